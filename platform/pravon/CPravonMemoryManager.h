@@ -1,0 +1,44 @@
+// The framework's manager: makes in-memory images whose tile size is a setting of the manager
+// (256 unless set), and keeps count of the images it made for leak and lock checks.
+#pragma once
+
+#include "IPravonImage.h"
+
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+class CPravonMemoryImage;
+
+// The live images of one manager; images keep it alive, so it may outlast the manager.
+class CPravonMemoryImageRegistry {
+public:
+    void Add(const CPravonMemoryImage* image);
+    void Remove(const CPravonMemoryImage* image);
+    std::size_t GetImageCount() const;
+    LONG GetLockCount() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::unordered_set<const CPravonMemoryImage*> m_images;
+};
+
+class CPravonMemoryManager : public IPravonManager {
+public:
+    static constexpr LONG kDefaultTileSize = 256;
+
+    explicit CPravonMemoryManager(LONG tileSize = kDefaultTileSize);
+
+    IPravonError* CreateImage(LONG usage, IPravonImage** image) override;
+
+    // Applies to images made afterwards. Outside 1..16384 gives kind 1013.
+    IPravonError* SetTileSize(LONG tileSize);
+    LONG GetTileSize() const { return m_tileSize; }
+
+    std::size_t GetImageCount() const { return m_registry->GetImageCount(); }
+    LONG GetLockCount() const { return m_registry->GetLockCount(); }
+
+private:
+    LONG m_tileSize;
+    std::shared_ptr<CPravonMemoryImageRegistry> m_registry;
+};

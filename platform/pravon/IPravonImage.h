@@ -1,0 +1,43 @@
+// Images with storage, and the manager that makes them.
+#pragma once
+
+#include "IPravonDataSource.h"
+
+// A data source that keeps its pixels in tiles. Setting a value equal to the current one does nothing;
+// a size or colour-space change drops every tile (a locked tile keeps its memory until its last unlock).
+// The image does not notify its destinations itself: whoever changes it sends the notifications.
+class IPravonImage : public IPravonDataSource {
+public:
+    // A negative size, or one whose tile layout cannot be held, gives kind 1013 and changes nothing.
+    virtual IPravonError* SetSize(LONG width, LONG height) = 0;
+    // A code with no bits per sample or no channels gives kind 1010 and changes nothing.
+    virtual IPravonError* SetColorSpace(LONG colorSpace) = 0;
+    virtual IPravonError* SetResolution(double resolution) = 0;
+    // relative = false stores (flip, angle); relative = true applies them on top of the stored state.
+    virtual IPravonError* SetTransform(bool flip, double angle, bool relative) = 0;
+    virtual IPravonError* SetPalette(const PravonPalette& palette) = 0;
+    // The usage hint is kept and reported; it changes nothing about how tiles are kept.
+    virtual IPravonError* SetUsage(LONG usage) = 0;
+    virtual IPravonError* GetUsage(LONG* usage) = 0;
+
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+
+protected:
+    ~IPravonImage() override = default;
+};
+
+struct PravonImageReleaser {
+    void operator()(IPravonImage* image) const {
+        if (image)
+            image->Release();
+    }
+};
+using PravonImagePtr = std::unique_ptr<IPravonImage, PravonImageReleaser>;
+
+class IPravonManager {
+public:
+    virtual ~IPravonManager() = default;
+    // The new image holds one reference for the caller.
+    virtual IPravonError* CreateImage(LONG usage, IPravonImage** image) = 0;
+};
