@@ -34,7 +34,7 @@ struct TestPlane {
 enum class FillPattern {
     Constant,    // every sample = value
     Gradient,    // horizontal ramp per channel, vertical offset, wrapping at the sample range
-    Random,      // uniformly random samples from the seed
+    Random,      // uniformly random samples, seeded by seedOrValue
     Checker,     // 0 and the maximum in 3 x 3 blocks
     Coordinates, // sample = (x * 31 + y * 17 + channel * 7) truncated: every pixel differs from its neighbours
 };
