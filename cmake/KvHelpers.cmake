@@ -10,6 +10,9 @@ function(kv_add_test name)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120)
+        PROPERTIES TIMEOUT 120)
+    # Discovered tests take their properties through a script that splits list values, so a second
+    # label would be lost there; the folder's labels reach its tests as a directory property instead.
+    set_property(DIRECTORY APPEND PROPERTY LABELS ${ARG_LABELS})
 endfunction()
 include(GoogleTest)
