@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <string>
 
 namespace {
 
@@ -60,27 +59,28 @@ ULONG SampleAt(const BYTE* pixel, LONG bitsPerSample, LONG channel) {
                                           LONG modeY) {
     const LONG x = cursor.GetX();
     const LONG y = cursor.GetY();
-    const std::string at = "(" + std::to_string(x) + ", " + std::to_string(y) + ") in " +
-                           std::to_string(plane.width) + " x " + std::to_string(plane.height) + ", modes " +
-                           std::to_string(modeX) + "/" + std::to_string(modeY) + ": ";
+    auto failure = [&]() {
+        return ::testing::AssertionFailure() << "(" << x << ", " << y << ") in " << plane.width << " x "
+                                             << plane.height << ", modes " << modeX << "/" << modeY << ": ";
+    };
     if (cursor.IsOutsideX() != (x < 0 || x >= plane.width) ||
         cursor.IsOutsideY() != (y < 0 || y >= plane.height))
-        return ::testing::AssertionFailure() << at << "wrong outside flags";
+        return failure() << "wrong outside flags";
     const LONG mx = ReferenceMap(x, plane.width, modeX);
     const LONG my = ReferenceMap(y, plane.height, modeY);
     if (mx < 0 || my < 0) {
         if (cursor.GetPtr())
-            return ::testing::AssertionFailure() << at << "a pixel pointer where there is no pixel";
+            return failure() << "a pixel pointer where there is no pixel";
         return ::testing::AssertionSuccess();
     }
     if (!cursor.GetPtr())
-        return ::testing::AssertionFailure() << at << "no pixel pointer";
+        return failure() << "no pixel pointer";
     for (LONG c = 0; c < plane.Channels(); ++c) {
         const ULONG got = SampleAt(cursor.GetPtr(), plane.BitsPerSample(), c);
         const ULONG want = plane.Sample(mx, my, c);
         if (got != want)
-            return ::testing::AssertionFailure() << at << "channel " << c << " reads " << got << ", pixel ("
-                                                 << mx << ", " << my << ") holds " << want;
+            return failure() << "channel " << c << " reads " << got << ", pixel (" << mx << ", " << my
+                             << ") holds " << want;
     }
     return ::testing::AssertionSuccess();
 }
