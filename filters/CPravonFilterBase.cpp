@@ -1,0 +1,576 @@
+#include "CPravonFilterBase.h"
+
+#include "platform/pravon/PravonGraph.h"
+
+#include <atomic>
+#include <new>
+
+namespace {
+
+std::atomic<LONG> g_nextFilterID{1};
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
+}
+
+} // namespace
+
+CPravonFilterBase::CPravonFilterBase(IPravonManager* manager, LONG cacheUsage)
+    : m_filterID(g_nextFilterID++), m_manager(manager), m_cacheUsage(cacheUsage) {}
+
+CPravonFilterBase::~CPravonFilterBase() {
+    // Every registration goes, on both sides, however often a watcher registered. The others are not
+    // told: the filter handed to their callbacks would be half destroyed by now.
+    for (auto& [watcher, count] : m_watchers)
+        watcher->m_filters.erase(this);
+    m_watchers.clear();
+    m_processes.clear();
+    m_cache.reset();
+}
+
+void CPravonFilterBase::GetSources(IPravonDataSource* const** sources, LONG* count) const {
+    if (sources)
+        *sources = m_sources.data();
+    if (count)
+        *count = static_cast<LONG>(m_sources.size());
+}
+
+IPravonError* CPravonFilterBase::ReadSources() {
+    const LONG count = PravonGetDataSourceCount(this);
+    try {
+        m_sources.resize(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the source list");
+    }
+    PravonGetDataSources(this, m_sources.data(), count);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::ReadDestinations() {
+    const LONG count = PravonGetDataDestinationCount(this);
+    try {
+        m_destinations.resize(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the destination list");
+    }
+    PravonGetDataDestinations(this, m_destinations.data(), count);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::PravonAddedDataDestination(IPravonDataDestination*) {
+    return ReadDestinations();
+}
+
+IPravonError* CPravonFilterBase::PravonRemovedDataDestination(IPravonDataDestination*) {
+    return ReadDestinations();
+}
+
+IPravonError* CPravonFilterBase::PravonAddedDataSource(IPravonDataSource*) {
+    IPravonError* err = ReadSources();
+    m_checkCache = true;
+    return err;
+}
+
+IPravonError* CPravonFilterBase::PravonRemovedDataSource(IPravonDataSource*) {
+    IPravonError* err = ReadSources();
+    m_checkCache = true;
+    return err;
+}
+
+IPravonError* CPravonFilterBase::FirstOf(IPravonDataSource* const* sources, LONG count,
+                                         IPravonDataSource** source) const {
+    if (!sources || count <= 0 || !sources[0])
+        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+    *source = sources[0];
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::OwnFirstSource(IPravonDataSource** source) const {
+    return FirstOf(m_sources.data(), static_cast<LONG>(m_sources.size()), source);
+}
+
+IPravonError* CPravonFilterBase::GetFirstSource(const CProcessInfo* info, IPravonDataSource** source) const {
+    if (!source)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no out pointer");
+    if (info)
+        return FirstOf(info->sources.data(), static_cast<LONG>(info->sources.size()), source);
+    return OwnFirstSource(source);
+}
+
+void CPravonFilterBase::GetProcessSources(const CProcessInfo* info, IPravonDataSource* const** sources,
+                                          LONG* count) const {
+    if (info) {
+        *sources = info->sources.data();
+        *count = static_cast<LONG>(info->sources.size());
+    } else {
+        GetSources(sources, count);
+    }
+}
+
+IPravonError* CPravonFilterBase::AnsweringNode(IPravonDataSource** node) {
+    if (ForwardsToSource())
+        return OwnFirstSource(node);
+    if (IPravonError* e = CheckCache())
+        return e;
+    if (!m_cache)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+    *node = m_cache.get();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::GetWidth(LONG* width) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetWidth(width);
+}
+
+IPravonError* CPravonFilterBase::GetHeight(LONG* height) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetHeight(height);
+}
+
+IPravonError* CPravonFilterBase::GetColorSpace(LONG* colorSpace) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetColorSpace(colorSpace);
+}
+
+IPravonError* CPravonFilterBase::GetResolution(double* resolution) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetResolution(resolution);
+}
+
+IPravonError* CPravonFilterBase::GetFlip(bool* flip) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetFlip(flip);
+}
+
+IPravonError* CPravonFilterBase::GetRotation(double* rotation) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetRotation(rotation);
+}
+
+IPravonError* CPravonFilterBase::GetTileSize(LONG* tileSize) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetTileSize(tileSize);
+}
+
+IPravonError* CPravonFilterBase::GetPalette(PravonPalette* palette) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetPalette(palette);
+}
+
+IPravonError* CPravonFilterBase::TileExists(const IPravonTileID& id, bool* exists) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->TileExists(id, exists);
+}
+
+IPravonError* CPravonFilterBase::TileExists(LONG column, LONG row, bool* exists) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->TileExists(column, row, exists);
+}
+
+IPravonError* CPravonFilterBase::GetTile(const IPravonTileID& id, IPravonTile** tile) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetTile(id, tile);
+}
+
+IPravonError* CPravonFilterBase::GetTile(LONG column, LONG row, IPravonTile** tile) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->GetTile(column, row, tile);
+}
+
+IPravonError* CPravonFilterBase::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
+    IPravonDataSource* node = nullptr;
+    if (IPravonError* e = AnsweringNode(&node))
+        return e;
+    return node->MapRect(rect, grid);
+}
+
+IPravonError* CPravonFilterBase::CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row,
+                                                  IPravonTile** tile) {
+    if (!grid || grid->GetSource() != m_cache.get())
+        return Fail(__LINE__, PravonKind::kBadArgument, "the grid was not made by this filter");
+    return grid->GetTile(column, row, tile);
+}
+
+IPravonError* CPravonFilterBase::LockTile(IPravonTileGrid* grid, LONG column, LONG row, void** data,
+                                          PravonRect* tileRect, PravonRect* clippedRect, LONG* rowBytes) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
+    }
+    if (IPravonError* e = CheckCache())
+        return e;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = CacheTileForGrid(grid, column, row, &tile))
+        return e;
+    PravonRect clip;
+    if (IPravonError* e = grid->GetClippedRect(column, row, &clip))
+        return e;
+    if (IPravonError* e = LockAndGenerate(data, tile, nullptr))
+        return e;
+    if (tileRect)
+        *tileRect = tile->GetRect();
+    if (clippedRect)
+        *clippedRect = clip;
+    if (rowBytes)
+        *rowBytes = tile->GetRowBytes();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->LockTile(id, data, header);
+    }
+    IPravonDataSource* cache = nullptr;
+    if (IPravonError* e = AnsweringNode(&cache))
+        return e;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = cache->GetTile(id, &tile))
+        return e;
+    return LockAndGenerate(data, tile, header);
+}
+
+IPravonError* CPravonFilterBase::LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->LockTile(column, row, data, header);
+    }
+    IPravonDataSource* cache = nullptr;
+    if (IPravonError* e = AnsweringNode(&cache))
+        return e;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = cache->GetTile(column, row, &tile))
+        return e;
+    return LockAndGenerate(data, tile, header);
+}
+
+IPravonError* CPravonFilterBase::UnlockTile(IPravonTileGrid* grid, LONG column, LONG row) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->UnlockTile(grid, column, row);
+    }
+    if (!m_cache)
+        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    if (IPravonError* e = m_cache->UnlockTile(grid, column, row))
+        return e;
+    return CheckCache();
+}
+
+IPravonError* CPravonFilterBase::UnlockTile(const IPravonTileID& id) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->UnlockTile(id);
+    }
+    if (!m_cache)
+        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    if (IPravonError* e = m_cache->UnlockTile(id))
+        return e;
+    return CheckCache();
+}
+
+IPravonError* CPravonFilterBase::UnlockTile(LONG column, LONG row) {
+    if (ForwardsToSource()) {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = OwnFirstSource(&source))
+            return e;
+        return source->UnlockTile(column, row);
+    }
+    if (!m_cache)
+        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    if (IPravonError* e = m_cache->UnlockTile(column, row))
+        return e;
+    return CheckCache();
+}
+
+IPravonError* CPravonFilterBase::Enable(bool enable, bool notify) {
+    if (enable == m_enabled)
+        return nullptr;
+    m_enabled = enable;
+    // While the filter was off its cache heard changes at source coordinates and kept the old geometry.
+    m_checkCache = true;
+    if (notify)
+        return PravonSendDataNotification(this, PravonNotification::kUpdateAll, nullptr);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::SetCacheUsage(LONG usage) {
+    if (usage == m_cacheUsage)
+        return nullptr;
+    m_cacheUsage = usage;
+    m_checkCache = true;
+    if (m_cache)
+        return m_cache->SetUsage(usage);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::FilterPoint(double*, double*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::FilterPoint(LONG*, LONG*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::FilterRect(PravonDblRect*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::FilterRect(PravonRect*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::DefilterPoint(double*, double*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::DefilterPoint(LONG*, LONG*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::DefilterRect(PravonDblRect*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+IPravonError* CPravonFilterBase::DefilterRect(PravonRect*, IPravonDataSource* const*, LONG) {
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
+                                                 LONG* height) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = FirstOf(sources, count, &source))
+        return e;
+    return source->GetSize(width, height);
+}
+
+IPravonError* CPravonFilterBase::GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
+                                                       LONG* colorSpace) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = FirstOf(sources, count, &source))
+        return e;
+    return source->GetColorSpace(colorSpace);
+}
+
+IPravonError* CPravonFilterBase::GetFilteredResolution(IPravonDataSource* const* sources, LONG count,
+                                                       double* resolution) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = FirstOf(sources, count, &source))
+        return e;
+    return source->GetResolution(resolution);
+}
+
+IPravonError* CPravonFilterBase::GetFilteredTransform(IPravonDataSource* const* sources, LONG count,
+                                                      bool* flip, double* angle) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = FirstOf(sources, count, &source))
+        return e;
+    return source->GetTransform(flip, angle);
+}
+
+IPravonError* CPravonFilterBase::GetFilteredPalette(IPravonDataSource* const* sources, LONG count,
+                                                    PravonPalette* palette) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = FirstOf(sources, count, &source))
+        return e;
+    return source->GetPalette(palette);
+}
+
+IPravonError* CPravonFilterBase::PravonNotify(IPravonDataSource* source, LONG type, void* data) {
+    using namespace PravonNotification;
+    if (type < 0)
+        return FilterUser(source, type, data);
+    switch (type) {
+    case kData:
+        return FilterData(source, static_cast<PravonRect*>(data));
+    case kSize:
+        return FilterSize(source, static_cast<ChangeSize*>(data));
+    case kColorSpace:
+        return FilterColorSpace(source, static_cast<ChangeColorSpace*>(data));
+    case kResolution:
+        return FilterResolution(source, static_cast<ChangeResolution*>(data));
+    case kTransform:
+        return FilterTransform(source, static_cast<ChangeTransform*>(data));
+    case kPalette:
+        return FilterPalette(source, static_cast<ChangePalette*>(data));
+    case kDestroyed:
+        return FilterDestroy(source);
+    case kUpdateAll:
+        return FilterUpdateAll(source);
+    default:
+        return nullptr;
+    }
+}
+
+IPravonError* CPravonFilterBase::FilterUser(IPravonDataSource*, LONG type, void* data) {
+    return PravonSendDataNotification(this, type, data);
+}
+
+IPravonError* CPravonFilterBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
+    if (!rect)
+        return Fail(__LINE__, PravonKind::kBadArgument, "a data notification without its rectangle");
+    PravonRect mapped = *rect;
+    IPravonDataSource* const notifying[1] = {source};
+    if (IPravonError* e = FilterRect(&mapped, notifying, 1))
+        return e;
+    // Downstream hears of the change even when the own cache could not be updated.
+    IPravonError* err = InvalidateCache(mapped);
+    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &mapped));
+}
+
+IPravonError* CPravonFilterBase::FilterSize(IPravonDataSource*, ChangeSize* change) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kSize, change);
+}
+
+IPravonError* CPravonFilterBase::FilterColorSpace(IPravonDataSource*, ChangeColorSpace* change) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kColorSpace, change);
+}
+
+IPravonError* CPravonFilterBase::FilterResolution(IPravonDataSource*, ChangeResolution* change) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kResolution, change);
+}
+
+IPravonError* CPravonFilterBase::FilterTransform(IPravonDataSource*, ChangeTransform* change) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kTransform, change);
+}
+
+IPravonError* CPravonFilterBase::FilterPalette(IPravonDataSource*, ChangePalette* change) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kPalette, change);
+}
+
+IPravonError* CPravonFilterBase::FilterDestroy(IPravonDataSource*) {
+    m_checkCache = true;
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::FilterUpdateAll(IPravonDataSource*) {
+    m_checkCache = true;
+    return PravonSendDataNotification(this, PravonNotification::kUpdateAll, nullptr);
+}
+
+LONG CPravonFilterBase::GetWatcherCount(const CPravonFilterWatcher* watcher) const {
+    auto it = m_watchers.find(const_cast<CPravonFilterWatcher*>(watcher));
+    return it == m_watchers.end() ? 0 : it->second;
+}
+
+IPravonError* CPravonFilterBase::AddWatcher(CPravonFilterWatcher* watcher) {
+    if (!watcher)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+    try {
+        watcher->PravonFilterDoStartWatching(this);
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+    }
+    return DoAddWatcher(watcher);
+}
+
+IPravonError* CPravonFilterBase::RemoveWatcher(CPravonFilterWatcher* watcher) {
+    if (!watcher)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+    const LONG before = GetWatcherCount(watcher);
+    IPravonError* err = DoRemoveWatcher(watcher);
+    // A registration this filter gave up is given up on the watcher's side too, even when telling the
+    // other watchers failed; only a removal that changed nothing leaves the watcher's count alone.
+    if (err && GetWatcherCount(watcher) == before)
+        return err;
+    watcher->PravonFilterDoStopWatching(this);
+    return err;
+}
+
+IPravonError* CPravonFilterBase::DoAddWatcher(CPravonFilterWatcher* watcher) {
+    if (!watcher)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+    try {
+        if (++m_watchers[watcher] > 1)
+            return nullptr;
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+    }
+    return SendWatcherChange(true, watcher);
+}
+
+IPravonError* CPravonFilterBase::DoRemoveWatcher(CPravonFilterWatcher* watcher) {
+    auto it = m_watchers.find(watcher);
+    if (it == m_watchers.end())
+        return nullptr;
+    if (--it->second > 0)
+        return nullptr;
+    m_watchers.erase(it);
+    if (m_watchers.empty())
+        return nullptr;
+    return SendWatcherChange(false, watcher);
+}
+
+void CPravonFilterBase::ForgetWatcher(CPravonFilterWatcher* watcher, bool announce) {
+    if (m_watchers.erase(watcher) == 0 || !announce || m_watchers.empty())
+        return;
+    PravonErrorPtr(SendWatcherChange(false, watcher));
+}
+
+IPravonError* CPravonFilterBase::SendWatcherChange(bool added, CPravonFilterWatcher* watcher) {
+    std::vector<CPravonFilterWatcher*> list;
+    try {
+        list.reserve(m_watchers.size());
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+    }
+    for (const auto& entry : m_watchers)
+        list.push_back(entry.first);
+    CPravonFilterWatcher::WatcherChange change;
+    change.added = added;
+    change.watcher = watcher;
+    change.count = static_cast<LONG>(list.size());
+    change.watchers = list.data();
+    return NotifyWatchers(0, &change);
+}
+
+IPravonError* CPravonFilterBase::NotifyWatchers(LONG type, void* data) {
+    // A callback may add or remove watchers: walk a copy, and skip the ones gone meanwhile.
+    std::vector<CPravonFilterWatcher*> list;
+    try {
+        list.reserve(m_watchers.size());
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+    }
+    for (const auto& entry : m_watchers)
+        list.push_back(entry.first);
+    for (CPravonFilterWatcher* watcher : list) {
+        if (m_watchers.find(watcher) == m_watchers.end())
+            continue;
+        if (IPravonError* e = watcher->PravonFilterNotify(this, type, data))
+            return e;
+    }
+    return nullptr;
+}

@@ -1,0 +1,242 @@
+// The base of every image filter: a node of the imaging framework's graph whose output tiles are made
+// from its sources on demand, kept in a cache image and dropped in part or whole when a source announces
+// a change. It also runs whole processing passes into an image of the caller's, tile by tile.
+//
+// A derived filter supplies GetFilterCode, GetFilterDescription and ProcessTile; it overrides the
+// GetFiltered... geometry, the Filter.../Defilter... mappings and the Filter... notification hooks only
+// where its output differs from its first source.
+#pragma once
+
+#include "filters/CPixelPtr.h"
+#include "filters/CPravonFilterWatcher.h"
+#include "filters/CTalvoChrono.h"
+#include "platform/pravon/IPravonImage.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class CPravonFilterBase : public IPravonFilter {
+public:
+    // Component code of the errors the base raises itself.
+    static constexpr LONG kComponent = 32;
+
+    // Cursors over the pixels of a locked tile, for formats of a byte and more and for every depth.
+    using CPixelPtr = PravonPixelCursors::CPixelPtr;
+    using CPixelBitPtr = PravonPixelCursors::CPixelBitPtr;
+
+    // One processing pass: its sources, the image it renders into, the grid of that image's tiles and
+    // the cell it has reached. Filters that keep more per pass derive from it (see AllocateProcessInfo).
+    class CProcessInfo {
+    public:
+        CProcessInfo() = default;
+        // Copies the source pointers; may throw std::bad_alloc.
+        CProcessInfo(IPravonDataSource* const* sources, LONG count, IPravonImage* image);
+        CProcessInfo(const CProcessInfo&) = delete;
+        CProcessInfo& operator=(const CProcessInfo&) = delete;
+        // Releases the grid.
+        virtual ~CProcessInfo();
+        virtual void Destroy() { delete this; }
+
+        std::vector<IPravonDataSource*> sources;
+        IPravonImage* image = nullptr;   // not owned
+        IPravonTileGrid* grid = nullptr; // owned; null once the pass has walked every tile
+        LONG column = 0;
+        LONG row = 0;
+    };
+
+    class CIntermediateCache; // filters/CPravonFilterIntermediateCache.h
+
+    CPravonFilterBase(IPravonManager* manager, LONG cacheUsage);
+    ~CPravonFilterBase() override;
+
+    // The current sources, first source first; valid until the next connection change.
+    void GetSources(IPravonDataSource* const** sources, LONG* count) const;
+
+    // Re-read the framework's lists of this node's connections.
+    IPravonError* PravonAddedDataDestination(IPravonDataDestination* destination) override;
+    IPravonError* PravonRemovedDataDestination(IPravonDataDestination* destination) override;
+
+    // Geometry and tiles. A disabled or pass-through filter answers from its first source (kind 1003
+    // without one); otherwise the cache is brought up to date and answers, and a locked tile is generated
+    // first when any part of it is invalid.
+    IPravonError* GetWidth(LONG* width) override;
+    IPravonError* GetHeight(LONG* height) override;
+    IPravonError* GetColorSpace(LONG* colorSpace) override;
+    IPravonError* GetResolution(double* resolution) override;
+    IPravonError* GetFlip(bool* flip) override;
+    IPravonError* GetRotation(double* rotation) override;
+    IPravonError* GetTileSize(LONG* tileSize) override;
+    IPravonError* GetPalette(PravonPalette* palette) override;
+    IPravonError* TileExists(const IPravonTileID& id, bool* exists) override;
+    IPravonError* TileExists(LONG column, LONG row, bool* exists) override;
+    IPravonError* GetTile(const IPravonTileID& id, IPravonTile** tile) override;
+    IPravonError* GetTile(LONG column, LONG row, IPravonTile** tile) override;
+    IPravonError* LockTile(IPravonTileGrid* grid, LONG column, LONG row, void** data, PravonRect* tileRect,
+                           PravonRect* clippedRect, LONG* rowBytes) override;
+    IPravonError* LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) override;
+    IPravonError* LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) override;
+    IPravonError* UnlockTile(IPravonTileGrid* grid, LONG column, LONG row) override;
+    IPravonError* UnlockTile(const IPravonTileID& id) override;
+    IPravonError* UnlockTile(LONG column, LONG row) override;
+    IPravonError* MapRect(const PravonRect& rect, IPravonTileGrid** grid) override;
+
+    // An effective change marks the cache for a full re-check; with notify it sends type 7 downstream.
+    virtual IPravonError* Enable(bool enable, bool notify);
+    virtual bool IsEnabled() const { return m_enabled; }
+    virtual IPravonManager* GetManager() const { return m_manager; }
+    virtual LONG GetFilterID() const { return m_filterID; }
+
+    virtual LONG GetFilterCode() const = 0;
+    virtual const char* GetFilterDescription() const = 0;
+
+    // Source coordinates to output coordinates (Filter...) and back (Defilter...), in place, for the
+    // given sources. The base leaves the values as they are.
+    virtual IPravonError* FilterPoint(double* x, double* y, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* DefilterPoint(double* x, double* y, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count);
+    virtual IPravonError* DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count);
+
+    // Generates one cache tile: ProcessTile with the given sources (none: the filter's own), and the tile
+    // set valid when that succeeded.
+    virtual IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count);
+
+    // Processing passes render the output for the given sources into image, tile by tile. Process runs
+    // a whole pass; BeginProcess opens one and names it, each ExecuteProcess renders one tile and reports
+    // done out of total (both 0 once the pass is through), EndProcess closes it. Several passes may be
+    // open at once; an id that is not open gives kind 1001.
+    virtual IPravonError* Process(IPravonDataSource* const* sources, LONG count, IPravonImage* image);
+    virtual IPravonError* BeginProcess(LONG* id, IPravonDataSource* const* sources, LONG count,
+                                       IPravonImage* image);
+    virtual IPravonError* ExecuteProcess(LONG id, LONG* done, LONG* total);
+    virtual IPravonError* GetProcessInfo(LONG id, IPravonDataSource* const** sources, LONG* count,
+                                         IPravonImage** image);
+    virtual IPravonError* EndProcess(LONG id);
+
+    virtual LONG GetCacheUsage() const { return m_cacheUsage; }
+    virtual IPravonError* SetCacheUsage(LONG usage);
+
+    // AddWatcher and RemoveWatcher change the counts on both sides; the Do... forms only this filter's.
+    // A watcher that joins or leaves for good is announced to the others with a WatcherChange (type 0).
+    virtual IPravonError* AddWatcher(CPravonFilterWatcher* watcher);
+    virtual IPravonError* RemoveWatcher(CPravonFilterWatcher* watcher);
+    virtual IPravonError* DoAddWatcher(CPravonFilterWatcher* watcher);
+    virtual IPravonError* DoRemoveWatcher(CPravonFilterWatcher* watcher);
+    // Calls every watcher in map order; stops at the first error and returns it.
+    virtual IPravonError* NotifyWatchers(LONG type, void* data);
+    // How often the watcher is registered on this filter (0 when it is not).
+    LONG GetWatcherCount(const CPravonFilterWatcher* watcher) const;
+
+    // Locks a cache tile for the caller, generating it first when any part is invalid. On error the tile
+    // is not left locked.
+    virtual IPravonError* LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header);
+    // Makes the cache image when there is none and, while the cache-check flag is set, gives it the
+    // output geometry and invalidates every tile; clears the flag on success.
+    virtual IPravonError* CheckCache();
+    // Invalidates the cached tiles under rect (output coordinates, cut to the cache image).
+    virtual IPravonError* InvalidateCache(const PravonRect& rect);
+
+    // The output geometry for the given sources; the base gives the first source's (kind 1003 without).
+    virtual IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
+                                          LONG* height);
+    virtual IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
+                                                LONG* colorSpace);
+    virtual IPravonError* GetFilteredResolution(IPravonDataSource* const* sources, LONG count,
+                                                double* resolution);
+    virtual IPravonError* GetFilteredTransform(IPravonDataSource* const* sources, LONG count, bool* flip,
+                                               double* angle);
+    virtual IPravonError* GetFilteredPalette(IPravonDataSource* const* sources, LONG count,
+                                             PravonPalette* palette);
+
+    // Notification hooks, one per type, called by PravonNotify.
+    virtual IPravonError* FilterUser(IPravonDataSource* source, LONG type, void* data);
+    virtual IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect);
+    virtual IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change);
+    virtual IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change);
+    virtual IPravonError* FilterResolution(IPravonDataSource* source, ChangeResolution* change);
+    virtual IPravonError* FilterTransform(IPravonDataSource* source, ChangeTransform* change);
+    virtual IPravonError* FilterPalette(IPravonDataSource* source, ChangePalette* change);
+    virtual IPravonError* FilterDestroy(IPravonDataSource* source);
+    virtual IPravonError* FilterUpdateAll(IPravonDataSource* source);
+
+    // Fills the invalid part of tile from the info's sources, or from the filter's own when info is null,
+    // and validates the tile on success.
+    virtual IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) = 0;
+
+    // Makes the record of a pass; null when memory runs out.
+    virtual CProcessInfo* AllocateProcessInfo(LONG id, IPravonDataSource* const* sources, LONG count,
+                                              IPravonImage* image);
+
+    IPravonError* PravonNotify(IPravonDataSource* source, LONG type, void* data) override;
+    IPravonError* PravonAddedDataSource(IPravonDataSource* source) override;
+    IPravonError* PravonRemovedDataSource(IPravonDataSource* source) override;
+
+    bool IsPassThrough() const { return m_passThrough; }
+
+protected:
+    // Set while the output equals the first source unchanged.
+    void SetPassThrough(bool passThrough) { m_passThrough = passThrough; }
+    // Marks the output geometry as possibly changed: the next use re-reads it and drops every tile.
+    void SetCacheCheck() { m_checkCache = true; }
+    bool IsCacheCheckSet() const { return m_checkCache; }
+    IPravonImage* GetCacheImage() const { return m_cache.get(); }
+    CTalvoChrono& GetChrono() { return m_chrono; }
+
+    // The source ProcessTile reads: the info's first source when an info is given, else the filter's
+    // first source; kind 1003 when there is none.
+    IPravonError* GetFirstSource(const CProcessInfo* info, IPravonDataSource** source) const;
+    // The sources ProcessTile reads, chosen the same way.
+    void GetProcessSources(const CProcessInfo* info, IPravonDataSource* const** sources, LONG* count) const;
+
+private:
+    friend class CPravonFilterWatcher;
+
+    struct ProcessInfoDestroyer {
+        void operator()(CProcessInfo* info) const {
+            if (info)
+                info->Destroy();
+        }
+    };
+    using ProcessInfoPtr = std::unique_ptr<CProcessInfo, ProcessInfoDestroyer>;
+
+    // A tile being generated; invalidations that reach it meanwhile are kept and put back afterwards.
+    struct Generation {
+        IPravonTile* tile = nullptr;
+        CPravonRect rect;
+        CPravonRect invalidated;
+        bool whole = false;
+    };
+
+    bool ForwardsToSource() const { return !m_enabled || m_passThrough; }
+    IPravonError* OwnFirstSource(IPravonDataSource** source) const;
+    IPravonError* FirstOf(IPravonDataSource* const* sources, LONG count, IPravonDataSource** source) const;
+    IPravonError* ReadSources();
+    IPravonError* ReadDestinations();
+    // The node that answers geometry and tile calls: the first source when the filter forwards to it,
+    // else the cache image, brought up to date.
+    IPravonError* AnsweringNode(IPravonDataSource** node);
+    IPravonError* CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row, IPravonTile** tile);
+    IPravonError* CopyThrough(IPravonTile* tile, CProcessInfo* info);
+    IPravonError* SendWatcherChange(bool added, CPravonFilterWatcher* watcher);
+    // Drops every registration of the watcher on this filter; announces it to the others if asked.
+    void ForgetWatcher(CPravonFilterWatcher* watcher, bool announce);
+
+    LONG m_filterID;
+    IPravonManager* m_manager;
+    PravonImagePtr m_cache;
+    bool m_checkCache = true;
+    LONG m_cacheUsage;
+    bool m_passThrough = false;
+    std::vector<IPravonDataSource*> m_sources;
+    std::vector<IPravonDataDestination*> m_destinations;
+    bool m_enabled = true;
+    std::map<LONG, ProcessInfoPtr> m_processes;
+    LONG m_nextProcessID = 1;
+    std::map<CPravonFilterWatcher*, LONG> m_watchers;
+    CTalvoChrono m_chrono;
+    std::vector<Generation*> m_generating;
+};

@@ -1,0 +1,435 @@
+// The output cache of CPravonFilterBase, tile generation on demand and processing passes.
+#include "CPravonFilterBase.h"
+
+#include "platform/pravon/PravonGraph.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+
+namespace {
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
+}
+
+struct GridReleaser {
+    void operator()(IPravonTileGrid* grid) const {
+        if (grid)
+            grid->Release();
+    }
+};
+using GridPtr = std::unique_ptr<IPravonTileGrid, GridReleaser>;
+
+// A filter's tile code runs inside our consumers' calls; an exception must not travel out through them.
+template <class F>
+IPravonError* WithoutExceptions(F&& call) noexcept {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "out of memory while making a tile");
+    } catch (const std::exception& e) {
+        return Fail(__LINE__, PravonKind::kInvalidState, e.what());
+    } catch (...) {
+        return Fail(__LINE__, PravonKind::kInvalidState, "unexpected exception while making a tile");
+    }
+}
+
+void CopyBits(BYTE* dst, std::int64_t dstBit, const BYTE* src, std::int64_t srcBit, std::int64_t bits) {
+    for (std::int64_t i = 0; i < bits; ++i) {
+        const std::int64_t s = srcBit + i;
+        const std::int64_t d = dstBit + i;
+        const BYTE mask = static_cast<BYTE>(0x80u >> (d & 7));
+        if ((src[s >> 3] >> (7 - (s & 7))) & 1u)
+            dst[d >> 3] |= mask;
+        else
+            dst[d >> 3] &= static_cast<BYTE>(~mask);
+    }
+}
+
+} // namespace
+
+CPravonFilterBase::CProcessInfo::CProcessInfo(IPravonDataSource* const* sourceList, LONG count,
+                                              IPravonImage* destination)
+    : image(destination) {
+    if (sourceList && count > 0)
+        sources.assign(sourceList, sourceList + count);
+}
+
+CPravonFilterBase::CProcessInfo::~CProcessInfo() {
+    if (grid)
+        grid->Release();
+}
+
+IPravonError* CPravonFilterBase::CheckCache() {
+    if (!m_checkCache)
+        return nullptr;
+    if (!m_cache) {
+        if (!m_manager)
+            return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no manager");
+        IPravonImage* image = nullptr;
+        if (IPravonError* e = m_manager->CreateImage(m_cacheUsage, &image))
+            return e;
+        if (!image)
+            return Fail(__LINE__, PravonKind::kOutOfMemory, "the manager made no cache image");
+        m_cache.reset(image);
+    }
+
+    const std::vector<IPravonDataSource*> sources = m_sources;
+    const LONG count = static_cast<LONG>(sources.size());
+    LONG width = 0;
+    LONG height = 0;
+    LONG colorSpace = 0;
+    double resolution = 0;
+    bool flip = false;
+    double angle = 0;
+    PravonPalette palette;
+    if (IPravonError* e = GetFilteredSize(sources.data(), count, &width, &height))
+        return e;
+    if (IPravonError* e = GetFilteredColorSpace(sources.data(), count, &colorSpace))
+        return e;
+    if (IPravonError* e = GetFilteredResolution(sources.data(), count, &resolution))
+        return e;
+    if (IPravonError* e = GetFilteredTransform(sources.data(), count, &flip, &angle))
+        return e;
+    if (IPravonError* e = GetFilteredPalette(sources.data(), count, &palette))
+        return e;
+
+    if (IPravonError* e = m_cache->SetSize(width, height))
+        return e;
+    if (colorSpace != 0)
+        if (IPravonError* e = m_cache->SetColorSpace(colorSpace))
+            return e;
+    if (IPravonError* e = m_cache->SetResolution(resolution))
+        return e;
+    if (IPravonError* e = m_cache->SetTransform(flip, angle, false))
+        return e;
+    if (IPravonError* e = m_cache->SetPalette(palette))
+        return e;
+
+    LONG tileSize = 0;
+    if (IPravonError* e = m_cache->GetTileSize(&tileSize))
+        return e;
+    if (tileSize > 0) {
+        const LONG rows = static_cast<LONG>((static_cast<std::int64_t>(height) + tileSize - 1) / tileSize);
+        const LONG columns = static_cast<LONG>((static_cast<std::int64_t>(width) + tileSize - 1) / tileSize);
+        for (LONG row = rows - 1; row >= 0; --row) {
+            for (LONG column = columns - 1; column >= 0; --column) {
+                bool exists = false;
+                if (IPravonError* e = m_cache->TileExists(column, row, &exists))
+                    return e;
+                if (!exists)
+                    continue;
+                IPravonTile* tile = nullptr;
+                if (IPravonError* e = m_cache->GetTile(column, row, &tile))
+                    return e;
+                tile->Invalidate();
+            }
+        }
+    }
+    for (Generation* g : m_generating)
+        g->whole = true;
+    m_checkCache = false;
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
+    if (!m_cache)
+        return nullptr;
+    if (m_enabled)
+        if (IPravonError* e = CheckCache())
+            return e;
+    LONG width = 0;
+    LONG height = 0;
+    if (IPravonError* e = m_cache->GetSize(&width, &height))
+        return e;
+    if (width == 0 || height == 0)
+        return nullptr;
+
+    // A changed rectangle always covers at least one pixel of the image: even one of zero width at the
+    // right edge still reaches the last column.
+    CPravonRect r;
+    r.left = std::clamp(rect.left, LONG{0}, width - 1);
+    r.top = std::clamp(rect.top, LONG{0}, height - 1);
+    r.right = rect.right <= r.left ? r.left + 1 : std::min(rect.right, width);
+    r.bottom = rect.bottom <= r.top ? r.top + 1 : std::min(rect.bottom, height);
+
+    for (Generation* g : m_generating)
+        g->invalidated = g->invalidated.Union(g->rect.Intersect(r));
+
+    IPravonTileGrid* rawGrid = nullptr;
+    if (IPravonError* e = m_cache->MapRect(r, &rawGrid))
+        return e;
+    GridPtr grid(rawGrid);
+    for (LONG row = 0; row < grid->GetRowCount(); ++row) {
+        for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
+            bool exists = false;
+            if (IPravonError* e = grid->TileExists(column, row, &exists))
+                return e;
+            if (!exists)
+                continue;
+            IPravonTile* tile = nullptr;
+            PravonRect whole;
+            PravonRect part;
+            if (IPravonError* e = grid->GetTile(column, row, &tile))
+                return e;
+            if (IPravonError* e = grid->GetTileRect(column, row, &whole))
+                return e;
+            if (IPravonError* e = grid->GetClippedRect(column, row, &part))
+                return e;
+            if (part == whole)
+                tile->Invalidate();
+            else
+                tile->Invalidate(part);
+        }
+    }
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header) {
+    if (!tile)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+    if (IPravonError* e = CheckCache())
+        return e;
+    if (!m_cache)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+    const bool whollyInvalid = tile->IsWhollyInvalid();
+    const IPravonTileID id = tile->GetID();
+    if (IPravonError* e = m_cache->LockTile(id, data, header))
+        return e;
+    if (!whollyInvalid && !tile->IsInvalid(nullptr))
+        return nullptr;
+
+    // Generation may reach back into this filter (a source's notification during ProcessTile); what it
+    // invalidates in this tile meanwhile must survive the tile being set valid at the end.
+    Generation generation;
+    generation.tile = tile;
+    generation.rect = tile->GetRect();
+    try {
+        m_generating.push_back(&generation);
+    } catch (const std::bad_alloc&) {
+        return IPravonError::Chain(Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to generate a tile"),
+                                   m_cache->UnlockTile(id));
+    }
+    IPravonError* err = WithoutExceptions([&] { return GenerateTile(tile, nullptr, 0); });
+    std::erase(m_generating, &generation);
+    if (err)
+        return IPravonError::Chain(err, m_cache->UnlockTile(id));
+    if (generation.whole)
+        tile->Invalidate();
+    else if (!generation.invalidated.Empty())
+        tile->Invalidate(generation.invalidated);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources,
+                                              LONG count) {
+    if (!tile)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+    IPravonError* err = nullptr;
+    if (sources && count > 0) {
+        std::unique_ptr<CProcessInfo> info;
+        try {
+            info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
+        } catch (const std::bad_alloc&) {
+            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+        }
+        err = ProcessTile(tile, info.get());
+    } else {
+        err = ProcessTile(tile, nullptr);
+    }
+    // A tile whose generation failed stays invalid, so that the next lock tries again and reports.
+    if (!err)
+        tile->SetValid();
+    return err;
+}
+
+CPravonFilterBase::CProcessInfo* CPravonFilterBase::AllocateProcessInfo(LONG,
+                                                                        IPravonDataSource* const* sources,
+                                                                        LONG count, IPravonImage* image) {
+    try {
+        return new CProcessInfo(sources, count, image);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+IPravonError* CPravonFilterBase::Process(IPravonDataSource* const* sources, LONG count, IPravonImage* image) {
+    LONG id = 0;
+    if (IPravonError* e = BeginProcess(&id, sources, count, image))
+        return e;
+    LONG done = 0;
+    LONG total = 1;
+    IPravonError* err = nullptr;
+    while (!err && done < total)
+        err = ExecuteProcess(id, &done, &total);
+    return IPravonError::Chain(err, EndProcess(id));
+}
+
+IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const* sources, LONG count,
+                                              IPravonImage* image) {
+    if (!id || !image)
+        return Fail(__LINE__, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
+    LONG width = 0;
+    LONG height = 0;
+    LONG colorSpace = 0;
+    double resolution = 0;
+    bool flip = false;
+    double angle = 0;
+    PravonPalette palette;
+    if (IPravonError* e = GetFilteredSize(sources, count, &width, &height))
+        return e;
+    if (IPravonError* e = GetFilteredColorSpace(sources, count, &colorSpace))
+        return e;
+    if (IPravonError* e = GetFilteredResolution(sources, count, &resolution))
+        return e;
+    if (IPravonError* e = GetFilteredTransform(sources, count, &flip, &angle))
+        return e;
+    if (IPravonError* e = GetFilteredPalette(sources, count, &palette))
+        return e;
+    if (IPravonError* e = image->SetSize(width, height))
+        return e;
+    if (IPravonError* e = image->SetColorSpace(colorSpace))
+        return e;
+    if (IPravonError* e = image->SetResolution(resolution))
+        return e;
+    if (IPravonError* e = image->SetTransform(flip, angle, false))
+        return e;
+    if (IPravonError* e = image->SetPalette(palette))
+        return e;
+
+    IPravonTileGrid* rawGrid = nullptr;
+    if (IPravonError* e = image->MapRect(CPravonRect(0, 0, width, height), &rawGrid))
+        return e;
+    GridPtr grid(rawGrid);
+    CProcessInfo* info = AllocateProcessInfo(m_nextProcessID, sources, count, image);
+    if (!info)
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+    info->grid = grid.release();
+    try {
+        m_processes.emplace(m_nextProcessID, ProcessInfoPtr(info));
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to open a pass");
+    }
+    *id = m_nextProcessID++;
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::ExecuteProcess(LONG id, LONG* done, LONG* total) {
+    auto report = [&](LONG d, LONG t) {
+        if (done)
+            *done = d;
+        if (total)
+            *total = t;
+    };
+    auto it = m_processes.find(id);
+    if (it == m_processes.end())
+        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+    CProcessInfo* info = it->second.get();
+    if (!info->grid) {
+        report(0, 0);
+        return nullptr;
+    }
+    const LONG columns = info->grid->GetColumnCount();
+    const LONG rows = info->grid->GetRowCount();
+    if (info->column >= columns) {
+        info->column = 0;
+        ++info->row;
+    }
+    // An empty output has no cell to visit: the pass is through at once.
+    if (columns == 0 || info->row >= rows) {
+        info->grid->Release();
+        info->grid = nullptr;
+        report(0, 0);
+        return nullptr;
+    }
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = info->grid->GetTile(info->column, info->row, &tile))
+        return e;
+    IPravonError* err =
+        m_passThrough ? CopyThrough(tile, info) : WithoutExceptions([&] { return ProcessTile(tile, info); });
+    if (err)
+        return err;
+    tile->SetValid();
+    ++info->column;
+    report(columns * info->row + info->column, rows * columns);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::CopyThrough(IPravonTile* tile, CProcessInfo* info) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = GetFirstSource(info, &source))
+        return e;
+    LONG sourceSpace = 0;
+    LONG tileSpace = 0;
+    if (IPravonError* e = source->GetColorSpace(&sourceSpace))
+        return e;
+    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
+        return e;
+    const LONG bpp = GetBitsPerPixel(sourceSpace);
+    if (bpp <= 0 || GetBitsPerPixel(tileSpace) != bpp)
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
+                    "the pass-through copy needs the source's pixel size in the image");
+
+    void* tileData = nullptr;
+    if (IPravonError* e = tile->Lock(&tileData, nullptr))
+        return e;
+    const PravonRect tileRect = tile->GetRect();
+    const LONG tileRowBytes = tile->GetRowBytes();
+    IPravonError* err = nullptr;
+    IPravonTileGrid* rawGrid = nullptr;
+    err = source->MapRect(tileRect, &rawGrid);
+    GridPtr grid(rawGrid);
+    for (LONG row = grid ? grid->GetRowCount() - 1 : -1; !err && row >= 0; --row) {
+        for (LONG column = grid->GetColumnCount() - 1; !err && column >= 0; --column) {
+            void* cellData = nullptr;
+            PravonRect cellRect;
+            PravonRect clip;
+            LONG cellRowBytes = 0;
+            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &clip, &cellRowBytes)))
+                break;
+            for (LONG y = clip.top; y < clip.bottom; ++y) {
+                auto* to = static_cast<BYTE*>(tileData) +
+                           static_cast<std::ptrdiff_t>(y - tileRect.top) * tileRowBytes;
+                const auto* from = static_cast<const BYTE*>(cellData) +
+                                   static_cast<std::ptrdiff_t>(y - cellRect.top) * cellRowBytes;
+                if (bpp % 8 == 0) {
+                    const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
+                    std::memcpy(to + static_cast<std::size_t>(clip.left - tileRect.left) * pixel,
+                                from + static_cast<std::size_t>(clip.left - cellRect.left) * pixel,
+                                static_cast<std::size_t>(clip.right - clip.left) * pixel);
+                } else {
+                    CopyBits(to, static_cast<std::int64_t>(clip.left - tileRect.left) * bpp, from,
+                             static_cast<std::int64_t>(clip.left - cellRect.left) * bpp,
+                             static_cast<std::int64_t>(clip.right - clip.left) * bpp);
+                }
+            }
+            err = source->UnlockTile(grid.get(), column, row);
+        }
+    }
+    return IPravonError::Chain(err, tile->Unlock());
+}
+
+IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* const** sources, LONG* count,
+                                                IPravonImage** image) {
+    auto it = m_processes.find(id);
+    if (it == m_processes.end())
+        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+    const CProcessInfo* info = it->second.get();
+    if (sources)
+        *sources = info->sources.data();
+    if (count)
+        *count = static_cast<LONG>(info->sources.size());
+    if (image)
+        *image = info->image;
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::EndProcess(LONG id) {
+    auto it = m_processes.find(id);
+    if (it == m_processes.end())
+        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+    m_processes.erase(it);
+    return nullptr;
+}

@@ -1,0 +1,223 @@
+#include "CPravonFilterIntermediateCache.h"
+
+namespace {
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
+}
+
+} // namespace
+
+CPravonFilterBase::CIntermediateCache::CIntermediateCache(CPravonFilterBase* filter, CProcessInfo* info)
+    : m_filter(filter), m_info(info) {}
+
+CPravonFilterBase::CIntermediateCache::~CIntermediateCache() = default;
+
+ULONG CPravonFilterBase::CIntermediateCache::AddRef() {
+    return ++m_references;
+}
+
+ULONG CPravonFilterBase::CIntermediateCache::Release() {
+    const ULONG left = --m_references;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::Image(IPravonImage** image) const {
+    if (!m_image)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the intermediate image has not been made");
+    *image = m_image.get();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::CreateImage() {
+    if (m_image)
+        return nullptr;
+    IPravonManager* manager = m_filter ? m_filter->GetManager() : nullptr;
+    if (!manager)
+        return Fail(__LINE__, PravonKind::kInvalidState, "no manager to make the intermediate image");
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = manager->CreateImage(1, &image))
+        return e;
+    if (!image)
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "the manager made no intermediate image");
+    m_image.reset(image);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::Invalidate() {
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    LONG width = 0;
+    LONG height = 0;
+    if (IPravonError* e = image->GetSize(&width, &height))
+        return e;
+    return InvalidateRect(CPravonRect(0, 0, width, height));
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::InvalidateRect(const PravonRect& rect) {
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    IPravonTileGrid* grid = nullptr;
+    if (IPravonError* e = image->MapRect(rect, &grid))
+        return e;
+    IPravonError* err = nullptr;
+    for (LONG row = 0; !err && row < grid->GetRowCount(); ++row) {
+        for (LONG column = 0; !err && column < grid->GetColumnCount(); ++column) {
+            bool exists = false;
+            if ((err = grid->TileExists(column, row, &exists)) || !exists)
+                continue;
+            IPravonTile* tile = nullptr;
+            PravonRect whole;
+            PravonRect part;
+            if ((err = grid->GetTile(column, row, &tile)) || (err = grid->GetTileRect(column, row, &whole)) ||
+                (err = grid->GetClippedRect(column, row, &part)))
+                continue;
+            if (part == whole)
+                tile->Invalidate();
+            else
+                tile->Invalidate(part);
+        }
+    }
+    grid->Release();
+    return err;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::LockAndGenerate(void** data, IPravonTile* tile,
+                                                                     BITMAPINFOHEADER** header) {
+    if (!tile)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+    if (m_filter)
+        if (IPravonError* e = m_filter->CheckCache())
+            return e;
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    const bool whollyInvalid = tile->IsWhollyInvalid();
+    const IPravonTileID id = tile->GetID();
+    if (IPravonError* e = image->LockTile(id, data, header))
+        return e;
+    if (!whollyInvalid && !tile->IsInvalid(nullptr))
+        return nullptr;
+    if (IPravonError* e = GenerateTile(tile, m_info))
+        return IPravonError::Chain(e, image->UnlockTile(id));
+    tile->SetValid();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::LockTile(IPravonTileGrid* grid, LONG column, LONG row,
+                                                              void** data, PravonRect* tileRect,
+                                                              PravonRect* clippedRect, LONG* rowBytes) {
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    if (!grid || grid->GetSource() != image)
+        return Fail(__LINE__, PravonKind::kBadArgument, "the grid was not made by this intermediate image");
+    IPravonTile* tile = nullptr;
+    PravonRect clip;
+    if (IPravonError* e = grid->GetTile(column, row, &tile))
+        return e;
+    if (IPravonError* e = grid->GetClippedRect(column, row, &clip))
+        return e;
+    if (IPravonError* e = LockAndGenerate(data, tile, nullptr))
+        return e;
+    if (tileRect)
+        *tileRect = tile->GetRect();
+    if (clippedRect)
+        *clippedRect = clip;
+    if (rowBytes)
+        *rowBytes = tile->GetRowBytes();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::LockTile(const IPravonTileID& id, void** data,
+                                                              BITMAPINFOHEADER** header) {
+    IPravonImage* image = nullptr;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    if (IPravonError* e = image->GetTile(id, &tile))
+        return e;
+    return LockAndGenerate(data, tile, header);
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::LockTile(LONG column, LONG row, void** data,
+                                                              BITMAPINFOHEADER** header) {
+    IPravonImage* image = nullptr;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    if (IPravonError* e = image->GetTile(column, row, &tile))
+        return e;
+    return LockAndGenerate(data, tile, header);
+}
+
+// The plain forwards: each asks the intermediate image.
+#define KV_FORWARD(call)                                                                                     \
+    IPravonImage* image = nullptr;                                                                           \
+    if (IPravonError* e = Image(&image))                                                                     \
+        return e;                                                                                            \
+    return image->call;
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetWidth(LONG* width){
+    KV_FORWARD(GetWidth(width))} IPravonError* CPravonFilterBase::CIntermediateCache::GetHeight(LONG* height){
+    KV_FORWARD(GetHeight(
+        height))} IPravonError* CPravonFilterBase::CIntermediateCache::GetColorSpace(LONG* colorSpace){
+    KV_FORWARD(GetColorSpace(
+        colorSpace))} IPravonError* CPravonFilterBase::CIntermediateCache::GetResolution(double* resolution){
+    KV_FORWARD(
+        GetResolution(resolution))} IPravonError* CPravonFilterBase::CIntermediateCache::GetFlip(bool* flip){
+    KV_FORWARD(
+        GetFlip(flip))} IPravonError* CPravonFilterBase::CIntermediateCache::GetRotation(double* rotation){
+    KV_FORWARD(GetRotation(
+        rotation))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTileSize(LONG* tileSize){
+    KV_FORWARD(GetTileSize(
+        tileSize))} IPravonError* CPravonFilterBase::CIntermediateCache::GetPalette(PravonPalette* palette){
+    KV_FORWARD(GetPalette(
+        palette))} IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(const IPravonTileID& id,
+                                                                                   bool* exists){KV_FORWARD(
+    TileExists(id, exists))} IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(LONG column,
+                                                                                             LONG row,
+                                                                                             bool* exists){
+    KV_FORWARD(TileExists(
+        column, row,
+        exists))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(const IPravonTileID& id,
+                                                                               IPravonTile** tile){KV_FORWARD(
+    GetTile(id, tile))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(LONG column, LONG row,
+                                                                                     IPravonTile** tile){
+    KV_FORWARD(GetTile(
+        column, row,
+        tile))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(IPravonTileGrid* grid,
+                                                                                LONG column, LONG row){
+    KV_FORWARD(UnlockTile(
+        grid, column,
+        row))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(const IPravonTileID& id){
+    KV_FORWARD(UnlockTile(id))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(LONG column,
+                                                                                                LONG row){
+    KV_FORWARD(UnlockTile(
+        column, row))} IPravonError* CPravonFilterBase::CIntermediateCache::MapRect(const PravonRect& rect,
+                                                                                    IPravonTileGrid** grid){
+    KV_FORWARD(MapRect(rect,
+                       grid))} IPravonError* CPravonFilterBase::CIntermediateCache::SetSize(LONG width,
+                                                                                            LONG height){
+    KV_FORWARD(SetSize(
+        width, height))} IPravonError* CPravonFilterBase::CIntermediateCache::SetColorSpace(LONG colorSpace){
+    KV_FORWARD(SetColorSpace(
+        colorSpace))} IPravonError* CPravonFilterBase::CIntermediateCache::SetResolution(double resolution){
+    KV_FORWARD(SetResolution(
+        resolution))} IPravonError* CPravonFilterBase::CIntermediateCache::SetTransform(bool flip,
+                                                                                        double angle,
+                                                                                        bool relative){
+    KV_FORWARD(SetTransform(
+        flip, angle,
+        relative))} IPravonError* CPravonFilterBase::CIntermediateCache::SetPalette(const PravonPalette&
+                                                                                        palette){KV_FORWARD(
+    SetPalette(palette))} IPravonError* CPravonFilterBase::CIntermediateCache::SetUsage(LONG usage){
+    KV_FORWARD(SetUsage(usage))} IPravonError* CPravonFilterBase::CIntermediateCache::GetUsage(LONG* usage) {
+    KV_FORWARD(GetUsage(usage))
+}
+
+#undef KV_FORWARD
