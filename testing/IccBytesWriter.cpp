@@ -31,12 +31,12 @@ IccBytesWriter::IccBytesWriter(bool bare) {
     Gamma("rTRC", kGamma22).Gamma("gTRC", kGamma22).Gamma("bTRC", kGamma22);
 }
 
-IccBytesWriter& IccBytesWriter::ColorSpace(const char (&signature)[5]) {
+IccBytesWriter& IccBytesWriter::ColorSpace(const std::string& signature) {
     m_colorSpace = signature;
     return *this;
 }
 
-IccBytesWriter& IccBytesWriter::Xyz(const char (&signature)[5], const std::int32_t (&xyz)[3]) {
+IccBytesWriter& IccBytesWriter::Xyz(const std::string& signature, const std::int32_t (&xyz)[3]) {
     std::vector<std::uint8_t> data;
     PutText(data, "XYZ ");
     Put32(data, 0);
@@ -45,7 +45,7 @@ IccBytesWriter& IccBytesWriter::Xyz(const char (&signature)[5], const std::int32
     return Tag(signature, std::move(data));
 }
 
-IccBytesWriter& IccBytesWriter::Gamma(const char (&signature)[5], std::uint16_t gamma) {
+IccBytesWriter& IccBytesWriter::Gamma(const std::string& signature, std::uint16_t gamma) {
     std::vector<std::uint8_t> data;
     PutText(data, "curv");
     Put32(data, 0);
@@ -54,7 +54,7 @@ IccBytesWriter& IccBytesWriter::Gamma(const char (&signature)[5], std::uint16_t 
     return Tag(signature, std::move(data));
 }
 
-IccBytesWriter& IccBytesWriter::SampledCurve(const char (&signature)[5], std::uint32_t entries) {
+IccBytesWriter& IccBytesWriter::SampledCurve(const std::string& signature, std::uint32_t entries) {
     std::vector<std::uint8_t> data;
     PutText(data, "curv");
     Put32(data, 0);
@@ -64,7 +64,7 @@ IccBytesWriter& IccBytesWriter::SampledCurve(const char (&signature)[5], std::ui
     return Tag(signature, std::move(data));
 }
 
-IccBytesWriter& IccBytesWriter::Tag(const char (&signature)[5], std::vector<std::uint8_t> data) {
+IccBytesWriter& IccBytesWriter::Tag(const std::string& signature, std::vector<std::uint8_t> data) {
     for (TagData& tag : m_tags) {
         if (tag.signature == signature) {
             tag.data = std::move(data);
@@ -75,7 +75,7 @@ IccBytesWriter& IccBytesWriter::Tag(const char (&signature)[5], std::vector<std:
     return *this;
 }
 
-IccBytesWriter& IccBytesWriter::Remove(const char (&signature)[5]) {
+IccBytesWriter& IccBytesWriter::Remove(const std::string& signature) {
     std::erase_if(m_tags, [&](const TagData& tag) { return tag.signature == signature; });
     return *this;
 }

@@ -22,13 +22,13 @@ public:
     // A matrix/curve RGB profile; with bare set, only the header and no tags.
     explicit IccBytesWriter(bool bare = false);
 
-    IccBytesWriter& ColorSpace(const char (&signature)[5]);
+    IccBytesWriter& ColorSpace(const std::string& signature);
     // Replaces the tag of that signature or appends it; tags are written in the order first given.
-    IccBytesWriter& Xyz(const char (&signature)[5], const std::int32_t (&xyz)[3]);
-    IccBytesWriter& Gamma(const char (&signature)[5], std::uint16_t gamma);
-    IccBytesWriter& SampledCurve(const char (&signature)[5], std::uint32_t entries);
-    IccBytesWriter& Tag(const char (&signature)[5], std::vector<std::uint8_t> data);
-    IccBytesWriter& Remove(const char (&signature)[5]);
+    IccBytesWriter& Xyz(const std::string& signature, const std::int32_t (&xyz)[3]);
+    IccBytesWriter& Gamma(const std::string& signature, std::uint16_t gamma);
+    IccBytesWriter& SampledCurve(const std::string& signature, std::uint32_t entries);
+    IccBytesWriter& Tag(const std::string& signature, std::vector<std::uint8_t> data);
+    IccBytesWriter& Remove(const std::string& signature);
     // The tag count written at byte 128, instead of the real one.
     IccBytesWriter& DeclareTagCount(std::uint32_t count);
 
