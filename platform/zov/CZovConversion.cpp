@@ -1,0 +1,158 @@
+#include "CZovConversion.h"
+
+#include "KVCM.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr cmsUInt32Number kLchSignature = 0x4C636820; // 'Lch ': no pixel type of its own in the library
+
+cmsUInt32Number Format(cmsUInt32Number pixelType, LONG channels, LONG bits) {
+    return COLORSPACE_SH(pixelType) | CHANNELS_SH(static_cast<cmsUInt32Number>(channels)) |
+           BYTES_SH(static_cast<cmsUInt32Number>(bits / 8));
+}
+
+// The table read at the 16-bit value's position, with linear interpolation, as a 16-bit value.
+double ApplyTable(const CZovLutChannel& lut, double value16) {
+    const std::size_t last = lut.table.size() - 1;
+    const double top = double((1u << lut.outBits) - 1);
+    const double position = value16 * double(last) / 65535.0;
+    std::size_t index = static_cast<std::size_t>(position);
+    double fraction = position - double(index);
+    if (index >= last) {
+        index = last;
+        fraction = 0;
+    }
+    const double a = std::min<double>(lut.table[index], top);
+    const double b = index < last ? std::min<double>(lut.table[index + 1], top) : a;
+    return (a + (b - a) * fraction) * 65535.0 / top;
+}
+
+USHORT To16(double value) {
+    return static_cast<USHORT>(std::clamp(std::lround(value), 0l, 65535l));
+}
+
+// The library's own narrowing of 16-bit values to 8 bits, so that both roads round alike.
+USHORT To8(USHORT value16) {
+    return static_cast<USHORT>((std::uint32_t(value16) * 65281u + 8388608u) >> 24);
+}
+
+} // namespace
+
+bool ZovPixelLayout(cmsColorSpaceSignature space, cmsUInt32Number* pixelType, LONG* channels) {
+    const int type = _cmsLCMScolorSpace(space);
+    *pixelType = type > 0 ? static_cast<cmsUInt32Number>(type) : PT_ANY;
+    *channels = cmsChannelsOfColorSpace(space);
+    if (*channels <= 0 && static_cast<cmsUInt32Number>(space) == kLchSignature)
+        *channels = 3;
+    return *channels >= 1 && *channels <= 15;
+}
+
+CZovConversion::~CZovConversion() {
+    if (m_transform)
+        cmsDeleteTransform(m_transform);
+}
+
+LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBits, LONG outBits,
+                           const CZovLutTables& luts, std::unique_ptr<const CZovConversion>* conversion) {
+    if (!state.input || !state.output)
+        return KVCM_E_NOT_READY;
+    std::unique_ptr<CZovConversion> built(new CZovConversion());
+    cmsUInt32Number inType = 0;
+    cmsUInt32Number outType = 0;
+    if (!ZovPixelLayout(state.input->ColorSpace(), &inType, &built->m_inChannels) ||
+        !ZovPixelLayout(state.output->ColorSpace(), &outType, &built->m_outChannels))
+        return KVCM_E_FORMAT;
+    built->m_inBits = inBits;
+    built->m_outBits = outBits;
+    for (const auto& side : luts) {
+        for (const CZovLutChannel& lut : side)
+            built->m_throughTables = built->m_throughTables || lut.HasTable();
+    }
+
+    const LONG libraryIn = built->m_throughTables ? 16 : inBits;
+    const LONG libraryOut = built->m_throughTables ? 16 : outBits;
+    built->m_transform = cmsCreateTransform(
+        state.input->Handle(), Format(inType, built->m_inChannels, libraryIn), state.output->Handle(),
+        Format(outType, built->m_outChannels, libraryOut), static_cast<cmsUInt32Number>(state.intent), 0);
+    if (!built->m_transform)
+        return KVCM_E_BUILD;
+
+    if (built->m_throughTables) {
+        const std::size_t inEntries = std::size_t(1) << inBits;
+        for (LONG c = 0; c < built->m_inChannels; ++c) {
+            const CZovLutChannel* lut =
+                c < 4 && luts[kZovInput][c].HasTable() ? &luts[kZovInput][c] : nullptr;
+            std::vector<USHORT> map(inEntries);
+            for (std::size_t s = 0; s < inEntries; ++s) {
+                const double value16 = inBits == 8 ? double(s * 257) : double(s);
+                map[s] = lut ? To16(ApplyTable(*lut, value16)) : static_cast<USHORT>(value16);
+            }
+            built->m_inputMaps.push_back(std::move(map));
+        }
+        for (LONG c = 0; c < built->m_outChannels; ++c) {
+            const CZovLutChannel* lut =
+                c < 4 && luts[kZovOutput][c].HasTable() ? &luts[kZovOutput][c] : nullptr;
+            std::vector<USHORT> map(65536);
+            for (std::size_t v = 0; v < map.size(); ++v) {
+                const USHORT value16 = lut ? To16(ApplyTable(*lut, double(v))) : static_cast<USHORT>(v);
+                map[v] = outBits == 8 ? To8(value16) : value16;
+            }
+            built->m_outputMaps.push_back(std::move(map));
+        }
+    }
+    *conversion = std::move(built);
+    return KVCM_OK;
+}
+
+void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                             std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
+    if (m_throughTables) {
+        ConvertThroughTables(width, height, source, destination, sourceRowBytes, destinationRowBytes);
+        return;
+    }
+    cmsDoTransformLineStride(m_transform, source, destination, static_cast<cmsUInt32Number>(width),
+                             static_cast<cmsUInt32Number>(height),
+                             static_cast<cmsUInt32Number>(sourceRowBytes),
+                             static_cast<cmsUInt32Number>(destinationRowBytes), 0, 0);
+}
+
+void CZovConversion::ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source,
+                                          std::uint8_t* destination, std::size_t sourceRowBytes,
+                                          std::size_t destinationRowBytes) const {
+    const std::size_t w = static_cast<std::size_t>(width);
+    std::vector<USHORT> wide(w * std::size_t(m_inChannels));
+    std::vector<USHORT> converted(w * std::size_t(m_outChannels));
+    const std::size_t inChannels = std::size_t(m_inChannels);
+    const std::size_t outChannels = std::size_t(m_outChannels);
+    for (LONG y = 0; y < height; ++y) {
+        const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
+        std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
+        for (std::size_t c = 0; c < inChannels; ++c) {
+            const USHORT* map = m_inputMaps[c].data();
+            for (std::size_t x = 0, i = c; x < w; ++x, i += inChannels) {
+                if (m_inBits == 8) {
+                    wide[i] = map[in[i]];
+                } else {
+                    USHORT sample;
+                    std::memcpy(&sample, in + 2 * i, 2);
+                    wide[i] = map[sample];
+                }
+            }
+        }
+        cmsDoTransform(m_transform, wide.data(), converted.data(), static_cast<cmsUInt32Number>(width));
+        for (std::size_t c = 0; c < outChannels; ++c) {
+            const USHORT* map = m_outputMaps[c].data();
+            for (std::size_t x = 0, i = c; x < w; ++x, i += outChannels) {
+                const USHORT value = map[converted[i]];
+                if (m_outBits == 8)
+                    out[i] = static_cast<std::uint8_t>(value);
+                else
+                    std::memcpy(out + 2 * i, &value, 2);
+            }
+        }
+    }
+}

@@ -1,0 +1,61 @@
+// A library conversion built for one state of an object: the transform's profiles and intent, the bits
+// per component on each side and the lookup tables. Without tables the pixels go through the library in
+// their own formats in one call; with tables every row is widened to 16 bits through the input tables,
+// converted at 16 bits and narrowed through the output tables.
+#pragma once
+
+#include "CZovTransformState.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// A channel's lookup table as it was given.
+struct CZovLutChannel {
+    bool merged = true;
+    LONG inBits = 0;
+    LONG outBits = 0;
+    std::vector<USHORT> table; // 2^inBits entries; empty when the channel has no table
+
+    bool HasTable() const { return !table.empty(); }
+    bool operator==(const CZovLutChannel&) const = default;
+};
+
+enum CZovSide { kZovInput = 0, kZovOutput = 1 };
+using CZovLutTables = CZovLutChannel[2][4];
+
+// The pixel layout the library uses for a profile colour space; false for one it has none for.
+bool ZovPixelLayout(cmsColorSpaceSignature space, cmsUInt32Number* pixelType, LONG* channels);
+
+class CZovConversion {
+public:
+    ~CZovConversion();
+    CZovConversion(const CZovConversion&) = delete;
+    CZovConversion& operator=(const CZovConversion&) = delete;
+
+    static LONG Build(const CZovTransformState::Snapshot& state, LONG inBits, LONG outBits,
+                      const CZovLutTables& luts, std::unique_ptr<const CZovConversion>* conversion);
+
+    std::size_t InPixelBytes() const { return std::size_t(m_inChannels) * std::size_t(m_inBits / 8); }
+    std::size_t OutPixelBytes() const { return std::size_t(m_outChannels) * std::size_t(m_outBits / 8); }
+
+    // Source and destination must not overlap; rows are rowBytes apart.
+    void Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                 std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
+
+private:
+    CZovConversion() = default;
+    void ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                              std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
+
+    cmsHTRANSFORM m_transform = nullptr;
+    LONG m_inChannels = 0;
+    LONG m_outChannels = 0;
+    LONG m_inBits = 8;
+    LONG m_outBits = 8;
+    bool m_throughTables = false;
+    // Through tables only: per input channel, sample (2^inBits entries) -> 16-bit value; per output channel,
+    // 16-bit value -> output sample.
+    std::vector<std::vector<USHORT>> m_inputMaps;
+    std::vector<std::vector<USHORT>> m_outputMaps;
+};

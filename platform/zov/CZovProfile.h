@@ -1,0 +1,33 @@
+// One profile opened by the library, with the bytes it was read from so that giving the same file again
+// can be recognised.
+#pragma once
+
+#include "platform/win/wintypes.h"
+
+#include <lcms2.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CZovProfile {
+public:
+    ~CZovProfile();
+    CZovProfile(const CZovProfile&) = delete;
+    CZovProfile& operator=(const CZovProfile&) = delete;
+
+    // Reads and opens the file; KVCM_E_PROFILE when it cannot be read whole, is shorter than its header
+    // says, or the library does not take it as a profile.
+    static LONG Load(const char* path, std::shared_ptr<const CZovProfile>* profile);
+
+    cmsHPROFILE Handle() const { return m_handle; }
+    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
+    cmsColorSpaceSignature ColorSpace() const { return cmsGetColorSpace(m_handle); }
+
+private:
+    CZovProfile(std::vector<std::uint8_t> bytes, cmsHPROFILE handle)
+        : m_bytes(std::move(bytes)), m_handle(handle) {}
+
+    std::vector<std::uint8_t> m_bytes;
+    cmsHPROFILE m_handle = nullptr;
+};
