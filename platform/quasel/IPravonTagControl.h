@@ -21,7 +21,7 @@ public:
     virtual LONG GetTagKind(ULONG tag) = 0;
     // Copies the first `count` bytes of the value into the buffer. A missing tag, or one shorter than
     // `count`, is an error and the buffer is left untouched. The type code is the caller's statement of
-    // what it expects; it is kept for inspection, not checked.
+    // what it expects; it is recorded for tests, not checked.
     virtual IPravonError* ReadTag(ULONG tag, LONG type, ULONG count, void* buffer) = 0;
     // Stores `count` bytes as the tag's value with `type` as its kind, replacing any previous value.
     virtual IPravonError* WriteTag(ULONG tag, LONG type, ULONG count, const void* data) = 0;
