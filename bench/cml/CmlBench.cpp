@@ -237,45 +237,6 @@ BENCHMARK(BM_FilterVersusLcms2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// Sums the figures up after the table.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            const auto counter = [&](const char* name) {
-                const auto it = run.counters.find(name);
-                return it == run.counters.end() ? 0.0 : double(it->second);
-            };
-            char line[160];
-            std::snprintf(line, sizeof(line),
-                          "%-8s RGB, 24 MP, sRGB to wide gamut: lcms2 alone %.1f MP/s, filter %.1f MP/s, "
-                          "filter / lcms2 = %.3f",
-                          run.run_name.args.c_str(), counter("lcms2_MP/s"), counter("filter_MP/s"),
-                          counter("filter/lcms2"));
-            m_lines.emplace_back(line);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintSummary() const {
-        for (const std::string& line : m_lines)
-            std::printf("%s\n", line.c_str());
-    }
-
-private:
-    std::vector<std::string> m_lines;
-};
-
 } // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintSummary();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
