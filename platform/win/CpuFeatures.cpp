@@ -25,7 +25,7 @@ DWORD Probe() {
     unsigned int ebx = 0;
     unsigned int ecx = 0;
     unsigned int edx = 0;
-    const unsigned int maxLeaf = __get_cpuid_max(0, nullptr);
+    const auto maxLeaf = static_cast<unsigned int>(__get_cpuid_max(0, nullptr));
     if (maxLeaf < 1 || !__get_cpuid(1, &eax, &ebx, &ecx, &edx))
         return 0;
     DWORD f = 0;
@@ -50,7 +50,7 @@ DWORD Probe() {
         if (b7 & (1u << 5))
             f |= CpuFeature::kAVX2;
     }
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000001u &&
+    if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u &&
         __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx)) {
         f |= CpuFeature::kExtendedLeaf;
         bit(edx, 22, CpuFeature::kMMXExt);

@@ -42,12 +42,37 @@ USHORT To8(USHORT value16) {
 
 } // namespace
 
-bool ZovPixelLayout(cmsColorSpaceSignature space, cmsUInt32Number* pixelType, LONG* channels) {
-    const int type = _cmsLCMScolorSpace(space);
-    *pixelType = type > 0 ? static_cast<cmsUInt32Number>(type) : PT_ANY;
-    *channels = cmsChannelsOfColorSpace(space);
-    if (*channels <= 0 && static_cast<cmsUInt32Number>(space) == kLchSignature)
+namespace {
+bool IsKnownColorSpace(cmsUInt32Number space) {
+    static constexpr cmsColorSpaceSignature kKnown[] = {
+        cmsSigXYZData,   cmsSigLabData,   cmsSigLuvData,   cmsSigYCbCrData, cmsSigYxyData,   cmsSigRgbData,
+        cmsSigGrayData,  cmsSigHsvData,   cmsSigHlsData,   cmsSigCmykData,  cmsSigCmyData,   cmsSigMCH1Data,
+        cmsSigMCH2Data,  cmsSigMCH3Data,  cmsSigMCH4Data,  cmsSigMCH5Data,  cmsSigMCH6Data,  cmsSigMCH7Data,
+        cmsSigMCH8Data,  cmsSigMCH9Data,  cmsSigMCHAData,  cmsSigMCHBData,  cmsSigMCHCData,  cmsSigMCHDData,
+        cmsSigMCHEData,  cmsSigMCHFData,  cmsSig1colorData, cmsSig2colorData, cmsSig3colorData, cmsSig4colorData,
+        cmsSig5colorData, cmsSig6colorData, cmsSig7colorData, cmsSig8colorData, cmsSig9colorData,
+        cmsSig10colorData, cmsSig11colorData, cmsSig12colorData, cmsSig13colorData, cmsSig14colorData,
+        cmsSig15colorData, cmsSigLuvKData};
+    for (cmsColorSpaceSignature known : kKnown)
+        if (static_cast<cmsUInt32Number>(known) == space)
+            return true;
+    return false;
+}
+} // namespace
+
+bool ZovPixelLayout(cmsUInt32Number space, cmsUInt32Number* pixelType, LONG* channels) {
+    *pixelType = PT_ANY;
+    *channels = 0;
+    if (space == kLchSignature) {
         *channels = 3;
+        return true;
+    }
+    if (!IsKnownColorSpace(space))
+        return false;
+    const auto signature = static_cast<cmsColorSpaceSignature>(space);
+    const int type = _cmsLCMScolorSpace(signature);
+    *pixelType = type > 0 ? static_cast<cmsUInt32Number>(type) : PT_ANY;
+    *channels = static_cast<LONG>(cmsChannelsOfColorSpace(signature));
     return *channels >= 1 && *channels <= 15;
 }
 

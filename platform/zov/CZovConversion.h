@@ -25,7 +25,7 @@ enum CZovSide { kZovInput = 0, kZovOutput = 1 };
 using CZovLutTables = CZovLutChannel[2][4];
 
 // The pixel layout the library uses for a profile colour space; false for one it has none for.
-bool ZovPixelLayout(cmsColorSpaceSignature space, cmsUInt32Number* pixelType, LONG* channels);
+bool ZovPixelLayout(cmsUInt32Number space, cmsUInt32Number* pixelType, LONG* channels);
 
 class CZovConversion {
 public:

@@ -22,7 +22,12 @@ public:
 
     cmsHPROFILE Handle() const { return m_handle; }
     const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
-    cmsColorSpaceSignature ColorSpace() const { return cmsGetColorSpace(m_handle); }
+    // The header's colour-space signature as the raw 32-bit value: a hostile file may carry any value,
+    // and only known signatures may become the library's enumeration.
+    cmsUInt32Number ColorSpace() const {
+        return (cmsUInt32Number(m_bytes[16]) << 24) | (cmsUInt32Number(m_bytes[17]) << 16) |
+               (cmsUInt32Number(m_bytes[18]) << 8) | cmsUInt32Number(m_bytes[19]);
+    }
 
 private:
     CZovProfile(std::vector<std::uint8_t> bytes, cmsHPROFILE handle)
