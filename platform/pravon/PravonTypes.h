@@ -35,9 +35,6 @@ public:
     CPravonRect(const PravonRect& r) : PravonRect(r) {}
 
     bool Empty() const { return right <= left || bottom <= top; }
-    bool operator==(const PravonRect& o) const {
-        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
-    }
     bool Contains(LONG x, LONG y) const { return x >= left && x < right && y >= top && y < bottom; }
 
     // The common part; an empty result keeps its corners ordered (right >= left, bottom >= top).
@@ -61,7 +58,9 @@ public:
     }
 };
 
-inline bool operator==(const PravonRect& a, const PravonRect& b) { return CPravonRect(a) == b; }
+inline bool operator==(const PravonRect& a, const PravonRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
 
 struct PravonPaletteEntry {
     BYTE blue = 0;

@@ -23,6 +23,14 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
+// Kernel object handles are 32-bit ids that carry a generation, so a closed handle fails instead of
+// reaching whatever object took its place. 0 is never issued.
+using HANDLE = std::uint32_t;
+
+// A loaded module (library or program); null stands for the program itself.
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+
 #ifndef TRUE
 #define TRUE 1
 #endif

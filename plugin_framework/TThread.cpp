@@ -1,0 +1,130 @@
+#include "TThread.h"
+
+#include "platform/win/WinDebug.h"
+#include "platform/win/WinKernel.h"
+#include "platform/win/WinSeams.h"
+
+#include <cstdio>
+
+// What a worker thread owns: it keeps this alive for as long as it runs, whatever happens to its TThread.
+struct TThread::TWorker {
+    TQueue queue;
+    Handler handler = nullptr;
+    std::atomic<bool> detached{false};
+};
+
+thread_local TThread::TWorker* TThread::t_currentWorker = nullptr;
+
+TThread::TThread() : m_worker(std::make_shared<TWorker>()) {}
+
+TThread::~TThread() {
+    Stop(true);
+}
+
+std::shared_ptr<TThread::TWorker> TThread::CurrentWorker() {
+    std::lock_guard<std::mutex> guard(m_workerLock);
+    return m_worker;
+}
+
+bool TThread::Start(Handler handler) {
+    if (!handler || m_threadId != 0)
+        return false;
+    std::shared_ptr<TWorker> worker = CurrentWorker();
+    worker->handler = handler;
+    m_handler = handler;
+    auto* parameter = new std::shared_ptr<TWorker>(worker);
+    DWORD id = 0;
+    const HANDLE thread = CreateThread(nullptr, 0, &TThread::ThreadProc, parameter, 0, &id);
+    if (!thread) {
+        delete parameter;
+        return false;
+    }
+    m_hThread = thread;
+    m_threadId = id;
+    return true;
+}
+
+DWORD TThread::ThreadProc(void* parameter) {
+    std::shared_ptr<TWorker> worker;
+    {
+        std::unique_ptr<std::shared_ptr<TWorker>> given(static_cast<std::shared_ptr<TWorker>*>(parameter));
+        if (given)
+            worker = *given;
+    }
+    if (!worker)
+        return 0;
+    t_currentWorker = worker.get();
+    DWORD exitCode = 1;
+    for (;;) {
+        TThreadQueueData* item = worker->queue.Get(1);
+        if (!item)
+            break;
+        if (item->m_messageCode == kThreadQuitMessage) {
+            item->Release();
+            OutputDebugStringA("The rendering thread exited gracefully\n");
+            exitCode = 0;
+            break;
+        }
+        worker->handler(item);
+    }
+    t_currentWorker = nullptr;
+    return exitCode;
+}
+
+bool TThread::Post(TThreadQueueData* item, bool atFront) {
+    if (!m_accepting.load())
+        return false;
+    return CurrentWorker()->queue.Put(item, atFront);
+}
+
+bool TThread::ClearQueue() {
+    return CurrentWorker()->queue.Clear(true);
+}
+
+void TThread::SetAccepting(bool accepting) {
+    m_accepting.store(accepting);
+}
+
+bool TThread::Stop(bool) {
+    if (m_threadId == 0)
+        return false;
+    m_accepting.store(false);
+    std::shared_ptr<TWorker> worker = CurrentWorker();
+    worker->queue.Clear(true);
+    auto* quit = new TThreadQueueData;
+    quit->m_messageCode = kThreadQuitMessage;
+    worker->queue.Put(quit, true);
+    quit->Release();
+
+    bool ended = false;
+    if (GetCurrentThreadId() == m_threadId) {
+        OutputDebugStringA("TThread: stopped from its own worker, which ends after the current item\n");
+    } else {
+        const DWORD wait = WinSeams::ThreadStopWait();
+        ended = WaitForSingleObject(m_hThread, wait) == WAIT_OBJECT_0;
+        if (!ended) {
+            char text[128];
+            std::snprintf(text, sizeof(text),
+                          "TThread: the worker did not stop within %u ms and is left to end by itself\n",
+                          wait);
+            OutputDebugStringA(text);
+        }
+    }
+    if (ended) {
+        // Items that slipped in behind the quit item while the stop began.
+        worker->queue.Clear(true);
+    } else {
+        worker->detached.store(true);
+        std::lock_guard<std::mutex> guard(m_workerLock);
+        m_worker = std::make_shared<TWorker>();
+    }
+    CloseHandle(m_hThread);
+    m_hThread = 0;
+    m_threadId = 0;
+    m_accepting.store(true);
+    return true;
+}
+
+bool TThread::IsCurrentWorkerDetached() {
+    return t_currentWorker && t_currentWorker->detached.load();
+}
