@@ -41,34 +41,39 @@ IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColu
     try {
         m_mosaicRows.assign(5 * mosaicWidth, 0);
         m_greenRows.assign(3 * greenWidth, 0);
+        m_differenceRows.assign(3 * greenWidth, 0);
         m_rgbRows.assign(4 * rgbWidth, Rgb16{0, 0, 0});
     } catch (const std::bad_alloc&) {
         return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the row buffers");
     }
     for (std::size_t r = 0; r < 5; ++r)
         w->mosaic[r] = m_mosaicRows.data() + r * mosaicWidth;
-    for (std::size_t r = 0; r < 3; ++r)
+    for (std::size_t r = 0; r < 3; ++r) {
         w->green[r] = m_greenRows.data() + r * greenWidth;
+        w->difference[r] = m_differenceRows.data() + r * greenWidth;
+    }
     for (std::size_t r = 0; r < 4; ++r)
         w->rgb[r] = m_rgbRows.data() + r * rgbWidth;
     return nullptr;
 }
 
-void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out) const {
+void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const {
     const LONG* m0 = w.mosaic[0];
     const LONG* m1 = w.mosaic[1];
     const LONG* m2 = w.mosaic[2];
     const LONG* m3 = w.mosaic[3];
     const LONG* m4 = w.mosaic[4];
     const LONG count = w.columns + 2 * kGreenMargin + 1;
-    const LONG x0 = w.first - kGreenMargin;
-    for (LONG j = 0; j < count; ++j) {
-        const LONG i = j + (kMosaicMargin - kGreenMargin);
+    constexpr LONG kShift = kMosaicMargin - kGreenMargin;
+    // Green and the other sites alternate along the row: each kind in a pass of its own, without branches.
+    const LONG firstGreen = ((w.first - kGreenMargin + y + m_greenPhase) & 1) ? 0 : 1;
+    for (LONG j = firstGreen; j < count; j += 2) {
+        out[j] = m2[j + kShift];
+        difference[j] = 0;
+    }
+    for (LONG j = 1 - firstGreen; j < count; j += 2) {
+        const LONG i = j + kShift;
         const LONG c = m2[i];
-        if ((x0 + j + y + m_greenPhase) & 1) {
-            out[j] = c;
-            continue;
-        }
         const LONG l = m2[i - 1];
         const LONG r = m2[i + 1];
         const LONG u = m1[i];
@@ -77,44 +82,38 @@ void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out) 
         const LONG h = std::abs(m1[i - 2] - u) + std::abs(u - m1[i + 2]) + std::abs(l - r);
         const LONG ev = 2 * (u + c + d) - m0[i] - m4[i];
         const LONG eh = 2 * (l + c + r) - m2[i - 2] - m2[i + 2];
-        if (std::abs(v - h) <= kDirectionThreshold)
-            out[j] = ((eh + ev) / 2) / 4;
-        else if (h < v)
-            out[j] = eh / 4;
-        else
-            out[j] = ev / 4;
+        const LONG g = std::abs(v - h) <= kDirectionThreshold ? ((eh + ev) / 2) / 4 : (h < v ? eh : ev) / 4;
+        out[j] = g;
+        // Red and blue are interpolated as differences from green; each site's is taken once.
+        difference[j] = c - g;
     }
 }
 
 void CDeBayerSingleFilter::InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const {
-    const LONG* ma = w.mosaic[0];
     const LONG* mc = w.mosaic[1];
-    const LONG* mb = w.mosaic[2];
-    const LONG* ga = w.green[0];
     const LONG* gc = w.green[1];
-    const LONG* gb = w.green[2];
+    const LONG* da = w.difference[0];
+    const LONG* dc = w.difference[1];
+    const LONG* db = w.difference[2];
     const bool redRow = ((y + m_redRowPhase) & 1) != 0;
     const LONG count = w.columns + 1;
-    for (LONG k = 0; k < count; ++k) {
-        const LONG i = k + kMosaicMargin;
+    const LONG firstGreen = ((w.first + y + m_greenPhase) & 1) ? 0 : 1;
+    // At a green site the row's colour comes from the left and right, the other from above and below.
+    for (LONG k = firstGreen; k < count; k += 2) {
         const LONG j = k + kGreenMargin;
         const LONG g = gc[j];
-        const LONG m = mc[i];
-        LONG red = 0;
-        LONG blue = 0;
-        if ((w.first + k + y + m_greenPhase) & 1) {
-            const LONG across = ((mc[i - 1] - gc[j - 1]) + (mc[i + 1] - gc[j + 1])) / 2;
-            const LONG down = ((ma[i] - ga[j]) + (mb[i] - gb[j])) / 2;
-            red = g + (redRow ? across : down);
-            blue = g + (redRow ? down : across);
-        } else {
-            const LONG diagonal = ((ma[i - 1] - ga[j - 1]) + (ma[i + 1] - ga[j + 1]) +
-                                   (mb[i - 1] - gb[j - 1]) + (mb[i + 1] - gb[j + 1])) /
-                                  4;
-            red = redRow ? m : g + diagonal;
-            blue = redRow ? g + diagonal : m;
-        }
-        out[k] = Rgb16{Store(red), Store(g), Store(blue)};
+        const LONG across = g + (dc[j - 1] + dc[j + 1]) / 2;
+        const LONG down = g + (da[j] + db[j]) / 2;
+        out[k] = redRow ? Rgb16{Store(across), Store(g), Store(down)}
+                        : Rgb16{Store(down), Store(g), Store(across)};
+    }
+    // At a red or blue site the other colour comes from the four diagonal neighbours.
+    for (LONG k = 1 - firstGreen; k < count; k += 2) {
+        const LONG j = k + kGreenMargin;
+        const LONG g = gc[j];
+        const LONG m = mc[k + kMosaicMargin];
+        const LONG other = g + (da[j - 1] + da[j + 1] + db[j - 1] + db[j + 1]) / 4;
+        out[k] = redRow ? Rgb16{Store(m), Store(g), Store(other)} : Rgb16{Store(other), Store(g), Store(m)};
     }
 }
 
@@ -124,7 +123,8 @@ IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w
                                           e + 5, m_greenPhase, m_redRowPhase, w.mosaic[4]))
         return Wrap(err, __LINE__, "cannot read a source row");
     std::rotate(w.green, w.green + 1, w.green + 3);
-    InterpolateGreen(w, e + 3, w.green[2]);
+    std::rotate(w.difference, w.difference + 1, w.difference + 3);
+    InterpolateGreen(w, e + 3, w.green[2], w.difference[2]);
     std::rotate(w.rgb, w.rgb + 1, w.rgb + 4);
     InterpolateRedBlue(w, e + 2, w.rgb[3]);
     return nullptr;

@@ -34,6 +34,7 @@ private:
         LONG columns = 0; // c: source columns the tile's output covers
         LONG* mosaic[5] = {};
         LONG* green[3] = {};
+        LONG* difference[3] = {}; // mosaic minus green, beside the green rows
         Rgb16* rgb[4] = {};
     };
 
@@ -41,12 +42,13 @@ private:
     // Moves every window up one row: loads source row E + 5, computes green on row E + 3 and red and blue
     // on row E + 2.
     IPravonError* RowStep(CSourceTileCursor& cursor, Window& w, LONG e);
-    void InterpolateGreen(const Window& w, LONG y, LONG* out) const;
+    void InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const;
     void InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const;
 
     LONG m_greenPhase = 0;
     LONG m_redRowPhase = 0;
     std::vector<LONG> m_mosaicRows;
     std::vector<LONG> m_greenRows;
+    std::vector<LONG> m_differenceRows;
     std::vector<Rgb16> m_rgbRows;
 };
