@@ -1,0 +1,52 @@
+// Cuts a rectangle out of its single source. The rectangle is in source coordinates; a new crop filter,
+// or one whose rectangle is the whole source, passes its source through unchanged.
+#pragma once
+
+#include "filters/CPravonFilterBase.h"
+#include "platform/win/FourCC.h"
+
+class CCropFilter : public CPravonFilterBase {
+public:
+    static constexpr LONG kCode = FourCC("Crop");
+
+    explicit CCropFilter(IPravonManager* manager);
+    ~CCropFilter() override;
+
+    LONG GetFilterCode() const override { return kCode; }
+    const char* GetFilterDescription() const override { return "Crop Filter"; }
+
+    // Stores the rectangle; all zero stands for the whole source when there is one. An inverted rectangle
+    // (right < left or bottom < top), or one whose sides do not fit 32 bits, gives kind 1013 and changes
+    // nothing. Left and top may be negative: what lies outside the source comes out as zeros. With notify
+    // on an enabled filter, type 1 goes out with the old and new crop sizes, even when nothing changed.
+    IPravonError* SetCrop(const PravonRect& rect, bool notify);
+    const PravonRect& GetCrop() const { return m_crop; }
+
+    // Output = source minus the crop's corner; none of them moves anything while the filter is disabled
+    // or passing its source through.
+    IPravonError* FilterPoint(double* x, double* y, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* DefilterPoint(double* x, double* y, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) override;
+    IPravonError* DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) override;
+
+    // ProcessTile validates the tile itself, so this form leaves the valid state to it.
+    IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count) override;
+
+    // The source's size, each side cut to the crop's while the filter crops.
+    IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
+                                  LONG* height) override;
+    // A source of a new size moves the crop, keeping its size where it fits, so that it stays inside.
+    IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
+
+    // Copies the source pixels under the invalid part; pixels no source pixel covers become zeros.
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+
+private:
+    bool Crops() const { return IsEnabled() && !IsPassThrough(); }
+
+    CPravonRect m_crop;
+};

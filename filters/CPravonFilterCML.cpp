@@ -1,0 +1,398 @@
+#include "CPravonFilterCML.h"
+
+#include "platform/pravon/PravonGraph.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr LONG kLibrary = FourCC("KVCM");
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kind, text);
+}
+
+IPravonError* LibraryError(LONG line, LONG result) {
+    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kLibrary, result);
+}
+
+struct OutputSpace {
+    char signature[5];
+    LONG sixteen;
+    LONG eight;
+};
+constexpr OutputSpace kOutputSpaces[] = {
+    {"RGB ", 0x10060201, 0x08060201}, {"CMYK", 0, 0x08080202},          {"GRAY", 0x10020001, 0x08020001},
+    {"Lab ", 0x10060204, 0x08060204}, {"HLS ", 0x10060203, 0x08060203}, {"Lch ", 0x10060203, 0x08060203},
+    {"YCbr", 0x10060205, 0},
+};
+
+struct GridReleaser {
+    void operator()(IPravonTileGrid* grid) const {
+        if (grid)
+            grid->Release();
+    }
+};
+
+// The library calls of one side.
+struct Side {
+    LONG (*set)(HKVCMCML, LONG, LONG, LONG, const USHORT* const[4]);
+    LONG (*info)(HKVCMCML, LONG, bool*, LONG*, LONG*);
+    LONG (*get)(HKVCMCML, LONG, USHORT*);
+};
+
+Side SideOf(bool output, bool merge) {
+    if (output)
+        return {merge ? KVCMMergeOutputLUT : KVCMSetOutputLUT, KVCMGetOutputLUTInfo, KVCMGetOutputLUT};
+    return {merge ? KVCMMergeInputLUT : KVCMSetInputLUT, KVCMGetInputLUTInfo, KVCMGetInputLUT};
+}
+
+} // namespace
+
+CPravonFilterCML::CPravonFilterCML(IPravonManager* manager) : CPravonFilterBase(manager, 1) {}
+
+CPravonFilterCML::~CPravonFilterCML() {
+    if (m_object)
+        KVCMDestroyCML(m_object);
+    m_object = nullptr;
+    if (m_engine)
+        m_engine->StopUse(this);
+    m_engine = nullptr;
+}
+
+bool CPravonFilterCML::HasSource() const {
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetSources(&sources, &count);
+    return count > 0 && sources[0];
+}
+
+IPravonError* CPravonFilterCML::SendWholeSourceChanged() {
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetSources(&sources, &count);
+    LONG width = 0;
+    LONG height = 0;
+    if (IPravonError* e = sources[0]->GetSize(&width, &height))
+        return e;
+    CPravonRect whole(0, 0, width, height);
+    return PravonSendDataNotification(this, PravonNotification::kData, &whole);
+}
+
+IPravonError* CPravonFilterCML::CheckCML() const {
+    CPravonFilterCMLEngine* engine = m_engine.Get();
+    if (!engine)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no colour-management engine");
+    if (IPravonError* e = engine->ResetParameters(nullptr))
+        return IPravonError::Add(e, kCode, __LINE__, "the engine's transform could not be set up");
+    if (!m_object) {
+        HKVCMCML object = nullptr;
+        if (const LONG r = KVCMCreateCML(&object))
+            return LibraryError(__LINE__, r);
+        m_object = object;
+    }
+    if (m_needsConfigure) {
+        if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
+            return LibraryError(__LINE__, r);
+        if (const LONG r = KVCMSetInputBitSize(m_object, m_inputBits))
+            return LibraryError(__LINE__, r);
+        if (const LONG r = KVCMSetOutputBitSize(m_object, m_outputBits))
+            return LibraryError(__LINE__, r);
+        m_needsConfigure = false;
+    }
+    return nullptr;
+}
+
+LONG CPravonFilterCML::Channels(bool output) const {
+    if (!m_engine)
+        return -1;
+    LONG channels = 0;
+    m_engine->GetProfileInfo(output, nullptr, &channels);
+    return channels;
+}
+
+bool CPravonFilterCML::AnyLUTs(bool output) const {
+    if (!m_object || !m_engine)
+        return false;
+    const Side side = SideOf(output, false);
+    const LONG channels = std::min<LONG>(Channels(output), 4);
+    for (LONG c = 0; c < channels; ++c) {
+        bool merged = true;
+        LONG inBits = 0;
+        LONG outBits = 0;
+        if (side.info(m_object, c, &merged, &inBits, &outBits) != KVCM_OK)
+            return false;
+        if (!merged || (inBits > 0 && outBits > 0))
+            return true;
+    }
+    return false;
+}
+
+bool CPravonFilterCML::NeedsFiltering() const {
+    CPravonFilterCMLEngine* engine = m_engine.Get();
+    if (!engine)
+        return false;
+    if (m_inputBits != m_outputBits || AnyLUTs(false) || AnyLUTs(true))
+        return true;
+    PravonFile source;
+    PravonFile destination;
+    engine->GetProfiles(&source, &destination, nullptr);
+    return !(source.path == destination.path || engine->AreProfilesEquivalent());
+}
+
+IPravonError* CPravonFilterCML::GetFilteredColorSpace(IPravonDataSource* const*, LONG, LONG* colorSpace) {
+    *colorSpace = 0;
+    if (!m_engine)
+        return nullptr;
+    char signature[4] = {};
+    m_engine->GetProfileInfo(true, signature, nullptr);
+    for (const OutputSpace& entry : kOutputSpaces) {
+        if (std::memcmp(entry.signature, signature, 4) == 0)
+            *colorSpace = m_outputBits == 16 ? entry.sixteen : m_outputBits == 8 ? entry.eight : 0;
+    }
+    return nullptr;
+}
+
+IPravonError* CPravonFilterCML::FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) {
+    if (!IsEnabled() || IsPassThrough())
+        return CPravonFilterBase::FilterColorSpace(source, change);
+    SetCacheCheck();
+    if (m_engine && HasSource())
+        return SendWholeSourceChanged();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, bool notify) {
+    const bool announce = notify && HasSource();
+    LONG previous = 0;
+    if (announce && m_engine)
+        if (IPravonError* e = GetColorSpace(&previous))
+            return e;
+
+    if (m_object)
+        if (const LONG r = KVCMSetTransform(m_object, nullptr))
+            return LibraryError(__LINE__, r);
+    if (m_engine)
+        m_engine->StopUse(this);
+    // Letting the old engine go may delete it.
+    m_engine = engine;
+    m_needsConfigure = true;
+    SetCacheCheck();
+    if (engine) {
+        engine->StartUse(this);
+        if (m_object)
+            if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
+                return LibraryError(__LINE__, r);
+    }
+    SetPassThrough(!NeedsFiltering());
+
+    if (!announce || !IsEnabled() || !m_engine)
+        return nullptr;
+    LONG now = 0;
+    if (IPravonError* e = GetColorSpace(&now))
+        return e;
+    if (now == 0)
+        return nullptr;
+    ChangeColorSpace change{previous, now};
+    return PravonSendDataNotification(this, PravonNotification::kColorSpace, &change);
+}
+
+IPravonError* CPravonFilterCML::SetBitsPerComponent(bool output, LONG bits, bool notify) {
+    if (bits != 8 && bits != 16)
+        return Fail(__LINE__, PravonKind::kBadArgument, "bits per component must be 8 or 16");
+    LONG& stored = output ? m_outputBits : m_inputBits;
+    if (stored == bits)
+        return nullptr;
+    LONG before = 0;
+    GetFilteredColorSpace(nullptr, 0, &before);
+    stored = bits;
+    m_needsConfigure = true;
+    SetCacheCheck();
+    SetPassThrough(!NeedsFiltering());
+
+    if (!notify || !IsEnabled() || !HasSource() || !m_engine)
+        return nullptr;
+    if (!output)
+        return SendWholeSourceChanged();
+    ChangeColorSpace change{before, 0};
+    GetFilteredColorSpace(nullptr, 0, &change.newColorSpace);
+    return PravonSendDataNotification(this, PravonNotification::kColorSpace, &change);
+}
+
+IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, const USHORT* const* tables, LONG inBits,
+                                       LONG outBits, LONG count, bool notify) {
+    if (!tables)
+        count = 0;
+    if (count < 0 || count > 4)
+        return Fail(__LINE__, PravonKind::kOutOfRange, "at most four lookup tables, one per channel");
+    const USHORT* four[4] = {};
+    for (LONG c = 0; c < count; ++c)
+        four[c] = tables[c];
+    const LONG mask = count == 0 ? 15 : (1 << count) - 1;
+    return SetLUT(output, merge, inBits, outBits, mask, four, notify);
+}
+
+IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LONG outBits, LONG channelMask,
+                                       const USHORT* const tables[4], bool notify) {
+    const USHORT* given[4] = {};
+    bool anyTable = false;
+    for (int c = 0; c < 4; ++c) {
+        given[c] = tables ? tables[c] : nullptr;
+        anyTable = anyTable || given[c];
+    }
+    const bool sizesInRange = inBits >= 1 && inBits <= 16 && outBits >= 1 && outBits <= 16;
+    if (!sizesInRange && !(inBits == 0 && outBits == 0 && !anyTable))
+        return Fail(__LINE__, PravonKind::kOutOfRange, "lookup tables take 1 to 16 bits on either side");
+    const LONG mask = channelMask & 15;
+    if (IPravonError* e = CheckCML())
+        return e;
+
+    const Side side = SideOf(output, merge);
+    const LONG channels = std::min<LONG>(Channels(output), 4);
+    bool unchanged = true;
+    for (LONG c = 0; unchanged && c < channels; ++c) {
+        if (!(mask & (1 << c)))
+            continue;
+        bool merged = false;
+        LONG heldIn = 0;
+        LONG heldOut = 0;
+        if (const LONG r = side.info(m_object, c, &merged, &heldIn, &heldOut))
+            return LibraryError(__LINE__, r);
+        unchanged =
+            merged == merge && heldIn == (given[c] ? inBits : 0) && heldOut == (given[c] ? outBits : 0);
+    }
+    if (unchanged && anyTable) {
+        std::vector<USHORT> held;
+        try {
+            held.resize(std::size_t(1) << inBits);
+        } catch (const std::bad_alloc&) {
+            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to compare the lookup tables");
+        }
+        for (LONG c = 0; unchanged && c < channels; ++c) {
+            if (!(mask & (1 << c)) || !given[c])
+                continue;
+            if (const LONG r = side.get(m_object, c, held.data()))
+                return LibraryError(__LINE__, r);
+            unchanged = std::memcmp(held.data(), given[c], held.size() * sizeof(USHORT)) == 0;
+        }
+    }
+    if (unchanged)
+        return nullptr;
+
+    if (const LONG r = side.set(m_object, inBits, outBits, mask, given))
+        return LibraryError(__LINE__, r);
+    SetCacheCheck();
+    SetPassThrough(!NeedsFiltering());
+    if (notify && IsEnabled() && HasSource())
+        return SendWholeSourceChanged();
+    return nullptr;
+}
+
+IPravonError* CPravonFilterCML::GetLUTInfo(bool output, LONG channel, bool* merged, LONG* inBits,
+                                           LONG* outBits) const {
+    if (IPravonError* e = CheckCML())
+        return e;
+    if (const LONG r = SideOf(output, false).info(m_object, channel, merged, inBits, outBits))
+        return LibraryError(__LINE__, r);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterCML::GetLUT(bool output, LONG channel, USHORT* table) const {
+    if (IPravonError* e = CheckCML())
+        return e;
+    if (const LONG r = SideOf(output, false).get(m_object, channel, table))
+        return LibraryError(__LINE__, r);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
+    if (!tile)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+    if (IPravonError* e = CheckCML())
+        return e;
+    if (!tile->IsInvalid(nullptr))
+        return nullptr;
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = GetFirstSource(info, &source))
+        return e;
+
+    // The library writes and reads whole pixels of its own formats: every size below is checked against
+    // what it will really do before a single pixel moves.
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetProcessSources(info, &sources, &count);
+    LONG outputSpace = 0;
+    if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
+        return e;
+    if (outputSpace == 0)
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
+                    "the destination profile has no output colour space at these bits");
+    LONG tileSpace = 0;
+    if (!tile->GetImage())
+        return Fail(__LINE__, PravonKind::kBadArgument, "the tile has no image");
+    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
+        return e;
+    LONG outChannels = 0;
+    if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
+        return LibraryError(__LINE__, r);
+    if (tileSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
+                    "the conversion does not write the output colour space");
+    LONG sourceSpace = 0;
+    if (IPravonError* e = source->GetColorSpace(&sourceSpace))
+        return e;
+    LONG inChannels = 0;
+    if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
+        return LibraryError(__LINE__, r);
+    if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
+        PravonColorSpace::Channels(sourceSpace) != inChannels)
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
+                    "the source's pixels are not what the conversion reads");
+    const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
+    const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
+
+    // One pixel converted in place tells of a conversion that cannot be built before anything is locked.
+    // The scratch holds the widest pixel the library has on either side.
+    BYTE scratch[64] = {};
+    if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
+        return LibraryError(__LINE__, r);
+
+    void* data = nullptr;
+    if (IPravonError* e = tile->Lock(&data, nullptr))
+        return e;
+    const PravonRect tileRect = tile->GetRect();
+    const LONG tileRowBytes = tile->GetRowBytes();
+    IPravonTileGrid* rawGrid = nullptr;
+    IPravonError* err = source->MapRect(tileRect, &rawGrid);
+    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
+    for (LONG row = 0; !err && row < grid->GetRowCount(); ++row) {
+        for (LONG column = 0; !err && column < grid->GetColumnCount(); ++column) {
+            void* cellData = nullptr;
+            PravonRect cellRect;
+            PravonRect part;
+            LONG cellRowBytes = 0;
+            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &part, &cellRowBytes)))
+                break;
+            const BYTE* from = static_cast<const BYTE*>(cellData) +
+                               static_cast<std::size_t>(part.top - cellRect.top) * cellRowBytes +
+                               static_cast<std::size_t>(part.left - cellRect.left) * inPixel;
+            BYTE* to = static_cast<BYTE*>(data) +
+                       static_cast<std::size_t>(part.top - tileRect.top) * tileRowBytes +
+                       static_cast<std::size_t>(part.left - tileRect.left) * outPixel;
+            if (const LONG r =
+                    KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from,
+                                               to, cellRowBytes, tileRowBytes))
+                err = LibraryError(__LINE__, r);
+            err = IPravonError::Chain(err, source->UnlockTile(grid.get(), column, row));
+        }
+    }
+    grid.reset();
+    err = IPravonError::Chain(err, tile->Unlock());
+    if (!err)
+        tile->Validate();
+    return err;
+}
