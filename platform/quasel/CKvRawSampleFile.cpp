@@ -89,6 +89,15 @@ void CKvRawSampleFile::Reset() {
 }
 
 IPravonError* CKvRawSampleFile::Write(IPravonFileStream* stream, const Content& content) {
+    try {
+        return WriteChecked(stream, content);
+    } catch (const std::bad_alloc&) {
+        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
+                                 "no memory to write");
+    }
+}
+
+IPravonError* CKvRawSampleFile::WriteChecked(IPravonFileStream* stream, const Content& content) {
     if (!stream)
         return Refused(__LINE__, "no stream to write to");
     if (content.width < 1 || content.width > kMaxSide || content.height < 1 || content.height > kMaxSide)
@@ -173,6 +182,16 @@ IPravonError* CKvRawSampleFile::Write(IPravonFileStream* stream, const Content& 
 
 IPravonError* CKvRawSampleFile::Open(IPravonFileStream* stream) {
     Reset();
+    try {
+        return OpenChecked(stream);
+    } catch (const std::bad_alloc&) {
+        Reset();
+        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
+                                 "no memory to read");
+    }
+}
+
+IPravonError* CKvRawSampleFile::OpenChecked(IPravonFileStream* stream) {
     if (!stream)
         return Refused(__LINE__, "no stream to read from");
     ULONGLONG fileSize = 0;

@@ -90,6 +90,9 @@ public:
     IPravonError* ReadRows(LONG first, LONG count, WORD* out, std::size_t rowPitch);
 
 private:
+    // The work of Write and Open; what they add is that running out of memory is an error, not a throw.
+    static IPravonError* WriteChecked(IPravonFileStream* stream, const Content& content);
+    IPravonError* OpenChecked(IPravonFileStream* stream);
     void Reset();
 
     IPravonFileStream* m_stream = nullptr; // referenced while open
