@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -289,15 +290,14 @@ void PrintSummary() {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// Registered when the program starts, so that the standard benchmark main runs them; the summary is
+// printed when it returns.
+const bool g_registered = [] {
     if (omp_set_num_threads)
         omp_set_num_threads(1);
 #if KV_HAVE_OPENCV
     cv::setNumThreads(1);
 #endif
-    TheSample();
     benchmark::RegisterBenchmark("Rawmill/standard", StandardDemosaic)
         ->Unit(benchmark::kMillisecond)
         ->MinTime(3);
@@ -326,9 +326,10 @@ int main(int argc, char** argv) {
     std::printf(
         "OpenCV not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
 #endif
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    return 0;
-}
+    std::atexit(PrintSummary);
+    return true;
+}();
+
+} // namespace
+
+BENCHMARK_MAIN();
