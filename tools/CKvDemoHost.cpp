@@ -1,0 +1,143 @@
+#include "CKvDemoHost.h"
+
+#include "platform/pravon/PravonGraph.h"
+#include "platform/quasel/CKvRawSampleLoad.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr LONG kComponent = FourCC("demo");
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, kComponent, line, kind, text);
+}
+
+} // namespace
+
+CKvDemoHost::CKvDemoHost(LONG tileSize) : m_manager(tileSize) {}
+
+CKvDemoHost::~CKvDemoHost() {
+    // The filter goes first: it lets go of its source.
+    m_demosaic.reset();
+}
+
+const BYTE* CKvDemoHost::DisplayTable() {
+    static const std::vector<BYTE> table = [] {
+        const WORD* square = GetSquareTable();
+        std::vector<BYTE> t(65536);
+        for (int v = 0; v < 65536; ++v) {
+            const double linear = square[v] / 65535.0;
+            const double encoded =
+                linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+            t[v] = static_cast<BYTE>(std::lround(std::clamp(encoded, 0.0, 1.0) * 255.0));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
+    m_demosaic.reset();
+    m_image.reset();
+    m_tags.reset();
+    IPravonImage* image = nullptr;
+    IPravonTagControl* tags = nullptr;
+    if (IPravonError* e = CKvRawSampleLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
+        return e;
+    m_image.reset(image);
+    m_tags.reset(tags);
+    return nullptr;
+}
+
+IPravonError* CKvDemoHost::BuildGraph() {
+    if (!m_image)
+        return Fail(__LINE__, PravonKind::kInvalidState, "no sample is open");
+    m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
+    if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
+        return e;
+
+    const ULONG cfaSize = m_tags->GetTagSize(0xA302);
+    std::vector<BYTE> cfa(cfaSize);
+    if (IPravonError* e = m_tags->ReadTag(0xA302, 1, cfaSize, cfa.data()))
+        return IPravonError::Add(e, kComponent, __LINE__, "the sample has no colour-filter pattern");
+    if (IPravonError* e = m_demosaic->SetCFAPattern(cfa.data(), cfaSize, false))
+        return e;
+
+    // As the development pipeline does: the as-shot gains become 12-bit input curves of red and blue.
+    double gains[2] = {1.0, 1.0};
+    BYTE cameraInfo[32];
+    if (PravonErrorPtr(m_tags->ReadTag(0x8000C, 4, sizeof cameraInfo, cameraInfo)) == nullptr) {
+        std::memcpy(&gains[0], cameraInfo, 8);
+        std::memcpy(&gains[1], cameraInfo + 8, 8);
+    }
+    WORD model = 0;
+    PravonErrorPtr(m_tags->GetCameraModel(&model));
+    const bool usable = std::isfinite(gains[0]) && std::isfinite(gains[1]) && gains[0] > 0 && gains[1] > 0;
+    if (model != 257 && usable && (gains[0] != 1.0 || gains[1] != 1.0)) {
+        std::vector<WORD> red(4096);
+        std::vector<WORD> green(4096);
+        std::vector<WORD> blue(4096);
+        for (int i = 0; i < 4096; ++i) {
+            red[i] = static_cast<WORD>(std::min(i * gains[0], 4095.0));
+            green[i] = static_cast<WORD>(i);
+            blue[i] = static_cast<WORD>(std::min(i * gains[1], 4095.0));
+        }
+        if (IPravonError* e = m_demosaic->SetParameters(12, 12, red.data(), green.data(), blue.data(), false))
+            return e;
+    }
+    return nullptr;
+}
+
+IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
+                                   const std::function<void(LONG, LONG)>& progress) {
+    IPravonDataSource* output = GetOutput();
+    if (!output)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the graph is not built");
+    LONG w = 0;
+    LONG h = 0;
+    LONG colorSpace = 0;
+    LONG tileSize = 0;
+    if (IPravonError* e = output->GetSize(&w, &h))
+        return e;
+    if (IPravonError* e = output->GetColorSpace(&colorSpace))
+        return e;
+    if (IPravonError* e = output->GetTileSize(&tileSize))
+        return e;
+    if (colorSpace != PravonColorSpace::kRGB16 || tileSize < 1)
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "the graph does not end in 16-bit RGB");
+    rgb->assign(static_cast<std::size_t>(w) * h * 3, 0);
+    const BYTE* display = DisplayTable();
+    const LONG columns = (w + tileSize - 1) / tileSize;
+    const LONG rows = (h + tileSize - 1) / tileSize;
+    for (LONG r = 0; r < rows; ++r) {
+        for (LONG c = 0; c < columns; ++c) {
+            void* data = nullptr;
+            if (IPravonError* e = output->LockTile(c, r, &data, nullptr))
+                return e;
+            IPravonTile* tile = nullptr;
+            IPravonError* err = output->GetTile(c, r, &tile);
+            if (!err) {
+                const PravonRect rect = tile->GetRect();
+                const LONG rowBytes = tile->GetRowBytes();
+                for (LONG y = rect.top; y < rect.bottom; ++y) {
+                    const auto* from = reinterpret_cast<const WORD*>(
+                        static_cast<const BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes);
+                    BYTE* to = rgb->data() + (static_cast<std::size_t>(y) * w + rect.left) * 3;
+                    for (LONG i = 0; i < (rect.right - rect.left) * 3; ++i)
+                        to[i] = display[from[i]];
+                }
+            }
+            err = IPravonError::Chain(err, output->UnlockTile(c, r));
+            if (err)
+                return err;
+            if (progress)
+                progress(r * columns + c + 1, rows * columns);
+        }
+    }
+    *width = w;
+    *height = h;
+    return nullptr;
+}

@@ -1,0 +1,44 @@
+// The demo host: stands in for the suite's imaging component. It opens a raw sample through the I/O
+// library, builds the development graph that exists so far (the standard demosaicing, set from the
+// sample's colour-filter pattern and as-shot white balance), pulls the output tile by tile and turns the
+// square-root-domain result into display RGB through the process-wide square table.
+#pragma once
+
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/IPravonTagControl.h"
+#include "rawlib/filters/CDeBayerSingleFilter.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CKvDemoHost {
+public:
+    explicit CKvDemoHost(LONG tileSize = CPravonMemoryManager::kDefaultTileSize);
+    ~CKvDemoHost();
+    CKvDemoHost(const CKvDemoHost&) = delete;
+    CKvDemoHost& operator=(const CKvDemoHost&) = delete;
+
+    IPravonError* Open(const std::string& samplePath);
+    // The mosaic image, then the demosaicing with the pattern of tag 0xA302 and, for every camera model
+    // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves.
+    IPravonError* BuildGraph();
+    IPravonDataSource* GetOutput() const { return m_demosaic.get(); }
+    IPravonImage* GetMosaic() const { return m_image.get(); }
+    IPravonTagControl* GetTags() const { return m_tags.get(); }
+
+    // Locks every output tile once, row by row, and writes it into rgb (8-bit sRGB, width x height);
+    // progress hears (tiles done, tiles in all) after each tile.
+    IPravonError* Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
+                          const std::function<void(LONG, LONG)>& progress);
+
+    // Display value of a square-root-domain sample: squared back to linear light, then sRGB-encoded.
+    static const BYTE* DisplayTable();
+
+private:
+    CPravonMemoryManager m_manager;
+    PravonImagePtr m_image;
+    PravonTagControlPtr m_tags;
+    std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+};

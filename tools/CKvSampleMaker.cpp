@@ -1,0 +1,78 @@
+#include "CKvSampleMaker.h"
+
+#include "CKvPngFile.h"
+#include "CKvSampleScene.h"
+#include "platform/quasel/CKvRawSampleFile.h"
+#include "platform/win/FourCC.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr LONG kComponent = FourCC("mksm");
+
+IPravonError* Fail(LONG line, const std::string& text) {
+    return IPravonError::Add(nullptr, kComponent, line, PravonKind::kBadArgument, text.c_str());
+}
+
+std::vector<BYTE> Bytes(const void* data, std::size_t size) {
+    const auto* p = static_cast<const BYTE*>(data);
+    return std::vector<BYTE>(p, p + size);
+}
+
+} // namespace
+
+IPravonError* CKvSampleMaker::Make(const Options& options) {
+    BYTE cells[4];
+    if (!CKvSampleScene::CellsFromName(options.pattern, cells))
+        return Fail(__LINE__,
+                    "unknown colour-filter pattern " + options.pattern + " (RGGB, GRBG, GBRG or BGGR)");
+    if (options.width < 13 || options.height < 13 || options.width > CKvRawSampleFile::kMaxSide ||
+        options.height > CKvRawSampleFile::kMaxSide)
+        return Fail(__LINE__, "the sample must be 13 to 65535 pixels on each side");
+    if (!(options.redGain >= 1.0 && options.redGain <= 8.0) ||
+        !(options.blueGain >= 1.0 && options.blueGain <= 8.0))
+        return Fail(__LINE__, "the white-balance gains must lie between 1 and 8");
+
+    const CKvSampleScene scene(options.width, options.height);
+    const std::vector<WORD> rgb = scene.Render();
+
+    CKvRawSampleFile::Content content;
+    content.width = options.width;
+    content.height = options.height;
+    content.samples =
+        CKvSampleScene::Mosaic(rgb, options.width, options.height, cells, options.redGain, options.blueGain);
+    content.hasCameraModel = true;
+    content.cameraModel = options.cameraModel;
+    content.tags.push_back({kCfaPatternTag, 1, {0, 2, 0, 2, cells[0], cells[1], cells[2], cells[3]}});
+    BYTE cameraInfo[32] = {};
+    std::memcpy(cameraInfo, &options.redGain, 8);
+    std::memcpy(cameraInfo + 8, &options.blueGain, 8);
+    content.tags.push_back({kCameraInfoTag, 4, Bytes(cameraInfo, sizeof cameraInfo)});
+    const WORD sensitivity[2] = {0, options.sensitivity};
+    content.tags.push_back({kSensitivityTag, 3, Bytes(sensitivity, sizeof sensitivity)});
+    static const char kModel[] = "Korvel synthetic sample";
+    content.tags.push_back({kModelTag, 2, Bytes(kModel, sizeof kModel)});
+
+    IPravonFileStream* raw = nullptr;
+    if (IPravonError* e = IPravonFileStream::CreateFileStream(&raw))
+        return e;
+    PravonFileStreamPtr stream(raw);
+    if (IPravonError* e = stream->Open(PravonFile{options.samplePath}, IPravonFileStream::kWrite))
+        return e;
+    if (IPravonError* e = CKvRawSampleFile::Write(stream.get(), content))
+        return e;
+    if (IPravonError* e = stream->Close())
+        return e;
+
+    if (options.scenePath.empty())
+        return nullptr;
+    std::vector<WORD> wide(rgb.size());
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        wide[i] = static_cast<WORD>(std::lround(rgb[i] * 65535.0 / CKvSampleScene::kMaxValue));
+    std::string error;
+    if (!CKvPngFile::WriteLinear16(options.scenePath, options.width, options.height, wide, &error))
+        return Fail(__LINE__, "cannot write " + options.scenePath + ": " + error);
+    return nullptr;
+}

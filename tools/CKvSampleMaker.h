@@ -1,0 +1,32 @@
+// Makes the raw sample: renders the synthetic scene, mosaics it through a chosen colour filter with
+// as-shot white-balance gains, and writes the raw sample file with the tags a development reads, and the
+// scene itself as a 16-bit linear PNG for ground truth.
+#pragma once
+
+#include "platform/pravon/IPravonError.h"
+
+#include <string>
+
+class CKvSampleMaker {
+public:
+    struct Options {
+        LONG width = 1536;
+        LONG height = 1024;
+        std::string pattern = "RGGB";
+        WORD cameraModel = 258;
+        double redGain = 1.9; // as-shot gains the camera would record in its camera information
+        double blueGain = 1.4;
+        WORD sensitivity = 200;
+        std::string samplePath = "sample.kvraw";
+        std::string scenePath; // none: no PNG
+    };
+
+    // Tags the sample carries besides the source size: the colour-filter pattern, the camera information
+    // (as-shot red and blue gains as its first two 8-byte reals), the sensitivity and the model name.
+    static constexpr ULONG kCfaPatternTag = 0xA302;
+    static constexpr ULONG kCameraInfoTag = 0x8000C;
+    static constexpr ULONG kSensitivityTag = 0x80002;
+    static constexpr ULONG kModelTag = 0x110;
+
+    static IPravonError* Make(const Options& options);
+};
