@@ -13,6 +13,8 @@ namespace {
 
 // Beyond this a doubled reduced size would leave 32 bits.
 constexpr LONG kMaxSide = (1 << 30) - 1;
+// Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
+constexpr LONG kMaxSimdTaps = 64;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
@@ -364,7 +366,19 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                 return Fail(__LINE__, PravonKind::kInvalidState, "a source tile has no pixels");
             }
             const std::size_t runBytes = static_cast<std::size_t>(colEnd - colStart) * bpp;
+            const std::ptrdiff_t readFrom =
+                static_cast<std::ptrdiff_t>(column[colStart] - tileRect.left) * bpp;
+            const std::ptrdiff_t readBytes =
+                static_cast<std::ptrdiff_t>(column[colEnd - 1] - column[colStart] + 1) * bpp;
             for (LONG j = rowStart; j < rowEnd; ++j) {
+                // Rows far apart in a reduction: ask for the next one's pixels while this one is copied.
+                if (j + 1 < rowEnd && row[j + 1] != row[j]) {
+                    const BYTE* ahead =
+                        static_cast<const BYTE*>(data) +
+                        static_cast<std::ptrdiff_t>(row[j + 1] - tileRect.top) * sourceRowBytes + readFrom;
+                    for (std::ptrdiff_t b = 0; b < readBytes; b += 64)
+                        __builtin_prefetch(ahead + b);
+                }
                 BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
                            static_cast<std::ptrdiff_t>(colStart) * bpp;
                 if (j > rowStart && row[j] == row[j - 1]) {
@@ -471,7 +485,6 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
             index[i] = i;
         break;
     }
-    m_span.resize(static_cast<std::size_t>(spanLength) * ch);
 
     const std::int64_t depth = CeilDiv(m_rsh, m_rdh) + 1;
     const std::int64_t ringRows = depth + 2;
@@ -497,6 +510,22 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     hp.wide =
         std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_rdw) : m_rsw) >
         0xFFFFFFFFu;
+
+    // The SIMD routines read every window as the same even number of taps, two pixels and more per load:
+    // the span gets room for that beyond its last pixel.
+    LONG tapCount = 0;
+    if (k.usesTaps && !hp.wide && (ch == 3 || ch == 4) && hEntries) {
+        tapCount = ScaleRows::TapCount(m_horizontal, hEntries, width);
+        if (tapCount <= kMaxSimdTaps) {
+            m_taps.resize(ScaleRows::TapWords(width, tapCount));
+            if (ScaleRows::BuildTaps(m_horizontal, hEntries, width, hp.wholeWeight, tapCount,
+                                     m_taps.data())) {
+                hp.taps = m_taps.data();
+                hp.tapCount = tapCount;
+            }
+        }
+    }
+    m_span.resize(static_cast<std::size_t>(spanLength + tapCount + 2) * ch);
 
     CSourceTileCursor cursor(source, ToLong(m_rsw / m_rdw + 2));
     std::int64_t head = 0;

@@ -128,6 +128,7 @@ private:
     std::vector<std::uint16_t> m_ring;
     std::vector<std::uint16_t> m_span;
     std::vector<std::int32_t> m_index;
+    std::vector<std::int32_t> m_taps;
     std::vector<std::uint32_t> m_acc;
     std::vector<std::int64_t> m_nearest;
     LONG m_ringRows = 0;

@@ -19,6 +19,9 @@ struct HorizontalParams {
     std::uint32_t wholeWeight = 0; // D: the weight of a whole pixel in an area sum
     std::uint32_t reciprocal = 0;  // area: ceil(2^32 / S); linear: ceil(2^32 / D) >> 1
     bool wide = false;             // the sums may leave 32 bits
+    // The same weights laid out for the SIMD routines (see BuildTaps); null where they are not used.
+    const std::int32_t* taps = nullptr;
+    LONG tapCount = 0;
 };
 
 struct VerticalParams {
@@ -48,12 +51,26 @@ struct Kernels {
     VerticalRow verticalCubic16;
     VerticalRow verticalArea8;
     VerticalRow verticalArea16;
+    bool usesTaps; // the horizontal routines can read HorizontalParams::taps
 };
 
 const Kernels& Plain();
 const Kernels& Simd();
 // The SIMD set when the processor has AVX2, else the plain set.
 const Kernels& Choose();
+
+// Every output pixel's window as tapCount weights from its index on: linear (left, right), cubic (the four
+// Q14 weights), area (first, then D for each whole pixel, then last), padded with zeros to an even count.
+// Pairs of output pixels share a block: for each pair of taps, four copies of the first pixel's two
+// weights as signed 16-bit halves of a word, then four of the second's; last, four copies of each
+// pixel's weight sum times 32768. TapCount gives tapCount for a tile's entries; BuildTaps fails when a
+// weight does not fit 16 bits, and the SIMD routines then take the plain path.
+LONG TapCount(CScalePipeline::Routine routine, const CScaleTableEntry* entries, LONG count);
+bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries, LONG count, std::uint32_t D,
+               LONG tapCount, std::int32_t* taps);
+inline std::size_t TapWords(LONG count, LONG tapCount) {
+    return static_cast<std::size_t>((count + 1) / 2) * static_cast<std::size_t>((tapCount + 1) / 2 + 1) * 8;
+}
 
 // 8-bit samples to 16-bit.
 void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples);

@@ -195,7 +195,16 @@ struct RoutineRun {
             }
             span = position + 4;
         }
-        std::vector<std::uint16_t> in(static_cast<std::size_t>(span) * channels);
+        std::vector<std::int32_t> taps;
+        LONG tapCount = 0;
+        if (kernels.usesTaps && !wide) {
+            tapCount = ScaleRows::TapCount(routine, table.data(), count);
+            taps.resize(ScaleRows::TapWords(count, tapCount));
+            if (!ScaleRows::BuildTaps(routine, table.data(), count, static_cast<std::uint32_t>(D), tapCount,
+                                      taps.data()))
+                taps.clear();
+        }
+        std::vector<std::uint16_t> in(static_cast<std::size_t>(span + tapCount + 2) * channels);
         for (auto& v : in)
             v = static_cast<std::uint16_t>(random() % (max + 1));
         std::vector<std::uint16_t> out(static_cast<std::size_t>(count) * channels);
@@ -209,6 +218,8 @@ struct RoutineRun {
         p.reciprocal =
             routine == Pipeline::Routine::Linear ? Pipeline::Reciprocal(D) >> 1 : Pipeline::Reciprocal(S);
         p.wide = wide;
+        p.taps = taps.empty() ? nullptr : taps.data();
+        p.tapCount = tapCount;
         auto run = routine == Pipeline::Routine::Area     ? kernels.horizontalArea
                    : routine == Pipeline::Routine::Linear ? kernels.horizontalLinear
                                                           : kernels.horizontalCubic;
@@ -314,13 +325,15 @@ TEST(ScaleArithmetic, SimdRoutinesGiveThePlainRoutinesResults) {
 }
 
 TEST(ScaleArithmetic, TheFilterGivesTheSameOutputWithAndWithoutSimd) {
-    const TestPlane plane = MakePlane(61, 47, PravonColorSpace::kRGB16, FillPattern::Random, 5);
-    for (LONG method : {0, 1, 2}) {
-        for (auto [w, h] : {std::pair<LONG, LONG>{17, 13}, {97, 71}, {43, 47}}) {
-            const TestPlane withSimd = Scaled(plane, w, h, method, 16);
-            CCpuFeatureOverride off(0, CpuFeature::kAVX2 | CpuFeature::kAVX);
-            EXPECT_TRUE(PlanesMatch(withSimd, Scaled(plane, w, h, method, 16)))
-                << method << " " << w << "x" << h;
+    for (LONG colorSpace : {PravonColorSpace::kRGB16, PravonColorSpace::kRGB8, PravonColorSpace::kCMYK8}) {
+        const TestPlane plane = MakePlane(61, 47, colorSpace, FillPattern::Random, 5);
+        for (LONG method : {0, 1, 2}) {
+            for (auto [w, h] : {std::pair<LONG, LONG>{17, 13}, {97, 71}, {43, 47}}) {
+                const TestPlane withSimd = Scaled(plane, w, h, method, 16);
+                CCpuFeatureOverride off(0, CpuFeature::kAVX2 | CpuFeature::kAVX);
+                EXPECT_TRUE(PlanesMatch(withSimd, Scaled(plane, w, h, method, 16)))
+                    << std::hex << colorSpace << std::dec << " method " << method << " " << w << "x" << h;
+            }
         }
     }
 }
