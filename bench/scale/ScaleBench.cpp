@@ -200,12 +200,13 @@ void RunVips(benchmark::State& state, Case c, bool reduce) {
 }
 #endif
 
-// Keeps the real time per iteration of each run for the table of ratios.
+// Keeps the median real time per iteration of each benchmark for the table of ratios: the runs are
+// repeated so that a busy machine spoils no single figure.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
                 seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
         ConsoleReporter::ReportRuns(runs);
     }
@@ -217,8 +218,9 @@ void PrintRatios(const RatioReporter& reporter, const std::vector<Case>& cases) 
         auto it = reporter.seconds.find(name);
         return it == reporter.seconds.end() || it->second <= 0 ? 0.0 : kSourceMegapixels / it->second;
     };
-    std::printf("\nSource megapixels per second, one thread; ratio = filter / peer (above 1: the filter is "
-                "faster)\n");
+    std::printf(
+        "\nSource megapixels per second (median of 3 runs, one thread); ratio = filter / peer, above 1 "
+        "when the filter is faster\n");
     std::printf("%-20s %8s %8s %6s %12s %6s %12s %6s\n", "case", "filter", "OpenCV", "ratio", "vips_resize",
                 "ratio", "vips_reduce", "ratio");
     for (const Case& c : cases) {
@@ -257,23 +259,31 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((name + "/filter").c_str(), RunOurs, c)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
-            ->MinTime(0.5);
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
 #if KV_HAVE_OPENCV
         benchmark::RegisterBenchmark((name + "/opencv").c_str(), RunOpenCV, c)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
-            ->MinTime(0.5);
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
 #endif
 #if KV_HAVE_VIPS
         benchmark::RegisterBenchmark((name + "/vips_resize").c_str(), RunVips, c, false)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
-            ->MinTime(0.5);
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
         if (c.factor < 1)
             benchmark::RegisterBenchmark((name + "/vips_reduce").c_str(), RunVips, c, true)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime()
-                ->MinTime(0.5);
+                ->MinTime(0.2)
+                ->Repetitions(3)
+                ->ReportAggregatesOnly(true);
 #endif
     }
     benchmark::Initialize(&argc, argv);
