@@ -1,7 +1,8 @@
 // The scale filter on a 24-megapixel RGB image (8 and 16 bits): reduced to 25 % and 70 % and enlarged to
 // 150 %, with each method, pulled tile by tile (256-pixel tiles) on one thread. The peers (OpenCV's resize,
-// libvips' resize, each on one thread) scale the same pixels in the same run. Speeds are megapixels of the
-// source per second; the table at the end gives the filter's speed over each peer's.
+// libvips' resize and reduce, each on one thread) scale the same pixels in the same run. Speeds are
+// megapixels of the source per second; the table at the end gives the filter's speed over each peer's, from
+// the median of three runs.
 #include "filters/CPravonFilterScale.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
