@@ -1,0 +1,299 @@
+// The scale filter on a 24-megapixel RGB image (8 and 16 bits): reduced to 25 % and 70 % and enlarged to
+// 150 %, with each method, pulled tile by tile (256-pixel tiles) on one thread. The peers (OpenCV's resize,
+// libvips' resize and reduce, each on one thread) scale the same pixels in the same run. Speeds are
+// megapixels of the source per second; the table at the end gives the filter's speed over each peer's, from
+// the median of three runs.
+#include "filters/CPravonFilterScale.h"
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/PravonGraph.h"
+
+#include <benchmark/benchmark.h>
+
+#if KV_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+#if KV_HAVE_VIPS
+#include <vips/vips.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr LONG kWidth = 6000;
+constexpr LONG kHeight = 4000;
+constexpr double kSourceMegapixels = kWidth * kHeight / 1e6;
+
+struct Case {
+    int bits;
+    double factor;
+    LONG method;
+};
+
+const char* MethodName(LONG method) {
+    return method == 0 ? "nearest" : method == 1 ? "linear" : "cubic";
+}
+
+std::string CaseName(const Case& c) {
+    char text[64];
+    std::snprintf(text, sizeof text, "rgb%d/%d%%/%s", c.bits, static_cast<int>(c.factor * 100 + 0.5),
+                  MethodName(c.method));
+    return text;
+}
+
+LONG Side(LONG size, double factor) {
+    return static_cast<LONG>(size * factor + 0.5);
+}
+
+void Check(IPravonError* e, const char* what) {
+    if (!e)
+        return;
+    std::fprintf(stderr, "%s: %s\n", what, e->Describe().c_str());
+    e->Release();
+    std::exit(1);
+}
+
+// The same pixels for every implementation: a smooth ramp with some texture, interleaved RGB.
+std::vector<BYTE> MakePixels(int bits) {
+    const std::size_t bytes = static_cast<std::size_t>(kWidth) * kHeight * 3 * (bits / 8);
+    std::vector<BYTE> pixels(bytes);
+    std::uint32_t noise = 12345;
+    for (LONG y = 0; y < kHeight; ++y) {
+        for (LONG x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                noise = noise * 1664525u + 1013904223u;
+                const std::uint32_t v = static_cast<std::uint32_t>(x * (c + 1) + y * 3) * 11 + (noise >> 26);
+                const std::size_t i = (static_cast<std::size_t>(y) * kWidth + x) * 3 + c;
+                if (bits == 8) {
+                    pixels[i] = static_cast<BYTE>(v >> 4);
+                } else {
+                    const std::uint16_t w = static_cast<std::uint16_t>(v << 2);
+                    std::memcpy(&pixels[i * 2], &w, 2);
+                }
+            }
+        }
+    }
+    return pixels;
+}
+
+const std::vector<BYTE>& Pixels(int bits) {
+    static std::map<int, std::vector<BYTE>> pixels;
+    auto it = pixels.find(bits);
+    if (it == pixels.end())
+        it = pixels.emplace(bits, MakePixels(bits)).first;
+    return it->second;
+}
+
+// Our side: the source image holds the pixels in 256-pixel tiles; a scale filter reads it.
+struct Graph {
+    explicit Graph(const Case& c) : manager(256), filter(&manager, c.method) {
+        IPravonImage* image = nullptr;
+        Check(manager.CreateImage(1, &image), "create the source");
+        source.reset(image);
+        const LONG colorSpace = c.bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16;
+        Check(source->SetColorSpace(colorSpace), "colour space");
+        Check(source->SetSize(kWidth, kHeight), "size");
+        const std::vector<BYTE>& pixels = Pixels(c.bits);
+        const std::size_t pixelBytes = 3 * (c.bits / 8);
+        IPravonTileGrid* grid = nullptr;
+        Check(source->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid), "map");
+        for (LONG r = 0; r < grid->GetRowCount(); ++r) {
+            for (LONG col = 0; col < grid->GetColumnCount(); ++col) {
+                void* data = nullptr;
+                PravonRect rect;
+                LONG rowBytes = 0;
+                Check(source->LockTile(grid, col, r, &data, &rect, nullptr, &rowBytes), "lock");
+                for (LONG y = rect.top; y < rect.bottom; ++y)
+                    std::memcpy(static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
+                                &pixels[(static_cast<std::size_t>(y) * kWidth + rect.left) * pixelBytes],
+                                static_cast<std::size_t>(rect.right - rect.left) * pixelBytes);
+                Check(source->UnlockTile(grid, col, r), "unlock");
+            }
+        }
+        grid->Release();
+        Check(PravonConnect(source.get(), &filter), "connect");
+        Check(filter.SetScale(c.factor, false), "scale");
+    }
+
+    // Every output tile made again from the source, as after a change of the whole source.
+    void PullEverything() {
+        PravonRect all{0, 0, kWidth, kHeight};
+        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &all), "invalidate");
+        LONG width = 0, height = 0, tileSize = 0;
+        Check(filter.GetWidth(&width), "width");
+        Check(filter.GetHeight(&height), "height");
+        Check(filter.GetTileSize(&tileSize), "tile size");
+        for (LONG row = 0; row * tileSize < height; ++row) {
+            for (LONG column = 0; column * tileSize < width; ++column) {
+                void* data = nullptr;
+                Check(filter.LockTile(column, row, &data, nullptr), "pull");
+                benchmark::DoNotOptimize(data);
+                Check(filter.UnlockTile(column, row), "release");
+            }
+        }
+    }
+
+    CPravonMemoryManager manager;
+    PravonImagePtr source;
+    CPravonFilterScale filter;
+};
+
+void RunOurs(benchmark::State& state, Case c) {
+    Graph graph(c);
+    graph.PullEverything();
+    for (auto _ : state)
+        graph.PullEverything();
+    state.counters["MP/s"] =
+        benchmark::Counter(kSourceMegapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+#if KV_HAVE_OPENCV
+void RunOpenCV(benchmark::State& state, Case c) {
+    cv::setNumThreads(1);
+    const int type = c.bits == 8 ? CV_8UC3 : CV_16UC3;
+    const cv::Mat source(kHeight, kWidth, type, const_cast<BYTE*>(Pixels(c.bits).data()));
+    cv::Mat out(Side(kHeight, c.factor), Side(kWidth, c.factor), type);
+    int interpolation = cv::INTER_NEAREST;
+    if (c.method != 0)
+        interpolation = c.factor < 1 ? cv::INTER_AREA : c.method == 1 ? cv::INTER_LINEAR : cv::INTER_CUBIC;
+    for (auto _ : state) {
+        cv::resize(source, out, out.size(), 0, 0, interpolation);
+        benchmark::DoNotOptimize(out.data);
+    }
+    state.counters["MP/s"] =
+        benchmark::Counter(kSourceMegapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+#endif
+
+#if KV_HAVE_VIPS
+int Discard(VipsRegion*, VipsRect*, void*) {
+    return 0;
+}
+
+// vips_resize for every case; vips_reduce (kernel resampling only, no box shrink first) for reductions.
+void RunVips(benchmark::State& state, Case c, bool reduce) {
+    const std::vector<BYTE>& pixels = Pixels(c.bits);
+    VipsImage* source = vips_image_new_from_memory(pixels.data(), pixels.size(), kWidth, kHeight, 3,
+                                                   c.bits == 8 ? VIPS_FORMAT_UCHAR : VIPS_FORMAT_USHORT);
+    const VipsKernel kernel = c.method == 0   ? VIPS_KERNEL_NEAREST
+                              : c.method == 1 ? VIPS_KERNEL_LINEAR
+                                              : VIPS_KERNEL_CUBIC;
+    for (auto _ : state) {
+        VipsImage* out = nullptr;
+        const int failed =
+            reduce ? vips_reduce(source, &out, 1 / c.factor, 1 / c.factor, "kernel", kernel, nullptr)
+                   : vips_resize(source, &out, c.factor, "kernel", kernel, nullptr);
+        if (failed || vips_sink_disc(out, Discard, nullptr)) {
+            state.SkipWithError(vips_error_buffer());
+            break;
+        }
+        g_object_unref(out);
+    }
+    g_object_unref(source);
+    state.counters["MP/s"] =
+        benchmark::Counter(kSourceMegapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+#endif
+
+// Keeps the median real time per iteration of each benchmark for the table of ratios: the runs are
+// repeated so that a busy machine spoils no single figure.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
+                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> seconds;
+};
+
+void PrintRatios(const RatioReporter& reporter, const std::vector<Case>& cases) {
+    auto speed = [&](const std::string& name) {
+        auto it = reporter.seconds.find(name);
+        return it == reporter.seconds.end() || it->second <= 0 ? 0.0 : kSourceMegapixels / it->second;
+    };
+    std::printf(
+        "\nSource megapixels per second (median of 3 runs, one thread); ratio = filter / peer, above 1 "
+        "when the filter is faster\n");
+    std::printf("%-20s %8s %8s %6s %12s %6s %12s %6s\n", "case", "filter", "OpenCV", "ratio", "vips_resize",
+                "ratio", "vips_reduce", "ratio");
+    for (const Case& c : cases) {
+        const std::string name = CaseName(c);
+        const double ours = speed("scale/" + name + "/filter");
+        std::printf("%-20s %8.1f", name.c_str(), ours);
+        int column = 0;
+        for (const char* peer : {"opencv", "vips_resize", "vips_reduce"}) {
+            const double theirs = speed("scale/" + name + "/" + peer);
+            const int width = column++ == 0 ? 8 : 12;
+            if (theirs > 0)
+                std::printf(" %*.1f %6.2f", width, theirs, ours / theirs);
+            else
+                std::printf(" %*s %6s", width, "-", "-");
+        }
+        std::printf("\n");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+#if KV_HAVE_VIPS
+    if (VIPS_INIT(argv[0]))
+        return 1;
+    vips_concurrency_set(1);
+    vips_cache_set_max(0);
+#endif
+    std::vector<Case> cases;
+    for (int bits : {8, 16})
+        for (double factor : {0.25, 0.70, 1.50})
+            for (LONG method : {0, 1, 2})
+                cases.push_back({bits, factor, method});
+    for (const Case& c : cases) {
+        const std::string name = "scale/" + CaseName(c);
+        benchmark::RegisterBenchmark((name + "/filter").c_str(), RunOurs, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
+#if KV_HAVE_OPENCV
+        benchmark::RegisterBenchmark((name + "/opencv").c_str(), RunOpenCV, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
+#endif
+#if KV_HAVE_VIPS
+        benchmark::RegisterBenchmark((name + "/vips_resize").c_str(), RunVips, c, false)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MinTime(0.2)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
+        if (c.factor < 1)
+            benchmark::RegisterBenchmark((name + "/vips_reduce").c_str(), RunVips, c, true)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MinTime(0.2)
+                ->Repetitions(3)
+                ->ReportAggregatesOnly(true);
+#endif
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintRatios(reporter, cases);
+    benchmark::Shutdown();
+#if KV_HAVE_VIPS
+    vips_shutdown();
+#endif
+    return 0;
+}

@@ -1,0 +1,733 @@
+#include "CPravonFilterScale.h"
+
+#include "platform/pravon/PravonGraph.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+namespace {
+
+constexpr LONG kCode = CPravonFilterScale::kCode;
+
+IPravonError* Fail(LONG line, LONG kind, const char* text) {
+    return IPravonError::Add(nullptr, kCode, line, kind, text);
+}
+
+IPravonError* Chain(IPravonError* inner, LONG line, const char* text) {
+    return inner ? IPravonError::Add(inner, kCode, line, text) : nullptr;
+}
+
+// 64-bit quotients rounded down, toward zero and up; the results are saturated to 32 bits.
+LONG Saturate(std::int64_t v) {
+    if (v < std::numeric_limits<LONG>::min())
+        return std::numeric_limits<LONG>::min();
+    if (v > std::numeric_limits<LONG>::max())
+        return std::numeric_limits<LONG>::max();
+    return static_cast<LONG>(v);
+}
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+// Integer results of double mappings: a value that is not a number leaves the coordinate as it was; the
+// others are saturated to 32 bits.
+enum class Rounding { Trunc, Floor, Ceil };
+
+void Assign(LONG* v, double value, Rounding rounding) {
+    if (std::isnan(value))
+        return;
+    switch (rounding) {
+    case Rounding::Trunc:
+        value = std::trunc(value);
+        break;
+    case Rounding::Floor:
+        value = std::floor(value);
+        break;
+    case Rounding::Ceil:
+        value = std::ceil(value);
+        break;
+    }
+    if (value <= static_cast<double>(std::numeric_limits<LONG>::min()))
+        *v = std::numeric_limits<LONG>::min();
+    else if (value >= static_cast<double>(std::numeric_limits<LONG>::max()))
+        *v = std::numeric_limits<LONG>::max();
+    else
+        *v = static_cast<LONG>(value);
+}
+
+// One side of the output in scale mode: trunc(size * factor + 0.5).
+IPravonError* ScaledSide(LONG size, double factor, LONG* out) {
+    const double v = static_cast<double>(size) * factor + 0.5;
+    if (!std::isfinite(v) || v < 0 || v >= 2147483648.0)
+        return Fail(__LINE__, PravonKind::kOutOfRange, "the scaled size is out of range");
+    *out = static_cast<LONG>(v);
+    return nullptr;
+}
+
+bool Near(double stored, double value) {
+    return stored >= value - 1e-10 && stored <= value + 1e-10;
+}
+
+bool NearOne(double v) {
+    return v >= 0.9999999999 && v <= 1.0000000001;
+}
+
+} // namespace
+
+CPravonFilterScale::CPravonFilterScale(IPravonManager* manager, LONG method)
+    : CPravonFilterBase(manager, 1), m_method(method), m_pipeline(kCode) {
+    SetPassThrough(true);
+}
+
+CPravonFilterScale::~CPravonFilterScale() = default;
+
+void CPravonFilterScale::GetScale(double* sx, double* sy) const {
+    if (sx)
+        *sx = m_scaleX;
+    if (sy)
+        *sy = m_scaleY;
+}
+
+bool CPravonFilterScale::HasSource() const {
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetSources(&sources, &count);
+    return count > 0 && sources[0];
+}
+
+IPravonError* CPravonFilterScale::OwnOutputSize(LONG* width, LONG* height) {
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetSources(&sources, &count);
+    return GetFilteredSize(sources, count, width, height);
+}
+
+IPravonError* CPravonFilterScale::AnnounceSize(LONG oldWidth, LONG oldHeight) {
+    ChangeSize change;
+    change.oldWidth = oldWidth;
+    change.oldHeight = oldHeight;
+    if (IPravonError* e = OwnOutputSize(&change.newWidth, &change.newHeight))
+        return Chain(e, __LINE__, "cannot read the new output size");
+    return Chain(PravonSendDataNotification(this, PravonNotification::kSize, &change), __LINE__,
+                 "the size change was not taken downstream");
+}
+
+IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
+    if (method == m_method)
+        return nullptr;
+    m_method = method;
+    SetCacheCheck();
+    m_pipeline.MarkChanged();
+    if (!notify || !IsEnabled() || !HasSource())
+        return nullptr;
+    LONG width = 0;
+    LONG height = 0;
+    if (IPravonError* e = OwnOutputSize(&width, &height))
+        return Chain(e, __LINE__, "cannot read the output size");
+    PravonRect whole{0, 0, width, height};
+    return Chain(PravonSendDataNotification(this, PravonNotification::kData, &whole), __LINE__,
+                 "the data change was not taken downstream");
+}
+
+IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) {
+    if (width < 0 || height < 0)
+        return Fail(__LINE__, PravonKind::kOutOfRange, "negative output size");
+    if (!InScaleMode() && width == m_width && height == m_height)
+        return nullptr;
+    const bool announce = notify && IsEnabled() && HasSource();
+    LONG oldWidth = 0;
+    LONG oldHeight = 0;
+    if (announce)
+        if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
+            return Chain(e, __LINE__, "cannot read the old output size");
+
+    m_scaleX = 0;
+    m_scaleY = 0;
+    m_width = width;
+    m_height = height;
+    SetCacheCheck();
+    m_pipeline.MarkChanged();
+
+    IPravonError* err = nullptr;
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetSources(&sources, &count);
+    bool same = false;
+    if (count == 1 && sources[0]) {
+        LONG sourceWidth = 0;
+        LONG sourceHeight = 0;
+        err =
+            Chain(sources[0]->GetSize(&sourceWidth, &sourceHeight), __LINE__, "cannot read the source size");
+        same = !err && sourceWidth == width && sourceHeight == height;
+    }
+    SetPassThrough(same);
+    if (announce)
+        err = IPravonError::Chain(err, AnnounceSize(oldWidth, oldHeight));
+    return err;
+}
+
+IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
+    if (!std::isfinite(sx) || !std::isfinite(sy))
+        return Fail(__LINE__, PravonKind::kOutOfRange, "scale factors must be finite");
+    if (Near(m_scaleX, sx) && Near(m_scaleY, sy))
+        return nullptr;
+    const bool announce = notify && IsEnabled() && HasSource();
+    LONG oldWidth = 0;
+    LONG oldHeight = 0;
+    if (announce)
+        if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
+            return Chain(e, __LINE__, "cannot read the old output size");
+
+    m_scaleX = sx;
+    m_scaleY = sy;
+    SetCacheCheck();
+    m_pipeline.MarkChanged();
+    SetPassThrough(NearOne(sx) && NearOne(sy));
+    if (announce)
+        return AnnounceSize(oldWidth, oldHeight);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::SetScale(double s, bool notify) {
+    return Chain(SetScale(s, s, notify), __LINE__, "cannot set the scale");
+}
+
+// The static mappings.
+
+void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (srcW != 0)
+        *x = Saturate(std::int64_t{dstW} * *x / srcW);
+    if (srcH != 0)
+        *y = Saturate(std::int64_t{dstH} * *y / srcH);
+}
+
+void CPravonFilterScale::FilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (srcW != 0)
+        *x = dstW * *x / srcW;
+    if (srcH != 0)
+        *y = dstH * *y / srcH;
+}
+
+void CPravonFilterScale::FilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (srcW != 0) {
+        rect->left = Saturate(FloorDiv(std::int64_t{dstW} * rect->left, srcW));
+        rect->right = Saturate(CeilDiv(std::int64_t{dstW} * rect->right, srcW));
+    }
+    if (srcH != 0) {
+        rect->top = Saturate(FloorDiv(std::int64_t{dstH} * rect->top, srcH));
+        rect->bottom = Saturate(CeilDiv(std::int64_t{dstH} * rect->bottom, srcH));
+    }
+}
+
+void CPravonFilterScale::FilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (srcW != 0) {
+        rect->left = rect->left * dstW / srcW;
+        rect->right = rect->right * dstW / srcW;
+    }
+    if (srcH != 0) {
+        rect->top = rect->top * dstH / srcH;
+        rect->bottom = rect->bottom * dstH / srcH;
+    }
+}
+
+void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double s) {
+    Assign(x, s * *x, Rounding::Trunc);
+    Assign(y, s * *y, Rounding::Trunc);
+}
+
+void CPravonFilterScale::FilterPoint(double* x, double* y, double s) {
+    *x = s * *x;
+    *y = s * *y;
+}
+
+void CPravonFilterScale::FilterRect(PravonRect* rect, double s) {
+    FilterRect(rect, s, s);
+}
+
+void CPravonFilterScale::FilterRect(PravonDblRect* rect, double s) {
+    rect->left *= s;
+    rect->top *= s;
+    rect->right *= s;
+    rect->bottom *= s;
+}
+
+void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double sx, double sy) {
+    Assign(x, *x * sx, Rounding::Trunc);
+    Assign(y, *y * sy, Rounding::Trunc);
+}
+
+void CPravonFilterScale::FilterPoint(double* x, double* y, double sx, double sy) {
+    *x = sx * *x;
+    *y = sy * *y;
+}
+
+void CPravonFilterScale::FilterRect(PravonRect* rect, double sx, double sy) {
+    const PravonRect r = *rect;
+    Assign(&rect->left, r.left * sx, Rounding::Floor);
+    Assign(&rect->right, r.right * sx, Rounding::Ceil);
+    Assign(&rect->top, r.top * sy, Rounding::Floor);
+    Assign(&rect->bottom, r.bottom * sy, Rounding::Ceil);
+}
+
+void CPravonFilterScale::FilterRect(PravonDblRect* rect, double sx, double sy) {
+    rect->left *= sx;
+    rect->right *= sx;
+    rect->top *= sy;
+    rect->bottom *= sy;
+}
+
+void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (dstW != 0)
+        *x = Saturate(std::int64_t{srcW} * *x / dstW);
+    if (dstH != 0)
+        *y = Saturate(std::int64_t{srcH} * *y / dstH);
+}
+
+void CPravonFilterScale::DefilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (dstW != 0)
+        *x = srcW * *x / dstW;
+    if (dstH != 0)
+        *y = srcH * *y / dstH;
+}
+
+void CPravonFilterScale::DefilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (dstW != 0) {
+        rect->left = Saturate(FloorDiv(std::int64_t{srcW} * rect->left, dstW));
+        rect->right = Saturate(CeilDiv(std::int64_t{srcW} * rect->right, dstW));
+    }
+    if (dstH != 0) {
+        rect->top = Saturate(FloorDiv(std::int64_t{srcH} * rect->top, dstH));
+        rect->bottom = Saturate(CeilDiv(std::int64_t{srcH} * rect->bottom, dstH));
+    }
+}
+
+void CPravonFilterScale::DefilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
+    if (dstW != 0) {
+        rect->left = rect->left * srcW / dstW;
+        rect->right = rect->right * srcW / dstW;
+    }
+    if (dstH != 0) {
+        rect->top = rect->top * srcH / dstH;
+        rect->bottom = rect->bottom * srcH / dstH;
+    }
+}
+
+void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double s) {
+    if (s == 0)
+        return;
+    const double r = 1 / s;
+    Assign(x, *x * r, Rounding::Trunc);
+    Assign(y, *y * r, Rounding::Trunc);
+}
+
+void CPravonFilterScale::DefilterPoint(double* x, double* y, double s) {
+    if (s == 0)
+        return;
+    const double r = 1 / s;
+    *x = *x * r;
+    *y = *y * r;
+}
+
+void CPravonFilterScale::DefilterRect(PravonRect* rect, double s) {
+    if (s == 0)
+        return;
+    const double r = 1 / s;
+    const PravonRect v = *rect;
+    Assign(&rect->left, v.left * r, Rounding::Floor);
+    Assign(&rect->top, v.top * r, Rounding::Floor);
+    Assign(&rect->right, v.right * r, Rounding::Ceil);
+    Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
+}
+
+void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double s) {
+    if (s == 0)
+        return;
+    const double r = 1 / s;
+    rect->left *= r;
+    rect->top *= r;
+    rect->right *= r;
+    rect->bottom *= r;
+}
+
+void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double sx, double sy) {
+    if (sx != 0)
+        Assign(x, *x / sx, Rounding::Trunc);
+    if (sy != 0)
+        Assign(y, *y / sy, Rounding::Trunc);
+}
+
+void CPravonFilterScale::DefilterPoint(double* x, double* y, double sx, double sy) {
+    if (sx != 0)
+        *x = *x / sx;
+    if (sy != 0)
+        *y = *y / sy;
+}
+
+void CPravonFilterScale::DefilterRect(PravonRect* rect, double sx, double sy) {
+    const PravonRect v = *rect;
+    if (sx != 0) {
+        const double r = 1 / sx;
+        Assign(&rect->left, v.left * r, Rounding::Floor);
+        Assign(&rect->right, v.right * r, Rounding::Ceil);
+    }
+    if (sy != 0) {
+        const double r = 1 / sy;
+        Assign(&rect->top, v.top * r, Rounding::Floor);
+        Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
+    }
+}
+
+void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double sx, double sy) {
+    if (sx != 0) {
+        rect->left *= 1 / sx;
+        rect->right *= 1 / sx;
+    }
+    if (sy != 0) {
+        rect->top *= 1 / sy;
+        rect->bottom *= 1 / sy;
+    }
+}
+
+// The filter's own mappings.
+
+IPravonError* CPravonFilterScale::MappingSourceSize(IPravonDataSource* const* sources, LONG count,
+                                                    LONG* width, LONG* height) {
+    if (!sources || count <= 0)
+        GetSources(&sources, &count);
+    if (!sources || count <= 0 || !sources[0])
+        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+    return Chain(sources[0]->GetSize(width, height), __LINE__, "cannot read the source size");
+}
+
+IPravonError* CPravonFilterScale::FilterPoint(double* x, double* y, IPravonDataSource* const* sources,
+                                              LONG count) {
+    if (!x || !y)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        FilterPoint(x, y, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    FilterPoint(x, y, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
+                                              LONG count) {
+    if (!x || !y)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        FilterPoint(x, y, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    FilterPoint(x, y, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
+                                             LONG count) {
+    if (!rect)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        FilterRect(rect, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    FilterRect(rect, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::FilterRect(PravonRect* rect, IPravonDataSource* const* sources,
+                                             LONG count) {
+    if (!rect)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        FilterRect(rect, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    FilterRect(rect, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::DefilterPoint(double* x, double* y, IPravonDataSource* const* sources,
+                                                LONG count) {
+    if (!x || !y)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        DefilterPoint(x, y, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    DefilterPoint(x, y, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
+                                                LONG count) {
+    if (!x || !y)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        DefilterPoint(x, y, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    DefilterPoint(x, y, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
+                                               LONG count) {
+    if (!rect)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        DefilterRect(rect, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    DefilterRect(rect, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources,
+                                               LONG count) {
+    if (!rect)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        DefilterRect(rect, m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    DefilterRect(rect, w, h, m_width, m_height);
+    return nullptr;
+}
+
+IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
+                                                  LONG* height) {
+    if (!width || !height)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no size to fill");
+    if (IsEnabled() && !InScaleMode()) {
+        *width = m_width;
+        *height = m_height;
+        return nullptr;
+    }
+    if (!sources || count <= 0 || !sources[0])
+        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+    LONG w = 0, h = 0;
+    if (IPravonError* e = sources[0]->GetSize(&w, &h))
+        return Chain(e, __LINE__, "cannot read the source size");
+    if (!IsEnabled()) {
+        *width = w;
+        *height = h;
+        return nullptr;
+    }
+    LONG scaledWidth = 0, scaledHeight = 0;
+    if (IPravonError* e = ScaledSide(w, m_scaleX, &scaledWidth))
+        return e;
+    if (IPravonError* e = ScaledSide(h, m_scaleY, &scaledHeight))
+        return e;
+    *width = scaledWidth;
+    *height = scaledHeight;
+    return nullptr;
+}
+
+// Notifications.
+
+IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRect* rect) {
+    if (!rect || !Maps() || m_method == kNearest)
+        return CPravonFilterBase::FilterData(source, rect);
+    // A linear window reaches one source pixel beyond the changed ones, a cubic window two; only
+    // directions that enlarge use these windows.
+    const LONG reach = m_method == kLinear ? 1 : 2;
+    bool enlargeX = true;
+    bool enlargeY = true;
+    LONG sw = 0, sh = 0, ow = 0, oh = 0;
+    IPravonDataSource* const notifying[1] = {source};
+    IPravonError* err = nullptr;
+    if (source) {
+        err = source->GetSize(&sw, &sh);
+        if (!err)
+            err = GetFilteredSize(notifying, 1, &ow, &oh);
+        if (!err) {
+            enlargeX = ow > sw;
+            enlargeY = oh > sh;
+        }
+        // Whatever kept the sizes from being read, widening in both directions stays on the safe side.
+        PravonErrorPtr discarded(err);
+    }
+    PravonRect widened = *rect;
+    if (enlargeX) {
+        widened.left = Saturate(std::int64_t{widened.left} - reach);
+        widened.right = Saturate(std::int64_t{widened.right} + reach);
+    }
+    if (enlargeY) {
+        widened.top = Saturate(std::int64_t{widened.top} - reach);
+        widened.bottom = Saturate(std::int64_t{widened.bottom} + reach);
+    }
+    return CPravonFilterBase::FilterData(source, &widened);
+}
+
+IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* change) {
+    if (!change)
+        return Fail(__LINE__, PravonKind::kBadArgument, "a size notification without its record");
+    m_pipeline.MarkChanged();
+    if (!IsEnabled()) {
+        SetCacheCheck();
+        return PravonSendDataNotification(this, PravonNotification::kSize, change);
+    }
+    if (InScaleMode()) {
+        SetCacheCheck();
+        ChangeSize scaled;
+        IPravonError* e = ScaledSide(change->oldWidth, m_scaleX, &scaled.oldWidth);
+        if (!e)
+            e = ScaledSide(change->oldHeight, m_scaleY, &scaled.oldHeight);
+        if (!e)
+            e = ScaledSide(change->newWidth, m_scaleX, &scaled.newWidth);
+        if (!e)
+            e = ScaledSide(change->newHeight, m_scaleY, &scaled.newHeight);
+        if (e)
+            return e;
+        SetPassThrough(scaled.newWidth == change->newWidth && scaled.newHeight == change->newHeight);
+        return PravonSendDataNotification(this, PravonNotification::kSize, &scaled);
+    }
+    // The output keeps its size, but every output pixel now comes from a differently sized source: the
+    // whole output is dropped and announced as changed, in output coordinates.
+    SetPassThrough(m_width == change->newWidth && m_height == change->newHeight);
+    PravonRect whole{0, 0, m_width, m_height};
+    IPravonError* err = InvalidateCache(whole);
+    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &whole));
+}
+
+IPravonError* CPravonFilterScale::FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) {
+    m_pipeline.MarkChanged();
+    return CPravonFilterBase::FilterColorSpace(source, change);
+}
+
+IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
+    m_pipeline.MarkChanged();
+    IPravonError* err = nullptr;
+    if (IsEnabled()) {
+        IPravonDataSource* first = source;
+        if (!first) {
+            IPravonDataSource* const* sources = nullptr;
+            LONG count = 0;
+            GetSources(&sources, &count);
+            first = count > 0 ? sources[0] : nullptr;
+        }
+        if (first) {
+            LONG w = 0, h = 0;
+            err = Chain(first->GetSize(&w, &h), __LINE__, "cannot read the source size");
+            LONG ow = m_width, oh = m_height;
+            if (!err && InScaleMode()) {
+                err = ScaledSide(w, m_scaleX, &ow);
+                if (!err)
+                    err = ScaledSide(h, m_scaleY, &oh);
+            }
+            if (!err)
+                SetPassThrough(ow == w && oh == h);
+        }
+    }
+    SetCacheCheck();
+    return IPravonError::Chain(err,
+                               PravonSendDataNotification(this, PravonNotification::kUpdateAll, nullptr));
+}
+
+// One output tile.
+
+IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
+    if (!tile)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = GetFirstSource(info, &source))
+        return Chain(e, __LINE__, "the scale filter has no source");
+    PravonRect invalid;
+    if (!tile->IsInvalid(&invalid))
+        return nullptr;
+    const PravonRect bounds = tile->GetRect();
+
+    LONG sourceWidth = 0, sourceHeight = 0;
+    if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
+        return Chain(e, __LINE__, "cannot read the source size");
+    if (sourceWidth == 0 || sourceHeight == 0)
+        return nullptr;
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetProcessSources(info, &sources, &count);
+    LONG outputWidth = 0, outputHeight = 0;
+    if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
+        return Chain(e, __LINE__, "cannot read the output size");
+    LONG colorSpace = 0;
+    if (IPravonError* e = source->GetColorSpace(&colorSpace))
+        return Chain(e, __LINE__, "cannot read the source colour space");
+    if (IPravonError* e =
+            m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth, outputHeight, colorSpace))
+        return e;
+
+    // The tile must be laid out for the source's pixels: a colour-space change that was not announced
+    // would otherwise make the routines write past the tile's rows.
+    LONG tileColorSpace = 0;
+    if (!tile->GetImage())
+        return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to no image");
+    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileColorSpace))
+        return Chain(e, __LINE__, "cannot read the tile's colour space");
+    const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
+    if (IPravonDataSource::GetBitsPerPixel(tileColorSpace) != bitsPerPixel)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the tile is not laid out for the source's pixels");
+
+    const CPravonRect rect =
+        CPravonRect(invalid).Intersect(bounds).Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
+    void* data = nullptr;
+    if (IPravonError* e = tile->Lock(&data, nullptr))
+        return Chain(e, __LINE__, "cannot lock the output tile");
+    const LONG rowBytes = tile->GetRowBytes();
+    IPravonError* err = nullptr;
+    if (!rect.Empty()) {
+        BYTE* out = static_cast<BYTE*>(data) + static_cast<std::ptrdiff_t>(rect.top - bounds.top) * rowBytes +
+                    static_cast<std::ptrdiff_t>(rect.left - bounds.left) * (bitsPerPixel / 8);
+        err = m_pipeline.Run(source, rect, out, rowBytes);
+    }
+    err = IPravonError::Chain(err, Chain(tile->Unlock(), __LINE__, "cannot unlock the output tile"));
+    if (!err)
+        tile->Validate();
+    return err;
+}

@@ -1,0 +1,612 @@
+#include "CScalePipeline.h"
+
+#include "filters/CScaleRows.h"
+#include "filters/CSourceTileCursor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+// Beyond this a doubled reduced size would leave 32 bits.
+constexpr LONG kMaxSide = (1 << 30) - 1;
+// Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
+constexpr LONG kMaxSimdTaps = 64;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+LONG ToLong(std::int64_t v) {
+    return static_cast<LONG>(
+        std::clamp<std::int64_t>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+}
+
+} // namespace
+
+void CScalePipeline::ReduceRatio(LONG source, LONG output, LONG* reducedSource, LONG* reducedOutput) {
+    std::int64_t s = source;
+    std::int64_t d = output;
+    if (source > 1) {
+        std::int64_t divisor = 2;
+        while (d >= divisor) {
+            if (s % divisor == 0 && d % divisor == 0) {
+                s /= divisor;
+                d /= divisor;
+            } else {
+                divisor = (divisor + 1) | 1;
+            }
+            if (s < divisor)
+                break;
+        }
+    }
+    if (s == 1 || d == 1) {
+        s *= 2;
+        d *= 2;
+    }
+    *reducedSource = ToLong(s);
+    *reducedOutput = ToLong(d);
+}
+
+ULONG CScalePipeline::Reciprocal(LONG value) {
+    if (value < 1)
+        return 0;
+    const double r = std::ceil(4294967296.0 / static_cast<double>(value));
+    // Only a value of 1 reaches 2^32, and reduced sizes are never 1.
+    return r >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<ULONG>(r);
+}
+
+void CScalePipeline::BuildLinearTable(LONG S, LONG D, LONG count, std::vector<CScaleTableEntry>* table) {
+    table->assign(static_cast<std::size_t>(std::max<LONG>(count, 0)), CScaleTableEntry{});
+    const std::int64_t twoD = 2 * std::int64_t{D};
+    std::int64_t c = std::int64_t{S} + D;
+    for (CScaleTableEntry& e : *table) {
+        e.word[1] = static_cast<std::uint32_t>(c);
+        e.word[0] = static_cast<std::uint32_t>(twoD - c);
+        c += 2 * std::int64_t{S};
+        if (c >= twoD) {
+            e.advance = 1;
+            c -= twoD;
+        }
+    }
+}
+
+void CScalePipeline::BuildCubicTable(LONG S, LONG D, LONG count, std::vector<CScaleTableEntry>* table) {
+    table->assign(static_cast<std::size_t>(std::max<LONG>(count, 0)), CScaleTableEntry{});
+    const std::int64_t twoD = 2 * std::int64_t{D};
+    std::int64_t c = std::int64_t{S} + D;
+    for (CScaleTableEntry& e : *table) {
+        const double t = static_cast<double>(c) / static_cast<double>(twoD);
+        const double t2 = t * t;
+        const double t3 = t2 * t;
+        const double w[4] = {-0.5 * t3 + t2 - 0.5 * t, 1.5 * t3 - 2.5 * t2 + 1, -1.5 * t3 + 2 * t2 + 0.5 * t,
+                             0.5 * t3 - 0.5 * t2};
+        for (int k = 0; k < 4; ++k) {
+            // The weight is held in single precision before it is rounded, ties to even.
+            const float scaled = static_cast<float>(w[k] * 16384.0);
+            e.tap[k] = static_cast<std::int16_t>(std::nearbyint(scaled));
+        }
+        c += 2 * std::int64_t{S};
+        if (c >= twoD) {
+            e.advance = 1;
+            c -= twoD;
+        }
+    }
+}
+
+void CScalePipeline::BuildAreaTable(LONG S, LONG D, LONG count, std::vector<CScaleTableEntry>* table) {
+    table->assign(static_cast<std::size_t>(std::max<LONG>(count, 0)), CScaleTableEntry{});
+    if (D < 1)
+        return;
+    std::int64_t c = 0;
+    for (CScaleTableEntry& e : *table) {
+        const std::int64_t last = (S + c) % D;
+        e.word[0] = static_cast<std::uint32_t>(D - c);
+        e.word[1] = static_cast<std::uint32_t>(last);
+        e.word[2] = static_cast<std::uint32_t>((c + S - last - D) / D);
+        c = last;
+    }
+}
+
+std::int64_t CScalePipeline::EnlargeStart(std::int64_t x, LONG S, LONG D) {
+    if (D < 1)
+        return 0;
+    return FloorDiv((2 * x + 1) * S - D, 2 * std::int64_t{D});
+}
+
+std::int64_t CScalePipeline::ReduceStart(std::int64_t x, LONG S, LONG D) {
+    if (D < 1)
+        return 0;
+    return FloorDiv(S * x, D);
+}
+
+std::int64_t CScalePipeline::NearestSource(std::int64_t x, LONG S, LONG D) {
+    if (D < 1)
+        return 0;
+    return CeilDiv((2 * x + 1) * S, 2 * std::int64_t{D}) - 1;
+}
+
+bool CScalePipeline::ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit) {
+    const LONG bits = IPravonDataSource::GetBitsPerPixel(colorSpace);
+    switch (colorSpace) {
+    case PravonColorSpace::kGrey8:
+    case PravonColorSpace::kRGB8:
+    case PravonColorSpace::kBGR8:
+    case PravonColorSpace::kCMYK8:
+        *channels = bits / 8;
+        *sixteenBit = false;
+        return true;
+    case PravonColorSpace::kGrey16:
+    case PravonColorSpace::kRGB16:
+    case PravonColorSpace::kLCh16:
+    case PravonColorSpace::kLab16:
+    case PravonColorSpace::kYCbCr16:
+        *channels = bits / 16;
+        *sixteenBit = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
+IPravonError* CScalePipeline::Fail(LONG line, LONG kind, const char* text) const {
+    return IPravonError::Add(nullptr, m_component, line, kind, text);
+}
+
+IPravonError* CScalePipeline::Chain(IPravonError* inner, LONG line, const char* text) const {
+    return IPravonError::Add(inner, m_component, line, text);
+}
+
+IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG sourceHeight, LONG outputWidth,
+                                      LONG outputHeight, LONG colorSpace) {
+    if (!(m_flags & kSettingsChanged) && method == m_method && colorSpace == m_colorSpace &&
+        sourceWidth == m_sourceWidth && sourceHeight == m_sourceHeight && outputWidth == m_outputWidth &&
+        outputHeight == m_outputHeight)
+        return nullptr;
+
+    LONG channels = 0;
+    bool sixteenBit = false;
+    if (!ReadColorSpace(colorSpace, &channels, &sixteenBit))
+        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+    if (sourceWidth < 0 || sourceHeight < 0 || outputWidth < 0 || outputHeight < 0 ||
+        sourceWidth > kMaxSide || sourceHeight > kMaxSide || outputWidth > kMaxSide ||
+        outputHeight > kMaxSide)
+        return Fail(__LINE__, PravonKind::kOutOfRange, "image size out of the range the scale routines take");
+
+    BYTE flags = 0;
+    if (sourceWidth < outputWidth)
+        flags |= kEnlargeX;
+    if (sourceWidth > outputWidth)
+        flags |= kReduceX;
+    if (sourceHeight < outputHeight)
+        flags |= kEnlargeY;
+    if (sourceHeight > outputHeight)
+        flags |= kReduceY;
+    if (sixteenBit)
+        flags |= k16Bit;
+
+    LONG rsw = 0, rdw = 0, rsh = 0, rdh = 0;
+    ReduceRatio(sourceWidth, outputWidth, &rsw, &rdw);
+    ReduceRatio(sourceHeight, outputHeight, &rsh, &rdh);
+
+    Routine horizontal = Routine::None;
+    Routine vertical = Routine::None;
+    try {
+        m_hTable.clear();
+        m_vTable.clear();
+        if (method != 0) {
+            if (flags & kEnlargeX) {
+                horizontal = method == 1 ? Routine::Linear : Routine::Cubic;
+                if (method == 1)
+                    BuildLinearTable(rsw, rdw, outputWidth, &m_hTable);
+                else
+                    BuildCubicTable(rsw, rdw, outputWidth, &m_hTable);
+            } else if (flags & kReduceX) {
+                horizontal = Routine::Area;
+                BuildAreaTable(rsw, rdw, outputWidth, &m_hTable);
+            } else {
+                horizontal = Routine::Copy;
+            }
+            if (flags & kEnlargeY) {
+                vertical = method == 1 ? Routine::Linear : Routine::Cubic;
+                if (method == 1)
+                    BuildLinearTable(rsh, rdh, outputHeight, &m_vTable);
+                else
+                    BuildCubicTable(rsh, rdh, outputHeight, &m_vTable);
+            } else if (flags & kReduceY) {
+                vertical = Routine::Area;
+                BuildAreaTable(rsh, rdh, outputHeight, &m_vTable);
+            } else {
+                vertical = Routine::Copy;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        m_hTable.clear();
+        m_vTable.clear();
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale tables");
+    }
+
+    m_method = method;
+    m_colorSpace = colorSpace;
+    m_channels = channels;
+    m_sourceWidth = sourceWidth;
+    m_sourceHeight = sourceHeight;
+    m_outputWidth = outputWidth;
+    m_outputHeight = outputHeight;
+    m_rsw = rsw;
+    m_rsh = rsh;
+    m_rdw = rdw;
+    m_rdh = rdh;
+    m_recip[0] = Reciprocal(rsw);
+    m_recip[1] = Reciprocal(rsh);
+    m_recip[2] = Reciprocal(rdw);
+    m_recip[3] = Reciprocal(rdh);
+    m_horizontal = horizontal;
+    m_vertical = vertical;
+    m_flags = flags;
+    return nullptr;
+}
+
+IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
+                                  LONG rowBytes) {
+    if (m_flags & kSettingsChanged)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the scale routines are not set up");
+    if (rect.right <= rect.left || rect.bottom <= rect.top)
+        return nullptr;
+    if (rect.left < 0 || rect.top < 0 || rect.right > m_outputWidth || rect.bottom > m_outputHeight)
+        return Fail(__LINE__, PravonKind::kOutOfRange, "the rectangle lies outside the output");
+    if (!source || !out)
+        return Fail(__LINE__, PravonKind::kBadArgument, "no source or no output");
+    if (m_sourceWidth == 0 || m_sourceHeight == 0)
+        return nullptr;
+    try {
+        if (m_method == 0)
+            return RunNearest(source, rect, out, rowBytes);
+        return RunSeparable(source, rect, out, rowBytes);
+    } catch (const std::bad_alloc&) {
+        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale buffers");
+    }
+}
+
+namespace {
+
+struct GridReleaser {
+    void operator()(IPravonTileGrid* grid) const {
+        if (grid)
+            grid->Release();
+    }
+};
+
+template <int BPP>
+void CopyPixels(BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
+    for (LONG i = 0; i < count; ++i)
+        std::memcpy(to + static_cast<std::size_t>(i) * BPP,
+                    from + static_cast<std::size_t>(column[i] - left) * BPP, BPP);
+}
+
+void CopyPixelsBy(LONG bpp, BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
+    switch (bpp) {
+    case 1:
+        return CopyPixels<1>(to, from, column, count, left);
+    case 2:
+        return CopyPixels<2>(to, from, column, count, left);
+    case 3:
+        return CopyPixels<3>(to, from, column, count, left);
+    case 4:
+        return CopyPixels<4>(to, from, column, count, left);
+    case 6:
+        return CopyPixels<6>(to, from, column, count, left);
+    default:
+        return CopyPixels<8>(to, from, column, count, left);
+    }
+}
+
+} // namespace
+
+IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
+                                         LONG rowBytes) {
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top;
+    const LONG bpp = m_channels * ((m_flags & k16Bit) ? 2 : 1);
+    m_nearest.resize(static_cast<std::size_t>(width) + static_cast<std::size_t>(height));
+    std::int64_t* column = m_nearest.data();
+    std::int64_t* row = column + width;
+    for (LONG i = 0; i < width; ++i)
+        column[i] =
+            std::clamp<std::int64_t>(NearestSource(rect.left + i, m_rsw, m_rdw), 0, m_sourceWidth - 1);
+    for (LONG j = 0; j < height; ++j)
+        row[j] = std::clamp<std::int64_t>(NearestSource(rect.top + j, m_rsh, m_rdh), 0, m_sourceHeight - 1);
+
+    const PravonRect needed{static_cast<LONG>(column[0]), static_cast<LONG>(row[0]),
+                            static_cast<LONG>(column[width - 1] + 1), static_cast<LONG>(row[height - 1] + 1)};
+    IPravonTileGrid* rawGrid = nullptr;
+    if (IPravonError* e = source->MapRect(needed, &rawGrid))
+        return Chain(e, __LINE__, "cannot map the source rectangle");
+    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
+    if (!grid)
+        return Fail(__LINE__, PravonKind::kInvalidState, "the source gave no tile grid");
+
+    // Each source tile feeds the output columns and rows whose chosen pixels lie in it; both runs carry on
+    // from tile to tile. Tiles that feed nothing are not fetched.
+    LONG rowStart = 0;
+    for (LONG gr = 0; gr < grid->GetRowCount() && rowStart < height; ++gr) {
+        PravonRect cell;
+        if (IPravonError* e = grid->GetTileRect(0, gr, &cell))
+            return Chain(e, __LINE__, "cannot read a source tile's rectangle");
+        LONG rowEnd = rowStart;
+        while (rowEnd < height && row[rowEnd] < cell.bottom)
+            ++rowEnd;
+        if (rowEnd == rowStart)
+            continue;
+        LONG colStart = 0;
+        for (LONG gc = 0; gc < grid->GetColumnCount() && colStart < width; ++gc) {
+            if (IPravonError* e = grid->GetTileRect(gc, gr, &cell))
+                return Chain(e, __LINE__, "cannot read a source tile's rectangle");
+            LONG colEnd = colStart;
+            while (colEnd < width && column[colEnd] < cell.right)
+                ++colEnd;
+            if (colEnd == colStart)
+                continue;
+            void* data = nullptr;
+            PravonRect tileRect;
+            LONG sourceRowBytes = 0;
+            if (IPravonError* e =
+                    source->LockTile(grid.get(), gc, gr, &data, &tileRect, nullptr, &sourceRowBytes))
+                return Chain(e, __LINE__, "cannot lock a source tile");
+            if (!data) {
+                PravonErrorPtr(source->UnlockTile(grid.get(), gc, gr));
+                return Fail(__LINE__, PravonKind::kInvalidState, "a source tile has no pixels");
+            }
+            const std::size_t runBytes = static_cast<std::size_t>(colEnd - colStart) * bpp;
+            const std::ptrdiff_t readFrom =
+                static_cast<std::ptrdiff_t>(column[colStart] - tileRect.left) * bpp;
+            const std::ptrdiff_t readBytes =
+                static_cast<std::ptrdiff_t>(column[colEnd - 1] - column[colStart] + 1) * bpp;
+            for (LONG j = rowStart; j < rowEnd; ++j) {
+                // Rows far apart in a reduction: ask for the next one's pixels while this one is copied.
+                if (j + 1 < rowEnd && row[j + 1] != row[j]) {
+                    const BYTE* ahead =
+                        static_cast<const BYTE*>(data) +
+                        static_cast<std::ptrdiff_t>(row[j + 1] - tileRect.top) * sourceRowBytes + readFrom;
+                    for (std::ptrdiff_t b = 0; b < readBytes; b += 64)
+                        __builtin_prefetch(ahead + b);
+                }
+                BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
+                           static_cast<std::ptrdiff_t>(colStart) * bpp;
+                if (j > rowStart && row[j] == row[j - 1]) {
+                    std::memcpy(to, to - rowBytes, runBytes);
+                    continue;
+                }
+                const BYTE* from = static_cast<const BYTE*>(data) +
+                                   static_cast<std::ptrdiff_t>(row[j] - tileRect.top) * sourceRowBytes;
+                CopyPixelsBy(bpp, to, from, column + colStart, colEnd - colStart, tileRect.left);
+            }
+            if (IPravonError* e = source->UnlockTile(grid.get(), gc, gr))
+                return Chain(e, __LINE__, "cannot unlock a source tile");
+            colStart = colEnd;
+        }
+        rowStart = rowEnd;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Copies the source row y from column a to column b (exclusive) into span, widened to 16-bit samples;
+// columns outside the source read the edge pixel, as the cursor clamps them.
+template <bool Wide>
+IPravonError* GatherRow(CSourceTileCursor& cursor, std::int64_t a, std::int64_t b, LONG y, LONG channels,
+                        std::uint16_t* span) {
+    std::int64_t x = a;
+    while (x < b) {
+        if (IPravonError* e = cursor.MoveTo(static_cast<LONG>(x), y))
+            return e;
+        const BYTE* p = cursor.GetPtr();
+        std::int64_t run = 0;
+        if (cursor.IsOutsideX()) {
+            run = x < 0 ? std::min<std::int64_t>(b, 0) - x : b - x;
+            for (std::int64_t i = 0; i < run; ++i) {
+                for (LONG c = 0; c < channels; ++c) {
+                    if constexpr (Wide) {
+                        std::memcpy(span + c, p + 2 * c, 2);
+                    } else {
+                        span[c] = p[c];
+                    }
+                }
+                span += channels;
+            }
+        } else {
+            run = std::min<std::int64_t>(std::int64_t{cursor.GetPixelsRight()} + 1, b - x);
+            const std::size_t samples = static_cast<std::size_t>(run) * channels;
+            if constexpr (Wide) {
+                std::memcpy(span, p, samples * 2);
+            } else {
+                ScaleRows::Widen(p, span, samples);
+            }
+            span += samples;
+        }
+        x += run;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
+                                           LONG rowBytes) {
+    const LONG ch = m_channels;
+    const bool wide = (m_flags & k16Bit) != 0;
+    const LONG x0 = rect.left;
+    const LONG y0 = rect.top;
+    const LONG width = rect.right - rect.left;
+    const std::size_t rowLength = static_cast<std::size_t>(width) * ch;
+
+    // Where each output column's window starts in the span of source columns one fetched row covers.
+    m_index.resize(static_cast<std::size_t>(width));
+    std::int32_t* index = m_index.data();
+    std::int64_t spanStart = x0;
+    std::int64_t spanLength = width;
+    const CScaleTableEntry* hEntries = m_hTable.empty() ? nullptr : m_hTable.data() + x0;
+    switch (m_horizontal) {
+    case Routine::Linear:
+    case Routine::Cubic: {
+        const std::int64_t taps = m_horizontal == Routine::Linear ? 2 : 4;
+        spanStart = EnlargeStart(x0, m_rsw, m_rdw) - (m_horizontal == Routine::Cubic ? 1 : 0);
+        std::int64_t position = 0;
+        for (LONG i = 0; i < width; ++i) {
+            index[i] = static_cast<std::int32_t>(position);
+            position += hEntries[i].advance;
+        }
+        spanLength = index[width - 1] + taps;
+        break;
+    }
+    case Routine::Area: {
+        spanStart = ReduceStart(x0, m_rsw, m_rdw);
+        std::int64_t position = 0;
+        spanLength = 0;
+        for (LONG i = 0; i < width; ++i) {
+            index[i] = static_cast<std::int32_t>(position);
+            // The last partial pixel is read even when it weighs nothing.
+            spanLength = std::max<std::int64_t>(spanLength, position + hEntries[i].word[2] + 2);
+            position += 1 + std::int64_t{hEntries[i].word[2]};
+        }
+        break;
+    }
+    default:
+        for (LONG i = 0; i < width; ++i)
+            index[i] = i;
+        break;
+    }
+
+    const std::int64_t depth = CeilDiv(m_rsh, m_rdh) + 1;
+    const std::int64_t ringRows = depth + 2;
+    std::int64_t firstRow = y0 - 1;
+    if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
+        firstRow = EnlargeStart(y0, m_rsh, m_rdh) - 1;
+    else if (m_vertical == Routine::Area)
+        firstRow = ReduceStart(y0, m_rsh, m_rdh) - 1;
+    m_ring.resize(static_cast<std::size_t>(ringRows) * rowLength);
+    m_ringRows = static_cast<LONG>(ringRows);
+    m_fetched = 0;
+
+    const ScaleRows::Kernels& k = ScaleRows::Choose();
+    const std::uint32_t maxSample = wide ? 0xFFFFu : 0xFFu;
+    ScaleRows::HorizontalParams hp;
+    hp.channels = ch;
+    hp.count = width;
+    hp.index = index;
+    hp.entries = hEntries;
+    hp.maxSample = maxSample;
+    hp.wholeWeight = static_cast<std::uint32_t>(m_rdw);
+    hp.reciprocal = m_horizontal == Routine::Linear ? m_recip[2] >> 1 : m_recip[0];
+    hp.wide =
+        std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_rdw) : m_rsw) >
+        0xFFFFFFFFu;
+
+    // The SIMD routines read every window as the same even number of taps, two pixels and more per load:
+    // the span gets room for that beyond its last pixel.
+    LONG tapCount = 0;
+    if (k.usesTaps && !hp.wide && (ch == 3 || ch == 4) && hEntries) {
+        tapCount = ScaleRows::TapCount(m_horizontal, hEntries, width);
+        if (tapCount <= kMaxSimdTaps) {
+            m_taps.resize(ScaleRows::TapWords(width, tapCount));
+            if (ScaleRows::BuildTaps(m_horizontal, hEntries, width, hp.wholeWeight, tapCount,
+                                     m_taps.data())) {
+                hp.taps = m_taps.data();
+                hp.tapCount = tapCount;
+            }
+        }
+    }
+    m_span.resize(static_cast<std::size_t>(spanLength + tapCount + 2) * ch);
+
+    CSourceTileCursor cursor(source, ToLong(m_rsw / m_rdw + 2));
+    std::int64_t head = 0;
+    std::int64_t next = firstRow;
+    auto fetch = [&]() -> IPravonError* {
+        const LONG y = ToLong(next);
+        IPravonError* e =
+            wide ? GatherRow<true>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data())
+                 : GatherRow<false>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data());
+        if (e)
+            return Chain(e, __LINE__, "cannot read a source row");
+        std::uint16_t* target = m_ring.data() + static_cast<std::size_t>(head) * rowLength;
+        switch (m_horizontal) {
+        case Routine::Linear:
+            k.horizontalLinear(m_span.data(), target, hp);
+            break;
+        case Routine::Cubic:
+            k.horizontalCubic(m_span.data(), target, hp);
+            break;
+        case Routine::Area:
+            k.horizontalArea(m_span.data(), target, hp);
+            break;
+        default:
+            std::memcpy(target, m_span.data(), rowLength * sizeof(std::uint16_t));
+            break;
+        }
+        head = head + 1 == ringRows ? 0 : head + 1;
+        ++next;
+        ++m_fetched;
+        return nullptr;
+    };
+
+    for (std::int64_t i = 0; i < ringRows; ++i)
+        if (IPravonError* e = fetch())
+            return e;
+
+    std::vector<const std::uint16_t*> rows(static_cast<std::size_t>(ringRows));
+    ScaleRows::VerticalParams vp;
+    vp.count = rowLength;
+    vp.maxSample = maxSample;
+    vp.wholeWeight = static_cast<std::uint32_t>(m_rdh);
+    vp.reciprocal = m_vertical == Routine::Linear ? m_recip[3] >> 1 : m_recip[1];
+    vp.wide = std::uint64_t{maxSample} * (m_vertical == Routine::Linear ? 2 * std::uint64_t(m_rdh) : m_rsh) >
+              0xFFFFFFFFu;
+    vp.accumulator = nullptr;
+    if (m_vertical == Routine::Area) {
+        m_acc.resize(rowLength);
+        vp.accumulator = m_acc.data();
+    }
+
+    for (LONG y = rect.top; y < rect.bottom; ++y) {
+        for (std::int64_t i = 0; i < ringRows; ++i) {
+            const std::int64_t slot = (head + i) % ringRows;
+            rows[static_cast<std::size_t>(i)] = m_ring.data() + static_cast<std::size_t>(slot) * rowLength;
+        }
+        BYTE* target = out + static_cast<std::ptrdiff_t>(y - rect.top) * rowBytes;
+        vp.entry = m_vTable.empty() ? nullptr : &m_vTable[static_cast<std::size_t>(y)];
+        switch (m_vertical) {
+        case Routine::Linear:
+            wide ? k.verticalLinear16(rows.data(), target, vp) : k.verticalLinear8(rows.data(), target, vp);
+            break;
+        case Routine::Cubic:
+            wide ? k.verticalCubic16(rows.data(), target, vp) : k.verticalCubic8(rows.data(), target, vp);
+            break;
+        case Routine::Area:
+            wide ? k.verticalArea16(rows.data(), target, vp) : k.verticalArea8(rows.data(), target, vp);
+            break;
+        default:
+            wide ? k.verticalCopy16(rows.data(), target, vp) : k.verticalCopy8(rows.data(), target, vp);
+            break;
+        }
+        if (y + 1 == rect.bottom)
+            break;
+        std::int64_t until = next + 1;
+        if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
+            until = vp.entry->advance ? next + 1 : next;
+        else if (m_vertical == Routine::Area)
+            until = depth + ReduceStart(std::int64_t{y} + 1, m_rsh, m_rdh) + 1;
+        while (next < until)
+            if (IPravonError* e = fetch())
+                return e;
+    }
+    return nullptr;
+}

@@ -1,0 +1,679 @@
+#include "CScaleRows.h"
+
+#include "platform/win/CpuFeatures.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace ScaleRows {
+namespace {
+
+#define KV_INLINE inline __attribute__((always_inline))
+
+// The division of the scale routines: sum * ceil(2^32 / divisor) >> 32.
+KV_INLINE std::uint32_t Q(std::uint64_t sum, std::uint32_t reciprocal) {
+    return static_cast<std::uint32_t>((sum * reciprocal) >> 32);
+}
+
+KV_INLINE std::uint32_t AtMost(std::uint32_t v, std::uint32_t limit) {
+    return v < limit ? v : limit;
+}
+
+// A Q14 cubic sum: truncated toward zero, negatives to 0, above the maximum to the maximum.
+KV_INLINE std::uint32_t CubicResult(std::int32_t sum, std::uint32_t maxSample) {
+    if (sum < 0)
+        return 0;
+    return AtMost(static_cast<std::uint32_t>(sum >> 14), maxSample);
+}
+
+// Horizontal routines. Acc is the width of the weighted sums: 32 bits wherever they fit, else 64. The
+// parameters are copied into locals so that stores through the output cannot be taken to change them.
+
+template <int CH, class Acc>
+KV_INLINE void HLinearBody(const std::uint16_t* __restrict span, std::uint16_t* __restrict out,
+                           const HorizontalParams& p) {
+    const LONG count = p.count;
+    const std::int32_t* __restrict index = p.index;
+    const CScaleTableEntry* __restrict entries = p.entries;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    for (LONG i = 0; i < count; ++i) {
+        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const Acc left = entries[i].word[0];
+        const Acc right = entries[i].word[1];
+        for (int c = 0; c < CH; ++c)
+            out[i * CH + c] =
+                static_cast<std::uint16_t>(AtMost(Q(left * s[c] + right * s[CH + c], reciprocal), maxSample));
+    }
+}
+
+template <int CH>
+KV_INLINE void HCubicBody(const std::uint16_t* __restrict span, std::uint16_t* __restrict out,
+                          const HorizontalParams& p) {
+    const LONG count = p.count;
+    const std::int32_t* __restrict index = p.index;
+    const CScaleTableEntry* __restrict entries = p.entries;
+    const std::uint32_t maxSample = p.maxSample;
+    for (LONG i = 0; i < count; ++i) {
+        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const std::int32_t w0 = entries[i].tap[0], w1 = entries[i].tap[1], w2 = entries[i].tap[2],
+                           w3 = entries[i].tap[3];
+        for (int c = 0; c < CH; ++c) {
+            const std::int32_t sum = w0 * s[c] + w1 * s[CH + c] + w2 * s[2 * CH + c] + w3 * s[3 * CH + c];
+            out[i * CH + c] = static_cast<std::uint16_t>(CubicResult(sum, maxSample));
+        }
+    }
+}
+
+template <int CH, class Acc>
+KV_INLINE void HAreaBody(const std::uint16_t* __restrict span, std::uint16_t* __restrict out,
+                         const HorizontalParams& p) {
+    const LONG count = p.count;
+    const std::int32_t* __restrict index = p.index;
+    const CScaleTableEntry* __restrict entries = p.entries;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    const Acc D = p.wholeWeight;
+    for (LONG i = 0; i < count; ++i) {
+        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const Acc first = entries[i].word[0];
+        const Acc last = entries[i].word[1];
+        const std::uint32_t whole = entries[i].word[2];
+        Acc between[CH] = {};
+        for (std::uint32_t k = 1; k <= whole; ++k)
+            for (int c = 0; c < CH; ++c)
+                between[c] += s[k * CH + c];
+        const std::uint16_t* l = s + (whole + 1) * CH;
+        for (int c = 0; c < CH; ++c)
+            out[i * CH + c] = static_cast<std::uint16_t>(
+                AtMost(Q(first * s[c] + D * between[c] + last * l[c], reciprocal), maxSample));
+    }
+}
+
+// Vertical routines: one loop over the samples of the row, the same weights for all.
+
+template <class Out>
+KV_INLINE void VCopyBody(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::uint16_t* __restrict r1 = rows[1];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = static_cast<Out>(r1[i]);
+}
+
+template <class Out, class Acc>
+KV_INLINE void VLinearBody(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict r2 = rows[2];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const Acc left = p.entry->word[0];
+    const Acc right = p.entry->word[1];
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = static_cast<Out>(AtMost(Q(left * r1[i] + right * r2[i], reciprocal), maxSample));
+}
+
+template <class Out>
+KV_INLINE void VCubicBody(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::int32_t w0 = p.entry->tap[0], w1 = p.entry->tap[1], w2 = p.entry->tap[2], w3 = p.entry->tap[3];
+    const std::uint16_t* __restrict r0 = rows[0];
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict r2 = rows[2];
+    const std::uint16_t* __restrict r3 = rows[3];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const std::uint32_t maxSample = p.maxSample;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t sum = w0 * r0[i] + w1 * r1[i] + w2 * r2[i] + w3 * r3[i];
+        out[i] = static_cast<Out>(CubicResult(sum, maxSample));
+    }
+}
+
+// Area, sums within 32 bits: the whole rows are added up first, row by row, then weighted.
+template <class Out>
+KV_INLINE void VAreaBody32(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::uint32_t first = p.entry->word[0];
+    const std::uint32_t last = p.entry->word[1];
+    const std::uint32_t whole = p.entry->word[2];
+    const std::uint32_t D = p.wholeWeight;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    const std::size_t count = p.count;
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict rl = rows[2 + whole];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    if (whole == 0) {
+        if (last == 0) {
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = static_cast<Out>(AtMost(Q(first * r1[i], reciprocal), maxSample));
+        } else {
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = static_cast<Out>(AtMost(Q(first * r1[i] + last * rl[i], reciprocal), maxSample));
+        }
+        return;
+    }
+    std::uint32_t* __restrict acc = p.accumulator;
+    {
+        const std::uint16_t* __restrict w0 = rows[2];
+        for (std::size_t i = 0; i < count; ++i)
+            acc[i] = w0[i];
+    }
+    for (std::uint32_t k = 1; k < whole; ++k) {
+        const std::uint16_t* __restrict r = rows[2 + k];
+        for (std::size_t i = 0; i < count; ++i)
+            acc[i] += r[i];
+    }
+    if (last) {
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] =
+                static_cast<Out>(AtMost(Q(first * r1[i] + D * acc[i] + last * rl[i], reciprocal), maxSample));
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = static_cast<Out>(AtMost(Q(first * r1[i] + D * acc[i], reciprocal), maxSample));
+    }
+}
+
+// Area with sums beyond 32 bits (reduced sizes far beyond any image's).
+template <class Out>
+KV_INLINE void VAreaBody64(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::uint64_t first = p.entry->word[0];
+    const std::uint64_t last = p.entry->word[1];
+    const std::uint32_t whole = p.entry->word[2];
+    const std::uint64_t D = p.wholeWeight;
+    Out* out = reinterpret_cast<Out*>(outBytes);
+    for (std::size_t i = 0; i < p.count; ++i) {
+        std::uint64_t between = 0;
+        for (std::uint32_t k = 0; k < whole; ++k)
+            between += rows[2 + k][i];
+        std::uint64_t sum = first * rows[1][i] + D * between;
+        if (last)
+            sum += last * rows[2 + whole][i];
+        out[i] = static_cast<Out>(AtMost(Q(sum, p.reciprocal), p.maxSample));
+    }
+}
+
+// Instantiates one routine set; Prefix names the set and Attr carries its target attribute.
+#define KV_SCALE_ROUTINES(Prefix, Attr)                                                                      \
+    template <int CH>                                                                                        \
+    Attr void Prefix##HLinearCH(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {  \
+        if (p.wide)                                                                                          \
+            HLinearBody<CH, std::uint64_t>(span, out, p);                                                    \
+        else                                                                                                 \
+            HLinearBody<CH, std::uint32_t>(span, out, p);                                                    \
+    }                                                                                                        \
+    template <int CH>                                                                                        \
+    Attr void Prefix##HCubicCH(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {   \
+        HCubicBody<CH>(span, out, p);                                                                        \
+    }                                                                                                        \
+    template <int CH>                                                                                        \
+    Attr void Prefix##HAreaCH(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {    \
+        if (p.wide)                                                                                          \
+            HAreaBody<CH, std::uint64_t>(span, out, p);                                                      \
+        else                                                                                                 \
+            HAreaBody<CH, std::uint32_t>(span, out, p);                                                      \
+    }                                                                                                        \
+    void Prefix##HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {         \
+        switch (p.channels) {                                                                                \
+        case 1:                                                                                              \
+            return Prefix##HLinearCH<1>(span, out, p);                                                       \
+        case 2:                                                                                              \
+            return Prefix##HLinearCH<2>(span, out, p);                                                       \
+        case 3:                                                                                              \
+            return Prefix##HLinearCH<3>(span, out, p);                                                       \
+        default:                                                                                             \
+            return Prefix##HLinearCH<4>(span, out, p);                                                       \
+        }                                                                                                    \
+    }                                                                                                        \
+    void Prefix##HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {          \
+        switch (p.channels) {                                                                                \
+        case 1:                                                                                              \
+            return Prefix##HCubicCH<1>(span, out, p);                                                        \
+        case 2:                                                                                              \
+            return Prefix##HCubicCH<2>(span, out, p);                                                        \
+        case 3:                                                                                              \
+            return Prefix##HCubicCH<3>(span, out, p);                                                        \
+        default:                                                                                             \
+            return Prefix##HCubicCH<4>(span, out, p);                                                        \
+        }                                                                                                    \
+    }                                                                                                        \
+    void Prefix##HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {           \
+        switch (p.channels) {                                                                                \
+        case 1:                                                                                              \
+            return Prefix##HAreaCH<1>(span, out, p);                                                         \
+        case 2:                                                                                              \
+            return Prefix##HAreaCH<2>(span, out, p);                                                         \
+        case 3:                                                                                              \
+            return Prefix##HAreaCH<3>(span, out, p);                                                         \
+        default:                                                                                             \
+            return Prefix##HAreaCH<4>(span, out, p);                                                         \
+        }                                                                                                    \
+    }                                                                                                        \
+    template <class Out>                                                                                     \
+    Attr void Prefix##VCopy(const std::uint16_t* const* rows, BYTE* out, const VerticalParams& p) {          \
+        VCopyBody<Out>(rows, out, p);                                                                        \
+    }                                                                                                        \
+    template <class Out>                                                                                     \
+    Attr void Prefix##VLinear(const std::uint16_t* const* rows, BYTE* out, const VerticalParams& p) {        \
+        if (p.wide)                                                                                          \
+            VLinearBody<Out, std::uint64_t>(rows, out, p);                                                   \
+        else                                                                                                 \
+            VLinearBody<Out, std::uint32_t>(rows, out, p);                                                   \
+    }                                                                                                        \
+    template <class Out>                                                                                     \
+    Attr void Prefix##VCubic(const std::uint16_t* const* rows, BYTE* out, const VerticalParams& p) {         \
+        VCubicBody<Out>(rows, out, p);                                                                       \
+    }                                                                                                        \
+    template <class Out>                                                                                     \
+    Attr void Prefix##VArea(const std::uint16_t* const* rows, BYTE* out, const VerticalParams& p) {          \
+        if (p.wide)                                                                                          \
+            VAreaBody64<Out>(rows, out, p);                                                                  \
+        else                                                                                                 \
+            VAreaBody32<Out>(rows, out, p);                                                                  \
+    }
+
+KV_SCALE_ROUTINES(Plain, )
+KV_SCALE_ROUTINES(Auto, __attribute__((target("avx2"))))
+
+// The same windows, two output pixels at once, one in each 128-bit half. A 128-bit load takes two
+// neighbouring pixels of a window, a shuffle pairs their samples channel by channel, and
+// _mm256_madd_epi16 weighs and adds each pair; samples are offset by -32768 to fit its signed 16-bit
+// operands, and the offset times the window's weight sum is added back. With three channels the fourth
+// lane carries samples of the next pixel and is dropped.
+template <int CH>
+__attribute__((target("avx2"))) KV_INLINE __m256i Avx2PairShuffle() {
+    if constexpr (CH == 3)
+        return _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, 12, 13, 14, 15, 0, 1, 6, 7, 2, 3, 8, 9,
+                                4, 5, 10, 11, 12, 13, 14, 15);
+    else
+        return _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2, 3, 10,
+                                11, 4, 5, 12, 13, 6, 7, 14, 15);
+}
+
+// FixedPairs > 0 fixes the number of tap pairs at compile time, so the loop over them unrolls.
+template <int CH, bool Cubic, LONG FixedPairs>
+__attribute__((target("avx2"))) void Avx2HTaps(const std::uint16_t* __restrict span,
+                                               std::uint16_t* __restrict out, const HorizontalParams& p) {
+    const LONG count = p.count;
+    const LONG pairs = FixedPairs > 0 ? FixedPairs : (p.tapCount + 1) / 2;
+    const std::size_t block = static_cast<std::size_t>(pairs + 1) * 8;
+    const std::int32_t* __restrict taps = p.taps;
+    const std::int32_t* __restrict index = p.index;
+    const std::uint32_t maxSample = p.maxSample;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const __m256i recip = _mm256_set1_epi64x(reciprocal);
+    const __m256i maxv = _mm256_set1_epi32(static_cast<int>(maxSample));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i shuffle = Avx2PairShuffle<CH>();
+    LONG i = 0;
+    // Each 8-byte store of a three-channel pixel reaches one sample into the next pixel, which is written
+    // after it; the last pixels are left to the loop below so that nothing is written past the row.
+    for (; i + 2 < count; i += 2) {
+        const std::uint16_t* a = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const std::uint16_t* b = span + static_cast<std::ptrdiff_t>(index[i + 1]) * CH;
+        const std::int32_t* w = taps + static_cast<std::size_t>(i / 2) * block;
+        __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + pairs * 8));
+        for (LONG j = 0; j < pairs; ++j) {
+            const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * j * CH));
+            const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * j * CH));
+            const __m256i samples =
+                _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_set_m128i(pb, pa), shuffle), offset);
+            const __m256i weights = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + j * 8));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(samples, weights));
+        }
+        __m256i v;
+        if constexpr (Cubic) {
+            v = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(sum, 14), zero), maxv);
+        } else {
+            const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(sum, recip), 32);
+            const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(sum, 32), recip);
+            v = _mm256_min_epu32(_mm256_blend_epi32(even, odd, 0xAA), maxv);
+        }
+        const __m256i packed = _mm256_packus_epi32(v, v);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::ptrdiff_t>(i) * CH),
+                         _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::ptrdiff_t>(i + 1) * CH),
+                         _mm256_extracti128_si256(packed, 1));
+    }
+    for (; i < count; ++i) {
+        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const std::int32_t* w = taps + static_cast<std::size_t>(i / 2) * block + (i % 2) * 4;
+        for (int c = 0; c < CH; ++c) {
+            std::int64_t sum = 0;
+            for (LONG k = 0; k < 2 * pairs; ++k) {
+                const std::uint32_t word = static_cast<std::uint32_t>(w[(k / 2) * 8]);
+                const std::int16_t weight = static_cast<std::int16_t>(k % 2 ? word >> 16 : word & 0xFFFF);
+                sum += std::int64_t{weight} * s[k * CH + c];
+            }
+            if constexpr (Cubic)
+                out[i * CH + c] =
+                    static_cast<std::uint16_t>(CubicResult(static_cast<std::int32_t>(sum), maxSample));
+            else
+                out[i * CH + c] = static_cast<std::uint16_t>(
+                    AtMost(Q(static_cast<std::uint64_t>(sum), reciprocal), maxSample));
+        }
+    }
+}
+
+template <int CH, bool Cubic>
+void Avx2HTapsFor(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    switch ((p.tapCount + 1) / 2) {
+    case 1:
+        return Avx2HTaps<CH, Cubic, 1>(span, out, p);
+    case 2:
+        return Avx2HTaps<CH, Cubic, 2>(span, out, p);
+    case 3:
+        return Avx2HTaps<CH, Cubic, 3>(span, out, p);
+    default:
+        return Avx2HTaps<CH, Cubic, 0>(span, out, p);
+    }
+}
+
+template <bool Cubic>
+bool Avx2HTapsBy(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!p.taps || p.wide)
+        return false;
+    if (p.channels == 3)
+        Avx2HTapsFor<3, Cubic>(span, out, p);
+    else if (p.channels == 4)
+        Avx2HTapsFor<4, Cubic>(span, out, p);
+    else
+        return false;
+    return true;
+}
+
+void Avx2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Avx2HTapsBy<false>(span, out, p))
+        AutoHLinear(span, out, p);
+}
+
+void Avx2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Avx2HTapsBy<true>(span, out, p))
+        AutoHCubic(span, out, p);
+}
+
+void Avx2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Avx2HTapsBy<false>(span, out, p))
+        AutoHArea(span, out, p);
+}
+
+// Vertical routines on sixteen samples at a time. Ring samples are offset by -32768 so that they fit the
+// signed 16-bit pairs that _mm256_madd_epi16 multiplies and adds; the offset times the weights' sum is
+// added back. All sums stay exact.
+template <class Out>
+__attribute__((target("avx2"))) KV_INLINE void Avx2Store16(Out* out, __m256i v) {
+    if constexpr (sizeof(Out) == 1) {
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+    } else {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+    }
+}
+
+__attribute__((target("avx2"))) KV_INLINE __m256i Avx2LoadOffset(const std::uint16_t* samples,
+                                                                 __m256i offset) {
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples)), offset);
+}
+
+// Two signed 16-bit weights in every 32-bit lane, lo first, as _mm256_madd_epi16 pairs them.
+__attribute__((target("avx2"))) KV_INLINE __m256i Avx2WeightPair(std::int32_t lo, std::int32_t hi) {
+    return _mm256_set1_epi32(
+        static_cast<int>((static_cast<std::uint32_t>(hi) << 16) | (static_cast<std::uint32_t>(lo) & 0xFFFF)));
+}
+
+template <class Out>
+__attribute__((target("avx2"))) void Avx2VLinear(const std::uint16_t* const* rows, BYTE* outBytes,
+                                                 const VerticalParams& p) {
+    const std::uint32_t left = p.entry->word[0];
+    const std::uint32_t right = p.entry->word[1];
+    if (p.wide || left + right > 32767)
+        return AutoVLinear<Out>(rows, outBytes, p);
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict r2 = rows[2];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    const __m256i weights = Avx2WeightPair(static_cast<std::int32_t>(left), static_cast<std::int32_t>(right));
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i restore = _mm256_set1_epi32(static_cast<int>(32768u * (left + right)));
+    const __m256i recip = _mm256_set1_epi64x(reciprocal);
+    const __m256i maxv = _mm256_set1_epi32(static_cast<int>(maxSample));
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i a = Avx2LoadOffset(r1 + i, offset);
+        const __m256i b = Avx2LoadOffset(r2 + i, offset);
+        __m256i sums[2] = {
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights), restore),
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights), restore)};
+        for (__m256i& sum : sums) {
+            const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(sum, recip), 32);
+            const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(sum, 32), recip);
+            sum = _mm256_min_epu32(_mm256_blend_epi32(even, odd, 0xAA), maxv);
+        }
+        Avx2Store16(out + i, _mm256_packus_epi32(sums[0], sums[1]));
+    }
+    for (; i < count; ++i)
+        out[i] = static_cast<Out>(AtMost(Q(left * r1[i] + right * r2[i], reciprocal), maxSample));
+}
+
+template <class Out>
+__attribute__((target("avx2"))) void Avx2VCubic(const std::uint16_t* const* rows, BYTE* outBytes,
+                                                const VerticalParams& p) {
+    const std::int32_t* w = p.entry->tap;
+    const std::uint16_t* __restrict r0 = rows[0];
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict r2 = rows[2];
+    const std::uint16_t* __restrict r3 = rows[3];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const std::uint32_t maxSample = p.maxSample;
+    const __m256i w01 = Avx2WeightPair(w[0], w[1]);
+    const __m256i w23 = Avx2WeightPair(w[2], w[3]);
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i restore = _mm256_set1_epi32(32768 * (w[0] + w[1] + w[2] + w[3]));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i maxv = _mm256_set1_epi32(static_cast<int>(maxSample));
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i a = Avx2LoadOffset(r0 + i, offset);
+        const __m256i b = Avx2LoadOffset(r1 + i, offset);
+        const __m256i c = Avx2LoadOffset(r2 + i, offset);
+        const __m256i d = Avx2LoadOffset(r3 + i, offset);
+        __m256i sums[2] = {
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w01),
+                                              _mm256_madd_epi16(_mm256_unpacklo_epi16(c, d), w23)),
+                             restore),
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w01),
+                                              _mm256_madd_epi16(_mm256_unpackhi_epi16(c, d), w23)),
+                             restore)};
+        for (__m256i& sum : sums)
+            sum = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(sum, 14), zero), maxv);
+        Avx2Store16(out + i, _mm256_packus_epi32(sums[0], sums[1]));
+    }
+    for (; i < count; ++i)
+        out[i] = static_cast<Out>(
+            CubicResult(w[0] * r0[i] + w[1] * r1[i] + w[2] * r2[i] + w[3] * r3[i], maxSample));
+}
+
+template <class Out>
+__attribute__((target("avx2"))) void Avx2VArea(const std::uint16_t* const* rows, BYTE* outBytes,
+                                               const VerticalParams& p) {
+    const std::uint32_t first = p.entry->word[0];
+    const std::uint32_t last = p.entry->word[1];
+    const std::uint32_t whole = p.entry->word[2];
+    const std::uint32_t D = p.wholeWeight;
+    if (p.wide || first + last > 32767)
+        return AutoVArea<Out>(rows, outBytes, p);
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict rl = rows[2 + whole];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    const __m256i weights = Avx2WeightPair(static_cast<std::int32_t>(first), static_cast<std::int32_t>(last));
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i restore = _mm256_set1_epi32(static_cast<int>(32768u * (first + last)));
+    const __m256i wholeWeight = _mm256_set1_epi32(static_cast<int>(D));
+    const __m256i recip = _mm256_set1_epi64x(reciprocal);
+    const __m256i maxv = _mm256_set1_epi32(static_cast<int>(maxSample));
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i a = Avx2LoadOffset(r1 + i, offset);
+        const __m256i b = Avx2LoadOffset(rl + i, offset);
+        // The whole rows' sums in the lane order of the unpacked pairs: samples 0-3 and 8-11, then 4-7 and
+        // 12-15.
+        __m256i betweenLo = zero;
+        __m256i betweenHi = zero;
+        for (std::uint32_t k = 0; k < whole; ++k) {
+            const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[2 + k] + i));
+            betweenLo = _mm256_add_epi32(betweenLo, _mm256_unpacklo_epi16(r, zero));
+            betweenHi = _mm256_add_epi32(betweenHi, _mm256_unpackhi_epi16(r, zero));
+        }
+        __m256i sums[2] = {
+            _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights), restore),
+                _mm256_mullo_epi32(betweenLo, wholeWeight)),
+            _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights), restore),
+                _mm256_mullo_epi32(betweenHi, wholeWeight))};
+        for (__m256i& sum : sums) {
+            const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(sum, recip), 32);
+            const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(sum, 32), recip);
+            sum = _mm256_min_epu32(_mm256_blend_epi32(even, odd, 0xAA), maxv);
+        }
+        Avx2Store16(out + i, _mm256_packus_epi32(sums[0], sums[1]));
+    }
+    for (; i < count; ++i) {
+        std::uint32_t between = 0;
+        for (std::uint32_t k = 0; k < whole; ++k)
+            between += rows[2 + k][i];
+        out[i] =
+            static_cast<Out>(AtMost(Q(first * r1[i] + D * between + last * rl[i], reciprocal), maxSample));
+    }
+}
+
+const Kernels PlainKernels = {
+    PlainHLinear,
+    PlainHCubic,
+    PlainHArea,
+    PlainVCopy<std::uint8_t>,
+    PlainVCopy<std::uint16_t>,
+    PlainVLinear<std::uint8_t>,
+    PlainVLinear<std::uint16_t>,
+    PlainVCubic<std::uint8_t>,
+    PlainVCubic<std::uint16_t>,
+    PlainVArea<std::uint8_t>,
+    PlainVArea<std::uint16_t>,
+    false,
+};
+
+const Kernels Avx2Kernels = {
+    Avx2HLinear,
+    Avx2HCubic,
+    Avx2HArea,
+    AutoVCopy<std::uint8_t>,
+    AutoVCopy<std::uint16_t>,
+    Avx2VLinear<std::uint8_t>,
+    Avx2VLinear<std::uint16_t>,
+    Avx2VCubic<std::uint8_t>,
+    Avx2VCubic<std::uint16_t>,
+    Avx2VArea<std::uint8_t>,
+    Avx2VArea<std::uint16_t>,
+    true,
+};
+
+} // namespace
+
+const Kernels& Plain() {
+    return PlainKernels;
+}
+
+const Kernels& Simd() {
+    return Avx2Kernels;
+}
+
+const Kernels& Choose() {
+    return CpuHas(CpuFeature::kAVX2) ? Avx2Kernels : PlainKernels;
+}
+
+LONG TapCount(CScalePipeline::Routine routine, const CScaleTableEntry* entries, LONG count) {
+    switch (routine) {
+    case CScalePipeline::Routine::Linear:
+        return 2;
+    case CScalePipeline::Routine::Cubic:
+        return 4;
+    case CScalePipeline::Routine::Area: {
+        std::int64_t taps = 1;
+        for (LONG i = 0; i < count; ++i)
+            taps = std::max<std::int64_t>(taps, std::int64_t{entries[i].word[2]} + 1 +
+                                                    (entries[i].word[1] ? 1 : 0));
+        return static_cast<LONG>(std::min<std::int64_t>(taps, 1 << 30));
+    }
+    default:
+        return 1;
+    }
+}
+
+bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries, LONG count, std::uint32_t D,
+               LONG tapCount, std::int32_t* taps) {
+    const LONG pairs = (tapCount + 1) / 2;
+    const std::size_t block = static_cast<std::size_t>(pairs + 1) * 8;
+    std::fill(taps, taps + TapWords(count, tapCount), 0);
+    std::vector<std::int64_t> w(static_cast<std::size_t>(2 * pairs));
+    for (LONG i = 0; i < count; ++i) {
+        std::fill(w.begin(), w.end(), 0);
+        const CScaleTableEntry& e = entries[i];
+        auto set = [&](std::int64_t k, std::int64_t v) {
+            if (k < 2 * pairs)
+                w[static_cast<std::size_t>(k)] = v;
+        };
+        switch (routine) {
+        case CScalePipeline::Routine::Linear:
+            set(0, e.word[0]);
+            set(1, e.word[1]);
+            break;
+        case CScalePipeline::Routine::Cubic:
+            for (LONG k = 0; k < 4; ++k)
+                set(k, e.tap[k]);
+            break;
+        case CScalePipeline::Routine::Area:
+            set(0, e.word[0]);
+            for (std::int64_t k = 1; k <= e.word[2]; ++k)
+                set(k, D);
+            set(std::int64_t{e.word[2]} + 1, e.word[1]);
+            break;
+        default:
+            break;
+        }
+        std::int64_t total = 0;
+        for (std::int64_t v : w) {
+            if (v < -32768 || v > 32767)
+                return false;
+            total += v;
+        }
+        std::int32_t* out = taps + static_cast<std::size_t>(i / 2) * block + (i % 2) * 4;
+        for (LONG j = 0; j < pairs; ++j) {
+            const std::uint32_t packed = (static_cast<std::uint32_t>(w[2 * j]) & 0xFFFF) |
+                                         (static_cast<std::uint32_t>(w[2 * j + 1]) << 16);
+            std::fill(out + j * 8, out + j * 8 + 4, static_cast<std::int32_t>(packed));
+        }
+        // The samples' offset of -32768, times the weights, comes back here (modulo 2^32, as the sums).
+        const std::uint32_t restore = static_cast<std::uint32_t>(total * 32768);
+        std::fill(out + pairs * 8, out + pairs * 8 + 4, static_cast<std::int32_t>(restore));
+    }
+    return true;
+}
+
+void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples) {
+    for (std::size_t i = 0; i < samples; ++i)
+        to[i] = from[i];
+}
+
+} // namespace ScaleRows

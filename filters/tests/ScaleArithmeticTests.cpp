@@ -1,0 +1,341 @@
+// The scale routines' integer arithmetic on small cases worked out by hand, and the SIMD routines against
+// the plain ones.
+#include "filters/CPravonFilterScale.h"
+#include "filters/CScaleRows.h"
+#include "filters/tests/ScaleReference.h"
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
+#include "testing/ImageCompare.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace kvtest;
+using Pipeline = CScalePipeline;
+
+// The output of a scale filter set to a fixed size over the plane.
+TestPlane Scaled(const TestPlane& plane, LONG width, LONG height, LONG method, LONG tileSize = 256) {
+    CPravonMemoryManager manager(tileSize);
+    PravonImagePtr source = MakeImage(manager, plane);
+    CPravonFilterScale filter(&manager, method);
+    TestPlane out;
+    EXPECT_PV_OK(PravonConnect(source.get(), &filter));
+    EXPECT_PV_OK(filter.SetSize(width, height, false));
+    EXPECT_PV_OK(PullAll(&filter, &out));
+    return out;
+}
+
+TestPlane Line(LONG colorSpace, std::vector<ULONG> samples, bool vertical = false) {
+    const LONG n = static_cast<LONG>(samples.size());
+    TestPlane plane(vertical ? 1 : n, vertical ? n : 1, colorSpace);
+    for (LONG i = 0; i < n; ++i)
+        plane.SetSample(vertical ? 0 : i, vertical ? i : 0, 0, samples[static_cast<std::size_t>(i)]);
+    return plane;
+}
+
+std::vector<ULONG> Samples(const TestPlane& plane) {
+    std::vector<ULONG> v;
+    for (LONG y = 0; y < plane.height; ++y)
+        for (LONG x = 0; x < plane.width; ++x)
+            v.push_back(plane.Sample(x, y, 0));
+    return v;
+}
+
+// Both directions of one case, at 8 and 16 bits.
+void ExpectLine(std::vector<ULONG> in, LONG outputs, LONG method, std::vector<ULONG> expected) {
+    for (LONG colorSpace : {PravonColorSpace::kGrey8, PravonColorSpace::kGrey16}) {
+        EXPECT_EQ(Samples(Scaled(Line(colorSpace, in), outputs, 1, method)), expected) << "horizontal";
+        EXPECT_EQ(Samples(Scaled(Line(colorSpace, in, true), 1, outputs, method)), expected) << "vertical";
+    }
+}
+
+TEST(ScaleArithmetic, RatiosAreReducedToLowestTermsAndOnesAreDoubled) {
+    struct Case {
+        LONG source, output, S, D;
+    } cases[] = {{6000, 1500, 8, 2}, {6000, 4200, 10, 7}, {2, 4, 2, 4}, {3, 2, 3, 2},
+                 {100, 100, 2, 2},   {1, 5, 2, 10},       {9, 3, 6, 2}, {6001, 4201, 6001, 4201},
+                 {7, 0, 7, 0},       {4000, 6000, 2, 3},  {0, 5, 0, 5}};
+    for (const Case& c : cases) {
+        LONG S = 0, D = 0;
+        Pipeline::ReduceRatio(c.source, c.output, &S, &D);
+        EXPECT_EQ(S, c.S) << c.source << " -> " << c.output;
+        EXPECT_EQ(D, c.D) << c.source << " -> " << c.output;
+    }
+}
+
+TEST(ScaleArithmetic, ReciprocalsAreRoundedUp) {
+    EXPECT_EQ(Pipeline::Reciprocal(2), 0x80000000u);
+    EXPECT_EQ(Pipeline::Reciprocal(3), 1431655766u);
+    EXPECT_EQ(Pipeline::Reciprocal(7), 613566757u);
+    EXPECT_EQ(Pipeline::Reciprocal(40000), 107375u);
+    EXPECT_EQ(Pipeline::Reciprocal(0), 0u);
+    for (LONG v = 2; v < 5000; ++v) {
+        const std::uint64_t exact = ((std::uint64_t{1} << 32) + v - 1) / v;
+        ASSERT_EQ(Pipeline::Reciprocal(v), exact) << v;
+    }
+}
+
+TEST(ScaleArithmetic, TablesOfTheWorkedExamples) {
+    std::vector<CScaleTableEntry> t;
+    Pipeline::BuildLinearTable(2, 4, 4, &t);
+    const std::uint32_t linear[4][3] = {{2, 6, 1}, {6, 2, 0}, {2, 6, 1}, {6, 2, 0}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(t[i].word[0], linear[i][0]) << i;
+        EXPECT_EQ(t[i].word[1], linear[i][1]) << i;
+        EXPECT_EQ(t[i].advance, linear[i][2]) << i;
+    }
+    Pipeline::BuildAreaTable(3, 2, 2, &t);
+    EXPECT_EQ(t[0].word[0], 2u);
+    EXPECT_EQ(t[0].word[2], 0u);
+    EXPECT_EQ(t[0].word[1], 1u);
+    EXPECT_EQ(t[1].word[0], 1u);
+    EXPECT_EQ(t[1].word[2], 1u);
+    EXPECT_EQ(t[1].word[1], 0u);
+    // Sample points at 3/4 and 1/4 of the way to the right pixel; the Q14 weights are exact there.
+    Pipeline::BuildCubicTable(2, 4, 2, &t);
+    EXPECT_EQ(std::vector<std::int32_t>(t[0].tap, t[0].tap + 4),
+              (std::vector<std::int32_t>{-384, 3712, 14208, -1152}));
+    EXPECT_EQ(std::vector<std::int32_t>(t[1].tap, t[1].tap + 4),
+              (std::vector<std::int32_t>{-1152, 14208, 3712, -384}));
+}
+
+TEST(ScaleArithmetic, EnlargingTwoToFourLinearlyWeighsTheNeighbours) {
+    // (6 p0 + 2 p1) / 8 and (2 p0 + 6 p1) / 8; the ends take the clamped edge pixel as their neighbour.
+    ExpectLine({10, 90}, 4, CPravonFilterScale::kLinear, {10, 30, 70, 90});
+}
+
+TEST(ScaleArithmetic, ReducingThreeToTwoAveragesPartialPixels) {
+    // q(2 p0 + p1, recip(3)) and q(p1 + 2 p2, recip(3)).
+    ExpectLine({30, 60, 91}, 2, CPravonFilterScale::kLinear, {40, 80});
+    ExpectLine({30, 60, 91}, 2, CPravonFilterScale::kCubic, {40, 80});
+}
+
+TEST(ScaleArithmetic, EnlargingTwoToFourCubicallyTruncatesTowardZero) {
+    // 17536 p0 - 1152 p1, 13056 p0 + 3328 p1, 3328 p0 + 13056 p1, -1152 p0 + 17536 p1, over 16384.
+    ExpectLine({10, 90}, 4, CPravonFilterScale::kCubic, {4, 26, 73, 95});
+}
+
+TEST(ScaleArithmetic, CubicOvershootIsClampedToTheSampleRange) {
+    EXPECT_EQ(Samples(Scaled(Line(PravonColorSpace::kGrey8, {0, 255}), 4, 1, 2)),
+              (std::vector<ULONG>{0, 51, 203, 255}));
+    EXPECT_EQ(Samples(Scaled(Line(PravonColorSpace::kGrey16, {0, 65535}), 4, 1, 2)),
+              (std::vector<ULONG>{0, 13311, 52223, 65535}));
+}
+
+TEST(ScaleArithmetic, NearestNeighbourGivesBorderPointsToTheLeftPixel) {
+    ExpectLine({11, 22, 33, 44}, 2, CPravonFilterScale::kNearest, {11, 33});
+    ExpectLine({11, 22, 33}, 7, CPravonFilterScale::kNearest, {11, 11, 22, 22, 22, 33, 33});
+}
+
+TEST(ScaleArithmetic, EqualHeightsTakeEachRowFromTheSameSourceRow) {
+    const TestPlane plane = MakePlane(5, 4, PravonColorSpace::kRGB8, FillPattern::Random, 3);
+    const TestPlane out = Scaled(plane, 9, 4, CPravonFilterScale::kLinear);
+    for (LONG y = 0; y < 4; ++y)
+        EXPECT_TRUE(PlanesMatch(Scaled(plane.Crop(CPravonRect(0, y, 5, y + 1)), 9, 1, 1),
+                                out.Crop(CPravonRect(0, y, 9, y + 1))))
+            << "row " << y;
+}
+
+TEST(ScaleArithmetic, LinearEnlargingKeepsTheHalvedReciprocalOfStoredDevelopments) {
+    // 3 -> 7: the divisor 2D = 14 is applied as ceil(2^32 / 7) >> 1, which is just below 2^31 / 7, so a
+    // flat 255 comes out as 254 wherever both weights meet the same value.
+    const std::vector<ULONG> out = Samples(Scaled(Line(PravonColorSpace::kGrey8, {255, 255, 255}), 7, 1, 1));
+    EXPECT_EQ(out, std::vector<ULONG>(7, 254));
+}
+
+TEST(ScaleArithmetic, EnlargementsBeyondSixteenBitWeightsStayMonotone) {
+    // 2 -> 40000: the weights reach 80000, beyond what a 16-bit table word holds.
+    const TestPlane out = Scaled(Line(PravonColorSpace::kGrey16, {1000, 61000}), 40000, 1, 1);
+    ULONG previous = 0;
+    for (LONG x = 0; x < out.width; ++x) {
+        const ULONG v = out.Sample(x, 0, 0);
+        ASSERT_GE(v, previous) << x;
+        ASSERT_GE(v, 999u) << x;
+        ASSERT_LE(v, 61000u) << x;
+        previous = v;
+    }
+    // Output 20000: q(39998 * 1000 + 40002 * 61000, ceil(2^32 / 40000) >> 1).
+    EXPECT_EQ(out.Sample(20000, 0, 0), 31001u);
+}
+
+// Random spans and rows through one routine set, for comparing the sets.
+struct RoutineRun {
+    explicit RoutineRun(const ScaleRows::Kernels& k) : kernels(k) {}
+    const ScaleRows::Kernels& kernels;
+
+    std::vector<std::uint16_t> Horizontal(Pipeline::Routine routine, LONG channels, LONG S, LONG D, bool wide,
+                                          std::uint32_t max, unsigned seed) {
+        std::mt19937 random(seed);
+        const LONG count = 61;
+        std::vector<CScaleTableEntry> table;
+        std::vector<std::int32_t> index(count);
+        std::int64_t position = 0, span = 0;
+        if (routine == Pipeline::Routine::Area) {
+            Pipeline::BuildAreaTable(S, D, count, &table);
+            for (LONG i = 0; i < count; ++i) {
+                index[i] = static_cast<std::int32_t>(position);
+                span = std::max<std::int64_t>(span, position + table[i].word[2] + 2);
+                position += 1 + table[i].word[2];
+            }
+        } else {
+            if (routine == Pipeline::Routine::Linear)
+                Pipeline::BuildLinearTable(S, D, count, &table);
+            else
+                Pipeline::BuildCubicTable(S, D, count, &table);
+            for (LONG i = 0; i < count; ++i) {
+                index[i] = static_cast<std::int32_t>(position);
+                position += table[i].advance;
+            }
+            span = position + 4;
+        }
+        std::vector<std::int32_t> taps;
+        LONG tapCount = 0;
+        if (kernels.usesTaps && !wide) {
+            tapCount = ScaleRows::TapCount(routine, table.data(), count);
+            taps.resize(ScaleRows::TapWords(count, tapCount));
+            if (!ScaleRows::BuildTaps(routine, table.data(), count, static_cast<std::uint32_t>(D), tapCount,
+                                      taps.data()))
+                taps.clear();
+        }
+        std::vector<std::uint16_t> in(static_cast<std::size_t>(span + tapCount + 2) * channels);
+        for (auto& v : in)
+            v = static_cast<std::uint16_t>(random() % (max + 1));
+        std::vector<std::uint16_t> out(static_cast<std::size_t>(count) * channels);
+        ScaleRows::HorizontalParams p;
+        p.channels = channels;
+        p.count = count;
+        p.index = index.data();
+        p.entries = table.data();
+        p.maxSample = max;
+        p.wholeWeight = static_cast<std::uint32_t>(D);
+        p.reciprocal =
+            routine == Pipeline::Routine::Linear ? Pipeline::Reciprocal(D) >> 1 : Pipeline::Reciprocal(S);
+        p.wide = wide;
+        p.taps = taps.empty() ? nullptr : taps.data();
+        p.tapCount = tapCount;
+        auto run = routine == Pipeline::Routine::Area     ? kernels.horizontalArea
+                   : routine == Pipeline::Routine::Linear ? kernels.horizontalLinear
+                                                          : kernels.horizontalCubic;
+        run(in.data(), out.data(), p);
+        return out;
+    }
+
+    std::vector<BYTE> Vertical(Pipeline::Routine routine, bool sixteen, LONG S, LONG D, LONG entry, bool wide,
+                               unsigned seed) {
+        std::mt19937 random(seed);
+        const std::size_t count = 203;
+        const std::uint32_t max = sixteen ? 0xFFFF : 0xFF;
+        std::vector<CScaleTableEntry> table;
+        if (routine == Pipeline::Routine::Area)
+            Pipeline::BuildAreaTable(S, D, entry + 1, &table);
+        else if (routine == Pipeline::Routine::Linear)
+            Pipeline::BuildLinearTable(S, D, entry + 1, &table);
+        else
+            Pipeline::BuildCubicTable(S, D, entry + 1, &table);
+        const LONG ringRows = static_cast<LONG>((S + D - 1) / D + 3);
+        std::vector<std::vector<std::uint16_t>> ring(static_cast<std::size_t>(ringRows),
+                                                     std::vector<std::uint16_t>(count));
+        std::vector<const std::uint16_t*> rows;
+        for (auto& r : ring) {
+            for (auto& v : r)
+                v = static_cast<std::uint16_t>(random() % (max + 1));
+            rows.push_back(r.data());
+        }
+        std::vector<std::uint32_t> acc(count);
+        std::vector<BYTE> out(count * 2);
+        ScaleRows::VerticalParams p;
+        p.count = count;
+        p.entry = table.empty() ? nullptr : &table[static_cast<std::size_t>(entry)];
+        p.maxSample = max;
+        p.wholeWeight = static_cast<std::uint32_t>(D);
+        p.reciprocal =
+            routine == Pipeline::Routine::Linear ? Pipeline::Reciprocal(D) >> 1 : Pipeline::Reciprocal(S);
+        p.wide = wide;
+        p.accumulator = acc.data();
+        using K = ScaleRows::Kernels;
+        ScaleRows::VerticalRow K::*member = nullptr;
+        switch (routine) {
+        case Pipeline::Routine::Area:
+            member = sixteen ? &K::verticalArea16 : &K::verticalArea8;
+            break;
+        case Pipeline::Routine::Linear:
+            member = sixteen ? &K::verticalLinear16 : &K::verticalLinear8;
+            break;
+        case Pipeline::Routine::Cubic:
+            member = sixteen ? &K::verticalCubic16 : &K::verticalCubic8;
+            break;
+        default:
+            member = sixteen ? &K::verticalCopy16 : &K::verticalCopy8;
+            break;
+        }
+        (kernels.*member)(rows.data(), out.data(), p);
+        return out;
+    }
+};
+
+TEST(ScaleArithmetic, SimdRoutinesGiveThePlainRoutinesResults) {
+    if (!CpuHas(CpuFeature::kAVX2))
+        GTEST_SKIP() << "the processor has no AVX2";
+    RoutineRun plain(ScaleRows::Plain());
+    RoutineRun simd(ScaleRows::Simd());
+    using R = Pipeline::Routine;
+    struct Ratio {
+        LONG S, D;
+    };
+    const Ratio reductions[] = {{8, 2}, {10, 7}, {3, 2}, {17, 5}, {6001, 4201}, {200, 3}};
+    const Ratio enlargements[] = {{2, 3}, {2, 4}, {3, 7}, {7, 10}, {2, 40000}};
+    unsigned seed = 1;
+    for (LONG channels = 1; channels <= 4; ++channels) {
+        for (std::uint32_t max : {0xFFu, 0xFFFFu}) {
+            for (bool wide : {false, true}) {
+                for (const Ratio& r : reductions)
+                    EXPECT_EQ(plain.Horizontal(R::Area, channels, r.S, r.D, wide, max, seed),
+                              simd.Horizontal(R::Area, channels, r.S, r.D, wide, max, seed))
+                        << "area " << r.S << "/" << r.D << " channels " << channels;
+                for (const Ratio& r : enlargements)
+                    for (R routine : {R::Linear, R::Cubic})
+                        EXPECT_EQ(plain.Horizontal(routine, channels, r.S, r.D, wide, max, seed),
+                                  simd.Horizontal(routine, channels, r.S, r.D, wide, max, seed))
+                            << (routine == R::Linear ? "linear " : "cubic ") << r.S << "/" << r.D;
+                ++seed;
+            }
+        }
+    }
+    for (bool sixteen : {false, true}) {
+        for (bool wide : {false, true}) {
+            for (const Ratio& r : reductions)
+                for (LONG entry : {0, 1, 2})
+                    EXPECT_EQ(plain.Vertical(R::Area, sixteen, r.S, r.D, entry, wide, seed),
+                              simd.Vertical(R::Area, sixteen, r.S, r.D, entry, wide, seed))
+                        << "area " << r.S << "/" << r.D << " entry " << entry;
+            for (const Ratio& r : enlargements)
+                for (R routine : {R::Linear, R::Cubic, R::Copy})
+                    EXPECT_EQ(plain.Vertical(routine, sixteen, r.S, r.D, 1, wide, seed),
+                              simd.Vertical(routine, sixteen, r.S, r.D, 1, wide, seed));
+            ++seed;
+        }
+    }
+}
+
+TEST(ScaleArithmetic, TheFilterGivesTheSameOutputWithAndWithoutSimd) {
+    for (LONG colorSpace : {PravonColorSpace::kRGB16, PravonColorSpace::kRGB8, PravonColorSpace::kCMYK8}) {
+        const TestPlane plane = MakePlane(61, 47, colorSpace, FillPattern::Random, 5);
+        for (LONG method : {0, 1, 2}) {
+            for (auto [w, h] : {std::pair<LONG, LONG>{17, 13}, {97, 71}, {43, 47}}) {
+                const TestPlane withSimd = Scaled(plane, w, h, method, 16);
+                CCpuFeatureOverride off(0, CpuFeature::kAVX2 | CpuFeature::kAVX);
+                EXPECT_TRUE(PlanesMatch(withSimd, Scaled(plane, w, h, method, 16)))
+                    << std::hex << colorSpace << std::dec << " method " << method << " " << w << "x" << h;
+            }
+        }
+    }
+}
+
+} // namespace
