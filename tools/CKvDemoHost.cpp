@@ -52,7 +52,7 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     return nullptr;
 }
 
-IPravonError* CKvDemoHost::BuildGraph() {
+IPravonError* CKvDemoHost::BuildGraph(double scale) {
     if (!m_image)
         return Fail(__LINE__, PravonKind::kInvalidState, "no sample is open");
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
@@ -88,7 +88,12 @@ IPravonError* CKvDemoHost::BuildGraph() {
         if (IPravonError* e = m_demosaic->SetParameters(12, 12, red.data(), green.data(), blue.data(), false))
             return e;
     }
-    return nullptr;
+
+    // Linear and area resampling, in the square-root domain the demosaicing delivers.
+    m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
+    if (IPravonError* e = PravonConnect(m_demosaic.get(), m_scale.get()))
+        return e;
+    return m_scale->SetScale(scale, false);
 }
 
 IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,

@@ -1,9 +1,11 @@
 // The demo host: stands in for the suite's imaging component. It opens a raw sample through the I/O
 // library, builds the development graph that exists so far (the standard demosaicing, set from the
-// sample's colour-filter pattern and as-shot white balance), pulls the output tile by tile and turns the
-// square-root-domain result into display RGB through the process-wide square table.
+// sample's colour-filter pattern and as-shot white balance, and the scaling to the output size), pulls the
+// output tile by tile and turns the square-root-domain result into display RGB through the process-wide
+// square table.
 #pragma once
 
+#include "filters/CPravonFilterScale.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/IPravonTagControl.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
@@ -22,9 +24,10 @@ public:
 
     IPravonError* Open(const std::string& samplePath);
     // The mosaic image, then the demosaicing with the pattern of tag 0xA302 and, for every camera model
-    // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves.
-    IPravonError* BuildGraph();
-    IPravonDataSource* GetOutput() const { return m_demosaic.get(); }
+    // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
+    // the output size (scale 1 passes the picture through).
+    IPravonError* BuildGraph(double scale = 1.0);
+    IPravonDataSource* GetOutput() const { return m_scale.get(); }
     IPravonImage* GetMosaic() const { return m_image.get(); }
     IPravonTagControl* GetTags() const { return m_tags.get(); }
 
@@ -41,4 +44,5 @@ private:
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+    std::unique_ptr<CPravonFilterScale> m_scale;
 };

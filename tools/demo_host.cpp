@@ -1,23 +1,37 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] SAMPLE OUTPUT.png
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s SAMPLE OUTPUT.png\n", argv[0]);
+    double scale = 1.0;
+    int first = 1;
+    if (argc == 5 && std::strcmp(argv[1], "--scale") == 0) {
+        char* end = nullptr;
+        scale = std::strtod(argv[2], &end);
+        if (!end || *end || !(scale > 0) || scale > 8) {
+            std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
+            return 2;
+        }
+        first = 3;
+    } else if (argc != 3) {
+        std::fprintf(stderr, "usage: %s [--scale FACTOR] SAMPLE OUTPUT.png\n", argv[0]);
         return 2;
     }
+    const char* samplePath = argv[first];
+    const char* pngPath = argv[first + 1];
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
-    PravonErrorPtr err(host.Open(argv[1]));
+    PravonErrorPtr err(host.Open(samplePath));
     if (!err)
-        err.reset(host.BuildGraph());
+        err.reset(host.BuildGraph(scale));
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
@@ -41,10 +55,10 @@ int main(int argc, char** argv) {
     }
     const double developed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string error;
-    if (!CKvPngFile::WriteSrgb8(argv[2], width, height, rgb, &error)) {
-        std::fprintf(stderr, "demo-host: cannot write %s: %s\n", argv[2], error.c_str());
+    if (!CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
+        std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath, error.c_str());
         return 1;
     }
-    std::printf("demo-host: developed %dx%d in %.2f s, written to %s\n", width, height, developed, argv[2]);
+    std::printf("demo-host: developed %dx%d in %.2f s, written to %s\n", width, height, developed, pngPath);
     return 0;
 }

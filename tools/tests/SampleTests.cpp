@@ -132,4 +132,26 @@ TEST(RawSample, TheDemoGraphDevelopsTheSampleBackToItsScene) {
     EXPECT_NEAR(rgb[(static_cast<std::size_t>(py) * width + px) * 3 + 1], 118, 1);
 }
 
+TEST(RawSample, TheDemoGraphScalesTheDevelopedPicture) {
+    TempFolder folder;
+    const auto options = SmallSample(folder, "RGGB");
+    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    CKvDemoHost full(64);
+    CKvDemoHost half(64);
+    ASSERT_PV_OK(full.Open(options.samplePath));
+    ASSERT_PV_OK(half.Open(options.samplePath));
+    ASSERT_PV_OK(full.BuildGraph());
+    ASSERT_PV_OK(half.BuildGraph(0.5));
+    TestPlane big;
+    TestPlane small;
+    ASSERT_PV_OK(PullAll(full.GetOutput(), &big));
+    ASSERT_PV_OK(PullAll(half.GetOutput(), &small));
+    EXPECT_EQ(small.width, (big.width + 1) / 2);
+    EXPECT_EQ(small.height, (big.height + 1) / 2);
+    // An area reduction keeps the mean of a flat patch: compare one pixel well inside the first grey patch.
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(static_cast<double>(small.Sample(10, 10, c)), static_cast<double>(big.Sample(20, 20, c)),
+                    64.0);
+}
+
 } // namespace
