@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -78,8 +79,9 @@ int LoadLchCalibration(CKvChromaChannel* channel, const char* fileName) {
         std::string path(static_cast<const char*>(GetProfileFolder()));
         path += fileName ? fileName : kKvLchCalibrationFile;
         const FileDescriptor file(open(WinPath::ToNative(path).c_str(), O_RDONLY | O_CLOEXEC));
-        if (file.Get() < 0)
-            return KvLchCalibrationResult::kUnreadable;
+        struct stat status {};
+        if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
+            return KvLchCalibrationResult::kUnreadable; // a folder or a device has no length to check
         const off_t end = lseek(file.Get(), 0, SEEK_END);
         if (end < 0 || lseek(file.Get(), 0, SEEK_SET) != 0)
             return KvLchCalibrationResult::kUnreadable;
