@@ -28,8 +28,8 @@ double GraphWidth(const LutGraphLayout& layout) {
     return width > 0 ? width : 1;
 }
 
-LONG ToLong(std::int64_t v) {
-    return static_cast<LONG>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+LONG PixelAt(double v) {
+    return static_cast<LONG>(std::clamp<std::int64_t>(KvTruncate(v), INT32_MIN, INT32_MAX));
 }
 
 } // namespace
@@ -652,12 +652,13 @@ LutHandlePositions CKvLutChannel::GetHandlePositions(const LutGraphLayout& layou
     const double across = static_cast<double>(g.right) - g.left - 1;
     const double down = static_cast<double>(g.bottom) - g.top - 1;
     const double midpoint = m_set.black + std::exp(m_set.gamma * KvLnHalf()) * (m_set.white - m_set.black);
+    // Levels far outside 0..1 (from a record) put a handle far off the graph, never past the LONG range.
     LutHandlePositions at;
-    at.black = ToLong(g.left + KvTruncate(across * m_set.black + 0.5));
-    at.gamma = ToLong(g.left + KvTruncate(across * midpoint + 0.5));
-    at.white = ToLong(g.left + KvTruncate(across * m_set.white + 0.5));
-    at.outputLow = ToLong(g.bottom - KvTruncate(down * m_set.outputLow + 0.5) - 1);
-    at.outputHigh = ToLong(g.bottom - KvTruncate(down * m_set.outputHigh + 0.5) - 1);
+    at.black = PixelAt(g.left + std::trunc(across * m_set.black + 0.5));
+    at.gamma = PixelAt(g.left + std::trunc(across * midpoint + 0.5));
+    at.white = PixelAt(g.left + std::trunc(across * m_set.white + 0.5));
+    at.outputLow = PixelAt(g.bottom - std::trunc(down * m_set.outputLow + 0.5) - 1);
+    at.outputHigh = PixelAt(g.bottom - std::trunc(down * m_set.outputHigh + 0.5) - 1);
     return at;
 }
 

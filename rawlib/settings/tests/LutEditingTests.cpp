@@ -356,6 +356,11 @@ TEST(ToneEditing, HandlesStayInOrder) {
         tone.RaiseWhite(editor.layout);
     EXPECT_EQ(tone.GetWhite(), 1.0);
     EXPECT_EQ(tone.RaiseWhite(editor.layout), 0);
+
+    tone.SetOutputLevels(1e300, -1e300); // as a record may hold them
+    const LutHandlePositions far = tone.GetHandlePositions(editor.layout);
+    EXPECT_EQ(far.outputLow, INT32_MIN) << "far off the graph, within the range of a position";
+    EXPECT_EQ(far.outputHigh, INT32_MAX);
 }
 
 } // namespace
