@@ -10,5 +10,10 @@ enum class SettingsRecordKind : BYTE {
     kChromaBooster,
     kLEGeneral,
     kWBAdjustment,
+    kToneChannel,
+    kHueChannel,
+    kChromaChannel,
+    kLutGroup,
+    kLchCalibration, // the bytes of a calibration file
     kCount
 };

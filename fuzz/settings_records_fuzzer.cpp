@@ -7,8 +7,12 @@
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvLEGeneral.h"
+#include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
 #include "rawlib/settings/KvColorTemperature.h"
+#include "rawlib/settings/KvComposeLut.h"
+#include "rawlib/settings/KvLchCalibration.h"
+#include "rawlib/settings/KvRecordCursor.h"
 
 #include <climits>
 #include <cmath>
@@ -64,6 +68,135 @@ void Probe(const BYTE* data, int size, void (*check)(const T&) = nullptr) {
         Fail("the result depends on what the object held");
 }
 
+// The curve records have no equality of their own: what they hold is compared as written records.
+template <class T>
+void ProbeCurve(const BYTE* data, int size, void (*check)(T&)) {
+    T fresh;
+    const std::vector<BYTE> before = Write(fresh);
+    const int result = fresh.ReadState(data, size);
+    if (result < 0)
+        Fail("negative result");
+    if (result == 0) {
+        if (Write(fresh) != before)
+            Fail("a refused record changed the object");
+        return;
+    }
+    const std::vector<BYTE> first = Write(fresh);
+    T again;
+    if (again.ReadState(first.data(), static_cast<int>(first.size())) != static_cast<int>(first.size()))
+        Fail("a written record does not read back whole");
+    if (Write(again) != first)
+        Fail("rewriting a read record changes its bytes");
+    if (again.ReadState(data, size) != result || Write(again) != first)
+        Fail("the result depends on what the object held");
+    check(fresh);
+}
+
+void CheckFinite(const std::vector<double>& table, double low, double high) {
+    for (double v : table)
+        if (!(v >= low && v <= high))
+            Fail("a curve table holds a value out of its range");
+}
+
+// A layout whose graphs the editing operations below work in.
+LutGraphLayout EditorLayout() {
+    LutGraphLayout layout;
+    layout.hueGraph = layout.chromaGraph = {0, 0, 64, 32};
+    layout.toneGraph = {0, 0, 65, 65};
+    layout.toneHandles = {0, 65, 65, 70};
+    layout.toneOutputHandles = {65, 0, 70, 65};
+    layout.levelHandle = {64, 0, 70, 32};
+    layout.widthHandle = {0, 32, 64, 36};
+    layout.modeButton = {70, 0, 80, 8};
+    return layout;
+}
+
+// Every table a channel renders stays finite and in range, also after a run of edits on what was read.
+void RenderAndEdit(CKvLutChannelBase& channel) {
+    const LutGraphLayout layout = EditorLayout();
+    std::vector<double> table(33);
+    std::vector<WORD> words(33);
+    for (int round = 0; round < 2; ++round) {
+        if (auto* tone = dynamic_cast<CKvLutChannel*>(&channel)) {
+            for (DWORD flags = 0; flags < 0x100; flags += 0x11) {
+                tone->BuildTable(table.data(), 8, 33, 65536, flags, flags & 1 ? 2.2 : 0);
+                CheckFinite(table, 0, 1);
+                tone->BuildTable(words.data(), 2, 33, 65536, flags, 0);
+            }
+            tone->LowerBlack(layout);
+            tone->RaiseWhite(layout);
+        } else if (auto* hue = dynamic_cast<CKvHueChannel*>(&channel)) {
+            hue->BuildTable(table.data(), 8, 33, 1, 0);
+            CheckFinite(table, 0, 1);
+            hue->BuildTable(words.data(), 2, 33, 65536, 0);
+            hue->WidenPoint(layout);
+        } else if (auto* chroma = dynamic_cast<CKvChromaChannel*>(&channel)) {
+            for (int fill : {0, 1}) {
+                chroma->RenderChannelBitmap(fill, table.data(), 8, 33, 65536, 60);
+                CheckFinite(table, 0, 2);
+                chroma->RenderChannelBitmap(fill, words.data(), 2, 33, 65536, 60);
+            }
+            chroma->NarrowPoint(layout);
+        }
+        channel.SelectNextPoint();
+        channel.InsertPoint();
+        channel.MovePointLeft(layout);
+        channel.RaisePoint(layout);
+        channel.BeginTrack(layout, 20, 10);
+        channel.TrackPosition(layout, 90, 10);
+        channel.EndTrack(layout);
+        channel.SelectPreviousPoint();
+        channel.MovePointRight(layout);
+        channel.DeletePoint();
+    }
+}
+
+template <class T>
+void CheckChannel(T& channel) {
+    RenderAndEdit(channel);
+}
+
+void CheckGroup(CKvLutGroup& group) {
+    for (LONG i = 0; i < group.GetChannelCount(); ++i)
+        RenderAndEdit(*group.GetChannelAt(i));
+    group.GetActiveMask(0xFFFFFFFF);
+    CKvLutGroup copy(group);
+    if (Write(copy) != Write(group))
+        Fail("a copied group writes other bytes");
+}
+
+void ProbeCalibration(const BYTE* data, int size) {
+    CKvChromaChannel channel;
+    const int result = KvParseLchCalibration(channel, data, size > 0 ? static_cast<std::size_t>(size) : 0);
+    if (result != 0) {
+        if (result != 3 || !channel.GetCalibrationPoints().empty() || channel.GetLevelB() != 0)
+            Fail("a refused calibration file changed the channel");
+        return;
+    }
+    if (channel.GetCalibrationPoints().size() != KvGetValue(data + 2, 2))
+        Fail("a calibration file gave another number of points");
+    std::vector<double> table(64);
+    channel.RenderChannelBitmap(0, table.data(), 8, 64, 65536, 60);
+    CheckFinite(table, 0, 2);
+}
+
+// Composition with the first bytes as the tables: every lookup is held to its table.
+void ProbeComposition(const BYTE* data, int size) {
+    if (size < 4)
+        return;
+    const LONG firstCount = data[0] % 17, secondCount = data[1] % 17;
+    std::vector<WORD> first(firstCount ? firstCount : 1), second(secondCount ? secondCount : 1);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<WORD>(data[i % size] * 257);
+    for (std::size_t i = 0; i < second.size(); ++i)
+        second[i] = static_cast<WORD>(data[(i + 2) % size] * 251);
+    std::vector<BYTE> out(static_cast<std::size_t>(data[2] % 9));
+    const LONG ranges[] = {0, 1, 2, 16, 256, 65536};
+    KvComposeLut(first.data(), 2, firstCount, ranges[data[3] % 6], second.data(), 2, secondCount,
+                 ranges[(data[3] / 6) % 6], out.empty() ? nullptr : out.data(), 1,
+                 static_cast<LONG>(out.size()), ranges[(data[3] / 36) % 6]);
+}
+
 void CheckGains(const CKvWBAdjustment& wb) {
     for (WORD model : {259, 260, 513, 514, 515, 516, 1025, 1026}) {
         double red = 0.0, blue = 0.0;
@@ -99,6 +232,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case SettingsRecordKind::kWBAdjustment:
         Probe<CKvWBAdjustment>(bytes, length, CheckGains);
+        break;
+    case SettingsRecordKind::kToneChannel:
+        ProbeCurve<CKvLutChannel>(bytes, length, CheckChannel<CKvLutChannel>);
+        break;
+    case SettingsRecordKind::kHueChannel:
+        ProbeCurve<CKvHueChannel>(bytes, length, CheckChannel<CKvHueChannel>);
+        break;
+    case SettingsRecordKind::kChromaChannel:
+        ProbeCurve<CKvChromaChannel>(bytes, length, CheckChannel<CKvChromaChannel>);
+        break;
+    case SettingsRecordKind::kLutGroup:
+        ProbeCurve<CKvLutGroup>(bytes, length, CheckGroup);
+        break;
+    case SettingsRecordKind::kLchCalibration:
+        ProbeCalibration(bytes, length);
+        ProbeComposition(bytes, length);
         break;
     case SettingsRecordKind::kCount:
         break;

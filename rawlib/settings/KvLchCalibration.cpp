@@ -1,0 +1,141 @@
+#include "KvLchCalibration.h"
+
+#include "CKvChromaChannel.h"
+#include "CKvLutGroup.h"
+#include "KvRecordCursor.h"
+#include "platform/win/WinPath.h"
+#include "rawlib/pipeline/KvProfileFolder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The largest file that can be a calibration file: 65,535 points.
+constexpr std::uint64_t kLongestFile = 13 + 24ull * 0xFFFF;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+double ReadDouble(const BYTE* at) {
+    const std::uint64_t bits = KvGetValue(at, 8);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+} // namespace
+
+int KvParseLchCalibration(CKvChromaChannel& channel, const BYTE* bytes, std::size_t size) {
+    // Everything is checked before the channel is touched.
+    if (!bytes || size < 4 || KvGetValue(bytes, 2) != 1)
+        return KvLchCalibrationResult::kWrongLength;
+    const std::uint64_t count = KvGetValue(bytes + 2, 2);
+    if (size != 13 + 24 * count)
+        return KvLchCalibrationResult::kWrongLength;
+    std::vector<KvHuePoint> points;
+    try {
+        points.resize(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return KvLchCalibrationResult::kNoMemory;
+    }
+    const BYTE* at = bytes + 4;
+    for (KvHuePoint& p : points) {
+        p.x = ReadDouble(at);
+        p.y = ReadDouble(at + 8);
+        p.z = ReadDouble(at + 16);
+        at += 24;
+    }
+    try {
+        channel.SetCalibration(std::move(points), ReadDouble(at));
+    } catch (const std::bad_alloc&) {
+        return KvLchCalibrationResult::kNoMemory;
+    }
+    return KvLchCalibrationResult::kLoaded;
+}
+
+int LoadLchCalibration(CKvChromaChannel* channel, const char* fileName) {
+    if (!channel)
+        return KvLchCalibrationResult::kUnreadable;
+    std::vector<BYTE> bytes;
+    try {
+        std::string path(static_cast<const char*>(GetProfileFolder()));
+        path += fileName ? fileName : kKvLchCalibrationFile;
+        const FileDescriptor file(open(WinPath::ToNative(path).c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat status {};
+        if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
+            return KvLchCalibrationResult::kUnreadable; // a folder or a device has no length to check
+        const off_t end = lseek(file.Get(), 0, SEEK_END);
+        if (end < 0 || lseek(file.Get(), 0, SEEK_SET) != 0)
+            return KvLchCalibrationResult::kUnreadable;
+        // A file longer than any calibration file is refused before it is read.
+        if (static_cast<std::uint64_t>(end) > kLongestFile)
+            return KvLchCalibrationResult::kWrongLength;
+        bytes.resize(static_cast<std::size_t>(end));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = read(file.Get(), bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return KvLchCalibrationResult::kUnreadable;
+            done += static_cast<std::size_t>(got);
+        }
+    } catch (const std::bad_alloc&) {
+        return KvLchCalibrationResult::kNoMemory;
+    }
+    return KvParseLchCalibration(*channel, bytes.data(), bytes.size());
+}
+
+IPravonError* KvReadCalibrationTable(const char* fileName, std::vector<WORD>& table) {
+    try {
+        CKvLutGroup group;
+        CKvChromaChannel* channel = group.AddChromaChannel(1);
+        const int result =
+            channel ? LoadLchCalibration(channel, fileName) : KvLchCalibrationResult::kNoMemory;
+        switch (result) {
+        case KvLchCalibrationResult::kLoaded: {
+            std::vector<WORD> rendered(65536);
+            channel->RenderChannelBitmap(0, rendered.data(), 2, 65536, 65536, 60);
+            table = std::move(rendered);
+            return nullptr;
+        }
+        case KvLchCalibrationResult::kNoMemory:
+            return PRAVON_ERROR(nullptr, 0, PravonKind::kOutOfMemory);
+        case KvLchCalibrationResult::kUnreadable:
+            return PRAVON_ERROR(nullptr, 0, KvLchCalibrationKind::kUnreadable);
+        case KvLchCalibrationResult::kWrongLength:
+            return PRAVON_ERROR(nullptr, 0, KvLchCalibrationKind::kWrongLength);
+        default:
+            return PRAVON_ERROR(nullptr, 0, PravonKind::kInvalidState);
+        }
+    } catch (const std::bad_alloc&) {
+        return PRAVON_ERROR(nullptr, 0, PravonKind::kOutOfMemory);
+    }
+}
+
+int KvBuildLchGroup(CKvLutGroup& group) {
+    group = CKvLutGroup();
+    group.AddLutChannel(1);
+    CKvChromaChannel* chroma = group.AddChromaChannel(2);
+    group.AddHueChannel(3);
+    group.SelectChannel(1);
+    return chroma ? LoadLchCalibration(chroma) : KvLchCalibrationResult::kNoMemory;
+}
