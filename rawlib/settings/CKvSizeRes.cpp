@@ -451,6 +451,12 @@ int CKvSizeRes::ReadRecord(const BYTE* buffer, int size, LONG width, LONG height
         return 0;
     const WORD version = probe.GetVersion();
     const bool knownImage = width > 0 && height > 0;
+    auto imageDefault = [&] {
+        CKvSizeRes d = knownImage ? CKvSizeRes(width, height, nullptr, UnitValue::PerInch(kDefaultResolution))
+                                  : CKvSizeRes();
+        d.m_recordVersion = version;
+        return d;
+    };
     // The body follows the version below version 3 and the length field from version 3 on.
     CKvRecordReader r(buffer, size, version >= 3);
     const std::int64_t header = version >= 3 ? 22 : 18;
@@ -459,28 +465,22 @@ int CKvSizeRes::ReadRecord(const BYTE* buffer, int size, LONG width, LONG height
     CKvSizeRes temporary;
     temporary.m_recordVersion = version;
     DWORD type = CHeuristic::kTypeLockCrop;
-    bool replaced = false;
     if (version >= 1) {
         DWORD heuristicSize = 0;
         r.GetU32(type);
         r.GetU32(heuristicSize);
         consumed = header + 8 + static_cast<std::int64_t>(heuristicSize);
-        if (consumed <= size) {
-            const BYTE* at = buffer + header + 8;
-            temporary.m_heuristic->ReadState(at, static_cast<int>(heuristicSize));
-            const CHeuristic& read = *temporary.m_heuristic;
-            // A state never set up (both limits at 1) or one whose values cannot be used is replaced by
-            // the default for the image.
-            if ((read.GetScaleMin().value == 1.0 && read.GetScaleMax().value == 1.0) || !IsUsable(read)) {
-                temporary = knownImage
-                                ? CKvSizeRes(width, height, nullptr, UnitValue::PerInch(kDefaultResolution))
-                                : CKvSizeRes();
-                temporary.m_recordVersion = version;
-                replaced = true;
-            }
-        }
+        if (consumed <= size)
+            temporary.m_heuristic->ReadState(buffer + header + 8, static_cast<int>(heuristicSize));
         r.Skip(heuristicSize);
     }
+    // A state never set up (both limits at 1, also when the record held no heuristic) or one whose values
+    // cannot be used is replaced by the default for the image.
+    const CHeuristic& read = *temporary.m_heuristic;
+    const bool replaced =
+        (read.GetScaleMin().value == 1.0 && read.GetScaleMax().value == 1.0) || !IsUsable(read);
+    if (replaced)
+        temporary = imageDefault();
     if (version >= 2) {
         BYTE mirrored = 0;
         LONG angle = 0;
@@ -505,6 +505,13 @@ int CKvSizeRes::ReadRecord(const BYTE* buffer, int size, LONG width, LONG height
         temporary.SetOrientation(m_mirrored, m_angle, 1);
         if (knownImage && (temporary.GetOutputWidth() != width || temporary.GetOutputHeight() != height))
             temporary.m_heuristic->Reset(2.0 * width, 2.0 * height, kResetScaleMin, kResetScaleMax);
+        // Values that passed as stored can still be too far apart to survive the turn or the fit.
+        if (!IsUsable(*temporary.m_heuristic)) {
+            const BYTE flag = temporary.m_flagByte;
+            temporary = imageDefault();
+            temporary.SetOrientation(m_mirrored, m_angle, 0);
+            temporary.m_flagByte = flag;
+        }
     }
     *this = temporary;
     if (covered) {

@@ -172,8 +172,9 @@ public:
 
     // Reads a stored state for an image of `width` x `height` pixels (0 when not known). The stored
     // heuristic is turned into this object's orientation and fitted to the image. A state that was never
-    // set up, or whose values cannot be used, is replaced by the default for the image. Returns the bytes
-    // the record's version defines, 0 for a record of another kind.
+    // set up (or that the record does not hold), or whose values cannot be used, is replaced by the
+    // default for the image. Returns the bytes the record's version defines, 0 for a record of another
+    // kind.
     int ReadRecord(const BYTE* buffer, int size, LONG width, LONG height);
     // The whole image at `resolution`, the output size one output pixel per image pixel; the heuristic
     // type and the fixed output size are kept.

@@ -63,21 +63,6 @@ TEST(DblRect, MirrorsAndQuarterTurnsMapPointsAsStated) {
         << "a + top - b, a + b - right, a + bottom - b, a + b - left: the way back";
 }
 
-TEST(DblRect, SizeAndPositionOperationsKeepWhatTheySay) {
-    DblRect r = DblRect::FromOriginSize({2, 3}, {10, 20});
-    EXPECT_EQ(r, DblRect(2, 3, 12, 23));
-    r.MoveTo(-1, 0.5);
-    EXPECT_EQ(r, DblRect(-1, 0.5, 9, 20.5));
-    r.SetWidth(4);
-    r.SetHeight(2);
-    EXPECT_EQ(r, DblRect(-1, 0.5, 3, 2.5));
-    r.Scale(2);
-    EXPECT_EQ(r, DblRect(-2, 1, 6, 5));
-    EXPECT_NE(r, DblRect(-2, 1, 6, 5.0000001));
-    r.Clear();
-    EXPECT_EQ(r, DblRect());
-}
-
 TEST(DblRect, FitIntoCapsTheSizeWithAFloorOfOneAndMovesTheRectangleBackInside) {
     DblRect big(50, 60, 250, 160);
     big.FitInto(100, 80);
@@ -401,17 +386,10 @@ TEST(DevSetup, HoldsTheImageAtItsScaleAndRefusesEveryValueEdit) {
     h.BeginTrack();
     const Bytes before = HeuristicRecord(h);
     EXPECT_EQ(h.SetCrop(DblRect(0, 0, 10, 10), 0), 1);
-    EXPECT_EQ(h.SetCrop(0, 0, 10, 10, 0), 1);
-    EXPECT_EQ(h.SetCropSize(10, 10, 0), 1);
     EXPECT_EQ(h.MoveCrop(5, 5), 1);
     EXPECT_EQ(h.SetPrintWidth(UnitValue::Inches(1)), 1);
-    EXPECT_EQ(h.SetPrintHeight(UnitValue::Inches(1)), 1);
-    EXPECT_EQ(h.SetScale(UnitValue::PerInch(5)), 1);
     EXPECT_EQ(h.SetResolution(UnitValue::PerInch(5)), 1);
-    EXPECT_EQ(h.SetScaleRatio(5), 1);
     EXPECT_EQ(h.SetOutputWidth(5), 1);
-    EXPECT_EQ(h.SetOutputHeight(5), 1);
-    EXPECT_EQ(h.SetOutputArea(5), 1);
     EXPECT_EQ(h.TrackCrop(0, 0, 100, 100, 0), 1) << "ends in the refused SetCrop";
     h.SetBoundsSize(6000, 4000);
     EXPECT_EQ(kvtest::HexText(HeuristicRecord(h)), kvtest::HexText(before));
@@ -433,23 +411,6 @@ TEST(Heuristic, EditabilityQueriesCombineTheirParts) {
         EXPECT_EQ(size.IsEditable(query), expected) << q;
         EXPECT_EQ(setup.IsEditable(query), 0) << q;
     }
-}
-
-// A set-up whose query answers only the crop width: the composite queries follow it.
-class WidthOnly : public CHDevSetup {
-public:
-    WidthOnly() : CHDevSetup(CHeuristic()) {}
-    int IsEditable(KvEditQuery query) const override {
-        return query == KvEditQuery::kCropWidth ? 1 : CHDevSetup::IsEditable(query);
-    }
-};
-
-TEST(Heuristic, CompositeQueriesAskTheirPartsThroughTheSubclass) {
-    const WidthOnly h;
-    EXPECT_EQ(h.IsEditable(KvEditQuery::kCropSize), 1);
-    EXPECT_EQ(h.IsEditable(KvEditQuery::kCrop), 1);
-    EXPECT_EQ(h.IsEditable(KvEditQuery::kPrintSize), 0);
-    EXPECT_EQ(h.IsEditable(KvEditQuery::kOutputSize), 0);
 }
 
 } // namespace

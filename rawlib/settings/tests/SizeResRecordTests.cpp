@@ -357,6 +357,40 @@ TEST(SizeResRecord, StoredValuesThatCannotBeUsedGiveTheDefaultForTheImage) {
     }
 }
 
+TEST(SizeResRecord, ARecordHoldingNoHeuristicReadsAsTheDefaultForTheImage) {
+    const CKvSizeRes expected(3000, 2000, nullptr, UnitValue::PerInch(300));
+    const Bytes record = Record(Sample());
+    for (std::size_t cut : {std::size_t{18}, std::size_t{30}, std::size_t{252}}) {
+        CKvSizeRes read = Sample();
+        EXPECT_GT(
+            Read(read, Bytes(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(cut)), 3000, 2000),
+            0);
+        EXPECT_EQ(Record(read), Record(expected)) << "cut to " << cut;
+    }
+    CKvSizeRes empty;
+    EXPECT_EQ(Read(empty, kvtest::WithVersion(Bytes(record.begin(), record.begin() + 22), 0), 3000, 2000),
+              18);
+    EXPECT_EQ(Record(empty), Record(expected)) << "version 0 holds no heuristic either";
+}
+
+TEST(SizeResRecord, StoredValuesTooFarApartToSurviveTheFitGiveTheDefaultForTheImage) {
+    const Bytes heuristic = WithDouble(HeuristicBytes(Sample().GetHeuristic()), 1, -1e250); // crop top
+    const Bytes record =
+        RecordBytes(KvStateIds::kSizeRes, 5).Length().U32(kSize).U32(223).Raw(heuristic).U8(1).I32(270).U8(6);
+    CKvSizeRes read;
+    read.SetOrientation(0, 90, 0);
+    EXPECT_EQ(Read(read, record, 1000, 800), 259);
+    CKvSizeRes expected(1000, 800, nullptr, UnitValue::PerInch(300));
+    expected.SetHeuristicType(kSize);
+    expected.SetOrientation(0, 90, 0);
+    expected.SetFlagByte(6);
+    EXPECT_EQ(kvtest::HexText(Record(read)), kvtest::HexText(Record(expected)));
+    CKvSizeRes again;
+    again.SetOrientation(0, 90, 0);
+    EXPECT_EQ(Read(again, Record(read), 1000, 800), 259);
+    EXPECT_EQ(Record(again), Record(read)) << "and that state reads back as it is";
+}
+
 TEST(SizeResRecord, ACutRecordKeepsWhatItHoldsButAppliesNeitherTypeNorOrientationTurn) {
     const Bytes record = Record(Sample());
     CKvSizeRes target;
