@@ -33,11 +33,13 @@ std::int64_t Cut(double v) {
 
 // The integer part of v, saturated to 32 bits; not a number gives 0.
 std::int64_t Truncate(double v) {
-    const double t = std::trunc(v);
-    if (!(t == t))
+    if (!(v == v))
         return 0;
-    return std::clamp<double>(t, INT_MIN, INT_MAX) == t ? static_cast<std::int64_t>(t)
-                                                        : (t < 0 ? INT_MIN : INT_MAX);
+    if (v <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    return static_cast<std::int64_t>(v);
 }
 
 LONG ToLong(std::int64_t v) {
@@ -52,8 +54,8 @@ bool SameRect(const CKvRect& a, const CKvRect& b) {
     return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
-// A stored state whose values would reach a division by zero, an infinity or a not-a-number: nothing the
-// setters produce, so only a damaged record.
+// False for a stored state whose values would bring a division by zero, an infinity or a not-a-number
+// into the arithmetic: nothing the setters produce, so only a damaged record.
 bool IsUsable(const CHeuristic& h) {
     const DblRect& crop = h.GetCrop();
     const DblRect& track = h.GetTrackStart();

@@ -75,7 +75,7 @@ enum class EditKind { kCrop, kValue, kOther };
 
 class RandomEdits {
 public:
-    explicit RandomEdits(unsigned seed) : m_random(seed) {}
+    explicit RandomEdits(unsigned start) : m_random(start) {}
 
     CKvSizeRes Start(DWORD type) {
         CKvSizeRes s(Int(20, 6000), Int(20, 6000), nullptr, UnitValue::PerInch(Real(72, 600)));
@@ -208,8 +208,8 @@ private:
     std::mt19937 m_random;
 };
 
-void CheckRandomEdits(DWORD type, unsigned seed) {
-    RandomEdits edits(seed);
+void CheckRandomEdits(DWORD type, unsigned start) {
+    RandomEdits edits(start);
     for (int run = 0; run < 300; ++run) {
         CKvSizeRes s = edits.Start(type);
         std::string history;
