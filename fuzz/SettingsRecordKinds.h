@@ -15,5 +15,14 @@ enum class SettingsRecordKind : BYTE {
     kChromaChannel,
     kLutGroup,
     kLchCalibration, // the bytes of a calibration file
+    kNoiseReduction,
+    kUSM,
+    kUSMList,
+    kVignette,
+    kFisheye,
+    kRevelation,
+    // Before the record: image width and height (16 bits each) and the reader's orientation (bit 0
+    // mirrored, bits 1-2 quarter turns; bits 3-5 another orientation to turn to afterwards).
+    kSizeRes,
     kCount
 };

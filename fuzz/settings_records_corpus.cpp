@@ -5,10 +5,20 @@
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
+#include "rawlib/settings/CKvRevelation.h"
+#include "rawlib/settings/CKvSizeRes.h"
+#include "rawlib/settings/CKvUSMList.h"
+#include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
 #include "rawlib/settings/KvRecordCursor.h"
+#include "rawlib/settings/KvStateIds.h"
+
+#include <cmath>
+#include <cstring>
 
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +57,137 @@ void Save(SettingsRecordKind kind, const std::string& name, const std::vector<BY
         std::fprintf(stderr, "cannot write %s\n", (g_folder / name).c_str());
         g_failed = true;
     }
+}
+
+// A record without its length field, as versions before the length field was added wrote it.
+std::vector<BYTE> WithoutLength(std::vector<BYTE> bytes, WORD version) {
+    bytes.erase(bytes.begin() + 18, bytes.begin() + 22);
+    KvPutValue(bytes.data() + 16, version, 2);
+    return bytes;
+}
+
+// A size record as the fuzz target takes it: image width and height and the reader's orientation first.
+void SaveSizeRes(const std::string& name, WORD width, WORD height, BYTE orientation,
+                 const std::vector<BYTE>& record) {
+    std::vector<BYTE> bytes(5);
+    KvPutValue(bytes.data(), width, 2);
+    KvPutValue(bytes.data() + 2, height, 2);
+    bytes[4] = orientation;
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    Save(SettingsRecordKind::kSizeRes, name, bytes);
+}
+
+std::vector<BYTE> HeuristicRecord(const CKvSizeRes& s) {
+    std::vector<BYTE> bytes(CHeuristic::kRecordSize);
+    int size = CHeuristic::kRecordSize;
+    const_cast<CHeuristic&>(s.GetHeuristic()).WriteState(bytes.data(), size);
+    return bytes;
+}
+
+// A size record of an older version around a heuristic record: the type, the heuristic and, from
+// version 2, the orientation.
+std::vector<BYTE> OldSizeRecord(const CKvSizeRes& s, WORD version) {
+    std::vector<BYTE> bytes(KvStateIds::kSizeRes.stored.begin(), KvStateIds::kSizeRes.stored.end());
+    auto put = [&](std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
+    };
+    put(version, 2);
+    if (version >= 3)
+        put(0, 4);
+    const std::vector<BYTE> heuristic =
+        version >= 3 ? HeuristicRecord(s) : WithoutLength(HeuristicRecord(s), 1);
+    put(s.GetHeuristicType(), 4);
+    put(heuristic.size(), 4);
+    bytes.insert(bytes.end(), heuristic.begin(), heuristic.end());
+    if (version >= 2) {
+        put(s.IsMirrored() ? 1 : 0, 1);
+        put(static_cast<DWORD>(s.GetAngle()), 4);
+    }
+    if (version >= 3)
+        KvPutValue(bytes.data() + 18, bytes.size() - 18, 4);
+    return bytes;
+}
+
+void SaveDetailRecords() {
+    CKvNoiseReduction noise;
+    Save(SettingsRecordKind::kNoiseReduction, "noise-default", Record(noise));
+    noise.SetLevel(7);
+    noise.SetFlag(1);
+    noise.SetExtraValue(-2);
+    Save(SettingsRecordKind::kNoiseReduction, "noise-set", Record(noise));
+    Save(SettingsRecordKind::kNoiseReduction, "noise-v2", AsVersion(Record(noise), 2, 27));
+    std::vector<BYTE> noiseV1 = AsVersion(Record(noise), 1, 25);
+    KvPutValue(noiseV1.data() + 22, 2, 2);
+    noiseV1[24] = 1;
+    Save(SettingsRecordKind::kNoiseReduction, "noise-v1", noiseV1);
+
+    CKvUSM usm;
+    Save(SettingsRecordKind::kUSM, "usm-default", Record(usm));
+    usm.SetChannelSelection(3);
+    usm.SetSpareValue(7);
+    usm.SetRadiusCode(10);
+    usm.SetAmountCode(40);
+    usm.SetThresholdCode(2);
+    Save(SettingsRecordKind::kUSM, "usm-set", Record(usm));
+
+    CKvUSMList list;
+    Save(SettingsRecordKind::kUSMList, "usmlist-default", Record(list));
+    list.Append(usm);
+    usm.SetChannelSelection(6);
+    list.Append(usm);
+    usm.SetRadiusCode(3);
+    list.Append(usm);
+    Save(SettingsRecordKind::kUSMList, "usmlist-three", Record(list));
+    Save(SettingsRecordKind::kUSMList, "usmlist-v1", WithoutLength(Record(list), 1));
+
+    CKvVignette vignette;
+    Save(SettingsRecordKind::kVignette, "vignette-default", Record(vignette));
+    vignette.SetAmount(-25);
+    Save(SettingsRecordKind::kVignette, "vignette-set", Record(vignette));
+    Save(SettingsRecordKind::kVignette, "vignette-v0", AsVersion(Record(vignette), 0, 22));
+
+    CKvFisheye fisheye;
+    Save(SettingsRecordKind::kFisheye, "fisheye-default", Record(fisheye));
+    fisheye.SetEnabled(true);
+    fisheye.SetMode(9);
+    Save(SettingsRecordKind::kFisheye, "fisheye-set", Record(fisheye));
+
+    CKvRevelation revelation;
+    Save(SettingsRecordKind::kRevelation, "revelation-default", Record(revelation));
+    revelation.SetFirstAmount(10);
+    revelation.SetSecondAmount(-20);
+    revelation.SetThirdValue(30);
+    Save(SettingsRecordKind::kRevelation, "revelation-set", Record(revelation));
+}
+
+void SaveSizeRecords() {
+    CKvSizeRes plain;
+    SaveSizeRes("sizeres-default", 0, 0, 0, Record(plain));
+    SaveSizeRes("sizeres-default-for-image", 3000, 2000, 0, Record(plain));
+
+    CKvSizeRes whole(3000, 2000, nullptr, UnitValue::PerInch(300));
+    SaveSizeRes("sizeres-whole", 3000, 2000, 0, Record(whole));
+    SaveSizeRes("sizeres-whole-smaller-image", 1500, 1000, 0x0B, Record(whole));
+
+    const CKvRect crop(200, 100, 1700, 2100);
+    CKvSizeRes locked(3000, 2000, &crop, UnitValue::PerInch(300));
+    locked.SetHeuristicType(CHeuristic::kTypeLockSize);
+    locked.SetPrintWidth(UnitValue::Inches(4));
+    locked.SetOrientation(1, 270, 1);
+    locked.SetFlagByte(1);
+    SaveSizeRes("sizeres-size-mirrored-270", 2000, 3000, 0x07, Record(locked));
+    SaveSizeRes("sizeres-size-upright-reader", 3000, 2000, 0x30, Record(locked));
+    SaveSizeRes("sizeres-v1", 3000, 2000, 0x02, OldSizeRecord(locked, 1));
+    SaveSizeRes("sizeres-v2", 3000, 2000, 0x07, OldSizeRecord(locked, 2));
+    SaveSizeRes("sizeres-v3", 2000, 3000, 0x07, OldSizeRecord(locked, 3));
+
+    std::vector<BYTE> broken = Record(locked);
+    const double nan = std::nan("");
+    std::uint64_t bits;
+    std::memcpy(&bits, &nan, sizeof bits);
+    KvPutValue(broken.data() + 30 + 22 + 8 * 16, bits, 8);
+    SaveSizeRes("sizeres-not-a-number", 2000, 3000, 0x07, broken);
 }
 
 } // namespace
@@ -185,5 +326,7 @@ int main(int argc, char** argv) {
     Save(SettingsRecordKind::kLchCalibration, "calibration-whole", calibration);
     calibration.pop_back();
     Save(SettingsRecordKind::kLchCalibration, "calibration-short", calibration);
+    SaveDetailRecords();
+    SaveSizeRecords();
     return g_failed ? 1 : 0;
 }

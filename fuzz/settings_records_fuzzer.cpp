@@ -6,12 +6,19 @@
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
 #include "rawlib/settings/KvColorTemperature.h"
 #include "rawlib/settings/KvComposeLut.h"
 #include "rawlib/settings/KvLchCalibration.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
+#include "rawlib/settings/CKvRevelation.h"
+#include "rawlib/settings/CKvSizeRes.h"
+#include "rawlib/settings/CKvUSM.h"
+#include "rawlib/settings/CKvUSMList.h"
+#include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/KvRecordCursor.h"
 
 #include <climits>
@@ -206,6 +213,83 @@ void CheckGains(const CKvWBAdjustment& wb) {
     }
 }
 
+std::vector<BYTE> SizeResRecord(const CKvSizeRes& s) {
+    CKvSizeRes copy(s);
+    return Write(copy);
+}
+
+bool Inside(const CKvRect& r, const CKvRect& outer) {
+    return r.left >= outer.left && r.top >= outer.top && r.right <= outer.right && r.bottom <= outer.bottom &&
+           r.left <= r.right && r.top <= r.bottom;
+}
+
+// The integer answers the pipeline takes from a size state stay inside the image.
+void CheckSizeResAnswers(const CKvSizeRes& s) {
+    for (int oriented = 0; oriented < 2; ++oriented) {
+        CKvRect crop(0, 0, 0, 0), bounds(0, 0, 0, 0), image(0, 0, 0, 0);
+        s.GetCropRect(crop, oriented);
+        s.GetBoundsRect(bounds, oriented);
+        s.GetImageRectInt(image, oriented);
+        if (!Inside(crop, image) || !Inside(bounds, image))
+            Fail("an integer rectangle leaves the image");
+        s.GetScaledCropRect(oriented);
+    }
+    if (s.GetOutputWidth() < 1 || s.GetOutputHeight() < 1)
+        Fail("output size below one pixel");
+    LONG w = 0, h = 0;
+    s.GetCropSize(&w, &h);
+    s.IsNeutral();
+    s.GetScaleFactor();
+    s.GetOutputArea();
+}
+
+// Reads a size record for an image size and a reader orientation taken from the input; then the state
+// is stored and read again, and turned.
+void ProbeSizeRes(const BYTE* data, int size) {
+    if (size < 5)
+        return;
+    const LONG width = static_cast<LONG>(KvGetValue(data, 2));
+    const LONG height = static_cast<LONG>(KvGetValue(data + 2, 2));
+    const BYTE orientation = data[4];
+    const std::vector<BYTE> record(data + 5, data + size);
+    const BYTE* bytes = record.empty() ? nullptr : record.data();
+    const int length = static_cast<int>(record.size());
+
+    CKvSizeRes target;
+    target.SetOrientation(orientation & 1, 90 * ((orientation >> 1) & 3), 0);
+    const std::vector<BYTE> before = SizeResRecord(target);
+    const int result = target.ReadRecord(bytes, length, width, height);
+    if (result < 0)
+        Fail("negative result");
+    if (result == 0) {
+        if (SizeResRecord(target) != before)
+            Fail("a refused record changed the object");
+        return;
+    }
+    CheckSizeResAnswers(target);
+
+    // A whole record reads back to the same bytes. A cut one is kept as read, without the turn and the
+    // fit to the image, so its rewritten record is fitted once and must then stay as it is.
+    const std::vector<BYTE> first = SizeResRecord(target);
+    std::vector<BYTE> previous = first;
+    for (int round = 0; round < 2; ++round) {
+        CKvSizeRes again;
+        again.SetOrientation(target.IsMirrored(), target.GetAngle(), 0);
+        if (again.ReadRecord(previous.data(), static_cast<int>(previous.size()), width, height) !=
+            static_cast<int>(previous.size()))
+            Fail("a written record does not read back whole");
+        const std::vector<BYTE> next = SizeResRecord(again);
+        if (next != previous && (round == 1 || result <= length))
+            Fail("rewriting a read record changes its bytes");
+        previous = next;
+    }
+
+    target.SetOrientation((orientation >> 3) & 1, 90 * ((orientation >> 4) & 3), 1);
+    CheckSizeResAnswers(target);
+    target.ResetToImage(target.GetResolution());
+    CheckSizeResAnswers(target);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -248,6 +332,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case SettingsRecordKind::kLchCalibration:
         ProbeCalibration(bytes, length);
         ProbeComposition(bytes, length);
+        break;
+    case SettingsRecordKind::kNoiseReduction:
+        Probe<CKvNoiseReduction>(bytes, length);
+        break;
+    case SettingsRecordKind::kUSM:
+        Probe<CKvUSM>(bytes, length);
+        break;
+    case SettingsRecordKind::kUSMList:
+        Probe<CKvUSMList>(bytes, length);
+        break;
+    case SettingsRecordKind::kVignette:
+        Probe<CKvVignette>(bytes, length);
+        break;
+    case SettingsRecordKind::kFisheye:
+        Probe<CKvFisheye>(bytes, length);
+        break;
+    case SettingsRecordKind::kRevelation:
+        Probe<CKvRevelation>(bytes, length);
+        break;
+    case SettingsRecordKind::kSizeRes:
+        ProbeSizeRes(bytes, length);
         break;
     case SettingsRecordKind::kCount:
         break;
