@@ -62,7 +62,11 @@ private:
     void ReleaseServices();
 };
 
-// The module's one module object, made by the module when its library is loaded. The exports forward to
-// it; KvwClose closes and deletes it and then destroys the object manager.
-void KvwSetModuleObject(TBasicQWComp* module);
+// The module's one module object. The module's application object hands over its factory when the library
+// is loaded, and the object is made at once. Since the host keeps a freed module mapped, loading it again
+// runs no constructor: when the library has been loaded again since KvwClose, the first export makes the
+// object anew, as a fresh load would. The exports forward to the object; KvwClose closes and deletes it and
+// destroys the object manager, and until the library is loaded again the exports answer 0x1008.
+using KvwModuleFactory = TBasicQWComp* (*)();
+void KvwSetModuleFactory(KvwModuleFactory factory);
 TBasicQWComp* KvwGetModuleObject();

@@ -30,6 +30,7 @@ struct LoadedLibrary {
 struct ModuleState {
     std::mutex lock;
     std::map<HMODULE, LoadedLibrary> loaded;
+    std::map<HMODULE, DWORD> generations; // kept after the last free
 };
 
 ModuleState& State() {
@@ -159,6 +160,8 @@ HMODULE Load(const std::string& name, DWORD flags) {
     }
     std::lock_guard<std::mutex> guard(State().lock);
     LoadedLibrary& library = State().loaded[module];
+    if (library.count == 0)
+        ++State().generations[module];
     library.handle = handle;
     ++library.count;
     return module;
@@ -174,6 +177,12 @@ std::string WinModule::MappedLibraryName(const std::string& name) {
     if (mapped.find('/') != std::string::npos)
         mapped = WinPath::ToNative(mapped);
     return mapped;
+}
+
+DWORD WinModule::LoadGeneration(HMODULE module) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().generations.find(module);
+    return it == State().generations.end() ? 0 : it->second;
 }
 
 void* WinModule::NativeHandle(HMODULE module) {

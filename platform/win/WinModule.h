@@ -58,6 +58,9 @@ namespace WinModule {
 
 // The name as it is opened on this file system (see above); exposed for tests.
 std::string MappedLibraryName(const std::string& name);
+// How often the module was loaded by LoadLibrary while it was not loaded (0: never). A library that stays
+// mapped runs no constructor when it is loaded again; its code tells a new load from this count.
+DWORD LoadGeneration(HMODULE module);
 // The library handle that dlsym takes for a module (null: the program); null for an unknown module. The
 // handle stays valid while the module is loaded.
 void* NativeHandle(HMODULE module);
