@@ -25,3 +25,58 @@ function(kv_add_test name)
     endif()
 endfunction()
 include(GoogleTest)
+
+# kv_add_resources(<target> <manifest>)
+# Compiles the manifest (its lines are described in platform/win/WinResources.h) into the target's resource
+# table. A program's table is exported to the dynamic symbol table, where the loader looks for it.
+function(kv_add_resources target manifest)
+    get_filename_component(manifest_path "${manifest}" ABSOLUTE)
+    set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp")
+    add_custom_command(OUTPUT "${output}"
+        COMMAND kv_rescomp "${manifest_path}" "${output}" "${output}.d"
+        DEPENDS kv_rescomp "${manifest_path}"
+        DEPFILE "${output}.d"
+        COMMENT "Compiling the resources of ${target}"
+        VERBATIM)
+    target_sources(${target} PRIVATE "${output}")
+    target_link_libraries(${target} PRIVATE kvwin)
+    get_target_property(target_type ${target} TYPE)
+    if(target_type STREQUAL "EXECUTABLE")
+        target_link_options(${target} PRIVATE "LINKER:--export-dynamic-symbol=KvwResources")
+    endif()
+endfunction()
+
+set(KV_MODULE_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/KvModule.map")
+
+# kv_add_module(<name> SUFFIX <.qw7|.md7|.so> [SOURCES <files...>] [LIBS <targets...>] [RESOURCES <manifest>]
+#               [NO_FRAMEWORK])
+# A library that the host (or a module) loads at run time: a host module (.qw7, .md7) or a language library
+# (.so, usually resources only, with NO_FRAMEWORK). Symbols are hidden and only the module entry points and
+# the resource table are exported; references inside the module bind to the module itself (-Bsymbolic), and
+# the plug-in framework is linked in statically, so every module keeps its own copy of the framework and of
+# its process-wide objects, however many modules are loaded.
+function(kv_add_module name)
+    cmake_parse_arguments(ARG "NO_FRAMEWORK" "SUFFIX;RESOURCES" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_SUFFIX)
+        message(FATAL_ERROR "kv_add_module(${name}): SUFFIX is required")
+    endif()
+    add_library(${name} MODULE ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES
+        PREFIX ""
+        SUFFIX "${ARG_SUFFIX}"
+        C_VISIBILITY_PRESET hidden
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON
+        LINK_DEPENDS "${KV_MODULE_VERSION_SCRIPT}")
+    target_link_options(${name} PRIVATE
+        "LINKER:--version-script=${KV_MODULE_VERSION_SCRIPT}"
+        "LINKER:-Bsymbolic"
+        "LINKER:--no-undefined")
+    if(NOT ARG_NO_FRAMEWORK)
+        target_link_libraries(${name} PRIVATE plugin_framework)
+    endif()
+    target_link_libraries(${name} PRIVATE kvwin ${ARG_LIBS})
+    if(ARG_RESOURCES)
+        kv_add_resources(${name} "${ARG_RESOURCES}")
+    endif()
+endfunction()

@@ -60,6 +60,16 @@ public:
 
     std::size_t Count() const { return m_count; }
 
+    // Calls visit(handle, object) for every object in the table, in slot order.
+    template <class Visit>
+    void ForEach(Visit visit) const {
+        for (std::size_t i = 0; i < m_slots.size(); ++i) {
+            const Slot& s = m_slots[i];
+            if (s.object)
+                visit((s.generation << kIndexBits) | static_cast<std::uint32_t>(i + 1), s.object);
+        }
+    }
+
 private:
     struct Slot {
         std::uint32_t generation = 0;

@@ -1,20 +1,37 @@
 #include "WinSeams.h"
 
 #include "WinKernel.h"
+#include "WinUserInternal.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
 constexpr DWORD kDefaultThreadStopWait = 3000;
 constexpr DWORD kDefaultMajor = 5;
 constexpr DWORD kDefaultMinor = 1;
+constexpr DWORD kDefaultDpi = 96;
 
 std::atomic<DWORD> g_threadStopWait{kDefaultThreadStopWait};
 std::atomic<DWORD> g_major{kDefaultMajor};
 std::atomic<DWORD> g_minor{kDefaultMinor};
 std::atomic<bool> g_versionFails{false};
+std::atomic<bool> g_manualClock{false};
+std::atomic<ULONGLONG> g_manualTime{0};
+std::atomic<DWORD> g_dpi{kDefaultDpi};
+
+std::mutex& TempBaseLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+std::string& TempBaseOverride() {
+    static std::string* value = new std::string;
+    return *value;
+}
 
 } // namespace
 
@@ -32,9 +49,58 @@ void WinSeams::SetReportedVersion(DWORD major, DWORD minor, bool failing) {
     g_versionFails.store(failing);
 }
 
+ULONGLONG WinSeams::ClockMilliseconds() {
+    if (g_manualClock.load(std::memory_order_acquire))
+        return g_manualTime.load(std::memory_order_acquire);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<ULONGLONG>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void WinSeams::UseManualClock(ULONGLONG startMilliseconds) {
+    g_manualTime.store(startMilliseconds, std::memory_order_release);
+    g_manualClock.store(true, std::memory_order_release);
+    WinUser::NotifyClockChanged();
+}
+
+void WinSeams::AdvanceManualClock(DWORD milliseconds) {
+    g_manualTime.fetch_add(milliseconds, std::memory_order_acq_rel);
+    WinUser::NotifyClockChanged();
+}
+
+void WinSeams::UseSteadyClock() {
+    g_manualClock.store(false, std::memory_order_release);
+    WinUser::NotifyClockChanged();
+}
+
+DWORD WinSeams::ScreenDpi() {
+    return g_dpi.load();
+}
+
+void WinSeams::SetScreenDpi(DWORD dpi) {
+    g_dpi.store(dpi);
+}
+
+std::string WinSeams::TempBase() {
+    {
+        std::lock_guard<std::mutex> guard(TempBaseLock());
+        if (!TempBaseOverride().empty())
+            return TempBaseOverride();
+    }
+    const char* value = std::getenv("TMPDIR");
+    return value && *value ? std::string(value) : std::string("/tmp");
+}
+
+void WinSeams::SetTempBase(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(TempBaseLock());
+    TempBaseOverride() = folder;
+}
+
 void WinSeams::ResetAll() {
     g_threadStopWait.store(kDefaultThreadStopWait);
     SetReportedVersion(kDefaultMajor, kDefaultMinor, false);
+    g_dpi.store(kDefaultDpi);
+    SetTempBase(std::string());
+    UseSteadyClock();
 }
 
 BOOL GetVersionExA(OSVERSIONINFOA* info) {

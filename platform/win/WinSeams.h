@@ -4,6 +4,8 @@
 
 #include "wintypes.h"
 
+#include <string>
+
 namespace WinSeams {
 
 // How long a worker thread's stop waits for the thread to end (3000 ms unless changed).
@@ -12,6 +14,22 @@ void SetThreadStopWait(DWORD milliseconds);
 
 // The version GetVersionExA reports (5.1 unless changed); failing makes it fail.
 void SetReportedVersion(DWORD major, DWORD minor, bool failing = false);
+
+// The clock that times window timers and message times: milliseconds of a steady clock, or of a manual
+// clock that only moves when a test advances it (which wakes every thread waiting for its timers).
+ULONGLONG ClockMilliseconds();
+void UseManualClock(ULONGLONG startMilliseconds);
+void AdvanceManualClock(DWORD milliseconds);
+void UseSteadyClock();
+
+// The resolution of the screen's device contexts, in dots per inch (96 unless changed).
+DWORD ScreenDpi();
+void SetScreenDpi(DWORD dpi);
+
+// The folder under which the per-user temporary root is made: $TMPDIR, or /tmp when that is unset or
+// empty, unless a test names another one (an empty name goes back to the environment).
+std::string TempBase();
+void SetTempBase(const std::string& folder);
 
 // Back to the values above.
 void ResetAll();

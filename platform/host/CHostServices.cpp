@@ -1,0 +1,157 @@
+#include "CHostServices.h"
+
+namespace {
+
+std::atomic<LONG> g_liveImages{0};
+
+} // namespace
+
+CHostImage::CHostImage(LONG width, LONG height) : m_width(width), m_height(height) {
+    ++g_liveImages;
+}
+
+CHostImage::~CHostImage() {
+    --g_liveImages;
+}
+
+ULONG CHostImage::AddRef() {
+    return ++m_references;
+}
+
+ULONG CHostImage::Release() {
+    const ULONG left = --m_references;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+LONG CHostImage::Live() {
+    return g_liveImages.load();
+}
+
+ULONG CHostItem::AddRef() {
+    return ++m_references;
+}
+
+ULONG CHostItem::Release() {
+    const ULONG left = --m_references;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+void CHostItemService::Add(const CHostItemRecord& item) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_items[item.id] = item;
+}
+
+bool CHostItemService::Has(KvwItemId id) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_items.count(id) != 0;
+}
+
+void CHostItemService::Hold(KvwItemId id, bool full) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(id);
+    if (it != m_items.end())
+        (full ? it->second.fullHeld : it->second.previewHeld) = true;
+}
+
+KvwResult CHostItemService::GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
+    if (it == m_items.end() || !data)
+        return kKvwNothingToWorkOn;
+    *data = it->second.source;
+    return kKvwOk;
+}
+
+KvwResult CHostItemService::GetItemData(DWORD idLow, DWORD idHigh, CKvwItemData* data, DWORD) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
+    if (it == m_items.end() || !data)
+        return kKvwNothingToWorkOn;
+    *data = it->second.data;
+    return kKvwOk;
+}
+
+KvwResult CHostItemService::GetItem(DWORD idLow, DWORD idHigh, IKvwItem** item) {
+    if (!item)
+        return kKvwInvalidArgument;
+    *item = nullptr;
+    const KvwItemId id = KvwMakeItemId(idLow, idHigh);
+    if (!Has(id))
+        return kKvwNothingToWorkOn;
+    *item = new CHostItem(id);
+    return kKvwOk;
+}
+
+KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full) {
+    if (!image)
+        return kKvwInvalidArgument;
+    *image = nullptr;
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
+    if (it == m_items.end())
+        return kKvwNothingToWorkOn;
+    const CHostItemRecord& item = it->second;
+    const bool held = full ? item.fullHeld : item.previewHeld;
+    const LONG width = full ? item.fullWidth : item.previewWidth;
+    const LONG height = full ? item.fullHeight : item.previewHeight;
+    if (!held || width <= 0 || height <= 0)
+        return kKvwNothingToWorkOn;
+    *image = new CHostImage(width, height);
+    return kKvwOk;
+}
+
+KvwResult CHostItemService::GetPreviewImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD,
+                                            const CKvwSizeRecord*) {
+    return Image(idLow, idHigh, image, false);
+}
+
+KvwResult CHostItemService::GetFullImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD,
+                                         const CKvwSizeRecord*) {
+    return Image(idLow, idHigh, image, true);
+}
+
+void CHostBrowseService::SetCurrentGroup(KvwItemId id) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_group = id;
+}
+
+void CHostBrowseService::SetSelectedItems(const KvwItemIdList& ids, KvwResult result) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_selected = ids;
+    m_selectedResult = result;
+}
+
+void CHostBrowseService::SetGroupItems(const KvwItemIdList& ids, KvwResult result) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_groupItems = ids;
+    m_groupResult = result;
+}
+
+KvwItemId CHostBrowseService::GetCurrentGroupId() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_group;
+}
+
+KvwResult CHostBrowseService::GetGroupItems(KvwItemIdList* ids) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!ids)
+        return kKvwInvalidArgument;
+    ids->clear();
+    if (KvwSucceeded(m_groupResult))
+        *ids = m_groupItems;
+    return m_groupResult;
+}
+
+KvwResult CHostBrowseService::GetSelectedItems(KvwItemIdList* ids) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!ids)
+        return kKvwInvalidArgument;
+    ids->clear();
+    if (KvwSucceeded(m_selectedResult))
+        *ids = m_selected;
+    return m_selectedResult;
+}

@@ -1,0 +1,126 @@
+// A host that tests (and, later, the demo) drive: it loads modules through their four exports, hands them
+// its services, answers their requests from a table of scripts with defaults, and sends completions later,
+// through a window of its own, on its user-interface thread — the thread that made it, on which every call
+// of this class is made.
+//
+// Each loaded module gets a callback of its own, so every request is known by its sender. Unless a script
+// says otherwise, requests are answered like this:
+//     0x10000095 (bring the selection up to date)  0
+//     0x10000102, 0x10000103 (preview, full image)  0x1101 for an item the host does not have; 0x1008 when
+//     the
+//         record words are wrong (p4 not 0 or 1; with 1, p3 null or p5 not 81; with 0, p3 or p5 set);
+//         otherwise 0, and the completion 0x20000102 or 0x20000103 (p1, p2 = the id, p7 = the request id)
+//         follows, after which the host holds the image
+//     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
+//     0x10000012 (no longer waiting)  0
+//     any other id  0x1008
+#pragma once
+
+#include "CHostModule.h"
+#include "CHostServices.h"
+
+#include "platform/win/WinUser.h"
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A message in either direction.
+struct CHostMessage {
+    DWORD id = 0;
+    std::array<KvwWord, 8> words{};
+};
+
+// A request as the host received it.
+struct CHostRequest {
+    std::size_t module = 0;
+    DWORD id = 0;
+    std::array<KvwWord, 8> words{};
+    DWORD thread = 0;
+};
+
+// How the host answers a request: its result word and the completions it sends afterwards.
+struct CHostReply {
+    KvwResult result = kKvwOk;
+    std::vector<CHostMessage> completions;
+};
+
+using CHostScript = std::function<CHostReply(const CHostRequest&)>;
+
+class CScriptedHost : public IKvwHost {
+public:
+    static constexpr std::size_t kNoModule = static_cast<std::size_t>(-1);
+    // How many modules may be loaded at once, over all hosts of the process.
+    static constexpr std::size_t kMaxModules = 8;
+
+    CScriptedHost();
+    // Closes the modules that are still open, then frees them.
+    ~CScriptedHost();
+    CScriptedHost(const CScriptedHost&) = delete;
+    CScriptedHost& operator=(const CScriptedHost&) = delete;
+
+    // The module's index, or kNoModule with the reason in LastError().
+    std::size_t Load(const std::string& path);
+    const std::string& LastError() const { return m_error; }
+    CHostModule* Module(std::size_t module) const;
+    // KvwInitialize with the module's own callback and this host.
+    KvwResult Initialize(std::size_t module);
+    KvwResult Send(std::size_t module, DWORD id, KvwWord p1 = 0, KvwWord p2 = 0, KvwWord p3 = 0,
+                   KvwWord p4 = 0, KvwWord p5 = 0, KvwWord p6 = 0, KvwWord p7 = 0, KvwWord p8 = 0);
+    KvwResult GetInformation(std::size_t module, DWORD* kind, DWORD* version);
+    // KvwClose; the completions still on their way to the module are dropped.
+    void Close(std::size_t module);
+    // Frees the module's library (the module should be closed first, as a host does).
+    void Unload(std::size_t module);
+
+    // Replaces the default answer to a request id; SetAnswer answers a fixed word and sends nothing.
+    void SetScript(DWORD requestId, CHostScript script);
+    void SetAnswer(DWORD requestId, KvwResult result);
+    // The default answer of the table above.
+    CHostReply DefaultReply(const CHostRequest& request);
+
+    std::vector<CHostRequest> Requests() const;
+    std::vector<CHostRequest> RequestsOf(DWORD id) const;
+    void ClearRequests();
+
+    // Sends the message to the module later, when the user-interface thread pumps its messages.
+    void Post(std::size_t module, const CHostMessage& message);
+    std::size_t PendingMessages() const;
+
+    void AddItem(const CHostItemRecord& item);
+    CHostItemService& Items() { return m_items; }
+    CHostBrowseService& Browse() { return m_browse; }
+    // QueryService answers result (and no object) for the code until the services are restored.
+    void WithholdService(DWORD code, KvwResult result);
+    void RestoreServices();
+
+    KvwResult QueryService(DWORD code, IKvwObject** service) override;
+
+private:
+    struct Loaded;
+    struct Pending {
+        std::size_t module;
+        CHostMessage message;
+    };
+
+    KvwResult OnRequest(std::size_t module, DWORD id, const std::array<KvwWord, 8>& words);
+    void DeliverNext();
+    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    friend KvwResult HostCallbackOf(std::size_t slot, DWORD id, const std::array<KvwWord, 8>& words);
+
+    std::string m_error;
+    std::vector<std::unique_ptr<Loaded>> m_modules;
+    mutable std::mutex m_lock; // the request log and the scripts, since a request may come from any thread
+    std::vector<CHostRequest> m_requests;
+    std::map<DWORD, CHostScript> m_scripts;
+    std::deque<Pending> m_pending;
+    std::map<DWORD, KvwResult> m_withheld;
+    CHostItemService m_items;
+    CHostBrowseService m_browse;
+    HWND m_window = nullptr;
+};

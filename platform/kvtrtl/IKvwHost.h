@@ -1,0 +1,73 @@
+// The host's side of the protocol as modules see it: the host interface that hands out services, and the
+// services and objects the framework uses. Declaration order follows the host's table of operations.
+#pragma once
+
+#include "KvwHostTypes.h"
+#include "KvwRecords.h"
+
+// What every host object shares: its reference count. Objects a module gets from the host hold one
+// reference for it, which the module gives back with Release.
+class IKvwObject {
+public:
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+
+protected:
+    ~IKvwObject() = default;
+};
+
+// The host interface given to KvwInitialize. The module does not own it.
+class IKvwHost {
+public:
+    // The service of the code (KvwService), with a reference for the caller; null with a failure word
+    // when the host has no such service.
+    virtual KvwResult QueryService(DWORD code, IKvwObject** service) = 0;
+
+protected:
+    ~IKvwHost() = default;
+};
+
+// An item of the host (its records and properties are read through the host's item requests).
+class IKvwItem : public IKvwObject {
+protected:
+    ~IKvwItem() = default;
+};
+
+// An image of an item that the host holds.
+class IKvwImage : public IKvwObject {
+public:
+    virtual LONG GetWidth() = 0;
+    virtual LONG GetHeight() = 0;
+
+protected:
+    ~IKvwImage() = default;
+};
+
+// Service 16: items.
+class IKvwItemService : public IKvwObject {
+public:
+    virtual KvwResult GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD flags) = 0;
+    virtual KvwResult GetItemData(DWORD idLow, DWORD idHigh, CKvwItemData* data, DWORD flags) = 0;
+    virtual KvwResult GetItem(DWORD idLow, DWORD idHigh, IKvwItem** item) = 0;
+    // The image the host holds now, with a reference for the caller; the size record (or null) says what
+    // size is wanted.
+    virtual KvwResult GetPreviewImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD mode,
+                                      const CKvwSizeRecord* size) = 0;
+    virtual KvwResult GetFullImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD mode,
+                                   const CKvwSizeRecord* size) = 0;
+
+protected:
+    ~IKvwItemService() = default;
+};
+
+// Service 17: what the user is browsing. A selection is read from the selected items, or, when there are
+// none, from the items of the current group.
+class IKvwBrowseService : public IKvwObject {
+public:
+    virtual KvwItemId GetCurrentGroupId() = 0;
+    virtual KvwResult GetGroupItems(KvwItemIdList* ids) = 0;
+    virtual KvwResult GetSelectedItems(KvwItemIdList* ids) = 0;
+
+protected:
+    ~IKvwBrowseService() = default;
+};

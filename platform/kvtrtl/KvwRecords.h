@@ -1,0 +1,48 @@
+// The host's records that modules fill and read. Only the fields the modules rely on are here; how the host
+// keeps its items behind them is its own affair.
+#pragma once
+
+#include "KvwHostTypes.h"
+
+#include <string>
+
+// A wanted size (record kind 81): width, then height, in pixels.
+struct CKvwSizeRecord {
+    DWORD width = 0;
+    DWORD height = 0;
+};
+static_assert(sizeof(CKvwSizeRecord) == 8, "a size record is two 32-bit words");
+
+// What the host knows of an item's source picture.
+struct CKvwSourceData {
+    DWORD type = 0;
+    DWORD subtype = 0;
+    DWORD width = 0;
+    DWORD height = 0;
+};
+
+// An item's file and, for a group, the ids of its members.
+struct CKvwItemData {
+    std::string path; // UTF-8
+    KvwItemIdList members;
+};
+
+// Where and how the host writes an item's image.
+class CKvwFilePath {
+public:
+    void Initialize(const std::string& folder, const std::string& fileName, float scale, DWORD colorSpace,
+                    LONG quality, LONG width, LONG height);
+
+    std::string folder; // UTF-8, as the module gave it
+    std::string fileName;
+    float scale = 1.0f;
+    DWORD colorSpace = 0;
+    LONG quality = 0;
+    LONG width = 0;
+    LONG height = 0;
+};
+
+// Record kind 258: a request to write an item's image to a file.
+struct CKvwOutputData {
+    CKvwFilePath filePath;
+};

@@ -1,0 +1,107 @@
+// What the parts of the user services share inside this library: window records, class records, the
+// per-thread queues and the two locks. Lock order: UserLock() before WinKernel::KernelLock(), never the
+// other way; no window procedure, hook or observer is ever called with either held.
+#pragma once
+
+#include "HandleTable.h"
+#include "WinKernelObject.h"
+#include "WinUser.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace WinUser {
+
+std::mutex& UserLock();
+
+struct ClassRecord {
+    ATOM atom = 0;
+    std::wstring name;
+    WNDCLASSW info{};
+};
+
+struct WindowRecord {
+    HWND handle = nullptr;
+    DWORD thread = 0;
+    std::shared_ptr<ClassRecord> windowClass;
+    WNDPROC procedure = nullptr;
+    HINSTANCE instance = nullptr;
+    HWND parent = nullptr;
+    std::vector<HWND> children;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    LONG_PTR userData = 0;
+    LONG_PTR id = 0;
+    RECT rect{}; // relative to the parent's client area
+    std::wstring text;
+    bool destroying = false;
+    bool invalid = false;
+    bool erase = false;
+    RECT invalidRect{};
+};
+
+struct Timer {
+    HWND window = nullptr;
+    UINT_PTR id = 0;
+    UINT elapse = 0;
+    ULONGLONG due = 0;
+    TIMERPROC procedure = nullptr;
+};
+
+// One thread's queue. Everything below the constructor is read and changed under KernelLock(); the queue is
+// also a kernel object, signalled while it holds input, so that MsgWaitForMultipleObjects can wait on it.
+class MessageQueue : public WinKernel::KernelObject {
+public:
+    explicit MessageQueue(DWORD threadId) : thread(threadId) {}
+
+    bool IsSignalled() const override;
+    // With KernelLock() held: wakes the thread when it waits for input.
+    void Changed();
+    // The clock time at which the first timer is due, or ~0 when there is none.
+    ULONGLONG NextTimerDue() const;
+
+    const DWORD thread;
+    HANDLE handle = 0;
+    std::condition_variable inputArrived;
+    std::deque<MSG> posted;
+    bool quit = false;
+    int quitCode = 0;
+    std::vector<HWND> paints; // visible windows with an invalid area, in the order they are painted
+    std::vector<Timer> timers;
+};
+
+// With UserLock() held.
+HandleTable<WindowRecord>& Windows();
+std::shared_ptr<WindowRecord> FindWindowLocked(HWND window);
+std::shared_ptr<MessageQueue> FindQueueLocked(DWORD threadId);
+bool IsVisibleLocked(const WindowRecord& window);
+// Adds the window to (or removes it from) its thread's paint list as its invalid area and visibility say.
+void UpdatePaintLocked(const WindowRecord& window);
+// Forgets the window's timers and paints in its thread's queue.
+void ForgetWindowInQueueLocked(const WindowRecord& window);
+
+// Removes the thread's windows without sending them anything.
+void EraseWindowsOfThreadLocked(DWORD thread);
+
+// The calling thread's queue, made on first use and removed when the thread ends.
+std::shared_ptr<MessageQueue> CurrentQueue();
+// Calls the drop observer (no lock held).
+void ReportDropped(const MSG& message);
+
+// Used by the module loader and the clock.
+void UnregisterModuleClasses(HINSTANCE instance);
+void NotifyClockChanged();
+
+inline HWND ToHandle(std::uint32_t id) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id));
+}
+inline std::uint32_t ToId(HWND window) {
+    const auto value = reinterpret_cast<std::uintptr_t>(window);
+    return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value);
+}
+
+} // namespace WinUser

@@ -1,0 +1,72 @@
+// The module object: the one object of a host module that its four exports forward to. It keeps the host's
+// callback, interface and services, sends requests to the host, and runs the pre-dispatch of the host's
+// notifications (completions of image requests, the current group) before a derived module's own switch.
+// Everything here runs on the host's user-interface thread.
+#pragma once
+
+#include "IKvwMessage.h"
+#include "TCodecHidWnd.h"
+#include "TString.h"
+
+#include "platform/kvtrtl/IKvwHost.h"
+
+class TBasicQWComp : public IKvwMessage {
+public:
+    // Makes the codec window; the selection limit starts at 500.
+    TBasicQWComp();
+
+    // The host callback's answer, or 0 (and nothing sent) while there is no callback.
+    KvwResult SendToHost(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5, KvwWord p6,
+                         KvwWord p7, KvwWord p8) override;
+    virtual ~TBasicQWComp();
+    // 0x1008 for a null callback or interface, or without an item service; a failing browse service's own
+    // word; else 0, with the language library (next to the module's file) set as the resource module.
+    virtual KvwResult Initialize(KvwHostCallback callback, IKvwHost* host);
+    // Gives the services back and forgets the host; the codec window stays until the object goes.
+    virtual void Close();
+    // The pre-dispatch; always 0. Derived modules call it first and then run their own switch.
+    virtual KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5,
+                                KvwWord p6, KvwWord p7, KvwWord p8);
+    // Component kind 0x2001 and interface version 0x10000000; 0x1008 (nothing written) for a null pointer.
+    virtual KvwResult GetInformation(DWORD* kind, DWORD* version);
+    // Bitmap resources of the module's button in host button states 1, 3, 2 and 0x100; 0 for none.
+    virtual UINT GetButtonBitmapState1();
+    virtual UINT GetButtonBitmapState3();
+    virtual UINT GetButtonBitmapState2();
+    virtual UINT GetButtonBitmapState100();
+    virtual TString GetName() = 0;
+    // The file name of the module's language library, which lies next to the module's own file.
+    virtual TString GetLanguageDllName() = 0;
+
+    IKvwHost* GetHost() const { return m_host; }
+    IKvwItemService* GetItemService() const { return m_itemService; }
+    IKvwBrowseService* GetBrowseService() const { return m_browseService; }
+    TCodecHidWnd* GetCodecWindow() const { return m_codecWindow.Get(); }
+    KvwItemId GetCurrentGroupId() const { return m_currentGroupId; }
+    DWORD GetSelectionLimit() const { return m_selectionLimit; }
+
+protected:
+    // An image the host reports loaded that no codec request took: the image-load manager's notice.
+    virtual void NotifyImageLoaded(KvwItemId item);
+
+    IKvwHost* m_host = nullptr;
+    IKvwItemService* m_itemService = nullptr;
+    IKvwBrowseService* m_browseService = nullptr;
+    KvwHostCallback m_callback = nullptr;
+    TRefPtr<TCodecHidWnd> m_codecWindow;
+    KvwItemId m_currentGroupId = 0;
+    // 0xFFFFFFFF: no limit.
+    DWORD m_selectionLimit = 500;
+
+private:
+    void ReleaseServices();
+};
+
+// The module's one module object. The module's application object hands over its factory when the library
+// is loaded, and the object is made at once. Since the host keeps a freed module mapped, loading it again
+// runs no constructor: when the library has been loaded again since KvwClose, the first export makes the
+// object anew, as a fresh load would. The exports forward to the object; KvwClose closes and deletes it and
+// destroys the object manager, and until the library is loaded again the exports answer 0x1008.
+using KvwModuleFactory = TBasicQWComp* (*)();
+void KvwSetModuleFactory(KvwModuleFactory factory);
+TBasicQWComp* KvwGetModuleObject();
