@@ -5,6 +5,7 @@
 #pragma once
 
 #include "IKvState.h"
+#include "KvRecordCursor.h"
 
 #include <cstdint>
 
@@ -42,32 +43,10 @@ private:
     std::int64_t m_lastEnd = 0;
 };
 
-class CKvLutRecordReader {
+// The curve records' reader: the common bounded field reader, starting wherever the caller says.
+class CKvLutRecordReader : public CKvFieldReader {
 public:
-    CKvLutRecordReader(const BYTE* buffer, int size, std::int64_t position = 0);
-
-    // Each reads one field when it lies wholly within the bytes and always moves on by its width; a field
-    // that is not there leaves `value` as it was and gives false.
-    bool GetU8(BYTE& value);
-    bool GetU16(WORD& value);
-    bool GetU32(DWORD& value);
-    bool GetI32(LONG& value);
-    bool GetF64(double& value);
-    void Skip(std::uint64_t count);
-
-    // Whether `count` more bytes lie within the record from the position on.
-    bool Has(std::uint64_t count) const { return count <= GetRemaining(); }
-    std::uint64_t GetRemaining() const;
-    std::int64_t GetPosition() const { return m_position; }
-    // The bytes at the position; only meaningful while something remains.
-    const BYTE* Here() const { return m_buffer + m_position; }
-
-private:
-    bool Take(std::uint64_t width, const BYTE** at);
-
-    const BYTE* m_buffer;
-    std::int64_t m_size;
-    std::int64_t m_position;
+    using CKvFieldReader::CKvFieldReader;
 };
 
 // A 64-bit record size as the int that the record interface returns.

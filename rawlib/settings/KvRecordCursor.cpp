@@ -84,23 +84,30 @@ int CKvRecordWriter::Finish() {
     return m_position > INT_MAX ? INT_MAX : static_cast<int>(m_position);
 }
 
+CKvFieldReader::CKvFieldReader(const BYTE* buffer, int size, std::int64_t position)
+    : m_buffer(buffer), m_size(buffer && size > 0 ? size : 0), m_position(position) {}
+
+namespace {
+std::int64_t FieldsStart(const BYTE* buffer, int size, bool lengthField) {
+    return buffer && lengthField && size >= 22 ? 22 : 18;
+}
+} // namespace
+
 CKvRecordReader::CKvRecordReader(const BYTE* buffer, int size, bool lengthField)
-    : m_buffer(buffer), m_size(buffer && size > 0 ? size : 0) {
+    : CKvFieldReader(buffer, size, FieldsStart(buffer, size, lengthField)) {
     if (m_size >= 18)
         m_version = static_cast<WORD>(KvGetValue(m_buffer + 16, 2));
-    if (lengthField && m_size >= 22)
-        m_position = 22;
 }
 
 bool CKvRecordReader::IsRecordOf(const KvStateId& id) const {
     return m_size >= 16 && id.Matches(m_buffer);
 }
 
-std::uint64_t CKvRecordReader::GetRemaining() const {
+std::uint64_t CKvFieldReader::GetRemaining() const {
     return m_position < m_size ? static_cast<std::uint64_t>(m_size - m_position) : 0;
 }
 
-bool CKvRecordReader::Take(std::uint64_t width, const BYTE** at) {
+bool CKvFieldReader::Take(std::uint64_t width, const BYTE** at) {
     const bool present = width <= GetRemaining();
     if (present)
         *at = m_buffer + m_position;
@@ -110,7 +117,7 @@ bool CKvRecordReader::Take(std::uint64_t width, const BYTE** at) {
     return present;
 }
 
-bool CKvRecordReader::GetU8(BYTE& value) {
+bool CKvFieldReader::GetU8(BYTE& value) {
     const BYTE* at = nullptr;
     if (!Take(1, &at))
         return false;
@@ -118,7 +125,7 @@ bool CKvRecordReader::GetU8(BYTE& value) {
     return true;
 }
 
-bool CKvRecordReader::GetFlag(BYTE& value) {
+bool CKvFieldReader::GetFlag(BYTE& value) {
     BYTE raw = 0;
     if (!GetU8(raw))
         return false;
@@ -126,7 +133,7 @@ bool CKvRecordReader::GetFlag(BYTE& value) {
     return true;
 }
 
-bool CKvRecordReader::GetU16(WORD& value) {
+bool CKvFieldReader::GetU16(WORD& value) {
     const BYTE* at = nullptr;
     if (!Take(2, &at))
         return false;
@@ -134,7 +141,7 @@ bool CKvRecordReader::GetU16(WORD& value) {
     return true;
 }
 
-bool CKvRecordReader::GetI16(SHORT& value) {
+bool CKvFieldReader::GetI16(SHORT& value) {
     WORD raw = 0;
     if (!GetU16(raw))
         return false;
@@ -142,7 +149,7 @@ bool CKvRecordReader::GetI16(SHORT& value) {
     return true;
 }
 
-bool CKvRecordReader::GetU32(DWORD& value) {
+bool CKvFieldReader::GetU32(DWORD& value) {
     const BYTE* at = nullptr;
     if (!Take(4, &at))
         return false;
@@ -150,7 +157,7 @@ bool CKvRecordReader::GetU32(DWORD& value) {
     return true;
 }
 
-bool CKvRecordReader::GetI32(LONG& value) {
+bool CKvFieldReader::GetI32(LONG& value) {
     DWORD raw = 0;
     if (!GetU32(raw))
         return false;
@@ -158,7 +165,7 @@ bool CKvRecordReader::GetI32(LONG& value) {
     return true;
 }
 
-bool CKvRecordReader::GetF64(double& value) {
+bool CKvFieldReader::GetF64(double& value) {
     const BYTE* at = nullptr;
     if (!Take(8, &at))
         return false;
@@ -167,7 +174,7 @@ bool CKvRecordReader::GetF64(double& value) {
     return true;
 }
 
-bool CKvRecordReader::GetBytes(void* data, std::uint64_t count) {
+bool CKvFieldReader::GetBytes(void* data, std::uint64_t count) {
     const BYTE* at = nullptr;
     if (!Take(count, &at))
         return false;
@@ -175,7 +182,7 @@ bool CKvRecordReader::GetBytes(void* data, std::uint64_t count) {
     return true;
 }
 
-void CKvRecordReader::Skip(std::uint64_t count) {
+void CKvFieldReader::Skip(std::uint64_t count) {
     const BYTE* at = nullptr;
     Take(count, &at);
 }

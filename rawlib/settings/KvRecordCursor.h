@@ -55,16 +55,11 @@ private:
     std::int64_t m_lastEnd = 0;
 };
 
-class CKvRecordReader {
+// A bounded cursor over stored fields: each read takes a field only when it lies wholly within the bytes and
+// always moves on by its width; positions are 64-bit, so no stated count can wrap them.
+class CKvFieldReader {
 public:
-    // Positions the reader after the header: at 22 when the record has a length field and `size` covers
-    // it, else at 18.
-    CKvRecordReader(const BYTE* buffer, int size, bool lengthField = true);
-
-    // True when the bytes carry at least an id and it is `id` in either of its forms.
-    bool IsRecordOf(const KvStateId& id) const;
-    // The stored version; 0 when the record is too short to hold one.
-    WORD GetVersion() const { return m_version; }
+    CKvFieldReader(const BYTE* buffer, int size, std::int64_t position = 0);
 
     // Each reads one field when it lies wholly within the record and always moves on by its width; a
     // field that is not there leaves `value` as it was and gives false.
@@ -81,13 +76,34 @@ public:
     std::int64_t GetPosition() const { return m_position; }
     // Bytes left between the position and the end of the record (0 once past it).
     std::uint64_t GetRemaining() const;
+    // Whether `count` more bytes lie within the record from the position on.
+    bool Has(std::uint64_t count) const { return count <= GetRemaining(); }
+    // The bytes at the position; only meaningful while something remains.
+    const BYTE* Here() const { return m_buffer + m_position; }
+
+protected:
+    const BYTE* m_buffer;
+    std::int64_t m_size;
 
 private:
     bool Take(std::uint64_t width, const BYTE** at);
 
-    const BYTE* m_buffer;
-    std::int64_t m_size;
-    std::int64_t m_position = 18;
+    std::int64_t m_position;
+};
+
+// The reader of a record with the common framing: id, version and (usually) a length field first.
+class CKvRecordReader : public CKvFieldReader {
+public:
+    // Positions the reader after the header: at 22 when the record has a length field and `size` covers
+    // it, else at 18.
+    CKvRecordReader(const BYTE* buffer, int size, bool lengthField = true);
+
+    // True when the bytes carry at least an id and it is `id` in either of its forms.
+    bool IsRecordOf(const KvStateId& id) const;
+    // The stored version; 0 when the record is too short to hold one.
+    WORD GetVersion() const { return m_version; }
+
+private:
     WORD m_version = 0;
 };
 
