@@ -116,7 +116,8 @@ std::string IPravonError::Describe() const {
     char buf[160];
     for (const Entry& e : m_entries) {
         out.append(static_cast<std::size_t>(2 * e.depth), ' ');
-        std::snprintf(buf, sizeof buf, "[%s] line %d kind %d", FourCCText(e.component).c_str(), e.line, e.kind);
+        std::snprintf(buf, sizeof buf, "[%s] line %d kind %d", FourCCText(e.component).c_str(), e.line,
+                      e.kind);
         out += buf;
         if (e.secondary != 0) {
             const std::string code = FourCCText(e.secondary);
@@ -147,3 +148,22 @@ IPravonError* IPravonError::MakeStatic() {
 }
 
 IPravonError* const IPravonError::s_outOfMemory = IPravonError::MakeStatic();
+
+IPravonError* PravonFail(LONG component, LONG kind, const char* text, std::source_location at) {
+    return IPravonError::Add(nullptr, component, static_cast<LONG>(at.line()), kind, text);
+}
+
+IPravonError* PravonFail(LONG component, LONG kind, const std::string& text, std::source_location at) {
+    return PravonFail(component, kind, text.c_str(), at);
+}
+
+IPravonError* PravonContext(IPravonError* inner, LONG component, const char* text, std::source_location at) {
+    if (!inner)
+        return nullptr;
+    return IPravonError::Add(inner, component, static_cast<LONG>(at.line()), text);
+}
+
+IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
+                            std::source_location at) {
+    return PravonContext(inner, component, text.c_str(), at);
+}

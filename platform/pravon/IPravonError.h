@@ -6,6 +6,7 @@
 #include "platform/win/wintypes.h"
 
 #include <memory>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ public:
         LONG secondary = 0; // code of an outside library ("KVCM", "zlib", 1 for C runtime errors)
         LONG kind = 0;      // 0 when the entry only carries text
         std::string text;
-        int depth = 0;      // 0 for the chain's own entries, higher for wrapped inner errors
+        int depth = 0; // 0 for the chain's own entries, higher for wrapped inner errors
     };
 
     static IPravonError* Add(IPravonError* chain, LONG component, LONG line, LONG kind);
@@ -78,5 +79,17 @@ constexpr LONG kOutOfRange = 1013;
 constexpr LONG kBadArgument = 1014;
 constexpr LONG kNotInitialised = 11000;
 } // namespace PravonKind
+
+// The one spelling for errors in our own code. PravonFail makes a new error of a component, a kind and a
+// text at the caller's line; PravonContext adds the caller's component, line and text to an inner error
+// it takes over, so the first cause stays first. A null inner is success and stays null.
+IPravonError* PravonFail(LONG component, LONG kind, const char* text,
+                         std::source_location at = std::source_location::current());
+IPravonError* PravonFail(LONG component, LONG kind, const std::string& text,
+                         std::source_location at = std::source_location::current());
+IPravonError* PravonContext(IPravonError* inner, LONG component, const char* text,
+                            std::source_location at = std::source_location::current());
+IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
+                            std::source_location at = std::source_location::current());
 
 #define PRAVON_ERROR(chain, component, kind) IPravonError::Add((chain), (component), __LINE__, (kind))

@@ -62,6 +62,26 @@ TEST(PravonError, ChainJoinsTwoErrorsAndToleratesNull) {
     EXPECT_EQ(IPravonError::Chain(nullptr, nullptr), nullptr);
 }
 
+TEST(PravonError, FailRecordsTheCallersLineAndContextKeepsTheFirstCause) {
+    const LONG failLine = __LINE__ + 1;
+    PravonErrorPtr e(PravonFail(FourCC("Crop"), PravonKind::kOutOfRange, std::string("crop is inverted")));
+    ASSERT_EQ(e->GetCount(), 1u);
+    EXPECT_EQ(e->GetEntry(0).line, failLine);
+    EXPECT_EQ(e->GetEntry(0).component, FourCC("Crop"));
+    EXPECT_EQ(e->GetEntry(0).text, "crop is inverted");
+
+    const LONG contextLine = __LINE__ + 1;
+    IPravonError* same = PravonContext(e.get(), FourCC("scal"), "cannot read the source");
+    EXPECT_EQ(same, e.get());
+    ASSERT_EQ(e->GetCount(), 2u);
+    EXPECT_EQ(e->GetEntry(1).line, contextLine);
+    EXPECT_EQ(e->GetEntry(1).kind, 0);
+    EXPECT_EQ(e->GetKind(), PravonKind::kOutOfRange);
+    EXPECT_EQ(e->GetComponent(), FourCC("Crop"));
+    // Success has no context to take.
+    EXPECT_EQ(PravonContext(nullptr, FourCC("scal"), "nothing failed"), nullptr);
+}
+
 TEST(PravonError, FourCharacterCodesPutTheFirstCharacterHighest) {
     static_assert(FourCC("scal") == 0x7363616C);
     static_assert(FourCC("hsto") == 0x6873746F);
