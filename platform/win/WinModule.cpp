@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -152,19 +153,27 @@ HMODULE Load(const std::string& name, DWORD flags) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    const HMODULE module = BaseOfHandle(handle);
-    if (!module) {
+    // From here on a failure gives the library back: a load that answers null holds no reference.
+    try {
+        const HMODULE module = BaseOfHandle(handle);
+        if (!module) {
+            dlclose(handle);
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        std::lock_guard<std::mutex> guard(State().lock);
+        DWORD& generation = State().generations[module];
+        LoadedLibrary& library = State().loaded[module];
+        if (library.count == 0)
+            ++generation;
+        library.handle = handle;
+        ++library.count;
+        return module;
+    } catch (const std::bad_alloc&) {
         dlclose(handle);
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    std::lock_guard<std::mutex> guard(State().lock);
-    LoadedLibrary& library = State().loaded[module];
-    if (library.count == 0)
-        ++State().generations[module];
-    library.handle = handle;
-    ++library.count;
-    return module;
 }
 
 } // namespace

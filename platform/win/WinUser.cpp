@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <map>
+#include <new>
 
 namespace WinUser {
 namespace {
@@ -372,7 +373,13 @@ BOOL DestroyWindow(HWND window) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        CollectSubtreeLocked(window, subtree);
+        // Nothing has changed yet when there is no memory for the list: the window stays as it is.
+        try {
+            CollectSubtreeLocked(window, subtree);
+        } catch (const std::bad_alloc&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
         for (HWND h : subtree) {
             if (std::shared_ptr<WindowRecord> r = FindWindowLocked(h))
                 r->destroying = true;

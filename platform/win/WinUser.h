@@ -378,6 +378,10 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // Called (outside every lock) with each message that is dropped because its window is gone, or because its
 // thread ended with the message still queued. An empty observer removes it.
 void SetDropObserver(std::function<void(const MSG&)> observer);
+// Called (outside every lock) on the posting thread by each post that has found the queue of its window or
+// thread, just before it queues the message; a test ends the receiving thread there. An empty hook removes
+// it.
+void SetBeforePostHook(std::function<void()> hook);
 // Windows that exist, over all threads.
 DWORD LiveWindows();
 // Posted messages waiting in the calling thread's queue.
