@@ -2,72 +2,38 @@
 
 #include "ZizorazTest.h"
 
-#include "platform/win/HandleTable.h"
-
-#include <atomic>
-#include <functional>
-#include <mutex>
-#include <vector>
+#include "platform/win/StandInLibrary.h"
 
 namespace {
 
-struct HandleState {
-    std::mutex lock;
-    int starts = 0;
-    HandleTable<IproObject> table;
-
-    std::mutex observerLock;
-    std::function<void(const char*, IproHandle)> observer;
-    std::atomic<bool> observed{false};
-};
-
-HandleState& State() {
-    static HandleState* state = new HandleState;
-    return *state;
+StandInLibrary<IproObject>& Library() {
+    static auto* library = new StandInLibrary<IproObject>;
+    return *library;
 }
 
 std::shared_ptr<IproObject> Find(IproHandle handle) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().starts > 0 ? State().table.Find(handle) : nullptr;
+    return Library().Find(handle);
 }
 
 } // namespace
 
 bool IproHandles::Startup() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    ++State().starts;
+    Library().Startup();
     return true;
 }
 
 bool IproHandles::Shutdown() {
-    std::vector<std::shared_ptr<IproObject>> released; // let go of outside the lock
-    std::lock_guard<std::mutex> guard(State().lock);
-    HandleState& state = State();
-    if (state.starts == 0)
-        return false;
-    if (--state.starts == 0) {
-        std::vector<IproHandle> handles;
-        state.table.ForEach(
-            [&](std::uint32_t handle, const std::shared_ptr<IproObject>&) { handles.push_back(handle); });
-        for (IproHandle handle : handles)
-            released.push_back(state.table.Erase(handle));
-    }
-    return true;
+    return Library().Shutdown();
 }
 
 bool IproHandles::Started() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().starts > 0;
+    return Library().Started();
 }
 
 bool IproHandles::Add(IproObject object, IproHandle* out) {
     if (out)
         *out = kIproNoHandle;
-    auto shared = std::make_shared<IproObject>(std::move(object));
-    std::lock_guard<std::mutex> guard(State().lock);
-    if (State().starts == 0)
-        return false;
-    const IproHandle handle = State().table.Insert(std::move(shared));
+    const IproHandle handle = Library().Add(std::make_shared<IproObject>(std::move(object)));
     if (handle == 0)
         return false;
     if (out)
@@ -91,35 +57,17 @@ std::shared_ptr<CIproMatrix> IproHandles::FindMatrix(IproHandle handle) {
 }
 
 bool IproHandles::Release(IproHandle handle) {
-    std::shared_ptr<IproObject> released;
-    std::lock_guard<std::mutex> guard(State().lock);
-    if (State().starts == 0)
-        return false;
-    released = State().table.Erase(handle);
-    return released != nullptr;
+    return Library().Release(handle);
 }
 
 void IproHandles::Observe(const char* call, IproHandle first) {
-    HandleState& state = State();
-    if (!state.observed.load(std::memory_order_acquire))
-        return;
-    std::function<void(const char*, IproHandle)> observer;
-    {
-        std::lock_guard<std::mutex> guard(state.observerLock);
-        observer = state.observer;
-    }
-    if (observer)
-        observer(call, first);
+    Library().Observe(call, first);
 }
 
 void ZizorazTest::SetCallObserver(std::function<void(const char* call, IproHandle first)> observer) {
-    HandleState& state = State();
-    std::lock_guard<std::mutex> guard(state.observerLock);
-    state.observed.store(static_cast<bool>(observer), std::memory_order_release);
-    state.observer = std::move(observer);
+    Library().SetObserver(std::move(observer));
 }
 
 std::size_t ZizorazTest::LiveHandles() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    return State().table.Count();
+    return Library().Count();
 }
