@@ -307,6 +307,14 @@ TEST_F(CanvasWrappers, WindowCanvasDrawsIntoTheWindowAndGivesItsContextBack) {
     TWindow never;
     EXPECT_FALSE(CreateWindowCanvas(&never, canvas, dc)) << "a wrapper without a window";
     EXPECT_EQ(dc, nullptr);
+
+    // Without a started library no canvas is made, and the context taken for it goes back at once.
+    ASSERT_EQ(iproShutdown(), 1);
+    dc = reinterpret_cast<HDC>(1);
+    EXPECT_FALSE(CreateWindowCanvas(&window, canvas, dc));
+    EXPECT_EQ(canvas, nullptr);
+    EXPECT_EQ(dc, nullptr);
+    ASSERT_EQ(iproStartup(), 1);
     window.Destroy();
 }
 
