@@ -8,10 +8,26 @@
 namespace KvUploadText {
 namespace {
 
-// Case mapping of every character, whatever locale the calling program has set.
-locale_t Utf8Locale() {
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return locale;
+// Case mapping of every character, whatever locale the calling program has set. Freed when the library
+// unloads.
+class Utf8Locale {
+public:
+    Utf8Locale() : m_locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {}
+    ~Utf8Locale() {
+        if (m_locale)
+            freelocale(m_locale);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+    locale_t Get() const { return m_locale; }
+
+private:
+    locale_t m_locale;
+};
+
+locale_t CaseLocale() {
+    static const Utf8Locale locale;
+    return locale.Get();
 }
 
 // The length of the well-formed UTF-8 character at text[at] with its code point, or 0 when there is none.
@@ -49,7 +65,7 @@ std::string LowerCase(std::string_view text) {
             lowered += text[at++];
             continue;
         }
-        const locale_t locale = Utf8Locale();
+        const locale_t locale = CaseLocale();
         const auto lower = locale ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), locale))
                            : (c >= 'A' && c <= 'Z') ? c + ('a' - 'A')
                                                     : c;

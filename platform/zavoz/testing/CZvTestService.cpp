@@ -35,8 +35,13 @@ CZvTestService::CZvTestService() : m_server(std::make_unique<httplib::Server>())
     m_server->Post(base + "/albums/([^/]+)/photos", route("POST", kAlbumPhotos));
     m_server->set_payload_max_length(8u << 20);
     m_port = m_server->bind_to_any_port("127.0.0.1");
-    if (m_port > 0)
+    if (m_port > 0) {
         m_listener = std::thread([this] { m_server->listen_after_bind(); });
+        // A stop that came before the server runs would be lost, and the listener would never end.
+        const auto deadline = std::chrono::steady_clock::now() + kLifetime;
+        while (!m_server->is_running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+    }
     m_watchdog = std::thread([this] {
         std::unique_lock<std::mutex> lock(m_lock);
         if (m_changed.wait_for(lock, kLifetime, [this] { return m_stopping; }))
