@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
         {"photo", Service::Line("photo", "p000004")},
         {"photo-too-long", Service::Line("photo", std::string(64, 'p'))},
         {"bad-escape", "key=a%4\n"},
+        {"albums-raw-nul", std::string("count=1\nalbum=k\0x\tn\t\n", 21)},
     };
     for (const auto& [name, body] : replies) {
         std::ofstream out(std::string(argv[1]) + "/" + name, std::ios::binary | std::ios::trunc);

@@ -91,6 +91,8 @@ bool Decode(std::string_view raw, std::string& text) {
     text.clear();
     text.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\0')
+            return false;
         if (raw[i] != '%') {
             text += raw[i];
             continue;

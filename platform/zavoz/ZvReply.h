@@ -30,7 +30,8 @@ std::int32_t ReadSpace(std::string_view body, std::int64_t& space);
 // An uploaded photo's id: 1 to 63 printable characters without blanks.
 std::int32_t ReadPhoto(std::string_view body, std::string& photo);
 
-// Percent-decodes a value; false for a '%' without two hex digits after it or an encoded NUL.
+// Percent-decodes a value; false for a '%' without two hex digits after it or a NUL, encoded or not
+// (the texts end up in NUL-terminated fields).
 bool Decode(std::string_view raw, std::string& text);
 
 } // namespace ZvReply

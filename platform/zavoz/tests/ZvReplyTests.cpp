@@ -18,8 +18,9 @@ TEST(ZvReply, ValuesArePercentDecodedAndBadEscapesRefused) {
         {"%4", false, ""},        {"%4g", false, ""},     {"x%00y", false, ""},
         {"", true, ""},
     };
+    std::string text;
+    EXPECT_FALSE(ZvReply::Decode(std::string_view("x\0y", 3), text)) << "a raw NUL";
     for (const Case& c : cases) {
-        std::string text;
         EXPECT_EQ(ZvReply::Decode(c.raw, text), c.ok) << c.raw;
         if (c.ok) {
             EXPECT_EQ(text, c.text) << c.raw;
