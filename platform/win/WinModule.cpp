@@ -5,6 +5,7 @@
 #include "WinDebug.h"
 #include "WinKernel.h"
 #include "WinPath.h"
+#include "WinResourceFile.h"
 #include "WinUserInternal.h"
 #include "utf16.h"
 
@@ -143,6 +144,9 @@ HMODULE Load(const std::string& name, DWORD flags) {
         return nullptr;
     }
     const std::string mapped = WinModule::MappedLibraryName(name);
+    if ((flags & LOAD_LIBRARY_AS_DATAFILE) && mapped.find('/') != std::string::npos &&
+        WinResourceFile::IsResourceText(mapped))
+        return WinResourceFile::Load(mapped);
     int mode = RTLD_NOW | RTLD_LOCAL;
     if (flags & LOAD_LIBRARY_KEEP_MAPPED)
         mode |= RTLD_NODELETE;
@@ -232,6 +236,8 @@ HMODULE LoadLibraryExA(const char* fileName, HANDLE, DWORD flags) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    if (WinResourceFile::Free(module))
+        return TRUE;
     void* handle;
     bool last;
     {
@@ -286,6 +292,8 @@ DWORD CopyModuleName(HMODULE module, CharT* buffer, DWORD bufferMax, const std::
 }
 
 bool ModulePath(HMODULE module, std::string& path) {
+    if (module && WinResourceFile::Path(module, path))
+        return true;
     ObjectInfo object;
     if (!FindObject(module, object)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
