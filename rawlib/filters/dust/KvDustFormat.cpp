@@ -23,8 +23,20 @@ void AppendWord(std::vector<BYTE>& out, ULONG value) {
     out.insert(out.end(), bytes, bytes + 4);
 }
 
+IPravonError* ReadHeader(const BYTE* data, std::size_t size, ULONG magic, const char* what,
+                         std::initializer_list<ULONG*> words) {
+    if (size >= 4 && ReadWord(data, size, 0) != magic)
+        return PravonFail(kComponent, kBadBlob, std::string("not a ") + what);
+    std::uint64_t offset = 4;
+    for (ULONG* word : words) {
+        *word = ReadWord(data, size, offset);
+        offset += 4;
+    }
+    return nullptr;
+}
+
 IPravonError* CheckImageSize(ULONG width, ULONG height, ULONG minSide, const char* what,
-                             std::source_location at) {
+                             PravonSourceLocation at) {
     const std::string prefix = std::string(what) + ": ";
     if (width < minSide || height < minSide)
         return PravonFail(kComponent, kBadBlob,
@@ -40,14 +52,14 @@ IPravonError* CheckImageSize(ULONG width, ULONG height, ULONG minSide, const cha
 }
 
 IPravonError* CheckStreamHolds(std::uint64_t samples, std::uint64_t length, const char* what,
-                               std::source_location at) {
+                               PravonSourceLocation at) {
     if (length > UINT32_MAX || samples > length * kMaxInflateRatio)
         return PravonFail(kComponent, kBadBlob,
                           std::string(what) + ": the compressed stream cannot hold the image", at);
     return nullptr;
 }
 
-IPravonError* ZlibFailure(int code, const char* text, std::source_location at) {
+IPravonError* ZlibFailure(int code, const char* text, PravonSourceLocation at) {
     IPravonError* error = IPravonError::Add(nullptr, kComponent, static_cast<LONG>(at.line()), kZlib, code);
     return PravonContext(error, kComponent, text, at);
 }

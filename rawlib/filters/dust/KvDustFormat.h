@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
+#include <initializer_list>
 #include <vector>
 
 namespace KvDust {
@@ -51,17 +51,21 @@ constexpr std::uint64_t kMaxInflateRatio = 1032;
 // The field at `offset` when the input holds all four of its bytes, else `absent`.
 ULONG ReadWord(const BYTE* data, std::size_t size, std::uint64_t offset, ULONG absent = 0);
 void AppendWord(std::vector<BYTE>& out, ULONG value);
+// Checks the magic word when the input holds its 4 bytes (kind 1003 for another), then reads the words
+// behind it, from offset 4 on, into the given places by the tolerant rule.
+IPravonError* ReadHeader(const BYTE* data, std::size_t size, ULONG magic, const char* what,
+                         std::initializer_list<ULONG*> words);
 void PutWord(BYTE* at, ULONG value);
 
 // Kind 1003 unless width and height are each minSide..kMaxSide and their product at most kMaxPixels.
 IPravonError* CheckImageSize(ULONG width, ULONG height, ULONG minSide, const char* what,
-                             std::source_location at = std::source_location::current());
+                             PravonSourceLocation at = PravonSourceLocation::current());
 // Kind 1003 when a stream of `length` bytes cannot inflate to `samples` bytes.
 IPravonError* CheckStreamHolds(std::uint64_t samples, std::uint64_t length, const char* what,
-                               std::source_location at = std::source_location::current());
+                               PravonSourceLocation at = PravonSourceLocation::current());
 
 // An error of zlib's: its return code is the kind, under the secondary code "zlib".
 IPravonError* ZlibFailure(int code, const char* text,
-                          std::source_location at = std::source_location::current());
+                          PravonSourceLocation at = PravonSourceLocation::current());
 
 } // namespace KvDust

@@ -13,17 +13,11 @@ namespace KvDust {
 
 IPravonError* ReadMapHeader(const BYTE* data, std::size_t size, DustMapHeader* header) {
     DustMapHeader read;
-    if (size >= 4 && ReadWord(data, size, 0) != kMapMagic)
-        return PravonFail(kComponent, kBadBlob, "not a dust map");
-    read.version = ReadWord(data, size, 4);
-    read.headerSize = ReadWord(data, size, 8);
-    read.width = ReadWord(data, size, 12);
-    read.height = ReadWord(data, size, 16);
-    read.orientation = ReadWord(data, size, 20);
-    read.toneEntries = ReadWord(data, size, 24);
-    read.toneLength = ReadWord(data, size, 28);
-    read.correctionLength = ReadWord(data, size, 32);
-    read.secondLength = ReadWord(data, size, 36);
+    if (IPravonError* e =
+            ReadHeader(data, size, kMapMagic, "dust map",
+                       {&read.version, &read.headerSize, &read.width, &read.height, &read.orientation,
+                        &read.toneEntries, &read.toneLength, &read.correctionLength, &read.secondLength}))
+        return e;
     if (read.headerSize < kHeaderSize)
         return PravonFail(kComponent, kBadBlob, "the dust map's header is too short");
     // Each term is checked on its own before the 64-bit sum, so no stated length can wrap the check.

@@ -6,17 +6,11 @@ namespace KvDust {
 
 IPravonError* ReadReferenceHeader(const BYTE* data, std::size_t size, DustReferenceHeader* header) {
     DustReferenceHeader read;
-    if (size >= 4 && ReadWord(data, size, 0) != kReferenceMagic)
-        return PravonFail(kComponent, kBadBlob, "not a dust reference");
-    read.version = ReadWord(data, size, 4);
-    read.headerSize = ReadWord(data, size, 8);
-    read.cameraType = ReadWord(data, size, 12);
-    read.width = ReadWord(data, size, 16);
-    read.height = ReadWord(data, size, 20);
-    read.shootingWord = ReadWord(data, size, 24);
-    read.lensCode = ReadWord(data, size, 28);
-    read.apertureCode = ReadWord(data, size, 32);
-    read.compressedLength = ReadWord(data, size, 36);
+    if (IPravonError* e =
+            ReadHeader(data, size, kReferenceMagic, "dust reference",
+                       {&read.version, &read.headerSize, &read.cameraType, &read.width, &read.height,
+                        &read.shootingWord, &read.lensCode, &read.apertureCode, &read.compressedLength}))
+        return e;
     if (read.headerSize < kHeaderSize)
         return PravonFail(kComponent, kBadBlob, "the dust reference's header is too short");
     if (IPravonError* e = CheckImageSize(read.width, read.height, kMinReferenceSide, "dust reference"))

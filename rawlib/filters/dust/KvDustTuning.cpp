@@ -238,10 +238,9 @@ IPravonError* ReadTuning(const BYTE* data, std::size_t size, DustTuning* tuning)
     if (!tuning)
         return PravonFail(kComponent, PravonKind::kBadArgument, "no place for the dust tuning");
     DustTuning read;
-    if (size >= 4 && ReadWord(data, size, 0) != kTuningMagic)
-        return PravonFail(kComponent, kBadBlob, "not a dust tuning vector");
-    read.version = ReadWord(data, size, 4);
-    read.headerLength = ReadWord(data, size, 8);
+    if (IPravonError* e =
+            ReadHeader(data, size, kTuningMagic, "dust tuning vector", {&read.version, &read.headerLength}))
+        return e;
     if (size >= 12 && read.headerLength < kTuningHeaderLength)
         return PravonFail(kComponent, kBadBlob, "the dust tuning's header is too short");
     TuningCursor cursor{data, size, std::max<std::uint64_t>(read.headerLength, kTuningHeaderLength)};
