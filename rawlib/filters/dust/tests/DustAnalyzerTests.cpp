@@ -160,6 +160,18 @@ TEST(DustAnalyzer, SameLensAndApertureCopiesAndCompressesInTwoPhases) {
         ASSERT_NE(a.analyzer.GetAnalysedImage(), nullptr);
         EXPECT_TRUE(kvtest::PlanesMatch(plane, Pull(a.analyzer.GetAnalysedImage())));
         EXPECT_EQ(Inflate(a.analyzer.GetCompressed().ToBytes(), 120 * 100), Samples(plane));
+        // The analysed reference stays upright at the reference's resolution; the map orients it later.
+        bool flip = true;
+        double angle = -1;
+        double resolution = 0;
+        LONG colorSpace = 0;
+        ASSERT_PV_OK(a.analyzer.GetAnalysedImage()->GetTransform(&flip, &angle));
+        ASSERT_PV_OK(a.analyzer.GetAnalysedImage()->GetResolution(&resolution));
+        ASSERT_PV_OK(a.analyzer.GetAnalysedImage()->GetColorSpace(&colorSpace));
+        EXPECT_FALSE(flip);
+        EXPECT_EQ(angle, 0.0);
+        EXPECT_EQ(resolution, 300.0);
+        EXPECT_EQ(colorSpace, PravonColorSpace::kGrey8);
         LONG position = 0, total = 0;
         EXPECT_PV_OK(a.analyzer.Step(&position, &total));
         EXPECT_EQ(position, 1);
