@@ -3,13 +3,17 @@
 // the same mosaic in the same run: LibRaw (open_bayer, then dcraw_process with PPG and AHD interpolation) and
 // OpenCV's Bayer to RGB conversion on 16-bit samples (bilinear into a fresh and into a reused output, and
 // edge-aware). Ours runs twice: with a fresh filter every time (its cache image made anew, its tile memory
-// coming from the manager) and with one kept filter whose whole output is invalidated before each run.
+// coming from the manager) and with one kept filter whose whole output is invalidated before each run; a
+// third run of fresh filters declares for the filter that it writes its tiles whole, so that their memory
+// is not zero-filled first.
 // Each method runs several times; the summary gives the median run in megapixels per second, ours (fresh
 // and kept) as a multiple of each peer, and each method's colour PSNR against the scene in linear light,
 // over the whole picture (whose fine lines and zone plate reach the sampling limit), over the colour
 // patches and over the smooth gradients alone.
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
+#include "rawlib/filters/CDeBayerRows.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
 #include "tools/CKvSampleScene.h"
 
@@ -159,7 +163,10 @@ constexpr LONG kOutWidth = kWidth - 2 * kFrame;
 constexpr LONG kOutHeight = kHeight - 2 * kFrame;
 
 // Every output tile pulled and copied into out, as a consumer that wants the picture in one piece does.
-IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out) {
+// declare: after the first tile, the filter's cache image is told that its generator writes every pixel
+// of a tile's invalid area, as the filter base is to tell it; the tiles after the first then skip the
+// zero-fill.
+IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out, bool declare = false) {
     LONG w = 0;
     LONG h = 0;
     if (IPravonError* e = filter.GetSize(&w, &h))
@@ -175,6 +182,8 @@ IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out) {
                 return e;
             IPravonTile* tile = nullptr;
             PravonErrorPtr(filter.GetTile(c, r, &tile));
+            if (declare && r == 0 && c == 0)
+                PravonErrorPtr(tile->GetImage()->SetGeneratorWritesInvalidArea(true));
             const PravonRect rect = tile->GetRect();
             const LONG rowBytes = tile->GetRowBytes();
             for (LONG y = rect.top; y < rect.bottom; ++y)
@@ -190,8 +199,8 @@ IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out) {
 const BYTE kRggb[8] = {0, 2, 0, 2, 0, 1, 1, 2};
 
 // kept: one filter for every run, its whole output invalidated through its source before each; otherwise a
-// new filter (and so a new cache image) per run.
-void StandardDemosaic(benchmark::State& state, bool kept, const char* name) {
+// new filter (and so a new cache image) per run, declared as writing its tiles whole when declare is set.
+void StandardDemosaic(benchmark::State& state, bool kept, bool declare, const char* name) {
     Source source;
     if (source.failed) {
         state.SkipWithError("no image");
@@ -224,7 +233,7 @@ void StandardDemosaic(benchmark::State& state, bool kept, const char* name) {
         CDeBayerSingleFilter filter(&source.manager);
         err.reset(connect(filter));
         if (!err)
-            err.reset(PullInto(filter, out));
+            err.reset(PullInto(filter, out, declare));
     });
     if (err) {
         std::fprintf(stderr, "%s\n", err->Describe().c_str());
@@ -322,8 +331,83 @@ void OpenCvBayer(benchmark::State& state, bool edgeAware, bool reuse, const char
 }
 #endif
 
+// The row routines alone, plain and AVX2, on one tile row in the cache: what the interpolation costs apart
+// from memory, tiles and the cursor. Rates are positions per second.
+constexpr LONG kRowPositions = 259; // a 256-pixel tile row with its margins
+
+struct RowData {
+    RowData()
+        : samples(kRowPositions + 8), mosaic(5, std::vector<LONG>(kRowPositions + 8)),
+          green(kRowPositions + 8), difference(3, std::vector<LONG>(kRowPositions + 8)),
+          out(3 * (kRowPositions + 8)) {
+        std::uint32_t state = 7;
+        auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+        for (WORD& v : samples)
+            v = static_cast<WORD>(next() >> 20);
+        for (auto& row : mosaic)
+            for (LONG& v : row)
+                v = GetSqrtTable()[next() >> 20];
+        for (LONG& v : green)
+            v = GetSqrtTable()[next() >> 20];
+        for (auto& row : difference)
+            for (LONG& v : row)
+                v = static_cast<LONG>(next() >> 16) - 32768;
+    }
+    std::vector<WORD> samples;
+    std::vector<std::vector<LONG>> mosaic;
+    std::vector<LONG> green;
+    std::vector<std::vector<LONG>> difference;
+    std::vector<WORD> out;
+};
+
+enum class Routine { Load, Green, RedBlue };
+
+void RowRoutine(benchmark::State& state, Routine routine, bool simd) {
+    if (simd && !CpuHas(CpuFeature::kAVX2)) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    const DeBayerRows::Kernels& kernels = simd ? DeBayerRows::Simd() : DeBayerRows::Plain();
+    RowData d;
+    std::vector<LONG> loaded(kRowPositions + 8);
+    DeBayerRows::GreenRow green;
+    for (int r = 0; r < 5; ++r)
+        green.rows[r] = d.mosaic[static_cast<std::size_t>(r)].data() + 2;
+    green.count = kRowPositions;
+    green.firstGreen = 1;
+    green.green = loaded.data();
+    green.difference = d.difference[1].data();
+    DeBayerRows::RedBlueRow redBlue;
+    redBlue.mosaic = d.mosaic[2].data() + 1;
+    redBlue.green = d.green.data() + 1;
+    redBlue.above = d.difference[0].data() + 1;
+    redBlue.centre = d.difference[1].data() + 1;
+    redBlue.below = d.difference[2].data() + 1;
+    redBlue.count = kRowPositions - 2;
+    redBlue.firstGreen = 0;
+    redBlue.redRow = true;
+    redBlue.out = d.out.data();
+    const LONG* table = GetSqrtTable();
+    for (auto _ : state) {
+        switch (routine) {
+        case Routine::Load:
+            kernels.load(d.samples.data(), kRowPositions, table, table, loaded.data());
+            break;
+        case Routine::Green:
+            kernels.green(green);
+            break;
+        case Routine::RedBlue:
+            kernels.redBlue(redBlue);
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kRowPositions);
+}
+
 constexpr const char* kOursFresh = "Rawmill fresh filter";
 constexpr const char* kOursKept = "Rawmill kept filter";
+constexpr const char* kOursDeclared = "Rawmill fresh, declared";
 
 void PrintSummary() {
     auto seconds = [](const char* name) {
@@ -341,7 +425,7 @@ void PrintSummary() {
     for (const auto& name : g_order) {
         const Result& r = g_results[name];
         char ratios[2][32] = {"-", "-"};
-        if (name != kOursFresh && name != kOursKept) {
+        if (name != kOursFresh && name != kOursKept && name != kOursDeclared) {
             if (fresh > 0)
                 std::snprintf(ratios[0], sizeof ratios[0], "%.2f", r.seconds / fresh);
             if (kept > 0)
@@ -362,10 +446,13 @@ const bool g_registered = [] {
 #endif
     constexpr int kFastRuns = 9;
     constexpr int kSlowRuns = 3;
-    benchmark::RegisterBenchmark("Rawmill/fresh-filter", StandardDemosaic, false, kOursFresh)
+    benchmark::RegisterBenchmark("Rawmill/fresh-filter", StandardDemosaic, false, false, kOursFresh)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(kFastRuns);
-    benchmark::RegisterBenchmark("Rawmill/kept-filter", StandardDemosaic, true, kOursKept)
+    benchmark::RegisterBenchmark("Rawmill/fresh-declared", StandardDemosaic, false, true, kOursDeclared)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(kFastRuns);
+    benchmark::RegisterBenchmark("Rawmill/kept-filter", StandardDemosaic, true, false, kOursKept)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(kFastRuns);
 #if KV_HAVE_OPENCV
@@ -393,6 +480,15 @@ const bool g_registered = [] {
     std::printf(
         "LibRaw not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
 #endif
+    for (bool simd : {false, true}) {
+        const char* set = simd ? "avx2" : "plain";
+        benchmark::RegisterBenchmark((std::string("Rows/load/") + set).c_str(), RowRoutine, Routine::Load,
+                                     simd);
+        benchmark::RegisterBenchmark((std::string("Rows/green/") + set).c_str(), RowRoutine, Routine::Green,
+                                     simd);
+        benchmark::RegisterBenchmark((std::string("Rows/red-blue/") + set).c_str(), RowRoutine,
+                                     Routine::RedBlue, simd);
+    }
     std::atexit(PrintSummary);
     return true;
 }();

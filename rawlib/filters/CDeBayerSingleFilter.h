@@ -4,6 +4,7 @@
 #pragma once
 
 #include "rawlib/filters/CDeBayerBase.h"
+#include "rawlib/filters/CDeBayerRows.h"
 
 #include <vector>
 
@@ -12,7 +13,7 @@ public:
     static constexpr LONG kCode = FourCC("db1s");
     // Green is interpolated along the quieter direction only when the two activities differ by more
     // than this: ((sqrt-table[4095] x 10) / 256) x 3.
-    static constexpr LONG kDirectionThreshold = ((kMaxRoot * 10) / 256) * 3;
+    static constexpr LONG kDirectionThreshold = DeBayerRows::kDirectionThreshold;
 
     explicit CDeBayerSingleFilter(IPravonManager* manager);
 

@@ -1,9 +1,10 @@
 // Pins the standard demosaicing's output bit for bit: a hash of the whole output per case, checked at
-// every tile size and in both pull orders, on the sample scene and on random mosaics of every Bayer phase,
-// square and non-square. A change of arithmetic anywhere in the interpolation or the resampling fails here
-// even where it stays within every tolerance of the other tests.
+// every tile size, in both pull orders and with both sets of row routines, on the sample scene and on random
+// mosaics of every Bayer phase, square and non-square. A change of arithmetic anywhere in the interpolation
+// or the resampling fails here even where it stays within every tolerance of the other tests.
 #include "rawlib/filters/tests/DeBayerTestSupport.h"
 
+#include "platform/win/CpuFeatures.h"
 #include "tools/CKvSampleScene.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -164,24 +166,31 @@ TEST(DeBayerGolden, TheOutputIsTheOnePinnedForEveryCaseAtEveryTileSizeAndPullOrd
         const auto& descriptor = BayerLayouts()[static_cast<std::size_t>(c.layout)].descriptor;
         const std::uint64_t mosaicHash = Hash(mosaic);
         std::uint64_t first = 0;
-        for (LONG tileSize : {7, 16, 64, 256}) {
-            for (PullOrder order : {PullOrder::TileOrder, PullOrder::RandomOrder}) {
-                if (order == PullOrder::RandomOrder && tileSize != 16)
-                    continue;
-                Demosaic d(mosaic, descriptor, tileSize);
-                ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
-                ASSERT_PV_OK(d.filter->SetCropRect(c.crop, nullptr, false));
-                if (c.curves) {
-                    ASSERT_PV_OK(d.filter->SetParameters(12, 12, curves.red.data(), curves.green.data(),
-                                                         curves.blue.data(), false));
+        // The plain row routines give the pinned output as well as the processor's own.
+        for (bool plainRoutines : {false, true}) {
+            std::unique_ptr<CCpuFeatureOverride> plain;
+            if (plainRoutines)
+                plain = std::make_unique<CCpuFeatureOverride>(0, CpuFeature::kAVX2 | CpuFeature::kAVX);
+            for (LONG tileSize : {7, 16, 64, 256}) {
+                for (PullOrder order : {PullOrder::TileOrder, PullOrder::RandomOrder}) {
+                    if (order == PullOrder::RandomOrder && tileSize != 16)
+                        continue;
+                    Demosaic d(mosaic, descriptor, tileSize);
+                    ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
+                    ASSERT_PV_OK(d.filter->SetCropRect(c.crop, nullptr, false));
+                    if (c.curves) {
+                        ASSERT_PV_OK(d.filter->SetParameters(12, 12, curves.red.data(), curves.green.data(),
+                                                             curves.blue.data(), false));
+                    }
+                    TestPlane out;
+                    ASSERT_PV_OK(PullAll(d.filter.get(), &out, order));
+                    ASSERT_GT(out.width, 0) << c.name;
+                    const std::uint64_t h = Hash(out);
+                    if (first == 0)
+                        first = h;
+                    EXPECT_EQ(h, first) << c.name << " at tile size " << tileSize
+                                        << (plainRoutines ? " with the plain routines" : "");
                 }
-                TestPlane out;
-                ASSERT_PV_OK(PullAll(d.filter.get(), &out, order));
-                ASSERT_GT(out.width, 0) << c.name;
-                const std::uint64_t h = Hash(out);
-                if (first == 0)
-                    first = h;
-                EXPECT_EQ(h, first) << c.name << " at tile size " << tileSize;
             }
         }
         if (c.outputHash == 0) {
