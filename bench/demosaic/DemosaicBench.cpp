@@ -333,7 +333,7 @@ void OpenCvBayer(benchmark::State& state, bool edgeAware, bool reuse, const char
 
 // The row routines alone, plain and AVX2, on one tile row in the cache: what the interpolation costs apart
 // from memory, tiles and the cursor. Rates are positions per second.
-constexpr LONG kRowPositions = 259; // a 256-pixel tile row with its margins
+constexpr LONG kRowPositions = 263; // the mosaic row of a 256-pixel tile row with its margins
 
 struct RowData {
     RowData()
@@ -370,20 +370,21 @@ void RowRoutine(benchmark::State& state, Routine routine, bool simd) {
     const DeBayerRows::Kernels& kernels = simd ? DeBayerRows::Simd() : DeBayerRows::Plain();
     RowData d;
     std::vector<LONG> loaded(kRowPositions + 8);
+    // Green rows of kRowPositions positions from mosaic rows of four more, red and blue of two fewer.
     DeBayerRows::GreenRow green;
     for (int r = 0; r < 5; ++r)
-        green.rows[r] = d.mosaic[static_cast<std::size_t>(r)].data() + 2;
-    green.count = kRowPositions;
+        green.mosaic[r] = d.mosaic[static_cast<std::size_t>(r)].data();
+    green.count = kRowPositions - 4;
     green.firstGreen = 1;
     green.green = loaded.data();
     green.difference = d.difference[1].data();
     DeBayerRows::RedBlueRow redBlue;
-    redBlue.mosaic = d.mosaic[2].data() + 1;
-    redBlue.green = d.green.data() + 1;
-    redBlue.above = d.difference[0].data() + 1;
-    redBlue.centre = d.difference[1].data() + 1;
-    redBlue.below = d.difference[2].data() + 1;
-    redBlue.count = kRowPositions - 2;
+    redBlue.mosaic = d.mosaic[2].data();
+    redBlue.green = d.green.data();
+    redBlue.above = d.difference[0].data();
+    redBlue.centre = d.difference[1].data();
+    redBlue.below = d.difference[2].data();
+    redBlue.count = kRowPositions - 6;
     redBlue.firstGreen = 0;
     redBlue.redRow = true;
     redBlue.out = d.out.data();
@@ -391,7 +392,8 @@ void RowRoutine(benchmark::State& state, Routine routine, bool simd) {
     for (auto _ : state) {
         switch (routine) {
         case Routine::Load:
-            kernels.load(d.samples.data(), kRowPositions, table, table, loaded.data());
+            kernels.load(d.samples.data(), kRowPositions, table, table, loaded.data(),
+                         loaded.data() + DeBayerRows::SplitOdd(kRowPositions));
             break;
         case Routine::Green:
             kernels.green(green);

@@ -356,8 +356,10 @@ IPravonError* CDeBayerBase::LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LO
         // Outside the image every column is mapped on its own; inside, a run goes to the tile's edge.
         const LONG run = cursor.IsOutsideX() ? 1 : std::min(count - done, cursor.GetPixelsRight() + 1);
         const bool greenFirst = ((done - first) & 1) == 0;
+        LONG* even = out + (done + 1) / 2;
+        LONG* odd = out + DeBayerRows::SplitOdd(count) + done / 2;
         load(reinterpret_cast<const WORD*>(cursor.GetPtr()), run, greenFirst ? greenLut : otherLut,
-             greenFirst ? otherLut : greenLut, out + done);
+             greenFirst ? otherLut : greenLut, (done & 1) ? odd : even, (done & 1) ? even : odd);
         done += run;
         if (done < count)
             if (IPravonError* e = cursor.Advance(run))

@@ -1,6 +1,11 @@
 // The row routines of the standard demosaicing: a mosaic row looked up into the square-root domain, the
 // gradient-directed green of a row, and red and blue from colour differences. They exist as a plain set and
 // as an AVX2 set that gives the same values bit for bit; Choose picks one by the processor's features.
+//
+// The mosaic, green and colour-difference rows are kept split by the parity of their positions: of a row
+// of n positions the even ones come first and the odd ones from SplitOdd(n) on, so that each kind of site
+// of a Bayer row lies in one run of memory. A mosaic row has two positions more on each side than a green
+// row, which has one more on each side than a row of red and blue.
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -14,16 +19,23 @@ constexpr LONG kMaxRoot = 0x3FFFF;
 // this: ((sqrt-table[4095] x 10) / 256) x 3.
 constexpr LONG kDirectionThreshold = ((kMaxRoot * 10) / 256) * 3;
 
-// out[i] = lut[min(samples[i], 4095)], with evenLut at even i and oddLut at odd i (the two kinds of site
-// alternate along a mosaic row); samples beyond 12 bits read as the largest one.
-using LoadRow = void (*)(const WORD* samples, LONG count, const LONG* evenLut, const LONG* oddLut, LONG* out);
+// Where the odd positions of a split row of n positions start.
+constexpr LONG SplitOdd(LONG n) {
+    return (n + 1) / 2;
+}
 
-// The green of one mosaic row. rows[0..4] are the mosaic rows two above to two below, each pointing at
-// the sample of the row's first position; positions two to the left and right of every one are read.
-// Green sites (position j with (j - firstGreen) even) copy their sample and have a difference of 0; at the
-// others green follows from the activities and estimates, and the difference is the sample minus green.
+// count samples looked up: sample i is min(samples[i], 4095) in firstLut and goes to firstOut[i / 2] when i
+// is even, in secondLut to secondOut[i / 2] when odd (a run of a split row starts in either half).
+using LoadRow = void (*)(const WORD* samples, LONG count, const LONG* firstLut, const LONG* secondLut,
+                         LONG* firstOut, LONG* secondOut);
+
+// The green of one row of count positions. mosaic[0..4] are the split mosaic rows two above to two below
+// (count + 4 positions each; green position j is mosaic position j + 2). Green sites (position j with
+// (j - firstGreen) even) copy their sample and have a difference of 0; at the others green follows from
+// the activities and estimates, and the difference is the sample minus green. green and difference are
+// split rows of count positions.
 struct GreenRow {
-    const LONG* rows[5];
+    const LONG* mosaic[5];
     LONG count;
     LONG firstGreen;
     LONG* green;
@@ -31,10 +43,11 @@ struct GreenRow {
 };
 using Green = void (*)(const GreenRow& row);
 
-// Red, green and blue of one row, each clamped to 0..0x3FFFF and stored shifted right by 2. mosaic and
-// green point at the row's first position; above, centre and below are the colour-difference rows of the
-// rows above, at and below it, pointing at the same position; one position to each side is read. redRow
-// says whether the row's non-green sites are red.
+// Red, green and blue of count positions, each clamped to 0..0x3FFFF and stored shifted right by 2, into
+// out (red, green, blue per pixel). mosaic is the split centre row (count + 6 positions: position k is
+// mosaic position k + 3); green, above, centre and below are the split green row and colour-difference
+// rows above, at and below (count + 2 positions: position k is their position k + 1). redRow says whether
+// the row's non-green sites are red.
 struct RedBlueRow {
     const LONG* mosaic;
     const LONG* green;
@@ -44,7 +57,7 @@ struct RedBlueRow {
     LONG count;
     LONG firstGreen;
     bool redRow;
-    WORD* out; // red, green, blue per pixel
+    WORD* out;
 };
 using RedBlue = void (*)(const RedBlueRow& row);
 

@@ -56,10 +56,9 @@ IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColu
 }
 
 void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const {
-    constexpr LONG kShift = kMosaicMargin - kGreenMargin;
     DeBayerRows::GreenRow row;
     for (int r = 0; r < 5; ++r)
-        row.rows[r] = w.mosaic[r] + kShift;
+        row.mosaic[r] = w.mosaic[r];
     row.count = w.columns + 2 * kGreenMargin + 1;
     row.firstGreen = ((w.first - kGreenMargin + y + m_greenPhase) & 1) ? 0 : 1;
     row.green = out;
@@ -70,11 +69,11 @@ void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out, 
 void CDeBayerSingleFilter::InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const {
     static_assert(sizeof(Rgb16) == 3 * sizeof(WORD), "the row routines write red, green and blue words");
     DeBayerRows::RedBlueRow row;
-    row.mosaic = w.mosaic[1] + kMosaicMargin;
-    row.green = w.green[1] + kGreenMargin;
-    row.above = w.difference[0] + kGreenMargin;
-    row.centre = w.difference[1] + kGreenMargin;
-    row.below = w.difference[2] + kGreenMargin;
+    row.mosaic = w.mosaic[1];
+    row.green = w.green[1];
+    row.above = w.difference[0];
+    row.centre = w.difference[1];
+    row.below = w.difference[2];
     row.count = w.columns + 1;
     row.firstGreen = ((w.first + y + m_greenPhase) & 1) ? 0 : 1;
     row.redRow = ((y + m_redRowPhase) & 1) != 0;

@@ -29,7 +29,8 @@ public:
     LONG GetRedRowPhase() const { return m_redRowPhase; }
 
 private:
-    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are.
+    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,
+    // green and difference rows are split by the parity of their positions (DeBayerRows).
     struct Window {
         LONG first = 0;   // B: the first source column of the tile
         LONG columns = 0; // c: source columns the tile's output covers

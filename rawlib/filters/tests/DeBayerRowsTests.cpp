@@ -48,6 +48,25 @@ LONG Draw(std::mt19937& random, Values values) {
     return 0;
 }
 
+// A row in position order split as the routines keep it (even positions first), and back; the test's own
+// spelling of the layout.
+std::vector<LONG> SplitRow(const std::vector<LONG>& row) {
+    std::vector<LONG> split;
+    for (std::size_t p = 0; p < row.size(); p += 2)
+        split.push_back(row[p]);
+    for (std::size_t p = 1; p < row.size(); p += 2)
+        split.push_back(row[p]);
+    return split;
+}
+
+std::vector<LONG> JoinRow(const std::vector<LONG>& split) {
+    const std::size_t evens = (split.size() + 1) / 2;
+    std::vector<LONG> row(split.size());
+    for (std::size_t p = 0; p < row.size(); ++p)
+        row[p] = p % 2 ? split[evens + p / 2] : split[p / 2];
+    return row;
+}
+
 bool HaveAvx2() {
     return (CpuDetectedFeatures() & CpuFeature::kAVX2) != 0;
 }
@@ -101,20 +120,23 @@ TEST(DeBayerRows, GreenFollowsTheQuieterDirectionBeyondTheThresholdAndTheAverage
                     green[j] = g;
                     difference[j] = s(0, 0) - g;
                 }
+                std::vector<std::vector<LONG>> split;
+                for (const auto& row : m)
+                    split.push_back(SplitRow(row));
                 for (const DeBayerRows::Kernels* set : RoutineSets()) {
                     std::vector<LONG> outGreen(static_cast<std::size_t>(count), -7);
                     std::vector<LONG> outDifference(static_cast<std::size_t>(count), -7);
                     DeBayerRows::GreenRow row;
                     for (int r = 0; r < 5; ++r)
-                        row.rows[r] = m[static_cast<std::size_t>(r)].data() + 2;
+                        row.mosaic[r] = split[static_cast<std::size_t>(r)].data();
                     row.count = count;
                     row.firstGreen = firstGreen;
                     row.green = outGreen.data();
                     row.difference = outDifference.data();
                     set->green(row);
                     const char* name = set == &DeBayerRows::Plain() ? "plain" : "AVX2";
-                    ASSERT_EQ(outGreen, green) << name << ", " << count << " positions";
-                    ASSERT_EQ(outDifference, difference) << name << ", " << count << " positions";
+                    ASSERT_EQ(JoinRow(outGreen), green) << name << ", " << count << " positions";
+                    ASSERT_EQ(JoinRow(outDifference), difference) << name << ", " << count << " positions";
                 }
             }
         }
@@ -129,9 +151,8 @@ TEST(DeBayerRows, RedAndBlueComeFromColourDifferencesClampedAndShifted) {
         for (LONG count = 1; count <= 41; ++count) {
             for (LONG firstGreen : {0, 1}) {
                 for (bool redRow : {false, true}) {
-                    const LONG width = count + 2;
-                    auto fill = [&](LONG low, LONG high) {
-                        std::vector<LONG> row(static_cast<std::size_t>(width));
+                    auto fill = [&](LONG low, LONG high, LONG width = 0) {
+                        std::vector<LONG> row(static_cast<std::size_t>(width ? width : count + 2));
                         for (LONG& v : row)
                             v = values == Values::Small
                                     ? Draw(random, values) - 8
@@ -139,7 +160,8 @@ TEST(DeBayerRows, RedAndBlueComeFromColourDifferencesClampedAndShifted) {
                         return row;
                     };
                     // Green and differences in the ranges the green pass gives; values past both clamp ends.
-                    const std::vector<LONG> mosaic = fill(0, 0x3FFFF);
+                    // The mosaic row has two positions more on each side: position k is mosaic k + 3.
+                    const std::vector<LONG> mosaic = fill(0, 0x3FFFF, count + 6);
                     const std::vector<LONG> green = fill(-140000, 400000);
                     const std::vector<LONG> above = fill(-540000, 540000);
                     const std::vector<LONG> centre = fill(-540000, 540000);
@@ -154,7 +176,7 @@ TEST(DeBayerRows, RedAndBlueComeFromColourDifferencesClampedAndShifted) {
                             own = g + Quotient(centre[x - 1] + centre[x + 1], 2);
                             crossed = g + Quotient(above[x] + below[x], 2);
                         } else {
-                            own = mosaic[x];
+                            own = mosaic[k + 3];
                             crossed =
                                 g + Quotient(above[x - 1] + above[x + 1] + below[x - 1] + below[x + 1], 4);
                         }
@@ -162,14 +184,17 @@ TEST(DeBayerRows, RedAndBlueComeFromColourDifferencesClampedAndShifted) {
                         expected[3 * k + 1] = Stored(g);
                         expected[3 * k + 2] = Stored(redRow ? crossed : own);
                     }
+                    const std::vector<LONG> splitMosaic = SplitRow(mosaic);
+                    const std::vector<LONG> split[4] = {SplitRow(green), SplitRow(above), SplitRow(centre),
+                                                        SplitRow(below)};
                     for (const DeBayerRows::Kernels* set : RoutineSets()) {
                         std::vector<WORD> out(static_cast<std::size_t>(3 * count), 0xBEEF);
                         DeBayerRows::RedBlueRow row;
-                        row.mosaic = mosaic.data() + 1;
-                        row.green = green.data() + 1;
-                        row.above = above.data() + 1;
-                        row.centre = centre.data() + 1;
-                        row.below = below.data() + 1;
+                        row.mosaic = splitMosaic.data();
+                        row.green = split[0].data();
+                        row.above = split[1].data();
+                        row.centre = split[2].data();
+                        row.below = split[3].data();
                         row.count = count;
                         row.firstGreen = firstGreen;
                         row.redRow = redRow;
@@ -202,9 +227,16 @@ TEST(DeBayerRows, LoadingLooksEachSampleUpInTheTableOfItsSite) {
             for (LONG i = 0; i < count; ++i)
                 expected[i] = (i % 2 ? oddTable : even)[samples[i] > 4095 ? 4095 : samples[i]];
             for (const DeBayerRows::Kernels* set : RoutineSets()) {
-                std::vector<LONG> out(static_cast<std::size_t>(count), -1);
-                set->load(samples.data(), count, even.data(), oddTable.data(), out.data());
-                ASSERT_EQ(out, expected) << count;
+                // Even samples to one half, odd ones to the other, as a run of a split row starting in
+                // either half.
+                std::vector<LONG> first(static_cast<std::size_t>(count / 2 + 2), -1);
+                std::vector<LONG> second(static_cast<std::size_t>(count / 2 + 2), -1);
+                set->load(samples.data(), count, even.data(), oddTable.data(), first.data(), second.data());
+                for (LONG i = 0; i < count; ++i)
+                    ASSERT_EQ((i % 2 ? second : first)[static_cast<std::size_t>(i / 2)], expected[i])
+                        << count << " samples, sample " << i;
+                EXPECT_EQ(first[static_cast<std::size_t>((count + 1) / 2)], -1) << "written past the run";
+                EXPECT_EQ(second[static_cast<std::size_t>(count / 2)], -1) << "written past the run";
             }
         }
     }
