@@ -15,21 +15,25 @@ IPravonError* Fail(LONG line, LONG kind, const char* text) {
     return IPravonError::Add(nullptr, kComponent, line, kind, text);
 }
 
-double NormaliseAngle(double a) { return std::fmod(360.0 - std::fmod(360.0 - a, 360.0), 360.0); }
+double NormaliseAngle(double a) {
+    return std::fmod(360.0 - std::fmod(360.0 - a, 360.0), 360.0);
+}
 } // namespace
 
 class CPravonMemoryImage::CTile final : public IPravonTile {
 public:
     CTile(CPravonMemoryImage* image, LONG column, LONG row)
-        : m_image(image), m_column(column), m_row(row), m_generation(image->m_generation),
-          m_rowBytes(image->m_rowBytes), m_bytes(static_cast<std::size_t>(image->m_rowBytes) *
-                                                 static_cast<std::size_t>(image->m_tileSize)) {
+        : m_image(image), m_pool(image->m_pool.get()), m_column(column), m_row(row),
+          m_generation(image->m_generation), m_rowBytes(image->m_rowBytes),
+          m_bytes(static_cast<std::size_t>(image->m_rowBytes) * static_cast<std::size_t>(image->m_tileSize)) {
         const std::int64_t ts = image->m_tileSize;
         m_rect = CPravonRect(static_cast<LONG>(column * ts), static_cast<LONG>(row * ts),
                              static_cast<LONG>(std::min<std::int64_t>((column + 1) * ts, image->m_width)),
                              static_cast<LONG>(std::min<std::int64_t>((row + 1) * ts, image->m_height)));
         m_invalid = m_rect;
     }
+
+    ~CTile() override { m_pool->Give(std::move(m_data), m_bytes); }
 
     IPravonTileID GetID() const override { return IPravonTileID{m_image, m_column, m_row, m_generation}; }
     PravonRect GetRect() const override { return m_rect; }
@@ -47,7 +51,11 @@ public:
         if (!m_data) {
             if (m_bytes == 0)
                 return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
-            m_data.reset(new (std::nothrow) BYTE[m_bytes]());
+            // A wholly invalid tile of a generator that writes its whole invalid area is written before
+            // anyone reads it; every other tile starts from zeros, never from another tile's pixels.
+            const bool unwritten = m_image->m_generatorWrites && IsWhollyInvalid();
+            m_data = m_pool->Take(m_bytes, unwritten ? CPravonTilePool::Start::kUnwritten
+                                                     : CPravonTilePool::Start::kZeroed);
             if (!m_data)
                 return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a tile");
         }
@@ -81,6 +89,7 @@ public:
 
 private:
     CPravonMemoryImage* m_image;
+    CPravonTilePool* m_pool;
     LONG m_column;
     LONG m_row;
     ULONG m_generation;
@@ -88,20 +97,28 @@ private:
     std::size_t m_bytes;
     CPravonRect m_rect;
     CPravonRect m_invalid;
-    std::unique_ptr<BYTE[]> m_data;
+    CPravonTilePool::Buffer m_data;
     LONG m_locks = 0;
     bool m_retired = false;
     BITMAPINFOHEADER m_header{};
 };
 
 IPravonError* CPravonMemoryImage::Create(LONG tileSize, LONG usage, IPravonImage** image,
-                                         std::shared_ptr<CPravonMemoryImageRegistry> registry) {
+                                         std::shared_ptr<CPravonMemoryImageRegistry> registry,
+                                         std::shared_ptr<CPravonTilePool> pool) {
     if (!image)
         return Fail(__LINE__, PravonKind::kBadArgument, "no image pointer");
     *image = nullptr;
     if (tileSize < 1 || tileSize > kMaxTileSize)
         return Fail(__LINE__, PravonKind::kOutOfRange, "tile size out of range");
-    auto* made = new (std::nothrow) CPravonMemoryImage(tileSize, usage, std::move(registry));
+    if (!pool) {
+        try {
+            pool = std::make_shared<CPravonTilePool>();
+        } catch (const std::bad_alloc&) {
+            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for an image");
+        }
+    }
+    auto* made = new (std::nothrow) CPravonMemoryImage(tileSize, usage, std::move(registry), std::move(pool));
     if (!made)
         return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for an image");
     *image = made;
@@ -109,8 +126,9 @@ IPravonError* CPravonMemoryImage::Create(LONG tileSize, LONG usage, IPravonImage
 }
 
 CPravonMemoryImage::CPravonMemoryImage(LONG tileSize, LONG usage,
-                                       std::shared_ptr<CPravonMemoryImageRegistry> registry)
-    : m_registry(std::move(registry)), m_tileSize(tileSize), m_usage(usage) {
+                                       std::shared_ptr<CPravonMemoryImageRegistry> registry,
+                                       std::shared_ptr<CPravonTilePool> pool)
+    : m_registry(std::move(registry)), m_pool(std::move(pool)), m_tileSize(tileSize), m_usage(usage) {
     if (m_registry)
         m_registry->Add(this);
 }
@@ -120,7 +138,9 @@ CPravonMemoryImage::~CPravonMemoryImage() {
         m_registry->Remove(this);
 }
 
-ULONG CPravonMemoryImage::AddRef() { return ++m_references; }
+ULONG CPravonMemoryImage::AddRef() {
+    return ++m_references;
+}
 
 ULONG CPravonMemoryImage::Release() {
     const ULONG left = --m_references;
@@ -301,7 +321,8 @@ IPravonError* CPravonMemoryImage::MapRect(const PravonRect& rect, IPravonTileGri
     return CPravonTileGrid::Create(this, rect, grid);
 }
 
-CPravonMemoryImage::CTile* CPravonMemoryImage::FindRetired(LONG column, LONG row, const ULONG* generation) const {
+CPravonMemoryImage::CTile* CPravonMemoryImage::FindRetired(LONG column, LONG row,
+                                                           const ULONG* generation) const {
     for (auto it = m_retired.rbegin(); it != m_retired.rend(); ++it) {
         CTile* t = it->get();
         if (t->Column() == column && t->Row() == row && (!generation || t->Generation() == *generation))
@@ -319,8 +340,10 @@ void CPravonMemoryImage::DropRetired(CTile* tile) {
 }
 
 IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSpace) {
-    const std::int64_t columns = width == 0 ? 0 : (static_cast<std::int64_t>(width) + m_tileSize - 1) / m_tileSize;
-    const std::int64_t rows = height == 0 ? 0 : (static_cast<std::int64_t>(height) + m_tileSize - 1) / m_tileSize;
+    const std::int64_t columns =
+        width == 0 ? 0 : (static_cast<std::int64_t>(width) + m_tileSize - 1) / m_tileSize;
+    const std::int64_t rows =
+        height == 0 ? 0 : (static_cast<std::int64_t>(height) + m_tileSize - 1) / m_tileSize;
     if (columns * rows > kMaxTileCells)
         return Fail(__LINE__, PravonKind::kOutOfRange, "image too large for its tile layout");
     std::size_t locked = 0;
@@ -406,6 +429,12 @@ IPravonError* CPravonMemoryImage::GetUsage(LONG* usage) {
     return nullptr;
 }
 
+IPravonError* CPravonMemoryImage::SetGeneratorWritesInvalidArea(bool writes) {
+    // Tiles that already have memory keep it; the setting applies to memory handed out from now on.
+    m_generatorWrites = writes;
+    return nullptr;
+}
+
 LONG CPravonMemoryImage::GetLockCount() const {
     LONG n = 0;
     for (const auto& t : m_tiles)
@@ -423,4 +452,6 @@ std::size_t CPravonMemoryImage::GetTileCount() const {
     return n;
 }
 
-std::size_t CPravonMemoryImage::GetRetiredCount() const { return m_retired.size(); }
+std::size_t CPravonMemoryImage::GetRetiredCount() const {
+    return m_retired.size();
+}

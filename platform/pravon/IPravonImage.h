@@ -19,6 +19,12 @@ public:
     // The usage hint is kept and reported; it changes nothing about how tiles are kept.
     virtual IPravonError* SetUsage(LONG usage) = 0;
     virtual IPravonError* GetUsage(LONG* usage) = 0;
+    // Whether whoever generates the image's tiles writes every pixel of a tile's invalid area before it
+    // validates the tile. When it does, the memory of a tile first locked while wholly invalid need not
+    // start zero-filled: until the tile is validated its pixels are the generator's to write, and no one
+    // else reads them. Images that always zero their memory keep the default, which ignores the setting.
+    virtual IPravonError* SetGeneratorWritesInvalidArea(bool) { return nullptr; }
+    virtual bool GetGeneratorWritesInvalidArea() const { return false; }
 
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;

@@ -1,12 +1,17 @@
 #include "CDeBayerBase.h"
 
 #include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CDeBayerRows.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
+
+static_assert(DeBayerRows::kMaxSample == CDeBayerBase::kMaxSample &&
+                  DeBayerRows::kMaxRoot == CDeBayerBase::kMaxRoot,
+              "the row routines work in the same ranges as the tables");
 
 namespace {
 
@@ -343,19 +348,18 @@ IPravonError* CDeBayerBase::LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LO
     const LONG* otherLut = ((y + redRowPhase) & 1) ? m_lut[kRed] : m_lut[kBlue];
     // Green sites are those where x + y + greenPhase is odd; the first one of the row sits at `first`.
     const LONG first = ((x0 + y + greenPhase) & 1) ? 0 : 1;
+    const DeBayerRows::LoadRow load = DeBayerRows::Choose().load;
     if (IPravonError* e = cursor.MoveTo(x0, y))
         return e;
     LONG done = 0;
     while (done < count) {
         // Outside the image every column is mapped on its own; inside, a run goes to the tile's edge.
         const LONG run = cursor.IsOutsideX() ? 1 : std::min(count - done, cursor.GetPixelsRight() + 1);
-        const auto* samples = reinterpret_cast<const WORD*>(cursor.GetPtr());
-        for (LONG n = 0; n < run; ++n) {
-            const LONG i = done + n;
-            // A sample beyond 12 bits (a corrupt file, a deeper source) stays inside the table.
-            const LONG s = std::min<LONG>(samples[n], kMaxSample);
-            out[i] = (((i - first) & 1) == 0 ? greenLut : otherLut)[s];
-        }
+        const bool greenFirst = ((done - first) & 1) == 0;
+        LONG* even = out + (done + 1) / 2;
+        LONG* odd = out + DeBayerRows::SplitOdd(count) + done / 2;
+        load(reinterpret_cast<const WORD*>(cursor.GetPtr()), run, greenFirst ? greenLut : otherLut,
+             greenFirst ? otherLut : greenLut, (done & 1) ? odd : even, (done & 1) ? even : odd);
         done += run;
         if (done < count)
             if (IPravonError* e = cursor.Advance(run))

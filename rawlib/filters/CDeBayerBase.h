@@ -108,7 +108,8 @@ protected:
 
     // Reads source row y, columns x0 .. x0 + count - 1, through the cursor into out as square-root-domain
     // values: each sample, limited to 12 bits, is looked up in the green LUT at green sites and in the red
-    // or blue LUT at the other sites of red or blue rows.
+    // or blue LUT at the other sites of red or blue rows. out is split by the parity of the column's
+    // position in the row (the even positions first, see DeBayerRows).
     IPravonError* LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LONG count, LONG y, LONG greenPhase,
                                 LONG redRowPhase, LONG* out) const;
 

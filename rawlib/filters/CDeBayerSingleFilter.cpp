@@ -1,5 +1,7 @@
 #include "CDeBayerSingleFilter.h"
 
+#include "rawlib/filters/CDeBayerRows.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -17,10 +19,6 @@ IPravonError* Fail(LONG line, LONG kind, const char* text) {
 
 IPravonError* Wrap(IPravonError* inner, LONG line, const char* text) {
     return IPravonError::Add(inner, CDeBayerSingleFilter::kCode, line, text);
-}
-
-inline WORD Store(LONG v) {
-    return static_cast<WORD>(std::clamp<LONG>(v, 0, CDeBayerBase::kMaxRoot) >> 2);
 }
 
 } // namespace
@@ -58,63 +56,29 @@ IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColu
 }
 
 void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const {
-    const LONG* m0 = w.mosaic[0];
-    const LONG* m1 = w.mosaic[1];
-    const LONG* m2 = w.mosaic[2];
-    const LONG* m3 = w.mosaic[3];
-    const LONG* m4 = w.mosaic[4];
-    const LONG count = w.columns + 2 * kGreenMargin + 1;
-    constexpr LONG kShift = kMosaicMargin - kGreenMargin;
-    // Green and the other sites alternate along the row: each kind in a pass of its own, without branches.
-    const LONG firstGreen = ((w.first - kGreenMargin + y + m_greenPhase) & 1) ? 0 : 1;
-    for (LONG j = firstGreen; j < count; j += 2) {
-        out[j] = m2[j + kShift];
-        difference[j] = 0;
-    }
-    for (LONG j = 1 - firstGreen; j < count; j += 2) {
-        const LONG i = j + kShift;
-        const LONG c = m2[i];
-        const LONG l = m2[i - 1];
-        const LONG r = m2[i + 1];
-        const LONG u = m1[i];
-        const LONG d = m3[i];
-        const LONG v = std::abs(u - d) + std::abs(m0[i - 1] - l) + std::abs(l - m4[i - 1]);
-        const LONG h = std::abs(m1[i - 2] - u) + std::abs(u - m1[i + 2]) + std::abs(l - r);
-        const LONG ev = 2 * (u + c + d) - m0[i] - m4[i];
-        const LONG eh = 2 * (l + c + r) - m2[i - 2] - m2[i + 2];
-        const LONG g = std::abs(v - h) <= kDirectionThreshold ? ((eh + ev) / 2) / 4 : (h < v ? eh : ev) / 4;
-        out[j] = g;
-        // Red and blue are interpolated as differences from green; each site's is taken once.
-        difference[j] = c - g;
-    }
+    DeBayerRows::GreenRow row;
+    for (int r = 0; r < 5; ++r)
+        row.mosaic[r] = w.mosaic[r];
+    row.count = w.columns + 2 * kGreenMargin + 1;
+    row.firstGreen = ((w.first - kGreenMargin + y + m_greenPhase) & 1) ? 0 : 1;
+    row.green = out;
+    row.difference = difference;
+    DeBayerRows::Choose().green(row);
 }
 
 void CDeBayerSingleFilter::InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const {
-    const LONG* mc = w.mosaic[1];
-    const LONG* gc = w.green[1];
-    const LONG* da = w.difference[0];
-    const LONG* dc = w.difference[1];
-    const LONG* db = w.difference[2];
-    const bool redRow = ((y + m_redRowPhase) & 1) != 0;
-    const LONG count = w.columns + 1;
-    const LONG firstGreen = ((w.first + y + m_greenPhase) & 1) ? 0 : 1;
-    // At a green site the row's colour comes from the left and right, the other from above and below.
-    for (LONG k = firstGreen; k < count; k += 2) {
-        const LONG j = k + kGreenMargin;
-        const LONG g = gc[j];
-        const LONG across = g + (dc[j - 1] + dc[j + 1]) / 2;
-        const LONG down = g + (da[j] + db[j]) / 2;
-        out[k] = redRow ? Rgb16{Store(across), Store(g), Store(down)}
-                        : Rgb16{Store(down), Store(g), Store(across)};
-    }
-    // At a red or blue site the other colour comes from the four diagonal neighbours.
-    for (LONG k = 1 - firstGreen; k < count; k += 2) {
-        const LONG j = k + kGreenMargin;
-        const LONG g = gc[j];
-        const LONG m = mc[k + kMosaicMargin];
-        const LONG other = g + (da[j - 1] + da[j + 1] + db[j - 1] + db[j + 1]) / 4;
-        out[k] = redRow ? Rgb16{Store(m), Store(g), Store(other)} : Rgb16{Store(other), Store(g), Store(m)};
-    }
+    static_assert(sizeof(Rgb16) == 3 * sizeof(WORD), "the row routines write red, green and blue words");
+    DeBayerRows::RedBlueRow row;
+    row.mosaic = w.mosaic[1];
+    row.green = w.green[1];
+    row.above = w.difference[0];
+    row.centre = w.difference[1];
+    row.below = w.difference[2];
+    row.count = w.columns + 1;
+    row.firstGreen = ((w.first + y + m_greenPhase) & 1) ? 0 : 1;
+    row.redRow = ((y + m_redRowPhase) & 1) != 0;
+    row.out = &out->r;
+    DeBayerRows::Choose().redBlue(row);
 }
 
 IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w, LONG e) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "rawlib/filters/CDeBayerBase.h"
+#include "rawlib/filters/CDeBayerRows.h"
 
 #include <vector>
 
@@ -12,7 +13,7 @@ public:
     static constexpr LONG kCode = FourCC("db1s");
     // Green is interpolated along the quieter direction only when the two activities differ by more
     // than this: ((sqrt-table[4095] x 10) / 256) x 3.
-    static constexpr LONG kDirectionThreshold = ((kMaxRoot * 10) / 256) * 3;
+    static constexpr LONG kDirectionThreshold = DeBayerRows::kDirectionThreshold;
 
     explicit CDeBayerSingleFilter(IPravonManager* manager);
 
@@ -28,7 +29,8 @@ public:
     LONG GetRedRowPhase() const { return m_redRowPhase; }
 
 private:
-    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are.
+    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,
+    // green and difference rows are split by the parity of their positions (DeBayerRows).
     struct Window {
         LONG first = 0;   // B: the first source column of the tile
         LONG columns = 0; // c: source columns the tile's output covers
