@@ -20,39 +20,25 @@ constexpr DWORD kPlaceholderCrossColour = 0xFF909090;
 constexpr double kMaxSide = 32767;
 constexpr LONG kMaxQuality = 100;
 
-// Gives a document library handle back when it goes.
-class DocRef {
+// Gives a handle of the document or canvas library back when it goes.
+template <class Handle, Handle kNone, LONG (*Give)(Handle)>
+class LibraryRef {
 public:
-    DocRef() = default;
-    DocRef(const DocRef&) = delete;
-    DocRef& operator=(const DocRef&) = delete;
-    ~DocRef() {
-        if (m_handle != kDocNoHandle)
-            docReleaseHandle(m_handle);
+    LibraryRef() = default;
+    LibraryRef(const LibraryRef&) = delete;
+    LibraryRef& operator=(const LibraryRef&) = delete;
+    ~LibraryRef() {
+        if (m_handle != kNone)
+            Give(m_handle);
     }
-    DocHandle* Cell() { return &m_handle; }
-    DocHandle Get() const { return m_handle; }
+    Handle* Cell() { return &m_handle; }
+    Handle Get() const { return m_handle; }
 
 private:
-    DocHandle m_handle = kDocNoHandle;
+    Handle m_handle = kNone;
 };
-
-// Gives a canvas library handle back when it goes.
-class IproRef {
-public:
-    IproRef() = default;
-    IproRef(const IproRef&) = delete;
-    IproRef& operator=(const IproRef&) = delete;
-    ~IproRef() {
-        if (m_handle != kIproNoHandle)
-            iproReleaseHandle(m_handle);
-    }
-    IproHandle* Cell() { return &m_handle; }
-    IproHandle Get() const { return m_handle; }
-
-private:
-    IproHandle m_handle = kIproNoHandle;
-};
+using DocRef = LibraryRef<DocHandle, kDocNoHandle, docReleaseHandle>;
+using IproRef = LibraryRef<IproHandle, kIproNoHandle, iproReleaseHandle>;
 
 bool ReadProperty(DocHandle object, const wchar_t* path, std::wstring& value) {
     std::vector<wchar_t> buffer(64);

@@ -70,6 +70,16 @@ protected:
         request->Release();
         return queued;
     }
+    // A started renderer whose render of page 1 blocks as told, with the pages up to the count waiting.
+    TAsyncRenderer* Blocked(Block block, LONG pages) {
+        Script().SetRenderBlock(block);
+        TAsyncRenderer* renderer = Make();
+        EXPECT_TRUE(renderer->Start(nullptr));
+        for (LONG page = 1; page <= pages; ++page)
+            EXPECT_TRUE(Queue(*renderer, page));
+        EXPECT_TRUE(Script().WaitForBlockedRenders(1, kDeadline));
+        return renderer;
+    }
     bool PumpUntilFinished(std::size_t count) {
         return WinUserTest::PumpUntil([&] { return window.finished.size() >= count; }, kDeadline);
     }
@@ -102,8 +112,7 @@ TEST_F(AsyncRendering, StartKeepsTheCallersBindingWithOneReferenceMore) {
 TEST_F(AsyncRendering, ADocumentSetBeforeStartReachesTheDefaultBinding) {
     kvtest::TempFolder folder;
     ASSERT_EQ(docStartup(), 1);
-    const std::string path = folder.Write("one.ldf", "<ldf version='1'><page id='1' cx='10' cy='10'/></ldf>");
-    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(path).c_str()));
+    std::unique_ptr<TdocDocument> document = rendertest::OnePageDocument(folder);
     ASSERT_NE(document, nullptr);
 
     TAsyncRenderer* renderer = Make();
@@ -196,12 +205,7 @@ TEST_F(AsyncRendering, TheWorkerRendersAndNotifiesWhileTheCallersThreadSetsUp) {
 }
 
 TEST_F(AsyncRendering, ACancelDuringARenderPostsItOnceAsCancelledAndDropsTheWaitingRequests) {
-    Script().SetRenderBlock(Block::kLatchOrCancel);
-    TAsyncRenderer* renderer = Make();
-    ASSERT_TRUE(renderer->Start(nullptr));
-    for (LONG page = 1; page <= 3; ++page)
-        ASSERT_TRUE(Queue(*renderer, page));
-    ASSERT_TRUE(Script().WaitForBlockedRenders(1, kDeadline));
+    TAsyncRenderer* renderer = Blocked(Block::kLatchOrCancel, 3);
     EXPECT_FALSE(renderer->IsIdle());
 
     EXPECT_TRUE(renderer->Cancel(true, false));
@@ -229,12 +233,7 @@ TEST_F(AsyncRendering, ACancelDuringARenderPostsItOnceAsCancelledAndDropsTheWait
 }
 
 TEST_F(AsyncRendering, ARequestTakenAfterAnAbortIsPostedUnrendered) {
-    Script().SetRenderBlock(Block::kLatchOnly);
-    TAsyncRenderer* renderer = Make();
-    ASSERT_TRUE(renderer->Start(nullptr));
-    ASSERT_TRUE(Queue(*renderer, 1));
-    ASSERT_TRUE(Queue(*renderer, 2));
-    ASSERT_TRUE(Script().WaitForBlockedRenders(1, kDeadline));
+    TAsyncRenderer* renderer = Blocked(Block::kLatchOnly, 2);
     EXPECT_TRUE(renderer->Abort(false));
     Script().OpenLatch();
     ASSERT_TRUE(PumpUntilFinished(2));
@@ -276,12 +275,7 @@ TEST_F(AsyncRendering, AStopThatGivesUpKeepsTheLibraryUntilTheWorkerIsDone) {
     kvtest::TraceCapture trace;
     WinSeams::SetRenderAbortWait(20);
     WinSeams::SetThreadStopWait(20);
-    Script().SetRenderBlock(Block::kLatchOnly);
-    TAsyncRenderer* renderer = Make();
-    ASSERT_TRUE(renderer->Start(nullptr));
-    ASSERT_TRUE(Queue(*renderer, 1));
-    ASSERT_TRUE(Queue(*renderer, 2));
-    ASSERT_TRUE(Script().WaitForBlockedRenders(1, kDeadline));
+    TAsyncRenderer* renderer = Blocked(Block::kLatchOnly, 2);
 
     EXPECT_TRUE(renderer->Stop());
     EXPECT_EQ(trace.Count("left to end by itself"), 1);

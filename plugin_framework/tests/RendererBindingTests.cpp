@@ -85,8 +85,7 @@ TEST(DynamicLib, LoadsFindsAndFrees) {
 TEST_F(RendererBinding, ABindingStartsTheLibraryMakesAnInstanceAndForwardsToIt) {
     kvtest::TempFolder folder;
     ASSERT_EQ(docStartup(), 1);
-    const std::string path = folder.Write("one.ldf", "<ldf version='1'><page id='1' cx='10' cy='10'/></ldf>");
-    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(path).c_str()));
+    std::unique_ptr<TdocDocument> document = rendertest::OnePageDocument(folder);
     ASSERT_NE(document, nullptr);
 
     CRenderer* renderer = CRenderer::Create(Library("script", "RGBRenderer.so"));
@@ -155,8 +154,7 @@ TEST_F(RendererBinding, LibrariesThatCannotServeLeaveNothingLoaded) {
 TEST_F(RendererBinding, ALibraryWithoutRefreshBindsAndRefreshesNothing) {
     kvtest::TempFolder folder;
     ASSERT_EQ(docStartup(), 1);
-    const std::string path = folder.Write("one.ldf", "<ldf version='1'><page id='1' cx='10' cy='10'/></ldf>");
-    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(path).c_str()));
+    std::unique_ptr<TdocDocument> document = rendertest::OnePageDocument(folder);
     ASSERT_NE(document, nullptr);
     CRenderer* renderer = CRenderer::Create(Library("script-without-refresh", "RGBRenderer.so"));
     ASSERT_NE(renderer, nullptr);

@@ -9,8 +9,10 @@
 
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
+#include "testing/TempFolder.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,12 @@ inline DWORD LoadsOf(const TFilePath& location) {
     const DWORD count = WinModule::LoadCount(module) - 1;
     FreeLibrary(module);
     return count;
+}
+
+// A document of one empty page, read from a file in the folder (the document library must be started).
+inline std::unique_ptr<TdocDocument> OnePageDocument(const kvtest::TempFolder& folder) {
+    const std::string path = folder.Write("one.ldf", "<ldf version='1'><page id='1' cx='10' cy='10'/></ldf>");
+    return std::unique_ptr<TdocDocument>(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(path).c_str()));
 }
 
 // A request that counts its destruction.
