@@ -45,39 +45,32 @@ TRefPtr<CRenderer> TAsyncRenderer::HoldBinding() const {
     return TRefPtr<CRenderer>(m_renderer);
 }
 
-void TAsyncRenderer::ReleaseRenderer() {
-    CRenderer* released = nullptr;
+void TAsyncRenderer::Hold(CRenderer* binding) {
+    CRenderer* previous = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_bindingLock);
-        released = std::exchange(m_renderer, nullptr);
+        previous = std::exchange(m_renderer, binding);
     }
-    if (released)
-        released->Release();
+    if (previous)
+        previous->Release();
+}
+
+void TAsyncRenderer::ReleaseRenderer() {
+    Hold(nullptr);
 }
 
 bool TAsyncRenderer::Start(CRenderer* binding) {
     bool documentTaken = true;
     if (binding) {
         binding->AddRef();
-        CRenderer* previous = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_bindingLock);
-            previous = std::exchange(m_renderer, binding);
-        }
-        if (previous)
-            previous->Release();
+        Hold(binding);
     } else {
         ReleaseRenderer();
         TFilePath location;
         CRenderer* created = GetRendererPath(location) ? CRenderer::Create(location) : nullptr;
-        if (created) {
-            {
-                std::lock_guard<std::mutex> guard(m_bindingLock);
-                m_renderer = created;
-            }
-            if (m_document)
-                documentTaken = created->SetDocument(m_document, TString()) == 1;
-        }
+        Hold(created);
+        if (created && m_document)
+            documentTaken = created->SetDocument(m_document, TString()) == 1;
     }
     if (!HoldBinding() || !documentTaken)
         return false;

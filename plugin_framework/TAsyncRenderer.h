@@ -82,6 +82,8 @@ protected:
     const TFilePath& GetRendererFolder() const { return m_rendererFolder; }
 
 private:
+    // Takes over a reference of the binding (or null) and lets go of the one held before.
+    void Hold(CRenderer* binding);
     static void HandleRequest(TThreadQueueData* item);
     static void OnNotice(void* user, const RendrNotice* notice);
     // Posts unless the worker was let go; under the delivery lock, which Stop takes once the worker is
