@@ -2,7 +2,7 @@
 // or one whose rectangle is the whole source, passes its source through unchanged.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 
 class CCropFilter : public CPravonFilterBase {

@@ -4,7 +4,7 @@
 // profile's colour space and the output bits.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "filters/CPravonFilterCMLEngine.h"
 #include "platform/win/FourCC.h"
 #include "platform/zov/KVCM.h"

@@ -4,7 +4,7 @@
 // need the geometry without a filter.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "filters/CScalePipeline.h"
 #include "platform/win/FourCC.h"
 

@@ -1,7 +1,7 @@
 #include "CScalePipeline.h"
 
 #include "filters/CScaleRows.h"
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CSourceTileCursor.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 // tables built from them, the colour-filter descriptor, and the process-wide square-root and square tables.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CPravonFilterBase.h"
+#include "filters/engine/CSourceTileCursor.h"
 #include "platform/win/FourCC.h"
 
 #include <memory>

@@ -7,9 +7,9 @@
 // where its output differs from its first source.
 #pragma once
 
-#include "filters/CPixelPtr.h"
-#include "filters/CPravonFilterWatcher.h"
-#include "filters/CTalvoChrono.h"
+#include "filters/engine/CPixelPtr.h"
+#include "filters/engine/CPravonFilterWatcher.h"
+#include "filters/engine/CTalvoChrono.h"
 #include "platform/pravon/IPravonImage.h"
 
 #include <map>
@@ -45,7 +45,7 @@ public:
         LONG row = 0;
     };
 
-    class CIntermediateCache; // filters/CPravonFilterIntermediateCache.h
+    class CIntermediateCache; // filters/engine/CPravonFilterIntermediateCache.h
 
     CPravonFilterBase(IPravonManager* manager, LONG cacheUsage);
     ~CPravonFilterBase() override;

@@ -3,7 +3,7 @@
 // set valid only when their generation succeeded.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 
 class CPravonFilterBase::CIntermediateCache : public IPravonImage {
 public:

@@ -1,6 +1,6 @@
 #include "CPravonFilterWatcher.h"
 
-#include "CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "filters/CPravonFilterIntermediateCache.h"
+#include "filters/engine/CPravonFilterIntermediateCache.h"
 #include "filters/tests/ProbeFilter.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
