@@ -10,10 +10,6 @@
 
 namespace {
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CCropFilter::kCode, line, kind, text);
-}
-
 // v + by, held at the ends of the 32-bit range rather than wrapping.
 LONG Shifted(LONG v, std::int64_t by) {
     const std::int64_t r = static_cast<std::int64_t>(v) + by;
@@ -94,7 +90,7 @@ IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRe
         try {
             zeros.assign(static_cast<std::size_t>(rowBytes) + 1, 0);
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to clear the tile");
+            return PravonFail(CCropFilter::kCode, PravonKind::kOutOfMemory, "no memory to clear the tile");
         }
         for (LONG y = invalid.top; y < invalid.bottom; ++y) {
             if (covered.Empty() || y < covered.top || y >= covered.bottom) {
@@ -140,11 +136,11 @@ CCropFilter::~CCropFilter() = default;
 
 IPravonError* CCropFilter::SetCrop(const PravonRect& rect, bool notify) {
     if (rect.right < rect.left || rect.bottom < rect.top)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the crop rectangle is inverted");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is inverted");
     const std::int64_t width = static_cast<std::int64_t>(rect.right) - rect.left;
     const std::int64_t height = static_cast<std::int64_t>(rect.bottom) - rect.top;
     if (width > std::numeric_limits<LONG>::max() || height > std::numeric_limits<LONG>::max())
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the crop rectangle is too large");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is too large");
 
     IPravonDataSource* const* sources = nullptr;
     LONG count = 0;
@@ -229,14 +225,14 @@ IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* con
 
 IPravonError* CCropFilter::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
     if (!sources || count <= 0)
         return ProcessTile(tile, nullptr);
     try {
         CProcessInfo info(sources, count, tile->GetImage());
         return ProcessTile(tile, &info);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for a process info");
     }
 }
 
@@ -257,7 +253,7 @@ IPravonError* CCropFilter::FilterSize(IPravonDataSource* source, ChangeSize* cha
     if (!Crops())
         return CPravonFilterBase::FilterSize(source, change);
     if (!change)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a size notification without its record");
+        return PravonFail(kCode, PravonKind::kBadArgument, "a size notification without its record");
     const LONG w = m_crop.Width();
     const LONG h = m_crop.Height();
     const LONG newWidth = std::max<LONG>(change->newWidth, 0);
@@ -274,7 +270,7 @@ IPravonError* CCropFilter::FilterSize(IPravonDataSource* source, ChangeSize* cha
 
 IPravonError* CCropFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
     IPravonDataSource* source = nullptr;
     if (IPravonError* e = GetFirstSource(info, &source))
         return e;
@@ -291,7 +287,7 @@ IPravonError* CCropFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         return e;
     const LONG bitsPerPixel = GetBitsPerPixel(colorSpace);
     if (!Copyable(bitsPerPixel))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
     // While the filter does not crop (a pass of a disabled filter), output and source coordinates agree,
     // as its mappings and geometry say.

@@ -16,9 +16,10 @@ public:
     const char* GetFilterDescription() const override { return "Crop Filter"; }
 
     // Stores the rectangle; all zero stands for the whole source when there is one. An inverted rectangle
-    // (right < left or bottom < top), or one whose sides do not fit 32 bits, gives kind 1013 and changes
-    // nothing. Left and top may be negative: what lies outside the source comes out as zeros. With notify
-    // on an enabled filter, type 1 goes out with the old and new crop sizes, even when nothing changed.
+    // (right < left or bottom < top), or one whose sides do not fit 32 bits, gives PravonKind::kOutOfRange
+    // and changes nothing. Left and top may be negative: what lies outside the source comes out as zeros.
+    // With notify on an enabled filter, kSize goes out with the old and new crop sizes, even when nothing
+    // changed.
     IPravonError* SetCrop(const PravonRect& rect, bool notify);
     const PravonRect& GetCrop() const { return m_crop; }
 

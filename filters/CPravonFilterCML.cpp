@@ -12,14 +12,6 @@ namespace {
 
 constexpr LONG kLibrary = FourCC("KVCM");
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kind, text);
-}
-
-IPravonError* LibraryError(LONG line, LONG result) {
-    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kLibrary, result);
-}
-
 struct OutputSpace {
     char signature[5];
     LONG sixteen;
@@ -86,22 +78,22 @@ IPravonError* CPravonFilterCML::SendWholeSourceChanged() {
 IPravonError* CPravonFilterCML::CheckCML() const {
     CPravonFilterCMLEngine* engine = m_engine.Get();
     if (!engine)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no colour-management engine");
+        return PravonFail(kCode, PravonKind::kInvalidState, "the filter has no colour-management engine");
     if (IPravonError* e = engine->ResetParameters(nullptr))
-        return IPravonError::Add(e, kCode, __LINE__, "the engine's transform could not be set up");
+        return PravonContext(e, kCode, "the engine's transform could not be set up");
     if (!m_object) {
         HKVCMCML object = nullptr;
         if (const LONG r = KVCMCreateCML(&object))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         m_object = object;
     }
     if (m_needsConfigure) {
         if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         if (const LONG r = KVCMSetInputBitSize(m_object, m_inputBits))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         if (const LONG r = KVCMSetOutputBitSize(m_object, m_outputBits))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         m_needsConfigure = false;
     }
     return nullptr;
@@ -175,7 +167,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
 
     if (m_object)
         if (const LONG r = KVCMSetTransform(m_object, nullptr))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
     if (m_engine)
         m_engine->StopUse(this);
     // Letting the old engine go may delete it.
@@ -186,7 +178,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
         engine->StartUse(this);
         if (m_object)
             if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
-                return LibraryError(__LINE__, r);
+                return PravonLibraryFail(kCode, kLibrary, r);
     }
     SetPassThrough(!NeedsFiltering());
 
@@ -203,7 +195,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
 
 IPravonError* CPravonFilterCML::SetBitsPerComponent(bool output, LONG bits, bool notify) {
     if (bits != 8 && bits != 16)
-        return Fail(__LINE__, PravonKind::kBadArgument, "bits per component must be 8 or 16");
+        return PravonFail(kCode, PravonKind::kBadArgument, "bits per component must be 8 or 16");
     LONG& stored = output ? m_outputBits : m_inputBits;
     if (stored == bits)
         return nullptr;
@@ -228,7 +220,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, const USHORT* co
     if (!tables)
         count = 0;
     if (count < 0 || count > 4)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "at most four lookup tables, one per channel");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "at most four lookup tables, one per channel");
     const USHORT* four[4] = {};
     for (LONG c = 0; c < count; ++c)
         four[c] = tables[c];
@@ -246,7 +238,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
     }
     const bool sizesInRange = inBits >= 1 && inBits <= 16 && outBits >= 1 && outBits <= 16;
     if (!sizesInRange && !(inBits == 0 && outBits == 0 && !anyTable))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "lookup tables take 1 to 16 bits on either side");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "lookup tables take 1 to 16 bits on either side");
     const LONG mask = channelMask & 15;
     if (IPravonError* e = CheckCML())
         return e;
@@ -261,7 +253,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         LONG heldIn = 0;
         LONG heldOut = 0;
         if (const LONG r = side.info(m_object, c, &merged, &heldIn, &heldOut))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         unchanged =
             merged == merge && heldIn == (given[c] ? inBits : 0) && heldOut == (given[c] ? outBits : 0);
     }
@@ -270,13 +262,13 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         try {
             held.resize(std::size_t(1) << inBits);
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to compare the lookup tables");
+            return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory to compare the lookup tables");
         }
         for (LONG c = 0; unchanged && c < channels; ++c) {
             if (!(mask & (1 << c)) || !given[c])
                 continue;
             if (const LONG r = side.get(m_object, c, held.data()))
-                return LibraryError(__LINE__, r);
+                return PravonLibraryFail(kCode, kLibrary, r);
             unchanged = std::memcmp(held.data(), given[c], held.size() * sizeof(USHORT)) == 0;
         }
     }
@@ -284,7 +276,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         return nullptr;
 
     if (const LONG r = side.set(m_object, inBits, outBits, mask, given))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     SetCacheCheck();
     SetPassThrough(!NeedsFiltering());
     if (notify && IsEnabled() && HasSource())
@@ -297,7 +289,7 @@ IPravonError* CPravonFilterCML::GetLUTInfo(bool output, LONG channel, bool* merg
     if (IPravonError* e = CheckCML())
         return e;
     if (const LONG r = SideOf(output, false).info(m_object, channel, merged, inBits, outBits))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     return nullptr;
 }
 
@@ -305,13 +297,13 @@ IPravonError* CPravonFilterCML::GetLUT(bool output, LONG channel, USHORT* table)
     if (IPravonError* e = CheckCML())
         return e;
     if (const LONG r = SideOf(output, false).get(m_object, channel, table))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     return nullptr;
 }
 
 IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
     if (IPravonError* e = CheckCML())
         return e;
     if (!tile->IsInvalid(nullptr))
@@ -329,29 +321,29 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
     if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
         return e;
     if (outputSpace == 0)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the destination profile has no output colour space at these bits");
+        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                          "the destination profile has no output colour space at these bits");
     LONG tileSpace = 0;
     if (!tile->GetImage())
-        return Fail(__LINE__, PravonKind::kBadArgument, "the tile has no image");
+        return PravonFail(kCode, PravonKind::kBadArgument, "the tile has no image");
     if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
         return e;
     LONG outChannels = 0;
     if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     if (tileSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the conversion does not write the output colour space");
+        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                          "the conversion does not write the output colour space");
     LONG sourceSpace = 0;
     if (IPravonError* e = source->GetColorSpace(&sourceSpace))
         return e;
     LONG inChannels = 0;
     if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
         PravonColorSpace::Channels(sourceSpace) != inChannels)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the source's pixels are not what the conversion reads");
+        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                          "the source's pixels are not what the conversion reads");
     const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
     const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
 
@@ -359,7 +351,7 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
     // The scratch holds the widest pixel the library has on either side.
     BYTE scratch[64] = {};
     if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
 
     void* data = nullptr;
     if (IPravonError* e = tile->Lock(&data, nullptr))
@@ -386,7 +378,7 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
             if (const LONG r =
                     KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from,
                                                to, cellRowBytes, tileRowBytes))
-                err = LibraryError(__LINE__, r);
+                err = PravonLibraryFail(kCode, kLibrary, r);
             err = IPravonError::Chain(err, source->UnlockTile(grid.get(), column, row));
         }
     }

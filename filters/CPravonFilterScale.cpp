@@ -10,14 +10,6 @@ namespace {
 
 constexpr LONG kCode = CPravonFilterScale::kCode;
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kCode, line, kind, text);
-}
-
-IPravonError* Chain(IPravonError* inner, LONG line, const char* text) {
-    return inner ? IPravonError::Add(inner, kCode, line, text) : nullptr;
-}
-
 // 64-bit quotients rounded down, toward zero and up; the results are saturated to 32 bits.
 LONG Saturate(std::int64_t v) {
     if (v < std::numeric_limits<LONG>::min())
@@ -66,7 +58,7 @@ void Assign(LONG* v, double value, Rounding rounding) {
 IPravonError* ScaledSide(LONG size, double factor, LONG* out) {
     const double v = static_cast<double>(size) * factor + 0.5;
     if (!std::isfinite(v) || v < 0 || v >= 2147483648.0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the scaled size is out of range");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the scaled size is out of range");
     *out = static_cast<LONG>(v);
     return nullptr;
 }
@@ -114,9 +106,9 @@ IPravonError* CPravonFilterScale::AnnounceSize(LONG oldWidth, LONG oldHeight) {
     change.oldWidth = oldWidth;
     change.oldHeight = oldHeight;
     if (IPravonError* e = OwnOutputSize(&change.newWidth, &change.newHeight))
-        return Chain(e, __LINE__, "cannot read the new output size");
-    return Chain(PravonSendDataNotification(this, PravonNotification::kSize, &change), __LINE__,
-                 "the size change was not taken downstream");
+        return PravonContext(e, kCode, "cannot read the new output size");
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kSize, &change), kCode,
+                         "the size change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
@@ -130,15 +122,15 @@ IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
     LONG width = 0;
     LONG height = 0;
     if (IPravonError* e = OwnOutputSize(&width, &height))
-        return Chain(e, __LINE__, "cannot read the output size");
+        return PravonContext(e, kCode, "cannot read the output size");
     PravonRect whole{0, 0, width, height};
-    return Chain(PravonSendDataNotification(this, PravonNotification::kData, &whole), __LINE__,
-                 "the data change was not taken downstream");
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kData, &whole), kCode,
+                         "the data change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) {
     if (width < 0 || height < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "negative output size");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "negative output size");
     if (!InScaleMode() && width == m_width && height == m_height)
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -146,7 +138,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return Chain(e, __LINE__, "cannot read the old output size");
+            return PravonContext(e, kCode, "cannot read the old output size");
 
     m_scaleX = 0;
     m_scaleY = 0;
@@ -163,8 +155,8 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     if (count == 1 && sources[0]) {
         LONG sourceWidth = 0;
         LONG sourceHeight = 0;
-        err =
-            Chain(sources[0]->GetSize(&sourceWidth, &sourceHeight), __LINE__, "cannot read the source size");
+        err = PravonContext(sources[0]->GetSize(&sourceWidth, &sourceHeight), kCode,
+                            "cannot read the source size");
         same = !err && sourceWidth == width && sourceHeight == height;
     }
     SetPassThrough(same);
@@ -175,7 +167,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
 
 IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     if (!std::isfinite(sx) || !std::isfinite(sy))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "scale factors must be finite");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "scale factors must be finite");
     if (Near(m_scaleX, sx) && Near(m_scaleY, sy))
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -183,7 +175,7 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return Chain(e, __LINE__, "cannot read the old output size");
+            return PravonContext(e, kCode, "cannot read the old output size");
 
     m_scaleX = sx;
     m_scaleY = sy;
@@ -196,7 +188,7 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
 }
 
 IPravonError* CPravonFilterScale::SetScale(double s, bool notify) {
-    return Chain(SetScale(s, s, notify), __LINE__, "cannot set the scale");
+    return PravonContext(SetScale(s, s, notify), kCode, "cannot set the scale");
 }
 
 // The static mappings.
@@ -402,14 +394,14 @@ IPravonError* CPravonFilterScale::MappingSourceSize(IPravonDataSource* const* so
     if (!sources || count <= 0)
         GetSources(&sources, &count);
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
-    return Chain(sources[0]->GetSize(width, height), __LINE__, "cannot read the source size");
+        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
+    return PravonContext(sources[0]->GetSize(width, height), kCode, "cannot read the source size");
 }
 
 IPravonError* CPravonFilterScale::FilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                               LONG count) {
     if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -426,7 +418,7 @@ IPravonError* CPravonFilterScale::FilterPoint(double* x, double* y, IPravonDataS
 IPravonError* CPravonFilterScale::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                               LONG count) {
     if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -443,7 +435,7 @@ IPravonError* CPravonFilterScale::FilterPoint(LONG* x, LONG* y, IPravonDataSourc
 IPravonError* CPravonFilterScale::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -460,7 +452,7 @@ IPravonError* CPravonFilterScale::FilterRect(PravonDblRect* rect, IPravonDataSou
 IPravonError* CPravonFilterScale::FilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -477,7 +469,7 @@ IPravonError* CPravonFilterScale::FilterRect(PravonRect* rect, IPravonDataSource
 IPravonError* CPravonFilterScale::DefilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                                 LONG count) {
     if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -494,7 +486,7 @@ IPravonError* CPravonFilterScale::DefilterPoint(double* x, double* y, IPravonDat
 IPravonError* CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                                 LONG count) {
     if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -511,7 +503,7 @@ IPravonError* CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, IPravonDataSou
 IPravonError* CPravonFilterScale::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -528,7 +520,7 @@ IPravonError* CPravonFilterScale::DefilterRect(PravonDblRect* rect, IPravonDataS
 IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -545,17 +537,17 @@ IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSour
 IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                                   LONG* height) {
     if (!width || !height)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no size to fill");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no size to fill");
     if (IsEnabled() && !InScaleMode()) {
         *width = m_width;
         *height = m_height;
         return nullptr;
     }
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
     LONG w = 0, h = 0;
     if (IPravonError* e = sources[0]->GetSize(&w, &h))
-        return Chain(e, __LINE__, "cannot read the source size");
+        return PravonContext(e, kCode, "cannot read the source size");
     if (!IsEnabled()) {
         *width = w;
         *height = h;
@@ -609,7 +601,7 @@ IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRe
 
 IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* change) {
     if (!change)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a size notification without its record");
+        return PravonFail(kCode, PravonKind::kBadArgument, "a size notification without its record");
     m_pipeline.MarkChanged();
     if (!IsEnabled()) {
         SetCacheCheck();
@@ -656,7 +648,7 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
         }
         if (first) {
             LONG w = 0, h = 0;
-            err = Chain(first->GetSize(&w, &h), __LINE__, "cannot read the source size");
+            err = PravonContext(first->GetSize(&w, &h), kCode, "cannot read the source size");
             LONG ow = m_width, oh = m_height;
             if (!err && InScaleMode()) {
                 err = ScaledSide(w, m_scaleX, &ow);
@@ -676,10 +668,10 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
 
 IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
     IPravonDataSource* source = nullptr;
     if (IPravonError* e = GetFirstSource(info, &source))
-        return Chain(e, __LINE__, "the scale filter has no source");
+        return PravonContext(e, kCode, "the scale filter has no source");
     PravonRect invalid;
     if (!tile->IsInvalid(&invalid))
         return nullptr;
@@ -687,7 +679,7 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
 
     LONG sourceWidth = 0, sourceHeight = 0;
     if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-        return Chain(e, __LINE__, "cannot read the source size");
+        return PravonContext(e, kCode, "cannot read the source size");
     if (sourceWidth == 0 || sourceHeight == 0)
         return nullptr;
     IPravonDataSource* const* sources = nullptr;
@@ -695,10 +687,10 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
     GetProcessSources(info, &sources, &count);
     LONG outputWidth = 0, outputHeight = 0;
     if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
-        return Chain(e, __LINE__, "cannot read the output size");
+        return PravonContext(e, kCode, "cannot read the output size");
     LONG colorSpace = 0;
     if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return Chain(e, __LINE__, "cannot read the source colour space");
+        return PravonContext(e, kCode, "cannot read the source colour space");
     if (IPravonError* e =
             m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth, outputHeight, colorSpace))
         return e;
@@ -707,18 +699,19 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
     // would otherwise make the routines write past the tile's rows.
     LONG tileColorSpace = 0;
     if (!tile->GetImage())
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to no image");
+        return PravonFail(kCode, PravonKind::kInvalidState, "the tile belongs to no image");
     if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileColorSpace))
-        return Chain(e, __LINE__, "cannot read the tile's colour space");
+        return PravonContext(e, kCode, "cannot read the tile's colour space");
     const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
     if (IPravonDataSource::GetBitsPerPixel(tileColorSpace) != bitsPerPixel)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile is not laid out for the source's pixels");
+        return PravonFail(kCode, PravonKind::kInvalidState,
+                          "the tile is not laid out for the source's pixels");
 
     const CPravonRect rect =
         CPravonRect(invalid).Intersect(bounds).Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
     void* data = nullptr;
     if (IPravonError* e = tile->Lock(&data, nullptr))
-        return Chain(e, __LINE__, "cannot lock the output tile");
+        return PravonContext(e, kCode, "cannot lock the output tile");
     const LONG rowBytes = tile->GetRowBytes();
     IPravonError* err = nullptr;
     if (!rect.Empty()) {
@@ -726,7 +719,7 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
                     static_cast<std::ptrdiff_t>(rect.left - bounds.left) * (bitsPerPixel / 8);
         err = m_pipeline.Run(source, rect, out, rowBytes);
     }
-    err = IPravonError::Chain(err, Chain(tile->Unlock(), __LINE__, "cannot unlock the output tile"));
+    err = IPravonError::Chain(err, PravonContext(tile->Unlock(), kCode, "cannot unlock the output tile"));
     if (!err)
         tile->Validate();
     return err;

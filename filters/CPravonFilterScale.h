@@ -4,8 +4,8 @@
 // need the geometry without a filter.
 #pragma once
 
-#include "filters/engine/CPravonFilterBase.h"
 #include "filters/CScalePipeline.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 
 class CPravonFilterScale : public CPravonFilterBase {
@@ -23,10 +23,11 @@ public:
     // (when the filter is enabled and has a source), is announced downstream: a new method as a data
     // change over the whole output, a new size or new factors as a size change.
     IPravonError* SetMethod(LONG method, bool notify);
-    // Fixed-size mode with this output size; a negative side gives kind 1013 and changes nothing.
+    // Fixed-size mode with this output size; a negative side gives PravonKind::kOutOfRange and changes
+    // nothing.
     IPravonError* SetSize(LONG width, LONG height, bool notify);
     // Scale mode when both factors are above 0, else fixed-size mode with the stored size. Factors within
-    // 1e-10 of the stored ones change nothing; factors that are not finite give kind 1013.
+    // 1e-10 of the stored ones change nothing; factors that are not finite give PravonKind::kOutOfRange.
     IPravonError* SetScale(double sx, double sy, bool notify);
     IPravonError* SetScale(double s, bool notify);
     LONG GetMethod() const { return m_method; }

@@ -157,14 +157,6 @@ bool CScalePipeline::ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixte
     }
 }
 
-IPravonError* CScalePipeline::Fail(LONG line, LONG kind, const char* text) const {
-    return IPravonError::Add(nullptr, m_component, line, kind, text);
-}
-
-IPravonError* CScalePipeline::Chain(IPravonError* inner, LONG line, const char* text) const {
-    return IPravonError::Add(inner, m_component, line, text);
-}
-
 IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG sourceHeight, LONG outputWidth,
                                       LONG outputHeight, LONG colorSpace) {
     if (!(m_flags & kSettingsChanged) && method == m_method && colorSpace == m_colorSpace &&
@@ -175,11 +167,12 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     LONG channels = 0;
     bool sixteenBit = false;
     if (!ReadColorSpace(colorSpace, &channels, &sixteenBit))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(m_component, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
     if (sourceWidth < 0 || sourceHeight < 0 || outputWidth < 0 || outputHeight < 0 ||
         sourceWidth > kMaxSide || sourceHeight > kMaxSide || outputWidth > kMaxSide ||
         outputHeight > kMaxSide)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "image size out of the range the scale routines take");
+        return PravonFail(m_component, PravonKind::kOutOfRange,
+                          "image size out of the range the scale routines take");
 
     BYTE flags = 0;
     if (sourceWidth < outputWidth)
@@ -231,7 +224,7 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     } catch (const std::bad_alloc&) {
         m_hTable.clear();
         m_vTable.clear();
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale tables");
+        return PravonFail(m_component, PravonKind::kOutOfMemory, "no memory for the scale tables");
     }
 
     m_method = method;
@@ -258,13 +251,13 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
 IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
                                   LONG rowBytes) {
     if (m_flags & kSettingsChanged)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the scale routines are not set up");
+        return PravonFail(m_component, PravonKind::kInvalidState, "the scale routines are not set up");
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return nullptr;
     if (rect.left < 0 || rect.top < 0 || rect.right > m_outputWidth || rect.bottom > m_outputHeight)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the rectangle lies outside the output");
+        return PravonFail(m_component, PravonKind::kOutOfRange, "the rectangle lies outside the output");
     if (!source || !out)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no source or no output");
+        return PravonFail(m_component, PravonKind::kBadArgument, "no source or no output");
     if (m_sourceWidth == 0 || m_sourceHeight == 0)
         return nullptr;
     try {
@@ -272,7 +265,7 @@ IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& r
             return RunNearest(source, rect, out, rowBytes);
         return RunSeparable(source, rect, out, rowBytes);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale buffers");
+        return PravonFail(m_component, PravonKind::kOutOfMemory, "no memory for the scale buffers");
     }
 }
 
@@ -329,10 +322,10 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                             static_cast<LONG>(column[width - 1] + 1), static_cast<LONG>(row[height - 1] + 1)};
     IPravonTileGrid* rawGrid = nullptr;
     if (IPravonError* e = source->MapRect(needed, &rawGrid))
-        return Chain(e, __LINE__, "cannot map the source rectangle");
+        return PravonContext(e, m_component, "cannot map the source rectangle");
     std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
     if (!grid)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the source gave no tile grid");
+        return PravonFail(m_component, PravonKind::kInvalidState, "the source gave no tile grid");
 
     // Each source tile feeds the output columns and rows whose chosen pixels lie in it; both runs carry on
     // from tile to tile. Tiles that feed nothing are not fetched.
@@ -340,7 +333,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
     for (LONG gr = 0; gr < grid->GetRowCount() && rowStart < height; ++gr) {
         PravonRect cell;
         if (IPravonError* e = grid->GetTileRect(0, gr, &cell))
-            return Chain(e, __LINE__, "cannot read a source tile's rectangle");
+            return PravonContext(e, m_component, "cannot read a source tile's rectangle");
         LONG rowEnd = rowStart;
         while (rowEnd < height && row[rowEnd] < cell.bottom)
             ++rowEnd;
@@ -349,7 +342,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
         LONG colStart = 0;
         for (LONG gc = 0; gc < grid->GetColumnCount() && colStart < width; ++gc) {
             if (IPravonError* e = grid->GetTileRect(gc, gr, &cell))
-                return Chain(e, __LINE__, "cannot read a source tile's rectangle");
+                return PravonContext(e, m_component, "cannot read a source tile's rectangle");
             LONG colEnd = colStart;
             while (colEnd < width && column[colEnd] < cell.right)
                 ++colEnd;
@@ -360,10 +353,10 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
             LONG sourceRowBytes = 0;
             if (IPravonError* e =
                     source->LockTile(grid.get(), gc, gr, &data, &tileRect, nullptr, &sourceRowBytes))
-                return Chain(e, __LINE__, "cannot lock a source tile");
+                return PravonContext(e, m_component, "cannot lock a source tile");
             if (!data) {
                 PravonErrorPtr(source->UnlockTile(grid.get(), gc, gr));
-                return Fail(__LINE__, PravonKind::kInvalidState, "a source tile has no pixels");
+                return PravonFail(m_component, PravonKind::kInvalidState, "a source tile has no pixels");
             }
             const std::size_t runBytes = static_cast<std::size_t>(colEnd - colStart) * bpp;
             const std::ptrdiff_t readFrom =
@@ -390,7 +383,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                 CopyPixelsBy(bpp, to, from, column + colStart, colEnd - colStart, tileRect.left);
             }
             if (IPravonError* e = source->UnlockTile(grid.get(), gc, gr))
-                return Chain(e, __LINE__, "cannot unlock a source tile");
+                return PravonContext(e, m_component, "cannot unlock a source tile");
             colStart = colEnd;
         }
         rowStart = rowEnd;
@@ -536,7 +529,7 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
             wide ? GatherRow<true>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data())
                  : GatherRow<false>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data());
         if (e)
-            return Chain(e, __LINE__, "cannot read a source row");
+            return PravonContext(e, m_component, "cannot read a source row");
         std::uint16_t* target = m_ring.data() + static_cast<std::size_t>(head) * rowLength;
         switch (m_horizontal) {
         case Routine::Linear:

@@ -69,8 +69,8 @@ public:
     void MarkChanged() { m_flags |= kSettingsChanged; }
 
     // Sets up the geometry of one output image unless the current set-up is still good for it. A source
-    // colour space the routines do not take fails with "Bad source data color space" (kind 1010), and the
-    // next Prepare tries again.
+    // colour space the routines do not take fails with "Bad source data color space"
+    // (PravonKind::kUnsupportedColorSpace), and the next Prepare tries again.
     IPravonError* Prepare(LONG method, LONG sourceWidth, LONG sourceHeight, LONG outputWidth,
                           LONG outputHeight, LONG colorSpace);
 
@@ -100,8 +100,6 @@ public:
 private:
     struct TileColumns;
 
-    IPravonError* Fail(LONG line, LONG kind, const char* text) const;
-    IPravonError* Chain(IPravonError* inner, LONG line, const char* text) const;
     IPravonError* RunNearest(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
     IPravonError* RunSeparable(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
 

@@ -9,10 +9,6 @@ namespace {
 
 std::atomic<LONG> g_nextFilterID{1};
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
-}
-
 } // namespace
 
 CPravonFilterBase::CPravonFilterBase(IPravonManager* manager, LONG cacheUsage)
@@ -40,7 +36,7 @@ IPravonError* CPravonFilterBase::ReadSources() {
     try {
         m_sources.resize(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the source list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the source list");
     }
     PravonGetDataSources(this, m_sources.data(), count);
     return nullptr;
@@ -51,7 +47,7 @@ IPravonError* CPravonFilterBase::ReadDestinations() {
     try {
         m_destinations.resize(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the destination list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the destination list");
     }
     PravonGetDataDestinations(this, m_destinations.data(), count);
     return nullptr;
@@ -80,7 +76,7 @@ IPravonError* CPravonFilterBase::PravonRemovedDataSource(IPravonDataSource*) {
 IPravonError* CPravonFilterBase::FirstOf(IPravonDataSource* const* sources, LONG count,
                                          IPravonDataSource** source) const {
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     *source = sources[0];
     return nullptr;
 }
@@ -91,7 +87,7 @@ IPravonError* CPravonFilterBase::OwnFirstSource(IPravonDataSource** source) cons
 
 IPravonError* CPravonFilterBase::GetFirstSource(const CProcessInfo* info, IPravonDataSource** source) const {
     if (!source)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no out pointer");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no out pointer");
     if (info)
         return FirstOf(info->sources.data(), static_cast<LONG>(info->sources.size()), source);
     return OwnFirstSource(source);
@@ -113,7 +109,7 @@ IPravonError* CPravonFilterBase::AnsweringNode(IPravonDataSource** node) {
     if (IPravonError* e = CheckCache())
         return e;
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no cache image");
     *node = m_cache.get();
     return nullptr;
 }
@@ -212,7 +208,7 @@ IPravonError* CPravonFilterBase::MapRect(const PravonRect& rect, IPravonTileGrid
 IPravonError* CPravonFilterBase::CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row,
                                                   IPravonTile** tile) {
     if (!grid || grid->GetSource() != m_cache.get())
-        return Fail(__LINE__, PravonKind::kBadArgument, "the grid was not made by this filter");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the grid was not made by this filter");
     return grid->GetTile(column, row, tile);
 }
 
@@ -283,7 +279,7 @@ IPravonError* CPravonFilterBase::UnlockTile(IPravonTileGrid* grid, LONG column, 
         return source->UnlockTile(grid, column, row);
     }
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
     if (IPravonError* e = m_cache->UnlockTile(grid, column, row))
         return e;
     return CheckCache();
@@ -297,7 +293,7 @@ IPravonError* CPravonFilterBase::UnlockTile(const IPravonTileID& id) {
         return source->UnlockTile(id);
     }
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
     if (IPravonError* e = m_cache->UnlockTile(id))
         return e;
     return CheckCache();
@@ -311,7 +307,7 @@ IPravonError* CPravonFilterBase::UnlockTile(LONG column, LONG row) {
         return source->UnlockTile(column, row);
     }
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
     if (IPravonError* e = m_cache->UnlockTile(column, row))
         return e;
     return CheckCache();
@@ -435,7 +431,7 @@ IPravonError* CPravonFilterBase::FilterUser(IPravonDataSource*, LONG type, void*
 
 IPravonError* CPravonFilterBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a data notification without its rectangle");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a data notification without its rectangle");
     PravonRect mapped = *rect;
     IPravonDataSource* const notifying[1] = {source};
     if (IPravonError* e = FilterRect(&mapped, notifying, 1))
@@ -487,18 +483,18 @@ LONG CPravonFilterBase::GetWatcherCount(const CPravonFilterWatcher* watcher) con
 
 IPravonError* CPravonFilterBase::AddWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     try {
         watcher->PravonFilterDoStartWatching(this);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to register the watcher");
     }
     return DoAddWatcher(watcher);
 }
 
 IPravonError* CPravonFilterBase::RemoveWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     const LONG before = GetWatcherCount(watcher);
     IPravonError* err = DoRemoveWatcher(watcher);
     // A registration this filter gave up is given up on the watcher's side too, even when telling the
@@ -511,12 +507,12 @@ IPravonError* CPravonFilterBase::RemoveWatcher(CPravonFilterWatcher* watcher) {
 
 IPravonError* CPravonFilterBase::DoAddWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     try {
         if (++m_watchers[watcher] > 1)
             return nullptr;
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to register the watcher");
     }
     return SendWatcherChange(true, watcher);
 }
@@ -544,7 +540,7 @@ IPravonError* CPravonFilterBase::SendWatcherChange(bool added, CPravonFilterWatc
     try {
         list.reserve(m_watchers.size());
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the watcher list");
     }
     for (const auto& entry : m_watchers)
         list.push_back(entry.first);
@@ -553,7 +549,7 @@ IPravonError* CPravonFilterBase::SendWatcherChange(bool added, CPravonFilterWatc
     change.watcher = watcher;
     change.count = static_cast<LONG>(list.size());
     change.watchers = list.data();
-    return NotifyWatchers(0, &change);
+    return NotifyWatchers(CPravonFilterWatcher::kWatcherChange, &change);
 }
 
 IPravonError* CPravonFilterBase::NotifyWatchers(LONG type, void* data) {
@@ -562,7 +558,7 @@ IPravonError* CPravonFilterBase::NotifyWatchers(LONG type, void* data) {
     try {
         list.reserve(m_watchers.size());
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the watcher list");
     }
     for (const auto& entry : m_watchers)
         list.push_back(entry.first);

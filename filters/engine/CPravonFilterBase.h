@@ -57,9 +57,9 @@ public:
     IPravonError* PravonAddedDataDestination(IPravonDataDestination* destination) override;
     IPravonError* PravonRemovedDataDestination(IPravonDataDestination* destination) override;
 
-    // Geometry and tiles. A disabled or pass-through filter answers from its first source (kind 1003
-    // without one); otherwise the cache is brought up to date and answers, and a locked tile is generated
-    // first when any part of it is invalid.
+    // Geometry and tiles. A disabled or pass-through filter answers from its first source
+    // (PravonKind::kNoSource without one); otherwise the cache is brought up to date and answers, and a
+    // locked tile is generated first when any part of it is invalid.
     IPravonError* GetWidth(LONG* width) override;
     IPravonError* GetHeight(LONG* height) override;
     IPravonError* GetColorSpace(LONG* colorSpace) override;
@@ -81,7 +81,7 @@ public:
     IPravonError* UnlockTile(LONG column, LONG row) override;
     IPravonError* MapRect(const PravonRect& rect, IPravonTileGrid** grid) override;
 
-    // An effective change marks the cache for a full re-check; with notify it sends type 7 downstream.
+    // An effective change marks the cache for a full re-check; with notify it sends kUpdateAll downstream.
     virtual IPravonError* Enable(bool enable, bool notify);
     virtual bool IsEnabled() const { return m_enabled; }
     virtual IPravonManager* GetManager() const { return m_manager; }
@@ -108,7 +108,7 @@ public:
     // Processing passes render the output for the given sources into image, tile by tile. Process runs
     // a whole pass; BeginProcess opens one and names it, each ExecuteProcess renders one tile and reports
     // done out of total (both 0 once the pass is through), EndProcess closes it. Several passes may be
-    // open at once; an id that is not open gives kind 1001.
+    // open at once; an id that is not open gives PravonKind::kNoSuchPass.
     virtual IPravonError* Process(IPravonDataSource* const* sources, LONG count, IPravonImage* image);
     virtual IPravonError* BeginProcess(LONG* id, IPravonDataSource* const* sources, LONG count,
                                        IPravonImage* image);
@@ -121,7 +121,8 @@ public:
     virtual IPravonError* SetCacheUsage(LONG usage);
 
     // AddWatcher and RemoveWatcher change the counts on both sides; the Do... forms only this filter's.
-    // A watcher that joins or leaves for good is announced to the others with a WatcherChange (type 0).
+    // A watcher that joins or leaves for good is announced to the others with
+    // CPravonFilterWatcher::kWatcherChange.
     virtual IPravonError* AddWatcher(CPravonFilterWatcher* watcher);
     virtual IPravonError* RemoveWatcher(CPravonFilterWatcher* watcher);
     virtual IPravonError* DoAddWatcher(CPravonFilterWatcher* watcher);
@@ -140,7 +141,8 @@ public:
     // Invalidates the cached tiles under rect (output coordinates, cut to the cache image).
     virtual IPravonError* InvalidateCache(const PravonRect& rect);
 
-    // The output geometry for the given sources; the base gives the first source's (kind 1003 without).
+    // The output geometry for the given sources; the base gives the first source's (PravonKind::kNoSource
+    // without).
     virtual IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                           LONG* height);
     virtual IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
@@ -187,7 +189,7 @@ protected:
     CTalvoChrono& GetChrono() { return m_chrono; }
 
     // The source ProcessTile reads: the info's first source when an info is given, else the filter's
-    // first source; kind 1003 when there is none.
+    // first source; PravonKind::kNoSource when there is none.
     IPravonError* GetFirstSource(const CProcessInfo* info, IPravonDataSource** source) const;
     // The sources ProcessTile reads, chosen the same way.
     void GetProcessSources(const CProcessInfo* info, IPravonDataSource* const** sources, LONG* count) const;

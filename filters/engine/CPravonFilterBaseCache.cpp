@@ -10,10 +10,6 @@
 
 namespace {
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
-}
-
 struct GridReleaser {
     void operator()(IPravonTileGrid* grid) const {
         if (grid)
@@ -28,11 +24,13 @@ IPravonError* WithoutExceptions(F&& call) noexcept {
     try {
         return call();
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "out of memory while making a tile");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kOutOfMemory,
+                          "out of memory while making a tile");
     } catch (const std::exception& e) {
-        return Fail(__LINE__, PravonKind::kInvalidState, e.what());
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kInvalidState, e.what());
     } catch (...) {
-        return Fail(__LINE__, PravonKind::kInvalidState, "unexpected exception while making a tile");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kInvalidState,
+                          "unexpected exception while making a tile");
     }
 }
 
@@ -67,12 +65,12 @@ IPravonError* CPravonFilterBase::CheckCache() {
         return nullptr;
     if (!m_cache) {
         if (!m_manager)
-            return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no manager");
+            return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no manager");
         IPravonImage* image = nullptr;
         if (IPravonError* e = m_manager->CreateImage(m_cacheUsage, &image))
             return e;
         if (!image)
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "the manager made no cache image");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "the manager made no cache image");
         m_cache.reset(image);
     }
 
@@ -189,11 +187,11 @@ IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
 
 IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
     if (IPravonError* e = CheckCache())
         return e;
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no cache image");
     const bool whollyInvalid = tile->IsWhollyInvalid();
     const IPravonTileID id = tile->GetID();
     if (IPravonError* e = m_cache->LockTile(id, data, header))
@@ -209,8 +207,9 @@ IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile,
     try {
         m_generating.push_back(&generation);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Chain(Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to generate a tile"),
-                                   m_cache->UnlockTile(id));
+        return IPravonError::Chain(
+            PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to generate a tile"),
+            m_cache->UnlockTile(id));
     }
     IPravonError* err = WithoutExceptions([&] { return GenerateTile(tile, nullptr, 0); });
     std::erase(m_generating, &generation);
@@ -226,14 +225,14 @@ IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile,
 IPravonError* CPravonFilterBase::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources,
                                               LONG count) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
     IPravonError* err = nullptr;
     if (sources && count > 0) {
         std::unique_ptr<CProcessInfo> info;
         try {
             info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
         }
         err = ProcessTile(tile, info.get());
     } else {
@@ -270,7 +269,7 @@ IPravonError* CPravonFilterBase::Process(IPravonDataSource* const* sources, LONG
 IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const* sources, LONG count,
                                               IPravonImage* image) {
     if (!id || !image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
     LONG width = 0;
     LONG height = 0;
     LONG colorSpace = 0;
@@ -305,12 +304,12 @@ IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const
     GridPtr grid(rawGrid);
     CProcessInfo* info = AllocateProcessInfo(m_nextProcessID, sources, count, image);
     if (!info)
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
     info->grid = grid.release();
     try {
         m_processes.emplace(m_nextProcessID, ProcessInfoPtr(info));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to open a pass");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to open a pass");
     }
     *id = m_nextProcessID++;
     return nullptr;
@@ -325,7 +324,7 @@ IPravonError* CPravonFilterBase::ExecuteProcess(LONG id, LONG* done, LONG* total
     };
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     CProcessInfo* info = it->second.get();
     if (!info->grid) {
         report(0, 0);
@@ -369,8 +368,8 @@ IPravonError* CPravonFilterBase::CopyThrough(IPravonTile* tile, CProcessInfo* in
         return e;
     const LONG bpp = GetBitsPerPixel(sourceSpace);
     if (bpp <= 0 || GetBitsPerPixel(tileSpace) != bpp)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the pass-through copy needs the source's pixel size in the image");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                          "the pass-through copy needs the source's pixel size in the image");
 
     void* tileData = nullptr;
     if (IPravonError* e = tile->Lock(&tileData, nullptr))
@@ -415,7 +414,7 @@ IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* cons
                                                 IPravonImage** image) {
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     const CProcessInfo* info = it->second.get();
     if (sources)
         *sources = info->sources.data();
@@ -429,7 +428,7 @@ IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* cons
 IPravonError* CPravonFilterBase::EndProcess(LONG id) {
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     m_processes.erase(it);
     return nullptr;
 }

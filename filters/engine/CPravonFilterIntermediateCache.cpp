@@ -1,13 +1,5 @@
 #include "CPravonFilterIntermediateCache.h"
 
-namespace {
-
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
-}
-
-} // namespace
-
 CPravonFilterBase::CIntermediateCache::CIntermediateCache(CPravonFilterBase* filter, CProcessInfo* info)
     : m_filter(filter), m_info(info) {}
 
@@ -26,7 +18,7 @@ ULONG CPravonFilterBase::CIntermediateCache::Release() {
 
 IPravonError* CPravonFilterBase::CIntermediateCache::Image(IPravonImage** image) const {
     if (!m_image)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the intermediate image has not been made");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the intermediate image has not been made");
     *image = m_image.get();
     return nullptr;
 }
@@ -36,12 +28,12 @@ IPravonError* CPravonFilterBase::CIntermediateCache::CreateImage() {
         return nullptr;
     IPravonManager* manager = m_filter ? m_filter->GetManager() : nullptr;
     if (!manager)
-        return Fail(__LINE__, PravonKind::kInvalidState, "no manager to make the intermediate image");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "no manager to make the intermediate image");
     IPravonImage* image = nullptr;
     if (IPravonError* e = manager->CreateImage(1, &image))
         return e;
     if (!image)
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "the manager made no intermediate image");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "the manager made no intermediate image");
     m_image.reset(image);
     return nullptr;
 }
@@ -89,7 +81,7 @@ IPravonError* CPravonFilterBase::CIntermediateCache::InvalidateRect(const Pravon
 IPravonError* CPravonFilterBase::CIntermediateCache::LockAndGenerate(void** data, IPravonTile* tile,
                                                                      BITMAPINFOHEADER** header) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
     if (m_filter)
         if (IPravonError* e = m_filter->CheckCache())
             return e;
@@ -115,7 +107,8 @@ IPravonError* CPravonFilterBase::CIntermediateCache::LockTile(IPravonTileGrid* g
     if (IPravonError* e = Image(&image))
         return e;
     if (!grid || grid->GetSource() != image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "the grid was not made by this intermediate image");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "the grid was not made by this intermediate image");
     IPravonTile* tile = nullptr;
     PravonRect clip;
     if (IPravonError* e = grid->GetTile(column, row, &tile))

@@ -27,8 +27,8 @@ public:
 
     IPravonImage* GetIntermediateImage() const { return m_image.get(); }
 
-    // Every call below goes to the intermediate image (kind 1007 before CreateImage); the lock forms
-    // generate.
+    // Every call below goes to the intermediate image (PravonKind::kInvalidState before CreateImage); the
+    // lock forms generate.
     IPravonError* GetWidth(LONG* width) override;
     IPravonError* GetHeight(LONG* height) override;
     IPravonError* GetColorSpace(LONG* colorSpace) override;

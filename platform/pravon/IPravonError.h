@@ -91,5 +91,9 @@ IPravonError* PravonContext(IPravonError* inner, LONG component, const char* tex
                             std::source_location at = std::source_location::current());
 IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
                             std::source_location at = std::source_location::current());
+// The failure of an outside library under the caller's component: the library's code ("KVCM", "zlib", 1 for
+// the C runtime) as the secondary code and its result as the kind.
+IPravonError* PravonLibraryFail(LONG component, LONG library, LONG result,
+                                std::source_location at = std::source_location::current());
 
 #define PRAVON_ERROR(chain, component, kind) IPravonError::Add((chain), (component), __LINE__, (kind))

@@ -34,10 +34,6 @@ const DemosaicTables& Tables() {
     return *tables;
 }
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CDeBayerBase::kComponent, line, kind, text);
-}
-
 LONG TruncToLong(double v) {
     return static_cast<LONG>(std::trunc(v));
 }
@@ -113,9 +109,10 @@ IPravonError* CDeBayerBase::FitCrop(const PravonRect& crop, const PravonRect* ex
         LONG count = 0;
         GetSources(&sources, &count);
         if (count < 1 || !sources[0])
-            return Fail(__LINE__, PravonKind::kNoSource, "no extent and no source to fit the crop to");
+            return PravonFail(kComponent, PravonKind::kNoSource,
+                              "no extent and no source to fit the crop to");
         if (IPravonError* e = sources[0]->GetSize(&w, &h))
-            return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's size");
+            return PravonContext(e, kComponent, "cannot read the source's size");
     }
     LONG outW = 0;
     LONG outH = 0;
@@ -181,7 +178,7 @@ IPravonError* CDeBayerBase::SetNonSquareMode(bool on, const PravonRect* extent, 
 IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, const WORD* red,
                                           const WORD* green, const WORD* blue, bool notify) {
     if (inputShift < 0 || inputShift > 16 || outputShift < 0 || outputShift > 16)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "curve shift out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "curve shift out of range");
     const WORD* given[3] = {red, green, blue};
     const bool anyCurve = red || green || blue;
     if (!anyCurve) {
@@ -189,7 +186,8 @@ IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, con
         outputShift = 0;
     } else if (inputShift == 0 || outputShift == 0) {
         // A curve needs entries to interpolate between and a range to scale from.
-        return Fail(__LINE__, PravonKind::kOutOfRange, "channel curves need both shifts of at least 1");
+        return PravonFail(kComponent, PravonKind::kOutOfRange,
+                          "channel curves need both shifts of at least 1");
     }
 
     const std::size_t entries = std::size_t{1} << inputShift;
@@ -204,7 +202,7 @@ IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, con
                 continue;
             fresh[c].reset(new (std::nothrow) WORD[entries]);
             if (!fresh[c])
-                return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a channel curve");
+                return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a channel curve");
         }
         for (int c = 0; c < 3; ++c)
             m_curves[c] = std::move(fresh[c]);
@@ -234,7 +232,7 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
             continue;
         fresh[c].reset(new (std::nothrow) LONG[kLutSize]);
         if (!fresh[c])
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a channel LUT");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a channel LUT");
     }
     for (int c = 0; c < 3; ++c) {
         if (!fresh[c])
@@ -280,13 +278,13 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
 
 IPravonError* CDeBayerBase::SetCFAPattern(const BYTE* descriptor, ULONG size, bool notify) {
     if (size > 0 && !descriptor)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a descriptor size without its bytes");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a descriptor size without its bytes");
     if (size == m_cfa.size() && (size == 0 || std::memcmp(descriptor, m_cfa.data(), size) == 0))
         return nullptr;
     try {
         m_cfa.assign(descriptor, descriptor + size);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the colour-filter descriptor");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the colour-filter descriptor");
     }
     SetCacheCheck();
     IPravonError* err = CheckCFAPattern();
@@ -296,19 +294,18 @@ IPravonError* CDeBayerBase::SetCFAPattern(const BYTE* descriptor, ULONG size, bo
 }
 
 IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, LONG* redRowPhase) const {
-    auto reject = [component](LONG line, const char* text) {
-        return IPravonError::Add(nullptr, component, line, PravonKind::kInvalidState, text);
-    };
     // The counts are read only when present, the cells only when the descriptor holds them all; longer
     // descriptors (padded tags) are fine.
     if (m_cfa.size() < 4)
-        return reject(__LINE__, "the colour-filter descriptor is too short for its counts");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter descriptor is too short for its counts");
     const LONG columns = (LONG{m_cfa[0]} << 8) | m_cfa[1];
     const LONG rows = (LONG{m_cfa[2]} << 8) | m_cfa[3];
     if (columns != 2 || rows != 2)
-        return reject(__LINE__, "the colour-filter pattern is not 2 x 2");
+        return PravonFail(component, PravonKind::kInvalidState, "the colour-filter pattern is not 2 x 2");
     if (m_cfa.size() < 8)
-        return reject(__LINE__, "the colour-filter descriptor is shorter than its cells");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter descriptor is shorter than its cells");
     const BYTE c00 = m_cfa[4], c01 = m_cfa[5], c10 = m_cfa[6], c11 = m_cfa[7];
     constexpr BYTE kR = 0, kG = 1, kB = 2;
     LONG green = 0;
@@ -323,7 +320,8 @@ IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, 
         top = c00;
         bottom = c11;
     } else {
-        return reject(__LINE__, "green does not lie on one diagonal of the colour-filter pattern");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "green does not lie on one diagonal of the colour-filter pattern");
     }
     LONG red = 0;
     if (top == kR && bottom == kB)
@@ -331,7 +329,8 @@ IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, 
     else if (top == kB && bottom == kR)
         red = 0;
     else
-        return reject(__LINE__, "the colour-filter pattern needs red in one row and blue in the other");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter pattern needs red in one row and blue in the other");
     *greenPhase = green;
     *redRowPhase = red;
     return nullptr;
@@ -463,11 +462,11 @@ IPravonError* CDeBayerBase::DefilterRect(PravonRect* rect, IPravonDataSource* co
 IPravonError* CDeBayerBase::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                             LONG* height) {
     if (!sources || count < 1 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     LONG w = 0;
     LONG h = 0;
     if (IPravonError* e = sources[0]->GetSize(&w, &h))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's size");
+        return PravonContext(e, kComponent, "cannot read the source's size");
     ScaledSize(w, h, width, height);
     if (IsCropValid()) {
         *width = std::min(*width, m_crop.right - m_crop.left);
@@ -479,12 +478,12 @@ IPravonError* CDeBayerBase::GetFilteredSize(IPravonDataSource* const* sources, L
 IPravonError* CDeBayerBase::GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
                                                   LONG* colorSpace) {
     if (!sources || count < 1 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     LONG source = 0;
     if (IPravonError* e = sources[0]->GetColorSpace(&source))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's colour space");
+        return PravonContext(e, kComponent, "cannot read the source's colour space");
     if (source != GetSourceColorSpace())
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
     *colorSpace = PravonColorSpace::kRGB16;
     return nullptr;
 }

@@ -36,11 +36,12 @@ public:
     ~CDeBayerBase() override;
 
     // Stores the crop in output coordinates, fitted inside the output of the extent (the given rectangle's
-    // size, else the first source's size; kind 1003 with neither). An empty crop selects the whole output.
+    // size, else the first source's size; PravonKind::kNoSource with neither). An empty crop selects the
+    // whole output.
     IPravonError* SetCropRect(const PravonRect& crop, const PravonRect* extent, bool notify);
     // Installs the channel curves: each given curve has 2^inputShift entries of values
-    // 0..2^outputShift - 1. Shifts outside 0..16, or curves with a shift of 0, give kind 1013 and change
-    // nothing. Without any curve every channel returns to the shared square-root table.
+    // 0..2^outputShift - 1. Shifts outside 0..16, or curves with a shift of 0, give PravonKind::kOutOfRange
+    // and change nothing. Without any curve every channel returns to the shared square-root table.
     IPravonError* SetParameters(LONG inputShift, LONG outputShift, const WORD* red, const WORD* green,
                                 const WORD* blue, bool notify);
     // Sensors with pixels twice as tall as wide; the crop is reset to the whole output.
@@ -98,7 +99,7 @@ protected:
 
     // Checks the stored descriptor for a 2 x 2 Bayer layout (RGGB, GRBG, GBRG, BGGR) and gives its phases:
     // site (x, y) is green when x + y + greenPhase is odd, row y holds red when y + redRowPhase is odd.
-    // Anything else is kind 1007 under the given component, and the phases are left alone.
+    // Anything else is PravonKind::kInvalidState under the given component, and the phases are left alone.
     IPravonError* CheckBayerPattern(LONG component, LONG* greenPhase, LONG* redRowPhase) const;
 
     // The crop origin when the crop is valid, else (0, 0).

@@ -11,14 +11,6 @@ namespace {
 constexpr LONG kMosaicMargin = 3;
 constexpr LONG kGreenMargin = 1;
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CDeBayerSingleFilter::kCode, line, kind, text);
-}
-
-IPravonError* Wrap(IPravonError* inner, LONG line, const char* text) {
-    return IPravonError::Add(inner, CDeBayerSingleFilter::kCode, line, text);
-}
-
 inline WORD Store(LONG v) {
     return static_cast<WORD>(std::clamp<LONG>(v, 0, CDeBayerBase::kMaxRoot) >> 2);
 }
@@ -44,7 +36,7 @@ IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColu
         m_differenceRows.assign(3 * greenWidth, 0);
         m_rgbRows.assign(4 * rgbWidth, Rgb16{0, 0, 0});
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the row buffers");
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
     }
     for (std::size_t r = 0; r < 5; ++r)
         w->mosaic[r] = m_mosaicRows.data() + r * mosaicWidth;
@@ -121,7 +113,7 @@ IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w
     std::rotate(w.mosaic, w.mosaic + 1, w.mosaic + 5);
     if (IPravonError* err = LoadMosaicRow(cursor, w.first - kMosaicMargin, w.columns + 2 * kMosaicMargin + 1,
                                           e + 5, m_greenPhase, m_redRowPhase, w.mosaic[4]))
-        return Wrap(err, __LINE__, "cannot read a source row");
+        return PravonContext(err, kCode, "cannot read a source row");
     std::rotate(w.green, w.green + 1, w.green + 3);
     std::rotate(w.difference, w.difference + 1, w.difference + 3);
     InterpolateGreen(w, e + 3, w.green[2], w.difference[2]);
@@ -150,16 +142,16 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
     if (IPravonError* e = PrepareWindow(width, first, &w))
         return e;
     if (IPravonError* e = BuildChannelLuts())
-        return Wrap(e, __LINE__, "cannot build the channel LUTs");
+        return PravonContext(e, kCode, "cannot build the channel LUTs");
     LONG colorSpace = 0;
     if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return Wrap(e, __LINE__, "cannot read the source's colour space");
+        return PravonContext(e, kCode, "cannot read the source's colour space");
     if (colorSpace != GetSourceColorSpace())
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
     void* data = nullptr;
     if (IPravonError* e = tile->Lock(&data, nullptr))
-        return Wrap(e, __LINE__, "cannot lock the output tile");
+        return PravonContext(e, kCode, "cannot lock the output tile");
     const LONG rowBytes = tile->GetRowBytes();
 
     // Outside rows and columns come from the nearest inside ones of the same mosaic phase.

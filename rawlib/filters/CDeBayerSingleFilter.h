@@ -21,7 +21,7 @@ public:
         return "De-Bayer single resolution standard quality interpolation filter";
     }
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
-    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (kind 1007 otherwise).
+    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (PravonKind::kInvalidState otherwise).
     IPravonError* CheckCFAPattern() override;
 
     LONG GetGreenPhase() const { return m_greenPhase; }
