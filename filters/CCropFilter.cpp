@@ -1,21 +1,14 @@
 #include "CCropFilter.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <new>
 #include <vector>
 
 namespace {
-
-// v + by, held at the ends of the 32-bit range rather than wrapping.
-LONG Shifted(LONG v, std::int64_t by) {
-    const std::int64_t r = static_cast<std::int64_t>(v) + by;
-    return static_cast<LONG>(
-        std::clamp<std::int64_t>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
-}
 
 bool Copyable(LONG bitsPerPixel) {
     return bitsPerPixel == 1 || bitsPerPixel == 2 || bitsPerPixel == 4 ||
@@ -139,7 +132,7 @@ IPravonError* CCropFilter::SetCrop(const PravonRect& rect, bool notify) {
         return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is inverted");
     const std::int64_t width = static_cast<std::int64_t>(rect.right) - rect.left;
     const std::int64_t height = static_cast<std::int64_t>(rect.bottom) - rect.top;
-    if (width > std::numeric_limits<LONG>::max() || height > std::numeric_limits<LONG>::max())
+    if (width > Int32Math::kMax || height > Int32Math::kMax)
         return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is too large");
 
     IPravonDataSource* const* sources = nullptr;
@@ -181,8 +174,8 @@ IPravonError* CCropFilter::FilterPoint(double* x, double* y, IPravonDataSource* 
 
 IPravonError* CCropFilter::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
     if (Crops()) {
-        *x = Shifted(*x, -std::int64_t{m_crop.left});
-        *y = Shifted(*y, -std::int64_t{m_crop.top});
+        *x = Int32Math::SaturatedAdd(*x, -std::int64_t{m_crop.left});
+        *y = Int32Math::SaturatedAdd(*y, -std::int64_t{m_crop.top});
     }
     return nullptr;
 }
@@ -207,8 +200,8 @@ IPravonError* CCropFilter::DefilterPoint(double* x, double* y, IPravonDataSource
 
 IPravonError* CCropFilter::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
     if (Crops()) {
-        *x = Shifted(*x, m_crop.left);
-        *y = Shifted(*y, m_crop.top);
+        *x = Int32Math::SaturatedAdd(*x, m_crop.left);
+        *y = Int32Math::SaturatedAdd(*y, m_crop.top);
     }
     return nullptr;
 }

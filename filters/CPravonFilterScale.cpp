@@ -1,32 +1,18 @@
 #include "CPravonFilterScale.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <cmath>
-#include <limits>
 #include <new>
 
 namespace {
 
 constexpr LONG kCode = CPravonFilterScale::kCode;
 
-// 64-bit quotients rounded down, toward zero and up; the results are saturated to 32 bits.
-LONG Saturate(std::int64_t v) {
-    if (v < std::numeric_limits<LONG>::min())
-        return std::numeric_limits<LONG>::min();
-    if (v > std::numeric_limits<LONG>::max())
-        return std::numeric_limits<LONG>::max();
-    return static_cast<LONG>(v);
-}
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return -FloorDiv(-a, b);
-}
+using Int32Math::CeilDiv;
+using Int32Math::FloorDiv;
+using Int32Math::Saturate;
 
 // Integer results of double mappings: a value that is not a number leaves the coordinate as it was; the
 // others are saturated to 32 bits.
@@ -46,12 +32,7 @@ void Assign(LONG* v, double value, Rounding rounding) {
         value = std::ceil(value);
         break;
     }
-    if (value <= static_cast<double>(std::numeric_limits<LONG>::min()))
-        *v = std::numeric_limits<LONG>::min();
-    else if (value >= static_cast<double>(std::numeric_limits<LONG>::max()))
-        *v = std::numeric_limits<LONG>::max();
-    else
-        *v = static_cast<LONG>(value);
+    *v = Int32Math::SaturatedTrunc(value);
 }
 
 // One side of the output in scale mode: trunc(size * factor + 0.5).

@@ -2,11 +2,11 @@
 
 #include "filters/CScaleRows.h"
 #include "filters/engine/CSourceTileCursor.h"
+#include "filters/engine/Int32Math.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace {
@@ -16,19 +16,9 @@ constexpr LONG kMaxSide = (1 << 30) - 1;
 // Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
 constexpr LONG kMaxSimdTaps = 64;
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return -FloorDiv(-a, b);
-}
-
-LONG ToLong(std::int64_t v) {
-    return static_cast<LONG>(
-        std::clamp<std::int64_t>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
-}
+using Int32Math::CeilDiv;
+using Int32Math::FloorDiv;
+using Int32Math::Saturate;
 
 } // namespace
 
@@ -52,8 +42,8 @@ void CScalePipeline::ReduceRatio(LONG source, LONG output, LONG* reducedSource, 
         s *= 2;
         d *= 2;
     }
-    *reducedSource = ToLong(s);
-    *reducedOutput = ToLong(d);
+    *reducedSource = Saturate(s);
+    *reducedOutput = Saturate(d);
 }
 
 ULONG CScalePipeline::Reciprocal(LONG value) {
@@ -520,11 +510,11 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     }
     m_span.resize(static_cast<std::size_t>(spanLength + tapCount + 2) * ch);
 
-    CSourceTileCursor cursor(source, ToLong(m_rsw / m_rdw + 2));
+    CSourceTileCursor cursor(source, Saturate(m_rsw / m_rdw + 2));
     std::int64_t head = 0;
     std::int64_t next = firstRow;
     auto fetch = [&]() -> IPravonError* {
-        const LONG y = ToLong(next);
+        const LONG y = Saturate(next);
         IPravonError* e =
             wide ? GatherRow<true>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data())
                  : GatherRow<false>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data());

@@ -1,6 +1,7 @@
 // The output cache of CPravonFilterBase, tile generation on demand and processing passes.
 #include "CPravonFilterBase.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -110,8 +111,8 @@ IPravonError* CPravonFilterBase::CheckCache() {
     if (IPravonError* e = m_cache->GetTileSize(&tileSize))
         return e;
     if (tileSize > 0) {
-        const LONG rows = static_cast<LONG>((static_cast<std::int64_t>(height) + tileSize - 1) / tileSize);
-        const LONG columns = static_cast<LONG>((static_cast<std::int64_t>(width) + tileSize - 1) / tileSize);
+        const LONG rows = static_cast<LONG>(Int32Math::CeilDiv(height, tileSize));
+        const LONG columns = static_cast<LONG>(Int32Math::CeilDiv(width, tileSize));
         for (LONG row = rows - 1; row >= 0; --row) {
             for (LONG column = columns - 1; column >= 0; --column) {
                 bool exists = false;

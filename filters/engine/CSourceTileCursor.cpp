@@ -1,7 +1,8 @@
 #include "CSourceTileCursor.h"
 
+#include "filters/engine/Int32Math.h"
+
 #include <algorithm>
-#include <limits>
 #include <new>
 
 namespace {
@@ -218,9 +219,7 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
 }
 
 IPravonError* CSourceTileCursor::Step(std::int64_t x, std::int64_t y) {
-    constexpr std::int64_t lo = std::numeric_limits<LONG>::min();
-    constexpr std::int64_t hi = std::numeric_limits<LONG>::max();
-    if (x < lo || x > hi || y < lo || y > hi)
+    if (x != Int32Math::Saturate(x) || y != Int32Math::Saturate(y))
         return PravonFail(kComponent, PravonKind::kOutOfRange,
                           "the cursor cannot move beyond 32-bit coordinates");
     return LockAt(static_cast<LONG>(x), static_cast<LONG>(y));
