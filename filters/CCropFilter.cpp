@@ -1,5 +1,6 @@
 #include "CCropFilter.h"
 
+#include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -63,13 +64,6 @@ private:
     LONG m_colorSpace;
 };
 
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
-
 // Fills invalid (output coordinates) of the locked tile: the pixels of source part covered, the rest zeros.
 template <class Cursor>
 IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRect& tileRect, LONG rowBytes,
@@ -98,25 +92,10 @@ IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRe
         return nullptr;
 
     const CPravonRect needed(covered.left + dx, covered.top + dy, covered.right + dx, covered.bottom + dy);
-    IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = source->MapRect(needed, &rawGrid))
-        return e;
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    for (LONG row = 0; row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect part;
-            LONG cellRowBytes = 0;
-            if (IPravonError* e =
-                    source->LockTile(grid.get(), column, row, &cellData, &cellRect, &part, &cellRowBytes))
-                return e;
-            copier.Copy(static_cast<BYTE*>(cellData), cellRect, cellRowBytes, part, dx, dy);
-            if (IPravonError* e = source->UnlockTile(grid.get(), column, row))
-                return e;
-        }
-    }
-    return nullptr;
+    return ForEachSourcePart(source, needed, [&](const CSourcePart& piece) -> IPravonError* {
+        copier.Copy(piece.data, piece.tileRect, piece.rowBytes, piece.part, dx, dy);
+        return nullptr;
+    });
 }
 
 } // namespace

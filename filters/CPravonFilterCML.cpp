@@ -1,5 +1,6 @@
 #include "CPravonFilterCML.h"
 
+#include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -21,13 +22,6 @@ constexpr OutputSpace kOutputSpaces[] = {
     {"RGB ", 0x10060201, 0x08060201}, {"CMYK", 0, 0x08080202},          {"GRAY", 0x10020001, 0x08020001},
     {"Lab ", 0x10060204, 0x08060204}, {"HLS ", 0x10060203, 0x08060203}, {"Lch ", 0x10060203, 0x08060203},
     {"YCbr", 0x10060205, 0},
-};
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
 };
 
 // The library calls of one side.
@@ -358,31 +352,19 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         return e;
     const PravonRect tileRect = tile->GetRect();
     const LONG tileRowBytes = tile->GetRowBytes();
-    IPravonTileGrid* rawGrid = nullptr;
-    IPravonError* err = source->MapRect(tileRect, &rawGrid);
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    for (LONG row = 0; !err && row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; !err && column < grid->GetColumnCount(); ++column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect part;
-            LONG cellRowBytes = 0;
-            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &part, &cellRowBytes)))
-                break;
-            const BYTE* from = static_cast<const BYTE*>(cellData) +
-                               static_cast<std::size_t>(part.top - cellRect.top) * cellRowBytes +
-                               static_cast<std::size_t>(part.left - cellRect.left) * inPixel;
-            BYTE* to = static_cast<BYTE*>(data) +
-                       static_cast<std::size_t>(part.top - tileRect.top) * tileRowBytes +
-                       static_cast<std::size_t>(part.left - tileRect.left) * outPixel;
-            if (const LONG r =
-                    KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from,
-                                               to, cellRowBytes, tileRowBytes))
-                err = PravonLibraryFail(kCode, kLibrary, r);
-            err = IPravonError::Chain(err, source->UnlockTile(grid.get(), column, row));
-        }
-    }
-    grid.reset();
+    IPravonError* err = ForEachSourcePart(source, tileRect, [&](const CSourcePart& piece) -> IPravonError* {
+        const PravonRect& part = piece.part;
+        const BYTE* from =
+            piece.Row(part.top) + static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel;
+        BYTE* to = static_cast<BYTE*>(data) +
+                   static_cast<std::size_t>(part.top - tileRect.top) * tileRowBytes +
+                   static_cast<std::size_t>(part.left - tileRect.left) * outPixel;
+        if (const LONG r =
+                KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from, to,
+                                           piece.rowBytes, tileRowBytes))
+            return PravonLibraryFail(kCode, kLibrary, r);
+        return nullptr;
+    });
     err = IPravonError::Chain(err, tile->Unlock());
     if (!err)
         tile->Validate();

@@ -2,6 +2,7 @@
 
 #include "filters/CScaleRows.h"
 #include "filters/engine/CSourceTileCursor.h"
+#include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 
 #include <algorithm>
@@ -261,13 +262,6 @@ IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& r
 
 namespace {
 
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
-
 template <int BPP>
 void CopyPixels(BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
     for (LONG i = 0; i < count; ++i)
@@ -308,77 +302,55 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
     for (LONG j = 0; j < height; ++j)
         row[j] = std::clamp<std::int64_t>(NearestSource(rect.top + j, m_rsh, m_rdh), 0, m_sourceHeight - 1);
 
+    // The chosen columns and rows never fall: those a source tile holds are one run of output positions.
+    struct Run {
+        LONG start;
+        LONG end;
+    };
+    const auto runIn = [](const std::int64_t* chosen, LONG count, LONG from, LONG to) {
+        return Run{static_cast<LONG>(std::lower_bound(chosen, chosen + count, from) - chosen),
+                   static_cast<LONG>(std::lower_bound(chosen, chosen + count, to) - chosen)};
+    };
     const PravonRect needed{static_cast<LONG>(column[0]), static_cast<LONG>(row[0]),
                             static_cast<LONG>(column[width - 1] + 1), static_cast<LONG>(row[height - 1] + 1)};
-    IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = source->MapRect(needed, &rawGrid))
-        return PravonContext(e, m_component, "cannot map the source rectangle");
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    if (!grid)
-        return PravonFail(m_component, PravonKind::kInvalidState, "the source gave no tile grid");
-
-    // Each source tile feeds the output columns and rows whose chosen pixels lie in it; both runs carry on
-    // from tile to tile. Tiles that feed nothing are not fetched.
-    LONG rowStart = 0;
-    for (LONG gr = 0; gr < grid->GetRowCount() && rowStart < height; ++gr) {
-        PravonRect cell;
-        if (IPravonError* e = grid->GetTileRect(0, gr, &cell))
-            return PravonContext(e, m_component, "cannot read a source tile's rectangle");
-        LONG rowEnd = rowStart;
-        while (rowEnd < height && row[rowEnd] < cell.bottom)
-            ++rowEnd;
-        if (rowEnd == rowStart)
-            continue;
-        LONG colStart = 0;
-        for (LONG gc = 0; gc < grid->GetColumnCount() && colStart < width; ++gc) {
-            if (IPravonError* e = grid->GetTileRect(gc, gr, &cell))
-                return PravonContext(e, m_component, "cannot read a source tile's rectangle");
-            LONG colEnd = colStart;
-            while (colEnd < width && column[colEnd] < cell.right)
-                ++colEnd;
-            if (colEnd == colStart)
-                continue;
-            void* data = nullptr;
-            PravonRect tileRect;
-            LONG sourceRowBytes = 0;
-            if (IPravonError* e =
-                    source->LockTile(grid.get(), gc, gr, &data, &tileRect, nullptr, &sourceRowBytes))
-                return PravonContext(e, m_component, "cannot lock a source tile");
-            if (!data) {
-                PravonErrorPtr(source->UnlockTile(grid.get(), gc, gr));
-                return PravonFail(m_component, PravonKind::kInvalidState, "a source tile has no pixels");
-            }
-            const std::size_t runBytes = static_cast<std::size_t>(colEnd - colStart) * bpp;
+    // Tiles that hold no chosen pixel (a reduction beyond the tile size skips some) are not fetched.
+    const auto feeds = [&](const PravonRect& tile) {
+        const Run columns = runIn(column, width, tile.left, tile.right);
+        const Run rows = runIn(row, height, tile.top, tile.bottom);
+        return columns.start < columns.end && rows.start < rows.end;
+    };
+    CSourceWalk walk;
+    walk.wanted = feeds;
+    IPravonError* err = ForEachSourcePart(
+        source, needed,
+        [&](const CSourcePart& piece) -> IPravonError* {
+            const Run columns = runIn(column, width, piece.tileRect.left, piece.tileRect.right);
+            const Run rows = runIn(row, height, piece.tileRect.top, piece.tileRect.bottom);
+            const std::size_t runBytes = static_cast<std::size_t>(columns.end - columns.start) * bpp;
             const std::ptrdiff_t readFrom =
-                static_cast<std::ptrdiff_t>(column[colStart] - tileRect.left) * bpp;
+                static_cast<std::ptrdiff_t>(column[columns.start] - piece.tileRect.left) * bpp;
             const std::ptrdiff_t readBytes =
-                static_cast<std::ptrdiff_t>(column[colEnd - 1] - column[colStart] + 1) * bpp;
-            for (LONG j = rowStart; j < rowEnd; ++j) {
+                static_cast<std::ptrdiff_t>(column[columns.end - 1] - column[columns.start] + 1) * bpp;
+            for (LONG j = rows.start; j < rows.end; ++j) {
                 // Rows far apart in a reduction: ask for the next one's pixels while this one is copied.
-                if (j + 1 < rowEnd && row[j + 1] != row[j]) {
-                    const BYTE* ahead =
-                        static_cast<const BYTE*>(data) +
-                        static_cast<std::ptrdiff_t>(row[j + 1] - tileRect.top) * sourceRowBytes + readFrom;
+                if (j + 1 < rows.end && row[j + 1] != row[j]) {
+                    const BYTE* ahead = piece.Row(static_cast<LONG>(row[j + 1])) + readFrom;
                     for (std::ptrdiff_t b = 0; b < readBytes; b += 64)
                         __builtin_prefetch(ahead + b);
                 }
                 BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
-                           static_cast<std::ptrdiff_t>(colStart) * bpp;
-                if (j > rowStart && row[j] == row[j - 1]) {
+                           static_cast<std::ptrdiff_t>(columns.start) * bpp;
+                if (j > rows.start && row[j] == row[j - 1]) {
                     std::memcpy(to, to - rowBytes, runBytes);
                     continue;
                 }
-                const BYTE* from = static_cast<const BYTE*>(data) +
-                                   static_cast<std::ptrdiff_t>(row[j] - tileRect.top) * sourceRowBytes;
-                CopyPixelsBy(bpp, to, from, column + colStart, colEnd - colStart, tileRect.left);
+                CopyPixelsBy(bpp, to, piece.Row(static_cast<LONG>(row[j])), column + columns.start,
+                             columns.end - columns.start, piece.tileRect.left);
             }
-            if (IPravonError* e = source->UnlockTile(grid.get(), gc, gr))
-                return PravonContext(e, m_component, "cannot unlock a source tile");
-            colStart = colEnd;
-        }
-        rowStart = rowEnd;
-    }
-    return nullptr;
+            return nullptr;
+        },
+        walk);
+    return PravonContext(err, m_component, "cannot read the source tiles");
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The output cache of CPravonFilterBase, tile generation on demand and processing passes.
 #include "CPravonFilterBase.h"
 
+#include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -10,14 +11,6 @@
 #include <new>
 
 namespace {
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
-using GridPtr = std::unique_ptr<IPravonTileGrid, GridReleaser>;
 
 // A filter's tile code runs inside our consumers' calls; an exception must not travel out through them.
 template <class F>
@@ -160,7 +153,7 @@ IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
     IPravonTileGrid* rawGrid = nullptr;
     if (IPravonError* e = m_cache->MapRect(r, &rawGrid))
         return e;
-    GridPtr grid(rawGrid);
+    PravonTileGridPtr grid(rawGrid);
     for (LONG row = 0; row < grid->GetRowCount(); ++row) {
         for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
             bool exists = false;
@@ -302,7 +295,7 @@ IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const
     IPravonTileGrid* rawGrid = nullptr;
     if (IPravonError* e = image->MapRect(CPravonRect(0, 0, width, height), &rawGrid))
         return e;
-    GridPtr grid(rawGrid);
+    PravonTileGridPtr grid(rawGrid);
     CProcessInfo* info = AllocateProcessInfo(m_nextProcessID, sources, count, image);
     if (!info)
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
@@ -377,37 +370,31 @@ IPravonError* CPravonFilterBase::CopyThrough(IPravonTile* tile, CProcessInfo* in
         return e;
     const PravonRect tileRect = tile->GetRect();
     const LONG tileRowBytes = tile->GetRowBytes();
-    IPravonError* err = nullptr;
-    IPravonTileGrid* rawGrid = nullptr;
-    err = source->MapRect(tileRect, &rawGrid);
-    GridPtr grid(rawGrid);
-    for (LONG row = grid ? grid->GetRowCount() - 1 : -1; !err && row >= 0; --row) {
-        for (LONG column = grid->GetColumnCount() - 1; !err && column >= 0; --column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect clip;
-            LONG cellRowBytes = 0;
-            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &clip, &cellRowBytes)))
-                break;
+    // The source's tiles are read last row first and, in each row, last tile first.
+    CSourceWalk walk;
+    walk.backward = true;
+    IPravonError* err = ForEachSourcePart(
+        source, tileRect,
+        [&](const CSourcePart& piece) -> IPravonError* {
+            const CPravonRect& clip = piece.part;
             for (LONG y = clip.top; y < clip.bottom; ++y) {
                 auto* to = static_cast<BYTE*>(tileData) +
                            static_cast<std::ptrdiff_t>(y - tileRect.top) * tileRowBytes;
-                const auto* from = static_cast<const BYTE*>(cellData) +
-                                   static_cast<std::ptrdiff_t>(y - cellRect.top) * cellRowBytes;
+                const BYTE* from = piece.Row(y);
                 if (bpp % 8 == 0) {
                     const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
                     std::memcpy(to + static_cast<std::size_t>(clip.left - tileRect.left) * pixel,
-                                from + static_cast<std::size_t>(clip.left - cellRect.left) * pixel,
+                                from + static_cast<std::size_t>(clip.left - piece.tileRect.left) * pixel,
                                 static_cast<std::size_t>(clip.right - clip.left) * pixel);
                 } else {
                     CopyBits(to, static_cast<std::int64_t>(clip.left - tileRect.left) * bpp, from,
-                             static_cast<std::int64_t>(clip.left - cellRect.left) * bpp,
+                             static_cast<std::int64_t>(clip.left - piece.tileRect.left) * bpp,
                              static_cast<std::int64_t>(clip.right - clip.left) * bpp);
                 }
             }
-            err = source->UnlockTile(grid.get(), column, row);
-        }
-    }
+            return nullptr;
+        },
+        walk);
     return IPravonError::Chain(err, tile->Unlock());
 }
 
