@@ -195,19 +195,6 @@ IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* con
     return DefilterPoint(&rect->right, &rect->bottom, sources, count);
 }
 
-IPravonError* CCropFilter::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count) {
-    if (!tile)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
-    if (!sources || count <= 0)
-        return ProcessTile(tile, nullptr);
-    try {
-        CProcessInfo info(sources, count, tile->GetImage());
-        return ProcessTile(tile, &info);
-    } catch (const std::bad_alloc&) {
-        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for a process info");
-    }
-}
-
 IPravonError* CCropFilter::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                            LONG* height) {
     if (!sources || count <= 0)
@@ -241,51 +228,35 @@ IPravonError* CCropFilter::FilterSize(IPravonDataSource* source, ChangeSize* cha
 }
 
 IPravonError* CCropFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
-    PravonRect invalid;
-    if (!tile->IsInvalid(&invalid))
-        return nullptr;
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        LONG colorSpace = 0;
+        LONG sourceWidth = 0;
+        LONG sourceHeight = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return e;
+        if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
+            return e;
+        const LONG bitsPerPixel = GetBitsPerPixel(colorSpace);
+        if (!Copyable(bitsPerPixel))
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
-    LONG colorSpace = 0;
-    LONG sourceWidth = 0;
-    LONG sourceHeight = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return e;
-    if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-        return e;
-    const LONG bitsPerPixel = GetBitsPerPixel(colorSpace);
-    if (!Copyable(bitsPerPixel))
-        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
-
-    // While the filter does not crop (a pass of a disabled filter), output and source coordinates agree,
-    // as its mappings and geometry say.
-    const LONG dx = Crops() ? m_crop.left : 0;
-    const LONG dy = Crops() ? m_crop.top : 0;
-    // The part of the invalid area that source pixels cover, in output coordinates.
-    const auto cut = [](LONG v, std::int64_t by, LONG high) {
-        return static_cast<LONG>(std::clamp<std::int64_t>(v + by, 0, high) - by);
-    };
-    CPravonRect covered(cut(invalid.left, dx, sourceWidth), cut(invalid.top, dy, sourceHeight),
-                        cut(invalid.right, dx, sourceWidth), cut(invalid.bottom, dy, sourceHeight));
-    if (covered.Empty())
-        covered = CPravonRect();
-
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG rowBytes = tile->GetRowBytes();
-    IPravonError* err = bitsPerPixel >= 8
-                            ? FillTile<CPixelPtr>(source, static_cast<BYTE*>(data), tileRect, rowBytes,
-                                                  colorSpace, invalid, covered, dx, dy)
-                            : FillTile<CPixelBitPtr>(source, static_cast<BYTE*>(data), tileRect, rowBytes,
-                                                     colorSpace, invalid, covered, dx, dy);
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
+        // While the filter does not crop (a pass of a disabled filter), output and source coordinates
+        // agree, as its mappings and geometry say.
+        const LONG dx = Crops() ? m_crop.left : 0;
+        const LONG dy = Crops() ? m_crop.top : 0;
+        // The part of the invalid area that source pixels cover, in output coordinates.
+        const auto cut = [](LONG v, std::int64_t by, LONG high) {
+            return static_cast<LONG>(std::clamp<std::int64_t>(v + by, 0, high) - by);
+        };
+        const CPravonRect& invalid = out.invalid;
+        CPravonRect covered(cut(invalid.left, dx, sourceWidth), cut(invalid.top, dy, sourceHeight),
+                            cut(invalid.right, dx, sourceWidth), cut(invalid.bottom, dy, sourceHeight));
+        if (covered.Empty())
+            covered = CPravonRect();
+        const auto fill = bitsPerPixel >= 8 ? FillTile<CPixelPtr> : FillTile<CPixelBitPtr>;
+        return fill(source, out.data, out.rect, out.rowBytes, colorSpace, invalid, covered, dx, dy);
+    });
 }

@@ -34,19 +34,16 @@ public:
     IPravonError* DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) override;
     IPravonError* DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) override;
 
-    // ProcessTile validates the tile itself, so this form leaves the valid state to it.
-    IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count) override;
-
     // The source's size, each side cut to the crop's while the filter crops.
     IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                   LONG* height) override;
     // A source of a new size moves the crop, keeping its size where it fits, so that it stays inside.
     IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
 
+private:
     // Copies the source pixels under the invalid part; pixels no source pixel covers become zeros.
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
 
-private:
     bool Crops() const { return IsEnabled() && !IsPassThrough(); }
 
     CPravonRect m_crop;

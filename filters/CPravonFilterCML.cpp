@@ -296,77 +296,60 @@ IPravonError* CPravonFilterCML::GetLUT(bool output, LONG channel, USHORT* table)
 }
 
 IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
-    if (IPravonError* e = CheckCML())
-        return e;
-    if (!tile->IsInvalid(nullptr))
-        return nullptr;
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        if (IPravonError* e = CheckCML())
+            return e;
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
 
-    // The library writes and reads whole pixels of its own formats: every size below is checked against
-    // what it will really do before a single pixel moves.
-    IPravonDataSource* const* sources = nullptr;
-    LONG count = 0;
-    GetProcessSources(info, &sources, &count);
-    LONG outputSpace = 0;
-    if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
-        return e;
-    if (outputSpace == 0)
-        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
-                          "the destination profile has no output colour space at these bits");
-    LONG tileSpace = 0;
-    if (!tile->GetImage())
-        return PravonFail(kCode, PravonKind::kBadArgument, "the tile has no image");
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
-        return e;
-    LONG outChannels = 0;
-    if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
-        return PravonLibraryFail(kCode, kLibrary, r);
-    if (tileSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
-        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
-                          "the conversion does not write the output colour space");
-    LONG sourceSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&sourceSpace))
-        return e;
-    LONG inChannels = 0;
-    if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
-        return PravonLibraryFail(kCode, kLibrary, r);
-    if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
-        PravonColorSpace::Channels(sourceSpace) != inChannels)
-        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
-                          "the source's pixels are not what the conversion reads");
-    const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
-    const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
-
-    // One pixel converted in place tells of a conversion that cannot be built before anything is locked.
-    // The scratch holds the widest pixel the library has on either side.
-    BYTE scratch[64] = {};
-    if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
-        return PravonLibraryFail(kCode, kLibrary, r);
-
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG tileRowBytes = tile->GetRowBytes();
-    IPravonError* err = ForEachSourcePart(source, tileRect, [&](const CSourcePart& piece) -> IPravonError* {
-        const PravonRect& part = piece.part;
-        const BYTE* from =
-            piece.Row(part.top) + static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel;
-        BYTE* to = static_cast<BYTE*>(data) +
-                   static_cast<std::size_t>(part.top - tileRect.top) * tileRowBytes +
-                   static_cast<std::size_t>(part.left - tileRect.left) * outPixel;
-        if (const LONG r =
-                KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from, to,
-                                           piece.rowBytes, tileRowBytes))
+        // The library writes and reads whole pixels of its own formats: every size below is checked against
+        // what it will really do before a single pixel moves.
+        IPravonDataSource* const* sources = nullptr;
+        LONG count = 0;
+        GetProcessSources(info, &sources, &count);
+        LONG outputSpace = 0;
+        if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
+            return e;
+        if (outputSpace == 0)
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the destination profile has no output colour space at these bits");
+        LONG outChannels = 0;
+        if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
             return PravonLibraryFail(kCode, kLibrary, r);
-        return nullptr;
+        if (out.colorSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the conversion does not write the output colour space");
+        LONG sourceSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&sourceSpace))
+            return e;
+        LONG inChannels = 0;
+        if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
+            return PravonLibraryFail(kCode, kLibrary, r);
+        if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
+            PravonColorSpace::Channels(sourceSpace) != inChannels)
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the source's pixels are not what the conversion reads");
+        const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
+        const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
+
+        // One pixel converted in place tells of a conversion that cannot be built before any source tile
+        // is locked. The scratch holds the widest pixel the library has on either side.
+        BYTE scratch[64] = {};
+        if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
+            return PravonLibraryFail(kCode, kLibrary, r);
+
+        // The whole tile is converted, not only its invalid part.
+        return ForEachSourcePart(source, out.rect, [&](const CSourcePart& piece) -> IPravonError* {
+            const PravonRect& part = piece.part;
+            const BYTE* from =
+                piece.Row(part.top) + static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel;
+            BYTE* to = out.Row(part.top) + static_cast<std::size_t>(part.left - out.rect.left) * outPixel;
+            if (const LONG r =
+                    KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from,
+                                               to, piece.rowBytes, out.rowBytes))
+                return PravonLibraryFail(kCode, kLibrary, r);
+            return nullptr;
+        });
     });
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
 }

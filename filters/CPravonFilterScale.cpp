@@ -648,60 +648,39 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
 // One output tile.
 
 IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no tile");
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return PravonContext(e, kCode, "the scale filter has no source");
-    PravonRect invalid;
-    if (!tile->IsInvalid(&invalid))
-        return nullptr;
-    const PravonRect bounds = tile->GetRect();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return PravonContext(e, kCode, "the scale filter has no source");
+        LONG sourceWidth = 0, sourceHeight = 0;
+        if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
+            return PravonContext(e, kCode, "cannot read the source size");
+        if (sourceWidth == 0 || sourceHeight == 0)
+            return nullptr;
+        IPravonDataSource* const* sources = nullptr;
+        LONG count = 0;
+        GetProcessSources(info, &sources, &count);
+        LONG outputWidth = 0, outputHeight = 0;
+        if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
+            return PravonContext(e, kCode, "cannot read the output size");
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source colour space");
+        if (IPravonError* e = m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth,
+                                                 outputHeight, colorSpace))
+            return e;
+        // The tile must be laid out for the source's pixels: a colour-space change that was not announced
+        // would otherwise make the routines write past the tile's rows.
+        const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
+        if (IPravonDataSource::GetBitsPerPixel(out.colorSpace) != bitsPerPixel)
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the tile is not laid out for the source's pixels");
 
-    LONG sourceWidth = 0, sourceHeight = 0;
-    if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-        return PravonContext(e, kCode, "cannot read the source size");
-    if (sourceWidth == 0 || sourceHeight == 0)
-        return nullptr;
-    IPravonDataSource* const* sources = nullptr;
-    LONG count = 0;
-    GetProcessSources(info, &sources, &count);
-    LONG outputWidth = 0, outputHeight = 0;
-    if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
-        return PravonContext(e, kCode, "cannot read the output size");
-    LONG colorSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return PravonContext(e, kCode, "cannot read the source colour space");
-    if (IPravonError* e =
-            m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth, outputHeight, colorSpace))
-        return e;
-
-    // The tile must be laid out for the source's pixels: a colour-space change that was not announced
-    // would otherwise make the routines write past the tile's rows.
-    LONG tileColorSpace = 0;
-    if (!tile->GetImage())
-        return PravonFail(kCode, PravonKind::kInvalidState, "the tile belongs to no image");
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileColorSpace))
-        return PravonContext(e, kCode, "cannot read the tile's colour space");
-    const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
-    if (IPravonDataSource::GetBitsPerPixel(tileColorSpace) != bitsPerPixel)
-        return PravonFail(kCode, PravonKind::kInvalidState,
-                          "the tile is not laid out for the source's pixels");
-
-    const CPravonRect rect =
-        CPravonRect(invalid).Intersect(bounds).Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return PravonContext(e, kCode, "cannot lock the output tile");
-    const LONG rowBytes = tile->GetRowBytes();
-    IPravonError* err = nullptr;
-    if (!rect.Empty()) {
-        BYTE* out = static_cast<BYTE*>(data) + static_cast<std::ptrdiff_t>(rect.top - bounds.top) * rowBytes +
-                    static_cast<std::ptrdiff_t>(rect.left - bounds.left) * (bitsPerPixel / 8);
-        err = m_pipeline.Run(source, rect, out, rowBytes);
-    }
-    err = IPravonError::Chain(err, PravonContext(tile->Unlock(), kCode, "cannot unlock the output tile"));
-    if (!err)
-        tile->Validate();
-    return err;
+        const CPravonRect rect = out.invalid.Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
+        if (rect.Empty())
+            return nullptr;
+        BYTE* first =
+            out.Row(rect.top) + static_cast<std::ptrdiff_t>(rect.left - out.rect.left) * (bitsPerPixel / 8);
+        return m_pipeline.Run(source, rect, first, out.rowBytes);
+    });
 }

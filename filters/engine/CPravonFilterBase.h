@@ -2,16 +2,19 @@
 // from its sources on demand, kept in a cache image and dropped in part or whole when a source announces
 // a change. It also runs whole processing passes into an image of the caller's, tile by tile.
 //
-// A derived filter supplies GetFilterCode, GetFilterDescription and ProcessTile; it overrides the
-// GetFiltered... geometry, the Filter.../Defilter... mappings and the Filter... notification hooks only
-// where its output differs from its first source.
+// A derived filter supplies GetFilterCode, GetFilterDescription and ProcessTile, which computes the tile
+// that FillOutputTile hands it from the source rectangle that ForEachSourcePart (or a source tile cursor)
+// delivers. It overrides the GetFiltered... geometry, the Filter.../Defilter... mappings and the Filter...
+// notification hooks only where its output differs from its first source.
 #pragma once
 
 #include "filters/engine/CPixelPtr.h"
 #include "filters/engine/CPravonFilterWatcher.h"
 #include "filters/engine/CTalvoChrono.h"
+#include "filters/engine/TFunctionRef.h"
 #include "platform/pravon/IPravonImage.h"
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <vector>
@@ -101,10 +104,6 @@ public:
     virtual IPravonError* DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count);
     virtual IPravonError* DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count);
 
-    // Generates one cache tile: ProcessTile with the given sources (none: the filter's own), and the tile
-    // set valid when that succeeded.
-    virtual IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count);
-
     // Processing passes render the output for the given sources into image, tile by tile. Process runs
     // a whole pass; BeginProcess opens one and names it, each ExecuteProcess renders one tile and reports
     // done out of total (both 0 once the pass is through), EndProcess closes it. Several passes may be
@@ -132,15 +131,6 @@ public:
     // How often the watcher is registered on this filter (0 when it is not).
     LONG GetWatcherCount(const CPravonFilterWatcher* watcher) const;
 
-    // Locks a cache tile for the caller, generating it first when any part is invalid. On error the tile
-    // is not left locked.
-    virtual IPravonError* LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header);
-    // Makes the cache image when there is none and, while the cache-check flag is set, gives it the
-    // output geometry and invalidates every tile; clears the flag on success.
-    virtual IPravonError* CheckCache();
-    // Invalidates the cached tiles under rect (output coordinates, cut to the cache image).
-    virtual IPravonError* InvalidateCache(const PravonRect& rect);
-
     // The output geometry for the given sources; the base gives the first source's (PravonKind::kNoSource
     // without).
     virtual IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
@@ -154,6 +144,45 @@ public:
     virtual IPravonError* GetFilteredPalette(IPravonDataSource* const* sources, LONG count,
                                              PravonPalette* palette);
 
+    IPravonError* PravonNotify(IPravonDataSource* source, LONG type, void* data) override;
+    IPravonError* PravonAddedDataSource(IPravonDataSource* source) override;
+    IPravonError* PravonRemovedDataSource(IPravonDataSource* source) override;
+
+    bool IsPassThrough() const { return m_passThrough; }
+
+protected:
+    // A filter's output tile, locked for it: its pixels, the part of it to compute and how its rows lie.
+    struct COutputTile {
+        BYTE* data = nullptr; // the pixel at the tile's top-left corner
+        CPravonRect rect;     // the tile, in output coordinates
+        CPravonRect invalid;  // what is to be computed, inside rect
+        LONG rowBytes = 0;
+        LONG colorSpace = 0; // of the image the tile belongs to; 0 for a tile of no image
+
+        // The first byte of row y (output coordinates).
+        BYTE* Row(LONG y) const { return data + static_cast<std::ptrdiff_t>(y - rect.top) * rowBytes; }
+    };
+
+    // Computes the invalid part of tile from the info's sources, or from the filter's own when info is
+    // null; a filter does it through FillOutputTile.
+    virtual IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) = 0;
+    // The one place where a filter's output tile is locked and made valid: when any part of tile is
+    // invalid, fill gets the tile locked, with its invalid part; the tile is unlocked afterwards (also when
+    // fill throws) and validated when fill succeeded, so that a failed tile is made again on its next use.
+    // A tile with nothing invalid is left alone.
+    IPravonError* FillOutputTile(IPravonTile* tile, TFunctionRef<IPravonError*(const COutputTile& out)> fill);
+
+    // Generates one cache tile: ProcessTile with the given sources (none: the filter's own).
+    virtual IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count);
+    // Locks a cache tile for the caller, generating it first when any part is invalid. On error the tile
+    // is not left locked.
+    virtual IPravonError* LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header);
+    // Makes the cache image when there is none and, while the cache-check flag is set, gives it the
+    // output geometry and invalidates every tile; clears the flag on success.
+    virtual IPravonError* CheckCache();
+    // Invalidates the cached tiles under rect (output coordinates, cut to the cache image).
+    virtual IPravonError* InvalidateCache(const PravonRect& rect);
+
     // Notification hooks, one per type, called by PravonNotify.
     virtual IPravonError* FilterUser(IPravonDataSource* source, LONG type, void* data);
     virtual IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect);
@@ -165,21 +194,10 @@ public:
     virtual IPravonError* FilterDestroy(IPravonDataSource* source);
     virtual IPravonError* FilterUpdateAll(IPravonDataSource* source);
 
-    // Fills the invalid part of tile from the info's sources, or from the filter's own when info is null,
-    // and validates the tile on success.
-    virtual IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) = 0;
-
     // Makes the record of a pass; null when memory runs out.
     virtual CProcessInfo* AllocateProcessInfo(LONG id, IPravonDataSource* const* sources, LONG count,
                                               IPravonImage* image);
 
-    IPravonError* PravonNotify(IPravonDataSource* source, LONG type, void* data) override;
-    IPravonError* PravonAddedDataSource(IPravonDataSource* source) override;
-    IPravonError* PravonRemovedDataSource(IPravonDataSource* source) override;
-
-    bool IsPassThrough() const { return m_passThrough; }
-
-protected:
     // Set while the output equals the first source unchanged.
     void SetPassThrough(bool passThrough) { m_passThrough = passThrough; }
     // Marks the output geometry as possibly changed: the next use re-reads it and drops every tile.
@@ -222,6 +240,7 @@ private:
     // else the cache image, brought up to date.
     IPravonError* AnsweringNode(IPravonDataSource** node);
     IPravonError* CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row, IPravonTile** tile);
+    // A pass-through pass: the whole tile, copied from the first source.
     IPravonError* CopyThrough(IPravonTile* tile, CProcessInfo* info);
     IPravonError* SendWatcherChange(bool added, CPravonFilterWatcher* watcher);
     // Drops every registration of the watcher on this filter; announces it to the others if asked.

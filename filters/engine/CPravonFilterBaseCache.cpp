@@ -220,21 +220,49 @@ IPravonError* CPravonFilterBase::GenerateTile(IPravonTile* tile, IPravonDataSour
                                               LONG count) {
     if (!tile)
         return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
-    IPravonError* err = nullptr;
-    if (sources && count > 0) {
-        std::unique_ptr<CProcessInfo> info;
-        try {
-            info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
-        } catch (const std::bad_alloc&) {
-            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
-        }
-        err = ProcessTile(tile, info.get());
-    } else {
-        err = ProcessTile(tile, nullptr);
+    if (!sources || count <= 0)
+        return ProcessTile(tile, nullptr);
+    std::unique_ptr<CProcessInfo> info;
+    try {
+        info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
     }
-    // A tile whose generation failed stays invalid, so that the next lock tries again and reports.
+    return ProcessTile(tile, info.get());
+}
+
+IPravonError* CPravonFilterBase::FillOutputTile(IPravonTile* tile,
+                                                TFunctionRef<IPravonError*(const COutputTile& out)> fill) {
+    if (!tile)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
+    COutputTile out;
+    PravonRect invalid;
+    if (!tile->IsInvalid(&invalid))
+        return nullptr;
+    out.invalid = invalid;
+    if (IPravonImage* image = tile->GetImage())
+        if (IPravonError* e = image->GetColorSpace(&out.colorSpace))
+            return e;
+    void* data = nullptr;
+    if (IPravonError* e = tile->Lock(&data, nullptr))
+        return e;
+    // Unlocks the tile when fill throws; the exception goes on to the caller's guard.
+    struct Locked {
+        IPravonTile* tile;
+        ~Locked() {
+            if (tile)
+                PravonErrorPtr(tile->Unlock());
+        }
+    } locked{tile};
+    out.data = static_cast<BYTE*>(data);
+    out.rect = tile->GetRect();
+    out.rowBytes = tile->GetRowBytes();
+    IPravonError* err = fill(out);
+    locked.tile = nullptr;
+    err = IPravonError::Chain(err, tile->Unlock());
+    // A tile whose computation failed stays invalid, so that the next use tries again and reports.
     if (!err)
-        tile->SetValid();
+        tile->Validate();
     return err;
 }
 
@@ -344,7 +372,6 @@ IPravonError* CPravonFilterBase::ExecuteProcess(LONG id, LONG* done, LONG* total
         m_passThrough ? CopyThrough(tile, info) : WithoutExceptions([&] { return ProcessTile(tile, info); });
     if (err)
         return err;
-    tile->SetValid();
     ++info->column;
     report(columns * info->row + info->column, rows * columns);
     return nullptr;
@@ -355,47 +382,40 @@ IPravonError* CPravonFilterBase::CopyThrough(IPravonTile* tile, CProcessInfo* in
     if (IPravonError* e = GetFirstSource(info, &source))
         return e;
     LONG sourceSpace = 0;
-    LONG tileSpace = 0;
     if (IPravonError* e = source->GetColorSpace(&sourceSpace))
         return e;
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
-        return e;
     const LONG bpp = GetBitsPerPixel(sourceSpace);
-    if (bpp <= 0 || GetBitsPerPixel(tileSpace) != bpp)
-        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
-                          "the pass-through copy needs the source's pixel size in the image");
-
-    void* tileData = nullptr;
-    if (IPravonError* e = tile->Lock(&tileData, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG tileRowBytes = tile->GetRowBytes();
-    // The source's tiles are read last row first and, in each row, last tile first.
-    CSourceWalk walk;
-    walk.backward = true;
-    IPravonError* err = ForEachSourcePart(
-        source, tileRect,
-        [&](const CSourcePart& piece) -> IPravonError* {
-            const CPravonRect& clip = piece.part;
-            for (LONG y = clip.top; y < clip.bottom; ++y) {
-                auto* to = static_cast<BYTE*>(tileData) +
-                           static_cast<std::ptrdiff_t>(y - tileRect.top) * tileRowBytes;
-                const BYTE* from = piece.Row(y);
-                if (bpp % 8 == 0) {
-                    const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
-                    std::memcpy(to + static_cast<std::size_t>(clip.left - tileRect.left) * pixel,
-                                from + static_cast<std::size_t>(clip.left - piece.tileRect.left) * pixel,
-                                static_cast<std::size_t>(clip.right - clip.left) * pixel);
-                } else {
-                    CopyBits(to, static_cast<std::int64_t>(clip.left - tileRect.left) * bpp, from,
-                             static_cast<std::int64_t>(clip.left - piece.tileRect.left) * bpp,
-                             static_cast<std::int64_t>(clip.right - clip.left) * bpp);
+    // The pass copies the whole tile, whatever of it was valid before.
+    tile->Invalidate();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        if (bpp <= 0 || GetBitsPerPixel(out.colorSpace) != bpp)
+            return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                              "the pass-through copy needs the source's pixel size in the image");
+        // The source's tiles are read last row first and, in each row, last tile first.
+        CSourceWalk walk;
+        walk.backward = true;
+        return ForEachSourcePart(
+            source, out.rect,
+            [&](const CSourcePart& piece) -> IPravonError* {
+                const CPravonRect& clip = piece.part;
+                for (LONG y = clip.top; y < clip.bottom; ++y) {
+                    BYTE* to = out.Row(y);
+                    const BYTE* from = piece.Row(y);
+                    if (bpp % 8 == 0) {
+                        const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
+                        std::memcpy(to + static_cast<std::size_t>(clip.left - out.rect.left) * pixel,
+                                    from + static_cast<std::size_t>(clip.left - piece.tileRect.left) * pixel,
+                                    static_cast<std::size_t>(clip.right - clip.left) * pixel);
+                    } else {
+                        CopyBits(to, static_cast<std::int64_t>(clip.left - out.rect.left) * bpp, from,
+                                 static_cast<std::int64_t>(clip.left - piece.tileRect.left) * bpp,
+                                 static_cast<std::int64_t>(clip.right - clip.left) * bpp);
+                    }
                 }
-            }
-            return nullptr;
-        },
-        walk);
-    return IPravonError::Chain(err, tile->Unlock());
+                return nullptr;
+            },
+            walk);
+    });
 }
 
 IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* const** sources, LONG* count,

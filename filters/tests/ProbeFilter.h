@@ -31,6 +31,7 @@ public:
     TestPlane Expected(const TestPlane& source) const;
 
     using CPravonFilterBase::GetCacheImage;
+    using CPravonFilterBase::InvalidateCache;
     using CPravonFilterBase::GetChrono;
     using CPravonFilterBase::IsCacheCheckSet;
     using CPravonFilterBase::SetCacheCheck;

@@ -123,64 +123,53 @@ IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w
 }
 
 IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
-    if (!tile->IsInvalid(nullptr))
-        return nullptr;
-    const PravonRect rect = tile->GetRect();
-    const LONG width = rect.right - rect.left;
-    const LONG height = rect.bottom - rect.top;
-    const double hscale = GetHorizontalScale();
-    const double vscale = GetVerticalScale();
-    const LONG cropLeft = CropLeft();
-    const LONG cropTop = CropTop();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        const PravonRect& rect = out.rect;
+        const LONG width = rect.right - rect.left;
+        const LONG height = rect.bottom - rect.top;
+        const LONG cropLeft = CropLeft();
+        const LONG cropTop = CropTop();
 
-    Window w;
-    const LONG first = static_cast<LONG>((rect.left + cropLeft) / hscale) + kFrame;
-    const LONG row0 = static_cast<LONG>((rect.top + cropTop) / vscale) + kFrame;
-    if (IPravonError* e = PrepareWindow(width, first, &w))
-        return e;
-    if (IPravonError* e = BuildChannelLuts())
-        return PravonContext(e, kCode, "cannot build the channel LUTs");
-    LONG colorSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return PravonContext(e, kCode, "cannot read the source's colour space");
-    if (colorSpace != GetSourceColorSpace())
-        return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        Window w;
+        const LONG first = static_cast<LONG>((rect.left + cropLeft) / GetHorizontalScale()) + kFrame;
+        const LONG row0 = static_cast<LONG>((rect.top + cropTop) / GetVerticalScale()) + kFrame;
+        if (IPravonError* e = PrepareWindow(width, first, &w))
+            return e;
+        if (IPravonError* e = BuildChannelLuts())
+            return PravonContext(e, kCode, "cannot build the channel LUTs");
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source's colour space");
+        if (colorSpace != GetSourceColorSpace())
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return PravonContext(e, kCode, "cannot lock the output tile");
-    const LONG rowBytes = tile->GetRowBytes();
-
-    // Outside rows and columns come from the nearest inside ones of the same mosaic phase.
-    CSourceTileCursor cursor(source, 2);
-    IPravonError* err = cursor.SetEdgeModes(2, 2);
-    if (!err)
-        err = cursor.LockAt(first, row0);
-    LONG e = row0 - 9;
-    for (; !err && e < row0; ++e)
-        err = RowStep(cursor, w, e);
-    const LONG columnPhase = (rect.left + cropLeft) % 3;
-    LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
-    // The output row of phase 1 shares its source rows with the one before it.
-    if (!err && rowPhase == 1)
-        err = RowStep(cursor, w, e++);
-    for (LONG y = 0; !err && y < height; ++y) {
-        if (rowPhase != 1)
+        // Outside rows and columns come from the nearest inside ones of the same mosaic phase.
+        CSourceTileCursor cursor(source, 2);
+        IPravonError* err = cursor.SetEdgeModes(2, 2);
+        if (!err)
+            err = cursor.LockAt(first, row0);
+        LONG e = row0 - 9;
+        for (; !err && e < row0; ++e)
+            err = RowStep(cursor, w, e);
+        const LONG columnPhase = (rect.left + cropLeft) % 3;
+        LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
+        // The output row of phase 1 shares its source rows with the one before it.
+        if (!err && rowPhase == 1)
             err = RowStep(cursor, w, e++);
-        if (err)
-            break;
-        auto* out =
-            reinterpret_cast<Rgb16*>(static_cast<BYTE*>(data) + static_cast<std::size_t>(y) * rowBytes);
-        WriteOutputRow(w.rgb, width, columnPhase, rowPhase, out);
-        if (IsNonSquare())
-            rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
-    }
-    cursor.UnlockAll();
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
+        for (LONG y = 0; !err && y < height; ++y) {
+            if (rowPhase != 1)
+                err = RowStep(cursor, w, e++);
+            if (err)
+                break;
+            WriteOutputRow(w.rgb, width, columnPhase, rowPhase,
+                           reinterpret_cast<Rgb16*>(out.Row(rect.top + y)));
+            if (IsNonSquare())
+                rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
+        }
+        cursor.UnlockAll();
+        return err;
+    });
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -102,6 +103,21 @@ TEST(FilterCache, AFailedGenerationIsRetriedAndReportedAgain) {
     EXPECT_PV_KIND(c.filter.LockTile(0, 0, &data, nullptr), PravonKind::kOutOfRange);
     ASSERT_PV_OK(c.Lock(0, 0));
     EXPECT_EQ(c.filter.calls.size(), 3u);
+    TestPlane out;
+    ASSERT_PV_OK(PullAll(&c.filter, &out));
+    EXPECT_TRUE(PlanesMatch(c.filter.Expected(c.plane), out));
+}
+
+TEST(FilterCache, AnExceptionWhileATileIsMadeLeavesItUnlockedAndToBeMadeAgain) {
+    Cached c;
+    c.filter.during = [] { throw std::length_error("the probe gave up"); };
+    void* data = nullptr;
+    EXPECT_PV_KIND(c.filter.LockTile(1, 0, &data, nullptr), PravonKind::kInvalidState);
+    EXPECT_EQ(c.manager.GetLockCount(), 0) << "neither the output tile nor a source tile stays locked";
+    c.filter.during = nullptr;
+    ASSERT_PV_OK(c.Lock(1, 0));
+    ASSERT_EQ(c.filter.calls.size(), 2u);
+    EXPECT_EQ(c.filter.calls[1].invalid, CPravonRect(16, 0, 32, 16)) << "the whole tile is made again";
     TestPlane out;
     ASSERT_PV_OK(PullAll(&c.filter, &out));
     EXPECT_TRUE(PlanesMatch(c.filter.Expected(c.plane), out));
