@@ -546,21 +546,20 @@ IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sour
 
 // Notifications.
 
-IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRect* rect) {
-    if (!rect || !Maps() || m_method == kNearest)
-        return CPravonFilterBase::FilterData(source, rect);
-    // A linear window reaches one source pixel beyond the changed ones, a cubic window two; only
-    // directions that enlarge use these windows.
-    const LONG reach = m_method == kLinear ? 1 : 2;
+CPravonFilterBase::CHalo CPravonFilterScale::GetHalo(IPravonDataSource* const* sources, LONG count) {
+    // Only directions that enlarge use the linear and cubic kernels; a reduced direction averages the
+    // source span its output pixel maps to, which the mapping covers.
+    const LONG reach = CScalePipeline::KernelTaps(m_method) / 2;
+    if (reach == 0)
+        return CHalo{};
     bool enlargeX = true;
     bool enlargeY = true;
-    LONG sw = 0, sh = 0, ow = 0, oh = 0;
-    IPravonDataSource* const notifying[1] = {source};
-    IPravonError* err = nullptr;
+    IPravonDataSource* source = sources && count > 0 ? sources[0] : nullptr;
     if (source) {
-        err = source->GetSize(&sw, &sh);
+        LONG sw = 0, sh = 0, ow = 0, oh = 0;
+        IPravonError* err = source->GetSize(&sw, &sh);
         if (!err)
-            err = GetFilteredSize(notifying, 1, &ow, &oh);
+            err = GetFilteredSize(sources, count, &ow, &oh);
         if (!err) {
             enlargeX = ow > sw;
             enlargeY = oh > sh;
@@ -568,16 +567,29 @@ IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRe
         // Whatever kept the sizes from being read, widening in both directions stays on the safe side.
         PravonErrorPtr discarded(err);
     }
-    PravonRect widened = *rect;
-    if (enlargeX) {
-        widened.left = Saturate(std::int64_t{widened.left} - reach);
-        widened.right = Saturate(std::int64_t{widened.right} + reach);
-    }
-    if (enlargeY) {
-        widened.top = Saturate(std::int64_t{widened.top} - reach);
-        widened.bottom = Saturate(std::int64_t{widened.bottom} + reach);
-    }
-    return CPravonFilterBase::FilterData(source, &widened);
+    const LONG x = enlargeX ? reach : 0;
+    const LONG y = enlargeY ? reach : 0;
+    return CHalo{x, y, x, y};
+}
+
+IPravonError* CPravonFilterScale::MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                                 PravonRect* area) {
+    if (!Maps())
+        return CPravonFilterBase::MapChangedArea(source, rect, area);
+    IPravonDataSource* const notifying[1] = {source};
+    LONG sw = 0, sh = 0, ow = 0, oh = 0;
+    if (IPravonError* e = MappingSourceSize(notifying, source ? 1 : 0, &sw, &sh))
+        return e;
+    if (IPravonError* e = GetFilteredSize(notifying, 1, &ow, &oh))
+        return PravonContext(e, kCode, "cannot read the output size");
+    const CHalo halo = GetHalo(notifying, 1);
+    PravonRect grown{Int32Math::SaturatedAdd(rect.left, -std::int64_t{halo.right}),
+                     Int32Math::SaturatedAdd(rect.top, -std::int64_t{halo.bottom}),
+                     Int32Math::SaturatedAdd(rect.right, halo.left),
+                     Int32Math::SaturatedAdd(rect.bottom, halo.top)};
+    FilterRect(&grown, sw, sh, ow, oh);
+    *area = grown;
+    return nullptr;
 }
 
 IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* change) {

@@ -82,17 +82,22 @@ public:
     IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                   LONG* height) override;
 
-    // A changed source rectangle also changes the output pixels whose linear or cubic windows reach into
-    // it from outside: it is widened by the kernel's reach before it is mapped.
-    IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect) override;
     IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
     IPravonError* FilterUpdateAll(IPravonDataSource* source) override;
 
-    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
-
     // The set-up of the last tile, for tests.
     const CScalePipeline& GetPipeline() const { return m_pipeline; }
+
+protected:
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // The linear and cubic kernels reach one and two source pixels beyond the pixel an output pixel maps
+    // back to, in the directions that enlarge.
+    CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    // Output pixels are computed from the source and output sizes, which in scale mode the factors only
+    // approximate (by up to half an output pixel): a changed area is mapped by the sizes in either mode.
+    IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                 PravonRect* area) override;
 
 private:
     bool InScaleMode() const { return m_scaleX > 0 && m_scaleY > 0; }

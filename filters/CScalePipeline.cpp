@@ -413,8 +413,8 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     switch (m_horizontal) {
     case Routine::Linear:
     case Routine::Cubic: {
-        const std::int64_t taps = m_horizontal == Routine::Linear ? 2 : 4;
-        spanStart = EnlargeStart(x0, m_rsw, m_rdw) - (m_horizontal == Routine::Cubic ? 1 : 0);
+        const std::int64_t taps = KernelTaps(m_method);
+        spanStart = EnlargeStart(x0, m_rsw, m_rdw) - (taps / 2 - 1);
         std::int64_t position = 0;
         for (LONG i = 0; i < width; ++i) {
             index[i] = static_cast<std::int32_t>(position);

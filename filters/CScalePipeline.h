@@ -58,6 +58,11 @@ public:
     // Nearest neighbour: the source pixel that holds the point (x + 0.5) S / D, a point on a border
     // belonging to the left pixel: ceil((2x + 1) S / 2D) - 1.
     static std::int64_t NearestSource(std::int64_t x, LONG S, LONG D);
+    // Source pixels an enlarging method's kernel weighs: two for linear, four for cubic (and for the
+    // method values beyond), none for nearest neighbour. A window starts taps / 2 - 1 pixels left of the
+    // pixel left of its sample point, so it reaches taps / 2 pixels beyond the pixel its output pixel maps
+    // back to on either side.
+    static constexpr LONG KernelTaps(LONG method) { return method == 0 ? 0 : method == 1 ? 2 : 4; }
     // Channel count and depth of the source colour spaces the scale routines take (grey, RGB, BGR, CMYK
     // at 8 bits; grey, RGB, LCh, Lab, YCbCr at 16 bits); false for every other code.
     static bool ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit);

@@ -1,8 +1,10 @@
 #include "CPravonFilterBase.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <atomic>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -432,13 +434,35 @@ IPravonError* CPravonFilterBase::FilterUser(IPravonDataSource*, LONG type, void*
 IPravonError* CPravonFilterBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
     if (!rect)
         return PravonFail(kComponent, PravonKind::kBadArgument, "a data notification without its rectangle");
-    PravonRect mapped = *rect;
-    IPravonDataSource* const notifying[1] = {source};
-    if (IPravonError* e = FilterRect(&mapped, notifying, 1))
+    PravonRect changed;
+    if (IPravonError* e = MapChangedArea(source, *rect, &changed))
         return e;
     // Downstream hears of the change even when the own cache could not be updated.
-    IPravonError* err = InvalidateCache(mapped);
-    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &mapped));
+    IPravonError* err = InvalidateCache(changed);
+    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &changed));
+}
+
+IPravonError* CPravonFilterBase::MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                                PravonRect* area) {
+    IPravonDataSource* const notifying[1] = {source};
+    // A changed source pixel reaches every output pixel whose window holds it, so the area grows by the
+    // halo's opposite sides: an output pixel that reads to its right sees a change on its right.
+    const CHalo halo = ForwardsToSource() ? CHalo{} : GetHalo(notifying, 1);
+    PravonDblRect grown{
+        static_cast<double>(rect.left) - halo.right, static_cast<double>(rect.top) - halo.bottom,
+        static_cast<double>(rect.right) + halo.left, static_cast<double>(rect.bottom) + halo.top};
+    if (IPravonError* e = FilterRect(&grown, notifying, 1))
+        return e;
+    // Every output pixel the mapped area touches, held in 32 bits.
+    *area = PravonRect{Int32Math::SaturatedTrunc(std::floor(grown.left)),
+                       Int32Math::SaturatedTrunc(std::floor(grown.top)),
+                       Int32Math::SaturatedTrunc(std::ceil(grown.right)),
+                       Int32Math::SaturatedTrunc(std::ceil(grown.bottom))};
+    return nullptr;
+}
+
+CPravonFilterBase::CHalo CPravonFilterBase::GetHalo(IPravonDataSource* const*, LONG) {
+    return CHalo{};
 }
 
 IPravonError* CPravonFilterBase::FilterSize(IPravonDataSource*, ChangeSize* change) {

@@ -172,6 +172,23 @@ protected:
     // A tile with nothing invalid is left alone.
     IPravonError* FillOutputTile(IPravonTile* tile, TFunctionRef<IPravonError*(const COutputTile& out)> fill);
 
+    // How far the window an output pixel is computed from reaches beyond the source pixel the pixel maps
+    // back to (DefilterPoint), on each side, in source pixels. A windowed filter declares it here once and
+    // fetches its sources by it; FilterData widens a changed source rectangle by it, so that every output
+    // pixel whose window reaches into the change is made again, and none besides.
+    struct CHalo {
+        LONG left = 0;
+        LONG top = 0;
+        LONG right = 0;
+        LONG bottom = 0;
+    };
+    // The halo for the given sources; none unless a filter declares one.
+    virtual CHalo GetHalo(IPravonDataSource* const* sources, LONG count);
+    // The output area that a change of rect in source makes invalid: rect widened by the halo, mapped by
+    // FilterRect and rounded outward. A filter whose pixels are computed on another geometry than its
+    // mapping's answers for itself.
+    virtual IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect, PravonRect* area);
+
     // Generates one cache tile: ProcessTile with the given sources (none: the filter's own).
     virtual IPravonError* GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count);
     // Locks a cache tile for the caller, generating it first when any part is invalid. On error the tile
@@ -183,7 +200,8 @@ protected:
     // Invalidates the cached tiles under rect (output coordinates, cut to the cache image).
     virtual IPravonError* InvalidateCache(const PravonRect& rect);
 
-    // Notification hooks, one per type, called by PravonNotify.
+    // Notification hooks, one per type, called by PravonNotify. FilterData invalidates what MapChangedArea
+    // gives and passes it on.
     virtual IPravonError* FilterUser(IPravonDataSource* source, LONG type, void* data);
     virtual IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect);
     virtual IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change);

@@ -488,16 +488,6 @@ IPravonError* CDeBayerBase::GetFilteredColorSpace(IPravonDataSource* const* sour
     return nullptr;
 }
 
-IPravonError* CDeBayerBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
-    if (!rect || !IsEnabled())
-        return CPravonFilterBase::FilterData(source, rect);
-    // Green reads two rows and columns around a site and red and blue one more; the non-square resampling
-    // and the mirrored reads at the edges reach a little further. Eight source pixels cover all of it.
-    constexpr LONG kReach = 8;
-    PravonRect grown{rect->left - kReach, rect->top - kReach, rect->right + kReach, rect->bottom + kReach};
-    return CPravonFilterBase::FilterData(source, &grown);
-}
-
 IPravonError* CDeBayerBase::FilterSize(IPravonDataSource* source, ChangeSize* change) {
     if (!change || !IsEnabled())
         return CPravonFilterBase::FilterSize(source, change);

@@ -84,8 +84,6 @@ public:
     IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
                                         LONG* colorSpace) override;
 
-    // A changed source area reaches the output pixels interpolated from it, not only the ones it maps to.
-    IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect) override;
     IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
 

@@ -8,8 +8,11 @@
 namespace {
 
 // Mosaic window: columns B - 3 .. B + c + 3; green window: B - 1 .. B + c + 1; RGB rows: B .. B + c.
+// The mosaic window's margin is the interpolation's reach.
 constexpr LONG kMosaicMargin = 3;
 constexpr LONG kGreenMargin = 1;
+// A row step for index E loads source row E + 5 and completes the RGB row E + 2.
+constexpr LONG kLoadLead = 5;
 
 inline WORD Store(LONG v) {
     return static_cast<WORD>(std::clamp<LONG>(v, 0, CDeBayerBase::kMaxRoot) >> 2);
@@ -21,6 +24,13 @@ CDeBayerSingleFilter::CDeBayerSingleFilter(IPravonManager* manager) : CDeBayerBa
 
 IPravonError* CDeBayerSingleFilter::CheckCFAPattern() {
     return CheckBayerPattern(kCode, &m_greenPhase, &m_redRowPhase);
+}
+
+CPravonFilterBase::CHalo CDeBayerSingleFilter::GetHalo(IPravonDataSource* const*, LONG) {
+    constexpr LONG kReach = kMosaicMargin;
+    if (!IsNonSquare())
+        return CHalo{kReach, kReach, kReach, kReach};
+    return CHalo{kReach, kReach + 1, kReach + 1, kReach + 2};
 }
 
 IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColumn, Window* w) {
@@ -151,7 +161,8 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
         IPravonError* err = cursor.SetEdgeModes(2, 2);
         if (!err)
             err = cursor.LockAt(first, row0);
-        LONG e = row0 - 9;
+        // The steps before the first output row load the rows from the top of its window on.
+        LONG e = row0 - GetHalo(nullptr, 0).top - kLoadLead;
         for (; !err && e < row0; ++e)
             err = RowStep(cursor, w, e);
         const LONG columnPhase = (rect.left + cropLeft) % 3;
