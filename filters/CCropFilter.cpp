@@ -11,6 +11,14 @@
 
 namespace {
 
+// v moved by by: integer coordinates are held in 32 bits.
+double Moved(double v, std::int64_t by) {
+    return v + static_cast<double>(by);
+}
+LONG Moved(LONG v, std::int64_t by) {
+    return Int32Math::SaturatedAdd(v, by);
+}
+
 bool Copyable(LONG bitsPerPixel) {
     return bitsPerPixel == 1 || bitsPerPixel == 2 || bitsPerPixel == 4 ||
            (bitsPerPixel >= 8 && bitsPerPixel % 8 == 0);
@@ -143,56 +151,44 @@ IPravonError* CCropFilter::SetCrop(const PravonRect& rect, bool notify) {
     return PravonSendDataNotification(this, PravonNotification::kSize, &change);
 }
 
+template <class T>
+IPravonError* CCropFilter::Shift(T* x, T* y, int sign) const {
+    if (Crops()) {
+        *x = Moved(*x, sign * std::int64_t{m_crop.left});
+        *y = Moved(*y, sign * std::int64_t{m_crop.top});
+    }
+    return nullptr;
+}
+
+template <class R>
+IPravonError* CCropFilter::ShiftRect(R* rect, int sign) const {
+    Shift(&rect->left, &rect->top, sign);
+    return Shift(&rect->right, &rect->bottom, sign);
+}
+
 IPravonError* CCropFilter::FilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x -= m_crop.left;
-        *y -= m_crop.top;
-    }
-    return nullptr;
+    return Shift(x, y, -1);
 }
-
 IPravonError* CCropFilter::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x = Int32Math::SaturatedAdd(*x, -std::int64_t{m_crop.left});
-        *y = Int32Math::SaturatedAdd(*y, -std::int64_t{m_crop.top});
-    }
-    return nullptr;
+    return Shift(x, y, -1);
 }
-
-IPravonError* CCropFilter::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::FilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, -1);
 }
-
-IPravonError* CCropFilter::FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::FilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, -1);
 }
-
 IPravonError* CCropFilter::DefilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x += m_crop.left;
-        *y += m_crop.top;
-    }
-    return nullptr;
+    return Shift(x, y, 1);
 }
-
 IPravonError* CCropFilter::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x = Int32Math::SaturatedAdd(*x, m_crop.left);
-        *y = Int32Math::SaturatedAdd(*y, m_crop.top);
-    }
-    return nullptr;
+    return Shift(x, y, 1);
 }
-
-IPravonError* CCropFilter::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::DefilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, 1);
 }
-
-IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, 1);
 }
 
 IPravonError* CCropFilter::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,

@@ -45,6 +45,11 @@ private:
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
 
     bool Crops() const { return IsEnabled() && !IsPassThrough(); }
+    // Moves by the crop's corner, sign -1 into output coordinates and 1 back, while the filter crops.
+    template <class T>
+    IPravonError* Shift(T* x, T* y, int sign) const;
+    template <class R>
+    IPravonError* ShiftRect(R* rect, int sign) const;
 
     CPravonRect m_crop;
 };

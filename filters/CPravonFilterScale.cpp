@@ -14,25 +14,90 @@ using Int32Math::CeilDiv;
 using Int32Math::FloorDiv;
 using Int32Math::Saturate;
 
-// Integer results of double mappings: a value that is not a number leaves the coordinate as it was; the
-// others are saturated to 32 bits.
+// How one axis of a mapping moves a coordinate: by num / den (the four-size forms, in exact integer
+// arithmetic for integer coordinates), times a factor, or divided by one. An axis whose divisor is 0
+// stays as it is, as does the identity.
+struct Axis {
+    enum class Op { Identity, Ratio, Times, Divide };
+    Op op = Op::Identity;
+    LONG num = 0;
+    LONG den = 0;
+    double factor = 0;
+};
+
+Axis Ratio(LONG num, LONG den) {
+    return den == 0 ? Axis{} : Axis{Axis::Op::Ratio, num, den, 0};
+}
+Axis Times(double factor) {
+    return Axis{Axis::Op::Times, 0, 0, factor};
+}
+// Times 1 / s, rounded to a double first.
+Axis Reciprocal(double s) {
+    return s == 0 ? Axis{} : Times(1 / s);
+}
+Axis Divide(double divisor) {
+    return divisor == 0 ? Axis{} : Axis{Axis::Op::Divide, 0, 0, divisor};
+}
+
 enum class Rounding { Trunc, Floor, Ceil };
 
-void Assign(LONG* v, double value, Rounding rounding) {
-    if (std::isnan(value))
+// An integer coordinate: an exact quotient rounded as asked, or a real one that is rounded, held in 32
+// bits; a real result that is not a number leaves the coordinate as it was.
+void Move(LONG* v, const Axis& axis, Rounding rounding) {
+    double real = 0;
+    switch (axis.op) {
+    case Axis::Op::Identity:
         return;
-    switch (rounding) {
-    case Rounding::Trunc:
-        value = std::trunc(value);
+    case Axis::Op::Ratio: {
+        const std::int64_t product = std::int64_t{axis.num} * *v;
+        *v = Saturate(rounding == Rounding::Floor  ? FloorDiv(product, axis.den)
+                      : rounding == Rounding::Ceil ? CeilDiv(product, axis.den)
+                                                   : product / axis.den);
+        return;
+    }
+    case Axis::Op::Times:
+        real = *v * axis.factor;
         break;
-    case Rounding::Floor:
-        value = std::floor(value);
-        break;
-    case Rounding::Ceil:
-        value = std::ceil(value);
+    case Axis::Op::Divide:
+        real = *v / axis.factor;
         break;
     }
-    *v = Int32Math::SaturatedTrunc(value);
+    if (std::isnan(real))
+        return;
+    *v = Int32Math::SaturatedTrunc(rounding == Rounding::Floor  ? std::floor(real)
+                                   : rounding == Rounding::Ceil ? std::ceil(real)
+                                                                : std::trunc(real));
+}
+
+void Move(double* v, const Axis& axis, Rounding) {
+    switch (axis.op) {
+    case Axis::Op::Identity:
+        return;
+    case Axis::Op::Ratio:
+        *v = *v * axis.num / axis.den;
+        return;
+    case Axis::Op::Times:
+        *v = *v * axis.factor;
+        return;
+    case Axis::Op::Divide:
+        *v = *v / axis.factor;
+        return;
+    }
+}
+
+// Points truncate toward zero; rectangles round outward, left and top down, right and bottom up.
+template <class T>
+void MovePoint(T* x, T* y, const Axis& ax, const Axis& ay) {
+    Move(x, ax, Rounding::Trunc);
+    Move(y, ay, Rounding::Trunc);
+}
+
+template <class R>
+void MoveRect(R* rect, const Axis& ax, const Axis& ay) {
+    Move(&rect->left, ax, Rounding::Floor);
+    Move(&rect->right, ax, Rounding::Ceil);
+    Move(&rect->top, ay, Rounding::Floor);
+    Move(&rect->bottom, ay, Rounding::Ceil);
 }
 
 // One side of the output in scale mode: trunc(size * factor + 0.5).
@@ -175,197 +240,78 @@ IPravonError* CPravonFilterScale::SetScale(double s, bool notify) {
 // The static mappings.
 
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0)
-        *x = Saturate(std::int64_t{dstW} * *x / srcW);
-    if (srcH != 0)
-        *y = Saturate(std::int64_t{dstH} * *y / srcH);
+    MovePoint(x, y, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0)
-        *x = dstW * *x / srcW;
-    if (srcH != 0)
-        *y = dstH * *y / srcH;
+    MovePoint(x, y, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0) {
-        rect->left = Saturate(FloorDiv(std::int64_t{dstW} * rect->left, srcW));
-        rect->right = Saturate(CeilDiv(std::int64_t{dstW} * rect->right, srcW));
-    }
-    if (srcH != 0) {
-        rect->top = Saturate(FloorDiv(std::int64_t{dstH} * rect->top, srcH));
-        rect->bottom = Saturate(CeilDiv(std::int64_t{dstH} * rect->bottom, srcH));
-    }
+    MoveRect(rect, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0) {
-        rect->left = rect->left * dstW / srcW;
-        rect->right = rect->right * dstW / srcW;
-    }
-    if (srcH != 0) {
-        rect->top = rect->top * dstH / srcH;
-        rect->bottom = rect->bottom * dstH / srcH;
-    }
+    MoveRect(rect, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double s) {
-    Assign(x, s * *x, Rounding::Trunc);
-    Assign(y, s * *y, Rounding::Trunc);
+    MovePoint(x, y, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, double s) {
-    *x = s * *x;
-    *y = s * *y;
+    MovePoint(x, y, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, double s) {
-    FilterRect(rect, s, s);
+    MoveRect(rect, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, double s) {
-    rect->left *= s;
-    rect->top *= s;
-    rect->right *= s;
-    rect->bottom *= s;
+    MoveRect(rect, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double sx, double sy) {
-    Assign(x, *x * sx, Rounding::Trunc);
-    Assign(y, *y * sy, Rounding::Trunc);
+    MovePoint(x, y, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, double sx, double sy) {
-    *x = sx * *x;
-    *y = sy * *y;
+    MovePoint(x, y, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, double sx, double sy) {
-    const PravonRect r = *rect;
-    Assign(&rect->left, r.left * sx, Rounding::Floor);
-    Assign(&rect->right, r.right * sx, Rounding::Ceil);
-    Assign(&rect->top, r.top * sy, Rounding::Floor);
-    Assign(&rect->bottom, r.bottom * sy, Rounding::Ceil);
+    MoveRect(rect, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, double sx, double sy) {
-    rect->left *= sx;
-    rect->right *= sx;
-    rect->top *= sy;
-    rect->bottom *= sy;
+    MoveRect(rect, Times(sx), Times(sy));
 }
 
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0)
-        *x = Saturate(std::int64_t{srcW} * *x / dstW);
-    if (dstH != 0)
-        *y = Saturate(std::int64_t{srcH} * *y / dstH);
+    MovePoint(x, y, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0)
-        *x = srcW * *x / dstW;
-    if (dstH != 0)
-        *y = srcH * *y / dstH;
+    MovePoint(x, y, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0) {
-        rect->left = Saturate(FloorDiv(std::int64_t{srcW} * rect->left, dstW));
-        rect->right = Saturate(CeilDiv(std::int64_t{srcW} * rect->right, dstW));
-    }
-    if (dstH != 0) {
-        rect->top = Saturate(FloorDiv(std::int64_t{srcH} * rect->top, dstH));
-        rect->bottom = Saturate(CeilDiv(std::int64_t{srcH} * rect->bottom, dstH));
-    }
+    MoveRect(rect, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0) {
-        rect->left = rect->left * srcW / dstW;
-        rect->right = rect->right * srcW / dstW;
-    }
-    if (dstH != 0) {
-        rect->top = rect->top * srcH / dstH;
-        rect->bottom = rect->bottom * srcH / dstH;
-    }
+    MoveRect(rect, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    Assign(x, *x * r, Rounding::Trunc);
-    Assign(y, *y * r, Rounding::Trunc);
+    MovePoint(x, y, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    *x = *x * r;
-    *y = *y * r;
+    MovePoint(x, y, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    const PravonRect v = *rect;
-    Assign(&rect->left, v.left * r, Rounding::Floor);
-    Assign(&rect->top, v.top * r, Rounding::Floor);
-    Assign(&rect->right, v.right * r, Rounding::Ceil);
-    Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
+    MoveRect(rect, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    rect->left *= r;
-    rect->top *= r;
-    rect->right *= r;
-    rect->bottom *= r;
+    MoveRect(rect, Reciprocal(s), Reciprocal(s));
 }
-
+// The two-factor points divide; the rectangles multiply by the reciprocals.
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double sx, double sy) {
-    if (sx != 0)
-        Assign(x, *x / sx, Rounding::Trunc);
-    if (sy != 0)
-        Assign(y, *y / sy, Rounding::Trunc);
+    MovePoint(x, y, Divide(sx), Divide(sy));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, double sx, double sy) {
-    if (sx != 0)
-        *x = *x / sx;
-    if (sy != 0)
-        *y = *y / sy;
+    MovePoint(x, y, Divide(sx), Divide(sy));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, double sx, double sy) {
-    const PravonRect v = *rect;
-    if (sx != 0) {
-        const double r = 1 / sx;
-        Assign(&rect->left, v.left * r, Rounding::Floor);
-        Assign(&rect->right, v.right * r, Rounding::Ceil);
-    }
-    if (sy != 0) {
-        const double r = 1 / sy;
-        Assign(&rect->top, v.top * r, Rounding::Floor);
-        Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
-    }
+    MoveRect(rect, Reciprocal(sx), Reciprocal(sy));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double sx, double sy) {
-    if (sx != 0) {
-        rect->left *= 1 / sx;
-        rect->right *= 1 / sx;
-    }
-    if (sy != 0) {
-        rect->top *= 1 / sy;
-        rect->bottom *= 1 / sy;
-    }
+    MoveRect(rect, Reciprocal(sx), Reciprocal(sy));
 }
 
 // The filter's own mappings.
@@ -379,140 +325,57 @@ IPravonError* CPravonFilterScale::MappingSourceSize(IPravonDataSource* const* so
     return PravonContext(sources[0]->GetSize(width, height), kCode, "cannot read the source size");
 }
 
+// The static form of the filter's mode: the factors in scale mode, else the first source's size and the
+// output size. Nothing moves while the filter does not scale.
+template <class Map>
+IPravonError* CPravonFilterScale::MapOwn(IPravonDataSource* const* sources, LONG count, bool given,
+                                         Map&& map) {
+    if (!given)
+        return PravonFail(kCode, PravonKind::kBadArgument, "nothing to map");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        map(m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    map(w, h, m_width, m_height);
+    return nullptr;
+}
+
 IPravonError* CPravonFilterScale::FilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                               LONG count) {
-    if (!x || !y)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { FilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                               LONG count) {
-    if (!x || !y)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { FilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
-    if (!rect)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { FilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
-    if (!rect)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { FilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                                 LONG count) {
-    if (!x || !y)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { DefilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                                 LONG count) {
-    if (!x || !y)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { DefilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
-    if (!rect)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { DefilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
-    if (!rect)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { DefilterRect(rect, geometry...); });
 }
 
 IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,

@@ -105,6 +105,9 @@ private:
     bool HasSource() const;
     // The first of sources, or of the filter's own when none are given, and its size.
     IPravonError* MappingSourceSize(IPravonDataSource* const* sources, LONG count, LONG* width, LONG* height);
+    // Calls map with the geometry of the filter's mode, the arguments of a static mapping after the shape.
+    template <class Map>
+    IPravonError* MapOwn(IPravonDataSource* const* sources, LONG count, bool given, Map&& map);
     IPravonError* OwnOutputSize(LONG* width, LONG* height);
     IPravonError* AnnounceSize(LONG oldWidth, LONG oldHeight);
 

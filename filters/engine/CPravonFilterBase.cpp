@@ -116,95 +116,64 @@ IPravonError* CPravonFilterBase::AnsweringNode(IPravonDataSource** node) {
     return nullptr;
 }
 
-IPravonError* CPravonFilterBase::GetWidth(LONG* width) {
+template <class Call>
+IPravonError* CPravonFilterBase::Answer(Call&& call) {
     IPravonDataSource* node = nullptr;
     if (IPravonError* e = AnsweringNode(&node))
         return e;
-    return node->GetWidth(width);
+    return call(node);
+}
+
+IPravonError* CPravonFilterBase::GetWidth(LONG* width) {
+    return Answer([&](IPravonDataSource* node) { return node->GetWidth(width); });
 }
 
 IPravonError* CPravonFilterBase::GetHeight(LONG* height) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetHeight(height);
+    return Answer([&](IPravonDataSource* node) { return node->GetHeight(height); });
 }
 
 IPravonError* CPravonFilterBase::GetColorSpace(LONG* colorSpace) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetColorSpace(colorSpace);
+    return Answer([&](IPravonDataSource* node) { return node->GetColorSpace(colorSpace); });
 }
 
 IPravonError* CPravonFilterBase::GetResolution(double* resolution) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetResolution(resolution);
+    return Answer([&](IPravonDataSource* node) { return node->GetResolution(resolution); });
 }
 
 IPravonError* CPravonFilterBase::GetFlip(bool* flip) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetFlip(flip);
+    return Answer([&](IPravonDataSource* node) { return node->GetFlip(flip); });
 }
 
 IPravonError* CPravonFilterBase::GetRotation(double* rotation) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetRotation(rotation);
+    return Answer([&](IPravonDataSource* node) { return node->GetRotation(rotation); });
 }
 
 IPravonError* CPravonFilterBase::GetTileSize(LONG* tileSize) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTileSize(tileSize);
+    return Answer([&](IPravonDataSource* node) { return node->GetTileSize(tileSize); });
 }
 
 IPravonError* CPravonFilterBase::GetPalette(PravonPalette* palette) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetPalette(palette);
+    return Answer([&](IPravonDataSource* node) { return node->GetPalette(palette); });
 }
 
 IPravonError* CPravonFilterBase::TileExists(const IPravonTileID& id, bool* exists) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->TileExists(id, exists);
+    return Answer([&](IPravonDataSource* node) { return node->TileExists(id, exists); });
 }
 
 IPravonError* CPravonFilterBase::TileExists(LONG column, LONG row, bool* exists) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->TileExists(column, row, exists);
+    return Answer([&](IPravonDataSource* node) { return node->TileExists(column, row, exists); });
 }
 
 IPravonError* CPravonFilterBase::GetTile(const IPravonTileID& id, IPravonTile** tile) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTile(id, tile);
+    return Answer([&](IPravonDataSource* node) { return node->GetTile(id, tile); });
 }
 
 IPravonError* CPravonFilterBase::GetTile(LONG column, LONG row, IPravonTile** tile) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTile(column, row, tile);
+    return Answer([&](IPravonDataSource* node) { return node->GetTile(column, row, tile); });
 }
 
 IPravonError* CPravonFilterBase::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->MapRect(rect, grid);
+    return Answer([&](IPravonDataSource* node) { return node->MapRect(rect, grid); });
 }
 
 IPravonError* CPravonFilterBase::CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row,

@@ -257,7 +257,12 @@ private:
     // The node that answers geometry and tile calls: the first source when the filter forwards to it,
     // else the cache image, brought up to date.
     IPravonError* AnsweringNode(IPravonDataSource** node);
+    // call(node) with the answering node.
+    template <class Call>
+    IPravonError* Answer(Call&& call);
     IPravonError* CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row, IPravonTile** tile);
+    // Invalidates the tiles of image under rect: whole where rect covers them, else the part it covers.
+    static IPravonError* InvalidateTiles(IPravonImage* image, const PravonRect& rect);
     // A pass-through pass: the whole tile, copied from the first source.
     IPravonError* CopyThrough(IPravonTile* tile, CProcessInfo* info);
     IPravonError* SendWatcherChange(bool added, CPravonFilterWatcher* watcher);

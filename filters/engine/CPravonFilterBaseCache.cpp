@@ -150,10 +150,14 @@ IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
     for (Generation* g : m_generating)
         g->invalidated = g->invalidated.Union(g->rect.Intersect(r));
 
+    return InvalidateTiles(m_cache.get(), r);
+}
+
+IPravonError* CPravonFilterBase::InvalidateTiles(IPravonImage* image, const PravonRect& rect) {
     IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = m_cache->MapRect(r, &rawGrid))
+    if (IPravonError* e = image->MapRect(rect, &rawGrid))
         return e;
-    PravonTileGridPtr grid(rawGrid);
+    const PravonTileGridPtr grid(rawGrid);
     for (LONG row = 0; row < grid->GetRowCount(); ++row) {
         for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
             bool exists = false;

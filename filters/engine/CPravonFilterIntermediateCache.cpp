@@ -53,29 +53,7 @@ IPravonError* CPravonFilterBase::CIntermediateCache::InvalidateRect(const Pravon
     IPravonImage* image = nullptr;
     if (IPravonError* e = Image(&image))
         return e;
-    IPravonTileGrid* grid = nullptr;
-    if (IPravonError* e = image->MapRect(rect, &grid))
-        return e;
-    IPravonError* err = nullptr;
-    for (LONG row = 0; !err && row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; !err && column < grid->GetColumnCount(); ++column) {
-            bool exists = false;
-            if ((err = grid->TileExists(column, row, &exists)) || !exists)
-                continue;
-            IPravonTile* tile = nullptr;
-            PravonRect whole;
-            PravonRect part;
-            if ((err = grid->GetTile(column, row, &tile)) || (err = grid->GetTileRect(column, row, &whole)) ||
-                (err = grid->GetClippedRect(column, row, &part)))
-                continue;
-            if (part == whole)
-                tile->Invalidate();
-            else
-                tile->Invalidate(part);
-        }
-    }
-    grid->Release();
-    return err;
+    return InvalidateTiles(image, rect);
 }
 
 IPravonError* CPravonFilterBase::CIntermediateCache::LockAndGenerate(void** data, IPravonTile* tile,
@@ -149,68 +127,103 @@ IPravonError* CPravonFilterBase::CIntermediateCache::LockTile(LONG column, LONG 
 }
 
 // The plain forwards: each asks the intermediate image.
-#define KV_FORWARD(call)                                                                                     \
-    IPravonImage* image = nullptr;                                                                           \
-    if (IPravonError* e = Image(&image))                                                                     \
-        return e;                                                                                            \
-    return image->call;
-
-IPravonError* CPravonFilterBase::CIntermediateCache::GetWidth(LONG* width){
-    KV_FORWARD(GetWidth(width))} IPravonError* CPravonFilterBase::CIntermediateCache::GetHeight(LONG* height){
-    KV_FORWARD(GetHeight(
-        height))} IPravonError* CPravonFilterBase::CIntermediateCache::GetColorSpace(LONG* colorSpace){
-    KV_FORWARD(GetColorSpace(
-        colorSpace))} IPravonError* CPravonFilterBase::CIntermediateCache::GetResolution(double* resolution){
-    KV_FORWARD(
-        GetResolution(resolution))} IPravonError* CPravonFilterBase::CIntermediateCache::GetFlip(bool* flip){
-    KV_FORWARD(
-        GetFlip(flip))} IPravonError* CPravonFilterBase::CIntermediateCache::GetRotation(double* rotation){
-    KV_FORWARD(GetRotation(
-        rotation))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTileSize(LONG* tileSize){
-    KV_FORWARD(GetTileSize(
-        tileSize))} IPravonError* CPravonFilterBase::CIntermediateCache::GetPalette(PravonPalette* palette){
-    KV_FORWARD(GetPalette(
-        palette))} IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(const IPravonTileID& id,
-                                                                                   bool* exists){KV_FORWARD(
-    TileExists(id, exists))} IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(LONG column,
-                                                                                             LONG row,
-                                                                                             bool* exists){
-    KV_FORWARD(TileExists(
-        column, row,
-        exists))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(const IPravonTileID& id,
-                                                                               IPravonTile** tile){KV_FORWARD(
-    GetTile(id, tile))} IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(LONG column, LONG row,
-                                                                                     IPravonTile** tile){
-    KV_FORWARD(GetTile(
-        column, row,
-        tile))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(IPravonTileGrid* grid,
-                                                                                LONG column, LONG row){
-    KV_FORWARD(UnlockTile(
-        grid, column,
-        row))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(const IPravonTileID& id){
-    KV_FORWARD(UnlockTile(id))} IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(LONG column,
-                                                                                                LONG row){
-    KV_FORWARD(UnlockTile(
-        column, row))} IPravonError* CPravonFilterBase::CIntermediateCache::MapRect(const PravonRect& rect,
-                                                                                    IPravonTileGrid** grid){
-    KV_FORWARD(MapRect(rect,
-                       grid))} IPravonError* CPravonFilterBase::CIntermediateCache::SetSize(LONG width,
-                                                                                            LONG height){
-    KV_FORWARD(SetSize(
-        width, height))} IPravonError* CPravonFilterBase::CIntermediateCache::SetColorSpace(LONG colorSpace){
-    KV_FORWARD(SetColorSpace(
-        colorSpace))} IPravonError* CPravonFilterBase::CIntermediateCache::SetResolution(double resolution){
-    KV_FORWARD(SetResolution(
-        resolution))} IPravonError* CPravonFilterBase::CIntermediateCache::SetTransform(bool flip,
-                                                                                        double angle,
-                                                                                        bool relative){
-    KV_FORWARD(SetTransform(
-        flip, angle,
-        relative))} IPravonError* CPravonFilterBase::CIntermediateCache::SetPalette(const PravonPalette&
-                                                                                        palette){KV_FORWARD(
-    SetPalette(palette))} IPravonError* CPravonFilterBase::CIntermediateCache::SetUsage(LONG usage){
-    KV_FORWARD(SetUsage(usage))} IPravonError* CPravonFilterBase::CIntermediateCache::GetUsage(LONG* usage) {
-    KV_FORWARD(GetUsage(usage))
+template <class Call>
+IPravonError* CPravonFilterBase::CIntermediateCache::Forward(Call&& call) const {
+    IPravonImage* image = nullptr;
+    if (IPravonError* e = Image(&image))
+        return e;
+    return call(image);
 }
 
-#undef KV_FORWARD
+IPravonError* CPravonFilterBase::CIntermediateCache::GetWidth(LONG* width) {
+    return Forward([&](IPravonImage* image) { return image->GetWidth(width); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetHeight(LONG* height) {
+    return Forward([&](IPravonImage* image) { return image->GetHeight(height); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetColorSpace(LONG* colorSpace) {
+    return Forward([&](IPravonImage* image) { return image->GetColorSpace(colorSpace); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetResolution(double* resolution) {
+    return Forward([&](IPravonImage* image) { return image->GetResolution(resolution); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetFlip(bool* flip) {
+    return Forward([&](IPravonImage* image) { return image->GetFlip(flip); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetRotation(double* rotation) {
+    return Forward([&](IPravonImage* image) { return image->GetRotation(rotation); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetTileSize(LONG* tileSize) {
+    return Forward([&](IPravonImage* image) { return image->GetTileSize(tileSize); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetPalette(PravonPalette* palette) {
+    return Forward([&](IPravonImage* image) { return image->GetPalette(palette); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(const IPravonTileID& id, bool* exists) {
+    return Forward([&](IPravonImage* image) { return image->TileExists(id, exists); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::TileExists(LONG column, LONG row, bool* exists) {
+    return Forward([&](IPravonImage* image) { return image->TileExists(column, row, exists); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(const IPravonTileID& id, IPravonTile** tile) {
+    return Forward([&](IPravonImage* image) { return image->GetTile(id, tile); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetTile(LONG column, LONG row, IPravonTile** tile) {
+    return Forward([&](IPravonImage* image) { return image->GetTile(column, row, tile); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(IPravonTileGrid* grid, LONG column,
+                                                                LONG row) {
+    return Forward([&](IPravonImage* image) { return image->UnlockTile(grid, column, row); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(const IPravonTileID& id) {
+    return Forward([&](IPravonImage* image) { return image->UnlockTile(id); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::UnlockTile(LONG column, LONG row) {
+    return Forward([&](IPravonImage* image) { return image->UnlockTile(column, row); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
+    return Forward([&](IPravonImage* image) { return image->MapRect(rect, grid); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetSize(LONG width, LONG height) {
+    return Forward([&](IPravonImage* image) { return image->SetSize(width, height); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetColorSpace(LONG colorSpace) {
+    return Forward([&](IPravonImage* image) { return image->SetColorSpace(colorSpace); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetResolution(double resolution) {
+    return Forward([&](IPravonImage* image) { return image->SetResolution(resolution); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetTransform(bool flip, double angle, bool relative) {
+    return Forward([&](IPravonImage* image) { return image->SetTransform(flip, angle, relative); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetPalette(const PravonPalette& palette) {
+    return Forward([&](IPravonImage* image) { return image->SetPalette(palette); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetUsage(LONG usage) {
+    return Forward([&](IPravonImage* image) { return image->SetUsage(usage); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::GetUsage(LONG* usage) {
+    return Forward([&](IPravonImage* image) { return image->GetUsage(usage); });
+}

@@ -70,5 +70,8 @@ protected:
 
 private:
     IPravonError* Image(IPravonImage** image) const;
+    // call(image) with the intermediate image.
+    template <class Call>
+    IPravonError* Forward(Call&& call) const;
     ULONG m_references = 1;
 };
