@@ -3,6 +3,7 @@
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <new>
@@ -183,14 +184,42 @@ IPravonError* CPravonFilterBase::CacheTileForGrid(IPravonTileGrid* grid, LONG co
     return grid->GetTile(column, row, tile);
 }
 
+template <class Call>
+IPravonError* CPravonFilterBase::Forward(Call&& call) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = OwnFirstSource(&source))
+        return e;
+    return call(source);
+}
+
+IPravonError* CPravonFilterBase::NoteForwardedLock(const ForwardedLock& lock, IPravonError* locked,
+                                                   TFunctionRef<IPravonError*()> unlock) {
+    if (locked)
+        return locked;
+    try {
+        m_forwardedLocks.push_back(lock);
+    } catch (const std::bad_alloc&) {
+        return IPravonError::Chain(
+            PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to note a lock"), unlock());
+    }
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::UnlockCached(TFunctionRef<IPravonError*(IPravonImage* cache)> unlock) {
+    if (!m_cache)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    if (IPravonError* e = unlock(m_cache.get()))
+        return e;
+    return CheckCache();
+}
+
 IPravonError* CPravonFilterBase::LockTile(IPravonTileGrid* grid, LONG column, LONG row, void** data,
                                           PravonRect* tileRect, PravonRect* clippedRect, LONG* rowBytes) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
-    }
+    // A forwarded lock is taken on a grid of the source, which tells the unlock where to go.
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return source->LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
+        });
     if (IPravonError* e = CheckCache())
         return e;
     IPravonTile* tile = nullptr;
@@ -211,12 +240,11 @@ IPravonError* CPravonFilterBase::LockTile(IPravonTileGrid* grid, LONG column, LO
 }
 
 IPravonError* CPravonFilterBase::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(id, data, header);
-    }
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return NoteForwardedLock(ForwardedLock{true, id}, source->LockTile(id, data, header),
+                                     [&] { return source->UnlockTile(id); });
+        });
     IPravonDataSource* cache = nullptr;
     if (IPravonError* e = AnsweringNode(&cache))
         return e;
@@ -227,12 +255,12 @@ IPravonError* CPravonFilterBase::LockTile(const IPravonTileID& id, void** data, 
 }
 
 IPravonError* CPravonFilterBase::LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(column, row, data, header);
-    }
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return NoteForwardedLock(ForwardedLock{false, IPravonTileID{nullptr, column, row, 0}},
+                                     source->LockTile(column, row, data, header),
+                                     [&] { return source->UnlockTile(column, row); });
+        });
     IPravonDataSource* cache = nullptr;
     if (IPravonError* e = AnsweringNode(&cache))
         return e;
@@ -242,46 +270,45 @@ IPravonError* CPravonFilterBase::LockTile(LONG column, LONG row, void** data, BI
     return LockAndGenerate(data, tile, header);
 }
 
+// A tile is unlocked the way it was locked, even when the filter was enabled, disabled or set to pass its
+// source through in between: a grid tells whose tile it is, a forwarded lock was noted, and a locked
+// tile of the cache was locked through the cache. Anything else goes where a lock would go now.
 IPravonError* CPravonFilterBase::UnlockTile(IPravonTileGrid* grid, LONG column, LONG row) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(grid, column, row);
-    }
-    if (!m_cache)
-        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(grid, column, row))
-        return e;
-    return CheckCache();
+    const bool cached = grid ? m_cache && grid->GetSource() == m_cache.get() : !ForwardsToSource();
+    if (cached)
+        return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(grid, column, row); });
+    return Forward([&](IPravonDataSource* source) { return source->UnlockTile(grid, column, row); });
 }
 
 IPravonError* CPravonFilterBase::UnlockTile(const IPravonTileID& id) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(id);
-    }
-    if (!m_cache)
-        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(id))
-        return e;
-    return CheckCache();
+    const auto find = [&](IPravonImage* cache, IPravonTile** tile) { return cache->GetTile(id, tile); };
+    if (UnlocksAtSource(ForwardedLock{true, id}, find))
+        return Forward([&](IPravonDataSource* source) { return source->UnlockTile(id); });
+    return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(id); });
 }
 
 IPravonError* CPravonFilterBase::UnlockTile(LONG column, LONG row) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(column, row);
+    const auto find = [&](IPravonImage* cache, IPravonTile** tile) {
+        bool exists = false;
+        IPravonError* e = cache->TileExists(column, row, &exists);
+        return e || !exists ? e : cache->GetTile(column, row, tile);
+    };
+    if (UnlocksAtSource(ForwardedLock{false, IPravonTileID{nullptr, column, row, 0}}, find))
+        return Forward([&](IPravonDataSource* source) { return source->UnlockTile(column, row); });
+    return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(column, row); });
+}
+
+bool CPravonFilterBase::UnlocksAtSource(
+    const ForwardedLock& lock, TFunctionRef<IPravonError*(IPravonImage* cache, IPravonTile** tile)> find) {
+    const auto noted = std::find(m_forwardedLocks.begin(), m_forwardedLocks.end(), lock);
+    if (noted != m_forwardedLocks.end()) {
+        m_forwardedLocks.erase(noted);
+        return true;
     }
-    if (!m_cache)
-        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(column, row))
-        return e;
-    return CheckCache();
+    IPravonTile* tile = nullptr;
+    const bool lockedHere =
+        m_cache && !PravonErrorPtr(find(m_cache.get(), &tile)) && tile && tile->GetLockCount() > 0;
+    return !lockedHere && ForwardsToSource();
 }
 
 IPravonError* CPravonFilterBase::Enable(bool enable, bool notify) {

@@ -260,6 +260,25 @@ private:
     // call(node) with the answering node.
     template <class Call>
     IPravonError* Answer(Call&& call);
+    // call(source) with the first source (PravonKind::kNoSource without one).
+    template <class Call>
+    IPravonError* Forward(Call&& call);
+
+    // A lock by id or by column and row that went to the first source; grid locks are told apart by
+    // their grid.
+    struct ForwardedLock {
+        bool byId = false;
+        IPravonTileID id; // column and row alone when not by id
+        bool operator==(const ForwardedLock&) const = default;
+    };
+    // Notes a forwarded lock that succeeded; when it cannot be noted, it is undone and reported.
+    IPravonError* NoteForwardedLock(const ForwardedLock& lock, IPravonError* locked,
+                                    TFunctionRef<IPravonError*()> unlock);
+    // Whether an unlock goes to the source: the lock was noted as forwarded (the note goes), or the cache
+    // tile that find gives is not locked and the filter forwards now.
+    bool UnlocksAtSource(const ForwardedLock& lock,
+                         TFunctionRef<IPravonError*(IPravonImage* cache, IPravonTile** tile)> find);
+    IPravonError* UnlockCached(TFunctionRef<IPravonError*(IPravonImage* cache)> unlock);
     IPravonError* CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row, IPravonTile** tile);
     // Invalidates the tiles of image under rect: whole where rect covers them, else the part it covers.
     static IPravonError* InvalidateTiles(IPravonImage* image, const PravonRect& rect);
@@ -283,4 +302,5 @@ private:
     std::map<CPravonFilterWatcher*, LONG> m_watchers;
     CTalvoChrono m_chrono;
     std::vector<Generation*> m_generating;
+    std::vector<ForwardedLock> m_forwardedLocks;
 };
