@@ -1,5 +1,6 @@
 #include "CDeBayerBase.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -34,8 +35,23 @@ const DemosaicTables& Tables() {
     return *tables;
 }
 
-LONG TruncToLong(double v) {
-    return static_cast<LONG>(std::trunc(v));
+using Int32Math::SaturatedTrunc;
+
+// One axis of the mappings: output = scale x (source - frame) - crop origin, and back. Integer coordinates
+// are truncated toward zero and held in 32 bits at every step, so that no coordinate overflows.
+double ToOutput(double v, double scale, LONG crop) {
+    return scale * (v - CDeBayerBase::kFrame) - crop;
+}
+LONG ToOutput(LONG v, double scale, LONG crop) {
+    return Int32Math::SaturatedAdd(SaturatedTrunc(scale * (static_cast<double>(v) - CDeBayerBase::kFrame)),
+                                   -std::int64_t{crop});
+}
+double ToSource(double v, double scale, LONG crop) {
+    return (v + crop) / scale + CDeBayerBase::kFrame;
+}
+LONG ToSource(LONG v, double scale, LONG crop) {
+    return Int32Math::SaturatedAdd(SaturatedTrunc((static_cast<double>(v) + crop) / scale),
+                                   CDeBayerBase::kFrame);
 }
 
 } // namespace
@@ -70,8 +86,8 @@ LONG CDeBayerBase::CropTop() const {
 
 void CDeBayerBase::ScaledSize(LONG w, LONG h, LONG* width, LONG* height) const {
     // A source inside the frame has no output at all rather than a negative one.
-    *width = std::max<LONG>(0, TruncToLong(GetHorizontalScale() * (w - kBorder)));
-    *height = std::max<LONG>(0, TruncToLong(GetVerticalScale() * (h - kBorder)));
+    *width = std::max<LONG>(0, SaturatedTrunc(GetHorizontalScale() * (static_cast<double>(w) - kBorder)));
+    *height = std::max<LONG>(0, SaturatedTrunc(GetVerticalScale() * (static_cast<double>(h) - kBorder)));
 }
 
 bool CDeBayerBase::ShouldNotify(bool notify) const {
@@ -259,15 +275,15 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
         LONG* lut = m_ownLut[c].get();
         for (LONG j = 0; j < kLutSize; ++j) {
             const double d = static_cast<double>(last) * j / 4095.0;
-            const LONG i = TruncToLong(d);
+            const LONG i = SaturatedTrunc(d);
             double f = curve[i];
             if (i < last)
                 f += (static_cast<double>(curve[i + 1]) - curve[i]) * (d - i);
             // Curve values beyond the stated range would index past the square-root table.
             const double g = std::clamp(4095.0 / range * f, 0.0, 4095.0);
-            const LONG k = TruncToLong(g);
+            const LONG k = SaturatedTrunc(g);
             if (k < kMaxSample)
-                lut[j] = TruncToLong((g - k) * (shared[k + 1] - shared[k]) + shared[k]);
+                lut[j] = SaturatedTrunc((g - k) * (shared[k + 1] - shared[k]) + shared[k]);
             else
                 lut[j] = shared[kMaxSample];
         }
@@ -407,56 +423,50 @@ void CDeBayerBase::WriteOutputRow(const Rgb16* const rows[4], LONG width, LONG c
     }
 }
 
+template <class T>
+IPravonError* CDeBayerBase::Map(T* x, T* y, bool toOutput) const {
+    if (!IsEnabled())
+        return nullptr;
+    if (toOutput) {
+        *x = ToOutput(*x, GetHorizontalScale(), CropLeft());
+        *y = ToOutput(*y, GetVerticalScale(), CropTop());
+    } else {
+        *x = ToSource(*x, GetHorizontalScale(), CropLeft());
+        *y = ToSource(*y, GetVerticalScale(), CropTop());
+    }
+    return nullptr;
+}
+
+// A rectangle maps its two corners.
+template <class R>
+IPravonError* CDeBayerBase::MapCorners(R* rect, bool toOutput) const {
+    Map(&rect->left, &rect->top, toOutput);
+    return Map(&rect->right, &rect->bottom, toOutput);
+}
+
 IPravonError* CDeBayerBase::FilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = GetHorizontalScale() * (*x - kFrame) - CropLeft();
-    *y = GetVerticalScale() * (*y - kFrame) - CropTop();
-    return nullptr;
+    return Map(x, y, true);
 }
-
 IPravonError* CDeBayerBase::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = TruncToLong(GetHorizontalScale() * (*x - kFrame)) - CropLeft();
-    *y = TruncToLong(GetVerticalScale() * (*y - kFrame)) - CropTop();
-    return nullptr;
+    return Map(x, y, true);
 }
-
-IPravonError* CDeBayerBase::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::FilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, true);
 }
-
-IPravonError* CDeBayerBase::FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::FilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, true);
 }
-
 IPravonError* CDeBayerBase::DefilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = (*x + CropLeft()) / GetHorizontalScale() + kFrame;
-    *y = (*y + CropTop()) / GetVerticalScale() + kFrame;
-    return nullptr;
+    return Map(x, y, false);
 }
-
 IPravonError* CDeBayerBase::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = TruncToLong((*x + CropLeft()) / GetHorizontalScale()) + kFrame;
-    *y = TruncToLong((*y + CropTop()) / GetVerticalScale()) + kFrame;
-    return nullptr;
+    return Map(x, y, false);
 }
-
-IPravonError* CDeBayerBase::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::DefilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, false);
 }
-
-IPravonError* CDeBayerBase::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::DefilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, false);
 }
 
 IPravonError* CDeBayerBase::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,

@@ -124,6 +124,11 @@ protected:
     IPravonError* NotifyWholeOutput();
 
 private:
+    // Maps a point into output coordinates (toOutput) or back, while the filter is enabled.
+    template <class T>
+    IPravonError* Map(T* x, T* y, bool toOutput) const;
+    template <class R>
+    IPravonError* MapCorners(R* rect, bool toOutput) const;
     // Output extent of a source of w x h before the crop, never negative.
     void ScaledSize(LONG w, LONG h, LONG* width, LONG* height) const;
     IPravonError* FitCrop(const PravonRect& crop, const PravonRect* extent, PravonRect* fitted);
