@@ -280,6 +280,10 @@ private:
                          TFunctionRef<IPravonError*(IPravonImage* cache, IPravonTile** tile)> find);
     IPravonError* UnlockCached(TFunctionRef<IPravonError*(IPravonImage* cache)> unlock);
     IPravonError* CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row, IPravonTile** tile);
+    // Gives image the output geometry for the given sources and reads back its size; a colour space of 0
+    // is set only when asked (a pass), the cache keeps its last one.
+    IPravonError* SetOutputGeometry(IPravonDataSource* const* sources, LONG count, IPravonImage* image,
+                                    bool alwaysColorSpace, LONG* width, LONG* height);
     // Invalidates the tiles of image under rect: whole where rect covers them, else the part it covers.
     static IPravonError* InvalidateTiles(IPravonImage* image, const PravonRect& rect);
     // A pass-through pass: the whole tile, copied from the first source.

@@ -68,36 +68,12 @@ IPravonError* CPravonFilterBase::CheckCache() {
         m_cache.reset(image);
     }
 
+    // Read for a copy of the list, which a notification during the reads may change.
     const std::vector<IPravonDataSource*> sources = m_sources;
-    const LONG count = static_cast<LONG>(sources.size());
     LONG width = 0;
     LONG height = 0;
-    LONG colorSpace = 0;
-    double resolution = 0;
-    bool flip = false;
-    double angle = 0;
-    PravonPalette palette;
-    if (IPravonError* e = GetFilteredSize(sources.data(), count, &width, &height))
-        return e;
-    if (IPravonError* e = GetFilteredColorSpace(sources.data(), count, &colorSpace))
-        return e;
-    if (IPravonError* e = GetFilteredResolution(sources.data(), count, &resolution))
-        return e;
-    if (IPravonError* e = GetFilteredTransform(sources.data(), count, &flip, &angle))
-        return e;
-    if (IPravonError* e = GetFilteredPalette(sources.data(), count, &palette))
-        return e;
-
-    if (IPravonError* e = m_cache->SetSize(width, height))
-        return e;
-    if (colorSpace != 0)
-        if (IPravonError* e = m_cache->SetColorSpace(colorSpace))
-            return e;
-    if (IPravonError* e = m_cache->SetResolution(resolution))
-        return e;
-    if (IPravonError* e = m_cache->SetTransform(flip, angle, false))
-        return e;
-    if (IPravonError* e = m_cache->SetPalette(palette))
+    if (IPravonError* e = SetOutputGeometry(sources.data(), static_cast<LONG>(sources.size()), m_cache.get(),
+                                            false, &width, &height))
         return e;
 
     LONG tileSize = 0;
@@ -124,6 +100,36 @@ IPravonError* CPravonFilterBase::CheckCache() {
         g->whole = true;
     m_checkCache = false;
     return nullptr;
+}
+
+IPravonError* CPravonFilterBase::SetOutputGeometry(IPravonDataSource* const* sources, LONG count,
+                                                   IPravonImage* image, bool alwaysColorSpace, LONG* width,
+                                                   LONG* height) {
+    LONG colorSpace = 0;
+    double resolution = 0;
+    bool flip = false;
+    double angle = 0;
+    PravonPalette palette;
+    if (IPravonError* e = GetFilteredSize(sources, count, width, height))
+        return e;
+    if (IPravonError* e = GetFilteredColorSpace(sources, count, &colorSpace))
+        return e;
+    if (IPravonError* e = GetFilteredResolution(sources, count, &resolution))
+        return e;
+    if (IPravonError* e = GetFilteredTransform(sources, count, &flip, &angle))
+        return e;
+    if (IPravonError* e = GetFilteredPalette(sources, count, &palette))
+        return e;
+    if (IPravonError* e = image->SetSize(*width, *height))
+        return e;
+    if (alwaysColorSpace || colorSpace != 0)
+        if (IPravonError* e = image->SetColorSpace(colorSpace))
+            return e;
+    if (IPravonError* e = image->SetResolution(resolution))
+        return e;
+    if (IPravonError* e = image->SetTransform(flip, angle, false))
+        return e;
+    return image->SetPalette(palette);
 }
 
 IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
@@ -298,30 +304,7 @@ IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const
         return PravonFail(kComponent, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
     LONG width = 0;
     LONG height = 0;
-    LONG colorSpace = 0;
-    double resolution = 0;
-    bool flip = false;
-    double angle = 0;
-    PravonPalette palette;
-    if (IPravonError* e = GetFilteredSize(sources, count, &width, &height))
-        return e;
-    if (IPravonError* e = GetFilteredColorSpace(sources, count, &colorSpace))
-        return e;
-    if (IPravonError* e = GetFilteredResolution(sources, count, &resolution))
-        return e;
-    if (IPravonError* e = GetFilteredTransform(sources, count, &flip, &angle))
-        return e;
-    if (IPravonError* e = GetFilteredPalette(sources, count, &palette))
-        return e;
-    if (IPravonError* e = image->SetSize(width, height))
-        return e;
-    if (IPravonError* e = image->SetColorSpace(colorSpace))
-        return e;
-    if (IPravonError* e = image->SetResolution(resolution))
-        return e;
-    if (IPravonError* e = image->SetTransform(flip, angle, false))
-        return e;
-    if (IPravonError* e = image->SetPalette(palette))
+    if (IPravonError* e = SetOutputGeometry(sources, count, image, true, &width, &height))
         return e;
 
     IPravonTileGrid* rawGrid = nullptr;

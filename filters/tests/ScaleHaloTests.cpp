@@ -76,52 +76,54 @@ std::pair<LONG, LONG> Named(LONG method, LONG a, LONG b, LONG S, LONG D) {
             static_cast<LONG>(std::clamp<std::int64_t>(to, 0, D))};
 }
 
-IPravonError* Build(CPravonMemoryManager& manager, const Case& c, IPravonImage* source, Scale* filter) {
-    if (IPravonError* e = PravonConnect(source, filter))
-        return e;
-    return c.sx > 0 ? filter->SetScale(c.sx, c.sy, false) : filter->SetSize(c.width, c.height, false);
-}
+// A source image of the plane under a scale filter set up as the case says, in tiles of 16.
+struct Scaled {
+    Scaled(const Case& c, const TestPlane& plane)
+        : manager(16), source(MakeImage(manager, plane)), filter(&manager, c.method) {
+        EXPECT_PV_OK(PravonConnect(source.get(), &filter));
+        EXPECT_PV_OK(c.sx > 0 ? filter.SetScale(c.sx, c.sy, false)
+                              : filter.SetSize(c.width, c.height, false));
+    }
+    ~Scaled() { EXPECT_PV_OK(PravonDisconnect(source.get(), &filter)); }
+    TestPlane Pull() {
+        TestPlane out;
+        EXPECT_PV_OK(PullAll(&filter, &out));
+        return out;
+    }
+    CPravonMemoryManager manager;
+    PravonImagePtr source;
+    Scale filter;
+};
 
 TEST(ScaleHalo, ASourceChangeInvalidatesExactlyTheAreaItsKernelsReach) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         const TestPlane before = MakePlane(23, 19, kRGB8, FillPattern::Random, 5);
-        CPravonMemoryManager manager(16);
-        PravonImagePtr source = MakeImage(manager, before);
-        Scale filter(&manager, c.method);
-        ASSERT_PV_OK(Build(manager, c, source.get(), &filter));
-        TestPlane original;
-        ASSERT_PV_OK(PullAll(&filter, &original));
+        Scaled s(c, before);
+        const TestPlane original = s.Pull();
 
         TestPlane after = before;
         for (LONG y = c.change.top; y < c.change.bottom; ++y)
             for (LONG x = c.change.left; x < c.change.right; ++x)
                 for (LONG channel = 0; channel < 3; ++channel)
                     after.SetSample(x, y, channel, 255 - before.Sample(x, y, channel));
-        ASSERT_PV_OK(WritePlane(source.get(), after));
+        ASSERT_PV_OK(WritePlane(s.source.get(), after));
         PravonRect changed = c.change;
-        ASSERT_PV_OK(PravonSendDataNotification(source.get(), PravonNotification::kData, &changed));
+        ASSERT_PV_OK(PravonSendDataNotification(s.source.get(), PravonNotification::kData, &changed));
 
         const LONG outW = original.width;
         const LONG outH = original.height;
         const auto [left, right] = Named(c.method, c.change.left, c.change.right, 23, outW);
         const auto [top, bottom] = Named(c.method, c.change.top, c.change.bottom, 19, outH);
         TestPlane invalid;
-        ASSERT_PV_OK(InvalidArea(&filter, &invalid));
+        ASSERT_PV_OK(InvalidArea(&s.filter, &invalid));
         EXPECT_TRUE(PlanesMatch(RectMask(outW, outH, CPravonRect(left, top, right, bottom)), invalid))
             << "the invalid area is the named one, no more and no less";
 
         // Every output pixel whose window reads a changed pixel lies in it, and so does every pixel that
         // changed.
-        TestPlane renewed;
-        ASSERT_PV_OK(PullAll(&filter, &renewed));
-        CPravonMemoryManager freshManager(16);
-        PravonImagePtr freshSource = MakeImage(freshManager, after);
-        Scale fresh(&freshManager, c.method);
-        ASSERT_PV_OK(Build(freshManager, c, freshSource.get(), &fresh));
-        TestPlane expected;
-        ASSERT_PV_OK(PullAll(&fresh, &expected));
-        EXPECT_TRUE(PlanesMatch(expected, renewed));
+        const TestPlane expected = Scaled(c, after).Pull();
+        EXPECT_TRUE(PlanesMatch(expected, s.Pull()));
         LONG reading = 0;
         for (LONG y = 0; y < outH; ++y) {
             const Window wy = Reads(c.method, y, 19, outH);
@@ -142,8 +144,6 @@ TEST(ScaleHalo, ASourceChangeInvalidatesExactlyTheAreaItsKernelsReach) {
             }
         }
         EXPECT_GT(reading, 0);
-        ASSERT_PV_OK(PravonDisconnect(source.get(), &filter));
-        ASSERT_PV_OK(PravonDisconnect(freshSource.get(), &fresh));
     }
 }
 

@@ -16,13 +16,13 @@ namespace {
 
 using namespace kvtest;
 
-ULONG Noise(LONG x, LONG y, int channel) {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 2654435761u ^ static_cast<std::uint32_t>(y) * 40503u ^
-                      static_cast<std::uint32_t>(channel) * 97u;
-    h ^= h >> 15;
-    h *= 0x2c1b3c6du;
-    h ^= h >> 12;
-    return h % 4096;
+// Random 12-bit samples.
+TestPlane NoiseMosaic(LONG width, LONG height) {
+    TestPlane mosaic = MakePlane(width, height, PravonColorSpace::kRawMosaic16, FillPattern::Random, 17);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x)
+            mosaic.SetSample(x, y, 0, mosaic.Sample(x, y, 0) % 4096);
+    return mosaic;
 }
 
 // The source columns (or rows) output position u of an axis reads: its square pixel's window of three on
@@ -62,7 +62,7 @@ TEST(DeBayerHalo, AMosaicChangeInvalidatesTheOutputItsWindowsReach) {
         SCOPED_TRACE(testing::Message() << (c.nonSquare ? "non-square" : "square") << ", change at "
                                         << c.change.left << ", " << c.change.top);
         const auto& layout = BayerLayouts()[1];
-        const TestPlane before = MakeMosaic(64, 53, layout.descriptor, Noise);
+        const TestPlane before = NoiseMosaic(64, 53);
         Demosaic d(before, layout.descriptor, 16);
         ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
         ASSERT_PV_OK(d.filter->SetCropRect(c.crop, nullptr, false));
