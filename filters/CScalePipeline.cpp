@@ -225,10 +225,10 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     m_sourceHeight = sourceHeight;
     m_outputWidth = outputWidth;
     m_outputHeight = outputHeight;
-    m_rsw = rsw;
-    m_rsh = rsh;
-    m_rdw = rdw;
-    m_rdh = rdh;
+    m_reducedSourceWidth = rsw;
+    m_reducedSourceHeight = rsh;
+    m_reducedOutputWidth = rdw;
+    m_reducedOutputHeight = rdh;
     m_recip[0] = Reciprocal(rsw);
     m_recip[1] = Reciprocal(rsh);
     m_recip[2] = Reciprocal(rdw);
@@ -297,10 +297,11 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
     std::int64_t* column = m_nearest.data();
     std::int64_t* row = column + width;
     for (LONG i = 0; i < width; ++i)
-        column[i] =
-            std::clamp<std::int64_t>(NearestSource(rect.left + i, m_rsw, m_rdw), 0, m_sourceWidth - 1);
+        column[i] = std::clamp<std::int64_t>(
+            NearestSource(rect.left + i, m_reducedSourceWidth, m_reducedOutputWidth), 0, m_sourceWidth - 1);
     for (LONG j = 0; j < height; ++j)
-        row[j] = std::clamp<std::int64_t>(NearestSource(rect.top + j, m_rsh, m_rdh), 0, m_sourceHeight - 1);
+        row[j] = std::clamp<std::int64_t>(
+            NearestSource(rect.top + j, m_reducedSourceHeight, m_reducedOutputHeight), 0, m_sourceHeight - 1);
 
     // The chosen columns and rows never fall: those a source tile holds are one run of output positions.
     struct Run {
@@ -414,7 +415,7 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     case Routine::Linear:
     case Routine::Cubic: {
         const std::int64_t taps = KernelTaps(m_method);
-        spanStart = EnlargeStart(x0, m_rsw, m_rdw) - (taps / 2 - 1);
+        spanStart = EnlargeStart(x0, m_reducedSourceWidth, m_reducedOutputWidth) - (taps / 2 - 1);
         std::int64_t position = 0;
         for (LONG i = 0; i < width; ++i) {
             index[i] = static_cast<std::int32_t>(position);
@@ -424,7 +425,7 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         break;
     }
     case Routine::Area: {
-        spanStart = ReduceStart(x0, m_rsw, m_rdw);
+        spanStart = ReduceStart(x0, m_reducedSourceWidth, m_reducedOutputWidth);
         std::int64_t position = 0;
         spanLength = 0;
         for (LONG i = 0; i < width; ++i) {
@@ -441,13 +442,13 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         break;
     }
 
-    const std::int64_t depth = CeilDiv(m_rsh, m_rdh) + 1;
+    const std::int64_t depth = CeilDiv(m_reducedSourceHeight, m_reducedOutputHeight) + 1;
     const std::int64_t ringRows = depth + 2;
     std::int64_t firstRow = y0 - 1;
     if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
-        firstRow = EnlargeStart(y0, m_rsh, m_rdh) - 1;
+        firstRow = EnlargeStart(y0, m_reducedSourceHeight, m_reducedOutputHeight) - 1;
     else if (m_vertical == Routine::Area)
-        firstRow = ReduceStart(y0, m_rsh, m_rdh) - 1;
+        firstRow = ReduceStart(y0, m_reducedSourceHeight, m_reducedOutputHeight) - 1;
     m_ring.resize(static_cast<std::size_t>(ringRows) * rowLength);
     m_ringRows = static_cast<LONG>(ringRows);
     m_fetched = 0;
@@ -460,10 +461,11 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     hp.index = index;
     hp.entries = hEntries;
     hp.maxSample = maxSample;
-    hp.wholeWeight = static_cast<std::uint32_t>(m_rdw);
+    hp.wholeWeight = static_cast<std::uint32_t>(m_reducedOutputWidth);
     hp.reciprocal = m_horizontal == Routine::Linear ? m_recip[2] >> 1 : m_recip[0];
     hp.wide =
-        std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_rdw) : m_rsw) >
+        std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_reducedOutputWidth)
+                                                                    : m_reducedSourceWidth) >
         0xFFFFFFFFu;
 
     // The SIMD routines read every window as the same even number of taps, two pixels and more per load:
@@ -482,7 +484,7 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     }
     m_span.resize(static_cast<std::size_t>(spanLength + tapCount + 2) * ch);
 
-    CSourceTileCursor cursor(source, Saturate(m_rsw / m_rdw + 2));
+    CSourceTileCursor cursor(source, Saturate(m_reducedSourceWidth / m_reducedOutputWidth + 2));
     std::int64_t head = 0;
     std::int64_t next = firstRow;
     auto fetch = [&]() -> IPravonError* {
@@ -521,10 +523,12 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     ScaleRows::VerticalParams vp;
     vp.count = rowLength;
     vp.maxSample = maxSample;
-    vp.wholeWeight = static_cast<std::uint32_t>(m_rdh);
+    vp.wholeWeight = static_cast<std::uint32_t>(m_reducedOutputHeight);
     vp.reciprocal = m_vertical == Routine::Linear ? m_recip[3] >> 1 : m_recip[1];
-    vp.wide = std::uint64_t{maxSample} * (m_vertical == Routine::Linear ? 2 * std::uint64_t(m_rdh) : m_rsh) >
-              0xFFFFFFFFu;
+    vp.wide =
+        std::uint64_t{maxSample} * (m_vertical == Routine::Linear ? 2 * std::uint64_t(m_reducedOutputHeight)
+                                                                  : m_reducedSourceHeight) >
+        0xFFFFFFFFu;
     vp.accumulator = nullptr;
     if (m_vertical == Routine::Area) {
         m_acc.resize(rowLength);
@@ -558,7 +562,8 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
             until = vp.entry->advance ? next + 1 : next;
         else if (m_vertical == Routine::Area)
-            until = depth + ReduceStart(std::int64_t{y} + 1, m_rsh, m_rdh) + 1;
+            until =
+                depth + ReduceStart(std::int64_t{y} + 1, m_reducedSourceHeight, m_reducedOutputHeight) + 1;
         while (next < until)
             if (IPravonError* e = fetch())
                 return e;

@@ -88,10 +88,10 @@ public:
     LONG GetMethod() const { return m_method; }
     LONG GetChannels() const { return m_channels; }
     LONG GetColorSpace() const { return m_colorSpace; }
-    LONG GetReducedSourceWidth() const { return m_rsw; }
-    LONG GetReducedSourceHeight() const { return m_rsh; }
-    LONG GetReducedOutputWidth() const { return m_rdw; }
-    LONG GetReducedOutputHeight() const { return m_rdh; }
+    LONG GetReducedSourceWidth() const { return m_reducedSourceWidth; }
+    LONG GetReducedSourceHeight() const { return m_reducedSourceHeight; }
+    LONG GetReducedOutputWidth() const { return m_reducedOutputWidth; }
+    LONG GetReducedOutputHeight() const { return m_reducedOutputHeight; }
     // ceil(2^32 / v) of the reduced source width, source height, output width, output height.
     ULONG GetReciprocal(int which) const { return m_recip[which]; }
     Routine GetHorizontalRoutine() const { return m_horizontal; }
@@ -117,10 +117,10 @@ private:
     LONG m_sourceHeight = 0;
     LONG m_outputWidth = 0;
     LONG m_outputHeight = 0;
-    LONG m_rsw = 0;
-    LONG m_rsh = 0;
-    LONG m_rdw = 0;
-    LONG m_rdh = 0;
+    LONG m_reducedSourceWidth = 0;
+    LONG m_reducedSourceHeight = 0;
+    LONG m_reducedOutputWidth = 0;
+    LONG m_reducedOutputHeight = 0;
     ULONG m_recip[4] = {};
     Routine m_horizontal = Routine::None;
     Routine m_vertical = Routine::None;

@@ -162,17 +162,17 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
         if (!err)
             err = cursor.LockAt(first, row0);
         // The steps before the first output row load the rows from the top of its window on.
-        LONG e = row0 - GetHalo(nullptr, 0).top - kLoadLead;
-        for (; !err && e < row0; ++e)
-            err = RowStep(cursor, w, e);
+        LONG step = row0 - GetHalo(nullptr, 0).top - kLoadLead;
+        for (; !err && step < row0; ++step)
+            err = RowStep(cursor, w, step);
         const LONG columnPhase = (rect.left + cropLeft) % 3;
         LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
         // The output row of phase 1 shares its source rows with the one before it.
         if (!err && rowPhase == 1)
-            err = RowStep(cursor, w, e++);
+            err = RowStep(cursor, w, step++);
         for (LONG y = 0; !err && y < height; ++y) {
             if (rowPhase != 1)
-                err = RowStep(cursor, w, e++);
+                err = RowStep(cursor, w, step++);
             if (err)
                 break;
             WriteOutputRow(w.rgb, width, columnPhase, rowPhase,
