@@ -174,8 +174,8 @@ protected:
 
     // How far the window an output pixel is computed from reaches beyond the source pixel the pixel maps
     // back to (DefilterPoint), on each side, in source pixels. A windowed filter declares it here once and
-    // fetches its sources by it; FilterData widens a changed source rectangle by it, so that every output
-    // pixel whose window reaches into the change is made again, and none besides.
+    // fetches its sources by it; FilterData widens a changed source rectangle by it, so that the output
+    // pixels whose windows reach into the change are made again while the rest of the cache stays.
     struct CHalo {
         LONG left = 0;
         LONG top = 0;
