@@ -11,10 +11,6 @@
 namespace {
 constexpr LONG kComponent = FourCC("PRVN");
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kComponent, line, kind, text);
-}
-
 double NormaliseAngle(double a) {
     return std::fmod(360.0 - std::fmod(360.0 - a, 360.0), 360.0);
 }
@@ -50,14 +46,14 @@ public:
     IPravonError* Lock(void** data, BITMAPINFOHEADER** header) override {
         if (!m_data) {
             if (m_bytes == 0)
-                return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
+                return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
             // A wholly invalid tile of a generator that writes its whole invalid area is written before
             // anyone reads it; every other tile starts from zeros, never from another tile's pixels.
             const bool unwritten = m_image->m_generatorWrites && IsWhollyInvalid();
             m_data = m_pool->Take(m_bytes, unwritten ? CPravonTilePool::Start::kUnwritten
                                                      : CPravonTilePool::Start::kZeroed);
             if (!m_data)
-                return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a tile");
+                return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
         }
         ++m_locks;
         if (data)
@@ -69,7 +65,7 @@ public:
 
     IPravonError* Unlock() override {
         if (m_locks <= 0)
-            return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
         if (--m_locks == 0 && m_retired)
             m_image->DropRetired(this); // deletes this tile
         return nullptr;
@@ -107,20 +103,20 @@ IPravonError* CPravonMemoryImage::Create(LONG tileSize, LONG usage, IPravonImage
                                          std::shared_ptr<CPravonMemoryImageRegistry> registry,
                                          std::shared_ptr<CPravonTilePool> pool) {
     if (!image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no image pointer");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no image pointer");
     *image = nullptr;
     if (tileSize < 1 || tileSize > kMaxTileSize)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "tile size out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "tile size out of range");
     if (!pool) {
         try {
             pool = std::make_shared<CPravonTilePool>();
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for an image");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an image");
         }
     }
     auto* made = new (std::nothrow) CPravonMemoryImage(tileSize, usage, std::move(registry), std::move(pool));
     if (!made)
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for an image");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an image");
     *image = made;
     return nullptr;
 }
@@ -192,7 +188,7 @@ IPravonError* CPravonMemoryImage::GetPalette(PravonPalette* palette) {
 
 IPravonError* CPravonMemoryImage::CheckCell(LONG column, LONG row) const {
     if (column < 0 || row < 0 || column >= m_columns || row >= m_rows)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile cell outside the image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile cell outside the image");
     return nullptr;
 }
 
@@ -205,7 +201,7 @@ IPravonError* CPravonMemoryImage::TileExists(LONG column, LONG row, bool* exists
 
 IPravonError* CPravonMemoryImage::TileExists(const IPravonTileID& id, bool* exists) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         *exists = FindRetired(id.column, id.row, &id.generation) != nullptr;
         return nullptr;
@@ -220,7 +216,7 @@ IPravonError* CPravonMemoryImage::GetTile(LONG column, LONG row, IPravonTile** t
     if (!slot) {
         slot.reset(new (std::nothrow) CTile(this, column, row));
         if (!slot)
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a tile");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
     }
     *tile = slot.get();
     return nullptr;
@@ -228,11 +224,11 @@ IPravonError* CPravonMemoryImage::GetTile(LONG column, LONG row, IPravonTile** t
 
 IPravonError* CPravonMemoryImage::GetTile(const IPravonTileID& id, IPravonTile** tile) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         CTile* old = FindRetired(id.column, id.row, &id.generation);
         if (!old)
-            return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
+            return PravonFail(kComponent, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
         *tile = old;
         return nullptr;
     }
@@ -242,9 +238,9 @@ IPravonError* CPravonMemoryImage::GetTile(const IPravonTileID& id, IPravonTile**
 IPravonError* CPravonMemoryImage::CheckGrid(IPravonTileGrid* grid, LONG column, LONG row, LONG* tileColumn,
                                             LONG* tileRow) {
     if (!grid || grid->GetSource() != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "grid of another source");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "grid of another source");
     if (column < 0 || row < 0 || column >= grid->GetColumnCount() || row >= grid->GetRowCount())
-        return Fail(__LINE__, PravonKind::kBadArgument, "cell outside the grid");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "cell outside the grid");
     *tileColumn = grid->GetFirstColumn() + column;
     *tileRow = grid->GetFirstRow() + row;
     return nullptr;
@@ -272,9 +268,9 @@ IPravonError* CPravonMemoryImage::LockTile(IPravonTileGrid* grid, LONG column, L
 
 IPravonError* CPravonMemoryImage::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
     return LockTile(id.column, id.row, data, header);
 }
 
@@ -295,11 +291,11 @@ IPravonError* CPravonMemoryImage::UnlockTile(IPravonTileGrid* grid, LONG column,
 
 IPravonError* CPravonMemoryImage::UnlockTile(const IPravonTileID& id) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         CTile* old = FindRetired(id.column, id.row, &id.generation);
         if (!old)
-            return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
         return old->Unlock();
     }
     return UnlockTile(id.column, id.row);
@@ -314,7 +310,7 @@ IPravonError* CPravonMemoryImage::UnlockTile(LONG column, LONG row) {
     // A lock taken before the last layout change is still owed its unlock.
     if (CTile* old = FindRetired(column, row, nullptr))
         return old->Unlock();
-    return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
 }
 
 IPravonError* CPravonMemoryImage::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
@@ -345,7 +341,7 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
     const std::int64_t rows =
         height == 0 ? 0 : (static_cast<std::int64_t>(height) + m_tileSize - 1) / m_tileSize;
     if (columns * rows > kMaxTileCells)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "image too large for its tile layout");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "image too large for its tile layout");
     std::size_t locked = 0;
     for (const auto& t : m_tiles)
         locked += (t && t->GetLockCount() > 0) ? 1 : 0;
@@ -354,7 +350,7 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
         tiles.resize(static_cast<std::size_t>(columns * rows));
         m_retired.reserve(m_retired.size() + locked);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the tile layout");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the tile layout");
     }
     for (auto& t : m_tiles) {
         if (t && t->GetLockCount() > 0) {
@@ -375,7 +371,7 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
 
 IPravonError* CPravonMemoryImage::SetSize(LONG width, LONG height) {
     if (width < 0 || height < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "negative image size");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "negative image size");
     if (width == m_width && height == m_height)
         return nullptr;
     return Relayout(width, height, m_colorSpace);
@@ -383,7 +379,7 @@ IPravonError* CPravonMemoryImage::SetSize(LONG width, LONG height) {
 
 IPravonError* CPravonMemoryImage::SetColorSpace(LONG colorSpace) {
     if (!IsStorableColorSpace(colorSpace))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "colour space cannot be stored");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "colour space cannot be stored");
     if (colorSpace == m_colorSpace)
         return nullptr;
     return Relayout(m_width, m_height, colorSpace);
@@ -391,14 +387,14 @@ IPravonError* CPravonMemoryImage::SetColorSpace(LONG colorSpace) {
 
 IPravonError* CPravonMemoryImage::SetResolution(double resolution) {
     if (!std::isfinite(resolution) || resolution < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "resolution out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "resolution out of range");
     m_resolution = resolution;
     return nullptr;
 }
 
 IPravonError* CPravonMemoryImage::SetTransform(bool flip, double angle, bool relative) {
     if (!std::isfinite(angle))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "angle is not finite");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "angle is not finite");
     if (!relative) {
         m_flip = flip;
         m_rotation = NormaliseAngle(angle);
@@ -414,7 +410,7 @@ IPravonError* CPravonMemoryImage::SetTransform(bool flip, double angle, bool rel
 
 IPravonError* CPravonMemoryImage::SetPalette(const PravonPalette& palette) {
     if (palette.count < 0 || palette.count > 256)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "palette size out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "palette size out of range");
     m_palette = palette;
     return nullptr;
 }

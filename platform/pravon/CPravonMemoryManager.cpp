@@ -37,8 +37,7 @@ IPravonError* CPravonMemoryManager::CreateImage(LONG usage, IPravonImage** image
 
 IPravonError* CPravonMemoryManager::SetTileSize(LONG tileSize) {
     if (tileSize < 1 || tileSize > CPravonMemoryImage::kMaxTileSize)
-        return IPravonError::Add(nullptr, FourCC("PRVN"), __LINE__, PravonKind::kOutOfRange,
-                                 "tile size out of range");
+        return PravonFail(FourCC("PRVN"), PravonKind::kOutOfRange, "tile size out of range");
     m_tileSize = tileSize;
     return nullptr;
 }

@@ -33,7 +33,7 @@ public:
 
     IPravonError* CreateImage(LONG usage, IPravonImage** image) override;
 
-    // Applies to images made afterwards. Outside 1..16384 gives kind 1013.
+    // Applies to images made afterwards. Outside 1..16384 gives PravonKind::kOutOfRange.
     IPravonError* SetTileSize(LONG tileSize);
     LONG GetTileSize() const { return m_tileSize; }
 

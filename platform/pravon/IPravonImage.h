@@ -8,9 +8,11 @@
 // The image does not notify its destinations itself: whoever changes it sends the notifications.
 class IPravonImage : public IPravonDataSource {
 public:
-    // A negative size, or one whose tile layout cannot be held, gives kind 1013 and changes nothing.
+    // A negative size, or one whose tile layout cannot be held, gives PravonKind::kOutOfRange and changes
+    // nothing.
     virtual IPravonError* SetSize(LONG width, LONG height) = 0;
-    // A code with no bits per sample or no channels gives kind 1010 and changes nothing.
+    // A code with no bits per sample or no channels gives PravonKind::kUnsupportedColorSpace and changes
+    // nothing.
     virtual IPravonError* SetColorSpace(LONG colorSpace) = 0;
     virtual IPravonError* SetResolution(double resolution) = 0;
     // relative = false stores (flip, angle); relative = true applies them on top of the stored state.

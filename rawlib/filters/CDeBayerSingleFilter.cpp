@@ -10,16 +10,11 @@
 namespace {
 
 // Mosaic window: columns B - 3 .. B + c + 3; green window: B - 1 .. B + c + 1; RGB rows: B .. B + c.
+// The mosaic window's margin is the interpolation's reach.
 constexpr LONG kMosaicMargin = 3;
 constexpr LONG kGreenMargin = 1;
-
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CDeBayerSingleFilter::kCode, line, kind, text);
-}
-
-IPravonError* Wrap(IPravonError* inner, LONG line, const char* text) {
-    return IPravonError::Add(inner, CDeBayerSingleFilter::kCode, line, text);
-}
+// A row step for index E loads source row E + 5 and completes the RGB row E + 2.
+constexpr LONG kLoadLead = 5;
 
 } // namespace
 
@@ -27,6 +22,13 @@ CDeBayerSingleFilter::CDeBayerSingleFilter(IPravonManager* manager) : CDeBayerBa
 
 IPravonError* CDeBayerSingleFilter::CheckCFAPattern() {
     return CheckBayerPattern(kCode, &m_greenPhase, &m_redRowPhase);
+}
+
+CPravonFilterBase::CHalo CDeBayerSingleFilter::GetHalo(IPravonDataSource* const*, LONG) {
+    constexpr LONG kReach = kMosaicMargin;
+    if (!IsNonSquare())
+        return CHalo{kReach, kReach, kReach, kReach};
+    return CHalo{kReach, kReach + 1, kReach + 1, kReach + 2};
 }
 
 IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColumn, Window* w) {
@@ -42,7 +44,7 @@ IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColu
         m_differenceRows.assign(3 * greenWidth, 0);
         m_rgbRows.assign(4 * rgbWidth, Rgb16{0, 0, 0});
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the row buffers");
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
     }
     for (std::size_t r = 0; r < 5; ++r)
         w->mosaic[r] = m_mosaicRows.data() + r * mosaicWidth;
@@ -85,7 +87,7 @@ IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w
     std::rotate(w.mosaic, w.mosaic + 1, w.mosaic + 5);
     if (IPravonError* err = LoadMosaicRow(cursor, w.first - kMosaicMargin, w.columns + 2 * kMosaicMargin + 1,
                                           e + 5, m_greenPhase, m_redRowPhase, w.mosaic[4]))
-        return Wrap(err, __LINE__, "cannot read a source row");
+        return PravonContext(err, kCode, "cannot read a source row");
     std::rotate(w.green, w.green + 1, w.green + 3);
     std::rotate(w.difference, w.difference + 1, w.difference + 3);
     InterpolateGreen(w, e + 3, w.green[2], w.difference[2]);
@@ -95,64 +97,54 @@ IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w
 }
 
 IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
-    if (!tile->IsInvalid(nullptr))
-        return nullptr;
-    const PravonRect rect = tile->GetRect();
-    const LONG width = rect.right - rect.left;
-    const LONG height = rect.bottom - rect.top;
-    const double hscale = GetHorizontalScale();
-    const double vscale = GetVerticalScale();
-    const LONG cropLeft = CropLeft();
-    const LONG cropTop = CropTop();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        const PravonRect& rect = out.rect;
+        const LONG width = rect.right - rect.left;
+        const LONG height = rect.bottom - rect.top;
+        const LONG cropLeft = CropLeft();
+        const LONG cropTop = CropTop();
 
-    Window w;
-    const LONG first = static_cast<LONG>((rect.left + cropLeft) / hscale) + kFrame;
-    const LONG row0 = static_cast<LONG>((rect.top + cropTop) / vscale) + kFrame;
-    if (IPravonError* e = PrepareWindow(width, first, &w))
-        return e;
-    if (IPravonError* e = BuildChannelLuts())
-        return Wrap(e, __LINE__, "cannot build the channel LUTs");
-    LONG colorSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return Wrap(e, __LINE__, "cannot read the source's colour space");
-    if (colorSpace != GetSourceColorSpace())
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        Window w;
+        const LONG first = static_cast<LONG>((rect.left + cropLeft) / GetHorizontalScale()) + kFrame;
+        const LONG row0 = static_cast<LONG>((rect.top + cropTop) / GetVerticalScale()) + kFrame;
+        if (IPravonError* e = PrepareWindow(width, first, &w))
+            return e;
+        if (IPravonError* e = BuildChannelLuts())
+            return PravonContext(e, kCode, "cannot build the channel LUTs");
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source's colour space");
+        if (colorSpace != GetSourceColorSpace())
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return Wrap(e, __LINE__, "cannot lock the output tile");
-    const LONG rowBytes = tile->GetRowBytes();
-
-    // Outside rows and columns come from the nearest inside ones of the same mosaic phase.
-    CSourceTileCursor cursor(source, 2);
-    IPravonError* err = cursor.SetEdgeModes(2, 2);
-    if (!err)
-        err = cursor.LockAt(first, row0);
-    LONG e = row0 - 9;
-    for (; !err && e < row0; ++e)
-        err = RowStep(cursor, w, e);
-    const LONG columnPhase = (rect.left + cropLeft) % 3;
-    LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
-    // The output row of phase 1 shares its source rows with the one before it.
-    if (!err && rowPhase == 1)
-        err = RowStep(cursor, w, e++);
-    for (LONG y = 0; !err && y < height; ++y) {
-        if (rowPhase != 1)
-            err = RowStep(cursor, w, e++);
-        if (err)
-            break;
-        auto* out =
-            reinterpret_cast<Rgb16*>(static_cast<BYTE*>(data) + static_cast<std::size_t>(y) * rowBytes);
-        WriteOutputRow(w.rgb, width, columnPhase, rowPhase, out);
-        if (IsNonSquare())
-            rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
-    }
-    cursor.UnlockAll();
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
+        // Outside rows and columns come from the nearest inside ones of the same mosaic phase.
+        CSourceTileCursor cursor(source, 2);
+        IPravonError* err = cursor.SetEdgeModes(2, 2);
+        if (!err)
+            err = cursor.LockAt(first, row0);
+        // The steps before the first output row load the rows from the top of its window on.
+        LONG step = row0 - GetHalo(nullptr, 0).top - kLoadLead;
+        for (; !err && step < row0; ++step)
+            err = RowStep(cursor, w, step);
+        const LONG columnPhase = (rect.left + cropLeft) % 3;
+        LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
+        // The output row of phase 1 shares its source rows with the one before it.
+        if (!err && rowPhase == 1)
+            err = RowStep(cursor, w, step++);
+        for (LONG y = 0; !err && y < height; ++y) {
+            if (rowPhase != 1)
+                err = RowStep(cursor, w, step++);
+            if (err)
+                break;
+            WriteOutputRow(w.rgb, width, columnPhase, rowPhase,
+                           reinterpret_cast<Rgb16*>(out.Row(rect.top + y)));
+            if (IsNonSquare())
+                rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
+        }
+        cursor.UnlockAll();
+        return err;
+    });
 }

@@ -21,12 +21,18 @@ public:
     const char* GetFilterDescription() const override {
         return "De-Bayer single resolution standard quality interpolation filter";
     }
-    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
-    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (kind 1007 otherwise).
+    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (PravonKind::kInvalidState otherwise).
     IPravonError* CheckCFAPattern() override;
 
     LONG GetGreenPhase() const { return m_greenPhase; }
     LONG GetRedRowPhase() const { return m_redRowPhase; }
+
+protected:
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // Green reads two sites on each side of a site and red and blue one more: three source pixels around a
+    // square output pixel. The non-square resampling also reads the next column, the row above and the
+    // two rows below.
+    CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
 
 private:
     // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,

@@ -10,8 +10,10 @@ class CPravonFilterBase;
 
 class CPravonFilterWatcher {
 public:
-    // Data of watcher notification type 0, sent to the watchers of a filter when one joins or leaves.
-    // watchers holds count entries in registration-map order and lives only during the call.
+    // The watcher notification sent to the watchers of a filter when one joins or leaves; its data is a
+    // WatcherChange, whose watchers hold count entries in registration-map order and live only during the
+    // call.
+    static constexpr LONG kWatcherChange = 0;
     struct WatcherChange {
         bool added = false;
         CPravonFilterWatcher* watcher = nullptr;

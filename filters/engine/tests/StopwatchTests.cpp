@@ -1,4 +1,4 @@
-#include "filters/CTalvoChrono.h"
+#include "filters/engine/CTalvoChrono.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // set valid only when their generation succeeded.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 
 class CPravonFilterBase::CIntermediateCache : public IPravonImage {
 public:
@@ -27,8 +27,8 @@ public:
 
     IPravonImage* GetIntermediateImage() const { return m_image.get(); }
 
-    // Every call below goes to the intermediate image (kind 1007 before CreateImage); the lock forms
-    // generate.
+    // Every call below goes to the intermediate image (PravonKind::kInvalidState before CreateImage); the
+    // lock forms generate.
     IPravonError* GetWidth(LONG* width) override;
     IPravonError* GetHeight(LONG* height) override;
     IPravonError* GetColorSpace(LONG* colorSpace) override;
@@ -70,5 +70,8 @@ protected:
 
 private:
     IPravonError* Image(IPravonImage** image) const;
+    // call(image) with the intermediate image.
+    template <class Call>
+    IPravonError* Forward(Call&& call) const;
     ULONG m_references = 1;
 };

@@ -1,4 +1,4 @@
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CSourceTileCursor.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/TestPlane.h"

@@ -1,7 +1,8 @@
 #include "CSourceTileCursor.h"
 
+#include "filters/engine/Int32Math.h"
+
 #include <algorithm>
-#include <limits>
 #include <new>
 
 namespace {
@@ -67,7 +68,7 @@ void CSourceTileCursor::Init(IPravonDataSource* source, LONG capacity) {
 
 IPravonError* CSourceTileCursor::SetEdgeModes(LONG modeX, LONG modeY) {
     if (modeX < kEdgeMirror || modeY < kEdgeMirror)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange, "unknown edge mode");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "unknown edge mode");
     m_edgeX = modeX;
     m_edgeY = modeY;
     return nullptr;
@@ -89,15 +90,15 @@ IPravonError* CSourceTileCursor::ReadGeometry() {
     if (!e)
         e = m_source->GetHeight(&height);
     if (e)
-        return IPravonError::Add(e, kComponent, __LINE__, "the cursor cannot read its source's geometry");
+        return PravonContext(e, kComponent, "the cursor cannot read its source's geometry");
     const LONG bits = IPravonDataSource::GetBitsPerPixel(colorSpace);
     if (bits <= 0 || bits % 8 != 0)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kUnsupportedColorSpace,
-                                 "the cursor reads pixels of whole bytes only");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                          "the cursor reads pixels of whole bytes only");
     if (tileSize < 1 || width < 0 || height < 0 ||
         std::int64_t{rowBytes} < std::int64_t{tileSize} * (bits / 8))
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kInvalidState,
-                                 "the source reports an impossible tile layout");
+        return PravonFail(kComponent, PravonKind::kInvalidState,
+                          "the source reports an impossible tile layout");
     m_colorSpace = colorSpace;
     m_rowBytes = rowBytes;
     m_tileSize = tileSize;
@@ -143,13 +144,11 @@ void CSourceTileCursor::PlaceNowhere(LONG x, LONG y, bool outsideX, bool outside
 IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
     ++m_lockAtCount;
     if (!m_source)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kNoSource,
-                                 "the cursor has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the cursor has no source");
     if (!m_entries) {
         m_entries.reset(new (std::nothrow) Entry[static_cast<std::size_t>(m_capacity)]);
         if (!m_entries)
-            return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                     "no memory for the cursor's tiles");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the cursor's tiles");
     }
     if (!m_geometryKnown)
         if (IPravonError* e = ReadGeometry())
@@ -160,8 +159,8 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
     const AxisMapping ax = MapAxis(x, m_width, m_edgeX, &mx);
     const AxisMapping ay = MapAxis(y, m_height, m_edgeY, &my);
     if (ax == AxisMapping::Empty || ay == AxisMapping::Empty)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange,
-                                 "the source has no pixel on that axis to map to");
+        return PravonFail(kComponent, PravonKind::kOutOfRange,
+                          "the source has no pixel on that axis to map to");
     const bool outsideX = ax != AxisMapping::Inside;
     const bool outsideY = ay != AxisMapping::Inside;
     if (ax == AxisMapping::NoPixel || ay == AxisMapping::NoPixel) {
@@ -184,10 +183,10 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
     const LONG row = my / m_tileSize;
     IPravonTile* tile = nullptr;
     if (IPravonError* e = m_source->GetTile(column, row, &tile))
-        return IPravonError::Add(e, kComponent, __LINE__, "the cursor cannot get a source tile");
+        return PravonContext(e, kComponent, "the cursor cannot get a source tile");
     void* data = nullptr;
     if (IPravonError* e = m_source->LockTile(column, row, &data, nullptr))
-        return IPravonError::Add(e, kComponent, __LINE__, "the cursor cannot lock a source tile");
+        return PravonContext(e, kComponent, "the cursor cannot lock a source tile");
     Entry fresh;
     fresh.tile = tile;
     fresh.id = tile->GetID();
@@ -199,8 +198,8 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
     fresh.bottom = rect.bottom;
     if (!fresh.data || !Contains(rect.left, rect.top, rect.right, rect.bottom, mx, my) ||
         tile->GetRowBytes() != m_stride) {
-        IPravonError* e = IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kInvalidState,
-                                            "the source tile does not cover its place in the tile layout");
+        IPravonError* e = PravonFail(kComponent, PravonKind::kInvalidState,
+                                     "the source tile does not cover its place in the tile layout");
         return IPravonError::Chain(e, m_source->UnlockTile(fresh.id));
     }
 
@@ -209,8 +208,7 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
         const Entry& last = m_entries[m_count - 1];
         if (last.tile)
             if (IPravonError* e = m_source->UnlockTile(last.id))
-                released =
-                    IPravonError::Add(e, kComponent, __LINE__, "the cursor cannot release a source tile");
+                released = PravonContext(e, kComponent, "the cursor cannot release a source tile");
         --m_count;
     }
     std::move_backward(m_entries.get(), m_entries.get() + m_count, m_entries.get() + m_count + 1);
@@ -221,11 +219,9 @@ IPravonError* CSourceTileCursor::LockAt(LONG x, LONG y) {
 }
 
 IPravonError* CSourceTileCursor::Step(std::int64_t x, std::int64_t y) {
-    constexpr std::int64_t lo = std::numeric_limits<LONG>::min();
-    constexpr std::int64_t hi = std::numeric_limits<LONG>::max();
-    if (x < lo || x > hi || y < lo || y > hi)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange,
-                                 "the cursor cannot move beyond 32-bit coordinates");
+    if (x != Int32Math::Saturate(x) || y != Int32Math::Saturate(y))
+        return PravonFail(kComponent, PravonKind::kOutOfRange,
+                          "the cursor cannot move beyond 32-bit coordinates");
     return LockAt(static_cast<LONG>(x), static_cast<LONG>(y));
 }
 

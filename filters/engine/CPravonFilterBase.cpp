@@ -1,17 +1,16 @@
 #include "CPravonFilterBase.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <new>
 
 namespace {
 
 std::atomic<LONG> g_nextFilterID{1};
-
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
-}
 
 } // namespace
 
@@ -40,7 +39,7 @@ IPravonError* CPravonFilterBase::ReadSources() {
     try {
         m_sources.resize(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the source list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the source list");
     }
     PravonGetDataSources(this, m_sources.data(), count);
     return nullptr;
@@ -51,7 +50,7 @@ IPravonError* CPravonFilterBase::ReadDestinations() {
     try {
         m_destinations.resize(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the destination list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the destination list");
     }
     PravonGetDataDestinations(this, m_destinations.data(), count);
     return nullptr;
@@ -80,7 +79,7 @@ IPravonError* CPravonFilterBase::PravonRemovedDataSource(IPravonDataSource*) {
 IPravonError* CPravonFilterBase::FirstOf(IPravonDataSource* const* sources, LONG count,
                                          IPravonDataSource** source) const {
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     *source = sources[0];
     return nullptr;
 }
@@ -91,7 +90,7 @@ IPravonError* CPravonFilterBase::OwnFirstSource(IPravonDataSource** source) cons
 
 IPravonError* CPravonFilterBase::GetFirstSource(const CProcessInfo* info, IPravonDataSource** source) const {
     if (!source)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no out pointer");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no out pointer");
     if (info)
         return FirstOf(info->sources.data(), static_cast<LONG>(info->sources.size()), source);
     return OwnFirstSource(source);
@@ -113,117 +112,114 @@ IPravonError* CPravonFilterBase::AnsweringNode(IPravonDataSource** node) {
     if (IPravonError* e = CheckCache())
         return e;
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no cache image");
     *node = m_cache.get();
     return nullptr;
 }
 
-IPravonError* CPravonFilterBase::GetWidth(LONG* width) {
+template <class Call>
+IPravonError* CPravonFilterBase::Answer(Call&& call) {
     IPravonDataSource* node = nullptr;
     if (IPravonError* e = AnsweringNode(&node))
         return e;
-    return node->GetWidth(width);
+    return call(node);
+}
+
+IPravonError* CPravonFilterBase::GetWidth(LONG* width) {
+    return Answer([&](IPravonDataSource* node) { return node->GetWidth(width); });
 }
 
 IPravonError* CPravonFilterBase::GetHeight(LONG* height) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetHeight(height);
+    return Answer([&](IPravonDataSource* node) { return node->GetHeight(height); });
 }
 
 IPravonError* CPravonFilterBase::GetColorSpace(LONG* colorSpace) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetColorSpace(colorSpace);
+    return Answer([&](IPravonDataSource* node) { return node->GetColorSpace(colorSpace); });
 }
 
 IPravonError* CPravonFilterBase::GetResolution(double* resolution) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetResolution(resolution);
+    return Answer([&](IPravonDataSource* node) { return node->GetResolution(resolution); });
 }
 
 IPravonError* CPravonFilterBase::GetFlip(bool* flip) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetFlip(flip);
+    return Answer([&](IPravonDataSource* node) { return node->GetFlip(flip); });
 }
 
 IPravonError* CPravonFilterBase::GetRotation(double* rotation) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetRotation(rotation);
+    return Answer([&](IPravonDataSource* node) { return node->GetRotation(rotation); });
 }
 
 IPravonError* CPravonFilterBase::GetTileSize(LONG* tileSize) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTileSize(tileSize);
+    return Answer([&](IPravonDataSource* node) { return node->GetTileSize(tileSize); });
 }
 
 IPravonError* CPravonFilterBase::GetPalette(PravonPalette* palette) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetPalette(palette);
+    return Answer([&](IPravonDataSource* node) { return node->GetPalette(palette); });
 }
 
 IPravonError* CPravonFilterBase::TileExists(const IPravonTileID& id, bool* exists) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->TileExists(id, exists);
+    return Answer([&](IPravonDataSource* node) { return node->TileExists(id, exists); });
 }
 
 IPravonError* CPravonFilterBase::TileExists(LONG column, LONG row, bool* exists) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->TileExists(column, row, exists);
+    return Answer([&](IPravonDataSource* node) { return node->TileExists(column, row, exists); });
 }
 
 IPravonError* CPravonFilterBase::GetTile(const IPravonTileID& id, IPravonTile** tile) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTile(id, tile);
+    return Answer([&](IPravonDataSource* node) { return node->GetTile(id, tile); });
 }
 
 IPravonError* CPravonFilterBase::GetTile(LONG column, LONG row, IPravonTile** tile) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->GetTile(column, row, tile);
+    return Answer([&](IPravonDataSource* node) { return node->GetTile(column, row, tile); });
 }
 
 IPravonError* CPravonFilterBase::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
-    IPravonDataSource* node = nullptr;
-    if (IPravonError* e = AnsweringNode(&node))
-        return e;
-    return node->MapRect(rect, grid);
+    return Answer([&](IPravonDataSource* node) { return node->MapRect(rect, grid); });
 }
 
 IPravonError* CPravonFilterBase::CacheTileForGrid(IPravonTileGrid* grid, LONG column, LONG row,
                                                   IPravonTile** tile) {
     if (!grid || grid->GetSource() != m_cache.get())
-        return Fail(__LINE__, PravonKind::kBadArgument, "the grid was not made by this filter");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the grid was not made by this filter");
     return grid->GetTile(column, row, tile);
+}
+
+template <class Call>
+IPravonError* CPravonFilterBase::Forward(Call&& call) {
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = OwnFirstSource(&source))
+        return e;
+    return call(source);
+}
+
+IPravonError* CPravonFilterBase::NoteForwardedLock(const ForwardedLock& lock, IPravonError* locked,
+                                                   TFunctionRef<IPravonError*()> unlock) {
+    if (locked)
+        return locked;
+    try {
+        m_forwardedLocks.push_back(lock);
+    } catch (const std::bad_alloc&) {
+        return IPravonError::Chain(
+            PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to note a lock"), unlock());
+    }
+    return nullptr;
+}
+
+IPravonError* CPravonFilterBase::UnlockCached(TFunctionRef<IPravonError*(IPravonImage* cache)> unlock) {
+    if (!m_cache)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    if (IPravonError* e = unlock(m_cache.get()))
+        return e;
+    return CheckCache();
 }
 
 IPravonError* CPravonFilterBase::LockTile(IPravonTileGrid* grid, LONG column, LONG row, void** data,
                                           PravonRect* tileRect, PravonRect* clippedRect, LONG* rowBytes) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
-    }
+    // A forwarded lock is taken on a grid of the source, which tells the unlock where to go.
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return source->LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
+        });
     if (IPravonError* e = CheckCache())
         return e;
     IPravonTile* tile = nullptr;
@@ -244,12 +240,11 @@ IPravonError* CPravonFilterBase::LockTile(IPravonTileGrid* grid, LONG column, LO
 }
 
 IPravonError* CPravonFilterBase::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(id, data, header);
-    }
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return NoteForwardedLock(ForwardedLock{true, id}, source->LockTile(id, data, header),
+                                     [&] { return source->UnlockTile(id); });
+        });
     IPravonDataSource* cache = nullptr;
     if (IPravonError* e = AnsweringNode(&cache))
         return e;
@@ -260,12 +255,12 @@ IPravonError* CPravonFilterBase::LockTile(const IPravonTileID& id, void** data, 
 }
 
 IPravonError* CPravonFilterBase::LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->LockTile(column, row, data, header);
-    }
+    if (ForwardsToSource())
+        return Forward([&](IPravonDataSource* source) {
+            return NoteForwardedLock(ForwardedLock{false, IPravonTileID{nullptr, column, row, 0}},
+                                     source->LockTile(column, row, data, header),
+                                     [&] { return source->UnlockTile(column, row); });
+        });
     IPravonDataSource* cache = nullptr;
     if (IPravonError* e = AnsweringNode(&cache))
         return e;
@@ -275,46 +270,45 @@ IPravonError* CPravonFilterBase::LockTile(LONG column, LONG row, void** data, BI
     return LockAndGenerate(data, tile, header);
 }
 
+// A tile is unlocked the way it was locked, even when the filter was enabled, disabled or set to pass its
+// source through in between: a grid tells whose tile it is, a forwarded lock was noted, and a locked
+// tile of the cache was locked through the cache. Anything else goes where a lock would go now.
 IPravonError* CPravonFilterBase::UnlockTile(IPravonTileGrid* grid, LONG column, LONG row) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(grid, column, row);
-    }
-    if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(grid, column, row))
-        return e;
-    return CheckCache();
+    const bool cached = grid ? m_cache && grid->GetSource() == m_cache.get() : !ForwardsToSource();
+    if (cached)
+        return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(grid, column, row); });
+    return Forward([&](IPravonDataSource* source) { return source->UnlockTile(grid, column, row); });
 }
 
 IPravonError* CPravonFilterBase::UnlockTile(const IPravonTileID& id) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(id);
-    }
-    if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(id))
-        return e;
-    return CheckCache();
+    const auto find = [&](IPravonImage* cache, IPravonTile** tile) { return cache->GetTile(id, tile); };
+    if (UnlocksAtSource(ForwardedLock{true, id}, find))
+        return Forward([&](IPravonDataSource* source) { return source->UnlockTile(id); });
+    return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(id); });
 }
 
 IPravonError* CPravonFilterBase::UnlockTile(LONG column, LONG row) {
-    if (ForwardsToSource()) {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = OwnFirstSource(&source))
-            return e;
-        return source->UnlockTile(column, row);
+    const auto find = [&](IPravonImage* cache, IPravonTile** tile) {
+        bool exists = false;
+        IPravonError* e = cache->TileExists(column, row, &exists);
+        return e || !exists ? e : cache->GetTile(column, row, tile);
+    };
+    if (UnlocksAtSource(ForwardedLock{false, IPravonTileID{nullptr, column, row, 0}}, find))
+        return Forward([&](IPravonDataSource* source) { return source->UnlockTile(column, row); });
+    return UnlockCached([&](IPravonImage* cache) { return cache->UnlockTile(column, row); });
+}
+
+bool CPravonFilterBase::UnlocksAtSource(
+    const ForwardedLock& lock, TFunctionRef<IPravonError*(IPravonImage* cache, IPravonTile** tile)> find) {
+    const auto noted = std::find(m_forwardedLocks.begin(), m_forwardedLocks.end(), lock);
+    if (noted != m_forwardedLocks.end()) {
+        m_forwardedLocks.erase(noted);
+        return true;
     }
-    if (!m_cache)
-        return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
-    if (IPravonError* e = m_cache->UnlockTile(column, row))
-        return e;
-    return CheckCache();
+    IPravonTile* tile = nullptr;
+    const bool lockedHere =
+        m_cache && !PravonErrorPtr(find(m_cache.get(), &tile)) && tile && tile->GetLockCount() > 0;
+    return !lockedHere && ForwardsToSource();
 }
 
 IPravonError* CPravonFilterBase::Enable(bool enable, bool notify) {
@@ -435,14 +429,36 @@ IPravonError* CPravonFilterBase::FilterUser(IPravonDataSource*, LONG type, void*
 
 IPravonError* CPravonFilterBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
     if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a data notification without its rectangle");
-    PravonRect mapped = *rect;
-    IPravonDataSource* const notifying[1] = {source};
-    if (IPravonError* e = FilterRect(&mapped, notifying, 1))
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a data notification without its rectangle");
+    PravonRect changed;
+    if (IPravonError* e = MapChangedArea(source, *rect, &changed))
         return e;
     // Downstream hears of the change even when the own cache could not be updated.
-    IPravonError* err = InvalidateCache(mapped);
-    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &mapped));
+    IPravonError* err = InvalidateCache(changed);
+    return IPravonError::Chain(err, PravonSendDataNotification(this, PravonNotification::kData, &changed));
+}
+
+IPravonError* CPravonFilterBase::MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                                PravonRect* area) {
+    IPravonDataSource* const notifying[1] = {source};
+    // A changed source pixel reaches every output pixel whose window holds it, so the area grows by the
+    // halo's opposite sides: an output pixel that reads to its right sees a change on its right.
+    const CHalo halo = ForwardsToSource() ? CHalo{} : GetHalo(notifying, 1);
+    PravonDblRect grown{
+        static_cast<double>(rect.left) - halo.right, static_cast<double>(rect.top) - halo.bottom,
+        static_cast<double>(rect.right) + halo.left, static_cast<double>(rect.bottom) + halo.top};
+    if (IPravonError* e = FilterRect(&grown, notifying, 1))
+        return e;
+    // Every output pixel the mapped area touches, held in 32 bits.
+    *area = PravonRect{Int32Math::SaturatedTrunc(std::floor(grown.left)),
+                       Int32Math::SaturatedTrunc(std::floor(grown.top)),
+                       Int32Math::SaturatedTrunc(std::ceil(grown.right)),
+                       Int32Math::SaturatedTrunc(std::ceil(grown.bottom))};
+    return nullptr;
+}
+
+CPravonFilterBase::CHalo CPravonFilterBase::GetHalo(IPravonDataSource* const*, LONG) {
+    return CHalo{};
 }
 
 IPravonError* CPravonFilterBase::FilterSize(IPravonDataSource*, ChangeSize* change) {
@@ -487,18 +503,18 @@ LONG CPravonFilterBase::GetWatcherCount(const CPravonFilterWatcher* watcher) con
 
 IPravonError* CPravonFilterBase::AddWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     try {
         watcher->PravonFilterDoStartWatching(this);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to register the watcher");
     }
     return DoAddWatcher(watcher);
 }
 
 IPravonError* CPravonFilterBase::RemoveWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     const LONG before = GetWatcherCount(watcher);
     IPravonError* err = DoRemoveWatcher(watcher);
     // A registration this filter gave up is given up on the watcher's side too, even when telling the
@@ -511,12 +527,12 @@ IPravonError* CPravonFilterBase::RemoveWatcher(CPravonFilterWatcher* watcher) {
 
 IPravonError* CPravonFilterBase::DoAddWatcher(CPravonFilterWatcher* watcher) {
     if (!watcher)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no watcher");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no watcher");
     try {
         if (++m_watchers[watcher] > 1)
             return nullptr;
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to register the watcher");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to register the watcher");
     }
     return SendWatcherChange(true, watcher);
 }
@@ -544,7 +560,7 @@ IPravonError* CPravonFilterBase::SendWatcherChange(bool added, CPravonFilterWatc
     try {
         list.reserve(m_watchers.size());
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the watcher list");
     }
     for (const auto& entry : m_watchers)
         list.push_back(entry.first);
@@ -553,7 +569,7 @@ IPravonError* CPravonFilterBase::SendWatcherChange(bool added, CPravonFilterWatc
     change.watcher = watcher;
     change.count = static_cast<LONG>(list.size());
     change.watchers = list.data();
-    return NotifyWatchers(0, &change);
+    return NotifyWatchers(CPravonFilterWatcher::kWatcherChange, &change);
 }
 
 IPravonError* CPravonFilterBase::NotifyWatchers(LONG type, void* data) {
@@ -562,7 +578,7 @@ IPravonError* CPravonFilterBase::NotifyWatchers(LONG type, void* data) {
     try {
         list.reserve(m_watchers.size());
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the watcher list");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the watcher list");
     }
     for (const auto& entry : m_watchers)
         list.push_back(entry.first);

@@ -1,4 +1,4 @@
-#include "filters/CPravonFilterIntermediateCache.h"
+#include "filters/engine/CPravonFilterIntermediateCache.h"
 #include "filters/tests/ProbeFilter.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -105,6 +106,70 @@ TEST(FilterCache, AFailedGenerationIsRetriedAndReportedAgain) {
     TestPlane out;
     ASSERT_PV_OK(PullAll(&c.filter, &out));
     EXPECT_TRUE(PlanesMatch(c.filter.Expected(c.plane), out));
+}
+
+TEST(FilterCache, AnExceptionWhileATileIsMadeLeavesItUnlockedAndToBeMadeAgain) {
+    Cached c;
+    c.filter.during = [] { throw std::length_error("the probe gave up"); };
+    void* data = nullptr;
+    EXPECT_PV_KIND(c.filter.LockTile(1, 0, &data, nullptr), PravonKind::kInvalidState);
+    EXPECT_EQ(c.manager.GetLockCount(), 0) << "neither the output tile nor a source tile stays locked";
+    c.filter.during = nullptr;
+    ASSERT_PV_OK(c.Lock(1, 0));
+    ASSERT_EQ(c.filter.calls.size(), 2u);
+    EXPECT_EQ(c.filter.calls[1].invalid, CPravonRect(16, 0, 32, 16)) << "the whole tile is made again";
+    TestPlane out;
+    ASSERT_PV_OK(PullAll(&c.filter, &out));
+    EXPECT_TRUE(PlanesMatch(c.filter.Expected(c.plane), out));
+}
+
+// A probe whose output geometry cannot be read while failures are left: the colour space fails after the
+// size has been read.
+class UnsettledProbe : public ProbeFilter {
+public:
+    using ProbeFilter::ProbeFilter;
+    IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
+                                        LONG* colorSpace) override {
+        if (failures > 0) {
+            --failures;
+            return PravonFail(kCode, PravonKind::kOutOfRange, "no colour space yet");
+        }
+        return ProbeFilter::GetFilteredColorSpace(sources, count, colorSpace);
+    }
+    int failures = 0;
+};
+
+TEST(FilterCache, AFailedCacheCheckIsMadeAgainOnTheNextUse) {
+    CPravonMemoryManager manager(16);
+    const TestPlane small = MakePlane(20, 10, PravonColorSpace::kRGB8, FillPattern::Coordinates);
+    PravonImagePtr source = MakeImage(manager, small);
+    UnsettledProbe filter(&manager);
+    ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+    TestPlane out;
+    ASSERT_PV_OK(PullAll(&filter, &out));
+    EXPECT_FALSE(filter.IsCacheCheckSet());
+
+    // The source grows; the check that follows fails twice and must not be taken as done.
+    const TestPlane large = MakePlane(40, 20, PravonColorSpace::kRGB8, FillPattern::Random, 3);
+    ASSERT_PV_OK(source->SetSize(40, 20));
+    ASSERT_PV_OK(WritePlane(source.get(), large));
+    IPravonDataDestination::ChangeSize change{20, 10, 40, 20};
+    filter.failures = 2;
+    ASSERT_PV_OK(PravonSendDataNotification(source.get(), PravonNotification::kSize, &change));
+    LONG width = 0;
+    EXPECT_PV_KIND(filter.GetWidth(&width), PravonKind::kOutOfRange);
+    EXPECT_TRUE(filter.IsCacheCheckSet());
+    void* data = nullptr;
+    EXPECT_PV_KIND(filter.LockTile(0, 0, &data, nullptr), PravonKind::kOutOfRange);
+    EXPECT_TRUE(filter.IsCacheCheckSet());
+    EXPECT_EQ(manager.GetLockCount(), 0);
+
+    ASSERT_PV_OK(filter.GetWidth(&width));
+    EXPECT_EQ(width, 40);
+    EXPECT_FALSE(filter.IsCacheCheckSet());
+    ASSERT_PV_OK(PullAll(&filter, &out));
+    EXPECT_TRUE(PlanesMatch(filter.Expected(large), out)) << "no tile of the old geometry is served";
+    ASSERT_PV_OK(PravonDisconnect(source.get(), &filter));
 }
 
 TEST(FilterCache, AnInvalidationDuringGenerationIsKeptForTheNextLock) {

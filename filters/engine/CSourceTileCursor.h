@@ -20,7 +20,7 @@
 // 1013. Either way no tile is fetched.
 //
 // Pixels are whole bytes: sources of fewer than 8 bits per pixel (or a depth that is not a whole number of
-// bytes) are refused with kind 1010 on the first lock.
+// bytes) are refused with PravonKind::kUnsupportedColorSpace on the first lock.
 //
 // Init, any number of moves, then UnlockAll (the destructor releases whatever is still held). Errors of
 // the source leave the cursor as it was before the failing call: position, pointer and held tiles.
@@ -39,7 +39,7 @@ public:
     // Releases what an earlier use still holds, then starts over on source: at most capacity tiles held
     // (at least 1), position (-1, -1), edge modes 1 and 1; nothing is read before the first lock.
     void Init(IPravonDataSource* source, LONG capacity);
-    // Modes below -1 are refused with kind 1013 and change nothing.
+    // Modes below -1 are refused with PravonKind::kOutOfRange and change nothing.
     IPravonError* SetEdgeModes(LONG modeX, LONG modeY);
 
     // Positions the cursor at (x, y): maps the position by the edge modes, finds the held tile that

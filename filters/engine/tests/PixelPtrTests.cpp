@@ -1,4 +1,4 @@
-#include "filters/CPixelPtr.h"
+#include "filters/engine/CPixelPtr.h"
 
 #include <gtest/gtest.h>
 

@@ -107,6 +107,69 @@ TEST(FilterBase, AFilterWithoutASourceReportsNoSource) {
     EXPECT_PV_KIND(forwarding.UnlockTile(0, 0), PravonKind::kNoSource);
 }
 
+// A lock through the cache and a lock forwarded to the source both come back the way they went, for each
+// form of lock, when enable or pass-through changes while the tile is held.
+TEST(FilterBase, ATileIsUnlockedTheWayItWasLockedWhateverChangedMeanwhile) {
+    enum class Form { kGrid, kId, kCell };
+    enum class Switch { kEnable, kPassThrough };
+    for (Form form : {Form::kGrid, Form::kId, Form::kCell}) {
+        for (Switch what : {Switch::kEnable, Switch::kPassThrough}) {
+            for (bool forwardedFirst : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << "form " << static_cast<int>(form) << ", switch " << static_cast<int>(what)
+                             << (forwardedFirst ? ", forwarded" : ", cached"));
+                Chain c;
+                const auto forward = [&](bool on) -> IPravonError* {
+                    if (what == Switch::kPassThrough) {
+                        c.filter.SetPassThrough(on);
+                        return nullptr;
+                    }
+                    return c.filter.Enable(!on, false);
+                };
+                ASSERT_PV_OK(forward(forwardedFirst));
+                IPravonTileGrid* grid = nullptr;
+                IPravonTileID id;
+                void* data = nullptr;
+                switch (form) {
+                case Form::kGrid:
+                    ASSERT_PV_OK(c.filter.MapRect(CPravonRect(16, 0, 32, 16), &grid));
+                    ASSERT_PV_OK(c.filter.LockTile(grid, 0, 0, &data, nullptr, nullptr, nullptr));
+                    break;
+                case Form::kId: {
+                    IPravonTile* tile = nullptr;
+                    ASSERT_PV_OK(c.filter.GetTile(1, 0, &tile));
+                    id = tile->GetID();
+                    ASSERT_PV_OK(c.filter.LockTile(id, &data, nullptr));
+                    break;
+                }
+                case Form::kCell:
+                    ASSERT_PV_OK(c.filter.LockTile(1, 0, &data, nullptr));
+                    break;
+                }
+                EXPECT_EQ(c.manager.GetLockCount(), 1);
+                ASSERT_PV_OK(forward(!forwardedFirst));
+                switch (form) {
+                case Form::kGrid:
+                    EXPECT_PV_OK(c.filter.UnlockTile(grid, 0, 0));
+                    grid->Release();
+                    break;
+                case Form::kId:
+                    EXPECT_PV_OK(c.filter.UnlockTile(id));
+                    break;
+                case Form::kCell:
+                    EXPECT_PV_OK(c.filter.UnlockTile(1, 0));
+                    break;
+                }
+                EXPECT_EQ(c.manager.GetLockCount(), 0) << "the tile that was locked is the one let go";
+                // And a lock now goes, and comes back, the new way.
+                ASSERT_PV_OK(c.filter.LockTile(1, 0, &data, nullptr));
+                EXPECT_PV_OK(c.filter.UnlockTile(1, 0));
+                EXPECT_EQ(c.manager.GetLockCount(), 0);
+            }
+        }
+    }
+}
+
 TEST(FilterBase, NotificationsArePassedOnByType) {
     Chain c;
     IPravonDataDestination::ChangeSize size{40, 20, 40, 20};

@@ -1,6 +1,6 @@
 #include "CPravonFilterWatcher.h"
 
-#include "CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 
 #include <new>
 
@@ -14,21 +14,20 @@ CPravonFilterWatcher::~CPravonFilterWatcher() {
 
 IPravonError* CPravonFilterWatcher::PravonFilterStartWatching(CPravonFilterBase* filter) {
     if (!filter)
-        return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, __LINE__, PravonKind::kBadArgument,
-                                 "no filter to watch");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kBadArgument, "no filter to watch");
     try {
         PravonFilterDoStartWatching(filter);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory to register the watcher");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kOutOfMemory,
+                          "no memory to register the watcher");
     }
     return filter->DoAddWatcher(this);
 }
 
 IPravonError* CPravonFilterWatcher::PravonFilterStopWatching(CPravonFilterBase* filter) {
     if (!filter)
-        return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, __LINE__, PravonKind::kBadArgument,
-                                 "no filter to stop watching");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kBadArgument,
+                          "no filter to stop watching");
     const LONG before = filter->GetWatcherCount(this);
     IPravonError* err = filter->DoRemoveWatcher(this);
     // As in CPravonFilterBase::RemoveWatcher: the two counts fall together unless nothing changed.

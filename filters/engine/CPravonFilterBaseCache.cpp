@@ -1,6 +1,8 @@
 // The output cache of CPravonFilterBase, tile generation on demand and processing passes.
 #include "CPravonFilterBase.h"
 
+#include "filters/engine/ForEachSourcePart.h"
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -10,29 +12,19 @@
 
 namespace {
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterBase::kComponent, line, kind, text);
-}
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
-using GridPtr = std::unique_ptr<IPravonTileGrid, GridReleaser>;
-
 // A filter's tile code runs inside our consumers' calls; an exception must not travel out through them.
 template <class F>
 IPravonError* WithoutExceptions(F&& call) noexcept {
     try {
         return call();
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "out of memory while making a tile");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kOutOfMemory,
+                          "out of memory while making a tile");
     } catch (const std::exception& e) {
-        return Fail(__LINE__, PravonKind::kInvalidState, e.what());
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kInvalidState, e.what());
     } catch (...) {
-        return Fail(__LINE__, PravonKind::kInvalidState, "unexpected exception while making a tile");
+        return PravonFail(CPravonFilterBase::kComponent, PravonKind::kInvalidState,
+                          "unexpected exception while making a tile");
     }
 }
 
@@ -67,53 +59,29 @@ IPravonError* CPravonFilterBase::CheckCache() {
         return nullptr;
     if (!m_cache) {
         if (!m_manager)
-            return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no manager");
+            return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no manager");
         IPravonImage* image = nullptr;
         if (IPravonError* e = m_manager->CreateImage(m_cacheUsage, &image))
             return e;
         if (!image)
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "the manager made no cache image");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "the manager made no cache image");
         m_cache.reset(image);
     }
 
+    // Read for a copy of the list, which a notification during the reads may change.
     const std::vector<IPravonDataSource*> sources = m_sources;
-    const LONG count = static_cast<LONG>(sources.size());
     LONG width = 0;
     LONG height = 0;
-    LONG colorSpace = 0;
-    double resolution = 0;
-    bool flip = false;
-    double angle = 0;
-    PravonPalette palette;
-    if (IPravonError* e = GetFilteredSize(sources.data(), count, &width, &height))
-        return e;
-    if (IPravonError* e = GetFilteredColorSpace(sources.data(), count, &colorSpace))
-        return e;
-    if (IPravonError* e = GetFilteredResolution(sources.data(), count, &resolution))
-        return e;
-    if (IPravonError* e = GetFilteredTransform(sources.data(), count, &flip, &angle))
-        return e;
-    if (IPravonError* e = GetFilteredPalette(sources.data(), count, &palette))
-        return e;
-
-    if (IPravonError* e = m_cache->SetSize(width, height))
-        return e;
-    if (colorSpace != 0)
-        if (IPravonError* e = m_cache->SetColorSpace(colorSpace))
-            return e;
-    if (IPravonError* e = m_cache->SetResolution(resolution))
-        return e;
-    if (IPravonError* e = m_cache->SetTransform(flip, angle, false))
-        return e;
-    if (IPravonError* e = m_cache->SetPalette(palette))
+    if (IPravonError* e = SetOutputGeometry(sources.data(), static_cast<LONG>(sources.size()), m_cache.get(),
+                                            false, &width, &height))
         return e;
 
     LONG tileSize = 0;
     if (IPravonError* e = m_cache->GetTileSize(&tileSize))
         return e;
     if (tileSize > 0) {
-        const LONG rows = static_cast<LONG>((static_cast<std::int64_t>(height) + tileSize - 1) / tileSize);
-        const LONG columns = static_cast<LONG>((static_cast<std::int64_t>(width) + tileSize - 1) / tileSize);
+        const LONG rows = static_cast<LONG>(Int32Math::CeilDiv(height, tileSize));
+        const LONG columns = static_cast<LONG>(Int32Math::CeilDiv(width, tileSize));
         for (LONG row = rows - 1; row >= 0; --row) {
             for (LONG column = columns - 1; column >= 0; --column) {
                 bool exists = false;
@@ -132,6 +100,36 @@ IPravonError* CPravonFilterBase::CheckCache() {
         g->whole = true;
     m_checkCache = false;
     return nullptr;
+}
+
+IPravonError* CPravonFilterBase::SetOutputGeometry(IPravonDataSource* const* sources, LONG count,
+                                                   IPravonImage* image, bool alwaysColorSpace, LONG* width,
+                                                   LONG* height) {
+    LONG colorSpace = 0;
+    double resolution = 0;
+    bool flip = false;
+    double angle = 0;
+    PravonPalette palette;
+    if (IPravonError* e = GetFilteredSize(sources, count, width, height))
+        return e;
+    if (IPravonError* e = GetFilteredColorSpace(sources, count, &colorSpace))
+        return e;
+    if (IPravonError* e = GetFilteredResolution(sources, count, &resolution))
+        return e;
+    if (IPravonError* e = GetFilteredTransform(sources, count, &flip, &angle))
+        return e;
+    if (IPravonError* e = GetFilteredPalette(sources, count, &palette))
+        return e;
+    if (IPravonError* e = image->SetSize(*width, *height))
+        return e;
+    if (alwaysColorSpace || colorSpace != 0)
+        if (IPravonError* e = image->SetColorSpace(colorSpace))
+            return e;
+    if (IPravonError* e = image->SetResolution(resolution))
+        return e;
+    if (IPravonError* e = image->SetTransform(flip, angle, false))
+        return e;
+    return image->SetPalette(palette);
 }
 
 IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
@@ -158,10 +156,14 @@ IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
     for (Generation* g : m_generating)
         g->invalidated = g->invalidated.Union(g->rect.Intersect(r));
 
+    return InvalidateTiles(m_cache.get(), r);
+}
+
+IPravonError* CPravonFilterBase::InvalidateTiles(IPravonImage* image, const PravonRect& rect) {
     IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = m_cache->MapRect(r, &rawGrid))
+    if (IPravonError* e = image->MapRect(rect, &rawGrid))
         return e;
-    GridPtr grid(rawGrid);
+    const PravonTileGridPtr grid(rawGrid);
     for (LONG row = 0; row < grid->GetRowCount(); ++row) {
         for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
             bool exists = false;
@@ -189,11 +191,11 @@ IPravonError* CPravonFilterBase::InvalidateCache(const PravonRect& rect) {
 
 IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
     if (IPravonError* e = CheckCache())
         return e;
     if (!m_cache)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no cache image");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the filter has no cache image");
     const bool whollyInvalid = tile->IsWhollyInvalid();
     const IPravonTileID id = tile->GetID();
     if (IPravonError* e = m_cache->LockTile(id, data, header))
@@ -209,8 +211,9 @@ IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile,
     try {
         m_generating.push_back(&generation);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Chain(Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to generate a tile"),
-                                   m_cache->UnlockTile(id));
+        return IPravonError::Chain(
+            PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to generate a tile"),
+            m_cache->UnlockTile(id));
     }
     IPravonError* err = WithoutExceptions([&] { return GenerateTile(tile, nullptr, 0); });
     std::erase(m_generating, &generation);
@@ -226,22 +229,50 @@ IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile,
 IPravonError* CPravonFilterBase::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources,
                                               LONG count) {
     if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
-    IPravonError* err = nullptr;
-    if (sources && count > 0) {
-        std::unique_ptr<CProcessInfo> info;
-        try {
-            info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
-        } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
-        }
-        err = ProcessTile(tile, info.get());
-    } else {
-        err = ProcessTile(tile, nullptr);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
+    if (!sources || count <= 0)
+        return ProcessTile(tile, nullptr);
+    std::unique_ptr<CProcessInfo> info;
+    try {
+        info = std::make_unique<CProcessInfo>(sources, count, tile->GetImage());
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
     }
-    // A tile whose generation failed stays invalid, so that the next lock tries again and reports.
+    return ProcessTile(tile, info.get());
+}
+
+IPravonError* CPravonFilterBase::FillOutputTile(IPravonTile* tile,
+                                                TFunctionRef<IPravonError*(const COutputTile& out)> fill) {
+    if (!tile)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no tile");
+    COutputTile out;
+    PravonRect invalid;
+    if (!tile->IsInvalid(&invalid))
+        return nullptr;
+    out.invalid = invalid;
+    if (IPravonImage* image = tile->GetImage())
+        if (IPravonError* e = image->GetColorSpace(&out.colorSpace))
+            return e;
+    void* data = nullptr;
+    if (IPravonError* e = tile->Lock(&data, nullptr))
+        return e;
+    // Unlocks the tile when fill throws; the exception goes on to the caller's guard.
+    struct Locked {
+        IPravonTile* tile;
+        ~Locked() {
+            if (tile)
+                PravonErrorPtr(tile->Unlock());
+        }
+    } locked{tile};
+    out.data = static_cast<BYTE*>(data);
+    out.rect = tile->GetRect();
+    out.rowBytes = tile->GetRowBytes();
+    IPravonError* err = fill(out);
+    locked.tile = nullptr;
+    err = IPravonError::Chain(err, tile->Unlock());
+    // A tile whose computation failed stays invalid, so that the next use tries again and reports.
     if (!err)
-        tile->SetValid();
+        tile->Validate();
     return err;
 }
 
@@ -270,47 +301,24 @@ IPravonError* CPravonFilterBase::Process(IPravonDataSource* const* sources, LONG
 IPravonError* CPravonFilterBase::BeginProcess(LONG* id, IPravonDataSource* const* sources, LONG count,
                                               IPravonImage* image) {
     if (!id || !image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a pass needs an id pointer and an image");
     LONG width = 0;
     LONG height = 0;
-    LONG colorSpace = 0;
-    double resolution = 0;
-    bool flip = false;
-    double angle = 0;
-    PravonPalette palette;
-    if (IPravonError* e = GetFilteredSize(sources, count, &width, &height))
-        return e;
-    if (IPravonError* e = GetFilteredColorSpace(sources, count, &colorSpace))
-        return e;
-    if (IPravonError* e = GetFilteredResolution(sources, count, &resolution))
-        return e;
-    if (IPravonError* e = GetFilteredTransform(sources, count, &flip, &angle))
-        return e;
-    if (IPravonError* e = GetFilteredPalette(sources, count, &palette))
-        return e;
-    if (IPravonError* e = image->SetSize(width, height))
-        return e;
-    if (IPravonError* e = image->SetColorSpace(colorSpace))
-        return e;
-    if (IPravonError* e = image->SetResolution(resolution))
-        return e;
-    if (IPravonError* e = image->SetTransform(flip, angle, false))
-        return e;
-    if (IPravonError* e = image->SetPalette(palette))
+    if (IPravonError* e = SetOutputGeometry(sources, count, image, true, &width, &height))
         return e;
 
     IPravonTileGrid* rawGrid = nullptr;
     if (IPravonError* e = image->MapRect(CPravonRect(0, 0, width, height), &rawGrid))
         return e;
-    GridPtr grid(rawGrid);
+    PravonTileGridPtr grid(rawGrid);
     CProcessInfo* info = AllocateProcessInfo(m_nextProcessID, sources, count, image);
     if (!info)
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a process info");
     info->grid = grid.release();
     try {
         m_processes.emplace(m_nextProcessID, ProcessInfoPtr(info));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to open a pass");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to open a pass");
     }
     *id = m_nextProcessID++;
     return nullptr;
@@ -325,7 +333,7 @@ IPravonError* CPravonFilterBase::ExecuteProcess(LONG id, LONG* done, LONG* total
     };
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     CProcessInfo* info = it->second.get();
     if (!info->grid) {
         report(0, 0);
@@ -351,7 +359,6 @@ IPravonError* CPravonFilterBase::ExecuteProcess(LONG id, LONG* done, LONG* total
         m_passThrough ? CopyThrough(tile, info) : WithoutExceptions([&] { return ProcessTile(tile, info); });
     if (err)
         return err;
-    tile->SetValid();
     ++info->column;
     report(columns * info->row + info->column, rows * columns);
     return nullptr;
@@ -362,60 +369,47 @@ IPravonError* CPravonFilterBase::CopyThrough(IPravonTile* tile, CProcessInfo* in
     if (IPravonError* e = GetFirstSource(info, &source))
         return e;
     LONG sourceSpace = 0;
-    LONG tileSpace = 0;
     if (IPravonError* e = source->GetColorSpace(&sourceSpace))
         return e;
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
-        return e;
     const LONG bpp = GetBitsPerPixel(sourceSpace);
-    if (bpp <= 0 || GetBitsPerPixel(tileSpace) != bpp)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the pass-through copy needs the source's pixel size in the image");
-
-    void* tileData = nullptr;
-    if (IPravonError* e = tile->Lock(&tileData, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG tileRowBytes = tile->GetRowBytes();
-    IPravonError* err = nullptr;
-    IPravonTileGrid* rawGrid = nullptr;
-    err = source->MapRect(tileRect, &rawGrid);
-    GridPtr grid(rawGrid);
-    for (LONG row = grid ? grid->GetRowCount() - 1 : -1; !err && row >= 0; --row) {
-        for (LONG column = grid->GetColumnCount() - 1; !err && column >= 0; --column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect clip;
-            LONG cellRowBytes = 0;
-            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &clip, &cellRowBytes)))
-                break;
-            for (LONG y = clip.top; y < clip.bottom; ++y) {
-                auto* to = static_cast<BYTE*>(tileData) +
-                           static_cast<std::ptrdiff_t>(y - tileRect.top) * tileRowBytes;
-                const auto* from = static_cast<const BYTE*>(cellData) +
-                                   static_cast<std::ptrdiff_t>(y - cellRect.top) * cellRowBytes;
-                if (bpp % 8 == 0) {
-                    const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
-                    std::memcpy(to + static_cast<std::size_t>(clip.left - tileRect.left) * pixel,
-                                from + static_cast<std::size_t>(clip.left - cellRect.left) * pixel,
-                                static_cast<std::size_t>(clip.right - clip.left) * pixel);
-                } else {
-                    CopyBits(to, static_cast<std::int64_t>(clip.left - tileRect.left) * bpp, from,
-                             static_cast<std::int64_t>(clip.left - cellRect.left) * bpp,
-                             static_cast<std::int64_t>(clip.right - clip.left) * bpp);
+    // The pass copies the whole tile, whatever of it was valid before.
+    tile->Invalidate();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        if (bpp <= 0 || GetBitsPerPixel(out.colorSpace) != bpp)
+            return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                              "the pass-through copy needs the source's pixel size in the image");
+        // The source's tiles are read last row first and, in each row, last tile first.
+        CSourceWalk walk;
+        walk.backward = true;
+        return ForEachSourcePart(
+            source, out.rect,
+            [&](const CSourcePart& piece) -> IPravonError* {
+                const CPravonRect& clip = piece.part;
+                for (LONG y = clip.top; y < clip.bottom; ++y) {
+                    BYTE* to = out.Row(y);
+                    const BYTE* from = piece.Row(y);
+                    if (bpp % 8 == 0) {
+                        const std::size_t pixel = static_cast<std::size_t>(bpp / 8);
+                        std::memcpy(to + static_cast<std::size_t>(clip.left - out.rect.left) * pixel,
+                                    from + static_cast<std::size_t>(clip.left - piece.tileRect.left) * pixel,
+                                    static_cast<std::size_t>(clip.right - clip.left) * pixel);
+                    } else {
+                        CopyBits(to, static_cast<std::int64_t>(clip.left - out.rect.left) * bpp, from,
+                                 static_cast<std::int64_t>(clip.left - piece.tileRect.left) * bpp,
+                                 static_cast<std::int64_t>(clip.right - clip.left) * bpp);
+                    }
                 }
-            }
-            err = source->UnlockTile(grid.get(), column, row);
-        }
-    }
-    return IPravonError::Chain(err, tile->Unlock());
+                return nullptr;
+            },
+            walk);
+    });
 }
 
 IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* const** sources, LONG* count,
                                                 IPravonImage** image) {
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     const CProcessInfo* info = it->second.get();
     if (sources)
         *sources = info->sources.data();
@@ -429,7 +423,7 @@ IPravonError* CPravonFilterBase::GetProcessInfo(LONG id, IPravonDataSource* cons
 IPravonError* CPravonFilterBase::EndProcess(LONG id) {
     auto it = m_processes.find(id);
     if (it == m_processes.end())
-        return Fail(__LINE__, PravonKind::kNoSuchPass, "no such processing pass");
+        return PravonFail(kComponent, PravonKind::kNoSuchPass, "no such processing pass");
     m_processes.erase(it);
     return nullptr;
 }
