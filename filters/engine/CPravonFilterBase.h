@@ -184,6 +184,10 @@ protected:
     };
     // The halo for the given sources; none unless a filter declares one.
     virtual CHalo GetHalo(IPravonDataSource* const* sources, LONG count);
+    // Whether ProcessTile writes every pixel of the invalid area it is handed. A filter that does lets its
+    // fresh cache tiles skip the zero-fill: a tile is not read before it is valid, and a failed generation
+    // leaves it invalid. A filter that leaves pixels alone (outside its source, say) keeps the default.
+    virtual bool WritesWholeInvalidArea() const { return false; }
     // The output area that a change of rect in source makes invalid: rect widened by the halo, mapped by
     // FilterRect and rounded outward. A filter whose pixels are computed on another geometry than its
     // mapping's answers for itself.

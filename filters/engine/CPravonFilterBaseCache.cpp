@@ -66,6 +66,8 @@ IPravonError* CPravonFilterBase::CheckCache() {
         if (!image)
             return PravonFail(kComponent, PravonKind::kOutOfMemory, "the manager made no cache image");
         m_cache.reset(image);
+        if (IPravonError* e = m_cache->SetGeneratorWritesInvalidArea(WritesWholeInvalidArea()))
+            return e;
     }
 
     // Read for a copy of the list, which a notification during the reads may change.

@@ -35,7 +35,7 @@ IPravonError* CPravonFilterBase::CIntermediateCache::CreateImage() {
     if (!image)
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "the manager made no intermediate image");
     m_image.reset(image);
-    return nullptr;
+    return m_image->SetGeneratorWritesInvalidArea(WritesWholeInvalidArea());
 }
 
 IPravonError* CPravonFilterBase::CIntermediateCache::Invalidate() {
@@ -226,4 +226,12 @@ IPravonError* CPravonFilterBase::CIntermediateCache::SetUsage(LONG usage) {
 
 IPravonError* CPravonFilterBase::CIntermediateCache::GetUsage(LONG* usage) {
     return Forward([&](IPravonImage* image) { return image->GetUsage(usage); });
+}
+
+IPravonError* CPravonFilterBase::CIntermediateCache::SetGeneratorWritesInvalidArea(bool writes) {
+    return Forward([&](IPravonImage* image) { return image->SetGeneratorWritesInvalidArea(writes); });
+}
+
+bool CPravonFilterBase::CIntermediateCache::GetGeneratorWritesInvalidArea() const {
+    return m_image && m_image->GetGeneratorWritesInvalidArea();
 }

@@ -21,6 +21,9 @@ public:
 
     // Fills the invalid part of one tile of the intermediate image.
     virtual IPravonError* GenerateTile(IPravonTile* tile, CProcessInfo* info) = 0;
+    // Whether GenerateTile writes every pixel of the invalid part it is handed, so that fresh tiles of the
+    // intermediate image need not start zeroed (see CPravonFilterBase::WritesWholeInvalidArea).
+    virtual bool WritesWholeInvalidArea() const { return false; }
     // Locks a tile for the caller, generating it first when any part is invalid; on error it stays
     // invalid and unlocked.
     virtual IPravonError* LockAndGenerate(void** data, IPravonTile* tile, BITMAPINFOHEADER** header);
@@ -55,6 +58,8 @@ public:
     IPravonError* SetTransform(bool flip, double angle, bool relative) override;
     IPravonError* SetPalette(const PravonPalette& palette) override;
     IPravonError* SetUsage(LONG usage) override;
+    IPravonError* SetGeneratorWritesInvalidArea(bool writes) override;
+    bool GetGeneratorWritesInvalidArea() const override;
     IPravonError* GetUsage(LONG* usage) override;
 
     // Counted references; the object starts with one and is deleted at the last Release.

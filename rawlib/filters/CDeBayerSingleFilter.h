@@ -33,6 +33,8 @@ protected:
     // square output pixel. The non-square resampling also reads the next column, the row above and the
     // two rows below.
     CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    // Every pixel of the tile rectangle is written from the window.
+    bool WritesWholeInvalidArea() const override { return true; }
 
 private:
     // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,

@@ -243,9 +243,28 @@ public:
         std::memset(data, 0x5A, static_cast<std::size_t>(tile->GetRowBytes()) * 8);
         return tile->Unlock();
     }
+    bool WritesWholeInvalidArea() const override { return writesWhole; }
     int calls = 0;
     int failures = 0;
+    bool writesWhole = false;
 };
+
+TEST(FilterCache, WhatAGeneratorDeclaresAboutItsWritesReachesItsImage) {
+    for (bool writesWhole : {false, true}) {
+        Cached c;
+        c.filter.writesWhole = writesWhole;
+        ASSERT_PV_OK(c.Lock(0, 0));
+        ASSERT_NE(c.filter.GetCacheImage(), nullptr);
+        EXPECT_EQ(c.filter.GetCacheImage()->GetGeneratorWritesInvalidArea(), writesWhole);
+
+        PravonImagePtr owner(new ConstantIntermediate(&c.filter, nullptr));
+        auto* intermediate = static_cast<ConstantIntermediate*>(owner.get());
+        intermediate->writesWhole = writesWhole;
+        ASSERT_PV_OK(intermediate->CreateImage());
+        EXPECT_EQ(intermediate->GetGeneratorWritesInvalidArea(), writesWhole);
+        EXPECT_EQ(intermediate->GetIntermediateImage()->GetGeneratorWritesInvalidArea(), writesWhole);
+    }
+}
 
 TEST(FilterCache, AnIntermediateImageGeneratesItsTilesOnDemand) {
     Cached c;
