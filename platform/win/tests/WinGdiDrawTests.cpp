@@ -224,9 +224,12 @@ TEST_F(DrawTest, TextIsDrawnInTheContextsColourInsideItsRectangle) {
     const int height = DrawTextW(m_dc, L"Wide text", -1, &area, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
     ASSERT_GT(height, 10);
     int ink = 0, background = 0, outside = 0;
+    LONG width = 0;
+    std::vector<std::uint32_t> pixels;
+    ASSERT_TRUE(WinGdiTest::ReadWindowPixels(m_parent, &width, nullptr, &pixels));
     for (LONG y = 0; y < 200; ++y) {
         for (LONG x = 0; x < 300; ++x) {
-            const std::uint32_t p = At(x, y);
+            const std::uint32_t p = pixels[static_cast<std::size_t>(y) * width + x];
             const bool in = x >= 20 && x < 200 && y >= 20 && y < 60;
             // Letters are smoothed at their edges: ink is what is mostly the text colour.
             if ((p & 0xFF) > 200 && (p >> 8 & 0xFF) < 100 && (p >> 16 & 0xFF) < 100)
