@@ -66,20 +66,6 @@ RECT Inset(RECT r, int by) {
     return r;
 }
 
-// Premultiplied source over destination.
-std::uint32_t Over(std::uint32_t source, std::uint32_t destination) {
-    const std::uint32_t alpha = source >> 24;
-    if (alpha == 0xFF)
-        return source;
-    std::uint32_t out = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const std::uint32_t s = source >> shift & 0xFF;
-        const std::uint32_t d = destination >> shift & 0xFF;
-        out |= std::min<std::uint32_t>(255, s + (d * (255 - alpha) + 127) / 255) << shift;
-    }
-    return out;
-}
-
 // A pale grey of the pixel's brightness, keeping its coverage: how a disabled picture looks.
 std::uint32_t Greyed(std::uint32_t pixel) {
     const std::uint32_t alpha = pixel >> 24;
@@ -304,7 +290,7 @@ BOOL DrawStateW(HDC dc, HBRUSH, DRAWSTATEPROC callback, LPARAM data, WPARAM extr
             if (!(source >> 24))
                 continue;
             if (std::uint32_t* target = painter.At(x + column, y + row))
-                *target = Over(disabled ? Greyed(source) : source, *target);
+                *target = WinGdi::PixelOver(disabled ? Greyed(source) : source, *target);
         }
     }
     return TRUE;

@@ -32,6 +32,21 @@ constexpr std::uint32_t OpaquePixel(COLORREF colour) {
            static_cast<std::uint32_t>(GetGValue(colour)) << 8 | GetBValue(colour);
 }
 
+// A premultiplied pixel laid over another.
+inline std::uint32_t PixelOver(std::uint32_t source, std::uint32_t destination) {
+    const std::uint32_t alpha = source >> 24;
+    if (alpha == 0xFF)
+        return source;
+    std::uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const std::uint32_t s = source >> shift & 0xFF;
+        const std::uint32_t d = destination >> shift & 0xFF;
+        const std::uint32_t sum = s + (d * (255 - alpha) + 127) / 255;
+        out |= (sum < 255 ? sum : 255) << shift;
+    }
+    return out;
+}
+
 // The rectangle cut to the surface; false when nothing of it is left.
 bool ClipToSurface(const WinSurface& surface, RECT& rect);
 
