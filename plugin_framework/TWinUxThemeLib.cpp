@@ -1,48 +1,25 @@
 #include "TWinUxThemeLib.h"
 
-namespace {
-
-template <class Proc>
-bool Resolve(HMODULE module, const char* name, Proc& proc) {
-    proc = reinterpret_cast<Proc>(GetProcAddress(module, name));
-    return proc != nullptr;
-}
-
-} // namespace
-
 TWinUxThemeLib::TWinUxThemeLib() {
-    m_module = LoadLibraryExW(L"UXTHEME.DLL", 0, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!m_module)
+    TFilePath location;
+    location.Set(L"UXTHEME.DLL");
+    if (!Load(location))
         return;
     // In this order, stopping at the first that is missing.
-    const bool all = Resolve(m_module, "SetWindowTheme", m_setWindowTheme) &&
-                     Resolve(m_module, "OpenThemeData", m_openThemeData) &&
-                     Resolve(m_module, "DrawThemeBackground", m_drawThemeBackground) &&
-                     Resolve(m_module, "CloseThemeData", m_closeThemeData) &&
-                     Resolve(m_module, "DrawThemeText", m_drawThemeText) &&
-                     Resolve(m_module, "GetThemeBackgroundContentRect", m_getThemeBackgroundContentRect);
-    if (!all)
-        Free();
-}
-
-TWinUxThemeLib::~TWinUxThemeLib() {
+    const bool all =
+        GetProc("SetWindowTheme", m_setWindowTheme) && GetProc("OpenThemeData", m_openThemeData) &&
+        GetProc("DrawThemeBackground", m_drawThemeBackground) &&
+        GetProc("CloseThemeData", m_closeThemeData) && GetProc("DrawThemeText", m_drawThemeText) &&
+        GetProc("GetThemeBackgroundContentRect", m_getThemeBackgroundContentRect);
+    if (all)
+        return;
     Free();
-}
-
-void TWinUxThemeLib::Free() {
-    if (m_module)
-        FreeLibrary(m_module);
-    m_module = nullptr;
     m_setWindowTheme = nullptr;
     m_openThemeData = nullptr;
     m_drawThemeBackground = nullptr;
     m_closeThemeData = nullptr;
     m_drawThemeText = nullptr;
     m_getThemeBackgroundContentRect = nullptr;
-}
-
-bool TWinUxThemeLib::IsLoaded() const {
-    return m_module != nullptr;
 }
 
 HRESULT TWinUxThemeLib::SetWindowTheme(HWND window, const wchar_t* applicationName,

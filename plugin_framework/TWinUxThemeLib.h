@@ -3,19 +3,15 @@
 // call then fails softly (E_FAIL, or no theme), and image buttons draw in the classic look.
 #pragma once
 
-#include "platform/win/WinModule.h"
+#include "TDynamicLib.h"
+
 #include "platform/win/WinUxTheme.h"
 
-class TWinUxThemeLib {
+// IsLoaded (of the library) is true only with all six entry points set; destruction frees the library.
+class TWinUxThemeLib : public TDynamicLib {
 public:
     // Loads "UXTHEME.DLL" by name, in the platform's search order.
     TWinUxThemeLib();
-    ~TWinUxThemeLib();
-    TWinUxThemeLib(const TWinUxThemeLib&) = delete;
-    TWinUxThemeLib& operator=(const TWinUxThemeLib&) = delete;
-
-    // When true, all six entry points are set.
-    bool IsLoaded() const;
 
     HRESULT SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList) const;
     // 0 when the library is missing.
@@ -29,9 +25,6 @@ public:
                                           RECT* content) const;
 
 private:
-    void Free();
-
-    HMODULE m_module = nullptr;
     SetWindowThemeProc m_setWindowTheme = nullptr;
     OpenThemeDataProc m_openThemeData = nullptr;
     DrawThemeBackgroundProc m_drawThemeBackground = nullptr;

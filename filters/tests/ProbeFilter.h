@@ -3,7 +3,7 @@
 // It can be told to fail, and to run a step inside ProcessTile while its tile is locked.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "testing/TestPlane.h"
 
 #include <functional>
@@ -31,6 +31,7 @@ public:
     TestPlane Expected(const TestPlane& source) const;
 
     using CPravonFilterBase::GetCacheImage;
+    using CPravonFilterBase::InvalidateCache;
     using CPravonFilterBase::GetChrono;
     using CPravonFilterBase::IsCacheCheckSet;
     using CPravonFilterBase::SetCacheCheck;

@@ -70,5 +70,8 @@ void* NativeHandle(HMODULE module);
 // regard to case), before the search of dlopen: where the platform's own libraries would lie. None unless
 // a test sets them; an empty list goes back to none.
 void SetLibrarySearchFolders(std::vector<std::string> folders);
+// The references that LoadLibrary calls hold on the module now (0 once it is freed for the last time, also
+// while a library kept mapped is still there).
+DWORD LoadCount(HMODULE module);
 
 } // namespace WinModule

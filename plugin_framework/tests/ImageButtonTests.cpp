@@ -85,17 +85,16 @@ protected:
         Inject(m_panel.GetHandle(), message, x, y, keys);
     }
 
-    // The calls the loaded test library recorded.
-    static std::vector<ThemeCall> ThemeCalls() {
-        HMODULE library = GetModuleHandleW(L"UXTHEME.DLL");
-        if (!library)
+    // The calls the test library recorded; the test holds the library itself to read them.
+    std::vector<ThemeCall> ThemeCalls() const {
+        if (!m_library)
             return {};
-        auto calls = reinterpret_cast<TestUxThemeCallsProc>(GetProcAddress(library, "TestUxThemeCalls"));
+        auto calls = reinterpret_cast<TestUxThemeCallsProc>(GetProcAddress(m_library, "TestUxThemeCalls"));
         std::vector<ThemeCall> out(static_cast<std::size_t>(calls(nullptr, 0)));
         calls(out.data(), static_cast<int>(out.size()));
         return out;
     }
-    static std::vector<int> DrawnStates() {
+    std::vector<int> DrawnStates() const {
         std::vector<int> states;
         for (const ThemeCall& call : ThemeCalls()) {
             if (call.kind == ThemeCallKind::kDrawBackground) {
@@ -109,7 +108,11 @@ protected:
     std::vector<TiProImage*> m_images;
     TRefPtr<TImgBtnCtrl> m_button;
     Probe m_clicks;
+    HMODULE m_library = nullptr;
 };
+
+const wchar_t* const kFullLibrary = L"" KV_TEST_THEME_FULL_DIR "/UXTHEME.so";
+const wchar_t* const kLackingLibrary = L"" KV_TEST_THEME_LACKING_DIR "/uxtheme.so";
 
 const std::uint32_t kNormalPixel = PixelOf(RGB(220, 0, 0));
 
@@ -174,6 +177,14 @@ protected:
     void SetUp() override {
         ImageButton::SetUp();
         WinModule::SetLibrarySearchFolders({KV_TEST_THEME_FULL_DIR});
+        m_library = LoadLibraryExW(kFullLibrary, 0, 0);
+        ASSERT_NE(m_library, nullptr);
+        // A library stays mapped once loaded: what earlier tests recorded is still there.
+        reinterpret_cast<TestUxThemeResetProc>(GetProcAddress(m_library, "TestUxThemeReset"))();
+    }
+    void TearDown() override {
+        ImageButton::TearDown();
+        FreeLibrary(m_library);
     }
 };
 
@@ -240,13 +251,14 @@ TEST_F(ImageButton, ClassicWithoutAFullLibraryOrOnAnotherSystem) {
     const struct {
         const char* what;
         const char* folder;
+        const wchar_t* file;
         DWORD major;
         DWORD minor;
         bool libraryObject;
     } cases[] = {
-        {"no library", nullptr, 5, 1, true},
-        {"a library lacking an entry point", KV_TEST_THEME_LACKING_DIR, 5, 1, true},
-        {"another system", KV_TEST_THEME_FULL_DIR, 6, 0, false},
+        {"no library", nullptr, nullptr, 5, 1, true},
+        {"a library lacking an entry point", KV_TEST_THEME_LACKING_DIR, kLackingLibrary, 5, 1, true},
+        {"another system", KV_TEST_THEME_FULL_DIR, kFullLibrary, 6, 0, false},
     };
     for (const auto& c : cases) {
         WinModule::SetLibrarySearchFolders(c.folder ? std::vector<std::string>{c.folder}
@@ -257,7 +269,12 @@ TEST_F(ImageButton, ClassicWithoutAFullLibraryOrOnAnotherSystem) {
         if (m_button->GetThemeLibrary()) {
             EXPECT_FALSE(m_button->GetThemeLibrary()->IsLoaded()) << c.what;
         }
-        EXPECT_EQ(GetModuleHandleW(L"UXTHEME.DLL"), nullptr) << c.what << ": nothing stays loaded";
+        if (c.file) {
+            HMODULE probe = LoadLibraryExW(c.file, 0, 0);
+            ASSERT_NE(probe, nullptr);
+            EXPECT_EQ(WinModule::LoadCount(probe), 1u) << c.what << ": only the test holds the library";
+            FreeLibrary(probe);
+        }
         EXPECT_EQ(m_button->GetTheme(), 0u);
         EXPECT_EQ(Face(), PixelOf(GetSysColor(COLOR_BTNFACE))) << c.what;
         EXPECT_EQ(Centre(), kNormalPixel) << c.what;
