@@ -167,73 +167,69 @@ void Paint(HWND window, const ButtonData& data) {
 } // namespace
 
 LRESULT ButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    if (HandleCommon<ButtonData>(window, message, wParam, lParam, result))
-        return result;
-    std::shared_ptr<ButtonData> data = DataOf<ButtonData>(window);
-    if (!data)
-        return DefWindowProcW(window, message, wParam, lParam);
-    const DWORD type = TypeOf(window);
-    switch (message) {
-    case BM_GETCHECK:
-        return HasCheck(type) ? static_cast<LRESULT>(data->check) : 0;
-    case BM_SETCHECK:
-        if (HasCheck(type) && data->check != CheckFor(type, wParam)) {
-            data->check = CheckFor(type, wParam);
+    return RunControl<ButtonData>(window, message, wParam, lParam, [&](ButtonData& data) -> LRESULT {
+        const DWORD type = TypeOf(window);
+        switch (message) {
+        case BM_GETCHECK:
+            return HasCheck(type) ? static_cast<LRESULT>(data.check) : 0;
+        case BM_SETCHECK:
+            if (HasCheck(type) && data.check != CheckFor(type, wParam)) {
+                data.check = CheckFor(type, wParam);
+                Repaint(window);
+            }
+            return 0;
+        case BM_GETSTATE:
+            return static_cast<LRESULT>(data.check) | (data.pushed ? BST_PUSHED : 0) |
+                   (GetFocus() == window ? BST_FOCUS : 0);
+        case BM_SETSTATE:
+            if (data.pushed != (wParam != 0)) {
+                data.pushed = wParam != 0;
+                Repaint(window);
+            }
+            return 0;
+        case BM_SETSTYLE:
+            SetWindowLongPtrW(window, GWL_STYLE,
+                              static_cast<LONG_PTR>((StyleOf(window) & ~0xFFFFu) | (wParam & 0xFFFF)));
+            if (LOWORD(static_cast<std::uintptr_t>(lParam)))
+                Repaint(window);
+            return 0;
+        case BM_CLICK:
+            Click(window, data);
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            SetFocus(window);
+            SetCapture(window);
+            data.pushed = true;
             Repaint(window);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (GetCapture() == window && data.pushed != Inside(window, lParam)) {
+                data.pushed = !data.pushed;
+                Repaint(window);
+            }
+            return 0;
+        case WM_LBUTTONUP:
+            if (GetCapture() == window) {
+                const bool inside = Inside(window, lParam);
+                ReleaseCapture();
+                if (inside && IsWindow(window))
+                    Click(window, data);
+            }
+            return 0;
+        case WM_CAPTURECHANGED:
+            if (data.pushed) {
+                data.pushed = false;
+                Repaint(window);
+            }
+            return 0;
+        case WM_PAINT:
+            Paint(window, data);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
         }
-        return 0;
-    case BM_GETSTATE:
-        return static_cast<LRESULT>(data->check) | (data->pushed ? BST_PUSHED : 0) |
-               (GetFocus() == window ? BST_FOCUS : 0);
-    case BM_SETSTATE:
-        if (data->pushed != (wParam != 0)) {
-            data->pushed = wParam != 0;
-            Repaint(window);
-        }
-        return 0;
-    case BM_SETSTYLE:
-        SetWindowLongPtrW(window, GWL_STYLE,
-                          static_cast<LONG_PTR>((StyleOf(window) & ~0xFFFFu) | (wParam & 0xFFFF)));
-        if (LOWORD(static_cast<std::uintptr_t>(lParam)))
-            Repaint(window);
-        return 0;
-    case BM_CLICK:
-        Click(window, *data);
-        return 0;
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-        SetFocus(window);
-        SetCapture(window);
-        data->pushed = true;
-        Repaint(window);
-        return 0;
-    case WM_MOUSEMOVE:
-        if (GetCapture() == window && data->pushed != Inside(window, lParam)) {
-            data->pushed = !data->pushed;
-            Repaint(window);
-        }
-        return 0;
-    case WM_LBUTTONUP:
-        if (GetCapture() == window) {
-            const bool inside = Inside(window, lParam);
-            ReleaseCapture();
-            if (inside && IsWindow(window))
-                Click(window, *data);
-        }
-        return 0;
-    case WM_CAPTURECHANGED:
-        if (data->pushed) {
-            data->pushed = false;
-            Repaint(window);
-        }
-        return 0;
-    case WM_PAINT:
-        Paint(window, *data);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    });
 }
 
 } // namespace WinControls

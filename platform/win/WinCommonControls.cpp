@@ -152,174 +152,161 @@ void Spin(HWND window, UpDownData& data, LPARAM point) {
 } // namespace
 
 LRESULT ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    if (HandleCommon<ProgressData>(window, message, wParam, lParam, result))
-        return result;
-    std::shared_ptr<ProgressData> data = DataOf<ProgressData>(window);
-    if (!data)
-        return DefWindowProcW(window, message, wParam, lParam);
-    ProgressData& d = *data;
-    const int previous = d.position;
-    switch (message) {
-    case PBM_SETRANGE:
-    case PBM_SETRANGE32:
-        result = PackedRange(d.low, d.high);
-        if (message == PBM_SETRANGE) {
-            d.low = LOWORD(static_cast<std::uintptr_t>(lParam));
-            d.high = HIWORD(static_cast<std::uintptr_t>(lParam));
-        } else {
-            d.low = static_cast<int>(static_cast<std::intptr_t>(wParam));
-            d.high = static_cast<int>(lParam);
+    return RunControl<ProgressData>(window, message, wParam, lParam, [&](ProgressData& d) -> LRESULT {
+        LRESULT result = 0;
+        const int previous = d.position;
+        switch (message) {
+        case PBM_SETRANGE:
+        case PBM_SETRANGE32:
+            result = PackedRange(d.low, d.high);
+            if (message == PBM_SETRANGE) {
+                d.low = LOWORD(static_cast<std::uintptr_t>(lParam));
+                d.high = HIWORD(static_cast<std::uintptr_t>(lParam));
+            } else {
+                d.low = static_cast<int>(static_cast<std::intptr_t>(wParam));
+                d.high = static_cast<int>(lParam);
+            }
+            d.position = Clamp(d.position, d.low, d.high);
+            Repaint(window);
+            return result;
+        case PBM_SETPOS:
+            d.position = Clamp(static_cast<int>(static_cast<std::intptr_t>(wParam)), d.low, d.high);
+            break;
+        case PBM_DELTAPOS:
+            d.position = Clamp(static_cast<long long>(d.position) +
+                                   static_cast<int>(static_cast<std::intptr_t>(wParam)),
+                               d.low, d.high);
+            break;
+        case PBM_SETSTEP:
+            result = d.step;
+            d.step = static_cast<int>(static_cast<std::intptr_t>(wParam));
+            return result;
+        case PBM_STEPIT:
+            d.position = Stepped(d);
+            break;
+        case PBM_GETRANGE:
+            if (auto* range = reinterpret_cast<PBRANGE*>(lParam))
+                *range = PBRANGE{d.low, d.high};
+            return wParam ? d.low : d.high;
+        case PBM_GETPOS:
+            return d.position;
+        case WM_PAINT:
+            PaintProgress(window, d);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
         }
-        d.position = Clamp(d.position, d.low, d.high);
-        Repaint(window);
-        return result;
-    case PBM_SETPOS:
-        d.position = Clamp(static_cast<int>(static_cast<std::intptr_t>(wParam)), d.low, d.high);
-        break;
-    case PBM_DELTAPOS:
-        d.position =
-            Clamp(static_cast<long long>(d.position) + static_cast<int>(static_cast<std::intptr_t>(wParam)),
-                  d.low, d.high);
-        break;
-    case PBM_SETSTEP:
-        result = d.step;
-        d.step = static_cast<int>(static_cast<std::intptr_t>(wParam));
-        return result;
-    case PBM_STEPIT:
-        d.position = Stepped(d);
-        break;
-    case PBM_GETRANGE:
-        if (auto* range = reinterpret_cast<PBRANGE*>(lParam))
-            *range = PBRANGE{d.low, d.high};
-        return wParam ? d.low : d.high;
-    case PBM_GETPOS:
-        return d.position;
-    case WM_PAINT:
-        PaintProgress(window, d);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (d.position != previous)
-        Repaint(window);
-    return previous;
+        if (d.position != previous)
+            Repaint(window);
+        return previous;
+    });
 }
 
 LRESULT TrackbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    if (HandleCommon<TrackbarData>(window, message, wParam, lParam, result))
-        return result;
-    std::shared_ptr<TrackbarData> data = DataOf<TrackbarData>(window);
-    if (!data)
-        return DefWindowProcW(window, message, wParam, lParam);
-    TrackbarData& d = *data;
-    const UINT scroll = Vertical(window) ? WM_VSCROLL : WM_HSCROLL;
-    switch (message) {
-    case TBM_GETPOS:
-        return d.position;
-    case TBM_GETRANGEMIN:
-        return d.low;
-    case TBM_GETRANGEMAX:
-        return d.high;
-    case TBM_SETPOS:
-    case TBM_SETRANGE:
-    case TBM_SETRANGEMIN:
-    case TBM_SETRANGEMAX:
-        if (message == TBM_SETPOS) {
-            d.position = static_cast<int>(lParam);
-        } else if (message == TBM_SETRANGE) {
-            d.low = static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)));
-            d.high = static_cast<SHORT>(HIWORD(static_cast<std::uintptr_t>(lParam)));
-        } else if (message == TBM_SETRANGEMIN) {
-            d.low = static_cast<int>(lParam);
-        } else {
-            d.high = static_cast<int>(lParam);
-        }
-        d.position = Clamp(d.position, d.low, d.high);
-        if (wParam)
+    return RunControl<TrackbarData>(window, message, wParam, lParam, [&](TrackbarData& d) -> LRESULT {
+        const UINT scroll = Vertical(window) ? WM_VSCROLL : WM_HSCROLL;
+        switch (message) {
+        case TBM_GETPOS:
+            return d.position;
+        case TBM_GETRANGEMIN:
+            return d.low;
+        case TBM_GETRANGEMAX:
+            return d.high;
+        case TBM_SETPOS:
+        case TBM_SETRANGE:
+        case TBM_SETRANGEMIN:
+        case TBM_SETRANGEMAX:
+            if (message == TBM_SETPOS) {
+                d.position = static_cast<int>(lParam);
+            } else if (message == TBM_SETRANGE) {
+                d.low = static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)));
+                d.high = static_cast<SHORT>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+            } else if (message == TBM_SETRANGEMIN) {
+                d.low = static_cast<int>(lParam);
+            } else {
+                d.high = static_cast<int>(lParam);
+            }
+            d.position = Clamp(d.position, d.low, d.high);
+            if (wParam)
+                Repaint(window);
+            return 0;
+        case WM_LBUTTONDOWN:
+            SetFocus(window);
+            SetCapture(window);
+            [[fallthrough]];
+        case WM_MOUSEMOVE:
+            if (GetCapture() != window)
+                return 0;
+            d.position = PositionAt(window, d, lParam);
             Repaint(window);
-        return 0;
-    case WM_LBUTTONDOWN:
-        SetFocus(window);
-        SetCapture(window);
-        [[fallthrough]];
-    case WM_MOUSEMOVE:
-        if (GetCapture() != window)
+            NotifyScroll(window, scroll, TB_THUMBTRACK, d.position);
             return 0;
-        d.position = PositionAt(window, d, lParam);
-        Repaint(window);
-        NotifyScroll(window, scroll, TB_THUMBTRACK, d.position);
-        return 0;
-    case WM_LBUTTONUP:
-        if (GetCapture() != window)
+        case WM_LBUTTONUP:
+            if (GetCapture() != window)
+                return 0;
+            ReleaseCapture();
+            NotifyScroll(window, scroll, TB_THUMBPOSITION, d.position);
+            NotifyScroll(window, scroll, TB_ENDTRACK, d.position);
             return 0;
-        ReleaseCapture();
-        NotifyScroll(window, scroll, TB_THUMBPOSITION, d.position);
-        NotifyScroll(window, scroll, TB_ENDTRACK, d.position);
-        return 0;
-    case WM_PAINT:
-        PaintTrackbar(window, d);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+        case WM_PAINT:
+            PaintTrackbar(window, d);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+    });
 }
 
 LRESULT UpDownProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    if (HandleCommon<UpDownData>(window, message, wParam, lParam, result))
-        return result;
-    std::shared_ptr<UpDownData> data = DataOf<UpDownData>(window);
-    if (!data)
-        return DefWindowProcW(window, message, wParam, lParam);
-    UpDownData& d = *data;
-    switch (message) {
-    case UDM_SETRANGE:
-        d.high = static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)));
-        d.low = static_cast<SHORT>(HIWORD(static_cast<std::uintptr_t>(lParam)));
-        d.position = Clamp(d.position, d.low, d.high);
-        return 0;
-    case UDM_GETRANGE:
-        return PackedRange(d.high, d.low);
-    case UDM_SETRANGE32:
-        d.low = static_cast<int>(static_cast<std::intptr_t>(wParam));
-        d.high = static_cast<int>(lParam);
-        d.position = Clamp(d.position, d.low, d.high);
-        return 0;
-    case UDM_GETRANGE32:
-        if (auto* low = reinterpret_cast<int*>(wParam))
-            *low = d.low;
-        if (auto* high = reinterpret_cast<int*>(lParam))
-            *high = d.high;
-        return 0;
-    case UDM_SETPOS:
-    case UDM_SETPOS32:
-        result = d.position;
-        d.position =
-            Clamp(message == UDM_SETPOS ? static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)))
-                                        : static_cast<int>(lParam),
-                  d.low, d.high);
-        return result;
-    case UDM_GETPOS:
-        return MAKELPARAM(static_cast<WORD>(d.position & 0xFFFF), 0);
-    case UDM_GETPOS32:
-        if (auto* failed = reinterpret_cast<BOOL*>(lParam))
-            *failed = FALSE;
-        return d.position;
-    case WM_LBUTTONDOWN:
-        Spin(window, d, lParam);
-        return 0;
-    case WM_LBUTTONUP:
-        NotifyScroll(window, (StyleOf(window) & UDS_HORZ) ? WM_HSCROLL : WM_VSCROLL, SB_ENDSCROLL,
-                     d.position);
-        return 0;
-    case WM_PAINT:
-        PaintUpDown(window, d);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    return RunControl<UpDownData>(window, message, wParam, lParam, [&](UpDownData& d) -> LRESULT {
+        LRESULT result = 0;
+        switch (message) {
+        case UDM_SETRANGE:
+            d.high = static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)));
+            d.low = static_cast<SHORT>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+            d.position = Clamp(d.position, d.low, d.high);
+            return 0;
+        case UDM_GETRANGE:
+            return PackedRange(d.high, d.low);
+        case UDM_SETRANGE32:
+            d.low = static_cast<int>(static_cast<std::intptr_t>(wParam));
+            d.high = static_cast<int>(lParam);
+            d.position = Clamp(d.position, d.low, d.high);
+            return 0;
+        case UDM_GETRANGE32:
+            if (auto* low = reinterpret_cast<int*>(wParam))
+                *low = d.low;
+            if (auto* high = reinterpret_cast<int*>(lParam))
+                *high = d.high;
+            return 0;
+        case UDM_SETPOS:
+        case UDM_SETPOS32:
+            result = d.position;
+            d.position =
+                Clamp(message == UDM_SETPOS ? static_cast<SHORT>(LOWORD(static_cast<std::uintptr_t>(lParam)))
+                                            : static_cast<int>(lParam),
+                      d.low, d.high);
+            return result;
+        case UDM_GETPOS:
+            return MAKELPARAM(static_cast<WORD>(d.position & 0xFFFF), 0);
+        case UDM_GETPOS32:
+            if (auto* failed = reinterpret_cast<BOOL*>(lParam))
+                *failed = FALSE;
+            return d.position;
+        case WM_LBUTTONDOWN:
+            Spin(window, d, lParam);
+            return 0;
+        case WM_LBUTTONUP:
+            NotifyScroll(window, (StyleOf(window) & UDS_HORZ) ? WM_HSCROLL : WM_VSCROLL, SB_ENDSCROLL,
+                         d.position);
+            return 0;
+        case WM_PAINT:
+            PaintUpDown(window, d);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+    });
 }
 
 } // namespace WinControls

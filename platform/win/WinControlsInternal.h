@@ -37,6 +37,20 @@ bool HandleCommon(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESU
                             []() -> std::shared_ptr<ControlData> { return std::make_shared<T>(); });
 }
 
+// The procedure of a control class around its own part: the common messages first, then handle(data) with
+// the window's data (kept alive while it runs, even when the window goes meanwhile); a window without data
+// gets the default processing.
+template <class T, class Handle>
+LRESULT RunControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Handle handle) {
+    LRESULT result = 0;
+    if (HandleCommon<T>(window, message, wParam, lParam, result))
+        return result;
+    std::shared_ptr<T> data = DataOf<T>(window);
+    if (!data)
+        return DefWindowProcW(window, message, wParam, lParam);
+    return handle(*data);
+}
+
 DWORD StyleOf(HWND window);
 void Repaint(HWND window);
 bool Inside(HWND window, LPARAM position);

@@ -168,7 +168,11 @@ BOOL PtInRect(const RECT* rect, POINT point) {
                : FALSE;
 }
 
-int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+namespace {
+
+// Paints the rectangle with the brush's pixel; a hollow brush paints nothing. 0 for a bad brush or context.
+template <class Paint>
+int WithBrush(HDC dc, const RECT* rect, HBRUSH brush, Paint paint) {
     COLORREF colour = 0;
     bool hollow = false;
     if (!rect || !WinGdi::BrushColourOf(brush, colour, hollow))
@@ -177,23 +181,21 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     if (!painter)
         return 0;
     if (!hollow)
-        painter.Fill(*rect, WinGdi::OpaquePixel(colour));
+        paint(painter, *rect, WinGdi::OpaquePixel(colour));
     return 1;
 }
 
+} // namespace
+
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+    return WithBrush(dc, rect, brush,
+                     [](Painter& painter, const RECT& r, std::uint32_t pixel) { painter.Fill(r, pixel); });
+}
+
 int FrameRect(HDC dc, const RECT* rect, HBRUSH brush) {
-    COLORREF colour = 0;
-    bool hollow = false;
-    if (!rect || !WinGdi::BrushColourOf(brush, colour, hollow))
-        return 0;
-    Painter painter(dc);
-    if (!painter)
-        return 0;
-    if (!hollow) {
-        const std::uint32_t pixel = WinGdi::OpaquePixel(colour);
-        painter.Edge(*rect, pixel, pixel);
-    }
-    return 1;
+    return WithBrush(dc, rect, brush, [](Painter& painter, const RECT& r, std::uint32_t pixel) {
+        painter.Edge(r, pixel, pixel);
+    });
 }
 
 BOOL DrawFocusRect(HDC dc, const RECT* rect) {

@@ -204,24 +204,21 @@ void PaintList(HWND window, const ListData& data) {
 
 LRESULT ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const ListMessages& messages,
                  void (*paint)(HWND, const ListData&)) {
-    LRESULT result = 0;
-    if (HandleCommon<ListData>(window, message, wParam, lParam, result))
-        return result;
-    std::shared_ptr<ListData> data = DataOf<ListData>(window);
-    if (!data)
+    return RunControl<ListData>(window, message, wParam, lParam, [&](ListData& data) -> LRESULT {
+        LRESULT result = 0;
+        if (HandleList(window, data, messages, message, wParam, lParam, result)) {
+            const UINT changing[] = {messages.add, messages.insert, messages.remove, messages.reset,
+                                     messages.setSelection};
+            if (std::find(std::begin(changing), std::end(changing), message) != std::end(changing))
+                Repaint(window);
+            return result;
+        }
+        if (message == WM_PAINT) {
+            paint(window, data);
+            return 0;
+        }
         return DefWindowProcW(window, message, wParam, lParam);
-    if (HandleList(window, *data, messages, message, wParam, lParam, result)) {
-        const UINT changing[] = {messages.add, messages.insert, messages.remove, messages.reset,
-                                 messages.setSelection};
-        if (std::find(std::begin(changing), std::end(changing), message) != std::end(changing))
-            Repaint(window);
-        return result;
-    }
-    if (message == WM_PAINT) {
-        paint(window, *data);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    });
 }
 
 } // namespace

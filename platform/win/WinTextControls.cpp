@@ -34,32 +34,27 @@ std::wstring TextOf(HWND window) {
 } // namespace
 
 LRESULT StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    if (HandleCommon<ControlData>(window, message, wParam, lParam, result))
-        return result;
-    if (message == WM_PAINT) {
-        std::shared_ptr<ControlData> data = Find(window);
-        if (!data)
+    return RunControl<ControlData>(window, message, wParam, lParam, [&](ControlData& data) -> LRESULT {
+        if (message != WM_PAINT)
             return DefWindowProcW(window, message, wParam, lParam);
-        PaintScope paint(window, *data);
+        PaintScope paint(window, data);
         if (!paint.dc())
             return 0;
         const RECT client = paint.client();
         FillRect(paint.dc(), &client, AskParentColour(window, WM_CTLCOLORSTATIC, paint.dc()));
         DrawWindowText(window, paint.dc(), client, StaticFormat(StyleOf(window)));
         return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    });
 }
 
 LRESULT EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
     switch (message) {
-    case WM_SETTEXT:
-        result = DefWindowProcW(window, message, wParam, lParam);
+    case WM_SETTEXT: {
+        const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
         Repaint(window);
         NotifyParent(window, EN_CHANGE);
         return result;
+    }
     case WM_CHAR: {
         if ((StyleOf(window) & ES_READONLY) || !IsWindowEnabled(window))
             return 0;
@@ -82,13 +77,10 @@ LRESULT EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
-    if (HandleCommon<ControlData>(window, message, wParam, lParam, result))
-        return result;
-    if (message == WM_PAINT) {
-        std::shared_ptr<ControlData> data = Find(window);
-        if (!data)
+    return RunControl<ControlData>(window, message, wParam, lParam, [&](ControlData& data) -> LRESULT {
+        if (message != WM_PAINT)
             return DefWindowProcW(window, message, wParam, lParam);
-        PaintScope paint(window, *data);
+        PaintScope paint(window, data);
         if (!paint.dc())
             return 0;
         const DWORD style = StyleOf(window);
@@ -108,8 +100,7 @@ LRESULT EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         InflateRect(&text, -3, 0);
         DrawWindowText(window, paint.dc(), text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
         return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    });
 }
 
 } // namespace WinControls

@@ -3,6 +3,7 @@
 // show it is saved as a PNG (left in the build folder for a person to open), read back and checked at
 // known points.
 #include "ControlPanel.h"
+#include "SavedPicture.h"
 
 #include "plugin_framework/TCheckBoxCtrl.h"
 #include "plugin_framework/TImgBtnCtrl.h"
@@ -10,13 +11,8 @@
 #include "plugin_framework/TStaticCtrl.h"
 
 #include "platform/win/WinGdiDraw.h"
-#include "platform/win/utf16.h"
-#include "platform/zizoraz/IproHandles.h"
-#include "platform/zizoraz/IproImageFile.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 using namespace controltest;
 
@@ -101,19 +97,10 @@ TEST_F(ControlPanel, APanelOfControlsPaintsItselfAndIsSavedAsAPicture) {
     ASSERT_TRUE(WinGdiTest::ReadComposedPixels(m_panel.GetHandle(), &width, &height, &pixels));
     ASSERT_EQ(width, 260);
     ASSERT_EQ(height, 120);
-    const std::filesystem::path shown = std::filesystem::path(KV_TEST_OUTPUT_DIR) / "control-panel.png";
-    std::filesystem::create_directories(shown.parent_path());
-    ASSERT_TRUE(IproImageFile::Save(IproPixels{width, height, pixels},
-                                    Utf::Utf8ToWide(shown.string()).c_str(), {}, true));
-    std::printf("the panel is in %s\n", shown.c_str());
-
-    TiProImage* reloaded = TiProImage::CreateFromFile(Utf::Utf8ToWide(shown.string()).c_str());
-    ASSERT_NE(reloaded, nullptr);
-    const IproPixels read = [&] {
-        std::shared_ptr<CIproImage> image = IproHandles::FindImage(reloaded->GetHandle());
-        std::lock_guard<std::mutex> guard(image->lock);
-        return image->pixels;
-    }();
+    const std::optional<IproPixels> saved =
+        kvtest::SaveAndReadBack(IproPixels{width, height, pixels}, "control-panel.png");
+    ASSERT_TRUE(saved);
+    const IproPixels& read = *saved;
     EXPECT_EQ(read.argb, pixels) << "the PNG holds the panel exactly";
 
     const std::uint32_t face = PixelOf(GetSysColor(COLOR_BTNFACE));
@@ -165,8 +152,6 @@ TEST_F(ControlPanel, APanelOfControlsPaintsItselfAndIsSavedAsAPicture) {
     EXPECT_GT(inkIn(RECT{10, 36, 150, 54}, PixelOf(RGB(200, 0, 0))), 15) << "the note";
     EXPECT_GT(inkIn(RECT{27, 60, 150, 80}, PixelOf(RGB(0, 0, 0))), 15) << "the check box's text";
 
-    reloaded->Release();
-    delete reloaded;
     enabled->Destroy();
     disabled->Destroy();
     for (TiProImage* image : {enabledPicture, disabledPicture}) {
