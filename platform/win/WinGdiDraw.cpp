@@ -301,8 +301,11 @@ BOOL DrawStateW(HDC dc, HBRUSH, DRAWSTATEPROC callback, LPARAM data, WPARAM extr
 int DrawTextW(HDC dc, const wchar_t* text, int count, RECT* rect, UINT format) {
     WinGdi::DcAttributes attributes;
     LOGFONTW font{};
-    if (!text || !rect || !WinGdi::ReadAttributes(dc, attributes) || !WinGdi::FontOf(attributes.font, font))
+    if (!text || !rect || !WinGdi::ReadAttributes(dc, attributes))
         return 0;
+    // A font deleted while the context still had it selected gives way to the system font.
+    if (!WinGdi::FontOf(attributes.font, font))
+        WinGdi::FontOf(nullptr, font);
     const std::wstring whole =
         count < 0 ? std::wstring(text) : std::wstring(text, static_cast<std::size_t>(count));
     const std::vector<std::string> lines = Lines(whole, (format & DT_SINGLELINE) != 0);

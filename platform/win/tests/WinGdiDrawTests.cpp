@@ -252,6 +252,17 @@ TEST_F(DrawTest, TextIsDrawnInTheContextsColourInsideItsRectangle) {
     EXPECT_GT(longer.right, measured.right);
     RECT twoLines{0, 0, 0, 0};
     EXPECT_EQ(DrawTextW(m_dc, L"one\ntwo", -1, &twoLines, DT_CALCRECT), 2 * height);
+
+    // A font deleted under the context: the text still comes, in the system font.
+    LOGFONTW large{};
+    large.lfHeight = -40;
+    HFONT font = CreateFontIndirectW(&large);
+    SelectObject(m_dc, font);
+    RECT big{0, 0, 0, 0};
+    EXPECT_GT(DrawTextW(m_dc, L"Wide text", -1, &big, DT_CALCRECT), 40);
+    DeleteObject(font);
+    RECT fallback{0, 0, 0, 0};
+    EXPECT_EQ(DrawTextW(m_dc, L"Wide text", -1, &fallback, DT_CALCRECT), height);
 }
 
 int Collect(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM data) {
