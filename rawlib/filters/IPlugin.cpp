@@ -509,12 +509,7 @@ SHORT IPlugin::Process() {
 
 SHORT IPlugin::Finish() {
     const SHORT result = CallSelector(kSelectorFinish);
-    m_input.Free();
-    m_output.Free();
-    m_record.inData = m_record.outData = nullptr;
-    m_source = nullptr;
-    m_progress = nullptr;
-    m_progressUser = nullptr;
+    Abandon();
     const KvHandle handle = IsIssued(m_record.parameters) ? m_record.parameters : nullptr;
     const std::vector<BYTE> none;
     const std::vector<BYTE>& left = handle ? handle->bytes : none;
@@ -526,6 +521,15 @@ SHORT IPlugin::Finish() {
         }
     }
     return result;
+}
+
+void IPlugin::Abandon() {
+    m_input.Free();
+    m_output.Free();
+    m_record.inData = m_record.outData = nullptr;
+    m_source = nullptr;
+    m_progress = nullptr;
+    m_progressUser = nullptr;
 }
 
 void IPlugin::SettingsChanged() {

@@ -144,6 +144,9 @@ public:
     // The finish call; frees the work buffers, forgets the source and keeps the plug-in's parameters when
     // they differ from the stored block. Answers the call's result.
     SHORT Finish();
+    // Ends a run that failed before its finish step without calling the plug-in: the work buffers go,
+    // the source is forgotten and the stored parameter block stays as it was.
+    void Abandon();
     // The settings of the image changed: the next run calls the plug-in's run step and starts afresh.
     void SettingsChanged();
     // The output buffer of the run set up last (data null before the first set-up and after Finish).

@@ -48,7 +48,8 @@ inline TestPlane OutputPlane(const IPlugin& plugin, LONG colorSpace) {
 
 // One pass over the rectangles of the source, each run as the plug-in filter runs a source tile: set
 // up, prepare, run, process, take the output, finish. Stops at the first result that is not 0 (a
-// prepare answering kPrepareDone goes on); the outputs land in `output` (of the source's size).
+// prepare answering kPrepareDone goes on), abandoning that run; the outputs land in `output` (of the
+// source's size).
 struct PluginPass {
     SHORT result = 0;
     TestPlane output;
@@ -82,9 +83,10 @@ inline PluginPass RunPass(IPlugin& plugin, IPravonImage* source, IPravonManager*
                     for (LONG p = 0; p < part.Channels(); ++p)
                         pass.output.SetSample(at.left + x, at.top + y, p, part.Sample(x, y, p));
         }
-        const SHORT finished = plugin.Finish();
         if (r == 0)
-            r = finished;
+            r = plugin.Finish();
+        else
+            plugin.Abandon();
         if (r != 0) {
             pass.result = r;
             return pass;
