@@ -5,6 +5,7 @@
 #include "WinDebug.h"
 #include "WinKernel.h"
 #include "WinPath.h"
+#include "WinResourceFile.h"
 #include "WinUserInternal.h"
 #include "utf16.h"
 
@@ -143,6 +144,9 @@ HMODULE Load(const std::string& name, DWORD flags) {
         return nullptr;
     }
     const std::string mapped = WinModule::MappedLibraryName(name);
+    if ((flags & LOAD_LIBRARY_AS_DATAFILE) && mapped.find('/') != std::string::npos &&
+        WinResourceFile::IsResourceText(mapped))
+        return WinResourceFile::Load(mapped);
     int mode = RTLD_NOW | RTLD_LOCAL;
     if (flags & LOAD_LIBRARY_KEEP_MAPPED)
         mode |= RTLD_NODELETE;
@@ -194,6 +198,12 @@ DWORD WinModule::LoadGeneration(HMODULE module) {
     return it == State().generations.end() ? 0 : it->second;
 }
 
+DWORD WinModule::LoadCount(HMODULE module) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().loaded.find(module);
+    return it == State().loaded.end() ? 0 : static_cast<DWORD>(it->second.count);
+}
+
 void* WinModule::NativeHandle(HMODULE module) {
     {
         std::lock_guard<std::mutex> guard(State().lock);
@@ -232,6 +242,8 @@ HMODULE LoadLibraryExA(const char* fileName, HANDLE, DWORD flags) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    if (WinResourceFile::Free(module))
+        return TRUE;
     void* handle;
     bool last;
     {
@@ -286,6 +298,8 @@ DWORD CopyModuleName(HMODULE module, CharT* buffer, DWORD bufferMax, const std::
 }
 
 bool ModulePath(HMODULE module, std::string& path) {
+    if (module && WinResourceFile::Path(module, path))
+        return true;
     ObjectInfo object;
     if (!FindObject(module, object)) {
         SetLastError(ERROR_MOD_NOT_FOUND);

@@ -129,6 +129,7 @@ void UpdateSubtreePaintsLocked(HWND window) {
 
 void EraseWindowLocked(const std::shared_ptr<WindowRecord>& record) {
     ForgetWindowInQueueLocked(*record);
+    WinGdi::ForgetWindowSurface(record->handle);
     if (std::shared_ptr<WindowRecord> parent = FindWindowLocked(record->parent)) {
         auto& siblings = parent->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), record->handle), siblings.end());
