@@ -9,6 +9,7 @@
 #include "IPlugin.h"
 
 #include "filters/CPravonFilterScale.h"
+#include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -45,13 +46,6 @@ bool Inside(const CPravonRect& inner, const CPravonRect& outer) {
     return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
            inner.bottom <= outer.bottom;
 }
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
 
 } // namespace
 
@@ -169,67 +163,52 @@ SHORT IPlugin::PointOutput(const CPravonRect& out) {
 SHORT IPlugin::CopyInput(IPravonDataSource* reader, const CPravonRect& in, const CPravonRect& part,
                          const CPravonRect& out) {
     const KvFilterRecord& r = m_record;
-    IPravonTileGrid* rawGrid = nullptr;
-    PravonErrorPtr mapError(reader->MapRect(part, &rawGrid));
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    if (mapError || !grid)
-        return FailWith("Cannot map destination rect");
-
     const std::size_t bytesPerSample = static_cast<std::size_t>(r.depth / 8);
-    const std::size_t planes = static_cast<std::size_t>(r.planes);
     const std::size_t first = static_cast<std::size_t>(r.inLoPlane);
     const std::size_t samples = static_cast<std::size_t>(r.inHiPlane - r.inLoPlane + 1);
-    const std::size_t sourcePixel = planes * bytesPerSample;
+    const std::size_t sourcePixel = static_cast<std::size_t>(r.planes) * bytesPerSample;
     const std::size_t inPixel = samples * bytesPerSample;
     const Output o = GetOutput();
     const bool copyOut = !r.outputInitialised && !out.Empty();
-    BYTE* const outBase = m_output.data.get();
 
-    for (LONG row = 0; row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
-            void* data = nullptr;
-            PravonRect tileRect, cellRect;
-            LONG rowBytes = 0;
-            if (PravonErrorPtr error(
-                    reader->LockTile(grid.get(), column, row, &data, &tileRect, &cellRect, &rowBytes));
-                error)
-                return FailWith("Cannot lock tile");
-            const CPravonRect cell(cellRect);
-            const CPravonRect outPart = cell.Intersect(out);
-            for (LONG y = cell.top; y < cell.bottom; ++y) {
-                const BYTE* source = static_cast<const BYTE*>(data) +
-                                     std::ptrdiff_t{y - tileRect.top} * rowBytes +
-                                     std::size_t(cell.left - tileRect.left) * sourcePixel;
-                BYTE* target = m_input.data.get() + std::ptrdiff_t{y - in.top} * r.inRowBytes +
-                               std::size_t(cell.left - in.left) * inPixel;
-                if (samples == planes) {
-                    std::memcpy(target, source, std::size_t(cell.Width()) * sourcePixel);
-                } else {
-                    for (LONG x = 0; x < cell.Width(); ++x)
-                        std::memcpy(target + std::size_t(x) * inPixel,
-                                    source + std::size_t(x) * sourcePixel + first * bytesPerSample, inPixel);
-                }
-                if (!copyOut || outPart.Empty() || y < outPart.top || y >= outPart.bottom)
-                    continue;
-                for (LONG x = outPart.left; x < outPart.right; ++x) {
-                    const BYTE* pixel = source + std::size_t(x - cell.left) * sourcePixel;
-                    const std::int64_t at = std::int64_t{y - o.rect.top} * o.rowBytes;
-                    if (!o.planar) {
-                        std::memcpy(outBase + at + std::int64_t{x - o.rect.left} * std::int64_t(sourcePixel) +
-                                        std::int64_t(first * bytesPerSample),
-                                    pixel + first * bytesPerSample, inPixel);
-                        continue;
-                    }
-                    for (std::size_t p = first; p < first + samples; ++p)
-                        std::memcpy(outBase + std::int64_t(p) * o.planeBytes + at +
-                                        std::int64_t{x - o.rect.left} * std::int64_t(bytesPerSample),
-                                    pixel + p * bytesPerSample, bytesPerSample);
-                }
+    // The input pixels of one source tile, and the output pixels where the output meets them.
+    const auto copyPiece = [&](const CSourcePart& piece) -> IPravonError* {
+        const CPravonRect& cell = piece.part;
+        const CPravonRect outPart = copyOut ? cell.Intersect(out) : CPravonRect();
+        for (LONG y = cell.top; y < cell.bottom; ++y) {
+            const BYTE* source = piece.Row(y) + std::size_t(cell.left - piece.tileRect.left) * sourcePixel;
+            BYTE* target = m_input.data.get() + std::ptrdiff_t{y - in.top} * r.inRowBytes +
+                           std::size_t(cell.left - in.left) * inPixel;
+            if (samples == static_cast<std::size_t>(r.planes)) {
+                std::memcpy(target, source, std::size_t(cell.Width()) * sourcePixel);
+            } else {
+                for (LONG x = 0; x < cell.Width(); ++x)
+                    std::memcpy(target + std::size_t(x) * inPixel,
+                                source + std::size_t(x) * sourcePixel + first * bytesPerSample, inPixel);
             }
-            if (PravonErrorPtr error(reader->UnlockTile(grid.get(), column, row)); error)
-                return FailWith("Cannot lock tile");
+            if (outPart.Empty() || y < outPart.top || y >= outPart.bottom)
+                continue;
+            BYTE* const row = m_output.data.get() + std::int64_t{y - o.rect.top} * o.rowBytes;
+            for (LONG x = outPart.left; x < outPart.right; ++x) {
+                const BYTE* pixel =
+                    source + std::size_t(x - cell.left) * sourcePixel + first * bytesPerSample;
+                const std::int64_t column = x - o.rect.left;
+                if (!o.planar) {
+                    std::memcpy(row + column * std::int64_t(sourcePixel) +
+                                    std::int64_t(first * bytesPerSample),
+                                pixel, inPixel);
+                    continue;
+                }
+                for (std::size_t p = 0; p < samples; ++p)
+                    std::memcpy(row + std::int64_t(first + p) * o.planeBytes +
+                                    column * std::int64_t(bytesPerSample),
+                                pixel + p * bytesPerSample, bytesPerSample);
+            }
         }
-    }
+        return nullptr;
+    };
+    if (PravonErrorPtr error(ForEachSourcePart(reader, part, copyPiece)); error)
+        return FailWith("Cannot lock tile");
     return kNoError;
 }
 
