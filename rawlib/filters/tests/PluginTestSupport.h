@@ -7,6 +7,7 @@
 #include "rawlib/filters/CPluginWin.h"
 #include "testing/TestPlane.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -93,6 +94,22 @@ inline PluginPass RunPass(IPlugin& plugin, IPravonImage* source, IPravonManager*
         }
     }
     return pass;
+}
+
+// A mean over the window within the image, rounded half up: the blur plug-in's rule, written here.
+inline TestPlane BoxBlur(const TestPlane& in, LONG radius) {
+    TestPlane out = in;
+    for (LONG y = 0; y < in.height; ++y)
+        for (LONG x = 0; x < in.width; ++x)
+            for (LONG p = 0; p < in.Channels(); ++p) {
+                ULONG sum = 0, count = 0;
+                for (LONG v = std::max(0, y - radius); v <= std::min(in.height - 1, y + radius); ++v)
+                    for (LONG u = std::max(0, x - radius); u <= std::min(in.width - 1, x + radius);
+                         ++u, ++count)
+                        sum += in.Sample(u, v, p);
+                out.SetSample(x, y, p, (sum + count / 2) / count);
+            }
+    return out;
 }
 
 inline std::vector<PravonRect> Bands(LONG width, LONG height, LONG rows) {
