@@ -31,6 +31,17 @@ const struct {
      "<ldf version='1'><page id='1' cx='1' cy='1' title='Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC'>"
      "<item id='1' kind='text'><content><text>&lt;\xF0\x9F\x8C\x85&gt; &amp; &#233;</text></content></item>"
      "</page></ldf>"},
+    // Boxes a renderer must survive: empty, negative, enormous, unreadable, missing, on odd pages.
+    {"odd-boxes",
+     "<ldf version='1'><page id='1' cx='100' cy='50'>"
+     "<item id='1' kind='image'><bounding-box x='10' y='10' cx='0' cy='20'/></item>"
+     "<item id='2' kind='image'><bounding-box x='90' y='40' cx='-80' cy='-30'/></item>"
+     "<item id='3' kind='shape'><bounding-box x='-1e300' y='0' cx='1e308' cy='1e308'/></item>"
+     "<item id='4' kind='text'><bounding-box x='abc' y='1,5' cx='NaN' cy='inf'/></item>"
+     "<item id='5' kind='image'/>"
+     "<item id='6' kind='image'><bounding-box x='99.6' y='49.6' cx='0.2' cy='0.2'/></item></page>"
+     "<page id='2' cx='1e-300' cy='1e300'><item id='1' kind='text'><bounding-box x='0' y='0' cx='1' cy='1'/>"
+     "</item></page><page id='3' cx='-5' cy='5'/><page id='4'/></ldf>"},
     {"comments-and-cdata",
      "<?xml version='1.0' encoding='UTF-8'?><!-- made by hand --><ldf version='1'><?renderer hint?>"
      "<page id='1' cx='5' cy='5'><item id='1' kind='text'><content><text><![CDATA[a < b]]></text>"

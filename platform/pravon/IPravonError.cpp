@@ -167,3 +167,7 @@ IPravonError* PravonContext(IPravonError* inner, LONG component, const std::stri
                             PravonSourceLocation at) {
     return PravonContext(inner, component, text.c_str(), at);
 }
+
+IPravonError* PravonLibraryFail(LONG component, LONG library, LONG result, PravonSourceLocation at) {
+    return IPravonError::Add(nullptr, component, static_cast<LONG>(at.line()), library, result);
+}

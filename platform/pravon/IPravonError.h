@@ -106,5 +106,9 @@ IPravonError* PravonContext(IPravonError* inner, LONG component, const char* tex
                             PravonSourceLocation at = PravonSourceLocation::current());
 IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
                             PravonSourceLocation at = PravonSourceLocation::current());
+// The failure of an outside library under the caller's component: the library's code ("KVCM", "zlib", 1 for
+// the C runtime) as the secondary code and its result as the kind.
+IPravonError* PravonLibraryFail(LONG component, LONG library, LONG result,
+                                PravonSourceLocation at = PravonSourceLocation::current());
 
 #define PRAVON_ERROR(chain, component, kind) IPravonError::Add((chain), (component), __LINE__, (kind))

@@ -198,6 +198,12 @@ DWORD WinModule::LoadGeneration(HMODULE module) {
     return it == State().generations.end() ? 0 : it->second;
 }
 
+DWORD WinModule::LoadCount(HMODULE module) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().loaded.find(module);
+    return it == State().loaded.end() ? 0 : static_cast<DWORD>(it->second.count);
+}
+
 void* WinModule::NativeHandle(HMODULE module) {
     {
         std::lock_guard<std::mutex> guard(State().lock);

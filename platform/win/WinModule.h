@@ -65,5 +65,8 @@ DWORD LoadGeneration(HMODULE module);
 // The library handle that dlsym takes for a module (null: the program); null for an unknown module. The
 // handle stays valid while the module is loaded.
 void* NativeHandle(HMODULE module);
+// The references that LoadLibrary calls hold on the module now (0 once it is freed for the last time, also
+// while a library kept mapped is still there).
+DWORD LoadCount(HMODULE module);
 
 } // namespace WinModule

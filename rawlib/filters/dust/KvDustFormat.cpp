@@ -60,8 +60,7 @@ IPravonError* CheckStreamHolds(std::uint64_t samples, std::uint64_t length, cons
 }
 
 IPravonError* ZlibFailure(int code, const char* text, PravonSourceLocation at) {
-    IPravonError* error = IPravonError::Add(nullptr, kComponent, static_cast<LONG>(at.line()), kZlib, code);
-    return PravonContext(error, kComponent, text, at);
+    return PravonContext(PravonLibraryFail(kComponent, kZlib, code, at), kComponent, text, at);
 }
 
 } // namespace KvDust
