@@ -8,7 +8,7 @@
 // holds the lock are refused with PravonKind::kInvalidState, and a session is closed on that thread.
 #pragma once
 
-#include "filters/CTalvoChrono.h"
+#include "filters/engine/CTalvoChrono.h"
 #include "platform/win/FourCC.h"
 #include "rawlib/filters/revelation/CDRAGImage.h"
 #include "rawlib/filters/revelation/CDRAGRunLock.h"

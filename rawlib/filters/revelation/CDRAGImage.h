@@ -4,7 +4,7 @@
 // until Release, which the session calls whenever a run ends.
 #pragma once
 
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CSourceTileCursor.h"
 #include "platform/dragkvl1/DRAGKVL1.h"
 #include "platform/pravon/IPravonImage.h"
 

@@ -4,6 +4,7 @@
 #include "testing/Deadline.h"
 #include "testing/TileSizeSweep.h"
 
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -16,6 +17,20 @@ constexpr LONG kRGB16 = PravonColorSpace::kRGB16;
 constexpr LONG kRGB8 = PravonColorSpace::kRGB8;
 constexpr LONG kGrey16 = PravonColorSpace::kGrey16;
 constexpr LONG kGrey8 = PravonColorSpace::kGrey8;
+
+// An image reference as a block should carry it: size, planes and the area in use.
+struct RefValues {
+    std::uint32_t width, height, planes, left, top, right, bottom;
+};
+
+::testing::AssertionResult Carries(const DragImageRef& ref, const RefValues& want) {
+    const RefValues got{ref.width, ref.height, ref.planes, ref.left, ref.top, ref.right, ref.bottom};
+    if (std::memcmp(&got, &want, sizeof(got)) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "carries " << got.width << " x " << got.height << ", " << got.planes << " planes, area ("
+           << got.left << ", " << got.top << ", " << got.right << ", " << got.bottom << ")";
+}
 
 class DRAGSession : public RevelationTest {
 protected:
@@ -206,13 +221,7 @@ TEST_F(DRAGSession, TheStatisticsBlockCarriesThePass) {
     EXPECT_EQ(p.flagSet, 1u);
     EXPECT_EQ(p.flag, 5u);
     EXPECT_EQ(p.pass, DRAG_PASS_STATISTICS);
-    EXPECT_EQ(p.measured.width, 60u);
-    EXPECT_EQ(p.measured.height, 50u);
-    EXPECT_EQ(p.measured.planes, 3u);
-    EXPECT_EQ(p.measured.right, 54u);
-    EXPECT_EQ(p.measured.left, 4u);
-    EXPECT_EQ(p.measured.top, 6u);
-    EXPECT_EQ(p.measured.bottom, 46u);
+    EXPECT_TRUE(Carries(p.measured, {60, 50, 3, 4, 6, 54, 46}));
     EXPECT_EQ(p.measuredOption, 1u);
     EXPECT_TRUE(session.IsWholeImageMode());
     ASSERT_PV_OK(RunToEnd(session));
@@ -243,24 +252,10 @@ TEST_F(DRAGSession, TheOutputBlockCarriesTheStripAndWhereItLands) {
         const DragParams p = DragTestLastParams(DRAG_PASS_OUTPUT);
         EXPECT_EQ(p.inputCount, 1u);
         EXPECT_EQ(p.pass, DRAG_PASS_OUTPUT);
-        EXPECT_EQ(p.source.width, 60u);
-        EXPECT_EQ(p.source.planes, 3u);
-        EXPECT_EQ(p.source.right, 54u);
-        EXPECT_EQ(p.source.left, 4u);
-        EXPECT_EQ(p.source.top, 6u);
-        EXPECT_EQ(p.source.bottom, 46u);
-        EXPECT_EQ(p.buffer.width, 50u + 48);
-        EXPECT_EQ(p.buffer.height, 40u + 48);
-        EXPECT_EQ(p.buffer.right, 50u + 48 - 24);
-        EXPECT_EQ(p.buffer.left, 24u);
-        EXPECT_EQ(p.buffer.top, 24u);
-        EXPECT_EQ(p.buffer.bottom, 40u + 48 - 24);
-        EXPECT_EQ(p.statistics.width, 4u);
-        EXPECT_EQ(p.statistics.height, 4u);
-        EXPECT_EQ(p.statistics.planes, 1u);
-        EXPECT_EQ(p.statistics.right, 4u);
-        EXPECT_EQ(p.statistics.bottom, 4u);
-        EXPECT_EQ(p.destination.planes, 3u);
+        EXPECT_TRUE(Carries(p.source, {60, 50, 3, 4, 6, 54, 46}));
+        // The strip with 24 pixels on every side, the strip its area.
+        EXPECT_TRUE(Carries(p.buffer, {50 + 48, 40 + 48, 3, 24, 24, 50 + 24, 40 + 24}));
+        EXPECT_TRUE(Carries(p.statistics, {4, 4, 1, 0, 0, 4, 4}));
         EXPECT_EQ(p.useLowest, 0u);
         EXPECT_EQ(p.lowest, -1);
         EXPECT_EQ(p.useHighest, 0u);
@@ -276,18 +271,12 @@ TEST_F(DRAGSession, TheOutputBlockCarriesTheStripAndWhereItLands) {
             EXPECT_EQ(w, 60);
             EXPECT_EQ(h, 50);
             EXPECT_EQ(cs, kRGB16) << "the source's layout at 16 bits";
-            EXPECT_EQ(p.destination.left, 4u);
-            EXPECT_EQ(p.destination.top, 6u);
-            EXPECT_EQ(p.destination.right, 54u);
-            EXPECT_EQ(p.destination.bottom, 46u);
+            EXPECT_TRUE(Carries(p.destination, {60, 50, 3, 4, 6, 54, 46})) << "in source coordinates";
         } else {
             EXPECT_EQ(w, 50);
             EXPECT_EQ(h, 40);
             EXPECT_EQ(cs, kGrey8) << "only the size changes";
-            EXPECT_EQ(p.destination.left, 0u);
-            EXPECT_EQ(p.destination.top, 0u);
-            EXPECT_EQ(p.destination.right, 50u);
-            EXPECT_EQ(p.destination.bottom, 40u);
+            EXPECT_TRUE(Carries(p.destination, {50, 40, 3, 0, 0, 50, 40})) << "less the region's corner";
         }
         ASSERT_PV_OK(RunToEnd(session));
     }
