@@ -535,6 +535,13 @@ TEST_F(DRAGSession, LibraryFailuresComeBackWithWhatTheLibrarySaid) {
     EXPECT_TRUE(wrapped->HasText("DRAGBegin"));
     wrapped->Release();
     EXPECT_TRUE(session.IsIdle());
+
+    // The library's half-started and unfinished runs were ended: the same session starts again.
+    DragTestForce({DragCall::kEnd, -55, ""});
+    EXPECT_PV_KIND(Develop(session, source.get(), destination.get(), {}), -55);
+    EXPECT_TRUE(session.IsIdle());
+    EXPECT_PV_OK(Develop(session, source.get(), destination.get(), {}));
+    EXPECT_EQ(DragTestCallCount(DragCall::kNew), 1u) << "on its one handle";
 }
 
 // Our own allocation callback through the session's virtual: what it reports reaches the caller.

@@ -219,10 +219,15 @@ TEST_F(RevelationFilter, TheFilterServesTilesFromItsOnePassUntilAParameterChange
     EXPECT_EQ(StatisticsRuns(), 2u);
     EXPECT_EQ(OutputRuns(), 3u);
 
-    ASSERT_PV_OK(PravonSendDataNotification(g.source.get(), PravonNotification::kResolution, nullptr));
+    IPravonDataDestination::ChangeResolution resolution{72, 300};
+    ASSERT_PV_OK(g.source->SetResolution(300));
+    ASSERT_PV_OK(PravonSendDataNotification(g.source.get(), PravonNotification::kResolution, &resolution));
     g.Pull();
     EXPECT_EQ(StatisticsRuns(), 2u);
     EXPECT_EQ(OutputRuns(), 4u);
+    double now = 0;
+    ASSERT_PV_OK(g.filter.GetResolution(&now));
+    EXPECT_EQ(now, 300) << "the output's geometry follows its source";
 }
 
 // The filter's output against the same development through a session of the test's own: the filter hands
