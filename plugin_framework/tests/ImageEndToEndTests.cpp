@@ -9,7 +9,6 @@
 #include "plugin_framework/ContextStrings.h"
 #include "plugin_framework/TiProObjects.h"
 
-#include "platform/zizoraz/IproHandles.h"
 #include "platform/zizoraz/IproImageFile.h"
 
 #include <filesystem>
@@ -33,29 +32,17 @@ const char* const kLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
 </ldf>
 )";
 
-constexpr std::uint32_t kWhite = 0xFFFFFFFF;
-constexpr std::uint32_t kPlaceholder = 0xFFD8D8D8;
-constexpr std::uint32_t kFrame = 0xFF404040;
+using rendertest::kFrame;
+using rendertest::kPlaceholder;
+using rendertest::kWhite;
+using rendertest::Point;
+
 // The previews' colours, as the canvas library's pixels.
 constexpr std::uint32_t kOrange = 0xFFF08010;
 constexpr std::uint32_t kTeal = 0xFF10A0A0;
 
-struct Point {
-    LONG x, y;
-    std::uint32_t expected;
-    const char* what;
-};
-
 void ExpectPoints(const IproPixels& pixels, std::initializer_list<Point> points, const char* picture) {
-    for (const Point& p : points)
-        EXPECT_EQ(pixels.At(p.x, p.y), p.expected)
-            << picture << ": " << p.what << " at " << p.x << "," << p.y;
-}
-
-IproPixels PixelsOf(IproHandle image) {
-    std::shared_ptr<CIproImage> found = IproHandles::FindImage(image);
-    std::lock_guard<std::mutex> guard(found->lock);
-    return found->pixels;
+    rendertest::ExpectPoints(pixels, points.begin(), points.size(), 0, picture);
 }
 
 std::atomic<int> g_notices{0};
@@ -113,7 +100,7 @@ TEST_F(ImageEndToEnd, APageShowsBothPicturesInTheirBoxesOnceTheHostHasCompletedT
     render();
     ASSERT_TRUE(PumpUntil([&] { return window.finished.size() == 1 && g_notices.load() == 2; }));
     EXPECT_EQ(window.finished[0].result, 1);
-    ExpectPoints(PixelsOf(image->GetHandle()),
+    ExpectPoints(rendertest::PixelsOf(image->GetHandle()),
                  {{60, 50, kPlaceholder, "the first box, while the host has no preview"},
                   {240, 100, kPlaceholder, "the second box"}},
                  "first render");
