@@ -38,12 +38,15 @@ BOOL OnCodec(IproCodecHandle handle, Body body) noexcept {
 BOOL Create(IproCodecHandle* handle, void* cancel) {
     return Guarded([&] {
         TRefPtr<TCodecHidWnd> window = TQwCodecPravon::GetContextWindow();
-        TObjectManager* manager = TObjectManager::Instance();
-        if (!handle || !window || !manager)
+        // Without a module object there is no manager to make either.
+        TObjectManager* manager = handle && window ? TObjectManager::Instance() : nullptr;
+        if (!manager)
             return false;
+        auto codec =
+            TRefPtr<TQwCodecPravon>::Adopt(new TQwCodecPravon(window, static_cast<TSyncObject*>(cancel)));
+        *handle = manager->Register(codec.Get());
         // The object manager's entry holds the creator's reference until Destroy.
-        auto* codec = new TQwCodecPravon(window, static_cast<TSyncObject*>(cancel));
-        *handle = manager->Register(codec);
+        codec.Detach();
         return true;
     });
 }

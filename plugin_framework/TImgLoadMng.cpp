@@ -83,7 +83,7 @@ LONG TImgLoadMng::CheckImageState(const wchar_t* itemId, LONG wantedWidth, LONG 
                                   LONG pageId, LONG itemInPage, const void* cancelEvent) {
     std::shared_ptr<TImgLoadMng> manager = Existing();
     KvwItemId item = 0;
-    if (!manager || !manager->m_window->IsWindow() || !NuidFromString(itemId, item) || wantedWidth <= 0 ||
+    if (!manager || !manager->m_window->CanPost() || !NuidFromString(itemId, item) || wantedWidth <= 0 ||
         wantedHeight <= 0)
         return kNotPossible;
     const CKvwSizeRecord wanted{static_cast<DWORD>(wantedWidth), static_cast<DWORD>(wantedHeight)};

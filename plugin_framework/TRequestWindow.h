@@ -42,6 +42,8 @@ public:
     bool PostRelease(TArgsReleaseItem* release);
     // The calling thread is the window's, whose messages only it takes.
     bool IsOwnThread() const;
+    // From any thread: the window is there to post to.
+    bool CanPost() const { return m_target.load() != nullptr; }
 
     // The record of a message on one of the window's handlers, with the message's reference, which goes
     // when the handler is done with it.

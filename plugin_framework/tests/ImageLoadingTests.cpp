@@ -6,6 +6,7 @@
 #include "plugin_framework/HostLink.h"
 #include "plugin_framework/TQwCodecPravon.h"
 
+#include "platform/renderers/RendrContext.h"
 #include "platform/win/utf16.h"
 #include "testing/TempFolder.h"
 
@@ -412,6 +413,23 @@ TEST_F(CodecLoading, InitializeGivesTheCodecItsContextAndTheHostLinkItsBindingAn
     EXPECT_EQ(TImgLoadMng::Existing(), nullptr);
     IproCodecHandle handle = 0;
     EXPECT_EQ(Codec::Table().Create(&handle, nullptr), FALSE) << "no module object, no codec";
+}
+
+} // namespace
+
+namespace {
+
+TEST(CodecParameters, TheMediaContextNamesTheCodecTableByItsAddressAndEndsWithoutASemicolon) {
+    const std::wstring address = std::to_wstring(reinterpret_cast<std::uintptr_t>(GetCodecTable()));
+    TString out;
+    ASSERT_TRUE(BuildCodecParameters(out, true, 4096, 90));
+    EXPECT_EQ(std::wstring(out),
+              L"pravon_codec_addr=" + address + L";preview=1;profile=4096;out_compress_quality=90");
+    ASSERT_TRUE(BuildCodecParameters(out, false, 0x2000, 0));
+    EXPECT_EQ(std::wstring(out),
+              L"pravon_codec_addr=" + address + L";preview=0;profile=8192;out_compress_quality=0");
+    EXPECT_EQ(RendrContext(out).Address(L"pravon_codec_addr"), GetCodecTable()) << "as a renderer reads it";
+    EXPECT_EQ(GetCodecTable()->size, sizeof(IproCodecTable)) << "the size word is the table's size here";
 }
 
 } // namespace
