@@ -24,5 +24,6 @@ enum class SettingsRecordKind : BYTE {
     // Before the record: image width and height (16 bits each) and the reader's orientation (bit 0
     // mirrored, bits 1-2 quarter turns; bits 3-5 another orientation to turn to afterwards).
     kSizeRes,
+    kFnRedEye,
     kCount
 };

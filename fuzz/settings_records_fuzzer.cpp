@@ -7,6 +7,7 @@
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
@@ -290,6 +291,20 @@ void ProbeSizeRes(const BYTE* data, int size) {
     CheckSizeResAnswers(target);
 }
 
+// A red-eye record holds no more region bytes than it was given.
+void ProbeRedEye(const BYTE* data, int size) {
+    Probe<CKvFnRedEye>(data, size);
+    CKvFnRedEye record;
+    if (record.ReadState(data, size) == 0)
+        return;
+    std::uint64_t held = 0;
+    for (const auto* list : {&record.GetAutomaticRegions(), &record.GetManualRegions()})
+        for (const CKvRegionBuffer& region : *list)
+            held += region.GetSize();
+    if (held > static_cast<std::uint64_t>(size))
+        Fail("red-eye regions hold more bytes than the record");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -353,6 +368,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case SettingsRecordKind::kSizeRes:
         ProbeSizeRes(bytes, length);
+        break;
+    case SettingsRecordKind::kFnRedEye:
+        ProbeRedEye(bytes, length);
         break;
     case SettingsRecordKind::kCount:
         break;
