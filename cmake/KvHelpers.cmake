@@ -47,18 +47,23 @@ function(kv_add_resources target manifest)
 endfunction()
 
 set(KV_MODULE_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/KvModule.map")
+set(KV_RENDERER_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/KvRenderer.map")
 
 # kv_add_module(<name> SUFFIX <.qw7|.md7|.so> [SOURCES <files...>] [LIBS <targets...>] [RESOURCES <manifest>]
-#               [NO_FRAMEWORK])
+#               [NO_FRAMEWORK] [VERSION_SCRIPT <file>])
 # A library that the host (or a module) loads at run time: a host module (.qw7, .md7) or a language library
 # (.so, usually resources only, with NO_FRAMEWORK). Symbols are hidden and only the module entry points and
 # the resource table are exported; references inside the module bind to the module itself (-Bsymbolic), and
 # the plug-in framework is linked in statically, so every module keeps its own copy of the framework and of
-# its process-wide objects, however many modules are loaded.
+# its process-wide objects, however many modules are loaded. A library with other entry points (a renderer
+# library: KV_RENDERER_VERSION_SCRIPT) names the version script that exports them.
 function(kv_add_module name)
-    cmake_parse_arguments(ARG "NO_FRAMEWORK" "SUFFIX;RESOURCES" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "NO_FRAMEWORK" "SUFFIX;RESOURCES;VERSION_SCRIPT" "SOURCES;LIBS" ${ARGN})
     if(NOT ARG_SUFFIX)
         message(FATAL_ERROR "kv_add_module(${name}): SUFFIX is required")
+    endif()
+    if(NOT ARG_VERSION_SCRIPT)
+        set(ARG_VERSION_SCRIPT "${KV_MODULE_VERSION_SCRIPT}")
     endif()
     add_library(${name} MODULE ${ARG_SOURCES})
     set_target_properties(${name} PROPERTIES
@@ -67,9 +72,9 @@ function(kv_add_module name)
         C_VISIBILITY_PRESET hidden
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON
-        LINK_DEPENDS "${KV_MODULE_VERSION_SCRIPT}")
+        LINK_DEPENDS "${ARG_VERSION_SCRIPT}")
     target_link_options(${name} PRIVATE
-        "LINKER:--version-script=${KV_MODULE_VERSION_SCRIPT}"
+        "LINKER:--version-script=${ARG_VERSION_SCRIPT}"
         "LINKER:-Bsymbolic"
         "LINKER:--no-undefined")
     if(NOT ARG_NO_FRAMEWORK)

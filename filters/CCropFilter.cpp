@@ -1,24 +1,22 @@
 #include "CCropFilter.h"
 
+#include "filters/engine/ForEachSourcePart.h"
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <new>
 #include <vector>
 
 namespace {
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CCropFilter::kCode, line, kind, text);
+// v moved by by: integer coordinates are held in 32 bits.
+double Moved(double v, std::int64_t by) {
+    return v + static_cast<double>(by);
 }
-
-// v + by, held at the ends of the 32-bit range rather than wrapping.
-LONG Shifted(LONG v, std::int64_t by) {
-    const std::int64_t r = static_cast<std::int64_t>(v) + by;
-    return static_cast<LONG>(
-        std::clamp<std::int64_t>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+LONG Moved(LONG v, std::int64_t by) {
+    return Int32Math::SaturatedAdd(v, by);
 }
 
 bool Copyable(LONG bitsPerPixel) {
@@ -74,13 +72,6 @@ private:
     LONG m_colorSpace;
 };
 
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
-
 // Fills invalid (output coordinates) of the locked tile: the pixels of source part covered, the rest zeros.
 template <class Cursor>
 IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRect& tileRect, LONG rowBytes,
@@ -94,7 +85,7 @@ IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRe
         try {
             zeros.assign(static_cast<std::size_t>(rowBytes) + 1, 0);
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to clear the tile");
+            return PravonFail(CCropFilter::kCode, PravonKind::kOutOfMemory, "no memory to clear the tile");
         }
         for (LONG y = invalid.top; y < invalid.bottom; ++y) {
             if (covered.Empty() || y < covered.top || y >= covered.bottom) {
@@ -109,25 +100,10 @@ IPravonError* FillTile(IPravonDataSource* source, BYTE* tileData, const PravonRe
         return nullptr;
 
     const CPravonRect needed(covered.left + dx, covered.top + dy, covered.right + dx, covered.bottom + dy);
-    IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = source->MapRect(needed, &rawGrid))
-        return e;
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    for (LONG row = 0; row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; column < grid->GetColumnCount(); ++column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect part;
-            LONG cellRowBytes = 0;
-            if (IPravonError* e =
-                    source->LockTile(grid.get(), column, row, &cellData, &cellRect, &part, &cellRowBytes))
-                return e;
-            copier.Copy(static_cast<BYTE*>(cellData), cellRect, cellRowBytes, part, dx, dy);
-            if (IPravonError* e = source->UnlockTile(grid.get(), column, row))
-                return e;
-        }
-    }
-    return nullptr;
+    return ForEachSourcePart(source, needed, [&](const CSourcePart& piece) -> IPravonError* {
+        copier.Copy(piece.data, piece.tileRect, piece.rowBytes, piece.part, dx, dy);
+        return nullptr;
+    });
 }
 
 } // namespace
@@ -140,11 +116,11 @@ CCropFilter::~CCropFilter() = default;
 
 IPravonError* CCropFilter::SetCrop(const PravonRect& rect, bool notify) {
     if (rect.right < rect.left || rect.bottom < rect.top)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the crop rectangle is inverted");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is inverted");
     const std::int64_t width = static_cast<std::int64_t>(rect.right) - rect.left;
     const std::int64_t height = static_cast<std::int64_t>(rect.bottom) - rect.top;
-    if (width > std::numeric_limits<LONG>::max() || height > std::numeric_limits<LONG>::max())
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the crop rectangle is too large");
+    if (width > Int32Math::kMax || height > Int32Math::kMax)
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the crop rectangle is too large");
 
     IPravonDataSource* const* sources = nullptr;
     LONG count = 0;
@@ -175,69 +151,44 @@ IPravonError* CCropFilter::SetCrop(const PravonRect& rect, bool notify) {
     return PravonSendDataNotification(this, PravonNotification::kSize, &change);
 }
 
+template <class T>
+IPravonError* CCropFilter::Shift(T* x, T* y, int sign) const {
+    if (Crops()) {
+        *x = Moved(*x, sign * std::int64_t{m_crop.left});
+        *y = Moved(*y, sign * std::int64_t{m_crop.top});
+    }
+    return nullptr;
+}
+
+template <class R>
+IPravonError* CCropFilter::ShiftRect(R* rect, int sign) const {
+    Shift(&rect->left, &rect->top, sign);
+    return Shift(&rect->right, &rect->bottom, sign);
+}
+
 IPravonError* CCropFilter::FilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x -= m_crop.left;
-        *y -= m_crop.top;
-    }
-    return nullptr;
+    return Shift(x, y, -1);
 }
-
 IPravonError* CCropFilter::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x = Shifted(*x, -std::int64_t{m_crop.left});
-        *y = Shifted(*y, -std::int64_t{m_crop.top});
-    }
-    return nullptr;
+    return Shift(x, y, -1);
 }
-
-IPravonError* CCropFilter::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::FilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, -1);
 }
-
-IPravonError* CCropFilter::FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::FilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, -1);
 }
-
 IPravonError* CCropFilter::DefilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x += m_crop.left;
-        *y += m_crop.top;
-    }
-    return nullptr;
+    return Shift(x, y, 1);
 }
-
 IPravonError* CCropFilter::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (Crops()) {
-        *x = Shifted(*x, m_crop.left);
-        *y = Shifted(*y, m_crop.top);
-    }
-    return nullptr;
+    return Shift(x, y, 1);
 }
-
-IPravonError* CCropFilter::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CCropFilter::DefilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, 1);
 }
-
-IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
-}
-
-IPravonError* CCropFilter::GenerateTile(IPravonTile* tile, IPravonDataSource* const* sources, LONG count) {
-    if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
-    if (!sources || count <= 0)
-        return ProcessTile(tile, nullptr);
-    try {
-        CProcessInfo info(sources, count, tile->GetImage());
-        return ProcessTile(tile, &info);
-    } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a process info");
-    }
+IPravonError* CCropFilter::DefilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return ShiftRect(rect, 1);
 }
 
 IPravonError* CCropFilter::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
@@ -257,7 +208,7 @@ IPravonError* CCropFilter::FilterSize(IPravonDataSource* source, ChangeSize* cha
     if (!Crops())
         return CPravonFilterBase::FilterSize(source, change);
     if (!change)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a size notification without its record");
+        return PravonFail(kCode, PravonKind::kBadArgument, "a size notification without its record");
     const LONG w = m_crop.Width();
     const LONG h = m_crop.Height();
     const LONG newWidth = std::max<LONG>(change->newWidth, 0);
@@ -273,51 +224,35 @@ IPravonError* CCropFilter::FilterSize(IPravonDataSource* source, ChangeSize* cha
 }
 
 IPravonError* CCropFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
-    PravonRect invalid;
-    if (!tile->IsInvalid(&invalid))
-        return nullptr;
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        LONG colorSpace = 0;
+        LONG sourceWidth = 0;
+        LONG sourceHeight = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return e;
+        if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
+            return e;
+        const LONG bitsPerPixel = GetBitsPerPixel(colorSpace);
+        if (!Copyable(bitsPerPixel))
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
-    LONG colorSpace = 0;
-    LONG sourceWidth = 0;
-    LONG sourceHeight = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return e;
-    if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-        return e;
-    const LONG bitsPerPixel = GetBitsPerPixel(colorSpace);
-    if (!Copyable(bitsPerPixel))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
-
-    // While the filter does not crop (a pass of a disabled filter), output and source coordinates agree,
-    // as its mappings and geometry say.
-    const LONG dx = Crops() ? m_crop.left : 0;
-    const LONG dy = Crops() ? m_crop.top : 0;
-    // The part of the invalid area that source pixels cover, in output coordinates.
-    const auto cut = [](LONG v, std::int64_t by, LONG high) {
-        return static_cast<LONG>(std::clamp<std::int64_t>(v + by, 0, high) - by);
-    };
-    CPravonRect covered(cut(invalid.left, dx, sourceWidth), cut(invalid.top, dy, sourceHeight),
-                        cut(invalid.right, dx, sourceWidth), cut(invalid.bottom, dy, sourceHeight));
-    if (covered.Empty())
-        covered = CPravonRect();
-
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG rowBytes = tile->GetRowBytes();
-    IPravonError* err = bitsPerPixel >= 8
-                            ? FillTile<CPixelPtr>(source, static_cast<BYTE*>(data), tileRect, rowBytes,
-                                                  colorSpace, invalid, covered, dx, dy)
-                            : FillTile<CPixelBitPtr>(source, static_cast<BYTE*>(data), tileRect, rowBytes,
-                                                     colorSpace, invalid, covered, dx, dy);
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
+        // While the filter does not crop (a pass of a disabled filter), output and source coordinates
+        // agree, as its mappings and geometry say.
+        const LONG dx = Crops() ? m_crop.left : 0;
+        const LONG dy = Crops() ? m_crop.top : 0;
+        // The part of the invalid area that source pixels cover, in output coordinates.
+        const auto cut = [](LONG v, std::int64_t by, LONG high) {
+            return static_cast<LONG>(std::clamp<std::int64_t>(v + by, 0, high) - by);
+        };
+        const CPravonRect& invalid = out.invalid;
+        CPravonRect covered(cut(invalid.left, dx, sourceWidth), cut(invalid.top, dy, sourceHeight),
+                            cut(invalid.right, dx, sourceWidth), cut(invalid.bottom, dy, sourceHeight));
+        if (covered.Empty())
+            covered = CPravonRect();
+        const auto fill = bitsPerPixel >= 8 ? FillTile<CPixelPtr> : FillTile<CPixelBitPtr>;
+        return fill(source, out.data, out.rect, out.rowBytes, colorSpace, invalid, covered, dx, dy);
+    });
 }

@@ -1,5 +1,6 @@
 #include "CPravonFilterCML.h"
 
+#include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <algorithm>
@@ -12,14 +13,6 @@ namespace {
 
 constexpr LONG kLibrary = FourCC("KVCM");
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kind, text);
-}
-
-IPravonError* LibraryError(LONG line, LONG result) {
-    return IPravonError::Add(nullptr, CPravonFilterCML::kCode, line, kLibrary, result);
-}
-
 struct OutputSpace {
     char signature[5];
     LONG sixteen;
@@ -29,13 +22,6 @@ constexpr OutputSpace kOutputSpaces[] = {
     {"RGB ", 0x10060201, 0x08060201}, {"CMYK", 0, 0x08080202},          {"GRAY", 0x10020001, 0x08020001},
     {"Lab ", 0x10060204, 0x08060204}, {"HLS ", 0x10060203, 0x08060203}, {"Lch ", 0x10060203, 0x08060203},
     {"YCbr", 0x10060205, 0},
-};
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
 };
 
 // The library calls of one side.
@@ -86,22 +72,22 @@ IPravonError* CPravonFilterCML::SendWholeSourceChanged() {
 IPravonError* CPravonFilterCML::CheckCML() const {
     CPravonFilterCMLEngine* engine = m_engine.Get();
     if (!engine)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the filter has no colour-management engine");
+        return PravonFail(kCode, PravonKind::kInvalidState, "the filter has no colour-management engine");
     if (IPravonError* e = engine->ResetParameters(nullptr))
-        return IPravonError::Add(e, kCode, __LINE__, "the engine's transform could not be set up");
+        return PravonContext(e, kCode, "the engine's transform could not be set up");
     if (!m_object) {
         HKVCMCML object = nullptr;
         if (const LONG r = KVCMCreateCML(&object))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         m_object = object;
     }
     if (m_needsConfigure) {
         if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         if (const LONG r = KVCMSetInputBitSize(m_object, m_inputBits))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         if (const LONG r = KVCMSetOutputBitSize(m_object, m_outputBits))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         m_needsConfigure = false;
     }
     return nullptr;
@@ -175,7 +161,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
 
     if (m_object)
         if (const LONG r = KVCMSetTransform(m_object, nullptr))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
     if (m_engine)
         m_engine->StopUse(this);
     // Letting the old engine go may delete it.
@@ -186,7 +172,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
         engine->StartUse(this);
         if (m_object)
             if (const LONG r = KVCMSetTransform(m_object, engine->GetCMLTransform()))
-                return LibraryError(__LINE__, r);
+                return PravonLibraryFail(kCode, kLibrary, r);
     }
     SetPassThrough(!NeedsFiltering());
 
@@ -203,7 +189,7 @@ IPravonError* CPravonFilterCML::SetCMLEngine(CPravonFilterCMLEngine* engine, boo
 
 IPravonError* CPravonFilterCML::SetBitsPerComponent(bool output, LONG bits, bool notify) {
     if (bits != 8 && bits != 16)
-        return Fail(__LINE__, PravonKind::kBadArgument, "bits per component must be 8 or 16");
+        return PravonFail(kCode, PravonKind::kBadArgument, "bits per component must be 8 or 16");
     LONG& stored = output ? m_outputBits : m_inputBits;
     if (stored == bits)
         return nullptr;
@@ -228,7 +214,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, const USHORT* co
     if (!tables)
         count = 0;
     if (count < 0 || count > 4)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "at most four lookup tables, one per channel");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "at most four lookup tables, one per channel");
     const USHORT* four[4] = {};
     for (LONG c = 0; c < count; ++c)
         four[c] = tables[c];
@@ -246,7 +232,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
     }
     const bool sizesInRange = inBits >= 1 && inBits <= 16 && outBits >= 1 && outBits <= 16;
     if (!sizesInRange && !(inBits == 0 && outBits == 0 && !anyTable))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "lookup tables take 1 to 16 bits on either side");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "lookup tables take 1 to 16 bits on either side");
     const LONG mask = channelMask & 15;
     if (IPravonError* e = CheckCML())
         return e;
@@ -261,7 +247,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         LONG heldIn = 0;
         LONG heldOut = 0;
         if (const LONG r = side.info(m_object, c, &merged, &heldIn, &heldOut))
-            return LibraryError(__LINE__, r);
+            return PravonLibraryFail(kCode, kLibrary, r);
         unchanged =
             merged == merge && heldIn == (given[c] ? inBits : 0) && heldOut == (given[c] ? outBits : 0);
     }
@@ -270,13 +256,13 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         try {
             held.resize(std::size_t(1) << inBits);
         } catch (const std::bad_alloc&) {
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory to compare the lookup tables");
+            return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory to compare the lookup tables");
         }
         for (LONG c = 0; unchanged && c < channels; ++c) {
             if (!(mask & (1 << c)) || !given[c])
                 continue;
             if (const LONG r = side.get(m_object, c, held.data()))
-                return LibraryError(__LINE__, r);
+                return PravonLibraryFail(kCode, kLibrary, r);
             unchanged = std::memcmp(held.data(), given[c], held.size() * sizeof(USHORT)) == 0;
         }
     }
@@ -284,7 +270,7 @@ IPravonError* CPravonFilterCML::SetLUT(bool output, bool merge, LONG inBits, LON
         return nullptr;
 
     if (const LONG r = side.set(m_object, inBits, outBits, mask, given))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     SetCacheCheck();
     SetPassThrough(!NeedsFiltering());
     if (notify && IsEnabled() && HasSource())
@@ -297,7 +283,7 @@ IPravonError* CPravonFilterCML::GetLUTInfo(bool output, LONG channel, bool* merg
     if (IPravonError* e = CheckCML())
         return e;
     if (const LONG r = SideOf(output, false).info(m_object, channel, merged, inBits, outBits))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     return nullptr;
 }
 
@@ -305,94 +291,65 @@ IPravonError* CPravonFilterCML::GetLUT(bool output, LONG channel, USHORT* table)
     if (IPravonError* e = CheckCML())
         return e;
     if (const LONG r = SideOf(output, false).get(m_object, channel, table))
-        return LibraryError(__LINE__, r);
+        return PravonLibraryFail(kCode, kLibrary, r);
     return nullptr;
 }
 
 IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
-    if (IPravonError* e = CheckCML())
-        return e;
-    if (!tile->IsInvalid(nullptr))
-        return nullptr;
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return e;
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        if (IPravonError* e = CheckCML())
+            return e;
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
 
-    // The library writes and reads whole pixels of its own formats: every size below is checked against
-    // what it will really do before a single pixel moves.
-    IPravonDataSource* const* sources = nullptr;
-    LONG count = 0;
-    GetProcessSources(info, &sources, &count);
-    LONG outputSpace = 0;
-    if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
-        return e;
-    if (outputSpace == 0)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the destination profile has no output colour space at these bits");
-    LONG tileSpace = 0;
-    if (!tile->GetImage())
-        return Fail(__LINE__, PravonKind::kBadArgument, "the tile has no image");
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileSpace))
-        return e;
-    LONG outChannels = 0;
-    if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
-        return LibraryError(__LINE__, r);
-    if (tileSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the conversion does not write the output colour space");
-    LONG sourceSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&sourceSpace))
-        return e;
-    LONG inChannels = 0;
-    if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
-        return LibraryError(__LINE__, r);
-    if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
-        PravonColorSpace::Channels(sourceSpace) != inChannels)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace,
-                    "the source's pixels are not what the conversion reads");
-    const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
-    const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
+        // The library writes and reads whole pixels of its own formats: every size below is checked against
+        // what it will really do before a single pixel moves.
+        IPravonDataSource* const* sources = nullptr;
+        LONG count = 0;
+        GetProcessSources(info, &sources, &count);
+        LONG outputSpace = 0;
+        if (IPravonError* e = GetFilteredColorSpace(sources, count, &outputSpace))
+            return e;
+        if (outputSpace == 0)
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the destination profile has no output colour space at these bits");
+        LONG outChannels = 0;
+        if (const LONG r = KVCMGetOutputChannels(m_object, &outChannels))
+            return PravonLibraryFail(kCode, kLibrary, r);
+        if (out.colorSpace != outputSpace || outChannels != PravonColorSpace::Channels(outputSpace))
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the conversion does not write the output colour space");
+        LONG sourceSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&sourceSpace))
+            return e;
+        LONG inChannels = 0;
+        if (const LONG r = KVCMGetInputChannels(m_object, &inChannels))
+            return PravonLibraryFail(kCode, kLibrary, r);
+        if (PravonColorSpace::BitsPerSample(sourceSpace) != m_inputBits ||
+            PravonColorSpace::Channels(sourceSpace) != inChannels)
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace,
+                              "the source's pixels are not what the conversion reads");
+        const std::size_t outPixel = static_cast<std::size_t>(GetBitsPerPixel(outputSpace) / 8);
+        const std::size_t inPixel = static_cast<std::size_t>(GetBitsPerPixel(sourceSpace) / 8);
 
-    // One pixel converted in place tells of a conversion that cannot be built before anything is locked.
-    // The scratch holds the widest pixel the library has on either side.
-    BYTE scratch[64] = {};
-    if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
-        return LibraryError(__LINE__, r);
+        // One pixel converted in place tells of a conversion that cannot be built before any source tile
+        // is locked. The scratch holds the widest pixel the library has on either side.
+        BYTE scratch[64] = {};
+        if (const LONG r = KVCMProcessInterleavedData(m_object, 1, 1, scratch, scratch, 0, 0))
+            return PravonLibraryFail(kCode, kLibrary, r);
 
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return e;
-    const PravonRect tileRect = tile->GetRect();
-    const LONG tileRowBytes = tile->GetRowBytes();
-    IPravonTileGrid* rawGrid = nullptr;
-    IPravonError* err = source->MapRect(tileRect, &rawGrid);
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    for (LONG row = 0; !err && row < grid->GetRowCount(); ++row) {
-        for (LONG column = 0; !err && column < grid->GetColumnCount(); ++column) {
-            void* cellData = nullptr;
-            PravonRect cellRect;
-            PravonRect part;
-            LONG cellRowBytes = 0;
-            if ((err = source->LockTile(grid.get(), column, row, &cellData, &cellRect, &part, &cellRowBytes)))
-                break;
-            const BYTE* from = static_cast<const BYTE*>(cellData) +
-                               static_cast<std::size_t>(part.top - cellRect.top) * cellRowBytes +
-                               static_cast<std::size_t>(part.left - cellRect.left) * inPixel;
-            BYTE* to = static_cast<BYTE*>(data) +
-                       static_cast<std::size_t>(part.top - tileRect.top) * tileRowBytes +
-                       static_cast<std::size_t>(part.left - tileRect.left) * outPixel;
+        // The whole tile is converted, not only its invalid part.
+        return ForEachSourcePart(source, out.rect, [&](const CSourcePart& piece) -> IPravonError* {
+            const PravonRect& part = piece.part;
+            const BYTE* from =
+                piece.Row(part.top) + static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel;
+            BYTE* to = out.Row(part.top) + static_cast<std::size_t>(part.left - out.rect.left) * outPixel;
             if (const LONG r =
                     KVCMProcessInterleavedData(m_object, part.right - part.left, part.bottom - part.top, from,
-                                               to, cellRowBytes, tileRowBytes))
-                err = LibraryError(__LINE__, r);
-            err = IPravonError::Chain(err, source->UnlockTile(grid.get(), column, row));
-        }
-    }
-    grid.reset();
-    err = IPravonError::Chain(err, tile->Unlock());
-    if (!err)
-        tile->Validate();
-    return err;
+                                               to, piece.rowBytes, out.rowBytes))
+                return PravonLibraryFail(kCode, kLibrary, r);
+            return nullptr;
+        });
+    });
 }

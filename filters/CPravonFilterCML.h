@@ -4,8 +4,8 @@
 // profile's colour space and the output bits.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
 #include "filters/CPravonFilterCMLEngine.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 #include "platform/zov/KVCM.h"
 
@@ -28,34 +28,35 @@ public:
     // While converting, a new source colour space changes the pixels but not the output colour space.
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
     // Converts the whole tile. A source whose samples or channels are not what the conversion reads, or an
-    // output colour space of 0, gives kind 1010 and converts nothing; without an engine, kind 1007.
+    // output colour space of 0, gives PravonKind::kUnsupportedColorSpace and converts nothing; without an
+    // engine, PravonKind::kInvalidState.
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
 
-    // The engine may be null. With notify, a change of the output colour space is announced (type 2).
+    // The engine may be null. With notify, a change of the output colour space is announced (kColorSpace).
     IPravonError* SetCMLEngine(CPravonFilterCMLEngine* engine, bool notify);
     CPravonFilterCMLEngine* GetCMLEngine() const { return m_engine.Get(); }
 
     // 8 or 16 bits per component of the incoming data (output false) or of the converted data; other
-    // values give kind 1014 and change nothing.
+    // values give PravonKind::kBadArgument and change nothing.
     IPravonError* SetBitsPerComponent(bool output, LONG bits, bool notify);
     LONG GetBitsPerComponent(bool output) const { return output ? m_outputBits : m_inputBits; }
     static LONG GetBitsPerComponent(LONG colorSpace) { return PravonColorSpace::BitsPerSample(colorSpace); }
 
     // Tables for channels 0 .. count - 1 of the side (at most 4; null tables mean none, for every channel).
     // SetLUT(true, true, nullptr, 0, 0, 0, notify) removes the output tables. A count outside 0..4 with
-    // tables gives kind 1013.
+    // tables gives PravonKind::kOutOfRange.
     IPravonError* SetLUT(bool output, bool merge, const USHORT* const* tables, LONG inBits, LONG outBits,
                          LONG count, bool notify);
     // Tables of 2^inBits entries of outBits bits for the channels in the mask (bits 0..3); bits outside
-    // 1..16 give kind 1013, except 0 and 0 when no table is given. Tables equal to those already held
-    // change nothing and announce nothing.
+    // 1..16 give PravonKind::kOutOfRange, except 0 and 0 when no table is given. Tables equal to those
+    // already held change nothing and announce nothing.
     IPravonError* SetLUT(bool output, bool merge, LONG inBits, LONG outBits, LONG channelMask,
                          const USHORT* const tables[4], bool notify);
 
     // The engine's destination (output) or source channel count; -1 without an engine.
     LONG Channels(bool output) const;
     bool AnyLUTs(bool output) const;
-    // Both need an engine (kind 1007 without).
+    // Both need an engine (PravonKind::kInvalidState without).
     IPravonError* GetLUTInfo(bool output, LONG channel, bool* merged, LONG* inBits, LONG* outBits) const;
     IPravonError* GetLUT(bool output, LONG channel, USHORT* table) const;
 

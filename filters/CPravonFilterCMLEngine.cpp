@@ -38,14 +38,6 @@ bool FullPath(const std::string& path, std::string* full) {
     return true;
 }
 
-IPravonError* RuntimeError(int error, LONG line) {
-    return IPravonError::Add(nullptr, kComponent, line, kRuntime, error);
-}
-
-IPravonError* LibraryError(LONG result, LONG line) {
-    return IPravonError::Add(nullptr, kComponent, line, kLibrary, result);
-}
-
 bool Near(const LONG (&a)[3], const LONG (&b)[3]) {
     for (int i = 0; i < 3; ++i) {
         if (std::llabs(LONGLONG(a[i]) - LONGLONG(b[i])) > kXyzTolerance)
@@ -127,7 +119,7 @@ IPravonError* CPravonFilterCMLEngine::ReadProfileInfo(const PravonFile& profile,
         std::memcpy(signature, read, 4);
     if (channels)
         *channels = count;
-    return error ? RuntimeError(error, __LINE__) : nullptr;
+    return error ? PravonLibraryFail(kComponent, kRuntime, error) : nullptr;
 }
 
 IPravonError* CPravonFilterCMLEngine::TestEquivalence() {
@@ -137,9 +129,9 @@ IPravonError* CPravonFilterCMLEngine::TestEquivalence() {
         return nullptr;
     CIccProfileReader::MatrixShaper a, b;
     if (const int error = CIccProfileReader::ReadMatrixShaper(m_source.path, &a))
-        return RuntimeError(error, __LINE__);
+        return PravonLibraryFail(kComponent, kRuntime, error);
     if (const int error = CIccProfileReader::ReadMatrixShaper(m_destination.path, &b))
-        return RuntimeError(error, __LINE__);
+        return PravonLibraryFail(kComponent, kRuntime, error);
     if (!a.IsComplete() || !b.IsComplete())
         return nullptr;
     for (int c = 0; c < 3; ++c) {
@@ -211,16 +203,16 @@ IPravonError* CPravonFilterCMLEngine::ResetParameters(bool* wasDirty) {
         return nullptr;
     if (!m_transform) {
         if (const LONG result = KVCMCreateXForm(&m_transform))
-            return LibraryError(result, __LINE__);
+            return PravonLibraryFail(kComponent, kLibrary, result);
     }
     if (const LONG result = KVCMSetInputProfileFile(m_transform, m_source.path.c_str()))
-        return LibraryError(result, __LINE__);
+        return PravonLibraryFail(kComponent, kLibrary, result);
     if (const LONG result = KVCMSetOutputProfileFile(m_transform, m_destination.path.c_str()))
-        return LibraryError(result, __LINE__);
+        return PravonLibraryFail(kComponent, kLibrary, result);
     if (const LONG result = KVCMSetIntent(m_transform, m_intent))
-        return LibraryError(result, __LINE__);
+        return PravonLibraryFail(kComponent, kLibrary, result);
     if (const LONG result = KVCMSetProofMode(m_transform, m_proofMode ? TRUE : FALSE))
-        return LibraryError(result, __LINE__);
+        return PravonLibraryFail(kComponent, kLibrary, result);
     m_needsReset = false;
     return nullptr;
 }

@@ -1,72 +1,110 @@
 #include "CPravonFilterScale.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <cmath>
-#include <limits>
 #include <new>
 
 namespace {
 
 constexpr LONG kCode = CPravonFilterScale::kCode;
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kCode, line, kind, text);
+using Int32Math::CeilDiv;
+using Int32Math::FloorDiv;
+using Int32Math::Saturate;
+
+// How one axis of a mapping moves a coordinate: by num / den (the four-size forms, in exact integer
+// arithmetic for integer coordinates), times a factor, or divided by one. An axis whose divisor is 0
+// stays as it is, as does the identity.
+struct Axis {
+    enum class Op { Identity, Ratio, Times, Divide };
+    Op op = Op::Identity;
+    LONG num = 0;
+    LONG den = 0;
+    double factor = 0;
+};
+
+Axis Ratio(LONG num, LONG den) {
+    return den == 0 ? Axis{} : Axis{Axis::Op::Ratio, num, den, 0};
+}
+Axis Times(double factor) {
+    return Axis{Axis::Op::Times, 0, 0, factor};
+}
+// Times 1 / s, rounded to a double first.
+Axis Reciprocal(double s) {
+    return s == 0 ? Axis{} : Times(1 / s);
+}
+Axis Divide(double divisor) {
+    return divisor == 0 ? Axis{} : Axis{Axis::Op::Divide, 0, 0, divisor};
 }
 
-IPravonError* Chain(IPravonError* inner, LONG line, const char* text) {
-    return inner ? IPravonError::Add(inner, kCode, line, text) : nullptr;
-}
-
-// 64-bit quotients rounded down, toward zero and up; the results are saturated to 32 bits.
-LONG Saturate(std::int64_t v) {
-    if (v < std::numeric_limits<LONG>::min())
-        return std::numeric_limits<LONG>::min();
-    if (v > std::numeric_limits<LONG>::max())
-        return std::numeric_limits<LONG>::max();
-    return static_cast<LONG>(v);
-}
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return -FloorDiv(-a, b);
-}
-
-// Integer results of double mappings: a value that is not a number leaves the coordinate as it was; the
-// others are saturated to 32 bits.
 enum class Rounding { Trunc, Floor, Ceil };
 
-void Assign(LONG* v, double value, Rounding rounding) {
-    if (std::isnan(value))
+// An integer coordinate: an exact quotient rounded as asked, or a real one that is rounded, held in 32
+// bits; a real result that is not a number leaves the coordinate as it was.
+void Move(LONG* v, const Axis& axis, Rounding rounding) {
+    double real = 0;
+    switch (axis.op) {
+    case Axis::Op::Identity:
         return;
-    switch (rounding) {
-    case Rounding::Trunc:
-        value = std::trunc(value);
+    case Axis::Op::Ratio: {
+        const std::int64_t product = std::int64_t{axis.num} * *v;
+        *v = Saturate(rounding == Rounding::Floor  ? FloorDiv(product, axis.den)
+                      : rounding == Rounding::Ceil ? CeilDiv(product, axis.den)
+                                                   : product / axis.den);
+        return;
+    }
+    case Axis::Op::Times:
+        real = *v * axis.factor;
         break;
-    case Rounding::Floor:
-        value = std::floor(value);
-        break;
-    case Rounding::Ceil:
-        value = std::ceil(value);
+    case Axis::Op::Divide:
+        real = *v / axis.factor;
         break;
     }
-    if (value <= static_cast<double>(std::numeric_limits<LONG>::min()))
-        *v = std::numeric_limits<LONG>::min();
-    else if (value >= static_cast<double>(std::numeric_limits<LONG>::max()))
-        *v = std::numeric_limits<LONG>::max();
-    else
-        *v = static_cast<LONG>(value);
+    if (std::isnan(real))
+        return;
+    *v = Int32Math::SaturatedTrunc(rounding == Rounding::Floor  ? std::floor(real)
+                                   : rounding == Rounding::Ceil ? std::ceil(real)
+                                                                : std::trunc(real));
+}
+
+void Move(double* v, const Axis& axis, Rounding) {
+    switch (axis.op) {
+    case Axis::Op::Identity:
+        return;
+    case Axis::Op::Ratio:
+        *v = *v * axis.num / axis.den;
+        return;
+    case Axis::Op::Times:
+        *v = *v * axis.factor;
+        return;
+    case Axis::Op::Divide:
+        *v = *v / axis.factor;
+        return;
+    }
+}
+
+// Points truncate toward zero; rectangles round outward, left and top down, right and bottom up.
+template <class T>
+void MovePoint(T* x, T* y, const Axis& ax, const Axis& ay) {
+    Move(x, ax, Rounding::Trunc);
+    Move(y, ay, Rounding::Trunc);
+}
+
+template <class R>
+void MoveRect(R* rect, const Axis& ax, const Axis& ay) {
+    Move(&rect->left, ax, Rounding::Floor);
+    Move(&rect->right, ax, Rounding::Ceil);
+    Move(&rect->top, ay, Rounding::Floor);
+    Move(&rect->bottom, ay, Rounding::Ceil);
 }
 
 // One side of the output in scale mode: trunc(size * factor + 0.5).
 IPravonError* ScaledSide(LONG size, double factor, LONG* out) {
     const double v = static_cast<double>(size) * factor + 0.5;
     if (!std::isfinite(v) || v < 0 || v >= 2147483648.0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the scaled size is out of range");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the scaled size is out of range");
     *out = static_cast<LONG>(v);
     return nullptr;
 }
@@ -114,9 +152,9 @@ IPravonError* CPravonFilterScale::AnnounceSize(LONG oldWidth, LONG oldHeight) {
     change.oldWidth = oldWidth;
     change.oldHeight = oldHeight;
     if (IPravonError* e = OwnOutputSize(&change.newWidth, &change.newHeight))
-        return Chain(e, __LINE__, "cannot read the new output size");
-    return Chain(PravonSendDataNotification(this, PravonNotification::kSize, &change), __LINE__,
-                 "the size change was not taken downstream");
+        return PravonContext(e, kCode, "cannot read the new output size");
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kSize, &change), kCode,
+                         "the size change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
@@ -130,15 +168,15 @@ IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
     LONG width = 0;
     LONG height = 0;
     if (IPravonError* e = OwnOutputSize(&width, &height))
-        return Chain(e, __LINE__, "cannot read the output size");
+        return PravonContext(e, kCode, "cannot read the output size");
     PravonRect whole{0, 0, width, height};
-    return Chain(PravonSendDataNotification(this, PravonNotification::kData, &whole), __LINE__,
-                 "the data change was not taken downstream");
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kData, &whole), kCode,
+                         "the data change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) {
     if (width < 0 || height < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "negative output size");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "negative output size");
     if (!InScaleMode() && width == m_width && height == m_height)
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -146,7 +184,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return Chain(e, __LINE__, "cannot read the old output size");
+            return PravonContext(e, kCode, "cannot read the old output size");
 
     m_scaleX = 0;
     m_scaleY = 0;
@@ -163,8 +201,8 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     if (count == 1 && sources[0]) {
         LONG sourceWidth = 0;
         LONG sourceHeight = 0;
-        err =
-            Chain(sources[0]->GetSize(&sourceWidth, &sourceHeight), __LINE__, "cannot read the source size");
+        err = PravonContext(sources[0]->GetSize(&sourceWidth, &sourceHeight), kCode,
+                            "cannot read the source size");
         same = !err && sourceWidth == width && sourceHeight == height;
     }
     SetPassThrough(same);
@@ -175,7 +213,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
 
 IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     if (!std::isfinite(sx) || !std::isfinite(sy))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "scale factors must be finite");
+        return PravonFail(kCode, PravonKind::kOutOfRange, "scale factors must be finite");
     if (Near(m_scaleX, sx) && Near(m_scaleY, sy))
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -183,7 +221,7 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return Chain(e, __LINE__, "cannot read the old output size");
+            return PravonContext(e, kCode, "cannot read the old output size");
 
     m_scaleX = sx;
     m_scaleY = sy;
@@ -196,203 +234,84 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
 }
 
 IPravonError* CPravonFilterScale::SetScale(double s, bool notify) {
-    return Chain(SetScale(s, s, notify), __LINE__, "cannot set the scale");
+    return PravonContext(SetScale(s, s, notify), kCode, "cannot set the scale");
 }
 
 // The static mappings.
 
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0)
-        *x = Saturate(std::int64_t{dstW} * *x / srcW);
-    if (srcH != 0)
-        *y = Saturate(std::int64_t{dstH} * *y / srcH);
+    MovePoint(x, y, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0)
-        *x = dstW * *x / srcW;
-    if (srcH != 0)
-        *y = dstH * *y / srcH;
+    MovePoint(x, y, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0) {
-        rect->left = Saturate(FloorDiv(std::int64_t{dstW} * rect->left, srcW));
-        rect->right = Saturate(CeilDiv(std::int64_t{dstW} * rect->right, srcW));
-    }
-    if (srcH != 0) {
-        rect->top = Saturate(FloorDiv(std::int64_t{dstH} * rect->top, srcH));
-        rect->bottom = Saturate(CeilDiv(std::int64_t{dstH} * rect->bottom, srcH));
-    }
+    MoveRect(rect, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (srcW != 0) {
-        rect->left = rect->left * dstW / srcW;
-        rect->right = rect->right * dstW / srcW;
-    }
-    if (srcH != 0) {
-        rect->top = rect->top * dstH / srcH;
-        rect->bottom = rect->bottom * dstH / srcH;
-    }
+    MoveRect(rect, Ratio(dstW, srcW), Ratio(dstH, srcH));
 }
-
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double s) {
-    Assign(x, s * *x, Rounding::Trunc);
-    Assign(y, s * *y, Rounding::Trunc);
+    MovePoint(x, y, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, double s) {
-    *x = s * *x;
-    *y = s * *y;
+    MovePoint(x, y, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, double s) {
-    FilterRect(rect, s, s);
+    MoveRect(rect, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, double s) {
-    rect->left *= s;
-    rect->top *= s;
-    rect->right *= s;
-    rect->bottom *= s;
+    MoveRect(rect, Times(s), Times(s));
 }
-
 void CPravonFilterScale::FilterPoint(LONG* x, LONG* y, double sx, double sy) {
-    Assign(x, *x * sx, Rounding::Trunc);
-    Assign(y, *y * sy, Rounding::Trunc);
+    MovePoint(x, y, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterPoint(double* x, double* y, double sx, double sy) {
-    *x = sx * *x;
-    *y = sy * *y;
+    MovePoint(x, y, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterRect(PravonRect* rect, double sx, double sy) {
-    const PravonRect r = *rect;
-    Assign(&rect->left, r.left * sx, Rounding::Floor);
-    Assign(&rect->right, r.right * sx, Rounding::Ceil);
-    Assign(&rect->top, r.top * sy, Rounding::Floor);
-    Assign(&rect->bottom, r.bottom * sy, Rounding::Ceil);
+    MoveRect(rect, Times(sx), Times(sy));
 }
-
 void CPravonFilterScale::FilterRect(PravonDblRect* rect, double sx, double sy) {
-    rect->left *= sx;
-    rect->right *= sx;
-    rect->top *= sy;
-    rect->bottom *= sy;
+    MoveRect(rect, Times(sx), Times(sy));
 }
 
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0)
-        *x = Saturate(std::int64_t{srcW} * *x / dstW);
-    if (dstH != 0)
-        *y = Saturate(std::int64_t{srcH} * *y / dstH);
+    MovePoint(x, y, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0)
-        *x = srcW * *x / dstW;
-    if (dstH != 0)
-        *y = srcH * *y / dstH;
+    MovePoint(x, y, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0) {
-        rect->left = Saturate(FloorDiv(std::int64_t{srcW} * rect->left, dstW));
-        rect->right = Saturate(CeilDiv(std::int64_t{srcW} * rect->right, dstW));
-    }
-    if (dstH != 0) {
-        rect->top = Saturate(FloorDiv(std::int64_t{srcH} * rect->top, dstH));
-        rect->bottom = Saturate(CeilDiv(std::int64_t{srcH} * rect->bottom, dstH));
-    }
+    MoveRect(rect, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, LONG srcW, LONG srcH, LONG dstW, LONG dstH) {
-    if (dstW != 0) {
-        rect->left = rect->left * srcW / dstW;
-        rect->right = rect->right * srcW / dstW;
-    }
-    if (dstH != 0) {
-        rect->top = rect->top * srcH / dstH;
-        rect->bottom = rect->bottom * srcH / dstH;
-    }
+    MoveRect(rect, Ratio(srcW, dstW), Ratio(srcH, dstH));
 }
-
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    Assign(x, *x * r, Rounding::Trunc);
-    Assign(y, *y * r, Rounding::Trunc);
+    MovePoint(x, y, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    *x = *x * r;
-    *y = *y * r;
+    MovePoint(x, y, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    const PravonRect v = *rect;
-    Assign(&rect->left, v.left * r, Rounding::Floor);
-    Assign(&rect->top, v.top * r, Rounding::Floor);
-    Assign(&rect->right, v.right * r, Rounding::Ceil);
-    Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
+    MoveRect(rect, Reciprocal(s), Reciprocal(s));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double s) {
-    if (s == 0)
-        return;
-    const double r = 1 / s;
-    rect->left *= r;
-    rect->top *= r;
-    rect->right *= r;
-    rect->bottom *= r;
+    MoveRect(rect, Reciprocal(s), Reciprocal(s));
 }
-
+// The two-factor points divide; the rectangles multiply by the reciprocals.
 void CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, double sx, double sy) {
-    if (sx != 0)
-        Assign(x, *x / sx, Rounding::Trunc);
-    if (sy != 0)
-        Assign(y, *y / sy, Rounding::Trunc);
+    MovePoint(x, y, Divide(sx), Divide(sy));
 }
-
 void CPravonFilterScale::DefilterPoint(double* x, double* y, double sx, double sy) {
-    if (sx != 0)
-        *x = *x / sx;
-    if (sy != 0)
-        *y = *y / sy;
+    MovePoint(x, y, Divide(sx), Divide(sy));
 }
-
 void CPravonFilterScale::DefilterRect(PravonRect* rect, double sx, double sy) {
-    const PravonRect v = *rect;
-    if (sx != 0) {
-        const double r = 1 / sx;
-        Assign(&rect->left, v.left * r, Rounding::Floor);
-        Assign(&rect->right, v.right * r, Rounding::Ceil);
-    }
-    if (sy != 0) {
-        const double r = 1 / sy;
-        Assign(&rect->top, v.top * r, Rounding::Floor);
-        Assign(&rect->bottom, v.bottom * r, Rounding::Ceil);
-    }
+    MoveRect(rect, Reciprocal(sx), Reciprocal(sy));
 }
-
 void CPravonFilterScale::DefilterRect(PravonDblRect* rect, double sx, double sy) {
-    if (sx != 0) {
-        rect->left *= 1 / sx;
-        rect->right *= 1 / sx;
-    }
-    if (sy != 0) {
-        rect->top *= 1 / sy;
-        rect->bottom *= 1 / sy;
-    }
+    MoveRect(rect, Reciprocal(sx), Reciprocal(sy));
 }
 
 // The filter's own mappings.
@@ -402,160 +321,77 @@ IPravonError* CPravonFilterScale::MappingSourceSize(IPravonDataSource* const* so
     if (!sources || count <= 0)
         GetSources(&sources, &count);
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
-    return Chain(sources[0]->GetSize(width, height), __LINE__, "cannot read the source size");
+        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
+    return PravonContext(sources[0]->GetSize(width, height), kCode, "cannot read the source size");
+}
+
+// The static form of the filter's mode: the factors in scale mode, else the first source's size and the
+// output size. Nothing moves while the filter does not scale.
+template <class Map>
+IPravonError* CPravonFilterScale::MapOwn(IPravonDataSource* const* sources, LONG count, bool given,
+                                         Map&& map) {
+    if (!given)
+        return PravonFail(kCode, PravonKind::kBadArgument, "nothing to map");
+    if (!Maps())
+        return nullptr;
+    if (InScaleMode()) {
+        map(m_scaleX, m_scaleY);
+        return nullptr;
+    }
+    LONG w = 0, h = 0;
+    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
+        return e;
+    map(w, h, m_width, m_height);
+    return nullptr;
 }
 
 IPravonError* CPravonFilterScale::FilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                               LONG count) {
-    if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { FilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                               LONG count) {
-    if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { FilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
-    if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { FilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::FilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                              LONG count) {
-    if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        FilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    FilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { FilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterPoint(double* x, double* y, IPravonDataSource* const* sources,
                                                 LONG count) {
-    if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { DefilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const* sources,
                                                 LONG count) {
-    if (!x || !y)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no point");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterPoint(x, y, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterPoint(x, y, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, x && y, [&](auto... geometry) { DefilterPoint(x, y, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
-    if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { DefilterRect(rect, geometry...); });
 }
-
 IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources,
                                                LONG count) {
-    if (!rect)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no rectangle");
-    if (!Maps())
-        return nullptr;
-    if (InScaleMode()) {
-        DefilterRect(rect, m_scaleX, m_scaleY);
-        return nullptr;
-    }
-    LONG w = 0, h = 0;
-    if (IPravonError* e = MappingSourceSize(sources, count, &w, &h))
-        return e;
-    DefilterRect(rect, w, h, m_width, m_height);
-    return nullptr;
+    return MapOwn(sources, count, rect, [&](auto... geometry) { DefilterRect(rect, geometry...); });
 }
 
 IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                                   LONG* height) {
     if (!width || !height)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no size to fill");
+        return PravonFail(kCode, PravonKind::kBadArgument, "no size to fill");
     if (IsEnabled() && !InScaleMode()) {
         *width = m_width;
         *height = m_height;
         return nullptr;
     }
     if (!sources || count <= 0 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
     LONG w = 0, h = 0;
     if (IPravonError* e = sources[0]->GetSize(&w, &h))
-        return Chain(e, __LINE__, "cannot read the source size");
+        return PravonContext(e, kCode, "cannot read the source size");
     if (!IsEnabled()) {
         *width = w;
         *height = h;
@@ -573,21 +409,20 @@ IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sour
 
 // Notifications.
 
-IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRect* rect) {
-    if (!rect || !Maps() || m_method == kNearest)
-        return CPravonFilterBase::FilterData(source, rect);
-    // A linear window reaches one source pixel beyond the changed ones, a cubic window two; only
-    // directions that enlarge use these windows.
-    const LONG reach = m_method == kLinear ? 1 : 2;
+CPravonFilterBase::CHalo CPravonFilterScale::GetHalo(IPravonDataSource* const* sources, LONG count) {
+    // Only directions that enlarge use the linear and cubic kernels; a reduced direction averages the
+    // source span its output pixel maps to, which the mapping covers.
+    const LONG reach = CScalePipeline::KernelTaps(m_method) / 2;
+    if (reach == 0)
+        return CHalo{};
     bool enlargeX = true;
     bool enlargeY = true;
-    LONG sw = 0, sh = 0, ow = 0, oh = 0;
-    IPravonDataSource* const notifying[1] = {source};
-    IPravonError* err = nullptr;
+    IPravonDataSource* source = sources && count > 0 ? sources[0] : nullptr;
     if (source) {
-        err = source->GetSize(&sw, &sh);
+        LONG sw = 0, sh = 0, ow = 0, oh = 0;
+        IPravonError* err = source->GetSize(&sw, &sh);
         if (!err)
-            err = GetFilteredSize(notifying, 1, &ow, &oh);
+            err = GetFilteredSize(sources, count, &ow, &oh);
         if (!err) {
             enlargeX = ow > sw;
             enlargeY = oh > sh;
@@ -595,21 +430,34 @@ IPravonError* CPravonFilterScale::FilterData(IPravonDataSource* source, PravonRe
         // Whatever kept the sizes from being read, widening in both directions stays on the safe side.
         PravonErrorPtr discarded(err);
     }
-    PravonRect widened = *rect;
-    if (enlargeX) {
-        widened.left = Saturate(std::int64_t{widened.left} - reach);
-        widened.right = Saturate(std::int64_t{widened.right} + reach);
-    }
-    if (enlargeY) {
-        widened.top = Saturate(std::int64_t{widened.top} - reach);
-        widened.bottom = Saturate(std::int64_t{widened.bottom} + reach);
-    }
-    return CPravonFilterBase::FilterData(source, &widened);
+    const LONG x = enlargeX ? reach : 0;
+    const LONG y = enlargeY ? reach : 0;
+    return CHalo{x, y, x, y};
+}
+
+IPravonError* CPravonFilterScale::MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                                 PravonRect* area) {
+    if (!Maps())
+        return CPravonFilterBase::MapChangedArea(source, rect, area);
+    IPravonDataSource* const notifying[1] = {source};
+    LONG sw = 0, sh = 0, ow = 0, oh = 0;
+    if (IPravonError* e = MappingSourceSize(notifying, source ? 1 : 0, &sw, &sh))
+        return e;
+    if (IPravonError* e = GetFilteredSize(notifying, 1, &ow, &oh))
+        return PravonContext(e, kCode, "cannot read the output size");
+    const CHalo halo = GetHalo(notifying, 1);
+    PravonRect grown{Int32Math::SaturatedAdd(rect.left, -std::int64_t{halo.right}),
+                     Int32Math::SaturatedAdd(rect.top, -std::int64_t{halo.bottom}),
+                     Int32Math::SaturatedAdd(rect.right, halo.left),
+                     Int32Math::SaturatedAdd(rect.bottom, halo.top)};
+    FilterRect(&grown, sw, sh, ow, oh);
+    *area = grown;
+    return nullptr;
 }
 
 IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* change) {
     if (!change)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a size notification without its record");
+        return PravonFail(kCode, PravonKind::kBadArgument, "a size notification without its record");
     m_pipeline.MarkChanged();
     if (!IsEnabled()) {
         SetCacheCheck();
@@ -656,7 +504,7 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
         }
         if (first) {
             LONG w = 0, h = 0;
-            err = Chain(first->GetSize(&w, &h), __LINE__, "cannot read the source size");
+            err = PravonContext(first->GetSize(&w, &h), kCode, "cannot read the source size");
             LONG ow = m_width, oh = m_height;
             if (!err && InScaleMode()) {
                 err = ScaledSide(w, m_scaleX, &ow);
@@ -675,59 +523,39 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
 // One output tile.
 
 IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
-    if (!tile)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no tile");
-    IPravonDataSource* source = nullptr;
-    if (IPravonError* e = GetFirstSource(info, &source))
-        return Chain(e, __LINE__, "the scale filter has no source");
-    PravonRect invalid;
-    if (!tile->IsInvalid(&invalid))
-        return nullptr;
-    const PravonRect bounds = tile->GetRect();
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return PravonContext(e, kCode, "the scale filter has no source");
+        LONG sourceWidth = 0, sourceHeight = 0;
+        if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
+            return PravonContext(e, kCode, "cannot read the source size");
+        if (sourceWidth == 0 || sourceHeight == 0)
+            return nullptr;
+        IPravonDataSource* const* sources = nullptr;
+        LONG count = 0;
+        GetProcessSources(info, &sources, &count);
+        LONG outputWidth = 0, outputHeight = 0;
+        if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
+            return PravonContext(e, kCode, "cannot read the output size");
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source colour space");
+        if (IPravonError* e = m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth,
+                                                 outputHeight, colorSpace))
+            return e;
+        // The tile must be laid out for the source's pixels: a colour-space change that was not announced
+        // would otherwise make the routines write past the tile's rows.
+        const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
+        if (IPravonDataSource::GetBitsPerPixel(out.colorSpace) != bitsPerPixel)
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the tile is not laid out for the source's pixels");
 
-    LONG sourceWidth = 0, sourceHeight = 0;
-    if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-        return Chain(e, __LINE__, "cannot read the source size");
-    if (sourceWidth == 0 || sourceHeight == 0)
-        return nullptr;
-    IPravonDataSource* const* sources = nullptr;
-    LONG count = 0;
-    GetProcessSources(info, &sources, &count);
-    LONG outputWidth = 0, outputHeight = 0;
-    if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
-        return Chain(e, __LINE__, "cannot read the output size");
-    LONG colorSpace = 0;
-    if (IPravonError* e = source->GetColorSpace(&colorSpace))
-        return Chain(e, __LINE__, "cannot read the source colour space");
-    if (IPravonError* e =
-            m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth, outputHeight, colorSpace))
-        return e;
-
-    // The tile must be laid out for the source's pixels: a colour-space change that was not announced
-    // would otherwise make the routines write past the tile's rows.
-    LONG tileColorSpace = 0;
-    if (!tile->GetImage())
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to no image");
-    if (IPravonError* e = tile->GetImage()->GetColorSpace(&tileColorSpace))
-        return Chain(e, __LINE__, "cannot read the tile's colour space");
-    const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
-    if (IPravonDataSource::GetBitsPerPixel(tileColorSpace) != bitsPerPixel)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile is not laid out for the source's pixels");
-
-    const CPravonRect rect =
-        CPravonRect(invalid).Intersect(bounds).Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
-    void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
-        return Chain(e, __LINE__, "cannot lock the output tile");
-    const LONG rowBytes = tile->GetRowBytes();
-    IPravonError* err = nullptr;
-    if (!rect.Empty()) {
-        BYTE* out = static_cast<BYTE*>(data) + static_cast<std::ptrdiff_t>(rect.top - bounds.top) * rowBytes +
-                    static_cast<std::ptrdiff_t>(rect.left - bounds.left) * (bitsPerPixel / 8);
-        err = m_pipeline.Run(source, rect, out, rowBytes);
-    }
-    err = IPravonError::Chain(err, Chain(tile->Unlock(), __LINE__, "cannot unlock the output tile"));
-    if (!err)
-        tile->Validate();
-    return err;
+        const CPravonRect rect = out.invalid.Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
+        if (rect.Empty())
+            return nullptr;
+        BYTE* first =
+            out.Row(rect.top) + static_cast<std::ptrdiff_t>(rect.left - out.rect.left) * (bitsPerPixel / 8);
+        return m_pipeline.Run(source, rect, first, out.rowBytes);
+    });
 }

@@ -4,8 +4,8 @@
 // need the geometry without a filter.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
 #include "filters/CScalePipeline.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 
 class CPravonFilterScale : public CPravonFilterBase {
@@ -23,10 +23,11 @@ public:
     // (when the filter is enabled and has a source), is announced downstream: a new method as a data
     // change over the whole output, a new size or new factors as a size change.
     IPravonError* SetMethod(LONG method, bool notify);
-    // Fixed-size mode with this output size; a negative side gives kind 1013 and changes nothing.
+    // Fixed-size mode with this output size; a negative side gives PravonKind::kOutOfRange and changes
+    // nothing.
     IPravonError* SetSize(LONG width, LONG height, bool notify);
     // Scale mode when both factors are above 0, else fixed-size mode with the stored size. Factors within
-    // 1e-10 of the stored ones change nothing; factors that are not finite give kind 1013.
+    // 1e-10 of the stored ones change nothing; factors that are not finite give PravonKind::kOutOfRange.
     IPravonError* SetScale(double sx, double sy, bool notify);
     IPravonError* SetScale(double s, bool notify);
     LONG GetMethod() const { return m_method; }
@@ -81,17 +82,22 @@ public:
     IPravonError* GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                   LONG* height) override;
 
-    // A changed source rectangle also changes the output pixels whose linear or cubic windows reach into
-    // it from outside: it is widened by the kernel's reach before it is mapped.
-    IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect) override;
     IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
     IPravonError* FilterUpdateAll(IPravonDataSource* source) override;
 
-    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
-
     // The set-up of the last tile, for tests.
     const CScalePipeline& GetPipeline() const { return m_pipeline; }
+
+protected:
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // The linear and cubic kernels reach one and two source pixels beyond the pixel an output pixel maps
+    // back to, in the directions that enlarge.
+    CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    // Output pixels are computed from the source and output sizes, which in scale mode the factors only
+    // approximate (by up to half an output pixel): a changed area is mapped by the sizes in either mode.
+    IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                 PravonRect* area) override;
 
 private:
     bool InScaleMode() const { return m_scaleX > 0 && m_scaleY > 0; }
@@ -99,6 +105,9 @@ private:
     bool HasSource() const;
     // The first of sources, or of the filter's own when none are given, and its size.
     IPravonError* MappingSourceSize(IPravonDataSource* const* sources, LONG count, LONG* width, LONG* height);
+    // Calls map with the geometry of the filter's mode, the arguments of a static mapping after the shape.
+    template <class Map>
+    IPravonError* MapOwn(IPravonDataSource* const* sources, LONG count, bool given, Map&& map);
     IPravonError* OwnOutputSize(LONG* width, LONG* height);
     IPravonError* AnnounceSize(LONG oldWidth, LONG oldHeight);
 

@@ -1,12 +1,13 @@
 #include "CScalePipeline.h"
 
 #include "filters/CScaleRows.h"
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CSourceTileCursor.h"
+#include "filters/engine/ForEachSourcePart.h"
+#include "filters/engine/Int32Math.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace {
@@ -16,19 +17,9 @@ constexpr LONG kMaxSide = (1 << 30) - 1;
 // Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
 constexpr LONG kMaxSimdTaps = 64;
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
-    return -FloorDiv(-a, b);
-}
-
-LONG ToLong(std::int64_t v) {
-    return static_cast<LONG>(
-        std::clamp<std::int64_t>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
-}
+using Int32Math::CeilDiv;
+using Int32Math::FloorDiv;
+using Int32Math::Saturate;
 
 } // namespace
 
@@ -52,8 +43,8 @@ void CScalePipeline::ReduceRatio(LONG source, LONG output, LONG* reducedSource, 
         s *= 2;
         d *= 2;
     }
-    *reducedSource = ToLong(s);
-    *reducedOutput = ToLong(d);
+    *reducedSource = Saturate(s);
+    *reducedOutput = Saturate(d);
 }
 
 ULONG CScalePipeline::Reciprocal(LONG value) {
@@ -157,14 +148,6 @@ bool CScalePipeline::ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixte
     }
 }
 
-IPravonError* CScalePipeline::Fail(LONG line, LONG kind, const char* text) const {
-    return IPravonError::Add(nullptr, m_component, line, kind, text);
-}
-
-IPravonError* CScalePipeline::Chain(IPravonError* inner, LONG line, const char* text) const {
-    return IPravonError::Add(inner, m_component, line, text);
-}
-
 IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG sourceHeight, LONG outputWidth,
                                       LONG outputHeight, LONG colorSpace) {
     if (!(m_flags & kSettingsChanged) && method == m_method && colorSpace == m_colorSpace &&
@@ -175,11 +158,12 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     LONG channels = 0;
     bool sixteenBit = false;
     if (!ReadColorSpace(colorSpace, &channels, &sixteenBit))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(m_component, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
     if (sourceWidth < 0 || sourceHeight < 0 || outputWidth < 0 || outputHeight < 0 ||
         sourceWidth > kMaxSide || sourceHeight > kMaxSide || outputWidth > kMaxSide ||
         outputHeight > kMaxSide)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "image size out of the range the scale routines take");
+        return PravonFail(m_component, PravonKind::kOutOfRange,
+                          "image size out of the range the scale routines take");
 
     BYTE flags = 0;
     if (sourceWidth < outputWidth)
@@ -231,7 +215,7 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     } catch (const std::bad_alloc&) {
         m_hTable.clear();
         m_vTable.clear();
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale tables");
+        return PravonFail(m_component, PravonKind::kOutOfMemory, "no memory for the scale tables");
     }
 
     m_method = method;
@@ -241,10 +225,10 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     m_sourceHeight = sourceHeight;
     m_outputWidth = outputWidth;
     m_outputHeight = outputHeight;
-    m_rsw = rsw;
-    m_rsh = rsh;
-    m_rdw = rdw;
-    m_rdh = rdh;
+    m_reducedSourceWidth = rsw;
+    m_reducedSourceHeight = rsh;
+    m_reducedOutputWidth = rdw;
+    m_reducedOutputHeight = rdh;
     m_recip[0] = Reciprocal(rsw);
     m_recip[1] = Reciprocal(rsh);
     m_recip[2] = Reciprocal(rdw);
@@ -258,13 +242,13 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
 IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
                                   LONG rowBytes) {
     if (m_flags & kSettingsChanged)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the scale routines are not set up");
+        return PravonFail(m_component, PravonKind::kInvalidState, "the scale routines are not set up");
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return nullptr;
     if (rect.left < 0 || rect.top < 0 || rect.right > m_outputWidth || rect.bottom > m_outputHeight)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "the rectangle lies outside the output");
+        return PravonFail(m_component, PravonKind::kOutOfRange, "the rectangle lies outside the output");
     if (!source || !out)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no source or no output");
+        return PravonFail(m_component, PravonKind::kBadArgument, "no source or no output");
     if (m_sourceWidth == 0 || m_sourceHeight == 0)
         return nullptr;
     try {
@@ -272,18 +256,11 @@ IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& r
             return RunNearest(source, rect, out, rowBytes);
         return RunSeparable(source, rect, out, rowBytes);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the scale buffers");
+        return PravonFail(m_component, PravonKind::kOutOfMemory, "no memory for the scale buffers");
     }
 }
 
 namespace {
-
-struct GridReleaser {
-    void operator()(IPravonTileGrid* grid) const {
-        if (grid)
-            grid->Release();
-    }
-};
 
 template <int BPP>
 void CopyPixels(BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
@@ -320,82 +297,61 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
     std::int64_t* column = m_nearest.data();
     std::int64_t* row = column + width;
     for (LONG i = 0; i < width; ++i)
-        column[i] =
-            std::clamp<std::int64_t>(NearestSource(rect.left + i, m_rsw, m_rdw), 0, m_sourceWidth - 1);
+        column[i] = std::clamp<std::int64_t>(
+            NearestSource(rect.left + i, m_reducedSourceWidth, m_reducedOutputWidth), 0, m_sourceWidth - 1);
     for (LONG j = 0; j < height; ++j)
-        row[j] = std::clamp<std::int64_t>(NearestSource(rect.top + j, m_rsh, m_rdh), 0, m_sourceHeight - 1);
+        row[j] = std::clamp<std::int64_t>(
+            NearestSource(rect.top + j, m_reducedSourceHeight, m_reducedOutputHeight), 0, m_sourceHeight - 1);
 
+    // The chosen columns and rows never fall: those a source tile holds are one run of output positions.
+    struct Run {
+        LONG start;
+        LONG end;
+    };
+    const auto runIn = [](const std::int64_t* chosen, LONG count, LONG from, LONG to) {
+        return Run{static_cast<LONG>(std::lower_bound(chosen, chosen + count, from) - chosen),
+                   static_cast<LONG>(std::lower_bound(chosen, chosen + count, to) - chosen)};
+    };
     const PravonRect needed{static_cast<LONG>(column[0]), static_cast<LONG>(row[0]),
                             static_cast<LONG>(column[width - 1] + 1), static_cast<LONG>(row[height - 1] + 1)};
-    IPravonTileGrid* rawGrid = nullptr;
-    if (IPravonError* e = source->MapRect(needed, &rawGrid))
-        return Chain(e, __LINE__, "cannot map the source rectangle");
-    std::unique_ptr<IPravonTileGrid, GridReleaser> grid(rawGrid);
-    if (!grid)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the source gave no tile grid");
-
-    // Each source tile feeds the output columns and rows whose chosen pixels lie in it; both runs carry on
-    // from tile to tile. Tiles that feed nothing are not fetched.
-    LONG rowStart = 0;
-    for (LONG gr = 0; gr < grid->GetRowCount() && rowStart < height; ++gr) {
-        PravonRect cell;
-        if (IPravonError* e = grid->GetTileRect(0, gr, &cell))
-            return Chain(e, __LINE__, "cannot read a source tile's rectangle");
-        LONG rowEnd = rowStart;
-        while (rowEnd < height && row[rowEnd] < cell.bottom)
-            ++rowEnd;
-        if (rowEnd == rowStart)
-            continue;
-        LONG colStart = 0;
-        for (LONG gc = 0; gc < grid->GetColumnCount() && colStart < width; ++gc) {
-            if (IPravonError* e = grid->GetTileRect(gc, gr, &cell))
-                return Chain(e, __LINE__, "cannot read a source tile's rectangle");
-            LONG colEnd = colStart;
-            while (colEnd < width && column[colEnd] < cell.right)
-                ++colEnd;
-            if (colEnd == colStart)
-                continue;
-            void* data = nullptr;
-            PravonRect tileRect;
-            LONG sourceRowBytes = 0;
-            if (IPravonError* e =
-                    source->LockTile(grid.get(), gc, gr, &data, &tileRect, nullptr, &sourceRowBytes))
-                return Chain(e, __LINE__, "cannot lock a source tile");
-            if (!data) {
-                PravonErrorPtr(source->UnlockTile(grid.get(), gc, gr));
-                return Fail(__LINE__, PravonKind::kInvalidState, "a source tile has no pixels");
-            }
-            const std::size_t runBytes = static_cast<std::size_t>(colEnd - colStart) * bpp;
+    // Tiles that hold no chosen pixel (a reduction beyond the tile size skips some) are not fetched.
+    const auto feeds = [&](const PravonRect& tile) {
+        const Run columns = runIn(column, width, tile.left, tile.right);
+        const Run rows = runIn(row, height, tile.top, tile.bottom);
+        return columns.start < columns.end && rows.start < rows.end;
+    };
+    CSourceWalk walk;
+    walk.wanted = feeds;
+    IPravonError* err = ForEachSourcePart(
+        source, needed,
+        [&](const CSourcePart& piece) -> IPravonError* {
+            const Run columns = runIn(column, width, piece.tileRect.left, piece.tileRect.right);
+            const Run rows = runIn(row, height, piece.tileRect.top, piece.tileRect.bottom);
+            const std::size_t runBytes = static_cast<std::size_t>(columns.end - columns.start) * bpp;
             const std::ptrdiff_t readFrom =
-                static_cast<std::ptrdiff_t>(column[colStart] - tileRect.left) * bpp;
+                static_cast<std::ptrdiff_t>(column[columns.start] - piece.tileRect.left) * bpp;
             const std::ptrdiff_t readBytes =
-                static_cast<std::ptrdiff_t>(column[colEnd - 1] - column[colStart] + 1) * bpp;
-            for (LONG j = rowStart; j < rowEnd; ++j) {
+                static_cast<std::ptrdiff_t>(column[columns.end - 1] - column[columns.start] + 1) * bpp;
+            for (LONG j = rows.start; j < rows.end; ++j) {
                 // Rows far apart in a reduction: ask for the next one's pixels while this one is copied.
-                if (j + 1 < rowEnd && row[j + 1] != row[j]) {
-                    const BYTE* ahead =
-                        static_cast<const BYTE*>(data) +
-                        static_cast<std::ptrdiff_t>(row[j + 1] - tileRect.top) * sourceRowBytes + readFrom;
+                if (j + 1 < rows.end && row[j + 1] != row[j]) {
+                    const BYTE* ahead = piece.Row(static_cast<LONG>(row[j + 1])) + readFrom;
                     for (std::ptrdiff_t b = 0; b < readBytes; b += 64)
                         __builtin_prefetch(ahead + b);
                 }
                 BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
-                           static_cast<std::ptrdiff_t>(colStart) * bpp;
-                if (j > rowStart && row[j] == row[j - 1]) {
+                           static_cast<std::ptrdiff_t>(columns.start) * bpp;
+                if (j > rows.start && row[j] == row[j - 1]) {
                     std::memcpy(to, to - rowBytes, runBytes);
                     continue;
                 }
-                const BYTE* from = static_cast<const BYTE*>(data) +
-                                   static_cast<std::ptrdiff_t>(row[j] - tileRect.top) * sourceRowBytes;
-                CopyPixelsBy(bpp, to, from, column + colStart, colEnd - colStart, tileRect.left);
+                CopyPixelsBy(bpp, to, piece.Row(static_cast<LONG>(row[j])), column + columns.start,
+                             columns.end - columns.start, piece.tileRect.left);
             }
-            if (IPravonError* e = source->UnlockTile(grid.get(), gc, gr))
-                return Chain(e, __LINE__, "cannot unlock a source tile");
-            colStart = colEnd;
-        }
-        rowStart = rowEnd;
-    }
-    return nullptr;
+            return nullptr;
+        },
+        walk);
+    return PravonContext(err, m_component, "cannot read the source tiles");
 }
 
 namespace {
@@ -458,8 +414,8 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     switch (m_horizontal) {
     case Routine::Linear:
     case Routine::Cubic: {
-        const std::int64_t taps = m_horizontal == Routine::Linear ? 2 : 4;
-        spanStart = EnlargeStart(x0, m_rsw, m_rdw) - (m_horizontal == Routine::Cubic ? 1 : 0);
+        const std::int64_t taps = KernelTaps(m_method);
+        spanStart = EnlargeStart(x0, m_reducedSourceWidth, m_reducedOutputWidth) - (taps / 2 - 1);
         std::int64_t position = 0;
         for (LONG i = 0; i < width; ++i) {
             index[i] = static_cast<std::int32_t>(position);
@@ -469,7 +425,7 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         break;
     }
     case Routine::Area: {
-        spanStart = ReduceStart(x0, m_rsw, m_rdw);
+        spanStart = ReduceStart(x0, m_reducedSourceWidth, m_reducedOutputWidth);
         std::int64_t position = 0;
         spanLength = 0;
         for (LONG i = 0; i < width; ++i) {
@@ -486,13 +442,13 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         break;
     }
 
-    const std::int64_t depth = CeilDiv(m_rsh, m_rdh) + 1;
+    const std::int64_t depth = CeilDiv(m_reducedSourceHeight, m_reducedOutputHeight) + 1;
     const std::int64_t ringRows = depth + 2;
     std::int64_t firstRow = y0 - 1;
     if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
-        firstRow = EnlargeStart(y0, m_rsh, m_rdh) - 1;
+        firstRow = EnlargeStart(y0, m_reducedSourceHeight, m_reducedOutputHeight) - 1;
     else if (m_vertical == Routine::Area)
-        firstRow = ReduceStart(y0, m_rsh, m_rdh) - 1;
+        firstRow = ReduceStart(y0, m_reducedSourceHeight, m_reducedOutputHeight) - 1;
     m_ring.resize(static_cast<std::size_t>(ringRows) * rowLength);
     m_ringRows = static_cast<LONG>(ringRows);
     m_fetched = 0;
@@ -505,10 +461,11 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     hp.index = index;
     hp.entries = hEntries;
     hp.maxSample = maxSample;
-    hp.wholeWeight = static_cast<std::uint32_t>(m_rdw);
+    hp.wholeWeight = static_cast<std::uint32_t>(m_reducedOutputWidth);
     hp.reciprocal = m_horizontal == Routine::Linear ? m_recip[2] >> 1 : m_recip[0];
     hp.wide =
-        std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_rdw) : m_rsw) >
+        std::uint64_t{maxSample} * (m_horizontal == Routine::Linear ? 2 * std::uint64_t(m_reducedOutputWidth)
+                                                                    : m_reducedSourceWidth) >
         0xFFFFFFFFu;
 
     // The SIMD routines read every window as the same even number of taps, two pixels and more per load:
@@ -527,16 +484,16 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     }
     m_span.resize(static_cast<std::size_t>(spanLength + tapCount + 2) * ch);
 
-    CSourceTileCursor cursor(source, ToLong(m_rsw / m_rdw + 2));
+    CSourceTileCursor cursor(source, Saturate(m_reducedSourceWidth / m_reducedOutputWidth + 2));
     std::int64_t head = 0;
     std::int64_t next = firstRow;
     auto fetch = [&]() -> IPravonError* {
-        const LONG y = ToLong(next);
+        const LONG y = Saturate(next);
         IPravonError* e =
             wide ? GatherRow<true>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data())
                  : GatherRow<false>(cursor, spanStart, spanStart + spanLength, y, ch, m_span.data());
         if (e)
-            return Chain(e, __LINE__, "cannot read a source row");
+            return PravonContext(e, m_component, "cannot read a source row");
         std::uint16_t* target = m_ring.data() + static_cast<std::size_t>(head) * rowLength;
         switch (m_horizontal) {
         case Routine::Linear:
@@ -566,10 +523,12 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     ScaleRows::VerticalParams vp;
     vp.count = rowLength;
     vp.maxSample = maxSample;
-    vp.wholeWeight = static_cast<std::uint32_t>(m_rdh);
+    vp.wholeWeight = static_cast<std::uint32_t>(m_reducedOutputHeight);
     vp.reciprocal = m_vertical == Routine::Linear ? m_recip[3] >> 1 : m_recip[1];
-    vp.wide = std::uint64_t{maxSample} * (m_vertical == Routine::Linear ? 2 * std::uint64_t(m_rdh) : m_rsh) >
-              0xFFFFFFFFu;
+    vp.wide =
+        std::uint64_t{maxSample} * (m_vertical == Routine::Linear ? 2 * std::uint64_t(m_reducedOutputHeight)
+                                                                  : m_reducedSourceHeight) >
+        0xFFFFFFFFu;
     vp.accumulator = nullptr;
     if (m_vertical == Routine::Area) {
         m_acc.resize(rowLength);
@@ -603,7 +562,8 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
         if (m_vertical == Routine::Linear || m_vertical == Routine::Cubic)
             until = vp.entry->advance ? next + 1 : next;
         else if (m_vertical == Routine::Area)
-            until = depth + ReduceStart(std::int64_t{y} + 1, m_rsh, m_rdh) + 1;
+            until =
+                depth + ReduceStart(std::int64_t{y} + 1, m_reducedSourceHeight, m_reducedOutputHeight) + 1;
         while (next < until)
             if (IPravonError* e = fetch())
                 return e;

@@ -58,6 +58,11 @@ public:
     // Nearest neighbour: the source pixel that holds the point (x + 0.5) S / D, a point on a border
     // belonging to the left pixel: ceil((2x + 1) S / 2D) - 1.
     static std::int64_t NearestSource(std::int64_t x, LONG S, LONG D);
+    // Source pixels an enlarging method's kernel weighs: two for linear, four for cubic (and for the
+    // method values beyond), none for nearest neighbour. A window starts taps / 2 - 1 pixels left of the
+    // pixel left of its sample point, so it reaches taps / 2 pixels beyond the pixel its output pixel maps
+    // back to on either side.
+    static constexpr LONG KernelTaps(LONG method) { return method == 0 ? 0 : method == 1 ? 2 : 4; }
     // Channel count and depth of the source colour spaces the scale routines take (grey, RGB, BGR, CMYK
     // at 8 bits; grey, RGB, LCh, Lab, YCbCr at 16 bits); false for every other code.
     static bool ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit);
@@ -69,8 +74,8 @@ public:
     void MarkChanged() { m_flags |= kSettingsChanged; }
 
     // Sets up the geometry of one output image unless the current set-up is still good for it. A source
-    // colour space the routines do not take fails with "Bad source data color space" (kind 1010), and the
-    // next Prepare tries again.
+    // colour space the routines do not take fails with "Bad source data color space"
+    // (PravonKind::kUnsupportedColorSpace), and the next Prepare tries again.
     IPravonError* Prepare(LONG method, LONG sourceWidth, LONG sourceHeight, LONG outputWidth,
                           LONG outputHeight, LONG colorSpace);
 
@@ -83,10 +88,10 @@ public:
     LONG GetMethod() const { return m_method; }
     LONG GetChannels() const { return m_channels; }
     LONG GetColorSpace() const { return m_colorSpace; }
-    LONG GetReducedSourceWidth() const { return m_rsw; }
-    LONG GetReducedSourceHeight() const { return m_rsh; }
-    LONG GetReducedOutputWidth() const { return m_rdw; }
-    LONG GetReducedOutputHeight() const { return m_rdh; }
+    LONG GetReducedSourceWidth() const { return m_reducedSourceWidth; }
+    LONG GetReducedSourceHeight() const { return m_reducedSourceHeight; }
+    LONG GetReducedOutputWidth() const { return m_reducedOutputWidth; }
+    LONG GetReducedOutputHeight() const { return m_reducedOutputHeight; }
     // ceil(2^32 / v) of the reduced source width, source height, output width, output height.
     ULONG GetReciprocal(int which) const { return m_recip[which]; }
     Routine GetHorizontalRoutine() const { return m_horizontal; }
@@ -100,8 +105,6 @@ public:
 private:
     struct TileColumns;
 
-    IPravonError* Fail(LONG line, LONG kind, const char* text) const;
-    IPravonError* Chain(IPravonError* inner, LONG line, const char* text) const;
     IPravonError* RunNearest(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
     IPravonError* RunSeparable(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
 
@@ -114,10 +117,10 @@ private:
     LONG m_sourceHeight = 0;
     LONG m_outputWidth = 0;
     LONG m_outputHeight = 0;
-    LONG m_rsw = 0;
-    LONG m_rsh = 0;
-    LONG m_rdw = 0;
-    LONG m_rdh = 0;
+    LONG m_reducedSourceWidth = 0;
+    LONG m_reducedSourceHeight = 0;
+    LONG m_reducedOutputWidth = 0;
+    LONG m_reducedOutputHeight = 0;
     ULONG m_recip[4] = {};
     Routine m_horizontal = Routine::None;
     Routine m_vertical = Routine::None;

@@ -1,14 +1,44 @@
 // The four exports of a host module. They are the only functions a module exports (with its resource
 // table); each forwards to the module object and answers as for a missing host while there is none.
+// No exception leaves them: one that reaches an export (for want of memory, as a rule) is traced and
+// answered with the framework's failure word, 0x1008.
 #include "TBasicQWComp.h"
 #include "TModuleValues.h"
 #include "TObjectManager.h"
 
+#include "platform/win/WinDebug.h"
 #include "platform/win/WinModule.h"
+
+#include <cstdio>
+#include <exception>
 
 #define KVW_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
+
+// A trace line that never throws, since what it reports may be the lack of memory itself.
+void TraceFailure(const char* exportName, const char* what) noexcept {
+    char text[256];
+    std::snprintf(text, sizeof(text), "%s: failed (%s)\n", exportName, what);
+    try {
+        OutputDebugStringA(text);
+    } catch (...) {
+    }
+}
+
+// Runs the call; an exception becomes a trace line and false.
+template <class Call>
+bool Guarded(const char* exportName, Call call) noexcept {
+    try {
+        call();
+        return true;
+    } catch (const std::exception& error) {
+        TraceFailure(exportName, error.what());
+    } catch (...) {
+        TraceFailure(exportName, "an exception");
+    }
+    return false;
+}
 
 KvwModuleFactory g_factory = nullptr;
 TBasicQWComp* g_module = nullptr;
@@ -37,27 +67,40 @@ TBasicQWComp* KvwGetModuleObject() {
     return g_module;
 }
 
-KVW_EXPORT KvwResult KvwInitialize(KvwHostCallback callback, IKvwHost* host) {
-    TBasicQWComp* module = Module();
-    return module ? module->Initialize(callback, host) : kKvwInvalidArgument;
+KVW_EXPORT KvwResult KvwInitialize(KvwHostCallback callback, IKvwHost* host) noexcept {
+    KvwResult result = kKvwInvalidArgument;
+    Guarded("KvwInitialize", [&] {
+        TBasicQWComp* module = Module();
+        result = module ? module->Initialize(callback, host) : kKvwInvalidArgument;
+    });
+    return result;
 }
 
 KVW_EXPORT KvwResult KvwMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5,
-                                KvwWord p6, KvwWord p7, KvwWord p8) {
-    TBasicQWComp* module = Module();
-    return module ? module->OnMessage(id, p1, p2, p3, p4, p5, p6, p7, p8) : kKvwInvalidArgument;
+                                KvwWord p6, KvwWord p7, KvwWord p8) noexcept {
+    KvwResult result = kKvwInvalidArgument;
+    Guarded("KvwMessage", [&] {
+        TBasicQWComp* module = Module();
+        result = module ? module->OnMessage(id, p1, p2, p3, p4, p5, p6, p7, p8) : kKvwInvalidArgument;
+    });
+    return result;
 }
 
-KVW_EXPORT KvwResult KvwGetInformation(DWORD* kind, DWORD* version) {
-    TBasicQWComp* module = Module();
-    return module ? module->GetInformation(kind, version) : kKvwInvalidArgument;
+KVW_EXPORT KvwResult KvwGetInformation(DWORD* kind, DWORD* version) noexcept {
+    KvwResult result = kKvwInvalidArgument;
+    Guarded("KvwGetInformation", [&] {
+        TBasicQWComp* module = Module();
+        result = module ? module->GetInformation(kind, version) : kKvwInvalidArgument;
+    });
+    return result;
 }
 
-KVW_EXPORT void KvwClose() {
-    TBasicQWComp* module = Module();
-    if (!module)
+KVW_EXPORT void KvwClose() noexcept {
+    TBasicQWComp* module = nullptr;
+    if (!Guarded("KvwClose", [&] { module = Module(); }) || !module)
         return;
-    module->Close();
+    // A Close that fails part-way still ends in the deletion: the object gives back the rest itself.
+    Guarded("KvwClose", [&] { module->Close(); });
     // Cleared before the deletion, so that a call that comes in while the object goes finds none.
     g_module = nullptr;
     g_closed = true;

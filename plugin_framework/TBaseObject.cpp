@@ -7,6 +7,15 @@ void TBaseObject::AddRef() {
     m_refCount.fetch_add(1, std::memory_order_relaxed);
 }
 
+bool TBaseObject::TryAddRef() {
+    LONG count = m_refCount.load(std::memory_order_acquire);
+    while (count > 0) {
+        if (m_refCount.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel))
+            return true;
+    }
+    return false;
+}
+
 void TBaseObject::Release() {
     // Only the thread that takes the count from 1 to 0 destroys the object.
     if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) != 1)

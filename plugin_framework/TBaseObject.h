@@ -17,6 +17,9 @@ public:
 
     virtual void AddRef() final;
     virtual void Release() final;
+    // Adds a reference unless the last one is gone already (the object is being destroyed): for code that
+    // knows the object only by a pointer that holds no reference. True when a reference was added.
+    bool TryAddRef();
 
     LONG GetRefCount() const { return m_refCount.load(std::memory_order_acquire); }
 

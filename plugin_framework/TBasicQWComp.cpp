@@ -21,7 +21,9 @@ TBasicQWComp::TBasicQWComp() : m_codecWindow(TRefPtr<TCodecHidWnd>::Adopt(new TC
 }
 
 TBasicQWComp::~TBasicQWComp() {
+    // Also here, for an object that is deleted without a (complete) Close.
     ReleaseServices();
+    ReleaseLanguageLibrary();
     if (m_codecWindow)
         m_codecWindow->Destroy();
 }
@@ -38,6 +40,7 @@ KvwResult TBasicQWComp::Initialize(KvwHostCallback callback, IKvwHost* host) {
         return kKvwInvalidArgument;
     // A second initialisation gives back what the first one took.
     ReleaseServices();
+    ReleaseLanguageLibrary();
     m_callback = callback;
     m_host = host;
 
@@ -63,13 +66,15 @@ KvwResult TBasicQWComp::Initialize(KvwHostCallback callback, IKvwHost* host) {
     TFilePath folder;
     if (GetModuleFolder(folder, GetThisModule())) {
         const TString path = folder.GetPath() + GetLanguageDllName();
-        TResource::Instance()->SetModule(LoadLibraryW(path));
+        m_languageLibrary = LoadLibraryW(path);
+        TResource::Instance()->SetModule(m_languageLibrary);
     }
     return kKvwOk;
 }
 
 void TBasicQWComp::Close() {
     ReleaseServices();
+    ReleaseLanguageLibrary();
     m_host = nullptr;
     m_callback = nullptr;
     m_currentGroupId = 0;
@@ -82,6 +87,15 @@ void TBasicQWComp::ReleaseServices() {
         m_browseService->Release();
     m_itemService = nullptr;
     m_browseService = nullptr;
+}
+
+void TBasicQWComp::ReleaseLanguageLibrary() {
+    if (!m_languageLibrary)
+        return;
+    // Strings and dialogs no longer come from a library that is gone.
+    TResource::Instance()->ForgetModule(m_languageLibrary);
+    FreeLibrary(m_languageLibrary);
+    m_languageLibrary = nullptr;
 }
 
 KvwResult TBasicQWComp::OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord, KvwWord,

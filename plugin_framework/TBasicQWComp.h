@@ -20,9 +20,11 @@ public:
                          KvwWord p7, KvwWord p8) override;
     virtual ~TBasicQWComp();
     // 0x1008 for a null callback or interface, or without an item service; a failing browse service's own
-    // word; else 0, with the language library (next to the module's file) set as the resource module.
+    // word; else 0, with the language library (next to the module's file) loaded and set as the resource
+    // module.
     virtual KvwResult Initialize(KvwHostCallback callback, IKvwHost* host);
-    // Gives the services back and forgets the host; the codec window stays until the object goes.
+    // Gives the services back, frees the language library and forgets the host; the codec window stays
+    // until the object goes.
     virtual void Close();
     // The pre-dispatch; always 0. Derived modules call it first and then run their own switch.
     virtual KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5,
@@ -60,6 +62,9 @@ protected:
 
 private:
     void ReleaseServices();
+    void ReleaseLanguageLibrary();
+
+    HMODULE m_languageLibrary = nullptr;
 };
 
 // The module's one module object. The module's application object hands over its factory when the library
@@ -70,3 +75,15 @@ private:
 using KvwModuleFactory = TBasicQWComp* (*)();
 void KvwSetModuleFactory(KvwModuleFactory factory);
 TBasicQWComp* KvwGetModuleObject();
+
+// The exports (KvwExports.cpp). None lets an exception out: one that reaches an export is traced and
+// answered with 0x1008.
+extern "C" {
+__attribute__((visibility("default"))) KvwResult KvwInitialize(KvwHostCallback callback,
+                                                               IKvwHost* host) noexcept;
+__attribute__((visibility("default"))) KvwResult KvwMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3,
+                                                            KvwWord p4, KvwWord p5, KvwWord p6, KvwWord p7,
+                                                            KvwWord p8) noexcept;
+__attribute__((visibility("default"))) KvwResult KvwGetInformation(DWORD* kind, DWORD* version) noexcept;
+__attribute__((visibility("default"))) void KvwClose() noexcept;
+}

@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,13 +54,60 @@ bool StartsWith(const TString& text, const wchar_t* start) {
     return std::wcsncmp(text, start, std::wcslen(start)) == 0;
 }
 
-// Makes the file, which must not exist; the errno of a failure is kept for the caller.
-bool Claim(const TString& path) {
-    const std::string native = TFilePathDetail::NativePath(path);
+// Makes the file at the native path, which must not exist, and tells which file it made; the errno of a
+// failure is kept for the caller.
+bool ClaimNative(const std::string& native, struct stat* made = nullptr) {
     const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
+    const bool known = !made || fstat(fd, made) == 0;
     close(fd);
+    return known;
+}
+
+bool Claim(const TString& path) {
+    return ClaimNative(TFilePathDetail::NativePath(path));
+}
+
+// A base or an extension of a unique name names a file in the temporary folder, never a way out of it.
+bool IsPlainNamePart(const TString& part) {
+    return part.FindOneOf(L"/\\") < 0 && part.Find(L"..") < 0;
+}
+
+// The files this module made under the last-resort name "<base>_000.<extension>", by native path: when
+// every name is taken, such a file is removed to claim its name again, but only while it is still the file
+// that was made (not one that replaced it, nor another found by the case-insensitive name match).
+struct MadeFile {
+    dev_t device;
+    ino_t inode;
+};
+struct LastResortFiles {
+    std::mutex lock;
+    std::map<std::string, MadeFile> made;
+};
+
+// Never destroyed: a worker that outlives the module's static objects may still ask for a name.
+LastResortFiles& LastResort() {
+    static LastResortFiles* files = new LastResortFiles;
+    return *files;
+}
+
+bool ClaimLastResort(const std::string& native) {
+    LastResortFiles& files = LastResort();
+    std::lock_guard<std::mutex> guard(files.lock);
+    struct stat made {};
+    if (!ClaimNative(native, &made)) {
+        if (errno != EEXIST)
+            return false;
+        auto it = files.made.find(native);
+        struct stat now {};
+        if (it == files.made.end() || lstat(native.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
+            now.st_dev != it->second.device || now.st_ino != it->second.inode)
+            return false;
+        if (unlink(native.c_str()) != 0 || !ClaimNative(native, &made))
+            return false;
+    }
+    files.made[native] = MadeFile{made.st_dev, made.st_ino};
     return true;
 }
 
@@ -258,6 +307,10 @@ bool MakePluginTempFileLocation(const TString& fileName, TFilePath& location) {
 }
 
 bool MakeUniqueFileName(const TString& base, const TString& extension, TFilePath& location) {
+    if (!IsPlainNamePart(base) || !IsPlainNamePart(extension)) {
+        OutputDebugStringA("MakeUniqueFileName: a name with a separator or \"..\" is refused\n");
+        return false;
+    }
     TFilePath folder;
     if (!GetPluginTempFolder(folder))
         return false;
@@ -285,8 +338,7 @@ bool MakeUniqueFileName(const TString& base, const TString& extension, TFilePath
             return false;
     }
     const TString last = numbered(0);
-    unlink(TFilePathDetail::NativePath(last).c_str());
-    if (!Claim(last)) {
+    if (!ClaimLastResort(TFilePathDetail::NativePath(last))) {
         OutputDebugStringA("MakeUniqueFileName: no free name is left\n");
         return false;
     }

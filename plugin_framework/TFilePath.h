@@ -53,8 +53,11 @@ bool GetPluginTempFolder(TFilePath& folder);
 // The file name in the module's temporary folder.
 bool MakePluginTempFileLocation(const TString& fileName, TFilePath& location);
 // The first free name of "base.extension", "base_001.extension" ... "base_1000.extension" in the module's
-// temporary folder, claimed as an empty file; when all are taken, "base_000.extension" is emptied and
-// claimed. False when the folder is unusable or the name cannot be claimed.
+// temporary folder, claimed as an empty file; when all are taken, "base_000.extension" is claimed, or, when
+// it is the file that an earlier call made there (and still that same file), emptied and claimed again: a
+// file of that name made by anyone else is never removed. False for a base or an extension with a separator
+// or
+// "..", when the folder is unusable, or when no name can be claimed.
 bool MakeUniqueFileName(const TString& base, const TString& extension, TFilePath& location);
 // Deletes the folder's files and, with recursive, its folders with everything in them; then the folder
 // itself. Symbolic links are removed as links, never followed: a link to a folder elsewhere leaves that

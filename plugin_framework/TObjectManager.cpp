@@ -5,9 +5,11 @@
 namespace {
 
 // Guards the singleton, its map and its cache. It is a leaf lock: nothing else is taken under it and no
-// object is deleted while it is held.
+// object is deleted while it is held. Never destroyed, and made in place: every Release takes it, so its
+// first use must not allocate (a release cannot fail for want of memory).
 std::mutex& ManagerLock() {
-    static std::mutex* lock = new std::mutex;
+    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+    static std::mutex* lock = new (storage) std::mutex;
     return *lock;
 }
 

@@ -2,24 +2,33 @@
 
 #include "TMultiLock.h"
 
+#include <new>
+
 TQueue::~TQueue() {
     Clear(true);
 }
 
 bool TQueue::Put(TThreadQueueData* item, bool atFront) {
-    if (!item)
+    // A wait for the mutex fails only for want of memory; the queue is then left alone.
+    if (!item || m_mutex.Lock(INFINITE) != TSyncObject::kWaitSignalled)
         return false;
-    m_mutex.Lock(INFINITE);
     // The count is raised first: at the maximum the item is refused instead of queued without a count.
     if (!m_count.Unlock()) {
         m_mutex.Unlock();
         return false;
     }
+    try {
+        if (atFront)
+            m_items.push_front(item);
+        else
+            m_items.push_back(item);
+    } catch (const std::bad_alloc&) {
+        // Refused like a full queue, with the count given back and the mutex free.
+        m_count.Lock(0);
+        m_mutex.Unlock();
+        return false;
+    }
     item->AddRef();
-    if (atFront)
-        m_items.push_front(item);
-    else
-        m_items.push_back(item);
     m_mutex.Unlock();
     return true;
 }
@@ -36,7 +45,8 @@ TThreadQueueData* TQueue::Get(int) {
 
 bool TQueue::Clear(bool release) {
     std::deque<TThreadQueueData*> removed;
-    m_mutex.Lock(INFINITE);
+    if (m_mutex.Lock(INFINITE) != TSyncObject::kWaitSignalled)
+        return false;
     // While the mutex is held the count equals the number of items, so these polls always succeed.
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_count.Lock(0);

@@ -17,7 +17,7 @@ public:
     virtual ~TQueue();
 
     // Adds a reference and inserts the item at the front or the back; false (item untouched) for a null
-    // item or when the queue already holds the maximum of 10000 items.
+    // item, when the queue already holds the maximum of 10000 items, or when there is no memory for it.
     bool Put(TThreadQueueData* item, bool atFront);
     // Blocks until there is an item and removes the front one; the queue's reference passes to the
     // caller. The argument is not used.

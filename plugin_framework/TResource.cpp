@@ -39,6 +39,11 @@ void TResource::SetModule(HINSTANCE module) {
         m_module = module;
 }
 
+void TResource::ForgetModule(HINSTANCE module) {
+    if (module && m_module == module)
+        m_module = nullptr;
+}
+
 void TResource::SetType(const TString& typeName) {
     m_type = typeName;
 }

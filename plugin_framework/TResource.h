@@ -16,6 +16,8 @@ public:
 
     // A null module is ignored: the previous one stays.
     void SetModule(HINSTANCE module);
+    // Forgets the module when it is the one set, since its library is being freed.
+    void ForgetModule(HINSTANCE module);
     void SetType(const TString& typeName);
     void SetParent(HWND parent);
     void SetDialogProc(DLGPROC procedure);

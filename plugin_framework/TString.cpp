@@ -655,8 +655,10 @@ void TStringT<CharT>::FormatV(const CharT* format, va_list args) {
 
 template <class CharT>
 bool TStringT<CharT>::LoadString(HINSTANCE module, UINT id) {
-    // A narrow text may end in half a character, so it needs one more spare place to know it is whole.
-    constexpr int kSpare = std::is_same_v<CharT, wchar_t> ? 1 : 2;
+    // A text that fills the buffer may go on beyond it. A narrow one is cut before a character that does
+    // not fit whole, and a UTF-8 character has up to 4 bytes, so it may stop up to 3 bytes short of the
+    // buffer's end and is known to be whole only with more room than that left.
+    constexpr int kSpare = std::is_same_v<CharT, wchar_t> ? 1 : 4;
     for (int size = 256;; size += 256) {
         CharT* buffer = GetBuffer(size - 1);
         const int loaded = LoadStringInto(module, id, buffer, size);

@@ -5,6 +5,7 @@
 #include "platform/win/WinSeams.h"
 
 #include <cstdio>
+#include <exception>
 
 // What a worker thread owns: it keeps this alive for as long as it runs, whatever happens to its TThread.
 struct TThread::TWorker {
@@ -14,6 +15,21 @@ struct TThread::TWorker {
 };
 
 thread_local TThread::TWorker* TThread::t_currentWorker = nullptr;
+
+namespace {
+
+// A trace line that never throws, since it reports a failure that may be the lack of memory itself.
+template <class... Args>
+void TraceFailure(const char* format, Args... args) noexcept {
+    char text[256];
+    std::snprintf(text, sizeof(text), format, args...);
+    try {
+        OutputDebugStringA(text);
+    } catch (...) {
+    }
+}
+
+} // namespace
 
 TThread::TThread() : m_worker(std::make_shared<TWorker>()) {}
 
@@ -54,21 +70,54 @@ DWORD TThread::ThreadProc(void* parameter) {
     if (!worker)
         return 0;
     t_currentWorker = worker.get();
-    DWORD exitCode = 1;
     for (;;) {
-        TThreadQueueData* item = worker->queue.Get(1);
-        if (!item)
-            break;
+        // A wait that fails (for want of memory: the queue's own objects do not go away under it) takes
+        // nothing. The worker tries again a little later, so that a lasting shortage does not keep the
+        // processor busy.
+        TThreadQueueData* item = nullptr;
+        try {
+            item = worker->queue.Get(1);
+            if (!item)
+                TraceFailure("TThread: the worker could not take its next item (its wait failed)\n");
+        } catch (const std::exception& error) {
+            TraceFailure("TThread: the worker could not take its next item (%s)\n", error.what());
+        }
+        if (!item) {
+            Sleep(1);
+            continue;
+        }
         if (item->m_messageCode == kThreadQuitMessage) {
             item->Release();
             OutputDebugStringA("The rendering thread exited gracefully\n");
-            exitCode = 0;
             break;
         }
-        worker->handler(item);
+        HandleItem(*worker, item);
     }
     t_currentWorker = nullptr;
-    return exitCode;
+    return 0;
+}
+
+void TThread::HandleItem(const TWorker& worker, TThreadQueueData* item) {
+    // Read first: the handler owns the item and may release it.
+    const DWORD id = item->GetId();
+    TRefPtr<TBaseObject> owner;
+    if (TBaseObject* itemOwner = item->GetOwner()) {
+        // An owner whose last reference is gone is stopping its worker, which drops what it queued.
+        if (!itemOwner->TryAddRef()) {
+            item->Release();
+            return;
+        }
+        owner = TRefPtr<TBaseObject>::Adopt(itemOwner);
+    }
+    // An exception must not end the worker, nor leave its thread: the handler's failure is traced and
+    // the worker goes on with the next item. What the handler owned is its own to release on the way out.
+    try {
+        worker.handler(item);
+    } catch (const std::exception& error) {
+        TraceFailure("TThread: the handler of item %u failed (%s)\n", id, error.what());
+    } catch (...) {
+        TraceFailure("TThread: the handler of item %u failed\n", id);
+    }
 }
 
 bool TThread::Post(TThreadQueueData* item, bool atFront) {

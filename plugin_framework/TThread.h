@@ -14,7 +14,9 @@
 
 class TThread : public TBaseObject {
 public:
-    // Called on the worker with each item; the handler owns the queue's reference to the item.
+    // Called on the worker with each item; the handler owns the queue's reference to the item. While it
+    // runs, the worker holds a reference on the item's owner; an item whose owner is already going is
+    // released unhandled. An exception thrown by the handler is traced and the worker goes on.
     using Handler = void (*)(TThreadQueueData* item);
 
     TThread();
@@ -44,6 +46,7 @@ private:
     struct TWorker;
 
     static DWORD ThreadProc(void* parameter);
+    static void HandleItem(const TWorker& worker, TThreadQueueData* item);
     static thread_local TWorker* t_currentWorker;
     std::shared_ptr<TWorker> CurrentWorker();
 

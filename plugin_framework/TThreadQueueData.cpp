@@ -14,16 +14,3 @@ DWORD NextId() {
 } // namespace
 
 TThreadQueueData::TThreadQueueData() : m_id(NextId()) {}
-
-TThreadQueueData::~TThreadQueueData() {
-    if (m_owner)
-        m_owner->Release();
-}
-
-void TThreadQueueData::SetOwner(TBaseObject* owner) {
-    if (owner)
-        owner->AddRef();
-    if (m_owner)
-        m_owner->Release();
-    m_owner = owner;
-}

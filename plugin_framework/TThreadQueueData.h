@@ -13,11 +13,11 @@ constexpr LONG kThreadQuitMessage = 45203;
 class TThreadQueueData : public TBaseObject {
 public:
     TThreadQueueData();
-    ~TThreadQueueData() override;
 
-    // The owner is held with a reference for as long as the item lives, so that a worker still handling
-    // the item keeps its owner (and what the owner keeps loaded) alive even after a stop gave up on it.
-    void SetOwner(TBaseObject* owner);
+    // The item holds no reference on its owner: a worker holds one only while it handles the item (see
+    // TThread), so items still waiting in a queue never make the owner's last release happen on the worker.
+    // An owner therefore takes its items out of the queue before it goes (stopping or clearing its worker).
+    void SetOwner(TBaseObject* owner) { m_owner = owner; }
     TBaseObject* GetOwner() const { return m_owner; }
 
     DWORD GetId() const { return m_id; }

@@ -21,11 +21,8 @@ RECT ToRect(const TWindow::TRect& rect) {
 
 TWindow::~TWindow() {
     // From here on the window's messages no longer reach this object: its derived parts are gone already.
-    if (m_hWnd && FromHandle(m_hWnd) == this) {
-        if (m_savedProc)
-            SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_savedProc));
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
-    }
+    if (m_hWnd && FromHandle(m_hWnd) == this)
+        Unbind();
     if (m_attached)
         Detach();
     else if (!m_handleSet)
@@ -34,12 +31,31 @@ TWindow::~TWindow() {
 
 bool TWindow::Destroy() {
     bool destroyed = true;
-    if (m_attached)
+    if (m_attached) {
         Detach();
-    else
+    } else {
         destroyed = m_hWnd && ::DestroyWindow(m_hWnd) == TRUE;
+        // A window that the platform did not destroy now (only the thread that made a window may destroy
+        // it; one that is being destroyed already takes its last messages later) outlives this object's
+        // hold on it, and perhaps the object: it must no longer lead to the object. Another thread's
+        // window is destroyed by that thread when it takes the close message (the default processing of
+        // WM_CLOSE), so that it does not linger until that thread ends.
+        if (!destroyed && m_hWnd && ::IsWindow(m_hWnd)) {
+            Unbind();
+            if (GetWindowThreadProcessId(m_hWnd, nullptr) != GetCurrentThreadId())
+                ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        }
+    }
     Reset();
     return destroyed;
+}
+
+void TWindow::Unbind() {
+    if (FromHandle(m_hWnd) != this)
+        return;
+    if (m_savedProc)
+        SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_savedProc));
+    SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
 }
 
 bool TWindow::Attach(HWND window, bool owned) {
@@ -197,6 +213,10 @@ LONG TWindow::OnMouseMove(const TPoint&, WPARAM) {
     return 0;
 }
 LONG TWindow::OnMouseWheel(const TPoint&, WPARAM) {
+    return 0;
+}
+
+LRESULT TWindow::OnControlColor(HWND, TMessageInfo&) {
     return 0;
 }
 
@@ -511,12 +531,15 @@ LRESULT TWindow::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         break;
     }
     case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORSTATIC: {
         // Colours are a control's own affair; the parent's maps never see these.
         info.key = message;
         info.wParam = wParam;
         info.lParam = lParam;
+        if (const LRESULT brush = OnControlColor(reinterpret_cast<HWND>(lParam), info))
+            return brush;
         break;
+    }
     default: {
         const DWORD key = message == WM_PAINT ? kPaintMessageKey : message;
         if (message == WM_DRAWITEM) {

@@ -48,7 +48,9 @@ public:
     ~TWindow() override;
 
     // Attached: gives the window back; own: destroys it. Either way the handlers go and the object can
-    // make a new window. True when the platform destroyed the window (or it was given back).
+    // make a new window. True when the platform destroyed the window (or it was given back). A window that
+    // the platform does not destroy now is unbound from the object at once; one of another thread (which
+    // only that thread may destroy) is closed by that thread when it next takes its messages.
     virtual bool Destroy();
     // Binds an existing window, routing its messages through this object; an unowned window is given back
     // rather than destroyed. False for a null handle or when the object has a window already.
@@ -132,6 +134,13 @@ public:
     // The procedure of every framework window.
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+protected:
+    // The colour messages this window receives about one of its controls (WM_CTLCOLOREDIT,
+    // WM_CTLCOLORSTATIC, with the record filled) are answered by the control's wrapper: its brush is
+    // returned at once, 0 lets the default processing run. The wrapper classes of the controls answer
+    // through this operation; a window without them has none and answers 0.
+    virtual LRESULT OnControlColor(HWND control, TMessageInfo& info);
+
 private:
     using HandlerMap = std::map<DWORD, std::unique_ptr<TMessageHandler>>;
 
@@ -141,6 +150,8 @@ private:
     bool FindNotify(DWORD code, DWORD controlId, TMessageHandler& handler) const;
     // Forgets the window: handlers, flags, saved procedure and handle.
     void Reset();
+    // The window no longer leads to this object: its user data is cleared and a replaced procedure put back.
+    void Unbind();
     static LONG CloseHandler(TMessageInfo* info, void* context);
 
     bool m_attached = false;

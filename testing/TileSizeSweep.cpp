@@ -21,6 +21,10 @@ IPravonImage* TestGraph::Own(PravonImagePtr image) {
         for (PullOrder order : {PullOrder::TileOrder, PullOrder::RandomOrder}) {
             const char* orderName = order == PullOrder::TileOrder ? "tile order" : "random order";
             CPravonMemoryManager manager(tileSize);
+            // The first run zeroes all tile memory; the others poison what a filter declares it writes
+            // whole, so that a pixel it leaves out differs from the first run.
+            manager.GetTilePool().SetUnwrittenFill(haveReference ? CPravonTilePool::Fill::kPoison
+                                                                 : CPravonTilePool::Fill::kZero);
             TestPlane out;
             {
                 TestGraph graph;
@@ -33,12 +37,14 @@ IPravonImage* TestGraph::Own(PravonImagePtr image) {
                     return ::testing::AssertionFailure()
                            << "tile size " << tileSize << ", " << orderName << ": " << err->Describe();
                 if (manager.GetLockCount() != 0)
-                    return ::testing::AssertionFailure() << "tile size " << tileSize << ", " << orderName << ": "
-                                                         << manager.GetLockCount() << " tile locks left behind";
+                    return ::testing::AssertionFailure()
+                           << "tile size " << tileSize << ", " << orderName << ": " << manager.GetLockCount()
+                           << " tile locks left behind";
             }
             if (manager.GetImageCount() != 0)
-                return ::testing::AssertionFailure() << "tile size " << tileSize << ": " << manager.GetImageCount()
-                                                     << " images outlived their graph";
+                return ::testing::AssertionFailure()
+                       << "tile size " << tileSize << ": " << manager.GetImageCount()
+                       << " images outlived their graph";
             if (!haveReference) {
                 reference = out;
                 haveReference = true;

@@ -11,10 +11,6 @@ namespace {
 
 constexpr LONG kComponent = FourCC("demo");
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kComponent, line, kind, text);
-}
-
 } // namespace
 
 CKvDemoHost::CKvDemoHost(LONG tileSize) : m_manager(tileSize) {}
@@ -54,7 +50,7 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
 
 IPravonError* CKvDemoHost::BuildGraph(double scale) {
     if (!m_image)
-        return Fail(__LINE__, PravonKind::kInvalidState, "no sample is open");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
@@ -62,7 +58,7 @@ IPravonError* CKvDemoHost::BuildGraph(double scale) {
     const ULONG cfaSize = m_tags->GetTagSize(0xA302);
     std::vector<BYTE> cfa(cfaSize);
     if (IPravonError* e = m_tags->ReadTag(0xA302, 1, cfaSize, cfa.data()))
-        return IPravonError::Add(e, kComponent, __LINE__, "the sample has no colour-filter pattern");
+        return PravonContext(e, kComponent, "the sample has no colour-filter pattern");
     if (IPravonError* e = m_demosaic->SetCFAPattern(cfa.data(), cfaSize, false))
         return e;
 
@@ -100,7 +96,7 @@ IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* he
                                    const std::function<void(LONG, LONG)>& progress) {
     IPravonDataSource* output = GetOutput();
     if (!output)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the graph is not built");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the graph is not built");
     LONG w = 0;
     LONG h = 0;
     LONG colorSpace = 0;
@@ -112,7 +108,8 @@ IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* he
     if (IPravonError* e = output->GetTileSize(&tileSize))
         return e;
     if (colorSpace != PravonColorSpace::kRGB16 || tileSize < 1)
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "the graph does not end in 16-bit RGB");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                          "the graph does not end in 16-bit RGB");
     rgb->assign(static_cast<std::size_t>(w) * h * 3, 0);
     const BYTE* display = DisplayTable();
     const LONG columns = (w + tileSize - 1) / tileSize;

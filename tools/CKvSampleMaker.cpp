@@ -12,10 +12,6 @@ namespace {
 
 constexpr LONG kComponent = FourCC("mksm");
 
-IPravonError* Fail(LONG line, const std::string& text) {
-    return IPravonError::Add(nullptr, kComponent, line, PravonKind::kBadArgument, text.c_str());
-}
-
 std::vector<BYTE> Bytes(const void* data, std::size_t size) {
     const auto* p = static_cast<const BYTE*>(data);
     return std::vector<BYTE>(p, p + size);
@@ -26,14 +22,16 @@ std::vector<BYTE> Bytes(const void* data, std::size_t size) {
 IPravonError* CKvSampleMaker::Make(const Options& options) {
     BYTE cells[4];
     if (!CKvSampleScene::CellsFromName(options.pattern, cells))
-        return Fail(__LINE__,
-                    "unknown colour-filter pattern " + options.pattern + " (RGGB, GRBG, GBRG or BGGR)");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "unknown colour-filter pattern " + options.pattern + " (RGGB, GRBG, GBRG or BGGR)");
     if (options.width < 13 || options.height < 13 || options.width > CKvRawSampleFile::kMaxSide ||
         options.height > CKvRawSampleFile::kMaxSide)
-        return Fail(__LINE__, "the sample must be 13 to 65535 pixels on each side");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "the sample must be 13 to 65535 pixels on each side");
     if (!(options.redGain >= 1.0 && options.redGain <= 8.0) ||
         !(options.blueGain >= 1.0 && options.blueGain <= 8.0))
-        return Fail(__LINE__, "the white-balance gains must lie between 1 and 8");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "the white-balance gains must lie between 1 and 8");
 
     const CKvSampleScene scene(options.width, options.height);
     const std::vector<WORD> rgb = scene.Render();
@@ -73,6 +71,7 @@ IPravonError* CKvSampleMaker::Make(const Options& options) {
         wide[i] = static_cast<WORD>(std::lround(rgb[i] * 65535.0 / CKvSampleScene::kMaxValue));
     std::string error;
     if (!CKvPngFile::WriteLinear16(options.scenePath, options.width, options.height, wide, &error))
-        return Fail(__LINE__, "cannot write " + options.scenePath + ": " + error);
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "cannot write " + options.scenePath + ": " + error);
     return nullptr;
 }

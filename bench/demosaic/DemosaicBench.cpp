@@ -1,12 +1,19 @@
 // The standard demosaicing filter on the 24-megapixel synthetic sample (6000 x 4000, RGGB, no white-balance
-// gains), one thread, pulled through 256-pixel tiles, against the peers on the same mosaic in the same run:
-// LibRaw (open_bayer, then dcraw_process with bilinear, VNG and PPG interpolation) and OpenCV's Bayer to RGB
-// conversion (bilinear and edge-aware) on 16-bit samples. After the timings it prints megapixels per second,
-// our speed as a multiple of each peer's, and each method's colour PSNR against the scene in linear light,
-// over the whole picture (whose fine lines and zone plate reach the sampling limit), over the colour patches
-// and over the smooth gradients alone.
+// gains), one thread, pulled through 256-pixel tiles and copied out as a consumer does, against the peers on
+// the same mosaic in the same run: LibRaw (open_bayer, then dcraw_process with PPG and AHD interpolation) and
+// OpenCV's Bayer to RGB conversion on 16-bit samples (bilinear into a fresh and into a reused output, and
+// edge-aware). Ours runs twice: with a fresh filter every time (its cache image made anew, its tile memory
+// coming from the manager) and with one kept filter whose whole output is invalidated before each run; a
+// third run of fresh filters declares for the filter that it writes its tiles whole, so that their memory
+// is not zero-filled first.
+// Each method runs several times; the summary gives the median run in megapixels per second, ours (fresh
+// and kept) as a multiple of each peer, and each method's colour PSNR against the scene in linear light,
+// over the whole picture (whose fine lines and zone plate reach the sampling limit), over the colour
+// patches and over the smooth gradients alone.
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
+#include "rawlib/filters/CDeBayerRows.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
 #include "tools/CKvSampleScene.h"
 
@@ -29,6 +36,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,33 +109,35 @@ void Record(const std::string& name, double seconds, const std::function<double(
     g_results[name] = r;
 }
 
-// The fastest run is kept for the summary, so that other load on the machine counts as little as it can.
+// The median run is kept for the summary: other load on the machine spoils single runs, not the middle one.
 template <class Body>
 double TimedLoop(benchmark::State& state, Body body) {
-    double fastest = INFINITY;
+    std::vector<double> runs;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         body();
-        fastest = std::min(fastest,
-                           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        runs.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.counters["MP/s"] = benchmark::Counter(kMegapixels * static_cast<double>(state.iterations()),
                                                 benchmark::Counter::kIsRate);
-    return fastest;
+    if (runs.empty())
+        return INFINITY;
+    std::sort(runs.begin(), runs.end());
+    const std::size_t n = runs.size();
+    return n % 2 ? runs[n / 2] : (runs[n / 2 - 1] + runs[n / 2]) / 2;
 }
 
-void StandardDemosaic(benchmark::State& state) {
-    const Sample& sample = TheSample();
-    CPravonMemoryManager manager(256);
-    IPravonImage* raw = nullptr;
-    if (PravonErrorPtr e{manager.CreateImage(1, &raw)}) {
-        state.SkipWithError("no image");
-        return;
-    }
-    PravonImagePtr image(raw);
-    PravonErrorPtr(image->SetColorSpace(PravonColorSpace::kRawMosaic16));
-    PravonErrorPtr(image->SetSize(kWidth, kHeight));
-    {
+// The mosaic in a source image of the manager the filters make their cache images with.
+struct Source {
+    Source() : manager(256) {
+        const Sample& sample = TheSample();
+        IPravonImage* raw = nullptr;
+        failed = manager.CreateImage(1, &raw) != nullptr;
+        image.reset(raw);
+        if (failed)
+            return;
+        PravonErrorPtr(image->SetColorSpace(PravonColorSpace::kRawMosaic16));
+        PravonErrorPtr(image->SetSize(kWidth, kHeight));
         IPravonTileGrid* grid = nullptr;
         PravonErrorPtr(image->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid));
         for (LONG r = 0; r < grid->GetRowCount(); ++r)
@@ -144,51 +154,95 @@ void StandardDemosaic(benchmark::State& state) {
             }
         grid->Release();
     }
-    const BYTE rggb[8] = {0, 2, 0, 2, 0, 1, 1, 2};
-    std::vector<WORD> out;
+    CPravonMemoryManager manager;
+    PravonImagePtr image;
     bool failed = false;
-    const double seconds = TimedLoop(state, [&] {
-        CDeBayerSingleFilter filter(&manager);
-        PravonErrorPtr err(PravonConnect(image.get(), &filter));
-        if (!err)
-            err.reset(filter.SetCFAPattern(rggb, 8, false));
-        LONG w = 0;
-        LONG h = 0;
-        if (!err)
-            err.reset(filter.GetSize(&w, &h));
-        const LONG columns = (w + 255) / 256;
-        const LONG rows = (h + 255) / 256;
-        out.assign(static_cast<std::size_t>(w) * h * 3, 0);
-        for (LONG r = 0; !err && r < rows; ++r)
-            for (LONG c = 0; !err && c < columns; ++c) {
-                void* data = nullptr;
-                err.reset(filter.LockTile(c, r, &data, nullptr));
-                if (err)
-                    break;
-                IPravonTile* tile = nullptr;
-                PravonErrorPtr(filter.GetTile(c, r, &tile));
-                const PravonRect rect = tile->GetRect();
-                const LONG rowBytes = tile->GetRowBytes();
-                // The consumer's copy of each tile is part of a development, as it is for the peers.
-                for (LONG y = rect.top; y < rect.bottom; ++y)
-                    std::memcpy(out.data() + (static_cast<std::size_t>(y) * w + rect.left) * 3,
-                                static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                                static_cast<std::size_t>(rect.right - rect.left) * 6);
-                err.reset(filter.UnlockTile(c, r));
-            }
-        if (err) {
-            std::fprintf(stderr, "%s\n", err->Describe().c_str());
-            failed = true;
+};
+
+constexpr LONG kOutWidth = kWidth - 2 * kFrame;
+constexpr LONG kOutHeight = kHeight - 2 * kFrame;
+
+// Every output tile pulled and copied into out, as a consumer that wants the picture in one piece does.
+// declare: after the first tile, the filter's cache image is told that its generator writes every pixel
+// of a tile's invalid area, as the filter base is to tell it; the tiles after the first then skip the
+// zero-fill.
+IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out, bool declare = false) {
+    LONG w = 0;
+    LONG h = 0;
+    if (IPravonError* e = filter.GetSize(&w, &h))
+        return e;
+    if (w != kOutWidth || h != kOutHeight)
+        return IPravonError::Add(nullptr, "unexpected output size");
+    const LONG columns = (w + 255) / 256;
+    const LONG rows = (h + 255) / 256;
+    for (LONG r = 0; r < rows; ++r)
+        for (LONG c = 0; c < columns; ++c) {
+            void* data = nullptr;
+            if (IPravonError* e = filter.LockTile(c, r, &data, nullptr))
+                return e;
+            IPravonTile* tile = nullptr;
+            PravonErrorPtr(filter.GetTile(c, r, &tile));
+            if (declare && r == 0 && c == 0)
+                PravonErrorPtr(tile->GetImage()->SetGeneratorWritesInvalidArea(true));
+            const PravonRect rect = tile->GetRect();
+            const LONG rowBytes = tile->GetRowBytes();
+            for (LONG y = rect.top; y < rect.bottom; ++y)
+                std::memcpy(out.data() + (static_cast<std::size_t>(y) * w + rect.left) * 3,
+                            static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
+                            static_cast<std::size_t>(rect.right - rect.left) * 6);
+            if (IPravonError* e = filter.UnlockTile(c, r))
+                return e;
         }
+    return nullptr;
+}
+
+const BYTE kRggb[8] = {0, 2, 0, 2, 0, 1, 1, 2};
+
+// kept: one filter for every run, its whole output invalidated through its source before each; otherwise a
+// new filter (and so a new cache image) per run, declared as writing its tiles whole when declare is set.
+void StandardDemosaic(benchmark::State& state, bool kept, bool declare, const char* name) {
+    Source source;
+    if (source.failed) {
+        state.SkipWithError("no image");
+        return;
+    }
+    std::vector<WORD> out(static_cast<std::size_t>(kOutWidth) * kOutHeight * 3);
+    std::unique_ptr<CDeBayerSingleFilter> keptFilter;
+    auto connect = [&source](CDeBayerSingleFilter& filter) -> IPravonError* {
+        if (IPravonError* e = PravonConnect(source.image.get(), &filter))
+            return e;
+        return filter.SetCFAPattern(kRggb, 8, false);
+    };
+    PravonErrorPtr err;
+    if (kept) {
+        keptFilter = std::make_unique<CDeBayerSingleFilter>(&source.manager);
+        err.reset(connect(*keptFilter));
+        if (!err)
+            err.reset(PullInto(*keptFilter, out));
+    }
+    const double seconds = TimedLoop(state, [&] {
+        if (err)
+            return;
+        if (kept) {
+            PravonRect all{0, 0, kWidth, kHeight};
+            err.reset(PravonSendDataNotification(source.image.get(), PravonNotification::kData, &all));
+            if (!err)
+                err.reset(PullInto(*keptFilter, out));
+            return;
+        }
+        CDeBayerSingleFilter filter(&source.manager);
+        err.reset(connect(filter));
+        if (!err)
+            err.reset(PullInto(filter, out, declare));
     });
-    if (failed) {
+    if (err) {
+        std::fprintf(stderr, "%s\n", err->Describe().c_str());
         state.SkipWithError("the demosaicing failed");
         return;
     }
     const WORD* square = GetSquareTable();
-    const LONG outWidth = kWidth - 2 * kFrame;
-    Record("Rawmill standard", seconds, [&](LONG x, LONG y, int c) {
-        return square[out[(static_cast<std::size_t>(y - kFrame) * outWidth + (x - kFrame)) * 3 + c]];
+    Record(name, seconds, [&](LONG x, LONG y, int c) {
+        return square[out[(static_cast<std::size_t>(y - kFrame) * kOutWidth + (x - kFrame)) * 3 + c]];
     });
 }
 
@@ -256,7 +310,8 @@ int OpenCvCode(bool edgeAware) {
     return -1;
 }
 
-void OpenCvBayer(benchmark::State& state, bool edgeAware, const char* name) {
+// reuse: the same output matrix every run; otherwise a new one, whose memory the system hands out anew.
+void OpenCvBayer(benchmark::State& state, bool edgeAware, bool reuse, const char* name) {
     const Sample& sample = TheSample();
     const int code = OpenCvCode(edgeAware);
     if (code < 0) {
@@ -265,67 +320,177 @@ void OpenCvBayer(benchmark::State& state, bool edgeAware, const char* name) {
     }
     const cv::Mat mosaic(kHeight, kWidth, CV_16UC1, const_cast<WORD*>(sample.mosaic.data()));
     cv::Mat out;
-    const double seconds = TimedLoop(state, [&] { cv::cvtColor(mosaic, out, code); });
+    const double seconds = TimedLoop(state, [&] {
+        if (!reuse)
+            out = cv::Mat();
+        cv::cvtColor(mosaic, out, code);
+    });
     // The mosaic's 12-bit scale carries through; widen to 16 bits as the truth is.
     Record(name, seconds,
            [&](LONG x, LONG y, int c) { return out.at<cv::Vec<WORD, 3>>(y, x)[c] * 65535.0 / 4095.0; });
 }
 #endif
 
+// The row routines alone, plain and AVX2, on one tile row in the cache: what the interpolation costs apart
+// from memory, tiles and the cursor. Rates are positions per second.
+constexpr LONG kRowPositions = 263; // the mosaic row of a 256-pixel tile row with its margins
+
+struct RowData {
+    RowData()
+        : samples(kRowPositions + 8), mosaic(5, std::vector<LONG>(kRowPositions + 8)),
+          green(kRowPositions + 8), difference(3, std::vector<LONG>(kRowPositions + 8)),
+          out(3 * (kRowPositions + 8)) {
+        std::uint32_t state = 7;
+        auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+        for (WORD& v : samples)
+            v = static_cast<WORD>(next() >> 20);
+        for (auto& row : mosaic)
+            for (LONG& v : row)
+                v = GetSqrtTable()[next() >> 20];
+        for (LONG& v : green)
+            v = GetSqrtTable()[next() >> 20];
+        for (auto& row : difference)
+            for (LONG& v : row)
+                v = static_cast<LONG>(next() >> 16) - 32768;
+    }
+    std::vector<WORD> samples;
+    std::vector<std::vector<LONG>> mosaic;
+    std::vector<LONG> green;
+    std::vector<std::vector<LONG>> difference;
+    std::vector<WORD> out;
+};
+
+enum class Routine { Load, Green, RedBlue };
+
+void RowRoutine(benchmark::State& state, Routine routine, bool simd) {
+    if (simd && !CpuHas(CpuFeature::kAVX2)) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    const DeBayerRows::Kernels& kernels = simd ? DeBayerRows::Simd() : DeBayerRows::Plain();
+    RowData d;
+    std::vector<LONG> loaded(kRowPositions + 8);
+    // Green rows of kRowPositions positions from mosaic rows of four more, red and blue of two fewer.
+    DeBayerRows::GreenRow green;
+    for (int r = 0; r < 5; ++r)
+        green.mosaic[r] = d.mosaic[static_cast<std::size_t>(r)].data();
+    green.count = kRowPositions - 4;
+    green.firstGreen = 1;
+    green.green = loaded.data();
+    green.difference = d.difference[1].data();
+    DeBayerRows::RedBlueRow redBlue;
+    redBlue.mosaic = d.mosaic[2].data();
+    redBlue.green = d.green.data();
+    redBlue.above = d.difference[0].data();
+    redBlue.centre = d.difference[1].data();
+    redBlue.below = d.difference[2].data();
+    redBlue.count = kRowPositions - 6;
+    redBlue.firstGreen = 0;
+    redBlue.redRow = true;
+    redBlue.out = d.out.data();
+    const LONG* table = GetSqrtTable();
+    for (auto _ : state) {
+        switch (routine) {
+        case Routine::Load:
+            kernels.load(d.samples.data(), kRowPositions, table, table, loaded.data(),
+                         loaded.data() + DeBayerRows::SplitOdd(kRowPositions));
+            break;
+        case Routine::Green:
+            kernels.green(green);
+            break;
+        case Routine::RedBlue:
+            kernels.redBlue(redBlue);
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kRowPositions);
+}
+
+constexpr const char* kOursFresh = "Rawmill fresh filter";
+constexpr const char* kOursKept = "Rawmill kept filter";
+constexpr const char* kOursDeclared = "Rawmill fresh, declared";
+
 void PrintSummary() {
-    const auto ours = g_results.find("Rawmill standard");
+    auto seconds = [](const char* name) {
+        const auto it = g_results.find(name);
+        return it == g_results.end() ? 0.0 : it->second.seconds;
+    };
+    const double fresh = seconds(kOursFresh);
+    const double kept = seconds(kOursKept);
     std::printf(
-        "\nOne thread, %.0f MP, fastest run of each; colour PSNR in dB against the scene in linear light\n",
+        "\nOne thread, %.0f MP, median run of each; ours x = how many times faster ours is; colour PSNR "
+        "in dB against the scene in linear light\n",
         kMegapixels);
-    std::printf("%-20s %8s %16s %8s %9s %9s\n", "method", "MP/s", "ours x faster", "whole", "patches",
+    std::printf("%-24s %8s %8s %8s %8s %9s %9s\n", "method", "MP/s", "fresh x", "kept x", "whole", "patches",
                 "gradients");
     for (const auto& name : g_order) {
         const Result& r = g_results[name];
-        const double rate = kMegapixels / r.seconds;
-        char ratio[32] = "-";
-        if (ours != g_results.end() && name != ours->first)
-            std::snprintf(ratio, sizeof ratio, "%.2f", r.seconds / ours->second.seconds);
-        std::printf("%-20s %8.1f %16s %8.2f %9.2f %9.2f\n", name.c_str(), rate, ratio, r.psnrWhole,
-                    r.psnrPatches, r.psnrSmooth);
+        char ratios[2][32] = {"-", "-"};
+        if (name != kOursFresh && name != kOursKept && name != kOursDeclared) {
+            if (fresh > 0)
+                std::snprintf(ratios[0], sizeof ratios[0], "%.2f", r.seconds / fresh);
+            if (kept > 0)
+                std::snprintf(ratios[1], sizeof ratios[1], "%.2f", r.seconds / kept);
+        }
+        std::printf("%-24s %8.1f %8s %8s %8.2f %9.2f %9.2f\n", name.c_str(), kMegapixels / r.seconds,
+                    ratios[0], ratios[1], r.psnrWhole, r.psnrPatches, r.psnrSmooth);
     }
 }
 
 // Registered when the program starts, so that the standard benchmark main runs them; the summary is
-// printed when it returns.
+// printed when it returns. Runs per method: enough for a median that one busy moment does not move.
 const bool g_registered = [] {
     if (omp_set_num_threads)
         omp_set_num_threads(1);
 #if KV_HAVE_OPENCV
     cv::setNumThreads(1);
 #endif
-    benchmark::RegisterBenchmark("Rawmill/standard", StandardDemosaic)
+    constexpr int kFastRuns = 9;
+    constexpr int kSlowRuns = 3;
+    benchmark::RegisterBenchmark("Rawmill/fresh-filter", StandardDemosaic, false, false, kOursFresh)
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(3);
-#if KV_HAVE_LIBRAW
-    benchmark::RegisterBenchmark("LibRaw/bilinear", LibRawProcess, 0, "LibRaw bilinear")
+        ->Iterations(kFastRuns);
+    benchmark::RegisterBenchmark("Rawmill/fresh-declared", StandardDemosaic, false, true, kOursDeclared)
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
-    benchmark::RegisterBenchmark("LibRaw/VNG", LibRawProcess, 1, "LibRaw VNG")
+        ->Iterations(kFastRuns);
+    benchmark::RegisterBenchmark("Rawmill/kept-filter", StandardDemosaic, true, false, kOursKept)
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(2);
-    benchmark::RegisterBenchmark("LibRaw/PPG", LibRawProcess, 2, "LibRaw PPG")
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
-#else
-    std::printf(
-        "LibRaw not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
-#endif
+        ->Iterations(kFastRuns);
 #if KV_HAVE_OPENCV
-    benchmark::RegisterBenchmark("OpenCV/bilinear", OpenCvBayer, false, "OpenCV bilinear")
+    benchmark::RegisterBenchmark("OpenCV/bilinear-fresh", OpenCvBayer, false, false, "OpenCV bilinear fresh")
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(3);
-    benchmark::RegisterBenchmark("OpenCV/edge-aware", OpenCvBayer, true, "OpenCV edge-aware")
+        ->Iterations(kFastRuns);
+    benchmark::RegisterBenchmark("OpenCV/bilinear-reused", OpenCvBayer, false, true, "OpenCV bilinear reused")
         ->Unit(benchmark::kMillisecond)
-        ->MinTime(3);
+        ->Iterations(kFastRuns);
+    benchmark::RegisterBenchmark("OpenCV/edge-aware", OpenCvBayer, true, true, "OpenCV edge-aware")
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(kFastRuns);
 #else
     std::printf(
         "OpenCV not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
 #endif
+#if KV_HAVE_LIBRAW
+    benchmark::RegisterBenchmark("LibRaw/PPG", LibRawProcess, 2, "LibRaw PPG")
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(kSlowRuns);
+    benchmark::RegisterBenchmark("LibRaw/AHD", LibRawProcess, 3, "LibRaw AHD")
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(kSlowRuns);
+#else
+    std::printf(
+        "LibRaw not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
+#endif
+    for (bool simd : {false, true}) {
+        const char* set = simd ? "avx2" : "plain";
+        benchmark::RegisterBenchmark((std::string("Rows/load/") + set).c_str(), RowRoutine, Routine::Load,
+                                     simd);
+        benchmark::RegisterBenchmark((std::string("Rows/green/") + set).c_str(), RowRoutine, Routine::Green,
+                                     simd);
+        benchmark::RegisterBenchmark((std::string("Rows/red-blue/") + set).c_str(), RowRoutine,
+                                     Routine::RedBlue, simd);
+    }
     std::atexit(PrintSummary);
     return true;
 }();

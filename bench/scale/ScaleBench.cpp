@@ -239,6 +239,16 @@ void PrintRatios(const RatioReporter& reporter, const std::vector<Case>& cases) 
         }
         std::printf("\n");
     }
+    // The reductions whose time goes mostly into tile memory and per-tile work rather than arithmetic.
+    std::printf("\nNearest-neighbour and 16-bit 25%% cases, filter / OpenCV\n");
+    for (const Case& c : cases) {
+        if (c.method != 0 && !(c.bits == 16 && c.factor == 0.25))
+            continue;
+        const std::string name = CaseName(c);
+        const double theirs = speed("scale/" + name + "/opencv");
+        if (theirs > 0)
+            std::printf("%-20s %6.2f\n", name.c_str(), speed("scale/" + name + "/filter") / theirs);
+    }
 }
 
 } // namespace

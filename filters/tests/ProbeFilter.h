@@ -3,7 +3,7 @@
 // It can be told to fail, and to run a step inside ProcessTile while its tile is locked.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterBase.h"
 #include "testing/TestPlane.h"
 
 #include <functional>
@@ -26,16 +26,20 @@ public:
     LONG GetFilterCode() const override { return kCode; }
     const char* GetFilterDescription() const override { return "Probe Filter"; }
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    bool WritesWholeInvalidArea() const override { return writesWhole; }
 
     // What the output of a source plane is.
     TestPlane Expected(const TestPlane& source) const;
 
     using CPravonFilterBase::GetCacheImage;
     using CPravonFilterBase::GetChrono;
+    using CPravonFilterBase::InvalidateCache;
     using CPravonFilterBase::IsCacheCheckSet;
     using CPravonFilterBase::SetCacheCheck;
     using CPravonFilterBase::SetPassThrough;
 
+    // What the probe declares about its writes (it does write every invalid pixel).
+    bool writesWhole = false;
     std::vector<Call> calls;
     // The next failures calls fail with failKind after writing part of the tile.
     int failures = 0;

@@ -11,25 +11,25 @@
 namespace {
 constexpr LONG kComponent = FourCC("PRVN");
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kComponent, line, kind, text);
+double NormaliseAngle(double a) {
+    return std::fmod(360.0 - std::fmod(360.0 - a, 360.0), 360.0);
 }
-
-double NormaliseAngle(double a) { return std::fmod(360.0 - std::fmod(360.0 - a, 360.0), 360.0); }
 } // namespace
 
 class CPravonMemoryImage::CTile final : public IPravonTile {
 public:
     CTile(CPravonMemoryImage* image, LONG column, LONG row)
-        : m_image(image), m_column(column), m_row(row), m_generation(image->m_generation),
-          m_rowBytes(image->m_rowBytes), m_bytes(static_cast<std::size_t>(image->m_rowBytes) *
-                                                 static_cast<std::size_t>(image->m_tileSize)) {
+        : m_image(image), m_pool(image->m_pool.get()), m_column(column), m_row(row),
+          m_generation(image->m_generation), m_rowBytes(image->m_rowBytes),
+          m_bytes(static_cast<std::size_t>(image->m_rowBytes) * static_cast<std::size_t>(image->m_tileSize)) {
         const std::int64_t ts = image->m_tileSize;
         m_rect = CPravonRect(static_cast<LONG>(column * ts), static_cast<LONG>(row * ts),
                              static_cast<LONG>(std::min<std::int64_t>((column + 1) * ts, image->m_width)),
                              static_cast<LONG>(std::min<std::int64_t>((row + 1) * ts, image->m_height)));
         m_invalid = m_rect;
     }
+
+    ~CTile() override { m_pool->Give(std::move(m_data), m_bytes); }
 
     IPravonTileID GetID() const override { return IPravonTileID{m_image, m_column, m_row, m_generation}; }
     PravonRect GetRect() const override { return m_rect; }
@@ -46,10 +46,14 @@ public:
     IPravonError* Lock(void** data, BITMAPINFOHEADER** header) override {
         if (!m_data) {
             if (m_bytes == 0)
-                return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
-            m_data.reset(new (std::nothrow) BYTE[m_bytes]());
+                return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
+            // A wholly invalid tile of a generator that writes its whole invalid area is written before
+            // anyone reads it; every other tile starts from zeros, never from another tile's pixels.
+            const bool unwritten = m_image->m_generatorWrites && IsWhollyInvalid();
+            m_data = m_pool->Take(m_bytes, unwritten ? CPravonTilePool::Start::kUnwritten
+                                                     : CPravonTilePool::Start::kZeroed);
             if (!m_data)
-                return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a tile");
+                return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
         }
         ++m_locks;
         if (data)
@@ -61,7 +65,7 @@ public:
 
     IPravonError* Unlock() override {
         if (m_locks <= 0)
-            return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
         if (--m_locks == 0 && m_retired)
             m_image->DropRetired(this); // deletes this tile
         return nullptr;
@@ -81,6 +85,7 @@ public:
 
 private:
     CPravonMemoryImage* m_image;
+    CPravonTilePool* m_pool;
     LONG m_column;
     LONG m_row;
     ULONG m_generation;
@@ -88,29 +93,38 @@ private:
     std::size_t m_bytes;
     CPravonRect m_rect;
     CPravonRect m_invalid;
-    std::unique_ptr<BYTE[]> m_data;
+    CPravonTilePool::Buffer m_data;
     LONG m_locks = 0;
     bool m_retired = false;
     BITMAPINFOHEADER m_header{};
 };
 
 IPravonError* CPravonMemoryImage::Create(LONG tileSize, LONG usage, IPravonImage** image,
-                                         std::shared_ptr<CPravonMemoryImageRegistry> registry) {
+                                         std::shared_ptr<CPravonMemoryImageRegistry> registry,
+                                         std::shared_ptr<CPravonTilePool> pool) {
     if (!image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no image pointer");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no image pointer");
     *image = nullptr;
     if (tileSize < 1 || tileSize > kMaxTileSize)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "tile size out of range");
-    auto* made = new (std::nothrow) CPravonMemoryImage(tileSize, usage, std::move(registry));
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "tile size out of range");
+    if (!pool) {
+        try {
+            pool = std::make_shared<CPravonTilePool>();
+        } catch (const std::bad_alloc&) {
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an image");
+        }
+    }
+    auto* made = new (std::nothrow) CPravonMemoryImage(tileSize, usage, std::move(registry), std::move(pool));
     if (!made)
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for an image");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an image");
     *image = made;
     return nullptr;
 }
 
 CPravonMemoryImage::CPravonMemoryImage(LONG tileSize, LONG usage,
-                                       std::shared_ptr<CPravonMemoryImageRegistry> registry)
-    : m_registry(std::move(registry)), m_tileSize(tileSize), m_usage(usage) {
+                                       std::shared_ptr<CPravonMemoryImageRegistry> registry,
+                                       std::shared_ptr<CPravonTilePool> pool)
+    : m_registry(std::move(registry)), m_pool(std::move(pool)), m_tileSize(tileSize), m_usage(usage) {
     if (m_registry)
         m_registry->Add(this);
 }
@@ -120,7 +134,9 @@ CPravonMemoryImage::~CPravonMemoryImage() {
         m_registry->Remove(this);
 }
 
-ULONG CPravonMemoryImage::AddRef() { return ++m_references; }
+ULONG CPravonMemoryImage::AddRef() {
+    return ++m_references;
+}
 
 ULONG CPravonMemoryImage::Release() {
     const ULONG left = --m_references;
@@ -172,7 +188,7 @@ IPravonError* CPravonMemoryImage::GetPalette(PravonPalette* palette) {
 
 IPravonError* CPravonMemoryImage::CheckCell(LONG column, LONG row) const {
     if (column < 0 || row < 0 || column >= m_columns || row >= m_rows)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile cell outside the image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile cell outside the image");
     return nullptr;
 }
 
@@ -185,7 +201,7 @@ IPravonError* CPravonMemoryImage::TileExists(LONG column, LONG row, bool* exists
 
 IPravonError* CPravonMemoryImage::TileExists(const IPravonTileID& id, bool* exists) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         *exists = FindRetired(id.column, id.row, &id.generation) != nullptr;
         return nullptr;
@@ -200,7 +216,7 @@ IPravonError* CPravonMemoryImage::GetTile(LONG column, LONG row, IPravonTile** t
     if (!slot) {
         slot.reset(new (std::nothrow) CTile(this, column, row));
         if (!slot)
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a tile");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
     }
     *tile = slot.get();
     return nullptr;
@@ -208,11 +224,11 @@ IPravonError* CPravonMemoryImage::GetTile(LONG column, LONG row, IPravonTile** t
 
 IPravonError* CPravonMemoryImage::GetTile(const IPravonTileID& id, IPravonTile** tile) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         CTile* old = FindRetired(id.column, id.row, &id.generation);
         if (!old)
-            return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
+            return PravonFail(kComponent, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
         *tile = old;
         return nullptr;
     }
@@ -222,9 +238,9 @@ IPravonError* CPravonMemoryImage::GetTile(const IPravonTileID& id, IPravonTile**
 IPravonError* CPravonMemoryImage::CheckGrid(IPravonTileGrid* grid, LONG column, LONG row, LONG* tileColumn,
                                             LONG* tileRow) {
     if (!grid || grid->GetSource() != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "grid of another source");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "grid of another source");
     if (column < 0 || row < 0 || column >= grid->GetColumnCount() || row >= grid->GetRowCount())
-        return Fail(__LINE__, PravonKind::kBadArgument, "cell outside the grid");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "cell outside the grid");
     *tileColumn = grid->GetFirstColumn() + column;
     *tileRow = grid->GetFirstRow() + row;
     return nullptr;
@@ -252,9 +268,9 @@ IPravonError* CPravonMemoryImage::LockTile(IPravonTileGrid* grid, LONG column, L
 
 IPravonError* CPravonMemoryImage::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the tile belongs to an earlier layout");
     return LockTile(id.column, id.row, data, header);
 }
 
@@ -275,11 +291,11 @@ IPravonError* CPravonMemoryImage::UnlockTile(IPravonTileGrid* grid, LONG column,
 
 IPravonError* CPravonMemoryImage::UnlockTile(const IPravonTileID& id) {
     if (id.image != this)
-        return Fail(__LINE__, PravonKind::kBadArgument, "tile id of another image");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "tile id of another image");
     if (id.generation != m_generation) {
         CTile* old = FindRetired(id.column, id.row, &id.generation);
         if (!old)
-            return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
         return old->Unlock();
     }
     return UnlockTile(id.column, id.row);
@@ -294,14 +310,15 @@ IPravonError* CPravonMemoryImage::UnlockTile(LONG column, LONG row) {
     // A lock taken before the last layout change is still owed its unlock.
     if (CTile* old = FindRetired(column, row, nullptr))
         return old->Unlock();
-    return Fail(__LINE__, PravonKind::kBadArgument, "unlocking a tile that is not locked");
+    return PravonFail(kComponent, PravonKind::kBadArgument, "unlocking a tile that is not locked");
 }
 
 IPravonError* CPravonMemoryImage::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
     return CPravonTileGrid::Create(this, rect, grid);
 }
 
-CPravonMemoryImage::CTile* CPravonMemoryImage::FindRetired(LONG column, LONG row, const ULONG* generation) const {
+CPravonMemoryImage::CTile* CPravonMemoryImage::FindRetired(LONG column, LONG row,
+                                                           const ULONG* generation) const {
     for (auto it = m_retired.rbegin(); it != m_retired.rend(); ++it) {
         CTile* t = it->get();
         if (t->Column() == column && t->Row() == row && (!generation || t->Generation() == *generation))
@@ -319,10 +336,12 @@ void CPravonMemoryImage::DropRetired(CTile* tile) {
 }
 
 IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSpace) {
-    const std::int64_t columns = width == 0 ? 0 : (static_cast<std::int64_t>(width) + m_tileSize - 1) / m_tileSize;
-    const std::int64_t rows = height == 0 ? 0 : (static_cast<std::int64_t>(height) + m_tileSize - 1) / m_tileSize;
+    const std::int64_t columns =
+        width == 0 ? 0 : (static_cast<std::int64_t>(width) + m_tileSize - 1) / m_tileSize;
+    const std::int64_t rows =
+        height == 0 ? 0 : (static_cast<std::int64_t>(height) + m_tileSize - 1) / m_tileSize;
     if (columns * rows > kMaxTileCells)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "image too large for its tile layout");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "image too large for its tile layout");
     std::size_t locked = 0;
     for (const auto& t : m_tiles)
         locked += (t && t->GetLockCount() > 0) ? 1 : 0;
@@ -331,7 +350,7 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
         tiles.resize(static_cast<std::size_t>(columns * rows));
         m_retired.reserve(m_retired.size() + locked);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the tile layout");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the tile layout");
     }
     for (auto& t : m_tiles) {
         if (t && t->GetLockCount() > 0) {
@@ -352,7 +371,7 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
 
 IPravonError* CPravonMemoryImage::SetSize(LONG width, LONG height) {
     if (width < 0 || height < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "negative image size");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "negative image size");
     if (width == m_width && height == m_height)
         return nullptr;
     return Relayout(width, height, m_colorSpace);
@@ -360,7 +379,7 @@ IPravonError* CPravonMemoryImage::SetSize(LONG width, LONG height) {
 
 IPravonError* CPravonMemoryImage::SetColorSpace(LONG colorSpace) {
     if (!IsStorableColorSpace(colorSpace))
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "colour space cannot be stored");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "colour space cannot be stored");
     if (colorSpace == m_colorSpace)
         return nullptr;
     return Relayout(m_width, m_height, colorSpace);
@@ -368,14 +387,14 @@ IPravonError* CPravonMemoryImage::SetColorSpace(LONG colorSpace) {
 
 IPravonError* CPravonMemoryImage::SetResolution(double resolution) {
     if (!std::isfinite(resolution) || resolution < 0)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "resolution out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "resolution out of range");
     m_resolution = resolution;
     return nullptr;
 }
 
 IPravonError* CPravonMemoryImage::SetTransform(bool flip, double angle, bool relative) {
     if (!std::isfinite(angle))
-        return Fail(__LINE__, PravonKind::kOutOfRange, "angle is not finite");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "angle is not finite");
     if (!relative) {
         m_flip = flip;
         m_rotation = NormaliseAngle(angle);
@@ -391,7 +410,7 @@ IPravonError* CPravonMemoryImage::SetTransform(bool flip, double angle, bool rel
 
 IPravonError* CPravonMemoryImage::SetPalette(const PravonPalette& palette) {
     if (palette.count < 0 || palette.count > 256)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "palette size out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "palette size out of range");
     m_palette = palette;
     return nullptr;
 }
@@ -403,6 +422,12 @@ IPravonError* CPravonMemoryImage::SetUsage(LONG usage) {
 
 IPravonError* CPravonMemoryImage::GetUsage(LONG* usage) {
     *usage = m_usage;
+    return nullptr;
+}
+
+IPravonError* CPravonMemoryImage::SetGeneratorWritesInvalidArea(bool writes) {
+    // Tiles that already have memory keep it; the setting applies to memory handed out from now on.
+    m_generatorWrites = writes;
     return nullptr;
 }
 
@@ -423,4 +448,6 @@ std::size_t CPravonMemoryImage::GetTileCount() const {
     return n;
 }
 
-std::size_t CPravonMemoryImage::GetRetiredCount() const { return m_retired.size(); }
+std::size_t CPravonMemoryImage::GetRetiredCount() const {
+    return m_retired.size();
+}

@@ -1,8 +1,11 @@
-// The framework's image: tiles in memory, made on first use, zero-filled, with counted locks and an
-// invalid area per tile. Memory of a locked tile is never freed under its holder: a size or colour-space
-// change retires it, and it goes at its last unlock.
+// The framework's image: tiles in memory, made on first use, with counted locks and an invalid area per
+// tile. Tile memory comes from a pool (the manager's, else the image's own) and goes back to it; it starts
+// zero-filled, unless the image's generator writes every pixel of a tile's invalid area, in which case a
+// tile first locked wholly invalid gets its memory as the pool has it. Memory of a locked tile is never
+// freed under its holder: a size or colour-space change retires it, and it goes at its last unlock.
 #pragma once
 
+#include "CPravonTilePool.h"
 #include "IPravonImage.h"
 
 #include <atomic>
@@ -16,9 +19,11 @@ public:
     static constexpr LONG kMaxTileSize = 16384;
     static constexpr std::int64_t kMaxTileCells = std::int64_t{1} << 24;
 
-    // The new image holds one reference. tileSize must be in 1..kMaxTileSize.
+    // The new image holds one reference. tileSize must be in 1..kMaxTileSize. Without a pool the image
+    // keeps one of its own, which serves the tiles of its next layouts.
     static IPravonError* Create(LONG tileSize, LONG usage, IPravonImage** image,
-                                std::shared_ptr<CPravonMemoryImageRegistry> registry = nullptr);
+                                std::shared_ptr<CPravonMemoryImageRegistry> registry = nullptr,
+                                std::shared_ptr<CPravonTilePool> pool = nullptr);
 
     IPravonError* GetWidth(LONG* width) override;
     IPravonError* GetHeight(LONG* height) override;
@@ -49,6 +54,8 @@ public:
     IPravonError* SetPalette(const PravonPalette& palette) override;
     IPravonError* SetUsage(LONG usage) override;
     IPravonError* GetUsage(LONG* usage) override;
+    IPravonError* SetGeneratorWritesInvalidArea(bool writes) override;
+    bool GetGeneratorWritesInvalidArea() const override { return m_generatorWrites; }
     ULONG AddRef() override;
     ULONG Release() override;
 
@@ -67,7 +74,8 @@ private:
     class CTile;
     friend class CTile;
 
-    CPravonMemoryImage(LONG tileSize, LONG usage, std::shared_ptr<CPravonMemoryImageRegistry> registry);
+    CPravonMemoryImage(LONG tileSize, LONG usage, std::shared_ptr<CPravonMemoryImageRegistry> registry,
+                       std::shared_ptr<CPravonTilePool> pool);
     ~CPravonMemoryImage() override;
 
     IPravonError* Relayout(LONG width, LONG height, LONG colorSpace);
@@ -78,8 +86,10 @@ private:
 
     std::atomic<ULONG> m_references{1};
     std::shared_ptr<CPravonMemoryImageRegistry> m_registry;
+    std::shared_ptr<CPravonTilePool> m_pool; // outlives the tiles, which give their memory back to it
     LONG m_tileSize;
     LONG m_usage;
+    bool m_generatorWrites = false;
     LONG m_width = 0;
     LONG m_height = 0;
     LONG m_colorSpace = 0;

@@ -28,15 +28,16 @@ LONG CPravonMemoryImageRegistry::GetLockCount() const {
 
 CPravonMemoryManager::CPravonMemoryManager(LONG tileSize)
     : m_tileSize(tileSize >= 1 && tileSize <= CPravonMemoryImage::kMaxTileSize ? tileSize : kDefaultTileSize),
-      m_registry(std::make_shared<CPravonMemoryImageRegistry>()) {}
+      m_registry(std::make_shared<CPravonMemoryImageRegistry>()),
+      m_pool(std::make_shared<CPravonTilePool>()) {}
 
 IPravonError* CPravonMemoryManager::CreateImage(LONG usage, IPravonImage** image) {
-    return CPravonMemoryImage::Create(m_tileSize, usage, image, m_registry);
+    return CPravonMemoryImage::Create(m_tileSize, usage, image, m_registry, m_pool);
 }
 
 IPravonError* CPravonMemoryManager::SetTileSize(LONG tileSize) {
     if (tileSize < 1 || tileSize > CPravonMemoryImage::kMaxTileSize)
-        return IPravonError::Add(nullptr, FourCC("PRVN"), __LINE__, PravonKind::kOutOfRange, "tile size out of range");
+        return PravonFail(FourCC("PRVN"), PravonKind::kOutOfRange, "tile size out of range");
     m_tileSize = tileSize;
     return nullptr;
 }

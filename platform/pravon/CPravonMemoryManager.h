@@ -1,7 +1,9 @@
 // The framework's manager: makes in-memory images whose tile size is a setting of the manager
-// (256 unless set), and keeps count of the images it made for leak and lock checks.
+// (256 unless set), keeps count of the images it made for leak and lock checks, and owns the pool their
+// tile memory comes from and goes back to.
 #pragma once
 
+#include "CPravonTilePool.h"
 #include "IPravonImage.h"
 
 #include <memory>
@@ -31,14 +33,17 @@ public:
 
     IPravonError* CreateImage(LONG usage, IPravonImage** image) override;
 
-    // Applies to images made afterwards. Outside 1..16384 gives kind 1013.
+    // Applies to images made afterwards. Outside 1..16384 gives PravonKind::kOutOfRange.
     IPravonError* SetTileSize(LONG tileSize);
     LONG GetTileSize() const { return m_tileSize; }
 
     std::size_t GetImageCount() const { return m_registry->GetImageCount(); }
     LONG GetLockCount() const { return m_registry->GetLockCount(); }
+    // Shared by every image of the manager; it may outlast the manager.
+    CPravonTilePool& GetTilePool() { return *m_pool; }
 
 private:
     LONG m_tileSize;
     std::shared_ptr<CPravonMemoryImageRegistry> m_registry;
+    std::shared_ptr<CPravonTilePool> m_pool;
 };

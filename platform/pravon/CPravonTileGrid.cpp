@@ -8,9 +8,10 @@ namespace {
 constexpr LONG kComponent = FourCC("PRVN");
 }
 
-IPravonError* CPravonTileGrid::Create(IPravonDataSource* source, const PravonRect& rect, IPravonTileGrid** out) {
+IPravonError* CPravonTileGrid::Create(IPravonDataSource* source, const PravonRect& rect,
+                                      IPravonTileGrid** out) {
     if (!source || !out)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a grid needs a source and an out pointer");
     *out = nullptr;
     LONG width = 0;
     LONG height = 0;
@@ -21,7 +22,7 @@ IPravonError* CPravonTileGrid::Create(IPravonDataSource* source, const PravonRec
         return e;
     auto* grid = new (std::nothrow) CPravonTileGrid();
     if (!grid)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory);
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile grid");
     grid->m_source = source;
     grid->m_width = width;
     grid->m_height = height;
@@ -39,7 +40,7 @@ IPravonError* CPravonTileGrid::Create(IPravonDataSource* source, const PravonRec
 
 IPravonError* CPravonTileGrid::ToTile(LONG column, LONG row, LONG* tileColumn, LONG* tileRow) const {
     if (column < 0 || row < 0 || column >= m_columns || row >= m_rows)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "cell outside the grid");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "cell outside the grid");
     *tileColumn = m_firstColumn + column;
     *tileRow = m_firstRow + row;
     return nullptr;

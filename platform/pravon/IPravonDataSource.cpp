@@ -62,30 +62,29 @@ IPravonDataDestination::~IPravonDataDestination() {
 
 IPravonError* IPravonDataSource::PravonAddDataDestinationCheck(IPravonDataDestination* destination) {
     if (!destination)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "no destination");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no destination");
     if (PravonIsConnected(this, destination))
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "already connected");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "already connected");
     if (PravonGraph::WouldCycle(this, destination))
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument,
-                                 "the connection would close a cycle");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the connection would close a cycle");
     return nullptr;
 }
 
 IPravonError* IPravonDataSource::PravonRemoveDataDestinationCheck(IPravonDataDestination* destination) {
     if (!destination || !PravonIsConnected(this, destination))
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "not connected");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "not connected");
     return nullptr;
 }
 
 IPravonError* IPravonDataDestination::PravonAddDataSourceCheck(IPravonDataSource* source) {
     if (!source)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "no source");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no source");
     return nullptr;
 }
 
 IPravonError* IPravonDataDestination::PravonRemoveDataSourceCheck(IPravonDataSource* source) {
     if (!source)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "no source");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no source");
     return nullptr;
 }
 
@@ -122,7 +121,7 @@ IPravonError* IPravonDataSource::GetDataSize(const PravonRect& rect, std::size_t
     if (IPravonError* e = GetColorSpace(&colorSpace))
         return e;
     if (rect.Width() < 0 || rect.Height() < 0)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange, "inverted rectangle");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "inverted rectangle");
     const std::uint64_t rowBits = static_cast<std::uint64_t>(rect.Width()) * GetBitsPerPixel(colorSpace);
     *bytes = static_cast<std::size_t>((rowBits + 7) / 8 * static_cast<std::uint64_t>(rect.Height()));
     return nullptr;
@@ -137,15 +136,15 @@ IPravonError* IPravonDataSource::GetData(const PravonRect& rect, void* buffer, s
     if (IPravonError* e = GetSize(&width, &height))
         return e;
     if (!buffer)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "no buffer");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no buffer");
     const LONG bpp = GetBitsPerPixel(colorSpace);
     if (bpp <= 0)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kUnsupportedColorSpace);
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "the image has no pixel size");
     const CPravonRect want = CPravonRect(rect).Intersect(CPravonRect(0, 0, width, height));
     if (want.Empty())
         return nullptr;
     if (rowBytes < (static_cast<std::uint64_t>(rect.Width()) * bpp + 7) / 8)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "rows too short");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "rows too short");
 
     IPravonTileGrid* grid = nullptr;
     if (IPravonError* e = MapRect(want, &grid))
@@ -190,13 +189,14 @@ IPravonError* IPravonDataSource::GetPixel(LONG x, LONG y, PravonPixel* pixel) {
     const LONG channels = PravonColorSpace::Channels(colorSpace);
     const LONG bits = PravonColorSpace::BitsPerSample(colorSpace);
     if (channels <= 0 || channels > 8 || bits <= 0 || bits > 32)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kUnsupportedColorSpace);
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                          "the image's samples cannot be read");
     LONG width = 0;
     LONG height = 0;
     if (IPravonError* e = GetSize(&width, &height))
         return e;
     if (x < 0 || y < 0 || x >= width || y >= height)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange, "pixel outside the image");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "pixel outside the image");
     BYTE raw[32] = {};
     if (IPravonError* e = GetData(CPravonRect(x, y, x + 1, y + 1), raw, sizeof raw))
         return e;

@@ -17,16 +17,18 @@ public:
     IPravonDataSource() = default;
     IPravonDataSource(const IPravonDataSource&) = delete;
     IPravonDataSource& operator=(const IPravonDataSource&) = delete;
-    // Tells the destinations that the source is gone (type 6), then disconnects it from all of them.
+    // Tells the destinations that the source is gone (kDestroyed), then disconnects it from all of them.
     virtual ~IPravonDataSource();
 
     // Framework checks before a destination is connected or disconnected: null, the node itself,
-    // a connection that exists already (or not yet), and cycles are refused with kind 1014.
+    // a connection that exists already (or not yet), and cycles are refused with PravonKind::kBadArgument.
     virtual IPravonError* PravonAddDataDestinationCheck(IPravonDataDestination* destination);
     virtual IPravonError* PravonRemoveDataDestinationCheck(IPravonDataDestination* destination);
     // Called after the framework changed the destination list.
     virtual IPravonError* PravonAddedDataDestination(IPravonDataDestination* destination) { return nullptr; }
-    virtual IPravonError* PravonRemovedDataDestination(IPravonDataDestination* destination) { return nullptr; }
+    virtual IPravonError* PravonRemovedDataDestination(IPravonDataDestination* destination) {
+        return nullptr;
+    }
 
     virtual IPravonError* GetWidth(LONG* width) = 0;
     virtual IPravonError* GetHeight(LONG* height) = 0;

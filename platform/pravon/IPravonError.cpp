@@ -149,21 +149,25 @@ IPravonError* IPravonError::MakeStatic() {
 
 IPravonError* const IPravonError::s_outOfMemory = IPravonError::MakeStatic();
 
-IPravonError* PravonFail(LONG component, LONG kind, const char* text, std::source_location at) {
+IPravonError* PravonFail(LONG component, LONG kind, const char* text, PravonSourceLocation at) {
     return IPravonError::Add(nullptr, component, static_cast<LONG>(at.line()), kind, text);
 }
 
-IPravonError* PravonFail(LONG component, LONG kind, const std::string& text, std::source_location at) {
+IPravonError* PravonFail(LONG component, LONG kind, const std::string& text, PravonSourceLocation at) {
     return PravonFail(component, kind, text.c_str(), at);
 }
 
-IPravonError* PravonContext(IPravonError* inner, LONG component, const char* text, std::source_location at) {
+IPravonError* PravonContext(IPravonError* inner, LONG component, const char* text, PravonSourceLocation at) {
     if (!inner)
         return nullptr;
     return IPravonError::Add(inner, component, static_cast<LONG>(at.line()), text);
 }
 
 IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
-                            std::source_location at) {
+                            PravonSourceLocation at) {
     return PravonContext(inner, component, text.c_str(), at);
+}
+
+IPravonError* PravonLibraryFail(LONG component, LONG library, LONG result, PravonSourceLocation at) {
+    return IPravonError::Add(nullptr, component, static_cast<LONG>(at.line()), library, result);
 }

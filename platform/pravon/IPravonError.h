@@ -5,10 +5,25 @@
 
 #include "platform/win/wintypes.h"
 
+#include <cstdint>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <vector>
+#include <version>
+
+#if defined(__cpp_lib_source_location)
+#include <source_location>
+using PravonSourceLocation = std::source_location;
+#else
+// The fuzzing compiler (clang 14 over libstdc++) has no std::source_location; errors keep only the line.
+struct PravonSourceLocation {
+    std::uint_least32_t lineNumber = 0;
+    static constexpr PravonSourceLocation current(std::uint_least32_t line = __builtin_LINE()) {
+        return {line};
+    }
+    constexpr std::uint_least32_t line() const { return lineNumber; }
+};
+#endif
 
 class IPravonError {
 public:
@@ -84,12 +99,16 @@ constexpr LONG kNotInitialised = 11000;
 // text at the caller's line; PravonContext adds the caller's component, line and text to an inner error
 // it takes over, so the first cause stays first. A null inner is success and stays null.
 IPravonError* PravonFail(LONG component, LONG kind, const char* text,
-                         std::source_location at = std::source_location::current());
+                         PravonSourceLocation at = PravonSourceLocation::current());
 IPravonError* PravonFail(LONG component, LONG kind, const std::string& text,
-                         std::source_location at = std::source_location::current());
+                         PravonSourceLocation at = PravonSourceLocation::current());
 IPravonError* PravonContext(IPravonError* inner, LONG component, const char* text,
-                            std::source_location at = std::source_location::current());
+                            PravonSourceLocation at = PravonSourceLocation::current());
 IPravonError* PravonContext(IPravonError* inner, LONG component, const std::string& text,
-                            std::source_location at = std::source_location::current());
+                            PravonSourceLocation at = PravonSourceLocation::current());
+// The failure of an outside library under the caller's component: the library's code ("KVCM", "zlib", 1 for
+// the C runtime) as the secondary code and its result as the kind.
+IPravonError* PravonLibraryFail(LONG component, LONG library, LONG result,
+                                PravonSourceLocation at = PravonSourceLocation::current());
 
 #define PRAVON_ERROR(chain, component, kind) IPravonError::Add((chain), (component), __LINE__, (kind))

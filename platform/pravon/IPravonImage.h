@@ -8,9 +8,11 @@
 // The image does not notify its destinations itself: whoever changes it sends the notifications.
 class IPravonImage : public IPravonDataSource {
 public:
-    // A negative size, or one whose tile layout cannot be held, gives kind 1013 and changes nothing.
+    // A negative size, or one whose tile layout cannot be held, gives PravonKind::kOutOfRange and changes
+    // nothing.
     virtual IPravonError* SetSize(LONG width, LONG height) = 0;
-    // A code with no bits per sample or no channels gives kind 1010 and changes nothing.
+    // A code with no bits per sample or no channels gives PravonKind::kUnsupportedColorSpace and changes
+    // nothing.
     virtual IPravonError* SetColorSpace(LONG colorSpace) = 0;
     virtual IPravonError* SetResolution(double resolution) = 0;
     // relative = false stores (flip, angle); relative = true applies them on top of the stored state.
@@ -19,6 +21,12 @@ public:
     // The usage hint is kept and reported; it changes nothing about how tiles are kept.
     virtual IPravonError* SetUsage(LONG usage) = 0;
     virtual IPravonError* GetUsage(LONG* usage) = 0;
+    // Whether whoever generates the image's tiles writes every pixel of a tile's invalid area before it
+    // validates the tile. When it does, the memory of a tile first locked while wholly invalid need not
+    // start zero-filled: until the tile is validated its pixels are the generator's to write, and no one
+    // else reads them. Images that always zero their memory keep the default, which ignores the setting.
+    virtual IPravonError* SetGeneratorWritesInvalidArea(bool) { return nullptr; }
+    virtual bool GetGeneratorWritesInvalidArea() const { return false; }
 
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;

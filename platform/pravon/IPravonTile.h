@@ -5,6 +5,8 @@
 #include "IPravonError.h"
 #include "PravonTypes.h"
 
+#include <memory>
+
 class IPravonImage;
 class IPravonDataSource;
 
@@ -67,3 +69,13 @@ public:
 protected:
     virtual ~IPravonTileGrid() = default;
 };
+
+struct PravonTileGridReleaser {
+    void operator()(IPravonTileGrid* grid) const {
+        if (grid)
+            grid->Release();
+    }
+};
+
+// Owner of a grid inside our own code.
+using PravonTileGridPtr = std::unique_ptr<IPravonTileGrid, PravonTileGridReleaser>;

@@ -8,8 +8,12 @@
 namespace {
 constexpr LONG kComponent = FourCC("PRVN");
 
-const void* Identity(const IPravonDataSource* s) { return dynamic_cast<const void*>(s); }
-const void* Identity(const IPravonDataDestination* d) { return dynamic_cast<const void*>(d); }
+const void* Identity(const IPravonDataSource* s) {
+    return dynamic_cast<const void*>(s);
+}
+const void* Identity(const IPravonDataDestination* d) {
+    return dynamic_cast<const void*>(d);
+}
 } // namespace
 
 bool PravonGraph::WouldCycle(const IPravonDataSource* source, const IPravonDataDestination* destination) {
@@ -45,7 +49,7 @@ bool PravonIsConnected(const IPravonDataSource* source, const IPravonDataDestina
 
 IPravonError* PravonConnect(IPravonDataSource* source, IPravonDataDestination* destination) {
     if (!source || !destination)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "connecting null");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "connecting null");
     if (IPravonError* e = source->PravonAddDataDestinationCheck(destination))
         return e;
     if (IPravonError* e = destination->PravonAddDataSourceCheck(source))
@@ -58,7 +62,7 @@ IPravonError* PravonConnect(IPravonDataSource* source, IPravonDataDestination* d
 
 IPravonError* PravonDisconnect(IPravonDataSource* source, IPravonDataDestination* destination) {
     if (!source || !destination)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "disconnecting null");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "disconnecting null");
     if (IPravonError* e = source->PravonRemoveDataDestinationCheck(destination))
         return e;
     if (IPravonError* e = destination->PravonRemoveDataSourceCheck(source))
@@ -71,7 +75,7 @@ IPravonError* PravonDisconnect(IPravonDataSource* source, IPravonDataDestination
 
 IPravonError* PravonSendDataNotification(IPravonDataSource* source, LONG type, void* data) {
     if (!source)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument, "no source");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no source");
     // A copy: handlers may connect or disconnect while the notification is on its way.
     const std::vector<IPravonDataDestination*> destinations = PravonGraph::Destinations(source);
     IPravonError* err = nullptr;
@@ -85,7 +89,8 @@ LONG PravonGetDataSourceCount(const IPravonDataDestination* destination) {
     return destination ? static_cast<LONG>(PravonGraph::Sources(destination).size()) : 0;
 }
 
-LONG PravonGetDataSources(const IPravonDataDestination* destination, IPravonDataSource** sources, LONG capacity) {
+LONG PravonGetDataSources(const IPravonDataDestination* destination, IPravonDataSource** sources,
+                          LONG capacity) {
     if (!destination || !sources || capacity <= 0)
         return 0;
     const auto& list = PravonGraph::Sources(destination);

@@ -12,14 +12,6 @@ namespace {
 
 constexpr LONG kComponent = CKvRawSampleFile::kComponent;
 
-IPravonError* Bad(LONG line, const std::string& text) {
-    return IPravonError::Add(nullptr, kComponent, line, PravonKind::kMissingInput, text.c_str());
-}
-
-IPravonError* Refused(LONG line, const char* text) {
-    return IPravonError::Add(nullptr, kComponent, line, PravonKind::kBadArgument, text);
-}
-
 WORD Le16(const BYTE* p) {
     return static_cast<WORD>(p[0] | (p[1] << 8));
 }
@@ -62,12 +54,12 @@ std::string Hex(ULONG v) {
 IPravonError* ReadAt(IPravonFileStream* stream, ULONGLONG offset, void* buffer, ULONG count,
                      const char* what) {
     if (IPravonError* e = stream->Seek(offset))
-        return IPravonError::Add(e, kComponent, __LINE__, what);
+        return PravonContext(e, kComponent, what);
     ULONG done = 0;
     if (IPravonError* e = stream->Read(buffer, count, &done))
-        return IPravonError::Add(e, kComponent, __LINE__, what);
+        return PravonContext(e, kComponent, what);
     if (done != count)
-        return Bad(__LINE__, std::string("the file ends inside ") + what);
+        return PravonFail(kComponent, PravonKind::kMissingInput, std::string("the file ends inside ") + what);
     return nullptr;
 }
 
@@ -92,38 +84,39 @@ IPravonError* CKvRawSampleFile::Write(IPravonFileStream* stream, const Content& 
     try {
         return WriteChecked(stream, content);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory to write");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to write");
     }
 }
 
 IPravonError* CKvRawSampleFile::WriteChecked(IPravonFileStream* stream, const Content& content) {
     if (!stream)
-        return Refused(__LINE__, "no stream to write to");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no stream to write to");
     if (content.width < 1 || content.width > kMaxSide || content.height < 1 || content.height > kMaxSide)
-        return Refused(__LINE__, "the mosaic's size is out of range");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the mosaic's size is out of range");
     const std::size_t pixels =
         static_cast<std::size_t>(content.width) * static_cast<std::size_t>(content.height);
     if (content.samples.size() != pixels)
-        return Refused(__LINE__, "the sample count does not match the mosaic's size");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "the sample count does not match the mosaic's size");
     if (content.tags.size() > kMaxTags)
-        return Refused(__LINE__, "too many tags");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "too many tags");
     std::set<ULONG> seen;
     ULONGLONG valueBytes = 0;
     for (const auto& tag : content.tags) {
         if (Reserved(tag.tag))
-            return Refused(__LINE__, "the source-size tags come from the header");
+            return PravonFail(kComponent, PravonKind::kBadArgument,
+                              "the source-size tags come from the header");
         if (!seen.insert(tag.tag).second)
-            return Refused(__LINE__, "a tag number appears twice");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "a tag number appears twice");
         if (tag.value.size() > 0xFFFFFFFFu)
-            return Refused(__LINE__, "a tag value is too large");
+            return PravonFail(kComponent, PravonKind::kBadArgument, "a tag value is too large");
         valueBytes += tag.value.size();
     }
     const ULONGLONG tableOffset = kHeaderSize;
     const ULONGLONG valuesOffset = tableOffset + ULONGLONG{kTagEntrySize} * content.tags.size();
     const ULONGLONG planeOffset = valuesOffset + valueBytes;
     if (planeOffset > 0xFFFFFFFFu)
-        return Refused(__LINE__, "the tag values are too large");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the tag values are too large");
 
     std::vector<BYTE> head;
     try {
@@ -150,11 +143,10 @@ IPravonError* CKvRawSampleFile::WriteChecked(IPravonFileStream* stream, const Co
         for (const auto& tag : content.tags)
             head.insert(head.end(), tag.value.begin(), tag.value.end());
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory for the header");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the header");
     }
     if (IPravonError* e = stream->Write(head.data(), static_cast<ULONG>(head.size())))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot write the header");
+        return PravonContext(e, kComponent, "cannot write the header");
 
     // The plane goes out in bands of rows, each converted to little-endian bytes.
     const std::size_t rowSamples = static_cast<std::size_t>(content.width);
@@ -163,8 +155,7 @@ IPravonError* CKvRawSampleFile::WriteChecked(IPravonFileStream* stream, const Co
     try {
         band.resize(static_cast<std::size_t>(bandRows) * rowSamples * 2);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory for a band");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a band");
     }
     for (LONG y = 0; y < content.height; y += bandRows) {
         const LONG rows = std::min(bandRows, content.height - y);
@@ -175,7 +166,7 @@ IPravonError* CKvRawSampleFile::WriteChecked(IPravonFileStream* stream, const Co
             band[2 * i + 1] = static_cast<BYTE>(from[i] >> 8);
         }
         if (IPravonError* e = stream->Write(band.data(), static_cast<ULONG>(count * 2)))
-            return IPravonError::Add(e, kComponent, __LINE__, "cannot write the mosaic");
+            return PravonContext(e, kComponent, "cannot write the mosaic");
     }
     return nullptr;
 }
@@ -186,53 +177,54 @@ IPravonError* CKvRawSampleFile::Open(IPravonFileStream* stream) {
         return OpenChecked(stream);
     } catch (const std::bad_alloc&) {
         Reset();
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory to read");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to read");
     }
 }
 
 IPravonError* CKvRawSampleFile::OpenChecked(IPravonFileStream* stream) {
     if (!stream)
-        return Refused(__LINE__, "no stream to read from");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no stream to read from");
     ULONGLONG fileSize = 0;
     if (IPravonError* e = stream->GetSize(&fileSize))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot tell the file's size");
+        return PravonContext(e, kComponent, "cannot tell the file's size");
     if (fileSize < kHeaderSize)
-        return Bad(__LINE__, "the file is shorter than a raw sample header");
+        return PravonFail(kComponent, PravonKind::kMissingInput,
+                          "the file is shorter than a raw sample header");
     BYTE header[kHeaderSize];
     if (IPravonError* e = ReadAt(stream, 0, header, kHeaderSize, "the header"))
         return e;
     if (Le32(header) != kMagic)
-        return Bad(__LINE__, "not a raw sample file");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "not a raw sample file");
     if (Le16(header + 4) != kVersion)
-        return Bad(__LINE__, "raw sample version " + std::to_string(Le16(header + 4)) + " is not known");
+        return PravonFail(kComponent, PravonKind::kMissingInput,
+                          "raw sample version " + std::to_string(Le16(header + 4)) + " is not known");
     const ULONG headerSize = Le16(header + 6);
     if (headerSize < kHeaderSize || headerSize > fileSize)
-        return Bad(__LINE__, "the header size is impossible");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the header size is impossible");
     const ULONG width = Le32(header + 8);
     const ULONG height = Le32(header + 12);
     if (width < 1 || width > static_cast<ULONG>(kMaxSide) || height < 1 ||
         height > static_cast<ULONG>(kMaxSide))
-        return Bad(__LINE__, "the mosaic's size is out of range");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the mosaic's size is out of range");
     const LONG colorSpace = static_cast<LONG>(Le32(header + 16));
     if (colorSpace != PravonColorSpace::kRawMosaic16)
-        return IPravonError::Add(
-            nullptr, kComponent, __LINE__, PravonKind::kUnsupportedColorSpace,
+        return PravonFail(
+            kComponent, PravonKind::kUnsupportedColorSpace,
             ("colour space " + Hex(static_cast<ULONG>(colorSpace)) + " is not a mosaic").c_str());
     const WORD model = Le16(header + 20);
     const WORD flags = Le16(header + 22);
     if (flags & ~kFlagCameraModel)
-        return Bad(__LINE__, "unknown header flags");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "unknown header flags");
     const ULONG tagCount = Le32(header + 24);
     const ULONGLONG tableOffset = Le32(header + 28);
     const ULONGLONG planeOffset = Le64(header + 32);
     if (tagCount > kMaxTags)
-        return Bad(__LINE__, "the tag count is out of range");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the tag count is out of range");
     if (tableOffset < headerSize || tableOffset + ULONGLONG{kTagEntrySize} * tagCount > fileSize)
-        return Bad(__LINE__, "the tag table lies outside the file");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the tag table lies outside the file");
     const ULONGLONG planeBytes = ULONGLONG{width} * height * 2;
     if (planeOffset < headerSize || planeOffset > fileSize || planeBytes > fileSize - planeOffset)
-        return Bad(__LINE__, "the mosaic lies outside the file");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the mosaic lies outside the file");
 
     std::vector<BYTE> table;
     std::vector<KvRawSampleTag> tags;
@@ -240,8 +232,7 @@ IPravonError* CKvRawSampleFile::OpenChecked(IPravonFileStream* stream) {
         table.resize(static_cast<std::size_t>(kTagEntrySize) * tagCount);
         tags.resize(tagCount);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory for the tags");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the tags");
     }
     if (tagCount > 0)
         if (IPravonError* e =
@@ -257,20 +248,23 @@ IPravonError* CKvRawSampleFile::OpenChecked(IPravonFileStream* stream) {
         const ULONGLONG size = Le32(entry + 8);
         const ULONGLONG offset = Le32(entry + 12);
         if (Reserved(tag.tag))
-            return Bad(__LINE__, "tag " + Hex(tag.tag) + " is given by the header, not stored");
+            return PravonFail(kComponent, PravonKind::kMissingInput,
+                              "tag " + Hex(tag.tag) + " is given by the header, not stored");
         if (!seen.insert(tag.tag).second)
-            return Bad(__LINE__, "tag " + Hex(tag.tag) + " appears twice");
+            return PravonFail(kComponent, PravonKind::kMissingInput,
+                              "tag " + Hex(tag.tag) + " appears twice");
         if (offset > fileSize || size > fileSize - offset)
-            return Bad(__LINE__, "the value of tag " + Hex(tag.tag) + " lies outside the file");
+            return PravonFail(kComponent, PravonKind::kMissingInput,
+                              "the value of tag " + Hex(tag.tag) + " lies outside the file");
         // Values may not share bytes to make more of the file than it holds.
         valueBytes += size;
         if (valueBytes > fileSize)
-            return Bad(__LINE__, "the tag values add up to more than the file");
+            return PravonFail(kComponent, PravonKind::kMissingInput,
+                              "the tag values add up to more than the file");
         try {
             tag.value.resize(static_cast<std::size_t>(size));
         } catch (const std::bad_alloc&) {
-            return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                     "no memory for a tag value");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tag value");
         }
         if (size > 0)
             if (IPravonError* e =
@@ -292,30 +286,27 @@ IPravonError* CKvRawSampleFile::OpenChecked(IPravonFileStream* stream) {
 
 IPravonError* CKvRawSampleFile::ReadRows(LONG first, LONG count, WORD* out, std::size_t rowPitch) {
     if (!m_stream)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kInvalidState,
-                                 "the file is not open");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file is not open");
     if (first < 0 || count < 0 || first > m_height - count)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfRange,
-                                 "rows outside the mosaic");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "rows outside the mosaic");
     if (count == 0)
         return nullptr;
     if (!out || rowPitch < static_cast<std::size_t>(m_width))
-        return Refused(__LINE__, "no room for the rows");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no room for the rows");
     const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 2;
     try {
         m_rowBytes.resize(rowBytes);
     } catch (const std::bad_alloc&) {
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kOutOfMemory,
-                                 "no memory for a row");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a row");
     }
     if (IPravonError* e = m_stream->Seek(m_planeOffset + ULONGLONG{rowBytes} * static_cast<ULONGLONG>(first)))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot reach the mosaic");
+        return PravonContext(e, kComponent, "cannot reach the mosaic");
     for (LONG r = 0; r < count; ++r) {
         ULONG done = 0;
         if (IPravonError* e = m_stream->Read(m_rowBytes.data(), static_cast<ULONG>(rowBytes), &done))
-            return IPravonError::Add(e, kComponent, __LINE__, "cannot read the mosaic");
+            return PravonContext(e, kComponent, "cannot read the mosaic");
         if (done != rowBytes)
-            return Bad(__LINE__, "the file ends inside the mosaic");
+            return PravonFail(kComponent, PravonKind::kMissingInput, "the file ends inside the mosaic");
         WORD* to = out + static_cast<std::size_t>(r) * rowPitch;
         for (LONG x = 0; x < m_width; ++x)
             to[x] = Le16(m_rowBytes.data() + 2 * static_cast<std::size_t>(x));

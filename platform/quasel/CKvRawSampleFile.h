@@ -64,7 +64,7 @@ public:
 
     // Writes the content to an open stream: header, tag table, values, plane. Content the reader would
     // refuse (sizes out of range, a sample count that does not match, reserved or repeated tag numbers)
-    // is refused with kind 1014 before anything is written.
+    // is refused with PravonKind::kBadArgument before anything is written.
     static IPravonError* Write(IPravonFileStream* stream, const Content& content);
 
     CKvRawSampleFile() = default;
@@ -74,7 +74,8 @@ public:
 
     // Reads and checks the header, the tag table and every tag value, and keeps a reference on the
     // stream for ReadRows. A file that is short, lies about a count or an offset, or is not a version-1
-    // mosaic is refused with kind 1004 (1010 for another colour space) and nothing is kept.
+    // mosaic is refused with PravonKind::kMissingInput (PravonKind::kUnsupportedColorSpace for another colour
+    // space) and nothing is kept.
     IPravonError* Open(IPravonFileStream* stream);
     bool IsOpen() const { return m_stream != nullptr; }
 
@@ -86,7 +87,7 @@ public:
     const std::vector<KvRawSampleTag>& GetTags() const { return m_tags; }
 
     // Reads rows first .. first + count - 1 into out, rowPitch samples from one row to the next, in native
-    // order. Rows outside the image give kind 1013.
+    // order. Rows outside the image give PravonKind::kOutOfRange.
     IPravonError* ReadRows(LONG first, LONG count, WORD* out, std::size_t rowPitch);
 
 private:

@@ -11,22 +11,14 @@ namespace {
 
 constexpr LONG kComponent = CKvRawSampleLoad::kComponent;
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, kComponent, line, kind, text);
-}
-
-IPravonError* Wrap(IPravonError* inner, LONG line, const char* text) {
-    return IPravonError::Add(inner, kComponent, line, text);
-}
-
 } // namespace
 
 IPravonError* IPravonLoad::CreateLoad(IPravonLoad** load) {
     if (!load)
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kBadArgument);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no pointer for the loader");
     *load = new (std::nothrow) CKvRawSampleLoad();
     if (!*load)
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kOutOfMemory);
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a loader");
     return nullptr;
 }
 
@@ -50,16 +42,17 @@ ULONG CKvRawSampleLoad::Release() {
 
 IPravonError* CKvRawSampleLoad::Open(IPravonFileStream* stream, IPravonTagControl* tags) {
     if (!stream || !tags)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a loader needs a stream and a tag control");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a loader needs a stream and a tag control");
     if (m_image) {
         m_image->Release();
         m_image = nullptr;
     }
     if (IPravonError* e = m_file.Open(stream))
-        return Wrap(e, __LINE__, "the raw sample file was refused");
+        return PravonContext(e, kComponent, "the raw sample file was refused");
     auto* own = dynamic_cast<CPravonTagControl*>(tags);
     if (m_file.HasCameraModel() && !own)
-        return Fail(__LINE__, PravonKind::kBadArgument, "this tag control cannot take a camera-model code");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "this tag control cannot take a camera-model code");
 
     // The tag values are handed out as the file stores them: little-endian, which is this target's order.
     static_assert(std::endian::native == std::endian::little);
@@ -68,11 +61,11 @@ IPravonError* CKvRawSampleLoad::Open(IPravonFileStream* stream, IPravonTagContro
                                CKvRawSampleFile::kColorSpaceTag};
     for (int i = 0; i < 3; ++i)
         if (IPravonError* e = tags->WriteTag(sizeTags[i], 4, sizeof(LONG), &size[i]))
-            return Wrap(e, __LINE__, "cannot give the source size to the tag control");
+            return PravonContext(e, kComponent, "cannot give the source size to the tag control");
     for (const auto& tag : m_file.GetTags())
         if (IPravonError* e =
                 tags->WriteTag(tag.tag, tag.type, static_cast<ULONG>(tag.value.size()), tag.value.data()))
-            return Wrap(e, __LINE__, "cannot give a tag to the tag control");
+            return PravonContext(e, kComponent, "cannot give a tag to the tag control");
     if (own) {
         if (m_file.HasCameraModel())
             own->SetCameraModel(m_file.GetCameraModel());
@@ -88,18 +81,18 @@ IPravonError* CKvRawSampleLoad::Open(IPravonFileStream* stream, IPravonTagContro
 
 IPravonError* CKvRawSampleLoad::Begin(IPravonImage* image) {
     if (!image)
-        return Fail(__LINE__, PravonKind::kBadArgument, "no image to load into");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no image to load into");
     if (!m_file.IsOpen())
-        return Fail(__LINE__, PravonKind::kInvalidState, "the loader has no file open");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the loader has no file open");
     if (IPravonError* e = image->SetColorSpace(m_file.GetColorSpace()))
-        return Wrap(e, __LINE__, "cannot give the image its colour space");
+        return PravonContext(e, kComponent, "cannot give the image its colour space");
     if (IPravonError* e = image->SetSize(m_file.GetWidth(), m_file.GetHeight()))
-        return Wrap(e, __LINE__, "cannot give the image its size");
+        return PravonContext(e, kComponent, "cannot give the image its size");
     LONG tileSize = 0;
     if (IPravonError* e = image->GetTileSize(&tileSize))
-        return Wrap(e, __LINE__, "cannot read the image's tile size");
+        return PravonContext(e, kComponent, "cannot read the image's tile size");
     if (tileSize < 1)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the image has no tiles");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the image has no tiles");
     image->AddRef();
     if (m_image)
         m_image->Release();
@@ -111,7 +104,7 @@ IPravonError* CKvRawSampleLoad::Begin(IPravonImage* image) {
 
 IPravonError* CKvRawSampleLoad::Step() {
     if (!m_image)
-        return Fail(__LINE__, PravonKind::kInvalidState, "the load has not begun");
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the load has not begun");
     if (IsComplete())
         return nullptr;
     const LONG width = m_file.GetWidth();
@@ -119,14 +112,14 @@ IPravonError* CKvRawSampleLoad::Step() {
     try {
         m_band.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a band of rows");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a band of rows");
     }
     if (IPravonError* e = m_file.ReadRows(m_nextRow, rows, m_band.data(), static_cast<std::size_t>(width)))
-        return Wrap(e, __LINE__, "cannot read the mosaic");
+        return PravonContext(e, kComponent, "cannot read the mosaic");
 
     IPravonTileGrid* grid = nullptr;
     if (IPravonError* e = m_image->MapRect(CPravonRect(0, m_nextRow, width, m_nextRow + rows), &grid))
-        return Wrap(e, __LINE__, "cannot map the band onto the image's tiles");
+        return PravonContext(e, kComponent, "cannot map the band onto the image's tiles");
     IPravonError* err = nullptr;
     for (LONG r = 0; !err && r < grid->GetRowCount(); ++r) {
         for (LONG c = 0; !err && c < grid->GetColumnCount(); ++c) {
@@ -151,7 +144,7 @@ IPravonError* CKvRawSampleLoad::Step() {
     }
     grid->Release();
     if (err)
-        return Wrap(err, __LINE__, "cannot fill the image's tiles");
+        return PravonContext(err, kComponent, "cannot fill the image's tiles");
     m_nextRow += rows;
     return nullptr;
 }
@@ -159,7 +152,8 @@ IPravonError* CKvRawSampleLoad::Step() {
 IPravonError* CKvRawSampleLoad::LoadFile(IPravonManager* manager, const PravonFile& file,
                                          IPravonImage** image, IPravonTagControl** tags) {
     if (!manager || !image || !tags)
-        return Fail(__LINE__, PravonKind::kBadArgument, "LoadFile needs a manager and two out pointers");
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "LoadFile needs a manager and two out pointers");
     *image = nullptr;
     *tags = nullptr;
     IPravonFileStream* rawStream = nullptr;

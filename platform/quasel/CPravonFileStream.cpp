@@ -10,22 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-IPravonError* RuntimeError(LONG line, int error, const std::string& text) {
-    IPravonError* e = IPravonError::Add(nullptr, CPravonFileStream::kComponent, line,
-                                        CPravonFileStream::kRuntime, error ? error : EIO);
-    return IPravonError::Add(e, CPravonFileStream::kComponent, line, text.c_str());
-}
-
-} // namespace
+namespace {} // namespace
 
 IPravonError* IPravonFileStream::CreateFileStream(IPravonFileStream** stream) {
     if (!stream)
-        return PRAVON_ERROR(nullptr, CPravonFileStream::kComponent, PravonKind::kBadArgument);
+        return PravonFail(CPravonFileStream::kComponent, PravonKind::kBadArgument,
+                          "no pointer for the stream");
     *stream = new (std::nothrow) CPravonFileStream();
     if (!*stream)
-        return PRAVON_ERROR(nullptr, CPravonFileStream::kComponent, PravonKind::kOutOfMemory);
+        return PravonFail(CPravonFileStream::kComponent, PravonKind::kOutOfMemory, "no memory for a stream");
     return nullptr;
 }
 
@@ -45,15 +38,9 @@ ULONG CPravonFileStream::Release() {
     return left;
 }
 
-IPravonError* CPravonFileStream::NotOpen(LONG line) const {
-    return IPravonError::Add(nullptr, kComponent, line, PravonKind::kInvalidState,
-                             "the file stream is not open");
-}
-
 IPravonError* CPravonFileStream::Open(const PravonFile& file, LONG mode) {
     if (mode != kRead && mode != kWrite)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kBadArgument,
-                                 "unknown open mode");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "unknown open mode");
     if (IPravonError* e = Close())
         return e;
     const std::string path = WinPath::ToNative(file.path);
@@ -63,12 +50,14 @@ IPravonError* CPravonFileStream::Open(const PravonFile& file, LONG mode) {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return RuntimeError(__LINE__, errno, "cannot open " + path);
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                             "cannot open " + path);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = errno ? errno : EISDIR;
         ::close(fd);
-        return RuntimeError(__LINE__, error, path + " is not a regular file");
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, error ? error : EIO), kComponent,
+                             path + " is not a regular file");
     }
     m_fd = fd;
     return nullptr;
@@ -80,7 +69,8 @@ IPravonError* CPravonFileStream::Close() {
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0 && errno != EINTR)
-        return RuntimeError(__LINE__, errno, "closing the file failed");
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                             "closing the file failed");
     return nullptr;
 }
 
@@ -88,9 +78,9 @@ IPravonError* CPravonFileStream::Read(void* buffer, ULONG count, ULONG* done) {
     if (done)
         *done = 0;
     if (m_fd < 0)
-        return NotOpen(__LINE__);
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file stream is not open");
     if (count > 0 && !buffer)
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kBadArgument);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no buffer to read into");
     auto* to = static_cast<BYTE*>(buffer);
     ULONG total = 0;
     while (total < count) {
@@ -98,7 +88,8 @@ IPravonError* CPravonFileStream::Read(void* buffer, ULONG count, ULONG* done) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return RuntimeError(__LINE__, errno, "reading the file failed");
+            return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                                 "reading the file failed");
         if (got == 0)
             break;
         total += static_cast<ULONG>(got);
@@ -110,9 +101,9 @@ IPravonError* CPravonFileStream::Read(void* buffer, ULONG count, ULONG* done) {
 
 IPravonError* CPravonFileStream::Write(const void* data, ULONG count) {
     if (m_fd < 0)
-        return NotOpen(__LINE__);
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file stream is not open");
     if (count > 0 && !data)
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kBadArgument);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no data to write");
     const auto* from = static_cast<const BYTE*>(data);
     ULONG total = 0;
     while (total < count) {
@@ -120,7 +111,11 @@ IPravonError* CPravonFileStream::Write(const void* data, ULONG count) {
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            return RuntimeError(__LINE__, put < 0 ? errno : ENOSPC, "writing the file failed");
+            return PravonContext(PravonLibraryFail(kComponent, kRuntime,
+                                                   put < 0  ? errno
+                                                   : ENOSPC ? put < 0 ? errno : ENOSPC
+                                                            : EIO),
+                                 kComponent, "writing the file failed");
         total += static_cast<ULONG>(put);
     }
     return nullptr;
@@ -128,30 +123,33 @@ IPravonError* CPravonFileStream::Write(const void* data, ULONG count) {
 
 IPravonError* CPravonFileStream::Seek(ULONGLONG position) {
     if (m_fd < 0)
-        return NotOpen(__LINE__);
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file stream is not open");
     if (position > static_cast<ULONGLONG>(std::numeric_limits<off_t>::max()))
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kOutOfRange);
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "position beyond what the file can hold");
     if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0)
-        return RuntimeError(__LINE__, errno, "seeking in the file failed");
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                             "seeking in the file failed");
     return nullptr;
 }
 
 IPravonError* CPravonFileStream::GetPosition(ULONGLONG* position) {
     if (m_fd < 0)
-        return NotOpen(__LINE__);
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file stream is not open");
     const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
     if (at < 0)
-        return RuntimeError(__LINE__, errno, "cannot tell the position in the file");
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                             "cannot tell the position in the file");
     *position = static_cast<ULONGLONG>(at);
     return nullptr;
 }
 
 IPravonError* CPravonFileStream::GetSize(ULONGLONG* size) {
     if (m_fd < 0)
-        return NotOpen(__LINE__);
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the file stream is not open");
     struct stat info {};
     if (::fstat(m_fd, &info) != 0)
-        return RuntimeError(__LINE__, errno, "cannot tell the size of the file");
+        return PravonContext(PravonLibraryFail(kComponent, kRuntime, errno ? errno : EIO), kComponent,
+                             "cannot tell the size of the file");
     *size = static_cast<ULONGLONG>(info.st_size);
     return nullptr;
 }

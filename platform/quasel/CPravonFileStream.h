@@ -28,7 +28,6 @@ public:
 
 private:
     ~CPravonFileStream() override;
-    IPravonError* NotOpen(LONG line) const;
 
     std::atomic<ULONG> m_references{1};
     int m_fd = -1;

@@ -13,20 +13,18 @@ std::string TagText(const char* what, ULONG tag) {
     return text;
 }
 
-IPravonError* TagError(LONG line, LONG kind, const char* what, ULONG tag) {
-    return IPravonError::Add(nullptr, CPravonTagControl::kComponent, line, kind, TagText(what, tag).c_str());
-}
-
 } // namespace
 
 IPravonError* IPravonTagControl::CreateTagControl(IPravonTagControl** tagControl) {
     if (!tagControl)
-        return PRAVON_ERROR(nullptr, CPravonTagControl::kComponent, PravonKind::kBadArgument);
+        return PravonFail(CPravonTagControl::kComponent, PravonKind::kBadArgument,
+                          "no pointer for the tag control");
     *tagControl = nullptr;
     try {
         *tagControl = new CPravonTagControl();
     } catch (const std::bad_alloc&) {
-        return PRAVON_ERROR(nullptr, CPravonTagControl::kComponent, PravonKind::kOutOfMemory);
+        return PravonFail(CPravonTagControl::kComponent, PravonKind::kOutOfMemory,
+                          "no memory for a tag control");
     }
     return nullptr;
 }
@@ -57,32 +55,32 @@ IPravonError* CPravonTagControl::ReadTag(ULONG tag, LONG type, ULONG count, void
     } catch (const std::bad_alloc&) {
     }
     if (const LONG kind = FailureFor(Operation::kRead, tag))
-        return TagError(__LINE__, kind, "cannot read tag", tag);
+        return PravonFail(kComponent, kind, TagText("cannot read tag", tag));
     const auto it = m_tags.find(tag);
     if (it == m_tags.end())
-        return TagError(__LINE__, PravonKind::kMissingInput, "no tag", tag);
+        return PravonFail(kComponent, PravonKind::kMissingInput, TagText("no tag", tag));
     if (count > it->second.bytes.size())
-        return TagError(__LINE__, PravonKind::kOutOfRange, "read beyond the end of tag", tag);
+        return PravonFail(kComponent, PravonKind::kOutOfRange, TagText("read beyond the end of tag", tag));
     if (count == 0)
         return nullptr;
     if (!buffer)
-        return TagError(__LINE__, PravonKind::kBadArgument, "no buffer for tag", tag);
+        return PravonFail(kComponent, PravonKind::kBadArgument, TagText("no buffer for tag", tag));
     std::memcpy(buffer, it->second.bytes.data(), count);
     return nullptr;
 }
 
 IPravonError* CPravonTagControl::WriteTag(ULONG tag, LONG type, ULONG count, const void* data) {
     if (count != 0 && !data)
-        return TagError(__LINE__, PravonKind::kBadArgument, "no data for tag", tag);
+        return PravonFail(kComponent, PravonKind::kBadArgument, TagText("no data for tag", tag));
     std::lock_guard lock(m_mutex);
     if (const LONG kind = FailureFor(Operation::kWrite, tag))
-        return TagError(__LINE__, kind, "cannot write tag", tag);
+        return PravonFail(kComponent, kind, TagText("cannot write tag", tag));
     try {
         const auto* bytes = static_cast<const BYTE*>(data);
         Tag value{type, count ? std::vector<BYTE>(bytes, bytes + count) : std::vector<BYTE>()};
         m_tags[tag] = std::move(value);
     } catch (const std::bad_alloc&) {
-        return TagError(__LINE__, PravonKind::kOutOfMemory, "no memory for tag", tag);
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, TagText("no memory for tag", tag));
     }
     return nullptr;
 }
@@ -90,20 +88,19 @@ IPravonError* CPravonTagControl::WriteTag(ULONG tag, LONG type, ULONG count, con
 IPravonError* CPravonTagControl::RemoveTag(ULONG tag) {
     std::lock_guard lock(m_mutex);
     if (const LONG kind = FailureFor(Operation::kRemove, tag))
-        return TagError(__LINE__, kind, "cannot remove tag", tag);
+        return PravonFail(kComponent, kind, TagText("cannot remove tag", tag));
     m_tags.erase(tag);
     return nullptr;
 }
 
 IPravonError* CPravonTagControl::GetCameraModel(WORD* model) {
     if (!model)
-        return PRAVON_ERROR(nullptr, kComponent, PravonKind::kBadArgument);
+        return PravonFail(kComponent, PravonKind::kBadArgument, "no place for the camera model");
     std::lock_guard lock(m_mutex);
     if (const LONG kind = FailureFor(Operation::kCameraModel, 0))
-        return IPravonError::Add(nullptr, kComponent, __LINE__, kind, "cannot read the camera model");
+        return PravonFail(kComponent, kind, "cannot read the camera model");
     if (!m_hasModel)
-        return IPravonError::Add(nullptr, kComponent, __LINE__, PravonKind::kMissingInput,
-                                 "the image carries no camera model");
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the image carries no camera model");
     *model = m_model;
     return nullptr;
 }

@@ -3,18 +3,23 @@
 #include "HandleTable.h"
 #include "WinSeams.h"
 
-#include <memory>
+#include <algorithm>
+#include <map>
 #include <mutex>
+#include <new>
 
 namespace {
 
 struct DeviceContext {
     HWND window = nullptr;
+    std::shared_ptr<WinSurface> surface;
 };
 
+// Lock order: the user services' lock, then this one, then a surface's own lock.
 struct GdiState {
     std::mutex lock;
     HandleTable<DeviceContext> contexts;
+    std::map<std::uint32_t, std::shared_ptr<WinSurface>> surfaces; // by window handle value
 };
 
 GdiState& State() {
@@ -22,18 +27,74 @@ GdiState& State() {
     return *state;
 }
 
-std::uint32_t ToId(HDC dc) {
-    const auto value = reinterpret_cast<std::uintptr_t>(dc);
+std::uint32_t ToId(const void* handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
     return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value);
 }
 
+LONG ClampSide(LONG side) {
+    return std::clamp<LONG>(side, 0, WinSurface::kMaxSide);
+}
+
+// A surface of the new size holding what fits of the old one's pixels; null when there is no memory for it.
+std::shared_ptr<WinSurface> RemadeSurface(const std::shared_ptr<WinSurface>& old, LONG width, LONG height) {
+    std::shared_ptr<WinSurface> fresh;
+    try {
+        fresh = std::make_shared<WinSurface>(width, height);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (old) {
+        std::lock_guard<std::mutex> guard(old->lock);
+        const LONG rows = std::min(old->height, fresh->height);
+        const LONG columns = std::min(old->width, fresh->width);
+        for (LONG y = 0; y < rows; ++y)
+            std::copy_n(old->pixels.begin() + static_cast<std::ptrdiff_t>(y) * old->width, columns,
+                        fresh->pixels.begin() + static_cast<std::ptrdiff_t>(y) * fresh->width);
+    }
+    return fresh;
+}
+
+// The window's surface for its client size as it is now; null for an invalid window. No lock is held on
+// entry: the client size is asked of the user services first.
+std::shared_ptr<WinSurface> CurrentSurface(HWND window) {
+    RECT client{};
+    if (!GetClientRect(window, &client))
+        return nullptr;
+    const LONG width = ClampSide(client.right - client.left);
+    const LONG height = ClampSide(client.bottom - client.top);
+    std::shared_ptr<WinSurface> surface;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        std::shared_ptr<WinSurface>& slot = State().surfaces[ToId(window)];
+        if (slot && slot->width == width && slot->height == height)
+            return slot;
+        if (std::shared_ptr<WinSurface> fresh = RemadeSurface(slot, width, height))
+            slot = std::move(fresh);
+        if (!slot) {
+            State().surfaces.erase(ToId(window));
+            return nullptr;
+        }
+        surface = slot;
+    }
+    // A window destroyed on its thread meanwhile had its surface forgotten before this one was entered.
+    if (!IsWindow(window))
+        WinGdi::ForgetWindowSurface(window);
+    return surface;
+}
+
 } // namespace
+
+WinSurface::WinSurface(LONG requestedWidth, LONG requestedHeight)
+    : width(ClampSide(requestedWidth)), height(ClampSide(requestedHeight)),
+      pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0u) {}
 
 HDC WinGdi::CreateWindowDC(HWND window) {
     if (!IsWindow(window))
         return nullptr;
     auto context = std::make_shared<DeviceContext>();
     context->window = window;
+    context->surface = CurrentSurface(window);
     std::lock_guard<std::mutex> guard(State().lock);
     const std::uint32_t id = State().contexts.Insert(std::move(context));
     return reinterpret_cast<HDC>(static_cast<std::uintptr_t>(id));
@@ -45,6 +106,37 @@ bool WinGdi::ReleaseWindowDC(HWND window, HDC dc) {
     if (!context || context->window != window)
         return false;
     State().contexts.Erase(ToId(dc));
+    return true;
+}
+
+std::shared_ptr<WinSurface> WinGdi::SurfaceOfDC(HDC dc) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    return context ? context->surface : nullptr;
+}
+
+void WinGdi::ForgetWindowSurface(HWND window) {
+    std::shared_ptr<WinSurface> gone;
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().surfaces.find(ToId(window));
+    if (it != State().surfaces.end()) {
+        gone = std::move(it->second);
+        State().surfaces.erase(it);
+    }
+}
+
+bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
+                                  std::vector<std::uint32_t>* pixels) {
+    std::shared_ptr<WinSurface> surface = CurrentSurface(window);
+    if (!surface)
+        return false;
+    std::lock_guard<std::mutex> guard(surface->lock);
+    if (width)
+        *width = surface->width;
+    if (height)
+        *height = surface->height;
+    if (pixels)
+        *pixels = surface->pixels;
     return true;
 }
 

@@ -1,8 +1,12 @@
-// Device contexts of windows. A window's device context answers the screen's resolution and nothing more:
-// there are no pixels behind a window.
+// Device contexts of windows. A window's device contexts answer the screen's resolution and draw into the
+// window's surface, which has the size of its client area.
 #pragma once
 
+#include "WinSurface.h"
 #include "WinUser.h"
+
+#include <memory>
+#include <vector>
 
 constexpr int HORZRES = 8;
 constexpr int VERTRES = 10;
@@ -20,4 +24,21 @@ HDC CreateWindowDC(HWND window);
 // True when dc was the window's and is now released.
 bool ReleaseWindowDC(HWND window, HDC dc);
 
+// The surface the context draws into; null for an invalid or released context. A window's surface is made
+// when its first context is, and made anew (keeping what fits of the old pixels) when a context is made
+// after the client area changed size; a context keeps the surface it was made with.
+std::shared_ptr<WinSurface> SurfaceOfDC(HDC dc);
+// Forgets the surface of a window that goes (contexts still open keep theirs alive). Called with the user
+// services' lock held: the GDI lock comes after it, and nothing here calls back into the user services
+// while holding the GDI lock.
+void ForgetWindowSurface(HWND window);
+
 } // namespace WinGdi
+
+namespace WinGdiTest {
+
+// A copy of the window's pixels as its next context would draw them, the surface being made (transparent,
+// of the client size) when none exists yet; false for an invalid window.
+bool ReadWindowPixels(HWND window, LONG* width, LONG* height, std::vector<std::uint32_t>* pixels);
+
+} // namespace WinGdiTest

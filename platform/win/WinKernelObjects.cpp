@@ -3,8 +3,10 @@
 #include "WinKernelObject.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <new>
+#include <span>
 
 namespace WinKernel {
 namespace {
@@ -103,9 +105,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 
     std::unique_lock<std::mutex> lock(State().lock);
-    // The wait holds its objects, so closing a handle meanwhile does not free what it waits on.
-    std::vector<std::shared_ptr<KernelObject>> held;
-    held.reserve(count);
+    // The wait holds its objects, so closing a handle meanwhile does not free what it waits on. They are
+    // held in place: a wait that need not block (a poll, say) never needs memory, and so never fails for
+    // want of it.
+    std::array<std::shared_ptr<KernelObject>, MAXIMUM_WAIT_OBJECTS> storage;
+    const auto held = std::span(storage.data(), count);
     for (DWORD i = 0; i < count; ++i) {
         std::shared_ptr<KernelObject> object = State().handles.Find(objects[i]);
         if (!object) {
@@ -114,12 +118,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
             return WAIT_FAILED;
         }
         // Waiting for all of an object twice could never be satisfied by one signal of a semaphore.
-        if (waitAll && std::find(held.begin(), held.end(), object) != held.end()) {
+        if (waitAll && std::find(held.begin(), held.begin() + i, object) != held.begin() + i) {
             lock.unlock();
             SetLastError(ERROR_INVALID_PARAMETER);
             return WAIT_FAILED;
         }
-        held.push_back(std::move(object));
+        held[i] = std::move(object);
     }
 
     Waiter waiter;
@@ -144,8 +148,17 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
         if (milliseconds == 0)
             break;
         if (!registered) {
-            for (auto& o : held)
-                o->AddWaiter(&waiter);
+            // All or none: an object left holding this stack waiter would wake it after the wait is over.
+            try {
+                for (auto& o : held)
+                    o->AddWaiter(&waiter);
+            } catch (const std::bad_alloc&) {
+                for (auto& o : held)
+                    o->RemoveWaiter(&waiter);
+                lock.unlock();
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return WAIT_FAILED;
+            }
             registered = true;
         }
         if (milliseconds == INFINITE) {

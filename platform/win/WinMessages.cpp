@@ -4,8 +4,10 @@
 #include "WinUserInternal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
+#include <new>
 #include <set>
 
 namespace WinUser {
@@ -16,8 +18,10 @@ constexpr ULONGLONG kNoTimer = ~0ull;
 
 struct QueueState {
     std::map<DWORD, std::shared_ptr<MessageQueue>> queues; // under UserLock()
-    std::mutex observerLock;
+    std::mutex observerLock;                               // guards the two test hooks
     std::function<void(const MSG&)> dropObserver;
+    std::function<void()> beforePost;
+    std::atomic<bool> hasBeforePost{false}; // spares every post the lock while no test hook is set
 };
 
 QueueState& State() {
@@ -124,13 +128,37 @@ std::shared_ptr<MessageQueue> FindQueueOfWindow(HWND window, DWORD* error) {
     return queue;
 }
 
-BOOL PostTo(MessageQueue& queue, const MSG& message) {
+void RunBeforePostHook() {
+    if (!State().hasBeforePost.load(std::memory_order_acquire))
+        return;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(State().observerLock);
+        hook = State().beforePost;
+    }
+    if (hook)
+        hook();
+}
+
+// goneError is the error of a post that comes after the receiving thread ended: its queue was found while
+// the thread still ran, so the post would otherwise land where nobody takes it or reports it.
+BOOL PostTo(MessageQueue& queue, const MSG& message, DWORD goneError) {
+    RunBeforePostHook();
     std::lock_guard<std::mutex> guard(WinKernel::KernelLock());
+    if (queue.ended) {
+        SetLastError(goneError);
+        return FALSE;
+    }
     if (queue.posted.size() >= kMaxPosted) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
-    queue.posted.push_back(message);
+    try {
+        queue.posted.push_back(message);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     queue.Changed();
     return TRUE;
 }
@@ -146,6 +174,7 @@ void EndThread(const std::shared_ptr<MessageQueue>& queue) {
     }
     {
         std::lock_guard<std::mutex> guard(WinKernel::KernelLock());
+        queue->ended = true;
         left.swap(queue->posted);
         queue->timers.clear();
         queue->paints.clear();
@@ -267,7 +296,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(error);
         return FALSE;
     }
-    return PostTo(*queue, MakeMessage(window, message, wParam, lParam));
+    return PostTo(*queue, MakeMessage(window, message, wParam, lParam), ERROR_INVALID_WINDOW_HANDLE);
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -286,7 +315,7 @@ BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
-    return PostTo(*queue, MakeMessage(nullptr, message, wParam, lParam));
+    return PostTo(*queue, MakeMessage(nullptr, message, wParam, lParam), ERROR_INVALID_THREAD_ID);
 }
 
 void PostQuitMessage(int exitCode) {
@@ -538,6 +567,12 @@ bool WinUserTest::PumpUntil(const std::function<bool()>& condition, DWORD millis
 void WinUserTest::SetDropObserver(std::function<void(const MSG&)> observer) {
     std::lock_guard<std::mutex> guard(State().observerLock);
     State().dropObserver = std::move(observer);
+}
+
+void WinUserTest::SetBeforePostHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(State().observerLock);
+    State().hasBeforePost.store(static_cast<bool>(hook), std::memory_order_release);
+    State().beforePost = std::move(hook);
 }
 
 DWORD WinUserTest::QueuedMessages() {

@@ -5,6 +5,7 @@
 #include "WinDebug.h"
 #include "WinKernel.h"
 #include "WinPath.h"
+#include "WinResourceFile.h"
 #include "WinUserInternal.h"
 #include "utf16.h"
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -142,6 +144,9 @@ HMODULE Load(const std::string& name, DWORD flags) {
         return nullptr;
     }
     const std::string mapped = WinModule::MappedLibraryName(name);
+    if ((flags & LOAD_LIBRARY_AS_DATAFILE) && mapped.find('/') != std::string::npos &&
+        WinResourceFile::IsResourceText(mapped))
+        return WinResourceFile::Load(mapped);
     int mode = RTLD_NOW | RTLD_LOCAL;
     if (flags & LOAD_LIBRARY_KEEP_MAPPED)
         mode |= RTLD_NODELETE;
@@ -152,19 +157,27 @@ HMODULE Load(const std::string& name, DWORD flags) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    const HMODULE module = BaseOfHandle(handle);
-    if (!module) {
+    // From here on a failure gives the library back: a load that answers null holds no reference.
+    try {
+        const HMODULE module = BaseOfHandle(handle);
+        if (!module) {
+            dlclose(handle);
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        std::lock_guard<std::mutex> guard(State().lock);
+        DWORD& generation = State().generations[module];
+        LoadedLibrary& library = State().loaded[module];
+        if (library.count == 0)
+            ++generation;
+        library.handle = handle;
+        ++library.count;
+        return module;
+    } catch (const std::bad_alloc&) {
         dlclose(handle);
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    std::lock_guard<std::mutex> guard(State().lock);
-    LoadedLibrary& library = State().loaded[module];
-    if (library.count == 0)
-        ++State().generations[module];
-    library.handle = handle;
-    ++library.count;
-    return module;
 }
 
 } // namespace
@@ -183,6 +196,12 @@ DWORD WinModule::LoadGeneration(HMODULE module) {
     std::lock_guard<std::mutex> guard(State().lock);
     auto it = State().generations.find(module);
     return it == State().generations.end() ? 0 : it->second;
+}
+
+DWORD WinModule::LoadCount(HMODULE module) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().loaded.find(module);
+    return it == State().loaded.end() ? 0 : static_cast<DWORD>(it->second.count);
 }
 
 void* WinModule::NativeHandle(HMODULE module) {
@@ -223,6 +242,8 @@ HMODULE LoadLibraryExA(const char* fileName, HANDLE, DWORD flags) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    if (WinResourceFile::Free(module))
+        return TRUE;
     void* handle;
     bool last;
     {
@@ -277,6 +298,8 @@ DWORD CopyModuleName(HMODULE module, CharT* buffer, DWORD bufferMax, const std::
 }
 
 bool ModulePath(HMODULE module, std::string& path) {
+    if (module && WinResourceFile::Path(module, path))
+        return true;
     ObjectInfo object;
     if (!FindObject(module, object)) {
         SetLastError(ERROR_MOD_NOT_FOUND);

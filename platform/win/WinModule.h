@@ -13,7 +13,8 @@
 #include <string>
 
 // LoadLibraryEx flags. Both load the library like LoadLibrary (resource-only libraries have no code that
-// could run, and a path is already where the search starts).
+// could run, and a path is already where the search starts). A path loaded as a data file may also be a
+// resource file: a manifest in its text form (WinResourceFile.h), whose resources the module then has.
 constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
 constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
 // This layer's own flag: the library stays mapped after its last FreeLibrary, so code of it that is still
@@ -64,5 +65,8 @@ DWORD LoadGeneration(HMODULE module);
 // The library handle that dlsym takes for a module (null: the program); null for an unknown module. The
 // handle stays valid while the module is loaded.
 void* NativeHandle(HMODULE module);
+// The references that LoadLibrary calls hold on the module now (0 once it is freed for the last time, also
+// while a library kept mapped is still there).
+DWORD LoadCount(HMODULE module);
 
 } // namespace WinModule

@@ -20,6 +20,8 @@ namespace {
 
 constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE";
 constexpr const char* kCurrentUser = "HKEY_CURRENT_USER";
+constexpr const char* kUsers = "HKEY_USERS";
+constexpr const char* kPredefinedRoots[] = {kLocalMachine, kCurrentUser, kUsers};
 
 struct Value {
     std::string name;
@@ -88,13 +90,13 @@ std::string CanonicalKeyPath(std::string_view text) {
     std::vector<std::string> parts = Components(text);
     if (parts.empty())
         return {};
-    if (SameIgnoringCase(parts[0], kLocalMachine))
-        parts[0] = kLocalMachine;
-    else if (SameIgnoringCase(parts[0], kCurrentUser))
-        parts[0] = kCurrentUser;
-    else
-        return {};
-    return Join(parts);
+    for (const char* root : kPredefinedRoots) {
+        if (SameIgnoringCase(parts[0], root)) {
+            parts[0] = root;
+            return Join(parts);
+        }
+    }
+    return {};
 }
 
 std::string StorePath(const std::string& root) {
@@ -191,8 +193,9 @@ Key* FindKey(Store& store, std::string_view path) {
 
 // A key exists when it is in the file or some key below it is.
 bool KeyExists(const Store& store, std::string_view path) {
-    if (SameIgnoringCase(path, kLocalMachine) || SameIgnoringCase(path, kCurrentUser))
-        return true;
+    for (const char* root : kPredefinedRoots)
+        if (SameIgnoringCase(path, root))
+            return true;
     for (const Key& key : store.keys) {
         if (SameIgnoringCase(key.path, path))
             return true;
@@ -305,6 +308,22 @@ bool Save(const Store& store) {
     return true;
 }
 
+constexpr const char* kVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kShellFoldersKey = "\\Explorer\\Shell Folders";
+
+// A fresh machine's folder value: the folder is made under the root and the value points at it.
+void AddFolderValue(Store& store, const std::string& root, const std::string& keyPath, const char* name,
+                    const char* folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(root + folder, ec);
+    Value value;
+    value.name = name;
+    value.type = REG_SZ;
+    value.text = root + folder;
+    store.keys.push_back({keyPath, {}});
+    store.keys.back().values.push_back(std::move(value));
+}
+
 // The store as the file has it; a machine without the file gets its first store.
 Store Load() {
     Store store;
@@ -323,15 +342,12 @@ Store Load() {
         store.malformed = true; // there but unreadable: never overwrite it
         return store;
     }
-    const std::string commonFiles = root + "/Common Files";
-    std::filesystem::create_directories(commonFiles, ec);
-    Key key{std::string(kLocalMachine) + "\\Software\\Microsoft\\Windows\\CurrentVersion", {}};
-    Value value;
-    value.name = "CommonFilesDir";
-    value.type = REG_SZ;
-    value.text = commonFiles;
-    key.values.push_back(std::move(value));
-    store.keys.push_back(std::move(key));
+    AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey, "CommonFilesDir",
+                   "/Common Files");
+    AddFolderValue(store, root, std::string(kUsers) + "\\.DEFAULT\\" + kVersionKey + kShellFoldersKey,
+                   "Startup", "/Default User/Startup");
+    AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey + kShellFoldersKey,
+                   "Common Startup", "/All Users/Startup");
     Save(store);
     return store;
 }
@@ -342,8 +358,8 @@ HKEY MakeHandle(std::size_t index, DWORD generation) {
 
 // The key path and access behind a handle; false for a handle that is not open.
 bool Resolve(HKEY key, std::string& path, REGSAM& access) {
-    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) {
-        path = key == HKEY_LOCAL_MACHINE ? kLocalMachine : kCurrentUser;
+    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER || key == HKEY_USERS) {
+        path = key == HKEY_LOCAL_MACHINE ? kLocalMachine : key == HKEY_CURRENT_USER ? kCurrentUser : kUsers;
         access = KEY_ALL_ACCESS;
         return true;
     }
@@ -529,7 +545,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 }
 
 LONG RegCloseKey(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
+    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER || key == HKEY_USERS)
         return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(g_lock);
     std::string path;

@@ -3,7 +3,10 @@
 // case; values are strings (REG_SZ) or 32-bit numbers (REG_DWORD). Every call reads the file afresh and
 // every change rewrites it, so the store always is what the file says. A machine without the file is a
 // fresh machine: its store is made with "CommonFilesDir" under
-// HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files".
+// HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files", and
+// the two Startup folders under "...\CurrentVersion\Explorer\Shell Folders": "Startup" of HKEY_USERS
+// ".DEFAULT" at "<root>/Default User/Startup", "Common Startup" of HKEY_LOCAL_MACHINE at
+// "<root>/All Users/Startup". The folders are made with the store.
 //
 // Handles are 32-bit slot numbers with a generation, so a closed handle fails (ERROR_INVALID_HANDLE)
 // instead of reaching a key opened later.
@@ -21,6 +24,7 @@ using REGSAM = DWORD;
 
 inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
 inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u));
+inline const HKEY HKEY_USERS = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u));
 
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;

@@ -2,6 +2,7 @@
 
 #include "WinKernel.h"
 #include "WinModule.h"
+#include "WinResourceFile.h"
 #include "utf16.h"
 
 #include <dlfcn.h>
@@ -20,6 +21,8 @@ bool IsNumber(const wchar_t* name) {
 
 // The module's own table, or null when it has none (or the module is unknown).
 const KvwResourceTable* TableOf(HMODULE module) {
+    if (const KvwResourceTable* file = module ? WinResourceFile::Table(module) : nullptr)
+        return file;
     void* handle = WinModule::NativeHandle(module);
     if (!handle)
         return nullptr;

@@ -12,11 +12,13 @@
 namespace {
 
 constexpr DWORD kDefaultThreadStopWait = 3000;
+constexpr DWORD kDefaultRenderAbortWait = 20000;
 constexpr DWORD kDefaultMajor = 5;
 constexpr DWORD kDefaultMinor = 1;
 constexpr DWORD kDefaultDpi = 96;
 
 std::atomic<DWORD> g_threadStopWait{kDefaultThreadStopWait};
+std::atomic<DWORD> g_renderAbortWait{kDefaultRenderAbortWait};
 std::atomic<DWORD> g_major{kDefaultMajor};
 std::atomic<DWORD> g_minor{kDefaultMinor};
 std::atomic<bool> g_versionFails{false};
@@ -41,6 +43,14 @@ DWORD WinSeams::ThreadStopWait() {
 
 void WinSeams::SetThreadStopWait(DWORD milliseconds) {
     g_threadStopWait.store(milliseconds);
+}
+
+DWORD WinSeams::RenderAbortWait() {
+    return g_renderAbortWait.load();
+}
+
+void WinSeams::SetRenderAbortWait(DWORD milliseconds) {
+    g_renderAbortWait.store(milliseconds);
 }
 
 void WinSeams::SetReportedVersion(DWORD major, DWORD minor, bool failing) {
@@ -97,6 +107,7 @@ void WinSeams::SetTempBase(const std::string& folder) {
 
 void WinSeams::ResetAll() {
     g_threadStopWait.store(kDefaultThreadStopWait);
+    g_renderAbortWait.store(kDefaultRenderAbortWait);
     SetReportedVersion(kDefaultMajor, kDefaultMinor, false);
     g_dpi.store(kDefaultDpi);
     SetTempBase(std::string());

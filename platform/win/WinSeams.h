@@ -12,6 +12,10 @@ namespace WinSeams {
 DWORD ThreadStopWait();
 void SetThreadStopWait(DWORD milliseconds);
 
+// How long an asynchronous renderer's abort waits for a running render to end (20000 ms unless changed).
+DWORD RenderAbortWait();
+void SetRenderAbortWait(DWORD milliseconds);
+
 // The version GetVersionExA reports (5.1 unless changed); failing makes it fail.
 void SetReportedVersion(DWORD major, DWORD minor, bool failing = false);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <map>
+#include <new>
 
 namespace WinUser {
 namespace {
@@ -128,6 +129,7 @@ void UpdateSubtreePaintsLocked(HWND window) {
 
 void EraseWindowLocked(const std::shared_ptr<WindowRecord>& record) {
     ForgetWindowInQueueLocked(*record);
+    WinGdi::ForgetWindowSurface(record->handle);
     if (std::shared_ptr<WindowRecord> parent = FindWindowLocked(record->parent)) {
         auto& siblings = parent->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), record->handle), siblings.end());
@@ -372,7 +374,13 @@ BOOL DestroyWindow(HWND window) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        CollectSubtreeLocked(window, subtree);
+        // Nothing has changed yet when there is no memory for the list: the window stays as it is.
+        try {
+            CollectSubtreeLocked(window, subtree);
+        } catch (const std::bad_alloc&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
         for (HWND h : subtree) {
             if (std::shared_ptr<WindowRecord> r = FindWindowLocked(h))
                 r->destroying = true;

@@ -1,8 +1,8 @@
 // The user services of the Windows layer: window classes registered per module, windows that belong to the
 // thread that made them, one message queue per thread, posted and sent messages, the message loop, timers
 // on the clock of WinSeams, invalidation and painting. There is no screen: windows are records with a
-// position, a size, a text and a state, and painting hands out device contexts that only answer their
-// resolution.
+// position, a size, a text and a state, and painting hands out device contexts that draw into the window's
+// pixel surface (WinGdi.h).
 //
 // Window handles are 32-bit ids with a generation carried in a pointer type, so a destroyed window's handle
 // fails everywhere instead of reaching a later window. A window is used on its own thread: calls that send
@@ -378,6 +378,10 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // Called (outside every lock) with each message that is dropped because its window is gone, or because its
 // thread ended with the message still queued. An empty observer removes it.
 void SetDropObserver(std::function<void(const MSG&)> observer);
+// Called (outside every lock) on the posting thread by each post that has found the queue of its window or
+// thread, just before it queues the message; a test ends the receiving thread there. An empty hook removes
+// it.
+void SetBeforePostHook(std::function<void()> hook);
 // Windows that exist, over all threads.
 DWORD LiveWindows();
 // Posted messages waiting in the calling thread's queue.

@@ -68,6 +68,8 @@ public:
     HANDLE handle = 0;
     std::condition_variable inputArrived;
     std::deque<MSG> posted;
+    // Set when the thread has ended: from then on the queue takes no more posts.
+    bool ended = false;
     bool quit = false;
     int quitCode = 0;
     std::vector<HWND> paints; // visible windows with an invalid area, in the order they are painted

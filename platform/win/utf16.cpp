@@ -3,9 +3,13 @@
 namespace Utf {
 namespace {
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
 
-char32_t Sanitise(char32_t c) { return (c > 0x10FFFF || IsSurrogate(c)) ? kReplacement : c; }
+char32_t Sanitise(char32_t c) {
+    return (c > 0x10FFFF || IsSurrogate(c)) ? kReplacement : c;
+}
 
 // Decodes one UTF-8 sequence at text[i], advancing i; overlong forms, surrogates and truncated
 // sequences give the replacement character and consume one byte, so decoding always progresses.
@@ -155,6 +159,16 @@ void AppendUtf16LE(std::vector<std::uint8_t>& out, std::u16string_view text) {
         out.push_back(static_cast<std::uint8_t>(u & 0xFF));
         out.push_back(static_cast<std::uint8_t>(u >> 8));
     }
+}
+
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text.size();
+    std::size_t length = maxBytes;
+    // The first byte left out must not continue a character that the kept part begins.
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return length;
 }
 
 std::size_t Utf16Length(std::wstring_view text) {

@@ -26,6 +26,10 @@ std::wstring Utf16ToWide(std::u16string_view text);
 std::u16string Utf16FromLEBytes(const void* bytes, std::size_t byteCount);
 void AppendUtf16LE(std::vector<std::uint8_t>& out, std::u16string_view text);
 
+// The length of the longest start of the UTF-8 text that has at most maxBytes bytes and does not end
+// inside a character, so that a text cut there is still whole characters.
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t maxBytes);
+
 // Number of UTF-16 units the wide text needs (characters above U+FFFF take two).
 std::size_t Utf16Length(std::wstring_view text);
 

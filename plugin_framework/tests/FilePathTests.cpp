@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -90,14 +91,63 @@ TEST_F(ModuleTempFolder, UniqueNamesRunThroughTheNumberedSequence) {
     EXPECT_EQ(Unique(L"tmp", L"png"), m_folder + "tmp_1000.png");
 }
 
-TEST_F(ModuleTempFolder, WhenEveryNumberIsTakenNumberZeroIsEmptiedAndReused) {
+TEST_F(ModuleTempFolder, WhenEveryNumberIsTakenNumberZeroIsClaimedAndItsOwnFileReused) {
     Touch("tmp.png");
-    for (int n = 0; n <= 1000; ++n)
+    for (int n = 1; n <= 1000; ++n)
         Touch(Numbered(n));
+    EXPECT_EQ(Unique(L"tmp", L"png"), m_folder + "tmp_000.png");
+    std::ofstream(m_folder + "tmp_000.png") << "written into the claimed file";
     EXPECT_EQ(Unique(L"tmp", L"png"), m_folder + "tmp_000.png");
     struct stat info {};
     ASSERT_EQ(stat((m_folder + "tmp_000.png").c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, 0) << "the old content is gone";
+    EXPECT_EQ(info.st_size, 0) << "the old content of the module's own file is gone";
+}
+
+std::string Content(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(ModuleTempFolder, NumberZeroThatTheModuleDidNotMakeIsNeverRemoved) {
+    struct Case {
+        const char* what;
+        bool claimedFirst;    // the module claimed tmp_000.png before the file below took its place
+        const char* existing; // the file that is there when every other name is taken
+    };
+    for (const Case& c : {Case{"made by someone else", false, "tmp_000.png"},
+                          Case{"found only by the case-insensitive match", false, "TMP_000.PNG"},
+                          Case{"put in place of the module's own", true, "tmp_000.png"}}) {
+        SCOPED_TRACE(c.what);
+        kvtest::TempFolder base;
+        WinSeams::SetTempBase(base.Path());
+        m_folder = base.Path() + "/Korvel-" + std::to_string(geteuid()) + "/Korvel/Test plugin/";
+        Touch("tmp.png");
+        for (int n = 1; n <= 1000; ++n)
+            Touch(Numbered(n));
+        if (c.claimedFirst) {
+            ASSERT_EQ(Unique(L"tmp", L"png"), m_folder + "tmp_000.png");
+        }
+        // Made aside and moved in, so that it is a file of its own even where the module's was.
+        std::ofstream(m_folder + "aside") << "not the module's";
+        ASSERT_EQ(rename((m_folder + "aside").c_str(), (m_folder + c.existing).c_str()), 0);
+        EXPECT_EQ(Unique(L"tmp", L"png"), "(failed)");
+        EXPECT_EQ(Content(m_folder + c.existing), "not the module's");
+    }
+}
+
+TEST_F(ModuleTempFolder, NamesThatWouldLeaveTheFolderAreRefused) {
+    struct Case {
+        const wchar_t* base;
+        const wchar_t* extension;
+    };
+    for (const Case& c :
+         {Case{L"../tmp", L"png"}, Case{L"..", L"png"}, Case{L"a/b", L"png"}, Case{L"a\\b", L"png"},
+          Case{L"tmp", L"png/x"}, Case{L"tmp", L"x\\png"}, Case{L"tmp", L"..png"}, Case{L"tmp..", L"png"}}) {
+        SCOPED_TRACE(Narrow(TString(c.base) + L" . " + c.extension));
+        EXPECT_EQ(Unique(c.base, c.extension), "(failed)");
+    }
+    EXPECT_FALSE(FileExists(m_base.Path() + "/Korvel-" + std::to_string(geteuid()) + "/Korvel/tmp.png"));
+    EXPECT_EQ(Unique(L"tmp.v2", L"png"), m_folder + "tmp.v2.png") << "a single dot is part of a name";
 }
 
 TEST_F(ModuleTempFolder, ThreadsAskingForOneNameAllGetDifferentFiles) {

@@ -108,6 +108,23 @@ TEST_F(ObjectManagerTest, ThreadsRegisterFindAndReleaseConcurrently) {
     EXPECT_EQ(g_destroyed, kThreads * kRounds * 2);
 }
 
+// Code that knows an object only by a pointer without a reference takes one with TryAddRef: that works
+// while someone holds the object, and fails once its last reference is gone and it is being destroyed.
+TEST(BaseObject, AReferenceIsTakenOnlyWhileTheObjectLives) {
+    struct Probe : TBaseObject {
+        ~Probe() override { refusedWhileGoing = TryAddRef() ? 0 : 1; }
+        int& refusedWhileGoing;
+        explicit Probe(int& refused) : refusedWhileGoing(refused) {}
+    };
+    int refused = -1;
+    auto* probe = new Probe(refused);
+    ASSERT_TRUE(probe->TryAddRef());
+    EXPECT_EQ(probe->GetRefCount(), 2);
+    probe->Release();
+    probe->Release();
+    EXPECT_EQ(refused, 1);
+}
+
 TEST(OSVersion, MapsTheReportedVersionAndKeepsOnlyAKnownCode) {
     struct Case {
         DWORD major, minor;

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -43,10 +44,6 @@ TEST(Resources, EveryLoadFailsWithoutAModule) {
     EXPECT_EQ(result, 5);
 }
 
-TEST(Resources, ProcessWideAccessorIsOneObject) {
-    EXPECT_EQ(TResource::Instance(), TResource::Instance());
-}
-
 TEST_F(LanguageLibrary, TextResourcesAreNarrowOrUtf16ByRequest) {
     m_resource.SetType(L"XML");
     TString text;
@@ -76,6 +73,22 @@ TEST_F(LanguageLibrary, StringsAndRawBytesComeFromTheModule) {
 TEST_F(LanguageLibrary, NullModuleKeepsTheOneThatWasSet) {
     m_resource.SetModule(nullptr);
     EXPECT_EQ(m_resource.GetModule(), m_library);
+}
+
+TEST_F(LanguageLibrary, ProcessWideAccessorServesEveryCallerUntilItsModuleIsForgotten) {
+    TResource::Instance()->SetModule(m_library);
+    TString here, elsewhere;
+    EXPECT_TRUE(TResource::Instance()->LoadString(1084, here)) << "a later call sees the module set before";
+    std::thread other([&] { TResource::Instance()->LoadString(1084, elsewhere); });
+    other.join();
+    EXPECT_EQ(Narrow(elsewhere), Narrow(here)) << "another thread sees it too";
+    EXPECT_EQ(TResource().GetModule(), nullptr) << "a new accessor is not the process-wide one";
+
+    TResource::Instance()->ForgetModule(GetModuleHandleW(nullptr));
+    EXPECT_EQ(TResource::Instance()->GetModule(), m_library) << "another module was forgotten in its place";
+    TResource::Instance()->ForgetModule(m_library);
+    EXPECT_EQ(TResource::Instance()->GetModule(), nullptr);
+    EXPECT_FALSE(TResource::Instance()->LoadString(1084, here));
 }
 
 TEST_F(LanguageLibrary, FolderIsTheModulesOrWithoutOneTheHostPrograms) {

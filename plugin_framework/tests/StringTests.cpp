@@ -49,6 +49,42 @@ TEST(TString, AResourceIdPointerIsLoadedNotRead) {
     EXPECT_TRUE(s.IsEmpty());
 }
 
+// The program's texts of resources/FrameworkTests.kvrc that cross the loader's buffer ends, rebuilt here.
+struct LongText {
+    UINT id;
+    std::string text;
+};
+
+std::vector<LongText> LongTexts() {
+    std::vector<LongText> texts = {
+        {201, std::string(254, 'a')}, {202, std::string(255, 'b')}, {203, std::string(256, 'c')}};
+    std::string euros;
+    for (int i = 0; i < 333; ++i)
+        euros += "\xE2\x82\xAC";
+    texts.push_back({204, euros + "!"});
+    // A 3-byte or a 4-byte character that starts at byte n, so that it crosses byte 255 or 511.
+    for (UINT n : {251, 252, 253, 254, 255, 256, 507, 508, 509, 510, 511})
+        texts.push_back({3000 + n, std::string(n, 'x') + "\xE2\x82\xAC" + "end"});
+    for (UINT n : {250, 251, 252, 253, 254, 255, 256, 506, 507, 508, 509, 510, 511})
+        texts.push_back({4000 + n, std::string(n, 'y') + "\xF0\x9F\x98\x80" + "end"});
+    return texts;
+}
+
+TEST(TString, ResourceTextsLoadWholeWhateverTheirLengthAndCharacters) {
+    const std::vector<LongText> texts = LongTexts();
+    ASSERT_EQ(texts.front().text.size(), 254u);
+    ASSERT_EQ(texts[3].text.size(), 1000u);
+    for (const LongText& t : texts) {
+        SCOPED_TRACE(t.id);
+        TStringA narrow("stale");
+        ASSERT_TRUE(narrow.LoadString(nullptr, t.id));
+        EXPECT_EQ(N(narrow), t.text);
+        TString wide(L"stale");
+        ASSERT_TRUE(wide.LoadString(nullptr, t.id));
+        EXPECT_EQ(W(wide), Utf::Utf8ToWide(t.text));
+    }
+}
+
 TEST(TString, CopiesShareTheBufferUntilOneIsWritten) {
     TString a(L"shared text");
     TString b(a);

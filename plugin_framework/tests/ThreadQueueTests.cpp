@@ -3,6 +3,7 @@
 #include "platform/win/WinSeams.h"
 #include "plugin_framework/TQueue.h"
 #include "plugin_framework/TThread.h"
+#include "plugin_framework/tests/AllocationFailure.h"
 #include "testing/Deadline.h"
 #include "testing/TraceCapture.h"
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -33,6 +35,15 @@ public:
     ~ProbeItem() override { ++m_ledger.destroyed; }
     Ledger& m_ledger;
 };
+
+// Posts a probe item for each tag, at the back.
+void PostProbes(TThread& thread, Ledger& ledger, LONG from, LONG to) {
+    for (LONG tag = from; tag < to; ++tag) {
+        auto* item = new ProbeItem(ledger, tag);
+        EXPECT_TRUE(thread.Post(item, false));
+        item->Release();
+    }
+}
 
 void RecordAndRelease(TThreadQueueData* item) {
     auto* probe = static_cast<ProbeItem*>(item);
@@ -126,11 +137,7 @@ TEST_F(ThreadQueueTest, StopReleasesWaitingItemsUnhandled) {
     kvtest::Watchdog watchdog("stop with a pending queue");
     TThread thread;
     ASSERT_TRUE(thread.Start(BlockAtGate));
-    for (LONG tag = 0; tag < 6; ++tag) {
-        auto* item = new ProbeItem(ledger, tag);
-        EXPECT_TRUE(thread.Post(item, false));
-        item->Release();
-    }
+    PostProbes(thread, ledger, 0, 6);
     ASSERT_EQ(WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
     // The worker holds item 0; the stop (on another thread, since it blocks) drops items 1 to 5.
     std::atomic<bool> stopped{false};
@@ -206,9 +213,145 @@ TEST_F(ThreadQueueTest, AStopFromTheWorkerItselfDoesNotWaitForItself) {
     item->SetOwner(thread);
     thread->Post(item, false);
     item->Release();
-    thread->Release(); // the item's reference keeps the thread alive until it is handled
     ASSERT_TRUE(kvtest::WaitUntil([&] { return ledger.destroyed == 1; }));
     EXPECT_EQ(trace.Count("stopped from its own worker"), 1);
+    EXPECT_EQ(thread->GetThreadId(), 0u);
+    thread->Release();
+}
+
+// An owner of work items that stops the worker its items wait on before it goes, as owners must, and notes
+// on which thread it went.
+class ItemOwner : public TBaseObject {
+public:
+    ItemOwner(TThread& worker, std::atomic<DWORD>& goneOn) : m_worker(worker), m_goneOn(goneOn) {}
+    ~ItemOwner() override {
+        m_worker.Stop(true);
+        m_goneOn.store(GetCurrentThreadId());
+    }
+
+private:
+    TThread& m_worker;
+    std::atomic<DWORD>& m_goneOn;
+};
+
+ProbeItem* OwnedItem(Ledger& ledger, LONG tag, TBaseObject* owner) {
+    auto* item = new ProbeItem(ledger, tag);
+    item->SetOwner(owner);
+    return item;
+}
+
+TEST_F(ThreadQueueTest, ItemsWaitingInTheQueueDoNotKeepTheirOwner) {
+    kvtest::Watchdog watchdog("owner of waiting items");
+    TThread thread;
+    ASSERT_TRUE(thread.Start(BlockAtGate));
+    std::atomic<DWORD> goneOn{0};
+    auto* owner = new ItemOwner(thread, goneOn);
+    // The worker is busy with an item of nobody's while the owner's three wait.
+    auto* busy = new ProbeItem(ledger, 0);
+    ASSERT_TRUE(thread.Post(busy, false));
+    busy->Release();
+    ASSERT_EQ(WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
+    for (LONG tag = 1; tag <= 3; ++tag) {
+        ProbeItem* item = OwnedItem(ledger, tag, owner);
+        ASSERT_TRUE(thread.Post(item, false));
+        item->Release();
+    }
+    EXPECT_EQ(owner->GetRefCount(), 1) << "a waiting item holds its owner";
+    // The owner's stop waits for the busy item, which goes on once the owner's items are dropped.
+    std::thread opener([&] {
+        kvtest::WaitUntil([&] { return ledger.destroyed == 3; }, std::chrono::milliseconds(2000));
+        SetEvent(g_gate);
+    });
+    owner->Release();
+    opener.join();
+    EXPECT_EQ(goneOn.load(), GetCurrentThreadId()) << "the owner's last release moved onto the worker";
+    std::lock_guard<std::mutex> guard(ledger.lock);
+    EXPECT_EQ(ledger.handled, std::vector<LONG>{0}) << "the owner's items are dropped unhandled";
+    EXPECT_EQ(ledger.destroyed, 4);
+}
+
+TEST_F(ThreadQueueTest, TheWorkerHoldsAnItemsOwnerWhileItsHandlerRuns) {
+    kvtest::Watchdog watchdog("owner of a running item");
+    TThread thread;
+    ASSERT_TRUE(thread.Start(BlockAtGate));
+    std::atomic<DWORD> goneOn{0};
+    auto* owner = new ItemOwner(thread, goneOn);
+    ProbeItem* item = OwnedItem(ledger, 1, owner);
+    ASSERT_TRUE(thread.Post(item, false));
+    item->Release();
+    ASSERT_EQ(WaitForSingleObject(g_entered, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(owner->GetRefCount(), 2);
+    owner->Release();
+    EXPECT_EQ(goneOn.load(), 0u) << "the owner went while its item was being handled";
+    SetEvent(g_gate);
+    ASSERT_TRUE(kvtest::WaitUntil([&] { return goneOn.load() != 0; }));
+    EXPECT_EQ(trace.Count("stopped from its own worker"), 1) << "the owner went with the handler's end";
+    std::lock_guard<std::mutex> guard(ledger.lock);
+    EXPECT_EQ(ledger.handled, std::vector<LONG>{1});
+}
+
+// Handlers hold their item in an owner, so that an exception releases it on the way out.
+void ThrowOnOddTags(TThreadQueueData* item) {
+    auto owned = TRefPtr<TThreadQueueData>::Adopt(item);
+    if (item->m_result % 2)
+        throw std::bad_alloc();
+    RecordAndRelease(owned.Detach());
+}
+
+TEST_F(ThreadQueueTest, AHandlersExceptionIsTracedAndTheWorkerGoesOn) {
+    kvtest::Watchdog watchdog("throwing handler");
+    TThread thread;
+    ASSERT_TRUE(thread.Start(ThrowOnOddTags));
+    PostProbes(thread, ledger, 0, 6);
+    ASSERT_TRUE(kvtest::WaitUntil([&] { return ledger.destroyed == 6; }));
+    EXPECT_TRUE(thread.Stop(true));
+    EXPECT_EQ(trace.Count("failed (std::bad_alloc)"), 3);
+    EXPECT_EQ(trace.Count(kGraceful), 1);
+    std::lock_guard<std::mutex> guard(ledger.lock);
+    EXPECT_EQ(ledger.handled, (std::vector<LONG>{0, 2, 4}));
+}
+
+// Items whose handler makes the n-th allocation of the worker from then on fail (n in the item's result),
+// and items that look whether one did: the failure strikes in the worker's wait for its next item, since
+// the looking handler stops it before it allocates anything.
+std::atomic<int> g_failuresSeen{0};
+
+void FailLaterAllocations(TThreadQueueData* item) {
+    auto owned = TRefPtr<TThreadQueueData>::Adopt(item);
+    if (item->m_messageCode == 1) {
+        FailNthAllocation(static_cast<int>(item->m_result));
+        return;
+    }
+    if (StopFailingAllocations())
+        ++g_failuresSeen;
+    RecordAndRelease(owned.Detach());
+}
+
+TEST_F(ThreadQueueTest, AnAllocationThatFailsInTheWorkerLoopEndsNeitherTheWorkerNorItsItems) {
+    kvtest::Watchdog watchdog("allocation failures on the worker");
+    g_failuresSeen = 0;
+    TThread thread;
+    ASSERT_TRUE(thread.Start(FailLaterAllocations));
+    constexpr LONG kSweep = 40;
+    for (LONG n = 0; n < kSweep; ++n) {
+        auto* arm = new ProbeItem(ledger, n);
+        arm->m_messageCode = 1;
+        ASSERT_TRUE(thread.Post(arm, false));
+        arm->Release();
+        // Posted after the first item is handled, so that the worker waits for it in between.
+        ASSERT_TRUE(kvtest::WaitUntil([&] { return ledger.destroyed == 2 * n + 1; }));
+        auto* look = new ProbeItem(ledger, n);
+        ASSERT_TRUE(thread.Post(look, false));
+        look->Release();
+        ASSERT_TRUE(kvtest::WaitUntil([&] { return ledger.destroyed == 2 * n + 2; })) << "at n = " << n;
+    }
+    EXPECT_TRUE(thread.Stop(true));
+    EXPECT_EQ(trace.Count(kGraceful), 1);
+    // Failures armed beyond the allocations of one wait never strike; every one that struck was traced.
+    EXPECT_GT(g_failuresSeen.load(), 0) << "no failure reached the worker's wait";
+    EXPECT_EQ(trace.Count("could not take its next item"), g_failuresSeen.load());
+    std::lock_guard<std::mutex> guard(ledger.lock);
+    EXPECT_EQ(static_cast<LONG>(ledger.handled.size()), kSweep) << "an item was lost";
 }
 
 TEST_F(ThreadQueueTest, TheQueueRefusesItemsBeyondItsMaximumAndStillClears) {
@@ -232,6 +375,48 @@ TEST_F(ThreadQueueTest, TheQueueRefusesItemsBeyondItsMaximumAndStillClears) {
     TThreadQueueData* got = queue.Get(1);
     EXPECT_EQ(got, after);
     got->Release();
+}
+
+// Each put runs with its first, second, ... allocation failing until it runs without a failure: a put that
+// finds no memory for the item's place is refused like one into a full queue, and the queue stays whole:
+// counted, unlocked, every item taken once.
+TEST_F(ThreadQueueTest, APutWithoutMemoryIsRefusedAndLeavesTheQueueWhole) {
+    kvtest::Watchdog watchdog("put without memory");
+    TQueue queue;
+    constexpr LONG kItems = 300;
+    std::vector<int> refusedAt;
+    for (LONG tag = 0; tag < kItems; ++tag) {
+        auto* item = new ProbeItem(ledger, tag);
+        for (int n = 0;; ++n) {
+            FailNthAllocation(n);
+            const bool put = queue.Put(item, tag % 2 == 0);
+            if (!StopFailingAllocations()) {
+                EXPECT_TRUE(put);
+                break;
+            }
+            EXPECT_FALSE(put) << "item " << tag << ", allocation " << n;
+            EXPECT_EQ(item->GetRefCount(), 1);
+            refusedAt.resize(std::max<std::size_t>(refusedAt.size(), n + 1));
+            ++refusedAt[n];
+        }
+        item->Release();
+    }
+    ASSERT_FALSE(refusedAt.empty()) << "no put needed memory";
+    EXPECT_GT(refusedAt[0], 0);
+    std::vector<LONG> taken;
+    for (LONG i = 0; i < kItems; ++i) {
+        TThreadQueueData* item = queue.Get(1);
+        taken.push_back(item->m_result);
+        item->Release();
+    }
+    std::sort(taken.begin(), taken.end());
+    for (LONG i = 0; i < kItems; ++i)
+        EXPECT_EQ(taken[static_cast<std::size_t>(i)], i);
+    auto* last = new ProbeItem(ledger, -1);
+    EXPECT_TRUE(queue.Put(last, false)) << "the queue was left locked or miscounted";
+    last->Release();
+    EXPECT_TRUE(queue.Clear(true));
+    EXPECT_EQ(ledger.destroyed, kItems + 1);
 }
 
 // Several producers feed one worker while the user-interface thread posts urgent items and clears;
@@ -318,7 +503,7 @@ TEST_F(ThreadQueueTest, BlockingGetTakesEveryItemOnce) {
     EXPECT_EQ(ledger.destroyed, kProducers * kPerProducer);
 }
 
-TEST(ThreadQueueData, IdsIncreaseAndTheOwnerIsHeld) {
+TEST(ThreadQueueData, IdsIncreaseAndTheOwnerIsNamedNotHeld) {
     struct Owner : TBaseObject {};
     auto* owner = new Owner;
     auto* a = new TThreadQueueData;
@@ -331,7 +516,8 @@ TEST(ThreadQueueData, IdsIncreaseAndTheOwnerIsHeld) {
     EXPECT_EQ(a->m_notifyTarget, nullptr);
     a->SetOwner(owner);
     b->SetOwner(owner);
-    EXPECT_EQ(owner->GetRefCount(), 3);
+    EXPECT_EQ(a->GetOwner(), owner);
+    EXPECT_EQ(owner->GetRefCount(), 1);
     a->Release();
     b->Release();
     EXPECT_EQ(owner->GetRefCount(), 1);

@@ -2,9 +2,12 @@
 #include "plugin_framework/TWindow.h"
 
 #include "platform/win/WinSeams.h"
+#include "testing/Deadline.h"
+#include "testing/MessageLoopThread.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 namespace {
@@ -241,14 +244,18 @@ LRESULT SavedProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-TEST(FrameworkWindows, AttachedWindowKeepsItsProcedureForDefaultsAndIsGivenBack) {
+// A window of a class of the test's own, with its own procedure, made without the framework.
+HWND MakeForeignWindow(const wchar_t* className, WNDPROC procedure) {
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = SavedProc;
+    windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = GetThisModule();
-    windowClass.lpszClassName = L"ForeignWnd";
+    windowClass.lpszClassName = className;
     RegisterClassW(&windowClass);
-    HWND foreign =
-        CreateWindowExW(0, L"ForeignWnd", L"", 0, 0, 0, 10, 10, nullptr, nullptr, GetThisModule(), nullptr);
+    return CreateWindowExW(0, className, L"", 0, 0, 0, 10, 10, nullptr, nullptr, GetThisModule(), nullptr);
+}
+
+TEST(FrameworkWindows, AttachedWindowKeepsItsProcedureForDefaultsAndIsGivenBack) {
+    HWND foreign = MakeForeignWindow(L"ForeignWnd", SavedProc);
     ASSERT_NE(foreign, nullptr);
     {
         TWindow window;
@@ -262,6 +269,104 @@ TEST(FrameworkWindows, AttachedWindowKeepsItsProcedureForDefaultsAndIsGivenBack)
     EXPECT_EQ(GetWindowLongPtrW(foreign, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&SavedProc));
     EXPECT_EQ(TWindow::FromHandle(foreign), nullptr);
     DestroyWindow(foreign);
+}
+
+// A window object that counts its key messages outside itself, so that one reaching it after its deletion
+// would show (and, under the address sanitizer, fail at once).
+class KeyCounter : public TWindow {
+public:
+    explicit KeyCounter(std::atomic<int>& keys) : m_keys(keys) {}
+    LONG OnKeyDown(WPARAM, LPARAM) override {
+        ++m_keys;
+        return 0;
+    }
+
+private:
+    std::atomic<int>& m_keys;
+};
+
+TEST(FrameworkWindows, WindowDestroyedFromAnotherThreadNoLongerLeadsToItsObject) {
+    kvtest::Watchdog watchdog("destroy from another thread");
+    std::atomic<int> keys{0};
+    KeyCounter* window = nullptr;
+    HWND handle = nullptr;
+    {
+        kvtest::MessageLoopThread owner([&] {
+            window = new KeyCounter(keys);
+            window->Create(L"FrameworkTestWnd", 0, TWindow::TRect(0, 0, 10, 10), nullptr);
+            handle = window->GetHandle();
+        });
+        ASSERT_NE(handle, nullptr);
+        EXPECT_FALSE(window->Destroy()) << "only the thread that made a window destroys it";
+        EXPECT_EQ(window->GetHandle(), nullptr);
+        EXPECT_EQ(TWindow::FromHandle(handle), nullptr) << "the window still leads to its object";
+        window->Release();
+        // The owning thread takes this (if the window is still there) with the object gone.
+        PostMessageW(handle, WM_KEYDOWN, 0, 0);
+        EXPECT_TRUE(kvtest::WaitUntil([&] { return !IsWindow(handle); }))
+            << "its own thread closes the window";
+    }
+    EXPECT_EQ(keys.load(), 0);
+}
+
+// Until the control wrappers exist, a window that answers for its controls stands in for them.
+class ColouringWindow : public TWindow {
+public:
+    LRESULT OnControlColor(HWND control, TMessageInfo& info) override {
+        ++calls;
+        seenControl = control;
+        seen = info;
+        return answer;
+    }
+
+    int calls = 0;
+    LRESULT answer = 0;
+    HWND seenControl = nullptr;
+    TMessageInfo seen{};
+};
+
+constexpr LRESULT kParentsOwnColour = 0x99;
+
+LRESULT ColourParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CTLCOLOREDIT || message == WM_CTLCOLORSTATIC)
+        return kParentsOwnColour;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(FrameworkWindows, ColourMessagesGoToTheControlsWrapperThenToTheDefaultNeverToTheMaps) {
+    HWND parent = MakeForeignWindow(L"ColourParentWnd", ColourParentProc);
+    ASSERT_NE(parent, nullptr);
+    ColouringWindow window;
+    ASSERT_TRUE(window.Attach(parent, false));
+    Probe mapped;
+    ASSERT_TRUE(window.AddMessageHandler(WM_CTLCOLOREDIT, mapped.Handler()));
+    ASSERT_TRUE(window.AddMessageHandler(WM_CTLCOLORSTATIC, mapped.Handler()));
+    HWND control = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
+    const WPARAM dc = 0x55;
+
+    struct Case {
+        UINT message;
+        LRESULT wrapperAnswer;
+        LRESULT expected; // the wrapper's brush, or the default processing's answer
+    };
+    for (const Case& c :
+         {Case{WM_CTLCOLOREDIT, 0x77, 0x77}, Case{WM_CTLCOLORSTATIC, 0x78, 0x78},
+          Case{WM_CTLCOLOREDIT, 0, kParentsOwnColour}, Case{WM_CTLCOLORSTATIC, 0, kParentsOwnColour}}) {
+        SCOPED_TRACE(c.message);
+        window.answer = c.wrapperAnswer;
+        window.seen = TMessageInfo{};
+        const int before = window.calls;
+        EXPECT_EQ(SendMessageW(parent, c.message, dc, reinterpret_cast<LPARAM>(control)), c.expected);
+        EXPECT_EQ(window.calls, before + 1);
+        EXPECT_EQ(window.seenControl, control);
+        EXPECT_EQ(window.seen.hwnd, parent);
+        EXPECT_EQ(window.seen.key, c.message);
+        EXPECT_EQ(window.seen.wParam, dc);
+        EXPECT_EQ(window.seen.lParam, reinterpret_cast<LPARAM>(control));
+    }
+    EXPECT_EQ(mapped.calls, 0);
+    window.Detach();
+    DestroyWindow(parent);
 }
 
 TEST(FrameworkWindows, GeometryFailsSoftlyWithoutAWindow) {

@@ -12,16 +12,6 @@ constexpr LONG kComponent = FourCC("CEMg");
 
 CCMLEngMgr* g_instance = nullptr;
 
-IPravonError* CacheError(LONG kind, LONG line) {
-    return IPravonError::Add(nullptr, kComponent, line, kind);
-}
-
-// The engine's own error, under the cache's name.
-IPravonError* Wrapped(IPravonError* inner, LONG line) {
-    return IPravonError::AddWorker(
-        IPravonError::Add(nullptr, kComponent, line, "configuring a colour engine"), inner);
-}
-
 // A destination whose file name begins with "%_" is proofed against the same name without the prefix.
 // The file name follows the last separator of either kind, or is the whole path when there is none.
 std::string ProofPath(const std::string& destination) {
@@ -57,9 +47,10 @@ CPravonFilterCMLEngine* CCMLEngMgr::NewEngine() {
 
 IPravonError* CCMLEngMgr::AcquireEngine(const char* source, const char* destination, Holder* holder) {
     if (!source || !destination || !holder)
-        return CacheError(PravonKind::kBadArgument, __LINE__);
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "an engine needs two profile paths and a holder");
     if (std::strlen(source) > kMaxPathLength || std::strlen(destination) > kMaxPathLength)
-        return CacheError(PravonKind::kOutOfRange, __LINE__);
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "a profile path is longer than a path may be");
 
     // Letting the old engine go may retire idle entries, so it happens before the search.
     *holder = nullptr;
@@ -85,7 +76,7 @@ IPravonError* CCMLEngMgr::AcquireEngine(const char* source, const char* destinat
             pending.emplace_back();
             pending.back().holder = std::make_unique<Holder>();
         } catch (const std::bad_alloc&) {
-            return CacheError(PravonKind::kOutOfMemory, __LINE__);
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an engine entry");
         }
     }
 
@@ -95,19 +86,21 @@ IPravonError* CCMLEngMgr::AcquireEngine(const char* source, const char* destinat
         entry.key.destination = destination;
     } catch (const std::bad_alloc&) {
         delete entry.holder->Get();
-        return CacheError(PravonKind::kOutOfMemory, __LINE__);
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for an engine entry");
     }
 
     CPravonFilterCMLEngine* engine = entry.holder->Get();
     if (!engine) {
         engine = NewEngine();
         if (!engine)
-            return CacheError(PravonKind::kOutOfMemory, __LINE__);
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a colour engine");
         *entry.holder = engine;
     }
     if (IPravonError* error = Configure(engine, entry.key)) {
         delete engine;
-        return Wrapped(error, __LINE__);
+        // The engine's error goes below the cache's own entry, so that the chain names the cache first.
+        return IPravonError::AddWorker(
+            IPravonError::Add(nullptr, kComponent, __LINE__, "configuring a colour engine"), error);
     }
 
     engine->SetManager(this);
@@ -123,7 +116,7 @@ IPravonError* CCMLEngMgr::Configure(CPravonFilterCMLEngine* engine, const CCMLCr
         if (IPravonError* error = engine->SetProfiles({key.source}, {key.destination}, proof))
             return error;
     } catch (const std::bad_alloc&) {
-        return CacheError(PravonKind::kOutOfMemory, __LINE__);
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the engine's profile paths");
     }
     if (IPravonError* error = engine->SetProofMode(true))
         return error;
@@ -162,7 +155,7 @@ void CCMLEngMgr::ReleaseEngine(CPravonFilterCMLEngine* engine, LONG holders) {
 
 IPravonError* CCMLEngMgr::SetIdleLimit(LONG limit) {
     if (limit < 0)
-        return CacheError(PravonKind::kOutOfRange, __LINE__);
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "a negative idle limit");
     m_idleLimit = limit;
     RetireIdle(static_cast<std::size_t>(limit));
     return nullptr;

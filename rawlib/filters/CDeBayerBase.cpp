@@ -1,12 +1,18 @@
 #include "CDeBayerBase.h"
 
+#include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CDeBayerRows.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
+
+static_assert(DeBayerRows::kMaxSample == CDeBayerBase::kMaxSample &&
+                  DeBayerRows::kMaxRoot == CDeBayerBase::kMaxRoot,
+              "the row routines work in the same ranges as the tables");
 
 namespace {
 
@@ -34,12 +40,23 @@ const DemosaicTables& Tables() {
     return *tables;
 }
 
-IPravonError* Fail(LONG line, LONG kind, const char* text) {
-    return IPravonError::Add(nullptr, CDeBayerBase::kComponent, line, kind, text);
-}
+using Int32Math::SaturatedTrunc;
 
-LONG TruncToLong(double v) {
-    return static_cast<LONG>(std::trunc(v));
+// One axis of the mappings: output = scale x (source - frame) - crop origin, and back. Integer coordinates
+// are truncated toward zero and held in 32 bits at every step, so that no coordinate overflows.
+double ToOutput(double v, double scale, LONG crop) {
+    return scale * (v - CDeBayerBase::kFrame) - crop;
+}
+LONG ToOutput(LONG v, double scale, LONG crop) {
+    return Int32Math::SaturatedAdd(SaturatedTrunc(scale * (static_cast<double>(v) - CDeBayerBase::kFrame)),
+                                   -std::int64_t{crop});
+}
+double ToSource(double v, double scale, LONG crop) {
+    return (v + crop) / scale + CDeBayerBase::kFrame;
+}
+LONG ToSource(LONG v, double scale, LONG crop) {
+    return Int32Math::SaturatedAdd(SaturatedTrunc((static_cast<double>(v) + crop) / scale),
+                                   CDeBayerBase::kFrame);
 }
 
 } // namespace
@@ -74,8 +91,8 @@ LONG CDeBayerBase::CropTop() const {
 
 void CDeBayerBase::ScaledSize(LONG w, LONG h, LONG* width, LONG* height) const {
     // A source inside the frame has no output at all rather than a negative one.
-    *width = std::max<LONG>(0, TruncToLong(GetHorizontalScale() * (w - kBorder)));
-    *height = std::max<LONG>(0, TruncToLong(GetVerticalScale() * (h - kBorder)));
+    *width = std::max<LONG>(0, SaturatedTrunc(GetHorizontalScale() * (static_cast<double>(w) - kBorder)));
+    *height = std::max<LONG>(0, SaturatedTrunc(GetVerticalScale() * (static_cast<double>(h) - kBorder)));
 }
 
 bool CDeBayerBase::ShouldNotify(bool notify) const {
@@ -113,9 +130,10 @@ IPravonError* CDeBayerBase::FitCrop(const PravonRect& crop, const PravonRect* ex
         LONG count = 0;
         GetSources(&sources, &count);
         if (count < 1 || !sources[0])
-            return Fail(__LINE__, PravonKind::kNoSource, "no extent and no source to fit the crop to");
+            return PravonFail(kComponent, PravonKind::kNoSource,
+                              "no extent and no source to fit the crop to");
         if (IPravonError* e = sources[0]->GetSize(&w, &h))
-            return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's size");
+            return PravonContext(e, kComponent, "cannot read the source's size");
     }
     LONG outW = 0;
     LONG outH = 0;
@@ -181,7 +199,7 @@ IPravonError* CDeBayerBase::SetNonSquareMode(bool on, const PravonRect* extent, 
 IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, const WORD* red,
                                           const WORD* green, const WORD* blue, bool notify) {
     if (inputShift < 0 || inputShift > 16 || outputShift < 0 || outputShift > 16)
-        return Fail(__LINE__, PravonKind::kOutOfRange, "curve shift out of range");
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "curve shift out of range");
     const WORD* given[3] = {red, green, blue};
     const bool anyCurve = red || green || blue;
     if (!anyCurve) {
@@ -189,7 +207,8 @@ IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, con
         outputShift = 0;
     } else if (inputShift == 0 || outputShift == 0) {
         // A curve needs entries to interpolate between and a range to scale from.
-        return Fail(__LINE__, PravonKind::kOutOfRange, "channel curves need both shifts of at least 1");
+        return PravonFail(kComponent, PravonKind::kOutOfRange,
+                          "channel curves need both shifts of at least 1");
     }
 
     const std::size_t entries = std::size_t{1} << inputShift;
@@ -204,7 +223,7 @@ IPravonError* CDeBayerBase::SetParameters(LONG inputShift, LONG outputShift, con
                 continue;
             fresh[c].reset(new (std::nothrow) WORD[entries]);
             if (!fresh[c])
-                return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a channel curve");
+                return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a channel curve");
         }
         for (int c = 0; c < 3; ++c)
             m_curves[c] = std::move(fresh[c]);
@@ -234,7 +253,7 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
             continue;
         fresh[c].reset(new (std::nothrow) LONG[kLutSize]);
         if (!fresh[c])
-            return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for a channel LUT");
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a channel LUT");
     }
     for (int c = 0; c < 3; ++c) {
         if (!fresh[c])
@@ -261,15 +280,15 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
         LONG* lut = m_ownLut[c].get();
         for (LONG j = 0; j < kLutSize; ++j) {
             const double d = static_cast<double>(last) * j / 4095.0;
-            const LONG i = TruncToLong(d);
+            const LONG i = SaturatedTrunc(d);
             double f = curve[i];
             if (i < last)
                 f += (static_cast<double>(curve[i + 1]) - curve[i]) * (d - i);
             // Curve values beyond the stated range would index past the square-root table.
             const double g = std::clamp(4095.0 / range * f, 0.0, 4095.0);
-            const LONG k = TruncToLong(g);
+            const LONG k = SaturatedTrunc(g);
             if (k < kMaxSample)
-                lut[j] = TruncToLong((g - k) * (shared[k + 1] - shared[k]) + shared[k]);
+                lut[j] = SaturatedTrunc((g - k) * (shared[k + 1] - shared[k]) + shared[k]);
             else
                 lut[j] = shared[kMaxSample];
         }
@@ -280,13 +299,13 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
 
 IPravonError* CDeBayerBase::SetCFAPattern(const BYTE* descriptor, ULONG size, bool notify) {
     if (size > 0 && !descriptor)
-        return Fail(__LINE__, PravonKind::kBadArgument, "a descriptor size without its bytes");
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a descriptor size without its bytes");
     if (size == m_cfa.size() && (size == 0 || std::memcmp(descriptor, m_cfa.data(), size) == 0))
         return nullptr;
     try {
         m_cfa.assign(descriptor, descriptor + size);
     } catch (const std::bad_alloc&) {
-        return Fail(__LINE__, PravonKind::kOutOfMemory, "no memory for the colour-filter descriptor");
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the colour-filter descriptor");
     }
     SetCacheCheck();
     IPravonError* err = CheckCFAPattern();
@@ -296,19 +315,18 @@ IPravonError* CDeBayerBase::SetCFAPattern(const BYTE* descriptor, ULONG size, bo
 }
 
 IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, LONG* redRowPhase) const {
-    auto reject = [component](LONG line, const char* text) {
-        return IPravonError::Add(nullptr, component, line, PravonKind::kInvalidState, text);
-    };
     // The counts are read only when present, the cells only when the descriptor holds them all; longer
     // descriptors (padded tags) are fine.
     if (m_cfa.size() < 4)
-        return reject(__LINE__, "the colour-filter descriptor is too short for its counts");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter descriptor is too short for its counts");
     const LONG columns = (LONG{m_cfa[0]} << 8) | m_cfa[1];
     const LONG rows = (LONG{m_cfa[2]} << 8) | m_cfa[3];
     if (columns != 2 || rows != 2)
-        return reject(__LINE__, "the colour-filter pattern is not 2 x 2");
+        return PravonFail(component, PravonKind::kInvalidState, "the colour-filter pattern is not 2 x 2");
     if (m_cfa.size() < 8)
-        return reject(__LINE__, "the colour-filter descriptor is shorter than its cells");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter descriptor is shorter than its cells");
     const BYTE c00 = m_cfa[4], c01 = m_cfa[5], c10 = m_cfa[6], c11 = m_cfa[7];
     constexpr BYTE kR = 0, kG = 1, kB = 2;
     LONG green = 0;
@@ -323,7 +341,8 @@ IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, 
         top = c00;
         bottom = c11;
     } else {
-        return reject(__LINE__, "green does not lie on one diagonal of the colour-filter pattern");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "green does not lie on one diagonal of the colour-filter pattern");
     }
     LONG red = 0;
     if (top == kR && bottom == kB)
@@ -331,7 +350,8 @@ IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, 
     else if (top == kB && bottom == kR)
         red = 0;
     else
-        return reject(__LINE__, "the colour-filter pattern needs red in one row and blue in the other");
+        return PravonFail(component, PravonKind::kInvalidState,
+                          "the colour-filter pattern needs red in one row and blue in the other");
     *greenPhase = green;
     *redRowPhase = red;
     return nullptr;
@@ -343,19 +363,18 @@ IPravonError* CDeBayerBase::LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LO
     const LONG* otherLut = ((y + redRowPhase) & 1) ? m_lut[kRed] : m_lut[kBlue];
     // Green sites are those where x + y + greenPhase is odd; the first one of the row sits at `first`.
     const LONG first = ((x0 + y + greenPhase) & 1) ? 0 : 1;
+    const DeBayerRows::LoadRow load = DeBayerRows::Choose().load;
     if (IPravonError* e = cursor.MoveTo(x0, y))
         return e;
     LONG done = 0;
     while (done < count) {
         // Outside the image every column is mapped on its own; inside, a run goes to the tile's edge.
         const LONG run = cursor.IsOutsideX() ? 1 : std::min(count - done, cursor.GetPixelsRight() + 1);
-        const auto* samples = reinterpret_cast<const WORD*>(cursor.GetPtr());
-        for (LONG n = 0; n < run; ++n) {
-            const LONG i = done + n;
-            // A sample beyond 12 bits (a corrupt file, a deeper source) stays inside the table.
-            const LONG s = std::min<LONG>(samples[n], kMaxSample);
-            out[i] = (((i - first) & 1) == 0 ? greenLut : otherLut)[s];
-        }
+        const bool greenFirst = ((done - first) & 1) == 0;
+        LONG* even = out + (done + 1) / 2;
+        LONG* odd = out + DeBayerRows::SplitOdd(count) + done / 2;
+        load(reinterpret_cast<const WORD*>(cursor.GetPtr()), run, greenFirst ? greenLut : otherLut,
+             greenFirst ? otherLut : greenLut, (done & 1) ? odd : even, (done & 1) ? even : odd);
         done += run;
         if (done < count)
             if (IPravonError* e = cursor.Advance(run))
@@ -408,66 +427,60 @@ void CDeBayerBase::WriteOutputRow(const Rgb16* const rows[4], LONG width, LONG c
     }
 }
 
+template <class T>
+IPravonError* CDeBayerBase::Map(T* x, T* y, bool toOutput) const {
+    if (!IsEnabled())
+        return nullptr;
+    if (toOutput) {
+        *x = ToOutput(*x, GetHorizontalScale(), CropLeft());
+        *y = ToOutput(*y, GetVerticalScale(), CropTop());
+    } else {
+        *x = ToSource(*x, GetHorizontalScale(), CropLeft());
+        *y = ToSource(*y, GetVerticalScale(), CropTop());
+    }
+    return nullptr;
+}
+
+// A rectangle maps its two corners.
+template <class R>
+IPravonError* CDeBayerBase::MapCorners(R* rect, bool toOutput) const {
+    Map(&rect->left, &rect->top, toOutput);
+    return Map(&rect->right, &rect->bottom, toOutput);
+}
+
 IPravonError* CDeBayerBase::FilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = GetHorizontalScale() * (*x - kFrame) - CropLeft();
-    *y = GetVerticalScale() * (*y - kFrame) - CropTop();
-    return nullptr;
+    return Map(x, y, true);
 }
-
 IPravonError* CDeBayerBase::FilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = TruncToLong(GetHorizontalScale() * (*x - kFrame)) - CropLeft();
-    *y = TruncToLong(GetVerticalScale() * (*y - kFrame)) - CropTop();
-    return nullptr;
+    return Map(x, y, true);
 }
-
-IPravonError* CDeBayerBase::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::FilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, true);
 }
-
-IPravonError* CDeBayerBase::FilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    FilterPoint(&rect->left, &rect->top, sources, count);
-    return FilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::FilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, true);
 }
-
 IPravonError* CDeBayerBase::DefilterPoint(double* x, double* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = (*x + CropLeft()) / GetHorizontalScale() + kFrame;
-    *y = (*y + CropTop()) / GetVerticalScale() + kFrame;
-    return nullptr;
+    return Map(x, y, false);
 }
-
 IPravonError* CDeBayerBase::DefilterPoint(LONG* x, LONG* y, IPravonDataSource* const*, LONG) {
-    if (!IsEnabled())
-        return nullptr;
-    *x = TruncToLong((*x + CropLeft()) / GetHorizontalScale()) + kFrame;
-    *y = TruncToLong((*y + CropTop()) / GetVerticalScale()) + kFrame;
-    return nullptr;
+    return Map(x, y, false);
 }
-
-IPravonError* CDeBayerBase::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::DefilterRect(PravonDblRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, false);
 }
-
-IPravonError* CDeBayerBase::DefilterRect(PravonRect* rect, IPravonDataSource* const* sources, LONG count) {
-    DefilterPoint(&rect->left, &rect->top, sources, count);
-    return DefilterPoint(&rect->right, &rect->bottom, sources, count);
+IPravonError* CDeBayerBase::DefilterRect(PravonRect* rect, IPravonDataSource* const*, LONG) {
+    return MapCorners(rect, false);
 }
 
 IPravonError* CDeBayerBase::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                             LONG* height) {
     if (!sources || count < 1 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     LONG w = 0;
     LONG h = 0;
     if (IPravonError* e = sources[0]->GetSize(&w, &h))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's size");
+        return PravonContext(e, kComponent, "cannot read the source's size");
     ScaledSize(w, h, width, height);
     if (IsCropValid()) {
         *width = std::min(*width, m_crop.right - m_crop.left);
@@ -479,24 +492,14 @@ IPravonError* CDeBayerBase::GetFilteredSize(IPravonDataSource* const* sources, L
 IPravonError* CDeBayerBase::GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
                                                   LONG* colorSpace) {
     if (!sources || count < 1 || !sources[0])
-        return Fail(__LINE__, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(kComponent, PravonKind::kNoSource, "the filter has no source");
     LONG source = 0;
     if (IPravonError* e = sources[0]->GetColorSpace(&source))
-        return IPravonError::Add(e, kComponent, __LINE__, "cannot read the source's colour space");
+        return PravonContext(e, kComponent, "cannot read the source's colour space");
     if (source != GetSourceColorSpace())
-        return Fail(__LINE__, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
     *colorSpace = PravonColorSpace::kRGB16;
     return nullptr;
-}
-
-IPravonError* CDeBayerBase::FilterData(IPravonDataSource* source, PravonRect* rect) {
-    if (!rect || !IsEnabled())
-        return CPravonFilterBase::FilterData(source, rect);
-    // Green reads two rows and columns around a site and red and blue one more; the non-square resampling
-    // and the mirrored reads at the edges reach a little further. Eight source pixels cover all of it.
-    constexpr LONG kReach = 8;
-    PravonRect grown{rect->left - kReach, rect->top - kReach, rect->right + kReach, rect->bottom + kReach};
-    return CPravonFilterBase::FilterData(source, &grown);
 }
 
 IPravonError* CDeBayerBase::FilterSize(IPravonDataSource* source, ChangeSize* change) {

@@ -4,8 +4,8 @@
 // tables built from them, the colour-filter descriptor, and the process-wide square-root and square tables.
 #pragma once
 
-#include "filters/CPravonFilterBase.h"
-#include "filters/CSourceTileCursor.h"
+#include "filters/engine/CPravonFilterBase.h"
+#include "filters/engine/CSourceTileCursor.h"
 #include "platform/win/FourCC.h"
 
 #include <memory>
@@ -36,11 +36,12 @@ public:
     ~CDeBayerBase() override;
 
     // Stores the crop in output coordinates, fitted inside the output of the extent (the given rectangle's
-    // size, else the first source's size; kind 1003 with neither). An empty crop selects the whole output.
+    // size, else the first source's size; PravonKind::kNoSource with neither). An empty crop selects the
+    // whole output.
     IPravonError* SetCropRect(const PravonRect& crop, const PravonRect* extent, bool notify);
     // Installs the channel curves: each given curve has 2^inputShift entries of values
-    // 0..2^outputShift - 1. Shifts outside 0..16, or curves with a shift of 0, give kind 1013 and change
-    // nothing. Without any curve every channel returns to the shared square-root table.
+    // 0..2^outputShift - 1. Shifts outside 0..16, or curves with a shift of 0, give PravonKind::kOutOfRange
+    // and change nothing. Without any curve every channel returns to the shared square-root table.
     IPravonError* SetParameters(LONG inputShift, LONG outputShift, const WORD* red, const WORD* green,
                                 const WORD* blue, bool notify);
     // Sensors with pixels twice as tall as wide; the crop is reset to the whole output.
@@ -83,8 +84,6 @@ public:
     IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
                                         LONG* colorSpace) override;
 
-    // A changed source area reaches the output pixels interpolated from it, not only the ones it maps to.
-    IPravonError* FilterData(IPravonDataSource* source, PravonRect* rect) override;
     IPravonError* FilterSize(IPravonDataSource* source, ChangeSize* change) override;
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
 
@@ -98,7 +97,7 @@ protected:
 
     // Checks the stored descriptor for a 2 x 2 Bayer layout (RGGB, GRBG, GBRG, BGGR) and gives its phases:
     // site (x, y) is green when x + y + greenPhase is odd, row y holds red when y + redRowPhase is odd.
-    // Anything else is kind 1007 under the given component, and the phases are left alone.
+    // Anything else is PravonKind::kInvalidState under the given component, and the phases are left alone.
     IPravonError* CheckBayerPattern(LONG component, LONG* greenPhase, LONG* redRowPhase) const;
 
     // The crop origin when the crop is valid, else (0, 0).
@@ -108,7 +107,8 @@ protected:
 
     // Reads source row y, columns x0 .. x0 + count - 1, through the cursor into out as square-root-domain
     // values: each sample, limited to 12 bits, is looked up in the green LUT at green sites and in the red
-    // or blue LUT at the other sites of red or blue rows.
+    // or blue LUT at the other sites of red or blue rows. out is split by the parity of the column's
+    // position in the row (the even positions first, see DeBayerRows).
     IPravonError* LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LONG count, LONG y, LONG greenPhase,
                                 LONG redRowPhase, LONG* out) const;
 
@@ -125,6 +125,11 @@ protected:
     IPravonError* NotifyWholeOutput();
 
 private:
+    // Maps a point into output coordinates (toOutput) or back, while the filter is enabled.
+    template <class T>
+    IPravonError* Map(T* x, T* y, bool toOutput) const;
+    template <class R>
+    IPravonError* MapCorners(R* rect, bool toOutput) const;
     // Output extent of a source of w x h before the crop, never negative.
     void ScaledSize(LONG w, LONG h, LONG* width, LONG* height) const;
     IPravonError* FitCrop(const PravonRect& crop, const PravonRect* extent, PravonRect* fitted);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "rawlib/filters/CDeBayerBase.h"
+#include "rawlib/filters/CDeBayerRows.h"
 
 #include <vector>
 
@@ -12,7 +13,7 @@ public:
     static constexpr LONG kCode = FourCC("db1s");
     // Green is interpolated along the quieter direction only when the two activities differ by more
     // than this: ((sqrt-table[4095] x 10) / 256) x 3.
-    static constexpr LONG kDirectionThreshold = ((kMaxRoot * 10) / 256) * 3;
+    static constexpr LONG kDirectionThreshold = DeBayerRows::kDirectionThreshold;
 
     explicit CDeBayerSingleFilter(IPravonManager* manager);
 
@@ -20,15 +21,24 @@ public:
     const char* GetFilterDescription() const override {
         return "De-Bayer single resolution standard quality interpolation filter";
     }
-    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
-    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (kind 1007 otherwise).
+    // Accepts the four Bayer layouts RGGB, GRBG, GBRG and BGGR (PravonKind::kInvalidState otherwise).
     IPravonError* CheckCFAPattern() override;
 
     LONG GetGreenPhase() const { return m_greenPhase; }
     LONG GetRedRowPhase() const { return m_redRowPhase; }
 
+protected:
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // Green reads two sites on each side of a site and red and blue one more: three source pixels around a
+    // square output pixel. The non-square resampling also reads the next column, the row above and the
+    // two rows below.
+    CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    // Every pixel of the tile rectangle is written from the window.
+    bool WritesWholeInvalidArea() const override { return true; }
+
 private:
-    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are.
+    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,
+    // green and difference rows are split by the parity of their positions (DeBayerRows).
     struct Window {
         LONG first = 0;   // B: the first source column of the tile
         LONG columns = 0; // c: source columns the tile's output covers

@@ -13,8 +13,8 @@ public:
 
     virtual ~CProcessRawVendor1() = default;
 
-    // The width and height in pixels of the output image. A null output gives kind 1014; a failed size
-    // query of the image comes back wrapped. Both under the component "Raw1".
+    // The width and height in pixels of the output image. A null output gives PravonKind::kBadArgument; a
+    // failed size query of the image comes back wrapped. Both under the component "Raw1".
     IPravonError* GetSize(LONG* width, LONG* height);
 
 protected:

@@ -29,9 +29,9 @@ public:
     int ReadState(const BYTE* buffer, int size) override;
     const BYTE* GetStateId() override;
 
-    // Watcher callback: on notification 1000 from the automatic-brightness filter, keeps its black level
-    // (minimum over the channels), white level (maximum) and automatic brightness, and marks the
-    // measurement fresh. Every other notification is ignored; the answer is always success.
+    // Watcher callback: on IKvAutoBrightnessLevels::kLevelsMeasured from the automatic-brightness filter,
+    // keeps its black level (minimum over the channels), white level (maximum) and automatic brightness, and
+    // marks the measurement fresh. Every other notification is ignored; the answer is always success.
     IPravonError* OnWatcherNotification(IKvAutoBrightnessLevels* filter, LONG type, void* data);
 
     double GetValue() const { return m_value; }

@@ -1,10 +1,10 @@
 // What a brightness record reads from the automatic-brightness filter it watches: the levels measured
 // over the channels and the brightness that would map them to the full range.
 //
-// The filter implements this beside its watcher list. When it sends watcher notification 1000 (levels
-// measured), the watching brightness record's watcher callback hands the filter to
-// CKvBrightness::OnWatcherNotification as this interface; until the filter and the watcher base class
-// are wired together, callers (and tests) call that operation directly.
+// The filter implements this beside its watcher list. When it sends kLevelsMeasured to its watchers, the
+// watching brightness record's watcher callback hands the filter to CKvBrightness::OnWatcherNotification as
+// this interface; until the filter and the watcher base class are wired together, callers (and tests) call
+// that operation directly.
 #pragma once
 
 #include "platform/win/wintypes.h"

@@ -118,16 +118,17 @@ IPravonError* KvReadCalibrationTable(const char* fileName, std::vector<WORD>& ta
             return nullptr;
         }
         case KvLchCalibrationResult::kNoMemory:
-            return PRAVON_ERROR(nullptr, 0, PravonKind::kOutOfMemory);
+            return PravonFail(0, PravonKind::kOutOfMemory, "no memory for the calibration table");
         case KvLchCalibrationResult::kUnreadable:
-            return PRAVON_ERROR(nullptr, 0, KvLchCalibrationKind::kUnreadable);
+            return PravonFail(0, KvLchCalibrationKind::kUnreadable, "the calibration file cannot be read");
         case KvLchCalibrationResult::kWrongLength:
-            return PRAVON_ERROR(nullptr, 0, KvLchCalibrationKind::kWrongLength);
+            return PravonFail(0, KvLchCalibrationKind::kWrongLength,
+                              "the calibration file has the wrong length");
         default:
-            return PRAVON_ERROR(nullptr, 0, PravonKind::kInvalidState);
+            return PravonFail(0, PravonKind::kInvalidState, "the calibration file gave an unknown result");
         }
     } catch (const std::bad_alloc&) {
-        return PRAVON_ERROR(nullptr, 0, PravonKind::kOutOfMemory);
+        return PravonFail(0, PravonKind::kOutOfMemory, "no memory for the calibration table");
     }
 }
 

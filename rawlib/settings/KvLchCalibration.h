@@ -40,8 +40,9 @@ int KvParseLchCalibration(CKvChromaChannel& channel, const BYTE* bytes, std::siz
 
 // What both LCh filters do with their calibration file: a temporary group's chroma channel (id 1) reads
 // the file and its calibration set is rendered into 65,536 unsigned 16-bit entries over the hue circle,
-// 1.0 being 32768. Failures come back as kind 1005 (no memory), 3501 (the file cannot be read) or 3500
-// (its length is wrong), with component 0; the table is then left as it was.
+// 1.0 being 32768. Failures come back as PravonKind::kOutOfMemory (no memory),
+// KvLchCalibrationKind::kUnreadable (the file cannot be read) or KvLchCalibrationKind::kWrongLength (its
+// length is wrong), with component 0; the table is then left as it was.
 IPravonError* KvReadCalibrationTable(const char* fileName, std::vector<WORD>& table);
 
 // Makes `group` the LCh group of the settings: tone channel 0, lightness tone channel 1 (current), chroma

@@ -135,6 +135,14 @@ TEST_F(HostModules, EachModuleClaimsNamesInItsOwnTemporaryFolder) {
     EXPECT_NE(std::wstring(again).find(L"probe_001.txt"), std::wstring::npos);
 }
 
+TEST_F(HostModules, CloseFreesTheLanguageLibraryThatInitializeLoaded) {
+    const std::size_t module = Start("TestModA.qw7");
+    EXPECT_NE(GetModuleHandleA("TestModALang.so"), nullptr);
+    m_host->Close(module);
+    EXPECT_EQ(GetModuleHandleA("TestModALang.so"), nullptr);
+    EXPECT_NE(GetModuleHandleA("TestModA.qw7"), nullptr) << "the module itself stays until it is freed";
+}
+
 TEST_F(HostModules, CloseDeletesTheModuleObjectBeforeTheObjectManager) {
     kvtest::TraceCapture trace;
     const std::size_t module = Start("TestModA.qw7");

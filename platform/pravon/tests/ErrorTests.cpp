@@ -82,6 +82,16 @@ TEST(PravonError, FailRecordsTheCallersLineAndContextKeepsTheFirstCause) {
     EXPECT_EQ(PravonContext(nullptr, FourCC("scal"), "nothing failed"), nullptr);
 }
 
+TEST(PravonError, AnOutsideLibrarysFailureCarriesItsCodeAndResultFromTheCallersLine) {
+    const LONG line = __LINE__ + 1;
+    PravonErrorPtr e(PravonLibraryFail(FourCC("cml "), FourCC("KVCM"), 7));
+    ASSERT_EQ(e->GetCount(), 1u);
+    EXPECT_EQ(e->GetEntry(0).line, line);
+    EXPECT_EQ(e->GetEntry(0).component, FourCC("cml "));
+    EXPECT_EQ(e->GetEntry(0).secondary, FourCC("KVCM"));
+    EXPECT_EQ(e->GetKind(), 7);
+}
+
 TEST(PravonError, FourCharacterCodesPutTheFirstCharacterHighest) {
     static_assert(FourCC("scal") == 0x7363616C);
     static_assert(FourCC("hsto") == 0x6873746F);

@@ -27,7 +27,10 @@ TEST(Utf16, RoundTripsEveryPlaneThroughEachEncoding) {
 
 TEST(Utf16, MalformedInputBecomesReplacementCharacters) {
     const wchar_t bad = static_cast<wchar_t>(0xFFFD);
-    EXPECT_EQ(Utf::Utf8ToWide("a\x80" "b"), (std::wstring{L'a', bad, L'b'})) << "stray continuation byte";
+    EXPECT_EQ(Utf::Utf8ToWide("a\x80"
+                              "b"),
+              (std::wstring{L'a', bad, L'b'}))
+        << "stray continuation byte";
     EXPECT_EQ(Utf::Utf8ToWide("\xC0\xAF"), (std::wstring{bad})) << "overlong slash";
     EXPECT_EQ(Utf::Utf8ToWide("\xED\xA0\x80"), (std::wstring{bad})) << "encoded surrogate";
     EXPECT_EQ(Utf::Utf8ToWide("x\xE2\x82"), (std::wstring{L'x', bad, bad})) << "truncated at the end";
@@ -45,6 +48,15 @@ TEST(Utf16, LittleEndianBytesAreReadAndWrittenUnitByUnit) {
     bytes.push_back(0x41); // a dangling half unit is dropped
     EXPECT_EQ(Utf::Utf16FromLEBytes(bytes.data(), bytes.size()), u"H\u00e9");
     EXPECT_EQ(Utf::Utf16FromLEBytes(nullptr, 0), u"");
+}
+
+TEST(Utf16, APrefixOfUtf8NeverEndsInsideACharacter) {
+    // "aé€𝄞": a (1 byte), é (2), € (3), 𝄞 (4): the boundaries are 0, 1, 3, 6 and 10.
+    const std::string text = "a\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e";
+    const std::size_t expected[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
+    for (std::size_t limit = 0; limit < std::size(expected); ++limit)
+        EXPECT_EQ(Utf::Utf8PrefixLength(text, limit), expected[limit]) << "limit " << limit;
+    EXPECT_EQ(Utf::Utf8PrefixLength("\x80\x80\x80", 2), 0u) << "stray continuation bytes are not kept";
 }
 
 } // namespace

@@ -153,10 +153,13 @@ TEST(ModuleHandles, ClassesOfALibraryGoWithItsLastFree) {
     windowClass.lpszClassName = L"LibraryWnd";
     ASSERT_NE(RegisterClassW(&windowClass), 0);
     WNDCLASSW info{};
+    EXPECT_EQ(WinModule::LoadCount(first), 2u);
     ASSERT_TRUE(FreeLibrary(first));
     EXPECT_TRUE(GetClassInfoW(first, L"LibraryWnd", &info)) << "one load is left";
+    EXPECT_EQ(WinModule::LoadCount(first), 1u);
     ASSERT_TRUE(FreeLibrary(second));
     EXPECT_FALSE(GetClassInfoW(first, L"LibraryWnd", &info));
+    EXPECT_EQ(WinModule::LoadCount(first), 0u);
     EXPECT_FALSE(FreeLibrary(first));
 }
 

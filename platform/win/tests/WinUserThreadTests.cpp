@@ -182,4 +182,55 @@ TEST_F(UserThreadTest, WindowsOfAnEndedThreadAreGoneAndWhatItsQueueHeldIsDropped
     EXPECT_EQ(recorder.Count(kPing), 0);
 }
 
+// A post that found the queue of its window (or thread) just before that thread ended must not land in the
+// torn-down queue, where nobody takes it and nobody reports it: it fails, and the poster keeps what the
+// message carries.
+TEST_F(UserThreadTest, APostRacingTheEndOfItsReceiversThreadFails) {
+    kvtest::Watchdog watchdog("post to an ending thread");
+    struct Case {
+        const char* what;
+        bool toThread;
+        DWORD error;
+    };
+    for (const Case& c : {Case{"to a window", false, ERROR_INVALID_WINDOW_HANDLE},
+                          Case{"to a thread", true, ERROR_INVALID_THREAD_ID}}) {
+        SCOPED_TRACE(c.what);
+        std::atomic<int> dropped{0};
+        WinUserTest::SetDropObserver([&](const MSG& message) {
+            if (message.message == kPing)
+                ++dropped;
+        });
+        Recorder recorder;
+        HWND window = nullptr;
+        DWORD threadId = 0;
+        std::atomic<bool> made{false};
+        std::atomic<bool> release{false};
+        std::thread owner([&] {
+            window = MakeWindow(m_instance, recorder);
+            threadId = GetCurrentThreadId();
+            made.store(true);
+            kvtest::WaitUntil([&] { return release.load(); });
+        });
+        ASSERT_TRUE(kvtest::WaitUntil([&] { return made.load(); }));
+        // The receiver's thread ends after the post found its queue and before the message is queued.
+        WinUserTest::SetBeforePostHook([&] {
+            if (!release.exchange(true))
+                owner.join();
+        });
+        SetLastError(ERROR_SUCCESS);
+        const BOOL posted =
+            c.toThread ? PostThreadMessageW(threadId, kPing, 0, 0) : PostMessageW(window, kPing, 0, 0);
+        const DWORD error = GetLastError();
+        WinUserTest::SetBeforePostHook(nullptr);
+        if (owner.joinable())
+            owner.join();
+        EXPECT_FALSE(posted) << "the post was answered TRUE and its message is lost";
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(dropped.load(), 0);
+        EXPECT_EQ(recorder.Count(kPing), 0);
+        EXPECT_FALSE(IsWindow(window));
+        WinUserTest::SetDropObserver(nullptr);
+    }
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -265,6 +266,52 @@ TEST(DeBayerGeometry, PointsMapThroughFrameScaleAndCropAndBack) {
     x = 26;
     ASSERT_PV_OK(c.filter.FilterPoint(&x, &y, nullptr, 0));
     EXPECT_DOUBLE_EQ(x, 26) << "a disabled filter maps nothing";
+}
+
+// Coordinates at the ends of the 32-bit range map to the ends of the range instead of wrapping; under the
+// sanitizers an overflow on the way fails the test.
+TEST(DeBayerGeometry, ExtremeCoordinatesAndChangesSaturateInsteadOfOverflowing) {
+    constexpr LONG kMin = std::numeric_limits<LONG>::min();
+    constexpr LONG kMax = std::numeric_limits<LONG>::max();
+    struct Case {
+        bool nonSquare;
+        LONG x, y;
+        LONG outX, outY;   // FilterPoint
+        LONG backX, backY; // DefilterPoint
+    };
+    // The crop (9, 12, 60, 90) fits in as (9, 0) on square pixels and (9, 12) on non-square ones. Forward
+    // trunc(scale x (v - 6)) - crop, back trunc((v + crop) / scale) + 6, each step held in range.
+    const Case kCases[] = {
+        {false, kMin, kMin, kMin, kMin, kMin + 9 + 6, kMin + 6},
+        {false, kMax, kMax, kMax - 6 - 9, kMax - 6, kMax, kMax},
+        {true, kMin, kMin, -1610612740 - 9, kMin, kMin + 6, -1431655757 + 6},
+        {true, kMax, kMax, 1610612730 - 9, kMax - 12, kMax, 1431655772 + 6},
+        {true, 27, 17, 15 - 9, 16 - 12, 48 + 6, 19 + 6},
+    };
+    for (const Case& c : kCases) {
+        Connected d(100, 80);
+        ASSERT_PV_OK(d.filter.SetNonSquareMode(c.nonSquare, nullptr, false));
+        ASSERT_PV_OK(d.filter.SetCropRect(CPravonRect(9, 12, 60, 90), nullptr, false));
+        LONG x = c.x, y = c.y;
+        ASSERT_PV_OK(d.filter.FilterPoint(&x, &y, nullptr, 0));
+        EXPECT_EQ(x, c.outX) << c.x;
+        EXPECT_EQ(y, c.outY) << c.y;
+        x = c.x;
+        y = c.y;
+        ASSERT_PV_OK(d.filter.DefilterPoint(&x, &y, nullptr, 0));
+        EXPECT_EQ(x, c.backX) << c.x;
+        EXPECT_EQ(y, c.backY) << c.y;
+
+        // A change over the whole 32-bit plane widens to the whole output, not to a wrapped rectangle.
+        PravonRect everything{kMin, kMin, kMax, kMax};
+        d.recorder.Clear();
+        ASSERT_PV_OK(PravonSendDataNotification(d.source.get(), PravonNotification::kData, &everything));
+        ASSERT_EQ(d.recorder.Count(PravonNotification::kData), 1u);
+        const PravonRect heard = *d.recorder.heard.back().rect;
+        const auto [w, h] = d.Size();
+        EXPECT_TRUE(heard.left <= 0 && heard.top <= 0 && heard.right >= w && heard.bottom >= h)
+            << heard.left << ", " << heard.top << ", " << heard.right << ", " << heard.bottom;
+    }
 }
 
 TEST(DeBayerGeometry, ASizeChangeOfTheSourceIsAnnouncedAsTheOutputsChange) {

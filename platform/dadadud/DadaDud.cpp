@@ -1,0 +1,173 @@
+// The library's calls: each looks its handle up, works on the document under the document's lock, and
+// answers 1 or 0; nothing thrown inside (memory shortage) gets past a call.
+#include "DadaDud.h"
+
+#include "CDocDocument.h"
+#include "DadaDudTest.h"
+
+#include "platform/win/StandInLibrary.h"
+#include "platform/win/WinFileIO.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <limits>
+#include <optional>
+
+namespace {
+
+constexpr const char* kPageName = "page";
+constexpr const char* kItemName = "item";
+
+// What one handle names: a document (its root element), or one of its pages or items.
+struct DocObject {
+    enum class Kind { kDocument, kPage, kItem };
+    Kind kind;
+    std::shared_ptr<CDocDocument> document;
+    xmlNodePtr node;
+};
+
+StandInLibrary<DocObject>& Library() {
+    static auto* library = new StandInLibrary<DocObject>;
+    return *library;
+}
+
+std::shared_ptr<DocObject> Find(DocHandle handle, DocObject::Kind kind) {
+    std::shared_ptr<DocObject> object = Library().Find(handle);
+    return object && object->kind == kind ? object : nullptr;
+}
+
+bool Add(DocObject object, DocHandle* out) {
+    const DocHandle handle = Library().Add(std::make_shared<DocObject>(std::move(object)));
+    if (handle == 0)
+        return false;
+    *out = handle;
+    return true;
+}
+
+template <class Body>
+LONG Call(const char* name, DocHandle first, Body body) {
+    Library().Observe(name, first);
+    try {
+        return body() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The index-th child element of the kind under the parent object, as a new handle.
+bool ChildHandle(DocHandle parent, DocObject::Kind parentKind, const char* name, DocObject::Kind kind,
+                 LONG index, DocHandle* out) {
+    if (out)
+        *out = kDocNoHandle;
+    std::shared_ptr<DocObject> owner = Find(parent, parentKind);
+    if (!owner || !out)
+        return false;
+    xmlNodePtr child;
+    {
+        std::lock_guard<std::mutex> guard(owner->document->Lock());
+        child = CDocDocument::Child(owner->node, name, index);
+    }
+    return child && Add(DocObject{kind, owner->document, child}, out);
+}
+
+} // namespace
+
+LONG docStartup() {
+    return Call("docStartup", kDocNoHandle, [] {
+        Library().Startup();
+        return true;
+    });
+}
+
+LONG docShutdown() {
+    return Call("docShutdown", kDocNoHandle, [] { return Library().Shutdown(); });
+}
+
+LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document) {
+    return Call("docCreateDocumentFromLDF", kDocNoHandle, [&] {
+        if (document)
+            *document = kDocNoHandle;
+        std::vector<std::uint8_t> bytes;
+        if (!document || !path || !Library().Started() ||
+            !WinFileIO::ReadWholeFile(WinFileIO::NativePath(path), CDocDocument::kMaxFileBytes, bytes))
+            return false;
+        std::shared_ptr<CDocDocument> parsed = CDocDocument::Parse(bytes.data(), bytes.size());
+        if (!parsed)
+            return false;
+        xmlNodePtr root = parsed->Root();
+        return Add(DocObject{DocObject::Kind::kDocument, std::move(parsed), root}, document);
+    });
+}
+
+LONG docSaveLDF(DocHandle document, const wchar_t* path) {
+    return Call("docSaveLDF", document, [&] {
+        std::shared_ptr<DocObject> source = Find(document, DocObject::Kind::kDocument);
+        if (!source || !path)
+            return false;
+        std::vector<std::uint8_t> bytes;
+        {
+            std::lock_guard<std::mutex> guard(source->document->Lock());
+            if (!source->document->Serialize(bytes))
+                return false;
+        }
+        return WinFileIO::WriteWholeFile(WinFileIO::NativePath(path), bytes.data(), bytes.size(), true);
+    });
+}
+
+LONG docGetDocNbPages(DocHandle document, LONG* count) {
+    return Call("docGetDocNbPages", document, [&] {
+        std::shared_ptr<DocObject> source = Find(document, DocObject::Kind::kDocument);
+        if (!source || !count)
+            return false;
+        std::lock_guard<std::mutex> guard(source->document->Lock());
+        *count = CDocDocument::CountChildren(source->node, kPageName);
+        return true;
+    });
+}
+
+LONG docGetPageByIndex(DocHandle document, LONG index, DocHandle* page) {
+    return Call("docGetPageByIndex", document, [&] {
+        return ChildHandle(document, DocObject::Kind::kDocument, kPageName, DocObject::Kind::kPage, index,
+                           page);
+    });
+}
+
+LONG docGetItem(DocHandle page, LONG index, DocHandle* item) {
+    return Call("docGetItem", page, [&] {
+        return ChildHandle(page, DocObject::Kind::kPage, kItemName, DocObject::Kind::kItem, index, item);
+    });
+}
+
+LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer, LONG* count, BYTE) {
+    return Call("docGetPropertyValue", object, [&] {
+        std::shared_ptr<DocObject> source = Library().Find(object);
+        if (!source || !path || !count || *count < 0)
+            return false;
+        std::optional<std::wstring> value;
+        {
+            std::lock_guard<std::mutex> guard(source->document->Lock());
+            value = source->document->Evaluate(source->node, path);
+        }
+        if (!value || value->size() > static_cast<std::size_t>(std::numeric_limits<LONG>::max() - 1))
+            return false;
+        const LONG length = static_cast<LONG>(value->size());
+        if (buffer && length <= *count) {
+            std::copy(value->begin(), value->end(), buffer);
+            buffer[length] = L'\0';
+        }
+        *count = length;
+        return true;
+    });
+}
+
+LONG docReleaseHandle(DocHandle handle) {
+    return Call("docReleaseHandle", handle, [&] { return Library().Release(handle); });
+}
+
+void DadaDudTest::SetCallObserver(std::function<void(const char* call, DocHandle first)> observer) {
+    Library().SetObserver(std::move(observer));
+}
+
+std::size_t DadaDudTest::LiveHandles() {
+    return Library().Count();
+}

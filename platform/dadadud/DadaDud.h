@@ -1,0 +1,41 @@
+// The document library: layout documents in the LDF format (LdfFormat.md beside this header) behind
+// 32-bit handles with generations, their pages and items by index, and properties read by XPath relative
+// to an object. Pages and items keep their document alive; a document may be read from several threads at
+// once. Calls answer 1 for success and 0 for failure (a released, stale or foreign handle included); none
+// throws. The library works between docStartup and the matching last docShutdown.
+#pragma once
+
+#include "platform/win/wintypes.h"
+
+using DocHandle = DWORD;
+// What a caller's handle cell holds when it names nothing.
+constexpr DocHandle kDocNoHandle = 0xFFFFFFFF;
+
+extern "C" {
+
+// Counted: each start needs a shutdown, and the last shutdown releases every handle still held.
+LONG docStartup();
+LONG docShutdown();
+
+// A file that is not well-formed XML, declares a document type (which is never fetched nor expanded), or
+// is not an LDF document gives no handle.
+LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document);
+// UTF-16 with a byte-order mark, replacing the file in one step: a failed save leaves the file as it was.
+LONG docSaveLDF(DocHandle document, const wchar_t* path);
+
+LONG docGetDocNbPages(DocHandle document, LONG* count);
+// Indices count from 0.
+LONG docGetPageByIndex(DocHandle document, LONG index, DocHandle* page);
+LONG docGetItem(DocHandle page, LONG index, DocHandle* item);
+
+// The value of an XPath expression evaluated at the object (a document's is its root element): the
+// string value of the first node it selects, or the text of a number, string or boolean result. count
+// holds the characters the buffer has room for besides the terminator; it receives the value's length
+// (terminator not counted). The value and a terminator are copied only when they fit; a value that does
+// not fit still answers 1, with the count it needs. An expression that fails or selects no node answers 0.
+// The flag is reserved: pass 0.
+LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer, LONG* count, BYTE flag);
+
+LONG docReleaseHandle(DocHandle handle);
+
+} // extern "C"

@@ -1,0 +1,100 @@
+#include "CPravonTilePool.h"
+
+#include <cstring>
+#include <iterator>
+#include <new>
+
+namespace {
+
+constexpr CPravonTilePool::Fill DefaultFill() {
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return CPravonTilePool::Fill::kPoison;
+#else
+    return CPravonTilePool::Fill::kAsTheyCome;
+#endif
+}
+
+} // namespace
+
+CPravonTilePool::CPravonTilePool() : m_fill(DefaultFill()) {}
+
+CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start) {
+    bool poison = false;
+    Buffer buffer;
+    {
+        std::lock_guard lock(m_mutex);
+        if (start == Start::kUnwritten && m_fill == Fill::kZero)
+            start = Start::kZeroed;
+        else if (start == Start::kUnwritten && m_fill == Fill::kPoison)
+            poison = true;
+        auto it = m_free.find(bytes);
+        if (it != m_free.end() && !it->second.empty()) {
+            buffer = std::move(it->second.back());
+            it->second.pop_back();
+            m_pooled -= bytes;
+        }
+    }
+    const std::size_t size = bytes == 0 ? 1 : bytes;
+    if (!buffer) {
+        // Fresh memory for a zeroed tile comes zeroed from the system without a pass of our own.
+        if (start == Start::kZeroed)
+            return Buffer(static_cast<BYTE*>(std::calloc(size, 1)));
+        buffer.reset(static_cast<BYTE*>(std::malloc(size)));
+        if (!buffer)
+            return buffer;
+    }
+    if (start == Start::kZeroed || poison)
+        std::memset(buffer.get(), poison ? kPoison : 0, bytes);
+    return buffer;
+}
+
+void CPravonTilePool::Give(Buffer buffer, std::size_t bytes) {
+    if (!buffer)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_pooled + bytes > m_limit)
+        return; // freed as buffer goes
+    try {
+        m_free[bytes].push_back(std::move(buffer));
+    } catch (const std::bad_alloc&) {
+        return; // a buffer the pool cannot note is freed instead
+    }
+    m_pooled += bytes;
+}
+
+void CPravonTilePool::TrimLocked() {
+    for (auto it = m_free.begin(); it != m_free.end() && m_pooled > m_limit;) {
+        auto& buffers = it->second;
+        while (!buffers.empty() && m_pooled > m_limit) {
+            buffers.pop_back();
+            m_pooled -= it->first;
+        }
+        it = buffers.empty() ? m_free.erase(it) : std::next(it);
+    }
+}
+
+void CPravonTilePool::SetLimit(std::size_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_limit = bytes;
+    TrimLocked();
+}
+
+std::size_t CPravonTilePool::GetLimit() const {
+    std::lock_guard lock(m_mutex);
+    return m_limit;
+}
+
+std::size_t CPravonTilePool::GetPooledBytes() const {
+    std::lock_guard lock(m_mutex);
+    return m_pooled;
+}
+
+void CPravonTilePool::SetUnwrittenFill(Fill fill) {
+    std::lock_guard lock(m_mutex);
+    m_fill = fill;
+}
+
+CPravonTilePool::Fill CPravonTilePool::GetUnwrittenFill() const {
+    std::lock_guard lock(m_mutex);
+    return m_fill;
+}

@@ -1,0 +1,58 @@
+// Tile memory shared by the images of one manager: the buffers of tiles that go (an image released, a layout
+// changed) are kept up to a limit and handed to the next tiles of the same size, so that making tiles anew
+// costs neither an allocation nor the system's first-touch faults. Safe to use from several threads.
+#pragma once
+
+#include "platform/win/wintypes.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+class CPravonTilePool {
+public:
+    static constexpr std::size_t kDefaultLimit = std::size_t{256} << 20;
+    // The byte that unwritten memory is filled with where poisoning is on: its 16-bit samples (0xA5A5) and
+    // 8-bit ones stand out from the zeros an ordinary tile starts with.
+    static constexpr BYTE kPoison = 0xA5;
+
+    struct FreeDeleter {
+        void operator()(BYTE* p) const { std::free(p); }
+    };
+    using Buffer = std::unique_ptr<BYTE[], FreeDeleter>;
+
+    // How a buffer starts: zero-filled, or unwritten, for a tile whose generator writes every pixel before
+    // anyone reads one. What an unwritten buffer holds is the pool's fill setting.
+    enum class Start { kZeroed, kUnwritten };
+    // Unwritten buffers as they come (the fast road), filled with kPoison so that a pixel a generator
+    // leaves out shows, or zeroed like the rest (the reference a poisoned run is compared with).
+    enum class Fill { kAsTheyCome, kPoison, kZero };
+
+    // Debug and sanitizer builds poison unwritten buffers; other builds hand them out as they come.
+    CPravonTilePool();
+
+    // A buffer of bytes; null when memory runs out.
+    Buffer Take(std::size_t bytes, Start start);
+    // Keeps the buffer for the next Take of the same size, or frees it when the pool would grow beyond
+    // its limit.
+    void Give(Buffer buffer, std::size_t bytes);
+
+    // Buffers beyond a lowered limit are freed at once; 0 keeps nothing.
+    void SetLimit(std::size_t bytes);
+    std::size_t GetLimit() const;
+    std::size_t GetPooledBytes() const;
+    void SetUnwrittenFill(Fill fill);
+    Fill GetUnwrittenFill() const;
+
+private:
+    void TrimLocked();
+
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::size_t, std::vector<Buffer>> m_free; // by size in bytes
+    std::size_t m_pooled = 0;
+    std::size_t m_limit = kDefaultLimit;
+    Fill m_fill;
+};

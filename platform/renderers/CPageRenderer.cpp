@@ -1,0 +1,294 @@
+#include "CPageRenderer.h"
+
+#include "RendrContext.h"
+
+#include "platform/zizoraz/zIzoRaz.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+// Packed colours, red in the lowest byte.
+constexpr DWORD kPageColour = 0xFFFFFFFF;
+constexpr DWORD kFrameColour = 0xFF404040;
+constexpr DWORD kPlaceholderColour = 0xFFD8D8D8;
+constexpr DWORD kPlaceholderCrossColour = 0xFF909090;
+// The canvas library's largest image side.
+constexpr double kMaxSide = 32767;
+constexpr LONG kMaxQuality = 100;
+
+// Gives a handle of the document or canvas library back when it goes.
+template <class Handle, Handle kNone, LONG (*Give)(Handle)>
+class LibraryRef {
+public:
+    LibraryRef() = default;
+    LibraryRef(const LibraryRef&) = delete;
+    LibraryRef& operator=(const LibraryRef&) = delete;
+    ~LibraryRef() {
+        if (m_handle != kNone)
+            Give(m_handle);
+    }
+    Handle* Cell() { return &m_handle; }
+    Handle Get() const { return m_handle; }
+
+private:
+    Handle m_handle = kNone;
+};
+using DocRef = LibraryRef<DocHandle, kDocNoHandle, docReleaseHandle>;
+using IproRef = LibraryRef<IproHandle, kIproNoHandle, iproReleaseHandle>;
+
+bool ReadProperty(DocHandle object, const wchar_t* path, std::wstring& value) {
+    std::vector<wchar_t> buffer(64);
+    LONG count = static_cast<LONG>(buffer.size()) - 1;
+    if (docGetPropertyValue(object, path, buffer.data(), &count, 0) != 1)
+        return false;
+    if (count >= static_cast<LONG>(buffer.size())) {
+        buffer.assign(static_cast<std::size_t>(count) + 1, L'\0');
+        const LONG room = count;
+        if (docGetPropertyValue(object, path, buffer.data(), &count, 0) != 1 || count > room)
+            return false;
+    }
+    value.assign(buffer.data(), static_cast<std::size_t>(count));
+    return true;
+}
+
+bool ReadNumber(DocHandle object, const wchar_t* path, double& value) {
+    std::wstring text;
+    if (!ReadProperty(object, path, text))
+        return false;
+    // Numbers of the layout are written in the C locale, as those of context strings.
+    return RendrContext::ParseDouble(text, value);
+}
+
+bool Usable(double size) {
+    return std::isfinite(size) && size > 0;
+}
+
+// Rounded and held inside the canvas library's coordinates.
+LONG ToPixel(double value) {
+    if (std::isnan(value))
+        return 0;
+    return static_cast<LONG>(std::lround(std::clamp(value, -1e9, 1e9)));
+}
+
+struct PixelRect {
+    LONG left, top, right, bottom;
+    bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// How page coordinates become pixels of the target: scaled per axis.
+struct PageToPixels {
+    double scaleX, scaleY;
+
+    PixelRect Map(double x, double y, double width, double height) const {
+        return {ToPixel(x * scaleX), ToPixel(y * scaleY), ToPixel((x + width) * scaleX),
+                ToPixel((y + height) * scaleY)};
+    }
+};
+
+void Fill(IproHandle canvas, const PixelRect& r, DWORD colour) {
+    if (!r.Empty())
+        iproFillRectangle(canvas, static_cast<float>(r.left), static_cast<float>(r.top),
+                          static_cast<float>(r.right - r.left), static_cast<float>(r.bottom - r.top), colour,
+                          IPRO_FILL_COPY);
+}
+
+// A one-pixel frame on the inside of the box.
+void Frame(IproHandle canvas, const PixelRect& r) {
+    if (r.right - r.left <= 2 || r.bottom - r.top <= 2) {
+        Fill(canvas, r, kFrameColour);
+        return;
+    }
+    Fill(canvas, {r.left, r.top, r.right, r.top + 1}, kFrameColour);
+    Fill(canvas, {r.left, r.bottom - 1, r.right, r.bottom}, kFrameColour);
+    Fill(canvas, {r.left, r.top + 1, r.left + 1, r.bottom - 1}, kFrameColour);
+    Fill(canvas, {r.right - 1, r.top + 1, r.right, r.bottom - 1}, kFrameColour);
+}
+
+void Placeholder(IproHandle canvas, const PixelRect& r) {
+    Fill(canvas, r, kPlaceholderColour);
+    const float l = static_cast<float>(r.left) + 0.5f, t = static_cast<float>(r.top) + 0.5f;
+    const float rt = static_cast<float>(r.right) - 0.5f, b = static_cast<float>(r.bottom) - 0.5f;
+    const IproPointF down[] = {{l, t}, {rt, b}};
+    const IproPointF up[] = {{l, b}, {rt, t}};
+    iproDrawPolygon(canvas, down, 2, kPlaceholderCrossColour, 1);
+    iproDrawPolygon(canvas, up, 2, kPlaceholderCrossColour, 1);
+}
+
+void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map) {
+    double x = 0, y = 0, width = 0, height = 0;
+    if (!ReadNumber(item, L"bounding-box/@x", x) || !ReadNumber(item, L"bounding-box/@y", y) ||
+        !ReadNumber(item, L"bounding-box/@cx", width) || !ReadNumber(item, L"bounding-box/@cy", height))
+        return;
+    const PixelRect box = map.Map(x, y, width, height);
+    if (box.Empty())
+        return;
+    std::wstring kind;
+    if (ReadProperty(item, L"@kind", kind) && kind == L"image")
+        Placeholder(canvas, box);
+    Frame(canvas, box);
+}
+
+// The page and its items onto the canvas; false when the cancel event came first.
+bool DrawPage(IproHandle canvas, DocHandle page, double pageWidth, double pageHeight, const PageToPixels& map,
+              const void* cancelEvent, const RendrSubscriptions& subscriptions) {
+    Fill(canvas, map.Map(0, 0, pageWidth, pageHeight), kPageColour);
+    double counted = 0;
+    const LONG items = ReadNumber(page, L"count(item)", counted) ? static_cast<LONG>(counted) : 0;
+    for (LONG index = 0;; ++index) {
+        if (RendrIsCancelled(cancelEvent))
+            return false;
+        DocRef item;
+        if (docGetItem(page, index, item.Cell()) != 1)
+            break;
+        DrawItem(canvas, item.Get(), map);
+        RendrNotice notice{};
+        notice.kind = kRendrNoticeProgress;
+        notice.progress = static_cast<BYTE>(items > 0 ? std::min<LONG>(100, (index + 1) * 100 / items) : 100);
+        subscriptions.Notify(notice);
+    }
+    return true;
+}
+
+// The lower-case text after the last '.' of the file name (not of a folder).
+std::wstring Extension(const std::wstring& path) {
+    const std::size_t dot = path.find_last_of(L'.');
+    const std::size_t separator = path.find_last_of(L"/\\");
+    if (dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator))
+        return std::wstring();
+    std::wstring extension = path.substr(dot + 1);
+    for (wchar_t& c : extension)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return extension;
+}
+
+struct Page {
+    DocRef handle;
+    double width = 0;
+    double height = 0;
+};
+
+// The page at the index with a usable size; false otherwise.
+bool OpenPage(DocHandle document, LONG index, Page& page) {
+    LONG count = 0;
+    if (docGetDocNbPages(document, &count) != 1 || index < 0 || index >= count)
+        return false;
+    return docGetPageByIndex(document, index, page.handle.Cell()) == 1 &&
+           ReadNumber(page.handle.Get(), L"@cx", page.width) &&
+           ReadNumber(page.handle.Get(), L"@cy", page.height) && Usable(page.width) && Usable(page.height);
+}
+
+LONG RenderIntoImage(const Page& page, const RendrContext& context, const void* cancelEvent,
+                     const RendrSubscriptions& subscriptions) {
+    LONG targetValue = 0;
+    LONG imageWidth = 0, imageHeight = 0;
+    if (!context.Long(L"iProImg", targetValue))
+        return 0;
+    const IproHandle target = static_cast<IproHandle>(targetValue);
+    if (iproGetImageSize(target, &imageWidth, &imageHeight) != 1)
+        return 0;
+    double width = imageWidth, height = imageHeight;
+    if (context.Has(L"page_width") || context.Has(L"page_height")) {
+        if (!context.Double(L"page_width", width) || !context.Double(L"page_height", height))
+            return 0;
+    }
+    if (!Usable(width) || !Usable(height))
+        return 0;
+    PixelRect invalid{0, 0, ToPixel(std::trunc(width)), ToPixel(std::trunc(height))};
+    LONG l = 0, t = 0, r = 0, b = 0;
+    if (context.Long(L"page_invalidRect_left", l) && context.Long(L"page_invalidRect_top", t) &&
+        context.Long(L"page_invalidRect_right", r) && context.Long(L"page_invalidRect_bottom", b))
+        invalid = {l, t, r, b};
+    const PixelRect clip{std::max<LONG>(invalid.left, 0), std::max<LONG>(invalid.top, 0),
+                         std::min(invalid.right, imageWidth), std::min(invalid.bottom, imageHeight)};
+    if (clip.Empty())
+        return 1;
+
+    // The page is drawn into an image of the target's size and only the invalid part is copied: nothing
+    // outside it changes, and what is inside is exactly what a render of the whole page gives there.
+    IproRef drawn, drawnCanvas, targetCanvas;
+    if (iproCreateImage(imageWidth, imageHeight, drawn.Cell()) != 1 ||
+        iproCreateCanvasFromImage(drawn.Get(), drawnCanvas.Cell()) != 1 ||
+        iproCreateCanvasFromImage(target, targetCanvas.Cell()) != 1)
+        return 0;
+    const PageToPixels map{width / page.width, height / page.height};
+    if (!DrawPage(drawnCanvas.Get(), page.handle.Get(), page.width, page.height, map, cancelEvent,
+                  subscriptions))
+        return 0;
+    const float left = static_cast<float>(clip.left), top = static_cast<float>(clip.top);
+    return iproDrawImage2(targetCanvas.Get(), drawn.Get(), left, top, left, top,
+                          static_cast<float>(clip.right - clip.left),
+                          static_cast<float>(clip.bottom - clip.top)) == 1
+               ? 1
+               : 0;
+}
+
+LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const void* cancelEvent,
+                    const RendrSubscriptions& subscriptions) {
+    const std::wstring path = context.Text(L"file_name");
+    const std::wstring extension = Extension(path);
+    const bool jpeg = extension == L"jpg" || extension == L"jpeg";
+    if (path.empty() || (!jpeg && extension != L"png"))
+        return 0;
+    double width = page.width, height = page.height;
+    if (context.Has(L"page_width") || context.Has(L"page_height")) {
+        if (!context.Double(L"page_width", width) || !context.Double(L"page_height", height))
+            return 0;
+    }
+    if (!Usable(width) || !Usable(height) || width > kMaxSide || height > kMaxSide)
+        return 0;
+    const LONG pixelsWide = std::max<LONG>(1, ToPixel(width)),
+               pixelsHigh = std::max<LONG>(1, ToPixel(height));
+
+    IproRef image, canvas;
+    if (iproCreateImage(pixelsWide, pixelsHigh, image.Cell()) != 1 ||
+        iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
+        return 0;
+    const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
+    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, cancelEvent, subscriptions))
+        return 0;
+    LONG quality = std::min(jpegQuality, kMaxQuality);
+    IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
+    IproCodecParam* entries[] = {&qualityParam};
+    const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
+    const IproCodecParamList* list = jpeg && quality > 0 ? &params : nullptr;
+    return iproSaveImage(image.Get(), path.c_str(), IPRO_SAVE_REPLACE, list) == 1 ? 1 : 0;
+}
+
+} // namespace
+
+void CPageRenderer::SetDocument(DocHandle document) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_state.document = document;
+}
+
+void CPageRenderer::SetMediaContext(const wchar_t* context) {
+    LONG quality = 0;
+    if (!RendrContext(context).Long(L"out_compress_quality", quality) || quality < 0)
+        quality = 0;
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_state.jpegQuality = quality;
+}
+
+CPageRenderer::State CPageRenderer::Snapshot() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_state;
+}
+
+LONG CPageRenderer::RenderPage(LONG pageIndex, const wchar_t* contextText,
+                               const RendrSubscriptions& subscriptions) const {
+    const State state = Snapshot();
+    const RendrContext context(contextText);
+    const void* cancelEvent = context.Address(L"cancel_event");
+    Page page;
+    if (state.document == kDocNoHandle || !OpenPage(state.document, pageIndex, page))
+        return 0;
+    if (context.Has(L"iProImg"))
+        return RenderIntoImage(page, context, cancelEvent, subscriptions);
+    if (context.Has(L"file_name"))
+        return RenderIntoFile(page, context, state.jpegQuality, cancelEvent, subscriptions);
+    return 0;
+}

@@ -1,0 +1,84 @@
+#include "IproPngCodec.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// Frees what libpng holds for the image on every path.
+struct ImageOwner {
+    png_image image{};
+    ImageOwner() { image.version = PNG_IMAGE_VERSION; }
+    ~ImageOwner() { png_image_free(&image); }
+    ImageOwner(const ImageOwner&) = delete;
+    ImageOwner& operator=(const ImageOwner&) = delete;
+};
+
+} // namespace
+
+bool IproPngCodec::HasSignature(const std::uint8_t* data, std::size_t size) {
+    return data && size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+
+bool IproPngCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixels& out) {
+    if (!HasSignature(data, size))
+        return false;
+    ImageOwner owner;
+    png_image& image = owner.image;
+    if (!png_image_begin_read_from_memory(&image, data, size))
+        return false;
+    IproPixels pixels;
+    if (!IproLimits::MakePixels(image.width, image.height, pixels))
+        return false;
+    image.format = PNG_FORMAT_BGRA;
+    image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+    if (!png_image_finish_read(&image, nullptr, pixels.argb.data(), 0, nullptr) || PNG_IMAGE_FAILED(image))
+        return false;
+    for (std::uint32_t& pixel : pixels.argb)
+        pixel = Premultiplied(pixel >> 24, pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
+    out = std::move(pixels);
+    return true;
+}
+
+bool IproPngCodec::Encode(const IproPixels& pixels, std::vector<std::uint8_t>& out) {
+    if (pixels.width < 1 || pixels.height < 1)
+        return false;
+    const bool opaque =
+        std::all_of(pixels.argb.begin(), pixels.argb.end(), [](std::uint32_t p) { return p >> 24 == 0xFF; });
+    const std::size_t channels = opaque ? 3 : 4;
+    std::vector<std::uint8_t> samples;
+    std::vector<std::uint8_t> encoded;
+    try {
+        samples.resize(pixels.argb.size() * channels);
+        std::size_t at = 0;
+        for (std::uint32_t pixel : pixels.argb) {
+            const StraightColour colour = Straight(pixel);
+            samples[at++] = colour.blue;
+            samples[at++] = colour.green;
+            samples[at++] = colour.red;
+            if (!opaque)
+                samples[at++] = colour.alpha;
+        }
+        ImageOwner owner;
+        png_image& image = owner.image;
+        image.width = static_cast<png_uint_32>(pixels.width);
+        image.height = static_cast<png_uint_32>(pixels.height);
+        image.format = opaque ? PNG_FORMAT_BGR : PNG_FORMAT_BGRA;
+        png_alloc_size_t size = 0;
+        if (!png_image_write_to_memory(&image, nullptr, &size, 0, samples.data(), 0, nullptr) || size == 0)
+            return false;
+        encoded.resize(size);
+        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, samples.data(), 0, nullptr))
+            return false;
+        encoded.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    out = std::move(encoded);
+    return true;
+}

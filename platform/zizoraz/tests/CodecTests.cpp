@@ -1,0 +1,297 @@
+#include "IproTestSupport.h"
+
+#include "platform/zizoraz/IproImageFile.h"
+#include "platform/zizoraz/IproJpegCodec.h"
+#include "platform/zizoraz/IproPngCodec.h"
+
+#include "platform/win/utf16.h"
+#include "testing/TempFolder.h"
+
+#include <jpeglib.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace iprotest;
+
+namespace {
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring Wide(const std::string& path) {
+    return Utf::Utf8ToWide(path);
+}
+
+// A picture with smooth gradients, a hard edge and translucent corners.
+IproPixels Scene(LONG width, LONG height, bool translucent) {
+    IproPixels pixels{width, height, {}};
+    for (LONG y = 0; y < height; ++y) {
+        for (LONG x = 0; x < width; ++x) {
+            const std::uint32_t alpha = translucent && x < width / 4 ? 40 + 200 * y / height : 255;
+            pixels.argb.push_back(
+                Premultiplied(alpha, 255 * x / width, 255 * y / height, x < width / 2 ? 30 : 220));
+        }
+    }
+    return pixels;
+}
+
+struct Difference {
+    int max = 0;
+    double psnr = 0;
+};
+
+Difference Compare(const IproPixels& a, const IproPixels& b) {
+    Difference d;
+    double squares = 0;
+    for (std::size_t i = 0; i < a.argb.size(); ++i) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            const int e = std::abs(static_cast<int>(a.argb[i] >> shift & 0xFF) -
+                                   static_cast<int>(b.argb[i] >> shift & 0xFF));
+            d.max = std::max(d.max, e);
+            squares += e * e;
+        }
+    }
+    const double mse = squares / (a.argb.size() * 4.0);
+    d.psnr = mse == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 / mse);
+    return d;
+}
+
+// A JPEG of one colour written with libjpeg directly, in the colour space given (1 grey, 4 CMYK).
+std::vector<std::uint8_t> PlainJpeg(J_COLOR_SPACE space, int components,
+                                    const std::vector<std::uint8_t>& sample, bool adobeMarker) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 8;
+    info.image_height = 8;
+    info.input_components = components;
+    info.in_color_space = space;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    info.write_Adobe_marker = adobeMarker;
+    jpeg_start_compress(&info, TRUE);
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < 8; ++x)
+        row.insert(row.end(), sample.begin(), sample.end());
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&info, &r, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<std::uint8_t> bytes(buffer, buffer + size);
+    free(buffer);
+    return bytes;
+}
+
+class Codecs : public Started {
+protected:
+    std::string SaveAs(IproHandle image, const std::string& name,
+                       const IproCodecParamList* params = nullptr) {
+        const std::string path = m_folder.File(name);
+        EXPECT_EQ(iproSaveImage(image, Wide(path).c_str(), IPRO_SAVE_REPLACE, params), 1) << name;
+        return path;
+    }
+    IproHandle Load(const std::string& path) {
+        IproHandle image = kIproNoHandle;
+        EXPECT_EQ(iproCreateImageFromFile(Wide(path).c_str(), &image), 1) << path;
+        return image;
+    }
+    bool NoPartialFiles() const {
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path()))
+            if (entry.path().filename().string().find(".part") != std::string::npos)
+                return false;
+        return true;
+    }
+
+    kvtest::TempFolder m_folder;
+};
+
+TEST_F(Codecs, PngRoundTripIsExactForOpaqueAndTranslucentPixels) {
+    for (bool translucent : {false, true}) {
+        const IproPixels scene = Scene(37, 23, translucent);
+        IproHandle image = NewImage(scene);
+        const std::string path = SaveAs(image, translucent ? "translucent.png" : "opaque.png");
+        IproHandle loaded = Load(path);
+        EXPECT_EQ(PixelsOf(loaded).argb, scene.argb) << (translucent ? "translucent" : "opaque");
+        // An opaque picture is stored without alpha: colour type 2 in the header.
+        EXPECT_EQ(ReadBytes(path).at(25), translucent ? 6 : 2);
+    }
+}
+
+TEST_F(Codecs, JpegRoundTripStaysWithinItsTolerance) {
+    const IproPixels scene = Scene(64, 48, false);
+    IproHandle image = NewImage(scene);
+    LONG quality = 95;
+    IproCodecParam entry{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
+    IproCodecParam* entries[] = {&entry};
+    IproCodecParamList list{sizeof(IproCodecParamList), 1, entries};
+    const std::string fine = SaveAs(image, "fine.jpg", &list);
+    const IproPixels loaded = PixelsOf(Load(fine));
+    ASSERT_EQ(loaded.width, 64);
+    ASSERT_EQ(loaded.height, 48);
+    const Difference difference = Compare(scene, loaded);
+    EXPECT_GT(difference.psnr, 35.0);
+    EXPECT_LE(difference.max, 64) << "colours are subsampled, so the hard edge bleeds a little";
+
+    // Detail costs bytes at a high quality and far fewer at a low one.
+    IproHandle detailed = NewImage(Numbered(160, 120));
+    const std::string sharp = SaveAs(detailed, "sharp.jpg", &list);
+    quality = 10;
+    const std::string coarse = SaveAs(detailed, "coarse.JPEG", &list);
+    EXPECT_LT(ReadBytes(coarse).size(), ReadBytes(sharp).size() / 2) << "the quality reaches the encoder";
+    EXPECT_TRUE(IproJpegCodec::HasSignature(ReadBytes(coarse).data(), ReadBytes(coarse).size()));
+}
+
+TEST_F(Codecs, ScaleParameterSavesAScaledCopy) {
+    IproHandle image = NewImage(Scene(40, 20, false));
+    float scale = 0.5f;
+    IproCodecParam entry{IPRO_PARAM_SCALE, reinterpret_cast<std::uintptr_t>(&scale)};
+    IproCodecParam* entries[] = {&entry};
+    IproCodecParamList list{sizeof(IproCodecParamList), 1, entries};
+    const IproPixels saved = PixelsOf(Load(SaveAs(image, "half.png", &list)));
+    EXPECT_EQ(saved.width, 20);
+    EXPECT_EQ(saved.height, 10);
+    EXPECT_EQ(PixelsOf(image).width, 40) << "the image itself keeps its size";
+
+    const struct {
+        float scale;
+        DWORD size;
+    } refused[] = {{0.0f, sizeof(IproCodecParamList)},
+                   {-1.0f, sizeof(IproCodecParamList)},
+                   {NAN, sizeof(IproCodecParamList)},
+                   {1e30f, sizeof(IproCodecParamList)},
+                   {1.0f, 12}};
+    for (const auto& r : refused) {
+        scale = r.scale;
+        list.size = r.size;
+        const std::string path = m_folder.File("refused.png");
+        EXPECT_EQ(iproSaveImage(image, Wide(path).c_str(), IPRO_SAVE_REPLACE, &list), 0) << r.scale;
+        EXPECT_FALSE(std::filesystem::exists(path)) << r.scale;
+    }
+    EXPECT_TRUE(NoPartialFiles());
+}
+
+TEST_F(Codecs, SaveFollowsTheExtensionAndReplacesOnlyWhenAsked) {
+    IproHandle image = NewImage(Scene(8, 8, false));
+    const std::string png = SaveAs(image, "Picture.PNG");
+    EXPECT_TRUE(IproPngCodec::HasSignature(ReadBytes(png).data(), ReadBytes(png).size()));
+
+    const std::string kept = m_folder.Write("kept.png", std::string("old bytes"));
+    EXPECT_EQ(iproSaveImage(image, Wide(kept).c_str(), 0, nullptr), 0);
+    EXPECT_EQ(ReadBytes(kept), std::vector<std::uint8_t>({'o', 'l', 'd', ' ', 'b', 'y', 't', 'e', 's'}));
+    EXPECT_EQ(iproSaveImage(image, Wide(kept).c_str(), IPRO_SAVE_REPLACE, nullptr), 1);
+    EXPECT_TRUE(IproPngCodec::HasSignature(ReadBytes(kept).data(), ReadBytes(kept).size()));
+
+    for (const char* name : {"picture.bmp", "picture", "folder.png/picture", "missing/picture.png"}) {
+        const std::string path = m_folder.File(name);
+        EXPECT_EQ(iproSaveImage(image, Wide(path).c_str(), IPRO_SAVE_REPLACE, nullptr), 0) << name;
+        EXPECT_FALSE(std::filesystem::exists(path)) << name;
+    }
+    EXPECT_EQ(iproSaveImage(image, nullptr, IPRO_SAVE_REPLACE, nullptr), 0);
+    EXPECT_TRUE(NoPartialFiles());
+}
+
+TEST_F(Codecs, GreyAndCmykJpegsDecodeToTheirColours) {
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t expected;
+    } cases[] = {
+        {"grey", PlainJpeg(JCS_GRAYSCALE, 1, {90}, false), Argb(255, 90, 90, 90)},
+        // Plain CMYK: ink c = 0, m = 255, y = 255, k = 51 prints 204, 0, 0.
+        {"cmyk", PlainJpeg(JCS_CMYK, 4, {0, 255, 255, 51}, false), Argb(255, 204, 0, 0)},
+        // The same stored inverted, as files with an Adobe marker hold it.
+        {"adobe cmyk", PlainJpeg(JCS_CMYK, 4, {255, 0, 0, 204}, true), Argb(255, 204, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        IproPixels pixels;
+        ASSERT_TRUE(IproJpegCodec::Decode(c.bytes.data(), c.bytes.size(), pixels)) << c.name;
+        ASSERT_EQ(pixels.width, 8);
+        for (int shift = 0; shift < 32; shift += 8)
+            EXPECT_NEAR(pixels.At(4, 4) >> shift & 0xFF, c.expected >> shift & 0xFF, 2)
+                << c.name << " " << shift;
+    }
+}
+
+// The header of a valid PNG rewritten to declare another size, its checksum made anew.
+std::vector<std::uint8_t> WithDeclaredSize(std::vector<std::uint8_t> png, std::uint32_t width,
+                                           std::uint32_t height) {
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+        png[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    return png;
+}
+
+TEST_F(Codecs, BadFilesGiveNoImageAndLeakNoHandle) {
+    IproHandle image = NewImage(Scene(30, 20, true));
+    const std::vector<std::uint8_t> png = ReadBytes(SaveAs(image, "good.png"));
+    const std::vector<std::uint8_t> jpeg = ReadBytes(SaveAs(image, "good.jpg"));
+    auto cut = [](std::vector<std::uint8_t> bytes, std::size_t size) {
+        bytes.resize(size);
+        return bytes;
+    };
+    auto flipped = [](std::vector<std::uint8_t> bytes, std::size_t at) {
+        bytes.at(at) ^= 0x5A;
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"empty", {}},
+        {"text", {'h', 'e', 'l', 'l', 'o'}},
+        {"png signature only", cut(png, 8)},
+        {"png cut in its header", cut(png, 20)},
+        {"png cut in its data", cut(png, png.size() - 30)},
+        {"png data corrupt", flipped(png, png.size() - 40)},
+        {"png declaring 100000 x 100000", WithDeclaredSize(png, 100000, 100000)},
+        {"png declaring 9000 x 9000", WithDeclaredSize(png, 9000, 9000)},
+        {"jpeg marker only", cut(jpeg, 3)},
+        {"jpeg cut in its header", cut(jpeg, 100)},
+        {"jpeg cut in its data", cut(jpeg, jpeg.size() - 50)},
+        {"jpeg data corrupt", flipped(jpeg, jpeg.size() - 60)},
+    };
+    const std::size_t live = ZizorazTest::LiveHandles();
+    for (const auto& c : cases) {
+        const std::string path = m_folder.Write("bad.bin", std::string(c.bytes.begin(), c.bytes.end()));
+        IproHandle loaded = 5;
+        EXPECT_EQ(iproCreateImageFromFile(Wide(path).c_str(), &loaded), 0) << c.name;
+        EXPECT_EQ(loaded, kIproNoHandle) << c.name;
+        EXPECT_EQ(ZizorazTest::LiveHandles(), live) << c.name;
+    }
+    IproHandle loaded = kIproNoHandle;
+    EXPECT_EQ(iproCreateImageFromFile(Wide(m_folder.File("missing.png")).c_str(), &loaded), 0);
+    EXPECT_EQ(iproCreateImageFromFile(Wide(m_folder.Path()).c_str(), &loaded), 0) << "a folder";
+    EXPECT_EQ(iproCreateImageFromFile(nullptr, &loaded), 0);
+}
+
+TEST_F(Codecs, DeclaredSizeAboveThePixelCapIsRefusedForBothFormats) {
+    IproHandle image = NewImage(Scene(10, 10, false));
+    const std::string png = SaveAs(image, "ten.png");
+    const std::string jpeg = SaveAs(image, "ten.jpg");
+    ZizorazTest::SetMaxPixels(99);
+    IproHandle loaded = kIproNoHandle;
+    EXPECT_EQ(iproCreateImageFromFile(Wide(png).c_str(), &loaded), 0);
+    EXPECT_EQ(iproCreateImageFromFile(Wide(jpeg).c_str(), &loaded), 0);
+    ZizorazTest::SetMaxPixels(100);
+    EXPECT_EQ(iproCreateImageFromFile(Wide(png).c_str(), &loaded), 1);
+    EXPECT_EQ(iproCreateImageFromFile(Wide(jpeg).c_str(), &loaded), 1);
+}
+
+} // namespace

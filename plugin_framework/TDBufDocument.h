@@ -1,0 +1,37 @@
+// A document with a private copy for rendering: the renderer reads the copy while the owner goes on
+// changing the source. The copy is made by saving the source to a claimed temporary file and opening that
+// file again. The holder owns its copy; it deletes the source only when told to (ReleaseAll), since the
+// source is the owner's document. The lock is for the holder's users: no operation here takes it.
+#pragma once
+
+#include "TSyncObject.h"
+#include "TdocObject.h"
+
+#include <memory>
+
+class TDBufDocument {
+public:
+    explicit TDBufDocument(TdocDocument* source);
+    TDBufDocument(const TDBufDocument&) = delete;
+    TDBufDocument& operator=(const TDBufDocument&) = delete;
+    ~TDBufDocument();
+
+    // Replaces the copy by a new one of the source; true when a copy was made.
+    bool Refresh();
+    // Deletes the copy and the source.
+    void ReleaseAll();
+
+    TdocDocument* GetCopy() const { return m_copy.get(); }
+    TdocDocument* GetSource() const { return m_source; }
+    TCritSection& GetLock() { return m_lock; }
+
+    // A new copy through the unique name "tmpNoSelect.xml" in the module's temporary folder, which is
+    // deleted whether the copy is made or not; null when no name can be claimed, the save or the load fails.
+    static std::unique_ptr<TdocDocument> Copy(const TdocDocument& source);
+
+private:
+    std::unique_ptr<TdocDocument> m_copy;
+    TdocDocument* m_source;
+    TCritSection m_lock;
+    DWORD m_flags = 0;
+};

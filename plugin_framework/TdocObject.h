@@ -1,0 +1,69 @@
+// Owners of the document library's handles: documents, their pages and their items. Each wrapper holds
+// one handle, releases it when deleted, and reads properties by path (relative to its object) as text,
+// numbers, rectangles and sizes.
+#pragma once
+
+#include "GraphTypes.h"
+#include "TString.h"
+
+#include "platform/dadadud/DadaDud.h"
+
+class TdocObject {
+public:
+    TdocObject(const TdocObject&) = delete;
+    TdocObject& operator=(const TdocObject&) = delete;
+    virtual ~TdocObject();
+
+    // Hands a held handle back; the wrapper lets go of it once the library took it.
+    void Release();
+    DocHandle GetHandle() const { return m_handle; }
+
+    // The library's answer; the text is set only on success. A value longer than the first buffer is read
+    // again into one of its size.
+    LONG GetStringProperty(const wchar_t* path, TString& text, BYTE flag) const;
+    // "@id" as a decimal number; -1 when it cannot be read.
+    LONG GetLongProperty() const;
+    // Left "bounding-box/@x", top "bounding-box/@y", right left + "bounding-box/@cx", bottom top +
+    // "bounding-box/@cy"; false at the first that cannot be read, with what was read before written.
+    bool GetBoundingBox(graphtypes::TRect_T<double>& box) const;
+    // "@cx" and "@cy"; false when either cannot be read.
+    bool GetSize(graphtypes::TSize_T<double>& size) const;
+
+protected:
+    explicit TdocObject(DocHandle handle) : m_handle(handle) {}
+
+private:
+    bool GetDoubleProperty(const wchar_t* path, double& value) const;
+
+    DocHandle m_handle;
+};
+
+class TdocPage;
+class TdocItem;
+
+class TdocDocument : public TdocObject {
+public:
+    // Null when the library does not answer 1.
+    static TdocDocument* CreateFromLDF(const TString& path);
+    LONG SaveLDF(const TString& path) const;
+    // New wrappers that the caller owns, or null; indices count from 0.
+    TdocPage* GetPage(LONG index) const;
+
+private:
+    using TdocObject::TdocObject;
+};
+
+class TdocPage : public TdocObject {
+public:
+    TdocItem* GetItem(LONG index) const;
+
+private:
+    friend class TdocDocument;
+    using TdocObject::TdocObject;
+};
+
+class TdocItem : public TdocObject {
+private:
+    friend class TdocPage;
+    using TdocObject::TdocObject;
+};

@@ -1,0 +1,311 @@
+// The standard demosaicing against a reference written here from its definition, pixel for pixel and
+// bit for bit: random mosaics of every Bayer layout, square and non-square output, crops, channel curves
+// and tile sizes, with sites planted where the two green activities differ by exactly the threshold and by
+// one more.
+#include "rawlib/filters/tests/DeBayerTestSupport.h"
+
+#include "testing/ImageCompare.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace kvtest;
+
+constexpr LONG kThreshold = 30717; // ((262143 x 10) / 256) x 3
+constexpr LONG kMaxRoot = 0x3FFFF;
+
+// trunc(sqrt(i / 4095) x 262143), the last entry exactly 262143.
+const std::vector<LONG>& RootTable() {
+    static const std::vector<LONG> table = [] {
+        std::vector<LONG> t(4096);
+        for (int i = 0; i < 4095; ++i)
+            t[i] = static_cast<LONG>(std::sqrt(i / 4095.0) * 262143.0);
+        t[4095] = kMaxRoot;
+        return t;
+    }();
+    return table;
+}
+
+// The interpolation as its definition reads, on the mosaic extended beyond its edges by the nearest
+// sample of the same colour-filter phase. Every site's green and colours are worked out once, over the
+// image and a margin around it.
+class ReferenceDemosaic {
+public:
+    struct Rgb {
+        LONG r, g, b;
+    };
+
+    ReferenceDemosaic(const TestPlane& mosaic, const BayerLayout& layout, const LONG* const luts[3])
+        : m_layout(layout), m_width(mosaic.width + 2 * kMargin), m_height(mosaic.height + 2 * kMargin) {
+        const std::size_t sites = static_cast<std::size_t>(m_width) * m_height;
+        m_m.resize(sites);
+        m_g.resize(sites);
+        m_rgb.resize(sites);
+        for (LONG y = -kMargin; y < mosaic.height + kMargin; ++y)
+            for (LONG x = -kMargin; x < mosaic.width + kMargin; ++x) {
+                LONG mx = x;
+                LONG my = y;
+                while (mx < 0)
+                    mx += 2;
+                while (mx >= mosaic.width)
+                    mx -= 2;
+                while (my < 0)
+                    my += 2;
+                while (my >= mosaic.height)
+                    my -= 2;
+                const ULONG raw = std::min<ULONG>(mosaic.Sample(mx, my, 0), 4095);
+                const int lut = IsGreen(x, y) ? 1 : IsRedRow(y) ? 0 : 2;
+                At(m_m, x, y) = luts[lut][raw];
+            }
+        for (LONG y = 2 - kMargin; y < mosaic.height + kMargin - 2; ++y)
+            for (LONG x = 2 - kMargin; x < mosaic.width + kMargin - 2; ++x)
+                At(m_g, x, y) = Green(x, y);
+        for (LONG y = 3 - kMargin; y < mosaic.height + kMargin - 3; ++y)
+            for (LONG x = 3 - kMargin; x < mosaic.width + kMargin - 3; ++x)
+                At(m_rgb, x, y) = Colours(x, y);
+    }
+
+    // Sites where the two green activities differ by exactly the threshold, and by one more.
+    LONG atThreshold = 0;
+    LONG pastThreshold = 0;
+
+    // Output pixel (u, v) in uncropped output coordinates.
+    Rgb Output(LONG u, LONG v, bool nonSquare) const {
+        if (!nonSquare)
+            return At(m_rgb, u + 6, v + 6);
+        // Four source columns give three output columns, two source rows three output rows.
+        const LONG a = u % 3;
+        const LONG x = 4 * (u / 3) + a + 6;
+        const LONG rowPhase = v % 3;
+        const LONG y = 2 * (v / 3) + (rowPhase == 2 ? 1 : 0) + 6;
+        static constexpr LONG kTaps[3][2] = {{3, 1}, {2, 2}, {1, 3}};
+        static constexpr LONG kRows[3][4] = {
+            {0, 16384, 0, 0}, {-606, 5461, 12743, -1213}, {-1213, 12743, 5461, -606}};
+        LONG out[3] = {};
+        for (int c = 0; c < 3; ++c) {
+            const auto channel = [c](const Rgb& p) { return c == 0 ? p.r : c == 1 ? p.g : p.b; };
+            if (rowPhase == 0) {
+                const LONG p = channel(At(m_rgb, x, y));
+                const LONG q = channel(At(m_rgb, x + 1, y));
+                out[c] = a == 0 ? (3 * p + q) >> 2 : a == 1 ? (p + q) >> 1 : (p + 3 * q) >> 2;
+                continue;
+            }
+            LONG sum = 0;
+            for (int k = 0; k < 4; ++k) {
+                const LONG p = channel(At(m_rgb, x, y - 1 + k));
+                const LONG q = channel(At(m_rgb, x + 1, y - 1 + k));
+                sum += kRows[rowPhase][k] * ((kTaps[a][0] * p + kTaps[a][1] * q) / 4);
+            }
+            out[c] = std::clamp<LONG>(sum / 16384, 0, 65535);
+        }
+        return Rgb{out[0], out[1], out[2]};
+    }
+
+private:
+    static constexpr LONG kMargin = 8;
+
+    bool IsGreen(LONG x, LONG y) const { return CfaChannel(m_layout.descriptor, x & 1, y & 1) == 1; }
+    bool IsRedRow(LONG y) const { return ((y + m_layout.redRowPhase) & 1) != 0; }
+
+    template <class T>
+    T& At(std::vector<T>& table, LONG x, LONG y) const {
+        return table[static_cast<std::size_t>(y + kMargin) * m_width + static_cast<std::size_t>(x + kMargin)];
+    }
+    template <class T>
+    const T& At(const std::vector<T>& table, LONG x, LONG y) const {
+        return table[static_cast<std::size_t>(y + kMargin) * m_width + static_cast<std::size_t>(x + kMargin)];
+    }
+    LONG M(LONG x, LONG y) const { return At(m_m, x, y); }
+
+    LONG Green(LONG x, LONG y) {
+        const LONG c = M(x, y);
+        if (IsGreen(x, y))
+            return c;
+        const LONG l = M(x - 1, y), r = M(x + 1, y), u = M(x, y - 1), d = M(x, y + 1);
+        const LONG v = std::abs(u - d) + std::abs(M(x - 1, y - 2) - l) + std::abs(l - M(x - 1, y + 2));
+        const LONG h = std::abs(M(x - 2, y - 1) - u) + std::abs(u - M(x + 2, y - 1)) + std::abs(l - r);
+        const LONG ev = 2 * (u + c + d) - M(x, y - 2) - M(x, y + 2);
+        const LONG eh = 2 * (l + c + r) - M(x - 2, y) - M(x + 2, y);
+        const LONG difference = std::abs(v - h);
+        atThreshold += difference == kThreshold;
+        pastThreshold += difference == kThreshold + 1;
+        if (difference <= kThreshold)
+            return ((eh + ev) / 2) / 4;
+        return h < v ? eh / 4 : ev / 4;
+    }
+
+    // The stored 16-bit red, green and blue of a site: the site's own colour, the other two from the
+    // differences to green of the neighbours that have them.
+    Rgb Colours(LONG x, LONG y) const {
+        const auto store = [](LONG v) { return std::clamp<LONG>(v, 0, kMaxRoot) >> 2; };
+        const auto diff = [this](LONG px, LONG py) { return M(px, py) - At(m_g, px, py); };
+        const LONG g = At(m_g, x, y);
+        if (IsGreen(x, y)) {
+            const LONG across = g + (diff(x - 1, y) + diff(x + 1, y)) / 2;
+            const LONG down = g + (diff(x, y - 1) + diff(x, y + 1)) / 2;
+            return IsRedRow(y) ? Rgb{store(across), store(g), store(down)}
+                               : Rgb{store(down), store(g), store(across)};
+        }
+        const LONG own = M(x, y);
+        const LONG other =
+            g + (diff(x - 1, y - 1) + diff(x + 1, y - 1) + diff(x - 1, y + 1) + diff(x + 1, y + 1)) / 4;
+        return IsRedRow(y) ? Rgb{store(own), store(g), store(other)}
+                           : Rgb{store(other), store(g), store(own)};
+    }
+
+    const BayerLayout& m_layout;
+    LONG m_width;
+    LONG m_height;
+    std::vector<LONG> m_m;
+    std::vector<LONG> m_g;
+    std::vector<Rgb> m_rgb;
+};
+
+// Pairs of square-root table entries whose difference is d, for every d that some pair has.
+struct Differences {
+    Differences() : pairs(kMaxRoot + 1, {-1, -1}) {
+        const std::vector<LONG>& root = RootTable();
+        for (LONG low = 0; low < 4096; ++low)
+            for (LONG high = low + 1; high < 4096; ++high) {
+                auto& slot = pairs[static_cast<std::size_t>(root[high] - root[low])];
+                if (slot.first < 0)
+                    slot = {low, high};
+            }
+    }
+    std::vector<std::pair<LONG, LONG>> pairs;
+};
+
+// Samples a, b, l, r with 2 |root(b) - root(a)| + |root(r) - root(l)| = target.
+struct Plant {
+    LONG a, b, l, r;
+};
+
+Plant FindPlant(LONG target, LONG from) {
+    static const Differences differences;
+    const std::vector<LONG>& root = RootTable();
+    for (LONG a = from; a < 4096; ++a)
+        for (LONG b = a; b < 4096 && 2 * (root[b] - root[a]) <= target; ++b) {
+            const auto& pair = differences.pairs[static_cast<std::size_t>(target - 2 * (root[b] - root[a]))];
+            if (target == 2 * (root[b] - root[a]))
+                return {a, b, a, a};
+            if (pair.first >= 0)
+                return {a, b, pair.first, pair.second};
+        }
+    ADD_FAILURE() << "no samples make an activity of " << target;
+    return {0, 0, 0, 0};
+}
+
+// A random mosaic, a few samples beyond 12 bits, and sites whose activities differ by exactly the
+// threshold and by one more, in both directions. The green samples of a planted site (all the activities
+// read) get root values that make one activity 0 and the other the target; the rest stays random.
+TestPlane PlantedMosaic(LONG width, LONG height, const BayerLayout& layout, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    TestPlane mosaic(width, height, PravonColorSpace::kRawMosaic16);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x)
+            mosaic.SetSample(x, y, 0, random() % 97 == 0 ? 4096 + random() % 61440 : random() % 4096);
+    const Plant plants[4] = {FindPlant(kThreshold, 300), FindPlant(kThreshold + 1, 300),
+                             FindPlant(kThreshold, 1200), FindPlant(kThreshold + 1, 1200)};
+    LONG n = 0;
+    for (LONG y = 4; y + 4 < height; y += 7) {
+        for (LONG x0 = 4; x0 + 5 < width; x0 += 8, ++n) {
+            const LONG x = CfaChannel(layout.descriptor, x0 & 1, y & 1) == 1 ? x0 + 1 : x0;
+            const Plant& p = plants[n % 4];
+            const auto set = [&](LONG dx, LONG dy, LONG v) { mosaic.SetSample(x + dx, y + dy, 0, v); };
+            if ((n / 4) % 2 == 0) {
+                // Vertical activity 0 (U = D, L = the samples above and below it); horizontal = target.
+                set(0, -1, p.a), set(0, 1, p.a);
+                set(-2, -1, p.b), set(2, -1, p.b);
+                set(-1, 0, p.l), set(-1, -2, p.l), set(-1, 2, p.l), set(1, 0, p.r);
+            } else {
+                // Horizontal activity 0 (the row above flat, L = R); vertical = target.
+                set(-2, -1, p.l), set(0, -1, p.l), set(2, -1, p.l), set(0, 1, p.r);
+                set(-1, 0, p.a), set(1, 0, p.a), set(-1, -2, p.b), set(-1, 2, p.b);
+            }
+        }
+    }
+    return mosaic;
+}
+
+struct Case {
+    int layout;
+    bool nonSquare;
+    PravonRect crop;
+    LONG tileSize;
+    bool curves;
+};
+
+constexpr Case kCases[] = {
+    {0, false, {}, 7, false},
+    {1, false, {}, 16, false},
+    {2, false, {}, 64, false},
+    {3, false, {}, 256, false},
+    {0, true, {}, 16, false},
+    {1, true, {}, 7, false},
+    {2, true, {}, 64, false},
+    {3, true, {}, 16, false},
+    {1, false, {5, 3, 30, 33}, 16, false},
+    {2, true, {4, 5, 29, 40}, 7, false},
+    {3, false, {}, 16, true},
+    {0, true, {7, 1, 33, 44}, 16, true},
+};
+
+TEST(DeBayerReference, EveryOutputPixelIsTheInterpolationOfItsDefinition) {
+    std::vector<WORD> warm(4096);
+    std::vector<WORD> cool(4096);
+    std::vector<WORD> lifted(4096);
+    for (int i = 0; i < 4096; ++i) {
+        warm[i] = static_cast<WORD>(std::min(i * 2.1, 4095.0));
+        cool[i] = static_cast<WORD>(std::min(i * 1.4, 4095.0));
+        lifted[i] = static_cast<WORD>(std::min(100 + i, 4095));
+    }
+    LONG atThreshold = 0;
+    LONG pastThreshold = 0;
+    std::uint32_t seed = 1;
+    for (const Case& c : kCases) {
+        const BayerLayout& layout = BayerLayouts()[c.layout];
+        const TestPlane mosaic = PlantedMosaic(53, 61, layout, seed++);
+        Demosaic d(mosaic, layout.descriptor, c.tileSize);
+        ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
+        ASSERT_PV_OK(d.filter->SetCropRect(c.crop, nullptr, false));
+        if (c.curves) {
+            ASSERT_PV_OK(d.filter->SetParameters(12, 12, warm.data(), lifted.data(), cool.data(), false));
+        }
+        TestPlane out;
+        ASSERT_PV_OK(PullAll(d.filter.get(), &out, PullOrder::RandomOrder, seed));
+
+        // The channel LUTs are built from the curves before the first tile; their building has tests of
+        // its own, so the reference takes them as they are.
+        const LONG* luts[3];
+        for (int channel = 0; channel < 3; ++channel)
+            luts[channel] = c.curves ? d.filter->GetChannelLut(static_cast<CDeBayerBase::Channel>(channel))
+                                     : RootTable().data();
+        ReferenceDemosaic reference(mosaic, layout, luts);
+        const PravonRect crop = d.filter->GetCropRect();
+        TestPlane expected(out.width, out.height, PravonColorSpace::kRGB16);
+        for (LONG y = 0; y < out.height; ++y)
+            for (LONG x = 0; x < out.width; ++x) {
+                const auto rgb = reference.Output(x + crop.left, y + crop.top, c.nonSquare);
+                expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
+                expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
+                expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
+            }
+        EXPECT_EQ(out.width, c.crop.right > 0 ? c.crop.right - c.crop.left : c.nonSquare ? 30 : 41);
+        EXPECT_TRUE(PlanesMatch(expected, out))
+            << layout.name << (c.nonSquare ? " non-square" : " square") << ", tiles of " << c.tileSize
+            << (c.curves ? ", with curves" : "") << ", crop " << c.crop.left << ", " << c.crop.top;
+        atThreshold += reference.atThreshold;
+        pastThreshold += reference.pastThreshold;
+    }
+    EXPECT_GT(atThreshold, 50) << "sites with activities exactly the threshold apart";
+    EXPECT_GT(pastThreshold, 50) << "sites with activities one more than the threshold apart";
+}
+
+} // namespace
