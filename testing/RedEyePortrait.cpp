@@ -59,4 +59,21 @@ TestPlane CorrectedPortrait(const TestPlane& portrait, const std::vector<TestPup
     return out;
 }
 
+std::vector<BYTE> SavedRedEyeRegion(const PravonRect& box, DWORD pixels) {
+    std::vector<BYTE> bytes = {'R', 'R', 'G', '1'};
+    auto put = [&bytes](DWORD v) {
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<BYTE>(v >> (8 * i)));
+    };
+    put(1);
+    for (LONG v : {box.left, box.top, box.right, box.bottom})
+        put(static_cast<DWORD>(v));
+    put(pixels);
+    DWORD hash = 2166136261u;
+    for (BYTE b : bytes)
+        hash = (hash ^ b) * 16777619u;
+    put(hash);
+    return bytes;
+}
+
 } // namespace kvtest

@@ -103,23 +103,7 @@ DWORD Load(const std::vector<BYTE>& bytes, List& into, DWORD size) {
     return result;
 }
 
-// A saved region written by hand: "RRG1", version 1, the box, a pixel count, FNV-1a of the 28 bytes before.
-std::vector<BYTE> SavedRegion(const PravonRect& box, DWORD pixels = 1) {
-    std::vector<BYTE> bytes = {'R', 'R', 'G', '1'};
-    auto put = [&bytes](DWORD v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<BYTE>(v >> (8 * i)));
-    };
-    put(1);
-    for (LONG v : {box.left, box.top, box.right, box.bottom})
-        put(static_cast<DWORD>(v));
-    put(pixels);
-    DWORD hash = 2166136261u;
-    for (BYTE b : bytes)
-        hash = (hash ^ b) * 16777619u;
-    put(hash);
-    return bytes;
-}
+using kvtest::SavedRedEyeRegion;
 
 class RedEyeLibrary : public ::testing::Test {
 protected:
@@ -254,7 +238,7 @@ TEST_F(RedEyeLibrary, CorrectionStrengthWidensWhatCountsAsRed) {
         Paint(plane, {0, 0, 4, 4}, 150, 100, 100);
         ReImage image = Descriptor(plane);
         List regions;
-        ASSERT_EQ(Load(SavedRegion({0, 0, 2, 2}), regions, 32), RE_OK);
+        ASSERT_EQ(Load(SavedRedEyeRegion({0, 0, 2, 2}), regions, 32), RE_OK);
         EXPECT_EQ(ReCorrectRegions(&image, &regions.head, nullptr, nullptr, c.strength), RE_OK);
         EXPECT_EQ(plane.Sample(2, 2, 0), c.red) << "strength " << c.strength;
         EXPECT_EQ(plane.Sample(3, 2, 0), 150u) << "right of the box";
@@ -269,7 +253,7 @@ TEST_F(RedEyeLibrary, CorrectionClipsRegionsToTheImage) {
     List regions;
     for (const PravonRect& box : {PravonRect{-1000, -1000, 3, 3}, PravonRect{28, 20, 1 << 30, 1 << 30},
                                   PravonRect{100, 100, 200, 200}, PravonRect{-0x7FFFFFFF - 1, 5, -5, 6}})
-        ASSERT_EQ(Load(SavedRegion(box), regions, 32), RE_OK);
+        ASSERT_EQ(Load(SavedRedEyeRegion(box), regions, 32), RE_OK);
     EXPECT_EQ(ReCorrectRegions(&image, &regions.head, nullptr, nullptr, 30), RE_OK);
     EXPECT_TRUE(kvtest::PlanesMatch(corrected, plane));
 }
@@ -306,10 +290,10 @@ TEST_F(RedEyeLibrary, SavedRegionsLoadBackAndRepairNothingElse) {
 TEST_F(RedEyeLibrary, SavedBoxesOutOfOrderAreRefused) {
     for (const PravonRect& box : {PravonRect{10, 5, 9, 6}, PravonRect{5, 10, 6, 9}}) {
         List none;
-        EXPECT_EQ(Load(SavedRegion(box), none, 32), RE_E_BAD_REGION);
+        EXPECT_EQ(Load(SavedRedEyeRegion(box), none, 32), RE_E_BAD_REGION);
     }
     List one;
-    EXPECT_EQ(Load(SavedRegion({7, 7, 7, 7}), one, 32), RE_OK) << "a one-pixel box is a box";
+    EXPECT_EQ(Load(SavedRedEyeRegion({7, 7, 7, 7}), one, 32), RE_OK) << "a one-pixel box is a box";
 }
 
 int Refuse(void*, const void*, DWORD) {
