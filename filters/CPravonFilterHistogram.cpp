@@ -350,13 +350,30 @@ IPravonError* CPravonFilterHistogram::Enable(bool enable, bool) {
 }
 
 template <class Unlock>
-IPravonError* CPravonFilterHistogram::CountLocked(IPravonError* locked, const BYTE* data,
-                                                  const PravonRect& tileRect, LONG rowBytes,
+IPravonError* CPravonFilterHistogram::CountLocked(const void* data, const PravonRect& tileRect, LONG rowBytes,
                                                   Unlock&& unlock) {
-    if (locked)
-        return locked;
-    if (IPravonError* e = CountTile(data, tileRect, rowBytes))
+    if (IPravonError* e = CountTile(static_cast<const BYTE*>(data), tileRect, rowBytes))
         return IPravonError::Chain(e, unlock());
+    return nullptr;
+}
+
+template <class Lock, class Find, class Unlock>
+IPravonError* CPravonFilterHistogram::LockAndCount(void** data, Lock&& lock, Find&& find, Unlock&& unlock) {
+    if (IPravonError* e = FindSource())
+        return e;
+    // A notification while the tile is counted may make the filter forget its source: keep it here.
+    IPravonDataSource* source = m_source;
+    void* pixels = nullptr;
+    if (IPravonError* e = lock(source, &pixels))
+        return e;
+    IPravonTile* tile = nullptr;
+    if (IPravonError* e = find(source, &tile))
+        return IPravonError::Chain(e, unlock(source));
+    if (IPravonError* e =
+            CountLocked(pixels, tile->GetRect(), tile->GetRowBytes(), [&] { return unlock(source); }))
+        return e;
+    if (data)
+        *data = pixels;
     return nullptr;
 }
 
@@ -365,14 +382,15 @@ IPravonError* CPravonFilterHistogram::LockTile(IPravonTileGrid* grid, LONG colum
                                                LONG* rowBytes) {
     if (IPravonError* e = FindSource())
         return e;
+    IPravonDataSource* source = m_source;
     void* pixels = nullptr;
     PravonRect rect;
     PravonRect clipped;
     LONG stride = 0;
-    IPravonError* locked = m_source->LockTile(grid, column, row, &pixels, &rect, &clipped, &stride);
-    IPravonDataSource* source = m_source;
-    if (IPravonError* e = CountLocked(locked, static_cast<const BYTE*>(pixels), rect, stride,
-                                      [&] { return source->UnlockTile(grid, column, row); }))
+    if (IPravonError* e = source->LockTile(grid, column, row, &pixels, &rect, &clipped, &stride))
+        return e;
+    if (IPravonError* e =
+            CountLocked(pixels, rect, stride, [&] { return source->UnlockTile(grid, column, row); }))
         return e;
     if (data)
         *data = pixels;
@@ -387,42 +405,18 @@ IPravonError* CPravonFilterHistogram::LockTile(IPravonTileGrid* grid, LONG colum
 
 IPravonError* CPravonFilterHistogram::LockTile(const IPravonTileID& id, void** data,
                                                BITMAPINFOHEADER** header) {
-    if (IPravonError* e = FindSource())
-        return e;
-    IPravonDataSource* source = m_source;
-    void* pixels = nullptr;
-    if (IPravonError* e = source->LockTile(id, &pixels, header))
-        return e;
-    const auto unlock = [&] { return source->UnlockTile(id); };
-    IPravonTile* tile = nullptr;
-    if (IPravonError* e = source->GetTile(id, &tile))
-        return IPravonError::Chain(e, unlock());
-    if (IPravonError* e = CountLocked(nullptr, static_cast<const BYTE*>(pixels), tile->GetRect(),
-                                      tile->GetRowBytes(), unlock))
-        return e;
-    if (data)
-        *data = pixels;
-    return nullptr;
+    return LockAndCount(
+        data, [&](IPravonDataSource* s, void** pixels) { return s->LockTile(id, pixels, header); },
+        [&](IPravonDataSource* s, IPravonTile** tile) { return s->GetTile(id, tile); },
+        [&](IPravonDataSource* s) { return s->UnlockTile(id); });
 }
 
 IPravonError* CPravonFilterHistogram::LockTile(LONG column, LONG row, void** data,
                                                BITMAPINFOHEADER** header) {
-    if (IPravonError* e = FindSource())
-        return e;
-    IPravonDataSource* source = m_source;
-    void* pixels = nullptr;
-    if (IPravonError* e = source->LockTile(column, row, &pixels, header))
-        return e;
-    const auto unlock = [&] { return source->UnlockTile(column, row); };
-    IPravonTile* tile = nullptr;
-    if (IPravonError* e = source->GetTile(column, row, &tile))
-        return IPravonError::Chain(e, unlock());
-    if (IPravonError* e = CountLocked(nullptr, static_cast<const BYTE*>(pixels), tile->GetRect(),
-                                      tile->GetRowBytes(), unlock))
-        return e;
-    if (data)
-        *data = pixels;
-    return nullptr;
+    return LockAndCount(
+        data, [&](IPravonDataSource* s, void** pixels) { return s->LockTile(column, row, pixels, header); },
+        [&](IPravonDataSource* s, IPravonTile** tile) { return s->GetTile(column, row, tile); },
+        [&](IPravonDataSource* s) { return s->UnlockTile(column, row); });
 }
 
 template <class Call>

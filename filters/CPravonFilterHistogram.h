@@ -142,10 +142,13 @@ private:
     // call(source) with the single source.
     template <class Call>
     IPravonError* Forward(Call&& call);
-    // Counts a lock that succeeded; on error the tile is unlocked again.
+    // Counts a tile just locked; on error the tile is unlocked again.
     template <class Unlock>
-    IPravonError* CountLocked(IPravonError* locked, const BYTE* data, const PravonRect& tileRect,
-                              LONG rowBytes, Unlock&& unlock);
+    IPravonError* CountLocked(const void* data, const PravonRect& tileRect, LONG rowBytes, Unlock&& unlock);
+    // The lock forms by id and by column and row: lock(source, &data), then find(source, &tile) tells the
+    // tile's rectangle and row bytes for the count; unlock(source) undoes the lock on error.
+    template <class Lock, class Find, class Unlock>
+    IPravonError* LockAndCount(void** data, Lock&& lock, Find&& find, Unlock&& unlock);
 
     IPravonDataSource* m_source = nullptr;
     // The source whose pixels the bins hold; null after a reset.
