@@ -2,20 +2,16 @@
 // calibration table), pulled tile by tile with every tile made again each time, against lcms2's own Lab to
 // LCh conversion of the same picture's 16-bit Lab pixels as a cost reference, one thread each. Prints
 // megapixels per second of each and the editor's time over lcms2's.
+#include "bench/BenchTurns.h"
 #include "rawlib/filters/CFltLch.h"
 
 #include "platform/pravon/CPravonMemoryManager.h"
-#include "platform/pravon/PravonGraph.h"
 
 #include <benchmark/benchmark.h>
 #include <lcms2.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -28,13 +24,7 @@ constexpr std::size_t kPixels = std::size_t(kWidth) * kHeight;
 // How the picture keeps LCh in 16-bit samples: L 0..100, C 0..200, h a full turn.
 constexpr double kChromaRange = 200;
 
-void Check(IPravonError* error, const char* what) {
-    if (!error)
-        return;
-    std::fprintf(stderr, "%s: %s\n", what, error->Describe().c_str());
-    error->Release();
-    std::exit(1);
-}
+using kvbench::Check;
 
 struct Setup {
     Setup() {
@@ -91,42 +81,8 @@ struct Setup {
         }
     }
 
-    // The LCh pixels into the source's tiles.
-    void Fill() {
-        IPravonTileGrid* grid = nullptr;
-        Check(source->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid), "grid");
-        for (LONG r = 0; r < grid->GetRowCount(); ++r)
-            for (LONG c = 0; c < grid->GetColumnCount(); ++c) {
-                void* data = nullptr;
-                PravonRect rect;
-                PravonRect part;
-                LONG rowBytes = 0;
-                Check(source->LockTile(grid, c, r, &data, &rect, &part, &rowBytes), "lock");
-                for (LONG y = part.top; y < part.bottom; ++y)
-                    std::memcpy(static_cast<BYTE*>(data) + std::size_t(y - rect.top) * rowBytes +
-                                    std::size_t(part.left - rect.left) * 6,
-                                &lch[3 * (std::size_t(y) * kWidth + part.left)],
-                                std::size_t(part.right - part.left) * 6);
-                Check(source->UnlockTile(grid, c, r), "unlock");
-            }
-        grid->Release();
-    }
-
-    // The source says its pixels changed, and a consumer locks and unlocks every output tile.
-    void Pull() {
-        CPravonRect whole(0, 0, kWidth, kHeight);
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &whole), "invalidate");
-        LONG tileSize = 0;
-        Check(filter->GetTileSize(&tileSize), "tile size");
-        const LONG columns = (kWidth + tileSize - 1) / tileSize;
-        const LONG rows = (kHeight + tileSize - 1) / tileSize;
-        for (LONG r = 0; r < rows; ++r)
-            for (LONG c = 0; c < columns; ++c) {
-                void* data = nullptr;
-                Check(filter->LockTile(c, r, &data, nullptr), "lock output");
-                Check(filter->UnlockTile(c, r), "unlock output");
-            }
-    }
+    void Fill() { kvbench::CopyTiles(source.get(), lch.data(), kWidth, kHeight, 6, true); }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
 
     std::vector<WORD> lab;
     std::vector<WORD> lch;
@@ -140,39 +96,15 @@ Setup& TheSetup() {
     return setup;
 }
 
-// Each iteration converts the Lab pixels with lcms2 and pulls every tile through the editor, in turns first
-// and second; the fastest time of each is kept, so that other load on the machine counts as little as it
-// can.
+// Each iteration converts the Lab pixels with lcms2 and pulls every tile through the editor, in turns.
 void BM_LchEditorVersusLcms2(benchmark::State& state) {
     Setup& setup = TheSetup();
-    using Clock = std::chrono::steady_clock;
-    double bestDirect = 1e300;
-    double bestFilter = 1e300;
-    bool directFirst = true;
-    for (auto _ : state) {
-        const auto timed = [](auto&& body) {
-            const auto start = Clock::now();
-            body();
-            return std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        double direct = 0;
-        double filter = 0;
-        if (directFirst) {
-            direct = timed([&] { setup.Direct(); });
-            filter = timed([&] { setup.Pull(); });
-        } else {
-            filter = timed([&] { setup.Pull(); });
-            direct = timed([&] { setup.Direct(); });
-        }
-        directFirst = !directFirst;
-        benchmark::DoNotOptimize(setup.lch.data());
-        bestDirect = std::min(bestDirect, direct);
-        bestFilter = std::min(bestFilter, filter);
-        state.SetIterationTime(direct + filter);
-    }
-    state.counters["lcms2_MP/s"] = kMegapixels / bestDirect;
-    state.counters["editor_MP/s"] = kMegapixels / bestFilter;
-    state.counters["editor/lcms2"] = bestFilter / bestDirect;
+    const kvbench::CBestTimes best = kvbench::TimeInTurns(
+        state, [&] { setup.Direct(); }, [&] { setup.Pull(); });
+    benchmark::DoNotOptimize(setup.lch.data());
+    state.counters["lcms2_MP/s"] = kMegapixels / best.first;
+    state.counters["editor_MP/s"] = kMegapixels / best.second;
+    state.counters["editor/lcms2"] = best.second / best.first;
 }
 
 BENCHMARK(BM_LchEditorVersusLcms2)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
