@@ -1,0 +1,63 @@
+// The geometry of the fisheye remap over a source of width x height pixels: a point moves along its ray from
+// the picture's centre to the radius a lens table gives for its own radius, both measured in half diagonals;
+// a rectangle maps to the box of its mapped corners and of the points where it crosses the centre lines.
+#pragma once
+
+#include "platform/pravon/PravonTypes.h"
+#include "platform/win/wintypes.h"
+
+#include <cmath>
+
+class CFisheyeGeometry {
+public:
+    // `table` holds CKvLensInformation::kTableLength entries and must outlive the geometry.
+    CFisheyeGeometry(const double* table, LONG width, LONG height);
+
+    // The radial map of the point, which may land outside the picture (or, from a table holding
+    // non-finite values, nowhere: NaN).
+    void Map(double& x, double& y) const {
+        const double dx = x - m_centreX;
+        const double dy = y - m_centreY;
+        const double r = std::sqrt(dx * dx + dy * dy);
+        if (r == 0) {
+            x = m_centreX;
+            y = m_centreY;
+            return;
+        }
+        const double scale = RadiusAt(r) / r;
+        x = m_centreX + dx * scale;
+        y = m_centreY + dy * scale;
+    }
+    // The radial map held to 0 <= x <= width and 0 <= y <= height; a point that lands nowhere is held to 0.
+    void MapHeld(double& x, double& y) const;
+    // The rectangle map: left and top cut down to whole pixels, right and bottom cut down and one added, all
+    // held to the picture. Where the map is undefined the rectangle reaches to that edge of the picture.
+    PravonDblRect MapRect(const PravonDblRect& rect) const;
+
+    double GetCentreX() const { return m_centreX; }
+    double GetCentreY() const { return m_centreY; }
+    // The half diagonal, at least 1 so that a one-pixel picture divides by nothing smaller.
+    double GetRadius() const { return m_radius; }
+
+private:
+    // The mapped radius of radius r, in pixels: the table interpolated linearly between its entries; from
+    // the last entry on (and for a radius that is no number) the last entry.
+    double RadiusAt(double r) const {
+        const double u = r * m_entriesPerPixel;
+        if (!(u < kLastEntry))
+            return m_table[kLastEntry] * m_radius;
+        const int i = static_cast<int>(u);
+        const double f = u - i;
+        return (m_table[i] * (1 - f) + m_table[i + 1] * f) * m_radius;
+    }
+
+    static constexpr int kLastEntry = 4095;
+
+    const double* m_table;
+    LONG m_width;
+    LONG m_height;
+    double m_centreX;
+    double m_centreY;
+    double m_radius;
+    double m_entriesPerPixel;
+};
