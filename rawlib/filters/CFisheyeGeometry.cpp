@@ -28,7 +28,6 @@ CFisheyeGeometry::CFisheyeGeometry(const double* table, LONG width, LONG height)
     // Integer arithmetic under the root, in 64 bits so that no picture size overflows it.
     const std::int64_t w = width, h = height;
     m_radius = std::max(1.0, std::sqrt(static_cast<double>(h * h / 4 + w * w / 4)));
-    m_entriesPerPixel = kLastEntry / m_radius;
 }
 
 void CFisheyeGeometry::MapHeld(double& x, double& y) const {

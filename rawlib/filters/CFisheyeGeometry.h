@@ -24,9 +24,10 @@ public:
             y = m_centreY;
             return;
         }
-        const double scale = RadiusAt(r) / r;
-        x = m_centreX + dx * scale;
-        y = m_centreY + dy * scale;
+        // In the order the map is stated in, (cx, cy) + d v R / r, so that it can be checked to the last bit.
+        const double v = TableAt(r);
+        x = m_centreX + dx * v * m_radius / r;
+        y = m_centreY + dy * v * m_radius / r;
     }
     // The radial map held to 0 <= x <= width and 0 <= y <= height; a point that lands nowhere is held to 0.
     void MapHeld(double& x, double& y) const;
@@ -40,15 +41,14 @@ public:
     double GetRadius() const { return m_radius; }
 
 private:
-    // The mapped radius of radius r, in pixels: the table interpolated linearly between its entries; from
-    // the last entry on (and for a radius that is no number) the last entry.
-    double RadiusAt(double r) const {
-        const double u = r * m_entriesPerPixel;
+    // The table at radius r (4095 r / R entries): interpolated linearly between its entries; from the last
+    // entry on (and for a radius that is no number) the last entry.
+    double TableAt(double r) const {
+        const double u = kLastEntry * r / m_radius;
         if (!(u < kLastEntry))
-            return m_table[kLastEntry] * m_radius;
+            return m_table[kLastEntry];
         const int i = static_cast<int>(u);
-        const double f = u - i;
-        return (m_table[i] * (1 - f) + m_table[i + 1] * f) * m_radius;
+        return m_table[i] * (1 - (u - i)) + m_table[i + 1] * (u - i);
     }
 
     static constexpr int kLastEntry = 4095;
@@ -59,5 +59,4 @@ private:
     double m_centreX;
     double m_centreY;
     double m_radius;
-    double m_entriesPerPixel;
 };

@@ -8,10 +8,14 @@
 
 namespace {
 
+// How far below a whole number a mean may fall by rounding and still count as that number: a flat area
+// weighs equal samples, whose mean can come out a few units in the last place short of their value.
+constexpr double kRoundingGuard = 1e-7;
+
 // A weighted mean cut to a whole number and held to [0, maximum]; a mean that is no number (weights that
 // cancel out) comes out as 0.
 unsigned Held(double sum, double weightSum, unsigned maximum) {
-    const double mean = sum / weightSum;
+    const double mean = sum / weightSum + kRoundingGuard;
     if (!(mean >= 1))
         return 0;
     return mean >= maximum ? maximum : static_cast<unsigned>(mean);

@@ -31,7 +31,8 @@ public:
             return -0.5 * s * s * s + 2.5 * s * s - 4 * s + 2;
         return 0;
     }
-    // The weighted mean of 16 samples, cut to a whole number and held to [0, maximum].
+    // The weighted mean of 16 samples, cut to a whole number (a mean short of one by no more than rounding
+    // counts as that number) and held to [0, maximum].
     static unsigned Resolve(const double* samples, const Weights& weights, unsigned maximum);
 
     // Makes the window over `area` (inside a picture of width x height) for samples of bytesPerSample bytes.

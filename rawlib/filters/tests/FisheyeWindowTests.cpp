@@ -56,9 +56,13 @@ TEST(FisheyeWindow, MeansAreCutAndHeldToTheSampleRange) {
     samples[5] = 0; // a dark pixel among bright diagonals undershoots
     samples[0] = samples[2] = samples[8] = samples[10] = 255;
     EXPECT_EQ(Window::Resolve(samples.data(), on, 255), 0u);
-    samples.assign(16, 77);
-    EXPECT_EQ(Window::Resolve(samples.data(), Window::WeightsAt(0.3, 0.8), 255), 76u)
-        << "a flat area stays flat, but for a cut of the last bit";
+    // A flat area stays flat: a mean that rounding puts a hair below its value is not cut to the one below.
+    for (unsigned value : {1u, 77u, 254u, 255u, 4095u, 65535u}) {
+        for (double f : {0.0, 0.1, 0.3, 0.5, 0.8, 0.999}) {
+            samples.assign(16, value);
+            EXPECT_EQ(Window::Resolve(samples.data(), Window::WeightsAt(f, 1 - f), 65535), value) << value << " " << f;
+        }
+    }
 }
 
 // A window over a small 16-bit picture whose sample (x, y, c) is 20000 + 1000 y + 10 x + c.
