@@ -10,6 +10,8 @@
 
 class CFisheyeGeometry {
 public:
+    static constexpr int kLastEntry = 4095;
+
     // `table` holds CKvLensInformation::kTableLength entries and must outlive the geometry.
     CFisheyeGeometry(const double* table, LONG width, LONG height);
 
@@ -35,6 +37,9 @@ public:
     // held to the picture. Where the map is undefined the rectangle reaches to that edge of the picture.
     PravonDblRect MapRect(const PravonDblRect& rect) const;
 
+    const double* GetTable() const { return m_table; }
+    LONG GetWidth() const { return m_width; }
+    LONG GetHeight() const { return m_height; }
     double GetCentreX() const { return m_centreX; }
     double GetCentreY() const { return m_centreY; }
     // The half diagonal, at least 1 so that a one-pixel picture divides by nothing smaller.
@@ -50,8 +55,6 @@ private:
         const int i = static_cast<int>(u);
         return m_table[i] * (1 - (u - i)) + m_table[i + 1] * (u - i);
     }
-
-    static constexpr int kLastEntry = 4095;
 
     const double* m_table;
     LONG m_width;

@@ -3,6 +3,7 @@
 // the picture it repeats the nearest edge pixel. Pixels are three samples of 8 or 16 bits.
 #pragma once
 
+#include "CFisheyeGeometry.h"
 #include "platform/pravon/PravonTypes.h"
 #include "platform/win/wintypes.h"
 
@@ -56,9 +57,29 @@ public:
     // width); the window must cover (i0, j0).
     void Interpolate(LONG i0, LONG j0, const Weights& weights, BYTE* out) const;
 
+    // Remaps output pixels x0 ... x1 - 1 of row y into `out` (pixel x0 of the row) through the geometry's
+    // radial map: a pixel whose source lies outside the picture is left as it is, one whose 4 x 4 source
+    // pixels leave the window is added to `missed` for the caller. Four pixels at a time with AVX2 where the
+    // processor has it (CpuFeatures), one at a time otherwise; both give the same bytes.
+    void RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
+                  std::vector<LONG>& missed) const;
+
+    // Where the window's pixels lie, for the row routines: pixel (x, y) of the window starts at sample
+    // ((y - top) * columns + (x - left)) * 3 of `samples`.
+    struct Layout {
+        const void* samples;
+        LONG left;
+        LONG top;
+        LONG columns;
+    };
+    Layout GetLayout() const { return {m_storage.data(), m_left, m_top, m_columns}; }
+
 private:
     template <class Sample>
     void InterpolateSamples(LONG i0, LONG j0, const Weights& weights, Sample* out) const;
+    template <class Sample>
+    void RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, Sample* out,
+                    std::vector<LONG>& missed) const;
 
     BYTE* Bytes() { return reinterpret_cast<BYTE*>(m_storage.data()); }
 

@@ -1,7 +1,10 @@
 #include "rawlib/filters/CFisheyeWindow.h"
 
+#include "platform/win/CpuFeatures.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -60,7 +63,8 @@ TEST(FisheyeWindow, MeansAreCutAndHeldToTheSampleRange) {
     for (unsigned value : {1u, 77u, 254u, 255u, 4095u, 65535u}) {
         for (double f : {0.0, 0.1, 0.3, 0.5, 0.8, 0.999}) {
             samples.assign(16, value);
-            EXPECT_EQ(Window::Resolve(samples.data(), Window::WeightsAt(f, 1 - f), 65535), value) << value << " " << f;
+            EXPECT_EQ(Window::Resolve(samples.data(), Window::WeightsAt(f, 1 - f), 65535), value)
+                << value << " " << f;
         }
     }
 }
@@ -138,6 +142,53 @@ TEST(FisheyeWindowLimits, AWindowTooLargeOrOutsideThePictureIsNotMade) {
     EXPECT_TRUE(window.Reset({5, 5, 5, 5}, 5, 5, 1)) << "an empty area at the edge still reads the edge";
     EXPECT_EQ(window.GetPicturePart().left, 4);
     EXPECT_EQ(window.GetPicturePart().right, 5);
+}
+
+} // namespace
+
+namespace {
+
+// Every row of a 16-bit picture remapped through the window with the SIMD and the plain path.
+TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
+    constexpr LONG w = 37, h = 23;
+    std::vector<double> table(4096);
+    for (int i = 0; i < 4096; ++i) {
+        const double u = i / 4095.0;
+        table[i] = 0.9 * u + 0.12 * std::sin(9 * u); // rises and falls: some blocks leave a narrow window
+    }
+    const CFisheyeGeometry geometry(table.data(), w, h);
+    for (int bytes : {1, 2}) {
+        for (const PravonRect& area : {PravonRect{0, 0, w, h}, PravonRect{5, 4, 20, 12}}) {
+            Window window;
+            ASSERT_TRUE(window.Reset(area, w, h, bytes));
+            const PravonRect& part = window.GetPicturePart();
+            std::uint32_t noise = 99;
+            for (LONG y = part.top; y < part.bottom; ++y)
+                for (LONG x = part.left; x < part.right; ++x)
+                    for (int k = 0; k < 3 * bytes; ++k) {
+                        noise = noise * 1664525u + 1013904223u;
+                        window.At(x, y)[k] = static_cast<BYTE>(noise >> 24);
+                    }
+            window.RepeatEdges();
+            std::size_t missedCount = 0, written = 0;
+            for (LONG y = 0; y < h; ++y) {
+                std::vector<BYTE> rows[2];
+                std::vector<LONG> missed[2];
+                for (int path = 0; path < 2; ++path) {
+                    CCpuFeatureOverride features(0, path == 0 ? 0 : CpuFeature::kAVX2);
+                    rows[path].assign(static_cast<std::size_t>(w) * 3 * bytes, 0xA5);
+                    window.RemapRow(geometry, y, 1, w, rows[path].data() + 3 * bytes, missed[path]);
+                }
+                EXPECT_EQ(rows[0], rows[1]) << "row " << y << ", " << bytes << "-byte samples";
+                EXPECT_EQ(missed[0], missed[1]) << "row " << y;
+                missedCount += missed[0].size();
+                written += std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
+            }
+            EXPECT_GT(written, 0u);
+            if (area.right - area.left < w)
+                EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
+        }
+    }
 }
 
 } // namespace
