@@ -67,10 +67,10 @@ bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int 
     m_storage.clear();
     m_bytesPerSample = bytesPerSample;
     m_pixelBytes = 3 * bytesPerSample;
-    m_left = area.left - 1;
-    m_top = area.top - 1;
-    m_columns = std::max<LONG>(area.right - area.left, 0) + 3;
-    m_rows = std::max<LONG>(area.bottom - area.top, 0) + 3;
+    m_left = area.left - kReachBefore;
+    m_top = area.top - kReachBefore;
+    m_columns = std::max<LONG>(area.right - area.left, 0) + kReachBefore + kReachAfter;
+    m_rows = std::max<LONG>(area.bottom - area.top, 0) + kReachBefore + kReachAfter;
     m_picturePart = {std::max<LONG>(m_left, 0), std::max<LONG>(m_top, 0), std::min(m_left + m_columns, width),
                      std::min(m_top + m_rows, height)};
     const std::uint64_t pixels = static_cast<std::uint64_t>(m_columns) * static_cast<std::uint64_t>(m_rows);

@@ -16,6 +16,10 @@ public:
     // The largest window made, in pixels; a tile whose source area is larger (only tables that throw nearby
     // pixels far apart ask for that) reads every pixel through the caller's fallback instead.
     static constexpr std::size_t kMaxPixels = std::size_t(1) << 22;
+    // How far the interpolation reaches from the source pixel a position falls in: the 4 x 4 pixels from one
+    // before to two after on each axis.
+    static constexpr LONG kReachBefore = 1;
+    static constexpr LONG kReachAfter = 2;
 
     // The 16 weights of the source pixels around (i0 + fx, j0 + fy), 0 <= fx, fy < 1: row by row from j0 - 1,
     // column by column from i0 - 1, each the cubic kernel (a = -0.5) of the pixel's distance.
@@ -48,10 +52,10 @@ public:
     // Once the picture part is filled: repeats its edge pixels over the rest of the window.
     void RepeatEdges();
 
-    // Whether the 4 x 4 pixels around column i0 and row j0 (i0 - 1 ... i0 + 2) all lie in the window.
+    // Whether the 4 x 4 pixels around column i0 and row j0 all lie in the window.
     bool Covers(LONG i0, LONG j0) const {
-        return !m_storage.empty() && i0 - 1 >= m_left && i0 + 2 < m_left + m_columns && j0 - 1 >= m_top &&
-               j0 + 2 < m_top + m_rows;
+        return !m_storage.empty() && i0 - kReachBefore >= m_left && i0 + kReachAfter < m_left + m_columns &&
+               j0 - kReachBefore >= m_top && j0 + kReachAfter < m_top + m_rows;
     }
     // Interpolates the pixel at (i0 + fx, j0 + fy) from the window into `out` (three samples of the window's
     // width); the window must cover (i0, j0).
