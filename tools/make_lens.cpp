@@ -42,8 +42,11 @@ bool ParseView(const std::string& text, CKvLensModel::View* view) {
 
 bool SameBytes(const std::filesystem::path& path, const std::vector<BYTE>& bytes) {
     std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    // A read that stops early gives fewer bytes, which differ.
     const std::vector<char> present((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return in.eof() && present.size() == bytes.size() &&
+    return present.size() == bytes.size() &&
            std::equal(present.begin(), present.end(), bytes.begin(),
                       [](char a, BYTE b) { return static_cast<BYTE>(a) == b; });
 }

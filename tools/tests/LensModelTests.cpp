@@ -1,12 +1,21 @@
 #include "tools/CKvLensModel.h"
 
 #include "rawlib/settings/KvRecordCursor.h"
+#include "testing/RunProgram.h"
+#include "testing/TempFolder.h"
+#include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <numbers>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -129,6 +138,72 @@ TEST(LensModel, DamagedFilesDepartOnlyWhereAsked) {
     changed = Model::FileBytes(p, damage);
     ASSERT_EQ(changed.size(), whole.size() + 3);
     EXPECT_TRUE(std::equal(whole.begin(), whole.end(), changed.begin()));
+}
+
+} // namespace
+
+namespace {
+
+std::vector<BYTE> FileAt(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(MakeLens, InstallsTheStandardFileOnceWhereTheLibraryLooks) {
+    kvtest::TempSystemRoot machine;
+    ASSERT_EQ(kvtest::RunProgram({KV_MAKE_LENS, "--install"}), 0);
+    CKvString path;
+    ASSERT_EQ(GetLensFilePath(path, 0x80), 0);
+    const std::string file(path.GetBuffer());
+    EXPECT_EQ(FileAt(file), Model::FileBytes(Model::Parameters()));
+    struct stat before {
+    }, after{};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    ASSERT_EQ(kvtest::RunProgram({KV_MAKE_LENS, "--install"}), 0);
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "a file with the same bytes is left alone";
+    ASSERT_EQ(kvtest::RunProgram({KV_MAKE_LENS, "--identity", "--install"}), 0);
+    Model::Parameters identity;
+    identity.identity = true;
+    EXPECT_EQ(FileAt(file), Model::FileBytes(identity)) << "another file replaces it";
+}
+
+TEST(MakeLens, WritesWhatItsArgumentsDescribe) {
+    kvtest::TempFolder folder;
+    const std::string file = folder.File("lens.lns");
+    ASSERT_EQ(
+        kvtest::RunProgram({KV_MAKE_LENS, "--lens", "equisolid:200", "--first", "rectilinear:120", "--second",
+                            "orthographic:180", "--ripple", "0.05", "--model", "7", "--cut", "9000", file}),
+        0);
+    Model::Parameters p;
+    p.lens = {Projection::kEquisolid, 200.0};
+    p.first = {Projection::kRectilinear, 120.0};
+    p.second = {Projection::kOrthographic, 180.0};
+    p.ripple = 0.05;
+    p.lensModel = 7;
+    Model::Damage damage;
+    damage.cut = 9000;
+    EXPECT_EQ(FileAt(file), Model::FileBytes(p, damage));
+}
+
+TEST(MakeLens, RefusesWhatDescribesNoLens) {
+    kvtest::TempFolder folder;
+    const std::string file = folder.File("lens.lns");
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--lens", "fisheye:180", file},
+        {"--first", "rectilinear:180", file},
+        {"--lens", "equidistant", file},
+        {"--model", "256", file},
+        {"--install", file},
+        {"--ripple", "nan", file},
+    };
+    for (const auto& arguments : wrong) {
+        std::vector<std::string> words{KV_MAKE_LENS};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(kvtest::RunProgram(words), 2) << (arguments.empty() ? "no arguments" : arguments[0]);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 } // namespace

@@ -1,12 +1,10 @@
 #include "LensFileSupport.h"
 
+#include "testing/RunProgram.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace kvtest {
 
@@ -18,21 +16,9 @@ bool LensMachine::Write(const std::vector<std::string>& arguments, const std::st
     std::vector<std::string> words{KV_MAKE_LENS};
     words.insert(words.end(), arguments.begin(), arguments.end());
     words.push_back(m_folder + name);
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        ADD_FAILURE() << "cannot run " << KV_MAKE_LENS;
-        return false;
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        ADD_FAILURE() << "make-lens failed";
-        return false;
-    }
-    return true;
+    const int result = RunProgram(words);
+    EXPECT_EQ(result, 0) << "make-lens failed";
+    return result == 0;
 }
 
 void LensMachine::Remove() const {
