@@ -37,10 +37,11 @@ public:
     using LensInfoMap = std::list<Entry>;
 
     // Drops the information *target refers to, then points *target at the information of the lens model
-    // (registered as its user), loading the lens file into a new one when the cache has none. Errors: kind
-    // 1005 for memory (component 0 for the cache's own entries, "FEye" for the information), and from the
-    // loading, all "FEye": an unsupported model, 3001 for a file that cannot be read, 3000 for one that is
-    // not a whole lens record. On failure *target is null and the cache keeps nothing of the attempt.
+    // (registered as its user), loading the lens file into a new one when the cache has none. Errors:
+    // PravonKind::kOutOfMemory (component 0 for the cache's own entries, "FEye" for the information), and
+    // from the loading, all "FEye": an unsupported model, KvLensFileKind::kUnreadable for a file that cannot
+    // be read, KvLensFileKind::kRejected for one that is not a whole lens record. On failure *target is null
+    // and the cache keeps nothing of the attempt.
     // Takes the cache lock (the lens lock; callers may hold it already).
     static IPravonError* Acquire(BYTE lensModel, CKvLensInformation** target);
 
