@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,20 @@ protected:
         return std::vector<double>(t, t + Info::kTableLength);
     }
 
+    // One graph of the builder, with its manager.
+    struct Built {
+        explicit Built(LONG tileSize) : manager(tileSize) {}
+        CPravonMemoryManager manager;
+        TestGraph graph;
+        CFisheyeFilter* filter = nullptr;
+    };
+    std::unique_ptr<Built> Build(const TestPlane& plane, BYTE flag, LONG mode, LONG tileSize = 16) const {
+        auto built = std::make_unique<Built>(tileSize);
+        EXPECT_PV_OK(Builder(plane, flag, mode)(built->manager, built->graph));
+        built->filter = static_cast<CFisheyeFilter*>(built->graph.output);
+        return built;
+    }
+
     LensMachine lens;
     FisheyeTags tags;
 };
@@ -213,11 +228,9 @@ TEST_F(Fisheye, EveryModeHasItsBackground) {
                   std::vector<WORD>(expected[mode], expected[mode] + 3));
         for (LONG space : {PravonColorSpace::kRGB8, PravonColorSpace::kRGB16}) {
             const TestPlane plane = MakePlane(30, 20, space, FillPattern::Random, 5);
-            CPravonMemoryManager manager(16);
-            TestGraph graph;
-            ASSERT_PV_OK(Builder(plane, 1, mode)(manager, graph));
+            const auto built = Build(plane, 1, mode);
             TestPlane out;
-            ASSERT_PV_OK(PullAll(graph.output, &out));
+            ASSERT_PV_OK(PullAll(built->filter, &out));
             // The corner's ray lies outside this lens's field: the corner shows the background.
             const ULONG scale = space == PravonColorSpace::kRGB8 ? 257 : 1;
             for (int c = 0; c < 3; ++c)
@@ -230,10 +243,8 @@ TEST_F(Fisheye, WithTablesBPixelsWithoutASourceKeepWhatTheTileHeld) {
     ASSERT_TRUE(lens.Write(
         {"--lens", "equidistant:100", "--first", "rectilinear:170", "--second", "rectilinear:170"}));
     const TestPlane plane = MakePlane(30, 20, PravonColorSpace::kRGB16, FillPattern::Random, 9);
-    CPravonMemoryManager manager(16);
-    TestGraph graph;
-    ASSERT_PV_OK(Builder(plane, 1, 4)(manager, graph));
-    auto* filter = static_cast<CFisheyeFilter*>(graph.output);
+    const auto built = Build(plane, 1, 4);
+    CFisheyeFilter* filter = built->filter;
     TestPlane red;
     ASSERT_PV_OK(PullAll(filter, &red));
     ASSERT_EQ(red.Sample(0, 0, 0), 65535u);
@@ -247,10 +258,8 @@ TEST_F(Fisheye, WithTablesBPixelsWithoutASourceKeepWhatTheTileHeld) {
 
 TEST_F(Fisheye, SettersCompareStoreAndAnnounceTheWholePicture) {
     const TestPlane plane = MakePlane(30, 20, PravonColorSpace::kRGB8, FillPattern::Gradient);
-    CPravonMemoryManager manager(16);
-    TestGraph graph;
-    ASSERT_PV_OK(Builder(plane, 0, 3)(manager, graph));
-    auto* filter = static_cast<CFisheyeFilter*>(graph.output);
+    const auto built = Build(plane, 0, 3);
+    CFisheyeFilter* filter = built->filter;
     NotificationRecorder recorder;
     ASSERT_PV_OK(PravonConnect(filter, &recorder));
     recorder.Clear();
@@ -284,10 +293,8 @@ TEST_F(Fisheye, SettersCompareStoreAndAnnounceTheWholePicture) {
 
 TEST_F(Fisheye, PointsAndRectanglesMapThroughTheTablesOfTheFlag) {
     const TestPlane plane = MakePlane(200, 80, PravonColorSpace::kRGB8, FillPattern::Constant, 1);
-    CPravonMemoryManager manager(64);
-    TestGraph graph;
-    ASSERT_PV_OK(Builder(plane, 0, 3)(manager, graph));
-    auto* filter = static_cast<CFisheyeFilter*>(graph.output);
+    const auto built = Build(plane, 0, 3, 64);
+    CFisheyeFilter* filter = built->filter;
     const Info* info = filter->GetLensInformation();
     for (BYTE flag : {0, 1}) {
         ASSERT_PV_OK(filter->SetTableFlag(flag, false));
@@ -327,7 +334,7 @@ TEST_F(Fisheye, PointsAndRectanglesMapThroughTheTablesOfTheFlag) {
 
     // The size comes from the source given to the call.
     const TestPlane small = MakePlane(20, 10, PravonColorSpace::kRGB8, FillPattern::Constant, 1);
-    PravonImagePtr other = MakeImage(manager, small);
+    PravonImagePtr other = MakeImage(built->manager, small);
     IPravonDataSource* const given[1] = {other.get()};
     LONG cx = 10, cy = 5;
     ASSERT_PV_OK(filter->DefilterPoint(&cx, &cy, given, 1));
@@ -350,11 +357,9 @@ TEST_F(Fisheye, AOnePixelPictureRemapsWithoutDividingByNothing) {
     TestPlane out;
     ASSERT_TRUE(SameAtEveryTileSize(Builder(plane, 1, 0), &out));
     EXPECT_TRUE(PlanesMatch(plane, out));
-    CPravonMemoryManager manager(7);
-    TestGraph graph;
-    ASSERT_PV_OK(Builder(plane, 1, 0)(manager, graph));
+    const auto built = Build(plane, 1, 0, 7);
     PravonRect rect{0, 0, 1, 1};
-    ASSERT_PV_OK(static_cast<CFisheyeFilter*>(graph.output)->DefilterRect(&rect, nullptr, 0));
+    ASSERT_PV_OK(built->filter->DefilterRect(&rect, nullptr, 0));
     EXPECT_EQ(rect.right, 1);
     EXPECT_EQ(rect.bottom, 1);
 }
@@ -433,10 +438,8 @@ TEST_F(Fisheye, ASourceChangeInvalidatesTheOutputThatReadsIt) {
             SCOPED_TRACE(testing::Message()
                          << "flag " << int(flag) << ", change at " << change.left << ", " << change.top);
             const TestPlane before = MakePlane(60, 44, PravonColorSpace::kRGB16, FillPattern::Random, 3);
-            CPravonMemoryManager manager(16);
-            TestGraph graph;
-            ASSERT_PV_OK(Builder(before, flag, 5)(manager, graph));
-            auto* filter = static_cast<CFisheyeFilter*>(graph.output);
+            const auto built = Build(before, flag, 5);
+            CFisheyeFilter* filter = built->filter;
             TestPlane pulled;
             ASSERT_PV_OK(PullAll(filter, &pulled));
 
@@ -488,11 +491,9 @@ TEST_F(Fisheye, ASourceChangeInvalidatesTheOutputThatReadsIt) {
 
             TestPlane again;
             ASSERT_PV_OK(PullAll(filter, &again));
-            CPravonMemoryManager freshManager(16);
-            TestGraph fresh;
-            ASSERT_PV_OK(Builder(after, flag, 5)(freshManager, fresh));
+            const auto fresh = Build(after, flag, 5);
             TestPlane expected;
-            ASSERT_PV_OK(PullAll(fresh.output, &expected));
+            ASSERT_PV_OK(PullAll(fresh->filter, &expected));
             if (flag == 1) {
                 EXPECT_TRUE(PlanesMatch(expected, again));
             } else {
