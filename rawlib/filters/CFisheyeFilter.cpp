@@ -196,8 +196,8 @@ IPravonError* CFisheyeFilter::MapPoint(Direction direction, double* x, double* y
     return e;
 }
 
-IPravonError* CFisheyeFilter::MapRect(Direction direction, PravonDblRect* rect,
-                                      IPravonDataSource* const* sources, LONG count) {
+IPravonError* CFisheyeFilter::MapRectangle(Direction direction, PravonDblRect* rect,
+                                           IPravonDataSource* const* sources, LONG count) {
     std::optional<CFisheyeGeometry> geometry;
     IPravonError* e = Mapping(direction, sources, count, &geometry);
     if (geometry)
@@ -216,12 +216,12 @@ IPravonError* CFisheyeFilter::DefilterPoint(double* x, double* y, IPravonDataSou
 }
 
 IPravonError* CFisheyeFilter::FilterRect(PravonDblRect* rect, IPravonDataSource* const* sources, LONG count) {
-    return MapRect(Direction::kForward, rect, sources, count);
+    return MapRectangle(Direction::kForward, rect, sources, count);
 }
 
 IPravonError* CFisheyeFilter::DefilterRect(PravonDblRect* rect, IPravonDataSource* const* sources,
                                            LONG count) {
-    return MapRect(Direction::kBack, rect, sources, count);
+    return MapRectangle(Direction::kBack, rect, sources, count);
 }
 
 namespace {

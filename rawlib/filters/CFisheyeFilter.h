@@ -74,8 +74,8 @@ private:
                           std::optional<CFisheyeGeometry>* geometry) const;
     IPravonError* MapPoint(Direction direction, double* x, double* y, IPravonDataSource* const* sources,
                            LONG count);
-    IPravonError* MapRect(Direction direction, PravonDblRect* rect, IPravonDataSource* const* sources,
-                          LONG count);
+    IPravonError* MapRectangle(Direction direction, PravonDblRect* rect, IPravonDataSource* const* sources,
+                               LONG count);
     IPravonError* Changed(bool notify);
 
     BYTE m_tableFlag = 0;

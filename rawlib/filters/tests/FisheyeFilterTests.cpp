@@ -499,14 +499,16 @@ TEST_F(Fisheye, ASourceChangeInvalidatesTheOutputThatReadsIt) {
             } else {
                 // Pixels without a source keep what the tile held; everywhere else the output is the fresh
                 // one.
-                for (LONG y = 0; y < 44; ++y)
+                for (LONG y = 0; y < 44; ++y) {
                     for (LONG x = 0; x < 60; ++x) {
                         double sx = x, sy = y;
                         geometry.Map(sx, sy);
-                        if (sx >= 0 && sx < 60 && sy >= 0 && sy < 44)
-                            for (int c = 0; c < 3; ++c)
-                                ASSERT_EQ(again.Sample(x, y, c), expected.Sample(x, y, c)) << x << ", " << y;
+                        if (!(sx >= 0 && sx < 60 && sy >= 0 && sy < 44))
+                            continue;
+                        for (int c = 0; c < 3; ++c)
+                            ASSERT_EQ(again.Sample(x, y, c), expected.Sample(x, y, c)) << x << ", " << y;
                     }
+                }
             }
         }
     }

@@ -185,8 +185,9 @@ TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
                 written += std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
             }
             EXPECT_GT(written, 0u);
-            if (area.right - area.left < w)
+            if (area.right - area.left < w) {
                 EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
+            }
         }
     }
 }
