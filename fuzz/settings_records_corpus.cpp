@@ -1,10 +1,13 @@
 // Writes the corpus of the settings-record fuzz target: valid records of each kind, current and older
 // versions, each file prefixed with its kind byte. Run it as `settings_records_corpus <folder>`.
+#include "FuzzPluginTable.h"
 #include "SettingsRecordKinds.h"
 
+#include "rawlib/filters/CPluginWin.h"
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
@@ -190,6 +193,71 @@ void SaveSizeRecords() {
     SaveSizeRes("sizeres-not-a-number", 2000, 3000, 0x07, broken);
 }
 
+CKvFilterPlugins PluginStep(const char* library, BYTE flag, const std::vector<BYTE>& parameters) {
+    CKvFilterPlugins step;
+    CPluginWin* plugin = CPluginWin::Create();
+    if (!step.Attach(FuzzTestPlugin(library).c_str(), plugin)) {
+        delete plugin;
+        std::fprintf(stderr, "cannot attach %s\n", library);
+        g_failed = true;
+        return step;
+    }
+    step.SetFlag(flag);
+    step.GetPlugin()->SetParameters(parameters.data(), static_cast<LONG>(parameters.size()));
+    return step;
+}
+
+// A step's record by hand, for plug-ins the writer cannot hold: not installed, or gone.
+std::vector<BYTE> StepRecord(DWORD scriptingId, BYTE flag, const std::vector<BYTE>& parameters,
+                             const std::string& name) {
+    std::vector<BYTE> bytes(KvStateIds::kFilterPlugins.stored.begin(),
+                            KvStateIds::kFilterPlugins.stored.end());
+    const auto put = [&](std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
+    };
+    put(1, 2);
+    put(0, 4);
+    put(scriptingId, 4);
+    put(flag, 1);
+    put(parameters.size(), 4);
+    bytes.insert(bytes.end(), parameters.begin(), parameters.end());
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    put(0, 1);
+    KvPutValue(bytes.data() + 18, bytes.size() - 18, 4);
+    return bytes;
+}
+
+void SavePluginRecords() {
+    InstallFuzzPlugins();
+    CKvFilterPlugins invert = PluginStep("KvInvert", 0, {7, 0, 9});
+    CKvFilterPlugins blur = PluginStep("KvBlur", 1, {2, 0, 0, 0});
+    CKvFilterPlugins none;
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-invert", Record(invert));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-blur", Record(blur));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-none", Record(none));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-v0", AsVersion(Record(none), 0, 22));
+    const std::vector<BYTE> missing =
+        StepRecord(static_cast<DWORD>(FourCC("Nevr")), 1, {1, 2, 3}, "Never Installed");
+    const std::vector<BYTE> gone = StepRecord(static_cast<DWORD>(FourCC("Gone")), 1, {}, "Gone");
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-missing", missing);
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-gone", gone);
+
+    CKvFilterPluginList list;
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-default", Record(list));
+    list.Append(invert);
+    list.Append(none);
+    list.Append(blur);
+    std::vector<BYTE> withMissing = Record(list);
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-three", withMissing);
+    withMissing.insert(withMissing.begin() + 24 + static_cast<std::ptrdiff_t>(Record(invert).size()),
+                       missing.begin(), missing.end());
+    withMissing.insert(withMissing.end(), gone.begin(), gone.end());
+    KvPutValue(withMissing.data() + 18, withMissing.size() - 18, 4);
+    KvPutValue(withMissing.data() + 22, 5, 2);
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-with-missing", withMissing);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -328,5 +396,6 @@ int main(int argc, char** argv) {
     Save(SettingsRecordKind::kLchCalibration, "calibration-short", calibration);
     SaveDetailRecords();
     SaveSizeRecords();
+    SavePluginRecords();
     return g_failed ? 1 : 0;
 }

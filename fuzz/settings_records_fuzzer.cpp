@@ -1,11 +1,13 @@
 // Every settings-record reader over hostile bytes. Beyond "no crash, no undefined behaviour": a refused
 // record leaves the object unchanged, and an accepted one writes a record that reads back to the same
 // bytes.
+#include "FuzzPluginTable.h"
 #include "SettingsRecordKinds.h"
 
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
@@ -290,6 +292,24 @@ void ProbeSizeRes(const BYTE* data, int size) {
     CheckSizeResAnswers(target);
 }
 
+void InstallPlugins() {
+    static const bool installed = (InstallFuzzPlugins(), true);
+    (void)installed;
+}
+
+// A step holds its plug-in's name or its missing name, never both, and a list holds only steps that are
+// not missing.
+void CheckStep(const CKvFilterPlugins& step) {
+    if (!step.IsEmpty() && !step.GetMissingName().IsEmpty())
+        Fail("a step with a plug-in also has a missing name");
+}
+
+void CheckList(const CKvFilterPluginList& list) {
+    for (std::size_t i = 0; i < list.GetCount(); ++i)
+        if (!list.GetStep(i).GetMissingName().IsEmpty())
+            Fail("a missing step was kept as a step");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -353,6 +373,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case SettingsRecordKind::kSizeRes:
         ProbeSizeRes(bytes, length);
+        break;
+    case SettingsRecordKind::kFilterPlugins:
+        InstallPlugins();
+        Probe<CKvFilterPlugins>(bytes, length, CheckStep);
+        break;
+    case SettingsRecordKind::kFilterPluginList:
+        InstallPlugins();
+        Probe<CKvFilterPluginList>(bytes, length, CheckList);
         break;
     case SettingsRecordKind::kCount:
         break;
