@@ -21,6 +21,8 @@ constexpr LONG kMaxSide = (1 << 30) - 1;
 constexpr LONG kMaxSimdTaps = 64;
 // Nearest neighbour asks for the pixels of the row this many chosen rows ahead while it copies one.
 constexpr LONG kNearestPrefetchRows = 3;
+// The resampling methods ask for the row this many rows ahead while they gather one.
+constexpr LONG kGatherPrefetchRows = 2;
 constexpr std::ptrdiff_t kCacheLine = 64;
 
 using Int32Math::CeilDiv;
@@ -377,6 +379,15 @@ IPravonError* GatherRow(CSourceTileCursor& cursor, std::int64_t a, std::int64_t 
         } else {
             run = std::min<std::int64_t>(std::int64_t{cursor.GetPixelsRight()} + 1, b - x);
             const std::size_t samples = static_cast<std::size_t>(run) * channels;
+            // The rows come one after the other, a run from each source tile: the same runs of a row
+            // ahead are asked for while this one is copied.
+            if (cursor.GetRowsBelow() >= kGatherPrefetchRows) {
+                const BYTE* ahead =
+                    p + static_cast<std::ptrdiff_t>(kGatherPrefetchRows) * cursor.GetRowStride();
+                const std::ptrdiff_t bytes = static_cast<std::ptrdiff_t>(samples) * (Wide ? 2 : 1);
+                for (std::ptrdiff_t o = 0; o < bytes; o += kCacheLine)
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + o), _MM_HINT_T0);
+            }
             if constexpr (Wide) {
                 std::memcpy(span, p, samples * 2);
             } else {
