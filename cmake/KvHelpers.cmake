@@ -8,6 +8,9 @@ function(kv_add_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    if(KV_SANITIZE MATCHES "address")
+        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/LeakSuppressions.cpp")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60

@@ -1,5 +1,6 @@
 #include "TWindow.h"
 
+#include "TControl.h"
 #include "TModuleValues.h"
 
 #include "platform/win/WinGdi.h"
@@ -216,8 +217,12 @@ LONG TWindow::OnMouseWheel(const TPoint&, WPARAM) {
     return 0;
 }
 
-LRESULT TWindow::OnControlColor(HWND, TMessageInfo&) {
-    return 0;
+LRESULT TWindow::OnControlColor(HWND control, TMessageInfo& info) {
+    TControl* wrapper = TControl::FromHandle(control);
+    if (!wrapper || !wrapper->TryAddRef())
+        return 0;
+    const TRefPtr<TControl> hold = TRefPtr<TControl>::Adopt(wrapper);
+    return wrapper->OnCtlColor(&info);
 }
 
 void TWindow::Close() {

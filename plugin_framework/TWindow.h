@@ -136,9 +136,8 @@ public:
 
 protected:
     // The colour messages this window receives about one of its controls (WM_CTLCOLOREDIT,
-    // WM_CTLCOLORSTATIC, with the record filled) are answered by the control's wrapper: its brush is
-    // returned at once, 0 lets the default processing run. The wrapper classes of the controls answer
-    // through this operation; a window without them has none and answers 0.
+    // WM_CTLCOLORSTATIC, with the record filled) are answered by the control's wrapper (TControl): its
+    // brush is returned at once, 0 lets the default processing run. A control without a wrapper answers 0.
     virtual LRESULT OnControlColor(HWND control, TMessageInfo& info);
 
 private:

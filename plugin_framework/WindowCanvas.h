@@ -2,6 +2,7 @@
 // it was made from, so whoever made the pair hands both back together.
 #pragma once
 
+#include "TControl.h"
 #include "TWindow.h"
 #include "TiProObjects.h"
 
@@ -12,3 +13,6 @@ bool CreateWindowCanvas(TWindow* window, TiProCanvas*& canvas, HDC& dc);
 // Releases and deletes the canvas (the slot becomes null) and gives the context back to the window; false
 // when the window or the canvas is null (nothing is done then) or the window does not take the context.
 bool ReleaseWindowCanvas(TWindow* window, TiProCanvas*& canvas, HDC dc);
+// The same for a control: its device context and a canvas over it, and their give-back.
+bool CreateControlCanvas(TControl* control, TiProCanvas*& canvas, HDC& dc);
+bool ReleaseControlCanvas(TControl* control, TiProCanvas*& canvas, HDC dc);

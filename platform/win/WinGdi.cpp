@@ -1,6 +1,5 @@
-#include "WinGdi.h"
-
 #include "HandleTable.h"
+#include "WinGdiInternal.h"
 #include "WinSeams.h"
 
 #include <algorithm>
@@ -11,8 +10,10 @@
 namespace {
 
 struct DeviceContext {
-    HWND window = nullptr;
+    HWND window = nullptr; // null for a context of its own surface
+    bool ownSurface = false;
     std::shared_ptr<WinSurface> surface;
+    WinGdi::DcAttributes attributes;
 };
 
 // Lock order: the user services' lock, then this one, then a surface's own lock.
@@ -103,9 +104,47 @@ HDC WinGdi::CreateWindowDC(HWND window) {
 bool WinGdi::ReleaseWindowDC(HWND window, HDC dc) {
     std::lock_guard<std::mutex> guard(State().lock);
     std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
-    if (!context || context->window != window)
+    if (!context || context->ownSurface || context->window != window)
         return false;
     State().contexts.Erase(ToId(dc));
+    return true;
+}
+
+HDC WinGdi::CreateSurfaceDC(std::shared_ptr<WinSurface> surface) {
+    if (!surface)
+        return nullptr;
+    auto context = std::make_shared<DeviceContext>();
+    context->ownSurface = true;
+    context->surface = std::move(surface);
+    std::lock_guard<std::mutex> guard(State().lock);
+    const std::uint32_t id = State().contexts.Insert(std::move(context));
+    return reinterpret_cast<HDC>(static_cast<std::uintptr_t>(id));
+}
+
+bool WinGdi::DeleteSurfaceDC(HDC dc) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    if (!context || !context->ownSurface)
+        return false;
+    State().contexts.Erase(ToId(dc));
+    return true;
+}
+
+bool WinGdi::ReadAttributes(HDC dc, DcAttributes& attributes) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    if (!context)
+        return false;
+    attributes = context->attributes;
+    return true;
+}
+
+bool WinGdi::ChangeAttributes(HDC dc, const std::function<void(DcAttributes&)>& change) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    if (!context)
+        return false;
+    change(context->attributes);
     return true;
 }
 
@@ -142,12 +181,15 @@ bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
 
 int GetDeviceCaps(HDC dc, int index) {
     HWND window;
+    std::shared_ptr<WinSurface> own;
     {
         std::lock_guard<std::mutex> guard(State().lock);
         std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
         if (!context)
             return 0;
         window = context->window;
+        if (context->ownSurface)
+            own = context->surface;
     }
     switch (index) {
     case LOGPIXELSX:
@@ -155,6 +197,8 @@ int GetDeviceCaps(HDC dc, int index) {
         return static_cast<int>(WinSeams::ScreenDpi());
     case HORZRES:
     case VERTRES: {
+        if (own)
+            return index == HORZRES ? own->width : own->height;
         RECT rect{};
         if (!GetClientRect(window, &rect))
             return 0;

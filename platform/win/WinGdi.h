@@ -40,5 +40,9 @@ namespace WinGdiTest {
 // A copy of the window's pixels as its next context would draw them, the surface being made (transparent,
 // of the client size) when none exists yet; false for an invalid window.
 bool ReadWindowPixels(HWND window, LONG* width, LONG* height, std::vector<std::uint32_t>* pixels);
+// The window as the screen would show it: its pixels with those of its visible children laid over them
+// at their places (each child with its own children, later children over earlier ones), in the window's
+// size; false for an invalid window.
+bool ReadComposedPixels(HWND window, LONG* width, LONG* height, std::vector<std::uint32_t>* pixels);
 
 } // namespace WinGdiTest

@@ -33,6 +33,7 @@ struct ModuleState {
     std::mutex lock;
     std::map<HMODULE, LoadedLibrary> loaded;
     std::map<HMODULE, DWORD> generations; // kept after the last free
+    std::vector<std::string> searchFolders;
 };
 
 ModuleState& State() {
@@ -138,12 +139,29 @@ HMODULE BaseOfHandle(void* handle) {
     return nullptr;
 }
 
+// The library in the first search folder that holds it, else the name as it is.
+std::string InSearchFolders(const std::string& name) {
+    std::vector<std::string> folders;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        folders = State().searchFolders;
+    }
+    for (const std::string& folder : folders) {
+        const std::string candidate = WinPath::ToNative(folder + "/" + name);
+        if (access(candidate.c_str(), F_OK) == 0)
+            return candidate;
+    }
+    return name;
+}
+
 HMODULE Load(const std::string& name, DWORD flags) {
     if (name.empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const std::string mapped = WinModule::MappedLibraryName(name);
+    std::string mapped = WinModule::MappedLibraryName(name);
+    if (mapped.find('/') == std::string::npos)
+        mapped = InSearchFolders(mapped);
     if ((flags & LOAD_LIBRARY_AS_DATAFILE) && mapped.find('/') != std::string::npos &&
         WinResourceFile::IsResourceText(mapped))
         return WinResourceFile::Load(mapped);
@@ -190,6 +208,11 @@ std::string WinModule::MappedLibraryName(const std::string& name) {
     if (mapped.find('/') != std::string::npos)
         mapped = WinPath::ToNative(mapped);
     return mapped;
+}
+
+void WinModule::SetLibrarySearchFolders(std::vector<std::string> folders) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().searchFolders = std::move(folders);
 }
 
 DWORD WinModule::LoadGeneration(HMODULE module) {

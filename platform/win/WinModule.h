@@ -11,6 +11,7 @@
 #include "wintypes.h"
 
 #include <string>
+#include <vector>
 
 // LoadLibraryEx flags. Both load the library like LoadLibrary (resource-only libraries have no code that
 // could run, and a path is already where the search starts). A path loaded as a data file may also be a
@@ -65,6 +66,10 @@ DWORD LoadGeneration(HMODULE module);
 // The library handle that dlsym takes for a module (null: the program); null for an unknown module. The
 // handle stays valid while the module is loaded.
 void* NativeHandle(HMODULE module);
+// Folders searched first, in order, for a library named without a folder (its name found there without
+// regard to case), before the search of dlopen: where the platform's own libraries would lie. None unless
+// a test sets them; an empty list goes back to none.
+void SetLibrarySearchFolders(std::vector<std::string> folders);
 // The references that LoadLibrary calls hold on the module now (0 once it is freed for the last time, also
 // while a library kept mapped is still there).
 DWORD LoadCount(HMODULE module);

@@ -1,5 +1,6 @@
 // Window classes, windows, their state and geometry, and painting.
 #include "WinGdi.h"
+#include "WinGdiDraw.h"
 #include "WinKernel.h"
 #include "WinUserInternal.h"
 
@@ -17,6 +18,8 @@ struct UserState {
     // Class atoms by name folded to lower case; classes by (instance, atom).
     std::map<std::wstring, ATOM> atoms;
     std::map<std::pair<HINSTANCE, ATOM>, std::shared_ptr<ClassRecord>> classes;
+    // The standard controls' classes, which every module finds when it has no class of the name itself.
+    std::map<ATOM, std::shared_ptr<ClassRecord>> systemClasses;
     ATOM nextAtom = 0xC000;
 };
 
@@ -44,12 +47,28 @@ ATOM AtomOfLocked(const wchar_t* name) {
     return it == State().atoms.end() ? 0 : it->second;
 }
 
-std::shared_ptr<ClassRecord> FindClassLocked(HINSTANCE instance, const wchar_t* name) {
+ATOM AddAtomLocked(const std::wstring& folded) {
+    auto found = State().atoms.find(folded);
+    if (found != State().atoms.end())
+        return found->second;
+    if (State().nextAtom == 0xFFFF)
+        return 0;
+    const ATOM atom = State().nextAtom++;
+    State().atoms.emplace(folded, atom);
+    return atom;
+}
+
+std::shared_ptr<ClassRecord> FindClassLocked(HINSTANCE instance, const wchar_t* name, bool orSystem = true) {
     const ATOM atom = AtomOfLocked(name);
     if (!atom)
         return nullptr;
     auto it = State().classes.find({instance, atom});
-    return it == State().classes.end() ? nullptr : it->second;
+    if (it != State().classes.end())
+        return it->second;
+    if (!orSystem)
+        return nullptr;
+    auto system = State().systemClasses.find(atom);
+    return system == State().systemClasses.end() ? nullptr : system->second;
 }
 
 thread_local HWND t_focus = nullptr;
@@ -216,18 +235,10 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
         return 0;
     }
     std::lock_guard<std::mutex> guard(State().lock);
-    const std::wstring folded = Folded(windowClass->lpszClassName);
-    ATOM atom;
-    auto found = State().atoms.find(folded);
-    if (found != State().atoms.end()) {
-        atom = found->second;
-    } else {
-        if (State().nextAtom == 0xFFFF) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return 0;
-        }
-        atom = State().nextAtom++;
-        State().atoms.emplace(folded, atom);
+    const ATOM atom = AddAtomLocked(Folded(windowClass->lpszClassName));
+    if (!atom) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
     }
     const auto key = std::make_pair(windowClass->hInstance, atom);
     if (State().classes.count(key)) {
@@ -244,9 +255,22 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     return atom;
 }
 
+void WinUser::RegisterSystemClass(const WNDCLASSW& windowClass) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    const ATOM atom = AddAtomLocked(Folded(windowClass.lpszClassName));
+    if (!atom)
+        return;
+    auto record = std::make_shared<ClassRecord>();
+    record->atom = atom;
+    record->name = windowClass.lpszClassName;
+    record->info = windowClass;
+    record->info.lpszClassName = record->name.c_str();
+    State().systemClasses[atom] = std::move(record);
+}
+
 BOOL UnregisterClassW(const wchar_t* className, HINSTANCE instance) {
     std::lock_guard<std::mutex> guard(State().lock);
-    std::shared_ptr<ClassRecord> record = FindClassLocked(instance, className);
+    std::shared_ptr<ClassRecord> record = FindClassLocked(instance, className, false);
     if (!record) {
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
         return FALSE;
@@ -261,6 +285,7 @@ BOOL UnregisterClassW(const wchar_t* className, HINSTANCE instance) {
 }
 
 BOOL GetClassInfoW(HINSTANCE instance, const wchar_t* className, WNDCLASSW* windowClass) {
+    EnsureSystemClasses();
     std::lock_guard<std::mutex> guard(State().lock);
     std::shared_ptr<ClassRecord> record = FindClassLocked(instance, className);
     if (!record || !windowClass) {
@@ -283,6 +308,7 @@ HWND CreateWindowExW(DWORD exStyle, const wchar_t* className, const wchar_t* win
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      void* parameter) {
     CurrentQueue();
+    EnsureSystemClasses();
     auto record = std::make_shared<WindowRecord>();
     HWND window;
     {
@@ -558,6 +584,21 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CLOSE:
         DestroyWindow(window);
         return 0;
+    case WM_ERASEBKGND: {
+        HBRUSH brush = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(State().lock);
+            if (std::shared_ptr<WindowRecord> record = FindWindowLocked(window))
+                brush = record->windowClass->info.hbrBackground;
+        }
+        RECT client{};
+        if (!brush || !GetClientRect(window, &client))
+            return 0;
+        return FillRect(reinterpret_cast<HDC>(wParam), &client, brush) ? 1 : 0;
+    }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        return WinGdi::DefaultControlColour(message, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: {
         PAINTSTRUCT paint;
         if (BeginPaint(window, &paint))
@@ -904,6 +945,10 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
         ValidateLocked(*record);
     }
     paint->hdc = WinGdi::CreateWindowDC(window);
+    // The background is the window's own affair: a window that erases it answers non-zero.
+    if (paint->hdc && paint->fErase &&
+        SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) != 0)
+        paint->fErase = FALSE;
     return paint->hdc;
 }
 

@@ -94,6 +94,10 @@ std::shared_ptr<MessageQueue> CurrentQueue();
 // Calls the drop observer (no lock held).
 void ReportDropped(const MSG& message);
 
+// The standard control classes (WinControls.h): registered once, before the first window or class lookup.
+void EnsureSystemClasses();
+void RegisterSystemClass(const WNDCLASSW& windowClass);
+
 // Used by the module loader and the clock.
 void UnregisterModuleClasses(HINSTANCE instance);
 void NotifyClockChanged();

@@ -5,16 +5,14 @@
 #include "plugin_framework/TiProObjects.h"
 #include "plugin_framework/WindowCanvas.h"
 
+#include "SavedPicture.h"
+
 #include "platform/win/WinGdi.h"
 #include "platform/win/utf16.h"
-#include "platform/zizoraz/IproHandles.h"
-#include "platform/zizoraz/IproImageFile.h"
 #include "testing/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -83,19 +81,10 @@ TEST(CanvasEndToEnd, ShapesAndAPictureDrawnIntoAWindowAreSavedAndReadBack) {
     ASSERT_TRUE(WinGdiTest::ReadWindowPixels(window.GetHandle(), &width, &height, &pixels));
     ASSERT_EQ(width, 160);
     ASSERT_EQ(height, 120);
-    const std::filesystem::path shown = std::filesystem::path(KV_TEST_OUTPUT_DIR) / "canvas-window.png";
-    std::filesystem::create_directories(shown.parent_path());
-    ASSERT_TRUE(IproImageFile::Save(IproPixels{width, height, pixels},
-                                    Utf::Utf8ToWide(shown.string()).c_str(), {}, true));
-    std::printf("the window's pixels are in %s\n", shown.c_str());
-
-    TiProImage* reloaded = TiProImage::CreateFromFile(Utf::Utf8ToWide(shown.string()).c_str());
-    ASSERT_NE(reloaded, nullptr);
-    const IproPixels read = [&] {
-        std::shared_ptr<CIproImage> image = IproHandles::FindImage(reloaded->GetHandle());
-        std::lock_guard<std::mutex> guard(image->lock);
-        return image->pixels;
-    }();
+    const std::optional<IproPixels> saved =
+        kvtest::SaveAndReadBack(IproPixels{width, height, pixels}, "canvas-window.png");
+    ASSERT_TRUE(saved);
+    const IproPixels& read = *saved;
     EXPECT_EQ(read.argb, pixels) << "the PNG holds the window's pixels exactly";
     const struct {
         LONG x, y;
@@ -123,9 +112,7 @@ TEST(CanvasEndToEnd, ShapesAndAPictureDrawnIntoAWindowAreSavedAndReadBack) {
     EXPECT_NEAR(static_cast<int>(blend >> 8 & 0xFF), (200 + 30) / 2, 2);
     EXPECT_NEAR(static_cast<int>(blend & 0xFF), (0 + 30) / 2, 2);
 
-    reloaded->Release();
     picture->Release();
-    delete reloaded;
     delete picture;
     window.Destroy();
     iproShutdown();
