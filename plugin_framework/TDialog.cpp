@@ -124,6 +124,10 @@ bool TDialog::Destroy() {
 }
 
 LONG TDialog::OnCreate() {
+    return OnInit();
+}
+
+LONG TDialog::OnInit() {
     m_closing = false;
     AddCommandHandler(IDOK, TMessageHandler{this, &TDialog::OnOKCommand});
     AddCommandHandler(IDCLOSE, TMessageHandler{this, &TDialog::OnCloseCommand});

@@ -45,10 +45,11 @@ public:
     // with the stored result (true when the platform ended it: a dialog ended already answers false and
     // keeps its first result), a modeless one destroyed.
     bool Destroy() override;
-    // The dialog's initialisation, run at WM_INITDIALOG: the handlers of IDOK, IDCANCEL and IDCLOSE
-    // (registered first, so a later registration of those ids is refused) and a wrapper for every child
-    // control. Answers 1.
-    LONG OnCreate() override;
+    // A dialog is created by its template: this runs OnInit, at WM_INITDIALOG.
+    LONG OnCreate() final;
+    // The dialog's initialisation: the handlers of IDOK, IDCANCEL and IDCLOSE (registered first, so a
+    // later registration of those ids is refused) and a wrapper for every child control. Answers 1.
+    virtual LONG OnInit();
 
     // The dialog of the template of the resource module, owned by parent when one is given, run until it
     // ends; the answer is its result (1 for OK, 0 for Cancel, or what a subclass passed), or -1 when there

@@ -40,8 +40,8 @@ void TPluginProgressDlg::AdvanceTotal(LONG change) {
     OffsetPos(kTotalBarId, change);
 }
 
-LONG TPluginProgressDlg::OnCreate() {
-    if (TDialog::OnCreate() != 1)
+LONG TPluginProgressDlg::OnInit() {
+    if (TDialog::OnInit() != 1)
         return 0;
     ShowText(kMessageTextId, m_messageText);
     ShowText(kDetailTextId, m_detailText);

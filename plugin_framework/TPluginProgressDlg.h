@@ -33,7 +33,7 @@ public:
     void AdvanceTotal(LONG change);
 
     // After the dialog's own initialisation, the stored texts, ranges and positions go into the controls.
-    LONG OnCreate() override;
+    LONG OnInit() override;
     // Hiding an open dialog first sets both positions to 0.
     void Show(bool show) override;
     // Posts kProgressCancelledMessage (0, 0) to the notify target when there is one; the dialog stays.

@@ -41,9 +41,9 @@ KvwResult Answer(DWORD id, KvwWord, KvwWord, KvwWord, KvwWord, KvwWord, KvwWord,
 // A dialog that remembers each selection it was opened on.
 class SelectionDialog : public TGenPluginDlg {
 public:
-    LONG OnCreate() override {
+    LONG OnInit() override {
         opened.push_back(GetSelection() ? *GetSelection() : TNuidList());
-        return TGenPluginDlg::OnCreate();
+        return TGenPluginDlg::OnInit();
     }
     std::vector<TNuidList> opened;
 };

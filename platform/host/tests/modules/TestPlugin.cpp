@@ -19,8 +19,8 @@ constexpr int kCountText = 1000;
 
 class TTestPluginDlg : public TGenPluginDlg {
 public:
-    LONG OnCreate() override {
-        if (TGenPluginDlg::OnCreate() != 1)
+    LONG OnInit() override {
+        if (TGenPluginDlg::OnInit() != 1)
             return 0;
         TString count;
         count.Format(L"%d pictures", GetSelection() ? static_cast<int>(GetSelection()->size()) : 0);
