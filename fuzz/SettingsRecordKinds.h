@@ -24,5 +24,9 @@ enum class SettingsRecordKind : BYTE {
     // Before the record: image width and height (16 bits each) and the reader's orientation (bit 0
     // mirrored, bits 1-2 quarter turns; bits 3-5 another orientation to turn to afterwards).
     kSizeRes,
+    // Read against an installed-plug-in table of some of the test plug-ins (see the fuzz target).
+    kFilterPlugins,
+    kFilterPluginList,
+    kFnRedEye,
     kCount
 };

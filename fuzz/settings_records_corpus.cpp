@@ -1,11 +1,15 @@
 // Writes the corpus of the settings-record fuzz target: valid records of each kind, current and older
 // versions, each file prefixed with its kind byte. Run it as `settings_records_corpus <folder>`.
+#include "FuzzPluginTable.h"
 #include "SettingsRecordKinds.h"
 
+#include "rawlib/filters/CPluginWin.h"
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvNoiseReduction.h"
@@ -161,6 +165,31 @@ void SaveDetailRecords() {
     Save(SettingsRecordKind::kRevelation, "revelation-set", Record(revelation));
 }
 
+CKvRegionBuffer RegionBytes(DWORD size, BYTE first) {
+    CKvRegionBuffer region;
+    region.Allocate(size);
+    for (DWORD i = 0; i < size; ++i) {
+        const BYTE b = static_cast<BYTE>(first + i);
+        region.Write(&b, 1);
+    }
+    return region;
+}
+
+void SaveRedEyeRecords() {
+    CKvFnRedEye redEye;
+    Save(SettingsRecordKind::kFnRedEye, "redeye-default", Record(redEye));
+    redEye.SetMode(CKvFnRedEye::kModeManual);
+    redEye.SetKeepAutomatic(1);
+    redEye.GetAutomaticRegions().push_back(RegionBytes(32, 1));
+    redEye.GetAutomaticRegions().push_back(RegionBytes(32, 0x40));
+    redEye.GetManualRegions().push_back(RegionBytes(32, 0x80));
+    const std::vector<BYTE> regions = Record(redEye);
+    Save(SettingsRecordKind::kFnRedEye, "redeye-regions", regions);
+    Save(SettingsRecordKind::kFnRedEye, "redeye-cut-in-a-region",
+         std::vector<BYTE>(regions.begin(), regions.begin() + 50));
+    Save(SettingsRecordKind::kFnRedEye, "redeye-v0", AsVersion(regions, 0, 22));
+}
+
 void SaveSizeRecords() {
     CKvSizeRes plain;
     SaveSizeRes("sizeres-default", 0, 0, 0, Record(plain));
@@ -188,6 +217,71 @@ void SaveSizeRecords() {
     std::memcpy(&bits, &nan, sizeof bits);
     KvPutValue(broken.data() + 30 + 22 + 8 * 16, bits, 8);
     SaveSizeRes("sizeres-not-a-number", 2000, 3000, 0x07, broken);
+}
+
+CKvFilterPlugins PluginStep(const char* library, BYTE flag, const std::vector<BYTE>& parameters) {
+    CKvFilterPlugins step;
+    CPluginWin* plugin = CPluginWin::Create();
+    if (!step.Attach(FuzzTestPlugin(library).c_str(), plugin)) {
+        delete plugin;
+        std::fprintf(stderr, "cannot attach %s\n", library);
+        g_failed = true;
+        return step;
+    }
+    step.SetFlag(flag);
+    step.GetPlugin()->SetParameters(parameters.data(), static_cast<LONG>(parameters.size()));
+    return step;
+}
+
+// A step's record by hand, for plug-ins the writer cannot hold: not installed, or gone.
+std::vector<BYTE> StepRecord(DWORD scriptingId, BYTE flag, const std::vector<BYTE>& parameters,
+                             const std::string& name) {
+    std::vector<BYTE> bytes(KvStateIds::kFilterPlugins.stored.begin(),
+                            KvStateIds::kFilterPlugins.stored.end());
+    const auto put = [&](std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes.push_back(static_cast<BYTE>(value >> (8 * i)));
+    };
+    put(1, 2);
+    put(0, 4);
+    put(scriptingId, 4);
+    put(flag, 1);
+    put(parameters.size(), 4);
+    bytes.insert(bytes.end(), parameters.begin(), parameters.end());
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    put(0, 1);
+    KvPutValue(bytes.data() + 18, bytes.size() - 18, 4);
+    return bytes;
+}
+
+void SavePluginRecords() {
+    InstallFuzzPlugins();
+    CKvFilterPlugins invert = PluginStep("KvInvert", 0, {7, 0, 9});
+    CKvFilterPlugins blur = PluginStep("KvBlur", 1, {2, 0, 0, 0});
+    CKvFilterPlugins none;
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-invert", Record(invert));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-blur", Record(blur));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-none", Record(none));
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-v0", AsVersion(Record(none), 0, 22));
+    const std::vector<BYTE> missing =
+        StepRecord(static_cast<DWORD>(FourCC("Nevr")), 1, {1, 2, 3}, "Never Installed");
+    const std::vector<BYTE> gone = StepRecord(static_cast<DWORD>(FourCC("Gone")), 1, {}, "Gone");
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-missing", missing);
+    Save(SettingsRecordKind::kFilterPlugins, "plugin-step-gone", gone);
+
+    CKvFilterPluginList list;
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-default", Record(list));
+    list.Append(invert);
+    list.Append(none);
+    list.Append(blur);
+    std::vector<BYTE> withMissing = Record(list);
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-three", withMissing);
+    withMissing.insert(withMissing.begin() + 24 + static_cast<std::ptrdiff_t>(Record(invert).size()),
+                       missing.begin(), missing.end());
+    withMissing.insert(withMissing.end(), gone.begin(), gone.end());
+    KvPutValue(withMissing.data() + 18, withMissing.size() - 18, 4);
+    KvPutValue(withMissing.data() + 22, 5, 2);
+    Save(SettingsRecordKind::kFilterPluginList, "plugin-list-with-missing", withMissing);
 }
 
 } // namespace
@@ -328,5 +422,7 @@ int main(int argc, char** argv) {
     Save(SettingsRecordKind::kLchCalibration, "calibration-short", calibration);
     SaveDetailRecords();
     SaveSizeRecords();
+    SavePluginRecords();
+    SaveRedEyeRecords();
     return g_failed ? 1 : 0;
 }

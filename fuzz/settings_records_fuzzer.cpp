@@ -1,12 +1,15 @@
 // Every settings-record reader over hostile bytes. Beyond "no crash, no undefined behaviour": a refused
 // record leaves the object unchanged, and an accepted one writes a record that reads back to the same
 // bytes.
+#include "FuzzPluginTable.h"
 #include "SettingsRecordKinds.h"
 
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
@@ -290,6 +293,38 @@ void ProbeSizeRes(const BYTE* data, int size) {
     CheckSizeResAnswers(target);
 }
 
+void InstallPlugins() {
+    static const bool installed = (InstallFuzzPlugins(), true);
+    (void)installed;
+}
+
+// A step holds its plug-in's name or its missing name, never both, and a list holds only steps that are
+// not missing.
+void CheckStep(const CKvFilterPlugins& step) {
+    if (!step.IsEmpty() && !step.GetMissingName().IsEmpty())
+        Fail("a step with a plug-in also has a missing name");
+}
+
+void CheckList(const CKvFilterPluginList& list) {
+    for (std::size_t i = 0; i < list.GetCount(); ++i)
+        if (!list.GetStep(i).GetMissingName().IsEmpty())
+            Fail("a missing step was kept as a step");
+}
+
+// A red-eye record holds no more region bytes than it was given.
+void ProbeRedEye(const BYTE* data, int size) {
+    Probe<CKvFnRedEye>(data, size);
+    CKvFnRedEye record;
+    if (record.ReadState(data, size) == 0)
+        return;
+    std::uint64_t held = 0;
+    for (const auto* list : {&record.GetAutomaticRegions(), &record.GetManualRegions()})
+        for (const CKvRegionBuffer& region : *list)
+            held += region.GetSize();
+    if (held > static_cast<std::uint64_t>(size))
+        Fail("red-eye regions hold more bytes than the record");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -353,6 +388,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case SettingsRecordKind::kSizeRes:
         ProbeSizeRes(bytes, length);
+        break;
+    case SettingsRecordKind::kFilterPlugins:
+        InstallPlugins();
+        Probe<CKvFilterPlugins>(bytes, length, CheckStep);
+        break;
+    case SettingsRecordKind::kFilterPluginList:
+        InstallPlugins();
+        Probe<CKvFilterPluginList>(bytes, length, CheckList);
+        break;
+    case SettingsRecordKind::kFnRedEye:
+        ProbeRedEye(bytes, length);
         break;
     case SettingsRecordKind::kCount:
         break;
