@@ -374,6 +374,7 @@ TEST_F(PageIterator, PagesWithoutAUsableSizeQueueAndPaintNothing) {
         std::string layout;
         TSize target;
     } cases[] = {
+        {"a document without pages", Pages(0, "100", "100"), TSize(100, 100)},
         {"a page of width 0", Pages(1, "0", "100"), TSize(100, 100)},
         {"a page without a height", Pages(1, "100", ""), TSize(100, 100)},
         {"a page of negative width", Pages(1, "-5", "100"), TSize(100, 100)},
