@@ -138,8 +138,8 @@ IPravonError* CPravonFilterColorSpace::CheckSourceColorSpace() {
     return nullptr;
 }
 
-IPravonError* CPravonFilterColorSpace::SetOutputColorSpace(eOutputColorSpace colorSpace, eOutputBitDepth bitDepth,
-                                                           bool notify) {
+IPravonError* CPravonFilterColorSpace::SetOutputColorSpace(eOutputColorSpace colorSpace,
+                                                           eOutputBitDepth bitDepth, bool notify) {
     if (colorSpace < kKeepColorSpace || colorSpace > kThreeChannels || bitDepth < kKeepBitDepth ||
         bitDepth > k16Bit)
         return PravonFail(kCode, PravonKind::kOutOfRange, "no such output colour space or bit depth");
@@ -208,14 +208,18 @@ IPravonError* CPravonFilterColorSpace::GetTile(LONG column, LONG row, IPravonTil
     return Checked([&] { return CPravonFilterBase::GetTile(column, row, tile); });
 }
 IPravonError* CPravonFilterColorSpace::LockTile(IPravonTileGrid* grid, LONG column, LONG row, void** data,
-                                                PravonRect* tileRect, PravonRect* clippedRect, LONG* rowBytes) {
-    return Checked(
-        [&] { return CPravonFilterBase::LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes); });
+                                                PravonRect* tileRect, PravonRect* clippedRect,
+                                                LONG* rowBytes) {
+    return Checked([&] {
+        return CPravonFilterBase::LockTile(grid, column, row, data, tileRect, clippedRect, rowBytes);
+    });
 }
-IPravonError* CPravonFilterColorSpace::LockTile(const IPravonTileID& id, void** data, BITMAPINFOHEADER** header) {
+IPravonError* CPravonFilterColorSpace::LockTile(const IPravonTileID& id, void** data,
+                                                BITMAPINFOHEADER** header) {
     return Checked([&] { return CPravonFilterBase::LockTile(id, data, header); });
 }
-IPravonError* CPravonFilterColorSpace::LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) {
+IPravonError* CPravonFilterColorSpace::LockTile(LONG column, LONG row, void** data,
+                                                BITMAPINFOHEADER** header) {
     return Checked([&] { return CPravonFilterBase::LockTile(column, row, data, header); });
 }
 IPravonError* CPravonFilterColorSpace::MapRect(const PravonRect& rect, IPravonTileGrid** grid) {
@@ -287,7 +291,8 @@ IPravonError* CPravonFilterColorSpace::ProcessTile(IPravonTile* tile, CProcessIn
         if (!Handled(output))
             return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad destination data color space");
         if (out.colorSpace != output)
-            return PravonFail(kCode, PravonKind::kInvalidState, "the output tile is not in the output's format");
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the output tile is not in the output's format");
         const std::size_t inPixel = static_cast<std::size_t>(Cs::BitsPerPixel(code)) / 8;
         const std::size_t outPixel = static_cast<std::size_t>(Cs::BitsPerPixel(output)) / 8;
         const RowConversion convert = code == output ? nullptr : ConversionOf(code, output);

@@ -46,7 +46,8 @@ public:
     IPravonError* LockTile(LONG column, LONG row, void** data, BITMAPINFOHEADER** header) override;
     IPravonError* MapRect(const PravonRect& rect, IPravonTileGrid** grid) override;
 
-    IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count, LONG* colorSpace) override;
+    IPravonError* GetFilteredColorSpace(IPravonDataSource* const* sources, LONG count,
+                                        LONG* colorSpace) override;
 
     // After the base's handling: a filter that keeps both of the source's settings lets the framework
     // cache lightly; a new source is examined again before it is converted or passed through.

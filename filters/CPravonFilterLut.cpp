@@ -123,7 +123,8 @@ void CPravonFilterLut::GetLUTInfo(LONG* inputBits, LONG* outputBits, LONG* count
         *count = m_inputBits == 0 ? 0 : InstalledCount();
 }
 
-IPravonError* CPravonFilterLut::GetLUT(WORD* const* tables, LONG inputBits, LONG outputBits, LONG count) const {
+IPravonError* CPravonFilterLut::GetLUT(WORD* const* tables, LONG inputBits, LONG outputBits,
+                                       LONG count) const {
     if (count < 0 || count > InstalledCount())
         return PravonFail(kCode, PravonKind::kOutOfRange, "fewer tables are installed");
     if (inputBits < 0 || inputBits > m_inputBits || outputBits < 0 || outputBits > m_outputBits)
@@ -139,7 +140,8 @@ IPravonError* CPravonFilterLut::GetLUT(WORD* const* tables, LONG inputBits, LONG
     return nullptr;
 }
 
-void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits, std::vector<WORD>* working) const {
+void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits,
+                               std::vector<WORD>* working) const {
     const std::int64_t last = (std::int64_t{1} << sourceBits) - 1;
     const std::int64_t u = (std::int64_t{1} << m_inputBits) - 1;
     const std::int64_t v = (std::int64_t{1} << m_outputBits) - 1;
@@ -151,7 +153,8 @@ void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits,
         std::int64_t r = s;
         if (out < sourceBits)
             // Shallow tables are stretched; others repeat their high bits below them.
-            r = 2 * out < sourceBits ? s * last / v : (s << (sourceBits - out)) | (s >> (2 * out - sourceBits));
+            r = 2 * out < sourceBits ? s * last / v
+                                     : (s << (sourceBits - out)) | (s >> (2 * out - sourceBits));
         else if (out > sourceBits)
             r = s >> (out - sourceBits);
         scaled[k] = std::min(r, last);
@@ -200,7 +203,8 @@ IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         if (!Mapped(colorSpace))
             return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
         if (out.colorSpace != colorSpace)
-            return PravonFail(kCode, PravonKind::kInvalidState, "the output tile is not in the source's format");
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the output tile is not in the source's format");
         const LONG channels = Cs::Channels(colorSpace);
         if (InstalledCount() < channels)
             return PravonFail(kCode, PravonKind::kInvalidState, "fewer tables than the source has channels");

@@ -79,8 +79,8 @@ void PadWithEdges(WORD* plane, LONG width, LONG height, const CPravonRect& fille
     }
     const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(WORD);
     for (LONG y = 0; y < filled.top; ++y)
-        std::memcpy(plane + static_cast<std::size_t>(y) * width, plane + static_cast<std::size_t>(filled.top) * width,
-                    rowBytes);
+        std::memcpy(plane + static_cast<std::size_t>(y) * width,
+                    plane + static_cast<std::size_t>(filled.top) * width, rowBytes);
     for (LONG y = filled.bottom; y < height; ++y)
         std::memcpy(plane + static_cast<std::size_t>(y) * width,
                     plane + static_cast<std::size_t>(filled.bottom - 1) * width, rowBytes);
@@ -177,10 +177,11 @@ public:
         } catch (const std::bad_alloc&) {
             return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the kernel's window");
         }
-        if (IPravonError* e = ForEachSourcePart(source, m_fetch, [&](const CSourcePart& piece) -> IPravonError* {
-                Gather(piece);
-                return nullptr;
-            }))
+        if (IPravonError* e =
+                ForEachSourcePart(source, m_fetch, [&](const CSourcePart& piece) -> IPravonError* {
+                    Gather(piece);
+                    return nullptr;
+                }))
             return PravonContext(e, kCode, "cannot read the source");
         const CPravonRect filled(m_fetch.left - m_window.left, m_fetch.top - m_window.top,
                                  m_fetch.right - m_window.left, m_fetch.bottom - m_window.top);
@@ -233,8 +234,8 @@ private:
                                      m_filter.m_affectNoise};
         const CUnsharpMaskRange& range = m_filter.m_window;
         const WORD* centre = m_rows[m_kernel.GetReachY()] + rx;
-        BYTE* out = m_out.Row(y) + static_cast<std::size_t>(m_invalid.left - m_out.rect.left) *
-                                       m_format.PixelBytes();
+        BYTE* out =
+            m_out.Row(y) + static_cast<std::size_t>(m_invalid.left - m_out.rect.left) * m_format.PixelBytes();
         const LONG p = m_planes[i];
         for (LONG x = 0; x < count; ++x) {
             const LONG u = centre[x];
@@ -372,7 +373,8 @@ IPravonError* CUnsharpMaskFilter::SetRange(double low, double lowSoftness, doubl
     return Changed(notify);
 }
 
-void CUnsharpMaskFilter::GetRange(double* low, double* lowSoftness, double* high, double* highSoftness) const {
+void CUnsharpMaskFilter::GetRange(double* low, double* lowSoftness, double* high,
+                                  double* highSoftness) const {
     double* const to[4] = {low, lowSoftness, high, highSoftness};
     for (int i = 0; i < 4; ++i)
         if (to[i])
@@ -438,7 +440,8 @@ IPravonError* CUnsharpMaskFilter::ProcessTile(IPravonTile* tile, CProcessInfo* i
         if (!CFormat::Of(colorSpace, &format))
             return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
         if (out.colorSpace != colorSpace)
-            return PravonFail(kCode, PravonKind::kInvalidState, "the output tile is not in the source's format");
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the output tile is not in the source's format");
         return CTileWork(*this, format, out, width, height).Run(source);
     });
 }

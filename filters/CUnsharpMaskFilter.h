@@ -68,7 +68,8 @@ protected:
     // An output pixel reads the source window of the kernel's reach around it.
     CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
     // The widened change, cut to the source's area.
-    IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect, PravonRect* area) override;
+    IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect,
+                                 PravonRect* area) override;
     bool WritesWholeInvalidArea() const override { return true; }
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
 

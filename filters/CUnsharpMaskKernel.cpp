@@ -54,7 +54,8 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
     if (!std::isfinite(rx) || !std::isfinite(ry) || rx < 0 || ry < 0)
         return PravonFail(component, PravonKind::kOutOfRange, "the radii must be finite and not negative");
     if (method == kParabolic && !(std::isfinite(parabolicPower) && parabolicPower > 0))
-        return PravonFail(component, PravonKind::kOutOfRange, "the parabolic power must be finite and above 0");
+        return PravonFail(component, PravonKind::kOutOfRange,
+                          "the parabolic power must be finite and above 0");
     const LONG n = HalfSizeFor(method, rx, ry);
     if (n > kMaxHalfSize)
         return PravonFail(component, PravonKind::kOutOfRange, "the radius is too large for the kernel");

@@ -72,7 +72,8 @@ KV_AVX2 inline void Avx2Accumulate(const double* weights, LONG reach, const doub
     for (LONG dx = 1; dx <= reach; ++dx) {
         const __m256d w = _mm256_broadcast_sd(weights + dx);
         for (int b = 0; b < Blocks; ++b) {
-            const __m256d pair = _mm256_add_pd(_mm256_loadu_pd(v + 4 * b - dx), _mm256_loadu_pd(v + 4 * b + dx));
+            const __m256d pair =
+                _mm256_add_pd(_mm256_loadu_pd(v + 4 * b - dx), _mm256_loadu_pd(v + 4 * b + dx));
             acc[b] = _mm256_add_pd(acc[b], _mm256_mul_pd(w, pair));
         }
     }
@@ -177,7 +178,8 @@ const Kernels& Choose() {
 }
 
 std::size_t ScratchSize(const CUnsharpMaskKernel& kernel, LONG count) {
-    const std::size_t span = static_cast<std::size_t>(count) + 2 * static_cast<std::size_t>(kernel.GetHalfSize());
+    const std::size_t span =
+        static_cast<std::size_t>(count) + 2 * static_cast<std::size_t>(kernel.GetHalfSize());
     return span * (static_cast<std::size_t>(kernel.GetReachY()) + 1);
 }
 

@@ -23,11 +23,11 @@ using namespace kvtest;
 namespace Cs = PravonColorSpace;
 
 IPravonError* Apply(CUnsharpMaskFilter& filter, const UsmSettings& s) {
-    for (IPravonError* e : {filter.SetMaskMethod(s.method, false), filter.SetRadii(s.radiusX, s.radiusY, false),
-                            filter.SetPower(s.power, false), filter.SetThreshold(s.threshold, false),
-                            filter.SetAffectNoise(s.affectNoise, false),
-                            filter.SetParabolicPower(s.parabolicPower, false),
-                            filter.SetPlaneMask(s.planeMask, false)})
+    for (IPravonError* e :
+         {filter.SetMaskMethod(s.method, false), filter.SetRadii(s.radiusX, s.radiusY, false),
+          filter.SetPower(s.power, false), filter.SetThreshold(s.threshold, false),
+          filter.SetAffectNoise(s.affectNoise, false), filter.SetParabolicPower(s.parabolicPower, false),
+          filter.SetPlaneMask(s.planeMask, false)})
         if (e)
             return e;
     return nullptr;
@@ -115,7 +115,7 @@ TEST(UnsharpMask, TheBoxOfRadiusOneSharpensAgainstTheThreeByThreeMean) {
         ULONG expected;
     };
     const Case cases[] = {
-        {10900, 1, 11700},  // detail 800
+        {10900, 1, 11700},   // detail 800
         {19000, 0.5, 23000}, // detail 8000
         {1000, 2, 0},        // clamped below
         {60000, 3, 65535},   // clamped above
@@ -140,9 +140,9 @@ TEST(UnsharpMask, TheThresholdDropsOrSmoothsSmallDetailsAndTakesItselfOffLargeOn
         ULONG expected;
     };
     const Case cases[] = {
-        {12251, false, 1, 12251}, {12251, true, 1, 11681}, {12251, true, 2, 11681}, {12251, true, 0.5, 11966},
-        {13376, false, 1, 13806}, {13376, true, 1, 13806}, {13376, true, 2, 14237},
-        {7749, true, 1, 8318}, // a dark detail of -2000.9 rises by 569.1
+        {12251, false, 1, 12251},  {12251, true, 1, 11681},  {12251, true, 2, 11681},
+        {12251, true, 0.5, 11966}, {13376, false, 1, 13806}, {13376, true, 1, 13806},
+        {13376, true, 2, 14237},   {7749, true, 1, 8318}, // a dark detail of -2000.9 rises by 569.1
     };
     for (const Case& c : cases) {
         TestPlane plane = MakePlane(5, 5, Cs::kGrey16, FillPattern::Constant, 10000);
@@ -164,7 +164,8 @@ TEST(UnsharpMask, AFlatAreaComesOutAsItWentIn) {
             for (double power : {1.0, -0.6, 7.0})
                 for (LONG colorSpace : spaces)
                     for (ULONG level : levels16) {
-                        const ULONG value = PravonColorSpace::BitsPerSample(colorSpace) == 8 ? level >> 8 : level;
+                        const ULONG value =
+                            PravonColorSpace::BitsPerSample(colorSpace) == 8 ? level >> 8 : level;
                         const TestPlane plane = MakePlane(9, 7, colorSpace, FillPattern::Constant, value);
                         TestPlane out;
                         ASSERT_PV_OK(Sharpen(plane, Shape(method, radius, radius, power), &out));
@@ -183,7 +184,8 @@ TEST(UnsharpMask, ThePlainAndTheSimdPathsGiveTheSameOutput) {
         for (const UsmSettings& s : cases) {
             SCOPED_TRACE(testing::Message() << "width " << width << ", method " << s.method << ", radii "
                                             << s.radiusX << " x " << s.radiusY);
-            const TestPlane plane = MakePlane(width, 13, Cs::kRGB16, FillPattern::Random, width * 7 + s.method);
+            const TestPlane plane =
+                MakePlane(width, 13, Cs::kRGB16, FillPattern::Random, width * 7 + s.method);
             TestPlane simd;
             TestPlane plain;
             ASSERT_PV_OK(Sharpen(plane, s, &simd, 64));
@@ -215,8 +217,10 @@ TEST(UnsharpMask, TheBlurRoutinesAgreeOnEveryRowLength) {
             std::vector<double> plain(count);
             std::vector<double> simd(count);
             std::vector<double> scratch(UnsharpMaskRows::ScratchSize(kernel, count));
-            UnsharpMaskRows::Blur(UnsharpMaskRows::Plain(), kernel, rows.data(), count, plain.data(), scratch.data());
-            UnsharpMaskRows::Blur(UnsharpMaskRows::Simd(), kernel, rows.data(), count, simd.data(), scratch.data());
+            UnsharpMaskRows::Blur(UnsharpMaskRows::Plain(), kernel, rows.data(), count, plain.data(),
+                                  scratch.data());
+            UnsharpMaskRows::Blur(UnsharpMaskRows::Simd(), kernel, rows.data(), count, simd.data(),
+                                  scratch.data());
             ASSERT_EQ(plain, simd) << "method " << method << ", " << count << " pixels";
         }
     }
@@ -301,8 +305,8 @@ TEST(UnsharpMask, NoPlanesOrNoPowerPassTheSourceThrough) {
         double power;
         bool passes;
     };
-    const Case cases[] = {{0, 1, true}, {-1, 0, true}, {-1, 1e-11, true}, {-1, -1e-11, true},
-                          {-1, 1e-9, false}, {2, 1, false}};
+    const Case cases[] = {{0, 1, true},       {-1, 0, true},     {-1, 1e-11, true},
+                          {-1, -1e-11, true}, {-1, 1e-9, false}, {2, 1, false}};
     for (const Case& c : cases) {
         CPravonMemoryManager manager(16);
         CUnsharpMaskFilter filter(&manager);
@@ -326,7 +330,8 @@ TEST(UnsharpMask, ThePlaneMaskPicksThePlanesThatAreSharpened) {
             for (LONG x = 0; x < plane.width; ++x)
                 for (LONG c = 0; c < 3; ++c) {
                     const TestPlane& expected = (mask & (1 << c)) ? sharp : plane;
-                    ASSERT_EQ(out.Sample(x, y, c), expected.Sample(x, y, c)) << "mask " << mask << " plane " << c;
+                    ASSERT_EQ(out.Sample(x, y, c), expected.Sample(x, y, c))
+                        << "mask " << mask << " plane " << c;
                 }
     }
 }
@@ -338,8 +343,8 @@ TEST(UnsharpMask, FormatsSharpenTheirLightnessOrEveryPlaneAndOthersFail) {
         LONG widen;     // 8-bit samples are read times this
     };
     const Case cases[] = {
-        {Cs::kLab8, 1, 256},  {Cs::kLab16, 1, 1},  {Cs::kYCbCr16, 1, 1}, {Cs::kLCh8, 1, 256},
-        {Cs::kLCh16, 1, 1},   {Cs::kCMYK8, 15, 257}, {Cs::kGrey8, 1, 257},
+        {Cs::kLab8, 1, 256}, {Cs::kLab16, 1, 1},    {Cs::kYCbCr16, 1, 1}, {Cs::kLCh8, 1, 256},
+        {Cs::kLCh16, 1, 1},  {Cs::kCMYK8, 15, 257}, {Cs::kGrey8, 1, 257},
     };
     const UsmSettings s = Shape(2, 1.5, 1.5, 1.2);
     for (const Case& c : cases) {
@@ -352,14 +357,16 @@ TEST(UnsharpMask, FormatsSharpenTheirLightnessOrEveryPlaneAndOthersFail) {
             TestPlane alone(plane.width, plane.height, Cs::kGrey16);
             for (LONG y = 0; y < plane.height; ++y)
                 for (LONG x = 0; x < plane.width; ++x)
-                    alone.SetSample(x, y, 0, plane.Sample(x, y, p) * (plane.BitsPerSample() == 8 ? c.widen : 1));
+                    alone.SetSample(x, y, 0,
+                                    plane.Sample(x, y, p) * (plane.BitsPerSample() == 8 ? c.widen : 1));
             TestPlane expected;
             ASSERT_PV_OK(Sharpen(alone, s, &expected));
             for (LONG y = 0; y < plane.height; ++y)
                 for (LONG x = 0; x < plane.width; ++x) {
                     ULONG want = plane.Sample(x, y, p);
                     if (c.sharpened & (1 << p))
-                        want = plane.BitsPerSample() == 8 ? expected.Sample(x, y, 0) >> 8 : expected.Sample(x, y, 0);
+                        want = plane.BitsPerSample() == 8 ? expected.Sample(x, y, 0) >> 8
+                                                          : expected.Sample(x, y, 0);
                     ASSERT_EQ(out.Sample(x, y, p), want) << x << ", " << y << " plane " << p;
                 }
         }
@@ -390,9 +397,12 @@ TEST(UnsharpMask, SettersAnnounceEffectiveChangesOnly) {
     ASSERT_PV_OK(PullAll(&filter, &out));
 
     const std::function<IPravonError*()> changes[] = {
-        [&] { return filter.SetRadii(2, 3, true); },       [&] { return filter.SetPower(0.7, true); },
-        [&] { return filter.SetThreshold(4, true); },      [&] { return filter.SetAffectNoise(false, true); },
-        [&] { return filter.SetMaskMethod(4, true); },     [&] { return filter.SetPlaneMask(1, true); },
+        [&] { return filter.SetRadii(2, 3, true); },
+        [&] { return filter.SetPower(0.7, true); },
+        [&] { return filter.SetThreshold(4, true); },
+        [&] { return filter.SetAffectNoise(false, true); },
+        [&] { return filter.SetMaskMethod(4, true); },
+        [&] { return filter.SetPlaneMask(1, true); },
         [&] { return filter.SetRange(0.1, 0, 0.9, 0.05, true); },
     };
     for (const auto& change : changes) {

@@ -94,12 +94,14 @@ TEST(UnsharpMaskHalo, ASourceChangeInvalidatesExactlyTheAreaTheKernelReaches) {
 
         const auto [rx, ry] = Reach(c);
         const CPravonRect named(std::max<LONG>(c.change.left - rx, 0), std::max<LONG>(c.change.top - ry, 0),
-                                std::min<LONG>(c.change.right + rx, 17), std::min<LONG>(c.change.bottom + ry, 9));
+                                std::min<LONG>(c.change.right + rx, 17),
+                                std::min<LONG>(c.change.bottom + ry, 9));
         TestPlane invalid;
         ASSERT_PV_OK(InvalidArea(&s.filter, &invalid));
         EXPECT_TRUE(PlanesMatch(RectMask(17, 9, named), invalid)) << "the invalid area is the named one";
         ASSERT_EQ(s.recorder.Count(PravonNotification::kData), 1u);
-        EXPECT_TRUE(*s.recorder.heard[0].rect == named) << "downstream hears of the same area, cut to the picture";
+        EXPECT_TRUE(*s.recorder.heard[0].rect == named)
+            << "downstream hears of the same area, cut to the picture";
 
         const TestPlane expected = Sharpened(c, after).Pull();
         EXPECT_TRUE(PlanesMatch(expected, s.Pull()));
@@ -107,14 +109,16 @@ TEST(UnsharpMaskHalo, ASourceChangeInvalidatesExactlyTheAreaTheKernelReaches) {
             for (LONG x = 0; x < 17; ++x)
                 for (LONG channel = 0; channel < 3; ++channel)
                     if (expected.Sample(x, y, channel) != original.Sample(x, y, channel)) {
-                        EXPECT_TRUE(named.Contains(x, y)) << "a change beyond the kernel at " << x << ", " << y;
+                        EXPECT_TRUE(named.Contains(x, y))
+                            << "a change beyond the kernel at " << x << ", " << y;
                     }
     }
 }
 
 TEST(UnsharpMaskHalo, APassThroughFilterInvalidatesOnlyTheChange) {
     CPravonMemoryManager manager(16);
-    const PravonImagePtr source(MakeImage(manager, MakePlane(17, 9, PravonColorSpace::kGrey8, FillPattern::Random, 2)));
+    const PravonImagePtr source(
+        MakeImage(manager, MakePlane(17, 9, PravonColorSpace::kGrey8, FillPattern::Random, 2)));
     CUnsharpMaskFilter filter(&manager);
     NotificationRecorder recorder;
     ASSERT_PV_OK(PravonConnect(source.get(), &filter));
