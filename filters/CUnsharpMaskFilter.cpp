@@ -60,13 +60,44 @@ double Sharpened(const CSharpening& s, double u, double blur, double weight) {
     return u + weight * power * detail;
 }
 
-// The stored 16-bit value of a result: clamped to the 16-bit range and rounded down.
-LONG Stored(double result) {
+// The stored 16-bit value of a result: clamped to the 16-bit range and rounded down (which, for the
+// positive values left, truncation does).
+inline LONG Stored(double result) {
     if (!(result > 0))
         return 0;
     if (result >= 65535)
         return 65535;
-    return static_cast<LONG>(std::floor(result));
+    return static_cast<LONG>(result);
+}
+
+// A 16-bit value as a sample of the output: 8-bit samples keep the high byte.
+template <class Sample>
+inline Sample AsSample(LONG value) {
+    if constexpr (sizeof(Sample) == 1)
+        return static_cast<Sample>(value >> 8);
+    else
+        return static_cast<Sample>(value);
+}
+
+// Plane c of count pixels into 16-bit units.
+template <class Sample>
+void WidenPlane(const BYTE* row, LONG channels, LONG c, LONG widen, LONG count, WORD* to) {
+    const Sample* from = reinterpret_cast<const Sample*>(row) + c;
+    for (LONG x = 0; x < count; ++x)
+        to[x] = static_cast<WORD>(sizeof(Sample) == 1 ? from[static_cast<std::size_t>(x) * channels] * widen
+                                                      : from[static_cast<std::size_t>(x) * channels]);
+}
+
+// Sharpening without a threshold over the full range: u + power (u - blur), the common case, in one loop
+// the compiler can keep tight.
+template <class Sample>
+void SharpenPlainly(const WORD* centre, const double* blur, LONG count, double power, BYTE* outRow,
+                    LONG channels, LONG c) {
+    Sample* out = reinterpret_cast<Sample*>(outRow) + c;
+    for (LONG x = 0; x < count; ++x) {
+        const double u = centre[x];
+        out[static_cast<std::size_t>(x) * channels] = AsSample<Sample>(Stored(u + power * (u - blur[x])));
+    }
 }
 
 // Pads a window plane around the part that holds source pixels ([left, right) x [top, bottom)) with its
@@ -212,8 +243,11 @@ private:
             for (std::size_t i = 0; i < m_planes.size(); ++i) {
                 WORD* to = Plane(i) + static_cast<std::size_t>(y - m_window.top) * m_window.Width() +
                            (part.left - m_window.left);
-                for (LONG x = 0; x < part.Width(); ++x)
-                    to[x] = static_cast<WORD>(m_format.Read(row, first + x, m_planes[i]));
+                const BYTE* from = row + static_cast<std::size_t>(first) * pixelBytes;
+                if (m_format.sampleBytes == 1)
+                    WidenPlane<BYTE>(from, m_format.channels, m_planes[i], m_format.widen, part.Width(), to);
+                else
+                    WidenPlane<WORD>(from, m_format.channels, m_planes[i], m_format.widen, part.Width(), to);
             }
             if (y >= m_invalid.top && y < m_invalid.bottom && copyLeft < copyRight)
                 std::memcpy(m_out.Row(y) + static_cast<std::size_t>(copyLeft - m_out.rect.left) * pixelBytes,
@@ -237,6 +271,15 @@ private:
         BYTE* out =
             m_out.Row(y) + static_cast<std::size_t>(m_invalid.left - m_out.rect.left) * m_format.PixelBytes();
         const LONG p = m_planes[i];
+        if (range.IsFull() && !(sharpening.threshold > 0)) {
+            if (m_format.sampleBytes == 1)
+                SharpenPlainly<BYTE>(centre, m_blur.data(), count, sharpening.power, out, m_format.channels,
+                                     p);
+            else
+                SharpenPlainly<WORD>(centre, m_blur.data(), count, sharpening.power, out, m_format.channels,
+                                     p);
+            return;
+        }
         for (LONG x = 0; x < count; ++x) {
             const LONG u = centre[x];
             double weight = 1;
