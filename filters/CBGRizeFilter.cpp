@@ -1,6 +1,6 @@
 #include "CBGRizeFilter.h"
 
-#include "AnnounceWholeSource.h"
+#include "filters/WholeSourceChange.h"
 
 #include "filters/engine/ForEachSourceRun.h"
 
@@ -84,7 +84,7 @@ IPravonError* CBGRizeFilter::FilterColorSpace(IPravonDataSource* source, ChangeC
     if (!IsEnabled())
         return CPravonFilterBase::FilterColorSpace(source, change);
     SetCacheCheck();
-    return AnnounceWholeSource(*this);
+    return AnnounceWholeSourceChange(*this, GetFilterCode());
 }
 
 IPravonError* CBGRizeFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info) {

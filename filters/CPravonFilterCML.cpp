@@ -1,5 +1,6 @@
 #include "CPravonFilterCML.h"
 
+#include "filters/WholeSourceChange.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -58,15 +59,7 @@ bool CPravonFilterCML::HasSource() const {
 }
 
 IPravonError* CPravonFilterCML::SendWholeSourceChanged() {
-    IPravonDataSource* const* sources = nullptr;
-    LONG count = 0;
-    GetSources(&sources, &count);
-    LONG width = 0;
-    LONG height = 0;
-    if (IPravonError* e = sources[0]->GetSize(&width, &height))
-        return e;
-    CPravonRect whole(0, 0, width, height);
-    return PravonSendDataNotification(this, PravonNotification::kData, &whole);
+    return AnnounceWholeSourceChange(*this, kCode);
 }
 
 IPravonError* CPravonFilterCML::CheckCML() const {

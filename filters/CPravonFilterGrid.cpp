@@ -1,6 +1,6 @@
 #include "CPravonFilterGrid.h"
 
-#include "AnnounceWholeSource.h"
+#include "filters/WholeSourceChange.h"
 
 #include "filters/engine/ForEachSourceRun.h"
 
@@ -88,7 +88,7 @@ IPravonError* CPravonFilterGrid::Changed(bool notify) {
     SetCacheCheck();
     if (!notify || !IsEnabled())
         return nullptr;
-    return AnnounceWholeSource(*this);
+    return AnnounceWholeSourceChange(*this, GetFilterCode());
 }
 
 IPravonError* CPravonFilterGrid::SetGridColor(BYTE red, BYTE green, BYTE blue, bool notify) {
@@ -187,7 +187,7 @@ IPravonError* CPravonFilterGrid::FilterColorSpace(IPravonDataSource* source, Cha
     if (!IsEnabled())
         return CPravonFilterBase::FilterColorSpace(source, change);
     SetCacheCheck();
-    return AnnounceWholeSource(*this);
+    return AnnounceWholeSourceChange(*this, GetFilterCode());
 }
 
 IPravonError* CPravonFilterGrid::ProcessTile(IPravonTile* tile, CProcessInfo* info) {

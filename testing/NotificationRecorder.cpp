@@ -11,6 +11,8 @@ IPravonError* NotificationRecorder::PravonNotify(IPravonDataSource* source, LONG
         h.rect = *static_cast<PravonRect*>(data);
     if (type == 1 && data)
         h.size = *static_cast<IPravonDataDestination::ChangeSize*>(data);
+    if (type == 2 && data)
+        h.colorSpace = *static_cast<IPravonDataDestination::ChangeColorSpace*>(data);
     heard.push_back(h);
     if (failWithKind)
         return IPravonError::Add(nullptr, 0, __LINE__, failWithKind);

@@ -13,8 +13,9 @@ public:
     struct Heard {
         IPravonDataSource* source = nullptr;
         LONG type = 0;
-        std::optional<PravonRect> rect;                      // type 0
-        std::optional<IPravonDataDestination::ChangeSize> size; // type 1
+        std::optional<PravonRect> rect;                                     // type 0
+        std::optional<IPravonDataDestination::ChangeSize> size;             // type 1
+        std::optional<IPravonDataDestination::ChangeColorSpace> colorSpace; // type 2
         void* data = nullptr;
     };
 

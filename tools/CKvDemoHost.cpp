@@ -48,9 +48,13 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     return nullptr;
 }
 
-IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
+IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double sharpenRadius,
+                                      double sharpenPower) {
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
+    m_output = nullptr;
+    m_sharpen.reset();
+    m_scale.reset();
     m_autoBrightness.reset();
     m_histogram.reset();
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
@@ -96,7 +100,23 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
     m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
     if (IPravonError* e = PravonConnect(developed, m_scale.get()))
         return e;
-    return m_scale->SetScale(scale, false);
+    if (IPravonError* e = m_scale->SetScale(scale, false))
+        return e;
+    m_output = m_scale.get();
+    if (sharpenPower > 0) {
+        // The shape the development pipeline sharpens with.
+        m_sharpen = std::make_unique<CUnsharpMaskFilter>(&m_manager);
+        if (IPravonError* e = PravonConnect(m_scale.get(), m_sharpen.get()))
+            return e;
+        if (IPravonError* e = m_sharpen->SetMaskMethod(CUnsharpMaskKernel::kRaisedCosine, false))
+            return e;
+        if (IPravonError* e = m_sharpen->SetRadius(sharpenRadius, false))
+            return e;
+        if (IPravonError* e = m_sharpen->SetPower(sharpenPower, false))
+            return e;
+        m_output = m_sharpen.get();
+    }
+    return nullptr;
 }
 
 IPravonError* CKvDemoHost::AddAutoBrightness(IPravonDataSource** output) {

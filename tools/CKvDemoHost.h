@@ -1,12 +1,14 @@
 // The demo host: stands in for the suite's imaging component. It opens a raw sample through the I/O
 // library, builds the development graph that exists so far (the standard demosaicing, set from the
 // sample's colour-filter pattern and as-shot white balance, optionally the automatic brightness measured
-// by a histogram, and the scaling to the output size), pulls the output tile by tile and turns the
+// by a histogram, the scaling to the output size and optionally sharpening), pulls the output tile by tile
+// and turns the
 // square-root-domain result into display RGB through the process-wide square table.
 #pragma once
 
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CPravonFilterScale.h"
+#include "filters/CUnsharpMaskFilter.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/IPravonTagControl.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
@@ -30,9 +32,11 @@ public:
     // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
     // the output size (scale 1 passes the picture through). With autoBrightness a histogram and the
     // automatic brightness follow the demosaicing: the histogram is counted whole first, and the tonal
-    // range is stretched from its measured black level.
-    IPravonError* BuildGraph(double scale = 1.0, bool autoBrightness = false);
-    IPravonDataSource* GetOutput() const { return m_scale.get(); }
+    // range is stretched from its measured black level. A sharpening power above 0 sharpens the scaled
+    // picture with the raised-cosine unsharp mask of that radius.
+    IPravonError* BuildGraph(double scale = 1.0, bool autoBrightness = false, double sharpenRadius = 0,
+                             double sharpenPower = 0);
+    IPravonDataSource* GetOutput() const { return m_output; }
     IPravonImage* GetMosaic() const { return m_image.get(); }
     IPravonTagControl* GetTags() const { return m_tags.get(); }
     // The brightness settings that watch the automatic brightness: its measured levels, once measured.
@@ -58,4 +62,6 @@ private:
     std::unique_ptr<CFltAutoBrightness> m_autoBrightness;
     CKvBrightness m_brightness;
     std::unique_ptr<CPravonFilterScale> m_scale;
+    std::unique_ptr<CUnsharpMaskFilter> m_sharpen;
+    IPravonDataSource* m_output = nullptr;
 };

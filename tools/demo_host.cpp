@@ -1,6 +1,6 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] SAMPLE OUTPUT.png
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 
@@ -13,6 +13,8 @@
 int main(int argc, char** argv) {
     double scale = 1.0;
     bool autoBrightness = false;
+    double sharpenRadius = 0;
+    double sharpenPower = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--auto-brightness") == 0) {
@@ -24,12 +26,30 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
                 return 2;
             }
+        } else if (std::strcmp(argv[first], "--sharpen") == 0 && first + 1 < argc) {
+            char* end = nullptr;
+            const char* text = argv[++first];
+            sharpenRadius = std::strtod(text, &end);
+            const bool radiusRead = end != text && *end == ',';
+            if (radiusRead) {
+                text = end + 1;
+                sharpenPower = std::strtod(text, &end);
+            }
+            if (!radiusRead || end == text || *end || !(sharpenRadius >= 0 && sharpenRadius <= 100) ||
+                !(sharpenPower > 0 && sharpenPower <= 10)) {
+                std::fprintf(stderr, "demo-host: --sharpen takes RADIUS,POWER: a radius from 0 to 100 and a "
+                                     "power above 0 and at most 10\n");
+                return 2;
+            }
         } else {
             first = argc;
         }
     }
     if (argc - first != 2) {
-        std::fprintf(stderr, "usage: %s [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] SAMPLE "
+                     "OUTPUT.png\n",
+                     argv[0]);
         return 2;
     }
     const char* samplePath = argv[first];
@@ -38,7 +58,7 @@ int main(int argc, char** argv) {
     CKvDemoHost host;
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
-        err.reset(host.BuildGraph(scale, autoBrightness));
+        err.reset(host.BuildGraph(scale, autoBrightness, sharpenRadius, sharpenPower));
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;

@@ -154,4 +154,35 @@ TEST(RawSample, TheDemoGraphScalesTheDevelopedPicture) {
                     64.0);
 }
 
+TEST(RawSample, TheDemoGraphSharpensWhenAsked) {
+    TempFolder folder;
+    const auto options = SmallSample(folder, "RGGB");
+    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    CKvDemoHost plain(64);
+    CKvDemoHost sharp(64);
+    ASSERT_PV_OK(plain.Open(options.samplePath));
+    ASSERT_PV_OK(sharp.Open(options.samplePath));
+    ASSERT_PV_OK(plain.BuildGraph());
+    ASSERT_PV_OK(sharp.BuildGraph(1.0, false, 2, 1.5));
+    TestPlane soft;
+    TestPlane sharpened;
+    ASSERT_PV_OK(PullAll(plain.GetOutput(), &soft));
+    ASSERT_PV_OK(PullAll(sharp.GetOutput(), &sharpened));
+    ASSERT_EQ(sharpened.width, soft.width);
+    ASSERT_EQ(sharpened.height, soft.height);
+    // Steps between neighbours grow; a flat patch stays as it was.
+    const auto steps = [](const TestPlane& p) {
+        double sum = 0;
+        for (LONG y = 0; y < p.height; ++y)
+            for (LONG x = 1; x < p.width; ++x)
+                sum += std::abs(static_cast<double>(p.Sample(x, y, 1)) -
+                                static_cast<double>(p.Sample(x - 1, y, 1)));
+        return sum;
+    };
+    EXPECT_GT(steps(sharpened), 1.2 * steps(soft));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(static_cast<double>(sharpened.Sample(20, 20, c)),
+                    static_cast<double>(soft.Sample(20, 20, c)), 64.0);
+}
+
 } // namespace

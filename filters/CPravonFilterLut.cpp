@@ -1,0 +1,229 @@
+#include "CPravonFilterLut.h"
+
+#include "filters/WholeSourceChange.h"
+#include "filters/engine/ForEachSourcePart.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+namespace {
+
+namespace Cs = PravonColorSpace;
+
+// The formats whose every sample goes through the table of its channel.
+bool Mapped(LONG colorSpace) {
+    switch (colorSpace) {
+    case Cs::kGrey8:
+    case Cs::kRGB8:
+    case Cs::kLCh8:
+    case Cs::kCMYK8:
+    case Cs::kGrey16:
+    case Cs::kRawMosaic16:
+    case 0x10020402: // a second one-channel 16-bit mosaic code
+    case Cs::kRGB16:
+    case Cs::kLCh16:
+    case Cs::kLab16:
+    case Cs::kYCbCr16:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Entry k of the linear ramp that a null table stands for; 64 bits hold k * 2^16.
+WORD Ramp(std::size_t k, LONG inputBits, LONG outputBits) {
+    return static_cast<WORD>((std::uint64_t{k} << outputBits) >> inputBits);
+}
+
+// Every sample of count pixels of channels samples through the table of its channel.
+template <class Sample>
+void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const std::vector<WORD>* tables) {
+    for (LONG x = 0; x < count; ++x)
+        for (LONG c = 0; c < channels; ++c) {
+            const std::size_t i = static_cast<std::size_t>(x) * channels + c;
+            to[i] = static_cast<Sample>(tables[c][from[i]]);
+        }
+}
+
+} // namespace
+
+CPravonFilterLut::CPravonFilterLut(IPravonManager* manager) : CPravonFilterBase(manager, 1) {}
+
+CPravonFilterLut::~CPravonFilterLut() = default;
+
+LONG CPravonFilterLut::InstalledCount() const {
+    LONG count = 0;
+    while (count < kMaxTables && !m_stored[count].empty())
+        ++count;
+    return count;
+}
+
+IPravonError* CPravonFilterLut::SetLUT(const WORD* const* tables, LONG inputBits, LONG outputBits, LONG count,
+                                       bool notify) {
+    static constexpr WORD kIdentity[2] = {0, 1};
+    const WORD* const identity[kMaxTables] = {kIdentity, kIdentity, kIdentity, kIdentity};
+    if (!tables || count == 0) {
+        tables = identity;
+        inputBits = 1;
+        outputBits = 1;
+        count = kMaxTables;
+    } else if (count < 1 || count > kMaxTables) {
+        return PravonFail(kCode, PravonKind::kOutOfRange, "from one to four tables can be installed");
+    } else if (inputBits < 1 || inputBits > kMaxBits || outputBits < 1 || outputBits > kMaxBits) {
+        return PravonFail(kCode, PravonKind::kOutOfRange, "table depths go from 1 to 16 bits");
+    }
+
+    const std::size_t entries = std::size_t{1} << inputBits;
+    const auto given = [&](LONG i, std::size_t k) {
+        return tables[i] ? tables[i][k] : Ramp(k, inputBits, outputBits);
+    };
+    bool same = inputBits == m_inputBits && outputBits == m_outputBits;
+    for (LONG i = 0; same && i < kMaxTables; ++i) {
+        if (i >= count) {
+            same = m_stored[i].empty();
+            continue;
+        }
+        same = m_stored[i].size() == entries + 1;
+        for (std::size_t k = 0; same && k < entries; ++k)
+            same = m_stored[i][k] == given(i, k);
+    }
+    if (same)
+        return nullptr;
+
+    std::vector<WORD> stored[kMaxTables];
+    try {
+        for (LONG i = 0; i < count; ++i) {
+            stored[i].resize(entries + 1);
+            for (std::size_t k = 0; k < entries; ++k)
+                stored[i][k] = given(i, k);
+            // The spare entry is read, to no effect, where the interpolation reaches the last entry.
+            stored[i][entries] = stored[i][entries - 1];
+        }
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the tables");
+    }
+    for (LONG i = 0; i < kMaxTables; ++i)
+        m_stored[i].swap(stored[i]);
+    m_inputBits = inputBits;
+    m_outputBits = outputBits;
+    m_rebuild = true;
+    SetCacheCheck();
+    if (!ShouldAnnounceChange(*this, notify))
+        return nullptr;
+    return AnnounceWholeSourceChange(*this, kCode);
+}
+
+void CPravonFilterLut::GetLUTInfo(LONG* inputBits, LONG* outputBits, LONG* count) const {
+    if (inputBits)
+        *inputBits = m_inputBits;
+    if (outputBits)
+        *outputBits = m_outputBits;
+    if (count)
+        *count = m_inputBits == 0 ? 0 : InstalledCount();
+}
+
+IPravonError* CPravonFilterLut::GetLUT(WORD* const* tables, LONG inputBits, LONG outputBits,
+                                       LONG count) const {
+    if (count < 0 || count > InstalledCount())
+        return PravonFail(kCode, PravonKind::kOutOfRange, "fewer tables are installed");
+    if (inputBits < 0 || inputBits > m_inputBits || outputBits < 0 || outputBits > m_outputBits)
+        return PravonFail(kCode, PravonKind::kOutOfRange, "the installed tables have fewer bits");
+    if (count > 0 && !tables)
+        return PravonFail(kCode, PravonKind::kBadArgument, "no tables to copy into");
+    for (LONG i = 0; i < count; ++i)
+        if (!tables[i])
+            return PravonFail(kCode, PravonKind::kBadArgument, "no table to copy into");
+    const std::size_t entries = std::size_t{1} << inputBits;
+    for (LONG i = 0; i < count; ++i)
+        std::copy_n(m_stored[i].begin(), entries, tables[i]);
+    return nullptr;
+}
+
+void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits,
+                               std::vector<WORD>* working) const {
+    const std::int64_t last = (std::int64_t{1} << sourceBits) - 1;
+    const std::int64_t u = (std::int64_t{1} << m_inputBits) - 1;
+    const std::int64_t v = (std::int64_t{1} << m_outputBits) - 1;
+    const LONG out = m_outputBits;
+    // Stored values brought to the source's depth; a value beyond its own depth cannot pass the largest.
+    std::vector<std::int64_t> scaled(stored.size());
+    for (std::size_t k = 0; k < stored.size(); ++k) {
+        const std::int64_t s = stored[k];
+        std::int64_t r = s;
+        if (out < sourceBits)
+            // Shallow tables are stretched; others repeat their high bits below them.
+            r = 2 * out < sourceBits ? s * last / v
+                                     : (s << (sourceBits - out)) | (s >> (2 * out - sourceBits));
+        else if (out > sourceBits)
+            r = s >> (out - sourceBits);
+        scaled[k] = std::min(r, last);
+    }
+    working->resize(static_cast<std::size_t>(last) + 1);
+    for (std::int64_t k = 0; k <= last; ++k) {
+        std::int64_t entry;
+        if (u < last) {
+            const std::int64_t i = k * u / last;
+            const std::int64_t f = (k * u) % last;
+            entry = f == 0 ? scaled[i] : scaled[i] + (scaled[i + 1] - scaled[i]) * f / last;
+        } else if (u > last) {
+            entry = scaled[k * u / last];
+        } else {
+            entry = scaled[k];
+        }
+        (*working)[k] = static_cast<WORD>(entry);
+    }
+}
+
+IPravonError* CPravonFilterLut::PrepareWorkingTables(LONG sourceBits) {
+    if (!m_rebuild && sourceBits == m_sourceBits)
+        return nullptr;
+    std::vector<WORD> working[kMaxTables];
+    try {
+        for (LONG i = 0; i < kMaxTables && !m_stored[i].empty(); ++i)
+            Rebuild(m_stored[i], sourceBits, &working[i]);
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the working tables");
+    }
+    for (LONG i = 0; i < kMaxTables; ++i)
+        m_working[i].swap(working[i]);
+    m_rebuild = false;
+    m_sourceBits = sourceBits;
+    return nullptr;
+}
+
+IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source's colour space");
+        if (!Mapped(colorSpace))
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        if (out.colorSpace != colorSpace)
+            return PravonFail(kCode, PravonKind::kInvalidState,
+                              "the output tile is not in the source's format");
+        const LONG channels = Cs::Channels(colorSpace);
+        if (InstalledCount() < channels)
+            return PravonFail(kCode, PravonKind::kInvalidState, "fewer tables than the source has channels");
+        const LONG bits = Cs::BitsPerSample(colorSpace);
+        if (IPravonError* e = PrepareWorkingTables(bits))
+            return e;
+        const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bits / 8;
+        return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
+            const CPravonRect& part = piece.part;
+            for (LONG y = part.top; y < part.bottom; ++y) {
+                const BYTE* from = piece.Row(y) + (part.left - piece.tileRect.left) * pixelBytes;
+                BYTE* to = out.Row(y) + (part.left - out.rect.left) * pixelBytes;
+                if (bits == 8)
+                    MapRow(from, to, part.Width(), channels, m_working);
+                else
+                    MapRow(reinterpret_cast<const WORD*>(from), reinterpret_cast<WORD*>(to), part.Width(),
+                           channels, m_working);
+            }
+            return nullptr;
+        });
+    });
+}
