@@ -8,10 +8,6 @@ namespace VignetteGain {
 
 namespace {
 
-constexpr LONG kMantissaBits = 12;
-constexpr LONG kMantissaMask = (1 << kMantissaBits) - 1;
-constexpr LONG kOne = 1 << kMantissaBits;
-constexpr LONG kShiftBase = 13;
 constexpr LONG kLargestExponent = 15;
 
 double Sample(const std::vector<double>& profile, double index) {
@@ -43,10 +39,12 @@ std::vector<double> Profile(const CVignetteLensModel& model, double diagonal, LO
 WORD Encode(double gain) {
     if (std::isnan(gain) || gain < 0)
         return 0;
-    const double e = std::floor(std::log2(std::max(gain, 0.5))) + 1;
-    if (e > kLargestExponent)
+    // floor(log2(F)) + 1 reaches 16 from 2^15 on, infinity included.
+    if (gain >= std::ldexp(1.0, kLargestExponent))
         return 0xFFFF;
-    const LONG exponent = static_cast<LONG>(e);
+    // max(F, 0.5) = f x 2^exponent with f in [0.5, 1): floor(log2(max(F, 0.5))) + 1, exactly.
+    int exponent = 0;
+    std::frexp(std::max(gain, 0.5), &exponent);
     // The mantissa stays within its 12 bits where log2 rounds across a power of 2.
     if (exponent == 0)
         return static_cast<WORD>(std::clamp<double>(std::trunc(gain * kOne), 0, kMantissaMask));
@@ -61,21 +59,6 @@ double Decode(WORD code) {
     if (exponent == 0)
         return static_cast<double>(mantissa) / kOne;
     return std::ldexp(static_cast<double>(kOne + mantissa), exponent - kShiftBase);
-}
-
-LONG Apply(WORD code, LONG value, LONG amount, LONG maximum) {
-    const LONG exponent = code >> kMantissaBits;
-    const std::int64_t mantissa = code & kMantissaMask;
-    const std::int64_t product = (exponent == 0 ? mantissa : kOne + mantissa) * value;
-    std::int64_t raised = 0;
-    if (exponent == 0)
-        raised = product >> kMantissaBits;
-    else if (exponent <= kShiftBase)
-        raised = product >> (kShiftBase - exponent);
-    else // exponents 14 and 15 multiply: (4096 + m) x 2^(e - 13)
-        raised = product << (exponent - kShiftBase);
-    const std::int64_t result = value + std::min<std::int64_t>(raised, 65535) * amount / 8192;
-    return static_cast<LONG>(std::clamp<std::int64_t>(result, 0, maximum));
 }
 
 std::vector<WORD> QuadrantTable(const CVignetteLensModel& model, double diagonal, double scale, LONG width,
@@ -98,7 +81,8 @@ std::vector<WORD> QuadrantTable(const CVignetteLensModel& model, double diagonal
         WORD* row = table.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(columns);
         const double dy = j + offsetY;
         for (LONG i = 0; i < columns; ++i) {
-            const double distance = std::hypot(i + offsetX, dy);
+            const double dx = i + offsetX;
+            const double distance = std::sqrt(dx * dx + dy * dy);
             row[i] = Encode(Sample(profile, distance == 0 ? 0 : perPixel * distance));
         }
     }

@@ -7,6 +7,8 @@
 
 #include "rawlib/filters/detail/CVignetteLensModel.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace VignetteGain {
@@ -15,6 +17,11 @@ namespace VignetteGain {
 // diagonal) is sample 20 at a scale of 1.
 constexpr double kSampleStep = 0.025;
 constexpr double kCornerSample = 20;
+// The layout of a code, and the shift that a code of exponent e undoes by 13 - e.
+constexpr LONG kMantissaBits = 12;
+constexpr LONG kMantissaMask = (1 << kMantissaBits) - 1;
+constexpr LONG kOne = 1 << kMantissaBits;
+constexpr LONG kShiftBase = 13;
 // Samples of the profile at most.
 constexpr LONG kMaxSamples = 4096;
 // The additional gain that saturates every code.
@@ -34,7 +41,20 @@ double Decode(WORD code);
 // A sample raised by a code at an amount of A / 8192: v + min((D x v) >> s, 65535) x A / 8192, D the
 // mantissa (with its leading 4096 when e >= 1) and s = 13 - e (12 when e = 0; a left shift by e - 13
 // when e > 13), limited to 0 .. maximum.
-LONG Apply(WORD code, LONG value, LONG amount, LONG maximum);
+inline LONG Apply(WORD code, LONG value, LONG amount, LONG maximum) {
+    const LONG exponent = code >> kMantissaBits;
+    const std::int64_t mantissa = code & kMantissaMask;
+    const std::int64_t product = (exponent == 0 ? mantissa : kOne + mantissa) * value;
+    std::int64_t raised = 0;
+    if (exponent == 0)
+        raised = product >> kMantissaBits;
+    else if (exponent <= kShiftBase)
+        raised = product >> (kShiftBase - exponent);
+    else // exponents 14 and 15 multiply: (4096 + m) x 2^(e - 13)
+        raised = product << (exponent - kShiftBase);
+    const std::int64_t result = value + std::min<std::int64_t>(raised, 65535) * amount / 8192;
+    return static_cast<LONG>(std::clamp<std::int64_t>(result, 0, maximum));
+}
 
 // The codes of the top-left quadrant of a width x height image: (height + 1) / 2 rows of (width + 1) / 2,
 // row major. Cell (i, j) lies i + 0.5 and j + 0.5 pixels from the centre along an even axis, i and j along

@@ -302,6 +302,30 @@ TEST(Vignette, AFlatImageIsRaisedByTheModelsGainAndSymmetrically) {
     EXPECT_GT(out.Sample(0, 0, 0), out.Sample(width / 2, height / 2, 0) + 500) << "the corners are raised";
 }
 
+TEST(Vignette, EverySampleIsRaisedByItsPixelsCodeAtAnyAmount) {
+    const Descriptor descriptor{40, 48, 50, 72, 50, 30};
+    for (LONG colorSpace : {PravonColorSpace::kRGB16, PravonColorSpace::kGrey8}) {
+        const TestPlane plane = MakePlane(45, 32, colorSpace, FillPattern::Random, 6);
+        const LONG maximum = plane.BitsPerSample() == 8 ? 255 : 65535;
+        const std::vector<WORD> table =
+            VignetteGain::QuadrantTable(CVignetteLensModel(&descriptor, 1.0), 28.2239, 1.0, 45, 32);
+        for (double amount : {0.25, 1.0, 3.999, 4.0, 4.5, 100.0, -0.5}) {
+            const TestPlane out = PullThrough(plane, Vignette(1.0, amount, &descriptor));
+            const LONG a = static_cast<LONG>(std::trunc(amount * 8192));
+            for (LONG y = 0; y < plane.height; ++y)
+                for (LONG x = 0; x < plane.width; ++x) {
+                    const WORD code = table[static_cast<std::size_t>(VignetteGain::QuadrantIndex(y, 32) * 23 +
+                                                                     VignetteGain::QuadrantIndex(x, 45))];
+                    for (LONG c = 0; c < plane.Channels(); ++c)
+                        ASSERT_EQ(
+                            static_cast<LONG>(out.Sample(x, y, c)),
+                            VignetteGain::Apply(code, static_cast<LONG>(plane.Sample(x, y, c)), a, maximum))
+                            << x << ", " << y << " at amount " << amount;
+                }
+        }
+    }
+}
+
 TEST(Vignette, EveryAcceptedColourSpaceIsRaisedAndAmountZeroChangesNothing) {
     using namespace PravonColorSpace;
     for (LONG colorSpace : {kGrey8, kRGB8, kBGR8, kCMYK8, kGrey16, kRGB16, kLCh16, kLab16, kYCbCr16}) {
