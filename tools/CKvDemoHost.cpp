@@ -36,6 +36,8 @@ const BYTE* CKvDemoHost::DisplayTable() {
 }
 
 IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
+    m_scale.reset();
+    m_adjustments.reset();
     m_demosaic.reset();
     m_image.reset();
     m_tags.reset();
@@ -85,9 +87,14 @@ IPravonError* CKvDemoHost::BuildGraph(double scale) {
             return e;
     }
 
+    m_adjustments = std::make_unique<CKvDemoAdjustments>(&m_manager);
+    IPravonDataSource* adjusted = nullptr;
+    if (IPravonError* e = m_adjustments->Build(m_settings, m_demosaic.get(), m_tags.get(), model, &adjusted))
+        return e;
+
     // Linear and area resampling, in the square-root domain the demosaicing delivers.
     m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
-    if (IPravonError* e = PravonConnect(m_demosaic.get(), m_scale.get()))
+    if (IPravonError* e = PravonConnect(adjusted, m_scale.get()))
         return e;
     return m_scale->SetScale(scale, false);
 }

@@ -9,6 +9,7 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/IPravonTagControl.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "tools/CKvDemoAdjustments.h"
 
 #include <functional>
 #include <memory>
@@ -23,9 +24,11 @@ public:
     CKvDemoHost& operator=(const CKvDemoHost&) = delete;
 
     IPravonError* Open(const std::string& samplePath);
+    // The adjustments the next BuildGraph puts between the demosaicing and the scaling (none at first).
+    void SetAdjustments(const CKvDemoAdjustments::Settings& settings) { m_settings = settings; }
     // The mosaic image, then the demosaicing with the pattern of tag 0xA302 and, for every camera model
     // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
-    // the output size (scale 1 passes the picture through).
+    // the adjustments set, then the scaling to the output size (scale 1 passes the picture through).
     IPravonError* BuildGraph(double scale = 1.0);
     IPravonDataSource* GetOutput() const { return m_scale.get(); }
     IPravonImage* GetMosaic() const { return m_image.get(); }
@@ -44,5 +47,7 @@ private:
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+    CKvDemoAdjustments::Settings m_settings;
+    std::unique_ptr<CKvDemoAdjustments> m_adjustments;
     std::unique_ptr<CPravonFilterScale> m_scale;
 };
