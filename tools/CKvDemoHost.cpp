@@ -16,7 +16,11 @@ constexpr LONG kComponent = FourCC("demo");
 CKvDemoHost::CKvDemoHost(LONG tileSize) : m_manager(tileSize) {}
 
 CKvDemoHost::~CKvDemoHost() {
-    // The filter goes first: it lets go of its source.
+    // The filters go first, downstream first: each lets go of its source.
+    m_scale.reset();
+    m_autoBrightness.reset();
+    m_histogram.reset();
+    m_adjustments.reset();
     m_demosaic.reset();
 }
 
@@ -37,6 +41,8 @@ const BYTE* CKvDemoHost::DisplayTable() {
 
 IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     m_scale.reset();
+    m_autoBrightness.reset();
+    m_histogram.reset();
     m_adjustments.reset();
     m_demosaic.reset();
     m_image.reset();
@@ -50,9 +56,14 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     return nullptr;
 }
 
-IPravonError* CKvDemoHost::BuildGraph(double scale) {
+IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
+    // Downstream first, so that no stage outlives the source it is connected to.
+    m_scale.reset();
+    m_autoBrightness.reset();
+    m_histogram.reset();
+    m_adjustments.reset();
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
@@ -88,15 +99,38 @@ IPravonError* CKvDemoHost::BuildGraph(double scale) {
     }
 
     m_adjustments = std::make_unique<CKvDemoAdjustments>(&m_manager);
-    IPravonDataSource* adjusted = nullptr;
-    if (IPravonError* e = m_adjustments->Build(m_settings, m_demosaic.get(), m_tags.get(), model, &adjusted))
+    IPravonDataSource* developed = nullptr;
+    if (IPravonError* e = m_adjustments->Build(m_settings, m_demosaic.get(), m_tags.get(), model, &developed))
         return e;
+    if (autoBrightness)
+        if (IPravonError* e = AddAutoBrightness(&developed))
+            return e;
 
     // Linear and area resampling, in the square-root domain the demosaicing delivers.
     m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
-    if (IPravonError* e = PravonConnect(adjusted, m_scale.get()))
+    if (IPravonError* e = PravonConnect(developed, m_scale.get()))
         return e;
     return m_scale->SetScale(scale, false);
+}
+
+IPravonError* CKvDemoHost::AddAutoBrightness(IPravonDataSource** output) {
+    m_histogram = std::make_unique<CPravonFilterHistogram>(&m_manager);
+    m_autoBrightness = std::make_unique<CFltAutoBrightness>(&m_manager);
+    if (IPravonError* e = PravonConnect(*output, m_histogram.get()))
+        return e;
+    if (IPravonError* e = PravonConnect(m_histogram.get(), m_autoBrightness.get()))
+        return e;
+    if (IPravonError* e = m_brightness.PravonFilterStartWatching(m_autoBrightness.get()))
+        return e;
+    if (IPravonError* e = m_autoBrightness->SetHistogram(m_histogram.get(), false))
+        return e;
+    // The last counted tile's completion notice measures the levels before any output tile is made.
+    if (IPravonError* e = m_histogram->ForceCompletion())
+        return PravonContext(e, kComponent, "the histogram cannot be counted");
+    if (IPravonError* e = m_autoBrightness->SetAuto(true, false))
+        return e;
+    *output = m_autoBrightness.get();
+    return nullptr;
 }
 
 IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,

@@ -1,87 +1,67 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] [--noise LEVEL] [--moire LEVEL] [--fine-edge] [--vignette AMOUNT]
-//             SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png
 //
-// --noise takes the colour-noise level of the noise reduction settings (1 to 10), --moire the moire level
-// (1 to 3), --vignette the vignette correction's amount (100 is the full correction).
+// Adjustments, each off unless given: --noise LEVEL (the noise reduction settings' colour-noise level, 1 to
+// 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full correction).
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
+#include "KvCommandLine.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <unistd.h>
-
-namespace {
-
-// The number in text, when it is one and lies in low .. high.
-bool ParseNumber(const char* text, double low, double high, double* value) {
-    char* end = nullptr;
-    *value = std::strtod(text, &end);
-    return end && end != text && !*end && *value >= low && *value <= high;
-}
-
-int Usage(const char* program) {
-    std::fprintf(
-        stderr,
-        "usage: %s [--scale FACTOR] [--noise LEVEL] [--moire LEVEL] [--fine-edge] [--vignette AMOUNT] "
-        "SAMPLE OUTPUT.png\n",
-        program);
-    return 2;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     double scale = 1.0;
+    bool autoBrightness = false;
     CKvDemoAdjustments::Settings adjustments;
+    long long whole = 0;
     int first = 1;
-    while (first < argc && std::strncmp(argv[first], "--", 2) == 0) {
-        const std::string flag = argv[first];
-        if (flag == "--fine-edge") {
-            adjustments.fineEdge = true;
-            ++first;
-            continue;
-        }
-        if (first + 1 >= argc)
-            return Usage(argv[0]);
-        double value = 0;
-        const char* text = argv[first + 1];
-        if (flag == "--scale") {
-            if (!ParseNumber(text, 0, 8, &value) || !(value > 0)) {
+    for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+        if (std::strcmp(argv[first], "--auto-brightness") == 0) {
+            autoBrightness = true;
+        } else if (std::strcmp(argv[first], "--scale") == 0 && first + 1 < argc) {
+            char* end = nullptr;
+            scale = std::strtod(argv[++first], &end);
+            if (!end || *end || !(scale > 0) || scale > 8) {
                 std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
                 return 2;
             }
-            scale = value;
-        } else if (flag == "--noise") {
-            if (!ParseNumber(text, 0, 10, &value) || value != static_cast<LONG>(value)) {
+        } else if (std::strcmp(argv[first], "--fine-edge") == 0) {
+            adjustments.fineEdge = true;
+        } else if (std::strcmp(argv[first], "--noise") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], 0, 10, &whole)) {
                 std::fprintf(stderr, "demo-host: the noise level must be a whole number from 0 to 10\n");
                 return 2;
             }
-            adjustments.noiseLevel = static_cast<LONG>(value);
-        } else if (flag == "--moire") {
-            if (!ParseNumber(text, 0, 3, &value) || value != static_cast<LONG>(value)) {
+            adjustments.noiseLevel = static_cast<LONG>(whole);
+        } else if (std::strcmp(argv[first], "--moire") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], 0, 3, &whole)) {
                 std::fprintf(stderr, "demo-host: the moire level must be a whole number from 0 to 3\n");
                 return 2;
             }
-            adjustments.moireLevel = static_cast<LONG>(value);
-        } else if (flag == "--vignette") {
-            if (!ParseNumber(text, -32768, 32767, &value) || value != static_cast<SHORT>(value)) {
+            adjustments.moireLevel = static_cast<LONG>(whole);
+        } else if (std::strcmp(argv[first], "--vignette") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], -32768, 32767, &whole)) {
                 std::fprintf(stderr,
                              "demo-host: the vignette amount must be a whole number (100 corrects fully)\n");
                 return 2;
             }
-            adjustments.vignetteAmount = static_cast<SHORT>(value);
+            adjustments.vignetteAmount = static_cast<SHORT>(whole);
         } else {
-            return Usage(argv[0]);
+            first = argc;
         }
-        first += 2;
     }
-    if (argc - first != 2)
-        return Usage(argv[0]);
+    if (argc - first != 2) {
+        std::fprintf(stderr,
+                     "usage: %s [--scale FACTOR] [--auto-brightness] [--noise LEVEL] [--moire LEVEL] "
+                     "[--fine-edge] [--vignette AMOUNT] SAMPLE OUTPUT.png\n",
+                     argv[0]);
+        return 2;
+    }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
     const auto start = std::chrono::steady_clock::now();
@@ -89,7 +69,7 @@ int main(int argc, char** argv) {
     host.SetAdjustments(adjustments);
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
-        err.reset(host.BuildGraph(scale));
+        err.reset(host.BuildGraph(scale, autoBrightness));
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
@@ -112,6 +92,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double developed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (autoBrightness) {
+        const CKvBrightness& measured = host.GetBrightness();
+        std::printf("demo-host: measured black level %d, white level %d (of 65535); brightness to full range "
+                    "%d/256 EV\n",
+                    measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
+    }
     std::string error;
     if (!CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
         std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath, error.c_str());
