@@ -12,6 +12,7 @@
 //     time its gain table takes to build on a change of f-number.
 // The summary gives megapixels per second from the median of three runs and the filter's speed over the
 // peer's (above 1 when the filter is faster).
+#include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "platform/win/CpuFeatures.h"
@@ -52,13 +53,7 @@ constexpr LONG kWidth = kSceneWidth - 2 * kFrame;
 constexpr LONG kHeight = kSceneHeight - 2 * kFrame;
 constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
-void Check(IPravonError* e, const char* what) {
-    if (!e)
-        return;
-    std::fprintf(stderr, "%s: %s\n", what, e->Describe().c_str());
-    e->Release();
-    std::exit(1);
-}
+using kvbench::Check;
 
 // An image of the manager's holding pixels (interleaved, rows packed) in its tiles.
 PravonImagePtr MakeSource(IPravonManager& manager, LONG colorSpace, const void* pixels, LONG width,
@@ -69,22 +64,7 @@ PravonImagePtr MakeSource(IPravonManager& manager, LONG colorSpace, const void* 
     Check(image->SetColorSpace(colorSpace), "colour space");
     Check(image->SetSize(width, height), "size");
     const std::size_t pixel = static_cast<std::size_t>(PravonColorSpace::BitsPerPixel(colorSpace) / 8);
-    IPravonTileGrid* grid = nullptr;
-    Check(image->MapRect(CPravonRect(0, 0, width, height), &grid), "map");
-    for (LONG r = 0; r < grid->GetRowCount(); ++r)
-        for (LONG c = 0; c < grid->GetColumnCount(); ++c) {
-            void* data = nullptr;
-            PravonRect rect;
-            LONG rowBytes = 0;
-            Check(image->LockTile(grid, c, r, &data, &rect, nullptr, &rowBytes), "lock");
-            for (LONG y = rect.top; y < rect.bottom; ++y)
-                std::memcpy(static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                            static_cast<const BYTE*>(pixels) +
-                                (static_cast<std::size_t>(y) * width + rect.left) * pixel,
-                            static_cast<std::size_t>(rect.right - rect.left) * pixel);
-            Check(image->UnlockTile(grid, c, r), "unlock");
-        }
-    grid->Release();
+    kvbench::CopyTiles(image.get(), const_cast<void*>(pixels), width, height, pixel, true);
     return image;
 }
 
@@ -161,19 +141,7 @@ struct Graph {
     }
     ~Graph() { PravonErrorPtr(PravonDisconnect(source.get(), filter.get())); }
 
-    void PullEverything() {
-        PravonRect all{0, 0, kWidth, kHeight};
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &all), "invalidate");
-        const LONG columns = (kWidth + 255) / 256;
-        const LONG rows = (kHeight + 255) / 256;
-        for (LONG r = 0; r < rows; ++r)
-            for (LONG c = 0; c < columns; ++c) {
-                void* data = nullptr;
-                Check(filter->LockTile(c, r, &data, nullptr), "pull");
-                benchmark::DoNotOptimize(data);
-                Check(filter->UnlockTile(c, r), "release");
-            }
-    }
+    void PullEverything() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
 
     CPravonMemoryManager manager;
     PravonImagePtr source;
