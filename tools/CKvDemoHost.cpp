@@ -16,8 +16,18 @@ constexpr LONG kComponent = FourCC("demo");
 CKvDemoHost::CKvDemoHost(LONG tileSize) : m_manager(tileSize) {}
 
 CKvDemoHost::~CKvDemoHost() {
-    // The filter goes first: it lets go of its source.
+    ReleaseStages();
     m_demosaic.reset();
+}
+
+void CKvDemoHost::ReleaseStages() {
+    // Downstream first: each stage lets go of its source while that source still stands.
+    m_output = nullptr;
+    m_sharpen.reset();
+    m_scale.reset();
+    m_autoBrightness.reset();
+    m_histogram.reset();
+    m_adjustments.reset();
 }
 
 const BYTE* CKvDemoHost::DisplayTable() {
@@ -36,6 +46,7 @@ const BYTE* CKvDemoHost::DisplayTable() {
 }
 
 IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
+    ReleaseStages();
     m_demosaic.reset();
     m_image.reset();
     m_tags.reset();
@@ -52,11 +63,7 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
                                       double sharpenPower) {
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
-    m_output = nullptr;
-    m_sharpen.reset();
-    m_scale.reset();
-    m_autoBrightness.reset();
-    m_histogram.reset();
+    ReleaseStages();
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
@@ -91,7 +98,10 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
             return e;
     }
 
-    IPravonDataSource* developed = m_demosaic.get();
+    m_adjustments = std::make_unique<CKvDemoAdjustments>(&m_manager);
+    IPravonDataSource* developed = nullptr;
+    if (IPravonError* e = m_adjustments->Build(m_settings, m_demosaic.get(), m_tags.get(), model, &developed))
+        return e;
     if (autoBrightness)
         if (IPravonError* e = AddAutoBrightness(&developed))
             return e;

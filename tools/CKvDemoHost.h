@@ -14,6 +14,7 @@
 #include "rawlib/filters/CDeBayerSingleFilter.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/settings/CKvBrightness.h"
+#include "tools/CKvDemoAdjustments.h"
 
 #include <functional>
 #include <memory>
@@ -28,12 +29,14 @@ public:
     CKvDemoHost& operator=(const CKvDemoHost&) = delete;
 
     IPravonError* Open(const std::string& samplePath);
+    // The adjustments the next BuildGraph puts between the demosaicing and the scaling (none at first).
+    void SetAdjustments(const CKvDemoAdjustments::Settings& settings) { m_settings = settings; }
     // The mosaic image, then the demosaicing with the pattern of tag 0xA302 and, for every camera model
     // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
-    // the output size (scale 1 passes the picture through). With autoBrightness a histogram and the
-    // automatic brightness follow the demosaicing: the histogram is counted whole first, and the tonal
-    // range is stretched from its measured black level. A sharpening power above 0 sharpens the scaled
-    // picture with the raised-cosine unsharp mask of that radius.
+    // the adjustments set, then the scaling to the output size (scale 1 passes the picture through). With
+    // autoBrightness a histogram and the automatic brightness follow the adjustments: the histogram is
+    // counted whole first, and the tonal range is stretched from its measured black level. A sharpening
+    // power above 0 sharpens the scaled picture with the raised-cosine unsharp mask of that radius.
     IPravonError* BuildGraph(double scale = 1.0, bool autoBrightness = false, double sharpenRadius = 0,
                              double sharpenPower = 0);
     IPravonDataSource* GetOutput() const { return m_output; }
@@ -51,6 +54,8 @@ public:
     static const BYTE* DisplayTable();
 
 private:
+    // Every stage after the demosaicing, downstream first.
+    void ReleaseStages();
     // Puts the histogram and the automatic brightness after *output and makes the latter the output.
     IPravonError* AddAutoBrightness(IPravonDataSource** output);
 
@@ -58,6 +63,8 @@ private:
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+    CKvDemoAdjustments::Settings m_settings;
+    std::unique_ptr<CKvDemoAdjustments> m_adjustments;
     std::unique_ptr<CPravonFilterHistogram> m_histogram;
     std::unique_ptr<CFltAutoBrightness> m_autoBrightness;
     CKvBrightness m_brightness;

@@ -1,8 +1,12 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
 //   demo-host [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] SAMPLE OUTPUT.png
+//
+// Adjustments, each off unless given: --noise LEVEL (the noise reduction settings' colour-noise level, 1 to
+// 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full correction).
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
+#include "KvCommandLine.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +19,8 @@ int main(int argc, char** argv) {
     bool autoBrightness = false;
     double sharpenRadius = 0;
     double sharpenPower = 0;
+    CKvDemoAdjustments::Settings adjustments;
+    long long whole = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--auto-brightness") == 0) {
@@ -41,21 +47,44 @@ int main(int argc, char** argv) {
                                      "power above 0 and at most 10\n");
                 return 2;
             }
+        } else if (std::strcmp(argv[first], "--fine-edge") == 0) {
+            adjustments.fineEdge = true;
+        } else if (std::strcmp(argv[first], "--noise") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], 0, 10, &whole)) {
+                std::fprintf(stderr, "demo-host: the noise level must be a whole number from 0 to 10\n");
+                return 2;
+            }
+            adjustments.noiseLevel = static_cast<LONG>(whole);
+        } else if (std::strcmp(argv[first], "--moire") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], 0, 3, &whole)) {
+                std::fprintf(stderr, "demo-host: the moire level must be a whole number from 0 to 3\n");
+                return 2;
+            }
+            adjustments.moireLevel = static_cast<LONG>(whole);
+        } else if (std::strcmp(argv[first], "--vignette") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], -32768, 32767, &whole)) {
+                std::fprintf(stderr,
+                             "demo-host: the vignette amount must be a whole number (100 corrects fully)\n");
+                return 2;
+            }
+            adjustments.vignetteAmount = static_cast<SHORT>(whole);
         } else {
             first = argc;
         }
     }
     if (argc - first != 2) {
-        std::fprintf(stderr,
-                     "usage: %s [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] SAMPLE "
-                     "OUTPUT.png\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] [--noise LEVEL] "
+            "[--moire LEVEL] [--fine-edge] [--vignette AMOUNT] SAMPLE OUTPUT.png\n",
+            argv[0]);
         return 2;
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
+    host.SetAdjustments(adjustments);
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
         err.reset(host.BuildGraph(scale, autoBrightness, sharpenRadius, sharpenPower));

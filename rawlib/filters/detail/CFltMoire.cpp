@@ -1,0 +1,156 @@
+#include "CFltMoire.h"
+
+#include "rawlib/filters/detail/CMoireRows.h"
+#include "rawlib/filters/detail/KvAnnounce.h"
+#include "rawlib/filters/detail/KvSourceRow.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+using namespace MoireRows;
+
+// Source rows and columns read beyond the output on each side, and the cursor's smallest tile count.
+constexpr LONG kReach = kSteps + 1;
+constexpr LONG kCursorTiles = 6;
+
+// The 3 x 3 binomial sums of the rows (count values, from the second column of the rows on).
+void Smooth(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
+    const LONG* a = rows.Row(0);
+    const LONG* b = rows.Row(1);
+    const LONG* c = rows.Row(2);
+    for (LONG k = 0; k < count; ++k)
+        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
+                 c[k + 2];
+}
+
+void WindowRows(const TRowWindow<LONG>& window, const LONG** rows) {
+    for (LONG r = 0; r < kWindowRows; ++r)
+        rows[r] = window.Row(static_cast<std::size_t>(r));
+}
+
+} // namespace
+
+CFltMoire::CFltMoire(IPravonManager* manager) : CPravonFilterBase(manager, 1) {}
+
+IPravonError* CFltMoire::SetLevel(LONG level, bool notify) {
+    if (level == m_level)
+        return nullptr;
+    m_level = level;
+    SetCacheCheck();
+    return AnnounceWholeOutput(*this, notify);
+}
+
+CPravonFilterBase::CHalo CFltMoire::GetHalo(IPravonDataSource* const*, LONG) {
+    return CHalo{kReach, kReach, kReach, kReach};
+}
+
+IPravonError* CFltMoire::PrepareRows(LONG width) {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t read = w + 2 * kReach;
+    const std::size_t walked = w + 2 * kSteps;
+    try {
+        m_readRow.assign(read * 3 * sizeof(WORD), 0);
+        for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue})
+            window->Reset(3, read);
+        for (TRowWindow<LONG>* window :
+             {&m_smoothLuma, &m_smoothRed, &m_smoothBlue, &m_ownLuma, &m_ownRed, &m_ownBlue})
+            window->Reset(kWindowRows, walked);
+        for (auto& row : m_thresholds)
+            row.assign(w, 0);
+        m_outRed.assign(w, 0);
+        m_outBlue.assign(w, 0);
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
+    }
+    return nullptr;
+}
+
+IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LONG y) {
+    const LONG count = static_cast<LONG>(m_luma.Width());
+    if (IPravonError* e = ReadSourceRow(cursor, firstColumn, count, y, m_readRow.data()))
+        return PravonContext(e, kCode, "cannot read a source row");
+    LONG* luma = m_luma.Push();
+    LONG* red = m_red.Push();
+    LONG* blue = m_blue.Push();
+    for (LONG x = 0; x < count; ++x) {
+        WORD rgb[3];
+        std::memcpy(rgb, m_readRow.data() + static_cast<std::size_t>(x) * sizeof rgb, sizeof rgb);
+        luma[x] = rgb[0] + 2 * rgb[1] + rgb[2];
+        red[x] = rgb[0] - rgb[1];
+        blue[x] = rgb[2] - rgb[1];
+    }
+    if (m_luma.Pushed() < 3)
+        return nullptr;
+    // The smoothed and own values of the row above the one read.
+    const LONG walked = static_cast<LONG>(m_smoothLuma.Width());
+    Smooth(m_luma, walked, m_smoothLuma.Push());
+    Smooth(m_red, walked, m_smoothRed.Push());
+    Smooth(m_blue, walked, m_smoothBlue.Push());
+    std::memcpy(m_ownLuma.Push(), m_luma.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
+    std::memcpy(m_ownRed.Push(), m_red.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
+    std::memcpy(m_ownBlue.Push(), m_blue.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
+    return nullptr;
+}
+
+void CFltMoire::OutputRow(LONG width, BYTE* out) {
+    Thresholds(m_smoothLuma.Row(kSteps) + kSteps, width, m_level, m_thresholds[0].data(),
+               m_thresholds[1].data(), m_thresholds[2].data());
+    WalkRow walk{};
+    WindowRows(m_smoothLuma, walk.luma);
+    WindowRows(m_smoothRed, walk.red);
+    WindowRows(m_smoothBlue, walk.blue);
+    WindowRows(m_ownRed, walk.ownRed);
+    WindowRows(m_ownBlue, walk.ownBlue);
+    walk.t1 = m_thresholds[0].data();
+    walk.t2 = m_thresholds[1].data();
+    walk.t3 = m_thresholds[2].data();
+    walk.count = width;
+    walk.outRed = m_outRed.data();
+    walk.outBlue = m_outBlue.data();
+    Choose().walk(walk);
+    // Luminance stays: green follows from it and the new differences.
+    const LONG* luma = m_ownLuma.Row(kSteps) + kSteps;
+    for (LONG x = 0; x < width; ++x) {
+        const LONG red = m_outRed[x];
+        const LONG blue = m_outBlue[x];
+        const LONG green = (luma[x] - red - blue) / 4;
+        const WORD rgb[3] = {static_cast<WORD>(std::clamp<LONG>(red + green, 0, 65535)),
+                             static_cast<WORD>(std::clamp<LONG>(green, 0, 65535)),
+                             static_cast<WORD>(std::clamp<LONG>(blue + green, 0, 65535))};
+        std::memcpy(out + static_cast<std::size_t>(x) * sizeof rgb, rgb, sizeof rgb);
+    }
+}
+
+IPravonError* CFltMoire::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
+    return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
+        IPravonDataSource* source = nullptr;
+        if (IPravonError* e = GetFirstSource(info, &source))
+            return e;
+        LONG colorSpace = 0;
+        if (IPravonError* e = source->GetColorSpace(&colorSpace))
+            return PravonContext(e, kCode, "cannot read the source's colour space");
+        if (colorSpace != PravonColorSpace::kRGB16)
+            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+
+        const CPravonRect& area = out.invalid;
+        const LONG width = area.right - area.left;
+        if (IPravonError* e = PrepareRows(width))
+            return e;
+        const std::size_t outOffset = static_cast<std::size_t>(area.left - out.rect.left) * 3 * sizeof(WORD);
+        CSourceTileCursor cursor(source, RowCursorCapacity(source, width + 2 * kReach, kCursorTiles));
+        IPravonError* err = nullptr;
+        // The step that reads row y completes the smoothed row y - 1, and with it the walks of row y -
+        // kReach.
+        for (LONG y = area.top - kReach; !err && y < area.bottom + kReach; ++y) {
+            err = RowStep(cursor, area.left - kReach, y);
+            const LONG row = y - kReach;
+            if (!err && row >= area.top)
+                OutputRow(width, out.Row(row) + outOffset);
+        }
+        cursor.UnlockAll();
+        return err;
+    });
+}

@@ -1,0 +1,60 @@
+// The moire filter: reduces false colour in 16-bit RGB by walking from each pixel through the surrounding
+// region of similar luminance in eight directions, collecting points whose colour differs from the pixel's
+// in a balanced way, and replacing the pixel's colour differences by their mean when enough are found,
+// keeping its luminance R + 2G + B.
+#pragma once
+
+#include "filters/engine/CPravonFilterBase.h"
+#include "filters/engine/CSourceTileCursor.h"
+#include "platform/win/FourCC.h"
+#include "rawlib/filters/detail/KvRowWindow.h"
+
+#include <vector>
+
+class CFltMoire : public CPravonFilterBase {
+public:
+    static constexpr LONG kCode = FourCC("moir");
+    static constexpr LONG kDefaultLevel = 50;
+
+    explicit CFltMoire(IPravonManager* manager);
+
+    LONG GetFilterCode() const override { return kCode; }
+    const char* GetFilterDescription() const override { return "Moire"; }
+
+    // Any level is taken (the pipeline uses 15, 25 and 75); higher levels admit larger luminance and colour
+    // changes. An effective change is announced over the whole output with notify.
+    IPravonError* SetLevel(LONG level, bool notify);
+    LONG GetLevel() const { return m_level; }
+
+protected:
+    // Reads an RGB16 source ("Bad source data color space" with PravonKind::kUnsupportedColorSpace
+    // otherwise) through a cursor that clamps to the edges, and computes the tile's invalid area.
+    IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // The walks' sixteen steps and the smoothing's one more.
+    CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    bool WritesWholeInvalidArea() const override { return true; }
+
+private:
+    IPravonError* PrepareRows(LONG width);
+    // Moves the windows down to source row y.
+    IPravonError* RowStep(CSourceTileCursor& cursor, LONG firstColumn, LONG y);
+    void OutputRow(LONG width, BYTE* out);
+
+    LONG m_level = kDefaultLevel;
+
+    // Per tile: the source row read; luminance and differences of the last three rows; their smoothed
+    // values and the pixels' own values over the walks' rows; thresholds and new differences of a row.
+    std::vector<BYTE> m_readRow;
+    TRowWindow<LONG> m_luma;
+    TRowWindow<LONG> m_red;
+    TRowWindow<LONG> m_blue;
+    TRowWindow<LONG> m_smoothLuma;
+    TRowWindow<LONG> m_smoothRed;
+    TRowWindow<LONG> m_smoothBlue;
+    TRowWindow<LONG> m_ownLuma;
+    TRowWindow<LONG> m_ownRed;
+    TRowWindow<LONG> m_ownBlue;
+    std::vector<LONG> m_thresholds[3];
+    std::vector<LONG> m_outRed;
+    std::vector<LONG> m_outBlue;
+};

@@ -1,0 +1,301 @@
+// The moire filter against a reference written here from its rules (luminance and colour differences,
+// binomial smoothing, walks in eight directions with the three thresholds and the ratio test, edges
+// clamped), at the pipeline's levels and far beyond them; its thresholds against hand-worked values; both
+// paths at every tile size; a zone plate after mosaic and demosaicing, whose false colour it must lower.
+#include "rawlib/filters/detail/CFltMoire.h"
+#include "rawlib/filters/detail/CMoireRows.h"
+#include "rawlib/filters/detail/tests/DetailTestSupport.h"
+
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "testing/NotificationRecorder.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+#include "tools/CKvSampleScene.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using namespace kvtest;
+using PravonColorSpace::kRGB16;
+
+struct Thresholds {
+    std::int64_t t1, t2, t3;
+};
+
+// The thresholds of a pixel, in 64 bits.
+Thresholds ThresholdsOf(std::int64_t luma, std::int64_t level) {
+    std::int64_t t1 = 0;
+    std::int64_t t3 = 0;
+    if (luma >= 1966080) {
+        t1 = level * 16384;
+        t3 = ((4 * t1) / 3) / 4;
+    } else {
+        const std::int64_t c = luma * (level - 10);
+        t1 = c / 120 + 163840;
+        t3 = (((4 * c) / 120) / 3) / 4 + 40960;
+    }
+    return {t1, t1 / 5, t3};
+}
+
+class Reference {
+public:
+    Reference(const TestPlane& source, LONG level) : m_source(source), m_level(level) {}
+
+    TestPlane Output() const {
+        const double lower = std::tan(25 * M_PI / 180);
+        const double upper = std::tan(65 * M_PI / 180);
+        TestPlane out(m_source.width, m_source.height, kRGB16);
+        static constexpr int kDirections[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
+                                                  {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
+        for (LONG y = 0; y < out.height; ++y)
+            for (LONG x = 0; x < out.width; ++x) {
+                const Thresholds t = ThresholdsOf(Smoothed(x, y, 0), m_level);
+                LONG found = 0;
+                LONG sums[3] = {0, 0, 0};
+                for (const auto& step : kDirections)
+                    for (LONG k = 1; k <= 16; ++k) {
+                        const LONG px = x + k * step[0];
+                        const LONG py = y + k * step[1];
+                        const std::int64_t d = std::abs(Smoothed(x, y, 0) - Smoothed(px, py, 0));
+                        if (d > t.t1)
+                            break;
+                        if (k % 4 != 0 || d >= t.t2)
+                            continue;
+                        const LONG e = std::abs(Smoothed(x, y, 2) - Smoothed(px, py, 2));
+                        const LONG f = std::abs(Smoothed(x, y, 1) - Smoothed(px, py, 1));
+                        if (e + f < t.t3 && f > 0 && double(e) / f > lower && double(e) / f < upper) {
+                            sums[1] += Split(px, py, 1);
+                            sums[2] += Split(px, py, 2);
+                            ++found;
+                        }
+                    }
+                LONG red = Split(x, y, 1);
+                LONG blue = Split(x, y, 2);
+                if (found > 3) {
+                    red = (red + sums[1]) / (found + 1);
+                    blue = (blue + sums[2]) / (found + 1);
+                }
+                const LONG green = (Split(x, y, 0) - red - blue) / 4;
+                out.SetSample(x, y, 0, static_cast<ULONG>(std::clamp<LONG>(red + green, 0, 65535)));
+                out.SetSample(x, y, 1, static_cast<ULONG>(std::clamp<LONG>(green, 0, 65535)));
+                out.SetSample(x, y, 2, static_cast<ULONG>(std::clamp<LONG>(blue + green, 0, 65535)));
+            }
+        return out;
+    }
+
+private:
+    // 0: R + 2G + B, 1: R - G, 2: B - G, of the edge-clamped source.
+    LONG Split(LONG x, LONG y, int which) const {
+        const LONG r = Clamped(m_source, x, y, 0);
+        const LONG g = Clamped(m_source, x, y, 1);
+        const LONG b = Clamped(m_source, x, y, 2);
+        return which == 0 ? r + 2 * g + b : which == 1 ? r - g : b - g;
+    }
+    LONG Smoothed(LONG x, LONG y, int which) const {
+        LONG sum = 0;
+        for (LONG j = -1; j <= 1; ++j)
+            for (LONG i = -1; i <= 1; ++i)
+                sum += (2 - std::abs(i)) * (2 - std::abs(j)) * Split(x + i, y + j, which);
+        return sum;
+    }
+
+    const TestPlane& m_source;
+    LONG m_level;
+};
+
+FilterMaker Moire(LONG level) {
+    return [level](IPravonManager& manager) {
+        auto* filter = new CFltMoire(&manager);
+        EXPECT_PV_OK(filter->SetLevel(level, false));
+        return filter;
+    };
+}
+
+// Smooth luminance with colour noise: points of similar luminance and differing colour to collect.
+TestPlane ColourNoise(LONG width, LONG height, ULONG seed, LONG noise) {
+    TestPlane plane(width, height, kRGB16);
+    std::uint32_t state = seed;
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const LONG grey = 20000 + 300 * ((x + 2 * y) % 40) + ((x / 11 + y / 13) % 2) * 15000;
+            for (LONG c = 0; c < 3; ++c) {
+                state = state * 1664525u + 1013904223u;
+                const LONG v = grey + static_cast<LONG>(state >> 16) % (2 * noise + 1) - noise;
+                plane.SetSample(x, y, c, static_cast<ULONG>(std::clamp<LONG>(v, 0, 65535)));
+            }
+        }
+    return plane;
+}
+
+TEST(Moire, ThresholdsFollowTheLuminanceAndStayExactAtLargeLevels) {
+    struct Case {
+        LONG luma;
+        LONG level;
+        LONG t1, t2, t3;
+    };
+    const Case cases[] = {
+        {1000000, 15, 205506, 41101, 54848}, // dark, level 15: T1 = Ls x 5 / 120 + 163840
+        {2000000, 25, 409600, 81920, 136533},
+        {1966079, 75, 1228799, 245759, 395946},
+        // 4 c passes 2^31 from level 284 on: exact in 64 bits
+        {1900000, 300, 4755506, 951101, 1571515},
+        // beyond what any difference can reach: held at 2^30
+        {2000000, 200000, 1 << 30, 655360000, 1 << 30},
+        {1000000, -400000, -(1 << 30), -666650565, -(1 << 30)},
+    };
+    for (const Case& c : cases) {
+        LONG t1 = 0, t2 = 0, t3 = 0;
+        MoireRows::Thresholds(&c.luma, 1, c.level, &t1, &t2, &t3);
+        EXPECT_EQ(t1, c.t1) << c.luma << " at " << c.level;
+        EXPECT_EQ(t2, c.t2) << c.luma << " at " << c.level;
+        EXPECT_EQ(t3, c.t3) << c.luma << " at " << c.level;
+        const Thresholds wide = ThresholdsOf(c.luma, c.level);
+        EXPECT_EQ(t1, std::clamp<std::int64_t>(wide.t1, -(1 << 30), 1 << 30));
+    }
+}
+
+TEST(Moire, MatchesTheReferenceAtEveryLevel) {
+    const TestPlane plane = ColourNoise(45, 38, 7, 2500);
+    for (LONG level : {15, 25, 75, 300, 5000, 1 << 20, -50}) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        TestPlane out;
+        ASSERT_TRUE(SameOnBothPathsAtEveryTileSize(FilterOver(plane, Moire(level)), &out, {7, 16, 256}));
+        const TestPlane expected = Reference(plane, level).Output();
+        EXPECT_TRUE(PlanesMatch(expected, out));
+        if (level >= 25 && level <= 5000) {
+            EXPECT_GT(ComparePlanes(plane, out).differing, 100u)
+                << "the case moves too few pixels to check much";
+        }
+    }
+}
+
+TEST(Moire, BothPathsAgreeOnRandomImagesOfOddWidths) {
+    for (LONG width : {1, 7, 9, 31}) {
+        const TestPlane plane = MakePlane(width, 23, kRGB16, FillPattern::Random, static_cast<ULONG>(width));
+        const TestPlane textured = TexturedPlane(width, 23, kRGB16, 3, 9000);
+        for (LONG level : {25, 75}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << ", level " << level);
+            EXPECT_TRUE(
+                SameOnBothPathsAtEveryTileSize(FilterOver(plane, Moire(level)), nullptr, {7, 13, 256}));
+            TestPlane out;
+            EXPECT_TRUE(
+                SameOnBothPathsAtEveryTileSize(FilterOver(textured, Moire(level)), &out, {7, 13, 256}));
+            EXPECT_TRUE(PlanesMatch(Reference(textured, level).Output(), out));
+        }
+    }
+}
+
+TEST(Moire, APixelWithoutEnoughPointsKeepsItsColourExactly) {
+    // A negative level ends every walk at its first step: green follows exactly from the luminance and the
+    // pixel's own differences, whatever the colour.
+    const TestPlane plane = MakePlane(33, 20, kRGB16, FillPattern::Random, 21);
+    EXPECT_TRUE(PlanesMatch(plane, PullThrough(plane, Moire(-1000))));
+    const TestPlane flat = MakePlane(30, 24, kRGB16, FillPattern::Constant, 40000);
+    for (LONG level : {15, 25, 75})
+        EXPECT_TRUE(PlanesMatch(flat, PullThrough(flat, Moire(level)))) << level;
+}
+
+// The sum of |R - G| + |B - G| over the area: the scene there is grey, so all of it is false colour.
+double FalseColour(const TestPlane& rgb, const PravonRect& area) {
+    double sum = 0;
+    for (LONG y = area.top; y < area.bottom; ++y)
+        for (LONG x = area.left; x < area.right; ++x) {
+            const double g = rgb.Sample(x, y, 1);
+            sum += std::abs(rgb.Sample(x, y, 0) - g) + std::abs(rgb.Sample(x, y, 2) - g);
+        }
+    return sum;
+}
+
+TEST(Moire, LowersTheFalseColourOfADemosaicedZonePlate) {
+    // The sample's scene, mosaicked through RGGB without white-balance gains and demosaiced: its zone plate
+    // is grey, so every colour difference there is false colour.
+    const CKvSampleScene scene(320, 240);
+    const std::vector<WORD> rgb = scene.Render();
+    const BYTE cells[4] = {0, 1, 1, 2};
+    const std::vector<WORD> mosaic =
+        CKvSampleScene::Mosaic(rgb, scene.GetWidth(), scene.GetHeight(), cells, 1, 1);
+    TestPlane raw(scene.GetWidth(), scene.GetHeight(), PravonColorSpace::kRawMosaic16);
+    for (LONG y = 0; y < raw.height; ++y)
+        for (LONG x = 0; x < raw.width; ++x)
+            raw.SetSample(x, y, 0, mosaic[static_cast<std::size_t>(y) * raw.width + x]);
+
+    CPravonMemoryManager manager(64);
+    PravonImagePtr source = MakeImage(manager, raw);
+    CDeBayerSingleFilter demosaic(&manager);
+    const BYTE descriptor[8] = {0, 2, 0, 2, 0, 1, 1, 2};
+    ASSERT_PV_OK(PravonConnect(source.get(), &demosaic));
+    ASSERT_PV_OK(demosaic.SetCFAPattern(descriptor, sizeof descriptor, false));
+    TestPlane developed;
+    ASSERT_PV_OK(PullAll(&demosaic, &developed));
+    // The zone plate in output coordinates, less a margin at its edges.
+    const PravonRect plate = scene.GetZonePlateArea();
+    const LONG frame = CDeBayerBase::kFrame;
+    const PravonRect area{plate.left - frame + 8, plate.top - frame + 8, plate.right - 2 * frame,
+                          plate.bottom - 2 * frame};
+    const double before = FalseColour(developed, area);
+    ASSERT_GT(before, 0);
+    for (LONG level : {15, 25, 75}) {
+        CFltMoire moire(&manager);
+        ASSERT_PV_OK(PravonConnect(&demosaic, &moire));
+        ASSERT_PV_OK(moire.SetLevel(level, false));
+        TestPlane reduced;
+        ASSERT_PV_OK(PullAll(&moire, &reduced));
+        const double after = FalseColour(reduced, area);
+        RecordProperty("false colour level " + std::to_string(level), std::to_string(after / before));
+        // The walks stop where the luminance changes quickly, which the finest rings of the plate do: the
+        // pipeline's strongest level takes a clear share of the false colour, the weaker ones at least add
+        // none.
+        if (level == 75)
+            EXPECT_LT(after, 0.85 * before) << after << " of " << before;
+        else
+            EXPECT_LT(after, 1.001 * before) << "level " << level << ": " << after << " of " << before;
+        PravonErrorPtr(PravonDisconnect(&demosaic, &moire));
+    }
+    PravonErrorPtr(PravonDisconnect(source.get(), &demosaic));
+}
+
+TEST(Moire, OnlyAnEffectiveLevelChangeIsAnnounced) {
+    CPravonMemoryManager manager(16);
+    PravonImagePtr source = MakeImage(manager, MakePlane(20, 10, kRGB16, FillPattern::Random, 3));
+    CFltMoire filter(&manager);
+    NotificationRecorder recorder;
+    ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+    ASSERT_PV_OK(PravonConnect(&filter, &recorder));
+    EXPECT_EQ(filter.GetLevel(), CFltMoire::kDefaultLevel);
+    ASSERT_PV_OK(filter.SetLevel(CFltMoire::kDefaultLevel, true));
+    ASSERT_PV_OK(filter.SetLevel(25, false));
+    EXPECT_EQ(recorder.heard.size(), 0u);
+    ASSERT_PV_OK(filter.SetLevel(75, true));
+    ASSERT_EQ(recorder.heard.size(), 1u);
+    EXPECT_TRUE(recorder.heard[0].rect == (PravonRect{0, 0, 20, 10}));
+    PravonErrorPtr(PravonDisconnect(&filter, &recorder));
+    PravonErrorPtr(PravonDisconnect(source.get(), &filter));
+}
+
+TEST(Moire, OtherColourSpacesAreRefused) {
+    for (LONG colorSpace : {PravonColorSpace::kRGB8, PravonColorSpace::kLab16}) {
+        CPravonMemoryManager manager(16);
+        PravonImagePtr source = MakeImage(manager, MakePlane(9, 9, colorSpace, FillPattern::Random, 1));
+        CFltMoire filter(&manager);
+        ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+        TestPlane out;
+        EXPECT_PV_KIND(PullAll(&filter, &out), PravonKind::kUnsupportedColorSpace);
+        PravonErrorPtr(PravonDisconnect(source.get(), &filter));
+    }
+}
+
+TEST(Moire, ASourceChangeRemakesTheOutputItsWalksReach) {
+    const TestPlane plane = ColourNoise(60, 50, 5, 3000);
+    EXPECT_TRUE(ChangeRemakesItsHalo(plane, {29, 24, 31, 26}, 17, Moire(75)));
+    EXPECT_TRUE(ChangeRemakesItsHalo(plane, {0, 0, 3, 2}, 17, Moire(25)));
+}
+
+} // namespace
