@@ -27,5 +27,6 @@ enum class SettingsRecordKind : BYTE {
     // Read against an installed-plug-in table of some of the test plug-ins (see the fuzz target).
     kFilterPlugins,
     kFilterPluginList,
+    kFnRedEye,
     kCount
 };

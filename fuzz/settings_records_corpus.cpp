@@ -9,6 +9,7 @@
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvNoiseReduction.h"
@@ -162,6 +163,31 @@ void SaveDetailRecords() {
     revelation.SetSecondAmount(-20);
     revelation.SetThirdValue(30);
     Save(SettingsRecordKind::kRevelation, "revelation-set", Record(revelation));
+}
+
+CKvRegionBuffer RegionBytes(DWORD size, BYTE first) {
+    CKvRegionBuffer region;
+    region.Allocate(size);
+    for (DWORD i = 0; i < size; ++i) {
+        const BYTE b = static_cast<BYTE>(first + i);
+        region.Write(&b, 1);
+    }
+    return region;
+}
+
+void SaveRedEyeRecords() {
+    CKvFnRedEye redEye;
+    Save(SettingsRecordKind::kFnRedEye, "redeye-default", Record(redEye));
+    redEye.SetMode(CKvFnRedEye::kModeManual);
+    redEye.SetKeepAutomatic(1);
+    redEye.GetAutomaticRegions().push_back(RegionBytes(32, 1));
+    redEye.GetAutomaticRegions().push_back(RegionBytes(32, 0x40));
+    redEye.GetManualRegions().push_back(RegionBytes(32, 0x80));
+    const std::vector<BYTE> regions = Record(redEye);
+    Save(SettingsRecordKind::kFnRedEye, "redeye-regions", regions);
+    Save(SettingsRecordKind::kFnRedEye, "redeye-cut-in-a-region",
+         std::vector<BYTE>(regions.begin(), regions.begin() + 50));
+    Save(SettingsRecordKind::kFnRedEye, "redeye-v0", AsVersion(regions, 0, 22));
 }
 
 void SaveSizeRecords() {
@@ -397,5 +423,6 @@ int main(int argc, char** argv) {
     SaveDetailRecords();
     SaveSizeRecords();
     SavePluginRecords();
+    SaveRedEyeRecords();
     return g_failed ? 1 : 0;
 }

@@ -9,6 +9,7 @@
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvWBAdjustment.h"
@@ -310,6 +311,20 @@ void CheckList(const CKvFilterPluginList& list) {
             Fail("a missing step was kept as a step");
 }
 
+// A red-eye record holds no more region bytes than it was given.
+void ProbeRedEye(const BYTE* data, int size) {
+    Probe<CKvFnRedEye>(data, size);
+    CKvFnRedEye record;
+    if (record.ReadState(data, size) == 0)
+        return;
+    std::uint64_t held = 0;
+    for (const auto* list : {&record.GetAutomaticRegions(), &record.GetManualRegions()})
+        for (const CKvRegionBuffer& region : *list)
+            held += region.GetSize();
+    if (held > static_cast<std::uint64_t>(size))
+        Fail("red-eye regions hold more bytes than the record");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -381,6 +396,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case SettingsRecordKind::kFilterPluginList:
         InstallPlugins();
         Probe<CKvFilterPluginList>(bytes, length, CheckList);
+        break;
+    case SettingsRecordKind::kFnRedEye:
+        ProbeRedEye(bytes, length);
         break;
     case SettingsRecordKind::kCount:
         break;

@@ -1,7 +1,10 @@
 #include "TBasicQWComp.h"
 
+#include "HostLink.h"
 #include "TFilePath.h"
+#include "TImgLoadMng.h"
 #include "TModuleValues.h"
+#include "TQwCodecPravon.h"
 #include "TResource.h"
 
 #include "platform/win/WinModule.h"
@@ -22,8 +25,11 @@ TBasicQWComp::TBasicQWComp() : m_codecWindow(TRefPtr<TCodecHidWnd>::Adopt(new TC
 
 TBasicQWComp::~TBasicQWComp() {
     // Also here, for an object that is deleted without a (complete) Close.
+    ForgetHost();
     ReleaseServices();
     ReleaseLanguageLibrary();
+    TImgLoadMng::Destroy();
+    TQwCodecPravon::SetContext(nullptr, nullptr, nullptr);
     if (m_codecWindow)
         m_codecWindow->Destroy();
 }
@@ -39,6 +45,7 @@ KvwResult TBasicQWComp::Initialize(KvwHostCallback callback, IKvwHost* host) {
     if (!callback || !host)
         return kKvwInvalidArgument;
     // A second initialisation gives back what the first one took.
+    ForgetHost();
     ReleaseServices();
     ReleaseLanguageLibrary();
     m_callback = callback;
@@ -52,6 +59,7 @@ KvwResult TBasicQWComp::Initialize(KvwHostCallback callback, IKvwHost* host) {
         return kKvwInvalidArgument;
     }
     m_itemService = static_cast<IKvwItemService*>(service);
+    HostLink::Instance()->Bind(host, m_itemService, this);
 
     service = nullptr;
     result = host->QueryService(KvwService::kBrowse, &service);
@@ -69,15 +77,29 @@ KvwResult TBasicQWComp::Initialize(KvwHostCallback callback, IKvwHost* host) {
         m_languageLibrary = LoadLibraryW(path);
         TResource::Instance()->SetModule(m_languageLibrary);
     }
+    TQwCodecPravon::SetContext(this, m_itemService, m_codecWindow.Get());
+    TImgLoadMng::Instance()->Init(this, m_itemService);
     return kKvwOk;
 }
 
 void TBasicQWComp::Close() {
+    ForgetHost();
     ReleaseServices();
     ReleaseLanguageLibrary();
     m_host = nullptr;
     m_callback = nullptr;
     m_currentGroupId = 0;
+}
+
+void TBasicQWComp::ForgetHost() {
+    // Nothing may ask the services given back: requests still waiting for the host are woken unanswered.
+    HostLink* link = HostLink::Instance();
+    if (link->GetModule() == this)
+        link->Bind(nullptr, nullptr, nullptr);
+    if (m_codecWindow)
+        TQwCodecPravon::SetContext(nullptr, nullptr, m_codecWindow.Get());
+    if (std::shared_ptr<TImgLoadMng> manager = TImgLoadMng::Existing())
+        manager->Init(nullptr, nullptr);
 }
 
 void TBasicQWComp::ReleaseServices() {
@@ -160,4 +182,7 @@ UINT TBasicQWComp::GetButtonBitmapState100() {
     return 0;
 }
 
-void TBasicQWComp::NotifyImageLoaded(KvwItemId) {}
+void TBasicQWComp::NotifyImageLoaded(KvwItemId item) {
+    if (std::shared_ptr<TImgLoadMng> manager = TImgLoadMng::Existing())
+        manager->OnImageLoaded(item);
+}

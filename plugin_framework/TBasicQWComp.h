@@ -20,11 +20,11 @@ public:
                          KvwWord p7, KvwWord p8) override;
     virtual ~TBasicQWComp();
     // 0x1008 for a null callback or interface, or without an item service; a failing browse service's own
-    // word; else 0, with the language library (next to the module's file) loaded and set as the resource
-    // module.
+    // word; else 0, with the host link bound, the language library (next to the module's file) loaded and
+    // set as the resource module, and the codec and the image-load manager given their context.
     virtual KvwResult Initialize(KvwHostCallback callback, IKvwHost* host);
-    // Gives the services back, frees the language library and forgets the host; the codec window stays
-    // until the object goes.
+    // Gives the services back, frees the language library and forgets the host (the host link, the codec
+    // and the image-load manager too); the codec window stays until the object goes.
     virtual void Close();
     // The pre-dispatch; always 0. Derived modules call it first and then run their own switch.
     virtual KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5,
@@ -50,6 +50,8 @@ public:
 protected:
     // An image the host reports loaded that no codec request took: the image-load manager's notice.
     virtual void NotifyImageLoaded(KvwItemId item);
+    // Unbinds the host link and clears the codec's and the image-load manager's context.
+    void ForgetHost();
 
     IKvwHost* m_host = nullptr;
     IKvwItemService* m_itemService = nullptr;

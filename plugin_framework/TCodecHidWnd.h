@@ -1,31 +1,44 @@
-// The module's hidden window for image requests to the host. Requests are made on the user-interface
-// thread and wait here, per item and request id, for the host's completion, which the module's
-// pre-dispatch hands over; completions of one item and request id reach their waiters oldest first.
+// The module's hidden window for the codec's requests to the host ("CodecHidWnd"). Codecs on any thread post
+// their request records to it; its handlers ask the host on the user-interface thread, and the records
+// that wait for the host's completion are kept per request id and item, where the module's pre-dispatch
+// finds them: every full-image or preview waiter of an item completes at once, output waiters one at a
+// time, oldest first.
 #pragma once
 
-#include "TWindow.h"
+#include "TImageRequests.h"
+#include "TRequestWindow.h"
 
-#include "platform/kvtrtl/KvwHostTypes.h"
-
+#include <atomic>
 #include <deque>
 #include <map>
 #include <utility>
 
-// A request that waits for the host to complete it.
-class TCodecRequest : public TBaseObject {
+class TCodecHidWnd : public TRequestWindow {
 public:
-    // On the user-interface thread, when the host has completed the request for the item.
-    virtual void Complete(KvwItemId item, DWORD requestId) = 0;
-};
+    static constexpr UINT kLoadFullImage = 0xB428; // TArgsLoadImage
+    static constexpr UINT kGetTags = 0xB429;       // TArgsGetTags
+    static constexpr UINT kWriteImage = 0xB42A;    // TArgsSaveImage
+    static constexpr UINT kGetSourceInfo = 0xB42B; // TArgsSourceInfo
+    static constexpr UINT kLoadPreview = 0xB42C;   // TArgsLoadImage
+    static constexpr UINT kReleaseItem = 0xB42D;   // TArgsReleaseItem
 
-class TCodecHidWnd : public TWindow {
-public:
-    // The hidden window of class "CodecHidWnd" (registered for this module).
+    TCodecHidWnd() : TRequestWindow(kLoadFullImage, kReleaseItem, kReleaseItem) {}
+
+    // The window, registered as "CodecHidWnd" for this module, with its handlers.
     bool Create();
+    // Drops the waiters, then the window.
+    bool Destroy() override;
+
+    // The module object that sends the requests and the item service they are asked of (null values, when
+    // the module closes, drop every waiter: no completion will reach them).
+    void SetContext(IKvwMessage* requester, IKvwItemService* items);
+    // From any thread.
+    IKvwMessage* GetRequester() const { return m_requester.load(); }
 
     // The request waits (holding a reference) for the completion of requestId (KvwPluginRequest::kPreview,
-    // kFullImage or kWriteImage) for the item.
+    // kFullImage or kWriteImage) for the item; a request already waiting there is not added again.
     void AddWaiter(DWORD requestId, KvwItemId item, TCodecRequest* request);
+    void RemoveWaiter(DWORD requestId, KvwItemId item, TCodecRequest* request);
     // The host completed requestId for the item: every preview or full-image waiter of the item completes,
     // or the oldest output waiter. True when a waiter was there.
     bool ProcessComplete(KvwItemId item, DWORD requestId);
@@ -34,5 +47,20 @@ public:
     std::size_t WaiterCount() const;
 
 private:
+    static LONG OnLoadFullImage(TMessageInfo* info, void* context);
+    static LONG OnPreviewImage(TMessageInfo* info, void* context);
+    static LONG OnGetTags(TMessageInfo* info, void* context);
+    static LONG OnWriteImage(TMessageInfo* info, void* context);
+    static LONG OnGetSourceInfo(TMessageInfo* info, void* context);
+
+    // The preview request of a pending record (also the full-image request of an item served by its
+    // preview).
+    void RequestPreview(TArgsLoadImage& request);
+    // The record words of an image request: the wanted size, or none.
+    KvwResult SendImageRequest(DWORD requestId, const TArgsLoadImage& request, KvwWord flags);
+    void DropWaiters();
+
     std::map<std::pair<DWORD, KvwItemId>, std::deque<TRefPtr<TCodecRequest>>> m_waiters;
+    std::atomic<IKvwMessage*> m_requester{nullptr};
+    IKvwItemService* m_items = nullptr;
 };

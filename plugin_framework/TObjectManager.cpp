@@ -71,6 +71,15 @@ TBaseObject* TObjectManager::Find(DWORD handle) {
     return it->second;
 }
 
+TBaseObject* TObjectManager::FindHeld(DWORD handle) {
+    std::lock_guard<std::mutex> guard(ManagerLock());
+    auto it = m_objects.find(handle);
+    // An object is deleted only after its last release has unregistered it, which waits for this lock.
+    if (it == m_objects.end() || !it->second->TryAddRef())
+        return nullptr;
+    return it->second;
+}
+
 void TObjectManager::Unregister(TBaseObject* object) {
     std::lock_guard<std::mutex> guard(ManagerLock());
     UnregisterLocked(object);

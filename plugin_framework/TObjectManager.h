@@ -25,6 +25,10 @@ public:
     DWORD Register(TBaseObject* object);
     // The object registered under the handle, or null.
     TBaseObject* Find(DWORD handle);
+    // The same with a reference for the caller, taken while the object cannot go: for threads that find
+    // objects which another thread may release meanwhile. Null also for an object whose last reference is
+    // going.
+    TBaseObject* FindHeld(DWORD handle);
     // Removes the object's entry when it has one.
     void Unregister(TBaseObject* object);
 

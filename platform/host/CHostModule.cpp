@@ -24,6 +24,20 @@ std::unique_ptr<CHostModule> CHostModule::Load(const std::string& path, std::str
     return module;
 }
 
+std::unique_ptr<CHostModule> CHostModule::FromExports(const std::string& name, InitializeFunction initialize,
+                                                      MessageFunction message,
+                                                      InformationFunction information, CloseFunction close) {
+    if (!initialize || !message || !information || !close)
+        return nullptr;
+    std::unique_ptr<CHostModule> module(new CHostModule);
+    module->m_path = name;
+    module->m_initialize = initialize;
+    module->m_message = message;
+    module->m_information = information;
+    module->m_close = close;
+    return module;
+}
+
 CHostModule::~CHostModule() {
     if (m_module)
         FreeLibrary(m_module);

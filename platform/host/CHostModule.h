@@ -18,6 +18,11 @@ public:
 
     // Null, with the reason in error, when the file does not load or lacks one of the four exports.
     static std::unique_ptr<CHostModule> Load(const std::string& path, std::string& error);
+    // A module that is part of the calling program (its own copy of the framework), reached through the
+    // exports given; null when one is missing. Nothing is loaded or freed.
+    static std::unique_ptr<CHostModule> FromExports(const std::string& name, InitializeFunction initialize,
+                                                    MessageFunction message, InformationFunction information,
+                                                    CloseFunction close);
     // Frees the library (without calling KvwClose).
     ~CHostModule();
     CHostModule(const CHostModule&) = delete;

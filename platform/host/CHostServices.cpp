@@ -1,34 +1,5 @@
 #include "CHostServices.h"
 
-namespace {
-
-std::atomic<LONG> g_liveImages{0};
-
-} // namespace
-
-CHostImage::CHostImage(LONG width, LONG height) : m_width(width), m_height(height) {
-    ++g_liveImages;
-}
-
-CHostImage::~CHostImage() {
-    --g_liveImages;
-}
-
-ULONG CHostImage::AddRef() {
-    return ++m_references;
-}
-
-ULONG CHostImage::Release() {
-    const ULONG left = --m_references;
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-LONG CHostImage::Live() {
-    return g_liveImages.load();
-}
-
 ULONG CHostItem::AddRef() {
     return ++m_references;
 }
@@ -40,9 +11,40 @@ ULONG CHostItem::Release() {
     return left;
 }
 
+KvwResult CHostItem::GetProperty(DWORD id, CKvwItemProperty* property) {
+    auto it = m_properties.find(id);
+    if (!property || it == m_properties.end())
+        return kKvwNothingToWorkOn;
+    *property = it->second;
+    return kKvwOk;
+}
+
 void CHostItemService::Add(const CHostItemRecord& item) {
+    CHostItemRecord added = item;
+    if (added.previewPicture) {
+        added.previewWidth = added.previewPicture->width;
+        added.previewHeight = added.previewPicture->height;
+    }
+    if (added.fullPicture) {
+        added.fullWidth = added.fullPicture->width;
+        added.fullHeight = added.fullPicture->height;
+    }
     std::lock_guard<std::mutex> guard(m_lock);
-    m_items[item.id] = item;
+    m_items[item.id] = std::move(added);
+}
+
+std::shared_ptr<const CHostPicture> CHostItemService::Picture(KvwItemId id, bool full) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(id);
+    if (it == m_items.end())
+        return nullptr;
+    CHostItemRecord& item = it->second;
+    std::shared_ptr<const CHostPicture>& picture = full ? item.fullPicture : item.previewPicture;
+    const LONG width = full ? item.fullWidth : item.previewWidth;
+    const LONG height = full ? item.fullHeight : item.previewHeight;
+    if (!picture && width > 0 && height > 0)
+        picture = std::make_shared<const CHostPicture>(CHostPicture::Pattern(width, height, item.channels));
+    return picture;
 }
 
 bool CHostItemService::Has(KvwItemId id) const {
@@ -80,9 +82,11 @@ KvwResult CHostItemService::GetItem(DWORD idLow, DWORD idHigh, IKvwItem** item) 
         return kKvwInvalidArgument;
     *item = nullptr;
     const KvwItemId id = KvwMakeItemId(idLow, idHigh);
-    if (!Has(id))
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_items.find(id);
+    if (it == m_items.end())
         return kKvwNothingToWorkOn;
-    *item = new CHostItem(id);
+    *item = new CHostItem(id, it->second.properties);
     return kKvwOk;
 }
 
@@ -90,17 +94,17 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
     if (!image)
         return kKvwInvalidArgument;
     *image = nullptr;
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
-    if (it == m_items.end())
+    const KvwItemId id = KvwMakeItemId(idLow, idHigh);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_items.find(id);
+        if (it == m_items.end() || !(full ? it->second.fullHeld : it->second.previewHeld))
+            return kKvwNothingToWorkOn;
+    }
+    std::shared_ptr<const CHostPicture> picture = Picture(id, full);
+    if (!picture)
         return kKvwNothingToWorkOn;
-    const CHostItemRecord& item = it->second;
-    const bool held = full ? item.fullHeld : item.previewHeld;
-    const LONG width = full ? item.fullWidth : item.previewWidth;
-    const LONG height = full ? item.fullHeight : item.previewHeight;
-    if (!held || width <= 0 || height <= 0)
-        return kKvwNothingToWorkOn;
-    *image = new CHostImage(width, height);
+    *image = new CHostImage(m_imaging, *picture);
     return kKvwOk;
 }
 

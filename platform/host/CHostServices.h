@@ -3,10 +3,15 @@
 // counted, so that a test can see every one given back.
 #pragma once
 
+#include "CHostImage.h"
+#include "CHostPicture.h"
+
 #include "platform/kvtrtl/IKvwHost.h"
+#include "platform/pravon/CPravonMemoryManager.h"
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 
 // An item of the host's table.
@@ -22,38 +27,29 @@ struct CHostItemRecord {
     LONG fullWidth = 0;
     LONG fullHeight = 0;
     bool fullHeld = false;
-};
-
-// An image handed to a module; it goes with its last reference.
-class CHostImage final : public IKvwImage {
-public:
-    CHostImage(LONG width, LONG height);
-    ULONG AddRef() override;
-    ULONG Release() override;
-    LONG GetWidth() override { return m_width; }
-    LONG GetHeight() override { return m_height; }
-    // Images that modules still hold, over all hosts.
-    static LONG Live();
-
-private:
-    ~CHostImage();
-    std::atomic<ULONG> m_references{1};
-    const LONG m_width;
-    const LONG m_height;
+    // The pictures behind the images. A picture given sets the size of its image; an image without one
+    // shows CHostPicture::Pattern of its size with this many channels.
+    LONG channels = 3;
+    std::shared_ptr<const CHostPicture> previewPicture;
+    std::shared_ptr<const CHostPicture> fullPicture;
+    std::map<DWORD, CKvwItemProperty> properties;
 };
 
 // An item handed to a module; it goes with its last reference.
 class CHostItem final : public IKvwItem {
 public:
-    explicit CHostItem(KvwItemId id) : m_id(id) {}
+    CHostItem(KvwItemId id, std::map<DWORD, CKvwItemProperty> properties)
+        : m_id(id), m_properties(std::move(properties)) {}
     ULONG AddRef() override;
     ULONG Release() override;
+    KvwResult GetProperty(DWORD id, CKvwItemProperty* property) override;
     KvwItemId Id() const { return m_id; }
 
 private:
     ~CHostItem() = default;
     std::atomic<ULONG> m_references{1};
     const KvwItemId m_id;
+    const std::map<DWORD, CKvwItemProperty> m_properties;
 };
 
 // Counts the references that modules hold; the host's own keeps the object alive regardless.
@@ -75,6 +71,8 @@ public:
     bool Has(KvwItemId id) const;
     // Makes the preview (or the full image) an image the host holds.
     void Hold(KvwItemId id, bool full);
+    // The picture behind the item's preview or full image (made from the pattern on first use), or null.
+    std::shared_ptr<const CHostPicture> Picture(KvwItemId id, bool full);
 
     // 0x1101 for an item the table does not have (or an image it does not hold).
     KvwResult GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD flags) override;
@@ -90,6 +88,7 @@ private:
 
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;
+    CPravonMemoryManager m_imaging;
 };
 
 class CHostBrowseService : public CHostService<IKvwBrowseService> {

@@ -1,7 +1,11 @@
 #include "CScriptedHost.h"
 
 #include "platform/win/WinModule.h"
+#include "platform/win/utf16.h"
+#include "platform/zizoraz/IproImageFile.h"
+#include "platform/zizoraz/IproResample.h"
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -31,6 +35,36 @@ HINSTANCE HostInstance() {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<const wchar_t*>(&kAnchor), &module);
     return module;
+}
+
+// Request flags (p6) of an image request that wants its completion and no progress notices.
+constexpr KvwWord kCompletionOnly = 4;
+// The host's JPEG quality for output quality levels 1 .. 5.
+constexpr LONG kQualityBase = 50;
+constexpr LONG kQualityStep = 10;
+
+// The picture as the canvas library's pixels; the host shows every picture opaque.
+IproPixels PixelsOf(const CHostPicture& picture) {
+    IproPixels pixels{picture.width, picture.height, {}};
+    pixels.argb.resize(static_cast<std::size_t>(picture.width) * picture.height);
+    const LONG first = picture.channels == 4 ? 1 : 0;
+    for (LONG y = 0; y < picture.height; ++y) {
+        for (LONG x = 0; x < picture.width; ++x) {
+            const auto sample = [&](LONG c) {
+                return static_cast<std::uint32_t>(
+                    picture.Sample(x, y, picture.channels == 1 ? 0 : first + c));
+            };
+            pixels.At(x, y) = 0xFF000000u | sample(0) << 16 | sample(1) << 8 | sample(2);
+        }
+    }
+    return pixels;
+}
+
+// The folder as a module gives it (with or without its last separator) and the file name, joined.
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/' || folder.back() == '\\')
+        return folder + name;
+    return folder + "/" + name;
 }
 
 bool RecordWordsAreRight(const std::array<KvwWord, 8>& p) {
@@ -97,6 +131,15 @@ CScriptedHost::~CScriptedHost() {
 }
 
 std::size_t CScriptedHost::Load(const std::string& path) {
+    std::unique_ptr<CHostModule> module = CHostModule::Load(path, m_error);
+    return module ? Add(std::move(module)) : kNoModule;
+}
+
+std::size_t CScriptedHost::Add(std::unique_ptr<CHostModule> module) {
+    if (!module) {
+        m_error = "no module";
+        return kNoModule;
+    }
     std::size_t slot = kMaxModules;
     {
         std::lock_guard<std::mutex> guard(SlotLock());
@@ -111,12 +154,6 @@ std::size_t CScriptedHost::Load(const std::string& path) {
     }
     if (slot == kMaxModules) {
         m_error = "too many modules are loaded";
-        return kNoModule;
-    }
-    std::unique_ptr<CHostModule> module = CHostModule::Load(path, m_error);
-    if (!module) {
-        std::lock_guard<std::mutex> guard(SlotLock());
-        Slots()[slot] = Slot{};
         return kNoModule;
     }
     auto loaded = std::make_unique<Loaded>();
@@ -197,10 +234,14 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
             return CHostReply{kKvwInvalidArgument, {}};
         const bool full = request.id == KvwPluginRequest::kFullImage;
         m_items.Hold(item, full);
-        CHostMessage completion;
-        completion.id = full ? KvwHostMessage::kFullImageReady : KvwHostMessage::kPreviewReady;
-        completion.words = {KvwItemIdLow(item), KvwItemIdHigh(item), 0, 0, 0, 0, request.id, 0};
-        return CHostReply{kKvwOk, {completion}};
+        const DWORD completion = p[5] == kCompletionOnly ? KvwHostMessage::kImageLoaded
+                                 : full                  ? KvwHostMessage::kFullImageReady
+                                                         : KvwHostMessage::kPreviewReady;
+        return CHostReply{kKvwOk, {CompletionOf(request, completion)}};
+    }
+    case KvwPluginRequest::kWriteImage: {
+        const KvwResult written = WriteOutput(request);
+        return CHostReply{KvwSucceeded(written) ? kKvwHandled : written, {}};
     }
     default:
         return CHostReply{kKvwInvalidArgument, {}};
@@ -225,6 +266,39 @@ KvwResult CScriptedHost::OnRequest(std::size_t module, DWORD id, const std::arra
     for (const CHostMessage& completion : reply.completions)
         Post(module, completion);
     return reply.result;
+}
+
+KvwResult CScriptedHost::WriteOutput(const CHostRequest& request) {
+    const auto& p = request.words;
+    const auto* output = reinterpret_cast<const CKvwOutputData*>(p[2]);
+    if (!output || p[3] != 1 || p[4] != kKvwRecordOutputData)
+        return kKvwInvalidArgument;
+    const CKvwFilePath& file = output->filePath;
+    if (file.quality < 1 || file.quality > 5 || !(file.scale > 0) || !std::isfinite(file.scale))
+        return kKvwInvalidArgument;
+    std::shared_ptr<const CHostPicture> picture = m_items.Picture(KvwMakeItemId(p[0], p[1]), true);
+    if (!picture || picture->ColorSpace() == 0)
+        return kKvwNothingToWorkOn;
+    IproPixels pixels = PixelsOf(*picture);
+    if (file.width > 0 && file.height > 0 && (file.width != pixels.width || file.height != pixels.height)) {
+        IproPixels sized;
+        if (!IproResample::Resize(pixels, file.width, file.height, sized))
+            return kKvwNothingToWorkOn;
+        pixels = std::move(sized);
+    }
+    IproImageFile::SaveOptions options;
+    options.scale = file.scale;
+    options.quality = kQualityBase + kQualityStep * file.quality;
+    const std::wstring path = Utf::Utf8ToWide(JoinPath(file.folder, file.fileName));
+    return IproImageFile::Save(pixels, path.c_str(), options, true) ? kKvwOk : kKvwNothingToWorkOn;
+}
+
+CHostMessage CScriptedHost::CompletionOf(const CHostRequest& request, DWORD message) {
+    CHostMessage completion;
+    completion.id = message;
+    completion.words = {
+        request.words[0] & 0xFFFFFFFFu, request.words[1] & 0xFFFFFFFFu, 0, 0, 0, 0, request.id, 0};
+    return completion;
 }
 
 std::vector<CHostRequest> CScriptedHost::Requests() const {

@@ -11,9 +11,12 @@
 //         record words are wrong (p4 not 0 or 1; with 1, p3 null or p5 not 81; with 0, p3 or p5 set);
 //         otherwise 0, and the completion 0x20000102 or 0x20000103 (p1, p2 = the id, p7 = the request id)
 //         follows, after which the host holds the image
+//         (0x20000013 instead when p6 is 4, as the image-load manager asks: a completion and nothing else)
 //     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
+//     0x10000111 (write the item's picture to a file)  1 once WriteOutput has written it, else its word
 //     0x10000012 (no longer waiting)  0
 //     any other id  0x1008
+// A script that answers 0 and sends nothing (SetAnswer(id, 0)) never completes.
 #pragma once
 
 #include "CHostModule.h"
@@ -66,6 +69,8 @@ public:
 
     // The module's index, or kNoModule with the reason in LastError().
     std::size_t Load(const std::string& path);
+    // A module already in the process (CHostModule::FromExports), taken like a loaded one.
+    std::size_t Add(std::unique_ptr<CHostModule> module);
     const std::string& LastError() const { return m_error; }
     CHostModule* Module(std::size_t module) const;
     // KvwInitialize with the module's own callback and this host.
@@ -83,6 +88,14 @@ public:
     void SetAnswer(DWORD requestId, KvwResult result);
     // The default answer of the table above.
     CHostReply DefaultReply(const CHostRequest& request);
+    // The picture of a 0x10000111 request's item written as its CKvwOutputData says: to the file path's
+    // folder and name (PNG or JPEG by the name's extension), at its width and height when both are set,
+    // scaled by its scale, a JPEG at quality 50 + 10 x its level (level 1..5). 0 when written; 0x1008 for
+    // wrong record words, a level outside 1..5 or a scale not above 0; 0x1101 for an item without a
+    // picture or a file that cannot be written.
+    KvwResult WriteOutput(const CHostRequest& request);
+    // The completion of the request: the message id with the request's item id and, in p7, its id.
+    static CHostMessage CompletionOf(const CHostRequest& request, DWORD message);
 
     std::vector<CHostRequest> Requests() const;
     std::vector<CHostRequest> RequestsOf(DWORD id) const;

@@ -5,6 +5,8 @@
 #include "KvwHostTypes.h"
 #include "KvwRecords.h"
 
+#include "platform/pravon/IPravonDataSource.h"
+
 // What every host object shares: its reference count. Objects a module gets from the host hold one
 // reference for it, which the module gives back with Release.
 class IKvwObject {
@@ -27,17 +29,28 @@ protected:
     ~IKvwHost() = default;
 };
 
-// An item of the host (its records and properties are read through the host's item requests).
+// An item of the host. Its properties do not change while a module holds it, so any thread may read them.
 class IKvwItem : public IKvwObject {
+public:
+    // The property with its type word; 0x1101 (nothing written) when the item has none of that id.
+    virtual KvwResult GetProperty(DWORD id, CKvwItemProperty* property) = 0;
+
 protected:
     ~IKvwItem() = default;
 };
 
-// An image of an item that the host holds.
+// An image of an item that the host holds, handed to one module, which may read and resize it on any one
+// thread at a time.
 class IKvwImage : public IKvwObject {
 public:
     virtual LONG GetWidth() = 0;
     virtual LONG GetHeight() = 0;
+    // The pixels as a data source of the imaging framework (size, colour-space code, rectangle reads); it
+    // stays the image's and holds until the image's next resize.
+    virtual IPravonDataSource* GetDataSource() = 0;
+    // Resamples the pixels to the size; false, with the image unchanged, for a side below 1 or a size the
+    // image cannot hold.
+    virtual bool Resize(LONG width, LONG height) = 0;
 
 protected:
     ~IKvwImage() = default;

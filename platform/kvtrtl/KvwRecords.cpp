@@ -1,5 +1,7 @@
 #include "KvwRecords.h"
 
+#include <cstring>
+
 void CKvwFilePath::Initialize(const std::string& folderText, const std::string& fileNameText,
                               float scaleValue, DWORD colorSpaceCode, LONG qualityLevel, LONG widthValue,
                               LONG heightValue) {
@@ -10,4 +12,11 @@ void CKvwFilePath::Initialize(const std::string& folderText, const std::string& 
     quality = qualityLevel;
     width = widthValue;
     height = heightValue;
+}
+
+void CKvwItemProperty::CopyTo(BYTE* out) const {
+    for (std::size_t i = 0; i < sizeof(DWORD); ++i)
+        out[i] = static_cast<BYTE>(type >> (8 * i));
+    if (!value.empty())
+        std::memcpy(out + sizeof(DWORD), value.data(), value.size());
 }

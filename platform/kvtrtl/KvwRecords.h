@@ -5,6 +5,7 @@
 #include "KvwHostTypes.h"
 
 #include <string>
+#include <vector>
 
 // A wanted size (record kind 81): width, then height, in pixels.
 struct CKvwSizeRecord {
@@ -45,4 +46,15 @@ public:
 // Record kind 258: a request to write an item's image to a file.
 struct CKvwOutputData {
     CKvwFilePath filePath;
+};
+
+// An item property: a 32-bit type word and the value's bytes. Where a module copies it out, the type word
+// comes first (little-endian) and the value follows, and its length counts both.
+struct CKvwItemProperty {
+    DWORD type = 0;
+    std::vector<BYTE> value;
+
+    DWORD Length() const { return static_cast<DWORD>(sizeof(DWORD) + value.size()); }
+    // Writes Length() bytes.
+    void CopyTo(BYTE* out) const;
 };

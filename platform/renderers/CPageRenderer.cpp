@@ -118,7 +118,55 @@ void Placeholder(IproHandle canvas, const PixelRect& r) {
     iproDrawPolygon(canvas, up, 2, kPlaceholderCrossColour, 1);
 }
 
-void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map) {
+// What image items are drawn with: the codec and the image-load callback of the render.
+struct Pictures {
+    const IproCodecTable* codec = nullptr;
+    bool preview = false;
+    RendrImageStateProc* callbackWord = nullptr;
+    LONG subscriber = 0;
+    LONG pageId = 0;
+    const void* cancelEvent = nullptr;
+};
+
+LONG ReadLong(DocHandle object, const wchar_t* path) {
+    double value = 0;
+    return ReadNumber(object, path, value) && value >= -2147483648.0 && value <= 2147483647.0
+               ? static_cast<LONG>(value)
+               : 0;
+}
+
+// The item's picture, when the callback (if any) says it is loaded at the box's size and the codec reads
+// it, fitted into the box and centred there; false when nothing was drawn.
+bool DrawPicture(IproHandle canvas, DocHandle item, const PixelRect& box, const Pictures& pictures) {
+    std::wstring nuid;
+    if (!pictures.codec || !ReadProperty(item, L"content/image[@refType='NUID']", nuid))
+        return false;
+    const LONG width = box.right - box.left, height = box.bottom - box.top;
+    if (RendrImageStateProc check = RendrLoadImageStateProc(pictures.callbackWord)) {
+        constexpr LONG kLoaded = 1;
+        if (check(nuid.c_str(), width, height, pictures.subscriber, pictures.pageId, ReadLong(item, L"@id"),
+                  pictures.cancelEvent) != kLoaded)
+            return false;
+    }
+    LONG usePreview = pictures.preview ? 1 : 0;
+    IproCodecParam previewParam{IPRO_PARAM_USE_PREVIEW, reinterpret_cast<std::uintptr_t>(&usePreview)};
+    IproCodecParam* entries[] = {&previewParam};
+    const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
+    IproRef picture;
+    LONG pictureWidth = 0, pictureHeight = 0;
+    if (iproCreateImageFromNUID2(nuid.c_str(), pictures.codec, const_cast<void*>(pictures.cancelEvent),
+                                 &params, width, height, picture.Cell()) != 1 ||
+        iproGetImageSize(picture.Get(), &pictureWidth, &pictureHeight) != 1)
+        return false;
+    const double scale =
+        std::min(static_cast<double>(width) / pictureWidth, static_cast<double>(height) / pictureHeight);
+    const double drawnWidth = pictureWidth * scale, drawnHeight = pictureHeight * scale;
+    return iproDrawImage(canvas, picture.Get(), static_cast<float>(box.left + (width - drawnWidth) / 2),
+                         static_cast<float>(box.top + (height - drawnHeight) / 2),
+                         static_cast<float>(drawnWidth), static_cast<float>(drawnHeight), 255) == 1;
+}
+
+void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const Pictures& pictures) {
     double x = 0, y = 0, width = 0, height = 0;
     if (!ReadNumber(item, L"bounding-box/@x", x) || !ReadNumber(item, L"bounding-box/@y", y) ||
         !ReadNumber(item, L"bounding-box/@cx", width) || !ReadNumber(item, L"bounding-box/@cy", height))
@@ -127,30 +175,32 @@ void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map) {
     if (box.Empty())
         return;
     std::wstring kind;
-    if (ReadProperty(item, L"@kind", kind) && kind == L"image")
+    if (ReadProperty(item, L"@kind", kind) && kind == L"image" && !DrawPicture(canvas, item, box, pictures))
         Placeholder(canvas, box);
     Frame(canvas, box);
 }
 
 // The page and its items onto the canvas; false when the cancel event came first.
 bool DrawPage(IproHandle canvas, DocHandle page, double pageWidth, double pageHeight, const PageToPixels& map,
-              const void* cancelEvent, const RendrSubscriptions& subscriptions) {
+              Pictures pictures, const RendrSubscriptions& subscriptions) {
     Fill(canvas, map.Map(0, 0, pageWidth, pageHeight), kPageColour);
     double counted = 0;
     const LONG items = ReadNumber(page, L"count(item)", counted) ? static_cast<LONG>(counted) : 0;
+    pictures.pageId = ReadLong(page, L"@id");
     for (LONG index = 0;; ++index) {
-        if (RendrIsCancelled(cancelEvent))
+        if (RendrIsCancelled(pictures.cancelEvent))
             return false;
         DocRef item;
         if (docGetItem(page, index, item.Cell()) != 1)
             break;
-        DrawItem(canvas, item.Get(), map);
+        DrawItem(canvas, item.Get(), map, pictures);
         RendrNotice notice{};
         notice.kind = kRendrNoticeProgress;
         notice.progress = static_cast<BYTE>(items > 0 ? std::min<LONG>(100, (index + 1) * 100 / items) : 100);
         subscriptions.Notify(notice);
     }
-    return true;
+    // A cancel while the last item waited for its picture ends the render too.
+    return !RendrIsCancelled(pictures.cancelEvent);
 }
 
 // The lower-case text after the last '.' of the file name (not of a folder).
@@ -181,7 +231,7 @@ bool OpenPage(DocHandle document, LONG index, Page& page) {
            ReadNumber(page.handle.Get(), L"@cy", page.height) && Usable(page.width) && Usable(page.height);
 }
 
-LONG RenderIntoImage(const Page& page, const RendrContext& context, const void* cancelEvent,
+LONG RenderIntoImage(const Page& page, const RendrContext& context, const Pictures& pictures,
                      const RendrSubscriptions& subscriptions) {
     LONG targetValue = 0;
     LONG imageWidth = 0, imageHeight = 0;
@@ -215,7 +265,7 @@ LONG RenderIntoImage(const Page& page, const RendrContext& context, const void* 
         iproCreateCanvasFromImage(target, targetCanvas.Cell()) != 1)
         return 0;
     const PageToPixels map{width / page.width, height / page.height};
-    if (!DrawPage(drawnCanvas.Get(), page.handle.Get(), page.width, page.height, map, cancelEvent,
+    if (!DrawPage(drawnCanvas.Get(), page.handle.Get(), page.width, page.height, map, pictures,
                   subscriptions))
         return 0;
     const float left = static_cast<float>(clip.left), top = static_cast<float>(clip.top);
@@ -226,7 +276,7 @@ LONG RenderIntoImage(const Page& page, const RendrContext& context, const void* 
                : 0;
 }
 
-LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const void* cancelEvent,
+LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const Pictures& pictures,
                     const RendrSubscriptions& subscriptions) {
     const std::wstring path = context.Text(L"file_name");
     const std::wstring extension = Extension(path);
@@ -248,7 +298,7 @@ LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQual
         iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
         return 0;
     const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
-    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, cancelEvent, subscriptions))
+    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions))
         return 0;
     LONG quality = std::min(jpegQuality, kMaxQuality);
     IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
@@ -265,12 +315,17 @@ void CPageRenderer::SetDocument(DocHandle document) {
     m_state.document = document;
 }
 
-void CPageRenderer::SetMediaContext(const wchar_t* context) {
-    LONG quality = 0;
-    if (!RendrContext(context).Long(L"out_compress_quality", quality) || quality < 0)
+void CPageRenderer::SetMediaContext(const wchar_t* text) {
+    const RendrContext context(text);
+    LONG quality = 0, preview = 0;
+    if (!context.Long(L"out_compress_quality", quality) || quality < 0)
         quality = 0;
+    if (!context.Long(L"preview", preview))
+        preview = 0;
     std::lock_guard<std::mutex> guard(m_lock);
     m_state.jpegQuality = quality;
+    m_state.codec = static_cast<const IproCodecTable*>(context.Address(L"pravon_codec_addr"));
+    m_state.preview = preview == 1;
 }
 
 CPageRenderer::State CPageRenderer::Snapshot() const {
@@ -282,13 +337,20 @@ LONG CPageRenderer::RenderPage(LONG pageIndex, const wchar_t* contextText,
                                const RendrSubscriptions& subscriptions) const {
     const State state = Snapshot();
     const RendrContext context(contextText);
-    const void* cancelEvent = context.Address(L"cancel_event");
+    Pictures pictures;
+    pictures.codec = state.codec;
+    pictures.preview = state.preview;
+    pictures.cancelEvent = context.Address(L"cancel_event");
+    pictures.callbackWord =
+        static_cast<RendrImageStateProc*>(const_cast<void*>(context.Address(L"page_img_load_manager_cb")));
+    if (!context.Long(L"page_img_load_manager_subscr_id", pictures.subscriber))
+        pictures.subscriber = 0;
     Page page;
     if (state.document == kDocNoHandle || !OpenPage(state.document, pageIndex, page))
         return 0;
     if (context.Has(L"iProImg"))
-        return RenderIntoImage(page, context, cancelEvent, subscriptions);
+        return RenderIntoImage(page, context, pictures, subscriptions);
     if (context.Has(L"file_name"))
-        return RenderIntoFile(page, context, state.jpegQuality, cancelEvent, subscriptions);
+        return RenderIntoFile(page, context, state.jpegQuality, pictures, subscriptions);
     return 0;
 }

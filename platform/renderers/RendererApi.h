@@ -31,9 +31,11 @@ static_assert(offsetof(RendrNotice, progress) == 8, "the progress byte lies at o
 
 using RendrNotifyProc = void (*)(void* user, const RendrNotice* notice);
 
-// The callback a renderer calls to learn whether an item's picture is loaded (0 not loaded, 1 loaded, 2
-// not possible). The framework stores it in a word of its own and passes the word's address.
-using RendrImageStateProc = LONG (*)(const wchar_t* itemId, double wantedWidth, double wantedHeight,
+// The callback a renderer calls to learn whether an item's picture is loaded at the size (in pixels) it
+// wants to draw it: 0 not loaded (the caller is told later, through its subscription, when it is), 1
+// loaded, 2 not possible. The item id is decimal text. The framework stores the callback in a word of its
+// own and passes the word's address; the cancel event is the render's.
+using RendrImageStateProc = LONG (*)(const wchar_t* itemId, LONG wantedWidth, LONG wantedHeight,
                                      LONG subscriberId, LONG pageId, LONG itemInPage,
                                      const void* cancelEvent);
 

@@ -3,6 +3,7 @@
 #include "zIzoRaz.h"
 
 #include "CIproCanvas.h"
+#include "IproCodecLoad.h"
 #include "IproHandles.h"
 #include "IproImageFile.h"
 #include "IproResample.h"
@@ -187,6 +188,24 @@ LONG iproCreateImageFromFile(const wchar_t* path, IproHandle* image) {
         if (image)
             *image = kIproNoHandle;
         return image && path && IproHandles::Started() && IproImageFile::Load(path, pixels) &&
+               AddImage(std::move(pixels), image);
+    });
+}
+
+LONG iproCreateImageFromNUID(const wchar_t* itemId, const IproCodecTable* codec, void* cancel,
+                             IproHandle* image) {
+    return iproCreateImageFromNUID2(itemId, codec, cancel, nullptr, 0, 0, image);
+}
+
+LONG iproCreateImageFromNUID2(const wchar_t* itemId, const IproCodecTable* codec, void* cancel,
+                              const IproCodecParamList* params, LONG maxWidth, LONG maxHeight,
+                              IproHandle* image) {
+    return Call("iproCreateImageFromNUID", kIproNoHandle, [&] {
+        IproPixels pixels;
+        if (image)
+            *image = kIproNoHandle;
+        return image && IproHandles::Started() &&
+               IproCodecLoad::Load(itemId, codec, cancel, params, maxWidth, maxHeight, pixels) &&
                AddImage(std::move(pixels), image);
     });
 }

@@ -11,6 +11,7 @@
 #include "platform/win/WinUser.h"
 #include "platform/win/wintypes.h"
 
+#include <cstddef>
 #include <cstdint>
 
 using IproHandle = DWORD;
@@ -60,6 +61,70 @@ struct IproPointF {
     float y;
 };
 
+// Item codecs: a table of functions through which the library (and a page renderer) reads the picture of
+// a host item, named by its 64-bit id as decimal text. A codec is made, opened on an item, asked about the
+// picture, given options and read, then destroyed; each function answers TRUE or FALSE, and every one but
+// Create fails for a handle the codec does not hold.
+using IproCodecHandle = DWORD;
+
+// What a codec's Read delivers into: first the number of bytes, then the bytes (at offsets within them).
+class IIproCodecSink {
+public:
+    virtual BOOL SetSize(std::size_t bytes) = 0;
+    virtual BOOL Write(const void* data, std::size_t bytes, std::size_t offset) = 0;
+
+protected:
+    ~IIproCodecSink() = default;
+};
+
+// Destination formats of Read: bits 8 to 15 give the bits of a destination pixel. With an RGB picture,
+// BGR24 and BGRA32 give the colours blue first (BGRA32 is this library's own pixel layout), RGB24 and
+// GREY8 the picture's rows as stored, RGBA32 red first; the fourth byte of a 32-bit pixel is 0xFF.
+constexpr DWORD IPRO_FORMAT_GREY8 = 0x800;
+constexpr DWORD IPRO_FORMAT_BGR24 = 0x1800;
+constexpr DWORD IPRO_FORMAT_RGB24 = 0x1001800;
+constexpr DWORD IPRO_FORMAT_BGRA32 = 0x42000;
+constexpr DWORD IPRO_FORMAT_RGBA32 = 0x1042000;
+// The mode word (IPRO_PARAM_MODE) that also reads the samples in the order they are stored.
+constexpr DWORD IPRO_MODE_STORED_ORDER = 0x1000;
+
+// GetInfo kinds.
+constexpr LONG IPRO_INFO_IMAGE = 0;    // data: IproCodecInfo
+constexpr LONG IPRO_INFO_PROPERTY = 2; // data: IproCodecProperty
+// SetOption kinds.
+constexpr LONG IPRO_OPTION_SIZE = 0; // data: two LONGs, the wanted height, then the wanted width
+
+// The picture as GetInfo reports it.
+struct IproCodecInfo {
+    LONG height;
+    LONG width;
+    LONG colorSpace;
+    LONG bitsPerPixel;
+};
+static_assert(sizeof(IproCodecInfo) == 16, "four 32-bit words");
+
+// An item property asked for by its tag: with a buffer of at least the property's length the property (its
+// type word first) is copied there; size receives the length either way.
+struct IproCodecProperty {
+    DWORD tag;
+    DWORD size;
+    void* buffer;
+};
+
+// The table; its size word is sizeof(IproCodecTable), any other size is refused. The cancel object of
+// Create is the caller's: while it is signalled, every wait of the codec ends.
+struct IproCodecTable {
+    DWORD size;
+    BOOL (*Create)(IproCodecHandle* codec, void* cancel);
+    BOOL (*Open)(IproCodecHandle codec, const wchar_t* itemId);
+    BOOL (*Read)(IproCodecHandle codec, DWORD format, LONG alignment, IIproCodecSink* sink);
+    BOOL (*Write)(IproCodecHandle codec, const wchar_t* path, const IproCodecParamList* params);
+    BOOL (*GetInfo)(IproCodecHandle codec, LONG kind, void* data);
+    BOOL (*SetOption)(IproCodecHandle codec, LONG kind, void* data);
+    BOOL (*SetParameters)(IproCodecHandle codec, const IproCodecParamList* params);
+    BOOL (*Destroy)(IproCodecHandle codec);
+};
+
 extern "C" {
 
 // Counted: each start needs a shutdown, and the last shutdown releases every handle still held.
@@ -87,6 +152,19 @@ LONG iproSetImageDecoderParams(IproHandle image, const IproCodecParamList* param
 // IPRO_PARAM_SCALE and IPRO_PARAM_QUALITY apply; the list may be null. A JPEG file has no alpha: the
 // colours are written as they are.
 LONG iproSaveImage(IproHandle image, const wchar_t* path, LONG flags, const IproCodecParamList* params);
+
+// The picture of a host item through its codec, at the size the codec reports for it. The cancel object
+// is handed to the codec; a cancel, a codec that fails, or pixels that do not fit the size reported give
+// no image.
+LONG iproCreateImageFromNUID(const wchar_t* itemId, const IproCodecTable* codec, void* cancel,
+                             IproHandle* image);
+// The same with the codec parameters given first (IPRO_PARAM_USE_PREVIEW, IPRO_PARAM_MODE; the list may be
+// null) and, when both sides are above 0, the picture fitted inside maxWidth x maxHeight with its
+// proportions kept (never enlarged). With the preview chosen, give the size wanted: a codec reports the
+// item's own size otherwise, and leaves the rest of the picture beyond its preview transparent.
+LONG iproCreateImageFromNUID2(const wchar_t* itemId, const IproCodecTable* codec, void* cancel,
+                              const IproCodecParamList* params, LONG maxWidth, LONG maxHeight,
+                              IproHandle* image);
 
 // Canvases. One made from a device context draws into the context's surface while the context is held;
 // once it is released, drawing answers 0.

@@ -22,7 +22,7 @@ HDC DcOf(std::uintptr_t id) {
     return reinterpret_cast<HDC>(id);
 }
 
-LONG StubImageState(const wchar_t*, double, double, LONG, LONG, LONG, const void*) {
+LONG StubImageState(const wchar_t*, LONG, LONG, LONG, LONG, LONG, const void*) {
     return 1;
 }
 

@@ -42,15 +42,13 @@ const char* const kLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
 </ldf>
 )";
 
-constexpr std::uint32_t kWhite = 0xFFFFFFFF;
-constexpr std::uint32_t kFrame = 0xFF404040;
-constexpr std::uint32_t kPlaceholder = 0xFFD8D8D8;
-
-struct Point {
-    LONG x, y;
-    std::uint32_t expected;
-    const char* what;
-};
+using rendertest::ExpectPoints;
+using rendertest::kFrame;
+using rendertest::kPlaceholder;
+using rendertest::kWhite;
+using rendertest::PixelsOf;
+using rendertest::Point;
+using rendertest::ReadFile;
 
 // Page 1 at twice its size (400 x 200): the image item covers 40..160 x 20..100, the text item
 // 200..360 x 40..140, each with a one-pixel frame inside its box.
@@ -79,38 +77,6 @@ const Point kPage2[] = {
     {85, 25, kWhite, "outside"},
     {150, 80, kWhite, "page, lower right"},
 };
-
-IproPixels PixelsOf(IproHandle image) {
-    std::shared_ptr<CIproImage> found = IproHandles::FindImage(image);
-    if (!found)
-        return IproPixels{};
-    std::lock_guard<std::mutex> guard(found->lock);
-    return found->pixels;
-}
-
-IproPixels ReadFile(const std::filesystem::path& path) {
-    IproHandle image = kIproNoHandle;
-    if (iproCreateImageFromFile(Utf::Utf8ToWide(path.string()).c_str(), &image) != 1)
-        return IproPixels{};
-    IproPixels pixels = PixelsOf(image);
-    iproReleaseHandle(image);
-    return pixels;
-}
-
-int Channel(std::uint32_t pixel, int shift) {
-    return static_cast<int>(pixel >> shift & 0xFF);
-}
-
-void ExpectPoints(const IproPixels& pixels, const Point* points, std::size_t count, int tolerance,
-                  const char* picture) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const Point& p = points[i];
-        const std::uint32_t got = pixels.At(p.x, p.y);
-        for (int shift : {0, 8, 16})
-            EXPECT_NEAR(Channel(got, shift), Channel(p.expected, shift), tolerance)
-                << picture << ": " << p.what << " at " << p.x << "," << p.y;
-    }
-}
 
 TEST(RendererEndToEnd, ATwoPageLayoutIsRenderedIntoAnImageAPngAndAJpeg) {
     kvtest::Watchdog watchdog("rendering from end to end");

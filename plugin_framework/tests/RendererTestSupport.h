@@ -1,6 +1,6 @@
 // What the renderer suites share: where the renderer libraries lie, render requests that count their
-// destruction, and a notification window that records the finished requests and progress values posted to
-// it, releasing and freeing them as a receiver must.
+// destruction, the colours and points of rendered pictures, and a notification window that records the
+// finished requests and progress values posted to it, releasing and freeing them as a receiver must.
 #pragma once
 
 #include "plugin_framework/TAsyncRenderer.h"
@@ -9,9 +9,13 @@
 
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
+#include "platform/zizoraz/IproHandles.h"
 #include "testing/TempFolder.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,5 +108,51 @@ private:
 
     TAutoHandle m_handle;
 };
+
+// The colours of a rendered page: the page, an item's frame, an image item's placeholder.
+constexpr std::uint32_t kWhite = 0xFFFFFFFF;
+constexpr std::uint32_t kFrame = 0xFF404040;
+constexpr std::uint32_t kPlaceholder = 0xFFD8D8D8;
+
+// A point of a rendered picture and the colour expected there.
+struct Point {
+    LONG x, y;
+    std::uint32_t expected;
+    const char* what;
+};
+
+// The pixels of a canvas-library image, and of an image file.
+inline IproPixels PixelsOf(IproHandle image) {
+    std::shared_ptr<CIproImage> found = IproHandles::FindImage(image);
+    if (!found)
+        return IproPixels{};
+    std::lock_guard<std::mutex> guard(found->lock);
+    return found->pixels;
+}
+
+inline IproPixels ReadFile(const std::filesystem::path& path) {
+    IproHandle image = kIproNoHandle;
+    if (iproCreateImageFromFile(Utf::Utf8ToWide(path.string()).c_str(), &image) != 1)
+        return IproPixels{};
+    IproPixels pixels = PixelsOf(image);
+    iproReleaseHandle(image);
+    return pixels;
+}
+
+inline int Channel(std::uint32_t pixel, int shift) {
+    return static_cast<int>(pixel >> shift & 0xFF);
+}
+
+// Each point has its colour in the picture, red, green and blue each within the tolerance.
+inline void ExpectPoints(const IproPixels& pixels, const Point* points, std::size_t count, int tolerance,
+                         const char* picture) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Point& p = points[i];
+        const std::uint32_t got = pixels.At(p.x, p.y);
+        for (int shift : {0, 8, 16})
+            EXPECT_NEAR(Channel(got, shift), Channel(p.expected, shift), tolerance)
+                << picture << ": " << p.what << " at " << p.x << "," << p.y;
+    }
+}
 
 } // namespace rendertest

@@ -5,6 +5,7 @@
 
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinSeams.h"
+#include "testing/PravonTestSupport.h"
 #include "testing/TempFolder.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "platform/kvtrtl/KvwHostTypes.h"
+#include "platform/kvtrtl/KvwRecords.h"
 
 #include <gtest/gtest.h>
 
@@ -30,3 +31,19 @@ TEST(HostWords, EveryWordBelowTheFailureRangeIsASuccess) {
 }
 
 } // namespace
+
+TEST(HostRecords, APropertyIsCopiedOutAsItsTypeWordThenItsValueAndCountsBoth) {
+    CKvwItemProperty property;
+    property.type = 0x01020304;
+    property.value = {0xAA, 0xBB, 0xCC};
+    ASSERT_EQ(property.Length(), 7u);
+    BYTE out[8] = {0, 0, 0, 0, 0, 0, 0, 0x55};
+    property.CopyTo(out);
+    const BYTE expected[8] = {0x04, 0x03, 0x02, 0x01, 0xAA, 0xBB, 0xCC, 0x55};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(out[i], expected[i]) << "byte " << i;
+
+    CKvwItemProperty empty;
+    empty.type = 7;
+    EXPECT_EQ(empty.Length(), 4u) << "a property without a value is its type word alone";
+}

@@ -115,7 +115,10 @@ public:
     }
 
 protected:
-    void NotifyImageLoaded(KvwItemId) override { ++m_imageLoadedNotices; }
+    void NotifyImageLoaded(KvwItemId item) override {
+        ++m_imageLoadedNotices;
+        TBasicQWComp::NotifyImageLoaded(item);
+    }
 
 private:
     KvwResult LoadText(UINT id, KvwWord source, KvwWord buffer, KvwWord size) {
