@@ -257,14 +257,14 @@ void PrintSummary() {
     std::printf("\nHigh-quality demosaicing, one thread, %.0f MP, median run of each; HQ x = how many times "
                 "faster ours (tiles 256) is; colour PSNR in dB against the scene in linear light\n",
                 kMegapixels);
-    std::printf("%-26s %8s %8s %8s %8s %9s %8s\n", "method", "MP/s", "HQ x", "whole", "patches", "gradients",
+    std::printf("%-28s %8s %8s %8s %8s %9s %8s\n", "method", "MP/s", "HQ x", "whole", "patches", "gradients",
                 "lines");
     for (const auto& name : g_order) {
         const Result& r = g_results[name];
         char ratio[32] = "-";
         if (name.rfind("LibRaw", 0) == 0 && ours > 0)
             std::snprintf(ratio, sizeof ratio, "%.2f", r.seconds / ours);
-        std::printf("%-26s %8.1f %8s %8.2f %8.2f %9.2f %8.2f\n", name.c_str(), kMegapixels / r.seconds, ratio,
+        std::printf("%-28s %8.1f %8s %8.2f %8.2f %9.2f %8.2f\n", name.c_str(), kMegapixels / r.seconds, ratio,
                     r.psnr[0], r.psnr[1], r.psnr[2], r.psnr[3]);
     }
 }
