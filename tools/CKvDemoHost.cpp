@@ -2,6 +2,9 @@
 
 #include "platform/pravon/PravonGraph.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
+#include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "rawlib/filters/CDeBayerSingleHQ4Filter.h"
+#include "rawlib/filters/dust/KvDustTuning.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +27,7 @@ void CKvDemoHost::ReleaseStages() {
     // Downstream first: each stage lets go of its source while that source still stands.
     m_output = nullptr;
     m_sharpen.reset();
+    m_transform.reset();
     m_scale.reset();
     m_autoBrightness.reset();
     m_histogram.reset();
@@ -64,7 +68,9 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
     ReleaseStages();
-    m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
+    WORD model = 0;
+    PravonErrorPtr(m_tags->GetCameraModel(&model));
+    m_demosaic = MakeDemosaicing(model);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
 
@@ -82,8 +88,6 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
         std::memcpy(&gains[0], cameraInfo, 8);
         std::memcpy(&gains[1], cameraInfo + 8, 8);
     }
-    WORD model = 0;
-    PravonErrorPtr(m_tags->GetCameraModel(&model));
     const bool usable = std::isfinite(gains[0]) && std::isfinite(gains[1]) && gains[0] > 0 && gains[1] > 0;
     if (model != 257 && usable && (gains[0] != 1.0 || gains[1] != 1.0)) {
         std::vector<WORD> red(4096);
@@ -112,11 +116,16 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
         return e;
     if (IPravonError* e = m_scale->SetScale(scale, false))
         return e;
-    m_output = m_scale.get();
+    m_transform = std::make_unique<CPravonFilterTransform>(&m_manager);
+    if (IPravonError* e = PravonConnect(m_scale.get(), m_transform.get()))
+        return e;
+    if (IPravonError* e = m_transform->SetTransform(false, m_rotation, true, false))
+        return e;
+    m_output = m_transform.get();
     if (sharpenPower > 0) {
         // The shape the development pipeline sharpens with.
         m_sharpen = std::make_unique<CUnsharpMaskFilter>(&m_manager);
-        if (IPravonError* e = PravonConnect(m_scale.get(), m_sharpen.get()))
+        if (IPravonError* e = PravonConnect(m_transform.get(), m_sharpen.get()))
             return e;
         if (IPravonError* e = m_sharpen->SetMaskMethod(CUnsharpMaskKernel::kRaisedCosine, false))
             return e;
@@ -127,6 +136,26 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness, double 
         m_output = m_sharpen.get();
     }
     return nullptr;
+}
+
+std::unique_ptr<CDeBayerBase> CKvDemoHost::MakeDemosaicing(WORD cameraModel) {
+    if (!m_highQuality)
+        return std::make_unique<CDeBayerSingleFilter>(&m_manager);
+    // As the development does: the record reset, then tuned by the sensitivity the picture was shot at
+    // (camera model 259 counts from a base of 125). Without the tag the reset record stays.
+    auto hq = std::make_unique<CDeBayerSingleHQ4Filter>(&m_manager);
+    HQ4Tuning tuning;
+    BYTE words[4];
+    if (PravonErrorPtr(m_tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words)) == nullptr) {
+        const LONG sensitivity = KvDust::SensitivityWord(static_cast<WORD>(words[0] | words[1] << 8),
+                                                         static_cast<WORD>(words[2] | words[3] << 8));
+        if (cameraModel == 259)
+            tuning.SetBySensitivityBase125(sensitivity);
+        else
+            tuning.SetBySensitivity(sensitivity);
+    }
+    PravonErrorPtr(hq->SetTuning(tuning));
+    return hq;
 }
 
 IPravonError* CKvDemoHost::AddAutoBrightness(IPravonDataSource** output) {

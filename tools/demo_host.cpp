@@ -1,6 +1,7 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] [--sharpen RADIUS,POWER]
+//             SAMPLE OUTPUT.png
 //
 // Adjustments, each off unless given: --noise LEVEL (the noise reduction settings' colour-noise level, 1 to
 // 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full correction).
@@ -21,10 +22,14 @@ int main(int argc, char** argv) {
     double sharpenPower = 0;
     CKvDemoAdjustments::Settings adjustments;
     long long whole = 0;
+    bool highQuality = false;
+    double rotation = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--auto-brightness") == 0) {
             autoBrightness = true;
+        } else if (std::strcmp(argv[first], "--hq") == 0) {
+            highQuality = true;
         } else if (std::strcmp(argv[first], "--scale") == 0 && first + 1 < argc) {
             char* end = nullptr;
             scale = std::strtod(argv[++first], &end);
@@ -68,16 +73,24 @@ int main(int argc, char** argv) {
                 return 2;
             }
             adjustments.vignetteAmount = static_cast<SHORT>(whole);
+        } else if (std::strcmp(argv[first], "--rotate") == 0 && first + 1 < argc) {
+            const char* turn = argv[++first];
+            if (std::strcmp(turn, "90") != 0 && std::strcmp(turn, "180") != 0 &&
+                std::strcmp(turn, "270") != 0) {
+                std::fprintf(stderr, "demo-host: the rotation must be 90, 180 or 270\n");
+                return 2;
+            }
+            rotation = std::atoi(turn);
         } else {
             first = argc;
         }
     }
     if (argc - first != 2) {
-        std::fprintf(
-            stderr,
-            "usage: %s [--scale FACTOR] [--auto-brightness] [--sharpen RADIUS,POWER] [--noise LEVEL] "
-            "[--moire LEVEL] [--fine-edge] [--vignette AMOUNT] SAMPLE OUTPUT.png\n",
-            argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] "
+                     "[--sharpen RADIUS,POWER] [--noise LEVEL] [--moire LEVEL] [--fine-edge] "
+                     "[--vignette AMOUNT] SAMPLE OUTPUT.png\n",
+                     argv[0]);
         return 2;
     }
     const char* samplePath = argv[first];
@@ -85,6 +98,8 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);
+    host.SetHighQuality(highQuality);
+    host.SetRotation(rotation);
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
         err.reset(host.BuildGraph(scale, autoBrightness, sharpenRadius, sharpenPower));
