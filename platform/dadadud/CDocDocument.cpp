@@ -1,5 +1,7 @@
 #include "CDocDocument.h"
 
+#include "DocXmlParse.h"
+
 #include "platform/win/utf16.h"
 
 #include <libxml/parser.h>
@@ -15,31 +17,8 @@ namespace {
 constexpr const char* kRootName = "ldf";
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
 
-void InitialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
 void IgnoreError(void*, xmlErrorPtr) {}
 
-struct ParseWatch {
-    bool sawDocumentType = false;
-};
-
-// Called for every document type declaration, before its subset or any entity in it is read: the parse
-// stops there, so no external subset is fetched and no entity is ever expanded.
-void RefuseDocumentType(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    auto* parser = static_cast<xmlParserCtxtPtr>(context);
-    static_cast<ParseWatch*>(parser->_private)->sawDocumentType = true;
-    xmlStopParser(parser);
-}
-
-struct ParserReleaser {
-    void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
-struct TreeReleaser {
-    void operator()(xmlDocPtr tree) const { xmlFreeDoc(tree); }
-};
 struct XPathContextReleaser {
     void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
 };
@@ -61,24 +40,10 @@ bool IsElement(xmlNodePtr node, const char* name) {
 } // namespace
 
 std::shared_ptr<CDocDocument> CDocDocument::Parse(const std::uint8_t* data, std::size_t size) {
-    InitialiseOnce();
     if (!data || size == 0 || size > kMaxFileBytes)
         return nullptr;
-    std::unique_ptr<xmlParserCtxt, ParserReleaser> parser(xmlNewParserCtxt());
-    if (!parser || !parser->sax)
-        return nullptr;
-    ParseWatch watch;
-    parser->_private = &watch;
-    parser->sax->internalSubset = RefuseDocumentType;
-    parser->sax->externalSubset = RefuseDocumentType;
-    parser->sax->serror = IgnoreError;
-    // No network, no messages; entities stay unexpanded and no document type is loaded (no NOENT, no
-    // DTDLOAD), and the size limits of the parser stay in force (no HUGE).
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, TreeReleaser> tree(
-        xmlCtxtReadMemory(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr,
-                          nullptr, options));
-    if (!tree || watch.sawDocumentType || !parser->wellFormed || tree->intSubset || tree->extSubset)
+    DocTreePtr tree = DocParseXml(data, size);
+    if (!tree)
         return nullptr;
     const xmlNodePtr root = xmlDocGetRootElement(tree.get());
     if (!root || !IsElement(root, kRootName) || root->ns)
