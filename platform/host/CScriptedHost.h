@@ -1,7 +1,7 @@
 // A host that tests (and, later, the demo) drive: it loads modules through their four exports, hands them
 // its services, answers their requests from a table of scripts with defaults, and sends completions later,
 // through a window of its own, on its user-interface thread — the thread that made it, on which every call
-// of this class is made.
+// of this class is made. Its main window is that thread's main window.
 //
 // Each loaded module gets a callback of its own, so every request is known by its sender. Unless a script
 // says otherwise, requests are answered like this:
@@ -20,6 +20,8 @@
 #pragma once
 
 #include "CHostModule.h"
+#include "CHostPaneService.h"
+#include "CHostRegistryService.h"
 #include "CHostServices.h"
 
 #include "platform/win/WinUser.h"
@@ -108,6 +110,11 @@ public:
     void AddItem(const CHostItemRecord& item);
     CHostItemService& Items() { return m_items; }
     CHostBrowseService& Browse() { return m_browse; }
+    CHostImagingService& Imaging() { return m_imaging; }
+    CHostPaneService& Panes() { return m_panes; }
+    CHostRegistryService& Registry() { return m_registry; }
+    // The host's main window (1024 x 768 until a test moves it).
+    HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
     void WithholdService(DWORD code, KvwResult result);
     void RestoreServices();
@@ -135,5 +142,9 @@ private:
     std::map<DWORD, KvwResult> m_withheld;
     CHostItemService m_items;
     CHostBrowseService m_browse;
+    CHostImagingService m_imaging;
+    CHostPaneService m_panes;
+    CHostRegistryService m_registry;
     HWND m_window = nullptr;
+    HWND m_mainWindow = nullptr;
 };
