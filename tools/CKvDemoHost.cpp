@@ -48,9 +48,11 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     return nullptr;
 }
 
-IPravonError* CKvDemoHost::BuildGraph(double scale) {
+IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
+    m_autoBrightness.reset();
+    m_histogram.reset();
     m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
@@ -85,11 +87,36 @@ IPravonError* CKvDemoHost::BuildGraph(double scale) {
             return e;
     }
 
+    IPravonDataSource* developed = m_demosaic.get();
+    if (autoBrightness)
+        if (IPravonError* e = AddAutoBrightness(&developed))
+            return e;
+
     // Linear and area resampling, in the square-root domain the demosaicing delivers.
     m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
-    if (IPravonError* e = PravonConnect(m_demosaic.get(), m_scale.get()))
+    if (IPravonError* e = PravonConnect(developed, m_scale.get()))
         return e;
     return m_scale->SetScale(scale, false);
+}
+
+IPravonError* CKvDemoHost::AddAutoBrightness(IPravonDataSource** output) {
+    m_histogram = std::make_unique<CPravonFilterHistogram>(&m_manager);
+    m_autoBrightness = std::make_unique<CFltAutoBrightness>(&m_manager);
+    if (IPravonError* e = PravonConnect(*output, m_histogram.get()))
+        return e;
+    if (IPravonError* e = PravonConnect(m_histogram.get(), m_autoBrightness.get()))
+        return e;
+    if (IPravonError* e = m_brightness.PravonFilterStartWatching(m_autoBrightness.get()))
+        return e;
+    if (IPravonError* e = m_autoBrightness->SetHistogram(m_histogram.get(), false))
+        return e;
+    // The last counted tile's completion notice measures the levels before any output tile is made.
+    if (IPravonError* e = m_histogram->ForceCompletion())
+        return PravonContext(e, kComponent, "the histogram cannot be counted");
+    if (IPravonError* e = m_autoBrightness->SetAuto(true, false))
+        return e;
+    *output = m_autoBrightness.get();
+    return nullptr;
 }
 
 IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,

@@ -1,14 +1,17 @@
 // The demo host: stands in for the suite's imaging component. It opens a raw sample through the I/O
 // library, builds the development graph that exists so far (the standard demosaicing, set from the
-// sample's colour-filter pattern and as-shot white balance, and the scaling to the output size), pulls the
-// output tile by tile and turns the square-root-domain result into display RGB through the process-wide
-// square table.
+// sample's colour-filter pattern and as-shot white balance, optionally the automatic brightness measured
+// by a histogram, and the scaling to the output size), pulls the output tile by tile and turns the
+// square-root-domain result into display RGB through the process-wide square table.
 #pragma once
 
+#include "filters/CPravonFilterHistogram.h"
 #include "filters/CPravonFilterScale.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/IPravonTagControl.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "rawlib/filters/CFltAutoBrightness.h"
+#include "rawlib/settings/CKvBrightness.h"
 
 #include <functional>
 #include <memory>
@@ -25,11 +28,15 @@ public:
     IPravonError* Open(const std::string& samplePath);
     // The mosaic image, then the demosaicing with the pattern of tag 0xA302 and, for every camera model
     // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
-    // the output size (scale 1 passes the picture through).
-    IPravonError* BuildGraph(double scale = 1.0);
+    // the output size (scale 1 passes the picture through). With autoBrightness a histogram and the
+    // automatic brightness follow the demosaicing: the histogram is counted whole first, and the tonal
+    // range is stretched from its measured black level.
+    IPravonError* BuildGraph(double scale = 1.0, bool autoBrightness = false);
     IPravonDataSource* GetOutput() const { return m_scale.get(); }
     IPravonImage* GetMosaic() const { return m_image.get(); }
     IPravonTagControl* GetTags() const { return m_tags.get(); }
+    // The brightness settings that watch the automatic brightness: its measured levels, once measured.
+    const CKvBrightness& GetBrightness() const { return m_brightness; }
 
     // Locks every output tile once, row by row, and writes it into rgb (8-bit sRGB, width x height);
     // progress hears (tiles done, tiles in all) after each tile.
@@ -40,9 +47,15 @@ public:
     static const BYTE* DisplayTable();
 
 private:
+    // Puts the histogram and the automatic brightness after *output and makes the latter the output.
+    IPravonError* AddAutoBrightness(IPravonDataSource** output);
+
     CPravonMemoryManager m_manager;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+    std::unique_ptr<CPravonFilterHistogram> m_histogram;
+    std::unique_ptr<CFltAutoBrightness> m_autoBrightness;
+    CKvBrightness m_brightness;
     std::unique_ptr<CPravonFilterScale> m_scale;
 };

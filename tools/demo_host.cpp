@@ -1,6 +1,6 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 
@@ -12,17 +12,24 @@
 
 int main(int argc, char** argv) {
     double scale = 1.0;
+    bool autoBrightness = false;
     int first = 1;
-    if (argc == 5 && std::strcmp(argv[1], "--scale") == 0) {
-        char* end = nullptr;
-        scale = std::strtod(argv[2], &end);
-        if (!end || *end || !(scale > 0) || scale > 8) {
-            std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
-            return 2;
+    for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+        if (std::strcmp(argv[first], "--auto-brightness") == 0) {
+            autoBrightness = true;
+        } else if (std::strcmp(argv[first], "--scale") == 0 && first + 1 < argc) {
+            char* end = nullptr;
+            scale = std::strtod(argv[++first], &end);
+            if (!end || *end || !(scale > 0) || scale > 8) {
+                std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
+                return 2;
+            }
+        } else {
+            first = argc;
         }
-        first = 3;
-    } else if (argc != 3) {
-        std::fprintf(stderr, "usage: %s [--scale FACTOR] SAMPLE OUTPUT.png\n", argv[0]);
+    }
+    if (argc - first != 2) {
+        std::fprintf(stderr, "usage: %s [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png\n", argv[0]);
         return 2;
     }
     const char* samplePath = argv[first];
@@ -31,7 +38,7 @@ int main(int argc, char** argv) {
     CKvDemoHost host;
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
-        err.reset(host.BuildGraph(scale));
+        err.reset(host.BuildGraph(scale, autoBrightness));
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
@@ -54,6 +61,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double developed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (autoBrightness) {
+        const CKvBrightness& measured = host.GetBrightness();
+        std::printf("demo-host: measured black level %d, white level %d (of 65535); brightness to full range "
+                    "%d/256 EV\n",
+                    measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
+    }
     std::string error;
     if (!CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
         std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath, error.c_str());

@@ -3,6 +3,7 @@
 //   make-sample [--width N] [--height N] [--pattern RGGB|GRBG|GBRG|BGGR] [--camera-model N]
 //               [--red-gain G] [--blue-gain G] [--sensitivity N] [--scene PATH] OUTPUT
 #include "CKvSampleMaker.h"
+#include "KvCommandLine.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,22 +20,10 @@ int Usage(const char* program) {
     return 2;
 }
 
-bool Number(const char* text, long long low, long long high, long long* value) {
-    char* end = nullptr;
-    const long long v = std::strtoll(text, &end, 10);
-    if (!*text || *end || v < low || v > high)
-        return false;
-    *value = v;
-    return true;
-}
-
-bool Real(const char* text, double* value) {
-    char* end = nullptr;
-    *value = std::strtod(text, &end);
-    return *text && !*end;
-}
-
 } // namespace
+
+using KvCommandLine::Number;
+using KvCommandLine::Real;
 
 int main(int argc, char** argv) {
     CKvSampleMaker::Options options;

@@ -2,6 +2,7 @@
 // by tile (every tile generated again each time) against one direct lcms2 transform of the same pixels in
 // one flat buffer, in the same run. Prints megapixels per second of each and the filter's time over
 // lcms2's.
+#include "bench/BenchTurns.h"
 #include "filters/CPravonFilterCML.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
@@ -10,7 +11,6 @@
 #include <lcms2.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,13 +26,7 @@ constexpr LONG kWidth = 6000;
 constexpr LONG kHeight = 4000;
 constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
-void Check(IPravonError* error, const char* what) {
-    if (!error)
-        return;
-    std::fprintf(stderr, "%s: %s\n", what, error->Describe().c_str());
-    error->Release();
-    std::exit(1);
-}
+using kvbench::Check;
 
 // The two profiles, written once into a folder of their own that goes at exit.
 struct Profiles {
@@ -130,50 +124,14 @@ struct Setup {
 
     // Copies between the flat buffer and the node's tiles, in either direction.
     void Copy(IPravonDataSource* node, bool intoNode) {
-        IPravonTileGrid* grid = nullptr;
-        Check(node->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid), "grid");
-        for (LONG r = 0; r < grid->GetRowCount(); ++r)
-            for (LONG c = 0; c < grid->GetColumnCount(); ++c) {
-                void* data = nullptr;
-                PravonRect rect;
-                PravonRect part;
-                LONG rowBytes = 0;
-                Check(node->LockTile(grid, c, r, &data, &rect, &part, &rowBytes), "lock");
-                for (LONG y = part.top; y < part.bottom; ++y) {
-                    std::uint8_t* tileRow = static_cast<std::uint8_t*>(data) +
-                                            std::size_t(y - rect.top) * rowBytes +
-                                            std::size_t(part.left - rect.left) * pixel;
-                    std::uint8_t* flatRow = flat.data() + (std::size_t(y) * kWidth + part.left) * pixel;
-                    const std::size_t n = std::size_t(part.right - part.left) * pixel;
-                    if (intoNode)
-                        std::memcpy(tileRow, flatRow, n);
-                    else
-                        std::memcpy(flatRow, tileRow, n);
-                }
-                Check(node->UnlockTile(grid, c, r), "unlock");
-            }
-        grid->Release();
+        kvbench::CopyTiles(node, flat.data(), kWidth, kHeight, pixel, intoNode);
     }
 
     void Direct() {
         cmsDoTransform(transform, flat.data(), direct.data(), cmsUInt32Number(kWidth) * kHeight);
     }
 
-    // The source says its pixels changed, and a consumer locks and unlocks every output tile.
-    void Pull() {
-        CPravonRect whole(0, 0, kWidth, kHeight);
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &whole), "invalidate");
-        LONG tileSize = 0;
-        Check(filter->GetTileSize(&tileSize), "tile size");
-        const LONG columns = (kWidth + tileSize - 1) / tileSize;
-        const LONG rows = (kHeight + tileSize - 1) / tileSize;
-        for (LONG r = 0; r < rows; ++r)
-            for (LONG c = 0; c < columns; ++c) {
-                void* data = nullptr;
-                Check(filter->LockTile(c, r, &data, nullptr), "lock output");
-                Check(filter->UnlockTile(c, r), "unlock output");
-            }
-    }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
 
     LONG bits;
     std::size_t pixel;
@@ -194,39 +152,15 @@ Setup& SetupFor(LONG bits) {
     return *slot;
 }
 
-// Each iteration converts the flat buffer with lcms2 and pulls every tile through the filter, in turns
-// first and second; the fastest time of each is kept, so that other load on the machine counts as little
-// as it can.
+// Each iteration converts the flat buffer with lcms2 and pulls every tile through the filter, in turns.
 void BM_FilterVersusLcms2(benchmark::State& state) {
     Setup& setup = SetupFor(static_cast<LONG>(state.range(0)));
-    using Clock = std::chrono::steady_clock;
-    double bestDirect = 1e300;
-    double bestFilter = 1e300;
-    bool directFirst = true;
-    for (auto _ : state) {
-        const auto timed = [](auto&& body) {
-            const auto start = Clock::now();
-            body();
-            return std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        double direct = 0;
-        double filter = 0;
-        if (directFirst) {
-            direct = timed([&] { setup.Direct(); });
-            filter = timed([&] { setup.Pull(); });
-        } else {
-            filter = timed([&] { setup.Pull(); });
-            direct = timed([&] { setup.Direct(); });
-        }
-        directFirst = !directFirst;
-        benchmark::DoNotOptimize(setup.direct.data());
-        bestDirect = std::min(bestDirect, direct);
-        bestFilter = std::min(bestFilter, filter);
-        state.SetIterationTime(direct + filter);
-    }
-    state.counters["lcms2_MP/s"] = kMegapixels / bestDirect;
-    state.counters["filter_MP/s"] = kMegapixels / bestFilter;
-    state.counters["filter/lcms2"] = bestFilter / bestDirect;
+    const kvbench::CBestTimes best = kvbench::TimeInTurns(
+        state, [&] { setup.Direct(); }, [&] { setup.Pull(); });
+    benchmark::DoNotOptimize(setup.direct.data());
+    state.counters["lcms2_MP/s"] = kMegapixels / best.first;
+    state.counters["filter_MP/s"] = kMegapixels / best.second;
+    state.counters["filter/lcms2"] = best.second / best.first;
 }
 
 BENCHMARK(BM_FilterVersusLcms2)

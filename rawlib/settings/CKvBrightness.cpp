@@ -3,7 +3,9 @@
 #include "KvRecordCursor.h"
 #include "KvStateIds.h"
 
-CKvBrightness::CKvBrightness(const CKvBrightness& other) : IKvState() {
+#include "filters/engine/CPravonFilterBase.h"
+
+CKvBrightness::CKvBrightness(const CKvBrightness& other) : IKvState(), CPravonFilterWatcher() {
     *this = other;
 }
 
@@ -58,4 +60,8 @@ IPravonError* CKvBrightness::OnWatcherNotification(IKvAutoBrightnessLevels* filt
     m_measuredBrightness = filter->GetAutoBrightness();
     m_fresh = 1;
     return nullptr;
+}
+
+IPravonError* CKvBrightness::PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) {
+    return OnWatcherNotification(dynamic_cast<IKvAutoBrightnessLevels*>(filter), type, data);
 }

@@ -1,14 +1,16 @@
 // Brightness settings: a brightness value, the automatic mode, and the levels the automatic-brightness
 // filter measured for this image. The measured automatic brightness and whether the measurement is fresh
-// belong to the current run only and are not stored.
+// belong to the current run only and are not stored. The record watches the filter it follows: registered
+// with the filter's AddWatcher, it hears the filter's measurements.
 #pragma once
 
 #include "IKvAutoBrightnessLevels.h"
 #include "IKvState.h"
 
+#include "filters/engine/CPravonFilterWatcher.h"
 #include "platform/pravon/IPravonError.h"
 
-class CKvBrightness : public IKvState {
+class CKvBrightness : public IKvState, public CPravonFilterWatcher {
 public:
     static constexpr WORD kVersion = 1;
     static constexpr int kRecordSize = 39;
@@ -16,7 +18,7 @@ public:
     CKvBrightness() = default;
     CKvBrightness(const CKvBrightness& other);
     // Copies value, automatic mode and the two measured levels, and clears the fresh flag; the measured
-    // automatic brightness stays this object's own.
+    // automatic brightness and the filters watched stay this object's own.
     CKvBrightness& operator=(const CKvBrightness& other);
 
     // Value 0.0 and automatic mode off; the measurements stay.
@@ -33,6 +35,9 @@ public:
     // keeps its black level (minimum over the channels), white level (maximum) and automatic brightness, and
     // marks the measurement fresh. Every other notification is ignored; the answer is always success.
     IPravonError* OnWatcherNotification(IKvAutoBrightnessLevels* filter, LONG type, void* data);
+    // The watcher callback of a watched filter: a filter that measures levels is handed on to
+    // OnWatcherNotification; any other filter's notifications are ignored.
+    IPravonError* PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) override;
 
     double GetValue() const { return m_value; }
     void SetValue(double value) { m_value = value; }

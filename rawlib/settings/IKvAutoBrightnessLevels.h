@@ -1,10 +1,9 @@
 // What a brightness record reads from the automatic-brightness filter it watches: the levels measured
 // over the channels and the brightness that would map them to the full range.
 //
-// The filter implements this beside its watcher list. When it sends kLevelsMeasured to its watchers, the
-// watching brightness record's watcher callback hands the filter to CKvBrightness::OnWatcherNotification as
-// this interface; until the filter and the watcher base class are wired together, callers (and tests) call
-// that operation directly.
+// The automatic-brightness filter (CFltAutoBrightness) implements this beside its watcher list. When it
+// sends kLevelsMeasured to its watchers, a watching brightness record's watcher callback hands the filter to
+// CKvBrightness::OnWatcherNotification as this interface.
 #pragma once
 
 #include "platform/win/wintypes.h"

@@ -3,36 +3,17 @@
 #include "CKvChromaChannel.h"
 #include "CKvLutGroup.h"
 #include "KvRecordCursor.h"
-#include "platform/win/WinPath.h"
+#include "rawlib/foundation/KvFileBytes.h"
 #include "rawlib/pipeline/KvProfileFolder.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // The largest file that can be a calibration file: 65,535 points.
 constexpr std::uint64_t kLongestFile = 13 + 24ull * 0xFFFF;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 double ReadDouble(const BYTE* at) {
     const std::uint64_t bits = KvGetValue(at, 8);
@@ -78,25 +59,15 @@ int LoadLchCalibration(CKvChromaChannel* channel, const char* fileName) {
     try {
         std::string path(static_cast<const char*>(GetProfileFolder()));
         path += fileName ? fileName : kKvLchCalibrationFile;
-        const FileDescriptor file(open(WinPath::ToNative(path).c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat status {};
-        if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
-            return KvLchCalibrationResult::kUnreadable; // a folder or a device has no length to check
-        const off_t end = lseek(file.Get(), 0, SEEK_END);
-        if (end < 0 || lseek(file.Get(), 0, SEEK_SET) != 0)
-            return KvLchCalibrationResult::kUnreadable;
-        // A file longer than any calibration file is refused before it is read.
-        if (static_cast<std::uint64_t>(end) > kLongestFile)
+        switch (KvReadFileBytes(path, kLongestFile, bytes)) {
+        case KvFileRead::kRead:
+            break;
+        case KvFileRead::kTooLong: // longer than any calibration file: refused before it is read
             return KvLchCalibrationResult::kWrongLength;
-        bytes.resize(static_cast<std::size_t>(end));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t got = read(file.Get(), bytes.data() + done, bytes.size() - done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return KvLchCalibrationResult::kUnreadable;
-            done += static_cast<std::size_t>(got);
+        case KvFileRead::kNoMemory:
+            return KvLchCalibrationResult::kNoMemory;
+        default:
+            return KvLchCalibrationResult::kUnreadable;
         }
     } catch (const std::bad_alloc&) {
         return KvLchCalibrationResult::kNoMemory;

@@ -2,14 +2,13 @@
 
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/KvLchCalibration.h"
+#include "testing/LchCalibrationFiles.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -18,33 +17,15 @@ using kvtest::Bytes;
 // A machine whose profile folder exists and takes calibration files.
 class Calibration : public ::testing::Test {
 protected:
-    Calibration() : folder(machine.Path() + "/Common Files/Korvel/Profiles/") {
-        std::filesystem::create_directories(folder);
-    }
+    Calibration() : folder(kvtest::ProfileFolder(machine)) {}
 
     void Write(const std::string& name, const Bytes& bytes) const {
-        std::ofstream out(folder + name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        ASSERT_TRUE(out) << "cannot write " << name;
+        kvtest::WriteProfileFile(machine, name, bytes);
     }
 
     // Version 1, the points and the level, then `tail` further bytes.
     static Bytes File(const std::vector<KvHuePoint>& points, double level, int tail = 1) {
-        std::vector<BYTE> bytes{1, 0, static_cast<BYTE>(points.size()),
-                                static_cast<BYTE>(points.size() >> 8)};
-        auto put = [&](double v) {
-            BYTE b[8];
-            std::memcpy(b, &v, sizeof b); // this target is little-endian, as the file is
-            bytes.insert(bytes.end(), b, b + 8);
-        };
-        for (const KvHuePoint& p : points) {
-            put(p.x);
-            put(p.y);
-            put(p.z);
-        }
-        put(level);
-        bytes.insert(bytes.end(), static_cast<std::size_t>(tail), 0x5A);
-        return bytes;
+        return kvtest::LchCalibrationBytes(points, level, tail);
     }
 
     // A chroma channel whose calibration set already holds something.

@@ -1,0 +1,195 @@
+#include "rawlib/filters/CFisheyeWindow.h"
+
+#include "platform/win/CpuFeatures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Window = CFisheyeWindow;
+
+TEST(FisheyeWindow, TheKernelAtHandWorkedDistances) {
+    struct Case {
+        double s, k;
+    };
+    // 1.5s³ - 2.5s² + 1 below 1, -0.5s³ + 2.5s² - 4s + 2 below 2: worked by hand.
+    const Case cases[] = {{0, 1},
+                          {0.5, 0.5625},
+                          {1, 0},
+                          {1.5, -0.0625},
+                          {std::sqrt(2.0), -0.5 * 2 * std::sqrt(2.0) + 5 - 4 * std::sqrt(2.0) + 2},
+                          {1.999, -0.5 * 1.999 * 1.999 * 1.999 + 2.5 * 1.999 * 1.999 - 4 * 1.999 + 2},
+                          {2, 0},
+                          {3, 0}};
+    for (const Case& c : cases)
+        EXPECT_NEAR(Window::Kernel(c.s), c.k, 1e-15) << c.s;
+    EXPECT_NEAR(Window::Kernel(std::sqrt(2.0)), -0.0710678, 1e-7) << "diagonal neighbours weigh against";
+}
+
+TEST(FisheyeWindow, WeightsOnAPixelAndBetweenFour) {
+    const Window::Weights on = Window::WeightsAt(0, 0);
+    const double diagonal = Window::Kernel(std::sqrt(2.0));
+    // Rows j0 - 1 ... j0 + 2, columns i0 - 1 ... i0 + 2: the pixel itself at row 1, column 1.
+    const double expected[16] = {diagonal, 0, diagonal, 0, 0, 1, 0, 0, diagonal, 0, diagonal, 0, 0, 0, 0, 0};
+    for (int k = 0; k < 16; ++k)
+        EXPECT_NEAR(on.w[k], expected[k], 1e-15) << k;
+    EXPECT_NEAR(on.sum, 1 + 4 * diagonal, 1e-15);
+
+    const Window::Weights middle = Window::WeightsAt(0.5, 0.5);
+    for (int k : {5, 6, 9, 10})
+        EXPECT_NEAR(middle.w[k], Window::Kernel(std::sqrt(0.5)), 1e-15);
+    EXPECT_NEAR(middle.w[4], Window::Kernel(std::sqrt(2.5)), 1e-15);
+    EXPECT_EQ(middle.w[0], 0) << "the corners lie at distance sqrt(4.5)";
+    EXPECT_NEAR(middle.w[1], middle.w[2], 1e-15) << "symmetric about the middle";
+}
+
+TEST(FisheyeWindow, MeansAreCutAndHeldToTheSampleRange) {
+    const Window::Weights on = Window::WeightsAt(0, 0);
+    std::vector<double> samples(16, 0);
+    samples[5] = 255; // a bright pixel whose diagonal neighbours are dark overshoots
+    EXPECT_EQ(Window::Resolve(samples.data(), on, 255), 255u);
+    EXPECT_EQ(Window::Resolve(samples.data(), on, 65535), static_cast<unsigned>(255 / on.sum));
+    samples.assign(16, 200);
+    samples[5] = 0; // a dark pixel among bright diagonals undershoots
+    samples[0] = samples[2] = samples[8] = samples[10] = 255;
+    EXPECT_EQ(Window::Resolve(samples.data(), on, 255), 0u);
+    // A flat area stays flat: a mean that rounding puts a hair below its value is not cut to the one below.
+    for (unsigned value : {1u, 77u, 254u, 255u, 4095u, 65535u}) {
+        for (double f : {0.0, 0.1, 0.3, 0.5, 0.8, 0.999}) {
+            samples.assign(16, value);
+            EXPECT_EQ(Window::Resolve(samples.data(), Window::WeightsAt(f, 1 - f), 65535), value)
+                << value << " " << f;
+        }
+    }
+}
+
+// A window over a small 16-bit picture whose sample (x, y, c) is 20000 + 1000 y + 10 x + c.
+class SmallPicture : public ::testing::Test {
+protected:
+    static constexpr LONG kWidth = 6, kHeight = 5;
+    static std::uint16_t Sample(LONG x, LONG y, int c) {
+        return static_cast<std::uint16_t>(20000 + 1000 * y + 10 * x + c);
+    }
+
+    void Fill(const PravonRect& area) {
+        ASSERT_TRUE(window.Reset(area, kWidth, kHeight, 2));
+        const PravonRect& part = window.GetPicturePart();
+        for (LONG y = part.top; y < part.bottom; ++y)
+            for (LONG x = part.left; x < part.right; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const std::uint16_t v = Sample(x, y, c);
+                    std::memcpy(window.At(x, y) + 2 * c, &v, 2);
+                }
+        window.RepeatEdges();
+    }
+
+    Window window;
+};
+
+TEST_F(SmallPicture, TheWindowReachesOneBeforeAndTwoAfterAndRepeatsTheEdges) {
+    Fill({0, 0, 2, 2});
+    const PravonRect& part = window.GetPicturePart();
+    EXPECT_EQ(part.left, 0);
+    EXPECT_EQ(part.top, 0);
+    EXPECT_EQ(part.right, 4);
+    EXPECT_EQ(part.bottom, 4);
+    EXPECT_TRUE(window.Covers(0, 0));
+    EXPECT_TRUE(window.Covers(1, 1));
+    EXPECT_FALSE(window.Covers(2, 1)) << "column 4 lies beyond the window";
+    EXPECT_FALSE(window.Covers(-1, 0));
+    // Interpolating on pixel (0, 0) reads (-1, -1), which repeats (0, 0): the weights fall on (0, 0) and
+    // (1, 1) only, with the repeated corners.
+    const Window::Weights on = Window::WeightsAt(0, 0);
+    std::uint16_t out[3];
+    window.Interpolate(0, 0, on, reinterpret_cast<BYTE*>(out));
+    for (int c = 0; c < 3; ++c) {
+        const double d = on.w[0];
+        const double mean = (d * Sample(0, 0, c) + d * Sample(1, 0, c) + 1.0 * Sample(0, 0, c) +
+                             d * Sample(0, 1, c) + d * Sample(1, 1, c)) /
+                            on.sum;
+        EXPECT_EQ(out[c], static_cast<std::uint16_t>(mean)) << c;
+    }
+}
+
+TEST_F(SmallPicture, InterpolationMatchesTheGatheredSamples) {
+    Fill({2, 1, 6, 5});
+    const LONG i0 = 4, j0 = 3; // reads columns 3 ... 6 and rows 2 ... 5: both past the picture
+    ASSERT_TRUE(window.Covers(i0, j0));
+    const Window::Weights weights = Window::WeightsAt(0.25, 0.75);
+    std::uint16_t out[3];
+    window.Interpolate(i0, j0, weights, reinterpret_cast<BYTE*>(out));
+    for (int c = 0; c < 3; ++c) {
+        double samples[16];
+        for (int n = 0; n < 4; ++n)
+            for (int m = 0; m < 4; ++m)
+                samples[n * 4 + m] = Sample(std::min<LONG>(i0 - 1 + m, kWidth - 1),
+                                            std::min<LONG>(j0 - 1 + n, kHeight - 1), c);
+        EXPECT_EQ(out[c], Window::Resolve(samples, weights, 65535)) << c;
+    }
+}
+
+TEST(FisheyeWindowLimits, AWindowTooLargeOrOutsideThePictureIsNotMade) {
+    Window window;
+    EXPECT_FALSE(window.Reset({0, 0, 4000, 2000}, 4000, 2000, 2)) << "past the size limit";
+    EXPECT_FALSE(window.Covers(10, 10));
+    EXPECT_FALSE(window.Reset({0, 0, 0, 0}, 0, 0, 1)) << "a picture without pixels";
+    EXPECT_TRUE(window.Reset({5, 5, 5, 5}, 5, 5, 1)) << "an empty area at the edge still reads the edge";
+    EXPECT_EQ(window.GetPicturePart().left, 4);
+    EXPECT_EQ(window.GetPicturePart().right, 5);
+}
+
+} // namespace
+
+namespace {
+
+// Every row of a 16-bit picture remapped through the window with the SIMD and the plain path.
+TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
+    constexpr LONG w = 37, h = 23;
+    std::vector<double> table(4096);
+    for (int i = 0; i < 4096; ++i) {
+        const double u = i / 4095.0;
+        table[i] = 0.9 * u + 0.12 * std::sin(9 * u); // rises and falls: some blocks leave a narrow window
+    }
+    const CFisheyeGeometry geometry(table.data(), w, h);
+    for (int bytes : {1, 2}) {
+        for (const PravonRect& area : {PravonRect{0, 0, w, h}, PravonRect{5, 4, 20, 12}}) {
+            Window window;
+            ASSERT_TRUE(window.Reset(area, w, h, bytes));
+            const PravonRect& part = window.GetPicturePart();
+            std::uint32_t noise = 99;
+            for (LONG y = part.top; y < part.bottom; ++y)
+                for (LONG x = part.left; x < part.right; ++x)
+                    for (int k = 0; k < 3 * bytes; ++k) {
+                        noise = noise * 1664525u + 1013904223u;
+                        window.At(x, y)[k] = static_cast<BYTE>(noise >> 24);
+                    }
+            window.RepeatEdges();
+            std::size_t missedCount = 0, written = 0;
+            for (LONG y = 0; y < h; ++y) {
+                std::vector<BYTE> rows[2];
+                std::vector<LONG> missed[2];
+                for (int path = 0; path < 2; ++path) {
+                    CCpuFeatureOverride features(0, path == 0 ? 0 : CpuFeature::kAVX2);
+                    rows[path].assign(static_cast<std::size_t>(w) * 3 * bytes, 0xA5);
+                    window.RemapRow(geometry, y, 1, w, rows[path].data() + 3 * bytes, missed[path]);
+                }
+                EXPECT_EQ(rows[0], rows[1]) << "row " << y << ", " << bytes << "-byte samples";
+                EXPECT_EQ(missed[0], missed[1]) << "row " << y;
+                missedCount += missed[0].size();
+                written += std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
+            }
+            EXPECT_GT(written, 0u);
+            if (area.right - area.left < w) {
+                EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
+            }
+        }
+    }
+}
+
+} // namespace
