@@ -1,13 +1,10 @@
 #include "CDocDocument.h"
 
-#include "DocXmlParse.h"
-
 #include "platform/win/utf16.h"
+#include "platform/xml/KvXml.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
-#include <libxml/xpath.h>
-#include <libxml/xpathInternals.h>
 
 #include <cstring>
 #include <limits>
@@ -17,17 +14,6 @@ namespace {
 constexpr const char* kRootName = "ldf";
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
 
-void IgnoreError(void*, xmlErrorPtr) {}
-
-struct XPathContextReleaser {
-    void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectReleaser {
-    void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
-};
-struct XmlTextReleaser {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
 struct BufferReleaser {
     void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
 };
@@ -42,7 +28,7 @@ bool IsElement(xmlNodePtr node, const char* name) {
 std::shared_ptr<CDocDocument> CDocDocument::Parse(const std::uint8_t* data, std::size_t size) {
     if (!data || size == 0 || size > kMaxFileBytes)
         return nullptr;
-    DocTreePtr tree = DocParseXml(data, size);
+    KvXmlTreePtr tree = KvXmlParse(data, size);
     if (!tree)
         return nullptr;
     const xmlNodePtr root = xmlDocGetRootElement(tree.get());
@@ -79,36 +65,7 @@ LONG CDocDocument::CountChildren(xmlNodePtr parent, const char* name) {
 }
 
 std::optional<std::wstring> CDocDocument::Evaluate(xmlNodePtr node, const wchar_t* path) const {
-    if (!node || !path)
-        return std::nullopt;
-    std::unique_ptr<xmlXPathContext, XPathContextReleaser> context(xmlXPathNewContext(m_tree));
-    if (!context)
-        return std::nullopt;
-    context->node = node;
-    context->error = IgnoreError;
-    const std::string expression = Utf::WideToUtf8(path);
-    std::unique_ptr<xmlXPathObject, XPathObjectReleaser> result(
-        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expression.c_str()), context.get()));
-    if (!result)
-        return std::nullopt;
-    std::unique_ptr<xmlChar, XmlTextReleaser> text;
-    switch (result->type) {
-    case XPATH_NODESET:
-        if (xmlXPathNodeSetIsEmpty(result->nodesetval))
-            return std::nullopt;
-        text.reset(xmlXPathCastNodeToString(xmlXPathNodeSetItem(result->nodesetval, 0)));
-        break;
-    case XPATH_BOOLEAN:
-    case XPATH_NUMBER:
-    case XPATH_STRING:
-        text.reset(xmlXPathCastToString(result.get()));
-        break;
-    default:
-        return std::nullopt;
-    }
-    if (!text)
-        return std::nullopt;
-    return Utf::Utf8ToWide(reinterpret_cast<const char*>(text.get()));
+    return KvXmlValue(m_tree, node, path);
 }
 
 bool CDocDocument::Serialize(std::vector<std::uint8_t>& out) const {

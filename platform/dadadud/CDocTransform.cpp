@@ -1,6 +1,6 @@
 #include "CDocTransform.h"
 
-#include "DocXmlParse.h"
+#include "platform/xml/KvXml.h"
 
 #include "platform/win/utf16.h"
 
@@ -82,9 +82,9 @@ struct XmlMemoryReleaser {
 
 // The wide text as a tree: its characters are already decoded, so whatever encoding its declaration names
 // (the form it was kept in) the UTF-8 form is read.
-DocTreePtr ParseWide(const std::wstring& text) {
+KvXmlTreePtr ParseWide(const std::wstring& text) {
     const std::string utf8 = Utf::WideToUtf8(text);
-    return DocParseXml(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), "UTF-8");
+    return KvXmlParse(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), "UTF-8");
 }
 
 bool IsQuote(wchar_t c) {
@@ -130,8 +130,8 @@ bool CDocTransform::Run(const std::wstring& source, const std::wstring& styleshe
     if (!security || !SplitParameters(parameters, split))
         return false;
     SilentXmlErrors silent;
-    DocTreePtr document = ParseWide(source);
-    DocTreePtr styleTree = ParseWide(stylesheet);
+    KvXmlTreePtr document = ParseWide(source);
+    KvXmlTreePtr styleTree = ParseWide(stylesheet);
     if (!document || !styleTree)
         return false;
     std::unique_ptr<xsltStylesheet, StylesheetReleaser> style(xsltParseStylesheetDoc(styleTree.get()));
@@ -154,7 +154,7 @@ bool CDocTransform::Run(const std::wstring& source, const std::wstring& styleshe
         if (added != 0 || context->state != XSLT_STATE_OK)
             return false;
     }
-    DocTreePtr output(
+    KvXmlTreePtr output(
         xsltApplyStylesheetUser(style.get(), document.get(), nullptr, nullptr, nullptr, context.get()));
     if (!output || context->state != XSLT_STATE_OK)
         return false;

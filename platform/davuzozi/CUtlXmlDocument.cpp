@@ -1,11 +1,10 @@
 #include "CUtlXmlDocument.h"
 
 #include "platform/win/utf16.h"
+#include "platform/xml/KvXml.h"
 
 #include <libxml/chvalid.h>
 #include <libxml/parser.h>
-#include <libxml/xpath.h>
-#include <libxml/xpathInternals.h>
 
 #include <climits>
 #include <cstring>
@@ -20,32 +19,6 @@ void InitialiseOnce() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-void IgnoreError(void*, xmlErrorPtr) {}
-
-struct ParseWatch {
-    bool sawDocumentType = false;
-};
-
-// Called for every document type declaration, before its subset or any entity in it is read: the parse
-// stops there, so no external subset is fetched and no entity is ever expanded.
-void RefuseDocumentType(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    auto* parser = static_cast<xmlParserCtxtPtr>(context);
-    static_cast<ParseWatch*>(parser->_private)->sawDocumentType = true;
-    xmlStopParser(parser);
-}
-
-struct ParserReleaser {
-    void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
-struct TreeReleaser {
-    void operator()(xmlDocPtr tree) const { xmlFreeDoc(tree); }
-};
-struct XPathContextReleaser {
-    void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectReleaser {
-    void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
-};
 struct XmlTextReleaser {
     void operator()(xmlChar* text) const { xmlFree(text); }
 };
@@ -159,32 +132,17 @@ bool XmlCanHold(const std::wstring& value) {
 } // namespace
 
 std::unique_ptr<CUtlXmlDocument> CUtlXmlDocument::Parse(const std::uint8_t* data, std::size_t size) {
-    InitialiseOnce();
-    if (!data || size == 0 || size > kMaxFileBytes)
+    if (size > kMaxFileBytes)
         return nullptr;
-    std::unique_ptr<xmlParserCtxt, ParserReleaser> parser(xmlNewParserCtxt());
-    if (!parser || !parser->sax)
-        return nullptr;
-    ParseWatch watch;
-    parser->_private = &watch;
-    parser->sax->internalSubset = RefuseDocumentType;
-    parser->sax->externalSubset = RefuseDocumentType;
-    parser->sax->serror = IgnoreError;
-    // No network and no messages; entities stay unexpanded, no document type is loaded (no NOENT, no
-    // DTDLOAD) and the parser's size limits stay in force (no HUGE).
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, TreeReleaser> tree(
-        xmlCtxtReadMemory(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr,
-                          nullptr, options));
-    if (!tree || watch.sawDocumentType || !parser->wellFormed || tree->intSubset || tree->extSubset ||
-        !xmlDocGetRootElement(tree.get()))
+    KvXmlTreePtr tree = KvXmlParse(data, size);
+    if (!tree || !xmlDocGetRootElement(tree.get()))
         return nullptr;
     return std::unique_ptr<CUtlXmlDocument>(new CUtlXmlDocument(tree.release()));
 }
 
 std::unique_ptr<CUtlXmlDocument> CUtlXmlDocument::Empty() {
     InitialiseOnce();
-    std::unique_ptr<xmlDoc, TreeReleaser> tree(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+    KvXmlTreePtr tree(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
     if (!tree)
         return nullptr;
     xmlNodePtr root =
@@ -200,37 +158,8 @@ CUtlXmlDocument::~CUtlXmlDocument() {
 }
 
 std::optional<std::wstring> CUtlXmlDocument::GetValue(const wchar_t* key) {
-    if (!key)
-        return std::nullopt;
     std::lock_guard<std::mutex> guard(m_lock);
-    std::unique_ptr<xmlXPathContext, XPathContextReleaser> context(xmlXPathNewContext(m_tree));
-    if (!context)
-        return std::nullopt;
-    context->node = xmlDocGetRootElement(m_tree);
-    context->error = IgnoreError;
-    const std::string expression = Utf::WideToUtf8(key);
-    std::unique_ptr<xmlXPathObject, XPathObjectReleaser> result(
-        xmlXPathEvalExpression(Xml(expression), context.get()));
-    if (!result)
-        return std::nullopt;
-    std::unique_ptr<xmlChar, XmlTextReleaser> text;
-    switch (result->type) {
-    case XPATH_NODESET:
-        if (xmlXPathNodeSetIsEmpty(result->nodesetval))
-            return std::nullopt;
-        text.reset(xmlXPathCastNodeToString(xmlXPathNodeSetItem(result->nodesetval, 0)));
-        break;
-    case XPATH_BOOLEAN:
-    case XPATH_NUMBER:
-    case XPATH_STRING:
-        text.reset(xmlXPathCastToString(result.get()));
-        break;
-    default:
-        return std::nullopt;
-    }
-    if (!text)
-        return std::nullopt;
-    return Utf::Utf8ToWide(reinterpret_cast<const char*>(text.get()));
+    return KvXmlValue(m_tree, xmlDocGetRootElement(m_tree), key);
 }
 
 bool CUtlXmlDocument::SetValue(const wchar_t* key, const wchar_t* value) {
