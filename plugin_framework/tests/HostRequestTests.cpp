@@ -32,6 +32,14 @@ std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Gives the wrapper's handle back, then the wrapper.
+struct ImageReleaser {
+    void operator()(TiProImage* image) const {
+        image->Release();
+        delete image;
+    }
+};
+
 LRESULT PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -271,8 +279,7 @@ TEST_F(HostRequestTest, ReadPngIntoImageRefusesBadFilesAndAMissingManager) {
 }
 
 TEST_F(HostRequestTest, PngResourcesBecomeImagesAndLeaveNoFile) {
-    std::unique_ptr<TiProImage, void (*)(TiProImage*)> image(LoadPngResourceImage(GetThisModule(), 20),
-                                                             [](TiProImage* i) { i->Release(); });
+    const std::unique_ptr<TiProImage, ImageReleaser> image(LoadPngResourceImage(GetThisModule(), 20));
     ASSERT_NE(image, nullptr);
     TSize_T<LONG> size;
     image->GetSize(size);
