@@ -43,6 +43,7 @@ public:
 private:
     // Copies the source pixels under the invalid part; pixels no source pixel covers become zeros.
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    bool WritesWholeInvalidArea() const override { return true; }
 
     bool Crops() const { return IsEnabled() && !IsPassThrough(); }
     // Moves by the crop's corner, sign -1 into output coordinates and 1 back, while the filter crops.

@@ -31,6 +31,8 @@ public:
     // output colour space of 0, gives PravonKind::kUnsupportedColorSpace and converts nothing; without an
     // engine, PravonKind::kInvalidState.
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
+    // The whole tile is converted from the source, which has the output's geometry.
+    bool WritesWholeInvalidArea() const override { return true; }
 
     // The engine may be null. With notify, a change of the output colour space is announced (kColorSpace).
     IPravonError* SetCMLEngine(CPravonFilterCMLEngine* engine, bool notify);

@@ -4,6 +4,7 @@
 #include "platform/pravon/PravonGraph.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -530,8 +531,12 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
         LONG sourceWidth = 0, sourceHeight = 0;
         if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
             return PravonContext(e, kCode, "cannot read the source size");
-        if (sourceWidth == 0 || sourceHeight == 0)
+        // A fixed-size output of an empty source is black throughout, as a fresh tile would show it.
+        if (sourceWidth == 0 || sourceHeight == 0) {
+            for (LONG y = out.invalid.top; y < out.invalid.bottom; ++y)
+                std::memset(out.Row(y), 0, static_cast<std::size_t>(out.rowBytes));
             return nullptr;
+        }
         IPravonDataSource* const* sources = nullptr;
         LONG count = 0;
         GetProcessSources(info, &sources, &count);

@@ -94,6 +94,8 @@ protected:
     // The linear and cubic kernels reach one and two source pixels beyond the pixel an output pixel maps
     // back to, in the directions that enlarge.
     CHalo GetHalo(IPravonDataSource* const* sources, LONG count) override;
+    // Every pixel of a tile's invalid part is resampled from the source (black without one).
+    bool WritesWholeInvalidArea() const override { return true; }
     // Output pixels are computed from the source and output sizes, which in scale mode the factors only
     // approximate (by up to half an output pixel): a changed area is mapped by the sizes in either mode.
     IPravonError* MapChangedArea(IPravonDataSource* source, const PravonRect& rect,

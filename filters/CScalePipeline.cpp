@@ -5,10 +5,13 @@
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -16,6 +19,11 @@ namespace {
 constexpr LONG kMaxSide = (1 << 30) - 1;
 // Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
 constexpr LONG kMaxSimdTaps = 64;
+// Nearest neighbour asks for the pixels of the row this many chosen rows ahead while it copies one.
+constexpr LONG kNearestPrefetchRows = 3;
+// The resampling methods ask for the row this many rows ahead while they gather one.
+constexpr LONG kGatherPrefetchRows = 2;
+constexpr std::ptrdiff_t kCacheLine = 64;
 
 using Int32Math::CeilDiv;
 using Int32Math::FloorDiv;
@@ -260,39 +268,14 @@ IPravonError* CScalePipeline::Run(IPravonDataSource* source, const PravonRect& r
     }
 }
 
-namespace {
-
-template <int BPP>
-void CopyPixels(BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
-    for (LONG i = 0; i < count; ++i)
-        std::memcpy(to + static_cast<std::size_t>(i) * BPP,
-                    from + static_cast<std::size_t>(column[i] - left) * BPP, BPP);
-}
-
-void CopyPixelsBy(LONG bpp, BYTE* to, const BYTE* from, const std::int64_t* column, LONG count, LONG left) {
-    switch (bpp) {
-    case 1:
-        return CopyPixels<1>(to, from, column, count, left);
-    case 2:
-        return CopyPixels<2>(to, from, column, count, left);
-    case 3:
-        return CopyPixels<3>(to, from, column, count, left);
-    case 4:
-        return CopyPixels<4>(to, from, column, count, left);
-    case 6:
-        return CopyPixels<6>(to, from, column, count, left);
-    default:
-        return CopyPixels<8>(to, from, column, count, left);
-    }
-}
-
-} // namespace
-
 IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const PravonRect& rect, BYTE* out,
                                          LONG rowBytes) {
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
     const LONG bpp = m_channels * ((m_flags & k16Bit) ? 2 : 1);
+    const ScaleRows::Kernels& kernels = ScaleRows::Choose();
+    // The pieces of one source tile column copy the same columns: each column's plan is made once.
+    std::vector<std::pair<LONG, ScaleRows::NearestPlan>> plans;
     m_nearest.resize(static_cast<std::size_t>(width) + static_cast<std::size_t>(height));
     std::int64_t* column = m_nearest.data();
     std::int64_t* row = column + width;
@@ -327,17 +310,32 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
         [&](const CSourcePart& piece) -> IPravonError* {
             const Run columns = runIn(column, width, piece.tileRect.left, piece.tileRect.right);
             const Run rows = runIn(row, height, piece.tileRect.top, piece.tileRect.bottom);
-            const std::size_t runBytes = static_cast<std::size_t>(columns.end - columns.start) * bpp;
-            const std::ptrdiff_t readFrom =
-                static_cast<std::ptrdiff_t>(column[columns.start] - piece.tileRect.left) * bpp;
-            const std::ptrdiff_t readBytes =
-                static_cast<std::ptrdiff_t>(column[columns.end - 1] - column[columns.start] + 1) * bpp;
+            const LONG runCount = columns.end - columns.start;
+            const std::size_t runBytes = static_cast<std::size_t>(runCount) * bpp;
+            auto planned = std::find_if(plans.begin(), plans.end(),
+                                        [&](const auto& p) { return p.first == piece.tileRect.left; });
+            if (planned == plans.end()) {
+                m_index.resize(static_cast<std::size_t>(runCount));
+                for (LONG i = 0; i < runCount; ++i)
+                    m_index[static_cast<std::size_t>(i)] =
+                        static_cast<std::int32_t>((column[columns.start + i] - piece.tileRect.left) * bpp);
+                plans.emplace_back(piece.tileRect.left, ScaleRows::NearestPlan());
+                planned = plans.end() - 1;
+                ScaleRows::PlanNearest(m_index.data(), runCount, bpp,
+                                       std::int64_t{piece.tileRect.right - piece.tileRect.left} * bpp,
+                                       kernels.groupsNearest, &planned->second);
+            }
+            const ScaleRows::NearestPlan& plan = planned->second;
+            const std::ptrdiff_t readFrom = plan.offsets.front();
+            const std::ptrdiff_t readBytes = plan.offsets.back() - readFrom + bpp;
             for (LONG j = rows.start; j < rows.end; ++j) {
-                // Rows far apart in a reduction: ask for the next one's pixels while this one is copied.
-                if (j + 1 < rows.end && row[j + 1] != row[j]) {
-                    const BYTE* ahead = piece.Row(static_cast<LONG>(row[j + 1])) + readFrom;
-                    for (std::ptrdiff_t b = 0; b < readBytes; b += 64)
-                        __builtin_prefetch(ahead + b);
+                // Rows far apart in a reduction: the pixels of a row a few ahead are asked for while this
+                // one is copied, into the second-level cache, which can wait for more of them at once.
+                const LONG ahead = std::min(j + kNearestPrefetchRows, rows.end - 1);
+                if (ahead > j && row[ahead] != row[ahead - 1]) {
+                    const BYTE* from = piece.Row(static_cast<LONG>(row[ahead])) + readFrom;
+                    for (std::ptrdiff_t b = 0; b < readBytes; b += kCacheLine)
+                        _mm_prefetch(reinterpret_cast<const char*>(from + b), _MM_HINT_T1);
                 }
                 BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
                            static_cast<std::ptrdiff_t>(columns.start) * bpp;
@@ -345,8 +343,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                     std::memcpy(to, to - rowBytes, runBytes);
                     continue;
                 }
-                CopyPixelsBy(bpp, to, piece.Row(static_cast<LONG>(row[j])), column + columns.start,
-                             columns.end - columns.start, piece.tileRect.left);
+                kernels.nearest(piece.Row(static_cast<LONG>(row[j])), to, plan);
             }
             return nullptr;
         },
@@ -382,6 +379,15 @@ IPravonError* GatherRow(CSourceTileCursor& cursor, std::int64_t a, std::int64_t 
         } else {
             run = std::min<std::int64_t>(std::int64_t{cursor.GetPixelsRight()} + 1, b - x);
             const std::size_t samples = static_cast<std::size_t>(run) * channels;
+            // The rows come one after the other, a run from each source tile: the same runs of a row
+            // ahead are asked for while this one is copied.
+            if (cursor.GetRowsBelow() >= kGatherPrefetchRows) {
+                const BYTE* ahead =
+                    p + static_cast<std::ptrdiff_t>(kGatherPrefetchRows) * cursor.GetRowStride();
+                const std::ptrdiff_t bytes = static_cast<std::ptrdiff_t>(samples) * (Wide ? 2 : 1);
+                for (std::ptrdiff_t o = 0; o < bytes; o += kCacheLine)
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + o), _MM_HINT_T0);
+            }
             if constexpr (Wide) {
                 std::memcpy(span, p, samples * 2);
             } else {

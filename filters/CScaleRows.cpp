@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace ScaleRows {
@@ -559,6 +560,48 @@ __attribute__((target("avx2"))) void Avx2VArea(const std::uint16_t* const* rows,
     }
 }
 
+// Nearest neighbour. A pixel of a size known at compile time is copied as one or two moves.
+template <int N>
+KV_INLINE void CopyPixelsAt(const BYTE* row, BYTE* out, const std::int32_t* offsets, LONG first, LONG end) {
+    for (LONG i = first; i < end; ++i)
+        std::memcpy(out + static_cast<std::size_t>(i) * N, row + offsets[i], N);
+}
+
+KV_INLINE void CopyPixelsBy(const BYTE* row, BYTE* out, const NearestPlan& plan, LONG first) {
+    const std::int32_t* offsets = plan.offsets.data();
+    switch (plan.pixelBytes) {
+    case 1:
+        return CopyPixelsAt<1>(row, out, offsets, first, plan.count);
+    case 2:
+        return CopyPixelsAt<2>(row, out, offsets, first, plan.count);
+    case 3:
+        return CopyPixelsAt<3>(row, out, offsets, first, plan.count);
+    case 4:
+        return CopyPixelsAt<4>(row, out, offsets, first, plan.count);
+    case 6:
+        return CopyPixelsAt<6>(row, out, offsets, first, plan.count);
+    default:
+        for (LONG i = first; i < plan.count; ++i)
+            std::memcpy(out + static_cast<std::size_t>(i) * plan.pixelBytes, row + offsets[i],
+                        static_cast<std::size_t>(plan.pixelBytes));
+    }
+}
+
+void PlainNearest(const BYTE* row, BYTE* out, const NearestPlan& plan) {
+    CopyPixelsBy(row, out, plan, 0);
+}
+
+// Each group is one sixteen-byte load, shuffle and store; a store's bytes beyond its group's pixels are
+// written again by the next group or by the pixels copied one by one after the groups.
+__attribute__((target("avx2"))) void Avx2Nearest(const BYTE* row, BYTE* out, const NearestPlan& plan) {
+    for (const NearestGroup& g : plan.groups) {
+        const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.from));
+        const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(g.shuffle));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + g.to), _mm_shuffle_epi8(source, order));
+    }
+    CopyPixelsBy(row, out, plan, plan.grouped);
+}
+
 const Kernels PlainKernels = {
     PlainHLinear,
     PlainHCubic,
@@ -571,6 +614,8 @@ const Kernels PlainKernels = {
     PlainVCubic<std::uint16_t>,
     PlainVArea<std::uint8_t>,
     PlainVArea<std::uint16_t>,
+    false,
+    PlainNearest,
     false,
 };
 
@@ -586,6 +631,8 @@ const Kernels Avx2Kernels = {
     Avx2VCubic<std::uint16_t>,
     Avx2VArea<std::uint8_t>,
     Avx2VArea<std::uint16_t>,
+    true,
+    Avx2Nearest,
     true,
 };
 
@@ -669,6 +716,40 @@ bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries,
         std::fill(out + pairs * 8, out + pairs * 8 + 4, static_cast<std::int32_t>(restore));
     }
     return true;
+}
+
+void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
+                 bool grouped, NearestPlan* plan) {
+    constexpr LONG kGroupBytes = 16;
+    constexpr std::uint8_t kZero = 0x80; // a shuffle index that writes 0
+    plan->pixelBytes = pixelBytes;
+    plan->count = count;
+    plan->offsets.assign(offsets, offsets + count);
+    plan->groups.clear();
+    LONG i = 0;
+    if (grouped) {
+        const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
+        while (i < count) {
+            const std::int32_t from = offsets[i];
+            const std::int64_t to = std::int64_t{i} * pixelBytes;
+            if (from + std::int64_t{kGroupBytes} > readable || to + kGroupBytes > runBytes)
+                break;
+            NearestGroup group;
+            group.from = from;
+            group.to = static_cast<std::int32_t>(to);
+            std::fill(std::begin(group.shuffle), std::end(group.shuffle), kZero);
+            LONG n = 0;
+            while (i + n < count && (n + 1) * pixelBytes <= kGroupBytes &&
+                   offsets[i + n] - from + pixelBytes <= kGroupBytes) {
+                for (LONG b = 0; b < pixelBytes; ++b)
+                    group.shuffle[n * pixelBytes + b] = static_cast<std::uint8_t>(offsets[i + n] - from + b);
+                ++n;
+            }
+            plan->groups.push_back(group);
+            i += n;
+        }
+    }
+    plan->grouped = i;
 }
 
 void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ScaleRows {
 
@@ -39,6 +40,26 @@ using HorizontalRow = void (*)(const std::uint16_t* span, std::uint16_t* out, co
 // rows: the ring rows, oldest first; out: the output row (8- or 16-bit samples).
 using VerticalRow = void (*)(const std::uint16_t* const* rows, BYTE* out, const VerticalParams& p);
 
+// Nearest neighbour: every output pixel of a run copies one pixel of a source row. A plan made once for
+// the run (each output pixel's source byte offset) copies any row by it; the SIMD plan moves the pixels
+// that lie within sixteen source bytes of each other with one shuffle, the rest one by one.
+struct NearestGroup {
+    std::int32_t from; // the source byte of the group's first pixel
+    std::int32_t to;   // the output byte it goes to
+    alignas(16) std::uint8_t shuffle[16];
+};
+
+struct NearestPlan {
+    LONG pixelBytes = 0;
+    LONG count = 0;
+    std::vector<std::int32_t> offsets; // per output pixel, its source byte
+    std::vector<NearestGroup> groups;
+    LONG grouped = 0; // the output pixels the groups copy; those after them are copied one by one
+};
+
+// row: the source row's first byte; out: the run's first output byte.
+using NearestRow = void (*)(const BYTE* row, BYTE* out, const NearestPlan& plan);
+
 struct Kernels {
     HorizontalRow horizontalLinear;
     HorizontalRow horizontalCubic;
@@ -52,6 +73,8 @@ struct Kernels {
     VerticalRow verticalArea8;
     VerticalRow verticalArea16;
     bool usesTaps; // the horizontal routines can read HorizontalParams::taps
+    NearestRow nearest;
+    bool groupsNearest; // nearest reads the plan's groups
 };
 
 const Kernels& Plain();
@@ -71,6 +94,12 @@ bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries,
 inline std::size_t TapWords(LONG count, LONG tapCount) {
     return static_cast<std::size_t>((count + 1) / 2) * static_cast<std::size_t>((tapCount + 1) / 2 + 1) * 8;
 }
+
+// Plans count output pixels of pixelBytes bytes (1 to 8) from the given source byte offsets, which never
+// fall; readable is how many bytes of a row may be read from its first one. With grouped the plan also
+// gets the groups; a group's sixteen-byte load stays within readable and its store within the run.
+void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
+                 bool grouped, NearestPlan* plan);
 
 // 8-bit samples to 16-bit.
 void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples);

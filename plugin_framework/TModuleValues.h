@@ -8,6 +8,8 @@
 struct TModuleValues {
     // The module's temporary folder under "Korvel": "Print plugin", "Mail plugin" or "Design".
     const wchar_t* tempFolderName;
+    // The caption of the framework's message boxes: "Print" or "E-mail" (null: the platform's own).
+    const wchar_t* messageBoxCaption;
 };
 
 extern const TModuleValues g_moduleValues;

@@ -425,6 +425,18 @@ bool TWindow::FindNotify(DWORD code, DWORD controlId, TMessageHandler& handler) 
     return it != m_notifications.end() && Find(it->second, controlId, handler);
 }
 
+bool TWindow::FindMessageHandler(DWORD message, TMessageHandler& handler) const {
+    return Find(m_messages, message, handler);
+}
+
+bool TWindow::FindCommandHandler(DWORD command, TMessageHandler& handler) const {
+    return Find(m_commands, command, handler);
+}
+
+bool TWindow::FindNotifyHandler(DWORD code, DWORD controlId, TMessageHandler& handler) const {
+    return FindNotify(code, controlId, handler);
+}
+
 LONG TWindow::OnOwnScroll(UINT message, WORD code) {
     const bool horizontal = message == WM_HSCROLL;
     switch (code) {

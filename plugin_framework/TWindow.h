@@ -139,6 +139,13 @@ protected:
     // WM_CTLCOLORSTATIC, with the record filled) are answered by the control's wrapper (TControl): its
     // brush is returned at once, 0 lets the default processing run. A control without a wrapper answers 0.
     virtual LRESULT OnControlColor(HWND control, TMessageInfo& info);
+    // The handlers registered under a key, for a window whose messages come through another procedure
+    // (a dialog's); false when none is.
+    bool FindMessageHandler(DWORD message, TMessageHandler& handler) const;
+    bool FindCommandHandler(DWORD command, TMessageHandler& handler) const;
+    bool FindNotifyHandler(DWORD code, DWORD controlId, TMessageHandler& handler) const;
+    // Forgets the window: handlers, flags, saved procedure and handle.
+    void Reset();
 
 private:
     using HandlerMap = std::map<DWORD, std::unique_ptr<TMessageHandler>>;
@@ -147,8 +154,6 @@ private:
     LONG OnOwnScroll(UINT message, WORD code);
     static bool Find(const HandlerMap& map, DWORD key, TMessageHandler& handler);
     bool FindNotify(DWORD code, DWORD controlId, TMessageHandler& handler) const;
-    // Forgets the window: handlers, flags, saved procedure and handle.
-    void Reset();
     // The window no longer leads to this object: its user data is cleared and a replaced procedure put back.
     void Unbind();
     static LONG CloseHandler(TMessageInfo* info, void* context);

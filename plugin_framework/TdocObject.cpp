@@ -85,6 +85,11 @@ LONG TdocDocument::SaveLDF(const TString& path) const {
     return docSaveLDF(GetHandle(), path);
 }
 
+LONG TdocDocument::GetPageCount() const {
+    LONG count = 0;
+    return docGetDocNbPages(GetHandle(), &count) == 1 && count > 0 ? count : 0;
+}
+
 TdocPage* TdocDocument::GetPage(LONG index) const {
     DocHandle handle = kDocNoHandle;
     return docGetPageByIndex(GetHandle(), index, &handle) == 1 ? new TdocPage(handle) : nullptr;

@@ -46,6 +46,8 @@ public:
     // Null when the library does not answer 1.
     static TdocDocument* CreateFromLDF(const TString& path);
     LONG SaveLDF(const TString& path) const;
+    // The number of pages; 0 when the library does not tell.
+    LONG GetPageCount() const;
     // New wrappers that the caller owns, or null; indices count from 0.
     TdocPage* GetPage(LONG index) const;
 

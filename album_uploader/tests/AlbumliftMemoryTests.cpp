@@ -1,45 +1,8 @@
 // An album list too large for the memory left: this program's allocator refuses large blocks on request.
 #include "AlbumliftFixture.h"
+#include "testing/AllocationSeam.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-
-std::atomic<std::size_t> g_refuseFrom{0}; // 0: refuse nothing
-
-void* Allocate(std::size_t size) {
-    const std::size_t limit = g_refuseFrom.load();
-    if (limit != 0 && size >= limit)
-        throw std::bad_alloc();
-    if (void* block = std::malloc(size ? size : 1))
-        return block;
-    throw std::bad_alloc();
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
 
 namespace {
 
@@ -51,9 +14,12 @@ TEST_F(AlbumliftMemory, AListThatCannotBeHeldAnswersOutOfMemoryAndStaysEmpty) {
     Ready();
     ASSERT_EQ(m_library->GetAlbumCount(), 10000);
     // 10,000 album records take 5,360,000 bytes; nothing else on the way is that large.
-    g_refuseFrom = 5000000;
-    const std::int32_t result = m_library->GetAlbumList(0);
-    g_refuseFrom = 0;
+    constexpr std::size_t kLessThanTheRecords = 5000000;
+    std::int32_t result = 0;
+    {
+        kvtest::RefuseAllocationsFrom refuse(kLessThanTheRecords);
+        result = m_library->GetAlbumList(0);
+    }
     EXPECT_EQ(result, 4099);
     EXPECT_EQ(m_library->GetAlbumCount(), 0);
     EXPECT_EQ(m_library->GetAlbumList(0), 0);

@@ -158,6 +158,7 @@ protected:
         CPravonRect invalid;  // what is to be computed, inside rect
         LONG rowBytes = 0;
         LONG colorSpace = 0; // of the image the tile belongs to; 0 for a tile of no image
+        BITMAPINFOHEADER* header = nullptr; // the tile's own bitmap header, for a filter that fills it
 
         // The first byte of row y (output coordinates).
         BYTE* Row(LONG y) const { return data + static_cast<std::ptrdiff_t>(y - rect.top) * rowBytes; }

@@ -256,7 +256,7 @@ IPravonError* CPravonFilterBase::FillOutputTile(IPravonTile* tile,
         if (IPravonError* e = image->GetColorSpace(&out.colorSpace))
             return e;
     void* data = nullptr;
-    if (IPravonError* e = tile->Lock(&data, nullptr))
+    if (IPravonError* e = tile->Lock(&data, &out.header))
         return e;
     // Unlocks the tile when fill throws; the exception goes on to the caller's guard.
     struct Locked {

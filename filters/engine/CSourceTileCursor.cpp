@@ -66,6 +66,12 @@ void CSourceTileCursor::Init(IPravonDataSource* source, LONG capacity) {
     m_lockAtCount = 0;
 }
 
+LONG CSourceTileCursor::MapInside(LONG v, LONG size, LONG mode) {
+    LONG mapped = 0;
+    const AxisMapping axis = MapAxis(v, size, mode == kEdgeNone ? kEdgeClamp : mode, &mapped);
+    return axis == AxisMapping::Inside || axis == AxisMapping::Mapped ? mapped : 0;
+}
+
 IPravonError* CSourceTileCursor::SetEdgeModes(LONG modeX, LONG modeY) {
     if (modeX < kEdgeMirror || modeY < kEdgeMirror)
         return PravonFail(kComponent, PravonKind::kOutOfRange, "unknown edge mode");

@@ -41,6 +41,10 @@ public:
     void Init(IPravonDataSource* source, LONG capacity);
     // Modes below -1 are refused with PravonKind::kOutOfRange and change nothing.
     IPravonError* SetEdgeModes(LONG modeX, LONG modeY);
+    // The coordinate inside an axis of size pixels that v reads under an edge mode, as LockAt maps it, for
+    // readers that map the ends of a row or column once instead of pixel by pixel. kEdgeNone has no pixel
+    // to give outside and clamps here; an axis of size 0 gives 0.
+    static LONG MapInside(LONG v, LONG size, LONG mode);
 
     // Positions the cursor at (x, y): maps the position by the edge modes, finds the held tile that
     // contains it or fetches and locks it, releasing the least recently used tile when all are taken.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -321,6 +322,66 @@ TEST(ScaleArithmetic, SimdRoutinesGiveThePlainRoutinesResults) {
                               simd.Vertical(routine, sixteen, r.S, r.D, 1, wide, seed));
             ++seed;
         }
+    }
+}
+
+// Nearest-neighbour rows: each output pixel is its chosen source pixel, copied byte for byte, by either
+// set of routines, for every pixel size, reductions and enlargements, and rows that end where the last
+// chosen pixel ends (the source row is allocated to the byte, so a read past it shows under the
+// sanitizers) or a little after it.
+TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
+    struct Ratio {
+        LONG S, D;
+    };
+    const Ratio ratios[] = {{4, 1}, {10, 7}, {1, 1}, {2, 3}, {7, 2}, {1, 5}};
+    std::vector<const ScaleRows::Kernels*> sets = {&ScaleRows::Plain()};
+    if (CpuHas(CpuFeature::kAVX2))
+        sets.push_back(&ScaleRows::Simd());
+    constexpr BYTE kGuard = 0xCD;
+    constexpr std::size_t kGuardBytes = 32;
+    std::mt19937 random(31);
+    LONG grouped = 0;
+    for (LONG pixelBytes : {1, 2, 3, 4, 6, 8}) {
+        for (const Ratio& r : ratios) {
+            for (LONG count : {1, 2, 5, 16, 33, 70}) {
+                for (LONG slack : {0, 5}) {
+                    std::vector<std::int32_t> offsets(static_cast<std::size_t>(count));
+                    for (LONG i = 0; i < count; ++i)
+                        offsets[static_cast<std::size_t>(i)] =
+                            static_cast<std::int32_t>(Pipeline::NearestSource(i, r.S, r.D) * pixelBytes);
+                    const std::size_t rowBytes =
+                        static_cast<std::size_t>(offsets.back() + pixelBytes + slack);
+                    std::vector<BYTE> row(rowBytes);
+                    for (BYTE& b : row)
+                        b = static_cast<BYTE>(random());
+                    std::vector<BYTE> expected;
+                    for (std::int32_t offset : offsets)
+                        expected.insert(expected.end(), row.begin() + offset,
+                                        row.begin() + offset + pixelBytes);
+                    for (const ScaleRows::Kernels* set : sets) {
+                        ScaleRows::NearestPlan plan;
+                        ScaleRows::PlanNearest(offsets.data(), count, pixelBytes,
+                                               static_cast<std::int64_t>(rowBytes), set->groupsNearest,
+                                               &plan);
+                        grouped += plan.grouped;
+                        std::vector<BYTE> out(expected.size() + kGuardBytes, kGuard);
+                        set->nearest(row.data(), out.data(), plan);
+                        const std::vector<BYTE> copied(
+                            out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.size()));
+                        EXPECT_EQ(copied, expected)
+                            << (set == &ScaleRows::Plain() ? "plain" : "SIMD") << ", " << pixelBytes
+                            << "-byte pixels, " << r.S << "/" << r.D << ", " << count << " pixels";
+                        EXPECT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(expected.size()),
+                                             out.end(), kGuard),
+                                  static_cast<std::ptrdiff_t>(kGuardBytes))
+                            << "written past the run";
+                    }
+                }
+            }
+        }
+    }
+    if (sets.size() > 1) {
+        EXPECT_GT(grouped, 1000) << "the SIMD plans moved pixels in groups";
     }
 }
 

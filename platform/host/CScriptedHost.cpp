@@ -1,6 +1,7 @@
 #include "CScriptedHost.h"
 
 #include "platform/win/WinDesktop.h"
+#include "platform/win/WinDialogs.h"
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproImageFile.h"
@@ -13,8 +14,8 @@ namespace {
 
 constexpr UINT kDeliver = WM_APP + 0x100;
 constexpr wchar_t kWindowClass[] = L"KvHostWnd";
-constexpr int kMainWindowWidth = 1024;
-constexpr int kMainWindowHeight = 768;
+constexpr int kMainWindowWidth = 640;
+constexpr int kMainWindowHeight = 480;
 
 struct Slot {
     CScriptedHost* host = nullptr;
@@ -120,7 +121,7 @@ CScriptedHost::CScriptedHost() {
     RegisterClassW(&windowClass); // registered by an earlier host already, when it fails
     m_window =
         CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, HostInstance(), this);
-    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP, 0, 0, kMainWindowWidth,
+    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, kMainWindowWidth,
                                    kMainWindowHeight, nullptr, nullptr, HostInstance(), nullptr);
     SetThreadMainWindow(m_mainWindow);
 }
@@ -134,6 +135,8 @@ CScriptedHost::~CScriptedHost() {
         Unload(i);
     if (m_window)
         DestroyWindow(m_window);
+    if (GetThreadMainWindow() == m_mainWindow)
+        SetThreadMainWindow(nullptr);
     if (m_mainWindow)
         DestroyWindow(m_mainWindow);
 }
@@ -189,6 +192,15 @@ KvwResult CScriptedHost::Send(std::size_t module, DWORD id, KvwWord p1, KvwWord 
 KvwResult CScriptedHost::GetInformation(std::size_t module, DWORD* kind, DWORD* version) {
     CHostModule* loaded = Module(module);
     return loaded ? loaded->GetInformation(kind, version) : kKvwInvalidArgument;
+}
+
+KvwResult CScriptedHost::ReadInformation(std::size_t module, CKvwModuleInformation& record) {
+    return Send(module, KvwHostMessage::kInformation, 0, 0, reinterpret_cast<KvwWord>(&record));
+}
+
+KvwResult CScriptedHost::ReadButtonBitmaps(std::size_t module, DWORD kind, DWORD second,
+                                           CKvwBitmapTable& table) {
+    return Send(module, KvwHostMessage::kButtonBitmaps, kind, second, reinterpret_cast<KvwWord>(&table));
 }
 
 void CScriptedHost::Close(std::size_t module) {

@@ -1,7 +1,8 @@
 // A host that tests (and, later, the demo) drive: it loads modules through their four exports, hands them
 // its services, answers their requests from a table of scripts with defaults, and sends completions later,
 // through a window of its own, on its user-interface thread — the thread that made it, on which every call
-// of this class is made. Its main window is that thread's main window.
+// of this class is made. Its main window is that thread's main window while the host exists, the owner of
+// the modules' dialogs.
 //
 // Each loaded module gets a callback of its own, so every request is known by its sender. Unless a script
 // says otherwise, requests are answered like this:
@@ -24,6 +25,7 @@
 #include "CHostRegistryService.h"
 #include "CHostServices.h"
 
+#include "platform/kvtrtl/KvwModuleRecords.h"
 #include "platform/win/WinUser.h"
 
 #include <array>
@@ -80,6 +82,10 @@ public:
     KvwResult Send(std::size_t module, DWORD id, KvwWord p1 = 0, KvwWord p2 = 0, KvwWord p3 = 0,
                    KvwWord p4 = 0, KvwWord p5 = 0, KvwWord p6 = 0, KvwWord p7 = 0, KvwWord p8 = 0);
     KvwResult GetInformation(std::size_t module, DWORD* kind, DWORD* version);
+    // A plug-in's information record (message 0) and its button bitmaps (message 0x30000031 with the
+    // two words), as the host asks for them; the module's answer.
+    KvwResult ReadInformation(std::size_t module, CKvwModuleInformation& record);
+    KvwResult ReadButtonBitmaps(std::size_t module, DWORD kind, DWORD second, CKvwBitmapTable& table);
     // KvwClose; the completions still on their way to the module are dropped.
     void Close(std::size_t module);
     // Frees the module's library (the module should be closed first, as a host does).
@@ -113,7 +119,7 @@ public:
     CHostImagingService& Imaging() { return m_imaging; }
     CHostPaneService& Panes() { return m_panes; }
     CHostRegistryService& Registry() { return m_registry; }
-    // The host's main window (1024 x 768 until a test moves it).
+    // The host's main window (640 x 480 until a test moves it).
     HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
     void WithholdService(DWORD code, KvwResult result);

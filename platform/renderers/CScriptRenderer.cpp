@@ -2,8 +2,38 @@
 
 #include "RendrContext.h"
 
+#include "platform/zizoraz/zIzoRaz.h"
+
 #include <algorithm>
+#include <array>
 #include <chrono>
+
+namespace {
+
+// Fills the target's invalid rectangle (the whole target without one) with the colour; false when the
+// target cannot be drawn into.
+bool PaintTarget(const RendrContext& context, DWORD colour) {
+    LONG target = 0, width = 0, height = 0;
+    if (!context.Long(L"iProImg", target) ||
+        iproGetImageSize(static_cast<IproHandle>(target), &width, &height) != 1)
+        return false;
+    LONG left = 0, top = 0, right = width, bottom = height;
+    if (context.Has(L"page_invalidRect_left") &&
+        (!context.Long(L"page_invalidRect_left", left) || !context.Long(L"page_invalidRect_top", top) ||
+         !context.Long(L"page_invalidRect_right", right) ||
+         !context.Long(L"page_invalidRect_bottom", bottom)))
+        return false;
+    IproHandle canvas = kIproNoHandle;
+    if (iproCreateCanvasFromImage(static_cast<IproHandle>(target), &canvas) != 1)
+        return false;
+    const bool filled = iproFillRectangle(canvas, static_cast<float>(left), static_cast<float>(top),
+                                          static_cast<float>(right - left), static_cast<float>(bottom - top),
+                                          colour, IPRO_FILL_COPY) == 1;
+    iproReleaseHandle(canvas);
+    return filled;
+}
+
+} // namespace
 
 CScriptRenderer& CScriptRenderer::Instance() {
     static auto* script = new CScriptRenderer;
@@ -19,6 +49,9 @@ void CScriptRenderer::Reset() {
     m_renderers.clear();
     m_block = RenderBlock::kNone;
     m_notices.clear();
+    m_times.clear();
+    m_nextTime = 0;
+    m_paint = false;
     m_blockedRenders = 0;
     ResetEvent(m_latch);
     m_subscriptions.Clear();
@@ -37,6 +70,32 @@ void CScriptRenderer::SetRenderBlock(RenderBlock block) {
 void CScriptRenderer::SetRenderNotices(std::vector<Notice> notices) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_notices = std::move(notices);
+}
+
+void CScriptRenderer::SetRenderTimes(std::vector<DWORD> milliseconds) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_times = std::move(milliseconds);
+    m_nextTime = 0;
+}
+
+void CScriptRenderer::SetPaintPages(bool paint) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_paint = paint;
+}
+
+DWORD CScriptRenderer::PageColour(LONG pageIndex) {
+    static constexpr std::array<DWORD, 8> kColours = {0xFF2040E0, 0xFF30A040, 0xFFC03020, 0xFF10C0E0,
+                                                      0xFFA020A0, 0xFF808000, 0xFF0060FF, 0xFF6080A0};
+    const std::size_t index = static_cast<std::size_t>(pageIndex < 0 ? -(pageIndex + 1) : pageIndex);
+    return kColours[index % kColours.size()];
+}
+
+DWORD CScriptRenderer::NextRenderTime() {
+    if (m_times.empty())
+        return 0;
+    const DWORD time = m_times[m_nextTime % m_times.size()];
+    ++m_nextTime;
+    return time;
 }
 
 void CScriptRenderer::OpenLatch() {
@@ -115,10 +174,14 @@ LONG CScriptRenderer::RenderPage(RendrHandle renderer, LONG pageIndex, const wch
     const LONG result = Record("rendrRenderPage", renderer, pageIndex, context);
     std::vector<Notice> notices;
     RenderBlock block;
+    DWORD time = 0;
+    bool paint = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         notices = m_notices;
         block = m_block;
+        time = NextRenderTime();
+        paint = m_paint;
     }
     for (const Notice& scripted : notices) {
         RendrNotice notice{};
@@ -126,7 +189,13 @@ LONG CScriptRenderer::RenderPage(RendrHandle renderer, LONG pageIndex, const wch
         notice.progress = scripted.progress;
         m_subscriptions.Notify(notice, scripted.delivery);
     }
-    const void* cancelEvent = RendrContext(context).Address(L"cancel_event");
+    const RendrContext parsed(context);
+    const void* cancelEvent = parsed.Address(L"cancel_event");
+    if (time > 0) {
+        const HANDLE cancel = RendrSyncObjectHandle(cancelEvent);
+        const HANDLE objects[] = {m_latch, cancel};
+        WaitForMultipleObjects(cancel ? 2 : 1, objects, FALSE, time);
+    }
     if (block != RenderBlock::kNone) {
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -138,7 +207,10 @@ LONG CScriptRenderer::RenderPage(RendrHandle renderer, LONG pageIndex, const wch
         const DWORD count = block == RenderBlock::kLatchOrCancel && cancel ? 2 : 1;
         WaitForMultipleObjects(count, objects, FALSE, kBlockLimit);
     }
-    Record("render returned", renderer, RendrIsCancelled(cancelEvent) ? 1 : 0, nullptr);
+    const bool cancelled = RendrIsCancelled(cancelEvent);
+    if (paint && !cancelled)
+        Record("render painted", renderer, PaintTarget(parsed, PageColour(pageIndex)) ? 1 : 0, nullptr);
+    Record("render returned", renderer, cancelled ? 1 : 0, nullptr);
     return result;
 }
 

@@ -1,6 +1,7 @@
 // The renderer library that tests script: every entry point is logged with its thread and answers the
-// result set for it (1 unless set); a render may send notices of any kind and block until the test opens
-// a latch, or until the latch or the cancel event of its context. One script serves every library built
+// result set for it (1 unless set); a render may send notices of any kind, block until the test opens
+// a latch, or until the latch or the cancel event of its context, take a given time (ended early by its
+// cancel event), and paint its target image in the colour of its page. One script serves every library built
 // from ScriptRendererExports.cpp (the full one and those that lack an entry point), since it lives in this
 // shared library beside them. Tests call Reset first.
 #pragma once
@@ -19,8 +20,9 @@ struct ScriptCall {
     std::string entry;
     DWORD thread = 0;
     LONG renderer = 0;
-    // The page index of a render, the document handle of rendrSetDocument, or, for "render returned",
-    // 1 when the render saw its cancel event.
+    // The page index of a render, the document handle of rendrSetDocument and rendrRefreshDoc, or, for
+    // "render returned", 1 when the render saw its cancel event, and for "render painted" 1 when the
+    // target was filled.
     LONG number = 0;
     std::wstring text;
 };
@@ -43,6 +45,14 @@ public:
     void SetResult(const std::string& entry, LONG result);
     void SetRenderBlock(RenderBlock block);
     void SetRenderNotices(std::vector<Notice> notices);
+    // Renders take these times in milliseconds, one after another and from the first again; each waits
+    // that long for its cancel event (or the latch) before it answers. Empty: no time.
+    void SetRenderTimes(std::vector<DWORD> milliseconds);
+    // Renders into an image ("iProImg") fill its invalid rectangle, or the whole image, with PageColour of
+    // their page, unless cancelled meanwhile, and log "render painted".
+    void SetPaintPages(bool paint);
+    // A packed colour (red in the lowest byte), opaque, told apart for pages 0 to 7 and repeating after.
+    static DWORD PageColour(LONG pageIndex);
     void OpenLatch();
     // Waits until so many renders have begun to block; false when the time ran out first.
     bool WaitForBlockedRenders(int count, DWORD milliseconds);
@@ -72,6 +82,8 @@ public:
 private:
     CScriptRenderer();
     LONG Record(const std::string& entry, RendrHandle renderer, LONG number, const wchar_t* text);
+    // The next render's time, under the lock.
+    DWORD NextRenderTime();
 
     mutable std::mutex m_lock;
     std::condition_variable m_blocked;
@@ -81,6 +93,9 @@ private:
     RendrHandle m_lastRenderer = 100;
     RenderBlock m_block = RenderBlock::kNone;
     std::vector<Notice> m_notices;
+    std::vector<DWORD> m_times;
+    std::size_t m_nextTime = 0;
+    bool m_paint = false;
     int m_blockedRenders = 0;
     HANDLE m_latch = 0;
     RendrSubscriptions m_subscriptions;

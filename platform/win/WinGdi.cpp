@@ -164,9 +164,8 @@ void WinGdi::ForgetWindowSurface(HWND window) {
     }
 }
 
-bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
-                                  std::vector<std::uint32_t>* pixels) {
-    std::shared_ptr<WinSurface> surface = CurrentSurface(window);
+bool WinGdi::CopySurface(const std::shared_ptr<WinSurface>& surface, LONG* width, LONG* height,
+                         std::vector<std::uint32_t>* pixels) {
     if (!surface)
         return false;
     std::lock_guard<std::mutex> guard(surface->lock);
@@ -177,6 +176,11 @@ bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
     if (pixels)
         *pixels = surface->pixels;
     return true;
+}
+
+bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
+                                  std::vector<std::uint32_t>* pixels) {
+    return WinGdi::CopySurface(CurrentSurface(window), width, height, pixels);
 }
 
 int GetDeviceCaps(HDC dc, int index) {

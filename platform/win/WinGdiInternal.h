@@ -22,6 +22,14 @@ struct DcAttributes {
 bool ReadAttributes(HDC dc, DcAttributes& attributes);
 bool ChangeAttributes(HDC dc, const std::function<void(DcAttributes&)>& change);
 
+// A bitmap object over the pixels, which it keeps; null when out of handles. BitmapPixelsOf gives them
+// back, null for a handle that is not a bitmap.
+HGDIOBJ CreateBitmapObject(std::shared_ptr<WinSurface> pixels);
+std::shared_ptr<WinSurface> BitmapPixelsOf(HGDIOBJ object);
+// Copies what the surface holds into the places given (any may be null); false for no surface.
+bool CopySurface(const std::shared_ptr<WinSurface>& surface, LONG* width, LONG* height,
+                 std::vector<std::uint32_t>* pixels);
+
 // A context of its own surface (which it keeps alive), not of a window; null when out of handles.
 HDC CreateSurfaceDC(std::shared_ptr<WinSurface> surface);
 bool DeleteSurfaceDC(HDC dc);

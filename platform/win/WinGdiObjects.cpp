@@ -14,11 +14,12 @@
 namespace {
 
 struct GdiObject {
-    enum class Kind { kBrush, kFont } kind = Kind::kBrush;
+    enum class Kind { kBrush, kFont, kBitmap } kind = Kind::kBrush;
     bool system = false;
     bool hollow = false;
     COLORREF colour = 0;
     LOGFONTW font{};
+    std::shared_ptr<WinSurface> bitmap;
 };
 
 // The classic scheme, by system colour index.
@@ -187,6 +188,14 @@ int GetObjectW(HGDIOBJ object, int size, void* out) {
         std::memcpy(out, &found->font, sizeof(LOGFONTW));
         return sizeof(LOGFONTW);
     }
+    if (found->kind == GdiObject::Kind::kBitmap) {
+        if (size < static_cast<int>(sizeof(BITMAP)))
+            return 0;
+        const BITMAP bitmap{
+            0, found->bitmap->width, found->bitmap->height, found->bitmap->width * 4, 1, 32, nullptr};
+        std::memcpy(out, &bitmap, sizeof(bitmap));
+        return sizeof(BITMAP);
+    }
     if (size < static_cast<int>(sizeof(LOGBRUSH)))
         return 0;
     const LOGBRUSH brush{found->hollow ? BS_NULL : BS_SOLID, found->colour, 0};
@@ -205,6 +214,22 @@ bool WinGdi::FontOf(HGDIOBJ object, LOGFONTW& font) {
         return false;
     font = found->font;
     return true;
+}
+
+HGDIOBJ WinGdi::CreateBitmapObject(std::shared_ptr<WinSurface> pixels) {
+    if (!pixels)
+        return nullptr;
+    GdiObject object;
+    object.kind = GdiObject::Kind::kBitmap;
+    object.bitmap = std::move(pixels);
+    std::lock_guard<std::mutex> guard(State().lock);
+    return HandleOf(InsertLocked(std::move(object)));
+}
+
+std::shared_ptr<WinSurface> WinGdi::BitmapPixelsOf(HGDIOBJ object) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<GdiObject> found = FindLocked(object);
+    return found && found->kind == GdiObject::Kind::kBitmap ? found->bitmap : nullptr;
 }
 
 bool WinGdi::BrushColourOf(HGDIOBJ object, COLORREF& colour, bool& hollow) {
@@ -261,7 +286,7 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     {
         std::lock_guard<std::mutex> guard(State().lock);
         std::shared_ptr<GdiObject> found = FindLocked(object);
-        if (!found)
+        if (!found || found->kind == GdiObject::Kind::kBitmap)
             return nullptr;
         isFont = found->kind == GdiObject::Kind::kFont;
     }

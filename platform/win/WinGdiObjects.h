@@ -11,6 +11,8 @@ using COLORREF = DWORD;
 using HGDIOBJ = void*;
 struct HFONT__;
 using HFONT = HFONT__*;
+struct HBITMAP__;
+using HBITMAP = HBITMAP__*;
 
 constexpr COLORREF RGB(BYTE red, BYTE green, BYTE blue) {
     return static_cast<COLORREF>(red) | static_cast<COLORREF>(green) << 8 | static_cast<COLORREF>(blue) << 16;
@@ -91,6 +93,17 @@ struct LOGFONTW {
     wchar_t lfFaceName[LF_FACESIZE];
 };
 
+// What GetObjectW tells of a bitmap (WinBitmaps.h): 32 bits a pixel, no bits pointer.
+struct BITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    void* bmBits;
+};
+
 struct LOGBRUSH {
     UINT lbStyle;
     COLORREF lbColor;
@@ -107,8 +120,8 @@ HBRUSH CreateSolidBrush(COLORREF colour);
 HFONT CreateFontIndirectW(const LOGFONTW* font);
 // False for a handle that names nothing; true (and nothing happens) for a system object.
 BOOL DeleteObject(HGDIOBJ object);
-// Copies a font's LOGFONTW or a brush's LOGBRUSH when size allows it; the answer is the bytes copied, 0
-// for a handle that names nothing or a size too small.
+// Copies a font's LOGFONTW, a brush's LOGBRUSH or a bitmap's BITMAP when size allows it; the answer is the
+// bytes copied, 0 for a handle that names nothing or a size too small.
 int GetObjectW(HGDIOBJ object, int size, void* out);
 
 // A context's attributes: it starts with black text over an opaque white background, no brush and the
@@ -119,7 +132,7 @@ COLORREF SetBkColor(HDC dc, COLORREF colour);
 COLORREF GetBkColor(HDC dc);
 int SetBkMode(HDC dc, int mode);
 int GetBkMode(HDC dc);
-// Fonts and brushes; the previous object of the kind comes back.
+// Fonts and brushes; the previous object of the kind comes back. Bitmaps are not selected (null).
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 constexpr UINT OBJ_BRUSH = 2;
 constexpr UINT OBJ_FONT = 6;
@@ -141,7 +154,7 @@ LRESULT DefaultControlColour(UINT message, HDC dc);
 
 namespace WinGdiTest {
 
-// GDI objects made by CreateSolidBrush and CreateFontIndirectW that are not deleted yet.
+// GDI objects made by CreateSolidBrush, CreateFontIndirectW and LoadBitmapA that are not deleted yet.
 DWORD LiveObjects();
 
 } // namespace WinGdiTest

@@ -5,7 +5,6 @@
 #include <utility>
 
 namespace WinResourceManifest {
-namespace {
 
 bool ParseNumber(std::string_view text, std::uint32_t& value) {
     if (text.empty())
@@ -76,6 +75,8 @@ bool Unescape(std::string_view text, std::string& out, std::string& what) {
     return true;
 }
 
+namespace {
+
 std::string Upper(std::string_view text) {
     std::string upper(text);
     for (char& c : upper)
@@ -143,8 +144,19 @@ bool ParseLine(std::string_view line, Manifest& manifest, std::set<std::uint32_t
 bool Parse(std::string_view text, Manifest& manifest, std::string& error) {
     std::set<std::uint32_t> stringIds;
     std::set<std::pair<std::string, std::uint32_t>> dataKeys;
+    return ForEachLine(
+               text,
+               [&](std::string_view line, std::string& what) {
+                   return ParseLine(line, manifest, stringIds, dataKeys, what);
+               },
+               error) != 0;
+}
+
+int ForEachLine(std::string_view text, const std::function<bool(std::string_view, std::string&)>& read,
+                std::string& error) {
     std::size_t start = 0;
-    for (int number = 1; start < text.size(); ++number) {
+    int number = 1;
+    for (; start < text.size(); ++number) {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos)
             end = text.size();
@@ -153,12 +165,12 @@ bool Parse(std::string_view text, Manifest& manifest, std::string& error) {
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         std::string what;
-        if (!ParseLine(line, manifest, stringIds, dataKeys, what)) {
+        if (!read(line, what)) {
             error = std::to_string(number) + ": " + what;
-            return false;
+            return 0;
         }
     }
-    return true;
+    return number;
 }
 
 std::string DataPath(const std::string& manifestFolder, const std::string& file) {

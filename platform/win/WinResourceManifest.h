@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +35,18 @@ bool Parse(std::string_view text, Manifest& manifest, std::string& error);
 
 // The path of a data line's file for a manifest in `manifestFolder`.
 std::string DataPath(const std::string& manifestFolder, const std::string& file);
+
+// The pieces of a line, shared with the other resource texts (dialog templates). A number is read as C
+// reads it ("0x" hexadecimal, a leading 0 octal) and must fit 32 bits. NextWord takes the word from pos on
+// (skipping blanks) and moves pos past the single blank after it. Unescape resolves \n, \t and \\ and
+// puts the reason in what when it cannot.
+bool ParseNumber(std::string_view text, std::uint32_t& value);
+std::string_view NextWord(std::string_view line, std::size_t& pos);
+bool Unescape(std::string_view text, std::string& out, std::string& what);
+// Hands read each line of the text (without its line end, '\r' included) in turn. 0, with
+// "<line>: <what>" in error, for the first line read refuses; else the number of the line after the last.
+int ForEachLine(std::string_view text,
+                const std::function<bool(std::string_view line, std::string& what)>& read,
+                std::string& error);
 
 } // namespace WinResourceManifest

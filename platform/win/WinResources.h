@@ -8,7 +8,8 @@
 // generates them from a manifest (kv_add_resources in cmake/KvHelpers.cmake), whose lines read
 //     string <id> <text to the end of the line>      (UTF-8; \n, \t and \\ are escapes)
 //     data <type> <id> <file>                        (type: a name such as PNG, or a number such as 2)
-// with '#' starting a comment line and file paths relative to the manifest.
+// with '#' starting a comment line and file paths relative to the manifest. Type 2 (RT_BITMAP) holds PNG
+// images (WinBitmaps.h), type 5 (RT_DIALOG) dialog templates (WinDialogTemplate.h).
 //
 // Strings are kept as UTF-8 and converted when loaded. Binary resources are the file's bytes; text in them
 // is whatever the file holds (a wide text resource holds UTF-16LE).

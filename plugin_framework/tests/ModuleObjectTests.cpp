@@ -1,6 +1,6 @@
 #include "plugin_framework/TBasicQWComp.h"
 #include "plugin_framework/TResource.h"
-#include "plugin_framework/tests/AllocationFailure.h"
+#include "testing/AllocationSeam.h"
 
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinModule.h"
@@ -132,10 +132,10 @@ TEST_F(ModuleExports, AnAllocationThatFailsInsideAnExportBecomesAFailureWordAndA
             ASSERT_LT(n, kMaxAllocations) << "the export never ran without a failure";
             Fresh(e.initialised);
             const int linesBefore = m_trace.Count(line);
-            FailNthAllocation(n);
+            kvtest::FailNthAllocation(n);
             KvwResult result = kKvwInvalidArgument;
             EXPECT_NO_THROW(result = e.call()) << "at allocation " << n;
-            if (!StopFailingAllocations()) {
+            if (!kvtest::StopFailingAllocations()) {
                 EXPECT_LT(result, kKvwFirstFailure) << "without a failure";
                 break;
             }

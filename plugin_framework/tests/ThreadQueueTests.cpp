@@ -3,7 +3,7 @@
 #include "platform/win/WinSeams.h"
 #include "plugin_framework/TQueue.h"
 #include "plugin_framework/TThread.h"
-#include "plugin_framework/tests/AllocationFailure.h"
+#include "testing/AllocationSeam.h"
 #include "testing/Deadline.h"
 #include "testing/TraceCapture.h"
 
@@ -319,10 +319,10 @@ std::atomic<int> g_failuresSeen{0};
 void FailLaterAllocations(TThreadQueueData* item) {
     auto owned = TRefPtr<TThreadQueueData>::Adopt(item);
     if (item->m_messageCode == 1) {
-        FailNthAllocation(static_cast<int>(item->m_result));
+        kvtest::FailNthAllocation(static_cast<int>(item->m_result));
         return;
     }
-    if (StopFailingAllocations())
+    if (kvtest::StopFailingAllocations())
         ++g_failuresSeen;
     RecordAndRelease(owned.Detach());
 }
@@ -388,9 +388,9 @@ TEST_F(ThreadQueueTest, APutWithoutMemoryIsRefusedAndLeavesTheQueueWhole) {
     for (LONG tag = 0; tag < kItems; ++tag) {
         auto* item = new ProbeItem(ledger, tag);
         for (int n = 0;; ++n) {
-            FailNthAllocation(n);
+            kvtest::FailNthAllocation(n);
             const bool put = queue.Put(item, tag % 2 == 0);
-            if (!StopFailingAllocations()) {
+            if (!kvtest::StopFailingAllocations()) {
                 EXPECT_TRUE(put);
                 break;
             }

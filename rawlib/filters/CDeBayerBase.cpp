@@ -357,30 +357,14 @@ IPravonError* CDeBayerBase::CheckBayerPattern(LONG component, LONG* greenPhase, 
     return nullptr;
 }
 
-IPravonError* CDeBayerBase::LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LONG count, LONG y,
-                                          LONG greenPhase, LONG redRowPhase, LONG* out) const {
-    const LONG* greenLut = m_lut[kGreen];
-    const LONG* otherLut = ((y + redRowPhase) & 1) ? m_lut[kRed] : m_lut[kBlue];
-    // Green sites are those where x + y + greenPhase is odd; the first one of the row sits at `first`.
-    const LONG first = ((x0 + y + greenPhase) & 1) ? 0 : 1;
-    const DeBayerRows::LoadRow load = DeBayerRows::Choose().load;
-    if (IPravonError* e = cursor.MoveTo(x0, y))
-        return e;
-    LONG done = 0;
-    while (done < count) {
-        // Outside the image every column is mapped on its own; inside, a run goes to the tile's edge.
-        const LONG run = cursor.IsOutsideX() ? 1 : std::min(count - done, cursor.GetPixelsRight() + 1);
-        const bool greenFirst = ((done - first) & 1) == 0;
-        LONG* even = out + (done + 1) / 2;
-        LONG* odd = out + DeBayerRows::SplitOdd(count) + done / 2;
-        load(reinterpret_cast<const WORD*>(cursor.GetPtr()), run, greenFirst ? greenLut : otherLut,
-             greenFirst ? otherLut : greenLut, (done & 1) ? odd : even, (done & 1) ? even : odd);
-        done += run;
-        if (done < count)
-            if (IPravonError* e = cursor.Advance(run))
-                return e;
-    }
-    return nullptr;
+CMosaicRowReader::Sites CDeBayerBase::MosaicSites(LONG greenPhase, LONG redRowPhase) const {
+    CMosaicRowReader::Sites sites;
+    sites.greenLut = m_lut[kGreen];
+    sites.redLut = m_lut[kRed];
+    sites.blueLut = m_lut[kBlue];
+    sites.greenPhase = greenPhase;
+    sites.redRowPhase = redRowPhase;
+    return sites;
 }
 
 void CDeBayerBase::WriteOutputRow(const Rgb16* const rows[4], LONG width, LONG columnPhase, LONG rowPhase,

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "filters/engine/CPravonFilterBase.h"
-#include "filters/engine/CSourceTileCursor.h"
 #include "platform/win/FourCC.h"
+#include "rawlib/filters/CMosaicRowReader.h"
 
 #include <memory>
 #include <vector>
@@ -105,12 +105,8 @@ protected:
     LONG CropTop() const;
     bool IsCropValid() const;
 
-    // Reads source row y, columns x0 .. x0 + count - 1, through the cursor into out as square-root-domain
-    // values: each sample, limited to 12 bits, is looked up in the green LUT at green sites and in the red
-    // or blue LUT at the other sites of red or blue rows. out is split by the parity of the column's
-    // position in the row (the even positions first, see DeBayerRows).
-    IPravonError* LoadMosaicRow(CSourceTileCursor& cursor, LONG x0, LONG count, LONG y, LONG greenPhase,
-                                LONG redRowPhase, LONG* out) const;
+    // The channel LUTs and mosaic phases a mosaic row reader looks the sites up with.
+    CMosaicRowReader::Sites MosaicSites(LONG greenPhase, LONG redRowPhase) const;
 
     // Writes one output row of width pixels from the four newest RGB rows (rows[1] is the row at the
     // output row's source position). Square pixels copy rows[1]; the non-square mode resamples by 0.75

@@ -182,25 +182,33 @@ KV_AVX2 KV_INLINE __m256i DivPow2(__m256i v) {
     return _mm256_srai_epi32(_mm256_add_epi32(v, bias), N);
 }
 
-// The lookups stay scalar (the processor's gathers are slower than one load per sample); the limit to 12
-// bits is applied to sixteen samples at once, so that the lookups need no compare.
+// Sixteen samples at a time: limited to 12 bits as words, then the even ones and the odd ones widened in
+// place and looked up by two gathers, whose results are the halves of the split row as they stand. The
+// last block ends at the run's end (starting at an even sample, so that its halves stay in place), and
+// the last sample of an odd run that it leaves is looked up alone.
+KV_AVX2 KV_INLINE void Avx2LoadBlock(const WORD* samples, const LONG* firstLut, const LONG* secondLut,
+                                     LONG* firstOut, LONG* secondOut) {
+    const __m256i raw = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples)),
+                                         _mm256_set1_epi16(kMaxSample));
+    Store8(firstOut, _mm256_i32gather_epi32(firstLut, _mm256_and_si256(raw, _mm256_set1_epi32(0xFFFF)), 4));
+    Store8(secondOut, _mm256_i32gather_epi32(secondLut, _mm256_srli_epi32(raw, 16), 4));
+}
+
 KV_AVX2 void Avx2Load(const WORD* samples, LONG count, const LONG* firstLut, const LONG* secondLut,
                       LONG* firstOut, LONG* secondOut) {
-    const __m256i limit = _mm256_set1_epi16(kMaxSample);
-    alignas(32) WORD index[16];
-    LONG i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + i));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(index), _mm256_min_epu16(raw, limit));
-        LONG* first = firstOut + i / 2;
-        LONG* second = secondOut + i / 2;
-        for (int n = 0; n < 8; ++n) {
-            first[n] = firstLut[index[2 * n]];
-            second[n] = secondLut[index[2 * n + 1]];
-        }
+    if (count < 16) {
+        PlainLoad(samples, count, firstLut, secondLut, firstOut, secondOut);
+        return;
     }
-    if (i < count)
-        PlainLoad(samples + i, count - i, firstLut, secondLut, firstOut + i / 2, secondOut + i / 2);
+    LONG i = 0;
+    for (; i + 16 <= count; i += 16)
+        Avx2LoadBlock(samples + i, firstLut, secondLut, firstOut + i / 2, secondOut + i / 2);
+    if (i == count)
+        return;
+    const LONG last = (count - 16) & ~1;
+    Avx2LoadBlock(samples + last, firstLut, secondLut, firstOut + last / 2, secondOut + last / 2);
+    if (last + 16 < count)
+        firstOut[(count - 1) / 2] = firstLut[std::min<LONG>(samples[count - 1], kMaxSample)];
 }
 
 // Calls block(first) for blocks of eight of count items that cover them all, the last ending at the end;
@@ -367,8 +375,11 @@ KV_AVX2 void Avx2RedBlueOf(const RedBlueRow& row) {
         return;
     const LONG last = (row.count - 16) / 2;
     Avx2RedBlueBlock<GreenEven, RedRow>(p, row.out, last);
-    if (2 * last + 16 < row.count)
+    if (2 * last + 16 < row.count) {
+        // The plain routine's code is not AVX code: the upper halves of the registers are left clean for it.
+        _mm256_zeroupper();
         RedBlueAt(row, p, row.count - 1);
+    }
 }
 
 KV_AVX2 void Avx2RedBlue(const RedBlueRow& row) {

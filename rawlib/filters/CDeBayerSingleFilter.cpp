@@ -9,12 +9,30 @@
 
 namespace {
 
-// Mosaic window: columns B - 3 .. B + c + 3; green window: B - 1 .. B + c + 1; RGB rows: B .. B + c.
-// The mosaic window's margin is the interpolation's reach.
+// Mosaic rows: columns B - 3 .. B + n + 2 for red and blue on columns B .. B + n - 1; green rows:
+// B - 1 .. B + n. The mosaic rows' margin is the interpolation's reach.
 constexpr LONG kMosaicMargin = 3;
 constexpr LONG kGreenMargin = 1;
-// A row step for index E loads source row E + 5 and completes the RGB row E + 2.
-constexpr LONG kLoadLead = 5;
+// Green of row g reads mosaic rows g - 2 .. g + 2; red and blue of row r read green rows r - 1 .. r + 1.
+constexpr LONG kGreenReach = 2;
+constexpr LONG kRgbReach = 1;
+// A step that loads mosaic row L makes green on row L - 3 and red and blue on row L - 5.
+constexpr LONG kGreenLag = kGreenReach + 1;
+constexpr LONG kRgbLag = kGreenLag + kRgbReach + 1;
+// The non-square resampling reads red and blue rows E - 1 .. E + 2 for the output row of source row E.
+constexpr LONG kResampleAbove = 1;
+constexpr LONG kResampleBelow = 2;
+// Rows of the windows start a whole number of AVX2 blocks apart, with room for a block beyond their end.
+constexpr std::size_t kRowAlign = 16;
+
+std::size_t RowStride(LONG count) {
+    return (static_cast<std::size_t>(count) + 2 * kRowAlign - 1) / kRowAlign * kRowAlign;
+}
+
+// The slot of source row y in a ring of n rows.
+std::size_t Slot(LONG y, LONG n) {
+    return static_cast<std::size_t>((y % n + n) % n);
+}
 
 } // namespace
 
@@ -28,71 +46,105 @@ CPravonFilterBase::CHalo CDeBayerSingleFilter::GetHalo(IPravonDataSource* const*
     constexpr LONG kReach = kMosaicMargin;
     if (!IsNonSquare())
         return CHalo{kReach, kReach, kReach, kReach};
-    return CHalo{kReach, kReach + 1, kReach + 1, kReach + 2};
+    return CHalo{kReach, kReach + kResampleAbove, kReach + 1, kReach + kResampleBelow};
 }
 
-IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG tileWidth, LONG firstColumn, Window* w) {
+IPravonError* CDeBayerSingleFilter::PrepareWindow(LONG positions, LONG firstColumn, Window* w) {
     w->first = firstColumn;
-    w->columns = static_cast<LONG>(std::ceil(tileWidth / GetHorizontalScale()));
-    const std::size_t c = static_cast<std::size_t>(w->columns);
-    const std::size_t mosaicWidth = c + 2 * kMosaicMargin + 1;
-    const std::size_t greenWidth = c + 2 * kGreenMargin + 1;
-    const std::size_t rgbWidth = c + 1;
+    w->positions = positions;
+    w->kernels = &DeBayerRows::Choose();
+    const std::size_t mosaicStride = RowStride(positions + 2 * kMosaicMargin);
+    const std::size_t greenStride = RowStride(positions + 2 * kGreenMargin);
+    const std::size_t rgbWidth = static_cast<std::size_t>(positions);
     try {
-        m_mosaicRows.assign(5 * mosaicWidth, 0);
-        m_greenRows.assign(3 * greenWidth, 0);
-        m_differenceRows.assign(3 * greenWidth, 0);
-        m_rgbRows.assign(4 * rgbWidth, Rgb16{0, 0, 0});
+        m_rows.assign(kMosaicRing * mosaicStride + 2 * kGreenRing * greenStride, 0);
+        m_rgbRows.assign(IsNonSquare() ? kRgbRing * rgbWidth : 0, Rgb16{0, 0, 0});
     } catch (const std::bad_alloc&) {
         return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
     }
-    for (std::size_t r = 0; r < 5; ++r)
-        w->mosaic[r] = m_mosaicRows.data() + r * mosaicWidth;
-    for (std::size_t r = 0; r < 3; ++r) {
-        w->green[r] = m_greenRows.data() + r * greenWidth;
-        w->difference[r] = m_differenceRows.data() + r * greenWidth;
+    LONG* row = m_rows.data();
+    for (LONG*& mosaic : w->mosaic) {
+        mosaic = row;
+        row += mosaicStride;
     }
-    for (std::size_t r = 0; r < 4; ++r)
-        w->rgb[r] = m_rgbRows.data() + r * rgbWidth;
+    for (LONG r = 0; r < kGreenRing; ++r) {
+        w->green[r] = row;
+        w->difference[r] = row + greenStride;
+        row += 2 * greenStride;
+    }
+    for (std::size_t r = 0; r < kRgbRing; ++r)
+        w->rgb[r] = IsNonSquare() ? m_rgbRows.data() + r * rgbWidth : nullptr;
     return nullptr;
 }
 
-void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const {
+void CDeBayerSingleFilter::InterpolateGreen(const Window& w, LONG y) const {
     DeBayerRows::GreenRow row;
-    for (int r = 0; r < 5; ++r)
-        row.mosaic[r] = w.mosaic[r];
-    row.count = w.columns + 2 * kGreenMargin + 1;
+    for (LONG r = 0; r < 5; ++r)
+        row.mosaic[r] = w.mosaic[Slot(y - kGreenReach + r, kMosaicRing)];
+    row.count = w.positions + 2 * kGreenMargin;
     row.firstGreen = ((w.first - kGreenMargin + y + m_greenPhase) & 1) ? 0 : 1;
-    row.green = out;
-    row.difference = difference;
-    DeBayerRows::Choose().green(row);
+    row.green = w.green[Slot(y, kGreenRing)];
+    row.difference = w.difference[Slot(y, kGreenRing)];
+    w.kernels->green(row);
 }
 
 void CDeBayerSingleFilter::InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const {
     static_assert(sizeof(Rgb16) == 3 * sizeof(WORD), "the row routines write red, green and blue words");
     DeBayerRows::RedBlueRow row;
-    row.mosaic = w.mosaic[1];
-    row.green = w.green[1];
-    row.above = w.difference[0];
-    row.centre = w.difference[1];
-    row.below = w.difference[2];
-    row.count = w.columns + 1;
+    row.mosaic = w.mosaic[Slot(y, kMosaicRing)];
+    row.green = w.green[Slot(y, kGreenRing)];
+    row.above = w.difference[Slot(y - 1, kGreenRing)];
+    row.centre = w.difference[Slot(y, kGreenRing)];
+    row.below = w.difference[Slot(y + 1, kGreenRing)];
+    row.count = w.positions;
     row.firstGreen = ((w.first + y + m_greenPhase) & 1) ? 0 : 1;
     row.redRow = ((y + m_redRowPhase) & 1) != 0;
     row.out = &out->r;
-    DeBayerRows::Choose().redBlue(row);
+    w.kernels->redBlue(row);
 }
 
-IPravonError* CDeBayerSingleFilter::RowStep(CSourceTileCursor& cursor, Window& w, LONG e) {
-    std::rotate(w.mosaic, w.mosaic + 1, w.mosaic + 5);
-    if (IPravonError* err = LoadMosaicRow(cursor, w.first - kMosaicMargin, w.columns + 2 * kMosaicMargin + 1,
-                                          e + 5, m_greenPhase, m_redRowPhase, w.mosaic[4]))
-        return PravonContext(err, kCode, "cannot read a source row");
-    std::rotate(w.green, w.green + 1, w.green + 3);
-    std::rotate(w.difference, w.difference + 1, w.difference + 3);
-    InterpolateGreen(w, e + 3, w.green[2], w.difference[2]);
-    std::rotate(w.rgb, w.rgb + 1, w.rgb + 4);
-    InterpolateRedBlue(w, e + 2, w.rgb[3]);
+IPravonError* CDeBayerSingleFilter::Step(CMosaicRowReader& reader, Window& w) {
+    const LONG load = w.next++;
+    if (load <= w.lastRow + kMosaicMargin)
+        if (IPravonError* err = reader.Read(load, w.mosaic[Slot(load, kMosaicRing)]))
+            return PravonContext(err, kCode, "cannot read a source row");
+    const LONG g = load - kGreenLag;
+    if (g >= w.firstRow - kRgbReach && g <= w.lastRow + kRgbReach)
+        InterpolateGreen(w, g);
+    const LONG r = load - kRgbLag;
+    if (r >= w.firstRow && r <= w.lastRow)
+        InterpolateRedBlue(w, r,
+                           w.tile ? reinterpret_cast<Rgb16*>(w.tile->Row(w.tile->rect.top + r - w.row0))
+                                  : w.rgb[Slot(r, kRgbRing)]);
+    return nullptr;
+}
+
+IPravonError* CDeBayerSingleFilter::MakeThrough(CMosaicRowReader& reader, Window& w, LONG r) {
+    while (w.next - kRgbLag <= r)
+        if (IPravonError* err = Step(reader, w))
+            return err;
+    return nullptr;
+}
+
+IPravonError* CDeBayerSingleFilter::ResampledRows(CMosaicRowReader& reader, Window& w,
+                                                  const COutputTile& out) {
+    const LONG width = out.rect.right - out.rect.left;
+    const LONG columnPhase = (out.rect.left + CropLeft()) % 3;
+    LONG rowPhase = (out.rect.top + CropTop()) % 3;
+    // Two source rows give three output rows: the output row of phase 1 shares its source row with the
+    // one before it.
+    LONG source = w.row0;
+    for (LONG y = out.rect.top; y < out.rect.bottom; ++y) {
+        if (IPravonError* err = MakeThrough(reader, w, source + kResampleBelow))
+            return err;
+        const Rgb16* rows[kRgbRing];
+        for (LONG k = 0; k < kRgbRing; ++k)
+            rows[k] = w.rgb[Slot(source - kResampleAbove + k, kRgbRing)];
+        WriteOutputRow(rows, width, columnPhase, rowPhase, reinterpret_cast<Rgb16*>(out.Row(y)));
+        rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
+        if (rowPhase != 1)
+            ++source;
+    }
     return nullptr;
 }
 
@@ -104,14 +156,28 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
         const PravonRect& rect = out.rect;
         const LONG width = rect.right - rect.left;
         const LONG height = rect.bottom - rect.top;
-        const LONG cropLeft = CropLeft();
-        const LONG cropTop = CropTop();
-
+        const bool nonSquare = IsNonSquare();
+        const LONG first = static_cast<LONG>((rect.left + CropLeft()) / GetHorizontalScale()) + kFrame;
+        // The resampling reads one red and blue column beyond those its output columns map to.
+        const LONG positions =
+            nonSquare ? static_cast<LONG>(std::ceil(width / GetHorizontalScale())) + 1 : width;
         Window w;
-        const LONG first = static_cast<LONG>((rect.left + cropLeft) / GetHorizontalScale()) + kFrame;
-        const LONG row0 = static_cast<LONG>((rect.top + cropTop) / GetVerticalScale()) + kFrame;
-        if (IPravonError* e = PrepareWindow(width, first, &w))
+        if (IPravonError* e = PrepareWindow(positions, first, &w))
             return e;
+        w.row0 = static_cast<LONG>((rect.top + CropTop()) / GetVerticalScale()) + kFrame;
+        if (nonSquare) {
+            // The source row of the last output row: every output row but those of phase 1 moves down one.
+            LONG last = w.row0;
+            for (LONG y = rect.top + 1; y < rect.bottom; ++y)
+                last += (y + CropTop()) % 3 != 1;
+            w.firstRow = w.row0 - kResampleAbove;
+            w.lastRow = last + kResampleBelow;
+        } else {
+            w.tile = &out;
+            w.firstRow = w.row0;
+            w.lastRow = w.row0 + height - 1;
+        }
+        w.next = w.firstRow - kMosaicMargin;
         if (IPravonError* e = BuildChannelLuts())
             return PravonContext(e, kCode, "cannot build the channel LUTs");
         LONG colorSpace = 0;
@@ -120,31 +186,12 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
         if (colorSpace != GetSourceColorSpace())
             return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
 
-        // Outside rows and columns come from the nearest inside ones of the same mosaic phase.
-        CSourceTileCursor cursor(source, 2);
-        IPravonError* err = cursor.SetEdgeModes(2, 2);
-        if (!err)
-            err = cursor.LockAt(first, row0);
-        // The steps before the first output row load the rows from the top of its window on.
-        LONG step = row0 - GetHalo(nullptr, 0).top - kLoadLead;
-        for (; !err && step < row0; ++step)
-            err = RowStep(cursor, w, step);
-        const LONG columnPhase = (rect.left + cropLeft) % 3;
-        LONG rowPhase = IsNonSquare() ? (rect.top + cropTop) % 3 : 0;
-        // The output row of phase 1 shares its source rows with the one before it.
-        if (!err && rowPhase == 1)
-            err = RowStep(cursor, w, step++);
-        for (LONG y = 0; !err && y < height; ++y) {
-            if (rowPhase != 1)
-                err = RowStep(cursor, w, step++);
-            if (err)
-                break;
-            WriteOutputRow(w.rgb, width, columnPhase, rowPhase,
-                           reinterpret_cast<Rgb16*>(out.Row(rect.top + y)));
-            if (IsNonSquare())
-                rowPhase = rowPhase == 2 ? 0 : rowPhase + 1;
-        }
-        cursor.UnlockAll();
-        return err;
+        CMosaicRowReader reader(*w.kernels);
+        if (IPravonError* e = reader.Begin(source, first - kMosaicMargin, positions + 2 * kMosaicMargin,
+                                           MosaicSites(m_greenPhase, m_redRowPhase)))
+            return PravonContext(e, kCode, "cannot read the mosaic");
+        if (nonSquare)
+            return ResampledRows(reader, w, out);
+        return MakeThrough(reader, w, w.lastRow);
     });
 }

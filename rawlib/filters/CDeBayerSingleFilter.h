@@ -37,28 +37,43 @@ protected:
     bool WritesWholeInvalidArea() const override { return true; }
 
 private:
-    // The windows of one tile. Row pointers rotate; the rows themselves stay where they are. Mosaic,
-    // green and difference rows are split by the parity of their positions (DeBayerRows).
+    // Rows each ring of the windows holds: a step loads a mosaic row, makes green three rows above it and
+    // red and blue two rows above that, so that each pass reads only rows that were written a whole step
+    // before (rows just written are still on their way to the cache, and reading them waits).
+    static constexpr LONG kMosaicRing = 6;
+    static constexpr LONG kGreenRing = 4;
+    static constexpr LONG kRgbRing = 4;
+
+    // The windows of one tile: mosaic, green and colour-difference rows split by the parity of their
+    // positions (DeBayerRows), each ring indexed by source row. Square pixels write red and blue straight
+    // into the output tile; the non-square resampling keeps them in a ring of its own.
     struct Window {
-        LONG first = 0;   // B: the first source column of the tile
-        LONG columns = 0; // c: source columns the tile's output covers
-        LONG* mosaic[5] = {};
-        LONG* green[3] = {};
-        LONG* difference[3] = {}; // mosaic minus green, beside the green rows
-        Rgb16* rgb[4] = {};
+        LONG first = 0;     // B: the first source column of the tile
+        LONG positions = 0; // red and blue are computed for columns B .. B + positions - 1
+        const DeBayerRows::Kernels* kernels = nullptr;
+        LONG* mosaic[kMosaicRing] = {};
+        LONG* green[kGreenRing] = {};
+        LONG* difference[kGreenRing] = {}; // mosaic minus green, beside the green rows
+        Rgb16* rgb[kRgbRing] = {};
+        const COutputTile* tile = nullptr; // square pixels: the tile, its first row from source row row0
+        LONG row0 = 0;
+        LONG firstRow = 0; // the red and blue rows wanted
+        LONG lastRow = 0;
+        LONG next = 0; // the mosaic row the next step loads
     };
 
-    IPravonError* PrepareWindow(LONG tileWidth, LONG firstColumn, Window* w);
-    // Moves every window up one row: loads source row E + 5, computes green on row E + 3 and red and blue
-    // on row E + 2.
-    IPravonError* RowStep(CSourceTileCursor& cursor, Window& w, LONG e);
-    void InterpolateGreen(const Window& w, LONG y, LONG* out, LONG* difference) const;
+    IPravonError* PrepareWindow(LONG positions, LONG firstColumn, Window* w);
+    // One step down the tile (see kMosaicRing).
+    IPravonError* Step(CMosaicRowReader& reader, Window& w);
+    // Steps until red and blue of source row r are made.
+    IPravonError* MakeThrough(CMosaicRowReader& reader, Window& w, LONG r);
+    // Non-square pixels: the four red and blue rows around each output row's source row are resampled.
+    IPravonError* ResampledRows(CMosaicRowReader& reader, Window& w, const COutputTile& out);
+    void InterpolateGreen(const Window& w, LONG y) const;
     void InterpolateRedBlue(const Window& w, LONG y, Rgb16* out) const;
 
     LONG m_greenPhase = 0;
     LONG m_redRowPhase = 0;
-    std::vector<LONG> m_mosaicRows;
-    std::vector<LONG> m_greenRows;
-    std::vector<LONG> m_differenceRows;
+    std::vector<LONG> m_rows; // mosaic, green and difference rows
     std::vector<Rgb16> m_rgbRows;
 };

@@ -307,6 +307,8 @@ TEST_F(SourceTileCursorTest, MappingEndsInsideTheImageForAnyCoordinateAndShortAx
         ASSERT_TRUE(cursor.GetPtr());
         EXPECT_EQ(*cursor.GetPtr(), plane.Sample(c.pixel, 0, 0))
             << "size " << c.size << ", mode " << c.mode << ", x " << c.x;
+        EXPECT_EQ(CSourceTileCursor::MapInside(c.x, c.size, c.mode), c.pixel)
+            << "size " << c.size << ", mode " << c.mode << ", x " << c.x;
     }
     const TestPlane plane = MakePlane(5, 3, PravonColorSpace::kGrey8, FillPattern::Coordinates);
     auto image = Image(plane, 7);

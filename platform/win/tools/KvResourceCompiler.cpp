@@ -1,5 +1,7 @@
 // Turns a resource manifest into the C++ source of a library's resource table (see WinResources.h for the
-// manifest's lines and the table). Usage: kv_rescomp <manifest> <output.cpp> <depfile>
+// manifest's lines and the table). Dialog templates (data of type 5) must read as templates filed under
+// their own id (WinDialogTemplate.h). Usage: kv_rescomp <manifest> <output.cpp> <depfile>
+#include "platform/win/WinDialogTemplate.h"
 #include "platform/win/WinResourceManifest.h"
 
 #include <cstdio>
@@ -14,6 +16,9 @@ namespace {
 
 using WinResourceManifest::DataLine;
 using WinResourceManifest::StringLine;
+
+// The resource type of dialog templates (RT_DIALOG).
+constexpr std::uint32_t kDialogType = 5;
 
 struct Failure {
     std::string what;
@@ -50,6 +55,17 @@ std::string DepfilePath(const std::string& path) {
     return out;
 }
 
+void CheckTemplate(const DataLine& line) {
+    WinDialogTemplate::Template dialog;
+    std::string error;
+    const std::string_view text(reinterpret_cast<const char*>(line.bytes.data()), line.bytes.size());
+    if (!WinDialogTemplate::Parse(text, dialog, error))
+        throw Failure{line.file + ":" + error};
+    if (dialog.id != line.id)
+        throw Failure{line.file + ": the template is dialog " + std::to_string(dialog.id) + ", filed as " +
+                      std::to_string(line.id)};
+}
+
 // Reads the manifest and the files of its data lines (their paths made relative to the manifest's folder).
 void Compile(const std::string& manifest, std::vector<StringLine>& strings, std::vector<DataLine>& data) {
     std::ifstream in(manifest, std::ios::binary);
@@ -68,6 +84,8 @@ void Compile(const std::string& manifest, std::vector<StringLine>& strings, std:
         line.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         if (line.bytes.size() > 0xFFFFFFFFu)
             throw Failure{manifest + ": " + line.file + " is too large for a resource"};
+        if (line.typeId == kDialogType)
+            CheckTemplate(line);
     }
     strings = std::move(parsed.strings);
     data = std::move(parsed.data);

@@ -197,6 +197,31 @@ TEST(DeBayerSingleFilter, TheOutputIsTheSameAtEveryTileSize) {
     }
 }
 
+// The window's rows are read across the source's own tiles, whatever their size beside the output's.
+TEST(DeBayerSingleFilter, SourceTilesOfAnySizeGiveTheSameOutput) {
+    const auto& cfa = BayerLayouts()[1].descriptor;
+    const TestPlane mosaic = MakeMosaic(301, 67, cfa, RandomScene);
+    for (bool nonSquare : {false, true}) {
+        Demosaic same(mosaic, cfa, 64);
+        ASSERT_PV_OK(same.filter->SetNonSquareMode(nonSquare, nullptr, false));
+        const TestPlane expected = same.Pull();
+        for (LONG sourceTileSize : {7, 16, 100, 256}) {
+            CPravonMemoryManager sourceManager(sourceTileSize);
+            CPravonMemoryManager filterManager(64);
+            PravonImagePtr source = MakeImage(sourceManager, mosaic);
+            CDeBayerSingleFilter filter(&filterManager);
+            ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+            ASSERT_PV_OK(filter.SetCFAPattern(cfa.data(), static_cast<ULONG>(cfa.size()), false));
+            ASSERT_PV_OK(filter.SetNonSquareMode(nonSquare, nullptr, false));
+            TestPlane out;
+            ASSERT_PV_OK(PullAll(&filter, &out));
+            EXPECT_TRUE(PlanesMatch(expected, out))
+                << (nonSquare ? "non-square" : "square") << ", source tiles of " << sourceTileSize;
+            EXPECT_EQ(sourceManager.GetLockCount(), 0);
+        }
+    }
+}
+
 TEST(DeBayerSingleFilter, AChangedSourcePixelRenewsEveryOutputPixelInterpolatedFromIt) {
     const TestPlane before = MakeMosaic(60, 60, BayerLayouts()[0].descriptor, RandomScene);
     for (bool nonSquare : {false, true}) {

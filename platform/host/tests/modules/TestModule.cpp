@@ -15,7 +15,7 @@
 #include <cwchar>
 #include <map>
 
-const TModuleValues g_moduleValues{KV_TEST_MODULE_NAME};
+const TModuleValues g_moduleValues{KV_TEST_MODULE_NAME, KV_TEST_MODULE_NAME};
 
 namespace {
 

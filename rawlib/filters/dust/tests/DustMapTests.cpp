@@ -1,4 +1,4 @@
-#include "AllocationWatch.h"
+#include "testing/AllocationSeam.h"
 #include "DustTestSupport.h"
 
 #include "rawlib/filters/dust/CDustImageEncoder.h"
@@ -13,6 +13,7 @@
 namespace {
 
 using namespace dusttest;
+using kvtest::AllocationWatch;
 using kvtest::FillPattern;
 using kvtest::MakePlane;
 

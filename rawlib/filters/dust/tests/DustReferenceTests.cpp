@@ -1,4 +1,4 @@
-#include "AllocationWatch.h"
+#include "testing/AllocationSeam.h"
 #include "DustTestSupport.h"
 
 #include "rawlib/filters/dust/CDustReference.h"
@@ -15,6 +15,7 @@
 namespace {
 
 using namespace dusttest;
+using kvtest::AllocationWatch;
 using kvtest::FillPattern;
 using kvtest::MakePlane;
 
