@@ -100,8 +100,8 @@ TEST_F(HostServices, TheHostsMainWindowIsItsThreadsMainWindow) {
     EXPECT_EQ(GetThreadMainWindow(), m_host->MainWindow());
     RECT client{};
     ASSERT_TRUE(GetClientRect(m_host->MainWindow(), &client));
-    EXPECT_EQ(client.right, 1024);
-    EXPECT_EQ(client.bottom, 768);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 480);
     m_host.reset();
     EXPECT_EQ(GetThreadMainWindow(), nullptr);
 }
