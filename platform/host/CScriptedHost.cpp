@@ -1,6 +1,7 @@
 #include "CScriptedHost.h"
 
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinDesktop.h"
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproImageFile.h"
@@ -13,6 +14,8 @@ namespace {
 
 constexpr UINT kDeliver = WM_APP + 0x100;
 constexpr wchar_t kWindowClass[] = L"KvHostWnd";
+constexpr int kMainWindowWidth = 1024;
+constexpr int kMainWindowHeight = 768;
 
 struct Slot {
     CScriptedHost* host = nullptr;
@@ -118,8 +121,8 @@ CScriptedHost::CScriptedHost() {
     RegisterClassW(&windowClass); // registered by an earlier host already, when it fails
     m_window =
         CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, HostInstance(), this);
-    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                   nullptr, HostInstance(), nullptr);
+    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, kMainWindowWidth,
+                                   kMainWindowHeight, nullptr, nullptr, HostInstance(), nullptr);
     SetThreadMainWindow(m_mainWindow);
 }
 
@@ -396,6 +399,12 @@ KvwResult CScriptedHost::QueryService(DWORD code, IKvwObject** service) {
         object = &m_items;
     else if (code == KvwService::kBrowse)
         object = &m_browse;
+    else if (code == KvwService::kImaging)
+        object = &m_imaging;
+    else if (code == KvwService::kPanes)
+        object = &m_panes;
+    else if (code == KvwService::kRegistry)
+        object = &m_registry;
     if (!object)
         return kKvwInvalidArgument;
     object->AddRef();

@@ -21,6 +21,8 @@
 #pragma once
 
 #include "CHostModule.h"
+#include "CHostPaneService.h"
+#include "CHostRegistryService.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -114,6 +116,11 @@ public:
     void AddItem(const CHostItemRecord& item);
     CHostItemService& Items() { return m_items; }
     CHostBrowseService& Browse() { return m_browse; }
+    CHostImagingService& Imaging() { return m_imaging; }
+    CHostPaneService& Panes() { return m_panes; }
+    CHostRegistryService& Registry() { return m_registry; }
+    // The host's main window (1024 x 768 until a test moves it).
+    HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
     void WithholdService(DWORD code, KvwResult result);
     void RestoreServices();
@@ -143,6 +150,9 @@ private:
     std::map<DWORD, KvwResult> m_withheld;
     CHostItemService m_items;
     CHostBrowseService m_browse;
+    CHostImagingService m_imaging;
+    CHostPaneService m_panes;
+    CHostRegistryService m_registry;
     HWND m_window = nullptr;
     HWND m_mainWindow = nullptr;
 };
