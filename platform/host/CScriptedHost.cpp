@@ -1,7 +1,7 @@
 #include "CScriptedHost.h"
 
-#include "platform/win/WinDialogs.h"
 #include "platform/win/WinDesktop.h"
+#include "platform/win/WinDialogs.h"
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproImageFile.h"

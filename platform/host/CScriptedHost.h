@@ -127,8 +127,6 @@ public:
 
     KvwResult QueryService(DWORD code, IKvwObject** service) override;
 
-    HWND MainWindow() const { return m_mainWindow; }
-
 private:
     struct Loaded;
     struct Pending {

@@ -73,7 +73,6 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 
-
 namespace WinDialogTest {
 
 struct MessageBoxCall {
