@@ -124,6 +124,14 @@ std::optional<VirtualPrinter> ReadPrinter(xmlNodePtr node) {
     }
     if (printer.papers.empty())
         return std::nullopt;
+    // A paper must leave at least one printable pixel at the printer's resolution, either way up.
+    for (const VirtualPaper& paper : printer.papers) {
+        for (bool landscape : {false, true}) {
+            const PageMetrics page = MeasurePage(printer, paper, landscape);
+            if (page.horzRes < 1 || page.vertRes < 1)
+                return std::nullopt;
+        }
+    }
     return printer;
 }
 

@@ -8,7 +8,8 @@
 //
 // Sizes and hardware margins in tenths of a millimetre; dpi_y defaults to dpi, driver to "KvPdf", port to
 // "PDF:". Without the file there is one 300 dpi printer with A4 and Letter; a file that does not parse, or
-// holds anything out of range, gives no printers at all.
+// holds anything out of range (a paper without a printable pixel either way up included), gives no printers
+// at all.
 //
 // A printer's pages in whole pixels, as its contexts answer GetDeviceCaps: each length is rounded at the
 // resolution of its axis. In landscape the paper turns a quarter to the left: width and height swap, and

@@ -241,7 +241,8 @@ TEST_P(PrintDialogPathTest, PagesComeFromTheRangesOrAreEveryPage) {
         &seen));
     EXPECT_TRUE(seen.accepted);
     EXPECT_EQ(seen.pages, c.pages);
-    const bool extended = GetOSVersion() >= 9;
+    const bool extended = c.osMajor == 5; // 5.1 is code 10; 6.0 is none of the known versions, code 0
+    EXPECT_EQ(GetOSVersion(), extended ? 10 : 0);
     EXPECT_EQ(WinPrintTest::PrintExCalls().size(), extended ? 1u : 0u);
     EXPECT_EQ(WinPrintTest::PrintCalls().size(), extended ? 0u : 1u);
     if (extended) {

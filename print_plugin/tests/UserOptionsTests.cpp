@@ -126,19 +126,22 @@ TEST_F(UserOptionsTest, StoredTextsFollowTheReadingRules) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " = " + c.text);
         m_host->Registry().PutText("PrintPI\\" + std::string(c.path), "Default", c.text);
-        TUserOptions options;
-        PrinterOptionRecord record;
-        record.printerName = L"Before";
-        record.portrait = 1;
-        options.layoutIndex = 3;
-        options.indexPrintType = 1;
-        options.rotateToFit = true;
-        options.metadata.captionFlags = TMetadataSettings::kBasic;
-        options.metadata.imprintFont.style = 2;
-        options.metadata.imprintColour = 0x11223344u;
-        options.SetPrinterSettings(&record);
-        ASSERT_TRUE(options.Load());
-        EXPECT_TRUE(c.holds(options, record));
+        {
+            // The options hold the host's service: they go before the host does.
+            TUserOptions options;
+            PrinterOptionRecord record;
+            record.printerName = L"Before";
+            record.portrait = 1;
+            options.layoutIndex = 3;
+            options.indexPrintType = 1;
+            options.rotateToFit = true;
+            options.metadata.captionFlags = TMetadataSettings::kBasic;
+            options.metadata.imprintFont.style = 2;
+            options.metadata.imprintColour = 0x11223344u;
+            options.SetPrinterSettings(&record);
+            ASSERT_TRUE(options.Load());
+            EXPECT_TRUE(c.holds(options, record));
+        }
         // Each case starts from an empty section again.
         m_host.reset();
         SetUp();

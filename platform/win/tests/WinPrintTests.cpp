@@ -108,6 +108,8 @@ TEST_F(WinPrinterTest, MalformedPrintersFilesGiveNoPrinters) {
         "<paper id='9' name='A4' width='2100' height='2970'/></printer></printers>",
         "<printers><printer name='A' dpi='300x300'><paper id='9' name='A4' width='2100' height='2970'/>"
         "</printer></printers>",
+        "<printers><printer name='A' dpi='1'><paper id='9' name='Stamp' width='3' height='3' left='1' top='1'"
+        " right='1' bottom='1'/></printer></printers>",
         "<other/>",
         "",
     };
