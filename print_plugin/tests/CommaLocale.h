@@ -20,8 +20,16 @@ public:
             static const int compiled = kvtest::RunProgram(
                 {"/usr/bin/localedef", "-c", "-i", "de_DE", "-f", "UTF-8", folder.File(kName)});
             (void)compiled; // localedef reports warnings as 1 while the locale is still made
+            // The search path serves this one call only: glibc's newlocale leaks its copy of the path
+            // when a later lookup (of "C.UTF-8", say) finds nothing there.
+            const char* searched = std::getenv("LOCPATH");
+            const std::string saved = searched ? searched : "";
             setenv("LOCPATH", folder.Path().c_str(), 1);
             std::setlocale(LC_NUMERIC, kName);
+            if (searched)
+                setenv("LOCPATH", saved.c_str(), 1);
+            else
+                unsetenv("LOCPATH");
         }
         const std::lconv* conventions = std::localeconv();
         m_active = conventions && std::string(conventions->decimal_point) == ",";
