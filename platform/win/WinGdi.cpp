@@ -14,6 +14,7 @@ struct DeviceContext {
     bool ownSurface = false;
     std::shared_ptr<WinSurface> surface;
     WinGdi::DcAttributes attributes;
+    std::shared_ptr<WinGdi::PrinterContext> printer; // set for printer and information contexts only
 };
 
 // Lock order: the user services' lock, then this one, then a surface's own lock.
@@ -130,6 +131,31 @@ bool WinGdi::DeleteSurfaceDC(HDC dc) {
     return true;
 }
 
+HDC WinGdi::CreatePrinterDC(std::shared_ptr<PrinterContext> printer) {
+    if (!printer)
+        return nullptr;
+    auto context = std::make_shared<DeviceContext>();
+    context->printer = std::move(printer);
+    std::lock_guard<std::mutex> guard(State().lock);
+    const std::uint32_t id = State().contexts.Insert(std::move(context));
+    return reinterpret_cast<HDC>(static_cast<std::uintptr_t>(id));
+}
+
+std::shared_ptr<WinGdi::PrinterContext> WinGdi::PrinterOfDC(HDC dc) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    return context ? context->printer : nullptr;
+}
+
+std::shared_ptr<WinGdi::PrinterContext> WinGdi::TakePrinterDC(HDC dc) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
+    if (!context || !context->printer)
+        return nullptr;
+    State().contexts.Erase(ToId(dc));
+    return context->printer;
+}
+
 bool WinGdi::ReadAttributes(HDC dc, DcAttributes& attributes) {
     std::lock_guard<std::mutex> guard(State().lock);
     std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
@@ -186,6 +212,7 @@ bool WinGdiTest::ReadWindowPixels(HWND window, LONG* width, LONG* height,
 int GetDeviceCaps(HDC dc, int index) {
     HWND window;
     std::shared_ptr<WinSurface> own;
+    std::shared_ptr<WinGdi::PrinterContext> printer;
     {
         std::lock_guard<std::mutex> guard(State().lock);
         std::shared_ptr<DeviceContext> context = State().contexts.Find(ToId(dc));
@@ -194,7 +221,10 @@ int GetDeviceCaps(HDC dc, int index) {
         window = context->window;
         if (context->ownSurface)
             own = context->surface;
+        printer = context->printer;
     }
+    if (printer)
+        return printer->DeviceCaps(index);
     switch (index) {
     case LOGPIXELSX:
     case LOGPIXELSY:

@@ -34,6 +34,18 @@ bool CopySurface(const std::shared_ptr<WinSurface>& surface, LONG* width, LONG* 
 HDC CreateSurfaceDC(std::shared_ptr<WinSurface> surface);
 bool DeleteSurfaceDC(HDC dc);
 
+// What a printer or information context answers and keeps (WinSpool.h); it draws through its own cairo
+// context, not into a surface.
+struct PrinterContext {
+    virtual ~PrinterContext() = default;
+    virtual int DeviceCaps(int index) const = 0;
+};
+// A context of the printer; null when out of handles. PrinterOfDC is null for any other context;
+// TakePrinterDC removes the context and gives back what it kept.
+HDC CreatePrinterDC(std::shared_ptr<PrinterContext> printer);
+std::shared_ptr<PrinterContext> PrinterOfDC(HDC dc);
+std::shared_ptr<PrinterContext> TakePrinterDC(HDC dc);
+
 // The opaque pixel of a colour.
 constexpr std::uint32_t OpaquePixel(COLORREF colour) {
     return 0xFF000000u | static_cast<std::uint32_t>(GetRValue(colour)) << 16 |
