@@ -2,6 +2,9 @@
 
 #include "platform/pravon/PravonGraph.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
+#include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "rawlib/filters/CDeBayerSingleHQ4Filter.h"
+#include "rawlib/filters/dust/KvDustTuning.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +19,9 @@ constexpr LONG kComponent = FourCC("demo");
 CKvDemoHost::CKvDemoHost(LONG tileSize) : m_manager(tileSize) {}
 
 CKvDemoHost::~CKvDemoHost() {
-    // The filter goes first: it lets go of its source.
+    // The filters go first, the last made first: each lets go of its source.
+    m_transform.reset();
+    m_scale.reset();
     m_demosaic.reset();
 }
 
@@ -36,6 +41,8 @@ const BYTE* CKvDemoHost::DisplayTable() {
 }
 
 IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
+    m_transform.reset();
+    m_scale.reset();
     m_demosaic.reset();
     m_image.reset();
     m_tags.reset();
@@ -51,9 +58,13 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
 IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
     if (!m_image)
         return PravonFail(kComponent, PravonKind::kInvalidState, "no sample is open");
+    m_transform.reset();
+    m_scale.reset();
     m_autoBrightness.reset();
     m_histogram.reset();
-    m_demosaic = std::make_unique<CDeBayerSingleFilter>(&m_manager);
+    WORD model = 0;
+    PravonErrorPtr(m_tags->GetCameraModel(&model));
+    m_demosaic = MakeDemosaicing(model);
     if (IPravonError* e = PravonConnect(m_image.get(), m_demosaic.get()))
         return e;
 
@@ -71,8 +82,6 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
         std::memcpy(&gains[0], cameraInfo, 8);
         std::memcpy(&gains[1], cameraInfo + 8, 8);
     }
-    WORD model = 0;
-    PravonErrorPtr(m_tags->GetCameraModel(&model));
     const bool usable = std::isfinite(gains[0]) && std::isfinite(gains[1]) && gains[0] > 0 && gains[1] > 0;
     if (model != 257 && usable && (gains[0] != 1.0 || gains[1] != 1.0)) {
         std::vector<WORD> red(4096);
@@ -96,7 +105,32 @@ IPravonError* CKvDemoHost::BuildGraph(double scale, bool autoBrightness) {
     m_scale = std::make_unique<CPravonFilterScale>(&m_manager, 1);
     if (IPravonError* e = PravonConnect(developed, m_scale.get()))
         return e;
-    return m_scale->SetScale(scale, false);
+    if (IPravonError* e = m_scale->SetScale(scale, false))
+        return e;
+    m_transform = std::make_unique<CPravonFilterTransform>(&m_manager);
+    if (IPravonError* e = PravonConnect(m_scale.get(), m_transform.get()))
+        return e;
+    return m_transform->SetTransform(false, m_rotation, true, false);
+}
+
+std::unique_ptr<CDeBayerBase> CKvDemoHost::MakeDemosaicing(WORD cameraModel) {
+    if (!m_highQuality)
+        return std::make_unique<CDeBayerSingleFilter>(&m_manager);
+    // As the development does: the record reset, then tuned by the sensitivity the picture was shot at
+    // (camera model 259 counts from a base of 125). Without the tag the reset record stays.
+    auto hq = std::make_unique<CDeBayerSingleHQ4Filter>(&m_manager);
+    HQ4Tuning tuning;
+    BYTE words[4];
+    if (PravonErrorPtr(m_tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words)) == nullptr) {
+        const LONG sensitivity = KvDust::SensitivityWord(static_cast<WORD>(words[0] | words[1] << 8),
+                                                         static_cast<WORD>(words[2] | words[3] << 8));
+        if (cameraModel == 259)
+            tuning.SetBySensitivityBase125(sensitivity);
+        else
+            tuning.SetBySensitivity(sensitivity);
+    }
+    PravonErrorPtr(hq->SetTuning(tuning));
+    return hq;
 }
 
 IPravonError* CKvDemoHost::AddAutoBrightness(IPravonDataSource** output) {

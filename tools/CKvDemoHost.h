@@ -1,15 +1,17 @@
 // The demo host: stands in for the suite's imaging component. It opens a raw sample through the I/O
-// library, builds the development graph that exists so far (the standard demosaicing, set from the
-// sample's colour-filter pattern and as-shot white balance, optionally the automatic brightness measured
-// by a histogram, and the scaling to the output size), pulls the output tile by tile and turns the
-// square-root-domain result into display RGB through the process-wide square table.
+// library, builds the development graph that exists so far (the standard or the high-quality demosaicing,
+// set from the sample's colour-filter pattern, as-shot white balance and sensitivity, optionally the
+// automatic brightness measured by a histogram, the scaling to the output size and a quarter turn), pulls
+// the output tile by tile and turns the square-root-domain result into display RGB through the
+// process-wide square table.
 #pragma once
 
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CPravonFilterScale.h"
+#include "filters/CPravonFilterTransform.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/IPravonTagControl.h"
-#include "rawlib/filters/CDeBayerSingleFilter.h"
+#include "rawlib/filters/CDeBayerBase.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/settings/CKvBrightness.h"
 
@@ -30,9 +32,13 @@ public:
     // but 257, the as-shot red and blue gains of tag 0x8000C as 12-bit input curves, then the scaling to
     // the output size (scale 1 passes the picture through). With autoBrightness a histogram and the
     // automatic brightness follow the demosaicing: the histogram is counted whole first, and the tonal
-    // range is stretched from its measured black level.
+    // range is stretched from its measured black level. The turn of SetRotation follows the scaling.
     IPravonError* BuildGraph(double scale = 1.0, bool autoBrightness = false);
-    IPravonDataSource* GetOutput() const { return m_scale.get(); }
+    IPravonDataSource* GetOutput() const { return m_transform.get(); }
+    // Read by the next BuildGraph: the high-quality demosaicing in place of the standard one, tuned by the
+    // sensitivity of tag 0x80002, and a clockwise turn of the output by degrees (0 passes it through).
+    void SetHighQuality(bool highQuality) { m_highQuality = highQuality; }
+    void SetRotation(double degrees) { m_rotation = degrees; }
     IPravonImage* GetMosaic() const { return m_image.get(); }
     IPravonTagControl* GetTags() const { return m_tags.get(); }
     // The brightness settings that watch the automatic brightness: its measured levels, once measured.
@@ -49,13 +55,18 @@ public:
 private:
     // Puts the histogram and the automatic brightness after *output and makes the latter the output.
     IPravonError* AddAutoBrightness(IPravonDataSource** output);
+    // The demosaicing chosen, tuned as the development does.
+    std::unique_ptr<CDeBayerBase> MakeDemosaicing(WORD cameraModel);
 
     CPravonMemoryManager m_manager;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
-    std::unique_ptr<CDeBayerSingleFilter> m_demosaic;
+    std::unique_ptr<CDeBayerBase> m_demosaic;
     std::unique_ptr<CPravonFilterHistogram> m_histogram;
     std::unique_ptr<CFltAutoBrightness> m_autoBrightness;
     CKvBrightness m_brightness;
     std::unique_ptr<CPravonFilterScale> m_scale;
+    std::unique_ptr<CPravonFilterTransform> m_transform;
+    bool m_highQuality = false;
+    double m_rotation = 0;
 };

@@ -1,6 +1,6 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png
+//   demo-host [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] SAMPLE OUTPUT.png
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 
@@ -13,10 +13,14 @@
 int main(int argc, char** argv) {
     double scale = 1.0;
     bool autoBrightness = false;
+    bool highQuality = false;
+    double rotation = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--auto-brightness") == 0) {
             autoBrightness = true;
+        } else if (std::strcmp(argv[first], "--hq") == 0) {
+            highQuality = true;
         } else if (std::strcmp(argv[first], "--scale") == 0 && first + 1 < argc) {
             char* end = nullptr;
             scale = std::strtod(argv[++first], &end);
@@ -24,18 +28,31 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "demo-host: the scale must be a number above 0 and at most 8\n");
                 return 2;
             }
+        } else if (std::strcmp(argv[first], "--rotate") == 0 && first + 1 < argc) {
+            const char* turn = argv[++first];
+            if (std::strcmp(turn, "90") != 0 && std::strcmp(turn, "180") != 0 &&
+                std::strcmp(turn, "270") != 0) {
+                std::fprintf(stderr, "demo-host: the rotation must be 90, 180 or 270\n");
+                return 2;
+            }
+            rotation = std::atoi(turn);
         } else {
             first = argc;
         }
     }
     if (argc - first != 2) {
-        std::fprintf(stderr, "usage: %s [--scale FACTOR] [--auto-brightness] SAMPLE OUTPUT.png\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] SAMPLE "
+                     "OUTPUT.png\n",
+                     argv[0]);
         return 2;
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
+    host.SetHighQuality(highQuality);
+    host.SetRotation(rotation);
     PravonErrorPtr err(host.Open(samplePath));
     if (!err)
         err.reset(host.BuildGraph(scale, autoBrightness));
