@@ -16,18 +16,17 @@ std::shared_ptr<CDustMap> CopyMap(const CDustMap& map) {
     const ULONG size = map.GetDataSize();
     if (size == 0)
         return nullptr;
-    std::vector<BYTE> blob;
     try {
-        blob.resize(size);
+        std::vector<BYTE> blob(size);
+        if (PravonErrorPtr(map.WriteData(size, blob.data())))
+            return nullptr;
+        std::shared_ptr<CDustMap> copy;
+        if (CDustMap::LoadDustMap(map.GetManager(), blob.data(), size, &copy) != CDustMap::kLoaded)
+            return nullptr;
+        return copy;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (PravonErrorPtr(map.WriteData(size, blob.data())))
-        return nullptr;
-    std::shared_ptr<CDustMap> copy;
-    if (CDustMap::LoadDustMap(map.GetManager(), blob.data(), size, &copy) != CDustMap::kLoaded)
-        return nullptr;
-    return copy;
 }
 
 } // namespace
