@@ -59,7 +59,10 @@ ULONG Reference(ULONG v, BYTE b, bool direct, bool eightBit, ULONG entries) {
     const ULONG max = eightBit ? 255 : 65535;
     if (direct)
         return std::min(max, raise(v));
-    const std::vector<WORD> table = ToneTable(entries);
+    // Made once per size: the references run over every sample of the sweeps.
+    static const std::vector<WORD> table8 = ToneTable(65792);
+    static const std::vector<WORD> table16 = ToneTable(131072);
+    const std::vector<WORD>& table = entries == 65792 ? table8 : table16;
     const ULONG forward = entries - 65536;
     return table[forward + raise(table[v])] & max;
 }
@@ -217,7 +220,8 @@ TEST(DustFilter, EveryModeMatchesTheReferenceAtTileSizes16And256) {
 TEST(DustFilter, RefusesSourcesItCannotCorrect) {
     CPravonMemoryManager manager;
     const auto map = MakeMap(manager, Constant(8, 8, PravonColorSpace::kGrey8, 64), 65792);
-    EXPECT_PV_KIND(Correct(Constant(8, 8, PravonColorSpace::kCMYK8, 9), map, true).error.release(), kUnsupported);
+    EXPECT_PV_KIND(Correct(Constant(8, 8, PravonColorSpace::kCMYK8, 9), map, true).error.release(),
+                   kUnsupported);
     // A 16-bit sample has no forward entry in a table made for 8-bit images.
     EXPECT_PV_KIND(Correct(Constant(8, 8, PravonColorSpace::kRGB16, 9), map, false).error.release(),
                    kUnsupported);
