@@ -5,6 +5,7 @@
 #include "platform/pravon/PravonGraph.h"
 #include "platform/win/CpuFeatures.h"
 #include "testing/ImageCompare.h"
+#include "testing/PlaneHash.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/TileSizeSweep.h"
@@ -104,41 +105,96 @@ TEST(FltScale, PortableAndSimdRoutinesGiveTheSameOutput) {
     }
 }
 
-// One grey row, scaled in width only.
-TestPlane GreyRow(std::initializer_list<ULONG> values) {
-    TestPlane p(static_cast<LONG>(values.size()), 1, PravonColorSpace::kGrey8);
-    LONG x = 0;
-    for (ULONG v : values)
-        p.SetSample(x++, 0, 0, v);
+// One grey row, or one grey column, of the given samples.
+TestPlane GreyLine(std::initializer_list<ULONG> values, bool column, LONG colorSpace) {
+    const auto n = static_cast<LONG>(values.size());
+    TestPlane p(column ? 1 : n, column ? n : 1, colorSpace);
+    LONG i = 0;
+    for (ULONG v : values) {
+        p.SetSample(column ? 0 : i, column ? i : 0, 0, v);
+        ++i;
+    }
     return p;
 }
 
-TEST(FltScale, HandWorkedRows) {
-    struct Row {
+// The same line scaled as a row (the horizontal routines) and as a column (the vertical ones).
+TEST(FltScale, HandWorkedLinesInBothDirections) {
+    struct Line {
+        LONG colorSpace;
         std::initializer_list<ULONG> source;
         LONG method;
-        LONG width;
+        LONG length;
         std::initializer_list<ULONG> expected;
-    } rows[] = {
+    } lines[] = {
         // 2 -> 4 linear: p0, (6 p0 + 2 p1) / 8, (2 p0 + 6 p1) / 8, p1 (the edges clamp).
-        {{0, 200}, 1, 4, {0, 50, 150, 200}},
-        // 3 -> 2 by area: (2 p0 + p1) / 3 and (p1 + 2 p2) / 3.
-        {{30, 60, 90}, 1, 2, {40, 80}},
-        {{30, 60, 90}, 2, 2, {40, 80}},
+        {PravonColorSpace::kGrey8, {0, 200}, 1, 4, {0, 50, 150, 200}},
+        // 3 -> 2 by area with either method: (2 p0 + p1) / 3 and (p1 + 2 p2) / 3.
+        {PravonColorSpace::kGrey8, {30, 60, 90}, 1, 2, {40, 80}},
+        {PravonColorSpace::kGrey8, {30, 60, 90}, 2, 2, {40, 80}},
         // 4 -> 2 nearest: the points 1.0 and 3.0 belong to the left pixels.
-        {{10, 20, 30, 40}, 0, 2, {10, 30}},
+        {PravonColorSpace::kGrey8, {10, 20, 30, 40}, 0, 2, {10, 30}},
         // 4 -> 8 cubic across a step: the sums -5, -17, 272 and 260 are clamped to the sample range.
-        {{0, 0, 255, 255}, 2, 8, {0, 0, 0, 51, 203, 255, 255, 255}},
+        {PravonColorSpace::kGrey8, {0, 0, 255, 255}, 2, 8, {0, 0, 0, 51, 203, 255, 255, 255}},
+        {PravonColorSpace::kGrey16, {0, 0, 65535, 65535}, 2, 8, {0, 0, 0, 13311, 52223, 65535, 65535, 65535}},
     };
-    for (const Row& r : rows) {
-        const TestPlane out = ScaleWith<CFltScale>(GreyRow(r.source), r.method, r.width, 1);
-        ASSERT_EQ(out.width, r.width);
-        LONG x = 0;
-        for (ULONG v : r.expected) {
-            EXPECT_EQ(out.Sample(x, 0, 0), v) << "method " << r.method << " x " << x;
-            ++x;
+    for (const Line& l : lines) {
+        for (bool column : {false, true}) {
+            const TestPlane source = GreyLine(l.source, column, l.colorSpace);
+            const TestPlane out = column ? ScaleWith<CFltScale>(source, l.method, 1, l.length)
+                                         : ScaleWith<CFltScale>(source, l.method, l.length, 1);
+            ASSERT_EQ(column ? out.height : out.width, l.length);
+            LONG i = 0;
+            for (ULONG v : l.expected) {
+                EXPECT_EQ(out.Sample(column ? 0 : i, column ? i : 0, 0), v)
+                    << "method " << l.method << (column ? " row " : " column ") << i;
+                ++i;
+            }
         }
     }
+}
+
+// Any change of the arithmetic that moves one sample by one changes these.
+TEST(FltScale, PinnedOutputs) {
+    struct Pin {
+        Case c;
+        LONG method;
+        const char* hash;
+    } pins[] = {
+        {{PravonColorSpace::kRGB8, 37, 23, 11, 16}, 1, "0xca0774f7106eb4a0"},
+        {{PravonColorSpace::kRGB16, 37, 23, 83, 50}, 2, "0x5c052e13c70300c4"},
+        {{PravonColorSpace::kCMYK8, 29, 31, 47, 31}, 2, "0xeb1ec2f946a0f1a8"},
+        {{PravonColorSpace::kGrey16, 40, 40, 10, 13}, 1, "0xf30513be0722114f"},
+    };
+    for (const Pin& p : pins) {
+        const TestPlane plane = MakePlane(p.c.sw, p.c.sh, p.c.colorSpace, FillPattern::Random, 11);
+        EXPECT_EQ(HashText(HashPlane(ScaleWith<CFltScale>(plane, p.method, p.c.dw, p.c.dh))), p.hash)
+            << Describe(p.c, p.method);
+    }
+}
+
+TEST(FltScale, RefusedSourcesAreReportedUnderTheFiltersCode) {
+    const TestPlane plane = MakePlane(9, 9, 0x08020100, FillPattern::Random, 2);
+    CPravonMemoryManager manager(16);
+    PravonImagePtr source = MakeImage(manager, plane);
+    CFltScale filter(&manager, 1);
+    ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+    ASSERT_PV_OK(filter.SetSize(4, 4, false));
+    TestPlane out;
+    std::unique_ptr<IPravonError, PravonErrorReleaser> error(PullAll(&filter, &out));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->GetComponent(), CFltScale::kCode);
+    EXPECT_TRUE(error->HasText("Bad source data color space")) << error->Describe();
+}
+
+TEST(FltScale, AnEmptySourceGivesABlackOutput) {
+    CPravonMemoryManager manager(8);
+    PravonImagePtr source = MakeImage(manager, TestPlane(0, 0, PravonColorSpace::kRGB8));
+    CFltScale filter(&manager, 2);
+    ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+    ASSERT_PV_OK(filter.SetSize(12, 5, false));
+    TestPlane out;
+    ASSERT_PV_OK(PullAll(&filter, &out));
+    EXPECT_TRUE(PlanesMatch(MakePlane(12, 5, PravonColorSpace::kRGB8, FillPattern::Constant, 0), out));
 }
 
 TEST(FltScale, ReducingHeightWithCubicFetchesTheRowsOfLinear) {
