@@ -215,6 +215,15 @@ TEST(FltScale, ReducingHeightWithCubicFetchesTheRowsOfLinear) {
     EXPECT_TRUE(PlanesMatch(outputs[0], outputs[1]));
 }
 
+TEST(FltScale, MethodValuesBeyondCubicResampleAsCubic) {
+    // The cubic routines weigh four rows, so any other method value is given the ring of four rows too.
+    const Case c{PravonColorSpace::kRGB8, 21, 17, 44, 39};
+    const TestPlane plane = MakePlane(c.sw, c.sh, c.colorSpace, FillPattern::Random, 8);
+    const TestPlane cubic = ScaleWith<CFltScale>(plane, 2, c.dw, c.dh, 8);
+    for (LONG method : {3, 7, -1})
+        EXPECT_TRUE(PlanesMatch(cubic, ScaleWith<CFltScale>(plane, method, c.dw, c.dh, 8))) << method;
+}
+
 // The pixel a nearest-neighbour output pixel takes: the one holding the point (x + 0.5) * S / D.
 LONG NearestPixel(LONG x, LONG S, LONG D) {
     return ((2 * x + 1) * S + 2 * D - 1) / (2 * D) - 1;
