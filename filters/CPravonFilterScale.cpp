@@ -102,10 +102,10 @@ void MoveRect(R* rect, const Axis& ax, const Axis& ay) {
 }
 
 // One side of the output in scale mode: trunc(size * factor + 0.5).
-IPravonError* ScaledSide(LONG size, double factor, LONG* out) {
+IPravonError* ScaledSide(LONG component, LONG size, double factor, LONG* out) {
     const double v = static_cast<double>(size) * factor + 0.5;
     if (!std::isfinite(v) || v < 0 || v >= 2147483648.0)
-        return PravonFail(kCode, PravonKind::kOutOfRange, "the scaled size is out of range");
+        return PravonFail(component, PravonKind::kOutOfRange, "the scaled size is out of range");
     *out = static_cast<LONG>(v);
     return nullptr;
 }
@@ -153,9 +153,9 @@ IPravonError* CPravonFilterScale::AnnounceSize(LONG oldWidth, LONG oldHeight) {
     change.oldWidth = oldWidth;
     change.oldHeight = oldHeight;
     if (IPravonError* e = OwnOutputSize(&change.newWidth, &change.newHeight))
-        return PravonContext(e, kCode, "cannot read the new output size");
-    return PravonContext(PravonSendDataNotification(this, PravonNotification::kSize, &change), kCode,
-                         "the size change was not taken downstream");
+        return PravonContext(e, GetFilterCode(), "cannot read the new output size");
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kSize, &change),
+                         GetFilterCode(), "the size change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
@@ -169,15 +169,15 @@ IPravonError* CPravonFilterScale::SetMethod(LONG method, bool notify) {
     LONG width = 0;
     LONG height = 0;
     if (IPravonError* e = OwnOutputSize(&width, &height))
-        return PravonContext(e, kCode, "cannot read the output size");
+        return PravonContext(e, GetFilterCode(), "cannot read the output size");
     PravonRect whole{0, 0, width, height};
-    return PravonContext(PravonSendDataNotification(this, PravonNotification::kData, &whole), kCode,
+    return PravonContext(PravonSendDataNotification(this, PravonNotification::kData, &whole), GetFilterCode(),
                          "the data change was not taken downstream");
 }
 
 IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) {
     if (width < 0 || height < 0)
-        return PravonFail(kCode, PravonKind::kOutOfRange, "negative output size");
+        return PravonFail(GetFilterCode(), PravonKind::kOutOfRange, "negative output size");
     if (!InScaleMode() && width == m_width && height == m_height)
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -185,7 +185,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return PravonContext(e, kCode, "cannot read the old output size");
+            return PravonContext(e, GetFilterCode(), "cannot read the old output size");
 
     m_scaleX = 0;
     m_scaleY = 0;
@@ -202,7 +202,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
     if (count == 1 && sources[0]) {
         LONG sourceWidth = 0;
         LONG sourceHeight = 0;
-        err = PravonContext(sources[0]->GetSize(&sourceWidth, &sourceHeight), kCode,
+        err = PravonContext(sources[0]->GetSize(&sourceWidth, &sourceHeight), GetFilterCode(),
                             "cannot read the source size");
         same = !err && sourceWidth == width && sourceHeight == height;
     }
@@ -214,7 +214,7 @@ IPravonError* CPravonFilterScale::SetSize(LONG width, LONG height, bool notify) 
 
 IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     if (!std::isfinite(sx) || !std::isfinite(sy))
-        return PravonFail(kCode, PravonKind::kOutOfRange, "scale factors must be finite");
+        return PravonFail(GetFilterCode(), PravonKind::kOutOfRange, "scale factors must be finite");
     if (Near(m_scaleX, sx) && Near(m_scaleY, sy))
         return nullptr;
     const bool announce = notify && IsEnabled() && HasSource();
@@ -222,7 +222,7 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
     LONG oldHeight = 0;
     if (announce)
         if (IPravonError* e = OwnOutputSize(&oldWidth, &oldHeight))
-            return PravonContext(e, kCode, "cannot read the old output size");
+            return PravonContext(e, GetFilterCode(), "cannot read the old output size");
 
     m_scaleX = sx;
     m_scaleY = sy;
@@ -235,7 +235,7 @@ IPravonError* CPravonFilterScale::SetScale(double sx, double sy, bool notify) {
 }
 
 IPravonError* CPravonFilterScale::SetScale(double s, bool notify) {
-    return PravonContext(SetScale(s, s, notify), kCode, "cannot set the scale");
+    return PravonContext(SetScale(s, s, notify), GetFilterCode(), "cannot set the scale");
 }
 
 // The static mappings.
@@ -322,8 +322,8 @@ IPravonError* CPravonFilterScale::MappingSourceSize(IPravonDataSource* const* so
     if (!sources || count <= 0)
         GetSources(&sources, &count);
     if (!sources || count <= 0 || !sources[0])
-        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
-    return PravonContext(sources[0]->GetSize(width, height), kCode, "cannot read the source size");
+        return PravonFail(GetFilterCode(), PravonKind::kNoSource, "the filter has no source");
+    return PravonContext(sources[0]->GetSize(width, height), GetFilterCode(), "cannot read the source size");
 }
 
 // The static form of the filter's mode: the factors in scale mode, else the first source's size and the
@@ -332,7 +332,7 @@ template <class Map>
 IPravonError* CPravonFilterScale::MapOwn(IPravonDataSource* const* sources, LONG count, bool given,
                                          Map&& map) {
     if (!given)
-        return PravonFail(kCode, PravonKind::kBadArgument, "nothing to map");
+        return PravonFail(GetFilterCode(), PravonKind::kBadArgument, "nothing to map");
     if (!Maps())
         return nullptr;
     if (InScaleMode()) {
@@ -382,26 +382,26 @@ IPravonError* CPravonFilterScale::DefilterRect(PravonRect* rect, IPravonDataSour
 IPravonError* CPravonFilterScale::GetFilteredSize(IPravonDataSource* const* sources, LONG count, LONG* width,
                                                   LONG* height) {
     if (!width || !height)
-        return PravonFail(kCode, PravonKind::kBadArgument, "no size to fill");
+        return PravonFail(GetFilterCode(), PravonKind::kBadArgument, "no size to fill");
     if (IsEnabled() && !InScaleMode()) {
         *width = m_width;
         *height = m_height;
         return nullptr;
     }
     if (!sources || count <= 0 || !sources[0])
-        return PravonFail(kCode, PravonKind::kNoSource, "the filter has no source");
+        return PravonFail(GetFilterCode(), PravonKind::kNoSource, "the filter has no source");
     LONG w = 0, h = 0;
     if (IPravonError* e = sources[0]->GetSize(&w, &h))
-        return PravonContext(e, kCode, "cannot read the source size");
+        return PravonContext(e, GetFilterCode(), "cannot read the source size");
     if (!IsEnabled()) {
         *width = w;
         *height = h;
         return nullptr;
     }
     LONG scaledWidth = 0, scaledHeight = 0;
-    if (IPravonError* e = ScaledSide(w, m_scaleX, &scaledWidth))
+    if (IPravonError* e = ScaledSide(GetFilterCode(), w, m_scaleX, &scaledWidth))
         return e;
-    if (IPravonError* e = ScaledSide(h, m_scaleY, &scaledHeight))
+    if (IPravonError* e = ScaledSide(GetFilterCode(), h, m_scaleY, &scaledHeight))
         return e;
     *width = scaledWidth;
     *height = scaledHeight;
@@ -445,7 +445,7 @@ IPravonError* CPravonFilterScale::MapChangedArea(IPravonDataSource* source, cons
     if (IPravonError* e = MappingSourceSize(notifying, source ? 1 : 0, &sw, &sh))
         return e;
     if (IPravonError* e = GetFilteredSize(notifying, 1, &ow, &oh))
-        return PravonContext(e, kCode, "cannot read the output size");
+        return PravonContext(e, GetFilterCode(), "cannot read the output size");
     const CHalo halo = GetHalo(notifying, 1);
     PravonRect grown{Int32Math::SaturatedAdd(rect.left, -std::int64_t{halo.right}),
                      Int32Math::SaturatedAdd(rect.top, -std::int64_t{halo.bottom}),
@@ -458,7 +458,8 @@ IPravonError* CPravonFilterScale::MapChangedArea(IPravonDataSource* source, cons
 
 IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* change) {
     if (!change)
-        return PravonFail(kCode, PravonKind::kBadArgument, "a size notification without its record");
+        return PravonFail(GetFilterCode(), PravonKind::kBadArgument,
+                          "a size notification without its record");
     m_pipeline.MarkChanged();
     if (!IsEnabled()) {
         SetCacheCheck();
@@ -467,13 +468,13 @@ IPravonError* CPravonFilterScale::FilterSize(IPravonDataSource*, ChangeSize* cha
     if (InScaleMode()) {
         SetCacheCheck();
         ChangeSize scaled;
-        IPravonError* e = ScaledSide(change->oldWidth, m_scaleX, &scaled.oldWidth);
+        IPravonError* e = ScaledSide(GetFilterCode(), change->oldWidth, m_scaleX, &scaled.oldWidth);
         if (!e)
-            e = ScaledSide(change->oldHeight, m_scaleY, &scaled.oldHeight);
+            e = ScaledSide(GetFilterCode(), change->oldHeight, m_scaleY, &scaled.oldHeight);
         if (!e)
-            e = ScaledSide(change->newWidth, m_scaleX, &scaled.newWidth);
+            e = ScaledSide(GetFilterCode(), change->newWidth, m_scaleX, &scaled.newWidth);
         if (!e)
-            e = ScaledSide(change->newHeight, m_scaleY, &scaled.newHeight);
+            e = ScaledSide(GetFilterCode(), change->newHeight, m_scaleY, &scaled.newHeight);
         if (e)
             return e;
         SetPassThrough(scaled.newWidth == change->newWidth && scaled.newHeight == change->newHeight);
@@ -505,12 +506,12 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
         }
         if (first) {
             LONG w = 0, h = 0;
-            err = PravonContext(first->GetSize(&w, &h), kCode, "cannot read the source size");
+            err = PravonContext(first->GetSize(&w, &h), GetFilterCode(), "cannot read the source size");
             LONG ow = m_width, oh = m_height;
             if (!err && InScaleMode()) {
-                err = ScaledSide(w, m_scaleX, &ow);
+                err = ScaledSide(GetFilterCode(), w, m_scaleX, &ow);
                 if (!err)
-                    err = ScaledSide(h, m_scaleY, &oh);
+                    err = ScaledSide(GetFilterCode(), h, m_scaleY, &oh);
             }
             if (!err)
                 SetPassThrough(ow == w && oh == h);
@@ -523,44 +524,55 @@ IPravonError* CPravonFilterScale::FilterUpdateAll(IPravonDataSource* source) {
 
 // One output tile.
 
+IPravonError* CPravonFilterScale::ReadTileSource(CProcessInfo* info, const COutputTile& out,
+                                                 CTileSource* tile) {
+    *tile = CTileSource{};
+    IPravonDataSource* source = nullptr;
+    if (IPravonError* e = GetFirstSource(info, &source))
+        return PravonContext(e, GetFilterCode(), "the scale filter has no source");
+    if (IPravonError* e = source->GetSize(&tile->sourceWidth, &tile->sourceHeight))
+        return PravonContext(e, GetFilterCode(), "cannot read the source size");
+    // A fixed-size output of an empty source is black throughout, as a fresh tile would show it.
+    if (tile->sourceWidth == 0 || tile->sourceHeight == 0) {
+        for (LONG y = out.invalid.top; y < out.invalid.bottom; ++y)
+            std::memset(out.Row(y), 0, static_cast<std::size_t>(out.rowBytes));
+        return nullptr;
+    }
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    GetProcessSources(info, &sources, &count);
+    if (IPravonError* e = GetFilteredSize(sources, count, &tile->outputWidth, &tile->outputHeight))
+        return PravonContext(e, GetFilterCode(), "cannot read the output size");
+    if (IPravonError* e = source->GetColorSpace(&tile->colorSpace))
+        return PravonContext(e, GetFilterCode(), "cannot read the source colour space");
+    // The tile must be laid out for the source's pixels: a colour-space change that was not announced
+    // would otherwise make the routines write past the tile's rows.
+    if (IPravonDataSource::GetBitsPerPixel(out.colorSpace) !=
+        IPravonDataSource::GetBitsPerPixel(tile->colorSpace))
+        return PravonFail(GetFilterCode(), PravonKind::kInvalidState,
+                          "the tile is not laid out for the source's pixels");
+    tile->source = source;
+    return nullptr;
+}
+
 IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
     return FillOutputTile(tile, [&](const COutputTile& out) -> IPravonError* {
-        IPravonDataSource* source = nullptr;
-        if (IPravonError* e = GetFirstSource(info, &source))
-            return PravonContext(e, kCode, "the scale filter has no source");
-        LONG sourceWidth = 0, sourceHeight = 0;
-        if (IPravonError* e = source->GetSize(&sourceWidth, &sourceHeight))
-            return PravonContext(e, kCode, "cannot read the source size");
-        // A fixed-size output of an empty source is black throughout, as a fresh tile would show it.
-        if (sourceWidth == 0 || sourceHeight == 0) {
-            for (LONG y = out.invalid.top; y < out.invalid.bottom; ++y)
-                std::memset(out.Row(y), 0, static_cast<std::size_t>(out.rowBytes));
-            return nullptr;
-        }
-        IPravonDataSource* const* sources = nullptr;
-        LONG count = 0;
-        GetProcessSources(info, &sources, &count);
-        LONG outputWidth = 0, outputHeight = 0;
-        if (IPravonError* e = GetFilteredSize(sources, count, &outputWidth, &outputHeight))
-            return PravonContext(e, kCode, "cannot read the output size");
-        LONG colorSpace = 0;
-        if (IPravonError* e = source->GetColorSpace(&colorSpace))
-            return PravonContext(e, kCode, "cannot read the source colour space");
-        if (IPravonError* e = m_pipeline.Prepare(m_method, sourceWidth, sourceHeight, outputWidth,
-                                                 outputHeight, colorSpace))
+        CTileSource from;
+        if (IPravonError* e = ReadTileSource(info, out, &from))
             return e;
-        // The tile must be laid out for the source's pixels: a colour-space change that was not announced
-        // would otherwise make the routines write past the tile's rows.
-        const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(colorSpace);
-        if (IPravonDataSource::GetBitsPerPixel(out.colorSpace) != bitsPerPixel)
-            return PravonFail(kCode, PravonKind::kInvalidState,
-                              "the tile is not laid out for the source's pixels");
+        if (!from.source)
+            return nullptr;
+        if (IPravonError* e = m_pipeline.Prepare(m_method, from.sourceWidth, from.sourceHeight,
+                                                 from.outputWidth, from.outputHeight, from.colorSpace))
+            return e;
+        const LONG bitsPerPixel = IPravonDataSource::GetBitsPerPixel(from.colorSpace);
 
-        const CPravonRect rect = out.invalid.Intersect(CPravonRect(0, 0, outputWidth, outputHeight));
+        const CPravonRect rect =
+            out.invalid.Intersect(CPravonRect(0, 0, from.outputWidth, from.outputHeight));
         if (rect.Empty())
             return nullptr;
         BYTE* first =
             out.Row(rect.top) + static_cast<std::ptrdiff_t>(rect.left - out.rect.left) * (bitsPerPixel / 8);
-        return m_pipeline.Run(source, rect, first, out.rowBytes);
+        return m_pipeline.Run(from.source, rect, first, out.rowBytes);
     });
 }

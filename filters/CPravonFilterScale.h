@@ -90,6 +90,20 @@ public:
     const CScalePipeline& GetPipeline() const { return m_pipeline; }
 
 protected:
+    // What one output tile is computed from: the first source (null when it is empty), its size and
+    // colour space, and the output size.
+    struct CTileSource {
+        IPravonDataSource* source = nullptr;
+        LONG sourceWidth = 0;
+        LONG sourceHeight = 0;
+        LONG outputWidth = 0;
+        LONG outputHeight = 0;
+        LONG colorSpace = 0;
+    };
+    // Reads them for a tile and checks that the tile is laid out for the source's pixels; an empty source
+    // blackens the tile's invalid part and leaves source null.
+    IPravonError* ReadTileSource(CProcessInfo* info, const COutputTile& out, CTileSource* tile);
+
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
     // The linear and cubic kernels reach one and two source pixels beyond the pixel an output pixel maps
     // back to, in the directions that enlarge.

@@ -133,6 +133,43 @@ std::int64_t CScalePipeline::NearestSource(std::int64_t x, LONG S, LONG D) {
     return CeilDiv((2 * x + 1) * S, 2 * std::int64_t{D}) - 1;
 }
 
+void CScalePipeline::ColumnWindows(Routine routine, LONG method, const CScaleTableEntry* entries, LONG x0,
+                                   LONG count, LONG S, LONG D, std::int32_t* index, std::int64_t* spanStart,
+                                   std::int64_t* spanLength) {
+    *spanStart = x0;
+    *spanLength = count;
+    switch (routine) {
+    case Routine::Linear:
+    case Routine::Cubic: {
+        const std::int64_t taps = KernelTaps(method);
+        *spanStart = EnlargeStart(x0, S, D) - (taps / 2 - 1);
+        std::int64_t position = 0;
+        for (LONG i = 0; i < count; ++i) {
+            index[i] = static_cast<std::int32_t>(position);
+            position += entries[i].advance;
+        }
+        *spanLength = count > 0 ? index[count - 1] + taps : 0;
+        break;
+    }
+    case Routine::Area: {
+        *spanStart = ReduceStart(x0, S, D);
+        std::int64_t position = 0;
+        *spanLength = 0;
+        for (LONG i = 0; i < count; ++i) {
+            index[i] = static_cast<std::int32_t>(position);
+            // The last partial pixel is read even when it weighs nothing.
+            *spanLength = std::max<std::int64_t>(*spanLength, position + entries[i].word[2] + 2);
+            position += 1 + std::int64_t{entries[i].word[2]};
+        }
+        break;
+    }
+    default:
+        for (LONG i = 0; i < count; ++i)
+            index[i] = i;
+        break;
+    }
+}
+
 bool CScalePipeline::ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit) {
     const LONG bits = IPravonDataSource::GetBitsPerPixel(colorSpace);
     switch (colorSpace) {
@@ -411,42 +448,13 @@ IPravonError* CScalePipeline::RunSeparable(IPravonDataSource* source, const Prav
     const LONG width = rect.right - rect.left;
     const std::size_t rowLength = static_cast<std::size_t>(width) * ch;
 
-    // Where each output column's window starts in the span of source columns one fetched row covers.
     m_index.resize(static_cast<std::size_t>(width));
     std::int32_t* index = m_index.data();
+    const CScaleTableEntry* hEntries = m_hTable.empty() ? nullptr : m_hTable.data() + x0;
     std::int64_t spanStart = x0;
     std::int64_t spanLength = width;
-    const CScaleTableEntry* hEntries = m_hTable.empty() ? nullptr : m_hTable.data() + x0;
-    switch (m_horizontal) {
-    case Routine::Linear:
-    case Routine::Cubic: {
-        const std::int64_t taps = KernelTaps(m_method);
-        spanStart = EnlargeStart(x0, m_reducedSourceWidth, m_reducedOutputWidth) - (taps / 2 - 1);
-        std::int64_t position = 0;
-        for (LONG i = 0; i < width; ++i) {
-            index[i] = static_cast<std::int32_t>(position);
-            position += hEntries[i].advance;
-        }
-        spanLength = index[width - 1] + taps;
-        break;
-    }
-    case Routine::Area: {
-        spanStart = ReduceStart(x0, m_reducedSourceWidth, m_reducedOutputWidth);
-        std::int64_t position = 0;
-        spanLength = 0;
-        for (LONG i = 0; i < width; ++i) {
-            index[i] = static_cast<std::int32_t>(position);
-            // The last partial pixel is read even when it weighs nothing.
-            spanLength = std::max<std::int64_t>(spanLength, position + hEntries[i].word[2] + 2);
-            position += 1 + std::int64_t{hEntries[i].word[2]};
-        }
-        break;
-    }
-    default:
-        for (LONG i = 0; i < width; ++i)
-            index[i] = i;
-        break;
-    }
+    ColumnWindows(m_horizontal, m_method, hEntries, x0, width, m_reducedSourceWidth, m_reducedOutputWidth,
+                  index, &spanStart, &spanLength);
 
     const std::int64_t depth = CeilDiv(m_reducedSourceHeight, m_reducedOutputHeight) + 1;
     const std::int64_t ringRows = depth + 2;

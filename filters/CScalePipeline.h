@@ -63,6 +63,12 @@ public:
     // pixel left of its sample point, so it reaches taps / 2 pixels beyond the pixel its output pixel maps
     // back to on either side.
     static constexpr LONG KernelTaps(LONG method) { return method == 0 ? 0 : method == 1 ? 2 : 4; }
+    // The run of source columns one row is gathered over for count output columns from x0 (its first
+    // column and length; columns outside the source read the edge), and where in that run each output
+    // column's window starts, by the horizontal routine, its table entries from x0 and the reduced widths.
+    static void ColumnWindows(Routine routine, LONG method, const CScaleTableEntry* entries, LONG x0,
+                              LONG count, LONG S, LONG D, std::int32_t* index, std::int64_t* spanStart,
+                              std::int64_t* spanLength);
     // Channel count and depth of the source colour spaces the scale routines take (grey, RGB, BGR, CMYK
     // at 8 bits; grey, RGB, LCh, Lab, YCbCr at 16 bits); false for every other code.
     static bool ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit);
