@@ -1,10 +1,11 @@
 // What the benchmarks that race a filter against a peer library over the same pixels share: an error ends
-// the run with its description, pixels are copied between a flat buffer and a node's tiles, a consumer
-// pulls every tile of a filter after its source announced new pixels, and the two roads are timed in
-// turns with the best time of each kept.
+// the run with its description, pixels are copied between a flat buffer and a node's tiles (a source image
+// made from them), a consumer pulls every tile of a filter after its source announced new pixels, and the
+// two roads are timed in turns with the best time of each kept.
 #pragma once
 
 #include "platform/pravon/IPravonDataSource.h"
+#include "platform/pravon/IPravonImage.h"
 #include "platform/pravon/PravonGraph.h"
 
 #include <benchmark/benchmark.h>
@@ -55,11 +56,32 @@ inline void CopyTiles(IPravonDataSource* node, void* flat, LONG width, LONG heig
     grid->Release();
 }
 
-// The source says its pixels changed, and a consumer locks and unlocks every output tile of the filter.
-inline void PullEveryTile(IPravonDataSource* source, IPravonDataSource* filter, LONG width, LONG height) {
-    CPravonRect whole(0, 0, width, height);
+// An image of the manager's holding width x height pixels of the colour space (interleaved, rows packed)
+// in its tiles.
+inline PravonImagePtr MakeSource(IPravonManager& manager, LONG colorSpace, const void* pixels, LONG width,
+                                 LONG height) {
+    IPravonImage* raw = nullptr;
+    Check(manager.CreateImage(1, &raw), "create a source");
+    PravonImagePtr image(raw);
+    Check(image->SetColorSpace(colorSpace), "colour space");
+    Check(image->SetSize(width, height), "size");
+    const std::size_t pixel = static_cast<std::size_t>(PravonColorSpace::BitsPerPixel(colorSpace) / 8);
+    CopyTiles(image.get(), const_cast<void*>(pixels), width, height, pixel, true);
+    return image;
+}
+
+// The source says all its pixels changed, and a consumer locks and unlocks every output tile of the
+// filter, whose output may be of another size than the source.
+inline void PullEveryTile(IPravonDataSource* source, IPravonDataSource* filter) {
+    LONG sourceWidth = 0;
+    LONG sourceHeight = 0;
+    Check(source->GetSize(&sourceWidth, &sourceHeight), "source size");
+    CPravonRect whole(0, 0, sourceWidth, sourceHeight);
     Check(PravonSendDataNotification(source, PravonNotification::kData, &whole), "invalidate");
+    LONG width = 0;
+    LONG height = 0;
     LONG tileSize = 0;
+    Check(filter->GetSize(&width, &height), "output size");
     Check(filter->GetTileSize(&tileSize), "tile size");
     const LONG columns = (width + tileSize - 1) / tileSize;
     const LONG rows = (height + tileSize - 1) / tileSize;
@@ -67,6 +89,7 @@ inline void PullEveryTile(IPravonDataSource* source, IPravonDataSource* filter, 
         for (LONG c = 0; c < columns; ++c) {
             void* data = nullptr;
             Check(filter->LockTile(c, r, &data, nullptr), "lock output");
+            benchmark::DoNotOptimize(data);
             Check(filter->UnlockTile(c, r), "unlock output");
         }
 }

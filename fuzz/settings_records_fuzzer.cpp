@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -50,10 +52,23 @@ std::vector<BYTE> Write(T& object) {
     return bytes;
 }
 
-// Reads the input into a default object and into one that already holds settings, then checks what
-// the record class promises.
+// An accepted record writes bytes that read back whole and write again the same, and reading the input
+// again into an object that already holds settings gives the same: the reader starts from defaults.
 template <class T>
-void Probe(const BYTE* data, int size, void (*check)(const T&) = nullptr) {
+void CheckRoundTrip(T& read, const BYTE* data, int size, int result) {
+    const std::vector<BYTE> first = Write(read);
+    T again;
+    if (again.ReadState(first.data(), static_cast<int>(first.size())) != static_cast<int>(first.size()))
+        Fail("a written record does not read back whole");
+    if (Write(again) != first)
+        Fail("rewriting a read record changes its bytes");
+    if (again.ReadState(data, size) != result || Write(again) != first)
+        Fail("the result depends on what the object held");
+}
+
+// Reads the input into a default object, checks what the record class promises, then what Check adds.
+template <class T, auto Check = nullptr>
+void Probe(const BYTE* data, int size) {
     T fresh;
     const T before = fresh;
     const int result = fresh.ReadState(data, size);
@@ -64,19 +79,9 @@ void Probe(const BYTE* data, int size, void (*check)(const T&) = nullptr) {
             Fail("a refused record changed the object");
         return;
     }
-    if (check)
-        check(fresh);
-
-    const std::vector<BYTE> first = Write(fresh);
-    T again;
-    if (again.ReadState(first.data(), static_cast<int>(first.size())) != static_cast<int>(first.size()))
-        Fail("a written record does not read back whole");
-    if (Write(again) != first)
-        Fail("rewriting a read record changes its bytes");
-
-    // The reader starts from defaults, so what the object held before cannot show through.
-    if (again.ReadState(data, size) != result || Write(again) != first)
-        Fail("the result depends on what the object held");
+    if constexpr (!std::is_null_pointer_v<decltype(Check)>)
+        Check(fresh);
+    CheckRoundTrip(fresh, data, size, result);
 }
 
 // A read record holds its reference whole or not at all, and never a map.
@@ -87,9 +92,10 @@ void CheckDust(const CKvDustRemoval& dust) {
         Fail("a read dust record holds a map");
 }
 
-// The curve records have no equality of their own: what they hold is compared as written records.
-template <class T>
-void ProbeCurve(const BYTE* data, int size, void (*check)(T&)) {
+// The curve records have no equality of their own: what they hold is compared as written records. Check
+// edits what was read, so it runs last.
+template <class T, auto Check>
+void ProbeCurve(const BYTE* data, int size) {
     T fresh;
     const std::vector<BYTE> before = Write(fresh);
     const int result = fresh.ReadState(data, size);
@@ -100,15 +106,8 @@ void ProbeCurve(const BYTE* data, int size, void (*check)(T&)) {
             Fail("a refused record changed the object");
         return;
     }
-    const std::vector<BYTE> first = Write(fresh);
-    T again;
-    if (again.ReadState(first.data(), static_cast<int>(first.size())) != static_cast<int>(first.size()))
-        Fail("a written record does not read back whole");
-    if (Write(again) != first)
-        Fail("rewriting a read record changes its bytes");
-    if (again.ReadState(data, size) != result || Write(again) != first)
-        Fail("the result depends on what the object held");
-    check(fresh);
+    CheckRoundTrip(fresh, data, size, result);
+    Check(fresh);
 }
 
 void CheckFinite(const std::vector<double>& table, double low, double high) {
@@ -168,11 +167,6 @@ void RenderAndEdit(CKvLutChannelBase& channel) {
         channel.MovePointRight(layout);
         channel.DeletePoint();
     }
-}
-
-template <class T>
-void CheckChannel(T& channel) {
-    RenderAndEdit(channel);
 }
 
 void CheckGroup(CKvLutGroup& group) {
@@ -334,6 +328,58 @@ void ProbeRedEye(const BYTE* data, int size) {
         Fail("red-eye regions hold more bytes than the record");
 }
 
+// A calibration file's bytes also serve as the tables of a composition.
+void ProbeLchCalibration(const BYTE* data, int size) {
+    ProbeCalibration(data, size);
+    ProbeComposition(data, size);
+}
+
+// The plug-in records look their steps up in the installed-plug-in table.
+template <void (*ProbeRecord)(const BYTE*, int)>
+void WithPlugins(const BYTE* data, int size) {
+    InstallPlugins();
+    ProbeRecord(data, size);
+}
+
+struct KindProbe {
+    SettingsRecordKind kind;
+    void (*probe)(const BYTE* data, int size);
+};
+
+constexpr KindProbe kProbes[] = {
+    {SettingsRecordKind::kBrightness, Probe<CKvBrightness>},
+    {SettingsRecordKind::kExposureAdjustment, Probe<CKvExposureAdjustment>},
+    {SettingsRecordKind::kChromaBooster, Probe<CKvChromaBooster>},
+    {SettingsRecordKind::kLEGeneral, Probe<CKvLEGeneral>},
+    {SettingsRecordKind::kWBAdjustment, Probe<CKvWBAdjustment, CheckGains>},
+    {SettingsRecordKind::kToneChannel, ProbeCurve<CKvLutChannel, RenderAndEdit>},
+    {SettingsRecordKind::kHueChannel, ProbeCurve<CKvHueChannel, RenderAndEdit>},
+    {SettingsRecordKind::kChromaChannel, ProbeCurve<CKvChromaChannel, RenderAndEdit>},
+    {SettingsRecordKind::kLutGroup, ProbeCurve<CKvLutGroup, CheckGroup>},
+    {SettingsRecordKind::kLchCalibration, ProbeLchCalibration},
+    {SettingsRecordKind::kNoiseReduction, Probe<CKvNoiseReduction>},
+    {SettingsRecordKind::kUSM, Probe<CKvUSM>},
+    {SettingsRecordKind::kUSMList, Probe<CKvUSMList>},
+    {SettingsRecordKind::kVignette, Probe<CKvVignette>},
+    {SettingsRecordKind::kFisheye, Probe<CKvFisheye>},
+    {SettingsRecordKind::kRevelation, Probe<CKvRevelation>},
+    {SettingsRecordKind::kSizeRes, ProbeSizeRes},
+    {SettingsRecordKind::kFilterPlugins, WithPlugins<Probe<CKvFilterPlugins, CheckStep>>},
+    {SettingsRecordKind::kFilterPluginList, WithPlugins<Probe<CKvFilterPluginList, CheckList>>},
+    {SettingsRecordKind::kFnRedEye, ProbeRedEye},
+    {SettingsRecordKind::kDustRemoval, Probe<CKvDustRemoval, CheckDust>},
+};
+
+// The table is indexed by kind: every kind has its entry, in the order of the enumeration.
+constexpr bool InKindOrder() {
+    for (std::size_t i = 0; i < std::size(kProbes); ++i)
+        if (static_cast<std::size_t>(kProbes[i].kind) != i)
+            return false;
+    return true;
+}
+static_assert(std::size(kProbes) == static_cast<std::size_t>(SettingsRecordKind::kCount) && InKindOrder(),
+              "one probe per settings record kind, in kind order");
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -345,75 +391,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<BYTE> record(data + 1, data + size);
     const BYTE* bytes = record.empty() ? nullptr : record.data();
     const int length = record.size() > INT_MAX ? INT_MAX : static_cast<int>(record.size());
-    switch (kind) {
-    case SettingsRecordKind::kBrightness:
-        Probe<CKvBrightness>(bytes, length);
-        break;
-    case SettingsRecordKind::kExposureAdjustment:
-        Probe<CKvExposureAdjustment>(bytes, length);
-        break;
-    case SettingsRecordKind::kChromaBooster:
-        Probe<CKvChromaBooster>(bytes, length);
-        break;
-    case SettingsRecordKind::kLEGeneral:
-        Probe<CKvLEGeneral>(bytes, length);
-        break;
-    case SettingsRecordKind::kWBAdjustment:
-        Probe<CKvWBAdjustment>(bytes, length, CheckGains);
-        break;
-    case SettingsRecordKind::kToneChannel:
-        ProbeCurve<CKvLutChannel>(bytes, length, CheckChannel<CKvLutChannel>);
-        break;
-    case SettingsRecordKind::kHueChannel:
-        ProbeCurve<CKvHueChannel>(bytes, length, CheckChannel<CKvHueChannel>);
-        break;
-    case SettingsRecordKind::kChromaChannel:
-        ProbeCurve<CKvChromaChannel>(bytes, length, CheckChannel<CKvChromaChannel>);
-        break;
-    case SettingsRecordKind::kLutGroup:
-        ProbeCurve<CKvLutGroup>(bytes, length, CheckGroup);
-        break;
-    case SettingsRecordKind::kLchCalibration:
-        ProbeCalibration(bytes, length);
-        ProbeComposition(bytes, length);
-        break;
-    case SettingsRecordKind::kNoiseReduction:
-        Probe<CKvNoiseReduction>(bytes, length);
-        break;
-    case SettingsRecordKind::kUSM:
-        Probe<CKvUSM>(bytes, length);
-        break;
-    case SettingsRecordKind::kUSMList:
-        Probe<CKvUSMList>(bytes, length);
-        break;
-    case SettingsRecordKind::kVignette:
-        Probe<CKvVignette>(bytes, length);
-        break;
-    case SettingsRecordKind::kFisheye:
-        Probe<CKvFisheye>(bytes, length);
-        break;
-    case SettingsRecordKind::kRevelation:
-        Probe<CKvRevelation>(bytes, length);
-        break;
-    case SettingsRecordKind::kSizeRes:
-        ProbeSizeRes(bytes, length);
-        break;
-    case SettingsRecordKind::kFilterPlugins:
-        InstallPlugins();
-        Probe<CKvFilterPlugins>(bytes, length, CheckStep);
-        break;
-    case SettingsRecordKind::kFilterPluginList:
-        InstallPlugins();
-        Probe<CKvFilterPluginList>(bytes, length, CheckList);
-        break;
-    case SettingsRecordKind::kFnRedEye:
-        ProbeRedEye(bytes, length);
-        break;
-    case SettingsRecordKind::kDustRemoval:
-        Probe<CKvDustRemoval>(bytes, length, CheckDust);
-        break;
-    case SettingsRecordKind::kCount:
-        break;
-    }
+    kProbes[static_cast<std::size_t>(kind)].probe(bytes, length);
     return 0;
 }

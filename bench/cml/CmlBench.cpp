@@ -80,12 +80,7 @@ struct Setup {
             flat[i] = static_cast<std::uint8_t>(state);
         }
         const LONG colorSpace = bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16;
-        IPravonImage* image = nullptr;
-        Check(manager.CreateImage(1, &image), "source image");
-        source.reset(image);
-        Check(source->SetSize(kWidth, kHeight), "source size");
-        Check(source->SetColorSpace(colorSpace), "source colour space");
-        Copy(source.get(), true);
+        source = kvbench::MakeSource(manager, colorSpace, flat.data(), kWidth, kHeight);
 
         Check(engine.SetProfiles(PravonFile{TheProfiles().srgb}, PravonFile{TheProfiles().wide}), "profiles");
         filter = std::make_unique<CPravonFilterCML>(&manager);
@@ -131,7 +126,7 @@ struct Setup {
         cmsDoTransform(transform, flat.data(), direct.data(), cmsUInt32Number(kWidth) * kHeight);
     }
 
-    void Pull() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get()); }
 
     LONG bits;
     std::size_t pixel;

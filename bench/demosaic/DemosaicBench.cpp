@@ -10,60 +10,34 @@
 // and kept) as a multiple of each peer, and each method's colour PSNR against the scene in linear light,
 // over the whole picture (whose fine lines and zone plate reach the sampling limit), over the colour
 // patches and over the smooth gradients alone.
-#include "platform/pravon/CPravonMemoryManager.h"
+#include "DemosaicSample.h"
+
 #include "platform/pravon/PravonGraph.h"
 #include "platform/win/CpuFeatures.h"
 #include "rawlib/filters/CDeBayerRows.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
-#include "tools/CKvSampleScene.h"
 
 #include <benchmark/benchmark.h>
 
-#if KV_HAVE_LIBRAW
-#include <libraw/libraw.h>
-#endif
 #if KV_HAVE_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #endif
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-// LibRaw runs its interpolations on OpenMP threads unless told otherwise.
-extern "C" void omp_set_num_threads(int) __attribute__((weak));
-
 namespace {
 
-constexpr LONG kWidth = 6000;
-constexpr LONG kHeight = 4000;
-constexpr double kMegapixels = kWidth * kHeight / 1e6;
-constexpr LONG kFrame = CDeBayerBase::kFrame;
+using namespace demosaicbench;
 
-struct Sample {
-    Sample() : scene(kWidth, kHeight), rgb(scene.Render()) {
-        const BYTE rggb[4] = {0, 1, 1, 2};
-        mosaic = CKvSampleScene::Mosaic(rgb, kWidth, kHeight, rggb, 1.0, 1.0);
-    }
-    CKvSampleScene scene;
-    std::vector<WORD> rgb; // linear 12-bit
-    std::vector<WORD> mosaic;
-};
-
-const Sample& TheSample() {
-    static const Sample sample;
-    return sample;
-}
+// The tiles of the source's manager, and so of the filters' output.
+constexpr LONG kTileSize = 256;
 
 struct Result {
     double seconds = 0; // per run
@@ -74,26 +48,8 @@ struct Result {
 std::map<std::string, Result> g_results;
 std::vector<std::string> g_order;
 
-// Colour PSNR in linear 16-bit light over a rectangle of the picture; sample(x, y, c) gives the method's
-// linear 16-bit value at a picture pixel.
-double ColourPsnr(const PravonRect& rect, const std::function<double(LONG, LONG, int)>& sample) {
-    const auto& truth = TheSample().rgb;
-    double squares = 0;
-    std::size_t count = 0;
-    for (LONG y = rect.top; y < rect.bottom; ++y)
-        for (LONG x = rect.left; x < rect.right; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const double t = truth[(static_cast<std::size_t>(y) * kWidth + x) * 3 + c] * 65535.0 / 4095.0;
-                const double d = sample(x, y, c) - t;
-                squares += d * d;
-                ++count;
-            }
-    const double mse = squares / static_cast<double>(count);
-    return mse == 0 ? INFINITY : 10.0 * std::log10(65535.0 * 65535.0 / mse);
-}
-
 // Every method is compared inside the frame our filter consumes, so all see the same pixels.
-void Record(const std::string& name, double seconds, const std::function<double(LONG, LONG, int)>& sample) {
+void Record(const std::string& name, double seconds, const SampleAt& sample) {
     const PravonRect whole{kFrame, kFrame, kWidth - kFrame, kHeight - kFrame};
     const PravonRect g = TheSample().scene.GetGradientArea();
     const PravonRect smooth{g.left + 4, g.top + kFrame, g.right - kFrame, g.bottom - 4};
@@ -109,116 +65,18 @@ void Record(const std::string& name, double seconds, const std::function<double(
     g_results[name] = r;
 }
 
-// The median run is kept for the summary: other load on the machine spoils single runs, not the middle one.
-template <class Body>
-double TimedLoop(benchmark::State& state, Body body) {
-    std::vector<double> runs;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        runs.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    state.counters["MP/s"] = benchmark::Counter(kMegapixels * static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
-    if (runs.empty())
-        return INFINITY;
-    std::sort(runs.begin(), runs.end());
-    const std::size_t n = runs.size();
-    return n % 2 ? runs[n / 2] : (runs[n / 2 - 1] + runs[n / 2]) / 2;
-}
-
-// The mosaic in a source image of the manager the filters make their cache images with.
-struct Source {
-    Source() : manager(256) {
-        const Sample& sample = TheSample();
-        IPravonImage* raw = nullptr;
-        failed = manager.CreateImage(1, &raw) != nullptr;
-        image.reset(raw);
-        if (failed)
-            return;
-        PravonErrorPtr(image->SetColorSpace(PravonColorSpace::kRawMosaic16));
-        PravonErrorPtr(image->SetSize(kWidth, kHeight));
-        IPravonTileGrid* grid = nullptr;
-        PravonErrorPtr(image->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid));
-        for (LONG r = 0; r < grid->GetRowCount(); ++r)
-            for (LONG c = 0; c < grid->GetColumnCount(); ++c) {
-                void* data = nullptr;
-                PravonRect rect;
-                LONG rowBytes = 0;
-                PravonErrorPtr(image->LockTile(grid, c, r, &data, &rect, nullptr, &rowBytes));
-                for (LONG y = rect.top; y < rect.bottom; ++y)
-                    std::memcpy(static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                                sample.mosaic.data() + static_cast<std::size_t>(y) * kWidth + rect.left,
-                                static_cast<std::size_t>(rect.right - rect.left) * 2);
-                PravonErrorPtr(image->UnlockTile(grid, c, r));
-            }
-        grid->Release();
-    }
-    CPravonMemoryManager manager;
-    PravonImagePtr image;
-    bool failed = false;
-};
-
-constexpr LONG kOutWidth = kWidth - 2 * kFrame;
-constexpr LONG kOutHeight = kHeight - 2 * kFrame;
-
-// Every output tile pulled and copied into out, as a consumer that wants the picture in one piece does.
-// declare: after the first tile, the filter's cache image is told that its generator writes every pixel
-// of a tile's invalid area, as the filter base is to tell it; the tiles after the first then skip the
-// zero-fill.
-IPravonError* PullInto(CDeBayerSingleFilter& filter, std::vector<WORD>& out, bool declare = false) {
-    LONG w = 0;
-    LONG h = 0;
-    if (IPravonError* e = filter.GetSize(&w, &h))
-        return e;
-    if (w != kOutWidth || h != kOutHeight)
-        return IPravonError::Add(nullptr, "unexpected output size");
-    const LONG columns = (w + 255) / 256;
-    const LONG rows = (h + 255) / 256;
-    for (LONG r = 0; r < rows; ++r)
-        for (LONG c = 0; c < columns; ++c) {
-            void* data = nullptr;
-            if (IPravonError* e = filter.LockTile(c, r, &data, nullptr))
-                return e;
-            IPravonTile* tile = nullptr;
-            PravonErrorPtr(filter.GetTile(c, r, &tile));
-            if (declare && r == 0 && c == 0)
-                PravonErrorPtr(tile->GetImage()->SetGeneratorWritesInvalidArea(true));
-            const PravonRect rect = tile->GetRect();
-            const LONG rowBytes = tile->GetRowBytes();
-            for (LONG y = rect.top; y < rect.bottom; ++y)
-                std::memcpy(out.data() + (static_cast<std::size_t>(y) * w + rect.left) * 3,
-                            static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                            static_cast<std::size_t>(rect.right - rect.left) * 6);
-            if (IPravonError* e = filter.UnlockTile(c, r))
-                return e;
-        }
-    return nullptr;
-}
-
-const BYTE kRggb[8] = {0, 2, 0, 2, 0, 1, 1, 2};
-
 // kept: one filter for every run, its whole output invalidated through its source before each; otherwise a
 // new filter (and so a new cache image) per run, declared as writing its tiles whole when declare is set.
 void StandardDemosaic(benchmark::State& state, bool kept, bool declare, const char* name) {
-    Source source;
-    if (source.failed) {
-        state.SkipWithError("no image");
-        return;
-    }
+    Source source(kTileSize);
     std::vector<WORD> out(static_cast<std::size_t>(kOutWidth) * kOutHeight * 3);
     std::unique_ptr<CDeBayerSingleFilter> keptFilter;
-    auto connect = [&source](CDeBayerSingleFilter& filter) -> IPravonError* {
-        if (IPravonError* e = PravonConnect(source.image.get(), &filter))
-            return e;
-        return filter.SetCFAPattern(kRggb, 8, false);
-    };
     PravonErrorPtr err;
     if (kept) {
         keptFilter = std::make_unique<CDeBayerSingleFilter>(&source.manager);
-        err.reset(connect(*keptFilter));
+        err.reset(ConnectMosaic(source, *keptFilter));
         if (!err)
-            err.reset(PullInto(*keptFilter, out));
+            err.reset(PullInto(*keptFilter, kTileSize, out));
     }
     const double seconds = TimedLoop(state, [&] {
         if (err)
@@ -227,67 +85,16 @@ void StandardDemosaic(benchmark::State& state, bool kept, bool declare, const ch
             PravonRect all{0, 0, kWidth, kHeight};
             err.reset(PravonSendDataNotification(source.image.get(), PravonNotification::kData, &all));
             if (!err)
-                err.reset(PullInto(*keptFilter, out));
+                err.reset(PullInto(*keptFilter, kTileSize, out));
             return;
         }
         CDeBayerSingleFilter filter(&source.manager);
-        err.reset(connect(filter));
+        err.reset(ConnectMosaic(source, filter));
         if (!err)
-            err.reset(PullInto(filter, out, declare));
+            err.reset(PullInto(filter, kTileSize, out, declare));
     });
-    if (err) {
-        std::fprintf(stderr, "%s\n", err->Describe().c_str());
-        state.SkipWithError("the demosaicing failed");
-        return;
-    }
-    const WORD* square = GetSquareTable();
-    Record(name, seconds, [&](LONG x, LONG y, int c) {
-        return square[out[(static_cast<std::size_t>(y - kFrame) * kOutWidth + (x - kFrame)) * 3 + c]];
-    });
+    RecordOurs(state, err.get(), name, seconds, out, &Record);
 }
-
-#if KV_HAVE_LIBRAW
-void LibRawProcess(benchmark::State& state, int quality, const char* name) {
-    const Sample& sample = TheSample();
-    std::vector<BYTE> bytes(sample.mosaic.size() * 2);
-    for (std::size_t i = 0; i < sample.mosaic.size(); ++i) {
-        bytes[2 * i] = static_cast<BYTE>(sample.mosaic[i]);
-        bytes[2 * i + 1] = static_cast<BYTE>(sample.mosaic[i] >> 8);
-    }
-    LibRaw processor;
-    int result = 0;
-    const double seconds = TimedLoop(state, [&] {
-        processor.recycle();
-        auto& p = processor.imgdata.params;
-        p.user_qual = quality;
-        p.output_bps = 16;
-        p.gamm[0] = 1.0;
-        p.gamm[1] = 1.0;
-        p.no_auto_bright = 1;
-        p.use_camera_wb = 0;
-        p.use_auto_wb = 0;
-        for (float& m : p.user_mul)
-            m = 1.0f;
-        p.output_color = 0; // the camera's own colours: no matrix
-        p.user_black = 0;
-        p.user_sat = 4095;
-        result = processor.open_bayer(bytes.data(), static_cast<unsigned>(bytes.size()), kWidth, kHeight, 0,
-                                      0, 0, 0, 0, LIBRAW_OPENBAYER_RGGB, 4, 0, 0);
-        if (result == LIBRAW_SUCCESS)
-            result = processor.unpack();
-        if (result == LIBRAW_SUCCESS)
-            result = processor.dcraw_process();
-    });
-    if (result != LIBRAW_SUCCESS || processor.imgdata.sizes.iwidth != kWidth ||
-        processor.imgdata.sizes.iheight != kHeight) {
-        state.SkipWithError("LibRaw failed");
-        return;
-    }
-    const auto* image = processor.imgdata.image;
-    Record(name, seconds,
-           [&](LONG x, LONG y, int c) { return image[static_cast<std::size_t>(y) * kWidth + x][c]; });
-}
-#endif
 
 #if KV_HAVE_OPENCV
 // OpenCV names its Bayer layouts differently; the code that turns a red-only RGGB mosaic red is the one.
@@ -472,10 +279,10 @@ const bool g_registered = [] {
         "OpenCV not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
 #endif
 #if KV_HAVE_LIBRAW
-    benchmark::RegisterBenchmark("LibRaw/PPG", LibRawProcess, 2, "LibRaw PPG")
+    benchmark::RegisterBenchmark("LibRaw/PPG", LibRawProcess, 2, "LibRaw PPG", &Record)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(kSlowRuns);
-    benchmark::RegisterBenchmark("LibRaw/AHD", LibRawProcess, 3, "LibRaw AHD")
+    benchmark::RegisterBenchmark("LibRaw/AHD", LibRawProcess, 3, "LibRaw AHD", &Record)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(kSlowRuns);
 #else

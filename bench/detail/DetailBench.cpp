@@ -12,6 +12,7 @@
 //     time its gain table takes to build on a change of f-number.
 // The summary gives megapixels per second from the median of three runs and the filter's speed over the
 // peer's (above 1 when the filter is faster).
+#include "bench/BenchMedians.h"
 #include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
@@ -55,18 +56,7 @@ constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
 using kvbench::Check;
 
-// An image of the manager's holding pixels (interleaved, rows packed) in its tiles.
-PravonImagePtr MakeSource(IPravonManager& manager, LONG colorSpace, const void* pixels, LONG width,
-                          LONG height) {
-    IPravonImage* raw = nullptr;
-    Check(manager.CreateImage(1, &raw), "create a source");
-    PravonImagePtr image(raw);
-    Check(image->SetColorSpace(colorSpace), "colour space");
-    Check(image->SetSize(width, height), "size");
-    const std::size_t pixel = static_cast<std::size_t>(PravonColorSpace::BitsPerPixel(colorSpace) / 8);
-    kvbench::CopyTiles(image.get(), const_cast<void*>(pixels), width, height, pixel, true);
-    return image;
-}
+using kvbench::MakeSource;
 
 // The synthetic sample's scene, mosaicked through RGGB and demosaiced by the standard filter: 16-bit RGB
 // with the false colour a demosaicing leaves in fine detail.
@@ -141,7 +131,7 @@ struct Graph {
     }
     ~Graph() { PravonErrorPtr(PravonDisconnect(source.get(), filter.get())); }
 
-    void PullEverything() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
+    void PullEverything() { kvbench::PullEveryTile(source.get(), filter.get()); }
 
     CPravonMemoryManager manager;
     PravonImagePtr source;
@@ -278,28 +268,10 @@ void RunGainMap(benchmark::State& state, int bits) {
 }
 #endif
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double Speed(const std::string& name, double megapixels = kMegapixels) const {
-        auto it = seconds.find(name);
-        return it == seconds.end() || it->second <= 0 ? 0.0 : megapixels / it->second;
-    }
-    std::map<std::string, double> seconds;
-};
-
 void Register(const std::string& name, std::function<void(benchmark::State&)> run) {
-    benchmark::RegisterBenchmark(name.c_str(), [run](benchmark::State& state) { run(state); })
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(1)
-        ->Repetitions(3)
-        ->ReportAggregatesOnly(true);
+    kvbench::MedianOfThree(benchmark::RegisterBenchmark(name.c_str(), [run](benchmark::State& state) {
+        run(state);
+    }))->Iterations(1);
 }
 
 struct Row {
@@ -308,13 +280,13 @@ struct Row {
     std::string peer;
 };
 
-void PrintRatios(const RatioReporter& reporter, const std::vector<Row>& rows) {
+void PrintRatios(const kvbench::CMedianReporter& reporter, const std::vector<Row>& rows) {
     std::printf("\nMegapixels per second (median of 3 runs, one thread, %dx%d); ratio = filter / peer\n",
                 kWidth, kHeight);
     std::printf("%-28s %9s %-34s %9s %7s\n", "case", "filter", "peer", "peer", "ratio");
     for (const Row& row : rows) {
-        const double ours = reporter.Speed(row.ours);
-        const double theirs = reporter.Speed(row.peer);
+        const double ours = reporter.Speed(row.ours, kMegapixels);
+        const double theirs = reporter.Speed(row.peer, kMegapixels);
         std::printf("%-28s %9.2f %-34s", row.label.c_str(), ours, row.peer.c_str());
         if (theirs > 0)
             std::printf(" %9.2f %7.2f\n", theirs, ours / theirs);
@@ -381,15 +353,10 @@ int main(int argc, char** argv) {
         Register(name + "/opencv_multiply", [bits](benchmark::State& s) { RunGainMap(s, bits); });
 #endif
     }
-    benchmark::RegisterBenchmark("vignette/table", RunVignetteTable)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(3)
-        ->Repetitions(3)
-        ->ReportAggregatesOnly(true);
+    kvbench::MedianOfThree(benchmark::RegisterBenchmark("vignette/table", RunVignetteTable))->Iterations(3);
 
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::CMedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintRatios(reporter, rows);
     benchmark::Shutdown();

@@ -4,6 +4,8 @@
 // same pixels through maps of the same geometry (each output pixel's source position, worked out beforehand
 // and not timed). Speeds are megapixels of output per second; the table at the end gives the filter's speed
 // over OpenCV's, from the median of three runs.
+#include "bench/BenchMedians.h"
+#include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "platform/quasel/CPravonTagControl.h"
@@ -20,7 +22,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,13 +34,7 @@ constexpr LONG kWidth = 6000;
 constexpr LONG kHeight = 4000;
 constexpr double kMegapixels = kWidth * kHeight / 1e6;
 
-void Check(IPravonError* e, const char* what) {
-    if (!e)
-        return;
-    std::fprintf(stderr, "%s: %s\n", what, e->Describe().c_str());
-    e->Release();
-    std::exit(1);
-}
+using kvbench::Check;
 
 // A fresh machine folder with the standard lens file, for the whole run.
 void InstallLensFile() {
@@ -76,28 +71,10 @@ const std::vector<std::uint16_t>& Pixels() {
 }
 
 struct Graph {
-    explicit Graph(BYTE flag) : manager(256), filter(&manager) {
-        IPravonImage* image = nullptr;
-        Check(manager.CreateImage(1, &image), "create the source");
-        source.reset(image);
-        Check(source->SetColorSpace(PravonColorSpace::kRGB16), "colour space");
-        Check(source->SetSize(kWidth, kHeight), "size");
-        IPravonTileGrid* grid = nullptr;
-        Check(source->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid), "map");
-        for (LONG r = 0; r < grid->GetRowCount(); ++r) {
-            for (LONG c = 0; c < grid->GetColumnCount(); ++c) {
-                void* data = nullptr;
-                PravonRect rect;
-                LONG rowBytes = 0;
-                Check(source->LockTile(grid, c, r, &data, &rect, nullptr, &rowBytes), "lock");
-                for (LONG y = rect.top; y < rect.bottom; ++y)
-                    std::memcpy(static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                                &Pixels()[(static_cast<std::size_t>(y) * kWidth + rect.left) * 3],
-                                static_cast<std::size_t>(rect.right - rect.left) * 6);
-                Check(source->UnlockTile(grid, c, r), "unlock");
-            }
-        }
-        grid->Release();
+    explicit Graph(BYTE flag)
+        : manager(256),
+          source(kvbench::MakeSource(manager, PravonColorSpace::kRGB16, Pixels().data(), kWidth, kHeight)),
+          filter(&manager) {
         Check(PravonConnect(source.get(), &filter), "connect");
         CPravonTagControl* tags = new CPravonTagControl;
         const double range[4] = {10.5, 10.5, 2.8, 2.8};
@@ -108,20 +85,7 @@ struct Graph {
     }
 
     // Every output tile made again from the source, as after a change of the whole source.
-    void PullEverything() {
-        PravonRect all{0, 0, kWidth, kHeight};
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &all), "invalidate");
-        LONG tileSize = 0;
-        Check(filter.GetTileSize(&tileSize), "tile size");
-        for (LONG row = 0; row * tileSize < kHeight; ++row) {
-            for (LONG column = 0; column * tileSize < kWidth; ++column) {
-                void* data = nullptr;
-                Check(filter.LockTile(column, row, &data, nullptr), "pull");
-                benchmark::DoNotOptimize(data);
-                Check(filter.UnlockTile(column, row), "release");
-            }
-        }
-    }
+    void PullEverything() { kvbench::PullEveryTile(source.get(), &filter); }
 
     CPravonMemoryManager manager;
     PravonImagePtr source;
@@ -171,25 +135,8 @@ void RunOpenCV(benchmark::State& state, BYTE flag) {
 }
 #endif
 
-// Keeps the median real time per iteration of each benchmark for the table of ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 void Register(const std::string& name, void (*run)(benchmark::State&, BYTE), BYTE flag) {
-    benchmark::RegisterBenchmark(name.c_str(), run, flag)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->MinTime(0.5)
-        ->Repetitions(3)
-        ->ReportAggregatesOnly(true);
+    kvbench::MedianOfThree(benchmark::RegisterBenchmark(name.c_str(), run, flag))->MinTime(0.5);
 }
 
 } // namespace
@@ -204,19 +151,16 @@ int main(int argc, char** argv) {
 #endif
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::CMedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto speed = [&](const std::string& name) {
-        auto it = reporter.seconds.find(name);
-        return it == reporter.seconds.end() || it->second <= 0 ? 0.0 : kMegapixels / it->second;
-    };
     std::printf(
         "\nOutput megapixels per second (median of 3 runs, one thread); ratio = filter / OpenCV, above 1 "
         "when the filter is faster\n");
     std::printf("%-22s %8s %8s %6s\n", "case", "filter", "OpenCV", "ratio");
     for (BYTE flag : {0, 1}) {
         const std::string name = "fisheye/rgb16/flag" + std::to_string(flag);
-        const double ours = speed(name + "/filter"), theirs = speed(name + "/opencv");
+        const double ours = reporter.Speed(name + "/filter", kMegapixels);
+        const double theirs = reporter.Speed(name + "/opencv", kMegapixels);
         if (theirs > 0)
             std::printf("%-22s %8.1f %8.1f %6.2f\n", name.c_str(), ours, theirs, ours / theirs);
         else

@@ -43,12 +43,7 @@ struct Setup {
             }
         Direct();
 
-        IPravonImage* image = nullptr;
-        Check(manager.CreateImage(1, &image), "source image");
-        source.reset(image);
-        Check(source->SetSize(kWidth, kHeight), "source size");
-        Check(source->SetColorSpace(PravonColorSpace::kLCh16), "source colour space");
-        Fill();
+        source = kvbench::MakeSource(manager, PravonColorSpace::kLCh16, lch.data(), kWidth, kHeight);
 
         filter = std::make_unique<CFltLch>(&manager);
         Check(PravonConnect(source.get(), filter.get()), "connect");
@@ -81,8 +76,7 @@ struct Setup {
         }
     }
 
-    void Fill() { kvbench::CopyTiles(source.get(), lch.data(), kWidth, kHeight, 6, true); }
-    void Pull() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get()); }
 
     std::vector<WORD> lab;
     std::vector<WORD> lch;

@@ -3,6 +3,8 @@
 // libvips' resize and reduce, each on one thread) scale the same pixels in the same run. Speeds are
 // megapixels of the source per second; the table at the end gives the filter's speed over each peer's, from
 // the median of three runs.
+#include "bench/BenchMedians.h"
+#include "bench/BenchTurns.h"
 #include "filters/CPravonFilterScale.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
@@ -51,13 +53,7 @@ LONG Side(LONG size, double factor) {
     return static_cast<LONG>(size * factor + 0.5);
 }
 
-void Check(IPravonError* e, const char* what) {
-    if (!e)
-        return;
-    std::fprintf(stderr, "%s: %s\n", what, e->Describe().c_str());
-    e->Release();
-    std::exit(1);
-}
+using kvbench::Check;
 
 // The same pixels for every implementation: a smooth ramp with some texture, interleaved RGB.
 std::vector<BYTE> MakePixels(int bits) {
@@ -92,52 +88,18 @@ const std::vector<BYTE>& Pixels(int bits) {
 
 // Our side: the source image holds the pixels in 256-pixel tiles; a scale filter reads it.
 struct Graph {
-    explicit Graph(const Case& c) : manager(256), filter(&manager, c.method) {
-        IPravonImage* image = nullptr;
-        Check(manager.CreateImage(1, &image), "create the source");
-        source.reset(image);
-        const LONG colorSpace = c.bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16;
-        Check(source->SetColorSpace(colorSpace), "colour space");
-        Check(source->SetSize(kWidth, kHeight), "size");
-        const std::vector<BYTE>& pixels = Pixels(c.bits);
-        const std::size_t pixelBytes = 3 * (c.bits / 8);
-        IPravonTileGrid* grid = nullptr;
-        Check(source->MapRect(CPravonRect(0, 0, kWidth, kHeight), &grid), "map");
-        for (LONG r = 0; r < grid->GetRowCount(); ++r) {
-            for (LONG col = 0; col < grid->GetColumnCount(); ++col) {
-                void* data = nullptr;
-                PravonRect rect;
-                LONG rowBytes = 0;
-                Check(source->LockTile(grid, col, r, &data, &rect, nullptr, &rowBytes), "lock");
-                for (LONG y = rect.top; y < rect.bottom; ++y)
-                    std::memcpy(static_cast<BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes,
-                                &pixels[(static_cast<std::size_t>(y) * kWidth + rect.left) * pixelBytes],
-                                static_cast<std::size_t>(rect.right - rect.left) * pixelBytes);
-                Check(source->UnlockTile(grid, col, r), "unlock");
-            }
-        }
-        grid->Release();
+    explicit Graph(const Case& c)
+        : manager(256),
+          source(kvbench::MakeSource(manager,
+                                     c.bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16,
+                                     Pixels(c.bits).data(), kWidth, kHeight)),
+          filter(&manager, c.method) {
         Check(PravonConnect(source.get(), &filter), "connect");
         Check(filter.SetScale(c.factor, false), "scale");
     }
 
     // Every output tile made again from the source, as after a change of the whole source.
-    void PullEverything() {
-        PravonRect all{0, 0, kWidth, kHeight};
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &all), "invalidate");
-        LONG width = 0, height = 0, tileSize = 0;
-        Check(filter.GetWidth(&width), "width");
-        Check(filter.GetHeight(&height), "height");
-        Check(filter.GetTileSize(&tileSize), "tile size");
-        for (LONG row = 0; row * tileSize < height; ++row) {
-            for (LONG column = 0; column * tileSize < width; ++column) {
-                void* data = nullptr;
-                Check(filter.LockTile(column, row, &data, nullptr), "pull");
-                benchmark::DoNotOptimize(data);
-                Check(filter.UnlockTile(column, row), "release");
-            }
-        }
-    }
+    void PullEverything() { kvbench::PullEveryTile(source.get(), &filter); }
 
     CPravonMemoryManager manager;
     PravonImagePtr source;
@@ -201,24 +163,8 @@ void RunVips(benchmark::State& state, Case c, bool reduce) {
 }
 #endif
 
-// Keeps the median real time per iteration of each benchmark for the table of ratios: the runs are
-// repeated so that a busy machine spoils no single figure.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && !run.error_occurred)
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
-void PrintRatios(const RatioReporter& reporter, const std::vector<Case>& cases) {
-    auto speed = [&](const std::string& name) {
-        auto it = reporter.seconds.find(name);
-        return it == reporter.seconds.end() || it->second <= 0 ? 0.0 : kSourceMegapixels / it->second;
-    };
+void PrintRatios(const kvbench::CMedianReporter& reporter, const std::vector<Case>& cases) {
+    auto speed = [&](const std::string& name) { return reporter.Speed(name, kSourceMegapixels); };
     std::printf(
         "\nSource megapixels per second (median of 3 runs, one thread); ratio = filter / peer, above 1 "
         "when the filter is faster\n");
@@ -251,6 +197,11 @@ void PrintRatios(const RatioReporter& reporter, const std::vector<Case>& cases) 
     }
 }
 
+// The median of three runs of at least 0.2 s each.
+void Repeat(benchmark::internal::Benchmark* bench) {
+    kvbench::MedianOfThree(bench)->MinTime(0.2);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -267,38 +218,18 @@ int main(int argc, char** argv) {
                 cases.push_back({bits, factor, method});
     for (const Case& c : cases) {
         const std::string name = "scale/" + CaseName(c);
-        benchmark::RegisterBenchmark((name + "/filter").c_str(), RunOurs, c)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MinTime(0.2)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(true);
+        Repeat(benchmark::RegisterBenchmark((name + "/filter").c_str(), RunOurs, c));
 #if KV_HAVE_OPENCV
-        benchmark::RegisterBenchmark((name + "/opencv").c_str(), RunOpenCV, c)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MinTime(0.2)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(true);
+        Repeat(benchmark::RegisterBenchmark((name + "/opencv").c_str(), RunOpenCV, c));
 #endif
 #if KV_HAVE_VIPS
-        benchmark::RegisterBenchmark((name + "/vips_resize").c_str(), RunVips, c, false)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MinTime(0.2)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(true);
+        Repeat(benchmark::RegisterBenchmark((name + "/vips_resize").c_str(), RunVips, c, false));
         if (c.factor < 1)
-            benchmark::RegisterBenchmark((name + "/vips_reduce").c_str(), RunVips, c, true)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->MinTime(0.2)
-                ->Repetitions(3)
-                ->ReportAggregatesOnly(true);
+            Repeat(benchmark::RegisterBenchmark((name + "/vips_reduce").c_str(), RunVips, c, true));
 #endif
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::CMedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintRatios(reporter, cases);
     benchmark::Shutdown();

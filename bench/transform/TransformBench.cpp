@@ -43,13 +43,8 @@ struct Setup {
         peerOut.resize(pixels.size());
         oursOut.resize(pixels.size());
 
-        IPravonImage* image = nullptr;
-        Check(manager.CreateImage(1, &image), "source image");
-        source.reset(image);
-        Check(source->SetSize(kWidth, kHeight), "source size");
-        Check(source->SetColorSpace(bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16),
-              "source colour space");
-        kvbench::CopyTiles(source.get(), pixels.data(), kWidth, kHeight, pixelBytes, true);
+        source = kvbench::MakeSource(manager, bits == 8 ? PravonColorSpace::kRGB8 : PravonColorSpace::kRGB16,
+                                     pixels.data(), kWidth, kHeight);
 
         filter = std::make_unique<CPravonFilterTransform>(&manager);
         Check(PravonConnect(source.get(), filter.get()), "connect");
@@ -58,19 +53,7 @@ struct Setup {
     ~Setup() { PravonErrorPtr(PravonDisconnect(source.get(), filter.get())); }
 
     // Every output tile made again from the source, as after a change of the whole source.
-    void Pull() {
-        CPravonRect whole(0, 0, kWidth, kHeight);
-        Check(PravonSendDataNotification(source.get(), PravonNotification::kData, &whole), "invalidate");
-        LONG tileSize = 0;
-        Check(filter->GetTileSize(&tileSize), "tile size");
-        for (LONG r = 0; r * tileSize < outHeight; ++r)
-            for (LONG c = 0; c * tileSize < outWidth; ++c) {
-                void* data = nullptr;
-                Check(filter->LockTile(c, r, &data, nullptr), "lock output");
-                benchmark::DoNotOptimize(data);
-                Check(filter->UnlockTile(c, r), "unlock output");
-            }
-    }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get()); }
 
 #if KV_HAVE_OPENCV
     void Peer() {

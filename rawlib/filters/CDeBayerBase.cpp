@@ -297,6 +297,17 @@ IPravonError* CDeBayerBase::BuildChannelLuts() {
     return nullptr;
 }
 
+IPravonError* CDeBayerBase::PrepareMosaicSource(IPravonDataSource* source, LONG component) {
+    if (IPravonError* e = BuildChannelLuts())
+        return PravonContext(e, component, "cannot build the channel LUTs");
+    LONG colorSpace = 0;
+    if (IPravonError* e = source->GetColorSpace(&colorSpace))
+        return PravonContext(e, component, "cannot read the source's colour space");
+    if (colorSpace != GetSourceColorSpace())
+        return PravonFail(component, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+    return nullptr;
+}
+
 IPravonError* CDeBayerBase::SetCFAPattern(const BYTE* descriptor, ULONG size, bool notify) {
     if (size > 0 && !descriptor)
         return PravonFail(kComponent, PravonKind::kBadArgument, "a descriptor size without its bytes");

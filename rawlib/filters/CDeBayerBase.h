@@ -105,6 +105,11 @@ protected:
     LONG CropTop() const;
     bool IsCropValid() const;
 
+    // What every tile starts with once its buffers are ready: the LUTs of changed curves rebuilt, and the
+    // source checked to hold GetSourceColorSpace() (PravonKind::kUnsupportedColorSpace otherwise). Errors
+    // carry the given component.
+    IPravonError* PrepareMosaicSource(IPravonDataSource* source, LONG component);
+
     // The channel LUTs and mosaic phases a mosaic row reader looks the sites up with.
     CMosaicRowReader::Sites MosaicSites(LONG greenPhase, LONG redRowPhase) const;
 

@@ -178,13 +178,8 @@ IPravonError* CDeBayerSingleFilter::ProcessTile(IPravonTile* tile, CProcessInfo*
             w.lastRow = w.row0 + height - 1;
         }
         w.next = w.firstRow - kMosaicMargin;
-        if (IPravonError* e = BuildChannelLuts())
-            return PravonContext(e, kCode, "cannot build the channel LUTs");
-        LONG colorSpace = 0;
-        if (IPravonError* e = source->GetColorSpace(&colorSpace))
-            return PravonContext(e, kCode, "cannot read the source's colour space");
-        if (colorSpace != GetSourceColorSpace())
-            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        if (IPravonError* e = PrepareMosaicSource(source, kCode))
+            return e;
 
         CMosaicRowReader reader(*w.kernels);
         if (IPravonError* e = reader.Begin(source, first - kMosaicMargin, positions + 2 * kMosaicMargin,

@@ -75,13 +75,8 @@ IPravonError* CDeBayerSingleHQ4Filter::ProcessTile(IPravonTile* tile, CProcessIn
         const LONG columns = static_cast<LONG>(std::ceil(width / GetHorizontalScale()));
         if (!m_stages->Prepare(columns, first, m_tuning, m_greenPhase, m_redRowPhase))
             return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
-        if (IPravonError* e = BuildChannelLuts())
-            return PravonContext(e, kCode, "cannot build the channel LUTs");
-        LONG colorSpace = 0;
-        if (IPravonError* e = source->GetColorSpace(&colorSpace))
-            return PravonContext(e, kCode, "cannot read the source's colour space");
-        if (colorSpace != GetSourceColorSpace())
-            return PravonFail(kCode, PravonKind::kUnsupportedColorSpace, "Bad source data color space");
+        if (IPravonError* e = PrepareMosaicSource(source, kCode))
+            return e;
 
         // Outside rows and columns come from the nearest inside ones of the same mosaic phase. The window
         // is up to 26 columns wider than the tile and 13 rows ahead of it: six tiles stay locked.
