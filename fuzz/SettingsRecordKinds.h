@@ -28,5 +28,6 @@ enum class SettingsRecordKind : BYTE {
     kFilterPlugins,
     kFilterPluginList,
     kFnRedEye,
+    kDustRemoval,
     kCount
 };

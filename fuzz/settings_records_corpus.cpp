@@ -6,6 +6,7 @@
 #include "rawlib/filters/CPluginWin.h"
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
+#include "rawlib/settings/CKvDustRemoval.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
@@ -188,6 +189,20 @@ void SaveRedEyeRecords() {
     Save(SettingsRecordKind::kFnRedEye, "redeye-cut-in-a-region",
          std::vector<BYTE>(regions.begin(), regions.begin() + 50));
     Save(SettingsRecordKind::kFnRedEye, "redeye-v0", AsVersion(regions, 0, 22));
+}
+
+void SaveDustRecords() {
+    CKvDustRemoval dust;
+    Save(SettingsRecordKind::kDustRemoval, "dust-default", Record(dust));
+    const BYTE reference[] = {'D', 's', 't', 'R', 1, 0, 0, 0, 28, 0, 0, 0};
+    dust.SetReferenceSize(sizeof reference);
+    std::memcpy(dust.GetReference(), reference, sizeof reference);
+    dust.SetStamp({2026, 12, 9, 13, 5, 0});
+    dust.SetFirstExtra(1);
+    const std::vector<BYTE> held = Record(dust);
+    Save(SettingsRecordKind::kDustRemoval, "dust-reference", held);
+    Save(SettingsRecordKind::kDustRemoval, "dust-cut-in-the-reference",
+         std::vector<BYTE>(held.begin(), held.begin() + 30));
 }
 
 void SaveSizeRecords() {
@@ -424,5 +439,6 @@ int main(int argc, char** argv) {
     SaveSizeRecords();
     SavePluginRecords();
     SaveRedEyeRecords();
+    SaveDustRecords();
     return g_failed ? 1 : 0;
 }

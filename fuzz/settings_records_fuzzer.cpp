@@ -6,22 +6,23 @@
 
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
+#include "rawlib/settings/CKvDustRemoval.h"
 #include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutGroup.h"
-#include "rawlib/settings/CKvWBAdjustment.h"
-#include "rawlib/settings/KvColorTemperature.h"
-#include "rawlib/settings/KvComposeLut.h"
-#include "rawlib/settings/KvLchCalibration.h"
 #include "rawlib/settings/CKvNoiseReduction.h"
 #include "rawlib/settings/CKvRevelation.h"
 #include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/CKvUSM.h"
 #include "rawlib/settings/CKvUSMList.h"
 #include "rawlib/settings/CKvVignette.h"
+#include "rawlib/settings/CKvWBAdjustment.h"
+#include "rawlib/settings/KvColorTemperature.h"
+#include "rawlib/settings/KvComposeLut.h"
+#include "rawlib/settings/KvLchCalibration.h"
 #include "rawlib/settings/KvRecordCursor.h"
 
 #include <climits>
@@ -76,6 +77,14 @@ void Probe(const BYTE* data, int size, void (*check)(const T&) = nullptr) {
     // The reader starts from defaults, so what the object held before cannot show through.
     if (again.ReadState(data, size) != result || Write(again) != first)
         Fail("the result depends on what the object held");
+}
+
+// A read record holds its reference whole or not at all, and never a map.
+void CheckDust(const CKvDustRemoval& dust) {
+    if ((dust.GetReferenceSize() == 0) != (dust.GetReference() == nullptr))
+        Fail("a dust reference without its bytes");
+    if (dust.HasDustMap())
+        Fail("a read dust record holds a map");
 }
 
 // The curve records have no equality of their own: what they hold is compared as written records.
@@ -399,6 +408,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case SettingsRecordKind::kFnRedEye:
         ProbeRedEye(bytes, length);
+        break;
+    case SettingsRecordKind::kDustRemoval:
+        Probe<CKvDustRemoval>(bytes, length, CheckDust);
         break;
     case SettingsRecordKind::kCount:
         break;

@@ -40,6 +40,7 @@ public:
     static LONG LoadDustMap(IPravonManager* manager, const BYTE* data, ULONG size,
                             std::shared_ptr<CDustMap>* map);
 
+    IPravonManager* GetManager() const { return m_manager; }
     LONG GetState() const { return m_state; }
     bool IsComplete() const { return m_state == kComplete; }
     LONG GetWidth() const { return static_cast<LONG>(m_header.width); }
