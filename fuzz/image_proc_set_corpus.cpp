@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
         CKvImageProcSet set;
         Fill(s, set);
         Save("every-record.bin", Write(set));
-        set.recordMask = CKvImageProcSet::kExposure | CKvImageProcSet::kWhiteBalance | CKvImageProcSet::kSizeRes;
+        set.recordMask =
+            CKvImageProcSet::kExposure | CKvImageProcSet::kWhiteBalance | CKvImageProcSet::kSizeRes;
         set.markerMask = CKvImageProcSet::kExposure;
         Save("selection.bin", Write(set));
     }
