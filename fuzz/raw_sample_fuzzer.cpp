@@ -6,6 +6,8 @@
 #include "platform/quasel/CKvRawSampleLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 
+#include "MemoryFileStream.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,61 +21,6 @@ namespace {
     std::fprintf(stderr, "raw sample invariant broken: %s\n", what);
     std::abort();
 }
-
-// A stream over bytes in memory, so that each input is read exactly as a file of those bytes would be.
-class MemoryStream final : public IPravonFileStream {
-public:
-    explicit MemoryStream(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) {}
-    ~MemoryStream() override = default;
-
-    IPravonError* Open(const PravonFile&, LONG) override { return nullptr; }
-    IPravonError* Close() override { return nullptr; }
-    bool IsOpen() const override { return true; }
-    IPravonError* Read(void* buffer, ULONG count, ULONG* done) override {
-        const std::size_t left = m_at < m_bytes.size() ? m_bytes.size() - m_at : 0;
-        const std::size_t n = std::min<std::size_t>(count, left);
-        if (n > 0)
-            std::memcpy(buffer, m_bytes.data() + m_at, n);
-        m_at += n;
-        if (done)
-            *done = static_cast<ULONG>(n);
-        return nullptr;
-    }
-    IPravonError* Write(const void* data, ULONG count) override {
-        if (m_at > m_bytes.size())
-            m_bytes.resize(m_at);
-        const auto* from = static_cast<const BYTE*>(data);
-        for (ULONG i = 0; i < count; ++i, ++m_at) {
-            if (m_at < m_bytes.size())
-                m_bytes[m_at] = from[i];
-            else
-                m_bytes.push_back(from[i]);
-        }
-        return nullptr;
-    }
-    IPravonError* Seek(ULONGLONG position) override {
-        m_at = static_cast<std::size_t>(position);
-        return nullptr;
-    }
-    IPravonError* GetPosition(ULONGLONG* position) override {
-        *position = m_at;
-        return nullptr;
-    }
-    IPravonError* GetSize(ULONGLONG* size) override {
-        *size = m_bytes.size();
-        return nullptr;
-    }
-    // Lives on the stack of one input; references are counted only to satisfy the interface.
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override { return --m_references; }
-
-    const std::vector<BYTE>& Bytes() const { return m_bytes; }
-
-private:
-    std::vector<BYTE> m_bytes;
-    std::size_t m_at = 0;
-    ULONG m_references = 1;
-};
 
 struct TagsReleaser {
     void operator()(CPravonTagControl* tags) const { tags->Release(); }
@@ -91,7 +38,7 @@ std::vector<WORD> AllRows(CKvRawSampleFile& file) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    MemoryStream stream(std::vector<BYTE>(data, data + size));
+    MemoryFileStream stream(std::vector<BYTE>(data, data + size));
     std::unique_ptr<CPravonTagControl, TagsReleaser> tags(new CPravonTagControl());
     IPravonLoad* rawLoad = nullptr;
     if (PravonErrorPtr(IPravonLoad::CreateLoad(&rawLoad)))
@@ -132,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    MemoryStream copy({});
+    MemoryFileStream copy({});
     if (PravonErrorPtr(CKvRawSampleFile::Write(&copy, content)))
         Fail("what was read cannot be written");
     CKvRawSampleFile again;

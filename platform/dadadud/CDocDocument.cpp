@@ -1,11 +1,10 @@
 #include "CDocDocument.h"
 
 #include "platform/win/utf16.h"
+#include "platform/xml/KvXml.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
-#include <libxml/xpath.h>
-#include <libxml/xpathInternals.h>
 
 #include <cstring>
 #include <limits>
@@ -15,40 +14,6 @@ namespace {
 constexpr const char* kRootName = "ldf";
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
 
-void InitialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
-void IgnoreError(void*, xmlErrorPtr) {}
-
-struct ParseWatch {
-    bool sawDocumentType = false;
-};
-
-// Called for every document type declaration, before its subset or any entity in it is read: the parse
-// stops there, so no external subset is fetched and no entity is ever expanded.
-void RefuseDocumentType(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    auto* parser = static_cast<xmlParserCtxtPtr>(context);
-    static_cast<ParseWatch*>(parser->_private)->sawDocumentType = true;
-    xmlStopParser(parser);
-}
-
-struct ParserReleaser {
-    void operator()(xmlParserCtxtPtr parser) const { xmlFreeParserCtxt(parser); }
-};
-struct TreeReleaser {
-    void operator()(xmlDocPtr tree) const { xmlFreeDoc(tree); }
-};
-struct XPathContextReleaser {
-    void operator()(xmlXPathContextPtr context) const { xmlXPathFreeContext(context); }
-};
-struct XPathObjectReleaser {
-    void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
-};
-struct XmlTextReleaser {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
 struct BufferReleaser {
     void operator()(xmlBufferPtr buffer) const { xmlBufferFree(buffer); }
 };
@@ -61,24 +26,10 @@ bool IsElement(xmlNodePtr node, const char* name) {
 } // namespace
 
 std::shared_ptr<CDocDocument> CDocDocument::Parse(const std::uint8_t* data, std::size_t size) {
-    InitialiseOnce();
     if (!data || size == 0 || size > kMaxFileBytes)
         return nullptr;
-    std::unique_ptr<xmlParserCtxt, ParserReleaser> parser(xmlNewParserCtxt());
-    if (!parser || !parser->sax)
-        return nullptr;
-    ParseWatch watch;
-    parser->_private = &watch;
-    parser->sax->internalSubset = RefuseDocumentType;
-    parser->sax->externalSubset = RefuseDocumentType;
-    parser->sax->serror = IgnoreError;
-    // No network, no messages; entities stay unexpanded and no document type is loaded (no NOENT, no
-    // DTDLOAD), and the size limits of the parser stay in force (no HUGE).
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, TreeReleaser> tree(
-        xmlCtxtReadMemory(parser.get(), reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr,
-                          nullptr, options));
-    if (!tree || watch.sawDocumentType || !parser->wellFormed || tree->intSubset || tree->extSubset)
+    KvXmlTreePtr tree = KvXmlParse(data, size);
+    if (!tree)
         return nullptr;
     const xmlNodePtr root = xmlDocGetRootElement(tree.get());
     if (!root || !IsElement(root, kRootName) || root->ns)
@@ -114,36 +65,7 @@ LONG CDocDocument::CountChildren(xmlNodePtr parent, const char* name) {
 }
 
 std::optional<std::wstring> CDocDocument::Evaluate(xmlNodePtr node, const wchar_t* path) const {
-    if (!node || !path)
-        return std::nullopt;
-    std::unique_ptr<xmlXPathContext, XPathContextReleaser> context(xmlXPathNewContext(m_tree));
-    if (!context)
-        return std::nullopt;
-    context->node = node;
-    context->error = IgnoreError;
-    const std::string expression = Utf::WideToUtf8(path);
-    std::unique_ptr<xmlXPathObject, XPathObjectReleaser> result(
-        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expression.c_str()), context.get()));
-    if (!result)
-        return std::nullopt;
-    std::unique_ptr<xmlChar, XmlTextReleaser> text;
-    switch (result->type) {
-    case XPATH_NODESET:
-        if (xmlXPathNodeSetIsEmpty(result->nodesetval))
-            return std::nullopt;
-        text.reset(xmlXPathCastNodeToString(xmlXPathNodeSetItem(result->nodesetval, 0)));
-        break;
-    case XPATH_BOOLEAN:
-    case XPATH_NUMBER:
-    case XPATH_STRING:
-        text.reset(xmlXPathCastToString(result.get()));
-        break;
-    default:
-        return std::nullopt;
-    }
-    if (!text)
-        return std::nullopt;
-    return Utf::Utf8ToWide(reinterpret_cast<const char*>(text.get()));
+    return KvXmlValue(m_tree, node, path);
 }
 
 bool CDocDocument::Serialize(std::vector<std::uint8_t>& out) const {

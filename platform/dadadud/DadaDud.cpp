@@ -3,6 +3,7 @@
 #include "DadaDud.h"
 
 #include "CDocDocument.h"
+#include "CDocTransform.h"
 #include "DadaDudTest.h"
 
 #include "platform/win/StandInLibrary.h"
@@ -157,6 +158,18 @@ LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer,
         }
         *count = length;
         return true;
+    });
+}
+
+LONG docXSLTTransform2(const wchar_t* source, const wchar_t* outPath, const wchar_t* stylesheet,
+                       const wchar_t* parameters, void*) {
+    return Call("docXSLTTransform2", kDocNoHandle, [&] {
+        if (!source || !outPath || !*outPath || !stylesheet || !Library().Started())
+            return false;
+        std::vector<std::uint8_t> result;
+        if (!CDocTransform::Run(source, stylesheet, parameters ? parameters : L"", result))
+            return false;
+        return WinFileIO::WriteWholeFile(WinFileIO::NativePath(outPath), result.data(), result.size(), true);
     });
 }
 

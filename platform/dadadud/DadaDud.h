@@ -38,4 +38,16 @@ LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer,
 
 LONG docReleaseHandle(DocHandle handle);
 
+// Transforms the source document with the stylesheet and writes the result (in the stylesheet's output
+// method and encoding) to the path, replacing the file in one step; a failed transform writes nothing.
+// Both texts are wide and already decoded, so the encoding their declarations name ("utf-16") is the form
+// they were kept in and not read again. The parameters are "name=value" pairs joined by "<;/>", split at
+// every separator: a value whose first and last characters are the same quote (' or ") is a string,
+// taken literally without its quotes; any other value is an XPath expression; an empty last pair is
+// allowed. The transform reads no file and reaches no network (imports, includes and document() are
+// refused, and so is writing documents), and neither text may declare a document type. The last argument
+// is reserved: pass null.
+LONG docXSLTTransform2(const wchar_t* source, const wchar_t* outPath, const wchar_t* stylesheet,
+                       const wchar_t* parameters, void* reserved);
+
 } // extern "C"

@@ -1,5 +1,7 @@
 #include "CHostServices.h"
 
+#include <algorithm>
+
 ULONG CHostItem::AddRef() {
     return ++m_references;
 }
@@ -17,6 +19,40 @@ KvwResult CHostItem::GetProperty(DWORD id, CKvwItemProperty* property) {
         return kKvwNothingToWorkOn;
     *property = it->second;
     return kKvwOk;
+}
+
+KvwResult CHostItem::GetPropertyText(DWORD id, std::string* text) {
+    auto it = m_texts.find(id);
+    if (!text || it == m_texts.end())
+        return kKvwNothingToWorkOn;
+    *text = it->second;
+    return kKvwOk;
+}
+
+KvwResult CHostItem::GetRecord(DWORD id, BYTE* buffer, DWORD bufferSize, DWORD* length) {
+    auto it = m_records.find(id);
+    if (!length)
+        return kKvwInvalidArgument;
+    if (it == m_records.end())
+        return kKvwNothingToWorkOn;
+    const DWORD size = static_cast<DWORD>(it->second.size());
+    *length = size;
+    if (!buffer)
+        return kKvwOk;
+    if (bufferSize < size)
+        return kKvwInvalidArgument;
+    std::copy(it->second.begin(), it->second.end(), buffer);
+    return kKvwOk;
+}
+
+std::vector<BYTE> CHostItemRecord::RecordWord(DWORD value) {
+    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+            static_cast<BYTE>(value >> 24)};
+}
+
+void CHostItemRecord::SetSizeRecords(DWORD width, DWORD height) {
+    records[KvwItemRecord::kWidth] = RecordWord(width);
+    records[KvwItemRecord::kHeight] = RecordWord(height);
 }
 
 void CHostItemService::Add(const CHostItemRecord& item) {
@@ -86,7 +122,7 @@ KvwResult CHostItemService::GetItem(DWORD idLow, DWORD idHigh, IKvwItem** item) 
     auto it = m_items.find(id);
     if (it == m_items.end())
         return kKvwNothingToWorkOn;
-    *item = new CHostItem(id, it->second.properties);
+    *item = new CHostItem(it->second);
     return kKvwOk;
 }
 

@@ -13,6 +13,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 // An item of the host's table.
 struct CHostItemRecord {
@@ -33,16 +35,27 @@ struct CHostItemRecord {
     std::shared_ptr<const CHostPicture> previewPicture;
     std::shared_ptr<const CHostPicture> fullPicture;
     std::map<DWORD, CKvwItemProperty> properties;
+    // The properties as the host shows them (UTF-8 texts), and the item's records by id.
+    std::map<DWORD, std::string> propertyTexts;
+    std::map<DWORD, std::vector<BYTE>> records;
+
+    // The 32-bit value's bytes as a record holds them (little-endian).
+    static std::vector<BYTE> RecordWord(DWORD value);
+    // Gives the item its width and height records (0x10000, 0x10001).
+    void SetSizeRecords(DWORD width, DWORD height);
 };
 
 // An item handed to a module; it goes with its last reference.
 class CHostItem final : public IKvwItem {
 public:
-    CHostItem(KvwItemId id, std::map<DWORD, CKvwItemProperty> properties)
-        : m_id(id), m_properties(std::move(properties)) {}
+    explicit CHostItem(const CHostItemRecord& record)
+        : m_id(record.id), m_properties(record.properties), m_texts(record.propertyTexts),
+          m_records(record.records) {}
     ULONG AddRef() override;
     ULONG Release() override;
     KvwResult GetProperty(DWORD id, CKvwItemProperty* property) override;
+    KvwResult GetPropertyText(DWORD id, std::string* text) override;
+    KvwResult GetRecord(DWORD id, BYTE* buffer, DWORD bufferSize, DWORD* length) override;
     KvwItemId Id() const { return m_id; }
 
 private:
@@ -50,6 +63,8 @@ private:
     std::atomic<ULONG> m_references{1};
     const KvwItemId m_id;
     const std::map<DWORD, CKvwItemProperty> m_properties;
+    const std::map<DWORD, std::string> m_texts;
+    const std::map<DWORD, std::vector<BYTE>> m_records;
 };
 
 // Counts the references that modules hold; the host's own keeps the object alive regardless.

@@ -1,6 +1,10 @@
 #include "CScriptedHost.h"
 
+<<<<<<< HEAD
 #include "platform/win/WinDialogs.h"
+=======
+#include "platform/win/WinDesktop.h"
+>>>>>>> s35
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproImageFile.h"
@@ -13,6 +17,8 @@ namespace {
 
 constexpr UINT kDeliver = WM_APP + 0x100;
 constexpr wchar_t kWindowClass[] = L"KvHostWnd";
+constexpr int kMainWindowWidth = 1024;
+constexpr int kMainWindowHeight = 768;
 
 struct Slot {
     CScriptedHost* host = nullptr;
@@ -118,8 +124,13 @@ CScriptedHost::CScriptedHost() {
     RegisterClassW(&windowClass); // registered by an earlier host already, when it fails
     m_window =
         CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, HostInstance(), this);
+<<<<<<< HEAD
     m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
                                    nullptr, HostInstance(), nullptr);
+=======
+    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP, 0, 0, kMainWindowWidth,
+                                   kMainWindowHeight, nullptr, nullptr, HostInstance(), nullptr);
+>>>>>>> s35
     SetThreadMainWindow(m_mainWindow);
 }
 
@@ -132,8 +143,11 @@ CScriptedHost::~CScriptedHost() {
         Unload(i);
     if (m_window)
         DestroyWindow(m_window);
+<<<<<<< HEAD
     if (GetThreadMainWindow() == m_mainWindow)
         SetThreadMainWindow(nullptr);
+=======
+>>>>>>> s35
     if (m_mainWindow)
         DestroyWindow(m_mainWindow);
 }
@@ -396,6 +410,12 @@ KvwResult CScriptedHost::QueryService(DWORD code, IKvwObject** service) {
         object = &m_items;
     else if (code == KvwService::kBrowse)
         object = &m_browse;
+    else if (code == KvwService::kImaging)
+        object = &m_imaging;
+    else if (code == KvwService::kPanes)
+        object = &m_panes;
+    else if (code == KvwService::kRegistry)
+        object = &m_registry;
     if (!object)
         return kKvwInvalidArgument;
     object->AddRef();

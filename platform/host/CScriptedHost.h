@@ -1,8 +1,12 @@
 // A host that tests (and, later, the demo) drive: it loads modules through their four exports, hands them
 // its services, answers their requests from a table of scripts with defaults, and sends completions later,
 // through a window of its own, on its user-interface thread — the thread that made it, on which every call
+<<<<<<< HEAD
 // of this class is made. Its main window is that thread's main window while the host exists, the owner of
 // the modules' dialogs.
+=======
+// of this class is made. Its main window is that thread's main window.
+>>>>>>> s35
 //
 // Each loaded module gets a callback of its own, so every request is known by its sender. Unless a script
 // says otherwise, requests are answered like this:
@@ -21,6 +25,8 @@
 #pragma once
 
 #include "CHostModule.h"
+#include "CHostPaneService.h"
+#include "CHostRegistryService.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -114,6 +120,11 @@ public:
     void AddItem(const CHostItemRecord& item);
     CHostItemService& Items() { return m_items; }
     CHostBrowseService& Browse() { return m_browse; }
+    CHostImagingService& Imaging() { return m_imaging; }
+    CHostPaneService& Panes() { return m_panes; }
+    CHostRegistryService& Registry() { return m_registry; }
+    // The host's main window (1024 x 768 until a test moves it).
+    HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
     void WithholdService(DWORD code, KvwResult result);
     void RestoreServices();
@@ -143,6 +154,9 @@ private:
     std::map<DWORD, KvwResult> m_withheld;
     CHostItemService m_items;
     CHostBrowseService m_browse;
+    CHostImagingService m_imaging;
+    CHostPaneService m_panes;
+    CHostRegistryService m_registry;
     HWND m_window = nullptr;
     HWND m_mainWindow = nullptr;
 };

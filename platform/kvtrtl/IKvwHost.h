@@ -6,6 +6,9 @@
 #include "KvwRecords.h"
 
 #include "platform/pravon/IPravonDataSource.h"
+#include "platform/pravon/IPravonImage.h"
+
+#include <string>
 
 // What every host object shares: its reference count. Objects a module gets from the host hold one
 // reference for it, which the module gives back with Release.
@@ -34,6 +37,12 @@ class IKvwItem : public IKvwObject {
 public:
     // The property with its type word; 0x1101 (nothing written) when the item has none of that id.
     virtual KvwResult GetProperty(DWORD id, CKvwItemProperty* property) = 0;
+    // The property as the host shows it, as text (UTF-8); 0x1101 (text untouched) when it has none.
+    virtual KvwResult GetPropertyText(DWORD id, std::string* text) = 0;
+    // The bytes of one of the item's records (0x10000 its width, 0x10001 its height: 32-bit values).
+    // *length receives the record's length; with a buffer of at least that many bytes they are copied
+    // too, a shorter one answers 0x1008 and copies nothing. 0x1101 when the item has no such record.
+    virtual KvwResult GetRecord(DWORD id, BYTE* buffer, DWORD bufferSize, DWORD* length) = 0;
 
 protected:
     ~IKvwItem() = default;
@@ -71,6 +80,48 @@ public:
 
 protected:
     ~IKvwItemService() = default;
+};
+
+// Service 1: the host's imaging.
+class IKvwImagingService : public IKvwObject {
+public:
+    // The imaging framework's manager, which lives as long as the host (the caller holds no reference).
+    virtual KvwResult GetManager(IPravonManager** manager) = 0;
+
+protected:
+    ~IKvwImagingService() = default;
+};
+
+// Service 2: the host's panes.
+class IKvwPaneService : public IKvwObject {
+public:
+    // The host's number (20 for a host that restricts the plug-ins).
+    virtual DWORD GetNumber() = 0;
+    // Fills the window data of the component's pane; 0x1101 for a component without one.
+    virtual KvwResult GetWindowData(DWORD component, CKvwWindowData* data) = 0;
+
+protected:
+    ~IKvwPaneService() = default;
+};
+
+// Service 19: the host's registry, values under keys. A key is opened (for reading) or created (for
+// writing) before its values are used, and closed afterwards; the values are text or bytes.
+class IKvwRegistryService : public IKvwObject {
+public:
+    virtual KvwResult CreateKey(DWORD scope, const char* key) = 0;
+    virtual KvwResult OpenKey(DWORD scope, const char* key) = 0;
+    // Closes the key opened last.
+    virtual KvwResult CloseKey() = 0;
+    virtual KvwResult SetText(const char* name, const char* text) = 0;
+    virtual KvwResult GetText(const char* name, std::string* text) = 0;
+    virtual KvwResult SetBinary(const char* name, const BYTE* data, DWORD size) = 0;
+    // *size receives the value's size; with a buffer of at least that size the bytes are copied too.
+    virtual KvwResult GetBinary(const char* name, BYTE* buffer, DWORD bufferSize, DWORD* size) = 0;
+    // Ends a series of writes.
+    virtual KvwResult Commit(DWORD scope) = 0;
+
+protected:
+    ~IKvwRegistryService() = default;
 };
 
 // Service 17: what the user is browsing. A selection is read from the selected items, or, when there are

@@ -20,3 +20,8 @@ void CKvwItemProperty::CopyTo(BYTE* out) const {
     if (!value.empty())
         std::memcpy(out + sizeof(DWORD), value.data(), value.size());
 }
+
+CKvwProfileImage::~CKvwProfileImage() {
+    if (image)
+        image->Release();
+}

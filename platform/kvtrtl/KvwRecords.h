@@ -4,6 +4,9 @@
 
 #include "KvwHostTypes.h"
 
+#include "platform/pravon/IPravonImage.h"
+#include "platform/win/WinUser.h"
+
 #include <string>
 #include <vector>
 
@@ -57,4 +60,29 @@ struct CKvwItemProperty {
     DWORD Length() const { return static_cast<DWORD>(sizeof(DWORD) + value.size()); }
     // Writes Length() bytes.
     void CopyTo(BYTE* out) const;
+};
+
+// Item record ids.
+namespace KvwItemRecord {
+constexpr DWORD kWidth = 0x10000;
+constexpr DWORD kHeight = 0x10001;
+} // namespace KvwItemRecord
+
+// A component's window as the host's pane service describes it.
+struct CKvwWindowData {
+    HWND window = nullptr;
+};
+
+// An image handed to the host with its profile words (record kind 150). The record holds one reference on
+// its image and gives it back when it goes.
+class CKvwProfileImage {
+public:
+    CKvwProfileImage() = default;
+    ~CKvwProfileImage();
+    CKvwProfileImage(const CKvwProfileImage&) = delete;
+    CKvwProfileImage& operator=(const CKvwProfileImage&) = delete;
+
+    DWORD first = 0;
+    DWORD profile = 0;
+    IPravonImage* image = nullptr;
 };

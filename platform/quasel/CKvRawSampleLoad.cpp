@@ -13,15 +13,6 @@ constexpr LONG kComponent = CKvRawSampleLoad::kComponent;
 
 } // namespace
 
-IPravonError* IPravonLoad::CreateLoad(IPravonLoad** load) {
-    if (!load)
-        return PravonFail(kComponent, PravonKind::kBadArgument, "no pointer for the loader");
-    *load = new (std::nothrow) CKvRawSampleLoad();
-    if (!*load)
-        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a loader");
-    return nullptr;
-}
-
 CKvRawSampleLoad::~CKvRawSampleLoad() {
     if (m_image)
         m_image->Release();

@@ -11,8 +11,12 @@
 
 class IPravonLoad {
 public:
-    // Makes a loader (for now of raw sample files, CKvRawSampleLoad) holding one reference for the caller.
+    // Makes a loader of raw sample files (CKvRawSampleLoad) holding one reference for the caller.
     static IPravonError* CreateLoad(IPravonLoad** load);
+    // Makes the loader for the file open in the stream, picked by its first bytes: a PNG file's signature
+    // gives the PNG loader (CPravonPngLoad), anything else the raw sample loader, which refuses what is
+    // not its own. The stream is left at its start.
+    static IPravonError* CreateLoad(IPravonFileStream* stream, IPravonLoad** load);
 
     // Reads and checks the file's header and tags and gives the tags to the tag control, with the source
     // size and colour space as tags 0x10000 to 0x10002. A refused file leaves the tag control as it was.

@@ -1,5 +1,6 @@
 #include "WinSeams.h"
 
+#include "WinDesktop.h"
 #include "WinKernel.h"
 #include "WinUserInternal.h"
 
@@ -110,6 +111,7 @@ void WinSeams::ResetAll() {
     g_renderAbortWait.store(kDefaultRenderAbortWait);
     SetReportedVersion(kDefaultMajor, kDefaultMinor, false);
     g_dpi.store(kDefaultDpi);
+    SetDesktopSize(kDefaultDesktopWidth, kDefaultDesktopHeight);
     SetTempBase(std::string());
     UseSteadyClock();
 }

@@ -30,6 +30,9 @@ void UseSteadyClock();
 DWORD ScreenDpi();
 void SetScreenDpi(DWORD dpi);
 
+// The size of the desktop window's client area (WinDesktop.h; 1920 x 1080 unless changed).
+void SetDesktopSize(LONG width, LONG height);
+
 // The folder under which the per-user temporary root is made: $TMPDIR, or /tmp when that is unset or
 // empty, unless a test names another one (an empty name goes back to the environment).
 std::string TempBase();

@@ -1,0 +1,39 @@
+// The host's imaging service (service 1), which hands out its imaging framework's manager, and its pane
+// service (service 2): the host's number and the windows of the components' panes, both set by tests.
+#pragma once
+
+#include "CHostServices.h"
+
+#include "platform/pravon/CPravonMemoryManager.h"
+
+#include <map>
+#include <mutex>
+
+class CHostImagingService : public CHostService<IKvwImagingService> {
+public:
+    // A failure word makes GetManager answer it and hand out nothing.
+    void SetResult(KvwResult result);
+    CPravonMemoryManager& Manager() { return m_manager; }
+
+    KvwResult GetManager(IPravonManager** manager) override;
+
+private:
+    std::mutex m_lock;
+    KvwResult m_result = kKvwOk;
+    CPravonMemoryManager m_manager;
+};
+
+class CHostPaneService : public CHostService<IKvwPaneService> {
+public:
+    void SetNumber(DWORD number);
+    // The pane window of the component (null: it has none).
+    void SetWindow(DWORD component, HWND window);
+
+    DWORD GetNumber() override;
+    KvwResult GetWindowData(DWORD component, CKvwWindowData* data) override;
+
+private:
+    std::mutex m_lock;
+    DWORD m_number = 0;
+    std::map<DWORD, HWND> m_windows;
+};
