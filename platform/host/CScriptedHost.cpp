@@ -1,10 +1,7 @@
 #include "CScriptedHost.h"
 
-<<<<<<< HEAD
-#include "platform/win/WinDialogs.h"
-=======
 #include "platform/win/WinDesktop.h"
->>>>>>> s35
+#include "platform/win/WinDialogs.h"
 #include "platform/win/WinModule.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproImageFile.h"
@@ -124,14 +121,10 @@ CScriptedHost::CScriptedHost() {
     RegisterClassW(&windowClass); // registered by an earlier host already, when it fails
     m_window =
         CreateWindowExW(0, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, HostInstance(), this);
-<<<<<<< HEAD
-    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                   nullptr, HostInstance(), nullptr);
-=======
-    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP, 0, 0, kMainWindowWidth,
+    m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, kMainWindowWidth,
                                    kMainWindowHeight, nullptr, nullptr, HostInstance(), nullptr);
->>>>>>> s35
     SetThreadMainWindow(m_mainWindow);
+    m_items.SetRecordDatabase(&m_records);
 }
 
 CScriptedHost::~CScriptedHost() {
@@ -143,11 +136,8 @@ CScriptedHost::~CScriptedHost() {
         Unload(i);
     if (m_window)
         DestroyWindow(m_window);
-<<<<<<< HEAD
     if (GetThreadMainWindow() == m_mainWindow)
         SetThreadMainWindow(nullptr);
-=======
->>>>>>> s35
     if (m_mainWindow)
         DestroyWindow(m_mainWindow);
 }
@@ -293,7 +283,13 @@ KvwResult CScriptedHost::OnRequest(std::size_t module, DWORD id, const std::arra
         if (it != m_scripts.end())
             script = it->second;
     }
-    const CHostReply reply = script ? script(request) : DefaultReply(request);
+    CHostReply reply;
+    if (script)
+        reply = script(request);
+    else if (CHostRecordDatabase::IsRecordRequest(id))
+        reply.result = m_records.OnRequest(id, words);
+    else
+        reply = DefaultReply(request);
     for (const CHostMessage& completion : reply.completions)
         Post(module, completion);
     return reply.result;

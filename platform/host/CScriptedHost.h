@@ -1,12 +1,8 @@
 // A host that tests (and, later, the demo) drive: it loads modules through their four exports, hands them
 // its services, answers their requests from a table of scripts with defaults, and sends completions later,
 // through a window of its own, on its user-interface thread — the thread that made it, on which every call
-<<<<<<< HEAD
 // of this class is made. Its main window is that thread's main window while the host exists, the owner of
 // the modules' dialogs.
-=======
-// of this class is made. Its main window is that thread's main window.
->>>>>>> s35
 //
 // Each loaded module gets a callback of its own, so every request is known by its sender. Unless a script
 // says otherwise, requests are answered like this:
@@ -27,6 +23,7 @@
 #include "CHostModule.h"
 #include "CHostPaneService.h"
 #include "CHostRegistryService.h"
+#include "CHostRecordDatabase.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -123,6 +120,8 @@ public:
     CHostImagingService& Imaging() { return m_imaging; }
     CHostPaneService& Panes() { return m_panes; }
     CHostRegistryService& Registry() { return m_registry; }
+    // Answers the record requests that no script answers, and the item service's record lookups.
+    CHostRecordDatabase& Records() { return m_records; }
     // The host's main window (1024 x 768 until a test moves it).
     HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
@@ -130,8 +129,6 @@ public:
     void RestoreServices();
 
     KvwResult QueryService(DWORD code, IKvwObject** service) override;
-
-    HWND MainWindow() const { return m_mainWindow; }
 
 private:
     struct Loaded;
@@ -157,6 +154,7 @@ private:
     CHostImagingService m_imaging;
     CHostPaneService m_panes;
     CHostRegistryService m_registry;
+    CHostRecordDatabase m_records;
     HWND m_window = nullptr;
     HWND m_mainWindow = nullptr;
 };

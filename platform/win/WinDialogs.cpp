@@ -246,7 +246,6 @@ HWND MakeDialog(HINSTANCE instance, const wchar_t* name, HWND owner, DLGPROC pro
 }
 
 thread_local std::deque<std::function<bool(HWND)>> t_steps;
-thread_local HWND t_mainWindow = nullptr;
 
 // Runs the first step once; true while steps are left.
 bool RunStep(HWND dialog) {
@@ -450,14 +449,6 @@ int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT ty
     Boxes().calls.push_back(
         WinDialogTest::MessageBoxCall{owner, text ? text : L"", caption ? caption : L"Error", type, answer});
     return answer;
-}
-
-HWND GetThreadMainWindow() {
-    return t_mainWindow && IsWindow(t_mainWindow) ? t_mainWindow : nullptr;
-}
-
-void SetThreadMainWindow(HWND window) {
-    t_mainWindow = window;
 }
 
 void WinDialogTest::QueueMessageBoxAnswer(int answer) {

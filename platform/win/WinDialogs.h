@@ -11,6 +11,7 @@
 // of TRUE gives that control the focus.
 #pragma once
 
+#include "WinDesktop.h"
 #include "WinUser.h"
 
 #include <functional>
@@ -72,10 +73,7 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 
-// The main window of the calling thread: the frame a program's user-interface thread names as its main
-// one, which the modules' dialogs are owned by. Null until the thread sets one, or once it is gone.
-HWND GetThreadMainWindow();
-void SetThreadMainWindow(HWND window);
+// The modules' dialogs are owned by the calling thread's main window (WinDesktop.h).
 
 namespace WinDialogTest {
 
