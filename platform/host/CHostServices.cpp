@@ -95,8 +95,19 @@ void CHostItemService::Hold(KvwItemId id, bool full) {
         (full ? it->second.fullHeld : it->second.previewHeld) = true;
 }
 
-KvwResult CHostItemService::GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD) {
+void CHostItemService::SetRecordDatabase(const CHostRecordDatabase* records) {
     std::lock_guard<std::mutex> guard(m_lock);
+    m_records = records;
+}
+
+KvwResult CHostItemService::GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD flags) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    // The flag that asks for a record's fields asks for all of an item's source data too: a record id
+    // is told apart by the database knowing it.
+    const KvwItemId id = KvwMakeItemId(idLow, idHigh);
+    if (m_records &&
+        (flags == kKvwSourceRecordList || (flags == kKvwSourceRecordFields && m_records->Find(id, nullptr))))
+        return m_records->GetSourceData(id, data, flags);
     auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
     if (it == m_items.end() || !data)
         return kKvwNothingToWorkOn;

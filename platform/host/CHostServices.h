@@ -3,6 +3,8 @@
 // counted, so that a test can see every one given back.
 #pragma once
 
+#include "CHostRecordDatabase.h"
+
 #include "CHostImage.h"
 #include "CHostPicture.h"
 
@@ -89,6 +91,10 @@ public:
     // The picture behind the item's preview or full image (made from the pattern on first use), or null.
     std::shared_ptr<const CHostPicture> Picture(KvwItemId id, bool full);
 
+    // Record lookups (kKvwSourceRecordList, and kKvwSourceRecordFields for an id the database knows) are
+    // answered from the database, which the service does not own.
+    void SetRecordDatabase(const CHostRecordDatabase* records);
+
     // 0x1101 for an item the table does not have (or an image it does not hold).
     KvwResult GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD flags) override;
     KvwResult GetItemData(DWORD idLow, DWORD idHigh, CKvwItemData* data, DWORD flags) override;
@@ -104,6 +110,7 @@ private:
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;
     CPravonMemoryManager m_imaging;
+    const CHostRecordDatabase* m_records = nullptr;
 };
 
 class CHostBrowseService : public CHostService<IKvwBrowseService> {

@@ -124,6 +124,7 @@ CScriptedHost::CScriptedHost() {
     m_mainWindow = CreateWindowExW(0, kWindowClass, L"Host", WS_POPUP | WS_VISIBLE, 0, 0, kMainWindowWidth,
                                    kMainWindowHeight, nullptr, nullptr, HostInstance(), nullptr);
     SetThreadMainWindow(m_mainWindow);
+    m_items.SetRecordDatabase(&m_records);
 }
 
 CScriptedHost::~CScriptedHost() {
@@ -282,7 +283,13 @@ KvwResult CScriptedHost::OnRequest(std::size_t module, DWORD id, const std::arra
         if (it != m_scripts.end())
             script = it->second;
     }
-    const CHostReply reply = script ? script(request) : DefaultReply(request);
+    CHostReply reply;
+    if (script)
+        reply = script(request);
+    else if (CHostRecordDatabase::IsRecordRequest(id))
+        reply.result = m_records.OnRequest(id, words);
+    else
+        reply = DefaultReply(request);
     for (const CHostMessage& completion : reply.completions)
         Post(module, completion);
     return reply.result;

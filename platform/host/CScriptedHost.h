@@ -23,6 +23,7 @@
 #include "CHostModule.h"
 #include "CHostPaneService.h"
 #include "CHostRegistryService.h"
+#include "CHostRecordDatabase.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -119,6 +120,8 @@ public:
     CHostImagingService& Imaging() { return m_imaging; }
     CHostPaneService& Panes() { return m_panes; }
     CHostRegistryService& Registry() { return m_registry; }
+    // Answers the record requests that no script answers, and the item service's record lookups.
+    CHostRecordDatabase& Records() { return m_records; }
     // The host's main window (640 x 480 until a test moves it).
     HWND MainWindow() const { return m_mainWindow; }
     // QueryService answers result (and no object) for the code until the services are restored.
@@ -151,6 +154,7 @@ private:
     CHostImagingService m_imaging;
     CHostPaneService m_panes;
     CHostRegistryService m_registry;
+    CHostRecordDatabase m_records;
     HWND m_window = nullptr;
     HWND m_mainWindow = nullptr;
 };

@@ -53,6 +53,16 @@ constexpr DWORD kWriteImage = 0x10000111;
 constexpr DWORD kStopWaiting = 0x10000012;
 } // namespace KvwPluginRequest
 
+// Requests to the host's record database (record ids, like item ids, travel as two 32-bit halves).
+namespace KvwRecordRequest {
+constexpr DWORD kRead = 0x10000108;    // id; buffer; size in bytes
+constexpr DWORD kReplace = 0x10000112; // id; data; size in bytes
+constexpr DWORD kCreate = 0x10000081;  // 0; 0; CKvwInputData, whose id the host fills in
+constexpr DWORD kAttach = 0x10000086;  // item id; CKvwInputData naming the record
+constexpr DWORD kDetach = 0x10000087;  // item id; CKvwInputData naming the record
+constexpr DWORD kDelete = 0x10000082;  // id
+} // namespace KvwRecordRequest
+
 // What the framework's requests carry in p8; its high half is the plug-ins' component kind.
 constexpr DWORD kKvwFrameworkRequestTag = 0x20010002;
 

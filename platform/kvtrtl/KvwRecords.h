@@ -17,12 +17,32 @@ struct CKvwSizeRecord {
 };
 static_assert(sizeof(CKvwSizeRecord) == 8, "a size record is two 32-bit words");
 
-// What the host knows of an item's source picture.
+// What the host knows of an item's source picture. Asked with the flag kKvwSourceRecordList it also lists
+// the records attached to the item; asked about a record with kKvwSourceRecordFields (the flag that asks for
+// all of an item's data) it describes that record.
 struct CKvwSourceData {
     DWORD type = 0;
     DWORD subtype = 0;
     DWORD width = 0;
     DWORD height = 0;
+    KvwItemIdList records; // attached records, in the order they were attached
+    std::string name;      // a record's name, UTF-8
+    DWORD kind = 0;
+    LONG value = 0;
+    DWORD dataLength = 0; // bytes in the record's data block
+};
+constexpr DWORD kKvwSourceRecordList = 0x20000;
+constexpr DWORD kKvwSourceRecordFields = 0xFFFFFFFF;
+
+// A record for the host's record database: its id comes first, filled in by the host when it creates the
+// record. The data block stays the caller's.
+struct CKvwInputData {
+    KvwItemId id = 0;
+    std::string name; // UTF-8
+    DWORD kind = 0;
+    LONG value = 0;
+    const BYTE* data = nullptr;
+    DWORD dataLength = 0;
 };
 
 // An item's file and, for a group, the ids of its members.
