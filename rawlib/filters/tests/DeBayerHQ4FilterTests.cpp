@@ -1,6 +1,7 @@
 // The high-quality demosaicing as a filter: its tuning by sensitivity, its colour-filter check, flat input,
 // the same output at every tile size and pull order, exact invalidation by its halo, its quality against
 // the sample scene next to the standard demosaicing, and pinned outputs.
+#include "rawlib/filters/tests/DeBayerChangeReach.h"
 #include "rawlib/filters/tests/DeBayerHQ4TestSupport.h"
 
 #include "platform/win/CpuFeatures.h"
@@ -252,12 +253,7 @@ Reach Rows(LONG v, bool nonSquare) {
 }
 
 TEST(DeBayerHQ4Filter, AMosaicChangeInvalidatesTheOutputItsStagesReach) {
-    struct Case {
-        bool nonSquare;
-        PravonRect crop;
-        PravonRect change;
-    };
-    const Case cases[] = {
+    const MosaicChange cases[] = {
         {false, {}, {40, 37, 41, 38}},
         {false, {5, 9, 60, 57}, {21, 50, 25, 53}},
         {false, {}, {2, 3, 9, 6}},
@@ -267,71 +263,9 @@ TEST(DeBayerHQ4Filter, AMosaicChangeInvalidatesTheOutputItsStagesReach) {
     };
     const CKvSampleScene scene(70, 63);
     const BayerLayout& layout = BayerLayouts()[3];
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.nonSquare ? "non-square" : "square") << ", change at "
-                                        << c.change.left << ", " << c.change.top);
-        const TestPlane before = SceneMosaic(scene, layout, 0, 600);
-        HQ4Demosaic d(before, layout.descriptor, 16);
-        ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
-        ASSERT_PV_OK(d.filter->SetCropRect(c.crop, nullptr, false));
-        const TestPlane original = d.Pull();
-        const PravonRect crop = d.filter->GetCropRect();
-
-        TestPlane after = before;
-        for (LONG y = c.change.top; y < c.change.bottom; ++y)
-            for (LONG x = c.change.left; x < c.change.right; ++x)
-                after.SetSample(x, y, 0, 4095 - before.Sample(x, y, 0));
-        ASSERT_PV_OK(WritePlane(d.source.get(), after));
-        PravonRect changed = c.change;
-        ASSERT_PV_OK(PravonSendDataNotification(d.source.get(), PravonNotification::kData, &changed));
-        TestPlane invalid;
-        ASSERT_PV_OK(InvalidArea(d.filter.get(), &invalid));
-
-        HQ4Demosaic fresh(after, layout.descriptor, 16);
-        ASSERT_PV_OK(fresh.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
-        ASSERT_PV_OK(fresh.filter->SetCropRect(c.crop, nullptr, false));
-        const TestPlane expected = fresh.Pull();
-        EXPECT_TRUE(PlanesMatch(expected, d.Pull()));
-
-        CPravonRect box(original.width, original.height, -1, -1);
-        LONG differing = 0;
-        for (LONG y = 0; y < original.height; ++y) {
-            const Reach rows = Rows(y + crop.top, c.nonSquare);
-            const bool rowReads = rows.last >= c.change.top && rows.first < c.change.bottom;
-            for (LONG x = 0; x < original.width; ++x) {
-                const Reach columns = Columns(x + crop.left, c.nonSquare);
-                const bool reader =
-                    rowReads && columns.last >= c.change.left && columns.first < c.change.right;
-                bool differs = false;
-                for (LONG channel = 0; channel < 3; ++channel)
-                    differs = differs || expected.Sample(x, y, channel) != original.Sample(x, y, channel);
-                differing += differs;
-                EXPECT_TRUE(!differs || reader) << "a change beyond the reach at " << x << ", " << y;
-                if (reader)
-                    box = CPravonRect(std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1),
-                                      std::max(box.bottom, y + 1));
-            }
-        }
-        ASSERT_FALSE(box.Empty());
-        EXPECT_GT(differing, 0);
-        if (!c.nonSquare) {
-            EXPECT_TRUE(PlanesMatch(RectMask(original.width, original.height, box), invalid));
-            continue;
-        }
-        // The rounding of the non-square mapping may take in one more column on the left and one more row
-        // on top, never less and nothing else.
-        bool matched = false;
-        for (LONG dx : {0, 1})
-            for (LONG dy : {0, 1}) {
-                const CPravonRect grown(std::max<LONG>(box.left - dx, 0), std::max<LONG>(box.top - dy, 0),
-                                        box.right, box.bottom);
-                matched =
-                    matched ||
-                    ComparePlanes(RectMask(original.width, original.height, grown), invalid).differing == 0;
-            }
-        EXPECT_TRUE(matched) << "readers from " << box.left << ", " << box.top << " to " << box.right << ", "
-                             << box.bottom;
-    }
+    const TestPlane before = SceneMosaic(scene, layout, 0, 600);
+    for (const MosaicChange& c : cases)
+        EXPECT_GT(CheckMosaicChangeReach<HQ4Demosaic>(before, layout.descriptor, c, Columns, Rows), 0);
 }
 
 // Colour PSNR in linear 16-bit light of a demosaiced output against the scene (rendered, 12-bit) over area
