@@ -51,17 +51,8 @@ ReferenceHQ4::ReferenceHQ4(const TestPlane& mosaic, const BayerLayout& layout, c
     // The mosaic through the LUTs, extended beyond its edges by the nearest sample of the same phase.
     Resize(m_m);
     everySite([&](LONG x, LONG y) {
-        LONG mx = x;
-        LONG my = y;
-        while (mx < 0)
-            mx += 2;
-        while (mx >= mosaic.width)
-            mx -= 2;
-        while (my < 0)
-            my += 2;
-        while (my >= mosaic.height)
-            my -= 2;
-        const ULONG raw = std::min<ULONG>(mosaic.Sample(mx, my, 0), 4095);
+        const ULONG raw = std::min<ULONG>(
+            mosaic.Sample(SamePhaseInside(x, mosaic.width), SamePhaseInside(y, mosaic.height), 0), 4095);
         const int lut = IsGreen(x, y) ? 1 : IsRedRow(y) ? 0 : 2;
         At(m_m, x, y) = luts[lut][raw];
     });

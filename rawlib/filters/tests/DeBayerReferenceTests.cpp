@@ -50,17 +50,9 @@ public:
         m_rgb.resize(sites);
         for (LONG y = -kMargin; y < mosaic.height + kMargin; ++y)
             for (LONG x = -kMargin; x < mosaic.width + kMargin; ++x) {
-                LONG mx = x;
-                LONG my = y;
-                while (mx < 0)
-                    mx += 2;
-                while (mx >= mosaic.width)
-                    mx -= 2;
-                while (my < 0)
-                    my += 2;
-                while (my >= mosaic.height)
-                    my -= 2;
-                const ULONG raw = std::min<ULONG>(mosaic.Sample(mx, my, 0), 4095);
+                const ULONG raw = std::min<ULONG>(
+                    mosaic.Sample(SamePhaseInside(x, mosaic.width), SamePhaseInside(y, mosaic.height), 0),
+                    4095);
                 const int lut = IsGreen(x, y) ? 1 : IsRedRow(y) ? 0 : 2;
                 At(m_m, x, y) = luts[lut][raw];
             }

@@ -60,6 +60,16 @@ inline TestPlane FlatMosaic(LONG width, LONG height, ULONG value) {
                       [value](LONG, LONG, int) { return value; });
 }
 
+// The nearest position of the same colour-filter phase inside an axis of size samples (at least 2): how the
+// references extend a mosaic beyond its edges.
+inline LONG SamePhaseInside(LONG v, LONG size) {
+    while (v < 0)
+        v += 2;
+    while (v >= size)
+        v -= 2;
+    return v;
+}
+
 // A mosaic image with a standard filter on it, the layout's descriptor set.
 struct Demosaic {
     explicit Demosaic(const TestPlane& mosaic,
