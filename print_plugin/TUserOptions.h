@@ -32,6 +32,8 @@ public:
     // The host's number that marks the restricted host.
     static constexpr DWORD kRestrictedHostNumber = 20;
     static constexpr LONG kIndexPrint = 1;
+    // The index print type whose item size the user gives.
+    static constexpr LONG kAdvancedIndexPrint = 1;
 
     TUserOptions();
     virtual ~TUserOptions();
