@@ -28,13 +28,26 @@ bool IsElement(xmlNodePtr node, const char* name) {
 std::shared_ptr<CDocDocument> CDocDocument::Parse(const std::uint8_t* data, std::size_t size) {
     if (!data || size == 0 || size > kMaxFileBytes)
         return nullptr;
-    KvXmlTreePtr tree = KvXmlParse(data, size);
-    if (!tree)
-        return nullptr;
-    const xmlNodePtr root = xmlDocGetRootElement(tree.get());
-    if (!root || !IsElement(root, kRootName) || root->ns)
+    return Adopt(KvXmlParse(data, size));
+}
+
+bool CDocDocument::IsLdf(xmlDocPtr tree) {
+    const xmlNodePtr root = tree ? xmlDocGetRootElement(tree) : nullptr;
+    return root && IsElement(root, kRootName) && !root->ns;
+}
+
+std::shared_ptr<CDocDocument> CDocDocument::Adopt(KvXmlTreePtr tree) {
+    if (!IsLdf(tree.get()))
         return nullptr;
     return std::shared_ptr<CDocDocument>(new CDocDocument(tree.release()));
+}
+
+bool CDocDocument::ReplaceTree(KvXmlTreePtr tree) {
+    if (!IsLdf(tree.get()))
+        return false;
+    m_retired.emplace_back(m_tree);
+    m_tree = tree.release();
+    return true;
 }
 
 CDocDocument::~CDocDocument() {

@@ -5,6 +5,8 @@
 
 #include "platform/win/wintypes.h"
 
+#include "platform/xml/KvXml.h"
+
 #include <libxml/tree.h>
 
 #include <cstddef>
@@ -24,6 +26,12 @@ public:
     // parser knows from a byte-order mark or declaration), that declare a document type, or whose root is
     // not "ldf".
     static std::shared_ptr<CDocDocument> Parse(const std::uint8_t* data, std::size_t size);
+    // The document of a tree whose root is "ldf"; null otherwise.
+    static std::shared_ptr<CDocDocument> Adopt(KvXmlTreePtr tree);
+    // With the lock held: the tree becomes the document's, when its root is "ldf" (false otherwise, the
+    // document unchanged). The previous tree is kept until the document goes, since handles of its pages
+    // and items may still point into it.
+    bool ReplaceTree(KvXmlTreePtr tree);
     ~CDocDocument();
     CDocDocument(const CDocDocument&) = delete;
     CDocDocument& operator=(const CDocDocument&) = delete;
@@ -42,7 +50,9 @@ public:
 
 private:
     explicit CDocDocument(xmlDocPtr tree) : m_tree(tree) {}
+    static bool IsLdf(xmlDocPtr tree);
 
     std::mutex m_lock;
     xmlDocPtr m_tree;
+    std::vector<KvXmlTreePtr> m_retired;
 };

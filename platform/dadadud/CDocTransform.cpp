@@ -4,6 +4,7 @@
 
 #include "platform/win/utf16.h"
 
+#include <libexslt/exslt.h>
 #include <libxml/xmlerror.h>
 #include <libxslt/documents.h>
 #include <libxslt/security.h>
@@ -45,6 +46,9 @@ xsltSecurityPrefsPtr Security() {
     static xsltSecurityPrefsPtr prefs = [] {
         xmlInitParser();
         xsltInit();
+        // The extension functions (str:split for whole-delimiter splits); their writes are forbidden below
+        // like the standard ones.
+        exsltRegisterAll();
         xsltSetLoaderFunc(&RefuseLoad);
         xsltSetGenericErrorFunc(nullptr, &Silent);
         xsltSecurityPrefsPtr made = ForbidEverything();

@@ -1,7 +1,7 @@
 // The document library's XSLT transforms: a source document and a stylesheet, both given as wide texts,
 // and a parameter string, applied by libxslt with every file and network access forbidden (document(),
 // imports and includes, written documents), no document type in either text, and a result that stays in
-// memory for the caller to store.
+// memory for the caller to store. The EXSLT extension functions are available.
 #pragma once
 
 #include <cstdint>

@@ -4,10 +4,12 @@
 
 #include "CDocDocument.h"
 #include "CDocTransform.h"
+#include "CLtfFill.h"
 #include "DadaDudTest.h"
 
 #include "platform/win/StandInLibrary.h"
 #include "platform/win/WinFileIO.h"
+#include "platform/win/utf16.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -30,6 +32,12 @@ struct DocObject {
 StandInLibrary<DocObject>& Library() {
     static auto* library = new StandInLibrary<DocObject>;
     return *library;
+}
+
+// The object's element, with the document's lock held: a document's is its current root, which a transform
+// may have replaced.
+xmlNodePtr NodeOf(const DocObject& object) {
+    return object.kind == DocObject::Kind::kDocument ? object.document->Root() : object.node;
 }
 
 std::shared_ptr<DocObject> Find(DocHandle handle, DocObject::Kind kind) {
@@ -66,7 +74,7 @@ bool ChildHandle(DocHandle parent, DocObject::Kind parentKind, const char* name,
     xmlNodePtr child;
     {
         std::lock_guard<std::mutex> guard(owner->document->Lock());
-        child = CDocDocument::Child(owner->node, name, index);
+        child = CDocDocument::Child(NodeOf(*owner), name, index);
     }
     return child && Add(DocObject{kind, owner->document, child}, out);
 }
@@ -100,6 +108,44 @@ LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document) {
     });
 }
 
+LONG docCreateDocumentFromLTF(const wchar_t* templatePath, const wchar_t* bundlePath, DocHandle* document) {
+    return Call("docCreateDocumentFromLTF", kDocNoHandle, [&] {
+        if (document)
+            *document = kDocNoHandle;
+        std::vector<std::uint8_t> ltf, bundle;
+        if (!document || !templatePath || !bundlePath || !Library().Started() ||
+            !WinFileIO::ReadWholeFile(WinFileIO::NativePath(templatePath), CDocDocument::kMaxFileBytes,
+                                      ltf) ||
+            !WinFileIO::ReadWholeFile(WinFileIO::NativePath(bundlePath), CDocDocument::kMaxFileBytes, bundle))
+            return false;
+        std::shared_ptr<CDocDocument> filled =
+            CDocDocument::Adopt(CLtfFill::Fill(ltf.data(), ltf.size(), bundle.data(), bundle.size()));
+        if (!filled)
+            return false;
+        xmlNodePtr root = filled->Root();
+        return Add(DocObject{DocObject::Kind::kDocument, std::move(filled), root}, document);
+    });
+}
+
+LONG docApplyTransform(DocHandle document, const wchar_t* stylesheet, const wchar_t* parameters) {
+    return Call("docApplyTransform", document, [&] {
+        std::shared_ptr<DocObject> target = Find(document, DocObject::Kind::kDocument);
+        if (!target || !stylesheet)
+            return false;
+        // Held throughout, so that nothing changed meanwhile is lost with the replaced content.
+        std::lock_guard<std::mutex> guard(target->document->Lock());
+        std::vector<std::uint8_t> stored;
+        if (!target->document->Serialize(stored) || stored.size() < 2)
+            return false;
+        const std::wstring source =
+            Utf::Utf16ToWide(Utf::Utf16FromLEBytes(stored.data() + 2, stored.size() - 2));
+        std::vector<std::uint8_t> result;
+        if (!CDocTransform::Run(source, stylesheet, parameters ? parameters : L"", result))
+            return false;
+        return target->document->ReplaceTree(KvXmlParse(result.data(), result.size()));
+    });
+}
+
 LONG docSaveLDF(DocHandle document, const wchar_t* path) {
     return Call("docSaveLDF", document, [&] {
         std::shared_ptr<DocObject> source = Find(document, DocObject::Kind::kDocument);
@@ -121,7 +167,7 @@ LONG docGetDocNbPages(DocHandle document, LONG* count) {
         if (!source || !count)
             return false;
         std::lock_guard<std::mutex> guard(source->document->Lock());
-        *count = CDocDocument::CountChildren(source->node, kPageName);
+        *count = CDocDocument::CountChildren(NodeOf(*source), kPageName);
         return true;
     });
 }
@@ -147,7 +193,7 @@ LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer,
         std::optional<std::wstring> value;
         {
             std::lock_guard<std::mutex> guard(source->document->Lock());
-            value = source->document->Evaluate(source->node, path);
+            value = source->document->Evaluate(NodeOf(*source), path);
         }
         if (!value || value->size() > static_cast<std::size_t>(std::numeric_limits<LONG>::max() - 1))
             return false;

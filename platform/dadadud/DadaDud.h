@@ -20,6 +20,14 @@ LONG docShutdown();
 // A file that is not well-formed XML, declares a document type (which is never fetched nor expanded), or
 // is not an LDF document gives no handle.
 LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document);
+// A document filled from a layout template (LTF) with the objects of a bundle file (LtfFormat.md): each
+// cluster is repeated once for every group of objects it binds, references are resolved, pages numbered
+// from 1. Either file not well-formed, of the wrong kind or with a document type gives no handle.
+LONG docCreateDocumentFromLTF(const wchar_t* templatePath, const wchar_t* bundlePath, DocHandle* document);
+// The document's content becomes the stylesheet's result of it (an LDF document), under the same handle;
+// on any failure the document is unchanged. Parameters as for docXSLTTransform2. Handles of pages and
+// items taken before keep reading the content they were taken from.
+LONG docApplyTransform(DocHandle document, const wchar_t* stylesheet, const wchar_t* parameters);
 // UTF-16 with a byte-order mark, replacing the file in one step: a failed save leaves the file as it was.
 LONG docSaveLDF(DocHandle document, const wchar_t* path);
 

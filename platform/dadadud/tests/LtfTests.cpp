@@ -1,0 +1,237 @@
+#include "platform/dadadud/DadaDud.h"
+#include "platform/dadadud/DadaDudTest.h"
+
+#include "platform/win/utf16.h"
+#include "testing/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    return Utf::Utf8ToWide(text);
+}
+
+std::optional<std::wstring> Property(DocHandle object, const wchar_t* path) {
+    std::vector<wchar_t> buffer(4096, L'#');
+    LONG count = static_cast<LONG>(buffer.size() - 1);
+    if (docGetPropertyValue(object, path, buffer.data(), &count, 0) != 1)
+        return std::nullopt;
+    return std::wstring(buffer.data(), static_cast<std::size_t>(count));
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A template of one cluster with the slots, on one page: per slot a picture item and a caption item of
+// the kind, and a fixed title item without references.
+std::string Template(int slots, const std::string& kind = "basic") {
+    std::string text = "<?xml version='1.0' encoding='utf-8' ?><template><property name='font'>"
+                       "<attr name='font-size'>20</attr></property><cluster id='1'><dynObjects>";
+    for (int i = 0; i < slots; ++i)
+        text += "<mm-object id='" + std::to_string(i) + "' type='image'/>";
+    text +=
+        "</dynObjects><page id='9' cx='2480' cy='3508'><property name='background'><attr name='color'>"
+        "#dcdcdcff</attr></property><item id='100' kind='text'><bounding-box x='0' y='0' cx='10' cy='10'/>"
+        "<content><text>Title</text></content></item>";
+    for (int i = 0; i < slots; ++i) {
+        const std::string n = std::to_string(i);
+        text += "<item id='" + std::to_string(2 * i + 1) + "'><bounding-box x='" + n +
+                "' y='0' cx='1' cy='1'/><content><image mime-type='image/jpeg'>#" + n +
+                "/content</image></content></item><item id='" + std::to_string(2 * i + 2) +
+                "'><bounding-box x='" + n + "' y='1' cx='1' cy='1'/><content><text>#" + n + "/caption/" +
+                kind + "</text></content></item>";
+    }
+    return text + "</page></cluster></template>";
+}
+
+// Objects with ids 1000 + k and a basic caption "name k".
+std::string Bundle(int count) {
+    std::string text = "<?xml version='1.0' encoding='utf-8'?><bundle>";
+    for (int k = 0; k < count; ++k)
+        text += "<object id='" + std::to_string(k) + "'><content>" + std::to_string(1000 + k) +
+                "</content><caption kind='basic'>name " + std::to_string(k) + "</caption></object>";
+    return text + "</bundle>";
+}
+
+class LayoutTemplates : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(docStartup(), 1); }
+    void TearDown() override {
+        EXPECT_EQ(docShutdown(), 1);
+        EXPECT_EQ(DadaDudTest::LiveHandles(), 0u);
+    }
+
+    // The filled document, or kDocNoHandle.
+    DocHandle Fill(const std::string& ltf, const std::string& bundle) {
+        const std::wstring ltfPath = Wide(m_folder.Write("sheet_ltf.xml", ltf));
+        const std::wstring bundlePath = Wide(m_folder.Write("bndl.xml", bundle));
+        DocHandle document = 7;
+        if (docCreateDocumentFromLTF(ltfPath.c_str(), bundlePath.c_str(), &document) != 1) {
+            EXPECT_EQ(document, kDocNoHandle);
+            return kDocNoHandle;
+        }
+        return document;
+    }
+    LONG Pages(DocHandle document) {
+        LONG pages = -1;
+        EXPECT_EQ(docGetDocNbPages(document, &pages), 1);
+        return pages;
+    }
+
+    kvtest::TempFolder m_folder;
+};
+
+TEST_F(LayoutTemplates, ClustersRepeatOncePerGroupOfObjectsAndPagesAreNumberedFromOne) {
+    for (int objects : {1, 45, 46, 2500}) {
+        const DocHandle document = Fill(Template(45), Bundle(objects));
+        ASSERT_NE(document, kDocNoHandle) << objects;
+        const LONG pages = Pages(document);
+        EXPECT_EQ(pages, (objects + 44) / 45) << objects;
+        EXPECT_EQ(Property(document, L"count(page[@id = position()])"), std::to_wstring(pages));
+        // The last page holds the title and two items for each object left over.
+        const int last = objects - (pages - 1) * 45;
+        EXPECT_EQ(Property(document, L"count(page[last()]/item)"), std::to_wstring(1 + 2 * last)) << objects;
+        EXPECT_EQ(Property(document, L"page[last()]/item[last()]/content/text"),
+                  L"name " + std::to_wstring(objects - 1));
+        EXPECT_EQ(Property(document, L"property[@name='font']/attr"), L"20");
+        EXPECT_EQ(docReleaseHandle(document), 1);
+    }
+}
+
+TEST_F(LayoutTemplates, InstanceKBindsObjectsFromKTimesTheSlots) {
+    const DocHandle document = Fill(Template(3), Bundle(7));
+    ASSERT_NE(document, kDocNoHandle);
+    ASSERT_EQ(Pages(document), 3);
+    for (LONG k = 0; k < 3; ++k) {
+        DocHandle page = kDocNoHandle;
+        ASSERT_EQ(docGetPageByIndex(document, k, &page), 1);
+        EXPECT_EQ(Property(page, L"@id"), std::to_wstring(k + 1));
+        for (LONG slot = 0; slot < 3 && 3 * k + slot < 7; ++slot) {
+            DocHandle picture = kDocNoHandle, caption = kDocNoHandle;
+            ASSERT_EQ(docGetItem(page, 1 + 2 * slot, &picture), 1);
+            ASSERT_EQ(docGetItem(page, 2 + 2 * slot, &caption), 1);
+            EXPECT_EQ(Property(picture, L"content/image[@refType='NUID']"),
+                      std::to_wstring(1000 + 3 * k + slot));
+            EXPECT_EQ(Property(picture, L"@kind"), L"image");
+            EXPECT_EQ(Property(picture, L"count(content/image/@mime-type)"), L"0");
+            EXPECT_EQ(Property(caption, L"content/text"), L"name " + std::to_wstring(3 * k + slot));
+            EXPECT_EQ(Property(caption, L"@kind"), L"text");
+        }
+    }
+    EXPECT_EQ(Property(document, L"page[3]/property[@name='background']/attr"), L"#dcdcdcff");
+    EXPECT_EQ(Property(document, L"count(page[3]/item)"), L"3") << "title and object 6 only";
+}
+
+TEST_F(LayoutTemplates, ReferencesToMissingCaptionsDropTheirItems) {
+    const DocHandle document = Fill(Template(2, "detailed"), Bundle(2));
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Property(document, L"count(page/item)"), L"3");
+    EXPECT_EQ(Property(document, L"count(page/item/content/text)"), L"1") << "only the title";
+}
+
+TEST_F(LayoutTemplates, ClustersWithoutSlotsAreMadeOnceAndEmptyBundlesGiveNoRepeatedPages) {
+    const std::string cover =
+        "<template><cluster id='1'><page id='5' cx='10' cy='10'/></cluster>"
+        "<cluster id='2'><dynObjects><mm-object id='0'/></dynObjects>"
+        "<page id='5' cx='10' cy='10'><item id='1'><bounding-box x='0' y='0' cx='1' cy='1'/>"
+        "<content><image>#0/content</image></content></item></page></cluster></template>";
+    DocHandle document = Fill(cover, Bundle(2));
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Pages(document), 3);
+    EXPECT_EQ(Property(document, L"page[3]/@id"), L"3");
+    document = Fill(cover, "<bundle/>");
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Pages(document), 1);
+}
+
+TEST_F(LayoutTemplates, MalformedOrForeignFilesGiveNoDocument) {
+    const std::string good = Template(1);
+    const struct {
+        const char* what;
+        std::string ltf;
+        std::string bundle;
+    } cases[] = {
+        {"template not well-formed", "<template><cluster>", Bundle(1)},
+        {"bundle not well-formed", good, "<bundle><object>"},
+        {"template of another root", "<ldf version='1'/>", Bundle(1)},
+        {"bundle of another root", good, "<objects/>"},
+        {"template with a document type",
+         "<!DOCTYPE template [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><template>&x;</template>", Bundle(1)},
+        {"bundle with a document type", good, "<!DOCTYPE bundle SYSTEM 'http://127.0.0.1:9/b.dtd'><bundle/>"},
+        {"empty template", "", Bundle(1)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Fill(c.ltf, c.bundle), kDocNoHandle) << c.what;
+    DocHandle document = 3;
+    EXPECT_EQ(docCreateDocumentFromLTF(Wide(m_folder.File("none.xml")).c_str(),
+                                       Wide(m_folder.File("none.xml")).c_str(), &document),
+              0);
+    EXPECT_EQ(document, kDocNoHandle);
+    EXPECT_EQ(docCreateDocumentFromLTF(nullptr, nullptr, &document), 0);
+}
+
+TEST_F(LayoutTemplates, AFilledDocumentSavesAndReloadsByteForByte) {
+    const DocHandle document = Fill(Template(2), Bundle(3));
+    ASSERT_NE(document, kDocNoHandle);
+    const std::string first = m_folder.File("first.ldf"), second = m_folder.File("second.ldf");
+    ASSERT_EQ(docSaveLDF(document, Wide(first).c_str()), 1);
+    DocHandle reloaded = kDocNoHandle;
+    ASSERT_EQ(docCreateDocumentFromLDF(Wide(first).c_str(), &reloaded), 1);
+    ASSERT_EQ(docSaveLDF(reloaded, Wide(second).c_str()), 1);
+    EXPECT_EQ(ReadAll(first), ReadAll(second));
+    EXPECT_EQ(Property(reloaded, L"page[2]/item[3]/content/text"), L"name 2");
+}
+
+// Adds an attribute to every page, or, with the name "fail", calls an unknown function.
+std::wstring MarkPages(const std::string& extra = "") {
+    return Wide(
+        "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+        "<xsl:param name='mark' select=\"'none'\"/>"
+        "<xsl:template match='@*|node()'><xsl:copy><xsl:apply-templates select='@*|node()'/></xsl:copy>"
+        "</xsl:template><xsl:template match='page'><xsl:copy><xsl:attribute name='mark'>"
+        "<xsl:value-of select='$mark'/></xsl:attribute><xsl:apply-templates select='@*|node()'/>" +
+        extra + "</xsl:copy></xsl:template></xsl:stylesheet>");
+}
+
+TEST_F(LayoutTemplates, TransformsReplaceTheDocumentUnderItsHandleOrLeaveItAsItWas) {
+    const DocHandle document = Fill(Template(1), Bundle(2));
+    ASSERT_NE(document, kDocNoHandle);
+    DocHandle oldPage = kDocNoHandle;
+    ASSERT_EQ(docGetPageByIndex(document, 0, &oldPage), 1);
+
+    ASSERT_EQ(docApplyTransform(document, MarkPages().c_str(), L"mark='it''s & $5'<;/>"), 1);
+    EXPECT_EQ(Property(document, L"page[2]/@mark"), L"it''s & $5");
+    EXPECT_EQ(Pages(document), 2);
+    EXPECT_EQ(Property(oldPage, L"@id"), L"1") << "a page taken before still reads";
+
+    const std::wstring failing[] = {
+        MarkPages("<xsl:value-of select='unknown-function()'/>"),
+        Wide("<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+             "<xsl:template match='/'><other/></xsl:template></xsl:stylesheet>"),
+        Wide("<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+             "<xsl:template match='/'><xsl:copy-of select=\"document('/etc/hostname')\"/></xsl:template>"
+             "</xsl:stylesheet>"),
+        L"not a stylesheet",
+    };
+    for (const std::wstring& stylesheet : failing) {
+        EXPECT_EQ(docApplyTransform(document, stylesheet.c_str(), L""), 0);
+        EXPECT_EQ(Property(document, L"page[1]/@mark"), L"it''s & $5");
+        EXPECT_EQ(Pages(document), 2);
+    }
+    EXPECT_EQ(docApplyTransform(oldPage, MarkPages().c_str(), L""), 0) << "a page is no document";
+    EXPECT_EQ(docApplyTransform(document, nullptr, L""), 0);
+    ASSERT_EQ(docReleaseHandle(document), 1);
+    EXPECT_EQ(docApplyTransform(document, MarkPages().c_str(), L""), 0) << "a released handle";
+    EXPECT_EQ(docReleaseHandle(oldPage), 1);
+}
+
+} // namespace
