@@ -81,6 +81,16 @@ TdocDocument* TdocDocument::CreateFromLDF(const TString& path) {
     return docCreateDocumentFromLDF(path, &handle) == 1 ? new TdocDocument(handle) : nullptr;
 }
 
+TdocDocument* TdocDocument::CreateFromLTF(const TString& templatePath, const TString& bundlePath) {
+    DocHandle handle = kDocNoHandle;
+    return docCreateDocumentFromLTF(templatePath, bundlePath, &handle) == 1 ? new TdocDocument(handle)
+                                                                            : nullptr;
+}
+
+LONG TdocDocument::ApplyTransform(const TString& stylesheet, const TString& parameters) {
+    return docApplyTransform(GetHandle(), stylesheet, parameters);
+}
+
 LONG TdocDocument::SaveLDF(const TString& path) const {
     return docSaveLDF(GetHandle(), path);
 }

@@ -45,6 +45,10 @@ class TdocDocument : public TdocObject {
 public:
     // Null when the library does not answer 1.
     static TdocDocument* CreateFromLDF(const TString& path);
+    // The layout template filled with the bundle file's objects; null when the library does not answer 1.
+    static TdocDocument* CreateFromLTF(const TString& templatePath, const TString& bundlePath);
+    // The library's answer to transforming the document under its handle.
+    LONG ApplyTransform(const TString& stylesheet, const TString& parameters);
     LONG SaveLDF(const TString& path) const;
     // The number of pages; 0 when the library does not tell.
     LONG GetPageCount() const;

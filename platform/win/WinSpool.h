@@ -7,6 +7,7 @@
 #include "WinGdi.h"
 #include "WinGlobalMemory.h"
 #include "WinKernel.h"
+#include "WinModule.h"
 #include "WinVirtualPrinters.h"
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 // The cairo context type, as cairo itself declares it.
 typedef struct _cairo cairo_t;
 
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+// ERROR_INSUFFICIENT_BUFFER comes with the module services.
 constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
 
 constexpr int PHYSICALWIDTH = 110;
