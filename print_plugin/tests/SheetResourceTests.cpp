@@ -160,6 +160,16 @@ TEST_F(SheetResourceTest, CaptionItemsComeOnlyForTheFlagsSetAndCarryTheTextsLite
     EXPECT_NEAR(Number(document, L"page/item[4]/bounding-box/@x"), 75 + 470.480769, 1e-5);
 }
 
+TEST_F(SheetResourceTest, QuotesAmpersandsAndDollarsInTheFaceStayText) {
+    std::wstring parameters = SheetParameters(L"useBasicInfo=1<;/>useAdditionalInfo=0<;/>useDetailedInfo=0");
+    const std::wstring face = L"fontName='Arial'";
+    parameters.replace(parameters.find(face), face.size(), L"fontName='O'Neil \"Sans\" & $5 concat(1,2)'");
+    const DocHandle document = Sheet(parameters, Bundle(Pictures(1)));
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Property(document, L"page/item[2]/property[@name='text']/attr[@name='font-family']"),
+              L"O'Neil \"Sans\" & $5 concat(1,2)");
+}
+
 TEST_F(SheetResourceTest, TheMailAndDesignFormsUseTheDefaults) {
     const std::wstring mail =
         L"pageW=640.000000<;/>pageH=480.000000<;/>itemW=70.000000<;/>itemH=50.000000<;/>"
