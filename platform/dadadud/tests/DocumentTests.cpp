@@ -1,3 +1,4 @@
+#include "DocProperty.h"
 #include "platform/dadadud/CDocDocument.h"
 #include "platform/dadadud/DadaDudTest.h"
 
@@ -40,15 +41,6 @@ std::wstring Wide(const std::string& text) {
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The property, read with a buffer of ample room; nothing when the library refuses it.
-std::optional<std::wstring> Property(DocHandle object, const wchar_t* path) {
-    std::vector<wchar_t> buffer(4096, L'#');
-    LONG count = static_cast<LONG>(buffer.size() - 1);
-    if (docGetPropertyValue(object, path, buffer.data(), &count, 0) != 1)
-        return std::nullopt;
-    return std::wstring(buffer.data(), static_cast<std::size_t>(count));
 }
 
 class Documents : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include "DocProperty.h"
 #include "platform/dadadud/DadaDud.h"
 #include "platform/dadadud/DadaDudTest.h"
 
@@ -16,14 +17,6 @@ namespace {
 
 std::wstring Wide(const std::string& text) {
     return Utf::Utf8ToWide(text);
-}
-
-std::optional<std::wstring> Property(DocHandle object, const wchar_t* path) {
-    std::vector<wchar_t> buffer(4096, L'#');
-    LONG count = static_cast<LONG>(buffer.size() - 1);
-    if (docGetPropertyValue(object, path, buffer.data(), &count, 0) != 1)
-        return std::nullopt;
-    return std::wstring(buffer.data(), static_cast<std::size_t>(count));
 }
 
 std::string ReadAll(const std::string& path) {
