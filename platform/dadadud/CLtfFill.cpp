@@ -126,6 +126,32 @@ bool ResolveItem(xmlNodePtr item, std::size_t base, std::size_t clusterObjects,
     return true;
 }
 
+// What a copy of the subtree costs, roughly in bytes: a node's own size for each node and attribute, and its
+// text.
+std::size_t Weight(xmlNodePtr top) {
+    constexpr std::size_t kNodeBytes = 128;
+    std::size_t weight = 0;
+    for (xmlNodePtr node = top; node;) {
+        weight +=
+            kNodeBytes + (node->content ? std::strlen(reinterpret_cast<const char*>(node->content)) : 0);
+        if (node->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr attribute = node->properties; attribute; attribute = attribute->next)
+                weight += kNodeBytes +
+                          (attribute->children && attribute->children->content
+                               ? std::strlen(reinterpret_cast<const char*>(attribute->children->content))
+                               : 0);
+        }
+        if (node->children && node->type == XML_ELEMENT_NODE) {
+            node = node->children;
+            continue;
+        }
+        while (node != top && !node->next)
+            node = node->parent;
+        node = node == top ? nullptr : node->next;
+    }
+    return weight;
+}
+
 std::vector<BundleObject> ReadBundle(xmlNodePtr root) {
     std::vector<BundleObject> objects;
     for (xmlNodePtr node : Children(root, "object")) {
@@ -165,7 +191,7 @@ KvXmlTreePtr CLtfFill::Fill(const std::uint8_t* ltf, std::size_t ltfSize, const 
     for (xmlNodePtr property : Children(templateRoot, "property"))
         xmlAddChild(root, xmlDocCopyNode(property, out.get(), 1));
 
-    std::size_t pageCount = 0, itemCount = 0;
+    std::size_t pageCount = 0, itemCount = 0, copied = 0;
     for (xmlNodePtr cluster : Children(templateRoot, "cluster")) {
         std::size_t clusterObjects = 0;
         for (xmlNodePtr dynamic : Children(cluster, "dynObjects"))
@@ -174,10 +200,15 @@ KvXmlTreePtr CLtfFill::Fill(const std::uint8_t* ltf, std::size_t ltfSize, const 
         const std::size_t instances =
             clusterObjects == 0 ? 1 : (objects.size() + clusterObjects - 1) / clusterObjects;
         const std::vector<xmlNodePtr> pages = Children(cluster, "page");
-        for (std::size_t instance = 0; instance < instances; ++instance) {
+        std::vector<std::size_t> weights;
+        for (xmlNodePtr page : pages)
+            weights.push_back(Weight(page));
+        for (std::size_t instance = 0; instance < instances && !pages.empty(); ++instance) {
             const std::size_t base = instance * clusterObjects;
-            for (xmlNodePtr page : pages) {
-                if (++pageCount > kMaxPages)
+            for (std::size_t p = 0; p < pages.size(); ++p) {
+                const xmlNodePtr page = pages[p];
+                copied += weights[p];
+                if (++pageCount > kMaxPages || copied > kMaxCopiedBytes)
                     return nullptr;
                 const xmlNodePtr copy = xmlDocCopyNode(page, out.get(), 1);
                 if (!copy)

@@ -11,9 +11,11 @@
 
 class CLtfFill {
 public:
-    // No filled document has more pages or copied items than these.
+    // No filled document has more pages or copied items than these, nor copies of pages that weigh more
+    // (a node counting as 128 bytes, with its text).
     static constexpr std::size_t kMaxPages = 100000;
     static constexpr std::size_t kMaxItems = 2000000;
+    static constexpr std::size_t kMaxCopiedBytes = std::size_t{256} << 20;
 
     // The LDF tree, or null when either text is not a well-formed document of its kind or the result would
     // be too large.

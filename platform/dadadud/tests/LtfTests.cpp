@@ -172,6 +172,18 @@ TEST_F(LayoutTemplates, MalformedOrForeignFilesGiveNoDocument) {
     EXPECT_EQ(docCreateDocumentFromLTF(nullptr, nullptr, &document), 0);
 }
 
+TEST_F(LayoutTemplates, FillingsTooLargeToHoldAreRefused) {
+    // A page of one megabyte of text made once per object: 300 copies are more than the library holds.
+    const std::string heavy =
+        "<template><cluster><dynObjects><mm-object id='0'/></dynObjects><page cx='1' cy='1'>"
+        "<metadata><property name='note'>" +
+        std::string(1 << 20, 'x') + "</property></metadata></page></cluster></template>";
+    EXPECT_EQ(Fill(heavy, Bundle(300)), kDocNoHandle);
+    const DocHandle document = Fill(heavy, Bundle(3));
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Pages(document), 3);
+}
+
 TEST_F(LayoutTemplates, AFilledDocumentSavesAndReloadsByteForByte) {
     const DocHandle document = Fill(Template(2), Bundle(3));
     ASSERT_NE(document, kDocNoHandle);
