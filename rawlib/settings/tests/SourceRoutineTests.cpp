@@ -1,5 +1,4 @@
 #include "platform/quasel/CPravonTagControl.h"
-#include "rawlib/pipeline/CKvNullLock.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvEmbeddedProfile.h"
@@ -278,14 +277,6 @@ TEST(EmbeddedProfile, AStoredPathReplacesTheGivenOneUpToItsField) {
     }
     std::string path = "given";
     EXPECT_FALSE(SaveEmbeddedProfile(nullptr, path, false));
-}
-
-TEST(NullLock, LocksNothing) {
-    CKvNullLock lock;
-    lock.Lock();
-    lock.Lock();
-    lock.Unlock();
-    SUCCEED();
 }
 
 } // namespace
