@@ -10,7 +10,7 @@ ImageProperties::ImageProperties(CKvImageAttributes& a)
       whiteBalanceEnabled(a.whiteBalanceEnabled), whiteBalance(&a.whiteBalance),
       noiseReductionEnabled(a.noiseReductionEnabled), noiseReduction(&a.noiseReduction),
       vignetteEnabled(a.vignetteEnabled), vignette(&a.vignette),
-      // Red-eye regions are applied whenever there are any: the enable byte only switches the editor.
+      // A snapshot always has red-eye on: the record itself says whether there is anything to correct.
       redEyeEnabled(1), redEye(&a.redEye), dustEnabled(a.dustEnabled), dustRemoval(&a.dustRemoval),
       revelationEnabled(a.revelationEnabled), revelation(&a.revelation), fisheyeEnabled(a.fisheyeEnabled),
       fisheye(&a.fisheye), lutGroup3Enabled(a.lutGroup3Enabled), lutGroup3(&a.lutGroup3),

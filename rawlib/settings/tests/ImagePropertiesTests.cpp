@@ -78,6 +78,17 @@ PravonTagControlPtr NewTags(CPravonTagControl*& control) {
     return PravonTagControlPtr(control);
 }
 
+// Attributes of a picture whose tags give the camera model.
+struct AttributesOfModel {
+    explicit AttributesOfModel(WORD model) : tags(NewTags(control)) {
+        control->SetCameraModel(model);
+        attributes.SetTagControl(control);
+    }
+    CPravonTagControl* control = nullptr;
+    PravonTagControlPtr tags;
+    CKvImageAttributes attributes;
+};
+
 TEST(ImageProperties, ASnapshotBorrowsTheAttributesAndReportsRedEyeAlwaysOn) {
     CKvImageAttributes attributes;
     attributes.redEyeEnabled = 0;
@@ -172,11 +183,8 @@ TEST(ImageProperties, WhiteBalancePreparationFollowsTheCameraModel) {
 }
 
 TEST(ImageProperties, TakingASnapshotPreparesWhiteBalance) {
-    CPravonTagControl* control = nullptr;
-    const PravonTagControlPtr tags = NewTags(control);
-    control->SetCameraModel(514);
-    CKvImageAttributes attributes;
-    attributes.SetTagControl(control);
+    AttributesOfModel image(514);
+    CKvImageAttributes& attributes = image.attributes;
     attributes.whiteBalance.SetMode(4);
     attributes.exposure.SetMode(4);
     const ImageProperties p(attributes);
@@ -186,11 +194,8 @@ TEST(ImageProperties, TakingASnapshotPreparesWhiteBalance) {
 }
 
 TEST(ImageProperties, DisabledSettingsAreNotSwitchedOff) {
-    CPravonTagControl* control = nullptr;
-    const PravonTagControlPtr tags = NewTags(control);
-    control->SetCameraModel(514);
-    CKvImageAttributes attributes;
-    attributes.SetTagControl(control);
+    AttributesOfModel image(514);
+    CKvImageAttributes& attributes = image.attributes;
     attributes.whiteBalanceEnabled = 0;
     attributes.whiteBalance.SetMode(4);
     attributes.exposureEnabled = 0;
@@ -201,11 +206,8 @@ TEST(ImageProperties, DisabledSettingsAreNotSwitchedOff) {
 }
 
 TEST(ImageProperties, TemperatureModeComputesTheGainsOfTheModel) {
-    CPravonTagControl* control = nullptr;
-    const PravonTagControlPtr tags = NewTags(control);
-    control->SetCameraModel(260);
-    CKvImageAttributes attributes;
-    attributes.SetTagControl(control);
+    AttributesOfModel image(260);
+    CKvImageAttributes& attributes = image.attributes;
     attributes.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
     attributes.whiteBalance.SetPreset(4098);
     attributes.whiteBalance.SetTemperature(4200);
