@@ -57,7 +57,11 @@ CKvImageAttributes::~CKvImageAttributes() {
 }
 
 std::unique_ptr<ImageProperties> CKvImageAttributes::CreateProperties() {
-    return std::unique_ptr<ImageProperties>(new (std::nothrow) ImageProperties(*this));
+    try {
+        return std::make_unique<ImageProperties>(*this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void CKvImageAttributes::SetTagControl(IPravonTagControl* tags) {

@@ -5,6 +5,7 @@
 #include "rawlib/settings/KvColorTemperature.h"
 #include "rawlib/settings/KvSharedObjectRegistry.h"
 #include "rawlib/settings/KvSourceImageSize.h"
+#include "testing/AllocationSeam.h"
 #include "testing/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,19 @@ TEST(ImageProperties, ASnapshotBorrowsTheAttributesAndReportsRedEyeAlwaysOn) {
     // A view, not a copy.
     EXPECT_EQ(p.opaqueData, attributes.opaqueBlock.GetData());
     EXPECT_EQ(p.opaqueSize, 3u);
+}
+
+TEST(ImageProperties, NoSnapshotWhenMemoryRunsOut) {
+    CKvImageAttributes attributes;
+    attributes.temporaryFilePath = std::string(300, 'p');
+    // Each allocation of taking the snapshot in turn: the object itself, then the copy of the path.
+    for (int n = 0; n < 2; ++n) {
+        kvtest::FailNthAllocation(n);
+        const std::unique_ptr<ImageProperties> snapshot = attributes.CreateProperties();
+        EXPECT_TRUE(kvtest::StopFailingAllocations()) << n;
+        EXPECT_EQ(snapshot, nullptr) << n;
+    }
+    EXPECT_NE(attributes.CreateProperties(), nullptr);
 }
 
 TEST(ImageProperties, TakesTheCameraInformationAndModelOfTheTags) {
