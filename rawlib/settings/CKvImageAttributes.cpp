@@ -1,8 +1,12 @@
 #include "CKvImageAttributes.h"
 
+#include "ImageProperties.h"
 #include "KvLchCalibration.h"
+#include "KvSharedObjectRegistry.h"
+#include "KvSourceImageSize.h"
 
 #include <atomic>
+#include <new>
 
 namespace {
 
@@ -43,28 +47,67 @@ CKvImageAttributes::CKvImageAttributes()
 }
 
 CKvImageAttributes::~CKvImageAttributes() {
+    if (m_sourceImage)
+        KvSharedObjectRegistry::ReleaseImage(m_sourceImage,
+                                             temporaryFileFlag ? temporaryFilePath : std::string());
+    for (const KvExtraImage& extra : m_extraImages)
+        KvSharedObjectRegistry::ReleaseImage(extra.image);
+    SetSecondImage(nullptr);
     SetTagControl(nullptr);
 }
 
+std::unique_ptr<ImageProperties> CKvImageAttributes::CreateProperties() {
+    try {
+        return std::make_unique<ImageProperties>(*this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void CKvImageAttributes::SetTagControl(IPravonTagControl* tags) {
-    if (tags)
-        tags->AddRef();
+    KvSharedObjectRegistry::AddTagControlUser(tags);
     if (m_tags)
-        m_tags->Release();
+        KvSharedObjectRegistry::ReleaseTagControl(m_tags);
     m_tags = tags;
+}
+
+void CKvImageAttributes::SetSourceImage(IPravonImage* image) {
+    KvSharedObjectRegistry::AddImageUser(image);
+    if (m_sourceImage)
+        KvSharedObjectRegistry::ReleaseImage(m_sourceImage);
+    m_sourceImage = image;
+}
+
+void CKvImageAttributes::SetSecondImage(IPravonImage* image) {
+    KvSharedObjectRegistry::AddImageUser(image);
+    if (m_secondImage)
+        KvSharedObjectRegistry::ReleaseImage(m_secondImage);
+    m_secondImage = image;
+}
+
+void CKvImageAttributes::AddExtraImage(DWORD first, DWORD second, IPravonImage* image) {
+    if (!image)
+        return;
+    m_extraImages.push_back({first, second, image});
+    KvSharedObjectRegistry::AddImageUser(image);
+}
+
+bool CKvImageAttributes::ReadCameraInformation(IPravonTagControl* tags, CameraInformation& information) {
+    if (!tags)
+        return false;
+    std::array<BYTE, kCameraInformationRead> bytes{};
+    if (PravonErrorPtr(tags->ReadTag(kCameraInformationTag, kCameraInformationType, kCameraInformationRead,
+                                     bytes.data())))
+        return false;
+    std::copy(bytes.begin(), bytes.begin() + information.size(), information.begin());
+    return true;
 }
 
 DWORD CKvImageAttributes::ReadSourceInformation() {
     if (!m_tags)
         return cameraModelCode;
-    std::array<BYTE, kCameraInformationRead> bytes{};
-    PravonErrorPtr error(
-        m_tags->ReadTag(kCameraInformationTag, kCameraInformationType, kCameraInformationRead, bytes.data()));
-    if (!error)
-        std::copy(bytes.begin(), bytes.begin() + cameraInformation.size(), cameraInformation.begin());
-    WORD model = 0;
-    PravonErrorPtr modelError(m_tags->GetCameraModel(&model));
-    cameraModelCode = modelError ? 0 : model;
+    ReadCameraInformation(m_tags, cameraInformation);
+    cameraModelCode = GetCameraModelCode(m_tags);
     return cameraModelCode;
 }
 

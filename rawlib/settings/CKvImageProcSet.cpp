@@ -365,9 +365,16 @@ void CKvImageProcSet::RebuildLutGroups(bool group1Read, bool group2Read, bool gr
     const auto needsRebuild = [&](CKvLutGroup* group, DWORD bit) {
         return group && Selects(recordMask, bit) && group->GetChannelCount() != 4;
     };
+    // Keeps only the first channel; a group stored with none gets the tone channel a new group starts
+    // with, so that the rebuilt group has its four channels at once.
+    const auto keepFirst = [](CKvLutGroup* group) {
+        group->RemoveExtraChannels();
+        if (group->GetChannelCount() == 0)
+            group->AddLutChannel(0);
+    };
     if (needsRebuild(lutGroup1, kLutGroup1)) {
         curvesRebuilt |= group1Read ? 1 : 0;
-        lutGroup1->RemoveExtraChannels();
+        keepFirst(lutGroup1);
         if (auto* master = dynamic_cast<CKvLutChannel*>(lutGroup1->GetChannelAt(0)))
             master->SetSourceParameters(blackWhite);
         lutGroup1->AddLutChannel(1, Triples{255, 0, 0, 0, 0, 0, 0, 0, 0});
@@ -377,7 +384,7 @@ void CKvImageProcSet::RebuildLutGroups(bool group1Read, bool group2Read, bool gr
     }
     if (needsRebuild(lutGroup3, kLutGroup3)) {
         curvesRebuilt |= group3Read ? 1 : 0;
-        lutGroup3->RemoveExtraChannels();
+        keepFirst(lutGroup3);
         lutGroup3->AddLutChannel(1, blackWhite);
         lutGroup3->AddChromaChannel(2);
         lutGroup3->AddHueChannel(3);
@@ -385,7 +392,7 @@ void CKvImageProcSet::RebuildLutGroups(bool group1Read, bool group2Read, bool gr
     }
     if (needsRebuild(lutGroup2, kLutGroup2)) {
         curvesRebuilt |= group2Read ? 1 : 0;
-        lutGroup2->RemoveExtraChannels();
+        keepFirst(lutGroup2);
         for (LONG id = 1; id <= 3; ++id)
             lutGroup2->AddLutChannel(id);
         lutGroup2->SelectChannel(0);

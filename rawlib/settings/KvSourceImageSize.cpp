@@ -1,6 +1,9 @@
 #include "KvSourceImageSize.h"
 
+#include "ImageProperties.h"
+
 #include "platform/pravon/IPravonError.h"
+#include "rawlib/pipeline/CProcessRawVendor1.h"
 
 namespace {
 
@@ -25,6 +28,29 @@ bool Trim(LONG& size, LONG border) {
     return true;
 }
 
+// The mosaic border of most models; three camera models develop to a size of their own.
+constexpr LONG kMosaicBorder = 12;
+constexpr LONG kWideBorderX = 16;
+constexpr LONG kWideBorderY = 6;
+
+// The developed size of a kMosaicTrimmed source; false when it is smaller than the border.
+bool TrimmedMosaicSize(WORD model, LONG& w, LONG& h) {
+    if (model == 259)
+        w = 4016, h = 2616;
+    else if (model == 260)
+        w = 2464, h = 1632;
+    else if (model == 1025 || model == 1026)
+        w = 3008, h = 2000;
+    else
+        return Trim(w, kMosaicBorder) && Trim(h, kMosaicBorder);
+    return true;
+}
+
+// A processed source of this size is half of its developed height.
+constexpr LONG kHalfHeightWidth = 4016;
+constexpr LONG kHalfHeight = 1312;
+constexpr LONG kFullHeight = 2616;
+
 } // namespace
 
 bool GetSourceImageSize(IPravonTagControl* tags, LONG* width, LONG* height, bool developed) {
@@ -47,18 +73,12 @@ bool GetSourceImageSize(IPravonTagControl* tags, LONG* width, LONG* height, bool
         const DWORD colorSpace = static_cast<DWORD>(space);
         if ((colorSpace & kMosaicMask) == kMosaicFamily) {
             if (colorSpace == kMosaicTrimmed) {
-                if (model == 259)
-                    w = 4016, h = 2616;
-                else if (model == 260)
-                    w = 2464, h = 1632;
-                else if (model == 1025 || model == 1026)
-                    w = 3008, h = 2000;
-                else if (!Trim(w, 12) || !Trim(h, 12))
+                if (!TrimmedMosaicSize(model, w, h))
                     return false;
             } else if (colorSpace == kMosaicFixed) {
                 w = 2560, h = 1920;
             } else if (colorSpace == kMosaicWide) {
-                if (!Trim(w, 16) || !Trim(h, 6))
+                if (!Trim(w, kWideBorderX) || !Trim(h, kWideBorderY))
                     return false;
             }
         }
@@ -66,4 +86,39 @@ bool GetSourceImageSize(IPravonTagControl* tags, LONG* width, LONG* height, bool
     *width = w;
     *height = h;
     return true;
+}
+
+bool GetDevelopedImageSize(const ImageProperties& properties, LONG* width, LONG* height, bool fullSize) {
+    IPravonImage* source = properties.sourceImage;
+    if (!source || !width || !height)
+        return false;
+    LONG w = 0, h = 0, colorSpace = 0;
+    if (PravonErrorPtr(source->GetSize(&w, &h)) || PravonErrorPtr(source->GetColorSpace(&colorSpace)) ||
+        w < 0 || h < 0)
+        return false;
+    if (static_cast<DWORD>(colorSpace) == kMosaicTrimmed) {
+        if (!TrimmedMosaicSize(properties.cameraModelCode, w, h))
+            return false;
+    } else if (properties.firstFlag == 0) {
+        // Developed as it stands.
+    } else if (w == kHalfHeightWidth && h == kHalfHeight) {
+        h = kFullHeight;
+    } else if (fullSize && ImageProperties::IsLimitedModel(properties.cameraModelCode)) {
+        // The processor's answer replaces the source size only when it gives one.
+        if (auto* processor = dynamic_cast<CProcessRawVendor1*>(source)) {
+            LONG pw = w, ph = h;
+            if (!PravonErrorPtr(processor->GetSize(&pw, &ph)))
+                w = pw, h = ph;
+        }
+    }
+    *width = w;
+    *height = h;
+    return true;
+}
+
+WORD GetCameraModelCode(IPravonTagControl* tags) {
+    WORD model = 0;
+    if (!tags || PravonErrorPtr(tags->GetCameraModel(&model)))
+        return 0;
+    return model;
 }

@@ -1,7 +1,13 @@
 #include "KvToneCurves.h"
 
+#include "CKvLutGroup.h"
+#include "ImageProperties.h"
+
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
+#include <vector>
 
 namespace {
 
@@ -62,6 +68,42 @@ bool IsTableBits(int bits) {
     return bits == 12 || bits == 16;
 }
 
+constexpr LONG kBlobType = 1;
+constexpr LONG kTableRange = 0x10000;
+// Every parameter of the channel itself; neither the reference set nor the group's first channel, which
+// is this channel.
+constexpr DWORD kCameraCurveFlags = CKvLutChannel::kTableNormaliseInput | CKvLutChannel::kTableOutputLevels |
+                                    CKvLutChannel::kTablePoints | CKvLutChannel::kTableGamma |
+                                    CKvLutChannel::kTableContrast | CKvLutChannel::kTableOutside;
+
+// Renders the fallback curve through the first channel of the stored group; false when the tag cannot be
+// read or decoded into a group whose first channel is a tone curve, or memory runs out.
+bool RenderStoredCurve(IPravonTagControl* tags, DWORD model, WORD* table, int bits) {
+    if (!tags)
+        return false;
+    std::vector<BYTE> stored;
+    std::vector<WORD> scratch;
+    try {
+        stored.resize(kCameraToneCurveSize);
+        scratch.resize(std::size_t{1} << bits);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (PravonErrorPtr(tags->ReadTag(kCameraToneCurveTag, kBlobType, kCameraToneCurveSize, stored.data())))
+        return false;
+    auto group = std::unique_ptr<CKvLutGroup>(new (std::nothrow) CKvLutGroup());
+    if (!group || group->ReadState(stored.data(), static_cast<int>(stored.size())) <= 0)
+        return false;
+    auto* channel = dynamic_cast<CKvLutChannel*>(group->GetChannelAt(0));
+    if (!channel)
+        return false;
+    BuildCameraFallbackCurve(scratch.data(), bits, model);
+    const LONG count = static_cast<LONG>(scratch.size());
+    if (channel->SetInputTable(scratch.data(), sizeof(WORD), count, kTableRange, true) != 0)
+        return false;
+    return channel->BuildTable(table, sizeof(WORD), count, kTableRange, kCameraCurveFlags, 0.0) == count;
+}
+
 } // namespace
 
 void BuildStandardToneCurve(WORD* table, int bits, int row) {
@@ -101,5 +143,13 @@ bool BuildCameraFallbackCurve(WORD* table, int bits, DWORD cameraModel) {
         else
             table[i] = Entry((std::pow(x - s.offset2, s.exponent) * s.scale2 + s.lift) * kWhite);
     }
+    return true;
+}
+
+bool BuildCameraToneCurve(const ImageProperties* properties, WORD* table, int bits) {
+    if (!properties || !table || !IsTableBits(bits))
+        return false;
+    if (!RenderStoredCurve(properties->tagControl, properties->cameraModelCode, table, bits))
+        BuildCameraFallbackCurve(table, bits, properties->cameraModelCode);
     return true;
 }

@@ -350,6 +350,36 @@ TEST(ImageProcSet, ALutGroupOfAnOlderShapeIsRebuiltAndTheKindRoutesEachGroup) {
     EXPECT_EQ(red->GetSourceParameters(), (CKvLutChannel::SourceParameters{255, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
+// A curve group of the current layout with no channel: id, marker, version, length, kind, count, current
+// index and contrast.
+Bytes EmptyGroup(BYTE kind) {
+    constexpr WORD kMarkedVersion4 = 0x04FF;
+    return RecordBytes(Ids::kLutGroup, kMarkedVersion4).Length().U8(kind).U8(0).U8(0).F64(0.0);
+}
+
+TEST(ImageProcSet, AGroupStoredWithoutChannelsIsRebuiltWholeInOneRead) {
+    const Bytes blob = Blob({EmptyGroup(1), EmptyGroup(2), EmptyGroup(3)});
+    AllSettings b;
+    Set read;
+    b.Attach(read);
+    ASSERT_EQ(Read(read, blob), static_cast<int>(blob.size()));
+    EXPECT_EQ(read.curvesRebuilt, 1);
+    for (CKvLutGroup* g : {&b.lutGroup1, &b.lutGroup2, &b.lutGroup3}) {
+        ASSERT_EQ(g->GetChannelCount(), 4);
+        EXPECT_NE(dynamic_cast<CKvLutChannel*>(g->GetChannelAt(0)), nullptr);
+    }
+    // What it writes reads back to the same bytes.
+    read.recordMask = ~Set::kSizeRes;
+    const Bytes written = Write(read);
+    AllSettings c;
+    Set again;
+    c.Attach(again);
+    ASSERT_EQ(Read(again, written), static_cast<int>(written.size()));
+    again.recordMask = ~Set::kSizeRes;
+    EXPECT_EQ(Write(again), written);
+    EXPECT_EQ(again.curvesRebuilt, 0);
+}
+
 TEST(ImageProcSet, AZeroGainComesBackAsShot) {
     CKvWBAdjustment wb;
     wb.SetMode(CKvWBAdjustment::kModeTemperature);
