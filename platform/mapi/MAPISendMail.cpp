@@ -5,6 +5,7 @@
 #include "CMailDraft.h"
 #include "MAPI.h"
 
+#include "platform/win/WinPath.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinSystemRoot.h"
 
@@ -59,7 +60,7 @@ std::string FromAddress() {
 
 // The file's bytes; false for anything that is not a regular file that can be read to its end.
 bool ReadWhole(const char* path, std::vector<std::uint8_t>& bytes) {
-    const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    const int descriptor = open(WinPath::ToNative(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return false;
     struct stat info {};
