@@ -22,12 +22,17 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 constexpr DWORD STILL_ACTIVE = 259;
 
+// The codes WinError.h has too: whichever header comes first defines them (the values are the same).
+#ifndef KV_WIN_SHARED_ERROR_CODES
+#define KV_WIN_SHARED_ERROR_CODES
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+#endif
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 
 DWORD GetLastError();

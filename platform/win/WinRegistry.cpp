@@ -324,6 +324,15 @@ void AddFolderValue(Store& store, const std::string& root, const std::string& ke
     store.keys.back().values.push_back(std::move(value));
 }
 
+void AddTextValue(Store& store, const std::string& keyPath, const char* name, const char* text) {
+    Value value;
+    value.name = name;
+    value.type = REG_SZ;
+    value.text = text;
+    store.keys.push_back({keyPath, {}});
+    store.keys.back().values.push_back(std::move(value));
+}
+
 // The store as the file has it; a machine without the file gets its first store.
 Store Load() {
     Store store;
@@ -348,6 +357,10 @@ Store Load() {
                    "Startup", "/Default User/Startup");
     AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey + kShellFoldersKey,
                    "Common Startup", "/All Users/Startup");
+    const std::string clients = std::string(kLocalMachine) + "\\" + kRegMailClientsKey;
+    AddTextValue(store, clients, "", kRegDefaultMailClient);
+    AddTextValue(store, clients + "\\" + kRegDefaultMailClient, "From", kRegDefaultMailFrom);
+    AddTextValue(store, std::string(kLocalMachine) + "\\" + kRegMailProfileKey, "MAPI", "1");
     Save(store);
     return store;
 }
@@ -538,6 +551,57 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
             target = &store.keys.back();
         }
         SetValue(*target, std::move(value));
+        return Save(store) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    }
+}
+
+LONG RegDeleteValueA(HKEY key, const char* valueName) {
+    try {
+        std::lock_guard<std::mutex> guard(g_lock);
+        std::string path;
+        REGSAM access = 0;
+        if (!Resolve(key, path, access))
+            return ERROR_INVALID_HANDLE;
+        if (!(access & KEY_SET_VALUE))
+            return ERROR_ACCESS_DENIED;
+        Store store = Load();
+        if (store.malformed)
+            return ERROR_INVALID_DATA;
+        Key* found = FindKey(store, path);
+        const std::string name = valueName ? valueName : "";
+        Value* value = found ? FindValue(*found, name) : nullptr;
+        if (!value)
+            return ERROR_FILE_NOT_FOUND;
+        found->values.erase(found->values.begin() + (value - found->values.data()));
+        return Save(store) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    }
+}
+
+LONG RegDeleteKeyA(HKEY key, const char* subKey) {
+    if (!subKey || !*subKey)
+        return ERROR_INVALID_PARAMETER;
+    try {
+        std::lock_guard<std::mutex> guard(g_lock);
+        std::string base;
+        REGSAM access = 0;
+        if (!Resolve(key, base, access))
+            return ERROR_INVALID_HANDLE;
+        const std::string path = SubPath(base, subKey);
+        Store store = Load();
+        if (store.malformed)
+            return ERROR_INVALID_DATA;
+        if (!KeyExists(store, path))
+            return ERROR_FILE_NOT_FOUND;
+        for (const Key& other : store.keys) {
+            if (other.path.size() > path.size() && other.path[path.size()] == '\\' &&
+                SameIgnoringCase(std::string_view(other.path).substr(0, path.size()), path))
+                return ERROR_ACCESS_DENIED;
+        }
+        std::erase_if(store.keys, [&](const Key& k) { return SameIgnoringCase(k.path, path); });
         return Save(store) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
     } catch (const std::bad_alloc&) {
         return ERROR_OUTOFMEMORY;

@@ -6,7 +6,9 @@
 // HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files", and
 // the two Startup folders under "...\CurrentVersion\Explorer\Shell Folders": "Startup" of HKEY_USERS
 // ".DEFAULT" at "<root>/Default User/Startup", "Common Startup" of HKEY_LOCAL_MACHINE at
-// "<root>/All Users/Startup". The folders are made with the store.
+// "<root>/All Users/Startup". The folders are made with the store. The machine's default mail client is
+// registered too: HKEY_LOCAL_MACHINE "SOFTWARE\Clients\Mail" names it (default value), its own key below
+// holds its "From" address, and the [Mail] profile section (WinProfile.h) says "MAPI" = "1".
 //
 // Handles are 32-bit slot numbers with a generation, so a closed handle fails (ERROR_INVALID_HANDLE)
 // instead of reaching a key opened later.
@@ -56,7 +58,19 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 // never rewritten: the change is refused with ERROR_INVALID_DATA, so nothing in the file is lost.
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
+// Removes a value; ERROR_FILE_NOT_FOUND when the key has no such value. Needs KEY_SET_VALUE.
+LONG RegDeleteValueA(HKEY key, const char* valueName);
+// Removes the key `subKey` with its values; a key that still has keys below it is refused
+// (ERROR_ACCESS_DENIED), as on the original platform.
+LONG RegDeleteKeyA(HKEY key, const char* subKey);
 LONG RegCloseKey(HKEY key);
+
+// The machine's default mail client as a fresh machine registers it, and the address its drafts are from.
+constexpr const char* kRegMailClientsKey = "SOFTWARE\\Clients\\Mail";
+constexpr const char* kRegDefaultMailClient = "Korvel Mail Drafts";
+constexpr const char* kRegDefaultMailFrom = "Korvel User <user@localhost>";
+// Where the [Mail] profile section is kept.
+constexpr const char* kRegMailProfileKey = "Software\\Microsoft\\Windows Messaging Subsystem";
 
 // The system's text is narrow (UTF-8), so the unsuffixed names are the narrow forms.
 inline LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD options, REGSAM access, PHKEY result) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <mutex>
 
 namespace {
@@ -27,10 +28,17 @@ std::atomic<bool> g_manualClock{false};
 std::atomic<ULONGLONG> g_manualTime{0};
 std::atomic<DWORD> g_dpi{kDefaultDpi};
 
-std::mutex& TempBaseLock() {
+// Guards the folders that tests name in place of the system's.
+std::mutex& FolderSeamLock() {
     static std::mutex* lock = new std::mutex;
     return *lock;
 }
+
+std::string& SystemFolderOverride() {
+    static std::string* value = new std::string;
+    return *value;
+}
+
 std::string& TempBaseOverride() {
     static std::string* value = new std::string;
     return *value;
@@ -93,7 +101,7 @@ void WinSeams::SetScreenDpi(DWORD dpi) {
 
 std::string WinSeams::TempBase() {
     {
-        std::lock_guard<std::mutex> guard(TempBaseLock());
+        std::lock_guard<std::mutex> guard(FolderSeamLock());
         if (!TempBaseOverride().empty())
             return TempBaseOverride();
     }
@@ -102,8 +110,27 @@ std::string WinSeams::TempBase() {
 }
 
 void WinSeams::SetTempBase(const std::string& folder) {
-    std::lock_guard<std::mutex> guard(TempBaseLock());
+    std::lock_guard<std::mutex> guard(FolderSeamLock());
     TempBaseOverride() = folder;
+}
+
+std::string WinSeams::SystemFolder() {
+    {
+        std::lock_guard<std::mutex> guard(FolderSeamLock());
+        if (!SystemFolderOverride().empty())
+            return SystemFolderOverride();
+    }
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&WinSeams::SystemFolder), &info) || !info.dli_fname)
+        return std::string();
+    const std::string file = info.dli_fname;
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash);
+}
+
+void WinSeams::SetSystemFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(FolderSeamLock());
+    SystemFolderOverride() = folder;
 }
 
 void WinSeams::ResetAll() {
@@ -113,6 +140,7 @@ void WinSeams::ResetAll() {
     g_dpi.store(kDefaultDpi);
     SetDesktopSize(kDefaultDesktopWidth, kDefaultDesktopHeight);
     SetTempBase(std::string());
+    SetSystemFolder(std::string());
     UseSteadyClock();
 }
 

@@ -38,6 +38,11 @@ void SetDesktopSize(LONG width, LONG height);
 std::string TempBase();
 void SetTempBase(const std::string& folder);
 
+// The machine's system folder, where its own libraries lie (SearchPathW looks there): the folder of this
+// layer's library file, unless a test names another one (an empty name goes back to it).
+std::string SystemFolder();
+void SetSystemFolder(const std::string& folder);
+
 // Back to the values above.
 void ResetAll();
 

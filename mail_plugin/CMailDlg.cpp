@@ -1,0 +1,3 @@
+#include "CMailDlg.h"
+
+void CMailDlg::OnHostProgress(DWORD, DWORD) {}
