@@ -7,6 +7,7 @@
 #include "plugin_framework/TWindow.h"
 #include "plugin_framework/tests/ImageTestSupport.h"
 
+#include "platform/host/CHostPhotos.h"
 #include "platform/win/utf16.h"
 #include "testing/TempFolder.h"
 
@@ -205,6 +206,45 @@ TEST_F(FileSaver, FailuresEndWithStatusZeroAndNoFile) {
     for (const auto& notice : m_window->notices)
         EXPECT_EQ(notice.result, kFileSaveFailed);
     EXPECT_TRUE(Files().empty()) << "no file, not even a partial one";
+}
+
+TEST_F(FileSaver, ACorruptJpegEndsWithStatusZeroAndNoFile) {
+    kvtest::Watchdog watchdog("a corrupt photo");
+    std::vector<BYTE> cut = CHostPhotos::SceneJpeg(640, 480);
+    cut.resize(cut.size() / 2);
+    m_host->AddItem(CHostPhotos::JpegItem(1, "/photos/cut.jpg", cut));
+    m_host->AddItem(
+        CHostPhotos::JpegItem(2, "/photos/fine.jpg", CHostPhotos::SolidJpeg(640, 480, {9, 99, 199})));
+    auto corrupt = Request(1, {320, 240}, 80, "cut.jpg", {640, 480});
+    auto fine = Request(2, {320, 240}, 80, "fine.jpg", {640, 480});
+    ASSERT_TRUE(m_saver.Post(corrupt.Get()));
+    ASSERT_TRUE(m_saver.Post(fine.Get()));
+    ASSERT_TRUE(PumpUntilNotices(2));
+    EXPECT_EQ(corrupt->m_result, kFileSaveFailed);
+    EXPECT_EQ(fine->m_result, kFileSaved) << "the next picture is saved all the same";
+    EXPECT_EQ(Files(), std::vector<std::string>{"fine.jpg"});
+}
+
+TEST_F(FileSaver, SavesPhotosWhateverTheirNames) {
+    kvtest::Watchdog watchdog("awkward names");
+    const auto paths = CHostPhotos::AwkwardPaths();
+    std::vector<TRefPtr<TFileSaveData>> requests;
+    KvwItemId id = 1;
+    for (const std::string& path : paths) {
+        m_host->AddItem(CHostPhotos::JpegItem(id, path, CHostPhotos::SolidJpeg(800, 600, {50, 60, 70})));
+        // The dialog reserves a distinct name for each picture; the saver writes what it is given.
+        const std::string base = path.substr(path.find_last_of('/') + 1);
+        requests.push_back(Request(id, {640, 480}, 80, std::to_string(id) + "-" + base, {800, 600}));
+        ASSERT_TRUE(m_saver.Post(requests.back().Get()));
+        ++id;
+    }
+    ASSERT_TRUE(PumpUntilNotices(paths.size()));
+    for (const auto& request : requests) {
+        EXPECT_EQ(request->m_result, kFileSaved);
+        const auto saved = ReadSavedJpeg(Utf::WideToUtf8(static_cast<const wchar_t*>(request->m_targetPath)));
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(Size(saved->width, saved->height), Size(640, 480));
+    }
 }
 
 TEST_F(FileSaver, RefusesRequestsAfterAnAbortUntilCleared) {
