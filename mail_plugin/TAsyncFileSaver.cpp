@@ -113,12 +113,17 @@ void TAsyncFileSaver::SaveProc(TThreadQueueData* item) {
 }
 
 bool TAsyncFileSaver::SaveFile(const TFileSaveData& request) {
-    ItemImagePtr image(
-        TiProItemImage::CreateFromNUID(NuidToString(request.m_item.id), GetCodecTable(), &m_abortEvent));
-    if (!image)
-        return false;
     // (0, 0) is the full size: the host's for a design page, the decoded picture's for any other.
     const bool fullSize = request.m_maxSize.cx == 0 && request.m_maxSize.cy == 0;
+    // An ordinary picture is read fitted into the box, which lets the codec decode a large JPEG at a
+    // fraction of its size; a design page is read whole, since its box comes from the host's numbers.
+    const TString itemId = NuidToString(request.m_item.id);
+    ItemImagePtr image(
+        request.m_item.designPage || fullSize
+            ? TiProItemImage::CreateFromNUID(itemId, GetCodecTable(), &m_abortEvent)
+            : TiProItemImage::CreateFromNUID(itemId, GetCodecTable(), &m_abortEvent, request.m_maxSize));
+    if (!image)
+        return false;
     graphtypes::TSize_T<LONG> maximum = fullSize ? request.m_item.pictureSize : request.m_maxSize;
     LONG quality = request.m_jpegQuality;
     float factor = 1.0f;

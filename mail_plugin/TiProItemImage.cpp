@@ -10,6 +10,16 @@ TiProItemImage* TiProItemImage::CreateFromNUID(const TString& itemId, const Ipro
     return new TiProItemImage(handle);
 }
 
+TiProItemImage* TiProItemImage::CreateFromNUID(const TString& itemId, const IproCodecTable* codec,
+                                               TSyncObject* abort,
+                                               const graphtypes::TSize_T<LONG>& fitInside) {
+    IproHandle handle = kIproNoHandle;
+    if (iproCreateImageFromNUID2(itemId, codec, abort, nullptr, fitInside.cx, fitInside.cy, &handle) != 1 ||
+        handle == kIproNoHandle)
+        return nullptr;
+    return new TiProItemImage(handle);
+}
+
 LONG TiProItemImage::Save(const TString& path, LONG flags, TiProCodecParameters* parameters) const {
     const IproCodecParamList* list = nullptr;
     if (parameters)

@@ -14,6 +14,10 @@ public:
     // text; while the abort object is signalled, a load waiting on the host ends without an image.
     static TiProItemImage* CreateFromNUID(const TString& itemId, const IproCodecTable* codec,
                                           TSyncObject* abort);
+    // The same, fitted inside the box (never enlarged) as it is read, so that the codec can decode a
+    // large picture at a fraction of its size; a box with a side not above 0 reads the full size.
+    static TiProItemImage* CreateFromNUID(const TString& itemId, const IproCodecTable* codec,
+                                          TSyncObject* abort, const graphtypes::TSize_T<LONG>& fitInside);
 
     // The library's answer (1 for success); the parameters may be null or empty.
     LONG Save(const TString& path, LONG flags, TiProCodecParameters* parameters) const;

@@ -95,6 +95,19 @@ protected:
         m_host->Items().Hold(id, true);
         Send(KvwHostMessage::kFullImageReady, static_cast<KvwWord>(id), 0, 0, 0, 0, 0, kFullImageRequest);
     }
+    // Posts the requests and checks that each was saved at the size paired with it.
+    void SaveAndCheckSizes(const std::vector<std::pair<TRefPtr<TFileSaveData>, Size>>& requests) {
+        for (const auto& [request, size] : requests)
+            ASSERT_TRUE(m_saver.Post(request.Get()));
+        ASSERT_TRUE(PumpUntilNotices(requests.size()));
+        for (const auto& [request, size] : requests) {
+            EXPECT_EQ(request->m_result, kFileSaved);
+            const auto saved =
+                ReadSavedJpeg(Utf::WideToUtf8(static_cast<const wchar_t*>(request->m_targetPath)));
+            ASSERT_TRUE(saved);
+            EXPECT_EQ(Size(saved->width, saved->height), size);
+        }
+    }
     bool PumpUntilNotices(std::size_t count) {
         return PumpUntil([&] { return m_window->notices.size() >= count; });
     }
@@ -155,7 +168,7 @@ TEST_F(FileSaver, TakesTheDecodedSizeOverTheHostsNumbers) {
     kvtest::Watchdog watchdog("saves with odd host sizes");
     AddSolid(1, 1280, 960, {10, 20, 30});
     AddSolid(2, 800, 600, {10, 20, 30});
-    const std::pair<TRefPtr<TFileSaveData>, Size> requests[] = {
+    const std::vector<std::pair<TRefPtr<TFileSaveData>, Size>> requests = {
         // The host could not tell the size: the picture is still fitted.
         {Request(1, {640, 480}, 80, "unknown.jpg", {0, 0}), {640, 480}},
         // Full size with a size the host got wrong.
@@ -163,35 +176,19 @@ TEST_F(FileSaver, TakesTheDecodedSizeOverTheHostsNumbers) {
         // Full size with no size from the host at all.
         {Request(2, {0, 0}, 80, "full-unknown.jpg", {0, 0}), {800, 600}},
     };
-    for (const auto& [request, size] : requests)
-        ASSERT_TRUE(m_saver.Post(request.Get()));
-    ASSERT_TRUE(PumpUntilNotices(std::size(requests)));
-    for (const auto& [request, size] : requests) {
-        EXPECT_EQ(request->m_result, kFileSaved);
-        const auto saved = ReadSavedJpeg(Utf::WideToUtf8(static_cast<const wchar_t*>(request->m_targetPath)));
-        ASSERT_TRUE(saved);
-        EXPECT_EQ(Size(saved->width, saved->height), size);
-    }
+    SaveAndCheckSizes(requests);
 }
 
 TEST_F(FileSaver, ResizesADesignPageByTheHostsNumbers) {
     kvtest::Watchdog watchdog("design pages");
     AddSolid(1, 800, 600, {250, 250, 250});
-    const std::pair<TRefPtr<TFileSaveData>, Size> requests[] = {
+    const std::vector<std::pair<TRefPtr<TFileSaveData>, Size>> requests = {
         {Request(1, {640, 480}, 90, "scaled-width.jpg", {65535, 49151}, true), {640, 480}},
         {Request(1, {400, 300}, 90, "height-rule.jpg", {1600, 1200}, true), {400, 300}},
         // Neither a height nor a maximum to go by: saved as it is.
         {Request(1, {640, 0}, 90, "no-height.jpg", {1600, 0}, true), {800, 600}},
     };
-    for (const auto& [request, size] : requests)
-        ASSERT_TRUE(m_saver.Post(request.Get()));
-    ASSERT_TRUE(PumpUntilNotices(std::size(requests)));
-    for (const auto& [request, size] : requests) {
-        EXPECT_EQ(request->m_result, kFileSaved);
-        const auto saved = ReadSavedJpeg(Utf::WideToUtf8(static_cast<const wchar_t*>(request->m_targetPath)));
-        ASSERT_TRUE(saved);
-        EXPECT_EQ(Size(saved->width, saved->height), size);
-    }
+    SaveAndCheckSizes(requests);
 }
 
 TEST_F(FileSaver, FailuresEndWithStatusZeroAndNoFile) {
@@ -245,6 +242,34 @@ TEST_F(FileSaver, SavesPhotosWhateverTheirNames) {
         ASSERT_TRUE(saved);
         EXPECT_EQ(Size(saved->width, saved->height), Size(640, 480));
     }
+}
+
+TEST_F(FileSaver, AsksTheHostForALargePhotoAtTheSizeItIsSavedAt) {
+    kvtest::Watchdog watchdog("a photo read fitted");
+    m_host->AddItem(
+        CHostPhotos::JpegItem(1, "/photos/big.jpg", CHostPhotos::SolidJpeg(1600, 1200, {70, 80, 90})));
+    std::vector<CKvwSizeRecord> wanted;
+    m_host->SetScript(kFullImageRequest, [&](const CHostRequest& request) {
+        // The record lives only for the call.
+        if (request.words[3] == 1)
+            wanted.push_back(*reinterpret_cast<const CKvwSizeRecord*>(request.words[2]));
+        return m_host->DefaultReply(request);
+    });
+    auto fitted = Request(1, {640, 480}, 80, "fitted.jpg", {1600, 1200});
+    auto full = Request(1, {0, 0}, 80, "full.jpg", {1600, 1200});
+    ASSERT_TRUE(m_saver.Post(fitted.Get()));
+    ASSERT_TRUE(m_saver.Post(full.Get()));
+    ASSERT_TRUE(PumpUntilNotices(2));
+    ASSERT_EQ(wanted.size(), 1u) << "only the fitted load names a size";
+    EXPECT_EQ(wanted[0].width, 640u);
+    EXPECT_EQ(wanted[0].height, 480u);
+    const auto saved = ReadSavedJpeg(m_folder.File("fitted.jpg"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(Size(saved->width, saved->height), Size(640, 480));
+    EXPECT_NEAR(saved->meanRgb[0], 70, 2.0);
+    const auto whole = ReadSavedJpeg(m_folder.File("full.jpg"));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(Size(whole->width, whole->height), Size(1600, 1200));
 }
 
 TEST_F(FileSaver, RefusesRequestsAfterAnAbortUntilCleared) {
