@@ -15,6 +15,7 @@
 #include "platform/win/WinUser.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproJpegCodec.h"
+#include "platform/zizoraz/zIzoRaz.h"
 
 #include <algorithm>
 #include <chrono>
