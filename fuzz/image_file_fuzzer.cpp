@@ -1,7 +1,9 @@
 // The canvas library's image-file readers over hostile bytes. Beyond "no crash, no undefined behaviour":
 // an accepted file gives an image within the limits; written as PNG it reads back the same pixels, written
-// as JPEG it reads back at the same size; turning and resizing it keep its sides in step.
+// as JPEG it reads back at the same size; a JPEG decoded at a wanted size is not smaller than it nor
+// larger than the file's own size; turning and resizing it keep its sides in step.
 #include "platform/zizoraz/IproImageFile.h"
+#include "platform/zizoraz/IproJpegCodec.h"
 #include "platform/zizoraz/IproResample.h"
 #include "platform/zizoraz/ZizorazTest.h"
 
@@ -25,6 +27,15 @@ constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{1} << 20;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ZizorazTest::SetMaxPixels(kFuzzMaxPixels);
     IproPixels pixels;
+    LONG declaredWidth = 0, declaredHeight = 0;
+    if (IproJpegCodec::ReadSize(data, size, declaredWidth, declaredHeight)) {
+        IproPixels scaled;
+        const LONG wantedWidth = (declaredWidth + 2) / 3, wantedHeight = (declaredHeight + 4) / 5;
+        if (IproJpegCodec::Decode(data, size, wantedWidth, wantedHeight, scaled) &&
+            (scaled.width < wantedWidth || scaled.height < wantedHeight || scaled.width > declaredWidth ||
+             scaled.height > declaredHeight))
+            Fail("a scaled JPEG is below the wanted size or above its own");
+    }
     if (!IproImageFile::Decode(data, size, pixels))
         return 0;
     if (!IproLimits::Allowed(pixels.width, pixels.height) ||

@@ -2,10 +2,12 @@
 // answers 1 or 0; nothing thrown inside (memory shortage) gets past a call.
 #include "DadaDud.h"
 
+#include "CDocDataSource.h"
 #include "CDocDocument.h"
 #include "CDocTransform.h"
 #include "CLtfFill.h"
 #include "DadaDudTest.h"
+#include "DocLibrary.h"
 
 #include "platform/win/StandInLibrary.h"
 #include "platform/win/WinFileIO.h"
@@ -21,12 +23,14 @@ namespace {
 constexpr const char* kPageName = "page";
 constexpr const char* kItemName = "item";
 
-// What one handle names: a document (its root element), or one of its pages or items.
+// What one handle names: a document (its root element), or one of its pages or items; or a data source,
+// which has no document.
 struct DocObject {
-    enum class Kind { kDocument, kPage, kItem };
+    enum class Kind { kDocument, kPage, kItem, kDataSource };
     Kind kind;
     std::shared_ptr<CDocDocument> document;
     xmlNodePtr node;
+    std::shared_ptr<const CDocDataSource> source;
 };
 
 StandInLibrary<DocObject>& Library() {
@@ -188,7 +192,7 @@ LONG docGetItem(DocHandle page, LONG index, DocHandle* item) {
 LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer, LONG* count, BYTE) {
     return Call("docGetPropertyValue", object, [&] {
         std::shared_ptr<DocObject> source = Library().Find(object);
-        if (!source || !path || !count || *count < 0)
+        if (!source || !source->document || !path || !count || *count < 0)
             return false;
         std::optional<std::wstring> value;
         {
@@ -229,4 +233,17 @@ void DadaDudTest::SetCallObserver(std::function<void(const char* call, DocHandle
 
 std::size_t DadaDudTest::LiveHandles() {
     return Library().Count();
+}
+
+void DocLibrary::Observe(const char* call, DocHandle first) {
+    Library().Observe(call, first);
+}
+
+bool DocLibrary::AddDataSource(std::shared_ptr<const CDocDataSource> source, DocHandle* out) {
+    return source && Add(DocObject{DocObject::Kind::kDataSource, nullptr, nullptr, std::move(source)}, out);
+}
+
+std::shared_ptr<const CDocDataSource> DocLibrary::FindDataSource(DocHandle handle) {
+    std::shared_ptr<DocObject> object = Find(handle, DocObject::Kind::kDataSource);
+    return object ? object->source : nullptr;
 }

@@ -46,6 +46,12 @@ LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer,
 
 LONG docReleaseHandle(DocHandle handle);
 
+// Data sources: a text that a document is later made of, copied when the source is made (from the file
+// at the path, as stored, or from the length characters of the text), so the source may be released
+// as soon as the document was made. A missing, empty or over-large file or text gives no handle.
+LONG docCreateDataSource(const wchar_t* path, DocHandle* source);
+LONG docCreateDataSource2(const wchar_t* text, LONG length, DocHandle* source);
+
 // Transforms the source document with the stylesheet and writes the result (in the stylesheet's output
 // method and encoding) to the path, replacing the file in one step; a failed transform writes nothing.
 // Both texts are wide and already decoded, so the encoding their declarations name ("utf-16") is the form

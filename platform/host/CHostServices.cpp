@@ -1,5 +1,9 @@
 #include "CHostServices.h"
 
+#include "CHostPhotos.h"
+
+#include "platform/zizoraz/IproJpegCodec.h"
+
 #include <algorithm>
 
 ULONG CHostItem::AddRef() {
@@ -65,6 +69,9 @@ void CHostItemService::Add(const CHostItemRecord& item) {
         added.fullWidth = added.fullPicture->width;
         added.fullHeight = added.fullPicture->height;
     }
+    if (added.fullJpeg && !IproJpegCodec::ReadSize(added.fullJpeg->data(), added.fullJpeg->size(),
+                                                   added.fullWidth, added.fullHeight))
+        added.fullWidth = added.fullHeight = 0;
     std::lock_guard<std::mutex> guard(m_lock);
     m_items[item.id] = std::move(added);
 }
@@ -137,18 +144,23 @@ KvwResult CHostItemService::GetItem(DWORD idLow, DWORD idHigh, IKvwItem** item) 
     return kKvwOk;
 }
 
-KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full) {
+KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full,
+                                  const CKvwSizeRecord* wanted) {
     if (!image)
         return kKvwInvalidArgument;
     *image = nullptr;
     const KvwItemId id = KvwMakeItemId(idLow, idHigh);
+    std::shared_ptr<const std::vector<BYTE>> jpeg;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_items.find(id);
         if (it == m_items.end() || !(full ? it->second.fullHeld : it->second.previewHeld))
             return kKvwNothingToWorkOn;
+        if (full)
+            jpeg = it->second.fullJpeg;
     }
-    std::shared_ptr<const CHostPicture> picture = Picture(id, full);
+    std::shared_ptr<const CHostPicture> picture =
+        jpeg ? CHostPhotos::Decode(*jpeg, wanted) : Picture(id, full);
     if (!picture)
         return kKvwNothingToWorkOn;
     *image = new CHostImage(m_imaging, *picture);
@@ -157,12 +169,12 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
 
 KvwResult CHostItemService::GetPreviewImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD,
                                             const CKvwSizeRecord*) {
-    return Image(idLow, idHigh, image, false);
+    return Image(idLow, idHigh, image, false, nullptr);
 }
 
 KvwResult CHostItemService::GetFullImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD,
-                                         const CKvwSizeRecord*) {
-    return Image(idLow, idHigh, image, true);
+                                         const CKvwSizeRecord* size) {
+    return Image(idLow, idHigh, image, true, size);
 }
 
 void CHostBrowseService::SetCurrentGroup(KvwItemId id) {

@@ -36,6 +36,10 @@ struct CHostItemRecord {
     LONG channels = 3;
     std::shared_ptr<const CHostPicture> previewPicture;
     std::shared_ptr<const CHostPicture> fullPicture;
+    // A JPEG file's bytes behind the full image instead of a picture: its header sets the image's size
+    // (none when it declares no size), and each delivery decodes it, at the smallest eighth of its size
+    // not below a wanted size; bytes that do not decode deliver nothing.
+    std::shared_ptr<const std::vector<BYTE>> fullJpeg;
     std::map<DWORD, CKvwItemProperty> properties;
     // The properties as the host shows them (UTF-8 texts), and the item's records by id.
     std::map<DWORD, std::string> propertyTexts;
@@ -105,7 +109,7 @@ public:
                            const CKvwSizeRecord* size) override;
 
 private:
-    KvwResult Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full);
+    KvwResult Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full, const CKvwSizeRecord* wanted);
 
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;

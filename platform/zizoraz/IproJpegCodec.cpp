@@ -58,9 +58,26 @@ struct DecodeState {
     jpeg_decompress_struct info;
     ErrorManager errors;
     jpeg_progress_mgr progress;
+    LONG wantedWidth = 0;
+    LONG wantedHeight = 0;
+    bool headerOnly = false;
     IproPixels pixels;
     std::vector<std::uint8_t> row; // one row of CMYK samples
 };
+
+// The eighths a decode scales by: the fewest whose size is not below the wanted one.
+unsigned ScaleEighths(JDIMENSION width, JDIMENSION height, LONG wantedWidth, LONG wantedHeight) {
+    if (wantedWidth <= 0 || wantedHeight <= 0)
+        return 8;
+    const auto scaled = [](JDIMENSION side, unsigned eighths) {
+        return (static_cast<std::uint64_t>(side) * eighths + 7) / 8;
+    };
+    for (unsigned eighths = 1; eighths < 8; ++eighths)
+        if (scaled(width, eighths) >= static_cast<std::uint64_t>(wantedWidth) &&
+            scaled(height, eighths) >= static_cast<std::uint64_t>(wantedHeight))
+            return eighths;
+    return 8;
+}
 
 bool RunDecode(DecodeState& s, const std::uint8_t* data, std::size_t size) {
     if (setjmp(s.errors.jump)) {
@@ -72,12 +89,26 @@ bool RunDecode(DecodeState& s, const std::uint8_t* data, std::size_t size) {
     s.info.progress = &s.progress;
     jpeg_mem_src(&s.info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&s.info, TRUE);
-    if (!IproLimits::MakePixels(s.info.image_width, s.info.image_height, s.pixels)) {
+    // The declared size is checked even when a smaller one is decoded.
+    if (!IproLimits::Allowed(s.info.image_width, s.info.image_height)) {
         jpeg_destroy_decompress(&s.info);
         return false;
     }
+    if (s.headerOnly) {
+        s.pixels.width = static_cast<LONG>(s.info.image_width);
+        s.pixels.height = static_cast<LONG>(s.info.image_height);
+        jpeg_destroy_decompress(&s.info);
+        return true;
+    }
     const bool cmyk = s.info.jpeg_color_space == JCS_CMYK || s.info.jpeg_color_space == JCS_YCCK;
     s.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    s.info.scale_num = ScaleEighths(s.info.image_width, s.info.image_height, s.wantedWidth, s.wantedHeight);
+    s.info.scale_denom = 8;
+    jpeg_calc_output_dimensions(&s.info);
+    if (!IproLimits::MakePixels(s.info.output_width, s.info.output_height, s.pixels)) {
+        jpeg_destroy_decompress(&s.info);
+        return false;
+    }
     jpeg_start_decompress(&s.info);
     if (cmyk && !Grow(s.row, static_cast<std::size_t>(s.info.output_width) * 4)) {
         jpeg_destroy_decompress(&s.info);
@@ -151,13 +182,19 @@ bool IproJpegCodec::HasSignature(const std::uint8_t* data, std::size_t size) {
     return data && size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-bool IproJpegCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixels& out) {
-    if (!HasSignature(data, size) || size > 0xFFFFFFFFu)
+namespace {
+
+bool DecodeWith(const std::uint8_t* data, std::size_t size, LONG wantedWidth, LONG wantedHeight,
+                bool headerOnly, IproPixels& out) {
+    if (!IproJpegCodec::HasSignature(data, size) || size > 0xFFFFFFFFu)
         return false;
     try {
         auto state = std::make_unique<DecodeState>();
         InstallErrors(state->errors);
         state->info.err = &state->errors.base;
+        state->wantedWidth = wantedWidth;
+        state->wantedHeight = wantedHeight;
+        state->headerOnly = headerOnly;
         if (!RunDecode(*state, data, size))
             return false;
         out = std::move(state->pixels);
@@ -165,6 +202,26 @@ bool IproJpegCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixel
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+} // namespace
+
+bool IproJpegCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixels& out) {
+    return DecodeWith(data, size, 0, 0, false, out);
+}
+
+bool IproJpegCodec::Decode(const std::uint8_t* data, std::size_t size, LONG wantedWidth, LONG wantedHeight,
+                           IproPixels& out) {
+    return DecodeWith(data, size, wantedWidth, wantedHeight, false, out);
+}
+
+bool IproJpegCodec::ReadSize(const std::uint8_t* data, std::size_t size, LONG& width, LONG& height) {
+    IproPixels header;
+    if (!DecodeWith(data, size, 0, 0, true, header))
+        return false;
+    width = header.width;
+    height = header.height;
+    return true;
 }
 
 bool IproJpegCodec::Encode(const IproPixels& pixels, int quality, std::vector<std::uint8_t>& out) {

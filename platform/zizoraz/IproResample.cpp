@@ -48,6 +48,8 @@ bool IproResample::Resize(const IproPixels& source, LONG width, LONG height, Ipr
     IproPixels result;
     if (source.width < 1 || source.height < 1 || !IproLimits::MakePixels(width, height, result))
         return false;
+    if (width <= source.width && height <= source.height)
+        return Reduce(source, width, height, out);
     const std::vector<Tap> columns = Taps(source.width, width);
     const std::vector<Tap> rows = Taps(source.height, height);
     for (LONG y = 0; y < height; ++y) {

@@ -142,7 +142,8 @@ LONG iproCreateImage(LONG width, LONG height, IproHandle* image);
 // size passes the cap, gives no image.
 LONG iproCreateImageFromFile(const wchar_t* path, IproHandle* image);
 LONG iproGetImageSize(IproHandle image, LONG* width, LONG* height);
-// Bilinear, sampling at pixel centres.
+// A reduction averages blocks of whole factors and makes the last step with Lanczos-3, so that fine
+// detail turns to its mean instead of aliasing; an enlargement is bilinear, sampling at pixel centres.
 LONG iproResizeImage(IproHandle image, LONG width, LONG height);
 LONG iproRotateFlipImage(IproHandle image, LONG code);
 // Types IPRO_PARAM_USE_PREVIEW and IPRO_PARAM_MODE are kept with the image for the item codec it is

@@ -1,0 +1,283 @@
+// Three 24-megapixel (6000 x 4000) photos saved to 640 pixels at quality 80 by the mail plug-in's file
+// saver, loading them by item id from the scripted host on its worker as the mail dialog does; then the
+// same files through vipsthumbnail -s 640 and ImageMagick's convert with a JPEG size hint, when they are on
+// the PATH. Printed per tool: the median time per picture over three runs, the peak resident memory of
+// the run (ours only: the peers run as programs of their own), the mean file size, and for ours the SSIM
+// of the luminance against each peer's output.
+#include "mail_plugin/TAsyncFileSaver.h"
+
+#include "plugin_framework/TBasicQWComp.h"
+#include "plugin_framework/TModuleValues.h"
+#include "plugin_framework/TWindow.h"
+
+#include "platform/host/CHostPhotos.h"
+#include "platform/host/CScriptedHost.h"
+#include "platform/win/WinUser.h"
+#include "platform/win/utf16.h"
+#include "platform/zizoraz/IproJpegCodec.h"
+#include "platform/zizoraz/zIzoRaz.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+const TModuleValues g_moduleValues{L"Mail plugin", L"E-mail"};
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr LONG kWidth = 6000;
+constexpr LONG kHeight = 4000;
+constexpr int kPictures = 3;
+constexpr int kRuns = 3;
+constexpr LONG kQuality = 80;
+
+class BenchModule : public TBasicQWComp {
+public:
+    TString GetName() override { return L"Mail bench module"; }
+    TString GetLanguageDllName() override { return L"NoMailBenchLang.dll"; }
+};
+
+class NoticeWindow : public TWindow {
+public:
+    NoticeWindow() {
+        Create(L"MailBenchNoticeWnd", 0, TRect(0, 0, 2, 2), nullptr);
+        AddMessageHandler(kFileSaveFinishedMessage, TMessageHandler{this, &NoticeWindow::OnFinished});
+        m_handle.Attach(this);
+    }
+    TAutoHandle* Target() { return &m_handle; }
+    int finished = 0;
+    int failed = 0;
+
+private:
+    static LONG OnFinished(TMessageInfo* info, void* context) {
+        auto* request = reinterpret_cast<TFileSaveData*>(info->lParam);
+        auto* window = static_cast<NoticeWindow*>(context);
+        ++window->finished;
+        window->failed += request->m_result == kFileSaved ? 0 : 1;
+        request->Release();
+        return 1;
+    }
+    TAutoHandle m_handle;
+};
+
+std::vector<BYTE> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The luminance of a decoded file, or nothing.
+struct Luma {
+    LONG width = 0, height = 0;
+    std::vector<double> values;
+};
+
+Luma LumaOf(const fs::path& path) {
+    const std::vector<BYTE> bytes = ReadFile(path);
+    IproPixels pixels;
+    Luma luma;
+    if (!IproJpegCodec::Decode(bytes.data(), bytes.size(), pixels))
+        return luma;
+    luma.width = pixels.width;
+    luma.height = pixels.height;
+    for (std::uint32_t p : pixels.argb)
+        luma.values.push_back(0.299 * (p >> 16 & 0xFF) + 0.587 * (p >> 8 & 0xFF) + 0.114 * (p & 0xFF));
+    return luma;
+}
+
+// The mean SSIM over 8 x 8 windows; -1 when the sizes differ.
+double Ssim(const Luma& a, const Luma& b) {
+    if (a.width != b.width || a.height != b.height || a.width < 8 || a.height < 8)
+        return -1;
+    constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
+    double total = 0;
+    int windows = 0;
+    for (LONG y = 0; y + 8 <= a.height; y += 4) {
+        for (LONG x = 0; x + 8 <= a.width; x += 4) {
+            double ma = 0, mb = 0, va = 0, vb = 0, cov = 0;
+            for (LONG j = 0; j < 8; ++j)
+                for (LONG i = 0; i < 8; ++i) {
+                    ma += a.values[(y + j) * a.width + x + i];
+                    mb += b.values[(y + j) * b.width + x + i];
+                }
+            ma /= 64;
+            mb /= 64;
+            for (LONG j = 0; j < 8; ++j)
+                for (LONG i = 0; i < 8; ++i) {
+                    const double da = a.values[(y + j) * a.width + x + i] - ma;
+                    const double db = b.values[(y + j) * b.width + x + i] - mb;
+                    va += da * da;
+                    vb += db * db;
+                    cov += da * db;
+                }
+            va /= 63;
+            vb /= 63;
+            cov /= 63;
+            total += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
+            ++windows;
+        }
+    }
+    return total / windows;
+}
+
+// The peak resident set since the last reset, in MiB; the reset works on Linux 4.0 and later.
+void ResetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+double PeakMemoryMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024;
+    return 0;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool OnPath(const char* program) {
+    const std::string command = std::string("command -v ") + program + " > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Seconds per picture of a peer's command run once per picture, median of the runs; 0 when one fails.
+double TimePeer(const std::vector<std::string>& commands) {
+    std::vector<double> runs;
+    for (int run = 0; run < kRuns; ++run) {
+        const auto start = Clock::now();
+        for (const std::string& command : commands)
+            if (std::system(command.c_str()) != 0)
+                return 0;
+        runs.push_back(std::chrono::duration<double>(Clock::now() - start).count() / commands.size());
+    }
+    return Median(runs);
+}
+
+double MeanSize(const std::vector<fs::path>& files) {
+    double total = 0;
+    for (const fs::path& file : files)
+        total += fs::exists(file) ? static_cast<double>(fs::file_size(file)) : 0;
+    return total / files.size() / 1024;
+}
+
+std::string Quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+} // namespace
+
+int main() {
+    const fs::path folder = fs::temp_directory_path() / ("kv-mail-bench-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    std::printf("making %d photos of %d x %d ...\n", kPictures, kWidth, kHeight);
+    std::vector<fs::path> sources;
+    std::vector<std::vector<BYTE>> photos;
+    for (int i = 0; i < kPictures; ++i) {
+        photos.push_back(CHostPhotos::SceneJpeg(kWidth + i * 8, kHeight, 92));
+        sources.push_back(folder / ("photo" + std::to_string(i) + ".jpg"));
+        std::ofstream(sources.back(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(photos.back().data()),
+                   static_cast<std::streamsize>(photos.back().size()));
+    }
+
+    KvwSetModuleFactory([]() -> TBasicQWComp* { return new BenchModule; });
+    iproStartup();
+    std::vector<fs::path> ours;
+    std::vector<double> runs;
+    double peak = 0;
+    {
+        CScriptedHost host;
+        const std::size_t module = host.Add(CHostModule::FromExports(
+            "mail bench", &KvwInitialize, &KvwMessage, &KvwGetInformation, &KvwClose));
+        if (module == CScriptedHost::kNoModule || host.Initialize(module) != kKvwOk) {
+            std::fprintf(stderr, "the module does not start\n");
+            return 1;
+        }
+        for (int i = 0; i < kPictures; ++i)
+            host.AddItem(CHostPhotos::JpegItem(i + 1, sources[i].string(), photos[i]));
+        photos.clear();
+        NoticeWindow window;
+        TAsyncFileSaver saver;
+        saver.SetNotifyTarget(window.Target());
+        saver.Start();
+        for (int run = 0; run < kRuns; ++run) {
+            ResetPeakMemory();
+            window.finished = 0;
+            ours.clear();
+            const auto start = Clock::now();
+            for (int i = 0; i < kPictures; ++i) {
+                auto request = TRefPtr<TFileSaveData>::Adopt(new TFileSaveData);
+                request->m_maxSize = graphtypes::TSize_T<LONG>(640, 480);
+                request->m_jpegQuality = kQuality;
+                request->m_item.id = i + 1;
+                request->m_item.pictureSize = graphtypes::TSize_T<LONG>(kWidth + i * 8, kHeight);
+                ours.push_back(folder / ("ours" + std::to_string(i) + ".jpg"));
+                request->m_targetPath = TString(Utf::Utf8ToWide(ours.back().string()).c_str());
+                saver.Post(request.Get());
+            }
+            WinUserTest::PumpUntil([&] { return window.finished == kPictures; }, 600000);
+            runs.push_back(std::chrono::duration<double>(Clock::now() - start).count() / kPictures);
+            peak = std::max(peak, PeakMemoryMiB());
+        }
+        saver.Terminate();
+        if (window.failed > 0)
+            std::fprintf(stderr, "%d saves failed\n", window.failed);
+        host.Close(module);
+    }
+    iproShutdown();
+
+    const double oursSeconds = Median(runs);
+    const Luma oursLuma = LumaOf(ours[0]);
+    std::printf("\n%-26s %12s %10s %12s %10s %8s\n", "tool", "ms/picture", "peak MiB", "KiB/picture",
+                "ours/peer", "SSIM");
+    std::printf("%-26s %12.1f %10.1f %12.1f %10s %8s\n", "mail saver", oursSeconds * 1e3, peak,
+                MeanSize(ours), "", "");
+    struct Peer {
+        const char* name;
+        const char* program;
+        std::string (*command)(const fs::path& in, const fs::path& out);
+    };
+    const Peer peers[] = {
+        {"vipsthumbnail -s 640", "vipsthumbnail",
+         [](const fs::path& in, const fs::path& out) {
+             return "vipsthumbnail -s 640 -o " + Quoted(out.string() + "[Q=80]") + " " + Quoted(in);
+         }},
+        // Debian's own name for ImageMagick 6's convert.
+        {"convert jpeg:size 1280x960", "convert-im6.q16",
+         [](const fs::path& in, const fs::path& out) {
+             return "convert-im6.q16 -define jpeg:size=1280x960 " + Quoted(in) +
+                    " -resize 640x480 -quality 80 " + Quoted(out);
+         }},
+    };
+    for (const Peer& peer : peers) {
+        if (!OnPath(peer.program)) {
+            std::printf("%-26s (not installed: tools/setup-deps with KV_BENCH_PEERS=1)\n", peer.name);
+            continue;
+        }
+        std::vector<std::string> commands;
+        std::vector<fs::path> outputs;
+        for (int i = 0; i < kPictures; ++i) {
+            outputs.push_back(folder / (std::string(peer.program) + std::to_string(i) + ".jpg"));
+            commands.push_back(peer.command(sources[i], outputs.back()));
+        }
+        const double seconds = TimePeer(commands);
+        std::printf("%-26s %12.1f %10s %12.1f %10.2f %8.4f\n", peer.name, seconds * 1e3, "-",
+                    MeanSize(outputs), seconds > 0 ? oursSeconds / seconds : 0.0,
+                    Ssim(oursLuma, LumaOf(outputs[0])));
+    }
+    fs::remove_all(folder);
+    return 0;
+}

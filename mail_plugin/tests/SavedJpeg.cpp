@@ -1,0 +1,103 @@
+#include "SavedJpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <jpeglib.h>
+#include <memory>
+#include <vector>
+
+namespace mailtest {
+namespace {
+
+struct Errors {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void Fail(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
+}
+
+void Warn(j_common_ptr info, int level) {
+    if (level < 0)
+        Fail(info);
+}
+
+QuantTable Copy(const JQUANT_TBL* table) {
+    QuantTable out{};
+    for (int i = 0; table && i < 64; ++i)
+        out[i] = table->quantval[i];
+    return out;
+}
+
+// Everything the jump may skip lives in the caller's state.
+struct State {
+    jpeg_decompress_struct info;
+    Errors errors;
+    std::vector<unsigned char> row;
+    SavedJpeg result;
+};
+
+bool Decode(State& s, const std::vector<unsigned char>& bytes) {
+    if (setjmp(s.errors.jump)) {
+        jpeg_destroy_decompress(&s.info);
+        return false;
+    }
+    jpeg_create_decompress(&s.info);
+    jpeg_mem_src(&s.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&s.info, TRUE);
+    s.result.luma = Copy(s.info.quant_tbl_ptrs[0]);
+    s.result.chroma = Copy(s.info.quant_tbl_ptrs[1]);
+    s.info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&s.info);
+    s.result.width = static_cast<int>(s.info.output_width);
+    s.result.height = static_cast<int>(s.info.output_height);
+    s.row.resize(static_cast<std::size_t>(s.info.output_width) * 3);
+    std::array<double, 3> sums{};
+    while (s.info.output_scanline < s.info.output_height) {
+        JSAMPROW target = s.row.data();
+        jpeg_read_scanlines(&s.info, &target, 1);
+        for (std::size_t i = 0; i < s.row.size(); ++i)
+            sums[i % 3] += s.row[i];
+    }
+    const double pixels = static_cast<double>(s.result.width) * s.result.height;
+    for (int c = 0; c < 3; ++c)
+        s.result.meanRgb[c] = sums[c] / pixels;
+    jpeg_finish_decompress(&s.info);
+    jpeg_destroy_decompress(&s.info);
+    return true;
+}
+
+} // namespace
+
+std::optional<SavedJpeg> ReadSavedJpeg(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    if (bytes.empty())
+        return std::nullopt;
+    auto state = std::make_unique<State>();
+    state->info.err = jpeg_std_error(&state->errors.base);
+    state->errors.base.error_exit = Fail;
+    state->errors.base.emit_message = Warn;
+    if (!Decode(*state, bytes))
+        return std::nullopt;
+    return state->result;
+}
+
+std::array<QuantTable, 2> ReferenceTables(int quality) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    info.in_color_space = JCS_RGB;
+    info.input_components = 3;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    std::array<QuantTable, 2> tables{Copy(info.quant_tbl_ptrs[0]), Copy(info.quant_tbl_ptrs[1])};
+    jpeg_destroy_compress(&info);
+    return tables;
+}
+
+} // namespace mailtest

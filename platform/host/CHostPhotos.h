@@ -1,0 +1,30 @@
+// Photos for the host's item store: JPEG files our own encoder writes (one colour, or a smooth scene with
+// fine detail), items that serve them under the file names users give pictures, and the decoding of an
+// item's JPEG at the size a module wants.
+#pragma once
+
+#include "CHostPicture.h"
+#include "CHostServices.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace CHostPhotos {
+
+// Baseline JPEG bytes of one colour (red, green, blue).
+std::vector<BYTE> SolidJpeg(LONG width, LONG height, const std::array<BYTE, 3>& rgb, int quality = 90);
+// A scene of gradients with detail down to single pixels, the same for the same size.
+std::vector<BYTE> SceneJpeg(LONG width, LONG height, int quality = 90);
+// An item whose full image the host holds as the JPEG, its size records and source size from the file's
+// header and its path (UTF-8, folders joined with '/') as given.
+CHostItemRecord JpegItem(KvwItemId id, const std::string& path, std::vector<BYTE> jpeg);
+// Paths that break naive text handling: quotes, an ampersand and a dollar, and one base name in two folders.
+std::vector<std::string> AwkwardPaths();
+
+// The picture of the bytes: decoded at the smallest eighth of its size not below the wanted size (the
+// full size without one), three channels; null when the bytes do not decode.
+std::shared_ptr<const CHostPicture> Decode(const std::vector<BYTE>& jpeg, const CKvwSizeRecord* wanted);
+
+} // namespace CHostPhotos

@@ -1,0 +1,75 @@
+// The item store's JPEG photos: sizes from the file's header, delivery decoded at the wanted size.
+#include "HostFixture.h"
+
+#include "platform/host/CHostImage.h"
+#include "platform/host/CHostPhotos.h"
+
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace {
+
+using HostPhotos = HostTest;
+
+struct ImageSize {
+    LONG width, height;
+    bool operator==(const ImageSize&) const = default;
+};
+
+TEST_F(HostPhotos, AJpegItemIsDeliveredAtTheSmallestEighthNotBelowTheWantedSize) {
+    m_host->AddItem(
+        CHostPhotos::JpegItem(7, "/photos/a.jpg", CHostPhotos::SolidJpeg(1600, 1200, {200, 30, 40})));
+    CKvwSourceData source;
+    ASSERT_EQ(m_host->Items().GetSourceData(7, 0, &source, 0), kKvwOk);
+    EXPECT_EQ(source.width, 1600u);
+    EXPECT_EQ(source.height, 1200u);
+    const struct {
+        std::optional<CKvwSizeRecord> wanted;
+        ImageSize delivered;
+    } cases[] = {
+        {std::nullopt, {1600, 1200}},
+        {CKvwSizeRecord{640, 480}, {800, 600}},
+        {CKvwSizeRecord{200, 150}, {200, 150}},
+        {CKvwSizeRecord{4000, 3000}, {1600, 1200}},
+    };
+    for (const auto& c : cases) {
+        IKvwImage* image = nullptr;
+        ASSERT_EQ(m_host->Items().GetFullImage(7, 0, &image, 0, c.wanted ? &*c.wanted : nullptr), kKvwOk);
+        EXPECT_EQ((ImageSize{image->GetWidth(), image->GetHeight()}), c.delivered);
+        image->Release();
+    }
+    const auto picture = CHostPhotos::Decode(CHostPhotos::SolidJpeg(64, 48, {200, 30, 40}), nullptr);
+    ASSERT_TRUE(picture);
+    EXPECT_NEAR(picture->Sample(10, 10, 0), 200, 2);
+    EXPECT_NEAR(picture->Sample(10, 10, 1), 30, 2);
+    EXPECT_NEAR(picture->Sample(10, 10, 2), 40, 2);
+}
+
+TEST_F(HostPhotos, ACorruptJpegDeliversNothing) {
+    std::vector<BYTE> cut = CHostPhotos::SceneJpeg(320, 240);
+    cut.resize(cut.size() / 3);
+    m_host->AddItem(CHostPhotos::JpegItem(8, "/photos/cut.jpg", cut));
+    std::vector<BYTE> garbage(500, 0x5A);
+    m_host->AddItem(CHostPhotos::JpegItem(9, "/photos/garbage.jpg", garbage));
+    for (DWORD id : {8u, 9u}) {
+        IKvwImage* image = reinterpret_cast<IKvwImage*>(1);
+        EXPECT_EQ(m_host->Items().GetFullImage(id, 0, &image, 0, nullptr), kKvwNothingToWorkOn) << id;
+        EXPECT_EQ(image, nullptr);
+    }
+    CKvwSourceData source;
+    ASSERT_EQ(m_host->Items().GetSourceData(9, 0, &source, 0), kKvwOk);
+    EXPECT_EQ(source.width, 0u) << "bytes without a header have no size";
+    EXPECT_EQ(CHostImage::Live(), 0);
+}
+
+TEST_F(HostPhotos, AwkwardPathsAreDistinctButShareABaseName) {
+    const auto paths = CHostPhotos::AwkwardPaths();
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), paths.size());
+    std::multiset<std::string> bases;
+    for (const std::string& path : paths)
+        bases.insert(path.substr(path.find_last_of('/') + 1));
+    EXPECT_EQ(bases.count("IMG_0001.jpg"), 2u);
+}
+
+} // namespace
