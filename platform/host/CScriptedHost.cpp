@@ -410,6 +410,8 @@ KvwResult CScriptedHost::QueryService(DWORD code, IKvwObject** service) {
         object = &m_imaging;
     else if (code == KvwService::kPanes)
         object = &m_panes;
+    else if (code == KvwService::kWindows)
+        object = &m_windows;
     else if (code == KvwService::kRegistry)
         object = &m_registry;
     if (!object)

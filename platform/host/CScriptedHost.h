@@ -22,8 +22,8 @@
 
 #include "CHostModule.h"
 #include "CHostPaneService.h"
-#include "CHostRegistryService.h"
 #include "CHostRecordDatabase.h"
+#include "CHostRegistryService.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -119,6 +119,7 @@ public:
     CHostBrowseService& Browse() { return m_browse; }
     CHostImagingService& Imaging() { return m_imaging; }
     CHostPaneService& Panes() { return m_panes; }
+    CHostWindowService& Windows() { return m_windows; }
     CHostRegistryService& Registry() { return m_registry; }
     // Answers the record requests that no script answers, and the item service's record lookups.
     CHostRecordDatabase& Records() { return m_records; }
@@ -153,6 +154,7 @@ private:
     CHostBrowseService m_browse;
     CHostImagingService m_imaging;
     CHostPaneService m_panes;
+    CHostWindowService m_windows;
     CHostRegistryService m_registry;
     CHostRecordDatabase m_records;
     HWND m_window = nullptr;
