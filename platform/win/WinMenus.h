@@ -28,6 +28,7 @@ constexpr UINT MF_BYPOSITION = 0x0400;
 
 // TrackPopupMenu flags.
 constexpr UINT TPM_LEFTALIGN = 0x0000;
+constexpr UINT TPM_RIGHTALIGN = 0x0008;
 constexpr UINT TPM_BOTTOMALIGN = 0x0020;
 constexpr UINT TPM_NONOTIFY = 0x0080;
 constexpr UINT TPM_RETURNCMD = 0x0100;
