@@ -33,9 +33,11 @@ constexpr DWORD kCodecProfile = 0x1000;
 constexpr DWORD kItemServiceAllData = 0xFFFFFFFF;
 
 // The toolbar cells: the function strip (bitmap 4001) and the view strip (bitmap 4003), four cells per
-// command in the button states 1, 3, 2 and 0x100.
+// command in the button states 1, 3, 2 and 0x100. The function cells are 38 pixels wide but start 19
+// pixels apart, as the host reads them.
 constexpr LONG kCellHeight = 19;
 constexpr LONG kFunctionCellWidth = 38;
+constexpr LONG kFunctionCellStep = 19;
 constexpr LONG kViewCellWidth = 22;
 constexpr DWORD kCellStates[] = {KvwButtonState::kState1, KvwButtonState::kState3, KvwButtonState::kState2,
                                  KvwButtonState::kState100};
@@ -45,12 +47,12 @@ constexpr DWORD kLabelKind = 12;
 constexpr std::size_t kAnnouncedFunctions = 4;
 constexpr const char* kZoomLabelBlanks = "              ";
 
-CKvwBitmapTable Cells(HBITMAP bitmap, LONG width, LONG firstOffset) {
+CKvwBitmapTable Cells(HBITMAP bitmap, LONG width, LONG step, LONG firstOffset) {
     CKvwBitmapTable cells;
     LONG offset = firstOffset;
     for (DWORD state : kCellStates) {
         cells[state] = CKvwBitmapData{width, kCellHeight, bitmap, offset};
-        offset += width;
+        offset += step;
     }
     return cells;
 }
@@ -370,15 +372,15 @@ bool TKvwDesignModule::AnnounceFunctions() {
     m_functions[1] = CKvwFunctionData{kMenuNextPage, kButtonKind, 0, {}, {}};
     m_functions[2].commandId = kPageLabel;
     m_functions[3] = CKvwFunctionData{kZoomPopup, kLabelKind, 0, kZoomLabelBlanks,
-                                      Cells(m_bitmaps[0], kFunctionCellWidth, 0)};
+                                      Cells(m_bitmaps[0], kFunctionCellWidth, kFunctionCellStep, 0)};
     const DWORD views[] = {kSinglePageView, kContactSheetView, kBothViews};
     for (std::size_t i = 0; i < 3; ++i)
-        m_functions[4 + i] =
-            CKvwFunctionData{views[i],
-                             kButtonKind,
-                             1,
-                             {},
-                             Cells(m_bitmaps[1], kViewCellWidth, static_cast<LONG>(i) * 4 * kViewCellWidth)};
+        m_functions[4 + i] = CKvwFunctionData{
+            views[i],
+            kButtonKind,
+            1,
+            {},
+            Cells(m_bitmaps[1], kViewCellWidth, kViewCellWidth, static_cast<LONG>(i) * 4 * kViewCellWidth)};
     // All seven stay valid for a host that reads further; the host is told of four.
     return KvwSucceeded(Send(kFunctions, kComponentKind, 0, reinterpret_cast<KvwWord>(m_functions.data()),
                              kAnnouncedFunctions, kFunctionRecord));

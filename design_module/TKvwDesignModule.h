@@ -41,13 +41,13 @@ constexpr DWORD kExchangeValue = 0x20000020;
 constexpr DWORD kCancelPageRender = 0x10000012;
 
 // Sent to the host.
-constexpr DWORD kActions = 0x10000021;
-constexpr DWORD kMenu = 0x10000030;
-constexpr DWORD kFunctions = 0x10000070;
-constexpr DWORD kSubPanel = 0x10000050;
-constexpr DWORD kAnnounce = 0x10000025;
-constexpr DWORD kExchangeAnswer = 0x10000027;
-constexpr DWORD kCommandUpdate = 0x10000077;
+constexpr DWORD kActions = KvwModuleRequest::kActions;
+constexpr DWORD kMenu = KvwModuleRequest::kMenu;
+constexpr DWORD kFunctions = KvwModuleRequest::kFunctions;
+constexpr DWORD kSubPanel = KvwModuleRequest::kSubPanel;
+constexpr DWORD kAnnounce = KvwModuleRequest::kAnnounce;
+constexpr DWORD kExchangeAnswer = KvwModuleRequest::kExchangeValue;
+constexpr DWORD kCommandUpdate = KvwModuleRequest::kCommandUpdate;
 
 // Record kinds (p5) of what the module sends.
 constexpr DWORD kActionRecord = 0x84;
