@@ -16,7 +16,6 @@ using WinResourceManifest::ParseNumber;
 
 constexpr LONG kMaxPosition = 32767;
 constexpr LONG kMaxFontPoints = 400;
-constexpr std::size_t kMaxTextBytes = 4096;
 constexpr std::size_t kMaxClassBytes = 255;
 
 struct StyleName {
@@ -131,12 +130,7 @@ bool ParseId(std::string_view text, WORD& id) {
 
 // The rest of the line from pos on, escapes resolved.
 bool ParseText(std::string_view line, std::size_t pos, std::string& text, std::string& what) {
-    const std::string_view rest = line.substr(std::min(pos, line.size()));
-    if (rest.size() > kMaxTextBytes) {
-        what = "a text is longer than 4096 bytes";
-        return false;
-    }
-    return WinResourceManifest::Unescape(rest, text, what);
+    return WinResourceManifest::RestOfLine(line, pos, text, what);
 }
 
 struct Reader {
@@ -250,11 +244,7 @@ struct Reader {
     }
 
     static bool NothingMore(std::string_view line, std::size_t pos, std::string& what) {
-        if (!NextWord(line, pos).empty()) {
-            what = "unexpected words at the end of the line";
-            return false;
-        }
-        return true;
+        return WinResourceManifest::NothingMore(line, pos, what);
     }
 };
 

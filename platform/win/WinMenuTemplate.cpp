@@ -10,8 +10,6 @@ namespace {
 using WinResourceManifest::NextWord;
 using WinResourceManifest::ParseNumber;
 
-constexpr std::size_t kMaxTextBytes = 4096;
-
 bool ParseWord(std::string_view text, WORD& value) {
     std::uint32_t number = 0;
     if (!ParseNumber(text, number) || number > 0xFFFF)
@@ -20,20 +18,10 @@ bool ParseWord(std::string_view text, WORD& value) {
     return true;
 }
 
-bool ParseText(std::string_view line, std::size_t pos, std::string& text, std::string& what) {
-    const std::string_view rest = line.substr(std::min(pos, line.size()));
-    if (rest.size() > kMaxTextBytes) {
-        what = "a text is longer than 4096 bytes";
-        return false;
-    }
-    return WinResourceManifest::Unescape(rest, text, what);
-}
+using WinResourceManifest::NothingMore;
 
-bool NothingMore(std::string_view line, std::size_t pos, std::string& what) {
-    if (NextWord(line, pos).empty())
-        return true;
-    what = "the line goes on after its last word";
-    return false;
+bool ParseText(std::string_view line, std::size_t pos, std::string& text, std::string& what) {
+    return WinResourceManifest::RestOfLine(line, pos, text, what);
 }
 
 // The first line of either template: the keyword and an id from 1 to 65535.

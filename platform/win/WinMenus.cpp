@@ -136,19 +136,26 @@ bool ResourceText(HINSTANCE module, const wchar_t* name, const wchar_t* type, st
     return true;
 }
 
-bool Refuse(const char* what, const std::string& why, WORD filed, WORD read) {
-    if (why.empty() && filed == read)
+// The template of the module's resource of the type and id, read by the parser and filed under its own
+// id; false with the last error set.
+template <class Template, class Parse>
+bool LoadTemplate(HINSTANCE module, const wchar_t* name, const wchar_t* type, const char* kind, Parse parse,
+                  Template& out) {
+    std::string_view text;
+    if (!ResourceText(module, name, type, text))
         return false;
+    std::string why;
+    if (!parse(text, out, why) && why.empty())
+        why = "unreadable";
+    const auto id = static_cast<WORD>(reinterpret_cast<std::uintptr_t>(name));
+    if (why.empty() && out.id == id)
+        return true;
     OutputDebugStringA(
-        (std::string(what) + ": " +
-         (why.empty() ? "resource " + std::to_string(filed) + " holds " + std::to_string(read) : why) + "\n")
+        (std::string(kind) + " template: " +
+         (why.empty() ? "resource " + std::to_string(id) + " holds " + std::to_string(out.id) : why) + "\n")
             .c_str());
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-    return true;
-}
-
-WORD IdOf(const wchar_t* name) {
-    return static_cast<WORD>(reinterpret_cast<std::uintptr_t>(name));
+    return false;
 }
 
 } // namespace
@@ -272,14 +279,8 @@ HMENU LoadMenuIndirect(const WinMenuTemplate::Menu& menuTemplate) {
 }
 
 HMENU LoadMenuW(HINSTANCE module, const wchar_t* name) {
-    std::string_view text;
-    if (!ResourceText(module, name, RT_MENU, text))
-        return nullptr;
     WinMenuTemplate::Menu menu;
-    std::string why;
-    if (!WinMenuTemplate::ParseMenu(text, menu, why) && why.empty())
-        why = "unreadable";
-    if (Refuse("menu template", why, IdOf(name), menu.id))
+    if (!LoadTemplate(module, name, RT_MENU, "menu", WinMenuTemplate::ParseMenu, menu))
         return nullptr;
     return LoadMenuIndirect(menu);
 }
@@ -330,14 +331,8 @@ HACCEL CreateAcceleratorTableW(const ACCEL* entries, int count) {
 }
 
 HACCEL LoadAcceleratorsW(HINSTANCE module, const wchar_t* name) {
-    std::string_view text;
-    if (!ResourceText(module, name, RT_ACCELERATOR, text))
-        return nullptr;
     WinMenuTemplate::AcceleratorTable table;
-    std::string why;
-    if (!WinMenuTemplate::ParseAccelerators(text, table, why) && why.empty())
-        why = "unreadable";
-    if (Refuse("accelerator template", why, IdOf(name), table.id))
+    if (!LoadTemplate(module, name, RT_ACCELERATOR, "accelerator", WinMenuTemplate::ParseAccelerators, table))
         return nullptr;
     std::vector<ACCEL> entries;
     for (const WinMenuTemplate::Accelerator& entry : table.entries)
