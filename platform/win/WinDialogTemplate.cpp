@@ -81,13 +81,7 @@ constexpr StyleName kStyleNames[] = {
 
 bool ParseStyles(std::string_view text, DWORD& style) {
     style = 0;
-    if (text.empty())
-        return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t bar = text.find('|', start);
-        const std::string_view part =
-            text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+    return WinResourceManifest::ForEachJoinedPart(text, [&](std::string_view part) {
         std::uint32_t value = 0;
         const auto* named = std::find_if(std::begin(kStyleNames), std::end(kStyleNames),
                                          [&](const StyleName& entry) { return entry.name == part; });
@@ -96,10 +90,8 @@ bool ParseStyles(std::string_view text, DWORD& style) {
         else if (!ParseNumber(part, value))
             return false;
         style |= value;
-        if (bar == std::string_view::npos)
-            return true;
-        start = bar + 1;
-    }
+        return true;
+    });
 }
 
 bool ParseSigned(std::string_view text, LONG low, LONG high, LONG& value) {

@@ -114,22 +114,14 @@ constexpr Modifier kModifiers[] = {{"NONE", 0}, {"CONTROL", FCONTROL}, {"SHIFT",
 
 bool ParseModifiers(std::string_view text, BYTE& flags) {
     flags = FVIRTKEY;
-    if (text.empty())
-        return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t bar = text.find('|', start);
-        const std::string_view part =
-            text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+    return WinResourceManifest::ForEachJoinedPart(text, [&](std::string_view part) {
         const auto* named = std::find_if(std::begin(kModifiers), std::end(kModifiers),
                                          [&](const Modifier& entry) { return entry.name == part; });
         if (named == std::end(kModifiers))
             return false;
         flags |= named->flag;
-        if (bar == std::string_view::npos)
-            return true;
-        start = bar + 1;
-    }
+        return true;
+    });
 }
 
 bool ParseKey(std::string_view text, WORD& key) {

@@ -163,6 +163,20 @@ bool RestOfLine(std::string_view line, std::size_t pos, std::string& text, std::
     return Unescape(rest, text, what);
 }
 
+bool ForEachJoinedPart(std::string_view word, const std::function<bool(std::string_view)>& read) {
+    if (word.empty())
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t bar = word.find('|', start);
+        if (!read(word.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start)))
+            return false;
+        if (bar == std::string_view::npos)
+            return true;
+        start = bar + 1;
+    }
+}
+
 bool NothingMore(std::string_view line, std::size_t pos, std::string& what) {
     if (!NextWord(line, pos).empty()) {
         what = "unexpected words at the end of the line";
