@@ -15,6 +15,7 @@
 #include "platform/win/utf16.h"
 
 #include <algorithm>
+#include <memory>
 
 using namespace KvwDesign;
 
@@ -57,6 +58,18 @@ CKvwBitmapTable Cells(HBITMAP bitmap, LONG width, LONG step, LONG firstOffset) {
     return cells;
 }
 
+// Takes the renderer's notices still queued for the window off its queue, releasing each finished request
+// and deleting each progress value.
+void DrainRenderNotices(HWND window) {
+    if (!window)
+        return;
+    MSG message;
+    while (PeekMessageW(&message, window, kRenderFinishedMessage, kRenderFinishedMessage, PM_REMOVE))
+        TRefPtr<TRndrData>::Adopt(reinterpret_cast<TRndrData*>(message.lParam));
+    while (PeekMessageW(&message, window, kRenderProgressMessage, kRenderProgressMessage, PM_REMOVE))
+        std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(message.lParam));
+}
+
 TString LoadLanguageString(UINT id) {
     TString text;
     TResource::Instance()->LoadString(id, text);
@@ -74,9 +87,7 @@ TKvwDesignModule::~TKvwDesignModule() {
         m_renderer->Stop();
     m_layouts.reset();
     m_renderer.reset();
-    m_notify.Attach(nullptr);
-    if (m_notifyWindow)
-        m_notifyWindow->Destroy();
+    DestroyNotifyWindow();
     for (HBITMAP& bitmap : m_bitmaps) {
         if (bitmap)
             DeleteObject(bitmap);
@@ -133,10 +144,7 @@ void TKvwDesignModule::Close() {
         CloseDesign();
     m_userOptions.Save();
     m_hostWindow = TRefPtr<TWindow>();
-    m_notify.Attach(nullptr);
-    if (m_notifyWindow)
-        m_notifyWindow->Destroy();
-    m_notifyWindow = TRefPtr<TWindow>();
+    DestroyNotifyWindow();
     if (m_documentLibraryStarted)
         docShutdown();
     m_documentLibraryStarted = false;
@@ -397,6 +405,16 @@ bool TKvwDesignModule::CreateNotifyWindow() {
                               TMessageHandler{this, &TKvwDesignModule::OnRenderProgress});
     m_notifyWindow = std::move(window);
     return true;
+}
+
+void TKvwDesignModule::DestroyNotifyWindow() {
+    m_notify.Attach(nullptr);
+    if (!m_notifyWindow)
+        return;
+    // Pages the renderer finished before it stopped are let go with the window.
+    DrainRenderNotices(m_notifyWindow->GetHandle());
+    m_notifyWindow->Destroy();
+    m_notifyWindow = TRefPtr<TWindow>();
 }
 
 bool TKvwDesignModule::StartRenderer() {

@@ -140,6 +140,8 @@ public:
     // The seven toolbar functions built at start-up (the host is told of the first four).
     const std::vector<CKvwFunctionData>& GetFunctions() const { return m_functions; }
     IDesignRenderer* GetRenderer() const { return m_renderer.get(); }
+    // The window the renderer's notices go to ("RenderPageNotify"), or null.
+    HWND GetNotifyWindow() const { return m_notifyWindow ? m_notifyWindow->GetHandle() : nullptr; }
     IDesignLayouts* GetLayouts() const { return m_layouts.get(); }
 
     // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
@@ -151,6 +153,7 @@ private:
     void CreatePropertiesPanel();
     bool AnnounceFunctions();
     bool CreateNotifyWindow();
+    void DestroyNotifyWindow();
     bool StartRenderer();
 
     KvwResult OpenDesign();

@@ -1,6 +1,8 @@
 #include "DesignModuleFixture.h"
 
+#include "plugin_framework/TAsyncRenderer.h"
 #include "plugin_framework/TResource.h"
+#include "plugin_framework/TRndrData.h"
 
 #include "platform/win/WinMenus.h"
 #include "platform/win/WinModule.h"
@@ -437,6 +439,19 @@ TEST_F(DesignModuleTest, CloseStopsTheRendererBeforeTheDesignsDocumentsGo) {
     ASSERT_NE(stop, m_log.calls.end());
     ASSERT_NE(close, m_log.calls.end());
     EXPECT_LT(stop, close);
+}
+
+TEST_F(DesignModuleTest, RenderNoticesStillQueuedAtCloseAreLetGo) {
+    Start();
+    Send(kStartup);
+    HWND window = Module().GetNotifyWindow();
+    ASSERT_NE(window, nullptr);
+    auto request = TRefPtr<TRndrData>::Adopt(new TRndrData);
+    request->AddRef(); // the notice's reference
+    ASSERT_TRUE(PostMessageW(window, kRenderFinishedMessage, 0, reinterpret_cast<LPARAM>(request.Get())));
+    ASSERT_TRUE(PostMessageW(window, kRenderProgressMessage, 0, reinterpret_cast<LPARAM>(new DWORD(40))));
+    m_host->Close(m_module);
+    EXPECT_EQ(request->GetRefCount(), 1);
 }
 
 TEST_F(DesignModuleTest, AFailedOpenLeavesTheDesignClosed) {
