@@ -41,3 +41,22 @@ KvwResult CHostPaneService::GetWindowData(DWORD component, CKvwWindowData* data)
     data->window = it->second;
     return kKvwOk;
 }
+
+void CHostWindowService::SetWindow(DWORD component, DWORD panel, HWND window) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (window)
+        m_windows[{component, panel}] = window;
+    else
+        m_windows.erase({component, panel});
+}
+
+KvwResult CHostWindowService::GetWindowData(DWORD component, DWORD panel, CKvwWindowData* data) {
+    if (!data)
+        return kKvwInvalidArgument;
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_windows.find({component, panel});
+    if (it == m_windows.end())
+        return kKvwNothingToWorkOn;
+    data->window = it->second;
+    return kKvwOk;
+}

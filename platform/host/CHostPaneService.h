@@ -1,5 +1,6 @@
-// The host's imaging service (service 1), which hands out its imaging framework's manager, and its pane
-// service (service 2): the host's number and the windows of the components' panes, both set by tests.
+// The host's imaging service (service 1), which hands out its imaging framework's manager, its pane
+// service (service 2): the host's number and the windows of the components' panes, and its window service
+// (service 7): the windows of the components' panels, all set by tests.
 #pragma once
 
 #include "CHostServices.h"
@@ -36,4 +37,16 @@ private:
     std::mutex m_lock;
     DWORD m_number = 0;
     std::map<DWORD, HWND> m_windows;
+};
+
+class CHostWindowService : public CHostService<IKvwWindowService> {
+public:
+    // The window of the component's panel (null: it has none).
+    void SetWindow(DWORD component, DWORD panel, HWND window);
+
+    KvwResult GetWindowData(DWORD component, DWORD panel, CKvwWindowData* data) override;
+
+private:
+    std::mutex m_lock;
+    std::map<std::pair<DWORD, DWORD>, HWND> m_windows;
 };

@@ -244,6 +244,13 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
     switch (request.id) {
     case KvwPluginRequest::kUpdateSelection:
     case KvwPluginRequest::kStopWaiting:
+    case KvwModuleRequest::kActions:
+    case KvwModuleRequest::kAnnounce:
+    case KvwModuleRequest::kExchangeValue:
+    case KvwModuleRequest::kMenu:
+    case KvwModuleRequest::kSubPanel:
+    case KvwModuleRequest::kFunctions:
+    case KvwModuleRequest::kCommandUpdate:
         return CHostReply{kKvwOk, {}};
     case KvwPluginRequest::kMakeAvailable:
         return CHostReply{m_items.Has(item) ? kKvwOk : kKvwNothingToWorkOn, {}};
@@ -410,6 +417,8 @@ KvwResult CScriptedHost::QueryService(DWORD code, IKvwObject** service) {
         object = &m_imaging;
     else if (code == KvwService::kPanes)
         object = &m_panes;
+    else if (code == KvwService::kWindows)
+        object = &m_windows;
     else if (code == KvwService::kRegistry)
         object = &m_registry;
     if (!object)

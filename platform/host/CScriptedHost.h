@@ -16,14 +16,16 @@
 //     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
 //     0x10000111 (write the item's picture to a file)  1 once WriteOutput has written it, else its word
 //     0x10000012 (no longer waiting)  0
+//     a host module's announcements (KvwModuleRequest: actions, menu, functions, sub-panel, announce,
+//         exchange value, command updates)  0
 //     any other id  0x1008
 // A script that answers 0 and sends nothing (SetAnswer(id, 0)) never completes.
 #pragma once
 
 #include "CHostModule.h"
 #include "CHostPaneService.h"
-#include "CHostRegistryService.h"
 #include "CHostRecordDatabase.h"
+#include "CHostRegistryService.h"
 #include "CHostServices.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
@@ -119,6 +121,7 @@ public:
     CHostBrowseService& Browse() { return m_browse; }
     CHostImagingService& Imaging() { return m_imaging; }
     CHostPaneService& Panes() { return m_panes; }
+    CHostWindowService& Windows() { return m_windows; }
     CHostRegistryService& Registry() { return m_registry; }
     // Answers the record requests that no script answers, and the item service's record lookups.
     CHostRecordDatabase& Records() { return m_records; }
@@ -153,6 +156,7 @@ private:
     CHostBrowseService m_browse;
     CHostImagingService m_imaging;
     CHostPaneService m_panes;
+    CHostWindowService m_windows;
     CHostRegistryService m_registry;
     CHostRecordDatabase m_records;
     HWND m_window = nullptr;

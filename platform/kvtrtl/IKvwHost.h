@@ -104,6 +104,16 @@ protected:
     ~IKvwPaneService() = default;
 };
 
+// Service 7: the host's windows for the components' panels.
+class IKvwWindowService : public IKvwObject {
+public:
+    // Fills the window data of the component's panel; 0x1101 for a panel without one.
+    virtual KvwResult GetWindowData(DWORD component, DWORD panel, CKvwWindowData* data) = 0;
+
+protected:
+    ~IKvwWindowService() = default;
+};
+
 // Service 19: the host's registry, values under keys. A key is opened (for reading) or created (for
 // writing) before its values are used, and closed afterwards; the values are text or bytes.
 class IKvwRegistryService : public IKvwObject {

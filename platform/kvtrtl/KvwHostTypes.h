@@ -53,6 +53,17 @@ constexpr DWORD kWriteImage = 0x10000111;
 constexpr DWORD kStopWaiting = 0x10000012;
 } // namespace KvwPluginRequest
 
+// What a host module (a module with panes of its own) tells the host about itself.
+namespace KvwModuleRequest {
+constexpr DWORD kActions = 0x10000021;       // CKvwActionData
+constexpr DWORD kAnnounce = 0x10000025;      // p7: whether the module can work on the current item
+constexpr DWORD kExchangeValue = 0x10000027; // the value, sign-extended over p1 and p2
+constexpr DWORD kMenu = 0x10000030;          // CKvwMenuData
+constexpr DWORD kSubPanel = 0x10000050;      // CKvwSubPanelData array, count
+constexpr DWORD kFunctions = 0x10000070;     // CKvwFunctionData array, count
+constexpr DWORD kCommandUpdate = 0x10000077; // a command's state word, text or progress
+} // namespace KvwModuleRequest
+
 // Requests to the host's record database (record ids, like item ids, travel as two 32-bit halves).
 namespace KvwRecordRequest {
 constexpr DWORD kRead = 0x10000108;    // id; buffer; size in bytes

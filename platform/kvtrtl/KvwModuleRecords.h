@@ -7,6 +7,7 @@
 #include "KvwHostTypes.h"
 
 #include "platform/win/WinGdiObjects.h"
+#include "platform/win/WinMenus.h"
 
 #include <map>
 #include <string>
@@ -36,10 +37,12 @@ struct CKvwModuleInformation {
 };
 
 // A bitmap of the button, owned by the plug-in (which deletes it when it goes); the host only shows it.
+// A cell of a strip starts `offset` pixels from the strip's left edge.
 struct CKvwBitmapData {
     LONG width = 0;
     LONG height = 0;
     HBITMAP bitmap = nullptr;
+    LONG offset = 0;
 };
 
 // The host button states the table is keyed by (the host does not say what each one shows).
@@ -52,3 +55,34 @@ constexpr DWORD kState100 = 0x100;
 
 // The host's table of button bitmaps, by button state (p3 of message 0x30000031).
 using CKvwBitmapTable = std::map<DWORD, CKvwBitmapData>;
+
+// What a host module announces it can do (message 0x10000021).
+struct CKvwActionData {
+    DWORD componentKind = 0;
+    CKvwString name;
+    DWORD informationWord = 0;
+    DWORD code = 0;
+    DWORD enabled = 0;
+};
+
+// A host module's menu and accelerator table (message 0x10000030); both stay the module's.
+struct CKvwMenuData {
+    HMENU menu = nullptr;
+    HACCEL accelerators = nullptr;
+};
+
+// One of a host module's toolbar functions (message 0x10000070): its command, the host's kind word and a
+// further word (unnamed by the host), an optional label and its cells by button state.
+struct CKvwFunctionData {
+    DWORD commandId = 0;
+    DWORD kind = 0;
+    DWORD further = 0;
+    CKvwString label;
+    CKvwBitmapTable bitmaps;
+};
+
+// A sub-panel of a host module (message 0x10000050): its number and title.
+struct CKvwSubPanelData {
+    DWORD number = 0;
+    CKvwString title;
+};

@@ -45,10 +45,19 @@ struct CKvwInputData {
     DWORD dataLength = 0;
 };
 
-// An item's file and, for a group, the ids of its members.
+// One of the entries an item lists: an id and its flags word (kKvwItemEntryLayout marks a layout that
+// belongs to the item).
+struct CKvwItemEntry {
+    KvwItemId id = 0;
+    DWORD flags = 0;
+};
+constexpr DWORD kKvwItemEntryLayout = 0x20000000;
+
+// An item's file, for a group the ids of its members, and its entries.
 struct CKvwItemData {
     std::string path; // UTF-8
     KvwItemIdList members;
+    std::vector<CKvwItemEntry> entries;
 };
 
 // Where and how the host writes an item's image.

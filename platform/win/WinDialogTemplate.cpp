@@ -16,7 +16,6 @@ using WinResourceManifest::ParseNumber;
 
 constexpr LONG kMaxPosition = 32767;
 constexpr LONG kMaxFontPoints = 400;
-constexpr std::size_t kMaxTextBytes = 4096;
 constexpr std::size_t kMaxClassBytes = 255;
 
 struct StyleName {
@@ -82,13 +81,7 @@ constexpr StyleName kStyleNames[] = {
 
 bool ParseStyles(std::string_view text, DWORD& style) {
     style = 0;
-    if (text.empty())
-        return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t bar = text.find('|', start);
-        const std::string_view part =
-            text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+    return WinResourceManifest::ForEachJoinedPart(text, [&](std::string_view part) {
         std::uint32_t value = 0;
         const auto* named = std::find_if(std::begin(kStyleNames), std::end(kStyleNames),
                                          [&](const StyleName& entry) { return entry.name == part; });
@@ -97,10 +90,8 @@ bool ParseStyles(std::string_view text, DWORD& style) {
         else if (!ParseNumber(part, value))
             return false;
         style |= value;
-        if (bar == std::string_view::npos)
-            return true;
-        start = bar + 1;
-    }
+        return true;
+    });
 }
 
 bool ParseSigned(std::string_view text, LONG low, LONG high, LONG& value) {
@@ -131,12 +122,7 @@ bool ParseId(std::string_view text, WORD& id) {
 
 // The rest of the line from pos on, escapes resolved.
 bool ParseText(std::string_view line, std::size_t pos, std::string& text, std::string& what) {
-    const std::string_view rest = line.substr(std::min(pos, line.size()));
-    if (rest.size() > kMaxTextBytes) {
-        what = "a text is longer than 4096 bytes";
-        return false;
-    }
-    return WinResourceManifest::Unescape(rest, text, what);
+    return WinResourceManifest::RestOfLine(line, pos, text, what);
 }
 
 struct Reader {
@@ -250,11 +236,7 @@ struct Reader {
     }
 
     static bool NothingMore(std::string_view line, std::size_t pos, std::string& what) {
-        if (!NextWord(line, pos).empty()) {
-            what = "unexpected words at the end of the line";
-            return false;
-        }
-        return true;
+        return WinResourceManifest::NothingMore(line, pos, what);
     }
 };
 

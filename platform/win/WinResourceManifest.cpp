@@ -1,5 +1,7 @@
 #include "WinResourceManifest.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <set>
 #include <utility>
@@ -150,6 +152,37 @@ bool Parse(std::string_view text, Manifest& manifest, std::string& error) {
                    return ParseLine(line, manifest, stringIds, dataKeys, what);
                },
                error) != 0;
+}
+
+bool RestOfLine(std::string_view line, std::size_t pos, std::string& text, std::string& what) {
+    const std::string_view rest = line.substr(std::min(pos, line.size()));
+    if (rest.size() > kMaxTemplateTextBytes) {
+        what = "a text is longer than 4096 bytes";
+        return false;
+    }
+    return Unescape(rest, text, what);
+}
+
+bool ForEachJoinedPart(std::string_view word, const std::function<bool(std::string_view)>& read) {
+    if (word.empty())
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t bar = word.find('|', start);
+        if (!read(word.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start)))
+            return false;
+        if (bar == std::string_view::npos)
+            return true;
+        start = bar + 1;
+    }
+}
+
+bool NothingMore(std::string_view line, std::size_t pos, std::string& what) {
+    if (!NextWord(line, pos).empty()) {
+        what = "unexpected words at the end of the line";
+        return false;
+    }
+    return true;
 }
 
 int ForEachLine(std::string_view text, const std::function<bool(std::string_view, std::string&)>& read,

@@ -43,6 +43,14 @@ std::string DataPath(const std::string& manifestFolder, const std::string& file)
 bool ParseNumber(std::string_view text, std::uint32_t& value);
 std::string_view NextWord(std::string_view line, std::size_t& pos);
 bool Unescape(std::string_view text, std::string& out, std::string& what);
+// The texts of templates run from pos to the end of the line, escapes resolved, at most this long.
+constexpr std::size_t kMaxTemplateTextBytes = 4096;
+bool RestOfLine(std::string_view line, std::size_t pos, std::string& text, std::string& what);
+// Hands read each part of a word of parts joined by '|' ("A|B|0x10"); false for an empty word or when
+// read refuses a part.
+bool ForEachJoinedPart(std::string_view word, const std::function<bool(std::string_view part)>& read);
+// False, with the reason, when a word follows pos.
+bool NothingMore(std::string_view line, std::size_t pos, std::string& what);
 // Hands read each line of the text (without its line end, '\r' included) in turn. 0, with
 // "<line>: <what>" in error, for the first line read refuses; else the number of the line after the last.
 int ForEachLine(std::string_view text,

@@ -23,6 +23,7 @@ TEST_F(HostServices, EveryServiceIsHandedOutWithAReferenceAndCanBeWithheld) {
     const Counted services[] = {
         {KvwService::kImaging, [&] { return m_host->Imaging().HeldByModules(); }},
         {KvwService::kPanes, [&] { return m_host->Panes().HeldByModules(); }},
+        {KvwService::kWindows, [&] { return m_host->Windows().HeldByModules(); }},
         {KvwService::kRegistry, [&] { return m_host->Registry().HeldByModules(); }},
     };
     for (const Counted& service : services) {
@@ -93,6 +94,32 @@ TEST_F(HostServices, ThePaneServiceGivesItsNumberAndTheWindowsOfItsComponents) {
     EXPECT_EQ(panes->GetWindowData(20, &data), kKvwOk);
     EXPECT_EQ(data.window, m_host->MainWindow());
     panes->Release();
+}
+
+TEST_F(HostServices, TheWindowServiceGivesTheWindowOfEachComponentsPanel) {
+    IKvwWindowService* windows = Query<IKvwWindowService>(*m_host, KvwService::kWindows);
+    CKvwWindowData data;
+    EXPECT_EQ(windows->GetWindowData(20, 1, &data), kKvwNothingToWorkOn);
+    m_host->Windows().SetWindow(20, 1, m_host->MainWindow());
+    EXPECT_EQ(windows->GetWindowData(20, 1, &data), kKvwOk);
+    EXPECT_EQ(data.window, m_host->MainWindow());
+    EXPECT_EQ(windows->GetWindowData(20, 2, &data), kKvwNothingToWorkOn) << "another panel";
+    EXPECT_EQ(windows->GetWindowData(21, 1, &data), kKvwNothingToWorkOn) << "another component";
+    EXPECT_EQ(windows->GetWindowData(20, 1, nullptr), kKvwInvalidArgument);
+    m_host->Windows().SetWindow(20, 1, nullptr);
+    EXPECT_EQ(windows->GetWindowData(20, 1, &data), kKvwNothingToWorkOn);
+    windows->Release();
+}
+
+TEST_F(HostServices, ItemDataCarriesTheItemsEntriesWithTheirFlags) {
+    CHostItemRecord item = Item(6);
+    item.data.entries = {{0x700000001ull, 0}, {0x700000002ull, kKvwItemEntryLayout | 1}};
+    m_host->AddItem(item);
+    CKvwItemData data;
+    ASSERT_EQ(m_host->Items().GetItemData(6, 0, &data, 0), kKvwOk);
+    ASSERT_EQ(data.entries.size(), 2u);
+    EXPECT_EQ(data.entries[1].id, 0x700000002ull);
+    EXPECT_EQ(data.entries[1].flags, kKvwItemEntryLayout | 1);
 }
 
 TEST_F(HostServices, TheHostsMainWindowIsItsThreadsMainWindow) {

@@ -1,7 +1,9 @@
 // Turns a resource manifest into the C++ source of a library's resource table (see WinResources.h for the
-// manifest's lines and the table). Dialog templates (data of type 5) must read as templates filed under
-// their own id (WinDialogTemplate.h). Usage: kv_rescomp <manifest> <output.cpp> <depfile>
+// manifest's lines and the table). Dialog, menu and accelerator templates (data of types 5, 4 and 9) must
+// read as templates filed under their own id (WinDialogTemplate.h, WinMenuTemplate.h). Usage: kv_rescomp
+// <manifest> <output.cpp> <depfile>
 #include "platform/win/WinDialogTemplate.h"
+#include "platform/win/WinMenuTemplate.h"
 #include "platform/win/WinResourceManifest.h"
 
 #include <cstdio>
@@ -17,8 +19,10 @@ namespace {
 using WinResourceManifest::DataLine;
 using WinResourceManifest::StringLine;
 
-// The resource type of dialog templates (RT_DIALOG).
+// The resource types of templates (RT_DIALOG, RT_MENU, RT_ACCELERATOR).
 constexpr std::uint32_t kDialogType = 5;
+constexpr std::uint32_t kMenuType = 4;
+constexpr std::uint32_t kAcceleratorType = 9;
 
 struct Failure {
     std::string what;
@@ -55,15 +59,17 @@ std::string DepfilePath(const std::string& path) {
     return out;
 }
 
-void CheckTemplate(const DataLine& line) {
-    WinDialogTemplate::Template dialog;
+// Reads the template with the parser; it must be filed under its own id.
+template <class Template, class Parse>
+void CheckTemplate(const DataLine& line, const char* kind, Parse parse) {
+    Template read;
     std::string error;
     const std::string_view text(reinterpret_cast<const char*>(line.bytes.data()), line.bytes.size());
-    if (!WinDialogTemplate::Parse(text, dialog, error))
+    if (!parse(text, read, error))
         throw Failure{line.file + ":" + error};
-    if (dialog.id != line.id)
-        throw Failure{line.file + ": the template is dialog " + std::to_string(dialog.id) + ", filed as " +
-                      std::to_string(line.id)};
+    if (read.id != line.id)
+        throw Failure{line.file + ": the template is " + kind + " " + std::to_string(read.id) +
+                      ", filed as " + std::to_string(line.id)};
 }
 
 // Reads the manifest and the files of its data lines (their paths made relative to the manifest's folder).
@@ -85,7 +91,12 @@ void Compile(const std::string& manifest, std::vector<StringLine>& strings, std:
         if (line.bytes.size() > 0xFFFFFFFFu)
             throw Failure{manifest + ": " + line.file + " is too large for a resource"};
         if (line.typeId == kDialogType)
-            CheckTemplate(line);
+            CheckTemplate<WinDialogTemplate::Template>(line, "dialog", WinDialogTemplate::Parse);
+        else if (line.typeId == kMenuType)
+            CheckTemplate<WinMenuTemplate::Menu>(line, "menu", WinMenuTemplate::ParseMenu);
+        else if (line.typeId == kAcceleratorType)
+            CheckTemplate<WinMenuTemplate::AcceleratorTable>(line, "accelerators",
+                                                             WinMenuTemplate::ParseAccelerators);
     }
     strings = std::move(parsed.strings);
     data = std::move(parsed.data);

@@ -1,0 +1,88 @@
+// The parts of the design module that the module object drives but does not build itself: its two panes,
+// the properties panel, the page renderer and the layouts of open designs. The module gets them from one
+// factory, so that each can be replaced (and observed) on its own.
+#pragma once
+
+#include "plugin_framework/TAutoHandle.h"
+#include "plugin_framework/TFilePath.h"
+#include "plugin_framework/TWindow.h"
+
+#include "platform/kvtrtl/KvwHostTypes.h"
+
+#include <memory>
+
+class TKvwDesignModule;
+
+// A pane in the host window: the single-page pane (with its zoom and the page it shows) or the contact
+// sheet, which follows the page the single-page pane shows.
+class IDesignPane {
+public:
+    virtual ~IDesignPane() = default;
+    // Makes the pane's window as a child of the parent in the rectangle.
+    virtual bool Create(HWND parent, const TWindow::TRect& rect) = 0;
+    // 0 hidden, 1 alone in the host window, 2 beside the other pane.
+    virtual void SetMode(LONG mode) = 0;
+    virtual void SetPosSize(const TWindow::TPoint& point, const TWindow::TSize& size) = 0;
+    virtual void SetSize(const TWindow::TSize& size) = 0;
+    virtual void StopRendering() = 0;
+    virtual HWND GetHandle() const = 0;
+    // The zoom command (0x4030 to 0x4034) of the single-page pane.
+    virtual DWORD GetZoomCommand() const = 0;
+    virtual void SetZoomCommand(DWORD command) = 0;
+    // The page shown, from 1.
+    virtual LONG GetShownPage() const = 0;
+    virtual void ShowPage(LONG page) = 0;
+};
+
+// The properties panel: a modeless dialog in a host window holding the template choice.
+class IDesignPropertiesPanel {
+public:
+    virtual ~IDesignPropertiesPanel() = default;
+    virtual bool Create(HWND parent) = 0;
+    // Fills the template choice from the module's template list.
+    virtual bool Initialise(TKvwDesignModule& module) = 0;
+    virtual bool GetWindowRect(TWindow::TRect& rect) const = 0;
+    // Resizes without moving the panel or changing its order among its siblings.
+    virtual bool Resize(LONG width, LONG height) = 0;
+};
+
+// The renderer of the design's pages, with a worker of its own.
+class IDesignRenderer {
+public:
+    virtual ~IDesignRenderer() = default;
+    // The folder of the renderer libraries, then the start with the default library; the finished pages
+    // go to the target, and the pages' images are read with the codec parameters.
+    virtual bool Start(const TFilePath& rendererFolder, TAutoHandle* notifyTarget,
+                       const TString& codecParameters) = 0;
+    // Drops the queued work (the running render goes on).
+    virtual void CancelQueued() = 0;
+    // Ends the worker; nothing renders afterwards.
+    virtual void Stop() = 0;
+};
+
+// The open design's layout: opening, closing and writing it back to the host's record database, and the
+// pages it lists.
+class IDesignLayouts {
+public:
+    virtual ~IDesignLayouts() = default;
+    // Opens the design of the current selection: 0 when it is open, else the failure word (the design then
+    // stays closed).
+    virtual KvwResult Open() = 0;
+    // Frees the layout's documents; the renderer is stopped (or its queue empty) by then.
+    virtual void Close() = 0;
+    virtual bool WriteBack() = 0;
+    virtual void AnnouncePages() = 0;
+    virtual LONG GetPageCount() const = 0;
+    // The layout file worked with: kept as the last layout path, forgotten when the current item changes.
+    virtual void ForgetLayoutFile() = 0;
+};
+
+class IDesignParts {
+public:
+    virtual ~IDesignParts() = default;
+    virtual std::unique_ptr<IDesignPane> MakeSinglePagePane(TKvwDesignModule& module) = 0;
+    virtual std::unique_ptr<IDesignPane> MakeContactSheetPane(TKvwDesignModule& module) = 0;
+    virtual std::unique_ptr<IDesignPropertiesPanel> MakePropertiesPanel(TKvwDesignModule& module) = 0;
+    virtual std::unique_ptr<IDesignRenderer> MakeRenderer() = 0;
+    virtual std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule& module) = 0;
+};

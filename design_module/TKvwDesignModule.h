@@ -1,0 +1,204 @@
+// The design module's one module object: it announces the module to the host (actions, menu, toolbar
+// functions, properties panel), answers the host's messages and command-state questions, arranges its two
+// panes for the view chosen, and keeps the last layout path and the preferences kept on design items.
+// Everything here runs on the host's user-interface thread.
+#pragma once
+
+#include "CKvwMenuResource.h"
+#include "DesignParts.h"
+#include "TKorvelDbPrefs.h"
+#include "TTemplateList.h"
+#include "TUserOptions.h"
+
+#include "plugin_framework/TAutoHandle.h"
+#include "plugin_framework/TBasicQWComp.h"
+#include "plugin_framework/TWindow.h"
+#include "plugin_framework/TXMLFilePreferences.h"
+
+#include "platform/kvtrtl/KvwModuleRecords.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+// The messages and commands of the design module.
+namespace KvwDesign {
+constexpr DWORD kComponentKind = 20;
+constexpr DWORD kInterfaceVersion = 0x10000000;
+
+constexpr DWORD kStartup = 0x20000010;
+constexpr DWORD kOpenDesign = 0x10000028;
+constexpr DWORD kCloseDesign = 0x10000029;
+constexpr DWORD kSelectionChanged = 0x10000095;
+constexpr DWORD kArrangePanes = 0x20000002;
+constexpr DWORD kCommand = 0x10000038;
+constexpr DWORD kMenuCommand = 0x10000078;
+constexpr DWORD kCommandState = 0x30000033;
+constexpr DWORD kFlagQuery = 0x30000032;
+constexpr DWORD kPanelSizeQuery = 0x30000056;
+constexpr DWORD kPanelSize = 0x20000056;
+constexpr DWORD kExchangeValue = 0x20000020;
+constexpr DWORD kCancelPageRender = 0x10000012;
+
+// Sent to the host.
+constexpr DWORD kActions = KvwModuleRequest::kActions;
+constexpr DWORD kMenu = KvwModuleRequest::kMenu;
+constexpr DWORD kFunctions = KvwModuleRequest::kFunctions;
+constexpr DWORD kSubPanel = KvwModuleRequest::kSubPanel;
+constexpr DWORD kAnnounce = KvwModuleRequest::kAnnounce;
+constexpr DWORD kExchangeAnswer = KvwModuleRequest::kExchangeValue;
+constexpr DWORD kCommandUpdate = KvwModuleRequest::kCommandUpdate;
+
+// Record kinds (p5) of what the module sends.
+constexpr DWORD kActionRecord = 0x84;
+constexpr DWORD kMenuRecord = 0x85;
+constexpr DWORD kFunctionRecord = 0x88;
+constexpr DWORD kSubPanelRecord = 0x89;
+constexpr DWORD kUpdateStateWord = 2;
+constexpr DWORD kUpdateText = 3;
+
+// Commands.
+constexpr DWORD kSave = 0x4001;
+constexpr DWORD kDisabledFirst = 0x4010;
+constexpr DWORD kDisabledSecond = 0x4011;
+constexpr DWORD kPreviousPage = 0x4020;
+constexpr DWORD kNextPage = 0x4021;
+constexpr DWORD kZoom200 = 0x4030;
+constexpr DWORD kZoom100 = 0x4031;
+constexpr DWORD kZoom50 = 0x4032;
+constexpr DWORD kZoom25 = 0x4033;
+constexpr DWORD kZoomFit = 0x4034;
+constexpr DWORD kMenuPreviousPage = 0x1001;
+constexpr DWORD kMenuNextPage = 0x1002;
+constexpr DWORD kPageLabel = 0x1003;
+constexpr DWORD kZoomPopup = 0x1004;
+constexpr DWORD kSinglePageView = 0x8101;
+constexpr DWORD kContactSheetView = 0x8102;
+constexpr DWORD kBothViews = 0x8103;
+
+// Command states.
+constexpr DWORD kStateEnabled = 17;
+constexpr DWORD kStateChecked = 33;
+constexpr DWORD kStateDisabled = 2;
+constexpr DWORD kStateLeft = 16;
+
+// Resources: of the language library, then of the module's own file.
+constexpr UINT kZoomMenu = 106;
+constexpr UINT kContactSheetZoomMenu = 107;
+constexpr UINT kModuleMenu = 108;
+constexpr UINT kNameString = 2010;
+constexpr UINT kZoomFitString = 2011;
+constexpr UINT kPageLabelString = 2012;
+constexpr UINT kSubPanelTitleString = 2013;
+constexpr UINT kFunctionBitmap = 4001;
+constexpr UINT kViewBitmap = 4003;
+constexpr UINT kAccelerators = 4006;
+
+// Item ids of the host's layouts carry all these bits in their high word.
+constexpr DWORD kLayoutItemBits = 0x2020000;
+// The properties panel is at least this wide.
+constexpr LONG kMinPanelWidth = 245;
+// The height of the contact sheet above the single page when both views show.
+constexpr LONG kBothViewsSheetHeight = 150;
+} // namespace KvwDesign
+
+class TKvwDesignModule : public TBasicQWComp {
+public:
+    // The parts the module drives (null: the module's own, which later parts of the module fill).
+    explicit TKvwDesignModule(std::unique_ptr<IDesignParts> parts = nullptr);
+    // Deletes the module's temporary folder with everything in it.
+    ~TKvwDesignModule() override;
+
+    // 0x1008 when the host refuses the actions or the document library does not start.
+    KvwResult Initialize(KvwHostCallback callback, IKvwHost* host) override;
+    // Stops the renderer before the design's documents go, then saves the options and lets go of the rest.
+    void Close() override;
+    KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5, KvwWord p6,
+                        KvwWord p7, KvwWord p8) override;
+    // Component kind 20 and interface version 0x10000000.
+    KvwResult GetInformation(DWORD* kind, DWORD* version) override;
+    UINT GetButtonBitmapState1() override { return 0; }
+    UINT GetButtonBitmapState3() override { return 0; }
+    UINT GetButtonBitmapState2() override { return 0; }
+    UINT GetButtonBitmapState100() override { return 0; }
+    TString GetName() override;
+    // In the folder "Module" beside the module's file.
+    TString GetLanguageDllName() override;
+
+    // Where the configuration file is looked for (default: the folder of the module's file).
+    void SetModuleFolder(const TFilePath& folder) { m_moduleFolder = folder; }
+
+    const TTemplateList& GetTemplateList() const { return m_templates; }
+    TUserOptions& GetUserOptions() { return m_userOptions; }
+    TKorvelDbPrefs& GetDbPreferences() { return *m_dbPreferences; }
+    KvwItemId GetDesignItem() const { return m_designItem; }
+    void SetDesignItem(KvwItemId id) { m_designItem = id; }
+    bool IsDesignOpen() const { return m_designOpen; }
+    bool PanesExist() const { return m_singlePage && m_contactSheet; }
+    DWORD GetView() const { return m_view; }
+    DWORD GetExchangeValue() const { return m_exchangeValue; }
+    // The seven toolbar functions built at start-up (the host is told of the first four).
+    const std::vector<CKvwFunctionData>& GetFunctions() const { return m_functions; }
+    IDesignRenderer* GetRenderer() const { return m_renderer.get(); }
+    // The window the renderer's notices go to ("RenderPageNotify"), or null.
+    HWND GetNotifyWindow() const { return m_notifyWindow ? m_notifyWindow->GetHandle() : nullptr; }
+    IDesignLayouts* GetLayouts() const { return m_layouts.get(); }
+
+    // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
+    void SendPageLabel();
+
+private:
+    bool Startup();
+    void ReadConfiguration(bool& stop);
+    void CreatePropertiesPanel();
+    bool AnnounceFunctions();
+    bool CreateNotifyWindow();
+    void DestroyNotifyWindow();
+    bool StartRenderer();
+
+    KvwResult OpenDesign();
+    void CloseDesign();
+    bool CreatePanes();
+    void ArrangePanes();
+    void SwitchView(DWORD view);
+    void MovePage(LONG step);
+    KvwResult TrackZoomPopup(const POINT* point);
+    void SendZoomLabel();
+    void SendNavigationStates();
+    void SendStateWord(DWORD command, DWORD state);
+    void SendText(DWORD command, const TString& text);
+    KvwResult AnswerCommandState(DWORD command, DWORD* state, KvwResult preDispatch) const;
+    KvwResult AnswerPanelSize(KvwWord part, LONG* size, KvwResult preDispatch) const;
+    void OnCurrentItem(KvwItemId id);
+    KvwResult Send(DWORD id, KvwWord p1 = 0, KvwWord p2 = 0, KvwWord p3 = 0, KvwWord p4 = 0, KvwWord p5 = 0,
+                   KvwWord p6 = 0, KvwWord p7 = 0, KvwWord p8 = 0);
+    static LONG OnRenderFinished(TMessageInfo* info, void* context);
+    static LONG OnRenderProgress(TMessageInfo* info, void* context);
+
+    std::unique_ptr<IDesignParts> m_parts;
+    TFilePath m_moduleFolder;
+    TRefPtr<TWindow> m_hostWindow;
+    TUserOptions m_userOptions;
+    TRefPtr<TKorvelDbPrefs> m_dbPreferences;
+    CKvwActionData m_action;
+    KvwItemId m_designItem = 0;
+    std::array<HBITMAP, 3> m_bitmaps{};
+    CKvwMenuResource m_menu;
+    HACCEL m_accelerators = nullptr;
+    CKvwMenuData m_menuData;
+    DWORD m_view = KvwDesign::kSinglePageView;
+    std::unique_ptr<IDesignPane> m_singlePage;
+    std::unique_ptr<IDesignPane> m_contactSheet;
+    bool m_designOpen = false;
+    std::unique_ptr<IDesignLayouts> m_layouts;
+    std::unique_ptr<IDesignRenderer> m_renderer;
+    TRefPtr<TWindow> m_notifyWindow;
+    TAutoHandle m_notify;
+    TRefPtr<TXMLFilePreferences> m_configuration;
+    TTemplateList m_templates;
+    std::unique_ptr<IDesignPropertiesPanel> m_properties;
+    std::vector<CKvwFunctionData> m_functions;
+    CKvwSubPanelData m_subPanel;
+    DWORD m_exchangeValue = 5;
+    bool m_documentLibraryStarted = false;
+};
