@@ -43,10 +43,7 @@ IPravonError* CDustMap::Begin(CDustAnalyzer* analyzer, IPravonDataSource* source
         Clear();
         return e;
     }
-    if (m_build->IsDone())
-        TakeResult();
-    else
-        m_state = m_build->GetPhase();
+    FollowBuild();
     return nullptr;
 }
 
@@ -71,11 +68,15 @@ IPravonError* CDustMap::Step(LONG* position, LONG* total) {
     }
     *position = m_build->GetPosition();
     *total = m_build->GetTotal();
+    FollowBuild();
+    return nullptr;
+}
+
+void CDustMap::FollowBuild() {
     if (m_build->IsDone())
         TakeResult();
     else
         m_state = m_build->GetPhase();
-    return nullptr;
 }
 
 void CDustMap::TakeResult() {

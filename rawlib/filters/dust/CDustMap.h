@@ -43,8 +43,6 @@ public:
     IPravonError* Step(LONG* position, LONG* total);
     // Stops a running build and drops what it made; a complete map stays complete.
     void Abort();
-    // The build under way (null when none), for those who watch its choices.
-    const CDustMapBuild* GetBuild() const { return m_build.get(); }
 
     // Reads a "DstL" blob. Only when every part was read does the map take over the images, tables and
     // streams and become complete; on any failure it keeps what it held before.
@@ -77,6 +75,8 @@ public:
 
 private:
     void Clear();
+    // The map's state from its build: the phase it is in, or complete with what it made.
+    void FollowBuild();
     void TakeResult();
 
     IPravonManager* m_manager;

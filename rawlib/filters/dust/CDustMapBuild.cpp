@@ -87,7 +87,7 @@ IPravonError* CDustMapBuild::Begin(const CDustAnalyzer& analyzer, IPravonDataSou
 
     bool flip = false;
     double angle = 0;
-    if (!raw) {
+    if (!rawMode) {
         if (IPravonError* e = source->GetTransform(&flip, &angle))
             return e;
     }

@@ -120,11 +120,20 @@ const PowerCurve& PowerRowOf(const DustTuning& tuning) {
     return kPowerCurves[set][selector >= 1 && selector <= 3 ? selector : 0];
 }
 
-// The offset and slope that join the power law to its straight segment.
-void PowerJoin(const PowerCurve& c, double* offset, double* slope) {
+// The older types' curve of the image with the offset and slope that join its power law to its straight
+// segment.
+struct PowerShape {
+    double gamma;
+    double toe;
+    double offset;
+    double slope;
+};
+
+PowerShape PowerShapeOf(const DustTuning& tuning) {
+    const PowerCurve& c = PowerRowOf(tuning);
     const double p = std::pow(c.toe, 1.0 / c.gamma) * (1.0 - 1.0 / c.gamma);
-    *offset = p / (1.0 - p);
-    *slope = ((1.0 + *offset) * std::pow(c.toe, 1.0 / c.gamma) - *offset) / c.toe;
+    const double offset = p / (1.0 - p);
+    return {c.gamma, c.toe, offset, ((1.0 + offset) * std::pow(c.toe, 1.0 / c.gamma) - offset) / c.toe};
 }
 
 enum class CurveKind { kNone, kPower, kToe };
@@ -154,11 +163,8 @@ bool CameraCurve(const DustTuning& tuning, double linear, double* sample) {
     const double x = std::clamp(linear, 0.0, 1.0);
     switch (KindOf(tuning.cameraType)) {
     case CurveKind::kPower: {
-        const PowerCurve& c = PowerRowOf(tuning);
-        double offset = 0;
-        double slope = 0;
-        PowerJoin(c, &offset, &slope);
-        *sample = x < c.toe ? slope * x : (1.0 + offset) * std::pow(x, 1.0 / c.gamma) - offset;
+        const PowerShape c = PowerShapeOf(tuning);
+        *sample = x < c.toe ? c.slope * x : (1.0 + c.offset) * std::pow(x, 1.0 / c.gamma) - c.offset;
         return true;
     }
     case CurveKind::kToe:
@@ -173,11 +179,8 @@ bool CameraCurveInverse(const DustTuning& tuning, double sample, double* linear)
     const double s = std::clamp(sample, 0.0, 1.0);
     switch (KindOf(tuning.cameraType)) {
     case CurveKind::kPower: {
-        const PowerCurve& c = PowerRowOf(tuning);
-        double offset = 0;
-        double slope = 0;
-        PowerJoin(c, &offset, &slope);
-        *linear = s < slope * c.toe ? s / slope : std::pow((s + offset) / (1.0 + offset), c.gamma);
+        const PowerShape c = PowerShapeOf(tuning);
+        *linear = s < c.slope * c.toe ? s / c.slope : std::pow((s + c.offset) / (1.0 + c.offset), c.gamma);
         return true;
     }
     case CurveKind::kToe:

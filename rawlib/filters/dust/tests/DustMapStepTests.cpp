@@ -2,6 +2,7 @@
 #include "rawlib/filters/dust/KvDustToneTables.h"
 
 #include "rawlib/filters/CDeBayerBase.h"
+#include "testing/PravonTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -181,8 +182,8 @@ TEST(DustMapSteps, RawToneTablesAreTheDemosaicingsSquareAndRoot) {
         if (l * 4095 % 65535 == 0 || s * 65535 % 4095 == 0)
             EXPECT_NEAR(table[65536 + s * 65535 / 4095], root[s] / 4.0, 1.0) << s;
     }
-    EXPECT_NE(BuildToneTable(PravonColorSpace::kRGB8, true, tuning, &table), nullptr);
-    EXPECT_NE(BuildToneTable(PravonColorSpace::kGrey16, false, tuning, &table), nullptr);
+    EXPECT_PV_KIND(BuildToneTable(PravonColorSpace::kRGB8, true, tuning, &table), PravonKind::kOutOfRange);
+    EXPECT_PV_KIND(BuildToneTable(PravonColorSpace::kGrey16, false, tuning, &table), PravonKind::kOutOfRange);
 }
 
 TEST(DustMapSteps, CameraCurvesGoBackAndForthForEveryRow) {
