@@ -94,7 +94,7 @@ struct Setup {
     }
     ~Setup() { PravonErrorPtr(PravonDisconnect(source.get(), filter.get())); }
 
-    void Pull() { kvbench::PullEveryTile(source.get(), filter.get(), kWidth, kHeight); }
+    void Pull() { kvbench::PullEveryTile(source.get(), filter.get()); }
 
 #if KV_HAVE_OPENCV
     void OpenCV() {

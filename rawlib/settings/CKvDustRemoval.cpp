@@ -3,6 +3,9 @@
 #include "KvRecordCursor.h"
 #include "KvStateIds.h"
 
+#include "rawlib/filters/dust/CDustAnalyzer.h"
+#include "rawlib/filters/dust/CDustReference.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -90,6 +93,107 @@ LONG CKvDustRemoval::LoadDustReference(IPravonManager* manager, const BYTE* data
         return kOutOfMemory;
     std::memcpy(m_reference.get(), data, size);
     return kDone;
+}
+
+namespace {
+
+// Steps an analysis or a map to its end, reporting each step's progress mapped onto [base, base + span].
+template <class Engine>
+LONG RunSteps(Engine& engine, CKvDustRemoval::Progress progress, void* context, LONG base, LONG span) {
+    for (;;) {
+        LONG position = 0;
+        LONG total = 0;
+        if (PravonErrorPtr(engine.Step(&position, &total)))
+            return CKvDustRemoval::kBuildFailed;
+        const LONG percent =
+            base + static_cast<LONG>(total > 0 ? std::int64_t{position} * span / total : std::int64_t{span});
+        if (progress && !progress(CKvDustRemoval::kProgressStep, percent, context)) {
+            engine.Abort();
+            PravonErrorPtr(PravonFail(KvDust::kComponent, PravonKind::kInvalidState, "Cancelled"));
+            return CKvDustRemoval::kBuildCancelled;
+        }
+        if (position >= total)
+            return CKvDustRemoval::kBuilt;
+    }
+}
+
+constexpr LONG kAnalysisPercent = 5;
+
+} // namespace
+
+LONG CKvDustRemoval::BuildDustMap(IPravonManager* manager, IPravonDataSource* source, IPravonTagControl* tags,
+                                  bool linearSamples, bool rawMode, Progress progress, void* context) {
+    try {
+        const LONG result = RunBuild(manager, source, tags, linearSamples, rawMode, progress, context);
+        if (result != kBuilt && result != kBuildBadArgument && result != kBuildNoReference)
+            m_map.reset();
+        return result;
+    } catch (const std::bad_alloc&) {
+        m_map.reset();
+        return kBuildOutOfMemory;
+    }
+}
+
+LONG CKvDustRemoval::RunBuild(IPravonManager* manager, IPravonDataSource* source, IPravonTagControl* tags,
+                              bool linearSamples, bool rawMode, Progress progress, void* context) {
+    if (!manager || !tags || !source)
+        return kBuildBadArgument;
+    m_map.reset();
+    if (!m_reference || m_referenceSize == 0)
+        return kBuildNoReference;
+    if (progress && !progress(kProgressStart, 0, context))
+        return kBuildCancelled;
+    CDustReference reference(manager);
+    if (PravonErrorPtr(reference.Load(m_referenceSize, m_reference.get())))
+        return kBuildNoReference;
+    CDustAnalyzer analyzer(manager);
+    if (PravonErrorPtr(analyzer.Begin(&reference, tags)))
+        return kBuildFailed;
+    if (const LONG r = RunSteps(analyzer, progress, context, 0, kAnalysisPercent); r != kBuilt)
+        return r;
+    std::shared_ptr<CDustMap> map = std::make_shared<CDustMap>(manager);
+    if (PravonErrorPtr(map->Begin(&analyzer, source, linearSamples, rawMode)))
+        return kBuildFailed;
+    if (const LONG r = RunSteps(*map, progress, context, kAnalysisPercent, 100 - kAnalysisPercent);
+        r != kBuilt)
+        return r;
+    if (!map->IsComplete())
+        return kBuildFailed;
+    m_map = std::move(map);
+    if (progress)
+        progress(kProgressEnd, 100, context);
+    return kBuilt;
+}
+
+IPravonError* CKvDustRemoval::ComputeDustMap(IPravonManager* manager, IPravonDataSource* source,
+                                             IPravonTagControl* tags, bool linearSamples, bool rawMode,
+                                             CategoryProgress progress, void* context, LONG category) {
+    struct Relay {
+        CategoryProgress progress;
+        void* context;
+        LONG category;
+    } relay{progress, context, category};
+    const Progress forward = [](LONG, LONG percent, void* r) {
+        const auto* relay = static_cast<const Relay*>(r);
+        return relay->progress(relay->category, percent, relay->context);
+    };
+    const LONG result =
+        BuildDustMap(manager, source, tags, linearSamples, rawMode, progress ? forward : nullptr, &relay);
+    switch (result) {
+    case kBuilt:
+        return nullptr;
+    case kBuildCancelled:
+        return PravonFail(KvDust::kComponent, PravonKind::kInvalidState, "Cancelled");
+    case kBuildBadArgument:
+        return PravonFail(KvDust::kComponent, PravonKind::kBadArgument,
+                          "the dust map needs an image and its tags");
+    case kBuildOutOfMemory:
+        return PravonFail(KvDust::kComponent, PravonKind::kOutOfMemory, "no memory for the dust map");
+    case kBuildNoReference:
+        return PravonFail(KvDust::kComponent, KvDust::kBadBlob, "no usable dust reference");
+    default:
+        return PravonFail(KvDust::kComponent, PravonKind::kNoSource, "the dust map cannot be built");
+    }
 }
 
 LONG CKvDustRemoval::LoadDustMap(IPravonManager* manager, const BYTE* data, DWORD size) {

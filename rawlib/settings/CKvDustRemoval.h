@@ -6,6 +6,8 @@
 
 #include "rawlib/filters/dust/CDustMap.h"
 
+#include "platform/quasel/IPravonTagControl.h"
+
 #include <memory>
 
 class CKvDustRemoval : public IKvState {
@@ -23,6 +25,25 @@ public:
         BYTE second = 0;
         bool operator==(const Stamp&) const = default;
     };
+
+    // Called as (kind, percent, context): kind 0 before the work, 1 for progress (0 to 5 during the
+    // analysis, 5 to 100 during the map), 2 with 100 at the end; false cancels.
+    using Progress = bool (*)(LONG kind, LONG percent, void* context);
+    static constexpr LONG kProgressStart = 0;
+    static constexpr LONG kProgressStep = 1;
+    static constexpr LONG kProgressEnd = 2;
+    // The progress category under which the development reports the dust map.
+    static constexpr LONG kDustCategory = 0x40000;
+    // The development's progress: (category, percent, context); false cancels.
+    using CategoryProgress = bool (*)(LONG category, LONG percent, void* context);
+
+    // Results of BuildDustMap.
+    static constexpr LONG kBuilt = 0;
+    static constexpr LONG kBuildFailed = 1;
+    static constexpr LONG kBuildBadArgument = 2;
+    static constexpr LONG kBuildOutOfMemory = 3;
+    static constexpr LONG kBuildCancelled = 4;
+    static constexpr LONG kBuildNoReference = 5;
 
     // Results of LoadDustMap and LoadDustReference.
     static constexpr LONG kDone = CDustMap::kLoaded;
@@ -62,6 +83,17 @@ public:
     WORD GetSecondExtra() const { return m_secondExtra; }
     void SetSecondExtra(WORD value) { m_secondExtra = value; }
 
+    // Analyses the reference for the image and builds its map, reporting progress through `progress` (may
+    // be null). The current map is dropped first; the new one is kept only when it is complete, so a
+    // cancelled or failed build leaves the record without a map.
+    LONG BuildDustMap(IPravonManager* manager, IPravonDataSource* source, IPravonTagControl* tags,
+                      bool linearSamples, bool rawMode, Progress progress, void* context);
+    // The same for the development: progress goes to `progress` under `category`; an error (kind 1007
+    // "Cancelled" for a cancelled build) when no map was made.
+    IPravonError* ComputeDustMap(IPravonManager* manager, IPravonDataSource* source, IPravonTagControl* tags,
+                                 bool linearSamples, bool rawMode, CategoryProgress progress, void* context,
+                                 LONG category = kDustCategory);
+
     // Drops the current map and reads a new one from a "DstL" blob: kBadArgument for missing or empty
     // input (the current map stays), kOutOfMemory, kUnreadable (no map afterwards), kDone.
     LONG LoadDustMap(IPravonManager* manager, const BYTE* data, DWORD size);
@@ -72,6 +104,8 @@ public:
 
 private:
     void CopyFrom(const CKvDustRemoval& other);
+    LONG RunBuild(IPravonManager* manager, IPravonDataSource* source, IPravonTagControl* tags,
+                  bool linearSamples, bool rawMode, Progress progress, void* context);
 
     DWORD m_referenceSize = 0;
     std::unique_ptr<BYTE[]> m_reference;

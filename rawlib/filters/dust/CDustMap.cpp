@@ -1,10 +1,108 @@
 #include "CDustMap.h"
 
+#include "CDustAnalyzer.h"
 #include "CDustImageDecoder.h"
+#include "CDustMapBuild.h"
 
 #include <new>
 
 CDustMap::CDustMap(IPravonManager* manager) : m_manager(manager) {}
+
+CDustMap::~CDustMap() = default;
+
+void CDustMap::Clear() {
+    m_build.reset();
+    m_header = DustMapHeader();
+    std::vector<WORD>().swap(m_toneTable);
+    std::vector<BYTE>().swap(m_compressedTone);
+    m_correction.reset();
+    m_second.reset();
+    m_correctionBlocks.Clear();
+    m_secondBlocks.Clear();
+    m_state = kIdle;
+}
+
+IPravonError* CDustMap::Begin(CDustAnalyzer* analyzer, IPravonDataSource* source, bool linearSamples,
+                              bool rawMode) {
+    using namespace KvDust;
+    if (!analyzer || !source)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "a dust map needs an analysis and an image");
+    if (!analyzer->IsComplete())
+        return PravonFail(kComponent, kBadBlob, "the dust analysis is not complete");
+    if (m_state != kIdle && m_state != kComplete)
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the dust map is being built");
+    if (!m_manager)
+        return PravonFail(kComponent, PravonKind::kBadArgument, "the dust map has no image manager");
+    Clear();
+    try {
+        m_build = std::make_unique<CDustMapBuild>(m_manager);
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to build the dust map");
+    }
+    if (IPravonError* e = m_build->Begin(*analyzer, source, linearSamples, rawMode)) {
+        Clear();
+        return e;
+    }
+    FollowBuild();
+    return nullptr;
+}
+
+IPravonError* CDustMap::Step(LONG* position, LONG* total) {
+    if (!position || !total)
+        return PravonFail(KvDust::kComponent, PravonKind::kBadArgument, "Step needs places for its progress");
+    if (m_state == kIdle) {
+        *position = 0;
+        *total = 0;
+        return PravonFail(KvDust::kComponent, PravonKind::kInvalidState, "no dust map is being built");
+    }
+    if (m_state == kComplete) {
+        *position = m_lastTotal;
+        *total = m_lastTotal;
+        return nullptr;
+    }
+    if (IPravonError* e = m_build->Step()) {
+        Clear();
+        *position = 0;
+        *total = 0;
+        return e;
+    }
+    *position = m_build->GetPosition();
+    *total = m_build->GetTotal();
+    FollowBuild();
+    return nullptr;
+}
+
+void CDustMap::FollowBuild() {
+    if (m_build->IsDone())
+        TakeResult();
+    else
+        m_state = m_build->GetPhase();
+}
+
+void CDustMap::TakeResult() {
+    // Only a finished build hands over what the filter reads.
+    m_lastTotal = m_build->GetTotal();
+    CDustMapBuild::Result& r = m_build->GetResult();
+    m_header = r.header;
+    m_toneTable = std::move(r.toneTable);
+    m_compressedTone = std::move(r.compressedTone);
+    m_correction = std::move(r.correction);
+    m_second = std::move(r.second);
+    m_correctionBlocks = std::move(r.correctionBlocks);
+    m_secondBlocks = std::move(r.secondBlocks);
+    if (!m_correction) {
+        m_second.reset();
+        m_header.correctionLength = 0;
+        m_header.secondLength = 0;
+    }
+    m_build.reset();
+    m_state = kComplete;
+}
+
+void CDustMap::Abort() {
+    if (m_state != kComplete)
+        Clear();
+}
 
 IPravonError* CDustMap::ReadData(ULONG size, const BYTE* data) {
     using namespace KvDust;
@@ -59,6 +157,8 @@ IPravonError* CDustMap::ReadData(ULONG size, const BYTE* data) {
     m_second = std::move(second);
     m_correctionBlocks = std::move(correctionBlocks);
     m_secondBlocks = std::move(secondBlocks);
+    m_build.reset();
+    m_lastTotal = 1;
     m_state = kComplete;
     return nullptr;
 }

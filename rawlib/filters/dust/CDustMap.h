@@ -11,6 +11,9 @@
 #include <memory>
 #include <vector>
 
+class CDustAnalyzer;
+class CDustMapBuild;
+
 class CDustMap {
 public:
     // The map's states: idle until built or read, complete afterwards (the building steps lie between).
@@ -24,8 +27,22 @@ public:
     static constexpr LONG kLoadUnreadable = 7;
 
     explicit CDustMap(IPravonManager* manager);
+    ~CDustMap();
     CDustMap(const CDustMap&) = delete;
     CDustMap& operator=(const CDustMap&) = delete;
+
+    // Starts building the map of `source` from a complete analysis, which must stay alive and unchanged
+    // until the map completes. `linearSamples`: the samples are linear light already; `rawMode`: a 16-bit
+    // image in the demosaicing's square-root domain (always so for a mosaic, which is demosaiced first).
+    // Kind 1014 without analyzer or source, 1003 for an incomplete analysis or images below 100 x 100, 1007
+    // while a build runs, 1013 for colour spaces other than RGB and the mosaic or a mosaic without a 2 x 2
+    // colour-filter layout. What the map held before is dropped; a failure leaves it idle.
+    IPravonError* Begin(CDustAnalyzer* analyzer, IPravonDataSource* source, bool linearSamples, bool rawMode);
+    // One tile of the current phase, then the progress: every phase counts the tile count once. Idle: 0 of
+    // 0 and kind 1007; complete: the total of the total. Any error leaves the map idle with nothing built.
+    IPravonError* Step(LONG* position, LONG* total);
+    // Stops a running build and drops what it made; a complete map stays complete.
+    void Abort();
 
     // Reads a "DstL" blob. Only when every part was read does the map take over the images, tables and
     // streams and become complete; on any failure it keeps what it held before.
@@ -57,8 +74,15 @@ public:
     const CDustBlockList& GetSecondBlocks() const { return m_secondBlocks; }
 
 private:
+    void Clear();
+    // The map's state from its build: the phase it is in, or complete with what it made.
+    void FollowBuild();
+    void TakeResult();
+
     IPravonManager* m_manager;
     LONG m_state = kIdle;
+    std::unique_ptr<CDustMapBuild> m_build;
+    LONG m_lastTotal = 1;
     DustMapHeader m_header;
     std::vector<WORD> m_toneTable;
     std::vector<BYTE> m_compressedTone;
