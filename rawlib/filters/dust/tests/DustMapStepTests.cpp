@@ -179,8 +179,9 @@ TEST(DustMapSteps, RawToneTablesAreTheDemosaicingsSquareAndRoot) {
     // At every 12-bit step the inverse is the root table's entry in 16 bits.
     for (ULONG s = 0; s < 4096; s += 13) {
         const ULONG l = s * 65535 / 4095;
-        if (l * 4095 % 65535 == 0 || s * 65535 % 4095 == 0)
+        if (l * 4095 % 65535 == 0 || s * 65535 % 4095 == 0) {
             EXPECT_NEAR(table[65536 + s * 65535 / 4095], root[s] / 4.0, 1.0) << s;
+        }
     }
     EXPECT_PV_KIND(BuildToneTable(PravonColorSpace::kRGB8, true, tuning, &table), PravonKind::kOutOfRange);
     EXPECT_PV_KIND(BuildToneTable(PravonColorSpace::kGrey16, false, tuning, &table), PravonKind::kOutOfRange);
