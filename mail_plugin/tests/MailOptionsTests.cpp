@@ -6,7 +6,7 @@
 
 #include "platform/davuzozi/davuzOzi.h"
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinUser.h"
+#include "testing/ScriptedModuleTest.h"
 #include "testing/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -25,32 +25,14 @@ public:
 };
 
 // This program's module object, started by the scripted host, whose registry service keeps the options.
-class MailOptionsTest : public ::testing::Test {
+class MailOptionsTest : public ScriptedModuleTest<OptionsModule> {
 protected:
-    void SetUp() override {
-        KvwClose();
-        KvwSetModuleFactory([]() -> TBasicQWComp* { return new OptionsModule; });
-        m_host = std::make_unique<CScriptedHost>();
-        m_module = m_host->Add(CHostModule::FromExports("this program", &KvwInitialize, &KvwMessage,
-                                                        &KvwGetInformation, &KvwClose));
-        ASSERT_NE(m_module, CScriptedHost::kNoModule);
-        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
-    }
-    void TearDown() override {
-        m_host->Close(m_module);
-        m_host.reset();
-        WinUserTest::PumpPending();
-    }
-
     void Put(const std::string& path, const std::string& text) {
         m_host->Registry().PutText("MailPI\\" + path, "Default", text);
     }
     std::optional<std::string> Stored(const std::string& path) const {
         return m_host->Registry().Text("MailPI\\" + path, "Default");
     }
-
-    std::unique_ptr<CScriptedHost> m_host;
-    std::size_t m_module = CScriptedHost::kNoModule;
 };
 
 TEST_F(MailOptionsTest, TheDefaultsAreThoseOfAFirstUse) {

@@ -388,6 +388,14 @@ bool Resolve(HKEY key, std::string& path, REGSAM& access) {
     return true;
 }
 
+// The key path behind a handle opened with the right a value call needs; otherwise the error it answers.
+LONG ResolveFor(HKEY key, REGSAM needed, std::string& path) {
+    REGSAM access = 0;
+    if (!Resolve(key, path, access))
+        return ERROR_INVALID_HANDLE;
+    return access & needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 LONG Issue(const std::string& path, REGSAM access, PHKEY result) {
     std::size_t index = 0;
     while (index < g_slots.size() && g_slots[index].used)
@@ -470,11 +478,8 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     try {
         std::lock_guard<std::mutex> guard(g_lock);
         std::string path;
-        REGSAM access = 0;
-        if (!Resolve(key, path, access))
-            return ERROR_INVALID_HANDLE;
-        if (!(access & KEY_QUERY_VALUE))
-            return ERROR_ACCESS_DENIED;
+        if (const LONG resolved = ResolveFor(key, KEY_QUERY_VALUE, path); resolved != ERROR_SUCCESS)
+            return resolved;
         Store store = Load();
         Key* found = FindKey(store, path);
         const Value* value = found ? FindValue(*found, valueName ? valueName : "") : nullptr;
@@ -533,11 +538,8 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 
         std::lock_guard<std::mutex> guard(g_lock);
         std::string path;
-        REGSAM access = 0;
-        if (!Resolve(key, path, access))
-            return ERROR_INVALID_HANDLE;
-        if (!(access & KEY_SET_VALUE))
-            return ERROR_ACCESS_DENIED;
+        if (const LONG resolved = ResolveFor(key, KEY_SET_VALUE, path); resolved != ERROR_SUCCESS)
+            return resolved;
         Store store = Load();
         if (!store.available)
             return ERROR_WRITE_FAULT;
@@ -561,11 +563,8 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     try {
         std::lock_guard<std::mutex> guard(g_lock);
         std::string path;
-        REGSAM access = 0;
-        if (!Resolve(key, path, access))
-            return ERROR_INVALID_HANDLE;
-        if (!(access & KEY_SET_VALUE))
-            return ERROR_ACCESS_DENIED;
+        if (const LONG resolved = ResolveFor(key, KEY_SET_VALUE, path); resolved != ERROR_SUCCESS)
+            return resolved;
         Store store = Load();
         if (store.malformed)
             return ERROR_INVALID_DATA;

@@ -91,8 +91,9 @@ TEST_F(CodecLoading, APreviewAtLeastAsLargeAsWantedNeedsNoHostMessageASmallerOne
         EXPECT_EQ(RequestsOf(KvwPluginRequest::kFullImage), 0u);
         // A preview is never enlarged: a smaller one leaves the rest of the buffer zero.
         EXPECT_EQ(PixelAt(sink, 120, c.lastOpaqueColumn, 0).a, 0xFF) << c.previewWidth;
-        if (c.lastOpaqueColumn < 29)
+        if (c.lastOpaqueColumn < 29) {
             EXPECT_EQ(PixelAt(sink, 120, c.lastOpaqueColumn + 1, 0).a, 0) << c.previewWidth;
+        }
     }
 }
 

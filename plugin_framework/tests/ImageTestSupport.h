@@ -11,6 +11,7 @@
 
 #include "platform/host/CScriptedHost.h"
 #include "testing/Deadline.h"
+#include "testing/ScriptedModuleTest.h"
 
 #include <gtest/gtest.h>
 
@@ -80,21 +81,10 @@ public:
     bool created = false;
 };
 
-class ImageHostTest : public ::testing::Test {
+class ImageHostTest : public ScriptedModuleTest<ImageModule> {
 protected:
-    void SetUp() override {
-        KvwClose();
-        KvwSetModuleFactory([]() -> TBasicQWComp* { return new ImageModule; });
-        m_host = std::make_unique<CScriptedHost>();
-        m_module = m_host->Add(CHostModule::FromExports("this program", &KvwInitialize, &KvwMessage,
-                                                        &KvwGetInformation, &KvwClose));
-        ASSERT_NE(m_module, CScriptedHost::kNoModule);
-        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
-    }
     void TearDown() override {
-        m_host->Close(m_module);
-        m_host.reset();
-        WinUserTest::PumpPending();
+        ScriptedModuleTest::TearDown();
         EXPECT_EQ(CHostImage::Live(), 0) << "every image the host handed out was given back";
     }
 
@@ -152,9 +142,6 @@ protected:
     bool PumpUntil(const std::function<bool()>& condition) {
         return WinUserTest::PumpUntil(condition, kvtest::kThreadDeadline.count());
     }
-
-    std::unique_ptr<CScriptedHost> m_host;
-    std::size_t m_module = 0;
 };
 
 } // namespace imagetest

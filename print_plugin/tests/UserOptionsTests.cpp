@@ -5,7 +5,7 @@
 #include "plugin_framework/TBasicQWComp.h"
 
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinUser.h"
+#include "testing/ScriptedModuleTest.h"
 
 #include <gtest/gtest.h>
 
@@ -24,23 +24,8 @@ public:
 };
 
 // This program's module object, started by the scripted host, whose registry service keeps the options.
-class UserOptionsTest : public ::testing::Test {
+class UserOptionsTest : public ScriptedModuleTest<OptionsModule> {
 protected:
-    void SetUp() override {
-        KvwClose();
-        KvwSetModuleFactory([]() -> TBasicQWComp* { return new OptionsModule; });
-        m_host = std::make_unique<CScriptedHost>();
-        m_module = m_host->Add(CHostModule::FromExports("this program", &KvwInitialize, &KvwMessage,
-                                                        &KvwGetInformation, &KvwClose));
-        ASSERT_NE(m_module, CScriptedHost::kNoModule);
-        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
-    }
-    void TearDown() override {
-        m_host->Close(m_module);
-        m_host.reset();
-        WinUserTest::PumpPending();
-    }
-
     // Keys are whole paths below "PrintPI" with the value name "Default".
     void Put(const std::string& path, const std::string& text) {
         m_host->Registry().PutText("PrintPI\\" + path, "Default", text);
@@ -48,9 +33,6 @@ protected:
     std::optional<std::string> Stored(const std::string& path) const {
         return m_host->Registry().Text("PrintPI\\" + path, "Default");
     }
-
-    std::unique_ptr<CScriptedHost> m_host;
-    std::size_t m_module = CScriptedHost::kNoModule;
 };
 
 TEST_F(UserOptionsTest, WithoutARegistryServiceLoadAndSaveFailAndNothingChanges) {
