@@ -18,3 +18,8 @@ TdocDataSource::~TdocDataSource() {
     if (m_handle != kDocNoHandle)
         docReleaseHandle(m_handle);
 }
+
+TdocDocument* TdocDataSource::CreateDocumentFromLTF2(const TdocDataSource& templateSource,
+                                                     const TdocDataSource& dataSource) {
+    return TdocDocument::CreateFromLTF2(templateSource.m_handle, dataSource.m_handle);
+}

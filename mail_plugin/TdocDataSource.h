@@ -3,6 +3,7 @@
 #pragma once
 
 #include "plugin_framework/TString.h"
+#include "plugin_framework/TdocObject.h"
 
 #include "platform/dadadud/DadaDud.h"
 
@@ -18,6 +19,13 @@ public:
     virtual ~TdocDataSource();
 
     DocHandle GetHandle() const { return m_handle; }
+
+    // A new document that the caller owns, the template source filled with the pictures of the data
+    // source, or null when the library does not answer 1. Both sources stay the caller's and may be
+    // deleted as soon as this returns. (A document from an LTF file and a data file is
+    // TdocDocument::CreateFromLTF.)
+    static TdocDocument* CreateDocumentFromLTF2(const TdocDataSource& templateSource,
+                                                const TdocDataSource& dataSource);
 
 private:
     explicit TdocDataSource(DocHandle handle) : m_handle(handle) {}

@@ -87,6 +87,12 @@ TdocDocument* TdocDocument::CreateFromLTF(const TString& templatePath, const TSt
                                                                             : nullptr;
 }
 
+TdocDocument* TdocDocument::CreateFromLTF2(DocHandle templateSource, DocHandle bundleSource) {
+    DocHandle handle = kDocNoHandle;
+    return docCreateDocumentFromLTF2(templateSource, bundleSource, &handle) == 1 ? new TdocDocument(handle)
+                                                                                 : nullptr;
+}
+
 LONG TdocDocument::ApplyTransform(const TString& stylesheet, const TString& parameters) {
     return docApplyTransform(GetHandle(), stylesheet, parameters);
 }

@@ -47,6 +47,8 @@ public:
     static TdocDocument* CreateFromLDF(const TString& path);
     // The layout template filled with the bundle file's objects; null when the library does not answer 1.
     static TdocDocument* CreateFromLTF(const TString& templatePath, const TString& bundlePath);
+    // The same of two data sources' handles (the template's, then the bundle's), which stay the caller's.
+    static TdocDocument* CreateFromLTF2(DocHandle templateSource, DocHandle bundleSource);
     // The library's answer to transforming the document under its handle.
     LONG ApplyTransform(const TString& stylesheet, const TString& parameters);
     LONG SaveLDF(const TString& path) const;

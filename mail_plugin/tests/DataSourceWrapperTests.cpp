@@ -1,3 +1,4 @@
+#include "mail_plugin/MailPreviewDocument.h"
 #include "mail_plugin/TdocDataSource.h"
 
 #include "platform/dadadud/DadaDudTest.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -38,6 +40,72 @@ TEST_F(DataSourceWrapper, GivesNothingWhenTheLibraryRefuses) {
     ASSERT_EQ(docShutdown(), 1);
     EXPECT_EQ(TdocDataSource::Create2(L"<a/>", 4), nullptr) << "a stopped library makes no source";
     ASSERT_EQ(docStartup(), 1);
+}
+
+// Objects whose contents are the host item ids 5000 + k, as the modules' bundles give them.
+std::string PictureBundle(int count) {
+    std::string text = "<?xml version='1.0' encoding='utf-8'?><bundle>";
+    for (int k = 0; k < count; ++k)
+        text += "<object id='" + std::to_string(k) + "'><content>" + std::to_string(5000 + k) +
+                "</content><caption kind='basic'>IMG_" + std::to_string(k) + ".jpg</caption></object>";
+    return text + "</bundle>";
+}
+
+std::wstring Text(const TdocObject& object, const wchar_t* path) {
+    TString value;
+    return object.GetStringProperty(path, value, 0) == 1 ? std::wstring(static_cast<const wchar_t*>(value))
+                                                         : L"(none)";
+}
+
+TEST_F(DataSourceWrapper, ThePreviewShowsOnePicturePerPageOfTheAttachmentSize) {
+    kvtest::TempFolder folder;
+    const TString bundle(Utf::Utf8ToWide(folder.Write("bndl.xml", PictureBundle(3))).c_str());
+    const struct {
+        graphtypes::TSize_T<LONG> attachment;
+        graphtypes::TSize_T<double> page;
+    } cases[] = {
+        {{640, 480}, {640, 480}},
+        {{1024, 768}, {1024, 768}},
+        {{0, 0}, {800, 600}},
+    };
+    for (const auto& c : cases) {
+        // A button face colour word: red 0xEC in the low byte, then green 0xE9 and blue 0xD8.
+        std::unique_ptr<TdocDocument> document(MailPreviewDocument::Create(c.attachment, 0x00D8E9EC, bundle));
+        ASSERT_TRUE(document) << c.attachment.cx;
+        EXPECT_EQ(DadaDudTest::LiveHandles(), 1u) << "the two sources are gone, the document stays";
+        ASSERT_EQ(document->GetPageCount(), 3);
+        for (LONG index = 0; index < 3; ++index) {
+            std::unique_ptr<TdocPage> page(document->GetPage(index));
+            ASSERT_TRUE(page);
+            graphtypes::TSize_T<double> size;
+            ASSERT_TRUE(page->GetSize(size));
+            EXPECT_EQ(size, c.page) << index;
+            EXPECT_EQ(Text(*page, L"property[@name='background']/attr[@name='color']"), L"#ece9d800");
+            EXPECT_EQ(Text(*page, L"property[@name='content-alignment']/attr[@name='horizontal']"), L"c");
+            std::unique_ptr<TdocItem> item(page->GetItem(0));
+            ASSERT_TRUE(item);
+            graphtypes::TRect_T<double> box;
+            ASSERT_TRUE(item->GetBoundingBox(box));
+            EXPECT_EQ(box, graphtypes::TRect_T<double>(0, 0, c.page.cx, c.page.cy));
+            EXPECT_EQ(Text(*item, L"content/image[@refType='NUID']"), std::to_wstring(5000 + index));
+        }
+    }
+}
+
+TEST_F(DataSourceWrapper, NoPreviewWithoutTheItemDataOrFromSourcesOfTheWrongKind) {
+    kvtest::TempFolder folder;
+    EXPECT_EQ(MailPreviewDocument::Create({640, 480}, 0, TString(Utf::Utf8ToWide(folder.File("x")).c_str())),
+              nullptr);
+    const std::wstring bundle = Utf::Utf8ToWide(PictureBundle(2));
+    std::unique_ptr<TdocDataSource> first(
+        TdocDataSource::Create2(bundle.c_str(), static_cast<LONG>(bundle.size())));
+    std::unique_ptr<TdocDataSource> second(
+        TdocDataSource::Create2(bundle.c_str(), static_cast<LONG>(bundle.size())));
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(TdocDataSource::CreateDocumentFromLTF2(*first, *second), nullptr) << "a bundle is no template";
+    first.reset();
+    second.reset();
+    EXPECT_EQ(DadaDudTest::LiveHandles(), 0u);
 }
 
 } // namespace

@@ -171,10 +171,14 @@ KvXmlTreePtr CLtfFill::Fill(const std::uint8_t* ltf, std::size_t ltfSize, const 
                             std::size_t bundleSize) {
     KvXmlTreePtr source = KvXmlParse(ltf, ltfSize);
     KvXmlTreePtr items = KvXmlParse(bundle, bundleSize);
-    if (!source || !items)
+    return Fill(source.get(), items.get());
+}
+
+KvXmlTreePtr CLtfFill::Fill(xmlDocPtr ltf, xmlDocPtr bundle) {
+    if (!ltf || !bundle)
         return nullptr;
-    const xmlNodePtr templateRoot = xmlDocGetRootElement(source.get());
-    const xmlNodePtr bundleRoot = xmlDocGetRootElement(items.get());
+    const xmlNodePtr templateRoot = xmlDocGetRootElement(ltf);
+    const xmlNodePtr bundleRoot = xmlDocGetRootElement(bundle);
     if (!IsElement(templateRoot, "template") || !IsElement(bundleRoot, "bundle"))
         return nullptr;
     const std::vector<BundleObject> objects = ReadBundle(bundleRoot);

@@ -21,4 +21,7 @@ public:
     // be too large.
     static KvXmlTreePtr Fill(const std::uint8_t* ltf, std::size_t ltfSize, const std::uint8_t* bundle,
                              std::size_t bundleSize);
+    // The same of trees already read (the template's and the bundle's); either may be null. Neither tree
+    // changes.
+    static KvXmlTreePtr Fill(xmlDocPtr ltf, xmlDocPtr bundle);
 };

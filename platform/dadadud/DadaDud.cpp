@@ -57,6 +57,14 @@ bool Add(DocObject object, DocHandle* out) {
     return true;
 }
 
+// A new handle for a document just made; false for no document.
+bool AddDocument(std::shared_ptr<CDocDocument> document, DocHandle* out) {
+    if (!document)
+        return false;
+    xmlNodePtr root = document->Root();
+    return Add(DocObject{DocObject::Kind::kDocument, std::move(document), root, nullptr}, out);
+}
+
 template <class Body>
 LONG Call(const char* name, DocHandle first, Body body) {
     Library().Observe(name, first);
@@ -80,7 +88,7 @@ bool ChildHandle(DocHandle parent, DocObject::Kind parentKind, const char* name,
         std::lock_guard<std::mutex> guard(owner->document->Lock());
         child = CDocDocument::Child(NodeOf(*owner), name, index);
     }
-    return child && Add(DocObject{kind, owner->document, child}, out);
+    return child && Add(DocObject{kind, owner->document, child, nullptr}, out);
 }
 
 } // namespace
@@ -104,11 +112,7 @@ LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document) {
         if (!document || !path || !Library().Started() ||
             !WinFileIO::ReadWholeFile(WinFileIO::NativePath(path), CDocDocument::kMaxFileBytes, bytes))
             return false;
-        std::shared_ptr<CDocDocument> parsed = CDocDocument::Parse(bytes.data(), bytes.size());
-        if (!parsed)
-            return false;
-        xmlNodePtr root = parsed->Root();
-        return Add(DocObject{DocObject::Kind::kDocument, std::move(parsed), root}, document);
+        return AddDocument(CDocDocument::Parse(bytes.data(), bytes.size()), document);
     });
 }
 
@@ -122,12 +126,23 @@ LONG docCreateDocumentFromLTF(const wchar_t* templatePath, const wchar_t* bundle
                                       ltf) ||
             !WinFileIO::ReadWholeFile(WinFileIO::NativePath(bundlePath), CDocDocument::kMaxFileBytes, bundle))
             return false;
-        std::shared_ptr<CDocDocument> filled =
-            CDocDocument::Adopt(CLtfFill::Fill(ltf.data(), ltf.size(), bundle.data(), bundle.size()));
-        if (!filled)
+        return AddDocument(
+            CDocDocument::Adopt(CLtfFill::Fill(ltf.data(), ltf.size(), bundle.data(), bundle.size())),
+            document);
+    });
+}
+
+LONG docCreateDocumentFromLTF2(DocHandle templateSource, DocHandle bundleSource, DocHandle* document) {
+    return Call("docCreateDocumentFromLTF2", templateSource, [&] {
+        if (document)
+            *document = kDocNoHandle;
+        const std::shared_ptr<const CDocDataSource> ltf = DocLibrary::FindDataSource(templateSource);
+        const std::shared_ptr<const CDocDataSource> bundle = DocLibrary::FindDataSource(bundleSource);
+        if (!document || !ltf || !bundle)
             return false;
-        xmlNodePtr root = filled->Root();
-        return Add(DocObject{DocObject::Kind::kDocument, std::move(filled), root}, document);
+        const KvXmlTreePtr ltfTree = ltf->Parse();
+        const KvXmlTreePtr bundleTree = bundle->Parse();
+        return AddDocument(CDocDocument::Adopt(CLtfFill::Fill(ltfTree.get(), bundleTree.get())), document);
     });
 }
 

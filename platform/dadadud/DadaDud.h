@@ -24,6 +24,9 @@ LONG docCreateDocumentFromLDF(const wchar_t* path, DocHandle* document);
 // cluster is repeated once for every group of objects it binds, references are resolved, pages numbered
 // from 1. Either file not well-formed, of the wrong kind or with a document type gives no handle.
 LONG docCreateDocumentFromLTF(const wchar_t* templatePath, const wchar_t* bundlePath, DocHandle* document);
+// The same, of the texts of two data sources (a template, then a bundle), which keep their own handles:
+// they may be released as soon as the document was made. A handle that names no data source gives none.
+LONG docCreateDocumentFromLTF2(DocHandle templateSource, DocHandle bundleSource, DocHandle* document);
 // The document's content becomes the stylesheet's result of it (an LDF document), under the same handle;
 // on any failure the document is unchanged. Parameters as for docXSLTTransform2. Handles of pages and
 // items taken before keep reading the content they were taken from.

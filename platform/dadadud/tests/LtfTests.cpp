@@ -196,6 +196,75 @@ TEST_F(LayoutTemplates, AFilledDocumentSavesAndReloadsByteForByte) {
     EXPECT_EQ(Property(reloaded, L"page[2]/item[3]/content/text"), L"name 2");
 }
 
+// A data source of the text's wide characters; kDocNoHandle when it is refused.
+DocHandle TextSource(const std::wstring& text) {
+    DocHandle source = kDocNoHandle;
+    return docCreateDataSource2(text.c_str(), static_cast<LONG>(text.size()), &source) == 1 ? source
+                                                                                            : kDocNoHandle;
+}
+
+TEST_F(LayoutTemplates, DataSourcesFillLikeTheirFilesAndMayGoRightAfter) {
+    const DocHandle fromFiles = Fill(Template(3), Bundle(7));
+    ASSERT_NE(fromFiles, kDocNoHandle);
+    // The template in memory declares UTF-16, as the modules' texts do; the bundle is read as stored, in
+    // UTF-16 with its byte-order mark.
+    std::wstring ltfText = Wide(Template(3));
+    ltfText.replace(ltfText.find(L"utf-8"), 5, L"utf-16");
+    std::vector<std::uint8_t> stored{0xFF, 0xFE};
+    std::string bundleText = Bundle(7);
+    bundleText.replace(bundleText.find("utf-8"), 5, "UTF-16");
+    const std::wstring wideBundle = Wide(bundleText);
+    Utf::AppendUtf16LE(stored, std::u16string(wideBundle.begin(), wideBundle.end()));
+    DocHandle bundleSource = kDocNoHandle;
+    ASSERT_EQ(docCreateDataSource(Wide(m_folder.Write("bndl.xml", stored)).c_str(), &bundleSource), 1);
+    const DocHandle ltfSource = TextSource(ltfText);
+    ASSERT_NE(ltfSource, kDocNoHandle);
+
+    DocHandle document = kDocNoHandle;
+    ASSERT_EQ(docCreateDocumentFromLTF2(ltfSource, bundleSource, &document), 1);
+    EXPECT_EQ(docReleaseHandle(ltfSource), 1);
+    EXPECT_EQ(docReleaseHandle(bundleSource), 1);
+    const std::string fromSources = m_folder.File("sources.ldf"), fromFile = m_folder.File("files.ldf");
+    ASSERT_EQ(docSaveLDF(document, Wide(fromSources).c_str()), 1);
+    ASSERT_EQ(docSaveLDF(fromFiles, Wide(fromFile).c_str()), 1);
+    EXPECT_EQ(ReadAll(fromSources), ReadAll(fromFile));
+    EXPECT_EQ(Pages(document), 3);
+    EXPECT_EQ(Property(document, L"page[3]/item[2]/content/image[@refType='NUID']"), L"1006");
+}
+
+TEST_F(LayoutTemplates, TwoSourcesGiveNoDocumentUnlessBothAreSourcesOfTheirKind) {
+    const DocHandle ltf = TextSource(Wide(Template(1)));
+    const DocHandle bundle = TextSource(Wide(Bundle(2)));
+    const DocHandle broken = TextSource(L"<bundle><object>");
+    const DocHandle document = Fill(Template(1), Bundle(2));
+    ASSERT_TRUE(ltf != kDocNoHandle && bundle != kDocNoHandle && broken != kDocNoHandle &&
+                document != kDocNoHandle);
+    DocHandle released = TextSource(Wide(Bundle(1)));
+    ASSERT_EQ(docReleaseHandle(released), 1);
+    const struct {
+        const char* what;
+        DocHandle first;
+        DocHandle second;
+    } cases[] = {
+        {"in the other order", bundle, ltf},
+        {"a bundle not well-formed", ltf, broken},
+        {"a document for the template", document, bundle},
+        {"a document for the bundle", ltf, document},
+        {"a released source", ltf, released},
+        {"no handle", kDocNoHandle, bundle},
+    };
+    for (const auto& c : cases) {
+        DocHandle out = 77;
+        EXPECT_EQ(docCreateDocumentFromLTF2(c.first, c.second, &out), 0) << c.what;
+        EXPECT_EQ(out, kDocNoHandle) << c.what;
+    }
+    EXPECT_EQ(docCreateDocumentFromLTF2(ltf, bundle, nullptr), 0);
+    const std::size_t live = DadaDudTest::LiveHandles();
+    for (DocHandle handle : {ltf, bundle, broken, document})
+        EXPECT_EQ(docReleaseHandle(handle), 1);
+    EXPECT_EQ(live, 4u) << "a refused filling holds no handle";
+}
+
 // Adds an attribute to every page, or, with the name "fail", calls an unknown function.
 std::wstring MarkPages(const std::string& extra = "") {
     return Wide(
