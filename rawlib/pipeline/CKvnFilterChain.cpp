@@ -122,6 +122,7 @@ CKvnFilterChain::CKvnFilterChain() {
 }
 
 CKvnFilterChain::~CKvnFilterChain() {
+    m_chain.reset();
     ResetModes();
     DeleteEmbeddedProfileFile();
     CKvFileSavingUtilities::RemoveUser();
@@ -168,7 +169,11 @@ IPravonError* CKvnFilterChain::SetSourceImage(IPravonImage* image) {
     if (!m_initialised || !GetSourceImage())
         return NotInitialised();
     CKvImageAttributes::SetSourceImage(image);
-    return nullptr;
+    if (!m_chain)
+        return nullptr;
+    if (!m_chain->ReattachSource(image))
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the chain does not take the new source");
+    return UpdateChain(CKvTolmoFilterChain::kEverything);
 }
 
 void CKvnFilterChain::SaveEmbeddedProfileFile(const std::string& folder) {
@@ -308,13 +313,41 @@ IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
         return BadRecord("the mode record's size is wrong");
     if (mode->developmentMode > 3 || mode->scalingMethod > 3 || mode->cacheMode > 1 || mode->nativeOrder > 2)
         return BadRecord("a mode is out of range");
-    if (mode->nativeOrder && mode->nativeOrder != m_modeD)
+    if (mode->nativeOrder && mode->nativeOrder != m_modeD) {
         m_modeD = mode->nativeOrder;
-    if (mode->scalingMethod && mode->scalingMethod != m_modeB)
+        if (m_chain) {
+            m_chain->SetNativeOrder(m_modeD == 2);
+            if (PravonErrorPtr(
+                    m_chain->GetStage(CKvTolmoFilterChain::kNativeOrderStage)->Enable(m_modeD == 2, true)))
+                return PravonFail(kComponent, PravonKind::kInvalidState,
+                                  "the native-order stage cannot change");
+        }
+    }
+    if (mode->scalingMethod && mode->scalingMethod != m_modeB) {
         m_modeB = mode->scalingMethod;
-    m_modeC = mode->cacheMode;
-    if (mode->developmentMode && mode->developmentMode != m_modeA)
+        if (m_chain)
+            m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+    }
+    if (mode->cacheMode != m_modeC) {
+        m_modeC = mode->cacheMode;
+        if (m_chain)
+            m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
+    }
+    if (mode->developmentMode && mode->developmentMode != m_modeA) {
+        if (m_chain) {
+            const DWORD old = m_modeA;
+            const DWORD mask = old == 1 || mode->developmentMode == 1 ? CKvTolmoFilterChain::kEverything
+                                                                      : CKvTolmoFilterChain::kModeChanged;
+            m_chain->SetDevelopmentMode(ChainMode(mode->developmentMode));
+            if (IPravonError* e = UpdateChain(mask)) {
+                // The chain goes back to the mode the object still holds, so that the two agree.
+                m_chain->SetDevelopmentMode(ChainMode(old));
+                PravonErrorPtr(UpdateChain(mask));
+                return e;
+            }
+        }
         m_modeA = mode->developmentMode;
+    }
     return nullptr;
 }
 
@@ -402,8 +435,15 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
             m_colorClass = static_cast<DWORD>(profile->colorClass);
     }
     if (apply && (mask & 0x30))
-        return WriteSizeSettings();
-    return nullptr;
+        if (IPravonError* e = WriteSizeSettings())
+            return e;
+    if (!m_chain || !mask)
+        return nullptr;
+    if (mask & 0x4000)
+        m_chain->SetOutputParameters(OutputParametersOf());
+    if (mask & 0x10)
+        m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
+    return UpdateChain(mask);
 }
 
 IPravonError* CKvnFilterChain::WriteSizeSettings() {
@@ -474,15 +514,60 @@ IPravonError* CKvnFilterChain::GetImageInfo(strKvnImageInfoParam* info) {
     return nullptr;
 }
 
+CKvTolmoFilterChain::OutputParameters CKvnFilterChain::OutputParametersOf() const {
+    CKvTolmoFilterChain::OutputParameters parameters;
+    parameters.profileRequested = profileRequested != 0;
+    parameters.renderingIntent = renderingIntent;
+    parameters.customProfile = customProfile != 0;
+    parameters.customProfilePath = customProfilePath;
+    parameters.depthDiffers = depthDiffers != 0;
+    parameters.bitsPerChannel = bitsPerChannel;
+    return parameters;
+}
+
+IPravonError* CKvnFilterChain::UpdateChain(DWORD mask) {
+    if (!m_chain)
+        return nullptr;
+    std::unique_ptr<ImageProperties> snapshot = CreateProperties();
+    if (!snapshot)
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings snapshot");
+    snapshot->orientation = m_flip ? 1 : 0;
+    snapshot->rotation = static_cast<SHORT>(m_angle);
+    return KvnChainError(m_chain->Update(snapshot.get(), mask, m_outputScale));
+}
+
 IPravonError* CKvnFilterChain::GetFilterChain(IPravonFilterChain** out) {
     if (!m_initialised || !m_manager || !GetTagControl() || !GetSourceImage())
         return NotInitialised();
     if (!out)
         return BadRecord("no place for the filter chain");
     PravonErrorPtr setUp(SetUp());
-    *out = nullptr;
-    return IPravonError::Chain(setUp.release(), PravonFail(kComponent, PravonKind::kInvalidState,
-                                                           "the development graph is not built"));
+    if (!m_chain) {
+        m_chain.reset(new (std::nothrow) CKvTolmoFilterChain());
+        if (!m_chain)
+            return IPravonError::Chain(setUp.release(), PravonFail(kComponent, PravonKind::kOutOfMemory,
+                                                                   "no memory for the development chain"));
+        m_chain->SetDevelopmentMode(ChainMode(m_modeA));
+        m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
+        m_chain->SetNativeOrder(m_modeD == 2);
+        m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+        m_chain->SetOutputParameters(OutputParametersOf());
+        m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
+        m_chain->SetActive(1);
+        IPravonError* failed = KvnChainError(m_chain->Build(m_manager, GetSourceImage()));
+        if (!failed)
+            failed = UpdateChain(CKvTolmoFilterChain::kEverything);
+        if (failed) {
+            m_chain.reset();
+            return IPravonError::Chain(setUp.release(), failed);
+        }
+    }
+    *out = m_chain->GetOutput();
+    if (!*out)
+        return IPravonError::Chain(
+            setUp.release(), PravonFail(kComponent, PravonKind::kInvalidState, "the chain has no output"));
+    return setUp.release();
 }
 
 IPravonError* CKvnFilterChain::GetCaptureSettings(strKvnNCParam* param) {
@@ -542,6 +627,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
             rawWhiteBalance.SetPreset(preset);
             rawWhiteBalance.SetTemperature(static_cast<WORD>(wb->temperature));
             rawWhiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+            return UpdateChain(0x80);
         }
         return nullptr;
     }
@@ -554,6 +640,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
         if (!exposureOverride || ex->value != rawExposure.GetCompensation()) {
             exposureOverride = 1;
             rawExposure.SetCompensation(ex->value);
+            return UpdateChain(0x100);
         }
         return nullptr;
     }
@@ -562,7 +649,9 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
         if (flag->size != sizeof(strKvnFlagOption))
             return BadRecord("the camera-settings option's size is wrong");
         m_cameraSettingsFlag = flag->flag;
-        return nullptr;
+        if (m_chain)
+            m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        return UpdateChain(0x10000);
     }
     return BadRecord("unknown raw option");
 }
@@ -615,23 +704,30 @@ IPravonError* CKvnFilterChain::ResetRawOption(strKvnRawOption* option) {
             whiteBalanceOverride = 0;
             rawWhiteBalance.SetPreset(0);
             rawWhiteBalance.SetTemperature(0);
+            return UpdateChain(0x80);
         }
         return nullptr;
     case KvnRawOption::kExposure:
         if (exposureOverride) {
             exposureOverride = 0;
             rawExposure.SetCompensation(0.0);
+            return UpdateChain(0x100);
         }
         return nullptr;
     case KvnRawOption::kCameraSettings:
+        if (m_cameraSettingsFlag != 0)
+            return nullptr;
         m_cameraSettingsFlag = 1;
-        return nullptr;
+        if (m_chain)
+            m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        return UpdateChain(0x10000);
     default:
         return BadRecord("unknown raw option");
     }
 }
 
 IPravonError* CKvnFilterChain::Cleanup(bool keep) {
+    m_chain.reset();
     if (!keep) {
         ResetModes();
         DeleteEmbeddedProfileFile();

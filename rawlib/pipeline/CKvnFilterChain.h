@@ -3,7 +3,10 @@
 #pragma once
 
 #include "CKLImageAttributes.h"
+#include "CKvTolmoFilterChain.h"
 #include "IKvnFilterChain.h"
+
+#include <memory>
 
 #include <string>
 
@@ -45,6 +48,10 @@ public:
     const std::string& GetEmbeddedProfilePath() const { return m_embeddedPath; }
     double GetRotationAngle() const { return m_angle; }
     bool GetFlip() const { return m_flip; }
+    // The internal chain while GetFilterChain's graph lives; null before.
+    CKvTolmoFilterChain* GetInternalChain() const { return m_chain.get(); }
+    // Updates the live chain from a fresh snapshot of the settings (nothing without a chain).
+    IPravonError* UpdateChain(DWORD mask);
 
 private:
     IPravonError* SetUp();
@@ -54,8 +61,11 @@ private:
     DWORD ComputeSettingsClass(bool hadSettings) const;
     IPravonError* WriteSizeSettings();
     void ResetModes();
+    static DWORD ChainMode(DWORD modeA) { return modeA == 1 ? 4 : modeA == 3 ? 3 : 2; }
+    CKvTolmoFilterChain::OutputParameters OutputParametersOf() const;
 
     IPravonManager* m_manager = nullptr;
+    std::unique_ptr<CKvTolmoFilterChain> m_chain;
     DWORD m_modeA = 2, m_modeB = 1, m_modeC = 0, m_modeD = 1;
     DWORD m_sourceBytes = 0;
     DWORD m_colorClass = 0;
