@@ -42,6 +42,14 @@ bool RecordFits(const Record* record) {
     return record && record->size == sizeof(Record);
 }
 
+// Every record call: an initialised object and a record of the right size.
+template <typename Record>
+IPravonError* CheckCallOf(bool initialised, const Record* record, const char* what) {
+    if (!initialised)
+        return NotInitialised();
+    return RecordFits(record) ? nullptr : BadRecord(what);
+}
+
 bool IsStraightAngle(double angle) {
     return angle == 0.0 || angle == 90.0 || angle == 180.0 || angle == 270.0;
 }
@@ -307,10 +315,8 @@ DWORD CKvnFilterChain::ComputeSettingsClass(bool hadSettings) const {
 }
 
 IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
-    if (!m_initialised)
-        return NotInitialised();
-    if (!RecordFits(mode))
-        return BadRecord("the mode record's size is wrong");
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, mode, "the mode record's size is wrong"))
+        return e;
     if (mode->developmentMode > 3 || mode->scalingMethod > 3 || mode->cacheMode > 1 || mode->nativeOrder > 2)
         return BadRecord("a mode is out of range");
     if (mode->nativeOrder && mode->nativeOrder != m_modeD) {
@@ -352,10 +358,8 @@ IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
 }
 
 IPravonError* CKvnFilterChain::GetMode(strKvnModeParam* mode) {
-    if (!m_initialised)
-        return NotInitialised();
-    if (!RecordFits(mode))
-        return BadRecord("the mode record's size is wrong");
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, mode, "the mode record's size is wrong"))
+        return e;
     mode->developmentMode = m_modeA;
     mode->scalingMethod = m_modeB;
     mode->cacheMode = m_modeC;
@@ -364,10 +368,9 @@ IPravonError* CKvnFilterChain::GetMode(strKvnModeParam* mode) {
 }
 
 IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool apply) {
-    if (!m_initialised)
-        return NotInitialised();
-    if (!RecordFits(info))
-        return BadRecord("the image information record's size is wrong");
+    if (IPravonError* e =
+            CheckCallOf(m_initialised != 0, info, "the image information record's size is wrong"))
+        return e;
     if (IPravonError* e = SetUp())
         return e;
     if (info->bytesPerChannel < 0 || info->bytesPerChannel > 2 ||
@@ -478,10 +481,9 @@ IPravonError* CKvnFilterChain::WriteSizeSettings() {
 }
 
 IPravonError* CKvnFilterChain::GetImageInfo(strKvnImageInfoParam* info) {
-    if (!m_initialised)
-        return NotInitialised();
-    if (!RecordFits(info))
-        return BadRecord("the image information record's size is wrong");
+    if (IPravonError* e =
+            CheckCallOf(m_initialised != 0, info, "the image information record's size is wrong"))
+        return e;
     if (IPravonError* e = SetUp())
         return e;
     LONG width = m_setupWidth, height = m_setupHeight;
@@ -692,10 +694,8 @@ IPravonError* CKvnFilterChain::GetRawOption(strKvnRawOption* option) {
 }
 
 IPravonError* CKvnFilterChain::ResetRawOption(strKvnRawOption* option) {
-    if (!m_initialised)
-        return NotInitialised();
-    if (!RecordFits(option))
-        return BadRecord("the raw option record is wrong");
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, option, "the raw option record is wrong"))
+        return e;
     switch (option->type) {
     case KvnRawOption::kUnsupported:
         return PravonFail(kComponent, PravonKind::kOutOfRange, "raw option 1 is not supported");
