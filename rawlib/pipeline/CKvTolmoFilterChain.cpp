@@ -32,6 +32,8 @@
 #include "rawlib/filters/dust/KvDustTuning.h"
 #include "rawlib/filters/revelation/CFltRevelation.h"
 #include "rawlib/settings/ImageProperties.h"
+#include "rawlib/settings/KvColorTemperature.h"
+#include "rawlib/settings/KvToneCurves.h"
 
 #include <algorithm>
 #include <cmath>
@@ -371,6 +373,115 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
     return !PravonErrorPtr(demosaic->SetCFAPattern(pattern.data(), size, true));
 }
 
+namespace {
+
+// A positive finite number, else 1: a missing or unusable gain changes nothing.
+double UsableFactor(double value) {
+    return std::isfinite(value) && value > 0 ? value : 1.0;
+}
+
+// The display curve of the gain stage's tone: linear near black, then the sRGB power law.
+WORD SrgbEncoded(std::int64_t v) {
+    constexpr std::int64_t kLinearBelow = 199;
+    if (v < kLinearBelow)
+        return static_cast<WORD>(std::trunc(12.92 * static_cast<double>(v)));
+    const double encoded = 65535.0 * (1.055 * std::pow(static_cast<double>(v) / 65535.0, 1.0 / 2.4) - 0.055);
+    return static_cast<WORD>(std::clamp(std::trunc(encoded), 0.0, 65535.0));
+}
+
+// The camera tone curve that the selector names, as 4096 entries.
+std::vector<WORD> CameraToneCurve(const ImageProperties& snapshot, LONG selector) {
+    std::vector<WORD> curve(kTableEntries);
+    if (selector == 16) {
+        if (BuildCameraToneCurve(&snapshot, curve.data(), kTwelveBits))
+            return curve;
+        selector = 0;
+    }
+    const int kind = selector == 1 || selector == 5 ? 0 : selector == 2 || selector == 6 ? 2 : 1;
+    BuildStandardToneCurve(curve.data(), kTwelveBits, kind);
+    return curve;
+}
+
+} // namespace
+
+std::vector<WORD> CKvTolmoFilterChain::GainTables(const ImageProperties& snapshot) {
+    double asShot[2] = {1.0, 1.0};
+    std::memcpy(&asShot[0], snapshot.cameraInformation.data(), 8);
+    std::memcpy(&asShot[1], snapshot.cameraInformation.data() + 8, 8);
+    double red = 1.0, blue = 1.0;
+    const CKvWBAdjustment* wb = snapshot.whiteBalanceEnabled ? snapshot.whiteBalance : nullptr;
+    if (wb && wb->GetMode() != CKvWBAdjustment::kModeAsShot) {
+        double stateRed = wb->GetRedGain(), stateBlue = wb->GetBlueGain();
+        if (wb->GetMode() == CKvWBAdjustment::kModeTemperature)
+            KvColorTemperatureToGains(wb->GetPreset(), wb->GetTemperature(), &stateRed, &stateBlue,
+                                      snapshot.cameraModelCode);
+        // A state without usable gains (a fresh state holds zeros) keeps the as-shot balance.
+        red = UsableFactor(stateRed) / UsableFactor(asShot[0]);
+        blue = UsableFactor(stateBlue) / UsableFactor(asShot[1]);
+        if (!(std::isfinite(stateRed) && stateRed > 0))
+            red = 1.0;
+        if (!(std::isfinite(stateBlue) && stateBlue > 0))
+            blue = 1.0;
+    }
+    double factor = 1.0;
+    if (snapshot.tagControl && snapshot.tagControl->TagExists(kExposureFactorTag)) {
+        double stored = 1.0;
+        if (!PravonErrorPtr(snapshot.tagControl->ReadTag(kExposureFactorTag, 12, sizeof stored, &stored)))
+            factor = UsableFactor(stored);
+    }
+    const CKvExposureAdjustment* exposure = snapshot.exposureEnabled ? snapshot.exposure : nullptr;
+    if (exposure && exposure->GetCompensation() != 0.0 && std::isfinite(exposure->GetCompensation()))
+        factor *= std::pow(2.0, exposure->GetCompensation());
+    const double gains[3] = {red * factor, factor, blue * factor};
+
+    std::vector<WORD> tables(3 * kTableEntries);
+    const bool scaled = gains[0] != 1.0 || gains[1] != 1.0 || gains[2] != 1.0;
+    for (int channel = 0; channel < 3; ++channel)
+        for (int i = 0; i < kTableEntries; ++i) {
+            const double value = 16.0 * i * (scaled ? gains[channel] : 1.0);
+            tables[static_cast<std::size_t>(channel * kTableEntries + i)] =
+                static_cast<WORD>(std::isfinite(value) ? std::min(std::trunc(value), 65535.0) : 65535.0);
+        }
+
+    const LONG colorMode = exposure ? exposure->GetSecondValue() : -1;
+    const bool srgb =
+        (!exposure || colorMode != 3) && (snapshot.cameraModelCode != 257 || (exposure && colorMode != 0));
+    if (srgb) {
+        for (WORD& v : tables)
+            v = SrgbEncoded(v);
+        return tables;
+    }
+    LONG selector = 0;
+    if (snapshot.tagControl &&
+        PravonErrorPtr(snapshot.tagControl->ReadTag(kToneSelectorTag, 3, sizeof selector, &selector)))
+        selector = 0;
+    if (exposure && exposure->GetMode() != 0) {
+        static constexpr LONG kByToneMode[7] = {0, 0, 1, 2, 16, 5, 6};
+        const LONG mode = exposure->GetMode();
+        selector = mode >= 2 && mode <= 6 ? kByToneMode[mode] : 0;
+    }
+    const std::vector<WORD> curve = CameraToneCurve(snapshot, selector);
+    for (WORD& v : tables) {
+        const std::int64_t at = std::int64_t{v} * (kTableEntries - 1);
+        const std::int64_t low = at / 65535, part = at % 65535;
+        const std::int64_t a = curve[static_cast<std::size_t>(low)];
+        const std::int64_t b = low + 1 < kTableEntries ? curve[static_cast<std::size_t>(low) + 1] : a;
+        v = static_cast<WORD>(a + (b - a) * part / 65535);
+    }
+    return tables;
+}
+
+bool CKvTolmoFilterChain::SetUpGains(const ImageProperties& snapshot, bool rawDevelopment) {
+    if (!rawDevelopment)
+        return !PravonErrorPtr(GetStage(5)->Enable(false, true));
+    const std::vector<WORD> tables = GainTables(snapshot);
+    const WORD* channels[3] = {tables.data(), tables.data() + kTableEntries,
+                               tables.data() + 2 * kTableEntries};
+    auto* stage = static_cast<CPravonFilterLut*>(GetStage(5));
+    return !PravonErrorPtr(stage->SetLUT(channels, kTwelveBits, kSixteenBits, 3, true)) &&
+           !PravonErrorPtr(stage->Enable(true, true));
+}
+
 int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double) {
     if (!m_built)
         return kNotBuilt;
@@ -404,6 +515,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double) {
     }
     if (ok && mask == kEverything)
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
+    if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
+        ok = SetUpGains(*snapshot, rawDevelopment);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;

@@ -12,6 +12,7 @@ class ImageProperties;
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CKvTolmoFilterChain : public CPravonFilterWatcher {
 public:
@@ -30,6 +31,13 @@ public:
     static constexpr DWORD kEverything = 0x7fffffff;
     static constexpr DWORD kOrientationChanged = 0x20;
     static constexpr DWORD kModeChanged = 0x2000;
+    static constexpr DWORD kWhiteBalanceChanged = 0x80;
+    static constexpr DWORD kExposureChanged = 0x100;
+    static constexpr ULONG kExposureFactorTag = 0x80E0F;
+    static constexpr ULONG kToneSelectorTag = 0x80081;
+    // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
+    // tables for 12-bit input and 16-bit output (red, green, blue, each table * 4096 entries).
+    static std::vector<WORD> GainTables(const ImageProperties& snapshot);
     // Stage numbers with a role the owner names.
     static constexpr int kNativeOrderStage = 26;
     static constexpr int kGridStage = 21;
@@ -93,6 +101,8 @@ protected:
 private:
     // The demosaicing stage of the development mode, set up for the source; false when it cannot be.
     bool SetUpDemosaic(CPravonFilterBase* stage, const ImageProperties& snapshot);
+    // The gain stage on for a raw development, with the snapshot's tables; false when they are refused.
+    bool SetUpGains(const ImageProperties& snapshot, bool rawDevelopment);
     int CreateStages();
     int ParameteriseStages();
     void ReleaseAll();

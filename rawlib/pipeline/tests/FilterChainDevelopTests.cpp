@@ -100,6 +100,21 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
              info.orientation = 6;
              return o->SetImageInfo(&info, false);
          }},
+        {"exposure one stop up",
+         [](IKvnFilterChain* o) {
+             strKvnExposureOption ev;
+             ev.value = 1.0;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+             return o->SetRawOption(&raw);
+         }},
+        {"white-balance preset",
+         [](IKvnFilterChain* o) {
+             strKvnWhiteBalanceOption wb;
+             wb.preset = 256;
+             wb.temperature = 3000;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
+             return o->SetRawOption(&raw);
+         }},
         {"mirror",
          [](IKvnFilterChain* o) {
              strKvnImageInfoParam info;
@@ -120,6 +135,30 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
         SCOPED_TRACE(c.name);
         ExpectSame(scratch.Develop(), changed);
     }
+}
+
+double MeanSample(const kvtest::TestPlane& plane) {
+    double sum = 0;
+    for (LONG y = 0; y < plane.height; ++y) {
+        const auto* row = reinterpret_cast<const WORD*>(plane.Row(y));
+        for (LONG i = 0; i < plane.width * 3; ++i)
+            sum += row[i];
+    }
+    return sum / (static_cast<double>(plane.width) * plane.height * 3);
+}
+
+TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstBack) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane first = picture.Develop();
+    strKvnExposureOption ev;
+    ev.value = 1.0;
+    strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+    ASSERT_PV_OK(picture.object->SetRawOption(&raw));
+    EXPECT_GT(MeanSample(picture.Develop()), MeanSample(first) * 1.1);
+    ASSERT_PV_OK(picture.object->ResetRawOption(&raw));
+    ExpectSame(first, picture.Develop());
 }
 
 TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {

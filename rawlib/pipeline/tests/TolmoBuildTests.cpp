@@ -3,10 +3,13 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/CDeBayerBase.h"
+#include "rawlib/settings/ImageProperties.h"
+
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/TestPlane.h"
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +138,53 @@ TEST(KvnChainError, MapsResultCodesToKinds) {
     for (const Case& c : cases)
         EXPECT_PV_KIND(KvnChainError(c.result), c.kind) << c.result;
     EXPECT_EQ(KvnChainError(0), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Hand-worked entries of the gain stage's tables: 16 x entry x gain, then the display curve (12.92 x v
+// below 199, else 65535 x (1.055 x (v / 65535)^(1 / 2.4) - 0.055), truncated).
+TEST(TolmoGainTables, ExposureAndWhiteBalanceScaleBeforeTheDisplayCurve) {
+    CKvExposureAdjustment exposure;
+    CKvWBAdjustment fresh;
+    CKvWBAdjustment balanced;
+    balanced.SetMode(CKvWBAdjustment::kModeOldGains);
+    balanced.SetGains(2.0, 0.5);
+    struct Case {
+        const char* name;
+        double ev;
+        CKvWBAdjustment* wb;
+        int entry;
+        WORD red, green, blue;
+    };
+    const Case cases[] = {
+        {"one stop up", 1.0, &fresh, 1000, 47682, 47682, 47682},
+        {"one stop up, near black", 1.0, &fresh, 5, 2067, 2067, 2067},
+        // 1.055 - 0.055 falls just short of 1 in double arithmetic, so full scale truncates to 65534.
+        {"one stop up, clipped", 1.0, &fresh, 3000, 65534, 65534, 65534},
+        {"no change", 0.0, &fresh, 1000, 34817, 34817, 34817},
+        {"gains of the state", 0.0, &balanced, 1000, 47682, 34817, 25179},
+    };
+    for (const Case& c : cases) {
+        exposure.SetCompensation(c.ev);
+        ImageProperties snapshot;
+        snapshot.exposureEnabled = 1;
+        snapshot.exposure = &exposure;
+        snapshot.whiteBalanceEnabled = 1;
+        snapshot.whiteBalance = c.wb;
+        snapshot.cameraModelCode = 258;
+        // As-shot gains of 1 in the camera information.
+        const double one = 1.0;
+        std::memcpy(snapshot.cameraInformation.data(), &one, 8);
+        std::memcpy(snapshot.cameraInformation.data() + 8, &one, 8);
+        const std::vector<WORD> tables = CKvTolmoFilterChain::GainTables(snapshot);
+        ASSERT_EQ(tables.size(), 3u * 4096);
+        EXPECT_EQ(tables[static_cast<std::size_t>(c.entry)], c.red) << c.name;
+        EXPECT_EQ(tables[4096 + static_cast<std::size_t>(c.entry)], c.green) << c.name;
+        EXPECT_EQ(tables[8192 + static_cast<std::size_t>(c.entry)], c.blue) << c.name;
+    }
 }
 
 } // namespace
