@@ -526,6 +526,23 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double) {
         else
             ok = !PravonErrorPtr(transform->SetTransform(flip, rotation, true, true)) && enable(18, true);
     }
+    if (ok && (mask & kMixerChanged)) {
+        const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
+        ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
+    }
+    // The output depth without colour management, while the output conversion is off.
+    if (ok && (mask & kOutputChanged) && !GetStage(8)->IsEnabled()) {
+        auto* depth = static_cast<CPravonFilterColorSpace*>(GetStage(30));
+        if (!m_outputParameters.depthDiffers)
+            ok = enable(30, false);
+        else
+            ok = !PravonErrorPtr(depth->SetOutputColorSpace(CPravonFilterColorSpace::kKeepColorSpace,
+                                                            m_outputParameters.bitsPerChannel == 8
+                                                                ? CPravonFilterColorSpace::k8Bit
+                                                                : CPravonFilterColorSpace::k16Bit,
+                                                            true)) &&
+                 enable(30, true);
+    }
     return ok ? kOk : kStageError;
 }
 

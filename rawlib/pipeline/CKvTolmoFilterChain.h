@@ -31,6 +31,8 @@ public:
     static constexpr DWORD kEverything = 0x7fffffff;
     static constexpr DWORD kOrientationChanged = 0x20;
     static constexpr DWORD kModeChanged = 0x2000;
+    static constexpr DWORD kOutputChanged = 0x4000;
+    static constexpr DWORD kMixerChanged = 0x8000;
     static constexpr DWORD kWhiteBalanceChanged = 0x80;
     static constexpr DWORD kExposureChanged = 0x100;
     static constexpr ULONG kExposureFactorTag = 0x80E0F;

@@ -218,13 +218,15 @@ void ExpectLinkedInOrder(IPravonFilterChain& chain, IPravonDataSource* input,
     IPravonDataSource* feeder = input;
     for (RelayNode* node : order) {
         EXPECT_EQ(PravonGetDataSourceCount(node), feeder ? 1 : 0);
-        if (feeder)
+        if (feeder) {
             EXPECT_TRUE(PravonIsConnected(feeder, node));
+        }
         feeder = node;
     }
     EXPECT_EQ(chain.GetOutput(), order.empty() ? input : order.back());
-    if (!order.empty())
+    if (!order.empty()) {
         EXPECT_EQ(PravonGetDataDestinationCount(order.back()), 0);
+    }
 }
 
 TEST(FilterChain, InsertsAndRemovesWithTheNeighboursRelinked) {

@@ -53,8 +53,9 @@ public:
         IPravonFilterChain* chain = nullptr;
         kvtest::TestPlane out;
         EXPECT_PV_OK(object->GetFilterChain(&chain));
-        if (chain)
+        if (chain) {
             EXPECT_PV_OK(kvtest::PullAll(chain->GetOutput(), &out, kvtest::PullOrder::RandomOrder));
+        }
         return out;
     }
 
@@ -115,6 +116,12 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
              strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
              return o->SetRawOption(&raw);
          }},
+        {"eight bits per channel",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.bytesPerChannel = 1;
+             return o->SetImageInfo(&info, false);
+         }},
         {"mirror",
          [](IKvnFilterChain* o) {
              strKvnImageInfoParam info;
@@ -159,6 +166,22 @@ TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstB
     EXPECT_GT(MeanSample(picture.Develop()), MeanSample(first) * 1.1);
     ASSERT_PV_OK(picture.object->ResetRawOption(&raw));
     ExpectSame(first, picture.Develop());
+}
+
+TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane wide = picture.Develop();
+    strKvnImageInfoParam info;
+    info.bytesPerChannel = 1;
+    ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+    const kvtest::TestPlane narrow = picture.Develop();
+    EXPECT_EQ(narrow.colorSpace, PravonColorSpace::kRGB8);
+    EXPECT_EQ(narrow.width, wide.width);
+    strKvnImageInfoParam got;
+    ASSERT_PV_OK(picture.object->GetImageInfo(&got));
+    EXPECT_EQ(got.bytesPerChannel, 1);
 }
 
 TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {

@@ -1,4 +1,5 @@
 #include "rawlib/pipeline/CKvnFilterChain.h"
+#include "rawlib/pipeline/KvProfileFolder.h"
 
 #include "platform/pravon/PravonTypes.h"
 #include "platform/quasel/CPravonTagControl.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -380,6 +383,47 @@ TEST_F(FilterChainObject, ExposureAndCameraSettingsOptionsRoundTrip) {
     ASSERT_PV_OK(object->ResetRawOption(&raw));
     ASSERT_PV_OK(object->GetRawOption(&raw));
     EXPECT_EQ(ev.value, 0.0);
+}
+
+// The temporary profile files in the profile folder.
+std::vector<std::string> TemporaryProfiles() {
+    std::vector<std::string> names;
+    const std::filesystem::path folder(GetProfileFolder().GetBuffer());
+    if (std::filesystem::exists(folder))
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().filename().string().rfind("KvP", 0) == 0)
+                names.push_back(entry.path().string());
+    return names;
+}
+
+TEST_F(FilterChainObject, TheEmbeddedProfileGoesToATemporaryFileThatCleanupDeletes) {
+    std::filesystem::create_directories(GetProfileFolder().GetBuffer());
+    const Bytes profile = {'p', 'r', 'o', 'f', 'i', 'l', 'e'};
+    ASSERT_PV_OK(tags.Inner().WriteTag(0x8773, 1, static_cast<ULONG>(profile.size()), profile.data()));
+    ASSERT_PV_OK(Init());
+    const std::vector<std::string> made = TemporaryProfiles();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(Chain().GetEmbeddedProfilePath(), made[0]);
+    std::ifstream in(made[0], std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), profile);
+    ASSERT_PV_OK(object->Cleanup(false));
+    EXPECT_TRUE(TemporaryProfiles().empty());
+}
+
+TEST_F(FilterChainObject, AProfileTagNamingAFileLeavesThatFileAloneAndNoTemporaryBehind) {
+    std::filesystem::create_directories(GetProfileFolder().GetBuffer());
+    const std::string theirs = root.File("their-profile.icm");
+    std::ofstream(theirs) << "theirs";
+    char field[260] = {};
+    std::memcpy(field, theirs.data(), theirs.size());
+    ASSERT_PV_OK(tags.Inner().WriteTag(0x8773, 16, sizeof field, field));
+    ASSERT_PV_OK(Init());
+    EXPECT_TRUE(TemporaryProfiles().empty());
+    EXPECT_TRUE(Chain().GetEmbeddedProfilePath().empty());
+    ASSERT_PV_OK(object->Cleanup(false));
+    object->Destroy();
+    object = nullptr;
+    EXPECT_TRUE(std::filesystem::exists(theirs));
 }
 
 } // namespace

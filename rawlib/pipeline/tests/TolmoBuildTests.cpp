@@ -68,8 +68,9 @@ TEST_F(TolmoBuild, LeavesEveryStageDisabledButTheNativeOrderOneWhenAsked) {
         built.SetNativeOrder(native);
         ASSERT_EQ(built.Build(&manager, image.get()), CKvTolmoFilterChain::kOk);
         for (int n = 0; n < CKvTolmoFilterChain::kStageCount; ++n)
-            if (CPravonFilterBase* stage = built.GetStage(n))
+            if (CPravonFilterBase* stage = built.GetStage(n)) {
                 EXPECT_EQ(stage->IsEnabled(), native && n == CKvTolmoFilterChain::kNativeOrderStage) << n;
+            }
     }
 }
 
