@@ -183,6 +183,12 @@ IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* he
     IPravonDataSource* output = GetOutput();
     if (!output)
         return PravonFail(kComponent, PravonKind::kInvalidState, "the graph is not built");
+    return PullRgb8(output, DisplayTable(), rgb, width, height, progress);
+}
+
+IPravonError* CKvDemoHost::PullRgb8(IPravonDataSource* output, const BYTE* display, std::vector<BYTE>* rgb,
+                                    LONG* width, LONG* height,
+                                    const std::function<void(LONG, LONG)>& progress) {
     LONG w = 0;
     LONG h = 0;
     LONG colorSpace = 0;
@@ -197,7 +203,6 @@ IPravonError* CKvDemoHost::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* he
         return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
                           "the graph does not end in 16-bit RGB");
     rgb->assign(static_cast<std::size_t>(w) * h * 3, 0);
-    const BYTE* display = DisplayTable();
     const LONG columns = (w + tileSize - 1) / tileSize;
     const LONG rows = (h + tileSize - 1) / tileSize;
     for (LONG r = 0; r < rows; ++r) {

@@ -5,6 +5,10 @@
 //
 // Adjustments, each off unless given: --noise LEVEL (the noise reduction settings' colour-noise level, 1 to
 // 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full correction).
+//
+// With --chain the sample is developed through the exported filter-chain object with its stored settings
+// instead; --then exposure=EV then changes the exposure, develops again and writes OUTPUT-then.png.
+#include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 #include "KvCommandLine.h"
@@ -13,7 +17,79 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
 #include <unistd.h>
+
+namespace {
+
+// Prints "developing: tile N of M (P%)", in place on a terminal, else once at the end.
+std::function<void(LONG, LONG)> ProgressLine() {
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    auto lastPercent = std::make_shared<LONG>(-1);
+    return [terminal, lastPercent](LONG done, LONG total) {
+        const LONG percent = static_cast<LONG>(100LL * done / total);
+        if (percent == *lastPercent)
+            return;
+        *lastPercent = percent;
+        if (terminal || done == total) {
+            std::printf("%sdeveloping: tile %d of %d (%d%%)%s", terminal ? "\r" : "", done, total, percent,
+                        done == total ? "\n" : "");
+            std::fflush(stdout);
+        }
+    };
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Develops through the filter-chain object; with `then`, once more after the exposure change.
+int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool then, double exposure) {
+    const auto start = std::chrono::steady_clock::now();
+    CKvChainDevelop chain;
+    std::vector<BYTE> rgb;
+    LONG width = 0;
+    LONG height = 0;
+    PravonErrorPtr err(chain.Open(samplePath));
+    if (!err)
+        err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
+    std::string error;
+    if (!err && !CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
+        std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath.c_str(), error.c_str());
+        return 1;
+    }
+    const double full = Seconds(start);
+    if (!err)
+        std::printf("demo-host: developed %dx%d through the filter chain in %.2f s, written to %s\n", width,
+                    height, full, pngPath.c_str());
+    if (!err && then) {
+        const auto again = std::chrono::steady_clock::now();
+        err.reset(chain.SetExposure(exposure));
+        if (!err)
+            err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
+        const std::size_t dot = pngPath.rfind(".png");
+        const std::string thenPath =
+            (dot == std::string::npos ? pngPath : pngPath.substr(0, dot)) + "-then.png";
+        if (!err && !CKvPngFile::WriteSrgb8(thenPath, width, height, rgb, &error)) {
+            std::fprintf(stderr, "demo-host: cannot write %s: %s\n", thenPath.c_str(), error.c_str());
+            return 1;
+        }
+        if (!err)
+            std::printf(
+                "demo-host: exposure %+.2f EV developed again in %.2f s (%.2f of the first), written to "
+                "%s\n",
+                exposure, Seconds(again), Seconds(again) / full, thenPath.c_str());
+    }
+    if (err) {
+        std::fprintf(stderr, "\ndemo-host: %s\n", err->Describe().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     double scale = 1.0;
@@ -24,9 +100,24 @@ int main(int argc, char** argv) {
     long long whole = 0;
     bool highQuality = false;
     double rotation = 0;
+    bool throughChain = false;
+    bool then = false;
+    double thenExposure = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
-        if (std::strcmp(argv[first], "--auto-brightness") == 0) {
+        if (std::strcmp(argv[first], "--chain") == 0) {
+            throughChain = true;
+        } else if (std::strcmp(argv[first], "--then") == 0 && first + 1 < argc) {
+            const char* change = argv[++first];
+            char* end = nullptr;
+            if (std::strncmp(change, "exposure=", 9) == 0)
+                thenExposure = std::strtod(change + 9, &end);
+            if (!end || end == change + 9 || *end || !(thenExposure >= -10 && thenExposure <= 10)) {
+                std::fprintf(stderr, "demo-host: --then takes exposure=EV, an EV from -10 to 10\n");
+                return 2;
+            }
+            then = true;
+        } else if (std::strcmp(argv[first], "--auto-brightness") == 0) {
             autoBrightness = true;
         } else if (std::strcmp(argv[first], "--hq") == 0) {
             highQuality = true;
@@ -87,7 +178,8 @@ int main(int argc, char** argv) {
     }
     if (argc - first != 2) {
         std::fprintf(stderr,
-                     "usage: %s [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] "
+                     "usage: %s [--chain [--then exposure=EV]] [--scale FACTOR] [--auto-brightness] [--hq] "
+                     "[--rotate 90|180|270] "
                      "[--sharpen RADIUS,POWER] [--noise LEVEL] [--moire LEVEL] [--fine-edge] "
                      "[--vignette AMOUNT] SAMPLE OUTPUT.png\n",
                      argv[0]);
@@ -95,6 +187,12 @@ int main(int argc, char** argv) {
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
+    if (then && !throughChain) {
+        std::fprintf(stderr, "demo-host: --then needs --chain\n");
+        return 2;
+    }
+    if (throughChain)
+        return DevelopThroughChain(samplePath, pngPath, then, thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);
@@ -106,20 +204,8 @@ int main(int argc, char** argv) {
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
-    const bool terminal = isatty(STDOUT_FILENO) != 0;
-    LONG lastPercent = -1;
     if (!err)
-        err.reset(host.Develop(&rgb, &width, &height, [&](LONG done, LONG total) {
-            const LONG percent = static_cast<LONG>(100LL * done / total);
-            if (percent == lastPercent)
-                return;
-            lastPercent = percent;
-            if (terminal || done == total) {
-                std::printf("%sdeveloping: tile %d of %d (%d%%)%s", terminal ? "\r" : "", done, total,
-                            percent, done == total ? "\n" : "");
-                std::fflush(stdout);
-            }
-        }));
+        err.reset(host.Develop(&rgb, &width, &height, ProgressLine()));
     if (err) {
         std::fprintf(stderr, "\ndemo-host: %s\n", err->Describe().c_str());
         return 1;

@@ -43,9 +43,13 @@ struct PravonImageReleaser {
 };
 using PravonImagePtr = std::unique_ptr<IPravonImage, PravonImageReleaser>;
 
+class IPravonFilterChain;
+
 class IPravonManager {
 public:
     virtual ~IPravonManager() = default;
     // The new image holds one reference for the caller.
     virtual IPravonError* CreateImage(LONG usage, IPravonImage** image) = 0;
+    // An empty filter chain holding one reference for the caller.
+    virtual IPravonError* CreateFilterChain(IPravonFilterChain** chain);
 };

@@ -1,5 +1,7 @@
 #include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/IPravonFilterChain.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/FourCC.h"
 #include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
 
@@ -28,7 +30,9 @@ public:
     }
     IPravonError* PravonAddedDataSource(IPravonDataSource*) override { return Log("added source"); }
     IPravonError* PravonRemovedDataSource(IPravonDataSource*) override { return Log("removed source"); }
-    IPravonError* PravonAddedDataDestination(IPravonDataDestination*) override { return Log("added destination"); }
+    IPravonError* PravonAddedDataDestination(IPravonDataDestination*) override {
+        return Log("added destination");
+    }
     IPravonError* PravonRemovedDataDestination(IPravonDataDestination*) override {
         return Log("removed destination");
     }
@@ -63,7 +67,9 @@ private:
             m_log->push_back(m_name + ": " + what);
         return nullptr;
     }
-    static IPravonError* Unused() { return IPravonError::Add(nullptr, 0, __LINE__, PravonKind::kInvalidState); }
+    static IPravonError* Unused() {
+        return IPravonError::Add(nullptr, 0, __LINE__, PravonKind::kInvalidState);
+    }
 
     std::vector<std::string>* m_log;
     std::string m_name;
@@ -204,6 +210,74 @@ TEST(PravonGraphTest, ADestroyedDestinationDisconnectsFromItsSources) {
     }
     EXPECT_EQ(PravonGetDataDestinationCount(&source), 0);
     EXPECT_PV_OK(PravonSendDataNotification(&source, 0, nullptr));
+}
+
+// The links a chain must hold: input -> filters in order, and nothing else between them.
+void ExpectLinkedInOrder(IPravonFilterChain& chain, IPravonDataSource* input,
+                         const std::vector<RelayNode*>& order) {
+    IPravonDataSource* feeder = input;
+    for (RelayNode* node : order) {
+        EXPECT_EQ(PravonGetDataSourceCount(node), feeder ? 1 : 0);
+        if (feeder) {
+            EXPECT_TRUE(PravonIsConnected(feeder, node));
+        }
+        feeder = node;
+    }
+    EXPECT_EQ(chain.GetOutput(), order.empty() ? input : order.back());
+    if (!order.empty()) {
+        EXPECT_EQ(PravonGetDataDestinationCount(order.back()), 0);
+    }
+}
+
+TEST(FilterChain, InsertsAndRemovesWithTheNeighboursRelinked) {
+    RelayNode input, a, b, c, d;
+    CPravonMemoryManager manager;
+    IPravonFilterChain* raw = nullptr;
+    ASSERT_PV_OK(manager.CreateFilterChain(&raw));
+    PravonFilterChainPtr chain(raw);
+    EXPECT_EQ(chain->GetOutput(), nullptr);
+    ASSERT_PV_OK(chain->SetInput(&input));
+    EXPECT_EQ(chain->GetOutput(), &input);
+    ASSERT_PV_OK(chain->Insert(&a, FourCC("aaaa"), IPravonFilterChain::kAtEnd));
+    ASSERT_PV_OK(chain->Insert(&c, FourCC("Plug"), IPravonFilterChain::kAtEnd));
+    ASSERT_PV_OK(chain->Insert(&b, FourCC("Plug"), 1));
+    ASSERT_PV_OK(chain->Insert(&d, FourCC("dddd"), 0));
+    ExpectLinkedInOrder(*chain, &input, {&d, &a, &b, &c});
+    EXPECT_EQ(chain->GetPosition(&b), 2);
+    EXPECT_EQ(chain->GetAt(3), &c);
+    EXPECT_EQ(chain->GetAt(4), nullptr);
+    EXPECT_EQ(chain->FindNext(FourCC("Plug"), 0), 2);
+    EXPECT_EQ(chain->FindNext(FourCC("Plug"), 3), 3);
+    EXPECT_EQ(chain->FindNext(FourCC("Plug"), 4), IPravonFilterChain::kNone);
+    ASSERT_PV_OK(chain->RemoveAt(2));
+    ExpectLinkedInOrder(*chain, &input, {&d, &a, &c});
+    EXPECT_EQ(PravonGetDataSourceCount(&b), 0);
+    ASSERT_PV_OK(chain->RemoveAt(0));
+    ExpectLinkedInOrder(*chain, &input, {&a, &c});
+    RelayNode other;
+    ASSERT_PV_OK(chain->SetInput(&other));
+    EXPECT_EQ(PravonGetDataDestinationCount(&input), 0);
+    ExpectLinkedInOrder(*chain, &other, {&a, &c});
+    chain.reset();
+    EXPECT_EQ(PravonGetDataSourceCount(&a), 0);
+    EXPECT_EQ(PravonGetDataSourceCount(&c), 0);
+}
+
+TEST(FilterChain, RefusesBadInsertsAndRemovesWithoutChange) {
+    RelayNode input, a;
+    IPravonFilterChain* raw = nullptr;
+    ASSERT_PV_OK(IPravonFilterChain::Create(&raw));
+    PravonFilterChainPtr chain(raw);
+    ASSERT_PV_OK(chain->SetInput(&input));
+    ASSERT_PV_OK(chain->Insert(&a, 1, IPravonFilterChain::kAtEnd));
+    EXPECT_PV_KIND(chain->Insert(&a, 1, 0), PravonKind::kBadArgument);
+    EXPECT_PV_KIND(chain->Insert(nullptr, 1, 0), PravonKind::kBadArgument);
+    RelayNode b;
+    EXPECT_PV_KIND(chain->Insert(&b, 1, 2), PravonKind::kBadArgument);
+    EXPECT_PV_KIND(chain->Insert(&b, 1, -2), PravonKind::kBadArgument);
+    EXPECT_PV_KIND(chain->RemoveAt(1), PravonKind::kBadArgument);
+    EXPECT_PV_KIND(IPravonFilterChain::Create(nullptr), PravonKind::kBadArgument);
+    ExpectLinkedInOrder(*chain, &input, {&a});
 }
 
 } // namespace

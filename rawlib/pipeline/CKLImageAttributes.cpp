@@ -1,0 +1,24 @@
+#include "CKLImageAttributes.h"
+
+#include <new>
+
+std::unique_ptr<ImageProperties> CKLImageAttributes::CreateProperties() {
+    return std::unique_ptr<ImageProperties>(new (std::nothrow) CKLImageProperties(*this));
+}
+
+CKLImageProperties::CKLImageProperties(CKLImageAttributes& attributes) : ImageProperties(attributes) {
+    bool substituted = false;
+    if (attributes.whiteBalanceOverride) {
+        whiteBalance = &attributes.rawWhiteBalance;
+        whiteBalanceEnabled = 1;
+        substituted = true;
+    }
+    if (attributes.exposureOverride) {
+        exposure = &attributes.rawExposure;
+        exposureEnabled = 1;
+        substituted = true;
+    }
+    // The overrides take the same preparation as the stored states did.
+    if (substituted)
+        PrepareWhiteBalance();
+}

@@ -1,0 +1,131 @@
+// The internal development chain behind the exported filter-chain object: every stage the development of
+// one picture may need, made once, put into one framework filter chain in a fixed processing order and
+// left disabled; later updates only switch stages on or off and change their parameters.
+#pragma once
+
+#include "filters/engine/CPravonFilterBase.h"
+#include "filters/engine/CPravonFilterWatcher.h"
+#include "platform/pravon/IPravonFilterChain.h"
+
+class ImageProperties;
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CKvTolmoFilterChain : public CPravonFilterWatcher {
+public:
+    static constexpr int kStageCount = 46;
+    // Chain result codes of Build and Update; KvnChainError turns them into errors.
+    static constexpr int kOk = 0;
+    static constexpr int kBadArgument = 2;
+    static constexpr int kNoMemory = 3;
+    static constexpr int kAlreadyBuilt = 4;
+    static constexpr int kNotBuilt = 5;
+    static constexpr int kNoColorSpace = 6;
+    static constexpr int kStageSetup = 7;
+    static constexpr int kNoConnection = 8;
+    static constexpr int kStageError = 1;
+    static constexpr int kUpdating = 17;
+    static constexpr DWORD kEverything = 0x7fffffff;
+    static constexpr DWORD kOrientationChanged = 0x20;
+    static constexpr DWORD kModeChanged = 0x2000;
+    static constexpr DWORD kOutputChanged = 0x4000;
+    static constexpr DWORD kMixerChanged = 0x8000;
+    static constexpr DWORD kWhiteBalanceChanged = 0x80;
+    static constexpr DWORD kExposureChanged = 0x100;
+    static constexpr ULONG kExposureFactorTag = 0x80E0F;
+    static constexpr ULONG kToneSelectorTag = 0x80081;
+    // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
+    // tables for 12-bit input and 16-bit output (red, green, blue, each table * 4096 entries).
+    static std::vector<WORD> GainTables(const ImageProperties& snapshot);
+    // Stage numbers with a role the owner names.
+    static constexpr int kNativeOrderStage = 26;
+    static constexpr int kGridStage = 21;
+    // The order stages are created in, and the order they process in.
+    static const std::array<int, 43>& CreationOrder();
+    static const std::array<int, 43>& ProcessingOrder();
+
+    struct OutputParameters {
+        bool profileRequested = false;
+        LONG renderingIntent = 0;
+        bool customProfile = false;
+        std::string customProfilePath;
+        bool depthDiffers = false;
+        LONG bitsPerChannel = 16;
+    };
+
+    CKvTolmoFilterChain() = default;
+    ~CKvTolmoFilterChain() override;
+
+    // Makes every stage, links them into the output chain and connects the source to its input; the
+    // destination, when given, is connected to the output. A failed build keeps nothing it made.
+    int Build(IPravonManager* manager, IPravonDataSource* source,
+              IPravonDataDestination* destination = nullptr);
+    bool IsBuilt() const { return m_built; }
+    IPravonFilterChain* GetOutput() const { return m_output.get(); }
+    CPravonFilterBase* GetStage(int number) const {
+        return number >= 0 && number < kStageCount ? m_stages[static_cast<std::size_t>(number)].get()
+                                                   : nullptr;
+    }
+    // Re-derives the stages the mask names from the snapshot; a chain result code. The stages already
+    // updated keep their parameters when a later step fails, and caches downstream are told either way.
+    int Update(ImageProperties* snapshot, DWORD mask, double outputScale);
+    // Attaches a new source to the chain's input and announces it downstream; false when refused.
+    bool ReattachSource(IPravonDataSource* source);
+
+    // Stored for the next update.
+    void SetDevelopmentMode(DWORD mode) { m_developmentMode = mode; }
+    DWORD GetDevelopmentMode() const { return m_developmentMode; }
+    void SetNativeOrder(bool on) { m_nativeOrder = on; }
+    bool GetNativeOrder() const { return m_nativeOrder; }
+    void SetScalingMethod(DWORD method) { m_scalingMethod = method; }
+    DWORD GetScalingMethod() const { return m_scalingMethod; }
+    // Every stage gets the usage, then the stages that must keep or must not keep tiles their own.
+    void SetCacheUsage(DWORD usage);
+    DWORD GetCacheUsage() const { return m_cacheUsage; }
+    void SetOutputParameters(const OutputParameters& parameters) { m_outputParameters = parameters; }
+    const OutputParameters& GetOutputParameters() const { return m_outputParameters; }
+    void SetRawProcessingFlag(BYTE flag) { m_rawProcessingFlag = flag; }
+    BYTE GetRawProcessingFlag() const { return m_rawProcessingFlag; }
+    void SetOutputSize(LONG width, LONG height) {
+        m_outputWidth = width;
+        m_outputHeight = height;
+    }
+    // True when the value changed.
+    bool SetActive(DWORD active);
+    DWORD GetActive() const { return m_active; }
+
+protected:
+    IPravonError* PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) override;
+
+private:
+    // The demosaicing stage of the development mode, set up for the source; false when it cannot be.
+    bool SetUpDemosaic(CPravonFilterBase* stage, const ImageProperties& snapshot);
+    // The gain stage on for a raw development, with the snapshot's tables; false when they are refused.
+    bool SetUpGains(const ImageProperties& snapshot, bool rawDevelopment);
+    int CreateStages();
+    int ParameteriseStages();
+    void ReleaseAll();
+
+    std::array<std::unique_ptr<CPravonFilterBase>, kStageCount> m_stages;
+    PravonFilterChainPtr m_output;
+    IPravonManager* m_manager = nullptr;
+    IPravonDataSource* m_givenSource = nullptr;
+    IPravonDataSource* m_source = nullptr;
+    DWORD m_developmentMode = 2;
+    bool m_nativeOrder = false;
+    DWORD m_scalingMethod = 0;
+    DWORD m_cacheUsage = 2;
+    OutputParameters m_outputParameters;
+    BYTE m_rawProcessingFlag = 1;
+    LONG m_outputWidth = 0;
+    LONG m_outputHeight = 0;
+    DWORD m_active = 0;
+    bool m_built = false;
+    bool m_updating = false;
+};
+
+// The error of a chain result code (null for kOk), with the kinds the exported object reports.
+IPravonError* KvnChainError(int result);

@@ -1,0 +1,741 @@
+#include "CKvnFilterChain.h"
+
+#include "CKvFileSavingUtilities.h"
+#include "KvGlobalManager.h"
+#include "KvProfileFolder.h"
+
+#include "filters/CPravonFilterTransform.h"
+#include "filters/engine/Int32Math.h"
+#include "platform/pravon/PravonTypes.h"
+#include "platform/win/FourCC.h"
+#include "rawlib/settings/KvEmbeddedProfile.h"
+#include "rawlib/settings/KvSourceImageSize.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Errors of the exported object carry no component of their own.
+constexpr LONG kComponent = 0;
+constexpr ULONG kSourceFlipTag = 0x10004;
+constexpr ULONG kSourceAngleTag = 0x10005;
+constexpr LONG kTagTypeLong = 4;
+constexpr LONG kTagTypeBytes = 1;
+constexpr double kDefaultResolution = 300.0;
+
+IPravonError* NotInitialised() {
+    return PravonFail(kComponent, PravonKind::kNotInitialised, "the filter chain is not initialised");
+}
+
+IPravonError* BadRecord(const char* what) {
+    return PravonFail(kComponent, PravonKind::kBadArgument, what);
+}
+
+template <typename Record>
+bool RecordFits(const Record* record) {
+    return record && record->size == sizeof(Record);
+}
+
+// Every record call: an initialised object and a record of the right size.
+template <typename Record>
+IPravonError* CheckCallOf(bool initialised, const Record* record, const char* what) {
+    if (!initialised)
+        return NotInitialised();
+    return RecordFits(record) ? nullptr : BadRecord(what);
+}
+
+bool IsStraightAngle(double angle) {
+    return angle == 0.0 || angle == 90.0 || angle == 180.0 || angle == 270.0;
+}
+
+LONG MapPreset(LONG preset) {
+    switch (preset) {
+    case 256:
+    case 512:
+    case 513:
+    case 514:
+    case 768:
+    case 1024:
+    case 1280:
+        return preset;
+    default:
+        return 0;
+    }
+}
+
+// Bits 8 to 16 of a mosaic's colour-space code hold 0x400.
+bool IsMosaicCode(LONG code) {
+    return (static_cast<ULONG>(code) & 0x1FF00u) == 0x400u;
+}
+
+DWORD ColorClassOf(LONG code) {
+    switch (code) {
+    case PravonColorSpace::kGrey8:
+    case PravonColorSpace::kGrey16:
+        return 2;
+    case PravonColorSpace::kRGB8:
+    case PravonColorSpace::kRGB16:
+    case 0x10020401:
+    case 0x10020402:
+    case 0x10020403:
+    case 0x10020404:
+        return 1;
+    case PravonColorSpace::kCMYK8:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+IPravonError* IKvnFilterChain::CreateObject(IKvnFilterChain** out) {
+    if (!out)
+        return BadRecord("no place for the filter chain");
+    *out = new (std::nothrow) CKvnFilterChain();
+    if (!*out)
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the filter chain");
+    return nullptr;
+}
+
+void CKvnFilterChain::OrientationFromCode(LONG code, double* angle, bool* flip) {
+    static constexpr double kAngles[9] = {0, 0, 0, 180, 180, 270, 270, 90, 90};
+    static constexpr bool kFlips[9] = {false, false, true, false, true, true, false, true, false};
+    const bool known = code >= 1 && code <= 8;
+    *angle = known ? kAngles[code] : 0.0;
+    *flip = known && kFlips[code];
+}
+
+LONG CKvnFilterChain::CodeFromOrientation(double angle, bool flip) {
+    if (angle == 0.0)
+        return flip ? 2 : 1;
+    if (angle == 180.0)
+        return flip ? 4 : 3;
+    if (angle == 270.0)
+        return flip ? 5 : 6;
+    if (angle == 90.0)
+        return flip ? 7 : 8;
+    return 1;
+}
+
+CKvnFilterChain::CKvnFilterChain() {
+    CKvFileSavingUtilities::AddUser();
+    ResetModes();
+}
+
+CKvnFilterChain::~CKvnFilterChain() {
+    m_chain.reset();
+    ResetModes();
+    DeleteEmbeddedProfileFile();
+    CKvFileSavingUtilities::RemoveUser();
+}
+
+void CKvnFilterChain::ResetModes() {
+    m_modeA = 2;
+    m_modeB = 1;
+    m_modeC = 0;
+    m_modeD = 1;
+    m_sourceBytes = 0;
+    m_colorClass = 0;
+    m_defaultProfile.clear();
+    m_cameraSettingsFlag = 1;
+    m_setupWidth = m_setupHeight = 0;
+    m_requestedWidth = m_requestedHeight = 0;
+    m_outputScale = 1.0;
+    m_initialised = 0;
+    m_setupDone = 0;
+    m_settingsClass = 0;
+    m_settingsColorSpace = 0;
+    m_angle = 0.0;
+    m_flip = false;
+}
+
+IPravonError* CKvnFilterChain::Initialize(IPravonManager* manager, IPravonImage* image,
+                                          IPravonTagControl* tagControl) {
+    if (!tagControl || (manager == nullptr) != (image == nullptr))
+        return BadRecord("a tag control is needed, and a manager and an image together");
+    if (m_initialised)
+        return PravonFail(kComponent, PravonKind::kNotInitialised, "the filter chain is initialised already");
+    m_manager = manager;
+    CKvImageAttributes::SetSourceImage(image);
+    SetTagControl(tagControl);
+    m_initialised = 1;
+    if (IPravonError* e = SetUp())
+        return e;
+    if (m_colorClass == 2 || m_colorClass == 3)
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "grey and CMYK pictures are not developed");
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::SetSourceImage(IPravonImage* image) {
+    if (!m_initialised || !GetSourceImage())
+        return NotInitialised();
+    CKvImageAttributes::SetSourceImage(image);
+    if (!m_chain)
+        return nullptr;
+    if (!m_chain->ReattachSource(image))
+        return PravonFail(kComponent, PravonKind::kInvalidState, "the chain does not take the new source");
+    return UpdateChain(CKvTolmoFilterChain::kEverything);
+}
+
+void CKvnFilterChain::SaveEmbeddedProfileFile(const std::string& folder) {
+    IPravonTagControl* tags = GetTagControl();
+    if (!m_embeddedPath.empty() || !tags->TagExists(KvProfileTags::kEmbedded))
+        return;
+    std::string pattern = folder + "KvPXXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        return;
+    close(fd);
+    std::string path = pattern;
+    // A tag that names a file of its own leaves ours unused: it goes at once.
+    if (!SaveEmbeddedProfile(tags, path, false) || path != pattern) {
+        std::remove(pattern.c_str());
+        return;
+    }
+    m_embeddedPath = pattern;
+}
+
+void CKvnFilterChain::DeleteEmbeddedProfileFile() {
+    if (!m_embeddedPath.empty())
+        std::remove(m_embeddedPath.c_str());
+    m_embeddedPath.clear();
+}
+
+IPravonError* CKvnFilterChain::SetUp() {
+    if (m_setupDone)
+        return nullptr;
+    IPravonTagControl* tags = GetTagControl();
+    if (m_manager)
+        KvSetGlobalManager(m_manager);
+    const std::string folder = std::string(GetProfileFolder().GetBuffer());
+    if (!CKvFileSavingUtilities::StandardProfilesPrepared())
+        if (CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get())
+            utilities->SetStandardProfiles(folder, folder + "KVsRGB.icm", folder + "KvCMYK.icm",
+                                           folder + "KvLch2.icm");
+    SaveEmbeddedProfileFile(folder);
+    CKvFileSavingUtilities::SetStandardProfilesPrepared();
+    if (GetSourceImage())
+        m_defaultProfile = folder + "KVsRGB.icm";
+    ReadSourceInformation();
+
+    LONG sourceCode = 0;
+    if (IPravonError* e =
+            tags->ReadTag(KvSourceTags::kColorSpace, kTagTypeLong, sizeof sourceCode, &sourceCode))
+        return PravonContext(e, kComponent, "the source's colour space cannot be read");
+    m_rawSource = IsMosaicCode(sourceCode);
+    if (IPravonError* e = LoadStoredSettings())
+        return e;
+
+    LONG classCode = m_settingsColorSpace;
+    if (!classCode) {
+        classCode = sourceCode;
+        if (IPravonImage* image = GetSourceImage())
+            if (PravonErrorPtr(image->GetColorSpace(&classCode)))
+                classCode = sourceCode;
+    }
+    m_colorClass = ColorClassOf(classCode);
+    m_sourceBytes = PravonColorSpace::BitsPerSample(classCode) == 8 ? 1 : 2;
+    bitsPerChannel = static_cast<LONG>(8 * m_sourceBytes);
+
+    double tagAngle = 0.0;
+    LONG tagFlip = 0;
+    if (tags->TagExists(kSourceAngleTag))
+        PravonErrorPtr(tags->ReadTag(kSourceAngleTag, 12, sizeof tagAngle, &tagAngle));
+    if (tags->TagExists(kSourceFlipTag))
+        PravonErrorPtr(tags->ReadTag(kSourceFlipTag, kTagTypeLong, sizeof tagFlip, &tagFlip));
+    if (!std::isfinite(tagAngle))
+        tagAngle = 0.0;
+    if (tagFlip == 1 || tagAngle != 0.0)
+        CPravonFilterTransform::DoStateTransform(&m_flip, &m_angle, tagFlip == 1, tagAngle, true);
+
+    m_setupWidth = m_requestedWidth = sizeRes.GetOutputWidth();
+    m_setupHeight = m_requestedHeight = sizeRes.GetOutputHeight();
+    m_outputScale = sizeRes.GetScaleFactor();
+    m_setupDone = 1;
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::LoadStoredSettings() {
+    IPravonTagControl* tags = GetTagControl();
+    LONG width = 0, height = 0;
+    if (!GetSourceImageSize(tags, &width, &height, true))
+        return PravonFail(kComponent, PravonKind::kMissingInput, "the source's size cannot be read");
+    sizeRes.ResetImage(width, height);
+    sizeRes.ResetToImage(UnitValue::PerInch(kDefaultResolution));
+    resolution = kDefaultResolution;
+    const bool hadSettings = tags->TagExists(kSettingsTag);
+    if (hadSettings) {
+        const ULONG size = tags->GetTagSize(kSettingsTag);
+        std::vector<BYTE> bytes;
+        try {
+            bytes.resize(size);
+        } catch (const std::bad_alloc&) {
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the stored settings");
+        }
+        if (IPravonError* e = tags->ReadTag(kSettingsTag, kTagTypeBytes, size, bytes.data()))
+            return PravonContext(e, kComponent, "the stored settings cannot be read");
+        // Everything but the size first, then the size, which depends on what the first pass read.
+        for (const DWORD parts : {~CKvImageProcSet::kSizeRes, CKvImageProcSet::kSizeRes}) {
+            CKvImageProcSet set;
+            GetStateTable(set);
+            set.recordMask = parts;
+            set.ReadFromTag(bytes.data(), static_cast<int>(bytes.size()), width, height);
+            SetStateTable(set);
+        }
+        rawSizeRes = sizeRes;
+        rawExposure = exposure;
+    }
+    m_settingsClass = ComputeSettingsClass(hadSettings);
+    return nullptr;
+}
+
+DWORD CKvnFilterChain::ComputeSettingsClass(bool hadSettings) const {
+    if (!hadSettings)
+        return kClassUnedited;
+    const auto on = [](BYTE enabled, bool neutral) { return enabled && !neutral; };
+    const bool edited =
+        on(exposureEnabled, exposure.IsNeutral()) || on(brightnessEnabled, brightness.IsNeutral()) ||
+        on(chromaBoosterEnabled, chromaBooster.IsNeutral()) || on(lutGroup1Enabled, lutGroup1.IsNeutral()) ||
+        on(lutGroup2Enabled, lutGroup2.IsNeutral()) || on(lutGroup3Enabled, lutGroup3.IsNeutral()) ||
+        !(sizeRes.GetCrop() == sizeRes.GetImageRect()) || sizeRes.GetScaleFactor() != 1.0;
+    const WORD version = sizeRes.GetRecordVersion();
+    const DWORD byVersion = version >= 5 ? kClassEditedV5 : version >= 1 ? kClassEditedOld : kClassEditedV0;
+    if (edited)
+        return byVersion;
+    if ((rotation != 0 && rotation != 360) || orientation)
+        return version >= 5 && sizeRes.GetFlagByte() ? kClassUnedited : byVersion;
+    return kClassUnedited;
+}
+
+IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, mode, "the mode record's size is wrong"))
+        return e;
+    if (mode->developmentMode > 3 || mode->scalingMethod > 3 || mode->cacheMode > 1 || mode->nativeOrder > 2)
+        return BadRecord("a mode is out of range");
+    if (mode->nativeOrder && mode->nativeOrder != m_modeD) {
+        m_modeD = mode->nativeOrder;
+        if (m_chain) {
+            m_chain->SetNativeOrder(m_modeD == 2);
+            if (PravonErrorPtr(
+                    m_chain->GetStage(CKvTolmoFilterChain::kNativeOrderStage)->Enable(m_modeD == 2, true)))
+                return PravonFail(kComponent, PravonKind::kInvalidState,
+                                  "the native-order stage cannot change");
+        }
+    }
+    if (mode->scalingMethod && mode->scalingMethod != m_modeB) {
+        m_modeB = mode->scalingMethod;
+        if (m_chain)
+            m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+    }
+    if (mode->cacheMode != m_modeC) {
+        m_modeC = mode->cacheMode;
+        if (m_chain)
+            m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
+    }
+    if (mode->developmentMode && mode->developmentMode != m_modeA) {
+        if (m_chain) {
+            const DWORD old = m_modeA;
+            const DWORD mask = old == 1 || mode->developmentMode == 1 ? CKvTolmoFilterChain::kEverything
+                                                                      : CKvTolmoFilterChain::kModeChanged;
+            m_chain->SetDevelopmentMode(ChainMode(mode->developmentMode));
+            if (IPravonError* e = UpdateChain(mask)) {
+                // The chain goes back to the mode the object still holds, so that the two agree.
+                m_chain->SetDevelopmentMode(ChainMode(old));
+                PravonErrorPtr(UpdateChain(mask));
+                return e;
+            }
+        }
+        m_modeA = mode->developmentMode;
+    }
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::GetMode(strKvnModeParam* mode) {
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, mode, "the mode record's size is wrong"))
+        return e;
+    mode->developmentMode = m_modeA;
+    mode->scalingMethod = m_modeB;
+    mode->cacheMode = m_modeC;
+    mode->nativeOrder = m_modeD;
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool apply) {
+    if (IPravonError* e =
+            CheckCallOf(m_initialised != 0, info, "the image information record's size is wrong"))
+        return e;
+    if (IPravonError* e = SetUp())
+        return e;
+    if (info->bytesPerChannel < 0 || info->bytesPerChannel > 2 ||
+        static_cast<DWORD>(info->bytesPerChannel) > m_sourceBytes)
+        return BadRecord("the bytes per channel exceed the source's");
+    if (info->width < 0 || info->height < 0)
+        return BadRecord("a negative output size");
+    std::size_t pathLength = 0;
+    if (info->profile) {
+        pathLength = strnlen(info->profile->path, kKvnPathField);
+        if (pathLength == kKvnPathField)
+            return BadRecord("the output profile path is not terminated");
+    }
+    double angle = 0.0;
+    bool flip = false;
+    OrientationFromCode(info->orientation, &angle, &flip);
+    LONG width = info->width, height = info->height;
+    if (angle == 90.0 || angle == 270.0)
+        std::swap(width, height);
+
+    DWORD mask = 0;
+    if (width && height && (width != m_requestedWidth || height != m_requestedHeight)) {
+        sizeRes.SetHeuristicType(FourCC("Crop"));
+        if (height < width)
+            sizeRes.SetOutputWidth(width);
+        else
+            sizeRes.SetOutputHeight(height);
+        m_requestedWidth = sizeRes.GetOutputWidth();
+        m_requestedHeight = sizeRes.GetOutputHeight();
+        mask |= 0x10;
+    }
+    if (width && height)
+        m_outputScale = sizeRes.GetScaleFactor();
+    if (angle != m_angle || flip != m_flip) {
+        m_angle = angle;
+        m_flip = flip;
+        mask |= 0x20;
+    }
+    if (info->bytesPerChannel && info->bytesPerChannel * 8 != bitsPerChannel) {
+        bitsPerChannel = info->bytesPerChannel * 8;
+        depthDiffers = static_cast<DWORD>(info->bytesPerChannel) != m_sourceBytes;
+        mask |= 0x4000;
+    }
+    if (const strKvnProfileRequest* profile = info->profile) {
+        if (pathLength) {
+            const std::string path(profile->path, pathLength);
+            profileRequested = 1;
+            const auto tail = [](const std::string& p) {
+                const std::size_t at = p.find_last_of("\\/");
+                return at == std::string::npos ? p : p.substr(at == 0 ? 0 : at - 1);
+            };
+            customProfile = tail(path) != tail(m_defaultProfile);
+            customProfilePath = customProfile ? path : std::string();
+            mask |= 0x4000;
+        }
+        static constexpr LONG kIntents[5] = {0, 0, 1, 2, 3};
+        const LONG intent = profile->renderingIntent >= 1 && profile->renderingIntent <= 4
+                                ? kIntents[profile->renderingIntent]
+                                : 0;
+        if (profile->renderingIntent && intent != renderingIntent) {
+            renderingIntent = intent;
+            mask |= 0x4000;
+        }
+        if (profile->colorClass)
+            m_colorClass = static_cast<DWORD>(profile->colorClass);
+    }
+    if (apply && (mask & 0x30))
+        if (IPravonError* e = WriteSizeSettings())
+            return e;
+    if (!m_chain || !mask)
+        return nullptr;
+    if (mask & 0x4000)
+        m_chain->SetOutputParameters(OutputParametersOf());
+    if (mask & 0x10)
+        m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
+    return UpdateChain(mask);
+}
+
+IPravonError* CKvnFilterChain::WriteSizeSettings() {
+    IPravonTagControl* tags = GetTagControl();
+    CKvImageProcSet set;
+    GetStateTable(set);
+    std::vector<BYTE> record;
+    try {
+        record.resize(static_cast<std::size_t>(set.GetStateSize()));
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings record");
+    }
+    set.WriteState(record.data(), static_cast<int>(record.size()));
+    // The old record is kept so that a failed write puts it back instead of leaving the picture without
+    // any stored settings.
+    std::vector<BYTE> old;
+    const bool hadOld = tags->TagExists(kSettingsTag);
+    const LONG oldKind = hadOld ? tags->GetTagKind(kSettingsTag) : kTagTypeBytes;
+    if (hadOld) {
+        old.resize(tags->GetTagSize(kSettingsTag));
+        if (IPravonError* e =
+                tags->ReadTag(kSettingsTag, kTagTypeBytes, static_cast<ULONG>(old.size()), old.data()))
+            return PravonContext(e, kComponent, "the stored settings cannot be read before writing");
+    }
+    if (IPravonError* e = tags->RemoveTag(kSettingsTag))
+        return PravonContext(e, kComponent, "the stored settings cannot be removed");
+    IPravonError* written =
+        tags->WriteTag(kSettingsTag, kTagTypeBytes, static_cast<ULONG>(record.size()), record.data());
+    if (written && hadOld)
+        PravonErrorPtr(tags->WriteTag(kSettingsTag, oldKind, static_cast<ULONG>(old.size()), old.data()));
+    return written ? PravonContext(written, kComponent, "the settings cannot be written") : nullptr;
+}
+
+IPravonError* CKvnFilterChain::GetImageInfo(strKvnImageInfoParam* info) {
+    if (IPravonError* e =
+            CheckCallOf(m_initialised != 0, info, "the image information record's size is wrong"))
+        return e;
+    if (IPravonError* e = SetUp())
+        return e;
+    LONG width = m_setupWidth, height = m_setupHeight;
+    if (m_requestedWidth && m_requestedHeight) {
+        width = m_requestedWidth;
+        height = m_requestedHeight;
+    }
+    if (m_angle == 90.0 || m_angle == 270.0)
+        std::swap(width, height);
+    info->width = width;
+    info->height = height;
+    info->bytesPerChannel = bitsPerChannel / 8;
+    info->orientation = IsStraightAngle(m_angle) ? CodeFromOrientation(m_angle, m_flip) : 1;
+    const DblRect crop = sizeRes.GetCrop();
+    if (crop == sizeRes.GetImageRect()) {
+        info->left = info->top = info->right = info->bottom = 0;
+    } else {
+        info->left = Int32Math::SaturatedTrunc(crop.left * 0.5);
+        info->top = Int32Math::SaturatedTrunc(crop.top * 0.5);
+        info->right = Int32Math::SaturatedTrunc(crop.right * 0.5);
+        info->bottom = Int32Math::SaturatedTrunc(crop.bottom * 0.5);
+    }
+    if (strKvnProfileRequest* profile = info->profile) {
+        const std::string& path = customProfile ? customProfilePath : m_defaultProfile;
+        std::memset(profile->path, 0, sizeof profile->path);
+        std::memcpy(profile->path, path.data(), std::min<std::size_t>(path.size(), kKvnPathField - 1));
+        profile->renderingIntent = renderingIntent + 1;
+        profile->colorClass = static_cast<LONG>(m_colorClass);
+    }
+    return nullptr;
+}
+
+CKvTolmoFilterChain::OutputParameters CKvnFilterChain::OutputParametersOf() const {
+    CKvTolmoFilterChain::OutputParameters parameters;
+    parameters.profileRequested = profileRequested != 0;
+    parameters.renderingIntent = renderingIntent;
+    parameters.customProfile = customProfile != 0;
+    parameters.customProfilePath = customProfilePath;
+    parameters.depthDiffers = depthDiffers != 0;
+    parameters.bitsPerChannel = bitsPerChannel;
+    return parameters;
+}
+
+IPravonError* CKvnFilterChain::UpdateChain(DWORD mask) {
+    if (!m_chain)
+        return nullptr;
+    std::unique_ptr<ImageProperties> snapshot = CreateProperties();
+    if (!snapshot)
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings snapshot");
+    snapshot->orientation = m_flip ? 1 : 0;
+    snapshot->rotation = static_cast<SHORT>(m_angle);
+    return KvnChainError(m_chain->Update(snapshot.get(), mask, m_outputScale));
+}
+
+IPravonError* CKvnFilterChain::GetFilterChain(IPravonFilterChain** out) {
+    if (!m_initialised || !m_manager || !GetTagControl() || !GetSourceImage())
+        return NotInitialised();
+    if (!out)
+        return BadRecord("no place for the filter chain");
+    PravonErrorPtr setUp(SetUp());
+    if (!m_chain) {
+        m_chain.reset(new (std::nothrow) CKvTolmoFilterChain());
+        if (!m_chain)
+            return IPravonError::Chain(setUp.release(), PravonFail(kComponent, PravonKind::kOutOfMemory,
+                                                                   "no memory for the development chain"));
+        m_chain->SetDevelopmentMode(ChainMode(m_modeA));
+        m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
+        m_chain->SetNativeOrder(m_modeD == 2);
+        m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+        m_chain->SetOutputParameters(OutputParametersOf());
+        m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
+        m_chain->SetActive(1);
+        IPravonError* failed = KvnChainError(m_chain->Build(m_manager, GetSourceImage()));
+        if (!failed)
+            failed = UpdateChain(CKvTolmoFilterChain::kEverything);
+        if (failed) {
+            m_chain.reset();
+            return IPravonError::Chain(setUp.release(), failed);
+        }
+    }
+    *out = m_chain->GetOutput();
+    if (!*out)
+        return IPravonError::Chain(
+            setUp.release(), PravonFail(kComponent, PravonKind::kInvalidState, "the chain has no output"));
+    return setUp.release();
+}
+
+IPravonError* CKvnFilterChain::GetCaptureSettings(strKvnNCParam* param) {
+    if (!m_initialised)
+        return NotInitialised();
+    if (!RecordFits(param) || param->item < 1 || param->item > 3)
+        return BadRecord("the capture settings record is wrong");
+    if (IPravonError* e = SetUp())
+        return e;
+    const bool isDouble = param->item == 3;
+    const LONG type = isDouble ? 2 : 1;
+    const LONG size = isDouble ? 8 : 4;
+    if (!param->value) {
+        param->valueType = type;
+        param->valueSize = size;
+        return nullptr;
+    }
+    // A value goes only into a buffer declared large enough for it.
+    if (param->valueSize >= size) {
+        if (param->item == 1) {
+            const LONG colorMode = exposure.GetSecondValue();
+            const LONG value = exposureEnabled && colorMode >= 1 && colorMode <= 6 ? colorMode : 0;
+            std::memcpy(param->value, &value, sizeof value);
+        } else if (param->item == 2) {
+            const LONG value = static_cast<LONG>(m_settingsClass);
+            std::memcpy(param->value, &value, sizeof value);
+        } else {
+            const double value = exposureEnabled ? exposure.GetCompensation() : 0.0;
+            std::memcpy(param->value, &value, sizeof value);
+        }
+    }
+    if (param->valueType != type || param->valueSize != size)
+        return BadRecord("the value's type or size does not fit the item");
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
+    if (!m_initialised)
+        return NotInitialised();
+    if (!RecordFits(option) || !option->data)
+        return BadRecord("the raw option record is wrong");
+    if (option->type == KvnRawOption::kUnsupported)
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "raw option 1 is not supported");
+    if (option->type == KvnRawOption::kWhiteBalance || option->type == KvnRawOption::kExposure)
+        if (IPravonError* e = SetUp())
+            return e;
+    if (option->type == KvnRawOption::kWhiteBalance) {
+        const auto* wb = static_cast<const strKvnWhiteBalanceOption*>(option->data);
+        if (wb->size != sizeof(strKvnWhiteBalanceOption))
+            return BadRecord("the white-balance option's size is wrong");
+        if (wb->temperature < 0 || wb->temperature > 0xFFFF)
+            return BadRecord("the colour temperature is out of range");
+        const LONG preset = MapPreset(wb->preset);
+        if (!whiteBalanceOverride || preset != rawWhiteBalance.GetPreset() ||
+            wb->temperature != rawWhiteBalance.GetTemperature()) {
+            whiteBalanceOverride = 1;
+            rawWhiteBalance.SetPreset(preset);
+            rawWhiteBalance.SetTemperature(static_cast<WORD>(wb->temperature));
+            rawWhiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+            return UpdateChain(0x80);
+        }
+        return nullptr;
+    }
+    if (option->type == KvnRawOption::kExposure) {
+        const auto* ex = static_cast<const strKvnExposureOption*>(option->data);
+        if (ex->size != sizeof(strKvnExposureOption))
+            return BadRecord("the exposure option's size is wrong");
+        if (!std::isfinite(ex->value))
+            return BadRecord("the exposure value is not a number");
+        if (!exposureOverride || ex->value != rawExposure.GetCompensation()) {
+            exposureOverride = 1;
+            rawExposure.SetCompensation(ex->value);
+            return UpdateChain(0x100);
+        }
+        return nullptr;
+    }
+    if (option->type == KvnRawOption::kCameraSettings) {
+        const auto* flag = static_cast<const strKvnFlagOption*>(option->data);
+        if (flag->size != sizeof(strKvnFlagOption))
+            return BadRecord("the camera-settings option's size is wrong");
+        m_cameraSettingsFlag = flag->flag;
+        if (m_chain)
+            m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        return UpdateChain(0x10000);
+    }
+    return BadRecord("unknown raw option");
+}
+
+IPravonError* CKvnFilterChain::GetRawOption(strKvnRawOption* option) {
+    if (!m_initialised)
+        return NotInitialised();
+    if (!RecordFits(option) || !option->data)
+        return BadRecord("the raw option record is wrong");
+    switch (option->type) {
+    case KvnRawOption::kUnsupported:
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "raw option 1 is not supported");
+    case KvnRawOption::kWhiteBalance: {
+        auto* wb = static_cast<strKvnWhiteBalanceOption*>(option->data);
+        if (wb->size != sizeof(strKvnWhiteBalanceOption))
+            return BadRecord("the white-balance option's size is wrong");
+        wb->preset = whiteBalanceOverride ? rawWhiteBalance.GetPreset() : 0;
+        wb->temperature = whiteBalanceOverride ? rawWhiteBalance.GetTemperature() : 0;
+        return nullptr;
+    }
+    case KvnRawOption::kExposure: {
+        auto* ex = static_cast<strKvnExposureOption*>(option->data);
+        if (ex->size != sizeof(strKvnExposureOption))
+            return BadRecord("the exposure option's size is wrong");
+        ex->value = exposureOverride ? rawExposure.GetCompensation() : 0.0;
+        return nullptr;
+    }
+    case KvnRawOption::kCameraSettings: {
+        auto* flag = static_cast<strKvnFlagOption*>(option->data);
+        if (flag->size != sizeof(strKvnFlagOption))
+            return BadRecord("the camera-settings option's size is wrong");
+        flag->flag = m_cameraSettingsFlag;
+        return nullptr;
+    }
+    default:
+        return BadRecord("unknown raw option");
+    }
+}
+
+IPravonError* CKvnFilterChain::ResetRawOption(strKvnRawOption* option) {
+    if (IPravonError* e = CheckCallOf(m_initialised != 0, option, "the raw option record is wrong"))
+        return e;
+    switch (option->type) {
+    case KvnRawOption::kUnsupported:
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "raw option 1 is not supported");
+    case KvnRawOption::kWhiteBalance:
+        if (whiteBalanceOverride) {
+            whiteBalanceOverride = 0;
+            rawWhiteBalance.SetPreset(0);
+            rawWhiteBalance.SetTemperature(0);
+            return UpdateChain(0x80);
+        }
+        return nullptr;
+    case KvnRawOption::kExposure:
+        if (exposureOverride) {
+            exposureOverride = 0;
+            rawExposure.SetCompensation(0.0);
+            return UpdateChain(0x100);
+        }
+        return nullptr;
+    case KvnRawOption::kCameraSettings:
+        if (m_cameraSettingsFlag != 0)
+            return nullptr;
+        m_cameraSettingsFlag = 1;
+        if (m_chain)
+            m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
+        return UpdateChain(0x10000);
+    default:
+        return BadRecord("unknown raw option");
+    }
+}
+
+IPravonError* CKvnFilterChain::Cleanup(bool keep) {
+    m_chain.reset();
+    if (!keep) {
+        ResetModes();
+        DeleteEmbeddedProfileFile();
+    }
+    return nullptr;
+}
+
+IPravonError* CKvnFilterChain::Destroy() {
+    delete this;
+    return nullptr;
+}

@@ -1,0 +1,86 @@
+// The exported filter-chain object: keeps one picture's development settings, loaded from the picture's
+// settings tag, and turns every setter call into a change of those settings.
+#pragma once
+
+#include "CKLImageAttributes.h"
+#include "CKvTolmoFilterChain.h"
+#include "IKvnFilterChain.h"
+
+#include <memory>
+
+#include <string>
+
+class CKvnFilterChain : public IKvnFilterChain, public CKLImageAttributes {
+public:
+    // Orientation of the picture as an EXIF code and back.
+    static void OrientationFromCode(LONG code, double* angle, bool* flip);
+    static LONG CodeFromOrientation(double angle, bool flip);
+    // The stored settings' classes that GetCaptureSettings item 2 reports.
+    static constexpr DWORD kClassEditedV5 = 1;
+    static constexpr DWORD kClassEditedOld = 2;
+    static constexpr DWORD kClassUnedited = 3;
+    static constexpr DWORD kClassEditedV0 = 10;
+    static constexpr ULONG kSettingsTag = 0x80E01;
+
+    CKvnFilterChain();
+    ~CKvnFilterChain() override;
+
+    IPravonError* Initialize(IPravonManager* manager, IPravonImage* image,
+                             IPravonTagControl* tagControl) override;
+    IPravonError* SetSourceImage(IPravonImage* image) override;
+    IPravonError* SetMode(strKvnModeParam* mode) override;
+    IPravonError* GetMode(strKvnModeParam* mode) override;
+    IPravonError* SetImageInfo(strKvnImageInfoParam* info, bool apply) override;
+    IPravonError* GetImageInfo(strKvnImageInfoParam* info) override;
+    IPravonError* GetFilterChain(IPravonFilterChain** out) override;
+    IPravonError* GetCaptureSettings(strKvnNCParam* param) override;
+    IPravonError* SetRawOption(strKvnRawOption* option) override;
+    IPravonError* GetRawOption(strKvnRawOption* option) override;
+    IPravonError* ResetRawOption(strKvnRawOption* option) override;
+    IPravonError* Cleanup(bool keep) override;
+    IPravonError* Destroy() override;
+
+    bool IsInitialised() const { return m_initialised != 0; }
+    DWORD GetSettingsClass() const { return m_settingsClass; }
+    DWORD GetColorClass() const { return m_colorClass; }
+    bool IsRawSource() const { return m_rawSource; }
+    const std::string& GetDefaultOutputProfile() const { return m_defaultProfile; }
+    const std::string& GetEmbeddedProfilePath() const { return m_embeddedPath; }
+    double GetRotationAngle() const { return m_angle; }
+    bool GetFlip() const { return m_flip; }
+    // The internal chain while GetFilterChain's graph lives; null before.
+    CKvTolmoFilterChain* GetInternalChain() const { return m_chain.get(); }
+    // Updates the live chain from a fresh snapshot of the settings (nothing without a chain).
+    IPravonError* UpdateChain(DWORD mask);
+
+private:
+    IPravonError* SetUp();
+    IPravonError* LoadStoredSettings();
+    void SaveEmbeddedProfileFile(const std::string& folder);
+    void DeleteEmbeddedProfileFile();
+    DWORD ComputeSettingsClass(bool hadSettings) const;
+    IPravonError* WriteSizeSettings();
+    void ResetModes();
+    static DWORD ChainMode(DWORD modeA) { return modeA == 1 ? 4 : modeA == 3 ? 3 : 2; }
+    CKvTolmoFilterChain::OutputParameters OutputParametersOf() const;
+
+    IPravonManager* m_manager = nullptr;
+    std::unique_ptr<CKvTolmoFilterChain> m_chain;
+    DWORD m_modeA = 2, m_modeB = 1, m_modeC = 0, m_modeD = 1;
+    DWORD m_sourceBytes = 0;
+    DWORD m_colorClass = 0;
+    std::string m_defaultProfile;
+    BYTE m_cameraSettingsFlag = 1;
+    LONG m_setupWidth = 0, m_setupHeight = 0;
+    LONG m_requestedWidth = 0, m_requestedHeight = 0;
+    double m_outputScale = 1.0;
+    BYTE m_initialised = 0;
+    BYTE m_setupDone = 0;
+    DWORD m_settingsClass = 0;
+    LONG m_settingsColorSpace = 0;
+    // The temporary profile file this object made; only that file is ever deleted.
+    std::string m_embeddedPath;
+    double m_angle = 0.0;
+    bool m_flip = false;
+    bool m_rawSource = false;
+};

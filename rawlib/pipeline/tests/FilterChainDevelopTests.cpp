@@ -1,0 +1,212 @@
+#include "rawlib/pipeline/CKvnFilterChain.h"
+
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/CPravonTagControl.h"
+#include "testing/ImageCompare.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+#include "testing/TempSystemRoot.h"
+#include "testing/TestPlane.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+constexpr LONG kWidth = 76;
+constexpr LONG kHeight = 52;
+
+// One picture: a random 12-bit mosaic with its tags, developed through a fresh exported object.
+class Picture {
+public:
+    Picture() {
+        mosaic = kvtest::MakePlane(kWidth, kHeight, PravonColorSpace::kRawMosaic16,
+                                   kvtest::FillPattern::Random, 7);
+        for (LONG y = 0; y < kHeight; ++y) {
+            auto* row = reinterpret_cast<WORD*>(mosaic.Row(y));
+            for (LONG x = 0; x < kWidth; ++x)
+                row[x] &= 0x0FFF;
+        }
+        image = kvtest::MakeImage(manager, mosaic);
+        tags = new CPravonTagControl();
+        const LONG longs[][2] = {
+            {0x10000, kWidth}, {0x10001, kHeight}, {0x10002, PravonColorSpace::kRawMosaic16}};
+        for (const auto& tag : longs)
+            EXPECT_PV_OK(tags->WriteTag(static_cast<ULONG>(tag[0]), 4, 4, &tag[1]));
+        const BYTE pattern[] = {0, 2, 0, 2, 0, 1, 1, 2};
+        EXPECT_PV_OK(tags->WriteTag(0xA302, 1, sizeof pattern, pattern));
+        tags->SetCameraModel(258);
+    }
+    ~Picture() {
+        if (object)
+            object->Destroy();
+        tags->Release();
+    }
+    IPravonError* Open() {
+        if (IPravonError* e = IKvnFilterChain::CreateObject(&object))
+            return e;
+        return object->Initialize(&manager, image.get(), tags);
+    }
+    // The chain's output, pulled whole in random tile order.
+    kvtest::TestPlane Develop() {
+        IPravonFilterChain* chain = nullptr;
+        kvtest::TestPlane out;
+        EXPECT_PV_OK(object->GetFilterChain(&chain));
+        if (chain) {
+            EXPECT_PV_OK(kvtest::PullAll(chain->GetOutput(), &out, kvtest::PullOrder::RandomOrder));
+        }
+        return out;
+    }
+
+    CPravonMemoryManager manager{16};
+    kvtest::TestPlane mosaic;
+    PravonImagePtr image;
+    CPravonTagControl* tags = nullptr;
+    IKvnFilterChain* object = nullptr;
+};
+
+void ExpectSame(const kvtest::TestPlane& expected, const kvtest::TestPlane& actual) {
+    const kvtest::PlaneDifference difference = kvtest::ComparePlanes(expected, actual);
+    EXPECT_TRUE(difference.sameGeometry);
+    EXPECT_EQ(difference.maxError, 0u) << difference.Describe();
+}
+
+TEST(FilterChainDevelop, TheChainDemosaicsTheMosaicIntoRgb) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane developed = picture.Develop();
+    EXPECT_EQ(developed.colorSpace, PravonColorSpace::kRGB16);
+    EXPECT_GT(developed.width, 0);
+}
+
+// Each change applied to a developed chain gives what a chain built with the change from the start gives.
+TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
+    kvtest::TempSystemRoot root;
+    struct Case {
+        const char* name;
+        std::function<IPravonError*(IKvnFilterChain*)> change;
+    };
+    const Case cases[] = {
+        {"high-quality mode",
+         [](IKvnFilterChain* o) {
+             strKvnModeParam mode;
+             mode.developmentMode = 3;
+             return o->SetMode(&mode);
+         }},
+        {"quarter turn",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.orientation = 6;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"exposure one stop up",
+         [](IKvnFilterChain* o) {
+             strKvnExposureOption ev;
+             ev.value = 1.0;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+             return o->SetRawOption(&raw);
+         }},
+        {"white-balance preset",
+         [](IKvnFilterChain* o) {
+             strKvnWhiteBalanceOption wb;
+             wb.preset = 256;
+             wb.temperature = 3000;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
+             return o->SetRawOption(&raw);
+         }},
+        {"eight bits per channel",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.bytesPerChannel = 1;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"mirror",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.orientation = 2;
+             return o->SetImageInfo(&info, false);
+         }},
+    };
+    for (const Case& c : cases) {
+        Picture incremental;
+        ASSERT_PV_OK(incremental.Open());
+        incremental.Develop();
+        ASSERT_PV_OK(c.change(incremental.object)) << c.name;
+        const kvtest::TestPlane changed = incremental.Develop();
+
+        Picture scratch;
+        ASSERT_PV_OK(scratch.Open());
+        ASSERT_PV_OK(c.change(scratch.object)) << c.name;
+        SCOPED_TRACE(c.name);
+        ExpectSame(scratch.Develop(), changed);
+    }
+}
+
+double MeanSample(const kvtest::TestPlane& plane) {
+    double sum = 0;
+    for (LONG y = 0; y < plane.height; ++y) {
+        const auto* row = reinterpret_cast<const WORD*>(plane.Row(y));
+        for (LONG i = 0; i < plane.width * 3; ++i)
+            sum += row[i];
+    }
+    return sum / (static_cast<double>(plane.width) * plane.height * 3);
+}
+
+TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstBack) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane first = picture.Develop();
+    strKvnExposureOption ev;
+    ev.value = 1.0;
+    strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+    ASSERT_PV_OK(picture.object->SetRawOption(&raw));
+    EXPECT_GT(MeanSample(picture.Develop()), MeanSample(first) * 1.1);
+    ASSERT_PV_OK(picture.object->ResetRawOption(&raw));
+    ExpectSame(first, picture.Develop());
+}
+
+TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane wide = picture.Develop();
+    strKvnImageInfoParam info;
+    info.bytesPerChannel = 1;
+    ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+    const kvtest::TestPlane narrow = picture.Develop();
+    EXPECT_EQ(narrow.colorSpace, PravonColorSpace::kRGB8);
+    EXPECT_EQ(narrow.width, wide.width);
+    strKvnImageInfoParam got;
+    ASSERT_PV_OK(picture.object->GetImageInfo(&got));
+    EXPECT_EQ(got.bytesPerChannel, 1);
+}
+
+TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane first = picture.Develop();
+    strKvnImageInfoParam info;
+    info.orientation = 3;
+    ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+    const kvtest::TestPlane turned = picture.Develop();
+    EXPECT_NE(kvtest::ComparePlanes(first, turned).maxError, 0u);
+    info.orientation = 1;
+    ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+    ExpectSame(first, picture.Develop());
+}
+
+TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    const kvtest::TestPlane first = picture.Develop();
+    ASSERT_PV_OK(picture.object->Cleanup(true));
+    EXPECT_EQ(static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain(), nullptr);
+    ExpectSame(first, picture.Develop());
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#include "CKvChainDevelop.h"
+
+#include "CKvDemoHost.h"
+
+#include "platform/pravon/IPravonFilterChain.h"
+#include "platform/quasel/CKvRawSampleLoad.h"
+
+namespace {
+
+// The chain ends in display-encoded 16-bit samples: their high byte is the 8-bit value.
+const BYTE* HighByteTable() {
+    static const std::vector<BYTE> table = [] {
+        std::vector<BYTE> t(65536);
+        for (int v = 0; v < 65536; ++v)
+            t[static_cast<std::size_t>(v)] = static_cast<BYTE>(v >> 8);
+        return t;
+    }();
+    return table.data();
+}
+
+} // namespace
+
+CKvChainDevelop::~CKvChainDevelop() {
+    if (m_object)
+        m_object->Destroy();
+}
+
+IPravonError* CKvChainDevelop::Open(const std::string& samplePath) {
+    IPravonImage* image = nullptr;
+    IPravonTagControl* tags = nullptr;
+    if (IPravonError* e = CKvRawSampleLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
+        return e;
+    m_image.reset(image);
+    m_tags.reset(tags);
+    if (IPravonError* e = IKvnFilterChain::CreateObject(&m_object))
+        return e;
+    return m_object->Initialize(&m_manager, m_image.get(), m_tags.get());
+}
+
+IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
+                                       const std::function<void(LONG, LONG)>& progress) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    IPravonFilterChain* chain = nullptr;
+    if (IPravonError* e = m_object->GetFilterChain(&chain))
+        return e;
+    return CKvDemoHost::PullRgb8(chain->GetOutput(), HighByteTable(), rgb, width, height, progress);
+}
+
+IPravonError* CKvChainDevelop::SetExposure(double ev) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    strKvnExposureOption exposure;
+    exposure.value = ev;
+    strKvnRawOption option{sizeof(strKvnRawOption), KvnRawOption::kExposure, &exposure};
+    return m_object->SetRawOption(&option);
+}

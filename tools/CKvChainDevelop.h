@@ -1,0 +1,31 @@
+// The demo host's development through the exported filter-chain object: the sample opened through the I/O
+// library, the object initialised on it with its stored settings, the chain's output pulled tile by tile.
+#pragma once
+
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "rawlib/pipeline/IKvnFilterChain.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CKvChainDevelop {
+public:
+    CKvChainDevelop() = default;
+    ~CKvChainDevelop();
+    CKvChainDevelop(const CKvChainDevelop&) = delete;
+    CKvChainDevelop& operator=(const CKvChainDevelop&) = delete;
+
+    IPravonError* Open(const std::string& samplePath);
+    // The chain's output as 8-bit RGB; the object builds the chain on the first call.
+    IPravonError* Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
+                          const std::function<void(LONG, LONG)>& progress);
+    // The exposure raw option: the stored exposure replaced by `ev`.
+    IPravonError* SetExposure(double ev);
+
+private:
+    CPravonMemoryManager m_manager;
+    PravonImagePtr m_image;
+    PravonTagControlPtr m_tags;
+    IKvnFilterChain* m_object = nullptr;
+};
