@@ -7,6 +7,7 @@
 #include "plugin_framework/ContextStrings.h"
 #include "plugin_framework/HostLink.h"
 
+#include "platform/dadadud/DadaDud.h"
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
@@ -80,13 +81,25 @@ class FixtureSource : public IDesignRenderSource {
 public:
     explicit FixtureSource(std::wstring path) : m_path(std::move(path)) {}
     std::unique_ptr<TdocDocument> CopyDocument() override {
-        return std::unique_ptr<TdocDocument>(TdocDocument::CreateFromLDF(m_path.c_str()));
+        std::unique_ptr<TdocDocument> copy(TdocDocument::CreateFromLDF(m_path.c_str()));
+        if (copy)
+            s_copies.push_back(copy->GetHandle());
+        return copy;
     }
+    // The handles of the copies made, in order.
+    static std::vector<DocHandle> s_copies;
     bool IsDocumentChanged() const override { return true; }
 
 private:
     std::wstring m_path;
 };
+
+std::vector<DocHandle> FixtureSource::s_copies;
+
+bool IsLive(DocHandle document) {
+    LONG pages = 0;
+    return docGetDocNbPages(document, &pages) == 1;
+}
 
 // Writes bytes that are no PNG over each page it renders.
 class CorruptingRenderer : public TAsyncRenderer {
@@ -467,6 +480,22 @@ TEST_F(DesignPageRenders, ARequestSkippedByAnotherItemsCancelIsRenderedAfterAll)
     EXPECT_EQ(m_completions[1].error, 0u) << "queued again, not dropped";
     ASSERT_EQ(m_images.size(), 1u);
     EXPECT_EQ(m_images[0].width, 40);
+}
+
+TEST_F(DesignPageRenders, AReplacedRenderDocumentLivesUntilItsLastRenderCameBack) {
+    FixtureSource::s_copies.clear();
+    Start();
+    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 1), kKvwQueued);
+    ASSERT_EQ(Request(kPagePreview, kPage1, 40, 56, kWantsCompletion, 2), kKvwQueued);
+    ASSERT_EQ(FixtureSource::s_copies.size(), 2u) << "the pane's document changed before each request";
+    EXPECT_TRUE(IsLive(FixtureSource::s_copies[0])) << "the first request may still draw from it";
+    ASSERT_TRUE(WinUserTest::PumpUntil([&] { return m_completions.size() == 2; },
+                                       static_cast<DWORD>(kvtest::kThreadDeadline.count())));
+    EXPECT_FALSE(IsLive(FixtureSource::s_copies[0])) << "freed once its render came back";
+    EXPECT_TRUE(IsLive(FixtureSource::s_copies[1])) << "the renderer's document";
+    m_host->Close(m_module);
+    m_module = CScriptedHost::kNoModule;
+    EXPECT_FALSE(IsLive(FixtureSource::s_copies[1])) << "freed when the module closed";
 }
 
 TEST_F(DesignPageRenders, CancellingAllCompletesEveryRequestOnceAndTagZeroNever) {
