@@ -19,10 +19,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 
 namespace {
