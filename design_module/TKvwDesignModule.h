@@ -179,6 +179,9 @@ public:
     const TString& GetRenderFolder() const { return m_renderFolder; }
     // Requests queued and not yet answered or dropped.
     std::size_t GetPendingRenders() const;
+    // Clears the renderer's queue (a view switch, a new layout); every request not yet answered gets its
+    // completion with 4098 now.
+    void CancelQueuedRenders();
 
 private:
     bool Startup();
@@ -239,7 +242,6 @@ private:
     // Forgets the tasks up to the one that came back (those before it were cleared unrendered) and frees
     // the documents no render can still use.
     void ForgetTasksUpTo(DWORD id);
-    void CancelQueuedRenders();
     void SendCompletion(const PageTask& task, KvwResult result);
     // Queues the task skipped by another item's cancel again under a new id; false when that fails.
     bool Requeue(DWORD id);

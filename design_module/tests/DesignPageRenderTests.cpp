@@ -520,6 +520,21 @@ TEST_F(DesignPageRenders, CancellingAllCompletesEveryRequestOnceAndTagZeroNever)
     EXPECT_EQ(m_images.size(), 1u);
 }
 
+TEST_F(DesignPageRenders, ClearingTheQueueCompletesEveryRequestNotYetAnswered) {
+    Start();
+    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x91), kKvwQueued);
+    ASSERT_EQ(Request(kPageFull, kOtherPage3, 40, 56, kWantsCompletion, 0x92), kKvwQueued);
+    Module().CancelQueuedRenders();
+    ASSERT_EQ(m_completions.size(), 2u) << "at once: the cleared requests never come back";
+    for (const Completion& completion : m_completions)
+        EXPECT_EQ(completion.error, static_cast<DWORD>(kKvwCancelled));
+    // The render that was running still comes back, and its file goes then.
+    EXPECT_TRUE(WinUserTest::PumpUntil([&] { return RenderedFiles().empty(); },
+                                       static_cast<DWORD>(kvtest::kThreadDeadline.count())));
+    EXPECT_EQ(m_completions.size(), 2u);
+    EXPECT_TRUE(m_images.empty());
+}
+
 TEST_F(DesignPageRenders, FailuresCompleteWithAnErrorAndSendNoImage) {
     struct Case {
         const char* what;
