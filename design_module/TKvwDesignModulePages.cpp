@@ -9,6 +9,10 @@
 
 #include "platform/kvtrtl/KvwRecords.h"
 
+#include "platform/win/WinDebug.h"
+
+#include <cinttypes>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace KvwDesign;
@@ -24,6 +28,12 @@ constexpr DWORD kProgressScale = 100;
 // The result of a request that the renderer skipped, refusing renders until it was ready again.
 constexpr LONG kRenderSkipped = -1;
 constexpr int kMaxRequeues = 3;
+
+void TraceItem(const char* format, KvwItemId item) {
+    char text[96];
+    std::snprintf(text, sizeof(text), format, static_cast<std::uint64_t>(item));
+    OutputDebugStringA(text);
+}
 
 bool HoldsContextSeparator(const TString& path) {
     const std::wstring text = static_cast<const wchar_t*>(path);
@@ -67,6 +77,7 @@ KvwResult TKvwDesignModule::OnRenderPage(KvwItemId item, const graphtypes::TSize
                                          bool preview) {
     if (!size || !(size->cx > 0.0) || !(size->cy > 0.0))
         return kKvwHandled;
+    TraceItem("MainFrame OnRenderPage called for NUID=%" PRIu64 "\n", item);
     CKvwSourceData source;
     if (!GetItemService() || !KvwSucceeded(GetItemService()->GetSourceData(
                                  KvwItemIdLow(item), KvwItemIdHigh(item), &source, kAllSourceData)))
@@ -97,6 +108,7 @@ KvwResult TKvwDesignModule::OnRenderPage(KvwItemId item, const graphtypes::TSize
     task.path = path;
     task.page = page;
     task.pageContext = request->m_context;
+    OutputDebugStringA("MainFrame OnRenderPage Starting rendering task...\n");
     const DWORD id = request->GetId();
     m_pageTasks[id] = task;
     if (!m_renderer->QueueRequest(request.Get())) {
@@ -233,6 +245,9 @@ bool TKvwDesignModule::OnMsgPageRendered(TRndrData* finished) {
         return true;
     }
     PageTask task = it->second;
+    TraceItem("MainFrame OnMsgPageRendered notif called for NUID=%" PRIu64 "\n", task.item);
+    OutputDebugStringA(finished->m_result == 1 ? "MainFrame OnMsgPageRendered code = success\n"
+                                               : "MainFrame OnMsgPageRendered code = failure\n");
     KvwResult result = kKvwInvalidArgument;
     if (finished->m_result == 1) {
         CKvwProfileImage image;
