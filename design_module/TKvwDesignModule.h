@@ -235,8 +235,9 @@ private:
     bool UpdateRenderDocument();
     bool ClaimPagePath(LONG page, TString& path);
     void DeleteRenderedFile(const TString& path) const;
-    // Marks the task discarded, deletes its file and sends its completion with 4098 when it wants one.
-    void DiscardTask(DWORD id, PageTask& task);
+    // Marks the task discarded and sends its completion with 4098 when it wants one; deletes its file
+    // when nothing writes it any more (else its return or a later task's does).
+    void DiscardTask(DWORD id, PageTask& task, bool written);
     // Every request not yet answered is dropped (the renderer's queue was cleared).
     void DiscardAllTasks();
     // Forgets the tasks up to the one that came back (those before it were cleared unrendered) and frees

@@ -196,18 +196,23 @@ void TKvwDesignModule::SendCompletion(const PageTask& task, KvwResult result) {
          task.requestId, task.tag);
 }
 
-void TKvwDesignModule::DiscardTask(DWORD, PageTask& task) {
+void TKvwDesignModule::DiscardTask(DWORD, PageTask& task, bool written) {
+    if (written) {
+        // Nothing writes the file any more: it goes now, and its name may be claimed again.
+        DeleteRenderedFile(task.path);
+        task.path = TString();
+    }
     if (task.discarded)
         return;
     task.discarded = true;
-    DeleteRenderedFile(task.path);
     if (task.completion && task.tag != 0)
         SendCompletion(task, kKvwCancelled);
 }
 
 void TKvwDesignModule::DiscardAllTasks() {
+    // The render still running writes on: every file keeps its name until its task is forgotten.
     for (auto& [id, task] : m_pageTasks)
-        DiscardTask(id, task);
+        DiscardTask(id, task, false);
 }
 
 void TKvwDesignModule::CancelQueuedRenders() {
@@ -221,7 +226,7 @@ void TKvwDesignModule::CancelQueuedRenders() {
 void TKvwDesignModule::ForgetTasksUpTo(DWORD id) {
     for (auto it = m_pageTasks.begin(); it != m_pageTasks.end() && it->first <= id;) {
         // A task before the one that came back was cleared from the queue unrendered.
-        DiscardTask(it->first, it->second);
+        DiscardTask(it->first, it->second, true);
         it = m_pageTasks.erase(it);
     }
     std::erase_if(m_retiredDocuments,
@@ -330,9 +335,11 @@ KvwResult TKvwDesignModule::CancelPageRender(KvwItemId item) {
         m_renderer->Abort();
         m_renderer->SetReady();
     }
+    // After a cancel of all, nothing renders any more; a task of one item may still render into its
+    // file, which therefore keeps its name until the task comes back.
     for (auto& [id, task] : m_pageTasks)
         if (item == 0 || task.item == item)
-            DiscardTask(id, task);
+            DiscardTask(id, task, item == 0);
     return kKvwHandled;
 }
 
@@ -340,7 +347,7 @@ void TKvwDesignModule::FreeRenderDocuments() {
     m_retiredDocuments.clear();
     m_renderDocument.reset();
     for (auto& [id, task] : m_pageTasks)
-        DiscardTask(id, task);
+        DiscardTask(id, task, true);
     m_pageTasks.clear();
     if (m_fallbackRenderFolder && !m_renderFolder.IsEmpty()) {
         TFilePath folder;
