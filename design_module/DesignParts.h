@@ -12,6 +12,8 @@
 #include <memory>
 
 class TKvwDesignModule;
+class TRndrData;
+class TdocDocument;
 
 // A pane in the host window: the single-page pane (with its zoom and the page it shows) or the contact
 // sheet, which follows the page the single-page pane shows.
@@ -58,6 +60,27 @@ public:
     virtual void CancelQueued() = 0;
     // Ends the worker; nothing renders afterwards.
     virtual void Stop() = 0;
+    // Started and not stopped.
+    virtual bool IsRunning() const { return false; }
+    // The document the pages are drawn from (the caller keeps it until no render uses it).
+    virtual bool SetDocument(const TdocDocument*) { return false; }
+    virtual bool SetMediaContext(const TString&) { return false; }
+    // Accepts requests again after an abort.
+    virtual void SetReady() {}
+    // False when the request is refused; the caller keeps its reference.
+    virtual bool QueueRequest(TRndrData*) { return false; }
+    // Ends the running render and waits for it; requests are refused until SetReady.
+    virtual void Abort() {}
+};
+
+// Where the pages rendered for the host are drawn from: the document the single-page pane shows.
+class IDesignRenderSource {
+public:
+    virtual ~IDesignRenderSource() = default;
+    // A copy of the pane's document for the renderer, owned by the caller; null when there is none.
+    virtual std::unique_ptr<TdocDocument> CopyDocument() = 0;
+    // The pane's document changed since the last copy.
+    virtual bool IsDocumentChanged() const = 0;
 };
 
 // The open design's layout: opening, closing and writing it back to the host's record database, and the
@@ -85,4 +108,6 @@ public:
     virtual std::unique_ptr<IDesignPropertiesPanel> MakePropertiesPanel(TKvwDesignModule& module) = 0;
     virtual std::unique_ptr<IDesignRenderer> MakeRenderer() = 0;
     virtual std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule& module) = 0;
+    // Null while the module has no pane to take its pages from.
+    virtual std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule&) { return nullptr; }
 };

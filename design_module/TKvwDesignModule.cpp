@@ -85,6 +85,7 @@ TKvwDesignModule::TKvwDesignModule(std::unique_ptr<IDesignParts> parts)
 TKvwDesignModule::~TKvwDesignModule() {
     if (m_renderer)
         m_renderer->Stop();
+    FreeRenderDocuments();
     m_layouts.reset();
     m_renderer.reset();
     DestroyNotifyWindow();
@@ -140,6 +141,7 @@ void TKvwDesignModule::Close() {
     // The renderer's worker may be drawing from the design's documents: it ends before they go.
     if (m_renderer)
         m_renderer->Stop();
+    FreeRenderDocuments();
     if (m_designOpen)
         CloseDesign();
     m_userOptions.Save();
@@ -255,8 +257,11 @@ KvwResult TKvwDesignModule::OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord 
             m_exchangeValue = static_cast<DWORD>(p1);
         }
         return pre;
+    case kPagePreview:
+    case kPageFull:
+        return AcceptPageRequest(id, p1, p2, p3, p5, p6, p8);
     case kCancelPageRender:
-        return kKvwHandled;
+        return CancelPageRender(KvwMakeItemId(static_cast<DWORD>(p1), static_cast<DWORD>(p2)));
     default:
         return pre;
     }
@@ -433,14 +438,16 @@ bool TKvwDesignModule::StartRenderer() {
     return true;
 }
 
-LONG TKvwDesignModule::OnRenderFinished(TMessageInfo* info, void*) {
-    // The page service of open designs takes the finished pages; until it does, each is let go.
-    TRefPtr<TRndrData>::Adopt(reinterpret_cast<TRndrData*>(info->lParam));
-    return 0;
+LONG TKvwDesignModule::OnRenderFinished(TMessageInfo* info, void* context) {
+    auto* finished = reinterpret_cast<TRndrData*>(info->lParam);
+    if (!finished)
+        return 0;
+    static_cast<TKvwDesignModule*>(context)->OnMsgPageRendered(finished);
+    return 1;
 }
 
-LONG TKvwDesignModule::OnRenderProgress(TMessageInfo* info, void*) {
-    std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(info->lParam));
+LONG TKvwDesignModule::OnRenderProgress(TMessageInfo* info, void* context) {
+    static_cast<TKvwDesignModule*>(context)->ReportRenderProgress(reinterpret_cast<DWORD*>(info->lParam));
     return 0;
 }
 
@@ -498,8 +505,7 @@ KvwResult TKvwDesignModule::OpenDesign() {
 void TKvwDesignModule::CloseDesign() {
     if (!m_designOpen)
         return;
-    if (m_renderer)
-        m_renderer->CancelQueued();
+    CancelQueuedRenders();
     if (m_layouts)
         m_layouts->Close();
     m_designOpen = false;
@@ -534,8 +540,7 @@ void TKvwDesignModule::SwitchView(DWORD view) {
     m_view = view;
     m_singlePage->StopRendering();
     m_contactSheet->StopRendering();
-    if (m_renderer)
-        m_renderer->CancelQueued();
+    CancelQueuedRenders();
     m_singlePage->SetMode(0);
     m_contactSheet->SetMode(0);
     ArrangePanes();

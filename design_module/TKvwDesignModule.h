@@ -10,14 +10,18 @@
 #include "TTemplateList.h"
 #include "TUserOptions.h"
 
+#include "plugin_framework/GraphTypes.h"
 #include "plugin_framework/TAutoHandle.h"
 #include "plugin_framework/TBasicQWComp.h"
+#include "plugin_framework/TRndrData.h"
 #include "plugin_framework/TWindow.h"
 #include "plugin_framework/TXMLFilePreferences.h"
+#include "plugin_framework/TdocObject.h"
 
 #include "platform/kvtrtl/KvwModuleRecords.h"
 
 #include <array>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -39,6 +43,8 @@ constexpr DWORD kPanelSizeQuery = 0x30000056;
 constexpr DWORD kPanelSize = 0x20000056;
 constexpr DWORD kExchangeValue = 0x20000020;
 constexpr DWORD kCancelPageRender = 0x10000012;
+constexpr DWORD kPagePreview = KvwPluginRequest::kPreview;
+constexpr DWORD kPageFull = KvwPluginRequest::kFullImage;
 
 // Sent to the host.
 constexpr DWORD kActions = KvwModuleRequest::kActions;
@@ -48,6 +54,10 @@ constexpr DWORD kSubPanel = KvwModuleRequest::kSubPanel;
 constexpr DWORD kAnnounce = KvwModuleRequest::kAnnounce;
 constexpr DWORD kExchangeAnswer = KvwModuleRequest::kExchangeValue;
 constexpr DWORD kCommandUpdate = KvwModuleRequest::kCommandUpdate;
+constexpr DWORD kPreviewImage = 0x80000102;
+constexpr DWORD kFullImage = 0x80000103;
+constexpr DWORD kPageCompleted = KvwHostMessage::kImageLoaded;
+constexpr DWORD kPageProgress = KvwHostMessage::kProgress;
 
 // Record kinds (p5) of what the module sends.
 constexpr DWORD kActionRecord = 0x84;
@@ -56,6 +66,14 @@ constexpr DWORD kFunctionRecord = 0x88;
 constexpr DWORD kSubPanelRecord = 0x89;
 constexpr DWORD kUpdateStateWord = 2;
 constexpr DWORD kUpdateText = 3;
+constexpr DWORD kProfileImageRecord = 150;
+// The error kind of a completion that carries an error word.
+constexpr DWORD kCompletionError = 33;
+
+// Page requests: flags (p6), and the profile the pages are read with.
+constexpr DWORD kWantsProgress = 2;
+constexpr DWORD kWantsCompletion = 4;
+constexpr DWORD kPageProfile = 0x2000;
 
 // Commands.
 constexpr DWORD kSave = 0x4001;
@@ -147,6 +165,24 @@ public:
     // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
     void SendPageLabel();
 
+    // A page of the open design rendered for the host at the size: 2 when queued, 1 when the host does
+    // not describe the item or the size is not positive, 0x1008 without a render document or a running
+    // renderer, or when the renderer refuses the request.
+    KvwResult OnRenderPage(KvwItemId item, const graphtypes::TSize_T<double>* size, bool preview);
+    // A finished render (0xB423): the image answer and the completion of its own request.
+    bool OnMsgPageRendered(TRndrData* task);
+    // Cancels the renders of the item (0: of every item); each request dropped gets its completion.
+    KvwResult CancelPageRender(KvwItemId item = 0);
+    // A progress notice (0xB42F) of the oldest outstanding request; the value is deleted.
+    bool ReportRenderProgress(DWORD* value);
+    // The folder the rendered pages are written to (ends with a separator); empty before start-up.
+    const TString& GetRenderFolder() const { return m_renderFolder; }
+    // Requests queued and not yet answered or dropped.
+    std::size_t GetPendingRenders() const;
+    // Clears the renderer's queue (a view switch, a new layout); every request not yet answered gets its
+    // completion with 4098 now.
+    void CancelQueuedRenders();
+
 private:
     bool Startup();
     void ReadConfiguration(bool& stop);
@@ -172,6 +208,46 @@ private:
     void OnCurrentItem(KvwItemId id);
     KvwResult Send(DWORD id, KvwWord p1 = 0, KvwWord p2 = 0, KvwWord p3 = 0, KvwWord p4 = 0, KvwWord p5 = 0,
                    KvwWord p6 = 0, KvwWord p7 = 0, KvwWord p8 = 0);
+    struct PageTask {
+        KvwItemId item = 0;
+        DWORD requestId = 0;
+        DWORD tag = 0;
+        bool preview = false;
+        bool progress = false;
+        bool completion = false;
+        // Answered or cancelled: its result is no longer wanted, its file is deleted when it comes back.
+        bool discarded = false;
+        TString path;
+        // What the render was queued with, for queueing it again when another item's cancel skipped it.
+        LONG page = 0;
+        TString pageContext;
+        int requeued = 0;
+    };
+    // A render document replaced while renders may still draw from it, kept until the task named has
+    // come back (tasks come back in the order they were queued).
+    struct RetiredDocument {
+        DWORD lastTask = 0;
+        std::unique_ptr<TdocDocument> document;
+    };
+    // The accepted request (checked words) handed to OnRenderPage with its per-task state.
+    KvwResult AcceptPageRequest(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p5, KvwWord p6,
+                                KvwWord p8);
+    bool UpdateRenderDocument();
+    bool ClaimPagePath(LONG page, TString& path);
+    void DeleteRenderedFile(const TString& path) const;
+    // Marks the task discarded and sends its completion with 4098 when it wants one; deletes its file
+    // when nothing writes it any more (else its return or a later task's does).
+    void DiscardTask(DWORD id, PageTask& task, bool written);
+    // Every request not yet answered is dropped (the renderer's queue was cleared).
+    void DiscardAllTasks();
+    // Forgets the tasks up to the one that came back (those before it were cleared unrendered) and frees
+    // the documents no render can still use.
+    void ForgetTasksUpTo(DWORD id);
+    void SendCompletion(const PageTask& task, KvwResult result);
+    // Queues the task skipped by another item's cancel again under a new id; false when that fails.
+    bool Requeue(DWORD id);
+    void FreeRenderDocuments();
+
     static LONG OnRenderFinished(TMessageInfo* info, void* context);
     static LONG OnRenderProgress(TMessageInfo* info, void* context);
 
@@ -201,4 +277,13 @@ private:
     CKvwSubPanelData m_subPanel;
     DWORD m_exchangeValue = 5;
     bool m_documentLibraryStarted = false;
+    std::unique_ptr<IDesignRenderSource> m_renderSource;
+    std::unique_ptr<TdocDocument> m_renderDocument;
+    std::vector<RetiredDocument> m_retiredDocuments;
+    std::map<DWORD, PageTask> m_pageTasks;
+    TString m_renderFolder;
+    // The pages go to a folder of their own under the fallback root, deleted with the module.
+    bool m_fallbackRenderFolder = false;
+    // The checked request OnRenderPage is called for, or null.
+    const PageTask* m_pendingRequest = nullptr;
 };

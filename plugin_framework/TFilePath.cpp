@@ -307,13 +307,22 @@ bool MakePluginTempFileLocation(const TString& fileName, TFilePath& location) {
 }
 
 bool MakeUniqueFileName(const TString& base, const TString& extension, TFilePath& location) {
+    TFilePath folder;
+    if (!IsPlainNamePart(base) || !IsPlainNamePart(extension) || !GetPluginTempFolder(folder))
+        return MakeUniqueFileNameIn(TString(), base, extension, location);
+    return MakeUniqueFileNameIn(folder.GetPath(), base, extension, location);
+}
+
+bool MakeUniqueFileNameIn(const TString& folderPath, const TString& base, const TString& extension,
+                          TFilePath& location) {
     if (!IsPlainNamePart(base) || !IsPlainNamePart(extension)) {
         OutputDebugStringA("MakeUniqueFileName: a name with a separator or \"..\" is refused\n");
         return false;
     }
-    TFilePath folder;
-    if (!GetPluginTempFolder(folder))
+    if (folderPath.IsEmpty())
         return false;
+    TFilePath folder;
+    folder.Set(folderPath);
     const TString first = WithFinalSeparator(folder.GetPath()) + base + L"." + extension;
     if (Claim(first)) {
         location.Set(first);

@@ -59,6 +59,9 @@ bool MakePluginTempFileLocation(const TString& fileName, TFilePath& location);
 // or
 // "..", when the folder is unusable, or when no name can be claimed.
 bool MakeUniqueFileName(const TString& base, const TString& extension, TFilePath& location);
+// The same rule in another folder (one the caller made).
+bool MakeUniqueFileNameIn(const TString& folder, const TString& base, const TString& extension,
+                          TFilePath& location);
 // Deletes the folder's files and, with recursive, its folders with everything in them; then the folder
 // itself. Symbolic links are removed as links, never followed: a link to a folder elsewhere leaves that
 // folder untouched, and a location that is itself a link is removed as one. True when the folder is gone

@@ -285,3 +285,21 @@ TEST_F(PageRenderer, CallsFromTwoThreadsAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PageRenderer, AFileNameIsReadUpToItsSemicolonOnly) {
+    // Commas and equals signs belong to the name; only the pair's ';' ends it.
+    std::filesystem::create_directories(folder.File("a,b=c"));
+    const std::string png = folder.File("a,b=c/page,1.png");
+    const std::wstring context =
+        L"file_name=" + Utf::Utf8ToWide(png) + L";page_width=40.000000;page_height=20.000000;" + CancelPair();
+    ASSERT_EQ(Render(0, context), 1);
+    EXPECT_TRUE(std::filesystem::exists(png));
+    EXPECT_FALSE(std::filesystem::exists(folder.File("a"))) << "no file of a cut name";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("a,b=c")),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+} // namespace
