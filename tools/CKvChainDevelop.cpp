@@ -4,6 +4,7 @@
 
 #include "platform/pravon/IPravonFilterChain.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
+#include "rawlib/pipeline/CKvnFilterChain.h"
 
 namespace {
 
@@ -16,6 +17,11 @@ const BYTE* HighByteTable() {
         return t;
     }();
     return table.data();
+}
+
+// The internal chain of a built object; null before the first development.
+CKvTolmoFilterChain* InternalChain(IKvnFilterChain* object) {
+    return object ? static_cast<CKvnFilterChain*>(object)->GetInternalChain() : nullptr;
 }
 
 } // namespace
@@ -54,4 +60,19 @@ IPravonError* CKvChainDevelop::SetExposure(double ev) {
     exposure.value = ev;
     strKvnRawOption option{sizeof(strKvnRawOption), KvnRawOption::kExposure, &exposure};
     return m_object->SetRawOption(&option);
+}
+
+void CKvChainDevelop::ResetStageCounts() {
+    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+            chain->GetStage(number)->ResetGeneratedTileCount();
+}
+
+std::vector<std::pair<int, std::uint64_t>> CKvChainDevelop::StageCounts() const {
+    std::vector<std::pair<int, std::uint64_t>> counts;
+    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+            if (const CPravonFilterBase* stage = chain->GetStage(number); stage->IsEnabled())
+                counts.emplace_back(number, stage->GetGeneratedTileCount());
+    return counts;
 }

@@ -5,8 +5,10 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "rawlib/pipeline/IKvnFilterChain.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CKvChainDevelop {
@@ -22,6 +24,10 @@ public:
                           const std::function<void(LONG, LONG)>& progress);
     // The exposure raw option: the stored exposure replaced by `ev`.
     IPravonError* SetExposure(double ev);
+    // Forgets the tiles the stages have computed so far.
+    void ResetStageCounts();
+    // (stage, tiles computed since the last reset) of every working stage, in processing order.
+    std::vector<std::pair<int, std::uint64_t>> StageCounts() const;
 
 private:
     CPravonMemoryManager m_manager;

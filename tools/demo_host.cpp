@@ -66,9 +66,16 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
                     height, full, pngPath.c_str());
     if (!err && then) {
         const auto again = std::chrono::steady_clock::now();
+        chain.ResetStageCounts();
         err.reset(chain.SetExposure(exposure));
         if (!err)
             err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
+        if (!err) {
+            std::printf("demo-host: tiles made again, by stage:");
+            for (const auto& [stage, tiles] : chain.StageCounts())
+                std::printf(" %d:%llu", stage, static_cast<unsigned long long>(tiles));
+            std::printf("\n");
+        }
         const std::size_t dot = pngPath.rfind(".png");
         const std::string thenPath =
             (dot == std::string::npos ? pngPath : pngPath.substr(0, dot)) + "-then.png";

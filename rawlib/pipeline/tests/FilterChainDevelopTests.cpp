@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -210,3 +211,69 @@ TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
 }
 
 } // namespace
+
+// After a change, only the stage the change reaches first and the working stages after it compute tiles
+// again; every working stage before it answers from its cache.
+TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
+    kvtest::TempSystemRoot root;
+    struct Case {
+        const char* name;
+        int firstTouched;
+        std::function<IPravonError*(IKvnFilterChain*)> change;
+    };
+    const Case cases[] = {
+        {"exposure", 5,
+         [](IKvnFilterChain* o) {
+             strKvnExposureOption ev;
+             ev.value = -0.5;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+             return o->SetRawOption(&raw);
+         }},
+        {"white balance", 5,
+         [](IKvnFilterChain* o) {
+             strKvnWhiteBalanceOption wb;
+             wb.preset = 256;
+             wb.temperature = 4500;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
+             return o->SetRawOption(&raw);
+         }},
+        {"quarter turn", 18,
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.orientation = 8;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"high-quality mode", 1,
+         [](IKvnFilterChain* o) {
+             strKvnModeParam mode;
+             mode.developmentMode = 3;
+             return o->SetMode(&mode);
+         }},
+    };
+    const auto& order = CKvTolmoFilterChain::ProcessingOrder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture picture;
+        ASSERT_PV_OK(picture.Open());
+        picture.Develop();
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+        ASSERT_NE(chain, nullptr);
+        for (int number = 0; number < CKvTolmoFilterChain::kStageCount; ++number)
+            if (CPravonFilterBase* stage = chain->GetStage(number))
+                stage->ResetGeneratedTileCount();
+        ASSERT_PV_OK(c.change(picture.object));
+        picture.Develop();
+        const auto first = std::find(order.begin(), order.end(), c.firstTouched);
+        ASSERT_NE(first, order.end());
+        ASSERT_TRUE(chain->GetStage(c.firstTouched)->IsEnabled());
+        for (auto it = order.begin(); it != order.end(); ++it) {
+            CPravonFilterBase* stage = chain->GetStage(*it);
+            if (!stage->IsEnabled())
+                continue;
+            if (it < first)
+                EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+            else
+                EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+        }
+    }
+}
