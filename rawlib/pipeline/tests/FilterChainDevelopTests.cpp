@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -21,13 +22,14 @@ constexpr LONG kHeight = 52;
 // One picture: a random 12-bit mosaic with its tags, developed through a fresh exported object.
 class Picture {
 public:
-    Picture() {
+    // A random mosaic, or one of a single 12-bit value when flat is 0 to 4095.
+    explicit Picture(int flat = -1) {
         mosaic = kvtest::MakePlane(kWidth, kHeight, PravonColorSpace::kRawMosaic16,
                                    kvtest::FillPattern::Random, 7);
         for (LONG y = 0; y < kHeight; ++y) {
             auto* row = reinterpret_cast<WORD*>(mosaic.Row(y));
             for (LONG x = 0; x < kWidth; ++x)
-                row[x] &= 0x0FFF;
+                row[x] = flat >= 0 ? static_cast<WORD>(flat) : row[x] & 0x0FFF;
         }
         image = kvtest::MakeImage(manager, mosaic);
         tags = new CPravonTagControl();
@@ -121,6 +123,13 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
          [](IKvnFilterChain* o) {
              strKvnImageInfoParam info;
              info.bytesPerChannel = 1;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"half size",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.width = kWidth / 2;
+             info.height = kHeight / 2;
              return o->SetImageInfo(&info, false);
          }},
         {"mirror",
@@ -275,5 +284,53 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
             else
                 EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
         }
+    }
+}
+
+// The chain gives the output size the object reports, smaller or larger than the picture.
+TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
+    kvtest::TempSystemRoot root;
+    const LONG widths[] = {kWidth / 2, kWidth / 5, kWidth * 2};
+    for (const LONG width : widths) {
+        SCOPED_TRACE(width);
+        Picture picture;
+        ASSERT_PV_OK(picture.Open());
+        picture.Develop();
+        strKvnImageInfoParam info;
+        info.width = width;
+        info.height = width * kHeight / kWidth;
+        ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+        const kvtest::TestPlane developed = picture.Develop();
+        strKvnImageInfoParam got;
+        ASSERT_PV_OK(picture.object->GetImageInfo(&got));
+        EXPECT_EQ(developed.width, got.width);
+        EXPECT_EQ(developed.height, got.height);
+        // The size settings cap an enlargement; a reduction is had as asked.
+        if (width < kWidth)
+            EXPECT_NEAR(developed.width, width, 1);
+        else
+            EXPECT_GT(developed.width, kWidth);
+    }
+}
+
+// A grey of linear light v comes out as the display encoding of v: the development squares the
+// demosaiced samples back to linear light before the gains and the display curve.
+TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
+    kvtest::TempSystemRoot root;
+    const auto srgb = [](double linear) {
+        return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    };
+    for (const int value : {64, 512, 1500, 3000, 4000}) {
+        SCOPED_TRACE(value);
+        Picture picture(value);
+        ASSERT_PV_OK(picture.Open());
+        const kvtest::TestPlane developed = picture.Develop();
+        ASSERT_GT(developed.width, 8);
+        const double expected = 65535.0 * srgb(value / 4095.0);
+        for (LONG y = 4; y < developed.height - 4; ++y)
+            for (LONG x = 4; x < developed.width - 4; ++x)
+                for (LONG ch = 0; ch < 3; ++ch)
+                    ASSERT_NEAR(developed.Sample(x, y, ch), expected, 65535.0 * 0.01)
+                        << "at " << x << "," << y << " channel " << ch;
     }
 }
