@@ -327,6 +327,13 @@ bool CKvTolmoFilterChain::ReattachSource(IPravonDataSource* source) {
     return true;
 }
 
+void CKvTolmoFilterChain::SetScalingMethod(DWORD method) {
+    m_scalingMethod = method;
+    for (int number = 13; number < kFixedScaleStage; ++number)
+        if (auto* stage = static_cast<CPravonFilterScale*>(GetStage(number)))
+            PravonErrorPtr(stage->SetMethod(static_cast<LONG>(method), true));
+}
+
 bool CKvTolmoFilterChain::SetActive(DWORD active) {
     const bool changed = active != m_active;
     m_active = active;
@@ -546,7 +553,8 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
         return !PravonErrorPtr(stage->SetScale(set.sx, set.sy, true));
     };
     const bool ok = apply(13, split.first, false, false) && apply(14, split.second, false, true) &&
-                    apply(15, split.enlarge, turned, false) && apply(16, split.enlargeToSize, turned, false) &&
+                    apply(15, split.enlarge, turned, false) &&
+                    apply(16, split.enlargeToSize, turned, false) &&
                     apply(kFixedScaleStage, split.aspectStage, false, false);
     return ok ? kOk : kStageError;
 }

@@ -83,7 +83,8 @@ public:
     DWORD GetDevelopmentMode() const { return m_developmentMode; }
     void SetNativeOrder(bool on) { m_nativeOrder = on; }
     bool GetNativeOrder() const { return m_nativeOrder; }
-    void SetScalingMethod(DWORD method) { m_scalingMethod = method; }
+    // Reaches the scale stages at once when the chain is built (all but the fixed one).
+    void SetScalingMethod(DWORD method);
     DWORD GetScalingMethod() const { return m_scalingMethod; }
     // Every stage gets the usage, then the stages that must keep or must not keep tiles their own.
     void SetCacheUsage(DWORD usage);

@@ -13,9 +13,9 @@ struct CKvTolmoScaleSplit {
         double sx = 1.0, sy = 1.0;
     };
     struct Input {
-        double scale = 1.0;        // S: the source ratio times the output scale
+        double scale = 1.0;         // S: the source ratio times the output scale
         double settingsScale = 1.0; // K': the size settings' output scale factor times the source ratio
-        double aspect = 1.0;       // A: the horizontal stretch the sensor's pixels need
+        double aspect = 1.0;        // A: the horizontal stretch the sensor's pixels need
         bool fisheye = false;
         bool cropped = false;
         LONG width = 0, height = 0; // W0, H0: the demosaiced size

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -41,12 +43,79 @@ TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
     EXPECT_GT(Mean(brighter), Mean(first));
 }
 
+// The sample developed upright, then with the output settings: the picture the chain gives.
+struct Developed {
+    std::vector<BYTE> rgb;
+    LONG width = 0, height = 0;
+};
+
+Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
+    CKvChainDevelop chain;
+    Developed out;
+    EXPECT_PV_OK(chain.Open(path));
+    EXPECT_PV_OK(chain.SetModes(false));
+    if (degrees != 0 || scale != 1.0)
+        EXPECT_PV_OK(chain.SetOutput(degrees, scale));
+    EXPECT_PV_OK(chain.Develop(&out.rgb, &out.width, &out.height, nullptr));
+    return out;
+}
+
+TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    CKvSampleMaker::Options options;
+    options.width = 64;
+    options.height = 40;
+    options.samplePath = folder.File("turn.kvraw");
+    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    const Developed upright = DevelopSample(options.samplePath, 0, 1.0);
+    for (const LONG degrees : {90, 180, 270}) {
+        SCOPED_TRACE(degrees);
+        const Developed turned = DevelopSample(options.samplePath, degrees, 1.0);
+        const bool quarter = degrees != 180;
+        ASSERT_EQ(turned.width, quarter ? upright.height : upright.width);
+        ASSERT_EQ(turned.height, quarter ? upright.width : upright.height);
+        // Where the upright pixel (x, y) lands after a clockwise turn.
+        const auto at = [&](LONG x, LONG y) {
+            const LONG w = upright.width, h = upright.height;
+            const LONG tx = degrees == 90 ? h - 1 - y : degrees == 180 ? w - 1 - x : y;
+            const LONG ty = degrees == 90 ? x : degrees == 180 ? h - 1 - y : w - 1 - x;
+            return (static_cast<std::size_t>(ty) * turned.width + tx) * 3;
+        };
+        for (LONG y = 0; y < upright.height; ++y)
+            for (LONG x = 0; x < upright.width; ++x)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(turned.rgb[at(x, y) + ch],
+                              upright.rgb[(static_cast<std::size_t>(y) * upright.width + x) * 3 + ch])
+                        << x << "," << y;
+    }
+    const Developed half = DevelopSample(options.samplePath, 90, 0.5);
+    EXPECT_EQ(half.width, upright.height / 2);
+    EXPECT_EQ(half.height, upright.width / 2);
+}
+
 TEST(ChainDevelop, RefusesToDevelopWithoutASample) {
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
     LONG width = 0, height = 0;
     EXPECT_PV_KIND(chain.Develop(&rgb, &width, &height, nullptr), PravonKind::kInvalidState);
     EXPECT_PV_KIND(chain.SetExposure(1.0), PravonKind::kInvalidState);
+    EXPECT_PV_KIND(chain.SetOutput(90, 1.0), PravonKind::kInvalidState);
+}
+
+TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    CKvSampleMaker::Options options;
+    options.width = 64;
+    options.height = 40;
+    options.samplePath = folder.File("refused.kvraw");
+    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    CKvChainDevelop chain;
+    ASSERT_PV_OK(chain.Open(options.samplePath));
+    for (const auto& [degrees, scale] :
+         {std::pair<LONG, double>{45, 1.0}, {-90, 1.0}, {360, 1.0}, {0, 0.0}, {0, -1.0}, {0, std::nan("")}})
+        EXPECT_PV_KIND(chain.SetOutput(degrees, scale), PravonKind::kOutOfRange) << degrees << " " << scale;
 }
 
 } // namespace

@@ -132,6 +132,17 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
              info.height = kHeight / 2;
              return o->SetImageInfo(&info, false);
          }},
+        {"linear scaling at a third of the size",
+         [](IKvnFilterChain* o) {
+             strKvnModeParam mode;
+             mode.scalingMethod = 2;
+             if (IPravonError* e = o->SetMode(&mode))
+                 return e;
+             strKvnImageInfoParam info;
+             info.width = kWidth / 3;
+             info.height = kHeight / 3;
+             return o->SetImageInfo(&info, false);
+         }},
         {"mirror",
          [](IKvnFilterChain* o) {
              strKvnImageInfoParam info;
