@@ -33,6 +33,7 @@
 #include "rawlib/filters/dust/KvDustTuning.h"
 #include "rawlib/filters/revelation/CFltRevelation.h"
 #include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
 #include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvColorTemperature.h"
@@ -59,6 +60,10 @@ constexpr ULONG kFullHeightTag = 0x10001;
 constexpr LONG kMosaicMargin = 12;
 // The horizontal stretch that the sensor of camera model 259 needs: its pixels are twice as tall as wide.
 constexpr double kModel259Aspect = 1.9939024390243902;
+// The output scale at which camera 259's pictures are shown at their own size.
+constexpr double kModel259Reduction = 0.7492354740061162;
+// The development mode of quick previews, which leaves the detail stages out.
+constexpr DWORD kPreviewMode = 4;
 
 // Fixed table A: the 12-bit value widened to 16 bits by repeating its top four bits, looked up in the
 // demosaicing filters' square table. Fixed table B: their square-root table, quartered.
@@ -514,10 +519,9 @@ LONG CKvTolmoFilterChain::SourceRatio(const ImageProperties& snapshot, LONG colo
     return std::max<LONG>(fullWidth / width, 1);
 }
 
-int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace,
+int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace, LONG ratio,
                                            double outputScale) {
     const bool rawImage = colorSpace == PravonColorSpace::kRawMosaic16;
-    const LONG ratio = SourceRatio(snapshot, colorSpace);
     CKvTolmoScaleSplit::Input in;
     IPravonDataSource* demosaiced = GetStage(0)->IsEnabled()   ? GetStage(0)
                                     : GetStage(1)->IsEnabled() ? GetStage(1)
@@ -559,6 +563,27 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     return ok ? kOk : kStageError;
 }
 
+bool CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LONG ratio,
+                                             double displayScale) {
+    const CKvNoiseReduction* noise = snapshot.noiseReductionEnabled ? snapshot.noiseReduction : nullptr;
+    const bool fullSize = m_developmentMode != kPreviewMode && ratio == 1 && displayScale >= 1.0 && noise;
+    // The noise settings carry the moire level (1 to 3) in their flag byte.
+    static constexpr LONG kMoireStrengths[4] = {0, 15, 25, 75};
+    const BYTE moire = fullSize ? noise->GetFlag() : 0;
+    auto* moireStage = static_cast<CFltMoire*>(GetStage(43));
+    if (moire >= 1 && moire <= 3) {
+        // A level the stage refuses leaves it off rather than failing the update.
+        if (PravonErrorPtr(moireStage->SetLevel(kMoireStrengths[moire], true)) ||
+            PravonErrorPtr(moireStage->Enable(true, true)))
+            PravonErrorPtr(moireStage->Enable(false, true));
+    } else if (PravonErrorPtr(moireStage->Enable(false, true))) {
+        return false;
+    }
+    // The fine-edge flag is their third field.
+    const bool fineEdge = fullSize && noise->GetExtraValue() != 0;
+    return !PravonErrorPtr(GetStage(23)->Enable(fineEdge, true));
+}
+
 int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale) {
     if (!m_built)
         return kNotBuilt;
@@ -592,8 +617,17 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && mask == kEverything)
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
+    const LONG ratio = SourceRatio(*snapshot, colorSpace);
+    const double scale = ratio * outputScale;
+    // The scale the display stages see: the whole output scale only in native order, where camera 259's
+    // own reduction of its tall pixels counts as full size.
+    const bool model259Reduction = colorSpace == PravonColorSpace::kRawMosaic16 &&
+                                   snapshot->cameraModelCode == 259 && scale == kModel259Reduction;
+    const double displayScale = m_nativeOrder && !model259Reduction ? scale : 1.0;
+    if (ok && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
+        ok = UpdateDetailStages(*snapshot, ratio, displayScale);
     if (ok) {
-        const int scaled = UpdateScaleStages(*snapshot, colorSpace, outputScale);
+        const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
         if (scaled != kOk)
             return scaled;
     }

@@ -35,6 +35,8 @@ public:
     static constexpr DWORD kMixerChanged = 0x8000;
     static constexpr DWORD kWhiteBalanceChanged = 0x80;
     static constexpr DWORD kExposureChanged = 0x100;
+    static constexpr DWORD kOutputSizeChanged = 0x10;
+    static constexpr DWORD kNoiseReductionChanged = 0x200;
     static constexpr DWORD kVignetteChanged = 0x400;
     static constexpr DWORD kDustChanged = 0x40000;
     static constexpr DWORD kRevelationChanged = 0x80000;
@@ -111,8 +113,11 @@ private:
     bool SetUpGains(const ImageProperties& snapshot, bool rawDevelopment);
     // The full sensor width over the source's (1 unless the source is a reduced copy of the picture).
     LONG SourceRatio(const ImageProperties& snapshot, LONG colorSpace) const;
+    // The moire (43) and fine-edge (23) stages, which work only at full size or larger; false when a stage
+    // refuses.
+    bool UpdateDetailStages(const ImageProperties& snapshot, LONG ratio, double displayScale);
     // The output scale spread over the scale stages 13 to 17; a chain result code.
-    int UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace, double outputScale);
+    int UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace, LONG ratio, double outputScale);
     int CreateStages();
     int ParameteriseStages();
     void ReleaseAll();

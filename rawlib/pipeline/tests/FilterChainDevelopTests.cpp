@@ -232,6 +232,29 @@ TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
 
 } // namespace
 
+void ResetStageCounts(const CKvTolmoFilterChain& chain) {
+    for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+        chain.GetStage(number)->ResetGeneratedTileCount();
+}
+
+// Every working stage before `first` in processing order answered from its cache; `first` and every working
+// stage after it computed tiles again.
+void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
+    const auto& order = CKvTolmoFilterChain::ProcessingOrder();
+    const auto at = std::find(order.begin(), order.end(), first);
+    ASSERT_NE(at, order.end());
+    ASSERT_TRUE(chain.GetStage(first)->IsEnabled());
+    for (auto it = order.begin(); it != order.end(); ++it) {
+        const CPravonFilterBase* stage = chain.GetStage(*it);
+        if (!stage->IsEnabled())
+            continue;
+        if (it < at)
+            EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+        else
+            EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+    }
+}
+
 // After a change, only the stage the change reaches first and the working stages after it compute tiles
 // again; every working stage before it answers from its cache.
 TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
@@ -270,7 +293,6 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
              return o->SetMode(&mode);
          }},
     };
-    const auto& order = CKvTolmoFilterChain::ProcessingOrder();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Picture picture;
@@ -278,23 +300,10 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
         picture.Develop();
         CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
         ASSERT_NE(chain, nullptr);
-        for (int number = 0; number < CKvTolmoFilterChain::kStageCount; ++number)
-            if (CPravonFilterBase* stage = chain->GetStage(number))
-                stage->ResetGeneratedTileCount();
+        ResetStageCounts(*chain);
         ASSERT_PV_OK(c.change(picture.object));
         picture.Develop();
-        const auto first = std::find(order.begin(), order.end(), c.firstTouched);
-        ASSERT_NE(first, order.end());
-        ASSERT_TRUE(chain->GetStage(c.firstTouched)->IsEnabled());
-        for (auto it = order.begin(); it != order.end(); ++it) {
-            CPravonFilterBase* stage = chain->GetStage(*it);
-            if (!stage->IsEnabled())
-                continue;
-            if (it < first)
-                EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
-            else
-                EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
-        }
+        ExpectRegeneratedFrom(*chain, c.firstTouched);
     }
 }
 
@@ -344,4 +353,62 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
                     ASSERT_NEAR(developed.Sample(x, y, ch), expected, 65535.0 * 0.01)
                         << "at " << x << "," << y << " channel " << ch;
     }
+}
+
+// The detail stages follow the noise settings: the same picture whether set before the first development or
+// changed afterwards, and only the detail stage and what follows it work again.
+TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) {
+    kvtest::TempSystemRoot root;
+    struct Case {
+        const char* name;
+        int stage;
+        BYTE moire;
+        LONG fineEdge;
+    };
+    const Case cases[] = {{"moire level 1", 43, 1, 0}, {"moire level 3", 43, 3, 0}, {"fine edge", 23, 0, 1}};
+    const auto set = [](IKvnFilterChain* object, const Case& c) {
+        auto* chain = static_cast<CKvnFilterChain*>(object);
+        chain->noiseReduction.SetFlag(c.moire);
+        chain->noiseReduction.SetExtraValue(c.fineEdge);
+        return chain->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture incremental;
+        ASSERT_PV_OK(incremental.Open());
+        const kvtest::TestPlane plain = incremental.Develop();
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(incremental.object)->GetInternalChain();
+        EXPECT_FALSE(chain->GetStage(c.stage)->IsEnabled());
+        ASSERT_PV_OK(set(incremental.object, c));
+        EXPECT_TRUE(chain->GetStage(c.stage)->IsEnabled());
+        ResetStageCounts(*chain);
+        const kvtest::TestPlane changed = incremental.Develop();
+        EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
+        ExpectRegeneratedFrom(*chain, c.stage);
+
+        Picture scratch;
+        ASSERT_PV_OK(scratch.Open());
+        ASSERT_PV_OK(set(scratch.object, c));
+        ExpectSame(scratch.Develop(), changed);
+    }
+}
+
+TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    picture.Develop();
+    auto* object = static_cast<CKvnFilterChain*>(picture.object);
+    object->noiseReduction.SetFlag(2);
+    object->noiseReduction.SetExtraValue(1);
+    strKvnModeParam mode;
+    mode.nativeOrder = 2;
+    ASSERT_PV_OK(object->SetMode(&mode));
+    strKvnImageInfoParam info;
+    info.width = kWidth / 2;
+    info.height = kHeight / 2;
+    ASSERT_PV_OK(object->SetImageInfo(&info, false));
+    CKvTolmoFilterChain* chain = object->GetInternalChain();
+    EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
+    EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
 }
