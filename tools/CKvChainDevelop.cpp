@@ -30,6 +30,8 @@ CKvTolmoFilterChain* InternalChain(IKvnFilterChain* object) {
 constexpr DWORD kStandardMode = 2;
 constexpr DWORD kHighQualityMode = 3;
 constexpr DWORD kLinearScaling = 2;
+constexpr LONG kExposureItem = 3;
+constexpr LONG kRealValue = 2;
 
 } // namespace
 
@@ -67,6 +69,14 @@ IPravonError* CKvChainDevelop::SetExposure(double ev) {
     exposure.value = ev;
     strKvnRawOption option{sizeof(strKvnRawOption), KvnRawOption::kExposure, &exposure};
     return m_object->SetRawOption(&option);
+}
+
+IPravonError* CKvChainDevelop::GetStoredExposure(double* ev) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    // The capture settings' exposure item, an 8-byte real.
+    strKvnNCParam item{sizeof(strKvnNCParam), kExposureItem, kRealValue, sizeof(double), ev};
+    return m_object->GetCaptureSettings(&item);
 }
 
 IPravonError* CKvChainDevelop::SetModes(bool highQuality) {

@@ -30,6 +30,8 @@ public:
     // A clockwise turn of the output by 0, 90, 180 or 270 degrees and its size as a factor of the picture's;
     // kOutOfRange for another turn or a factor that is not above 0.
     IPravonError* SetOutput(LONG degrees, double scale);
+    // The exposure change of the picture's settings, in EV.
+    IPravonError* GetStoredExposure(double* ev);
     // Forgets the tiles the stages have computed so far.
     void ResetStageCounts();
     // (stage, tiles computed since the last reset) of every working stage, in processing order.

@@ -119,3 +119,31 @@ TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
 }
 
 } // namespace
+
+namespace {
+
+// The stored settings reach the development: the same sample without them develops darker (their exposure
+// is half a stop up), and the object reads back the stored exposure.
+TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    CKvSampleMaker::Options options;
+    options.width = 96;
+    options.height = 64;
+    std::vector<BYTE> developed[2];
+    for (const bool settings : {false, true}) {
+        options.settings = settings;
+        options.samplePath = folder.File(settings ? "edited.kvraw" : "plain.kvraw");
+        ASSERT_PV_OK(CKvSampleMaker::Make(options));
+        CKvChainDevelop chain;
+        ASSERT_PV_OK(chain.Open(options.samplePath));
+        LONG width = 0, height = 0;
+        ASSERT_PV_OK(chain.Develop(&developed[settings], &width, &height, nullptr));
+        double exposure = -1;
+        ASSERT_PV_OK(chain.GetStoredExposure(&exposure));
+        EXPECT_EQ(exposure, settings ? CKvSampleMaker::kStoredExposure : 0.0);
+    }
+    EXPECT_GT(Mean(developed[1]), Mean(developed[0]) * 1.1);
+}
+
+} // namespace
