@@ -17,16 +17,26 @@ double Mean(const std::vector<BYTE>& rgb) {
     return std::accumulate(rgb.begin(), rgb.end(), 0.0) / static_cast<double>(rgb.size());
 }
 
+// Writes a sample of the given size into the folder; its path, empty when it could not be made.
+std::string MakeSample(const kvtest::TempFolder& folder, const char* name, LONG width, LONG height,
+                       bool settings = false) {
+    CKvSampleMaker::Options options;
+    options.width = width;
+    options.height = height;
+    options.settings = settings;
+    options.samplePath = folder.File(name);
+    PravonErrorPtr err(CKvSampleMaker::Make(options));
+    EXPECT_FALSE(err) << err->Describe();
+    return err ? std::string() : options.samplePath;
+}
+
 TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
     kvtest::TempSystemRoot root;
     kvtest::TempFolder folder;
-    CKvSampleMaker::Options options;
-    options.width = 120;
-    options.height = 90;
-    options.samplePath = folder.File("chain.kvraw");
-    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    const std::string path = MakeSample(folder, "chain.kvraw", 120, 90);
+    ASSERT_FALSE(path.empty());
     CKvChainDevelop chain;
-    ASSERT_PV_OK(chain.Open(options.samplePath));
+    ASSERT_PV_OK(chain.Open(path));
     std::vector<BYTE> first;
     LONG width = 0, height = 0, lastDone = 0, lastTotal = 0;
     ASSERT_PV_OK(chain.Develop(&first, &width, &height, [&](LONG done, LONG total) {
@@ -63,15 +73,12 @@ Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
 TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
     kvtest::TempSystemRoot root;
     kvtest::TempFolder folder;
-    CKvSampleMaker::Options options;
-    options.width = 64;
-    options.height = 40;
-    options.samplePath = folder.File("turn.kvraw");
-    ASSERT_PV_OK(CKvSampleMaker::Make(options));
-    const Developed upright = DevelopSample(options.samplePath, 0, 1.0);
+    const std::string path = MakeSample(folder, "turn.kvraw", 64, 40);
+    ASSERT_FALSE(path.empty());
+    const Developed upright = DevelopSample(path, 0, 1.0);
     for (const LONG degrees : {90, 180, 270}) {
         SCOPED_TRACE(degrees);
-        const Developed turned = DevelopSample(options.samplePath, degrees, 1.0);
+        const Developed turned = DevelopSample(path, degrees, 1.0);
         const bool quarter = degrees != 180;
         ASSERT_EQ(turned.width, quarter ? upright.height : upright.width);
         ASSERT_EQ(turned.height, quarter ? upright.width : upright.height);
@@ -89,7 +96,7 @@ TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
                               upright.rgb[(static_cast<std::size_t>(y) * upright.width + x) * 3 + ch])
                         << x << "," << y;
     }
-    const Developed half = DevelopSample(options.samplePath, 90, 0.5);
+    const Developed half = DevelopSample(path, 90, 0.5);
     EXPECT_EQ(half.width, upright.height / 2);
     EXPECT_EQ(half.height, upright.width / 2);
 }
@@ -106,13 +113,10 @@ TEST(ChainDevelop, RefusesToDevelopWithoutASample) {
 TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
     kvtest::TempSystemRoot root;
     kvtest::TempFolder folder;
-    CKvSampleMaker::Options options;
-    options.width = 64;
-    options.height = 40;
-    options.samplePath = folder.File("refused.kvraw");
-    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    const std::string path = MakeSample(folder, "refused.kvraw", 64, 40);
+    ASSERT_FALSE(path.empty());
     CKvChainDevelop chain;
-    ASSERT_PV_OK(chain.Open(options.samplePath));
+    ASSERT_PV_OK(chain.Open(path));
     for (const auto& [degrees, scale] :
          {std::pair<LONG, double>{45, 1.0}, {-90, 1.0}, {360, 1.0}, {0, 0.0}, {0, -1.0}, {0, std::nan("")}})
         EXPECT_PV_KIND(chain.SetOutput(degrees, scale), PravonKind::kOutOfRange) << degrees << " " << scale;
@@ -127,16 +131,13 @@ namespace {
 TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
     kvtest::TempSystemRoot root;
     kvtest::TempFolder folder;
-    CKvSampleMaker::Options options;
-    options.width = 96;
-    options.height = 64;
     std::vector<BYTE> developed[2];
     for (const bool settings : {false, true}) {
-        options.settings = settings;
-        options.samplePath = folder.File(settings ? "edited.kvraw" : "plain.kvraw");
-        ASSERT_PV_OK(CKvSampleMaker::Make(options));
+        const std::string path =
+            MakeSample(folder, settings ? "edited.kvraw" : "plain.kvraw", 96, 64, settings);
+        ASSERT_FALSE(path.empty());
         CKvChainDevelop chain;
-        ASSERT_PV_OK(chain.Open(options.samplePath));
+        ASSERT_PV_OK(chain.Open(path));
         LONG width = 0, height = 0;
         ASSERT_PV_OK(chain.Develop(&developed[settings], &width, &height, nullptr));
         double exposure = -1;
