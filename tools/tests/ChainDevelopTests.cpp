@@ -64,8 +64,9 @@ Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
     Developed out;
     EXPECT_PV_OK(chain.Open(path));
     EXPECT_PV_OK(chain.SetModes(false));
-    if (degrees != 0 || scale != 1.0)
+    if (degrees != 0 || scale != 1.0) {
         EXPECT_PV_OK(chain.SetOutput(degrees, scale));
+    }
     EXPECT_PV_OK(chain.Develop(&out.rgb, &out.width, &out.height, nullptr));
     return out;
 }
