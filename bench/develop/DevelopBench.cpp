@@ -117,6 +117,8 @@ const bool kRegistered = [] {
     std::printf(
         "LibRaw not linked: build with -DKV_BENCH_PEERS=ON after KV_BENCH_PEERS=1 tools/setup-deps\n");
 #endif
+    // The medians are made before the summary is registered, so that they outlive it.
+    Medians();
     std::atexit(PrintSummary);
     return true;
 }();
