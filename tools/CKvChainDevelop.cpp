@@ -4,6 +4,9 @@
 
 #include "platform/pravon/IPravonFilterChain.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
+#include "rawlib/pipeline/CKvnFilterChain.h"
+
+#include <cmath>
 
 namespace {
 
@@ -17,6 +20,18 @@ const BYTE* HighByteTable() {
     }();
     return table.data();
 }
+
+// The internal chain of a built object; null before the first development.
+CKvTolmoFilterChain* InternalChain(IKvnFilterChain* object) {
+    return object ? static_cast<CKvnFilterChain*>(object)->GetInternalChain() : nullptr;
+}
+
+// The development modes of the object's mode record.
+constexpr DWORD kStandardMode = 2;
+constexpr DWORD kHighQualityMode = 3;
+constexpr DWORD kLinearScaling = 2;
+constexpr LONG kExposureItem = 3;
+constexpr LONG kRealValue = 2;
 
 } // namespace
 
@@ -54,4 +69,60 @@ IPravonError* CKvChainDevelop::SetExposure(double ev) {
     exposure.value = ev;
     strKvnRawOption option{sizeof(strKvnRawOption), KvnRawOption::kExposure, &exposure};
     return m_object->SetRawOption(&option);
+}
+
+IPravonError* CKvChainDevelop::GetStoredExposure(double* ev) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    // The capture settings' exposure item, an 8-byte real.
+    strKvnNCParam item{sizeof(strKvnNCParam), kExposureItem, kRealValue, sizeof(double), ev};
+    return m_object->GetCaptureSettings(&item);
+}
+
+IPravonError* CKvChainDevelop::SetModes(bool highQuality) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    strKvnModeParam mode;
+    if (IPravonError* e = m_object->GetMode(&mode))
+        return e;
+    mode.developmentMode = highQuality ? kHighQualityMode : kStandardMode;
+    mode.scalingMethod = kLinearScaling;
+    return m_object->SetMode(&mode);
+}
+
+IPravonError* CKvChainDevelop::SetOutput(LONG degrees, double scale) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    if (degrees % 90 != 0 || degrees < 0 || degrees > 270 || !(scale > 0) || !std::isfinite(scale))
+        return PravonFail(0, PravonKind::kOutOfRange,
+                          "a turn of 0, 90, 180 or 270 degrees and a scale above 0");
+    strKvnImageInfoParam info;
+    if (IPravonError* e = m_object->GetImageInfo(&info))
+        return e;
+    const bool turnedNow = info.orientation >= 5;
+    LONG width = turnedNow ? info.height : info.width, height = turnedNow ? info.width : info.height;
+    strKvnImageInfoParam change;
+    change.orientation = CKvnFilterChain::CodeFromOrientation(degrees, false);
+    if (degrees == 90 || degrees == 270)
+        std::swap(width, height);
+    if (scale != 1.0) {
+        change.width = std::max<LONG>(1, static_cast<LONG>(std::lround(width * scale)));
+        change.height = std::max<LONG>(1, static_cast<LONG>(std::lround(height * scale)));
+    }
+    return m_object->SetImageInfo(&change, false);
+}
+
+void CKvChainDevelop::ResetStageCounts() {
+    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+            chain->GetStage(number)->ResetGeneratedTileCount();
+}
+
+std::vector<std::pair<int, std::uint64_t>> CKvChainDevelop::StageCounts() const {
+    std::vector<std::pair<int, std::uint64_t>> counts;
+    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+            if (const CPravonFilterBase* stage = chain->GetStage(number); stage->IsEnabled())
+                counts.emplace_back(number, stage->GetGeneratedTileCount());
+    return counts;
 }

@@ -5,8 +5,10 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "rawlib/pipeline/IKvnFilterChain.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CKvChainDevelop {
@@ -22,6 +24,18 @@ public:
                           const std::function<void(LONG, LONG)>& progress);
     // The exposure raw option: the stored exposure replaced by `ev`.
     IPravonError* SetExposure(double ev);
+    // The demo's modes: linear scaling (averaged over areas when it shrinks) and the standard or the
+    // high-quality demosaicing.
+    IPravonError* SetModes(bool highQuality);
+    // A clockwise turn of the output by 0, 90, 180 or 270 degrees and its size as a factor of the picture's;
+    // kOutOfRange for another turn or a factor that is not above 0.
+    IPravonError* SetOutput(LONG degrees, double scale);
+    // The exposure change of the picture's settings, in EV.
+    IPravonError* GetStoredExposure(double* ev);
+    // Forgets the tiles the stages have computed so far.
+    void ResetStageCounts();
+    // (stage, tiles computed since the last reset) of every working stage, in processing order.
+    std::vector<std::pair<int, std::uint64_t>> StageCounts() const;
 
 private:
     CPravonMemoryManager m_manager;

@@ -4,6 +4,8 @@
 #include "CKvSampleScene.h"
 #include "platform/quasel/CKvRawSampleFile.h"
 #include "platform/win/FourCC.h"
+#include "rawlib/settings/CKvImageAttributes.h"
+#include "rawlib/settings/CKvImageProcSet.h"
 
 #include <cmath>
 #include <cstring>
@@ -18,6 +20,29 @@ std::vector<BYTE> Bytes(const void* data, std::size_t size) {
 }
 
 } // namespace
+
+std::vector<BYTE> CKvSampleMaker::StoredSettings(LONG width, LONG height) {
+    CKvImageAttributes edited;
+    edited.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+    edited.whiteBalance.SetTemperature(kStoredTemperature);
+    edited.exposure.SetCompensation(kStoredExposure);
+    if (auto* tone = dynamic_cast<CKvLutChannel*>(edited.lutGroup1.GetChannelAt(0)))
+        tone->SetGamma(kStoredToneGamma);
+    CKvUSM sharpening;
+    sharpening.SetRadiusCode(kStoredSharpenRadius);
+    sharpening.SetAmountCode(kStoredSharpenAmount);
+    edited.usmList.Append(sharpening);
+    // The size settings count in half pixels.
+    edited.sizeRes.ResetImage(width, height);
+    const double w = 2.0 * width, h = 2.0 * height;
+    edited.sizeRes.SetCrop(w * kStoredCropMargin, h * kStoredCropMargin, w * (1 - kStoredCropMargin),
+                           h * (1 - kStoredCropMargin), 0);
+    CKvImageProcSet set;
+    edited.GetStateTable(set);
+    std::vector<BYTE> record(static_cast<std::size_t>(set.GetStateSize()));
+    set.WriteState(record.data(), static_cast<int>(record.size()));
+    return record;
+}
 
 IPravonError* CKvSampleMaker::Make(const Options& options) {
     BYTE cells[4];
@@ -52,6 +77,8 @@ IPravonError* CKvSampleMaker::Make(const Options& options) {
     content.tags.push_back({kSensitivityTag, 3, Bytes(sensitivity, sizeof sensitivity)});
     static const char kModel[] = "Korvel synthetic sample";
     content.tags.push_back({kModelTag, 2, Bytes(kModel, sizeof kModel)});
+    if (options.settings)
+        content.tags.push_back({kSettingsTag, 1, StoredSettings(options.width, options.height)});
 
     IPravonFileStream* raw = nullptr;
     if (IPravonError* e = IPravonFileStream::CreateFileStream(&raw))

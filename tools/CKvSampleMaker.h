@@ -6,6 +6,7 @@
 #include "platform/pravon/IPravonError.h"
 
 #include <string>
+#include <vector>
 
 class CKvSampleMaker {
 public:
@@ -19,6 +20,9 @@ public:
         WORD sensitivity = 200;
         std::string samplePath = "sample.kvraw";
         std::string scenePath; // none: no PNG
+        // Stored development settings: a white balance by colour temperature, an exposure change, a tone
+        // curve, a sharpening and a crop of the middle (none: the sample is unedited).
+        bool settings = false;
     };
 
     // Tags the sample carries besides the source size: the colour-filter pattern, the camera information
@@ -27,6 +31,17 @@ public:
     static constexpr ULONG kCameraInfoTag = 0x8000C;
     static constexpr ULONG kSensitivityTag = 0x80002;
     static constexpr ULONG kModelTag = 0x110;
+    static constexpr ULONG kSettingsTag = 0x80E01;
+    // What --settings stores.
+    static constexpr WORD kStoredTemperature = 4500;
+    static constexpr double kStoredExposure = 0.5;
+    static constexpr double kStoredToneGamma = 1.2;
+    static constexpr SHORT kStoredSharpenRadius = 20;
+    static constexpr SHORT kStoredSharpenAmount = 50;
+    static constexpr double kStoredCropMargin = 0.1; // of each side, on every side
+
+    // The settings record of the settings tag for a picture of this size.
+    static std::vector<BYTE> StoredSettings(LONG width, LONG height);
 
     static IPravonError* Make(const Options& options);
 };

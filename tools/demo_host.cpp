@@ -1,13 +1,15 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--scale FACTOR] [--auto-brightness] [--hq] [--rotate 90|180|270] [--sharpen RADIUS,POWER]
-//             SAMPLE OUTPUT.png
+//   demo-host [--hq] [--rotate 90|180|270] [--scale FACTOR] [--then exposure=EV] SAMPLE OUTPUT.png
 //
-// Adjustments, each off unless given: --noise LEVEL (the noise reduction settings' colour-noise level, 1 to
-// 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full correction).
+// The sample is developed through the exported filter-chain object with its stored settings; --then
+// exposure=EV then changes the exposure, develops again, says how many tiles each stage made again and
+// writes OUTPUT-then.png.
 //
-// With --chain the sample is developed through the exported filter-chain object with its stored settings
-// instead; --then exposure=EV then changes the exposure, develops again and writes OUTPUT-then.png.
+// The adjustments that the chain does not update yet develop through the demo's own graph (also with
+// --graph): --auto-brightness, --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction settings'
+// colour-noise level, 1 to 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full
+// correction).
 #include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
@@ -46,13 +48,18 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
-int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool then, double exposure) {
+int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
+                        double scale, bool then, double exposure) {
     const auto start = std::chrono::steady_clock::now();
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
     PravonErrorPtr err(chain.Open(samplePath));
+    if (!err)
+        err.reset(chain.SetModes(highQuality));
+    if (!err && (rotation != 0 || scale != 1.0))
+        err.reset(chain.SetOutput(rotation, scale));
     if (!err)
         err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
     std::string error;
@@ -66,9 +73,16 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
                     height, full, pngPath.c_str());
     if (!err && then) {
         const auto again = std::chrono::steady_clock::now();
+        chain.ResetStageCounts();
         err.reset(chain.SetExposure(exposure));
         if (!err)
             err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
+        if (!err) {
+            std::printf("demo-host: tiles made again, by stage:");
+            for (const auto& [stage, tiles] : chain.StageCounts())
+                std::printf(" %d:%llu", stage, static_cast<unsigned long long>(tiles));
+            std::printf("\n");
+        }
         const std::size_t dot = pngPath.rfind(".png");
         const std::string thenPath =
             (dot == std::string::npos ? pngPath : pngPath.substr(0, dot)) + "-then.png";
@@ -100,13 +114,15 @@ int main(int argc, char** argv) {
     long long whole = 0;
     bool highQuality = false;
     double rotation = 0;
-    bool throughChain = false;
+    bool ownGraph = false;
     bool then = false;
     double thenExposure = 0;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--chain") == 0) {
-            throughChain = true;
+            // The default now; kept so that older command lines still run.
+        } else if (std::strcmp(argv[first], "--graph") == 0) {
+            ownGraph = true;
         } else if (std::strcmp(argv[first], "--then") == 0 && first + 1 < argc) {
             const char* change = argv[++first];
             char* end = nullptr;
@@ -178,7 +194,7 @@ int main(int argc, char** argv) {
     }
     if (argc - first != 2) {
         std::fprintf(stderr,
-                     "usage: %s [--chain [--then exposure=EV]] [--scale FACTOR] [--auto-brightness] [--hq] "
+                     "usage: %s [--then exposure=EV] [--graph] [--scale FACTOR] [--auto-brightness] [--hq] "
                      "[--rotate 90|180|270] "
                      "[--sharpen RADIUS,POWER] [--noise LEVEL] [--moire LEVEL] [--fine-edge] "
                      "[--vignette AMOUNT] SAMPLE OUTPUT.png\n",
@@ -187,12 +203,17 @@ int main(int argc, char** argv) {
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
-    if (then && !throughChain) {
-        std::fprintf(stderr, "demo-host: --then needs --chain\n");
+    const bool adjusted = autoBrightness || sharpenPower > 0 || adjustments.fineEdge ||
+                          adjustments.noiseLevel != 0 || adjustments.moireLevel != 0 ||
+                          adjustments.vignetteAmount != 0;
+    if (then && (ownGraph || adjusted)) {
+        std::fprintf(stderr, "demo-host: --then develops through the filter chain, without --graph and the "
+                             "adjustments of the demo's own graph\n");
         return 2;
     }
-    if (throughChain)
-        return DevelopThroughChain(samplePath, pngPath, then, thenExposure);
+    if (!ownGraph && !adjusted)
+        return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale, then,
+                                   thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);

@@ -1,7 +1,10 @@
 // make-sample: writes the synthetic raw sample and its scene.
 //
 //   make-sample [--width N] [--height N] [--pattern RGGB|GRBG|GBRG|BGGR] [--camera-model N]
-//               [--red-gain G] [--blue-gain G] [--sensitivity N] [--scene PATH] OUTPUT
+//               [--red-gain G] [--blue-gain G] [--sensitivity N] [--settings] [--scene PATH] OUTPUT
+//
+// --settings stores development settings in the sample: white balance, exposure, a tone curve, sharpening
+// and a crop.
 #include "CKvSampleMaker.h"
 #include "KvCommandLine.h"
 
@@ -13,10 +16,11 @@
 namespace {
 
 int Usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--width N] [--height N] [--pattern RGGB|GRBG|GBRG|BGGR] [--camera-model N]\n"
-                 "       [--red-gain G] [--blue-gain G] [--sensitivity N] [--scene PATH] OUTPUT\n",
-                 program);
+    std::fprintf(
+        stderr,
+        "usage: %s [--width N] [--height N] [--pattern RGGB|GRBG|GBRG|BGGR] [--camera-model N]\n"
+        "       [--red-gain G] [--blue-gain G] [--sensitivity N] [--settings] [--scene PATH] OUTPUT\n",
+        program);
     return 2;
 }
 
@@ -44,6 +48,9 @@ int main(int argc, char** argv) {
             options.sensitivity = static_cast<WORD>(n);
         } else if (arg == "--red-gain" && hasValue && Real(argv[i + 1], &options.redGain)) {
         } else if (arg == "--blue-gain" && hasValue && Real(argv[i + 1], &options.blueGain)) {
+        } else if (arg == "--settings") {
+            options.settings = true;
+            continue;
         } else if (arg == "--scene" && hasValue) {
             options.scenePath = argv[i + 1];
         } else if (arg.rfind("--", 0) != 0 && output.empty()) {

@@ -14,7 +14,9 @@
 #include "filters/engine/TFunctionRef.h"
 #include "platform/pravon/IPravonImage.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <vector>
@@ -149,6 +151,10 @@ public:
     IPravonError* PravonRemovedDataSource(IPravonDataSource* source) override;
 
     bool IsPassThrough() const { return m_passThrough; }
+    // How many cache tiles this filter has computed since it was made or the count was last reset: what a
+    // change of its parameters or sources made it do again.
+    std::uint64_t GetGeneratedTileCount() const { return m_generatedTiles.load(std::memory_order_relaxed); }
+    void ResetGeneratedTileCount() { m_generatedTiles.store(0, std::memory_order_relaxed); }
 
 protected:
     // A filter's output tile, locked for it: its pixels, the part of it to compute and how its rows lie.
@@ -157,7 +163,7 @@ protected:
         CPravonRect rect;     // the tile, in output coordinates
         CPravonRect invalid;  // what is to be computed, inside rect
         LONG rowBytes = 0;
-        LONG colorSpace = 0; // of the image the tile belongs to; 0 for a tile of no image
+        LONG colorSpace = 0;                // of the image the tile belongs to; 0 for a tile of no image
         BITMAPINFOHEADER* header = nullptr; // the tile's own bitmap header, for a filter that fills it
 
         // The first byte of row y (output coordinates).
@@ -312,4 +318,5 @@ private:
     CTalvoChrono m_chrono;
     std::vector<Generation*> m_generating;
     std::vector<ForwardedLock> m_forwardedLocks;
+    std::atomic<std::uint64_t> m_generatedTiles{0};
 };

@@ -217,6 +217,7 @@ IPravonError* CPravonFilterBase::LockAndGenerate(void** data, IPravonTile* tile,
             PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to generate a tile"),
             m_cache->UnlockTile(id));
     }
+    m_generatedTiles.fetch_add(1, std::memory_order_relaxed);
     IPravonError* err = WithoutExceptions([&] { return GenerateTile(tile, nullptr, 0); });
     std::erase(m_generating, &generation);
     if (err)

@@ -72,6 +72,8 @@ IPravonError* CPravonFilterBase::CIntermediateCache::LockAndGenerate(void** data
         return e;
     if (!whollyInvalid && !tile->IsInvalid(nullptr))
         return nullptr;
+    if (m_filter)
+        m_filter->m_generatedTiles.fetch_add(1, std::memory_order_relaxed);
     if (IPravonError* e = GenerateTile(tile, m_info))
         return IPravonError::Chain(e, image->UnlockTile(id));
     tile->SetValid();

@@ -1,5 +1,6 @@
 #include "CKvTolmoFilterChain.h"
 
+#include "CKvTolmoScaleSplit.h"
 #include "KvToneTable8.h"
 
 #include "filters/CBGRizeFilter.h"
@@ -31,6 +32,9 @@
 #include "rawlib/filters/dust/CFltDust.h"
 #include "rawlib/filters/dust/KvDustTuning.h"
 #include "rawlib/filters/revelation/CFltRevelation.h"
+#include "rawlib/settings/CKvFisheye.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
+#include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvColorTemperature.h"
 #include "rawlib/settings/KvToneCurves.h"
@@ -51,6 +55,15 @@ constexpr LONG kTableEntries = 4096;
 // The scale stage whose method is fixed, whatever the object's scaling method.
 constexpr int kFixedScaleStage = 17;
 constexpr LONG kFixedScaleMethod = 2;
+constexpr ULONG kFullWidthTag = 0x10000;
+constexpr ULONG kFullHeightTag = 0x10001;
+constexpr LONG kMosaicMargin = 12;
+// The horizontal stretch that the sensor of camera model 259 needs: its pixels are twice as tall as wide.
+constexpr double kModel259Aspect = 1.9939024390243902;
+// The output scale at which camera 259's pictures are shown at their own size.
+constexpr double kModel259Reduction = 0.7492354740061162;
+// The development mode of quick previews, which leaves the detail stages out.
+constexpr DWORD kPreviewMode = 4;
 
 // Fixed table A: the 12-bit value widened to 16 bits by repeating its top four bits, looked up in the
 // demosaicing filters' square table. Fixed table B: their square-root table, quartered.
@@ -319,6 +332,13 @@ bool CKvTolmoFilterChain::ReattachSource(IPravonDataSource* source) {
     return true;
 }
 
+void CKvTolmoFilterChain::SetScalingMethod(DWORD method) {
+    m_scalingMethod = method;
+    for (int number = 13; number < kFixedScaleStage; ++number)
+        if (auto* stage = static_cast<CPravonFilterScale*>(GetStage(number)))
+            PravonErrorPtr(stage->SetMethod(static_cast<LONG>(method), true));
+}
+
 bool CKvTolmoFilterChain::SetActive(DWORD active) {
     const bool changed = active != m_active;
     m_active = active;
@@ -482,7 +502,89 @@ bool CKvTolmoFilterChain::SetUpGains(const ImageProperties& snapshot, bool rawDe
            !PravonErrorPtr(stage->Enable(true, true));
 }
 
-int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double) {
+LONG CKvTolmoFilterChain::SourceRatio(const ImageProperties& snapshot, LONG colorSpace) const {
+    IPravonTagControl* tags = snapshot.tagControl;
+    LONG fullWidth = 0, fullHeight = 0, width = 0, height = 0;
+    if (!m_source || !tags || PravonErrorPtr(tags->ReadTag(kFullWidthTag, 3, 4, &fullWidth)) ||
+        PravonErrorPtr(tags->ReadTag(kFullHeightTag, 3, 4, &fullHeight)) ||
+        PravonErrorPtr(m_source->GetSize(&width, &height)))
+        return 1;
+    // A mosaic carries a margin that the demosaicing uses up.
+    if (colorSpace == PravonColorSpace::kRawMosaic16) {
+        width -= kMosaicMargin;
+        height -= kMosaicMargin;
+    }
+    if ((width == fullWidth && height == fullHeight) || width <= 0)
+        return 1;
+    return std::max<LONG>(fullWidth / width, 1);
+}
+
+int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace, LONG ratio,
+                                           double outputScale) {
+    const bool rawImage = colorSpace == PravonColorSpace::kRawMosaic16;
+    CKvTolmoScaleSplit::Input in;
+    IPravonDataSource* demosaiced = GetStage(0)->IsEnabled()   ? GetStage(0)
+                                    : GetStage(1)->IsEnabled() ? GetStage(1)
+                                                               : m_source;
+    if (PravonErrorPtr(demosaiced->GetSize(&in.width, &in.height)))
+        in.width = in.height = 0;
+    if ((in.width == 0 && in.height == 0) && snapshot.sizeRes) {
+        in.width = static_cast<LONG>(snapshot.sizeRes->GetImageWidth() / 2);
+        in.height = static_cast<LONG>(snapshot.sizeRes->GetImageHeight() / 2);
+    }
+    in.scale = ratio * outputScale;
+    in.settingsScale = (snapshot.sizeRes ? snapshot.sizeRes->GetScaleFactor() : outputScale) * ratio;
+    in.aspect = rawImage && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0;
+    in.fisheye = snapshot.fisheyeEnabled && snapshot.fisheye;
+    in.cropped = snapshot.sizeRes && snapshot.sizeRes->GetCrop() != snapshot.sizeRes->GetImageRect();
+    CKvTolmoScaleSplit split;
+    if (!CKvTolmoScaleSplit::Compute(in, &split))
+        return kNoColorSpace;
+    m_firstReduction = split.firstReduction;
+    const bool turned = snapshot.rotation == 90 || snapshot.rotation == 270;
+    const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
+        auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
+        if (!set.enabled)
+            return !PravonErrorPtr(stage->Enable(false, true));
+        if (PravonErrorPtr(stage->Enable(true, true)))
+            return false;
+        if (reset && PravonErrorPtr(stage->SetScale(1.0, false)))
+            return false;
+        // Without a requested size, the factors that size stands for.
+        if (set.bySize && m_outputWidth > 0 && m_outputHeight > 0)
+            return !PravonErrorPtr(exchange ? stage->SetSize(m_outputHeight, m_outputWidth, true)
+                                            : stage->SetSize(m_outputWidth, m_outputHeight, true));
+        return !PravonErrorPtr(stage->SetScale(set.sx, set.sy, true));
+    };
+    const bool ok = apply(13, split.first, false, false) && apply(14, split.second, false, true) &&
+                    apply(15, split.enlarge, turned, false) &&
+                    apply(16, split.enlargeToSize, turned, false) &&
+                    apply(kFixedScaleStage, split.aspectStage, false, false);
+    return ok ? kOk : kStageError;
+}
+
+bool CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LONG ratio,
+                                             double displayScale) {
+    const CKvNoiseReduction* noise = snapshot.noiseReductionEnabled ? snapshot.noiseReduction : nullptr;
+    const bool fullSize = m_developmentMode != kPreviewMode && ratio == 1 && displayScale >= 1.0 && noise;
+    // The noise settings carry the moire level (1 to 3) in their flag byte.
+    static constexpr LONG kMoireStrengths[4] = {0, 15, 25, 75};
+    const BYTE moire = fullSize ? noise->GetFlag() : 0;
+    auto* moireStage = static_cast<CFltMoire*>(GetStage(43));
+    if (moire >= 1 && moire <= 3) {
+        // A level the stage refuses leaves it off rather than failing the update.
+        if (PravonErrorPtr(moireStage->SetLevel(kMoireStrengths[moire], true)) ||
+            PravonErrorPtr(moireStage->Enable(true, true)))
+            PravonErrorPtr(moireStage->Enable(false, true));
+    } else if (PravonErrorPtr(moireStage->Enable(false, true))) {
+        return false;
+    }
+    // The fine-edge flag is their third field.
+    const bool fineEdge = fullSize && noise->GetExtraValue() != 0;
+    return !PravonErrorPtr(GetStage(23)->Enable(fineEdge, true));
+}
+
+int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale) {
     if (!m_built)
         return kNotBuilt;
     if (!snapshot)
@@ -515,6 +617,23 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double) {
     }
     if (ok && mask == kEverything)
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
+    const LONG ratio = SourceRatio(*snapshot, colorSpace);
+    const double scale = ratio * outputScale;
+    // The scale the display stages see: the whole output scale only in native order, where camera 259's
+    // own reduction of its tall pixels counts as full size.
+    const bool model259Reduction = colorSpace == PravonColorSpace::kRawMosaic16 &&
+                                   snapshot->cameraModelCode == 259 && scale == kModel259Reduction;
+    const double displayScale = m_nativeOrder && !model259Reduction ? scale : 1.0;
+    if (ok && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
+        ok = UpdateDetailStages(*snapshot, ratio, displayScale);
+    if (ok) {
+        const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
+        if (scaled != kOk)
+            return scaled;
+    }
+    // Back to linear light for the gains, after the stages that work on square-root samples.
+    if (ok && (mask & (kVignetteChanged | kDustChanged | kRevelationChanged)))
+        ok = enable(3, rawDevelopment);
     if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
         ok = SetUpGains(*snapshot, rawDevelopment);
     if (ok && (mask & kOrientationChanged)) {

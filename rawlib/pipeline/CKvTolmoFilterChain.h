@@ -35,6 +35,11 @@ public:
     static constexpr DWORD kMixerChanged = 0x8000;
     static constexpr DWORD kWhiteBalanceChanged = 0x80;
     static constexpr DWORD kExposureChanged = 0x100;
+    static constexpr DWORD kOutputSizeChanged = 0x10;
+    static constexpr DWORD kNoiseReductionChanged = 0x200;
+    static constexpr DWORD kVignetteChanged = 0x400;
+    static constexpr DWORD kDustChanged = 0x40000;
+    static constexpr DWORD kRevelationChanged = 0x80000;
     static constexpr ULONG kExposureFactorTag = 0x80E0F;
     static constexpr ULONG kToneSelectorTag = 0x80081;
     // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
@@ -80,7 +85,8 @@ public:
     DWORD GetDevelopmentMode() const { return m_developmentMode; }
     void SetNativeOrder(bool on) { m_nativeOrder = on; }
     bool GetNativeOrder() const { return m_nativeOrder; }
-    void SetScalingMethod(DWORD method) { m_scalingMethod = method; }
+    // Reaches the scale stages at once when the chain is built (all but the fixed one).
+    void SetScalingMethod(DWORD method);
     DWORD GetScalingMethod() const { return m_scalingMethod; }
     // Every stage gets the usage, then the stages that must keep or must not keep tiles their own.
     void SetCacheUsage(DWORD usage);
@@ -105,6 +111,13 @@ private:
     bool SetUpDemosaic(CPravonFilterBase* stage, const ImageProperties& snapshot);
     // The gain stage on for a raw development, with the snapshot's tables; false when they are refused.
     bool SetUpGains(const ImageProperties& snapshot, bool rawDevelopment);
+    // The full sensor width over the source's (1 unless the source is a reduced copy of the picture).
+    LONG SourceRatio(const ImageProperties& snapshot, LONG colorSpace) const;
+    // The moire (43) and fine-edge (23) stages, which work only at full size or larger; false when a stage
+    // refuses.
+    bool UpdateDetailStages(const ImageProperties& snapshot, LONG ratio, double displayScale);
+    // The output scale spread over the scale stages 13 to 17; a chain result code.
+    int UpdateScaleStages(const ImageProperties& snapshot, LONG colorSpace, LONG ratio, double outputScale);
     int CreateStages();
     int ParameteriseStages();
     void ReleaseAll();
@@ -123,6 +136,8 @@ private:
     LONG m_outputWidth = 0;
     LONG m_outputHeight = 0;
     DWORD m_active = 0;
+    // The first reduction's factor of the last update (1 when stage 13 is off).
+    double m_firstReduction = 1.0;
     bool m_built = false;
     bool m_updating = false;
 };

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -15,16 +17,26 @@ double Mean(const std::vector<BYTE>& rgb) {
     return std::accumulate(rgb.begin(), rgb.end(), 0.0) / static_cast<double>(rgb.size());
 }
 
+// Writes a sample of the given size into the folder; its path, empty when it could not be made.
+std::string MakeSample(const kvtest::TempFolder& folder, const char* name, LONG width, LONG height,
+                       bool settings = false) {
+    CKvSampleMaker::Options options;
+    options.width = width;
+    options.height = height;
+    options.settings = settings;
+    options.samplePath = folder.File(name);
+    PravonErrorPtr err(CKvSampleMaker::Make(options));
+    EXPECT_FALSE(err) << err->Describe();
+    return err ? std::string() : options.samplePath;
+}
+
 TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
     kvtest::TempSystemRoot root;
     kvtest::TempFolder folder;
-    CKvSampleMaker::Options options;
-    options.width = 120;
-    options.height = 90;
-    options.samplePath = folder.File("chain.kvraw");
-    ASSERT_PV_OK(CKvSampleMaker::Make(options));
+    const std::string path = MakeSample(folder, "chain.kvraw", 120, 90);
+    ASSERT_FALSE(path.empty());
     CKvChainDevelop chain;
-    ASSERT_PV_OK(chain.Open(options.samplePath));
+    ASSERT_PV_OK(chain.Open(path));
     std::vector<BYTE> first;
     LONG width = 0, height = 0, lastDone = 0, lastTotal = 0;
     ASSERT_PV_OK(chain.Develop(&first, &width, &height, [&](LONG done, LONG total) {
@@ -41,12 +53,99 @@ TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
     EXPECT_GT(Mean(brighter), Mean(first));
 }
 
+// The sample developed upright, then with the output settings: the picture the chain gives.
+struct Developed {
+    std::vector<BYTE> rgb;
+    LONG width = 0, height = 0;
+};
+
+Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
+    CKvChainDevelop chain;
+    Developed out;
+    EXPECT_PV_OK(chain.Open(path));
+    EXPECT_PV_OK(chain.SetModes(false));
+    if (degrees != 0 || scale != 1.0) {
+        EXPECT_PV_OK(chain.SetOutput(degrees, scale));
+    }
+    EXPECT_PV_OK(chain.Develop(&out.rgb, &out.width, &out.height, nullptr));
+    return out;
+}
+
+TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    const std::string path = MakeSample(folder, "turn.kvraw", 64, 40);
+    ASSERT_FALSE(path.empty());
+    const Developed upright = DevelopSample(path, 0, 1.0);
+    for (const LONG degrees : {90, 180, 270}) {
+        SCOPED_TRACE(degrees);
+        const Developed turned = DevelopSample(path, degrees, 1.0);
+        const bool quarter = degrees != 180;
+        ASSERT_EQ(turned.width, quarter ? upright.height : upright.width);
+        ASSERT_EQ(turned.height, quarter ? upright.width : upright.height);
+        // Where the upright pixel (x, y) lands after a clockwise turn.
+        const auto at = [&](LONG x, LONG y) {
+            const LONG w = upright.width, h = upright.height;
+            const LONG tx = degrees == 90 ? h - 1 - y : degrees == 180 ? w - 1 - x : y;
+            const LONG ty = degrees == 90 ? x : degrees == 180 ? h - 1 - y : w - 1 - x;
+            return (static_cast<std::size_t>(ty) * turned.width + tx) * 3;
+        };
+        for (LONG y = 0; y < upright.height; ++y)
+            for (LONG x = 0; x < upright.width; ++x)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(turned.rgb[at(x, y) + ch],
+                              upright.rgb[(static_cast<std::size_t>(y) * upright.width + x) * 3 + ch])
+                        << x << "," << y;
+    }
+    const Developed half = DevelopSample(path, 90, 0.5);
+    EXPECT_EQ(half.width, upright.height / 2);
+    EXPECT_EQ(half.height, upright.width / 2);
+}
+
 TEST(ChainDevelop, RefusesToDevelopWithoutASample) {
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
     LONG width = 0, height = 0;
     EXPECT_PV_KIND(chain.Develop(&rgb, &width, &height, nullptr), PravonKind::kInvalidState);
     EXPECT_PV_KIND(chain.SetExposure(1.0), PravonKind::kInvalidState);
+    EXPECT_PV_KIND(chain.SetOutput(90, 1.0), PravonKind::kInvalidState);
+}
+
+TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    const std::string path = MakeSample(folder, "refused.kvraw", 64, 40);
+    ASSERT_FALSE(path.empty());
+    CKvChainDevelop chain;
+    ASSERT_PV_OK(chain.Open(path));
+    for (const auto& [degrees, scale] :
+         {std::pair<LONG, double>{45, 1.0}, {-90, 1.0}, {360, 1.0}, {0, 0.0}, {0, -1.0}, {0, std::nan("")}})
+        EXPECT_PV_KIND(chain.SetOutput(degrees, scale), PravonKind::kOutOfRange) << degrees << " " << scale;
+}
+
+} // namespace
+
+namespace {
+
+// The stored settings reach the development: the same sample without them develops darker (their exposure
+// is half a stop up), and the object reads back the stored exposure.
+TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    std::vector<BYTE> developed[2];
+    for (const bool settings : {false, true}) {
+        const std::string path =
+            MakeSample(folder, settings ? "edited.kvraw" : "plain.kvraw", 96, 64, settings);
+        ASSERT_FALSE(path.empty());
+        CKvChainDevelop chain;
+        ASSERT_PV_OK(chain.Open(path));
+        LONG width = 0, height = 0;
+        ASSERT_PV_OK(chain.Develop(&developed[settings], &width, &height, nullptr));
+        double exposure = -1;
+        ASSERT_PV_OK(chain.GetStoredExposure(&exposure));
+        EXPECT_EQ(exposure, settings ? CKvSampleMaker::kStoredExposure : 0.0);
+    }
+    EXPECT_GT(Mean(developed[1]), Mean(developed[0]) * 1.1);
 }
 
 } // namespace

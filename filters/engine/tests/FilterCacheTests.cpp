@@ -49,6 +49,23 @@ TEST(FilterCache, ATileIsGeneratedOnceAndThenServedFromTheCache) {
     EXPECT_EQ(c.manager.GetLockCount(), 0);
 }
 
+// The count says how many cache tiles the filter computed: each tile once, again only after a change.
+TEST(FilterCache, TheGeneratedTileCountCountsOnlyTilesComputed) {
+    Cached c;
+    TestPlane out;
+    ASSERT_PV_OK(PullAll(&c.filter, &out));
+    EXPECT_EQ(c.filter.GetGeneratedTileCount(), 6u);
+    ASSERT_PV_OK(PullAll(&c.filter, &out, PullOrder::RandomOrder));
+    EXPECT_EQ(c.filter.GetGeneratedTileCount(), 6u) << "the second pull is served from the cache";
+    ASSERT_PV_OK(c.Changed(CPravonRect(20, 3, 25, 9)));
+    ASSERT_PV_OK(PullAll(&c.filter, &out));
+    EXPECT_EQ(c.filter.GetGeneratedTileCount(), 7u) << "the change lies in one tile";
+    c.filter.ResetGeneratedTileCount();
+    ASSERT_PV_OK(c.filter.Enable(false, true));
+    ASSERT_PV_OK(PullAll(&c.filter, &out));
+    EXPECT_EQ(c.filter.GetGeneratedTileCount(), 0u) << "a disabled filter answers from its source";
+}
+
 TEST(FilterCache, ADataChangeRegeneratesOnlyThePartItNamed) {
     Cached c;
     TestPlane out;

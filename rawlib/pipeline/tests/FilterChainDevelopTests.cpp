@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -20,13 +22,14 @@ constexpr LONG kHeight = 52;
 // One picture: a random 12-bit mosaic with its tags, developed through a fresh exported object.
 class Picture {
 public:
-    Picture() {
+    // A random mosaic, or one of a single 12-bit value when flat is 0 to 4095.
+    explicit Picture(int flat = -1) {
         mosaic = kvtest::MakePlane(kWidth, kHeight, PravonColorSpace::kRawMosaic16,
                                    kvtest::FillPattern::Random, 7);
         for (LONG y = 0; y < kHeight; ++y) {
             auto* row = reinterpret_cast<WORD*>(mosaic.Row(y));
             for (LONG x = 0; x < kWidth; ++x)
-                row[x] &= 0x0FFF;
+                row[x] = flat >= 0 ? static_cast<WORD>(flat) : row[x] & 0x0FFF;
         }
         image = kvtest::MakeImage(manager, mosaic);
         tags = new CPravonTagControl();
@@ -122,6 +125,24 @@ TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
              info.bytesPerChannel = 1;
              return o->SetImageInfo(&info, false);
          }},
+        {"half size",
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.width = kWidth / 2;
+             info.height = kHeight / 2;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"linear scaling at a third of the size",
+         [](IKvnFilterChain* o) {
+             strKvnModeParam mode;
+             mode.scalingMethod = 2;
+             if (IPravonError* e = o->SetMode(&mode))
+                 return e;
+             strKvnImageInfoParam info;
+             info.width = kWidth / 3;
+             info.height = kHeight / 3;
+             return o->SetImageInfo(&info, false);
+         }},
         {"mirror",
          [](IKvnFilterChain* o) {
              strKvnImageInfoParam info;
@@ -210,3 +231,184 @@ TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
 }
 
 } // namespace
+
+void ResetStageCounts(const CKvTolmoFilterChain& chain) {
+    for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+        chain.GetStage(number)->ResetGeneratedTileCount();
+}
+
+// Every working stage before `first` in processing order answered from its cache; `first` and every working
+// stage after it computed tiles again.
+void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
+    const auto& order = CKvTolmoFilterChain::ProcessingOrder();
+    const auto at = std::find(order.begin(), order.end(), first);
+    ASSERT_NE(at, order.end());
+    ASSERT_TRUE(chain.GetStage(first)->IsEnabled());
+    for (auto it = order.begin(); it != order.end(); ++it) {
+        const CPravonFilterBase* stage = chain.GetStage(*it);
+        if (!stage->IsEnabled())
+            continue;
+        if (it < at)
+            EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+        else
+            EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
+    }
+}
+
+// After a change, only the stage the change reaches first and the working stages after it compute tiles
+// again; every working stage before it answers from its cache.
+TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
+    kvtest::TempSystemRoot root;
+    struct Case {
+        const char* name;
+        int firstTouched;
+        std::function<IPravonError*(IKvnFilterChain*)> change;
+    };
+    const Case cases[] = {
+        {"exposure", 5,
+         [](IKvnFilterChain* o) {
+             strKvnExposureOption ev;
+             ev.value = -0.5;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kExposure, &ev};
+             return o->SetRawOption(&raw);
+         }},
+        {"white balance", 5,
+         [](IKvnFilterChain* o) {
+             strKvnWhiteBalanceOption wb;
+             wb.preset = 256;
+             wb.temperature = 4500;
+             strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
+             return o->SetRawOption(&raw);
+         }},
+        {"quarter turn", 18,
+         [](IKvnFilterChain* o) {
+             strKvnImageInfoParam info;
+             info.orientation = 8;
+             return o->SetImageInfo(&info, false);
+         }},
+        {"high-quality mode", 1,
+         [](IKvnFilterChain* o) {
+             strKvnModeParam mode;
+             mode.developmentMode = 3;
+             return o->SetMode(&mode);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture picture;
+        ASSERT_PV_OK(picture.Open());
+        picture.Develop();
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+        ASSERT_NE(chain, nullptr);
+        ResetStageCounts(*chain);
+        ASSERT_PV_OK(c.change(picture.object));
+        picture.Develop();
+        ExpectRegeneratedFrom(*chain, c.firstTouched);
+    }
+}
+
+// The chain gives the output size the object reports, smaller or larger than the picture.
+TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
+    kvtest::TempSystemRoot root;
+    const LONG widths[] = {kWidth / 2, kWidth / 5, kWidth * 2};
+    for (const LONG width : widths) {
+        SCOPED_TRACE(width);
+        Picture picture;
+        ASSERT_PV_OK(picture.Open());
+        picture.Develop();
+        strKvnImageInfoParam info;
+        info.width = width;
+        info.height = width * kHeight / kWidth;
+        ASSERT_PV_OK(picture.object->SetImageInfo(&info, false));
+        const kvtest::TestPlane developed = picture.Develop();
+        strKvnImageInfoParam got;
+        ASSERT_PV_OK(picture.object->GetImageInfo(&got));
+        EXPECT_EQ(developed.width, got.width);
+        EXPECT_EQ(developed.height, got.height);
+        // The size settings cap an enlargement; a reduction is had as asked.
+        if (width < kWidth)
+            EXPECT_NEAR(developed.width, width, 1);
+        else
+            EXPECT_GT(developed.width, kWidth);
+    }
+}
+
+// A grey of linear light v comes out as the display encoding of v: the development squares the
+// demosaiced samples back to linear light before the gains and the display curve.
+TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
+    kvtest::TempSystemRoot root;
+    const auto srgb = [](double linear) {
+        return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    };
+    for (const int value : {64, 512, 1500, 3000, 4000}) {
+        SCOPED_TRACE(value);
+        Picture picture(value);
+        ASSERT_PV_OK(picture.Open());
+        const kvtest::TestPlane developed = picture.Develop();
+        ASSERT_GT(developed.width, 8);
+        const double expected = 65535.0 * srgb(value / 4095.0);
+        for (LONG y = 4; y < developed.height - 4; ++y)
+            for (LONG x = 4; x < developed.width - 4; ++x)
+                for (LONG ch = 0; ch < 3; ++ch)
+                    ASSERT_NEAR(developed.Sample(x, y, ch), expected, 65535.0 * 0.01)
+                        << "at " << x << "," << y << " channel " << ch;
+    }
+}
+
+// The detail stages follow the noise settings: the same picture whether set before the first development or
+// changed afterwards, and only the detail stage and what follows it work again.
+TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) {
+    kvtest::TempSystemRoot root;
+    struct Case {
+        const char* name;
+        int stage;
+        BYTE moire;
+        LONG fineEdge;
+    };
+    const Case cases[] = {{"moire level 1", 43, 1, 0}, {"moire level 3", 43, 3, 0}, {"fine edge", 23, 0, 1}};
+    const auto set = [](IKvnFilterChain* object, const Case& c) {
+        auto* chain = static_cast<CKvnFilterChain*>(object);
+        chain->noiseReduction.SetFlag(c.moire);
+        chain->noiseReduction.SetExtraValue(c.fineEdge);
+        return chain->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture incremental;
+        ASSERT_PV_OK(incremental.Open());
+        const kvtest::TestPlane plain = incremental.Develop();
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(incremental.object)->GetInternalChain();
+        EXPECT_FALSE(chain->GetStage(c.stage)->IsEnabled());
+        ASSERT_PV_OK(set(incremental.object, c));
+        EXPECT_TRUE(chain->GetStage(c.stage)->IsEnabled());
+        ResetStageCounts(*chain);
+        const kvtest::TestPlane changed = incremental.Develop();
+        EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
+        ExpectRegeneratedFrom(*chain, c.stage);
+
+        Picture scratch;
+        ASSERT_PV_OK(scratch.Open());
+        ASSERT_PV_OK(set(scratch.object, c));
+        ExpectSame(scratch.Develop(), changed);
+    }
+}
+
+TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
+    kvtest::TempSystemRoot root;
+    Picture picture;
+    ASSERT_PV_OK(picture.Open());
+    picture.Develop();
+    auto* object = static_cast<CKvnFilterChain*>(picture.object);
+    object->noiseReduction.SetFlag(2);
+    object->noiseReduction.SetExtraValue(1);
+    strKvnModeParam mode;
+    mode.nativeOrder = 2;
+    ASSERT_PV_OK(object->SetMode(&mode));
+    strKvnImageInfoParam info;
+    info.width = kWidth / 2;
+    info.height = kHeight / 2;
+    ASSERT_PV_OK(object->SetImageInfo(&info, false));
+    CKvTolmoFilterChain* chain = object->GetInternalChain();
+    EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
+    EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
+}
