@@ -58,18 +58,6 @@ CKvwBitmapTable Cells(HBITMAP bitmap, LONG width, LONG step, LONG firstOffset) {
     return cells;
 }
 
-// Takes the renderer's notices still queued for the window off its queue, releasing each finished request
-// and deleting each progress value.
-void DrainRenderNotices(HWND window) {
-    if (!window)
-        return;
-    MSG message;
-    while (PeekMessageW(&message, window, kRenderFinishedMessage, kRenderFinishedMessage, PM_REMOVE))
-        TRefPtr<TRndrData>::Adopt(reinterpret_cast<TRndrData*>(message.lParam));
-    while (PeekMessageW(&message, window, kRenderProgressMessage, kRenderProgressMessage, PM_REMOVE))
-        std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(message.lParam));
-}
-
 TString LoadLanguageString(UINT id) {
     TString text;
     TResource::Instance()->LoadString(id, text);

@@ -1,6 +1,7 @@
 #include "TAsyncRenderer.h"
 
 #include "platform/win/WinSeams.h"
+#include "platform/win/WinUser.h"
 
 #include <new>
 #include <utility>
@@ -222,4 +223,16 @@ void TDBufAsyncRenderer::RenderProc(TRndrData* request) {
             buffered->m_finishHook(buffered);
     }
     Deliver(std::move(owned));
+}
+
+void DrainRenderNotices(HWND window) {
+    if (!window)
+        return;
+    MSG message;
+    while (PeekMessageW(&message, window, kRenderFinishedMessage, kRenderFinishedMessage, PM_REMOVE)) {
+        if (auto* request = reinterpret_cast<TRndrData*>(message.lParam))
+            request->Release();
+    }
+    while (PeekMessageW(&message, window, kRenderProgressMessage, kRenderProgressMessage, PM_REMOVE))
+        delete reinterpret_cast<DWORD*>(message.lParam);
 }

@@ -31,6 +31,10 @@ constexpr UINT kRenderProgressMessage = 46127;
 // A request's result when its render was cancelled while it ran.
 constexpr LONG kRenderCancelled = 10;
 
+// Takes the renderer's notices still queued for a notification window off its queue, releasing each
+// finished request and deleting each progress value, so a window that goes leaks none of them.
+void DrainRenderNotices(HWND window);
+
 class TAsyncRenderer : public TBaseObject {
 public:
     TAsyncRenderer();

@@ -446,16 +446,7 @@ void TDBufPageIterator::Unsubscribe() {
 }
 
 void TDBufPageIterator::DrainNotices() {
-    const HWND window = m_window ? m_window->GetHandle() : nullptr;
-    if (!window)
-        return;
-    MSG message;
-    while (PeekMessageW(&message, window, kRenderFinishedMessage, kRenderFinishedMessage, PM_REMOVE)) {
-        if (auto* request = reinterpret_cast<TRndrData*>(message.lParam))
-            request->Release();
-    }
-    while (PeekMessageW(&message, window, kRenderProgressMessage, kRenderProgressMessage, PM_REMOVE))
-        delete reinterpret_cast<DWORD*>(message.lParam);
+    DrainRenderNotices(m_window ? m_window->GetHandle() : nullptr);
 }
 
 void TDBufPageIterator::Reset() {
