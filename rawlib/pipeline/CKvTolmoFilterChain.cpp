@@ -617,6 +617,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && mask == kEverything)
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
+    if (ok && (mask & kDustChanged))
+        ok = UpdateDust(*snapshot, colorSpace, rawDevelopment);
     const LONG ratio = SourceRatio(*snapshot, colorSpace);
     const double scale = ratio * outputScale;
     // The scale the display stages see: the whole output scale only in native order, where camera 259's
@@ -626,6 +628,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     const double displayScale = m_nativeOrder && !model259Reduction ? scale : 1.0;
     if (ok && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
         ok = UpdateDetailStages(*snapshot, ratio, displayScale);
+    if (ok)
+        ok = UpdateRevelation(*snapshot, colorSpace, mask);
     if (ok) {
         const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
         if (scaled != kOk)
@@ -636,6 +640,10 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = enable(3, rawDevelopment);
     if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
         ok = SetUpGains(*snapshot, rawDevelopment);
+    if (ok && (mask & kFisheyeChanged))
+        ok = UpdateFisheye(*snapshot);
+    if (ok && (mask & kChromaBoosterChanged))
+        ok = UpdateChromaBooster(*snapshot);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;
@@ -645,6 +653,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         else
             ok = !PravonErrorPtr(transform->SetTransform(flip, rotation, true, true)) && enable(18, true);
     }
+    if (ok && (mask & kAutoBrightnessChanged))
+        ok = UpdateAutoBrightness(*snapshot);
     if (ok && (mask & kMixerChanged)) {
         const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
         ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
@@ -662,7 +672,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
                                                             true)) &&
                  enable(30, true);
     }
-    return ok ? kOk : kStageError;
+    return FinishUpdate(ok);
 }
 
 IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase*, LONG, void*) {

@@ -140,6 +140,33 @@ private:
     double m_firstReduction = 1.0;
     bool m_built = false;
     bool m_updating = false;
+
+    // The update steps of the optional corrections and the displays (CKvTolmoUpdateSteps.cpp).
+public:
+    static constexpr DWORD kSharpeningListChanged = 0x4;
+    static constexpr DWORD kFisheyeChanged = 0x100000;
+    static constexpr DWORD kChromaBoosterChanged = 0x800000;
+    static constexpr DWORD kAutoBrightnessChanged = 0x1000000;
+    static constexpr int kNoDustMap = 10;
+    static constexpr int kLensError = 11;
+    static constexpr int kLensRejected = 12;
+    static constexpr int kBoosterCalibrationError = 15;
+    static constexpr int kBoosterCalibrationLength = 16;
+    // Stages that change without telling downstream record themselves here; the end of the update tells
+    // downstream once, from the earliest of them in processing order.
+    void NoteQuietChange(int number);
+
+private:
+    // Each false when a stage refuses, with m_stepResult set when the step has a result code of its own.
+    bool UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment);
+    bool UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask);
+    bool UpdateFisheye(const ImageProperties& snapshot);
+    bool UpdateChromaBooster(ImageProperties& snapshot);
+    bool UpdateAutoBrightness(const ImageProperties& snapshot);
+    // Sends the one notice for the quiet changes, failed update or not, and gives the update's result.
+    int FinishUpdate(bool ok);
+    int m_stepResult = kStageError;
+    int m_quietlyChanged = -1;
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.

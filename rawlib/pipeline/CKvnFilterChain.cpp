@@ -538,6 +538,17 @@ IPravonError* CKvnFilterChain::UpdateChain(DWORD mask) {
     return KvnChainError(m_chain->Update(snapshot.get(), mask, m_outputScale));
 }
 
+void CKvnFilterChain::LoadDustReference() {
+    IPravonTagControl* tags = GetTagControl();
+    if (!dustEnabled || dustRemoval.IsEmpty() || !tags->TagExists(kDustReferenceTag))
+        return;
+    // A reference that cannot be read leaves the one the stored settings hold.
+    std::vector<BYTE> bytes(tags->GetTagSize(kDustReferenceTag));
+    if (!bytes.empty() &&
+        !PravonErrorPtr(tags->ReadTag(kDustReferenceTag, 1, static_cast<ULONG>(bytes.size()), bytes.data())))
+        dustRemoval.LoadDustReference(m_manager, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
 IPravonError* CKvnFilterChain::GetFilterChain(IPravonFilterChain** out) {
     if (!m_initialised || !m_manager || !GetTagControl() || !GetSourceImage())
         return NotInitialised();
@@ -549,6 +560,7 @@ IPravonError* CKvnFilterChain::GetFilterChain(IPravonFilterChain** out) {
         if (!m_chain)
             return IPravonError::Chain(setUp.release(), PravonFail(kComponent, PravonKind::kOutOfMemory,
                                                                    "no memory for the development chain"));
+        LoadDustReference();
         m_chain->SetDevelopmentMode(ChainMode(m_modeA));
         m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
         m_chain->SetNativeOrder(m_modeD == 2);

@@ -21,6 +21,7 @@ public:
     static constexpr DWORD kClassUnedited = 3;
     static constexpr DWORD kClassEditedV0 = 10;
     static constexpr ULONG kSettingsTag = 0x80E01;
+    static constexpr ULONG kDustReferenceTag = 0x80E0B;
 
     CKvnFilterChain();
     ~CKvnFilterChain() override;
@@ -56,6 +57,8 @@ public:
 private:
     IPravonError* SetUp();
     IPravonError* LoadStoredSettings();
+    // The dust reference stored beside the settings, for a dust removal that is on.
+    void LoadDustReference();
     void SaveEmbeddedProfileFile(const std::string& folder);
     void DeleteEmbeddedProfileFile();
     DWORD ComputeSettingsClass(bool hadSettings) const;
