@@ -672,6 +672,10 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
                                                             true)) &&
                  enable(30, true);
     }
+    if (ok && (mask & kPluginListChanged))
+        ok = UpdatePluginStages(*snapshot);
+    if (ok && (mask & kPluginScaleBits))
+        ok = UpdatePluginScales(*snapshot, scale);
     return FinishUpdate(ok);
 }
 

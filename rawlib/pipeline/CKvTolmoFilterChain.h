@@ -147,6 +147,9 @@ public:
     static constexpr DWORD kFisheyeChanged = 0x100000;
     static constexpr DWORD kChromaBoosterChanged = 0x800000;
     static constexpr DWORD kAutoBrightnessChanged = 0x1000000;
+    static constexpr DWORD kPluginListChanged = 0x400000;
+    // The bits after which the plug-in stages take their scale and resolution again (0x800: crop).
+    static constexpr DWORD kPluginScaleBits = kPluginListChanged | 0x800 | kOutputSizeChanged;
     static constexpr int kNoDustMap = 10;
     static constexpr int kLensError = 11;
     static constexpr int kLensRejected = 12;
@@ -155,6 +158,11 @@ public:
     // Stages that change without telling downstream record themselves here; the end of the update tells
     // downstream once, from the earliest of them in processing order.
     void NoteQuietChange(int number);
+    // The filter plug-in stages, in processing order, just before the last output scale stage.
+    std::size_t GetPluginStageCount() const { return m_pluginStages.size(); }
+    CPravonFilterBase* GetPluginStage(std::size_t index) const {
+        return index < m_pluginStages.size() ? m_pluginStages[index].filter.get() : nullptr;
+    }
 
 private:
     // Each false when a stage refuses, with m_stepResult set when the step has a result code of its own.
@@ -163,10 +171,21 @@ private:
     bool UpdateFisheye(const ImageProperties& snapshot);
     bool UpdateChromaBooster(ImageProperties& snapshot);
     bool UpdateAutoBrightness(const ImageProperties& snapshot);
+    // One plug-in stage per step of the plug-in list that holds a plug-in; kept as they are while the
+    // list's plug-ins and their parameters are the same.
+    bool UpdatePluginStages(const ImageProperties& snapshot);
+    bool UpdatePluginScales(const ImageProperties& snapshot, double scale);
     // Sends the one notice for the quiet changes, failed update or not, and gives the update's result.
     int FinishUpdate(bool ok);
     int m_stepResult = kStageError;
     int m_quietlyChanged = -1;
+    struct PluginStage {
+        std::unique_ptr<CPravonFilterBase> filter;
+        const void* plugin = nullptr;
+        // The parameters the plug-in held when its stage was made.
+        std::vector<BYTE> settings;
+    };
+    std::vector<PluginStage> m_pluginStages;
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.

@@ -5,19 +5,24 @@
 #include "rawlib/filters/CFisheyeFilter.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/filters/CFltChromaBooster.h"
+#include "rawlib/filters/CFltPlugin.h"
+#include "rawlib/filters/IPlugin.h"
 #include "rawlib/filters/dust/CFltDust.h"
 #include "rawlib/filters/revelation/CFltRevelation.h"
 #include "rawlib/settings/CKvBrightness.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvDustRemoval.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLensInformation.h"
 #include "rawlib/settings/CKvRevelation.h"
+#include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvLchCalibration.h"
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -27,6 +32,8 @@ constexpr int kFisheyeStage = 39;
 constexpr int kChromaBoosterStage = 41;
 constexpr int kAutoBrightnessStage = 45;
 constexpr int kFirstHistogramStage = 10;
+// The plug-in stages go just before it.
+constexpr int kPluginAnchorStage = 16;
 constexpr int kLinearisingStage = 2;
 constexpr int kLchConversionStage = 7;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
@@ -44,6 +51,14 @@ LONG SaturatedTrunc(double value) {
     if (std::isnan(value))
         return 0;
     return static_cast<LONG>(std::clamp(std::trunc(value), -2147483648.0, 2147483647.0));
+}
+
+std::vector<BYTE> ParametersOf(const IPlugin& plugin) {
+    std::vector<BYTE> bytes(static_cast<std::size_t>(std::max<LONG>(plugin.GetParameterSize(), 0)));
+    if (!bytes.empty())
+        bytes.resize(static_cast<std::size_t>(
+            std::max<LONG>(plugin.GetParameters(bytes.data(), static_cast<LONG>(bytes.size())), 0)));
+    return bytes;
 }
 
 } // namespace
@@ -172,4 +187,60 @@ bool CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) 
            !Refused(stage->SetAuto(brightness->GetAutoMode(), true)) &&
            !Refused(stage->SetBrightness(SaturatedTrunc(brightness->GetValue() * kBrightnessSteps), true)) &&
            !Refused(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
+    std::vector<IPlugin*> wanted;
+    if (snapshot.filterPluginsEnabled && snapshot.filterPlugins)
+        for (std::size_t i = 0; i < snapshot.filterPlugins->GetCount(); ++i)
+            if (IPlugin* plugin = snapshot.filterPlugins->GetStep(i).GetPlugin())
+                wanted.push_back(plugin);
+    bool same = wanted.size() == m_pluginStages.size();
+    for (std::size_t i = 0; same && i < wanted.size(); ++i)
+        same =
+            m_pluginStages[i].plugin == wanted[i] && m_pluginStages[i].settings == ParametersOf(*wanted[i]);
+    if (same)
+        return true;
+
+    for (LONG at = m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
+         at = m_output->FindNext(CFltPlugin::kCode, at))
+        if (Refused(m_output->RemoveAt(at)))
+            return false;
+    m_pluginStages.clear();
+    CPravonFilterBase* anchor = GetStage(kPluginAnchorStage);
+    for (IPlugin* plugin : wanted) {
+        PluginStage made;
+        auto* filter = new (std::nothrow) CFltPlugin(m_manager);
+        made.filter.reset(filter);
+        if (!filter)
+            return false;
+        made.plugin = plugin;
+        made.settings = ParametersOf(*plugin);
+        if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
+            Refused(m_output->Insert(filter, CFltPlugin::kCode, m_output->GetPosition(anchor))))
+            return false;
+        m_pluginStages.push_back(std::move(made));
+    }
+    // Downstream hears of the change from the first plug-in stage, or from where they were.
+    IPravonDataSource* changed = nullptr;
+    if (!m_pluginStages.empty())
+        changed = m_pluginStages.front().filter.get();
+    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
+        changed = m_output->GetAt(at - 1);
+    if (changed)
+        PravonErrorPtr(PravonSendDataNotification(changed, PravonNotification::kUpdateAll, nullptr));
+    return true;
+}
+
+bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, double scale) {
+    const double factor = snapshot.sizeRes ? snapshot.sizeRes->GetScaleFactor() : 1.0;
+    const double resolution =
+        snapshot.sizeRes ? snapshot.sizeRes->GetResolution().value : CFltPlugin::kDefaultResolution;
+    // The plug-ins see the picture at most at its own size.
+    const double pluginScale = factor > 0 ? std::min(scale / factor, 1.0) : 1.0;
+    for (const PluginStage& stage : m_pluginStages)
+        if (Refused(static_cast<CFltPlugin*>(stage.filter.get())
+                        ->SetScaleAndResolution(pluginScale, resolution, true)))
+            return false;
+    return true;
 }

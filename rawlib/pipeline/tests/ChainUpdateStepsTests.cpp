@@ -2,9 +2,13 @@
 #include "rawlib/filters/tests/LensFileSupport.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
 
+#include "platform/plugins/testplugins/KvTestPluginProbe.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "rawlib/filters/CFltChromaBooster.h"
+#include "rawlib/filters/CFltPlugin.h"
+#include "rawlib/filters/CPluginWin.h"
+#include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvLensInformation.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvLchCalibration.h"
@@ -343,6 +347,75 @@ TEST(ChainUpdateSteps, AQuietChangeIsAnnouncedAtTheEndOfTheUpdateFailedOrNot) {
                   fail ? CKvTolmoFilterChain::kLensError : CKvTolmoFilterChain::kOk);
         picture.Develop();
         ExpectRegeneratedFrom(*chain, 5, false);
+    }
+}
+
+// The plug-in list's steps become plug-in stages just before the last output scale stage: the same
+// pixels as a list set from the start, and only they and what follows them work again.
+TEST(ChainUpdateSteps, PluginStepsBecomeStagesBeforeTheLastScaleStage) {
+    kvtest::LensMachine machine;
+    const auto addStep = [](CKvnFilterChain& o, const char* library) {
+        CKvFilterPlugins step;
+        CPluginWin* plugin = CPluginWin::Create();
+        ASSERT_TRUE(step.Attach(KvTestPlugins::PathOf(library).c_str(), plugin)) << library;
+        o.filterPlugins.Append(step);
+    };
+    Picture incremental;
+    CKvnFilterChain* object = incremental.Open();
+    const kvtest::TestPlane plain = incremental.Develop();
+    CKvTolmoFilterChain* chain = incremental.Chain();
+    const LONG stages = chain->GetOutput()->GetCount();
+    addStep(*object, "KvInvert");
+    addStep(*object, "KvBlur");
+    ResetStageCounts(*chain);
+    ASSERT_PV_OK(object->UpdateChain(CKvTolmoFilterChain::kPluginListChanged));
+    ASSERT_EQ(chain->GetPluginStageCount(), 2u);
+    IPravonFilterChain* output = chain->GetOutput();
+    EXPECT_EQ(output->GetCount(), stages + 2);
+    const LONG anchor = output->GetPosition(chain->GetStage(16));
+    EXPECT_EQ(output->GetAt(anchor - 2), chain->GetPluginStage(0));
+    EXPECT_EQ(output->GetAt(anchor - 1), chain->GetPluginStage(1));
+    const kvtest::TestPlane changed = incremental.Develop();
+    EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
+    ExpectRegeneratedFrom(*chain, 16);
+    EXPECT_GT(chain->GetPluginStage(0)->GetGeneratedTileCount(), 0u);
+
+    Picture scratch;
+    CKvnFilterChain* fresh = scratch.Open();
+    addStep(*fresh, "KvInvert");
+    addStep(*fresh, "KvBlur");
+    ExpectSame(scratch.Develop(), changed);
+
+    // The same list again keeps its stages; switching the list off takes them out.
+    CPravonFilterBase* kept = chain->GetPluginStage(0);
+    ASSERT_PV_OK(object->UpdateChain(CKvTolmoFilterChain::kPluginListChanged));
+    EXPECT_EQ(chain->GetPluginStage(0), kept);
+    object->filterPluginsEnabled = 0;
+    ASSERT_PV_OK(object->UpdateChain(CKvTolmoFilterChain::kPluginListChanged));
+    EXPECT_EQ(chain->GetPluginStageCount(), 0u);
+    EXPECT_EQ(output->GetCount(), stages);
+    ExpectSame(plain, incremental.Develop());
+}
+
+// A plug-in sees the picture at the update's scale over the settings' own, never enlarged.
+TEST(ChainUpdateSteps, PluginStagesTakeTheUpdatesScaleUpToTheSettingsOwn) {
+    kvtest::LensMachine machine;
+    Picture picture;
+    CKvnFilterChain* object = picture.Open();
+    picture.Develop();
+    CKvFilterPlugins step;
+    CPluginWin* plugin = CPluginWin::Create();
+    ASSERT_TRUE(step.Attach(KvTestPlugins::PathOf("KvInvert").c_str(), plugin));
+    object->filterPlugins.Append(step);
+    ASSERT_DOUBLE_EQ(object->sizeRes.GetScaleFactor(), 1.0);
+    for (const double scale : {0.25, 1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        std::unique_ptr<ImageProperties> snapshot = object->CreateProperties();
+        ASSERT_EQ(picture.Chain()->Update(snapshot.get(), CKvTolmoFilterChain::kPluginListChanged, scale),
+                  CKvTolmoFilterChain::kOk);
+        const auto* stage = static_cast<const CFltPlugin*>(picture.Chain()->GetPluginStage(0));
+        ASSERT_TRUE(stage);
+        EXPECT_DOUBLE_EQ(stage->GetScale(), std::min(scale, 1.0));
     }
 }
 
