@@ -2,6 +2,7 @@
 
 #include "CKvDemoHost.h"
 
+#include "filters/CPravonFilterHistogram.h"
 #include "platform/pravon/IPravonFilterChain.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
@@ -32,6 +33,8 @@ constexpr DWORD kHighQualityMode = 3;
 constexpr DWORD kLinearScaling = 2;
 constexpr LONG kExposureItem = 3;
 constexpr LONG kRealValue = 2;
+// The histogram stage that the brightness stage measures over.
+constexpr int kHistogramStage = 10;
 
 } // namespace
 
@@ -50,6 +53,28 @@ IPravonError* CKvChainDevelop::Open(const std::string& samplePath) {
     if (IPravonError* e = IKvnFilterChain::CreateObject(&m_object))
         return e;
     return m_object->Initialize(&m_manager, m_image.get(), m_tags.get());
+}
+
+IPravonError* CKvChainDevelop::SetAutoBrightness() {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    IPravonFilterChain* output = nullptr;
+    if (IPravonError* e = m_object->GetFilterChain(&output))
+        return e;
+    auto* object = static_cast<CKvnFilterChain*>(m_object);
+    auto* histogram =
+        static_cast<CPravonFilterHistogram*>(InternalChain(m_object)->GetStage(kHistogramStage));
+    if (IPravonError* e = histogram->Enable(true, false))
+        return e;
+    if (IPravonError* e = histogram->ForceCompletion())
+        return PravonContext(e, 0, "the histogram cannot be counted");
+    object->brightnessEnabled = 1;
+    object->brightness.SetAutoMode(true);
+    return object->UpdateChain(CKvTolmoFilterChain::kAutoBrightnessChanged);
+}
+
+const CKvBrightness* CKvChainDevelop::GetBrightness() const {
+    return m_object ? &static_cast<CKvnFilterChain*>(m_object)->brightness : nullptr;
 }
 
 IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,

@@ -5,6 +5,8 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "rawlib/pipeline/IKvnFilterChain.h"
 
+class CKvBrightness;
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +32,11 @@ public:
     // A clockwise turn of the output by 0, 90, 180 or 270 degrees and its size as a factor of the picture's;
     // kOutOfRange for another turn or a factor that is not above 0.
     IPravonError* SetOutput(LONG degrees, double scale);
+    // Automatic brightness, measured as a host that shows the output's histogram measures it: the chain's
+    // histogram stage counts the picture, then the brightness stage takes the levels it found.
+    IPravonError* SetAutoBrightness();
+    // The levels the automatic brightness measured; null before SetAutoBrightness.
+    const CKvBrightness* GetBrightness() const;
     // The exposure change of the picture's settings, in EV.
     IPravonError* GetStoredExposure(double* ev);
     // Forgets the tiles the stages have computed so far.

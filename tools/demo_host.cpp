@@ -1,15 +1,16 @@
 // demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
 //
-//   demo-host [--hq] [--rotate 90|180|270] [--scale FACTOR] [--then exposure=EV] SAMPLE OUTPUT.png
+//   demo-host [--hq] [--rotate 90|180|270] [--scale FACTOR] [--auto-brightness] [--then exposure=EV]
+//             SAMPLE OUTPUT.png
 //
-// The sample is developed through the exported filter-chain object with its stored settings; --then
-// exposure=EV then changes the exposure, develops again, says how many tiles each stage made again and
-// writes OUTPUT-then.png.
+// The sample is developed through the exported filter-chain object with its stored settings (and, with
+// --auto-brightness, the brightness measured over the chain's histogram); --then exposure=EV then changes
+// the exposure, develops again, says how many tiles each stage made again and writes OUTPUT-then.png.
 //
 // The adjustments that the chain does not update yet develop through the demo's own graph (also with
-// --graph): --auto-brightness, --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction settings'
-// colour-noise level, 1 to 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the full
-// correction).
+// --graph, which takes --auto-brightness too): --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction
+// settings' colour-noise level, 1 to 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the
+// full correction).
 #include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
@@ -47,9 +48,15 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+void PrintMeasured(const CKvBrightness& measured) {
+    std::printf("demo-host: measured black level %d, white level %d (of 65535); brightness to full range "
+                "%d/256 EV\n",
+                measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
+}
+
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
 int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
-                        double scale, bool then, double exposure) {
+                        double scale, bool autoBrightness, bool then, double exposure) {
     const auto start = std::chrono::steady_clock::now();
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
@@ -60,6 +67,10 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
         err.reset(chain.SetModes(highQuality));
     if (!err && (rotation != 0 || scale != 1.0))
         err.reset(chain.SetOutput(rotation, scale));
+    if (!err && autoBrightness)
+        err.reset(chain.SetAutoBrightness());
+    if (!err && autoBrightness)
+        PrintMeasured(*chain.GetBrightness());
     if (!err)
         err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
     std::string error;
@@ -203,17 +214,16 @@ int main(int argc, char** argv) {
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
-    const bool adjusted = autoBrightness || sharpenPower > 0 || adjustments.fineEdge ||
-                          adjustments.noiseLevel != 0 || adjustments.moireLevel != 0 ||
-                          adjustments.vignetteAmount != 0;
+    const bool adjusted = sharpenPower > 0 || adjustments.fineEdge || adjustments.noiseLevel != 0 ||
+                          adjustments.moireLevel != 0 || adjustments.vignetteAmount != 0;
     if (then && (ownGraph || adjusted)) {
         std::fprintf(stderr, "demo-host: --then develops through the filter chain, without --graph and the "
                              "adjustments of the demo's own graph\n");
         return 2;
     }
     if (!ownGraph && !adjusted)
-        return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale, then,
-                                   thenExposure);
+        return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale,
+                                   autoBrightness, then, thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);
@@ -232,12 +242,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double developed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (autoBrightness) {
-        const CKvBrightness& measured = host.GetBrightness();
-        std::printf("demo-host: measured black level %d, white level %d (of 65535); brightness to full range "
-                    "%d/256 EV\n",
-                    measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
-    }
+    if (autoBrightness)
+        PrintMeasured(host.GetBrightness());
     std::string error;
     if (!CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
         std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath, error.c_str());

@@ -2,6 +2,7 @@
 #include "testing/PravonTestSupport.h"
 #include "testing/TempFolder.h"
 #include "testing/TempSystemRoot.h"
+#include "rawlib/settings/CKvBrightness.h"
 #include "tools/CKvChainDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
@@ -149,3 +150,21 @@ TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
 }
 
 } // namespace
+
+// The automatic brightness through the chain: the settings hear the levels the chain's histogram measured
+// before the development.
+TEST(ChainDevelop, TheAutomaticBrightnessIsMeasuredOverTheChainsHistogram) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    const std::string path = MakeSample(folder, "bright.kvraw", 120, 90);
+    ASSERT_FALSE(path.empty());
+    CKvChainDevelop chain;
+    EXPECT_EQ(chain.GetBrightness(), nullptr);
+    ASSERT_PV_OK(chain.Open(path));
+    ASSERT_PV_OK(chain.SetAutoBrightness());
+    ASSERT_TRUE(chain.GetBrightness()->IsMeasurementFresh());
+    EXPECT_LT(chain.GetBrightness()->GetBlackLevel(), chain.GetBrightness()->GetWhiteLevel());
+    std::vector<BYTE> rgb;
+    LONG width = 0, height = 0;
+    EXPECT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
+}
