@@ -73,6 +73,19 @@ IPravonError* CKvChainDevelop::SetAutoBrightness() {
     return object->UpdateChain(CKvTolmoFilterChain::kAutoBrightnessChanged);
 }
 
+IPravonError* CKvChainDevelop::SetMoireAndFineEdge(LONG moireLevel, bool fineEdge) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    if (moireLevel < 0 || moireLevel > 3)
+        return PravonFail(0, PravonKind::kOutOfRange, "the moire level must be 0 to 3");
+    auto* object = static_cast<CKvnFilterChain*>(m_object);
+    object->noiseReductionEnabled = 1;
+    object->noiseReduction.SetFlag(static_cast<BYTE>(moireLevel));
+    object->noiseReduction.SetExtraValue(fineEdge ? 1 : 0);
+    // Before the first development the chain takes them when it is made.
+    return object->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+}
+
 const CKvBrightness* CKvChainDevelop::GetBrightness() const {
     return m_object ? &static_cast<CKvnFilterChain*>(m_object)->brightness : nullptr;
 }

@@ -37,6 +37,8 @@ public:
     IPravonError* SetAutoBrightness();
     // The levels the automatic brightness measured; null before SetAutoBrightness.
     const CKvBrightness* GetBrightness() const;
+    // The noise reduction settings' moire level (0 off, 1 to 3) and fine-edge flag.
+    IPravonError* SetMoireAndFineEdge(LONG moireLevel, bool fineEdge);
     // The exposure change of the picture's settings, in EV.
     IPravonError* GetStoredExposure(double* ev);
     // Forgets the tiles the stages have computed so far.

@@ -3,14 +3,14 @@
 //   demo-host [--hq] [--rotate 90|180|270] [--scale FACTOR] [--auto-brightness] [--then exposure=EV]
 //             SAMPLE OUTPUT.png
 //
-// The sample is developed through the exported filter-chain object with its stored settings (and, with
-// --auto-brightness, the brightness measured over the chain's histogram); --then exposure=EV then changes
-// the exposure, develops again, says how many tiles each stage made again and writes OUTPUT-then.png.
+// The sample is developed through the exported filter-chain object with its stored settings (with
+// --auto-brightness the brightness measured over the chain's histogram, with --moire LEVEL (1 to 3) and
+// --fine-edge the noise reduction settings' detail stages); --then exposure=EV then changes the exposure,
+// develops again, says how many tiles each stage made again and writes OUTPUT-then.png.
 //
 // The adjustments that the chain does not update yet develop through the demo's own graph (also with
-// --graph, which takes --auto-brightness too): --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction
-// settings' colour-noise level, 1 to 10), --moire LEVEL (1 to 3), --fine-edge, --vignette AMOUNT (100 is the
-// full correction).
+// --graph, which takes all the flags): --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction settings'
+// colour-noise level, 1 to 10), --vignette AMOUNT (100 is the full correction).
 #include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
@@ -56,7 +56,8 @@ void PrintMeasured(const CKvBrightness& measured) {
 
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
 int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
-                        double scale, bool autoBrightness, bool then, double exposure) {
+                        double scale, bool autoBrightness, const CKvDemoAdjustments::Settings& detail,
+                        bool then, double exposure) {
     const auto start = std::chrono::steady_clock::now();
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
@@ -67,6 +68,8 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
         err.reset(chain.SetModes(highQuality));
     if (!err && (rotation != 0 || scale != 1.0))
         err.reset(chain.SetOutput(rotation, scale));
+    if (!err && (detail.moireLevel != 0 || detail.fineEdge))
+        err.reset(chain.SetMoireAndFineEdge(detail.moireLevel, detail.fineEdge));
     if (!err && autoBrightness)
         err.reset(chain.SetAutoBrightness());
     if (!err && autoBrightness)
@@ -214,8 +217,9 @@ int main(int argc, char** argv) {
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
-    const bool adjusted = sharpenPower > 0 || adjustments.fineEdge || adjustments.noiseLevel != 0 ||
-                          adjustments.moireLevel != 0 || adjustments.vignetteAmount != 0;
+    // Moire and fine edge go through the chain unless an adjustment it does not update yet asks for the
+    // demo's own graph.
+    const bool adjusted = sharpenPower > 0 || adjustments.noiseLevel != 0 || adjustments.vignetteAmount != 0;
     if (then && (ownGraph || adjusted)) {
         std::fprintf(stderr, "demo-host: --then develops through the filter chain, without --graph and the "
                              "adjustments of the demo's own graph\n");
@@ -223,7 +227,7 @@ int main(int argc, char** argv) {
     }
     if (!ownGraph && !adjusted)
         return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale,
-                                   autoBrightness, then, thenExposure);
+                                   autoBrightness, adjustments, then, thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);

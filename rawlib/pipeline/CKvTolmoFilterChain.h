@@ -8,6 +8,7 @@
 #include "platform/pravon/IPravonFilterChain.h"
 
 class ImageProperties;
+class IPlugin;
 
 #include <array>
 #include <memory>
@@ -143,7 +144,6 @@ private:
 
     // The update steps of the optional corrections and the displays (CKvTolmoUpdateSteps.cpp).
 public:
-    static constexpr DWORD kSharpeningListChanged = 0x4;
     static constexpr DWORD kFisheyeChanged = 0x100000;
     static constexpr DWORD kChromaBoosterChanged = 0x800000;
     static constexpr DWORD kAutoBrightnessChanged = 0x1000000;
@@ -181,7 +181,7 @@ private:
     int m_quietlyChanged = -1;
     struct PluginStage {
         std::unique_ptr<CPravonFilterBase> filter;
-        const void* plugin = nullptr;
+        const IPlugin* plugin = nullptr;
         // The parameters the plug-in held when its stage was made.
         std::vector<BYTE> settings;
     };

@@ -168,3 +168,25 @@ TEST(ChainDevelop, TheAutomaticBrightnessIsMeasuredOverTheChainsHistogram) {
     LONG width = 0, height = 0;
     EXPECT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
 }
+
+// Moire and fine edge set before the first development give what setting them afterwards gives, and
+// change the picture.
+TEST(ChainDevelop, MoireAndFineEdgeDevelopThroughTheChain) {
+    kvtest::TempSystemRoot root;
+    kvtest::TempFolder folder;
+    const std::string path = MakeSample(folder, "detail.kvraw", 120, 90);
+    ASSERT_FALSE(path.empty());
+    std::vector<BYTE> plain, before, after;
+    LONG width = 0, height = 0;
+    CKvChainDevelop early, late;
+    ASSERT_PV_OK(early.Open(path));
+    ASSERT_PV_OK(early.SetMoireAndFineEdge(2, true));
+    ASSERT_PV_OK(early.Develop(&before, &width, &height, nullptr));
+    ASSERT_PV_OK(late.Open(path));
+    ASSERT_PV_OK(late.Develop(&plain, &width, &height, nullptr));
+    ASSERT_PV_OK(late.SetMoireAndFineEdge(2, true));
+    ASSERT_PV_OK(late.Develop(&after, &width, &height, nullptr));
+    EXPECT_EQ(before, after);
+    EXPECT_NE(plain, after);
+    EXPECT_PV_KIND(late.SetMoireAndFineEdge(4, false), PravonKind::kOutOfRange);
+}
