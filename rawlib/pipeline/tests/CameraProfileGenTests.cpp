@@ -1,0 +1,397 @@
+#include "rawlib/pipeline/CCameraProfileGen.h"
+#include "rawlib/pipeline/KvCameraProfileFile.h"
+#include "rawlib/pipeline/KvProfileFolder.h"
+
+#include "platform/pravon/IPravonError.h"
+
+#include "testing/TempSystemRoot.h"
+#include "tools/CKvCameraBaseProfile.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<BYTE> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::vector<BYTE>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A machine whose profile folder holds both base profiles.
+class CameraProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = static_cast<const char*>(GetProfileFolder());
+        fs::create_directories(m_folder);
+        for (const bool fixedProfile : {false, true}) {
+            std::string problem;
+            const std::vector<BYTE> bytes = CKvCameraBaseProfile::Bytes(fixedProfile, &problem);
+            ASSERT_FALSE(bytes.empty()) << problem;
+            WriteBytes(Base(fixedProfile), bytes);
+        }
+    }
+    std::string Base(bool fixedProfile) const {
+        return m_folder +
+               (fixedProfile ? CCameraProfileGen::kFixedProfileName : CCameraProfileGen::kBaseProfileName);
+    }
+
+    kvtest::TempSystemRoot m_machine;
+    std::string m_folder;
+};
+
+// MD read from its tags: plain, so case 1 takes the table index as the row of matrix set A.
+CameraProfileParams PlainMd(LONG colorMode, LONG tableIndex) {
+    CameraProfileParams p;
+    p.camera = 4;
+    p.colorMode = colorMode;
+    p.whiteBalanceKind = 2;
+    p.toneMode = 3;
+    p.tableIndex = tableIndex;
+    return p;
+}
+
+// A camera whose colour mode and white balance come from the camera-settings state.
+CameraProfileParams FromState(LONG camera, LONG colorMode, LONG whiteBalanceKind, DWORD temperature,
+                              LONG subMode) {
+    CameraProfileParams p;
+    p.camera = camera;
+    p.colorMode = colorMode;
+    p.colorModeFromState = 1;
+    p.whiteBalanceKind = whiteBalanceKind;
+    p.toneMode = 3;
+    p.toneSource = 1;
+    p.colorTemperature = temperature;
+    p.subMode = subMode;
+    return p;
+}
+
+std::string NameOf(const CameraProfileParams& p) {
+    CCameraProfileGen generator;
+    generator.Initialize(p);
+    char name[CCameraProfileGen::kPathLimit];
+    return generator.Name(name, sizeof name, "Kvx_") == 0 ? name : "(refused)";
+}
+
+TEST(CameraProfileGen, SelectsTheRowThatTheRulesGive) {
+    // Rows worked by hand from the row tables (entry 7k + 6 - t, tone 3) and the explicit colour-mode-4 rows.
+    CameraProfileParams md5 = FromState(5, 0, 2, 0, 0);
+    md5.rawWhiteBalance[0] = 8;
+    md5.rawWhiteBalance[1] = 4000;
+    CameraProfileParams noGains = FromState(1, 0, 1, 0, 0);
+    noGains.redGain = noGains.blueGain = 1.0; // no usable pair: index 90, 5000 K
+    CameraProfileParams mahGains = FromState(2, 0, 1, 0, 0);
+    mahGains.redGain = mahGains.blueGain = 1.0; // no gain index: 84, 5202 K
+    const struct {
+        const char* what;
+        CameraProfileParams params;
+        std::string name;
+    } cases[] = {
+        {"plain MD, table index", PlainMd(0, 10), "Kvx_MD_1_0010_03_308.icm"},
+        {"plain MD, colour mode 4 names its first group", PlainMd(4, 10), "Kvx_MD_3_0310_03_308.icm"},
+        {"MA at 3499 K", FromState(1, 0, 4, 3499, 0), "Kvx_MA_1_0003_03_308.icm"},
+        {"MA at 3500 K", FromState(1, 0, 4, 3500, 0), "Kvx_MA_1_0010_03_308.icm"},
+        {"MA at 6649 K", FromState(1, 0, 4, 6649, 0), "Kvx_MA_1_0010_03_308.icm"},
+        {"MA at 6650 K", FromState(1, 0, 4, 6650, 0), "Kvx_MA_1_0017_03_308.icm"},
+        {"MA sub-mode 2 at 3499 K", FromState(1, 0, 4, 3499, 2), "Kvx_MA_1_0003_03_308.icm"},
+        {"MA sub-mode 1 at 3500 K", FromState(1, 0, 4, 3500, 1), "Kvx_MA_1_0031_03_308.icm"},
+        {"MA colour mode 4 at 3699 K", FromState(1, 4, 4, 3699, 0), "Kvx_MA_3_0302_03_308.icm"},
+        {"MA colour mode 4 at 3700 K", FromState(1, 4, 4, 3700, 0), "Kvx_MA_3_0308_03_308.icm"},
+        {"MA colour mode 4 at 6649 K", FromState(1, 4, 4, 6649, 0), "Kvx_MA_3_0422_03_308.icm"},
+        {"MA colour mode 4 at 6650 K", FromState(1, 4, 4, 6650, 0), "Kvx_MA_3_0452_03_308.icm"},
+        {"MA colour mode 4 sub-mode 3: second group", FromState(1, 4, 4, 5000, 3),
+         "Kvx_MA_3_0087_03_308.icm"},
+        {"MBH words (8, 4000): selection row 1", md5, "Kvx_MBH_1_0510_03_308.icm"},
+        {"gains with no usable pair", noGains, "Kvx_MA_1_0010_03_308.icm"},
+        {"gain index of no value", mahGains, "Kvx_MA_1_0010_03_308.icm"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NameOf(c.params), c.name) << c.what;
+}
+
+TEST(CameraProfileGen, RefusesRecordsItCannotServe) {
+    CameraProfileParams noCurve = PlainMd(0, 10);
+    noCurve.toneMode = 16;
+    CameraProfileParams badBits = noCurve;
+    const std::vector<WORD> curve(65536, 0);
+    badBits.customCurve = curve.data();
+    badBits.curveInputBits = 14;
+    badBits.curveOutputBits = 16;
+    CameraProfileParams toneByte = PlainMd(0, 10);
+    toneByte.toneMode = 21;
+    // Case 2 decodes the table index: 84 lies in no range without the alternate-index flag.
+    CameraProfileParams indexless = FromState(4, 0, 1, 5000, 0);
+    indexless.tableIndex = 84;
+    const struct {
+        const char* what;
+        CameraProfileParams params;
+    } cases[] = {
+        {"camera 0", FromState(0, 0, 2, 5000, 0)},
+        {"MA in colour mode 0 from the state without white balance", FromState(1, 0, 0, 5000, 0)},
+        {"MD in colour mode 1 when not plain", FromState(4, 1, 2, 5000, 0)},
+        {"custom curve missing", noCurve},
+        {"custom curve of 14 bits", badBits},
+        {"tone mode outside 0 to 6 and 16", toneByte},
+        {"set-A row beyond its group", PlainMd(0, 98)},
+        {"table index with no temperature", indexless},
+    };
+    for (const auto& c : cases) {
+        CCameraProfileGen generator;
+        generator.Initialize(c.params);
+        char name[CCameraProfileGen::kPathLimit];
+        EXPECT_EQ(generator.Name(name, sizeof name, nullptr), PravonKind::kBadArgument) << c.what;
+        EXPECT_EQ(generator.ProfileSize(), 0u) << c.what;
+    }
+}
+
+TEST(CameraProfileGen, LaysOutTheTagTableFromTheTextLengths) {
+    std::vector<BYTE> header(128, 0xAB), tail(CCameraProfileGen::kTailSize, 0);
+    const DWORD sizes[3] = {20, 221248, 124};
+    const std::vector<BYTE> out = CCameraProfileGen::Assemble(header.data(), 5, std::string(36, 'd'),
+                                                              std::string(22, 'n'), tail.data(), sizes);
+    ASSERT_EQ(out.size(), 221852u);
+    const auto big = [&](std::size_t at) {
+        return DWORD(out[at]) << 24 | DWORD(out[at + 1]) << 16 | DWORD(out[at + 2]) << 8 | out[at + 3];
+    };
+    EXPECT_EQ(big(0), 221852u); // the header's size is the profile's own
+    EXPECT_EQ(std::vector<BYTE>(out.begin() + 84, out.begin() + 100), std::vector<BYTE>(16, 0));
+    const DWORD expected[5][2] = {{192, 97}, {292, 31}, {324, 20}, {344, 221248}, {221592, 124}};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(big(136 + 12 * i), expected[i][0]) << i;
+        EXPECT_EQ(big(140 + 12 * i), expected[i][1]) << i;
+    }
+}
+
+struct LcmsProfile {
+    explicit LcmsProfile(const std::string& path) : handle(cmsOpenProfileFromFile(path.c_str(), "r")) {}
+    ~LcmsProfile() {
+        if (handle)
+            cmsCloseProfile(handle);
+    }
+    cmsHPROFILE handle;
+};
+
+// lcms2 reads the profile's A2B0 at grid node (i, j, k) as Lab.
+cmsCIELab LcmsNode(cmsHPROFILE profile, int i, int j, int k) {
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM t = cmsCreateTransform(profile, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL,
+                                         cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+    const double rgb[3] = {i / 31.0, j / 31.0, k / 31.0};
+    cmsCIELab out{};
+    if (t)
+        cmsDoTransform(t, rgb, &out, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(lab);
+    return out;
+}
+
+// lcms2's own sRGB-to-Lab conversion of an encoded RGB triple.
+cmsCIELab LcmsSrgb(const double rgb[3]) {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM t = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+    cmsCIELab out{};
+    cmsDoTransform(t, rgb, &out, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return out;
+}
+
+TEST_F(CameraProfileTest, Lcms2ReadsEveryGeneratedProfileAsTheGeneratorComputedIt) {
+    CameraProfileParams mc = PlainMd(5, 700); // MC in colour mode 5: the grid path on the neutral hue row
+    mc.camera = 6;
+    const CameraProfileParams records[] = {PlainMd(0, 10), PlainMd(3, 40), FromState(1, 4, 4, 5000, 0),
+                                           FromState(5, 2, 4, 5000, 0), mc};
+    for (const CameraProfileParams& params : records) {
+        const std::string path = static_cast<const char*>(GenerateCameraProfile(params));
+        ASSERT_FALSE(path.empty()) << NameOf(params);
+        CCameraProfileGen generator;
+        generator.Initialize(params);
+        ASSERT_EQ(generator.Build(), 0);
+        EXPECT_EQ(fs::file_size(path), generator.ProfileSize());
+        LcmsProfile profile(path);
+        ASSERT_NE(profile.handle, nullptr) << path;
+        char description[128] = {};
+        cmsGetProfileInfoASCII(profile.handle, cmsInfoDescription, "en", "US", description,
+                               sizeof description);
+        EXPECT_EQ(description, generator.Description());
+        // First node camera black on both paths.
+        EXPECT_EQ(generator.GridL()[0], 0);
+        EXPECT_EQ(generator.GridA()[0], 32768);
+        EXPECT_EQ(generator.GridB()[0], 32768);
+        // At a node lcms2 interpolates nothing, so it gives back the stored 16-bit values decoded; 0.01
+        // covers its float pipeline (1e-6) and the identity curves' rounding to 16 bits (1/65535 of a step).
+        for (const int n : {0, 3, 9, 15, 21, 27, 31})
+            for (const int node :
+                 {1024 * n + 32 * n + n, 1024 * n + 32 * 7 + 31 - n, 1024 * 31 + 32 * n + 4}) {
+                const int i = node / 1024, j = node / 32 % 32, k = node % 32;
+                const cmsCIELab lab = LcmsNode(profile.handle, i, j, k);
+                EXPECT_NEAR(lab.L, generator.GridL()[node] * 100.0 / 65280.0, 0.01) << path << " " << node;
+                EXPECT_NEAR(lab.a, generator.GridA()[node] / 256.0 - 128.0, 0.01) << path << " " << node;
+                EXPECT_NEAR(lab.b, generator.GridB()[node] / 256.0 - 128.0, 0.01) << path << " " << node;
+            }
+    }
+}
+
+TEST_F(CameraProfileTest, TheDirectPathGivesTheColoursOfItsMatricesInSrgb) {
+    // Colour mode 0 ends in sRGB: the Lab of each node is lcms2's sRGB conversion of the RGB that the
+    // matrices and tone table make of the node. The generator's sRGB matrix and decoding threshold differ from
+    // lcms2's by less than 1e-4 in linear light, about 0.05 in Lab; 0.15 leaves room for the 16-bit encoding.
+    CCameraProfileGen generator;
+    generator.Initialize(PlainMd(0, 10));
+    ASSERT_EQ(generator.Build(), 0);
+    const double* m1 = generator.M1();
+    const double* m2 = generator.M2();
+    const auto decode = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    for (const int node : {1024 * 16 + 32 * 16 + 16, 1024 * 20 + 32 * 18 + 14, 1024 * 12 + 32 * 15 + 19,
+                           1024 * 25 + 32 * 25 + 25}) {
+        const int n[3] = {node / 1024, node / 32 % 32, node % 32};
+        double w[3];
+        for (int r = 0; r < 3; ++r) {
+            double v = 0;
+            for (int c = 0; c < 3; ++c)
+                v += m1[3 * r + c] * std::min(4095.0, 4095.0 * decode(n[c] / 31.0));
+            w[r] = generator.ToneTable()[int(std::clamp(v, 0.0, 4095.0))] / 4095.0;
+        }
+        double ycc[3];
+        for (int r = 0; r < 3; ++r)
+            ycc[r] = m2[3 * r] * w[0] + m2[3 * r + 1] * w[1] + m2[3 * r + 2] * w[2];
+        double rgb[3] = {ycc[0] + 1.4021 * ycc[2], ycc[0] - 0.3455 * ycc[1] - 0.7146 * ycc[2],
+                         ycc[0] + 1.7712 * ycc[1]};
+        for (double& v : rgb)
+            v = std::clamp(v, 0.0, 1.0);
+        const cmsCIELab expected = LcmsSrgb(rgb);
+        EXPECT_NEAR(generator.GridL()[node] * 100.0 / 65280.0, expected.L, 0.15) << node;
+        EXPECT_NEAR(generator.GridA()[node] / 256.0 - 128.0, expected.a, 0.15) << node;
+        EXPECT_NEAR(generator.GridB()[node] / 256.0 - 128.0, expected.b, 0.15) << node;
+    }
+}
+
+TEST_F(CameraProfileTest, TheSameSettingsReuseTheFileAndOtherTonesGetANewOne) {
+    const CameraProfileParams params = PlainMd(0, 10);
+    const std::string first = static_cast<const char*>(GenerateCameraProfile(params));
+    ASSERT_EQ(first, m_folder + "Kvx_MD_1_0010_03_308.icm");
+    // Marked bytes of the same size survive the next request: the file is reused, not written again.
+    std::vector<BYTE> marked = ReadFile(first);
+    marked[400] ^= 0xFF;
+    WriteBytes(first, marked);
+    EXPECT_EQ(static_cast<const char*>(GenerateCameraProfile(params)), first);
+    EXPECT_EQ(ReadFile(first), marked);
+    // A file of another size is replaced.
+    WriteBytes(first, {1, 2, 3});
+    EXPECT_EQ(static_cast<const char*>(GenerateCameraProfile(params)), first);
+    // 35 description and 44 notice characters: 221720 + round4(95) + round4(53).
+    EXPECT_EQ(fs::file_size(first), 221720u + 96u + 56u);
+
+    CameraProfileParams otherTone = params;
+    otherTone.toneMode = 5;
+    EXPECT_EQ(static_cast<const char*>(GenerateCameraProfile(otherTone)),
+              m_folder + "Kvx_MD_1_0010_05_308.icm");
+    // Custom curves: one file per curve, the same file for the same curve.
+    std::vector<WORD> curveA(65536), curveB(65536);
+    for (int i = 0; i < 65536; ++i) {
+        curveA[i] = WORD(i);
+        curveB[i] = WORD(i / 2);
+    }
+    CameraProfileParams custom = params;
+    custom.toneMode = 16;
+    custom.curveInputBits = custom.curveOutputBits = 16;
+    custom.customCurve = curveA.data();
+    const std::string a = static_cast<const char*>(GenerateCameraProfile(custom));
+    custom.customCurve = curveB.data();
+    const std::string b = static_cast<const char*>(GenerateCameraProfile(custom));
+    EXPECT_NE(a, b);
+    EXPECT_EQ(fs::path(a).filename().string().rfind("Kvx_U", 0), 0u);
+    std::vector<WORD> copyOfB = curveB;
+    custom.customCurve = copyOfB.data();
+    EXPECT_EQ(static_cast<const char*>(GenerateCameraProfile(custom)), b);
+    // The tone table of a 16-bit curve samples every 16th entry and drops four bits.
+    CCameraProfileGen generator;
+    generator.Initialize(custom);
+    ASSERT_EQ(generator.Build(), 0);
+    EXPECT_EQ(generator.ToneTable()[100], (1600 / 2) >> 4);
+    // Nothing but finished profiles is left in the folder.
+    for (const auto& entry : fs::directory_iterator(m_folder))
+        EXPECT_EQ(entry.path().extension(), ".icm") << entry.path();
+}
+
+TEST_F(CameraProfileTest, TheFixedProfileIsHandedOnUnchangedAndNeverWritten) {
+    const CameraProfileParams ma = FromState(1, 1, 2, 5000, 0);
+    CCameraProfileGen generator;
+    generator.Initialize(ma);
+    ASSERT_TRUE(generator.IsFixedProfile());
+    EXPECT_EQ(NameOf(ma), "KVMA_KRX.icm");
+    EXPECT_EQ(generator.ProfileSize(), 221848u);
+    ASSERT_EQ(generator.Build(), 0);
+    std::vector<BYTE> out(generator.ProfileSize());
+    ASSERT_EQ(generator.Serialize(out.data(), DWORD(out.size())), 0);
+    EXPECT_EQ(out, ReadFile(Base(true)));
+    EXPECT_EQ(generator.Serialize(out.data(), DWORD(out.size() - 1)), PravonKind::kBadArgument);
+    EXPECT_EQ(static_cast<const char*>(GenerateCameraProfile(ma)), Base(true));
+    // A fixed profile of another size is refused and left as it is.
+    const std::vector<BYTE> shortened(out.begin(), out.end() - 4);
+    WriteBytes(Base(true), shortened);
+    EXPECT_STREQ(GenerateCameraProfile(ma), "");
+    EXPECT_EQ(ReadFile(Base(true)), shortened);
+}
+
+TEST_F(CameraProfileTest, ACorruptBaseProfileIsRefused) {
+    const std::vector<BYTE> good = ReadFile(Base(false));
+    std::vector<BYTE> swapped = good; // A2B0 and B2A0 entries exchanged
+    std::swap_ranges(swapped.begin() + 168, swapped.begin() + 180, swapped.begin() + 180);
+    std::vector<BYTE> grid = good; // a grid of 33 points
+    grid[344 + 10] = 33;
+    std::vector<BYTE> count = good;
+    count[131] = 6;
+    const struct {
+        const char* what;
+        std::vector<BYTE> bytes;
+        LONG error;
+    } cases[] = {
+        {"truncated", std::vector<BYTE>(good.begin(), good.end() - 1), PravonKind::kBadArgument},
+        {"a byte longer",
+         [&] {
+             auto b = good;
+             b.push_back(0);
+             return b;
+         }(),
+         PravonKind::kBadArgument},
+        {"tags out of order", swapped, PravonKind::kBadArgument},
+        {"another grid", grid, PravonKind::kBadArgument},
+        {"six tags", count, PravonKind::kBadArgument},
+        {"only a header", std::vector<BYTE>(good.begin(), good.begin() + 100), PravonKind::kBadArgument},
+    };
+    const CameraProfileParams params = PlainMd(0, 10);
+    for (const auto& c : cases) {
+        WriteBytes(Base(false), c.bytes);
+        CCameraProfileGen generator;
+        generator.Initialize(params);
+        EXPECT_EQ(generator.Build(), c.error) << c.what;
+        EXPECT_STREQ(GenerateCameraProfile(params), "") << c.what;
+        EXPECT_FALSE(fs::exists(m_folder + "Kvx_MD_1_0010_03_308.icm")) << c.what;
+    }
+    fs::remove(Base(false));
+    CCameraProfileGen generator;
+    generator.Initialize(params);
+    EXPECT_EQ(generator.Build(), CameraProfileError::kCannotOpen);
+}
+
+} // namespace
