@@ -96,11 +96,30 @@ TEST(CameraProfileGen, SelectsTheRowThatTheRulesGive) {
     noGains.redGain = noGains.blueGain = 1.0; // no usable pair: index 90, 5000 K
     CameraProfileParams mahGains = FromState(2, 0, 1, 0, 0);
     mahGains.redGain = mahGains.blueGain = 1.0; // no gain index: 84, 5202 K
+    CameraProfileParams alternate = FromState(4, 0, 1, 0, 0);
+    alternate.tableIndex = 336; // the alternate index 36: 4500 K
+    CameraProfileParams mcAdobe = PlainMd(3, 10);
+    mcAdobe.camera = 6; // set C, the index raised by 700
+    // MD in colour mode 4, sub-mode 0: the exposure row of the limited record byte. At brightness 0 the
+    // limits are 33 and 129 (the eighth threshold pair), so 200 becomes 129: temperature class 6, class
+    // start 6, tone group 0 of brightness class 0.
+    CameraProfileParams exposure = FromState(4, 4, 1, 0, 0);
+    exposure.toneSource = 2;
+    exposure.recordByte = 200;
+    // Bright daylight: limits 25 and 200, class 7 (start 0), brightness class 4; the record bytes are
+    // clamped to the table however large.
+    CameraProfileParams bright = exposure;
+    bright.brightnessValue = 20;
+    bright.recordBytes[0] = bright.recordBytes[1] = bright.recordBytes[2] = bright.recordBytes[3] = 255;
     const struct {
         const char* what;
         CameraProfileParams params;
         std::string name;
     } cases[] = {
+        {"alternate table index", alternate, "Kvx_MD_1_0010_03_308.icm"},
+        {"MC in colour mode 3 takes set C", mcAdobe, "Kvx_MC_2_0710_03_308.icm"},
+        {"exposure row", exposure, "Kvx_MD_3_0306_03_308.icm"},
+        {"exposure row in bright light", bright, "Kvx_MD_3_0304_03_308.icm"},
         {"plain MD, table index", PlainMd(0, 10), "Kvx_MD_1_0010_03_308.icm"},
         {"plain MD, colour mode 4 names its first group", PlainMd(4, 10), "Kvx_MD_3_0310_03_308.icm"},
         {"MA at 3499 K", FromState(1, 0, 4, 3499, 0), "Kvx_MA_1_0003_03_308.icm"},
@@ -251,8 +270,9 @@ TEST_F(CameraProfileTest, Lcms2ReadsEveryGeneratedProfileAsTheGeneratorComputedI
 
 TEST_F(CameraProfileTest, TheDirectPathGivesTheColoursOfItsMatricesInSrgb) {
     // Colour mode 0 ends in sRGB: the Lab of each node is lcms2's sRGB conversion of the RGB that the
-    // matrices and tone table make of the node. The generator's sRGB matrix and decoding threshold differ from
-    // lcms2's by less than 1e-4 in linear light, about 0.05 in Lab; 0.15 leaves room for the 16-bit encoding.
+    // matrices and tone table make of the node. The generator's sRGB matrix and decoding threshold differ
+    // from lcms2's by less than 1e-4 in linear light, about 0.05 in Lab; 0.15 leaves room for the 16-bit
+    // encoding.
     CCameraProfileGen generator;
     generator.Initialize(PlainMd(0, 10));
     ASSERT_EQ(generator.Build(), 0);
@@ -276,6 +296,45 @@ TEST_F(CameraProfileTest, TheDirectPathGivesTheColoursOfItsMatricesInSrgb) {
             ycc[r] = m2[3 * r] * w[0] + m2[3 * r + 1] * w[1] + m2[3 * r + 2] * w[2];
         double rgb[3] = {ycc[0] + 1.4021 * ycc[2], ycc[0] - 0.3455 * ycc[1] - 0.7146 * ycc[2],
                          ycc[0] + 1.7712 * ycc[1]};
+        for (double& v : rgb)
+            v = std::clamp(v, 0.0, 1.0);
+        const cmsCIELab expected = LcmsSrgb(rgb);
+        EXPECT_NEAR(generator.GridL()[node] * 100.0 / 65280.0, expected.L, 0.15) << node;
+        EXPECT_NEAR(generator.GridA()[node] / 256.0 - 128.0, expected.a, 0.15) << node;
+        EXPECT_NEAR(generator.GridB()[node] / 256.0 - 128.0, expected.b, 0.15) << node;
+    }
+}
+
+TEST_F(CameraProfileTest, TheGridPathOnTheNeutralHueRowKeepsItsColourDifferences) {
+    // MC in colour mode 5, set C row 0: the hue row changes nothing, so each node is lcms2's sRGB
+    // conversion of M2's luma and colour differences decoded as they are (tolerance as for the direct path).
+    CameraProfileParams mc = PlainMd(5, 700);
+    mc.camera = 6;
+    CCameraProfileGen generator;
+    generator.Initialize(mc);
+    ASSERT_EQ(generator.Build(), 0);
+    ASSERT_NE(generator.HueRow(), nullptr);
+    const auto decode = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    for (const int node : {1024 * 16 + 32 * 16 + 16, 1024 * 22 + 32 * 12 + 9, 1024 * 8 + 32 * 14 + 20,
+                           1024 * 10 + 32 * 20 + 12}) {
+        const int n[3] = {node / 1024, node / 32 % 32, node % 32};
+        double code[3], w[3];
+        for (int c = 0; c < 3; ++c) {
+            const long input = std::lround(n[c] * 4095.0 / 31.0);
+            code[c] = std::floor(4095.0 * decode(input / 4095.0));
+        }
+        for (int r = 0; r < 3; ++r) {
+            const double* m1 = generator.M1() + 3 * r;
+            const double v = m1[0] * code[0] + m1[1] * code[1] + m1[2] * code[2];
+            w[r] = generator.ToneTable()[int(std::clamp(v, 0.0, 4095.0))] / 4095.0;
+        }
+        const double* m2 = generator.M2();
+        const double y = m2[0] * w[0] + m2[1] * w[1] + m2[2] * w[2];
+        const double cb = m2[3] * w[0] + m2[4] * w[1] + m2[5] * w[2];
+        const double cr = m2[6] * w[0] + m2[7] * w[1] + m2[8] * w[2];
+        double rgb[3] = {y + 1.4021 * cr, y - 0.7146 * cr - 0.3455 * cb, y + 1.7712 * cb};
         for (double& v : rgb)
             v = std::clamp(v, 0.0, 1.0);
         const cmsCIELab expected = LcmsSrgb(rgb);
