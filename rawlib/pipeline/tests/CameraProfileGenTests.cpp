@@ -392,6 +392,18 @@ TEST_F(CameraProfileTest, TheSameSettingsReuseTheFileAndOtherTonesGetANewOne) {
         EXPECT_EQ(entry.path().extension(), ".icm") << entry.path();
 }
 
+TEST_F(CameraProfileTest, AWriteThatCannotFinishLeavesNothingBehind) {
+    // A folder under the profile's name: the renamed file cannot take its place.
+    const std::string blocked = m_folder + "Kvx_MD_1_0010_03_308.icm";
+    fs::create_directory(blocked);
+    EXPECT_STREQ(GenerateCameraProfile(PlainMd(0, 10)), "");
+    EXPECT_TRUE(fs::is_directory(blocked));
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(m_folder))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 2u); // the two base profiles only
+}
+
 TEST_F(CameraProfileTest, TheFixedProfileIsHandedOnUnchangedAndNeverWritten) {
     const CameraProfileParams ma = FromState(1, 1, 2, 5000, 0);
     CCameraProfileGen generator;
