@@ -177,6 +177,59 @@ TEST(CameraProfileGen, RefusesRecordsItCannotServe) {
     }
 }
 
+TEST(CameraProfileGen, TakesThePrintedRowsAndCurvesUnchanged) {
+    // MD has no fixed matrix for set A and MBH none for set B, so their rows come out as printed.
+    const double setA156[18] = {1.26499032,  -0.314047203, 0.049056885,  -0.081136002, 1.18177708,
+                                -0.10064108, -0.026323715, -0.088890316, 1.11521403,   0.298828,
+                                0.585938,    0.115234,     -0.172432674, -0.504151813, 0.676584488,
+                                0.583262195, -0.439200725, -0.14406147};
+    const double setB0[18] = {1.58789,   -0.445312, -0.142578, -0.154297, 1.25586,   -0.101562,
+                              -0.201172, 0.0292969, 1.17188,   0.300781,  0.585938,  0.113281,
+                              -0.046875, -0.613281, 0.660156,  0.390625,  -0.148438, -0.242188};
+    CameraProfileParams mbh = PlainMd(0, 500);
+    mbh.camera = 5;
+    const struct {
+        CameraProfileParams params;
+        const double* row;
+    } cases[] = {{PlainMd(0, 0), setA156}, {mbh, setB0}};
+    for (const auto& c : cases) {
+        CCameraProfileGen generator;
+        generator.Initialize(c.params);
+        ASSERT_TRUE(generator.IsValidated());
+        for (int i = 0; i < 9; ++i) {
+            EXPECT_DOUBLE_EQ(generator.M1()[i], c.row[i]) << i;
+            EXPECT_DOUBLE_EQ(generator.M2()[i], c.row[9 + i]) << i;
+        }
+    }
+    // MA multiplies row 0 (3300 K, tone 6) by its fixed matrix on the right.
+    CameraProfileParams ma = FromState(1, 4, 4, 3300, 0);
+    ma.toneMode = 6;
+    CCameraProfileGen generator;
+    generator.Initialize(ma);
+    ASSERT_EQ(generator.SelectedRow(), 0);
+    EXPECT_NEAR(generator.M1()[0],
+                1.77156447 * 0.919348232 - 0.800973487 * 0.01509928 + 0.029409019 * 0.012188438, 1e-12);
+    EXPECT_NEAR(generator.M1()[5],
+                -0.130455965 * -0.016898367 + 1.26802677 * 0.011822937 - 0.137570805 * 0.980156867, 1e-12);
+    // The direct path's tone 3, worked by hand from its printed parameters: the cubic, the power, the
+    // shoulder, and the top clamped to 4095.
+    const double tone3[13] = {0.208155, 0.4575,    -16.414,  4.5884, 1.5893,   -0.001,  1.2425,
+                              0.5075,   -0.179653, 0.706082, 0.3075, 0.365839, 0.303118};
+    EXPECT_NEAR(CCameraProfileGen::ToneCurve(tone3, 1.0), 3239.762 / 3520, 1e-6);
+    CameraProfileParams md = PlainMd(0, 10);
+    generator.Initialize(md);
+    kvtest::TempSystemRoot machine;
+    fs::create_directories(static_cast<const char*>(GetProfileFolder()));
+    std::string problem;
+    WriteBytes(std::string(static_cast<const char*>(GetProfileFolder())) +
+                   CCameraProfileGen::kBaseProfileName,
+               CKvCameraBaseProfile::Bytes(false, &problem));
+    ASSERT_EQ(generator.Build(), 0) << problem;
+    const std::pair<int, WORD> entries[] = {{0, 0}, {100, 347}, {500, 1650}, {1800, 3239}, {4095, 4095}};
+    for (const auto& [i, value] : entries)
+        EXPECT_EQ(generator.ToneTable()[i], value) << i;
+}
+
 TEST(CameraProfileGen, LaysOutTheTagTableFromTheTextLengths) {
     std::vector<BYTE> header(128, 0xAB), tail(CCameraProfileGen::kTailSize, 0);
     const DWORD sizes[3] = {20, 221248, 124};
