@@ -171,8 +171,14 @@ std::vector<BYTE> Bytes(bool fixedProfile, std::string* problem) {
             return {};
         }
     }
+    // lcms2 stamps the time of saving; a fixed date keeps the files the same from build to build, so an
+    // install finds them unchanged.
+    BYTE header[128];
+    std::memcpy(header, saved.data(), sizeof header);
+    const BYTE created[12] = {0x07, 0xE8, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0}; // 2024-01-01 00:00:00
+    std::memcpy(header + 24, created, sizeof created);
     std::vector<BYTE> bytes =
-        CCameraProfileGen::Assemble(saved.data(), 5, fixedProfile ? kFixedDescription : kBaseDescription,
+        CCameraProfileGen::Assemble(header, 5, fixedProfile ? kFixedDescription : kBaseDescription,
                                     fixedProfile ? kFixedNotice : kBaseNotice, tail.data(), sizes);
     std::string layout;
     if (!CCameraProfileGen::CheckBaseLayout(bytes, &layout) ||
