@@ -1,4 +1,5 @@
 #include "rawlib/pipeline/CCameraProfileGen.h"
+#include "rawlib/pipeline/CCameraProfileTables.h"
 #include "rawlib/pipeline/KvCameraProfileFile.h"
 #include "rawlib/pipeline/KvProfileFolder.h"
 
@@ -111,6 +112,12 @@ TEST(CameraProfileGen, SelectsTheRowThatTheRulesGive) {
     CameraProfileParams bright = exposure;
     bright.brightnessValue = 20;
     bright.recordBytes[0] = bright.recordBytes[1] = bright.recordBytes[2] = bright.recordBytes[3] = 255;
+    // MBH with the table index decoded (case 102): the index is raised by 500 and read in its class.
+    const auto mbhIndex = [](LONG index) {
+        CameraProfileParams p = FromState(5, 0, 1, 0, 0);
+        p.tableIndex = index;
+        return p;
+    };
     const struct {
         const char* what;
         CameraProfileParams params;
@@ -137,9 +144,89 @@ TEST(CameraProfileGen, SelectsTheRowThatTheRulesGive) {
         {"MBH words (8, 4000): selection row 1", md5, "Kvx_MBH_1_0510_03_308.icm"},
         {"gains with no usable pair", noGains, "Kvx_MA_1_0010_03_308.icm"},
         {"gain index of no value", mahGains, "Kvx_MA_1_0010_03_308.icm"},
+        {"MBH index 21: 5000 K sub-mode 2", mbhIndex(21), "Kvx_MBH_1_0524_03_308.icm"},
+        {"MBH index 600: 7000 K", mbhIndex(600), "Kvx_MBH_1_0517_03_308.icm"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(NameOf(c.params), c.name) << c.what;
+}
+
+TEST(CameraProfileGen, PicksTheSelectionCaseOfCameraColourModeAndWhiteBalance) {
+    // Camera, colour mode, colour mode from the state, tone source, then the case for white-balance kinds
+    // 0 to 5 (0: refused). Kinds 4 and 5 make a record not plain.
+    const struct {
+        LONG camera, colorMode;
+        BYTE fromState;
+        LONG toneSource;
+        DWORD cases[6];
+    } rows[] = {
+        {1, 1, 1, 1, {10, 10, 10, 10, 10, 10}},     {1, 0, 0, 0, {10, 10, 10, 10, 10, 10}},
+        {1, 0, 1, 1, {0, 12, 3, 12, 5, 12}},        {1, 3, 1, 1, {0, 12, 3, 12, 5, 12}},
+        {2, 1, 1, 1, {10, 10, 10, 10, 10, 10}},     {3, 2, 1, 1, {0, 11, 3, 12, 5, 12}},
+        {2, 4, 1, 1, {0, 13, 13, 14, 15, 14}},      {1, 5, 1, 1, {0, 212, 203, 206, 205, 204}},
+        {4, 0, 0, 0, {1, 1, 1, 1, 5, 4}},           {4, 0, 0, 1, {0, 2, 3, 4, 5, 4}},
+        {4, 4, 1, 1, {0, 6, 7, 8, 9, 8}},           {4, 6, 1, 1, {0, 202, 203, 206, 205, 204}},
+        {4, 1, 1, 1, {0, 0, 0, 0, 0, 0}},           {5, 0, 0, 0, {101, 101, 101, 101, 105, 104}},
+        {5, 5, 1, 1, {0, 202, 203, 206, 205, 204}}, {5, 0, 1, 1, {0, 102, 103, 106, 105, 104}},
+        {6, 2, 0, 0, {0, 102, 103, 106, 105, 104}}, {6, 0, 0, 0, {201, 201, 201, 201, 205, 204}},
+        {6, 3, 1, 1, {0, 202, 203, 206, 205, 204}}, {0, 0, 1, 1, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& row : rows)
+        for (LONG w = 0; w <= 5; ++w) {
+            CameraProfileParams p;
+            p.camera = row.camera;
+            p.colorMode = row.colorMode;
+            p.colorModeFromState = row.fromState;
+            p.toneSource = row.toneSource;
+            p.whiteBalanceKind = w;
+            p.toneMode = 3;
+            p.colorTemperature = 5000;
+            CCameraProfileGen generator;
+            generator.Initialize(p);
+            EXPECT_EQ(generator.SelectionCase(), row.cases[w])
+                << "camera " << row.camera << " colour mode " << row.colorMode << " kind " << w;
+        }
+}
+
+TEST(CameraProfileGen, HoldsThePrintedTables) {
+    using namespace KvCameraTables;
+    // Row tables: 7k + 6 - t with the classes of each row, and the explicit colour-mode-4 rows of table A.
+    EXPECT_EQ(kRowTableA[4][0], 7 * 3 + 6);
+    EXPECT_EQ(kRowTableA[15][6], 7 * 11);
+    EXPECT_EQ(kRowTableA[18][2], 39);
+    EXPECT_EQ(kRowTableA[21][6], 150);
+    EXPECT_EQ(kRowTableA[23][3], 7 * 13 + 3);
+    EXPECT_EQ(kRowTableB[20][1], 7 * 15 + 5);
+    EXPECT_EQ(kRowTableC[0][6], 7 * 6);
+    EXPECT_EQ(kRowTableC[9][0], 7 * 1 + 6);
+    // The grid input table is the sRGB decoding on 12 bits.
+    for (const int i : {0, 160, 161, 2048, 4095}) {
+        const double v = i / 4095.0;
+        const double decoded = v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        EXPECT_EQ(kGridInput[i], WORD(std::floor(4095.0 * decoded))) << i;
+    }
+    // The setting table and its sub-modes, and the first brightness limits of sub-mode 0.
+    EXPECT_EQ(kSettingTable[3][5], 210);
+    EXPECT_EQ(kSettingTable[4][2], 90);
+    EXPECT_EQ(kSettingSubModes[4][3], 2);
+    EXPECT_EQ(kSettingSubModes[2][3], 0);
+    const BYTE lows[6] = {90, 74, 62, 52, 45, 39}, highs[6] = {107, 110, 113, 117, 120, 123};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(kBrightnessLimits[0][0][k], lows[k]) << k;
+        EXPECT_EQ(kBrightnessLimits[0][1][k], highs[k]) << k;
+    }
+    // Row 0 of hue table C is the neutral row; the grid sets' printed tone 3.
+    for (int n = 0; n < 16; ++n) {
+        EXPECT_EQ(kHueTableC[0][n], 0.0);
+        EXPECT_EQ(kHueTableC[0][16 + n], 1.0);
+        EXPECT_EQ(kHueTableC[0][32 + n], 0.0);
+        EXPECT_EQ(kHueTableC[0][48 + n], 0.0);
+        EXPECT_EQ(kHueTableC[0][64 + n], 1.0);
+    }
+    EXPECT_EQ(kToneParameters[kToneGridOther][3][2], -13.4517);
+    EXPECT_EQ(kToneParameters[kToneGridMode4Or6][3][2], 22.587);
+    EXPECT_EQ(kToneParameters[kToneGridMode3][3][0], kToneParameters[kToneDirect][2][0]);
+    EXPECT_EQ(kToneParameters[kToneDirect][6][12], 0.621836);
 }
 
 TEST(CameraProfileGen, RefusesRecordsItCannotServe) {
@@ -241,6 +328,15 @@ TEST(CameraProfileGen, LaysOutTheTagTableFromTheTextLengths) {
     };
     EXPECT_EQ(big(0), 221852u); // the header's size is the profile's own
     EXPECT_EQ(std::vector<BYTE>(out.begin() + 84, out.begin() + 100), std::vector<BYTE>(16, 0));
+    // The description record: its type, the ASCII count and text, then the script count and text again.
+    EXPECT_EQ(std::string(out.begin() + 192, out.begin() + 196), "desc");
+    EXPECT_EQ(big(200), 37u);
+    EXPECT_EQ(std::string(out.begin() + 204, out.begin() + 240), std::string(36, 'd'));
+    EXPECT_EQ(out[204 + 37 + 10], 37);
+    EXPECT_EQ(std::string(out.begin() + 252, out.begin() + 288), std::string(36, 'd'));
+    EXPECT_EQ(out[288], 0);
+    EXPECT_EQ(std::string(out.begin() + 292, out.begin() + 296), "text");
+    EXPECT_EQ(std::string(out.begin() + 300, out.begin() + 322), std::string(22, 'n'));
     const DWORD expected[5][2] = {{192, 97}, {292, 31}, {324, 20}, {344, 221248}, {221592, 124}};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(big(136 + 12 * i), expected[i][0]) << i;
