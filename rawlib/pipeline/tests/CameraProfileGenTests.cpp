@@ -5,6 +5,7 @@
 
 #include "platform/pravon/IPravonError.h"
 
+#include "testing/AllocationSeam.h"
 #include "testing/TempSystemRoot.h"
 #include "tools/CKvCameraBaseProfile.h"
 
@@ -393,6 +394,12 @@ TEST_F(CameraProfileTest, Lcms2ReadsEveryGeneratedProfileAsTheGeneratorComputedI
         generator.Initialize(params);
         ASSERT_EQ(generator.Build(), 0);
         EXPECT_EQ(fs::file_size(path), generator.ProfileSize());
+        // The header states the file's own size and leaves the profile ID to be computed.
+        const std::vector<BYTE> bytes = ReadFile(path);
+        ASSERT_GE(bytes.size(), 128u);
+        EXPECT_EQ(DWORD(bytes[0]) << 24 | DWORD(bytes[1]) << 16 | DWORD(bytes[2]) << 8 | bytes[3],
+                  bytes.size());
+        EXPECT_EQ(std::vector<BYTE>(bytes.begin() + 84, bytes.begin() + 100), std::vector<BYTE>(16, 0));
         LcmsProfile profile(path);
         ASSERT_NE(profile.handle, nullptr) << path;
         char description[128] = {};
@@ -551,6 +558,19 @@ TEST_F(CameraProfileTest, AWriteThatCannotFinishLeavesNothingBehind) {
     for (const auto& entry : fs::directory_iterator(m_folder))
         files += entry.is_regular_file();
     EXPECT_EQ(files, 2u); // the two base profiles only
+}
+
+TEST_F(CameraProfileTest, NoMemoryForTheProfileIsReportedAndWritesNothing) {
+    const CameraProfileParams params = PlainMd(0, 10);
+    {
+        // Below the base profile's and the grid tables' sizes.
+        kvtest::RefuseAllocationsFrom refuse(60000);
+        CCameraProfileGen generator;
+        generator.Initialize(params);
+        EXPECT_EQ(generator.Build(), PravonKind::kOutOfMemory);
+        EXPECT_STREQ(GenerateCameraProfile(params), "");
+    }
+    EXPECT_FALSE(fs::exists(m_folder + "Kvx_MD_1_0010_03_308.icm"));
 }
 
 TEST_F(CameraProfileTest, TheFixedProfileIsHandedOnUnchangedAndNeverWritten) {
