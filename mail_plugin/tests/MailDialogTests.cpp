@@ -10,6 +10,7 @@
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinControls.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinRegistry.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 #include "testing/TempFolder.h"
@@ -146,6 +147,11 @@ protected:
         return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
     }
     static bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+    static std::wstring Text(HWND dialog, int id) {
+        wchar_t text[256] = {};
+        GetWindowTextW(GetDlgItem(dialog, id), text, 256);
+        return text;
+    }
 
     kvtest::TempSystemRoot m_machine;
     kvtest::TempFolder m_temp;
@@ -277,6 +283,36 @@ TEST_F(MailDialogTest, ARestrictedHostOffersNoFullSizeAndNoIndexSheets) {
     }});
     EXPECT_TRUE(Outbox().empty());
     EXPECT_EQ(Stored("Show_more_options"), "") << "nothing saved without a hand-over";
+}
+
+TEST_F(MailDialogTest, WithoutAMailProgramTheDialogSaysSoAndCloses) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegMailProfileKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    const char zero[] = "0";
+    ASSERT_EQ(RegSetValueExA(key, "MAPI", 0, REG_SZ, reinterpret_cast<const BYTE*>(zero), 2), ERROR_SUCCESS);
+    RegCloseKey(key);
+    AddPhoto("/p/IMG_1.jpg", 64, 48, {1, 2, 3});
+    Start();
+    RunDialog({});
+    EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"No e-mail program is set up."});
+}
+
+TEST_F(MailDialogTest, OptionsOutOfRangeActAsTheFirstSizesAndTheEstimateFollowsTheSize) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "12");
+    Put("index_print\\page_size", "9");
+    AddPhoto("/p/IMG_1.jpg", 4000, 3000, {1, 2, 3});
+    Start();
+    RunDialog({[](HWND dialog) {
+        EXPECT_EQ(Selected(dialog, 1030), 1) << "an image size past the table acts as 320 x 240";
+        EXPECT_EQ(Text(dialog, 1018), L"Attachments: about 0.0 MB") << "320 x 240 at quality 80";
+        Choose(dialog, 1030, 6);
+        EXPECT_EQ(Text(dialog, 1018), L"Attachments: about 0.6 MB") << "2048 x 1536 x 0.2 bytes";
+        Choose(dialog, 1008, 1);
+        EXPECT_EQ(Count(dialog, 1030), 4);
+        EXPECT_EQ(Selected(dialog, 1030), 0) << "a page size past the table acts as 640 x 480";
+        return Click(dialog, IDCANCEL);
+    }});
 }
 
 TEST_F(MailDialogTest, ASmallerPageSizeLimitsTheLayout) {
