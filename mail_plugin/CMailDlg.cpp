@@ -32,9 +32,11 @@ constexpr LONG kAttachmentSides[CMailDlg::kAttachmentSizeCount][2] = {
 // Bytes a JPEG takes per pixel, by quality in steps of 10 from 50: a rough figure for the estimate only.
 constexpr double kBytesPerPixel[] = {0.10, 0.12, 0.15, 0.20, 0.30, 0.80};
 constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
-constexpr int kIndexControls[] = {CMailDlg::kLayoutLabel,     CMailDlg::kLayoutCombo,       CMailDlg::kBackgroundLabel,
-                                  CMailDlg::kCaptionLabel,    CMailDlg::kBackgroundButton, CMailDlg::kCaptionCheck};
-constexpr int kQualityControls[] = {CMailDlg::kQualityCaption, CMailDlg::kQualityLabel, CMailDlg::kQualitySlider};
+constexpr int kIndexControls[] = {CMailDlg::kLayoutLabel,      CMailDlg::kLayoutCombo,
+                                  CMailDlg::kBackgroundLabel,  CMailDlg::kCaptionLabel,
+                                  CMailDlg::kBackgroundButton, CMailDlg::kCaptionCheck};
+constexpr int kQualityControls[] = {CMailDlg::kQualityCaption, CMailDlg::kQualityLabel,
+                                    CMailDlg::kQualitySlider};
 constexpr LONG kFrameMargin = 8;
 constexpr double kMoreButtonRise = 1.5;
 
@@ -198,12 +200,14 @@ bool CMailDlg::Initialize(UINT& failureText) {
     BuildCodecParameters(codec, true, kPreviewProfile, static_cast<DWORD>(m_options.jpegQuality));
     m_iterator->SetMediaContext(codec);
 
-    if (!GetSelection() || !HostRequests::TransformCaption(*GetSelection(), kItemDataCaptions, m_dataSourcePath, 1))
+    if (!GetSelection() ||
+        !HostRequests::TransformCaption(*GetSelection(), kItemDataCaptions, m_dataSourcePath, 1))
         return false;
 
-    m_sheet.margins = TRect_T<double>(MailIndexSheet::kMargin, MailIndexSheet::kMargin, MailIndexSheet::kMargin,
-                                      MailIndexSheet::kMargin);
-    m_sheet.spacing = TSize_T<double>(MailIndexSheet::kHorizontalSpacing, MailIndexSheet::kCaptionVerticalSpacing);
+    m_sheet.margins = TRect_T<double>(MailIndexSheet::kMargin, MailIndexSheet::kMargin,
+                                      MailIndexSheet::kMargin, MailIndexSheet::kMargin);
+    m_sheet.spacing =
+        TSize_T<double>(MailIndexSheet::kHorizontalSpacing, MailIndexSheet::kCaptionVerticalSpacing);
     AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CMailDlg::OnProgressStep});
     AddMessageHandler(kCancelMessage, TMessageHandler{this, &CMailDlg::OnCancelMessage});
     AddMessageHandler(kFileFinishedMessage, TMessageHandler{this, &CMailDlg::OnFileFinished});
@@ -261,11 +265,11 @@ void CMailDlg::CreateWrappers() {
             plain->Detach();
             plain->Release();
         }
-        auto* button = new (std::nothrow) TImgBtnCtrl;
-        if (button && !button->Attach(child, false)) {
-            button->Release();
-            button = nullptr;
-        }
+        auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
+        if (!button || !button->Attach(child, false))
+            continue;
+        // The dialog releases its wrappers when it closes: that reference is its own.
+        button->AddRef();
         (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
     }
     if (auto* colour = ControlAs<TOwnerDrawCtrl>(*this, kBackgroundButton)) {
@@ -282,7 +286,7 @@ void CMailDlg::LoadButtonImages() {
         m_images[i] = LoadPngResourceImage(GetThisModule(), kButtonImages[i]);
     // Normal, hot, pressed and disabled, four per button.
     for (int b = 0; b < 2; ++b) {
-        TImgBtnCtrl* button = b == 0 ? m_previousButton : m_nextButton;
+        TImgBtnCtrl* button = (b == 0 ? m_previousButton : m_nextButton).Get();
         if (!button)
             continue;
         button->SetNormalImage(m_images[4 * b]);
@@ -293,7 +297,7 @@ void CMailDlg::LoadButtonImages() {
 }
 
 void CMailDlg::ReleaseButtonImages() {
-    for (TImgBtnCtrl* button : {m_previousButton, m_nextButton}) {
+    for (TImgBtnCtrl* button : {m_previousButton.Get(), m_nextButton.Get()}) {
         if (!button)
             continue;
         button->SetNormalImage(nullptr);
@@ -337,7 +341,8 @@ bool CMailDlg::BuildIndexDocument() {
     const TString parameters = sheet.FormatParameters();
     if (docXSLTTransform2(m_itemTemplate, sheetFile.GetPath(), m_sheetStylesheet, parameters, nullptr) != 1)
         return false;
-    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_dataSourcePath));
+    std::unique_ptr<TdocDocument> document(
+        TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_dataSourcePath));
     if (!document)
         return false;
     sheet.pageCount = document->GetPageCount();
@@ -424,9 +429,9 @@ void CMailDlg::UpdateEstimate() {
     if (!label)
         return;
     const bool sheets = IsIndexMode();
-    const double megabytes =
-        EstimateMegabytes(m_items, m_options.GetImageSize(), sheets, m_indexDocument ? m_sheet.pageCount : 0,
-                          m_options.GetPageSize(), m_options.jpegQuality);
+    const double megabytes = EstimateMegabytes(m_items, m_options.GetImageSize(), sheets,
+                                               m_indexDocument ? m_indexDocument->GetPageCount() : 0,
+                                               m_options.GetPageSize(), m_options.jpegQuality);
     TString text;
     text.Format(LoadText(kEstimateText), megabytes);
     label->SetText(text);
@@ -461,7 +466,8 @@ void CMailDlg::LayoutStep() {
                        kCaptionLabel, kCaptionCheck}) {
             TControl* control = GetControl(id);
             TRect rect;
-            if (control && control->IsVisible() && control->GetRectInParent(rect) && rect.top >= frameRect.top)
+            if (control && control->IsVisible() && control->GetRectInParent(rect) &&
+                rect.top >= frameRect.top)
                 bottom = std::max(bottom, rect.bottom);
         }
         TRect buttonRect;
@@ -618,7 +624,8 @@ void CMailDlg::FailSend() {
 }
 
 void CMailDlg::ShowFileFailure() {
-    ShowMessageBox(LoadText(m_sendingSheets ? kSheetFailedText : kPictureFailedText), kErrorMessage, GetHandle());
+    ShowMessageBox(LoadText(m_sendingSheets ? kSheetFailedText : kPictureFailedText), kErrorMessage,
+                   GetHandle());
 }
 
 void CMailDlg::ShowProgress(bool show) {

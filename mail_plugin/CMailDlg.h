@@ -15,6 +15,7 @@
 #include "plugin_framework/TDBufPageIterator.h"
 #include "plugin_framework/TFilePath.h"
 #include "plugin_framework/TGenPluginDlg.h"
+#include "plugin_framework/TImgBtnCtrl.h"
 #include "plugin_framework/TPluginProgressDlg.h"
 #include "plugin_framework/TdocObject.h"
 
@@ -22,7 +23,6 @@
 #include <memory>
 #include <vector>
 
-class TImgBtnCtrl;
 class TOwnerDrawCtrl;
 class TiProImage;
 
@@ -216,8 +216,9 @@ private:
     TRefPtr<TDBufPageIterator> m_iterator;
     LONG m_progressCounter = 1;
     TAutoHandle m_notify;
-    TImgBtnCtrl* m_previousButton = nullptr;
-    TImgBtnCtrl* m_nextButton = nullptr;
+    // The dialog holds one reference of each as its control's wrapper, these the other.
+    TRefPtr<TImgBtnCtrl> m_previousButton;
+    TRefPtr<TImgBtnCtrl> m_nextButton;
     TiProImage* m_images[8] = {};
     std::vector<MailIndexSheet::Layout> m_layouts;
     std::vector<TItem> m_items;

@@ -35,8 +35,9 @@ TString ColourText(DWORD colour) {
 
 std::vector<Layout> BuildLayouts() {
     static constexpr LONG kGrids[kLayoutCount][2] = {
-        {1, 1},   {2, 1},   {3, 2},   {4, 2},   {5, 3},   {6, 4},   {7, 5},   {8, 6},   {9, 6},   {10, 7},  {11, 8},
-        {12, 9},  {13, 9},  {14, 10}, {15, 11}, {16, 12}, {17, 12}, {18, 13}, {19, 14}, {20, 15}, {21, 15}};
+        {1, 1},   {2, 1},   {3, 2},   {4, 2},   {5, 3},   {6, 4},   {7, 5},
+        {8, 6},   {9, 6},   {10, 7},  {11, 8},  {12, 9},  {13, 9},  {14, 10},
+        {15, 11}, {16, 12}, {17, 12}, {18, 13}, {19, 14}, {20, 15}, {21, 15}};
     constexpr UINT kFirstLabel = 1037;
     std::vector<Layout> layouts;
     layouts.reserve(kLayoutCount);
@@ -117,13 +118,13 @@ TString Sheet::FormatParameters() const {
     const TString background = ColourText(backgroundColour);
     const TString text = ColourText(textColour);
     TString out;
-    out.Format(L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="
-               L"%lf%lsborderR=%lf%lsborderB=%lf%lsspaceW=%lf%lsspaceH=%lf%lstextHeight=%lf%lsbkColor=%ls%ls"
-               L"textColor=%ls",
-               pageSize.cx, s, pageSize.cy, s, itemSize.cx, s, itemSize.cy, s, layout.cx, s, layout.cy, s,
-               margins.left, s, margins.top, s, margins.right, s, margins.bottom, s, spacing.cx, s, spacing.cy,
-               s, textHeight, s, static_cast<const wchar_t*>(background), s,
-               static_cast<const wchar_t*>(text));
+    out.Format(
+        L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="
+        L"%lf%lsborderR=%lf%lsborderB=%lf%lsspaceW=%lf%lsspaceH=%lf%lstextHeight=%lf%lsbkColor=%ls%ls"
+        L"textColor=%ls",
+        pageSize.cx, s, pageSize.cy, s, itemSize.cx, s, itemSize.cy, s, layout.cx, s, layout.cy, s,
+        margins.left, s, margins.top, s, margins.right, s, margins.bottom, s, spacing.cx, s, spacing.cy, s,
+        textHeight, s, static_cast<const wchar_t*>(background), s, static_cast<const wchar_t*>(text));
     return out;
 }
 

@@ -87,7 +87,8 @@ protected:
         for (const auto& step : steps)
             WinDialogTest::RunInModalLoop(step);
         const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
-        EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TMailPlugin::kMailCommand, 0), kKvwHandled);
+        EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TMailPlugin::kMailCommand, 0),
+                  kKvwHandled);
         EXPECT_EQ(WinDialogTest::PendingModalSteps(), 0u) << "the dialog closed before its steps ran";
         EXPECT_EQ(WinDialogTest::ModalLoopsPastDeadline(), late);
     }
@@ -138,7 +139,8 @@ protected:
     static void Choose(HWND dialog, int id, LONG index) {
         HWND combo = GetDlgItem(dialog, id);
         SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 9), reinterpret_cast<LPARAM>(combo));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 9),
+                     reinterpret_cast<LPARAM>(combo));
     }
     static LONG Count(HWND dialog, int id) {
         return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0));
@@ -164,8 +166,8 @@ protected:
 
 // Every attachment decodes to its size, keeps its colour and carries libjpeg's tables of the quality.
 void ExpectJpegs(const std::vector<Attachment>& parts, const std::vector<std::string>& names,
-                 const std::vector<std::pair<int, int>>& sizes, const std::vector<std::array<BYTE, 3>>& colours,
-                 int quality) {
+                 const std::vector<std::pair<int, int>>& sizes,
+                 const std::vector<std::array<BYTE, 3>>& colours, int quality) {
     ASSERT_EQ(parts.size(), names.size());
     const auto tables = mailtest::ReferenceTables(quality);
     for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -221,7 +223,8 @@ TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
     m_host->SetScript(kFullImageRequest, [&](const CHostRequest& request) {
         // The host says the picture is ready without having it.
         if (static_cast<DWORD>(request.words[0]) == broken)
-            return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, KvwHostMessage::kFullImageReady)}};
+            return CHostReply{kKvwOk,
+                              {CScriptedHost::CompletionOf(request, KvwHostMessage::kFullImageReady)}};
         return m_host->DefaultReply(request);
     });
     Start();

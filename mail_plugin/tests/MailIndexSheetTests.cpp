@@ -77,11 +77,12 @@ TEST(MailIndexSheet, TextColourAndLayoutsOffered) {
 TEST(MailIndexSheet, TheParameterStringAndThePageNames) {
     sheet::Sheet record;
     ASSERT_TRUE(sheet::ComposeSheet(0, 7, 20, 0xFFFFFFFFu, record));
-    EXPECT_EQ(std::wstring(record.FormatParameters()),
-              L"pageW=640.000000<;/>pageH=480.000000<;/>itemW=23.000000<;/>itemH=23.000000<;/>nbCols=8<;/>"
-              L"nbRows=6<;/>borderL=10.000000<;/>borderT=10.000000<;/>borderR=10.000000<;/>borderB=10.000000<;/>"
-              L"spaceW=20.000000<;/>spaceH=20.000000<;/>textHeight=20.000000<;/>bkColor='#ffffffff'<;/>"
-              L"textColor='#000000ff'");
+    EXPECT_EQ(
+        std::wstring(record.FormatParameters()),
+        L"pageW=640.000000<;/>pageH=480.000000<;/>itemW=23.000000<;/>itemH=23.000000<;/>nbCols=8<;/>"
+        L"nbRows=6<;/>borderL=10.000000<;/>borderT=10.000000<;/>borderR=10.000000<;/>borderB=10.000000<;/>"
+        L"spaceW=20.000000<;/>spaceH=20.000000<;/>textHeight=20.000000<;/>bkColor='#ffffffff'<;/>"
+        L"textColor='#000000ff'");
     EXPECT_EQ(std::wstring(sheet::PageFileName(0)), L"index.jpg");
     EXPECT_EQ(std::wstring(sheet::PageFileName(1)), L"index_001.jpg");
     EXPECT_EQ(std::wstring(sheet::PageFileName(12)), L"index_012.jpg");
@@ -98,8 +99,9 @@ TEST(MailIndexSheet, TheCaptionHeightComesFromTheTemplatesFontSize) {
                  {L"<attr name='font-size'></attr>", 10},
                  {L"<attr name='font-family'>Sans</attr>", 10}};
     for (const auto& c : cases) {
-        const TString text = TString(L"<?xml version='1.0' encoding='utf-8'?><template><property name='font'>") +
-                             TString(c.attr) + TString(L"</property></template>");
+        const TString text =
+            TString(L"<?xml version='1.0' encoding='utf-8'?><template><property name='font'>") +
+            TString(c.attr) + TString(L"</property></template>");
         EXPECT_EQ(sheet::ReadTemplateFontSize(text), c.size) << std::wstring(c.attr);
     }
     EXPECT_EQ(sheet::ReadTemplateFontSize(TString(L"not xml")), 10);
@@ -115,7 +117,8 @@ TEST(MailIndexSheet, TheEstimateGrowsWithSizeAndQuality) {
     EXPECT_NEAR(small, (640.0 * 480 + 300 * 400) * 0.2 / (1024 * 1024), 1e-5) << "a factor in 32 bits";
     EXPECT_GT(CMailDlg::EstimateMegabytes(items, 5, false, 0, 0, 80), small);
     EXPECT_GT(CMailDlg::EstimateMegabytes(items, 2, false, 0, 0, 100), small);
-    EXPECT_NEAR(CMailDlg::EstimateMegabytes(items, 2, true, 2, 1, 80), 2 * 800.0 * 600 * 0.2 / (1024 * 1024), 1e-9);
+    EXPECT_NEAR(CMailDlg::EstimateMegabytes(items, 2, true, 2, 1, 80), 2 * 800.0 * 600 * 0.2 / (1024 * 1024),
+                1e-9);
 }
 
 } // namespace

@@ -283,7 +283,8 @@ LONG SaveJpegPage(IproHandle image, const std::wstring& path, LONG jpegQuality) 
     IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
     IproCodecParam* entries[] = {&qualityParam};
     const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
-    return iproSaveImage(image, path.c_str(), IPRO_SAVE_REPLACE, quality > 0 ? &params : nullptr) == 1 ? 1 : 0;
+    return iproSaveImage(image, path.c_str(), IPRO_SAVE_REPLACE, quality > 0 ? &params : nullptr) == 1 ? 1
+                                                                                                       : 0;
 }
 
 LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const Pictures& pictures,
