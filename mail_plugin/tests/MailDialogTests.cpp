@@ -207,9 +207,19 @@ TEST_F(MailDialogTest, ThirtyPicturesMailedAsTwoIndexSheets) {
     for (int i = 1; i <= 30; ++i)
         AddPhoto("IMG_" + std::to_string(i) + ".jpg", 320, 240, {90, 90, 200});
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    RunDialog({[](HWND dialog) {
+                   // Two pages previewed: only forward from the first, only back from the second.
+                   EXPECT_FALSE(Enabled(dialog, 1001));
+                   EXPECT_TRUE(Enabled(dialog, 1002));
+                   Click(dialog, 1002);
+                   EXPECT_TRUE(Enabled(dialog, 1001));
+                   EXPECT_FALSE(Enabled(dialog, 1002));
+                   return true;
+               },
+               [](HWND dialog) { return Click(dialog, 1005); }});
     EXPECT_TRUE(Boxes().empty());
     ExpectJpegs(Attachments(), {"index.jpg", "index_001.jpg"}, {{800, 600}, {800, 600}}, {}, 80);
+    EXPECT_EQ(Stored("Show_more_options"), "0") << "the options were saved after the hand-over";
 }
 
 TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
