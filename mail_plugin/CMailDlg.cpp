@@ -1,3 +1,939 @@
 #include "CMailDlg.h"
 
-void CMailDlg::OnHostProgress(DWORD, DWORD) {}
+#include "FileSaveFit.h"
+#include "MailPreviewDocument.h"
+
+#include "plugin_framework/CodecTable.h"
+#include "plugin_framework/ContextStrings.h"
+#include "plugin_framework/HostLink.h"
+#include "plugin_framework/PngResourceImage.h"
+#include "plugin_framework/TCheckBoxCtrl.h"
+#include "plugin_framework/TColorPicker.h"
+#include "plugin_framework/TComboBoxCtrl.h"
+#include "plugin_framework/TImgBtnCtrl.h"
+#include "plugin_framework/TModuleValues.h"
+#include "plugin_framework/TOwnerDrawCtrl.h"
+#include "plugin_framework/TResource.h"
+#include "plugin_framework/TSliderCtrl.h"
+
+#include "platform/dadadud/DadaDud.h"
+#include "platform/win/WinGdiObjects.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+using graphtypes::TRect_T;
+using graphtypes::TSize_T;
+
+constexpr LONG kAttachmentSides[CMailDlg::kAttachmentSizeCount][2] = {
+    {160, 120}, {320, 240}, {640, 480}, {800, 600}, {1024, 768}, {1600, 1200}, {2048, 1536}, {0, 0}};
+// Bytes a JPEG takes per pixel, by quality in steps of 10 from 50: a rough figure for the estimate only.
+constexpr double kBytesPerPixel[] = {0.10, 0.12, 0.15, 0.20, 0.30, 0.80};
+constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
+constexpr int kIndexControls[] = {CMailDlg::kLayoutLabel,      CMailDlg::kLayoutCombo,
+                                  CMailDlg::kBackgroundLabel,  CMailDlg::kCaptionLabel,
+                                  CMailDlg::kBackgroundButton, CMailDlg::kCaptionCheck};
+constexpr int kQualityControls[] = {CMailDlg::kQualityCaption, CMailDlg::kQualityLabel,
+                                    CMailDlg::kQualitySlider};
+constexpr LONG kFrameMargin = 8;
+constexpr double kMoreButtonRise = 1.5;
+
+template <class Control>
+Control* ControlAs(CMailDlg& dialog, int id) {
+    return dynamic_cast<Control*>(dialog.GetControl(id));
+}
+
+CMailDlg* DialogOf(void* context) {
+    auto* dialog = static_cast<CMailDlg*>(context);
+    return dialog && dialog->IsWindow() ? dialog : nullptr;
+}
+
+// The file's name without its folder and without the text from its last dot.
+TString BaseNameOf(const TString& path) {
+    TString name = GetFileName(path);
+    const int dot = name.ReverseFind(L'.');
+    if (dot >= 0)
+        name = name.Left(dot);
+    return name;
+}
+
+} // namespace
+
+CMailDlg::CMailDlg()
+    : m_saver(TRefPtr<TAsyncFileSaver>::Adopt(new TAsyncFileSaver)),
+      m_sheetRenderer(TRefPtr<TAsyncRenderer>::Adopt(new TAsyncRenderer)),
+      m_iterator(TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator)) {}
+
+CMailDlg::~CMailDlg() {
+    ReleaseButtonImages();
+}
+
+TSize_T<LONG> CMailDlg::AttachmentSize(LONG index) {
+    if (index < 0 || index >= kAttachmentSizeCount)
+        return TSize_T<LONG>(0, 0);
+    return TSize_T<LONG>(kAttachmentSides[index][0], kAttachmentSides[index][1]);
+}
+
+double CMailDlg::EstimateMegabytes(const std::vector<TItem>& items, LONG attachmentSize, bool indexSheets,
+                                   LONG pages, LONG pageSize, LONG quality) {
+    const LONG step = std::clamp<LONG>((quality - TUserOptions::kMinimumQuality) / 10, 0,
+                                       static_cast<LONG>(std::size(kBytesPerPixel)) - 1);
+    double pixels = 0;
+    if (indexSheets) {
+        const TSize_T<LONG> page = MailIndexSheet::PageSize(pageSize);
+        pixels = static_cast<double>(std::max<LONG>(pages, 0)) * page.cx * page.cy;
+    } else {
+        const TSize_T<LONG> box = AttachmentSize(attachmentSize);
+        for (const TItem& item : items) {
+            const TSize_T<LONG>& size = item.pictureSize;
+            if (size.cx <= 0 || size.cy <= 0)
+                continue;
+            const double factor = box.cx > 0 ? FileSaveFit::ScaleFactor(size, box) : 1.0;
+            pixels += (size.cx * factor) * (size.cy * factor);
+        }
+    }
+    return pixels * kBytesPerPixel[step] / kBytesPerMegabyte;
+}
+
+bool CMailDlg::SetSelection(const TNuidList* list) {
+    if (!TGenPluginDlg::SetSelection(list))
+        return false;
+    m_items.clear();
+    for (KvwItemId id : *GetSelection()) {
+        TItem item;
+        item.id = id;
+        item.designPage = HostRequests::IsDesignPage(id);
+        HostRequests::GetSourceInfo(id, item.pictureSize);
+        m_items.push_back(item);
+    }
+    return true;
+}
+
+void CMailDlg::OnHostProgress(DWORD position, DWORD range) {
+    if (!m_progress || !m_progress->IsVisible() || m_sendingSheets)
+        return;
+    m_progress->SetStepRange(static_cast<LONG>(range));
+    m_progress->SetStepPos(static_cast<LONG>(position));
+}
+
+bool CMailDlg::LoadModuleText(const wchar_t* type, UINT id, TString& text) const {
+    TResource resources = *TResource::Instance();
+    resources.SetModule(GetThisModule());
+    resources.SetType(type);
+    return resources.Load(id, text, false);
+}
+
+TString CMailDlg::LoadText(UINT id) const {
+    TString text;
+    const_cast<CMailDlg*>(this)->GetResource().LoadString(id, text);
+    return text;
+}
+
+LONG CMailDlg::OnInit() {
+    UINT failure = kOpenFailedText;
+    if (Initialize(failure))
+        return 1;
+    FailInitialization(failure);
+    return 1;
+}
+
+void CMailDlg::FailInitialization(UINT text) {
+    ShowMessageBox(LoadText(text), kErrorMessage, GetHandle());
+    Close();
+}
+
+bool CMailDlg::Initialize(UINT& failureText) {
+    m_idle = true;
+    m_sent = false;
+    TFilePath temp;
+    if (GetPluginTempFolder(temp))
+        temp.Delete();
+    if (TDialog::OnInit() != 1)
+        return false;
+
+    const TResource hostResource;
+    TFilePath hostFolder;
+    TFilePath ownFolder;
+    if (!hostResource.GetModuleFolder(hostFolder) || !GetResource().GetModuleFolder(ownFolder))
+        return false;
+    m_options.SetDefaults();
+    m_options.Load();
+    if (m_rendererFolder.GetPath().IsEmpty())
+        m_rendererFolder = hostFolder;
+
+    m_layouts = MailIndexSheet::BuildLayouts();
+    if (!m_mailManager.Init()) {
+        failureText = kNoMailProgramText;
+        return false;
+    }
+    m_mailManager.SetResource(GetResource());
+
+    CreateWrappers();
+    if (!LoadModuleText(L"XML", kItemTemplate, m_itemTemplate) ||
+        !LoadModuleText(L"XSLT", kSheetStylesheet, m_sheetStylesheet))
+        return false;
+    LoadButtonImages();
+    if (auto* sendAs = ControlAs<TComboBoxCtrl>(*this, kSendAsCombo)) {
+        sendAs->ResetContent();
+        sendAs->AddString(LoadText(kIndividualText));
+        sendAs->AddString(LoadText(kIndexSheetText));
+        sendAs->SetCurSel(IsIndexMode() ? 1 : 0);
+    }
+
+    m_notify.Attach(this);
+    m_saver->SetNotifyTarget(&m_notify);
+    if (!m_saver->Start())
+        return false;
+    m_sheetRenderer->SetRendererFolder(m_rendererFolder);
+    m_sheetRenderer->SetNotifyTarget(&m_notify);
+    if (!m_sheetRenderer->Start(nullptr))
+        return false;
+    TString codec;
+    BuildCodecParameters(codec, true, kSheetProfile, static_cast<DWORD>(m_options.jpegQuality));
+    m_sheetRenderer->SetMediaContext(codec);
+
+    m_iterator->SetRendererFolder(m_rendererFolder);
+    if (!m_iterator->Init(GetHandle(), &CMailDlg::OnPageChanged, this, nullptr))
+        return false;
+    BuildCodecParameters(codec, true, kPreviewProfile, static_cast<DWORD>(m_options.jpegQuality));
+    m_iterator->SetMediaContext(codec);
+
+    if (!GetSelection() ||
+        !HostRequests::TransformCaption(*GetSelection(), kItemDataCaptions, m_dataSourcePath, 1))
+        return false;
+
+    m_sheet.margins = TRect_T<double>(MailIndexSheet::kMargin, MailIndexSheet::kMargin,
+                                      MailIndexSheet::kMargin, MailIndexSheet::kMargin);
+    m_sheet.spacing =
+        TSize_T<double>(MailIndexSheet::kHorizontalSpacing, MailIndexSheet::kCaptionVerticalSpacing);
+    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CMailDlg::OnProgressStep});
+    AddMessageHandler(kCancelMessage, TMessageHandler{this, &CMailDlg::OnCancelMessage});
+    AddMessageHandler(kFileFinishedMessage, TMessageHandler{this, &CMailDlg::OnFileFinished});
+    AddMessageHandler(kCloseMessage, TMessageHandler{this, &CMailDlg::OnCloseMessage});
+    AddCommandHandler(kSendButton, TMessageHandler{this, &CMailDlg::OnSendCommand});
+    AddCommandHandler(kPreviousPage, TMessageHandler{this, &CMailDlg::OnPreviousPage});
+    AddCommandHandler(kNextPage, TMessageHandler{this, &CMailDlg::OnNextPage});
+    AddCommandHandler(kMoreOptions, TMessageHandler{this, &CMailDlg::OnMoreOptions});
+    AddCommandHandler(kNoEffectCommand, TMessageHandler{this, &CMailDlg::OnNoEffect});
+    AddCommandHandler(kBackgroundButton, TMessageHandler{this, &CMailDlg::OnBackgroundClicked});
+    AddCommandHandler(kCaptionCheck, TMessageHandler{this, &CMailDlg::OnCaptionsClicked});
+    AddNotifyHandler(kSelectionEnd, kSizeCombo, TMessageHandler{this, &CMailDlg::OnSizeChanged});
+    AddNotifyHandler(kSelectionEnd, kLayoutCombo, TMessageHandler{this, &CMailDlg::OnLayoutChanged});
+    AddNotifyHandler(kSelectionEnd, kSendAsCombo, TMessageHandler{this, &CMailDlg::OnSendAsChanged});
+    for (WORD code = SB_LINEUP; code <= SB_BOTTOM; ++code)
+        AddNotifyHandler(code, kQualitySlider, TMessageHandler{this, &CMailDlg::OnQualityScroll});
+
+    if (auto* slider = ControlAs<TSliderCtrl>(*this, kQualitySlider)) {
+        slider->SetRangeMin(kMinQualityPosition);
+        slider->SetRangeMax(kMaxQualityPosition);
+        slider->SetPos(m_options.jpegQuality / 10);
+    }
+    FillSizeCombo();
+    FillLayoutCombo();
+    BindPreviewDocument();
+    UpdateQualityLabel();
+    if (TControl* client = GetControl(kClientLabel)) {
+        TString text;
+        text.Format(LoadText(kClientText), static_cast<const wchar_t*>(m_mailManager.GetDefaultMailClient()));
+        client->SetText(text);
+    }
+    if (TControl* count = GetControl(kCountLabel)) {
+        TString text;
+        text.Format(LoadText(kCountText), static_cast<int>(m_items.size()));
+        count->SetText(text);
+    }
+    if (auto* captions = ControlAs<TCheckBoxCtrl>(*this, kCaptionCheck))
+        captions->SetCheck(m_options.useCaption ? 1 : 0);
+    if (m_options.IsRestrictedHost()) {
+        if (TControl* sendAs = GetControl(kSendAsCombo))
+            sendAs->Enable(false);
+    }
+    LayoutStep();
+    return true;
+}
+
+void CMailDlg::CreateWrappers() {
+    // The template's owner-drawn buttons got plain wrappers from the base; the page buttons take image
+    // buttons in their place.
+    for (int id : {kPreviousPage, kNextPage}) {
+        HWND child = GetDlgItem(id);
+        if (!child)
+            continue;
+        if (TControl* plain = TControl::FromHandle(child)) {
+            plain->Detach();
+            plain->Release();
+        }
+        auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
+        if (!button || !button->Attach(child, false))
+            continue;
+        // The dialog releases its wrappers when it closes: that reference is its own.
+        button->AddRef();
+        (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
+    }
+    if (auto* colour = ControlAs<TOwnerDrawCtrl>(*this, kBackgroundButton)) {
+        colour->SetBkColor(&m_options.pageBackgroundColour);
+        colour->SetDrawCallback(&CMailDlg::DrawBackgroundButton, this);
+    }
+    if (auto* preview = ControlAs<TOwnerDrawCtrl>(*this, kPreviewArea))
+        preview->SetDrawCallback(&CMailDlg::DrawPreview, this);
+}
+
+void CMailDlg::LoadButtonImages() {
+    ReleaseButtonImages();
+    for (std::size_t i = 0; i < std::size(kButtonImages); ++i)
+        m_images[i] = LoadPngResourceImage(GetThisModule(), kButtonImages[i]);
+    // Normal, hot, pressed and disabled, four per button.
+    for (int b = 0; b < 2; ++b) {
+        TImgBtnCtrl* button = (b == 0 ? m_previousButton : m_nextButton).Get();
+        if (!button)
+            continue;
+        button->SetNormalImage(m_images[4 * b]);
+        button->SetHotImage(m_images[4 * b + 1]);
+        button->SetPressedImage(m_images[4 * b + 2]);
+        button->SetDisabledImage(m_images[4 * b + 3]);
+    }
+}
+
+void CMailDlg::ReleaseButtonImages() {
+    for (TImgBtnCtrl* button : {m_previousButton.Get(), m_nextButton.Get()}) {
+        if (!button)
+            continue;
+        button->SetNormalImage(nullptr);
+        button->SetHotImage(nullptr);
+        button->SetPressedImage(nullptr);
+        button->SetDisabledImage(nullptr);
+    }
+    for (TiProImage*& image : m_images) {
+        if (!image)
+            continue;
+        image->Release();
+        delete image;
+        image = nullptr;
+    }
+}
+
+TSize_T<double> CMailDlg::PreviewSize() {
+    TRect client;
+    TControl* area = GetControl(kPreviewArea);
+    if (!area || !area->GetClientRect(client))
+        return TSize_T<double>(0, 0);
+    return TSize_T<double>(client.right - client.left, client.bottom - client.top);
+}
+
+bool CMailDlg::GivePreview(TdocDocument* document) {
+    return document && m_iterator->SetDocument(document, PreviewSize());
+}
+
+bool CMailDlg::BuildIndexDocument() {
+    m_iterator->CancelRendering(false);
+    const double textHeight =
+        m_options.useCaption ? MailIndexSheet::TemplateCaptionHeight(m_itemTemplate) : 0.0;
+    const LONG layout = std::clamp<LONG>(m_options.pageLayout, 0, MailIndexSheet::kLayoutCount - 1);
+    MailIndexSheet::Sheet sheet = m_sheet;
+    if (!MailIndexSheet::ComposeSheet(m_options.GetPageSize(), layout, textHeight,
+                                      m_options.pageBackgroundColour, sheet))
+        return false;
+    TFilePath sheetFile;
+    if (!MakePluginTempFileLocation(TString(MailIndexSheet::kSheetFileName), sheetFile))
+        return false;
+    const TString parameters = sheet.FormatParameters();
+    if (docXSLTTransform2(m_itemTemplate, sheetFile.GetPath(), m_sheetStylesheet, parameters, nullptr) != 1)
+        return false;
+    std::unique_ptr<TdocDocument> document(
+        TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_dataSourcePath));
+    if (!document)
+        return false;
+    sheet.pageCount = document->GetPageCount();
+    const bool shown = IsIndexMode();
+    if (shown && !GivePreview(document.get()))
+        return false;
+    m_indexDocument = std::move(document);
+    m_sheet = sheet;
+    if (shown) {
+        UpdatePageButtons();
+        if (TControl* area = GetControl(kPreviewArea))
+            area->Invalidate(nullptr, false);
+    }
+    UpdateEstimate();
+    return true;
+}
+
+bool CMailDlg::BuildPreviewDocument() {
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    // The system colour has no alpha byte; the preview page is opaque.
+    const DWORD background = (static_cast<DWORD>(face) & 0x00FFFFFFu) | 0xFF000000u;
+    std::unique_ptr<TdocDocument> document(
+        MailPreviewDocument::Create(AttachmentSize(m_options.GetImageSize()), background, m_dataSourcePath));
+    if (!document)
+        return false;
+    if (!IsIndexMode() && !GivePreview(document.get()))
+        return false;
+    m_previewDocument = std::move(document);
+    return true;
+}
+
+void CMailDlg::BindPreviewDocument() {
+    TdocDocument* document = nullptr;
+    if (IsIndexMode()) {
+        if (!m_indexDocument)
+            BuildIndexDocument();
+        document = m_indexDocument.get();
+        if (document)
+            m_sheet.pageCount = document->GetPageCount();
+    } else {
+        if (!m_previewDocument)
+            BuildPreviewDocument();
+        document = m_previewDocument.get();
+        if (document)
+            m_sheet.pageCount = document->GetPageCount();
+    }
+    if (document)
+        GivePreview(document);
+    UpdatePageButtons();
+    if (TControl* area = GetControl(kPreviewArea))
+        area->Invalidate(nullptr, false);
+    LayoutStep();
+}
+
+void CMailDlg::UpdatePageButtons() {
+    const LONG pages = m_iterator->GetPageCount();
+    const LONG current = m_iterator->GetCurrentPage();
+    const bool single = pages <= 1;
+    if (TControl* previous = GetControl(kPreviousPage))
+        previous->Enable(!single && current != 1);
+    if (TControl* next = GetControl(kNextPage))
+        next->Enable(!single && pages > current);
+}
+
+void CMailDlg::UpdatePageLabel() {
+    TControl* label = GetControl(kPageLabel);
+    if (!label)
+        return;
+    TString text;
+    text.Format(LoadText(kPageText), static_cast<int>(std::max<LONG>(m_iterator->GetCurrentPage(), 0)),
+                static_cast<int>(m_iterator->GetPageCount()));
+    label->SetText(text);
+}
+
+void CMailDlg::UpdateQualityLabel() {
+    const LONG position =
+        std::clamp<LONG>(m_options.jpegQuality / 10, kMinQualityPosition, kMaxQualityPosition);
+    if (TControl* label = GetControl(kQualityLabel))
+        label->SetText(LoadText(kFirstQualityText + static_cast<UINT>(position - kMinQualityPosition)));
+}
+
+void CMailDlg::UpdateEstimate() {
+    TControl* label = GetControl(kEstimateLabel);
+    if (!label)
+        return;
+    const bool sheets = IsIndexMode();
+    const double megabytes = EstimateMegabytes(m_items, m_options.GetImageSize(), sheets,
+                                               m_indexDocument ? m_indexDocument->GetPageCount() : 0,
+                                               m_options.GetPageSize(), m_options.jpegQuality);
+    TString text;
+    text.Format(LoadText(kEstimateText), megabytes);
+    label->SetText(text);
+}
+
+void CMailDlg::UpdateMoreOptionsText() {
+    if (TControl* button = GetControl(kMoreOptions))
+        button->SetText(LoadText(m_options.showMoreOptions ? kFewerOptionsText : kMoreOptionsText));
+}
+
+void CMailDlg::ShowControl(int id, bool show) {
+    if (TControl* control = GetControl(id))
+        control->Show(show);
+}
+
+void CMailDlg::LayoutStep() {
+    const bool more = m_options.showMoreOptions;
+    const bool sheetOptions = more && IsIndexMode();
+    for (int id : kIndexControls)
+        ShowControl(id, sheetOptions);
+    for (int id : kQualityControls)
+        ShowControl(id, more);
+    // The frame reaches below the lowest control shown inside it, the button sits on its lower edge and
+    // the preview takes the frame's height.
+    TControl* frame = GetControl(kOptionsFrame);
+    TControl* moreButton = GetControl(kMoreOptions);
+    TRect frameRect;
+    if (frame && frame->GetRectInParent(frameRect)) {
+        LONG bottom = frameRect.top;
+        for (int id : {kSendAsCombo, kSizeCombo, kClientLabel, kEstimateLabel, kQualityCaption, kQualityLabel,
+                       kQualitySlider, kLayoutLabel, kLayoutCombo, kBackgroundLabel, kBackgroundButton,
+                       kCaptionLabel, kCaptionCheck}) {
+            TControl* control = GetControl(id);
+            TRect rect;
+            if (control && control->IsVisible() && control->GetRectInParent(rect) &&
+                rect.top >= frameRect.top)
+                bottom = std::max(bottom, rect.bottom);
+        }
+        TRect buttonRect;
+        LONG buttonHeight = 0;
+        if (moreButton && moreButton->GetRectInParent(buttonRect))
+            buttonHeight = buttonRect.bottom - buttonRect.top;
+        bottom += kFrameMargin + static_cast<LONG>(buttonHeight * kMoreButtonRise);
+        frame->SetSize(TControl::TSize(frameRect.right - frameRect.left, bottom - frameRect.top), true);
+        if (moreButton)
+            moreButton->Move(TControl::TPoint(buttonRect.left,
+                                              bottom - static_cast<LONG>(buttonHeight * kMoreButtonRise)));
+        TControl* area = GetControl(kPreviewArea);
+        TRect areaRect;
+        if (area && area->GetRectInParent(areaRect) && bottom > areaRect.top)
+            area->SetSize(TControl::TSize(areaRect.right - areaRect.left, bottom - areaRect.top), true);
+    }
+    UpdateMoreOptionsText();
+    UpdateEstimate();
+}
+
+void CMailDlg::FillSizeCombo() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kSizeCombo);
+    if (!combo)
+        return;
+    combo->ResetContent();
+    if (IsIndexMode()) {
+        for (LONG i = 0; i < MailIndexSheet::kPageSizeCount; ++i)
+            combo->AddString(LoadText(MailIndexSheet::kFirstPageSizeLabel + static_cast<UINT>(i)));
+        combo->SetCurSel(m_options.GetPageSize());
+        return;
+    }
+    const LONG offered = m_options.IsRestrictedHost() ? kAttachmentSizeCount - 1 : kAttachmentSizeCount;
+    for (LONG i = 0; i < offered; ++i)
+        combo->AddString(LoadText(kFirstAttachmentSizeText + static_cast<UINT>(i)));
+    combo->SetCurSel(std::min(m_options.GetImageSize(), offered - 1));
+}
+
+bool CMailDlg::FillLayoutCombo() {
+    const LONG before = m_options.pageLayout;
+    const LONG offered = MailIndexSheet::OfferedLayoutCount(m_options.GetPageSize());
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kLayoutCombo);
+    if (combo) {
+        if (combo->GetCount() == 0) {
+            for (LONG i = 0; i < MailIndexSheet::kCommonLayoutCount; ++i)
+                combo->AddString(LoadText(m_layouts[static_cast<std::size_t>(i)].label));
+        }
+        while (combo->GetCount() < offered)
+            combo->AddString(LoadText(m_layouts[static_cast<std::size_t>(combo->GetCount())].label));
+        while (combo->GetCount() > offered)
+            combo->DeleteString(combo->GetCount() - 1);
+    }
+    if (m_options.pageLayout >= MailIndexSheet::kCommonLayoutCount)
+        m_options.pageLayout = std::min(m_options.pageLayout, offered - 1);
+    if (combo)
+        combo->SetCurSel(std::clamp<LONG>(m_options.pageLayout, 0, offered - 1));
+    return m_options.pageLayout != before;
+}
+
+// ---- Send and its notices ----
+
+bool CMailDlg::Send() {
+    m_idle = false;
+    m_iterator->CancelRendering(false);
+    m_progressCounter = 1;
+    m_sendingSheets = IsIndexMode();
+    if (m_sendingSheets)
+        m_sheetRenderer->SetReady();
+    else
+        m_saver->ClearAbort();
+    // Files of an earlier Send whose hand-over failed go, so that their names are free again.
+    DeleteSendFiles();
+    m_pending.clear();
+    m_doneCount = 0;
+    TString codec;
+    BuildCodecParameters(codec, false, kSheetProfile, static_cast<DWORD>(m_options.jpegQuality));
+    m_sheetRenderer->SetMediaContext(codec);
+    const bool queued = m_sendingSheets ? QueueSheetPages() : QueuePictures();
+    if (!queued || m_pending.empty()) {
+        FailSend();
+        return false;
+    }
+    // The count is what was accepted: every accepted request comes back as one notice, after this returns.
+    m_sheet.pageCount = static_cast<LONG>(m_pending.size());
+    ShowProgress(true);
+    m_progress->SetTotalRange(m_sheet.pageCount);
+    m_progress->SetTotalPos(0);
+    SetProgressText();
+    return true;
+}
+
+bool CMailDlg::QueuePictures() {
+    const LONG sizeIndex = m_options.GetImageSize();
+    const TSize_T<LONG> box = AttachmentSize(sizeIndex);
+    for (const TItem& item : m_items) {
+        TString path;
+        TString base;
+        if (HostRequests::GetItemData(item.id, path))
+            base = BaseNameOf(path);
+        if (base.IsEmpty())
+            base = TString(L"image");
+        TFilePath target;
+        if (!MakeUniqueFileName(base, TString(L"jpg"), target))
+            continue;
+        auto request = TRefPtr<TFileSaveData>::Adopt(new (std::nothrow) TFileSaveData);
+        if (!request) {
+            target.Delete();
+            continue;
+        }
+        request->m_maxSize = box;
+        request->m_item = item;
+        request->m_jpegQuality = m_options.jpegQuality;
+        request->m_targetPath = target.GetPath();
+        m_pending[request->GetId()] = Pending{TRefPtr<TThreadQueueData>(request.Get()), target.GetPath()};
+        if (!m_saver->Post(request.Get())) {
+            m_pending.erase(request->GetId());
+            target.Delete();
+        }
+    }
+    return true;
+}
+
+bool CMailDlg::QueueSheetPages() {
+    if (!m_indexDocument && !BuildIndexDocument())
+        return false;
+    const TSize_T<double> page = m_sheet.pageSize;
+    TString documentContext;
+    BuildDocContext(page, TString(), documentContext);
+    if (!m_sheetRenderer->SetDocument(m_indexDocument.get(), documentContext))
+        return false;
+    TFilePath folder;
+    if (!GetPluginTempFolder(folder))
+        return false;
+    const LONG pages = m_indexDocument->GetPageCount();
+    for (LONG i = 0; i < pages; ++i) {
+        TFilePath location;
+        location.Set(folder.GetPath() + MailIndexSheet::PageFileName(i));
+        auto request = TRefPtr<TRndrData>::Adopt(new (std::nothrow) TRndrData);
+        if (!request)
+            continue;
+        request->m_pageNumber = i + 1;
+        BuildFilePageContext(location, request->m_context, &page);
+        m_pending[request->GetId()] = Pending{TRefPtr<TThreadQueueData>(request.Get()), location.GetPath()};
+        if (!m_sheetRenderer->QueueRequest(request.Get()))
+            m_pending.erase(request->GetId());
+    }
+    return true;
+}
+
+void CMailDlg::FailSend() {
+    m_pending.clear();
+    ShowProgress(false);
+    m_idle = true;
+    ShowFileFailure();
+}
+
+void CMailDlg::ShowFileFailure() {
+    ShowMessageBox(LoadText(m_sendingSheets ? kSheetFailedText : kPictureFailedText), kErrorMessage,
+                   GetHandle());
+}
+
+void CMailDlg::ShowProgress(bool show) {
+    if (show && !m_progress) {
+        m_progress = TRefPtr<TPluginProgressDlg>::Adopt(new (std::nothrow) TPluginProgressDlg);
+        if (!m_progress)
+            return;
+        m_progress->SetResource(GetResource());
+        m_progress->SetNotifyTarget(&m_notify);
+        if (!m_progress->CreateModeless(kProgressTemplate, GetHandle())) {
+            m_progress = TRefPtr<TPluginProgressDlg>();
+            return;
+        }
+    }
+    if (!m_progress)
+        return;
+    m_progress->Show(show);
+    TWindow::Enable(!show);
+}
+
+void CMailDlg::SetProgressText() {
+    if (!m_progress)
+        return;
+    TString text;
+    text.Format(LoadText(m_sendingSheets ? kSheetProgressText : kPictureProgressText),
+                static_cast<int>(m_sheet.pageCount), static_cast<int>(m_progressCounter));
+    m_progress->SetMessageText(text);
+}
+
+void CMailDlg::DeleteSendFiles() {
+    for (const TString& path : m_writtenFiles) {
+        TFilePath file;
+        file.Set(path);
+        file.Delete();
+    }
+    for (const auto& [id, pending] : m_pending) {
+        TFilePath file;
+        file.Set(pending.path);
+        file.Delete();
+    }
+    m_writtenFiles.clear();
+}
+
+ULONG CMailDlg::SendMail() {
+    const ULONG result = m_mailManager.SendMail(m_writtenFiles, GetHandle());
+    if (result != 0)
+        ShowMessageBox(m_mailManager.GetErrorText(result), kErrorMessage, GetHandle());
+    return result;
+}
+
+LONG CMailDlg::OnFileFinished(TMessageInfo* info, void* context) {
+    auto* request = reinterpret_cast<TThreadQueueData*>(info->lParam);
+    auto* dialog = static_cast<CMailDlg*>(context);
+    if (!request)
+        return 1;
+    const auto found = dialog->m_pending.find(request->GetId());
+    if (found == dialog->m_pending.end()) {
+        request->Release();
+        return 1;
+    }
+    const TString path = found->second.path;
+    dialog->m_pending.erase(found);
+    if (request->m_result == kFileSaveAborted) {
+        TFilePath file;
+        file.Set(path);
+        file.Delete();
+        dialog->ShowFileFailure();
+        dialog->DeleteSendFiles();
+        OnPageChanged(dialog);
+        request->Release();
+        return 1;
+    }
+    if (dialog->m_progress) {
+        dialog->m_progress->SetStepPos(0);
+        dialog->m_progress->AdvanceTotal(1);
+    }
+    ++dialog->m_doneCount;
+    if (request->m_result != kFileSaved) {
+        // A file that failed counts towards completion but is neither attached nor left behind.
+        TFilePath file;
+        file.Set(path);
+        file.Delete();
+        dialog->ShowFileFailure();
+    } else {
+        dialog->m_writtenFiles.push_back(path);
+    }
+    bool close = false;
+    if (dialog->m_doneCount >= dialog->m_sheet.pageCount) {
+        dialog->ShowProgress(false);
+        dialog->m_idle = true;
+        if (dialog->SendMail() == 0) {
+            dialog->m_sent = true;
+            close = true;
+        }
+    } else {
+        ++dialog->m_progressCounter;
+        dialog->SetProgressText();
+    }
+    request->Release();
+    if (close)
+        dialog->PostMessage(kCloseMessage, 0, 0);
+    return 1;
+}
+
+LONG CMailDlg::OnCancelMessage(TMessageInfo*, void* context) {
+    auto* dialog = static_cast<CMailDlg*>(context);
+    if (dialog->m_idle)
+        return 1;
+    if (dialog->m_sendingSheets)
+        dialog->m_sheetRenderer->Cancel(true, true);
+    else
+        dialog->m_saver->Stop(true, true);
+    // What this Send wrote or claimed goes, so that a fresh Send starts with free names.
+    dialog->DeleteSendFiles();
+    dialog->m_pending.clear();
+    dialog->ShowProgress(false);
+    dialog->m_idle = true;
+    return 1;
+}
+
+LONG CMailDlg::OnProgressStep(TMessageInfo* info, void* context) {
+    auto* value = reinterpret_cast<LONG*>(info->lParam);
+    auto* dialog = static_cast<CMailDlg*>(context);
+    if (value && dialog->m_progress)
+        dialog->m_progress->SetStepPos(*value);
+    delete value;
+    return 1;
+}
+
+LONG CMailDlg::OnCloseMessage(TMessageInfo*, void* context) {
+    static_cast<CMailDlg*>(context)->Close();
+    return 1;
+}
+
+void CMailDlg::Close() {
+    if (m_progress) {
+        m_progress->Destroy();
+        m_progress = TRefPtr<TPluginProgressDlg>();
+    }
+    m_iterator->Shutdown();
+    m_sheetRenderer->Stop();
+    m_saver->Terminate();
+    ReleaseButtonImages();
+    m_indexDocument.reset();
+    m_previewDocument.reset();
+    if (m_sent)
+        m_options.Save();
+    TWindow::Close();
+}
+
+// ---- Commands ----
+
+LONG CMailDlg::OnSendCommand(TMessageInfo*, void* context) {
+    if (CMailDlg* dialog = DialogOf(context))
+        dialog->Send();
+    return 1;
+}
+
+LONG CMailDlg::OnSendAsChanged(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kSendAsCombo) : nullptr;
+    if (!combo)
+        return 1;
+    const LONG chosen = combo->GetCurSel();
+    if (chosen < 0 || chosen == dialog->m_options.sendAs)
+        return 1;
+    dialog->m_options.sendAs = chosen;
+    dialog->m_iterator->CancelRendering(false);
+    dialog->FillSizeCombo();
+    dialog->BindPreviewDocument();
+    return 1;
+}
+
+LONG CMailDlg::OnSizeChanged(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kSizeCombo) : nullptr;
+    if (!combo)
+        return 1;
+    const LONG chosen = combo->GetCurSel();
+    if (chosen < 0)
+        return 1;
+    TUserOptions& options = dialog->m_options;
+    if (dialog->IsIndexMode()) {
+        if (chosen != options.pageSize) {
+            options.pageSize = chosen;
+            dialog->FillLayoutCombo();
+            dialog->BuildIndexDocument();
+        }
+    } else if (chosen != options.imageSize) {
+        const bool fullBefore = options.GetImageSize() == TUserOptions::kOwnSize;
+        options.imageSize = chosen;
+        const bool fullNow = options.GetImageSize() == TUserOptions::kOwnSize;
+        if (fullBefore || fullNow) {
+            // Only the full-size choice changes the preview's page size.
+            if (dialog->BuildPreviewDocument()) {
+                if (TControl* area = dialog->GetControl(kPreviewArea))
+                    area->Invalidate(nullptr, false);
+            }
+        }
+        if (dialog->FillLayoutCombo())
+            dialog->BuildIndexDocument();
+    }
+    dialog->UpdateEstimate();
+    return 1;
+}
+
+LONG CMailDlg::OnLayoutChanged(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kLayoutCombo) : nullptr;
+    if (!combo)
+        return 1;
+    const LONG chosen = combo->GetCurSel();
+    if (chosen >= 0 && chosen != dialog->m_options.pageLayout) {
+        dialog->m_options.pageLayout = chosen;
+        dialog->BuildIndexDocument();
+    }
+    return 1;
+}
+
+LONG CMailDlg::OnCaptionsClicked(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    auto* check = dialog ? ControlAs<TCheckBoxCtrl>(*dialog, kCaptionCheck) : nullptr;
+    LONG state = 0;
+    if (check && check->GetCheck(state)) {
+        dialog->m_options.useCaption = state == 1;
+        dialog->BuildIndexDocument();
+    }
+    return 1;
+}
+
+LONG CMailDlg::OnBackgroundClicked(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    if (!dialog)
+        return 1;
+    TColorData data{};
+    data.colour = dialog->m_options.pageBackgroundColour;
+    data.owner = dialog->GetHandle();
+    TColorPicker picker;
+    picker.SetColorData(&data);
+    DWORD colour = data.colour;
+    if (!picker.Choose(colour) || colour == dialog->m_options.pageBackgroundColour)
+        return 1;
+    dialog->m_options.pageBackgroundColour = colour | 0xFF000000u;
+    if (TControl* button = dialog->GetControl(kBackgroundButton)) {
+        button->SetBkColor(&dialog->m_options.pageBackgroundColour);
+        button->Invalidate(nullptr, false);
+    }
+    dialog->BuildIndexDocument();
+    return 1;
+}
+
+LONG CMailDlg::OnMoreOptions(TMessageInfo*, void* context) {
+    if (CMailDlg* dialog = DialogOf(context)) {
+        dialog->m_options.showMoreOptions = !dialog->m_options.showMoreOptions;
+        dialog->LayoutStep();
+    }
+    return 1;
+}
+
+LONG CMailDlg::OnPreviousPage(TMessageInfo*, void* context) {
+    if (CMailDlg* dialog = DialogOf(context))
+        dialog->m_iterator->PrevPage(true);
+    return 1;
+}
+
+LONG CMailDlg::OnNextPage(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    if (dialog && dialog->m_iterator->GetPageCount() > dialog->m_iterator->GetCurrentPage())
+        dialog->m_iterator->NextPage(true);
+    return 1;
+}
+
+LONG CMailDlg::OnNoEffect(TMessageInfo*, void*) {
+    return 1;
+}
+
+LONG CMailDlg::OnQualityScroll(TMessageInfo*, void* context) {
+    CMailDlg* dialog = DialogOf(context);
+    auto* slider = dialog ? ControlAs<TSliderCtrl>(*dialog, kQualitySlider) : nullptr;
+    if (!slider)
+        return 1;
+    dialog->m_options.jpegQuality = slider->GetPos() * 10;
+    dialog->UpdateQualityLabel();
+    dialog->UpdateEstimate();
+    return 1;
+}
+
+bool CMailDlg::DrawPreview(TOwnerDrawCtrl* control, void* context) {
+    auto* dialog = static_cast<CMailDlg*>(context);
+    const DRAWITEMSTRUCT* item = control->GetDrawItem();
+    if (!item)
+        return false;
+    const TRect view(item->rcItem.left, item->rcItem.top, item->rcItem.right, item->rcItem.bottom);
+    dialog->m_iterator->Redraw(item->hDC, 0, view, view, true, true);
+    dialog->UpdatePageLabel();
+    return true;
+}
+
+bool CMailDlg::DrawBackgroundButton(TOwnerDrawCtrl*, void*) {
+    // The background colour that the wrapper fills the button with is all it shows.
+    return true;
+}
+
+void CMailDlg::OnPageChanged(void* user) {
+    auto* dialog = static_cast<CMailDlg*>(user);
+    if (!dialog->m_idle || !dialog->IsWindow())
+        return;
+    dialog->UpdatePageButtons();
+    if (TControl* area = dialog->GetControl(kPreviewArea))
+        area->Invalidate(nullptr, false);
+}

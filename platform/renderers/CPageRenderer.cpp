@@ -276,6 +276,17 @@ LONG RenderIntoImage(const Page& page, const RendrContext& context, const Pictur
                : 0;
 }
 
+// A rendered page written as a JPEG file at the codec context's quality (at most 100; 0 leaves the canvas
+// library's own).
+LONG SaveJpegPage(IproHandle image, const std::wstring& path, LONG jpegQuality) {
+    LONG quality = std::min(jpegQuality, kMaxQuality);
+    IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
+    IproCodecParam* entries[] = {&qualityParam};
+    const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
+    return iproSaveImage(image, path.c_str(), IPRO_SAVE_REPLACE, quality > 0 ? &params : nullptr) == 1 ? 1
+                                                                                                       : 0;
+}
+
 LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const Pictures& pictures,
                     const RendrSubscriptions& subscriptions) {
     const std::wstring path = context.Text(L"file_name");
@@ -300,12 +311,9 @@ LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQual
     const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
     if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions))
         return 0;
-    LONG quality = std::min(jpegQuality, kMaxQuality);
-    IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
-    IproCodecParam* entries[] = {&qualityParam};
-    const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
-    const IproCodecParamList* list = jpeg && quality > 0 ? &params : nullptr;
-    return iproSaveImage(image.Get(), path.c_str(), IPRO_SAVE_REPLACE, list) == 1 ? 1 : 0;
+    if (jpeg)
+        return SaveJpegPage(image.Get(), path, jpegQuality);
+    return iproSaveImage(image.Get(), path.c_str(), IPRO_SAVE_REPLACE, nullptr) == 1 ? 1 : 0;
 }
 
 } // namespace

@@ -1,0 +1,349 @@
+// The mail dialog from end to end, as a user mails: KvtMail.qw7 loaded by the scripted host with its
+// language library, the host's photos selected, the dialog driven by its commands inside its modal loop,
+// the attachments written by the saver or the page renderer and handed to simple MAPI, whose draft in the
+// outbox is read back with Python's email package and the attachments with libjpeg.
+#include "SavedJpeg.h"
+
+#include "mail_plugin/TMailPlugin.h"
+
+#include "platform/host/CHostPhotos.h"
+#include "platform/host/CScriptedHost.h"
+#include "platform/win/WinControls.h"
+#include "platform/win/WinDialogs.h"
+#include "platform/win/WinRegistry.h"
+#include "platform/win/WinSeams.h"
+#include "platform/win/WinUser.h"
+#include "testing/TempFolder.h"
+#include "testing/TempSystemRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using mailtest::ReadSavedJpeg;
+
+constexpr DWORD kDeadline = 60000;
+constexpr DWORD kFullImageRequest = 0x10000103;
+
+struct Attachment {
+    std::string name;
+    std::string type;
+    std::string path;
+};
+
+class MailDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WinSeams::SetTempBase(m_temp.Path());
+        WinDialogTest::SetModalLoopDeadline(kDeadline);
+        WinDialogTest::ResetMessageBoxes();
+        m_host = std::make_unique<CScriptedHost>();
+        for (const char* file : {"KvtMail.qw7", "KvtEmailLang.so"})
+            fs::copy_file(std::string(KV_MAIL_MODULE_DIR) + "/" + file, m_install.File(file));
+    }
+    void TearDown() override {
+        if (m_module != CScriptedHost::kNoModule)
+            m_host->Close(m_module);
+        WinDialogTest::ClearModalSteps();
+        WinDialogTest::SetModalLoopDeadline(INFINITE);
+        WinDialogTest::ResetMessageBoxes();
+        m_host.reset();
+        WinUserTest::PumpPending();
+        WinSeams::ResetAll();
+    }
+
+    void Start() {
+        m_module = m_host->Load(m_install.File("KvtMail.qw7"));
+        ASSERT_NE(m_module, CScriptedHost::kNoModule) << m_host->LastError();
+        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
+    }
+    // Not held: the picture is asked of the host, through the scripts of the full-image request.
+    void AddPhoto(const std::string& path, LONG width, LONG height, const std::array<BYTE, 3>& rgb,
+                  bool held = true) {
+        const KvwItemId id = KvwMakeItemId(static_cast<DWORD>(m_ids.size() + 1), 1);
+        CHostItemRecord item = CHostPhotos::JpegItem(id, path, CHostPhotos::SolidJpeg(width, height, rgb));
+        item.fullHeld = held;
+        m_host->AddItem(item);
+        m_ids.push_back(id);
+        m_host->Browse().SetSelectedItems(m_ids);
+    }
+    void Put(const std::string& path, const std::string& text) {
+        m_host->Registry().PutText("MailPI\\" + path, "Default", text);
+    }
+    // Empty when the key holds nothing.
+    std::string Stored(const std::string& path) {
+        return m_host->Registry().Text("MailPI\\" + path, "Default").value_or(std::string());
+    }
+    // Opens the dialog with the steps queued for its modal loop; returns once the loop ended.
+    void RunDialog(const std::vector<std::function<bool(HWND)>>& steps) {
+        for (const auto& step : steps)
+            WinDialogTest::RunInModalLoop(step);
+        const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
+        EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TMailPlugin::kMailCommand, 0),
+                  kKvwHandled);
+        EXPECT_EQ(WinDialogTest::PendingModalSteps(), 0u) << "the dialog closed before its steps ran";
+        EXPECT_EQ(WinDialogTest::ModalLoopsPastDeadline(), late);
+    }
+    std::vector<fs::path> Outbox() const {
+        std::vector<fs::path> drafts;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(m_machine.File("Outbox"), ec))
+            drafts.push_back(entry.path());
+        return drafts;
+    }
+    // The attachments of the only draft, as Python's email package reads them.
+    std::vector<Attachment> Attachments() {
+        const std::vector<fs::path> drafts = Outbox();
+        EXPECT_EQ(drafts.size(), 1u);
+        if (drafts.size() != 1)
+            return {};
+        const std::string command =
+            "python3 '" KV_MAIL_READ_DRAFT "' '" + drafts[0].string() + "' '" + m_parts.Path() + "'";
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+        std::vector<Attachment> parts;
+        char line[4096];
+        bool first = true;
+        while (pipe && fgets(line, sizeof line, pipe.get())) {
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            if (first) {
+                EXPECT_EQ(text, "defects=0");
+                first = false;
+                continue;
+            }
+            const std::size_t a = text.find('|'), b = text.find('|', a + 1);
+            parts.push_back(Attachment{text.substr(0, a), text.substr(a + 1, b - a - 1), text.substr(b + 1)});
+        }
+        return parts;
+    }
+    std::vector<std::wstring> Boxes() const {
+        std::vector<std::wstring> texts;
+        for (const auto& box : WinDialogTest::MessageBoxCalls())
+            texts.push_back(box.text);
+        return texts;
+    }
+
+    static bool Click(HWND dialog, int id) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 0), 0);
+        return true;
+    }
+    static void Choose(HWND dialog, int id, LONG index) {
+        HWND combo = GetDlgItem(dialog, id);
+        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 9),
+                     reinterpret_cast<LPARAM>(combo));
+    }
+    static LONG Count(HWND dialog, int id) {
+        return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0));
+    }
+    static LONG Selected(HWND dialog, int id) {
+        return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
+    }
+    static bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+    static std::wstring Text(HWND dialog, int id) {
+        wchar_t text[256] = {};
+        GetWindowTextW(GetDlgItem(dialog, id), text, 256);
+        return text;
+    }
+
+    kvtest::TempSystemRoot m_machine;
+    kvtest::TempFolder m_temp;
+    kvtest::TempFolder m_install;
+    kvtest::TempFolder m_parts;
+    std::unique_ptr<CScriptedHost> m_host;
+    std::size_t m_module = CScriptedHost::kNoModule;
+    std::vector<KvwItemId> m_ids;
+};
+
+// Every attachment decodes to its size, keeps its colour and carries libjpeg's tables of the quality.
+void ExpectJpegs(const std::vector<Attachment>& parts, const std::vector<std::string>& names,
+                 const std::vector<std::pair<int, int>>& sizes,
+                 const std::vector<std::array<BYTE, 3>>& colours, int quality) {
+    ASSERT_EQ(parts.size(), names.size());
+    const auto tables = mailtest::ReferenceTables(quality);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i].name, names[i]);
+        EXPECT_EQ(parts[i].type, "image/jpeg");
+        const auto saved = ReadSavedJpeg(parts[i].path);
+        ASSERT_TRUE(saved) << names[i];
+        EXPECT_EQ(std::make_pair(saved->width, saved->height), sizes[i]) << names[i];
+        EXPECT_EQ(saved->luma, tables[0]) << names[i];
+        EXPECT_EQ(saved->chroma, tables[1]) << names[i];
+        for (std::size_t c = 0; c < colours.size() && i < colours.size() && c < 3; ++c)
+            EXPECT_NEAR(saved->meanRgb[c], colours[i][c], 2.0) << names[i] << " channel " << c;
+    }
+}
+
+TEST_F(MailDialogTest, ThreePicturesMailedOneByOneAt640x480) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "2");
+    Put("output_jpeg_quality", "80");
+    AddPhoto("C:\\Pictures\\IMG_1.jpg", 4000, 3000, {200, 40, 40});
+    AddPhoto("/home/user/Pictures/IMG_2.jpg", 3000, 4000, {40, 160, 60});
+    AddPhoto("IMG_3.jpg", 500, 400, {50, 60, 220});
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    EXPECT_TRUE(Boxes().empty());
+    ExpectJpegs(Attachments(), {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}, {{640, 480}, {360, 480}, {500, 400}},
+                {{200, 40, 40}, {40, 160, 60}, {50, 60, 220}}, 80);
+    EXPECT_EQ(Stored("Show_more_options"), "0") << "the options were saved after the hand-over";
+}
+
+TEST_F(MailDialogTest, ThirtyPicturesMailedAsTwoIndexSheets) {
+    Put("send_as", "index_sheet");
+    Put("index_print\\page_size", "1");
+    Put("index_print\\page_layout", "4");
+    Put("index_print\\use_caption", "1");
+    Put("output_jpeg_quality", "80");
+    for (int i = 1; i <= 30; ++i)
+        AddPhoto("IMG_" + std::to_string(i) + ".jpg", 320, 240, {90, 90, 200});
+    Start();
+    RunDialog({[](HWND dialog) {
+                   // Two pages previewed: only forward from the first, only back from the second.
+                   EXPECT_FALSE(Enabled(dialog, 1001));
+                   EXPECT_TRUE(Enabled(dialog, 1002));
+                   Click(dialog, 1002);
+                   EXPECT_TRUE(Enabled(dialog, 1001));
+                   EXPECT_FALSE(Enabled(dialog, 1002));
+                   return true;
+               },
+               [](HWND dialog) { return Click(dialog, 1005); }});
+    EXPECT_TRUE(Boxes().empty());
+    ExpectJpegs(Attachments(), {"index.jpg", "index_001.jpg"}, {{800, 600}, {800, 600}}, {}, 80);
+    EXPECT_EQ(Stored("Show_more_options"), "0") << "the options were saved after the hand-over";
+}
+
+TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "0");
+    AddPhoto("/a/IMG_0001.jpg", 320, 240, {250, 250, 250});
+    AddPhoto("/b/IMG_0001.jpg", 320, 240, {10, 10, 10});
+    AddPhoto("/c/broken.jpg", 320, 240, {10, 10, 10}, false);
+    AddPhoto("", 200, 100, {120, 120, 120});
+    const DWORD broken = KvwItemIdLow(m_ids[2]);
+    m_host->SetScript(kFullImageRequest, [&](const CHostRequest& request) {
+        // The host says the picture is ready without having it.
+        if (static_cast<DWORD>(request.words[0]) == broken)
+            return CHostReply{kKvwOk,
+                              {CScriptedHost::CompletionOf(request, KvwHostMessage::kFullImageReady)}};
+        return m_host->DefaultReply(request);
+    });
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"A picture could not be prepared for the e-mail."});
+    ExpectJpegs(Attachments(), {"IMG_0001.jpg", "IMG_0001_001.jpg", "image.jpg"},
+                {{160, 120}, {160, 120}, {160, 80}}, {{250, 250, 250}, {10, 10, 10}, {120, 120, 120}}, 80);
+    for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
+        EXPECT_NE(entry.path().filename(), "broken.jpg") << "the failed file is not left behind";
+}
+
+TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "1");
+    AddPhoto("/p/IMG_1.jpg", 640, 480, {100, 150, 200}, false);
+    AddPhoto("/p/IMG_2.jpg", 640, 480, {200, 150, 100}, false);
+    bool hold = true;
+    int asked = 0;
+    m_host->SetScript(kFullImageRequest, [&](const CHostRequest& request) {
+        ++asked;
+        return hold ? CHostReply{kKvwOk, {}} : m_host->DefaultReply(request);
+    });
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); },
+               [&](HWND dialog) {
+                   if (asked == 0)
+                       return false;
+                   EXPECT_FALSE(IsWindowEnabled(dialog)) << "the progress dialog holds the dialog";
+                   PostMessageW(dialog, 46116, 0, 0);
+                   return true;
+               },
+               [&](HWND dialog) {
+                   if (!IsWindowEnabled(dialog))
+                       return false;
+                   EXPECT_TRUE(Outbox().empty());
+                   EXPECT_EQ(Stored("Show_more_options"), "") << "nothing saved without a hand-over";
+                   hold = false;
+                   return Click(dialog, 1005);
+               }});
+    EXPECT_TRUE(Boxes().empty());
+    ExpectJpegs(Attachments(), {"IMG_1.jpg", "IMG_2.jpg"}, {{320, 240}, {320, 240}},
+                {{100, 150, 200}, {200, 150, 100}}, 80);
+}
+
+TEST_F(MailDialogTest, ARestrictedHostOffersNoFullSizeAndNoIndexSheets) {
+    m_host->Panes().SetNumber(TUserOptions::kRestrictedHostNumber);
+    Put("send_as", "index_sheet");
+    Put("image_attachments\\image_size", "7");
+    AddPhoto("/p/IMG_1.jpg", 640, 480, {1, 2, 3});
+    Start();
+    RunDialog({[](HWND dialog) {
+        EXPECT_FALSE(Enabled(dialog, 1008));
+        EXPECT_EQ(Selected(dialog, 1008), 0) << "read as individual pictures";
+        EXPECT_EQ(Count(dialog, 1030), 7) << "no full size";
+        EXPECT_EQ(Selected(dialog, 1030), 2) << "a stored full size acts as 640 x 480";
+        EXPECT_FALSE(Enabled(dialog, 1001)) << "one page: both page buttons disabled";
+        EXPECT_FALSE(Enabled(dialog, 1002));
+        return Click(dialog, IDCANCEL);
+    }});
+    EXPECT_TRUE(Outbox().empty());
+    EXPECT_EQ(Stored("Show_more_options"), "") << "nothing saved without a hand-over";
+}
+
+TEST_F(MailDialogTest, WithoutAMailProgramTheDialogSaysSoAndCloses) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegMailProfileKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    const char zero[] = "0";
+    ASSERT_EQ(RegSetValueExA(key, "MAPI", 0, REG_SZ, reinterpret_cast<const BYTE*>(zero), 2), ERROR_SUCCESS);
+    RegCloseKey(key);
+    AddPhoto("/p/IMG_1.jpg", 64, 48, {1, 2, 3});
+    Start();
+    RunDialog({});
+    EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"No e-mail program is set up."});
+}
+
+TEST_F(MailDialogTest, OptionsOutOfRangeActAsTheFirstSizesAndTheEstimateFollowsTheSize) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "12");
+    Put("index_print\\page_size", "9");
+    AddPhoto("/p/IMG_1.jpg", 4000, 3000, {1, 2, 3});
+    Start();
+    RunDialog({[](HWND dialog) {
+        EXPECT_EQ(Selected(dialog, 1030), 1) << "an image size past the table acts as 320 x 240";
+        EXPECT_EQ(Text(dialog, 1018), L"Attachments: about 0.0 MB") << "320 x 240 at quality 80";
+        Choose(dialog, 1030, 6);
+        EXPECT_EQ(Text(dialog, 1018), L"Attachments: about 0.6 MB") << "2048 x 1536 x 0.2 bytes";
+        Choose(dialog, 1008, 1);
+        EXPECT_EQ(Count(dialog, 1030), 4);
+        EXPECT_EQ(Selected(dialog, 1030), 0) << "a page size past the table acts as 640 x 480";
+        return Click(dialog, IDCANCEL);
+    }});
+}
+
+TEST_F(MailDialogTest, ASmallerPageSizeLimitsTheLayout) {
+    Put("send_as", "index_sheet");
+    Put("index_print\\page_size", "3");
+    Put("index_print\\page_layout", "20");
+    for (int i = 1; i <= 3; ++i)
+        AddPhoto("/p/IMG_" + std::to_string(i) + ".jpg", 64, 48, {9, 9, 9});
+    Start();
+    RunDialog({[](HWND dialog) {
+        EXPECT_EQ(Count(dialog, 1029), 21);
+        EXPECT_EQ(Selected(dialog, 1029), 20);
+        EXPECT_TRUE(Enabled(dialog, 1008));
+        Choose(dialog, 1030, 0);
+        EXPECT_EQ(Count(dialog, 1029), 8);
+        EXPECT_EQ(Selected(dialog, 1029), 7);
+        return Click(dialog, IDCANCEL);
+    }});
+}
+
+} // namespace
