@@ -541,6 +541,8 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     if (!CKvTolmoScaleSplit::Compute(in, &split))
         return kNoColorSpace;
     m_firstReduction = split.firstReduction;
+    m_firstUsed = split.first.enabled;
+    m_firstAspectConsumed = split.aspectConsumedByFirst;
     const bool turned = snapshot.rotation == 90 || snapshot.rotation == 270;
     const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
         auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
@@ -596,6 +598,11 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         bool& flag;
         ~Clear() { flag = false; }
     } clear{m_updating};
+    // Stages changed without telling the stages after them tell them at the end, failed or not.
+    struct Notify {
+        CKvTolmoFilterChain& chain;
+        ~Notify() { chain.SendSilentChanges(); }
+    } notify{*this};
     LONG colorSpace = 0;
     if (PravonErrorPtr(m_source->GetColorSpace(&colorSpace)))
         return kNoColorSpace;
@@ -636,6 +643,25 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = enable(3, rawDevelopment);
     if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
         ok = SetUpGains(*snapshot, rawDevelopment);
+    if (ok && (mask & (kCropChanged | kOutputSizeChanged)))
+        ok = SetUpCrop(*snapshot, ratio);
+    if (ok) {
+        int converted = SetUpLabConversion(*snapshot, displayScale);
+        if (converted == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)) &&
+            !SetUpColorNoise(*snapshot, ratio, displayScale))
+            converted = kStageError;
+        if (converted == kOk)
+            converted = SetUpLchConversion(*snapshot);
+        if (converted == kOk)
+            converted = SetUpOutputConversion(*snapshot);
+        if (converted != kOk)
+            return converted;
+    }
+    if (ok && ((mask & (kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        ok = SetUpCameraTone(*snapshot);
+    if (ok && ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        ok = SetUpSharpening(*snapshot,
+                             (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;
@@ -648,6 +674,13 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kMixerChanged)) {
         const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
         ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
+    }
+    if (ok && (mask & (kCurvesChanged)))
+        ok = SetUpCurves(*snapshot, mask);
+    if (ok && (mask & (kOutputChanged | kExposureChanged))) {
+        const int custom = SetUpCustomConversion(*snapshot);
+        if (custom != kOk)
+            return custom;
     }
     // The output depth without colour management, while the output conversion is off.
     if (ok && (mask & kOutputChanged) && !GetStage(8)->IsEnabled()) {

@@ -3,6 +3,7 @@
 // left disabled; later updates only switch stages on or off and change their parameters.
 #pragma once
 
+#include "filters/CPravonFilterCMLEngine.h"
 #include "filters/engine/CPravonFilterBase.h"
 #include "filters/engine/CPravonFilterWatcher.h"
 #include "platform/pravon/IPravonFilterChain.h"
@@ -40,6 +41,9 @@ public:
     static constexpr DWORD kVignetteChanged = 0x400;
     static constexpr DWORD kDustChanged = 0x40000;
     static constexpr DWORD kRevelationChanged = 0x80000;
+    static constexpr DWORD kCurvesChanged = 0x1 | 0x2;
+    static constexpr DWORD kCropChanged = 0x800;
+    static constexpr DWORD kCameraSettingsFlagChanged = 0x10000;
     static constexpr ULONG kExposureFactorTag = 0x80E0F;
     static constexpr ULONG kToneSelectorTag = 0x80081;
     // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
@@ -121,6 +125,62 @@ private:
     int CreateStages();
     int ParameteriseStages();
     void ReleaseAll();
+
+public:
+    // Stage set-up rules: what each stage that an update names gets from the snapshot (CKvTolmoStageSetup.cpp).
+    static constexpr int kColorEngineError = 9;
+    static constexpr int kSizeUnknown = 6;
+    // The colour-noise strength of a noise-reduction level (0 .. 10; 0 for any other level).
+    static double ColorNoiseStrength(LONG level);
+    // The lightness, chroma and hue tables (65536 entries each, in that order) of the camera's hue level
+    // and saturation factor; empty when they change nothing (level 3, factor 1).
+    static std::vector<WORD> CameraToneTables(LONG hueLevel, double saturation);
+    // The crop stage's rectangle for the size settings' crop, in the coordinates of its input.
+    struct CropInput {
+        double left = 0, top = 0, right = 0, bottom = 0;
+        LONG ratio = 1;
+        double firstScale = 1.0; // s13 when stage 13 was used, else 1
+        bool model259Raw = false;
+        bool aspectConsumedByFirst = false;
+        bool laterScalesOff = false; // stages 14, 15 and 17 all disabled
+        LONG outputWidth = 0, outputHeight = 0;
+    };
+    static PravonRect CropRectangle(const CropInput& in);
+    // The description of the output profile the last update chose.
+    const std::string& GetProfileDescription() const { return m_profileDescription; }
+    const std::string& GetOutputProfile() const { return m_outputProfile; }
+
+private:
+    struct CameraTone {
+        LONG hueLevel = 3;
+        double saturation = 1.0;
+    };
+    CameraTone CameraToneOf(const ImageProperties& snapshot) const;
+    bool GeneralSharpeningApplies(const ImageProperties& snapshot) const;
+    bool LchWanted(const ImageProperties& snapshot) const;
+    bool ColorNoiseWanted(const ImageProperties& snapshot, double displayScale) const;
+    // Steps that run on every update: the Lab (6), LCh (7) and output (8) conversions; chain result codes.
+    int SetUpLabConversion(const ImageProperties& snapshot, double displayScale);
+    int SetUpLchConversion(const ImageProperties& snapshot);
+    int SetUpOutputConversion(const ImageProperties& snapshot);
+    // The custom-profile conversion of stage 9; a chain result code.
+    int SetUpCustomConversion(const ImageProperties& snapshot);
+    bool SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale);
+    bool SetUpCrop(const ImageProperties& snapshot, LONG ratio);
+    bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
+    bool SetUpCameraTone(const ImageProperties& snapshot);
+    bool SetUpSharpening(const ImageProperties& snapshot, bool secondToo);
+    // Remembers the first stage changed without telling the stages after it; SendSilentChanges tells them.
+    void RecordSilentChange(int stage);
+    void SendSilentChanges();
+
+    std::array<CPravonFilterCMLEngine::Holder, 4> m_engines;
+    std::string m_profileDescription;
+    std::string m_outputProfile;
+    CPravonFilterBase* m_firstSilentChange = nullptr;
+    bool m_lchChanged = false;
+    bool m_firstAspectConsumed = false;
+    bool m_firstUsed = false;
 
     std::array<std::unique_ptr<CPravonFilterBase>, kStageCount> m_stages;
     PravonFilterChainPtr m_output;

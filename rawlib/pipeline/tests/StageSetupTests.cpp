@@ -1,0 +1,194 @@
+#include "ProfileMachine.h"
+
+#include "rawlib/pipeline/CKvFileSavingUtilities.h"
+#include "rawlib/pipeline/CKvTolmoFilterChain.h"
+
+#include "filters/CPravonFilterCML.h"
+#include "filters/CPravonFilterLut.h"
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/CPravonTagControl.h"
+#include "rawlib/settings/CKvLutChannel.h"
+#include "rawlib/settings/CKvLutGroup.h"
+#include "rawlib/settings/ImageProperties.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+#include "testing/TestPlane.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(StageSetup, ColourNoiseLevelsGiveTheirStrengths) {
+    const double expected[] = {0.0, 0.2, 0.3, 0.4, 0.5, 0.63, 0.7, 0.8, 0.9, 0.95, 1.0, 0.0, 0.0};
+    for (LONG level = 0; level <= 12; ++level)
+        EXPECT_EQ(CKvTolmoFilterChain::ColorNoiseStrength(level), expected[level]) << level;
+    EXPECT_EQ(CKvTolmoFilterChain::ColorNoiseStrength(-1), 0.0);
+}
+
+TEST(StageSetup, CameraToneTablesTurnHueAndScaleChroma) {
+    EXPECT_TRUE(CKvTolmoFilterChain::CameraToneTables(3, 1.0).empty()) << "neutral: no tables";
+    struct Case {
+        LONG level;
+        double saturation;
+        std::size_t at;
+        WORD lightness, chroma, hue;
+    } const cases[] = {
+        // d = (3 x 1 - 9) x 65536 / 360 = -1092.27, toward zero -1092: 0 wraps to 64444.
+        {1, 1.0, 0, 0, 0, 64444},
+        {1, 1.0, 1092, 1092, 1092, 0},
+        // d = 6 x 65536 / 360 = 1092.27 -> 1092; the top wraps.
+        {5, 1.0, 65535, 65535, 65535, 1091},
+        {3, 0.85, 1000, 1000, 850, 1000},
+        {3, 1.1, 65000, 65000, 65535, 65000},
+        {3, 1.1, 20001, 20001, 22001, 20001},
+    };
+    for (const Case& c : cases) {
+        const std::vector<WORD> t = CKvTolmoFilterChain::CameraToneTables(c.level, c.saturation);
+        ASSERT_EQ(t.size(), 3u * 65536);
+        EXPECT_EQ(t[c.at], c.lightness) << c.level << " at " << c.at;
+        EXPECT_EQ(t[65536 + c.at], c.chroma) << c.level << " at " << c.at;
+        EXPECT_EQ(t[2 * 65536 + c.at], c.hue) << c.level << " at " << c.at;
+    }
+}
+
+TEST(StageSetup, TheCropRectangleInTheCropStagesCoordinates) {
+    using In = CKvTolmoFilterChain::CropInput;
+    struct Case {
+        const char* what;
+        In in;
+        PravonRect expected;
+    } const cases[] = {
+        // Twice-size settings coordinates halved: (400, 300, 2400, 1700) at full size.
+        {"full size", {800, 600, 4800, 3400, 1, 1.0, false, false, false, 0, 0}, {400, 300, 2400, 1700}},
+        {"a quarter of the sensor",
+         {800, 600, 4800, 3400, 2, 1.0, false, false, false, 0, 0},
+         {200, 150, 1200, 850}},
+        // 0.075 x 400 = 30, x 300 = 22.5 -> 22; 30 + 0.075 x 2000 = 180; 22 + 105 = 127.
+        {"first reduction", {800, 600, 4800, 3400, 1, 0.075, false, false, false, 0, 0}, {30, 22, 180, 127}},
+        {"to the requested size",
+         {800, 600, 4800, 3400, 1, 0.5, false, false, true, 640, 480},
+         {200, 150, 840, 630}},
+        // Camera 259: 300 x 0.50153 = 150.46 -> 150; 150 + 1400 x 0.50153 = 852.1 -> 852.
+        {"tall pixels", {800, 600, 4800, 3400, 1, 1.0, true, false, false, 0, 0}, {400, 150, 2400, 852}},
+        {"tall pixels stretched first",
+         {800, 600, 4800, 3400, 1, 0.5, true, true, true, 640, 480},
+         {200, 150, 840, 850}},
+    };
+    for (const Case& c : cases) {
+        const PravonRect r = CKvTolmoFilterChain::CropRectangle(c.in);
+        EXPECT_EQ(r.left, c.expected.left) << c.what;
+        EXPECT_EQ(r.top, c.expected.top) << c.what;
+        EXPECT_EQ(r.right, c.expected.right) << c.what;
+        EXPECT_EQ(r.bottom, c.expected.bottom) << c.what;
+    }
+}
+
+// A built chain over a 16-bit RGB picture, with the profile utilities over a machine with the profiles.
+class ChainOverRgb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CKvFileSavingUtilities::Get()->SetProfileFolder(machine.Folder());
+        const std::string f = machine.Folder();
+        CKvFileSavingUtilities::Get()->FillStandardTable(f + "KVsRGB.icm", f + "KvCMYK.icm", f + "KvLch2.icm",
+                                                         "");
+        plane = kvtest::MakePlane(40, 30, PravonColorSpace::kRGB16, kvtest::FillPattern::Random, 3);
+        image = kvtest::MakeImage(manager, plane);
+        tags = new CPravonTagControl();
+        snapshot.sourceImage = image.get();
+        snapshot.tagControl = tags;
+        ASSERT_EQ(chain.Build(&manager, image.get()), CKvTolmoFilterChain::kOk);
+    }
+    void TearDown() override { tags->Release(); }
+
+    // Outlives the chain, whose stages hold engines of its cache.
+    struct User {
+        User() { CKvFileSavingUtilities::AddUser(); }
+        ~User() { CKvFileSavingUtilities::RemoveUser(); }
+    } user;
+    kvtest::ProfileMachine machine;
+    CPravonMemoryManager manager{16};
+    kvtest::TestPlane plane;
+    PravonImagePtr image;
+    CPravonTagControl* tags = nullptr;
+    ImageProperties snapshot;
+    CKvTolmoFilterChain chain;
+};
+
+TEST_F(ChainOverRgb, ALinearPictureConvertedToSrgbMatchesLcms2) {
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+    cmsToneCurve* curves[3] = {linear, linear, linear};
+    cmsHPROFILE linearProfile = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(linear);
+    const std::string linearPath = machine.Profile("linear.icc");
+    ASSERT_TRUE(cmsSaveProfileToFile(linearProfile, linearPath.c_str()));
+    snapshot.embeddedProfile = 1;
+    snapshot.embeddedProfilePath = linearPath;
+    snapshot.defaultProfileRequested = 1;
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_TRUE(chain.GetStage(8)->IsEnabled());
+    EXPECT_EQ(chain.GetOutputProfile(), machine.Profile("KVsRGB.icm"));
+    EXPECT_EQ(chain.GetProfileDescription(), "KORVEL sRGB") << "read without its version";
+    kvtest::TestPlane out;
+    ASSERT_EQ(kvtest::PullAll(chain.GetOutput()->GetOutput(), &out), nullptr);
+    ASSERT_EQ(out.width, plane.width);
+
+    cmsHPROFILE srgb = cmsOpenProfileFromFile(machine.Profile("KVsRGB.icm").c_str(), "r");
+    cmsHTRANSFORM direct =
+        cmsCreateTransform(linearProfile, TYPE_RGB_16, srgb, TYPE_RGB_16, INTENT_PERCEPTUAL, 0);
+    ASSERT_NE(direct, nullptr);
+    long worst = 0;
+    for (LONG y = 0; y < plane.height; ++y) {
+        std::vector<WORD> expected(3 * static_cast<std::size_t>(plane.width));
+        cmsDoTransform(direct, plane.Row(y), expected.data(), static_cast<cmsUInt32Number>(plane.width));
+        for (LONG x = 0; x < plane.width; ++x)
+            for (LONG c = 0; c < 3; ++c)
+                worst = std::max(worst, std::labs(static_cast<long>(out.Sample(x, y, c)) -
+                                                  expected[static_cast<std::size_t>(3 * x + c)]));
+    }
+    // Both roads are lcms2 over the same profiles; they may differ only by its interpolation of an
+    // optimised transform against the plain one, well below one 8-bit step (257).
+    EXPECT_LE(worst, 64);
+    cmsDeleteTransform(direct);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(linearProfile);
+}
+
+TEST_F(ChainOverRgb, WithoutAReasonToConvertTheOutputStageStaysOffAndAMissingProfileFails) {
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(8)->IsEnabled());
+    snapshot.embeddedProfile = 1;
+    snapshot.embeddedProfilePath = machine.Profile("none.icc");
+    EXPECT_EQ(chain.Update(&snapshot, 0, 1.0), CKvTolmoFilterChain::kColorEngineError);
+}
+
+TEST_F(ChainOverRgb, TheCurveRuleSwitchesTheCurveStages) {
+    CKvLutGroup first, second;
+    snapshot.lutGroup1 = &first;
+    snapshot.lutGroup2 = &second;
+    snapshot.lutGroup1Enabled = snapshot.lutGroup2Enabled = 1;
+    snapshot.separateCurves = 1;
+    ASSERT_EQ(chain.Update(&snapshot, 0x1 | 0x2, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(29)->IsEnabled()) << "neutral groups";
+    EXPECT_FALSE(chain.GetStage(28)->IsEnabled());
+    dynamic_cast<CKvLutChannel*>(second.GetChannelAt(0))->SetGamma(2.0);
+    ASSERT_FALSE(second.IsNeutral());
+    ASSERT_EQ(chain.Update(&snapshot, 0x2, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_TRUE(chain.GetStage(28)->IsEnabled()) << "kept apart, the second group has its own stage";
+    EXPECT_FALSE(chain.GetStage(29)->IsEnabled());
+    snapshot.separateCurves = 0;
+    ASSERT_EQ(chain.Update(&snapshot, 0x2, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(28)->IsEnabled()) << "together, the first stage carries both";
+    EXPECT_TRUE(chain.GetStage(29)->IsEnabled());
+    snapshot.lutGroup1Enabled = snapshot.lutGroup2Enabled = 0;
+    ASSERT_EQ(chain.Update(&snapshot, 0x1, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(29)->IsEnabled()) << "both groups off";
+}
+
+} // namespace
