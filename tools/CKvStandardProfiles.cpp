@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr cmsColorSpaceSignature kLchSpace = static_cast<cmsColorSpaceSignature>(0x4C636820); // 'Lch '
+// lcms2 builds no transform for a colour space it does not know, such as 'Lch '; its HLS signature (three
+// channels) carries our LCh encoding instead, and the conversion filter reads either as LCh.
+constexpr cmsColorSpaceSignature kLchSpace = cmsSigHlsData;
 // Grid points of the sampled (LCh and CMYK) profiles.
 constexpr cmsUInt32Number kLchGrid = 33;
 constexpr cmsUInt32Number kCmykGrid = 17;
@@ -83,14 +86,62 @@ int LchToLab(const cmsFloat32Number in[], cmsFloat32Number out[], void*) {
     return 1;
 }
 
+// Lab to LCh needs care where the hue jumps (b crossing 0 with a > 0) and where it is undefined (a and b
+// near 0): the a and b inputs pass through curves that put half the grid on each side of 0, with the nodes
+// crowded near 0 (the square root of the distance), and a step at 0, so that no grid cell straddles the
+// hue's jump. The grid then samples each side from just off the axis.
+constexpr cmsUInt32Number kLabToLchGrid = 34;
+constexpr double kHalfNodes = (kLabToLchGrid - 2) / 2.0; // intervals on each side
+constexpr double kLabTop = 128.0;
+
+// The grid coordinate (0..1) of an a or b value.
+double SideCoordinate(double v) {
+    const double last = kLabToLchGrid - 1.0;
+    const double reach = std::sqrt(std::min(std::fabs(v), kLabTop) / kLabTop) * kHalfNodes;
+    return v < 0 ? (kHalfNodes - reach) / last : (kHalfNodes + 1.0 + reach) / last;
+}
+
+// The a or b value of a grid coordinate, just below 0 on the lower side's last node.
+double SideValue(double t) {
+    const double last = kLabToLchGrid - 1.0, node = t * last;
+    if (node <= kHalfNodes + 0.5) {
+        const double u = (kHalfNodes - node) / kHalfNodes;
+        return -std::max(u * u * kLabTop, 1e-6);
+    }
+    const double u = (node - kHalfNodes - 1.0) / kHalfNodes;
+    return u * u * kLabTop;
+}
+
 int LabToLch(const cmsFloat32Number in[], cmsFloat32Number out[], void*) {
-    const cmsCIELab lab = FromV2Lab(in);
+    const cmsCIELab lab = {in[0] * kV2LabScale / 652.8, SideValue(in[1]), SideValue(in[2])};
     cmsCIELCh lch;
     cmsLab2LCh(&lch, &lab);
     out[0] = static_cast<cmsFloat32Number>(lch.L / 100.0);
     out[1] = static_cast<cmsFloat32Number>(std::min(lch.C / CKvStandardProfiles::kLchChromaTop, 1.0));
     out[2] = static_cast<cmsFloat32Number>(std::fmod(lch.h, 360.0) / 360.0);
     return 1;
+}
+
+// The input curves of the Lab to LCh table: L as it is, a and b to their grid coordinates.
+cmsStage* LabInputCurves() {
+    constexpr int kEntries = 4096;
+    std::vector<cmsUInt16Number> identity(kEntries), side(kEntries);
+    for (int i = 0; i < kEntries; ++i) {
+        const double code = i * 65535.0 / (kEntries - 1);
+        identity[static_cast<std::size_t>(i)] = static_cast<cmsUInt16Number>(std::lround(code));
+        const double v = code / 256.0 - 128.0;
+        side[static_cast<std::size_t>(i)] =
+            static_cast<cmsUInt16Number>(std::lround(SideCoordinate(v) * 65535.0));
+    }
+    cmsToneCurve* curves[3] = {cmsBuildTabulatedToneCurve16(nullptr, kEntries, identity.data()),
+                               cmsBuildTabulatedToneCurve16(nullptr, kEntries, side.data()),
+                               cmsBuildTabulatedToneCurve16(nullptr, kEntries, side.data())};
+    cmsStage* stage =
+        curves[0] && curves[1] && curves[2] ? cmsStageAllocToneCurves(nullptr, 3, curves) : nullptr;
+    for (cmsToneCurve* curve : curves)
+        if (curve)
+            cmsFreeToneCurve(curve);
+    return stage;
 }
 
 // Version 2 lookup tables hold 16-bit grids: the float samplers above run through this adaptor.
@@ -111,13 +162,21 @@ int Sample16(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
     return 1;
 }
 
+// A table of the sampler's values on the grid, after the input curves when there are some (taken over).
 bool AddSampledTag(cmsHPROFILE profile, cmsTagSignature tag, cmsUInt32Number grid, cmsUInt32Number inputs,
-                   cmsUInt32Number outputs, cmsSAMPLERFLOAT sampler, void* cargo) {
+                   cmsUInt32Number outputs, cmsSAMPLERFLOAT sampler, void* cargo,
+                   cmsStage* inputCurves = nullptr) {
     Sampler adaptor{sampler, cargo, inputs, outputs};
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, inputs, outputs);
-    cmsStage* clut = pipeline ? cmsStageAllocCLut16bit(nullptr, grid, inputs, outputs, nullptr) : nullptr;
-    bool ok = clut && cmsStageSampleCLut16bit(clut, Sample16, &adaptor, 0) &&
-              cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
+    bool ok = pipeline != nullptr;
+    if (inputCurves) {
+        ok = ok && cmsPipelineInsertStage(pipeline, cmsAT_END, inputCurves);
+        if (!ok)
+            cmsStageFree(inputCurves);
+    }
+    cmsStage* clut = ok ? cmsStageAllocCLut16bit(nullptr, grid, inputs, outputs, nullptr) : nullptr;
+    ok = clut && cmsStageSampleCLut16bit(clut, Sample16, &adaptor, 0) &&
+         cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
     if (!ok && clut)
         cmsStageFree(clut);
     ok = ok && cmsWriteTag(profile, tag, pipeline);
@@ -140,7 +199,8 @@ ProfilePtr Placeholder(cmsProfileClassSignature deviceClass, cmsColorSpaceSignat
 ProfilePtr Lch() {
     ProfilePtr profile = Placeholder(cmsSigColorSpaceClass, kLchSpace);
     if (!profile || !AddSampledTag(profile.get(), cmsSigAToB0Tag, kLchGrid, 3, 3, LchToLab, nullptr) ||
-        !AddSampledTag(profile.get(), cmsSigBToA0Tag, kLchGrid, 3, 3, LabToLch, nullptr))
+        !AddSampledTag(profile.get(), cmsSigBToA0Tag, kLabToLchGrid, 3, 3, LabToLch, nullptr,
+                       LabInputCurves()))
         return nullptr;
     return profile;
 }

@@ -1,7 +1,7 @@
 // The demo host's development through the exported filter-chain object.
 #include "testing/PravonTestSupport.h"
 #include "testing/TempFolder.h"
-#include "testing/TempSystemRoot.h"
+#include "testing/ProfileMachine.h"
 #include "tools/CKvChainDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
@@ -31,7 +31,7 @@ std::string MakeSample(const kvtest::TempFolder& folder, const char* name, LONG 
 }
 
 TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "chain.kvraw", 120, 90);
     ASSERT_FALSE(path.empty());
@@ -72,7 +72,7 @@ Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
 }
 
 TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "turn.kvraw", 64, 40);
     ASSERT_FALSE(path.empty());
@@ -112,7 +112,7 @@ TEST(ChainDevelop, RefusesToDevelopWithoutASample) {
 }
 
 TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "refused.kvraw", 64, 40);
     ASSERT_FALSE(path.empty());
@@ -130,7 +130,7 @@ namespace {
 // The stored settings reach the development: the same sample without them develops darker (their exposure
 // is half a stop up), and the object reads back the stored exposure.
 TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     std::vector<BYTE> developed[2];
     for (const bool settings : {false, true}) {

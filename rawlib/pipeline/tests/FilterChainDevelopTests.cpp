@@ -5,7 +5,7 @@
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
-#include "ProfileMachine.h"
+#include "testing/ProfileMachine.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
@@ -79,7 +79,7 @@ void ExpectSame(const kvtest::TestPlane& expected, const kvtest::TestPlane& actu
 }
 
 TEST(FilterChainDevelop, TheChainDemosaicsTheMosaicIntoRgb) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane developed = picture.Develop();
@@ -89,7 +89,7 @@ TEST(FilterChainDevelop, TheChainDemosaicsTheMosaicIntoRgb) {
 
 // Each change applied to a developed chain gives what a chain built with the change from the start gives.
 TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         std::function<IPravonError*(IKvnFilterChain*)> change;
@@ -179,7 +179,7 @@ double MeanSample(const kvtest::TestPlane& plane) {
 }
 
 TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstBack) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -193,7 +193,7 @@ TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstB
 }
 
 TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane wide = picture.Develop();
@@ -209,7 +209,7 @@ TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
 }
 
 TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -224,7 +224,7 @@ TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {
 }
 
 TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -262,7 +262,7 @@ void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
 // After a change, only the stage the change reaches first and the working stages after it compute tiles
 // again; every working stage before it answers from its cache.
 TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         int firstTouched;
@@ -313,7 +313,7 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
 
 // The chain gives the output size the object reports, smaller or larger than the picture.
 TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     const LONG widths[] = {kWidth / 2, kWidth / 5, kWidth * 2};
     for (const LONG width : widths) {
         SCOPED_TRACE(width);
@@ -340,7 +340,7 @@ TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
 // A grey of linear light v comes out as the display encoding of v: the development squares the
 // demosaiced samples back to linear light before the gains and the display curve.
 TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     const auto srgb = [](double linear) {
         return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
     };
@@ -362,7 +362,7 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
 // The detail stages follow the noise settings: the same picture whether set before the first development or
 // changed afterwards, and only the detail stage and what follows it work again.
 TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         int stage;
@@ -398,7 +398,7 @@ TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) 
 }
 
 TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
-    kvtest::ProfileMachine root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     picture.Develop();

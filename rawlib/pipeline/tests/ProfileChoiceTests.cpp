@@ -1,4 +1,4 @@
-#include "ProfileMachine.h"
+#include "testing/ProfileMachine.h"
 
 #include "rawlib/pipeline/CKvFileSavingUtilities.h"
 
@@ -52,7 +52,7 @@ protected:
     }
     std::string Name(const std::string& path) const { return path.substr(machine.Folder().size()); }
 
-    kvtest::ProfileMachine machine;
+    kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
     CKvFileSavingUtilities utilities;
     CPravonMemoryManager manager{16};
     PravonImagePtr image;

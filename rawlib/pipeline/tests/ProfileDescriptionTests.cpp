@@ -1,4 +1,4 @@
-#include "ProfileMachine.h"
+#include "testing/ProfileMachine.h"
 
 #include "rawlib/pipeline/KvProfileDescription.h"
 
@@ -43,7 +43,7 @@ std::string Write(const kvtest::TempFolder& folder, const std::vector<unsigned c
 }
 
 TEST(ProfileDescription, GeneratedProfilesReadBackAsLcms2ReadsThem) {
-    kvtest::ProfileMachine machine;
+    kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
     for (const char* name : {"KVsRGB.icm", "KVAdobe.icm", "KVNTSC.icm", "KVGrayG22.icm", "KVLab.icm",
                              "KVLch2.icm", "KvCMYK.icm"}) {
         const std::string path = machine.Profile(name);

@@ -1,4 +1,4 @@
-#include "ProfileMachine.h"
+#include "testing/ProfileMachine.h"
 
 #include "rawlib/pipeline/CKvFileSavingUtilities.h"
 #include "rawlib/pipeline/CKvTolmoFilterChain.h"
@@ -110,7 +110,7 @@ protected:
         User() { CKvFileSavingUtilities::AddUser(); }
         ~User() { CKvFileSavingUtilities::RemoveUser(); }
     } user;
-    kvtest::ProfileMachine machine;
+    kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
     CPravonMemoryManager manager{16};
     kvtest::TestPlane plane;
     PravonImagePtr image;

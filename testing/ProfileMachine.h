@@ -1,4 +1,5 @@
-// A fresh machine whose profile folder holds the standard profiles, written there by make-profiles.
+// A fresh machine whose profile folder holds the standard profiles, written there by the make-profiles tool
+// of the build (its path given, as the suites' KV_MAKE_PROFILES).
 #pragma once
 
 #include "testing/TempSystemRoot.h"
@@ -9,7 +10,7 @@ namespace kvtest {
 
 class ProfileMachine {
 public:
-    ProfileMachine();
+    explicit ProfileMachine(const std::string& makeProfiles);
     bool Installed() const { return m_installed; }
     // The machine's profile folder, with a final '/'.
     const std::string& Folder() const { return m_folder; }
