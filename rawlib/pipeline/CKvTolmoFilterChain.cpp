@@ -354,8 +354,9 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         HQ4Tuning tuning;
         BYTE words[4];
         if (tags && !PravonErrorPtr(tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words))) {
-            const LONG sensitivity = KvDust::SensitivityWord(static_cast<WORD>(words[0] | words[1] << 8),
-                                                             static_cast<WORD>(words[2] | words[3] << 8));
+            const LONG sensitivity = DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
+                                                         static_cast<WORD>(words[2] | words[3] << 8),
+                                                         snapshot.cameraModelCode);
             if (snapshot.cameraModelCode == 259)
                 tuning.SetBySensitivityBase125(sensitivity);
             else
@@ -624,6 +625,11 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && mask == kEverything)
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
+    if (ok && (mask & kVignetteChanged)) {
+        const bool model259 = colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
+        ok = m_developmentMode == kPreviewMode ? enable(25, false)
+                                               : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
+    }
     const LONG ratio = SourceRatio(*snapshot, colorSpace);
     const double scale = ratio * outputScale;
     // The scale the display stages see: the whole output scale only in native order, where camera 259's

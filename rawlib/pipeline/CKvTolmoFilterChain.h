@@ -127,9 +127,14 @@ private:
     void ReleaseAll();
 
 public:
-    // Stage set-up rules: what each stage that an update names gets from the snapshot (CKvTolmoStageSetup.cpp).
+    // Stage set-up rules: what each stage that an update names gets from the snapshot
+    // (CKvTolmoStageSetup.cpp).
     static constexpr int kColorEngineError = 9;
     static constexpr int kSizeUnknown = 6;
+    // The sensitivity the high-quality demosaicing is tuned by, from the two halves of the sensitivity tag:
+    // the second half when the first is 0, else -1 or -2 for two or four times the base (1600, 800 for
+    // camera model 259) and 0 for anything else.
+    static LONG DemosaicSensitivity(WORD first, WORD second, WORD model);
     // The colour-noise strength of a noise-reduction level (0 .. 10; 0 for any other level).
     static double ColorNoiseStrength(LONG level);
     // The lightness, chroma and hue tables (65536 entries each, in that order) of the camera's hue level
@@ -166,6 +171,8 @@ private:
     // The custom-profile conversion of stage 9; a chain result code.
     int SetUpCustomConversion(const ImageProperties& snapshot);
     bool SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale);
+    // The vignette stage from the settings and the picture's lens tags; aspect: the pixels' stretch.
+    bool SetUpVignette(const ImageProperties& snapshot, double aspect);
     bool SetUpCrop(const ImageProperties& snapshot, LONG ratio);
     bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
     bool SetUpCameraTone(const ImageProperties& snapshot);

@@ -11,6 +11,7 @@
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/CFltSatComp.h"
 #include "rawlib/filters/detail/CFltColorNoise.h"
+#include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/settings/CKvChromaBooster.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutChannel.h"
@@ -18,11 +19,13 @@
 #include "rawlib/settings/CKvNoiseReduction.h"
 #include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/CKvUSMList.h"
+#include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvComposeLut.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -46,6 +49,27 @@ constexpr double kRadiusUnit = 0.2;
 constexpr double kAmountUnit = 0.05;
 constexpr double kThresholdUnit = 0.2;
 constexpr double kSmallestRadius = 0.5;
+constexpr ULONG kSensorDiagonalTag = 0x8000A;
+constexpr ULONG kLensFlagsTag = 0x80083;
+constexpr ULONG kLensDataTag = 0x80098;
+constexpr ULONG kFNumberTag = 0x829D;
+constexpr ULONG kLensDataSize = 31;
+// The f-number assumed without one recorded, and the one that stands for "no lens model".
+constexpr double kDefaultFNumber = 5.65685;
+constexpr double kNoLensFNumber = 1.0;
+// The sensitivity codes of the high-quality demosaicing's tuning: two and four times the base.
+constexpr WORD kSensitivityBase = 1600;
+constexpr WORD kModel259SensitivityBase = 800;
+
+// A positive finite reading of an 8-byte real tag; false when there is none.
+bool ReadPositive(IPravonTagControl* tags, ULONG tag, LONG type, double* value) {
+    double read = 0;
+    if (!tags || !tags->TagExists(tag) || PravonErrorPtr(tags->ReadTag(tag, type, sizeof read, &read)) ||
+        !std::isfinite(read) || read <= 0)
+        return false;
+    *value = read;
+    return true;
+}
 
 // trunc toward zero, held to the range of LONG so that no value from settings is undefined to convert.
 LONG TruncToLong(double value) {
@@ -109,6 +133,13 @@ IPravonError* SetTables(CPravonFilterBase* stage, const std::vector<WORD>& table
 }
 
 } // namespace
+
+LONG CKvTolmoFilterChain::DemosaicSensitivity(WORD first, WORD second, WORD model) {
+    if (first == 0)
+        return second;
+    const WORD base = model == 259 ? kModel259SensitivityBase : kSensitivityBase;
+    return second == 2 * base ? -1 : second == 4 * base ? -2 : 0;
+}
 
 double CKvTolmoFilterChain::ColorNoiseStrength(LONG level) {
     static constexpr double kStrengths[11] = {0.0, 0.2, 0.3, 0.4, 0.5, 0.63, 0.7, 0.8, 0.9, 0.95, 1.0};
@@ -515,4 +546,52 @@ bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool 
            !PravonErrorPtr(stage->SetPower(wide ? amount * kAmountUnit : amount * r * kAmountUnit, true)) &&
            !PravonErrorPtr(stage->SetMaskMethod(kFullRangeMaskMethod, true)) &&
            !PravonErrorPtr(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double aspect) {
+    auto* stage = static_cast<CFltVignette*>(GetStage(25));
+    const CKvVignette* vignette =
+        On(snapshot.vignetteEnabled, snapshot.vignette) ? snapshot.vignette : nullptr;
+    if (!vignette || vignette->GetAmount() == 0)
+        return !PravonErrorPtr(stage->Enable(false, true));
+    IPravonTagControl* tags = snapshot.tagControl;
+    bool failed = false;
+    double diagonal = 0;
+    if (ReadPositive(tags, kSensorDiagonalTag, 4, &diagonal)) {
+        failed = PravonErrorPtr(stage->SetMagnitude(diagonal, true)) != nullptr;
+    } else {
+        failed = true;
+        PravonErrorPtr(stage->ResetSensorSize(true));
+    }
+    double fNumber = kDefaultFNumber;
+    BYTE flags[8] = {};
+    CVignetteLensModel::Descriptor lens{};
+    bool haveLens = false;
+    if (tags && tags->TagExists(kLensFlagsTag) &&
+        !PravonErrorPtr(tags->ReadTag(kLensFlagsTag, 0x105, sizeof flags, flags)) && flags[2] != 0) {
+        BYTE data[kLensDataSize] = {};
+        if (!ReadPositive(tags, kFNumberTag, 4, &fNumber))
+            fNumber = kDefaultFNumber;
+        if (!tags->TagExists(kLensDataTag) ||
+            PravonErrorPtr(tags->ReadTag(kLensDataTag, 0x108, sizeof data, data))) {
+            failed = true;
+        } else if (std::memcmp(data, "0100", 4) == 0) {
+            std::copy(data + 13, data + 19, lens.begin());
+            haveLens = true;
+        } else if (std::memcmp(data, "0101", 4) == 0) {
+            lens = {data[4], data[5], data[19], data[20], data[21], data[22]};
+            haveLens = true;
+        } else {
+            failed = true;
+        }
+    }
+    if (PravonErrorPtr(stage->SetLensId(haveLens ? lens.data() : nullptr, true)))
+        failed = true;
+    if (failed)
+        fNumber = kNoLensFNumber;
+    if (PravonErrorPtr(stage->SetFNumber(fNumber, true)) ||
+        PravonErrorPtr(stage->SetAmount(vignette->GetAmount() * 0.01, true)) ||
+        PravonErrorPtr(stage->SetExtra(aspect, true)))
+        return !PravonErrorPtr(stage->Enable(false, true));
+    return !PravonErrorPtr(stage->Enable(true, true));
 }

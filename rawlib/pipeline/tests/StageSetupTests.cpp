@@ -7,8 +7,10 @@
 #include "filters/CPravonFilterLut.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
+#include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
+#include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
@@ -18,6 +20,7 @@
 #include <lcms2.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -189,6 +192,66 @@ TEST_F(ChainOverRgb, TheCurveRuleSwitchesTheCurveStages) {
     snapshot.lutGroup1Enabled = snapshot.lutGroup2Enabled = 0;
     ASSERT_EQ(chain.Update(&snapshot, 0x1, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(chain.GetStage(29)->IsEnabled()) << "both groups off";
+}
+
+} // namespace
+
+namespace {
+
+TEST(StageSetup, TheSensitivityTagTunesTheDemosaicing) {
+    struct Case {
+        WORD first, second, model;
+        LONG expected;
+    } const cases[] = {{0, 400, 258, 400}, {0, 3200, 259, 3200}, {1, 3200, 258, -1}, {1, 6400, 258, -2},
+                       {1, 1600, 259, -1}, {1, 3200, 259, -2},   {1, 1600, 258, 0},  {2, 400, 258, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(CKvTolmoFilterChain::DemosaicSensitivity(c.first, c.second, c.model), c.expected)
+            << c.first << " " << c.second << " " << c.model;
+}
+
+TEST_F(ChainOverRgb, TheVignetteStageTakesTheLensRecordOfItsVersion) {
+    CKvVignette vignette;
+    vignette.SetAmount(80);
+    snapshot.vignette = &vignette;
+    snapshot.vignetteEnabled = 1;
+    const double diagonal = 28.4, fNumber = 4.0;
+    ASSERT_EQ(tags->WriteTag(0x8000A, 4, 8, &diagonal), nullptr);
+    ASSERT_EQ(tags->WriteTag(0x829D, 4, 8, &fNumber), nullptr);
+    const BYTE flags[8] = {0, 0, 1, 0, 0, 0, 0, 0};
+    ASSERT_EQ(tags->WriteTag(0x80083, 0x105, 8, flags), nullptr);
+    BYTE record[31];
+    for (int i = 0; i < 31; ++i)
+        record[i] = static_cast<BYTE>(100 + i);
+    struct Case {
+        const char* version;
+        double fNumber;
+        bool lens;
+        BYTE first, last;
+    } const cases[] = {
+        {"0100", 4.0, true, 113, 118}, {"0101", 4.0, true, 104, 122}, {"0200", 1.0, false, 0, 0}};
+    auto* stage = static_cast<CFltVignette*>(chain.GetStage(25));
+    for (const Case& c : cases) {
+        std::memcpy(record, c.version, 4);
+        ASSERT_EQ(tags->WriteTag(0x80098, 0x108, 31, record), nullptr);
+        ASSERT_EQ(chain.Update(&snapshot, 0x400, 1.0), CKvTolmoFilterChain::kOk) << c.version;
+        EXPECT_TRUE(stage->IsEnabled()) << c.version;
+        EXPECT_EQ(stage->GetFNumber(), c.fNumber) << c.version;
+        EXPECT_DOUBLE_EQ(stage->GetAmount(), 0.8);
+        EXPECT_DOUBLE_EQ(stage->GetSensorDiagonal(), 28.4);
+        ASSERT_EQ(stage->HasLensId(), c.lens) << c.version;
+        if (c.lens) {
+            EXPECT_EQ(stage->GetLensId().front(), c.first) << c.version;
+            EXPECT_EQ(stage->GetLensId().back(), c.last) << c.version;
+        }
+    }
+    tags->RemoveTag(0x8000A);
+    std::memcpy(record, "0100", 4);
+    tags->WriteTag(0x80098, 0x108, 31, record);
+    ASSERT_EQ(chain.Update(&snapshot, 0x400, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_EQ(stage->GetFNumber(), 1.0) << "without the sensor's size";
+    vignette.SetAmount(0);
+    ASSERT_EQ(chain.Update(&snapshot, 0x400, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(stage->IsEnabled());
 }
 
 } // namespace
