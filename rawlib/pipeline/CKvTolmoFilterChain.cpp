@@ -639,6 +639,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     const double displayScale = m_nativeOrder && !model259Reduction ? scale : 1.0;
     if (ok && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
         ok = UpdateDetailStages(*snapshot, ratio, displayScale);
+    if (ok && (mask & kRedEyeChanged))
+        ok = SetUpRedEye(*snapshot);
     if (ok) {
         const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
         if (scaled != kOk)

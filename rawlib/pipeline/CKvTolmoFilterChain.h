@@ -44,6 +44,7 @@ public:
     static constexpr DWORD kCurvesChanged = 0x1 | 0x2;
     static constexpr DWORD kCropChanged = 0x800;
     static constexpr DWORD kCameraSettingsFlagChanged = 0x10000;
+    static constexpr DWORD kRedEyeChanged = 0x1000;
     static constexpr ULONG kExposureFactorTag = 0x80E0F;
     static constexpr ULONG kToneSelectorTag = 0x80081;
     // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
@@ -173,6 +174,8 @@ private:
     bool SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale);
     // The vignette stage from the settings and the picture's lens tags; aspect: the pixels' stretch.
     bool SetUpVignette(const ImageProperties& snapshot, double aspect);
+    // The red-eye stage in the settings' mode, with their regions, or the regions it finds written back.
+    bool SetUpRedEye(const ImageProperties& snapshot);
     bool SetUpCrop(const ImageProperties& snapshot, LONG ratio);
     bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
     bool SetUpCameraTone(const ImageProperties& snapshot);

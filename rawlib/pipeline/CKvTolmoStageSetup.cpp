@@ -9,10 +9,12 @@
 #include "filters/CPravonFilterLut.h"
 #include "filters/CUnsharpMaskFilter.h"
 #include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CFltFnRedeye.h"
 #include "rawlib/filters/CFltSatComp.h"
 #include "rawlib/filters/detail/CFltColorNoise.h"
 #include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/settings/CKvChromaBooster.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
@@ -60,6 +62,8 @@ constexpr double kNoLensFNumber = 1.0;
 // The sensitivity codes of the high-quality demosaicing's tuning: two and four times the base.
 constexpr WORD kSensitivityBase = 1600;
 constexpr WORD kModel259SensitivityBase = 800;
+// The progress category of red-eye detection.
+constexpr LONG kRedEyeProgress = 0x1000;
 
 // A positive finite reading of an 8-byte real tag; false when there is none.
 bool ReadPositive(IPravonTagControl* tags, ULONG tag, LONG type, double* value) {
@@ -594,4 +598,34 @@ bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double 
         PravonErrorPtr(stage->SetExtra(aspect, true)))
         return !PravonErrorPtr(stage->Enable(false, true));
     return !PravonErrorPtr(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltFnRedeye*>(GetStage(42));
+    CKvFnRedEye* state = On(snapshot.redEyeEnabled, snapshot.redEye) ? snapshot.redEye : nullptr;
+    if (!state || state->IsOff())
+        return !PravonErrorPtr(stage->Enable(false, true));
+    if (PravonErrorPtr(stage->Enable(true, true)) ||
+        PravonErrorPtr(stage->SetKeepAutomatic(state->GetKeepAutomatic(), true)))
+        return false;
+    if (snapshot.tagControl)
+        PravonErrorPtr(stage->ReadCameraTags(snapshot.tagControl));
+    if (PravonErrorPtr(stage->SetMode(state->GetMode(), true)))
+        return false;
+    if (state->GetMode() == CKvFnRedEye::kModeAutomatic) {
+        // Detection that fails or is stopped still counts as done; the regions found so far are kept.
+        PravonErrorPtr(stage->DetectAuto(nullptr, kRedEyeProgress, true));
+        return !PravonErrorPtr(
+            stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
+    }
+    if (state->GetClearManualRequest()) {
+        if (PravonErrorPtr(stage->ClearRegions(true)))
+            return false;
+        state->SetClearManualRequest(false);
+        return true;
+    }
+    if (PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kManualList, state->GetManualRegions())))
+        return false;
+    return !state->GetKeepAutomatic() ||
+           !PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions()));
 }

@@ -7,13 +7,16 @@
 #include "filters/CPravonFilterLut.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
+#include "rawlib/filters/CFltFnRedeye.h"
 #include "rawlib/filters/detail/CFltVignette.h"
+#include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
+#include "testing/RedEyePortrait.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +94,12 @@ TEST(StageSetup, TheCropRectangleInTheCropStagesCoordinates) {
     }
 }
 
+// The profile utilities while it lives; it must outlive the chains, whose stages hold engines of its cache.
+struct UtilitiesUser {
+    UtilitiesUser() { CKvFileSavingUtilities::AddUser(); }
+    ~UtilitiesUser() { CKvFileSavingUtilities::RemoveUser(); }
+};
+
 // A built chain over a 16-bit RGB picture, with the profile utilities over a machine with the profiles.
 class ChainOverRgb : public ::testing::Test {
 protected:
@@ -108,11 +117,7 @@ protected:
     }
     void TearDown() override { tags->Release(); }
 
-    // Outlives the chain, whose stages hold engines of its cache.
-    struct User {
-        User() { CKvFileSavingUtilities::AddUser(); }
-        ~User() { CKvFileSavingUtilities::RemoveUser(); }
-    } user;
+    UtilitiesUser user;
     kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
     CPravonMemoryManager manager{16};
     kvtest::TestPlane plane;
@@ -252,6 +257,43 @@ TEST_F(ChainOverRgb, TheVignetteStageTakesTheLensRecordOfItsVersion) {
     vignette.SetAmount(0);
     ASSERT_EQ(chain.Update(&snapshot, 0x400, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(stage->IsEnabled());
+}
+
+} // namespace
+
+namespace {
+
+TEST(StageSetupRedEye, FoundPupilsAreWrittenBackAndAClearRequestIsServedOnce) {
+    kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
+    UtilitiesUser user;
+    CKvFileSavingUtilities::Get()->SetProfileFolder(machine.Folder());
+    CPravonMemoryManager manager{16};
+    const std::vector<kvtest::TestPupil> pupils = {{12, 28, 4}, {60, 30, 4}};
+    PravonImagePtr image =
+        kvtest::MakeImage(manager, kvtest::MakePortrait(96, 72, PravonColorSpace::kRGB8, pupils));
+    CKvTolmoFilterChain chain;
+    ASSERT_EQ(chain.Build(&manager, image.get()), CKvTolmoFilterChain::kOk);
+    CKvFnRedEye state;
+    ImageProperties snapshot;
+    snapshot.sourceImage = image.get();
+    snapshot.redEye = &state;
+    snapshot.redEyeEnabled = 1;
+    ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(42)->IsEnabled()) << "mode off";
+    state.SetMode(CKvFnRedEye::kModeAutomatic);
+    ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_TRUE(chain.GetStage(42)->IsEnabled());
+    EXPECT_EQ(state.GetAutomaticRegions().size(), pupils.size()) << "the regions found go into the settings";
+    state.SetMode(CKvFnRedEye::kModeManual);
+    const std::vector<BYTE> saved = kvtest::SavedRedEyeRegion({10, 10, 14, 14});
+    CKvRegionBuffer region;
+    ASSERT_TRUE(region.Allocate(static_cast<DWORD>(saved.size())));
+    region.Write(saved.data(), static_cast<DWORD>(saved.size()));
+    state.GetManualRegions().push_back(region);
+    state.SetClearManualRequest(true);
+    ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(state.GetClearManualRequest());
+    EXPECT_EQ(static_cast<CFltFnRedeye*>(chain.GetStage(42))->GetMode(), CKvFnRedEye::kModeManual);
 }
 
 } // namespace
