@@ -8,10 +8,12 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "rawlib/filters/CFltFnRedeye.h"
+#include "rawlib/filters/detail/CFltColorNoise.h"
 #include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
 #include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "testing/PravonTestSupport.h"
@@ -294,6 +296,44 @@ TEST(StageSetupRedEye, FoundPupilsAreWrittenBackAndAClearRequestIsServedOnce) {
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(state.GetClearManualRequest());
     EXPECT_EQ(static_cast<CFltFnRedeye*>(chain.GetStage(42))->GetMode(), CKvFnRedEye::kModeManual);
+}
+
+} // namespace
+
+namespace {
+
+// Colour noise reduction works on Lab: the picture goes there (stage 6) and from there to the output
+// profile (stage 8); a flat colour, which the noise stage leaves alone, comes back as it was.
+TEST_F(ChainOverRgb, ColourNoiseTakesThePictureThroughLabAndBack) {
+    kvtest::TestPlane flat =
+        kvtest::MakePlane(40, 30, PravonColorSpace::kRGB16, kvtest::FillPattern::Constant, 0);
+    for (LONG y = 0; y < flat.height; ++y)
+        for (LONG x = 0; x < flat.width; ++x) {
+            flat.SetSample(x, y, 0, 52000);
+            flat.SetSample(x, y, 1, 30000);
+            flat.SetSample(x, y, 2, 9000);
+        }
+    ASSERT_EQ(kvtest::WritePlane(image.get(), flat), nullptr);
+    CKvNoiseReduction noise;
+    noise.SetLevel(5);
+    snapshot.noiseReduction = &noise;
+    snapshot.noiseReductionEnabled = 1;
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+    ASSERT_TRUE(chain.GetStage(6)->IsEnabled());
+    ASSERT_TRUE(chain.GetStage(22)->IsEnabled());
+    EXPECT_EQ(static_cast<CFltColorNoise*>(chain.GetStage(22))->GetStrength(), 0.63);
+    ASSERT_TRUE(chain.GetStage(8)->IsEnabled()) << "from Lab to the output profile";
+    kvtest::TestPlane out;
+    ASSERT_EQ(kvtest::PullAll(chain.GetOutput()->GetOutput(), &out), nullptr);
+    ASSERT_EQ(out.colorSpace, PravonColorSpace::kRGB16);
+    // Two 16-bit conversions, each through a grid lcms2 precalculates: within one 8-bit step.
+    for (LONG c = 0; c < 3; ++c)
+        EXPECT_NEAR(static_cast<double>(out.Sample(20, 15, c)), static_cast<double>(flat.Sample(20, 15, c)),
+                    257.0)
+            << c;
+    noise.SetLevel(11);
+    ASSERT_EQ(chain.Update(&snapshot, 0x200, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(chain.GetStage(22)->IsEnabled()) << "level 11 has no strength";
 }
 
 } // namespace
