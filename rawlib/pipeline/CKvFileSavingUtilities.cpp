@@ -6,6 +6,7 @@
 #include "platform/win/WinPath.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,18 @@ constexpr ULONG kYCbCrCoefficientsTag = 0x211;
 constexpr ULONG kGammaTag = 0xA500;
 constexpr WORD kUncalibrated = 0xFFFF;
 constexpr LONG kRationalType = 5;
+constexpr ULONG kExposureTimeTag = 33434;
+constexpr ULONG kFNumberTag = 33437;
+constexpr ULONG kSensitivityTag = 0x80002;
+constexpr ULONG kToneTag = 0x80081;
+constexpr ULONG kCameraRecordTag = 0x80097;
+constexpr ULONG kCameraRecordSize = 304;
+constexpr double kDefaultIso = 200;
+// log2(100 / 3.125): the APEX speed value of ISO 100 is 5.
+constexpr double kSpeedOffset = 1.643856;
+constexpr LONG kCustomToneMode = 16;
+// Tone bytes of the camera record at or above this lie outside the generator's tone modes.
+constexpr BYTE kFirstUnknownToneByte = 21;
 
 bool IsGrey(LONG colorSpace) {
     return (colorSpace & kGreyMask) == 1;
@@ -96,7 +109,91 @@ bool TagColorMode(IPravonTagControl* tags, LONG* mode) {
            !PravonErrorPtr(tags->ReadTag(kColorModeTag, 9, sizeof *mode, mode));
 }
 
+// A positive finite EXIF rational, or the fallback when the tag is missing, unreadable or not positive.
+double PositiveRational(IPravonTagControl* tags, ULONG tag, double fallback) {
+    std::uint32_t pair[2] = {0, 0};
+    if (!tags || !tags->TagExists(tag) ||
+        PravonErrorPtr(tags->ReadTag(tag, kRationalType, sizeof pair, pair)) || pair[1] == 0 || pair[0] == 0)
+        return fallback;
+    return static_cast<double>(pair[0]) / pair[1];
+}
+
+// The tone mode for a tone the generator has no curve of: 2 for the first four cameras in colour modes 2
+// and 3, else 3.
+LONG OtherToneMode(LONG camera, LONG colorMode) {
+    return camera >= 1 && camera <= 4 && (colorMode == 2 || colorMode == 3) ? 2 : 3;
+}
+
 } // namespace
+
+CKvFileSavingUtilities::CameraProfileParameters
+CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapshot) {
+    CameraProfileParameters p;
+    static constexpr struct {
+        WORD model;
+        LONG camera;
+    } kCameras[] = {{257, 1}, {258, 3}, {259, 2}, {260, 5}, {1025, 4}, {1026, 6}};
+    for (const auto& entry : kCameras)
+        if (entry.model == snapshot.cameraModelCode)
+            p.camera = entry.camera;
+    IPravonTagControl* tags = snapshot.tagControl;
+    const CKvExposureAdjustment* settings = snapshot.exposureEnabled ? snapshot.exposure : nullptr;
+    if (settings && settings->GetSecondValue() != 0)
+        p.colorMode = settings->GetSecondValue();
+    else if (!TagColorMode(tags, &p.colorMode))
+        p.colorMode = 0;
+
+    const double fNumber = PositiveRational(tags, kFNumberTag, 1.0);
+    const double exposureTime = PositiveRational(tags, kExposureTimeTag, 1.0);
+    WORD sensitivity[2] = {0, 0};
+    double iso = kDefaultIso;
+    if (tags && tags->TagExists(kSensitivityTag) &&
+        !PravonErrorPtr(tags->ReadTag(kSensitivityTag, 3, sizeof sensitivity, sensitivity)) &&
+        sensitivity[1] > 0)
+        iso = sensitivity[1];
+    p.brightness =
+        std::log2(fNumber * fNumber) + std::log2(1.0 / exposureTime) - (std::log2(iso) - kSpeedOffset);
+
+    const LONG other = OtherToneMode(p.camera, p.colorMode);
+    if (settings && settings->GetMode() != 0) {
+        static constexpr LONG kBySettings[7] = {-1, -1, 0, 6, kCustomToneMode, 1, 5};
+        const LONG mode = settings->GetMode();
+        p.toneMode = mode >= 2 && mode <= 6 ? kBySettings[mode] : other;
+        return p;
+    }
+    LONG tone = 0;
+    if (!tags || !tags->TagExists(kToneTag) || PravonErrorPtr(tags->ReadTag(kToneTag, 3, sizeof tone, &tone)))
+        tone = -1;
+    switch (tone) {
+    case 1:
+        p.toneMode = 0;
+        break;
+    case 2:
+        p.toneMode = 6;
+        break;
+    case 5:
+        p.toneMode = 1;
+        break;
+    case 6:
+        p.toneMode = 5;
+        break;
+    case kCustomToneMode:
+        p.toneMode = kCustomToneMode;
+        break;
+    case 4: {
+        BYTE record[kCameraRecordSize] = {};
+        if (!tags->TagExists(kCameraRecordTag) ||
+            PravonErrorPtr(tags->ReadTag(kCameraRecordTag, 7, sizeof record, record)))
+            p.toneMode = 3;
+        else
+            p.toneMode = record[4] < kFirstUnknownToneByte ? record[4] % 7 : other;
+        break;
+    }
+    default:
+        p.toneMode = other;
+    }
+    return p;
+}
 
 CKvFileSavingUtilities::CKvFileSavingUtilities() : m_cache(std::make_unique<CCMLEngMgr>()) {
     PravonErrorPtr(m_cache->SetIdleLimit(kEngineCapacity));

@@ -64,6 +64,17 @@ public:
                    const std::string& destination) const;
     CCMLEngMgr* GetEngineCache() const { return m_cache.get(); }
 
+    // What a camera profile is generated from, as the picture's settings and tags give it: the generator's
+    // camera (0 for a model it does not know), the colour mode, the scene's brightness value (APEX) and the
+    // tone mode (16: the picture's own curve).
+    struct CameraProfileParameters {
+        LONG camera = 0;
+        LONG colorMode = 0;
+        double brightness = 0.0;
+        LONG toneMode = 3;
+    };
+    static CameraProfileParameters GetCameraProfileParameters(const ImageProperties& snapshot);
+
 private:
     std::string m_folder;
     std::array<std::string, kStandardCount> m_standard;

@@ -683,7 +683,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
         ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
     }
-    if (ok && (mask & (kCurvesChanged)))
+    if (ok && (mask & kCurvesChanged))
         ok = SetUpCurves(*snapshot, mask);
     if (ok && (mask & (kOutputChanged | kExposureChanged))) {
         const int custom = SetUpCustomConversion(*snapshot);

@@ -192,14 +192,10 @@ PravonRect CKvTolmoFilterChain::CropRectangle(const CropInput& in) {
 }
 
 void CKvTolmoFilterChain::RecordSilentChange(int stage) {
-    if (m_firstSilentChange)
-        return;
-    // The first one in processing order tells everything after it.
-    for (const int number : ProcessingOrder())
-        if (number == stage || GetStage(number) == m_firstSilentChange) {
-            m_firstSilentChange = GetStage(number);
-            return;
-        }
+    // The stages that change silently do so in processing order (6, 22, 7, 8), so the first one recorded
+    // reaches every other.
+    if (!m_firstSilentChange)
+        m_firstSilentChange = GetStage(stage);
 }
 
 void CKvTolmoFilterChain::SendSilentChanges() {
@@ -467,7 +463,13 @@ bool CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mas
         if (PravonErrorPtr(GetStage(28)->Enable(false, true)))
             return false;
     }
-    const LONG bits = m_outputParameters.bitsPerChannel == 8 ? 8 : 16;
+    // The curves see the output conversion's depth, or the source's when there is none.
+    LONG sourceSpace = 0;
+    const LONG depth = GetStage(8)->IsEnabled() ? m_outputParameters.bitsPerChannel
+                       : m_source && !PravonErrorPtr(m_source->GetColorSpace(&sourceSpace))
+                           ? PravonColorSpace::BitsPerSample(sourceSpace)
+                           : 16;
+    const LONG bits = depth == 8 ? 8 : 16;
     const LONG count = LONG{1} << bits;
     const bool firstOn = On(snapshot.lutGroup1Enabled, snapshot.lutGroup1);
     const bool secondOn = On(snapshot.lutGroup2Enabled, snapshot.lutGroup2);

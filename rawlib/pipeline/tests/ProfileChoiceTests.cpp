@@ -174,3 +174,57 @@ TEST_F(ProfileChoice, GreyEmbeddedAndDefaultRequestsComeFirst) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProfileChoice, CameraProfileParametersFromTheSettingsOrTheTags) {
+    ImageProperties snapshot = Snapshot(PravonColorSpace::kRawMosaic16, 258);
+    CKvFileSavingUtilities::CameraProfileParameters p =
+        CKvFileSavingUtilities::GetCameraProfileParameters(snapshot);
+    EXPECT_EQ(p.camera, 3);
+    // No aperture, exposure time or sensitivity: 0 + 0 - (log2 200 - 1.643856).
+    EXPECT_NEAR(p.brightness, -6.0, 1e-6);
+    EXPECT_EQ(p.toneMode, 3);
+    WriteRationals(33437, {4, 1});
+    WriteRationals(33434, {1, 125});
+    const WORD iso[2] = {0, 200};
+    tags->WriteTag(0x80002, 3, 4, iso);
+    EXPECT_NEAR(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).brightness, 4.965784, 1e-5);
+    WriteRationals(33434, {0, 125});
+    EXPECT_NEAR(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).brightness, 4 + 0 - 6.0, 1e-5)
+        << "a zero exposure time counts as missing";
+
+    struct Case {
+        LONG tagTone;    // -1: no tag
+        BYTE recordByte; // 0xFF: no record
+        LONG colorMode;
+        LONG expected;
+    } const cases[] = {{1, 0xFF, 0, 0}, {2, 0xFF, 0, 6}, {5, 0xFF, 0, 1}, {6, 0xFF, 0, 5}, {16, 0xFF, 0, 16},
+                       {4, 0xFF, 0, 3}, {4, 12, 0, 5},   {4, 20, 0, 6},   {4, 21, 2, 2},   {4, 200, 0, 3},
+                       {3, 0xFF, 2, 2}, {3, 0xFF, 3, 2}, {3, 0xFF, 1, 3}, {-1, 0xFF, 0, 3}};
+    for (const Case& c : cases) {
+        tags->RemoveTag(0x80081);
+        tags->RemoveTag(0x80097);
+        tags->RemoveTag(0x8008D);
+        if (c.tagTone >= 0)
+            tags->WriteTag(0x80081, 3, 4, &c.tagTone);
+        if (c.recordByte != 0xFF) {
+            std::vector<BYTE> record(304, 0);
+            record[4] = c.recordByte;
+            tags->WriteTag(0x80097, 7, 304, record.data());
+        }
+        tags->WriteTag(0x8008D, 9, 4, &c.colorMode);
+        EXPECT_EQ(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).toneMode, c.expected)
+            << c.tagTone << " " << int{c.recordByte} << " " << c.colorMode;
+    }
+    CKvExposureAdjustment settings;
+    snapshot.exposure = &settings;
+    snapshot.exposureEnabled = 1;
+    const LONG bySettings[][2] = {{2, 0}, {3, 6}, {4, 16}, {5, 1}, {6, 5}, {7, 3}};
+    for (const auto& [mode, expected] : bySettings) {
+        settings.SetMode(mode);
+        EXPECT_EQ(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).toneMode, expected) << mode;
+    }
+}
+
+} // namespace
