@@ -31,13 +31,6 @@
 
 namespace {
 
-TEST(StageSetup, ColourNoiseLevelsGiveTheirStrengths) {
-    const double expected[] = {0.0, 0.2, 0.3, 0.4, 0.5, 0.63, 0.7, 0.8, 0.9, 0.95, 1.0, 0.0, 0.0};
-    for (LONG level = 0; level <= 12; ++level)
-        EXPECT_EQ(CKvTolmoFilterChain::ColorNoiseStrength(level), expected[level]) << level;
-    EXPECT_EQ(CKvTolmoFilterChain::ColorNoiseStrength(-1), 0.0);
-}
-
 TEST(StageSetup, CameraToneTablesTurnHueAndScaleChroma) {
     EXPECT_TRUE(CKvTolmoFilterChain::CameraToneTables(3, 1.0).empty()) << "neutral: no tables";
     struct Case {
