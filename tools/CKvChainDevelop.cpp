@@ -150,6 +150,14 @@ IPravonError* CKvChainDevelop::SetOutput(LONG degrees, double scale) {
     return m_object->SetImageInfo(&change, false);
 }
 
+std::string CKvChainDevelop::OutputProfile() const {
+    const auto* object = dynamic_cast<const CKvnFilterChain*>(m_object);
+    const CKvTolmoFilterChain* chain = object ? object->GetInternalChain() : nullptr;
+    if (!chain || !chain->GetStage(8)->IsEnabled())
+        return {};
+    return chain->GetOutputProfile();
+}
+
 void CKvChainDevelop::ResetStageCounts() {
     if (CKvTolmoFilterChain* chain = InternalChain(m_object))
         for (const int number : CKvTolmoFilterChain::ProcessingOrder())

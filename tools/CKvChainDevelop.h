@@ -41,6 +41,9 @@ public:
     IPravonError* SetMoireAndFineEdge(LONG moireLevel, bool fineEdge);
     // The exposure change of the picture's settings, in EV.
     IPravonError* GetStoredExposure(double* ev);
+    // The path of the colour profile the chain converted its output to (empty before a development, or
+    // when the output kept the picture's own colours).
+    std::string OutputProfile() const;
     // Forgets the tiles the stages have computed so far.
     void ResetStageCounts();
     // (stage, tiles computed since the last reset) of every working stage, in processing order.

@@ -77,6 +77,7 @@ IPravonError* CKvSampleMaker::Make(const Options& options) {
     content.tags.push_back({kSensitivityTag, 3, Bytes(sensitivity, sizeof sensitivity)});
     static const char kModel[] = "Korvel synthetic sample";
     content.tags.push_back({kModelTag, 2, Bytes(kModel, sizeof kModel)});
+    content.tags.push_back({kColorModeTag, 9, Bytes(&kSrgbColorMode, sizeof kSrgbColorMode)});
     if (options.settings)
         content.tags.push_back({kSettingsTag, 1, StoredSettings(options.width, options.height)});
 

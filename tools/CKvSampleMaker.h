@@ -31,6 +31,9 @@ public:
     static constexpr ULONG kCameraInfoTag = 0x8000C;
     static constexpr ULONG kSensitivityTag = 0x80002;
     static constexpr ULONG kModelTag = 0x110;
+    // The colour mode the camera shot in, 1 (sRGB), which the development keeps as its output space.
+    static constexpr ULONG kColorModeTag = 0x8008D;
+    static constexpr LONG kSrgbColorMode = 1;
     static constexpr ULONG kSettingsTag = 0x80E01;
     // What --settings stores.
     static constexpr WORD kStoredTemperature = 4500;

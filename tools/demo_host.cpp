@@ -15,15 +15,19 @@
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 #include "KvCommandLine.h"
+#include "platform/win/WinPath.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -54,6 +58,21 @@ void PrintMeasured(const CKvBrightness& measured) {
                 measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
 }
 
+// The PNG with the profile of the chain's output embedded, so that a viewer shows its colours as meant.
+bool WriteWithOutputProfile(const CKvChainDevelop& chain, const std::string& path, LONG width, LONG height,
+                            const std::vector<BYTE>& rgb, std::string* error) {
+    const std::string profile = chain.OutputProfile();
+    std::vector<BYTE> bytes;
+    if (!profile.empty()) {
+        std::ifstream in(WinPath::ToNative(profile), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::size_t slash = profile.find_last_of("/\\");
+    return CKvPngFile::WriteRgb8WithProfile(path, width, height, rgb,
+                                            slash == std::string::npos ? profile : profile.substr(slash + 1),
+                                            bytes, error);
+}
+
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
 int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
                         double scale, bool autoBrightness, const CKvDemoAdjustments::Settings& detail,
@@ -77,7 +96,7 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
     if (!err)
         err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
     std::string error;
-    if (!err && !CKvPngFile::WriteSrgb8(pngPath, width, height, rgb, &error)) {
+    if (!err && !WriteWithOutputProfile(chain, pngPath, width, height, rgb, &error)) {
         std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath.c_str(), error.c_str());
         return 1;
     }
@@ -100,7 +119,7 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
         const std::size_t dot = pngPath.rfind(".png");
         const std::string thenPath =
             (dot == std::string::npos ? pngPath : pngPath.substr(0, dot)) + "-then.png";
-        if (!err && !CKvPngFile::WriteSrgb8(thenPath, width, height, rgb, &error)) {
+        if (!err && !WriteWithOutputProfile(chain, thenPath, width, height, rgb, &error)) {
             std::fprintf(stderr, "demo-host: cannot write %s: %s\n", thenPath.c_str(), error.c_str());
             return 1;
         }

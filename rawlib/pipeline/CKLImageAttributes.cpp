@@ -7,6 +7,9 @@ std::unique_ptr<ImageProperties> CKLImageAttributes::CreateProperties() {
 }
 
 CKLImageProperties::CKLImageProperties(CKLImageAttributes& attributes) : ImageProperties(attributes) {
+    rawFlag = attributes.rawSource;
+    embeddedProfile = attributes.embeddedProfilePath.empty() ? 0 : 1;
+    embeddedProfilePath = attributes.embeddedProfilePath;
     bool substituted = false;
     if (attributes.whiteBalanceOverride) {
         whiteBalance = &attributes.rawWhiteBalance;

@@ -25,6 +25,10 @@ public:
     LONG renderingIntent = 0; // 0..3
     BYTE depthDiffers = 0;
     LONG bitsPerChannel = 0;
+
+    // The source is a camera mosaic; the picture's own profile saved to a file (empty: none).
+    BYTE rawSource = 0;
+    std::string embeddedProfilePath;
 };
 
 // The snapshot the chain develops from.

@@ -354,8 +354,9 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         HQ4Tuning tuning;
         BYTE words[4];
         if (tags && !PravonErrorPtr(tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words))) {
-            const LONG sensitivity = KvDust::SensitivityWord(static_cast<WORD>(words[0] | words[1] << 8),
-                                                             static_cast<WORD>(words[2] | words[3] << 8));
+            const LONG sensitivity = DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
+                                                         static_cast<WORD>(words[2] | words[3] << 8),
+                                                         snapshot.cameraModelCode);
             if (snapshot.cameraModelCode == 259)
                 tuning.SetBySensitivityBase125(sensitivity);
             else
@@ -541,6 +542,8 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     if (!CKvTolmoScaleSplit::Compute(in, &split))
         return kNoColorSpace;
     m_firstReduction = split.firstReduction;
+    m_firstUsed = split.first.enabled;
+    m_firstAspectConsumed = split.aspectConsumedByFirst;
     const bool turned = snapshot.rotation == 90 || snapshot.rotation == 270;
     const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
         auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
@@ -596,6 +599,11 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         bool& flag;
         ~Clear() { flag = false; }
     } clear{m_updating};
+    // Stages changed without telling the stages after them tell them at the end, failed or not.
+    struct Notify {
+        CKvTolmoFilterChain& chain;
+        ~Notify() { chain.SendQuietChanges(); }
+    } notify{*this};
     LONG colorSpace = 0;
     if (PravonErrorPtr(m_source->GetColorSpace(&colorSpace)))
         return kNoColorSpace;
@@ -619,6 +627,11 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
     if (ok && (mask & kDustChanged))
         ok = UpdateDust(*snapshot, colorSpace, rawDevelopment);
+    if (ok && (mask & kVignetteChanged)) {
+        const bool model259 = colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
+        ok = m_developmentMode == kPreviewMode ? enable(25, false)
+                                               : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
+    }
     const LONG ratio = SourceRatio(*snapshot, colorSpace);
     const double scale = ratio * outputScale;
     // The scale the display stages see: the whole output scale only in native order, where camera 259's
@@ -630,6 +643,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = UpdateDetailStages(*snapshot, ratio, displayScale);
     if (ok)
         ok = UpdateRevelation(*snapshot, colorSpace, mask);
+    if (ok && (mask & kRedEyeChanged))
+        ok = SetUpRedEye(*snapshot);
     if (ok) {
         const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
         if (scaled != kOk)
@@ -640,10 +655,32 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = enable(3, rawDevelopment);
     if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
         ok = SetUpGains(*snapshot, rawDevelopment);
+    if (ok && (mask & (kCropChanged | kOutputSizeChanged)))
+        ok = SetUpCrop(*snapshot, ratio);
     if (ok && (mask & kFisheyeChanged))
         ok = UpdateFisheye(*snapshot);
+    if (ok) {
+        int converted = SetUpLabConversion(*snapshot, displayScale);
+        if (converted == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)) &&
+            !SetUpColorNoise(*snapshot, ratio, displayScale))
+            converted = kStageError;
+        if (converted == kOk)
+            converted = SetUpLchConversion(*snapshot);
+        if (converted != kOk)
+            return converted;
+    }
     if (ok && (mask & kChromaBoosterChanged))
         ok = UpdateChromaBooster(*snapshot);
+    if (ok) {
+        const int converted = SetUpOutputConversion(*snapshot);
+        if (converted != kOk)
+            return converted;
+    }
+    if (ok && ((mask & (kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        ok = SetUpCameraTone(*snapshot);
+    if (ok && ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        ok = SetUpSharpening(*snapshot,
+                             (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;
@@ -658,6 +695,13 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kMixerChanged)) {
         const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
         ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
+    }
+    if (ok && (mask & kCurvesChanged))
+        ok = SetUpCurves(*snapshot, mask);
+    if (ok && (mask & (kOutputChanged | kExposureChanged))) {
+        const int custom = SetUpCustomConversion(*snapshot);
+        if (custom != kOk)
+            return custom;
     }
     // The output depth without colour management, while the output conversion is off.
     if (ok && (mask & kOutputChanged) && !GetStage(8)->IsEnabled()) {

@@ -3,6 +3,7 @@
 // left disabled; later updates only switch stages on or off and change their parameters.
 #pragma once
 
+#include "filters/CPravonFilterCMLEngine.h"
 #include "filters/engine/CPravonFilterBase.h"
 #include "filters/engine/CPravonFilterWatcher.h"
 #include "platform/pravon/IPravonFilterChain.h"
@@ -41,6 +42,10 @@ public:
     static constexpr DWORD kVignetteChanged = 0x400;
     static constexpr DWORD kDustChanged = 0x40000;
     static constexpr DWORD kRevelationChanged = 0x80000;
+    static constexpr DWORD kCurvesChanged = 0x1 | 0x2;
+    static constexpr DWORD kCropChanged = 0x800;
+    static constexpr DWORD kCameraSettingsFlagChanged = 0x10000;
+    static constexpr DWORD kRedEyeChanged = 0x1000;
     static constexpr ULONG kExposureFactorTag = 0x80E0F;
     static constexpr ULONG kToneSelectorTag = 0x80081;
     // The white-balance and exposure gains of the gain stage, then its tone curve: three 4096-entry
@@ -123,6 +128,67 @@ private:
     int ParameteriseStages();
     void ReleaseAll();
 
+public:
+    // Stage set-up rules: what each stage that an update names gets from the snapshot
+    // (CKvTolmoStageSetup.cpp).
+    static constexpr int kColorEngineError = 9;
+    static constexpr int kSizeUnknown = 6;
+    // The sensitivity the high-quality demosaicing is tuned by, from the two halves of the sensitivity tag:
+    // the second half when the first is 0, else -1 or -2 for two or four times the base (1600, 800 for
+    // camera model 259) and 0 for anything else.
+    static LONG DemosaicSensitivity(WORD first, WORD second, WORD model);
+    // The colour-noise strength of a noise-reduction level (0 .. 10; 0 for any other level).
+    static double ColorNoiseStrength(LONG level);
+    // The lightness, chroma and hue tables (65536 entries each, in that order) of the camera's hue level
+    // and saturation factor; empty when they change nothing (level 3, factor 1).
+    static std::vector<WORD> CameraToneTables(LONG hueLevel, double saturation);
+    // The crop stage's rectangle for the size settings' crop, in the coordinates of its input.
+    struct CropInput {
+        double left = 0, top = 0, right = 0, bottom = 0;
+        LONG ratio = 1;
+        double firstScale = 1.0; // s13 when stage 13 was used, else 1
+        bool model259Raw = false;
+        bool aspectConsumedByFirst = false;
+        bool laterScalesOff = false; // stages 14, 15 and 17 all disabled
+        LONG outputWidth = 0, outputHeight = 0;
+    };
+    static PravonRect CropRectangle(const CropInput& in);
+    // The description of the output profile the last update chose.
+    const std::string& GetProfileDescription() const { return m_profileDescription; }
+    const std::string& GetOutputProfile() const { return m_outputProfile; }
+
+private:
+    struct CameraTone {
+        LONG hueLevel = 3;
+        double saturation = 1.0;
+    };
+    CameraTone CameraToneOf(const ImageProperties& snapshot) const;
+    bool GeneralSharpeningApplies(const ImageProperties& snapshot) const;
+    bool LchWanted(const ImageProperties& snapshot) const;
+    bool ColorNoiseWanted(const ImageProperties& snapshot, double displayScale) const;
+    // Steps that run on every update: the Lab (6), LCh (7) and output (8) conversions; chain result codes.
+    int SetUpLabConversion(const ImageProperties& snapshot, double displayScale);
+    int SetUpLchConversion(const ImageProperties& snapshot);
+    int SetUpOutputConversion(const ImageProperties& snapshot);
+    // The custom-profile conversion of stage 9; a chain result code.
+    int SetUpCustomConversion(const ImageProperties& snapshot);
+    bool SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale);
+    // The vignette stage from the settings and the picture's lens tags; aspect: the pixels' stretch.
+    bool SetUpVignette(const ImageProperties& snapshot, double aspect);
+    // The red-eye stage in the settings' mode, with their regions, or the regions it finds written back.
+    bool SetUpRedEye(const ImageProperties& snapshot);
+    bool SetUpCrop(const ImageProperties& snapshot, LONG ratio);
+    bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
+    bool SetUpCameraTone(const ImageProperties& snapshot);
+    bool SetUpSharpening(const ImageProperties& snapshot, bool secondToo);
+
+    std::array<CPravonFilterCMLEngine::Holder, 4> m_engines;
+    std::string m_profileDescription;
+    std::string m_outputProfile;
+    bool m_lchChanged = false;
+    bool m_firstAspectConsumed = false;
+    bool m_firstUsed = false;
+
     std::array<std::unique_ptr<CPravonFilterBase>, kStageCount> m_stages;
     PravonFilterChainPtr m_output;
     IPravonManager* m_manager = nullptr;
@@ -175,8 +241,11 @@ private:
     // list's plug-ins and their parameters are the same.
     bool UpdatePluginStages(const ImageProperties& snapshot);
     bool UpdatePluginScales(const ImageProperties& snapshot, double scale);
-    // Sends the one notice for the quiet changes, failed update or not, and gives the update's result.
+    // The update's result; the step that failed set it, or it is a stage error.
     int FinishUpdate(bool ok);
+    // Sends the one notice for the quiet changes, from the earliest stage that changed without telling
+    // the stages after it; every update ends with it, failed or not.
+    void SendQuietChanges();
     int m_stepResult = kStageError;
     int m_quietlyChanged = -1;
     struct PluginStage {

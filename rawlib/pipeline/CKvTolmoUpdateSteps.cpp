@@ -72,13 +72,16 @@ void CKvTolmoFilterChain::NoteQuietChange(int number) {
         m_quietlyChanged = number;
 }
 
-int CKvTolmoFilterChain::FinishUpdate(bool ok) {
+void CKvTolmoFilterChain::SendQuietChanges() {
     // A failed update tells downstream too: the stages it changed quietly would otherwise keep their old
     // tiles downstream, and the next update does not change them again.
     if (m_quietlyChanged >= 0)
         PravonErrorPtr(
             PravonSendDataNotification(GetStage(m_quietlyChanged), PravonNotification::kUpdateAll, nullptr));
     m_quietlyChanged = -1;
+}
+
+int CKvTolmoFilterChain::FinishUpdate(bool ok) {
     const int failure = m_stepResult;
     m_stepResult = kStageError;
     return ok ? kOk : failure;

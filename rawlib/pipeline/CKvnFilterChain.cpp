@@ -200,12 +200,14 @@ void CKvnFilterChain::SaveEmbeddedProfileFile(const std::string& folder) {
         return;
     }
     m_embeddedPath = pattern;
+    embeddedProfilePath = pattern;
 }
 
 void CKvnFilterChain::DeleteEmbeddedProfileFile() {
     if (!m_embeddedPath.empty())
         std::remove(m_embeddedPath.c_str());
     m_embeddedPath.clear();
+    embeddedProfilePath.clear();
 }
 
 IPravonError* CKvnFilterChain::SetUp() {
@@ -230,6 +232,7 @@ IPravonError* CKvnFilterChain::SetUp() {
             tags->ReadTag(KvSourceTags::kColorSpace, kTagTypeLong, sizeof sourceCode, &sourceCode))
         return PravonContext(e, kComponent, "the source's colour space cannot be read");
     m_rawSource = IsMosaicCode(sourceCode);
+    rawSource = m_rawSource ? 1 : 0;
     if (IPravonError* e = LoadStoredSettings())
         return e;
 

@@ -90,6 +90,13 @@ public:
     BYTE firstFlag = 0;
     DWORD instanceNumber = 0;
     std::array<DWORD, 2> spareWords{};
+    // What the development chain knows of the picture's colours, set by its owner: a raw source, a profile
+    // file saved from the picture, a request for the standard output profile, curve groups kept apart.
+    BYTE rawFlag = 0;
+    BYTE embeddedProfile = 0;
+    std::string embeddedProfilePath;
+    BYTE defaultProfileRequested = 0;
+    BYTE separateCurves = 0;
     // Carried for the pipeline; nothing here reads them.
     BYTE firstSmallFlag = 0;
     BYTE secondSmallFlag = 1;

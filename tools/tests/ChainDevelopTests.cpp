@@ -1,8 +1,8 @@
 // The demo host's development through the exported filter-chain object.
 #include "testing/PravonTestSupport.h"
 #include "testing/TempFolder.h"
-#include "testing/TempSystemRoot.h"
 #include "rawlib/settings/CKvBrightness.h"
+#include "testing/ProfileMachine.h"
 #include "tools/CKvChainDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
@@ -32,7 +32,7 @@ std::string MakeSample(const kvtest::TempFolder& folder, const char* name, LONG 
 }
 
 TEST(ChainDevelop, DevelopsTheSampleAndAnExposureChangeBrightensIt) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "chain.kvraw", 120, 90);
     ASSERT_FALSE(path.empty());
@@ -73,7 +73,7 @@ Developed DevelopSample(const std::string& path, LONG degrees, double scale) {
 }
 
 TEST(ChainDevelop, AQuarterTurnIsTheUprightPictureTurnedClockwise) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "turn.kvraw", 64, 40);
     ASSERT_FALSE(path.empty());
@@ -113,7 +113,7 @@ TEST(ChainDevelop, RefusesToDevelopWithoutASample) {
 }
 
 TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "refused.kvraw", 64, 40);
     ASSERT_FALSE(path.empty());
@@ -131,7 +131,7 @@ namespace {
 // The stored settings reach the development: the same sample without them develops darker (their exposure
 // is half a stop up), and the object reads back the stored exposure.
 TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     std::vector<BYTE> developed[2];
     for (const bool settings : {false, true}) {
@@ -154,7 +154,7 @@ TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
 // The automatic brightness through the chain: the settings hear the levels the chain's histogram measured
 // before the development.
 TEST(ChainDevelop, TheAutomaticBrightnessIsMeasuredOverTheChainsHistogram) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "bright.kvraw", 120, 90);
     ASSERT_FALSE(path.empty());
@@ -172,7 +172,7 @@ TEST(ChainDevelop, TheAutomaticBrightnessIsMeasuredOverTheChainsHistogram) {
 // Moire and fine edge set before the first development give what setting them afterwards gives, and
 // change the picture.
 TEST(ChainDevelop, MoireAndFineEdgeDevelopThroughTheChain) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "detail.kvraw", 120, 90);
     ASSERT_FALSE(path.empty());

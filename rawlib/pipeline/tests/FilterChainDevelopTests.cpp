@@ -5,7 +5,7 @@
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
-#include "testing/TempSystemRoot.h"
+#include "testing/ProfileMachine.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +40,9 @@ public:
         const BYTE pattern[] = {0, 2, 0, 2, 0, 1, 1, 2};
         EXPECT_PV_OK(tags->WriteTag(0xA302, 1, sizeof pattern, pattern));
         tags->SetCameraModel(258);
+        // Taken in sRGB, which the development then keeps as its output space.
+        const LONG srgbMode = 0;
+        EXPECT_PV_OK(tags->WriteTag(0x8008D, 9, 4, &srgbMode));
     }
     ~Picture() {
         if (object)
@@ -76,7 +79,7 @@ void ExpectSame(const kvtest::TestPlane& expected, const kvtest::TestPlane& actu
 }
 
 TEST(FilterChainDevelop, TheChainDemosaicsTheMosaicIntoRgb) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane developed = picture.Develop();
@@ -86,7 +89,7 @@ TEST(FilterChainDevelop, TheChainDemosaicsTheMosaicIntoRgb) {
 
 // Each change applied to a developed chain gives what a chain built with the change from the start gives.
 TEST(FilterChainDevelop, AnIncrementalChangeEqualsADevelopmentFromScratch) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         std::function<IPravonError*(IKvnFilterChain*)> change;
@@ -176,7 +179,7 @@ double MeanSample(const kvtest::TestPlane& plane) {
 }
 
 TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstBack) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -190,7 +193,7 @@ TEST(FilterChainDevelop, MoreExposureGivesABrighterPictureAndResetGivesTheFirstB
 }
 
 TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane wide = picture.Develop();
@@ -206,7 +209,7 @@ TEST(FilterChainDevelop, OneBytePerChannelGivesEightBitOutput) {
 }
 
 TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -221,7 +224,7 @@ TEST(FilterChainDevelop, TurningBackGivesTheFirstDevelopmentAgain) {
 }
 
 TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     const kvtest::TestPlane first = picture.Develop();
@@ -246,7 +249,8 @@ void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
     ASSERT_TRUE(chain.GetStage(first)->IsEnabled());
     for (auto it = order.begin(); it != order.end(); ++it) {
         const CPravonFilterBase* stage = chain.GetStage(*it);
-        if (!stage->IsEnabled())
+        // A conversion between equal profiles passes its source's tiles on and makes none.
+        if (!stage->IsEnabled() || stage->IsPassThrough())
             continue;
         if (it < at)
             EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
@@ -258,7 +262,7 @@ void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
 // After a change, only the stage the change reaches first and the working stages after it compute tiles
 // again; every working stage before it answers from its cache.
 TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         int firstTouched;
@@ -309,7 +313,7 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
 
 // The chain gives the output size the object reports, smaller or larger than the picture.
 TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     const LONG widths[] = {kWidth / 2, kWidth / 5, kWidth * 2};
     for (const LONG width : widths) {
         SCOPED_TRACE(width);
@@ -336,7 +340,7 @@ TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
 // A grey of linear light v comes out as the display encoding of v: the development squares the
 // demosaiced samples back to linear light before the gains and the display curve.
 TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     const auto srgb = [](double linear) {
         return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
     };
@@ -358,7 +362,7 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
 // The detail stages follow the noise settings: the same picture whether set before the first development or
 // changed afterwards, and only the detail stage and what follows it work again.
 TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
         int stage;
@@ -394,7 +398,7 @@ TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) 
 }
 
 TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
-    kvtest::TempSystemRoot root;
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     Picture picture;
     ASSERT_PV_OK(picture.Open());
     picture.Develop();

@@ -1,0 +1,620 @@
+// The stage set-up rules of the chain's update: how each stage that an update names is derived from the
+// settings snapshot (the colour conversions, colour noise, crop, curves, camera tone and sharpening).
+#include "CKvFileSavingUtilities.h"
+#include "CKvTolmoFilterChain.h"
+#include "KvProfileDescription.h"
+
+#include "filters/CCropFilter.h"
+#include "filters/CPravonFilterCML.h"
+#include "filters/CPravonFilterLut.h"
+#include "filters/CUnsharpMaskFilter.h"
+#include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CFltFnRedeye.h"
+#include "rawlib/filters/CFltSatComp.h"
+#include "rawlib/filters/detail/CFltColorNoise.h"
+#include "rawlib/filters/detail/CFltVignette.h"
+#include "rawlib/settings/CKvChromaBooster.h"
+#include "rawlib/settings/CKvFnRedEye.h"
+#include "rawlib/settings/CKvLEGeneral.h"
+#include "rawlib/settings/CKvLutChannel.h"
+#include "rawlib/settings/CKvLutGroup.h"
+#include "rawlib/settings/CKvNoiseReduction.h"
+#include "rawlib/settings/CKvSizeRes.h"
+#include "rawlib/settings/CKvUSMList.h"
+#include "rawlib/settings/CKvVignette.h"
+#include "rawlib/settings/ImageProperties.h"
+#include "rawlib/settings/KvComposeLut.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr DWORD kPreviewMode = 4;
+constexpr DWORD kFirstCurvesChanged = 0x1;
+constexpr DWORD kSecondCurvesChanged = 0x2;
+constexpr LONG kConvertedBits = 16;
+constexpr std::size_t kWideEntries = 65536;
+constexpr ULONG kHueLevelTag = 0x80092;
+constexpr ULONG kSaturationTag = 0x800AA;
+constexpr ULONG kCameraRecordTag = 0x80097;
+constexpr ULONG kCameraRecordSize = 304;
+constexpr LONG kNeutralHueLevel = 3;
+// The general record's sharpening: radius 15, amounts 10, 20 and 30 for levels 1 to 3, threshold 0.
+constexpr double kGeneralRadius = 15;
+constexpr double kGeneralAmountStep = 10;
+constexpr LONG kFullRangeMaskMethod = 3;
+// What the settings' radius, amount and threshold codes are worth to the unsharp mask.
+constexpr double kRadiusUnit = 0.2;
+constexpr double kAmountUnit = 0.05;
+constexpr double kThresholdUnit = 0.2;
+constexpr double kSmallestRadius = 0.5;
+constexpr ULONG kSensorDiagonalTag = 0x8000A;
+constexpr ULONG kLensFlagsTag = 0x80083;
+constexpr ULONG kLensDataTag = 0x80098;
+constexpr ULONG kFNumberTag = 0x829D;
+constexpr ULONG kLensDataSize = 31;
+// The f-number assumed without one recorded, and the one that stands for "no lens model".
+constexpr double kDefaultFNumber = 5.65685;
+constexpr double kNoLensFNumber = 1.0;
+// The sensitivity codes of the high-quality demosaicing's tuning: two and four times the base.
+constexpr WORD kSensitivityBase = 1600;
+constexpr WORD kModel259SensitivityBase = 800;
+// The progress category of red-eye detection.
+constexpr LONG kRedEyeProgress = 0x1000;
+
+// A positive finite reading of an 8-byte real tag; false when there is none.
+bool ReadPositive(IPravonTagControl* tags, ULONG tag, LONG type, double* value) {
+    double read = 0;
+    if (!tags || !tags->TagExists(tag) || PravonErrorPtr(tags->ReadTag(tag, type, sizeof read, &read)) ||
+        !std::isfinite(read) || read <= 0)
+        return false;
+    *value = read;
+    return true;
+}
+
+// trunc toward zero, held to the range of LONG so that no value from settings is undefined to convert.
+LONG TruncToLong(double value) {
+    if (!std::isfinite(value))
+        return 0;
+    constexpr double kLow = std::numeric_limits<LONG>::min(), kHigh = std::numeric_limits<LONG>::max();
+    return static_cast<LONG>(std::trunc(std::clamp(value, kLow, kHigh)));
+}
+
+bool On(DWORD enabled, const void* state) {
+    return enabled && state;
+}
+
+LONG ReadLong(IPravonTagControl* tags, ULONG tag, LONG fallback) {
+    LONG value = fallback;
+    if (!tags || !tags->TagExists(tag) || PravonErrorPtr(tags->ReadTag(tag, 9, sizeof value, &value)))
+        return fallback;
+    return value;
+}
+
+CPravonFilterCML* Cml(CPravonFilterBase* stage) {
+    return static_cast<CPravonFilterCML*>(stage);
+}
+
+// The three tables of a tone group: its first (master) channel followed by the channel of each colour
+// (ids 1 to 3) where the group has one, over `count` entries up to `scale`.
+bool GroupTables(CKvLutGroup& group, LONG count, LONG scale, std::vector<WORD>* tables) {
+    const std::size_t n = static_cast<std::size_t>(count);
+    std::vector<WORD> master(n);
+    auto* first = dynamic_cast<CKvLutChannel*>(group.GetChannelAt(0));
+    if (!first || first->BuildTable(master.data(), sizeof(WORD), count, scale, 0, 0.0) != count)
+        return false;
+    tables->assign(3 * n, 0);
+    for (LONG c = 0; c < 3; ++c) {
+        WORD* out = tables->data() + static_cast<std::size_t>(c) * n;
+        auto* colour = dynamic_cast<CKvLutChannel*>(group.FindChannel(c + 1));
+        std::vector<WORD> own(n);
+        if (colour && colour != first &&
+            colour->BuildTable(own.data(), sizeof(WORD), count, scale, 0, 0.0) == count)
+            KvComposeLut(master.data(), 2, count, scale, own.data(), 2, count, scale, out, 2, count, scale);
+        else
+            std::copy(master.begin(), master.end(), out);
+    }
+    return true;
+}
+
+// The second group's tables read through the first's: the curve stage of the second group runs first.
+void Compose(const std::vector<WORD>& before, std::vector<WORD>* after, LONG count, LONG scale) {
+    const std::size_t n = static_cast<std::size_t>(count);
+    std::vector<WORD> out(after->size());
+    for (std::size_t c = 0; c < 3; ++c)
+        KvComposeLut(before.data() + c * n, 2, count, scale, after->data() + c * n, 2, count, scale,
+                     out.data() + c * n, 2, count, scale);
+    *after = std::move(out);
+}
+
+IPravonError* SetTables(CPravonFilterBase* stage, const std::vector<WORD>& tables, LONG bits, bool notify) {
+    const std::size_t n = tables.size() / 3;
+    const WORD* channels[3] = {tables.data(), tables.data() + n, tables.data() + 2 * n};
+    return static_cast<CPravonFilterLut*>(stage)->SetLUT(channels, bits, bits, 3, notify);
+}
+
+} // namespace
+
+LONG CKvTolmoFilterChain::DemosaicSensitivity(WORD first, WORD second, WORD model) {
+    if (first == 0)
+        return second;
+    const WORD base = model == 259 ? kModel259SensitivityBase : kSensitivityBase;
+    return second == 2 * base ? -1 : second == 4 * base ? -2 : 0;
+}
+
+double CKvTolmoFilterChain::ColorNoiseStrength(LONG level) {
+    static constexpr double kStrengths[11] = {0.0, 0.2, 0.3, 0.4, 0.5, 0.63, 0.7, 0.8, 0.9, 0.95, 1.0};
+    return level >= 0 && level <= 10 ? kStrengths[level] : 0.0;
+}
+
+std::vector<WORD> CKvTolmoFilterChain::CameraToneTables(LONG hueLevel, double saturation) {
+    if (hueLevel == kNeutralHueLevel && saturation == 1.0)
+        return {};
+    std::vector<WORD> tables(3 * kWideEntries);
+    // A turn of 3 degrees per level away from the neutral one.
+    const std::int64_t turn = (std::int64_t{3} * hueLevel - 9) * 65536 / 360;
+    for (std::size_t v = 0; v < kWideEntries; ++v) {
+        tables[v] = static_cast<WORD>(v);
+        tables[kWideEntries + v] =
+            static_cast<WORD>(std::min(std::trunc(static_cast<double>(v) * saturation), 65535.0));
+        tables[2 * kWideEntries + v] =
+            static_cast<WORD>(((static_cast<std::int64_t>(v) + turn) % 65536 + 65536) % 65536);
+    }
+    return tables;
+}
+
+PravonRect CKvTolmoFilterChain::CropRectangle(const CropInput& in) {
+    const double r = std::max<LONG>(in.ratio, 1), f = in.firstScale;
+    const LONG left = TruncToLong(in.left * 0.5 / r * f);
+    PravonRect rect;
+    rect.left = left;
+    if (in.model259Raw) {
+        // The tall pixels' stretch, unless the first reduction took it already.
+        const double g = in.aspectConsumedByFirst ? f : 0.5015290519877675;
+        rect.top = TruncToLong(in.top * 0.5 / r * g);
+        rect.bottom = TruncToLong((in.bottom - in.top) * 0.5 / r * g + rect.top);
+        rect.right = in.laterScalesOff ? in.outputWidth + left
+                                       : TruncToLong((in.right - in.left) * 0.5 / r * f + left);
+        return rect;
+    }
+    rect.top = TruncToLong(in.top * 0.5 / r * f);
+    if (in.laterScalesOff) {
+        rect.right = in.outputWidth + left;
+        rect.bottom = in.outputHeight + rect.top;
+    } else {
+        rect.right = TruncToLong((in.right - in.left) * 0.5 / r * f + left);
+        rect.bottom = TruncToLong((in.bottom - in.top) * 0.5 / r * f + rect.top);
+    }
+    return rect;
+}
+
+CKvTolmoFilterChain::CameraTone CKvTolmoFilterChain::CameraToneOf(const ImageProperties& snapshot) const {
+    CameraTone tone;
+    const CKvExposureAdjustment* settings =
+        On(snapshot.exposureEnabled, snapshot.exposure) ? snapshot.exposure : nullptr;
+    LONG saturationLevel = 2;
+    if (settings) {
+        tone.hueLevel = settings->GetThirdValue();
+        saturationLevel = settings->GetSixthValue();
+    } else {
+        tone.hueLevel = ReadLong(snapshot.tagControl, kHueLevelTag, 0) / 3 + kNeutralHueLevel;
+        saturationLevel = ReadLong(snapshot.tagControl, kSaturationTag, 2);
+    }
+    if (tone.hueLevel < 1 || tone.hueLevel > 5)
+        tone.hueLevel = kNeutralHueLevel;
+    tone.saturation = saturationLevel == 1 ? 0.85 : saturationLevel == 3 ? 1.1 : 1.0;
+    return tone;
+}
+
+bool CKvTolmoFilterChain::GeneralSharpeningApplies(const ImageProperties& snapshot) const {
+    const LONG level = snapshot.general ? snapshot.general->GetValue(1) : 0;
+    return level >= 1 && level <= 3;
+}
+
+bool CKvTolmoFilterChain::LchWanted(const ImageProperties& snapshot) const {
+    if (m_developmentMode == kPreviewMode)
+        return false;
+    const CameraTone tone = CameraToneOf(snapshot);
+    const bool toned = tone.hueLevel != kNeutralHueLevel || tone.saturation != 1.0;
+    if (m_rawProcessingFlag) {
+        const bool list = On(snapshot.usmListEnabled, snapshot.usmList) && snapshot.usmList->GetCount() > 0;
+        LONG compensation = 0;
+        if (snapshot.rawFlag) {
+            const CKvExposureAdjustment* settings =
+                On(snapshot.exposureEnabled, snapshot.exposure) ? snapshot.exposure : nullptr;
+            BYTE record[kCameraRecordSize] = {};
+            if (settings && settings->GetFirstFlag())
+                compensation = settings->GetFourthValue();
+            else if (snapshot.tagControl && snapshot.tagControl->TagExists(kCameraRecordTag) &&
+                     !PravonErrorPtr(
+                         snapshot.tagControl->ReadTag(kCameraRecordTag, 7, sizeof record, record)))
+                compensation = record[1];
+        }
+        // The camera's own sharpening never applies: no camera tag says what it would be.
+        if (list || toned || GeneralSharpeningApplies(snapshot) || compensation != 0)
+            return true;
+    } else if (toned) {
+        return true;
+    }
+    return (On(snapshot.lutGroup3Enabled, snapshot.lutGroup3) && !snapshot.lutGroup3->IsNeutral()) ||
+           (On(snapshot.chromaBoosterEnabled, snapshot.chromaBooster) &&
+            !snapshot.chromaBooster->IsNeutral());
+}
+
+bool CKvTolmoFilterChain::ColorNoiseWanted(const ImageProperties& snapshot, double displayScale) const {
+    return m_developmentMode != kPreviewMode && displayScale >= 1.0 &&
+           On(snapshot.noiseReductionEnabled, snapshot.noiseReduction) &&
+           snapshot.noiseReduction->GetLevel() != 0;
+}
+
+int CKvTolmoFilterChain::SetUpLabConversion(const ImageProperties& snapshot, double displayScale) {
+    auto* stage = Cml(GetStage(6));
+    if (!ColorNoiseWanted(snapshot, displayScale)) {
+        if (stage->IsEnabled()) {
+            PravonErrorPtr(stage->Enable(false, false));
+            NoteQuietChange(6);
+        }
+        return kOk;
+    }
+    CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
+    LONG bits = 8;
+    if (!utilities ||
+        !utilities->GetCameraEngine(&m_engines[0], snapshot, utilities->GetProfilePath("KVLab.icm"), &bits))
+        return kColorEngineError;
+    if (stage->GetCMLEngine() == m_engines[0].Get() && stage->IsEnabled() &&
+        stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
+        return kOk;
+    if (PravonErrorPtr(stage->Enable(true, false)) ||
+        PravonErrorPtr(stage->SetCMLEngine(m_engines[0].Get(), false)) ||
+        PravonErrorPtr(stage->SetLUT(true, true, nullptr, 0, 0, 0, false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(true, kConvertedBits, false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
+        return kStageError;
+    NoteQuietChange(6);
+    return kOk;
+}
+
+int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
+    m_lchChanged = false;
+    auto* stage = Cml(GetStage(7));
+    if (!LchWanted(snapshot)) {
+        if (stage->IsEnabled()) {
+            PravonErrorPtr(stage->Enable(false, false));
+            NoteQuietChange(7);
+            m_lchChanged = true;
+        }
+        return kOk;
+    }
+    CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
+    if (!utilities)
+        return kColorEngineError;
+    const std::string lch = utilities->GetProfilePath("KVLch2.icm");
+    LONG bits = kConvertedBits;
+    const bool acquired =
+        GetStage(6)->IsEnabled()
+            ? utilities->GetEngine(&m_engines[1], utilities->GetProfilePath("KVLab.icm"), lch)
+            : utilities->GetCameraEngine(&m_engines[1], snapshot, lch, &bits);
+    if (!acquired)
+        return kColorEngineError;
+    if (stage->GetCMLEngine() == m_engines[1].Get() && stage->IsEnabled() &&
+        stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
+        return kOk;
+    if (PravonErrorPtr(stage->Enable(true, false)) ||
+        PravonErrorPtr(stage->SetCMLEngine(m_engines[1].Get(), false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(true, kConvertedBits, false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
+        return kStageError;
+    NoteQuietChange(7);
+    m_lchChanged = true;
+    return kOk;
+}
+
+int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) {
+    CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
+    if (!utilities)
+        return kColorEngineError;
+    std::string output = utilities->ChooseDefaultOutputProfile(snapshot);
+    if (output.empty())
+        output = utilities->GetStandardProfile(0);
+    m_outputProfile = output;
+    CKvString description;
+    m_profileDescription =
+        ReadProfileDescription(output.c_str(), &description, false) ? description.GetBuffer() : "";
+
+    const bool processedRaw = snapshot.cameraModelCode >= 513 && snapshot.cameraModelCode <= 516;
+    const bool rawDevelopment = snapshot.rawFlag && !processedRaw;
+    const OutputParameters& out = m_outputParameters;
+    const bool lab = GetStage(6)->IsEnabled(), lch = GetStage(7)->IsEnabled();
+    auto* stage = Cml(GetStage(8));
+    if (!(rawDevelopment || snapshot.embeddedProfile ||
+          (!out.customProfile && (out.profileRequested || out.depthDiffers)) || lab || lch)) {
+        if (stage->IsEnabled()) {
+            PravonErrorPtr(stage->Enable(false, false));
+            NoteQuietChange(8);
+        }
+        return kOk;
+    }
+    LONG bits = kConvertedBits;
+    const bool acquired =
+        lch   ? utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLch2.icm"), output)
+        : lab ? utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLab.icm"), output)
+              : utilities->GetCameraEngine(&m_engines[2], snapshot, output, &bits);
+    if (!acquired)
+        return kColorEngineError;
+    CPravonFilterCMLEngine* engine = m_engines[2].Get();
+    bool intentChanged = false;
+    if (!out.customProfile && out.profileRequested && engine->GetRenderingIntent() != out.renderingIntent) {
+        if (PravonErrorPtr(engine->SetRenderingIntent(out.renderingIntent)))
+            return kStageError;
+        intentChanged = true;
+    }
+    if (stage->GetCMLEngine() == engine && stage->IsEnabled() && !intentChanged &&
+        stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == out.bitsPerChannel)
+        return kOk;
+    if (PravonErrorPtr(stage->Enable(true, false)) || PravonErrorPtr(stage->SetCMLEngine(engine, false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(true, out.bitsPerChannel, false)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
+        return kStageError;
+    NoteQuietChange(8);
+    return kOk;
+}
+
+int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) {
+    auto* stage = Cml(GetStage(9));
+    const OutputParameters& out = m_outputParameters;
+    if (!out.customProfile)
+        return stage->IsEnabled() && PravonErrorPtr(stage->Enable(false, true)) ? kStageError : kOk;
+    CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
+    if (!utilities)
+        return kColorEngineError;
+    LONG bits = out.bitsPerChannel;
+    const bool acquired =
+        GetStage(8)->IsEnabled()
+            ? utilities->GetEngine(&m_engines[3], m_outputProfile, out.customProfilePath)
+            : utilities->GetCameraEngine(&m_engines[3], snapshot, out.customProfilePath, &bits);
+    if (!acquired)
+        return kColorEngineError;
+    CPravonFilterCMLEngine* engine = m_engines[3].Get();
+    bool intentChanged = false;
+    if (engine->GetRenderingIntent() != out.renderingIntent) {
+        if (PravonErrorPtr(engine->SetRenderingIntent(out.renderingIntent)))
+            return kStageError;
+        intentChanged = true;
+    }
+    if (stage->GetCMLEngine() == engine && stage->IsEnabled() && !intentChanged &&
+        stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == out.bitsPerChannel)
+        return kOk;
+    if (PravonErrorPtr(stage->Enable(true, true)) || PravonErrorPtr(stage->SetCMLEngine(engine, true)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(true, out.bitsPerChannel, true)) ||
+        PravonErrorPtr(stage->SetBitsPerComponent(false, bits, true)))
+        return kStageError;
+    return kOk;
+}
+
+bool CKvTolmoFilterChain::SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale) {
+    auto* stage = static_cast<CFltColorNoise*>(GetStage(22));
+    const CKvNoiseReduction* noise =
+        On(snapshot.noiseReductionEnabled, snapshot.noiseReduction) && snapshot.tagControl
+            ? snapshot.noiseReduction
+            : nullptr;
+    const double strength = noise ? ColorNoiseStrength(noise->GetLevel()) : 0.0;
+    if (displayScale >= 1.0 && strength > 0 && ratio == 1 && m_developmentMode != kPreviewMode) {
+        if (!stage->IsEnabled()) {
+            if (PravonErrorPtr(stage->Enable(true, false)))
+                return false;
+            NoteQuietChange(22);
+        }
+        if (stage->GetStrength() != strength) {
+            if (PravonErrorPtr(stage->SetStrength(strength, false)))
+                return false;
+            NoteQuietChange(22);
+        }
+    } else if (stage->IsEnabled()) {
+        if (PravonErrorPtr(stage->Enable(false, false)))
+            return false;
+        NoteQuietChange(22);
+    }
+    return true;
+}
+
+bool CKvTolmoFilterChain::SetUpCrop(const ImageProperties& snapshot, LONG ratio) {
+    auto* stage = static_cast<CCropFilter*>(GetStage(27));
+    const CKvSizeRes* size = snapshot.sizeRes;
+    if (!size || m_active != 1 || size->GetCrop() == size->GetImageRect())
+        return !PravonErrorPtr(stage->Enable(false, true));
+    const DblRect crop = size->GetCrop();
+    CropInput in;
+    in.left = crop.left;
+    in.top = crop.top;
+    in.right = crop.right;
+    in.bottom = crop.bottom;
+    in.ratio = ratio;
+    in.firstScale = m_firstUsed ? m_firstReduction : 1.0;
+    in.model259Raw = snapshot.rawFlag && snapshot.cameraModelCode == 259;
+    in.aspectConsumedByFirst = m_firstAspectConsumed;
+    in.laterScalesOff =
+        !GetStage(14)->IsEnabled() && !GetStage(15)->IsEnabled() && !GetStage(17)->IsEnabled();
+    in.outputWidth = m_outputWidth;
+    in.outputHeight = m_outputHeight;
+    return !PravonErrorPtr(stage->SetCrop(CropRectangle(in), true)) &&
+           !PravonErrorPtr(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mask) {
+    const bool separate = snapshot.separateCurves != 0;
+    if (!separate && (mask & (kFirstCurvesChanged | kSecondCurvesChanged))) {
+        mask = (mask | kFirstCurvesChanged) & ~kSecondCurvesChanged;
+        if (PravonErrorPtr(GetStage(28)->Enable(false, true)))
+            return false;
+    }
+    // The curves see the output conversion's depth, or the source's when there is none.
+    LONG sourceSpace = 0;
+    const LONG depth = GetStage(8)->IsEnabled() ? m_outputParameters.bitsPerChannel
+                       : m_source && !PravonErrorPtr(m_source->GetColorSpace(&sourceSpace))
+                           ? PravonColorSpace::BitsPerSample(sourceSpace)
+                           : 16;
+    const LONG bits = depth == 8 ? 8 : 16;
+    const LONG count = LONG{1} << bits;
+    const bool firstOn = On(snapshot.lutGroup1Enabled, snapshot.lutGroup1);
+    const bool secondOn = On(snapshot.lutGroup2Enabled, snapshot.lutGroup2);
+    std::vector<WORD> tables;
+    if (mask & kSecondCurvesChanged) {
+        const bool built = secondOn && !snapshot.lutGroup2->IsNeutral() &&
+                           GroupTables(*snapshot.lutGroup2, count, count, &tables) &&
+                           !PravonErrorPtr(SetTables(GetStage(28), tables, bits, true));
+        if (PravonErrorPtr(GetStage(28)->Enable(built, true)))
+            return false;
+    }
+    if (mask & kFirstCurvesChanged) {
+        if (!firstOn && (separate || !secondOn))
+            return !PravonErrorPtr(GetStage(29)->Enable(false, true));
+        const bool firstCurved = firstOn && !snapshot.lutGroup1->IsNeutral();
+        const bool secondCurved = !separate && secondOn && !snapshot.lutGroup2->IsNeutral();
+        bool built = false;
+        if (firstCurved || secondCurved) {
+            std::vector<WORD> first, second;
+            built = !firstCurved || GroupTables(*snapshot.lutGroup1, count, count, &first);
+            if (built && secondCurved) {
+                built = GroupTables(*snapshot.lutGroup2, count, count, &second);
+                if (built && firstCurved)
+                    Compose(second, &first, count, count);
+                else if (built)
+                    first = std::move(second);
+            }
+            built = built && !PravonErrorPtr(SetTables(GetStage(29), first, bits, true));
+        }
+        if (PravonErrorPtr(GetStage(29)->Enable(built, true)))
+            return false;
+    }
+    return true;
+}
+
+bool CKvTolmoFilterChain::SetUpCameraTone(const ImageProperties& snapshot) {
+    if (!GetStage(7)->IsEnabled())
+        return !PravonErrorPtr(GetStage(24)->Enable(false, true)) &&
+               !PravonErrorPtr(GetStage(44)->Enable(false, true));
+    const CameraTone tone = CameraToneOf(snapshot);
+    const std::vector<WORD> tables = CameraToneTables(tone.hueLevel, tone.saturation);
+    auto* lut = static_cast<CPravonFilterLut*>(GetStage(44));
+    IPravonError* set =
+        tables.empty() ? lut->SetLUT(nullptr, 0, 0, 0, true) : SetTables(lut, tables, 16, true);
+    if (PravonErrorPtr(set) || PravonErrorPtr(lut->Enable(true, true)))
+        return false;
+    auto* compensation = static_cast<CFltSatComp*>(GetStage(24));
+    if (!m_rawProcessingFlag)
+        return !PravonErrorPtr(compensation->Enable(false, true));
+    LONG level = 0;
+    if (snapshot.rawFlag && On(snapshot.exposureEnabled, snapshot.exposure) &&
+        snapshot.exposure->GetFirstFlag())
+        level = snapshot.exposure->GetFourthValue();
+    return !PravonErrorPtr(compensation->SetCompensation(level, true)) &&
+           !PravonErrorPtr(compensation->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool secondToo) {
+    const bool on = GetStage(7)->IsEnabled() && m_rawProcessingFlag;
+    // The camera's own sharpening (stage 19) never applies.
+    if (PravonErrorPtr(GetStage(19)->Enable(false, true)))
+        return false;
+    if (!secondToo)
+        return true;
+    auto* stage = static_cast<CUnsharpMaskFilter*>(GetStage(20));
+    if (!on || !GeneralSharpeningApplies(snapshot))
+        return !PravonErrorPtr(stage->Enable(false, true));
+    const double amount = kGeneralAmountStep * snapshot.general->GetValue(1);
+    const double scale = m_firstUsed ? m_firstReduction : 1.0;
+    const double aspect =
+        m_firstAspectConsumed
+            ? 1.0
+            : (snapshot.rawFlag && snapshot.cameraModelCode == 259 ? 1.9939024390243902 : 1.0);
+    const double r = kGeneralRadius * scale * kRadiusUnit;
+    const bool wide = r >= kSmallestRadius;
+    return !PravonErrorPtr(stage->SetAffectNoise(false, true)) &&
+           !PravonErrorPtr(stage->SetRange(0.0, 0.0, 1.0, 0.0, true)) &&
+           !PravonErrorPtr(stage->SetThreshold(0.0 * kThresholdUnit, true)) &&
+           !PravonErrorPtr(stage->SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) &&
+           !PravonErrorPtr(stage->SetPower(wide ? amount * kAmountUnit : amount * r * kAmountUnit, true)) &&
+           !PravonErrorPtr(stage->SetMaskMethod(kFullRangeMaskMethod, true)) &&
+           !PravonErrorPtr(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double aspect) {
+    auto* stage = static_cast<CFltVignette*>(GetStage(25));
+    const CKvVignette* vignette =
+        On(snapshot.vignetteEnabled, snapshot.vignette) ? snapshot.vignette : nullptr;
+    if (!vignette || vignette->GetAmount() == 0)
+        return !PravonErrorPtr(stage->Enable(false, true));
+    IPravonTagControl* tags = snapshot.tagControl;
+    bool failed = false;
+    double diagonal = 0;
+    if (ReadPositive(tags, kSensorDiagonalTag, 4, &diagonal)) {
+        failed = PravonErrorPtr(stage->SetMagnitude(diagonal, true)) != nullptr;
+    } else {
+        failed = true;
+        PravonErrorPtr(stage->ResetSensorSize(true));
+    }
+    double fNumber = kDefaultFNumber;
+    BYTE flags[8] = {};
+    CVignetteLensModel::Descriptor lens{};
+    bool haveLens = false;
+    if (tags && tags->TagExists(kLensFlagsTag) &&
+        !PravonErrorPtr(tags->ReadTag(kLensFlagsTag, 0x105, sizeof flags, flags)) && flags[2] != 0) {
+        BYTE data[kLensDataSize] = {};
+        if (!ReadPositive(tags, kFNumberTag, 4, &fNumber))
+            fNumber = kDefaultFNumber;
+        if (!tags->TagExists(kLensDataTag) ||
+            PravonErrorPtr(tags->ReadTag(kLensDataTag, 0x108, sizeof data, data))) {
+            failed = true;
+        } else if (std::memcmp(data, "0100", 4) == 0) {
+            std::copy(data + 13, data + 19, lens.begin());
+            haveLens = true;
+        } else if (std::memcmp(data, "0101", 4) == 0) {
+            lens = {data[4], data[5], data[19], data[20], data[21], data[22]};
+            haveLens = true;
+        } else {
+            failed = true;
+        }
+    }
+    if (PravonErrorPtr(stage->SetLensId(haveLens ? lens.data() : nullptr, true)))
+        failed = true;
+    if (failed)
+        fNumber = kNoLensFNumber;
+    if (PravonErrorPtr(stage->SetFNumber(fNumber, true)) ||
+        PravonErrorPtr(stage->SetAmount(vignette->GetAmount() * 0.01, true)) ||
+        PravonErrorPtr(stage->SetExtra(aspect, true)))
+        return !PravonErrorPtr(stage->Enable(false, true));
+    return !PravonErrorPtr(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltFnRedeye*>(GetStage(42));
+    CKvFnRedEye* state = On(snapshot.redEyeEnabled, snapshot.redEye) ? snapshot.redEye : nullptr;
+    if (!state || state->IsOff())
+        return !PravonErrorPtr(stage->Enable(false, true));
+    if (PravonErrorPtr(stage->Enable(true, true)) ||
+        PravonErrorPtr(stage->SetKeepAutomatic(state->GetKeepAutomatic(), true)))
+        return false;
+    if (snapshot.tagControl)
+        PravonErrorPtr(stage->ReadCameraTags(snapshot.tagControl));
+    if (PravonErrorPtr(stage->SetMode(state->GetMode(), true)))
+        return false;
+    if (state->GetMode() == CKvFnRedEye::kModeAutomatic) {
+        // Detection that fails or is stopped still counts as done; the regions found so far are kept.
+        PravonErrorPtr(stage->DetectAuto(nullptr, kRedEyeProgress, true));
+        return !PravonErrorPtr(
+            stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
+    }
+    if (state->GetClearManualRequest()) {
+        if (PravonErrorPtr(stage->ClearRegions(true)))
+            return false;
+        state->SetClearManualRequest(false);
+        return true;
+    }
+    if (PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kManualList, state->GetManualRegions())))
+        return false;
+    return !state->GetKeepAutomatic() ||
+           !PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions()));
+}

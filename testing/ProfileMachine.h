@@ -1,0 +1,25 @@
+// A fresh machine whose profile folder holds the standard profiles, written there by the make-profiles tool
+// of the build (its path given, as the suites' KV_MAKE_PROFILES).
+#pragma once
+
+#include "testing/TempSystemRoot.h"
+
+#include <string>
+
+namespace kvtest {
+
+class ProfileMachine {
+public:
+    explicit ProfileMachine(const std::string& makeProfiles);
+    bool Installed() const { return m_installed; }
+    // The machine's profile folder, with a final '/'.
+    const std::string& Folder() const { return m_folder; }
+    std::string Profile(const std::string& name) const { return m_folder + name; }
+
+private:
+    TempSystemRoot m_machine;
+    std::string m_folder;
+    bool m_installed = false;
+};
+
+} // namespace kvtest
