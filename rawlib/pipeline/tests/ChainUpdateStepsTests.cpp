@@ -14,6 +14,7 @@
 #include "testing/LchCalibrationFiles.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
+#include "testing/RunProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,11 @@ constexpr LONG kWidth = 160;
 constexpr LONG kHeight = 120;
 const std::vector<dusttest::Spot> kSpots = {{40, 40, 0.5}, {110, 70, 0.55}};
 using Setter = std::function<void(CKvnFilterChain&, IPravonManager&)>;
+
+// A machine with the lens folder and the standard profiles the output conversion needs.
+struct ChainMachine : kvtest::LensMachine {
+    ChainMachine() { EXPECT_EQ(kvtest::RunProgram({KV_MAKE_PROFILES, "--install"}), 0) << "make-profiles failed"; }
+};
 
 // A 12-bit grey mosaic with dust spots, the dust scene's camera tags and the fisheye lens's range, developed
 // through a fresh exported object.
@@ -106,7 +112,7 @@ void SetFisheye(CKvnFilterChain& o, IPravonManager&) {
 // Each step changed after a development gives what the change made from the start gives, and only the
 // step's stage and what follows it work again.
 TEST(ChainUpdateSteps, AChangedStepEqualsADevelopmentFromScratchAndRegeneratesFromItsStage) {
-    kvtest::LensMachine machine;
+    ChainMachine machine;
     ASSERT_TRUE(machine.Write({}));
     struct Case {
         const char* name;
@@ -199,7 +205,7 @@ TEST(ChainUpdateSteps, AStepWithoutItsDataEndsTheUpdateWithItsResult) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.result);
-        kvtest::LensMachine machine;
+        ChainMachine machine;
         if (!c.lensFile.empty()) {
             ASSERT_TRUE(machine.Write(c.lensFile));
         }
@@ -217,7 +223,7 @@ TEST(ChainUpdateSteps, AStepWithoutItsDataEndsTheUpdateWithItsResult) {
 // The settings' request for the calibrated default becomes the level the calibration makes the default; the
 // booster stays off without the LCh conversion in front of it.
 TEST(ChainUpdateSteps, TheBoostersDefaultLevelReplacesTheSettingsRequestForIt) {
-    kvtest::LensMachine machine;
+    ChainMachine machine;
     WriteFile(machine.Folder() + kKvChromaBoostCalibrationFile, kvtest::LchCalibrationBytes({}, 0));
     Picture picture;
     CKvnFilterChain& object = picture.Open();
@@ -233,7 +239,7 @@ TEST(ChainUpdateSteps, TheBoostersDefaultLevelReplacesTheSettingsRequestForIt) {
 // The dust reference stored beside the settings takes the place of the one the settings hold; without it
 // an unusable reference fails the chain with the dust map's kind.
 TEST(ChainUpdateSteps, TheDustReferenceTagIsReadWhenTheChainIsMade) {
-    kvtest::LensMachine machine;
+    ChainMachine machine;
     for (const bool stored : {true, false}) {
         SCOPED_TRACE(stored);
         Picture picture;
@@ -254,7 +260,7 @@ TEST(ChainUpdateSteps, TheDustReferenceTagIsReadWhenTheChainIsMade) {
 // Stages that changed without telling downstream are announced once, from the earliest of them, at the end
 // of the update, also when a later step fails.
 TEST(ChainUpdateSteps, AQuietChangeIsAnnouncedAtTheEndOfTheUpdateFailedOrNot) {
-    kvtest::LensMachine machine;
+    ChainMachine machine;
     for (const bool fail : {false, true}) {
         SCOPED_TRACE(fail);
         Picture picture;
@@ -277,7 +283,7 @@ TEST(ChainUpdateSteps, AQuietChangeIsAnnouncedAtTheEndOfTheUpdateFailedOrNot) {
 // Plug-in stages sit just before the last output scale stage, stay while the list is the same, go when it
 // is off, and see the picture at the update's scale over the settings' own, never enlarged.
 TEST(ChainUpdateSteps, PluginStagesFollowTheListAndTheScale) {
-    kvtest::LensMachine machine;
+    ChainMachine machine;
     Picture picture;
     CKvnFilterChain& object = picture.Open();
     picture.Develop();
