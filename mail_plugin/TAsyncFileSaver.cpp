@@ -103,7 +103,9 @@ void TAsyncFileSaver::SaveProc(TThreadQueueData* item) {
         return;
     auto saving = TRefPtr<TFileSaveData>::Adopt(static_cast<TFileSaveData*>(owned.Detach()));
     bool saved = false;
-    {
+    // An item taken after an abort ends at once without marking the saver busy, so an abort that waited
+    // for the current item finds the saver idle once that item ended.
+    if (!saver->m_aborted.load()) {
         BusyScope busy(saver->m_idle);
         if (!saver->m_aborted.load())
             saved = saver->SaveFile(*request);
