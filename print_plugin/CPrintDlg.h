@@ -78,6 +78,10 @@ public:
     // The imprint stylesheet applied to the preview's document with ImprintParameters; true when the
     // transform answered 1. A failed transform leaves the document as it was.
     bool ApplyImprints();
+    // The caption and imprint settings dialog of the language library over a copy of the options' record,
+    // with the configuration's largest caption size and the automatic size of the current layout's items;
+    // the record is taken back only when the dialog ends with OK (the answer is then true).
+    bool EditMetadataSettings(HWND parent);
     // The imprint stylesheet's parameters for the current layout: the pictures' sizes and date texts (each
     // repeated as often as the replicas ask), the imprint font, its height in pixels and its colour. False
     // when the sheet cannot be laid out.

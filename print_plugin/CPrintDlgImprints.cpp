@@ -1,6 +1,8 @@
 // The date imprints of the print dialog's sheets and the caption line's description.
 #include "CPrintDlg.h"
 
+#include "TMetadataSettingsDlg.h"
+
 #include "plugin_framework/HostLink.h"
 #include "plugin_framework/LengthUnits.h"
 
@@ -79,6 +81,28 @@ bool CPrintDlg::ApplyImprintsTo(TdocDocument& document) const {
 
 bool CPrintDlg::ApplyImprints() {
     return m_document && ApplyImprintsTo(*m_document);
+}
+
+bool CPrintDlg::EditMetadataSettings(HWND parent) {
+    constexpr LONG kScreenDpi = 96;
+    TRefPtr<TMetadataSettingsDlg> settings = TRefPtr<TMetadataSettingsDlg>::Adopt(new TMetadataSettingsDlg);
+    settings->SetResource(*TResource::Instance());
+    settings->SetMaxFontSize(m_config.GetCaptionMaxSize());
+    settings->SetSettings(m_options.metadata);
+    const TSize dpi = GetHandle() ? GetDpi() : TSize(kScreenDpi, kScreenDpi);
+    graphtypes::TSize_T<double> spacing, itemSize;
+    graphtypes::TSize_T<LONG> grid;
+    const graphtypes::TSize_T<LONG> resolution(dpi.cx > 0 ? dpi.cx : kScreenDpi,
+                                               dpi.cy > 0 ? dpi.cy : kScreenDpi);
+    if (ComputeItemLayout(LengthUnit::kPoint, spacing, grid, resolution, itemSize)) {
+        const double automatic = m_config.GetCaptionAutoSizeRatio() * itemSize.cx;
+        if (std::isfinite(automatic) && automatic >= 0.0 && automatic <= SheetGeometry::kMaxGridCount)
+            settings->SetAutomaticSize(static_cast<LONG>(std::trunc(automatic)));
+    }
+    if (settings->DoModal(kMetadataDialogTemplate, parent) != 1)
+        return false;
+    m_options.metadata = settings->GetSettings();
+    return true;
 }
 
 TString CaptionDescription(const TResource& resources, LONG flags) {
