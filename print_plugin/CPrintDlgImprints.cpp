@@ -12,6 +12,9 @@
 namespace {
 
 constexpr double kLineSpacing = 1.2;
+// Points become pixels through a division: a whole number of pixels may come out a hair below itself,
+// which truncation must not take for the pixel before.
+constexpr double kWholeTolerance = 1e-9;
 
 // The date part of a host's date and time text: what stands before its first blank, or all of it.
 TString DateOnly(const TString& text) {
@@ -40,7 +43,7 @@ LONG CPrintDlg::ImprintHeight(double itemWidth) const {
         ConvertUnits(LengthUnit::kPoint, LengthUnit::kPixel, std::trunc(points * kLineSpacing), &verticalDpi);
     if (!std::isfinite(line) || line < 0.0 || line > SheetGeometry::kMaxGridCount * 100.0)
         return 0;
-    return static_cast<LONG>(std::trunc(line));
+    return static_cast<LONG>(std::trunc(line + kWholeTolerance));
 }
 
 bool CPrintDlg::ImprintParameters(TString& parameters) const {
