@@ -241,7 +241,7 @@ TEST_F(PrintSheetTest, ImprintHeightsComeFromSizesInRangeOrTheItemWidth) {
 
 TEST_F(PrintSheetTest, ImprintsStandInTheLowerRightCornerOfEachPictureInDocumentOrder) {
     SetPictures(3);
-    m_dialog->SetSelectionInfo({{1, {400, 300}, L"A 1"}, {2, {0, 300}, L"B 2"}, {3, {300, 400}, L"C 3"}});
+    m_dialog->SetSelectionInfo({{1, {400, 300}, L"A 1"}, {2, {0, 300}, L"B 2"}, {3, {300, 400}, L"C'\"3 4"}});
     m_options.metadataEnabled = true;
     m_options.metadata.imprintEnabled = true;
     m_options.metadata.imprintFont.size = 10;
@@ -268,7 +268,7 @@ TEST_F(PrintSheetTest, ImprintsStandInTheLowerRightCornerOfEachPictureInDocument
     }
     docReleaseHandle(page);
     ASSERT_EQ(pictures.size(), 3u);
-    EXPECT_EQ(texts, (std::vector<std::wstring>{L"A", L"C"})) << "none for a picture without a size";
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"A", L"C'\"3"})) << "none for a picture without a size";
     ASSERT_EQ(imprints.size(), 2u);
     // A 4:3 picture fills its cell's width; a 3:4 one its height, centred.
     const Box& first = pictures[0];
