@@ -68,110 +68,91 @@ protected:
         FreeLibrary(m_language);
     }
     // Runs the dialog over the record; the step looks at it and ends it with the key.
-    LONG Run(TMetadataSettingsDlg& dialog, std::function<void(HWND)> look, WPARAM key) {
-        dialog.SetResource(*TResource::Instance());
-        WinDialogTest::RunInModalLoop([&, look, key](HWND window) {
+    LONG Run(const TMetadataSettings& record, std::function<void(HWND)> look, WPARAM key = VK_RETURN) {
+        m_dialog.SetSettings(record);
+        m_dialog.SetResource(*TResource::Instance());
+        WinDialogTest::RunInModalLoop([look, key](HWND window) {
             look(window);
             EXPECT_TRUE(WinUserTest::InjectKey(nullptr, key));
             return true;
         });
-        return dialog.DoModal(CPrintDlg::kMetadataDialogTemplate, nullptr);
+        return m_dialog.DoModal(CPrintDlg::kMetadataDialogTemplate, nullptr);
+    }
+    void Tick(HWND window, int id, WPARAM state, bool notify) {
+        SendMessageW(GetDlgItem(window, id), BM_SETCHECK, state, 0);
+        if (notify)
+            Command(window, id, BN_CLICKED);
     }
 
     HMODULE m_language = nullptr;
     HINSTANCE m_previous = nullptr;
+    TMetadataSettingsDlg m_dialog;
 };
+
+using D = TMetadataSettingsDlg;
 
 TEST_F(MetadataSettingsTest, FacesAreTheMachinesAndSizesRunFromAutoToTheMaximum) {
     TMetadataSettings record;
-    record.captionFont.face = L"dejavu SERIF";
-    record.captionFont.style = TFontInfo::kBold | TFontInfo::kItalic;
-    record.captionFont.size = -1;
-    record.imprintFont.face = L"No Such Face";
-    record.imprintFont.size = 10;
-    TMetadataSettingsDlg dialog;
-    dialog.SetSettings(record);
-    dialog.SetMaxFontSize(16);
+    record.captionFont = TFontInfo{L"dejavu SERIF", TFontInfo::kBold | TFontInfo::kItalic, -1};
+    record.imprintFont = TFontInfo{L"No Such Face", 0, 10};
+    m_dialog.SetMaxFontSize(16);
     const std::vector<std::wstring> faces{L"DejaVu Sans", L"DejaVu Sans Mono", L"DejaVu Serif"};
     std::vector<std::wstring> sizes{L"Auto"};
     for (int size = 4; size <= 16; ++size)
         sizes.push_back(std::to_wstring(size));
-    EXPECT_EQ(Run(
-                  dialog,
+    EXPECT_EQ(Run(record,
                   [&](HWND) {
-                      EXPECT_EQ(Entries(dialog, TMetadataSettingsDlg::kCaptionFace), faces);
-                      EXPECT_EQ(Entries(dialog, TMetadataSettingsDlg::kImprintFace), faces);
-                      EXPECT_EQ(Selection(dialog, TMetadataSettingsDlg::kCaptionFace), 2);
-                      EXPECT_EQ(Selection(dialog, TMetadataSettingsDlg::kImprintFace), 0);
-                      EXPECT_EQ(Entries(dialog, TMetadataSettingsDlg::kCaptionStyle),
+                      EXPECT_EQ(Entries(m_dialog, D::kCaptionFace), faces);
+                      EXPECT_EQ(Entries(m_dialog, D::kImprintFace), faces);
+                      EXPECT_EQ(Selection(m_dialog, D::kCaptionFace), 2);
+                      EXPECT_EQ(Selection(m_dialog, D::kImprintFace), 0);
+                      EXPECT_EQ(Entries(m_dialog, D::kCaptionStyle),
                                 (std::vector<std::wstring>{L"Regular", L"Bold", L"Italic", L"Bold italic"}));
-                      EXPECT_EQ(Selection(dialog, TMetadataSettingsDlg::kCaptionStyle), 3);
-                      EXPECT_EQ(Entries(dialog, TMetadataSettingsDlg::kImprintSize), sizes);
-                      EXPECT_EQ(Selection(dialog, TMetadataSettingsDlg::kCaptionSize), 0);
-                      EXPECT_EQ(Selection(dialog, TMetadataSettingsDlg::kImprintSize), 10 - 4 + 1);
-                  },
-                  VK_RETURN),
+                      EXPECT_EQ(Selection(m_dialog, D::kCaptionStyle), 3);
+                      EXPECT_EQ(Entries(m_dialog, D::kImprintSize), sizes);
+                      EXPECT_EQ(Selection(m_dialog, D::kCaptionSize), 0);
+                      EXPECT_EQ(Selection(m_dialog, D::kImprintSize), 10 - 4 + 1);
+                  }),
               1);
-    EXPECT_EQ(dialog.GetSettings().captionFont.face, L"DejaVu Serif");
-    EXPECT_EQ(dialog.GetSettings().imprintFont.face, L"DejaVu Sans");
+    EXPECT_EQ(m_dialog.GetSettings().captionFont.face, L"DejaVu Serif");
+    EXPECT_EQ(m_dialog.GetSettings().imprintFont.face, L"DejaVu Sans");
 }
 
 TEST_F(MetadataSettingsTest, AMachineWithoutFontsKeepsTheFaces) {
     WinGdiTest::UseFontList({});
     TMetadataSettings record;
     record.captionFont.face = L"Gone";
-    TMetadataSettingsDlg dialog;
-    dialog.SetSettings(record);
-    EXPECT_EQ(Run(
-                  dialog,
-                  [&](HWND) { EXPECT_TRUE(Entries(dialog, TMetadataSettingsDlg::kCaptionFace).empty()); },
-                  VK_RETURN),
-              1);
-    EXPECT_EQ(dialog.GetSettings().captionFont.face, L"Gone");
+    EXPECT_EQ(Run(record, [&](HWND) { EXPECT_TRUE(Entries(m_dialog, D::kCaptionFace).empty()); }), 1);
+    EXPECT_EQ(m_dialog.GetSettings().captionFont.face, L"Gone");
 }
 
 TEST_F(MetadataSettingsTest, HandlersEditTheRecordAndOkRebuildsTheFlags) {
     TMetadataSettings record;
     record.captionFlags = TMetadataSettings::kBasic;
-    record.imprintColour = 0xFF000000u;
-    TMetadataSettingsDlg dialog;
-    dialog.SetSettings(record);
-    dialog.SetAutomaticSize(12);
+    m_dialog.SetAutomaticSize(12);
     WinUserTest::QueueColorDialogAnswer(true, RGB(0x10, 0x20, 0x30));
-    EXPECT_EQ(Run(
-                  dialog,
+    EXPECT_EQ(Run(record,
                   [&](HWND window) {
-                      EXPECT_FALSE(dialog.GetControl(TMetadataSettingsDlg::kImprintFace)->IsEnabled());
-                      SendMessageW(GetDlgItem(window, TMetadataSettingsDlg::kImprintBox), BM_SETCHECK,
-                                   BST_CHECKED, 0);
-                      Command(window, TMetadataSettingsDlg::kImprintBox, BN_CLICKED);
-                      EXPECT_TRUE(dialog.GetControl(TMetadataSettingsDlg::kImprintFace)->IsEnabled());
-                      SendMessageW(GetDlgItem(window, TMetadataSettingsDlg::kDateAndTimeBox), BM_SETCHECK,
-                                   BST_CHECKED, 0);
-                      Command(window, TMetadataSettingsDlg::kDateAndTimeBox, BN_CLICKED);
+                      EXPECT_FALSE(m_dialog.GetControl(D::kImprintFace)->IsEnabled());
+                      Tick(window, D::kImprintBox, BST_CHECKED, true);
+                      EXPECT_TRUE(m_dialog.GetControl(D::kImprintFace)->IsEnabled());
+                      Tick(window, D::kDateAndTimeBox, BST_CHECKED, true);
                       // A selection without the change notification is not taken.
-                      auto* sizes =
-                          dynamic_cast<TComboBoxCtrl*>(dialog.GetControl(TMetadataSettingsDlg::kImprintSize));
-                      sizes->SetCurSel(3);
-                      Command(window, TMetadataSettingsDlg::kImprintSize, 1);
-                      EXPECT_EQ(dialog.GetSettings().imprintFont.size, 10);
-                      Command(window, TMetadataSettingsDlg::kImprintSize,
-                              TMetadataSettingsDlg::kSelectionChange);
-                      Command(window, TMetadataSettingsDlg::kColourButton, BN_CLICKED);
+                      dynamic_cast<TComboBoxCtrl*>(m_dialog.GetControl(D::kImprintSize))->SetCurSel(3);
+                      Command(window, D::kImprintSize, 1);
+                      EXPECT_EQ(m_dialog.GetSettings().imprintFont.size, 10);
+                      Command(window, D::kImprintSize, D::kSelectionChange);
+                      Command(window, D::kColourButton, BN_CLICKED);
                       TString sample;
-                      dialog.GetControl(TMetadataSettingsDlg::kSample)->GetText(sample);
+                      m_dialog.GetControl(D::kSample)->GetText(sample);
                       EXPECT_EQ(sample, L"2003/08/08 17:40:29");
-                      EXPECT_EQ(dialog.GetControl(TMetadataSettingsDlg::kSample)->GetFontInfo().size, 6);
-                      SendMessageW(GetDlgItem(window, TMetadataSettingsDlg::kBasicBox), BM_SETCHECK,
-                                   BST_UNCHECKED, 0);
-                      SendMessageW(GetDlgItem(window, TMetadataSettingsDlg::kDetailedBox), BM_SETCHECK,
-                                   BST_CHECKED, 0);
-                  },
-                  VK_RETURN),
+                      EXPECT_EQ(m_dialog.GetControl(D::kSample)->GetFontInfo().size, 6);
+                      Tick(window, D::kBasicBox, BST_UNCHECKED, false);
+                      Tick(window, D::kDetailedBox, BST_CHECKED, false);
+                  }),
               1);
-    const TMetadataSettings& edited = dialog.GetSettings();
-    EXPECT_TRUE(edited.imprintEnabled);
-    EXPECT_TRUE(edited.imprintDateAndTime);
+    const TMetadataSettings& edited = m_dialog.GetSettings();
+    EXPECT_TRUE(edited.imprintEnabled && edited.imprintDateAndTime);
     EXPECT_EQ(edited.imprintFont.size, 6);
     EXPECT_EQ(edited.imprintColour, 0xFF302010u) << "the chosen colour, opaque";
     EXPECT_EQ(edited.captionFlags, TMetadataSettings::kDetailed);
@@ -181,12 +162,8 @@ TEST_F(MetadataSettingsTest, ThePrintDialogTakesTheRecordBackOnlyOnOk) {
     CPrintDlg print;
     print.GetOptions().metadata.captionFlags = TMetadataSettings::kBasic;
     for (const WPARAM key : {WPARAM{VK_ESCAPE}, WPARAM{VK_RETURN}}) {
-        WinDialogTest::RunInModalLoop([](HWND window) {
-            SendMessageW(GetDlgItem(window, TMetadataSettingsDlg::kAdditionalBox), BM_SETCHECK, BST_CHECKED,
-                         0);
-            return true;
-        });
-        WinDialogTest::RunInModalLoop([key](HWND) {
+        WinDialogTest::RunInModalLoop([this, key](HWND window) {
+            Tick(window, D::kAdditionalBox, BST_CHECKED, false);
             EXPECT_TRUE(WinUserTest::InjectKey(nullptr, key));
             return true;
         });

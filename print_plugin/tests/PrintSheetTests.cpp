@@ -198,44 +198,32 @@ TEST_F(PrintSheetTest, ImprintParametersListEveryPictureWithItsDateByteForByte) 
     m_dialog->SetSelectionInfo({{1, {400, 300}, L"2004/05/06 10:11:12"}, {2, {300, 400}, L"20040506"}});
     m_options.metadata.imprintFont = TFontInfo{L"O'Neil \"Sans\"", TFontInfo::kItalic, 10};
     m_options.metadata.imprintColour = 0xFF0000FFu;
-    const std::wstring tail = L"'<;/>fontName='O'Neil \"Sans\"'<;/>fontHeight=50<;/>italic=1<;/>bold=0<;/>"
-                              L"textColor='#ff0000ff'";
     const std::wstring a = L"400,300,2004/05/06;", b = L"300,400,20040506;";
+    // At 300 dpi a line is trunc(points x 1.2) points; automatic: 0.1 x 447 pixels in points, 10 points.
     const struct {
-        bool dateAndTime;
-        bool replicate;
-        LONG replicas;
+        bool dateAndTime, replicate;
+        LONG replicas, size;
         std::wstring items;
+        int height;
     } cases[] = {
-        {false, false, 3, a + b},
-        {true, false, 3, L"400,300,2004/05/06 10:11:12;" + b},
-        {false, true, 3, a + a + a + b + b + b},
-        {false, true, 0, a + b},
-        {false, true, 1000000000, a + a + a + a + a + b + b + b + b + b},
+        {false, false, 3, 10, a + b, 50},
+        {true, false, 3, 10, L"400,300,2004/05/06 10:11:12;" + b, 50},
+        {false, true, 3, 10, a + a + a + b + b + b, 50},
+        {false, true, 0, 2, a + b, 16},
+        {false, true, 1000000000, 1000, a + a + a + a + a + b + b + b + b + b, 79},
+        {false, false, 1, -1, a + b, 50},
     };
     for (const auto& c : cases) {
         m_options.metadata.imprintDateAndTime = c.dateAndTime;
         m_options.useReplicate = c.replicate;
         m_options.replicas = c.replicas;
-        TString parameters;
-        ASSERT_TRUE(m_dialog->ImprintParameters(parameters));
-        EXPECT_EQ(std::wstring(parameters), L"arrImprintsInfo='" + c.items + tail) << c.replicas;
-    }
-}
-
-TEST_F(PrintSheetTest, ImprintHeightsComeFromSizesInRangeOrTheItemWidth) {
-    m_dialog->SetSelectionInfo({{1, {400, 300}, L"d"}});
-    // 300 dpi: a line of trunc(points x 1.2) points. Automatic: 0.1 x 447 pixels in points, 10 points.
-    const struct {
-        LONG size;
-        const wchar_t* height;
-    } cases[] = {
-        {10, L"fontHeight=50<"}, {2, L"fontHeight=16<"}, {1000, L"fontHeight=79<"}, {-1, L"fontHeight=50<"}};
-    for (const auto& c : cases) {
         m_options.metadata.imprintFont.size = c.size;
         TString parameters;
         ASSERT_TRUE(m_dialog->ImprintParameters(parameters));
-        EXPECT_NE(std::wstring(parameters).find(c.height), std::wstring::npos) << c.size;
+        EXPECT_EQ(std::wstring(parameters),
+                  L"arrImprintsInfo='" + c.items + L"'<;/>fontName='O'Neil \"Sans\"'<;/>fontHeight=" +
+                      std::to_wstring(c.height) + L"<;/>italic=1<;/>bold=0<;/>textColor='#ff0000ff'")
+            << c.replicas << " " << c.size;
     }
 }
 

@@ -2,7 +2,6 @@
 // to its orientation, placed by the page's content alignment, and text items in their face, size and
 // colour, kept inside their boxes.
 #include "platform/renderers/CPageRenderer.h"
-#include "platform/renderers/PageItemFit.h"
 
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproHandles.h"
@@ -22,23 +21,22 @@ constexpr std::uint32_t kWhite = 0xFFFFFFFF;
 constexpr std::uint32_t kRed = 0xFFC80000;
 constexpr std::uint32_t kBlue = 0xFF0000C8;
 
-std::string Image(int id, int x, int y, int cx, int cy, const char* nuid, const char* fit,
-                  const char* rotation) {
-    return "<item id='" + std::to_string(id) + "' kind='image'><bounding-box x='" + std::to_string(x) +
-           "' y='" + std::to_string(y) + "' cx='" + std::to_string(cx) + "' cy='" + std::to_string(cy) +
-           "'/><content><image refType='NUID'>" + nuid +
+std::string Box(int x, int y, int cx, int cy) {
+    return "<bounding-box x='" + std::to_string(x) + "' y='" + std::to_string(y) + "' cx='" +
+           std::to_string(cx) + "' cy='" + std::to_string(cy) + "'/>";
+}
+
+std::string Image(const std::string& box, const char* nuid, const char* fit, const char* rotation) {
+    return "<item kind='image'>" + box + "<content><image refType='NUID'>" + nuid +
            "</image></content><property name='fit'><attr name='mode'>" + fit +
            "</attr></property><property name='rotation'><attr name='mode'>" + rotation +
            "</attr></property></item>";
 }
 
-std::string Text(int id, int x, int y, int cx, int cy, const char* text, const char* colour) {
-    return "<item id='" + std::to_string(id) + "' kind='text'><bounding-box x='" + std::to_string(x) +
-           "' y='" + std::to_string(y) + "' cx='" + std::to_string(cx) + "' cy='" + std::to_string(cy) +
-           "'/><content><text>" + text +
-           "</text></content><property name='text'><attr name='font-family'>DejaVu Sans</attr>"
-           "<attr name='font-size'>24</attr><attr name='bold'>1</attr><attr name='italic'>0</attr>"
-           "<attr name='color'>" +
+std::string Text(const std::string& box, const char* text, const char* colour) {
+    return "<item kind='text'>" + box + "<content><text>" + text +
+           "</text></content><property name='text'><attr name='font-family'>DejaVu Sans</attr><attr "
+           "name='font-size'>24</attr><attr name='bold'>1</attr><attr name='color'>" +
            colour + "</attr></property></item>";
 }
 
@@ -47,14 +45,15 @@ std::string Text(int id, int x, int y, int cx, int cy, const char* text, const c
 // the portrait picture unturned, with the content at the right and bottom.
 std::string Layout() {
     return "<ldf version='1'><page id='1' cx='200' cy='100'>" +
-           Image(1, 0, 0, 80, 40, "21", "inside", "best-fit") + Image(2, 100, 0, 40, 40, "22", "cover", "") +
-           Image(3, 0, 50, 80, 40, "21", "inside", "") + Image(4, 150, 50, 40, 40, "22", "inside", "") +
-           Text(5, 90, 45, 50, 30, "Hg 2003/08/08", "#000000ff") +
-           Text(6, 90, 75, 40, 25, "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", "#ff0000ff") +
+           Image(Box(0, 0, 80, 40), "21", "inside", "best-fit") +
+           Image(Box(100, 0, 40, 40), "22", "cover", "") + Image(Box(0, 50, 80, 40), "21", "inside", "") +
+           Image(Box(150, 50, 40, 40), "22", "inside", "") +
+           Text(Box(90, 45, 50, 30), "Hg 2003/08/08", "#000000ff") +
+           Text(Box(90, 75, 40, 25), "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", "#ff0000ff") +
            "</page><page id='2' cx='200' cy='100'>"
            "<property name='content-alignment'><attr name='vertical'>b</attr><attr name='horizontal'>r</attr>"
            "</property>" +
-           Image(1, 0, 0, 80, 40, "21", "inside", "") + "</page></ldf>";
+           Image(Box(0, 0, 80, 40), "21", "inside", "") + "</page></ldf>";
 }
 
 class ItemStyles : public ::testing::Test {
@@ -143,30 +142,6 @@ TEST_F(ItemStyles, TextStandsInItsColourInsideItsBox) {
     EXPECT_GT(Count(90, 75, 130, 100, Reddish), 20) << "the red text";
     EXPECT_EQ(Count(130, 75, 150, 100, Reddish), 0) << "the long text is cut at its box";
     EXPECT_EQ(Count(140, 45, 150, 75, Dark), 0);
-}
-
-TEST(PictureFit, FitsByTable) {
-    const ContentAlignment centre;
-    const struct {
-        double boxW, boxH, w, h;
-        const wchar_t* fit;
-        const wchar_t* rotation;
-        PictureFit expected;
-    } cases[] = {
-        {80, 40, 20, 40, L"inside", L"", {30, 0, 20, 40, false, false}},
-        {80, 40, 20, 40, L"inside", L"best-fit", {0, 0, 80, 40, true, false}},
-        {40, 40, 40, 20, L"cover", L"", {-20, 0, 80, 40, false, true}},
-        {40, 40, 40, 20, L"inside", L"best-fit", {0, 10, 40, 20, false, false}},
-        {60, 20, 10, 40, L"cover", L"best-fit", {-10, 0, 80, 20, true, true}},
-    };
-    for (const auto& c : cases) {
-        const PictureFit fit = PageItemFit::Fit(0, 0, c.boxW, c.boxH, c.w, c.h, c.fit, c.rotation, centre);
-        EXPECT_DOUBLE_EQ(fit.left, c.expected.left) << c.w << "x" << c.h;
-        EXPECT_DOUBLE_EQ(fit.top, c.expected.top);
-        EXPECT_DOUBLE_EQ(fit.width, c.expected.width);
-        EXPECT_DOUBLE_EQ(fit.height, c.expected.height);
-        EXPECT_EQ(fit.turned, c.expected.turned);
-    }
 }
 
 } // namespace
