@@ -17,16 +17,23 @@ namespace {
 class CPrintPluginApp {
 public:
     CPrintPluginApp() {
-        iproStartup();
-        utlStartup();
+        m_canvasStarted = iproStartup() == 1;
+        m_xmlStarted = utlStartup() == 1;
         KvwSetModuleFactory([]() -> TBasicQWComp* { return new (std::nothrow) TPrintPlugin; });
     }
+    // Only what was started is shut down, so that another user of a library keeps it.
     ~CPrintPluginApp() {
-        iproShutdown();
-        utlShutdown();
+        if (m_canvasStarted)
+            iproShutdown();
+        if (m_xmlStarted)
+            utlShutdown();
     }
     CPrintPluginApp(const CPrintPluginApp&) = delete;
     CPrintPluginApp& operator=(const CPrintPluginApp&) = delete;
+
+private:
+    bool m_canvasStarted = false;
+    bool m_xmlStarted = false;
 };
 
 CPrintPluginApp theApp;
