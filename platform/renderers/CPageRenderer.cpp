@@ -200,12 +200,9 @@ void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const 
         return;
     std::wstring kind;
     ReadProperty(item, L"@kind", kind);
-    if (kind == L"text") {
-        // Text stands on the page as it is, without a frame.
+    if (kind == L"text")
         DrawText(canvas, item, box, map);
-        return;
-    }
-    if (kind == L"image" && !DrawPicture(canvas, item, box, pictures))
+    else if (kind == L"image" && !DrawPicture(canvas, item, box, pictures))
         Placeholder(canvas, box);
     Frame(canvas, box);
 }
