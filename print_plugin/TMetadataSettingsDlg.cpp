@@ -32,13 +32,20 @@ bool SameFace(const TString& a, const TString& b) {
 
 TMetadataSettingsDlg::~TMetadataSettingsDlg() = default;
 
+bool TMetadataSettingsDlg::Destroy() {
+    m_colourButton = nullptr;
+    return TDialog::Destroy();
+}
+
 LONG TMetadataSettingsDlg::OnInit() {
     TDialog::OnInit();
-    m_colourButton = TRefPtr<TImgBtnCtrl>::Adopt(new TImgBtnCtrl);
-    if (!m_colourButton->Attach(GetDlgItem(kColourButton), false))
-        m_colourButton = TRefPtr<TImgBtnCtrl>();
-    else
+    m_colourButton = new TImgBtnCtrl;
+    if (m_colourButton->Attach(GetDlgItem(kColourButton), false)) {
         m_colourButton->SetBkColor(&m_settings.imprintColour);
+    } else {
+        m_colourButton->Release();
+        m_colourButton = nullptr;
+    }
 
     std::vector<TString> faces;
     if (HDC dc = GetDC()) {

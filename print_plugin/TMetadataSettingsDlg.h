@@ -44,6 +44,8 @@ public:
     ~TMetadataSettingsDlg() override;
 
     LONG OnInit() override;
+    // The colour button goes with the other wrappers.
+    bool Destroy() override;
     // The caption flags from the three boxes, then the dialog ends with 1.
     void OnOK() override;
 
@@ -72,7 +74,9 @@ private:
 
     static LONG OnCommand(TMessageInfo* info, void* context);
 
-    TRefPtr<TImgBtnCtrl> m_colourButton;
+    // The colour button's wrapper: like every wrapper of the dialog's controls, it belongs to the dialog
+    // while the dialog is open; null after construction and when it could not be attached.
+    TImgBtnCtrl* m_colourButton = nullptr;
     TMetadataSettings m_settings;
     LONG m_minSize = 4;
     LONG m_maxSize = 32;
