@@ -11,6 +11,9 @@ function(kv_add_test name)
     if(KV_SANITIZE MATCHES "address")
         target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/LeakSuppressions.cpp")
     endif()
+    if(KV_SANITIZE MATCHES "thread")
+        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/ThreadSuppressions.cpp")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60

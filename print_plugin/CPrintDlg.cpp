@@ -20,7 +20,11 @@ bool LoadText(const wchar_t* type, UINT id, TString& text) {
 
 } // namespace
 
-CPrintDlg::CPrintDlg(TPrinter& printer, const TConfigSettings& config, const TUserOptions& options)
+CPrintDlg::CPrintDlg()
+    : m_owned(std::make_unique<OwnedParts>()), m_printer(m_owned->printer), m_config(m_owned->config),
+      m_options(m_owned->options), m_geometry(m_config, m_options) {}
+
+CPrintDlg::CPrintDlg(TPrinter& printer, TConfigSettings& config, TUserOptions& options)
     : m_printer(printer), m_config(config), m_options(options), m_geometry(config, options) {}
 
 CPrintDlg::~CPrintDlg() = default;
@@ -110,6 +114,9 @@ bool CPrintDlg::BuildSheet(bool forDisplay) {
         TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_itemsFile.GetPath()));
     if (!document)
         return false;
+    // An imprint that cannot be applied leaves the pictures without it; the sheet itself stands.
+    if (m_options.IsMetadataEnabled() && m_options.metadata.imprintEnabled)
+        ApplyImprintsTo(*document);
     const LONG pages = document->GetPageCount();
     if (forDisplay) {
         if (!m_iterator || !m_iterator->SetDocument(document.get(), m_previewSize))

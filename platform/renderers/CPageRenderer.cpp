@@ -1,5 +1,7 @@
 #include "CPageRenderer.h"
 
+#include "PageItemFit.h"
+#include "PageItemText.h"
 #include "RendrContext.h"
 
 #include "platform/zizoraz/zIzoRaz.h"
@@ -126,6 +128,7 @@ struct Pictures {
     LONG subscriber = 0;
     LONG pageId = 0;
     const void* cancelEvent = nullptr;
+    ContentAlignment alignment;
 };
 
 LONG ReadLong(DocHandle object, const wchar_t* path) {
@@ -158,12 +161,33 @@ bool DrawPicture(IproHandle canvas, DocHandle item, const PixelRect& box, const 
                                  &params, width, height, picture.Cell()) != 1 ||
         iproGetImageSize(picture.Get(), &pictureWidth, &pictureHeight) != 1)
         return false;
-    const double scale =
-        std::min(static_cast<double>(width) / pictureWidth, static_cast<double>(height) / pictureHeight);
-    const double drawnWidth = pictureWidth * scale, drawnHeight = pictureHeight * scale;
-    return iproDrawImage(canvas, picture.Get(), static_cast<float>(box.left + (width - drawnWidth) / 2),
-                         static_cast<float>(box.top + (height - drawnHeight) / 2),
-                         static_cast<float>(drawnWidth), static_cast<float>(drawnHeight), 255) == 1;
+    if (pictureWidth <= 0 || pictureHeight <= 0)
+        return false;
+    std::wstring fit, rotation;
+    ReadProperty(item, L"property[@name='fit']/attr[@name='mode']", fit);
+    ReadProperty(item, L"property[@name='rotation']/attr[@name='mode']", rotation);
+    const PictureFit placed = PageItemFit::Fit(box.left, box.top, width, height, pictureWidth, pictureHeight,
+                                               fit.c_str(), rotation.c_str(), pictures.alignment);
+    return PageItemFit::Draw(canvas, picture.Get(), placed, box.left, box.top, width, height);
+}
+
+void DrawText(IproHandle canvas, DocHandle item, const PixelRect& box, const PageToPixels& map) {
+    std::wstring text, number, colour;
+    if (!ReadProperty(item, L"content/text", text))
+        return;
+    PageTextStyle style;
+    ReadProperty(item, L"property[@name='text']/attr[@name='font-family']", style.face);
+    double size = 0;
+    if (!ReadNumber(item, L"property[@name='text']/attr[@name='font-size']", size))
+        return;
+    style.lineHeight = size * map.scaleY;
+    style.bold = ReadProperty(item, L"property[@name='text']/attr[@name='bold']", number) && number == L"1";
+    style.italic =
+        ReadProperty(item, L"property[@name='text']/attr[@name='italic']", number) && number == L"1";
+    if (ReadProperty(item, L"property[@name='text']/attr[@name='color']", colour))
+        PageItemText::ParseColour(colour, style.colour);
+    ReadProperty(item, L"property[@name='text']/attr[@name='alignment']", style.alignment);
+    PageItemText::Draw(canvas, text, style, box.left, box.top, box.right - box.left, box.bottom - box.top);
 }
 
 void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const Pictures& pictures) {
@@ -175,7 +199,10 @@ void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const 
     if (box.Empty())
         return;
     std::wstring kind;
-    if (ReadProperty(item, L"@kind", kind) && kind == L"image" && !DrawPicture(canvas, item, box, pictures))
+    ReadProperty(item, L"@kind", kind);
+    if (kind == L"text")
+        DrawText(canvas, item, box, map);
+    else if (kind == L"image" && !DrawPicture(canvas, item, box, pictures))
         Placeholder(canvas, box);
     Frame(canvas, box);
 }
@@ -187,6 +214,13 @@ bool DrawPage(IproHandle canvas, DocHandle page, double pageWidth, double pageHe
     double counted = 0;
     const LONG items = ReadNumber(page, L"count(item)", counted) ? static_cast<LONG>(counted) : 0;
     pictures.pageId = ReadLong(page, L"@id");
+    std::wstring across, down;
+    const bool hasAcross =
+        ReadProperty(page, L"property[@name='content-alignment']/attr[@name='horizontal']", across);
+    const bool hasDown =
+        ReadProperty(page, L"property[@name='content-alignment']/attr[@name='vertical']", down);
+    pictures.alignment =
+        PageItemFit::ReadAlignment(hasAcross ? across.c_str() : nullptr, hasDown ? down.c_str() : nullptr);
     for (LONG index = 0;; ++index) {
         if (RendrIsCancelled(pictures.cancelEvent))
             return false;

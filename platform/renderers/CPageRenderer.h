@@ -1,8 +1,9 @@
 // One renderer instance of the page renderer libraries: the document it was given and what the media
 // context says (the JPEG quality, the codec table that host items are read through and whether previews
 // are drawn), and the drawing of a page of that document: a white page, each item's box framed, the
-// picture of an image item fitted into its box with its proportions kept and centred there; the page is
-// scaled onto its target on each axis. An image item asks the page context's image-load callback, when
+// picture of an image item fitted into its box (or covering it) with its proportions kept, turned for the
+// best fit and placed by the page's content alignment (centred without one), the text of a text item in
+// its font and colour (PageItemFit, PageItemText); the page is scaled onto its target on each axis. An image item asks the page context's image-load callback, when
 // there is one, whether its picture is loaded at the box's size, and is read through the codec table with
 // the render's cancel event only when it is; an item whose picture is not loaded, cannot be read or has no
 // codec to be read through is drawn as a grey placeholder with a cross. The target is the canvas image named

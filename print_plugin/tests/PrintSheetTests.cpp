@@ -181,4 +181,93 @@ TEST_F(PrintSheetTest, AFailedDocumentLeavesThePreviousOneWithTheIterator) {
     EXPECT_TRUE(RenderAndPaint());
 }
 
+// The text at the path of a document object, empty when it has none.
+std::wstring Property(DocHandle object, const wchar_t* path) {
+    wchar_t buffer[256] = {};
+    LONG count = 255;
+    return docGetPropertyValue(object, path, buffer, &count, 0) == 1 && count < 256
+               ? std::wstring(buffer, count)
+               : std::wstring();
+}
+
+double Number(DocHandle object, const wchar_t* path) {
+    return std::stod(Property(object, path));
+}
+
+TEST_F(PrintSheetTest, ImprintParametersListEveryPictureWithItsDateByteForByte) {
+    m_dialog->SetSelectionInfo({{1, {400, 300}, L"2004/05/06 10:11:12"}, {2, {300, 400}, L"20040506"}});
+    m_options.metadata.imprintFont = TFontInfo{L"O'Neil \"Sans\"", TFontInfo::kItalic, 10};
+    m_options.metadata.imprintColour = 0xFF0000FFu;
+    const std::wstring a = L"400,300,2004/05/06;", b = L"300,400,20040506;";
+    // At 300 dpi a line is trunc(points x 1.2) points; automatic: 0.1 x 447 pixels in points, 10 points.
+    const struct {
+        bool dateAndTime, replicate;
+        LONG replicas, size;
+        std::wstring items;
+        int height;
+    } cases[] = {
+        {false, false, 3, 10, a + b, 50},
+        {true, false, 3, 10, L"400,300,2004/05/06 10:11:12;" + b, 50},
+        {false, true, 3, 10, a + a + a + b + b + b, 50},
+        {false, true, 0, 2, a + b, 16},
+        {false, true, 1000000000, 1000, a + a + a + a + a + b + b + b + b + b, 79},
+        {false, false, 1, -1, a + b, 50},
+    };
+    for (const auto& c : cases) {
+        m_options.metadata.imprintDateAndTime = c.dateAndTime;
+        m_options.useReplicate = c.replicate;
+        m_options.replicas = c.replicas;
+        m_options.metadata.imprintFont.size = c.size;
+        TString parameters;
+        ASSERT_TRUE(m_dialog->ImprintParameters(parameters));
+        EXPECT_EQ(std::wstring(parameters),
+                  L"arrImprintsInfo='" + c.items + L"'<;/>fontName='O'Neil \"Sans\"'<;/>fontHeight=" +
+                      std::to_wstring(c.height) + L"<;/>italic=1<;/>bold=0<;/>textColor='#ff0000ff'")
+            << c.replicas << " " << c.size;
+    }
+}
+
+TEST_F(PrintSheetTest, ImprintsStandInTheLowerRightCornerOfEachPictureInDocumentOrder) {
+    SetPictures(3);
+    m_dialog->SetSelectionInfo({{1, {400, 300}, L"A 1"}, {2, {0, 300}, L"B 2"}, {3, {300, 400}, L"C'\"3 4"}});
+    m_options.metadataEnabled = true;
+    m_options.metadata.imprintEnabled = true;
+    m_options.metadata.imprintFont.size = 10;
+    ASSERT_TRUE(m_dialog->BuildSheet(true));
+    DocHandle page = kDocNoHandle;
+    ASSERT_EQ(docGetPageByIndex(m_dialog->GetSheetDocument()->GetHandle(), 0, &page), 1);
+    struct Box {
+        double x, y, cx, cy;
+    };
+    std::vector<Box> pictures, imprints;
+    std::vector<std::wstring> texts;
+    DocHandle item = kDocNoHandle;
+    for (LONG i = 0; docGetItem(page, i, &item) == 1; ++i) {
+        const Box box{Number(item, L"bounding-box/@x"), Number(item, L"bounding-box/@y"),
+                      Number(item, L"bounding-box/@cx"), Number(item, L"bounding-box/@cy")};
+        if (Property(item, L"metadata/property[@name='kind']") == L"imprint") {
+            imprints.push_back(box);
+            texts.push_back(Property(item, L"content/text"));
+            EXPECT_EQ(Property(item, L"property[@name='text']/attr[@name='font-size']"), L"50");
+        } else if (Property(item, L"@kind") != L"text") {
+            pictures.push_back(box);
+        }
+        docReleaseHandle(item);
+    }
+    docReleaseHandle(page);
+    ASSERT_EQ(pictures.size(), 3u);
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"A", L"C'\"3"})) << "none for a picture without a size";
+    ASSERT_EQ(imprints.size(), 2u);
+    // A 4:3 picture fills its cell's width; a 3:4 one its height, centred.
+    const Box& first = pictures[0];
+    const double firstHeight = 300.0 * first.cx / 400.0;
+    EXPECT_NEAR(imprints[0].x + imprints[0].cx, first.x + first.cx, 1e-3);
+    EXPECT_NEAR(imprints[0].y + imprints[0].cy, first.y + (first.cy + firstHeight) / 2, 1e-3);
+    const Box& third = pictures[2];
+    const double thirdWidth = 300.0 * third.cy / 400.0;
+    EXPECT_NEAR(imprints[1].x + imprints[1].cx, third.x + (third.cx + thirdWidth) / 2, 1e-3);
+    EXPECT_NEAR(imprints[1].y + imprints[1].cy, third.y + third.cy, 1e-3);
+    EXPECT_NEAR(imprints[1].cy, 50, 1e-9);
+}
+
 } // namespace

@@ -156,4 +156,50 @@ TEST_F(PrintedPageTest, EachPhotoIsPrintedInItsOwnCellInSelectionOrder) {
     EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), 0u) << "printing reads full pictures, not previews";
 }
 
+TEST_F(PrintedPageTest, CaptionsAndImprintsAreDarkTextWhereTheyStand) {
+    kvtest::Watchdog watchdog("a printed page with captions and imprints");
+    const std::array<BYTE, 3> light{230, 220, 120};
+    std::string bundle = "<bundle>";
+    std::vector<PrintSelectionRecord> selection;
+    for (KvwItemId k = 0; k < 2; ++k) {
+        m_host->AddItem(
+            CHostPhotos::JpegItem(kFirstItem + k, "p.jpg", CHostPhotos::SolidJpeg(300, 200, light)));
+        bundle += "<object><content>" + std::to_string(kFirstItem + k) +
+                  "</content><caption kind=\"basic\">Harbour at dusk</caption></object>";
+        selection.push_back({kFirstItem + k, {300, 200}, L"2003/08/08 17:40:29"});
+    }
+    TFilePath items;
+    items.Set(Utf::Utf8ToWide(m_folder.Write("bndl.xml", bundle + "</bundle>")).c_str());
+    m_dialog->SetItemsFile(items);
+    m_dialog->SetSelectionInfo(selection);
+    m_options.metadataEnabled = true;
+    m_options.metadata.captionFlags = TMetadataSettings::kBasic;
+    m_options.metadata.captionFont = TFontInfo{L"DejaVu Sans", 0, 10};
+    m_options.metadata.imprintEnabled = true;
+    m_options.metadata.imprintFont = TFontInfo{L"DejaVu Sans", TFontInfo::kBold, 10};
+    ASSERT_TRUE(m_dialog->BuildSheet(false));
+    const IproPixels pixels = RenderPage1();
+    ASSERT_GT(pixels.width, 0) << "page 1 did not render";
+
+    // Darker than the items' frames. A 3:2 picture fills its cell's width; the 50-pixel imprint line ends at
+    // the picture's bottom, the caption line of 50 pixels lies under the cell.
+    const SheetLayout& sheet = m_dialog->GetSheet();
+    const double w = sheet.itemSize.cx, h = sheet.itemSize.cy, pictureBottom = (h + w * 200 / 300) / 2;
+    auto dark = [&](double x0, double y0, double x1, double y1) {
+        int count = 0;
+        for (LONG y = static_cast<LONG>(y0 * kScale); y < static_cast<LONG>(y1 * kScale); ++y)
+            for (LONG x = static_cast<LONG>(x0 * kScale); x < static_cast<LONG>(x1 * kScale); ++x) {
+                const std::uint32_t p = pixels.At(x, y);
+                count += ((p >> 16) & 0xFF) < 0x30 && ((p >> 8) & 0xFF) < 0x30 && (p & 0xFF) < 0x30;
+            }
+        return count;
+    };
+    EXPECT_GT(dark(w / 2, pictureBottom - 50, w, pictureBottom), 10) << "the imprint";
+    EXPECT_EQ(dark(0, 0, w, pictureBottom - 60), 0) << "the picture above it";
+    EXPECT_GT(dark(0, h, w, h + 50), 10) << "the caption";
+    const double second = w * 1.05;
+    EXPECT_GT(dark(second + w / 2, pictureBottom - 50, second + w, pictureBottom), 10)
+        << "the second imprint";
+}
+
 } // namespace
