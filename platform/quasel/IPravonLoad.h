@@ -28,6 +28,12 @@ public:
     virtual IPravonError* Step() = 0;
     virtual bool IsComplete() const = 0;
 
+    // Further images that the file holds beside its main image, numbered from 1; files have none unless
+    // their loader says so. A sub-image is loaded whole into the image given.
+    virtual LONG GetSubImageCount() { return 0; }
+    virtual IPravonError* GetSubImageColorSpace(LONG index, LONG* colorSpace);
+    virtual IPravonError* LoadSubImage(LONG index, IPravonImage* image);
+
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 

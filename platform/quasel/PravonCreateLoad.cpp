@@ -40,3 +40,11 @@ IPravonError* IPravonLoad::CreateLoad(IPravonFileStream* stream, IPravonLoad** l
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a loader");
     return nullptr;
 }
+
+IPravonError* IPravonLoad::GetSubImageColorSpace(LONG, LONG*) {
+    return PravonFail(kComponent, PravonKind::kBadArgument, "the file has no such sub-image");
+}
+
+IPravonError* IPravonLoad::LoadSubImage(LONG, IPravonImage*) {
+    return PravonFail(kComponent, PravonKind::kBadArgument, "the file has no such sub-image");
+}
