@@ -110,11 +110,13 @@ LONG CKvnFilterChain::CodeFromOrientation(double angle, bool flip) {
 }
 
 CKvnFilterChain::CKvnFilterChain() {
+    ++KvLibrary::g_liveFilterChains;
     CKvFileSavingUtilities::AddUser();
     ResetModes();
 }
 
 CKvnFilterChain::~CKvnFilterChain() {
+    --KvLibrary::g_liveFilterChains;
     m_chain.reset();
     ResetModes();
     DeleteEmbeddedProfileFile();

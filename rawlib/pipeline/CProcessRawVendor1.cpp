@@ -1,5 +1,7 @@
 #include "CProcessRawVendor1.h"
 
+#include "KvGlobalManager.h"
+
 #include "platform/pravon/PravonGraph.h"
 #include "platform/pravon/PravonImageData.h"
 #include "platform/veruzoraz/VERuzOraz.h"
@@ -31,7 +33,6 @@ constexpr int kSampleShift = 8;
 std::mutex g_libraryLock;
 HMODULE g_library = nullptr;
 SigProcExFunction g_sigProc = nullptr;
-std::atomic<LONG> g_live{0};
 std::string g_testPath;
 
 HMODULE OpenLibrary() {
@@ -66,7 +67,7 @@ IPravonError* LoadOnce(SigProcExFunction* function) {
 
 void FreeWithLast() {
     std::lock_guard<std::mutex> guard(g_libraryLock);
-    if (g_live.load() != 0 || !g_library)
+    if (KvLibrary::g_liveProcessors.load() != 0 || !g_library)
         return;
     FreeLibrary(g_library);
     g_library = nullptr;
@@ -107,7 +108,7 @@ int PairWord(int index) {
 } // namespace
 
 CProcessRawVendor1::CProcessRawVendor1(IPravonManager* manager) : m_manager(manager) {
-    ++g_live;
+    ++KvLibrary::g_liveProcessors;
 }
 
 CProcessRawVendor1::~CProcessRawVendor1() {
@@ -115,7 +116,7 @@ CProcessRawVendor1::~CProcessRawVendor1() {
     ReplaceReference(m_mainSource, nullptr);
     ReplaceReference(m_alternativeSource, nullptr);
     ReplaceReference(m_result, nullptr);
-    --g_live;
+    --KvLibrary::g_liveProcessors;
     FreeWithLast();
 }
 
@@ -136,7 +137,7 @@ bool CProcessRawVendor1::IsLibraryLoaded() {
 }
 
 LONG CProcessRawVendor1::GetLiveCount() {
-    return g_live;
+    return KvLibrary::g_liveProcessors;
 }
 
 void CProcessRawVendor1::SetLibraryPathForTesting(const std::string& path) {
