@@ -206,6 +206,10 @@ void CKvnProcessRawVendor1::ApplyWhiteBalanceOverride() {
 
 IPravonError* CKvnProcessRawVendor1::Prepare() {
     m_snapshot.firstFlag = 1; // raw
+    // A picture without stored settings keeps none of an earlier picture's.
+    m_storedExposure.Reset();
+    m_storedWhiteBalance.Reset();
+    m_exposureEnabled = m_whiteBalanceEnabled = 0;
     m_snapshot.ReadCameraInformation();
     PravonErrorPtr readError;
     IPravonTagControl* tags = m_snapshot.tagControl;
