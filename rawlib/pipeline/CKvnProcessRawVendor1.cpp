@@ -114,10 +114,12 @@ IPravonError* IKvnProcessRawVendor1::CreateObject(IPravonManager* manager, IKvnP
 
 CKvnProcessRawVendor1::CKvnProcessRawVendor1(CProcessRawVendor1* processor) : m_processor(processor) {
     m_processor->AddRef();
+    m_processor->SetServingImage(this);
 }
 
 CKvnProcessRawVendor1::~CKvnProcessRawVendor1() {
     m_processor->SetProgressReceiver(nullptr);
+    m_processor->SetServingImage(nullptr);
     m_processor->Release();
 }
 

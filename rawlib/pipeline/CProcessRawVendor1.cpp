@@ -149,8 +149,11 @@ IPravonError* CProcessRawVendor1::Invalidate(bool notify) {
     m_dirty = 1;
     if (!notify)
         return nullptr;
-    return PravonContext(PravonSendDataNotification(this, PravonNotification::kUpdateAll, nullptr), kComponent,
-                         "a destination failed the full update");
+    IPravonError* failed = PravonSendDataNotification(this, PravonNotification::kUpdateAll, nullptr);
+    if (m_servingImage)
+        failed = IPravonError::Chain(failed,
+                                     PravonSendDataNotification(m_servingImage, PravonNotification::kUpdateAll, nullptr));
+    return PravonContext(failed, kComponent, "a destination failed the full update");
 }
 
 IPravonError* CProcessRawVendor1::SetParameters(const Parameters& parameters, bool notify) {

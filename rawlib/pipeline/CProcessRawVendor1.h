@@ -76,8 +76,10 @@ public:
     IPravonError* PatchWhiteBalance(LONG redGain, LONG blueGain, LONG mode, bool* changed);
     // Runs the conversion when dirty. A failure leaves the result as it was and the processor dirty.
     IPravonError* Convert();
-    // Marks the processor dirty and, with notify, sends a full update to its destinations.
+    // Marks the processor dirty and, with notify, sends a full update to its destinations and to those of
+    // the image that serves it (the exported object, whose destinations see only that image).
     IPravonError* Invalidate(bool notify);
+    void SetServingImage(IPravonDataSource* image) { m_servingImage = image; }
     bool IsDirty() const { return m_dirty != 0; }
     const std::vector<BYTE>& GetPrivateData() const { return m_privateData; }
 
@@ -149,4 +151,5 @@ private:
     IPravonImage* m_alternativeSource = nullptr; // referenced
     IPravonImage* m_result = nullptr;            // referenced
     BYTE m_dirty = 1;
+    IPravonDataSource* m_servingImage = nullptr;
 };

@@ -4,7 +4,9 @@
 #include "platform/pravon/PravonImageData.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "platform/veruzoraz/VeruzorazTest.h"
+#include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
+#include "platform/pravon/PravonGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -186,8 +188,11 @@ TEST_F(RawVendorProcess, ConvertsWithTheDerivedGainsAndReportsProgressInOrder) {
     ProcessorPtr object(picture.Create());
     Listener listener;
     ASSERT_PV_OK(object->SetCallbackObject(&listener));
+    kvtest::NotificationRecorder recorder;
+    ASSERT_PV_OK(PravonConnect(object.get(), &recorder));
     ASSERT_PV_OK(object->Initialize(&picture.load, picture.tags.get(), picture.mosaic.get()));
     ASSERT_PV_OK(object->Process());
+    EXPECT_EQ(recorder.Count(PravonNotification::kUpdateAll), 1u) << "the exported image's destinations hear it";
     LONG w = 0, h = 0;
     ASSERT_PV_OK(object->GetSize(&w, &h));
     EXPECT_EQ(w, 24) << "16 narrower than the mosaic";
