@@ -46,7 +46,7 @@ CKvChainDevelop::~CKvChainDevelop() {
 IPravonError* CKvChainDevelop::Open(const std::string& samplePath) {
     IPravonImage* image = nullptr;
     IPravonTagControl* tags = nullptr;
-    if (IPravonError* e = CKvRawSampleLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
+    if (IPravonError* e = IPravonLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
         return e;
     m_image.reset(image);
     m_tags.reset(tags);

@@ -56,7 +56,7 @@ IPravonError* CKvDemoHost::Open(const std::string& samplePath) {
     m_tags.reset();
     IPravonImage* image = nullptr;
     IPravonTagControl* tags = nullptr;
-    if (IPravonError* e = CKvRawSampleLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
+    if (IPravonError* e = IPravonLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
         return e;
     m_image.reset(image);
     m_tags.reset(tags);

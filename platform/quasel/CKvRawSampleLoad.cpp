@@ -142,37 +142,9 @@ IPravonError* CKvRawSampleLoad::Step() {
 
 IPravonError* CKvRawSampleLoad::LoadFile(IPravonManager* manager, const PravonFile& file,
                                          IPravonImage** image, IPravonTagControl** tags) {
-    if (!manager || !image || !tags)
-        return PravonFail(kComponent, PravonKind::kBadArgument,
-                          "LoadFile needs a manager and two out pointers");
-    *image = nullptr;
-    *tags = nullptr;
-    IPravonFileStream* rawStream = nullptr;
-    if (IPravonError* e = IPravonFileStream::CreateFileStream(&rawStream))
-        return e;
-    PravonFileStreamPtr stream(rawStream);
-    if (IPravonError* e = stream->Open(file, IPravonFileStream::kRead))
-        return e;
-    IPravonTagControl* rawTags = nullptr;
-    if (IPravonError* e = IPravonTagControl::CreateTagControl(&rawTags))
-        return e;
-    PravonTagControlPtr tagControl(rawTags);
     IPravonLoad* rawLoad = nullptr;
     if (IPravonError* e = IPravonLoad::CreateLoad(&rawLoad))
         return e;
     PravonLoadPtr load(rawLoad);
-    if (IPravonError* e = load->Open(stream.get(), tagControl.get()))
-        return e;
-    IPravonImage* rawImage = nullptr;
-    if (IPravonError* e = manager->CreateImage(1, &rawImage))
-        return e;
-    PravonImagePtr loaded(rawImage);
-    if (IPravonError* e = load->Begin(loaded.get()))
-        return e;
-    while (!load->IsComplete())
-        if (IPravonError* e = load->Step())
-            return e;
-    *image = loaded.release();
-    *tags = tagControl.release();
-    return nullptr;
+    return IPravonLoad::LoadFile(manager, file, image, tags, load.get());
 }

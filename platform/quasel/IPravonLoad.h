@@ -14,9 +14,15 @@ public:
     // Makes a loader of raw sample files (CKvRawSampleLoad) holding one reference for the caller.
     static IPravonError* CreateLoad(IPravonLoad** load);
     // Makes the loader for the file open in the stream, picked by its first bytes: a PNG file's signature
-    // gives the PNG loader (CPravonPngLoad), anything else the raw sample loader, which refuses what is
-    // not its own. The stream is left at its start.
+    // gives the PNG loader (CPravonPngLoad), the raw sample container's magic (or a file too short to
+    // tell) the raw sample loader, anything else the camera raw loader (CPravonCameraRawLoad), which
+    // refuses what LibRaw cannot open. The stream is left at its start.
     static IPravonError* CreateLoad(IPravonFileStream* stream, IPravonLoad** load);
+    // Opens, loads and closes the file in one go with the loader given, or the one its first bytes pick:
+    // a new image of the manager's and a new tag control, each holding one reference for the caller. On
+    // failure both stay null.
+    static IPravonError* LoadFile(IPravonManager* manager, const PravonFile& file, IPravonImage** image,
+                                  IPravonTagControl** tags, IPravonLoad* loader = nullptr);
 
     // Reads and checks the file's header and tags and gives the tags to the tag control, with the source
     // size and colour space as tags 0x10000 to 0x10002. A refused file leaves the tag control as it was.
@@ -27,6 +33,12 @@ public:
     // Fills the next band of rows; after the last one IsComplete answers true.
     virtual IPravonError* Step() = 0;
     virtual bool IsComplete() const = 0;
+
+    // Further images that the file holds beside its main image, numbered from 1; files have none unless
+    // their loader says so. A sub-image is loaded whole into the image given.
+    virtual LONG GetSubImageCount() { return 0; }
+    virtual IPravonError* GetSubImageColorSpace(LONG index, LONG* colorSpace);
+    virtual IPravonError* LoadSubImage(LONG index, IPravonImage* image);
 
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;

@@ -1,4 +1,5 @@
 #include "CFltLch.h"
+#include "rawlib/pipeline/KvGlobalManager.h"
 
 #include "KvFilterAnnounce.h"
 
@@ -31,7 +32,7 @@ constexpr double kCalibrationScale16 = 16448;
 // A boost above the calibration value of a hue grows this much faster than the chroma it adds to.
 constexpr double kBoostSlope = 1.25;
 
-constinit Kv::CSyncGlobal g_weightsLock("CFltLch-RatLInit-Guard");
+Kv::CSyncGlobal& g_weightsLock = KvLibrary::g_lchTables;
 std::atomic<bool> g_weightsMade{false};
 double g_weights8[256];
 double g_weights16[65536];

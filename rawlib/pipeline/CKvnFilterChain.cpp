@@ -54,21 +54,6 @@ bool IsStraightAngle(double angle) {
     return angle == 0.0 || angle == 90.0 || angle == 180.0 || angle == 270.0;
 }
 
-LONG MapPreset(LONG preset) {
-    switch (preset) {
-    case 256:
-    case 512:
-    case 513:
-    case 514:
-    case 768:
-    case 1024:
-    case 1280:
-        return preset;
-    default:
-        return 0;
-    }
-}
-
 // Bits 8 to 16 of a mosaic's colour-space code hold 0x400.
 bool IsMosaicCode(LONG code) {
     return (static_cast<ULONG>(code) & 0x1FF00u) == 0x400u;
@@ -125,11 +110,13 @@ LONG CKvnFilterChain::CodeFromOrientation(double angle, bool flip) {
 }
 
 CKvnFilterChain::CKvnFilterChain() {
+    ++KvLibrary::g_liveFilterChains;
     CKvFileSavingUtilities::AddUser();
     ResetModes();
 }
 
 CKvnFilterChain::~CKvnFilterChain() {
+    --KvLibrary::g_liveFilterChains;
     m_chain.reset();
     ResetModes();
     DeleteEmbeddedProfileFile();
@@ -637,7 +624,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
             return BadRecord("the white-balance option's size is wrong");
         if (wb->temperature < 0 || wb->temperature > 0xFFFF)
             return BadRecord("the colour temperature is out of range");
-        const LONG preset = MapPreset(wb->preset);
+        const LONG preset = KvnRawOption::MapPreset(wb->preset);
         if (!whiteBalanceOverride || preset != rawWhiteBalance.GetPreset() ||
             wb->temperature != rawWhiteBalance.GetTemperature()) {
             whiteBalanceOverride = 1;

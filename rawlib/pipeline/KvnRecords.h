@@ -77,4 +77,20 @@ inline constexpr LONG kUnsupported = 1;
 inline constexpr LONG kWhiteBalance = 2;
 inline constexpr LONG kExposure = 3;
 inline constexpr LONG kCameraSettings = 4;
+
+// The white-balance presets an override may name; any other code is stored as 0.
+inline constexpr LONG MapPreset(LONG preset) {
+    switch (preset) {
+    case 256:
+    case 512:
+    case 513:
+    case 514:
+    case 768:
+    case 1024:
+    case 1280:
+        return preset;
+    default:
+        return 0;
+    }
+}
 } // namespace KvnRawOption

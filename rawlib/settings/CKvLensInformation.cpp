@@ -1,4 +1,5 @@
 #include "CKvLensInformation.h"
+#include "rawlib/pipeline/KvGlobalManager.h"
 
 #include "KvRecordCursor.h"
 #include "KvStateIds.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-constinit Kv::CSyncGlobal g_lensLock("CKvLensInformation");
+Kv::CSyncGlobal& g_lensLock = KvLibrary::g_lensInformation;
 
 std::atomic<int> g_releaseThreshold{0};
 std::once_flag g_thresholdArmed;

@@ -3,6 +3,7 @@
 #include "ImageProperties.h"
 
 #include "platform/pravon/IPravonError.h"
+#include "rawlib/pipeline/CKvnProcessRawVendor1.h"
 #include "rawlib/pipeline/CProcessRawVendor1.h"
 
 namespace {
@@ -105,7 +106,11 @@ bool GetDevelopedImageSize(const ImageProperties& properties, LONG* width, LONG*
         h = kFullHeight;
     } else if (fullSize && ImageProperties::IsLimitedModel(properties.cameraModelCode)) {
         // The processor's answer replaces the source size only when it gives one.
-        if (auto* processor = dynamic_cast<CProcessRawVendor1*>(source)) {
+        // The exported processor's image is the chain's source for these models; its processor answers.
+        auto* processor = dynamic_cast<CProcessRawVendor1*>(source);
+        if (auto* exported = processor ? nullptr : dynamic_cast<CKvnProcessRawVendor1*>(source))
+            processor = exported->GetProcessor();
+        if (processor) {
             LONG pw = w, ph = h;
             if (!PravonErrorPtr(processor->GetSize(&pw, &ph)))
                 w = pw, h = ph;

@@ -1,4 +1,5 @@
 #include "rawlib/filters/revelation/CDRAGBase.h"
+#include "rawlib/pipeline/KvGlobalManager.h"
 
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/revelation/CDRAGLibrary.h"
@@ -20,7 +21,7 @@ constexpr LONG kSmallestMeasured = 512;
 constexpr LONG kSmallestMapped = 24;
 
 // Guards the use count and every load, unload, new and delete of the library.
-constinit Kv::CSyncGlobal g_local("DORARevLocal");
+Kv::CSyncGlobal& g_local = KvLibrary::g_revelationLocal;
 LONG g_useCount = 0;
 
 std::atomic<std::uint64_t> g_stripBytes{CDRAGBase::kStripBytes};

@@ -2,6 +2,7 @@
 
 #include "platform/win/FourCC.h"
 #include "platform/win/WinModule.h"
+#include "rawlib/foundation/KvOwnFolder.h"
 
 #include <string>
 
@@ -15,28 +16,10 @@ HMODULE g_module = nullptr;
 CDRAGLibrary::Calls g_calls;
 std::string g_testPath;
 
-// An address inside the raw library, to find its file by.
-const char g_anchor = 0;
-
-std::string OwnFolder() {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<const wchar_t*>(&g_anchor), &self))
-        return {};
-    char path[4096];
-    const DWORD length = GetModuleFileNameA(self, path, sizeof(path));
-    if (length == 0 || length >= sizeof(path))
-        return {};
-    const std::string file(path, length);
-    const std::size_t slash = file.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : file.substr(0, slash);
-}
-
 HMODULE Open() {
     if (!g_testPath.empty())
         return LoadLibraryA(g_testPath.c_str());
-    const std::string folder = OwnFolder();
+    const std::string folder = Kv::OwnFolder();
     if (!folder.empty()) {
         if (HMODULE module = LoadLibraryA((folder + "/" + kLibraryName).c_str()))
             return module;

@@ -1,4 +1,5 @@
 #include "rawlib/filters/revelation/CDRAGRunLock.h"
+#include "rawlib/pipeline/KvGlobalManager.h"
 
 #include "rawlib/foundation/CSyncGlobal.h"
 
@@ -6,7 +7,7 @@
 
 namespace {
 
-constinit Kv::CSyncGlobal g_wholeThing("DORARevWholeThing");
+Kv::CSyncGlobal& g_wholeThing = KvLibrary::g_revelationWhole;
 
 } // namespace
 

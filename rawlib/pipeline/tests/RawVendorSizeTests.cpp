@@ -9,6 +9,7 @@ namespace {
 // Stands in for the processor until it exists: an output image of a fixed size, or a failing query.
 class FakeProcessor : public CProcessRawVendor1 {
 public:
+    FakeProcessor() : CProcessRawVendor1(nullptr) {}
     LONG width = 2992;
     LONG height = 1994;
     LONG failWith = 0;

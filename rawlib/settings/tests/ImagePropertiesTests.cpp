@@ -23,10 +23,10 @@ IPravonError* Refuse() {
 
 // An image that only knows its size and colour space, counting its references; as a raw processor's
 // image it answers the processor's size query with a scripted size, or fails it.
-class SizedImage : public IPravonImage, public CProcessRawVendor1 {
+class SizedImage : public CProcessRawVendor1 {
 public:
     SizedImage(LONG width, LONG height, LONG colorSpace)
-        : width(width), height(height), colorSpace(colorSpace) {}
+        : CProcessRawVendor1(nullptr), width(width), height(height), colorSpace(colorSpace) {}
 
     IPravonError* GetWidth(LONG* w) override { return failSize ? Refuse() : (*w = width, nullptr); }
     IPravonError* GetHeight(LONG* h) override { return failSize ? Refuse() : (*h = height, nullptr); }

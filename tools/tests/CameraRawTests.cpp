@@ -1,0 +1,155 @@
+#include "platform/quasel/CPravonCameraRawLoad.h"
+#include "testing/ImageCompare.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+#include "testing/RunProgram.h"
+#include "testing/TempFolder.h"
+#include "tools/CKvDemoHost.h"
+#include "tools/CKvSampleScene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using namespace kvtest;
+
+constexpr LONG kWidth = 240, kHeight = 160;
+constexpr int kBlack = 512, kWhite = 16383; // a 14-bit sensor with a black level
+constexpr double kRedGain = 2.0, kBlueGain = 1.6;
+
+// A DNG of the synthetic scene as a camera with this pattern, black and white level and as-shot gains
+// would record it, written by tifffile; also the 12-bit mosaic the loader should give back.
+struct CameraFile {
+    CameraFile(const TempFolder& folder, const std::string& pattern) {
+        BYTE cells[4];
+        EXPECT_TRUE(CKvSampleScene::CellsFromName(pattern, cells));
+        const CKvSampleScene scene(kWidth, kHeight);
+        mosaic = CKvSampleScene::Mosaic(scene.Render(), kWidth, kHeight, cells, kRedGain, kBlueGain);
+        std::vector<std::uint8_t> raw;
+        for (WORD v : mosaic) {
+            const auto sensor = static_cast<WORD>(std::lround(kBlack + v * double(kWhite - kBlack) / 4095.0));
+            raw.push_back(static_cast<std::uint8_t>(sensor & 0xFF));
+            raw.push_back(static_cast<std::uint8_t>(sensor >> 8));
+        }
+        path = folder.File(pattern + ".dng");
+        EXPECT_EQ(RunProgram({"/usr/bin/python3", KV_WRITE_DNG, folder.Write(pattern + ".bin", raw), path,
+                              std::to_string(kWidth), std::to_string(kHeight), pattern, std::to_string(kBlack),
+                              std::to_string(kWhite), std::to_string(1 / kRedGain), std::to_string(1 / kBlueGain),
+                              "400", "0.008", "5.6"}),
+                  0);
+    }
+    std::vector<WORD> mosaic;
+    std::string path;
+};
+
+struct Loaded {
+    explicit Loaded(const std::string& path) {
+        IPravonImage* rawImage = nullptr;
+        IPravonTagControl* rawTags = nullptr;
+        error.reset(IPravonLoad::LoadFile(&manager, PravonFile{path}, &rawImage, &rawTags));
+        image.reset(rawImage);
+        tags.reset(rawTags);
+    }
+    CPravonMemoryManager manager{64};
+    PravonErrorPtr error;
+    PravonImagePtr image;
+    PravonTagControlPtr tags;
+};
+
+TEST(CameraRaw, GivesTheMosaicLevelsPatternAndGainsOfADng) {
+    TempFolder folder;
+    for (const std::string pattern : {"RGGB", "BGGR", "GRBG"}) {
+        const CameraFile file(folder, pattern);
+        const Loaded loaded(file.path);
+        ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+        LONG w = 0, h = 0, code = 0;
+        ASSERT_PV_OK(loaded.image->GetSize(&w, &h));
+        ASSERT_PV_OK(loaded.image->GetColorSpace(&code));
+        EXPECT_EQ(w, kWidth);
+        EXPECT_EQ(h, kHeight);
+        EXPECT_EQ(code, 0x10020401);
+        TestPlane plane;
+        ASSERT_PV_OK(PullAll(loaded.image.get(), &plane));
+        int worst = 0;
+        for (LONG y = 0; y < kHeight; ++y)
+            for (LONG x = 0; x < kWidth; ++x)
+                worst = std::max(worst, std::abs(int(plane.Sample(x, y, 0)) - int(file.mosaic[y * kWidth + x])));
+        EXPECT_LE(worst, 1) << pattern << ": black removed and scaled to 12 bits";
+
+        BYTE cfa[8];
+        ASSERT_PV_OK(loaded.tags->ReadTag(0xA302, 1, 8, cfa));
+        const BYTE header[4] = {0, 2, 0, 2};
+        EXPECT_EQ(std::memcmp(cfa, header, 4), 0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(cfa[4 + i], pattern[i] == 'R' ? 0 : pattern[i] == 'G' ? 1 : 2) << pattern;
+        BYTE info[32];
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x8000C, 4, 32, info));
+        double red = 0, blue = 0, exposure = 0, fNumber = 0;
+        std::memcpy(&red, info, 8);
+        std::memcpy(&blue, info + 8, 8);
+        EXPECT_NEAR(red, kRedGain, 1e-4);
+        EXPECT_NEAR(blue, kBlueGain, 1e-4);
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x829A, 12, 8, &exposure));
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x829D, 12, 8, &fNumber));
+        EXPECT_NEAR(exposure, 0.008, 1e-6);
+        EXPECT_NEAR(fNumber, 5.6, 1e-6);
+        WORD model = 0;
+        ASSERT_PV_OK(loaded.tags->GetCameraModel(&model));
+        EXPECT_EQ(model, CPravonCameraRawLoad::kStandardCameraModel);
+    }
+}
+
+// As the sample's own development test: the gradients in linear light against the scene. The sensor's
+// rounding adds under a 12-bit step to the sample's, so the bar stays near the sample's 58 dB.
+TEST(CameraRaw, TheDemoDevelopsADngBackToItsScene) {
+    TempFolder folder;
+    const CameraFile file(folder, "GBRG");
+    CKvDemoHost host(64);
+    ASSERT_PV_OK(host.Open(file.path));
+    ASSERT_PV_OK(host.BuildGraph());
+    TestPlane developed;
+    ASSERT_PV_OK(PullAll(host.GetOutput(), &developed));
+    ASSERT_EQ(developed.width, kWidth - 12);
+    const CKvSampleScene scene(kWidth, kHeight);
+    const PravonRect area = scene.GetGradientArea();
+    const CPravonRect inner(area.left + 4, area.top + 6, area.right - 10, area.bottom - 4);
+    const WORD* square = GetSquareTable();
+    TestPlane truth(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
+    TestPlane linear(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
+    for (LONG y = 0; y < inner.Height(); ++y)
+        for (LONG x = 0; x < inner.Width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                const LONG sx = inner.left + x, sy = inner.top + y;
+                truth.SetSample(x, y, c, static_cast<ULONG>(std::lround(scene.At(sx, sy, c) * 65535.0 / 4095.0)));
+                linear.SetSample(x, y, c, square[developed.Sample(sx - 6, sy - 6, c)]);
+            }
+    const PlaneDifference difference = ComparePlanes(truth, linear);
+    EXPECT_GT(difference.psnr, 55.0) << difference.Describe();
+}
+
+TEST(CameraRaw, TruncatedAndForeignFilesAreRefused) {
+    TempFolder folder;
+    const CameraFile file(folder, "RGGB");
+    std::ifstream in(file.path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 1000u);
+    std::vector<std::string> refused;
+    for (std::size_t keep : {bytes.size() / 2, std::size_t{600}, std::size_t{16}})
+        refused.push_back(folder.Write("cut" + std::to_string(keep) + ".dng",
+                                       std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + keep)));
+    refused.push_back(folder.Write("notes.txt", std::string("not a picture of any kind, only some words\n")));
+    refused.push_back(folder.Write("zeros.bin", std::vector<std::uint8_t>(4096, 0)));
+    for (const std::string& path : refused) {
+        const Loaded loaded(path);
+        ASSERT_TRUE(loaded.error) << path;
+        EXPECT_FALSE(loaded.image);
+        EXPECT_FALSE(loaded.tags);
+    }
+}
+
+} // namespace
