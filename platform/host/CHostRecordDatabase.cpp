@@ -185,6 +185,11 @@ std::size_t CHostRecordDatabase::RecordCount() const {
     return m_records.size();
 }
 
+void CHostRecordDatabase::ClearRequestLog() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_requests.clear();
+}
+
 std::vector<DWORD> CHostRecordDatabase::Requests() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_requests;

@@ -43,8 +43,9 @@ public:
     KvwItemIdList Attached(KvwItemId owner) const;
     bool Find(KvwItemId id, Record* record) const;
     std::size_t RecordCount() const;
-    // Every request answered so far, in order.
+    // Every request answered so far, in order (since the log was last cleared).
     std::vector<DWORD> Requests() const;
+    void ClearRequestLog();
 
 private:
     KvwResult Answer(DWORD id, const std::array<KvwWord, 8>& words);
