@@ -88,6 +88,10 @@ KvwWord High(KvwItemId id) {
 
 TDesignLayouts::TDesignLayouts(TKvwDesignModule& module) : m_module(module) {}
 
+std::unique_ptr<TdocDocument> TDesignLayouts::DocumentOfStoredLayout(const std::vector<BYTE>& bytes) {
+    return DocumentOfText(StoredText(bytes));
+}
+
 TDesignLayouts::~TDesignLayouts() {
     DeleteLayoutFile();
 }
@@ -237,7 +241,7 @@ KvwResult TDesignLayouts::ReadStoredLayout(KvwItemId record, DWORD size) {
                                 reinterpret_cast<KvwWord>(bytes.data()), size, 0, kDataFlag);
     if (read >= 0x1000)
         return read;
-    m_document = DocumentOfText(StoredText(bytes));
+    m_document = DocumentOfStoredLayout(bytes);
     if (!m_document)
         return kKvwInvalidArgument;
     m_changed = false;

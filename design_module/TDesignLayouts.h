@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace KvwDesign {
 constexpr DWORD kLayoutRecordKind = 0x1400;
@@ -56,6 +57,10 @@ public:
     // The template chosen in the properties panel; while no design is open only remembered as the last.
     void ChangeTemplate(const TString& templatePath);
     KvwResult RequestSelection(KvwItemIdList& ids, bool skipDesignPages);
+
+    // The document of a stored layout's bytes: UTF-16LE units up to the first zero unit or the end (an odd
+    // last byte is no unit); null when they hold no layout. The document library must be started.
+    static std::unique_ptr<TdocDocument> DocumentOfStoredLayout(const std::vector<BYTE>& bytes);
 
     KvwItemId GetLayoutRecord() const { return m_layoutRecord; }
     // The page records by page number.
