@@ -356,17 +356,3 @@ TEST_F(LayoutTemplates, AStoredLayoutTextReopensAsTheSameDocument) {
     EXPECT_EQ(ReadAll(first), ReadAll(second));
     EXPECT_EQ(Pages(reopened), 2);
 }
-
-TEST_F(LayoutTemplates, LayoutSourcesGiveNoDocumentUnlessTheyHoldALayout) {
-    const DocHandle templateSource = TextSource(Wide(Template(1)));
-    const DocHandle broken = TextSource(L"<ldf><page>");
-    const DocHandle filled = Fill(Template(1), Bundle(1));
-    for (const DocHandle source : {templateSource, broken, filled, kDocNoHandle}) {
-        DocHandle document = 7;
-        EXPECT_EQ(docCreateDocumentFromLDF2(source, &document), 0) << source;
-        EXPECT_EQ(document, kDocNoHandle);
-    }
-    EXPECT_EQ(docCreateDocumentFromLDF2(templateSource, nullptr), 0);
-    for (const DocHandle source : {templateSource, broken})
-        EXPECT_EQ(docReleaseHandle(source), 1);
-}

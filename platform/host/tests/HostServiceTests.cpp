@@ -1,6 +1,5 @@
 #include "HostFixture.h"
 
-#include "platform/host/CHostPhotos.h"
 #include "platform/win/WinDesktop.h"
 
 #include <memory>
@@ -262,57 +261,6 @@ TEST_F(HostDesignItems, PageRecordsAreItemsAndAttachedRecordsAreEntriesOfTheirIt
         EXPECT_EQ(source.width, 46337u);
         EXPECT_EQ(source.height, 65535u);
     }
-}
-
-TEST_F(HostDesignItems, DetachingSeveralRecordsTakesAllOrNone) {
-    const KvwItemId owner = 0x700000009ull;
-    std::vector<KvwItemId> ids;
-    for (int i = 0; i < 3; ++i) {
-        ids.push_back(m_host->Records().Add(CHostRecordDatabase::Record{}));
-        m_host->Records().Attach(owner, ids.back());
-    }
-    const auto detach = [&](const std::vector<KvwItemId>& some) {
-        return m_host->Records().OnRequest(KvwRecordRequest::kDetach,
-                                           {KvwItemIdLow(owner), KvwItemIdHigh(owner),
-                                            reinterpret_cast<KvwWord>(some.data()), some.size(), 0x20});
-    };
-    EXPECT_EQ(detach({ids[0], 0x999}), kKvwNothingToWorkOn);
-    EXPECT_EQ(m_host->Records().Attached(owner), ids) << "nothing detached";
-    EXPECT_EQ(detach({ids[2], ids[0]}), kKvwOk);
-    EXPECT_EQ(m_host->Records().Attached(owner), KvwItemIdList{ids[1]});
-    EXPECT_EQ(detach({}), kKvwInvalidArgument) << "no array";
-}
-
-TEST_F(HostDesignItems, PaneWindowsHaveTheClientSizeAskedForAndClosesAreCounted) {
-    HWND window = m_host->Panes().MakeWindow(20, m_host->MainWindow(), 321, 123);
-    ASSERT_NE(window, nullptr);
-    IKvwPaneService* panes = Query<IKvwPaneService>(*m_host, KvwService::kPanes);
-    CKvwWindowData data;
-    ASSERT_EQ(panes->GetWindowData(20, &data), kKvwOk);
-    EXPECT_EQ(data.window, window);
-    RECT client{};
-    ASSERT_TRUE(GetClientRect(window, &client));
-    EXPECT_EQ(client.right - client.left, 321);
-    EXPECT_EQ(client.bottom - client.top, 123);
-    EXPECT_EQ(m_host->Panes().Closes(), 0);
-    EXPECT_EQ(panes->ClosePanes(), kKvwOk);
-    EXPECT_EQ(m_host->Panes().Closes(), 1);
-    panes->Release();
-}
-
-TEST(HostQuadrantPhotos, PicturesSplitAtTheMiddle) {
-    const auto picture = CHostPhotos::QuadrantPicture(5, 3, {0x102030, 0x405060, 0x708090, 0xA0B0C0});
-    ASSERT_EQ(picture->samples.size(), 45u);
-    // (x, y) -> quadrant: columns 0-1 left, 2-4 right; row 0 top, rows 1-2 bottom.
-    const struct {
-        LONG x, y;
-        BYTE red;
-    } expected[] = {{1, 0, 0x10}, {2, 0, 0x40}, {0, 1, 0x70}, {4, 2, 0xA0}};
-    for (const auto& e : expected)
-        EXPECT_EQ(picture->Sample(e.x, e.y, 0), e.red) << e.x << "," << e.y;
-    const CHostItemRecord item = CHostPhotos::QuadrantItem(9, picture);
-    EXPECT_EQ(item.source.width, 5u);
-    EXPECT_TRUE(item.previewHeld && item.fullHeld);
 }
 
 } // namespace
