@@ -6,14 +6,14 @@
 
 #include "platform/dadadud/DadaDud.h"
 
-
 namespace {
 
 constexpr const wchar_t* kIntraItemDelimiter = L"@&@";
 constexpr const wchar_t* kInterItemDelimiter = L"$&$";
 constexpr const wchar_t* kParameterSeparator = L"<;/>";
 // The stylesheet makes the bundle of its parameters alone; its input is this placeholder.
-constexpr const wchar_t* kBundleSource = L"<?xml version=\"1.0\" encoding=\"utf-16\" ?><template>aaa</template>";
+constexpr const wchar_t* kBundleSource =
+    L"<?xml version=\"1.0\" encoding=\"utf-16\" ?><template>aaa</template>";
 
 } // namespace
 
@@ -25,8 +25,8 @@ TString designbundle::PictureString(KvwItemId id) {
 
 TString designbundle::BundleParameters(const KvwItemIdList& ids) {
     TString parameters;
-    parameters.Format(L"intraItemDelimiter='%ls'%lsinterItemDelimiter='%ls'%lsimageStr='", kIntraItemDelimiter,
-                      kParameterSeparator, kInterItemDelimiter, kParameterSeparator);
+    parameters.Format(L"intraItemDelimiter='%ls'%lsinterItemDelimiter='%ls'%lsimageStr='",
+                      kIntraItemDelimiter, kParameterSeparator, kInterItemDelimiter, kParameterSeparator);
     for (KvwItemId id : ids) {
         parameters += PictureString(id);
         parameters += kInterItemDelimiter;
@@ -46,7 +46,8 @@ bool designbundle::BuildImageBundle(const KvwItemIdList& ids, TString& path) {
     TFilePath location;
     if (!MakeUniqueFileName(L"bndl", L"xml", location))
         return false;
-    if (docXSLTTransform2(kBundleSource, location.GetPath(), stylesheet, BundleParameters(ids), nullptr) != 1) {
+    if (docXSLTTransform2(kBundleSource, location.GetPath(), stylesheet, BundleParameters(ids), nullptr) !=
+        1) {
         // The claimed name is of no use to anyone now.
         location.Delete();
         return false;

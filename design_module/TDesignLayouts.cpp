@@ -154,8 +154,9 @@ KvwResult TDesignLayouts::RequestSelection(KvwItemIdList& ids, bool skipDesignPa
         if (limit != kNoLimit && ids.size() >= limit) {
             TString format;
             TResource::Instance()->LoadString(kSelectionLimitString, format);
-            const TString text = designtext::Format(format.IsEmpty() ? nullptr : static_cast<const wchar_t*>(format),
-                                                    kFixedLimitText, {static_cast<LONG>(limit)});
+            const TString text =
+                designtext::Format(format.IsEmpty() ? nullptr : static_cast<const wchar_t*>(format),
+                                   kFixedLimitText, {static_cast<LONG>(limit)});
             if (!std::exchange(m_limitTold, true))
                 ShowDesignMessage(text, 0, nullptr);
             break;
@@ -205,12 +206,11 @@ KvwResult TDesignLayouts::OpenDesign() {
     if ((KvwItemIdHigh(item) & kLayoutItemBits) != kLayoutItemBits)
         return kKvwOk;
     KvwItemIdList ids;
-    if (RequestSelection(ids, true) >= 0x1000)
+    if (!KvwSucceeded(RequestSelection(ids, true)))
         return kKvwOk;
     m_changed = true;
     KvwItemId record = 0;
     CKvwSourceData source;
-    std::unique_ptr<TdocDocument> opened;
     if (FindDesignRecord(item, record, source)) {
         m_layoutRecord = record;
         if (source.dataLength != 0) {
@@ -239,7 +239,7 @@ KvwResult TDesignLayouts::ReadStoredLayout(KvwItemId record, DWORD size) {
     std::vector<BYTE> bytes(size, 0);
     const KvwResult read = Send(KvwRecordRequest::kRead, Low(record), High(record),
                                 reinterpret_cast<KvwWord>(bytes.data()), size, 0, kDataFlag);
-    if (read >= 0x1000)
+    if (!KvwSucceeded(read))
         return read;
     m_document = DocumentOfStoredLayout(bytes);
     if (!m_document)
@@ -337,7 +337,8 @@ bool TDesignLayouts::RegisterPages() {
         char name[32];
         std::snprintf(name, sizeof(name), "page%d", static_cast<int>(i + 1));
         record.name = name;
-        if (Send(KvwRecordRequest::kCreate, 0, 0, reinterpret_cast<KvwWord>(&record), 1, kCreateKind) >= 0x1000)
+        if (!KvwSucceeded(
+                Send(KvwRecordRequest::kCreate, 0, 0, reinterpret_cast<KvwWord>(&record), 1, kCreateKind)))
             return false;
         m_pages[i + 1] = record.id;
         m_registered = true;
@@ -390,11 +391,12 @@ bool TDesignLayouts::StoreNewLayoutRecord(const std::vector<BYTE>& data) {
     record.kind = kLayoutRecordKind;
     record.data = data.data();
     record.dataLength = static_cast<DWORD>(data.size());
-    if (Send(KvwRecordRequest::kCreate, 0, 0, reinterpret_cast<KvwWord>(&record), 1, kCreateKind) >= 0x1000)
+    if (!KvwSucceeded(
+            Send(KvwRecordRequest::kCreate, 0, 0, reinterpret_cast<KvwWord>(&record), 1, kCreateKind)))
         return false;
     const KvwItemId item = m_module.GetDesignItem();
-    if (Send(KvwRecordRequest::kAttach, Low(item), High(item), reinterpret_cast<KvwWord>(&record), 1,
-             kLinkKind) >= 0x1000) {
+    if (!KvwSucceeded(Send(KvwRecordRequest::kAttach, Low(item), High(item),
+                           reinterpret_cast<KvwWord>(&record), 1, kLinkKind))) {
         // Attached to nothing it would never be found again.
         Send(KvwRecordRequest::kDelete, Low(record.id), High(record.id), 0, 0, kLinkKind);
         return false;
@@ -407,8 +409,8 @@ bool TDesignLayouts::StoreNewLayoutRecord(const std::vector<BYTE>& data) {
 bool TDesignLayouts::ReplaceLayoutRecord(const std::vector<BYTE>& data, KvwItemIdList& attached) {
     if (data.size() > kMaxStoredLayoutBytes)
         return false;
-    if (Send(KvwRecordRequest::kReplace, Low(m_layoutRecord), High(m_layoutRecord),
-             reinterpret_cast<KvwWord>(data.data()), data.size(), 0, kDataFlag) >= 0x1000)
+    if (!KvwSucceeded(Send(KvwRecordRequest::kReplace, Low(m_layoutRecord), High(m_layoutRecord),
+                           reinterpret_cast<KvwWord>(data.data()), data.size(), 0, kDataFlag)))
         return false;
     // The old pages are those under the layout record that are not this layout's: after a save that
     // stopped half way, the pages attached then are kept and only the rest is attached.
@@ -421,8 +423,8 @@ bool TDesignLayouts::ReplaceLayoutRecord(const std::vector<BYTE>& data, KvwItemI
     for (KvwItemId id : children)
         (current.count(id) ? attached : old).push_back(id);
     if (!old.empty()) {
-        if (Send(KvwRecordRequest::kDetach, Low(m_layoutRecord), High(m_layoutRecord),
-                 reinterpret_cast<KvwWord>(old.data()), old.size(), kLinkKind) >= 0x1000)
+        if (!KvwSucceeded(Send(KvwRecordRequest::kDetach, Low(m_layoutRecord), High(m_layoutRecord),
+                               reinterpret_cast<KvwWord>(old.data()), old.size(), kLinkKind)))
             return false;
         for (KvwItemId id : old)
             Send(KvwRecordRequest::kDelete, Low(id), High(id), 0, 0, kLinkKind);
@@ -437,8 +439,8 @@ bool TDesignLayouts::AttachPages(const KvwItemIdList& attached) {
         if (std::find(attached.begin(), attached.end(), id) != attached.end())
             continue;
         KvwItemId word = id;
-        if (Send(KvwRecordRequest::kAttach, Low(m_layoutRecord), High(m_layoutRecord),
-                 reinterpret_cast<KvwWord>(&word), 1, kLinkKind) >= 0x1000)
+        if (!KvwSucceeded(Send(KvwRecordRequest::kAttach, Low(m_layoutRecord), High(m_layoutRecord),
+                               reinterpret_cast<KvwWord>(&word), 1, kLinkKind)))
             return false;
     }
     return true;

@@ -61,7 +61,8 @@ protected:
         m_host->AddItem(design);
         for (const Photo& photo : kPhotos)
             m_host->AddItem(CHostPhotos::QuadrantItem(
-                photo.id, CHostPhotos::QuadrantPicture(photo.pictureWidth, photo.pictureHeight, photo.quadrants)));
+                photo.id,
+                CHostPhotos::QuadrantPicture(photo.pictureWidth, photo.pictureHeight, photo.quadrants)));
         m_host->Browse().SetCurrentGroup(kDesign);
         m_host->Browse().SetSelectedItems({201, 202, 203});
         m_host->SetScript(KvwRecordRequest::kCreate, [this](const CHostRequest& request) {
@@ -80,7 +81,8 @@ protected:
             const auto* record = reinterpret_cast<const CKvwProfileImage*>(request.words[2]);
             m_image.clear();
             LONG width = 0, height = 0;
-            if (record->image && !record->image->GetSize(&width, &height) && width == kWidth && height == kHeight)
+            if (record->image && !record->image->GetSize(&width, &height) && width == kWidth &&
+                height == kHeight)
                 for (LONG y = 0; y < height; ++y)
                     for (LONG x = 0; x < width; ++x) {
                         PravonPixel pixel;
@@ -123,7 +125,8 @@ protected:
             for (int q = 0; q < 4; ++q) {
                 const LONG x = photo.x + photo.cx / 4 + (q % 2) * photo.cx / 2;
                 const LONG y = photo.y + photo.cy / 4 + (q / 2) * photo.cy / 2;
-                EXPECT_EQ(at(x, y), 0xFF000000u | photo.quadrants[q]) << "photo " << photo.id << " quadrant " << q;
+                EXPECT_EQ(at(x, y), 0xFF000000u | photo.quadrants[q])
+                    << "photo " << photo.id << " quadrant " << q;
             }
         for (auto [x, y] : {std::pair{10, 10}, {210, 20}, {410, 580}, {210, 400}, {10, 300}})
             EXPECT_EQ(at(x, y), kWhite) << x << "," << y;
@@ -164,10 +167,12 @@ TEST_F(DesignLayoutEndToEnd, ADesignIsPreviewedSavedAndReopenedFromTheHostsStore
     const std::size_t again = LoadAndOpen();
     ASSERT_NE(again, CScriptedHost::kNoModule);
     // The layout read, then its template path read from the preferences under it; nothing made.
-    EXPECT_EQ(m_host->Records().Requests(), (std::vector<DWORD>{KvwRecordRequest::kRead, KvwRecordRequest::kRead}));
+    EXPECT_EQ(m_host->Records().Requests(),
+              (std::vector<DWORD>{KvwRecordRequest::kRead, KvwRecordRequest::kRead}));
     EXPECT_TRUE(m_pages.empty()) << "no page registered again";
     for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
-        EXPECT_NE(entry.path().filename().string().rfind("bndl", 0), 0u) << "no bundle built: " << entry.path();
+        EXPECT_NE(entry.path().filename().string().rfind("bndl", 0), 0u)
+            << "no bundle built: " << entry.path();
     m_host->Send(again, kSelectionChanged);
     EXPECT_EQ(m_shown, saved) << "its pages are listed";
     CheckPreview(again, saved[0]);

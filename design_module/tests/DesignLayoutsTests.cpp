@@ -49,9 +49,10 @@ TEST(DesignPageWords, LongerSideIsFullAndTheOtherTruncatedShare) {
         double cx, cy;
         bool ok;
         DWORD width, height;
-    } cases[] = {{210, 297, true, 46337, 65535}, {297, 210, true, 65535, 46337}, {500, 500, true, 65535, 65535},
-                 {0, 0, true, 65535, 65535},     {0, 297, true, 0, 65535},      {210, 0, true, 65535, 0},
-                 {-210, 297, false, 7, 7},       {210, -1, false, 7, 7},        {nan, 297, false, 7, 7}};
+    } cases[] = {
+        {210, 297, true, 46337, 65535}, {297, 210, true, 65535, 46337}, {500, 500, true, 65535, 65535},
+        {0, 0, true, 65535, 65535},     {0, 297, true, 0, 65535},       {210, 0, true, 65535, 0},
+        {-210, 297, false, 7, 7},       {210, -1, false, 7, 7},         {nan, 297, false, 7, 7}};
     for (const auto& c : cases) {
         DWORD width = 7, height = 7;
         EXPECT_EQ(designpages::PageSizeWords(c.cx, c.cy, width, height), c.ok) << c.cx << " x " << c.cy;
@@ -106,10 +107,11 @@ protected:
     }
     // Starts the module with the limit line of the configuration ("" for none).
     void Start(const std::string& limit = "") {
-        m_install.Write("DesignModuleCfg.xml",
-                        "<config><templates><templates_path>templates</templates_path></templates>" +
-                            (limit.empty() ? "" : "<selection><max_limit>" + limit + "</max_limit></selection>") +
-                            "</config>");
+        m_install.Write(
+            "DesignModuleCfg.xml",
+            "<config><templates><templates_path>templates</templates_path></templates>" +
+                (limit.empty() ? "" : "<selection><max_limit>" + limit + "</max_limit></selection>") +
+                "</config>");
         m_host->Send(m_module, kStartup);
     }
     KvwResult Open() { return m_host->Send(m_module, kOpenDesign); }
@@ -147,7 +149,8 @@ TEST_F(DesignLayouts, FirstOpenRegistersOnePageRecordPerPageAndKeepsTheSelection
     EXPECT_EQ(page.height, 65535u);
     EXPECT_EQ(RecordRequests(), std::vector<DWORD>{KvwRecordRequest::kCreate});
     EXPECT_EQ(Layouts().GetOpeningSelection(), (KvwItemIdList{101, 102, 103}));
-    const std::string bundle = ReadAll(Utf::WideToUtf8(static_cast<const wchar_t*>(Layouts().GetLayoutPath())));
+    const std::string bundle =
+        ReadAll(Utf::WideToUtf8(static_cast<const wchar_t*>(Layouts().GetLayoutPath())));
     EXPECT_EQ(Count(bundle, "<mm-object"), 3u);
     EXPECT_LT(bundle.find(">101<"), bundle.find(">102<"));
     EXPECT_LT(bundle.find(">102<"), bundle.find(">103<"));
@@ -295,7 +298,8 @@ TEST_F(DesignLayouts, StoredLayoutsAreReadLengthDelimited) {
         EXPECT_TRUE(Layouts().GetLayoutPath().IsEmpty()) << "no bundle built";
         TString saved;
         ASSERT_TRUE(GetLayoutText(Layouts().CopyLayoutDocument()->GetHandle(), saved));
-        EXPECT_NE(std::wstring(static_cast<const wchar_t*>(saved)).find(L"\u00e9t\u00e9 \u20ac"), std::wstring::npos);
+        EXPECT_NE(std::wstring(static_cast<const wchar_t*>(saved)).find(L"\u00e9t\u00e9 \u20ac"),
+                  std::wstring::npos);
         m_host->Send(m_module, kCloseDesign);
         m_host->Records().OnRequest(KvwRecordRequest::kDelete, {KvwItemIdLow(layout), KvwItemIdHigh(layout)});
     }
