@@ -98,6 +98,12 @@ public:
     virtual LONG GetPageCount() const = 0;
     // The layout file worked with: kept as the last layout path, forgotten when the current item changes.
     virtual void ForgetLayoutFile() = 0;
+    // An open that answered 0 may still have left the design closed (nothing to open).
+    virtual bool HasLayoutDocument() const { return true; }
+    // A copy of the layout document for the renderer, owned by the caller; null when there is none.
+    virtual std::unique_ptr<TdocDocument> CopyLayoutDocument() const { return nullptr; }
+    // Counts the layout documents set: a new number means a new document to copy.
+    virtual unsigned GetLayoutGeneration() const { return 0; }
 };
 
 class IDesignParts {
@@ -110,4 +116,6 @@ public:
     virtual std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule& module) = 0;
     // Null while the module has no pane to take its pages from.
     virtual std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule&) { return nullptr; }
+    // False for parts that make no panes: a design then opens without them.
+    virtual bool HasPanes() const { return true; }
 };

@@ -1,6 +1,8 @@
 #include "TDesignDefaultParts.h"
 
+#include "TDesignLayouts.h"
 #include "TDesignRenderer.h"
+#include "TLayoutRenderSource.h"
 
 std::unique_ptr<IDesignPane> TDesignDefaultParts::MakeSinglePagePane(TKvwDesignModule&) {
     return nullptr;
@@ -18,6 +20,10 @@ std::unique_ptr<IDesignRenderer> TDesignDefaultParts::MakeRenderer() {
     return std::make_unique<TDesignRenderer>();
 }
 
-std::unique_ptr<IDesignLayouts> TDesignDefaultParts::MakeLayouts(TKvwDesignModule&) {
-    return nullptr;
+std::unique_ptr<IDesignLayouts> TDesignDefaultParts::MakeLayouts(TKvwDesignModule& module) {
+    return std::make_unique<TDesignLayouts>(module);
+}
+
+std::unique_ptr<IDesignRenderSource> TDesignDefaultParts::MakeRenderSource(TKvwDesignModule& module) {
+    return std::make_unique<TLayoutRenderSource>(module);
 }

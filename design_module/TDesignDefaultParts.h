@@ -1,6 +1,6 @@
 // The parts the design module makes for itself: its page renderer over the framework's asynchronous
-// renderer. The panes, the properties panel and the layouts are not part of this module yet, so none is
-// made: the module then opens no design and shows no panel.
+// renderer, its layouts, and the pages rendered from the layout document. The panes and the properties
+// panel are not part of this module yet, so none is made: designs open without panes and no panel shows.
 #pragma once
 
 #include "DesignParts.h"
@@ -12,4 +12,6 @@ public:
     std::unique_ptr<IDesignPropertiesPanel> MakePropertiesPanel(TKvwDesignModule& module) override;
     std::unique_ptr<IDesignRenderer> MakeRenderer() override;
     std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule& module) override;
+    std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule& module) override;
+    bool HasPanes() const override { return false; }
 };

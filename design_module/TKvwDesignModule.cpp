@@ -328,9 +328,10 @@ void TKvwDesignModule::ReadConfiguration(bool& stop) {
         stop = true;
         return;
     }
+    // Kept as the unsigned word it is compared as: -1 is no limit, and 0 takes nothing.
     LONG limit = 0;
-    if (m_configuration->GetLong(kSelectionLimitKey, &limit))
-        m_selectionLimit = static_cast<DWORD>(limit);
+    m_selectionLimit = m_configuration->GetLong(kSelectionLimitKey, &limit) ? static_cast<DWORD>(limit)
+                                                                            : kDefaultSelectionLimit;
     m_userOptions.Load();
     TFilePath last;
     last.Set(m_userOptions.GetLastLayoutPath());
@@ -474,20 +475,32 @@ bool TKvwDesignModule::CreatePanes() {
 }
 
 KvwResult TKvwDesignModule::OpenDesign() {
+    // Opening again replaces the open design: its pages and documents go first.
     if (m_designOpen)
-        return kKvwOk;
+        CloseDesign();
     if (!m_layouts)
         m_layouts = m_parts->MakeLayouts(*this);
-    if (!m_layouts || !CreatePanes())
+    if (!m_layouts)
+        return kKvwInvalidArgument;
+    // Parts that make panes must make them; without any the design opens all the same, its pages
+    // rendered for the host only.
+    if (!CreatePanes() && m_parts->HasPanes())
         return kKvwInvalidArgument;
     const KvwResult result = m_layouts->Open();
     // A design that does not open stays closed: nothing acts on a layout that is not there.
-    m_designOpen = KvwSucceeded(result);
+    m_designOpen = KvwSucceeded(result) && m_layouts->HasLayoutDocument();
     if (m_designOpen) {
         ArrangePanes();
         SendPageLabel();
     }
     return result;
+}
+
+void TKvwDesignModule::OnLayoutDocumentSet() {
+    if (!m_designOpen)
+        return;
+    ArrangePanes();
+    SendPageLabel();
 }
 
 void TKvwDesignModule::CloseDesign() {

@@ -114,6 +114,8 @@ constexpr UINT kAccelerators = 4006;
 
 // Item ids of the host's layouts carry all these bits in their high word.
 constexpr DWORD kLayoutItemBits = 0x2020000;
+// The most pictures taken from the selection when the configuration does not say.
+constexpr DWORD kDefaultSelectionLimit = 1000;
 // The properties panel is at least this wide.
 constexpr LONG kMinPanelWidth = 245;
 // The height of the contact sheet above the single page when both views show.
@@ -161,6 +163,11 @@ public:
     // The window the renderer's notices go to ("RenderPageNotify"), or null.
     HWND GetNotifyWindow() const { return m_notifyWindow ? m_notifyWindow->GetHandle() : nullptr; }
     IDesignLayouts* GetLayouts() const { return m_layouts.get(); }
+    // The page the single-page pane shows (1 without panes).
+    LONG GetShownPage() const { return m_singlePage ? m_singlePage->GetShownPage() : 1; }
+    // A new layout document was set while the design is open: the panes are arranged and the page label
+    // sent again.
+    void OnLayoutDocumentSet();
 
     // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
     void SendPageLabel();

@@ -93,6 +93,11 @@ TdocDocument* TdocDocument::CreateFromLTF2(DocHandle templateSource, DocHandle b
                                                                                  : nullptr;
 }
 
+TdocDocument* TdocDocument::CreateFromLDF2(DocHandle source) {
+    DocHandle handle = kDocNoHandle;
+    return docCreateDocumentFromLDF2(source, &handle) == 1 ? new TdocDocument(handle) : nullptr;
+}
+
 LONG TdocDocument::ApplyTransform(const TString& stylesheet, const TString& parameters) {
     return docApplyTransform(GetHandle(), stylesheet, parameters);
 }

@@ -49,6 +49,9 @@ public:
     static TdocDocument* CreateFromLTF(const TString& templatePath, const TString& bundlePath);
     // The same of two data sources' handles (the template's, then the bundle's), which stay the caller's.
     static TdocDocument* CreateFromLTF2(DocHandle templateSource, DocHandle bundleSource);
+    // A document of the LDF text a data source holds (the source stays the caller's); null when the
+    // library does not answer 1.
+    static TdocDocument* CreateFromLDF2(DocHandle source);
     // The library's answer to transforming the document under its handle.
     LONG ApplyTransform(const TString& stylesheet, const TString& parameters);
     LONG SaveLDF(const TString& path) const;

@@ -152,9 +152,37 @@ std::size_t Weight(xmlNodePtr top) {
     return weight;
 }
 
+// The caption kinds of a picture bundle's properties ("mm-object" form).
+constexpr std::pair<const char*, const char*> kBundleCaptionProperties[] = {
+    {"Basic", "basic"}, {"Additional", "additional"}, {"Detailed", "detailed"}};
+
+// An "mm-object" of a picture bundle: its "content" property holds the item id, its "Basic", "Additional"
+// and "Detailed" properties the captions of those kinds.
+BundleObject ReadPictureObject(xmlNodePtr node) {
+    BundleObject object;
+    for (xmlNodePtr property : Children(node, "property")) {
+        const std::string name = Attribute(property, "name");
+        if (name == "content") {
+            object.content = Text(property);
+            continue;
+        }
+        for (const auto& [propertyName, kind] : kBundleCaptionProperties) {
+            if (name == propertyName)
+                object.captions.emplace_back(kind, Text(property));
+        }
+    }
+    return object;
+}
+
 std::vector<BundleObject> ReadBundle(xmlNodePtr root) {
     std::vector<BundleObject> objects;
-    for (xmlNodePtr node : Children(root, "object")) {
+    for (xmlNodePtr node = root ? root->children : nullptr; node; node = node->next) {
+        if (IsElement(node, "mm-object")) {
+            objects.push_back(ReadPictureObject(node));
+            continue;
+        }
+        if (!IsElement(node, "object"))
+            continue;
         BundleObject object;
         for (xmlNodePtr content : Children(node, "content"))
             object.content = Text(content);

@@ -146,6 +146,17 @@ LONG docCreateDocumentFromLTF2(DocHandle templateSource, DocHandle bundleSource,
     });
 }
 
+LONG docCreateDocumentFromLDF2(DocHandle source, DocHandle* document) {
+    return Call("docCreateDocumentFromLDF2", source, [&] {
+        if (document)
+            *document = kDocNoHandle;
+        const std::shared_ptr<const CDocDataSource> text = DocLibrary::FindDataSource(source);
+        if (!document || !text)
+            return false;
+        return AddDocument(CDocDocument::Adopt(text->Parse()), document);
+    });
+}
+
 LONG docApplyTransform(DocHandle document, const wchar_t* stylesheet, const wchar_t* parameters) {
     return Call("docApplyTransform", document, [&] {
         std::shared_ptr<DocObject> target = Find(document, DocObject::Kind::kDocument);

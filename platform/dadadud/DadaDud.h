@@ -27,6 +27,10 @@ LONG docCreateDocumentFromLTF(const wchar_t* templatePath, const wchar_t* bundle
 // The same, of the texts of two data sources (a template, then a bundle), which keep their own handles:
 // they may be released as soon as the document was made. A handle that names no data source gives none.
 LONG docCreateDocumentFromLTF2(DocHandle templateSource, DocHandle bundleSource, DocHandle* document);
+// A document of an LDF text held by a data source (a layout stored elsewhere), which keeps its own handle:
+// it may be released as soon as the document was made. A handle that names no data source, or a text that
+// is not a well-formed LDF document, gives none.
+LONG docCreateDocumentFromLDF2(DocHandle source, DocHandle* document);
 // The document's content becomes the stylesheet's result of it (an LDF document), under the same handle;
 // on any failure the document is unchanged. Parameters as for docXSLTTransform2. Handles of pages and
 // items taken before keep reading the content they were taken from.

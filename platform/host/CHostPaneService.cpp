@@ -13,6 +13,42 @@ KvwResult CHostImagingService::GetManager(IPravonManager** manager) {
     return m_result;
 }
 
+CHostPaneService::~CHostPaneService() {
+    for (const auto& [component, window] : m_made)
+        DestroyWindow(window);
+}
+
+HWND CHostPaneService::MakeWindow(DWORD component, HWND parent, LONG width, LONG height) {
+    // A borderless child: its client area is the whole window.
+    HWND window = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE, 0, 0, width, height, parent,
+                                  nullptr, nullptr, nullptr);
+    if (!window)
+        return nullptr;
+    HWND previous = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto made = m_made.find(component);
+        if (made != m_made.end())
+            previous = made->second;
+        m_made[component] = window;
+        m_windows[component] = window;
+    }
+    if (previous)
+        DestroyWindow(previous);
+    return window;
+}
+
+int CHostPaneService::Closes() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_closes;
+}
+
+KvwResult CHostPaneService::ClosePanes() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_closes;
+    return kKvwOk;
+}
+
 void CHostPaneService::SetNumber(DWORD number) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_number = number;

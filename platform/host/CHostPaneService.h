@@ -26,17 +26,27 @@ private:
 
 class CHostPaneService : public CHostService<IKvwPaneService> {
 public:
+    // Destroys the pane windows it made.
+    ~CHostPaneService();
     void SetNumber(DWORD number);
     // The pane window of the component (null: it has none).
     void SetWindow(DWORD component, HWND window);
+    // Makes the component's pane window: a child of the parent with that client size, destroyed with the
+    // service (or when the component gets another). Null when the window cannot be made.
+    HWND MakeWindow(DWORD component, HWND parent, LONG width, LONG height);
+    // How many times modules said they were done with their panes.
+    int Closes() const;
 
     DWORD GetNumber() override;
     KvwResult GetWindowData(DWORD component, CKvwWindowData* data) override;
+    KvwResult ClosePanes() override;
 
 private:
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     DWORD m_number = 0;
     std::map<DWORD, HWND> m_windows;
+    std::map<DWORD, HWND> m_made;
+    int m_closes = 0;
 };
 
 class CHostWindowService : public CHostService<IKvwWindowService> {

@@ -65,6 +65,39 @@ CHostItemRecord CHostPhotos::JpegItem(KvwItemId id, const std::string& path, std
     return item;
 }
 
+std::shared_ptr<const CHostPicture> CHostPhotos::QuadrantPicture(LONG width, LONG height,
+                                                                 const std::array<std::uint32_t, 4>& colours) {
+    auto picture = std::make_shared<CHostPicture>();
+    if (width <= 0 || height <= 0)
+        return picture;
+    picture->width = width;
+    picture->height = height;
+    picture->channels = 3;
+    picture->samples.reserve(static_cast<std::size_t>(width) * height * 3);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const std::uint32_t rgb = colours[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
+            for (int shift : {16, 8, 0})
+                picture->samples.push_back(static_cast<BYTE>(rgb >> shift));
+        }
+    return picture;
+}
+
+CHostItemRecord CHostPhotos::QuadrantItem(KvwItemId id, std::shared_ptr<const CHostPicture> picture) {
+    CHostItemRecord item;
+    item.id = id;
+    if (!picture)
+        return item;
+    item.source.width = static_cast<DWORD>(picture->width);
+    item.source.height = static_cast<DWORD>(picture->height);
+    item.SetSizeRecords(item.source.width, item.source.height);
+    item.previewPicture = picture;
+    item.previewHeld = true;
+    item.fullPicture = std::move(picture);
+    item.fullHeld = true;
+    return item;
+}
+
 std::vector<std::string> CHostPhotos::AwkwardPaths() {
     return {"/photos/2026/O'Brien \"at the pier\".jpg", "/photos/2026/Tom & Jerry $5.jpg",
             "/photos/card-a/IMG_0001.jpg", "/photos/card-b/IMG_0001.jpg"};

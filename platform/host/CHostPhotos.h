@@ -7,6 +7,7 @@
 #include "CHostServices.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ std::vector<BYTE> SceneJpeg(LONG width, LONG height, int quality = 90);
 // An item whose full image the host holds as the JPEG, its size records and source size from the file's
 // header and its path (UTF-8, folders joined with '/') as given.
 CHostItemRecord JpegItem(KvwItemId id, const std::string& path, std::vector<BYTE> jpeg);
+// A picture of four colours, one a quadrant (top left, top right, bottom left, bottom right, as 0xRRGGBB);
+// a side of odd length gives the right or lower quadrants its extra row or column.
+std::shared_ptr<const CHostPicture> QuadrantPicture(LONG width, LONG height,
+                                                    const std::array<std::uint32_t, 4>& colours);
+// An item whose preview and full image the host holds as that picture, its source size and size records
+// the picture's.
+CHostItemRecord QuadrantItem(KvwItemId id, std::shared_ptr<const CHostPicture> picture);
 // Paths that break naive text handling: quotes, an ampersand and a dollar, and one base name in two folders.
 std::vector<std::string> AwkwardPaths();
 

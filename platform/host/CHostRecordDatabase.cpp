@@ -14,6 +14,19 @@ T* PointerOf(KvwWord word) {
     return reinterpret_cast<T*>(word);
 }
 
+// The count ids of an attach or detach: one record (a CKvwInputData, whose id comes first) or an array of
+// 64-bit ids.
+KvwItemIdList IdsOf(KvwWord pointer, KvwWord count) {
+    KvwItemIdList ids;
+    const auto* bytes = PointerOf<const BYTE>(pointer);
+    for (KvwWord i = 0; bytes && i < count; ++i) {
+        KvwItemId id = 0;
+        std::memcpy(&id, bytes + i * sizeof(KvwItemId), sizeof(id));
+        ids.push_back(id);
+    }
+    return ids;
+}
+
 } // namespace
 
 bool CHostRecordDatabase::IsRecordRequest(DWORD id) {
@@ -59,28 +72,33 @@ KvwResult CHostRecordDatabase::Answer(DWORD id, const std::array<KvwWord, 8>& wo
         CKvwInputData* input = PointerOf<CKvwInputData>(words[2]);
         if (!input || (!input->data && input->dataLength != 0))
             return kKvwInvalidArgument;
-        Record record{input->name, input->kind, input->value, {}};
+        Record record{input->name, input->kind, input->value, {}, input->flags, input->width, input->height};
         record.data.assign(input->data, input->data + input->dataLength);
         input->id = AddLocked(std::move(record));
         return kKvwOk;
     }
     case kAttach:
     case kDetach: {
-        const CKvwInputData* input = PointerOf<const CKvwInputData>(words[2]);
-        if (!input)
+        // Attaching names one record; detaching one or several (a count of 0 or 1 names one), all or
+        // none of them.
+        const KvwWord count = id == kAttach || words[3] == 0 ? 1 : words[3];
+        if (!words[2])
             return kKvwInvalidArgument;
-        if (m_records.find(input->id) == m_records.end())
-            return kKvwNothingToWorkOn;
+        const KvwItemIdList ids = IdsOf(words[2], count);
         KvwItemIdList& list = m_attached[IdOf(words)];
-        auto at = std::find(list.begin(), list.end(), input->id);
-        if (id == kAttach) {
-            if (at == list.end())
-                list.push_back(input->id);
-            return kKvwOk;
+        for (KvwItemId record : ids) {
+            if (m_records.find(record) == m_records.end())
+                return kKvwNothingToWorkOn;
+            if (id == kDetach && std::find(list.begin(), list.end(), record) == list.end())
+                return kKvwNothingToWorkOn;
         }
-        if (at == list.end())
-            return kKvwNothingToWorkOn;
-        list.erase(at);
+        for (KvwItemId record : ids) {
+            auto at = std::find(list.begin(), list.end(), record);
+            if (id == kDetach)
+                list.erase(at);
+            else if (at == list.end())
+                list.push_back(record);
+        }
         return kKvwOk;
     }
     case kDelete: {
@@ -105,15 +123,18 @@ KvwResult CHostRecordDatabase::GetSourceData(KvwItemId id, CKvwSourceData* data,
         data->records = it == m_attached.end() ? KvwItemIdList{} : it->second;
         return kKvwOk;
     }
-    if (flags != kKvwSourceRecordFields)
-        return kKvwNothingToWorkOn;
     auto it = m_records.find(id);
     if (it == m_records.end())
         return kKvwNothingToWorkOn;
-    data->name = it->second.name;
-    data->kind = it->second.kind;
-    data->value = it->second.value;
-    data->dataLength = static_cast<DWORD>(it->second.data.size());
+    const Record& record = it->second;
+    data->name = record.name;
+    data->type = record.kind;
+    data->kind = record.kind;
+    data->value = record.value;
+    data->dataLength = static_cast<DWORD>(record.data.size());
+    data->flags = record.flags;
+    data->width = record.width;
+    data->height = record.height;
     return kKvwOk;
 }
 
@@ -162,6 +183,11 @@ bool CHostRecordDatabase::Find(KvwItemId id, Record* record) const {
 std::size_t CHostRecordDatabase::RecordCount() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_records.size();
+}
+
+void CHostRecordDatabase::ClearRequestLog() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_requests.clear();
 }
 
 std::vector<DWORD> CHostRecordDatabase::Requests() const {

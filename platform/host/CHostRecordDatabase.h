@@ -1,5 +1,6 @@
 // The host's record database: named records with a 32-bit value and a data block, created, attached to
-// items in order, read, replaced, detached and deleted through the record requests. Any request can be
+// items in order, read, replaced, detached (one record, or an array of ids with their count) and deleted
+// through the record requests. Any request can be
 // made to fail, so that tests reach a module's refusal paths.
 #pragma once
 
@@ -20,13 +21,17 @@ public:
         DWORD kind = 0;
         LONG value = 0;
         std::vector<BYTE> data;
+        DWORD flags = 0;
+        DWORD width = 0;
+        DWORD height = 0;
     };
 
     static bool IsRecordRequest(DWORD id);
     // Answers a record request; 0x1008 for a null or too short buffer, 0x1101 for an unknown record.
     KvwResult OnRequest(DWORD id, const std::array<KvwWord, 8>& words);
-    // The records attached to an id (kKvwSourceRecordList), or a record's fields (kKvwSourceRecordFields);
-    // 0x1101 when the database knows nothing of the id or the flag is another.
+    // The records attached to an id (kKvwSourceRecordList), or a record's fields (any other flag): its
+    // name, kind (also as the type), value, data length, flags and size words; 0x1101 when the database
+    // knows nothing of the record.
     KvwResult GetSourceData(KvwItemId id, CKvwSourceData* data, DWORD flags) const;
 
     // The answer to every request of that id from now on, until restored.
@@ -38,8 +43,9 @@ public:
     KvwItemIdList Attached(KvwItemId owner) const;
     bool Find(KvwItemId id, Record* record) const;
     std::size_t RecordCount() const;
-    // Every request answered so far, in order.
+    // Every request answered so far, in order (since the log was last cleared).
     std::vector<DWORD> Requests() const;
+    void ClearRequestLog();
 
 private:
     KvwResult Answer(DWORD id, const std::array<KvwWord, 8>& words);

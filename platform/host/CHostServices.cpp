@@ -6,6 +6,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// The kind of a design's layout and page records.
+constexpr DWORD kLayoutRecordKind = 0x1400;
+
+} // namespace
+
 ULONG CHostItem::AddRef() {
     return ++m_references;
 }
@@ -109,11 +116,10 @@ void CHostItemService::SetRecordDatabase(const CHostRecordDatabase* records) {
 
 KvwResult CHostItemService::GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceData* data, DWORD flags) {
     std::lock_guard<std::mutex> guard(m_lock);
-    // The flag that asks for a record's fields asks for all of an item's source data too: a record id
-    // is told apart by the database knowing it.
+    // A record id is told apart by the database knowing it: whatever fields are asked for, a record (a
+    // design's page among them, which the host shows as an item) answers with its own.
     const KvwItemId id = KvwMakeItemId(idLow, idHigh);
-    if (m_records &&
-        (flags == kKvwSourceRecordList || (flags == kKvwSourceRecordFields && m_records->Find(id, nullptr))))
+    if (m_records && (flags == kKvwSourceRecordList || m_records->Find(id, nullptr)))
         return m_records->GetSourceData(id, data, flags);
     auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
     if (it == m_items.end() || !data)
@@ -124,10 +130,19 @@ KvwResult CHostItemService::GetSourceData(DWORD idLow, DWORD idHigh, CKvwSourceD
 
 KvwResult CHostItemService::GetItemData(DWORD idLow, DWORD idHigh, CKvwItemData* data, DWORD) {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_items.find(KvwMakeItemId(idLow, idHigh));
+    const KvwItemId id = KvwMakeItemId(idLow, idHigh);
+    auto it = m_items.find(id);
     if (it == m_items.end() || !data)
         return kKvwNothingToWorkOn;
     *data = it->second.data;
+    // The records attached to the item follow its own entries; a design's layout record (kind 0x1400,
+    // not a page) is flagged as the item's layout.
+    for (KvwItemId record : m_records ? m_records->Attached(id) : KvwItemIdList{}) {
+        CHostRecordDatabase::Record fields;
+        const bool layout = m_records->Find(record, &fields) && fields.kind == kLayoutRecordKind &&
+                            (fields.flags & kKvwDesignPageFlag) == 0;
+        data->entries.push_back(CKvwItemEntry{record, layout ? kKvwItemEntryLayout : 0});
+    }
     return kKvwOk;
 }
 

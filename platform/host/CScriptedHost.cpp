@@ -12,6 +12,11 @@
 
 namespace {
 
+// The item lists a design module has the host show, and the item shown as current.
+constexpr DWORD kShownItems = 0x10000091;
+constexpr DWORD kShownItemsToo = 0x10000092;
+constexpr DWORD kShownItem = 0x10000093;
+
 constexpr UINT kDeliver = WM_APP + 0x100;
 constexpr wchar_t kWindowClass[] = L"KvHostWnd";
 constexpr int kMainWindowWidth = 640;
@@ -251,6 +256,9 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
     case KvwModuleRequest::kSubPanel:
     case KvwModuleRequest::kFunctions:
     case KvwModuleRequest::kCommandUpdate:
+    case kShownItems:
+    case kShownItemsToo:
+    case kShownItem:
         return CHostReply{kKvwOk, {}};
     case KvwPluginRequest::kMakeAvailable:
         return CHostReply{m_items.Has(item) ? kKvwOk : kKvwNothingToWorkOn, {}};

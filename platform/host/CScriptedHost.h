@@ -16,6 +16,7 @@
 //     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
 //     0x10000111 (write the item's picture to a file)  1 once WriteOutput has written it, else its word
 //     0x10000012 (no longer waiting)  0
+//     0x10000091, 0x10000092, 0x10000093 (the items a design has the host show)  0
 //     a host module's announcements (KvwModuleRequest: actions, menu, functions, sub-panel, announce,
 //         exchange value, command updates)  0
 //     any other id  0x1008

@@ -99,6 +99,8 @@ public:
     virtual DWORD GetNumber() = 0;
     // Fills the window data of the component's pane; 0x1101 for a component without one.
     virtual KvwResult GetWindowData(DWORD component, CKvwWindowData* data) = 0;
+    // The module is done with its panes; what the host does then is its own affair.
+    virtual KvwResult ClosePanes() = 0;
 
 protected:
     ~IKvwPaneService() = default;

@@ -30,9 +30,12 @@ struct CKvwSourceData {
     DWORD kind = 0;
     LONG value = 0;
     DWORD dataLength = 0; // bytes in the record's data block
+    DWORD flags = 0;      // a record's flags word (kKvwDesignPageFlag marks a design page)
 };
 constexpr DWORD kKvwSourceRecordList = 0x20000;
 constexpr DWORD kKvwSourceRecordFields = 0xFFFFFFFF;
+// The flag word of a design's page record; the host lists such records as items of their own.
+constexpr DWORD kKvwDesignPageFlag = 0x400000;
 
 // A record for the host's record database: its id comes first, filled in by the host when it creates the
 // record. The data block stays the caller's.
@@ -43,6 +46,10 @@ struct CKvwInputData {
     LONG value = 0;
     const BYTE* data = nullptr;
     DWORD dataLength = 0;
+    DWORD flags = 0;
+    // A page record's width and height words (the longer side 65535, the other in proportion).
+    DWORD width = 0;
+    DWORD height = 0;
 };
 
 // One of the entries an item lists: an id and its flags word (kKvwItemEntryLayout marks a layout that

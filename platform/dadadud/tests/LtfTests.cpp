@@ -309,3 +309,50 @@ TEST_F(LayoutTemplates, TransformsReplaceTheDocumentUnderItsHandleOrLeaveItAsItW
 }
 
 } // namespace
+
+namespace {
+
+// The file's UTF-16 text after its byte-order mark.
+std::wstring SavedText(const std::string& path) {
+    const std::string bytes = ReadAll(path);
+    if (bytes.size() < 2)
+        return {};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    return Utf::Utf16ToWide(Utf::Utf16FromLEBytes(data + 2, bytes.size() - 2));
+}
+
+} // namespace
+
+TEST_F(LayoutTemplates, PictureBundlesGiveTheirContentAndCaptionPropertiesInOrder) {
+    const std::string bundle =
+        "<bundle><mm-object mime-type='image/NUID'><property name='content' refType='NUID'>77</property>"
+        "<property name='Basic'>first</property></mm-object><object><content>78</content>"
+        "<caption kind='basic'>second</caption></object><mm-object mime-type='image/NUID'>"
+        "<property name='content' refType='NUID'>79</property><property name='Detailed'>x</property>"
+        "</mm-object></bundle>";
+    const DocHandle document = Fill(Template(3), bundle);
+    ASSERT_NE(document, kDocNoHandle);
+    EXPECT_EQ(Property(document, L"page[1]/item[2]/content/image[@refType='NUID']"), L"77");
+    EXPECT_EQ(Property(document, L"page[1]/item[3]/content/text"), L"first");
+    EXPECT_EQ(Property(document, L"page[1]/item[4]/content/image[@refType='NUID']"), L"78");
+    EXPECT_EQ(Property(document, L"page[1]/item[6]/content/image[@refType='NUID']"), L"79");
+    EXPECT_EQ(Property(document, L"count(page[1]/item)"), L"6") << "the third has no basic caption";
+}
+
+TEST_F(LayoutTemplates, AStoredLayoutTextReopensAsTheSameDocument) {
+    std::string ltf = Template(2);
+    ltf.replace(ltf.find("Title"), 5, "T\xc3\xaftre \xe2\x82\xac");
+    const DocHandle filled = Fill(ltf, Bundle(3));
+    ASSERT_NE(filled, kDocNoHandle);
+    const std::string first = m_folder.File("first.ldf"), second = m_folder.File("second.ldf");
+    ASSERT_EQ(docSaveLDF(filled, Wide(first).c_str()), 1);
+    const std::wstring text = SavedText(first);
+    ASSERT_NE(text.find(L"T\u00eftre \u20ac"), std::wstring::npos);
+    const DocHandle source = TextSource(text);
+    DocHandle reopened = 7;
+    ASSERT_EQ(docCreateDocumentFromLDF2(source, &reopened), 1);
+    EXPECT_EQ(docReleaseHandle(source), 1) << "the source may go right after";
+    ASSERT_EQ(docSaveLDF(reopened, Wide(second).c_str()), 1);
+    EXPECT_EQ(ReadAll(first), ReadAll(second));
+    EXPECT_EQ(Pages(reopened), 2);
+}

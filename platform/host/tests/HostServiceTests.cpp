@@ -219,3 +219,48 @@ TEST_F(RegistryService, EachEntryCanBeMadeToFail) {
 }
 
 } // namespace
+
+namespace {
+
+using HostDesignItems = HostTest;
+
+TEST_F(HostDesignItems, PageRecordsAreItemsAndAttachedRecordsAreEntriesOfTheirItem) {
+    m_host->AddItem(Item(6));
+    CKvwInputData layout, page;
+    layout.kind = page.kind = 0x1400;
+    page.flags = kKvwDesignPageFlag;
+    page.value = 2;
+    page.name = "page2";
+    page.width = 46337;
+    page.height = 65535;
+    const KvwItemId item = 6;
+    for (CKvwInputData* record : {&page, &layout}) {
+        ASSERT_EQ(m_host->Records().OnRequest(KvwRecordRequest::kCreate,
+                                              {0, 0, reinterpret_cast<KvwWord>(record), 1, 0x93}),
+                  kKvwOk);
+        ASSERT_EQ(m_host->Records().OnRequest(KvwRecordRequest::kAttach,
+                                              {KvwItemIdLow(item), KvwItemIdHigh(item),
+                                               reinterpret_cast<KvwWord>(record), 1, 0x20}),
+                  kKvwOk);
+    }
+    CKvwItemData data;
+    ASSERT_EQ(m_host->Items().GetItemData(6, 0, &data, 0), kKvwOk);
+    ASSERT_EQ(data.entries.size(), 2u);
+    EXPECT_EQ(data.entries[0].flags, 0u) << "a page is not the item's layout";
+    EXPECT_EQ(data.entries[1].id, layout.id);
+    EXPECT_EQ(data.entries[1].flags, kKvwItemEntryLayout);
+    for (DWORD selector : {0x80u, kKvwSourceRecordFields}) {
+        CKvwSourceData source;
+        ASSERT_EQ(m_host->Items().GetSourceData(KvwItemIdLow(page.id), KvwItemIdHigh(page.id), &source,
+                                                selector),
+                  kKvwOk);
+        EXPECT_EQ(source.type, 0x1400u);
+        EXPECT_EQ(source.flags, kKvwDesignPageFlag);
+        EXPECT_EQ(source.value, 2);
+        EXPECT_EQ(source.name, "page2");
+        EXPECT_EQ(source.width, 46337u);
+        EXPECT_EQ(source.height, 65535u);
+    }
+}
+
+} // namespace
