@@ -1,3 +1,15 @@
+# kv_add_sanitizer_suppressions(<target>)
+# The sanitizer builds' suppressions of what outside libraries keep for the life of the process, compiled
+# into a test program.
+function(kv_add_sanitizer_suppressions name)
+    if(KV_SANITIZE MATCHES "address")
+        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/LeakSuppressions.cpp")
+    endif()
+    if(KV_SANITIZE MATCHES "thread")
+        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/ThreadSuppressions.cpp")
+    endif()
+endfunction()
+
 # kv_add_test(<name> LABELS <labels...> SOURCES <files...> [LIBS <targets...>])
 # One GoogleTest executable per folder; every TEST becomes one CTest test carrying the labels.
 # Suites labelled "threaded" are also collected in the target threaded_tests (see the top level).
@@ -8,12 +20,7 @@ function(kv_add_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-    if(KV_SANITIZE MATCHES "address")
-        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/LeakSuppressions.cpp")
-    endif()
-    if(KV_SANITIZE MATCHES "thread")
-        target_sources(${name} PRIVATE "${PROJECT_SOURCE_DIR}/testing/ThreadSuppressions.cpp")
-    endif()
+    kv_add_sanitizer_suppressions(${name})
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
