@@ -1,0 +1,290 @@
+// module-demo: runs a host module from end to end under the scripted host, as a user would.
+//
+//   module-demo mail OUTDIR     three photos selected, the mail dialog sent with the pictures one by one at
+//                               640 x 480, quality 80; prints the path of the draft in the machine's outbox
+//   module-demo design OUTDIR   a design opened from three photos; page 1's preview written as
+//                               OUTDIR/design-page-1.png, whose path it prints
+//
+// The modules run from copies in OUTDIR, with the machine folder OUTDIR/machine (KV_SYSTEM_ROOT) unless the
+// environment names one.
+#include "CKvPngFile.h"
+
+#include "design_module/TKvwDesignModule.h"
+
+#include "platform/host/CHostPhotos.h"
+#include "platform/host/CScriptedHost.h"
+#include "platform/win/WinDialogs.h"
+#include "platform/win/WinSeams.h"
+#include "platform/win/WinUser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A dialog or a page that takes longer than this has gone wrong; the demo says so instead of hanging.
+constexpr DWORD kDeadline = 60000;
+// The design's first template is A4 (2100 x 2970); its preview is a fifth of that.
+constexpr LONG kPreviewWidth = 420;
+constexpr LONG kPreviewHeight = 594;
+constexpr KvwItemId kDesignItem = 0x0202000000000007ull;
+// The record flag of a design page the module registers with the host.
+constexpr DWORD kPageRecordFlag = 0x400000;
+constexpr LONG kPaneWidth = 640;
+constexpr LONG kPaneHeight = 480;
+// The mail module's command and its dialog's Send button (its headers and the design module's both name a
+// class TUserOptions, so one program cannot include both).
+constexpr KvwWord kMailCommand = 0x2004;
+constexpr int kMailSendButton = 1005;
+
+// The machine folder: the environment's, or one of the demo's own in the output folder.
+std::string MachineFolder(const fs::path& out) {
+    if (const char* root = std::getenv("KV_SYSTEM_ROOT"); root && *root)
+        return root;
+    const fs::path own = out / "machine";
+    fs::create_directories(own);
+    setenv("KV_SYSTEM_ROOT", own.c_str(), 1);
+    return own.string();
+}
+
+// Copies the files (relative to the build folder) into a fresh install folder under OUTDIR.
+bool Install(const fs::path& from, const fs::path& to, const std::vector<std::string>& files,
+             std::string* error) {
+    std::error_code ec;
+    fs::remove_all(to, ec);
+    for (const std::string& file : files) {
+        fs::create_directories((to / file).parent_path(), ec);
+        fs::copy(from / file, to / file, fs::copy_options::recursive, ec);
+        if (ec) {
+            *error = "cannot install " + (from / file).string() + ": " + ec.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+// The host, its module and the platform's seams for one run; everything is put back when it ends.
+class DemoSession {
+public:
+    explicit DemoSession(const fs::path& out) {
+        fs::create_directories(out / "temp");
+        WinSeams::SetTempBase((out / "temp").string());
+        WinDialogTest::SetModalLoopDeadline(kDeadline);
+        WinDialogTest::ResetMessageBoxes();
+        host = std::make_unique<CScriptedHost>();
+    }
+    ~DemoSession() {
+        if (module != CScriptedHost::kNoModule)
+            host->Close(module);
+        WinDialogTest::ClearModalSteps();
+        WinDialogTest::SetModalLoopDeadline(INFINITE);
+        host.reset();
+        WinUserTest::PumpPending();
+        WinSeams::ResetAll();
+    }
+    DemoSession(const DemoSession&) = delete;
+    DemoSession& operator=(const DemoSession&) = delete;
+
+    bool Load(const std::string& path) {
+        module = host->Load(path);
+        if (module == CScriptedHost::kNoModule) {
+            std::fprintf(stderr, "module-demo: %s does not load: %s\n", path.c_str(), host->LastError().c_str());
+            return false;
+        }
+        if (host->Initialize(module) != kKvwOk) {
+            std::fprintf(stderr, "module-demo: %s does not initialise\n", path.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<CScriptedHost> host;
+    std::size_t module = CScriptedHost::kNoModule;
+};
+
+std::vector<fs::path> Drafts(const fs::path& outbox) {
+    std::vector<fs::path> drafts;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(outbox, ec))
+        if (entry.path().extension() == ".eml")
+            drafts.push_back(entry.path());
+    return drafts;
+}
+
+int Mail(const fs::path& out) {
+    const fs::path outbox = fs::path(MachineFolder(out)) / "Outbox";
+    std::string error;
+    const fs::path install = out / "mail-module";
+    if (!Install(KV_MAIL_MODULE_DIR, install, {"KvtMail.qw7", "KvtEmailLang.so"}, &error)) {
+        std::fprintf(stderr, "module-demo: %s\n", error.c_str());
+        return 1;
+    }
+    DemoSession session(out);
+    CScriptedHost& host = *session.host;
+    // The pictures one by one, at the size list's 640 x 480, quality 80.
+    host.Registry().PutText("MailPI\\send_as", "Default", "individual");
+    host.Registry().PutText("MailPI\\image_attachments\\image_size", "Default", "2");
+    host.Registry().PutText("MailPI\\output_jpeg_quality", "Default", "80");
+    const struct {
+        const char* name;
+        LONG width, height;
+    } photos[] = {{"IMG_0001.jpg", 1600, 1200}, {"IMG_0002.jpg", 1200, 1600}, {"IMG_0003.jpg", 2000, 1500}};
+    KvwItemIdList ids;
+    for (const auto& photo : photos) {
+        const KvwItemId id = KvwMakeItemId(static_cast<DWORD>(ids.size() + 1), 1);
+        CHostItemRecord item = CHostPhotos::JpegItem(id, std::string("/home/user/Pictures/") + photo.name,
+                                                     CHostPhotos::SceneJpeg(photo.width, photo.height));
+        item.fullHeld = true;
+        host.AddItem(item);
+        ids.push_back(id);
+    }
+    host.Browse().SetSelectedItems(ids);
+    if (!session.Load((install / "KvtMail.qw7").string()))
+        return 1;
+
+    const std::vector<fs::path> before = Drafts(outbox);
+    // The user presses Send as soon as the dialog is up.
+    WinDialogTest::RunInModalLoop([](HWND dialog) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(kMailSendButton), 0), 0);
+        return true;
+    });
+    const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
+    if (host.Send(session.module, KvwHostMessage::kCommand, kMailCommand, 0) != kKvwHandled) {
+        std::fprintf(stderr, "module-demo: the mail module did not take its command\n");
+        return 1;
+    }
+    for (const auto& box : WinDialogTest::MessageBoxCalls())
+        std::fprintf(stderr, "module-demo: the module said: %ls\n", box.text.c_str());
+    if (WinDialogTest::PendingModalSteps() != 0 || WinDialogTest::ModalLoopsPastDeadline() != late) {
+        std::fprintf(stderr, "module-demo: the mail dialog did not send\n");
+        return 1;
+    }
+    std::vector<fs::path> made;
+    for (const fs::path& draft : Drafts(outbox))
+        if (std::find(before.begin(), before.end(), draft) == before.end())
+            made.push_back(draft);
+    if (made.size() != 1) {
+        std::fprintf(stderr, "module-demo: %zu new drafts in %s, not one\n", made.size(), outbox.c_str());
+        return 1;
+    }
+    std::printf("%s\n", made[0].c_str());
+    return 0;
+}
+
+int Design(const fs::path& out) {
+    MachineFolder(out);
+    std::string error;
+    const fs::path install = out / "design-module";
+    if (!Install(KV_DESIGN_MODULE_DIR, install,
+                 {"KvwDesign.md7", "Module/KvtDesignLang.so", "DesignModuleCfg.xml", "templates"}, &error)) {
+        std::fprintf(stderr, "module-demo: %s\n", error.c_str());
+        return 1;
+    }
+    DemoSession session(out);
+    CScriptedHost& host = *session.host;
+    host.Panes().MakeWindow(KvwDesign::kComponentKind, host.MainWindow(), kPaneWidth, kPaneHeight);
+    CHostItemRecord design;
+    design.id = kDesignItem;
+    host.AddItem(design);
+    // Three photos of the proportions of the first template's boxes, each of four colours.
+    const struct {
+        KvwItemId id;
+        LONG width, height;
+        std::array<std::uint32_t, 4> quadrants;
+    } photos[] = {
+        {201, 900, 400, {0xC80000, 0x00C800, 0x0000C8, 0xC8C800}},
+        {202, 850, 700, {0x00C8C8, 0xC800C8, 0x804000, 0x408000}},
+        {203, 850, 700, {0x202020, 0xE0E0E0, 0x800080, 0x008080}},
+    };
+    KvwItemIdList ids;
+    for (const auto& photo : photos) {
+        host.AddItem(CHostPhotos::QuadrantItem(
+            photo.id, CHostPhotos::QuadrantPicture(photo.width, photo.height, photo.quadrants)));
+        ids.push_back(photo.id);
+    }
+    host.Browse().SetCurrentGroup(kDesignItem);
+    host.Browse().SetSelectedItems(ids);
+
+    KvwItemIdList pages;
+    host.SetScript(KvwRecordRequest::kCreate, [&](const CHostRequest& request) {
+        const KvwResult result = host.Records().OnRequest(KvwRecordRequest::kCreate, request.words);
+        const auto* input = reinterpret_cast<const CKvwInputData*>(request.words[2]);
+        if (result == kKvwOk && (input->flags & kPageRecordFlag) != 0)
+            pages.push_back(input->id);
+        return CHostReply{result, {}};
+    });
+    std::vector<BYTE> rgb;
+    bool answered = false;
+    host.SetScript(KvwDesign::kPreviewImage, [&](const CHostRequest& request) {
+        const auto* record = reinterpret_cast<const CKvwProfileImage*>(request.words[2]);
+        answered = true;
+        LONG width = 0, height = 0;
+        if (!record->image || record->image->GetSize(&width, &height) || width != kPreviewWidth ||
+            height != kPreviewHeight)
+            return CHostReply{};
+        rgb.reserve(static_cast<std::size_t>(width) * height * 3);
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width; ++x) {
+                PravonPixel pixel;
+                record->image->GetPixel(x, y, &pixel);
+                // Four channels carry alpha first.
+                const int first = pixel.channels == 4 ? 1 : 0;
+                for (int c = 0; c < 3; ++c)
+                    rgb.push_back(static_cast<BYTE>(pixel.sample[first + c]));
+            }
+        return CHostReply{};
+    });
+
+    if (!session.Load((install / "KvwDesign.md7").string()))
+        return 1;
+    host.Send(session.module, KvwDesign::kStartup);
+    if (host.Send(session.module, KvwDesign::kOpenDesign) != kKvwOk || pages.empty()) {
+        std::fprintf(stderr, "module-demo: the design did not open with a page\n");
+        return 1;
+    }
+    LONG size[2] = {kPreviewWidth, kPreviewHeight};
+    if (host.Send(session.module, KvwDesign::kPagePreview, KvwItemIdLow(pages[0]), KvwItemIdHigh(pages[0]),
+                  reinterpret_cast<KvwWord>(size), 1, kKvwRecordSize, KvwDesign::kWantsCompletion) !=
+        kKvwQueued) {
+        std::fprintf(stderr, "module-demo: the module did not take the preview request\n");
+        return 1;
+    }
+    if (!WinUserTest::PumpUntil([&] { return answered; }, kDeadline) || rgb.empty()) {
+        std::fprintf(stderr, "module-demo: no %ldx%ld preview of page 1 came\n", static_cast<long>(kPreviewWidth),
+                     static_cast<long>(kPreviewHeight));
+        return 1;
+    }
+    const fs::path png = out / "design-page-1.png";
+    if (!CKvPngFile::WriteSrgb8(png.string(), kPreviewWidth, kPreviewHeight, rgb, &error)) {
+        std::fprintf(stderr, "module-demo: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", png.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || (std::strcmp(argv[1], "mail") != 0 && std::strcmp(argv[1], "design") != 0)) {
+        std::fprintf(stderr, "usage: module-demo mail|design OUTDIR\n");
+        return 2;
+    }
+    std::error_code ec;
+    const fs::path out = fs::absolute(argv[2], ec);
+    fs::create_directories(out, ec);
+    if (ec) {
+        std::fprintf(stderr, "module-demo: cannot make %s: %s\n", argv[2], ec.message().c_str());
+        return 1;
+    }
+    return std::strcmp(argv[1], "mail") == 0 ? Mail(out) : Design(out);
+}
