@@ -671,6 +671,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && (mask & kChromaBoosterChanged))
         ok = UpdateChromaBooster(*snapshot);
+    if (ok && (mask & kLchEditorChanged))
+        ok = UpdateLchEditor(*snapshot);
     if (ok) {
         const int converted = SetUpOutputConversion(*snapshot);
         if (converted != kOk)
@@ -681,6 +683,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
         ok = SetUpSharpening(*snapshot,
                              (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
+    if (ok && (mask & kSharpeningListBits))
+        ok = UpdateSharpeningList(*snapshot, scale);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;
@@ -698,6 +702,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && (mask & kCurvesChanged))
         ok = SetUpCurves(*snapshot, mask);
+    if (ok && (mask & kLostDetailChanged))
+        ok = UpdateLostDetail(*snapshot);
     if (ok && (mask & (kOutputChanged | kExposureChanged))) {
         const int custom = SetUpCustomConversion(*snapshot);
         if (custom != kOk)

@@ -9,6 +9,7 @@
 #include "platform/pravon/IPravonFilterChain.h"
 
 class ImageProperties;
+class CKvLutGroup;
 class IPlugin;
 
 #include <array>
@@ -255,6 +256,33 @@ private:
         std::vector<BYTE> settings;
     };
     std::vector<PluginStage> m_pluginStages;
+
+    // The LCh editor (40), the lost-detail display (33) and the sharpening list's stages.
+public:
+    static constexpr DWORD kSharpeningListChanged = 0x4;
+    static constexpr DWORD kSharpeningListBits =
+        kSharpeningListChanged | kOutputSizeChanged | kCameraSettingsFlagChanged;
+    static constexpr DWORD kLostDetailChanged = 0x20000;
+    static constexpr DWORD kLchEditorChanged = 0x200000;
+    static constexpr int kEditorCalibrationError = 13;
+    static constexpr int kEditorCalibrationLength = 14;
+    // The lightness, hue and chroma tables of an LCh group (65536 entries each, in the order the editor
+    // takes them) and, when its chroma channel holds a calibration set, that set as a fourth; the number
+    // of tables, 0 when a channel cannot render.
+    static int LchEditorTables(CKvLutGroup& group, std::vector<WORD>* tables);
+    // The unsharp-mask stages of the sharpening list, in processing order, just before the output
+    // conversion.
+    std::size_t GetListStageCount() const { return m_listStages.size(); }
+    CPravonFilterBase* GetListStage(std::size_t index) const {
+        return index < m_listStages.size() ? m_listStages[index].get() : nullptr;
+    }
+
+private:
+    bool UpdateLchEditor(const ImageProperties& snapshot);
+    bool UpdateLostDetail(const ImageProperties& snapshot);
+    // scale: the update's S, for a list that counts as off.
+    bool UpdateSharpeningList(const ImageProperties& snapshot, double scale);
+    std::vector<std::unique_ptr<CPravonFilterBase>> m_listStages;
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.
