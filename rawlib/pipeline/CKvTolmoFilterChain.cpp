@@ -587,7 +587,8 @@ bool CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LO
     return !PravonErrorPtr(GetStage(23)->Enable(fineEdge, true));
 }
 
-int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale) {
+int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale,
+                                UpdateProgress progress, void* context) {
     if (!m_built)
         return kNotBuilt;
     if (!snapshot)
@@ -599,6 +600,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         bool& flag;
         ~Clear() { flag = false; }
     } clear{m_updating};
+    const UpdateScope scope(*this, progress, context);
     // Stages changed without telling the stages after them tell them at the end, failed or not.
     struct Notify {
         CKvTolmoFilterChain& chain;

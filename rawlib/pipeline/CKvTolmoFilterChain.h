@@ -19,6 +19,12 @@ class IPlugin;
 
 class CKvTolmoFilterChain : public CPravonFilterWatcher {
 public:
+    // The update's progress: state 0 at the start of a step, 1 on the way, 2 with percent 100 at its end;
+    // category: the change-mask bit of the step (dust 0x40000, Revelation 0x80000).
+    using UpdateProgress = void (*)(LONG state, LONG percent, LONG category, void* context);
+    static constexpr LONG kProgressStart = 0;
+    static constexpr LONG kProgressStep = 1;
+    static constexpr LONG kProgressEnd = 2;
     static constexpr int kStageCount = 46;
     // Chain result codes of Build and Update; KvnChainError turns them into errors.
     static constexpr int kOk = 0;
@@ -83,7 +89,9 @@ public:
     }
     // Re-derives the stages the mask names from the snapshot; a chain result code. The stages already
     // updated keep their parameters when a later step fails, and caches downstream are told either way.
-    int Update(ImageProperties* snapshot, DWORD mask, double outputScale);
+    // The progress, when given, hears the steps that take long (see UpdateProgress).
+    int Update(ImageProperties* snapshot, DWORD mask, double outputScale, UpdateProgress progress = nullptr,
+               void* context = nullptr);
     // Attaches a new source to the chain's input and announces it downstream; false when refused.
     bool ReattachSource(IPravonDataSource* source);
 
@@ -283,6 +291,22 @@ private:
     // scale: the update's S, for a list that counts as off.
     bool UpdateSharpeningList(const ImageProperties& snapshot, double scale);
     std::vector<std::unique_ptr<CPravonFilterBase>> m_listStages;
+
+    // The text of the last update's failure that has one ("Dust Map Error"), else empty.
+public:
+    const std::string& GetErrorText() const { return m_errorText; }
+
+private:
+    // Holds the update's progress for its duration and clears the last failure's text.
+    struct UpdateScope {
+        UpdateScope(CKvTolmoFilterChain& chain, UpdateProgress progress, void* context);
+        ~UpdateScope();
+        CKvTolmoFilterChain& chain;
+    };
+    void ReportProgress(LONG state, LONG percent, LONG category) const;
+    UpdateProgress m_progress = nullptr;
+    void* m_progressContext = nullptr;
+    std::string m_errorText;
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.

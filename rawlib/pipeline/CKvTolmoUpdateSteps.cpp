@@ -70,6 +70,7 @@ constexpr LONG kListMaskMethod = 3;
 constexpr LONG kHueSixths = 6;
 constexpr double kHueSlice = 72.0;
 constexpr double kHueSoftEdge = 1.0 / 12.0;
+constexpr const char* kDustMapErrorText = "Dust Map Error";
 constexpr double kModel259Stretch = 1.9939024390243902;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
 constexpr LONG kRevelationKind = 11;
@@ -108,6 +109,23 @@ std::vector<BYTE> ParametersOf(const IPlugin& plugin) {
 
 } // namespace
 
+CKvTolmoFilterChain::UpdateScope::UpdateScope(CKvTolmoFilterChain& c, UpdateProgress progress, void* context)
+    : chain(c) {
+    chain.m_progress = progress;
+    chain.m_progressContext = context;
+    chain.m_errorText.clear();
+}
+
+CKvTolmoFilterChain::UpdateScope::~UpdateScope() {
+    chain.m_progress = nullptr;
+    chain.m_progressContext = nullptr;
+}
+
+void CKvTolmoFilterChain::ReportProgress(LONG state, LONG percent, LONG category) const {
+    if (m_progress)
+        m_progress(state, percent, category, m_progressContext);
+}
+
 void CKvTolmoFilterChain::NoteQuietChange(int number) {
     const auto& order = ProcessingOrder();
     const auto at = [&](int stage) { return std::find(order.begin(), order.end(), stage); };
@@ -137,11 +155,20 @@ bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace,
     CKvDustRemoval* dust = snapshot.dustEnabled ? snapshot.dustRemoval : nullptr;
     if (!dust || (dust->IsEmpty() && !dust->HasDustMap()))
         return !Refused(stage->Enable(false, true));
-    if (!dust->HasDustMap())
+    if (!dust->HasDustMap()) {
+        // The map reports its percent only: its start and end are told by the percent.
+        const CKvDustRemoval::CategoryProgress relay = [](LONG category, LONG percent, void* chain) {
+            const LONG state = percent <= 0 ? kProgressStart : percent >= 100 ? kProgressEnd : kProgressStep;
+            static_cast<const CKvTolmoFilterChain*>(chain)->ReportProgress(state, percent, category);
+            return true;
+        };
         PravonErrorPtr(dust->ComputeDustMap(m_manager, m_source, snapshot.tagControl, rawDevelopment,
-                                            colorSpace == PravonColorSpace::kRawMosaic16, nullptr, nullptr));
+                                            colorSpace == PravonColorSpace::kRawMosaic16,
+                                            m_progress ? relay : nullptr, this, kDustChanged));
+    }
     if (!dust->HasDustMap()) {
         PravonErrorPtr(stage->Enable(false, true));
+        m_errorText = kDustMapErrorText;
         m_stepResult = kNoDustMap;
         return false;
     }
@@ -170,9 +197,11 @@ bool CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG
     // Its passes read the whole picture, so they run here, once, rather than inside the first tile asked
     // for downstream; everything they depend on is set by now. A failed run switches the stage off itself.
     if (stage->IsEnabled() && stage->IsDirty()) {
+        ReportProgress(kProgressStart, 0, kRevelationChanged);
         void* data = nullptr;
         if (!Refused(stage->LockTile(0, 0, &data, nullptr)))
             PravonErrorPtr(stage->UnlockTile(0, 0));
+        ReportProgress(kProgressEnd, 100, kRevelationChanged);
     }
     return true;
 }

@@ -419,3 +419,47 @@ TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
         }
     }
 }
+
+// The dust map and Revelation report through the update's progress, each from its start to its end under
+// its own bit; a missing dust map leaves its text for the caller until the next update.
+TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
+    ChainMachine machine;
+    using Report = std::array<LONG, 3>;
+    const auto record = [](LONG state, LONG percent, LONG category, void* reports) {
+        static_cast<std::vector<Report>*>(reports)->push_back({state, percent, category});
+    };
+    const struct {
+        DWORD mask;
+        Setter set;
+    } cases[] = {{CKvTolmoFilterChain::kDustChanged, SetDustReference},
+                 {CKvTolmoFilterChain::kRevelationChanged, [](CKvnFilterChain& o, IPravonManager&) {
+                      o.revelationEnabled = 1;
+                      o.revelation.SetFirstAmount(80);
+                  }}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask);
+        Picture picture;
+        picture.Open();
+        picture.Develop();
+        c.set(*picture.object, picture.manager);
+        std::vector<Report> reports;
+        ASSERT_EQ(
+            picture.Chain()->Update(picture.object->CreateProperties().get(), c.mask, 1.0, record, &reports),
+            CKvTolmoFilterChain::kOk);
+        ASSERT_GE(reports.size(), 2u);
+        EXPECT_EQ(reports.front()[0], CKvTolmoFilterChain::kProgressStart);
+        EXPECT_EQ(reports.back(),
+                  (Report{CKvTolmoFilterChain::kProgressEnd, 100, static_cast<LONG>(c.mask)}));
+        for (const Report& r : reports)
+            EXPECT_EQ(r[2], static_cast<LONG>(c.mask));
+    }
+    Picture picture;
+    picture.Open();
+    picture.Develop();
+    SetJunkDustReference(*picture.object, picture.manager);
+    EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kNoDustMap);
+    EXPECT_EQ(picture.Chain()->GetErrorText(), "Dust Map Error");
+    picture.object->dustEnabled = 0;
+    EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
+    EXPECT_EQ(picture.Chain()->GetErrorText(), "");
+}
