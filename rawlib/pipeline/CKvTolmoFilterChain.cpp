@@ -364,6 +364,8 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         }
         PravonErrorPtr(hq->SetTuning(tuning));
     }
+    if (!SetUpSensorArea(*demosaic, snapshot))
+        return false;
     if (PravonErrorPtr(stage->Enable(true, true)))
         return false;
     PravonErrorPtr(demosaic->SetParameters(0, 0, nullptr, nullptr, nullptr, true));

@@ -10,6 +10,7 @@
 
 class ImageProperties;
 class CKvLutGroup;
+class CDeBayerBase;
 class IPlugin;
 
 #include <array>
@@ -292,8 +293,17 @@ private:
     bool UpdateSharpeningList(const ImageProperties& snapshot, double scale);
     std::vector<std::unique_ptr<CPravonFilterBase>> m_listStages;
 
-    // The text of the last update's failure that has one ("Dust Map Error"), else empty.
 public:
+    // The part of the sensor that holds the picture, in the coordinates of a source R times smaller than
+    // the full sensor: a margin for camera models 260, 1025 and 1026, the whole full size for the others.
+    static PravonRect ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio);
+
+private:
+    // The demosaicing stage's crop to the active sensor area, within the source; false when refused.
+    bool SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot);
+
+public:
+    // The text of the last update's failure that has one ("Dust Map Error"), else empty.
     const std::string& GetErrorText() const { return m_errorText; }
 
 private:

@@ -3,6 +3,7 @@
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CUnsharpMaskFilter.h"
 #include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CDeBayerBase.h"
 #include "rawlib/filters/CFisheyeFilter.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/filters/CFltChromaBooster.h"
@@ -70,6 +71,9 @@ constexpr LONG kListMaskMethod = 3;
 constexpr LONG kHueSixths = 6;
 constexpr double kHueSlice = 72.0;
 constexpr double kHueSoftEdge = 1.0 / 12.0;
+// The full sensor size, as the picture's tags give it.
+constexpr ULONG kFullWidthTag = 0x10000;
+constexpr ULONG kFullHeightTag = 0x10001;
 constexpr const char* kDustMapErrorText = "Dust Map Error";
 constexpr double kModel259Stretch = 1.9939024390243902;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
@@ -471,4 +475,42 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
     if (from)
         PravonErrorPtr(PravonSendDataNotification(from, PravonNotification::kUpdateAll, nullptr));
     return true;
+}
+
+PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio) {
+    PravonRect area{0, 0, fullWidth, fullHeight};
+    switch (model) {
+    case 260:
+        area = {9, 3, 2473, 1635};
+        break;
+    case 1025:
+        area = {7, 6, 3015, 2006};
+        break;
+    case 1026:
+        area = {9, 1, 3017, 2001};
+        break;
+    default:
+        break;
+    }
+    ratio = std::max<LONG>(ratio, 1);
+    return {area.left / ratio, area.top / ratio, area.right / ratio, area.bottom / ratio};
+}
+
+bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
+    LONG colorSpace = 0, width = 0, height = 0;
+    if (!m_source || Refused(m_source->GetColorSpace(&colorSpace)) ||
+        Refused(m_source->GetSize(&width, &height)))
+        return false;
+    // Without the full size in the tags the source is the whole sensor.
+    LONG fullWidth = width, fullHeight = height;
+    IPravonTagControl* tags = snapshot.tagControl;
+    if (!tags || Refused(tags->ReadTag(kFullWidthTag, 3, 4, &fullWidth)) ||
+        Refused(tags->ReadTag(kFullHeightTag, 3, 4, &fullHeight))) {
+        fullWidth = width;
+        fullHeight = height;
+    }
+    const PravonRect image{0, 0, width, height};
+    const PravonRect area =
+        ActiveSensorArea(snapshot.cameraModelCode, fullWidth, fullHeight, SourceRatio(snapshot, colorSpace));
+    return !Refused(stage.SetCropRect(area, &image, true));
 }

@@ -463,3 +463,17 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(picture.Chain()->GetErrorText(), "");
 }
+
+// The active sensor area of the models with a margin, scaled to a reduced source by integer division.
+TEST(ChainUpdateSteps, TheActiveSensorAreaOfEachModel) {
+    const struct {
+        WORD model;
+        LONG ratio;
+        PravonRect area;
+    } cases[] = {{260, 1, {9, 3, 2473, 1635}}, {260, 2, {4, 1, 1236, 817}},  {1025, 1, {7, 6, 3015, 2006}},
+                 {1026, 3, {3, 0, 1005, 667}}, {259, 1, {0, 0, 3000, 2000}}, {513, 2, {0, 0, 1500, 1000}}};
+    for (const auto& c : cases) {
+        const PravonRect area = CKvTolmoFilterChain::ActiveSensorArea(c.model, 3000, 2000, c.ratio);
+        EXPECT_EQ(area, c.area) << c.model << " at 1/" << c.ratio;
+    }
+}
