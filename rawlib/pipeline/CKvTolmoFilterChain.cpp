@@ -733,7 +733,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     return FinishUpdate(ok);
 }
 
-IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase*, LONG, void*) {
+IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) {
+    ForwardStageProgress(filter, type, data);
     return nullptr;
 }
 

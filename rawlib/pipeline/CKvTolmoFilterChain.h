@@ -314,6 +314,9 @@ private:
         CKvTolmoFilterChain& chain;
     };
     void ReportProgress(LONG state, LONG percent, LONG category) const;
+    // The Revelation stage's passes as steps of the update: its statistics pass the first quarter, its
+    // output pass the rest.
+    void ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const;
     UpdateProgress m_progress = nullptr;
     void* m_progressContext = nullptr;
     std::string m_errorText;

@@ -74,6 +74,8 @@ constexpr double kHueSoftEdge = 1.0 / 12.0;
 // The full sensor size, as the picture's tags give it.
 constexpr ULONG kFullWidthTag = 0x10000;
 constexpr ULONG kFullHeightTag = 0x10001;
+// The percent of the Revelation step that its statistics pass takes.
+constexpr LONG kStatisticsShare = 25;
 constexpr const char* kDustMapErrorText = "Dust Map Error";
 constexpr double kModel259Stretch = 1.9939024390243902;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
@@ -513,4 +515,19 @@ bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProper
     const PravonRect area =
         ActiveSensorArea(snapshot.cameraModelCode, fullWidth, fullHeight, SourceRatio(snapshot, colorSpace));
     return !Refused(stage.SetCropRect(area, &image, true));
+}
+
+void CKvTolmoFilterChain::ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const {
+    if (filter != GetStage(kRevelationStage) || type != CFltRevelation::kProgressNotification || !data)
+        return;
+    const auto* progress = static_cast<const CFltRevelation::CProgress*>(data);
+    const double done = progress->total > 0
+                            ? std::clamp(static_cast<double>(progress->progress) / progress->total, 0.0, 1.0)
+                            : 0.0;
+    LONG from = 0, to = 100;
+    if (progress->code == CFltRevelation::kStatisticsCode)
+        to = kStatisticsShare;
+    else if (progress->code == CFltRevelation::kOutputCode)
+        from = kStatisticsShare;
+    ReportProgress(kProgressStep, from + static_cast<LONG>(done * (to - from)), kRevelationChanged);
 }
