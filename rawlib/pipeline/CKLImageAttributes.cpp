@@ -10,6 +10,8 @@ CKLImageProperties::CKLImageProperties(CKLImageAttributes& attributes) : ImagePr
     rawFlag = attributes.rawSource;
     embeddedProfile = attributes.embeddedProfilePath.empty() ? 0 : 1;
     embeddedProfilePath = attributes.embeddedProfilePath;
+    lostHighlights = attributes.lostHighlights;
+    lostShadows = attributes.lostShadows;
     bool substituted = false;
     if (attributes.whiteBalanceOverride) {
         whiteBalance = &attributes.rawWhiteBalance;

@@ -29,6 +29,9 @@ public:
     // The source is a camera mosaic; the picture's own profile saved to a file (empty: none).
     BYTE rawSource = 0;
     std::string embeddedProfilePath;
+    // The lost-detail display the host asks for: clipped highlights, else clipped shadows.
+    BYTE lostHighlights = 0;
+    BYTE lostShadows = 0;
 };
 
 // The snapshot the chain develops from.

@@ -364,6 +364,8 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         }
         PravonErrorPtr(hq->SetTuning(tuning));
     }
+    if (!SetUpSensorArea(*demosaic, snapshot))
+        return false;
     if (PravonErrorPtr(stage->Enable(true, true)))
         return false;
     PravonErrorPtr(demosaic->SetParameters(0, 0, nullptr, nullptr, nullptr, true));
@@ -587,7 +589,8 @@ bool CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LO
     return !PravonErrorPtr(GetStage(23)->Enable(fineEdge, true));
 }
 
-int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale) {
+int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale,
+                                UpdateProgress progress, void* context) {
     if (!m_built)
         return kNotBuilt;
     if (!snapshot)
@@ -599,6 +602,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         bool& flag;
         ~Clear() { flag = false; }
     } clear{m_updating};
+    const UpdateScope scope(*this, progress, context);
     // Stages changed without telling the stages after them tell them at the end, failed or not.
     struct Notify {
         CKvTolmoFilterChain& chain;
@@ -671,6 +675,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && (mask & kChromaBoosterChanged))
         ok = UpdateChromaBooster(*snapshot);
+    if (ok && (mask & kLchEditorChanged))
+        ok = UpdateLchEditor(*snapshot);
     if (ok) {
         const int converted = SetUpOutputConversion(*snapshot);
         if (converted != kOk)
@@ -681,6 +687,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
         ok = SetUpSharpening(*snapshot,
                              (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
+    if (ok && (mask & kSharpeningListBits))
+        ok = UpdateSharpeningList(*snapshot, scale);
     if (ok && (mask & kOrientationChanged)) {
         const bool flip = snapshot->orientation != 0;
         const double rotation = snapshot->rotation;
@@ -698,6 +706,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     }
     if (ok && (mask & kCurvesChanged))
         ok = SetUpCurves(*snapshot, mask);
+    if (ok && (mask & kLostDetailChanged))
+        ok = UpdateLostDetail(*snapshot);
     if (ok && (mask & (kOutputChanged | kExposureChanged))) {
         const int custom = SetUpCustomConversion(*snapshot);
         if (custom != kOk)
@@ -723,7 +733,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     return FinishUpdate(ok);
 }
 
-IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase*, LONG, void*) {
+IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) {
+    ForwardStageProgress(filter, type, data);
     return nullptr;
 }
 

@@ -9,6 +9,8 @@
 #include "platform/pravon/IPravonFilterChain.h"
 
 class ImageProperties;
+class CKvLutGroup;
+class CDeBayerBase;
 class IPlugin;
 
 #include <array>
@@ -18,6 +20,12 @@ class IPlugin;
 
 class CKvTolmoFilterChain : public CPravonFilterWatcher {
 public:
+    // The update's progress: state 0 at the start of a step, 1 on the way, 2 with percent 100 at its end;
+    // category: the change-mask bit of the step (dust 0x40000, Revelation 0x80000).
+    using UpdateProgress = void (*)(LONG state, LONG percent, LONG category, void* context);
+    static constexpr LONG kProgressStart = 0;
+    static constexpr LONG kProgressStep = 1;
+    static constexpr LONG kProgressEnd = 2;
     static constexpr int kStageCount = 46;
     // Chain result codes of Build and Update; KvnChainError turns them into errors.
     static constexpr int kOk = 0;
@@ -82,7 +90,9 @@ public:
     }
     // Re-derives the stages the mask names from the snapshot; a chain result code. The stages already
     // updated keep their parameters when a later step fails, and caches downstream are told either way.
-    int Update(ImageProperties* snapshot, DWORD mask, double outputScale);
+    // The progress, when given, hears the steps that take long (see UpdateProgress).
+    int Update(ImageProperties* snapshot, DWORD mask, double outputScale, UpdateProgress progress = nullptr,
+               void* context = nullptr);
     // Attaches a new source to the chain's input and announces it downstream; false when refused.
     bool ReattachSource(IPravonDataSource* source);
 
@@ -255,6 +265,61 @@ private:
         std::vector<BYTE> settings;
     };
     std::vector<PluginStage> m_pluginStages;
+
+    // The LCh editor (40), the lost-detail display (33) and the sharpening list's stages.
+public:
+    static constexpr DWORD kSharpeningListChanged = 0x4;
+    static constexpr DWORD kSharpeningListBits =
+        kSharpeningListChanged | kOutputSizeChanged | kCameraSettingsFlagChanged;
+    static constexpr DWORD kLostDetailChanged = 0x20000;
+    static constexpr DWORD kLchEditorChanged = 0x200000;
+    static constexpr int kEditorCalibrationError = 13;
+    static constexpr int kEditorCalibrationLength = 14;
+    // The lightness, hue and chroma tables of an LCh group (65536 entries each, in the order the editor
+    // takes them) and, when its chroma channel holds a calibration set, that set as a fourth; the number
+    // of tables, 0 when a channel cannot render.
+    static int LchEditorTables(CKvLutGroup& group, std::vector<WORD>* tables);
+    // The unsharp-mask stages of the sharpening list, in processing order, just before the output
+    // conversion.
+    std::size_t GetListStageCount() const { return m_listStages.size(); }
+    CPravonFilterBase* GetListStage(std::size_t index) const {
+        return index < m_listStages.size() ? m_listStages[index].get() : nullptr;
+    }
+
+private:
+    bool UpdateLchEditor(const ImageProperties& snapshot);
+    bool UpdateLostDetail(const ImageProperties& snapshot);
+    // scale: the update's S, for a list that counts as off.
+    bool UpdateSharpeningList(const ImageProperties& snapshot, double scale);
+    std::vector<std::unique_ptr<CPravonFilterBase>> m_listStages;
+
+public:
+    // The part of the sensor that holds the picture, in the coordinates of a source R times smaller than
+    // the full sensor: a margin for camera models 260, 1025 and 1026, the whole full size for the others.
+    static PravonRect ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio);
+
+private:
+    // The demosaicing stage's crop to the active sensor area, within the source; false when refused.
+    bool SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot);
+
+public:
+    // The text of the last update's failure that has one ("Dust Map Error"), else empty.
+    const std::string& GetErrorText() const { return m_errorText; }
+
+private:
+    // Holds the update's progress for its duration and clears the last failure's text.
+    struct UpdateScope {
+        UpdateScope(CKvTolmoFilterChain& chain, UpdateProgress progress, void* context);
+        ~UpdateScope();
+        CKvTolmoFilterChain& chain;
+    };
+    void ReportProgress(LONG state, LONG percent, LONG category) const;
+    // The Revelation stage's passes as steps of the update: its statistics pass the first quarter, its
+    // output pass the rest.
+    void ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const;
+    UpdateProgress m_progress = nullptr;
+    void* m_progressContext = nullptr;
+    std::string m_errorText;
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.

@@ -1,11 +1,15 @@
 #include "CKvTolmoFilterChain.h"
 
 #include "filters/CPravonFilterHistogram.h"
+#include "filters/CUnsharpMaskFilter.h"
 #include "platform/pravon/PravonGraph.h"
+#include "rawlib/filters/CDeBayerBase.h"
 #include "rawlib/filters/CFisheyeFilter.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/filters/CFltChromaBooster.h"
+#include "rawlib/filters/CFltLch.h"
 #include "rawlib/filters/CFltPlugin.h"
+#include "rawlib/filters/CFltThreshold.h"
 #include "rawlib/filters/IPlugin.h"
 #include "rawlib/filters/dust/CFltDust.h"
 #include "rawlib/filters/revelation/CFltRevelation.h"
@@ -15,8 +19,10 @@
 #include "rawlib/settings/CKvFilterPluginList.h"
 #include "rawlib/settings/CKvFisheye.h"
 #include "rawlib/settings/CKvLensInformation.h"
+#include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvRevelation.h"
 #include "rawlib/settings/CKvSizeRes.h"
+#include "rawlib/settings/CKvUSMList.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvLchCalibration.h"
 
@@ -36,6 +42,42 @@ constexpr int kFirstHistogramStage = 10;
 constexpr int kPluginAnchorStage = 16;
 constexpr int kLinearisingStage = 2;
 constexpr int kLchConversionStage = 7;
+constexpr int kOutputConversionStage = 8;
+constexpr int kLostDetailStage = 33;
+constexpr int kLchEditorStage = 40;
+// The LCh group's channels: lightness tone curve, chroma gain by hue, hue shift by hue.
+constexpr LONG kLightnessChannel = 1;
+constexpr LONG kChromaChannel = 2;
+constexpr LONG kHueChannel = 3;
+// The editor's tables: 2^16 entries of 16 bits.
+constexpr LONG kLchTableBits = 16;
+constexpr LONG kLchTableSize = LONG{1} << kLchTableBits;
+// All of a tone channel's own parameters (normalised input, output levels, points, gamma, contrast, the
+// outside table), without the reference set and without composing the group's first channel.
+constexpr DWORD kLchLightnessFlags = 0xFC;
+// The chroma channel renders its edited set for fill 1 and its calibration set for fill 0.
+constexpr int kEditedSet = 1;
+constexpr int kCalibrationSet = 0;
+constexpr DWORD kChromaRenderFlags = 60;
+constexpr BYTE kHighlightThreshold = 255;
+// The sharpening list makes at most this many unsharp-mask stages.
+constexpr std::size_t kMostListStages = 7;
+constexpr double kListRadiusUnit = 0.2;
+constexpr double kListAmountUnit = 0.05;
+constexpr double kListThresholdUnit = 0.2;
+constexpr double kListSmallestRadius = 0.5;
+constexpr LONG kListMaskMethod = 3;
+// Colour indexes 1 to 6 pick a sixth of the hue circle each, with a soft edge of a twelfth.
+constexpr LONG kHueSixths = 6;
+constexpr double kHueSlice = 72.0;
+constexpr double kHueSoftEdge = 1.0 / 12.0;
+// The full sensor size, as the picture's tags give it.
+constexpr ULONG kFullWidthTag = 0x10000;
+constexpr ULONG kFullHeightTag = 0x10001;
+// The percent of the Revelation step that its statistics pass takes.
+constexpr LONG kStatisticsShare = 25;
+constexpr const char* kDustMapErrorText = "Dust Map Error";
+constexpr double kModel259Stretch = 1.9939024390243902;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
 constexpr LONG kRevelationKind = 11;
 constexpr LONG kWideSamplesBit = 0x10000000;
@@ -44,6 +86,16 @@ constexpr double kBrightnessSteps = 256.0;
 
 bool Refused(IPravonError* error) {
     return PravonErrorPtr(error) != nullptr;
+}
+
+// The colour range of a sharpening-list entry's colour index: low, low softness, high, high softness.
+std::array<double, 4> ListRange(LONG index) {
+    if (index < 1 || index > kHueSixths)
+        return {0.0, 0.0, 1.0, 0.0};
+    const double low = (12.0 * index - 11) / kHueSlice;
+    // The last sixth runs over the end of the circle.
+    const double high = index == kHueSixths ? 1.0 / kHueSlice : (12.0 * index + 1) / kHueSlice;
+    return {low, kHueSoftEdge, high, kHueSoftEdge};
 }
 
 // trunc(value) held to the 32-bit range; not a number gives 0.
@@ -62,6 +114,23 @@ std::vector<BYTE> ParametersOf(const IPlugin& plugin) {
 }
 
 } // namespace
+
+CKvTolmoFilterChain::UpdateScope::UpdateScope(CKvTolmoFilterChain& c, UpdateProgress progress, void* context)
+    : chain(c) {
+    chain.m_progress = progress;
+    chain.m_progressContext = context;
+    chain.m_errorText.clear();
+}
+
+CKvTolmoFilterChain::UpdateScope::~UpdateScope() {
+    chain.m_progress = nullptr;
+    chain.m_progressContext = nullptr;
+}
+
+void CKvTolmoFilterChain::ReportProgress(LONG state, LONG percent, LONG category) const {
+    if (m_progress)
+        m_progress(state, percent, category, m_progressContext);
+}
 
 void CKvTolmoFilterChain::NoteQuietChange(int number) {
     const auto& order = ProcessingOrder();
@@ -92,11 +161,20 @@ bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace,
     CKvDustRemoval* dust = snapshot.dustEnabled ? snapshot.dustRemoval : nullptr;
     if (!dust || (dust->IsEmpty() && !dust->HasDustMap()))
         return !Refused(stage->Enable(false, true));
-    if (!dust->HasDustMap())
+    if (!dust->HasDustMap()) {
+        // The map reports its percent only: its start and end are told by the percent.
+        const CKvDustRemoval::CategoryProgress relay = [](LONG category, LONG percent, void* chain) {
+            const LONG state = percent <= 0 ? kProgressStart : percent >= 100 ? kProgressEnd : kProgressStep;
+            static_cast<const CKvTolmoFilterChain*>(chain)->ReportProgress(state, percent, category);
+            return true;
+        };
         PravonErrorPtr(dust->ComputeDustMap(m_manager, m_source, snapshot.tagControl, rawDevelopment,
-                                            colorSpace == PravonColorSpace::kRawMosaic16, nullptr, nullptr));
+                                            colorSpace == PravonColorSpace::kRawMosaic16,
+                                            m_progress ? relay : nullptr, this, kDustChanged));
+    }
     if (!dust->HasDustMap()) {
         PravonErrorPtr(stage->Enable(false, true));
+        m_errorText = kDustMapErrorText;
         m_stepResult = kNoDustMap;
         return false;
     }
@@ -125,9 +203,11 @@ bool CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG
     // Its passes read the whole picture, so they run here, once, rather than inside the first tile asked
     // for downstream; everything they depend on is set by now. A failed run switches the stage off itself.
     if (stage->IsEnabled() && stage->IsDirty()) {
+        ReportProgress(kProgressStart, 0, kRevelationChanged);
         void* data = nullptr;
         if (!Refused(stage->LockTile(0, 0, &data, nullptr)))
             PravonErrorPtr(stage->UnlockTile(0, 0));
+        ReportProgress(kProgressEnd, 100, kRevelationChanged);
     }
     return true;
 }
@@ -246,4 +326,208 @@ bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, do
                         ->SetScaleAndResolution(pluginScale, resolution, true)))
             return false;
     return true;
+}
+
+int CKvTolmoFilterChain::LchEditorTables(CKvLutGroup& group, std::vector<WORD>* tables) {
+    const std::size_t n = static_cast<std::size_t>(kLchTableSize);
+    auto* lightness = dynamic_cast<CKvLutChannel*>(group.FindChannel(kLightnessChannel));
+    auto* chroma = dynamic_cast<CKvChromaChannel*>(group.FindChannel(kChromaChannel));
+    auto* hue = dynamic_cast<CKvHueChannel*>(group.FindChannel(kHueChannel));
+    const bool calibrated = chroma && !chroma->GetCalibrationPoints().empty();
+    const LONG count = calibrated ? CFltLch::kCurveCount + 1 : CFltLch::kCurveCount;
+    tables->assign(n * static_cast<std::size_t>(count), 0);
+    WORD* out[4] = {};
+    for (LONG i = 0; i < count; ++i)
+        out[i] = tables->data() + n * static_cast<std::size_t>(i);
+    // A missing channel leaves its curve as it is: the identity ramp, or no chroma change (half range).
+    bool built = true;
+    if (lightness)
+        built = lightness->BuildTable(out[CFltLch::kLightnessCurve], sizeof(WORD), kLchTableSize,
+                                      kLchTableSize, kLchLightnessFlags, 0.0) == kLchTableSize;
+    else
+        for (LONG k = 0; k < kLchTableSize; ++k)
+            out[CFltLch::kLightnessCurve][k] = static_cast<WORD>(k);
+    if (hue)
+        built = built && hue->BuildTable(out[CFltLch::kHueCurve], sizeof(WORD), kLchTableSize, kLchTableSize,
+                                         0) == kLchTableSize;
+    else
+        for (LONG k = 0; k < kLchTableSize; ++k)
+            out[CFltLch::kHueCurve][k] = static_cast<WORD>(k);
+    // The gain k of the chroma channel lands at k / 2 of the range, where the editor reads
+    // (k - 1) x 100 percent: 1.0 (half range) is no change.
+    if (chroma)
+        built = built && chroma->RenderChannelBitmap(kEditedSet, out[CFltLch::kChromaCurve], sizeof(WORD),
+                                                     kLchTableSize, kLchTableSize,
+                                                     kChromaRenderFlags) == kLchTableSize;
+    else
+        std::fill_n(out[CFltLch::kChromaCurve], n, static_cast<WORD>(kLchTableSize / 2));
+    if (calibrated)
+        built = built && chroma->RenderChannelBitmap(kCalibrationSet, out[CFltLch::kCurveCount], sizeof(WORD),
+                                                     kLchTableSize, kLchTableSize,
+                                                     kChromaRenderFlags) == kLchTableSize;
+    return built ? count : 0;
+}
+
+bool CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltLch*>(GetStage(kLchEditorStage));
+    CKvLutGroup* group = snapshot.lutGroup3Enabled ? snapshot.lutGroup3 : nullptr;
+    // A neutral group changes nothing and needs no calibration: a machine without the file still develops.
+    if (!group || group->IsNeutral())
+        return !Refused(stage->Enable(false, true));
+    if (!stage->IsCalibrationLoaded()) {
+        const PravonErrorPtr error(stage->LoadCalibration());
+        if (error) {
+            PravonErrorPtr(stage->Enable(false, true));
+            m_stepResult = error->GetKind() == KvLchCalibrationKind::kWrongLength ? kEditorCalibrationLength
+                                                                                  : kEditorCalibrationError;
+            return false;
+        }
+    }
+    std::vector<WORD> tables;
+    LONG count = 0;
+    try {
+        count = LchEditorTables(*group, &tables);
+    } catch (const std::bad_alloc&) {
+        m_stepResult = kNoMemory;
+        return false;
+    }
+    if (count == 0)
+        return !Refused(stage->Enable(false, true));
+    const WORD* pointers[4] = {};
+    for (LONG i = 0; i < count; ++i)
+        pointers[i] = tables.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(kLchTableSize);
+    if (Refused(stage->SetCurves(pointers, kLchTableBits, kLchTableBits, count, true)))
+        return false;
+    // It edits LCh samples only, which the LCh conversion before it makes while it is on.
+    return !Refused(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+}
+
+bool CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltThreshold*>(GetStage(kLostDetailStage));
+    if (!snapshot.lostHighlights && !snapshot.lostShadows)
+        return !Refused(stage->Enable(false, true));
+    return !Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) &&
+           !Refused(stage->Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, double scale) {
+    const bool counted = GetStage(kLchConversionStage)->IsEnabled() && m_rawProcessingFlag;
+    const CKvUSMList* list =
+        counted && snapshot.usmListEnabled && snapshot.usmList ? snapshot.usmList : nullptr;
+    const std::size_t wanted = list ? std::min(list->GetCount(), kMostListStages) : 0;
+    // The list works at the first reduction's scale when the LCh stages run; else it is off anyway.
+    const double listScale = counted ? (m_firstUsed ? m_firstReduction : 1.0) : scale;
+    const double aspect = !m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259
+                              ? kModel259Stretch
+                              : 1.0;
+    bool changed = false;
+    CPravonFilterBase* anchor = GetStage(kOutputConversionStage);
+    while (m_listStages.size() > wanted) {
+        const LONG at = m_output->GetPosition(m_listStages.back().get());
+        if (at != IPravonFilterChain::kNone && Refused(m_output->RemoveAt(at)))
+            return false;
+        m_listStages.pop_back();
+        changed = true;
+    }
+    while (m_listStages.size() < wanted) {
+        auto* made = new (std::nothrow) CUnsharpMaskFilter(m_manager);
+        if (!made) {
+            m_stepResult = kNoMemory;
+            return false;
+        }
+        std::unique_ptr<CUnsharpMaskFilter> stage(made);
+        if (Refused(m_output->Insert(made, CUnsharpMaskFilter::kCode, m_output->GetPosition(anchor))))
+            return false;
+        m_listStages.push_back(std::move(stage));
+        changed = true;
+    }
+    for (std::size_t i = 0; i < wanted; ++i) {
+        auto& stage = static_cast<CUnsharpMaskFilter&>(*m_listStages[i]);
+        const CKvUSM& entry = list->GetEntry(i);
+        const std::array<double, 4> range = ListRange(entry.GetChannelSelection());
+        std::array<double, 4> held{};
+        stage.GetRange(&held[0], &held[1], &held[2], &held[3]);
+        const double r = entry.GetRadiusCode() * std::min(listScale, 1.0) * kListRadiusUnit;
+        const bool wide = r >= kListSmallestRadius;
+        const double radiusX = wide ? r : 1.0;
+        const double radiusY = radiusX / aspect;
+        const double power =
+            wide ? entry.GetAmountCode() * kListAmountUnit : entry.GetAmountCode() * r * kListAmountUnit;
+        const double threshold = entry.GetThresholdCode() * kListThresholdUnit;
+        if (held == range && stage.GetXRadius() == radiusX && stage.GetYRadius() == radiusY &&
+            stage.GetPower() == power && stage.GetThreshold() == threshold &&
+            stage.GetMaskMethod() == kListMaskMethod)
+            continue;
+        changed = true;
+        if ((held != range && Refused(stage.SetRange(range[0], range[1], range[2], range[3], false))) ||
+            Refused(stage.SetThreshold(threshold, false)) ||
+            Refused(stage.SetRadii(radiusX, radiusY, false)) || Refused(stage.SetPower(power, false)) ||
+            Refused(stage.SetMaskMethod(kListMaskMethod, false)))
+            return false;
+    }
+    if (!changed)
+        return true;
+    // Downstream hears of it once, from the first list stage or from the stage now before the output
+    // conversion.
+    IPravonDataSource* from = nullptr;
+    if (!m_listStages.empty())
+        from = m_listStages.front().get();
+    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
+        from = m_output->GetAt(at - 1);
+    if (from)
+        PravonErrorPtr(PravonSendDataNotification(from, PravonNotification::kUpdateAll, nullptr));
+    return true;
+}
+
+PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio) {
+    PravonRect area{0, 0, fullWidth, fullHeight};
+    switch (model) {
+    case 260:
+        area = {9, 3, 2473, 1635};
+        break;
+    case 1025:
+        area = {7, 6, 3015, 2006};
+        break;
+    case 1026:
+        area = {9, 1, 3017, 2001};
+        break;
+    default:
+        break;
+    }
+    ratio = std::max<LONG>(ratio, 1);
+    return {area.left / ratio, area.top / ratio, area.right / ratio, area.bottom / ratio};
+}
+
+bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
+    LONG colorSpace = 0, width = 0, height = 0;
+    if (!m_source || Refused(m_source->GetColorSpace(&colorSpace)) ||
+        Refused(m_source->GetSize(&width, &height)))
+        return false;
+    // Without the full size in the tags the source is the whole sensor.
+    LONG fullWidth = width, fullHeight = height;
+    IPravonTagControl* tags = snapshot.tagControl;
+    if (!tags || Refused(tags->ReadTag(kFullWidthTag, 3, 4, &fullWidth)) ||
+        Refused(tags->ReadTag(kFullHeightTag, 3, 4, &fullHeight))) {
+        fullWidth = width;
+        fullHeight = height;
+    }
+    const PravonRect image{0, 0, width, height};
+    const PravonRect area =
+        ActiveSensorArea(snapshot.cameraModelCode, fullWidth, fullHeight, SourceRatio(snapshot, colorSpace));
+    return !Refused(stage.SetCropRect(area, &image, true));
+}
+
+void CKvTolmoFilterChain::ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const {
+    if (filter != GetStage(kRevelationStage) || type != CFltRevelation::kProgressNotification || !data)
+        return;
+    const auto* progress = static_cast<const CFltRevelation::CProgress*>(data);
+    const double done = progress->total > 0
+                            ? std::clamp(static_cast<double>(progress->progress) / progress->total, 0.0, 1.0)
+                            : 0.0;
+    LONG from = 0, to = 100;
+    if (progress->code == CFltRevelation::kStatisticsCode)
+        to = kStatisticsShare;
+    else if (progress->code == CFltRevelation::kOutputCode)
+        from = kStatisticsShare;
+    ReportProgress(kProgressStep, from + static_cast<LONG>(done * (to - from)), kRevelationChanged);
 }

@@ -97,6 +97,9 @@ public:
     std::string embeddedProfilePath;
     BYTE defaultProfileRequested = 0;
     BYTE separateCurves = 0;
+    // The lost-detail display: clipped highlights shown (first), else clipped shadows.
+    BYTE lostHighlights = 0;
+    BYTE lostShadows = 0;
     // Carried for the pipeline; nothing here reads them.
     BYTE firstSmallFlag = 0;
     BYTE secondSmallFlag = 1;

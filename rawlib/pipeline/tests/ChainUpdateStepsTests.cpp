@@ -2,10 +2,12 @@
 #include "rawlib/filters/tests/LensFileSupport.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
 
+#include "filters/CUnsharpMaskFilter.h"
 #include "platform/plugins/testplugins/KvTestPluginProbe.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "rawlib/filters/CFltChromaBooster.h"
 #include "rawlib/filters/CFltPlugin.h"
+#include "rawlib/filters/CFltThreshold.h"
 #include "rawlib/filters/CPluginWin.h"
 #include "rawlib/settings/CKvLensInformation.h"
 #include "rawlib/settings/ImageProperties.h"
@@ -34,7 +36,9 @@ using Setter = std::function<void(CKvnFilterChain&, IPravonManager&)>;
 
 // A machine with the lens folder and the standard profiles the output conversion needs.
 struct ChainMachine : kvtest::LensMachine {
-    ChainMachine() { EXPECT_EQ(kvtest::RunProgram({KV_MAKE_PROFILES, "--install"}), 0) << "make-profiles failed"; }
+    ChainMachine() {
+        EXPECT_EQ(kvtest::RunProgram({KV_MAKE_PROFILES, "--install"}), 0) << "make-profiles failed";
+    }
 };
 
 // A 12-bit grey mosaic with dust spots, the dust scene's camera tags and the fisheye lens's range, developed
@@ -109,11 +113,27 @@ void SetFisheye(CKvnFilterChain& o, IPravonManager&) {
     EXPECT_PV_OK(o.GetTagControl()->RemoveTag(kKvLensDataTag));
 }
 
+// A hue shift and a chroma gain in the settings' LCh group.
+void SetLchCurves(CKvnFilterChain& o, IPravonManager&) {
+    static_cast<CKvHueChannel*>(o.lutGroup3.FindChannel(3))->SetLevel(0.1);
+    static_cast<CKvChromaChannel*>(o.lutGroup3.FindChannel(2))->SetLevelA(0.4);
+}
+
+void AddSharpening(CKvnFilterChain& o, LONG colourIndex, SHORT radius = 10) {
+    CKvUSM entry;
+    entry.SetChannelSelection(colourIndex);
+    entry.SetRadiusCode(radius);
+    entry.SetAmountCode(60);
+    entry.SetThresholdCode(5);
+    o.usmList.Append(entry);
+}
+
 // Each step changed after a development gives what the change made from the start gives, and only the
 // step's stage and what follows it work again.
 TEST(ChainUpdateSteps, AChangedStepEqualsADevelopmentFromScratchAndRegeneratesFromItsStage) {
     ChainMachine machine;
     ASSERT_TRUE(machine.Write({}));
+    WriteFile(machine.Folder() + kKvLchCalibrationFile, kvtest::LchCalibrationBytes({}, 0));
     struct Case {
         const char* name;
         DWORD mask;
@@ -131,6 +151,11 @@ TEST(ChainUpdateSteps, AChangedStepEqualsADevelopmentFromScratchAndRegeneratesFr
         {"fisheye", CKvTolmoFilterChain::kFisheyeChanged, 39, SetFisheye},
         {"brightness", CKvTolmoFilterChain::kAutoBrightnessChanged, 45,
          [](CKvnFilterChain& o, IPravonManager&) { o.brightness.SetValue(0.75); }},
+        {"LCh editor", CKvTolmoFilterChain::kLchEditorChanged, 7, SetLchCurves},
+        {"sharpening list", CKvTolmoFilterChain::kSharpeningListChanged, 7,
+         [](CKvnFilterChain& o, IPravonManager&) { AddSharpening(o, 0); }},
+        {"lost highlights", CKvTolmoFilterChain::kLostDetailChanged, 33,
+         [](CKvnFilterChain& o, IPravonManager&) { o.lostHighlights = 1; }},
         {"plug-ins", CKvTolmoFilterChain::kPluginListChanged, -1,
          [](CKvnFilterChain& o, IPravonManager&) {
              AddPlugin(o, "KvInvert");
@@ -175,6 +200,7 @@ TEST(ChainUpdateSteps, AStepWithoutItsDataEndsTheUpdateWithItsResult) {
         int stage;
         int result;
         Setter set;
+        const char* calibrationFile = kKvChromaBoostCalibrationFile;
     };
     const Case cases[] = {
         {{}, {}, CKvTolmoFilterChain::kFisheyeChanged, 39, CKvTolmoFilterChain::kLensError, fisheyeOn},
@@ -202,6 +228,20 @@ TEST(ChainUpdateSteps, AStepWithoutItsDataEndsTheUpdateWithItsResult) {
          36,
          CKvTolmoFilterChain::kNoDustMap,
          SetJunkDustReference},
+        {{},
+         {},
+         CKvTolmoFilterChain::kLchEditorChanged,
+         40,
+         CKvTolmoFilterChain::kEditorCalibrationError,
+         SetLchCurves,
+         kKvLchCalibrationFile},
+        {{},
+         kvtest::LchCalibrationBytes({}, 0, 0),
+         CKvTolmoFilterChain::kLchEditorChanged,
+         40,
+         CKvTolmoFilterChain::kEditorCalibrationLength,
+         SetLchCurves,
+         kKvLchCalibrationFile},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.result);
@@ -210,7 +250,7 @@ TEST(ChainUpdateSteps, AStepWithoutItsDataEndsTheUpdateWithItsResult) {
             ASSERT_TRUE(machine.Write(c.lensFile));
         }
         if (!c.boosterFile.empty())
-            WriteFile(machine.Folder() + kKvChromaBoostCalibrationFile, c.boosterFile);
+            WriteFile(machine.Folder() + c.calibrationFile, c.boosterFile);
         Picture picture;
         picture.Open();
         picture.Develop();
@@ -311,3 +351,135 @@ TEST(ChainUpdateSteps, PluginStagesFollowTheListAndTheScale) {
 }
 
 } // namespace
+
+// The list makes one stage per entry, at most seven, just before the output conversion, each with the
+// colour range of its index; it counts as off while the camera-settings flag is off.
+TEST(ChainUpdateSteps, TheSharpeningListMakesItsStagesBeforeTheOutputConversion) {
+    ChainMachine machine;
+    Picture picture;
+    CKvnFilterChain& object = picture.Open();
+    picture.Develop();
+    CKvTolmoFilterChain* chain = picture.Chain();
+    const LONG indexes[] = {1, 6, 0, 9, 2, 3, 4, 5};
+    for (const LONG index : indexes)
+        AddSharpening(object, index, index == 0 ? 1 : 10);
+    ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kSharpeningListChanged), CKvTolmoFilterChain::kOk);
+    ASSERT_EQ(chain->GetListStageCount(), 7u);
+    IPravonFilterChain* output = chain->GetOutput();
+    EXPECT_EQ(output->GetPosition(chain->GetListStage(6)) + 1, output->GetPosition(chain->GetStage(8)));
+    // Hand-worked: index k covers (12k - 11) / 72 .. (12k + 1) / 72, the sixth wrapping to 1 / 72.
+    const double ranges[][4] = {{1 / 72.0, 1 / 12.0, 13 / 72.0, 1 / 12.0},
+                                {61 / 72.0, 1 / 12.0, 1 / 72.0, 1 / 12.0},
+                                {0, 0, 1, 0},
+                                {0, 0, 1, 0},
+                                {13 / 72.0, 1 / 12.0, 25 / 72.0, 1 / 12.0}};
+    for (std::size_t i = 0; i < std::size(ranges); ++i) {
+        const auto* stage = static_cast<const CUnsharpMaskFilter*>(chain->GetListStage(i));
+        double range[4] = {};
+        stage->GetRange(&range[0], &range[1], &range[2], &range[3]);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_DOUBLE_EQ(range[k], ranges[i][k]) << "entry " << i << " value " << k;
+        EXPECT_DOUBLE_EQ(stage->GetThreshold(), 1.0);
+    }
+    // Radius 10 x 0.2 = 2 takes the amount as it is; radius 1 x 0.2 = 0.2 is widened to 1, the amount
+    // scaled by 0.2.
+    const auto* wide = static_cast<const CUnsharpMaskFilter*>(chain->GetListStage(0));
+    const auto* narrow = static_cast<const CUnsharpMaskFilter*>(chain->GetListStage(2));
+    EXPECT_DOUBLE_EQ(wide->GetXRadius(), 2.0);
+    EXPECT_DOUBLE_EQ(wide->GetPower(), 3.0);
+    EXPECT_DOUBLE_EQ(narrow->GetXRadius(), 1.0);
+    EXPECT_DOUBLE_EQ(narrow->GetPower(), 60 * 0.2 * 0.05);
+
+    chain->SetRawProcessingFlag(0);
+    ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kCameraSettingsFlagChanged), CKvTolmoFilterChain::kOk);
+    EXPECT_EQ(chain->GetListStageCount(), 0u);
+    EXPECT_EQ(output->FindNext(CUnsharpMaskFilter::kCode, output->GetPosition(chain->GetStage(20)) + 1),
+              IPravonFilterChain::kNone);
+}
+
+// The display shows clipped highlights first, else clipped shadows, else nothing.
+TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
+    ChainMachine machine;
+    Picture picture;
+    CKvnFilterChain& object = picture.Open();
+    picture.Develop();
+    const auto* stage = static_cast<const CFltThreshold*>(picture.Chain()->GetStage(33));
+    const struct {
+        BYTE highlights, shadows;
+        bool on;
+        BYTE threshold;
+    } cases[] = {{1, 1, true, 255}, {0, 1, true, 0}, {0, 0, false, 0}};
+    for (const auto& c : cases) {
+        object.lostHighlights = c.highlights;
+        object.lostShadows = c.shadows;
+        ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kLostDetailChanged), CKvTolmoFilterChain::kOk);
+        EXPECT_EQ(stage->IsEnabled(), c.on);
+        if (c.on) {
+            EXPECT_EQ(stage->GetThreshold(), c.threshold);
+        }
+    }
+}
+
+// The dust map and Revelation report through the update's progress, each from its start to its end under
+// its own bit; a missing dust map leaves its text for the caller until the next update.
+TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
+    ChainMachine machine;
+    using Report = std::array<LONG, 3>;
+    const auto record = [](LONG state, LONG percent, LONG category, void* reports) {
+        static_cast<std::vector<Report>*>(reports)->push_back({state, percent, category});
+    };
+    const struct {
+        DWORD mask;
+        Setter set;
+    } cases[] = {{CKvTolmoFilterChain::kDustChanged, SetDustReference},
+                 {CKvTolmoFilterChain::kRevelationChanged, [](CKvnFilterChain& o, IPravonManager&) {
+                      o.revelationEnabled = 1;
+                      o.revelation.SetFirstAmount(80);
+                  }}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask);
+        Picture picture;
+        picture.Open();
+        picture.Develop();
+        c.set(*picture.object, picture.manager);
+        std::vector<Report> reports;
+        ASSERT_EQ(
+            picture.Chain()->Update(picture.object->CreateProperties().get(), c.mask, 1.0, record, &reports),
+            CKvTolmoFilterChain::kOk);
+        ASSERT_GE(reports.size(), 2u);
+        EXPECT_EQ(reports.front()[0], CKvTolmoFilterChain::kProgressStart);
+        EXPECT_EQ(reports.back(),
+                  (Report{CKvTolmoFilterChain::kProgressEnd, 100, static_cast<LONG>(c.mask)}));
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            EXPECT_EQ(reports[i][2], static_cast<LONG>(c.mask));
+            EXPECT_GE(reports[i][1], i ? reports[i - 1][1] : 0) << "report " << i;
+        }
+        if (c.mask == CKvTolmoFilterChain::kRevelationChanged) {
+            // Its passes report through the stage's watcher: more than the start and the end.
+            EXPECT_GT(reports.size(), 2u);
+        }
+    }
+    Picture picture;
+    picture.Open();
+    picture.Develop();
+    SetJunkDustReference(*picture.object, picture.manager);
+    EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kNoDustMap);
+    EXPECT_EQ(picture.Chain()->GetErrorText(), "Dust Map Error");
+    picture.object->dustEnabled = 0;
+    EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
+    EXPECT_EQ(picture.Chain()->GetErrorText(), "");
+}
+
+// The active sensor area of the models with a margin, scaled to a reduced source by integer division.
+TEST(ChainUpdateSteps, TheActiveSensorAreaOfEachModel) {
+    const struct {
+        WORD model;
+        LONG ratio;
+        PravonRect area;
+    } cases[] = {{260, 1, {9, 3, 2473, 1635}}, {260, 2, {4, 1, 1236, 817}},  {1025, 1, {7, 6, 3015, 2006}},
+                 {1026, 3, {3, 0, 1005, 667}}, {259, 1, {0, 0, 3000, 2000}}, {513, 2, {0, 0, 1500, 1000}}};
+    for (const auto& c : cases) {
+        const PravonRect area = CKvTolmoFilterChain::ActiveSensorArea(c.model, 3000, 2000, c.ratio);
+        EXPECT_EQ(area, c.area) << c.model << " at 1/" << c.ratio;
+    }
+}
