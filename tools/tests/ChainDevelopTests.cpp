@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <numeric>
 #include <utility>
 
@@ -16,6 +17,13 @@ namespace {
 
 double Mean(const std::vector<BYTE>& rgb) {
     return std::accumulate(rgb.begin(), rgb.end(), 0.0) / static_cast<double>(rgb.size());
+}
+
+// The middle sample: unlike the mean it stays with the flat areas when sharpening overshoots at the test
+// scene's many hard edges and the overshoot clips at white.
+BYTE Median(std::vector<BYTE> rgb) {
+    std::nth_element(rgb.begin(), rgb.begin() + rgb.size() / 2, rgb.end());
+    return rgb[rgb.size() / 2];
 }
 
 // Writes a sample of the given size into the folder; its path, empty when it could not be made.
@@ -129,14 +137,15 @@ TEST(ChainDevelop, RefusesAnOutputItCannotGive) {
 namespace {
 
 // The stored settings reach the development: the same sample without them develops darker (their exposure
-// is half a stop up), and the object reads back the stored exposure.
+// is half a stop up; their sharpening moves the edges, not the middle sample), and the object reads back
+// the stored exposure.
 TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
     kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     std::vector<BYTE> developed[2];
     for (const bool settings : {false, true}) {
         const std::string path =
-            MakeSample(folder, settings ? "edited.kvraw" : "plain.kvraw", 96, 64, settings);
+            MakeSample(folder, settings ? "edited.kvraw" : "plain.kvraw", 384, 256, settings);
         ASSERT_FALSE(path.empty());
         CKvChainDevelop chain;
         ASSERT_PV_OK(chain.Open(path));
@@ -146,7 +155,7 @@ TEST(ChainDevelop, TheSettingsStoredInTheSampleAreDevelopedWith) {
         ASSERT_PV_OK(chain.GetStoredExposure(&exposure));
         EXPECT_EQ(exposure, settings ? CKvSampleMaker::kStoredExposure : 0.0);
     }
-    EXPECT_GT(Mean(developed[1]), Mean(developed[0]) * 1.1);
+    EXPECT_GT(Median(developed[1]), Median(developed[0]) * 1.1);
 }
 
 } // namespace
