@@ -139,6 +139,19 @@ public:
     // The side of a picture after a rotation in degrees: a quarter turn either way swaps them.
     static graphtypes::TSize_T<LONG> RotatedSize(const graphtypes::TSize_T<LONG>& size, double degrees);
     bool IsIdle() const { return m_idle; }
+    // OK: the printer's print dialog over this window for the document's pages; the job starts when it
+    // is accepted with pages.
+    void OnOK() override;
+    // Prints the page at the current position of the job: false when it cannot be started or queued.
+    bool PrintPage();
+    void ShowProgress(bool show);
+    // The resolution pages render at for the printer's resolution and the chosen printer type: the
+    // printer's own for a kind outside the list or a type axis not above 0, the type's when the printer
+    // has at least that on both axes, else the type's along the printer's finer axis with the printer's
+    // aspect kept. False for a printer resolution not above 0.
+    static bool RenderResolution(const graphtypes::TSize_T<LONG>& printer,
+                                 const std::vector<PrinterTypeRecord>& types, LONG kind,
+                                 graphtypes::TSize_T<LONG>& render);
     // The preview's iterator (borrowed) and the size of the preview control that pages are fitted into.
     // The document the iterator previews stays the dialog's: the iterator is shut down before the dialog
     // goes, and its ReleaseDocument is never called.
@@ -249,6 +262,12 @@ private:
     static LONG OnReplicateClicked(TMessageInfo* info, void* context);
     static LONG OnReplicasChanged(TMessageInfo* info, void* context);
     static bool DrawPreview(TOwnerDrawCtrl* control, void* context);
+    static void OnPrintDialogDone(bool accepted, const std::vector<LONG>& pages, void* context);
+    void StartJob(const std::vector<LONG>& pages);
+    // The job's end after a failure: the document aborted, idle again, the preview rebuilt; unless
+    // silent, the renderer cancelled, the progress hidden and the failure shown.
+    void FailJob(bool silent);
+    void SetProgressMessage();
     static void OnPageChanged(void* user);
 
     std::unique_ptr<OwnedParts> m_owned; // null when the parts are the caller's
@@ -278,6 +297,8 @@ private:
     TFilePath m_rendererFolder;
     std::vector<LONG> m_pageList;
     std::size_t m_printPosition = 0;
+    // The request of the page being printed, until its notice came.
+    TRefPtr<TRndrData> m_pageRequest;
 };
 
 // The dialog's caption line: the names of the caption blocks the flags choose, joined by commas, or the

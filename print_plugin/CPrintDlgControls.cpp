@@ -569,7 +569,8 @@ void CPrintDlg::Close() {
     }
     if (!m_idle) {
         // A job still running goes as a whole: no half document stays behind.
-        m_renderer->Cancel(true, true);
+        m_renderer->Stop();
+        m_pageRequest = TRefPtr<TRndrData>();
         m_printer.AbortDocument();
         m_idle = true;
     }
@@ -600,22 +601,6 @@ LONG CPrintDlg::OnProgressStep(TMessageInfo* info, void* context) {
     if (value && dialog->m_progress)
         dialog->m_progress->SetStepPos(*value);
     delete value;
-    return 1;
-}
-
-LONG CPrintDlg::OnCancelMessage(TMessageInfo*, void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    dialog->m_cancelled = true;
-    dialog->m_renderer->Cancel(true, true);
-    if (dialog->m_progress)
-        dialog->m_progress->Show(false);
-    return 1;
-}
-
-LONG CPrintDlg::OnRenderFinished(TMessageInfo* info, void*) {
-    // Printing is not started from this dialog yet: a stray request is only let go.
-    if (auto* request = reinterpret_cast<TRndrData*>(info->lParam))
-        request->Release();
     return 1;
 }
 

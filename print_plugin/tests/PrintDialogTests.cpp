@@ -177,6 +177,27 @@ TEST(PrintSelectionTest, AQuarterTurnEitherWaySwapsTheSides) {
     }
 }
 
+TEST(PrintResolutionTest, PagesRenderAtTheTypesResolutionOrThePrintersOwn) {
+    const std::vector<PrinterTypeRecord> types = {{TString(L"a"), {300, 300}},
+                                                  {TString(L"b"), {0, 0}},
+                                                  {TString(L"c"), {600, 1200}},
+                                                  {TString(L"d"), {300, 0}}};
+    const struct {
+        LONG printerX, printerY, kind;
+        LONG renderX, renderY;
+    } cases[] = {{600, 600, 0, 300, 300}, {600, 600, 1, 600, 600}, {600, 600, 2, 1200, 1200},
+                 {600, 600, 3, 600, 600}, {600, 600, 9, 600, 600}, {600, 300, 2, 600, 300},
+                 {300, 600, 0, 300, 300}, {300, 600, 2, 600, 1200}};
+    for (const auto& c : cases) {
+        graphtypes::TSize_T<LONG> render;
+        ASSERT_TRUE(CPrintDlg::RenderResolution({c.printerX, c.printerY}, types, c.kind, render)) << c.kind;
+        EXPECT_EQ(render.cx, c.renderX) << c.printerX << "x" << c.printerY << " kind " << c.kind;
+        EXPECT_EQ(render.cy, c.renderY) << c.printerX << "x" << c.printerY << " kind " << c.kind;
+    }
+    graphtypes::TSize_T<LONG> render;
+    EXPECT_FALSE(CPrintDlg::RenderResolution({0, 600}, types, 0, render)) << "a printer without a resolution";
+}
+
 TEST_F(PrintDialogTest, TheControlsShowThePrinterAndOnlyTheLayoutsThatFit) {
     Start(kLayouts);
     AddPhoto(64, 48, {200, 30, 30});
