@@ -53,6 +53,44 @@ constexpr const char* kNoLayouts = R"(<?xml version="1.0"?><config>
 <index_print_advanced><minimum_size>1</minimum_size><maximum_size>3</maximum_size>
 <increment_size>0.5</increment_size></index_print_advanced></config>)";
 
+// The first line of the command's output, empty when it gave none.
+std::string RunCommand(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string out;
+    char line[512];
+    while (pipe && fgets(line, sizeof line, pipe.get()))
+        out += line;
+    return out;
+}
+
+// A page of the PDF at 50 dpi, as pdftoppm draws it: width, height and RGB bytes.
+struct PageRaster {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    std::array<int, 3> At(int x, int y) const {
+        const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+        return {rgb[i], rgb[i + 1], rgb[i + 2]};
+    }
+};
+
+PageRaster RasterOf(const std::string& pdf, int page, const std::string& folder) {
+    const std::string base = folder + "/page" + std::to_string(page);
+    RunCommand("pdftoppm -r 50 -f " + std::to_string(page) + " -l " + std::to_string(page) +
+               " -singlefile '" + pdf + "' '" + base + "'");
+    std::ifstream file(base + ".ppm", std::ios::binary);
+    PageRaster raster;
+    std::string magic;
+    int maximum = 0;
+    file >> magic >> raster.width >> raster.height >> maximum;
+    file.get();
+    raster.rgb.resize(static_cast<std::size_t>(raster.width) * raster.height * 3);
+    file.read(reinterpret_cast<char*>(raster.rgb.data()), static_cast<std::streamsize>(raster.rgb.size()));
+    if (magic != "P6" || !file)
+        raster = PageRaster{};
+    return raster;
+}
+
 class PrintDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -287,6 +325,63 @@ TEST_F(PrintDialogTest, ARestrictedHostDisablesTheListedControls) {
         EXPECT_TRUE(Enabled(dialog, 1039));
         return Click(dialog, 2);
     }});
+}
+
+TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
+    using WinPrintTest::PrinterCall;
+    const PrinterCall failures[] = {PrinterCall::kStartPage, PrinterCall::kStartDoc};
+    Start(kLayouts);
+    AddPhoto(64, 48, {200, 30, 30});
+    for (PrinterCall failure : failures) {
+        WinDialogTest::ResetMessageBoxes();
+        WinPrintTest::FailCall(failure);
+        WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+        RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
+                   [&](HWND dialog) {
+                       // Still open and enabled for another try.
+                       EXPECT_TRUE(IsWindowEnabled(dialog));
+                       return Click(dialog, 2);
+                   }});
+        const std::vector<std::wstring> expected =
+            failure == PrinterCall::kStartDoc
+                ? std::vector<std::wstring>{}
+                : std::vector<std::wstring>{L"The pictures could not be printed."};
+        EXPECT_EQ(Boxes(), expected) << static_cast<int>(failure);
+        std::error_code ec;
+        EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec) << "no document left behind";
+        EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "nothing is saved";
+    }
+}
+
+TEST_F(PrintDialogTest, ThreePhotosPrintAsThreePagesOfThePrinter) {
+    const std::array<BYTE, 3> colours[] = {{220, 30, 30}, {30, 200, 40}, {40, 40, 210}};
+    Start(kLayouts);
+    AddPhoto(96, 64, colours[0]);
+    AddPhoto(64, 96, colours[1]);
+    AddPhoto(96, 64, colours[2]);
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    // The job runs inside the dialog's loop, which ends when the dialog closes itself.
+    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    const std::string pdf = m_machine.File("spool/Studio/Pictures.pdf");
+    ASSERT_TRUE(fs::exists(pdf));
+    const std::string info = RunCommand("pdfinfo '" + pdf + "'");
+    EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
+    double width = 0, height = 0;
+    const std::size_t size = info.find("Page size:");
+    ASSERT_NE(size, std::string::npos) << info;
+    ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
+    EXPECT_NEAR(width, 595, 1);
+    EXPECT_NEAR(height, 842, 1);
+    for (int page = 1; page <= 3; ++page) {
+        const PageRaster raster = RasterOf(pdf, page, m_temp.Path());
+        ASSERT_GT(raster.width, 0) << page;
+        const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(centre[c], colours[page - 1][c], 24) << "page " << page << " channel " << c;
+        EXPECT_EQ(raster.At(2, 2), (std::array<int, 3>{255, 255, 255})) << "page " << page;
+    }
+    EXPECT_TRUE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "the options are saved";
 }
 
 TEST_F(PrintDialogTest, AMissingConfigurationSaysSoAndCloses) {
