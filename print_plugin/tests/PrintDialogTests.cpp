@@ -329,7 +329,8 @@ TEST_F(PrintDialogTest, ARestrictedHostDisablesTheListedControls) {
 
 TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
     using WinPrintTest::PrinterCall;
-    const PrinterCall failures[] = {PrinterCall::kStartPage, PrinterCall::kStartDoc};
+    const PrinterCall failures[] = {PrinterCall::kStartPage, PrinterCall::kStartDoc, PrinterCall::kEndPage,
+                                    PrinterCall::kEndDoc};
     Start(kLayouts);
     AddPhoto(64, 48, {200, 30, 30});
     for (PrinterCall failure : failures) {
@@ -338,9 +339,8 @@ TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
         WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
         RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
                    [&](HWND dialog) {
-                       // Still open and enabled for another try.
-                       EXPECT_TRUE(IsWindowEnabled(dialog));
-                       return Click(dialog, 2);
+                       // Once the job has ended the dialog is enabled again, still open for another try.
+                       return IsWindowEnabled(dialog) && Click(dialog, 2);
                    }});
         const std::vector<std::wstring> expected =
             failure == PrinterCall::kStartDoc
@@ -353,35 +353,65 @@ TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
     }
 }
 
-TEST_F(PrintDialogTest, ThreePhotosPrintAsThreePagesOfThePrinter) {
+TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) {
     const std::array<BYTE, 3> colours[] = {{220, 30, 30}, {30, 200, 40}, {40, 40, 210}};
+    const struct {
+        std::vector<std::pair<DWORD, DWORD>> ranges;
+        std::vector<int> photos; // the photo on each printed page
+    } cases[] = {{{}, {0, 1, 2}}, {{{3, 3}, {1, 2}}, {2, 0, 1}}};
     Start(kLayouts);
     AddPhoto(96, 64, colours[0]);
     AddPhoto(64, 96, colours[1]);
     AddPhoto(96, 64, colours[2]);
-    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
-    // The job runs inside the dialog's loop, which ends when the dialog closes itself.
-    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
-    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
     const std::string pdf = m_machine.File("spool/Studio/Pictures.pdf");
-    ASSERT_TRUE(fs::exists(pdf));
-    const std::string info = RunCommand("pdfinfo '" + pdf + "'");
-    EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
-    double width = 0, height = 0;
-    const std::size_t size = info.find("Page size:");
-    ASSERT_NE(size, std::string::npos) << info;
-    ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
-    EXPECT_NEAR(width, 595, 1);
-    EXPECT_NEAR(height, 842, 1);
-    for (int page = 1; page <= 3; ++page) {
-        const PageRaster raster = RasterOf(pdf, page, m_temp.Path());
-        ASSERT_GT(raster.width, 0) << page;
-        const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(centre[c], colours[page - 1][c], 24) << "page " << page << " channel " << c;
-        EXPECT_EQ(raster.At(2, 2), (std::array<int, 3>{255, 255, 255})) << "page " << page;
+    for (const auto& c : cases) {
+        WinDialogTest::ResetMessageBoxes();
+        WinPrintTest::PrintAnswer answer;
+        answer.ranges = c.ranges;
+        WinPrintTest::QueuePrintAnswer(answer);
+        // The job runs inside the dialog's loop, which ends when the dialog closes itself.
+        RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+        EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+        ASSERT_TRUE(fs::exists(pdf));
+        const std::string info = RunCommand("pdfinfo '" + pdf + "'");
+        EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
+        double width = 0, height = 0;
+        const std::size_t size = info.find("Page size:");
+        ASSERT_NE(size, std::string::npos) << info;
+        ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
+        EXPECT_NEAR(width, 595, 1);
+        EXPECT_NEAR(height, 842, 1);
+        for (int page = 1; page <= 3; ++page) {
+            const PageRaster raster = RasterOf(pdf, page, m_temp.Path());
+            ASSERT_GT(raster.width, 0) << page;
+            const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
+            const std::array<BYTE, 3>& colour = colours[c.photos[static_cast<std::size_t>(page - 1)]];
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(centre[k], colour[k], 24) << "page " << page << " channel " << k;
+            EXPECT_EQ(raster.At(2, 2), (std::array<int, 3>{255, 255, 255})) << "page " << page;
+        }
+        EXPECT_TRUE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "the options are saved";
+        fs::remove(pdf);
     }
-    EXPECT_TRUE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "the options are saved";
+}
+
+TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {
+    Start(kLayouts);
+    AddPhoto(96, 64, {220, 30, 30});
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
+               [&](HWND dialog) {
+                   SendMessageW(dialog, CPrintDlg::kCancelMessage, 0, 0);
+                   return true;
+               },
+               [&](HWND dialog) {
+                   EXPECT_TRUE(IsWindowEnabled(dialog));
+                   return Click(dialog, 2);
+               }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    std::error_code ec;
+    EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec);
+    EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default"));
 }
 
 TEST_F(PrintDialogTest, AMissingConfigurationSaysSoAndCloses) {
