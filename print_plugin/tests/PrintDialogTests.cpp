@@ -11,15 +11,18 @@
 #include "platform/win/WinPrintDialogs.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
+#include "testing/ScriptedModuleTest.h"
 #include "testing/TempFolder.h"
 #include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -276,11 +279,18 @@ TEST_F(PrintDialogTest, StoredIndexesOutsideTheListsOpenTheDialog) {
         AddPhoto(64, 48, {30, 200, 30});
         Put("standard_print\\layout_index", "99");
         Put("printer_kind_index", "7");
+        const auto printDialogs = [] {
+            return WinPrintTest::PrintCalls().size() + WinPrintTest::PrintExCalls().size();
+        };
+        const std::size_t asked = printDialogs();
         RunDialog({[&](HWND dialog) {
             EXPECT_EQ(Entries(dialog, 1031), c.layouts);
             EXPECT_EQ(Selected(dialog, 1039), -1);
+            // Without a sheet there are no pages: OK starts nothing (the printer's dialog is not asked).
+            Click(dialog, 1);
             return Click(dialog, 2);
         }});
+        EXPECT_EQ(printDialogs() - asked, c.layouts.empty() ? 0u : 1u);
         EXPECT_TRUE(Boxes().empty());
         m_host->Close(m_module);
         m_host->Unload(m_module);
@@ -421,6 +431,58 @@ TEST_F(PrintDialogTest, AMissingConfigurationSaysSoAndCloses) {
     EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TPrintPlugin::kPrintCommand, 0), kKvwHandled);
     EXPECT_EQ(Boxes(),
               (std::vector<std::wstring>{L"The configuration file PrintPluginCfg.xml could not be read."}));
+}
+
+} // namespace
+
+namespace {
+
+class IntakeModule : public TBasicQWComp {
+public:
+    TString GetName() override { return L"Print intake test module"; }
+    TString GetLanguageDllName() override { return L"NoPrintTestLang.dll"; }
+};
+
+// The selection as the dialog takes it in from this program's module object under the scripted host.
+class PrintIntakeTest : public ScriptedModuleTest<IntakeModule> {};
+
+TEST_F(PrintIntakeTest, AQuarterTurnOfTheHostsRotationSwapsTheSides) {
+    const struct {
+        std::optional<double> degrees;
+        DWORD type;
+        LONG width, height;
+    } cases[] = {{std::nullopt, 4, 400, 300},
+                 {90.0, 4, 300, 400},
+                 {270.0, 4, 300, 400},
+                 {180.0, 4, 400, 300},
+                 {90.0, 3, 400, 300}};
+    KvwItemIdList ids;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        CHostItemRecord item;
+        item.id = KvwMakeItemId(static_cast<DWORD>(i + 1), 1);
+        item.SetSizeRecords(400, 300);
+        item.propertyTexts[2] = "2024:05:0" + std::to_string(i + 1) + " 10:00:00";
+        if (cases[i].degrees) {
+            CKvwItemProperty rotation;
+            rotation.type = cases[i].type;
+            rotation.value.resize(sizeof(double));
+            std::memcpy(rotation.value.data(), &*cases[i].degrees, sizeof(double));
+            item.properties[0x10005] = rotation;
+        }
+        m_host->AddItem(item);
+        ids.push_back(item.id);
+    }
+    CPrintDlg dialog;
+    const TNuidList list(ids.begin(), ids.end());
+    ASSERT_TRUE(dialog.SetSelection(&list));
+    const std::vector<PrintSelectionRecord>& records = dialog.GetSelectionInfo();
+    ASSERT_EQ(records.size(), std::size(cases));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].id, ids[i]);
+        EXPECT_EQ(records[i].size.cx, cases[i].width) << i;
+        EXPECT_EQ(records[i].size.cy, cases[i].height) << i;
+        EXPECT_EQ(std::wstring(records[i].dateText), L"2024:05:0" + std::to_wstring(i + 1) + L" 10:00:00");
+    }
 }
 
 } // namespace
