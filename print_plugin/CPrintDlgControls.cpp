@@ -577,6 +577,8 @@ void CPrintDlg::Close() {
     if (m_iterator)
         m_iterator->Shutdown();
     m_renderer->Stop();
+    // The printing document goes below: the renderer, started afresh for the next run, must not find it.
+    m_renderer->SetDocument(nullptr, TString());
     ReleaseButtonImages();
     m_document.reset();
     m_printDocument.reset();
