@@ -11,7 +11,7 @@ namespace {
 using graphtypes::TRect_T;
 using graphtypes::TSize_T;
 
-bool LoadText(const wchar_t* type, UINT id, TString& text) {
+bool LoadModuleText(const wchar_t* type, UINT id, TString& text) {
     TResource resources = *TResource::Instance();
     resources.SetModule(GetThisModule());
     resources.SetType(type);
@@ -22,17 +22,23 @@ bool LoadText(const wchar_t* type, UINT id, TString& text) {
 
 CPrintDlg::CPrintDlg()
     : m_owned(std::make_unique<OwnedParts>()), m_printer(m_owned->printer), m_config(m_owned->config),
-      m_options(m_owned->options), m_geometry(m_config, m_options) {}
+      m_options(m_owned->options), m_geometry(m_config, m_options),
+      m_renderer(TRefPtr<TAsyncRenderer>::Adopt(new TAsyncRenderer)),
+      m_ownIterator(TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator)) {}
 
 CPrintDlg::CPrintDlg(TPrinter& printer, TConfigSettings& config, TUserOptions& options)
-    : m_printer(printer), m_config(config), m_options(options), m_geometry(config, options) {}
+    : m_printer(printer), m_config(config), m_options(options), m_geometry(config, options),
+      m_renderer(TRefPtr<TAsyncRenderer>::Adopt(new TAsyncRenderer)),
+      m_ownIterator(TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator)) {}
 
-CPrintDlg::~CPrintDlg() = default;
+CPrintDlg::~CPrintDlg() {
+    ReleaseButtonImages();
+}
 
 bool CPrintDlg::LoadSheetResources() {
-    return LoadText(L"XML", kPageTemplate, m_sheet.pageTemplate) &&
-           LoadText(L"XSLT", kLayoutStylesheet, m_sheet.layoutStylesheet) &&
-           LoadText(L"XSLT", kImprintStylesheet, m_sheet.imprintStylesheet);
+    return LoadModuleText(L"XML", kPageTemplate, m_sheet.pageTemplate) &&
+           LoadModuleText(L"XSLT", kLayoutStylesheet, m_sheet.layoutStylesheet) &&
+           LoadModuleText(L"XSLT", kImprintStylesheet, m_sheet.imprintStylesheet);
 }
 
 void CPrintDlg::SetPageIterator(TDBufPageIterator* iterator, const TSize_T<double>& previewSize) {

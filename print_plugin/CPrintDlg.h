@@ -10,14 +10,21 @@
 #include "TPrinter.h"
 #include "TUserOptions.h"
 
+#include "plugin_framework/TAsyncRenderer.h"
+#include "plugin_framework/TAutoHandle.h"
 #include "plugin_framework/TDBufPageIterator.h"
 #include "plugin_framework/TFilePath.h"
 #include "plugin_framework/TGenPluginDlg.h"
+#include "plugin_framework/TImgBtnCtrl.h"
+#include "plugin_framework/TPluginProgressDlg.h"
 #include "plugin_framework/TResource.h"
 #include "plugin_framework/TdocObject.h"
 
 #include <memory>
 #include <vector>
+
+class TOwnerDrawCtrl;
+class TiProImage;
 
 // One selected picture as the dialog lays it out: its id, its size in pixels as it stands (after its
 // orientation) and the host's date and time text of it.
@@ -36,6 +43,65 @@ public:
     static constexpr UINT kLayoutStylesheet = 1008;
     static constexpr UINT kImprintStylesheet = 1017;
     static constexpr const wchar_t* kSheetFileName = L"sheet_ltf.xml";
+
+    // Controls of the dialog's template.
+    static constexpr int kPreviewArea = 1000;
+    static constexpr int kPreviousPage = 1001;
+    static constexpr int kNextPage = 1002;
+    static constexpr int kPageLabel = 1003;
+    static constexpr int kPrinterLabel = 1007;
+    static constexpr int kPrintAsCombo = 1008;
+    static constexpr int kPaperLabel = 1009;
+    static constexpr int kPageSetupButton = 1030;
+    static constexpr int kLayoutCombo = 1031;
+    static constexpr int kRotateCheck = 1033;
+    static constexpr int kBorderlessCheck = 1034;
+    static constexpr int kReplicateCheck = 1035;
+    static constexpr int kReplicaCombo = 1036;
+    static constexpr int kReplicaLabel = 1037;
+    static constexpr int kPrinterKindCombo = 1039;
+    static constexpr int kCaptionCheck = 1041;
+    static constexpr int kCaptionLabel = 1042;
+    static constexpr int kImprintLabel = 1043;
+    static constexpr int kCaptionSettingsButton = 1044;
+    static constexpr int kColumnSlider = 1045;
+    static constexpr int kItemWidthCombo = 1051;
+    static constexpr int kItemHeightCombo = 1052;
+    static constexpr int kWidthUnitLabel = 1049;
+    static constexpr int kHeightUnitLabel = 1050;
+
+    // The language library's texts of the dialog.
+    static constexpr UINT kPrinterText = 1005;
+    static constexpr UINT kPaperText = 1006;
+    static constexpr UINT kPortraitText = 1007;
+    static constexpr UINT kLandscapeText = 1008;
+    static constexpr UINT kConfigFailedText = 1009;
+    static constexpr UINT kAdvancedIndexText = 1010;
+    static constexpr UINT kEasyIndexText = 1011;
+    static constexpr UINT kStandardPrintText = 1013;
+    static constexpr UINT kIndexPrintText = 1014;
+    static constexpr UINT kPageText = 1015;
+    static constexpr UINT kCaptionLineText = 1059;
+    static constexpr UINT kImprintLineText = 1060;
+    static constexpr UINT kNoImprintText = 1062;
+    static constexpr UINT kDateImprintText = 1067;
+    static constexpr UINT kDateTimeImprintText = 1068;
+    static constexpr UINT kCentimetreText = 1073;
+    static constexpr UINT kMillimetreText = 1074;
+    static constexpr UINT kInchText = 1080;
+    // The button faces: previous page normal, hot, pressed, disabled, then the next page's.
+    static constexpr UINT kButtonImages[8] = {1022, 1023, 1024, 1025, 1026, 1028, 1027, 1029};
+
+    // Messages the dialog handles.
+    static constexpr UINT kProgressStepMessage = 0xB42F;
+    static constexpr UINT kCancelMessage = 0xB424;
+    static constexpr UINT kRenderFinishedMessage = 0xB423;
+    static constexpr UINT kCloseMessage = 0xB03A;
+    static constexpr WORD kSelectionEnd = 9;
+    static constexpr LONG kFirstColumns = 5;
+    static constexpr LONG kLastColumns = 10;
+    static constexpr DWORD kPreviewProfile = 0x1000;
+    static constexpr DWORD kPrintProfile = 0x1100;
 
     // The language library's texts of the page setup and the caption description.
     static constexpr UINT kModuleNotFoundText = 1085;
@@ -61,6 +127,31 @@ public:
     // The page template and the two stylesheets from the module's own resources, each tried only when the
     // one before loaded; false at the first missing one.
     bool LoadSheetResources();
+
+    LONG OnInit() override;
+    void Close() override;
+    // The base's copy of the list, then one record per item from the host: its date text and its size
+    // as it stands (a quarter turn either way swaps the sides).
+    bool SetSelection(const TNuidList* list) override;
+    virtual bool IsPrintDialog() const { return true; }
+    // Where the renderer libraries are looked for; the host program's folder unless set before OnInit.
+    void SetRendererFolder(const TFilePath& folder) { m_rendererFolder = folder; }
+    // The side of a picture after a rotation in degrees: a quarter turn either way swaps them.
+    static graphtypes::TSize_T<LONG> RotatedSize(const graphtypes::TSize_T<LONG>& size, double degrees);
+    bool IsIdle() const { return m_idle; }
+    // OK: the printer's print dialog over this window for the document's pages; the job starts when it
+    // is accepted with pages.
+    void OnOK() override;
+    // Prints the page at the current position of the job: false when it cannot be started or queued.
+    bool PrintPage();
+    void ShowProgress(bool show);
+    // The resolution pages render at for the printer's resolution and the chosen printer type: the
+    // printer's own for a kind outside the list or a type axis not above 0, the type's when the printer
+    // has at least that on both axes, else the type's along the printer's finer axis with the printer's
+    // aspect kept. False for a printer resolution not above 0.
+    static bool RenderResolution(const graphtypes::TSize_T<LONG>& printer,
+                                 const std::vector<PrinterTypeRecord>& types, LONG kind,
+                                 graphtypes::TSize_T<LONG>& render);
     // The preview's iterator (borrowed) and the size of the preview control that pages are fitted into.
     // The document the iterator previews stays the dialog's: the iterator is shut down before the dialog
     // goes, and its ReleaseDocument is never called.
@@ -124,6 +215,61 @@ private:
     static void OnPageSetupDone(bool accepted, bool changed, void* context);
     bool ApplyImprintsTo(TdocDocument& document) const;
 
+    // The dialog's start-up; false with the text of the failure (0: no text of its own).
+    bool Initialize(UINT& failureText);
+    TString LoadText(UINT id) const;
+    bool IsIndexMode() const { return m_options.GetPrintAs() == TUserOptions::kIndexPrint; }
+    void CreateWrappers();
+    void LoadButtonImages();
+    void ReleaseButtonImages();
+    graphtypes::TSize_T<double> PreviewSize();
+    // The items file afresh from the selection, with the replicas and the caption flags.
+    bool WriteItemsFile();
+    void Rebuild();
+    void FillPrintAsCombo();
+    void FillPrinterKindCombo();
+    void FillReplicaCombo();
+    void FillAdvancedSizeLists();
+    void FillLayoutCombo();
+    void ShowModeGroups();
+    void UpdatePrinterTexts();
+    void UpdateCaptionControls();
+    void UpdatePageButtons();
+    void UpdatePageLabel();
+    void EnableReplicaControls();
+    void EnableForHost();
+    void ShowControl(int id, bool show);
+    void EnableControl(int id, bool enable);
+    bool IsChecked(int id);
+
+    static LONG OnProgressStep(TMessageInfo* info, void* context);
+    static LONG OnCancelMessage(TMessageInfo* info, void* context);
+    static LONG OnRenderFinished(TMessageInfo* info, void* context);
+    static LONG OnCloseMessage(TMessageInfo* info, void* context);
+    static LONG OnPageSetupCommand(TMessageInfo* info, void* context);
+    static LONG OnCaptionSettings(TMessageInfo* info, void* context);
+    static LONG OnPrintAsChanged(TMessageInfo* info, void* context);
+    static LONG OnLayoutChanged(TMessageInfo* info, void* context);
+    static LONG OnColumnScroll(TMessageInfo* info, void* context);
+    static LONG OnItemWidthChanged(TMessageInfo* info, void* context);
+    static LONG OnItemHeightChanged(TMessageInfo* info, void* context);
+    static LONG OnPrinterKindChanged(TMessageInfo* info, void* context);
+    static LONG OnPreviousPage(TMessageInfo* info, void* context);
+    static LONG OnNextPage(TMessageInfo* info, void* context);
+    static LONG OnCaptionsClicked(TMessageInfo* info, void* context);
+    static LONG OnRotateClicked(TMessageInfo* info, void* context);
+    static LONG OnBorderlessClicked(TMessageInfo* info, void* context);
+    static LONG OnReplicateClicked(TMessageInfo* info, void* context);
+    static LONG OnReplicasChanged(TMessageInfo* info, void* context);
+    static bool DrawPreview(TOwnerDrawCtrl* control, void* context);
+    static void OnPrintDialogDone(bool accepted, const std::vector<LONG>& pages, void* context);
+    void StartJob(const std::vector<LONG>& pages);
+    // The job's end after a failure: the document aborted, idle again, the preview rebuilt; unless
+    // silent, the renderer cancelled, the progress hidden and the failure shown.
+    void FailJob(bool silent);
+    void SetProgressMessage();
+    static void OnPageChanged(void* user);
+
     std::unique_ptr<OwnedParts> m_owned; // null when the parts are the caller's
     TPrinter& m_printer;
     TConfigSettings& m_config;
@@ -138,6 +284,21 @@ private:
     LONG m_pageCount = 0;
     std::vector<PrintSelectionRecord> m_selectionInfo;
     bool m_standAlone = false;
+    bool m_idle = true;
+    bool m_cancelled = false;
+    TRefPtr<TAsyncRenderer> m_renderer;
+    TRefPtr<TDBufPageIterator> m_ownIterator;
+    TRefPtr<TPluginProgressDlg> m_progress;
+    TAutoHandle m_notify;
+    // The dialog holds one reference of each as its control's wrapper, these the other.
+    TRefPtr<TImgBtnCtrl> m_previousButton;
+    TRefPtr<TImgBtnCtrl> m_nextButton;
+    TiProImage* m_images[8] = {};
+    TFilePath m_rendererFolder;
+    std::vector<LONG> m_pageList;
+    std::size_t m_printPosition = 0;
+    // The request of the page being printed, until its notice came.
+    TRefPtr<TRndrData> m_pageRequest;
 };
 
 // The dialog's caption line: the names of the caption blocks the flags choose, joined by commas, or the

@@ -33,14 +33,3 @@ bool CPrintDlg::RunPageSetup() {
     m_printer.PageSetupDialog(parent, &CPrintDlg::OnPageSetupDone, this);
     return true;
 }
-
-void CPrintDlg::OnPageSetupDone(bool accepted, bool, void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    if (!accepted)
-        return;
-    if (dialog->m_standAlone) {
-        dialog->m_options.Save();
-        return;
-    }
-    // Inside the dialog, the dialog's controls follow the new page when they are there.
-}

@@ -139,6 +139,21 @@ bool SheetGeometry::FixedGrid(const Area& area, double first, double second, She
     return true;
 }
 
+bool SheetGeometry::LayoutFits(const LayoutRecord& layout, const graphtypes::TSize_T<double>& printable,
+                               const graphtypes::TSize_T<LONG>& resolution) const {
+    if (layout.byRowsCols)
+        return layout.size.cx >= 1 && layout.size.cy >= 1;
+    const graphtypes::TSize_T<double> size =
+        ConvertSize(ConfigUnit(), LengthUnit::kPixel, layout.size, &resolution);
+    if (!Positive(size.cx) || !Positive(size.cy) || size.cx > printable.cx || size.cy > printable.cy)
+        return false;
+    if (!m_options.IsMetadataEnabled())
+        return true;
+    SheetItemLayout counted;
+    const Area area{LengthUnit::kPixel, resolution.cy, printable.cx, printable.cy};
+    return CountRule(area, size.cx, size.cy, counted);
+}
+
 bool SheetGeometry::ComputeItemLayout(LONG unit, const graphtypes::TSize_T<double>& printable,
                                       const graphtypes::TSize_T<LONG>& resolution,
                                       SheetItemLayout& layout) const {

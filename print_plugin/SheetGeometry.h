@@ -44,6 +44,12 @@ public:
     bool ComputeItemLayout(LONG unit, const graphtypes::TSize_T<double>& printable,
                            const graphtypes::TSize_T<LONG>& resolution, SheetItemLayout& layout) const;
 
+    // Whether the standard layout may be offered on a printable area of the size (pixels at the
+    // resolution): counts of at least one, sizes above 0 that fit inside the area, and, with captions, a
+    // count rule that gives at least one column and one row.
+    bool LayoutFits(const LayoutRecord& layout, const graphtypes::TSize_T<double>& printable,
+                    const graphtypes::TSize_T<LONG>& resolution) const;
+
 private:
     // The printable area W x H in the unit, and what the caption heights are computed with.
     struct Area {

@@ -4,7 +4,18 @@
 #include "PageItemText.h"
 #include "RendrContext.h"
 
+#include "platform/win/WinFiles.h"
+#include "platform/win/WinSpool.h"
+#include "platform/win/utf16.h"
 #include "platform/zizoraz/zIzoRaz.h"
+
+#include <cairo.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include <algorithm>
 #include <cmath>
@@ -350,6 +361,99 @@ LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQual
     return iproSaveImage(image.Get(), path.c_str(), IPRO_SAVE_REPLACE, nullptr) == 1 ? 1 : 0;
 }
 
+// A file of the temporary folder that goes with this object.
+class TempFile {
+public:
+    explicit TempFile(const wchar_t* extension) {
+        static std::atomic<unsigned> counter{0};
+        wchar_t folder[kTempPathRoom] = {};
+        const DWORD length = GetTempPathW(kTempPathRoom, folder);
+        if (length == 0 || length >= kTempPathRoom)
+            return;
+        m_path = std::wstring(folder, length) + L"kvprintpage" + std::to_wstring(counter++) + extension;
+    }
+    ~TempFile() {
+        if (!m_path.empty())
+            std::remove(Utf::WideToUtf8(m_path).c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    static constexpr DWORD kTempPathRoom = 1024;
+    std::wstring m_path;
+};
+
+struct CairoSurfaceRef {
+    cairo_surface_t* surface = nullptr;
+    ~CairoSurfaceRef() {
+        if (surface)
+            cairo_surface_destroy(surface);
+    }
+};
+
+// A page drawn into a printer's context: rendered at the draw context's size divided by its scale (the
+// render resolution), then painted at the destination rectangle scaled up to the printer's pixels, the
+// picture kept in the printed document as a JPEG of the render resolution.
+LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQuality,
+                       const Pictures& pictures, const RendrSubscriptions& subscriptions) {
+    LONG handle = 0;
+    double left = 0, top = 0, width = 0, height = 0, scaleX = 1, scaleY = 1;
+    if (!context.Long(L"hdc", handle) || !context.Double(L"dst_left", left) ||
+        !context.Double(L"dst_top", top) || !context.Double(L"dst_width", width) ||
+        !context.Double(L"dst_height", height))
+        return 0;
+    if (context.Has(L"scaleX") && !context.Double(L"scaleX", scaleX))
+        return 0;
+    if (context.Has(L"scaleY") && !context.Double(L"scaleY", scaleY))
+        return 0;
+    if (!Usable(width) || !Usable(height) || !Usable(scaleX) || !Usable(scaleY) || !std::isfinite(left) ||
+        !std::isfinite(top))
+        return 0;
+    cairo_t* printer = WinPrint::CairoOfDC(reinterpret_cast<HDC>(static_cast<std::uintptr_t>(handle)));
+    const double renderWidth = width / scaleX, renderHeight = height / scaleY;
+    if (!printer || renderWidth > kMaxSide || renderHeight > kMaxSide)
+        return 0;
+    const LONG pixelsWide = std::max<LONG>(1, ToPixel(renderWidth)),
+               pixelsHigh = std::max<LONG>(1, ToPixel(renderHeight));
+    IproRef image, canvas;
+    if (iproCreateImage(pixelsWide, pixelsHigh, image.Cell()) != 1 ||
+        iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
+        return 0;
+    const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
+    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions))
+        return 0;
+    // The pixels come back through a PNG file, the bytes to embed through a JPEG file.
+    TempFile png(L".png"), jpeg(L".jpg");
+    if (png.Path().empty() || jpeg.Path().empty() ||
+        iproSaveImage(image.Get(), png.Path().c_str(), IPRO_SAVE_REPLACE, nullptr) != 1 ||
+        SaveJpegPage(image.Get(), jpeg.Path(), jpegQuality) != 1)
+        return 0;
+    std::ifstream file(Utf::WideToUtf8(jpeg.Path()), std::ios::binary);
+    auto* bytes = new std::vector<unsigned char>((std::istreambuf_iterator<char>(file)),
+                                                 std::istreambuf_iterator<char>());
+    CairoSurfaceRef surface{cairo_image_surface_create_from_png(Utf::WideToUtf8(png.Path()).c_str())};
+    if (bytes->empty() || cairo_surface_status(surface.surface) != CAIRO_STATUS_SUCCESS) {
+        delete bytes;
+        return 0;
+    }
+    if (cairo_surface_set_mime_data(
+            surface.surface, CAIRO_MIME_TYPE_JPEG, bytes->data(), bytes->size(),
+            [](void* data) { delete static_cast<std::vector<unsigned char>*>(data); },
+            bytes) != CAIRO_STATUS_SUCCESS) {
+        delete bytes;
+        return 0;
+    }
+    cairo_save(printer);
+    cairo_translate(printer, left, top);
+    cairo_scale(printer, width / pixelsWide, height / pixelsHigh);
+    cairo_set_source_surface(printer, surface.surface, 0, 0);
+    cairo_paint(printer);
+    cairo_restore(printer);
+    return cairo_status(printer) == CAIRO_STATUS_SUCCESS ? 1 : 0;
+}
+
 } // namespace
 
 void CPageRenderer::SetDocument(DocHandle document) {
@@ -394,5 +498,7 @@ LONG CPageRenderer::RenderPage(LONG pageIndex, const wchar_t* contextText,
         return RenderIntoImage(page, context, pictures, subscriptions);
     if (context.Has(L"file_name"))
         return RenderIntoFile(page, context, state.jpegQuality, pictures, subscriptions);
+    if (context.Has(L"hdc"))
+        return RenderIntoPrinter(page, context, state.jpegQuality, pictures, subscriptions);
     return 0;
 }

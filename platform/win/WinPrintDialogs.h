@@ -9,9 +9,13 @@
 #include <utility>
 #include <vector>
 
-using HRESULT = std::int32_t;
+// The result codes WinUxTheme.h has too: whichever header comes first defines them (the same values).
+#ifndef KV_WIN_SHARED_RESULT_CODES
+#define KV_WIN_SHARED_RESULT_CODES
+using HRESULT = LONG;
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+#endif
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
 constexpr DWORD PSD_MINMARGINS = 0x00000001;

@@ -5,11 +5,15 @@
 
 #include "WinUser.h"
 
-using HRESULT = LONG;
 using HTHEME = std::uintptr_t;
 
+// The result codes WinPrintDialogs.h has too: whichever header comes first defines them (the same values).
+#ifndef KV_WIN_SHARED_RESULT_CODES
+#define KV_WIN_SHARED_RESULT_CODES
+using HRESULT = LONG;
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+#endif
 
 constexpr int BP_PUSHBUTTON = 1;
 constexpr int PBS_NORMAL = 1;

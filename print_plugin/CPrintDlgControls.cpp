@@ -1,0 +1,839 @@
+// The print dialog's window: the selection taken in, the start-up, the controls and their handlers, the
+// preview with its page buttons, and the clean-up when it closes.
+#include "CPrintDlg.h"
+
+#include "plugin_framework/CodecTable.h"
+#include "plugin_framework/HostLink.h"
+#include "plugin_framework/LengthUnits.h"
+#include "plugin_framework/PngResourceImage.h"
+#include "plugin_framework/TCheckBoxCtrl.h"
+#include "plugin_framework/TComboBoxCtrl.h"
+#include "plugin_framework/TModuleValues.h"
+#include "plugin_framework/TOwnerDrawCtrl.h"
+#include "plugin_framework/TSliderCtrl.h"
+
+#include "platform/kvtrtl/KvwRecords.h"
+
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+
+using graphtypes::TRect_T;
+using graphtypes::TSize_T;
+
+// The host's date and time text of an item, and its rotation in degrees as a double.
+constexpr DWORD kDatePropertyId = 2;
+constexpr DWORD kRotationPropertyId = 0x10005;
+constexpr DWORD kDoublePropertyType = 4;
+constexpr LONG kQuarterTurn = 90;
+constexpr LONG kFullTurn = 360;
+constexpr double kSizeListSlack = 0.0001;
+// No advanced size list grows beyond this many entries, whatever the configuration's step.
+constexpr LONG kMaxSizeEntries = 10000;
+
+constexpr int kEasyGroup[] = {1045, 1046, 1073, 1074, 1075, 1076, 1077, 1078};
+constexpr int kAdvancedGroup[] = {1047, 1048, 1049, 1050, 1051, 1052};
+constexpr int kHostControls[] = {1006, 1008, 1012, 1031, 1032, 1033, 1034, 1035};
+constexpr int kReplicaControls[] = {CPrintDlg::kReplicaCombo, CPrintDlg::kReplicaLabel};
+constexpr int kHostCaptionControls[] = {1040, 1041};
+constexpr int kCaptionControls[] = {CPrintDlg::kCaptionLabel, CPrintDlg::kImprintLabel,
+                                    CPrintDlg::kCaptionSettingsButton};
+
+template <class Control>
+Control* ControlAs(CPrintDlg& dialog, int id) {
+    return dynamic_cast<Control*>(dialog.GetControl(id));
+}
+
+CPrintDlg* DialogOf(void* context) {
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    return dialog && dialog->IsWindow() ? dialog : nullptr;
+}
+
+LONG ReadRecordValue(KvwItemId item, DWORD record) {
+    BYTE* bytes = nullptr;
+    DWORD length = 0;
+    if (!HostRequests::GetItemRecord(item, record, bytes, length))
+        return 0;
+    const std::unique_ptr<BYTE[]> owned(bytes);
+    if (length != sizeof(DWORD))
+        return 0;
+    DWORD value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return static_cast<LONG>(value);
+}
+
+// The item's rotation property when it is a double; false when it has none.
+bool ReadRotation(KvwItemId item, double& degrees) {
+    IKvwItem* found = HostLink::Instance()->AcquireItem(item);
+    if (!found)
+        return false;
+    CKvwItemProperty property;
+    const bool read = KvwSucceeded(found->GetProperty(kRotationPropertyId, &property)) &&
+                      property.type == kDoublePropertyType && property.value.size() == sizeof(double);
+    found->Release();
+    if (!read)
+        return false;
+    std::memcpy(&degrees, property.value.data(), sizeof degrees);
+    return std::isfinite(degrees);
+}
+
+TString FormatDouble(double value) {
+    TString text;
+    text.Format(L"%.1lf", value);
+    return text;
+}
+
+TString FormatLong(LONG value) {
+    TString text;
+    text.Format(L"%ld", static_cast<long>(value));
+    return text;
+}
+
+bool ParseDouble(const TString& text, double& value) {
+    return std::swscanf(static_cast<const wchar_t*>(text), L"%lf", &value) == 1 && std::isfinite(value);
+}
+
+bool SelectedText(TComboBoxCtrl* combo, TString& text) {
+    if (!combo)
+        return false;
+    const LONG chosen = combo->GetCurSel();
+    return chosen >= 0 && combo->GetItemText(chosen, text);
+}
+
+} // namespace
+
+TSize_T<LONG> CPrintDlg::RotatedSize(const TSize_T<LONG>& size, double degrees) {
+    const LONG turn = static_cast<LONG>(std::trunc(degrees + 0.5));
+    if (turn == kQuarterTurn || turn == kFullTurn - kQuarterTurn)
+        return TSize_T<LONG>(size.cy, size.cx);
+    return size;
+}
+
+bool CPrintDlg::SetSelection(const TNuidList* list) {
+    if (!TGenPluginDlg::SetSelection(list))
+        return false;
+    m_selectionInfo.clear();
+    for (KvwItemId id : *GetSelection()) {
+        PrintSelectionRecord record;
+        record.id = id;
+        HostLink::Instance()->GetItemProperty(id, kDatePropertyId, record.dateText);
+        record.size = TSize_T<LONG>(ReadRecordValue(id, KvwItemRecord::kWidth),
+                                    ReadRecordValue(id, KvwItemRecord::kHeight));
+        double degrees = 0;
+        if (ReadRotation(id, degrees))
+            record.size = RotatedSize(record.size, degrees);
+        m_selectionInfo.push_back(record);
+    }
+    if (IsWindow())
+        EnableForHost();
+    return true;
+}
+
+TString CPrintDlg::LoadText(UINT id) const {
+    TString text;
+    const_cast<CPrintDlg*>(this)->GetResource().LoadString(id, text);
+    return text;
+}
+
+LONG CPrintDlg::OnInit() {
+    UINT failure = kModuleNotFoundText;
+    if (Initialize(failure))
+        return 1;
+    TString text = LoadText(failure == 0 ? kModuleNotFoundText : failure);
+    if (failure == kConfigFailedText) {
+        TString formatted;
+        formatted.Format(text, TConfigSettings::kFileName);
+        text = formatted;
+    }
+    ShowMessageBox(text, kErrorMessage, GetHandle());
+    Close();
+    return 0;
+}
+
+bool CPrintDlg::Initialize(UINT& failureText) {
+    m_idle = true;
+    m_standAlone = false;
+    failureText = 0;
+    if (TDialog::OnInit() != 1)
+        return false;
+    const TResource hostResource;
+    TFilePath hostFolder;
+    if (m_rendererFolder.GetPath().IsEmpty()) {
+        if (!hostResource.GetModuleFolder(hostFolder))
+            return false;
+        m_rendererFolder = hostFolder;
+    }
+    TFilePath ownFolder;
+    if (!GetModuleFolder(ownFolder, GetThisModule()) ||
+        !m_config.Load(ownFolder.GetPath() + TConfigSettings::kFileName)) {
+        failureText = kConfigFailedText;
+        return false;
+    }
+    m_options.SetDefaults();
+    m_options.SetPrinterSettings(&m_printer.GetOptionRecord());
+    m_options.Load();
+    const PrinterOptionRecord record = m_printer.GetOptionRecord();
+    if (!m_printer.Init(record, GetHandle())) {
+        failureText = kNoPrinterText;
+        return false;
+    }
+    CreateWrappers();
+    if (!LoadSheetResources())
+        return false;
+    LoadButtonImages();
+    FillPrintAsCombo();
+    FillPrinterKindCombo();
+    FillReplicaCombo();
+    FillAdvancedSizeLists();
+    if (!WriteItemsFile())
+        return false;
+
+    m_notify.Attach(this);
+    m_renderer->SetRendererFolder(m_rendererFolder);
+    if (!m_renderer->Start(nullptr))
+        return false;
+    m_renderer->SetNotifyTarget(&m_notify);
+    TString codec;
+    BuildCodecParameters(codec, false, kPrintProfile, 0);
+    m_renderer->SetMediaContext(codec);
+    m_ownIterator->SetRendererFolder(m_rendererFolder);
+    if (!m_ownIterator->Init(GetHandle(), &CPrintDlg::OnPageChanged, this, nullptr))
+        return false;
+    BuildCodecParameters(codec, true, kPreviewProfile, 0);
+    m_ownIterator->SetMediaContext(codec);
+    SetPageIterator(m_ownIterator.Get(), PreviewSize());
+
+    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CPrintDlg::OnProgressStep});
+    AddMessageHandler(kCancelMessage, TMessageHandler{this, &CPrintDlg::OnCancelMessage});
+    AddMessageHandler(kRenderFinishedMessage, TMessageHandler{this, &CPrintDlg::OnRenderFinished});
+    AddMessageHandler(kCloseMessage, TMessageHandler{this, &CPrintDlg::OnCloseMessage});
+    AddCommandHandler(kPageSetupButton, TMessageHandler{this, &CPrintDlg::OnPageSetupCommand});
+    AddCommandHandler(kCaptionSettingsButton, TMessageHandler{this, &CPrintDlg::OnCaptionSettings});
+    AddNotifyHandler(kSelectionEnd, kPrintAsCombo, TMessageHandler{this, &CPrintDlg::OnPrintAsChanged});
+    AddNotifyHandler(kSelectionEnd, kLayoutCombo, TMessageHandler{this, &CPrintDlg::OnLayoutChanged});
+    for (WORD code = SB_LINEUP; code <= SB_BOTTOM; ++code)
+        AddNotifyHandler(code, kColumnSlider, TMessageHandler{this, &CPrintDlg::OnColumnScroll});
+    AddNotifyHandler(kSelectionEnd, kItemWidthCombo, TMessageHandler{this, &CPrintDlg::OnItemWidthChanged});
+    AddNotifyHandler(kSelectionEnd, kItemHeightCombo, TMessageHandler{this, &CPrintDlg::OnItemHeightChanged});
+    AddNotifyHandler(kSelectionEnd, kPrinterKindCombo,
+                     TMessageHandler{this, &CPrintDlg::OnPrinterKindChanged});
+    AddCommandHandler(kPreviousPage, TMessageHandler{this, &CPrintDlg::OnPreviousPage});
+    AddCommandHandler(kNextPage, TMessageHandler{this, &CPrintDlg::OnNextPage});
+    AddCommandHandler(kCaptionCheck, TMessageHandler{this, &CPrintDlg::OnCaptionsClicked});
+    AddCommandHandler(kRotateCheck, TMessageHandler{this, &CPrintDlg::OnRotateClicked});
+    AddCommandHandler(kBorderlessCheck, TMessageHandler{this, &CPrintDlg::OnBorderlessClicked});
+    AddCommandHandler(kReplicateCheck, TMessageHandler{this, &CPrintDlg::OnReplicateClicked});
+    AddNotifyHandler(kSelectionEnd, kReplicaCombo, TMessageHandler{this, &CPrintDlg::OnReplicasChanged});
+    if (auto* slider = ControlAs<TSliderCtrl>(*this, kColumnSlider)) {
+        slider->SetRangeMin(kFirstColumns);
+        slider->SetRangeMax(kLastColumns);
+        slider->SetPos(m_options.columns);
+    }
+
+    UpdatePrinterTexts();
+    const UINT unitText = m_config.GetUnit() == LengthUnit::kMillimetre   ? kMillimetreText
+                          : m_config.GetUnit() == LengthUnit::kCentimetre ? kCentimetreText
+                                                                          : kInchText;
+    for (int id : {kWidthUnitLabel, kHeightUnitLabel}) {
+        if (TControl* label = GetControl(id))
+            label->SetText(LoadText(unitText));
+    }
+    const struct {
+        int id;
+        bool checked;
+    } boxes[] = {{kCaptionCheck, m_options.IsMetadataEnabled()},
+                 {kRotateCheck, m_options.GetRotateToFit()},
+                 {kBorderlessCheck, m_options.GetBorderlessPrint()},
+                 {kReplicateCheck, m_options.GetUseReplicate()}};
+    for (const auto& box : boxes) {
+        if (auto* check = ControlAs<TCheckBoxCtrl>(*this, box.id))
+            check->SetCheck(box.checked ? 1 : 0);
+    }
+    if (auto* replicas = ControlAs<TComboBoxCtrl>(*this, kReplicaCombo))
+        replicas->SetCurSel(replicas->FindStringExact(FormatLong(m_options.replicas)));
+    UpdateCaptionControls();
+    EnableForHost();
+    FillLayoutCombo();
+    ShowModeGroups();
+    Rebuild();
+    return true;
+}
+
+void CPrintDlg::CreateWrappers() {
+    // The template's owner-drawn buttons got plain wrappers from the base; the page buttons take image
+    // buttons in their place.
+    for (int id : {kPreviousPage, kNextPage}) {
+        HWND child = GetDlgItem(id);
+        if (!child)
+            continue;
+        if (TControl* plain = TControl::FromHandle(child)) {
+            plain->Detach();
+            plain->Release();
+        }
+        auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
+        if (!button || !button->Attach(child, false))
+            continue;
+        // The dialog releases its wrappers when it closes: that reference is its own.
+        button->AddRef();
+        (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
+    }
+    if (auto* preview = ControlAs<TOwnerDrawCtrl>(*this, kPreviewArea))
+        preview->SetDrawCallback(&CPrintDlg::DrawPreview, this);
+}
+
+void CPrintDlg::LoadButtonImages() {
+    ReleaseButtonImages();
+    for (std::size_t i = 0; i < std::size(kButtonImages); ++i)
+        m_images[i] = LoadPngResourceImage(GetThisModule(), kButtonImages[i]);
+    for (int b = 0; b < 2; ++b) {
+        TImgBtnCtrl* button = (b == 0 ? m_previousButton : m_nextButton).Get();
+        if (!button)
+            continue;
+        button->SetNormalImage(m_images[4 * b]);
+        button->SetHotImage(m_images[4 * b + 1]);
+        button->SetPressedImage(m_images[4 * b + 2]);
+        button->SetDisabledImage(m_images[4 * b + 3]);
+    }
+}
+
+void CPrintDlg::ReleaseButtonImages() {
+    for (TImgBtnCtrl* button : {m_previousButton.Get(), m_nextButton.Get()}) {
+        if (!button)
+            continue;
+        button->SetNormalImage(nullptr);
+        button->SetHotImage(nullptr);
+        button->SetPressedImage(nullptr);
+        button->SetDisabledImage(nullptr);
+    }
+    for (TiProImage*& image : m_images) {
+        if (!image)
+            continue;
+        image->Release();
+        delete image;
+        image = nullptr;
+    }
+}
+
+TSize_T<double> CPrintDlg::PreviewSize() {
+    TRect client;
+    TControl* area = GetControl(kPreviewArea);
+    if (!area || !area->GetClientRect(client))
+        return TSize_T<double>(0, 0);
+    return TSize_T<double>(client.right - client.left, client.bottom - client.top);
+}
+
+bool CPrintDlg::WriteItemsFile() {
+    if (!GetSelection())
+        return false;
+    if (m_itemsFile.Exists())
+        m_itemsFile.Delete();
+    const LONG copies =
+        m_options.GetUseReplicate() ? std::clamp<LONG>(m_options.replicas, 1, kMaxReplicas) : 1;
+    const DWORD flags =
+        m_options.IsMetadataEnabled() ? static_cast<DWORD>(m_options.metadata.captionFlags) : 0;
+    TString path;
+    if (!HostRequests::TransformCaption(*GetSelection(), flags, path, copies))
+        return false;
+    m_itemsFile.Set(path);
+    return true;
+}
+
+void CPrintDlg::Rebuild() {
+    if (!BuildSheet(true))
+        return;
+    UpdatePageButtons();
+    if (TControl* area = GetControl(kPreviewArea))
+        area->Invalidate(nullptr, false);
+}
+
+void CPrintDlg::FillPrintAsCombo() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kPrintAsCombo);
+    if (!combo)
+        return;
+    combo->ResetContent();
+    combo->AddString(LoadText(kStandardPrintText));
+    combo->AddString(LoadText(kIndexPrintText));
+    combo->SetCurSel(IsIndexMode() ? 1 : 0);
+}
+
+void CPrintDlg::FillPrinterKindCombo() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kPrinterKindCombo);
+    if (!combo)
+        return;
+    combo->ResetContent();
+    for (const PrinterTypeRecord& type : m_config.GetPrinterTypes())
+        combo->AddString(type.name);
+    // A stored kind outside the list selects nothing.
+    combo->SetCurSel(m_options.printerKindIndex);
+}
+
+void CPrintDlg::FillReplicaCombo() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kReplicaCombo);
+    if (!combo)
+        return;
+    combo->ResetContent();
+    const LONG largest = std::clamp<LONG>(m_config.GetLargestColumnCount(), 1, kMaxReplicas);
+    for (LONG i = 1; i <= largest; ++i)
+        combo->AddString(FormatLong(i));
+}
+
+void CPrintDlg::FillAdvancedSizeLists() {
+    const LONG unit = m_config.GetUnit() == LengthUnit::kNone ? LengthUnit::kInch : m_config.GetUnit();
+    const TSize_T<double> printable = m_printer.GetPrintableRect(unit, true).Size();
+    const double first = m_config.GetIndexPrintMinSize();
+    const double step = m_config.GetIndexPrintSizeIncrement();
+    const double last = m_config.GetIndexPrintMaxSize() + kSizeListSlack;
+    const struct {
+        int id;
+        double limit;
+        double* current;
+    } lists[] = {{kItemWidthCombo, printable.cx, &m_options.itemSize.cx},
+                 {kItemHeightCombo, printable.cy, &m_options.itemSize.cy}};
+    for (const auto& list : lists) {
+        auto* combo = ControlAs<TComboBoxCtrl>(*this, list.id);
+        if (!combo)
+            continue;
+        combo->ResetContent();
+        std::vector<double> values;
+        for (LONG i = 0; i < kMaxSizeEntries; ++i) {
+            const double value = first + i * step;
+            if (!std::isfinite(value) || value > last)
+                break;
+            // Only sizes above 0 make a sheet.
+            if (value > 0 && value < list.limit) {
+                values.push_back(value);
+                combo->AddString(FormatDouble(value));
+            }
+            if (!(step > 0))
+                break;
+        }
+        // An empty list keeps the stored size.
+        if (values.empty())
+            continue;
+        std::size_t chosen = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (graphtypes::DoubleEquals(values[i], *list.current)) {
+                chosen = i;
+                break;
+            }
+        }
+        combo->SetCurSel(static_cast<LONG>(chosen));
+        *list.current = values[chosen];
+    }
+}
+
+void CPrintDlg::FillLayoutCombo() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kLayoutCombo);
+    if (!combo)
+        return;
+    combo->ResetContent();
+    if (IsIndexMode()) {
+        combo->AddString(LoadText(kEasyIndexText));
+        combo->AddString(LoadText(kAdvancedIndexText));
+        combo->SetCurSel(m_options.indexPrintType == TUserOptions::kAdvancedIndexPrint ? 1 : 0);
+        return;
+    }
+    const std::vector<LayoutRecord>& layouts = m_config.GetStandardLayouts();
+    const LONG current = m_options.GetLayoutIndex();
+    const TString currentName = current >= 0 && static_cast<std::size_t>(current) < layouts.size()
+                                    ? layouts[static_cast<std::size_t>(current)].name
+                                    : TString();
+    const TSize_T<double> printable = m_printer.GetPrintableRect(LengthUnit::kPixel, true).Size();
+    LONG matched = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        if (!m_geometry.LayoutFits(layouts[i], printable, m_printer.GetResolution()))
+            continue;
+        combo->AddString(layouts[i].name);
+        if (!found && !currentName.IsEmpty() && layouts[i].name == currentName) {
+            combo->SetCurSel(combo->GetCount() - 1);
+            matched = static_cast<LONG>(i);
+            found = true;
+        }
+    }
+    m_options.layoutIndex = matched;
+}
+
+void CPrintDlg::ShowControl(int id, bool show) {
+    if (TControl* control = GetControl(id))
+        control->Show(show);
+}
+
+void CPrintDlg::EnableControl(int id, bool enable) {
+    if (TControl* control = GetControl(id))
+        control->Enable(enable);
+}
+
+bool CPrintDlg::IsChecked(int id) {
+    LONG state = 0;
+    auto* check = ControlAs<TCheckBoxCtrl>(*this, id);
+    return check && check->GetCheck(state) && state == 1;
+}
+
+void CPrintDlg::ShowModeGroups() {
+    const bool index = IsIndexMode();
+    const bool advanced = m_options.indexPrintType == TUserOptions::kAdvancedIndexPrint;
+    for (int id : kEasyGroup)
+        ShowControl(id, index && !advanced);
+    for (int id : kAdvancedGroup)
+        ShowControl(id, index && advanced);
+}
+
+void CPrintDlg::UpdatePrinterTexts() {
+    if (TControl* printer = GetControl(kPrinterLabel)) {
+        TString text;
+        text.Format(LoadText(kPrinterText), static_cast<const wchar_t*>(m_printer.GetPrinterName()));
+        printer->SetText(text);
+    }
+    TControl* paper = GetControl(kPaperLabel);
+    if (!paper)
+        return;
+    const LONG unit = m_config.GetUnit() == LengthUnit::kNone ? LengthUnit::kInch : m_config.GetUnit();
+    const UINT unitId = unit == LengthUnit::kMillimetre   ? kMillimetreText
+                        : unit == LengthUnit::kCentimetre ? kCentimetreText
+                                                          : kInchText;
+    const TString unitText = LoadText(unitId);
+    const wchar_t* unitName = unitText;
+    const TSize_T<double> sheet = m_printer.GetPaperRect(unit).Size();
+    const TSize_T<double> printable = m_printer.GetPrintableRect(unit, true).Size();
+    const TString orientation = LoadText(m_printer.IsPortrait() ? kPortraitText : kLandscapeText);
+    TString text;
+    text.Format(LoadText(kPaperText), static_cast<const wchar_t*>(m_printer.GetPaperName()), sheet.cx,
+                unitName, sheet.cy, unitName, static_cast<const wchar_t*>(orientation), printable.cx,
+                unitName, printable.cy, unitName);
+    paper->SetText(text);
+}
+
+void CPrintDlg::UpdateCaptionControls() {
+    const bool enabled = m_options.IsMetadataEnabled();
+    if (TControl* caption = GetControl(kCaptionLabel)) {
+        TString text;
+        text.Format(LoadText(kCaptionLineText), static_cast<const wchar_t*>(CaptionDescription(
+                                                    GetResource(), m_options.metadata.captionFlags)));
+        caption->SetText(text);
+    }
+    if (TControl* imprint = GetControl(kImprintLabel)) {
+        const UINT kind = !m_options.metadata.imprintEnabled      ? kNoImprintText
+                          : m_options.metadata.imprintDateAndTime ? kDateTimeImprintText
+                                                                  : kDateImprintText;
+        TString text;
+        text.Format(LoadText(kImprintLineText), static_cast<const wchar_t*>(LoadText(kind)));
+        imprint->SetText(text);
+    }
+    for (int id : kCaptionControls)
+        EnableControl(id, enabled);
+}
+
+void CPrintDlg::EnableReplicaControls() {
+    const bool enable = !m_options.IsRestrictedHost() && m_options.GetUseReplicate();
+    for (int id : kReplicaControls)
+        EnableControl(id, enable);
+}
+
+void CPrintDlg::EnableForHost() {
+    const bool open = !m_options.IsRestrictedHost();
+    for (int id : kHostControls)
+        EnableControl(id, open);
+    for (int id : kHostCaptionControls)
+        EnableControl(id, open);
+    EnableReplicaControls();
+}
+
+void CPrintDlg::UpdatePageButtons() {
+    if (!m_iterator)
+        return;
+    const LONG pages = m_iterator->GetPageCount();
+    const LONG page = m_iterator->GetCurrentPage();
+    EnableControl(kPreviousPage, pages > 1 && page > 1);
+    EnableControl(kNextPage, pages > 1 && page < pages);
+    UpdatePageLabel();
+}
+
+void CPrintDlg::UpdatePageLabel() {
+    TControl* label = GetControl(kPageLabel);
+    if (!label || !m_iterator)
+        return;
+    TString text;
+    text.Format(LoadText(kPageText), static_cast<int>(m_iterator->GetCurrentPage()),
+                static_cast<int>(m_iterator->GetPageCount()));
+    label->SetText(text);
+}
+
+void CPrintDlg::Close() {
+    if (m_progress) {
+        m_progress->Destroy();
+        m_progress = TRefPtr<TPluginProgressDlg>();
+    }
+    if (!m_idle) {
+        // A job still running goes as a whole: no half document stays behind.
+        m_renderer->Stop();
+        m_pageRequest = TRefPtr<TRndrData>();
+        m_printer.AbortDocument();
+        m_idle = true;
+    }
+    if (m_iterator)
+        m_iterator->Shutdown();
+    m_renderer->Stop();
+    // The printing document goes below: the renderer, started afresh for the next run, must not find it.
+    m_renderer->SetDocument(nullptr, TString());
+    ReleaseButtonImages();
+    m_document.reset();
+    m_printDocument.reset();
+    TFilePath temp;
+    if (GetPluginTempFolder(temp))
+        temp.Delete();
+    if (GetResult() == 1)
+        m_options.Save();
+    m_config.Clear();
+    m_printer.Release();
+    m_selectionInfo.clear();
+    m_pageList.clear();
+    m_iterator = nullptr;
+    TWindow::Close();
+}
+
+// ---- Handlers ----
+
+LONG CPrintDlg::OnProgressStep(TMessageInfo* info, void* context) {
+    auto* value = reinterpret_cast<LONG*>(info->lParam);
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    if (value && dialog->m_progress)
+        dialog->m_progress->SetStepPos(*value);
+    delete value;
+    return 1;
+}
+
+LONG CPrintDlg::OnCloseMessage(TMessageInfo*, void* context) {
+    static_cast<CPrintDlg*>(context)->Close();
+    return 1;
+}
+
+LONG CPrintDlg::OnPageSetupCommand(TMessageInfo*, void* context) {
+    if (CPrintDlg* dialog = DialogOf(context))
+        dialog->m_printer.PageSetupDialog(dialog->GetHandle(), &CPrintDlg::OnPageSetupDone, dialog);
+    return 1;
+}
+
+void CPrintDlg::OnPageSetupDone(bool accepted, bool changed, void* context) {
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    if (!accepted)
+        return;
+    if (dialog->m_standAlone) {
+        dialog->m_options.Save();
+        return;
+    }
+    if (!dialog->IsWindow())
+        return;
+    dialog->UpdatePrinterTexts();
+    if (!changed)
+        return;
+    dialog->FillAdvancedSizeLists();
+    dialog->FillLayoutCombo();
+    dialog->Rebuild();
+}
+
+LONG CPrintDlg::OnCaptionSettings(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    if (!dialog || !dialog->EditMetadataSettings(dialog->GetHandle()))
+        return 1;
+    dialog->UpdateCaptionControls();
+    dialog->FillLayoutCombo();
+    dialog->WriteItemsFile();
+    dialog->Rebuild();
+    return 1;
+}
+
+LONG CPrintDlg::OnPrintAsChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kPrintAsCombo) : nullptr;
+    if (!combo)
+        return 1;
+    const LONG chosen = combo->GetCurSel();
+    if (chosen < 0 || chosen == dialog->m_options.printAs)
+        return 1;
+    dialog->m_options.printAs = chosen;
+    if (dialog->m_iterator)
+        dialog->m_iterator->CancelRendering(false);
+    dialog->FillLayoutCombo();
+    dialog->ShowModeGroups();
+    dialog->Rebuild();
+    return 1;
+}
+
+LONG CPrintDlg::OnLayoutChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kLayoutCombo) : nullptr;
+    if (!combo)
+        return 1;
+    TUserOptions& options = dialog->m_options;
+    if (dialog->IsIndexMode()) {
+        const LONG chosen = combo->GetCurSel();
+        if (chosen >= 0 && chosen != options.indexPrintType) {
+            options.indexPrintType = chosen;
+            dialog->ShowModeGroups();
+            dialog->Rebuild();
+        }
+        return 1;
+    }
+    TString name;
+    if (!SelectedText(combo, name))
+        return 1;
+    LONG index = 0;
+    const std::vector<LayoutRecord>& layouts = dialog->m_config.GetStandardLayouts();
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        if (layouts[i].name == name) {
+            index = static_cast<LONG>(i);
+            break;
+        }
+    }
+    if (index != options.layoutIndex) {
+        options.layoutIndex = index;
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnColumnScroll(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    auto* slider = dialog ? ControlAs<TSliderCtrl>(*dialog, kColumnSlider) : nullptr;
+    if (!slider)
+        return 1;
+    const LONG position = slider->GetPos();
+    if (position != dialog->m_options.columns) {
+        dialog->m_options.columns = position;
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnItemWidthChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    TString text;
+    double value = 0;
+    if (dialog && SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kItemWidthCombo), text) &&
+        ParseDouble(text, value) && value != dialog->m_options.itemSize.cx) {
+        dialog->m_options.itemSize.cx = value;
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnItemHeightChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    TString text;
+    double value = 0;
+    if (dialog && SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kItemHeightCombo), text) &&
+        ParseDouble(text, value) && value != dialog->m_options.itemSize.cy) {
+        dialog->m_options.itemSize.cy = value;
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnPrinterKindChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kPrinterKindCombo) : nullptr;
+    if (combo && combo->GetCurSel() >= 0)
+        dialog->m_options.printerKindIndex = combo->GetCurSel();
+    return 1;
+}
+
+LONG CPrintDlg::OnPreviousPage(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    if (dialog && dialog->m_iterator) {
+        dialog->m_iterator->PrevPage(true);
+        dialog->UpdatePageButtons();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnNextPage(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    if (dialog && dialog->m_iterator) {
+        if (dialog->m_iterator->GetPageCount() > dialog->m_iterator->GetCurrentPage())
+            dialog->m_iterator->NextPage(true);
+        dialog->UpdatePageButtons();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnCaptionsClicked(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    if (!dialog)
+        return 1;
+    TUserOptions& options = dialog->m_options;
+    options.metadataEnabled = dialog->IsChecked(kCaptionCheck);
+    if (!dialog->IsIndexMode())
+        dialog->FillLayoutCombo();
+    if (options.metadata.captionFlags != 0 || options.metadata.imprintEnabled)
+        dialog->Rebuild();
+    dialog->UpdateCaptionControls();
+    return 1;
+}
+
+LONG CPrintDlg::OnRotateClicked(TMessageInfo*, void* context) {
+    if (CPrintDlg* dialog = DialogOf(context)) {
+        dialog->m_options.rotateToFit = dialog->IsChecked(kRotateCheck);
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnBorderlessClicked(TMessageInfo*, void* context) {
+    if (CPrintDlg* dialog = DialogOf(context)) {
+        dialog->m_options.borderlessPrint = dialog->IsChecked(kBorderlessCheck);
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnReplicateClicked(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    if (!dialog)
+        return 1;
+    dialog->m_options.useReplicate = dialog->IsChecked(kReplicateCheck);
+    dialog->EnableReplicaControls();
+    if (dialog->m_options.replicas != 1) {
+        dialog->WriteItemsFile();
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+LONG CPrintDlg::OnReplicasChanged(TMessageInfo*, void* context) {
+    CPrintDlg* dialog = DialogOf(context);
+    TString text;
+    long value = 0;
+    if (!dialog || !SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kReplicaCombo), text) ||
+        std::swscanf(static_cast<const wchar_t*>(text), L"%ld", &value) != 1)
+        return 1;
+    if (value != dialog->m_options.replicas) {
+        dialog->m_options.replicas = static_cast<LONG>(value);
+        dialog->WriteItemsFile();
+        dialog->Rebuild();
+    }
+    return 1;
+}
+
+bool CPrintDlg::DrawPreview(TOwnerDrawCtrl* control, void* context) {
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    const DRAWITEMSTRUCT* item = control->GetDrawItem();
+    if (!item || !dialog->m_iterator)
+        return false;
+    const TRect view(item->rcItem.left, item->rcItem.top, item->rcItem.right, item->rcItem.bottom);
+    dialog->m_iterator->Redraw(item->hDC, 0, view, view, true, true);
+    dialog->UpdatePageLabel();
+    return true;
+}
+
+void CPrintDlg::OnPageChanged(void* user) {
+    auto* dialog = static_cast<CPrintDlg*>(user);
+    if (!dialog->m_idle || !dialog->IsWindow())
+        return;
+    if (TControl* area = dialog->GetControl(kPreviewArea))
+        area->Invalidate(nullptr, false);
+    dialog->UpdatePageButtons();
+}

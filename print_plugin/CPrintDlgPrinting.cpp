@@ -1,0 +1,219 @@
+// The print job: the printer's print dialog, the printer document, one page after the other rendered
+// into the printer's context by the renderer's worker, with progress and cancel.
+#include "CPrintDlg.h"
+
+#include "plugin_framework/ContextStrings.h"
+
+#include <cmath>
+#include <new>
+
+namespace {
+
+using graphtypes::TRect_T;
+using graphtypes::TSize_T;
+
+constexpr UINT kDocumentNameText = 1017;
+constexpr UINT kPrintFailedText = 1019;
+constexpr UINT kProgressDetailText = 1022;
+constexpr UINT kProgressText = 1023;
+constexpr UINT kProgressTemplate = 1014;
+constexpr LONG kStepRange = 100;
+constexpr LONG kRendered = 1;
+
+} // namespace
+
+bool CPrintDlg::RenderResolution(const TSize_T<LONG>& printer, const std::vector<PrinterTypeRecord>& types,
+                                 LONG kind, TSize_T<LONG>& render) {
+    if (printer.cx <= 0 || printer.cy <= 0)
+        return false;
+    render = printer;
+    if (kind < 0 || static_cast<std::size_t>(kind) >= types.size())
+        return true;
+    const TSize_T<LONG>& wanted = types[static_cast<std::size_t>(kind)].resolution;
+    if (wanted.cx <= 0 || wanted.cy <= 0)
+        return true;
+    if (printer.cx >= wanted.cx && printer.cy >= wanted.cy) {
+        render = wanted;
+        return true;
+    }
+    const double ratio = static_cast<double>(printer.cx) / printer.cy;
+    if (printer.cx <= printer.cy)
+        render = TSize_T<LONG>(static_cast<LONG>(std::trunc(wanted.cy * ratio)), wanted.cy);
+    else
+        render = TSize_T<LONG>(wanted.cx, static_cast<LONG>(std::trunc(wanted.cx / ratio)));
+    if (render.cx <= 0 || render.cy <= 0)
+        render = printer;
+    return true;
+}
+
+void CPrintDlg::OnOK() {
+    if (m_iterator)
+        m_iterator->CancelRendering(false);
+    m_printer.PrintDialog(GetHandle(), m_pageCount, &CPrintDlg::OnPrintDialogDone, this);
+}
+
+void CPrintDlg::OnPrintDialogDone(bool accepted, const std::vector<LONG>& pages, void* context) {
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    if (accepted && !pages.empty() && dialog->IsWindow() && dialog->m_idle)
+        dialog->StartJob(pages);
+}
+
+void CPrintDlg::StartJob(const std::vector<LONG>& pages) {
+    if (!m_printer.StartDocument(LoadText(kDocumentNameText)))
+        return;
+    m_pageList = pages;
+    m_cancelled = false;
+    m_printPosition = 0;
+    m_idle = false;
+    if (!PrintPage()) {
+        FailJob(false);
+        return;
+    }
+    ShowProgress(true);
+    if (!m_progress)
+        return;
+    SetProgressMessage();
+    m_progress->SetStepRange(kStepRange);
+    m_progress->SetTotalPos(0);
+    m_progress->SetTotalRange(static_cast<LONG>(m_pageList.size()) - 1);
+}
+
+void CPrintDlg::SetProgressMessage() {
+    if (!m_progress)
+        return;
+    TString text;
+    text.Format(LoadText(kProgressText), static_cast<int>(m_printPosition + 1),
+                static_cast<int>(m_pageList.size()));
+    m_progress->SetMessageText(text);
+}
+
+bool CPrintDlg::PrintPage() {
+    if (m_printPosition >= m_pageList.size())
+        return false;
+    TSize_T<LONG> render;
+    const TSize_T<LONG>& resolution = m_printer.GetResolution();
+    if (!RenderResolution(resolution, m_config.GetPrinterTypes(), m_options.printerKindIndex, render))
+        return false;
+    const TSize_T<double> scale(static_cast<double>(resolution.cx) / render.cx,
+                                static_cast<double>(resolution.cy) / render.cy);
+    const TRect_T<double> paper = m_printer.GetPaperRect(LengthUnit::kPixel);
+    const TRect_T<double> margins = m_printer.GetMinMarginRect(LengthUnit::kPixel);
+    const TSize_T<double> area(paper.Size().cx - margins.left - margins.right,
+                               paper.Size().cy - margins.top - margins.bottom);
+    if (m_printPosition == 0) {
+        if (!BuildSheet(false) || !m_printDocument)
+            return false;
+        m_renderer->SetReady();
+        TString documentContext;
+        const TSize_T<double> documentSize(area.cx / scale.cx, area.cy / scale.cy);
+        if (!BuildDocContext(documentSize, TString(), documentContext, &scale) ||
+            !m_renderer->SetDocument(m_printDocument.get(), documentContext))
+            return false;
+    }
+    HDC dc = nullptr;
+    if (!m_printer.StartPage(&dc) || !dc)
+        return false;
+    auto request = TRefPtr<TRndrData>::Adopt(new (std::nothrow) TRndrData);
+    if (!request)
+        return false;
+    request->m_pageNumber = m_pageList[m_printPosition];
+    if (!BuildDrawContext(dc, request->m_context, TRect_T<double>(0, 0, area.cx, area.cy), nullptr, &scale))
+        return false;
+    m_pageRequest = request;
+    if (!m_renderer->QueueRequest(request.Get())) {
+        // The page was never drawn: the document is aborted by the caller, no blank page is ended.
+        m_pageRequest = TRefPtr<TRndrData>();
+        return false;
+    }
+    return true;
+}
+
+void CPrintDlg::FailJob(bool silent) {
+    m_pageRequest = TRefPtr<TRndrData>();
+    m_printer.AbortDocument();
+    m_idle = true;
+    if (!silent) {
+        m_renderer->Cancel(true, true);
+        ShowProgress(false);
+    }
+    BuildSheet(true);
+    if (!silent)
+        ShowMessageBox(LoadText(kPrintFailedText), kErrorMessage, GetHandle());
+}
+
+void CPrintDlg::ShowProgress(bool show) {
+    if (show && !m_progress) {
+        m_progress = TRefPtr<TPluginProgressDlg>::Adopt(new (std::nothrow) TPluginProgressDlg);
+        if (!m_progress)
+            return;
+        m_progress->SetResource(GetResource());
+        m_progress->SetNotifyTarget(&m_notify);
+        if (!m_progress->CreateModeless(kProgressTemplate, GetHandle())) {
+            m_progress = TRefPtr<TPluginProgressDlg>();
+            return;
+        }
+        m_progress->SetDetailText(LoadText(kProgressDetailText));
+        m_progress->SetTotalRange(static_cast<LONG>(m_pageList.size()));
+    }
+    if (!m_progress)
+        return;
+    m_progress->Show(show);
+    TWindow::Enable(!show);
+}
+
+LONG CPrintDlg::OnRenderFinished(TMessageInfo* info, void* context) {
+    auto* request = reinterpret_cast<TRndrData*>(info->lParam);
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    if (!request)
+        return 1;
+    // Only the notice of the job's current page counts; any other is let go.
+    if (dialog->m_idle || request != dialog->m_pageRequest.Get()) {
+        request->Release();
+        return 1;
+    }
+    dialog->m_pageRequest = TRefPtr<TRndrData>();
+    const bool rendered = request->m_result == kRendered && !dialog->m_cancelled;
+    request->Release();
+    bool failed = !rendered;
+    if (rendered) {
+        if (dialog->m_progress) {
+            dialog->m_progress->SetStepPos(0);
+            dialog->m_progress->AdvanceTotal(1);
+        }
+        if (!dialog->m_printer.EndPage()) {
+            failed = true;
+        } else if (dialog->m_printPosition + 1 >= dialog->m_pageList.size()) {
+            if (!dialog->m_printer.EndDocument()) {
+                failed = true;
+            } else {
+                dialog->ShowProgress(false);
+                dialog->m_idle = true;
+                dialog->SetResult(1);
+                dialog->PostMessage(kCloseMessage, 0, 0);
+                return 1;
+            }
+        } else {
+            ++dialog->m_printPosition;
+            dialog->SetProgressMessage();
+            failed = !dialog->PrintPage();
+        }
+    }
+    if (failed)
+        dialog->FailJob(dialog->m_cancelled);
+    return 1;
+}
+
+LONG CPrintDlg::OnCancelMessage(TMessageInfo*, void* context) {
+    auto* dialog = static_cast<CPrintDlg*>(context);
+    if (dialog->m_idle)
+        return 1;
+    dialog->m_cancelled = true;
+    dialog->m_renderer->Cancel(true, true);
+    if (dialog->m_progress)
+        dialog->m_progress->Show(false);
+    dialog->TWindow::Enable(true);
+    // A request the queue let go unrendered sends no notice: the job ends here, silently.
+    if (dialog->m_pageRequest && dialog->m_pageRequest->m_result == -1 && dialog->m_renderer->IsIdle())
+        dialog->FailJob(true);
+    return 1;
+}
