@@ -6,12 +6,14 @@
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace {
 
 constexpr const char* kRootName = "ldf";
+constexpr const char* kItemName = "item";
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
 
 struct BufferReleaser {
@@ -51,7 +53,47 @@ bool CDocDocument::ReplaceTree(KvXmlTreePtr tree) {
 }
 
 CDocDocument::~CDocDocument() {
+    // Before the trees whose dictionaries their names may come from.
+    for (xmlNodePtr node : m_unlinked)
+        xmlFreeNode(node);
+    for (xmlNodePtr node : m_removed)
+        xmlFreeNode(node);
     xmlFreeDoc(m_tree);
+}
+
+xmlNodePtr CDocDocument::CreateItem(std::wstring_view text) {
+    const std::string utf8 = Utf::WideToUtf8(text);
+    if (utf8.empty() || utf8.size() > kMaxFileBytes)
+        return nullptr;
+    const KvXmlTreePtr parsed = KvXmlParse(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size());
+    const xmlNodePtr root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (!root || !IsElement(root, kItemName) || root->ns)
+        return nullptr;
+    const xmlNodePtr copy = xmlDocCopyNode(root, m_tree, 1);
+    if (!copy)
+        return nullptr;
+    m_unlinked.push_back(copy);
+    return copy;
+}
+
+bool CDocDocument::InsertAfter(xmlNodePtr reference, xmlNodePtr item) {
+    const auto it = std::find(m_unlinked.begin(), m_unlinked.end(), item);
+    if (it == m_unlinked.end() || !reference || reference->doc != m_tree || !reference->parent ||
+        !IsElement(reference, kItemName))
+        return false;
+    if (!xmlAddNextSibling(reference, item))
+        return false;
+    m_unlinked.erase(it);
+    return true;
+}
+
+bool CDocDocument::RemoveItem(xmlNodePtr item) {
+    if (!item || item->doc != m_tree || !item->parent || !IsElement(item, kItemName))
+        return false;
+    m_removed.reserve(m_removed.size() + 1);
+    xmlUnlinkNode(item);
+    m_removed.push_back(item);
+    return true;
 }
 
 xmlNodePtr CDocDocument::Root() const {

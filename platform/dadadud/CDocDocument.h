@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CDocDocument {
@@ -45,6 +46,13 @@ public:
     static LONG CountChildren(xmlNodePtr parent, const char* name);
     // The value of the XPath expression at the node; nothing when it fails or selects no node.
     std::optional<std::wstring> Evaluate(xmlNodePtr node, const wchar_t* path) const;
+    // Item editing, with the lock held. A new item is made from the text of one "item" element (refused
+    // like a document: not well-formed, a document type, another element) and belongs to the document,
+    // unlinked, until it is inserted after a linked item of its tree. A removed item is only unlinked: it
+    // stays allocated, and readable through the handles that still name it, until the document goes.
+    xmlNodePtr CreateItem(std::wstring_view text);
+    bool InsertAfter(xmlNodePtr reference, xmlNodePtr item);
+    bool RemoveItem(xmlNodePtr item);
     // The document as stored: a byte-order mark, then UTF-16 little-endian text declaring that encoding.
     bool Serialize(std::vector<std::uint8_t>& out) const;
 
@@ -55,4 +63,6 @@ private:
     std::mutex m_lock;
     xmlDocPtr m_tree;
     std::vector<KvXmlTreePtr> m_retired;
+    std::vector<xmlNodePtr> m_unlinked; // made and not yet inserted
+    std::vector<xmlNodePtr> m_removed;
 };

@@ -249,6 +249,43 @@ LONG docXSLTTransform2(const wchar_t* source, const wchar_t* outPath, const wcha
     });
 }
 
+LONG gdedCreateItemFromStr(DocHandle page, const wchar_t* text, DocHandle* item) {
+    return Call("gdedCreateItemFromStr", page, [&] {
+        if (item)
+            *item = kDocNoHandle;
+        std::shared_ptr<DocObject> owner = Find(page, DocObject::Kind::kPage);
+        if (!owner || !text || !item)
+            return false;
+        xmlNodePtr node;
+        {
+            std::lock_guard<std::mutex> guard(owner->document->Lock());
+            node = owner->document->CreateItem(text);
+        }
+        return node && Add(DocObject{DocObject::Kind::kItem, owner->document, node, nullptr}, item);
+    });
+}
+
+LONG gdedInsertAfter(DocHandle reference, DocHandle item) {
+    return Call("gdedInsertAfter", reference, [&] {
+        std::shared_ptr<DocObject> before = Find(reference, DocObject::Kind::kItem);
+        std::shared_ptr<DocObject> added = Find(item, DocObject::Kind::kItem);
+        if (!before || !added || before->document != added->document)
+            return false;
+        std::lock_guard<std::mutex> guard(before->document->Lock());
+        return before->document->InsertAfter(before->node, added->node);
+    });
+}
+
+LONG gdedRemoveItem(DocHandle item) {
+    return Call("gdedRemoveItem", item, [&] {
+        std::shared_ptr<DocObject> target = Find(item, DocObject::Kind::kItem);
+        if (!target)
+            return false;
+        std::lock_guard<std::mutex> guard(target->document->Lock());
+        return target->document->RemoveItem(target->node);
+    });
+}
+
 LONG docReleaseHandle(DocHandle handle) {
     return Call("docReleaseHandle", handle, [&] { return Library().Release(handle); });
 }

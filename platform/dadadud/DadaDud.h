@@ -53,6 +53,14 @@ LONG docGetPropertyValue(DocHandle object, const wchar_t* path, wchar_t* buffer,
 
 LONG docReleaseHandle(DocHandle handle);
 
+// Editing the items of a page. An item made from the text of one "item" element belongs to the page's
+// document, unlinked, until it is inserted (once) right after a linked item of that document. A removed item
+// leaves the page but stays readable through its handles. A reader that holds an item handle is never left
+// with a freed element.
+LONG gdedCreateItemFromStr(DocHandle page, const wchar_t* text, DocHandle* item);
+LONG gdedInsertAfter(DocHandle reference, DocHandle item);
+LONG gdedRemoveItem(DocHandle item);
+
 // Data sources: a text that a document is later made of, copied when the source is made (from the file
 // at the path, as stored, or from the length characters of the text), so the source may be released
 // as soon as the document was made. A missing, empty or over-large file or text gives no handle.

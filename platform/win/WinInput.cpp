@@ -169,6 +169,15 @@ bool WinUserTest::InjectMouse(HWND window, UINT message, LONG x, LONG y, WPARAM 
     return PostMessageW(target, message, keys, position) == TRUE;
 }
 
+bool WinUserTest::InjectWheel(HWND window, LONG screenX, LONG screenY, SHORT delta, WPARAM keys) {
+    if (!IsOwnWindow(window))
+        return false;
+    const WPARAM wParam = MAKEWPARAM(static_cast<WORD>(keys & 0xFFFF), static_cast<WORD>(delta));
+    const LPARAM position =
+        MAKELPARAM(static_cast<WORD>(screenX & 0xFFFF), static_cast<WORD>(screenY & 0xFFFF));
+    return PostMessageW(window, WM_MOUSEWHEEL, wParam, position) == TRUE;
+}
+
 HWND WinUserTest::PointerWindow() {
     HWND window;
     {

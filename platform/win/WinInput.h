@@ -9,6 +9,7 @@ constexpr UINT WM_CAPTURECHANGED = 0x0215;
 constexpr UINT WM_MOUSELEAVE = 0x02A3;
 
 constexpr WPARAM MK_LBUTTON = 0x0001;
+constexpr SHORT WHEEL_DELTA = 120;
 constexpr WPARAM MK_RBUTTON = 0x0002;
 
 // The signed coordinates of a mouse message (a captured pointer left of or above the window is negative).
@@ -50,6 +51,10 @@ namespace WinUserTest {
 // under the point, searching window and its children (later children lie above earlier ones). False when
 // the window is not the thread's, or the point lies outside it with no capture to take the message.
 bool InjectMouse(HWND window, UINT message, LONG x, LONG y, WPARAM keys = 0);
+// Turns the wheel by delta (WHEEL_DELTA a notch) with the pointer at (x, y) in screen coordinates: posts
+// WM_MOUSEWHEEL to window (a window of the calling thread, standing for the focus window) with the keys in
+// the low word of wParam, the delta in its high word and the screen point in lParam.
+bool InjectWheel(HWND window, LONG screenX, LONG screenY, SHORT delta, WPARAM keys = 0);
 // The window the pointer was last injected over (null when none, or it is gone).
 HWND PointerWindow();
 

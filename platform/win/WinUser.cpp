@@ -2,6 +2,7 @@
 #include "WinGdi.h"
 #include "WinGdiDraw.h"
 #include "WinKernel.h"
+#include "WinScrollBars.h"
 #include "WinUserInternal.h"
 
 #include <algorithm>
@@ -88,8 +89,15 @@ std::shared_ptr<WindowRecord> FindOwnLocked(HWND window) {
     return record;
 }
 
+// A shown bar takes its width (height) from the client area, which never gets smaller than empty.
 RECT ClientOf(const WindowRecord& window) {
-    return RECT{0, 0, window.rect.right - window.rect.left, window.rect.bottom - window.rect.top};
+    LONG width = window.rect.right - window.rect.left;
+    LONG height = window.rect.bottom - window.rect.top;
+    if (window.verticalBar.shown)
+        width = std::max<LONG>(0, width - GetSystemMetrics(SM_CXVSCROLL));
+    if (window.horizontalBar.shown)
+        height = std::max<LONG>(0, height - GetSystemMetrics(SM_CYHSCROLL));
+    return RECT{0, 0, width, height};
 }
 
 bool IsEmptyRect(const RECT& r) {

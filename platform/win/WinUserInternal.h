@@ -24,6 +24,16 @@ struct ClassRecord {
     WNDCLASSW info{};
 };
 
+// One scroll bar of a window. The bar is shown while its range holds more than one page.
+struct ScrollBarState {
+    int minimum = 0;
+    int maximum = 0;
+    UINT page = 0;
+    int position = 0;
+    int trackPosition = 0;
+    bool shown = false;
+};
+
 struct WindowRecord {
     HWND handle = nullptr;
     DWORD thread = 0;
@@ -42,6 +52,8 @@ struct WindowRecord {
     bool invalid = false;
     bool erase = false;
     RECT invalidRect{};
+    ScrollBarState horizontalBar;
+    ScrollBarState verticalBar;
 };
 
 struct Timer {

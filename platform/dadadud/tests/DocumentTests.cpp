@@ -299,4 +299,83 @@ TEST_F(Documents, OneDocumentIsReadBySeveralThreadsWhileItIsSaved) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+constexpr const wchar_t* kMarker =
+    L"<item id=\"2097153\"><bounding-box x=\"100\" y=\"120\" cx=\"1900\" cy=\"1300\" />"
+    L"<metadata><property name=\"kind\">UI_Selector</property></metadata></item>";
+
+TEST_F(Documents, ItemsAreMadeInsertedAfterAnItemAndRemoved) {
+    const DocHandle page = Page(Open(kLayout), 0);
+    const DocHandle first = Item(page, 0);
+    DocHandle marker = kDocNoHandle;
+    ASSERT_EQ(gdedCreateItemFromStr(page, kMarker, &marker), 1);
+    EXPECT_EQ(Property(page, L"count(item)"), L"2"); // made, not yet on the page
+    ASSERT_EQ(gdedInsertAfter(first, marker), 1);
+    EXPECT_EQ(gdedInsertAfter(first, marker), 0) << "inserted once only";
+    EXPECT_EQ(Property(page, L"count(item)"), L"3");
+    EXPECT_EQ(Property(Item(page, 1), L"@id"), L"2097153");
+    EXPECT_EQ(Property(page, L"item[metadata/property[@name = 'kind' and text() = 'UI_Selector']]/@id"),
+              L"2097153");
+    ASSERT_EQ(gdedRemoveItem(marker), 1);
+    EXPECT_EQ(gdedRemoveItem(marker), 0);
+    EXPECT_EQ(Property(page, L"count(item)"), L"2");
+    EXPECT_EQ(Property(marker, L"bounding-box/@cx"), L"1900") << "a removed item stays readable";
+    EXPECT_EQ(gdedInsertAfter(first, marker), 0);
+}
+
+TEST_F(Documents, ItemTextsThatAreNoSingleItemAreRefused) {
+    const DocHandle document = Open(kLayout);
+    const DocHandle page = Page(document, 0);
+    const wchar_t* const refused[] = {
+        L"",
+        L"<item id=\"1\">",
+        L"<page id=\"1\"/>",
+        L"<x:item xmlns:x=\"urn:a\"/>",
+        L"<!DOCTYPE item [<!ENTITY e \"boom\">]><item>&e;</item>",
+        L"<item/><item/>",
+    };
+    for (const wchar_t* text : refused) {
+        DocHandle item = 5;
+        EXPECT_EQ(gdedCreateItemFromStr(page, text, &item), 0) << Utf::WideToUtf8(text);
+        EXPECT_EQ(item, kDocNoHandle);
+    }
+    DocHandle item = kDocNoHandle;
+    EXPECT_EQ(gdedCreateItemFromStr(document, kMarker, &item), 0) << "a page makes items";
+    // An item of another document, or a page, is no place to insert after.
+    const DocHandle other = Page(Open(kLayout, "other.ldf"), 0);
+    ASSERT_EQ(gdedCreateItemFromStr(other, kMarker, &item), 1);
+    EXPECT_EQ(gdedInsertAfter(Item(page, 0), item), 0);
+    EXPECT_EQ(gdedInsertAfter(other, item), 0);
+    EXPECT_EQ(gdedRemoveItem(page), 0);
+    EXPECT_EQ(Property(page, L"count(item)"), L"2");
+}
+
+TEST_F(Documents, ReadersKeepReadingWhileItemsComeAndGo) {
+    const DocHandle page = Page(Open(kLayout), 0);
+    const DocHandle first = Item(page, 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> failures{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            DocHandle item = kDocNoHandle;
+            if (docGetItem(page, 1, &item) == 1) {
+                if (!Property(item, L"@id"))
+                    ++failures;
+                docReleaseHandle(item);
+            }
+            if (!Property(page, L"count(item)"))
+                ++failures;
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        DocHandle marker = kDocNoHandle;
+        EXPECT_EQ(gdedCreateItemFromStr(page, kMarker, &marker), 1);
+        EXPECT_EQ(gdedInsertAfter(first, marker), 1);
+        EXPECT_EQ(gdedRemoveItem(marker), 1);
+        docReleaseHandle(marker);
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
 } // namespace
