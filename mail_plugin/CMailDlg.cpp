@@ -281,37 +281,11 @@ void CMailDlg::CreateWrappers() {
 }
 
 void CMailDlg::LoadButtonImages() {
-    ReleaseButtonImages();
-    for (std::size_t i = 0; i < std::size(kButtonImages); ++i)
-        m_images[i] = LoadPngResourceImage(GetThisModule(), kButtonImages[i]);
-    // Normal, hot, pressed and disabled, four per button.
-    for (int b = 0; b < 2; ++b) {
-        TImgBtnCtrl* button = (b == 0 ? m_previousButton : m_nextButton).Get();
-        if (!button)
-            continue;
-        button->SetNormalImage(m_images[4 * b]);
-        button->SetHotImage(m_images[4 * b + 1]);
-        button->SetPressedImage(m_images[4 * b + 2]);
-        button->SetDisabledImage(m_images[4 * b + 3]);
-    }
+    m_buttonFaces.Load(GetThisModule(), kButtonImages, m_previousButton.Get(), m_nextButton.Get());
 }
 
 void CMailDlg::ReleaseButtonImages() {
-    for (TImgBtnCtrl* button : {m_previousButton.Get(), m_nextButton.Get()}) {
-        if (!button)
-            continue;
-        button->SetNormalImage(nullptr);
-        button->SetHotImage(nullptr);
-        button->SetPressedImage(nullptr);
-        button->SetDisabledImage(nullptr);
-    }
-    for (TiProImage*& image : m_images) {
-        if (!image)
-            continue;
-        image->Release();
-        delete image;
-        image = nullptr;
-    }
+    m_buttonFaces.Release(m_previousButton.Get(), m_nextButton.Get());
 }
 
 TSize_T<double> CMailDlg::PreviewSize() {

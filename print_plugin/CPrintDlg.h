@@ -16,6 +16,7 @@
 #include "plugin_framework/TFilePath.h"
 #include "plugin_framework/TGenPluginDlg.h"
 #include "plugin_framework/TImgBtnCtrl.h"
+#include "plugin_framework/TPageButtonFaces.h"
 #include "plugin_framework/TPluginProgressDlg.h"
 #include "plugin_framework/TResource.h"
 #include "plugin_framework/TdocObject.h"
@@ -293,7 +294,7 @@ private:
     // The dialog holds one reference of each as its control's wrapper, these the other.
     TRefPtr<TImgBtnCtrl> m_previousButton;
     TRefPtr<TImgBtnCtrl> m_nextButton;
-    TiProImage* m_images[8] = {};
+    TPageButtonFaces m_buttonFaces;
     TFilePath m_rendererFolder;
     std::vector<LONG> m_pageList;
     std::size_t m_printPosition = 0;

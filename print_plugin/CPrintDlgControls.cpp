@@ -285,36 +285,11 @@ void CPrintDlg::CreateWrappers() {
 }
 
 void CPrintDlg::LoadButtonImages() {
-    ReleaseButtonImages();
-    for (std::size_t i = 0; i < std::size(kButtonImages); ++i)
-        m_images[i] = LoadPngResourceImage(GetThisModule(), kButtonImages[i]);
-    for (int b = 0; b < 2; ++b) {
-        TImgBtnCtrl* button = (b == 0 ? m_previousButton : m_nextButton).Get();
-        if (!button)
-            continue;
-        button->SetNormalImage(m_images[4 * b]);
-        button->SetHotImage(m_images[4 * b + 1]);
-        button->SetPressedImage(m_images[4 * b + 2]);
-        button->SetDisabledImage(m_images[4 * b + 3]);
-    }
+    m_buttonFaces.Load(GetThisModule(), kButtonImages, m_previousButton.Get(), m_nextButton.Get());
 }
 
 void CPrintDlg::ReleaseButtonImages() {
-    for (TImgBtnCtrl* button : {m_previousButton.Get(), m_nextButton.Get()}) {
-        if (!button)
-            continue;
-        button->SetNormalImage(nullptr);
-        button->SetHotImage(nullptr);
-        button->SetPressedImage(nullptr);
-        button->SetDisabledImage(nullptr);
-    }
-    for (TiProImage*& image : m_images) {
-        if (!image)
-            continue;
-        image->Release();
-        delete image;
-        image = nullptr;
-    }
+    m_buttonFaces.Release(m_previousButton.Get(), m_nextButton.Get());
 }
 
 TSize_T<double> CPrintDlg::PreviewSize() {
