@@ -738,7 +738,7 @@ IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase* filter,
     return nullptr;
 }
 
-IPravonError* KvnChainError(int result) {
+IPravonError* KvnChainError(int result, const std::string& text) {
     if (result == CKvTolmoFilterChain::kOk)
         return nullptr;
     LONG kind = PravonKind::kInvalidState;
@@ -771,5 +771,6 @@ IPravonError* KvnChainError(int result) {
     default:
         break;
     }
-    return PravonFail(0, kind, "the development chain failed with result " + std::to_string(result));
+    const std::string code = "the development chain failed with result " + std::to_string(result);
+    return PravonFail(0, kind, text.empty() ? code : text + " (" + code + ")");
 }

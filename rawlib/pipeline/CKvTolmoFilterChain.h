@@ -323,4 +323,5 @@ private:
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.
-IPravonError* KvnChainError(int result);
+// The chain's own text of the failure (such as "Dust Map Error"), when it has one, is the error's message.
+IPravonError* KvnChainError(int result, const std::string& text = std::string());

@@ -525,7 +525,8 @@ IPravonError* CKvnFilterChain::UpdateChain(DWORD mask) {
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings snapshot");
     snapshot->orientation = m_flip ? 1 : 0;
     snapshot->rotation = static_cast<SHORT>(m_angle);
-    return KvnChainError(m_chain->Update(snapshot.get(), mask, m_outputScale));
+    const int result = m_chain->Update(snapshot.get(), mask, m_outputScale);
+    return KvnChainError(result, m_chain->GetErrorText());
 }
 
 void CKvnFilterChain::LoadDustReference() {

@@ -465,6 +465,11 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     SetJunkDustReference(*picture.object, picture.manager);
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kNoDustMap);
     EXPECT_EQ(picture.Chain()->GetErrorText(), "Dust Map Error");
+    // The object's error carries the text to its caller.
+    const PravonErrorPtr error(picture.object->UpdateChain(CKvTolmoFilterChain::kDustChanged));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->HasKind(11006));
+    EXPECT_TRUE(error->HasText("Dust Map Error")) << error->Describe();
     picture.object->dustEnabled = 0;
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(picture.Chain()->GetErrorText(), "");
