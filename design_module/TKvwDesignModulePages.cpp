@@ -245,7 +245,10 @@ bool TKvwDesignModule::OnMsgPageRendered(TRndrData* finished) {
         ForgetTasksUpTo(id);
         return true;
     }
-    if (finished->m_result == kRenderSkipped && it->second.requeued < kMaxRequeues && Requeue(id)) {
+    // Skipped, or ended by an abort meant for another item's render (this task was not cancelled, or it
+    // would have been discarded): rendered again.
+    const bool endedByAnother = finished->m_result == kRenderSkipped || finished->m_result == kRenderCancelled;
+    if (endedByAnother && it->second.requeued < kMaxRequeues && Requeue(id)) {
         ForgetTasksUpTo(id);
         return true;
     }
