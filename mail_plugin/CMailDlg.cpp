@@ -255,22 +255,9 @@ bool CMailDlg::Initialize(UINT& failureText) {
 }
 
 void CMailDlg::CreateWrappers() {
-    // The template's owner-drawn buttons got plain wrappers from the base; the page buttons take image
-    // buttons in their place.
     for (int id : {kPreviousPage, kNextPage}) {
-        HWND child = GetDlgItem(id);
-        if (!child)
-            continue;
-        if (TControl* plain = TControl::FromHandle(child)) {
-            plain->Detach();
-            plain->Release();
-        }
-        auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
-        if (!button || !button->Attach(child, false))
-            continue;
-        // The dialog releases its wrappers when it closes: that reference is its own.
-        button->AddRef();
-        (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
+        if (auto button = TPageButtonFaces::WrapPageButton(GetDlgItem(id)))
+            (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
     }
     if (auto* colour = ControlAs<TOwnerDrawCtrl>(*this, kBackgroundButton)) {
         colour->SetBkColor(&m_options.pageBackgroundColour);

@@ -2,6 +2,8 @@
 
 #include "PngResourceImage.h"
 
+#include <new>
+
 void TPageButtonFaces::Load(HINSTANCE module, const Ids& ids, TImgBtnCtrl* previous, TImgBtnCtrl* next) {
     Release(previous, next);
     for (std::size_t i = 0; i < kFaces; ++i)
@@ -38,4 +40,18 @@ void TPageButtonFaces::ReleaseImages() {
         delete image;
         image = nullptr;
     }
+}
+
+TRefPtr<TImgBtnCtrl> TPageButtonFaces::WrapPageButton(HWND child) {
+    if (!child)
+        return {};
+    if (TControl* plain = TControl::FromHandle(child)) {
+        plain->Detach();
+        plain->Release();
+    }
+    auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
+    if (!button || !button->Attach(child, false))
+        return {};
+    button->AddRef();
+    return button;
 }

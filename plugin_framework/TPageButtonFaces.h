@@ -25,6 +25,11 @@ public:
     // Takes the faces off the buttons (either may be null) and releases them.
     void Release(TImgBtnCtrl* previous, TImgBtnCtrl* next);
 
+    // A template's owner-drawn button gets a plain wrapper from the dialog base; a page button takes an
+    // image button in its place. The reference returned is the dialog's own (it releases its wrappers when
+    // it closes); null when the child is missing or cannot be wrapped.
+    static TRefPtr<TImgBtnCtrl> WrapPageButton(HWND child);
+
 private:
     void ReleaseImages();
     std::array<TiProImage*, kFaces> m_images{};

@@ -263,22 +263,9 @@ bool CPrintDlg::Initialize(UINT& failureText) {
 }
 
 void CPrintDlg::CreateWrappers() {
-    // The template's owner-drawn buttons got plain wrappers from the base; the page buttons take image
-    // buttons in their place.
     for (int id : {kPreviousPage, kNextPage}) {
-        HWND child = GetDlgItem(id);
-        if (!child)
-            continue;
-        if (TControl* plain = TControl::FromHandle(child)) {
-            plain->Detach();
-            plain->Release();
-        }
-        auto button = TRefPtr<TImgBtnCtrl>::Adopt(new (std::nothrow) TImgBtnCtrl);
-        if (!button || !button->Attach(child, false))
-            continue;
-        // The dialog releases its wrappers when it closes: that reference is its own.
-        button->AddRef();
-        (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
+        if (auto button = TPageButtonFaces::WrapPageButton(GetDlgItem(id)))
+            (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
     }
     if (auto* preview = ControlAs<TOwnerDrawCtrl>(*this, kPreviewArea))
         preview->SetDrawCallback(&CPrintDlg::DrawPreview, this);
