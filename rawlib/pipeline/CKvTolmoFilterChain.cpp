@@ -112,6 +112,7 @@ const std::array<int, 43>& CKvTolmoFilterChain::ProcessingOrder() {
 
 CKvTolmoFilterChain::~CKvTolmoFilterChain() {
     ReleaseAll();
+    SetRawProcessor(nullptr);
 }
 
 void CKvTolmoFilterChain::ReleaseAll() {
@@ -613,6 +614,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         return kNoColorSpace;
     const bool processedRaw = snapshot->cameraModelCode >= 513 && snapshot->cameraModelCode <= 516;
     const bool rawDevelopment = colorSpace == PravonColorSpace::kRawMosaic16 && !processedRaw;
+    const RawProgressScope rawProgress(*this, processedRaw);
     const auto enable = [&](int number, bool on) {
         return !PravonErrorPtr(GetStage(number)->Enable(on, true));
     };

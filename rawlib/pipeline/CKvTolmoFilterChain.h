@@ -3,6 +3,8 @@
 // left disabled; later updates only switch stages on or off and change their parameters.
 #pragma once
 
+#include "CProcessRawVendor1.h"
+
 #include "filters/CPravonFilterCMLEngine.h"
 #include "filters/engine/CPravonFilterBase.h"
 #include "filters/engine/CPravonFilterWatcher.h"
@@ -320,6 +322,37 @@ private:
     UpdateProgress m_progress = nullptr;
     void* m_progressContext = nullptr;
     std::string m_errorText;
+
+    // The raw processor of camera models 513 to 516 (CKvTolmoRawProgress.cpp). The chain reports its
+    // conversion's progress through an update's callback under kModeChanged; the owner sets none (its
+    // callers hand the processor's image in as the source), so without one nothing is hooked.
+public:
+    // Holds a reference on the processor; null lets go of it.
+    void SetRawProcessor(CProcessRawVendor1* processor);
+    CProcessRawVendor1* GetRawProcessor() const { return m_rawProcessor; }
+    // The update's progress (state, percent) of one value the processor reports; false for the codes that
+    // only tell that a receiver came or went.
+    static bool RawProgressOf(LONG current, LONG total, LONG* state, LONG* percent);
+
+private:
+    class RawProgress final : public CProcessRawVendor1::IProgress {
+    public:
+        explicit RawProgress(const CKvTolmoFilterChain& chain) : m_chain(chain) {}
+        int Progress(LONG current, LONG total) override;
+
+    private:
+        const CKvTolmoFilterChain& m_chain;
+    };
+    // For a processed-raw update the processor reports to the chain; its former receiver comes back at the
+    // update's end.
+    struct RawProgressScope {
+        RawProgressScope(CKvTolmoFilterChain& chain, bool processedRaw);
+        ~RawProgressScope();
+        CProcessRawVendor1* processor = nullptr;
+        CProcessRawVendor1::IProgress* former = nullptr;
+    };
+    RawProgress m_rawProgress{*this};
+    CProcessRawVendor1* m_rawProcessor = nullptr; // referenced
 };
 
 // The error of a chain result code (null for kOk), with the kinds the exported object reports.

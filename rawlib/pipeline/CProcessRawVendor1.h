@@ -62,6 +62,7 @@ public:
     const Parameters& GetParameters() const { return m_parameters; }
     // The previous receiver hears kProgressDetached, the new one kProgressAttached.
     void SetProgressReceiver(IProgress* receiver);
+    IProgress* GetProgressReceiver() const { return m_progress; }
     // Converts the loader's complementary sub-image instead of the main image (only when there is one).
     IPravonError* UseSubImage(bool on, bool notify);
     bool IsUsingSubImage() const { return m_useSubImage != 0; }

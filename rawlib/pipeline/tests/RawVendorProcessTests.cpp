@@ -1,16 +1,22 @@
 #include "rawlib/pipeline/CKvnProcessRawVendor1.h"
 
 #include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/PravonGraph.h"
 #include "platform/pravon/PravonImageData.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "platform/veruzoraz/VeruzorazTest.h"
+#include "rawlib/pipeline/CKvnFilterChain.h"
+#include "testing/ImageCompare.h"
 #include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
-#include "platform/pravon/PravonGraph.h"
+#include "testing/ProfileMachine.h"
+#include "testing/PullAll.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -50,12 +56,25 @@ struct Listener : IKvnProcessRawVendor1::IProgress {
     }
 };
 
-// One picture of camera model 513: a 40 x 30 mosaic of flat BGGR cells, its pattern and private data.
+// The blue, green and red of one cell of the blue-green-green-red mosaic.
+struct CellValues {
+    WORD blue, green, red;
+};
+CellValues FlatCells(LONG, LONG) {
+    return {400, 1000, 800};
+}
+
+// One picture of camera model 513: a mosaic of BGGR cells (flat 40 x 30 unless told), its size tags, its
+// pattern and private data.
 struct Picture {
-    explicit Picture(WORD model = 513, const BYTE* pattern = kBGGR, ULONG patternBytes = 8) {
+    explicit Picture(WORD model = 513, const BYTE* pattern = kBGGR, ULONG patternBytes = 8, LONG width = 40,
+                     LONG height = 30, CellValues (*scene)(LONG, LONG) = FlatCells) {
         tagControl = new CPravonTagControl();
         tags.reset(tagControl);
         tagControl->SetCameraModel(model);
+        const LONG sizeTags[3] = {width, height, 0x10020401};
+        for (ULONG i = 0; i < 3; ++i)
+            PravonErrorPtr(tagControl->WriteTag(0x10000 + i, 4, 4, &sizeTags[i]));
         PravonErrorPtr(tagControl->WriteTag(CProcessRawVendor1::kPatternTag, 1, patternBytes, pattern));
         std::vector<BYTE> privateData(400, 0);
         for (int i = 0; i < 400; ++i)
@@ -66,12 +85,15 @@ struct Picture {
         PravonErrorPtr(manager.CreateImage(0, &made));
         mosaic.reset(made);
         PravonErrorPtr(mosaic->SetColorSpace(0x10020401));
-        PravonErrorPtr(mosaic->SetSize(40, 30));
-        std::vector<WORD> samples(40 * 30);
-        for (int y = 0; y < 30; ++y)
-            for (int x = 0; x < 40; ++x)
-                samples[y * 40 + x] = y % 2 == 0 ? (x % 2 == 0 ? 400 : 1000) : (x % 2 == 0 ? 1000 : 800);
-        PravonErrorPtr(PravonSetData(mosaic.get(), {0, 0, 40, 30}, samples.data(), 80));
+        PravonErrorPtr(mosaic->SetSize(width, height));
+        std::vector<WORD> samples(static_cast<std::size_t>(width * height));
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width; ++x) {
+                const CellValues cell = scene(x / 2, y / 2);
+                samples[y * width + x] =
+                    y % 2 == 0 ? (x % 2 == 0 ? cell.blue : cell.green) : (x % 2 == 0 ? cell.green : cell.red);
+            }
+        PravonErrorPtr(PravonSetData(mosaic.get(), {0, 0, width, height}, samples.data(), 2 * width));
     }
     IKvnProcessRawVendor1* Create() {
         IKvnProcessRawVendor1* object = nullptr;
@@ -372,6 +394,93 @@ TEST_F(RawVendorProcess, TooSmallAMosaicIsRefused) {
     ASSERT_PV_OK(object->Initialize(&picture.load, picture.tags.get(), picture.mosaic.get()));
     EXPECT_PV_KIND(object->Process(), PravonKind::kInvalidState);
     EXPECT_TRUE(VerTestCallLog().empty());
+}
+
+// A 64 x 46 gradient of model 513, converted by its exported processor and developed by a filter-chain
+// object over the processor's image.
+struct ChainOverProcessor {
+    static CellValues Gradient(LONG x, LONG y) {
+        return {static_cast<WORD>(300 + 20 * x), static_cast<WORD>(900 + 10 * y),
+                static_cast<WORD>(600 + 15 * (x + y))};
+    }
+    ChainOverProcessor() : picture(513, kBGGR, 8, 64, 46, Gradient), processor(picture.Create()) {
+        EXPECT_PV_OK(processor->Initialize(&picture.load, picture.tags.get(), picture.mosaic.get()));
+        EXPECT_PV_OK(processor->Process());
+        EXPECT_PV_OK(IKvnFilterChain::CreateObject(&object));
+        EXPECT_PV_OK(object->Initialize(&picture.manager, processor.get(), picture.tags.get()));
+        IPravonFilterChain* output = nullptr;
+        EXPECT_PV_OK(object->GetFilterChain(&output));
+        EXPECT_PV_OK(kvtest::PullAll(output->GetOutput(), &developed, kvtest::PullOrder::RandomOrder));
+        chain = static_cast<CKvnFilterChain*>(object)->GetInternalChain();
+        raw = static_cast<CKvnProcessRawVendor1*>(processor.get())->GetProcessor();
+    }
+    ~ChainOverProcessor() { object->Destroy(); }
+    kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
+    Picture picture;
+    ProcessorPtr processor;
+    IKvnFilterChain* object = nullptr;
+    kvtest::TestPlane developed;
+    CKvTolmoFilterChain* chain = nullptr;
+    CProcessRawVendor1* raw = nullptr;
+};
+
+// No demosaicing and no raw stages: the chain gives the processor's RGB at its size, each pixel the cell
+// that holds its mosaic position (8 columns and 3 rows in) widened to 16 bits.
+TEST_F(RawVendorProcess, AModel513PictureDevelopsFromTheProcessorsImage) {
+    const ChainOverProcessor d;
+    kvtest::TestPlane expected(48, 40, PravonColorSpace::kRGB16);
+    for (LONG y = 0; y < 40; ++y)
+        for (LONG x = 0; x < 48; ++x) {
+            const CellValues cell = ChainOverProcessor::Gradient((x + 8) / 2, (y + 3) / 2);
+            const WORD rgb[3] = {cell.red, cell.green, cell.blue};
+            for (int c = 0; c < 3; ++c)
+                expected.SetSample(x, y, c, (ULONG{rgb[c]} * 4097) >> 8);
+        }
+    const kvtest::PlaneDifference difference = kvtest::ComparePlanes(expected, d.developed);
+    EXPECT_TRUE(difference.sameGeometry && difference.maxError == 0) << difference.Describe();
+    for (int stage = 0; stage <= 5; ++stage)
+        EXPECT_FALSE(d.chain->GetStage(stage)->IsEnabled()) << "stage " << stage;
+}
+
+// A conversion that an update brings about (Revelation's pass pulls the source) reports under the mode bit
+// when the chain has the processor; without one, as its owner leaves it, nothing is hooked. The processor's
+// own receiver is its receiver again afterwards.
+TEST_F(RawVendorProcess, AConversionDuringAChainUpdateReportsThroughItsProgress) {
+    using Report = std::array<LONG, 2>;
+    const auto record = [](LONG state, LONG percent, LONG category, void* reports) {
+        if (category == CKvTolmoFilterChain::kModeChanged)
+            static_cast<std::vector<Report>*>(reports)->push_back({state, percent});
+    };
+    for (const bool hooked : {true, false}) {
+        ChainOverProcessor d;
+        struct : CProcessRawVendor1::IProgress {
+            int Progress(LONG, LONG) override { return 1; }
+        } receiver;
+        d.raw->SetProgressReceiver(&receiver);
+        d.chain->SetRawProcessor(hooked ? d.raw : nullptr);
+        ASSERT_PV_OK(d.raw->Invalidate(false));
+        auto* object = static_cast<CKvnFilterChain*>(d.object);
+        object->revelationEnabled = 1;
+        object->revelation.SetFirstAmount(80);
+        std::vector<Report> reports;
+        ASSERT_EQ(d.chain->Update(object->CreateProperties().get(), CKvTolmoFilterChain::kRevelationChanged,
+                                  1.0, record, &reports),
+                  CKvTolmoFilterChain::kOk);
+        EXPECT_FALSE(d.raw->IsDirty());
+        // The library's rows 0, 16, 32 and 40 of 40, as percents of 41.
+        const std::vector<Report> expected{{0, 0}, {1, 0}, {1, 39}, {1, 78}, {1, 97}, {2, 100}};
+        EXPECT_EQ(reports, hooked ? expected : std::vector<Report>{}) << hooked;
+        EXPECT_EQ(d.raw->GetProgressReceiver(), &receiver);
+        d.raw->SetProgressReceiver(nullptr);
+    }
+    // Totals that give no share, values past the total, and the attach codes, which report nothing.
+    const std::array<LONG, 4> cases[] = {
+        {5, -1, 1, 0}, {50, 10, 1, 100}, {INT32_MAX, INT32_MAX, 1, 99}, {-3, 0, -1, -1}};
+    for (const auto& [current, total, state, percent] : cases) {
+        LONG s = -1, p = -1;
+        EXPECT_EQ(CKvTolmoFilterChain::RawProgressOf(current, total, &s, &p), state >= 0) << current;
+        EXPECT_EQ((Report{s, p}), (Report{state, percent})) << current << " of " << total;
+    }
 }
 
 } // namespace
