@@ -35,24 +35,60 @@ constexpr LONG kExposureItem = 3;
 constexpr LONG kRealValue = 2;
 // The histogram stage that the brightness stage measures over.
 constexpr int kHistogramStage = 10;
+// The camera models whose mosaic the raw processor converts before the chain develops it.
+constexpr WORD kFirstProcessedModel = 513;
+constexpr WORD kLastProcessedModel = 516;
 
 } // namespace
 
 CKvChainDevelop::~CKvChainDevelop() {
+    // The chain first: it holds the processor's image as its source.
     if (m_object)
         m_object->Destroy();
+    if (m_processor)
+        m_processor->Destroy();
 }
 
 IPravonError* CKvChainDevelop::Open(const std::string& samplePath) {
+    if (m_object)
+        m_object->Destroy();
+    m_object = nullptr;
+    if (m_processor)
+        m_processor->Destroy();
+    m_processor = nullptr;
+    // The loader is kept at hand: the raw processor looks among its sub-images.
+    IPravonFileStream* rawStream = nullptr;
+    if (IPravonError* e = IPravonFileStream::CreateFileStream(&rawStream))
+        return e;
+    const PravonFileStreamPtr stream(rawStream);
+    if (IPravonError* e = stream->Open(PravonFile{samplePath}, IPravonFileStream::kRead))
+        return e;
+    IPravonLoad* rawLoad = nullptr;
+    if (IPravonError* e = IPravonLoad::CreateLoad(stream.get(), &rawLoad))
+        return e;
+    const PravonLoadPtr load(rawLoad);
     IPravonImage* image = nullptr;
     IPravonTagControl* tags = nullptr;
-    if (IPravonError* e = IPravonLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags))
+    if (IPravonError* e =
+            IPravonLoad::LoadFile(&m_manager, PravonFile{samplePath}, &image, &tags, load.get()))
         return e;
     m_image.reset(image);
     m_tags.reset(tags);
+    IPravonImage* source = m_image.get();
+    WORD model = 0;
+    if (!PravonErrorPtr(m_tags->GetCameraModel(&model)) && model >= kFirstProcessedModel &&
+        model <= kLastProcessedModel) {
+        if (IPravonError* e = IKvnProcessRawVendor1::CreateObject(&m_manager, &m_processor))
+            return e;
+        if (IPravonError* e = m_processor->Initialize(load.get(), m_tags.get(), m_image.get()))
+            return e;
+        if (IPravonError* e = m_processor->Process())
+            return e;
+        source = m_processor;
+    }
     if (IPravonError* e = IKvnFilterChain::CreateObject(&m_object))
         return e;
-    return m_object->Initialize(&m_manager, m_image.get(), m_tags.get());
+    return m_object->Initialize(&m_manager, source, m_tags.get());
 }
 
 IPravonError* CKvChainDevelop::SetAutoBrightness() {

@@ -1,9 +1,12 @@
 // The demo host's development through the exported filter-chain object: the sample opened through the I/O
 // library, the object initialised on it with its stored settings, the chain's output pulled tile by tile.
+// The mosaic of camera models 513 to 516 is first converted by the exported raw processor, whose image is
+// then the chain's source.
 #pragma once
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "rawlib/pipeline/IKvnFilterChain.h"
+#include "rawlib/pipeline/IKvnProcessRawVendor1.h"
 
 class CKvBrightness;
 
@@ -53,5 +56,6 @@ private:
     CPravonMemoryManager m_manager;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
+    IKvnProcessRawVendor1* m_processor = nullptr;
     IKvnFilterChain* m_object = nullptr;
 };

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -80,6 +81,11 @@ IPravonError* CKvSampleMaker::Make(const Options& options) {
     content.tags.push_back({kColorModeTag, 9, Bytes(&kSrgbColorMode, sizeof kSrgbColorMode)});
     if (options.settings)
         content.tags.push_back({kSettingsTag, 1, StoredSettings(options.width, options.height)});
+    if (options.cameraModel >= 513 && options.cameraModel <= 516) {
+        std::vector<BYTE> privateData(kPrivateDataBytes, 0);
+        privateData[0] = options.cameraModel <= 514 ? 1 : 0;
+        content.tags.push_back({kPrivateDataTag, 1, std::move(privateData)});
+    }
 
     IPravonFileStream* raw = nullptr;
     if (IPravonError* e = IPravonFileStream::CreateFileStream(&raw))

@@ -5,6 +5,7 @@
 
 #include "platform/pravon/IPravonError.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ public:
     static constexpr ULONG kColorModeTag = 0x8008D;
     static constexpr LONG kSrgbColorMode = 1;
     static constexpr ULONG kSettingsTag = 0x80E01;
+    // Camera models 513 to 516 carry their private data, which the raw processor hands to the
+    // signal-processing library: the size it needs, the first byte 1 where the gains come in 128ths (models
+    // 513 and 514) and 0 where they come in 256ths.
+    static constexpr ULONG kPrivateDataTag = 0x80014;
+    static constexpr std::size_t kPrivateDataBytes = 360;
     // What --settings stores.
     static constexpr WORD kStoredTemperature = 4500;
     static constexpr double kStoredExposure = 0.5;

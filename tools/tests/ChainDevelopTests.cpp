@@ -28,11 +28,13 @@ BYTE Median(std::vector<BYTE> rgb) {
 
 // Writes a sample of the given size into the folder; its path, empty when it could not be made.
 std::string MakeSample(const kvtest::TempFolder& folder, const char* name, LONG width, LONG height,
-                       bool settings = false) {
+                       bool settings = false, WORD cameraModel = 258, const char* pattern = "RGGB") {
     CKvSampleMaker::Options options;
     options.width = width;
     options.height = height;
     options.settings = settings;
+    options.cameraModel = cameraModel;
+    options.pattern = pattern;
     options.samplePath = folder.File(name);
     PravonErrorPtr err(CKvSampleMaker::Make(options));
     EXPECT_FALSE(err) << err->Describe();
@@ -198,4 +200,32 @@ TEST(ChainDevelop, MoireAndFineEdgeDevelopThroughTheChain) {
     EXPECT_EQ(before, after);
     EXPECT_NE(plain, after);
     EXPECT_PV_KIND(late.SetMoireAndFineEdge(4, false), PravonKind::kOutOfRange);
+}
+
+// Models 513 to 516 develop from the raw processor's image, 16 columns and 6 rows short of the mosaic
+// (the demosaicing's cut is 12 each way); a pattern the processor does not take is refused at opening.
+TEST(ChainDevelop, ProcessedRawModelsDevelopFromTheRawProcessor) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    const struct {
+        WORD model;
+        const char* pattern;
+        LONG cutWidth, cutHeight; // 0: refused
+    } cases[] = {{513, "BGGR", 16, 6}, {516, "BGGR", 16, 6}, {514, "RGGB", 0, 0}, {258, "BGGR", 12, 12}};
+    for (const auto& c : cases) {
+        const std::string name = std::to_string(c.model) + c.pattern + ".kvraw";
+        CKvChainDevelop chain;
+        const PravonErrorPtr opened(
+            chain.Open(MakeSample(folder, name.c_str(), 120, 90, false, c.model, c.pattern)));
+        if (c.cutWidth == 0) {
+            EXPECT_TRUE(opened && opened->GetKind() == PravonKind::kInvalidState) << c.model;
+            continue;
+        }
+        ASSERT_FALSE(opened) << opened->Describe();
+        std::vector<BYTE> rgb;
+        LONG width = 0, height = 0;
+        ASSERT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
+        EXPECT_EQ(width, 120 - c.cutWidth) << c.model;
+        EXPECT_EQ(height, 90 - c.cutHeight) << c.model;
+    }
 }
