@@ -21,6 +21,7 @@ using namespace kvtest;
 constexpr LONG kWidth = 240, kHeight = 160;
 constexpr int kBlack = 512, kWhite = 16383; // a 14-bit sensor with a black level
 constexpr double kRedGain = 2.0, kBlueGain = 1.6;
+constexpr WORD kIso = 400;
 
 // A DNG of the synthetic scene as a camera with this pattern, black and white level and as-shot gains
 // would record it, written by tifffile; also the 12-bit mosaic the loader should give back.
@@ -40,7 +41,7 @@ struct CameraFile {
         EXPECT_EQ(RunProgram({"/usr/bin/python3", KV_WRITE_DNG, folder.Write(pattern + ".bin", raw), path,
                               std::to_string(kWidth), std::to_string(kHeight), pattern, std::to_string(kBlack),
                               std::to_string(kWhite), std::to_string(1 / kRedGain), std::to_string(1 / kBlueGain),
-                              "400", "0.008", "5.6"}),
+                              std::to_string(kIso), "0.008", "5.6"}),
                   0);
     }
     std::vector<WORD> mosaic;
@@ -98,6 +99,12 @@ TEST(CameraRaw, GivesTheMosaicLevelsPatternAndGainsOfADng) {
         ASSERT_PV_OK(loaded.tags->ReadTag(0x829D, 12, 8, &fNumber));
         EXPECT_NEAR(exposure, 0.008, 1e-6);
         EXPECT_NEAR(fNumber, 5.6, 1e-6);
+        // The sensitivity as the demosaicing reads it: no base multiple in the first half, the ISO after.
+        WORD sensitivity[2] = {1, 0};
+        ASSERT_PV_OK(
+            loaded.tags->ReadTag(CPravonCameraRawLoad::kSensitivityTag, 3, sizeof sensitivity, sensitivity));
+        EXPECT_EQ(sensitivity[0], 0);
+        EXPECT_EQ(sensitivity[1], kIso);
         WORD model = 0;
         ASSERT_PV_OK(loaded.tags->GetCameraModel(&model));
         EXPECT_EQ(model, CPravonCameraRawLoad::kStandardCameraModel);
