@@ -34,6 +34,9 @@ public:
     // The colour mode the camera shot in, 1 (sRGB), which the development keeps as its output space.
     static constexpr ULONG kColorModeTag = 0x8008D;
     static constexpr LONG kSrgbColorMode = 1;
+    // The camera's white-balance setting: automatic (two words, both 0), from which the camera profile of
+    // the development is chosen.
+    static constexpr ULONG kWhiteBalanceTag = 0x80005;
     static constexpr ULONG kSettingsTag = 0x80E01;
     // What --settings stores.
     static constexpr WORD kStoredTemperature = 4500;

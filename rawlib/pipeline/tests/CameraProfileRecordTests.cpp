@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 namespace {
@@ -35,61 +34,38 @@ public:
 };
 
 TEST_F(CameraProfileRecordTest, ColourModeAndWhiteBalanceFromTheCameraTags) {
+    constexpr ULONG kMode = 0x8008D, kWb = 0x80005, kSubMode = 0x80090, kFineTune = 0x8000B;
+    struct Tag {
+        ULONG tag;
+        LONG type;
+        std::vector<LONG> words;
+    };
     struct Case {
         const char* what;
         WORD model;
-        std::function<void(CameraProfileRecordTest&)> write;
+        std::vector<Tag> written;
         LONG camera, colorMode, kind;
         DWORD tagValue, kelvin;
         LONG subMode;
     } const cases[] = {
-        {"nothing recorded", 258, [](auto&) {}, 3, 0, 0, 0, 0, 0},
-        {"MA without its colour mode", 257, [](auto&) {}, 1, 1, 0, 0, 0, 0},
-        {"tag mode 3 is generator mode 4", 1025, [](auto& t) { t.Long(0x8008D, 3); }, 4, 4, 0, 0, 0, 0},
-        {"tag mode 6 is none", 259, [](auto& t) { t.Long(0x8008D, 6); }, 2, 0, 0, 0, 0, 0},
-        {"auto white balance with a sub-mode", 1026,
-         [](auto& t) {
-             t.Words(0, 0);
-             t.Long(0x80090, 2, 3);
-         },
-         6, 0, 1, 0, 0, 2},
-        {"a sub-mode not stored as type 3", 260,
-         [](auto& t) {
-             t.Words(0, 0);
-             t.Long(0x80090, 2, 9);
-         },
-         5, 0, 1, 0, 0, 0},
-        {"low bits 7", 258, [](auto& t) { t.Words(0x27, 0); }, 3, 0, 3, 7, 0, 0},
-        {"value 2, fine tune 1", 258,
-         [](auto& t) {
-             t.Words(2, 0);
-             t.Long(0x8000B, 1);
-         },
-         3, 0, 2, 2, 3700, 2},
-        {"value 2, fine tune -1 stored unsigned", 258,
-         [](auto& t) {
-             t.Words(2, 0);
-             t.Long(0x8000B, 0xFFFF);
-         },
-         3, 0, 2, 2, 5500, 2},
-        {"value 2, fine tune -4", 258,
-         [](auto& t) {
-             t.Words(2, 0);
-             t.Long(0x8000B, -4);
-         },
-         3, 0, 2, 2, 7200, 2},
-        {"value 2, fine tune outside the table", 258,
-         [](auto& t) {
-             t.Words(2, 0);
-             t.Long(0x8000B, 9);
-         },
-         3, 0, 2, 2, 4200, 1},
-        {"value 4 keeps no temperature", 258, [](auto& t) { t.Words(4, 0); }, 3, 0, 2, 4, 0, 0},
+        {"nothing recorded", 258, {}, 3, 0, 0, 0, 0, 0},
+        {"MA without its colour mode", 257, {}, 1, 1, 0, 0, 0, 0},
+        {"tag mode 3", 1025, {{kMode, 9, {3}}}, 4, 4, 0, 0, 0, 0},
+        {"tag mode 6", 259, {{kMode, 9, {6}}}, 2, 0, 0, 0, 0, 0},
+        {"automatic with a sub-mode", 1026, {{kWb, 9, {0, 0}}, {kSubMode, 3, {2}}}, 6, 0, 1, 0, 0, 2},
+        {"a sub-mode not of type 3", 260, {{kWb, 9, {0, 0}}, {kSubMode, 9, {2}}}, 5, 0, 1, 0, 0, 0},
+        {"low bits 7", 258, {{kWb, 9, {0x27, 0}}}, 3, 0, 3, 7, 0, 0},
+        {"fine tune 1", 258, {{kWb, 9, {2, 0}}, {kFineTune, 9, {1}}}, 3, 0, 2, 2, 3700, 2},
+        {"fine tune -1 unsigned", 258, {{kWb, 9, {2, 0}}, {kFineTune, 9, {0xFFFF}}}, 3, 0, 2, 2, 5500, 2},
+        {"fine tune -4", 258, {{kWb, 9, {2, 0}}, {kFineTune, 9, {-4}}}, 3, 0, 2, 2, 7200, 2},
+        {"fine tune 9", 258, {{kWb, 9, {2, 0}}, {kFineTune, 9, {9}}}, 3, 0, 2, 2, 4200, 1},
+        {"value 4", 258, {{kWb, 9, {4, 0}}}, 3, 0, 2, 4, 0, 0},
     };
     for (const Case& c : cases) {
         tags->Release();
         tags = new CPravonTagControl();
-        c.write(*this);
+        for (const Tag& t : c.written)
+            tags->WriteTag(t.tag, t.type, static_cast<ULONG>(4 * t.words.size()), t.words.data());
         const CameraProfileParams p = Record(c.model);
         EXPECT_EQ(p.camera, c.camera) << c.what;
         EXPECT_EQ(p.colorMode, c.colorMode) << c.what;

@@ -2,14 +2,14 @@
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
+#include "testing/IccTestProfiles.h"
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
-#include "testing/PullAll.h"
 #include "testing/ProfileMachine.h"
+#include "testing/PullAll.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <algorithm>
 #include <cmath>
@@ -344,28 +344,12 @@ TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
     }
 }
 
-// What lcms2 makes of one colour going from the camera profile generated in the folder (its only "Kvx_"
-// file) to the standard sRGB profile; empty when either cannot be opened.
-std::vector<WORD> CameraToSrgb(const std::string& folder, const WORD (&colour)[3]) {
-    std::string camera;
+// The camera profile generated in the folder: its only "Kvx_" file.
+std::string GeneratedProfile(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         if (entry.path().filename().string().rfind("Kvx_", 0) == 0)
-            camera = entry.path().string();
-    cmsHPROFILE from = camera.empty() ? nullptr : cmsOpenProfileFromFile(camera.c_str(), "r");
-    cmsHPROFILE to = cmsOpenProfileFromFile((folder + "KVsRGB.icm").c_str(), "r");
-    std::vector<WORD> out;
-    cmsHTRANSFORM t =
-        from && to ? cmsCreateTransform(from, TYPE_RGB_16, to, TYPE_RGB_16, INTENT_PERCEPTUAL, 0) : nullptr;
-    if (t) {
-        out.assign(3, 0);
-        cmsDoTransform(t, colour, out.data(), 1);
-        cmsDeleteTransform(t);
-    }
-    if (from)
-        cmsCloseProfile(from);
-    if (to)
-        cmsCloseProfile(to);
-    return out;
+            return entry.path().string();
+    return {};
 }
 
 // A grey of linear light v reaches the colour conversion as the display encoding of v (the development
@@ -383,7 +367,9 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
         const kvtest::TestPlane developed = picture.Develop();
         ASSERT_GT(developed.width, 8);
         const WORD encoded = static_cast<WORD>(std::lround(65535.0 * srgb(value / 4095.0)));
-        const std::vector<WORD> expected = CameraToSrgb(root.Folder(), {encoded, encoded, encoded});
+        const WORD grey[3] = {encoded, encoded, encoded};
+        const std::vector<WORD> expected =
+            kvtest::Lcms2ConvertRgb16(GeneratedProfile(root.Folder()), root.Profile("KVsRGB.icm"), grey, 1);
         ASSERT_EQ(expected.size(), 3u) << "no camera profile was generated";
         for (LONG y = 4; y < developed.height - 4; ++y)
             for (LONG x = 4; x < developed.width - 4; ++x)
