@@ -54,4 +54,22 @@ std::string WriteIccTestProfile(const TempFolder& folder, IccTestProfile which, 
     return path;
 }
 
+std::vector<std::uint16_t> Lcms2ConvertRgb16(const std::string& from, const std::string& to,
+                                             const std::uint16_t* pixels, std::size_t count) {
+    cmsHPROFILE in = cmsOpenProfileFromFile(from.c_str(), "r");
+    cmsHPROFILE out = cmsOpenProfileFromFile(to.c_str(), "r");
+    cmsHTRANSFORM t =
+        in && out ? cmsCreateTransform(in, TYPE_RGB_16, out, TYPE_RGB_16, INTENT_PERCEPTUAL, 0) : nullptr;
+    std::vector<std::uint16_t> converted;
+    if (t) {
+        converted.resize(3 * count);
+        cmsDoTransform(t, pixels, converted.data(), static_cast<cmsUInt32Number>(count));
+        cmsDeleteTransform(t);
+    }
+    for (cmsHPROFILE profile : {in, out})
+        if (profile)
+            cmsCloseProfile(profile);
+    return converted;
+}
+
 } // namespace kvtest

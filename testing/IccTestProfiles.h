@@ -5,7 +5,10 @@
 
 #include "TempFolder.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kvtest {
 
@@ -19,5 +22,10 @@ enum class IccTestProfile {
 
 // Writes the profile as name in the folder and returns its path; throws when lcms2 cannot save it.
 std::string WriteIccTestProfile(const TempFolder& folder, IccTestProfile which, const std::string& name);
+
+// lcms2's own conversion of `count` 16-bit RGB pixels from one profile file to another (perceptual, no
+// flags), the reference a colour stage is checked against; empty when a profile cannot be opened.
+std::vector<std::uint16_t> Lcms2ConvertRgb16(const std::string& from, const std::string& to,
+                                             const std::uint16_t* pixels, std::size_t count);
 
 } // namespace kvtest

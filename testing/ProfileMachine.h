@@ -1,5 +1,6 @@
 // A fresh machine whose profile folder holds the standard profiles, written there by the make-profiles tool
-// of the build (its path given, as the suites' KV_MAKE_PROFILES).
+// of the build (its path given, as the suites' KV_MAKE_PROFILES), and the camera profile generator's base
+// profiles, written by make-camera-base.
 #pragma once
 
 #include "testing/TempSystemRoot.h"
@@ -7,6 +8,9 @@
 #include <string>
 
 namespace kvtest {
+
+// Installs both into the profile folder of the machine the environment names; false when a tool failed.
+bool InstallProfiles(const std::string& makeProfiles);
 
 class ProfileMachine {
 public:

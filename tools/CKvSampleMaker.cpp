@@ -79,6 +79,8 @@ IPravonError* CKvSampleMaker::Make(const Options& options) {
     static const char kModel[] = "Korvel synthetic sample";
     content.tags.push_back({kModelTag, 2, Bytes(kModel, sizeof kModel)});
     content.tags.push_back({kColorModeTag, 9, Bytes(&kSrgbColorMode, sizeof kSrgbColorMode)});
+    const LONG automaticWhiteBalance[2] = {0, 0};
+    content.tags.push_back({kWhiteBalanceTag, 9, Bytes(automaticWhiteBalance, sizeof automaticWhiteBalance)});
     if (options.settings)
         content.tags.push_back({kSettingsTag, 1, StoredSettings(options.width, options.height)});
     if (options.cameraModel >= 513 && options.cameraModel <= 516) {

@@ -35,6 +35,9 @@ public:
     // The colour mode the camera shot in, 1 (sRGB), which the development keeps as its output space.
     static constexpr ULONG kColorModeTag = 0x8008D;
     static constexpr LONG kSrgbColorMode = 1;
+    // The camera's white-balance setting: automatic (two words, both 0), from which the camera profile of
+    // the development is chosen.
+    static constexpr ULONG kWhiteBalanceTag = 0x80005;
     static constexpr ULONG kSettingsTag = 0x80E01;
     // Camera models 513 to 516 carry their private data, which the raw processor hands to the
     // signal-processing library: the size it needs, the first byte 1 where the gains come in 128ths (models

@@ -143,6 +143,7 @@ IPravonError* CPravonCameraRawLoad::Open(IPravonFileStream* stream, IPravonTagCo
     const WORD sensitivity[2] = {0, static_cast<WORD>(iso > 0 && iso < 65535 ? std::lround(iso) : 0)};
     const double exposureTime = d.other.shutter, fNumber = d.other.aperture;
     const std::string model = std::string(d.idata.make) + " " + d.idata.model;
+    const LONG automaticWhiteBalance[2] = {0, 0};
 
     // Everything is known: only now does the tag control change.
     const LONG sizeTags[3] = {width, height, kMosaic};
@@ -158,6 +159,7 @@ IPravonError* CPravonCameraRawLoad::Open(IPravonFileStream* stream, IPravonTagCo
         {kCfaPatternTag, kTypeBytes, sizeof pattern, pattern},
         {kCameraInfoTag, kTypeLong, sizeof cameraInfo, cameraInfo},
         {kModelTag, kTypeText, static_cast<ULONG>(model.size() + 1), model.c_str()},
+        {kWhiteBalanceTag, kTypeLong, sizeof automaticWhiteBalance, automaticWhiteBalance},
     };
     for (const auto& v : values)
         if (IPravonError* e = tags->WriteTag(v.tag, v.type, v.size, v.data))

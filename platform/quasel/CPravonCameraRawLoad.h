@@ -27,6 +27,9 @@ public:
     static constexpr ULONG kExposureTimeTag = 0x829A;
     static constexpr ULONG kFNumberTag = 0x829D;
     static constexpr ULONG kModelTag = 0x110;
+    // The camera's white-balance setting, given as automatic (two words, both 0): the file's as-shot gains
+    // are what the camera chose.
+    static constexpr ULONG kWhiteBalanceTag = 0x80005;
 
     CPravonCameraRawLoad() = default;
 

@@ -1,5 +1,8 @@
 #include "CKvFileSavingUtilities.h"
 
+#include "KvCameraProfileFile.h"
+#include "KvCameraProfileRecord.h"
+
 #include "rawlib/filters/CCMLEngMgr.h"
 #include "rawlib/settings/ImageProperties.h"
 
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -155,7 +159,9 @@ CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapsh
         std::log2(fNumber * fNumber) + std::log2(1.0 / exposureTime) - (std::log2(iso) - kSpeedOffset);
 
     const LONG other = OtherToneMode(p.camera, p.colorMode);
+    p.fallbackToneMode = other;
     if (settings && settings->GetMode() != 0) {
+        p.toneSource = 1;
         static constexpr LONG kBySettings[7] = {-1, -1, 0, 6, kCustomToneMode, 1, 5};
         const LONG mode = settings->GetMode();
         p.toneMode = mode >= 2 && mode <= 6 ? kBySettings[mode] : other;
@@ -181,6 +187,7 @@ CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapsh
         p.toneMode = kCustomToneMode;
         break;
     case 4: {
+        p.toneSource = 2;
         BYTE record[kCameraRecordSize] = {};
         if (!tags->TagExists(kCameraRecordTag) ||
             PravonErrorPtr(tags->ReadTag(kCameraRecordTag, 7, sizeof record, record)))
@@ -296,10 +303,14 @@ bool CKvFileSavingUtilities::ChooseRgbProfile(const ImageProperties& snapshot, s
 }
 
 std::string CKvFileSavingUtilities::GenerateCameraProfile(const ImageProperties& snapshot) const {
-    // Until camera profiles are generated, a raw picture's samples count as sRGB: the gain stage has given
-    // them the sRGB curve, as it does for the processed-raw models.
-    if (snapshot.rawFlag)
-        return GetProfilePath("KVsRGB.icm");
+    if (snapshot.rawFlag) {
+        // The processed-raw models deliver sRGB already.
+        if (ImageProperties::IsLimitedModel(snapshot.cameraModelCode))
+            return GetProfilePath("KVsRGB.icm");
+        std::vector<WORD> curve;
+        const CameraProfileParams record = CameraProfileRecord(snapshot, &curve);
+        return static_cast<const char*>(::GenerateCameraProfile(record));
+    }
     if (snapshot.embeddedProfile && !snapshot.embeddedProfilePath.empty())
         return snapshot.embeddedProfilePath;
     const WORD model = snapshot.cameraModelCode;

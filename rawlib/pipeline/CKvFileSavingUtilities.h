@@ -54,7 +54,8 @@ public:
     std::string ChooseDefaultOutputProfile(const ImageProperties& snapshot) const;
     // The RGB space the picture was taken in; false when its EXIF data say nothing about it.
     bool ChooseRgbProfile(const ImageProperties& snapshot, std::string* path) const;
-    // The profile the picture's samples are in as the chain receives them.
+    // The profile the picture's samples are in as the chain receives them: for a raw picture the camera
+    // profile generated for it (written to the profile folder or reused there); empty when none can be had.
     std::string GenerateCameraProfile(const ImageProperties& snapshot) const;
     // The engine from the picture's own profile to the destination, with the bits per sample of the
     // picture (8 or 16); false when no engine can be had.
@@ -66,12 +67,15 @@ public:
 
     // What a camera profile is generated from, as the picture's settings and tags give it: the generator's
     // camera (0 for a model it does not know), the colour mode, the scene's brightness value (APEX) and the
-    // tone mode (16: the picture's own curve).
+    // tone mode (16: the picture's own curve) with where it came from (0 the tone tag, 1 the settings, 2 the
+    // camera record's tone byte) and the tone taken when the picture's own curve cannot be had.
     struct CameraProfileParameters {
         LONG camera = 0;
         LONG colorMode = 0;
         double brightness = 0.0;
         LONG toneMode = 3;
+        LONG toneSource = 0;
+        LONG fallbackToneMode = 3;
     };
     static CameraProfileParameters GetCameraProfileParameters(const ImageProperties& snapshot);
 

@@ -498,7 +498,13 @@ std::vector<WORD> CKvTolmoFilterChain::GainTables(const ImageProperties& snapsho
 bool CKvTolmoFilterChain::SetUpGains(const ImageProperties& snapshot, bool rawDevelopment) {
     if (!rawDevelopment)
         return !PravonErrorPtr(GetStage(5)->Enable(false, true));
-    const std::vector<WORD> tables = GainTables(snapshot);
+    std::vector<WORD> tables;
+    try {
+        tables = GainTables(snapshot);
+    } catch (const std::bad_alloc&) {
+        m_stepResult = kNoMemory;
+        return false;
+    }
     const WORD* channels[3] = {tables.data(), tables.data() + kTableEntries,
                                tables.data() + 2 * kTableEntries};
     auto* stage = static_cast<CPravonFilterLut*>(GetStage(5));

@@ -176,6 +176,9 @@ private:
     };
     CameraTone CameraToneOf(const ImageProperties& snapshot) const;
     bool GeneralSharpeningApplies(const ImageProperties& snapshot) const;
+    // The saturation-compensation level of a raw picture: the camera settings' when their override is
+    // set, else the camera's own; 0 for other pictures.
+    static LONG SaturationCompensation(const ImageProperties& snapshot);
     bool LchWanted(const ImageProperties& snapshot) const;
     bool ColorNoiseWanted(const ImageProperties& snapshot, double displayScale) const;
     // Steps that run on every update: the Lab (6), LCh (7) and output (8) conversions; chain result codes.
@@ -193,6 +196,8 @@ private:
     bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
     bool SetUpCameraTone(const ImageProperties& snapshot);
     bool SetUpSharpening(const ImageProperties& snapshot, bool secondToo);
+    // kColorEngineError, with the failure's text for the exported object.
+    int ColorEngineFailure();
 
     std::array<CPravonFilterCMLEngine::Holder, 4> m_engines;
     std::string m_profileDescription;

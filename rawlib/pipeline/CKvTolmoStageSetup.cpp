@@ -64,6 +64,8 @@ constexpr WORD kSensitivityBase = 1600;
 constexpr WORD kModel259SensitivityBase = 800;
 // The progress category of red-eye detection.
 constexpr LONG kRedEyeProgress = 0x1000;
+// The failure text of a colour conversion that gets no engine (a profile missing or not generated).
+constexpr const char* kColorEngineErrorText = "CMSError";
 
 // A positive finite reading of an 8-byte real tag; false when there is none.
 bool ReadPositive(IPravonTagControl* tags, ULONG tag, LONG type, double* value) {
@@ -191,6 +193,11 @@ PravonRect CKvTolmoFilterChain::CropRectangle(const CropInput& in) {
     return rect;
 }
 
+int CKvTolmoFilterChain::ColorEngineFailure() {
+    m_errorText = kColorEngineErrorText;
+    return kColorEngineError;
+}
+
 CKvTolmoFilterChain::CameraTone CKvTolmoFilterChain::CameraToneOf(const ImageProperties& snapshot) const {
     CameraTone tone;
     const CKvExposureAdjustment* settings =
@@ -209,6 +216,19 @@ CKvTolmoFilterChain::CameraTone CKvTolmoFilterChain::CameraToneOf(const ImagePro
     return tone;
 }
 
+LONG CKvTolmoFilterChain::SaturationCompensation(const ImageProperties& snapshot) {
+    if (!snapshot.rawFlag)
+        return 0;
+    if (On(snapshot.exposureEnabled, snapshot.exposure) && snapshot.exposure->GetFirstFlag())
+        return snapshot.exposure->GetFourthValue();
+    // Else the camera's own level, the second byte of its record.
+    BYTE record[kCameraRecordSize] = {};
+    if (!snapshot.tagControl || !snapshot.tagControl->TagExists(kCameraRecordTag) ||
+        PravonErrorPtr(snapshot.tagControl->ReadTag(kCameraRecordTag, 7, sizeof record, record)))
+        return 0;
+    return record[1];
+}
+
 bool CKvTolmoFilterChain::GeneralSharpeningApplies(const ImageProperties& snapshot) const {
     const LONG level = snapshot.general ? snapshot.general->GetValue(1) : 0;
     return level >= 1 && level <= 3;
@@ -221,20 +241,8 @@ bool CKvTolmoFilterChain::LchWanted(const ImageProperties& snapshot) const {
     const bool toned = tone.hueLevel != kNeutralHueLevel || tone.saturation != 1.0;
     if (m_rawProcessingFlag) {
         const bool list = On(snapshot.usmListEnabled, snapshot.usmList) && snapshot.usmList->GetCount() > 0;
-        LONG compensation = 0;
-        if (snapshot.rawFlag) {
-            const CKvExposureAdjustment* settings =
-                On(snapshot.exposureEnabled, snapshot.exposure) ? snapshot.exposure : nullptr;
-            BYTE record[kCameraRecordSize] = {};
-            if (settings && settings->GetFirstFlag())
-                compensation = settings->GetFourthValue();
-            else if (snapshot.tagControl && snapshot.tagControl->TagExists(kCameraRecordTag) &&
-                     !PravonErrorPtr(
-                         snapshot.tagControl->ReadTag(kCameraRecordTag, 7, sizeof record, record)))
-                compensation = record[1];
-        }
         // The camera's own sharpening never applies: no camera tag says what it would be.
-        if (list || toned || GeneralSharpeningApplies(snapshot) || compensation != 0)
+        if (list || toned || GeneralSharpeningApplies(snapshot) || SaturationCompensation(snapshot) != 0)
             return true;
     } else if (toned) {
         return true;
@@ -263,7 +271,7 @@ int CKvTolmoFilterChain::SetUpLabConversion(const ImageProperties& snapshot, dou
     LONG bits = 8;
     if (!utilities ||
         !utilities->GetCameraEngine(&m_engines[0], snapshot, utilities->GetProfilePath("KVLab.icm"), &bits))
-        return kColorEngineError;
+        return ColorEngineFailure();
     if (stage->GetCMLEngine() == m_engines[0].Get() && stage->IsEnabled() &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
         return kOk;
@@ -290,7 +298,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
     }
     CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
     if (!utilities)
-        return kColorEngineError;
+        return ColorEngineFailure();
     const std::string lch = utilities->GetProfilePath("KVLch2.icm");
     LONG bits = kConvertedBits;
     const bool acquired =
@@ -298,7 +306,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
             ? utilities->GetEngine(&m_engines[1], utilities->GetProfilePath("KVLab.icm"), lch)
             : utilities->GetCameraEngine(&m_engines[1], snapshot, lch, &bits);
     if (!acquired)
-        return kColorEngineError;
+        return ColorEngineFailure();
     if (stage->GetCMLEngine() == m_engines[1].Get() && stage->IsEnabled() &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
         return kOk;
@@ -315,7 +323,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
 int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) {
     CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
     if (!utilities)
-        return kColorEngineError;
+        return ColorEngineFailure();
     std::string output = utilities->ChooseDefaultOutputProfile(snapshot);
     if (output.empty())
         output = utilities->GetStandardProfile(0);
@@ -343,7 +351,7 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
         : lab ? utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLab.icm"), output)
               : utilities->GetCameraEngine(&m_engines[2], snapshot, output, &bits);
     if (!acquired)
-        return kColorEngineError;
+        return ColorEngineFailure();
     CPravonFilterCMLEngine* engine = m_engines[2].Get();
     bool intentChanged = false;
     if (!out.customProfile && out.profileRequested && engine->GetRenderingIntent() != out.renderingIntent) {
@@ -369,14 +377,14 @@ int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) 
         return stage->IsEnabled() && PravonErrorPtr(stage->Enable(false, true)) ? kStageError : kOk;
     CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
     if (!utilities)
-        return kColorEngineError;
+        return ColorEngineFailure();
     LONG bits = out.bitsPerChannel;
     const bool acquired =
         GetStage(8)->IsEnabled()
             ? utilities->GetEngine(&m_engines[3], m_outputProfile, out.customProfilePath)
             : utilities->GetCameraEngine(&m_engines[3], snapshot, out.customProfilePath, &bits);
     if (!acquired)
-        return kColorEngineError;
+        return ColorEngineFailure();
     CPravonFilterCMLEngine* engine = m_engines[3].Get();
     bool intentChanged = false;
     if (engine->GetRenderingIntent() != out.renderingIntent) {
@@ -425,6 +433,10 @@ bool CKvTolmoFilterChain::SetUpCrop(const ImageProperties& snapshot, LONG ratio)
     const CKvSizeRes* size = snapshot.sizeRes;
     if (!size || m_active != 1 || size->GetCrop() == size->GetImageRect())
         return !PravonErrorPtr(stage->Enable(false, true));
+    // The source carries the print resolution that the crop is made for.
+    if (snapshot.sourceImage &&
+        PravonErrorPtr(snapshot.sourceImage->SetResolution(size->GetResolution().value)))
+        return false;
     const DblRect crop = size->GetCrop();
     CropInput in;
     in.left = crop.left;
@@ -506,11 +518,7 @@ bool CKvTolmoFilterChain::SetUpCameraTone(const ImageProperties& snapshot) {
     auto* compensation = static_cast<CFltSatComp*>(GetStage(24));
     if (!m_rawProcessingFlag)
         return !PravonErrorPtr(compensation->Enable(false, true));
-    LONG level = 0;
-    if (snapshot.rawFlag && On(snapshot.exposureEnabled, snapshot.exposure) &&
-        snapshot.exposure->GetFirstFlag())
-        level = snapshot.exposure->GetFourthValue();
-    return !PravonErrorPtr(compensation->SetCompensation(level, true)) &&
+    return !PravonErrorPtr(compensation->SetCompensation(SaturationCompensation(snapshot), true)) &&
            !PravonErrorPtr(compensation->Enable(true, true));
 }
 
@@ -606,6 +614,14 @@ bool CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
         PravonErrorPtr(stage->DetectAuto(nullptr, kRedEyeProgress, true));
         return !PravonErrorPtr(
             stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
+    }
+    // The state's detect-at-point byte: the pupil at the pending click joins the manual regions.
+    if (state->GetAutomaticDone()) {
+        if (PravonErrorPtr(stage->DetectAtPoint(true)) ||
+            PravonErrorPtr(stage->GetRegions(CFltFnRedeye::kManualList, state->GetManualRegions(), false)))
+            return false;
+        state->SetAutomaticDone(false);
+        return true;
     }
     if (state->GetClearManualRequest()) {
         if (PravonErrorPtr(stage->ClearRegions(true)))

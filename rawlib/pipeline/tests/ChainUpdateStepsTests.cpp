@@ -16,7 +16,7 @@
 #include "testing/LchCalibrationFiles.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
-#include "testing/RunProgram.h"
+#include "testing/ProfileMachine.h"
 
 #include <gtest/gtest.h>
 
@@ -36,9 +36,7 @@ using Setter = std::function<void(CKvnFilterChain&, IPravonManager&)>;
 
 // A machine with the lens folder and the standard profiles the output conversion needs.
 struct ChainMachine : kvtest::LensMachine {
-    ChainMachine() {
-        EXPECT_EQ(kvtest::RunProgram({KV_MAKE_PROFILES, "--install"}), 0) << "make-profiles failed";
-    }
+    ChainMachine() { kvtest::InstallProfiles(KV_MAKE_PROFILES); }
 };
 
 // A 12-bit grey mosaic with dust spots, the dust scene's camera tags and the fisheye lens's range, developed
@@ -168,6 +166,7 @@ TEST(ChainUpdateSteps, AChangedStepEqualsADevelopmentFromScratchAndRegeneratesFr
         CKvnFilterChain& object = incremental.Open();
         const kvtest::TestPlane plain = incremental.Develop();
         CKvTolmoFilterChain* chain = incremental.Chain();
+        ASSERT_NE(chain, nullptr) << "the development failed";
         ResetStageCounts(*chain);
         c.set(object, incremental.manager);
         ASSERT_PV_OK(object.UpdateChain(c.mask));
@@ -309,6 +308,7 @@ TEST(ChainUpdateSteps, AQuietChangeIsAnnouncedAtTheEndOfTheUpdateFailedOrNot) {
         if (fail)
             SetFisheye(*picture.object, picture.manager);
         CKvTolmoFilterChain* chain = picture.Chain();
+        ASSERT_NE(chain, nullptr) << "the development failed";
         ResetStageCounts(*chain);
         for (const int stage : {24, 2, 18})
             chain->NoteQuietChange(stage);
@@ -328,6 +328,7 @@ TEST(ChainUpdateSteps, PluginStagesFollowTheListAndTheScale) {
     CKvnFilterChain& object = picture.Open();
     picture.Develop();
     CKvTolmoFilterChain* chain = picture.Chain();
+    ASSERT_NE(chain, nullptr) << "the development failed";
     IPravonFilterChain* output = chain->GetOutput();
     const LONG count = output->GetCount();
     AddPlugin(object, "KvInvert");
@@ -360,6 +361,7 @@ TEST(ChainUpdateSteps, TheSharpeningListMakesItsStagesBeforeTheOutputConversion)
     CKvnFilterChain& object = picture.Open();
     picture.Develop();
     CKvTolmoFilterChain* chain = picture.Chain();
+    ASSERT_NE(chain, nullptr) << "the development failed";
     const LONG indexes[] = {1, 6, 0, 9, 2, 3, 4, 5};
     for (const LONG index : indexes)
         AddSharpening(object, index, index == 0 ? 1 : 10);

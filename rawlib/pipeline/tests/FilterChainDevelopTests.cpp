@@ -2,17 +2,21 @@
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
+#include "testing/IccTestProfiles.h"
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
-#include "testing/PullAll.h"
 #include "testing/ProfileMachine.h"
+#include "testing/PullAll.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -43,6 +47,9 @@ public:
         // Taken in sRGB, which the development then keeps as its output space.
         const LONG srgbMode = 0;
         EXPECT_PV_OK(tags->WriteTag(0x8008D, 9, 4, &srgbMode));
+        // The camera's automatic white balance, as its own files record it.
+        const LONG automaticWhiteBalance[2] = {0, 0};
+        EXPECT_PV_OK(tags->WriteTag(0x80005, 9, sizeof automaticWhiteBalance, automaticWhiteBalance));
     }
     ~Picture() {
         if (object)
@@ -337,8 +344,17 @@ TEST(FilterChainDevelop, TheOutputHasTheRequestedSize) {
     }
 }
 
-// A grey of linear light v comes out as the display encoding of v: the development squares the
-// demosaiced samples back to linear light before the gains and the display curve.
+// The camera profile generated in the folder: its only "Kvx_" file.
+std::string GeneratedProfile(const std::string& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind("Kvx_", 0) == 0)
+            return entry.path().string();
+    return {};
+}
+
+// A grey of linear light v reaches the colour conversion as the display encoding of v (the development
+// squares the demosaiced samples back to linear light before the gains and the display curve), and leaves it
+// as lcms2 converts that grey from the picture's generated camera profile.
 TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
     kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     const auto srgb = [](double linear) {
@@ -350,11 +366,16 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
         ASSERT_PV_OK(picture.Open());
         const kvtest::TestPlane developed = picture.Develop();
         ASSERT_GT(developed.width, 8);
-        const double expected = 65535.0 * srgb(value / 4095.0);
+        const WORD encoded = static_cast<WORD>(std::lround(65535.0 * srgb(value / 4095.0)));
+        const WORD grey[3] = {encoded, encoded, encoded};
+        const std::vector<WORD> expected =
+            kvtest::Lcms2ConvertRgb16(GeneratedProfile(root.Folder()), root.Profile("KVsRGB.icm"), grey, 1);
+        ASSERT_EQ(expected.size(), 3u) << "no camera profile was generated";
         for (LONG y = 4; y < developed.height - 4; ++y)
             for (LONG x = 4; x < developed.width - 4; ++x)
                 for (LONG ch = 0; ch < 3; ++ch)
-                    ASSERT_NEAR(developed.Sample(x, y, ch), expected, 65535.0 * 0.01)
+                    ASSERT_NEAR(developed.Sample(x, y, ch), expected[static_cast<std::size_t>(ch)],
+                                65535.0 * 0.01)
                         << "at " << x << "," << y << " channel " << ch;
     }
 }
@@ -382,6 +403,7 @@ TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) 
         ASSERT_PV_OK(incremental.Open());
         const kvtest::TestPlane plain = incremental.Develop();
         CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(incremental.object)->GetInternalChain();
+        ASSERT_NE(chain, nullptr) << "the development failed";
         EXPECT_FALSE(chain->GetStage(c.stage)->IsEnabled());
         ASSERT_PV_OK(set(incremental.object, c));
         EXPECT_TRUE(chain->GetStage(c.stage)->IsEnabled());
@@ -413,6 +435,7 @@ TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
     info.height = kHeight / 2;
     ASSERT_PV_OK(object->SetImageInfo(&info, false));
     CKvTolmoFilterChain* chain = object->GetInternalChain();
+    ASSERT_NE(chain, nullptr) << "the development failed";
     EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
     EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
 }

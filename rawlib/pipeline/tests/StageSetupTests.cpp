@@ -8,14 +8,19 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "rawlib/filters/CFltFnRedeye.h"
+#include "rawlib/filters/CFltSatComp.h"
 #include "rawlib/filters/detail/CFltColorNoise.h"
 #include "rawlib/filters/detail/CFltVignette.h"
+#include "rawlib/foundation/CKvRect.h"
+#include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvNoiseReduction.h"
+#include "rawlib/settings/CKvSizeRes.h"
 #include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
+#include "testing/IccTestProfiles.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/RedEyePortrait.h"
@@ -24,6 +29,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -111,6 +117,31 @@ protected:
         ASSERT_EQ(chain.Build(&manager, image.get()), CKvTolmoFilterChain::kOk);
     }
     void TearDown() override { tags->Release(); }
+    // The tags a raw picture of camera model 258 records: taken in its sRGB mode, automatic white balance.
+    void TagAsRawCamera() {
+        snapshot.rawFlag = 1;
+        snapshot.cameraModelCode = 258;
+        const LONG colorMode = 0, whiteBalance[2] = {0, 0};
+        tags->WriteTag(0x8008D, 9, sizeof colorMode, &colorMode);
+        tags->WriteTag(0x80005, 9, sizeof whiteBalance, whiteBalance);
+    }
+    // The largest difference of the chain's output from lcms2 converting the source plane from the
+    // profile file to the standard sRGB profile directly; -1 when lcms2 cannot.
+    long WorstAgainstLcms2(const std::string& from) {
+        kvtest::TestPlane out;
+        EXPECT_EQ(kvtest::PullAll(chain.GetOutput()->GetOutput(), &out), nullptr);
+        long worst = out.width == plane.width && out.height == plane.height ? 0 : -1;
+        for (LONG y = 0; worst >= 0 && y < plane.height; ++y) {
+            const std::vector<WORD> expected = kvtest::Lcms2ConvertRgb16(
+                from, machine.Profile("KVsRGB.icm"), reinterpret_cast<const WORD*>(plane.Row(y)),
+                static_cast<std::size_t>(plane.width));
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                worst =
+                    std::max(worst, std::labs(long{out.Sample(LONG(i / 3), y, LONG(i % 3))} - expected[i]));
+            worst = expected.empty() ? -1 : worst;
+        }
+        return worst;
+    }
 
     UtilitiesUser user;
     kvtest::ProfileMachine machine{KV_MAKE_PROFILES};
@@ -138,29 +169,51 @@ TEST_F(ChainOverRgb, ALinearPictureConvertedToSrgbMatchesLcms2) {
     EXPECT_TRUE(chain.GetStage(8)->IsEnabled());
     EXPECT_EQ(chain.GetOutputProfile(), machine.Profile("KVsRGB.icm"));
     EXPECT_EQ(chain.GetProfileDescription(), "KORVEL sRGB") << "read without its version";
-    kvtest::TestPlane out;
-    ASSERT_EQ(kvtest::PullAll(chain.GetOutput()->GetOutput(), &out), nullptr);
-    ASSERT_EQ(out.width, plane.width);
-
-    cmsHPROFILE srgb = cmsOpenProfileFromFile(machine.Profile("KVsRGB.icm").c_str(), "r");
-    cmsHTRANSFORM direct =
-        cmsCreateTransform(linearProfile, TYPE_RGB_16, srgb, TYPE_RGB_16, INTENT_PERCEPTUAL, 0);
-    ASSERT_NE(direct, nullptr);
-    long worst = 0;
-    for (LONG y = 0; y < plane.height; ++y) {
-        std::vector<WORD> expected(3 * static_cast<std::size_t>(plane.width));
-        cmsDoTransform(direct, plane.Row(y), expected.data(), static_cast<cmsUInt32Number>(plane.width));
-        for (LONG x = 0; x < plane.width; ++x)
-            for (LONG c = 0; c < 3; ++c)
-                worst = std::max(worst, std::labs(static_cast<long>(out.Sample(x, y, c)) -
-                                                  expected[static_cast<std::size_t>(3 * x + c)]));
-    }
+    const long worst = WorstAgainstLcms2(linearPath);
     // Both roads are lcms2 over the same profiles; they may differ only by its interpolation of an
     // optimised transform against the plain one, well below one 8-bit step (257).
+    EXPECT_GE(worst, 0);
     EXPECT_LE(worst, 64);
-    cmsDeleteTransform(direct);
-    cmsCloseProfile(srgb);
     cmsCloseProfile(linearProfile);
+}
+
+// A raw picture's samples are in the camera profile generated for its camera and settings, which the
+// output conversion starts from; a camera the generator does not know gets no profile and the update fails
+// with the colour engine's text.
+TEST_F(ChainOverRgb, ARawPictureIsConvertedFromItsGeneratedCameraProfile) {
+    TagAsRawCamera();
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+    ASSERT_TRUE(chain.GetStage(8)->IsEnabled());
+    EXPECT_EQ(chain.GetOutputProfile(), machine.Profile("KVsRGB.icm"));
+    const std::string generated = CKvFileSavingUtilities::Get()->GenerateCameraProfile(snapshot);
+    // The MA family's name in mode number 1 (colour mode 0), some table row, tone mode 3, tables 308.
+    const std::string name = generated.substr(std::min(generated.size(), machine.Folder().size()));
+    EXPECT_EQ(name.substr(0, 9), "Kvx_MA_1_") << name;
+    EXPECT_EQ(name.substr(std::max<std::size_t>(name.size(), 11) - 11), "_03_308.icm") << name;
+    cmsHPROFILE camera = cmsOpenProfileFromFile(generated.c_str(), "r");
+    ASSERT_NE(camera, nullptr);
+    char description[64] = {};
+    cmsGetProfileInfoASCII(camera, cmsInfoDescription, "en", "US", description, sizeof description);
+    cmsCloseProfile(camera);
+    EXPECT_STREQ(description, "Korvel MA/H/X for KRX Mode1 v2.0.0.3000");
+    const long worst = WorstAgainstLcms2(generated);
+    // The chain's engine is the same lcms2 transform of the same two profiles, unoptimised in both.
+    EXPECT_GE(worst, 0);
+    EXPECT_LE(worst, 1);
+
+    struct Case {
+        WORD model;
+        int result;
+        const char* text;
+    } const cases[] = {{0, CKvTolmoFilterChain::kColorEngineError, "CMSError"},
+                       {513, CKvTolmoFilterChain::kOk, ""}};
+    for (const Case& c : cases) {
+        snapshot.cameraModelCode = c.model;
+        EXPECT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), c.result) << c.model;
+        EXPECT_EQ(chain.GetErrorText(), c.text) << c.model;
+    }
+    EXPECT_EQ(CKvFileSavingUtilities::Get()->GenerateCameraProfile(snapshot), machine.Profile("KVsRGB.icm"))
+        << "the processed-raw models deliver sRGB";
 }
 
 TEST_F(ChainOverRgb, WithoutAReasonToConvertTheOutputStageStaysOffAndAMissingProfileFails) {
@@ -169,6 +222,40 @@ TEST_F(ChainOverRgb, WithoutAReasonToConvertTheOutputStageStaysOffAndAMissingPro
     snapshot.embeddedProfile = 1;
     snapshot.embeddedProfilePath = machine.Profile("none.icc");
     EXPECT_EQ(chain.Update(&snapshot, 0, 1.0), CKvTolmoFilterChain::kColorEngineError);
+}
+
+// The saturation compensation of a raw picture: the settings' level when their override is set, else the
+// second byte of the camera record; a crop hands the size settings' resolution to the source.
+TEST_F(ChainOverRgb, CompensationFromTheCameraRecordAndTheCropsResolution) {
+    TagAsRawCamera();
+    std::vector<BYTE> record(304, 0);
+    record[1] = 2;
+    tags->WriteTag(0x80097, 7, 304, record.data());
+    CKvExposureAdjustment settings;
+    settings.SetFourthValue(4);
+    struct Case {
+        BYTE overrideByte;
+        LONG expected;
+    } const cases[] = {{0, 2}, {1, 4}};
+    for (const Case& c : cases) {
+        settings.SetFirstFlag(c.overrideByte);
+        snapshot.exposure = c.overrideByte ? &settings : nullptr;
+        snapshot.exposureEnabled = c.overrideByte;
+        ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+        ASSERT_TRUE(chain.GetStage(7)->IsEnabled()) << "a compensation asks for LCh";
+        EXPECT_TRUE(chain.GetStage(24)->IsEnabled());
+        EXPECT_EQ(static_cast<CFltSatComp*>(chain.GetStage(24))->GetCompensation(), c.expected);
+    }
+
+    const CKvRect crop(4, 6, 24, 30);
+    CKvSizeRes size(plane.width, plane.height, &crop, UnitValue::PerInch(240));
+    snapshot.sizeRes = &size;
+    chain.SetActive(1);
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kCropChanged, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_TRUE(chain.GetStage(27)->IsEnabled());
+    double resolution = 0;
+    ASSERT_EQ(image->GetResolution(&resolution), nullptr);
+    EXPECT_EQ(resolution, 240.0);
 }
 
 TEST_F(ChainOverRgb, TheCurveRuleSwitchesTheCurveStages) {
@@ -289,6 +376,13 @@ TEST(StageSetupRedEye, FoundPupilsAreWrittenBackAndAClearRequestIsServedOnce) {
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(state.GetClearManualRequest());
     EXPECT_EQ(static_cast<CFltFnRedeye*>(chain.GetStage(42))->GetMode(), CKvFnRedEye::kModeManual);
+    // A click near the second pupil with the detect-at-point byte set: that pupil joins the manual list
+    // and the byte is served once.
+    static_cast<CFltFnRedeye*>(chain.GetStage(42))->SetClickPoint(pupils[1].x, pupils[1].y);
+    state.SetAutomaticDone(true);
+    ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
+    EXPECT_FALSE(state.GetAutomaticDone());
+    EXPECT_EQ(state.GetManualRegions().size(), 1u);
 }
 
 } // namespace
