@@ -13,6 +13,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -232,8 +233,8 @@ TEST(PageButtonFaces, ArrowsPointToTheirPageAndEveryStateLooksItsOwn) {
     ASSERT_EQ(iproStartup(), 1);
     std::vector<IproPixels> faces;
     for (UINT id : CPrintDlg::kButtonImages) {
-        TiProImage* image = TiProImage::CreateFromFile(
-            Wide(std::string(KV_PRINT_RESOURCE_DIR) + "/print" + std::to_string(id) + ".png").c_str());
+        std::unique_ptr<TiProImage> image(TiProImage::CreateFromFile(
+            Wide(std::string(KV_PRINT_RESOURCE_DIR) + "/print" + std::to_string(id) + ".png").c_str()));
         ASSERT_NE(image, nullptr) << id;
         faces.push_back(rendertest::PixelsOf(image->GetHandle()));
         image->Release();
