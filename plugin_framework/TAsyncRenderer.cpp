@@ -103,7 +103,7 @@ void TAsyncRenderer::SetReady() {
 }
 
 bool TAsyncRenderer::QueueRequest(TRndrData* request) {
-    if (!request || m_cancelled.load())
+    if (!request || m_cancelled.load() || WinSeams::RenderQueueRefuses())
         return false;
     request->SetOwner(this);
     request->m_messageCode = kRenderRequestMessage;
@@ -142,7 +142,10 @@ bool TAsyncRenderer::Cancel(bool abort, bool wait) {
 bool TAsyncRenderer::Stop() {
     m_worker.SetAccepting(false);
     Abort(true);
-    m_worker.Stop(true);
+    // A second stop finds no worker: the queue is left accepting, as the first stop left it, so that the
+    // next Start takes requests again.
+    if (!m_worker.Stop(true))
+        m_worker.SetAccepting(true);
     // A worker that was let go sees so before it posts: once this lock was free, none is posting.
     { std::lock_guard<std::mutex> barrier(m_deliveryLock); }
     ReleaseRenderer();

@@ -58,9 +58,10 @@ public:
     bool SetMediaContext(const TString& context);
     // Accepts requests again after a cancel: the flag and the cancel event are cleared.
     void SetReady();
-    // Refused (false) after a cancel until SetReady, or when the worker does not take it. Otherwise the
-    // request is marked as this renderer's, its context gets the pair "cancel_event" (no ';' after it) and
-    // it waits at the back of the queue. The caller keeps its own reference.
+    // Refused (false) after a cancel until SetReady, when the worker does not take it, or when a test has
+    // WinSeams refuse it. Otherwise the request is marked as this renderer's, its context gets the pair
+    // "cancel_event" (no ';' after it) and it waits at the back of the queue. The caller keeps its own
+    // reference.
     bool QueueRequest(TRndrData* request);
     // No render is running.
     bool IsIdle() const;

@@ -539,6 +539,9 @@ void CPrintDlg::Close() {
     if (m_iterator)
         m_iterator->Shutdown();
     m_renderer->Stop();
+    // A page the worker finished while the job was being stopped left its notice queued for this window,
+    // which goes below: the notice's request is let go here.
+    DrainRenderNotices(GetHandle());
     // The printing document goes below: the renderer, started afresh for the next run, must not find it.
     m_renderer->SetDocument(nullptr, TString());
     ReleaseButtonImages();

@@ -4,6 +4,9 @@
 //                               640 x 480, quality 80; prints the path of the draft in the machine's outbox
 //   module-demo design OUTDIR   a design opened from three photos; page 1's preview written as
 //                               OUTDIR/design-page-1.png, whose path it prints
+//   module-demo print OUTDIR    three photos of solid colours (one portrait) printed one to a page with the
+//                               machine's virtual A4 printer at 300 dpi; prints the path of the PDF in the
+//                               machine's spool
 //
 // The modules run from copies in OUTDIR, with the machine folder OUTDIR/machine (KV_SYSTEM_ROOT) unless the
 // environment names one.
@@ -14,6 +17,7 @@
 #include "platform/host/CHostPhotos.h"
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinPrintDialogs.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 
@@ -45,6 +49,8 @@ constexpr LONG kPaneHeight = 480;
 // class TUserOptions, so one program cannot include both).
 constexpr KvwWord kMailCommand = 0x2004;
 constexpr int kMailSendButton = 1005;
+// The print module's command, for the same reason.
+constexpr KvwWord kPrintCommand = 0x2001;
 
 // The machine folder: the environment's, or one of the demo's own in the output folder.
 std::string MachineFolder(const fs::path& out) {
@@ -97,7 +103,8 @@ public:
     bool Load(const std::string& path) {
         module = host->Load(path);
         if (module == CScriptedHost::kNoModule) {
-            std::fprintf(stderr, "module-demo: %s does not load: %s\n", path.c_str(), host->LastError().c_str());
+            std::fprintf(stderr, "module-demo: %s does not load: %s\n", path.c_str(),
+                         host->LastError().c_str());
             return false;
         }
         if (host->Initialize(module) != kKvwOk) {
@@ -111,13 +118,47 @@ public:
     std::size_t module = CScriptedHost::kNoModule;
 };
 
-std::vector<fs::path> Drafts(const fs::path& outbox) {
-    std::vector<fs::path> drafts;
+// The files of the extension anywhere under the folder.
+std::vector<fs::path> FilesUnder(const fs::path& folder, const char* extension) {
+    std::vector<fs::path> files;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(outbox, ec))
-        if (entry.path().extension() == ".eml")
-            drafts.push_back(entry.path());
-    return drafts;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->path().extension() == extension)
+            files.push_back(it->path());
+    return files;
+}
+
+// Runs the module's command with the user's pressing of the button queued for its dialog; the one file of
+// the extension that the command left under the folder, or an empty path after saying what went wrong.
+fs::path RunDialogCommand(DemoSession& session, KvwWord command, int button, const fs::path& folder,
+                          const char* extension) {
+    const std::vector<fs::path> before = FilesUnder(folder, extension);
+    WinDialogTest::RunInModalLoop([button](HWND dialog) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(button), 0), 0);
+        return true;
+    });
+    const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
+    if (session.host->Send(session.module, KvwHostMessage::kCommand, command, 0) != kKvwHandled) {
+        std::fprintf(stderr, "module-demo: the module did not take its command\n");
+        return {};
+    }
+    for (const auto& box : WinDialogTest::MessageBoxCalls())
+        std::fprintf(stderr, "module-demo: the module said: %ls\n", box.text.c_str());
+    if (WinDialogTest::PendingModalSteps() != 0 || WinDialogTest::ModalLoopsPastDeadline() != late) {
+        std::fprintf(stderr, "module-demo: the dialog did not finish its work\n");
+        return {};
+    }
+    std::vector<fs::path> made;
+    for (const fs::path& file : FilesUnder(folder, extension))
+        if (std::find(before.begin(), before.end(), file) == before.end())
+            made.push_back(file);
+    if (made.size() != 1) {
+        std::fprintf(stderr, "module-demo: %zu new %s files in %s, not one\n", made.size(), extension,
+                     folder.c_str());
+        return {};
+    }
+    return made[0];
 }
 
 int Mail(const fs::path& out) {
@@ -151,32 +192,52 @@ int Mail(const fs::path& out) {
     if (!session.Load((install / "KvtMail.qw7").string()))
         return 1;
 
-    const std::vector<fs::path> before = Drafts(outbox);
     // The user presses Send as soon as the dialog is up.
-    WinDialogTest::RunInModalLoop([](HWND dialog) {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(kMailSendButton), 0), 0);
-        return true;
-    });
-    const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
-    if (host.Send(session.module, KvwHostMessage::kCommand, kMailCommand, 0) != kKvwHandled) {
-        std::fprintf(stderr, "module-demo: the mail module did not take its command\n");
+    const fs::path draft = RunDialogCommand(session, kMailCommand, kMailSendButton, outbox, ".eml");
+    if (draft.empty())
+        return 1;
+    std::printf("%s\n", draft.c_str());
+    return 0;
+}
+
+int Print(const fs::path& out) {
+    const fs::path spool = fs::path(MachineFolder(out)) / "spool";
+    std::string error;
+    const fs::path install = out / "print-module";
+    if (!Install(KV_PRINT_MODULE_DIR, install, {"KvtPrint.qw7", "KvtPrintLang.so", "PrintPluginCfg.xml"},
+                 &error)) {
+        std::fprintf(stderr, "module-demo: %s\n", error.c_str());
         return 1;
     }
-    for (const auto& box : WinDialogTest::MessageBoxCalls())
-        std::fprintf(stderr, "module-demo: the module said: %ls\n", box.text.c_str());
-    if (WinDialogTest::PendingModalSteps() != 0 || WinDialogTest::ModalLoopsPastDeadline() != late) {
-        std::fprintf(stderr, "module-demo: the mail dialog did not send\n");
-        return 1;
+    DemoSession session(out);
+    CScriptedHost& host = *session.host;
+    // A standard print, the configuration's first layout (1 x 1): one photo to a page.
+    host.Registry().PutText("PrintPI\\print_as", "Default", "0");
+    host.Registry().PutText("PrintPI\\standard_print\\layout_index", "Default", "0");
+    const struct {
+        const char* name;
+        LONG width, height;
+        std::array<BYTE, 3> rgb;
+    } photos[] = {{"IMG_0001.jpg", 1500, 1000, {220, 40, 40}},
+                  {"IMG_0002.jpg", 1000, 1500, {40, 180, 60}},
+                  {"IMG_0003.jpg", 1500, 1000, {50, 60, 210}}};
+    KvwItemIdList ids;
+    for (const auto& photo : photos) {
+        const KvwItemId id = KvwMakeItemId(static_cast<DWORD>(ids.size() + 1), 1);
+        host.AddItem(CHostPhotos::JpegItem(id, std::string("/home/user/Pictures/") + photo.name,
+                                           CHostPhotos::SolidJpeg(photo.width, photo.height, photo.rgb)));
+        ids.push_back(id);
     }
-    std::vector<fs::path> made;
-    for (const fs::path& draft : Drafts(outbox))
-        if (std::find(before.begin(), before.end(), draft) == before.end())
-            made.push_back(draft);
-    if (made.size() != 1) {
-        std::fprintf(stderr, "module-demo: %zu new drafts in %s, not one\n", made.size(), outbox.c_str());
+    host.Browse().SetSelectedItems(ids);
+    if (!session.Load((install / "KvtPrint.qw7").string()))
         return 1;
-    }
-    std::printf("%s\n", made[0].c_str());
+    // The printer's print dialog is accepted as it opens, for all pages.
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    const fs::path pdf = RunDialogCommand(session, kPrintCommand, IDOK, spool, ".pdf");
+    WinPrintTest::Reset();
+    if (pdf.empty())
+        return 1;
+    std::printf("%s\n", pdf.c_str());
     return 0;
 }
 
@@ -253,14 +314,14 @@ int Design(const fs::path& out) {
     }
     LONG size[2] = {kPreviewWidth, kPreviewHeight};
     if (host.Send(session.module, KvwDesign::kPagePreview, KvwItemIdLow(pages[0]), KvwItemIdHigh(pages[0]),
-                  reinterpret_cast<KvwWord>(size), 1, kKvwRecordSize, KvwDesign::kWantsCompletion) !=
-        kKvwQueued) {
+                  reinterpret_cast<KvwWord>(size), 1, kKvwRecordSize,
+                  KvwDesign::kWantsCompletion) != kKvwQueued) {
         std::fprintf(stderr, "module-demo: the module did not take the preview request\n");
         return 1;
     }
     if (!WinUserTest::PumpUntil([&] { return answered; }, kDeadline) || rgb.empty()) {
-        std::fprintf(stderr, "module-demo: no %ldx%ld preview of page 1 came\n", static_cast<long>(kPreviewWidth),
-                     static_cast<long>(kPreviewHeight));
+        std::fprintf(stderr, "module-demo: no %ldx%ld preview of page 1 came\n",
+                     static_cast<long>(kPreviewWidth), static_cast<long>(kPreviewHeight));
         return 1;
     }
     const fs::path png = out / "design-page-1.png";
@@ -275,8 +336,16 @@ int Design(const fs::path& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "mail") != 0 && std::strcmp(argv[1], "design") != 0)) {
-        std::fprintf(stderr, "usage: module-demo mail|design OUTDIR\n");
+    const struct {
+        const char* name;
+        int (*run)(const fs::path& out);
+    } demos[] = {{"mail", &Mail}, {"design", &Design}, {"print", &Print}};
+    const auto demo = argc == 3
+                          ? std::find_if(std::begin(demos), std::end(demos),
+                                         [&](const auto& d) { return std::strcmp(argv[1], d.name) == 0; })
+                          : std::end(demos);
+    if (demo == std::end(demos)) {
+        std::fprintf(stderr, "usage: module-demo mail|design|print OUTDIR\n");
         return 2;
     }
     std::error_code ec;
@@ -286,5 +355,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "module-demo: cannot make %s: %s\n", argv[2], ec.message().c_str());
         return 1;
     }
-    return std::strcmp(argv[1], "mail") == 0 ? Mail(out) : Design(out);
+    return demo->run(out);
 }

@@ -21,6 +21,8 @@ constexpr DWORD kDefaultDpi = 96;
 
 std::atomic<DWORD> g_threadStopWait{kDefaultThreadStopWait};
 std::atomic<DWORD> g_renderAbortWait{kDefaultRenderAbortWait};
+// Requests still to be taken before the refusal; below 0 when none is set.
+std::atomic<int> g_renderRefusalAfter{-1};
 std::atomic<DWORD> g_major{kDefaultMajor};
 std::atomic<DWORD> g_minor{kDefaultMinor};
 std::atomic<bool> g_versionFails{false};
@@ -60,6 +62,20 @@ DWORD WinSeams::RenderAbortWait() {
 
 void WinSeams::SetRenderAbortWait(DWORD milliseconds) {
     g_renderAbortWait.store(milliseconds);
+}
+
+void WinSeams::RefuseRenderRequest(int after) {
+    g_renderRefusalAfter.store(after < 0 ? 0 : after);
+}
+
+bool WinSeams::RenderQueueRefuses() {
+    int left = g_renderRefusalAfter.load();
+    // Counted down with exchanges, so of two renderers queueing at once only one meets the refusal.
+    while (left >= 0) {
+        if (g_renderRefusalAfter.compare_exchange_weak(left, left - 1))
+            return left == 0;
+    }
+    return false;
 }
 
 void WinSeams::SetReportedVersion(DWORD major, DWORD minor, bool failing) {
@@ -136,6 +152,7 @@ void WinSeams::SetSystemFolder(const std::string& folder) {
 void WinSeams::ResetAll() {
     g_threadStopWait.store(kDefaultThreadStopWait);
     g_renderAbortWait.store(kDefaultRenderAbortWait);
+    g_renderRefusalAfter.store(-1);
     SetReportedVersion(kDefaultMajor, kDefaultMinor, false);
     g_dpi.store(kDefaultDpi);
     SetDesktopSize(kDefaultDesktopWidth, kDefaultDesktopHeight);

@@ -16,6 +16,12 @@ void SetThreadStopWait(DWORD milliseconds);
 DWORD RenderAbortWait();
 void SetRenderAbortWait(DWORD milliseconds);
 
+// Asynchronous renderers refuse one request, as a worker that does not take it would, after `after` more
+// requests have been queued by any of them; RenderQueueRefuses answers for the request about to be queued
+// and uses the refusal up.
+void RefuseRenderRequest(int after = 0);
+bool RenderQueueRefuses();
+
 // The version GetVersionExA reports (5.1 unless changed); failing makes it fail.
 void SetReportedVersion(DWORD major, DWORD minor, bool failing = false);
 

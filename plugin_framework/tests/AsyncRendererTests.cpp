@@ -313,6 +313,34 @@ TEST_F(AsyncRendering, EveryFinishedRequestArrivesWithOneReferenceForTheReceiver
     renderer->Release();
 }
 
+TEST_F(AsyncRendering, AnInjectedRefusalTurnsAwayOneRequestAfterTheCountedOnes) {
+    TAsyncRenderer* renderer = Make();
+    ASSERT_TRUE(renderer->Start(nullptr));
+    WinSeams::RefuseRenderRequest(1);
+    const bool queued[] = {Queue(*renderer, 1), Queue(*renderer, 2), Queue(*renderer, 3)};
+    EXPECT_TRUE(queued[0]);
+    EXPECT_FALSE(queued[1]) << "the second one is refused";
+    EXPECT_TRUE(queued[2]) << "the refusal is used up";
+    ASSERT_TRUE(PumpUntilFinished(2));
+    EXPECT_EQ(window.finished[1].page, 3);
+    EXPECT_EQ(destroyed, 3) << "the refused request stays the caller's, who lets it go";
+    renderer->Stop();
+    renderer->Release();
+}
+
+TEST_F(AsyncRendering, ARendererStoppedTwiceTakesRequestsAgainOnceStartedAndReady) {
+    TAsyncRenderer* renderer = Make();
+    for (std::size_t round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(renderer->Start(nullptr));
+        renderer->SetReady();
+        EXPECT_TRUE(Queue(*renderer, static_cast<LONG>(round))) << "round " << round;
+        ASSERT_TRUE(PumpUntilFinished(round));
+        renderer->Stop();
+        renderer->Stop();
+    }
+    renderer->Release();
+}
+
 // What cannot be posted is released on the worker: the request, and the progress value of its notices.
 TEST_F(AsyncRendering, RequestsAndNoticesWithoutAWindowToTakeThemLeakNothing) {
     Script().SetRenderNotices({{kRendrNoticeProgress, 50, Delivery::kSubscribedKinds}});

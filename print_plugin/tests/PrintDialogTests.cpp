@@ -4,19 +4,27 @@
 #include "print_plugin/CPrintDlg.h"
 #include "print_plugin/TPrintPlugin.h"
 
+#include "platform/dadadud/DadaDudTest.h"
 #include "platform/host/CHostPhotos.h"
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinControls.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/WinPrintDialogs.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
+#include "plugin_framework/TPluginProgressDlg.h"
+#include "testing/PdfPages.h"
 #include "testing/ScriptedModuleTest.h"
 #include "testing/TempFolder.h"
 #include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -56,42 +64,41 @@ constexpr const char* kNoLayouts = R"(<?xml version="1.0"?><config>
 <index_print_advanced><minimum_size>1</minimum_size><maximum_size>3</maximum_size>
 <increment_size>0.5</increment_size></index_print_advanced></config>)";
 
-// The first line of the command's output, empty when it gave none.
-std::string RunCommand(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    char line[512];
-    while (pipe && fgets(line, sizeof line, pipe.get()))
-        out += line;
-    return out;
-}
-
-// A page of the PDF at 50 dpi, as pdftoppm draws it: width, height and RGB bytes.
-struct PageRaster {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
-    std::array<int, 3> At(int x, int y) const {
-        const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
-        return {rgb[i], rgb[i + 1], rgb[i + 2]};
-    }
+// The cells a page shows, each the run of content (pixels that are not the page's white) along the middle
+// row of the content, with the content's top and bottom; all in fractions of the page's width from its
+// corner. The page is the area (x0, y0) - (x1, y1) of a picture read through `at`.
+struct PageCell {
+    double left = 0, right = 0, top = 0, bottom = 0;
 };
+using PixelAt = std::function<std::array<int, 3>(int x, int y)>;
 
-PageRaster RasterOf(const std::string& pdf, int page, const std::string& folder) {
-    const std::string base = folder + "/page" + std::to_string(page);
-    RunCommand("pdftoppm -r 50 -f " + std::to_string(page) + " -l " + std::to_string(page) +
-               " -singlefile '" + pdf + "' '" + base + "'");
-    std::ifstream file(base + ".ppm", std::ios::binary);
-    PageRaster raster;
-    std::string magic;
-    int maximum = 0;
-    file >> magic >> raster.width >> raster.height >> maximum;
-    file.get();
-    raster.rgb.resize(static_cast<std::size_t>(raster.width) * raster.height * 3);
-    file.read(reinterpret_cast<char*>(raster.rgb.data()), static_cast<std::streamsize>(raster.rgb.size()));
-    if (magic != "P6" || !file)
-        raster = PageRaster{};
-    return raster;
+std::vector<PageCell> CellsOf(const PixelAt& at, int x0, int y0, int x1, int y1) {
+    constexpr int kWhite = 235;
+    const auto content = [&](int x, int y) {
+        const std::array<int, 3> p = at(x, y);
+        return p[0] < kWhite || p[1] < kWhite || p[2] < kWhite;
+    };
+    int top = y1, bottom = y0 - 1;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            if (content(x, y)) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    std::vector<PageCell> cells;
+    if (bottom < top)
+        return cells;
+    const double width = x1 - x0;
+    const int middle = (top + bottom) / 2;
+    for (int x = x0; x < x1; ++x) {
+        if (!content(x, middle))
+            continue;
+        const int left = x;
+        while (x < x1 && content(x, middle))
+            ++x;
+        cells.push_back({(left - x0) / width, (x - x0) / width, (top - y0) / width, (bottom + 1 - y0) / width});
+    }
+    return cells;
 }
 
 class PrintDialogTest : public ::testing::Test {
@@ -105,8 +112,14 @@ protected:
         m_host = std::make_unique<CScriptedHost>();
         for (const char* file : {"KvtPrint.qw7", "KvtPrintLang.so"})
             fs::copy_file(std::string(KV_PRINT_MODULE_DIR) + "/" + file, m_install.File(file));
+        // Every sheet the dialog builds becomes a document made from the sheet file and the items file.
+        DadaDudTest::SetCallObserver([this](const char* call, DocHandle) {
+            if (std::strcmp(call, "docCreateDocumentFromLTF") == 0)
+                ++m_sheetsBuilt;
+        });
     }
     void TearDown() override {
+        DadaDudTest::SetCallObserver(nullptr);
         if (m_module != CScriptedHost::kNoModule)
             m_host->Close(m_module);
         WinDialogTest::ClearModalSteps();
@@ -196,9 +209,27 @@ protected:
         return text;
     }
 
+    // The progress dialog the job shows over the print dialog, or null: the active window or the one that
+    // holds the focus, when it has the progress bars.
+    static HWND ProgressOf(HWND dialog) {
+        for (HWND window : {GetActiveWindow(), GetParent(GetFocus())}) {
+            if (window && window != dialog && GetDlgItem(window, TPluginProgressDlg::kTotalBarId) &&
+                GetDlgItem(window, TPluginProgressDlg::kStepBarId))
+                return window;
+        }
+        return nullptr;
+    }
+    std::string Spool() const { return m_machine.File("spool/Studio"); }
+    bool SpoolEmpty() const {
+        std::error_code ec;
+        return fs::is_empty(Spool(), ec) || ec;
+    }
+    bool OptionsSaved() const { return m_host->Registry().Text("PrintPI\\print_as", "Default").has_value(); }
+
     kvtest::TempSystemRoot m_machine;
     kvtest::TempFolder m_temp;
     kvtest::TempFolder m_install;
+    std::atomic<int> m_sheetsBuilt{0};
     std::unique_ptr<CScriptedHost> m_host;
     std::size_t m_module = CScriptedHost::kNoModule;
     KvwItemIdList m_ids;
@@ -339,27 +370,155 @@ TEST_F(PrintDialogTest, ARestrictedHostDisablesTheListedControls) {
 
 TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
     using WinPrintTest::PrinterCall;
-    const PrinterCall failures[] = {PrinterCall::kStartPage, PrinterCall::kStartDoc, PrinterCall::kEndPage,
-                                    PrinterCall::kEndDoc};
+    const auto failCall = [](PrinterCall call) { return [call] { WinPrintTest::FailCall(call); }; };
+    const struct {
+        const char* what;
+        std::function<void()> inject;
+        bool shown; // the failure is told in a box
+    } cases[] = {{"StartPage", failCall(PrinterCall::kStartPage), true},
+                 {"StartDoc", failCall(PrinterCall::kStartDoc), false},
+                 {"EndPage", failCall(PrinterCall::kEndPage), true},
+                 {"EndDoc", failCall(PrinterCall::kEndDoc), true},
+                 {"a refused queue", [] { WinSeams::RefuseRenderRequest(); }, true}};
     Start(kLayouts);
     AddPhoto(64, 48, {200, 30, 30});
-    for (PrinterCall failure : failures) {
+    for (const auto& c : cases) {
         WinDialogTest::ResetMessageBoxes();
-        WinPrintTest::FailCall(failure);
         WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
-        RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
+        int builtBefore = 0;
+        RunDialog({[&](HWND dialog) {
+                       // Injected last, so that nothing of the dialog's start-up meets it.
+                       c.inject();
+                       builtBefore = m_sheetsBuilt;
+                       return Click(dialog, 1);
+                   },
                    [&](HWND dialog) {
                        // Once the job has ended the dialog is enabled again, still open for another try.
                        return IsWindowEnabled(dialog) && Click(dialog, 2);
                    }});
-        const std::vector<std::wstring> expected =
-            failure == PrinterCall::kStartDoc
-                ? std::vector<std::wstring>{}
-                : std::vector<std::wstring>{L"The pictures could not be printed."};
-        EXPECT_EQ(Boxes(), expected) << static_cast<int>(failure);
-        std::error_code ec;
-        EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec) << "no document left behind";
-        EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "nothing is saved";
+        EXPECT_EQ(Boxes(), c.shown ? std::vector<std::wstring>{L"The pictures could not be printed."}
+                                   : std::vector<std::wstring>{})
+            << c.what;
+        // The sheet for printing, then (after a failure) the preview's again.
+        EXPECT_EQ(m_sheetsBuilt - builtBefore, c.shown ? 2 : 0) << c.what;
+        EXPECT_TRUE(SpoolEmpty()) << c.what << ": no document left behind";
+        EXPECT_FALSE(OptionsSaved()) << c.what << ": nothing is saved";
+    }
+}
+
+TEST_F(PrintDialogTest, ClosingOrCancellingAJobAtOnceAbortsItSilently) {
+    // Close during the job, and a cancel that may well find the page's request still waiting in the queue.
+    const struct {
+        const char* what;
+        UINT message;
+        WPARAM command;
+    } cases[] = {{"Close", WM_COMMAND, 2}, {"cancel", CPrintDlg::kCancelMessage, 0}};
+    Start(kLayouts);
+    AddPhoto(96, 64, {220, 30, 30});
+    AddPhoto(96, 64, {30, 30, 220});
+    for (const auto& c : cases) {
+        WinDialogTest::ResetMessageBoxes();
+        WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+        std::vector<std::function<bool(HWND)>> steps = {[&](HWND dialog) {
+            Click(dialog, 1);
+            SendMessageW(dialog, c.message, c.command, 0);
+            return true;
+        }};
+        if (c.message != WM_COMMAND)
+            steps.push_back([&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, 2); });
+        RunDialog(steps);
+        EXPECT_TRUE(Boxes().empty()) << c.what << ::testing::PrintToString(Boxes());
+        EXPECT_TRUE(SpoolEmpty()) << c.what;
+        EXPECT_FALSE(OptionsSaved()) << c.what;
+    }
+    // The module prints as before afterwards.
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+    EXPECT_EQ(kvtest::ReadPdfInfo(Spool() + "/Pictures.pdf").pages, 2);
+}
+
+TEST_F(PrintDialogTest, AOnePageJobShowsAnEmptyTotalRangeAndEndsAfterItsPage) {
+    Start(kLayouts);
+    AddPhoto(96, 64, {220, 30, 30});
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    RunDialog({[&](HWND dialog) {
+        Click(dialog, 1);
+        HWND progress = ProgressOf(dialog);
+        EXPECT_NE(progress, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(dialog)) << "the progress shows over a disabled dialog";
+        HWND total = GetDlgItem(progress, TPluginProgressDlg::kTotalBarId);
+        EXPECT_EQ(SendMessageW(total, PBM_GETRANGE, FALSE, 0), 0) << "pages - 1";
+        EXPECT_EQ(SendMessageW(GetDlgItem(progress, TPluginProgressDlg::kStepBarId), PBM_GETRANGE, FALSE, 0),
+                  100);
+        EXPECT_EQ(Text(progress, TPluginProgressDlg::kMessageTextId), L"Printing page 1 of 1");
+        return true;
+    }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    EXPECT_EQ(kvtest::ReadPdfInfo(Spool() + "/Pictures.pdf").pages, 1);
+    EXPECT_TRUE(OptionsSaved());
+}
+
+TEST_F(PrintDialogTest, ThePageButtonsWalkThePreviewsPages) {
+    Start(kLayouts);
+    for (BYTE k = 0; k < 3; ++k)
+        AddPhoto(96, 64, {static_cast<BYTE>(60 * k), 90, 90});
+    const struct {
+        int click; // 0: none
+        int page;
+        bool previous, next;
+    } walk[] = {{0, 1, false, true},    {1001, 1, false, true}, {1002, 2, true, true},
+                {1002, 3, true, false}, {1002, 3, true, false}, {1001, 2, true, true}};
+    RunDialog({[&](HWND dialog) {
+        for (const auto& w : walk) {
+            if (w.click)
+                Click(dialog, w.click);
+            EXPECT_EQ(Text(dialog, 1003), L"Page " + std::to_wstring(w.page) + L" of 3") << w.click;
+            EXPECT_EQ(Enabled(dialog, 1001), w.previous) << "page " << w.page;
+            EXPECT_EQ(Enabled(dialog, 1002), w.next) << "page " << w.page;
+        }
+        return Click(dialog, 2);
+    }});
+}
+
+TEST_F(PrintDialogTest, EachNewColumnCountRebuildsOnce) {
+    Start(kLayouts);
+    AddPhoto(64, 48, {30, 200, 30});
+    Put("print_as", "1");
+    Put("index_print\\easy\\nb_cols", "5");
+    const struct {
+        LONG position;
+        WORD code;
+        int rebuilds;
+    } moves[] = {{6, SB_THUMBTRACK, 1}, {6, SB_THUMBPOSITION, 0}, {8, SB_LINEDOWN, 1},
+                 {8, SB_ENDSCROLL, 0},  {5, SB_TOP, 1},           {5, SB_THUMBPOSITION, 0}};
+    RunDialog({[&](HWND dialog) {
+        HWND slider = GetDlgItem(dialog, 1045);
+        EXPECT_TRUE(IsWindowVisible(slider)) << "easy index print";
+        for (const auto& m : moves) {
+            const int before = m_sheetsBuilt;
+            SendMessageW(slider, TBM_SETPOS, TRUE, m.position);
+            SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(m.code, 0), reinterpret_cast<LPARAM>(slider));
+            EXPECT_EQ(m_sheetsBuilt - before, m.rebuilds) << m.position << " code " << m.code;
+        }
+        return Click(dialog, 2);
+    }});
+}
+
+TEST_F(PrintDialogTest, CaptionSettingsRebuildOnOkOnly) {
+    Start(kLayouts);
+    AddPhoto(64, 48, {30, 200, 30});
+    Put("metadata\\enabled", "1");
+    for (const int answer : {IDOK, IDCANCEL}) {
+        int before = 0;
+        RunDialog({[&](HWND dialog) {
+                       before = m_sheetsBuilt;
+                       return Click(dialog, 1044);
+                   },
+                   [&](HWND settings) { return Click(settings, answer); },
+                   [&](HWND dialog) {
+                       EXPECT_EQ(m_sheetsBuilt - before, answer == IDOK ? 1 : 0) << answer;
+                       return Click(dialog, 2);
+                   }});
     }
 }
 
@@ -383,16 +542,12 @@ TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) 
         RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
         EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
         ASSERT_TRUE(fs::exists(pdf));
-        const std::string info = RunCommand("pdfinfo '" + pdf + "'");
-        EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
-        double width = 0, height = 0;
-        const std::size_t size = info.find("Page size:");
-        ASSERT_NE(size, std::string::npos) << info;
-        ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %lf x %lf", &width, &height), 2) << info;
-        EXPECT_NEAR(width, 595, 1);
-        EXPECT_NEAR(height, 842, 1);
+        const kvtest::PdfInfo info = kvtest::ReadPdfInfo(pdf);
+        EXPECT_EQ(info.pages, 3);
+        EXPECT_NEAR(info.width, 595, 1);
+        EXPECT_NEAR(info.height, 842, 1);
         for (int page = 1; page <= 3; ++page) {
-            const PageRaster raster = RasterOf(pdf, page, m_temp.Path());
+            const kvtest::PageRaster raster = kvtest::DrawPdfPage(pdf, page, 50, m_temp.Path());
             ASSERT_GT(raster.width, 0) << page;
             const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
             const std::array<BYTE, 3>& colour = colours[c.photos[static_cast<std::size_t>(page - 1)]];
@@ -422,6 +577,51 @@ TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {
     std::error_code ec;
     EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec);
     EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default"));
+}
+
+TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
+    Start(kLayouts);
+    // Photos of the cells' proportions (4:3) fill them, in the print as in the preview.
+    for (BYTE k = 0; k < 3; ++k)
+        AddPhoto(80, 60, {static_cast<BYTE>(70 * k), 60, 160});
+    Put("print_as", "1");
+    Put("index_print\\index_print_type", "0");
+    Put("index_print\\easy\\nb_cols", "5");
+    std::vector<PageCell> previewed;
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    RunDialog({[&](HWND dialog) {
+        // Once the preview shows the three cells: the page is what is not the frame's colour round it.
+        LONG width = 0, height = 0;
+        std::vector<std::uint32_t> argb;
+        if (!WinGdiTest::ReadWindowPixels(GetDlgItem(dialog, 1000), &width, &height, &argb))
+            return false;
+        const std::uint32_t frame = argb[static_cast<std::size_t>(height / 2) * width] & 0xFFFFFF;
+        int x0 = 0, x1 = static_cast<int>(width);
+        while (x0 < x1 && (argb[static_cast<std::size_t>(height / 2) * width + x0] & 0xFFFFFF) == frame)
+            ++x0;
+        while (x1 > x0 && (argb[static_cast<std::size_t>(height / 2) * width + x1 - 1] & 0xFFFFFF) == frame)
+            --x1;
+        const PixelAt at = [&](int x, int y) {
+            const std::uint32_t p = argb[static_cast<std::size_t>(y) * width + x];
+            return std::array<int, 3>{static_cast<int>(p >> 16 & 0xFF), static_cast<int>(p >> 8 & 0xFF),
+                                      static_cast<int>(p & 0xFF)};
+        };
+        // A4 is as high as the preview: the page fills it from top to bottom.
+        previewed = CellsOf(at, x0, 0, x1, static_cast<int>(height));
+        return previewed.size() == 3 && Click(dialog, 1);
+    }});
+    const kvtest::PageRaster raster = kvtest::DrawPdfPage(Spool() + "/Pictures.pdf", 1, 100, m_temp.Path());
+    ASSERT_GT(raster.width, 0);
+    const std::vector<PageCell> printed =
+        CellsOf([&](int x, int y) { return raster.At(x, y); }, 0, 0, raster.width, raster.height);
+    ASSERT_EQ(printed.size(), previewed.size());
+    const double tolerance = 0.01; // of the page's width
+    for (std::size_t k = 0; k < printed.size(); ++k) {
+        EXPECT_NEAR(printed[k].left, previewed[k].left, tolerance) << "cell " << k;
+        EXPECT_NEAR(printed[k].right, previewed[k].right, tolerance) << "cell " << k;
+        EXPECT_NEAR(printed[k].top, previewed[k].top, tolerance) << "cell " << k;
+        EXPECT_NEAR(printed[k].bottom, previewed[k].bottom, tolerance) << "cell " << k;
+    }
 }
 
 TEST_F(PrintDialogTest, AMissingConfigurationSaysSoAndCloses) {

@@ -1,4 +1,7 @@
 #include "plugin_framework/HostLink.h"
+#include "plugin_framework/TiProObjects.h"
+#include "plugin_framework/tests/RendererTestSupport.h"
+#include "print_plugin/CPrintDlg.h"
 
 #include "platform/dadadud/DadaDud.h"
 #include "platform/win/utf16.h"
@@ -6,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -220,6 +225,50 @@ TEST_F(SheetResourceTest, ImprintsFollowPicturesInDocumentOrderAndSkipUnknownSiz
     EXPECT_NEAR(Number(document, L"page[1]/item[5]/bounding-box/@cx"), 336.899942 * 0.75, 1e-5);
     EXPECT_EQ(Property(document, L"page[1]/item[5]/property[@name='text']/attr[@name='color']"),
               L"#ff0000ff");
+}
+
+// The page buttons' faces, as the dialog's ids order them: an arrow pointing to its page (darker than the
+// face round it, inside the frame), a look of its own for every state, and grey only when disabled.
+TEST(PageButtonFaces, ArrowsPointToTheirPageAndEveryStateLooksItsOwn) {
+    ASSERT_EQ(iproStartup(), 1);
+    std::vector<IproPixels> faces;
+    for (UINT id : CPrintDlg::kButtonImages) {
+        std::unique_ptr<TiProImage> image(TiProImage::CreateFromFile(
+            Wide(std::string(KV_PRINT_RESOURCE_DIR) + "/print" + std::to_string(id) + ".png").c_str()));
+        ASSERT_NE(image, nullptr) << id;
+        faces.push_back(rendertest::PixelsOf(image->GetHandle()));
+        image->Release();
+    }
+    iproShutdown();
+    const auto luma = [](std::uint32_t p) { return (p >> 16 & 0xFF) + (p >> 8 & 0xFF) + (p & 0xFF); };
+    for (std::size_t k = 0; k < faces.size(); ++k) {
+        const IproPixels& face = faces[k];
+        ASSERT_EQ(face.width, 16) << k;
+        // The arrow: inner pixels darker than halfway between the inner darkest and lightest.
+        std::uint32_t darkest = 3 * 255, lightest = 0;
+        for (LONG y = 1; y < 15; ++y)
+            for (LONG x = 1; x < 15; ++x) {
+                darkest = std::min(darkest, luma(face.At(x, y)));
+                lightest = std::max(lightest, luma(face.At(x, y)));
+            }
+        std::vector<int> column(16, 0); // arrow pixels per column
+        int coloured = 0;
+        for (LONG y = 0; y < 16; ++y)
+            for (LONG x = 0; x < 16; ++x) {
+                const std::uint32_t p = face.At(x, y);
+                coloured += (p >> 16 & 0xFF) != (p & 0xFF);
+                column[x] += x > 0 && x < 15 && y > 0 && y < 15 && luma(p) < (darkest + lightest) / 2;
+            }
+        const auto first = std::find_if(column.begin(), column.end(), [](int n) { return n > 0; });
+        const auto last = std::find_if(column.rbegin(), column.rend(), [](int n) { return n > 0; });
+        ASSERT_NE(first, column.end()) << k;
+        const bool previous = k < 4, disabled = k == 3 || k == 7;
+        EXPECT_GE(last.base() - first, 6) << k << ": an arrow, not a dot";
+        EXPECT_EQ(*first < *last, previous) << k << ": the arrow's point is on its page's side";
+        EXPECT_EQ(coloured == 0, disabled) << k;
+        for (std::size_t j = (k / 4) * 4; j < k; ++j)
+            EXPECT_NE(faces[j].argb, face.argb) << j << " and " << k;
+    }
 }
 
 } // namespace

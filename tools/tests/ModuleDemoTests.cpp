@@ -1,7 +1,9 @@
 // module-demo as the README runs it: the draft it names holds the three photos as JPEG attachments of at
-// most 640 x 480, and the page it names decodes with libpng at the preview's size with the photos in it.
+// most 640 x 480, the page it names decodes with libpng at the preview's size with the photos in it, and
+// the PDF it prints holds one A4 page per photo.
 #include "platform/host/CHostPhotos.h"
 #include "testing/MimeMessage.h"
+#include "testing/PdfPages.h"
 #include "testing/TempFolder.h"
 #include "testing/TempSystemRoot.h"
 
@@ -58,8 +60,8 @@ TEST(ModuleDemo, MailLeavesADraftOfThreePicturesInTheMachinesOutbox) {
         if (part.headers.MainValue("Content-Type") != "image/jpeg")
             continue;
         ASSERT_LT(jpegs, sizes.size());
-        const auto picture = CHostPhotos::Decode(std::vector<BYTE>(part.content.begin(), part.content.end()),
-                                                 nullptr);
+        const auto picture =
+            CHostPhotos::Decode(std::vector<BYTE>(part.content.begin(), part.content.end()), nullptr);
         ASSERT_TRUE(picture) << "attachment " << jpegs;
         EXPECT_EQ(std::make_pair(picture->width, picture->height), sizes[jpegs]) << "attachment " << jpegs;
         ++jpegs;
@@ -89,6 +91,28 @@ TEST(ModuleDemo, DesignWritesPageOneAsAPngOfThePreviewsSize) {
     // The margin stays white; the first box (30,30 to 390,190) shows its photo's top left red quadrant.
     EXPECT_EQ(at(10, 10), (std::array<int, 3>{255, 255, 255}));
     EXPECT_EQ(at(120, 70), (std::array<int, 3>{0xC8, 0, 0}));
+}
+
+TEST(ModuleDemo, PrintLeavesAPdfOfOneA4PagePerPhotoInTheSpool) {
+    kvtest::TempSystemRoot machine;
+    kvtest::TempFolder out;
+    const auto [code, pdf] = RunDemo("print", out.Path());
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(pdf, machine.File("spool/Korvel PDF/Pictures.pdf"));
+    const kvtest::PdfInfo info = kvtest::ReadPdfInfo(pdf);
+    EXPECT_EQ(info.pages, 3);
+    // A4 in points: 210 x 297 mm at 72 / 25.4.
+    EXPECT_NEAR(info.width, 210 * 72 / 25.4, 1);
+    EXPECT_NEAR(info.height, 297 * 72 / 25.4, 1);
+    // The demo's photos: red, green (the portrait one), blue, each at the centre of its page.
+    const std::array<std::array<int, 3>, 3> colours = {{{220, 40, 40}, {40, 180, 60}, {50, 60, 210}}};
+    for (int page = 1; page <= 3; ++page) {
+        const kvtest::PageRaster raster = kvtest::DrawPdfPage(pdf, page, 30, out.Path());
+        ASSERT_GT(raster.width, 0) << "page " << page;
+        const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(centre[c], colours[page - 1][c], 24) << "page " << page << " channel " << c;
+    }
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#include "PdfPages.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace kvtest {
+
+namespace {
+
+// Everything the command printed.
+std::string OutputOf(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string out;
+    char line[512];
+    while (pipe && fgets(line, sizeof line, pipe.get()))
+        out += line;
+    return out;
+}
+
+} // namespace
+
+PdfInfo ReadPdfInfo(const std::string& pdf) {
+    const std::string text = OutputOf("pdfinfo '" + pdf + "' 2>/dev/null");
+    PdfInfo info;
+    const std::size_t pages = text.find("Pages:");
+    const std::size_t size = text.find("Page size:");
+    if (pages == std::string::npos || size == std::string::npos ||
+        std::sscanf(text.c_str() + pages, "Pages: %d", &info.pages) != 1 ||
+        std::sscanf(text.c_str() + size, "Page size: %lf x %lf", &info.width, &info.height) != 2)
+        return PdfInfo{};
+    return info;
+}
+
+std::array<int, 3> PageRaster::At(int x, int y) const {
+    const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+}
+
+PageRaster DrawPdfPage(const std::string& pdf, int page, int dpi, const std::string& folder) {
+    const std::string base = folder + "/page" + std::to_string(page);
+    OutputOf("pdftoppm -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l " +
+             std::to_string(page) + " -singlefile '" + pdf + "' '" + base + "'");
+    std::ifstream file(base + ".ppm", std::ios::binary);
+    PageRaster raster;
+    std::string magic;
+    int maximum = 0;
+    file >> magic >> raster.width >> raster.height >> maximum;
+    file.get();
+    if (magic != "P6" || !file || raster.width <= 0 || raster.height <= 0)
+        return PageRaster{};
+    raster.rgb.resize(static_cast<std::size_t>(raster.width) * raster.height * 3);
+    file.read(reinterpret_cast<char*>(raster.rgb.data()), static_cast<std::streamsize>(raster.rgb.size()));
+    return file ? raster : PageRaster{};
+}
+
+} // namespace kvtest
