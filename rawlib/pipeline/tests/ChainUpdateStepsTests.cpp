@@ -420,8 +420,9 @@ TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
     }
 }
 
-// The dust map and Revelation report through the update's progress, each from its start to its end under
-// its own bit; a missing dust map leaves its text for the caller until the next update.
+// The dust map, Revelation, red-eye detection and the plug-ins' runs report through the update's progress,
+// each from its start to its end under its own bit; a missing dust map leaves its text for the caller until
+// the next update.
 TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     ChainMachine machine;
     using Report = std::array<LONG, 3>;
@@ -432,10 +433,18 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
         DWORD mask;
         Setter set;
     } cases[] = {{CKvTolmoFilterChain::kDustChanged, SetDustReference},
-                 {CKvTolmoFilterChain::kRevelationChanged, [](CKvnFilterChain& o, IPravonManager&) {
+                 {CKvTolmoFilterChain::kRevelationChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) {
                       o.revelationEnabled = 1;
                       o.revelation.SetFirstAmount(80);
-                  }}};
+                  }},
+                 {CKvTolmoFilterChain::kRedEyeChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) {
+                      o.redEyeEnabled = 1;
+                      o.redEye.SetMode(CKvFnRedEye::kModeAutomatic);
+                  }},
+                 {CKvTolmoFilterChain::kPluginListChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) { AddPlugin(o, "KvInvert"); }}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask);
         Picture picture;
@@ -454,8 +463,9 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
             EXPECT_EQ(reports[i][2], static_cast<LONG>(c.mask));
             EXPECT_GE(reports[i][1], i ? reports[i - 1][1] : 0) << "report " << i;
         }
-        if (c.mask == CKvTolmoFilterChain::kRevelationChanged) {
-            // Its passes report through the stage's watcher: more than the start and the end.
+        if (c.mask == CKvTolmoFilterChain::kRevelationChanged ||
+            c.mask == CKvTolmoFilterChain::kRedEyeChanged) {
+            // Their passes report on the way: more than the start and the end.
             EXPECT_GT(reports.size(), 2u);
         }
     }
@@ -473,6 +483,29 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     picture.object->dustEnabled = 0;
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(picture.Chain()->GetErrorText(), "");
+}
+
+// The update that makes a plug-in stage ends with the plug-in's run step over the whole picture, before any
+// tile is asked for: it asks for its parameters there, once. A dialog closed without an answer does not fail
+// the update.
+TEST(ChainUpdateSteps, TheUpdateEndsWithThePluginsRunStepOnce) {
+    ChainMachine machine;
+    KvTestPlugins::Probe probe("KvDialogGain");
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered);
+        probe.Reset();
+        Picture picture;
+        CKvnFilterChain& object = picture.Open();
+        picture.Develop();
+        AddPlugin(object, "KvDialogGain");
+        if (answered)
+            probe.QueueAnswer(70);
+        ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kPluginListChanged), CKvTolmoFilterChain::kOk);
+        EXPECT_EQ(probe.Fact("dialogs"), 1);
+        EXPECT_EQ(object.filterPlugins.GetStep(0).GetPlugin()->GetParameterSize(), answered ? 4 : 0);
+        ASSERT_EQ(picture.Update(0), CKvTolmoFilterChain::kOk);
+        EXPECT_EQ(probe.Fact("dialogs"), 1) << "asked once";
+    }
 }
 
 // The active sensor area of the models with a margin, scaled to a reduced source by integer division.
