@@ -3,8 +3,8 @@
 // same mosaic in the same run; then the development again after one exposure change, which only the gain
 // stage and what follows it redo, as a ratio of a full development.
 #include "bench/demosaic/DemosaicSample.h"
+#include "testing/ProfileMachine.h"
 #include "testing/TempFolder.h"
-#include "testing/TempSystemRoot.h"
 #include "tools/CKvChainDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
@@ -29,7 +29,8 @@ void Record(const std::string& name, double seconds, const SampleAt&) {
 
 // The demosaicing benchmarks' mosaic, written as a raw sample without stored settings.
 const std::string& SamplePath() {
-    static kvtest::TempSystemRoot root;
+    // The output conversion needs the standard profiles in the machine's profile folder.
+    static kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     static kvtest::TempFolder folder;
     static const std::string path = [] {
         CKvSampleMaker::Options options;

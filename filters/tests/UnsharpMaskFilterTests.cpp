@@ -1,7 +1,7 @@
 // The unsharp mask against a direct double-precision convolution for every kernel shape (borders included,
 // at every tile size), its two blur paths against each other, and its parameters, thresholds, planes and
 // formats.
-#include "UnsharpMaskReference.h"
+#include "testing/UnsharpMaskReference.h"
 #include "filters/CUnsharpMaskFilter.h"
 #include "filters/CUnsharpMaskRows.h"
 #include "platform/pravon/CPravonMemoryManager.h"

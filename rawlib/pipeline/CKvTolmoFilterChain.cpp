@@ -738,6 +738,11 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ok = UpdatePluginStages(*snapshot);
     if (ok && (mask & kPluginScaleBits))
         ok = UpdatePluginScales(*snapshot, scale);
+    if (ok) {
+        // Downstream hears of the quiet changes before the plug-ins run over what they now see.
+        SendQuietChanges();
+        RefreshPluginStages();
+    }
     return FinishUpdate(ok);
 }
 

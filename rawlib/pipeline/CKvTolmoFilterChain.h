@@ -13,6 +13,7 @@
 class ImageProperties;
 class CKvLutGroup;
 class CDeBayerBase;
+class CFltFnRedeye;
 class IPlugin;
 
 #include <array>
@@ -23,7 +24,8 @@ class IPlugin;
 class CKvTolmoFilterChain : public CPravonFilterWatcher {
 public:
     // The update's progress: state 0 at the start of a step, 1 on the way, 2 with percent 100 at its end;
-    // category: the change-mask bit of the step (dust 0x40000, Revelation 0x80000).
+    // category: the change-mask bit of the step (red-eye 0x1000, dust 0x40000, Revelation 0x80000,
+    // plug-ins 0x400000).
     using UpdateProgress = void (*)(LONG state, LONG percent, LONG category, void* context);
     static constexpr LONG kProgressStart = 0;
     static constexpr LONG kProgressStep = 1;
@@ -258,6 +260,10 @@ private:
     // list's plug-ins and their parameters are the same.
     bool UpdatePluginStages(const ImageProperties& snapshot);
     bool UpdatePluginScales(const ImageProperties& snapshot, double scale);
+    // The end of a successful update: each plug-in stage runs its plug-in's run step over the whole picture
+    // it now sees (where a plug-in settles its parameters), once it is ready for one.
+    void RefreshPluginStages();
+    bool IsPluginStage(const CPravonFilterBase* filter) const;
     // The update's result; the step that failed set it, or it is a stage error.
     int FinishUpdate(bool ok);
     // Sends the one notice for the quiet changes, from the earliest stage that changed without telling
@@ -321,8 +327,13 @@ private:
         CKvTolmoFilterChain& chain;
     };
     void ReportProgress(LONG state, LONG percent, LONG category) const;
-    // The Revelation stage's passes as steps of the update: its statistics pass the first quarter, its
-    // output pass the rest.
+    // Automatic red-eye detection on the stage, its progress heard as the update's.
+    IPravonError* DetectRedEyes(CFltFnRedeye& stage, bool notify) const;
+    // The red-eye filter's progress carries a number (the category), not the chain: the chain detecting on
+    // this thread hears it.
+    static bool RelayDetectionProgress(LONG state, LONG percent, LONG category);
+    // The Revelation stage's passes as steps of the update (its statistics pass the first quarter, its
+    // output pass the rest) and the plug-in stages' runs.
     void ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const;
     UpdateProgress m_progress = nullptr;
     void* m_progressContext = nullptr;

@@ -62,8 +62,6 @@ constexpr double kNoLensFNumber = 1.0;
 // The sensitivity codes of the high-quality demosaicing's tuning: two and four times the base.
 constexpr WORD kSensitivityBase = 1600;
 constexpr WORD kModel259SensitivityBase = 800;
-// The progress category of red-eye detection.
-constexpr LONG kRedEyeProgress = 0x1000;
 // The failure text of a colour conversion that gets no engine (a profile missing or not generated).
 constexpr const char* kColorEngineErrorText = "CMSError";
 
@@ -611,7 +609,7 @@ bool CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
         return false;
     if (state->GetMode() == CKvFnRedEye::kModeAutomatic) {
         // Detection that fails or is stopped still counts as done; the regions found so far are kept.
-        PravonErrorPtr(stage->DetectAuto(nullptr, kRedEyeProgress, true));
+        PravonErrorPtr(DetectRedEyes(*stage, true));
         return !PravonErrorPtr(
             stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
     }

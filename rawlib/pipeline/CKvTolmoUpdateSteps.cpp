@@ -7,6 +7,7 @@
 #include "rawlib/filters/CFisheyeFilter.h"
 #include "rawlib/filters/CFltAutoBrightness.h"
 #include "rawlib/filters/CFltChromaBooster.h"
+#include "rawlib/filters/CFltFnRedeye.h"
 #include "rawlib/filters/CFltLch.h"
 #include "rawlib/filters/CFltPlugin.h"
 #include "rawlib/filters/CFltThreshold.h"
@@ -130,6 +131,32 @@ CKvTolmoFilterChain::UpdateScope::~UpdateScope() {
 void CKvTolmoFilterChain::ReportProgress(LONG state, LONG percent, LONG category) const {
     if (m_progress)
         m_progress(state, percent, category, m_progressContext);
+}
+
+namespace {
+
+// Set while a chain runs red-eye detection on this thread; detection runs inside the update, on the
+// caller's thread.
+thread_local const CKvTolmoFilterChain* t_detectingChain = nullptr;
+
+} // namespace
+
+bool CKvTolmoFilterChain::RelayDetectionProgress(LONG state, LONG percent, LONG category) {
+    if (t_detectingChain)
+        t_detectingChain->ReportProgress(state, percent, category);
+    return true;
+}
+
+IPravonError* CKvTolmoFilterChain::DetectRedEyes(CFltFnRedeye& stage, bool notify) const {
+    struct Detecting {
+        const CKvTolmoFilterChain* outer;
+        explicit Detecting(const CKvTolmoFilterChain* chain) : outer(t_detectingChain) {
+            t_detectingChain = chain;
+        }
+        ~Detecting() { t_detectingChain = outer; }
+    } detecting(this);
+    return stage.DetectAuto(m_progress ? RelayDetectionProgress : nullptr, static_cast<LONG>(kRedEyeChanged),
+                            notify);
 }
 
 void CKvTolmoFilterChain::NoteQuietChange(int number) {
@@ -328,6 +355,18 @@ bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, do
     return true;
 }
 
+bool CKvTolmoFilterChain::IsPluginStage(const CPravonFilterBase* filter) const {
+    return std::any_of(m_pluginStages.begin(), m_pluginStages.end(),
+                       [filter](const PluginStage& stage) { return stage.filter.get() == filter; });
+}
+
+void CKvTolmoFilterChain::RefreshPluginStages() {
+    // The update has succeeded whatever a plug-in answers here: a run that fails (a parameters dialog
+    // cancelled) stays asked for, and the first tile of that stage runs it again and reports its error.
+    for (const PluginStage& stage : m_pluginStages)
+        PravonErrorPtr(static_cast<CFltPlugin*>(stage.filter.get())->Run());
+}
+
 int CKvTolmoFilterChain::LchEditorTables(CKvLutGroup& group, std::vector<WORD>* tables) {
     const std::size_t n = static_cast<std::size_t>(kLchTableSize);
     auto* lightness = dynamic_cast<CKvLutChannel*>(group.FindChannel(kLightnessChannel));
@@ -518,7 +557,23 @@ bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProper
 }
 
 void CKvTolmoFilterChain::ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const {
-    if (filter != GetStage(kRevelationStage) || type != CFltRevelation::kProgressNotification || !data)
+    if (!data)
+        return;
+    if (type == CFltPlugin::kCode && IsPluginStage(filter)) {
+        // A run announces itself as 0 of 1 and ends at its total.
+        const auto* run = static_cast<const CFltPlugin::Progress*>(data);
+        const bool start = run->position <= 0 && run->total == 1;
+        const bool end = run->total > 0 && run->position >= run->total;
+        const LONG percent = run->total > 0 ? static_cast<LONG>(std::clamp<std::int64_t>(
+                                                  std::int64_t{run->position} * 100 / run->total, 0, 100))
+                                            : 0;
+        ReportProgress(start ? kProgressStart
+                       : end ? kProgressEnd
+                             : kProgressStep,
+                       start ? 0 : percent, kPluginListChanged);
+        return;
+    }
+    if (filter != GetStage(kRevelationStage) || type != CFltRevelation::kProgressNotification)
         return;
     const auto* progress = static_cast<const CFltRevelation::CProgress*>(data);
     const double done = progress->total > 0

@@ -5,6 +5,7 @@
 #include "filters/CUnsharpMaskFilter.h"
 #include "platform/plugins/testplugins/KvTestPluginProbe.h"
 #include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/CFltChromaBooster.h"
 #include "rawlib/filters/CFltPlugin.h"
 #include "rawlib/filters/CFltThreshold.h"
@@ -17,6 +18,7 @@
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/ProfileMachine.h"
+#include "testing/UnsharpMaskReference.h"
 
 #include <gtest/gtest.h>
 
@@ -399,6 +401,41 @@ TEST(ChainUpdateSteps, TheSharpeningListMakesItsStagesBeforeTheOutputConversion)
               IPravonFilterChain::kNone);
 }
 
+// A list entry sharpens the LCh lightness as the reference unsharp mask does, its overshoot clipped at both
+// ends of the range; hue and chroma pass unchanged.
+TEST(ChainUpdateSteps, TheSharpeningListSharpensTheLightnessAsAReferenceUnsharpMask) {
+    ChainMachine machine;
+    Picture picture;
+    CKvnFilterChain& object = picture.Open();
+    CKvUSM entry;
+    entry.SetRadiusCode(10);
+    entry.SetAmountCode(60);
+    object.usmList.Append(entry);
+    picture.Develop();
+    CPravonFilterBase* stage = picture.Chain()->GetListStage(0);
+    ASSERT_NE(stage, nullptr);
+    kvtest::TestPlane in, out;
+    ASSERT_PV_OK(kvtest::PullAll(PravonGetDataSource(stage, 0), &in));
+    ASSERT_PV_OK(kvtest::PullAll(stage, &out));
+    ASSERT_EQ(in.colorSpace, PravonColorSpace::kLCh16);
+    // Radius code 10 is 2 pixels, amount code 60 the power 3, on the lightness plane alone; the filter's
+    // 16-bit weights move the mean a little.
+    kvtest::UsmSettings reference;
+    reference.method = CUnsharpMaskKernel::kRaisedCosine;
+    reference.radiusX = reference.radiusY = 2.0;
+    reference.power = 3.0;
+    reference.planeMask = 1;
+    EXPECT_TRUE(kvtest::PlanesMatch(kvtest::UnsharpMaskReference(in, reference), out, 6));
+    const auto clipped = [](const kvtest::TestPlane& plane) {
+        LONG count = 0;
+        for (LONG y = 0; y < plane.height; ++y)
+            for (LONG x = 0; x < plane.width; ++x)
+                count += plane.Sample(x, y, 0) == 0 || plane.Sample(x, y, 0) == 65535;
+        return count;
+    };
+    EXPECT_GT(clipped(out), clipped(in)) << "the overshoot reaches both ends of the range";
+}
+
 // The display shows clipped highlights first, else clipped shadows, else nothing.
 TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
     ChainMachine machine;
@@ -422,8 +459,9 @@ TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
     }
 }
 
-// The dust map and Revelation report through the update's progress, each from its start to its end under
-// its own bit; a missing dust map leaves its text for the caller until the next update.
+// The dust map, Revelation, red-eye detection and the plug-ins' runs report through the update's progress,
+// each from its start to its end under its own bit; a missing dust map leaves its text for the caller until
+// the next update.
 TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     ChainMachine machine;
     using Report = std::array<LONG, 3>;
@@ -434,10 +472,18 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
         DWORD mask;
         Setter set;
     } cases[] = {{CKvTolmoFilterChain::kDustChanged, SetDustReference},
-                 {CKvTolmoFilterChain::kRevelationChanged, [](CKvnFilterChain& o, IPravonManager&) {
+                 {CKvTolmoFilterChain::kRevelationChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) {
                       o.revelationEnabled = 1;
                       o.revelation.SetFirstAmount(80);
-                  }}};
+                  }},
+                 {CKvTolmoFilterChain::kRedEyeChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) {
+                      o.redEyeEnabled = 1;
+                      o.redEye.SetMode(CKvFnRedEye::kModeAutomatic);
+                  }},
+                 {CKvTolmoFilterChain::kPluginListChanged,
+                  [](CKvnFilterChain& o, IPravonManager&) { AddPlugin(o, "KvInvert"); }}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask);
         Picture picture;
@@ -456,8 +502,9 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
             EXPECT_EQ(reports[i][2], static_cast<LONG>(c.mask));
             EXPECT_GE(reports[i][1], i ? reports[i - 1][1] : 0) << "report " << i;
         }
-        if (c.mask == CKvTolmoFilterChain::kRevelationChanged) {
-            // Its passes report through the stage's watcher: more than the start and the end.
+        if (c.mask == CKvTolmoFilterChain::kRevelationChanged ||
+            c.mask == CKvTolmoFilterChain::kRedEyeChanged) {
+            // Their passes report on the way: more than the start and the end.
             EXPECT_GT(reports.size(), 2u);
         }
     }
@@ -475,6 +522,29 @@ TEST(ChainUpdateSteps, LongStepsReportThroughTheUpdatesProgress) {
     picture.object->dustEnabled = 0;
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kDustChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(picture.Chain()->GetErrorText(), "");
+}
+
+// The update that makes a plug-in stage ends with the plug-in's run step over the whole picture, before any
+// tile is asked for: it asks for its parameters there, once. A dialog closed without an answer does not fail
+// the update.
+TEST(ChainUpdateSteps, TheUpdateEndsWithThePluginsRunStepOnce) {
+    ChainMachine machine;
+    KvTestPlugins::Probe probe("KvDialogGain");
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered);
+        probe.Reset();
+        Picture picture;
+        CKvnFilterChain& object = picture.Open();
+        picture.Develop();
+        AddPlugin(object, "KvDialogGain");
+        if (answered)
+            probe.QueueAnswer(70);
+        ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kPluginListChanged), CKvTolmoFilterChain::kOk);
+        EXPECT_EQ(probe.Fact("dialogs"), 1);
+        EXPECT_EQ(object.filterPlugins.GetStep(0).GetPlugin()->GetParameterSize(), answered ? 4 : 0);
+        ASSERT_EQ(picture.Update(0), CKvTolmoFilterChain::kOk);
+        EXPECT_EQ(probe.Fact("dialogs"), 1) << "asked once";
+    }
 }
 
 // The active sensor area of the models with a margin, scaled to a reduced source by integer division.

@@ -1,6 +1,7 @@
-// The unsharp mask worked out directly in double precision, for the filter's tests: the shape's weights
-// over the square grid of the kernel's half-size, normalised by their sum, a blur read with the edge pixels
-// repeated outside the picture, and the threshold rule, over the full range.
+// The unsharp mask worked out directly in double precision, for the tests of the filter and of the chain
+// that sharpens with it: the shape's weights over the square grid of the kernel's half-size, normalised by
+// their sum, a blur read with the edge pixels repeated outside the picture, and the threshold rule, over the
+// full range.
 #pragma once
 
 #include "testing/TestPlane.h"

@@ -1,4 +1,4 @@
-#include "UnsharpMaskReference.h"
+#include "testing/UnsharpMaskReference.h"
 
 #include <algorithm>
 #include <cmath>
