@@ -168,7 +168,18 @@ LONG TGenericPane::GetCurrentPageIndex() const {
 }
 
 TControllerGenericPane::TArea TGenericPane::GetPageRect() const {
-    const TLRect rect = PageRectInWindow();
+    // Where the iterator puts the page's image: fitted into the page size, centred in the page rectangle
+    // as the drawing flags say.
+    TLRect rect = PageRectInWindow();
+    TLSize image;
+    if (m_iterator && m_iterator->GetCurrentImageSize(image)) {
+        if (FirstDrawingFlag() && image.cx < rect.Width())
+            rect.left += (rect.Width() - image.cx) / 2;
+        if (SecondDrawingFlag() && image.cy < rect.Height())
+            rect.top += (rect.Height() - image.cy) / 2;
+        rect.right = rect.left + image.cx;
+        rect.bottom = rect.top + image.cy;
+    }
     return TControllerGenericPane::TArea(rect.left, rect.top, rect.right, rect.bottom);
 }
 
