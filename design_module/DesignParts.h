@@ -34,6 +34,12 @@ public:
     // The page shown, from 1.
     virtual LONG GetShownPage() const = 0;
     virtual void ShowPage(LONG page) = 0;
+    // Shows the layout document (which stays the caller's until the pane is given another or null); false
+    // when the pane shows no document.
+    virtual bool ShowDocument(TdocDocument*) { return false; }
+    // A copy of the document shown without what only the user interface shows in it, owned by the
+    // caller; null when there is none.
+    virtual std::unique_ptr<TdocDocument> CleanCopy() { return nullptr; }
 };
 
 // The properties panel: a modeless dialog in a host window holding the template choice.
@@ -46,6 +52,8 @@ public:
     virtual bool GetWindowRect(TWindow::TRect& rect) const = 0;
     // Resizes without moving the panel or changing its order among its siblings.
     virtual bool Resize(LONG width, LONG height) = 0;
+    // Shows the template of the list's index as the one chosen.
+    virtual void SelectTemplate(int) {}
 };
 
 // The renderer of the design's pages, with a worker of its own.
@@ -102,6 +110,12 @@ public:
     virtual bool HasLayoutDocument() const { return true; }
     // A copy of the layout document for the renderer, owned by the caller; null when there is none.
     virtual std::unique_ptr<TdocDocument> CopyLayoutDocument() const { return nullptr; }
+    // The open design is laid out again from the template (one already in use changes nothing).
+    virtual void ChangeTemplate(const TString&) {}
+    // The layout document shown in the panes (the layouts keep it), or null.
+    virtual TdocDocument* GetLayoutDocument() const { return nullptr; }
+    // The template the layout was made from (empty when not known).
+    virtual TString GetTemplatePath() const { return TString(); }
     // Counts the layout documents set: a new number means a new document to copy.
     virtual unsigned GetLayoutGeneration() const { return 0; }
 };

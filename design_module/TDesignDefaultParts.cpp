@@ -1,19 +1,21 @@
 #include "TDesignDefaultParts.h"
 
 #include "TDesignLayouts.h"
+#include "TDesignPanes.h"
 #include "TDesignRenderer.h"
+#include "TSubactPropDlg.h"
 #include "TLayoutRenderSource.h"
 
-std::unique_ptr<IDesignPane> TDesignDefaultParts::MakeSinglePagePane(TKvwDesignModule&) {
-    return nullptr;
+std::unique_ptr<IDesignPane> TDesignDefaultParts::MakeSinglePagePane(TKvwDesignModule& module) {
+    return std::make_unique<TDesignSinglePane>(module);
 }
 
-std::unique_ptr<IDesignPane> TDesignDefaultParts::MakeContactSheetPane(TKvwDesignModule&) {
-    return nullptr;
+std::unique_ptr<IDesignPane> TDesignDefaultParts::MakeContactSheetPane(TKvwDesignModule& module) {
+    return std::make_unique<TDesignContactSheetPane>(module);
 }
 
-std::unique_ptr<IDesignPropertiesPanel> TDesignDefaultParts::MakePropertiesPanel(TKvwDesignModule&) {
-    return nullptr;
+std::unique_ptr<IDesignPropertiesPanel> TDesignDefaultParts::MakePropertiesPanel(TKvwDesignModule& module) {
+    return std::make_unique<TDesignPropertiesPanel>(module);
 }
 
 std::unique_ptr<IDesignRenderer> TDesignDefaultParts::MakeRenderer() {

@@ -1,6 +1,6 @@
-// The parts the design module makes for itself: its page renderer over the framework's asynchronous
-// renderer, its layouts, and the pages rendered from the layout document. The panes and the properties
-// panel are not part of this module yet, so none is made: designs open without panes and no panel shows.
+// The parts the design module makes for itself: its two page panes, its properties panel, its page
+// renderer over the framework's asynchronous renderer, its layouts, and the pages rendered from the pane's
+// document.
 #pragma once
 
 #include "DesignParts.h"
@@ -13,5 +13,4 @@ public:
     std::unique_ptr<IDesignRenderer> MakeRenderer() override;
     std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule& module) override;
     std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule& module) override;
-    bool HasPanes() const override { return false; }
 };

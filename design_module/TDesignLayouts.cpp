@@ -300,6 +300,7 @@ bool TDesignLayouts::CreateLayoutFromTemplate() {
 bool TDesignLayouts::LoadLayoutFile(const TString& templatePath) {
     if (m_document) {
         UnregisterPages();
+        m_module.ForgetShownDocument();
         m_document.reset();
     }
     TFilePath bundle;
@@ -465,6 +466,7 @@ void TDesignLayouts::AnnouncePageSet() {
 
 void TDesignLayouts::CloseDesign() {
     UnregisterPages();
+    m_module.ForgetShownDocument();
     m_document.reset();
     m_layoutRecord = 0;
     m_module.SetDesignItem(0);
@@ -484,9 +486,11 @@ bool TDesignLayouts::SetLayoutDocument(std::unique_ptr<TdocDocument> document) {
     if (!document)
         return false;
     m_module.CancelQueuedRenders();
-    m_document = std::move(document);
+    // The previous document goes only once the panes show the new one.
+    std::unique_ptr<TdocDocument> previous = std::exchange(m_document, std::move(document));
     ++m_generation;
     m_module.OnLayoutDocumentSet();
+    previous.reset();
     return true;
 }
 

@@ -43,6 +43,8 @@ public:
     bool HasLayoutDocument() const override { return m_document != nullptr; }
     std::unique_ptr<TdocDocument> CopyLayoutDocument() const override;
     unsigned GetLayoutGeneration() const override { return m_generation; }
+    TdocDocument* GetLayoutDocument() const override { return m_document.get(); }
+    TString GetTemplatePath() const override { return TemplateInUse(); }
 
     KvwResult OpenDesign();
     void CloseDesign();
@@ -55,7 +57,7 @@ public:
     bool LoadLayoutFile(const TString& templatePath);
     bool SetLayoutDocument(std::unique_ptr<TdocDocument> document);
     // The template chosen in the properties panel; while no design is open only remembered as the last.
-    void ChangeTemplate(const TString& templatePath);
+    void ChangeTemplate(const TString& templatePath) override;
     KvwResult RequestSelection(KvwItemIdList& ids, bool skipDesignPages);
 
     // The document of a stored layout's bytes: UTF-16LE units up to the first zero unit or the end (an odd

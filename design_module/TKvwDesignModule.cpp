@@ -133,13 +133,14 @@ void TKvwDesignModule::Close() {
     if (m_designOpen)
         CloseDesign();
     m_userOptions.Save();
+    // The panes' iterators and sheet hold documents: they go before the document library stops.
+    m_singlePage.reset();
+    m_contactSheet.reset();
     m_hostWindow = TRefPtr<TWindow>();
     DestroyNotifyWindow();
     if (m_documentLibraryStarted)
         docShutdown();
     m_documentLibraryStarted = false;
-    m_singlePage.reset();
-    m_contactSheet.reset();
     m_properties.reset();
     TBasicQWComp::Close();
 }
@@ -489,10 +490,8 @@ KvwResult TKvwDesignModule::OpenDesign() {
     const KvwResult result = m_layouts->Open();
     // A design that does not open stays closed: nothing acts on a layout that is not there.
     m_designOpen = KvwSucceeded(result) && m_layouts->HasLayoutDocument();
-    if (m_designOpen) {
-        ArrangePanes();
-        SendPageLabel();
-    }
+    if (m_designOpen)
+        OnLayoutDocumentSet();
     return result;
 }
 
@@ -500,7 +499,32 @@ void TKvwDesignModule::OnLayoutDocumentSet() {
     if (!m_designOpen)
         return;
     ArrangePanes();
+    ShowLayoutDocument();
     SendPageLabel();
+}
+
+void TKvwDesignModule::ShowLayoutDocument() {
+    if (!m_layouts)
+        return;
+    if (m_singlePage)
+        m_singlePage->ShowDocument(m_layouts->GetLayoutDocument());
+    const int chosen = m_templates.Find(m_layouts->GetTemplatePath());
+    if (m_properties && chosen >= 0)
+        m_properties->SelectTemplate(chosen);
+}
+
+void TKvwDesignModule::ChooseTemplate(int index) {
+    if (index < 0 || index >= m_templates.GetCount())
+        return;
+    if (!m_layouts)
+        m_layouts = m_parts->MakeLayouts(*this);
+    if (m_layouts)
+        m_layouts->ChangeTemplate(m_templates.GetPath(index));
+}
+
+void TKvwDesignModule::ForgetShownDocument() {
+    if (m_singlePage)
+        m_singlePage->ShowDocument(nullptr);
 }
 
 void TKvwDesignModule::CloseDesign() {

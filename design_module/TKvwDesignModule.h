@@ -168,6 +168,15 @@ public:
     // A new layout document was set while the design is open: the panes are arranged and the page label
     // sent again.
     void OnLayoutDocumentSet();
+    // The layout document is about to go: the panes let go of it first.
+    void ForgetShownDocument();
+    // Shows the page (from 1) of the open design in the panes; a page outside the layout does nothing.
+    void GoToPage(LONG page) { MovePage(page - GetShownPage()); }
+    // The template of the list's index chosen in the properties panel; an index outside the list (none
+    // chosen) does nothing.
+    void ChooseTemplate(int index);
+    // The single-page pane, or null.
+    IDesignPane* GetSinglePagePane() const { return m_singlePage.get(); }
 
     // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
     void SendPageLabel();
@@ -201,6 +210,8 @@ private:
 
     KvwResult OpenDesign();
     void CloseDesign();
+    // The layout document into the single-page pane and its template into the properties panel.
+    void ShowLayoutDocument();
     bool CreatePanes();
     void ArrangePanes();
     void SwitchView(DWORD view);

@@ -7,7 +7,11 @@ std::unique_ptr<TdocDocument> TLayoutRenderSource::CopyDocument() {
     if (!layouts)
         return nullptr;
     const unsigned generation = layouts->GetLayoutGeneration();
-    std::unique_ptr<TdocDocument> copy = layouts->CopyLayoutDocument();
+    // The pane's copy leaves out what only the pane shows (focus, selection, helpers).
+    IDesignPane* pane = m_module.GetSinglePagePane();
+    std::unique_ptr<TdocDocument> copy = pane ? pane->CleanCopy() : nullptr;
+    if (!copy)
+        copy = layouts->CopyLayoutDocument();
     if (copy) {
         m_copied = true;
         m_generation = generation;

@@ -1,5 +1,6 @@
-// Where the pages rendered for the host are drawn from while the module has no page pane: the open
-// design's layout document, copied afresh whenever another document was set.
+// Where the pages rendered for the host are drawn from: the clean copy of the single-page pane's document
+// or, while no pane shows it, the open design's layout document; copied afresh whenever another document
+// was set.
 #pragma once
 
 #include "DesignParts.h"

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 #define KVW_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -41,12 +42,22 @@ bool Guarded(const char* exportName, Call call) noexcept {
 }
 
 KvwModuleFactory g_factory = nullptr;
+KvwModuleStart g_start = nullptr;
+bool g_startFailed = false;
 TBasicQWComp* g_module = nullptr;
 bool g_closed = false;
 DWORD g_closedGeneration = 0;
 
 // The module object, made anew when the library was loaded again after KvwClose.
 TBasicQWComp* Module() {
+    if (g_start) {
+        const KvwModuleStart start = std::exchange(g_start, nullptr);
+        g_startFailed = !start();
+        if (!g_startFailed && !g_module && g_factory)
+            g_module = g_factory();
+    }
+    if (g_startFailed)
+        return nullptr;
     if (!g_module && g_closed && g_factory &&
         WinModule::LoadGeneration(GetThisModule()) != g_closedGeneration) {
         g_closed = false;
@@ -61,6 +72,11 @@ void KvwSetModuleFactory(KvwModuleFactory factory) {
     g_factory = factory;
     if (!g_module && factory)
         g_module = factory();
+}
+
+void KvwSetModuleStart(KvwModuleStart start, KvwModuleFactory factory) {
+    g_factory = factory;
+    g_start = start;
 }
 
 TBasicQWComp* KvwGetModuleObject() {

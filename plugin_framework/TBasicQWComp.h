@@ -76,6 +76,11 @@ private:
 // destroys the object manager, and until the library is loaded again the exports answer 0x1008.
 using KvwModuleFactory = TBasicQWComp* (*)();
 void KvwSetModuleFactory(KvwModuleFactory factory);
+// A module whose library must start first hands over the start with the factory instead: the start runs
+// once, at the first export, and the object is made only when it succeeded (else every export answers
+// 0x1008).
+using KvwModuleStart = bool (*)();
+void KvwSetModuleStart(KvwModuleStart start, KvwModuleFactory factory);
 TBasicQWComp* KvwGetModuleObject();
 
 // The exports (KvwExports.cpp). None lets an exception out: one that reaches an export is traced and

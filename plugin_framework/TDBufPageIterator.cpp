@@ -202,6 +202,14 @@ bool TDBufPageIterator::ReadPageSize(LONG page, TSize& size) const {
     return found && found->GetSize(size);
 }
 
+bool TDBufPageIterator::GetCurrentImageSize(TSize_T<LONG>& size) const {
+    TSize pageSize, fitted;
+    if (!ReadPageSize(m_currentPage, pageSize) || !FitPage(pageSize, m_documentSize, fitted))
+        return false;
+    size = TSize_T<LONG>(fitted);
+    return true;
+}
+
 void TDBufPageIterator::Redraw(HDC dc, LONG, const TRect& clip, const TRect& view, bool centreHorizontally,
                                bool centreVertically) {
     if (!m_started)

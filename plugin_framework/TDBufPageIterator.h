@@ -95,6 +95,10 @@ public:
     // page, the area of its bounds is rendered again into that page's preview.
     void OnItemImageLoaded(LONG pageId, LONG itemInPage);
 
+    // The size of the current page's image: the page fitted into the document's target size, in whole
+    // pixels. False without a current page of a usable size.
+    bool GetCurrentImageSize(graphtypes::TSize_T<LONG>& size) const;
+
     LONG GetDisplayedPage() const { return m_displayedPage; }
     // The packed colour of the bars around a page.
     DWORD GetFrameColour() const { return m_frameColour; }

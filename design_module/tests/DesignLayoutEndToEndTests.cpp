@@ -1,10 +1,14 @@
 // The installed module loaded by the scripted host: a design opened from the first template and three
 // photos, its first page previewed by the real renderer, saved, closed, and after the module was loaded
-// again opened from the host's record database with the same pages and the same preview.
+// again opened from the host's record database with the same pages and the same preview; and the same
+// design shown in the single-page pane, clicked, paged and given the other template in the panel.
 #include "design_module/TKvwDesignModule.h"
 
 #include "platform/host/CHostPhotos.h"
 #include "platform/host/CScriptedHost.h"
+#include "platform/win/WinControls.h"
+#include "platform/win/WinDialogs.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 #include "testing/Deadline.h"
@@ -13,8 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 
 namespace {
 
@@ -55,7 +63,8 @@ protected:
         m_path = (folder / "KvwDesign.md7").string();
 
         m_host = std::make_unique<CScriptedHost>();
-        m_host->Panes().MakeWindow(kComponentKind, m_host->MainWindow(), 640, 480);
+        m_paneHost = m_host->Panes().MakeWindow(kComponentKind, m_host->MainWindow(), kPaneWidth, kPaneHeight);
+        m_host->Windows().SetWindow(kComponentKind, 1, m_host->MainWindow());
         CHostItemRecord design;
         design.id = kDesign;
         m_host->AddItem(design);
@@ -75,6 +84,11 @@ protected:
         m_host->SetScript(kShownItems, [this](const CHostRequest& request) {
             const auto* ids = reinterpret_cast<const KvwItemId*>(request.words[2]);
             m_shown.assign(ids, ids + request.words[3]);
+            return CHostReply{};
+        });
+        m_host->SetScript(kCommandUpdate, [this](const CHostRequest& request) {
+            if (request.words[0] == kPageLabel && request.words[4] == kUpdateText)
+                m_label.assign(reinterpret_cast<const wchar_t*>(request.words[2]), request.words[3]);
             return CHostReply{};
         });
         m_host->SetScript(kPreviewImage, [this](const CHostRequest& request) {
@@ -132,9 +146,72 @@ protected:
             EXPECT_EQ(at(x, y), kWhite) << x << "," << y;
     }
 
+    // The first window of the class among the descendants of the parent, or null.
+    static HWND FindChild(HWND parent, const wchar_t* className) {
+        struct Search {
+            const wchar_t* name;
+            HWND found;
+        } search{className, nullptr};
+        EnumChildWindows(
+            parent,
+            [](HWND window, LPARAM context) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(context);
+                wchar_t name[64] = {};
+                GetClassNameW(window, name, 64);
+                if (std::wcscmp(name, s->name) != 0)
+                    return TRUE;
+                s->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    // The pane's pixels as they are now (the whole client area, row by row).
+    static std::vector<std::uint32_t> PanePixels(HWND pane) {
+        LONG width = 0, height = 0;
+        std::vector<std::uint32_t> pixels;
+        if (!WinGdiTest::ReadWindowPixels(pane, &width, &height, &pixels) || width != kPaneWidth ||
+            height != kPaneHeight)
+            pixels.clear();
+        return pixels;
+    }
+    static std::uint32_t PanePixel(HWND pane, LONG x, LONG y) {
+        const std::vector<std::uint32_t> pixels = PanePixels(pane);
+        return pixels.empty() ? 0 : pixels[static_cast<std::size_t>(y) * kPaneWidth + x];
+    }
+    // Focus-frame pixels of the pane within the rectangle.
+    static int FocusPixels(HWND pane, LONG x0, LONG y0, LONG x1, LONG y1) {
+        const std::vector<std::uint32_t> pixels = PanePixels(pane);
+        int count = 0;
+        for (LONG y = y0; y < y1 && !pixels.empty(); ++y)
+            for (LONG x = x0; x < x1; ++x)
+                count += pixels[static_cast<std::size_t>(y) * kPaneWidth + x] == kFocusPixel ? 1 : 0;
+        return count;
+    }
+    bool PumpFor(const std::function<bool()>& condition) {
+        return WinUserTest::PumpUntil(condition, static_cast<DWORD>(kvtest::kThreadDeadline.count()));
+    }
+    // A click at the pane point of the template's preview point.
+    static LPARAM PanePoint(LONG previewX, LONG previewY) {
+        return MAKELPARAM(static_cast<WORD>(kPageLeft + previewX * kPageScale),
+                          static_cast<WORD>(kPageTop + previewY * kPageScale));
+    }
+
+    // The pane shows the 2100 x 2970 page fitted into 600 x 440, centred: 311 x 440 from (164, 20), about
+    // three quarters of the preview's scale.
+    static constexpr LONG kPaneWidth = 640;
+    static constexpr LONG kPaneHeight = 480;
+    static constexpr double kPageScale = 440.0 / kHeight;
+    static constexpr LONG kPageLeft = 164;
+    static constexpr LONG kPageTop = 20;
+    static constexpr std::uint32_t kFocusPixel = 0xFF1860A2;
+    static constexpr WPARAM kShiftKey = 4;
+
     kvtest::TempSystemRoot m_root;
     kvtest::TempFolder m_temp;
     kvtest::TempFolder m_install;
+    HWND m_paneHost = nullptr;
+    std::wstring m_label;
     std::string m_path;
     std::unique_ptr<CScriptedHost> m_host;
     KvwItemIdList m_pages;
@@ -176,6 +253,70 @@ TEST_F(DesignLayoutEndToEnd, ADesignIsPreviewedSavedAndReopenedFromTheHostsStore
     m_host->Send(again, kSelectionChanged);
     EXPECT_EQ(m_shown, saved) << "its pages are listed";
     CheckPreview(again, saved[0]);
+    m_host->Close(again);
+}
+
+TEST_F(DesignLayoutEndToEnd, ThePaneShowsClicksAndPagesTheDesignAndThePanelChangesItsTemplate) {
+    kvtest::Watchdog watchdog("a design shown in its pane, clicked, paged and given another template");
+    // Loaded from another working directory: the module's language library lies beside the module.
+    kvtest::TempFolder elsewhere;
+    const fs::path before = fs::current_path();
+    fs::current_path(elsewhere.Path());
+    const std::size_t module = LoadAndOpen();
+    fs::current_path(before);
+    ASSERT_NE(module, CScriptedHost::kNoModule);
+    const HWND pane = FindChild(m_paneHost, L"SinglePagePane");
+    ASSERT_NE(pane, nullptr);
+    // 1. The framed page: the white gap between photos 2 and 3, the frame, the background beside.
+    ASSERT_TRUE(PumpFor([&] { return PanePixel(pane, 320, 240) == kWhite; }));
+    EXPECT_EQ(PanePixel(pane, 0, 0), 0xFF404040u);
+    EXPECT_EQ(PanePixel(pane, 10, kPaneHeight / 2), 0xFFE5E5E5u);
+    const auto centre = [&](const Photo& photo) {
+        return PanePixel(pane, static_cast<LONG>(kPageLeft + (photo.x + photo.cx / 4) * kPageScale),
+                         static_cast<LONG>(kPageTop + (photo.y + photo.cy / 4) * kPageScale));
+    };
+    std::vector<std::uint32_t> plain;
+    for (const Photo& photo : kPhotos)
+        plain.push_back(centre(photo));
+
+    // 2. Photo 2 focused: the pane shows the frame, the host's preview of the page does not.
+    SendMessageW(pane, WM_LBUTTONDOWN, 0, PanePoint(100, 280));
+    ASSERT_TRUE(PumpFor([&] { return FocusPixels(pane, 160, 160, 330, 300) > 0; }));
+    ASSERT_EQ(m_pages.size(), 1u);
+    CheckPreview(module, m_pages[0]);
+    EXPECT_EQ(std::count(m_image.begin(), m_image.end(), kFocusPixel), 0);
+
+    // Photo 1, then Shift on photo 3: all three selected, the focus frame around photo 3 only.
+    SendMessageW(pane, WM_LBUTTONDOWN, 0, PanePoint(200, 100));
+    SendMessageW(pane, WM_LBUTTONDOWN, kShiftKey, PanePoint(300, 280));
+    ASSERT_TRUE(PumpFor([&] { return FocusPixels(pane, 320, 160, 480, 300) > 0; }));
+    EXPECT_EQ(FocusPixels(pane, 160, 160, 318, 300), 0) << "photo 2 lost its frame";
+    EXPECT_EQ(FocusPixels(pane, 160, 30, 480, 150), 0) << "photo 1 has none";
+    for (std::size_t i = 0; i < std::size(kPhotos); ++i)
+        EXPECT_NE(centre(kPhotos[i]), plain[i]) << "photo " << kPhotos[i].id << " has its overlay";
+
+    // 3. The second template (two slots a page) chosen in the panel: two pages; Right goes to page 2.
+    const HWND combo = FindChild(m_host->MainWindow(), L"ComboBox");
+    ASSERT_NE(combo, nullptr);
+    SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(2001, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
+    EXPECT_EQ(m_pages.size(), 3u) << "two pages of the second template";
+    EXPECT_EQ(m_label, L"Page 1 of 2");
+    SendMessageW(pane, WM_KEYDOWN, 39, 0);
+    EXPECT_EQ(m_label, L"Page 2 of 2");
+
+    // 4. Saved, closed and reopened from the host's store: the second template's layout, chosen in the panel.
+    EXPECT_EQ(m_host->Send(module, kCommand, kSave), kKvwHandled);
+    m_host->Send(module, kCloseDesign);
+    m_host->Close(module);
+    m_host->Unload(module);
+    m_label.clear();
+    const std::size_t again = LoadAndOpen();
+    ASSERT_NE(again, CScriptedHost::kNoModule);
+    EXPECT_EQ(m_label, L"Page 1 of 2");
+    const HWND reopened = FindChild(m_host->MainWindow(), L"ComboBox");
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(SendMessageW(reopened, CB_GETCURSEL, 0, 0), 1);
     m_host->Close(again);
 }
 

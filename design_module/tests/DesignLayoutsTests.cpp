@@ -91,6 +91,7 @@ protected:
         LayoutModule::s_folder.Set(Utf::Utf8ToWide(m_install.Path() + "/").c_str());
         fs::copy(fs::path(KV_DESIGN_MODULE_DIR) / "templates", fs::path(m_install.Path()) / "templates");
         ScriptedModuleTest<LayoutModule>::SetUp();
+        m_host->Panes().MakeWindow(kComponentKind, m_host->MainWindow(), 640, 480);
         CHostItemRecord design;
         design.id = kDesign;
         m_host->AddItem(design);

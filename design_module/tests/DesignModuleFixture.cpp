@@ -4,6 +4,7 @@
 #include "platform/host/CHostModule.h"
 #include "platform/win/WinMenus.h"
 #include "platform/win/WinUser.h"
+#include "platform/win/utf16.h"
 
 #include <algorithm>
 
@@ -83,6 +84,9 @@ public:
     void AnnouncePages() override { DesignModuleTest::Log("layouts announce"); }
     LONG GetPageCount() const override { return DesignModuleTest::s_log->pageCount; }
     void ForgetLayoutFile() override { DesignModuleTest::Log("layouts forget"); }
+    void ChangeTemplate(const TString& path) override {
+        DesignModuleTest::Log("layouts template " + Utf::WideToUtf8(static_cast<const wchar_t*>(path)));
+    }
 };
 
 class FakeParts : public IDesignParts {

@@ -102,11 +102,11 @@ struct PageToPixels {
     }
 };
 
-void Fill(IproHandle canvas, const PixelRect& r, DWORD colour) {
+void Fill(IproHandle canvas, const PixelRect& r, DWORD colour, LONG mode = IPRO_FILL_COPY) {
     if (!r.Empty())
         iproFillRectangle(canvas, static_cast<float>(r.left), static_cast<float>(r.top),
                           static_cast<float>(r.right - r.left), static_cast<float>(r.bottom - r.top), colour,
-                          IPRO_FILL_COPY);
+                          mode);
 }
 
 // A one-pixel frame on the inside of the box.
@@ -201,6 +201,31 @@ void DrawText(IproHandle canvas, DocHandle item, const PixelRect& box, const Pag
     PageItemText::Draw(canvas, text, style, box.left, box.top, box.right - box.left, box.bottom - box.top);
 }
 
+// A rectangle item (the panes mark focus and selection with them): filled with its colour blended by its
+// alpha, or framed on the inside of its box with a line of its width (page units, at least one pixel).
+// False when the item holds no rectangle; one of no readable colour shows nothing.
+bool DrawRectangle(IproHandle canvas, DocHandle item, const PixelRect& box, const PageToPixels& map) {
+    std::wstring colourText, fill;
+    if (!ReadProperty(item, L"content/rectangle/@color", colourText))
+        return false;
+    DWORD colour = 0;
+    if (!PageItemText::ParseColour(colourText, colour))
+        return true;
+    if (ReadProperty(item, L"content/rectangle/@fill", fill) && fill == L"true") {
+        Fill(canvas, box, colour, IPRO_FILL_BLEND);
+        return true;
+    }
+    double width = 1;
+    ReadNumber(item, L"content/rectangle/@width", width);
+    const LONG most = std::max<LONG>(1, std::min(box.right - box.left, box.bottom - box.top) / 2);
+    const LONG line = std::clamp<LONG>(ToPixel(width * std::min(map.scaleX, map.scaleY)), 1, most);
+    Fill(canvas, {box.left, box.top, box.right, box.top + line}, colour, IPRO_FILL_BLEND);
+    Fill(canvas, {box.left, box.bottom - line, box.right, box.bottom}, colour, IPRO_FILL_BLEND);
+    Fill(canvas, {box.left, box.top + line, box.left + line, box.bottom - line}, colour, IPRO_FILL_BLEND);
+    Fill(canvas, {box.right - line, box.top + line, box.right, box.bottom - line}, colour, IPRO_FILL_BLEND);
+    return true;
+}
+
 void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const Pictures& pictures) {
     double x = 0, y = 0, width = 0, height = 0;
     if (!ReadNumber(item, L"bounding-box/@x", x) || !ReadNumber(item, L"bounding-box/@y", y) ||
@@ -208,6 +233,9 @@ void DrawItem(IproHandle canvas, DocHandle item, const PageToPixels& map, const 
         return;
     const PixelRect box = map.Map(x, y, width, height);
     if (box.Empty())
+        return;
+    // Marks lie over the page's items as they are, without an item's frame.
+    if (DrawRectangle(canvas, item, box, map))
         return;
     std::wstring kind;
     ReadProperty(item, L"@kind", kind);

@@ -71,6 +71,8 @@ constexpr UINT CB_SETCURSEL = 0x014E;
 constexpr UINT CB_GETITEMDATA = 0x0150;
 constexpr UINT CB_SETITEMDATA = 0x0151;
 constexpr UINT CB_FINDSTRINGEXACT = 0x0158;
+// The notification a combo box sends its parent (WM_COMMAND) when the user settles on an entry.
+constexpr WORD CBN_SELENDOK = 9;
 constexpr LRESULT CB_OKAY = 0;
 constexpr LRESULT CB_ERR = -1;
 constexpr LRESULT CB_ERRSPACE = -2;

@@ -203,11 +203,14 @@ HWND MakeDialog(HINSTANCE instance, const wchar_t* name, HWND owner, DLGPROC pro
     }
     EnsureDialogClass();
     visible = (dialog.style & WS_VISIBLE) != 0;
-    const DWORD style = (dialog.style & ~(WS_CHILD | WS_VISIBLE)) | WS_POPUP;
-    const POINT place = PlaceOf(owner, dialog);
+    // A child template with an owner becomes a child of it at its corner (a panel inside a host window);
+    // any other dialog is a pop-up placed over its owner.
+    const bool child = (dialog.style & WS_CHILD) != 0 && owner;
+    const DWORD style = child ? dialog.style & ~WS_VISIBLE : (dialog.style & ~(WS_CHILD | WS_VISIBLE)) | WS_POPUP;
+    const POINT place = child ? POINT{0, 0} : PlaceOf(owner, dialog);
     const std::wstring caption = Utf::Utf8ToWide(dialog.caption);
     HWND window = CreateWindowExW(0, kDialogClass, caption.c_str(), style, place.x, place.y, dialog.width,
-                                  dialog.height, nullptr, nullptr, instance, nullptr);
+                                  dialog.height, child ? owner : nullptr, nullptr, instance, nullptr);
     if (!window)
         return nullptr;
     auto record = std::make_shared<DialogRecord>();

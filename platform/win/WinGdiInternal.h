@@ -7,6 +7,7 @@
 #include "WinGdiObjects.h"
 
 #include <functional>
+#include <vector>
 
 namespace WinGdi {
 
@@ -26,6 +27,11 @@ bool ChangeAttributes(HDC dc, const std::function<void(DcAttributes&)>& change);
 // back, null for a handle that is not a bitmap.
 HGDIOBJ CreateBitmapObject(std::shared_ptr<WinSurface> pixels);
 std::shared_ptr<WinSurface> BitmapPixelsOf(HGDIOBJ object);
+// A region object over disjoint rectangles; null when out of handles. RegionRectsOf and SetRegionRects
+// fail for a handle that is not a region.
+HGDIOBJ CreateRegionObject(std::vector<RECT> rects);
+bool RegionRectsOf(HGDIOBJ object, std::vector<RECT>& rects);
+bool SetRegionRects(HGDIOBJ object, std::vector<RECT> rects);
 // Copies what the surface holds into the places given (any may be null); false for no surface.
 bool CopySurface(const std::shared_ptr<WinSurface>& surface, LONG* width, LONG* height,
                  std::vector<std::uint32_t>* pixels);

@@ -10,16 +10,18 @@
 #include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace {
 
 struct GdiObject {
-    enum class Kind { kBrush, kFont, kBitmap } kind = Kind::kBrush;
+    enum class Kind { kBrush, kFont, kBitmap, kRegion } kind = Kind::kBrush;
     bool system = false;
     bool hollow = false;
     COLORREF colour = 0;
     LOGFONTW font{};
     std::shared_ptr<WinSurface> bitmap;
+    std::vector<RECT> region;
 };
 
 // The classic scheme, by system colour index.
@@ -196,7 +198,7 @@ int GetObjectW(HGDIOBJ object, int size, void* out) {
         std::memcpy(out, &bitmap, sizeof(bitmap));
         return sizeof(BITMAP);
     }
-    if (size < static_cast<int>(sizeof(LOGBRUSH)))
+    if (found->kind == GdiObject::Kind::kRegion || size < static_cast<int>(sizeof(LOGBRUSH)))
         return 0;
     const LOGBRUSH brush{found->hollow ? BS_NULL : BS_SOLID, found->colour, 0};
     std::memcpy(out, &brush, sizeof(brush));
@@ -230,6 +232,32 @@ std::shared_ptr<WinSurface> WinGdi::BitmapPixelsOf(HGDIOBJ object) {
     std::lock_guard<std::mutex> guard(State().lock);
     std::shared_ptr<GdiObject> found = FindLocked(object);
     return found && found->kind == GdiObject::Kind::kBitmap ? found->bitmap : nullptr;
+}
+
+HGDIOBJ WinGdi::CreateRegionObject(std::vector<RECT> rects) {
+    GdiObject object;
+    object.kind = GdiObject::Kind::kRegion;
+    object.region = std::move(rects);
+    std::lock_guard<std::mutex> guard(State().lock);
+    return HandleOf(InsertLocked(std::move(object)));
+}
+
+bool WinGdi::RegionRectsOf(HGDIOBJ object, std::vector<RECT>& rects) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<GdiObject> found = FindLocked(object);
+    if (!found || found->kind != GdiObject::Kind::kRegion)
+        return false;
+    rects = found->region;
+    return true;
+}
+
+bool WinGdi::SetRegionRects(HGDIOBJ object, std::vector<RECT> rects) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::shared_ptr<GdiObject> found = FindLocked(object);
+    if (!found || found->kind != GdiObject::Kind::kRegion)
+        return false;
+    found->region = std::move(rects);
+    return true;
 }
 
 bool WinGdi::BrushColourOf(HGDIOBJ object, COLORREF& colour, bool& hollow) {
@@ -286,7 +314,8 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     {
         std::lock_guard<std::mutex> guard(State().lock);
         std::shared_ptr<GdiObject> found = FindLocked(object);
-        if (!found || found->kind == GdiObject::Kind::kBitmap)
+        // A region is never selected: it clips nothing here, and it is no brush.
+        if (!found || found->kind == GdiObject::Kind::kBitmap || found->kind == GdiObject::Kind::kRegion)
             return nullptr;
         isFont = found->kind == GdiObject::Kind::kFont;
     }

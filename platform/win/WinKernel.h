@@ -77,7 +77,7 @@ DWORD GetCurrentThreadId();
 
 void Sleep(DWORD milliseconds);
 
-// Milliseconds of a steady clock; wraps after 49.7 days as on Windows.
+// Milliseconds of the clock that times window timers (WinSeams.h); wraps after 49.7 days as on Windows.
 DWORD GetTickCount();
 
 union LARGE_INTEGER {

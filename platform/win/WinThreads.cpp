@@ -1,6 +1,7 @@
 // Threads, thread ids, sleeps, counters and critical sections.
 #include "WinKernel.h"
 #include "WinKernelObject.h"
+#include "WinSeams.h"
 
 #include <atomic>
 #include <chrono>
@@ -110,8 +111,8 @@ void Sleep(DWORD milliseconds) {
 }
 
 DWORD GetTickCount() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    // The clock of window timers, so that a test's manual clock moves both together.
+    return static_cast<DWORD>(WinSeams::ClockMilliseconds());
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {

@@ -40,9 +40,16 @@ std::string Text(const std::string& box, const char* text, const char* colour) {
            colour + "</attr></property></item>";
 }
 
+// A mark of the panes: no kind, a rectangle as its content.
+std::string Rectangle(const std::string& box, const char* colour, bool fill) {
+    return "<item id='4194305'>" + box + "<content><rectangle color='" + colour + "' fill='" +
+           (fill ? "true" : "false") + "' width='2'/></content></item>";
+}
+
 // Page 0: a 20 x 40 (portrait) red picture in an 80 x 40 cell turned or not, a 40 x 20 blue picture in a
 // 40 x 40 cell covering it or not; a black and a red text, the red one far too long for its box. Page 1:
-// the portrait picture unturned, with the content at the right and bottom.
+// the portrait picture unturned, with the content at the right and bottom. Page 2: a focus frame and a
+// selection overlay.
 std::string Layout() {
     return "<ldf version='1'><page id='1' cx='200' cy='100'>" +
            Image(Box(0, 0, 80, 40), "21", "inside", "best-fit") +
@@ -53,7 +60,9 @@ std::string Layout() {
            "</page><page id='2' cx='200' cy='100'>"
            "<property name='content-alignment'><attr name='vertical'>b</attr><attr name='horizontal'>r</attr>"
            "</property>" +
-           Image(Box(0, 0, 80, 40), "21", "inside", "") + "</page></ldf>";
+           Image(Box(0, 0, 80, 40), "21", "inside", "") + "</page><page id='3' cx='200' cy='100'>" +
+           Rectangle(Box(10, 10, 80, 40), "#1860a2", false) + Rectangle(Box(110, 10, 80, 40), "#00008040", true) +
+           "</page></ldf>";
 }
 
 class ItemStyles : public ::testing::Test {
@@ -145,3 +154,19 @@ TEST_F(ItemStyles, TextStandsInItsColourInsideItsBox) {
 }
 
 } // namespace
+
+TEST_F(ItemStyles, RectanglesFrameOrTintTheirBoxesWithoutAnItemFrame) {
+    ASSERT_EQ(Render(2), 1);
+    constexpr std::uint32_t kFocus = 0xFF1860A2;
+    for (auto [x, y] : {std::pair{10, 10}, {11, 30}, {88, 49}, {50, 48}})
+        EXPECT_EQ(At(x, y), kFocus) << x << "," << y;
+    for (auto [x, y] : {std::pair{12, 30}, {50, 30}, {9, 9}, {90, 50}})
+        EXPECT_EQ(At(x, y), kWhite) << x << "," << y;
+    // Blue 0x80 at alpha 0x40 over white: 255 - 255 * 64 / 255 = 191 and 128 * 64 / 255 + 191 = 223.
+    for (auto [x, y] : {std::pair{110, 10}, {150, 30}, {189, 49}}) {
+        const std::uint32_t tint = At(x, y);
+        EXPECT_NEAR(static_cast<int>(tint >> 16 & 0xFF), 191, 1) << x << "," << y;
+        EXPECT_NEAR(static_cast<int>(tint >> 8 & 0xFF), 191, 1) << x << "," << y;
+        EXPECT_NEAR(static_cast<int>(tint & 0xFF), 223, 1) << x << "," << y;
+    }
+}

@@ -29,6 +29,7 @@ using usertest::Recorder;
 
 constexpr WORD kBasic = 100;
 constexpr WORD kVisible = 101;
+constexpr WORD kChild = 104;
 constexpr WORD kUnknownClass = 102;
 constexpr WORD kNested = 103;
 constexpr DWORD kDeadline = 10000;
@@ -395,6 +396,30 @@ TEST_F(DialogTest, ModelessDialogsShowAsTheirTemplateSaysAndCloseThroughIdCancel
     EXPECT_TRUE(EndDialog(basic, 1));
     EXPECT_TRUE(IsWindow(basic));
     DestroyWindow(basic);
+    EXPECT_EQ(WinUserTest::LiveWindows(), m_windowsBefore);
+}
+
+TEST_F(DialogTest, AChildTemplateBecomesAChildOfItsOwnerAtItsCorner) {
+    DialogRecorder recorder;
+    HWND panel = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(kChild), m_owner, &RecordingDialogProc,
+                                    reinterpret_cast<LPARAM>(&recorder));
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(GetParent(panel), m_owner);
+    EXPECT_TRUE(IsWindowVisible(panel));
+    RECT panelRect{};
+    GetWindowRect(panel, &panelRect);
+    EXPECT_EQ(panelRect.right - panelRect.left, 120);
+    POINT corner{0, 0};
+    ClientToScreen(m_owner, &corner);
+    EXPECT_EQ(panelRect.left, corner.x);
+    EXPECT_EQ(panelRect.top, corner.y);
+    DestroyWindow(panel);
+    // Without an owner the same template makes a pop-up.
+    HWND alone = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(kChild), nullptr, &RecordingDialogProc,
+                                    reinterpret_cast<LPARAM>(&recorder));
+    ASSERT_NE(alone, nullptr);
+    EXPECT_EQ(GetParent(alone), nullptr);
+    DestroyWindow(alone);
     EXPECT_EQ(WinUserTest::LiveWindows(), m_windowsBefore);
 }
 

@@ -3,6 +3,7 @@
 #include "platform/win/WinColorDialog.h"
 #include "platform/win/WinFonts.h"
 #include "platform/win/WinGdiDraw.h"
+#include "platform/win/WinRegions.h"
 
 #include <algorithm>
 #include <cstring>
@@ -147,6 +148,39 @@ TEST_F(DrawTest, FillAndFrameColourExactlyTheirRectangles) {
     DeleteObject(red);
     EXPECT_EQ(FillRect(m_dc, &fill, red), 0) << "a deleted brush";
     DeleteObject(blue);
+}
+
+TEST_F(DrawTest, ARegionDifferenceFillsTheFrameAroundTheHoleOnly) {
+    const DWORD before = WinGdiTest::LiveObjects();
+    HBRUSH grey = CreateSolidBrush(RGB(0xE5, 0xE5, 0xE5));
+    HRGN ring = CreateRectRgn(110, 80, 10, 10); // corners in either order
+    HRGN hole = CreateRectRgn(30, 20, 60, 50);
+    HRGN far = CreateRectRgn(200, 150, 220, 170);
+    ASSERT_TRUE(ring && hole && far);
+    EXPECT_EQ(CombineRgn(ring, ring, far, RGN_DIFF), SIMPLEREGION);
+    EXPECT_EQ(CombineRgn(ring, ring, hole, RGN_DIFF), COMPLEXREGION);
+    EXPECT_EQ(CombineRgn(ring, ring, hole, 2), ERROR) << "only the difference is made";
+    EXPECT_EQ(CombineRgn(ring, ring, reinterpret_cast<HRGN>(grey), RGN_DIFF), ERROR);
+    EXPECT_EQ(FillRgn(m_dc, ring, grey), TRUE);
+    const std::uint32_t g = PixelOf(RGB(0xE5, 0xE5, 0xE5));
+    // Inside the region exactly: [10, 110) x [10, 80) without [30, 60) x [20, 50).
+    for (LONG y = 0; y < 100; y += 3)
+        for (LONG x = 0; x < 130; x += 3) {
+            const bool inRing = x >= 10 && x < 110 && y >= 10 && y < 80;
+            const bool inHole = x >= 30 && x < 60 && y >= 20 && y < 50;
+            ASSERT_EQ(At(x, y), inRing && !inHole ? g : kWhite) << x << "," << y;
+        }
+    HRGN covered = CreateRectRgn(0, 0, 10, 10);
+    HRGN cover = CreateRectRgn(-5, -5, 20, 20);
+    EXPECT_EQ(CombineRgn(covered, covered, cover, RGN_DIFF), NULLREGION);
+    EXPECT_EQ(FillRgn(m_dc, covered, grey), TRUE);
+    EXPECT_EQ(At(5, 5), kWhite);
+    for (HGDIOBJ object : {static_cast<HGDIOBJ>(ring), static_cast<HGDIOBJ>(hole), static_cast<HGDIOBJ>(far),
+                           static_cast<HGDIOBJ>(covered), static_cast<HGDIOBJ>(cover)})
+        EXPECT_EQ(DeleteObject(object), TRUE);
+    EXPECT_EQ(FillRgn(m_dc, ring, grey), FALSE) << "a deleted region";
+    DeleteObject(grey);
+    EXPECT_EQ(WinGdiTest::LiveObjects(), before);
 }
 
 TEST_F(DrawTest, AFocusRectangleDrawnTwiceLeavesNothing) {
