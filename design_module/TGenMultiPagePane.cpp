@@ -2,6 +2,7 @@
 
 #include "DesignImageBundle.h"
 
+#include "plugin_framework/PackedColor.h"
 #include "plugin_framework/TModuleValues.h"
 #include "plugin_framework/TdocObject.h"
 
@@ -20,13 +21,6 @@ constexpr double kMargin = 10.0;
 constexpr double kMinPaneSide = 10.0;
 constexpr double kRowHeightLoss = 10.0;
 constexpr const wchar_t* kSeparator = L"<;/>";
-
-TString ColourText(DWORD colour) {
-    TString text;
-    text.Format(L"'#%02x%02x%02x%02x'", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu,
-                (colour >> 24) & 0xFFu);
-    return text;
-}
 
 bool LoadOwnText(const wchar_t* type, UINT id, TString& text) {
     TResource resources = *TResource::Instance();
@@ -70,7 +64,7 @@ bool TContactSheet::Compute(LONG mode, double width, double height, LONG picture
 
 TString TContactSheet::FormatParameters() const {
     const wchar_t* s = kSeparator;
-    const TString colour = ColourText(background);
+    const TString colour = QuotedHexColor(background);
     TString out;
     out.Format(L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="
                L"%lf%lsborderR=%lf%lsborderB=%lf%lsspaceW=%lf%lsspaceH=%lf%lsbkColor=%ls%ls",

@@ -1,6 +1,7 @@
 #include "MailIndexSheet.h"
 
 #include "plugin_framework/FileData.h"
+#include "plugin_framework/PackedColor.h"
 #include "plugin_framework/TFilePath.h"
 #include "plugin_framework/TXMLFilePreferences.h"
 
@@ -23,13 +24,6 @@ constexpr LONG kPageSides[kPageSizeCount][2] = {{640, 480}, {800, 600}, {1024, 7
 constexpr double kEdgeAllowance = 20.0;
 constexpr LONG kDarkThreshold = 128;
 constexpr const wchar_t* kFontSizePath = L"/template/property[@name='font']/attr[@name='font-size']";
-
-TString ColourText(DWORD colour) {
-    TString text;
-    text.Format(L"'#%02x%02x%02x%02x'", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu,
-                (colour >> 24) & 0xFFu);
-    return text;
-}
 
 } // namespace
 
@@ -115,8 +109,8 @@ double TemplateCaptionHeight(const TString& itemTemplate) {
 
 TString Sheet::FormatParameters() const {
     const wchar_t* s = kSeparator;
-    const TString background = ColourText(backgroundColour);
-    const TString text = ColourText(textColour);
+    const TString background = QuotedHexColor(backgroundColour);
+    const TString text = QuotedHexColor(textColour);
     TString out;
     out.Format(
         L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="

@@ -30,3 +30,10 @@ bool ParseHexColor(const TString& text, DWORD& colour) {
     colour = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24;
     return true;
 }
+
+TString QuotedHexColor(DWORD colour) {
+    TString text;
+    text.Format(L"'#%02x%02x%02x%02x'", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu,
+                (colour >> 24) & 0xFFu);
+    return text;
+}

@@ -24,3 +24,6 @@ constexpr DWORD ClearFlagByte(DWORD colour) {
 // 0xFF) or eight (the last pair the flag byte), in either case. Any other text answers false and leaves the
 // colour as it was, so that the caller keeps its value.
 bool ParseHexColor(const TString& text, DWORD& colour);
+
+// "'#rrggbbaa'" of a packed colour, quoted as a stylesheet parameter; the top byte is written as the alpha.
+TString QuotedHexColor(DWORD colour);

@@ -3,6 +3,7 @@
 
 #include "TMetadataSettingsDlg.h"
 
+#include "plugin_framework/PackedColor.h"
 #include "plugin_framework/HostLink.h"
 #include "plugin_framework/LengthUnits.h"
 
@@ -66,7 +67,7 @@ bool CPrintDlg::ImprintParameters(TString& parameters) const {
     }
     const wchar_t* s = SheetLayout::kSeparator;
     const TString face = HostRequests::DefuseSeparators(metadata.imprintFont.face);
-    const TString colour = SheetColourText(metadata.imprintColour);
+    const TString colour = QuotedHexColor(metadata.imprintColour);
     parameters.Format(
         L"arrImprintsInfo='%ls'%lsfontName='%ls'%lsfontHeight=%d%lsitalic=%d%lsbold=%d%lstextColor=%ls",
         static_cast<const wchar_t*>(items), s, static_cast<const wchar_t*>(face), s, height, s,

@@ -1,19 +1,13 @@
 #include "SheetLayout.h"
 
 #include "plugin_framework/HostLink.h"
-
-TString SheetColourText(DWORD colour) {
-    TString text;
-    text.Format(L"'#%02x%02x%02x%02x'", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu,
-                (colour >> 24) & 0xFFu);
-    return text;
-}
+#include "plugin_framework/PackedColor.h"
 
 TString SheetLayout::FormatParameters(const TFontInfo& captionFont) const {
     const wchar_t* s = kSeparator;
     const TString face = HostRequests::DefuseSeparators(captionFont.face);
-    const TString background = SheetColourText(backgroundColour);
-    const TString text = SheetColourText(textColour);
+    const TString background = QuotedHexColor(backgroundColour);
+    const TString text = QuotedHexColor(textColour);
     TString out;
     out.Format(
         L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="

@@ -35,6 +35,3 @@ struct SheetLayout {
     // separator inside the face is broken so that it stays one value.
     TString FormatParameters(const TFontInfo& captionFont) const;
 };
-
-// "'#rrggbbaa'" of a packed colour (red in the low byte, alpha on top).
-TString SheetColourText(DWORD colour);
