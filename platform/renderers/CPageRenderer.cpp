@@ -351,6 +351,19 @@ LONG RenderIntoImage(const Page& page, const RendrContext& context, const Pictur
 
 // A rendered page written as a JPEG file at the codec context's quality (at most 100; 0 leaves the canvas
 // library's own).
+// A new image of the size (at least one pixel each way) with the whole page drawn over it.
+bool DrawPageImage(const Page& page, double width, double height, const Pictures& pictures,
+                   const RendrSubscriptions& subscriptions, IproRef& image) {
+    const LONG pixelsWide = std::max<LONG>(1, ToPixel(width)),
+               pixelsHigh = std::max<LONG>(1, ToPixel(height));
+    IproRef canvas;
+    if (iproCreateImage(pixelsWide, pixelsHigh, image.Cell()) != 1 ||
+        iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
+        return false;
+    const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
+    return DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions);
+}
+
 LONG SaveJpegPage(IproHandle image, const std::wstring& path, LONG jpegQuality) {
     LONG quality = std::min(jpegQuality, kMaxQuality);
     IproCodecParam qualityParam{IPRO_PARAM_QUALITY, reinterpret_cast<std::uintptr_t>(&quality)};
@@ -374,15 +387,8 @@ LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQual
     }
     if (!Usable(width) || !Usable(height) || width > kMaxSide || height > kMaxSide)
         return 0;
-    const LONG pixelsWide = std::max<LONG>(1, ToPixel(width)),
-               pixelsHigh = std::max<LONG>(1, ToPixel(height));
-
-    IproRef image, canvas;
-    if (iproCreateImage(pixelsWide, pixelsHigh, image.Cell()) != 1 ||
-        iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
-        return 0;
-    const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
-    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions))
+    IproRef image;
+    if (!DrawPageImage(page, width, height, pictures, subscriptions, image))
         return 0;
     if (jpeg)
         return SaveJpegPage(image.Get(), path, jpegQuality);
@@ -443,15 +449,12 @@ LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQ
     const double renderWidth = width / scaleX, renderHeight = height / scaleY;
     if (!printer || renderWidth > kMaxSide || renderHeight > kMaxSide)
         return 0;
+    IproRef image;
+    if (!DrawPageImage(page, renderWidth, renderHeight, pictures, subscriptions, image))
+        return 0;
+    // The image's own pixel count, which the helper rounded the render size to.
     const LONG pixelsWide = std::max<LONG>(1, ToPixel(renderWidth)),
                pixelsHigh = std::max<LONG>(1, ToPixel(renderHeight));
-    IproRef image, canvas;
-    if (iproCreateImage(pixelsWide, pixelsHigh, image.Cell()) != 1 ||
-        iproCreateCanvasFromImage(image.Get(), canvas.Cell()) != 1)
-        return 0;
-    const PageToPixels map{pixelsWide / page.width, pixelsHigh / page.height};
-    if (!DrawPage(canvas.Get(), page.handle.Get(), page.width, page.height, map, pictures, subscriptions))
-        return 0;
     // The pixels come back through a PNG file, the bytes to embed through a JPEG file.
     TempFile png(L".png"), jpeg(L".jpg");
     if (png.Path().empty() || jpeg.Path().empty() ||
