@@ -3,6 +3,8 @@
 // spaces and a CMYK print space. Each is written as a version 2 profile with a "KORVEL ... 1.0" description.
 #pragma once
 
+#include "platform/zov/ZovLchEncoding.h"
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,6 @@ public:
     static std::vector<unsigned char> Bytes(const std::string& name);
 
     // How the LCh profile encodes its three 16-bit channels: L 0..100, C 0..kLchChromaTop and h 0..360
-    // degrees, each over 0..65535.
-    static constexpr double kLchChromaTop = 181.02;
+    // degrees, each over 0..65535, as the colour engine reads them.
+    static constexpr double kLchChromaTop = ZovLch::kChromaTop;
 };

@@ -1,14 +1,13 @@
 #include "CZovConversion.h"
 
 #include "KVCM.h"
+#include "ZovLchEncoding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
-
-constexpr cmsUInt32Number kLchSignature = 0x4C636820; // 'Lch ': no pixel type of its own in the library
 
 cmsUInt32Number Format(cmsUInt32Number pixelType, LONG channels, LONG bits) {
     return COLORSPACE_SH(pixelType) | CHANNELS_SH(static_cast<cmsUInt32Number>(channels)) |
@@ -63,7 +62,7 @@ bool IsKnownColorSpace(cmsUInt32Number space) {
 bool ZovPixelLayout(cmsUInt32Number space, cmsUInt32Number* pixelType, LONG* channels) {
     *pixelType = PT_ANY;
     *channels = 0;
-    if (space == kLchSignature) {
+    if (space == ZovLch::kSignature) { // no pixel type of its own in the library
         *channels = 3;
         return true;
     }
@@ -98,11 +97,25 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
             built->m_throughTables = built->m_throughTables || lut.HasTable();
     }
 
+    built->m_fromLch = ZovLch::IsLch(state.input->ColorSpace());
+    built->m_toLch = ZovLch::IsLch(state.output->ColorSpace());
+    // Rows converted one by one reach the library widened to 16 bits and leave it at 16 bits.
     const LONG libraryIn = built->m_throughTables ? 16 : inBits;
-    const LONG libraryOut = built->m_throughTables ? 16 : outBits;
-    built->m_transform = cmsCreateTransform(
-        state.input->Handle(), Format(inType, built->m_inChannels, libraryIn), state.output->Handle(),
-        Format(outType, built->m_outChannels, libraryOut), static_cast<cmsUInt32Number>(state.intent), 0);
+    const LONG libraryOut = built->m_throughTables || built->m_fromLch ? 16 : outBits;
+    // The LCh profile's connection space is version 2 Lab, and so is the library's stand-in for it. From
+    // Lab the library's own table resampled over Lab would bend at the edge of the output's gamut, where
+    // the colours clip, and streak smooth saturated gradients: it evaluates the profiles as they are.
+    cmsHPROFILE lab = built->m_fromLch || built->m_toLch ? cmsCreateLab2Profile(nullptr) : nullptr;
+    if (lab || !(built->m_fromLch || built->m_toLch))
+        built->m_transform = cmsCreateTransform(
+            built->m_fromLch ? lab : state.input->Handle(),
+            built->m_fromLch ? TYPE_Lab_DBL : Format(inType, built->m_inChannels, libraryIn),
+            built->m_toLch ? lab : state.output->Handle(),
+            built->m_toLch ? TYPE_Lab_DBL : Format(outType, built->m_outChannels, libraryOut),
+            static_cast<cmsUInt32Number>(state.intent),
+            state.input->ColorSpace() == cmsSigLabData ? cmsFLAGS_NOOPTIMIZE : 0);
+    if (lab)
+        cmsCloseProfile(lab);
     if (!built->m_transform)
         return KVCM_E_BUILD;
 
@@ -135,8 +148,8 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
 
 void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                              std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
-    if (m_throughTables) {
-        ConvertThroughTables(width, height, source, destination, sourceRowBytes, destinationRowBytes);
+    if (m_throughTables || m_fromLch || m_toLch) {
+        ConvertByRows(width, height, source, destination, sourceRowBytes, destinationRowBytes);
         return;
     }
     cmsDoTransformLineStride(m_transform, source, destination, static_cast<cmsUInt32Number>(width),
@@ -145,34 +158,69 @@ void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source
                              static_cast<cmsUInt32Number>(destinationRowBytes), 0, 0);
 }
 
-void CZovConversion::ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source,
-                                          std::uint8_t* destination, std::size_t sourceRowBytes,
-                                          std::size_t destinationRowBytes) const {
+namespace {
+
+// Lab values of LCh samples widened to 16 bits.
+void DecodeLch(const USHORT* lch, std::size_t count, cmsCIELab* lab) {
+    for (std::size_t i = 0; i < count; ++i, lch += 3) {
+        const cmsCIELCh polar{lch[0] * 100.0 / 65535.0, lch[1] * ZovLch::kChromaTop / 65535.0,
+                              lch[2] * 360.0 / 65535.0};
+        cmsLCh2Lab(&lab[i], &polar);
+    }
+}
+
+// The LCh encoding of Lab values.
+void EncodeLch(const cmsCIELab* lab, std::size_t count, USHORT* lch) {
+    for (std::size_t i = 0; i < count; ++i, lch += 3) {
+        cmsCIELCh polar;
+        cmsLab2LCh(&polar, &lab[i]);
+        lch[0] = To16(polar.L / 100.0 * 65535.0);
+        lch[1] = To16(std::min(polar.C / ZovLch::kChromaTop, 1.0) * 65535.0);
+        lch[2] = To16(std::fmod(polar.h, 360.0) / 360.0 * 65535.0);
+    }
+}
+
+} // namespace
+
+void CZovConversion::ConvertByRows(LONG width, LONG height, const std::uint8_t* source,
+                                   std::uint8_t* destination, std::size_t sourceRowBytes,
+                                   std::size_t destinationRowBytes) const {
     const std::size_t w = static_cast<std::size_t>(width);
-    std::vector<USHORT> wide(w * std::size_t(m_inChannels));
-    std::vector<USHORT> converted(w * std::size_t(m_outChannels));
     const std::size_t inChannels = std::size_t(m_inChannels);
     const std::size_t outChannels = std::size_t(m_outChannels);
+    std::vector<USHORT> wide(m_throughTables || m_fromLch ? w * inChannels : 0);
+    std::vector<USHORT> converted(w * outChannels);
+    std::vector<cmsCIELab> labIn(m_fromLch ? w : 0), labOut(m_toLch ? w : 0);
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
-        for (std::size_t c = 0; c < inChannels; ++c) {
-            const USHORT* map = m_inputMaps[c].data();
-            for (std::size_t x = 0, i = c; x < w; ++x, i += inChannels) {
-                if (m_inBits == 8) {
-                    wide[i] = map[in[i]];
-                } else {
-                    USHORT sample;
-                    std::memcpy(&sample, in + 2 * i, 2);
-                    wide[i] = map[sample];
+        const void* libraryIn = in;
+        if (m_throughTables || m_fromLch) {
+            for (std::size_t c = 0; c < inChannels; ++c) {
+                const USHORT* map = m_throughTables ? m_inputMaps[c].data() : nullptr;
+                for (std::size_t x = 0, i = c; x < w; ++x, i += inChannels) {
+                    USHORT sample = in[i];
+                    if (m_inBits == 16)
+                        std::memcpy(&sample, in + 2 * i, 2);
+                    wide[i] = map ? map[sample] : m_inBits == 8 ? static_cast<USHORT>(sample * 257) : sample;
                 }
             }
+            libraryIn = wide.data();
         }
-        cmsDoTransform(m_transform, wide.data(), converted.data(), static_cast<cmsUInt32Number>(width));
+        if (m_fromLch) {
+            DecodeLch(wide.data(), w, labIn.data());
+            libraryIn = labIn.data();
+        }
+        if (m_toLch) {
+            cmsDoTransform(m_transform, libraryIn, labOut.data(), static_cast<cmsUInt32Number>(width));
+            EncodeLch(labOut.data(), w, converted.data());
+        } else {
+            cmsDoTransform(m_transform, libraryIn, converted.data(), static_cast<cmsUInt32Number>(width));
+        }
         for (std::size_t c = 0; c < outChannels; ++c) {
-            const USHORT* map = m_outputMaps[c].data();
+            const USHORT* map = m_throughTables ? m_outputMaps[c].data() : nullptr;
             for (std::size_t x = 0, i = c; x < w; ++x, i += outChannels) {
-                const USHORT value = map[converted[i]];
+                const USHORT value = map ? map[converted[i]] : m_outBits == 8 ? To8(converted[i]) : converted[i];
                 if (m_outBits == 8)
                     out[i] = static_cast<std::uint8_t>(value);
                 else

@@ -1,7 +1,12 @@
 // A library conversion built for one state of an object: the transform's profiles and intent, the bits
 // per component on each side and the lookup tables. Without tables the pixels go through the library in
 // their own formats in one call; with tables every row is widened to 16 bits through the input tables,
-// converted at 16 bits and narrowed through the output tables.
+// converted at 16 bits and narrowed through the output tables. LCh goes row by row: its samples become Lab
+// and Lab becomes LCh exactly, in double precision, and the library converts between Lab and the other
+// side. No table of the library holds LCh well: the hue jumps from the top of its range to 0 where b
+// crosses 0 with a above 0, and a table interpolated across that jump gives hues half way round the circle,
+// while tables resampled over the hue circle streak saturated colours. From Lab the profiles are evaluated
+// as they are, without such a table, for the same reason.
 #pragma once
 
 #include "CZovTransformState.h"
@@ -45,8 +50,8 @@ public:
 
 private:
     CZovConversion() = default;
-    void ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
-                              std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
+    void ConvertByRows(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                       std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
 
     cmsHTRANSFORM m_transform = nullptr;
     LONG m_inChannels = 0;
@@ -54,6 +59,8 @@ private:
     LONG m_inBits = 8;
     LONG m_outBits = 8;
     bool m_throughTables = false;
+    bool m_fromLch = false;
+    bool m_toLch = false;
     // Through tables only: per input channel, sample (2^inBits entries) -> 16-bit value; per output channel,
     // 16-bit value -> output sample.
     std::vector<std::vector<USHORT>> m_inputMaps;

@@ -1,10 +1,16 @@
 // The standard profiles against lcms2's own idea of each space.
+#include "platform/zov/KVCM.h"
+#include "testing/IccTestProfiles.h"
+#include "testing/TempFolder.h"
 #include "tools/CKvStandardProfiles.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
 #include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <random>
 #include <vector>
 
 namespace {
@@ -70,6 +76,88 @@ TEST(StandardProfiles, TheLchProfileTakesLabToPolarCoordinatesAndBack) {
     cmsDeleteTransform(to);
     cmsDeleteTransform(from);
     cmsCloseProfile(lch);
+    cmsCloseProfile(lab);
+}
+
+// 16-bit pixels through the colour engine, as the development's colour stages convert them.
+std::vector<std::uint16_t> ThroughEngine(const std::string& from, const std::string& to,
+                                         const std::vector<std::uint16_t>& pixels) {
+    HKVCMXFORM transform = nullptr;
+    HKVCMCML engine = nullptr;
+    std::vector<std::uint16_t> out(pixels.size());
+    const LONG count = static_cast<LONG>(pixels.size() / 3), rowBytes = count * 3 * 2;
+    EXPECT_EQ(KVCMCreateXForm(&transform), KVCM_OK);
+    EXPECT_EQ(KVCMCreateCML(&engine), KVCM_OK);
+    EXPECT_EQ(KVCMSetInputProfileFile(transform, from.c_str()), KVCM_OK);
+    EXPECT_EQ(KVCMSetOutputProfileFile(transform, to.c_str()), KVCM_OK);
+    EXPECT_EQ(KVCMSetTransform(engine, transform), KVCM_OK);
+    EXPECT_EQ(KVCMSetInputBitSize(engine, 16), KVCM_OK);
+    EXPECT_EQ(KVCMSetOutputBitSize(engine, 16), KVCM_OK);
+    EXPECT_EQ(KVCMProcessInterleavedData(engine, count, 1, pixels.data(), out.data(), rowBytes, rowBytes),
+              KVCM_OK);
+    KVCMDestroyCML(engine);
+    KVCMDestroyXForm(transform);
+    return out;
+}
+
+// 16-bit RGB converted to LCh by the colour engine gives the lightness, chroma and hue lcms2 finds in double
+// precision, also where the hue jumps from the top of its range to 0 (b crossing 0 with a above 0): no
+// pixel there turns half way round the circle. Back from LCh, the engine gives the RGB that lcms2 makes of
+// the Lab those LCh samples stand for.
+TEST(StandardProfiles, SixteenBitRgbGoesToLchAndBackAsLabDoesAlsoAtTheHuesJump) {
+    kvtest::TempFolder folder;
+    const std::string srgb = kvtest::WriteIccTestProfile(folder, kvtest::IccTestProfile::SRGB, "srgb.icc");
+    const std::string lchPath = folder.File("lch.icc");
+    const std::vector<unsigned char> bytes = CKvStandardProfiles::Bytes("KVLch2.icm");
+    std::ofstream(lchPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    // Reds and pinks whose blue runs finely through the value where b changes sign, and random colours.
+    std::vector<std::uint16_t> rgb;
+    for (int r = 40000; r <= 65535; r += 5000)
+        for (int g = 0; g <= 30000; g += 6000)
+            for (int b = 0; b <= 40000; b += 40)
+                rgb.insert(rgb.end(), {std::uint16_t(r), std::uint16_t(g), std::uint16_t(b)});
+    std::mt19937 random(5);
+    for (int i = 0; i < 3 * 4000; ++i)
+        rgb.push_back(static_cast<std::uint16_t>(random()));
+    const std::vector<std::uint16_t> lch = ThroughEngine(srgb, lchPath, rgb);
+    const std::vector<std::uint16_t> back = ThroughEngine(lchPath, srgb, lch);
+
+    cmsHPROFILE in = cmsOpenProfileFromFile(srgb.c_str(), "r");
+    cmsHPROFILE lab = cmsCreateLab2Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(in, TYPE_RGB_16, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+    cmsHTRANSFORM fromLab = cmsCreateTransform(lab, TYPE_Lab_DBL, in, TYPE_RGB_16, INTENT_PERCEPTUAL, 0);
+    ASSERT_NE(toLab, nullptr);
+    ASSERT_NE(fromLab, nullptr);
+    int turned = 0;
+    double worst = 0;
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
+        cmsCIELab expected;
+        cmsDoTransform(toLab, &rgb[3 * i], &expected, 1);
+        EXPECT_NEAR(lch[3 * i] * 100.0 / 65535, expected.L, 0.01);
+        EXPECT_NEAR(lch[3 * i + 1] * CKvStandardProfiles::kLchChromaTop / 65535,
+                    std::hypot(expected.a, expected.b), 0.01);
+        const cmsCIELCh polar{lch[3 * i] * 100.0 / 65535, lch[3 * i + 1] * CKvStandardProfiles::kLchChromaTop / 65535,
+                              lch[3 * i + 2] * 360.0 / 65535};
+        cmsCIELab decoded;
+        cmsLCh2Lab(&decoded, &polar);
+        std::uint16_t made[3];
+        cmsDoTransform(fromLab, &decoded, made, 1);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(back[3 * i + c], made[c], 1) << "pixel " << i;
+        // Where chroma is small the hue is barely defined and moves with every rounding.
+        if (std::hypot(expected.a, expected.b) < 3)
+            continue;
+        const double hue = std::atan2(expected.b, expected.a) * 180 / 3.14159265358979323846;
+        const double off = std::fabs(std::remainder(lch[3 * i + 2] * 360.0 / 65535 - hue, 360.0));
+        worst = std::max(worst, off);
+        turned += off > 90;
+    }
+    EXPECT_EQ(turned, 0) << "pixels turned half way round";
+    EXPECT_LT(worst, 0.05) << "degrees";
+    cmsDeleteTransform(toLab);
+    cmsDeleteTransform(fromLab);
+    cmsCloseProfile(in);
     cmsCloseProfile(lab);
 }
 
