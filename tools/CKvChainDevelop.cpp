@@ -35,6 +35,10 @@ constexpr LONG kExposureItem = 3;
 constexpr LONG kRealValue = 2;
 // The histogram stage that the brightness stage measures over.
 constexpr int kHistogramStage = 10;
+// The sharpening list's units: a radius code counts fifths of a pixel, an amount code twentieths of the
+// mask's power.
+constexpr double kListRadiusUnit = 0.2;
+constexpr double kListAmountUnit = 0.05;
 // The camera models whose mosaic the raw processor converts before the chain develops it.
 constexpr WORD kFirstProcessedModel = 513;
 constexpr WORD kLastProcessedModel = 516;
@@ -109,17 +113,61 @@ IPravonError* CKvChainDevelop::SetAutoBrightness() {
     return object->UpdateChain(CKvTolmoFilterChain::kAutoBrightnessChanged);
 }
 
+CKvnFilterChain* CKvChainDevelop::OpenObject(IPravonError** error) const {
+    *error = m_object ? nullptr : PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    return static_cast<CKvnFilterChain*>(m_object);
+}
+
+// Before the first development the chain takes these settings when it is made.
 IPravonError* CKvChainDevelop::SetMoireAndFineEdge(LONG moireLevel, bool fineEdge) {
-    if (!m_object)
-        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    IPravonError* error = nullptr;
+    CKvnFilterChain* object = OpenObject(&error);
+    if (!object)
+        return error;
     if (moireLevel < 0 || moireLevel > 3)
         return PravonFail(0, PravonKind::kOutOfRange, "the moire level must be 0 to 3");
-    auto* object = static_cast<CKvnFilterChain*>(m_object);
     object->noiseReductionEnabled = 1;
     object->noiseReduction.SetFlag(static_cast<BYTE>(moireLevel));
     object->noiseReduction.SetExtraValue(fineEdge ? 1 : 0);
-    // Before the first development the chain takes them when it is made.
     return object->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+}
+
+IPravonError* CKvChainDevelop::SetColorNoise(LONG level) {
+    IPravonError* error = nullptr;
+    CKvnFilterChain* object = OpenObject(&error);
+    if (!object)
+        return error;
+    if (level < 0 || level > 10)
+        return PravonFail(0, PravonKind::kOutOfRange, "the colour-noise level must be 0 to 10");
+    object->noiseReductionEnabled = 1;
+    object->noiseReduction.SetLevel(level);
+    return object->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+}
+
+IPravonError* CKvChainDevelop::SetVignette(SHORT amount) {
+    IPravonError* error = nullptr;
+    CKvnFilterChain* object = OpenObject(&error);
+    if (!object)
+        return error;
+    object->vignetteEnabled = 1;
+    object->vignette.SetAmount(amount);
+    return object->UpdateChain(CKvTolmoFilterChain::kVignetteChanged);
+}
+
+IPravonError* CKvChainDevelop::SetSharpening(double radius, double power) {
+    IPravonError* error = nullptr;
+    CKvnFilterChain* object = OpenObject(&error);
+    if (!object)
+        return error;
+    if (!(radius >= 0 && radius <= 100) || !(power > 0 && power <= 10))
+        return PravonFail(0, PravonKind::kOutOfRange, "a radius from 0 to 100 and a power above 0, at most 10");
+    CKvUSM mask;
+    mask.SetRadiusCode(static_cast<SHORT>(std::lround(radius / kListRadiusUnit)));
+    mask.SetAmountCode(static_cast<SHORT>(std::lround(power / kListAmountUnit)));
+    object->usmListEnabled = 1;
+    object->usmList.Clear();
+    object->usmList.Append(mask);
+    return object->UpdateChain(CKvTolmoFilterChain::kSharpeningListChanged);
 }
 
 const CKvBrightness* CKvChainDevelop::GetBrightness() const {

@@ -9,6 +9,7 @@
 #include "rawlib/pipeline/IKvnProcessRawVendor1.h"
 
 class CKvBrightness;
+class CKvnFilterChain;
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,13 @@ public:
     const CKvBrightness* GetBrightness() const;
     // The noise reduction settings' moire level (0 off, 1 to 3) and fine-edge flag.
     IPravonError* SetMoireAndFineEdge(LONG moireLevel, bool fineEdge);
+    // The noise reduction settings' colour-noise level (0 off, 1 to 10).
+    IPravonError* SetColorNoise(LONG level);
+    // The vignette correction's amount in percent (100 corrects fully, 0 is off).
+    IPravonError* SetVignette(SHORT amount);
+    // The sharpening list made one unsharp mask of `radius` pixels (0 to 100) and `power` (above 0, at most
+    // 10), in place of what the picture's settings hold.
+    IPravonError* SetSharpening(double radius, double power);
     // The exposure change of the picture's settings, in EV.
     IPravonError* GetStoredExposure(double* ev);
     // The path of the colour profile the chain converted its output to (empty before a development, or
@@ -53,6 +61,9 @@ public:
     std::vector<std::pair<int, std::uint64_t>> StageCounts() const;
 
 private:
+    // The open sample's object, or kInvalidState in `error` when none is open.
+    CKvnFilterChain* OpenObject(IPravonError** error) const;
+
     CPravonMemoryManager m_manager;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;

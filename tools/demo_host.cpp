@@ -4,13 +4,13 @@
 //             SAMPLE OUTPUT.png
 //
 // The sample is developed through the exported filter-chain object with its stored settings (with
-// --auto-brightness the brightness measured over the chain's histogram, with --moire LEVEL (1 to 3) and
-// --fine-edge the noise reduction settings' detail stages); --then exposure=EV then changes the exposure,
-// develops again, says how many tiles each stage made again and writes OUTPUT-then.png.
+// --auto-brightness the brightness measured over the chain's histogram; --moire LEVEL (1 to 3), --fine-edge and
+// --noise LEVEL (the colour-noise level, 1 to 10) set the noise reduction settings, --vignette AMOUNT (100 is
+// the full correction) the vignette settings, and --sharpen RADIUS,POWER makes the sharpening list one unsharp
+// mask); --then exposure=EV then changes the exposure, develops again, says how many tiles each stage made
+// again and writes OUTPUT-then.png.
 //
-// The adjustments that the chain does not update yet develop through the demo's own graph (also with
-// --graph, which takes all the flags): --sharpen RADIUS,POWER, --noise LEVEL (the noise reduction settings'
-// colour-noise level, 1 to 10), --vignette AMOUNT (100 is the full correction).
+// With --graph the sample develops through the demo's own graph instead, which takes the same flags.
 #include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
@@ -76,7 +76,7 @@ bool WriteWithOutputProfile(const CKvChainDevelop& chain, const std::string& pat
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
 int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
                         double scale, bool autoBrightness, const CKvDemoAdjustments::Settings& detail,
-                        bool then, double exposure) {
+                        double sharpenRadius, double sharpenPower, bool then, double exposure) {
     const auto start = std::chrono::steady_clock::now();
     CKvChainDevelop chain;
     std::vector<BYTE> rgb;
@@ -89,6 +89,12 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
         err.reset(chain.SetOutput(rotation, scale));
     if (!err && (detail.moireLevel != 0 || detail.fineEdge))
         err.reset(chain.SetMoireAndFineEdge(detail.moireLevel, detail.fineEdge));
+    if (!err && detail.noiseLevel != 0)
+        err.reset(chain.SetColorNoise(detail.noiseLevel));
+    if (!err && detail.vignetteAmount != 0)
+        err.reset(chain.SetVignette(detail.vignetteAmount));
+    if (!err && sharpenPower > 0)
+        err.reset(chain.SetSharpening(sharpenRadius, sharpenPower));
     if (!err && autoBrightness)
         err.reset(chain.SetAutoBrightness());
     if (!err && autoBrightness)
@@ -236,17 +242,14 @@ int main(int argc, char** argv) {
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
-    // Moire and fine edge go through the chain unless an adjustment it does not update yet asks for the
-    // demo's own graph.
-    const bool adjusted = sharpenPower > 0 || adjustments.noiseLevel != 0 || adjustments.vignetteAmount != 0;
-    if (then && (ownGraph || adjusted)) {
-        std::fprintf(stderr, "demo-host: --then develops through the filter chain, without --graph and the "
-                             "adjustments of the demo's own graph\n");
+    if (then && ownGraph) {
+        std::fprintf(stderr, "demo-host: --then develops through the filter chain, without --graph\n");
         return 2;
     }
-    if (!ownGraph && !adjusted)
+    if (!ownGraph)
         return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale,
-                                   autoBrightness, adjustments, then, thenExposure);
+                                   autoBrightness, adjustments, sharpenRadius, sharpenPower, then,
+                                   thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <algorithm>
 #include <numeric>
 #include <utility>
@@ -180,26 +181,69 @@ TEST(ChainDevelop, TheAutomaticBrightnessIsMeasuredOverTheChainsHistogram) {
     EXPECT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
 }
 
-// Moire and fine edge set before the first development give what setting them afterwards gives, and
-// change the picture.
-TEST(ChainDevelop, MoireAndFineEdgeDevelopThroughTheChain) {
+// Each detail setting set before the first development gives what setting it afterwards gives, and
+// changes the picture; a value out of range is refused.
+TEST(ChainDevelop, DetailSettingsDevelopThroughTheChain) {
     kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     kvtest::TempFolder folder;
     const std::string path = MakeSample(folder, "detail.kvraw", 120, 90);
     ASSERT_FALSE(path.empty());
-    std::vector<BYTE> plain, before, after;
+    using Setting = std::function<IPravonError*(CKvChainDevelop&)>;
+    const struct {
+        const char* name;
+        Setting set, refused;
+    } cases[] = {
+        {"moire and fine edge", [](CKvChainDevelop& c) { return c.SetMoireAndFineEdge(2, true); },
+         [](CKvChainDevelop& c) { return c.SetMoireAndFineEdge(4, false); }},
+        {"colour noise", [](CKvChainDevelop& c) { return c.SetColorNoise(6); },
+         [](CKvChainDevelop& c) { return c.SetColorNoise(11); }},
+        {"vignette", [](CKvChainDevelop& c) { return c.SetVignette(100); }, nullptr},
+        {"sharpening", [](CKvChainDevelop& c) { return c.SetSharpening(2, 1.5); },
+         [](CKvChainDevelop& c) { return c.SetSharpening(2, 0); }},
+    };
+    std::vector<BYTE> plain;
     LONG width = 0, height = 0;
-    CKvChainDevelop early, late;
-    ASSERT_PV_OK(early.Open(path));
-    ASSERT_PV_OK(early.SetMoireAndFineEdge(2, true));
-    ASSERT_PV_OK(early.Develop(&before, &width, &height, nullptr));
-    ASSERT_PV_OK(late.Open(path));
-    ASSERT_PV_OK(late.Develop(&plain, &width, &height, nullptr));
-    ASSERT_PV_OK(late.SetMoireAndFineEdge(2, true));
-    ASSERT_PV_OK(late.Develop(&after, &width, &height, nullptr));
-    EXPECT_EQ(before, after);
-    EXPECT_NE(plain, after);
-    EXPECT_PV_KIND(late.SetMoireAndFineEdge(4, false), PravonKind::kOutOfRange);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<BYTE> before, after;
+        CKvChainDevelop early, late;
+        ASSERT_PV_OK(early.Open(path));
+        ASSERT_PV_OK(c.set(early));
+        ASSERT_PV_OK(early.Develop(&before, &width, &height, nullptr));
+        ASSERT_PV_OK(late.Open(path));
+        ASSERT_PV_OK(late.Develop(&plain, &width, &height, nullptr));
+        ASSERT_PV_OK(c.set(late));
+        ASSERT_PV_OK(late.Develop(&after, &width, &height, nullptr));
+        EXPECT_EQ(before, after);
+        EXPECT_NE(plain, after);
+        if (c.refused)
+            EXPECT_PV_KIND(c.refused(late), PravonKind::kOutOfRange);
+    }
+    CKvChainDevelop closed;
+    EXPECT_PV_KIND(closed.SetColorNoise(1), PravonKind::kInvalidState);
+}
+
+// The sharpening's radius and power are the list's own units: the mask the sample stores, given again in
+// pixels and power, develops the same picture.
+TEST(ChainDevelop, TheSharpeningIsGivenInPixelsAndPower) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    const std::string path = MakeSample(folder, "sharp.kvraw", 120, 90, true);
+    ASSERT_FALSE(path.empty());
+    // The sample's mask: radius code 20 in fifths of a pixel, amount code 50 in twentieths.
+    static_assert(CKvSampleMaker::kStoredSharpenRadius == 20 && CKvSampleMaker::kStoredSharpenAmount == 50);
+    std::vector<BYTE> stored, given, other;
+    LONG width = 0, height = 0;
+    for (const auto& [out, radius] : {std::pair{&stored, 0.0}, {&given, 4.0}, {&other, 3.0}}) {
+        CKvChainDevelop chain;
+        ASSERT_PV_OK(chain.Open(path));
+        if (radius > 0) {
+            ASSERT_PV_OK(chain.SetSharpening(radius, 2.5));
+        }
+        ASSERT_PV_OK(chain.Develop(out, &width, &height, nullptr));
+    }
+    EXPECT_EQ(given, stored);
+    EXPECT_NE(other, stored);
 }
 
 // Models 513 to 516 develop from the raw processor's image, 16 columns and 6 rows short of the mosaic
