@@ -317,8 +317,10 @@ bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
         PluginStage made;
         auto* filter = new (std::nothrow) CFltPlugin(m_manager);
         made.filter.reset(filter);
-        if (!filter)
+        if (!filter) {
+            m_stepResult = kNoMemory;
             return false;
+        }
         made.plugin = plugin;
         made.settings = ParametersOf(*plugin);
         if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||

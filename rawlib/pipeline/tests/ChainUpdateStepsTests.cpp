@@ -576,7 +576,7 @@ TEST(ChainUpdateSteps, AStepWithoutMemoryFailsTheUpdateAndTheNextUpdateDevelopsA
         std::size_t bytes;
         Setter set;
     } cases[] = {
-        // The gain stage's three 4096-entry tables, the editor's curves of 2^16 entries, one list stage.
+        // The gain stage's three 4096-entry tables, the editor's 2^16-entry curves, a list or plug-in stage.
         {"gain tables", CKvTolmoFilterChain::kWhiteBalanceChanged, 3 * 4096 * sizeof(WORD),
          [](CKvnFilterChain& o, IPravonManager&) {
              o.whiteBalance.SetMode(CKvWBAdjustment::kModeOldGains);
@@ -586,6 +586,8 @@ TEST(ChainUpdateSteps, AStepWithoutMemoryFailsTheUpdateAndTheNextUpdateDevelopsA
          CFltLch::kCurveCount * 65536 * sizeof(WORD), SetLchCurves},
         {"sharpening list stage", CKvTolmoFilterChain::kSharpeningListChanged, sizeof(CUnsharpMaskFilter),
          [](CKvnFilterChain& o, IPravonManager&) { AddSharpening(o, 0); }},
+        {"plug-in stage", CKvTolmoFilterChain::kPluginListChanged, sizeof(CFltPlugin),
+         [](CKvnFilterChain& o, IPravonManager&) { AddPlugin(o, "KvInvert"); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -597,7 +599,7 @@ TEST(ChainUpdateSteps, AStepWithoutMemoryFailsTheUpdateAndTheNextUpdateDevelopsA
         kvtest::FailAllocationOfSize(c.bytes);
         EXPECT_EQ(picture.Update(c.mask), CKvTolmoFilterChain::kNoMemory);
         ASSERT_TRUE(kvtest::StopFailingAllocations());
-        EXPECT_EQ(picture.Chain()->GetListStageCount(), 0u);
+        EXPECT_EQ(picture.Chain()->GetListStageCount() + picture.Chain()->GetPluginStageCount(), 0u);
         kvtest::FailAllocationOfSize(c.bytes);
         const PravonErrorPtr error(object.UpdateChain(c.mask));
         ASSERT_TRUE(kvtest::StopFailingAllocations());
