@@ -11,6 +11,17 @@ namespace {
 // Allocations still to pass before the one that fails; negative: none fails.
 thread_local int t_passesLeft = -1;
 thread_local bool t_failed = false;
+// The size of the next allocation of the calling thread that fails; 0: none.
+thread_local std::size_t t_failingSize = 0;
+
+// True, once, for the allocation that the calling thread's armed size names.
+bool FailsBySize(std::size_t size) {
+    if (t_failingSize == 0 || size != t_failingSize)
+        return false;
+    t_failingSize = 0;
+    t_failed = true;
+    return true;
+}
 
 constexpr std::size_t kRefuseNothing = 0;
 std::atomic<std::size_t> g_refuseFrom{kRefuseNothing};
@@ -37,7 +48,7 @@ void* Allocate(std::size_t size) {
         t_failed = true;
         throw std::bad_alloc();
     }
-    if (Refused(size))
+    if (FailsBySize(size) || Refused(size))
         throw std::bad_alloc();
     if (void* block = std::malloc(size ? size : 1))
         return block;
@@ -46,7 +57,7 @@ void* Allocate(std::size_t size) {
 
 void* AllocateOrNull(std::size_t size) noexcept {
     Watch(size);
-    return Refused(size) ? nullptr : std::malloc(size ? size : 1);
+    return FailsBySize(size) || Refused(size) ? nullptr : std::malloc(size ? size : 1);
 }
 
 } // namespace
@@ -58,8 +69,14 @@ void FailNthAllocation(int n) {
     t_passesLeft = n;
 }
 
+void FailAllocationOfSize(std::size_t bytes) {
+    t_failed = false;
+    t_failingSize = bytes;
+}
+
 bool StopFailingAllocations() {
     t_passesLeft = -1;
+    t_failingSize = 0;
     return t_failed;
 }
 

@@ -1,6 +1,7 @@
 #include "CKvTolmoFilterChain.h"
 
 #include "CKvTolmoScaleSplit.h"
+#include "KvTolmoUpdateValues.h"
 #include "KvToneTable8.h"
 
 #include "filters/CBGRizeFilter.h"
@@ -49,21 +50,18 @@
 
 namespace {
 
+// The values the update's steps share.
+using namespace KvTolmoUpdate;
+
 constexpr LONG kTwelveBits = 12;
 constexpr LONG kSixteenBits = 16;
 constexpr LONG kTableEntries = 4096;
 // The scale stage whose method is fixed, whatever the object's scaling method.
 constexpr int kFixedScaleStage = 17;
 constexpr LONG kFixedScaleMethod = 2;
-constexpr ULONG kFullWidthTag = 0x10000;
-constexpr ULONG kFullHeightTag = 0x10001;
 constexpr LONG kMosaicMargin = 12;
-// The horizontal stretch that the sensor of camera model 259 needs: its pixels are twice as tall as wide.
-constexpr double kModel259Aspect = 1.9939024390243902;
 // The output scale at which camera 259's pictures are shown at their own size.
 constexpr double kModel259Reduction = 0.7492354740061162;
-// The development mode of quick previews, which leaves the detail stages out.
-constexpr DWORD kPreviewMode = 4;
 
 // Fixed table A: the 12-bit value widened to 16 bits by repeating its top four bits, looked up in the
 // demosaicing filters' square table. Fixed table B: their square-root table, quartered.

@@ -3,6 +3,7 @@
 #include "CKvFileSavingUtilities.h"
 #include "CKvTolmoFilterChain.h"
 #include "KvProfileDescription.h"
+#include "KvTolmoUpdateValues.h"
 
 #include "filters/CCropFilter.h"
 #include "filters/CPravonFilterCML.h"
@@ -32,7 +33,9 @@
 
 namespace {
 
-constexpr DWORD kPreviewMode = 4;
+// The values the update's steps share.
+using namespace KvTolmoUpdate;
+
 constexpr DWORD kFirstCurvesChanged = 0x1;
 constexpr DWORD kSecondCurvesChanged = 0x2;
 constexpr LONG kConvertedBits = 16;
@@ -45,12 +48,6 @@ constexpr LONG kNeutralHueLevel = 3;
 // The general record's sharpening: radius 15, amounts 10, 20 and 30 for levels 1 to 3, threshold 0.
 constexpr double kGeneralRadius = 15;
 constexpr double kGeneralAmountStep = 10;
-constexpr LONG kFullRangeMaskMethod = 3;
-// What the settings' radius, amount and threshold codes are worth to the unsharp mask.
-constexpr double kRadiusUnit = 0.2;
-constexpr double kAmountUnit = 0.05;
-constexpr double kThresholdUnit = 0.2;
-constexpr double kSmallestRadius = 0.5;
 constexpr ULONG kSensorDiagonalTag = 0x8000A;
 constexpr ULONG kLensFlagsTag = 0x80083;
 constexpr ULONG kLensDataTag = 0x80098;
@@ -532,18 +529,18 @@ bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool 
         return !PravonErrorPtr(stage->Enable(false, true));
     const double amount = kGeneralAmountStep * snapshot.general->GetValue(1);
     const double scale = m_firstUsed ? m_firstReduction : 1.0;
-    const double aspect =
-        m_firstAspectConsumed
-            ? 1.0
-            : (snapshot.rawFlag && snapshot.cameraModelCode == 259 ? 1.9939024390243902 : 1.0);
-    const double r = kGeneralRadius * scale * kRadiusUnit;
-    const bool wide = r >= kSmallestRadius;
+    const double aspect = m_firstAspectConsumed
+                              ? 1.0
+                              : (snapshot.rawFlag && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0);
+    const double r = kGeneralRadius * scale * kUsmRadiusUnit;
+    const bool wide = r >= kUsmSmallestRadius;
     return !PravonErrorPtr(stage->SetAffectNoise(false, true)) &&
            !PravonErrorPtr(stage->SetRange(0.0, 0.0, 1.0, 0.0, true)) &&
-           !PravonErrorPtr(stage->SetThreshold(0.0 * kThresholdUnit, true)) &&
+           !PravonErrorPtr(stage->SetThreshold(0.0 * kUsmThresholdUnit, true)) &&
            !PravonErrorPtr(stage->SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) &&
-           !PravonErrorPtr(stage->SetPower(wide ? amount * kAmountUnit : amount * r * kAmountUnit, true)) &&
-           !PravonErrorPtr(stage->SetMaskMethod(kFullRangeMaskMethod, true)) &&
+           !PravonErrorPtr(
+               stage->SetPower(wide ? amount * kUsmAmountUnit : amount * r * kUsmAmountUnit, true)) &&
+           !PravonErrorPtr(stage->SetMaskMethod(kUsmMaskMethod, true)) &&
            !PravonErrorPtr(stage->Enable(true, true));
 }
 

@@ -1,4 +1,5 @@
 #include "CKvTolmoFilterChain.h"
+#include "KvTolmoUpdateValues.h"
 
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CUnsharpMaskFilter.h"
@@ -33,6 +34,9 @@
 
 namespace {
 
+// The values the update's steps share.
+using namespace KvTolmoUpdate;
+
 constexpr int kDustStage = 36;
 constexpr int kRevelationStage = 37;
 constexpr int kFisheyeStage = 39;
@@ -63,22 +67,13 @@ constexpr DWORD kChromaRenderFlags = 60;
 constexpr BYTE kHighlightThreshold = 255;
 // The sharpening list makes at most this many unsharp-mask stages.
 constexpr std::size_t kMostListStages = 7;
-constexpr double kListRadiusUnit = 0.2;
-constexpr double kListAmountUnit = 0.05;
-constexpr double kListThresholdUnit = 0.2;
-constexpr double kListSmallestRadius = 0.5;
-constexpr LONG kListMaskMethod = 3;
 // Colour indexes 1 to 6 pick a sixth of the hue circle each, with a soft edge of a twelfth.
 constexpr LONG kHueSixths = 6;
 constexpr double kHueSlice = 72.0;
 constexpr double kHueSoftEdge = 1.0 / 12.0;
-// The full sensor size, as the picture's tags give it.
-constexpr ULONG kFullWidthTag = 0x10000;
-constexpr ULONG kFullHeightTag = 0x10001;
 // The percent of the Revelation step that its statistics pass takes.
 constexpr LONG kStatisticsShare = 25;
 constexpr const char* kDustMapErrorText = "Dust Map Error";
-constexpr double kModel259Stretch = 1.9939024390243902;
 // Revelation works as session kind 11, at 16 bits for sources of more than 8 bits a sample.
 constexpr LONG kRevelationKind = 11;
 constexpr LONG kWideSamplesBit = 0x10000000;
@@ -322,8 +317,10 @@ bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
         PluginStage made;
         auto* filter = new (std::nothrow) CFltPlugin(m_manager);
         made.filter.reset(filter);
-        if (!filter)
+        if (!filter) {
+            m_stepResult = kNoMemory;
             return false;
+        }
         made.plugin = plugin;
         made.settings = ParametersOf(*plugin);
         if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
@@ -456,9 +453,8 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
     const std::size_t wanted = list ? std::min(list->GetCount(), kMostListStages) : 0;
     // The list works at the first reduction's scale when the LCh stages run; else it is off anyway.
     const double listScale = counted ? (m_firstUsed ? m_firstReduction : 1.0) : scale;
-    const double aspect = !m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259
-                              ? kModel259Stretch
-                              : 1.0;
+    const double aspect =
+        !m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0;
     bool changed = false;
     CPravonFilterBase* anchor = GetStage(kOutputConversionStage);
     while (m_listStages.size() > wanted) {
@@ -486,22 +482,22 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
         const std::array<double, 4> range = ListRange(entry.GetChannelSelection());
         std::array<double, 4> held{};
         stage.GetRange(&held[0], &held[1], &held[2], &held[3]);
-        const double r = entry.GetRadiusCode() * std::min(listScale, 1.0) * kListRadiusUnit;
-        const bool wide = r >= kListSmallestRadius;
+        const double r = entry.GetRadiusCode() * std::min(listScale, 1.0) * kUsmRadiusUnit;
+        const bool wide = r >= kUsmSmallestRadius;
         const double radiusX = wide ? r : 1.0;
         const double radiusY = radiusX / aspect;
         const double power =
-            wide ? entry.GetAmountCode() * kListAmountUnit : entry.GetAmountCode() * r * kListAmountUnit;
-        const double threshold = entry.GetThresholdCode() * kListThresholdUnit;
+            wide ? entry.GetAmountCode() * kUsmAmountUnit : entry.GetAmountCode() * r * kUsmAmountUnit;
+        const double threshold = entry.GetThresholdCode() * kUsmThresholdUnit;
         if (held == range && stage.GetXRadius() == radiusX && stage.GetYRadius() == radiusY &&
             stage.GetPower() == power && stage.GetThreshold() == threshold &&
-            stage.GetMaskMethod() == kListMaskMethod)
+            stage.GetMaskMethod() == kUsmMaskMethod)
             continue;
         changed = true;
         if ((held != range && Refused(stage.SetRange(range[0], range[1], range[2], range[3], false))) ||
             Refused(stage.SetThreshold(threshold, false)) ||
             Refused(stage.SetRadii(radiusX, radiusY, false)) || Refused(stage.SetPower(power, false)) ||
-            Refused(stage.SetMaskMethod(kListMaskMethod, false)))
+            Refused(stage.SetMaskMethod(kUsmMaskMethod, false)))
             return false;
     }
     if (!changed)

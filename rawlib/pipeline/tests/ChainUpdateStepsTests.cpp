@@ -7,17 +7,20 @@
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/CFltChromaBooster.h"
+#include "rawlib/filters/CFltLch.h"
 #include "rawlib/filters/CFltPlugin.h"
 #include "rawlib/filters/CFltThreshold.h"
 #include "rawlib/filters/CPluginWin.h"
+#include "rawlib/filters/revelation/CFltRevelation.h"
 #include "rawlib/settings/CKvLensInformation.h"
 #include "rawlib/settings/ImageProperties.h"
 #include "rawlib/settings/KvLchCalibration.h"
+#include "testing/AllocationSeam.h"
 #include "testing/ImageCompare.h"
 #include "testing/LchCalibrationFiles.h"
 #include "testing/PravonTestSupport.h"
-#include "testing/PullAll.h"
 #include "testing/ProfileMachine.h"
+#include "testing/PullAll.h"
 #include "testing/UnsharpMaskReference.h"
 
 #include <gtest/gtest.h>
@@ -559,4 +562,112 @@ TEST(ChainUpdateSteps, TheActiveSensorAreaOfEachModel) {
         const PravonRect area = CKvTolmoFilterChain::ActiveSensorArea(c.model, 3000, 2000, c.ratio);
         EXPECT_EQ(area, c.area) << c.model << " at 1/" << c.ratio;
     }
+}
+
+// A block an update step cannot have ends the update with no memory, which the object reports as out of
+// memory, the step's stage as it was; the next update, with memory again, develops what a fresh
+// development of the same settings does.
+TEST(ChainUpdateSteps, AStepWithoutMemoryFailsTheUpdateAndTheNextUpdateDevelopsAsFromScratch) {
+    ChainMachine machine;
+    WriteFile(machine.Folder() + kKvLchCalibrationFile, kvtest::LchCalibrationBytes({}, 0));
+    const struct {
+        const char* name;
+        DWORD mask;
+        std::size_t bytes;
+        Setter set;
+    } cases[] = {
+        // The gain stage's three 4096-entry tables, the editor's 2^16-entry curves, a list or plug-in stage.
+        {"gain tables", CKvTolmoFilterChain::kWhiteBalanceChanged, 3 * 4096 * sizeof(WORD),
+         [](CKvnFilterChain& o, IPravonManager&) {
+             o.whiteBalance.SetMode(CKvWBAdjustment::kModeOldGains);
+             o.whiteBalance.SetGains(2.0, 0.5);
+         }},
+        {"LCh editor tables", CKvTolmoFilterChain::kLchEditorChanged,
+         CFltLch::kCurveCount * 65536 * sizeof(WORD), SetLchCurves},
+        {"sharpening list stage", CKvTolmoFilterChain::kSharpeningListChanged, sizeof(CUnsharpMaskFilter),
+         [](CKvnFilterChain& o, IPravonManager&) { AddSharpening(o, 0); }},
+        {"plug-in stage", CKvTolmoFilterChain::kPluginListChanged, sizeof(CFltPlugin),
+         [](CKvnFilterChain& o, IPravonManager&) { AddPlugin(o, "KvInvert"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture picture;
+        CKvnFilterChain& object = picture.Open();
+        const kvtest::TestPlane plain = picture.Develop();
+        ASSERT_NE(picture.Chain(), nullptr) << "the development failed";
+        c.set(object, picture.manager);
+        kvtest::FailAllocationOfSize(c.bytes);
+        EXPECT_EQ(picture.Update(c.mask), CKvTolmoFilterChain::kNoMemory);
+        ASSERT_TRUE(kvtest::StopFailingAllocations());
+        EXPECT_EQ(picture.Chain()->GetListStageCount() + picture.Chain()->GetPluginStageCount(), 0u);
+        kvtest::FailAllocationOfSize(c.bytes);
+        const PravonErrorPtr error(object.UpdateChain(c.mask));
+        ASSERT_TRUE(kvtest::StopFailingAllocations());
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->GetKind(), PravonKind::kOutOfMemory) << error->Describe();
+
+        ASSERT_PV_OK(object.UpdateChain(c.mask));
+        const kvtest::TestPlane changed = picture.Develop();
+        EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
+        Picture scratch;
+        c.set(scratch.Open(), scratch.manager);
+        const kvtest::PlaneDifference difference = kvtest::ComparePlanes(scratch.Develop(), changed);
+        EXPECT_TRUE(difference.sameGeometry && difference.maxError == 0) << difference.Describe();
+    }
+}
+
+// The Revelation stage's passes report as the step's progress: the statistics pass fills 0 to 25, the
+// output pass 25 to 100, any other pass all of it. Between updates, and in an update without a progress,
+// what the stage tells is dropped.
+TEST(ChainUpdateSteps, RevelationPassesReportTheirShareOfTheStep) {
+    ChainMachine machine;
+    using Report = std::array<LONG, 3>;
+    constexpr LONG kNorm = CFltRevelation::kStatisticsCode, kRev = CFltRevelation::kOutputCode;
+    // A pass's code, done and total, and the percent it is reported at, hand-worked.
+    static const LONG kPasses[][4] = {{kNorm, 1, 2, 12},         {kNorm, 1, 1, 25},  {kNorm, 7, 3, 25},
+                                      {kNorm, 5, 0, 0},          {kRev, 0, 100, 25}, {kRev, 3, 4, 81},
+                                      {kRev, 1, 1, 100},         {kRev, -4, 8, 25},  {0, 99, 100, 99},
+                                      {FourCC("Xtra"), 1, 4, 25}};
+    struct Probe {
+        CPravonFilterBase* stage = nullptr;
+        std::vector<Report> reports, told;
+        void Tell(const LONG* pass) {
+            CFltRevelation::CProgress progress{pass[0], pass[1], pass[2]};
+            EXPECT_PV_OK(stage->NotifyWatchers(CFltRevelation::kProgressNotification, &progress));
+        }
+    };
+    // At the step's start, every pass of the table, each to one report of its own.
+    const auto record = [](LONG state, LONG percent, LONG category, void* context) {
+        Probe& probe = *static_cast<Probe*>(context);
+        probe.reports.push_back({state, percent, category});
+        if (state != CKvTolmoFilterChain::kProgressStart || !probe.told.empty())
+            return;
+        for (const auto& pass : kPasses) {
+            const std::size_t before = probe.reports.size();
+            probe.Tell(pass);
+            probe.told.push_back(probe.reports.size() == before + 1 ? probe.reports.back() : Report{});
+        }
+    };
+    Picture picture;
+    CKvnFilterChain& object = picture.Open();
+    picture.Develop();
+    Probe probe;
+    probe.stage = picture.Chain()->GetStage(37);
+    object.revelationEnabled = 1;
+    object.revelation.SetFirstAmount(80);
+    ASSERT_EQ(picture.Chain()->Update(object.CreateProperties().get(),
+                                      CKvTolmoFilterChain::kRevelationChanged, 1.0, record, &probe),
+              CKvTolmoFilterChain::kOk);
+    ASSERT_EQ(probe.told.size(), std::size(kPasses));
+    for (std::size_t i = 0; i < std::size(kPasses); ++i)
+        EXPECT_EQ(probe.told[i], (Report{CKvTolmoFilterChain::kProgressStep, kPasses[i][3],
+                                         static_cast<LONG>(CKvTolmoFilterChain::kRevelationChanged)}))
+            << "pass " << i;
+
+    const std::size_t heard = probe.reports.size();
+    probe.Tell(kPasses[0]);
+    object.revelation.SetFirstAmount(40);
+    EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kRevelationChanged), CKvTolmoFilterChain::kOk);
+    EXPECT_TRUE(picture.Chain()->GetStage(37)->IsEnabled()) << "its passes ran without a progress";
+    EXPECT_EQ(probe.reports.size(), heard);
 }
