@@ -6,7 +6,10 @@
 std::unique_ptr<CHostModule> CHostModule::Load(const std::string& path, std::string& error) {
     std::unique_ptr<CHostModule> module(new CHostModule);
     module->m_path = path;
-    module->m_module = LoadLibraryExW(Utf::Utf8ToWide(path).c_str(), 0, LOAD_LIBRARY_KEEP_MAPPED);
+    // A module stays mapped once loaded, for the threads it may leave behind; a file that turns out to be
+    // no module is first looked at without that, so that it goes again when it is given back.
+    const std::wstring file = Utf::Utf8ToWide(path);
+    module->m_module = LoadLibraryExW(file.c_str(), 0, 0);
     if (!module->m_module) {
         error = "cannot load " + path;
         return nullptr;
@@ -21,6 +24,14 @@ std::unique_ptr<CHostModule> CHostModule::Load(const std::string& path, std::str
         error = path + " is not a host module: an entry point is missing";
         return nullptr;
     }
+    const HMODULE kept = LoadLibraryExW(file.c_str(), 0, LOAD_LIBRARY_KEEP_MAPPED);
+    if (kept != module->m_module) {
+        if (kept)
+            FreeLibrary(kept);
+        error = "cannot load " + path;
+        return nullptr;
+    }
+    FreeLibrary(kept);
     return module;
 }
 
