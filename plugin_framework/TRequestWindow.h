@@ -44,7 +44,8 @@ public:
     // From any thread: the record goes with a reference of its own; false, with nothing kept, when the
     // window is gone.
     bool Post(UINT message, TCodecRequest* request);
-    // From any thread: the message owns the record; it is deleted here when it cannot be posted.
+    // From any thread: the window owns the record from here on; it is deleted now when it cannot be
+    // posted.
     bool PostRelease(TArgsReleaseItem* release);
     // The calling thread is the window's, whose messages only it takes.
     bool IsOwnThread() const;
