@@ -21,6 +21,8 @@ constexpr double kMargin = 10.0;
 constexpr double kMinPaneSide = 10.0;
 constexpr double kRowHeightLoss = 10.0;
 constexpr const wchar_t* kSeparator = L"<;/>";
+// The picture count is a LONG.
+constexpr std::size_t kMaxPictures = 0x7FFFFFFF;
 
 bool LoadOwnText(const wchar_t* type, UINT id, TString& text) {
     TResource resources = *TResource::Instance();
@@ -143,14 +145,16 @@ void TGenMultiPagePane::DeleteBundle() {
 
 void TGenMultiPagePane::RefreshPageNUIDS(const KvwItemIdList& ids) {
     OutputDebugStringA("TGenMultiPagePane::RefreshPageNUIDS called\n");
-    m_pictures = static_cast<LONG>(std::min<std::size_t>(ids.size(), 0x7FFFFFFF));
-    if (m_pictures == 0)
+    if (ids.empty())
         return;
-    DeleteBundle();
+    // The new bundle is made before the old one goes: when it cannot be made, the sheet shown, its
+    // picture count and its bundle stay, so that a later resize still builds that sheet.
     TString path;
     if (!designbundle::BuildImageBundle(ids, path))
         return;
+    DeleteBundle();
     m_bundle.Set(path);
+    m_pictures = static_cast<LONG>(std::min<std::size_t>(ids.size(), kMaxPictures));
     BuildSheet();
 }
 

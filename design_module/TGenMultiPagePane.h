@@ -47,7 +47,8 @@ public:
     bool SecondDrawingFlag() const override { return m_mode == kOneRow; }
     void OnModuleHook(LONG pageIndex) override;
 
-    // The sheet of these pictures: a new bundle file, then the sheet built again.
+    // The sheet of these pictures: a new bundle file (the previous one deleted), then the sheet built
+    // again. An empty list changes nothing, and so does a bundle that cannot be made.
     void RefreshPageNUIDS(const KvwItemIdList& ids);
     // The picture index from 1 takes the focus.
     void FocusItem(LONG index);

@@ -54,7 +54,8 @@ TGenericPane::~TGenericPane() {
     DestroyPane();
 }
 
-bool TGenericPane::Init(HWND, UINT) {
+bool TGenericPane::Init(HWND, UINT controlId) {
+    m_controlId = controlId;
     m_layoutTimer = TRefPtr<TTimer>::Adopt(new TTimer);
     m_layoutTimer->SetCallback(&TGenericPane::OnLayoutTick, this);
     m_layoutTimer->SetInterval(kLayoutInterval);

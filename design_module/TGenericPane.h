@@ -48,7 +48,8 @@ public:
     TGenericPane(const TGenericPane&) = delete;
     TGenericPane& operator=(const TGenericPane&) = delete;
 
-    // The subclasses make the controller first; this sets the timer, the iterator and the background.
+    // The subclasses make the controller first; this sets the timer, the iterator and the background, and
+    // keeps the control id that the pane's window gets.
     virtual bool Init(HWND parent, UINT controlId);
     virtual void DestroyPane();
     virtual void ShowPaneWindow(bool show) = 0;
@@ -99,6 +100,7 @@ public:
     const TLSize& GetPageSize() const { return m_pageSize; }
     const TLSize& GetContentSize() const { return m_contentSize; }
     DWORD GetBackgroundColour() const { return m_background; }
+    UINT GetControlId() const { return m_controlId; }
     TControllerGenericPane* GetController() const { return m_controller.Get(); }
     // How many re-layouts the timer made.
     unsigned GetLayoutCount() const { return m_layouts; }
@@ -124,6 +126,7 @@ protected:
     DWORD m_lastResize = 0;
     TdocDocument* m_document = nullptr;
     HWND m_iteratorWindow = nullptr;
+    UINT m_controlId = 0;
 
 private:
     static void OnLayoutTick(void* pane);

@@ -29,6 +29,8 @@ bool TPageWindow<Pane>::Create(HWND parent, const TWindow::TRect& rect, UINT con
         Destroy();
         return false;
     }
+    // The parent finds the pane's window by its id (GetDlgItem), as it does its controls.
+    SetWindowLongPtrW(GetHandle(), GWLP_ID, static_cast<LONG_PTR>(this->GetControlId()));
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "plugin_framework/ContextStrings.h"
 #include "plugin_framework/HostLink.h"
+#include "plugin_framework/TImgLoadMng.h"
 
 #include "platform/dadadud/DadaDud.h"
 #include "platform/host/CScriptedHost.h"
@@ -22,8 +23,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -663,6 +666,35 @@ TEST_F(DesignPageRenders, EndToEndThePreviewOfPage1ShowsThePhotosAtTheirBoxes) {
         }
     for (auto [x, y] : {std::pair{10, 10}, {300, 30}, {590, 840}, {300, 300}, {50, 800}})
         EXPECT_EQ(image.At(x, y), kBackground) << x << "," << y;
+}
+
+// Image checks posted to the manager's window and never dispatched are freed and their requesters woken,
+// however the window goes: by its object's Destroy, by DestroyWindow alone, or with its thread.
+TEST(ImageCheckRequests, ARequestPostedAndNeverDispatchedIsFreedWhenItsWindowGoes) {
+    kvtest::Watchdog watchdog("image checks whose window goes before they are dispatched");
+    for (int close = 0; close < 3; ++close) {
+        auto window = TRefPtr<TImgMngHidWnd>::Adopt(new TImgMngHidWnd);
+        auto request = TRefPtr<TArgsCheckImageLoaded>::Adopt(new TArgsCheckImageLoaded(5, {64, 48}));
+        std::promise<void> made, posted;
+        std::thread owner([&] {
+            if (close == 2)
+                window->Create();
+            made.set_value();
+            posted.get_future().wait(); // the thread ends with the request still queued for it
+        });
+        made.get_future().wait();
+        EXPECT_TRUE((close == 2 || window->Create()) &&
+                    window->Post(TImgMngHidWnd::kGetPreview, request.Get()));
+        posted.set_value();
+        owner.join();
+        if (close == 1 && DestroyWindow(window->GetHandle()))
+            WinUserTest::PumpPending();
+        if (close == 0)
+            window->Destroy();
+        window = TRefPtr<TImgMngHidWnd>();
+        EXPECT_EQ(request->GetRefCount(), 1) << close;
+        EXPECT_EQ(request->GetEvent().Lock(0), TSyncObject::kWaitSignalled) << close;
+    }
 }
 
 } // namespace

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -261,6 +264,40 @@ TEST_F(PagePane, TheContactSheetNeedsItsResourcesAndKeepsItsSheetWhenNoneCanBeBu
     m_sheet->SetMode(TGenericPane::kOneRow);
     EXPECT_EQ(m_sheet->GetPageSize(), TLSize(350, 347)) << "a row without height builds nothing";
     EXPECT_TRUE(m_sheet->SecondDrawingFlag());
+}
+
+TEST_F(PagePane, NewPicturesRebuildTheSheetFromANewBundleAndAFailedBundleKeepsTheSheetShown) {
+    ASSERT_TRUE(m_sheet->Create(m_host->GetHandle(), TWindow::TRect(0, 0, 350, 400), 2));
+    for (const auto& [pane, id] : {std::pair{m_single->GetHandle(), 1}, std::pair{m_sheet->GetHandle(), 2}})
+        EXPECT_TRUE(GetDlgCtrlID(pane) == id && GetDlgItem(m_host->GetHandle(), id) == pane) << id;
+    m_sheet->SetMode(TGenericPane::kShown);
+    m_sheet->RefreshPageNUIDS({});
+    EXPECT_TRUE(m_sheet->GetBundleFile().GetPath().IsEmpty()) << "an empty list builds nothing";
+    // 3 columns in 350; rows 100 + 10 - 1 high, 10 above and below.
+    const std::pair<LONG, LONG> sheets[] = {{1, 1}, {4, 2}, {10, 4}}; // pictures, rows
+    std::string previous;
+    for (const auto& [pictures, rows] : sheets) {
+        KvwItemIdList ids;
+        for (LONG i = 0; i < pictures; ++i)
+            ids.push_back(static_cast<KvwItemId>(300 + i));
+        m_sheet->RefreshPageNUIDS(ids);
+        const std::string bundle =
+            Utf::WideToUtf8(static_cast<const wchar_t*>(m_sheet->GetBundleFile().GetPath()));
+        std::stringstream text;
+        text << std::ifstream(bundle).rdbuf();
+        EXPECT_NE(text.str().find("NUID\">" + std::to_string(299 + pictures) + "<"), std::string::npos)
+            << pictures;
+        EXPECT_TRUE(previous.empty() || previous == bundle || !std::filesystem::exists(previous)) << pictures;
+        EXPECT_EQ(m_sheet->GetPageSize(), TLSize(350, rows * 109 + 20)) << pictures;
+        previous = bundle;
+    }
+    const TdocDocument* shown = m_sheet->GetFrontDocument();
+    WinSeams::SetTempBase(m_temp.Path() + "/missing/folder"); // no bundle can be made there
+    m_sheet->RefreshPageNUIDS({1, 2});
+    WinSeams::SetTempBase(m_temp.Path());
+    EXPECT_TRUE(m_sheet->GetFrontDocument() == shown && std::filesystem::exists(previous));
+    m_sheet->SetSize(TWindow::TSize(250, 400), true);
+    EXPECT_EQ(m_sheet->GetSheet().grid, TLSize(2, 5)) << "the kept bundle's ten pictures at the new width";
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "plugin_framework/TModuleValues.h"
 
 #include "platform/win/WinControls.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/utf16.h"
 
 #include <filesystem>
@@ -27,6 +28,12 @@ TEST_F(PropertiesDialog, ListsTheTemplatesAndPassesOnlyAChoiceInTheListToTheModu
     auto dialog = TRefPtr<TSubactPropDlg>::Adopt(new TSubactPropDlg(m_host->MainWindow()));
     ASSERT_EQ(dialog->Create(TSubactPropDlg::kTemplate, m_host->MainWindow()), 1);
     EXPECT_EQ(dialog->GetChoice(), -1);
+    // Around its controls the panel shows its own grey (242, 242, 242), not the button face.
+    ASSERT_TRUE(UpdateWindow(dialog->GetHandle()));
+    LONG width = 0, height = 0;
+    std::vector<std::uint32_t> pixels;
+    ASSERT_TRUE(WinGdiTest::ReadWindowPixels(dialog->GetHandle(), &width, &height, &pixels));
+    EXPECT_EQ(pixels.back(), 0xFFF2F2F2u);
     ASSERT_TRUE(dialog->Initialise(Module()));
     HWND combo = dialog->GetDlgItem(TSubactPropDlg::kTemplateChoice);
     ASSERT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 2);

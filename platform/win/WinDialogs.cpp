@@ -5,6 +5,7 @@
 #include "WinControls.h"
 #include "WinDebug.h"
 #include "WinDialogTemplate.h"
+#include "WinGdiDraw.h"
 #include "WinGdiObjects.h"
 #include "WinKeyboard.h"
 #include "WinResources.h"
@@ -81,6 +82,18 @@ bool IsEnded(DialogRecord& record, INT_PTR* result = nullptr) {
     return record.ended;
 }
 
+// A dialog's background takes the brush that the dialog answers to WM_CTLCOLORDLG (the default processing
+// answers the button face), asked of the window itself so that a window procedure put in front of the
+// dialog's sees the question too.
+LRESULT EraseBackground(HWND window, HDC dc) {
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(window, WM_CTLCOLORDLG, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window)));
+    RECT client{};
+    if (!dc || !brush || !GetClientRect(window, &client))
+        return 0;
+    return FillRect(dc, &client, brush) ? 1 : 0;
+}
+
 LRESULT DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // Held while the procedure runs: it may destroy its dialog.
     std::shared_ptr<DialogRecord> record = Find(window);
@@ -92,9 +105,14 @@ LRESULT DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
         if (answer)
             return answer;
         break;
+    case WM_ERASEBKGND:
+        if (answer)
+            return 0;
+        return EraseBackground(window, reinterpret_cast<HDC>(wParam));
     case WM_NCDESTROY:
         Forget(window);
         return DefWindowProcW(window, message, wParam, lParam);

@@ -5,10 +5,11 @@
 // A dialog is a pop-up window of the class "#32770" whose messages go first to the dialog procedure given
 // when it was made; what the procedure answers FALSE for gets the default processing (WM_CLOSE becomes the
 // command IDCANCEL, the rest is DefWindowProcW's). The procedure's answer to WM_CTLCOLOREDIT and
-// WM_CTLCOLORSTATIC is the brush to colour the control with (0: the default colours). Controls get the
-// template's font, the dialog its caption; WM_INITDIALOG (wParam: the first control that takes the focus,
-// lParam: the parameter) comes after every control is made and before the dialog is shown, and an answer
-// of TRUE gives that control the focus.
+// WM_CTLCOLORSTATIC is the brush to colour the control with (0: the default colours); the background is
+// erased with its answer to WM_CTLCOLORDLG (0: the button face), which the dialog is sent, with the
+// context, each time it is erased. Controls get the template's font, the dialog its caption; WM_INITDIALOG
+// (wParam: the first control that takes the focus, lParam: the parameter) comes after every control is
+// made and before the dialog is shown, and an answer of TRUE gives that control the focus.
 #pragma once
 
 #include "WinDesktop.h"

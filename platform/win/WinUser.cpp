@@ -566,6 +566,7 @@ HWND GetDlgItem(HWND parent, int id) {
         if (c && c->id == id)
             return child;
     }
+    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
     return nullptr;
 }
 
@@ -606,6 +607,7 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORDLG:
         return WinGdi::DefaultControlColour(message, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: {
         PAINTSTRUCT paint;

@@ -170,6 +170,7 @@ constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_HSCROLL = 0x0114;
 constexpr UINT WM_VSCROLL = 0x0115;
 constexpr UINT WM_CTLCOLOREDIT = 0x0133;
+constexpr UINT WM_CTLCOLORDLG = 0x0136;
 constexpr UINT WM_CTLCOLORSTATIC = 0x0138;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
@@ -267,6 +268,7 @@ constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
+constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
 constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 
@@ -296,7 +298,10 @@ LONG_PTR GetWindowLongPtrW(HWND window, int index);
 LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
 int GetClassNameW(HWND window, wchar_t* buffer, int bufferMax);
 HWND GetParent(HWND window);
+// The child of the parent whose id (GWLP_ID: CreateWindowExW's menu argument of a WS_CHILD window) is id;
+// null with ERROR_CONTROL_ID_NOT_FOUND when none has it.
 HWND GetDlgItem(HWND parent, int id);
+// The window's id, 0 for a window that is not there.
 int GetDlgCtrlID(HWND window);
 
 LRESULT CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,7 +1,7 @@
 // The dialog manager over the templates in this program's resources: modal and modeless dialogs, their
 // default processing and keys, the modal loop with its steps and deadline, child enumeration, message
 // boxes, bitmap resources and the thread's main window.
-#include "RecordingWindow.h"
+#include "ControlFixture.h"
 
 #include "platform/win/WinBitmaps.h"
 #include "platform/win/WinControls.h"
@@ -397,6 +397,28 @@ TEST_F(DialogTest, ModelessDialogsShowAsTheirTemplateSaysAndCloseThroughIdCancel
     EXPECT_TRUE(IsWindow(basic));
     DestroyWindow(basic);
     EXPECT_EQ(WinUserTest::LiveWindows(), m_windowsBefore);
+}
+
+TEST_F(DialogTest, TheBackgroundIsErasedWithTheBrushTheDialogAnswersToCtlColorDlg) {
+    const COLORREF colour = RGB(30, 160, 90);
+    HBRUSH brush = CreateSolidBrush(colour);
+    const std::pair<HBRUSH, COLORREF> cases[] = {{brush, colour}, {nullptr, GetSysColor(COLOR_BTNFACE)}};
+    for (const auto& c : cases) {
+        DialogRecorder recorder;
+        recorder.handler = [&](HWND, UINT message, WPARAM, LPARAM) -> INT_PTR {
+            return message == WM_CTLCOLORDLG ? reinterpret_cast<INT_PTR>(c.first) : message == WM_INITDIALOG;
+        };
+        HWND dialog = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(kVisible), m_owner, &RecordingDialogProc,
+                                         reinterpret_cast<LPARAM>(&recorder));
+        ASSERT_TRUE(dialog && UpdateWindow(dialog));
+        EXPECT_EQ(Count(recorder.messages, WM_CTLCOLORDLG), 1) << "asked as the background is erased";
+        LONG width = 0, height = 0;
+        std::vector<std::uint32_t> pixels;
+        ASSERT_TRUE(WinGdiTest::ReadWindowPixels(dialog, &width, &height, &pixels));
+        EXPECT_TRUE(pixels.front() == usertest::PixelOf(c.second) && pixels.back() == pixels.front());
+        DestroyWindow(dialog);
+    }
+    DeleteObject(brush);
 }
 
 TEST_F(DialogTest, AChildTemplateBecomesAChildOfItsOwnerAtItsCorner) {

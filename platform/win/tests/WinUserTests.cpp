@@ -95,6 +95,24 @@ TEST_F(UserTest, WindowThatRefusesItsCreationIsGone) {
     EXPECT_EQ(recorder.Count(WM_NCDESTROY), 1);
 }
 
+TEST_F(UserTest, AChildsIdIsItsMenuArgumentOrWhatGwlpIdSetsAndGetDlgItemFindsItByThatId) {
+    HWND parent = Make(NewRecorder());
+    const auto child = [&](UINT_PTR menu, DWORD style) {
+        return CreateWindowExW(0, L"TestWnd", L"", style, 0, 0, 1, 1, parent, reinterpret_cast<HMENU>(menu),
+                               m_instance, nullptr);
+    };
+    HWND first = child(1001, WS_CHILD), second = child(1002, WS_CHILD), owned = child(1003, 0);
+    EXPECT_EQ(SetWindowLongPtrW(second, GWLP_ID, 2002), 1002) << "the previous id";
+    EXPECT_EQ(GetDlgCtrlID(owned), 0) << "a pop-up's menu argument names a menu";
+    const std::pair<int, HWND> lookups[] = {{1001, first}, {2002, second}, {1002, nullptr}, {1003, nullptr}};
+    for (const auto& [id, found] : lookups) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(GetDlgItem(parent, id), found) << id;
+        EXPECT_EQ(GetLastError(), found ? ERROR_SUCCESS : ERROR_CONTROL_ID_NOT_FOUND) << id;
+        EXPECT_EQ(GetDlgCtrlID(found), found ? id : 0) << id;
+    }
+}
+
 TEST_F(UserTest, MessagePostedToAWindowDestroyedBeforeThePumpIsDropped) {
     Recorder& recorder = NewRecorder();
     HWND window = Make(recorder);
