@@ -7,16 +7,6 @@
 namespace {
 
 constexpr UINT kSizeOnly = SWP_NOMOVE | SWP_NOZORDER;
-constexpr wchar_t kDialogClass[] = L"#32770";
-
-// The procedure of every dialog window, which the panel's own passes the rest on to.
-WNDPROC DialogClassProcedure() {
-    static const WNDPROC procedure = [] {
-        WNDCLASSW dialogClass{};
-        return GetClassInfoW(nullptr, kDialogClass, &dialogClass) ? dialogClass.lpfnWndProc : &DefWindowProcW;
-    }();
-    return procedure;
-}
 
 } // namespace
 
@@ -30,19 +20,7 @@ TSubactPropDlg::~TSubactPropDlg() {
 LONG TSubactPropDlg::OnInit() {
     const LONG answer = TDialog::OnInit();
     AddNotifyHandler(CBN_SELENDOK, kTemplateChoice, TMessageHandler{this, &TSubactPropDlg::OnTemplateChosen});
-    SetWindowLongPtrW(GetHandle(), GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(&TSubactPropDlg::PanelWindowProc));
     return answer;
-}
-
-LRESULT TSubactPropDlg::PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CTLCOLORDLG) {
-        // A panel whose object is going answers nothing: the background is the default one then.
-        auto* panel = dynamic_cast<TSubactPropDlg*>(FromHandle(window));
-        if (panel && panel->GetRefCount() > 0)
-            return reinterpret_cast<LRESULT>(panel->m_brush);
-    }
-    return CallWindowProcW(DialogClassProcedure(), window, message, wParam, lParam);
 }
 
 bool TSubactPropDlg::Initialise(TKvwDesignModule& module) {
@@ -75,8 +53,8 @@ bool TSubactPropDlg::Resize(LONG width, LONG height) {
 }
 
 LRESULT TSubactPropDlg::OnControlColor(HWND control, TMessageInfo& info) {
-    // Static texts lie on the panel's own background.
-    if (info.key != WM_CTLCOLORSTATIC)
+    // The panel's background, and the static texts that lie on it.
+    if (info.key != WM_CTLCOLORSTATIC && info.key != WM_CTLCOLORDLG)
         return CKvwDialogResource::OnControlColor(control, info);
     SetBkMode(reinterpret_cast<HDC>(info.wParam), TRANSPARENT);
     return reinterpret_cast<LRESULT>(m_brush);

@@ -31,9 +31,6 @@ protected:
 
 private:
     static LONG OnTemplateChosen(TMessageInfo* info, void* context);
-    // Put in front of the dialog's window procedure: the panel answers WM_CTLCOLORDLG, with which its
-    // background is erased, itself; the framework's dialogs pass on only their controls' colours.
-    static LRESULT PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     TKvwDesignModule* m_module = nullptr;
     HBRUSH m_brush;

@@ -300,6 +300,7 @@ INT_PTR TDialog::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORDLG: // the dialog's own background: lParam is the dialog itself
         info.key = message;
         info.wParam = wParam;
         info.lParam = lParam;
