@@ -163,6 +163,54 @@ TEST_F(ProgressDialogTest, EscapeInAModalProgressDialogTellsTheOwnerWhoEndsIt) {
     EXPECT_EQ(owner.posted.size(), 1u);
 }
 
+// A main dialog that shows its progress window as the plug-ins' dialogs do.
+class ProgressOwner : public TGenPluginDlg {
+public:
+    using TGenPluginDlg::ShowProgressDialog;
+};
+
+TEST_F(ProgressDialogTest, AMainDialogMakesItsProgressOnceAndIsDisabledWhileItShows) {
+    PostedWindow owner(kProgressCancelledMessage);
+    TAutoHandle notify;
+    ASSERT_TRUE(notify.Attach(&owner));
+    TRefPtr<ProgressOwner> dialog = TRefPtr<ProgressOwner>::Adopt(Make<ProgressOwner>());
+    ASSERT_TRUE(dialog->CreateModeless(dialogtest::kControlsDialog, nullptr));
+    TRefPtr<TPluginProgressDlg> progress;
+    int prepared = 0;
+    const auto prepare = [&](TPluginProgressDlg& made) {
+        ++prepared;
+        EXPECT_FALSE(made.IsVisible()) << "prepared before it first shows";
+        made.SetDetailText(L"Page 1 of 2");
+    };
+    const UINT kMissingTemplate = 9999;
+    dialog->ShowProgressDialog(progress, notify, kMissingTemplate, true, prepare);
+    EXPECT_FALSE(progress) << "a template the resource lacks makes no window";
+    EXPECT_TRUE(dialog->IsEnabled());
+    dialog->ShowProgressDialog(progress, notify, kProgressDialog, false, prepare);
+    EXPECT_FALSE(progress) << "hiding makes none";
+
+    const struct {
+        bool show;
+        int prepared;
+    } steps[] = {{true, 1}, {true, 1}, {false, 1}, {true, 1}};
+    TPluginProgressDlg* first = nullptr;
+    for (const auto& step : steps) {
+        dialog->ShowProgressDialog(progress, notify, kProgressDialog, step.show, prepare);
+        ASSERT_TRUE(progress);
+        first = first ? first : progress.Get();
+        EXPECT_EQ(progress.Get(), first) << "made on the first show only";
+        EXPECT_EQ(prepared, step.prepared);
+        EXPECT_EQ(progress->IsVisible(), step.show);
+        EXPECT_EQ(dialog->IsEnabled(), !step.show);
+    }
+    EXPECT_EQ(TextOf(progress->GetDlgItem(TPluginProgressDlg::kDetailTextId)), L"Page 1 of 2");
+    SendMessageW(progress->GetHandle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(WinUserTest::PumpUntil([&] { return !owner.posted.empty(); }, dialogtest::kDeadline))
+        << "a cancel reaches the given notify target";
+    progress->Close();
+    dialog->Close();
+}
+
 class ModalRendering : public dialogtest::DialogFixture {
 protected:
     void SetUp() override {
