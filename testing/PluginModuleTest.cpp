@@ -169,12 +169,18 @@ std::wstring PluginModuleTest::Text(HWND dialog, int id) {
     return text;
 }
 
-std::uint32_t PluginModuleTest::FirstPixel(HBITMAP bitmap) {
-    LONG width = 0, height = 0;
-    std::vector<std::uint32_t> pixels;
-    if (!WinGdiTest::ReadBitmapPixels(bitmap, &width, &height, &pixels) || pixels.empty())
-        return 0;
-    return pixels[0];
+PluginModuleTest::ButtonFaceTable PluginModuleTest::ButtonFaces(DWORD command) {
+    CKvwBitmapTable table;
+    EXPECT_EQ(m_host->ReadButtonBitmaps(m_module, command, 0, table), kKvwHandled);
+    ButtonFaceTable faces;
+    for (const auto& [state, face] : table) {
+        LONG width = 0, height = 0;
+        std::vector<std::uint32_t> pixels;
+        const bool read =
+            WinGdiTest::ReadBitmapPixels(face.bitmap, &width, &height, &pixels) && !pixels.empty();
+        faces[state] = {face.width, read ? pixels[0] : 0};
+    }
+    return faces;
 }
 
 } // namespace kvtest

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinGdiObjects.h"
 #include "platform/win/WinUser.h"
 #include "testing/TempFolder.h"
 #include "testing/TempSystemRoot.h"
@@ -16,9 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvtest {
@@ -72,8 +73,10 @@ protected:
     static LONG Selected(HWND dialog, int id);
     static bool Enabled(HWND dialog, int id);
     static std::wstring Text(HWND dialog, int id);
-    // The colour of a bitmap's first pixel as 0xAARRGGBB; 0 when it cannot be read.
-    static std::uint32_t FirstPixel(HBITMAP bitmap);
+    // The button bitmaps that the started module gives the host for the command: by button state, each
+    // one's width and the colour of its first pixel (0xAARRGGBB, 0 when it cannot be read).
+    using ButtonFaceTable = std::map<DWORD, std::pair<LONG, std::uint32_t>>;
+    ButtonFaceTable ButtonFaces(DWORD command);
 
     TempSystemRoot m_machine;
     TempFolder m_temp;

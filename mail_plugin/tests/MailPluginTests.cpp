@@ -6,15 +6,12 @@
 #include "mail_plugin/TMailPlugin.h"
 
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinBitmaps.h"
 #include "platform/win/WinDialogs.h"
 #include "platform/win/WinKeyboard.h"
 #include "platform/win/WinUser.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,17 +37,10 @@ TEST_F(MailModuleTest, TheHostReadsTheMailPluginsRecordAndButton) {
     EXPECT_EQ(information.commands[0].commandId, 0x2004u);
 
     // The four bitmaps of the plug-in's own file: the states 1, 2, 3 and 0x100 show 1016, 1017, 1018, 1015.
-    CKvwBitmapTable table;
-    ASSERT_EQ(m_host->ReadButtonBitmaps(module, 0x2004, 0, table), kKvwHandled);
-    const struct {
-        DWORD state;
-        std::uint32_t pixel;
-    } states[] = {{1, 0xFF3C6EC8}, {2, 0xFF5A96E6}, {3, 0xFF96A0AA}, {0x100, 0xFF283C78}};
-    ASSERT_EQ(table.size(), 4u);
-    for (const auto& s : states) {
-        EXPECT_EQ(table[s.state].width, 32);
-        EXPECT_EQ(FirstPixel(table[s.state].bitmap), s.pixel) << s.state;
-    }
+    EXPECT_EQ(
+        ButtonFaces(0x2004),
+        (ButtonFaceTable{
+            {1, {32, 0xFF3C6EC8}}, {2, {32, 0xFF5A96E6}}, {3, {32, 0xFF96A0AA}}, {0x100, {32, 0xFF283C78}}}));
 }
 
 TEST_F(MailModuleTest, TheSelectionLimitComesFromTheConfigurationBesideTheModule) {

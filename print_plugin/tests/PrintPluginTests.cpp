@@ -6,7 +6,6 @@
 #include "print_plugin/TPrintPlugin.h"
 
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinBitmaps.h"
 #include "platform/win/WinDialogs.h"
 #include "platform/win/WinPrintDialogs.h"
 #include "platform/win/WinSpool.h"
@@ -38,17 +37,10 @@ TEST_F(PrintModuleTest, TheHostReadsThePrintPluginsRecordAndButton) {
     EXPECT_EQ(information.commands[1].commandId, 0x2015u);
 
     // The states 1, 3, 2 and 0x100 show the bitmaps 1019, 1021, 1020 and 1018 of the plug-in's own file.
-    CKvwBitmapTable table;
-    ASSERT_EQ(m_host->ReadButtonBitmaps(module, 0x2001, 0, table), kKvwHandled);
-    const struct {
-        DWORD state;
-        std::uint32_t pixel;
-    } states[] = {{1, 0xFFC8783C}, {3, 0xFFAAA096}, {2, 0xFFE69C5A}, {0x100, 0xFF503020}};
-    ASSERT_EQ(table.size(), 4u);
-    for (const auto& s : states) {
-        EXPECT_EQ(table[s.state].width, 32);
-        EXPECT_EQ(FirstPixel(table[s.state].bitmap), s.pixel) << s.state;
-    }
+    EXPECT_EQ(
+        ButtonFaces(0x2001),
+        (ButtonFaceTable{
+            {1, {32, 0xFFC8783C}}, {3, {32, 0xFFAAA096}}, {2, {32, 0xFFE69C5A}}, {0x100, {32, 0xFF503020}}}));
 }
 
 TEST_F(PrintModuleTest, TheSelectionLimitComesFromTheConfigurationOrIsFiveHundred) {
