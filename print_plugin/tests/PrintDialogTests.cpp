@@ -467,7 +467,7 @@ TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) 
                 EXPECT_NEAR(centre[k], colour[k], 24) << "page " << page << " channel " << k;
             EXPECT_EQ(raster.At(2, 2), (std::array<int, 3>{255, 255, 255})) << "page " << page;
         }
-        EXPECT_TRUE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "the options are saved";
+        EXPECT_TRUE(OptionsSaved()) << "the options are saved";
         fs::remove(pdf);
     }
 }
@@ -486,9 +486,8 @@ TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {
                    return Click(dialog, 2);
                }});
     EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
-    std::error_code ec;
-    EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec);
-    EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default"));
+    EXPECT_TRUE(SpoolEmpty());
+    EXPECT_FALSE(OptionsSaved());
 }
 
 TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
