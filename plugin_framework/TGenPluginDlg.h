@@ -1,4 +1,5 @@
-// The base of every plug-in's main dialog: it keeps its own copy of the host selection it works on.
+// The base of every plug-in's main dialog: it keeps its own copy of the host selection it works on, and
+// shows the progress window of a long task over itself.
 #pragma once
 
 #include "TAutoHandle.h"

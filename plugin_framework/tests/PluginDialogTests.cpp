@@ -182,26 +182,27 @@ TEST_F(ProgressDialogTest, AMainDialogMakesItsProgressOnceAndIsDisabledWhileItSh
         EXPECT_FALSE(made.IsVisible()) << "prepared before it first shows";
         made.SetDetailText(L"Page 1 of 2");
     };
+    // A template the resource lacks makes no window, nor does hiding before the first show; once made,
+    // the window is kept and prepared once.
     const UINT kMissingTemplate = 9999;
-    dialog->ShowProgressDialog(progress, notify, kMissingTemplate, true, prepare);
-    EXPECT_FALSE(progress) << "a template the resource lacks makes no window";
-    EXPECT_TRUE(dialog->IsEnabled());
-    dialog->ShowProgressDialog(progress, notify, kProgressDialog, false, prepare);
-    EXPECT_FALSE(progress) << "hiding makes none";
-
     const struct {
-        bool show;
+        UINT templateId;
+        bool show, made;
         int prepared;
-    } steps[] = {{true, 1}, {true, 1}, {false, 1}, {true, 1}};
+    } steps[] = {{kMissingTemplate, true, false, 0}, {kProgressDialog, false, false, 0},
+                 {kProgressDialog, true, true, 1},   {kProgressDialog, true, true, 1},
+                 {kProgressDialog, false, true, 1},  {kProgressDialog, true, true, 1}};
     TPluginProgressDlg* first = nullptr;
-    for (const auto& step : steps) {
-        dialog->ShowProgressDialog(progress, notify, kProgressDialog, step.show, prepare);
-        ASSERT_TRUE(progress);
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        dialog->ShowProgressDialog(progress, notify, steps[i].templateId, steps[i].show, prepare);
+        ASSERT_EQ(static_cast<bool>(progress), steps[i].made) << i;
+        EXPECT_EQ(prepared, steps[i].prepared) << i;
+        EXPECT_EQ(dialog->IsEnabled(), !(steps[i].made && steps[i].show)) << i;
+        if (!progress)
+            continue;
         first = first ? first : progress.Get();
-        EXPECT_EQ(progress.Get(), first) << "made on the first show only";
-        EXPECT_EQ(prepared, step.prepared);
-        EXPECT_EQ(progress->IsVisible(), step.show);
-        EXPECT_EQ(dialog->IsEnabled(), !step.show);
+        EXPECT_EQ(progress.Get(), first) << i;
+        EXPECT_EQ(progress->IsVisible(), steps[i].show) << i;
     }
     EXPECT_EQ(TextOf(progress->GetDlgItem(TPluginProgressDlg::kDetailTextId)), L"Page 1 of 2");
     SendMessageW(progress->GetHandle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
