@@ -590,21 +590,7 @@ void CMailDlg::ShowFileFailure() {
 }
 
 void CMailDlg::ShowProgress(bool show) {
-    if (show && !m_progress) {
-        m_progress = TRefPtr<TPluginProgressDlg>::Adopt(new (std::nothrow) TPluginProgressDlg);
-        if (!m_progress)
-            return;
-        m_progress->SetResource(GetResource());
-        m_progress->SetNotifyTarget(&m_notify);
-        if (!m_progress->CreateModeless(kProgressTemplate, GetHandle())) {
-            m_progress = TRefPtr<TPluginProgressDlg>();
-            return;
-        }
-    }
-    if (!m_progress)
-        return;
-    m_progress->Show(show);
-    TWindow::Enable(!show);
+    ShowProgressDialog(m_progress, m_notify, kProgressTemplate, show);
 }
 
 void CMailDlg::SetProgressText() {

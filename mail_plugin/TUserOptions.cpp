@@ -33,12 +33,6 @@ bool ReadText(TKorvelRegServPrefs& prefs, const wchar_t* path, TString& value) {
     return true;
 }
 
-TString ColourText(DWORD colour) {
-    TString text;
-    text.Format(L"#%02x%02x%02x", colour & 0xFFu, colour >> 8 & 0xFFu, colour >> 16 & 0xFFu);
-    return text;
-}
-
 } // namespace
 
 TUserOptions::TUserOptions() : m_prefs(std::make_unique<TKorvelRegServPrefs>()) {
@@ -93,7 +87,7 @@ bool TUserOptions::Save() {
     prefs.SetLong(Key(L"index_print\\page_layout"), pageLayout);
     prefs.SetLong(Key(L"index_print\\page_size"), pageSize);
     prefs.SetLong(Key(L"index_print\\use_caption"), useCaption ? 1 : 0);
-    prefs.SetString(Key(L"index_print\\page_bkcolor"), ColourText(pageBackgroundColour));
+    prefs.SetString(Key(L"index_print\\page_bkcolor"), HexColor(pageBackgroundColour));
     prefs.SetLong(Key(L"image_attachments\\image_size"), imageSize);
     prefs.SetLong(Key(L"Show_more_options"), showMoreOptions ? 1 : 0);
     return m_prefs->Open();

@@ -31,6 +31,12 @@ bool ParseHexColor(const TString& text, DWORD& colour) {
     return true;
 }
 
+TString HexColor(DWORD colour) {
+    TString text;
+    text.Format(L"#%02x%02x%02x", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu);
+    return text;
+}
+
 TString QuotedHexColor(DWORD colour) {
     TString text;
     text.Format(L"'#%02x%02x%02x%02x'", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu,

@@ -25,5 +25,9 @@ constexpr DWORD ClearFlagByte(DWORD colour) {
 // colour as it was, so that the caller keeps its value.
 bool ParseHexColor(const TString& text, DWORD& colour);
 
+// "#rrggbb" of a packed colour in lower case, the text the options store (the flag byte is not written);
+// ParseHexColor reads it back.
+TString HexColor(DWORD colour);
+
 // "'#rrggbbaa'" of a packed colour, quoted as a stylesheet parameter; the top byte is written as the alpha.
 TString QuotedHexColor(DWORD colour);

@@ -142,23 +142,10 @@ void CPrintDlg::FailJob(bool silent) {
 }
 
 void CPrintDlg::ShowProgress(bool show) {
-    if (show && !m_progress) {
-        m_progress = TRefPtr<TPluginProgressDlg>::Adopt(new (std::nothrow) TPluginProgressDlg);
-        if (!m_progress)
-            return;
-        m_progress->SetResource(GetResource());
-        m_progress->SetNotifyTarget(&m_notify);
-        if (!m_progress->CreateModeless(kProgressTemplate, GetHandle())) {
-            m_progress = TRefPtr<TPluginProgressDlg>();
-            return;
-        }
-        m_progress->SetDetailText(LoadText(kProgressDetailText));
-        m_progress->SetTotalRange(static_cast<LONG>(m_pageList.size()));
-    }
-    if (!m_progress)
-        return;
-    m_progress->Show(show);
-    TWindow::Enable(!show);
+    ShowProgressDialog(m_progress, m_notify, kProgressTemplate, show, [this](TPluginProgressDlg& progress) {
+        progress.SetDetailText(LoadText(kProgressDetailText));
+        progress.SetTotalRange(static_cast<LONG>(m_pageList.size()));
+    });
 }
 
 LONG CPrintDlg::OnRenderFinished(TMessageInfo* info, void* context) {

@@ -56,12 +56,6 @@ void WriteFont(TKorvelRegServPrefs& prefs, const wchar_t* group, const TFontInfo
     prefs.SetLong(Key(group) + L"\\size_points", font.size);
 }
 
-TString ColourText(DWORD colour) {
-    TString text;
-    text.Format(L"#%02x%02x%02x", colour & 0xFFu, colour >> 8 & 0xFFu, colour >> 16 & 0xFFu);
-    return text;
-}
-
 } // namespace
 
 LONG AddStyleWords(const TString& text, LONG style) {
@@ -191,7 +185,7 @@ bool TUserOptions::Save() {
     WriteFont(prefs, L"metadata\\caption\\font", metadata.captionFont);
     WriteWhole(prefs, L"metadata\\imprints\\enabled", metadata.imprintEnabled ? 1 : 0);
     WriteWhole(prefs, L"metadata\\imprints\\date_and_time", metadata.imprintDateAndTime ? 1 : 0);
-    prefs.SetString(Key(L"metadata\\imprints\\color"), ColourText(metadata.imprintColour));
+    prefs.SetString(Key(L"metadata\\imprints\\color"), HexColor(metadata.imprintColour));
     WriteFont(prefs, L"metadata\\imprints\\font", metadata.imprintFont);
     WriteWhole(prefs, L"rotate_to_fit", rotateToFit ? 1 : 0);
     WriteWhole(prefs, L"borderless_print", borderlessPrint ? 1 : 0);

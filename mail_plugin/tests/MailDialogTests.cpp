@@ -2,6 +2,7 @@
 // language library, the host's photos selected, the dialog driven by its commands inside its modal loop,
 // the attachments written by the saver or the page renderer and handed to simple MAPI, whose draft in the
 // outbox is read back with Python's email package and the attachments with libjpeg.
+#include "MailTestModule.h"
 #include "SavedJpeg.h"
 
 #include "mail_plugin/TMailPlugin.h"
@@ -14,7 +15,6 @@
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 #include "testing/TempFolder.h"
-#include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -39,59 +39,13 @@ struct Attachment {
     std::string path;
 };
 
-class MailDialogTest : public ::testing::Test {
+class MailDialogTest : public kvtest::PluginModuleTest {
 protected:
-    void SetUp() override {
-        WinSeams::SetTempBase(m_temp.Path());
-        WinDialogTest::SetModalLoopDeadline(kDeadline);
-        WinDialogTest::ResetMessageBoxes();
-        m_host = std::make_unique<CScriptedHost>();
-        for (const char* file : {"KvtMail.qw7", "KvtEmailLang.so"})
-            fs::copy_file(std::string(KV_MAIL_MODULE_DIR) + "/" + file, m_install.File(file));
-    }
-    void TearDown() override {
-        if (m_module != CScriptedHost::kNoModule)
-            m_host->Close(m_module);
-        WinDialogTest::ClearModalSteps();
-        WinDialogTest::SetModalLoopDeadline(INFINITE);
-        WinDialogTest::ResetMessageBoxes();
-        m_host.reset();
-        WinUserTest::PumpPending();
-        WinSeams::ResetAll();
-    }
+    MailDialogTest() : PluginModuleTest(MailModuleFiles(), kDeadline) {}
 
-    void Start() {
-        m_module = m_host->Load(m_install.File("KvtMail.qw7"));
-        ASSERT_NE(m_module, CScriptedHost::kNoModule) << m_host->LastError();
-        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
-    }
-    // Not held: the picture is asked of the host, through the scripts of the full-image request.
-    void AddPhoto(const std::string& path, LONG width, LONG height, const std::array<BYTE, 3>& rgb,
-                  bool held = true) {
-        const KvwItemId id = KvwMakeItemId(static_cast<DWORD>(m_ids.size() + 1), 1);
-        CHostItemRecord item = CHostPhotos::JpegItem(id, path, CHostPhotos::SolidJpeg(width, height, rgb));
-        item.fullHeld = held;
-        m_host->AddItem(item);
-        m_ids.push_back(id);
-        m_host->Browse().SetSelectedItems(m_ids);
-    }
-    void Put(const std::string& path, const std::string& text) {
-        m_host->Registry().PutText("MailPI\\" + path, "Default", text);
-    }
-    // Empty when the key holds nothing.
-    std::string Stored(const std::string& path) {
-        return m_host->Registry().Text("MailPI\\" + path, "Default").value_or(std::string());
-    }
-    // Opens the dialog with the steps queued for its modal loop; returns once the loop ended.
-    void RunDialog(const std::vector<std::function<bool(HWND)>>& steps) {
-        for (const auto& step : steps)
-            WinDialogTest::RunInModalLoop(step);
-        const DWORD late = WinDialogTest::ModalLoopsPastDeadline();
-        EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TMailPlugin::kMailCommand, 0),
-                  kKvwHandled);
-        EXPECT_EQ(WinDialogTest::PendingModalSteps(), 0u) << "the dialog closed before its steps ran";
-        EXPECT_EQ(WinDialogTest::ModalLoopsPastDeadline(), late);
-    }
+    // The mail dialog needs no configuration file.
+    void Start() { PluginModuleTest::Start(""); }
+
     std::vector<fs::path> Outbox() const {
         std::vector<fs::path> drafts;
         std::error_code ec;
@@ -125,43 +79,11 @@ protected:
         }
         return parts;
     }
-    std::vector<std::wstring> Boxes() const {
-        std::vector<std::wstring> texts;
-        for (const auto& box : WinDialogTest::MessageBoxCalls())
-            texts.push_back(box.text);
-        return texts;
-    }
-
-    static bool Click(HWND dialog, int id) {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 0), 0);
-        return true;
-    }
-    static void Choose(HWND dialog, int id, LONG index) {
-        HWND combo = GetDlgItem(dialog, id);
-        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 9),
-                     reinterpret_cast<LPARAM>(combo));
-    }
     static LONG Count(HWND dialog, int id) {
         return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0));
     }
-    static LONG Selected(HWND dialog, int id) {
-        return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
-    }
-    static bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-    static std::wstring Text(HWND dialog, int id) {
-        wchar_t text[256] = {};
-        GetWindowTextW(GetDlgItem(dialog, id), text, 256);
-        return text;
-    }
 
-    kvtest::TempSystemRoot m_machine;
-    kvtest::TempFolder m_temp;
-    kvtest::TempFolder m_install;
     kvtest::TempFolder m_parts;
-    std::unique_ptr<CScriptedHost> m_host;
-    std::size_t m_module = CScriptedHost::kNoModule;
-    std::vector<KvwItemId> m_ids;
 };
 
 // Every attachment decodes to its size, keeps its colour and carries libjpeg's tables of the quality.
@@ -270,7 +192,7 @@ TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
                    if (!IsWindowEnabled(dialog))
                        return false;
                    EXPECT_TRUE(Outbox().empty());
-                   EXPECT_EQ(Stored("Show_more_options"), "") << "nothing saved without a hand-over";
+                   EXPECT_FALSE(Stored("Show_more_options")) << "nothing saved without a hand-over";
                    hold = false;
                    return Click(dialog, 1005);
                }});
@@ -295,7 +217,7 @@ TEST_F(MailDialogTest, ARestrictedHostOffersNoFullSizeAndNoIndexSheets) {
         return Click(dialog, IDCANCEL);
     }});
     EXPECT_TRUE(Outbox().empty());
-    EXPECT_EQ(Stored("Show_more_options"), "") << "nothing saved without a hand-over";
+    EXPECT_FALSE(Stored("Show_more_options")) << "nothing saved without a hand-over";
 }
 
 TEST_F(MailDialogTest, WithoutAMailProgramTheDialogSaysSoAndCloses) {

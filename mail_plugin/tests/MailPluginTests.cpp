@@ -1,92 +1,27 @@
 // The mail plug-in as the host sees it: KvtMail.qw7 loaded through its exports from a folder of its own
 // with its language library and configuration file, and, in this program, its forwarding of the host's
 // progress to the dialog.
+#include "MailTestModule.h"
+
 #include "mail_plugin/TMailPlugin.h"
 
 #include "platform/host/CScriptedHost.h"
-#include "platform/win/WinBitmaps.h"
 #include "platform/win/WinDialogs.h"
 #include "platform/win/WinKeyboard.h"
-#include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
-#include "testing/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr DWORD kDeadline = 10000;
 
-std::uint32_t FirstPixel(HBITMAP bitmap) {
-    LONG width = 0, height = 0;
-    std::vector<std::uint32_t> pixels;
-    if (!WinGdiTest::ReadBitmapPixels(bitmap, &width, &height, &pixels) || pixels.empty())
-        return 0;
-    return pixels[0];
-}
-
-class MailModuleTest : public ::testing::Test {
+class MailModuleTest : public kvtest::PluginModuleTest {
 protected:
-    void SetUp() override {
-        WinSeams::SetTempBase(m_temp.Path());
-        WinDialogTest::SetModalLoopDeadline(kDeadline);
-        WinDialogTest::ResetMessageBoxes();
-        m_host = std::make_unique<CScriptedHost>();
-    }
-    void TearDown() override {
-        WinDialogTest::ClearModalSteps();
-        WinDialogTest::SetModalLoopDeadline(INFINITE);
-        WinDialogTest::ResetMessageBoxes();
-        m_host.reset();
-        WinUserTest::PumpPending();
-        WinSeams::ResetAll();
-    }
-
-    // The module and its language library copied into a folder of their own, with the configuration
-    // file's text beside them (none for an empty text).
-    std::size_t Start(const std::string& configuration) {
-        for (const char* file : {"KvtMail.qw7", "KvtEmailLang.so"})
-            fs::copy_file(std::string(KV_MAIL_MODULE_DIR) + "/" + file, m_install.File(file));
-        if (!configuration.empty())
-            m_install.Write("MailPluginCfg.xml", configuration);
-        const std::size_t module = m_host->Load(m_install.File("KvtMail.qw7"));
-        EXPECT_NE(module, CScriptedHost::kNoModule) << m_host->LastError();
-        if (module != CScriptedHost::kNoModule) {
-            EXPECT_EQ(m_host->Initialize(module), kKvwOk);
-        }
-        return module;
-    }
-    void Select(DWORD count) {
-        KvwItemIdList ids;
-        for (DWORD i = 1; i <= count; ++i) {
-            CHostItemRecord item;
-            item.id = KvwMakeItemId(i, 1);
-            item.source.width = 400;
-            item.source.height = 300;
-            m_host->AddItem(item);
-            ids.push_back(item.id);
-        }
-        m_host->Browse().SetSelectedItems(ids);
-    }
-    // The text of the box the mail command shows, or empty when it shows none.
-    std::wstring CommandBox(std::size_t module) {
-        WinDialogTest::ResetMessageBoxes();
-        EXPECT_EQ(m_host->Send(module, KvwHostMessage::kCommand, TMailPlugin::kMailCommand, 0), kKvwHandled);
-        const auto boxes = WinDialogTest::MessageBoxCalls();
-        return boxes.empty() ? std::wstring() : boxes[0].text;
-    }
-
-    kvtest::TempFolder m_temp;
-    kvtest::TempFolder m_install;
-    std::unique_ptr<CScriptedHost> m_host;
+    MailModuleTest() : PluginModuleTest(MailModuleFiles(), kDeadline) {}
 };
 
 TEST_F(MailModuleTest, TheHostReadsTheMailPluginsRecordAndButton) {
@@ -102,18 +37,10 @@ TEST_F(MailModuleTest, TheHostReadsTheMailPluginsRecordAndButton) {
     EXPECT_EQ(information.commands[0].commandId, 0x2004u);
 
     // The four bitmaps of the plug-in's own file: the states 1, 2, 3 and 0x100 show 1016, 1017, 1018, 1015.
-    CKvwBitmapTable table;
-    ASSERT_EQ(m_host->ReadButtonBitmaps(module, 0x2004, 0, table), kKvwHandled);
-    const struct {
-        DWORD state;
-        std::uint32_t pixel;
-    } states[] = {{1, 0xFF3C6EC8}, {2, 0xFF5A96E6}, {3, 0xFF96A0AA}, {0x100, 0xFF283C78}};
-    ASSERT_EQ(table.size(), 4u);
-    for (const auto& s : states) {
-        EXPECT_EQ(table[s.state].width, 32);
-        EXPECT_EQ(FirstPixel(table[s.state].bitmap), s.pixel) << s.state;
-    }
-    m_host->Close(module);
+    EXPECT_EQ(
+        ButtonFaces(0x2004),
+        (ButtonFaceTable{
+            {1, {32, 0xFF3C6EC8}}, {2, {32, 0xFF5A96E6}}, {3, {32, 0xFF96A0AA}}, {0x100, {32, 0xFF283C78}}}));
 }
 
 TEST_F(MailModuleTest, TheSelectionLimitComesFromTheConfigurationBesideTheModule) {
@@ -121,7 +48,8 @@ TEST_F(MailModuleTest, TheSelectionLimitComesFromTheConfigurationBesideTheModule
         Start("<?xml version=\"1.0\"?><config><selection><max_limit>3</max_limit></selection></config>");
     ASSERT_NE(module, CScriptedHost::kNoModule);
     Select(4);
-    EXPECT_EQ(CommandBox(module), L"The e-mail plug-in takes at most 3 pictures.");
+    EXPECT_EQ(Command(TMailPlugin::kMailCommand),
+              std::vector<std::wstring>{L"The e-mail plug-in takes at most 3 pictures."});
     EXPECT_EQ(WinDialogTest::MessageBoxCalls().at(0).caption, L"E-mail");
 
     // Within the limit the (still empty) mail dialog opens on the selection.
@@ -134,10 +62,9 @@ TEST_F(MailModuleTest, TheSelectionLimitComesFromTheConfigurationBesideTheModule
         EXPECT_TRUE(WinUserTest::InjectKey(nullptr, VK_ESCAPE));
         return true;
     });
-    EXPECT_EQ(CommandBox(module), L"");
+    EXPECT_TRUE(Command(TMailPlugin::kMailCommand).empty());
     EXPECT_EQ(caption, L"E-mail");
     EXPECT_EQ(WinDialogTest::PendingModalSteps(), 0u);
-    m_host->Close(module);
 }
 
 TEST_F(MailModuleTest, WithoutALimitInTheFileOrWithoutTheFileTheLimitIsFiveHundred) {
@@ -146,11 +73,9 @@ TEST_F(MailModuleTest, WithoutALimitInTheFileOrWithoutTheFileTheLimitIsFiveHundr
         const std::size_t module = Start(configuration);
         ASSERT_NE(module, CScriptedHost::kNoModule);
         Select(501);
-        EXPECT_EQ(CommandBox(module), L"The e-mail plug-in takes at most 500 pictures.");
-        m_host->Close(module);
-        m_host->Unload(module);
-        fs::remove_all(m_install.Path());
-        fs::create_directory(m_install.Path());
+        EXPECT_EQ(Command(TMailPlugin::kMailCommand),
+                  std::vector<std::wstring>{L"The e-mail plug-in takes at most 500 pictures."});
+        StartOver();
     }
 }
 

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 TEST(ParseHexColor, TakesOnlyANumberSignWithSixOrEightHexDigits) {
@@ -48,13 +50,20 @@ TEST(ParseHexColor, TakesOnlyANumberSignWithSixOrEightHexDigits) {
 }
 
 TEST(ParseHexColor, ReadsWhatTheOptionsWrite) {
-    // Options store colours as "#%02x%02x%02x" of red, green and blue.
-    for (DWORD colour : {0x00000000u, 0x00FFFFFFu, 0x00123456u, 0x00A0B0C0u}) {
-        TString text;
-        text.Format(L"#%02x%02x%02x", colour & 0xFF, colour >> 8 & 0xFF, colour >> 16 & 0xFF);
+    // Red is the low byte; the flag byte is not written and reads back as 0xFF.
+    const struct {
+        DWORD colour;
+        const wchar_t* text;
+    } cases[] = {{0x00000000u, L"#000000"},
+                 {0x00FFFFFFu, L"#ffffff"},
+                 {0x00123456u, L"#563412"},
+                 {0x7FA0B0C0u, L"#c0b0a0"}};
+    for (const auto& c : cases) {
+        const TString text = HexColor(c.colour);
+        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(text)), c.text);
         DWORD read = 0;
         ASSERT_TRUE(ParseHexColor(text, read));
-        EXPECT_EQ(read, PackedColor::SetFlagByte(colour));
+        EXPECT_EQ(read, PackedColor::SetFlagByte(c.colour));
     }
 }
 

@@ -163,6 +163,55 @@ TEST_F(ProgressDialogTest, EscapeInAModalProgressDialogTellsTheOwnerWhoEndsIt) {
     EXPECT_EQ(owner.posted.size(), 1u);
 }
 
+// A main dialog that shows its progress window as the plug-ins' dialogs do.
+class ProgressOwner : public TGenPluginDlg {
+public:
+    using TGenPluginDlg::ShowProgressDialog;
+};
+
+TEST_F(ProgressDialogTest, AMainDialogMakesItsProgressOnceAndIsDisabledWhileItShows) {
+    PostedWindow owner(kProgressCancelledMessage);
+    TAutoHandle notify;
+    ASSERT_TRUE(notify.Attach(&owner));
+    TRefPtr<ProgressOwner> dialog = TRefPtr<ProgressOwner>::Adopt(Make<ProgressOwner>());
+    ASSERT_TRUE(dialog->CreateModeless(dialogtest::kControlsDialog, nullptr));
+    TRefPtr<TPluginProgressDlg> progress;
+    int prepared = 0;
+    const auto prepare = [&](TPluginProgressDlg& made) {
+        ++prepared;
+        EXPECT_FALSE(made.IsVisible()) << "prepared before it first shows";
+        made.SetDetailText(L"Page 1 of 2");
+    };
+    // A template the resource lacks makes no window, nor does hiding before the first show; once made,
+    // the window is kept and prepared once.
+    const UINT kMissingTemplate = 9999;
+    const struct {
+        UINT templateId;
+        bool show, made;
+        int prepared;
+    } steps[] = {{kMissingTemplate, true, false, 0}, {kProgressDialog, false, false, 0},
+                 {kProgressDialog, true, true, 1},   {kProgressDialog, true, true, 1},
+                 {kProgressDialog, false, true, 1},  {kProgressDialog, true, true, 1}};
+    TPluginProgressDlg* first = nullptr;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        dialog->ShowProgressDialog(progress, notify, steps[i].templateId, steps[i].show, prepare);
+        ASSERT_EQ(static_cast<bool>(progress), steps[i].made) << i;
+        EXPECT_EQ(prepared, steps[i].prepared) << i;
+        EXPECT_EQ(dialog->IsEnabled(), !(steps[i].made && steps[i].show)) << i;
+        if (!progress)
+            continue;
+        first = first ? first : progress.Get();
+        EXPECT_EQ(progress.Get(), first) << i;
+        EXPECT_EQ(progress->IsVisible(), steps[i].show) << i;
+    }
+    EXPECT_EQ(TextOf(progress->GetDlgItem(TPluginProgressDlg::kDetailTextId)), L"Page 1 of 2");
+    SendMessageW(progress->GetHandle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(WinUserTest::PumpUntil([&] { return !owner.posted.empty(); }, dialogtest::kDeadline))
+        << "a cancel reaches the given notify target";
+    progress->Close();
+    dialog->Close();
+}
+
 class ModalRendering : public dialogtest::DialogFixture {
 protected:
     void SetUp() override {

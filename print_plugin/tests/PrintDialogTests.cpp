@@ -1,6 +1,8 @@
 // The print dialog as a user opens it: KvtPrint.qw7 loaded by the scripted host from a folder of its own,
 // the host's photos selected, the virtual A4 printer, the dialog driven by its controls inside its modal
 // loop.
+#include "PrintTestModule.h"
+
 #include "print_plugin/CPrintDlg.h"
 #include "print_plugin/TPrintPlugin.h"
 
@@ -16,8 +18,6 @@
 #include "plugin_framework/TPluginProgressDlg.h"
 #include "testing/PdfPages.h"
 #include "testing/ScriptedModuleTest.h"
-#include "testing/TempFolder.h"
-#include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +40,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr DWORD kDeadline = 30000;
-constexpr const char* kPrinters = R"(<printers>
-  <printer name="Studio" dpi="300" default="1">
-    <paper id="9" name="A4" width="2100" height="2970" left="50" top="50" right="50" bottom="50"/>
-  </printer>
-</printers>)";
 // Inches: A4 less its 5 mm margins is about 7.87 x 11.3 in.
 constexpr const char* kLayouts = R"(<?xml version="1.0"?><config><units><current>inch</current></units>
 <standard_layouts><nb_rows_cols>
@@ -96,22 +91,18 @@ std::vector<PageCell> CellsOf(const PixelAt& at, int x0, int y0, int x1, int y1)
         const int left = x;
         while (x < x1 && content(x, middle))
             ++x;
-        cells.push_back({(left - x0) / width, (x - x0) / width, (top - y0) / width, (bottom + 1 - y0) / width});
+        cells.push_back(
+            {(left - x0) / width, (x - x0) / width, (top - y0) / width, (bottom + 1 - y0) / width});
     }
     return cells;
 }
 
-class PrintDialogTest : public ::testing::Test {
+class PrintDialogTest : public kvtest::PluginModuleTest {
 protected:
+    PrintDialogTest() : PluginModuleTest(PrintModuleFiles(), kDeadline) {}
     void SetUp() override {
-        WinSeams::SetTempBase(m_temp.Path());
-        WinDialogTest::SetModalLoopDeadline(kDeadline);
-        WinDialogTest::ResetMessageBoxes();
-        WinPrintTest::Reset();
-        std::ofstream(m_machine.File("printers.xml")) << kPrinters;
-        m_host = std::make_unique<CScriptedHost>();
-        for (const char* file : {"KvtPrint.qw7", "KvtPrintLang.so"})
-            fs::copy_file(std::string(KV_PRINT_MODULE_DIR) + "/" + file, m_install.File(file));
+        PluginModuleTest::SetUp();
+        std::ofstream(m_machine.File("printers.xml")) << kStudioPrinter;
         // Every sheet the dialog builds becomes a document made from the sheet file and the items file.
         DadaDudTest::SetCallObserver([this](const char* call, DocHandle) {
             if (std::strcmp(call, "docCreateDocumentFromLTF") == 0)
@@ -120,49 +111,14 @@ protected:
     }
     void TearDown() override {
         DadaDudTest::SetCallObserver(nullptr);
-        if (m_module != CScriptedHost::kNoModule)
-            m_host->Close(m_module);
-        WinDialogTest::ClearModalSteps();
-        WinDialogTest::SetModalLoopDeadline(INFINITE);
-        WinDialogTest::ResetMessageBoxes();
-        WinPrintTest::Reset();
-        m_host.reset();
-        WinUserTest::PumpPending();
-        WinSeams::ResetAll();
+        PluginModuleTest::TearDown();
     }
 
-    void Start(const std::string& configuration) {
-        m_install.Write("PrintPluginCfg.xml", configuration);
-        m_module = m_host->Load(m_install.File("KvtPrint.qw7"));
-        ASSERT_NE(m_module, CScriptedHost::kNoModule) << m_host->LastError();
-        ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
-    }
+    using PluginModuleTest::AddPhoto;
     void AddPhoto(LONG width, LONG height, const std::array<BYTE, 3>& rgb) {
-        const KvwItemId id = KvwMakeItemId(static_cast<DWORD>(m_ids.size() + 1), 1);
-        const std::string path = m_temp.Path() + "/photo" + std::to_string(m_ids.size() + 1) + ".jpg";
-        CHostItemRecord item = CHostPhotos::JpegItem(id, path, CHostPhotos::SolidJpeg(width, height, rgb));
-        m_host->AddItem(item);
-        m_ids.push_back(id);
-        m_host->Browse().SetSelectedItems(m_ids);
+        AddPhoto(m_temp.Path() + "/photo" + std::to_string(m_ids.size() + 1) + ".jpg", width, height, rgb);
     }
-    void Put(const std::string& path, const std::string& text) {
-        m_host->Registry().PutText("PrintPI\\" + path, "Default", text);
-    }
-    // Opens the dialog with the steps queued for its modal loop; returns once the loop ended.
-    void RunDialog(const std::vector<std::function<bool(HWND)>>& steps) {
-        for (const auto& step : steps)
-            WinDialogTest::RunInModalLoop(step);
-        EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TPrintPlugin::kPrintCommand, 0),
-                  kKvwHandled);
-        EXPECT_EQ(WinDialogTest::PendingModalSteps(), 0u)
-            << "the dialog closed before its steps ran" << ::testing::PrintToString(Boxes());
-    }
-    std::vector<std::wstring> Boxes() const {
-        std::vector<std::wstring> texts;
-        for (const auto& box : WinDialogTest::MessageBoxCalls())
-            texts.push_back(box.text);
-        return texts;
-    }
+
     // The items listed in the dialog's items file, counted by their ids.
     std::size_t ListedItems() const {
         std::size_t count = 0;
@@ -176,37 +132,6 @@ protected:
                 ++count;
         }
         return count;
-    }
-
-    static bool Click(HWND dialog, int id) {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 0), 0);
-        return true;
-    }
-    static void Choose(HWND dialog, int id, LONG index) {
-        HWND combo = GetDlgItem(dialog, id);
-        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 9),
-                     reinterpret_cast<LPARAM>(combo));
-    }
-    static std::vector<std::wstring> Entries(HWND dialog, int id) {
-        HWND combo = GetDlgItem(dialog, id);
-        std::vector<std::wstring> entries;
-        const LONG count = static_cast<LONG>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-        for (LONG i = 0; i < count; ++i) {
-            wchar_t text[256] = {};
-            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            entries.push_back(text);
-        }
-        return entries;
-    }
-    static LONG Selected(HWND dialog, int id) {
-        return static_cast<LONG>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
-    }
-    static bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-    static std::wstring Text(HWND dialog, int id) {
-        wchar_t text[512] = {};
-        GetWindowTextW(GetDlgItem(dialog, id), text, 512);
-        return text;
     }
 
     // The progress dialog the job shows over the print dialog, or null: the active window or the one that
@@ -224,15 +149,9 @@ protected:
         std::error_code ec;
         return fs::is_empty(Spool(), ec) || ec;
     }
-    bool OptionsSaved() const { return m_host->Registry().Text("PrintPI\\print_as", "Default").has_value(); }
+    bool OptionsSaved() const { return Stored("print_as").has_value(); }
 
-    kvtest::TempSystemRoot m_machine;
-    kvtest::TempFolder m_temp;
-    kvtest::TempFolder m_install;
     std::atomic<int> m_sheetsBuilt{0};
-    std::unique_ptr<CScriptedHost> m_host;
-    std::size_t m_module = CScriptedHost::kNoModule;
-    KvwItemIdList m_ids;
 };
 
 TEST(PrintSelectionTest, AQuarterTurnEitherWaySwapsTheSides) {
@@ -323,14 +242,7 @@ TEST_F(PrintDialogTest, StoredIndexesOutsideTheListsOpenTheDialog) {
         }});
         EXPECT_EQ(printDialogs() - asked, c.layouts.empty() ? 0u : 1u);
         EXPECT_TRUE(Boxes().empty());
-        m_host->Close(m_module);
-        m_host->Unload(m_module);
-        m_module = CScriptedHost::kNoModule;
-        m_ids.clear();
-        fs::remove_all(m_install.Path());
-        fs::create_directory(m_install.Path());
-        for (const char* file : {"KvtPrint.qw7", "KvtPrintLang.so"})
-            fs::copy_file(std::string(KV_PRINT_MODULE_DIR) + "/" + file, m_install.File(file));
+        StartOver();
     }
 }
 
@@ -555,7 +467,7 @@ TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) 
                 EXPECT_NEAR(centre[k], colour[k], 24) << "page " << page << " channel " << k;
             EXPECT_EQ(raster.At(2, 2), (std::array<int, 3>{255, 255, 255})) << "page " << page;
         }
-        EXPECT_TRUE(m_host->Registry().Text("PrintPI\\print_as", "Default")) << "the options are saved";
+        EXPECT_TRUE(OptionsSaved()) << "the options are saved";
         fs::remove(pdf);
     }
 }
@@ -574,9 +486,8 @@ TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {
                    return Click(dialog, 2);
                }});
     EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
-    std::error_code ec;
-    EXPECT_TRUE(fs::is_empty(m_machine.File("spool/Studio"), ec) || ec);
-    EXPECT_FALSE(m_host->Registry().Text("PrintPI\\print_as", "Default"));
+    EXPECT_TRUE(SpoolEmpty());
+    EXPECT_FALSE(OptionsSaved());
 }
 
 TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
@@ -625,8 +536,7 @@ TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
 }
 
 TEST_F(PrintDialogTest, AMissingConfigurationSaysSoAndCloses) {
-    m_module = m_host->Load(m_install.File("KvtPrint.qw7"));
-    ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
+    ASSERT_NE(Start(""), CScriptedHost::kNoModule);
     AddPhoto(64, 48, {200, 30, 30});
     EXPECT_EQ(m_host->Send(m_module, KvwHostMessage::kCommand, TPrintPlugin::kPrintCommand, 0), kKvwHandled);
     EXPECT_EQ(Boxes(),
