@@ -36,14 +36,74 @@ WORD Ramp(std::size_t k, LONG inputBits, LONG outputBits) {
     return static_cast<WORD>((std::uint64_t{k} << outputBits) >> inputBits);
 }
 
+// The loops below keep the table pointers in registers and look a pixel's samples up before storing any:
+// a store of 8-bit samples may alias anything, which would otherwise reload the tables at every sample.
+template <class Sample>
+void MapPixels1(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
+    const WORD* t = tables[0];
+    std::size_t x = 0;
+    for (; x + 4 <= count; x += 4) {
+        const auto a = static_cast<Sample>(t[from[x]]);
+        const auto b = static_cast<Sample>(t[from[x + 1]]);
+        const auto c = static_cast<Sample>(t[from[x + 2]]);
+        const auto d = static_cast<Sample>(t[from[x + 3]]);
+        to[x] = a;
+        to[x + 1] = b;
+        to[x + 2] = c;
+        to[x + 3] = d;
+    }
+    for (; x < count; ++x)
+        to[x] = static_cast<Sample>(t[from[x]]);
+}
+
+template <class Sample>
+void MapPixels3(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
+    const WORD* t0 = tables[0];
+    const WORD* t1 = tables[1];
+    const WORD* t2 = tables[2];
+    for (std::size_t i = 0; i < count * 3; i += 3) {
+        const auto a = static_cast<Sample>(t0[from[i]]);
+        const auto b = static_cast<Sample>(t1[from[i + 1]]);
+        const auto c = static_cast<Sample>(t2[from[i + 2]]);
+        to[i] = a;
+        to[i + 1] = b;
+        to[i + 2] = c;
+    }
+}
+
+template <class Sample>
+void MapPixels4(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
+    const WORD* t0 = tables[0];
+    const WORD* t1 = tables[1];
+    const WORD* t2 = tables[2];
+    const WORD* t3 = tables[3];
+    for (std::size_t i = 0; i < count * 4; i += 4) {
+        const auto a = static_cast<Sample>(t0[from[i]]);
+        const auto b = static_cast<Sample>(t1[from[i + 1]]);
+        const auto c = static_cast<Sample>(t2[from[i + 2]]);
+        const auto d = static_cast<Sample>(t3[from[i + 3]]);
+        to[i] = a;
+        to[i + 1] = b;
+        to[i + 2] = c;
+        to[i + 3] = d;
+    }
+}
+
 // Every sample of count pixels of channels samples through the table of its channel.
 template <class Sample>
-void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const std::vector<WORD>* tables) {
-    for (LONG x = 0; x < count; ++x)
-        for (LONG c = 0; c < channels; ++c) {
-            const std::size_t i = static_cast<std::size_t>(x) * channels + c;
-            to[i] = static_cast<Sample>(tables[c][from[i]]);
-        }
+void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const WORD* const* tables) {
+    const auto n = static_cast<std::size_t>(count);
+    switch (channels) {
+    case 1:
+        return MapPixels1(from, to, n, tables);
+    case 3:
+        return MapPixels3(from, to, n, tables);
+    case 4:
+        return MapPixels4(from, to, n, tables);
+    default:
+        for (std::size_t i = 0; i < n * static_cast<std::size_t>(channels); ++i)
+            to[i] = static_cast<Sample>(tables[i % static_cast<std::size_t>(channels)][from[i]]);
+    }
 }
 
 } // namespace
@@ -212,16 +272,19 @@ IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         if (IPravonError* e = PrepareWorkingTables(bits))
             return e;
         const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bits / 8;
+        const WORD* tables[kMaxTables] = {};
+        for (LONG c = 0; c < channels; ++c)
+            tables[c] = m_working[c].data();
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             for (LONG y = part.top; y < part.bottom; ++y) {
                 const BYTE* from = piece.Row(y) + (part.left - piece.tileRect.left) * pixelBytes;
                 BYTE* to = out.Row(y) + (part.left - out.rect.left) * pixelBytes;
                 if (bits == 8)
-                    MapRow(from, to, part.Width(), channels, m_working);
+                    MapRow(from, to, part.Width(), channels, tables);
                 else
                     MapRow(reinterpret_cast<const WORD*>(from), reinterpret_cast<WORD*>(to), part.Width(),
-                           channels, m_working);
+                           channels, tables);
             }
             return nullptr;
         });
