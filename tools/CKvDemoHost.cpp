@@ -202,7 +202,8 @@ IPravonError* CKvDemoHost::PullRgb8(IPravonDataSource* output, const BYTE* displ
     if (colorSpace != PravonColorSpace::kRGB16 || tileSize < 1)
         return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
                           "the graph does not end in 16-bit RGB");
-    rgb->assign(static_cast<std::size_t>(w) * h * 3, 0);
+    // Every pixel is written below: a buffer of the right size from an earlier development is not cleared.
+    rgb->resize(static_cast<std::size_t>(w) * h * 3);
     const LONG columns = (w + tileSize - 1) / tileSize;
     const LONG rows = (h + tileSize - 1) / tileSize;
     for (LONG r = 0; r < rows; ++r) {
