@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -166,51 +165,35 @@ TEST(PravonTilePool, ThePoolKeepsNoMoreThanItsLimit) {
     EXPECT_EQ(pool.GetPooledBytes(), 0u);
 }
 
-// Resident pages of [from, to) of a buffer and the whole pages it holds there.
-std::pair<std::size_t, std::size_t> ResidentPages(const BYTE* buffer, std::size_t from, std::size_t to) {
+// The whole pages of [from, to) and how many of them are resident.
+std::pair<std::size_t, std::size_t> Resident(const BYTE* from, const BYTE* to) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(buffer) + from + page - 1) & ~(page - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(buffer) + to) & ~(page - 1);
-    std::vector<unsigned char> flags((end - begin) / page);
-    EXPECT_EQ(mincore(reinterpret_cast<void*>(begin), end - begin, flags.data()), 0) << std::strerror(errno);
-    std::size_t resident = 0;
-    for (unsigned char f : flags)
-        resident += f & 1u;
-    return {resident, flags.size()};
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+    std::vector<unsigned char> flags(end > begin ? (end - begin) / page : 0);
+    EXPECT_EQ(mincore(reinterpret_cast<void*>(begin), flags.size() * page, flags.data()), 0);
+    const auto resident = std::count_if(flags.begin(), flags.end(), [](unsigned char f) { return f & 1u; });
+    return {flags.size(), static_cast<std::size_t>(resident)};
 }
 
-TEST(PravonTilePool, FreshMemoryHasTheWrittenPartOfItsPagesFaultedInAtOnce) {
-    // Kernels without the call fault pages in at their first write, as they always did.
-    void* probe = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(probe, MAP_FAILED);
-    const bool populates = madvise(probe, 4096, MADV_POPULATE_WRITE) == 0;
-    munmap(probe, 4096);
-    if (!populates)
-        GTEST_SKIP() << "the kernel cannot populate pages ahead";
-    // Beyond what the allocator serves from memory it already holds, so that the buffer is fresh.
+TEST(PravonTilePool, FreshMemoryHasThePagesItsTileWritesFaultedInAtOnce) {
+    BYTE probe[2 * 4096];
+    if (madvise(reinterpret_cast<void*>((reinterpret_cast<std::uintptr_t>(probe) + 4095) & ~4095ull), 4096,
+                MADV_POPULATE_WRITE) != 0)
+        GTEST_SKIP() << "the kernel faults pages in only at their first write";
+    // Larger than what the allocator serves from memory it holds already: the buffer is fresh.
     constexpr std::size_t kBig = std::size_t{40} << 20;
     using Start = CPravonTilePool::Start;
-    struct Case {
-        const char* name;
-        Start start;
-        std::size_t used;
-    };
-    const Case cases[] = {
-        {"unwritten, the upper half used", Start::kUnwritten, kBig / 2},
-        {"zeroed, all used", Start::kZeroed, SIZE_MAX},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [start, used] :
+         {std::pair{Start::kUnwritten, kBig / 2}, std::pair{Start::kZeroed, kBig}}) {
         CPravonTilePool pool;
         pool.SetUnwrittenFill(CPravonTilePool::Fill::kAsTheyCome);
-        const CPravonTilePool::Buffer buffer = pool.Take(kBig, c.start, c.used);
+        const CPravonTilePool::Buffer buffer = pool.Take(kBig, start, used);
         ASSERT_TRUE(buffer);
-        const std::size_t used = std::min(c.used, kBig);
-        const auto [resident, pages] = ResidentPages(buffer.get(), 0, used);
-        EXPECT_EQ(resident, pages);
-        if (used < kBig)
-            EXPECT_EQ(ResidentPages(buffer.get(), used, kBig).first, 0u) << "pages no one writes stay out";
-        if (c.start == Start::kZeroed)
+        const auto [pages, resident] = Resident(buffer.get(), buffer.get() + used);
+        EXPECT_EQ(resident, pages) << used;
+        EXPECT_EQ(Resident(buffer.get() + used, buffer.get() + kBig).second, 0u) << "pages no one writes";
+        if (start == Start::kZeroed)
             EXPECT_TRUE(std::all_of(buffer.get(), buffer.get() + kBig, [](BYTE b) { return b == 0; }));
     }
 }
