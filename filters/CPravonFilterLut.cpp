@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -36,70 +37,30 @@ WORD Ramp(std::size_t k, LONG inputBits, LONG outputBits) {
     return static_cast<WORD>((std::uint64_t{k} << outputBits) >> inputBits);
 }
 
-// The loops below keep the table pointers in registers and look a pixel's samples up before storing any:
-// a store of 8-bit samples may alias anything, which would otherwise reload the tables at every sample.
-template <class Sample>
-void MapPixels1(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
-    const WORD* t = tables[0];
-    std::size_t x = 0;
-    for (; x + 4 <= count; x += 4) {
-        const auto a = static_cast<Sample>(t[from[x]]);
-        const auto b = static_cast<Sample>(t[from[x + 1]]);
-        const auto c = static_cast<Sample>(t[from[x + 2]]);
-        const auto d = static_cast<Sample>(t[from[x + 3]]);
-        to[x] = a;
-        to[x + 1] = b;
-        to[x + 2] = c;
-        to[x + 3] = d;
-    }
-    for (; x < count; ++x)
-        to[x] = static_cast<Sample>(t[from[x]]);
-}
-
-template <class Sample>
-void MapPixels3(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
-    const WORD* t0 = tables[0];
-    const WORD* t1 = tables[1];
-    const WORD* t2 = tables[2];
-    for (std::size_t i = 0; i < count * 3; i += 3) {
-        const auto a = static_cast<Sample>(t0[from[i]]);
-        const auto b = static_cast<Sample>(t1[from[i + 1]]);
-        const auto c = static_cast<Sample>(t2[from[i + 2]]);
-        to[i] = a;
-        to[i + 1] = b;
-        to[i + 2] = c;
+// Every sample of count pixels of channels samples through the table of its channel. For the usual channel
+// counts the table pointers stay in registers and a pixel's samples are all looked up before any is
+// stored: a store of 8-bit samples may alias anything, and would otherwise reload the tables every time.
+template <class Sample, std::size_t... C>
+void MapPixels(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables,
+               std::index_sequence<C...>) {
+    constexpr std::size_t n = sizeof...(C);
+    const WORD* const t[n] = {tables[C]...};
+    for (std::size_t i = 0; i < count * n; i += n) {
+        const Sample v[n] = {static_cast<Sample>(t[C][from[i + C]])...};
+        ((to[i + C] = v[C]), ...);
     }
 }
 
-template <class Sample>
-void MapPixels4(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables) {
-    const WORD* t0 = tables[0];
-    const WORD* t1 = tables[1];
-    const WORD* t2 = tables[2];
-    const WORD* t3 = tables[3];
-    for (std::size_t i = 0; i < count * 4; i += 4) {
-        const auto a = static_cast<Sample>(t0[from[i]]);
-        const auto b = static_cast<Sample>(t1[from[i + 1]]);
-        const auto c = static_cast<Sample>(t2[from[i + 2]]);
-        const auto d = static_cast<Sample>(t3[from[i + 3]]);
-        to[i] = a;
-        to[i + 1] = b;
-        to[i + 2] = c;
-        to[i + 3] = d;
-    }
-}
-
-// Every sample of count pixels of channels samples through the table of its channel.
 template <class Sample>
 void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const WORD* const* tables) {
     const auto n = static_cast<std::size_t>(count);
     switch (channels) {
     case 1:
-        return MapPixels1(from, to, n, tables);
+        return MapPixels(from, to, n, tables, std::make_index_sequence<1>{});
     case 3:
-        return MapPixels3(from, to, n, tables);
+        return MapPixels(from, to, n, tables, std::make_index_sequence<3>{});
     case 4:
-        return MapPixels4(from, to, n, tables);
+        return MapPixels(from, to, n, tables, std::make_index_sequence<4>{});
     default:
         for (std::size_t i = 0; i < n * static_cast<std::size_t>(channels); ++i)
             to[i] = static_cast<Sample>(tables[i % static_cast<std::size_t>(channels)][from[i]]);

@@ -175,27 +175,6 @@ TEST(LutFilter, ABigPictureIsTheSameAtEveryTileSize) {
         }
 }
 
-// Tables of the source's depth apply as given: every sample of every format, at widths that leave every
-// remainder of the row loops, is its channel's entry.
-TEST(LutFilter, EveryMappedFormatTakesEachSampleFromItsOwnChannelsTable) {
-    for (const LONG cs : {Cs::kGrey8, Cs::kRGB8, Cs::kLCh8, Cs::kCMYK8, Cs::kGrey16, Cs::kRawMosaic16,
-                          Cs::kRGB16, Cs::kLCh16, Cs::kLab16, Cs::kYCbCr16}) {
-        const LONG bits = Cs::BitsPerSample(cs);
-        std::vector<Table> tables;
-        for (ULONG c = 0; c < static_cast<ULONG>(Cs::Channels(cs)); ++c)
-            tables.push_back(
-                Made(bits, [&](ULONG k) { return (k * (2 * c + 3) + 977 * c + 1) % (1u << bits); }));
-        const TestPlane plane = MakePlane(39, 6, cs, FillPattern::Random, 11);
-        TestPlane expected = plane, out;
-        for (LONG y = 0; y < plane.height; ++y)
-            for (LONG x = 0; x < plane.width; ++x)
-                for (LONG c = 0; c < Cs::Channels(cs); ++c)
-                    expected.SetSample(x, y, c, tables[c][plane.Sample(x, y, c)]);
-        ASSERT_TRUE(SameAtEveryTileSize(MappedOf(plane, tables, bits, bits), &out)) << cs;
-        EXPECT_TRUE(PlanesMatch(expected, out)) << cs;
-    }
-}
-
 TEST(LutFilter, UnmappedFormatsAndTooFewTablesFailAndTheTileStaysInvalid) {
     struct Case {
         LONG colorSpace;
