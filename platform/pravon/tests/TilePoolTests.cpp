@@ -74,11 +74,13 @@ TEST(PravonTilePool, TheMemoryOfReleasedTilesServesTheNextImageOfTheManager) {
     const std::set<const void*> first = PoolForeignMemory(manager, 3, 2);
     EXPECT_EQ(manager.GetTilePool().GetPooledBytes(), 6 * kTileBytes);
     PravonImagePtr next = MakeImage(manager, 3 * kTile, 2 * kTile);
+    std::set<const void*> taken;
     for (LONG r = 0; r < 2; ++r)
         for (LONG c = 0; c < 3; ++c) {
             const TileMemory memory = ReadTile(next.get(), c, r);
             EXPECT_TRUE(first.count(memory.address)) << c << ", " << r << ": memory not taken from the pool";
             EXPECT_TRUE(AllBytes(memory, 0)) << c << ", " << r << ": another image's pixels show";
+            EXPECT_TRUE(taken.insert(memory.address).second) << c << ", " << r << ": memory of a live tile";
         }
     EXPECT_EQ(manager.GetTilePool().GetPooledBytes(), 0u);
 }
