@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -36,14 +37,34 @@ WORD Ramp(std::size_t k, LONG inputBits, LONG outputBits) {
     return static_cast<WORD>((std::uint64_t{k} << outputBits) >> inputBits);
 }
 
-// Every sample of count pixels of channels samples through the table of its channel.
+// Every sample of count pixels of channels samples through the table of its channel. For the usual channel
+// counts the table pointers stay in registers and a pixel's samples are all looked up before any is
+// stored: a store of 8-bit samples may alias anything, and would otherwise reload the tables every time.
+template <class Sample, std::size_t... C>
+void MapPixels(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables,
+               std::index_sequence<C...>) {
+    constexpr std::size_t n = sizeof...(C);
+    const WORD* const t[n] = {tables[C]...};
+    for (std::size_t i = 0; i < count * n; i += n) {
+        const Sample v[n] = {static_cast<Sample>(t[C][from[i + C]])...};
+        ((to[i + C] = v[C]), ...);
+    }
+}
+
 template <class Sample>
-void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const std::vector<WORD>* tables) {
-    for (LONG x = 0; x < count; ++x)
-        for (LONG c = 0; c < channels; ++c) {
-            const std::size_t i = static_cast<std::size_t>(x) * channels + c;
-            to[i] = static_cast<Sample>(tables[c][from[i]]);
-        }
+void MapRow(const Sample* from, Sample* to, LONG count, LONG channels, const WORD* const* tables) {
+    const auto n = static_cast<std::size_t>(count);
+    switch (channels) {
+    case 1:
+        return MapPixels(from, to, n, tables, std::make_index_sequence<1>{});
+    case 3:
+        return MapPixels(from, to, n, tables, std::make_index_sequence<3>{});
+    case 4:
+        return MapPixels(from, to, n, tables, std::make_index_sequence<4>{});
+    default:
+        for (std::size_t i = 0; i < n * static_cast<std::size_t>(channels); ++i)
+            to[i] = static_cast<Sample>(tables[i % static_cast<std::size_t>(channels)][from[i]]);
+    }
 }
 
 } // namespace
@@ -212,16 +233,19 @@ IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         if (IPravonError* e = PrepareWorkingTables(bits))
             return e;
         const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bits / 8;
+        const WORD* tables[kMaxTables] = {};
+        for (LONG c = 0; c < channels; ++c)
+            tables[c] = m_working[c].data();
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             for (LONG y = part.top; y < part.bottom; ++y) {
                 const BYTE* from = piece.Row(y) + (part.left - piece.tileRect.left) * pixelBytes;
                 BYTE* to = out.Row(y) + (part.left - out.rect.left) * pixelBytes;
                 if (bits == 8)
-                    MapRow(from, to, part.Width(), channels, m_working);
+                    MapRow(from, to, part.Width(), channels, tables);
                 else
                     MapRow(reinterpret_cast<const WORD*>(from), reinterpret_cast<WORD*>(to), part.Width(),
-                           channels, m_working);
+                           channels, tables);
             }
             return nullptr;
         });

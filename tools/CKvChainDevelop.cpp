@@ -11,17 +11,6 @@
 
 namespace {
 
-// The chain ends in display-encoded 16-bit samples: their high byte is the 8-bit value.
-const BYTE* HighByteTable() {
-    static const std::vector<BYTE> table = [] {
-        std::vector<BYTE> t(65536);
-        for (int v = 0; v < 65536; ++v)
-            t[static_cast<std::size_t>(v)] = static_cast<BYTE>(v >> 8);
-        return t;
-    }();
-    return table.data();
-}
-
 // The internal chain of a built object; null before the first development.
 CKvTolmoFilterChain* InternalChain(IKvnFilterChain* object) {
     return object ? static_cast<CKvnFilterChain*>(object)->GetInternalChain() : nullptr;
@@ -181,7 +170,8 @@ IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG
     IPravonFilterChain* chain = nullptr;
     if (IPravonError* e = m_object->GetFilterChain(&chain))
         return e;
-    return CKvDemoHost::PullRgb8(chain->GetOutput(), HighByteTable(), rgb, width, height, progress);
+    // The chain ends in display-encoded 16-bit samples: their high byte is the 8-bit value.
+    return CKvDemoHost::PullRgb8(chain->GetOutput(), nullptr, rgb, width, height, progress);
 }
 
 IPravonError* CKvChainDevelop::SetExposure(double ev) {

@@ -202,7 +202,8 @@ IPravonError* CKvDemoHost::PullRgb8(IPravonDataSource* output, const BYTE* displ
     if (colorSpace != PravonColorSpace::kRGB16 || tileSize < 1)
         return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
                           "the graph does not end in 16-bit RGB");
-    rgb->assign(static_cast<std::size_t>(w) * h * 3, 0);
+    // Every pixel is written below: a buffer of the right size from an earlier development is not cleared.
+    rgb->resize(static_cast<std::size_t>(w) * h * 3);
     const LONG columns = (w + tileSize - 1) / tileSize;
     const LONG rows = (h + tileSize - 1) / tileSize;
     for (LONG r = 0; r < rows; ++r) {
@@ -219,8 +220,13 @@ IPravonError* CKvDemoHost::PullRgb8(IPravonDataSource* output, const BYTE* displ
                     const auto* from = reinterpret_cast<const WORD*>(
                         static_cast<const BYTE*>(data) + static_cast<std::size_t>(y - rect.top) * rowBytes);
                     BYTE* to = rgb->data() + (static_cast<std::size_t>(y) * w + rect.left) * 3;
-                    for (LONG i = 0; i < (rect.right - rect.left) * 3; ++i)
-                        to[i] = display[from[i]];
+                    const LONG samples = (rect.right - rect.left) * 3;
+                    if (display)
+                        for (LONG i = 0; i < samples; ++i)
+                            to[i] = display[from[i]];
+                    else
+                        for (LONG i = 0; i < samples; ++i)
+                            to[i] = static_cast<BYTE>(from[i] >> 8);
                 }
             }
             err = IPravonError::Chain(err, output->UnlockTile(c, r));

@@ -56,7 +56,8 @@ public:
     IPravonError* Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
                           const std::function<void(LONG, LONG)>& progress);
 
-    // Every tile of a 16-bit RGB output, each sample turned into 8 bits through `display` (65536 entries).
+    // Every tile of a 16-bit RGB output, each sample turned into 8 bits through `display` (65536 entries),
+    // or its high byte when display is null.
     static IPravonError* PullRgb8(IPravonDataSource* output, const BYTE* display, std::vector<BYTE>* rgb,
                                   LONG* width, LONG* height, const std::function<void(LONG, LONG)>& progress);
     // Display value of a square-root-domain sample: squared back to linear light, then sRGB-encoded.

@@ -46,12 +46,15 @@ public:
     IPravonError* Lock(void** data, BITMAPINFOHEADER** header) override {
         if (!m_data) {
             if (m_bytes == 0)
-                return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace, "the image has no colour space");
+                return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
+                                  "the image has no colour space");
             // A wholly invalid tile of a generator that writes its whole invalid area is written before
             // anyone reads it; every other tile starts from zeros, never from another tile's pixels.
             const bool unwritten = m_image->m_generatorWrites && IsWhollyInvalid();
-            m_data = m_pool->Take(m_bytes, unwritten ? CPravonTilePool::Start::kUnwritten
-                                                     : CPravonTilePool::Start::kZeroed);
+            // Rows below the image's bottom edge are never written.
+            m_data = m_pool->Take(
+                m_bytes, unwritten ? CPravonTilePool::Start::kUnwritten : CPravonTilePool::Start::kZeroed,
+                static_cast<std::size_t>(m_rowBytes) * (m_rect.bottom - m_rect.top));
             if (!m_data)
                 return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
         }

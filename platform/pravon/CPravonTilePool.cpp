@@ -1,8 +1,12 @@
 #include "CPravonTilePool.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <new>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,11 +18,22 @@ constexpr CPravonTilePool::Fill DefaultFill() {
 #endif
 }
 
+// Faults in the whole pages of the first used bytes of fresh memory at once. A kernel without the call
+// refuses it, and the pages then fault in at their first write as they always did.
+void Populate(BYTE* data, std::size_t used) {
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (at + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (at + used) & ~(page - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 } // namespace
 
 CPravonTilePool::CPravonTilePool() : m_fill(DefaultFill()) {}
 
-CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start) {
+CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, std::size_t used) {
     bool poison = false;
     Buffer buffer;
     {
@@ -37,10 +52,12 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start) {
     const std::size_t size = bytes == 0 ? 1 : bytes;
     if (!buffer) {
         // Fresh memory for a zeroed tile comes zeroed from the system without a pass of our own.
-        if (start == Start::kZeroed)
-            return Buffer(static_cast<BYTE*>(std::calloc(size, 1)));
-        buffer.reset(static_cast<BYTE*>(std::malloc(size)));
+        buffer.reset(static_cast<BYTE*>(start == Start::kZeroed ? std::calloc(size, 1) : std::malloc(size)));
         if (!buffer)
+            return buffer;
+        if (bytes >= kPopulateBytes)
+            Populate(buffer.get(), std::min(used, bytes));
+        if (start == Start::kZeroed)
             return buffer;
     }
     if (start == Start::kZeroed || poison)

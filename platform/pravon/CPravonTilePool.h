@@ -6,6 +6,7 @@
 #include "platform/win/wintypes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -34,8 +35,13 @@ public:
     // Debug and sanitizer builds poison unwritten buffers; other builds hand them out as they come.
     CPravonTilePool();
 
-    // A buffer of bytes; null when memory runs out.
-    Buffer Take(std::size_t bytes, Start start);
+    // Fresh buffers at least this big have the pages of their first `used` bytes faulted in by one call
+    // to the system, which costs markedly less than a fault at the first write of every page.
+    static constexpr std::size_t kPopulateBytes = std::size_t{64} << 10;
+
+    // A buffer of bytes, of which the caller writes the first `used` (all when more than bytes); null when
+    // memory runs out.
+    Buffer Take(std::size_t bytes, Start start, std::size_t used = SIZE_MAX);
     // Keeps the buffer for the next Take of the same size, or frees it when the pool would grow beyond
     // its limit.
     void Give(Buffer buffer, std::size_t bytes);

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,11 +74,13 @@ TEST(PravonTilePool, TheMemoryOfReleasedTilesServesTheNextImageOfTheManager) {
     const std::set<const void*> first = PoolForeignMemory(manager, 3, 2);
     EXPECT_EQ(manager.GetTilePool().GetPooledBytes(), 6 * kTileBytes);
     PravonImagePtr next = MakeImage(manager, 3 * kTile, 2 * kTile);
+    std::set<const void*> taken;
     for (LONG r = 0; r < 2; ++r)
         for (LONG c = 0; c < 3; ++c) {
             const TileMemory memory = ReadTile(next.get(), c, r);
             EXPECT_TRUE(first.count(memory.address)) << c << ", " << r << ": memory not taken from the pool";
             EXPECT_TRUE(AllBytes(memory, 0)) << c << ", " << r << ": another image's pixels show";
+            EXPECT_TRUE(taken.insert(memory.address).second) << c << ", " << r << ": memory of a live tile";
         }
     EXPECT_EQ(manager.GetTilePool().GetPooledBytes(), 0u);
 }
@@ -159,6 +165,39 @@ TEST(PravonTilePool, ThePoolKeepsNoMoreThanItsLimit) {
     EXPECT_EQ(pool.GetPooledBytes(), 0u);
     PoolForeignMemory(manager, 2, 1);
     EXPECT_EQ(pool.GetPooledBytes(), 0u);
+}
+
+// The share of the whole pages of [from, to) that are resident.
+double ResidentShare(const BYTE* from, const BYTE* to) {
+    const std::uintptr_t page = sysconf(_SC_PAGESIZE),
+                         end = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+    std::vector<unsigned char> flags((end - begin) / page + 1); // + 1: never empty
+    EXPECT_EQ(mincore(reinterpret_cast<void*>(begin), end - begin, flags.data()), 0);
+    return std::count_if(flags.begin(), flags.end() - 1, [](unsigned char f) { return f & 1u; }) /
+           static_cast<double>(flags.size() - 1);
+}
+
+TEST(PravonTilePool, FreshMemoryHasThePagesItsTileWritesFaultedInAtOnce) {
+    alignas(4096) BYTE probe[4096];
+    if (madvise(probe, sizeof probe, MADV_POPULATE_WRITE) != 0)
+        GTEST_SKIP() << "the kernel faults pages in only at their first write";
+    // Larger than what the allocator serves from memory it holds already: the buffer is fresh.
+    constexpr std::size_t kBig = std::size_t{40} << 20;
+    using Start = CPravonTilePool::Start;
+    for (const auto& [start, used] :
+         {std::pair{Start::kUnwritten, kBig / 2}, std::pair{Start::kZeroed, kBig / 8 * 7}}) {
+        CPravonTilePool pool;
+        pool.SetUnwrittenFill(CPravonTilePool::Fill::kAsTheyCome);
+        const CPravonTilePool::Buffer buffer = pool.Take(kBig, start, used);
+        ASSERT_TRUE(buffer);
+        EXPECT_EQ(ResidentShare(buffer.get(), buffer.get() + used), 1.0) << used;
+        // Some allocators clear zeroed memory themselves, which faults all of it in.
+        const double tail = ResidentShare(buffer.get() + used, buffer.get() + kBig);
+        EXPECT_TRUE(tail == 0.0 || start == Start::kZeroed) << "pages no one writes: " << tail;
+        const bool zeroed = std::all_of(buffer.get(), buffer.get() + kBig, [](BYTE b) { return b == 0; });
+        EXPECT_TRUE(zeroed || start == Start::kUnwritten);
+    }
 }
 
 // A generator of our own, as a filter would be one: it fills the invalid part of a tile with values of the
