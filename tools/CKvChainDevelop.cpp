@@ -102,61 +102,59 @@ IPravonError* CKvChainDevelop::SetAutoBrightness() {
     return object->UpdateChain(CKvTolmoFilterChain::kAutoBrightnessChanged);
 }
 
-CKvnFilterChain* CKvChainDevelop::OpenObject(IPravonError** error) const {
-    *error = m_object ? nullptr : PravonFail(0, PravonKind::kInvalidState, "no sample is open");
-    return static_cast<CKvnFilterChain*>(m_object);
+// Before the first development the chain takes the settings when it is made.
+IPravonError* CKvChainDevelop::ChangeSettings(DWORD mask,
+                                              const std::function<IPravonError*(CKvnFilterChain&)>& change) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    auto& object = static_cast<CKvnFilterChain&>(*m_object);
+    if (IPravonError* e = change(object))
+        return e;
+    return object.UpdateChain(mask);
 }
 
-// Before the first development the chain takes these settings when it is made.
 IPravonError* CKvChainDevelop::SetMoireAndFineEdge(LONG moireLevel, bool fineEdge) {
-    IPravonError* error = nullptr;
-    CKvnFilterChain* object = OpenObject(&error);
-    if (!object)
-        return error;
-    if (moireLevel < 0 || moireLevel > 3)
-        return PravonFail(0, PravonKind::kOutOfRange, "the moire level must be 0 to 3");
-    object->noiseReductionEnabled = 1;
-    object->noiseReduction.SetFlag(static_cast<BYTE>(moireLevel));
-    object->noiseReduction.SetExtraValue(fineEdge ? 1 : 0);
-    return object->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+    return ChangeSettings(CKvTolmoFilterChain::kNoiseReductionChanged, [&](CKvnFilterChain& object) {
+        if (moireLevel < 0 || moireLevel > 3)
+            return PravonFail(0, PravonKind::kOutOfRange, "the moire level must be 0 to 3");
+        object.noiseReductionEnabled = 1;
+        object.noiseReduction.SetFlag(static_cast<BYTE>(moireLevel));
+        object.noiseReduction.SetExtraValue(fineEdge ? 1 : 0);
+        return static_cast<IPravonError*>(nullptr);
+    });
 }
 
 IPravonError* CKvChainDevelop::SetColorNoise(LONG level) {
-    IPravonError* error = nullptr;
-    CKvnFilterChain* object = OpenObject(&error);
-    if (!object)
-        return error;
-    if (level < 0 || level > 10)
-        return PravonFail(0, PravonKind::kOutOfRange, "the colour-noise level must be 0 to 10");
-    object->noiseReductionEnabled = 1;
-    object->noiseReduction.SetLevel(level);
-    return object->UpdateChain(CKvTolmoFilterChain::kNoiseReductionChanged);
+    return ChangeSettings(CKvTolmoFilterChain::kNoiseReductionChanged, [&](CKvnFilterChain& object) {
+        if (level < 0 || level > 10)
+            return PravonFail(0, PravonKind::kOutOfRange, "the colour-noise level must be 0 to 10");
+        object.noiseReductionEnabled = 1;
+        object.noiseReduction.SetLevel(level);
+        return static_cast<IPravonError*>(nullptr);
+    });
 }
 
 IPravonError* CKvChainDevelop::SetVignette(SHORT amount) {
-    IPravonError* error = nullptr;
-    CKvnFilterChain* object = OpenObject(&error);
-    if (!object)
-        return error;
-    object->vignetteEnabled = 1;
-    object->vignette.SetAmount(amount);
-    return object->UpdateChain(CKvTolmoFilterChain::kVignetteChanged);
+    return ChangeSettings(CKvTolmoFilterChain::kVignetteChanged, [&](CKvnFilterChain& object) {
+        object.vignetteEnabled = 1;
+        object.vignette.SetAmount(amount);
+        return static_cast<IPravonError*>(nullptr);
+    });
 }
 
 IPravonError* CKvChainDevelop::SetSharpening(double radius, double power) {
-    IPravonError* error = nullptr;
-    CKvnFilterChain* object = OpenObject(&error);
-    if (!object)
-        return error;
-    if (!(radius >= 0 && radius <= 100) || !(power > 0 && power <= 10))
-        return PravonFail(0, PravonKind::kOutOfRange, "a radius from 0 to 100 and a power above 0, at most 10");
-    CKvUSM mask;
-    mask.SetRadiusCode(static_cast<SHORT>(std::lround(radius / kListRadiusUnit)));
-    mask.SetAmountCode(static_cast<SHORT>(std::lround(power / kListAmountUnit)));
-    object->usmListEnabled = 1;
-    object->usmList.Clear();
-    object->usmList.Append(mask);
-    return object->UpdateChain(CKvTolmoFilterChain::kSharpeningListChanged);
+    return ChangeSettings(CKvTolmoFilterChain::kSharpeningListChanged, [&](CKvnFilterChain& object) {
+        if (!(radius >= 0 && radius <= 100) || !(power > 0 && power <= 10))
+            return PravonFail(0, PravonKind::kOutOfRange,
+                              "a radius from 0 to 100 and a power above 0, at most 10");
+        CKvUSM mask;
+        mask.SetRadiusCode(static_cast<SHORT>(std::lround(radius / kListRadiusUnit)));
+        mask.SetAmountCode(static_cast<SHORT>(std::lround(power / kListAmountUnit)));
+        object.usmListEnabled = 1;
+        object.usmList.Clear();
+        object.usmList.Append(mask);
+        return static_cast<IPravonError*>(nullptr);
+    });
 }
 
 const CKvBrightness* CKvChainDevelop::GetBrightness() const {

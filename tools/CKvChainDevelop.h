@@ -61,8 +61,9 @@ public:
     std::vector<std::pair<int, std::uint64_t>> StageCounts() const;
 
 private:
-    // The open sample's object, or kInvalidState in `error` when none is open.
-    CKvnFilterChain* OpenObject(IPravonError** error) const;
+    // Changes the open sample's settings and updates the chain by `mask`; kInvalidState when no sample is
+    // open, or the error `change` answers, with nothing updated.
+    IPravonError* ChangeSettings(DWORD mask, const std::function<IPravonError*(CKvnFilterChain&)>& change);
 
     CPravonMemoryManager m_manager;
     PravonImagePtr m_image;
