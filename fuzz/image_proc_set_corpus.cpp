@@ -5,6 +5,8 @@
 #include "rawlib/settings/KvStateIds.h"
 #include "rawlib/settings/tests/AllSettings.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -77,8 +79,8 @@ std::vector<BYTE> Version1(kvtest::AllSettings& s) {
     put(0, 1);
     put(static_cast<WORD>(SHORT{270}), 2);
     double red = 1.5, blue = 0.75;
-    put(*reinterpret_cast<std::uint64_t*>(&red), 8);
-    put(*reinterpret_cast<std::uint64_t*>(&blue), 8);
+    put(std::bit_cast<std::uint64_t>(red), 8);
+    put(std::bit_cast<std::uint64_t>(blue), 8);
     return bytes;
 }
 

@@ -157,8 +157,9 @@ public:
         m_aborted = true;
     }
     void SetReady() override {
-        if (std::exchange(m_aborted, false))
+        if (std::exchange(m_aborted, false)) {
             EXPECT_TRUE(m_counting->WaitForTaken(2));
+        }
         TDesignRenderer::SetReady();
     }
 
@@ -175,9 +176,9 @@ struct Completion {
     DWORD requestId, tag;
 };
 struct ImageAnswer {
-    DWORD message;
-    KvwItemId item;
-    DWORD first, profile;
+    DWORD message = 0;
+    KvwItemId item = 0;
+    DWORD first = 0, profile = 0;
     LONG width = 0, height = 0;
     std::vector<std::uint32_t> argb;
     std::uint32_t At(LONG x, LONG y) const { return argb[static_cast<std::size_t>(y) * width + x]; }
@@ -231,8 +232,10 @@ protected:
         });
         for (DWORD message : {kPreviewImage, kFullImage})
             m_host->SetScript(message, [this, message](const CHostRequest& request) {
-                ImageAnswer answer{message, KvwMakeItemId(static_cast<DWORD>(request.words[0]),
-                                                          static_cast<DWORD>(request.words[1]))};
+                ImageAnswer answer;
+                answer.message = message;
+                answer.item = KvwMakeItemId(static_cast<DWORD>(request.words[0]),
+                                            static_cast<DWORD>(request.words[1]));
                 const auto* record = reinterpret_cast<const CKvwProfileImage*>(request.words[2]);
                 EXPECT_EQ(request.words[3], 1u);
                 EXPECT_EQ(request.words[4], kProfileImageRecord);
@@ -567,11 +570,13 @@ TEST_F(DesignPageRenders, FailuresCompleteWithAnErrorAndSendNoImage) {
         ASSERT_TRUE(Settle(c.completions));
         WinUserTest::PumpPending();
         ASSERT_EQ(m_completions.size(), c.completions);
-        if (c.completions)
+        if (c.completions) {
             EXPECT_EQ(m_completions[0].error, static_cast<DWORD>(kKvwInvalidArgument));
+        }
         EXPECT_TRUE(m_images.empty());
-        if (c.kind == RendererKind::kRefusing)
+        if (c.kind == RendererKind::kRefusing) {
             EXPECT_TRUE(RenderedFiles().empty()) << "the claimed file went";
+        }
         EXPECT_EQ(Cancel(), kKvwHandled);
         WinUserTest::PumpPending();
         EXPECT_EQ(m_completions.size(), c.completions) << "an answered request is not completed again";

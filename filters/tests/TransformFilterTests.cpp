@@ -90,8 +90,9 @@ TestPlane Pull(const GraphBuilder& build, LONG tileSize = 16, bool* flip = nullp
     EXPECT_PV_OK(build(manager, graph));
     TestPlane out;
     EXPECT_PV_OK(PullAll(graph.output, &out, PullOrder::RandomOrder));
-    if (flip && rotation)
+    if (flip && rotation) {
         EXPECT_PV_OK(graph.output->GetTransform(flip, rotation));
+    }
     return out;
 }
 

@@ -216,8 +216,9 @@ TEST(ChainDevelop, DetailSettingsDevelopThroughTheChain) {
         ASSERT_PV_OK(late.Develop(&after, &width, &height, nullptr));
         EXPECT_EQ(before, after);
         EXPECT_NE(plain, after);
-        if (c.refused)
+        if (c.refused) {
             EXPECT_PV_KIND(c.refused(late), PravonKind::kOutOfRange);
+        }
     }
     CKvChainDevelop closed;
     EXPECT_PV_KIND(closed.SetColorNoise(1), PravonKind::kInvalidState);

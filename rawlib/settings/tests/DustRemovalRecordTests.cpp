@@ -196,11 +196,13 @@ TEST_F(DustRecordWithMap, ACopyThatRunsOutOfMemoryIsWholeOrWithout) {
             const CKvDustRemoval copy(record);
             const bool failed = kvtest::StopFailingAllocations();
             EXPECT_TRUE(copy.GetReferenceSize() == 0 || ReferenceOf(copy) == ReferenceOf(record));
-            if (copy.HasDustMap())
+            if (copy.HasDustMap()) {
                 EXPECT_EQ(StoredMap(copy), blob);
+            }
             copiedWhole = !failed;
-            if (copiedWhole)
+            if (copiedWhole) {
                 EXPECT_TRUE(copy.HasDustMap());
+            }
         }
         if (copiedWhole)
             break;
