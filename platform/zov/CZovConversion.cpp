@@ -103,15 +103,16 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
     const LONG libraryIn = built->m_throughTables ? 16 : inBits;
     const LONG libraryOut = built->m_throughTables || built->m_fromLch ? 16 : outBits;
     // The LCh profile's connection space is version 2 Lab, and so is the library's stand-in for it. From
-    // Lab the library's own table resampled over Lab would bend at the edge of the output's gamut, where
-    // the colours clip, and streak smooth saturated gradients: it evaluates the profiles as they are.
+    // Lab, a table resampled over Lab would bend at the edge of the output's gamut, where the colours clip,
+    // and streak smooth saturated gradients: the library evaluates the profiles as they are.
     cmsHPROFILE lab = built->m_fromLch || built->m_toLch ? cmsCreateLab2Profile(nullptr) : nullptr;
     if (lab || !(built->m_fromLch || built->m_toLch))
         built->m_transform = cmsCreateTransform(
             built->m_fromLch ? lab : state.input->Handle(),
             built->m_fromLch ? TYPE_Lab_DBL : Format(inType, built->m_inChannels, libraryIn),
             built->m_toLch ? lab : state.output->Handle(),
-            built->m_toLch ? TYPE_Lab_DBL : Format(outType, built->m_outChannels, libraryOut),
+            built->m_toLch ? (built->m_fromLch ? TYPE_Lab_DBL : TYPE_Lab_16)
+                           : Format(outType, built->m_outChannels, libraryOut),
             static_cast<cmsUInt32Number>(state.intent),
             state.input->ColorSpace() == cmsSigLabData ? cmsFLAGS_NOOPTIMIZE : 0);
     if (lab)
@@ -211,7 +212,15 @@ void CZovConversion::ConvertByRows(LONG width, LONG height, const std::uint8_t* 
             DecodeLch(wide.data(), w, labIn.data());
             libraryIn = labIn.data();
         }
-        if (m_toLch) {
+        if (m_toLch && !m_fromLch) {
+            // Lab in 16 bits, whose a and b keep their sign: the hue is taken from them exactly.
+            cmsDoTransform(m_transform, libraryIn, converted.data(), static_cast<cmsUInt32Number>(width));
+            for (std::size_t x = 0; x < w; ++x) {
+                const USHORT* v = &converted[3 * x];
+                labOut[x] = cmsCIELab{v[0] * 100.0 / 65535.0, v[1] / 257.0 - 128.0, v[2] / 257.0 - 128.0};
+            }
+            EncodeLch(labOut.data(), w, converted.data());
+        } else if (m_toLch) {
             cmsDoTransform(m_transform, libraryIn, labOut.data(), static_cast<cmsUInt32Number>(width));
             EncodeLch(labOut.data(), w, converted.data());
         } else {

@@ -1,12 +1,13 @@
 // A library conversion built for one state of an object: the transform's profiles and intent, the bits
 // per component on each side and the lookup tables. Without tables the pixels go through the library in
 // their own formats in one call; with tables every row is widened to 16 bits through the input tables,
-// converted at 16 bits and narrowed through the output tables. LCh goes row by row: its samples become Lab
-// and Lab becomes LCh exactly, in double precision, and the library converts between Lab and the other
-// side. No table of the library holds LCh well: the hue jumps from the top of its range to 0 where b
-// crosses 0 with a above 0, and a table interpolated across that jump gives hues half way round the circle,
-// while tables resampled over the hue circle streak saturated colours. From Lab the profiles are evaluated
-// as they are, without such a table, for the same reason.
+// converted at 16 bits and narrowed through the output tables. LCh goes row by row: the library converts
+// between Lab and the other side, and Lab becomes LCh, or LCh Lab, on our side. No table of the library
+// holds LCh well: the hue jumps from the top of its range to 0 where b crosses 0 with a above 0, and a
+// table interpolated across that jump gives hues half way round the circle, while tables resampled over
+// the hue circle streak saturated colours. Towards LCh the library gives 16-bit Lab, whose a and b keep
+// their sign; from LCh or Lab it evaluates the profiles as they are, without a resampled table, which
+// would bend where the output's colours clip at the edge of its gamut.
 #pragma once
 
 #include "CZovTransformState.h"
