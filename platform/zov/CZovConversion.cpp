@@ -34,6 +34,13 @@ USHORT To16(double value) {
     return static_cast<USHORT>(std::clamp(std::lround(value), 0l, 65535l));
 }
 
+// How near a profile's conversion of Lab samples must come to their plain decoding to be taken as it: the
+// rounding of a 16-bit Lab encoding (a version 2 profile re-encodes the samples in its own).
+constexpr double kLabProbeTolerance = 0.01;
+
+void DecodeLab(const void* samples, LONG bits, std::size_t count, cmsCIELab* lab);
+bool IsLabAsEncoded(cmsHTRANSFORM transform, LONG bits);
+
 // The library's own narrowing of 16-bit values to 8 bits, so that both roads round alike.
 USHORT To8(USHORT value16) {
     return static_cast<USHORT>((std::uint32_t(value16) * 65281u + 8388608u) >> 24);
@@ -104,21 +111,41 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
     const LONG libraryOut = built->m_throughTables || built->m_fromLch ? 16 : outBits;
     // The LCh profile's connection space is version 2 Lab, and so is the library's stand-in for it. From
     // Lab, a table resampled over Lab would bend at the edge of the output's gamut, where the colours clip,
-    // and streak smooth saturated gradients: the library evaluates the profiles as they are.
-    cmsHPROFILE lab = built->m_fromLch || built->m_toLch ? cmsCreateLab2Profile(nullptr) : nullptr;
-    if (lab || !(built->m_fromLch || built->m_toLch))
-        built->m_transform = cmsCreateTransform(
-            built->m_fromLch ? lab : state.input->Handle(),
-            built->m_fromLch ? TYPE_Lab_DBL : Format(inType, built->m_inChannels, libraryIn),
-            built->m_toLch ? lab : state.output->Handle(),
-            built->m_toLch ? (built->m_fromLch ? TYPE_Lab_DBL : TYPE_Lab_16)
-                           : Format(outType, built->m_outChannels, libraryOut),
-            static_cast<cmsUInt32Number>(state.intent),
-            state.input->ColorSpace() == cmsSigLabData ? cmsFLAGS_NOOPTIMIZE : 0);
-    if (lab)
-        cmsCloseProfile(lab);
-    if (!built->m_transform)
-        return KVCM_E_BUILD;
+    // and streak smooth saturated gradients: the Lab values go to a matrix-shaper output on our side, and
+    // the library evaluates any other output's profile as it is.
+    const bool fromLab = state.input->ColorSpace() == cmsSigLabData;
+    if ((fromLab || built->m_fromLch) && !built->m_toLch)
+        built->m_toMatrixShaper =
+            CZovMatrixShaperOut::Make(state.output->Handle(), static_cast<cmsUInt32Number>(state.intent));
+    if (built->m_toMatrixShaper && built->m_fromLch) {
+        // LCh becomes Lab on our side, and Lab the output: the library has nothing to do.
+    } else if (built->m_toMatrixShaper) {
+        // The input's Lab samples as Lab values, which the library gives without any table.
+        cmsHPROFILE lab = cmsCreateLab2Profile(nullptr);
+        if (lab)
+            built->m_transform =
+                cmsCreateTransform(state.input->Handle(), Format(inType, built->m_inChannels, libraryIn), lab,
+                                   TYPE_Lab_DBL, static_cast<cmsUInt32Number>(state.intent), 0);
+        if (lab)
+            cmsCloseProfile(lab);
+        if (!built->m_transform)
+            return KVCM_E_BUILD;
+        built->m_labAsEncoded = IsLabAsEncoded(built->m_transform, libraryIn);
+    } else {
+        cmsHPROFILE lab = built->m_fromLch || built->m_toLch ? cmsCreateLab2Profile(nullptr) : nullptr;
+        if (lab || !(built->m_fromLch || built->m_toLch))
+            built->m_transform = cmsCreateTransform(
+                built->m_fromLch ? lab : state.input->Handle(),
+                built->m_fromLch ? TYPE_Lab_DBL : Format(inType, built->m_inChannels, libraryIn),
+                built->m_toLch ? lab : state.output->Handle(),
+                built->m_toLch ? (built->m_fromLch ? TYPE_Lab_DBL : TYPE_Lab_16)
+                               : Format(outType, built->m_outChannels, libraryOut),
+                static_cast<cmsUInt32Number>(state.intent), fromLab ? cmsFLAGS_NOOPTIMIZE : 0);
+        if (lab)
+            cmsCloseProfile(lab);
+        if (!built->m_transform)
+            return KVCM_E_BUILD;
+    }
 
     if (built->m_throughTables) {
         const std::size_t inEntries = std::size_t(1) << inBits;
@@ -149,7 +176,7 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
 
 void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                              std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
-    if (m_throughTables || m_fromLch || m_toLch) {
+    if (m_throughTables || m_fromLch || m_toLch || m_toMatrixShaper) {
         ConvertByRows(width, height, source, destination, sourceRowBytes, destinationRowBytes);
         return;
     }
@@ -160,6 +187,49 @@ void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source
 }
 
 namespace {
+
+// Lab values of Lab samples in their 8- or 16-bit encoding.
+void DecodeLab(const void* samples, LONG bits, std::size_t count, cmsCIELab* lab) {
+    for (std::size_t i = 0; i < count; ++i) {
+        double v[3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            if (bits == 8) {
+                v[c] = static_cast<const std::uint8_t*>(samples)[3 * i + c] * 257.0;
+            } else {
+                USHORT sample;
+                std::memcpy(&sample, static_cast<const std::uint8_t*>(samples) + 2 * (3 * i + c), 2);
+                v[c] = sample;
+            }
+        }
+        lab[i] = cmsCIELab{v[0] * 100.0 / 65535.0, v[1] / 257.0 - 128.0, v[2] / 257.0 - 128.0};
+    }
+}
+
+// Whether a conversion of Lab samples to Lab values only decodes them, as the Lab profiles of the standard
+// set do: then they are decoded on our side, without the library's general pipeline for every pixel.
+bool IsLabAsEncoded(cmsHTRANSFORM transform, LONG bits) {
+    constexpr std::size_t kProbes = 5;
+    const USHORT probes[kProbes][3] = {
+        {0, 0, 0}, {65535, 65535, 65535}, {32768, 32896, 32896}, {20000, 50000, 9000}, {51000, 12000, 60000}};
+    std::uint8_t samples[kProbes * 3 * 2];
+    for (std::size_t i = 0; i < kProbes; ++i)
+        for (std::size_t c = 0; c < 3; ++c) {
+            if (bits == 8) {
+                samples[3 * i + c] = static_cast<std::uint8_t>(probes[i][c] >> 8);
+            } else {
+                std::memcpy(samples + 2 * (3 * i + c), &probes[i][c], 2);
+            }
+        }
+    cmsCIELab converted[kProbes], decoded[kProbes];
+    cmsDoTransform(transform, samples, converted, kProbes);
+    DecodeLab(samples, bits, kProbes, decoded);
+    for (std::size_t i = 0; i < kProbes; ++i)
+        if (std::fabs(converted[i].L - decoded[i].L) > kLabProbeTolerance ||
+            std::fabs(converted[i].a - decoded[i].a) > kLabProbeTolerance ||
+            std::fabs(converted[i].b - decoded[i].b) > kLabProbeTolerance)
+            return false;
+    return true;
+}
 
 // Lab values of LCh samples widened to 16 bits.
 void DecodeLch(const USHORT* lch, std::size_t count, cmsCIELab* lab) {
@@ -191,7 +261,7 @@ void CZovConversion::ConvertByRows(LONG width, LONG height, const std::uint8_t* 
     const std::size_t outChannels = std::size_t(m_outChannels);
     std::vector<USHORT> wide(m_throughTables || m_fromLch ? w * inChannels : 0);
     std::vector<USHORT> converted(w * outChannels);
-    std::vector<cmsCIELab> labIn(m_fromLch ? w : 0), labOut(m_toLch ? w : 0);
+    std::vector<cmsCIELab> labIn(m_fromLch || m_toMatrixShaper ? w : 0), labOut(m_toLch ? w : 0);
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
@@ -212,7 +282,13 @@ void CZovConversion::ConvertByRows(LONG width, LONG height, const std::uint8_t* 
             DecodeLch(wide.data(), w, labIn.data());
             libraryIn = labIn.data();
         }
-        if (m_toLch && !m_fromLch) {
+        if (m_toMatrixShaper) {
+            if (m_labAsEncoded)
+                DecodeLab(libraryIn, m_throughTables ? 16 : m_inBits, w, labIn.data());
+            else if (!m_fromLch)
+                cmsDoTransform(m_transform, libraryIn, labIn.data(), static_cast<cmsUInt32Number>(width));
+            m_toMatrixShaper->Convert(labIn.data(), w, converted.data());
+        } else if (m_toLch && !m_fromLch) {
             // Lab in 16 bits, whose a and b keep their sign: the hue is taken from them exactly.
             cmsDoTransform(m_transform, libraryIn, converted.data(), static_cast<cmsUInt32Number>(width));
             for (std::size_t x = 0; x < w; ++x) {

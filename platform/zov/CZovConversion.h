@@ -6,10 +6,12 @@
 // holds LCh well: the hue jumps from the top of its range to 0 where b crosses 0 with a above 0, and a
 // table interpolated across that jump gives hues half way round the circle, while tables resampled over
 // the hue circle streak saturated colours. Towards LCh the library gives 16-bit Lab, whose a and b keep
-// their sign; from LCh or Lab it evaluates the profiles as they are, without a resampled table, which
-// would bend where the output's colours clip at the edge of its gamut.
+// their sign. From LCh or Lab no resampled table is used either, as it would bend where the output's
+// colours clip at the edge of its gamut: a matrix-shaper RGB output is converted on our side
+// (CZovMatrixShaperOut), and the library evaluates any other output's profile as it is.
 #pragma once
 
+#include "CZovMatrixShaperOut.h"
 #include "CZovTransformState.h"
 
 #include <cstdint>
@@ -61,6 +63,10 @@ private:
     LONG m_outBits = 8;
     bool m_throughTables = false;
     bool m_fromLch = false;
+    // From Lab or LCh to a matrix-shaper RGB profile: the conversion of Lab values, done on our side.
+    std::unique_ptr<const CZovMatrixShaperOut> m_toMatrixShaper;
+    // With it, from a Lab profile that only decodes its samples.
+    bool m_labAsEncoded = false;
     bool m_toLch = false;
     // Through tables only: per input channel, sample (2^inBits entries) -> 16-bit value; per output channel,
     // 16-bit value -> output sample.

@@ -106,11 +106,15 @@ std::vector<std::uint16_t> ThroughEngine(const std::string& from, const std::str
 // the Lab those LCh samples stand for.
 TEST(StandardProfiles, SixteenBitRgbGoesToLchAndBackAsLabDoesAlsoAtTheHuesJump) {
     kvtest::TempFolder folder;
-    const std::string srgb = kvtest::WriteIccTestProfile(folder, kvtest::IccTestProfile::SRGB, "srgb.icc");
-    const std::string lchPath = folder.File("lch.icc");
-    const std::vector<unsigned char> bytes = CKvStandardProfiles::Bytes("KVLch2.icm");
-    std::ofstream(lchPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+    const auto write = [&](const char* name) {
+        const std::string path = folder.File(name);
+        const std::vector<unsigned char> bytes = CKvStandardProfiles::Bytes(name);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(bytes.size()));
+        return path;
+    };
+    const std::string srgb = write("KVsRGB.icm");
+    const std::string lchPath = write("KVLch2.icm");
     // Reds and pinks whose blue runs finely through the value where b changes sign, and random colours.
     std::vector<std::uint16_t> rgb;
     for (int r = 40000; r <= 65535; r += 5000)
@@ -143,8 +147,11 @@ TEST(StandardProfiles, SixteenBitRgbGoesToLchAndBackAsLabDoesAlsoAtTheHuesJump) 
         cmsLCh2Lab(&decoded, &polar);
         std::uint16_t made[3];
         cmsDoTransform(fromLab, &decoded, made, 1);
+        // Within a 2048th of the range: lcms2 rounds the linear value to 16 bits before it looks up its
+        // inverted curve, a step of 13 codes where the sRGB curve is steepest, and then interpolates a table
+        // of 4096 points.
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(back[3 * i + c], made[c], 1) << "pixel " << i;
+            EXPECT_NEAR(back[3 * i + c], made[c], 32) << "pixel " << i;
         // Where chroma is small the hue is barely defined and moves with every rounding.
         if (std::hypot(expected.a, expected.b) < 3)
             continue;
