@@ -1,10 +1,6 @@
 #include "DesignImageBundle.h"
 
-#include "plugin_framework/TFilePath.h"
-#include "plugin_framework/TModuleValues.h"
-#include "plugin_framework/TResource.h"
-
-#include "platform/dadadud/DadaDud.h"
+#include "plugin_framework/HostLink.h"
 
 namespace {
 
@@ -37,21 +33,5 @@ TString designbundle::BundleParameters(const KvwItemIdList& ids) {
 
 bool designbundle::BuildImageBundle(const KvwItemIdList& ids, TString& path) {
     path.Empty();
-    TResource resources = *TResource::Instance();
-    resources.SetModule(GetThisModule());
-    resources.SetType(L"XSLT");
-    TString stylesheet;
-    if (!resources.Load(kBundleStylesheet, stylesheet, false))
-        return false;
-    TFilePath location;
-    if (!MakeUniqueFileName(L"bndl", L"xml", location))
-        return false;
-    if (docXSLTTransform2(kBundleSource, location.GetPath(), stylesheet, BundleParameters(ids), nullptr) !=
-        1) {
-        // The claimed name is of no use to anyone now.
-        location.Delete();
-        return false;
-    }
-    path = location.GetPath();
-    return true;
+    return HostRequests::TransformIntoBundle(kBundleSource, kBundleStylesheet, BundleParameters(ids), path);
 }

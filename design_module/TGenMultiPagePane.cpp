@@ -3,7 +3,6 @@
 #include "DesignImageBundle.h"
 
 #include "plugin_framework/PackedColor.h"
-#include "plugin_framework/TModuleValues.h"
 #include "plugin_framework/TdocObject.h"
 
 #include "platform/dadadud/DadaDud.h"
@@ -23,13 +22,6 @@ constexpr double kRowHeightLoss = 10.0;
 constexpr const wchar_t* kSeparator = L"<;/>";
 // The picture count is a LONG.
 constexpr std::size_t kMaxPictures = 0x7FFFFFFF;
-
-bool LoadOwnText(const wchar_t* type, UINT id, TString& text) {
-    TResource resources = *TResource::Instance();
-    resources.SetModule(GetThisModule());
-    resources.SetType(type);
-    return resources.Load(id, text, false);
-}
 
 } // namespace
 
@@ -84,8 +76,8 @@ bool TGenMultiPagePane::Init(HWND parent, UINT controlId) {
     m_controller = TRefPtr<TControllerGenericPane>::Adopt(new TControllerMultiPane);
     if (!TGenericPane::Init(parent, controlId))
         return false;
-    return LoadOwnText(L"XML", m_templateId, m_templateText) &&
-           LoadOwnText(L"XSLT", m_stylesheetId, m_stylesheetText);
+    return TResource::LoadOwnText(L"XML", m_templateId, m_templateText) &&
+           TResource::LoadOwnText(L"XSLT", m_stylesheetId, m_stylesheetText);
 }
 
 void TGenMultiPagePane::DestroyPane() {

@@ -118,13 +118,6 @@ void CMailDlg::OnHostProgress(DWORD position, DWORD range) {
     m_progress->SetStepPos(static_cast<LONG>(position));
 }
 
-bool CMailDlg::LoadModuleText(const wchar_t* type, UINT id, TString& text) const {
-    TResource resources = *TResource::Instance();
-    resources.SetModule(GetThisModule());
-    resources.SetType(type);
-    return resources.Load(id, text, false);
-}
-
 TString CMailDlg::LoadText(UINT id) const {
     TString text;
     const_cast<CMailDlg*>(this)->GetResource().LoadString(id, text);
@@ -171,8 +164,8 @@ bool CMailDlg::Initialize(UINT& failureText) {
     m_mailManager.SetResource(GetResource());
 
     CreateWrappers();
-    if (!LoadModuleText(L"XML", kItemTemplate, m_itemTemplate) ||
-        !LoadModuleText(L"XSLT", kSheetStylesheet, m_sheetStylesheet))
+    if (!TResource::LoadOwnText(L"XML", kItemTemplate, m_itemTemplate) ||
+        !TResource::LoadOwnText(L"XSLT", kSheetStylesheet, m_sheetStylesheet))
         return false;
     LoadButtonImages();
     if (auto* sendAs = ControlAs<TComboBoxCtrl>(*this, kSendAsCombo)) {

@@ -145,7 +145,6 @@ private:
 
     bool Initialize(UINT& failureText);
     void FailInitialization(UINT text);
-    bool LoadModuleText(const wchar_t* type, UINT id, TString& text) const;
     TString LoadText(UINT id) const;
     bool IsIndexMode() const { return m_options.GetSendAs() == TUserOptions::kIndexSheet; }
     void CreateWrappers();

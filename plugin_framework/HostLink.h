@@ -112,6 +112,12 @@ public:
     // of the parameters or the texts is cut inside them. False (no file left, the path untouched) when the
     // stylesheet is missing, the file cannot be made or the transform fails.
     static bool TransformCaption(const KvwItemIdList& items, DWORD flags, TString& path, LONG copies);
+    // The source document transformed by the module's own XSLT resource with the parameters into a new
+    // file "bndl.xml" (or the next free numbered name) of the module's temporary folder, whose path is
+    // given back. False (no file left, the path untouched) when the stylesheet is missing, the file cannot
+    // be made or the transform fails.
+    static bool TransformIntoBundle(const wchar_t* source, UINT stylesheet, const TString& parameters,
+                                    TString& path);
     // The text with a blank put after the '&' of every "@&@" and "$&$" and after the ';' of every "<;/>":
     // none of them is left, and nothing else changes.
     static TString DefuseSeparators(const TString& text);

@@ -185,17 +185,18 @@ bool HostRequests::TransformCaption(const KvwItemIdList& items, DWORD flags, TSt
             parameters += text + kItemSeparator;
     }
     parameters += L"\"";
+    return TransformIntoBundle(kCaptionSource, kCaptionStylesheet, parameters, path);
+}
 
-    TResource resources = *TResource::Instance();
-    resources.SetModule(GetThisModule());
-    resources.SetType(L"XSLT");
+bool HostRequests::TransformIntoBundle(const wchar_t* source, UINT stylesheetId, const TString& parameters,
+                                       TString& path) {
     TString stylesheet;
-    if (!resources.Load(kCaptionStylesheet, stylesheet, false))
+    if (!TResource::LoadOwnText(L"XSLT", stylesheetId, stylesheet))
         return false;
     TFilePath location;
     if (!MakeUniqueFileName(L"bndl", L"xml", location))
         return false;
-    if (docXSLTTransform2(kCaptionSource, location.GetPath(), stylesheet, parameters, nullptr) != 1) {
+    if (docXSLTTransform2(source, location.GetPath(), stylesheet, parameters, nullptr) != 1) {
         // The name was claimed by an empty file, which is of no use to anyone now.
         location.Delete();
         return false;

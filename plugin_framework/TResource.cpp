@@ -1,5 +1,7 @@
 #include "TResource.h"
 
+#include "TModuleValues.h"
+
 #include "platform/win/WinModule.h"
 #include "platform/win/WinResources.h"
 #include "platform/win/utf16.h"
@@ -117,4 +119,11 @@ bool TResource::CreateModeless(UINT templateId, HWND* window) const {
 
 bool TResource::GetModuleFolder(TFilePath& folder) const {
     return ::GetModuleFolder(folder, m_module ? m_module : GetModuleHandleW(L"KvtImgy.exe"));
+}
+
+bool TResource::LoadOwnText(const wchar_t* type, UINT id, TString& text) {
+    TResource resources = *Instance();
+    resources.SetModule(GetThisModule());
+    resources.SetType(type);
+    return resources.Load(id, text, false);
 }

@@ -40,6 +40,10 @@ public:
     bool DoModal(UINT templateId, INT_PTR* result) const;
     bool CreateModeless(UINT templateId, HWND* window) const;
 
+    // A text resource of the current module's own file (not its language library), as Load reads it
+    // narrow: every module has its own copy of the framework, so this is the calling module's.
+    static bool LoadOwnText(const wchar_t* type, UINT id, TString& text);
+
     // The folder of the resource module's file, ending with a separator; with no module set, the folder of
     // the host program's file.
     bool GetModuleFolder(TFilePath& folder) const;

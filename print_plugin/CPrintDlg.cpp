@@ -1,7 +1,6 @@
 #include "CPrintDlg.h"
 
 #include "plugin_framework/LengthUnits.h"
-#include "plugin_framework/TModuleValues.h"
 #include "plugin_framework/TResource.h"
 
 #include "platform/dadadud/DadaDud.h"
@@ -10,13 +9,6 @@ namespace {
 
 using graphtypes::TRect_T;
 using graphtypes::TSize_T;
-
-bool LoadModuleText(const wchar_t* type, UINT id, TString& text) {
-    TResource resources = *TResource::Instance();
-    resources.SetModule(GetThisModule());
-    resources.SetType(type);
-    return resources.Load(id, text, false);
-}
 
 } // namespace
 
@@ -36,9 +28,9 @@ CPrintDlg::~CPrintDlg() {
 }
 
 bool CPrintDlg::LoadSheetResources() {
-    return LoadModuleText(L"XML", kPageTemplate, m_sheet.pageTemplate) &&
-           LoadModuleText(L"XSLT", kLayoutStylesheet, m_sheet.layoutStylesheet) &&
-           LoadModuleText(L"XSLT", kImprintStylesheet, m_sheet.imprintStylesheet);
+    return TResource::LoadOwnText(L"XML", kPageTemplate, m_sheet.pageTemplate) &&
+           TResource::LoadOwnText(L"XSLT", kLayoutStylesheet, m_sheet.layoutStylesheet) &&
+           TResource::LoadOwnText(L"XSLT", kImprintStylesheet, m_sheet.imprintStylesheet);
 }
 
 void CPrintDlg::SetPageIterator(TDBufPageIterator* iterator, const TSize_T<double>& previewSize) {
