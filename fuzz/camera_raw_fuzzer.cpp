@@ -1,6 +1,7 @@
-// The camera raw loader over hostile bytes. Beyond "no crash, no undefined behaviour": a refused file
-// leaves the tag control empty; an accepted one gives a mosaic of the size it announced, with 12-bit
-// samples, whose load ends in as many steps as it has bands.
+// The camera raw loader over hostile bytes, through the decoder program it starts: a crash of the decoder
+// is a refused file there, so what this finds is ours. Beyond "no crash, no undefined behaviour": a refused
+// file leaves the tag control empty; an accepted one gives samples of the size it announced within their
+// white level (12 bits for a mosaic), whose load ends in as many steps as it has bands.
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonCameraRawLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
@@ -36,9 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("a refused file changed the tag control");
         return 0;
     }
-    for (WORD v : camera->GetSamples())
-        if (v > CPravonCameraRawLoad::kMaxSample)
-            Fail("a sample beyond 12 bits");
+    const bool mosaic = camera->GetColorSpace() == CPravonCameraRawLoad::kMosaic;
+    const WORD* samples = camera->GetSamples();
+    if (camera->GetSampleCount() != std::size_t(camera->GetWidth()) * camera->GetHeight() * (mosaic ? 1 : 3))
+        Fail("the samples are not as many as the size announces");
+    if (mosaic)
+        for (std::size_t i = 0; i < camera->GetSampleCount(); ++i)
+            if (samples[i] > CPravonCameraRawLoad::kMaxSample)
+                Fail("a sample beyond 12 bits");
     CPravonMemoryManager manager(64);
     IPravonImage* rawImage = nullptr;
     if (PravonErrorPtr(manager.CreateImage(1, &rawImage)))

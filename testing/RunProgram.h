@@ -9,5 +9,7 @@ namespace kvtest {
 
 // arguments[0] is the program's path. The exit code, or -1 when it could not be started or did not exit.
 int RunProgram(const std::vector<std::string>& arguments);
+// The same, with what the program writes to its standard output and error appended to `output`.
+int RunProgram(const std::vector<std::string>& arguments, std::string* output);
 
 } // namespace kvtest

@@ -3,6 +3,7 @@
 #include "CKvDemoHost.h"
 
 #include "filters/CPravonFilterHistogram.h"
+#include "filters/CPravonFilterTransform.h"
 #include "platform/pravon/IPravonFilterChain.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
@@ -22,8 +23,9 @@ constexpr DWORD kHighQualityMode = 3;
 constexpr DWORD kLinearScaling = 2;
 constexpr LONG kExposureItem = 3;
 constexpr LONG kRealValue = 2;
-// The histogram stage that the brightness stage measures over.
+// The histogram stage that the brightness stage measures over, and the stage that turns the picture.
 constexpr int kHistogramStage = 10;
+constexpr int kTransformStage = 18;
 // The sharpening list's units: a radius code counts fifths of a pixel, an amount code twentieths of the
 // mask's power.
 constexpr double kListRadiusUnit = 0.2;
@@ -228,6 +230,24 @@ std::string CKvChainDevelop::OutputProfile() const {
     if (!chain || !chain->GetStage(8)->IsEnabled())
         return {};
     return chain->GetOutputProfile();
+}
+
+std::string CKvChainDevelop::InputProfile() const {
+    const auto* object = dynamic_cast<const CKvnFilterChain*>(m_object);
+    const CKvTolmoFilterChain* chain = object ? object->GetInternalChain() : nullptr;
+    return chain ? chain->GetInputProfile() : std::string();
+}
+
+bool CKvChainDevelop::Orientation(bool* mirrored, double* clockwise) const {
+    const auto* object = dynamic_cast<const CKvnFilterChain*>(m_object);
+    const CKvTolmoFilterChain* chain = object ? object->GetInternalChain() : nullptr;
+    if (!chain)
+        return false;
+    const auto* transform = static_cast<const CPravonFilterTransform*>(chain->GetStage(kTransformStage));
+    const bool on = transform->IsEnabled();
+    *mirrored = on && transform->GetFilterFlip();
+    *clockwise = on ? transform->GetFilterRotation() : 0.0;
+    return true;
 }
 
 void CKvChainDevelop::ResetStageCounts() {

@@ -55,6 +55,12 @@ public:
     // The path of the colour profile the chain converted its output to (empty before a development, or
     // when the output kept the picture's own colours).
     std::string OutputProfile() const;
+    // The path of the colour profile the chain converted the picture's samples from (empty before a
+    // development).
+    std::string InputProfile() const;
+    // How the chain stood the picture: a mirror (applied first) and a clockwise turn in degrees; false
+    // before a development.
+    bool Orientation(bool* mirrored, double* clockwise) const;
     // Forgets the tiles the stages have computed so far.
     void ResetStageCounts();
     // (stage, tiles computed since the last reset) of every working stage, in processing order.

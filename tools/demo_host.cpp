@@ -4,11 +4,12 @@
 //             SAMPLE OUTPUT.png
 //
 // The sample is developed through the exported filter-chain object with its stored settings (with
-// --auto-brightness the brightness measured over the chain's histogram; --moire LEVEL (1 to 3), --fine-edge and
+// --auto-brightness the brightness measured over the chain's histogram; --moire LEVEL (1 to 3), --fine-edge
+// and
 // --noise LEVEL (the colour-noise level, 1 to 10) set the noise reduction settings, --vignette AMOUNT (100 is
-// the full correction) the vignette settings, and --sharpen RADIUS,POWER makes the sharpening list one unsharp
-// mask); --then exposure=EV then changes the exposure, develops again, says how many tiles each stage made
-// again and writes OUTPUT-then.png.
+// the full correction) the vignette settings, and --sharpen RADIUS,POWER makes the sharpening list one
+// unsharp mask); --then exposure=EV then changes the exposure, develops again, says how many tiles each stage
+// made again and writes OUTPUT-then.png.
 //
 // With --graph the sample develops through the demo's own graph instead, which takes the same flags.
 #include "CKvChainDevelop.h"
@@ -73,6 +74,26 @@ bool WriteWithOutputProfile(const CKvChainDevelop& chain, const std::string& pat
                                             bytes, error);
 }
 
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return path.empty() ? "none" : slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Which profiles the colours went through, and how the picture was stood upright.
+void PrintColourAndOrientation(const CKvChainDevelop& chain) {
+    std::printf("demo-host: colour from %s to %s\n", FileName(chain.InputProfile()).c_str(),
+                FileName(chain.OutputProfile()).c_str());
+    bool mirrored = false;
+    double clockwise = 0;
+    if (!chain.Orientation(&mirrored, &clockwise))
+        return;
+    if (clockwise == 0)
+        std::printf("demo-host: orientation: %s\n", mirrored ? "mirrored" : "as stored");
+    else
+        std::printf("demo-host: orientation: %sturned %g degrees clockwise\n",
+                    mirrored ? "mirrored, then " : "", clockwise);
+}
+
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
 int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
                         double scale, bool autoBrightness, const CKvDemoAdjustments::Settings& detail,
@@ -107,9 +128,11 @@ int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool
         return 1;
     }
     const double full = Seconds(start);
-    if (!err)
+    if (!err) {
         std::printf("demo-host: developed %dx%d through the filter chain in %.2f s, written to %s\n", width,
                     height, full, pngPath.c_str());
+        PrintColourAndOrientation(chain);
+    }
     if (!err && then) {
         const auto again = std::chrono::steady_clock::now();
         chain.ResetStageCounts();

@@ -1,17 +1,18 @@
 #include "CPravonCameraRawLoad.h"
 
 #include "CPravonTagControl.h"
+#include "KvCameraColor.h"
 #include "platform/pravon/PravonImageData.h"
-
-#include <libraw/libraw.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <new>
+#include <string>
+#include <vector>
 
 namespace {
+
+using namespace KvRawDecoder;
 
 constexpr LONG kComponent = CPravonCameraRawLoad::kComponent;
 constexpr LONG kTypeBytes = 1;
@@ -20,37 +21,33 @@ constexpr LONG kTypeShort = 3;
 constexpr LONG kTypeLong = 4;
 constexpr LONG kTypeDouble = 12;
 constexpr std::size_t kCameraInfoBytes = 32;
-// LibRaw's colour indices (red, green, blue, second green) as EXIF colour codes.
-constexpr BYTE kExifColour[4] = {0, 1, 2, 1};
-// A file's filter word below this value is no 2 x 2 pattern (none, or a larger repeat).
-constexpr unsigned kSmallestBayerFilters = 1000;
-constexpr unsigned kBlackPatternStart = 6;
+constexpr WORD kMaxIso = 65535;
 
-IPravonError* Refused(const std::string& why) {
-    return PravonFail(kComponent, PravonKind::kMissingInput, "not a camera raw file that can be read: " + why);
-}
-
-// The black level of one pixel: the overall one, the colour's own and the repeating pattern's.
-unsigned BlackAt(const libraw_colordata_t& color, int colourIndex, int row, int col) {
-    unsigned black = color.black + color.cblack[colourIndex];
-    const unsigned rows = color.cblack[4], cols = color.cblack[5];
-    if (rows && cols) {
-        const std::size_t at = kBlackPatternStart + (row % rows) * cols + (col % cols);
-        if (at < LIBRAW_CBLACK_SIZE)
-            black += color.cblack[at];
-    }
-    return black;
-}
-
-// The gain that brings a channel's as-shot multiplier to green's; 1 when the file gives none.
-double AsShotGain(float channel, float green) {
-    const double gain = green > 0 && channel > 0 ? static_cast<double>(channel) / green : 1.0;
-    return std::isfinite(gain) && gain > 0 ? gain : 1.0;
-}
-
-struct LibRawDeleter {
-    void operator()(LibRaw* raw) const { delete raw; }
+// The mirror and clockwise turn (the mirror first) that stand a picture of each EXIF orientation code
+// upright: code 6, whose first row is the picture's right side, turns a quarter clockwise.
+struct Orientation {
+    double angle;
+    LONG flip;
 };
+constexpr Orientation kOrientations[9] = {{0, 0},   {0, 0},  {0, 1},  {180, 0}, {180, 1},
+                                          {270, 1}, {90, 0}, {90, 1}, {270, 0}};
+
+struct TagValue {
+    ULONG tag;
+    LONG type;
+    std::vector<BYTE> bytes;
+};
+
+template <typename T>
+TagValue Value(ULONG tag, LONG type, const T* data, std::size_t count = 1) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(data);
+    return {tag, type, std::vector<BYTE>(bytes, bytes + sizeof(T) * count)};
+}
+
+std::string CameraName(const Answer& answer) {
+    const std::string make = answer.make, model = answer.model;
+    return make.empty() ? model : model.empty() ? make : make + " " + model;
+}
 
 } // namespace
 
@@ -75,107 +72,27 @@ ULONG CPravonCameraRawLoad::Release() {
 IPravonError* CPravonCameraRawLoad::Open(IPravonFileStream* stream, IPravonTagControl* tags) {
     if (!stream || !tags)
         return PravonFail(kComponent, PravonKind::kBadArgument, "a loader needs a stream and a tag control");
-    auto* own = dynamic_cast<CPravonTagControl*>(tags);
-    if (!own)
-        return PravonFail(kComponent, PravonKind::kBadArgument, "this tag control cannot take a camera-model code");
+    if (!dynamic_cast<CPravonTagControl*>(tags))
+        return PravonFail(kComponent, PravonKind::kBadArgument,
+                          "this tag control cannot take a camera-model code");
     ULONGLONG size = 0;
     if (IPravonError* e = stream->GetSize(&size))
         return PravonContext(e, kComponent, "cannot tell the file's size");
     if (size == 0 || size > kMaxFileBytes)
-        return Refused("its size is out of range");
-    std::vector<BYTE> file;
-    try {
-        file.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the file");
-    }
-    ULONG done = 0;
-    if (IPravonError* e = stream->Seek(0))
-        return PravonContext(e, kComponent, "cannot go to the start of the file");
-    if (IPravonError* e = stream->Read(file.data(), static_cast<ULONG>(size), &done))
-        return PravonContext(e, kComponent, "cannot read the file");
-    if (done != size)
-        return Refused("the file ends early");
+        return PravonFail(kComponent, PravonKind::kMissingInput,
+                          "not a camera raw file that can be read: its size is out of range");
+    std::unique_ptr<CKvRawDecodedFile> file;
+    if (IPravonError* e = CKvRawDecoderProcess::Decode(stream, size, &file))
+        return PravonContext(e, kComponent, "cannot load the camera raw file");
+    const Answer& answer = file->GetAnswer();
+    if (IPravonError* e = GiveTags(tags, answer))
+        return e;
 
-    std::unique_ptr<LibRaw, LibRawDeleter> raw(new (std::nothrow) LibRaw(0));
-    if (!raw)
-        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the raw decoder");
-    if (const int result = raw->open_buffer(file.data(), file.size()); result != LIBRAW_SUCCESS)
-        return Refused(libraw_strerror(result));
-    if (const int result = raw->unpack(); result != LIBRAW_SUCCESS)
-        return Refused(libraw_strerror(result));
-    const libraw_data_t& d = raw->imgdata;
-    if (!d.rawdata.raw_image || d.idata.colors != 3 || d.idata.filters < kSmallestBayerFilters)
-        return Refused("it holds no 2 x 2 colour-filter mosaic of red, green and blue");
-    const LONG width = d.sizes.width, height = d.sizes.height;
-    const std::size_t pitch = d.sizes.raw_pitch / sizeof(ushort);
-    if (width < 2 || height < 2 || d.sizes.left_margin + width > d.sizes.raw_width ||
-        d.sizes.top_margin + height > d.sizes.raw_height || pitch < d.sizes.raw_width)
-        return Refused("its mosaic's geometry is inconsistent");
-
-    std::vector<WORD> samples;
-    try {
-        samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    } catch (const std::bad_alloc&) {
-        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the mosaic");
-    }
-    const libraw_colordata_t& color = d.color;
-    for (LONG y = 0; y < height; ++y) {
-        const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
-        for (LONG x = 0; x < width; ++x) {
-            const int c = raw->COLOR(y, x) & 3;
-            const unsigned black = BlackAt(color, c, y, x);
-            const double range = color.maximum > black ? double(color.maximum - black) : 1.0;
-            const double v = row[x] > black ? (row[x] - black) * kMaxSample / range : 0.0;
-            samples[y * width + x] = static_cast<WORD>(std::min<double>(std::lround(v), kMaxSample));
-        }
-    }
-
-    BYTE pattern[8] = {0, 2, 0, 2};
-    for (int i = 0; i < 4; ++i)
-        pattern[4 + i] = kExifColour[raw->COLOR(i / 2, i % 2) & 3];
-    BYTE cameraInfo[kCameraInfoBytes] = {};
-    const double redGain = AsShotGain(color.cam_mul[0], color.cam_mul[1]);
-    const double blueGain = AsShotGain(color.cam_mul[2], color.cam_mul[1]);
-    std::memcpy(cameraInfo, &redGain, sizeof redGain);
-    std::memcpy(cameraInfo + sizeof redGain, &blueGain, sizeof blueGain);
-    const float iso = d.other.iso_speed;
-    const WORD sensitivity[2] = {0, static_cast<WORD>(iso > 0 && iso < 65535 ? std::lround(iso) : 0)};
-    const double exposureTime = d.other.shutter, fNumber = d.other.aperture;
-    const std::string model = std::string(d.idata.make) + " " + d.idata.model;
-    const LONG automaticWhiteBalance[2] = {0, 0};
-
-    // Everything is known: only now does the tag control change.
-    const LONG sizeTags[3] = {width, height, kMosaic};
-    for (int i = 0; i < 3; ++i)
-        if (IPravonError* e = tags->WriteTag(0x10000 + i, kTypeLong, sizeof(LONG), &sizeTags[i]))
-            return PravonContext(e, kComponent, "cannot give the source size to the tag control");
-    struct {
-        ULONG tag;
-        LONG type;
-        ULONG size;
-        const void* data;
-    } const values[] = {
-        {kCfaPatternTag, kTypeBytes, sizeof pattern, pattern},
-        {kCameraInfoTag, kTypeLong, sizeof cameraInfo, cameraInfo},
-        {kModelTag, kTypeText, static_cast<ULONG>(model.size() + 1), model.c_str()},
-        {kWhiteBalanceTag, kTypeLong, sizeof automaticWhiteBalance, automaticWhiteBalance},
-    };
-    for (const auto& v : values)
-        if (IPravonError* e = tags->WriteTag(v.tag, v.type, v.size, v.data))
-            return PravonContext(e, kComponent, "cannot give a tag to the tag control");
-    // What the file does not say is left out, so that readers take their own defaults.
-    if (sensitivity[1] != 0)
-        PravonErrorPtr(tags->WriteTag(kSensitivityTag, kTypeShort, sizeof sensitivity, sensitivity));
-    if (exposureTime > 0 && std::isfinite(exposureTime))
-        PravonErrorPtr(tags->WriteTag(kExposureTimeTag, kTypeDouble, sizeof exposureTime, &exposureTime));
-    if (fNumber > 0 && std::isfinite(fNumber))
-        PravonErrorPtr(tags->WriteTag(kFNumberTag, kTypeDouble, sizeof fNumber, &fNumber));
-    own->SetCameraModel(kStandardCameraModel);
-
-    m_samples = std::move(samples);
-    m_width = width;
-    m_height = height;
+    m_width = static_cast<LONG>(answer.width);
+    m_height = static_cast<LONG>(answer.height);
+    m_channels = static_cast<LONG>(answer.channels);
+    m_colorSpace = answer.channels == kMosaicChannels ? kMosaic : kLinearRgb;
+    m_file = std::move(file);
     if (m_image) {
         m_image->Release();
         m_image = nullptr;
@@ -187,12 +104,68 @@ IPravonError* CPravonCameraRawLoad::Open(IPravonFileStream* stream, IPravonTagCo
     return nullptr;
 }
 
+IPravonError* CPravonCameraRawLoad::GiveTags(IPravonTagControl* tags, const Answer& answer) {
+    const bool mosaic = answer.channels == kMosaicChannels;
+    const KvCameraColor::CameraColor color = KvCameraColor::FromAnswer(answer);
+    const std::string camera = CameraName(answer);
+    const std::vector<BYTE> profile = KvCameraColor::BuildProfile(
+        mosaic ? color.balancedToXyz : color.unbalancedToXyz, mosaic,
+        "Camera colour of " + (camera.empty() ? std::string("a camera raw file") : camera));
+    if (profile.empty())
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the file's colour profile");
+
+    // Everything is worked out before the tag control changes, so that a refusal leaves it as it was.
+    std::vector<TagValue> values;
+    const LONG sizeTags[3] = {static_cast<LONG>(answer.width), static_cast<LONG>(answer.height),
+                              mosaic ? kMosaic : kLinearRgb};
+    for (int i = 0; i < 3; ++i)
+        values.push_back(Value(0x10000 + i, kTypeLong, &sizeTags[i]));
+    if (mosaic) {
+        BYTE pattern[8] = {0, 2, 0, 2};
+        std::memcpy(pattern + 4, answer.cells, 4);
+        values.push_back(Value(kCfaPatternTag, kTypeBytes, pattern, sizeof pattern));
+    }
+    // The balance the mosaic's demosaicing applies: the gains that make the as-shot neutral equal, the
+    // very ones the colour profile was made for.
+    BYTE cameraInfo[kCameraInfoBytes] = {};
+    std::memcpy(cameraInfo, &color.gains[0], sizeof(double));
+    std::memcpy(cameraInfo + sizeof(double), &color.gains[2], sizeof(double));
+    values.push_back(Value(kCameraInfoTag, kTypeLong, cameraInfo, sizeof cameraInfo));
+    values.push_back({kModelTag, kTypeText, std::vector<BYTE>(camera.begin(), camera.end())});
+    values.back().bytes.push_back(0);
+    const LONG automaticWhiteBalance[2] = {0, 0};
+    values.push_back(Value(kWhiteBalanceTag, kTypeLong, automaticWhiteBalance, 2));
+    values.push_back({kCameraColorProfileTag, kTypeBytes, profile});
+    // What the file does not say is left out, so that readers take their own defaults.
+    if (answer.iso >= 1 && answer.iso <= kMaxIso) {
+        const WORD sensitivity[2] = {0, static_cast<WORD>(std::lround(answer.iso))};
+        values.push_back(Value(kSensitivityTag, kTypeShort, sensitivity, 2));
+    }
+    const double exposureTime = answer.exposureTime, fNumber = answer.fNumber;
+    if (exposureTime > 0)
+        values.push_back(Value(kExposureTimeTag, kTypeDouble, &exposureTime));
+    if (fNumber > 0)
+        values.push_back(Value(kFNumberTag, kTypeDouble, &fNumber));
+    const std::uint32_t code = answer.orientation >= 1 && answer.orientation <= 8 ? answer.orientation : 1;
+    if (code != 1) {
+        values.push_back(Value(kSourceAngleTag, kTypeDouble, &kOrientations[code].angle));
+        values.push_back(Value(kSourceFlipTag, kTypeLong, &kOrientations[code].flip));
+    }
+
+    for (const TagValue& v : values)
+        if (IPravonError* e =
+                tags->WriteTag(v.tag, v.type, static_cast<ULONG>(v.bytes.size()), v.bytes.data()))
+            return PravonContext(e, kComponent, "cannot give a tag to the tag control");
+    static_cast<CPravonTagControl*>(tags)->SetCameraModel(kOtherCameraModel);
+    return nullptr;
+}
+
 IPravonError* CPravonCameraRawLoad::Begin(IPravonImage* image) {
     if (!image)
         return PravonFail(kComponent, PravonKind::kBadArgument, "no image to load into");
-    if (m_samples.empty())
+    if (!m_file)
         return PravonFail(kComponent, PravonKind::kInvalidState, "the loader has no file open");
-    if (IPravonError* e = image->SetColorSpace(kMosaic))
+    if (IPravonError* e = image->SetColorSpace(m_colorSpace))
         return PravonContext(e, kComponent, "cannot give the image its colour space");
     if (IPravonError* e = image->SetSize(m_width, m_height))
         return PravonContext(e, kComponent, "cannot give the image its size");
@@ -217,9 +190,10 @@ IPravonError* CPravonCameraRawLoad::Step() {
         return nullptr;
     const LONG rows = std::min(m_tileSize, m_height - m_nextRow);
     const PravonRect band{0, m_nextRow, m_width, m_nextRow + rows};
-    if (IPravonError* e = PravonSetData(m_image, band, m_samples.data() + std::size_t(m_nextRow) * m_width,
-                                        std::size_t(m_width) * sizeof(WORD)))
-        return PravonContext(e, kComponent, "cannot write the mosaic into the image");
+    const std::size_t rowSamples = std::size_t(m_width) * std::size_t(m_channels);
+    if (IPravonError* e = PravonSetData(m_image, band, GetSamples() + std::size_t(m_nextRow) * rowSamples,
+                                        rowSamples * sizeof(WORD)))
+        return PravonContext(e, kComponent, "cannot write the samples into the image");
     m_nextRow += rows;
     return nullptr;
 }

@@ -1,14 +1,17 @@
-// The loader of camera raw files (DNG and the other formats LibRaw decodes): LibRaw only unpacks the sensor
-// mosaic and reads its metadata; nothing of its development is used. The loader yields what our own raw
-// sample container gives: a 16-bit mosaic (colour space 0x10020401) of 12-bit samples with the black level
-// removed, and the tags a development reads.
+// The loader of camera raw files (DNG and the other formats LibRaw decodes). The file is decoded by the
+// camera raw decoder program in a process of its own (CKvRawDecoderProcess): LibRaw only unpacks the
+// sensor data and reads its metadata there; nothing of its development is used. The loader yields what
+// our own raw sample container gives: a 16-bit mosaic (colour space 0x10020401) of 12-bit samples with the
+// black level removed, or 16-bit linear RGB for a file that holds no mosaic, with the tags a development
+// reads, the file's orientation and an input profile made from the file's own colour data.
 #pragma once
 
+#include "CKvRawDecoderProcess.h"
 #include "IPravonLoad.h"
 #include "platform/win/FourCC.h"
 
 #include <atomic>
-#include <vector>
+#include <memory>
 
 class CPravonCameraRawLoad final : public IPravonLoad {
 public:
@@ -16,25 +19,33 @@ public:
     // Files above this size are refused before anything is read.
     static constexpr ULONGLONG kMaxFileBytes = ULONGLONG{1} << 30;
     static constexpr LONG kMosaic = 0x10020401;
-    static constexpr WORD kMaxSample = 4095;
-    // The camera-model code given to every camera file: the standard group of the cameras the library's
-    // tables do not know.
-    static constexpr WORD kStandardCameraModel = 258;
+    static constexpr LONG kLinearRgb = 0x10060201;
+    static constexpr WORD kMaxSample = KvRawDecoder::kMaxSample;
+    // The camera-model code of every camera file: a camera outside the library's own tables, whose colour
+    // comes from the file.
+    static constexpr WORD kOtherCameraModel = 0;
     // Tags given besides the source size.
     static constexpr ULONG kCfaPatternTag = 0xA302;
     static constexpr ULONG kCameraInfoTag = 0x8000C;
     static constexpr ULONG kSensitivityTag = 0x80002;
-    static constexpr ULONG kExposureTimeTag = 0x829A;
-    static constexpr ULONG kFNumberTag = 0x829D;
+    static constexpr ULONG kExposureTimeTag = 0x829A; // f64 seconds
+    static constexpr ULONG kFNumberTag = 0x829D;      // f64
     static constexpr ULONG kModelTag = 0x110;
     // The camera's white-balance setting, given as automatic (two words, both 0): the file's as-shot gains
     // are what the camera chose.
     static constexpr ULONG kWhiteBalanceTag = 0x80005;
+    // The file's orientation: the horizontal mirror (i32, 1 = mirrored) and then the clockwise turn (f64,
+    // degrees) that stand it upright, as the development's transform applies them.
+    static constexpr ULONG kSourceAngleTag = 0x10005;
+    static constexpr ULONG kSourceFlipTag = 0x10004;
+    // The ICC input profile of the file's own colour, for the samples as the development encodes them:
+    // a mosaic's white-balanced values through the sRGB transfer curve, linear samples as they are.
+    static constexpr ULONG kCameraColorProfileTag = 0x10010;
 
     CPravonCameraRawLoad() = default;
 
-    // Unpacks the whole file: a file LibRaw cannot open, or one that holds no 2 x 2 colour-filter mosaic
-    // of red, green and blue, is refused with kind 1004 and the tag control stays as it was.
+    // Decodes the whole file: a file the decoder refuses, cannot read or crashes on is refused with kind
+    // 1004 and a message that names the cause, and the tag control stays as it was.
     IPravonError* Open(IPravonFileStream* stream, IPravonTagControl* tags) override;
     IPravonError* Begin(IPravonImage* image) override;
     IPravonError* Step() override;
@@ -45,15 +56,21 @@ public:
 
     LONG GetWidth() const { return m_width; }
     LONG GetHeight() const { return m_height; }
-    const std::vector<WORD>& GetSamples() const { return m_samples; }
+    LONG GetColorSpace() const { return m_colorSpace; }
+    // width x height x channels samples, row after row; null before a file is open.
+    const WORD* GetSamples() const { return m_file ? m_file->GetSamples() : nullptr; }
+    std::size_t GetSampleCount() const { return m_file ? m_file->GetSampleCount() : 0; }
 
 private:
     ~CPravonCameraRawLoad() override;
+    IPravonError* GiveTags(IPravonTagControl* tags, const KvRawDecoder::Answer& answer);
 
     std::atomic<ULONG> m_references{1};
-    std::vector<WORD> m_samples; // the mosaic, row after row
+    std::unique_ptr<CKvRawDecodedFile> m_file;
     LONG m_width = 0;
     LONG m_height = 0;
+    LONG m_channels = 0;
+    LONG m_colorSpace = 0;
     IPravonTagControl* m_tags = nullptr; // referenced
     IPravonImage* m_image = nullptr;     // referenced
     LONG m_tileSize = 0;

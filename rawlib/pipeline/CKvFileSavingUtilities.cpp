@@ -2,6 +2,7 @@
 
 #include "KvCameraProfileFile.h"
 #include "KvCameraProfileRecord.h"
+#include "KvFileColorProfile.h"
 
 #include "rawlib/filters/CCMLEngMgr.h"
 #include "rawlib/settings/ImageProperties.h"
@@ -130,16 +131,21 @@ LONG OtherToneMode(LONG camera, LONG colorMode) {
 
 } // namespace
 
-CKvFileSavingUtilities::CameraProfileParameters
-CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapshot) {
-    CameraProfileParameters p;
+LONG CKvFileSavingUtilities::GeneratorCamera(WORD model) {
     static constexpr struct {
         WORD model;
         LONG camera;
     } kCameras[] = {{257, 1}, {258, 3}, {259, 2}, {260, 5}, {1025, 4}, {1026, 6}};
     for (const auto& entry : kCameras)
-        if (entry.model == snapshot.cameraModelCode)
-            p.camera = entry.camera;
+        if (entry.model == model)
+            return entry.camera;
+    return 0;
+}
+
+CKvFileSavingUtilities::CameraProfileParameters
+CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapshot) {
+    CameraProfileParameters p;
+    p.camera = GeneratorCamera(snapshot.cameraModelCode);
     IPravonTagControl* tags = snapshot.tagControl;
     const CKvExposureAdjustment* settings = snapshot.exposureEnabled ? snapshot.exposure : nullptr;
     if (settings && settings->GetSecondValue() != 0)
@@ -307,12 +313,20 @@ std::string CKvFileSavingUtilities::GenerateCameraProfile(const ImageProperties&
         // The processed-raw models deliver sRGB already.
         if (ImageProperties::IsLimitedModel(snapshot.cameraModelCode))
             return GetProfilePath("KVsRGB.icm");
+        // A camera the generator does not know: the file's own colour, or, when the file gave none, its
+        // samples taken as sRGB, as the gains encode them.
+        if (GeneratorCamera(snapshot.cameraModelCode) == 0) {
+            const std::string own = FileColorProfilePath(snapshot);
+            return own.empty() ? GetProfilePath("KVsRGB.icm") : own;
+        }
         std::vector<WORD> curve;
         const CameraProfileParams record = CameraProfileRecord(snapshot, &curve);
         return static_cast<const char*>(::GenerateCameraProfile(record));
     }
     if (snapshot.embeddedProfile && !snapshot.embeddedProfilePath.empty())
         return snapshot.embeddedProfilePath;
+    if (const std::string own = FileColorProfilePath(snapshot); !own.empty())
+        return own;
     const WORD model = snapshot.cameraModelCode;
     if (model == 257)
         return GetProfilePath("KVNTSC.icm");
@@ -328,22 +342,22 @@ std::string CKvFileSavingUtilities::GenerateCameraProfile(const ImageProperties&
     return GetProfilePath(name);
 }
 
+std::string CKvFileSavingUtilities::CameraProfile(const ImageProperties& snapshot) const {
+    if (snapshot.rawFlag)
+        return GenerateCameraProfile(snapshot);
+    if (IsGrey(SourceColorSpace(snapshot)))
+        return GetProfilePath("KVGrayG22.icm");
+    if (snapshot.embeddedProfile && !snapshot.embeddedProfilePath.empty())
+        return snapshot.embeddedProfilePath;
+    return GenerateCameraProfile(snapshot);
+}
+
 bool CKvFileSavingUtilities::GetCameraEngine(CPravonFilterCMLEngine::Holder* holder,
                                              const ImageProperties& snapshot, const std::string& destination,
                                              LONG* bits) const {
-    const LONG colorSpace = SourceColorSpace(snapshot);
-    std::string source;
-    if (snapshot.rawFlag)
-        source = GenerateCameraProfile(snapshot);
-    else if (IsGrey(colorSpace))
-        source = GetProfilePath("KVGrayG22.icm");
-    else if (snapshot.embeddedProfile && !snapshot.embeddedProfilePath.empty())
-        source = snapshot.embeddedProfilePath;
-    else
-        source = GenerateCameraProfile(snapshot);
     if (bits)
-        *bits = (colorSpace & kSixteenBitFlag) ? 16 : 8;
-    return GetEngine(holder, source, destination);
+        *bits = (SourceColorSpace(snapshot) & kSixteenBitFlag) ? 16 : 8;
+    return GetEngine(holder, CameraProfile(snapshot), destination);
 }
 
 bool CKvFileSavingUtilities::GetEngine(CPravonFilterCMLEngine::Holder* holder, const std::string& source,

@@ -78,6 +78,11 @@ public:
         LONG fallbackToneMode = 3;
     };
     static CameraProfileParameters GetCameraProfileParameters(const ImageProperties& snapshot);
+    // The profile generator's camera for a camera-model code; 0 for a model it does not know.
+    static LONG GeneratorCamera(WORD model);
+    // The profile the picture's samples are converted from (what GetCameraEngine acquires); empty when none
+    // can be had.
+    std::string CameraProfile(const ImageProperties& snapshot) const;
 
 private:
     std::string m_folder;

@@ -1,6 +1,7 @@
 #include "CKvTolmoFilterChain.h"
 
 #include "CKvTolmoScaleSplit.h"
+#include "KvFileColorProfile.h"
 #include "KvTolmoUpdateValues.h"
 #include "KvToneTable8.h"
 
@@ -353,9 +354,9 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         HQ4Tuning tuning;
         BYTE words[4];
         if (tags && !PravonErrorPtr(tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words))) {
-            const LONG sensitivity = DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
-                                                         static_cast<WORD>(words[2] | words[3] << 8),
-                                                         snapshot.cameraModelCode);
+            const LONG sensitivity =
+                DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
+                                    static_cast<WORD>(words[2] | words[3] << 8), snapshot.cameraModelCode);
             if (snapshot.cameraModelCode == 259)
                 tuning.SetBySensitivityBase125(sensitivity);
             else
@@ -466,8 +467,10 @@ std::vector<WORD> CKvTolmoFilterChain::GainTables(const ImageProperties& snapsho
         }
 
     const LONG colorMode = exposure ? exposure->GetSecondValue() : -1;
+    // A file's own colour profile decodes the samples with the sRGB curve, whatever the colour mode says.
     const bool srgb =
-        (!exposure || colorMode != 3) && (snapshot.cameraModelCode != 257 || (exposure && colorMode != 0));
+        UsesFileColorProfile(snapshot) ||
+        ((!exposure || colorMode != 3) && (snapshot.cameraModelCode != 257 || (exposure && colorMode != 0)));
     if (srgb) {
         for (WORD& v : tables)
             v = SrgbEncoded(v);
@@ -638,7 +641,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kDustChanged))
         ok = UpdateDust(*snapshot, colorSpace, rawDevelopment);
     if (ok && (mask & kVignetteChanged)) {
-        const bool model259 = colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
+        const bool model259 =
+            colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
         ok = m_developmentMode == kPreviewMode ? enable(25, false)
                                                : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
     }

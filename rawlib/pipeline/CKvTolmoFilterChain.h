@@ -170,6 +170,8 @@ public:
     // The description of the output profile the last update chose.
     const std::string& GetProfileDescription() const { return m_profileDescription; }
     const std::string& GetOutputProfile() const { return m_outputProfile; }
+    // The profile the picture's samples are converted from, as the last update chose it.
+    const std::string& GetInputProfile() const { return m_inputProfile; }
 
 private:
     struct CameraTone {
@@ -204,6 +206,7 @@ private:
     std::array<CPravonFilterCMLEngine::Holder, 4> m_engines;
     std::string m_profileDescription;
     std::string m_outputProfile;
+    std::string m_inputProfile;
     bool m_lchChanged = false;
     bool m_firstAspectConsumed = false;
     bool m_firstUsed = false;

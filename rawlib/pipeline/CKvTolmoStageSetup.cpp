@@ -2,6 +2,7 @@
 // settings snapshot (the colour conversions, colour noise, crop, curves, camera tone and sharpening).
 #include "CKvFileSavingUtilities.h"
 #include "CKvTolmoFilterChain.h"
+#include "KvFileColorProfile.h"
 #include "KvProfileDescription.h"
 #include "KvTolmoUpdateValues.h"
 
@@ -323,6 +324,7 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
     if (output.empty())
         output = utilities->GetStandardProfile(0);
     m_outputProfile = output;
+    m_inputProfile = utilities->CameraProfile(snapshot);
     CKvString description;
     m_profileDescription =
         ReadProfileDescription(output.c_str(), &description, false) ? description.GetBuffer() : "";
@@ -332,7 +334,7 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
     const OutputParameters& out = m_outputParameters;
     const bool lab = GetStage(6)->IsEnabled(), lch = GetStage(7)->IsEnabled();
     auto* stage = Cml(GetStage(8));
-    if (!(rawDevelopment || snapshot.embeddedProfile ||
+    if (!(rawDevelopment || snapshot.embeddedProfile || UsesFileColorProfile(snapshot) ||
           (!out.customProfile && (out.profileRequested || out.depthDiffers)) || lab || lch)) {
         if (stage->IsEnabled()) {
             PravonErrorPtr(stage->Enable(false, false));

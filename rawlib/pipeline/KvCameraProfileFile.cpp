@@ -63,6 +63,12 @@ std::uint64_t RecordHash(const CameraProfileParams& p) {
     return h.Value();
 }
 
+bool ReusableFile(const std::string& path, std::uint64_t size) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           std::uint64_t(status.st_size) == size;
+}
+
 std::string Name(const CCameraProfileGen& generator, const CameraProfileParams& params) {
     char name[CCameraProfileGen::kPathLimit];
     if (generator.Name(name, sizeof name, kCameraProfilePrefix) != 0)
@@ -112,9 +118,7 @@ CKvString GenerateCameraProfile(const CameraProfileParams& params) {
     const std::string path = static_cast<const char*>(GetProfileFolder()) + name;
     if (path.size() >= CCameraProfileGen::kPathLimit)
         return CKvString("");
-    struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        std::uint64_t(status.st_size) == generator.ProfileSize())
+    if (ReusableFile(path, generator.ProfileSize()))
         return CKvString(path.c_str());
     // The fixed profile's name is the very file the generator reads it from: never written over.
     if (generator.IsFixedProfile() || generator.Build() != 0)
@@ -123,4 +127,19 @@ CKvString GenerateCameraProfile(const CameraProfileParams& params) {
     if (generator.Serialize(bytes.data(), DWORD(bytes.size())) != 0 || !WriteAtomically(path, bytes))
         return CKvString("");
     return CKvString(path.c_str());
+}
+
+CKvString SaveFileColorProfile(const std::vector<BYTE>& bytes) {
+    Fnv1a hash;
+    for (BYTE b : bytes)
+        hash.Add(b);
+    char name[CCameraProfileGen::kPathLimit];
+    std::snprintf(name, sizeof name, "%s%016llx.icm", kFileColorProfilePrefix,
+                  static_cast<unsigned long long>(hash.Value()));
+    const std::string path = std::string(static_cast<const char*>(GetProfileFolder())) + name;
+    if (path.size() >= CCameraProfileGen::kPathLimit)
+        return CKvString("");
+    if (ReusableFile(path, bytes.size()) || WriteAtomically(path, bytes))
+        return CKvString(path.c_str());
+    return CKvString("");
 }

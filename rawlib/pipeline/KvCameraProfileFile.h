@@ -6,6 +6,8 @@
 #include "CCameraProfileGen.h"
 #include "rawlib/foundation/CKvString.h"
 
+#include <vector>
+
 // The prefix of generated camera profiles' names.
 inline constexpr const char* kCameraProfilePrefix = "Kvx_";
 
@@ -19,3 +21,11 @@ CKvString CameraProfileFileName(const CameraProfileParams& params);
 // another size (that file is only ever read). A new file is written under a temporary name in the same
 // folder and then renamed, so a reused name never holds half a profile.
 CKvString GenerateCameraProfile(const CameraProfileParams& params);
+
+// The prefix of the profiles of a camera file's own colour; the name goes on with a hash of the content.
+inline constexpr const char* kFileColorProfilePrefix = "Kvx_F";
+
+// A camera file's own profile written into the profile folder under a name made from a hash of its bytes
+// (reused when a file of that name and size is there, written as GenerateCameraProfile writes); its path,
+// empty when it cannot be written.
+CKvString SaveFileColorProfile(const std::vector<BYTE>& bytes);

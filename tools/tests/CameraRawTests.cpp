@@ -107,7 +107,7 @@ TEST(CameraRaw, GivesTheMosaicLevelsPatternAndGainsOfADng) {
         EXPECT_EQ(sensitivity[1], kIso);
         WORD model = 0;
         ASSERT_PV_OK(loaded.tags->GetCameraModel(&model));
-        EXPECT_EQ(model, CPravonCameraRawLoad::kStandardCameraModel);
+        EXPECT_EQ(model, CPravonCameraRawLoad::kOtherCameraModel);
     }
 }
 

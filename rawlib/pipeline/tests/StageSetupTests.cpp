@@ -6,6 +6,7 @@
 #include "filters/CPravonFilterCML.h"
 #include "filters/CPravonFilterLut.h"
 #include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/CPravonCameraRawLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "rawlib/filters/CFltFnRedeye.h"
 #include "rawlib/filters/CFltSatComp.h"
@@ -32,6 +33,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -178,8 +181,8 @@ TEST_F(ChainOverRgb, ALinearPictureConvertedToSrgbMatchesLcms2) {
 }
 
 // A raw picture's samples are in the camera profile generated for its camera and settings, which the
-// output conversion starts from; a camera the generator does not know gets no profile and the update fails
-// with the colour engine's text.
+// output conversion starts from; a camera the generator does not know is converted from its file's own
+// profile, or, when its file gave none, taken as sRGB: never a failed update.
 TEST_F(ChainOverRgb, ARawPictureIsConvertedFromItsGeneratedCameraProfile) {
     TagAsRawCamera();
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
@@ -205,15 +208,34 @@ TEST_F(ChainOverRgb, ARawPictureIsConvertedFromItsGeneratedCameraProfile) {
         WORD model;
         int result;
         const char* text;
-    } const cases[] = {{0, CKvTolmoFilterChain::kColorEngineError, "CMSError"},
-                       {513, CKvTolmoFilterChain::kOk, ""}};
+    } const cases[] = {{0, CKvTolmoFilterChain::kOk, ""}, {513, CKvTolmoFilterChain::kOk, ""}};
     for (const Case& c : cases) {
         snapshot.cameraModelCode = c.model;
         EXPECT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), c.result) << c.model;
         EXPECT_EQ(chain.GetErrorText(), c.text) << c.model;
+        EXPECT_EQ(CKvFileSavingUtilities::Get()->GenerateCameraProfile(snapshot),
+                  machine.Profile("KVsRGB.icm"))
+            << c.model << ": the processed-raw models deliver sRGB, and so does a file without colour data";
     }
-    EXPECT_EQ(CKvFileSavingUtilities::Get()->GenerateCameraProfile(snapshot), machine.Profile("KVsRGB.icm"))
-        << "the processed-raw models deliver sRGB";
+
+    // The file's own profile, given by the camera raw loader, is written once under a name of its content.
+    cmsHPROFILE own = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    ASSERT_TRUE(cmsSaveProfileToMem(own, nullptr, &size));
+    std::vector<BYTE> bytes(size);
+    ASSERT_TRUE(cmsSaveProfileToMem(own, bytes.data(), &size));
+    cmsCloseProfile(own);
+    ASSERT_PV_OK(tags->WriteTag(CPravonCameraRawLoad::kCameraColorProfileTag, 1, size, bytes.data()));
+    snapshot.cameraModelCode = 0;
+    ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
+    const std::string path = chain.GetInputProfile();
+    EXPECT_EQ(path.substr(0, machine.Folder().size() + 5), machine.Folder() + "Kvx_F") << path;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), bytes);
+    EXPECT_EQ(WorstAgainstLcms2(path), 0) << "an sRGB profile of its own converts as the standard one";
+    snapshot.cameraModelCode = 258;
+    EXPECT_EQ(CKvFileSavingUtilities::Get()->CameraProfile(snapshot), generated)
+        << "the maker's own models keep their generated profile";
 }
 
 TEST_F(ChainOverRgb, WithoutAReasonToConvertTheOutputStageStaysOffAndAMissingProfileFails) {

@@ -1,0 +1,296 @@
+#include "CKvRawDecode.h"
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace KvRawDecoder;
+
+// A file's filter word below this value is no 2 x 2 pattern (none, or a larger repeat).
+constexpr unsigned kSmallestBayerFilters = 1000;
+constexpr unsigned kBlackPatternStart = 6;
+constexpr std::uint16_t kMaxLinearSample = 65535;
+// Bit readers may ask for a few bytes beyond the last coded one at the very end of a file; more than
+// this, and the file ends before its image data does.
+constexpr unsigned long long kOverreadTolerance = 64;
+// LibRaw's orientation ("flip": bit 4 transposes, 2 turns rows over, 1 columns) as EXIF codes.
+constexpr std::uint32_t kExifOfFlip[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+
+// Counts what LibRaw asks for beyond the end of the file once the image data is being unpacked: those are
+// bytes the file does not hold, so the picture would be made up where they belong.
+class CCountingStream final : public LibRaw_buffer_datastream {
+public:
+    CCountingStream(const unsigned char* data, std::size_t size)
+        : LibRaw_buffer_datastream(const_cast<unsigned char*>(data), size), m_size(size) {}
+
+    int read(void* ptr, size_t sz, size_t nmemb) override {
+        const INT64 at = tell();
+        const unsigned long long want = static_cast<unsigned long long>(sz) * nmemb;
+        const unsigned long long left =
+            at >= 0 && static_cast<unsigned long long>(at) < m_size ? m_size - at : 0;
+        if (counting && want > left)
+            missing += want - left;
+        return LibRaw_buffer_datastream::read(ptr, sz, nmemb);
+    }
+    int get_char() override {
+        const int c = LibRaw_buffer_datastream::get_char();
+        if (counting && c < 0)
+            ++missing;
+        return c;
+    }
+
+    bool counting = false;
+    unsigned long long missing = 0;
+
+private:
+    std::size_t m_size;
+};
+
+struct DataErrors {
+    int count = 0;
+    int offset = 0;
+};
+
+void OnDataError(void* data, const char*, const int offset) {
+    auto* errors = static_cast<DataErrors*>(data);
+    if (errors->count++ == 0)
+        errors->offset = offset;
+}
+
+// The black level of one pixel: the overall one, the colour's own and the repeating pattern's.
+unsigned BlackAt(const libraw_colordata_t& color, int colourIndex, int row, int col) {
+    unsigned black = color.black + color.cblack[colourIndex];
+    const unsigned rows = color.cblack[4], cols = color.cblack[5];
+    if (rows && cols) {
+        const std::size_t at = kBlackPatternStart + (row % rows) * cols + (col % cols);
+        if (at < LIBRAW_CBLACK_SIZE)
+            black += color.cblack[at];
+    }
+    return black;
+}
+
+std::uint16_t Scaled(unsigned value, unsigned black, unsigned maximum, unsigned top) {
+    if (value <= black)
+        return 0;
+    const double range = maximum > black ? double(maximum - black) : 1.0;
+    return static_cast<std::uint16_t>(
+        std::min<double>(std::lround((value - black) * double(top) / range), top));
+}
+
+void CopyText(char* to, std::size_t size, const char* from) {
+    std::snprintf(to, size, "%s", from ? from : "");
+}
+
+constexpr std::uint16_t kUnsetIlluminant = 0xFFFF;
+
+bool AnyNonZero(const float* values) {
+    return std::any_of(values, values + 9, [](float v) { return v != 0; });
+}
+
+struct LibRawDeleter {
+    void operator()(LibRaw* raw) const { delete raw; }
+};
+
+} // namespace
+
+CKvRawDecode::CKvRawDecode(const unsigned char* file, std::size_t size) : m_file(file), m_size(size) {
+    std::memcpy(m_answer.magic, kMagic, sizeof kMagic);
+    m_answer.version = kVersion;
+    m_answer.status = kDecoded;
+    m_answer.orientation = 1;
+}
+
+void CKvRawDecode::Refuse(std::uint32_t status, const std::string& why) {
+    m_answer.status = status;
+    CopyText(m_answer.message, sizeof m_answer.message, why.c_str());
+}
+
+bool CKvRawDecode::Run(int answerDescriptor) {
+    try {
+        Decode(answerDescriptor);
+    } catch (const std::bad_alloc&) {
+        Refuse(kNoMemory, "the decoder ran out of memory");
+    } catch (...) {
+        Refuse(kRefused, "the decoder could not read the file");
+    }
+    if (m_answerWritten && m_answer.status == kDecoded)
+        return true;
+    // A refusal is the header alone.
+    m_answer.sampleOffset = m_answer.sampleBytes = 0;
+    unsigned char* none = nullptr;
+    return WriteAnswer(answerDescriptor, 0, &none);
+}
+
+bool CKvRawDecode::WriteAnswer(int answerDescriptor, std::size_t sampleBytes, unsigned char** samples) {
+    const std::size_t offset = sizeof(Answer);
+    const std::size_t total = offset + sampleBytes;
+    if (ftruncate(answerDescriptor, static_cast<off_t>(total)) != 0)
+        return false;
+    void* memory = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, answerDescriptor, 0);
+    if (memory == MAP_FAILED)
+        return false;
+    m_answer.sampleOffset = sampleBytes ? offset : 0;
+    m_answer.sampleBytes = sampleBytes;
+    std::memcpy(memory, &m_answer, sizeof m_answer);
+    // The mapping stays for the program's short life; the samples are written through it.
+    *samples = static_cast<unsigned char*>(memory) + offset;
+    m_answerWritten = true;
+    return true;
+}
+
+void CKvRawDecode::TakeMetadata(LibRaw& raw) {
+    const libraw_data_t& d = raw.imgdata;
+    m_answer.orientation = kExifOfFlip[d.sizes.flip & 7];
+    for (int c = 0; c < 3; ++c)
+        m_answer.asShotMultipliers[c] = d.color.cam_mul[c];
+    m_answer.isDng = d.idata.dng_version != 0;
+    for (int i = 0; i < 2; ++i) {
+        const libraw_dng_color_t& from = d.color.dng_color[i];
+        DngColor& to = m_answer.dng[i];
+        to.fields = 0;
+        to.illuminant = from.illuminant;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                to.colorMatrix[3 * r + c] = from.colormatrix[r][c];
+                to.forwardMatrix[3 * r + c] = from.forwardmatrix[r][c];
+                to.calibration[3 * r + c] = from.calibration[r][c];
+            }
+        // This LibRaw marks what it parsed in its per-directory copies only: a matrix counts as given when
+        // it is not all zeros, an illuminant when it is not the "unset" value.
+        if ((from.parsedfields & LIBRAW_DNGFM_COLORMATRIX) || AnyNonZero(to.colorMatrix))
+            to.fields |= kHasColorMatrix;
+        if ((from.parsedfields & LIBRAW_DNGFM_FORWARDMATRIX) || AnyNonZero(to.forwardMatrix))
+            to.fields |= kHasForwardMatrix;
+        if ((from.parsedfields & LIBRAW_DNGFM_CALIBRATION) || AnyNonZero(to.calibration))
+            to.fields |= kHasCalibration;
+        if ((from.parsedfields & LIBRAW_DNGFM_ILLUMINANT) ||
+            (from.illuminant != 0 && from.illuminant != kUnsetIlluminant))
+            to.fields |= kHasIlluminant;
+    }
+    const libraw_dng_levels_t& levels = d.color.dng_levels;
+    const auto positive = [](const float* v) { return v[0] > 0 && v[1] > 0 && v[2] > 0; };
+    m_answer.hasAsShotNeutral =
+        (levels.parsedfields & LIBRAW_DNGFM_ASSHOTNEUTRAL) || positive(levels.asshotneutral);
+    m_answer.hasAnalogBalance =
+        (levels.parsedfields & LIBRAW_DNGFM_ANALOGBALANCE) || positive(levels.analogbalance);
+    for (int c = 0; c < 3; ++c) {
+        m_answer.asShotNeutral[c] = levels.asshotneutral[c];
+        m_answer.analogBalance[c] = levels.analogbalance[c];
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            m_answer.xyzToCamera[3 * r + c] = d.color.cam_xyz[r][c];
+    m_answer.iso = d.other.iso_speed;
+    m_answer.exposureTime = d.other.shutter;
+    m_answer.fNumber = d.other.aperture;
+    CopyText(m_answer.make, sizeof m_answer.make, d.idata.make);
+    CopyText(m_answer.model, sizeof m_answer.model, d.idata.model);
+}
+
+void CKvRawDecode::Decode(int answerDescriptor) {
+    std::unique_ptr<LibRaw, LibRawDeleter> raw(new LibRaw(0));
+    CCountingStream stream(m_file, m_size);
+    DataErrors errors;
+    raw->set_dataerror_handler(OnDataError, &errors);
+    if (const int result = raw->open_datastream(&stream); result != LIBRAW_SUCCESS) {
+        if (result == LIBRAW_UNSUFFICIENT_MEMORY)
+            return Refuse(kNoMemory, "the decoder ran out of memory");
+        return Refuse(kRefused, libraw_strerror(result));
+    }
+    const libraw_data_t& d = raw->imgdata;
+    const bool mosaic = d.idata.colors == 3 && d.idata.filters >= kSmallestBayerFilters;
+    const bool linear = d.idata.colors == 3 && d.idata.filters == 0 && d.idata.dng_version != 0;
+    if (!mosaic && !linear)
+        return Refuse(kRefused,
+                      "it holds no 2 x 2 colour-filter mosaic of red, green and blue, nor linear RGB");
+    const unsigned long long pixels = 1ull * d.sizes.raw_width * d.sizes.raw_height;
+    if (pixels == 0 || pixels > kMaxPixelsPerFileByte * m_size)
+        return Refuse(kDamaged, "its header claims more pixels than the file can hold");
+
+    stream.counting = true;
+    if (const int result = raw->unpack(); result != LIBRAW_SUCCESS) {
+        if (result == LIBRAW_UNSUFFICIENT_MEMORY)
+            return Refuse(kNoMemory, "the decoder ran out of memory");
+        if (stream.missing > kOverreadTolerance || result == LIBRAW_IO_ERROR)
+            return Refuse(kDamaged, "the file ends before its image data does");
+        return Refuse(kRefused, libraw_strerror(result));
+    }
+    stream.counting = false;
+    if (stream.missing > kOverreadTolerance)
+        return Refuse(kDamaged, "the file ends before its image data does");
+    if (errors.count) {
+        if (errors.offset < 0)
+            return Refuse(kDamaged, "the file ends before its image data does");
+        return Refuse(kDamaged, "its image data is damaged at byte " + std::to_string(errors.offset));
+    }
+    if (d.process_warnings & (LIBRAW_WARN_NO_JPEGLIB | LIBRAW_WARN_NO_JASPER))
+        return Refuse(kRefused, "its image data is coded in a way the decoder cannot read");
+
+    const unsigned width = d.sizes.width, height = d.sizes.height;
+    const std::size_t pitch = d.sizes.raw_pitch / sizeof(ushort);
+    if (width < 2 || height < 2 || d.sizes.left_margin + width > d.sizes.raw_width ||
+        d.sizes.top_margin + height > d.sizes.raw_height)
+        return Refuse(kRefused, "its image's geometry is inconsistent");
+    const libraw_colordata_t& color = d.color;
+    TakeMetadata(*raw);
+    m_answer.width = width;
+    m_answer.height = height;
+
+    if (mosaic) {
+        if (!d.rawdata.raw_image || pitch < d.sizes.raw_width)
+            return Refuse(kRefused, "it holds no mosaic after all");
+        m_answer.channels = kMosaicChannels;
+        m_answer.maxSample = kMaxSample;
+        for (int i = 0; i < 4; ++i) {
+            // LibRaw names the second green of a pattern 3.
+            const int c = raw->COLOR(i / 2, i % 2) & 3;
+            m_answer.cells[i] = static_cast<std::uint8_t>(c == 3 ? 1 : c);
+        }
+        unsigned char* bytes = nullptr;
+        if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * sizeof(std::uint16_t), &bytes))
+            return;
+        auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
+        for (unsigned y = 0; y < height; ++y) {
+            const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
+            for (unsigned x = 0; x < width; ++x) {
+                const int c = raw->COLOR(int(y), int(x)) & 3;
+                samples[std::size_t{y} * width + x] =
+                    Scaled(row[x], BlackAt(color, c, int(y), int(x)), color.maximum, kMaxSample);
+            }
+        }
+        // The header again, now that it is complete.
+        std::memcpy(bytes - sizeof(Answer), &m_answer, sizeof m_answer);
+        return;
+    }
+
+    const ushort(*four)[4] = d.rawdata.color4_image;
+    const ushort(*three)[3] = d.rawdata.color3_image;
+    const std::size_t stride = four ? d.sizes.raw_pitch / sizeof(*four) : d.sizes.raw_pitch / sizeof(*three);
+    if ((!four && !three) || stride < d.sizes.raw_width)
+        return Refuse(kRefused, "it holds no linear samples after all");
+    m_answer.channels = kLinearChannels;
+    m_answer.maxSample = kMaxLinearSample;
+    unsigned char* bytes = nullptr;
+    if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * 3 * sizeof(std::uint16_t), &bytes))
+        return;
+    auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
+            for (int c = 0; c < 3; ++c) {
+                const unsigned v = four ? four[at][c] : three[at][c];
+                samples[(std::size_t{y} * width + x) * 3 + c] =
+                    Scaled(v, BlackAt(color, c, int(y), int(x)), color.maximum, kMaxLinearSample);
+            }
+        }
+    std::memcpy(bytes - sizeof(Answer), &m_answer, sizeof m_answer);
+}

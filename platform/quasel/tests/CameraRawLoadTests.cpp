@@ -1,0 +1,360 @@
+#include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/CPravonCameraRawLoad.h"
+#include "platform/quasel/CPravonTagControl.h"
+#include "testing/DngWriter.h"
+#include "testing/PravonTestSupport.h"
+#include "testing/PullAll.h"
+#include "testing/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <lcms2.h>
+
+#include <cmath>
+#include <cstring>
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace kvtest;
+
+constexpr std::uint32_t kWidth = 64, kHeight = 48;
+constexpr std::uint32_t kBlack = 512, kWhite = 16383; // a 14-bit sensor with a black level
+
+struct Loaded {
+    explicit Loaded(const std::string& path) {
+        IPravonImage* rawImage = nullptr;
+        IPravonTagControl* rawTags = nullptr;
+        error.reset(IPravonLoad::LoadFile(&manager, PravonFile{path}, &rawImage, &rawTags));
+        image.reset(rawImage);
+        tags.reset(rawTags);
+    }
+    CPravonMemoryManager manager{64};
+    PravonErrorPtr error;
+    PravonImagePtr image;
+    PravonTagControlPtr tags;
+};
+
+// A sensor sample of the 12-bit level v, as a camera with the test's black and white levels records it.
+std::uint16_t Sensor(int v) {
+    return static_cast<std::uint16_t>(std::lround(kBlack + v * double(kWhite - kBlack) / 4095.0));
+}
+
+DngSpec Mosaic(const std::string& pattern) {
+    DngSpec spec;
+    spec.width = kWidth;
+    spec.height = kHeight;
+    spec.pattern = pattern;
+    spec.black = kBlack;
+    spec.white = kWhite;
+    spec.calibrations.push_back({21, {1, 0, 0, 0, 1, 0, 0, 0, 1}});
+    spec.asShotNeutral = {0.5, 1, 0.625};
+    spec.iso = 400;
+    spec.exposureTime = 0.008;
+    spec.fNumber = 5.6;
+    for (std::uint32_t y = 0; y < kHeight; ++y)
+        for (std::uint32_t x = 0; x < kWidth; ++x)
+            spec.samples.push_back(Sensor(static_cast<int>((x * 61 + y * 17) % 4096)));
+    return spec;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* e = readdir(dir))
+            count += e->d_name[0] != '.';
+        closedir(dir);
+    }
+    return count;
+}
+
+TEST(CameraRawLoad, GivesTheMosaicPatternBalanceAndExposureOfADng) {
+    TempFolder folder;
+    for (const std::string pattern : {"RGGB", "BGGR", "GRBG", "GBRG"}) {
+        const DngSpec spec = Mosaic(pattern);
+        const Loaded loaded(folder.Write(pattern + ".dng", WriteDng(spec).bytes));
+        ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+        LONG w = 0, h = 0, code = 0;
+        ASSERT_PV_OK(loaded.image->GetSize(&w, &h));
+        ASSERT_PV_OK(loaded.image->GetColorSpace(&code));
+        EXPECT_EQ(w, LONG(kWidth));
+        EXPECT_EQ(h, LONG(kHeight));
+        EXPECT_EQ(code, 0x10020401);
+        TestPlane plane;
+        ASSERT_PV_OK(PullAll(loaded.image.get(), &plane));
+        int worst = 0;
+        for (std::uint32_t y = 0; y < kHeight; ++y)
+            for (std::uint32_t x = 0; x < kWidth; ++x)
+                worst = std::max(
+                    worst, std::abs(int(plane.Sample(LONG(x), LONG(y), 0)) - int((x * 61 + y * 17) % 4096)));
+        EXPECT_LE(worst, 1) << pattern << ": black removed and scaled to 12 bits";
+
+        BYTE cfa[8];
+        ASSERT_PV_OK(loaded.tags->ReadTag(0xA302, 1, 8, cfa));
+        const BYTE header[4] = {0, 2, 0, 2};
+        EXPECT_EQ(std::memcmp(cfa, header, 4), 0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(cfa[4 + i], pattern[i] == 'R' ? 0 : pattern[i] == 'G' ? 1 : 2) << pattern;
+        BYTE info[32];
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x8000C, 4, 32, info));
+        double red = 0, blue = 0, exposure = 0, fNumber = 0;
+        std::memcpy(&red, info, 8);
+        std::memcpy(&blue, info + 8, 8);
+        EXPECT_NEAR(red, 1 / 0.5, 1e-4) << "the gain that balances the as-shot neutral";
+        EXPECT_NEAR(blue, 1 / 0.625, 1e-4);
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x829A, 12, 8, &exposure));
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x829D, 12, 8, &fNumber));
+        EXPECT_NEAR(exposure, 0.008, 1e-6);
+        EXPECT_NEAR(fNumber, 5.6, 1e-6);
+        WORD sensitivity[2] = {1, 0};
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x80002, 3, sizeof sensitivity, sensitivity));
+        EXPECT_EQ(sensitivity[0], 0);
+        EXPECT_EQ(sensitivity[1], 400);
+        WORD model = 1;
+        ASSERT_PV_OK(loaded.tags->GetCameraModel(&model));
+        EXPECT_EQ(model, CPravonCameraRawLoad::kOtherCameraModel);
+        EXPECT_FALSE(loaded.tags->TagExists(0x10005)) << "an upright file needs no turn";
+    }
+}
+
+TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
+    TempFolder folder;
+    DngSpec spec = Mosaic("RGGB");
+    spec.channels = 3;
+    spec.samples.clear();
+    for (std::uint32_t i = 0; i < kWidth * kHeight * 3; ++i)
+        spec.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 97) % (kWhite - kBlack + 1)));
+    const Loaded loaded(folder.Write("linear.dng", WriteDng(spec).bytes));
+    ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+    LONG code = 0;
+    ASSERT_PV_OK(loaded.image->GetColorSpace(&code));
+    EXPECT_EQ(code, 0x10060201);
+    EXPECT_FALSE(loaded.tags->TagExists(0xA302));
+    TestPlane plane;
+    ASSERT_PV_OK(PullAll(loaded.image.get(), &plane));
+    int worst = 0;
+    for (std::uint32_t i = 0; i < kWidth * kHeight * 3; ++i) {
+        const double expected = (spec.samples[i] - kBlack) * 65535.0 / (kWhite - kBlack);
+        const LONG x = LONG(i / 3 % kWidth), y = LONG(i / 3 / kWidth);
+        worst = std::max(worst, int(std::lround(std::fabs(plane.Sample(x, y, int(i % 3)) - expected))));
+    }
+    EXPECT_LE(worst, 1);
+}
+
+// EXIF orientation code, then the clockwise turn and the mirror (applied first) that stand the picture
+// upright, worked out from where each code puts the stored first row and column.
+struct OrientationCase {
+    std::uint16_t code;
+    double angle;
+    LONG flip;
+};
+
+TEST(CameraRawLoad, TheFilesOrientationBecomesTheTurnThatStandsItUpright) {
+    const OrientationCase cases[] = {{2, 0, 1},  {3, 180, 0}, {4, 180, 1}, {5, 270, 1},
+                                     {6, 90, 0}, {7, 90, 1},  {8, 270, 0}};
+    TempFolder folder;
+    for (const OrientationCase& c : cases) {
+        DngSpec spec = Mosaic("RGGB");
+        spec.orientation = c.code;
+        const Loaded loaded(folder.Write("turned.dng", WriteDng(spec).bytes));
+        ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+        double angle = -1;
+        LONG flip = -1;
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x10005, 12, sizeof angle, &angle));
+        ASSERT_PV_OK(loaded.tags->ReadTag(0x10004, 4, sizeof flip, &flip));
+        EXPECT_EQ(angle, c.angle) << "code " << c.code;
+        EXPECT_EQ(flip, c.flip) << "code " << c.code;
+    }
+}
+
+TEST(CameraRawLoad, AFileCutShortInItsImageDataIsRefusedAsDamaged) {
+    TempFolder folder;
+    const DngFile file = WriteDng(Mosaic("RGGB"));
+    const std::size_t data = file.bytes.size() - file.imageDataOffset;
+    for (const std::size_t keep :
+         {file.imageDataOffset + 1, file.imageDataOffset + data / 2, file.bytes.size() - 200}) {
+        const std::string path = folder.Write(
+            "cut.dng", std::vector<std::uint8_t>(file.bytes.begin(), file.bytes.begin() + long(keep)));
+        const Loaded loaded(path);
+        ASSERT_TRUE(loaded.error) << "kept " << keep << " of " << file.bytes.size();
+        EXPECT_EQ(loaded.error->GetKind(), PravonKind::kMissingInput);
+        EXPECT_NE(loaded.error->Describe().find("the file ends before its image data does"),
+                  std::string::npos)
+            << loaded.error->Describe();
+        EXPECT_FALSE(loaded.image);
+    }
+}
+
+// A decoder program that misbehaves, and the cause the refusal must name.
+struct Misbehaviour {
+    const char* mode;
+    const char* cause;
+};
+
+class MisbehavingDecoder : public ::testing::Test {
+protected:
+    void TearDown() override { CKvRawDecoderProcess::Configure({}); }
+
+    // Opens a small good DNG through the decoder program of `mode`.
+    PravonErrorPtr OpenWith(const std::string& mode, CPravonTagControl* tags, LONG* width = nullptr) {
+        const std::string program = m_folder.File(mode);
+        if (mode != "missing") {
+            EXPECT_EQ(symlink(KV_FAKE_DECODER, program.c_str()), 0);
+        }
+        CKvRawDecoderProcess::Configure({program, 0.5});
+        const std::string path = m_folder.Write(mode + ".dng", WriteDng(Mosaic("RGGB")).bytes);
+        IPravonFileStream* raw = nullptr;
+        EXPECT_PV_OK(IPravonFileStream::CreateFileStream(&raw));
+        PravonFileStreamPtr stream(raw);
+        EXPECT_PV_OK(stream->Open(PravonFile{path}, IPravonFileStream::kRead));
+        PravonLoadPtr load(new CPravonCameraRawLoad());
+        PravonErrorPtr error(load->Open(stream.get(), tags));
+        if (width)
+            *width = static_cast<CPravonCameraRawLoad*>(load.get())->GetWidth();
+        return error;
+    }
+
+    TempFolder m_folder;
+};
+
+TEST_F(MisbehavingDecoder, IsRefusedWithItsCauseAndLeavesNothingBehind) {
+    const Misbehaviour cases[] = {
+        {"crash", "the decoder stopped on damaged data (signal 11)"},
+        {"hang", "the decoder took longer than 0.5 s"},
+        {"silent", "the decoder ended without an answer"},
+        {"exit3", "the decoder failed (exit 3)"},
+        {"garbage", "the decoder's answer is not one this loader reads"},
+        {"short", "the decoder's answer is too short"},
+        {"overclaim", "the decoder's answer does not hold the samples it announces"},
+        {"hot", "the decoder's answer holds samples above their white level"},
+        {"huge", "the decoder's answer has an impossible size"},
+        {"missing", "could not be started"},
+    };
+    const int descriptors = OpenDescriptors();
+    for (const Misbehaviour& c : cases) {
+        CPravonTagControl* tags = new CPravonTagControl();
+        const PravonErrorPtr error = OpenWith(c.mode, tags);
+        ASSERT_TRUE(error) << c.mode;
+        EXPECT_EQ(error->GetKind(), PravonKind::kMissingInput) << c.mode;
+        EXPECT_NE(error->Describe().find(c.cause), std::string::npos) << c.mode << ": " << error->Describe();
+        EXPECT_EQ(tags->GetTagCount(), 0u) << c.mode;
+        tags->Release();
+        EXPECT_EQ(OpenDescriptors(), descriptors) << c.mode << " left a descriptor open";
+        int status = 0;
+        EXPECT_LE(waitpid(-1, &status, WNOHANG), 0) << c.mode << " left a child to reap";
+    }
+}
+
+TEST_F(MisbehavingDecoder, FindsNoDescriptorButItsOwnThree) {
+    CPravonTagControl* tags = new CPravonTagControl();
+    LONG width = 0;
+    const PravonErrorPtr error = OpenWith("descriptors", tags, &width);
+    tags->Release();
+    ASSERT_FALSE(error) << error->Describe();
+    EXPECT_EQ(width, 6) << "standard input, output and error, the file, the answer and the pipe";
+}
+
+// ---- The file's own colour, checked through lcms2 against colorimetry worked out here ----
+
+using Matrix = std::array<double, 9>;
+using Vec = std::array<double, 3>;
+
+Vec Apply(const Matrix& m, const Vec& v) {
+    return {m[0] * v[0] + m[1] * v[1] + m[2] * v[2], m[3] * v[0] + m[4] * v[1] + m[5] * v[2],
+            m[6] * v[0] + m[7] * v[1] + m[8] * v[2]};
+}
+
+Matrix Inverse(const Matrix& m) {
+    const double d = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+                     m[2] * (m[3] * m[7] - m[4] * m[6]);
+    return {
+        (m[4] * m[8] - m[5] * m[7]) / d, (m[2] * m[7] - m[1] * m[8]) / d, (m[1] * m[5] - m[2] * m[4]) / d,
+        (m[5] * m[6] - m[3] * m[8]) / d, (m[0] * m[8] - m[2] * m[6]) / d, (m[2] * m[3] - m[0] * m[5]) / d,
+        (m[3] * m[7] - m[4] * m[6]) / d, (m[1] * m[6] - m[0] * m[7]) / d, (m[0] * m[4] - m[1] * m[3]) / d};
+}
+
+// Bradford's adaptation from D65 to D50, as published.
+constexpr Matrix kD65ToD50{1.0478112,  0.0228866,  -0.0501270, 0.0295424, 0.9904844,
+                           -0.0170491, -0.0092345, 0.0150436,  0.7521316};
+constexpr Vec kD65{0.95047, 1.0, 1.08883};
+// A camera of the test's own: XYZ (D65-lit scene) to its raw channels.
+constexpr Matrix kCamera{0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95};
+
+double SrgbEncode(double v) {
+    return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+}
+
+// The XYZ (D50) the loaded file's profile gives for a scene colour of XYZ (D65), sampled as the
+// development samples it: balanced by the loader's gains and sRGB-encoded.
+Vec ThroughProfile(CPravonTagControl* tags, const Vec& sceneXyz, const Vec& neutral) {
+    std::vector<BYTE> icc(tags->GetTagSize(CPravonCameraRawLoad::kCameraColorProfileTag));
+    EXPECT_PV_OK(
+        tags->ReadTag(CPravonCameraRawLoad::kCameraColorProfileTag, 1, ULONG(icc.size()), icc.data()));
+    cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size()));
+    cmsHPROFILE xyz = cmsCreateXYZProfile();
+    cmsHTRANSFORM t =
+        cmsCreateTransform(profile, TYPE_RGB_DBL, xyz, TYPE_XYZ_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    EXPECT_NE(t, nullptr);
+    const Vec raw = Apply(kCamera, sceneXyz);
+    const double rgb[3] = {SrgbEncode(raw[0] / neutral[0]), SrgbEncode(raw[1] / neutral[1]),
+                           SrgbEncode(raw[2] / neutral[2])};
+    cmsCIEXYZ out{};
+    cmsDoTransform(t, rgb, &out, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(xyz);
+    cmsCloseProfile(profile);
+    return {out.X, out.Y, out.Z};
+}
+
+TEST(CameraRawLoad, TheFilesProfileTakesItsCameraValuesToTheSceneColours) {
+    const Vec neutral = Apply(kCamera, kD65);
+    const Vec unitNeutral{neutral[0] / neutral[1], 1, neutral[2] / neutral[1]};
+    // The forward matrix of the same camera: balanced values to XYZ (D50), the balanced white to D50.
+    Matrix forward{};
+    {
+        const Matrix toXyz = Inverse(kCamera);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                double v = 0;
+                for (int k = 0; k < 3; ++k)
+                    v += kD65ToD50[3 * r + k] * toXyz[3 * k + c];
+                forward[3 * r + c] = v * unitNeutral[c];
+            }
+    }
+    // An illuminant-A matrix that, weighted in, would turn every colour: only D65 may count here.
+    const Matrix tungsten{0.90, 0.10, -0.20, -0.20, 1.10, 0.10, 0.10, -0.30, 1.40};
+    // A colour matrix that is wrong on purpose: a forward matrix, when given, decides.
+    const Matrix skewed{0.80, 0.20, -0.10, -0.20, 1.10, 0.05, 0.10, -0.20, 0.90};
+    struct Case {
+        const char* what;
+        std::vector<DngCalibration> calibrations;
+    } const cases[] = {
+        {"one D65 colour matrix", {{21, kCamera}}},
+        {"illuminant A and D65, a daylight neutral", {{17, tungsten}, {21, kCamera}}},
+        {"a forward matrix beside a colour matrix", {{21, skewed, true, forward}}},
+    };
+    const Vec colours[] = {{0.4124, 0.2126, 0.0193}, {0.3576, 0.7152, 0.1192}, {0.1805, 0.0722, 0.9505},
+                           {0.20, 0.18, 0.10},       {0.30, 0.35, 0.40},       {0.475, 0.5, 0.544}};
+    TempFolder folder;
+    for (const Case& c : cases) {
+        DngSpec spec = Mosaic("RGGB");
+        spec.calibrations = c.calibrations;
+        spec.asShotNeutral = unitNeutral;
+        const Loaded loaded(folder.Write("colour.dng", WriteDng(spec).bytes));
+        ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+        auto* tags = static_cast<CPravonTagControl*>(loaded.tags.get());
+        for (const Vec& colour : colours) {
+            // Exposed so that the white's green is the sensor's white level: the profile gives that white
+            // the luminance 1, and every colour in proportion.
+            const Vec scene{colour[0] / neutral[1], colour[1] / neutral[1], colour[2] / neutral[1]};
+            const Vec expected = Apply(kD65ToD50, colour);
+            const Vec got = ThroughProfile(tags, scene, unitNeutral);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(got[i], expected[i], 0.004) << c.what << ", component " << i;
+        }
+    }
+}
+
+} // namespace
