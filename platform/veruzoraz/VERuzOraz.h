@@ -3,7 +3,8 @@
 //
 // The mosaic is width x height 12-bit samples in 16-bit words, one row after the other. The output is
 // (width - 16) x (height - 6) interleaved RGB for the blue-green-green-red pattern, or (width - 16) x
-// (height - 4) for the yellow-cyan-green-magenta pattern, as 12-bit values in 16-bit words. The private
+// (height - 4) for the yellow-cyan-green-magenta pattern, as 12-bit display values (the sRGB transfer
+// curve, which the raw processor's users take as their source profile) in 16-bit words. The private
 // data are the camera's own bytes (at least 360 of them); byte 0 says in what unit the gains come: 1 for
 // 128ths, anything else for 256ths.
 #pragma once
@@ -16,6 +17,7 @@ extern "C" {
 constexpr std::int32_t VER_OK = 1;
 constexpr std::int32_t VER_CANCELLED = 0; // the progress function answered 0
 constexpr std::int32_t VER_BAD_SIZE = 3;  // the mosaic is too small for the output
+constexpr std::int32_t VER_NO_MEMORY = 4; // no memory for the conversion
 
 // Pattern codes.
 constexpr std::int32_t VER_PATTERN_YCGM = 1;
@@ -43,11 +45,13 @@ using SigProcExFunction = std::int32_t (*)(const std::uint16_t* mosaic, std::int
                                            std::uint8_t* privateData, VerProgressFunction progress,
                                            void* context, std::uint16_t* output, std::int32_t pattern);
 
-// Each output pixel is the 2 x 2 cell of the mosaic that holds its mosaic position (the output's origin
-// lies at VER_LEFT_MARGIN and the pattern's top margin), red and blue times their gains, every channel
-// times exposureFactor / 256 and toneFactor / 256, clamped to 0..4095. The mode codes are kept for the
-// camera and change nothing here. Progress: (row, output height) every VER_PROGRESS_ROWS rows from row 0,
-// then (output height, output height).
+// Output pixel (x, y) is the mosaic site (x + VER_LEFT_MARGIN, y + the pattern's top margin), interpolated
+// at full resolution (gradient-corrected for the blue-green-green-red pattern, bilinear per colour and then
+// unmixed for the yellow-cyan-green-magenta one). Red and blue are then multiplied by their gains, every
+// channel by exposureFactor / 256, and the linear light (a 12-bit white being 1.0) is sRGB-encoded; the
+// tone factor (256 leaves it) lightens or darkens the encoded mid-tones, black and white staying put.
+// The mode codes are kept for the camera and change nothing here. Progress: (row, output height) every
+// VER_PROGRESS_ROWS rows from row 0, then (output height, output height).
 std::int32_t sig_proc_ex(const std::uint16_t* mosaic, std::int32_t heightMinus1, std::int32_t width,
                          std::int32_t redGain, std::int32_t blueGain, std::int32_t firstMode,
                          std::int32_t secondMode, std::int32_t exposureFactor, std::int32_t toneFactor,
