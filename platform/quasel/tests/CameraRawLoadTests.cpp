@@ -187,6 +187,19 @@ TEST(CameraRawLoad, AFileCutShortInItsImageDataIsRefusedAsDamaged) {
     }
 }
 
+// A 700-byte DNG, mutated from the fuzz corpus, on which LibRaw reads a wild pointer while it parses the
+// file's directories: the decoder dies of it, the loader refuses the file and this process goes on.
+TEST(CameraRawLoad, AFileThatCrashesLibRawIsARefusedFile) {
+    for (int again = 0; again < 2; ++again) {
+        const Loaded loaded(KV_CAMERA_RAW_CORPUS "/libraw-crash.dng");
+        ASSERT_TRUE(loaded.error);
+        EXPECT_EQ(loaded.error->GetKind(), PravonKind::kMissingInput);
+        EXPECT_NE(loaded.error->Describe().find("the decoder stopped on damaged data"), std::string::npos)
+            << loaded.error->Describe();
+        EXPECT_FALSE(loaded.tags);
+    }
+}
+
 // A decoder program that misbehaves, and the cause the refusal must name.
 struct Misbehaviour {
     const char* mode;
