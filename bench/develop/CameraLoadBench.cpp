@@ -8,6 +8,8 @@
 #include "testing/DngWriter.h"
 #include "testing/TempFolder.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -62,31 +64,37 @@ void Isolated(benchmark::State& state) {
 }
 
 #if KV_HAVE_LIBRAW
-// What the loader did in this process before: the file read whole, opened and unpacked by LibRaw, the
-// samples scaled to 12 bits into a mosaic of their own and handed to an image.
+// What the loader did in this process before, line for line: the file read whole, opened and unpacked by
+// LibRaw, the samples scaled to 12 bits into a mosaic of their own and handed to an image.
 void InProcess(benchmark::State& state) {
     const std::string& path = DngPath();
     CPravonMemoryManager manager(256);
     bool ok = true;
     g_inProcess = TimedLoop(state, [&] {
         std::ifstream in(path, std::ios::binary);
-        const std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         LibRaw raw(0);
         ok = raw.open_buffer(file.data(), file.size()) == LIBRAW_SUCCESS && raw.unpack() == LIBRAW_SUCCESS;
         if (!ok)
             return;
         const auto& d = raw.imgdata;
+        const auto& color = d.color;
         const std::size_t pitch = d.sizes.raw_pitch / 2;
         std::vector<WORD> samples(std::size_t(d.sizes.width) * d.sizes.height);
-        const double scale = 4095.0 / std::max(1u, d.color.maximum - d.color.black);
-        for (int y = 0; y < d.sizes.height; ++y)
+        for (int y = 0; y < d.sizes.height; ++y) {
+            const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
             for (int x = 0; x < d.sizes.width; ++x) {
-                const int v =
-                    d.rawdata.raw_image[(y + d.sizes.top_margin) * pitch + d.sizes.left_margin + x] -
-                    int(d.color.black);
+                const int c = raw.COLOR(y, x) & 3;
+                unsigned black = color.black + color.cblack[c];
+                if (color.cblack[4] && color.cblack[5])
+                    black +=
+                        color.cblack[6 + (y % color.cblack[4]) * color.cblack[5] + (x % color.cblack[5])];
+                const double range = color.maximum > black ? double(color.maximum - black) : 1.0;
+                const double v = row[x] > black ? (row[x] - black) * 4095 / range : 0.0;
                 samples[std::size_t(y) * d.sizes.width + x] =
-                    static_cast<WORD>(std::min(4095.0, std::max(0, v) * scale + 0.5));
+                    static_cast<WORD>(std::min<double>(std::lround(v), 4095));
             }
+        }
         IPravonImage* image = nullptr;
         ok = !PravonErrorPtr(manager.CreateImage(1, &image));
         PravonImagePtr owner(image);

@@ -78,7 +78,8 @@ IPravonError* ShareFile(IPravonFileStream* stream, ULONGLONG size, CDescriptor* 
     if (file->Get() < 0 || ftruncate(file->Get(), static_cast<off_t>(size)) != 0)
         return PravonFail(kComponent, PravonKind::kOutOfMemory,
                           "no memory to share the file with the decoder");
-    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file->Get(), 0);
+    // The stream writes every page: they are made in one go rather than one fault at a time.
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, file->Get(), 0);
     if (memory == MAP_FAILED)
         return PravonFail(kComponent, PravonKind::kOutOfMemory,
                           "no memory to share the file with the decoder");
@@ -164,6 +165,14 @@ bool Terminated(const char* text, std::size_t size) {
     return std::memchr(text, '\0', size) != nullptr;
 }
 
+// Whether any sample exceeds `white`, a power of two less one: all of them ORed together show it.
+bool AnyAbove(const WORD* samples, std::size_t count, std::uint32_t white) {
+    WORD any = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        any |= samples[i];
+    return (any & ~white) != 0;
+}
+
 bool FiniteAll(const float* values, std::size_t count) {
     return std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
 }
@@ -244,14 +253,8 @@ std::string CKvRawDecoderProcess::CheckAnswer(const Answer& answer, std::size_t 
         if (!FiniteAll(dng.colorMatrix, 9) || !FiniteAll(dng.forwardMatrix, 9) ||
             !FiniteAll(dng.calibration, 9))
             return "the decoder's answer holds a colour value that is no number";
-    if (samples) {
-        const std::size_t count = static_cast<std::size_t>(answer.sampleBytes / sizeof(WORD));
-        WORD highest = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            highest = std::max(highest, samples[i]);
-        if (highest > white)
-            return "the decoder's answer holds samples above their white level";
-    }
+    if (samples && AnyAbove(samples, static_cast<std::size_t>(answer.sampleBytes / sizeof(WORD)), white))
+        return "the decoder's answer holds samples above their white level";
     return {};
 }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -78,13 +79,43 @@ unsigned BlackAt(const libraw_colordata_t& color, int colourIndex, int row, int 
     return black;
 }
 
-std::uint16_t Scaled(unsigned value, unsigned black, unsigned maximum, unsigned top) {
-    if (value <= black)
-        return 0;
-    const double range = maximum > black ? double(maximum - black) : 1.0;
-    return static_cast<std::uint16_t>(
-        std::min<double>(std::lround((value - black) * double(top) / range), top));
-}
+// Sensor values to samples of 0..top: black removed, the white level scaled to top. Without a repeating
+// black pattern each colour has one table over every sensor value, so a pixel costs one lookup.
+class CSampleScaler {
+public:
+    CSampleScaler(const libraw_colordata_t& color, unsigned top) : m_color(color), m_top(top) {
+        m_patterned = color.cblack[4] && color.cblack[5];
+        if (m_patterned)
+            return;
+        for (int c = 0; c < 4; ++c) {
+            m_tables[c].resize(kSensorValues);
+            const unsigned black = BlackAt(color, c, 0, 0);
+            for (unsigned v = 0; v < kSensorValues; ++v)
+                m_tables[c][v] = Scale(v, black);
+        }
+    }
+    std::uint16_t operator()(unsigned value, int colourIndex, int row, int col) const {
+        if (!m_patterned)
+            return m_tables[colourIndex][value];
+        return Scale(value, BlackAt(m_color, colourIndex, row, col));
+    }
+
+private:
+    static constexpr unsigned kSensorValues = 65536;
+
+    std::uint16_t Scale(unsigned value, unsigned black) const {
+        if (value <= black)
+            return 0;
+        const double range = m_color.maximum > black ? double(m_color.maximum - black) : 1.0;
+        return static_cast<std::uint16_t>(
+            std::min<double>(std::lround((value - black) * double(m_top) / range), m_top));
+    }
+
+    const libraw_colordata_t& m_color;
+    unsigned m_top;
+    bool m_patterned = false;
+    std::vector<std::uint16_t> m_tables[4];
+};
 
 void CopyText(char* to, std::size_t size, const char* from) {
     std::snprintf(to, size, "%s", from ? from : "");
@@ -135,7 +166,9 @@ bool CKvRawDecode::WriteAnswer(int answerDescriptor, std::size_t sampleBytes, un
     const std::size_t total = offset + sampleBytes;
     if (ftruncate(answerDescriptor, static_cast<off_t>(total)) != 0)
         return false;
-    void* memory = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, answerDescriptor, 0);
+    // Every page is written: they are made in one go rather than one fault at a time.
+    void* memory =
+        mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, answerDescriptor, 0);
     if (memory == MAP_FAILED)
         return false;
     m_answer.sampleOffset = sampleBytes ? offset : 0;
@@ -259,12 +292,20 @@ void CKvRawDecode::Decode(int answerDescriptor) {
         if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * sizeof(std::uint16_t), &bytes))
             return;
         auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
+        const CSampleScaler scale(color, kMaxSample);
+        // LibRaw's colour of a site repeats every sixteen rows and two columns, unless the sensor is turned
+        // on its side, where it is asked site by site.
+        int colours[16][2];
+        for (int r = 0; r < 16; ++r)
+            for (int c = 0; c < 2; ++c)
+                colours[r][c] = raw->COLOR(r, c) & 3;
+        const bool turnedSensor = raw->get_internal_data_pointer()->internal_output_params.fuji_width != 0;
         for (unsigned y = 0; y < height; ++y) {
             const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
+            std::uint16_t* out = samples + std::size_t{y} * width;
             for (unsigned x = 0; x < width; ++x) {
-                const int c = raw->COLOR(int(y), int(x)) & 3;
-                samples[std::size_t{y} * width + x] =
-                    Scaled(row[x], BlackAt(color, c, int(y), int(x)), color.maximum, kMaxSample);
+                const int c = turnedSensor ? raw->COLOR(int(y), int(x)) & 3 : colours[y & 15][x & 1];
+                out[x] = scale(row[x], c, int(y), int(x));
             }
         }
         // The header again, now that it is complete.
@@ -283,13 +324,13 @@ void CKvRawDecode::Decode(int answerDescriptor) {
     if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * 3 * sizeof(std::uint16_t), &bytes))
         return;
     auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
+    const CSampleScaler scale(color, kMaxLinearSample);
     for (unsigned y = 0; y < height; ++y)
         for (unsigned x = 0; x < width; ++x) {
             const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
             for (int c = 0; c < 3; ++c) {
                 const unsigned v = four ? four[at][c] : three[at][c];
-                samples[(std::size_t{y} * width + x) * 3 + c] =
-                    Scaled(v, BlackAt(color, c, int(y), int(x)), color.maximum, kMaxLinearSample);
+                samples[(std::size_t{y} * width + x) * 3 + c] = scale(v, c, int(y), int(x));
             }
         }
     std::memcpy(bytes - sizeof(Answer), &m_answer, sizeof m_answer);

@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
     if (fstat(KvRawDecoder::kInputDescriptor, &input) != 0 || input.st_size <= 0)
         return kExitNoInput;
     const std::size_t fileBytes = static_cast<std::size_t>(input.st_size);
-    void* file = mmap(nullptr, fileBytes, PROT_READ, MAP_PRIVATE, KvRawDecoder::kInputDescriptor, 0);
+    // LibRaw reads most of the file: its pages are mapped in one go.
+    void* file =
+        mmap(nullptr, fileBytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, KvRawDecoder::kInputDescriptor, 0);
     if (file == MAP_FAILED)
         return kExitNoInput;
 
