@@ -352,11 +352,15 @@ std::string CKvFileSavingUtilities::CameraProfile(const ImageProperties& snapsho
     return GenerateCameraProfile(snapshot);
 }
 
+LONG CKvFileSavingUtilities::CameraBits(const ImageProperties& snapshot) {
+    return (SourceColorSpace(snapshot) & kSixteenBitFlag) ? 16 : 8;
+}
+
 bool CKvFileSavingUtilities::GetCameraEngine(CPravonFilterCMLEngine::Holder* holder,
                                              const ImageProperties& snapshot, const std::string& destination,
                                              LONG* bits) const {
     if (bits)
-        *bits = (SourceColorSpace(snapshot) & kSixteenBitFlag) ? 16 : 8;
+        *bits = CameraBits(snapshot);
     return GetEngine(holder, CameraProfile(snapshot), destination);
 }
 

@@ -83,6 +83,8 @@ public:
     // The profile the picture's samples are converted from (what GetCameraEngine acquires); empty when none
     // can be had.
     std::string CameraProfile(const ImageProperties& snapshot) const;
+    // The bits of the picture's samples as the camera engine takes them: 16 for a 16-bit source, else 8.
+    static LONG CameraBits(const ImageProperties& snapshot);
 
 private:
     std::string m_folder;

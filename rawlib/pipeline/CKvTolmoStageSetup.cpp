@@ -324,6 +324,7 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
     if (output.empty())
         output = utilities->GetStandardProfile(0);
     m_outputProfile = output;
+    // The picture's own profile is chosen once here, for the conversion and for whoever asks what it was.
     m_inputProfile = utilities->CameraProfile(snapshot);
     CKvString description;
     m_profileDescription =
@@ -343,10 +344,15 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
         return kOk;
     }
     LONG bits = kConvertedBits;
-    const bool acquired =
-        lch   ? utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLch2.icm"), output)
-        : lab ? utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLab.icm"), output)
-              : utilities->GetCameraEngine(&m_engines[2], snapshot, output, &bits);
+    bool acquired = false;
+    if (lch)
+        acquired = utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLch2.icm"), output);
+    else if (lab)
+        acquired = utilities->GetEngine(&m_engines[2], utilities->GetProfilePath("KVLab.icm"), output);
+    else {
+        bits = CKvFileSavingUtilities::CameraBits(snapshot);
+        acquired = utilities->GetEngine(&m_engines[2], m_inputProfile, output);
+    }
     if (!acquired)
         return ColorEngineFailure();
     CPravonFilterCMLEngine* engine = m_engines[2].Get();
