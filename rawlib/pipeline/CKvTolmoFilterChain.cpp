@@ -1,6 +1,7 @@
 #include "CKvTolmoFilterChain.h"
 
 #include "CKvTolmoScaleSplit.h"
+#include "KvOrientation.h"
 #include "KvTolmoUpdateValues.h"
 #include "KvToneTable8.h"
 
@@ -52,6 +53,9 @@ namespace {
 
 // The values the update's steps share.
 using namespace KvTolmoUpdate;
+
+// Guards the colour engines that the chains of the process share, with the cache they come from.
+std::recursive_mutex g_colourEngines;
 
 constexpr LONG kTwelveBits = 12;
 constexpr LONG kSixteenBits = 16;
@@ -109,7 +113,11 @@ const std::array<int, 43>& CKvTolmoFilterChain::ProcessingOrder() {
 }
 
 CKvTolmoFilterChain::~CKvTolmoFilterChain() {
+    // The stages and the holders let go of their colour engines while no other chain changes them.
+    const std::lock_guard<std::recursive_mutex> engines(g_colourEngines);
     ReleaseAll();
+    for (CPravonFilterCMLEngine::Holder& engine : m_engines)
+        engine = nullptr;
     SetRawProcessor(nullptr);
 }
 
@@ -353,9 +361,9 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         HQ4Tuning tuning;
         BYTE words[4];
         if (tags && !PravonErrorPtr(tags->ReadTag(KvDust::kSensitivityTag, 3, sizeof words, words))) {
-            const LONG sensitivity = DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
-                                                         static_cast<WORD>(words[2] | words[3] << 8),
-                                                         snapshot.cameraModelCode);
+            const LONG sensitivity =
+                DemosaicSensitivity(static_cast<WORD>(words[0] | words[1] << 8),
+                                    static_cast<WORD>(words[2] | words[3] << 8), snapshot.cameraModelCode);
             if (snapshot.cameraModelCode == 259)
                 tuning.SetBySensitivityBase125(sensitivity);
             else
@@ -551,7 +559,7 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     m_firstReduction = split.firstReduction;
     m_firstUsed = split.first.enabled;
     m_firstAspectConsumed = split.aspectConsumedByFirst;
-    const bool turned = snapshot.rotation == 90 || snapshot.rotation == 270;
+    const bool turned = KvOrientation::Of(snapshot.orientation != 0, snapshot.rotation).ExchangesSides();
     const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
         auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
         if (!set.enabled)
@@ -602,6 +610,9 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         return kBadArgument;
     if (m_updating)
         return kUpdating;
+    // The chains of the process share their colour engines and the cache they come from: one chain at a time
+    // takes, changes and lets go of them.
+    const std::lock_guard<std::recursive_mutex> engines(g_colourEngines);
     m_updating = true;
     struct Clear {
         bool& flag;
@@ -638,7 +649,8 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kDustChanged))
         ok = UpdateDust(*snapshot, colorSpace, rawDevelopment);
     if (ok && (mask & kVignetteChanged)) {
-        const bool model259 = colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
+        const bool model259 =
+            colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
         ok = m_developmentMode == kPreviewMode ? enable(25, false)
                                                : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
     }
@@ -696,13 +708,15 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kSharpeningListBits))
         ok = UpdateSharpeningList(*snapshot, scale);
     if (ok && (mask & kOrientationChanged)) {
-        const bool flip = snapshot->orientation != 0;
-        const double rotation = snapshot->rotation;
+        // The settings count the turn counter-clockwise with the mirror after it; the stage mirrors first
+        // and turns clockwise.
+        const KvOrientation turn = KvOrientation::Of(snapshot->orientation != 0, snapshot->rotation);
         auto* transform = static_cast<CPravonFilterTransform*>(GetStage(18));
-        if (!flip && rotation == 0)
+        if (turn.IsNone())
             ok = enable(18, false);
         else
-            ok = !PravonErrorPtr(transform->SetTransform(flip, rotation, true, true)) && enable(18, true);
+            ok = !PravonErrorPtr(transform->SetTransform(turn.flip, turn.TransformRotation(), true, true)) &&
+                 enable(18, true);
     }
     if (ok && (mask & kAutoBrightnessChanged))
         ok = UpdateAutoBrightness(*snapshot);
