@@ -2,6 +2,7 @@
 // orientation tags, both together, as the pulled picture shows them and as GetImageInfo reports them, and
 // an orientation set by the caller, stored and read again by a fresh object.
 #include "ChainPicture.h"
+#include "ExifOrientation.h"
 
 #include "rawlib/pipeline/CKvnFilterChain.h"
 #include "rawlib/settings/CKvImageAttributes.h"
@@ -24,31 +25,8 @@ constexpr LONG kMarker = 12;
 constexpr WORD kBackground = 200, kMedium = 1500, kBright = 3500;
 constexpr ULONG kSourceFlipTag = 0x10004, kSourceAngleTag = 0x10005;
 
-struct Point {
-    LONG x, y;
-};
-
-// Where the stored pixel (x, y) of a w x h picture stands upright for an EXIF orientation code.
-Point Upright(LONG code, Point p, LONG w, LONG h) {
-    switch (code) {
-    case 2:
-        return {w - 1 - p.x, p.y};
-    case 3:
-        return {w - 1 - p.x, h - 1 - p.y};
-    case 4:
-        return {p.x, h - 1 - p.y};
-    case 5:
-        return {p.y, p.x};
-    case 6:
-        return {h - 1 - p.y, p.x};
-    case 7:
-        return {h - 1 - p.y, w - 1 - p.x};
-    case 8:
-        return {p.y, w - 1 - p.x};
-    default:
-        return p;
-    }
-}
+using kvtest::ExifPoint;
+using kvtest::ExifUpright;
 
 // The code of a mirror (applied after the turn) and a counter-clockwise turn, as the codes define them.
 LONG CodeOf(bool flip, int angle) {
@@ -78,7 +56,7 @@ ChainPicture MarkedPicture() {
 
 enum Corner { kTopLeft, kTopRight, kBottomLeft, kBottomRight };
 
-Corner CornerOf(Point p, LONG w, LONG h) {
+Corner CornerOf(ExifPoint p, LONG w, LONG h) {
     const bool right = p.x >= w / 2, bottom = p.y >= h / 2;
     return bottom ? (right ? kBottomRight : kBottomLeft) : (right ? kTopRight : kTopLeft);
 }
@@ -108,8 +86,8 @@ void ExpectMarkersWhereTheCodeStandsThem(const kvtest::TestPlane& developed, LON
     const std::array<double, 4> means = CornerMeans(developed);
     std::array<int, 4> order = {0, 1, 2, 3};
     std::sort(order.begin(), order.end(), [&](int a, int b) { return means[a] > means[b]; });
-    EXPECT_EQ(order[0], CornerOf(Upright(code, {0, 0}, kW, kH), w, h)) << "the bright block";
-    EXPECT_EQ(order[1], CornerOf(Upright(code, {kW - 1, 0}, kW, kH), w, h)) << "the dim block";
+    EXPECT_EQ(order[0], CornerOf(ExifUpright(code, {0, 0}, kW, kH), w, h)) << "the bright block";
+    EXPECT_EQ(order[1], CornerOf(ExifUpright(code, {kW - 1, 0}, kW, kH), w, h)) << "the dim block";
 }
 
 void StoreOrientation(CPravonTagControl* tags, bool flip, SHORT rotation) {
@@ -169,19 +147,8 @@ TEST(FilterChainOrientation, StoredAndSourceOrientationsComeOutTurnedAndReported
         const LONG tagCode = CodeOf(c.tagFlip, static_cast<int>(c.tagAngle));
         const LONG storedCode = CodeOf(c.storedFlip, c.storedRotation);
         // The code whose mapping is the source's followed by the stored one.
-        LONG expected = 0;
-        for (LONG code = 1; code <= 8 && !expected; ++code) {
-            bool same = true;
-            for (const Point p : {Point{0, 0}, Point{kW - 1, 0}, Point{3, kH - 1}}) {
-                const Point between = Upright(tagCode, p, kW, kH);
-                const Point after = tagCode >= 5 ? Upright(storedCode, between, kH, kW)
-                                                 : Upright(storedCode, between, kW, kH);
-                const Point direct = Upright(code, p, kW, kH);
-                same = same && after.x == direct.x && after.y == direct.y;
-            }
-            if (same)
-                expected = code;
-        }
+        const LONG expected = kvtest::ExifThen(CodeOf(c.tagFlip, static_cast<int>(c.tagAngle)),
+                                               CodeOf(c.storedFlip, c.storedRotation));
         ASSERT_PV_OK(picture.Open());
         EXPECT_EQ(ReportedCode(picture.object), expected);
         ExpectMarkersWhereTheCodeStandsThem(picture.Develop(), expected);

@@ -2,6 +2,8 @@
 // and mirror each code asks for, the combination of two, and the transform stage's pixels.
 #include "rawlib/pipeline/KvOrientation.h"
 
+#include "ExifOrientation.h"
+
 #include "filters/CPravonFilterTransform.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
@@ -11,56 +13,13 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <utility>
 
 namespace {
 
-struct Point {
-    LONG x, y;
-    bool operator==(const Point&) const = default;
-};
-
-// Where the stored pixel (x, y) of a w x h picture stands once the picture is shown upright, for each EXIF
-// orientation code (the row and column that code says hold the visual top and left).
-Point Upright(LONG code, Point p, LONG w, LONG h) {
-    switch (code) {
-    case 2: // mirrored left to right
-        return {w - 1 - p.x, p.y};
-    case 3: // upside down
-        return {w - 1 - p.x, h - 1 - p.y};
-    case 4: // mirrored top to bottom
-        return {p.x, h - 1 - p.y};
-    case 5: // mirrored along the main diagonal
-        return {p.y, p.x};
-    case 6: // turned a quarter clockwise
-        return {h - 1 - p.y, p.x};
-    case 7: // mirrored along the other diagonal
-        return {h - 1 - p.y, w - 1 - p.x};
-    case 8: // turned a quarter counter-clockwise
-        return {p.y, w - 1 - p.x};
-    default:
-        return p;
-    }
-}
-
-bool ExchangesSides(LONG code) {
-    return code >= 5;
-}
-
-// The code whose mapping sends the test points where `map` does, on a 5 x 3 picture.
-template <typename Map>
-LONG CodeOfMapping(Map map) {
-    constexpr LONG w = 5, h = 3;
-    for (LONG code = 1; code <= 8; ++code) {
-        bool same = true;
-        for (const Point p : {Point{0, 0}, Point{4, 0}, Point{1, 2}})
-            same = same && Upright(code, p, w, h) == map(p, w, h);
-        if (same)
-            return code;
-    }
-    return 0;
-}
+using kvtest::ExifExchangesSides;
+using kvtest::ExifPoint;
+using kvtest::ExifUpright;
 
 TEST(KvOrientation, CodesAreTheirTurnAndMirror) {
     // The angle counts counter-clockwise: code 6 stands upright after a clockwise quarter turn.
@@ -70,7 +29,7 @@ TEST(KvOrientation, CodesAreTheirTurnAndMirror) {
     for (const auto& [code, orientation] : table) {
         EXPECT_EQ(KvOrientation::FromCode(code), orientation) << code;
         EXPECT_EQ(orientation.ToCode(), code);
-        EXPECT_EQ(orientation.ExchangesSides(), ExchangesSides(code)) << code;
+        EXPECT_EQ(orientation.ExchangesSides(), ExifExchangesSides(code)) << code;
     }
     for (const LONG unknown : {0, 9, -3})
         EXPECT_TRUE(KvOrientation::FromCode(unknown).IsNone()) << unknown;
@@ -83,11 +42,7 @@ TEST(KvOrientation, CodesAreTheirTurnAndMirror) {
 TEST(KvOrientation, CombiningTwoGivesTheComposedMapping) {
     for (LONG first = 1; first <= 8; ++first)
         for (LONG second = 1; second <= 8; ++second) {
-            const LONG expected = CodeOfMapping([&](Point p, LONG w, LONG h) {
-                const Point between = Upright(first, p, w, h);
-                return ExchangesSides(first) ? Upright(second, between, h, w)
-                                             : Upright(second, between, w, h);
-            });
+            const LONG expected = kvtest::ExifThen(first, second);
             ASSERT_NE(expected, 0);
             EXPECT_EQ(KvOrientation::FromCode(first).Then(KvOrientation::FromCode(second)).ToCode(), expected)
                 << first << " then " << second;
@@ -117,10 +72,10 @@ TEST(KvOrientation, TheTransformStageStandsThePictureUpright) {
         ASSERT_PV_OK(transform.SetTransform(turn.flip, turn.TransformRotation(), true, false));
         kvtest::TestPlane out;
         ASSERT_PV_OK(kvtest::PullAll(&transform, &out));
-        ASSERT_EQ(out.width, ExchangesSides(code) ? source.height : source.width);
+        ASSERT_EQ(out.width, ExifExchangesSides(code) ? source.height : source.width);
         for (LONG y = 0; y < source.height; ++y)
             for (LONG x = 0; x < source.width; ++x) {
-                const Point at = Upright(code, {x, y}, source.width, source.height);
+                const ExifPoint at = ExifUpright(code, {x, y}, source.width, source.height);
                 ASSERT_EQ(out.Sample(at.x, at.y, 0), source.Sample(x, y, 0)) << x << "," << y;
             }
         EXPECT_PV_OK(PravonDisconnect(image.get(), &transform));
