@@ -23,14 +23,15 @@ constexpr LONG kTypeDouble = 12;
 constexpr std::size_t kCameraInfoBytes = 32;
 constexpr WORD kMaxIso = 65535;
 
-// The mirror and clockwise turn (the mirror first) that stand a picture of each EXIF orientation code
-// upright: code 6, whose first row is the picture's right side, turns a quarter clockwise.
+// The orientation of each EXIF orientation code as the source tags carry it: a turn counter-clockwise
+// in degrees, then a left-to-right mirror. Code 6, whose first row is the picture's right side, is 270:
+// it stands upright after a clockwise quarter turn.
 struct Orientation {
     double angle;
     LONG flip;
 };
-constexpr Orientation kOrientations[9] = {{0, 0},   {0, 0},  {0, 1},  {180, 0}, {180, 1},
-                                          {270, 1}, {90, 0}, {90, 1}, {270, 0}};
+constexpr Orientation kOrientations[9] = {{0, 0},   {0, 0},   {0, 1},  {180, 0}, {180, 1},
+                                          {270, 1}, {270, 0}, {90, 1}, {90, 0}};
 
 struct TagValue {
     ULONG tag;

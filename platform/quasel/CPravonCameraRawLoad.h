@@ -34,8 +34,8 @@ public:
     // The camera's white-balance setting, given as automatic (two words, both 0): the file's as-shot gains
     // are what the camera chose.
     static constexpr ULONG kWhiteBalanceTag = 0x80005;
-    // The file's orientation: the horizontal mirror (i32, 1 = mirrored) and then the clockwise turn (f64,
-    // degrees) that stand it upright, as the development's transform applies them.
+    // The file's orientation as its EXIF code says it: a turn counter-clockwise (f64, degrees), then a
+    // left-to-right mirror (i32, 1 = mirrored).
     static constexpr ULONG kSourceAngleTag = 0x10005;
     static constexpr ULONG kSourceFlipTag = 0x10004;
     // The ICC input profile of the file's own colour, for the samples as the development encodes them:

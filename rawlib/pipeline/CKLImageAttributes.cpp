@@ -3,7 +3,11 @@
 #include <new>
 
 std::unique_ptr<ImageProperties> CKLImageAttributes::CreateProperties() {
-    return std::unique_ptr<ImageProperties>(new (std::nothrow) CKLImageProperties(*this));
+    try {
+        return std::make_unique<CKLImageProperties>(*this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 CKLImageProperties::CKLImageProperties(CKLImageAttributes& attributes) : ImageProperties(attributes) {

@@ -36,8 +36,10 @@ constexpr ULONG kYCbCrCoefficientsTag = 0x211;
 constexpr ULONG kGammaTag = 0xA500;
 constexpr WORD kUncalibrated = 0xFFFF;
 constexpr LONG kRationalType = 5;
+// The exposure time (seconds) and f-number, 8-byte reals as the loaders write them.
 constexpr ULONG kExposureTimeTag = 33434;
 constexpr ULONG kFNumberTag = 33437;
+constexpr LONG kRealType = 12;
 constexpr ULONG kSensitivityTag = 0x80002;
 constexpr ULONG kToneTag = 0x80081;
 constexpr ULONG kCameraRecordTag = 0x80097;
@@ -114,13 +116,14 @@ bool TagColorMode(IPravonTagControl* tags, LONG* mode) {
            !PravonErrorPtr(tags->ReadTag(kColorModeTag, 9, sizeof *mode, mode));
 }
 
-// A positive finite EXIF rational, or the fallback when the tag is missing, unreadable or not positive.
-double PositiveRational(IPravonTagControl* tags, ULONG tag, double fallback) {
-    std::uint32_t pair[2] = {0, 0};
+// A positive finite 8-byte real tag, or the fallback when the tag is missing, unreadable or not positive.
+double PositiveReal(IPravonTagControl* tags, ULONG tag, double fallback) {
+    double value = 0.0;
     if (!tags || !tags->TagExists(tag) ||
-        PravonErrorPtr(tags->ReadTag(tag, kRationalType, sizeof pair, pair)) || pair[1] == 0 || pair[0] == 0)
+        PravonErrorPtr(tags->ReadTag(tag, kRealType, sizeof value, &value)) || !std::isfinite(value) ||
+        value <= 0.0)
         return fallback;
-    return static_cast<double>(pair[0]) / pair[1];
+    return value;
 }
 
 // The tone mode for a tone the generator has no curve of: 2 for the first four cameras in colour modes 2
@@ -153,8 +156,8 @@ CKvFileSavingUtilities::GetCameraProfileParameters(const ImageProperties& snapsh
     else if (!TagColorMode(tags, &p.colorMode))
         p.colorMode = 0;
 
-    const double fNumber = PositiveRational(tags, kFNumberTag, 1.0);
-    const double exposureTime = PositiveRational(tags, kExposureTimeTag, 1.0);
+    const double fNumber = PositiveReal(tags, kFNumberTag, 1.0);
+    const double exposureTime = PositiveReal(tags, kExposureTimeTag, 1.0);
     WORD sensitivity[2] = {0, 0};
     double iso = kDefaultIso;
     if (tags && tags->TagExists(kSensitivityTag) &&

@@ -2,6 +2,7 @@
 
 #include "CKvTolmoScaleSplit.h"
 #include "KvFileColorProfile.h"
+#include "KvOrientation.h"
 #include "KvTolmoUpdateValues.h"
 #include "KvToneTable8.h"
 
@@ -53,6 +54,9 @@ namespace {
 
 // The values the update's steps share.
 using namespace KvTolmoUpdate;
+
+// Guards the colour engines that the chains of the process share, with the cache they come from.
+std::recursive_mutex g_colourEngines;
 
 constexpr LONG kTwelveBits = 12;
 constexpr LONG kSixteenBits = 16;
@@ -110,7 +114,11 @@ const std::array<int, 43>& CKvTolmoFilterChain::ProcessingOrder() {
 }
 
 CKvTolmoFilterChain::~CKvTolmoFilterChain() {
+    // The stages and the holders let go of their colour engines while no other chain changes them.
+    const std::lock_guard<std::recursive_mutex> engines(g_colourEngines);
     ReleaseAll();
+    for (CPravonFilterCMLEngine::Holder& engine : m_engines)
+        engine = nullptr;
     SetRawProcessor(nullptr);
 }
 
@@ -554,7 +562,7 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     m_firstReduction = split.firstReduction;
     m_firstUsed = split.first.enabled;
     m_firstAspectConsumed = split.aspectConsumedByFirst;
-    const bool turned = snapshot.rotation == 90 || snapshot.rotation == 270;
+    const bool turned = KvOrientation::Of(snapshot.orientation != 0, snapshot.rotation).ExchangesSides();
     const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
         auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
         if (!set.enabled)
@@ -605,6 +613,9 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         return kBadArgument;
     if (m_updating)
         return kUpdating;
+    // The chains of the process share their colour engines and the cache they come from: one chain at a time
+    // takes, changes and lets go of them.
+    const std::lock_guard<std::recursive_mutex> engines(g_colourEngines);
     m_updating = true;
     struct Clear {
         bool& flag;
@@ -700,13 +711,15 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (ok && (mask & kSharpeningListBits))
         ok = UpdateSharpeningList(*snapshot, scale);
     if (ok && (mask & kOrientationChanged)) {
-        const bool flip = snapshot->orientation != 0;
-        const double rotation = snapshot->rotation;
+        // The settings count the turn counter-clockwise with the mirror after it; the stage mirrors first
+        // and turns clockwise.
+        const KvOrientation turn = KvOrientation::Of(snapshot->orientation != 0, snapshot->rotation);
         auto* transform = static_cast<CPravonFilterTransform*>(GetStage(18));
-        if (!flip && rotation == 0)
+        if (turn.IsNone())
             ok = enable(18, false);
         else
-            ok = !PravonErrorPtr(transform->SetTransform(flip, rotation, true, true)) && enable(18, true);
+            ok = !PravonErrorPtr(transform->SetTransform(turn.flip, turn.TransformRotation(), true, true)) &&
+                 enable(18, true);
     }
     if (ok && (mask & kAutoBrightnessChanged))
         ok = UpdateAutoBrightness(*snapshot);

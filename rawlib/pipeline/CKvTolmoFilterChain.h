@@ -14,6 +14,8 @@ class ImageProperties;
 class CKvLutGroup;
 class CDeBayerBase;
 class CFltFnRedeye;
+class CKvUSM;
+class CUnsharpMaskFilter;
 class IPlugin;
 
 #include <array>
@@ -167,6 +169,9 @@ public:
         LONG outputWidth = 0, outputHeight = 0;
     };
     static PravonRect CropRectangle(const CropInput& in);
+    // The camera's own sharpening (stage 19): whether the snapshot's camera settings ask for it, and its
+    // unsharp-mask entry (when `entry` is given).
+    static bool CameraSharpening(const ImageProperties& snapshot, CKvUSM* entry);
     // The description of the output profile the last update chose.
     const std::string& GetProfileDescription() const { return m_profileDescription; }
     const std::string& GetOutputProfile() const { return m_outputProfile; }
@@ -200,8 +205,13 @@ private:
     bool SetUpCurves(const ImageProperties& snapshot, DWORD mask);
     bool SetUpCameraTone(const ImageProperties& snapshot);
     bool SetUpSharpening(const ImageProperties& snapshot, bool secondToo);
+    // One unsharp-mask stage (19 or 20) set from its entry at the update's first-reduction scale.
+    bool SetUpSharpeningStage(CUnsharpMaskFilter& stage, const CKvUSM& entry,
+                              const ImageProperties& snapshot);
     // kColorEngineError, with the failure's text for the exported object.
     int ColorEngineFailure();
+    // Makes the engine's transform now; false when it cannot be made.
+    static bool PrepareEngine(CPravonFilterCMLEngine* engine);
 
     std::array<CPravonFilterCMLEngine::Holder, 4> m_engines;
     std::string m_profileDescription;

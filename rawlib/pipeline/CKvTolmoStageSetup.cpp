@@ -16,12 +16,14 @@
 #include "rawlib/filters/detail/CFltColorNoise.h"
 #include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/settings/CKvChromaBooster.h"
+#include "rawlib/settings/CKvExposureAdjustment.h"
 #include "rawlib/settings/CKvFnRedEye.h"
 #include "rawlib/settings/CKvLEGeneral.h"
 #include "rawlib/settings/CKvLutChannel.h"
 #include "rawlib/settings/CKvLutGroup.h"
 #include "rawlib/settings/CKvNoiseReduction.h"
 #include "rawlib/settings/CKvSizeRes.h"
+#include "rawlib/settings/CKvUSM.h"
 #include "rawlib/settings/CKvUSMList.h"
 #include "rawlib/settings/CKvVignette.h"
 #include "rawlib/settings/ImageProperties.h"
@@ -47,8 +49,20 @@ constexpr ULONG kCameraRecordTag = 0x80097;
 constexpr ULONG kCameraRecordSize = 304;
 constexpr LONG kNeutralHueLevel = 3;
 // The general record's sharpening: radius 15, amounts 10, 20 and 30 for levels 1 to 3, threshold 0.
-constexpr double kGeneralRadius = 15;
-constexpr double kGeneralAmountStep = 10;
+constexpr SHORT kGeneralRadius = 15;
+constexpr SHORT kGeneralAmountStep = 10;
+// The camera's own sharpening, in the sharpening list's codes (radius and threshold x 0.2 pixel and level,
+// amount x 0.05), by the camera settings' sharpening level 1 (low) to 5 (high); 0 is none. Each level up
+// works on finer detail with more amount and a lower threshold, as in-camera sharpening does, staying
+// below the general record's strongest (radius 3 pixels, amount 1.5).
+struct CameraSharpeningCodes {
+    SHORT radius;
+    SHORT amount;
+    BYTE threshold;
+};
+constexpr CameraSharpeningCodes kCameraSharpening[] = {{0, 0, 0},  {5, 6, 5},  {5, 12, 4},
+                                                       {6, 18, 3}, {7, 24, 2}, {8, 30, 1}};
+constexpr LONG kStrongestCameraSharpening = 5;
 constexpr ULONG kSensorDiagonalTag = 0x8000A;
 constexpr ULONG kLensFlagsTag = 0x80083;
 constexpr ULONG kLensDataTag = 0x80098;
@@ -194,6 +208,12 @@ int CKvTolmoFilterChain::ColorEngineFailure() {
     return kColorEngineError;
 }
 
+bool CKvTolmoFilterChain::PrepareEngine(CPravonFilterCMLEngine* engine) {
+    // Chains on other threads may share the engine and pull through it at once: its transform is made
+    // here, under the update's guard, and only read afterwards.
+    return engine && !PravonErrorPtr(engine->ResetParameters(nullptr));
+}
+
 CKvTolmoFilterChain::CameraTone CKvTolmoFilterChain::CameraToneOf(const ImageProperties& snapshot) const {
     CameraTone tone;
     const CKvExposureAdjustment* settings =
@@ -225,6 +245,25 @@ LONG CKvTolmoFilterChain::SaturationCompensation(const ImageProperties& snapshot
     return record[1];
 }
 
+bool CKvTolmoFilterChain::CameraSharpening(const ImageProperties& snapshot, CKvUSM* entry) {
+    // The camera settings ask for their own sharpening with their second flag; their fifth value is its
+    // level.
+    const CKvExposureAdjustment* settings =
+        On(snapshot.exposureEnabled, snapshot.exposure) ? snapshot.exposure : nullptr;
+    if (!settings || !settings->GetSecondFlag())
+        return false;
+    const LONG level = settings->GetFifthValue();
+    if (level < 1 || level > kStrongestCameraSharpening)
+        return false;
+    const CameraSharpeningCodes& codes = kCameraSharpening[level];
+    if (entry) {
+        entry->SetRadiusCode(codes.radius);
+        entry->SetAmountCode(codes.amount);
+        entry->SetThresholdCode(codes.threshold);
+    }
+    return true;
+}
+
 bool CKvTolmoFilterChain::GeneralSharpeningApplies(const ImageProperties& snapshot) const {
     const LONG level = snapshot.general ? snapshot.general->GetValue(1) : 0;
     return level >= 1 && level <= 3;
@@ -237,8 +276,8 @@ bool CKvTolmoFilterChain::LchWanted(const ImageProperties& snapshot) const {
     const bool toned = tone.hueLevel != kNeutralHueLevel || tone.saturation != 1.0;
     if (m_rawProcessingFlag) {
         const bool list = On(snapshot.usmListEnabled, snapshot.usmList) && snapshot.usmList->GetCount() > 0;
-        // The camera's own sharpening never applies: no camera tag says what it would be.
-        if (list || toned || GeneralSharpeningApplies(snapshot) || SaturationCompensation(snapshot) != 0)
+        if (list || toned || CameraSharpening(snapshot, nullptr) || GeneralSharpeningApplies(snapshot) ||
+            SaturationCompensation(snapshot) != 0)
             return true;
     } else if (toned) {
         return true;
@@ -266,7 +305,8 @@ int CKvTolmoFilterChain::SetUpLabConversion(const ImageProperties& snapshot, dou
     CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
     LONG bits = 8;
     if (!utilities ||
-        !utilities->GetCameraEngine(&m_engines[0], snapshot, utilities->GetProfilePath("KVLab.icm"), &bits))
+        !utilities->GetCameraEngine(&m_engines[0], snapshot, utilities->GetProfilePath("KVLab.icm"), &bits) ||
+        !PrepareEngine(m_engines[0].Get()))
         return ColorEngineFailure();
     if (stage->GetCMLEngine() == m_engines[0].Get() && stage->IsEnabled() &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
@@ -301,7 +341,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
         GetStage(6)->IsEnabled()
             ? utilities->GetEngine(&m_engines[1], utilities->GetProfilePath("KVLab.icm"), lch)
             : utilities->GetCameraEngine(&m_engines[1], snapshot, lch, &bits);
-    if (!acquired)
+    if (!acquired || !PrepareEngine(m_engines[1].Get()))
         return ColorEngineFailure();
     if (stage->GetCMLEngine() == m_engines[1].Get() && stage->IsEnabled() &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == kConvertedBits)
@@ -362,6 +402,8 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
             return kStageError;
         intentChanged = true;
     }
+    if (!PrepareEngine(engine))
+        return ColorEngineFailure();
     if (stage->GetCMLEngine() == engine && stage->IsEnabled() && !intentChanged &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == out.bitsPerChannel)
         return kOk;
@@ -395,6 +437,8 @@ int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) 
             return kStageError;
         intentChanged = true;
     }
+    if (!PrepareEngine(engine))
+        return ColorEngineFailure();
     if (stage->GetCMLEngine() == engine && stage->IsEnabled() && !intentChanged &&
         stage->GetBitsPerComponent(false) == bits && stage->GetBitsPerComponent(true) == out.bitsPerChannel)
         return kOk;
@@ -525,31 +569,46 @@ bool CKvTolmoFilterChain::SetUpCameraTone(const ImageProperties& snapshot) {
            !PravonErrorPtr(compensation->Enable(true, true));
 }
 
-bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool secondToo) {
-    const bool on = GetStage(7)->IsEnabled() && m_rawProcessingFlag;
-    // The camera's own sharpening (stage 19) never applies.
-    if (PravonErrorPtr(GetStage(19)->Enable(false, true)))
-        return false;
-    if (!secondToo)
-        return true;
-    auto* stage = static_cast<CUnsharpMaskFilter*>(GetStage(20));
-    if (!on || !GeneralSharpeningApplies(snapshot))
-        return !PravonErrorPtr(stage->Enable(false, true));
-    const double amount = kGeneralAmountStep * snapshot.general->GetValue(1);
+bool CKvTolmoFilterChain::SetUpSharpeningStage(CUnsharpMaskFilter& stage, const CKvUSM& entry,
+                                               const ImageProperties& snapshot) {
+    // The stage works at the first reduction's scale, on pixels that may still be camera 259's tall ones.
     const double scale = m_firstUsed ? m_firstReduction : 1.0;
     const double aspect = m_firstAspectConsumed
                               ? 1.0
                               : (snapshot.rawFlag && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0);
-    const double r = kGeneralRadius * scale * kUsmRadiusUnit;
+    const double r = entry.GetRadiusCode() * scale * kUsmRadiusUnit;
     const bool wide = r >= kUsmSmallestRadius;
-    return !PravonErrorPtr(stage->SetAffectNoise(false, true)) &&
-           !PravonErrorPtr(stage->SetRange(0.0, 0.0, 1.0, 0.0, true)) &&
-           !PravonErrorPtr(stage->SetThreshold(0.0 * kUsmThresholdUnit, true)) &&
-           !PravonErrorPtr(stage->SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) &&
+    const double amount = entry.GetAmountCode();
+    return !PravonErrorPtr(stage.SetAffectNoise(false, true)) &&
+           !PravonErrorPtr(stage.SetRange(0.0, 0.0, 1.0, 0.0, true)) &&
+           !PravonErrorPtr(stage.SetThreshold(entry.GetThresholdCode() * kUsmThresholdUnit, true)) &&
+           !PravonErrorPtr(stage.SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) &&
            !PravonErrorPtr(
-               stage->SetPower(wide ? amount * kUsmAmountUnit : amount * r * kUsmAmountUnit, true)) &&
-           !PravonErrorPtr(stage->SetMaskMethod(kUsmMaskMethod, true)) &&
-           !PravonErrorPtr(stage->Enable(true, true));
+               stage.SetPower(wide ? amount * kUsmAmountUnit : amount * r * kUsmAmountUnit, true)) &&
+           !PravonErrorPtr(stage.SetMaskMethod(kUsmMaskMethod, true)) &&
+           !PravonErrorPtr(stage.Enable(true, true));
+}
+
+bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool secondToo) {
+    const bool on = GetStage(7)->IsEnabled() && m_rawProcessingFlag;
+    auto* camera = static_cast<CUnsharpMaskFilter*>(GetStage(19));
+    CKvUSM cameraEntry;
+    if (!on || !CameraSharpening(snapshot, &cameraEntry)) {
+        if (PravonErrorPtr(camera->Enable(false, true)))
+            return false;
+    } else if (!SetUpSharpeningStage(*camera, cameraEntry, snapshot)) {
+        return false;
+    }
+    if (!secondToo)
+        return true;
+    auto* general = static_cast<CUnsharpMaskFilter*>(GetStage(20));
+    if (!on || !GeneralSharpeningApplies(snapshot))
+        return !PravonErrorPtr(general->Enable(false, true));
+    CKvUSM generalEntry;
+    generalEntry.SetRadiusCode(kGeneralRadius);
+    generalEntry.SetAmountCode(static_cast<SHORT>(kGeneralAmountStep * snapshot.general->GetValue(1)));
+    generalEntry.SetThresholdCode(0);
+    return SetUpSharpeningStage(*general, generalEntry, snapshot);
 }
 
 bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double aspect) {

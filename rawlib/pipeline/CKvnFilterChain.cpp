@@ -4,18 +4,20 @@
 #include "KvGlobalManager.h"
 #include "KvProfileFolder.h"
 
-#include "filters/CPravonFilterTransform.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonTypes.h"
 #include "platform/win/FourCC.h"
 #include "rawlib/settings/KvEmbeddedProfile.h"
 #include "rawlib/settings/KvSourceImageSize.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <stdexcept>
 #include <unistd.h>
 #include <vector>
 
@@ -27,7 +29,17 @@ constexpr ULONG kSourceFlipTag = 0x10004;
 constexpr ULONG kSourceAngleTag = 0x10005;
 constexpr LONG kTagTypeLong = 4;
 constexpr LONG kTagTypeBytes = 1;
+constexpr LONG kTagTypeDouble = 12;
 constexpr double kDefaultResolution = 300.0;
+// Kind 1001: the stored input cannot be used.
+constexpr LONG kBadInput = PravonKind::kNoSuchPass;
+// Scale factors computed through the size settings' scale come back within rounding of what was set.
+constexpr double kFactorTolerance = 1e-9;
+constexpr double kFullSize = 1.0;
+
+// The first set-up of the process fills the standard profiles' table; two of them on two threads at once
+// fill it once, and neither reads it half filled.
+std::mutex g_standardProfilesLock;
 
 IPravonError* NotInitialised() {
     return PravonFail(kComponent, PravonKind::kNotInitialised, "the filter chain is not initialised");
@@ -50,8 +62,36 @@ IPravonError* CheckCallOf(bool initialised, const Record* record, const char* wh
     return RecordFits(record) ? nullptr : BadRecord(what);
 }
 
-bool IsStraightAngle(double angle) {
-    return angle == 0.0 || angle == 90.0 || angle == 180.0 || angle == 270.0;
+bool SameFactor(double a, double b) {
+    return std::fabs(a - b) <= kFactorTolerance;
+}
+
+// The colour space a stored settings record names by its selection code; 0 for none.
+LONG SettingsColorSpaceOf(DWORD selection) {
+    static constexpr struct {
+        DWORD selection;
+        LONG colorSpace;
+    } kSpaces[] = {{2, 0x08020001},  {3, 0x10020001},  {32, 0x08060201}, {33, 0x10060201}, {34, 0x08080202},
+                   {35, 0x10060203}, {36, 0x10060204}, {37, 0x10060205}, {38, 0x08060206}, {39, 0x08060203},
+                   {40, 0x08060204}, {64, 0x10020401}, {65, 0x10020402}};
+    for (const auto& entry : kSpaces)
+        if (entry.selection == selection)
+            return entry.colorSpace;
+    return 0;
+}
+
+// The turn and mirror the source's tags give it: an f64 angle counter-clockwise, as the orientation codes
+// count it, and an i32 that is 1 for a mirrored source. A tag that cannot be read counts as missing.
+KvOrientation SourceOrientationOf(IPravonTagControl* tags) {
+    double angle = 0.0;
+    LONG flip = 0;
+    if (tags->TagExists(kSourceAngleTag) &&
+        PravonErrorPtr(tags->ReadTag(kSourceAngleTag, kTagTypeDouble, sizeof angle, &angle)))
+        angle = 0.0;
+    if (tags->TagExists(kSourceFlipTag) &&
+        PravonErrorPtr(tags->ReadTag(kSourceFlipTag, kTagTypeLong, sizeof flip, &flip)))
+        flip = 0;
+    return KvOrientation::Of(flip == 1, angle);
 }
 
 // Bits 8 to 16 of a mosaic's colour-space code hold 0x400.
@@ -90,23 +130,19 @@ IPravonError* IKvnFilterChain::CreateObject(IKvnFilterChain** out) {
 }
 
 void CKvnFilterChain::OrientationFromCode(LONG code, double* angle, bool* flip) {
-    static constexpr double kAngles[9] = {0, 0, 0, 180, 180, 270, 270, 90, 90};
-    static constexpr bool kFlips[9] = {false, false, true, false, true, true, false, true, false};
-    const bool known = code >= 1 && code <= 8;
-    *angle = known ? kAngles[code] : 0.0;
-    *flip = known && kFlips[code];
+    const KvOrientation turn = KvOrientation::FromCode(code);
+    *angle = turn.angle;
+    *flip = turn.flip;
 }
 
 LONG CKvnFilterChain::CodeFromOrientation(double angle, bool flip) {
-    if (angle == 0.0)
-        return flip ? 2 : 1;
-    if (angle == 180.0)
-        return flip ? 4 : 3;
-    if (angle == 270.0)
-        return flip ? 5 : 6;
-    if (angle == 90.0)
-        return flip ? 7 : 8;
-    return 1;
+    return KvOrientation{flip, angle}.ToCode();
+}
+
+void CKvnFilterChain::StoreOrientation(const KvOrientation& turn) {
+    orientation = turn.flip ? 1 : 0;
+    // The attributes keep whole degrees; a full turn is none.
+    rotation = static_cast<SHORT>(std::lround(turn.angle) % 360);
 }
 
 CKvnFilterChain::CKvnFilterChain() {
@@ -139,8 +175,9 @@ void CKvnFilterChain::ResetModes() {
     m_setupDone = 0;
     m_settingsClass = 0;
     m_settingsColorSpace = 0;
-    m_angle = 0.0;
-    m_flip = false;
+    orientation = 0;
+    rotation = 0;
+    m_sourceOrientation = {};
 }
 
 IPravonError* CKvnFilterChain::Initialize(IPravonManager* manager, IPravonImage* image,
@@ -204,14 +241,8 @@ IPravonError* CKvnFilterChain::SetUp() {
     if (m_manager)
         KvSetGlobalManager(m_manager);
     const std::string folder = std::string(GetProfileFolder().GetBuffer());
-    if (!CKvFileSavingUtilities::StandardProfilesPrepared())
-        if (CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get())
-            utilities->SetStandardProfiles(folder, folder + "KVsRGB.icm", folder + "KvCMYK.icm",
-                                           folder + "KvLch2.icm");
+    PrepareStandardProfiles(folder);
     SaveEmbeddedProfileFile(folder);
-    CKvFileSavingUtilities::SetStandardProfilesPrepared();
-    if (GetSourceImage())
-        m_defaultProfile = folder + "KVsRGB.icm";
     ReadSourceInformation();
 
     LONG sourceCode = 0;
@@ -234,74 +265,141 @@ IPravonError* CKvnFilterChain::SetUp() {
     m_sourceBytes = PravonColorSpace::BitsPerSample(classCode) == 8 ? 1 : 2;
     bitsPerChannel = static_cast<LONG>(8 * m_sourceBytes);
 
-    double tagAngle = 0.0;
-    LONG tagFlip = 0;
-    if (tags->TagExists(kSourceAngleTag))
-        PravonErrorPtr(tags->ReadTag(kSourceAngleTag, 12, sizeof tagAngle, &tagAngle));
-    if (tags->TagExists(kSourceFlipTag))
-        PravonErrorPtr(tags->ReadTag(kSourceFlipTag, kTagTypeLong, sizeof tagFlip, &tagFlip));
-    if (!std::isfinite(tagAngle))
-        tagAngle = 0.0;
-    if (tagFlip == 1 || tagAngle != 0.0)
-        CPravonFilterTransform::DoStateTransform(&m_flip, &m_angle, tagFlip == 1, tagAngle, true);
+    // The source's own orientation comes first; the stored one was chosen on the picture standing as the
+    // source's makes it stand.
+    m_sourceOrientation = SourceOrientationOf(tags);
+    if (!m_sourceOrientation.IsNone())
+        StoreOrientation(m_sourceOrientation.Then(GetOrientation()));
 
     m_setupWidth = m_requestedWidth = sizeRes.GetOutputWidth();
     m_setupHeight = m_requestedHeight = sizeRes.GetOutputHeight();
     m_outputScale = sizeRes.GetScaleFactor();
+    // The output profile follows the stored settings (their colour mode), so it is chosen after them, by
+    // the rule every update of the chain chooses by.
+    if (GetSourceImage()) {
+        std::unique_ptr<ImageProperties> snapshot = CreateProperties();
+        CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get();
+        if (!snapshot || !utilities)
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings snapshot");
+        m_defaultProfile = utilities->ChooseDefaultOutputProfile(*snapshot);
+    }
     m_setupDone = 1;
     return nullptr;
 }
 
+void CKvnFilterChain::PrepareStandardProfiles(const std::string& folder) {
+    const std::lock_guard<std::mutex> guard(g_standardProfilesLock);
+    if (CKvFileSavingUtilities::StandardProfilesPrepared())
+        return;
+    if (CKvFileSavingUtilities* utilities = CKvFileSavingUtilities::Get())
+        utilities->SetStandardProfiles(folder, folder + "KVsRGB.icm", folder + "KvCMYK.icm",
+                                       folder + "KvLch2.icm");
+    CKvFileSavingUtilities::SetStandardProfilesPrepared();
+}
+
 IPravonError* CKvnFilterChain::LoadStoredSettings() {
     IPravonTagControl* tags = GetTagControl();
+    if (!tags)
+        return BadRecord("no tag control");
     LONG width = 0, height = 0;
     if (!GetSourceImageSize(tags, &width, &height, true))
         return PravonFail(kComponent, PravonKind::kMissingInput, "the source's size cannot be read");
+    // Every state as a new object's, then the size settings of the developed picture at 300 per inch: a
+    // picture without stored settings keeps nothing of the one before it.
+    ResetStates();
     sizeRes.ResetImage(width, height);
     sizeRes.ResetToImage(UnitValue::PerInch(kDefaultResolution));
     resolution = kDefaultResolution;
-    const bool hadSettings = tags->TagExists(kSettingsTag);
-    if (hadSettings) {
-        const ULONG size = tags->GetTagSize(kSettingsTag);
-        std::vector<BYTE> bytes;
-        try {
-            bytes.resize(size);
-        } catch (const std::bad_alloc&) {
-            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the stored settings");
-        }
-        if (IPravonError* e = tags->ReadTag(kSettingsTag, kTagTypeBytes, size, bytes.data()))
-            return PravonContext(e, kComponent, "the stored settings cannot be read");
-        // Everything but the size first, then the size, which depends on what the first pass read.
-        for (const DWORD parts : {~CKvImageProcSet::kSizeRes, CKvImageProcSet::kSizeRes}) {
-            CKvImageProcSet set;
-            GetStateTable(set);
-            set.recordMask = parts;
-            set.ReadFromTag(bytes.data(), static_cast<int>(bytes.size()), width, height);
-            SetStateTable(set);
-        }
-        rawSizeRes = sizeRes;
-        rawExposure = exposure;
+    m_settingsColorSpace = 0;
+    bool hadSettings = false;
+    // Damaged stored bytes may make a reader ask for more than there is or give up: the answer is an
+    // error, and the picture stays as it was.
+    try {
+        if (IPravonError* e = ReadStoredSettings(width, height, &hadSettings))
+            return e;
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the stored settings");
+    } catch (const std::exception& failure) {
+        return PravonFail(kComponent, kBadInput,
+                          std::string("the stored settings cannot be read: ") + failure.what());
     }
     m_settingsClass = ComputeSettingsClass(hadSettings);
+    ApplyModel259Factor(hadSettings);
     return nullptr;
+}
+
+IPravonError* CKvnFilterChain::ReadStoredSettings(LONG width, LONG height, bool* hadSettings) {
+    IPravonTagControl* tags = GetTagControl();
+    *hadSettings = tags->TagExists(kSettingsTag);
+    if (!*hadSettings)
+        return nullptr;
+    const ULONG size = tags->GetTagSize(kSettingsTag);
+    if (size > static_cast<ULONG>(INT_MAX))
+        return PravonFail(kComponent, kBadInput, "the stored settings are larger than any record");
+    std::vector<BYTE> bytes(size);
+    if (IPravonError* e = tags->ReadTag(kSettingsTag, kTagTypeBytes, size, bytes.data()))
+        return PravonContext(e, kComponent, "the stored settings cannot be read");
+    // Everything but the size first, then the size, which depends on what the first pass read.
+    for (const DWORD parts : {~CKvImageProcSet::kSizeRes, CKvImageProcSet::kSizeRes}) {
+        CKvImageProcSet set;
+        GetStateTable(set);
+        set.recordMask = parts;
+        set.ReadFromTag(bytes.data(), static_cast<int>(bytes.size()), width, height);
+        if (parts != CKvImageProcSet::kSizeRes)
+            m_settingsColorSpace = SettingsColorSpaceOf(set.GetColorSpaceSelection());
+        SetStateTable(set);
+    }
+    // The development crops and scales the picture as stored and turns it afterwards: the size settings
+    // are taken back from the stored orientation's frame.
+    sizeRes.ResetOrientation();
+    rawSizeRes = sizeRes;
+    rawExposure = exposure;
+    return nullptr;
+}
+
+bool CKvnFilterChain::AnyAdjustmentEdited() const {
+    const auto on = [](BYTE enabled, bool neutral) { return enabled && !neutral; };
+    const bool tone =
+        on(lutGroup1Enabled, lutGroup1.IsNeutral()) || on(lutGroup2Enabled, lutGroup2.IsNeutral()) ||
+        on(lutGroup3Enabled, lutGroup3.IsNeutral()) || on(exposureEnabled, exposure.IsNeutral()) ||
+        on(whiteBalanceEnabled, whiteBalance.IsMode2()) ||
+        on(chromaBoosterEnabled, chromaBooster.IsNeutral()) || on(brightnessEnabled, brightness.IsNeutral());
+    const bool detail =
+        on(usmListEnabled, usmList.GetCount() == 0) || on(noiseReductionEnabled, noiseReduction.IsOff()) ||
+        on(revelationEnabled, revelation.IsOff()) || on(filterPluginsEnabled, filterPlugins.IsEmpty());
+    const bool repair = on(vignetteEnabled, vignette.IsZero()) || on(redEyeEnabled, redEye.IsOff()) ||
+                        on(dustEnabled, dustRemoval.IsEmpty());
+    // The fisheye correction remaps the picture whenever it is on; the general record (mixer mode and
+    // sharpening level) has no enable byte of its own.
+    return tone || detail || repair || fisheyeEnabled != 0 || !(general == CKvLEGeneral());
 }
 
 DWORD CKvnFilterChain::ComputeSettingsClass(bool hadSettings) const {
     if (!hadSettings)
         return kClassUnedited;
-    const auto on = [](BYTE enabled, bool neutral) { return enabled && !neutral; };
-    const bool edited =
-        on(exposureEnabled, exposure.IsNeutral()) || on(brightnessEnabled, brightness.IsNeutral()) ||
-        on(chromaBoosterEnabled, chromaBooster.IsNeutral()) || on(lutGroup1Enabled, lutGroup1.IsNeutral()) ||
-        on(lutGroup2Enabled, lutGroup2.IsNeutral()) || on(lutGroup3Enabled, lutGroup3.IsNeutral()) ||
-        !(sizeRes.GetCrop() == sizeRes.GetImageRect()) || sizeRes.GetScaleFactor() != 1.0;
     const WORD version = sizeRes.GetRecordVersion();
+    // Camera 259's pictures are stored at full size with the size settings' flag set.
+    const bool model259Scaled =
+        m_rawSource && cameraModelCode == 259 && version >= 5 && !sizeRes.GetFlagByte();
+    const bool edited = AnyAdjustmentEdited() || !(sizeRes.GetCrop() == sizeRes.GetImageRect()) ||
+                        sizeRes.GetScaleFactor() != kFullSize || model259Scaled;
     const DWORD byVersion = version >= 5 ? kClassEditedV5 : version >= 1 ? kClassEditedOld : kClassEditedV0;
     if (edited)
         return byVersion;
     if ((rotation != 0 && rotation != 360) || orientation)
         return version >= 5 && sizeRes.GetFlagByte() ? kClassUnedited : byVersion;
     return kClassUnedited;
+}
+
+void CKvnFilterChain::ApplyModel259Factor(bool hadSettings) {
+    if (!m_rawSource || cameraModelCode != 259)
+        return;
+    const WORD version = sizeRes.GetRecordVersion();
+    if (!hadSettings ||
+        (version >= 5 && sizeRes.GetFlagByte() && SameFactor(sizeRes.GetScaleFactor(), kFullSize)))
+        sizeRes.SetScaleFactor(kModel259Factor);
+    else if (version == 3)
+        sizeRes.SetScaleFactor(sizeRes.GetScaleFactor() * kModel259Factor);
 }
 
 IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
@@ -374,11 +472,10 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
         if (pathLength == kKvnPathField)
             return BadRecord("the output profile path is not terminated");
     }
-    double angle = 0.0;
-    bool flip = false;
-    OrientationFromCode(info->orientation, &angle, &flip);
+    // The record's orientation is the whole one the development applies, the source's own included.
+    const KvOrientation turn = KvOrientation::FromCode(info->orientation);
     LONG width = info->width, height = info->height;
-    if (angle == 90.0 || angle == 270.0)
+    if (turn.ExchangesSides())
         std::swap(width, height);
 
     DWORD mask = 0;
@@ -394,9 +491,8 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
     }
     if (width && height)
         m_outputScale = sizeRes.GetScaleFactor();
-    if (angle != m_angle || flip != m_flip) {
-        m_angle = angle;
-        m_flip = flip;
+    if (!(turn == GetOrientation())) {
+        StoreOrientation(turn);
         mask |= 0x20;
     }
     if (info->bytesPerChannel && info->bytesPerChannel * 8 != bitsPerChannel) {
@@ -441,22 +537,49 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
 
 IPravonError* CKvnFilterChain::WriteSizeSettings() {
     IPravonTagControl* tags = GetTagControl();
-    CKvImageProcSet set;
-    GetStateTable(set);
     std::vector<BYTE> record;
     try {
+        // The size settings as the record keeps them: fitted to the requested long side and, for a state
+        // that no record of today's kind was read into, flagged when the picture keeps its full size (camera
+        // 259's own factor counts as full size), the factor then stored as 1.
+        CKvSizeRes size(sizeRes);
+        if (m_requestedWidth >= m_requestedHeight)
+            size.SetOutputWidth(m_requestedWidth);
+        else
+            size.SetOutputHeight(m_requestedHeight);
+        const WORD version = sizeRes.GetRecordVersion();
+        if (version == 0 || version == 3) {
+            const double factor = sizeRes.GetScaleFactor();
+            const bool full = SameFactor(factor, kFullSize) ||
+                              (m_rawSource && cameraModelCode == 259 && SameFactor(factor, kModel259Factor));
+            size.SetFlagByte(full ? 1 : 0);
+            if (full)
+                size.SetScaleFactor(kFullSize);
+        }
+        CKvImageProcSet set;
+        GetStateTable(set);
+        set.sizeRes = &size;
+        // The record keeps the orientation chosen on top of the source's own, which the next set-up takes
+        // from the source's tags again.
+        const KvOrientation chosen = m_sourceOrientation.Inverse().Then(GetOrientation());
+        set.orientation = chosen.flip ? 1 : 0;
+        set.rotation = static_cast<SHORT>(std::lround(chosen.angle) % 360);
         record.resize(static_cast<std::size_t>(set.GetStateSize()));
+        set.WriteState(record.data(), static_cast<int>(record.size()));
     } catch (const std::bad_alloc&) {
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings record");
     }
-    set.WriteState(record.data(), static_cast<int>(record.size()));
     // The old record is kept so that a failed write puts it back instead of leaving the picture without
     // any stored settings.
     std::vector<BYTE> old;
     const bool hadOld = tags->TagExists(kSettingsTag);
     const LONG oldKind = hadOld ? tags->GetTagKind(kSettingsTag) : kTagTypeBytes;
     if (hadOld) {
-        old.resize(tags->GetTagSize(kSettingsTag));
+        try {
+            old.resize(tags->GetTagSize(kSettingsTag));
+        } catch (const std::bad_alloc&) {
+            return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the stored settings");
+        }
         if (IPravonError* e =
                 tags->ReadTag(kSettingsTag, kTagTypeBytes, static_cast<ULONG>(old.size()), old.data()))
             return PravonContext(e, kComponent, "the stored settings cannot be read before writing");
@@ -476,17 +599,26 @@ IPravonError* CKvnFilterChain::GetImageInfo(strKvnImageInfoParam* info) {
         return e;
     if (IPravonError* e = SetUp())
         return e;
+    const KvOrientation turn = GetOrientation();
     LONG width = m_setupWidth, height = m_setupHeight;
     if (m_requestedWidth && m_requestedHeight) {
         width = m_requestedWidth;
         height = m_requestedHeight;
     }
-    if (m_angle == 90.0 || m_angle == 270.0)
+    if (turn.ExchangesSides())
         std::swap(width, height);
+    // A live chain's output is what its caller pulls, already turned.
+    if (m_chain && m_chain->GetOutput() && m_chain->GetOutput()->GetOutput()) {
+        LONG chainWidth = 0, chainHeight = 0;
+        if (!PravonErrorPtr(m_chain->GetOutput()->GetOutput()->GetSize(&chainWidth, &chainHeight))) {
+            width = chainWidth;
+            height = chainHeight;
+        }
+    }
     info->width = width;
     info->height = height;
     info->bytesPerChannel = bitsPerChannel / 8;
-    info->orientation = IsStraightAngle(m_angle) ? CodeFromOrientation(m_angle, m_flip) : 1;
+    info->orientation = turn.ToCode();
     const DblRect crop = sizeRes.GetCrop();
     if (crop == sizeRes.GetImageRect()) {
         info->left = info->top = info->right = info->bottom = 0;
@@ -497,7 +629,10 @@ IPravonError* CKvnFilterChain::GetImageInfo(strKvnImageInfoParam* info) {
         info->bottom = Int32Math::SaturatedTrunc(crop.bottom * 0.5);
     }
     if (strKvnProfileRequest* profile = info->profile) {
-        const std::string& path = customProfile ? customProfilePath : m_defaultProfile;
+        // The profile the output conversion converts to: the live chain's choice, else the set-up's.
+        const std::string& chosen =
+            m_chain && !m_chain->GetOutputProfile().empty() ? m_chain->GetOutputProfile() : m_defaultProfile;
+        const std::string& path = customProfile ? customProfilePath : chosen;
         std::memset(profile->path, 0, sizeof profile->path);
         std::memcpy(profile->path, path.data(), std::min<std::size_t>(path.size(), kKvnPathField - 1));
         profile->renderingIntent = renderingIntent + 1;
@@ -523,8 +658,6 @@ IPravonError* CKvnFilterChain::UpdateChain(DWORD mask) {
     std::unique_ptr<ImageProperties> snapshot = CreateProperties();
     if (!snapshot)
         return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the settings snapshot");
-    snapshot->orientation = m_flip ? 1 : 0;
-    snapshot->rotation = static_cast<SHORT>(m_angle);
     const int result = m_chain->Update(snapshot.get(), mask, m_outputScale);
     return KvnChainError(result, m_chain->GetErrorText());
 }
@@ -632,6 +765,8 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
             rawWhiteBalance.SetPreset(preset);
             rawWhiteBalance.SetTemperature(static_cast<WORD>(wb->temperature));
             rawWhiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+            // The white balance is the source's camera's, whose model its gains are computed for.
+            rawWhiteBalance.SetSecondValue(static_cast<WORD>(cameraModelCode));
             return UpdateChain(0x80);
         }
         return nullptr;

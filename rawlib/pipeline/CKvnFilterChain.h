@@ -5,6 +5,7 @@
 #include "CKLImageAttributes.h"
 #include "CKvTolmoFilterChain.h"
 #include "IKvnFilterChain.h"
+#include "KvOrientation.h"
 
 #include <memory>
 
@@ -12,9 +13,11 @@
 
 class CKvnFilterChain : public IKvnFilterChain, public CKLImageAttributes {
 public:
-    // Orientation of the picture as an EXIF code and back.
+    // Orientation of the picture as an EXIF code and back (see KvOrientation).
     static void OrientationFromCode(LONG code, double* angle, bool* flip);
     static LONG CodeFromOrientation(double angle, bool flip);
+    // Camera model 259's output factor: its tall pixels are developed at this share of the full size.
+    static constexpr double kModel259Factor = 0.7492354740061162;
     // The stored settings' classes that GetCaptureSettings item 2 reports.
     static constexpr DWORD kClassEditedV5 = 1;
     static constexpr DWORD kClassEditedOld = 2;
@@ -47,8 +50,13 @@ public:
     bool IsRawSource() const { return m_rawSource; }
     const std::string& GetDefaultOutputProfile() const { return m_defaultProfile; }
     const std::string& GetEmbeddedProfilePath() const { return m_embeddedPath; }
-    double GetRotationAngle() const { return m_angle; }
-    bool GetFlip() const { return m_flip; }
+    // The orientation the development applies: the stored settings' on top of the source's own. The
+    // attributes' rotation and flip hold it from the set-up on.
+    KvOrientation GetOrientation() const { return KvOrientation::Of(orientation != 0, rotation); }
+    double GetRotationAngle() const { return GetOrientation().angle; }
+    bool GetFlip() const { return orientation != 0; }
+    // The orientation the source's tags give it (none without them).
+    const KvOrientation& GetSourceOrientation() const { return m_sourceOrientation; }
     // The internal chain while GetFilterChain's graph lives; null before.
     CKvTolmoFilterChain* GetInternalChain() const { return m_chain.get(); }
     // Updates the live chain from a fresh snapshot of the settings (nothing without a chain).
@@ -61,7 +69,15 @@ private:
     void LoadDustReference();
     void SaveEmbeddedProfileFile(const std::string& folder);
     void DeleteEmbeddedProfileFile();
+    IPravonError* ReadStoredSettings(LONG width, LONG height, bool* hadSettings);
     DWORD ComputeSettingsClass(bool hadSettings) const;
+    // Any adjustment that is on holds a setting that changes the picture.
+    bool AnyAdjustmentEdited() const;
+    void ApplyModel259Factor(bool hadSettings);
+    // The standard profiles' table, filled by the first set-up of the process.
+    static void PrepareStandardProfiles(const std::string& folder);
+    // The orientation taken into the attributes (right angles kept whole).
+    void StoreOrientation(const KvOrientation& turn);
     IPravonError* WriteSizeSettings();
     void ResetModes();
     static DWORD ChainMode(DWORD modeA) { return modeA == 1 ? 4 : modeA == 3 ? 3 : 2; }
@@ -83,7 +99,6 @@ private:
     LONG m_settingsColorSpace = 0;
     // The temporary profile file this object made; only that file is ever deleted.
     std::string m_embeddedPath;
-    double m_angle = 0.0;
-    bool m_flip = false;
+    KvOrientation m_sourceOrientation;
     bool m_rawSource = false;
 };

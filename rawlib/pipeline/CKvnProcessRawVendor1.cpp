@@ -3,10 +3,13 @@
 #include "rawlib/settings/CKvImageProcSet.h"
 #include "rawlib/settings/KvColorTemperature.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -15,6 +18,8 @@ namespace {
 constexpr LONG kComponent = 0;
 constexpr LONG kTagTypeBytes = 1;
 constexpr LONG kTagTypeLong = 4;
+// Kind 1001: the stored input cannot be used.
+constexpr LONG kBadInput = PravonKind::kNoSuchPass;
 constexpr WORD kSmallGainModels = 514; // models 513 and 514 take gains in 128ths
 constexpr double kSmallGainUnit = 128.0;
 constexpr double kLargeGainUnit = 256.0;
@@ -30,7 +35,8 @@ IPravonError* BadArgument(const char* what) {
 }
 
 IPravonError* Unsupported(LONG type) {
-    return PravonFail(kComponent, PravonKind::kOutOfRange, "raw option " + std::to_string(type) + " is not supported");
+    return PravonFail(kComponent, PravonKind::kOutOfRange,
+                      "raw option " + std::to_string(type) + " is not supported");
 }
 
 // Truncates toward zero and saturates to [low, high]; not a number gives `low`.
@@ -130,8 +136,9 @@ ULONG CKvnProcessRawVendor1::Release() {
     return left;
 }
 
-CKvnProcessRawVendor1::Derived CKvnProcessRawVendor1::DeriveParameters(const ImageProperties& snapshot,
-                                                                       const CProcessRawVendor1::Parameters& current) {
+CKvnProcessRawVendor1::Derived
+CKvnProcessRawVendor1::DeriveParameters(const ImageProperties& snapshot,
+                                        const CProcessRawVendor1::Parameters& current) {
     Derived derived;
     derived.parameters = current;
     derived.redGain = current.redGain;
@@ -201,9 +208,28 @@ void CKvnProcessRawVendor1::ApplyWhiteBalanceOverride() {
     m_workingWhiteBalance.SetTemperature(static_cast<WORD>(m_overrideTemperature));
     m_workingWhiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
     double red = 1.0, blue = 1.0;
-    KvColorTemperatureToGains(m_workingWhiteBalance.GetPreset(), m_workingWhiteBalance.GetTemperature(), &red, &blue,
-                              m_snapshot.cameraModelCode);
+    KvColorTemperatureToGains(m_workingWhiteBalance.GetPreset(), m_workingWhiteBalance.GetTemperature(), &red,
+                              &blue, m_snapshot.cameraModelCode);
     m_workingWhiteBalance.SetGains(red, blue);
+}
+
+IPravonError* CKvnProcessRawVendor1::ReadStoredSettings(IPravonTagControl* tags) {
+    const ULONG size = tags->GetTagSize(kSettingsTag);
+    if (size > static_cast<ULONG>(INT_MAX))
+        return PravonFail(kComponent, kBadInput, "the stored settings are larger than any record");
+    std::vector<BYTE> bytes(size);
+    if (IPravonError* e = tags->ReadTag(kSettingsTag, kTagTypeBytes, size, bytes.data()))
+        return PravonContext(e, kComponent, "the stored settings cannot be read");
+    LONG width = 0, height = 0;
+    PravonErrorPtr(m_processor->GetSize(&width, &height));
+    CKvImageProcSet set;
+    set.recordMask = CKvImageProcSet::kExposure | CKvImageProcSet::kWhiteBalance;
+    set.exposure = &m_storedExposure;
+    set.whiteBalance = &m_storedWhiteBalance;
+    set.ReadFromTag(bytes.data(), static_cast<int>(bytes.size()), width, height);
+    m_exposureEnabled = set.exposureEnabled;
+    m_whiteBalanceEnabled = set.whiteBalanceEnabled;
+    return nullptr;
 }
 
 IPravonError* CKvnProcessRawVendor1::Prepare() {
@@ -216,25 +242,21 @@ IPravonError* CKvnProcessRawVendor1::Prepare() {
     PravonErrorPtr readError;
     IPravonTagControl* tags = m_snapshot.tagControl;
     if (tags && tags->TagExists(kSettingsTag)) {
-        const ULONG size = tags->GetTagSize(kSettingsTag);
-        std::vector<BYTE> bytes;
+        // Damaged stored bytes may make a reader ask for more than there is or give up; the stored states
+        // then stay at their defaults and the answer is an error.
         try {
-            bytes.resize(size);
+            readError.reset(ReadStoredSettings(tags));
         } catch (const std::bad_alloc&) {
+            m_storedExposure.Reset();
+            m_storedWhiteBalance.Reset();
+            m_exposureEnabled = m_whiteBalanceEnabled = 0;
             return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the stored settings");
-        }
-        if (IPravonError* e = tags->ReadTag(kSettingsTag, kTagTypeBytes, size, bytes.data())) {
-            readError.reset(PravonContext(e, kComponent, "the stored settings cannot be read"));
-        } else {
-            LONG width = 0, height = 0;
-            PravonErrorPtr(m_processor->GetSize(&width, &height));
-            CKvImageProcSet set;
-            set.recordMask = CKvImageProcSet::kExposure | CKvImageProcSet::kWhiteBalance;
-            set.exposure = &m_storedExposure;
-            set.whiteBalance = &m_storedWhiteBalance;
-            set.ReadFromTag(bytes.data(), static_cast<int>(bytes.size()), width, height);
-            m_exposureEnabled = set.exposureEnabled;
-            m_whiteBalanceEnabled = set.whiteBalanceEnabled;
+        } catch (const std::exception& failure) {
+            m_storedExposure.Reset();
+            m_storedWhiteBalance.Reset();
+            m_exposureEnabled = m_whiteBalanceEnabled = 0;
+            readError.reset(PravonFail(kComponent, kBadInput,
+                                       std::string("the stored settings cannot be read: ") + failure.what()));
         }
     }
     m_workingExposure = m_storedExposure;
@@ -259,7 +281,13 @@ IPravonError* CKvnProcessRawVendor1::Process() {
     m_snapshot.exposureEnabled = m_exposureOverride ? 1 : m_exposureEnabled;
     m_snapshot.whiteBalance = m_whiteBalanceOverride ? &m_workingWhiteBalance : &m_storedWhiteBalance;
     m_snapshot.whiteBalanceEnabled = m_whiteBalanceOverride ? 1 : m_whiteBalanceEnabled;
-    m_snapshot.PrepareWhiteBalance();
+    try {
+        m_snapshot.PrepareWhiteBalance();
+    } catch (const std::bad_alloc&) {
+        return IPravonError::Chain(
+            PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for the white balance"),
+            prepareError.release());
+    }
 
     const Derived derived = DeriveParameters(m_snapshot, m_processor->GetParameters());
     IPravonError* failure = nullptr;
@@ -292,7 +320,8 @@ IPravonError* CKvnProcessRawVendor1::SetRawOption(strKvnRawOption* option) {
             return BadArgument("the white-balance option's size is wrong");
         if (wb->temperature < 0 || wb->temperature > 0xFFFF)
             return BadArgument("the colour temperature is out of range");
-        if (!m_whiteBalanceOverride || wb->preset != m_overridePreset || wb->temperature != m_overrideTemperature) {
+        if (!m_whiteBalanceOverride || wb->preset != m_overridePreset ||
+            wb->temperature != m_overrideTemperature) {
             m_whiteBalanceOverride = 1;
             m_overridePreset = wb->preset;
             m_overrideTemperature = wb->temperature;

@@ -22,11 +22,13 @@ public:
         LONG whiteBalanceMode = 0;
     };
     // The parameters for the snapshot's camera model, settings and tags; `current` for other models.
-    static Derived DeriveParameters(const ImageProperties& snapshot, const CProcessRawVendor1::Parameters& current);
+    static Derived DeriveParameters(const ImageProperties& snapshot,
+                                    const CProcessRawVendor1::Parameters& current);
 
     explicit CKvnProcessRawVendor1(CProcessRawVendor1* processor);
 
-    IPravonError* Initialize(IPravonLoad* loader, IPravonTagControl* tagControl, IPravonImage* image) override;
+    IPravonError* Initialize(IPravonLoad* loader, IPravonTagControl* tagControl,
+                             IPravonImage* image) override;
     IPravonError* SetCallbackObject(IKvnProcessRawVendor1::IProgress* progress) override;
     IKvnProcessRawVendor1::IProgress* GetCallbackObject() override { return m_callback; }
     IPravonError* Process() override;
@@ -40,7 +42,9 @@ public:
     IPravonError* GetWidth(LONG* width) override { return m_processor->GetWidth(width); }
     IPravonError* GetHeight(LONG* height) override { return m_processor->GetHeight(height); }
     IPravonError* GetColorSpace(LONG* colorSpace) override { return m_processor->GetColorSpace(colorSpace); }
-    IPravonError* GetResolution(double* resolution) override { return m_processor->GetResolution(resolution); }
+    IPravonError* GetResolution(double* resolution) override {
+        return m_processor->GetResolution(resolution);
+    }
     IPravonError* GetFlip(bool* flip) override { return m_processor->GetFlip(flip); }
     IPravonError* GetRotation(double* rotation) override { return m_processor->GetRotation(rotation); }
     IPravonError* GetTileSize(LONG* tileSize) override { return m_processor->GetTileSize(tileSize); }
@@ -51,7 +55,9 @@ public:
     IPravonError* TileExists(LONG column, LONG row, bool* exists) override {
         return m_processor->TileExists(column, row, exists);
     }
-    IPravonError* GetTile(const IPravonTileID& id, IPravonTile** tile) override { return m_processor->GetTile(id, tile); }
+    IPravonError* GetTile(const IPravonTileID& id, IPravonTile** tile) override {
+        return m_processor->GetTile(id, tile);
+    }
     IPravonError* GetTile(LONG column, LONG row, IPravonTile** tile) override {
         return m_processor->GetTile(column, row, tile);
     }
@@ -79,7 +85,9 @@ public:
     IPravonError* SetTransform(bool flip, double angle, bool relative) override {
         return m_processor->SetTransform(flip, angle, relative);
     }
-    IPravonError* SetPalette(const PravonPalette& palette) override { return m_processor->SetPalette(palette); }
+    IPravonError* SetPalette(const PravonPalette& palette) override {
+        return m_processor->SetPalette(palette);
+    }
     IPravonError* SetUsage(LONG usage) override { return m_processor->SetUsage(usage); }
     IPravonError* GetUsage(LONG* usage) override { return m_processor->GetUsage(usage); }
     ULONG AddRef() override { return ++m_references; }
@@ -91,6 +99,8 @@ public:
 private:
     ~CKvnProcessRawVendor1() override;
     IPravonError* Prepare();
+    // Reads the exposure and white balance of the stored settings tag; readers of damaged bytes may throw.
+    IPravonError* ReadStoredSettings(IPravonTagControl* tags);
     void ApplyWhiteBalanceOverride();
 
     std::atomic<ULONG> m_references{1};

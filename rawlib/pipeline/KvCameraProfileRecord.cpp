@@ -42,6 +42,11 @@ constexpr LONG kRangeTemperatureCode = 4098;
 // The low four bits of the white-balance tag that mark its own kind.
 constexpr LONG kWhiteBalanceLowBits = 0xF;
 constexpr LONG kOwnKindBits = 7;
+// The white-balance kind of a record that has none (no state and no readable tag), and that of a preset.
+constexpr LONG kNoWhiteBalance = 0;
+constexpr LONG kPresetWhiteBalance = 4;
+// Daylight: the preset a picture without any white-balance information is developed with.
+constexpr LONG kDaylightPreset = 512;
 
 // Reads the first `size` bytes of a tag; false when it is missing or shorter.
 bool ReadBytes(IPravonTagControl* tags, ULONG tag, LONG type, ULONG size, void* out) {
@@ -126,6 +131,22 @@ void WhiteBalanceFromTags(IPravonTagControl* tags, CameraProfileParams* p) {
         TemperatureFromFineTune(p);
 }
 
+// Whether the generator finds a profile for the record.
+bool GeneratorTakes(const CameraProfileParams& p) {
+    CCameraProfileGen generator;
+    generator.Initialize(p);
+    return generator.IsValidated();
+}
+
+// A record without white balance, which the generator has no row for, takes daylight's: the preset and
+// its nominal temperature, with the camera's as-shot gains as they are.
+void UseDaylight(CameraProfileParams* p) {
+    p->whiteBalanceKind = kPresetWhiteBalance;
+    p->whiteBalanceFlag = 0;
+    p->colorTemperature = KvDefaultColorTemperature(kDaylightPreset);
+    p->subMode = 0;
+}
+
 // The custom curve into `curve`; false when it cannot be allocated or rendered.
 bool RenderCurve(const ImageProperties& snapshot, std::vector<WORD>* curve) {
     try {
@@ -196,5 +217,9 @@ CameraProfileParams CameraProfileRecord(const ImageProperties& snapshot, std::ve
             p.toneSource = 1;
         }
     }
+    // A picture whose settings and tags say nothing of its white balance (a file written without the
+    // white-balance tag) is developed as daylight wherever its record would find no profile.
+    if (p.whiteBalanceKind == kNoWhiteBalance && !GeneratorTakes(p))
+        UseDaylight(&p);
     return p;
 }

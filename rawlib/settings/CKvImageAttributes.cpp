@@ -64,6 +64,28 @@ std::unique_ptr<ImageProperties> CKvImageAttributes::CreateProperties() {
     }
 }
 
+void CKvImageAttributes::ResetStates() {
+    // A set that gives no adjustment puts each back to its defaults; the enable bytes are those of a new
+    // object.
+    CKvImageProcSet none;
+    none.usmListEnabled = 1;
+    none.lutGroup1Enabled = 1;
+    none.lutGroup2Enabled = 1;
+    none.lutGroup3Enabled = 1;
+    none.exposureEnabled = 1;
+    none.whiteBalanceEnabled = 1;
+    none.noiseReductionEnabled = 1;
+    none.dustEnabled = 1;
+    none.filterPluginsEnabled = 1;
+    none.chromaBoosterEnabled = 1;
+    none.brightnessEnabled = 1;
+    SetStateTable(none);
+    sizeRes = CKvSizeRes(kDefaultWidth, kDefaultHeight, nullptr,
+                         UnitValue{kDefaultResolution, UnitValue::kPixelsPerInch});
+    whiteBalance.SetGains(1.0, 1.0);
+    whiteBalance.SetMode(CKvWBAdjustment::kModeAsShot);
+}
+
 void CKvImageAttributes::SetTagControl(IPravonTagControl* tags) {
     KvSharedObjectRegistry::AddTagControlUser(tags);
     if (m_tags)

@@ -55,6 +55,9 @@ public:
     // Takes the set's parts back: each given adjustment is assigned (a set filled from this object gives
     // its own objects, which keep what they hold), each missing one goes back to its defaults.
     virtual void SetStateTable(const CKvImageProcSet& set);
+    // Every adjustment, its enable byte, the size settings and the orientation as a new object holds them,
+    // so that a picture without stored settings keeps nothing of an earlier one's.
+    void ResetStates();
 
     // Each setter adds this object as a user of the new object in the process-wide registries and
     // releases the old one (null only lets go).

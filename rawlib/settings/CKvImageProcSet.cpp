@@ -258,7 +258,9 @@ int CKvImageProcSet::ReadVersion2(const BYTE* buffer, int size, LONG width, LONG
             break;
         if (stored)
             ReadItem(*stored, at, static_cast<int>(itemSize), progress);
-        else if (KvStateIds::kItemName.Matches(at) && Selects(markerMask, kName)) {
+        // A name item too short to reach its text holds no name.
+        else if (KvStateIds::kItemName.Matches(at) && itemSize >= kValueOffset &&
+                 Selects(markerMask, kName)) {
             const char* text = reinterpret_cast<const char*>(at + kValueOffset);
             const std::size_t room = static_cast<std::size_t>(itemSize - kValueOffset);
             const std::string value(text, std::find(text, text + room, '\0'));

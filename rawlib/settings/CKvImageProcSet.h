@@ -122,6 +122,10 @@ public:
     BYTE brightnessEnabled = 0;
     CKvBrightness* brightness = nullptr;
     std::array<DWORD, kExtraWords> extraBlock{0, 0, 0, 1, 0, 0, 0};
+    // The extra block's first word names the colour space the settings were made in, as a selection code
+    // that the pipeline maps to a colour-space code (0: none).
+    static constexpr std::size_t kColorSpaceSelectionWord = 0;
+    DWORD GetColorSpaceSelection() const { return extraBlock[kColorSpaceSelectionWord]; }
     DWORD readFlag = 0;
 
 private:

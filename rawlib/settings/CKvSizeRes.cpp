@@ -556,6 +556,11 @@ double CKvSizeRes::GetScaleFactor() const {
     return 2.0 * m_heuristic->GetScale().value / m_heuristic->GetScaleMax().value;
 }
 
+int CKvSizeRes::SetScaleFactor(double factor) {
+    const UnitValue maximum = m_heuristic->GetScaleMax();
+    return m_heuristic->SetScale(UnitValue(factor * maximum.value / 2.0, maximum.unit));
+}
+
 void CKvSizeRes::SyncOutputFixed() {
     m_heuristic->SetOutputSizeFixed(GetHeuristicType() == CHeuristic::kTypeLockSize ? 1 : 0);
 }

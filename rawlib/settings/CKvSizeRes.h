@@ -185,6 +185,8 @@ public:
     CKvRect GetScaledCropRect(int oriented) const;
     // Output pixels per image pixel.
     double GetScaleFactor() const;
+    // Sets it through the heuristic's scale, which holds it to the scale's limits; the heuristic's result.
+    int SetScaleFactor(double factor);
     // The crop size, the output size or the scale ratio changed.
     bool SizeChanged() const { return HasChanged(0x6 | 0x600 | 0x80); }
     // The heuristic's fixed output size follows its type: fixed exactly for "Size".

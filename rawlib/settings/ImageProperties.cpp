@@ -34,7 +34,19 @@ bool ImageProperties::ReadCameraInformation() {
     return read;
 }
 
+void ImageProperties::OwnAdjustedStates() {
+    if (whiteBalance && whiteBalance != m_ownWhiteBalance.get()) {
+        m_ownWhiteBalance = std::make_shared<CKvWBAdjustment>(*whiteBalance);
+        whiteBalance = m_ownWhiteBalance.get();
+    }
+    if (exposure && exposure != m_ownExposure.get()) {
+        m_ownExposure = std::make_shared<CKvExposureAdjustment>(*exposure);
+        exposure = m_ownExposure.get();
+    }
+}
+
 bool ImageProperties::PrepareWhiteBalance() {
+    OwnAdjustedStates();
     if (whiteBalanceEnabled && whiteBalance && whiteBalance->GetMode() == CKvWBAdjustment::kModeTemperature) {
         double red = whiteBalance->GetRedGain();
         double blue = whiteBalance->GetBlueGain();

@@ -6,6 +6,7 @@
 #include "CKvImageAttributes.h"
 
 #include <array>
+#include <memory>
 #include <string>
 
 class ImageProperties {
@@ -25,7 +26,9 @@ public:
     virtual ~ImageProperties() = default;
 
     // Computes colour-temperature gains (white balance in mode 3) and, on the limited camera models,
-    // switches off what they do not support. False when a setting had to change.
+    // switches off what they do not support. False when a setting had to change. It works on the snapshot's
+    // own copies of the white-balance and exposure states (made here when the pointers name other objects;
+    // std::bad_alloc when they cannot be), so the states the snapshot was taken from keep what they hold.
     bool PrepareWhiteBalance();
     // Keeps the first 16 of the 32 camera-information bytes of the tag control (false when they cannot be
     // read) and stores the tag control's camera-model code (0 when it cannot tell).
@@ -104,4 +107,11 @@ public:
     BYTE firstSmallFlag = 0;
     BYTE secondSmallFlag = 1;
     BYTE thirdSmallFlag = 0;
+
+private:
+    // Points the white-balance and exposure pointers at copies of their states that this snapshot (and
+    // its copies) own; shared, so that a copied snapshot's pointers stay valid.
+    void OwnAdjustedStates();
+    std::shared_ptr<CKvWBAdjustment> m_ownWhiteBalance;
+    std::shared_ptr<CKvExposureAdjustment> m_ownExposure;
 };

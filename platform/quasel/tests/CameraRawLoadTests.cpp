@@ -143,8 +143,8 @@ TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
     EXPECT_LE(worst, 1);
 }
 
-// EXIF orientation code, then the clockwise turn and the mirror (applied first) that stand the picture
-// upright, worked out from where each code puts the stored first row and column.
+// EXIF orientation code, then the source tags' turn (counter-clockwise) and mirror: the orientation codes'
+// own table, which the development turns back to stand the picture upright.
 struct OrientationCase {
     std::uint16_t code;
     double angle;

@@ -48,10 +48,13 @@ TEST_F(CameraProfileRecordTest, ColourModeAndWhiteBalanceFromTheCameraTags) {
         DWORD tagValue, kelvin;
         LONG subMode;
     } const cases[] = {
-        {"nothing recorded", 258, {}, 3, 0, 0, 0, 0, 0},
+        // Without any white balance, where the rules find no profile: daylight's preset at 5200 K.
+        {"nothing recorded", 258, {}, 3, 0, 4, 0, 5200, 0},
+        {"tag mode 6 without white balance", 259, {{kMode, 9, {6}}}, 2, 0, 4, 0, 5200, 0},
+        {"no colour mode, automatic white balance", 258, {{kWb, 9, {0, 0}}}, 3, 0, 1, 0, 0, 0},
+        // Where the rules find a profile without it, nothing is put in its place.
         {"MA without its colour mode", 257, {}, 1, 1, 0, 0, 0, 0},
         {"tag mode 3", 1025, {{kMode, 9, {3}}}, 4, 4, 0, 0, 0, 0},
-        {"tag mode 6", 259, {{kMode, 9, {6}}}, 2, 0, 0, 0, 0, 0},
         {"automatic with a sub-mode", 1026, {{kWb, 9, {0, 0}}, {kSubMode, 3, {2}}}, 6, 0, 1, 0, 0, 2},
         {"a sub-mode not of type 3", 260, {{kWb, 9, {0, 0}}, {kSubMode, 9, {2}}}, 5, 0, 1, 0, 0, 0},
         {"low bits 7", 258, {{kWb, 9, {0x27, 0}}}, 3, 0, 3, 7, 0, 0},
@@ -74,6 +77,9 @@ TEST_F(CameraProfileRecordTest, ColourModeAndWhiteBalanceFromTheCameraTags) {
         EXPECT_EQ(p.whiteBalanceTagValue, c.tagValue) << c.what;
         EXPECT_EQ(p.colorTemperature, c.kelvin) << c.what;
         EXPECT_EQ(p.subMode, c.subMode) << c.what;
+        CCameraProfileGen generator;
+        generator.Initialize(p);
+        EXPECT_TRUE(generator.IsValidated()) << c.what << ": the generator finds a profile";
     }
 }
 
@@ -124,7 +130,8 @@ TEST_F(CameraProfileRecordTest, TheSettingsStatesComeBeforeTheTags) {
     } const cases[] = {
         {3, 3, 1280, 1, 1, 4, 3, 1},
         {1, 4, 770, 2, 1, 5, 1, 0},
-        {7, 0, 1026, 0, 1, 0, 2, 0},
+        // A state of mode 0 gives no white balance, which the generator has no row for: daylight.
+        {7, 0, 1026, 0, 1, 4, 0, 0},
         // As shot or old gains: the tags' value 2 without a fine tune.
         {0, 2, 1280, 2, 0, 2, 1, 0},
         {0, 1, 1280, 2, 0, 2, 1, 0},

@@ -1,4 +1,9 @@
+#include "ChainPicture.h"
+
 #include "rawlib/pipeline/CKvnFilterChain.h"
+
+#include "filters/CPravonFilterCML.h"
+#include "rawlib/settings/CKvImageAttributes.h"
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/quasel/CPravonTagControl.h"
@@ -7,6 +12,7 @@
 #include "testing/PravonTestSupport.h"
 #include "testing/ProfileMachine.h"
 #include "testing/PullAll.h"
+#include "testing/TempFolder.h"
 #include "testing/TestPlane.h"
 
 #include <gtest/gtest.h>
@@ -16,68 +22,14 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-constexpr LONG kWidth = 76;
-constexpr LONG kHeight = 52;
-
-// One picture: a random 12-bit mosaic with its tags, developed through a fresh exported object.
-class Picture {
-public:
-    // A random mosaic, or one of a single 12-bit value when flat is 0 to 4095.
-    explicit Picture(int flat = -1) {
-        mosaic = kvtest::MakePlane(kWidth, kHeight, PravonColorSpace::kRawMosaic16,
-                                   kvtest::FillPattern::Random, 7);
-        for (LONG y = 0; y < kHeight; ++y) {
-            auto* row = reinterpret_cast<WORD*>(mosaic.Row(y));
-            for (LONG x = 0; x < kWidth; ++x)
-                row[x] = flat >= 0 ? static_cast<WORD>(flat) : row[x] & 0x0FFF;
-        }
-        image = kvtest::MakeImage(manager, mosaic);
-        tags = new CPravonTagControl();
-        const LONG longs[][2] = {
-            {0x10000, kWidth}, {0x10001, kHeight}, {0x10002, PravonColorSpace::kRawMosaic16}};
-        for (const auto& tag : longs)
-            EXPECT_PV_OK(tags->WriteTag(static_cast<ULONG>(tag[0]), 4, 4, &tag[1]));
-        const BYTE pattern[] = {0, 2, 0, 2, 0, 1, 1, 2};
-        EXPECT_PV_OK(tags->WriteTag(0xA302, 1, sizeof pattern, pattern));
-        tags->SetCameraModel(258);
-        // Taken in sRGB, which the development then keeps as its output space.
-        const LONG srgbMode = 0;
-        EXPECT_PV_OK(tags->WriteTag(0x8008D, 9, 4, &srgbMode));
-        // The camera's automatic white balance, as its own files record it.
-        const LONG automaticWhiteBalance[2] = {0, 0};
-        EXPECT_PV_OK(tags->WriteTag(0x80005, 9, sizeof automaticWhiteBalance, automaticWhiteBalance));
-    }
-    ~Picture() {
-        if (object)
-            object->Destroy();
-        tags->Release();
-    }
-    IPravonError* Open() {
-        if (IPravonError* e = IKvnFilterChain::CreateObject(&object))
-            return e;
-        return object->Initialize(&manager, image.get(), tags);
-    }
-    // The chain's output, pulled whole in random tile order.
-    kvtest::TestPlane Develop() {
-        IPravonFilterChain* chain = nullptr;
-        kvtest::TestPlane out;
-        EXPECT_PV_OK(object->GetFilterChain(&chain));
-        if (chain) {
-            EXPECT_PV_OK(kvtest::PullAll(chain->GetOutput(), &out, kvtest::PullOrder::RandomOrder));
-        }
-        return out;
-    }
-
-    CPravonMemoryManager manager{16};
-    kvtest::TestPlane mosaic;
-    PravonImagePtr image;
-    CPravonTagControl* tags = nullptr;
-    IKvnFilterChain* object = nullptr;
-};
+using Picture = kvtest::ChainPicture;
+constexpr LONG kWidth = Picture::kWidth;
+constexpr LONG kHeight = Picture::kHeight;
 
 void ExpectSame(const kvtest::TestPlane& expected, const kvtest::TestPlane& actual) {
     const kvtest::PlaneDifference difference = kvtest::ComparePlanes(expected, actual);
@@ -352,30 +304,52 @@ std::string GeneratedProfile(const std::string& folder) {
     return {};
 }
 
-// A grey of linear light v reaches the colour conversion as the display encoding of v (the development
-// squares the demosaiced samples back to linear light before the gains and the display curve), and leaves it
-// as lcms2 converts that grey from the picture's generated camera profile.
+// The samples that reach the output conversion (stage 8's input) and the developed picture, taken apart
+// from the development: the sRGB encoding of the grey's linear level, worked out here with the sRGB formula,
+// and lcms2's own conversion of that encoding from the picture's camera profile to lcms2's own sRGB.
 TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
     kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder scratch;
+    const std::string lcmsSrgb =
+        kvtest::WriteIccTestProfile(scratch, kvtest::IccTestProfile::SRGB, "srgb.icm");
+    // 0.1 % of the range covers the square-root demosaicing's rounding; 1 % the grid of the camera profile
+    // and the two profiles' sRGB curves.
+    constexpr double kEncodingTolerance = 65535.0 * 0.001;
+    constexpr double kOutputTolerance = 65535.0 * 0.01;
     const auto srgb = [](double linear) {
         return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
     };
-    for (const int value : {64, 512, 1500, 3000, 4000}) {
+    for (const int value : {16, 64, 512, 1500, 3000, 4000}) {
         SCOPED_TRACE(value);
         Picture picture(value);
         ASSERT_PV_OK(picture.Open());
         const kvtest::TestPlane developed = picture.Develop();
-        ASSERT_GT(developed.width, 8);
-        const WORD encoded = static_cast<WORD>(std::lround(65535.0 * srgb(value / 4095.0)));
-        const WORD grey[3] = {encoded, encoded, encoded};
+        ASSERT_EQ(developed.width, Picture::kDevelopedWidth);
+        const double encoded = 65535.0 * srgb(value / 4095.0);
+
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+        ASSERT_NE(chain, nullptr);
+        IPravonFilterChain* stages = chain->GetOutput();
+        const LONG conversion = stages->GetPosition(chain->GetStage(8));
+        ASSERT_GT(conversion, 0);
+        kvtest::TestPlane reaching;
+        ASSERT_PV_OK(kvtest::PullAll(stages->GetAt(conversion - 1), &reaching));
+        for (LONG y = 0; y < reaching.height; ++y)
+            for (LONG x = 0; x < reaching.width; ++x)
+                for (LONG ch = 0; ch < 3; ++ch)
+                    ASSERT_NEAR(reaching.Sample(x, y, ch), encoded, kEncodingTolerance)
+                        << "at " << x << "," << y << " channel " << ch;
+
+        const WORD level = static_cast<WORD>(std::lround(encoded));
+        const WORD grey[3] = {level, level, level};
         const std::vector<WORD> expected =
-            kvtest::Lcms2ConvertRgb16(GeneratedProfile(root.Folder()), root.Profile("KVsRGB.icm"), grey, 1);
+            kvtest::Lcms2ConvertRgb16(GeneratedProfile(root.Folder()), lcmsSrgb, grey, 1);
         ASSERT_EQ(expected.size(), 3u) << "no camera profile was generated";
         for (LONG y = 4; y < developed.height - 4; ++y)
             for (LONG x = 4; x < developed.width - 4; ++x)
                 for (LONG ch = 0; ch < 3; ++ch)
                     ASSERT_NEAR(developed.Sample(x, y, ch), expected[static_cast<std::size_t>(ch)],
-                                65535.0 * 0.01)
+                                kOutputTolerance)
                         << "at " << x << "," << y << " channel " << ch;
     }
 }
@@ -439,3 +413,144 @@ TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
     EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
     EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
 }
+
+namespace {
+
+// The settings tag of a record made from attributes the caller changed.
+void StoreSettings(CPravonTagControl* tags, const std::function<void(CKvImageAttributes&)>& edit) {
+    CKvImageAttributes edited;
+    edit(edited);
+    CKvImageProcSet set;
+    edited.GetStateTable(set);
+    std::vector<BYTE> record(static_cast<std::size_t>(set.GetStateSize()));
+    set.WriteState(record.data(), static_cast<int>(record.size()));
+    ASSERT_PV_OK(
+        tags->WriteTag(CKvnFilterChain::kSettingsTag, 1, static_cast<ULONG>(record.size()), record.data()));
+}
+
+// A sample written before the sample maker recorded the camera's colour mode and white balance is developed
+// as a picture of the camera's sRGB mode in daylight, never refused.
+TEST(FilterChainDevelop, ARawPictureWithoutColourModeAndWhiteBalanceTagsIsDeveloped) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    for (const int flat : {-1, 1500}) {
+        SCOPED_TRACE(flat);
+        Picture picture(flat, Picture::CameraTags::kWithoutColorModeAndWhiteBalance);
+        ASSERT_FALSE(picture.tags->TagExists(0x8008D));
+        ASSERT_FALSE(picture.tags->TagExists(0x80005));
+        ASSERT_PV_OK(picture.Open());
+        IPravonFilterChain* chain = nullptr;
+        ASSERT_PV_OK(picture.object->GetFilterChain(&chain));
+        const kvtest::TestPlane developed = picture.Develop();
+        EXPECT_EQ(developed.width, Picture::kDevelopedWidth);
+        EXPECT_EQ(developed.height, Picture::kDevelopedHeight);
+        EXPECT_FALSE(GeneratedProfile(root.Folder()).empty()) << "a camera profile was generated";
+        if (flat >= 0) {
+            // A flat mosaic stays flat.
+            const ULONG first = developed.Sample(4, 4, 1);
+            for (LONG y = 4; y < developed.height - 4; ++y)
+                for (LONG x = 4; x < developed.width - 4; ++x)
+                    ASSERT_EQ(developed.Sample(x, y, 1), first) << x << "," << y;
+        }
+    }
+}
+
+// The output profile GetImageInfo names is the one the output conversion's engine converts to, before and
+// after the chain is built: for a picture whose stored camera settings shot in Adobe RGB (colour mode 2),
+// that profile.
+TEST(FilterChainDevelop, GetImageInfoNamesTheProfileOfTheOutputConversion) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    struct Case {
+        LONG colorMode;
+        const char* profile;
+    };
+    for (const Case& c : {Case{2, "KVAdobe.icm"}, Case{1, "KVsRGB.icm"}}) {
+        SCOPED_TRACE(c.colorMode);
+        Picture picture;
+        StoreSettings(picture.tags, [&](CKvImageAttributes& a) { a.exposure.SetSecondValue(c.colorMode); });
+        ASSERT_PV_OK(picture.Open());
+        strKvnProfileRequest before;
+        strKvnImageInfoParam info;
+        info.profile = &before;
+        ASSERT_PV_OK(picture.object->GetImageInfo(&info));
+        EXPECT_EQ(std::string(before.path), root.Profile(c.profile));
+
+        picture.Develop();
+        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+        ASSERT_NE(chain, nullptr);
+        auto* conversion = static_cast<CPravonFilterCML*>(chain->GetStage(8));
+        ASSERT_TRUE(conversion->IsEnabled());
+        ASSERT_NE(conversion->GetCMLEngine(), nullptr);
+        PravonFile source, destination, proof;
+        conversion->GetCMLEngine()->GetProfiles(&source, &destination, &proof);
+        strKvnProfileRequest after;
+        info.profile = &after;
+        ASSERT_PV_OK(picture.object->GetImageInfo(&info));
+        EXPECT_EQ(std::string(after.path), destination.path);
+        EXPECT_EQ(destination.path, root.Profile(c.profile));
+    }
+}
+
+// A dark left half and a bright right half, the edge between them upright.
+Picture EdgePicture() {
+    return Picture([](LONG x, LONG, WORD) -> WORD { return x < Picture::kWidth / 2 ? 400 : 2400; });
+}
+
+// The spread of green along the middle row: sharpening overshoots on both sides of the edge.
+double EdgeSpread(const kvtest::TestPlane& plane) {
+    const LONG y = plane.height / 2;
+    ULONG low = 65535, high = 0;
+    for (LONG x = 0; x < plane.width; ++x) {
+        low = std::min(low, plane.Sample(x, y, 1));
+        high = std::max(high, plane.Sample(x, y, 1));
+    }
+    return static_cast<double>(high) - static_cast<double>(low);
+}
+
+// The camera's own sharpening, asked for by the stored camera settings (their second flag and a level),
+// raises the contrast at an edge; a neutral level, a request without its flag, or raw option 4 at 0 leaves
+// the picture as it is without camera sharpening.
+TEST(FilterChainDevelop, TheCameraSharpeningSharpensWhenTheCameraSettingsAskForIt) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    Picture plainPicture = EdgePicture();
+    ASSERT_PV_OK(plainPicture.Open());
+    const kvtest::TestPlane plain = plainPicture.Develop();
+    ASSERT_GT(plain.width, 0);
+
+    const auto develop = [](BYTE asked, LONG level, BYTE rawOption4) {
+        Picture picture = EdgePicture();
+        StoreSettings(picture.tags, [&](CKvImageAttributes& a) {
+            a.exposure.SetSecondFlag(asked);
+            a.exposure.SetFifthValue(level);
+        });
+        EXPECT_PV_OK(picture.Open());
+        strKvnFlagOption flag;
+        flag.flag = rawOption4;
+        strKvnRawOption option{sizeof(strKvnRawOption), KvnRawOption::kCameraSettings, &flag};
+        EXPECT_PV_OK(picture.object->SetRawOption(&option));
+        kvtest::TestPlane developed = picture.Develop();
+        const CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+        const bool on = chain && chain->GetStage(19)->IsEnabled();
+        return std::make_pair(developed, on);
+    };
+    for (const LONG level : {1, 3, 5}) {
+        SCOPED_TRACE(level);
+        const auto [sharpened, on] = develop(1, level, 1);
+        EXPECT_TRUE(on);
+        EXPECT_GT(EdgeSpread(sharpened), EdgeSpread(plain) * 1.01);
+    }
+    struct Off {
+        const char* name;
+        BYTE asked;
+        LONG level;
+        BYTE rawOption4;
+    };
+    for (const Off& c : {Off{"a neutral level", 1, 0, 1}, Off{"a level not asked for", 0, 5, 1},
+                         Off{"raw option 4 at 0", 1, 5, 0}}) {
+        SCOPED_TRACE(c.name);
+        const auto [developed, on] = develop(c.asked, c.level, c.rawOption4);
+        EXPECT_FALSE(on);
+        ExpectSame(plain, developed);
+    }
+}
+
+} // namespace

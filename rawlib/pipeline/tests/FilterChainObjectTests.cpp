@@ -1,8 +1,11 @@
 #include "rawlib/pipeline/CKvnFilterChain.h"
 #include "rawlib/pipeline/KvProfileFolder.h"
 
+#include "NamedSettingsRecord.h"
+
 #include "platform/pravon/PravonTypes.h"
 #include "platform/quasel/CPravonTagControl.h"
+#include "testing/AllocationSeam.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/TempSystemRoot.h"
 
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -317,9 +321,11 @@ TEST_F(FilterChainObject, WhiteBalanceOverrideIsStoredMappedAndTakesTheStatesPla
     }
     std::unique_ptr<ImageProperties> snapshot = Chain().CreateProperties();
     ASSERT_TRUE(snapshot);
-    EXPECT_EQ(snapshot->whiteBalance, &Chain().rawWhiteBalance);
+    EXPECT_EQ(snapshot->whiteBalance->GetPreset(), Chain().rawWhiteBalance.GetPreset());
+    EXPECT_EQ(snapshot->whiteBalance->GetTemperature(), 65535);
+    EXPECT_EQ(snapshot->whiteBalance->GetMode(), CKvWBAdjustment::kModeTemperature);
     EXPECT_EQ(snapshot->whiteBalanceEnabled, 1u);
-    EXPECT_EQ(snapshot->exposure, &Chain().exposure);
+    EXPECT_EQ(snapshot->exposure->GetCompensation(), Chain().exposure.GetCompensation());
 
     strKvnWhiteBalanceOption wb;
     strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
@@ -327,7 +333,8 @@ TEST_F(FilterChainObject, WhiteBalanceOverrideIsStoredMappedAndTakesTheStatesPla
     ASSERT_PV_OK(object->GetRawOption(&raw));
     EXPECT_EQ(wb.preset, 0);
     EXPECT_EQ(wb.temperature, 0);
-    EXPECT_EQ(Chain().CreateProperties()->whiteBalance, &Chain().whiteBalance);
+    EXPECT_EQ(Chain().CreateProperties()->whiteBalance->GetMode(), Chain().whiteBalance.GetMode());
+    EXPECT_EQ(Chain().CreateProperties()->whiteBalance->GetTemperature(), 0);
 }
 
 TEST_F(FilterChainObject, BadRawOptionsAreRefusedWithTheirKinds) {
@@ -424,6 +431,303 @@ TEST_F(FilterChainObject, AProfileTagNamingAFileLeavesThatFileAloneAndNoTemporar
     object->Destroy();
     object = nullptr;
     EXPECT_TRUE(std::filesystem::exists(theirs));
+}
+
+} // namespace
+
+namespace {
+
+using kvtest::FailAllocationOfSize;
+using kvtest::StopFailingAllocations;
+
+// The settings record of attributes the caller changed, as bytes.
+Bytes SettingsRecord(const std::function<void(CKvImageAttributes&, CKvImageProcSet&)>& edit) {
+    CKvImageAttributes edited;
+    CKvImageProcSet set;
+    edited.GetStateTable(set);
+    edit(edited, set);
+    edited.GetStateTable(set);
+    Bytes record(static_cast<std::size_t>(set.GetStateSize()));
+    set.WriteState(record.data(), static_cast<int>(record.size()));
+    return record;
+}
+
+class StoredSettings : public FilterChainObject {
+protected:
+    void Store(const Bytes& record) {
+        PravonErrorPtr(tags.Inner().RemoveTag(CKvnFilterChain::kSettingsTag));
+        ASSERT_PV_OK(tags.Inner().WriteTag(CKvnFilterChain::kSettingsTag, 1,
+                                           static_cast<ULONG>(record.size()), record.data()));
+    }
+    // The size settings of the record in the settings tag, read without fitting them to a picture.
+    CKvSizeRes StoredSize() {
+        Bytes record(tags.GetTagSize(CKvnFilterChain::kSettingsTag));
+        EXPECT_PV_OK(
+            tags.ReadTag(CKvnFilterChain::kSettingsTag, 1, static_cast<ULONG>(record.size()), record.data()));
+        CKvSizeRes size;
+        CKvImageProcSet set;
+        set.recordMask = CKvImageProcSet::kSizeRes;
+        set.sizeRes = &size;
+        set.ReadFromTag(record.data(), static_cast<int>(record.size()), 0, 0);
+        return size;
+    }
+    // A fresh object on the same tags.
+    void Reopen() {
+        object->Destroy();
+        object = nullptr;
+        ASSERT_PV_OK(IKvnFilterChain::CreateObject(&object));
+        ASSERT_PV_OK(Init());
+    }
+};
+
+// The colour space the stored record names by its selection decides the colour class and the depth; an
+// unknown selection leaves the source's.
+TEST_F(StoredSettings, TheColourSpaceComesFromTheRecordsSelection) {
+    struct Case {
+        DWORD selection;
+        LONG initializeKind; // 0: success
+        DWORD colorClass;
+        LONG bytesPerChannel;
+    };
+    const Case cases[] = {
+        {0, 0, 1, 2},                        // none named: the source's 16-bit mosaic
+        {2, PravonKind::kOutOfRange, 2, 1},  // 8-bit grey, refused
+        {3, PravonKind::kOutOfRange, 2, 2},  // 16-bit grey, refused
+        {32, 0, 1, 1},                       // 8-bit RGB
+        {33, 0, 1, 2},                       // 16-bit RGB
+        {34, PravonKind::kOutOfRange, 3, 1}, // 8-bit CMYK, refused
+        {64, 0, 1, 2},                       // the 16-bit mosaic
+        {65, 0, 1, 2},                       // another mosaic kind
+        {41, 0, 1, 2},                       // not a selection: the source's
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selection);
+        Store(SettingsRecord(
+            [&](CKvImageAttributes&, CKvImageProcSet& set) { set.extraBlock[0] = c.selection; }));
+        if (c.initializeKind)
+            EXPECT_PV_KIND(Init(), c.initializeKind);
+        else
+            EXPECT_PV_OK(Init());
+        EXPECT_EQ(Chain().GetColorClass(), c.colorClass);
+        strKvnImageInfoParam info;
+        ASSERT_PV_OK(object->GetImageInfo(&info));
+        EXPECT_EQ(info.bytesPerChannel, c.bytesPerChannel);
+        ASSERT_PV_OK(object->Cleanup(false));
+    }
+}
+
+// Every adjustment that is on and holds a change makes the picture edited (class 1 for the size record of
+// today's version); the same change with the adjustment off does not.
+TEST_F(StoredSettings, TheSettingsClassCountsEveryAdjustment) {
+    struct Case {
+        const char* name;
+        std::function<void(CKvImageAttributes&, bool on)> change;
+    };
+    const Case cases[] = {
+        {"sharpening list",
+         [](CKvImageAttributes& a, bool on) {
+             a.usmList.Append(CKvUSM());
+             a.usmListEnabled = on;
+         }},
+        {"tone curve",
+         [](CKvImageAttributes& a, bool on) {
+             a.lutGroup1.SetContrast(0.25);
+             a.lutGroup1Enabled = on;
+         }},
+        {"camera settings",
+         [](CKvImageAttributes& a, bool on) {
+             a.exposure.SetCompensation(0.5);
+             a.exposureEnabled = on;
+         }},
+        {"white balance",
+         [](CKvImageAttributes& a, bool on) {
+             a.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+             a.whiteBalance.SetPreset(512);
+             a.whiteBalanceEnabled = on;
+         }},
+        {"noise reduction",
+         [](CKvImageAttributes& a, bool on) {
+             a.noiseReduction.SetLevel(3);
+             a.noiseReductionEnabled = on;
+         }},
+        {"vignette",
+         [](CKvImageAttributes& a, bool on) {
+             a.vignette.SetAmount(40);
+             a.vignetteEnabled = on;
+         }},
+        {"red-eye",
+         [](CKvImageAttributes& a, bool on) {
+             a.redEye.SetMode(CKvFnRedEye::kModeAutomatic);
+             a.redEyeEnabled = on;
+         }},
+        {"Revelation",
+         [](CKvImageAttributes& a, bool on) {
+             a.revelation.SetFirstAmount(20);
+             a.revelationEnabled = on;
+         }},
+        {"fisheye", [](CKvImageAttributes& a, bool on) { a.fisheyeEnabled = on; }},
+        {"chroma booster",
+         [](CKvImageAttributes& a, bool on) {
+             a.chromaBooster.SetAmount(30);
+             a.chromaBoosterEnabled = on;
+         }},
+        {"brightness",
+         [](CKvImageAttributes& a, bool on) {
+             a.brightness.SetValue(0.5);
+             a.brightnessEnabled = on;
+         }},
+    };
+    Store(SettingsRecord([](CKvImageAttributes&, CKvImageProcSet&) {}));
+    ASSERT_PV_OK(Init());
+    EXPECT_EQ(Chain().GetSettingsClass(), CKvnFilterChain::kClassUnedited) << "a record of the defaults";
+    ASSERT_PV_OK(object->Cleanup(false));
+    for (const Case& c : cases) {
+        for (const bool on : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.name << (on ? " on" : " off"));
+            Store(SettingsRecord([&](CKvImageAttributes& a, CKvImageProcSet&) { c.change(a, on); }));
+            ASSERT_PV_OK(Init());
+            EXPECT_EQ(Chain().GetSettingsClass(),
+                      on ? CKvnFilterChain::kClassEditedV5 : CKvnFilterChain::kClassUnedited);
+            ASSERT_PV_OK(object->Cleanup(false));
+        }
+    }
+}
+
+// Camera 259's raw pictures develop at its own output factor: without stored settings, and for a record of
+// today's size version whose flag says full size at factor 1; a record whose flag is off keeps factor 1 and
+// counts as edited. Other cameras keep factor 1.
+TEST_F(StoredSettings, Camera259TakesItsOutputFactorAtLoad) {
+    constexpr double kFactor = 0.7492354740061162;
+    struct Case {
+        const char* name;
+        WORD model;
+        int record; // -1 none, else the size flag stored
+        double factor;
+        DWORD settingsClass;
+    };
+    const Case cases[] = {
+        {"259 without settings", 259, -1, kFactor, CKvnFilterChain::kClassUnedited},
+        {"259, full-size flag set", 259, 1, kFactor, CKvnFilterChain::kClassUnedited},
+        {"259, full-size flag off", 259, 0, 1.0, CKvnFilterChain::kClassEditedV5},
+        {"258 without settings", 258, -1, 1.0, CKvnFilterChain::kClassUnedited},
+        {"258, full-size flag set", 258, 1, 1.0, CKvnFilterChain::kClassUnedited},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tags.Inner().SetCameraModel(c.model);
+        PravonErrorPtr(tags.Inner().RemoveTag(CKvnFilterChain::kSettingsTag));
+        if (c.record >= 0)
+            Store(SettingsRecord([&](CKvImageAttributes& a, CKvImageProcSet&) {
+                // The size settings of the whole developed picture, at full size.
+                a.sizeRes = c.model == 259
+                                ? CKvSizeRes(4016, 2616, nullptr, UnitValue::PerInch(300))
+                                : CKvSizeRes(kWidth - 12, kHeight - 12, nullptr, UnitValue::PerInch(300));
+                a.sizeRes.SetFlagByte(static_cast<BYTE>(c.record));
+            }));
+        ASSERT_PV_OK(Init());
+        EXPECT_NEAR(Chain().sizeRes.GetScaleFactor(), c.factor, 1e-12);
+        EXPECT_EQ(Chain().GetSettingsClass(), c.settingsClass);
+        strKvnImageInfoParam info;
+        ASSERT_PV_OK(object->GetImageInfo(&info));
+        // Camera 259's developed frame is 4016 x 2616.
+        const LONG fullWidth = c.model == 259 ? 4016 : kWidth - 12;
+        EXPECT_NEAR(info.width, fullWidth * c.factor, 1.0);
+        ASSERT_PV_OK(object->Cleanup(false));
+    }
+}
+
+// Writing the size settings back flags a picture kept at full size (camera 259's own factor counting as
+// full size) and stores its factor as 1; a fresh object then takes the same factor again.
+TEST_F(StoredSettings, TheWrittenSizeSettingsFlagAFullSizePicture) {
+    struct Case {
+        const char* name;
+        WORD model;
+        bool halfSize;
+        BYTE flag;
+        double storedFactor;
+        double reloadedFactor;
+    };
+    const Case cases[] = {
+        {"258 turned", 258, false, 1, 1.0, 1.0},
+        {"258 at half size", 258, true, 0, 0.5, 0.5},
+        {"259 turned", 259, false, 1, 1.0, 0.7492354740061162},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tags.Inner().SetCameraModel(c.model);
+        PravonErrorPtr(tags.Inner().RemoveTag(CKvnFilterChain::kSettingsTag));
+        ASSERT_PV_OK(Init());
+        strKvnImageInfoParam info;
+        ASSERT_PV_OK(object->GetImageInfo(&info));
+        info.orientation = 3;
+        if (c.halfSize) {
+            info.width /= 2;
+            info.height /= 2;
+        } else {
+            info.width = info.height = 0;
+        }
+        ASSERT_PV_OK(object->SetImageInfo(&info, true));
+        const CKvSizeRes stored = StoredSize();
+        EXPECT_EQ(stored.GetFlagByte(), c.flag);
+        EXPECT_NEAR(stored.GetScaleFactor(), c.storedFactor, 0.01);
+        Reopen();
+        EXPECT_NEAR(Chain().sizeRes.GetScaleFactor(), c.reloadedFactor, 1e-9);
+        ASSERT_PV_OK(object->Cleanup(false));
+    }
+}
+
+// An object cleaned up and initialised again on a picture without stored settings develops it with the
+// defaults, not with the settings of the picture before.
+TEST_F(StoredSettings, ANewPictureWithoutSettingsKeepsNothingOfThePreviousOne) {
+    Store(SettingsRecord([](CKvImageAttributes& a, CKvImageProcSet&) {
+        a.exposure.SetCompensation(1.5);
+        a.rotation = 90;
+    }));
+    ASSERT_PV_OK(Init());
+    double value = 0;
+    strKvnNCParam ev{sizeof(strKvnNCParam), 3, 2, 8, &value};
+    ASSERT_PV_OK(object->GetCaptureSettings(&ev));
+    ASSERT_EQ(value, 1.5);
+    ASSERT_PV_OK(object->Cleanup(false));
+    ASSERT_PV_OK(tags.Inner().RemoveTag(CKvnFilterChain::kSettingsTag));
+    ASSERT_PV_OK(Init());
+    ASSERT_PV_OK(object->GetCaptureSettings(&ev));
+    EXPECT_EQ(value, 0.0);
+    strKvnImageInfoParam info;
+    ASSERT_PV_OK(object->GetImageInfo(&info));
+    EXPECT_EQ(info.orientation, 1);
+    EXPECT_EQ(Chain().GetSettingsClass(), CKvnFilterChain::kClassUnedited);
+}
+
+TEST_F(FilterChainObject, AWhiteBalanceOverrideKeepsTheSourcesCameraModel) {
+    tags.Inner().SetCameraModel(1025);
+    ASSERT_PV_OK(Init());
+    strKvnWhiteBalanceOption wb;
+    wb.preset = 512;
+    wb.temperature = 5200;
+    strKvnRawOption raw{sizeof(strKvnRawOption), KvnRawOption::kWhiteBalance, &wb};
+    ASSERT_PV_OK(object->SetRawOption(&raw));
+    EXPECT_EQ(Chain().rawWhiteBalance.GetSecondValue(), 1025);
+    EXPECT_EQ(Chain().CreateProperties()->whiteBalance->GetSecondValue(), 1025);
+}
+
+// A stored record that makes a reader run out of memory (here the picture's 1234-character name) is
+// answered with an error of kind 1005; nothing is thrown across the interface, and the next try reads it.
+TEST_F(StoredSettings, AReaderThatRunsOutOfMemoryGivesAnErrorNotAnException) {
+    constexpr std::size_t kNameLength = 1234;
+    Store(kvtest::WithNameItem(
+        SettingsRecord([](CKvImageAttributes& a, CKvImageProcSet&) { a.exposure.SetCompensation(1.25); }),
+        kNameLength));
+    IPravonError* error = nullptr;
+    FailAllocationOfSize(kNameLength + 1);
+    EXPECT_NO_THROW(error = object->Initialize(nullptr, nullptr, &tags));
+    EXPECT_TRUE(StopFailingAllocations()) << "the name's copy was refused";
+    EXPECT_PV_KIND(error, PravonKind::kOutOfMemory);
+    // The set-up runs again on the next call and reads the record whole.
+    double value = 0;
+    strKvnNCParam ev{sizeof(strKvnNCParam), 3, 2, 8, &value};
+    ASSERT_PV_OK(object->GetCaptureSettings(&ev));
+    EXPECT_EQ(value, 1.25);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -185,14 +186,22 @@ TEST_F(ProfileChoice, CameraProfileParametersFromTheSettingsOrTheTags) {
     // No aperture, exposure time or sensitivity: 0 + 0 - (log2 200 - 1.643856).
     EXPECT_NEAR(p.brightness, -6.0, 1e-6);
     EXPECT_EQ(p.toneMode, 3);
-    WriteRationals(33437, {4, 1});
-    WriteRationals(33434, {1, 125});
+    // Exposure time and f-number as the camera loaders write them: 8-byte reals. F4, 1/125 s, ISO 200:
+    // Av = log2(16) = 4, Tv = log2(125) = 6.965784, Sv = log2(200) - 1.643856 = 6.
+    const auto writeReal = [&](ULONG tag, double value) {
+        ASSERT_EQ(tags->WriteTag(tag, 12, sizeof value, &value), nullptr);
+    };
+    writeReal(33437, 4.0);
+    writeReal(33434, 1.0 / 125);
     const WORD iso[2] = {0, 200};
     tags->WriteTag(0x80002, 3, 4, iso);
     EXPECT_NEAR(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).brightness, 4.965784, 1e-5);
-    WriteRationals(33434, {0, 125});
-    EXPECT_NEAR(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).brightness, 4 + 0 - 6.0, 1e-5)
-        << "a zero exposure time counts as missing";
+    for (const double unusable : {0.0, -0.01, std::numeric_limits<double>::infinity()}) {
+        writeReal(33434, unusable);
+        EXPECT_NEAR(CKvFileSavingUtilities::GetCameraProfileParameters(snapshot).brightness, 4 + 0 - 6.0,
+                    1e-5)
+            << unusable << " as the exposure time counts as missing";
+    }
 
     struct Case {
         LONG tagTone;    // -1: no tag

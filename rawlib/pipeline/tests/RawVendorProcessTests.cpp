@@ -1,11 +1,15 @@
 #include "rawlib/pipeline/CKvnProcessRawVendor1.h"
 
+#include "NamedSettingsRecord.h"
+
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "platform/pravon/PravonImageData.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "platform/veruzoraz/VeruzorazTest.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
+#include "rawlib/settings/CKvImageAttributes.h"
+#include "testing/AllocationSeam.h"
 #include "testing/ImageCompare.h"
 #include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
@@ -174,7 +178,8 @@ TEST(RawVendorDerive, GivesTheParametersOfEachModelAndSetting) {
         snapshot.exposureEnabled = c.exOn;
         snapshot.exposure = &ex;
         const auto derived = CKvnProcessRawVendor1::DeriveParameters(snapshot, {});
-        EXPECT_EQ(derived.parameters, c.expected) << "model " << c.model << " ev " << c.ev << " tone " << c.toneMode;
+        EXPECT_EQ(derived.parameters, c.expected)
+            << "model " << c.model << " ev " << c.ev << " tone " << c.toneMode;
         EXPECT_EQ(derived.whiteBalanceMode, c.wbModeExpected) << "model " << c.model;
     }
     ImageProperties other;
@@ -201,7 +206,8 @@ TEST_F(RawVendorProcess, InitialisationChecksThePatternAndThePrivateData) {
     }
     Picture picture;
     ProcessorPtr object(picture.Create());
-    EXPECT_PV_KIND(object->Initialize(nullptr, picture.tags.get(), picture.mosaic.get()), PravonKind::kBadArgument);
+    EXPECT_PV_KIND(object->Initialize(nullptr, picture.tags.get(), picture.mosaic.get()),
+                   PravonKind::kBadArgument);
     EXPECT_PV_KIND(IKvnProcessRawVendor1::CreateObject(nullptr, nullptr), PravonKind::kBadArgument);
 }
 
@@ -214,7 +220,8 @@ TEST_F(RawVendorProcess, ConvertsWithTheDerivedGainsAndReportsProgressInOrder) {
     ASSERT_PV_OK(PravonConnect(object.get(), &recorder));
     ASSERT_PV_OK(object->Initialize(&picture.load, picture.tags.get(), picture.mosaic.get()));
     ASSERT_PV_OK(object->Process());
-    EXPECT_EQ(recorder.Count(PravonNotification::kUpdateAll), 1u) << "the exported image's destinations hear it";
+    EXPECT_EQ(recorder.Count(PravonNotification::kUpdateAll), 1u)
+        << "the exported image's destinations hear it";
     LONG w = 0, h = 0;
     ASSERT_PV_OK(object->GetSize(&w, &h));
     EXPECT_EQ(w, 24) << "16 narrower than the mosaic";
@@ -369,6 +376,33 @@ TEST_F(RawVendorProcess, RawOptionsOverrideTheSettings) {
     }
     option.type = 5;
     EXPECT_PV_KIND(object->ResetRawOption(&option), PravonKind::kBadArgument);
+}
+
+// Stored settings that make their reader run out of memory (the picture's 1234-character name) give an
+// error of kind 1005 from Process, never an exception; the next Process reads them and converts with them.
+TEST_F(RawVendorProcess, StoredSettingsWhoseReaderRunsOutOfMemoryGiveAnError) {
+    constexpr std::size_t kNameLength = 1234;
+    CKvImageAttributes edited;
+    edited.exposure.SetCompensation(1.0);
+    CKvImageProcSet set;
+    edited.GetStateTable(set);
+    std::vector<BYTE> record(static_cast<std::size_t>(set.GetStateSize()));
+    set.WriteState(record.data(), static_cast<int>(record.size()));
+    record = kvtest::WithNameItem(record, kNameLength);
+    Picture picture(515);
+    ASSERT_PV_OK(picture.tagControl->WriteTag(CKvnFilterChain::kSettingsTag, 1,
+                                              static_cast<ULONG>(record.size()), record.data()));
+    ProcessorPtr object(picture.Create());
+    ASSERT_PV_OK(object->Initialize(&picture.load, picture.tags.get(), picture.mosaic.get()));
+    IPravonError* error = nullptr;
+    kvtest::FailAllocationOfSize(kNameLength + 1);
+    EXPECT_NO_THROW(error = object->Process());
+    EXPECT_TRUE(kvtest::StopFailingAllocations()) << "the name's copy was refused";
+    EXPECT_PV_KIND(error, PravonKind::kOutOfMemory);
+    EXPECT_TRUE(VerTestCallLog().empty()) << "nothing converted";
+    ASSERT_PV_OK(object->Process());
+    ASSERT_EQ(VerTestCallLog().size(), 1u);
+    EXPECT_EQ(VerTestCallLog()[0].exposureFactor, 512) << "the stored exposure, one stop up";
 }
 
 TEST_F(RawVendorProcess, TheSubImagesGeometryIsTheOneReportedAndHeld) {

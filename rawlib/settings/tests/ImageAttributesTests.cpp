@@ -136,6 +136,25 @@ TEST(ImageAttributes, NoiseReductionKeepsItsExtraValueOnlyWithTheFirstFlagAlone)
     }
 }
 
+// After a reset, attributes that held another picture's settings write what a new object writes.
+TEST(ImageAttributes, ResettingTheStatesGivesANewObjectsSettings) {
+    CKvImageAttributes fresh;
+    CKvImageAttributes used;
+    used.exposure.SetCompensation(-0.75);
+    used.exposureEnabled = 0;
+    used.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+    used.vignetteEnabled = 1;
+    used.vignette.SetAmount(12);
+    used.lutGroup1.SetContrast(0.5);
+    used.orientation = 1;
+    used.rotation = 90;
+    used.sizeRes = CKvSizeRes(640, 480, nullptr, UnitValue{72.0, UnitValue::kPixelsPerInch});
+    used.ResetStates();
+    EXPECT_EQ(Save(used), Save(fresh));
+    EXPECT_EQ(used.rotation, 0);
+    EXPECT_EQ(used.sizeRes.GetRecordVersion(), 0);
+}
+
 TEST(ImageAttributes, EachObjectTakesTheNextInstanceNumber) {
     CKvImageAttributes first;
     CKvImageAttributes second;

@@ -274,6 +274,19 @@ TEST(ImageProcSet, ItemsThatLieOrRunShortAreSkippedOrEndTheRead) {
     }
 }
 
+// A name item whose stored length (0 to 3) does not even cover its length field has no text: the read
+// skips it and never looks past the item, here the last bytes of the blob.
+TEST(ImageProcSet, ANameItemShorterThanItsHeaderIsSkipped) {
+    for (const DWORD length : {0u, 1u, 2u, 3u}) {
+        const Bytes blob = Blob({RecordBytes(Ids::kItemName, 1).U32(length)});
+        Set read;
+        const int consumed = Read(read, blob);
+        EXPECT_LE(consumed, static_cast<int>(blob.size())) << length;
+        EXPECT_EQ(read.name.GetLength(), 0) << length;
+        EXPECT_EQ(read.recordsDone & Set::kName, 0u) << length;
+    }
+}
+
 TEST(ImageProcSet, TheStoredLengthNeverTakesTheReadPastTheBytesGiven) {
     Bytes blob = Blob({Marker(Ids::kMarkerVignette, 1), Marker(Ids::kMarkerExposure, 1)});
     KvPutValue(blob.data() + 18, 0xFFFFFFF0u, 4);

@@ -121,8 +121,9 @@ TEST(ImageProperties, ASnapshotBorrowsTheAttributesAndReportsRedEyeAlwaysOn) {
 TEST(ImageProperties, NoSnapshotWhenMemoryRunsOut) {
     CKvImageAttributes attributes;
     attributes.temporaryFilePath = std::string(300, 'p');
-    // Each allocation of taking the snapshot in turn: the object itself, then the copy of the path.
-    for (int n = 0; n < 2; ++n) {
+    // Each allocation of taking the snapshot in turn: the object itself, the copy of the path, then the
+    // snapshot's own white-balance and exposure states.
+    for (int n = 0; n < 4; ++n) {
         kvtest::FailNthAllocation(n);
         const std::unique_ptr<ImageProperties> snapshot = attributes.CreateProperties();
         EXPECT_TRUE(kvtest::StopFailingAllocations()) << n;
@@ -188,9 +189,12 @@ TEST(ImageProperties, WhiteBalancePreparationFollowsTheCameraModel) {
         p.exposure = &exposure;
         EXPECT_EQ(p.PrepareWhiteBalance(), c.supported) << c.name;
         EXPECT_EQ(p.whiteBalanceEnabled, c.wbEnabledAfter) << c.name;
-        EXPECT_EQ(whiteBalance.GetMode(), c.wbMode) << c.name;
-        EXPECT_EQ(exposure.GetMode(), c.exposureModeAfter) << c.name;
-        EXPECT_EQ(exposure.GetSecondValue(), c.secondValueAfter) << c.name;
+        EXPECT_EQ(p.whiteBalance->GetMode(), c.wbMode) << c.name;
+        EXPECT_EQ(p.exposure->GetMode(), c.exposureModeAfter) << c.name;
+        EXPECT_EQ(p.exposure->GetSecondValue(), c.secondValueAfter) << c.name;
+        // The states the snapshot was given keep what they hold.
+        EXPECT_EQ(exposure.GetMode(), c.exposureMode) << c.name;
+        EXPECT_EQ(exposure.GetSecondValue(), c.secondValue) << c.name;
         // Once prepared, nothing is left to switch off.
         EXPECT_TRUE(p.PrepareWhiteBalance()) << c.name;
     }
@@ -203,8 +207,9 @@ TEST(ImageProperties, TakingASnapshotPreparesWhiteBalance) {
     attributes.exposure.SetMode(4);
     const ImageProperties p(attributes);
     EXPECT_EQ(p.whiteBalanceEnabled, 0u);
+    EXPECT_EQ(p.exposure->GetMode(), 1);
     EXPECT_EQ(attributes.whiteBalanceEnabled, 1) << "the attributes keep their own enable byte";
-    EXPECT_EQ(attributes.exposure.GetMode(), 1);
+    EXPECT_EQ(attributes.exposure.GetMode(), 4) << "and their stored exposure mode";
 }
 
 TEST(ImageProperties, DisabledSettingsAreNotSwitchedOff) {
@@ -225,17 +230,37 @@ TEST(ImageProperties, TemperatureModeComputesTheGainsOfTheModel) {
     attributes.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
     attributes.whiteBalance.SetPreset(4098);
     attributes.whiteBalance.SetTemperature(4200);
+    attributes.whiteBalance.SetGains(1.25, 0.75);
     const ImageProperties p(attributes);
     // Hand-worked from model 260's polynomials at 4200 K.
-    EXPECT_NEAR(attributes.whiteBalance.GetRedGain(), 2.2511369066667, 1e-12);
-    EXPECT_NEAR(attributes.whiteBalance.GetBlueGain(), 2.1928325485714, 1e-12);
+    EXPECT_NEAR(p.whiteBalance->GetRedGain(), 2.2511369066667, 1e-12);
+    EXPECT_NEAR(p.whiteBalance->GetBlueGain(), 2.1928325485714, 1e-12);
+    // The stored state keeps its own gains: a snapshot never rewrites the settings it was taken from.
+    EXPECT_EQ(attributes.whiteBalance.GetRedGain(), 1.25);
+    EXPECT_EQ(attributes.whiteBalance.GetBlueGain(), 0.75);
 
     // Other modes keep their gains.
     attributes.whiteBalance.SetMode(CKvWBAdjustment::kModeAsShot);
     attributes.whiteBalance.SetGains(1.5, 0.5);
     const ImageProperties q(attributes);
-    EXPECT_EQ(attributes.whiteBalance.GetRedGain(), 1.5);
-    EXPECT_EQ(attributes.whiteBalance.GetBlueGain(), 0.5);
+    EXPECT_EQ(q.whiteBalance->GetRedGain(), 1.5);
+    EXPECT_EQ(q.whiteBalance->GetBlueGain(), 0.5);
+}
+
+// A copy of a prepared snapshot reads the prepared states, also after the snapshot it was copied from is
+// gone.
+TEST(ImageProperties, ACopiedSnapshotKeepsItsPreparedStates) {
+    AttributesOfModel image(260);
+    CKvImageAttributes& attributes = image.attributes;
+    attributes.whiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
+    attributes.whiteBalance.SetPreset(4098);
+    attributes.whiteBalance.SetTemperature(4200);
+    auto first = std::make_unique<ImageProperties>(attributes);
+    const ImageProperties copy(*first);
+    first.reset();
+    EXPECT_NEAR(copy.whiteBalance->GetRedGain(), 2.2511369066667, 1e-12);
+    EXPECT_NE(copy.whiteBalance, &attributes.whiteBalance);
+    EXPECT_NE(copy.exposure, &attributes.exposure);
 }
 
 TEST(SharedObjectRegistry, TheLastUserReleasesTheImageAndDeletesItsTemporaryFile) {
