@@ -214,7 +214,8 @@ IPravonError* CKvChainDevelop::SetOutput(LONG degrees, double scale) {
     const bool turnedNow = info.orientation >= 5;
     LONG width = turnedNow ? info.height : info.width, height = turnedNow ? info.width : info.height;
     strKvnImageInfoParam change;
-    change.orientation = CKvnFilterChain::CodeFromOrientation(degrees, false);
+    // The orientation codes count their turns counter-clockwise.
+    change.orientation = CKvnFilterChain::CodeFromOrientation((360 - degrees) % 360, false);
     if (degrees == 90 || degrees == 270)
         std::swap(width, height);
     if (scale != 1.0) {

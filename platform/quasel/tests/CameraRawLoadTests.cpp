@@ -152,8 +152,8 @@ struct OrientationCase {
 };
 
 TEST(CameraRawLoad, TheFilesOrientationBecomesTheTurnThatStandsItUpright) {
-    const OrientationCase cases[] = {{2, 0, 1},  {3, 180, 0}, {4, 180, 1}, {5, 270, 1},
-                                     {6, 90, 0}, {7, 90, 1},  {8, 270, 0}};
+    const OrientationCase cases[] = {{2, 0, 1},   {3, 180, 0}, {4, 180, 1}, {5, 270, 1},
+                                     {6, 270, 0}, {7, 90, 1},  {8, 90, 0}};
     TempFolder folder;
     for (const OrientationCase& c : cases) {
         DngSpec spec = Mosaic("RGGB");

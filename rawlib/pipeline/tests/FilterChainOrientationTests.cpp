@@ -147,8 +147,7 @@ TEST(FilterChainOrientation, StoredAndSourceOrientationsComeOutTurnedAndReported
         const LONG tagCode = CodeOf(c.tagFlip, static_cast<int>(c.tagAngle));
         const LONG storedCode = CodeOf(c.storedFlip, c.storedRotation);
         // The code whose mapping is the source's followed by the stored one.
-        const LONG expected = kvtest::ExifThen(CodeOf(c.tagFlip, static_cast<int>(c.tagAngle)),
-                                               CodeOf(c.storedFlip, c.storedRotation));
+        const LONG expected = kvtest::ExifThen(tagCode, storedCode);
         ASSERT_PV_OK(picture.Open());
         EXPECT_EQ(ReportedCode(picture.object), expected);
         ExpectMarkersWhereTheCodeStandsThem(picture.Develop(), expected);
