@@ -59,6 +59,17 @@ function(kv_add_resources target manifest)
     endif()
 endfunction()
 
+# kv_refuse_undefined(<target>)
+# A library loaded at run time is linked with --no-undefined, so that a reference nothing provides fails the
+# build instead of the load. Clang links its sanitizer and fuzzer runtimes into programs only, leaving a
+# shared object's references to them for the program that loads it: its sanitizer and fuzzing builds go
+# without the check, which every other build keeps.
+function(kv_refuse_undefined target)
+    if(NOT (CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND (KV_SANITIZE OR KV_BUILD_FUZZ)))
+        target_link_options(${target} PRIVATE "LINKER:--no-undefined")
+    endif()
+endfunction()
+
 set(KV_MODULE_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/KvModule.map")
 set(KV_RENDERER_VERSION_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/KvRenderer.map")
 
@@ -88,8 +99,8 @@ function(kv_add_module name)
         LINK_DEPENDS "${ARG_VERSION_SCRIPT}")
     target_link_options(${name} PRIVATE
         "LINKER:--version-script=${ARG_VERSION_SCRIPT}"
-        "LINKER:-Bsymbolic"
-        "LINKER:--no-undefined")
+        "LINKER:-Bsymbolic")
+    kv_refuse_undefined(${name})
     if(NOT ARG_NO_FRAMEWORK)
         target_link_libraries(${name} PRIVATE plugin_framework)
     endif()

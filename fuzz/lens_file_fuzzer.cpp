@@ -1,12 +1,14 @@
 // The lens file's reader over hostile bytes: a rejected file leaves no tables (or, under another id, the
-// object as it was); an accepted one is exactly a whole record and writes back byte for byte. An accepted
-// file then goes through the lens cache into a fisheye filter, which remaps a small picture through its
-// tables and maps points and rectangles with them, whatever values they hold.
+// object as it was); an accepted one is exactly a whole record and writes back byte for byte, but for its id,
+// which goes back in the form writers use. An accepted file then goes through the lens cache into a fisheye
+// filter, which remaps a small picture through its tables and maps points and rectangles with them, whatever
+// values they hold.
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "rawlib/filters/CFisheyeFilter.h"
 #include "rawlib/settings/CKvLensInformation.h"
+#include "rawlib/settings/KvStateIds.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -116,7 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0; // longer files are refused by their length before they are read
     CKvLensInformation information = Loaded();
     const int result = information.ReadState(data, static_cast<int>(size));
-    const bool ours = size >= 16 && std::memcmp(data, information.GetStateId(), 16) == 0;
+    // Either form of the id makes the record the reader's own, as it does for every settings record.
+    const KvStateId& id = KvStateIds::kLensInformation;
+    const bool ours = size >= 16 && id.Matches(data);
     if (result == 0) {
         if (ours && (information.GetTable(CKvLensInformation::kTableA) || information.HasLensData()))
             Fail("a rejected lens file left tables behind");
@@ -131,7 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> written(size);
     if (information.WriteState(written.data(), static_cast<int>(size)) != result)
         Fail("write and read disagree on the size");
-    if (std::memcmp(written.data(), data, size) != 0)
+    if (std::memcmp(written.data(), id.Data(), 16) != 0 ||
+        std::memcmp(written.data() + 16, data + 16, size - 16) != 0)
         Fail("an accepted lens file does not write back byte for byte");
     CKvLensInformation copy;
     copy = information;

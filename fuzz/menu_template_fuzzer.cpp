@@ -10,14 +10,17 @@
 
 namespace {
 
+// The items of a menu at the depth (the menu itself 0, each sub-menu one more) and of its sub-menus: only
+// pop-ups hold items, and sub-menus nest at most kMaxDepth deep, so a pop-up lies at depth kMaxDepth - 1 or
+// less. Counts the items over all levels.
 std::size_t CheckItems(const std::vector<WinMenuTemplate::Item>& items, std::size_t depth) {
-    if (depth > WinMenuTemplate::kMaxDepth + 1)
-        std::abort();
     std::size_t count = items.size();
     for (const WinMenuTemplate::Item& item : items) {
-        if (item.text.size() > 4096 || (!item.popup && !item.items.empty()))
+        if (item.text.size() > 4096 || (!item.popup && !item.items.empty()) ||
+            (item.popup && depth >= WinMenuTemplate::kMaxDepth))
             std::abort();
-        count += CheckItems(item.items, depth + 1);
+        if (item.popup)
+            count += CheckItems(item.items, depth + 1);
     }
     return count;
 }
@@ -29,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     WinMenuTemplate::Menu menu;
     if (WinMenuTemplate::ParseMenu(text, menu, error)) {
-        if (menu.id == 0 || CheckItems(menu.items, 1) > WinMenuTemplate::kMaxItems)
+        if (menu.id == 0 || CheckItems(menu.items, 0) > WinMenuTemplate::kMaxItems)
             std::abort();
         const std::size_t live = WinMenuTest::LiveMenus();
         HMENU built = LoadMenuIndirect(menu);

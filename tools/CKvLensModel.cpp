@@ -1,7 +1,9 @@
 #include "CKvLensModel.h"
 
 #include "rawlib/settings/KvRecordCursor.h"
+#include "rawlib/settings/KvStateIds.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -137,6 +139,9 @@ std::vector<BYTE> CKvLensModel::FileBytes(const Parameters& parameters, const Da
         information.SetTable(static_cast<CKvLensInformation::Table>(t), tables[t].data());
     std::vector<BYTE> bytes(static_cast<std::size_t>(information.GetStateSize()));
     information.WriteState(bytes.data(), static_cast<int>(bytes.size()));
+    if (damage.otherId)
+        std::copy(KvStateIds::kLensInformation.alternate.begin(),
+                  KvStateIds::kLensInformation.alternate.end(), bytes.begin());
     if (damage.version >= 0)
         KvPutValue(bytes.data() + 16, static_cast<std::uint64_t>(damage.version), 2);
     if (damage.length >= 0)

@@ -41,12 +41,13 @@ public:
         BYTE lensModel = CKvLensInformation::kFisheyeLens;
     };
 
-    // Departures from a whole lens file, for tests of its readers. Negative values change nothing.
+    // Departures from a whole lens file, for tests of its readers. Negative values and false change nothing.
     struct Damage {
         long long cut = -1;     // keep only this many bytes
         long long extra = -1;   // append this many bytes
         long long version = -1; // store this version
         long long length = -1;  // store this in the length field
+        bool otherId = false;   // store the id in its other form, which readers take as well
     };
 
     // Empty when the parameters describe a lens and two views; otherwise what is wrong with them.

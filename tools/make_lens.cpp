@@ -1,11 +1,12 @@
 // make-lens: writes a lens file from a lens model (CKvLensModel.h says what the parameters mean).
 //
 //   make-lens [--lens P:DEG] [--first P:DEG] [--second P:DEG] [--identity] [--ripple A] [--model N]
-//             [--cut N] [--extra N] [--version N] [--length N] (OUTPUT | --install)
+//             [--cut N] [--extra N] [--version N] [--length N] [--other-id] (OUTPUT | --install)
 //
 // P is rectilinear, equidistant, equisolid, orthographic or stereographic; DEG the diagonal field of view.
 // --install writes the file where the raw library looks for it, in the machine's profile folder, and leaves
-// a file with the same bytes alone. --cut, --extra, --version and --length damage the file for tests.
+// a file with the same bytes alone. --cut, --extra, --version and --length damage the file for tests;
+// --other-id stores the id in the other form that readers take too.
 #include "CKvLensModel.h"
 #include "KvCommandLine.h"
 
@@ -25,7 +26,8 @@ using KvCommandLine::Real;
 int Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--lens P:DEG] [--first P:DEG] [--second P:DEG] [--identity] [--ripple A]\n"
-                 "       [--model N] [--cut N] [--extra N] [--version N] [--length N] (OUTPUT | --install)\n"
+                 "       [--model N] [--cut N] [--extra N] [--version N] [--length N] [--other-id]\n"
+                 "       (OUTPUT | --install)\n"
                  "P: rectilinear, equidistant, equisolid, orthographic or stereographic\n",
                  program);
     return 2;
@@ -90,6 +92,10 @@ int main(int argc, char** argv) {
         long long n = 0;
         if (arg == "--identity") {
             parameters.identity = true;
+            continue;
+        }
+        if (arg == "--other-id") {
+            damage.otherId = true;
             continue;
         }
         if (arg == "--install") {

@@ -138,6 +138,16 @@ TEST(LensModel, DamagedFilesDepartOnlyWhereAsked) {
     changed = Model::FileBytes(p, damage);
     ASSERT_EQ(changed.size(), whole.size() + 3);
     EXPECT_TRUE(std::equal(whole.begin(), whole.end(), changed.begin()));
+
+    // The id A042D706-ED9B-3E4A-A019-772A0A9A769C read as GUID text: the first three groups little-endian.
+    const std::vector<BYTE> guidOrder = {0x06, 0xD7, 0x42, 0xA0, 0x9B, 0xED, 0x4A, 0x3E,
+                                         0xA0, 0x19, 0x77, 0x2A, 0x0A, 0x9A, 0x76, 0x9C};
+    damage = {};
+    damage.otherId = true;
+    changed = Model::FileBytes(p, damage);
+    ASSERT_EQ(changed.size(), whole.size());
+    EXPECT_EQ(std::vector<BYTE>(changed.begin(), changed.begin() + 16), guidOrder);
+    EXPECT_TRUE(std::equal(whole.begin() + 16, whole.end(), changed.begin() + 16));
 }
 
 } // namespace

@@ -59,6 +59,48 @@ TEST(MenuTemplate, NestingAndItemCountAreBounded) {
     EXPECT_FALSE(WinMenuTemplate::ParseMenu(many, menu, error));
 }
 
+// A template of `popups` sub-menus, each inside the one before, with one item in the innermost.
+std::string NestedMenu(std::size_t popups) {
+    std::string text = "menu 1\n";
+    for (std::size_t i = 0; i < popups; ++i)
+        text += "popup Level " + std::to_string(i + 1) + "\n";
+    text += "item 5 Deep\n";
+    for (std::size_t i = 0; i < popups; ++i)
+        text += "end\n";
+    return text;
+}
+
+TEST(MenuTemplate, SubMenusNestAsDeepAsTheLimitAndTheDeepestCommandIsFound) {
+    WinMenuTemplate::Menu menu;
+    std::string error;
+    ASSERT_TRUE(WinMenuTemplate::ParseMenu(NestedMenu(WinMenuTemplate::kMaxDepth), menu, error)) << error;
+    const std::size_t live = WinMenuTest::LiveMenus();
+    HMENU built = LoadMenuIndirect(menu);
+    ASSERT_NE(built, nullptr);
+    HMENU innermost = built;
+    for (std::size_t level = 0; level < WinMenuTemplate::kMaxDepth && innermost; ++level)
+        innermost = GetSubMenu(innermost, 0);
+    ASSERT_NE(innermost, nullptr);
+    EXPECT_EQ(GetMenuItemCount(innermost), 1);
+    EXPECT_EQ(GetMenuItemID(innermost, 0), 5u);
+    wchar_t text[16] = {};
+    EXPECT_EQ(GetMenuStringW(built, 5, text, 16, 0), 4) << "the command is found from the top";
+    EXPECT_STREQ(text, L"Deep");
+    EXPECT_TRUE(DestroyMenu(built));
+    EXPECT_EQ(WinMenuTest::LiveMenus(), live);
+}
+
+TEST(MenuTemplate, NestingBeyondTheLimitIsRefusedAtTheLineThatGoesTooDeep) {
+    // The head is line 1 and the popups follow it, so the first one too many stands on line kMaxDepth + 2.
+    const std::string tooDeep = std::to_string(WinMenuTemplate::kMaxDepth + 2) + ": ";
+    for (std::size_t popups : {WinMenuTemplate::kMaxDepth + 1, std::size_t{200000}}) {
+        WinMenuTemplate::Menu menu;
+        std::string error;
+        EXPECT_FALSE(WinMenuTemplate::ParseMenu(NestedMenu(popups), menu, error)) << popups;
+        EXPECT_EQ(error.rfind(tooDeep, 0), 0u) << error;
+    }
+}
+
 TEST(AcceleratorTemplate, ReadsModifiersKeysAndCommands) {
     WinMenuTemplate::AcceleratorTable table;
     std::string error;

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,6 +127,60 @@ TEST_F(LensCache, AFileThatCannotBeReadIsReportedAsSuch) {
     std::filesystem::create_directory(lens.LensFile());
     EXPECT_PV_KIND(Cache::Acquire(kFisheye, &user), KvLensFileKind::kUnreadable) << "a folder of that name";
     EXPECT_EQ(user, nullptr);
+}
+
+std::vector<BYTE> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Readers take a record's id in either of its forms: a lens file whose id is stored in the other form is
+// the lens file, whole or damaged, and no record of another kind.
+TEST_F(LensCache, ALensFileMayStoreItsIdInTheOtherForm) {
+    Info* standard = nullptr;
+    ASSERT_PV_OK(Cache::Acquire(kFisheye, &standard));
+    const double expected = LastOfTableA(standard);
+    Cache::Drop(&standard);
+
+    ASSERT_TRUE(lens.Write({"--other-id"}));
+    Info* user = nullptr;
+    ASSERT_PV_OK(Cache::Acquire(kFisheye, &user));
+    EXPECT_EQ(LastOfTableA(user), expected);
+    Cache::Drop(&user);
+
+    ASSERT_TRUE(lens.Write({"--other-id", "--cut", "300"}));
+    EXPECT_PV_KIND(Cache::Acquire(kFisheye, &user), KvLensFileKind::kRejected);
+    EXPECT_EQ(user, nullptr);
+}
+
+TEST_F(LensCache, ADamagedLensFileEmptiesTheInformationWhicheverFormItsIdHas) {
+    const std::vector<BYTE> whole = FileBytes(lens.LensFile());
+    auto Read = [](Info& info, const std::vector<BYTE>& bytes) {
+        return info.ReadState(bytes.data(), static_cast<int>(bytes.size()));
+    };
+    const std::vector<std::string> damages[] = {
+        {"--cut", "300"},
+        {"--other-id", "--cut", "300"},
+        {"--other-id", "--cut", "22"},
+        {"--other-id", "--version", "1"},
+        {"--other-id", "--extra", "1"},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage[0] + " " + damage[1]);
+        Info info;
+        ASSERT_EQ(Read(info, whole), Info::kRecordSize);
+        ASSERT_TRUE(lens.Write(damage));
+        EXPECT_EQ(Read(info, FileBytes(lens.LensFile())), 0);
+        EXPECT_FALSE(info.HasLensData());
+        EXPECT_EQ(info.GetTable(Info::kTableA), nullptr);
+    }
+    // A record of another kind is no lens file: the information stays as it was.
+    std::vector<BYTE> another = whole;
+    another[0] ^= 0xFF;
+    Info info;
+    ASSERT_EQ(Read(info, whole), Info::kRecordSize);
+    EXPECT_EQ(Read(info, another), 0);
+    EXPECT_TRUE(info.HasLensData());
 }
 
 TEST_F(LensCache, TheFileIsFoundInAnyLetterCase) {
