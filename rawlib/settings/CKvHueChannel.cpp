@@ -152,7 +152,10 @@ int CKvHueChannel::BuildTable(void* out, int elementSize, LONG count, LONG scale
     const double level = KvFinite(m_level, 0);
     for (LONG j = 0; j < count; ++j) {
         const double x = static_cast<double>(j) / count;
-        double hue = std::fmod(x + (KvRaisedCosine(m_points, x) - level) / 2 + 2, 1);
+        // A hue is a turn: each term is taken as a part of a turn before they are added, so that the
+        // extreme values a stored record may hold cannot overflow the sum.
+        const double bump = KvFinite(KvRaisedCosine(m_points, x), 0);
+        double hue = std::fmod(x + std::fmod(bump / 2, 1) - std::fmod(level / 2, 1) + 2, 1);
         if (hue < 0)
             hue += 1;
         if (elementSize == 8)

@@ -288,6 +288,28 @@ TEST(HueTable, RaisesARaisedCosineAroundEachPoint) {
     }
 }
 
+// Levels and amplitudes a damaged record may hold: every hue is still a part of a turn, the shift of a
+// level as large as the largest real still worked out as a turn (its half, modulo 1).
+TEST(HueTable, ExtremeStoredValuesStillGiveHuesOnTheCircle) {
+    struct Case {
+        double level;
+        double amplitude;
+    } const cases[] = {{-1.797e308, 0}, {0, 1.38e306}, {1.797e308, -1.797e308}, {3.5, 0}, {-7.25, 2.5}};
+    for (const Case& c : cases) {
+        CKvHueChannel hue;
+        hue.SetLevel(c.level);
+        if (c.amplitude != 0)
+            hue.SetPoints({{0.3, c.amplitude, 0.1}, {0.35, c.amplitude, 0.2}});
+        std::vector<double> table(1000);
+        ASSERT_EQ(hue.BuildTable(table.data(), 8, 1000, 1, 0), 1000);
+        for (int j = 0; j < 1000; ++j)
+            ASSERT_TRUE(table[j] >= 0 && table[j] < 1) << c.level << " " << c.amplitude << " at " << j;
+        if (c.amplitude == 0) {
+            EXPECT_NEAR(table[0], std::fmod(1 - std::fmod(c.level / 2, 1), 1), 1e-9) << c.level;
+        }
+    }
+}
+
 TEST(HueTable, IntegerEntriesWrapAtTheEndOfTheCircle) {
     CKvHueChannel hue;
     hue.SetLevel(-0.00002); // moves every hue on by 1e-5: hue 65535/65536 rounds to a full turn
