@@ -300,6 +300,8 @@ private:
     std::size_t m_printPosition = 0;
     // The request of the page being printed, until its notice came.
     TRefPtr<TRndrData> m_pageRequest;
+    // The page of the job's sheet in the printer's pixels, which each page is drawn at.
+    graphtypes::TSize_T<double> m_printPageSize;
 };
 
 // The dialog's caption line: the names of the caption blocks the flags choose, joined by commas, or the
