@@ -123,6 +123,31 @@ double Number(DocHandle object, const wchar_t* path) {
     return std::wcstod(Property(object, path).c_str(), nullptr);
 }
 
+// The text items of a document's first page: their text and their boxes in page units.
+struct TextItem {
+    std::wstring text;
+    Cell box;
+};
+std::vector<TextItem> TextItemsOf(DocHandle document) {
+    std::vector<TextItem> texts;
+    DocHandle page = kDocNoHandle;
+    if (docGetPageByIndex(document, 0, &page) != 1)
+        return texts;
+    DocHandle item = kDocNoHandle;
+    for (LONG index = 0; docGetItem(page, index, &item) == 1; ++index) {
+        if (Property(item, L"@kind") == L"text") {
+            const double x = Number(item, L"bounding-box/@x"), y = Number(item, L"bounding-box/@y");
+            texts.push_back({Property(item, L"content/text"),
+                             {static_cast<int>(x), static_cast<int>(y),
+                              static_cast<int>(x + Number(item, L"bounding-box/@cx")),
+                              static_cast<int>(y + Number(item, L"bounding-box/@cy"))}});
+        }
+        docReleaseHandle(item);
+    }
+    docReleaseHandle(page);
+    return texts;
+}
+
 // Page 1 of an LDF file drawn by the page renderer library at one pixel a page unit, without pictures:
 // each picture's cell shows the renderer's placeholder in its frame.
 IproPixels DrawLdfPage(const std::string& ldf) {
@@ -215,6 +240,12 @@ protected:
         EXPECT_EQ(files.size(), 1u);
         return files.size() == 1 ? files[0] : std::string();
     }
+    static std::vector<std::wstring> Texts(const std::vector<TextItem>& items) {
+        std::vector<std::wstring> texts;
+        for (const TextItem& item : items)
+            texts.push_back(item.text);
+        return texts;
+    }
 
     std::atomic<DocHandle> m_preview{kDocNoHandle};
     int m_kept = 0;
@@ -277,6 +308,43 @@ TEST_F(PrintJobTest, AtInchMarginsThePrintPlacesEveryCellWhereThePreviewShowsIt)
         }
         fs::remove(pdf);
         StartOver();
+    }
+}
+
+TEST_F(PrintJobTest, TickingStoredCaptionsOnShowsThemInThePreviewAndOnThePage) {
+    Start(kConfig);
+    PutIndexPrint();
+    Put("metadata\\enabled", "0");
+    Put("metadata\\caption\\flags\\basic", "1");
+    AddPhoto(m_temp.Path() + "/Harbour.jpg", 80, 60, kColours[0]);
+    AddPhoto(m_temp.Path() + "/Dunes.jpg", 80, 60, kColours[1]);
+    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    std::vector<TextItem> before, after;
+    RunDialog({[&](HWND dialog) {
+        before = TextItemsOf(m_preview.load());
+        SendMessageW(GetDlgItem(dialog, CPrintDlg::kCaptionCheck), BM_SETCHECK, BST_CHECKED, 0);
+        Click(dialog, CPrintDlg::kCaptionCheck);
+        after = TextItemsOf(m_preview.load());
+        return Click(dialog, IDOK);
+    }});
+    EXPECT_TRUE(before.empty()) << "captions are off when the dialog opens";
+    ASSERT_EQ(after.size(), 2u) << "one basic caption a picture";
+    EXPECT_NE(after[0].text.find(L"Harbour.jpg"), std::wstring::npos)
+        << ::testing::PrintToString(Texts(after));
+    EXPECT_NE(after[1].text.find(L"Dunes.jpg"), std::wstring::npos) << ::testing::PrintToString(Texts(after));
+
+    // The printed page carries the text in each caption's box (the sheet at the printer's own margins
+    // lies on the page as the preview's does).
+    const kvtest::PageRaster raster = kvtest::DrawPdfPage(PrintedFile(), 1, kDpi, m_temp.Path());
+    ASSERT_GT(raster.width, 0);
+    for (const TextItem& caption : after) {
+        int dark = 0;
+        for (int y = caption.box.top; y < std::min(caption.box.bottom, raster.height); ++y)
+            for (int x = caption.box.left; x < std::min(caption.box.right, raster.width); ++x) {
+                const std::array<int, 3> p = raster.At(x, y);
+                dark += p[0] < 0x60 && p[1] < 0x60 && p[2] < 0x60;
+            }
+        EXPECT_GT(dark, 50) << "text in the caption box at " << caption.box.left << ", " << caption.box.top;
     }
 }
 
