@@ -153,6 +153,10 @@ public:
     static bool RenderResolution(const graphtypes::TSize_T<LONG>& printer,
                                  const std::vector<PrinterTypeRecord>& types, LONG kind,
                                  graphtypes::TSize_T<LONG>& render);
+    // The printer kind a user who chose none prints with: the first type that renders at the printer's
+    // own resolution, else the one that renders finest (the first of equals); kNoPrinterKind for no types.
+    static LONG DefaultPrinterKind(const graphtypes::TSize_T<LONG>& printer,
+                                   const std::vector<PrinterTypeRecord>& types);
     // The preview's iterator (borrowed) and the size of the preview control that pages are fitted into.
     // The document the iterator previews stays the dialog's: the iterator is shut down before the dialog
     // goes, and its ReleaseDocument is never called.

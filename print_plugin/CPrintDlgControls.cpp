@@ -180,6 +180,9 @@ bool CPrintDlg::Initialize(UINT& failureText) {
         failureText = kNoPrinterText;
         return false;
     }
+    if (m_options.printerKindIndex == TUserOptions::kNoPrinterKind)
+        m_options.printerKindIndex =
+            DefaultPrinterKind(m_printer.GetResolution(), m_config.GetPrinterTypes());
     CreateWrappers();
     if (!LoadSheetResources())
         return false;

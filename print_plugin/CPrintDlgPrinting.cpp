@@ -46,6 +46,26 @@ bool CPrintDlg::RenderResolution(const TSize_T<LONG>& printer, const std::vector
     return true;
 }
 
+LONG CPrintDlg::DefaultPrinterKind(const TSize_T<LONG>& printer,
+                                   const std::vector<PrinterTypeRecord>& types) {
+    LONG finest = TUserOptions::kNoPrinterKind;
+    double finestDots = 0;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const LONG kind = static_cast<LONG>(i);
+        TSize_T<LONG> render;
+        if (!RenderResolution(printer, types, kind, render))
+            continue;
+        if (render == printer)
+            return kind;
+        const double dots = static_cast<double>(render.cx) * render.cy;
+        if (finest == TUserOptions::kNoPrinterKind || dots > finestDots) {
+            finest = kind;
+            finestDots = dots;
+        }
+    }
+    return finest;
+}
+
 void CPrintDlg::OnOK() {
     if (m_iterator)
         m_iterator->CancelRendering(false);

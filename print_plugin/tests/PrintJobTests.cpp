@@ -348,4 +348,35 @@ TEST_F(PrintJobTest, TickingStoredCaptionsOnShowsThemInThePreviewAndOnThePage) {
     }
 }
 
+TEST_F(PrintJobTest, PagesPrintAtThePrintersOwnResolutionUnlessAnotherKindWasChosen) {
+    std::ifstream in(KV_PRINT_CONFIG_FILE);
+    const std::string shipped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const struct {
+        std::optional<std::string> stored;
+        LONG selected; // Draft 150 dpi, Normal 300 dpi, Photo the printer's own
+        int ppi;
+    } cases[] = {{std::nullopt, 1, 300}, {"0", 0, 150}, {"2", 2, 300}};
+    for (const auto& c : cases) {
+        Start(shipped);
+        AddPhoto(m_temp.Path() + "/photo.jpg", 80, 60, kColours[2]);
+        if (c.stored)
+            Put("printer_kind_index", *c.stored);
+        WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+        RunDialog({[&](HWND dialog) {
+            EXPECT_EQ(Entries(dialog, CPrintDlg::kPrinterKindCombo),
+                      (std::vector<std::wstring>{L"Draft", L"Normal", L"Photo"}));
+            EXPECT_EQ(Selected(dialog, CPrintDlg::kPrinterKindCombo), c.selected);
+            return Click(dialog, IDOK);
+        }});
+        const std::string pdf = PrintedFile();
+        const std::vector<kvtest::PdfImage> images = kvtest::ListPdfImages(pdf);
+        ASSERT_EQ(images.size(), 1u) << "the page is one picture";
+        EXPECT_NEAR(images[0].xPpi, c.ppi, 1) << c.selected;
+        EXPECT_NEAR(images[0].yPpi, c.ppi, 1) << c.selected;
+        EXPECT_EQ(Stored("printer_kind_index"), std::to_string(c.selected)) << "kept for the next print";
+        fs::remove(pdf);
+        StartOver();
+    }
+}
+
 } // namespace
