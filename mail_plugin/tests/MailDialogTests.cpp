@@ -18,7 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -166,6 +170,56 @@ TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
                 {{160, 120}, {160, 120}, {160, 80}}, {{250, 250, 250}, {10, 10, 10}, {120, 120, 120}}, 80);
     for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
         EXPECT_NE(entry.path().filename(), "broken.jpg") << "the failed file is not left behind";
+}
+
+TEST(MailAttachmentNameTest, EveryPictureGetsANameTheTemporaryFolderCanHold) {
+    const struct {
+        const wchar_t* itemPath;
+        const wchar_t* base;
+    } cases[] = {{L"C:\\Pictures\\Sunset...jpg", L"Sunset"},
+                 {L"/home/user/a..b.jpg", L"a.b"},
+                 {L"/p/IMG_1.jpg", L"IMG_1"},
+                 {L"/p/x.tar.gz", L"x.tar"},
+                 {L"/p/.hidden.jpg", L"hidden"},
+                 {L"/p/..jpg", L"image"},
+                 {L"/p/...", L"image"},
+                 {L"noextension", L"noextension"},
+                 {L"", L"image"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(CMailDlg::AttachmentBaseName(TString(c.itemPath))), c.base) << c.itemPath;
+}
+
+TEST_F(MailDialogTest, PicturesWithDotsInTheirNamesAreMailedToo) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "0");
+    AddPhoto("/p/Sunset...jpg", 320, 240, {220, 120, 40});
+    AddPhoto("/p/a..b.jpg", 320, 240, {40, 120, 220});
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    ExpectJpegs(Attachments(), {"Sunset.jpg", "a.b.jpg"}, {{160, 120}, {160, 120}},
+                {{220, 120, 40}, {40, 120, 220}}, 80);
+}
+
+TEST_F(MailDialogTest, APictureThatCannotBeQueuedIsNamedAndNothingIsMailed) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "0");
+    // No file system takes a name of 300 characters.
+    const std::string longName = std::string(300, 'x') + ".jpg";
+    AddPhoto("/p/IMG_1.jpg", 320, 240, {10, 200, 10});
+    AddPhoto("/p/" + longName, 320, 240, {200, 10, 10});
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); },
+               [&](HWND dialog) {
+                   EXPECT_TRUE(IsWindowEnabled(dialog)) << "the dialog stays open for another try";
+                   return Click(dialog, IDCANCEL);
+               }});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::wstring>{L"These pictures could not be prepared, so nothing was sent: " +
+                                        std::wstring(longName.begin(), longName.end())});
+    EXPECT_TRUE(Outbox().empty());
+    for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
+        EXPECT_NE(entry.path().extension(), ".jpg") << "no attachment is left behind: " << entry.path();
 }
 
 TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
