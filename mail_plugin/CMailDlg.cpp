@@ -331,8 +331,8 @@ bool CMailDlg::BuildPreviewDocument() {
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     // The system colour has no alpha byte; the preview page is opaque.
     const DWORD background = (static_cast<DWORD>(face) & 0x00FFFFFFu) | 0xFF000000u;
-    std::unique_ptr<TdocDocument> document(
-        MailPreviewDocument::Create(AttachmentSize(m_options.GetImageSize()), background, m_dataSourcePath));
+    std::unique_ptr<TdocDocument> document(MailPreviewDocument::Create(
+        AttachmentSize(m_options.GetImageSize()), background, m_dataSourcePath, m_items));
     if (!document)
         return false;
     if (!IsIndexMode() && !GivePreview(document.get()))
@@ -800,15 +800,12 @@ LONG CMailDlg::OnSizeChanged(TMessageInfo*, void* context) {
             dialog->BuildIndexDocument();
         }
     } else if (chosen != options.imageSize) {
-        const bool fullBefore = options.GetImageSize() == TUserOptions::kOwnSize;
         options.imageSize = chosen;
-        const bool fullNow = options.GetImageSize() == TUserOptions::kOwnSize;
-        if (fullBefore || fullNow) {
-            // Only the full-size choice changes the preview's page size.
-            if (dialog->BuildPreviewDocument()) {
-                if (TControl* area = dialog->GetControl(kPreviewArea))
-                    area->Invalidate(nullptr, false);
-            }
+        // Every size shows the pictures at another size within its page: a picture smaller than one box
+        // fills a larger one less.
+        if (dialog->BuildPreviewDocument()) {
+            if (TControl* area = dialog->GetControl(kPreviewArea))
+                area->Invalidate(nullptr, false);
         }
         if (dialog->FillLayoutCombo())
             dialog->BuildIndexDocument();

@@ -11,6 +11,7 @@
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinControls.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
@@ -220,6 +221,53 @@ TEST_F(MailDialogTest, APictureThatCannotBeQueuedIsNamedAndNothingIsMailed) {
     EXPECT_TRUE(Outbox().empty());
     for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
         EXPECT_NE(entry.path().extension(), ".jpg") << "no attachment is left behind: " << entry.path();
+}
+
+// Along the middle row of the preview: the width of the page's item (between the outer pixels of its dark
+// frame) and of the page (between its outer white pixels, which show on both sides of an item narrower
+// than the page); 0 for what is not there.
+struct PreviewRow {
+    int item = 0;
+    int page = 0;
+};
+PreviewRow MeasurePreview(HWND control) {
+    constexpr std::uint32_t kItemFrame = 0x404040, kPage = 0xFFFFFF;
+    LONG width = 0, height = 0;
+    std::vector<std::uint32_t> argb;
+    PreviewRow row;
+    if (!WinGdiTest::ReadWindowPixels(control, &width, &height, &argb) || height <= 0)
+        return row;
+    int frameFirst = -1, frameLast = -1, pageFirst = -1, pageLast = -1;
+    for (LONG x = 0; x < width; ++x) {
+        const std::uint32_t p = argb[static_cast<std::size_t>(height / 2) * width + x] & 0xFFFFFF;
+        if (p == kItemFrame) {
+            frameFirst = frameFirst < 0 ? x : frameFirst;
+            frameLast = x;
+        }
+        if (p == kPage) {
+            pageFirst = pageFirst < 0 ? x : pageFirst;
+            pageLast = x;
+        }
+    }
+    row.item = frameFirst < 0 ? 0 : frameLast - frameFirst + 1;
+    row.page = pageFirst < 0 ? 0 : pageLast - pageFirst + 1;
+    return row;
+}
+
+TEST_F(MailDialogTest, ThePreviewShowsAPictureSmallerThanTheBoxAtItsOwnSize) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "2");
+    // 320 x 240 in the box of 640 x 480: it is attached at its own size, half the box's width.
+    AddPhoto("/p/small.jpg", 320, 240, {200, 40, 40});
+    Start();
+    PreviewRow row;
+    RunDialog({[&](HWND dialog) {
+        row = MeasurePreview(GetDlgItem(dialog, 1000));
+        return row.item > 0 && Click(dialog, IDCANCEL);
+    }});
+    EXPECT_GT(row.page, 100) << "the page shows round the picture";
+    EXPECT_NEAR(row.item * 2, row.page, 3);
+    EXPECT_TRUE(Outbox().empty());
 }
 
 TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
