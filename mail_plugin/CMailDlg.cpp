@@ -50,16 +50,29 @@ CMailDlg* DialogOf(void* context) {
     return dialog && dialog->IsWindow() ? dialog : nullptr;
 }
 
-// The file's name without its folder and without the text from its last dot.
-TString BaseNameOf(const TString& path) {
-    TString name = GetFileName(path);
-    const int dot = name.ReverseFind(L'.');
-    if (dot >= 0)
-        name = name.Left(dot);
-    return name;
+// How the user knows a picture in a message: the host's file name of it without its folder.
+TString DisplayNameOf(const TString& itemPath) {
+    const TString name = GetFileName(itemPath);
+    return name.IsEmpty() ? TString(L"image") : name;
 }
 
 } // namespace
+
+TString CMailDlg::AttachmentBaseName(const TString& itemPath) {
+    TString name = GetFileName(itemPath);
+    const int dot = name.ReverseFind(L'.');
+    if (dot >= 0)
+        name = name.Left(dot);
+    std::wstring safe;
+    for (const wchar_t* c = name; *c; ++c) {
+        if (*c == L'.' && (safe.empty() || safe.back() == L'.'))
+            continue;
+        safe += *c;
+    }
+    while (!safe.empty() && safe.back() == L'.')
+        safe.pop_back();
+    return safe.empty() ? TString(L"image") : TString(safe.c_str());
+}
 
 CMailDlg::CMailDlg()
     : m_saver(TRefPtr<TAsyncFileSaver>::Adopt(new TAsyncFileSaver)),
@@ -318,8 +331,8 @@ bool CMailDlg::BuildPreviewDocument() {
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     // The system colour has no alpha byte; the preview page is opaque.
     const DWORD background = (static_cast<DWORD>(face) & 0x00FFFFFFu) | 0xFF000000u;
-    std::unique_ptr<TdocDocument> document(
-        MailPreviewDocument::Create(AttachmentSize(m_options.GetImageSize()), background, m_dataSourcePath));
+    std::unique_ptr<TdocDocument> document(MailPreviewDocument::Create(
+        AttachmentSize(m_options.GetImageSize()), background, m_dataSourcePath, m_items));
     if (!document)
         return false;
     if (!IsIndexMode() && !GivePreview(document.get()))
@@ -498,9 +511,10 @@ bool CMailDlg::Send() {
     TString codec;
     BuildCodecParameters(codec, false, kSheetProfile, static_cast<DWORD>(m_options.jpegQuality));
     m_sheetRenderer->SetMediaContext(codec);
-    const bool queued = m_sendingSheets ? QueueSheetPages() : QueuePictures();
+    std::vector<TString> refused;
+    const bool queued = m_sendingSheets ? QueueSheetPages() : QueuePictures(refused);
     if (!queued || m_pending.empty()) {
-        FailSend();
+        FailSend(refused);
         return false;
     }
     // The count is what was accepted: every accepted request comes back as one notice, after this returns.
@@ -512,32 +526,51 @@ bool CMailDlg::Send() {
     return true;
 }
 
-bool CMailDlg::QueuePictures() {
+bool CMailDlg::QueuePictures(std::vector<TString>& refused) {
     const LONG sizeIndex = m_options.GetImageSize();
     const TSize_T<LONG> box = AttachmentSize(sizeIndex);
+    struct Prepared {
+        TRefPtr<TFileSaveData> request;
+        TString name;
+    };
+    std::vector<Prepared> prepared;
     for (const TItem& item : m_items) {
         TString path;
-        TString base;
-        if (HostRequests::GetItemData(item.id, path))
-            base = BaseNameOf(path);
-        if (base.IsEmpty())
-            base = TString(L"image");
+        HostRequests::GetItemData(item.id, path);
         TFilePath target;
-        if (!MakeUniqueFileName(base, TString(L"jpg"), target))
-            continue;
         auto request = TRefPtr<TFileSaveData>::Adopt(new (std::nothrow) TFileSaveData);
-        if (!request) {
-            target.Delete();
+        if (!request || !MakeUniqueFileName(AttachmentBaseName(path), TString(L"jpg"), target)) {
+            refused.push_back(DisplayNameOf(path));
             continue;
         }
         request->m_maxSize = box;
         request->m_item = item;
         request->m_jpegQuality = m_options.jpegQuality;
         request->m_targetPath = target.GetPath();
-        m_pending[request->GetId()] = Pending{TRefPtr<TThreadQueueData>(request.Get()), target.GetPath()};
-        if (!m_saver->Post(request.Get())) {
-            m_pending.erase(request->GetId());
-            target.Delete();
+        prepared.push_back({request, DisplayNameOf(path)});
+    }
+    // A mail that lacks some of the pictures is not what the user asked for: nothing is queued then.
+    const auto dropAll = [&] {
+        for (const Prepared& picture : prepared) {
+            TFilePath file;
+            file.Set(picture.request->m_targetPath);
+            file.Delete();
+        }
+    };
+    if (!refused.empty()) {
+        dropAll();
+        return false;
+    }
+    for (const Prepared& picture : prepared) {
+        TFileSaveData* request = picture.request.Get();
+        m_pending[request->GetId()] = Pending{TRefPtr<TThreadQueueData>(request), request->m_targetPath};
+        if (!m_saver->Post(request)) {
+            refused.push_back(picture.name);
+            // What was queued already goes unprocessed, and a running picture is abandoned.
+            m_saver->Stop(true, true);
+            m_pending.clear();
+            dropAll();
+            return false;
         }
     }
     return true;
@@ -570,11 +603,23 @@ bool CMailDlg::QueueSheetPages() {
     return true;
 }
 
-void CMailDlg::FailSend() {
+void CMailDlg::FailSend(const std::vector<TString>& refused) {
     m_pending.clear();
     ShowProgress(false);
     m_idle = true;
-    ShowFileFailure();
+    if (refused.empty()) {
+        ShowFileFailure();
+        return;
+    }
+    TString names;
+    for (const TString& name : refused) {
+        if (!names.IsEmpty())
+            names += L", ";
+        names += name;
+    }
+    TString text;
+    text.Format(LoadText(kPicturesNotQueuedText), static_cast<const wchar_t*>(names));
+    ShowMessageBox(text, kErrorMessage, GetHandle());
 }
 
 void CMailDlg::ShowFileFailure() {
@@ -755,15 +800,12 @@ LONG CMailDlg::OnSizeChanged(TMessageInfo*, void* context) {
             dialog->BuildIndexDocument();
         }
     } else if (chosen != options.imageSize) {
-        const bool fullBefore = options.GetImageSize() == TUserOptions::kOwnSize;
         options.imageSize = chosen;
-        const bool fullNow = options.GetImageSize() == TUserOptions::kOwnSize;
-        if (fullBefore || fullNow) {
-            // Only the full-size choice changes the preview's page size.
-            if (dialog->BuildPreviewDocument()) {
-                if (TControl* area = dialog->GetControl(kPreviewArea))
-                    area->Invalidate(nullptr, false);
-            }
+        // Every size shows the pictures at another size within its page: a picture smaller than one box
+        // fills a larger one less.
+        if (dialog->BuildPreviewDocument()) {
+            if (TControl* area = dialog->GetControl(kPreviewArea))
+                area->Invalidate(nullptr, false);
         }
         if (dialog->FillLayoutCombo())
             dialog->BuildIndexDocument();

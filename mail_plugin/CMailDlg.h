@@ -71,6 +71,7 @@ public:
     static constexpr UINT kFirstQualityText = 35;
     static constexpr UINT kOpenFailedText = 1058;
     static constexpr UINT kNoMailProgramText = 1059;
+    static constexpr UINT kPicturesNotQueuedText = 1060;
     static constexpr UINT kProgressTemplate = 1014;
 
     // Resources of the plug-in module.
@@ -114,6 +115,11 @@ public:
     // (individual pictures) or the pages of the page size (index sheets), at the quality.
     static double EstimateMegabytes(const std::vector<TItem>& items, LONG attachmentSize, bool indexSheets,
                                     LONG pages, LONG pageSize, LONG quality);
+
+    // The base name a picture's attachment is written under, from the host's file name of it: the name
+    // without its folder and its last extension, each run of dots made one dot and dots at either end
+    // dropped (no "..", no hidden file); "image" when nothing is left.
+    static TString AttachmentBaseName(const TString& itemPath);
 
     // Where the renderer libraries are looked for; the host program's folder unless set before OnInit.
     void SetRendererFolder(const TFilePath& folder) { m_rendererFolder = folder; }
@@ -170,10 +176,13 @@ private:
     bool FillLayoutCombo();
     void ShowControl(int id, bool show);
 
-    bool QueuePictures();
+    // Every picture's request, or none: false with the names of the pictures that could not be queued
+    // (the others let go and their files deleted).
+    bool QueuePictures(std::vector<TString>& refused);
     bool QueueSheetPages();
-    // None accepted or a failed set-up: progress hidden, idle, the failure shown.
-    void FailSend();
+    // None accepted or a failed set-up: progress hidden, idle, the failure shown (naming the pictures
+    // that could not be queued, when there are any).
+    void FailSend(const std::vector<TString>& refused = {});
     void ShowProgress(bool show);
     void SetProgressText();
     void ShowFileFailure();

@@ -72,9 +72,10 @@ bool CPrintDlg::ComposeSheet(bool forDisplay, SheetLayout& sheet) const {
         sheet.margins = TRect_T<double>(printable.left, printable.top, paper.right - printable.right,
                                         paper.bottom - printable.bottom);
     } else {
-        // The device's origin is the printable area's corner: the page reaches as far as that area does.
+        // The device's origin is the hardware margins' corner: the page reaches as far as the printable
+        // area does, and the cells start where the user's margins put them, as on the preview's page.
         sheet.pageSize = TSize_T<double>(printable.right, printable.bottom);
-        sheet.margins = TRect_T<double>(0, 0, 0, 0);
+        sheet.margins = TRect_T<double>(printable.left, printable.top, 0, 0);
     }
     if (!ComputeItemLayout(unit, sheet.spacing, sheet.grid, resolution, sheet.itemSize))
         return false;

@@ -153,6 +153,10 @@ public:
     static bool RenderResolution(const graphtypes::TSize_T<LONG>& printer,
                                  const std::vector<PrinterTypeRecord>& types, LONG kind,
                                  graphtypes::TSize_T<LONG>& render);
+    // The printer kind a user who chose none prints with: the first type that renders at the printer's
+    // own resolution, else the one that renders finest (the first of equals); kNoPrinterKind for no types.
+    static LONG DefaultPrinterKind(const graphtypes::TSize_T<LONG>& printer,
+                                   const std::vector<PrinterTypeRecord>& types);
     // The preview's iterator (borrowed) and the size of the preview control that pages are fitted into.
     // The document the iterator previews stays the dialog's: the iterator is shut down before the dialog
     // goes, and its ReleaseDocument is never called.
@@ -300,6 +304,8 @@ private:
     std::size_t m_printPosition = 0;
     // The request of the page being printed, until its notice came.
     TRefPtr<TRndrData> m_pageRequest;
+    // The page of the job's sheet in the printer's pixels, which each page is drawn at.
+    graphtypes::TSize_T<double> m_printPageSize;
 };
 
 // The dialog's caption line: the names of the caption blocks the flags choose, joined by commas, or the

@@ -180,6 +180,9 @@ bool CPrintDlg::Initialize(UINT& failureText) {
         failureText = kNoPrinterText;
         return false;
     }
+    if (m_options.printerKindIndex == TUserOptions::kNoPrinterKind)
+        m_options.printerKindIndex =
+            DefaultPrinterKind(m_printer.GetResolution(), m_config.GetPrinterTypes());
     CreateWrappers();
     if (!LoadSheetResources())
         return false;
@@ -294,8 +297,9 @@ bool CPrintDlg::WriteItemsFile() {
         m_itemsFile.Delete();
     const LONG copies =
         m_options.GetUseReplicate() ? std::clamp<LONG>(m_options.replicas, 1, kMaxReplicas) : 1;
-    const DWORD flags =
-        m_options.IsMetadataEnabled() ? static_cast<DWORD>(m_options.metadata.captionFlags) : 0;
+    // The texts follow the caption flags whether or not captions show now: the sheet's own flags decide
+    // what is drawn, so that ticking the captions on needs no new file.
+    const auto flags = static_cast<DWORD>(m_options.metadata.captionFlags);
     TString path;
     if (!HostRequests::TransformCaption(*GetSelection(), flags, path, copies))
         return false;

@@ -46,6 +46,26 @@ bool CPrintDlg::RenderResolution(const TSize_T<LONG>& printer, const std::vector
     return true;
 }
 
+LONG CPrintDlg::DefaultPrinterKind(const TSize_T<LONG>& printer,
+                                   const std::vector<PrinterTypeRecord>& types) {
+    LONG finest = TUserOptions::kNoPrinterKind;
+    double finestDots = 0;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const LONG kind = static_cast<LONG>(i);
+        TSize_T<LONG> render;
+        if (!RenderResolution(printer, types, kind, render))
+            continue;
+        if (render == printer)
+            return kind;
+        const double dots = static_cast<double>(render.cx) * render.cy;
+        if (finest == TUserOptions::kNoPrinterKind || dots > finestDots) {
+            finest = kind;
+            finestDots = dots;
+        }
+    }
+    return finest;
+}
+
 void CPrintDlg::OnOK() {
     if (m_iterator)
         m_iterator->CancelRendering(false);
@@ -96,16 +116,15 @@ bool CPrintDlg::PrintPage() {
         return false;
     const TSize_T<double> scale(static_cast<double>(resolution.cx) / render.cx,
                                 static_cast<double>(resolution.cy) / render.cy);
-    const TRect_T<double> paper = m_printer.GetPaperRect(LengthUnit::kPixel);
-    const TRect_T<double> margins = m_printer.GetMinMarginRect(LengthUnit::kPixel);
-    const TSize_T<double> area(paper.Size().cx - margins.left - margins.right,
-                               paper.Size().cy - margins.top - margins.bottom);
     if (m_printPosition == 0) {
         if (!BuildSheet(false) || !m_printDocument)
             return false;
+        // The sheet was laid out in the printer's pixels from the device's origin: its page is drawn at
+        // its own size, so that every cell lands where the preview shows it, whatever the margins.
+        m_printPageSize = m_sheet.pageSize;
         m_renderer->SetReady();
         TString documentContext;
-        const TSize_T<double> documentSize(area.cx / scale.cx, area.cy / scale.cy);
+        const TSize_T<double> documentSize(m_printPageSize.cx / scale.cx, m_printPageSize.cy / scale.cy);
         if (!BuildDocContext(documentSize, TString(), documentContext, &scale) ||
             !m_renderer->SetDocument(m_printDocument.get(), documentContext))
             return false;
@@ -117,7 +136,8 @@ bool CPrintDlg::PrintPage() {
     if (!request)
         return false;
     request->m_pageNumber = m_pageList[m_printPosition];
-    if (!BuildDrawContext(dc, request->m_context, TRect_T<double>(0, 0, area.cx, area.cy), nullptr, &scale))
+    if (!BuildDrawContext(dc, request->m_context,
+                          TRect_T<double>(0, 0, m_printPageSize.cx, m_printPageSize.cy), nullptr, &scale))
         return false;
     m_pageRequest = request;
     if (!m_renderer->QueueRequest(request.Get())) {

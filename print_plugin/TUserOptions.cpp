@@ -93,7 +93,7 @@ void TUserOptions::SetDefaults() {
     indexPrintType = 0;
     columns = 5;
     itemSize = graphtypes::TSize_T<double>(1.0, 1.0);
-    printerKindIndex = 0;
+    printerKindIndex = kNoPrinterKind;
     m_printerOptions = nullptr;
     metadataEnabled = false;
     rotateToFit = false;

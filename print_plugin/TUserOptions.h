@@ -34,6 +34,9 @@ public:
     static constexpr LONG kIndexPrint = 1;
     // The index print type whose item size the user gives.
     static constexpr LONG kAdvancedIndexPrint = 1;
+    // The printer kind before one was chosen or stored: the dialog then takes the configuration's type
+    // that prints at the printer's own resolution.
+    static constexpr LONG kNoPrinterKind = -1;
 
     TUserOptions();
     virtual ~TUserOptions();
@@ -66,7 +69,7 @@ public:
     LONG indexPrintType = 0;
     LONG columns = 5;
     graphtypes::TSize_T<double> itemSize{1.0, 1.0};
-    LONG printerKindIndex = 0;
+    LONG printerKindIndex = kNoPrinterKind;
     TMetadataSettings metadata;
     bool metadataEnabled = false;
     bool rotateToFit = false;

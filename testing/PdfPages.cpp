@@ -1,5 +1,6 @@
 #include "PdfPages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -30,6 +31,28 @@ PdfInfo ReadPdfInfo(const std::string& pdf) {
         std::sscanf(text.c_str() + size, "Page size: %lf x %lf", &info.width, &info.height) != 2)
         return PdfInfo{};
     return info;
+}
+
+std::vector<PdfImage> ListPdfImages(const std::string& pdf) {
+    // Below two header lines, one line a picture: page num type width height color comp bpc enc interp
+    // object ID x-ppi y-ppi size ratio.
+    const std::string text = OutputOf("pdfimages -list '" + pdf + "' 2>/dev/null");
+    std::vector<PdfImage> images;
+    std::size_t start = 0;
+    for (int line = 0; start < text.size(); ++line) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        PdfImage image;
+        int number = 0, components = 0, bits = 0, object = 0, generation = 0;
+        char type[32] = {}, colour[32] = {}, encoding[32] = {}, interpolated[32] = {};
+        if (line >= 2 &&
+            std::sscanf(text.substr(start, end - start).c_str(),
+                        "%d %d %31s %d %d %31s %d %d %31s %31s %d %d %d %d", &image.page, &number, type,
+                        &image.width, &image.height, colour, &components, &bits, encoding, interpolated,
+                        &object, &generation, &image.xPpi, &image.yPpi) == 14)
+            images.push_back(image);
+        start = end + 1;
+    }
+    return images;
 }
 
 std::array<int, 3> PageRaster::At(int x, int y) const {

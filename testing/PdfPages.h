@@ -15,6 +15,17 @@ struct PdfInfo {
 };
 PdfInfo ReadPdfInfo(const std::string& pdf);
 
+// A picture a PDF holds, as pdfimages lists it: its page, its size in pixels and the resolution it is
+// printed at in pixels per inch.
+struct PdfImage {
+    int page = 0;
+    int width = 0;
+    int height = 0;
+    int xPpi = 0;
+    int yPpi = 0;
+};
+std::vector<PdfImage> ListPdfImages(const std::string& pdf);
+
 // A page drawn by pdftoppm: width, height and RGB bytes; empty when it could not be drawn.
 struct PageRaster {
     int width = 0;

@@ -92,6 +92,54 @@ TEST_F(DataSourceWrapper, ThePreviewShowsOnePicturePerPageOfTheAttachmentSize) {
     }
 }
 
+TEST_F(DataSourceWrapper, EachPictureIsPreviewedAtTheSizeItsAttachmentWillHave) {
+    kvtest::TempFolder folder;
+    using Box = graphtypes::TRect_T<double>;
+    const struct {
+        const char* what;
+        graphtypes::TSize_T<LONG> picture;
+        bool designPage;
+        Box at640x480;  // within the 640 x 480 box
+        Box atFullSize; // on the full size's 800 x 600 page
+    } cases[] = {
+        {"smaller than the box: its own size", {320, 240}, false, {160, 120, 480, 360}, {240, 180, 560, 420}},
+        {"larger: fitted", {1280, 960}, false, {0, 0, 640, 480}, {0, 0, 800, 600}},
+        {"upright: fitted by its height", {600, 800}, false, {140, 0, 500, 480}, {175, 0, 625, 600}},
+        {"of no known size: the whole page", {0, 0}, false, {0, 0, 640, 480}, {0, 0, 800, 600}},
+        {"a design page: the whole page", {65535, 300}, true, {0, 0, 640, 480}, {0, 0, 800, 600}},
+    };
+    std::vector<TFileSaveData::TItem> items;
+    for (const auto& c : cases)
+        items.push_back({static_cast<KvwItemId>(5000 + items.size()), c.picture, c.designPage});
+    const TString bundle(
+        Utf::Utf8ToWide(folder.Write("bndl.xml", PictureBundle(static_cast<int>(items.size())))).c_str());
+    for (const bool fullSize : {false, true}) {
+        const graphtypes::TSize_T<LONG> attachment =
+            fullSize ? graphtypes::TSize_T<LONG>(0, 0) : graphtypes::TSize_T<LONG>(640, 480);
+        std::unique_ptr<TdocDocument> document(MailPreviewDocument::Create(attachment, 0, bundle, items));
+        ASSERT_TRUE(document);
+        ASSERT_EQ(document->GetPageCount(), static_cast<LONG>(items.size()));
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            std::unique_ptr<TdocPage> page(document->GetPage(static_cast<LONG>(k)));
+            ASSERT_TRUE(page);
+            graphtypes::TSize_T<double> size;
+            ASSERT_TRUE(page->GetSize(size));
+            EXPECT_EQ(size, fullSize ? graphtypes::TSize_T<double>(800, 600)
+                                     : graphtypes::TSize_T<double>(640, 480));
+            std::unique_ptr<TdocItem> item(page->GetItem(0));
+            ASSERT_TRUE(item);
+            Box box;
+            ASSERT_TRUE(item->GetBoundingBox(box));
+            const Box& expected = fullSize ? cases[k].atFullSize : cases[k].at640x480;
+            EXPECT_NEAR(box.left, expected.left, 1e-3) << cases[k].what;
+            EXPECT_NEAR(box.top, expected.top, 1e-3) << cases[k].what;
+            EXPECT_NEAR(box.right, expected.right, 1e-3) << cases[k].what;
+            EXPECT_NEAR(box.bottom, expected.bottom, 1e-3) << cases[k].what;
+            EXPECT_EQ(Text(*item, L"content/image[@refType='NUID']"), std::to_wstring(5000 + k));
+        }
+    }
+}
+
 TEST_F(DataSourceWrapper, NoPreviewWithoutTheItemDataOrFromSourcesOfTheWrongKind) {
     kvtest::TempFolder folder;
     EXPECT_EQ(MailPreviewDocument::Create({640, 480}, 0, TString(Utf::Utf8ToWide(folder.File("x")).c_str())),

@@ -11,6 +11,7 @@
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinControls.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
@@ -18,7 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -166,6 +171,103 @@ TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
                 {{160, 120}, {160, 120}, {160, 80}}, {{250, 250, 250}, {10, 10, 10}, {120, 120, 120}}, 80);
     for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
         EXPECT_NE(entry.path().filename(), "broken.jpg") << "the failed file is not left behind";
+}
+
+TEST(MailAttachmentNameTest, EveryPictureGetsANameTheTemporaryFolderCanHold) {
+    const struct {
+        const wchar_t* itemPath;
+        const wchar_t* base;
+    } cases[] = {{L"C:\\Pictures\\Sunset...jpg", L"Sunset"},
+                 {L"/home/user/a..b.jpg", L"a.b"},
+                 {L"/p/IMG_1.jpg", L"IMG_1"},
+                 {L"/p/x.tar.gz", L"x.tar"},
+                 {L"/p/.hidden.jpg", L"hidden"},
+                 {L"/p/..jpg", L"image"},
+                 {L"/p/...", L"image"},
+                 {L"noextension", L"noextension"},
+                 {L"", L"image"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(CMailDlg::AttachmentBaseName(TString(c.itemPath))), c.base) << c.itemPath;
+}
+
+TEST_F(MailDialogTest, PicturesWithDotsInTheirNamesAreMailedToo) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "0");
+    AddPhoto("/p/Sunset...jpg", 320, 240, {220, 120, 40});
+    AddPhoto("/p/a..b.jpg", 320, 240, {40, 120, 220});
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    ExpectJpegs(Attachments(), {"Sunset.jpg", "a.b.jpg"}, {{160, 120}, {160, 120}},
+                {{220, 120, 40}, {40, 120, 220}}, 80);
+}
+
+TEST_F(MailDialogTest, APictureThatCannotBeQueuedIsNamedAndNothingIsMailed) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "0");
+    // No file system takes a name of 300 characters.
+    const std::string longName = std::string(300, 'x') + ".jpg";
+    AddPhoto("/p/IMG_1.jpg", 320, 240, {10, 200, 10});
+    AddPhoto("/p/" + longName, 320, 240, {200, 10, 10});
+    Start();
+    RunDialog({[](HWND dialog) { return Click(dialog, 1005); },
+               [&](HWND dialog) {
+                   EXPECT_TRUE(IsWindowEnabled(dialog)) << "the dialog stays open for another try";
+                   return Click(dialog, IDCANCEL);
+               }});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::wstring>{L"These pictures could not be prepared, so nothing was sent: " +
+                                        std::wstring(longName.begin(), longName.end())});
+    EXPECT_TRUE(Outbox().empty());
+    for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
+        EXPECT_NE(entry.path().extension(), ".jpg") << "no attachment is left behind: " << entry.path();
+}
+
+// Along the middle row of the preview: the width of the page's item (between the outer pixels of its dark
+// frame) and of the page (between its outer white pixels, which show on both sides of an item narrower
+// than the page); 0 for what is not there.
+struct PreviewRow {
+    int item = 0;
+    int page = 0;
+};
+PreviewRow MeasurePreview(HWND control) {
+    constexpr std::uint32_t kItemFrame = 0x404040, kPage = 0xFFFFFF;
+    LONG width = 0, height = 0;
+    std::vector<std::uint32_t> argb;
+    PreviewRow row;
+    if (!WinGdiTest::ReadWindowPixels(control, &width, &height, &argb) || height <= 0)
+        return row;
+    int frameFirst = -1, frameLast = -1, pageFirst = -1, pageLast = -1;
+    for (LONG x = 0; x < width; ++x) {
+        const std::uint32_t p = argb[static_cast<std::size_t>(height / 2) * width + x] & 0xFFFFFF;
+        if (p == kItemFrame) {
+            frameFirst = frameFirst < 0 ? x : frameFirst;
+            frameLast = x;
+        }
+        if (p == kPage) {
+            pageFirst = pageFirst < 0 ? x : pageFirst;
+            pageLast = x;
+        }
+    }
+    row.item = frameFirst < 0 ? 0 : frameLast - frameFirst + 1;
+    row.page = pageFirst < 0 ? 0 : pageLast - pageFirst + 1;
+    return row;
+}
+
+TEST_F(MailDialogTest, ThePreviewShowsAPictureSmallerThanTheBoxAtItsOwnSize) {
+    Put("send_as", "individual");
+    Put("image_attachments\\image_size", "2");
+    // 320 x 240 in the box of 640 x 480: it is attached at its own size, half the box's width.
+    AddPhoto("/p/small.jpg", 320, 240, {200, 40, 40});
+    Start();
+    PreviewRow row;
+    RunDialog({[&](HWND dialog) {
+        row = MeasurePreview(GetDlgItem(dialog, 1000));
+        return row.item > 0 && Click(dialog, IDCANCEL);
+    }});
+    EXPECT_GT(row.page, 100) << "the page shows round the picture";
+    EXPECT_NEAR(row.item * 2, row.page, 3);
+    EXPECT_TRUE(Outbox().empty());
 }
 
 TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {

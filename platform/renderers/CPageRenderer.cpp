@@ -427,9 +427,10 @@ struct CairoSurfaceRef {
     }
 };
 
-// A page drawn into a printer's context: rendered at the draw context's size divided by its scale (the
-// render resolution), then painted at the destination rectangle scaled up to the printer's pixels, the
-// picture kept in the printed document as a JPEG of the render resolution.
+// A page drawn into a printer's context: fitted into the destination rectangle at one scale (the page's
+// own proportions kept, from the rectangle's top-left corner), rendered at that size divided by the draw
+// context's scale (the render resolution), then painted scaled up to the printer's pixels, the picture kept
+// in the printed document as a JPEG of the render resolution.
 LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQuality,
                        const Pictures& pictures, const RendrSubscriptions& subscriptions) {
     LONG handle = 0;
@@ -446,7 +447,11 @@ LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQ
         !std::isfinite(top))
         return 0;
     cairo_t* printer = WinPrint::CairoOfDC(reinterpret_cast<HDC>(static_cast<std::uintptr_t>(handle)));
-    const double renderWidth = width / scaleX, renderHeight = height / scaleY;
+    // Page units become printer pixels alike on both axes: a rectangle of other proportions than the
+    // page's leaves a strip, never a stretched page.
+    const double fit = std::min(width / page.width, height / page.height);
+    const double drawnWidth = page.width * fit, drawnHeight = page.height * fit;
+    const double renderWidth = drawnWidth / scaleX, renderHeight = drawnHeight / scaleY;
     if (!printer || renderWidth > kMaxSide || renderHeight > kMaxSide)
         return 0;
     IproRef image;
@@ -478,7 +483,7 @@ LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQ
     }
     cairo_save(printer);
     cairo_translate(printer, left, top);
-    cairo_scale(printer, width / pixelsWide, height / pixelsHigh);
+    cairo_scale(printer, drawnWidth / pixelsWide, drawnHeight / pixelsHigh);
     cairo_set_source_surface(printer, surface.surface, 0, 0);
     cairo_paint(printer);
     cairo_restore(printer);

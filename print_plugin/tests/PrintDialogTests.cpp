@@ -189,6 +189,24 @@ TEST(PrintResolutionTest, PagesRenderAtTheTypesResolutionOrThePrintersOwn) {
     EXPECT_FALSE(CPrintDlg::RenderResolution({0, 600}, types, 0, render)) << "a printer without a resolution";
 }
 
+TEST(PrintResolutionTest, WithoutAChoiceTheKindIsTheOneThatPrintsAtThePrintersOwnResolution) {
+    // The shipped kinds, and kinds none of which reaches a fine printer's resolution.
+    const std::vector<PrinterTypeRecord> shipped = {
+        {TString(L"Draft"), {150, 150}}, {TString(L"Normal"), {300, 300}}, {TString(L"Photo"), {0, 0}}};
+    const std::vector<PrinterTypeRecord> coarse = {
+        {TString(L"Draft"), {150, 150}}, {TString(L"Normal"), {300, 300}}, {TString(L"Fine"), {600, 300}}};
+    const struct {
+        const std::vector<PrinterTypeRecord>* types;
+        LONG printerX, printerY;
+        LONG kind;
+    } cases[] = {{&shipped, 300, 300, 1},  {&shipped, 600, 600, 2},  {&shipped, 150, 150, 0},
+                 {&shipped, 600, 1200, 2}, {&coarse, 1200, 1200, 2}, {&coarse, 300, 300, 1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(CPrintDlg::DefaultPrinterKind({c.printerX, c.printerY}, *c.types), c.kind)
+            << c.printerX << "x" << c.printerY << " with " << c.types->size() << " kinds";
+    EXPECT_EQ(CPrintDlg::DefaultPrinterKind({300, 300}, {}), TUserOptions::kNoPrinterKind);
+}
+
 TEST_F(PrintDialogTest, TheControlsShowThePrinterAndOnlyTheLayoutsThatFit) {
     Start(kLayouts);
     AddPhoto(64, 48, {200, 30, 30});

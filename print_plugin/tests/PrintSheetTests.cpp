@@ -129,6 +129,30 @@ TEST_F(PrintSheetTest, PrintingBuildsADocumentOfItsOwnInDeviceCoordinates) {
     EXPECT_TRUE(RenderAndPaint()) << "the preview still renders from its own document";
 }
 
+TEST_F(PrintSheetTest, AtWiderMarginsThePrintedSheetKeepsThemFromTheDevicesCorner) {
+    // An inch (300 pixels) of margin on every side: the device's origin lies 76 pixels into the paper.
+    WinPrintTest::PageSetupAnswer setup;
+    setup.margins = RECT{1000, 1000, 1000, 1000};
+    WinPrintTest::QueuePageSetupAnswer(setup);
+    ASSERT_TRUE(m_printer.PageSetupDialog(
+        nullptr, [](bool, bool, void*) {}, nullptr));
+    const auto expectMargins = [](const graphtypes::TRect_T<double>& margins, double left, double top,
+                                  double right, double bottom, const char* what) {
+        EXPECT_NEAR(margins.left, left, 1e-9) << what;
+        EXPECT_NEAR(margins.top, top, 1e-9) << what;
+        EXPECT_NEAR(margins.right, right, 1e-9) << what;
+        EXPECT_NEAR(margins.bottom, bottom, 1e-9) << what;
+    };
+    ASSERT_TRUE(m_dialog->BuildSheet(true));
+    expectMargins(m_dialog->GetSheet().margins, 300, 300, 300, 300, "the preview's page");
+    ASSERT_TRUE(m_dialog->BuildSheet(false));
+    const SheetLayout& sheet = m_dialog->GetSheet();
+    EXPECT_NEAR(sheet.pageSize.cx, 2480 - 300 - kMargin, 1e-9);
+    EXPECT_NEAR(sheet.pageSize.cy, 3508 - 300 - kMargin, 1e-9);
+    expectMargins(sheet.margins, 300 - kMargin, 300 - kMargin, 0, 0, "the printed page");
+    EXPECT_NEAR(sheet.itemSize.cx, (2480 - 600) / 5.2, 1e-9) << "the same cells as the preview's";
+}
+
 TEST_F(PrintSheetTest, SheetsThatCannotBeLaidOutFailBeforeTheTransformAndKeepThePreview) {
     SetPictures(46);
     ASSERT_TRUE(m_dialog->BuildSheet(true));

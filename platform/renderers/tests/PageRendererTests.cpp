@@ -1,18 +1,24 @@
 // RGBRenderer through its entry points, as a caller that loaded it would drive it: pages drawn into
-// canvas images and files, checked against a full render of the same page, bad input, the cancel event,
-// notices, and calls from two threads at once.
+// canvas images, files and printed pages, checked against a full render of the same page, bad input, the
+// cancel event, notices, and calls from two threads at once.
 #include "platform/renderers/RendererApi.h"
 
 #include "platform/win/WinModule.h"
+#include "platform/win/WinSpool.h"
 #include "platform/win/utf16.h"
 #include "platform/zizoraz/IproHandles.h"
 #include "testing/Deadline.h"
+#include "testing/PdfPages.h"
 #include "testing/TempFolder.h"
+#include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -300,6 +306,69 @@ TEST_F(PageRenderer, AFileNameIsReadUpToItsSemicolonOnly) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("a,b=c")),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+} // namespace
+
+namespace {
+
+// A printer of 100 dpi with one square paper of 10 inches (1000 pixels) and no hardware margins.
+constexpr const char* kSquarePrinter = R"(<printers><printer name="Square" dpi="100" default="1">
+<paper id="9" name="Square" width="2540" height="2540" left="0" top="0" right="0" bottom="0"/>
+</printer></printers>)";
+
+// The bounding box of what is not white (no channel above 200 off it) in a part of a printed page.
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+Box ContentBox(const kvtest::PageRaster& raster, int x0, int x1) {
+    Box box{x1, raster.height, x0 - 1, -1};
+    for (int y = 0; y < raster.height; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const std::array<int, 3> p = raster.At(x, y);
+            if (255 - std::min({p[0], p[1], p[2]}) > 60) {
+                box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1),
+                       std::max(box.bottom, y + 1)};
+            }
+        }
+    return box;
+}
+
+TEST_F(PageRenderer, APrintedPageKeepsItsProportionsInADestinationOfOthers) {
+    kvtest::TempSystemRoot machine;
+    std::ofstream(machine.File("printers.xml")) << kSquarePrinter;
+    HDC dc = CreateDCA("KvPdf", "Square", "PDF:", nullptr);
+    ASSERT_NE(dc, nullptr);
+    DOCINFOW info{};
+    info.cbSize = sizeof(info);
+    info.lpszDocName = L"proportions";
+    ASSERT_GT(StartDocW(dc, &info), 0);
+    ASSERT_GT(StartPage(dc), 0);
+    // The 200 x 100 page into a square of 800 pixels: four printer pixels to a page unit on both axes, the
+    // page 800 x 400 from the square's corner.
+    const std::wstring context = L"hdc=" + std::to_wstring(reinterpret_cast<std::uintptr_t>(dc)) +
+                                 L";dst_left=0;dst_top=0;dst_width=800;dst_height=800;scaleX=1;scaleY=1;";
+    EXPECT_EQ(Render(0, context), 1);
+    ASSERT_GT(EndPage(dc), 0);
+    ASSERT_GT(EndDoc(dc), 0);
+    DeleteDC(dc);
+    const kvtest::PageRaster raster =
+        kvtest::DrawPdfPage(machine.File("spool/Square/proportions.pdf"), 1, 100, folder.Path());
+    ASSERT_EQ(raster.width, 1000);
+    // The image item (20, 10, 60 x 40) shows its placeholder, the text item (100, 20, 80 x 50) its frame.
+    const struct {
+        const char* what;
+        int x0, x1;
+        Box expected;
+    } items[] = {{"the image item", 0, 360, {80, 40, 320, 200}},
+                 {"the text item", 360, 1000, {400, 80, 720, 280}}};
+    for (const auto& item : items) {
+        const Box box = ContentBox(raster, item.x0, item.x1);
+        EXPECT_NEAR(box.left, item.expected.left, 1) << item.what;
+        EXPECT_NEAR(box.top, item.expected.top, 1) << item.what;
+        EXPECT_NEAR(box.right, item.expected.right, 1) << item.what;
+        EXPECT_NEAR(box.bottom, item.expected.bottom, 1) << item.what;
+    }
 }
 
 } // namespace
