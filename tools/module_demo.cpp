@@ -8,8 +8,8 @@
 //                               machine's virtual A4 printer at 300 dpi; prints the path of the PDF in the
 //                               machine's spool
 //
-// The modules run from copies in OUTDIR, with the machine folder OUTDIR/machine (KV_SYSTEM_ROOT) unless the
-// environment names one.
+// The modules run from copies in OUTDIR (an installed module-demo runs the installed modules in place), with
+// the machine folder OUTDIR/machine (KV_SYSTEM_ROOT) unless the environment names one.
 #include "CKvPngFile.h"
 
 #include "design_module/TKvwDesignModule.h"
@@ -62,9 +62,27 @@ std::string MachineFolder(const fs::path& out) {
     return own.string();
 }
 
-// Copies the files (relative to the build folder) into a fresh install folder under OUTDIR.
-bool Install(const fs::path& from, const fs::path& to, const std::vector<std::string>& files,
-             std::string* error) {
+// The installed tree's module folder when the program runs from one (KV_INSTALLED_MODULES, relative to the
+// program's folder, set by cmake/KvInstall.cmake): its modules run where they are, since their run paths
+// lead from there to the installed libraries. Empty for a program in the build tree.
+fs::path InstalledModuleFolder() {
+#ifdef KV_INSTALLED_MODULES
+    std::error_code ec;
+    const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path installed = program.parent_path() / KV_INSTALLED_MODULES;
+    if (!ec && fs::is_directory(installed, ec))
+        return installed.lexically_normal();
+#endif
+    return {};
+}
+
+// Copies the files (relative to the build folder) into a fresh install folder under OUTDIR; from an
+// installed tree, `to` becomes the installed module folder instead.
+bool Install(const fs::path& from, fs::path& to, const std::vector<std::string>& files, std::string* error) {
+    if (const fs::path installed = InstalledModuleFolder(); !installed.empty()) {
+        to = installed;
+        return true;
+    }
     std::error_code ec;
     fs::remove_all(to, ec);
     for (const std::string& file : files) {
@@ -164,7 +182,7 @@ fs::path RunDialogCommand(DemoSession& session, KvwWord command, int button, con
 int Mail(const fs::path& out) {
     const fs::path outbox = fs::path(MachineFolder(out)) / "Outbox";
     std::string error;
-    const fs::path install = out / "mail-module";
+    fs::path install = out / "mail-module";
     if (!Install(KV_MAIL_MODULE_DIR, install, {"KvtMail.qw7", "KvtEmailLang.so"}, &error)) {
         std::fprintf(stderr, "module-demo: %s\n", error.c_str());
         return 1;
@@ -203,7 +221,7 @@ int Mail(const fs::path& out) {
 int Print(const fs::path& out) {
     const fs::path spool = fs::path(MachineFolder(out)) / "spool";
     std::string error;
-    const fs::path install = out / "print-module";
+    fs::path install = out / "print-module";
     if (!Install(KV_PRINT_MODULE_DIR, install, {"KvtPrint.qw7", "KvtPrintLang.so", "PrintPluginCfg.xml"},
                  &error)) {
         std::fprintf(stderr, "module-demo: %s\n", error.c_str());
@@ -244,7 +262,7 @@ int Print(const fs::path& out) {
 int Design(const fs::path& out) {
     MachineFolder(out);
     std::string error;
-    const fs::path install = out / "design-module";
+    fs::path install = out / "design-module";
     if (!Install(KV_DESIGN_MODULE_DIR, install,
                  {"KvwDesign.md7", "Module/KvtDesignLang.so", "DesignModuleCfg.xml", "templates"}, &error)) {
         std::fprintf(stderr, "module-demo: %s\n", error.c_str());

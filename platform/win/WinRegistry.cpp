@@ -353,6 +353,9 @@ Store Load() {
     }
     AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey, "CommonFilesDir",
                    "/Common Files");
+    // An installed tree's data files come with a fresh machine; a copy, since the machine's profile folder
+    // also takes the camera profiles generated on it.
+    WinSystem::CopyInstalledCommonFiles(root + "/Common Files");
     AddFolderValue(store, root, std::string(kUsers) + "\\.DEFAULT\\" + kVersionKey + kShellFoldersKey,
                    "Startup", "/Default User/Startup");
     AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey + kShellFoldersKey,

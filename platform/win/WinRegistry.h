@@ -6,7 +6,8 @@
 // HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files", and
 // the two Startup folders under "...\CurrentVersion\Explorer\Shell Folders": "Startup" of HKEY_USERS
 // ".DEFAULT" at "<root>/Default User/Startup", "Common Startup" of HKEY_LOCAL_MACHINE at
-// "<root>/All Users/Startup". The folders are made with the store. The machine's default mail client is
+// "<root>/All Users/Startup". The folders are made with the store, and an installed tree's data files are
+// copied into "Common Files" (WinSystemRoot.h). The machine's default mail client is
 // registered too: HKEY_LOCAL_MACHINE "SOFTWARE\Clients\Mail" names it (default value), its own key below
 // holds its "From" address, and the [Mail] profile section (WinProfile.h) says "MAPI" = "1".
 //
