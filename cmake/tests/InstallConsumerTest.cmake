@@ -1,6 +1,7 @@
 # Run by ctest (KvInstallTest.cmake). In a fresh work folder:
 #  1. installs the build into a temporary prefix; nothing of the tests, benchmarks or fuzzers is installed,
-#     and every run path of an installed binary is $ORIGIN-relative, never into the build tree;
+#     every run path of an installed binary is $ORIGIN-relative, never into the build tree, and the
+#     installed headers compile with nothing but themselves;
 #  2. develops a synthetic sample (made by the installed make-sample) with the build tree's demo-host, over a
 #     machine folder the build tree's own tools filled: the reference;
 #  3. develops it with the installed demo-host, and with a program built against the installed tree with
@@ -71,6 +72,13 @@ foreach(file IN LISTS installed)
         endforeach()
     endforeach()
 endforeach()
+
+# Every installed header compiles with the installed headers alone.
+file(GLOB_RECURSE headers RELATIVE "${prefix}/include/Korvel" "${prefix}/include/Korvel/*.h")
+list(TRANSFORM headers REPLACE "(.+)" "#include \"\\1\"\n")
+file(WRITE "${work}/all-headers.cpp" ${headers})
+kv_run("installed headers compile" "${KV_CXX_COMPILER}" -std=c++20 -fsyntax-only "-I${prefix}/include/Korvel"
+       "${work}/all-headers.cpp")
 
 # The reference: the build tree's development over the build tree's own data files.
 set(sample "${work}/sample.kvraw")
