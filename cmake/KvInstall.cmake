@@ -43,7 +43,11 @@ endfunction()
 # kv_install_binary(<target> <destination> [<subfolder>]): installs a target with a run path to lib/.
 function(kv_install_binary target destination)
     kv_relative_path(to_lib "${destination}" "${CMAKE_INSTALL_LIBDIR}")
-    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${to_lib}")
+    if(to_lib STREQUAL ".")
+        set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    else()
+        set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${to_lib}")
+    endif()
     install(TARGETS ${target} RUNTIME DESTINATION "${destination}" LIBRARY DESTINATION "${destination}")
 endfunction()
 

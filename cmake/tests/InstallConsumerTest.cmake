@@ -41,7 +41,7 @@ foreach(file IN LISTS installed)
         message(FATAL_ERROR "installed, though only for testing: ${file}")
     endif()
 endforeach()
-foreach(wanted "${KV_BINDIR}/demo-host" "${KV_BINDIR}/module-demo" "${KV_BINDIR}/make-sample"
+set(wanted "${KV_BINDIR}/demo-host" "${KV_BINDIR}/module-demo" "${KV_BINDIR}/make-sample"
         "${KV_BINDIR}/Startwick" "${KV_BINDIR}/RGBRenderer.so" "${KV_LIBDIR}/libRawmill3.so.1"
         "${KV_LIBDIR}/libFiltrum3.so" "${KV_LIBDIR}/VERuzOraz.so" "${KV_LIBDIR}/DRAGKVL1.so"
         "${KV_LIBDIR}/MAPI32.so" "${KV_LIBDIR}/libAlbumlift.so" "${KV_LIBDIR}/Korvel/modules/KvtPrint.qw7"
@@ -50,8 +50,13 @@ foreach(wanted "${KV_BINDIR}/demo-host" "${KV_BINDIR}/module-demo" "${KV_BINDIR}
         "include/Korvel/rawlib/pipeline/IKvnFilterChain.h"
         "share/Korvel/Common Files/Korvel/Profiles/KVsRGB.icm"
         "share/Korvel/Common Files/Korvel/Uploader/KvtAlbumliftLang.so")
-    if(NOT EXISTS "${prefix}/${wanted}")
-        message(FATAL_ERROR "not installed: ${wanted}")
+# The camera raw loader starts its decoder from libQuasel6's folder.
+if(KV_RAW_DECODER)
+    list(APPEND wanted "${KV_LIBDIR}/${KV_RAW_DECODER}")
+endif()
+foreach(file IN LISTS wanted)
+    if(NOT EXISTS "${prefix}/${file}")
+        message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
 

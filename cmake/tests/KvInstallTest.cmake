@@ -24,5 +24,6 @@ add_test(NAME install.consumer
         "-DKV_MAKE_CAMERA_BASE=$<TARGET_FILE:make-camera-base>"
         "-DKV_MAKE_LENS=$<TARGET_FILE:make-lens>"
         "-DKV_DEMO_HOST=$<TARGET_FILE:demo-host>"
+        "-DKV_RAW_DECODER=$<$<TARGET_EXISTS:quasel-raw-decoder>:quasel-raw-decoder>"
         -P "${CMAKE_CURRENT_LIST_DIR}/InstallConsumerTest.cmake")
 set_tests_properties(install.consumer PROPERTIES LABELS install TIMEOUT 300)
