@@ -11,6 +11,7 @@
 #include "testing/TempFolder.h"
 
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -263,13 +264,86 @@ TEST_F(CodecLoading, ACancelEndsAWaitTheHostNeverAnswersAndALateCompletionHarmsN
     EXPECT_EQ(KvwMakeItemId(released[0].words[0], released[0].words[1]), 600u);
     EXPECT_EQ(released[0].words[7], kKvwFrameworkRequestTag);
 
-    // The host completes the item after the codec went: the record still waits, but nothing is fetched
-    // for it (the image would have nobody to go to).
-    EXPECT_EQ(CodecWindow()->WaiterCount(), 1u);
+    // The cancelled record left the waiters with its release: a completion that comes after the codec
+    // went finds nothing to fetch for.
+    EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
     m_host->Items().Hold(600, true);
     Send(KvwHostMessage::kFullImageReady, 600, 0, 0, 0, 0, 0, KvwPluginRequest::kFullImage);
     EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
     EXPECT_EQ(CHostImage::Live(), 0);
+}
+
+TEST_F(CodecLoading, ACancelledLoadLeavesTheWaitersAndTheHostGoesOnForAnotherLoadOfTheItem) {
+    kvtest::Watchdog watchdog("two loads of one item, one cancelled", kvtest::kThreadDeadline * 3);
+    CHostItemRecord item;
+    item.id = 610;
+    item.source.width = 40;
+    item.source.height = 30;
+    item.fullPicture = Pattern(40, 30); // held only once the host was asked
+    m_host->AddItem(item);
+    m_host->SetAnswer(KvwPluginRequest::kFullImage, kKvwOk); // completed below, by hand
+    // Two loads of the item, as two renders would ask for it; the first is cancelled.
+    TSyncEvent cancelFirst(false, true), cancelSecond(false, true);
+    std::atomic<int> first{-1}, second{-1};
+    const auto load = [](TSyncEvent* cancel, std::atomic<int>* result) {
+        return std::jthread([cancel, result] {
+            Codec codec(cancel);
+            BytesSink sink;
+            *result =
+                codec.Open(610) && codec.SetSize(40, 30) && codec.Read(IPRO_FORMAT_BGRA32, 4, sink) ? 1 : 0;
+        });
+    };
+    // Whatever happens below, both loads end before the test does.
+    struct EndLoads {
+        TSyncEvent& a;
+        TSyncEvent& b;
+        ~EndLoads() {
+            a.Unlock();
+            b.Unlock();
+        }
+    };
+    std::jthread one = load(&cancelFirst, &first);
+    ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 1; }));
+    std::jthread two = load(&cancelSecond, &second);
+    const EndLoads end{cancelFirst, cancelSecond};
+    ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 2; }));
+    cancelFirst.Unlock();
+    ASSERT_TRUE(PumpUntil([&] { return first.load() != -1 && CodecWindow()->WaiterCount() == 1; }));
+    EXPECT_EQ(first.load(), 0);
+    WinUserTest::PumpPending();
+    EXPECT_EQ(RequestsOf(KvwPluginRequest::kStopWaiting), 0u) << "the second load still waits for the item";
+
+    m_host->Items().Hold(610, true);
+    Send(KvwHostMessage::kFullImageReady, 610, 0, 0, 0, 0, 0, KvwPluginRequest::kFullImage);
+    ASSERT_TRUE(PumpUntil([&] { return second.load() != -1; }));
+    EXPECT_EQ(second.load(), 1);
+    EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
+}
+
+TEST_F(CodecLoading, CancelledLoadsLeaveNoWaitersBehind) {
+    kvtest::Watchdog watchdog("many cancelled loads", kvtest::kThreadDeadline * 2);
+    AddItem(620, Pattern(40, 30), Pattern(40, 30));
+    m_host->SetAnswer(KvwPluginRequest::kFullImage, kKvwOk); // never completes
+    m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk);
+    constexpr int kLoads = 20;
+    for (int i = 0; i < kLoads; ++i) {
+        TSyncEvent cancel(false, true);
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            Codec codec(&cancel);
+            BytesSink sink;
+            // A preview larger than the one held, so that the host is asked for it too.
+            if (i % 2 == 1)
+                codec.SetParameter(IPRO_PARAM_USE_PREVIEW, 1);
+            EXPECT_FALSE(codec.Open(620) && codec.SetSize(80, 60) && codec.Read(IPRO_FORMAT_BGRA32, 4, sink));
+            done = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 1; })) << i;
+        cancel.Unlock();
+        ASSERT_TRUE(PumpUntil([&] { return done.load() && CodecWindow()->WaiterCount() == 0; })) << i;
+        worker.join();
+    }
+    EXPECT_EQ(RequestsOf(KvwPluginRequest::kStopWaiting), static_cast<std::size_t>(kLoads));
 }
 
 TEST_F(CodecLoading, BadInputIsRefusedWithNothingAskedOfTheHost) {
