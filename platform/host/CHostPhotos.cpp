@@ -65,8 +65,8 @@ CHostItemRecord CHostPhotos::JpegItem(KvwItemId id, const std::string& path, std
     return item;
 }
 
-std::shared_ptr<const CHostPicture> CHostPhotos::QuadrantPicture(LONG width, LONG height,
-                                                                 const std::array<std::uint32_t, 4>& colours) {
+std::shared_ptr<const CHostPicture>
+CHostPhotos::QuadrantPicture(LONG width, LONG height, const std::array<std::uint32_t, 4>& colours) {
     auto picture = std::make_shared<CHostPicture>();
     if (width <= 0 || height <= 0)
         return picture;
@@ -112,15 +112,5 @@ std::shared_ptr<const CHostPicture> CHostPhotos::Decode(const std::vector<BYTE>&
     if (!IproJpegCodec::Decode(jpeg.data(), jpeg.size(), wanted ? side(wanted->width) : 0,
                                wanted ? side(wanted->height) : 0, pixels))
         return nullptr;
-    auto picture = std::make_shared<CHostPicture>();
-    picture->width = pixels.width;
-    picture->height = pixels.height;
-    picture->channels = 3;
-    picture->samples.reserve(pixels.argb.size() * 3);
-    for (std::uint32_t pixel : pixels.argb) {
-        picture->samples.push_back(static_cast<BYTE>(pixel >> 16));
-        picture->samples.push_back(static_cast<BYTE>(pixel >> 8));
-        picture->samples.push_back(static_cast<BYTE>(pixel));
-    }
-    return picture;
+    return std::make_shared<const CHostPicture>(CHostPicture::FromPixels(pixels, 3));
 }
