@@ -142,6 +142,38 @@ TEST_F(ImageManager, TheFirstWantedSizeOfAnItemIsTheOneLaterAreasAreComparedWith
     EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), 1u);
 }
 
+TEST_F(ImageManager, AHostThatMakesThePreviewAtTheSizeCheckedLoadsTheItemForThatSizeAndNoLarger) {
+    CHostItemRecord item;
+    item.id = 79;
+    item.source.width = 400;
+    item.source.height = 300;
+    item.fullPicture = std::make_shared<const CHostPicture>(CHostPicture::Pattern(400, 300, 3));
+    m_host->AddItem(item);
+    const struct {
+        LONG width, height;
+        LONG answer;
+        std::size_t asked, notices;
+        LONG heldWidth, heldHeight;
+    } checks[] = {
+        {100, 75, TImgLoadMng::kNotLoaded, 1, 1, 100, 75}, // none held: made at the size checked
+        {100, 75, TImgLoadMng::kLoaded, 1, 1, 100, 75},    // the preview made is large enough
+        {50, 40, TImgLoadMng::kLoaded, 1, 1, 100, 75},     // a smaller area, answered at once
+        {200, 150, TImgLoadMng::kNotLoaded, 2, 2, 200, 150}, {120, 150, TImgLoadMng::kLoaded, 2, 2, 200, 150},
+    };
+    for (const auto& c : checks) {
+        EXPECT_EQ(Check(c.width, c.height, L"79"), c.answer) << c.width << "x" << c.height;
+        ASSERT_TRUE(PumpUntil([&] { return Notices() == c.notices; })) << c.width << "x" << c.height;
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), c.asked) << c.width << "x" << c.height;
+        EXPECT_EQ(manager->GetState(79), TImgLoadMng::kLoadedState) << c.width << "x" << c.height;
+        IKvwImage* held = nullptr;
+        ASSERT_EQ(m_host->Items().GetPreviewImage(79, 0, &held, 0, nullptr), kKvwOk);
+        EXPECT_EQ(std::make_pair(held->GetWidth(), held->GetHeight()),
+                  std::make_pair(c.heldWidth, c.heldHeight))
+            << c.width << "x" << c.height;
+        held->Release();
+    }
+}
+
 TEST_F(ImageManager, UnsubscribingTheLastSubscriberMakesALoadingItemIdleAndItsNoticeTellsNobody) {
     m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk); // the host never completes
     EXPECT_EQ(Check(100, 80), TImgLoadMng::kNotLoaded);
