@@ -141,22 +141,31 @@ bool CHostItemService::MakePreview(KvwItemId id, const CKvwSizeRecord& wanted) {
 }
 
 std::shared_ptr<const CHostPicture> CHostItemService::Picture(KvwItemId id, bool full) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_items.find(id);
-    if (it == m_items.end())
-        return nullptr;
-    if (!full) {
-        auto made = m_madePreviews.find(id);
-        if (made != m_madePreviews.end())
-            return made->second;
+    std::shared_ptr<const std::vector<BYTE>> jpeg;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_items.find(id);
+        if (it == m_items.end())
+            return nullptr;
+        if (!full) {
+            auto made = m_madePreviews.find(id);
+            if (made != m_madePreviews.end())
+                return made->second;
+        }
+        CHostItemRecord& item = it->second;
+        std::shared_ptr<const CHostPicture>& picture = full ? item.fullPicture : item.previewPicture;
+        jpeg = full && !picture ? item.fullJpeg : nullptr;
+        if (!jpeg) {
+            const LONG width = full ? item.fullWidth : item.previewWidth;
+            const LONG height = full ? item.fullHeight : item.previewHeight;
+            if (!picture && width > 0 && height > 0)
+                picture =
+                    std::make_shared<const CHostPicture>(CHostPicture::Pattern(width, height, item.channels));
+            return picture;
+        }
     }
-    CHostItemRecord& item = it->second;
-    std::shared_ptr<const CHostPicture>& picture = full ? item.fullPicture : item.previewPicture;
-    const LONG width = full ? item.fullWidth : item.previewWidth;
-    const LONG height = full ? item.fullHeight : item.previewHeight;
-    if (!picture && width > 0 && height > 0)
-        picture = std::make_shared<const CHostPicture>(CHostPicture::Pattern(width, height, item.channels));
-    return picture;
+    // A JPEG's picture is the file decoded at its full size.
+    return CHostPhotos::Decode(*jpeg, nullptr);
 }
 
 bool CHostItemService::Has(KvwItemId id) const {

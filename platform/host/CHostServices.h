@@ -95,14 +95,14 @@ public:
     void Hold(KvwItemId id, bool full);
     // The item's preview made anew at the size asked for, as the host makes one when a module asks for it:
     // the item's picture (the preview picture it was given, else its full image's, else the pattern of its
-    // preview's size) resized with the canvas library, its
-    // proportions kept, to the smallest size that covers the wanted one (so exactly that size when the
-    // proportions agree; enlarged when the picture is smaller), in 8 bits. It stands for the item's
-    // preview from then on (until the item is added again). False, with the preview left as it was, for
-    // an item without a picture or a wanted size that is empty or beyond the canvas library's limits.
+    // preview's size) resized with the canvas library, its proportions kept, to the smallest size that
+    // covers the wanted one (so exactly that size when the proportions agree; enlarged when the picture is
+    // smaller), in 8 bits. It stands for the item's preview from then on (until the item is added again).
+    // False, with the preview left as it was, for an item without a picture or a wanted size that is empty
+    // or beyond the canvas library's limits.
     bool MakePreview(KvwItemId id, const CKvwSizeRecord& wanted);
-    // The picture behind the item's preview (the one made last, if any) or full image (made from the
-    // pattern on first use), or null.
+    // The picture behind the item's preview (the one made last, if any) or full image (its JPEG decoded,
+    // or made from the pattern on first use), or null.
     std::shared_ptr<const CHostPicture> Picture(KvwItemId id, bool full);
 
     // Record lookups (kKvwSourceRecordList, and kKvwSourceRecordFields for an id the database knows) are

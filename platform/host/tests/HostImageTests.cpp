@@ -265,7 +265,15 @@ TEST_F(HostImages, ItemsCarryTheirPropertiesWithTheirTypes) {
 }
 
 TEST_F(HostImages, AnOutputRequestWritesThePictureAsItsRecordSaysAndAnswersDoneAtOnce) {
+    // The same colour (10, 200, 30) as an 8-bit picture, a JPEG photo and a 16-bit picture (10 x 257 is
+    // 0x0A0A, and so on).
     m_host->AddItem(Held(4, std::make_shared<CHostPicture>(CHostPicture::Solid(8, 4, {10, 200, 30}))));
+    m_host->AddItem(
+        CHostPhotos::JpegItem(5, "/photos/green.jpg", CHostPhotos::SolidJpeg(8, 4, {10, 200, 30})));
+    std::vector<std::uint16_t> wide;
+    for (int i = 0; i < 8 * 4; ++i)
+        wide.insert(wide.end(), {0x0A0A, 0xC8C8, 0x1E1E});
+    m_host->AddItem(Held(6, WidePicture(8, 4, 3, wide)));
     const std::string folder = m_temp.Path() + "/";
     struct Case {
         const char* name;
@@ -279,20 +287,26 @@ TEST_F(HostImages, AnOutputRequestWritesThePictureAsItsRecordSaysAndAnswersDoneA
         {"sized.png", 1.0f, 6, 3, 6, 3, 0},
         {"sized-then-doubled.png", 2.0f, 3, 2, 6, 4, 0},
     };
-    for (const Case& c : cases) {
-        CKvwOutputData output;
-        output.filePath.Initialize(folder, c.name, c.scale, PravonColorSpace::kRGB8, 5, c.width, c.height);
-        const CHostReply reply = m_host->DefaultReply(WriteRequest(4, &output));
-        EXPECT_EQ(reply.result, kKvwHandled) << c.name;
-        EXPECT_TRUE(reply.completions.empty()) << c.name;
-        IproPixels pixels;
-        ASSERT_TRUE(IproImageFile::Load(Utf::Utf8ToWide(folder + c.name).c_str(), pixels)) << c.name;
-        EXPECT_EQ(pixels.width, c.expectedWidth) << c.name;
-        EXPECT_EQ(pixels.height, c.expectedHeight) << c.name;
-        const std::uint32_t middle = pixels.At(pixels.width / 2, pixels.height / 2);
-        EXPECT_NEAR(static_cast<int>(middle >> 16 & 0xFF), 10, c.tolerance) << c.name;
-        EXPECT_NEAR(static_cast<int>(middle >> 8 & 0xFF), 200, c.tolerance) << c.name;
-        EXPECT_NEAR(static_cast<int>(middle & 0xFF), 30, c.tolerance) << c.name;
+    for (KvwItemId item : {4u, 5u, 6u}) {
+        // A JPEG photo's colour is its encoder's rounding of it.
+        const int photoTolerance = item == 5 ? 4 : 0;
+        for (const Case& c : cases) {
+            const std::string name = std::to_string(item) + "-" + c.name;
+            CKvwOutputData output;
+            output.filePath.Initialize(folder, name, c.scale, PravonColorSpace::kRGB8, 5, c.width, c.height);
+            const CHostReply reply = m_host->DefaultReply(WriteRequest(item, &output));
+            EXPECT_EQ(reply.result, kKvwHandled) << name;
+            EXPECT_TRUE(reply.completions.empty()) << name;
+            IproPixels pixels;
+            ASSERT_TRUE(IproImageFile::Load(Utf::Utf8ToWide(folder + name).c_str(), pixels)) << name;
+            EXPECT_EQ(pixels.width, c.expectedWidth) << name;
+            EXPECT_EQ(pixels.height, c.expectedHeight) << name;
+            const std::uint32_t middle = pixels.At(pixels.width / 2, pixels.height / 2);
+            const int tolerance = c.tolerance + photoTolerance;
+            EXPECT_NEAR(static_cast<int>(middle >> 16 & 0xFF), 10, tolerance) << name;
+            EXPECT_NEAR(static_cast<int>(middle >> 8 & 0xFF), 200, tolerance) << name;
+            EXPECT_NEAR(static_cast<int>(middle & 0xFF), 30, tolerance) << name;
+        }
     }
 }
 
