@@ -85,6 +85,24 @@ bool FindItemBounds(const TdocPage& page, LONG itemId, TRect_T<double>& bounds) 
     }
 }
 
+// The number (from 1) of the document's page with the id that holds the box, with the page's size and the
+// box's bounds; the page given first is looked at first. 0 when no page holds it.
+LONG FindBox(const TdocDocument& document, LONG pageCount, LONG first, LONG pageId, LONG itemId,
+             TSize_T<double>& pageSize, TRect_T<double>& bounds) {
+    const auto holds = [&](LONG number) {
+        std::unique_ptr<TdocPage> page(document.GetPage(number - 1));
+        return page && page->GetLongProperty() == pageId && page->GetSize(pageSize) &&
+               FindItemBounds(*page, itemId, bounds);
+    };
+    if (first >= 1 && first <= pageCount && holds(first))
+        return first;
+    for (LONG number = 1; number <= pageCount; ++number) {
+        if (number != first && holds(number))
+            return number;
+    }
+    return 0;
+}
+
 } // namespace
 
 TDBufPageIterator::TDBufPageIterator() : m_frameColour(PackedColor::SetFlagByte(GetSysColor(COLOR_3DFACE))) {}
@@ -309,18 +327,26 @@ void TDBufPageIterator::OnItemImageLoaded(LONG pageId, LONG itemInPage) {
         return;
     TSize pageSize;
     TRect_T<double> bounds;
-    bool found = false;
+    LONG page = 0;
     {
         TOrderedLock guard(m_documentLock, TLockRank::kDocument);
         TdocDocument* back = m_document ? m_document->GetSource() : nullptr;
-        std::unique_ptr<TdocPage> page(back && m_currentPage >= 1 && m_currentPage <= m_pageCount
-                                           ? back->GetPage(m_currentPage - 1)
-                                           : nullptr);
-        found = page && page->GetLongProperty() == pageId && page->GetSize(pageSize) &&
-                FindItemBounds(*page, itemInPage, bounds);
+        if (back)
+            page = FindBox(*back, m_pageCount, m_currentPage, pageId, itemInPage, pageSize, bounds);
+    }
+    if (page == 0)
+        return;
+    if (page != m_currentPage) {
+        // Another page's preview still shows what was there before the picture: it renders again when its
+        // page is shown.
+        TOrderedLock guard(m_previewsLock, TLockRank::kPreviews);
+        auto preview = m_previews.find(page);
+        if (preview != m_previews.end())
+            preview->second->SetDirty(true);
+        return;
     }
     TSize fitted;
-    if (!found || !FitPage(pageSize, m_documentSize, fitted))
+    if (!FitPage(pageSize, m_documentSize, fitted))
         return;
     const double scaleX = fitted.cx / pageSize.cx, scaleY = fitted.cy / pageSize.cy;
     const TRect invalid(Scaled(bounds.left, scaleX), Scaled(bounds.top, scaleY), Scaled(bounds.right, scaleX),

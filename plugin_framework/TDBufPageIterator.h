@@ -91,8 +91,9 @@ public:
     void UnlockDocument();
     void SetProgressCallback(ProgressProc progress, void* user);
 
-    // The image-load manager tells that the picture of an item arrived: when the item is on the current
-    // page, the area of its bounds is rendered again into that page's preview.
+    // The image-load manager tells that the picture of a box (page id, item id within the page) arrived:
+    // on the current page the area of the box's bounds is rendered again into its preview; the preview of
+    // another page that holds the box is marked dirty, so that it is rendered again when it is shown.
     void OnItemImageLoaded(LONG pageId, LONG itemInPage);
 
     // The size of the current page's image: the page fitted into the document's target size, in whole

@@ -73,8 +73,8 @@ void TImgLoadMng::Unsubscribe(LONG subscriber) {
     for (auto& [item, record] : m_states) {
         if (record.subscribers.erase(subscriber) == 0)
             continue;
-        // Examined afresh by the next check.
-        if (record.state == kLoading)
+        // Examined afresh by the next check; while others wait for it, it goes on loading for them.
+        if (record.state == kLoading && record.subscribers.empty())
             record.state = kIdle;
     }
 }
@@ -102,10 +102,10 @@ LONG TImgLoadMng::InternalCheckImageState(KvwItemId item, const CKvwSizeRecord& 
         if (it != m_states.end()) {
             if (Area(wanted) < Area(it->second.wanted) && it->second.state == kLoadedState)
                 return kLoaded;
-            it->second.subscribers.insert(subscriber);
+            it->second.subscribers[subscriber].insert(Box{pageId, itemInPage});
             it->second.state = kLoading;
         } else {
-            m_states.emplace(item, ItemState{wanted, kLoading, {subscriber}, pageId, itemInPage});
+            m_states.emplace(item, ItemState{wanted, kLoading, {{subscriber, {Box{pageId, itemInPage}}}}});
         }
     }
     const LONG result = CheckImageLoaded(item, wanted, cancel);
@@ -138,23 +138,23 @@ LONG TImgLoadMng::CheckImageLoaded(KvwItemId item, const CKvwSizeRecord& wanted,
 
 void TImgLoadMng::OnImageLoaded(KvwItemId item) {
     std::lock_guard<std::recursive_mutex> guard(m_subscriberLock);
-    std::set<LONG> interested;
-    LONG pageId = 0, itemInPage = 0;
+    std::map<LONG, std::set<Box>> interested;
     {
         std::lock_guard<std::mutex> states(m_stateLock);
         auto it = m_states.find(item);
         if (it == m_states.end() || it->second.state != kLoading)
             return;
         it->second.state = kLoadedState;
-        pageId = it->second.pageId;
-        itemInPage = it->second.itemInPage;
         interested = it->second.subscribers;
     }
-    // Looked up one by one: a callback may unsubscribe another subscriber.
-    for (LONG subscriber : interested) {
-        auto found = m_subscribers.find(subscriber);
-        if (found != m_subscribers.end())
-            found->second.callback(found->second.context, pageId, itemInPage);
+    // Looked up before each box: a callback may unsubscribe another subscriber, or itself.
+    for (const auto& [subscriber, boxes] : interested) {
+        for (const Box& box : boxes) {
+            auto found = m_subscribers.find(subscriber);
+            if (found == m_subscribers.end())
+                break;
+            found->second.callback(found->second.context, box.first, box.second);
+        }
     }
 }
 

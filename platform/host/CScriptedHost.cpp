@@ -52,23 +52,6 @@ constexpr KvwWord kCompletionOnly = 4;
 constexpr LONG kQualityBase = 50;
 constexpr LONG kQualityStep = 10;
 
-// The picture as the canvas library's pixels; the host shows every picture opaque.
-IproPixels PixelsOf(const CHostPicture& picture) {
-    IproPixels pixels{picture.width, picture.height, {}};
-    pixels.argb.resize(static_cast<std::size_t>(picture.width) * picture.height);
-    const LONG first = picture.channels == 4 ? 1 : 0;
-    for (LONG y = 0; y < picture.height; ++y) {
-        for (LONG x = 0; x < picture.width; ++x) {
-            const auto sample = [&](LONG c) {
-                return static_cast<std::uint32_t>(
-                    picture.Sample(x, y, picture.channels == 1 ? 0 : first + c));
-            };
-            pixels.At(x, y) = 0xFF000000u | sample(0) << 16 | sample(1) << 8 | sample(2);
-        }
-    }
-    return pixels;
-}
-
 // The folder as a module gives it (with or without its last separator) and the file name, joined.
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/' || folder.back() == '\\')
@@ -269,6 +252,9 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
         if (!RecordWordsAreRight(p))
             return CHostReply{kKvwInvalidArgument, {}};
         const bool full = request.id == KvwPluginRequest::kFullImage;
+        // A preview asked for at a size is made at that size first.
+        if (!full && p[3] == 1)
+            m_items.MakePreview(item, *reinterpret_cast<const CKvwSizeRecord*>(p[2]));
         m_items.Hold(item, full);
         const DWORD completion = p[5] == kCompletionOnly ? KvwHostMessage::kImageLoaded
                                  : full                  ? KvwHostMessage::kFullImageReady
@@ -321,7 +307,7 @@ KvwResult CScriptedHost::WriteOutput(const CHostRequest& request) {
     std::shared_ptr<const CHostPicture> picture = m_items.Picture(KvwMakeItemId(p[0], p[1]), true);
     if (!picture || picture->ColorSpace() == 0)
         return kKvwNothingToWorkOn;
-    IproPixels pixels = PixelsOf(*picture);
+    IproPixels pixels = picture->ToPixels();
     if (file.width > 0 && file.height > 0 && (file.width != pixels.width || file.height != pixels.height)) {
         IproPixels sized;
         if (!IproResample::Resize(pixels, file.width, file.height, sized))

@@ -11,7 +11,8 @@
 //     the
 //         record words are wrong (p4 not 0 or 1; with 1, p3 null or p5 not 81; with 0, p3 or p5 set);
 //         otherwise 0, and the completion 0x20000102 or 0x20000103 (p1, p2 = the id, p7 = the request id)
-//         follows, after which the host holds the image
+//         follows, after which the host holds the image (a preview asked for at a size made at that size,
+//         CHostItemService::MakePreview)
 //         (0x20000013 instead when p6 is 4, as the image-load manager asks: a completion and nothing else)
 //     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
 //     0x10000111 (write the item's picture to a file)  1 once WriteOutput has written it, else its word

@@ -256,6 +256,12 @@ TEST_F(PageIterator, AnItemPictureThatArrivesRendersTheItemsBoundsAgainScaledToT
     m_iterator->NextPage(false);
     m_iterator->OnItemImageLoaded(31, 7);
     EXPECT_EQ(m_iterator->GetRefCount(), 1) << "the item is not on the current page";
+    // But its page's preview no longer shows what is there: shown again, the page renders whole.
+    m_iterator->PrevPage(false);
+    Paint();
+    ASSERT_TRUE(PumpUntilNoRequests());
+    EXPECT_EQ(Renders(), 3);
+    EXPECT_NE(LastRenderContext().find(L"page_switch=1;"), std::wstring::npos) << LastRenderContext();
 }
 
 TEST_F(PageIterator, APreviewDroppedWhileItsPageRendersLivesUntilTheRequestGoes) {
