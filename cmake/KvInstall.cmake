@@ -15,8 +15,11 @@
 #   lib/pkgconfig/              filtrum3.pc, rawmill3.pc
 #   include/Korvel/             the exported interfaces' headers and every header of ours they include
 #   share/Korvel/Common Files/  the data a fresh machine folder is given (platform/win/WinSystemRoot.h):
-#                               Korvel/Profiles (standard and camera base profiles, lens file) and
-#                               Korvel/Uploader (the uploader's language library)
+#                               Korvel/Profiles (standard and camera base profiles, lens file),
+#                               Korvel/Uploader (the uploader's language library) and Korvel/Plug-ins (the
+#                               example filter plug-ins KvInvert.so and KvBlur.so)
+#   share/Korvel/autostart/     Startwick.desktop, the desktop entry that runs the installed Startwick with
+#                               "/Startup", for an installer to place in a user's autostart folder
 #
 # Every installed binary finds our libraries through a $ORIGIN-relative run path, so an installed tree runs
 # from wherever it is copied, without LD_LIBRARY_PATH.
@@ -111,6 +114,17 @@ if(TARGET quasel-raw-decoder)
 endif()
 # The uploader loads its language library from the machine's common files.
 kv_install_binary(KvtAlbumliftLang "${KV_COMMON_FILES_DESTINATION}/Korvel/Uploader")
+# The raw library's table of installed filter plug-ins is read from the machine's common files: the two
+# example plug-ins (self-contained libraries, nothing of ours to find) go there.
+install(TARGETS KvInvert KvBlur LIBRARY DESTINATION "${KV_COMMON_FILES_DESTINATION}/Korvel/Plug-ins")
+# Startwick's desktop entry names the program by its absolute installed path, so it is written when the
+# tree is installed, for the prefix it is installed under. It is not placed in /etc/xdg/autostart: the
+# launcher removes its entries after its one run, which a user cannot do there, so an installer puts it in
+# the autostart folder of the user who is to run it.
+install(CODE "include(\"${PROJECT_SOURCE_DIR}/cmake/KvDesktopEntry.cmake\")
+set(kv_entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/Korvel/autostart/Startwick.desktop\")
+message(STATUS \"Installing: \${kv_entry}\")
+kv_write_startwick_entry(\"\${kv_entry}\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/Startwick\")")
 install(FILES "${CMAKE_BINARY_DIR}/mail_plugin/MailPluginCfg.xml"
               "${CMAKE_BINARY_DIR}/print_plugin/PrintPluginCfg.xml"
               "${CMAKE_BINARY_DIR}/design_module/DesignModuleCfg.xml"

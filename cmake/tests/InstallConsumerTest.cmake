@@ -49,7 +49,10 @@ set(wanted "${KV_BINDIR}/demo-host" "${KV_BINDIR}/module-demo" "${KV_BINDIR}/mak
         "${KV_LIBDIR}/cmake/Korvel/KorvelConfigVersion.cmake"
         "include/Korvel/rawlib/pipeline/IKvnFilterChain.h"
         "share/Korvel/Common Files/Korvel/Profiles/KVsRGB.icm"
-        "share/Korvel/Common Files/Korvel/Uploader/KvtAlbumliftLang.so")
+        "share/Korvel/Common Files/Korvel/Uploader/KvtAlbumliftLang.so"
+        "share/Korvel/Common Files/Korvel/Plug-ins/KvInvert.so"
+        "share/Korvel/Common Files/Korvel/Plug-ins/KvBlur.so"
+        "share/Korvel/autostart/Startwick.desktop")
 # The camera raw loader starts its decoder from libQuasel6's folder.
 if(KV_RAW_DECODER)
     list(APPEND wanted "${KV_LIBDIR}/${KV_RAW_DECODER}")
@@ -59,6 +62,12 @@ foreach(file IN LISTS wanted)
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
+
+# The launcher's desktop entry runs the installed program with its switch.
+file(STRINGS "${prefix}/share/Korvel/autostart/Startwick.desktop" exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=\"${prefix}/${KV_BINDIR}/Startwick\" /Startup")
+    message(FATAL_ERROR "the installed desktop entry runs ${exec}")
+endif()
 
 # Run paths: readelf lists each binary's; ours must all start at $ORIGIN.
 foreach(file IN LISTS installed)
@@ -145,6 +154,12 @@ endforeach()
 if(NOT EXISTS "${work}/modules/design/design-page-1.png")
     message(FATAL_ERROR "the installed design module wrote no page")
 endif()
+# A fresh machine of the installed tree has the example plug-ins in its common files.
+foreach(plugin KvInvert KvBlur)
+    if(NOT EXISTS "${work}/modules/mail/machine/Common Files/Korvel/Plug-ins/${plugin}.so")
+        message(FATAL_ERROR "the installed tree's fresh machine has no ${plugin}.so")
+    endif()
+endforeach()
 file(GLOB drafts "${work}/modules/mail/machine/Outbox/*.eml")
 if(NOT drafts)
     message(FATAL_ERROR "the installed mail module wrote no draft")
