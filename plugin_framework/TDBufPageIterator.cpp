@@ -502,6 +502,7 @@ void TDBufPageIterator::Reset() {
     m_pageChangedUser = nullptr;
     m_progress = nullptr;
     m_progressUser = nullptr;
+    m_progressOpen = false;
     m_started = false;
 }
 
@@ -551,6 +552,10 @@ LONG TDBufPageIterator::OnRenderFinished(TMessageInfo* info, void* context) {
     auto* request = dynamic_cast<TDBufPageRequest*>(owned.Get());
     if (!request)
         return 1;
+    // A render's notices come before its end: one that ended short of complete (cancelled, failed)
+    // still completes the progress its owner shows.
+    if (std::exchange(self->m_progressOpen, false) && self->m_progress)
+        self->m_progress(self->m_progressUser, kProgressComplete);
     if (self->IsStale(*request)) {
         // Its page renders again, unless a render of the whole page was queued after it.
         TOrderedLock guard(self->m_previewsLock, TLockRank::kPreviews);
@@ -570,8 +575,10 @@ LONG TDBufPageIterator::OnRenderFinished(TMessageInfo* info, void* context) {
 LONG TDBufPageIterator::OnRenderProgress(TMessageInfo* info, void* context) {
     auto* self = static_cast<TDBufPageIterator*>(context);
     std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(info->lParam));
-    if (value && self->m_progress)
+    if (value && self->m_progress) {
+        self->m_progressOpen = *value < kProgressComplete;
         self->m_progress(self->m_progressUser, *value);
+    }
     return 1;
 }
 

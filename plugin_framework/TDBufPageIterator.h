@@ -38,6 +38,8 @@ public:
 
     // The generation after a cancel: every request that finishes then is stale.
     static constexpr DWORD kNoGeneration = 0xFFFFFFFF;
+    // The progress of a render that is done.
+    static constexpr DWORD kProgressComplete = 100;
 
     TDBufPageIterator();
     // Shuts down when the owner did not.
@@ -89,6 +91,8 @@ public:
     bool InvalidateCurrentPage();
     void LockDocument();
     void UnlockDocument();
+    // Told each progress value of a render (percent); a render that ends before 100 is told 100 when it
+    // ends, so that its progress always completes.
     void SetProgressCallback(ProgressProc progress, void* user);
 
     // The image-load manager tells that the picture of a box (page id, item id within the page) arrived:
@@ -152,6 +156,8 @@ private:
     void* m_pageChangedUser = nullptr;
     ProgressProc m_progress = nullptr;
     void* m_progressUser = nullptr;
+    // A render told some progress and not yet 100.
+    bool m_progressOpen = false;
     // Written on the user-interface thread under the document lock; read there freely.
     std::unique_ptr<TDBufDocument> m_document;
     TCritSection m_documentLock;

@@ -2,6 +2,7 @@
 
 #include "HostLink.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -100,12 +101,20 @@ LONG TImgLoadMng::InternalCheckImageState(KvwItemId item, const CKvwSizeRecord& 
         std::lock_guard<std::mutex> guard(m_stateLock);
         auto it = m_states.find(item);
         if (it != m_states.end()) {
-            if (Area(wanted) < Area(it->second.wanted) && it->second.state == kLoadedState)
+            ItemState& record = it->second;
+            if (record.state == kLoadedState &&
+                (Area(wanted) < Area(record.wanted) || Area(wanted) <= record.answeredArea))
                 return kLoaded;
-            it->second.subscribers[subscriber].insert(Box{pageId, itemInPage});
-            it->second.state = kLoading;
+            record.subscribers[subscriber].insert(Box{pageId, itemInPage});
+            record.state = kLoading;
+            record.checkedArea = Area(wanted);
         } else {
-            m_states.emplace(item, ItemState{wanted, kLoading, {{subscriber, {Box{pageId, itemInPage}}}}});
+            ItemState record;
+            record.wanted = wanted;
+            record.state = kLoading;
+            record.checkedArea = Area(wanted);
+            record.subscribers[subscriber].insert(Box{pageId, itemInPage});
+            m_states.emplace(item, std::move(record));
         }
     }
     const LONG result = CheckImageLoaded(item, wanted, cancel);
@@ -145,6 +154,8 @@ void TImgLoadMng::OnImageLoaded(KvwItemId item) {
         if (it == m_states.end() || it->second.state != kLoading)
             return;
         it->second.state = kLoadedState;
+        // The host has answered for this area: a preview it made smaller is what the item has.
+        it->second.answeredArea = std::max(it->second.answeredArea, it->second.checkedArea);
         interested = it->second.subscribers;
     }
     // Looked up before each box: a callback may unsubscribe another subscriber, or itself.

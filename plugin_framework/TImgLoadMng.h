@@ -13,6 +13,7 @@
 #include "TImgMngHidWnd.h"
 #include "TSyncObject.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,7 +58,9 @@ public:
     // none).
     static LONG CheckImageState(const wchar_t* itemId, LONG wantedWidth, LONG wantedHeight, LONG subscriber,
                                 LONG pageId, LONG itemInPage, const void* cancelEvent);
-    // A loaded item asked for a smaller area answers kLoaded at once. Otherwise the subscriber's box (page
+    // A loaded item asked for a smaller area answers kLoaded at once, and so does one asked for an area
+    // no larger than one the host has answered for already: what the host gave is taken, even a preview
+    // smaller than asked for, rather than asked for again and again. Otherwise the subscriber's box (page
     // id, item within the page) is added to those it shows the item in, the item is loading and
     // CheckImageLoaded decides; kLoaded makes it loaded. The wanted size that an item is first checked
     // with is kept for it, and later areas are compared with that one.
@@ -67,8 +70,9 @@ public:
     // the window's own thread the window's handler runs at once instead. kNotPossible for a size with a
     // side not above 0 or without the window.
     LONG CheckImageLoaded(KvwItemId item, const CKvwSizeRecord& wanted, TSyncObject* cancel);
-    // The host reports the item's image loaded: a loading item becomes loaded and each of its subscribers
-    // is told of every box it shows the item in; items in other states are left as they are.
+    // The host reports the item's image loaded: a loading item becomes loaded, the area it was last
+    // checked for counts as answered, and each of its subscribers is told of every box it shows the item
+    // in; items in other states are left as they are.
     void OnImageLoaded(KvwItemId item);
 
     // The item's state (kIdle for an item not known), for tests and diagnostics.
@@ -80,6 +84,10 @@ private:
     struct ItemState {
         CKvwSizeRecord wanted;
         LONG state = kIdle;
+        // The area of the latest check that made the item loading, and the largest area the host has
+        // answered for (0: none).
+        std::uint64_t checkedArea = 0;
+        std::uint64_t answeredArea = 0;
         // Every subscriber interested in the item, with the boxes it asked about.
         std::map<LONG, std::set<Box>> subscribers;
     };

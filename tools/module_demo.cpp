@@ -4,7 +4,9 @@
 //                                          by one at 640 x 480, quality 80; prints the path of the draft in
 //                                          the machine's outbox
 //   module-demo design OUTDIR [PHOTO...]   a design opened from the photos; page 1's preview written as
-//                                          OUTDIR/design-page-1.png, whose path it prints
+//                                          OUTDIR/design-page-1.png, whose path it prints, and the contact
+//                                          sheet of its pages, as its pane shows it, as
+//                                          OUTDIR/design-sheet.png
 //   module-demo print OUTDIR [PHOTO...]    the photos printed one to a page with the machine's virtual A4
 //                                          printer at 300 dpi; prints the path of the PDF in the machine's
 //                                          spool
@@ -21,15 +23,18 @@
 #include "platform/host/CHostPhotos.h"
 #include "platform/host/CScriptedHost.h"
 #include "platform/win/WinDialogs.h"
+#include "platform/win/WinGdi.h"
 #include "platform/win/WinPrintDialogs.h"
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -50,6 +55,8 @@ constexpr KvwItemId kFirstDesignPhoto = 201;
 constexpr DWORD kPageRecordFlag = 0x400000;
 constexpr LONG kPaneWidth = 640;
 constexpr LONG kPaneHeight = 480;
+// The contact sheet is taken once it has stayed the same this long after its pictures were read.
+constexpr std::chrono::milliseconds kSheetSettleTime{300};
 // The mail module's command and its dialog's Send button (its headers and the design module's both name a
 // class TUserOptions, so one program cannot include both).
 constexpr KvwWord kMailCommand = 0x2004;
@@ -156,7 +163,7 @@ std::vector<CHostItemRecord> PhotoItems(const std::vector<std::string>& files,
     }
     if (items.empty() && files.size() == 1)
         std::fprintf(stderr, "module-demo: the one photo given cannot be used\n");
-    else if (items.empty())
+    else if (items.empty() && !files.empty())
         std::fprintf(stderr, "module-demo: none of the %zu photos given can be used\n", files.size());
     return items;
 }
@@ -179,6 +186,75 @@ KvwItemId SelectionId(std::size_t n) {
 // The design demo's item ids, after the design's own.
 KvwItemId DesignPhotoId(std::size_t n) {
     return kFirstDesignPhoto + n;
+}
+
+// The first window of the class among the parent's descendants, or null.
+HWND FindChildWindow(HWND parent, const wchar_t* className) {
+    struct Search {
+        const wchar_t* name;
+        HWND found;
+    } search{className, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (std::wcscmp(name, s->name) != 0)
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The contact sheet of the design's pages, as its pane shows it once every page's picture has been read
+// (which the host has the module draw) and the pane has stopped changing; written as a PNG.
+bool WriteContactSheet(DemoSession& session, HWND panes, const KvwItemIdList& pages, const fs::path& png,
+                       std::string* error) {
+    CScriptedHost& host = *session.host;
+    host.ClearRequests();
+    host.Send(session.module, KvwDesign::kMenuCommand, KvwDesign::kContactSheetView);
+    const HWND sheet = FindChildWindow(panes, L"MultiPagePane");
+    if (!sheet) {
+        *error = "the design shows no contact sheet";
+        return false;
+    }
+    // A picture is drawn from what the sheet's reading of it (a request that also wants progress) got.
+    const auto read = [&] {
+        const std::vector<CHostRequest> asked = host.RequestsOf(KvwPluginRequest::kPreview);
+        return std::all_of(pages.begin(), pages.end(), [&](KvwItemId page) {
+            return std::any_of(asked.begin(), asked.end(), [&](const CHostRequest& request) {
+                return KvwMakeItemId(request.words[0], request.words[1]) == page &&
+                       (request.words[5] & 2) != 0;
+            });
+        });
+    };
+    LONG width = 0, height = 0;
+    std::vector<std::uint32_t> shown, last;
+    auto since = std::chrono::steady_clock::now();
+    const bool settled = WinUserTest::PumpUntil(
+        [&] {
+            if (!WinGdiTest::ReadWindowPixels(sheet, &width, &height, &shown))
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            if (shown != last || !read() || host.PendingMessages() != 0)
+                since = now;
+            last = shown;
+            return now - since >= kSheetSettleTime;
+        },
+        kDeadline);
+    if (!settled || shown.empty()) {
+        *error = "the contact sheet did not show every page";
+        return false;
+    }
+    std::vector<BYTE> rgb;
+    rgb.reserve(shown.size() * 3);
+    for (std::uint32_t pixel : shown)
+        for (int shift : {16, 8, 0})
+            rgb.push_back(static_cast<BYTE>(pixel >> shift));
+    return CKvPngFile::WriteSrgb8(png.string(), width, height, rgb, error);
 }
 
 // The files of the extension anywhere under the folder.
@@ -318,7 +394,8 @@ int Design(const fs::path& out, const std::vector<std::string>& files) {
     }
     DemoSession session(out);
     CScriptedHost& host = *session.host;
-    host.Panes().MakeWindow(KvwDesign::kComponentKind, host.MainWindow(), kPaneWidth, kPaneHeight);
+    const HWND panes =
+        host.Panes().MakeWindow(KvwDesign::kComponentKind, host.MainWindow(), kPaneWidth, kPaneHeight);
     CHostItemRecord design;
     design.id = kDesignItem;
     host.AddItem(design);
@@ -358,8 +435,8 @@ int Design(const fs::path& out, const std::vector<std::string>& files) {
         answered = true;
         LONG width = 0, height = 0;
         if (!record->image || record->image->GetSize(&width, &height) || width != kPreviewWidth ||
-            height != kPreviewHeight)
-            return CHostReply{};
+            height != kPreviewHeight || !rgb.empty())
+            return host.DefaultReply(request);
         rgb.reserve(static_cast<std::size_t>(width) * height * 3);
         for (LONG y = 0; y < height; ++y)
             for (LONG x = 0; x < width; ++x) {
@@ -370,7 +447,8 @@ int Design(const fs::path& out, const std::vector<std::string>& files) {
                 for (int c = 0; c < 3; ++c)
                     rgb.push_back(static_cast<BYTE>(pixel.sample[first + c]));
             }
-        return CHostReply{};
+        // The host keeps the page's picture, as it does every page's.
+        return host.DefaultReply(request);
     });
 
     if (!session.Load((install / "KvwDesign.md7").string()))
@@ -393,7 +471,8 @@ int Design(const fs::path& out, const std::vector<std::string>& files) {
         return 1;
     }
     const fs::path png = out / "design-page-1.png";
-    if (!CKvPngFile::WriteSrgb8(png.string(), kPreviewWidth, kPreviewHeight, rgb, &error)) {
+    if (!CKvPngFile::WriteSrgb8(png.string(), kPreviewWidth, kPreviewHeight, rgb, &error) ||
+        !WriteContactSheet(session, panes, pages, out / "design-sheet.png", &error)) {
         std::fprintf(stderr, "module-demo: %s\n", error.c_str());
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "CHostPicture.h"
 
+#include "platform/pravon/IPravonError.h"
+#include "platform/pravon/IPravonImage.h"
 #include "platform/pravon/PravonTypes.h"
 
 namespace {
@@ -93,4 +95,34 @@ CHostPicture CHostPicture::FromPixels(const IproPixels& pixels, LONG channels) {
         }
     }
     return picture;
+}
+
+bool CHostPicture::FromImage(IPravonImage& image, CHostPicture& picture) {
+    LONG width = 0, height = 0, colorSpace = 0;
+    if (PravonErrorPtr(image.GetSize(&width, &height)) || PravonErrorPtr(image.GetColorSpace(&colorSpace)) ||
+        width < 1 || height < 1 || !IproLimits::Allowed(width, height))
+        return false;
+    CHostPicture read;
+    read.width = width;
+    read.height = height;
+    read.bits = static_cast<LONG>(static_cast<std::uint32_t>(colorSpace) >> 24);
+    if (read.bits != 8 && read.bits != 16)
+        return false;
+    PravonPixel first;
+    if (PravonErrorPtr(image.GetPixel(0, 0, &first)))
+        return false;
+    read.channels = first.channels;
+    if (read.ColorSpace() == 0)
+        return false;
+    read.samples.resize(read.RowBytes() * height);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            PravonPixel pixel;
+            if (PravonErrorPtr(image.GetPixel(x, y, &pixel)) || pixel.channels != read.channels)
+                return false;
+            for (LONG c = 0; c < read.channels; ++c)
+                read.SetSample(x, y, c, pixel.sample[c]);
+        }
+    picture = std::move(read);
+    return true;
 }

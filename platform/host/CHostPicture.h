@@ -6,6 +6,8 @@
 #include "platform/win/wintypes.h"
 #include "platform/zizoraz/IproPixels.h"
 
+class IPravonImage;
+
 #include <cstdint>
 #include <vector>
 
@@ -45,4 +47,7 @@ struct CHostPicture {
     static CHostPicture Solid(LONG width, LONG height, const std::vector<BYTE>& pixel);
     // The canvas library's pixels as an 8-bit picture of one channel (their red) or three.
     static CHostPicture FromPixels(const IproPixels& pixels, LONG channels);
+    // An imaging-framework image of 8 or 16 bits and one, three or four channels (as the host serves
+    // them) as a picture of its samples; false for any other image or one that cannot be read.
+    static bool FromImage(IPravonImage& image, CHostPicture& picture);
 };

@@ -173,6 +173,13 @@ bool CHostItemService::Has(KvwItemId id) const {
     return m_items.count(id) != 0;
 }
 
+void CHostItemService::SetPagePicture(KvwItemId page, bool full,
+                                      std::shared_ptr<const CHostPicture> picture) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto& pictures = m_pagePictures[page];
+    (full ? pictures.second : pictures.first) = std::move(picture);
+}
+
 void CHostItemService::Hold(KvwItemId id, bool full) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_items.find(id);
@@ -237,16 +244,26 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
     *image = nullptr;
     const KvwItemId id = KvwMakeItemId(idLow, idHigh);
     std::shared_ptr<const std::vector<BYTE>> jpeg;
+    std::shared_ptr<const CHostPicture> page;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_items.find(id);
-        if (it == m_items.end() || !(full ? it->second.fullHeld : it->second.previewHeld))
+        if (it == m_items.end()) {
+            auto rendered = m_pagePictures.find(id);
+            if (rendered == m_pagePictures.end())
+                return kKvwNothingToWorkOn;
+            page = full ? rendered->second.second : rendered->second.first;
+            if (!page)
+                return kKvwNothingToWorkOn;
+        } else if (!(full ? it->second.fullHeld : it->second.previewHeld)) {
             return kKvwNothingToWorkOn;
-        if (full)
+        } else if (full) {
             jpeg = it->second.fullJpeg;
+        }
     }
-    std::shared_ptr<const CHostPicture> picture =
-        jpeg ? CHostPhotos::Decode(*jpeg, wanted) : Picture(id, full);
+    std::shared_ptr<const CHostPicture> picture = page   ? page
+                                                  : jpeg ? CHostPhotos::Decode(*jpeg, wanted)
+                                                         : Picture(id, full);
     if (!picture)
         return kKvwNothingToWorkOn;
     *image = new CHostImage(m_imaging, *picture);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // An item of the host's table.
@@ -104,6 +105,9 @@ public:
     // The picture behind the item's preview (the one made last, if any) or full image (its JPEG decoded,
     // or made from the pattern on first use), or null.
     std::shared_ptr<const CHostPicture> Picture(KvwItemId id, bool full);
+    // The picture a module rendered for one of its design pages (page records, no items of the table):
+    // held from then on as the page's preview or full image, and served as an item's are.
+    void SetPagePicture(KvwItemId page, bool full, std::shared_ptr<const CHostPicture> picture);
 
     // Record lookups (kKvwSourceRecordList, and kKvwSourceRecordFields for an id the database knows) are
     // answered from the database, which the service does not own.
@@ -127,6 +131,9 @@ private:
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;
     std::map<KvwItemId, std::shared_ptr<const CHostPicture>> m_madePreviews;
+    // The design pages' pictures: preview and full image.
+    std::map<KvwItemId, std::pair<std::shared_ptr<const CHostPicture>, std::shared_ptr<const CHostPicture>>>
+        m_pagePictures;
     CPravonMemoryManager m_imaging;
     const CHostRecordDatabase* m_records = nullptr;
 };

@@ -174,6 +174,42 @@ TEST_F(ImageManager, AHostThatMakesThePreviewAtTheSizeCheckedLoadsTheItemForThat
     }
 }
 
+// A host may answer with a preview smaller than asked for. Asked again, it would answer the same, and the
+// subscriber's redraw would ask again: after one answer for an area, that area is taken as loaded.
+TEST_F(ImageManager, APreviewTheHostMakesSmallerThanAskedIsTakenAfterItsOneAnswer) {
+    m_host->SetScript(KvwPluginRequest::kPreview, [this](const CHostRequest& request) {
+        const auto* wanted = reinterpret_cast<const CKvwSizeRecord*>(request.words[2]);
+        // Half the size asked for, held, and the completion.
+        m_host->Items().MakePreview(kItem, CKvwSizeRecord{wanted->width / 2, wanted->height / 2});
+        m_host->Items().Hold(kItem, false);
+        return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, KvwHostMessage::kImageLoaded)}};
+    });
+    const struct {
+        LONG width, height;
+        LONG answer;
+        std::size_t asked, notices;
+    } checks[] = {
+        {100, 80, TImgLoadMng::kNotLoaded, 1, 1},  // asked; the host answers with 50 x 40
+        {100, 80, TImgLoadMng::kLoaded, 1, 1},     // the redraw after the notice: taken as it is
+        {100, 80, TImgLoadMng::kLoaded, 1, 1},     // and again
+        {80, 100, TImgLoadMng::kLoaded, 1, 1},     // no larger an area
+        {200, 160, TImgLoadMng::kNotLoaded, 2, 2}, // a larger area is asked for once more
+        {200, 160, TImgLoadMng::kLoaded, 2, 2},
+    };
+    for (const auto& c : checks) {
+        EXPECT_EQ(Check(c.width, c.height), c.answer) << c.width << "x" << c.height;
+        ASSERT_TRUE(PumpUntil([&] { return Notices() == c.notices; })) << c.width << "x" << c.height;
+        WinUserTest::PumpPending();
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), c.asked) << c.width << "x" << c.height;
+        EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoadedState) << c.width << "x" << c.height;
+    }
+    IKvwImage* held = nullptr;
+    ASSERT_EQ(m_host->Items().GetPreviewImage(KvwItemIdLow(kItem), 0, &held, 0, nullptr), kKvwOk);
+    EXPECT_EQ(std::make_pair(held->GetWidth(), held->GetHeight()), std::make_pair(100, 80))
+        << "the host's last answer, half of 200 x 160";
+    held->Release();
+}
+
 TEST_F(ImageManager, UnsubscribingTheLastSubscriberMakesALoadingItemIdleAndItsNoticeTellsNobody) {
     m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk); // the host never completes
     EXPECT_EQ(Check(100, 80), TImgLoadMng::kNotLoaded);

@@ -186,6 +186,69 @@ TEST_F(PageIteratorEndToEnd, ALayoutPreviewedPageByPageWithAPictureThatArrivesLa
     iproShutdown();
 }
 
+// A host whose preview is a quarter of the size asked for: the page asks once, the box renders again once
+// the host answered and shows the small preview as it came (at its own size, in the box's corner), and
+// nothing is asked for again.
+TEST_F(PageIteratorEndToEnd, APreviewSmallerThanItsBoxIsShownAfterTheHostsOneAnswer) {
+    kvtest::Watchdog watchdog("a preview smaller than its box");
+    kvtest::TempFolder folder;
+    WinSeams::SetTempBase(folder.Path());
+    ASSERT_EQ(iproStartup(), 1);
+    ASSERT_EQ(docStartup(), 1);
+    CHostItemRecord item;
+    item.id = 21;
+    item.source.width = 800;
+    item.source.height = 600;
+    item.previewPicture = Solid(40, 30, {0x30, 0x90, 0xE0});
+    m_host->AddItem(item);
+    // The image-load manager asks for a completion alone (flags 4), the codec for progress too.
+    constexpr KvwWord kManagerFlags = 4;
+    std::vector<KvwWord> asked;
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        asked.push_back(request.words[5]);
+        m_host->Items().Hold(21, false);
+        const DWORD completion =
+            request.words[5] == kManagerFlags ? KvwHostMessage::kImageLoaded : KvwHostMessage::kPreviewReady;
+        return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, completion)}};
+    });
+
+    const std::string layoutPath = folder.Write("small.ldf", kLayout);
+    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(layoutPath).c_str()));
+    ASSERT_NE(document, nullptr);
+    m_window = TRefPtr<TWindow>::Adopt(new TWindow);
+    ASSERT_TRUE(m_window->Create(L"PreviewWindow", 0, TWindow::TRect(0, 0, 400, 300), nullptr));
+    m_iterator = TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator);
+    m_iterator->SetRendererFolder(rendertest::Folder());
+    ASSERT_TRUE(m_iterator->Init(m_window->GetHandle(), &OnPageChanged, &m_changes, nullptr));
+    TString media;
+    BuildCodecParameters(media, true, 4096, 0);
+    ASSERT_TRUE(m_iterator->SetMediaContext(media));
+    ASSERT_TRUE(m_iterator->SetDocument(document.get(), TSize(400, 300)));
+
+    ASSERT_TRUE(RenderAndWait(1));
+    ASSERT_TRUE(PumpUntil([&] { return m_changes == 2; })) << "the box rendered again after the answer";
+    ASSERT_TRUE(PumpUntil([&] { return m_host->PendingMessages() == 0 && m_iterator->GetRefCount() == 1; }));
+    WinUserTest::PumpPending();
+    ExpectPoints(Snapshot("small-preview.png"),
+                 {{240, 105, kPicture, "the small preview in its box's corner"},
+                  {222, 92, kPicture, "near the box's corner"},
+                  {300, 150, kWhite, "the rest of the box"},
+                  {80, 110, kWhite, "inside the shape"}},
+                 "small-preview.png");
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), kManagerFlags), 1) << "asked once, not again and again";
+    EXPECT_EQ(asked.size(), 2u) << "and read once, by the render that drew it";
+    EXPECT_EQ(m_changes, 2);
+
+    EXPECT_TRUE(m_iterator->Shutdown());
+    m_iterator = TRefPtr<TDBufPageIterator>();
+    m_window->Destroy();
+    m_window = TRefPtr<TWindow>();
+    document.reset();
+    WinSeams::ResetAll();
+    docShutdown();
+    iproShutdown();
+}
+
 // Replicas: page 1 (200 x 100, shown at 400 x 200, 50 pixels down) shows picture 31 in three boxes of 80 x
 // 80 pixels at 20, 160 and 300 across, 110 down; page 2, of the same size, shows picture 32 in one box at
 // 160, 110. Each box is looked at 50 pixels right of its left edge and 20 below its top, off the

@@ -260,6 +260,34 @@ TEST(ModuleDemo, DesignShowsTheUsersPhotosInTheBoxesOfPageOneInTheirOrder) {
     ExpectColour(at(115, 280), UserPhotos::kHarbour, 12, "the second box");
 }
 
+// Beside page 1, the contact sheet as its pane shows it: the design's one page fitted into the first 100 x
+// 100 cell (71 x 100 from (24, 10)), its first photo's red quadrant in the page's top box, and no second
+// picture; and nothing said on stderr.
+TEST(ModuleDemo, DesignWritesTheContactSheetOfItsPagesBesidePageOne) {
+    kvtest::TempSystemRoot machine;
+    kvtest::TempFolder out;
+    const DemoRun run = RunDemo("design", out.Path(), {});
+    ASSERT_EQ(run.code, 0) << run.said;
+    EXPECT_TRUE(run.said.empty()) << run.said;
+    const std::string sheet = (fs::path(out.Path()) / "design-sheet.png").string();
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, sheet.c_str())) << image.message;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<png_byte> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) << image.message;
+    ASSERT_EQ(image.width, 640u) << "the pane's width";
+    const auto at = [&](unsigned x, unsigned y) {
+        const png_byte* p = &rgb[(static_cast<std::size_t>(y) * image.width + x) * 3];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    // The top box spans 150 .. 1950 across and 150 .. 950 down of the 2100 x 2970 page, shown a thirtieth
+    // as large: its top left quadrant's middle is near (45, 22).
+    ExpectColour(at(45, 22), {0xC8, 0, 0}, 12, "the first photo's red quadrant");
+    EXPECT_EQ(at(60, 90), (std::array<int, 3>{255, 255, 255})) << "the page below its photos";
+    EXPECT_EQ(at(170, 60), at(5, 60)) << "no second picture";
+}
+
 TEST(ModuleDemo, WithoutAPhotoThatCanBeUsedTheDemoSaysSoAndFails) {
     kvtest::TempSystemRoot machine;
     kvtest::TempFolder photos, out;
