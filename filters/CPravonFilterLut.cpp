@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -129,6 +130,7 @@ IPravonError* CPravonFilterLut::SetLUT(const WORD* const* tables, LONG inputBits
     m_inputBits = inputBits;
     m_outputBits = outputBits;
     m_rebuild = true;
+    ++m_version;
     SetCacheCheck();
     if (!ShouldAnnounceChange(*this, notify))
         return nullptr;
@@ -229,25 +231,99 @@ IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         const LONG channels = Cs::Channels(colorSpace);
         if (InstalledCount() < channels)
             return PravonFail(kCode, PravonKind::kInvalidState, "fewer tables than the source has channels");
-        const LONG bits = Cs::BitsPerSample(colorSpace);
-        if (IPravonError* e = PrepareWorkingTables(bits))
+        // The stages before this one that feed it, composed with this one's tables.
+        if (IPravonError* e = m_run.Find(source, colorSpace, this))
             return e;
-        const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bits / 8;
-        const WORD* tables[kMaxTables] = {};
-        for (LONG c = 0; c < channels; ++c)
-            tables[c] = m_working[c].data();
-        return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
-            const CPravonRect& part = piece.part;
-            for (LONG y = part.top; y < part.bottom; ++y) {
-                const BYTE* from = piece.Row(y) + (part.left - piece.tileRect.left) * pixelBytes;
-                BYTE* to = out.Row(y) + (part.left - out.rect.left) * pixelBytes;
-                if (bits == 8)
-                    MapRow(from, to, part.Width(), channels, tables);
-                else
-                    MapRow(reinterpret_cast<const WORD*>(from), reinterpret_cast<WORD*>(to), part.Width(),
-                           channels, tables);
-            }
-            return nullptr;
-        });
+        const std::size_t pixelBytes = static_cast<std::size_t>(channels * Cs::BitsPerSample(colorSpace) / 8);
+        return ForEachSourcePart(
+            m_run.GetSource(), out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
+                const CPravonRect& part = piece.part;
+                for (LONG y = part.top; y < part.bottom; ++y)
+                    m_run.MapRow(piece.Row(y) + (part.left - piece.tileRect.left) * pixelBytes,
+                                 out.Row(y) + (part.left - out.rect.left) * pixelBytes, part.Width());
+                return nullptr;
+            });
     });
+}
+
+namespace {
+
+IPravonDataSource* FirstSourceOf(const CPravonFilterBase& filter) {
+    IPravonDataSource* const* sources = nullptr;
+    LONG count = 0;
+    filter.GetSources(&sources, &count);
+    return count > 0 ? sources[0] : nullptr;
+}
+
+} // namespace
+
+IPravonError* CPravonFilterLut::CRun::Find(IPravonDataSource* source, LONG colorSpace,
+                                           CPravonFilterLut* last) {
+    const LONG channels = Cs::Channels(colorSpace);
+    std::vector<Link> links;
+    IPravonDataSource* base = source;
+    try {
+        // Upward from the consumer: stages that pass their source on are looked through, lookup-table
+        // stages joined; anything else is the run's source.
+        for (IPravonDataSource* node = source; Mapped(colorSpace) && node;) {
+            auto* filter = dynamic_cast<CPravonFilterBase*>(node);
+            if (!filter)
+                break;
+            if (filter->IsEnabled() && !filter->IsPassThrough()) {
+                auto* stage = dynamic_cast<CPravonFilterLut*>(filter);
+                if (!stage || !stage->m_readThrough || stage->InstalledCount() < channels)
+                    break;
+                links.push_back({stage, stage->m_version});
+                base = FirstSourceOf(*stage);
+            }
+            node = FirstSourceOf(*filter);
+        }
+        std::reverse(links.begin(), links.end());
+        if (last)
+            links.push_back({last, last->m_version});
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the stages to compose");
+    }
+    if (links.empty())
+        base = source;
+    m_source = base;
+    const LONG bits = Cs::BitsPerSample(colorSpace);
+    if (links == m_links && bits == m_bits && channels == m_channels)
+        return nullptr;
+
+    // Each channel's codes through every stage in turn.
+    std::vector<WORD> tables[kMaxTables];
+    try {
+        for (LONG c = 0; c < channels && !links.empty(); ++c) {
+            tables[c].resize(std::size_t{1} << bits);
+            std::iota(tables[c].begin(), tables[c].end(), WORD{0});
+        }
+        for (const Link& link : links) {
+            if (IPravonError* e = link.stage->PrepareWorkingTables(bits))
+                return e;
+            for (LONG c = 0; c < channels; ++c) {
+                const std::vector<WORD>& stage = link.stage->m_working[c];
+                for (WORD& v : tables[c])
+                    v = stage[v];
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the composed tables");
+    }
+    for (LONG c = 0; c < kMaxTables; ++c)
+        m_tables[c].swap(tables[c]);
+    m_links = std::move(links);
+    m_bits = bits;
+    m_channels = channels;
+    return nullptr;
+}
+
+void CPravonFilterLut::CRun::MapRow(const BYTE* from, BYTE* to, LONG count) const {
+    const WORD* tables[kMaxTables] = {};
+    for (LONG c = 0; c < m_channels; ++c)
+        tables[c] = m_tables[c].data();
+    if (m_bits == 8)
+        ::MapRow(from, to, count, m_channels, tables);
+    else
+        ::MapRow(reinterpret_cast<const WORD*>(from), reinterpret_cast<WORD*>(to), count, m_channels, tables);
 }
