@@ -234,7 +234,7 @@ TEST(LutRun, TheColourConversionReadsThroughTheTablesBeforeIt) {
     CPravonFilterCMLEngine engine;
     ASSERT_PV_OK(engine.SetProfiles(PravonFile{srgb}, PravonFile{wide}));
     const std::vector<Table> tables = {RandomTable(16, 50), RandomTable(16, 51), RandomTable(16, 52)};
-    for (const auto [outBits, outSpace] : {std::pair{16, Cs::kRGB16}, {8, Cs::kRGB8}}) {
+    for (const auto& [outBits, outSpace] : {std::pair{16, Cs::kRGB16}, {8, Cs::kRGB8}}) {
         SCOPED_TRACE(outBits);
         const TestPlane plane = MakePlane(60, 40, Cs::kRGB16, FillPattern::Random, 9);
         TestPlane outputs[2];

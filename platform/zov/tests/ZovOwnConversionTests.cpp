@@ -397,7 +397,7 @@ TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
     std::vector<std::uint16_t> pixels = SweepPixels();
     pixels.resize(3 * 4099);
     for (const auto& [in, out] : {std::pair{camera, srgb}, {table, srgb}})
-        for (const auto [inBits, outBits] : {std::pair{16, 16}, {16, 8}, {8, 8}, {8, 16}}) {
+        for (const auto& [inBits, outBits] : {std::pair{16, 16}, {16, 8}, {8, 8}, {8, 16}}) {
             SCOPED_TRACE(testing::Message() << in << ", " << inBits << " to " << outBits << " bits");
             std::vector<std::uint8_t> input = Bytes(pixels);
             if (inBits == 8)
@@ -429,7 +429,7 @@ TEST(ZovOwnConversion, EightBitSidesAgreeWithTheExactConversion) {
             for (int b = 0; b < 256; b += 3)
                 eight.insert(eight.end(), {std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)});
     const std::size_t count = eight.size() / 3;
-    for (const auto [inBits, outBits] : {std::pair{8, 8}, {8, 16}, {16, 8}}) {
+    for (const auto& [inBits, outBits] : {std::pair{8, 8}, {8, 16}, {16, 8}}) {
         SCOPED_TRACE(testing::Message() << inBits << " to " << outBits << " bits");
         std::vector<std::uint16_t> wide(eight.size());
         for (std::size_t i = 0; i < eight.size(); ++i)
