@@ -1,5 +1,7 @@
 #include "CKvJpegWriter.h"
 
+#include "KvHighBytes.h"
+
 #include <csetjmp>
 // The library's header needs the standard types declared first.
 #include <cstddef>
@@ -102,8 +104,7 @@ bool CKvJpegWriter::WriteRows(const WORD* rows, LONG count, std::size_t rowWords
         return Fail("the rows cannot be written", error);
     for (LONG y = 0; y < count; ++y) {
         const WORD* from = rows + static_cast<std::size_t>(y) * rowWords;
-        for (std::size_t i = 0; i < m_row.size(); ++i)
-            m_row[i] = static_cast<BYTE>(from[i] >> 8);
+        KvHighBytes(from, m_row.data(), m_row.size());
         JSAMPROW row = m_row.data();
         jpeg_write_scanlines(&s.compressor, &row, 1);
     }

@@ -1,5 +1,7 @@
 #include "CKvPngWriter.h"
 
+#include "KvHighBytes.h"
+
 namespace {
 
 // Rows handed to zlib at once: a bigger buffer than libpng's default spares calls.
@@ -99,8 +101,7 @@ bool CKvPngWriter::Rows(const WORD* rows, LONG count, std::size_t rowWords) {
         return false;
     for (LONG y = 0; y < count; ++y) {
         const WORD* from = rows + static_cast<std::size_t>(y) * rowWords;
-        for (std::size_t i = 0; i < m_row.size(); ++i)
-            m_row[i] = static_cast<BYTE>(from[i] >> 8);
+        KvHighBytes(from, m_row.data(), m_row.size());
         png_write_row(m_png, m_row.data());
     }
     return true;

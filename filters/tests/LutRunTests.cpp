@@ -1,5 +1,6 @@
 // Lookup-table stages that feed one another, read through by the stage after them: the pixels are those of
-// each table applied in turn by hand, and of the stages each making their own tiles (read-through off);
+// each table applied in turn by hand, on the AVX2 and the plain road, and of the stages each making their
+// own tiles (read-through off);
 // the stages read through make no tiles; anything that is not a table ends the run.
 #include "filters/CPravonFilterCML.h"
 #include "filters/CPravonFilterLut.h"
@@ -7,6 +8,7 @@
 #include "filters/tests/ProbeFilter.h"
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
 #include "testing/IccTestProfiles.h"
 #include "testing/ImageCompare.h"
 #include "testing/PravonTestSupport.h"
@@ -119,23 +121,26 @@ TEST(LutRun, ConsecutiveTablesGiveEachTableInTurnAndOnlyTheLastStageMakesTiles) 
             for (LONG ch = 0; ch < plane.Channels(); ++ch)
                 tables[std::size_t(s)].push_back(RandomTable(bits, unsigned(10 * s + ch)));
         const TestPlane expected = ByHand(plane, tables);
-        for (const bool readThrough : {false, true}) {
-            SCOPED_TRACE(readThrough ? "read through" : "each stage its own tiles");
-            TableStages run;
-            TestPlane out;
-            ASSERT_TRUE(SameAtEveryTileSize(RunOf(plane, c, tables, readThrough, &run), &out));
-            EXPECT_TRUE(PlanesMatch(expected, out));
+        for (const bool readThrough : {false, true})
+            for (const bool simd : {true, false}) {
+                SCOPED_TRACE(readThrough ? "read through" : "each stage its own tiles");
+                SCOPED_TRACE(simd ? "AVX2 where there is" : "the plain road");
+                const CCpuFeatureOverride plain(0, simd ? 0 : CpuFeature::kAVX2);
+                TableStages run;
+                TestPlane out;
+                ASSERT_TRUE(SameAtEveryTileSize(RunOf(plane, c, tables, readThrough, &run), &out));
+                EXPECT_TRUE(PlanesMatch(expected, out));
 
-            // Counted on a graph of its own, pulled once.
-            CPravonMemoryManager manager(16);
-            TestGraph graph;
-            ASSERT_PV_OK(RunOf(plane, c, tables, readThrough, &run)(manager, graph));
-            TestPlane pulled;
-            ASSERT_PV_OK(PullAll(graph.output, &pulled));
-            for (std::size_t s = 0; s + 1 < run.stages.size(); ++s)
-                EXPECT_EQ(run.stages[s]->GetGeneratedTileCount() == 0, readThrough) << "stage " << s;
-            EXPECT_GT(run.stages.back()->GetGeneratedTileCount(), 0u);
-        }
+                // Counted on a graph of its own, pulled once.
+                CPravonMemoryManager manager(16);
+                TestGraph graph;
+                ASSERT_PV_OK(RunOf(plane, c, tables, readThrough, &run)(manager, graph));
+                TestPlane pulled;
+                ASSERT_PV_OK(PullAll(graph.output, &pulled));
+                for (std::size_t s = 0; s + 1 < run.stages.size(); ++s)
+                    EXPECT_EQ(run.stages[s]->GetGeneratedTileCount() == 0, readThrough) << "stage " << s;
+                EXPECT_GT(run.stages.back()->GetGeneratedTileCount(), 0u);
+            }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "CZovMatrixShaperPair.h"
 
+#include "ZovPixelsAvx2.h"
+
 #include "platform/win/CpuFeatures.h"
 
 #include <immintrin.h>
@@ -213,27 +215,41 @@ std::unique_ptr<const CZovMatrixShaperPair> CZovMatrixShaperPair::Make(cmsHPROFI
             Forward(Curve(output, c), 0.0) != 0.0)
             return nullptr;
     const std::size_t inCodes = std::size_t(1) << inBits;
+    std::array<std::size_t, 3> inputOf{}, outputOf{};
     for (int c = 0; c < 3; ++c) {
-        const cmsToneCurve* curve = Curve(input, c);
-        if (!curve)
-            return nullptr;
-        std::vector<double>& table = made->m_input[std::size_t(c)];
-        table.resize(inCodes);
+        std::vector<float> table(inCodes);
         for (std::size_t k = 0; k < inCodes; ++k)
-            table[k] = Forward(curve, double(k) / double(inCodes - 1));
+            table[k] = static_cast<float>(Forward(Curve(input, c), double(k) / double(inCodes - 1)));
+        const auto same = std::find(made->m_inputTables.begin(), made->m_inputTables.end(), table);
+        inputOf[std::size_t(c)] = std::size_t(same - made->m_inputTables.begin());
+        if (same == made->m_inputTables.end())
+            made->m_inputTables.push_back(std::move(table));
     }
     for (int c = 0; c < 3; ++c) {
         const cmsToneCurve* curve = Curve(output, c);
-        if (!curve || !cmsIsToneCurveMonotonic(curve))
+        if (!cmsIsToneCurveMonotonic(curve))
             return nullptr;
         const std::vector<double> forward = AtEveryCode(curve);
-        std::vector<float>& table = made->m_output[std::size_t(c)];
-        table.resize(kOutputNodes + 2);
+        std::vector<float> values(kOutputNodes + 1);
         for (std::size_t n = 0; n <= kOutputNodes; ++n) {
             const float linear = std::bit_cast<float>(kLowestBits + (std::uint32_t(n) << kFractionBits));
-            table[n] = static_cast<float>(InverseAt(forward, linear));
+            values[n] = static_cast<float>(InverseAt(forward, linear));
         }
-        table[kOutputNodes + 1] = table[kOutputNodes];
+        std::vector<Node> table(kOutputNodes + 1);
+        for (std::size_t n = 0; n <= kOutputNodes; ++n)
+            table[n] = {values[n], n < kOutputNodes ? values[n + 1] - values[n] : 0.0f};
+        const auto same = std::find_if(
+            made->m_outputTables.begin(), made->m_outputTables.end(), [&](const std::vector<Node>& t) {
+                return std::equal(t.begin(), t.end(), table.begin(),
+                                  [](Node a, Node b) { return a.value == b.value && a.rise == b.rise; });
+            });
+        outputOf[std::size_t(c)] = std::size_t(same - made->m_outputTables.begin());
+        if (same == made->m_outputTables.end())
+            made->m_outputTables.push_back(std::move(table));
+    }
+    for (std::size_t c = 0; c < 3; ++c) {
+        made->m_input[c] = made->m_inputTables[inputOf[c]].data();
+        made->m_output[c] = made->m_outputTables[outputOf[c]].data();
     }
 
     // The library's own conversion in double precision, to the output's colorants with linear curves, on
@@ -247,8 +263,8 @@ std::unique_ptr<const CZovMatrixShaperPair> CZovMatrixShaperPair::Make(cmsHPROFI
 
 float CZovMatrixShaperPair::Linear(const USHORT input[3], int channel) const {
     const double* row = &m_matrix[std::size_t(3 * channel)];
-    const double value =
-        row[0] * m_input[0][input[0]] + row[1] * m_input[1][input[1]] + row[2] * m_input[2][input[2]];
+    const double value = row[0] * double(m_input[0][input[0]]) + row[1] * double(m_input[1][input[1]]) +
+                         row[2] * double(m_input[2][input[2]]);
     return std::min(std::max(static_cast<float>(value), LowestLinear()), 1.0f);
 }
 
@@ -256,8 +272,8 @@ float CZovMatrixShaperPair::Output(int channel, float linear) const {
     const std::uint32_t above = std::bit_cast<std::uint32_t>(linear) - kLowestBits;
     const std::size_t node = above >> kFractionBits;
     const float fraction = float(above & kFractionMask) * kFractionScale;
-    const std::vector<float>& table = m_output[std::size_t(channel)];
-    return table[node] + (table[node + 1] - table[node]) * fraction;
+    const Node at = m_output[std::size_t(channel)][node];
+    return at.value + at.rise * fraction;
 }
 
 void CZovMatrixShaperPair::Evaluate(const USHORT input[3], double output[3]) const {
@@ -297,50 +313,34 @@ void CZovMatrixShaperPair::ConvertRow(const std::uint8_t* in, std::uint8_t* out,
     }
 }
 
-// Eight pixels at a time: the input samples gathered from their interleaved places, their linear values
+// Eight pixels at a time: the input samples taken apart from their interleaved places, their linear values
 // gathered from the tables, the matrix in double precision, the output table read at the linear values'
 // float bits. Each pixel's arithmetic is the plain road's, operation for operation.
 __attribute__((target("avx2"))) void
 CZovMatrixShaperPair::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
     const std::size_t inPixel = std::size_t(3 * m_inBits / 8), outPixel = std::size_t(3 * m_outBits / 8);
     const bool wideIn = m_inBits == 16;
-    const __m256i pixelOffsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                                    _mm256_set1_epi32(static_cast<int>(inPixel)));
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF), low8 = _mm256_set1_epi32(0xFF);
     const __m256 lowest = _mm256_set1_ps(LowestLinear()), one = _mm256_set1_ps(1.0f);
     const __m256i lowestBits = _mm256_set1_epi32(static_cast<int>(kLowestBits));
     const __m256i fractionMask = _mm256_set1_epi32(static_cast<int>(kFractionMask));
     const __m256 fractionScale = _mm256_set1_ps(kFractionScale);
-    const __m256d zero = _mm256_setzero_pd(), everyLane = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m256i pairOrder = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
     __m256d m[9];
     for (std::size_t i = 0; i < 9; ++i)
         m[i] = _mm256_set1_pd(m_matrix[i]);
-    alignas(32) std::int32_t results[3][8];
+    __m256i results[3];
     std::size_t x = 0;
-    // The gathers read four bytes from the last sample of a pixel: the pixel after the eight must exist.
-    for (; x + 9 <= count; x += 8, in += 8 * inPixel, out += 8 * outPixel) {
-        const auto* base = reinterpret_cast<const int*>(in);
-        const __m256i first = _mm256_i32gather_epi32(base, pixelOffsets, 1);
+    for (; x + 8 <= count; x += 8, in += 8 * inPixel, out += 8 * outPixel) {
         __m256i channel[3];
-        if (wideIn) {
-            const __m256i last =
-                _mm256_i32gather_epi32(reinterpret_cast<const int*>(in + 4), pixelOffsets, 1);
-            channel[0] = _mm256_and_si256(first, low16);
-            channel[1] = _mm256_srli_epi32(first, 16);
-            channel[2] = _mm256_and_si256(last, low16);
-        } else {
-            channel[0] = _mm256_and_si256(first, low8);
-            channel[1] = _mm256_and_si256(_mm256_srli_epi32(first, 8), low8);
-            channel[2] = _mm256_and_si256(_mm256_srli_epi32(first, 16), low8);
-        }
+        if (wideIn)
+            ZovPixelsAvx2::Load16(in, channel);
+        else
+            ZovPixelsAvx2::Load8(in, channel);
         __m256d linear[2][3]; // halves of four pixels, channels
         for (int c = 0; c < 3; ++c) {
-            const double* table = m_input[std::size_t(c)].data();
-            // The masked form with a source of zeros: the plain one leaves its source undefined.
-            linear[0][c] =
-                _mm256_mask_i32gather_pd(zero, table, _mm256_castsi256_si128(channel[c]), everyLane, 8);
-            linear[1][c] =
-                _mm256_mask_i32gather_pd(zero, table, _mm256_extracti128_si256(channel[c], 1), everyLane, 8);
+            const __m256 gathered = _mm256_i32gather_ps(m_input[std::size_t(c)], channel[c], 4);
+            linear[0][c] = _mm256_cvtps_pd(_mm256_castps256_ps128(gathered));
+            linear[1][c] = _mm256_cvtps_pd(_mm256_extractf128_ps(gathered, 1));
         }
         for (int c = 0; c < 3; ++c) {
             __m128 halves[2];
@@ -356,28 +356,30 @@ CZovMatrixShaperPair::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out, 
             const __m256i node = _mm256_srli_epi32(above, kFractionBits);
             const __m256 fraction =
                 _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(above, fractionMask)), fractionScale);
-            const float* table = m_output[std::size_t(c)].data();
-            const __m256 v0 = _mm256_i32gather_ps(table, node, 4);
-            const __m256 v1 = _mm256_i32gather_ps(table + 1, node, 4);
-            const __m256 value = _mm256_add_ps(v0, _mm256_mul_ps(_mm256_sub_ps(v1, v0), fraction));
+            // Each node's value and rise come in one 8-byte read: the lanes of pixels 0, 1, 4 and 5 from the
+            // first gather and of 2, 3, 6 and 7 from the second, so that picking every other float of the
+            // two gives the values, and of the rest the rises, in the pixels' order.
+            const auto* table = reinterpret_cast<const long long*>(m_output[std::size_t(c)]);
+            const __m256i split = _mm256_permutevar8x32_epi32(node, pairOrder);
+            const __m256 first4 =
+                _mm256_castsi256_ps(_mm256_i32gather_epi64(table, _mm256_castsi256_si128(split), 8));
+            const __m256 last4 =
+                _mm256_castsi256_ps(_mm256_i32gather_epi64(table, _mm256_extracti128_si256(split, 1), 8));
+            const __m256 at = _mm256_shuffle_ps(first4, last4, _MM_SHUFFLE(2, 0, 2, 0));
+            const __m256 rise = _mm256_shuffle_ps(first4, last4, _MM_SHUFFLE(3, 1, 3, 1));
+            const __m256 value = _mm256_add_ps(at, _mm256_mul_ps(rise, fraction));
             __m256i rounded = _mm256_cvtps_epi32(value);
             if (m_outBits == 8)
                 rounded =
                     _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(rounded, _mm256_set1_epi32(65281)),
                                                        _mm256_set1_epi32(8388608)),
                                       24);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(results[c]), rounded);
+            results[c] = rounded;
         }
-        for (int i = 0; i < 8; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                if (m_outBits == 8) {
-                    out[3 * i + c] = static_cast<std::uint8_t>(results[c][i]);
-                } else {
-                    const USHORT word = static_cast<USHORT>(results[c][i]);
-                    std::memcpy(out + 6 * i + 2 * c, &word, 2);
-                }
-            }
-        }
+        if (m_outBits == 8)
+            ZovPixelsAvx2::Store8(results, out);
+        else
+            ZovPixelsAvx2::Store16(results, out);
     }
     ConvertRow(in, out, count - x);
 }

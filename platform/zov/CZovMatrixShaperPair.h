@@ -1,8 +1,9 @@
 // RGB to RGB between two matrix-shaper profiles, on our side: every input code through the input profile's
-// curves (a table in double precision), the two colorant matrices joined into one 3 x 3 matrix, and the
-// output profile's inverted curves read from a table over the linear value's exponent and leading mantissa
-// bits, whose steps follow a curve that rises steeply from black. The library builds the tables once; a
-// pair whose conversion does not agree with the library's own in double precision keeps the library.
+// curves (a table of linear values), the two colorant matrices joined into one 3 x 3 matrix applied in
+// double precision, and the output profile's inverted curves read from a table over the linear value's
+// exponent and leading mantissa bits, whose steps follow a curve that rises steeply from black. The library
+// builds the tables once; a pair whose conversion does not agree with the library's own in double precision
+// keeps the library.
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -50,11 +51,19 @@ private:
 
     LONG m_inBits = 16;
     LONG m_outBits = 16;
-    // Per input channel, every input code to its linear value.
-    std::array<std::vector<double>, 3> m_input;
+    // The input curves at every input code, one table per distinct curve (a camera profile has one curve
+    // for its three channels, and the tables then stay in the processor's cache), and each channel's.
+    std::vector<std::vector<float>> m_inputTables;
+    std::array<const float*, 3> m_input{};
     // Input linear RGB to output linear RGB, row by row.
     std::array<double, 9> m_matrix{};
-    // Per output channel, kOutputNodes + 2 values in 16-bit units: the last node (a linear value of 1)
-    // and a copy, read at the interpolation's far end.
-    std::array<std::vector<float>, 3> m_output;
+    // A node of an output table, in 16-bit units: the value at the node and the rise to the next, read
+    // together.
+    struct Node {
+        float value;
+        float rise;
+    };
+    // Per distinct output curve kOutputNodes + 1 nodes, the last at a linear value of 1; and each channel's.
+    std::vector<std::vector<Node>> m_outputTables;
+    std::array<const Node*, 3> m_output{};
 };

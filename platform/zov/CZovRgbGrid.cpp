@@ -1,5 +1,7 @@
 #include "CZovRgbGrid.h"
 
+#include "ZovPixelsAvx2.h"
+
 #include "platform/win/CpuFeatures.h"
 
 #include <immintrin.h>
@@ -65,10 +67,11 @@ inline Cell Locate(const USHORT input[3]) {
     return cell;
 }
 
-inline float Blend(const float* nodes, const Cell& cell) {
-    return ((cell.weight[0] * nodes[cell.base] + cell.weight[1] * nodes[cell.base + cell.first]) +
-            cell.weight[2] * nodes[cell.base + cell.second]) +
-           cell.weight[3] * nodes[cell.base + kStrideAll];
+template <class Node>
+inline float Blend(const Node* nodes, const Cell& cell, int c) {
+    const auto at = [&](int offset) { return float(nodes[cell.base + offset].sample[c]); };
+    return ((cell.weight[0] * at(0) + cell.weight[1] * at(cell.first)) + cell.weight[2] * at(cell.second)) +
+           cell.weight[3] * at(kStrideAll);
 }
 
 inline std::uint32_t Rounded(float value) {
@@ -99,15 +102,15 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     cmsDeleteTransform(precise);
 
     std::unique_ptr<CZovRgbGrid> made(new CZovRgbGrid());
-    for (int c = 0; c < 3; ++c) {
-        std::vector<float>& nodes = made->m_nodes[std::size_t(c)];
-        nodes.resize(kNodeCount);
-        for (std::size_t n = 0; n < kNodeCount; ++n) {
+    made->m_nodes.resize(kNodeCount);
+    for (std::size_t n = 0; n < kNodeCount; ++n)
+        for (std::size_t c = 0; c < 3; ++c) {
             // The library's own sampling: the value in 16-bit units, rounded and held to the range.
-            const double v = values[3 * n + std::size_t(c)] * 65535.0 + 0.5;
-            nodes[n] = !(v > 0) ? 0.0f : v >= 65535.0 ? 65535.0f : static_cast<float>(std::floor(v));
+            const double v = values[3 * n + c] * 65535.0 + 0.5;
+            made->m_nodes[n].sample[c] = !(v > 0)       ? USHORT{0}
+                                         : v >= 65535.0 ? USHORT{65535}
+                                                        : static_cast<USHORT>(std::floor(v));
         }
-    }
 
     // The library sets the node of white to its exact conversion of white. Its own 16-bit conversion on
     // probes of the cube then tells whether it takes another road for this pair (another grid, curves
@@ -119,7 +122,7 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     USHORT whiteOut[3];
     cmsDoTransform(library, white, whiteOut, 1);
     for (int c = 0; c < 3; ++c)
-        made->m_nodes[std::size_t(c)][kNodeCount - 1] = whiteOut[c];
+        made->m_nodes[kNodeCount - 1].sample[c] = whiteOut[c];
     std::vector<USHORT> probes;
     for (int r = 0; r < kProbeLevels; ++r)
         for (int g = 0; g < kProbeLevels; ++g)
@@ -167,7 +170,7 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
         const Cell cell = Locate(samples);
         std::uint32_t values[3];
         for (int c = 0; c < 3; ++c)
-            values[c] = Rounded(Blend(m_nodes[std::size_t(c)].data(), cell));
+            values[c] = Rounded(Blend(m_nodes.data(), cell, c));
         for (int c = 0; c < 3; ++c) {
             if (m_outBits == 8) {
                 out[c] = static_cast<std::uint8_t>(To8(values[c]));
@@ -179,27 +182,25 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
     }
 }
 
-// Eight pixels at a time: the samples gathered from their interleaved places, each lane's cell and
-// tetrahedron chosen by comparisons, the four corners of each output channel gathered. Each pixel's
-// arithmetic is the plain road's, operation for operation.
+// Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
+// tetrahedron chosen by comparisons, then two pixels at a time interpolated from their corners' nodes.
+// Each pixel's arithmetic is the plain road's, operation for operation.
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                                  std::size_t count) const {
     const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
-    const __m256i pixelOffsets = _mm256_setr_epi32(0, 6, 12, 18, 24, 30, 36, 42);
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     const __m256 toNode = _mm256_set1_ps(kCodeToNode), oneF = _mm256_set1_ps(1.0f);
     const __m256i lastCell = _mm256_set1_epi32(kN - 2);
     const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
                   strideB = _mm256_set1_epi32(kStrideB), strideAll = _mm256_set1_epi32(kStrideAll);
     const __m256i top = _mm256_set1_epi32(65535), zero = _mm256_setzero_si256();
-    alignas(32) std::int32_t results[3][8];
+    const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
+    // Of two pixels' red, green, blue and spare words, the first three of each.
+    const __m128i dropSpares = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const Node* nodes = m_nodes.data();
     std::size_t x = 0;
-    // The gathers read four bytes from the last sample of a pixel: the pixel after the eight must exist.
-    for (; x + 9 <= count; x += 8, in += 48, out += 8 * outPixel) {
-        const __m256i first = _mm256_i32gather_epi32(reinterpret_cast<const int*>(in), pixelOffsets, 1);
-        const __m256i last = _mm256_i32gather_epi32(reinterpret_cast<const int*>(in + 4), pixelOffsets, 1);
-        const __m256i codes[3] = {_mm256_and_si256(first, low16), _mm256_srli_epi32(first, 16),
-                                  _mm256_and_si256(last, low16)};
+    for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
+        __m256i codes[3];
+        ZovPixelsAvx2::Load16(in, codes);
         __m256i node[3];
         __m256 fraction[3];
         for (int c = 0; c < 3; ++c) {
@@ -231,30 +232,42 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         const __m256i corner3 = _mm256_add_epi32(base, strideAll);
         const __m256 w0 = _mm256_sub_ps(oneF, largest), w1 = _mm256_sub_ps(largest, middle),
                      w2 = _mm256_sub_ps(middle, smallest), w3 = smallest;
-        for (int c = 0; c < 3; ++c) {
-            const float* nodes = m_nodes[std::size_t(c)].data();
-            const __m256 value = _mm256_add_ps(
-                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(w0, _mm256_i32gather_ps(nodes, base, 4)),
-                                            _mm256_mul_ps(w1, _mm256_i32gather_ps(nodes, corner1, 4))),
-                              _mm256_mul_ps(w2, _mm256_i32gather_ps(nodes, corner2, 4))),
-                _mm256_mul_ps(w3, _mm256_i32gather_ps(nodes, corner3, 4)));
+        // Two pixels to a register: each corner's node read whole, its three samples (and the spare)
+        // widened to four lanes, weighed by the pixel's weight of that corner; the corners summed in the
+        // plain road's order.
+        alignas(32) std::int32_t corner[4][8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), base);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), corner1);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]), corner2);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), corner3);
+        const __m256 weights[4] = {w0, w1, w2, w3};
+        alignas(16) std::uint8_t pixels[64];
+        for (int i = 0; i < 8; i += 2) {
+            const __m256i pair = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
+            __m256 value = _mm256_setzero_ps();
+            for (int k = 0; k < 4; ++k) {
+                const __m128i two = _mm_unpacklo_epi64(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i])),
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i + 1])));
+                const __m256 term = _mm256_mul_ps(_mm256_permutevar8x32_ps(weights[k], pair),
+                                                  _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(two)));
+                value = k == 0 ? term : _mm256_add_ps(value, term);
+            }
             __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
             if (m_outBits == 8)
-                rounded =
-                    _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(rounded, _mm256_set1_epi32(65281)),
-                                                       _mm256_set1_epi32(8388608)),
-                                      24);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(results[c]), rounded);
+                rounded = _mm256_srli_epi32(
+                    _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
+            // Both pixels' samples as 16-bit words, the spares dropped: 12 bytes.
+            const __m128i words =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi32(rounded, rounded), 0x08));
+            const __m128i samples = _mm_shuffle_epi8(words, dropSpares);
+            if (m_outBits == 8)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels + 3 * i),
+                                 _mm_packus_epi16(samples, samples));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 6 * i), samples);
         }
-        for (int i = 0; i < 8; ++i)
-            for (int c = 0; c < 3; ++c) {
-                if (m_outBits == 8) {
-                    out[3 * i + c] = static_cast<std::uint8_t>(results[c][i]);
-                } else {
-                    const USHORT word = static_cast<USHORT>(results[c][i]);
-                    std::memcpy(out + 6 * i + 2 * c, &word, 2);
-                }
-            }
+        std::memcpy(out, pixels, 8 * outPixel);
     }
     ConvertRow(in, out, count - x);
 }

@@ -37,6 +37,10 @@ private:
     void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
 
     LONG m_outBits = 16;
-    // Per output channel, the nodes with the first input channel varying slowest.
-    std::array<std::vector<float>, 3> m_nodes;
+    // A node: the three output samples and a spare, 8 bytes read at once.
+    struct Node {
+        USHORT sample[4];
+    };
+    // The nodes with the first input channel varying slowest.
+    std::vector<Node> m_nodes;
 };

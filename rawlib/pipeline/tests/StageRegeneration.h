@@ -68,12 +68,13 @@ public:
                 continue;
             const std::uint64_t tiles = stage->GetGeneratedTileCount();
             const int number = Number(stage);
-            if (readNow.count(stage))
+            if (readNow.count(stage)) {
                 EXPECT_EQ(tiles, 0u) << "stage " << number << " is read through by the stage after it";
-            else if (reached)
+            } else if (reached) {
                 EXPECT_GT(tiles, 0u) << "stage " << number;
-            else if (!m_readBefore.count(stage))
+            } else if (!m_readBefore.count(stage)) {
                 EXPECT_EQ(tiles, 0u) << "stage " << number;
+            }
         }
     }
 
