@@ -357,7 +357,7 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
 
 IPravonError* CPravonFilterCML::ConvertThroughRun(const COutputTile& out, std::size_t inPixel,
                                                   std::size_t outPixel) {
-    std::vector<BYTE> strip;
+    std::vector<BYTE>& strip = m_strip;
     return ForEachSourcePart(m_run.GetSource(), out.rect, [&](const CSourcePart& piece) -> IPravonError* {
         const PravonRect& part = piece.part;
         const LONG width = part.right - part.left;

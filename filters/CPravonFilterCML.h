@@ -81,4 +81,7 @@ private:
     CPravonFilterCMLEngine::Holder m_engine;
     mutable HKVCMCML m_object = nullptr;
     CPravonFilterLut::CRun m_run;
+    // Rows mapped through the run, kept from tile to tile: a buffer made for every tile would grow and
+    // shrink the allocator's heap, which locks the process's memory map against every other thread.
+    std::vector<BYTE> m_strip;
 };
