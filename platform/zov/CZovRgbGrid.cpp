@@ -241,7 +241,7 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]), corner2);
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), corner3);
         const __m256 weights[4] = {w0, w1, w2, w3};
-        alignas(16) std::uint8_t pixels[64];
+        alignas(32) std::uint8_t pixels[64];
         for (int i = 0; i < 8; i += 2) {
             const __m256i pair = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
             __m256 value = _mm256_setzero_ps();
@@ -267,7 +267,17 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
             else
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 6 * i), samples);
         }
-        std::memcpy(out, pixels, 8 * outPixel);
+        // The eight pixels out in whole loads and stores, not a copy of a size the compiler does not know.
+        const __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(pixels));
+        if (m_outBits == 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + 16)));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                                _mm256_load_si256(reinterpret_cast<const __m256i*>(pixels + 16)));
+        }
     }
     ConvertRow(in, out, count - x);
 }
