@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <new>
 #include <numeric>
@@ -34,6 +35,13 @@ bool Mapped(LONG colorSpace) {
     default:
         return false;
     }
+}
+
+// Every installed set of tables of every stage has a number of its own: a run composed from a stage that
+// went and another made at its address is not taken for the same.
+std::uint64_t NextTablesVersion() {
+    static std::atomic<std::uint64_t> next{0};
+    return ++next;
 }
 
 // Entry k of the linear ramp that a null table stands for; 64 bits hold k * 2^16.
@@ -168,7 +176,7 @@ IPravonError* CPravonFilterLut::SetLUT(const WORD* const* tables, LONG inputBits
     m_inputBits = inputBits;
     m_outputBits = outputBits;
     m_rebuild = true;
-    ++m_version;
+    m_version = NextTablesVersion();
     SetCacheCheck();
     if (!ShouldAnnounceChange(*this, notify))
         return nullptr;

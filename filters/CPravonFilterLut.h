@@ -89,7 +89,7 @@ private:
 
     // Each installed table holds 2^input bits entries and one spare, a copy of the last.
     std::vector<WORD> m_stored[kMaxTables];
-    // Moves on with every change of the installed tables.
+    // Moves on with every change of the installed tables, to a number no other stage's tables had.
     std::uint64_t m_version = 0;
     bool m_readThrough = true;
     std::vector<WORD> m_working[kMaxTables];
