@@ -12,8 +12,8 @@ fresh one too), and the photos the commands name (photo.dng, A.dng, B.nef, holid
 test. Every `out/...` file a block names must be there once it has run.
 
 A block that cannot run here (it needs other builds, other compilers or the whole test run) is annotated
-on the line before its fence with `<!-- ci: check REASON -->`: it is parsed by `bash -n`, and the scripts,
-folders, targets and options it names must exist in the tree. A `cpp` block must be a run of whole lines
+on the line before its fence with `<!-- ci: check REASON -->`: it is parsed by `bash -n`, as are the
+tools/ scripts it runs, and the scripts, folders, targets and options it names must exist in the tree. A `cpp` block must be a run of whole lines
 of examples/develop.cpp, which the build compiles and the `sh` blocks run.
 """
 import argparse
@@ -121,9 +121,14 @@ def check_block(block, source, targets, options):
             word = word.split('=', 1)[-1] if re.match(r'^\w+=', word) else word
             if word.startswith(TOP_FOLDERS) and not os.path.exists(os.path.join(source, word)):
                 problems.append(f'{word} is not in the tree')
-            elif word.startswith(TOP_FOLDERS) and word.startswith('tools/run-') and \
-                    not os.access(os.path.join(source, word), os.X_OK):
-                problems.append(f'{word} is not executable')
+            elif word.startswith('tools/') and os.path.isfile(os.path.join(source, word)):
+                script = os.path.join(source, word)
+                if not os.access(script, os.X_OK):
+                    problems.append(f'{word} is not executable')
+                elif open(script, 'rb').read(64).startswith(b'#!/usr/bin/env bash'):
+                    parsed = subprocess.run(['bash', '-n', script], text=True, capture_output=True)
+                    if parsed.returncode != 0:
+                        problems.append(f'bash -n {word}: ' + parsed.stderr.strip())
             built = re.match(r'^build[\w-]*/(.+)/([\w.+-]+)$', word)
             if built and not word.endswith(('.log', '.txt')):
                 folder, program = built.groups()
