@@ -353,9 +353,11 @@ IPravonError* CKvChainDevelop::SetOutput(LONG degrees, double scale) {
 std::string CKvChainDevelop::OutputProfile() const {
     const auto* object = dynamic_cast<const CKvnFilterChain*>(m_object);
     const CKvTolmoFilterChain* chain = object ? object->GetInternalChain() : nullptr;
-    if (!chain || !chain->GetStage(8)->IsEnabled())
+    if (!chain)
         return {};
-    return chain->GetOutputProfile();
+    // Without the output conversion (the picture is already in the profile it would convert to) the
+    // colours stay in the input profile.
+    return chain->GetStage(8)->IsEnabled() ? chain->GetOutputProfile() : chain->GetInputProfile();
 }
 
 std::string CKvChainDevelop::InputProfile() const {

@@ -84,8 +84,8 @@ public:
     IPravonError* SetSharpening(double radius, double power);
     // The exposure change of the picture's settings, in EV.
     IPravonError* GetStoredExposure(double* ev);
-    // The path of the colour profile the chain converted its output to (empty before a development, or
-    // when the output kept the picture's own colours).
+    // The path of the colour profile the output's colours are in: the one the chain converted to, or the
+    // input profile when no conversion was needed (empty before a development).
     std::string OutputProfile() const;
     // The path of the colour profile the chain converted the picture's samples from (empty before a
     // development).
