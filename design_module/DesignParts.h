@@ -9,6 +9,7 @@
 
 #include "platform/kvtrtl/KvwHostTypes.h"
 
+#include <map>
 #include <memory>
 
 class TKvwDesignModule;
@@ -40,6 +41,11 @@ public:
     // A copy of the document shown without what only the user interface shows in it, owned by the
     // caller; null when there is none.
     virtual std::unique_ptr<TdocDocument> CleanCopy() { return nullptr; }
+    // The contact sheet's pictures: the page items of the open design, in page order; none shows no sheet.
+    virtual void ShowPages(const KvwItemIdList&) {}
+    // Told the progress (percent) of each render of the pane's page; 100 ends one.
+    using ProgressProc = void (*)(void* user, DWORD percent);
+    virtual void SetLoadingProgress(ProgressProc, void*) {}
 };
 
 // The properties panel: a modeless dialog in a host window holding the template choice.
@@ -118,6 +124,8 @@ public:
     virtual TString GetTemplatePath() const { return TString(); }
     // Counts the layout documents set: a new number means a new document to copy.
     virtual unsigned GetLayoutGeneration() const { return 0; }
+    // The page items (page records) of the layout by page number: the items the host shows for its pages.
+    virtual std::map<LONG, KvwItemId> GetPageItems() const { return {}; }
 };
 
 class IDesignParts {

@@ -261,11 +261,14 @@ LONG TControllerGenericPane::Edit(Body body) {
 }
 
 LONG TControllerGenericPane::OnLButtonDown(const TPoint& point, WPARAM flags) {
+    m_hit = false;
     if (!m_pane || !m_pane->IsPaneVisible() || !(m_pane->GetPageRect().Width() > 0))
         return 0;
     return Edit([&](DocHandle page) {
         std::uint32_t id = 0;
         if (ItemUnder(page, point, id)) {
+            m_hit = true;
+            m_lastHit = id;
             RemoveFocus(page);
             AddFocus(page, id);
             if (flags & kShift) {

@@ -48,6 +48,11 @@ public:
 
     bool IsActive() const { return !m_inactive; }
     std::uint32_t GetAnchor() const { return m_anchor; }
+    // The real item under the last click; false when it hit none.
+    bool GetLastHit(std::uint32_t& id) const {
+        id = m_lastHit;
+        return m_hit;
+    }
     const TArea& GetChangedArea() const { return m_changed; }
 
 protected:
@@ -75,6 +80,8 @@ private:
     TArea m_changed{0, 0, 0, 0};
     std::uint32_t m_anchor = 0;
     bool m_inactive = true;
+    std::uint32_t m_lastHit = 0;
+    bool m_hit = false;
 };
 
 // The single-page pane's controller: deactivating takes the focus frame and the overlays away.

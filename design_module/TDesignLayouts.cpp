@@ -2,6 +2,7 @@
 
 #include "CKvwMenuResource.h"
 #include "DesignImageBundle.h"
+#include "DesignMarkers.h"
 #include "DesignPageWords.h"
 #include "DesignTextFormat.h"
 #include "TKvwDesignModule.h"
@@ -27,16 +28,6 @@ constexpr KvwWord kCreateKind = 0x93;
 constexpr KvwWord kLinkKind = 0x20;
 constexpr KvwWord kDataFlag = 1;
 constexpr const wchar_t* kFixedLimitText = L"At most %d pictures are taken from the selection.";
-// What the stored layout keeps of the document: everything but the focus frame and the selection
-// overlays that editing puts in as items (template helpers stay).
-constexpr const wchar_t* kStoredLayoutStylesheet =
-    L"<?xml version=\"1.0\" encoding=\"utf-16\"?>"
-    L"<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-    L"<xsl:output method=\"xml\" encoding=\"UTF-8\" indent=\"no\"/>"
-    L"<xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/></xsl:copy>"
-    L"</xsl:template><xsl:template match=\"item[@kind='UI_Focus' or @kind='UI_Selector']\"/>"
-    L"</xsl:stylesheet>";
-
 // The units of stored UTF-16LE bytes up to the first zero unit or the end; an odd last byte is no unit.
 std::wstring StoredText(const std::vector<BYTE>& bytes) {
     std::u16string units = Utf::Utf16FromLEBytes(bytes.data(), bytes.size() & ~std::size_t{1});
@@ -65,14 +56,16 @@ std::unique_ptr<TdocDocument> DocumentOfText(const std::wstring& text) {
     return document;
 }
 
-// The text of the layout as it is stored, taken from a copy so that the live document stays as it is.
+// The text of the layout as it is stored: everything but the focus frame and the selection overlays that
+// clicks put in (the template's helpers stay), taken from a copy so that the live document stays as it is.
 bool StoredLayoutText(const TdocDocument& document, TString& text) {
     TString live;
     if (!GetLayoutText(document.GetHandle(), live))
         return false;
     std::unique_ptr<TdocDocument> copy = DocumentOfText(static_cast<const wchar_t*>(live));
-    if (!copy || copy->ApplyTransform(kStoredLayoutStylesheet, L"") != 1)
+    if (!copy)
         return false;
+    designmarkers::StripItems(*copy, designmarkers::Strip::kMarkers);
     return GetLayoutText(copy->GetHandle(), text);
 }
 

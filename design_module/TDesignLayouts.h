@@ -45,6 +45,7 @@ public:
     unsigned GetLayoutGeneration() const override { return m_generation; }
     TdocDocument* GetLayoutDocument() const override { return m_document.get(); }
     TString GetTemplatePath() const override { return TemplateInUse(); }
+    std::map<LONG, KvwItemId> GetPageItems() const override { return m_pages; }
 
     KvwResult OpenDesign();
     void CloseDesign();

@@ -53,6 +53,9 @@ public:
     void ShowPage(LONG page) override { m_window->GoToPage(page); }
     bool ShowDocument(TdocDocument* document) override { return m_window->ShowDocument(document); }
     std::unique_ptr<TdocDocument> CleanCopy() override { return m_window->CleanCopy(); }
+    void SetLoadingProgress(ProgressProc progress, void* user) override {
+        m_window->SetLoadingProgress(progress, user);
+    }
 };
 
 class TDesignContactSheetPane : public TDesignPaneOf<TMultiPagePane> {
@@ -68,5 +71,12 @@ public:
     void SetZoomCommand(DWORD) override {}
     LONG GetShownPage() const override { return 1; }
     // The sheet follows the page shown by focusing its picture.
-    void ShowPage(LONG page) override { m_window->FocusItem(page); }
+    void ShowPage(LONG page) override;
+    void ShowPages(const KvwItemIdList& pages) override;
+    // A picture clicked in the sheet (from 1) shows its page in the single-page pane.
+    void GoToPage(LONG picture) override;
+
+private:
+    // The page items the sheet shows, in order.
+    KvwItemIdList m_pages;
 };

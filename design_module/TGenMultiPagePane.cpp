@@ -2,6 +2,7 @@
 
 #include "DesignImageBundle.h"
 
+#include "plugin_framework/HostLink.h"
 #include "plugin_framework/PackedColor.h"
 #include "plugin_framework/TdocObject.h"
 
@@ -9,7 +10,9 @@
 #include "platform/win/WinDebug.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cwchar>
 
 namespace {
 
@@ -22,13 +25,15 @@ constexpr double kRowHeightLoss = 10.0;
 constexpr const wchar_t* kSeparator = L"<;/>";
 // The picture count is a LONG.
 constexpr std::size_t kMaxPictures = 0x7FFFFFFF;
+// Where a sheet item names the item its picture comes from.
+constexpr const wchar_t* kPicturePath = L"content/image[@refType='NUID']";
 
 } // namespace
 
 bool TContactSheet::Compute(LONG mode, double width, double height, LONG pictures, DWORD background,
                             TContactSheet& sheet) {
-    if (mode == TGenericPane::kHidden || (mode == TGenericPane::kShown && (width < kMinPaneSide ||
-                                                                           height < kMinPaneSide)))
+    if (mode == TGenericPane::kHidden ||
+        (mode == TGenericPane::kShown && (width < kMinPaneSide || height < kMinPaneSide)))
         return false;
     TContactSheet out;
     out.itemSize = graphtypes::TSize_T<double>(kItemSide, kItemSide);
@@ -60,11 +65,12 @@ TString TContactSheet::FormatParameters() const {
     const wchar_t* s = kSeparator;
     const TString colour = QuotedHexColor(background);
     TString out;
-    out.Format(L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="
-               L"%lf%lsborderR=%lf%lsborderB=%lf%lsspaceW=%lf%lsspaceH=%lf%lsbkColor=%ls%ls",
-               pageSize.cx, s, pageSize.cy, s, itemSize.cx, s, itemSize.cy, s, static_cast<int>(grid.cx), s,
-               static_cast<int>(grid.cy), s, margins.left, s, margins.top, s, margins.right, s, margins.bottom,
-               s, spacing.cx, s, spacing.cy, s, static_cast<const wchar_t*>(colour), s);
+    out.Format(
+        L"pageW=%lf%lspageH=%lf%lsitemW=%lf%lsitemH=%lf%lsnbCols=%d%lsnbRows=%d%lsborderL=%lf%lsborderT="
+        L"%lf%lsborderR=%lf%lsborderB=%lf%lsspaceW=%lf%lsspaceH=%lf%lsbkColor=%ls%ls",
+        pageSize.cx, s, pageSize.cy, s, itemSize.cx, s, itemSize.cy, s, static_cast<int>(grid.cx), s,
+        static_cast<int>(grid.cy), s, margins.left, s, margins.top, s, margins.right, s, margins.bottom, s,
+        spacing.cx, s, spacing.cy, s, static_cast<const wchar_t*>(colour), s);
     return out;
 }
 
@@ -125,8 +131,53 @@ void TGenMultiPagePane::OnModuleHook(LONG pageIndex) {
 }
 
 void TGenMultiPagePane::FocusItem(LONG index) {
-    if (m_controller && index >= 1)
-        m_controller->FocusItem(static_cast<std::uint32_t>(index - 1));
+    m_focusPicture = index;
+    const std::uint32_t item = GetPictureItem(index);
+    if (m_controller && item != 0)
+        m_controller->FocusItem(item);
+}
+
+std::uint32_t TGenMultiPagePane::GetPictureItem(LONG index) const {
+    if (index < 1 || static_cast<std::size_t>(index) > m_pictureItems.size())
+        return 0;
+    return m_pictureItems[static_cast<std::size_t>(index) - 1];
+}
+
+LONG TGenMultiPagePane::OnLButtonDown(const TLPoint& point, WPARAM flags) {
+    const LONG answer = TGenericPane::OnLButtonDown(point, flags);
+    std::uint32_t hit = 0;
+    if (!m_controller || !m_controller->GetLastHit(hit))
+        return answer;
+    auto it = std::find(m_pictureItems.begin(), m_pictureItems.end(), hit);
+    if (hit != 0 && it != m_pictureItems.end())
+        OnModuleHook(static_cast<LONG>(it - m_pictureItems.begin()));
+    return answer;
+}
+
+void TGenMultiPagePane::MapPictures(const TdocDocument& sheet) {
+    m_pictureItems.assign(m_ids.size(), 0);
+    std::unique_ptr<TdocPage> page(sheet.GetPage(0));
+    for (LONG index = 0; page; ++index) {
+        std::unique_ptr<TdocItem> item(page->GetItem(index));
+        if (!item)
+            break;
+        TString nuid, id;
+        KvwItemId shown = 0;
+        if (item->GetStringProperty(kPicturePath, nuid, 0) != 1 ||
+            item->GetStringProperty(L"@id", id, 0) != 1 ||
+            !NuidFromString(static_cast<const wchar_t*>(nuid), shown))
+            continue;
+        const unsigned long long value = std::wcstoull(static_cast<const wchar_t*>(id), nullptr, 10);
+        if (value == 0 || value > UINT32_MAX)
+            continue;
+        // The first item that shows a picture is its place in the sheet.
+        for (std::size_t n = 0; n < m_ids.size(); ++n) {
+            if (m_ids[n] == shown && m_pictureItems[n] == 0) {
+                m_pictureItems[n] = static_cast<std::uint32_t>(value);
+                break;
+            }
+        }
+    }
 }
 
 void TGenMultiPagePane::DeleteBundle() {
@@ -137,8 +188,18 @@ void TGenMultiPagePane::DeleteBundle() {
 
 void TGenMultiPagePane::RefreshPageNUIDS(const KvwItemIdList& ids) {
     OutputDebugStringA("TGenMultiPagePane::RefreshPageNUIDS called\n");
-    if (ids.empty())
+    if (ids.empty()) {
+        // No pictures: the sheet of the ones before (another design's, perhaps) is no longer shown.
+        ForgetDocument();
+        m_sheetDocument.reset();
+        DeleteBundle();
+        m_pictures = 0;
+        m_ids.clear();
+        m_pictureItems.clear();
+        m_focusPicture = 0;
+        InvalidatePane();
         return;
+    }
     // The new bundle is made before the old one goes: when it cannot be made, the sheet shown, its
     // picture count and its bundle stay, so that a later resize still builds that sheet.
     TString path;
@@ -147,14 +208,17 @@ void TGenMultiPagePane::RefreshPageNUIDS(const KvwItemIdList& ids) {
     DeleteBundle();
     m_bundle.Set(path);
     m_pictures = static_cast<LONG>(std::min<std::size_t>(ids.size(), kMaxPictures));
+    m_ids = ids;
+    m_ids.resize(static_cast<std::size_t>(m_pictures));
+    m_pictureItems.clear();
     BuildSheet();
 }
 
 bool TGenMultiPagePane::BuildSheet() {
     const TLRect client = GetPaneClientRect();
     TContactSheet sheet;
-    if (!m_iterator || !TContactSheet::Compute(m_mode, client.Width(), client.Height(), m_pictures,
-                                               m_background, sheet))
+    if (!m_iterator ||
+        !TContactSheet::Compute(m_mode, client.Width(), client.Height(), m_pictures, m_background, sheet))
         return false;
     // The new sheet is made before the one shown goes, so that a failure keeps the one shown.
     TFilePath sheetFile;
@@ -162,7 +226,8 @@ bool TGenMultiPagePane::BuildSheet() {
         docXSLTTransform2(m_templateText, sheetFile.GetPath(), m_stylesheetText, sheet.FormatParameters(),
                           nullptr) != 1)
         return false;
-    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_bundle.GetPath()));
+    std::unique_ptr<TdocDocument> document(
+        TdocDocument::CreateFromLTF(sheetFile.GetPath(), m_bundle.GetPath()));
     std::unique_ptr<TdocPage> first(document ? document->GetPage(0) : nullptr);
     TDBufPageIterator::TSize read(0, 0);
     if (!first || !first->GetSize(read))
@@ -174,11 +239,17 @@ bool TGenMultiPagePane::BuildSheet() {
     const TLSize previous = m_pageSize;
     SetPageSize(size);
     SetContentSize(size);
+    MapPictures(*document);
     if (!SetDocument(document.get(), true)) {
         SetPageSize(previous);
+        if (m_sheetDocument)
+            MapPictures(*m_sheetDocument);
         return false;
     }
     m_sheetDocument = std::move(document);
     m_sheet = sheet;
+    // The picture of the page shown keeps the focus in the new sheet.
+    if (m_focusPicture >= 1)
+        FocusItem(m_focusPicture);
     return true;
 }

@@ -9,7 +9,9 @@
 
 #include "platform/kvtrtl/KvwHostTypes.h"
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 // The sheet's grid: what the stylesheet is given.
 struct TContactSheet {
@@ -48,10 +50,13 @@ public:
     void OnModuleHook(LONG pageIndex) override;
 
     // The sheet of these pictures: a new bundle file (the previous one deleted), then the sheet built
-    // again. An empty list changes nothing, and so does a bundle that cannot be made.
+    // again; a bundle that cannot be made changes nothing. An empty list lets go of the sheet: no
+    // pictures are left to show.
     void RefreshPageNUIDS(const KvwItemIdList& ids);
-    // The picture index from 1 takes the focus.
+    // The picture of the index from 1 takes the focus (once the sheet is built, when it is not yet).
     void FocusItem(LONG index);
+    // A click on a picture passes its index (from 0) to the module hook.
+    LONG OnLButtonDown(const TLPoint& point, WPARAM flags) override;
     // Builds the sheet for the window's size; false (the sheet shown stays) when nothing is built.
     bool BuildSheet();
 
@@ -60,9 +65,14 @@ public:
     const TContactSheet& GetSheet() const { return m_sheet; }
     LONG GetPictureCount() const { return m_pictures; }
     const TFilePath& GetBundleFile() const { return m_bundle; }
+    // The sheet item that shows the picture of the index from 1 (0: none).
+    std::uint32_t GetPictureItem(LONG index) const;
 
 private:
     void DeleteBundle();
+    // Which sheet item shows which picture: the item ids of the sheet's page in picture order, each found
+    // by the item id its picture comes from.
+    void MapPictures(const TdocDocument& sheet);
 
     TFilePath m_bundle;
     LONG m_pictures = 0;
@@ -72,4 +82,8 @@ private:
     UINT m_stylesheetId = kSheetStylesheet;
     TContactSheet m_sheet;
     std::unique_ptr<TdocDocument> m_sheetDocument;
+    KvwItemIdList m_ids;
+    // The sheet items by picture (index from 0), and the picture to focus once the sheet is built.
+    std::vector<std::uint32_t> m_pictureItems;
+    LONG m_focusPicture = 0;
 };

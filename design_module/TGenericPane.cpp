@@ -1,5 +1,7 @@
 #include "TGenericPane.h"
 
+#include "DesignMarkers.h"
+
 #include "plugin_framework/CodecTable.h"
 #include "plugin_framework/PackedColor.h"
 #include "plugin_framework/TDBufDocument.h"
@@ -17,34 +19,6 @@ namespace {
 
 // The pages the pane shows are read as previews at this profile, at quality 0.
 constexpr DWORD kPaneCodecProfile = 4096;
-constexpr const wchar_t* kKindPath = L"metadata/property[@name = 'kind']";
-// What the user interface puts into a page: helpers of the template, the focus frame and the overlays.
-// None of them belongs in a copy made for output.
-constexpr std::array<const wchar_t*, 3> kInterfaceKinds = {L"UI_Helper", L"UI_Focus", L"UI_Selector"};
-
-bool IsInterfaceItem(const TdocItem& item) {
-    TString kind;
-    if (item.GetStringProperty(kKindPath, kind, 0) != 1)
-        return false;
-    return std::any_of(kInterfaceKinds.begin(), kInterfaceKinds.end(),
-                       [&](const wchar_t* name) { return kind.Compare(name) == 0; });
-}
-
-void StripInterfaceItems(TdocDocument& document) {
-    for (LONG index = 0; index < document.GetPageCount(); ++index) {
-        std::unique_ptr<TdocPage> page(document.GetPage(index));
-        if (!page)
-            continue;
-        for (LONG item = 0;;) {
-            std::unique_ptr<TdocItem> found(page->GetItem(item));
-            if (!found)
-                break;
-            // A removed item's place is taken by the next one.
-            if (!IsInterfaceItem(*found) || gdedRemoveItem(found->GetHandle()) != 1)
-                ++item;
-        }
-    }
-}
 
 } // namespace
 
@@ -77,8 +51,16 @@ bool TGenericPane::BindIterator(HWND window) {
     TString codec;
     BuildCodecParameters(codec, true, kPaneCodecProfile, 0);
     m_iterator->SetMediaContext(codec);
+    m_iterator->SetProgressCallback(m_progress, m_progressUser);
     m_iteratorWindow = window;
     return true;
+}
+
+void TGenericPane::SetLoadingProgress(TDBufPageIterator::ProgressProc progress, void* user) {
+    m_progress = progress;
+    m_progressUser = user;
+    if (m_iterator)
+        m_iterator->SetProgressCallback(progress, user);
 }
 
 void TGenericPane::ForgetDocument() {
@@ -228,7 +210,7 @@ std::unique_ptr<TdocDocument> TGenericPane::CleanCopy() {
     m_iterator->UnlockDocument();
     // The copy is no one else's: it is cleaned without the lock.
     if (copy)
-        StripInterfaceItems(*copy);
+        designmarkers::StripItems(*copy, designmarkers::Strip::kMarkersAndHelpers);
     return copy;
 }
 

@@ -87,6 +87,8 @@ public:
     // A copy of the shown document without the marker and helper items, owned by the caller; null when
     // nothing is shown or the copy fails.
     std::unique_ptr<TdocDocument> CleanCopy();
+    // Told the progress of each render of the pane's pages (kept when the iterator starts afresh).
+    void SetLoadingProgress(TDBufPageIterator::ProgressProc progress, void* user);
 
     // TControllerGenericPane::TPane.
     TdocDocument* GetFrontDocument() const override { return m_document; }
@@ -127,6 +129,8 @@ protected:
     TdocDocument* m_document = nullptr;
     HWND m_iteratorWindow = nullptr;
     UINT m_controlId = 0;
+    TDBufPageIterator::ProgressProc m_progress = nullptr;
+    void* m_progressUser = nullptr;
 
 private:
     static void OnLayoutTick(void* pane);

@@ -31,6 +31,8 @@ constexpr LONG kNotifyWindowSide = 2;
 // The zoom pop-up returns the chosen command and sits with its bottom right corner at the point.
 constexpr UINT kZoomPopupFlags = TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN;
 constexpr DWORD kCodecProfile = 0x1000;
+// The loading progress is told in percent.
+constexpr DWORD kProgressWhole = 100;
 constexpr DWORD kItemServiceAllData = 0xFFFFFFFF;
 
 // The toolbar cells: the function strip (bitmap 4001) and the view strip (bitmap 4003), four cells per
@@ -472,7 +474,20 @@ bool TKvwDesignModule::CreatePanes() {
     m_singlePage->SetZoomCommand(kZoomFit);
     SendZoomLabel();
     m_singlePage->SetMode(1);
+    m_singlePage->SetLoadingProgress(&TKvwDesignModule::OnLoadingProgress, this);
     return true;
+}
+
+void TKvwDesignModule::OnLoadingProgress(void* module, DWORD percent) {
+    static_cast<TKvwDesignModule*>(module)->SendLoadingProgress(percent);
+}
+
+void TKvwDesignModule::SendLoadingProgress(DWORD percent) {
+    DWORD words[2] = {std::min(percent, kProgressWhole), kProgressWhole};
+    Send(kCommandUpdate, kPageLabel, 0, reinterpret_cast<KvwWord>(words), 2, kUpdateStateWord, 0,
+         kComponentKind);
+    if (percent >= kProgressWhole)
+        Send(kCommandUpdate, kPageLabel, 0, 0, 0, kUpdateStateWord, 0, kComponentKind);
 }
 
 KvwResult TKvwDesignModule::OpenDesign() {
@@ -503,11 +518,36 @@ void TKvwDesignModule::OnLayoutDocumentSet() {
     SendPageLabel();
 }
 
+KvwItemId TKvwDesignModule::GetPageItem(LONG page) const {
+    if (!m_designOpen || !m_layouts)
+        return 0;
+    const std::map<LONG, KvwItemId> pages = m_layouts->GetPageItems();
+    auto it = pages.find(page);
+    return it == pages.end() ? 0 : it->second;
+}
+
+LONG TKvwDesignModule::GetPageOfItem(KvwItemId item) const {
+    if (!m_designOpen || !m_layouts || item == 0)
+        return 0;
+    for (const auto& [page, id] : m_layouts->GetPageItems())
+        if (id == item)
+            return page;
+    return 0;
+}
+
 void TKvwDesignModule::ShowLayoutDocument() {
     if (!m_layouts)
         return;
     if (m_singlePage)
         m_singlePage->ShowDocument(m_layouts->GetLayoutDocument());
+    // The contact sheet shows the pages' pictures, which the host asks this module for.
+    if (m_contactSheet) {
+        KvwItemIdList pages;
+        for (const auto& [page, id] : m_layouts->GetPageItems())
+            pages.push_back(id);
+        m_contactSheet->ShowPages(pages);
+        m_contactSheet->ShowPage(GetShownPage());
+    }
     const int chosen = m_templates.Find(m_layouts->GetTemplatePath());
     if (m_properties && chosen >= 0)
         m_properties->SelectTemplate(chosen);
@@ -531,6 +571,9 @@ void TKvwDesignModule::CloseDesign() {
     if (!m_designOpen)
         return;
     CancelQueuedRenders();
+    // The sheet lets go of the closed design's pages before they go.
+    if (m_contactSheet)
+        m_contactSheet->ShowPages({});
     if (m_layouts)
         m_layouts->Close();
     m_designOpen = false;

@@ -7,6 +7,7 @@
 #include "CKvwMenuResource.h"
 #include "DesignParts.h"
 #include "TKorvelDbPrefs.h"
+#include "TPageFolder.h"
 #include "TTemplateList.h"
 #include "TUserOptions.h"
 
@@ -172,6 +173,9 @@ public:
     void ForgetShownDocument();
     // Shows the page (from 1) of the open design in the panes; a page outside the layout does nothing.
     void GoToPage(LONG page) { MovePage(page - GetShownPage()); }
+    // The page item of the open design's page (0: none), and the page of one of its page items (0: none).
+    KvwItemId GetPageItem(LONG page) const;
+    LONG GetPageOfItem(KvwItemId item) const;
     // The template of the list's index chosen in the properties panel; an index outside the list (none
     // chosen) does nothing.
     void ChooseTemplate(int index);
@@ -180,6 +184,8 @@ public:
 
     // The page label ("Page 2 of 5" from the language library's format) and the navigation states.
     void SendPageLabel();
+    // The single page's loading progress as the command's progress {percent, 100}; at 100 the end form.
+    void SendLoadingProgress(DWORD percent);
 
     // A page of the open design rendered for the host at the size: 2 when queued, 1 when the host does
     // not describe the item or the size is not positive, 0x1008 without a render document or a running
@@ -191,8 +197,9 @@ public:
     KvwResult CancelPageRender(KvwItemId item = 0);
     // A progress notice (0xB42F) of the oldest outstanding request; the value is deleted.
     bool ReportRenderProgress(DWORD* value);
-    // The folder the rendered pages are written to (ends with a separator); empty before start-up.
-    const TString& GetRenderFolder() const { return m_renderFolder; }
+    // The folder the rendered pages are written to (ends with a separator): the module's temporary folder,
+    // empty before a page was rendered.
+    const TString& GetRenderFolder() const { return m_pageFolder.GetPath(); }
     // Requests queued and not yet answered or dropped.
     std::size_t GetPendingRenders() const;
     // Clears the renderer's queue (a view switch, a new layout); every request not yet answered gets its
@@ -268,6 +275,7 @@ private:
 
     static LONG OnRenderFinished(TMessageInfo* info, void* context);
     static LONG OnRenderProgress(TMessageInfo* info, void* context);
+    static void OnLoadingProgress(void* module, DWORD percent);
 
     std::unique_ptr<IDesignParts> m_parts;
     TFilePath m_moduleFolder;
@@ -299,9 +307,7 @@ private:
     std::unique_ptr<TdocDocument> m_renderDocument;
     std::vector<RetiredDocument> m_retiredDocuments;
     std::map<DWORD, PageTask> m_pageTasks;
-    TString m_renderFolder;
-    // The pages go to a folder of their own under the fallback root, deleted with the module.
-    bool m_fallbackRenderFolder = false;
+    TPageFolder m_pageFolder;
     // The checked request OnRenderPage is called for, or null.
     const PageTask* m_pendingRequest = nullptr;
 };

@@ -13,17 +13,12 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace KvwDesign;
 
 namespace {
 
 constexpr DWORD kAllSourceData = 0xFFFFFFFF;
-// The renderer library reads its contexts as "key=value;" pairs: a folder whose name holds a ';' cannot
-// be named in one, so the pages go to a folder of the fallback root instead.
-constexpr const wchar_t* kFallbackTempRoot = L"/tmp/";
-constexpr const wchar_t* kFallbackFolder = L"KorvelDesignPages";
 constexpr DWORD kProgressScale = 100;
 // The result of a request that the renderer skipped, refusing renders until it was ready again.
 constexpr LONG kRenderSkipped = -1;
@@ -33,11 +28,6 @@ void TraceItem(const char* format, KvwItemId item) {
     char text[96];
     std::snprintf(text, sizeof(text), format, static_cast<std::uint64_t>(item));
     OutputDebugStringA(text);
-}
-
-bool HoldsContextSeparator(const TString& path) {
-    const std::wstring text = static_cast<const wchar_t*>(path);
-    return text.find_first_of(L";,=") != std::wstring::npos;
 }
 
 } // namespace
@@ -58,6 +48,10 @@ KvwResult TKvwDesignModule::AcceptPageRequest(DWORD id, KvwWord p1, KvwWord p2, 
     const auto* wanted = reinterpret_cast<const LONG*>(p3);
     if (!wanted || wanted[0] == 0 || wanted[1] == 0 || p5 != kKvwRecordSize ||
         source.type != HostRequests::kDesignPageType)
+        return kKvwBadPageRequest;
+    // Only the open design's own pages are drawn: a page of another design, closed or never opened here,
+    // would be drawn from this design's layout under its id.
+    if (GetPageOfItem(item) == 0)
         return kKvwBadPageRequest;
     const graphtypes::TSize_T<double> size(static_cast<double>(wanted[0]), static_cast<double>(wanted[1]));
     PageTask task;
@@ -93,8 +87,9 @@ KvwResult TKvwDesignModule::OnRenderPage(KvwItemId item, const graphtypes::TSize
     TString path;
     if (!ClaimPagePath(page, path))
         return kKvwInvalidArgument;
+    // The renderer is told the file by a path its context string can carry; the module keeps its own.
     TFilePath location;
-    location.Set(path);
+    location.Set(m_pageFolder.ContextPath(path));
     BuildFilePageContext(location, request->m_context, size);
 
     TString codec;
@@ -147,39 +142,19 @@ bool TKvwDesignModule::ClaimPagePath(LONG page, TString& path) {
     TString base;
     base.Format(L"design_p%d", page);
     TFilePath location;
-    if (m_renderFolder.IsEmpty()) {
-        TFilePath folder;
-        if (!GetPluginTempFolder(folder))
-            return false;
-        m_renderFolder = folder.GetPath();
-        if (HoldsContextSeparator(m_renderFolder)) {
-            TString fallback;
-            fallback.Format(L"%ls%ls-%u/", kFallbackTempRoot, kFallbackFolder,
-                            static_cast<unsigned>(getuid()));
-            TFilePath fallbackFolder;
-            fallbackFolder.Set(fallback);
-            if (!EnsureFolder(fallbackFolder) || !fallbackFolder.IsFolder())
-                return false;
-            m_renderFolder = fallback;
-            m_fallbackRenderFolder = true;
-        }
-    }
-    if (!m_fallbackRenderFolder) {
-        if (!MakeUniqueFileName(base, L"png", location))
-            return false;
-    } else if (!MakeUniqueFileNameIn(m_renderFolder, base, L"png", location)) {
+    if (!m_pageFolder.Open() || !MakeUniqueFileNameIn(m_pageFolder.GetPath(), base, L"png", location))
         return false;
-    }
     path = location.GetPath();
     return true;
 }
 
 void TKvwDesignModule::DeleteRenderedFile(const TString& path) const {
     // Only what the module claimed in its own folder is ever deleted.
-    if (path.IsEmpty() || m_renderFolder.IsEmpty() || path.GetLength() <= m_renderFolder.GetLength())
+    const TString& own = m_pageFolder.GetPath();
+    if (path.IsEmpty() || own.IsEmpty() || path.GetLength() <= own.GetLength())
         return;
     const std::wstring text = static_cast<const wchar_t*>(path);
-    const std::wstring folder = static_cast<const wchar_t*>(m_renderFolder);
+    const std::wstring folder = static_cast<const wchar_t*>(own);
     if (text.compare(0, folder.size(), folder) != 0 || text.find(L'/', folder.size()) != std::wstring::npos ||
         text.find(L"..", folder.size()) != std::wstring::npos)
         return;
@@ -247,7 +222,8 @@ bool TKvwDesignModule::OnMsgPageRendered(TRndrData* finished) {
     }
     // Skipped, or ended by an abort meant for another item's render (this task was not cancelled, or it
     // would have been discarded): rendered again.
-    const bool endedByAnother = finished->m_result == kRenderSkipped || finished->m_result == kRenderCancelled;
+    const bool endedByAnother =
+        finished->m_result == kRenderSkipped || finished->m_result == kRenderCancelled;
     if (endedByAnother && it->second.requeued < kMaxRequeues && Requeue(id)) {
         ForgetTasksUpTo(id);
         return true;
@@ -352,9 +328,4 @@ void TKvwDesignModule::FreeRenderDocuments() {
     for (auto& [id, task] : m_pageTasks)
         DiscardTask(id, task, true);
     m_pageTasks.clear();
-    if (m_fallbackRenderFolder && !m_renderFolder.IsEmpty()) {
-        TFilePath folder;
-        folder.Set(m_renderFolder);
-        DeleteFolderTree(folder, true);
-    }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "filters/CPravonFilterCMLEngine.h"
+#include "filters/CPravonFilterLut.h"
 #include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 #include "platform/zov/KVCM.h"
@@ -29,7 +30,8 @@ public:
     IPravonError* FilterColorSpace(IPravonDataSource* source, ChangeColorSpace* change) override;
     // Converts the whole tile. A source whose samples or channels are not what the conversion reads, or an
     // output colour space of 0, gives PravonKind::kUnsupportedColorSpace and converts nothing; without an
-    // engine, PravonKind::kInvalidState.
+    // engine, PravonKind::kInvalidState. Lookup-table stages that feed this one are read through (see
+    // CPravonFilterLut::SetReadThrough): their source's pixels go through their tables on the way in.
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
     // The whole tile is converted from the source, which has the output's geometry.
     bool WritesWholeInvalidArea() const override { return true; }
@@ -68,6 +70,8 @@ protected:
 
 private:
     bool NeedsFiltering() const;
+    // The tile converted from the run's source, mapped through the run's tables a few rows at a time.
+    IPravonError* ConvertThroughRun(const COutputTile& out, std::size_t inPixel, std::size_t outPixel);
     bool HasSource() const;
     IPravonError* SendWholeSourceChanged();
 
@@ -76,4 +80,8 @@ private:
     mutable bool m_needsConfigure = false;
     CPravonFilterCMLEngine::Holder m_engine;
     mutable HKVCMCML m_object = nullptr;
+    CPravonFilterLut::CRun m_run;
+    // Rows mapped through the run, kept from tile to tile: a buffer made for every tile would grow and
+    // shrink the allocator's heap, which locks the process's memory map against every other thread.
+    std::vector<BYTE> m_strip;
 };

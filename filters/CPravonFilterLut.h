@@ -1,11 +1,13 @@
 // Maps every sample of its single source through a lookup table per channel. Up to four tables are given
 // at any input and output depth from 1 to 16 bits; they are resampled once to the source's depth and
-// applied tile by tile.
+// applied tile by tile. Lookup-table stages that feed one another are composed into one table (CRun): the
+// last of them reads the first one's source, and those before it make no tiles.
 #pragma once
 
 #include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
 
+#include <cstdint>
 #include <vector>
 
 class CPravonFilterLut : public CPravonFilterBase {
@@ -34,6 +36,47 @@ public:
     // PravonKind::kOutOfRange; a null array or entry PravonKind::kBadArgument.
     IPravonError* GetLUT(WORD* const* tables, LONG inputBits, LONG outputBits, LONG count) const;
 
+    // Whether a stage after this one that maps pixels (a further lookup-table stage, a colour conversion)
+    // may read this stage's source and apply its tables itself, so that this stage makes no tiles. On at
+    // first; off, the stage makes its own tiles as any filter does (the road the composition is measured
+    // against). The pixels are the same either way.
+    void SetReadThrough(bool allowed) { m_readThrough = allowed; }
+    bool GetReadThrough() const { return m_readThrough; }
+
+    // The lookup-table stages that feed a consumer, composed into one table per channel: a consumer that maps
+    // pixels reads the run's source and maps it through the composed tables itself, and the stages of the run
+    // make no tiles. Disabled and pass-through stages between them pass their source on and are looked
+    // through. Each table maps a sample to a sample of the same depth, so the composition is exact.
+    class CRun {
+    public:
+        // The run of stages that ends at source, then last (the consumer's own tables) when given. A stage
+        // that does not let consumers read through it, or whose tables cannot map the colour space, ends the
+        // run above it: it is read as before and reports its own errors. The tables are composed again only
+        // when a stage of the run or one of their tables changed.
+        IPravonError* Find(IPravonDataSource* source, LONG colorSpace, CPravonFilterLut* last);
+        // What the first stage of the run reads; source itself when the run holds no stage above last.
+        IPravonDataSource* GetSource() const { return m_source; }
+        // Whether the run holds any stage (last included).
+        bool Maps() const { return !m_links.empty(); }
+        // count pixels of the colour space through the composed tables; from and to may be the same.
+        void MapRow(const BYTE* from, BYTE* to, LONG count) const;
+
+    private:
+        struct Link {
+            CPravonFilterLut* stage = nullptr;
+            std::uint64_t version = 0;
+            bool operator==(const Link&) const = default;
+        };
+        std::vector<Link> m_links; // the stage that reads the run's source first
+        IPravonDataSource* m_source = nullptr;
+        LONG m_bits = 0;
+        LONG m_channels = 0;
+        std::vector<WORD> m_tables[kMaxTables];
+        // For 16-bit RGB the three tables interleaved, entry 3v + c for channel c, with a spare entry at the
+        // end: eight samples of any channels are looked up at once.
+        std::vector<WORD> m_interleaved;
+    };
+
 protected:
     bool WritesWholeInvalidArea() const override { return true; }
     IPravonError* ProcessTile(IPravonTile* tile, CProcessInfo* info) override;
@@ -46,9 +89,13 @@ private:
 
     // Each installed table holds 2^input bits entries and one spare, a copy of the last.
     std::vector<WORD> m_stored[kMaxTables];
+    // Moves on with every change of the installed tables, to a number no other stage's tables had.
+    std::uint64_t m_version = 0;
+    bool m_readThrough = true;
     std::vector<WORD> m_working[kMaxTables];
     bool m_rebuild = true;
     LONG m_inputBits = 0;
     LONG m_outputBits = 0;
     LONG m_sourceBits = 0;
+    CRun m_run;
 };

@@ -5,7 +5,7 @@
 // base itself. The fixed profile is never written.
 #include "rawlib/pipeline/CCameraProfileGen.h"
 #include "rawlib/pipeline/KvCameraProfileFile.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -90,6 +90,21 @@ bool TCodecHidWnd::ProcessComplete(KvwItemId item, DWORD requestId) {
     return true;
 }
 
+bool TCodecHidWnd::StopWaiting(KvwItemId item) {
+    bool waited = false;
+    for (DWORD requestId : {KvwPluginRequest::kPreview, KvwPluginRequest::kFullImage}) {
+        auto it = m_waiters.find({requestId, item});
+        if (it == m_waiters.end())
+            continue;
+        std::erase_if(it->second, [](const TRefPtr<TCodecRequest>& w) { return !w->IsPending(); });
+        if (it->second.empty())
+            m_waiters.erase(it);
+        else
+            waited = true;
+    }
+    return !waited;
+}
+
 void TCodecHidWnd::OnProgress(KvwWord) {}
 
 std::size_t TCodecHidWnd::WaiterCount() const {

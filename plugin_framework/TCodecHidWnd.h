@@ -2,7 +2,8 @@
 // their request records to it; its handlers ask the host on the user-interface thread, and the records
 // that wait for the host's completion are kept per request id and item, where the module's pre-dispatch
 // finds them: every full-image or preview waiter of an item completes at once, output waiters one at a
-// time, oldest first.
+// time, oldest first. An image waiter whose requester stopped waiting (its load was cancelled) leaves when
+// its release arrives; the host hears that nobody waits only when no other image waiter of the item is left.
 #pragma once
 
 #include "TImageRequests.h"
@@ -45,6 +46,10 @@ public:
     // Progress of the host (message 0x20000201); the framework does nothing with it.
     void OnProgress(KvwWord data);
     std::size_t WaiterCount() const;
+
+protected:
+    // Drops the image waiters of the item whose requesters no longer wait; true when none is left.
+    bool StopWaiting(KvwItemId item) override;
 
 private:
     static LONG OnLoadFullImage(TMessageInfo* info, void* context);

@@ -85,6 +85,24 @@ bool FindItemBounds(const TdocPage& page, LONG itemId, TRect_T<double>& bounds) 
     }
 }
 
+// The number (from 1) of the document's page with the id that holds the box, with the page's size and the
+// box's bounds; the page given first is looked at first. 0 when no page holds it.
+LONG FindBox(const TdocDocument& document, LONG pageCount, LONG first, LONG pageId, LONG itemId,
+             TSize_T<double>& pageSize, TRect_T<double>& bounds) {
+    const auto holds = [&](LONG number) {
+        std::unique_ptr<TdocPage> page(document.GetPage(number - 1));
+        return page && page->GetLongProperty() == pageId && page->GetSize(pageSize) &&
+               FindItemBounds(*page, itemId, bounds);
+    };
+    if (first >= 1 && first <= pageCount && holds(first))
+        return first;
+    for (LONG number = 1; number <= pageCount; ++number) {
+        if (number != first && holds(number))
+            return number;
+    }
+    return 0;
+}
+
 } // namespace
 
 TDBufPageIterator::TDBufPageIterator() : m_frameColour(PackedColor::SetFlagByte(GetSysColor(COLOR_3DFACE))) {}
@@ -309,18 +327,26 @@ void TDBufPageIterator::OnItemImageLoaded(LONG pageId, LONG itemInPage) {
         return;
     TSize pageSize;
     TRect_T<double> bounds;
-    bool found = false;
+    LONG page = 0;
     {
         TOrderedLock guard(m_documentLock, TLockRank::kDocument);
         TdocDocument* back = m_document ? m_document->GetSource() : nullptr;
-        std::unique_ptr<TdocPage> page(back && m_currentPage >= 1 && m_currentPage <= m_pageCount
-                                           ? back->GetPage(m_currentPage - 1)
-                                           : nullptr);
-        found = page && page->GetLongProperty() == pageId && page->GetSize(pageSize) &&
-                FindItemBounds(*page, itemInPage, bounds);
+        if (back)
+            page = FindBox(*back, m_pageCount, m_currentPage, pageId, itemInPage, pageSize, bounds);
+    }
+    if (page == 0)
+        return;
+    if (page != m_currentPage) {
+        // Another page's preview still shows what was there before the picture: it renders again when its
+        // page is shown.
+        TOrderedLock guard(m_previewsLock, TLockRank::kPreviews);
+        auto preview = m_previews.find(page);
+        if (preview != m_previews.end())
+            preview->second->SetDirty(true);
+        return;
     }
     TSize fitted;
-    if (!found || !FitPage(pageSize, m_documentSize, fitted))
+    if (!FitPage(pageSize, m_documentSize, fitted))
         return;
     const double scaleX = fitted.cx / pageSize.cx, scaleY = fitted.cy / pageSize.cy;
     const TRect invalid(Scaled(bounds.left, scaleX), Scaled(bounds.top, scaleY), Scaled(bounds.right, scaleX),
@@ -476,6 +502,7 @@ void TDBufPageIterator::Reset() {
     m_pageChangedUser = nullptr;
     m_progress = nullptr;
     m_progressUser = nullptr;
+    m_progressOpen = false;
     m_started = false;
 }
 
@@ -525,6 +552,10 @@ LONG TDBufPageIterator::OnRenderFinished(TMessageInfo* info, void* context) {
     auto* request = dynamic_cast<TDBufPageRequest*>(owned.Get());
     if (!request)
         return 1;
+    // A render's notices come before its end: one that ended short of complete (cancelled, failed)
+    // still completes the progress its owner shows.
+    if (std::exchange(self->m_progressOpen, false) && self->m_progress)
+        self->m_progress(self->m_progressUser, kProgressComplete);
     if (self->IsStale(*request)) {
         // Its page renders again, unless a render of the whole page was queued after it.
         TOrderedLock guard(self->m_previewsLock, TLockRank::kPreviews);
@@ -544,8 +575,10 @@ LONG TDBufPageIterator::OnRenderFinished(TMessageInfo* info, void* context) {
 LONG TDBufPageIterator::OnRenderProgress(TMessageInfo* info, void* context) {
     auto* self = static_cast<TDBufPageIterator*>(context);
     std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(info->lParam));
-    if (value && self->m_progress)
+    if (value && self->m_progress) {
+        self->m_progressOpen = *value < kProgressComplete;
         self->m_progress(self->m_progressUser, *value);
+    }
     return 1;
 }
 

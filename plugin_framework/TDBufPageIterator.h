@@ -38,6 +38,8 @@ public:
 
     // The generation after a cancel: every request that finishes then is stale.
     static constexpr DWORD kNoGeneration = 0xFFFFFFFF;
+    // The progress of a render that is done.
+    static constexpr DWORD kProgressComplete = 100;
 
     TDBufPageIterator();
     // Shuts down when the owner did not.
@@ -89,10 +91,13 @@ public:
     bool InvalidateCurrentPage();
     void LockDocument();
     void UnlockDocument();
+    // Told each progress value of a render (percent); a render that ends before 100 is told 100 when it
+    // ends, so that its progress always completes.
     void SetProgressCallback(ProgressProc progress, void* user);
 
-    // The image-load manager tells that the picture of an item arrived: when the item is on the current
-    // page, the area of its bounds is rendered again into that page's preview.
+    // The image-load manager tells that the picture of a box (page id, item id within the page) arrived:
+    // on the current page the area of the box's bounds is rendered again into its preview; the preview of
+    // another page that holds the box is marked dirty, so that it is rendered again when it is shown.
     void OnItemImageLoaded(LONG pageId, LONG itemInPage);
 
     // The size of the current page's image: the page fitted into the document's target size, in whole
@@ -151,6 +156,8 @@ private:
     void* m_pageChangedUser = nullptr;
     ProgressProc m_progress = nullptr;
     void* m_progressUser = nullptr;
+    // A render told some progress and not yet 100.
+    bool m_progressOpen = false;
     // Written on the user-interface thread under the document lock; read there freely.
     std::unique_ptr<TDBufDocument> m_document;
     TCritSection m_documentLock;

@@ -30,7 +30,7 @@ public:
 
     KvwItemId GetItemId() const { return m_itemId; }
     TSyncEvent& GetEvent() { return m_done; }
-    bool IsPending() const;
+    bool IsPending() const override;
     // The requester no longer waits.
     void StopWaiting();
     // A completion of the host; nothing unless the record waits for one.

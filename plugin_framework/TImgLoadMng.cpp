@@ -2,6 +2,7 @@
 
 #include "HostLink.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -73,8 +74,8 @@ void TImgLoadMng::Unsubscribe(LONG subscriber) {
     for (auto& [item, record] : m_states) {
         if (record.subscribers.erase(subscriber) == 0)
             continue;
-        // Examined afresh by the next check.
-        if (record.state == kLoading)
+        // Examined afresh by the next check; while others wait for it, it goes on loading for them.
+        if (record.state == kLoading && record.subscribers.empty())
             record.state = kIdle;
     }
 }
@@ -100,12 +101,20 @@ LONG TImgLoadMng::InternalCheckImageState(KvwItemId item, const CKvwSizeRecord& 
         std::lock_guard<std::mutex> guard(m_stateLock);
         auto it = m_states.find(item);
         if (it != m_states.end()) {
-            if (Area(wanted) < Area(it->second.wanted) && it->second.state == kLoadedState)
+            ItemState& record = it->second;
+            if (record.state == kLoadedState &&
+                (Area(wanted) < Area(record.wanted) || Area(wanted) <= record.answeredArea))
                 return kLoaded;
-            it->second.subscribers.insert(subscriber);
-            it->second.state = kLoading;
+            record.subscribers[subscriber].insert(Box{pageId, itemInPage});
+            record.state = kLoading;
+            record.checkedArea = Area(wanted);
         } else {
-            m_states.emplace(item, ItemState{wanted, kLoading, {subscriber}, pageId, itemInPage});
+            ItemState record;
+            record.wanted = wanted;
+            record.state = kLoading;
+            record.checkedArea = Area(wanted);
+            record.subscribers[subscriber].insert(Box{pageId, itemInPage});
+            m_states.emplace(item, std::move(record));
         }
     }
     const LONG result = CheckImageLoaded(item, wanted, cancel);
@@ -138,23 +147,25 @@ LONG TImgLoadMng::CheckImageLoaded(KvwItemId item, const CKvwSizeRecord& wanted,
 
 void TImgLoadMng::OnImageLoaded(KvwItemId item) {
     std::lock_guard<std::recursive_mutex> guard(m_subscriberLock);
-    std::set<LONG> interested;
-    LONG pageId = 0, itemInPage = 0;
+    std::map<LONG, std::set<Box>> interested;
     {
         std::lock_guard<std::mutex> states(m_stateLock);
         auto it = m_states.find(item);
         if (it == m_states.end() || it->second.state != kLoading)
             return;
         it->second.state = kLoadedState;
-        pageId = it->second.pageId;
-        itemInPage = it->second.itemInPage;
+        // The host has answered for this area: a preview it made smaller is what the item has.
+        it->second.answeredArea = std::max(it->second.answeredArea, it->second.checkedArea);
         interested = it->second.subscribers;
     }
-    // Looked up one by one: a callback may unsubscribe another subscriber.
-    for (LONG subscriber : interested) {
-        auto found = m_subscribers.find(subscriber);
-        if (found != m_subscribers.end())
-            found->second.callback(found->second.context, pageId, itemInPage);
+    // Looked up before each box: a callback may unsubscribe another subscriber, or itself.
+    for (const auto& [subscriber, boxes] : interested) {
+        for (const Box& box : boxes) {
+            auto found = m_subscribers.find(subscriber);
+            if (found == m_subscribers.end())
+                break;
+            found->second.callback(found->second.context, box.first, box.second);
+        }
     }
 }
 

@@ -37,6 +37,17 @@ bool Succeeded(IPravonError* error) {
     return !PravonErrorPtr(error);
 }
 
+// 65535 / 255: a 16-bit sample over this, rounded, is its 8-bit level.
+constexpr unsigned kWideStep = 257;
+
+// 16-bit samples (the low byte first, as the imaging framework keeps them) as 8-bit levels.
+void NarrowRow(const BYTE* wide, std::size_t samples, BYTE* narrow) {
+    for (std::size_t i = 0; i < samples; ++i) {
+        const unsigned value = wide[2 * i] | static_cast<unsigned>(wide[2 * i + 1]) << 8;
+        narrow[i] = static_cast<BYTE>((value + kWideStep / 2) / kWideStep);
+    }
+}
+
 } // namespace
 
 LONG CodecQualityLevel(LONG quality) {
@@ -241,22 +252,31 @@ bool TQwCodecPravon::Read(DWORD format, LONG alignment, IIproCodecSink* sink) {
         !Succeeded(source->GetColorSpace(&colorSpace)))
         return false;
     const LONG channels = PravonColorSpace::Channels(colorSpace);
-    // The conversions read 8-bit samples.
-    if (PravonColorSpace::BitsPerSample(colorSpace) != 8 || channels < 1 || width < 1 || height < 1)
+    const LONG bits = PravonColorSpace::BitsPerSample(colorSpace);
+    // The conversions read 8-bit samples; 16-bit ones are brought down to 8 bits first.
+    if ((bits != 8 && bits != 16) || channels < 1 || width < 1 || height < 1)
         return false;
     TCodecReadBuffer buffer;
     if (!buffer.Allocate(format, alignment, m_wantedWidth, m_wantedHeight))
         return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+    const std::size_t samplesPerRow = static_cast<std::size_t>(width) * channels;
+    const std::size_t rowBytes = samplesPerRow * static_cast<std::size_t>(bits / 8);
     const LONG rows = std::min(height, m_wantedHeight);
     const LONG band = static_cast<LONG>(std::clamp<std::size_t>(kBandBytes / rowBytes, 1, rows));
     std::vector<BYTE> pixels(rowBytes * band);
+    std::vector<BYTE> narrow(bits == 16 ? samplesPerRow : 0);
     for (LONG top = 0; top < rows; top += band) {
         const LONG count = std::min(band, rows - top);
         if (!Succeeded(source->GetData(PravonRect{0, top, width, top + count}, pixels.data(), rowBytes)))
             return false;
-        for (LONG r = 0; r < count; ++r)
-            buffer.PutRow(top + r, pixels.data() + rowBytes * r, width, channels, m_mode);
+        for (LONG r = 0; r < count; ++r) {
+            const BYTE* row = pixels.data() + rowBytes * r;
+            if (bits == 16) {
+                NarrowRow(row, samplesPerRow, narrow.data());
+                row = narrow.data();
+            }
+            buffer.PutRow(top + r, row, width, channels, m_mode);
+        }
     }
     const std::vector<BYTE>& bytes = buffer.GetBytes();
     return sink->SetSize(bytes.size()) && sink->Write(bytes.data(), bytes.size(), 0);

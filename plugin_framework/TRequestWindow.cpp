@@ -113,9 +113,14 @@ void TRequestWindow::DropQueued() {
 }
 
 LONG TRequestWindow::OnReleaseItem(TMessageInfo* info, void*) {
+    auto* window = info ? dynamic_cast<TRequestWindow*>(FromHandle(info->hwnd)) : nullptr;
     const std::unique_ptr<TArgsReleaseItem> release = std::move(TakeEntry(info).release);
-    if (release && release->requester)
+    if (release && window && window->StopWaiting(release->item) && release->requester)
         release->requester->SendToHost(KvwPluginRequest::kStopWaiting, KvwItemIdLow(release->item),
                                        KvwItemIdHigh(release->item), 0, 0, 0, 0, 0, kKvwFrameworkRequestTag);
     return 1;
+}
+
+bool TRequestWindow::StopWaiting(KvwItemId) {
+    return true;
 }

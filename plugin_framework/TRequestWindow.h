@@ -23,6 +23,8 @@ public:
     virtual void Complete(KvwItemId item, DWORD requestId) = 0;
     // No completion will come (the window goes, or the module closes): a requester still waiting wakes.
     virtual void Drop() {}
+    // Its requester still waits for it.
+    virtual bool IsPending() const { return true; }
 };
 
 // What a release message carries: not counted, deleted by its handler (or when the window goes).
@@ -60,9 +62,12 @@ public:
     }
 
 protected:
-    // The handler of the release message: tells the host, through the record's requester, that nobody
-    // waits for the item any more (0x10000012), and deletes the record.
+    // The handler of the release message: unless StopWaiting answers false, tells the host, through the
+    // record's requester, that nobody waits for the item any more (0x10000012); deletes the record.
     static LONG OnReleaseItem(TMessageInfo* info, void* context);
+    // On the window's thread, when a requester of the item has stopped waiting for it: whether nobody else
+    // waits for the item, so that the host may stop. True unless the window keeps waiters of its own.
+    virtual bool StopWaiting(KvwItemId item);
 
 private:
     // What one posted message carries: a counted request or a release record.

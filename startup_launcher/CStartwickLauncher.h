@@ -1,5 +1,7 @@
 // The launcher's one run: started with "/Startup" at log-on, it runs the importer once, waits for it to
-// end and removes its own Startup shortcuts, so that the next log-on does not run it again.
+// end and removes its own Startup shortcuts, so that the next log-on does not run it again. The Startup
+// folders are the desktop's autostart folders (platform/win/WinShellFolders.h), and the shortcut is the
+// desktop entry the build writes (Startwick.desktop.in).
 #pragma once
 
 #include "startup_launcher/IStartwickPlatform.h"
@@ -16,7 +18,7 @@ public:
     static constexpr const char* kCommonStartupKey =
         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
     static constexpr const char* kImporter = "KvtImport.exe";
-    static constexpr const char* kShortcut = "Startwick.lnk";
+    static constexpr const char* kShortcut = "Startwick.desktop";
     // The install folder is read into 260 bytes with its terminator; a longer one is refused, not cut.
     static constexpr std::size_t kInstallDirLimit = 259;
 

@@ -105,8 +105,9 @@ BOOL ScriptedCodec::Open(IproCodecHandle handle, const wchar_t* itemId) {
     if (picture == self.m_pictures.end())
         return FALSE;
     codec->item = id;
-    codec->wantedWidth = picture->second.width;
-    codec->wantedHeight = picture->second.height;
+    const bool stated = picture->second.statedWidth > 0 && picture->second.statedHeight > 0;
+    codec->wantedWidth = stated ? picture->second.statedWidth : picture->second.width;
+    codec->wantedHeight = stated ? picture->second.statedHeight : picture->second.height;
     return TRUE;
 }
 

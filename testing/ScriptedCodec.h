@@ -20,6 +20,10 @@ public:
         LONG width = 0;
         LONG height = 0;
         std::vector<BYTE> bgra;
+        // The size GetInfo reports before a size is set, when not 0 (a size the codec only states, as a
+        // host's source record may): Read still resamples the pixels above.
+        LONG statedWidth = 0;
+        LONG statedHeight = 0;
     };
     static Picture Solid(LONG width, LONG height, BYTE red, BYTE green, BYTE blue);
 

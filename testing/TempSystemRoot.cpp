@@ -5,16 +5,30 @@
 namespace kvtest {
 
 TempSystemRoot::TempSystemRoot() {
-    if (const char* previous = std::getenv("KV_SYSTEM_ROOT"))
-        m_previous = previous;
-    setenv("KV_SYSTEM_ROOT", m_folder.Path().c_str(), 1);
+    Set("KV_SYSTEM_ROOT", m_folder.Path());
+    Set("CUPS_SERVER", m_folder.File("no-print-server.sock"));
+    Set("XDG_CONFIG_HOME", m_folder.File("config"));
+    Set("XDG_CONFIG_DIRS", m_folder.File("xdg"));
+    Set("DISPLAY", std::nullopt);
+    Set("WAYLAND_DISPLAY", std::nullopt);
 }
 
 TempSystemRoot::~TempSystemRoot() {
-    if (m_previous)
-        setenv("KV_SYSTEM_ROOT", m_previous->c_str(), 1);
+    for (auto it = m_previous.rbegin(); it != m_previous.rend(); ++it) {
+        if (it->second)
+            setenv(it->first, it->second->c_str(), 1);
+        else
+            unsetenv(it->first);
+    }
+}
+
+void TempSystemRoot::Set(const char* name, const std::optional<std::string>& value) {
+    const char* previous = std::getenv(name);
+    m_previous.emplace_back(name, previous ? std::optional<std::string>(previous) : std::nullopt);
+    if (value)
+        setenv(name, value->c_str(), 1);
     else
-        unsetenv("KV_SYSTEM_ROOT");
+        unsetenv(name);
 }
 
 } // namespace kvtest

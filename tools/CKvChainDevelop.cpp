@@ -1,14 +1,20 @@
 #include "CKvChainDevelop.h"
 
 #include "CKvDemoHost.h"
+#include "CKvPictureWriter.h"
 
 #include "filters/CPravonFilterHistogram.h"
+#include "filters/CPravonFilterLut.h"
 #include "filters/CPravonFilterTransform.h"
 #include "platform/pravon/IPravonFilterChain.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
+#include "platform/win/WinPath.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
 
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -34,7 +40,16 @@ constexpr double kListAmountUnit = 0.05;
 constexpr WORD kFirstProcessedModel = 513;
 constexpr WORD kLastProcessedModel = 516;
 
+// The tile memory a development's images leave behind is kept for the next picture of this object: the
+// caches of a picture of about 40 megapixels (the source mosaic, the demosaiced and the converted picture)
+// come back to the next one without faulting in fresh memory.
+constexpr std::size_t kKeptTileMemory = std::size_t{768} << 20;
+
 } // namespace
+
+CKvChainDevelop::CKvChainDevelop() {
+    m_manager.GetTilePool().SetLimit(kKeptTileMemory);
+}
 
 CKvChainDevelop::~CKvChainDevelop() {
     // The chain first: it holds the processor's image as its source.
@@ -51,6 +66,9 @@ IPravonError* CKvChainDevelop::Open(const std::string& samplePath) {
     if (m_processor)
         m_processor->Destroy();
     m_processor = nullptr;
+    // The last picture's tiles go back to the pool before the next picture takes any.
+    m_image.reset();
+    m_tags.reset();
     // The loader is kept at hand: the raw processor looks among its sub-images.
     IPravonFileStream* rawStream = nullptr;
     if (IPravonError* e = IPravonFileStream::CreateFileStream(&rawStream))
@@ -170,8 +188,115 @@ IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG
     IPravonFilterChain* chain = nullptr;
     if (IPravonError* e = m_object->GetFilterChain(&chain))
         return e;
+    ApplyReadThrough();
     // The chain ends in display-encoded 16-bit samples: their high byte is the 8-bit value.
     return CKvDemoHost::PullRgb8(chain->GetOutput(), nullptr, rgb, width, height, progress);
+}
+
+void CKvChainDevelop::ApplyReadThrough() {
+    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
+            if (auto* lut = dynamic_cast<CPravonFilterLut*>(chain->GetStage(number)))
+                lut->SetReadThrough(m_readThrough);
+}
+
+IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG* height,
+                                            const std::function<void(LONG, LONG)>& progress) {
+    if (!m_object)
+        return PravonFail(0, PravonKind::kInvalidState, "no sample is open");
+    IPravonFilterChain* chain = nullptr;
+    if (IPravonError* e = m_object->GetFilterChain(&chain))
+        return e;
+    ApplyReadThrough();
+    IPravonDataSource* output = chain->GetOutput();
+    LONG w = 0, h = 0, colorSpace = 0, tileSize = 0;
+    if (IPravonError* e = output->GetSize(&w, &h))
+        return e;
+    if (IPravonError* e = output->GetColorSpace(&colorSpace))
+        return e;
+    if (IPravonError* e = output->GetTileSize(&tileSize))
+        return e;
+    if (colorSpace != PravonColorSpace::kRGB16 || tileSize < 1)
+        return PravonFail(0, PravonKind::kUnsupportedColorSpace, "the chain does not end in 16-bit RGB");
+    const LONG columns = (w + tileSize - 1) / tileSize, rows = (h + tileSize - 1) / tileSize;
+    const std::size_t rowWords = static_cast<std::size_t>(w) * 3;
+    std::vector<WORD> rowsOfTiles;
+    try {
+        rowsOfTiles.resize(rowWords * static_cast<std::size_t>(std::min(tileSize, h)));
+    } catch (const std::bad_alloc&) {
+        return PravonFail(0, PravonKind::kOutOfMemory, "no memory for a band of the picture");
+    }
+    for (LONG r = 0; r < rows; ++r) {
+        const LONG top = r * tileSize, count = std::min(tileSize, h - top);
+        for (LONG c = 0; c < columns; ++c) {
+            void* data = nullptr;
+            if (IPravonError* e = output->LockTile(c, r, &data, nullptr))
+                return e;
+            IPravonTile* tile = nullptr;
+            IPravonError* err = output->GetTile(c, r, &tile);
+            if (!err) {
+                const PravonRect rect = tile->GetRect();
+                const LONG tileRowBytes = tile->GetRowBytes();
+                for (LONG y = rect.top; y < rect.bottom; ++y)
+                    std::memcpy(rowsOfTiles.data() + static_cast<std::size_t>(y - top) * rowWords +
+                                    static_cast<std::size_t>(rect.left) * 3,
+                                static_cast<const BYTE*>(data) +
+                                    static_cast<std::size_t>(y - rect.top) * tileRowBytes,
+                                static_cast<std::size_t>(rect.right - rect.left) * 3 * sizeof(WORD));
+            }
+            err = IPravonError::Chain(err, output->UnlockTile(c, r));
+            if (err)
+                return err;
+            if (progress)
+                progress(r * columns + c + 1, rows * columns);
+        }
+        if (IPravonError* e = band(CBand{rowsOfTiles.data(), top, count, rowWords, w, h}))
+            return e;
+    }
+    *width = w;
+    *height = h;
+    return nullptr;
+}
+
+IPravonError* CKvChainDevelop::DevelopInto(const std::string& path, LONG* width, LONG* height,
+                                           const std::function<void(LONG, LONG)>& progress) {
+    std::unique_ptr<CKvPictureWriter> writer = CKvPictureWriter::Make(CKvPictureWriter::FormatOf(path));
+    return DevelopInto(*writer, path, width, height, progress);
+}
+
+IPravonError* CKvChainDevelop::DevelopInto(CKvPictureWriter& writer, const std::string& path, LONG* width,
+                                           LONG* height, const std::function<void(LONG, LONG)>& progress) {
+    std::string failure;
+    bool begun = false;
+    const auto writeFailure = [&] {
+        return PravonFail(0, PravonKind::kBadArgument, "cannot write " + path + ": " + failure);
+    };
+    IPravonError* err = DevelopBands(
+        [&](const CBand& band) -> IPravonError* {
+            if (!begun) {
+                // The profile the output was converted to goes into the file, so that a viewer shows its
+                // colours as meant.
+                const std::string profile = OutputProfile();
+                std::vector<BYTE> bytes;
+                if (!profile.empty()) {
+                    std::ifstream in(WinPath::ToNative(profile), std::ios::binary);
+                    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+                }
+                const std::size_t slash = profile.find_last_of("/\\");
+                if (!writer.Begin(path, band.width, band.height,
+                                  slash == std::string::npos ? profile : profile.substr(slash + 1), bytes,
+                                  &failure))
+                    return writeFailure();
+                begun = true;
+            }
+            if (!writer.WriteRows(band.rows, band.count, band.rowWords, &failure))
+                return writeFailure();
+            return nullptr;
+        },
+        width, height, progress);
+    if (!err && !writer.Finish(&failure))
+        err = writeFailure();
+    return err;
 }
 
 IPravonError* CKvChainDevelop::SetExposure(double ev) {

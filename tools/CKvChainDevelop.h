@@ -9,6 +9,7 @@
 #include "rawlib/pipeline/IKvnProcessRawVendor1.h"
 
 class CKvBrightness;
+class CKvPictureWriter;
 class CKvnFilterChain;
 
 #include <cstdint>
@@ -19,15 +20,46 @@ class CKvnFilterChain;
 
 class CKvChainDevelop {
 public:
-    CKvChainDevelop() = default;
+    CKvChainDevelop();
     ~CKvChainDevelop();
     CKvChainDevelop(const CKvChainDevelop&) = delete;
     CKvChainDevelop& operator=(const CKvChainDevelop&) = delete;
 
+    // The picture of the file, with its stored settings; a picture opened before goes, and its tile memory
+    // serves the next one's.
     IPravonError* Open(const std::string& samplePath);
     // The chain's output as 8-bit RGB; the object builds the chain on the first call.
     IPravonError* Develop(std::vector<BYTE>* rgb, LONG* width, LONG* height,
                           const std::function<void(LONG, LONG)>& progress);
+    // One band of the output: count rows from `top` of the width x height picture, 16-bit RGB samples
+    // (display-encoded), rowWords apart.
+    struct CBand {
+        const WORD* rows = nullptr;
+        LONG top = 0;
+        LONG count = 0;
+        std::size_t rowWords = 0;
+        LONG width = 0;
+        LONG height = 0;
+    };
+    using Band = std::function<IPravonError*(const CBand& band)>;
+    // The chain's output band after band from the top, a row of its tiles at a time, so that no copy of
+    // the whole picture is made; progress hears (tiles done, tiles in all).
+    IPravonError* DevelopBands(const Band& band, LONG* width, LONG* height,
+                               const std::function<void(LONG, LONG)>& progress);
+    // Develops into a picture file, PNG, JPEG or 16-bit TIFF by its name (CKvPictureWriter), with the output
+    // profile embedded; no file is left when the development or the writing fails.
+    IPravonError* DevelopInto(const std::string& path, LONG* width, LONG* height,
+                              const std::function<void(LONG, LONG)>& progress);
+    // The same through a writer of the caller's (one of other settings).
+    IPravonError* DevelopInto(CKvPictureWriter& writer, const std::string& path, LONG* width, LONG* height,
+                              const std::function<void(LONG, LONG)>& progress);
+    // Whether the chain's lookup-table stages let the stages after them read through them (on at first,
+    // see CPravonFilterLut::SetReadThrough); off, each makes its own tiles, as the reference the composed
+    // development is measured against. Applies from the next development on.
+    void SetReadThrough(bool allowed) { m_readThrough = allowed; }
+    // The tile memory kept for the next images: what the last picture's images left behind and the next
+    // ones have not taken yet.
+    std::size_t GetKeptTileMemory() { return m_manager.GetTilePool().GetPooledBytes(); }
     // The exposure raw option: the stored exposure replaced by `ev`.
     IPravonError* SetExposure(double ev);
     // The demo's modes: linear scaling (averaged over areas when it shrinks) and the standard or the
@@ -71,7 +103,11 @@ private:
     // open, or the error `change` answers, with nothing updated.
     IPravonError* ChangeSettings(DWORD mask, const std::function<IPravonError*(CKvnFilterChain&)>& change);
 
+    // Reaches every lookup-table stage of the built chain.
+    void ApplyReadThrough();
+
     CPravonMemoryManager m_manager;
+    bool m_readThrough = true;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     IKvnProcessRawVendor1* m_processor = nullptr;

@@ -1,5 +1,7 @@
 #include "CKvDemoHost.h"
 
+#include "KvHighBytes.h"
+
 #include "platform/pravon/PravonGraph.h"
 #include "platform/quasel/CKvRawSampleLoad.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
@@ -225,8 +227,7 @@ IPravonError* CKvDemoHost::PullRgb8(IPravonDataSource* output, const BYTE* displ
                         for (LONG i = 0; i < samples; ++i)
                             to[i] = display[from[i]];
                     else
-                        for (LONG i = 0; i < samples; ++i)
-                            to[i] = static_cast<BYTE>(from[i] >> 8);
+                        KvHighBytes(from, to, static_cast<std::size_t>(samples));
                 }
             }
             err = IPravonError::Chain(err, output->UnlockTile(c, r));

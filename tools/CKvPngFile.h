@@ -1,5 +1,5 @@
-// Writes RGB pictures as PNG files: 8-bit sRGB for viewing, 16-bit linear light (with its gamma stated)
-// for ground truth.
+// Writes RGB pictures as PNG files in one go: 8-bit sRGB for viewing, 16-bit linear light (with its gamma
+// stated) for ground truth. A developed picture with its profile is written band by band (CKvPngWriter).
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -13,10 +13,6 @@ namespace CKvPngFile {
 // *error) when the file cannot be written.
 bool WriteSrgb8(const std::string& path, LONG width, LONG height, const std::vector<BYTE>& rgb,
                 std::string* error);
-// The same 8-bit picture with the colour profile it is in embedded (an iCCP chunk named after the profile).
-bool WriteRgb8WithProfile(const std::string& path, LONG width, LONG height, const std::vector<BYTE>& rgb,
-                          const std::string& profileName, const std::vector<BYTE>& profile,
-                          std::string* error);
 bool WriteLinear16(const std::string& path, LONG width, LONG height, const std::vector<WORD>& rgb,
                    std::string* error);
 

@@ -1,7 +1,14 @@
-// demo-host: develops a raw sample into a PNG, tile by tile, with a progress line.
+// demo-host: develops a raw sample into a picture file, tile by tile, with a progress line.
 //
 //   demo-host [--hq] [--rotate 90|180|270] [--scale FACTOR] [--auto-brightness] [--then exposure=EV]
-//             SAMPLE OUTPUT.png
+//             SAMPLE OUTPUT
+//   demo-host [the same settings] [--workers N] [--suffix TEXT] --batch FOLDER SAMPLE...
+//
+// OUTPUT ending in ".jpg" or ".jpeg" is written as JPEG (quality 95), in ".tif" or ".tiff" as 16-bit TIFF,
+// any other as PNG; each carries the profile of the colours it is in. With --batch every sample develops
+// into FOLDER as NAME-developed[TEXT].png, several at once (one chain per worker thread, as many workers as
+// the processor has cores unless --workers says), with one progress line for the batch; a sample that fails
+// is reported by name and the others go on.
 //
 // The sample is developed through the exported filter-chain object with its stored settings (with
 // --auto-brightness the brightness measured over the chain's histogram; --moire LEVEL (1 to 3), --fine-edge
@@ -12,19 +19,18 @@
 // made again and writes OUTPUT-then.png.
 //
 // With --graph the sample develops through the demo's own graph instead, which takes the same flags.
+#include "CKvBatchDevelop.h"
 #include "CKvChainDevelop.h"
 #include "CKvDemoHost.h"
 #include "CKvPngFile.h"
 #include "KvCommandLine.h"
-#include "platform/win/WinPath.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -59,21 +65,6 @@ void PrintMeasured(const CKvBrightness& measured) {
                 measured.GetBlackLevel(), measured.GetWhiteLevel(), measured.GetMeasuredBrightness());
 }
 
-// The PNG with the profile of the chain's output embedded, so that a viewer shows its colours as meant.
-bool WriteWithOutputProfile(const CKvChainDevelop& chain, const std::string& path, LONG width, LONG height,
-                            const std::vector<BYTE>& rgb, std::string* error) {
-    const std::string profile = chain.OutputProfile();
-    std::vector<BYTE> bytes;
-    if (!profile.empty()) {
-        std::ifstream in(WinPath::ToNative(profile), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    const std::size_t slash = profile.find_last_of("/\\");
-    return CKvPngFile::WriteRgb8WithProfile(path, width, height, rgb,
-                                            slash == std::string::npos ? profile : profile.substr(slash + 1),
-                                            bytes, error);
-}
-
 std::string FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return path.empty() ? "none" : slash == std::string::npos ? path : path.substr(slash + 1);
@@ -94,75 +85,124 @@ void PrintColourAndOrientation(const CKvChainDevelop& chain) {
                     mirrored ? "mirrored, then " : "", clockwise);
 }
 
+// The settings the command line gives, applied to a picture just opened.
+struct ChainSettings {
+    bool highQuality = false;
+    LONG rotation = 0;
+    double scale = 1.0;
+    bool autoBrightness = false;
+    CKvDemoAdjustments::Settings detail;
+    double sharpenRadius = 0;
+    double sharpenPower = 0;
+};
+
+IPravonError* Apply(CKvChainDevelop& chain, const ChainSettings& s) {
+    if (IPravonError* e = chain.SetModes(s.highQuality))
+        return e;
+    if (s.rotation != 0 || s.scale != 1.0)
+        if (IPravonError* e = chain.SetOutput(s.rotation, s.scale))
+            return e;
+    if (s.detail.moireLevel != 0 || s.detail.fineEdge)
+        if (IPravonError* e = chain.SetMoireAndFineEdge(s.detail.moireLevel, s.detail.fineEdge))
+            return e;
+    if (s.detail.noiseLevel != 0)
+        if (IPravonError* e = chain.SetColorNoise(s.detail.noiseLevel))
+            return e;
+    if (s.detail.vignetteAmount != 0)
+        if (IPravonError* e = chain.SetVignette(s.detail.vignetteAmount))
+            return e;
+    if (s.sharpenPower > 0)
+        if (IPravonError* e = chain.SetSharpening(s.sharpenRadius, s.sharpenPower))
+            return e;
+    if (s.autoBrightness)
+        return chain.SetAutoBrightness();
+    return nullptr;
+}
+
 // Develops through the filter-chain object; with `then`, once more after the exposure change.
-int DevelopThroughChain(const char* samplePath, const std::string& pngPath, bool highQuality, LONG rotation,
-                        double scale, bool autoBrightness, const CKvDemoAdjustments::Settings& detail,
-                        double sharpenRadius, double sharpenPower, bool then, double exposure) {
+int DevelopThroughChain(const char* samplePath, const std::string& outputPath, const ChainSettings& settings,
+                        bool then, double exposure) {
     const auto start = std::chrono::steady_clock::now();
     CKvChainDevelop chain;
-    std::vector<BYTE> rgb;
     LONG width = 0;
     LONG height = 0;
     PravonErrorPtr err(chain.Open(samplePath));
     if (!err)
-        err.reset(chain.SetModes(highQuality));
-    if (!err && (rotation != 0 || scale != 1.0))
-        err.reset(chain.SetOutput(rotation, scale));
-    if (!err && (detail.moireLevel != 0 || detail.fineEdge))
-        err.reset(chain.SetMoireAndFineEdge(detail.moireLevel, detail.fineEdge));
-    if (!err && detail.noiseLevel != 0)
-        err.reset(chain.SetColorNoise(detail.noiseLevel));
-    if (!err && detail.vignetteAmount != 0)
-        err.reset(chain.SetVignette(detail.vignetteAmount));
-    if (!err && sharpenPower > 0)
-        err.reset(chain.SetSharpening(sharpenRadius, sharpenPower));
-    if (!err && autoBrightness)
-        err.reset(chain.SetAutoBrightness());
-    if (!err && autoBrightness)
+        err.reset(Apply(chain, settings));
+    if (!err && settings.autoBrightness)
         PrintMeasured(*chain.GetBrightness());
     if (!err)
-        err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
-    std::string error;
-    if (!err && !WriteWithOutputProfile(chain, pngPath, width, height, rgb, &error)) {
-        std::fprintf(stderr, "demo-host: cannot write %s: %s\n", pngPath.c_str(), error.c_str());
-        return 1;
-    }
+        err.reset(chain.DevelopInto(outputPath, &width, &height, ProgressLine()));
     const double full = Seconds(start);
     if (!err) {
         std::printf("demo-host: developed %dx%d through the filter chain in %.2f s, written to %s\n", width,
-                    height, full, pngPath.c_str());
+                    height, full, outputPath.c_str());
         PrintColourAndOrientation(chain);
     }
     if (!err && then) {
         const auto again = std::chrono::steady_clock::now();
         chain.ResetStageCounts();
         err.reset(chain.SetExposure(exposure));
+        const std::size_t dot = outputPath.find_last_of('.');
+        const std::size_t slash = outputPath.find_last_of("/\\");
+        const bool hasEnding = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+        const std::string thenPath =
+            hasEnding ? outputPath.substr(0, dot) + "-then" + outputPath.substr(dot) : outputPath + "-then";
         if (!err)
-            err.reset(chain.Develop(&rgb, &width, &height, ProgressLine()));
+            err.reset(chain.DevelopInto(thenPath, &width, &height, ProgressLine()));
         if (!err) {
             std::printf("demo-host: tiles made again, by stage:");
             for (const auto& [stage, tiles] : chain.StageCounts())
                 std::printf(" %d:%llu", stage, static_cast<unsigned long long>(tiles));
             std::printf("\n");
-        }
-        const std::size_t dot = pngPath.rfind(".png");
-        const std::string thenPath =
-            (dot == std::string::npos ? pngPath : pngPath.substr(0, dot)) + "-then.png";
-        if (!err && !WriteWithOutputProfile(chain, thenPath, width, height, rgb, &error)) {
-            std::fprintf(stderr, "demo-host: cannot write %s: %s\n", thenPath.c_str(), error.c_str());
-            return 1;
-        }
-        if (!err)
             std::printf(
                 "demo-host: exposure %+.2f EV developed again in %.2f s (%.2f of the first), written to "
                 "%s\n",
                 exposure, Seconds(again), Seconds(again) / full, thenPath.c_str());
+        }
     }
     if (err) {
         std::fprintf(stderr, "\ndemo-host: %s\n", err->Describe().c_str());
         return 1;
     }
     return 0;
+}
+
+// The file's name without its folder and its ending.
+std::string Stem(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// Every sample into the folder, several at once, with one progress line for the batch; 1 when any failed.
+int DevelopBatch(const std::string& folder, const std::vector<std::string>& samples,
+                 const ChainSettings& settings, unsigned workers, const std::string& suffix) {
+    std::vector<CKvBatchDevelop::Job> jobs;
+    for (const std::string& sample : samples)
+        jobs.push_back({sample, folder + "/" + Stem(sample) + "-developed" + suffix + ".png"});
+    const unsigned used = std::min<unsigned>(workers ? workers : CKvBatchDevelop::DefaultWorkers(),
+                                             static_cast<unsigned>(jobs.size()));
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    std::size_t failed = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<CKvBatchDevelop::Outcome> outcomes = CKvBatchDevelop::Run(
+        jobs, used, [&](CKvChainDevelop& chain) { return Apply(chain, settings); },
+        [&](std::size_t done, std::size_t total, const CKvBatchDevelop::Outcome& outcome) {
+            failed += outcome.error.empty() ? 0 : 1;
+            if (!terminal && done != total)
+                return;
+            std::printf("%sdeveloping: %zu of %zu pictures (%zu%%)%s%s", terminal ? "\r" : "", done, total,
+                        100 * done / total, failed ? ", some failed" : "", done == total ? "\n" : "");
+            std::fflush(stdout);
+        });
+    for (const CKvBatchDevelop::Outcome& outcome : outcomes)
+        if (!outcome.error.empty())
+            std::fprintf(stderr, "demo-host: %s: %s\n", outcome.input.c_str(), outcome.error.c_str());
+    std::printf("demo-host: developed %zu of %zu pictures into %s in %.2f s on %u workers\n",
+                outcomes.size() - failed, outcomes.size(), folder.c_str(), Seconds(start), used);
+    return failed ? 1 : 0;
 }
 
 } // namespace
@@ -179,9 +219,26 @@ int main(int argc, char** argv) {
     bool ownGraph = false;
     bool then = false;
     double thenExposure = 0;
+    const char* batchFolder = nullptr;
+    long long workers = 0;
+    std::string suffix;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
-        if (std::strcmp(argv[first], "--chain") == 0) {
+        if (std::strcmp(argv[first], "--batch") == 0 && first + 1 < argc) {
+            batchFolder = argv[++first];
+        } else if (std::strcmp(argv[first], "--workers") == 0 && first + 1 < argc) {
+            if (!KvCommandLine::Number(argv[++first], 1, 1024, &workers)) {
+                std::fprintf(stderr,
+                             "demo-host: the number of workers must be a whole number from 1 to 1024\n");
+                return 2;
+            }
+        } else if (std::strcmp(argv[first], "--suffix") == 0 && first + 1 < argc) {
+            suffix = argv[++first];
+            if (suffix.find_first_of("/\\") != std::string::npos) {
+                std::fprintf(stderr, "demo-host: the suffix of the pictures' names cannot hold a folder\n");
+                return 2;
+            }
+        } else if (std::strcmp(argv[first], "--chain") == 0) {
             // The default now; kept so that older command lines still run.
         } else if (std::strcmp(argv[first], "--graph") == 0) {
             ownGraph = true;
@@ -254,14 +311,32 @@ int main(int argc, char** argv) {
             first = argc;
         }
     }
-    if (argc - first != 2) {
+    if (batchFolder ? argc - first < 1 : argc - first != 2) {
         std::fprintf(stderr,
                      "usage: %s [--then exposure=EV] [--graph] [--scale FACTOR] [--auto-brightness] [--hq] "
                      "[--rotate 90|180|270] "
                      "[--sharpen RADIUS,POWER] [--noise LEVEL] [--moire LEVEL] [--fine-edge] "
-                     "[--vignette AMOUNT] SAMPLE OUTPUT.png\n",
-                     argv[0]);
+                     "[--vignette AMOUNT] SAMPLE OUTPUT(.png|.jpg|.tif)\n"
+                     "       %s [the same settings] [--workers N] [--suffix TEXT] --batch FOLDER SAMPLE...\n",
+                     argv[0], argv[0]);
         return 2;
+    }
+    ChainSettings settings;
+    settings.highQuality = highQuality;
+    settings.rotation = static_cast<LONG>(rotation);
+    settings.scale = scale;
+    settings.autoBrightness = autoBrightness;
+    settings.detail = adjustments;
+    settings.sharpenRadius = sharpenRadius;
+    settings.sharpenPower = sharpenPower;
+    if (batchFolder) {
+        if (then || ownGraph) {
+            std::fprintf(stderr,
+                         "demo-host: --batch develops through the filter chain, without --then or --graph\n");
+            return 2;
+        }
+        return DevelopBatch(batchFolder, std::vector<std::string>(argv + first, argv + argc), settings,
+                            static_cast<unsigned>(workers), suffix);
     }
     const char* samplePath = argv[first];
     const char* pngPath = argv[first + 1];
@@ -270,9 +345,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!ownGraph)
-        return DevelopThroughChain(samplePath, pngPath, highQuality, static_cast<LONG>(rotation), scale,
-                                   autoBrightness, adjustments, sharpenRadius, sharpenPower, then,
-                                   thenExposure);
+        return DevelopThroughChain(samplePath, pngPath, settings, then, thenExposure);
     const auto start = std::chrono::steady_clock::now();
     CKvDemoHost host;
     host.SetAdjustments(adjustments);

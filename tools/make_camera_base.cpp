@@ -7,7 +7,7 @@
 #include "CKvCameraBaseProfile.h"
 
 #include "rawlib/pipeline/CCameraProfileGen.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -6,7 +6,7 @@
 // a file with the same bytes alone.
 #include "CKvStandardProfiles.h"
 
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <cstdio>
 #include <filesystem>

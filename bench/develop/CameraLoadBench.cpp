@@ -2,11 +2,10 @@
 // decoding is cheapest and the decoder process weighs most) through the camera raw loader, which decodes in
 // a process of its own, against the same work done in this process with LibRaw (open, unpack, the 12-bit
 // samples the loader gives), in the same run.
+#include "BenchDng.h"
 #include "bench/demosaic/DemosaicSample.h"
 #include "platform/pravon/PravonImageData.h"
 #include "platform/quasel/IPravonLoad.h"
-#include "testing/DngWriter.h"
-#include "testing/TempFolder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,31 +20,9 @@
 namespace {
 
 using namespace demosaicbench;
+using developbench::DngPath;
 
 constexpr int kRuns = 7;
-constexpr int kSensorWhite = 16383;
-
-const std::string& DngPath() {
-    static kvtest::TempFolder folder;
-    static const std::string path = [] {
-        kvtest::DngSpec spec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.white = kSensorWhite;
-        spec.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
-        spec.samples.reserve(std::size_t(kWidth) * kHeight);
-        for (WORD v : TheSample().mosaic)
-            spec.samples.push_back(static_cast<std::uint16_t>(v * 4));
-        const std::string p = folder.File("camera.dng");
-        const kvtest::DngFile file = kvtest::WriteDng(spec);
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.bytes.data()),
-                   static_cast<std::streamsize>(file.bytes.size()));
-        return p;
-    }();
-    return path;
-}
-
 double g_isolated = 0, g_inProcess = 0;
 
 void Isolated(benchmark::State& state) {

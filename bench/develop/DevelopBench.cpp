@@ -1,8 +1,11 @@
 // The development of the 24-megapixel sample through the exported filter-chain object with the default
 // stages, pulled whole as 8-bit RGB, against LibRaw's open_bayer, unpack and dcraw_process (AHD) on the
 // same mosaic in the same run; then the development again after one exposure change, which only the gain
-// stage and what follows it redo, as a ratio of a full development.
+// stage and what follows it redo, as a ratio of a full development. Both are also run as the chain ran
+// before its lookup-table stages were composed and its output conversion done on our side ("before":
+// every stage making its own tiles, lcms2's 16-bit road).
 #include "bench/demosaic/DemosaicSample.h"
+#include "platform/zov/CZovConversion.h"
 #include "testing/ProfileMachine.h"
 #include "testing/TempFolder.h"
 #include "tools/CKvChainDevelop.h"
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string>
 
 namespace {
 
@@ -50,12 +54,26 @@ void Skip(benchmark::State& state, const IPravonError* err) {
     state.SkipWithError(err ? err->Describe().c_str() : "failed");
 }
 
-void FullDevelopment(benchmark::State& state) {
+// The road as it was: conversions built from here on go through lcms2, and the chain's lookup-table stages
+// each make their own tiles. Undone when it goes.
+struct Before {
+    Before(bool before, CKvChainDevelop* chain = nullptr) : on(before) {
+        CZovConversion::SetLibraryOnly(on);
+        if (chain)
+            chain->SetReadThrough(!on);
+    }
+    ~Before() { CZovConversion::SetLibraryOnly(false); }
+    bool on;
+};
+
+void FullDevelopment(benchmark::State& state, bool before) {
     const std::string& path = SamplePath();
     std::vector<BYTE> rgb;
     PravonErrorPtr err;
+    const Before road(before);
     const double seconds = TimedLoop(state, [&] {
         CKvChainDevelop chain;
+        chain.SetReadThrough(!before);
         LONG width = 0, height = 0;
         err.reset(chain.Open(path));
         if (!err)
@@ -63,11 +81,12 @@ void FullDevelopment(benchmark::State& state) {
     });
     if (err)
         return Skip(state, err.get());
-    Record("chain full", seconds, {});
+    Record(before ? "chain full, before" : "chain full", seconds, {});
 }
 
-void ExposureChange(benchmark::State& state) {
+void ExposureChange(benchmark::State& state, bool before) {
     CKvChainDevelop chain;
+    const Before road(before, &chain);
     std::vector<BYTE> rgb;
     LONG width = 0, height = 0;
     PravonErrorPtr err(chain.Open(SamplePath()));
@@ -84,32 +103,41 @@ void ExposureChange(benchmark::State& state) {
     });
     if (err)
         return Skip(state, err.get());
-    Record("chain after an exposure change", seconds, {});
+    Record(before ? "chain after an exposure change, before" : "chain after an exposure change", seconds, {});
 }
 
 void PrintSummary() {
     const auto& m = Medians();
-    std::printf("\nmedian seconds for %.0f MP:\n", kMegapixels);
+    double load[3] = {};
+    getloadavg(load, 3);
+    std::printf("\nmedian seconds for %.0f MP (load average %.1f %.1f %.1f):\n", kMegapixels, load[0],
+                load[1], load[2]);
     for (const auto& [name, seconds] : m)
-        std::printf("  %-32s %8.3f\n", name.c_str(), seconds);
-    const auto full = m.find("chain full");
-    const auto again = m.find("chain after an exposure change");
-    if (full != m.end() && again != m.end())
-        std::printf("exposure change / full development: %.3f\n", again->second / full->second);
-    const auto ahd = m.find("LibRaw AHD");
-    if (full != m.end() && ahd != m.end())
-        std::printf("chain full / LibRaw AHD: %.3f\n", full->second / ahd->second);
+        std::printf("  %-40s %8.3f\n", name.c_str(), seconds);
+    const auto ratio = [&](const char* what, const std::string& a, const std::string& b) {
+        const auto x = m.find(a), y = m.find(b);
+        if (x != m.end() && y != m.end())
+            std::printf("%s: %.3f\n", what, x->second / y->second);
+    };
+    for (const std::string road : {"", ", before"}) {
+        ratio(("exposure change / full development" + road).c_str(), "chain after an exposure change" + road,
+              "chain full" + road);
+        ratio(("chain full / LibRaw AHD" + road).c_str(), "chain full" + road, "LibRaw AHD");
+    }
 }
 
 const bool kRegistered = [] {
     if (omp_set_num_threads)
         omp_set_num_threads(1);
-    benchmark::RegisterBenchmark("Chain/full", FullDevelopment)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(kRuns);
-    benchmark::RegisterBenchmark("Chain/exposure-change", ExposureChange)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(kRuns);
+    for (const bool before : {false, true}) {
+        benchmark::RegisterBenchmark(before ? "Chain/full-before" : "Chain/full", FullDevelopment, before)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(kRuns);
+        benchmark::RegisterBenchmark(before ? "Chain/exposure-change-before" : "Chain/exposure-change",
+                                     ExposureChange, before)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(kRuns);
+    }
 #if KV_HAVE_LIBRAW
     benchmark::RegisterBenchmark("LibRaw/AHD", LibRawProcess, 3, "LibRaw AHD", &Record)
         ->Unit(benchmark::kMillisecond)
@@ -125,5 +153,3 @@ const bool kRegistered = [] {
 }();
 
 } // namespace
-
-BENCHMARK_MAIN();

@@ -19,8 +19,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iterator>
 
@@ -63,7 +65,8 @@ protected:
         m_path = (folder / "KvwDesign.md7").string();
 
         m_host = std::make_unique<CScriptedHost>();
-        m_paneHost = m_host->Panes().MakeWindow(kComponentKind, m_host->MainWindow(), kPaneWidth, kPaneHeight);
+        m_paneHost =
+            m_host->Panes().MakeWindow(kComponentKind, m_host->MainWindow(), kPaneWidth, kPaneHeight);
         m_host->Windows().SetWindow(kComponentKind, 1, m_host->MainWindow());
         CHostItemRecord design;
         design.id = kDesign;
@@ -89,6 +92,12 @@ protected:
         m_host->SetScript(kCommandUpdate, [this](const CHostRequest& request) {
             if (request.words[0] == kPageLabel && request.words[4] == kUpdateText)
                 m_label.assign(reinterpret_cast<const wchar_t*>(request.words[2]), request.words[3]);
+            // The loading progress: {percent, 100}, or the end form without a record.
+            if (request.words[0] == kPageLabel && request.words[4] == kUpdateStateWord) {
+                const auto* words = reinterpret_cast<const DWORD*>(request.words[2]);
+                m_progress.push_back(words && request.words[3] == 2 ? Progress{words[0], words[1], false}
+                                                                    : Progress{0, 0, request.words[3] == 0});
+            }
             return CHostReply{};
         });
         m_host->SetScript(kPreviewImage, [this](const CHostRequest& request) {
@@ -106,7 +115,8 @@ protected:
                                           pixel.sample[c + 2]);
                     }
             ++m_previews;
-            return CHostReply{};
+            // The host keeps the page's picture, as it does for any page's.
+            return m_host->DefaultReply(request);
         });
     }
     void TearDown() override {
@@ -166,26 +176,30 @@ protected:
             reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
-    // The pane's pixels as they are now (the whole client area, row by row).
-    static std::vector<std::uint32_t> PanePixels(HWND pane) {
+    // A pane's pixels as they are now (the whole client area, row by row).
+    struct Shown {
         LONG width = 0, height = 0;
         std::vector<std::uint32_t> pixels;
-        if (!WinGdiTest::ReadWindowPixels(pane, &width, &height, &pixels) || width != kPaneWidth ||
-            height != kPaneHeight)
-            pixels.clear();
-        return pixels;
+        std::uint32_t At(LONG x, LONG y) const {
+            return x >= 0 && y >= 0 && x < width && y < height
+                       ? pixels[static_cast<std::size_t>(y) * width + x]
+                       : 0;
+        }
+    };
+    static Shown PanePixels(HWND pane) {
+        Shown shown;
+        if (!WinGdiTest::ReadWindowPixels(pane, &shown.width, &shown.height, &shown.pixels))
+            shown = Shown{};
+        return shown;
     }
-    static std::uint32_t PanePixel(HWND pane, LONG x, LONG y) {
-        const std::vector<std::uint32_t> pixels = PanePixels(pane);
-        return pixels.empty() ? 0 : pixels[static_cast<std::size_t>(y) * kPaneWidth + x];
-    }
+    static std::uint32_t PanePixel(HWND pane, LONG x, LONG y) { return PanePixels(pane).At(x, y); }
     // Focus-frame pixels of the pane within the rectangle.
     static int FocusPixels(HWND pane, LONG x0, LONG y0, LONG x1, LONG y1) {
-        const std::vector<std::uint32_t> pixels = PanePixels(pane);
+        const Shown shown = PanePixels(pane);
         int count = 0;
-        for (LONG y = y0; y < y1 && !pixels.empty(); ++y)
+        for (LONG y = y0; y < y1; ++y)
             for (LONG x = x0; x < x1; ++x)
-                count += pixels[static_cast<std::size_t>(y) * kPaneWidth + x] == kFocusPixel ? 1 : 0;
+                count += shown.At(x, y) == kFocusPixel ? 1 : 0;
         return count;
     }
     bool PumpFor(const std::function<bool()>& condition) {
@@ -207,6 +221,81 @@ protected:
     static constexpr std::uint32_t kFocusPixel = 0xFF1860A2;
     static constexpr WPARAM kShiftKey = 4;
 
+    // Six photos of one colour each, two to a page of the second template: its three pages show photos
+    // (1, 2), (3, 4) and (5, 6).
+    static constexpr std::uint32_t kSolid[6] = {0xC80000, 0x00C800, 0x0000C8, 0xC8C800, 0x00C8C8, 0xC800C8};
+    void SelectSixSolidPhotos() {
+        KvwItemIdList ids;
+        for (int n = 0; n < 6; ++n) {
+            const std::uint32_t c = kSolid[n];
+            // The second template's boxes are 1800 x 1250: the photos have their proportions.
+            m_host->AddItem(CHostPhotos::QuadrantItem(kFirstSolid + n,
+                                                      CHostPhotos::QuadrantPicture(72, 50, {c, c, c, c})));
+            ids.push_back(kFirstSolid + n);
+        }
+        m_host->Browse().SetSelectedItems(ids);
+    }
+    // The properties panel's template choice (0: three photos a page, 1: two).
+    void ChooseTemplate(int index) {
+        const HWND combo = FindChild(m_host->MainWindow(), L"ComboBox");
+        ASSERT_NE(combo, nullptr);
+        SendMessageW(combo, CB_SETCURSEL, index, 0);
+        SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(2001, CBN_SELENDOK),
+                     reinterpret_cast<LPARAM>(combo));
+    }
+    // Opens the six photos' design with the second template: three pages, the last three page records.
+    std::size_t OpenThreePages() {
+        SelectSixSolidPhotos();
+        const std::size_t module = LoadAndOpen();
+        if (module == CScriptedHost::kNoModule)
+            return module;
+        ChooseTemplate(1);
+        EXPECT_EQ(m_label, L"Page 1 of 3");
+        return module;
+    }
+    KvwItemIdList CurrentPages() const {
+        return m_pages.size() < 3 ? KvwItemIdList{} : KvwItemIdList(m_pages.end() - 3, m_pages.end());
+    }
+    static bool Near(std::uint32_t pixel, std::uint32_t rgb) {
+        for (int shift : {16, 8, 0})
+            if (std::abs(static_cast<int>(pixel >> shift & 0xFF) - static_cast<int>(rgb >> shift & 0xFF)) > 6)
+                return false;
+        return true;
+    }
+    // The sheet's cell of the picture (from 0), in the sheet's window: a row of 100 x 100 cells, 10 pixels
+    // apart, 10 from the edges. A page's picture stands in it fitted (71 x 100, centred), its two photos'
+    // centres at these points.
+    static LONG CellLeft(int cell) { return 10 + 110 * cell; }
+    static std::pair<LONG, LONG> PhotoCentre(int cell, int photo) {
+        return {CellLeft(cell) + 50, photo == 0 ? 36 : 83};
+    }
+    bool SheetShowsPage(HWND sheet, int cell, int page) {
+        const Shown shown = PanePixels(sheet);
+        for (int photo = 0; photo < 2; ++photo) {
+            const auto [x, y] = PhotoCentre(cell, photo);
+            if (!Near(shown.At(x, y), kSolid[(page - 1) * 2 + photo]))
+                return false;
+        }
+        return true;
+    }
+    // A design a mark was saved with: its stored text as narrow characters (the layout is ASCII).
+    std::string StoredLayout() const {
+        const KvwItemIdList layouts = m_host->Records().Attached(kDesign);
+        CHostRecordDatabase::Record record;
+        if (layouts.size() != 1 || !m_host->Records().Find(layouts[0], &record))
+            return std::string();
+        std::string text;
+        for (std::size_t i = 0; i + 1 < record.data.size(); i += 2)
+            text += record.data[i + 1] == 0 ? static_cast<char>(record.data[i]) : '?';
+        return text;
+    }
+
+    struct Progress {
+        DWORD percent, whole;
+        bool end;
+    };
+    static constexpr KvwItemId kFirstSolid = 301;
+
     kvtest::TempSystemRoot m_root;
     kvtest::TempFolder m_temp;
     kvtest::TempFolder m_install;
@@ -218,6 +307,7 @@ protected:
     KvwItemIdList m_shown;
     std::vector<std::uint32_t> m_image;
     int m_previews = 0;
+    std::vector<Progress> m_progress;
 };
 
 TEST_F(DesignLayoutEndToEnd, ADesignIsPreviewedSavedAndReopenedFromTheHostsStore) {
@@ -247,9 +337,18 @@ TEST_F(DesignLayoutEndToEnd, ADesignIsPreviewedSavedAndReopenedFromTheHostsStore
     EXPECT_EQ(m_host->Records().Requests(),
               (std::vector<DWORD>{KvwRecordRequest::kRead, KvwRecordRequest::kRead}));
     EXPECT_TRUE(m_pages.empty()) << "no page registered again";
-    for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path()))
-        EXPECT_NE(entry.path().filename().string().rfind("bndl", 0), 0u)
-            << "no bundle built: " << entry.path();
+    // The only bundle built is the contact sheet's, of the page items: none of the selected photos.
+    for (const auto& entry : fs::recursive_directory_iterator(m_temp.Path())) {
+        if (entry.path().filename().string().rfind("bndl", 0) != 0)
+            continue;
+        std::ifstream file(entry.path());
+        const std::string bundle((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        for (const Photo& photo : kPhotos)
+            EXPECT_EQ(bundle.find("refType=\"NUID\">" + std::to_string(photo.id) + "<"), std::string::npos)
+                << "no bundle of the selection built: " << entry.path();
+        EXPECT_NE(bundle.find("refType=\"NUID\">" + std::to_string(saved[0]) + "<"), std::string::npos)
+            << "the sheet's bundle of the page: " << entry.path();
+    }
     m_host->Send(again, kSelectionChanged);
     EXPECT_EQ(m_shown, saved) << "its pages are listed";
     CheckPreview(again, saved[0]);
@@ -299,7 +398,8 @@ TEST_F(DesignLayoutEndToEnd, ThePaneShowsClicksAndPagesTheDesignAndThePanelChang
     const HWND combo = FindChild(m_host->MainWindow(), L"ComboBox");
     ASSERT_NE(combo, nullptr);
     SendMessageW(combo, CB_SETCURSEL, 1, 0);
-    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(2001, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
+    SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(2001, CBN_SELENDOK),
+                 reinterpret_cast<LPARAM>(combo));
     EXPECT_EQ(m_pages.size(), 3u) << "two pages of the second template";
     EXPECT_EQ(m_label, L"Page 1 of 2");
     SendMessageW(pane, WM_KEYDOWN, 39, 0);
@@ -318,6 +418,143 @@ TEST_F(DesignLayoutEndToEnd, ThePaneShowsClicksAndPagesTheDesignAndThePanelChang
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(SendMessageW(reopened, CB_GETCURSEL, 0, 0), 1);
     m_host->Close(again);
+}
+
+TEST_F(DesignLayoutEndToEnd, TheContactSheetShowsEveryPageThroughTheHostsPreviewRoad) {
+    kvtest::Watchdog watchdog("the contact sheet of a three-page design");
+    const std::size_t module = OpenThreePages();
+    ASSERT_NE(module, CScriptedHost::kNoModule);
+    const KvwItemIdList pages = CurrentPages();
+    ASSERT_EQ(pages.size(), 3u);
+    m_host->ClearRequests();
+    m_host->Send(module, kMenuCommand, kContactSheetView);
+    const HWND sheet = FindChild(m_paneHost, L"MultiPagePane");
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(PumpFor([&] {
+        return SheetShowsPage(sheet, 0, 1) && SheetShowsPage(sheet, 1, 2) && SheetShowsPage(sheet, 2, 3);
+    })) << "each page's picture in its cell, in page order";
+    // No fourth picture: the sheet's background where one would stand, as beside the first.
+    EXPECT_EQ(PanePixel(sheet, CellLeft(3) + 50, 60), PanePixel(sheet, CellLeft(0) - 5, 60));
+    // Each picture was asked of the host, which had the module draw it and keeps it as the page's preview,
+    // in the page's proportions (2100 x 2970, to within a pixel).
+    for (KvwItemId page : pages) {
+        const auto asked = m_host->RequestsOf(kPagePreview);
+        EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [&](const CHostRequest& request) {
+            return request.module == module && KvwMakeItemId(request.words[0], request.words[1]) == page;
+        })) << page;
+        IKvwImage* image = nullptr;
+        ASSERT_EQ(
+            m_host->Items().GetPreviewImage(KvwItemIdLow(page), KvwItemIdHigh(page), &image, 0, nullptr),
+            kKvwOk)
+            << page;
+        EXPECT_EQ(image->GetHeight(), 100) << "the sheet's box is 100 high";
+        EXPECT_LE(std::abs(image->GetWidth() * 2970 - image->GetHeight() * 2100), 2970) << image->GetWidth();
+        image->Release();
+    }
+    m_host->Close(module);
+}
+
+TEST_F(DesignLayoutEndToEnd, AClickOnAPageInTheSheetShowsItAndTheSheetFollowsThePageShown) {
+    kvtest::Watchdog watchdog("a page clicked in the contact sheet");
+    const std::size_t module = OpenThreePages();
+    ASSERT_NE(module, CScriptedHost::kNoModule);
+    m_host->Send(module, kMenuCommand, kContactSheetView);
+    const HWND sheet = FindChild(m_paneHost, L"MultiPagePane");
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(PumpFor([&] { return SheetShowsPage(sheet, 1, 2); }));
+    const auto framed = [&](int cell) {
+        return FocusPixels(sheet, CellLeft(cell) - 4, 4, CellLeft(cell) + 104, 116);
+    };
+
+    SendMessageW(sheet, WM_LBUTTONDOWN, 0, MAKELPARAM(CellLeft(1) + 50, 60));
+    EXPECT_EQ(m_label, L"Page 2 of 3") << "the single page shows the page clicked";
+    ASSERT_TRUE(PumpFor([&] { return framed(1) > 0; }));
+    EXPECT_EQ(framed(0), 0);
+
+    m_host->Send(module, kCommand, kNextPage);
+    EXPECT_EQ(m_label, L"Page 3 of 3");
+    ASSERT_TRUE(PumpFor([&] { return framed(2) > 0 && framed(1) == 0; }))
+        << "the sheet follows the page shown";
+
+    // The single-page view shows page 3: its first photo at the centre of its box (the page fitted into
+    // the pane as 311 x 440 from (164, 20)).
+    m_host->Send(module, kMenuCommand, kSinglePageView);
+    const HWND pane = FindChild(m_paneHost, L"SinglePagePane");
+    ASSERT_NE(pane, nullptr);
+    ASSERT_TRUE(PumpFor([&] {
+        return Near(PanePixel(pane, kPageLeft + 1050 * 311 / 2100, kPageTop + 775 * 440 / 2970), kSolid[4]);
+    }));
+    m_host->Close(module);
+}
+
+TEST_F(DesignLayoutEndToEnd, ALayoutSavedAfterAClickHoldsNoFocusOrSelectionMarks) {
+    kvtest::Watchdog watchdog("a layout saved after a click");
+    const std::size_t module = LoadAndOpen();
+    ASSERT_NE(module, CScriptedHost::kNoModule);
+    const HWND pane = FindChild(m_paneHost, L"SinglePagePane");
+    ASSERT_NE(pane, nullptr);
+    ASSERT_TRUE(PumpFor([&] { return PanePixel(pane, 320, 240) == kWhite; }));
+    SendMessageW(pane, WM_LBUTTONDOWN, 0, PanePoint(100, 280));
+    ASSERT_TRUE(PumpFor([&] { return FocusPixels(pane, 160, 160, 330, 300) > 0; }));
+
+    // A selection change writes the layout back.
+    m_host->Send(module, kSelectionChanged);
+    const std::string stored = StoredLayout();
+    ASSERT_NE(stored.find("refType"), std::string::npos) << "the layout with its photos is stored";
+    EXPECT_EQ(stored.find("UI_Focus"), std::string::npos);
+    EXPECT_EQ(stored.find("UI_Selector"), std::string::npos);
+    EXPECT_GT(FocusPixels(pane, 160, 160, 330, 300), 0) << "the pane keeps showing the marks";
+
+    m_host->Send(module, kCloseDesign);
+    m_host->Close(module);
+    m_host->Unload(module);
+    const std::size_t again = LoadAndOpen();
+    ASSERT_NE(again, CScriptedHost::kNoModule);
+    const HWND reopened = FindChild(m_paneHost, L"SinglePagePane");
+    ASSERT_NE(reopened, nullptr);
+    ASSERT_TRUE(PumpFor([&] { return PanePixel(reopened, 320, 240) == kWhite; }));
+    ASSERT_TRUE(PumpFor([&] { return m_host->PendingMessages() == 0; }));
+    WinUserTest::PumpPending();
+    EXPECT_EQ(FocusPixels(reopened, 0, 0, kPaneWidth, kPaneHeight), 0) << "the reopened design has no frame";
+    m_host->Close(again);
+}
+
+TEST_F(DesignLayoutEndToEnd, TheSinglePagesLoadingProgressArrivesInOrderAndEndsWithTheEndForm) {
+    kvtest::Watchdog watchdog("the loading progress of the single page");
+    const std::size_t module = LoadAndOpen();
+    ASSERT_NE(module, CScriptedHost::kNoModule);
+    const HWND pane = FindChild(m_paneHost, L"SinglePagePane");
+    ASSERT_NE(pane, nullptr);
+    // The page with its three photos drawn, and the progress of its renders ended.
+    const auto photosShown = [&] {
+        return std::all_of(std::begin(kPhotos), std::end(kPhotos), [&](const Photo& photo) {
+            return PanePixel(pane, static_cast<LONG>(kPageLeft + (photo.x + photo.cx / 4) * kPageScale),
+                             static_cast<LONG>(kPageTop + (photo.y + photo.cy / 4) * kPageScale)) ==
+                   (0xFF000000u | photo.quadrants[0]);
+        });
+    };
+    ASSERT_TRUE(PumpFor([&] { return photosShown() && !m_progress.empty() && m_progress.back().end; }));
+    ASSERT_TRUE(PumpFor([&] { return m_host->PendingMessages() == 0; }));
+    WinUserTest::PumpPending();
+    ASSERT_FALSE(m_progress.empty());
+    EXPECT_TRUE(m_progress.back().end) << "the last message is the end form";
+    DWORD last = 0;
+    bool open = false;
+    for (std::size_t i = 0; i < m_progress.size(); ++i) {
+        const Progress& p = m_progress[i];
+        if (p.end) {
+            EXPECT_TRUE(open && last == 100) << "the end form follows 100, at " << i;
+            open = false;
+            last = 0;
+            continue;
+        }
+        EXPECT_EQ(p.whole, 100u) << i;
+        EXPECT_LE(p.percent, 100u) << i;
+        EXPECT_GE(p.percent, last) << "in order within a render, at " << i;
+        last = p.percent;
+        open = true;
+    }
+    m_host->Close(module);
 }
 
 } // namespace

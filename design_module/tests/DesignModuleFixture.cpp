@@ -38,6 +38,7 @@ public:
     void SetZoomCommand(DWORD command) override { m_state.zoom = command; }
     LONG GetShownPage() const override { return m_state.page; }
     void ShowPage(LONG page) override { m_state.page = page; }
+    void ShowPages(const KvwItemIdList& pages) override { m_state.pageLists.push_back(pages); }
 
 private:
     DesignPartsLog::Pane& m_state;
@@ -84,6 +85,7 @@ public:
     void AnnouncePages() override { DesignModuleTest::Log("layouts announce"); }
     LONG GetPageCount() const override { return DesignModuleTest::s_log->pageCount; }
     void ForgetLayoutFile() override { DesignModuleTest::Log("layouts forget"); }
+    std::map<LONG, KvwItemId> GetPageItems() const override { return DesignModuleTest::s_log->pageItems; }
     void ChangeTemplate(const TString& path) override {
         DesignModuleTest::Log("layouts template " + Utf::WideToUtf8(static_cast<const wchar_t*>(path)));
     }
@@ -126,7 +128,7 @@ void DesignModuleTest::SetUp() {
         if (request.words[4] == KvwDesign::kUpdateText)
             m_log.texts.emplace_back(
                 command, std::wstring(reinterpret_cast<const wchar_t*>(request.words[2]), request.words[3]));
-        else if (request.words[4] == KvwDesign::kUpdateStateWord)
+        else if (request.words[4] == KvwDesign::kUpdateStateWord && request.words[2])
             m_log.states.emplace_back(command, *reinterpret_cast<const DWORD*>(request.words[2]));
         return CHostReply{};
     });

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct DesignPartsLog {
     // What the module sent on 0x10000077, copied when it was sent.
     std::vector<std::pair<DWORD, std::wstring>> texts;
     std::vector<std::pair<DWORD, DWORD>> states;
+    // The open design's page items by page number.
+    std::map<LONG, KvwItemId> pageItems;
 
     struct Pane {
         LONG mode = -1;
@@ -38,6 +41,8 @@ struct DesignPartsLog {
         LONG height = -1;
         DWORD zoom = 0;
         LONG page = 1;
+        // The page lists the pane was given, in order.
+        std::vector<KvwItemIdList> pageLists;
     };
     Pane single;
     Pane sheet;

@@ -7,6 +7,7 @@
 #include "platform/win/WinMenus.h"
 #include "platform/win/WinModule.h"
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -274,6 +275,36 @@ TEST_F(DesignModuleTest, PageNavigationMovesBothPanesAndSendsLabelAndStates) {
     EXPECT_EQ(TextsFor(kPageLabel), (std::vector<std::wstring>{L"Page 2 of 3", L"Page 3 of 3"}));
     EXPECT_EQ(StatesFor(kMenuPreviousPage), (std::vector<DWORD>{1, 1}));
     EXPECT_EQ(StatesFor(kMenuNextPage), (std::vector<DWORD>{1, kStateDisabled}));
+}
+
+TEST_F(DesignModuleTest, TheContactSheetIsGivenTheOpenDesignsPagesAndNoneOnceItCloses) {
+    m_log.pageItems = {{1, 0x501}, {2, 0x502}, {3, 0x503}};
+    OpenDesign();
+    ASSERT_FALSE(m_log.sheet.pageLists.empty());
+    EXPECT_EQ(m_log.sheet.pageLists.back(), (KvwItemIdList{0x501, 0x502, 0x503}));
+    EXPECT_EQ(Module().GetPageOfItem(0x502), 2);
+    Send(kCloseDesign);
+    EXPECT_EQ(m_log.sheet.pageLists.back(), KvwItemIdList{}) << "the closed design's pages are let go";
+    EXPECT_EQ(Module().GetPageOfItem(0x502), 0);
+}
+
+// The loading progress on the page label's command: {percent, 100} in two words of kind 2, then at 100
+// the end form without words.
+TEST_F(DesignModuleTest, LoadingProgressIsSentAsPercentOf100AndEndsAt100) {
+    OpenDesign();
+    Module().SendLoadingProgress(40);
+    Module().SendLoadingProgress(100);
+    std::vector<std::array<KvwWord, 8>> sent;
+    for (const CHostRequest& request : m_host->RequestsOf(kCommandUpdate))
+        if (request.words[0] == kPageLabel && request.words[4] == kUpdateStateWord)
+            sent.push_back(request.words);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(StatesFor(kPageLabel), (std::vector<DWORD>{40, 100})) << "the percent words";
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sent[i][3], i < 2 ? 2u : 0u) << i;
+        EXPECT_EQ(sent[i][6], kComponentKind) << i;
+    }
+    EXPECT_EQ(sent[2][2], 0u) << "the end form carries no words";
 }
 
 TEST_F(DesignModuleTest, HostileNumberedTextGivesTheFixedPageLabel) {

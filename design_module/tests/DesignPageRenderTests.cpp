@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -39,6 +40,8 @@ constexpr KvwItemId kOtherPage3 = 7013;
 constexpr KvwItemId kMissingPage = 7009;
 constexpr KvwItemId kNotAPage = 7100;
 constexpr KvwItemId kHighPage = (KvwItemId{1} << 63) + 5;
+// A page of another design: a design page for the host, none of the open design's.
+constexpr KvwItemId kForeignPage = 7020;
 constexpr DWORD kBoth = kWantsProgress | kWantsCompletion;
 
 // The four quadrant colours (top left, top right, bottom left, bottom right) of each photo, as ARGB.
@@ -207,6 +210,7 @@ protected:
                                 {kOtherPage3, 3},
                                 {kMissingPage, 9},
                                 {kHighPage, 3},
+                                {kForeignPage, 1},
                                 {kNotAPage, 1}}) {
             CHostItemRecord item;
             item.id = id;
@@ -234,8 +238,8 @@ protected:
             m_host->SetScript(message, [this, message](const CHostRequest& request) {
                 ImageAnswer answer;
                 answer.message = message;
-                answer.item = KvwMakeItemId(static_cast<DWORD>(request.words[0]),
-                                            static_cast<DWORD>(request.words[1]));
+                answer.item =
+                    KvwMakeItemId(static_cast<DWORD>(request.words[0]), static_cast<DWORD>(request.words[1]));
                 const auto* record = reinterpret_cast<const CKvwProfileImage*>(request.words[2]);
                 EXPECT_EQ(request.words[3], 1u);
                 EXPECT_EQ(request.words[4], kProfileImageRecord);
@@ -266,6 +270,19 @@ protected:
     }
 
     void Start(RendererKind kind = RendererKind::kReal) {
+        // The open design's pages, by page number (each item with a number of its own).
+        class Layouts : public IDesignLayouts {
+        public:
+            KvwResult Open() override { return kKvwOk; }
+            void Close() override {}
+            bool WriteBack() override { return true; }
+            void AnnouncePages() override {}
+            LONG GetPageCount() const override { return 3; }
+            void ForgetLayoutFile() override {}
+            std::map<LONG, KvwItemId> GetPageItems() const override {
+                return {{1, kPage1}, {3, kPage3}, {13, kOtherPage3}, {9, kMissingPage}, {23, kHighPage}};
+            }
+        };
         class Parts : public IDesignParts {
         public:
             Parts(RendererKind kind, std::wstring layout) : m_kind(kind), m_layout(std::move(layout)) {}
@@ -274,7 +291,10 @@ protected:
             std::unique_ptr<IDesignPropertiesPanel> MakePropertiesPanel(TKvwDesignModule&) override {
                 return nullptr;
             }
-            std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule&) override { return nullptr; }
+            bool HasPanes() const override { return false; }
+            std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule&) override {
+                return std::make_unique<Layouts>();
+            }
             std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule&) override {
                 return std::make_unique<FixtureSource>(m_layout);
             }
@@ -316,6 +336,8 @@ protected:
         ASSERT_NE(m_module, CScriptedHost::kNoModule);
         ASSERT_EQ(m_host->Initialize(m_module), kKvwOk);
         Send(kStartup);
+        ASSERT_EQ(Send(kOpenDesign), kKvwOk);
+        ASSERT_TRUE(Module().IsDesignOpen());
     }
     TKvwDesignModule& Module() const { return *static_cast<TKvwDesignModule*>(KvwGetModuleObject()); }
     KvwResult Send(DWORD id, KvwWord p1 = 0, KvwWord p2 = 0, KvwWord p3 = 0, KvwWord p4 = 0, KvwWord p5 = 0,
@@ -374,6 +396,7 @@ TEST_F(DesignPageRenders, UnusableRequestsAreRefusedAndQueueNothing) {
         {"height 0", kPage1, 60, 0, kKvwRecordSize, false},
         {"width 0", kPage1, 0, 85, kKvwRecordSize, false},
         {"no design page", kNotAPage, 60, 85, kKvwRecordSize, false},
+        {"a page of another design", kForeignPage, 60, 85, kKvwRecordSize, false},
         {"an item the host lacks", 999, 60, 85, kKvwRecordSize, false},
         {"no size", kPage1, 60, 85, kKvwRecordSize, true},
     };
@@ -600,32 +623,54 @@ TEST_F(DesignPageRenders, AnItemIdAbove2To63RoundTrips) {
     EXPECT_EQ(m_completions[0].item, kHighPage);
 }
 
-TEST_F(DesignPageRenders, ATemporaryFolderWithContextSeparatorsFallsBackAndDeletesNothingOfIts) {
-    kvtest::TempFolder odd;
-    const std::string tricky = odd.Path() + "/a,b;c";
-    fs::create_directories(tricky + "/Korvel/Design");
-    const std::string foreign = tricky + "/Korvel/Design/design_p3.png";
-    std::ofstream(foreign) << "someone else's";
-    const std::string cut = odd.Path() + "/a,b";
-    std::ofstream(cut) << "a file a cut path would name";
-    WinSeams::SetTempBase(tricky);
+// A temporary folder whose path holds what ends a value in a context string: the pages still go to the
+// module's own folder and nowhere else, the renderer writing the file the module reads back.
+TEST_F(DesignPageRenders, ATemporaryFolderWithContextSeparatorsKeepsThePagesInTheModulesOwnFolder) {
+    for (const char* name : {"a;b", "a,b", "a=b", "x;y,z=w"}) {
+        SCOPED_TRACE(name);
+        TearDown();
+        m_module = CScriptedHost::kNoModule;
+        m_completions.clear();
+        m_images.clear();
+        SetUp();
+        kvtest::TempFolder odd;
+        const std::string tricky = odd.Path() + "/" + name;
+        fs::create_directories(tricky);
+        WinSeams::SetTempBase(tricky);
+        Start();
+        ASSERT_EQ(Request(kPagePreview, kPage1, 600, 848, kWantsCompletion, 0x11), kKvwQueued);
+        ASSERT_TRUE(Settle(1));
+        ASSERT_EQ(m_completions[0].error, 0u);
+        ASSERT_EQ(m_images.size(), 1u);
+        ASSERT_EQ(m_images[0].width, 600);
+        EXPECT_EQ(m_images[0].At(kPhotos[0].x + 10, kPhotos[0].y + 10), kPhotos[0].quadrants[0])
+            << "the page drawn is the one read back";
+        const std::string folder = Utf::WideToUtf8(static_cast<const wchar_t*>(Module().GetRenderFolder()));
+        EXPECT_EQ(folder.rfind(tricky + "/", 0), 0u) << folder << ": the module's own temporary folder";
+        EXPECT_EQ(RenderedFiles(), (std::set<std::string>{"design_p1.png"}));
+        std::set<std::string> everything;
+        for (const auto& entry : fs::recursive_directory_iterator(odd.Path()))
+            if (entry.is_regular_file())
+                everything.insert(entry.path().string());
+        EXPECT_EQ(everything, (std::set<std::string>{folder + "design_p1.png"})) << "no file anywhere else";
+        m_host->Close(m_module);
+        m_module = CScriptedHost::kNoModule;
+        EXPECT_FALSE(fs::exists(folder)) << "the module's folder goes with the module";
+    }
+}
+
+// The pages of a design that is no longer open are not drawn from another layout under their ids.
+TEST_F(DesignPageRenders, APageOfADesignThatWasClosedIsRefused) {
     Start();
-    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x11), kKvwQueued);
-    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x12), kKvwQueued);
-    EXPECT_EQ(Cancel(kPage3), kKvwHandled);
-    ASSERT_TRUE(Settle(2));
-    const std::string folder = Utf::WideToUtf8(static_cast<const wchar_t*>(Module().GetRenderFolder()));
-    EXPECT_EQ(folder.find(';'), std::string::npos) << folder;
-    EXPECT_TRUE(fs::exists(foreign));
-    EXPECT_TRUE(fs::exists(cut));
-    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x13), kKvwQueued);
-    ASSERT_TRUE(Settle(3));
-    ASSERT_EQ(m_images.size(), 1u);
-    EXPECT_EQ(m_images[0].width, 40);
-    m_host->Close(m_module);
-    m_module = CScriptedHost::kNoModule;
-    EXPECT_FALSE(fs::exists(folder)) << "the fallback folder goes with the module";
-    EXPECT_TRUE(fs::exists(foreign));
+    ASSERT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x21), kKvwQueued);
+    ASSERT_TRUE(Settle(1));
+    Send(kCloseDesign);
+    EXPECT_EQ(Request(kPagePreview, kPage3, 40, 56, kWantsCompletion, 0x22), kKvwBadPageRequest);
+    EXPECT_EQ(Request(kPageFull, kPage1, 40, 56, kWantsCompletion, 0x23), kKvwBadPageRequest);
+    WinUserTest::PumpPending();
+    EXPECT_EQ(m_completions.size(), 1u);
+    EXPECT_EQ(m_images.size(), 1u);
+    EXPECT_EQ(Module().GetPendingRenders(), 0u);
 }
 
 TEST_F(DesignPageRenders, RequestsAndCancelsWhileTheWorkerRendersThenCloseWithARenderInFlight) {

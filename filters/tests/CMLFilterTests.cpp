@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -108,6 +110,34 @@ TestPlane Direct(const std::string& from, cmsUInt32Number inFormat, const std::s
     return result;
 }
 
+// What lcms2 makes of the plane's pixels in double precision, rounded to RGB of the output's depth. A
+// conversion between two RGB profiles is the filter's own within a level of it (lcms2's 16-bit road
+// resamples it into a grid that strays at the gamut's edge).
+TestPlane Precise(const std::string& from, cmsUInt32Number inFormat, const std::string& to, LONG outSpace,
+                  const TestPlane& plane) {
+    TestPlane result(plane.width, plane.height, outSpace);
+    const std::size_t count = std::size_t(plane.width) * std::size_t(plane.height);
+    std::vector<double> values(count * 3);
+    cmsHPROFILE a = cmsOpenProfileFromFile(from.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(to.c_str(), "r");
+    cmsHTRANSFORM t = cmsCreateTransform(a, inFormat, b, TYPE_RGB_DBL, INTENT_PERCEPTUAL, 0);
+    EXPECT_NE(t, nullptr);
+    if (t)
+        cmsDoTransform(t, plane.data.data(), values.data(), static_cast<cmsUInt32Number>(count));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    const double top = outSpace == kRGB8 ? 255.0 : 65535.0;
+    for (LONG y = 0; y < plane.height; ++y)
+        for (LONG x = 0; x < plane.width; ++x)
+            for (LONG c = 0; c < 3; ++c)
+                result.SetSample(
+                    x, y, c,
+                    static_cast<ULONG>(std::lround(
+                        std::clamp(values[(std::size_t(y) * plane.width + x) * 3 + c], 0.0, 1.0) * top)));
+    return result;
+}
+
 // Every sample of one channel through a table.
 void Apply(TestPlane& plane, LONG channel, const std::vector<USHORT>& table) {
     for (LONG y = 0; y < plane.height; ++y)
@@ -115,7 +145,8 @@ void Apply(TestPlane& plane, LONG channel, const std::vector<USHORT>& table) {
             plane.SetSample(x, y, channel, table[plane.Sample(x, y, channel)]);
 }
 
-TEST_F(CMLFilter, ConvertsLikeADirectLcmsTransformAtEveryTileSize) {
+// To Lab and grey as lcms2 converts; between RGB profiles within a level of lcms2 in double precision.
+TEST_F(CMLFilter, ConvertsLikeLcms2AtEveryTileSize) {
     struct Case {
         const char* name;
         const std::string& to;
@@ -138,7 +169,10 @@ TEST_F(CMLFilter, ConvertsLikeADirectLcmsTransformAtEveryTileSize) {
         TestPlane out;
         ASSERT_TRUE(SameAtEveryTileSize(Converting(plane, engine, c.inBits, c.outBits), &out));
         EXPECT_EQ(out.colorSpace, c.outSpace);
-        EXPECT_TRUE(PlanesMatch(Direct(srgb, c.inFormat, c.to, c.outFormat, plane, c.outSpace), out));
+        if (&c.to == &wide)
+            EXPECT_TRUE(PlanesMatch(Precise(srgb, c.inFormat, c.to, c.outSpace, plane), out, 1));
+        else
+            EXPECT_TRUE(PlanesMatch(Direct(srgb, c.inFormat, c.to, c.outFormat, plane, c.outSpace), out));
     }
 }
 
@@ -170,7 +204,10 @@ TEST_F(CMLFilter, EquivalentProfilesPassTheSourceThrough) {
     EXPECT_FALSE(passed) << "a change of depth still converts";
 }
 
+// The tables around lcms2's conversion in double precision: the conversion within a level, which the
+// squaring output table (rising by up to two levels a level) may make two.
 TEST_F(CMLFilter, LookupTablesApplyOnEachSideAsAroundADirectTransform) {
+    constexpr ULONG kThroughSquare = 2;
     std::vector<USHORT> invert(65536), square(65536), widen(256);
     for (std::size_t i = 0; i < invert.size(); ++i) {
         invert[i] = static_cast<USHORT>(65535 - i);
@@ -196,9 +233,9 @@ TEST_F(CMLFilter, LookupTablesApplyOnEachSideAsAroundADirectTransform) {
             &out));
         TestPlane before = plane;
         Apply(before, 1, invert);
-        TestPlane expected = Direct(srgb, TYPE_RGB_16, wide, TYPE_RGB_16, before, kRGB16);
+        TestPlane expected = Precise(srgb, TYPE_RGB_16, wide, kRGB16, before);
         Apply(expected, 2, square);
-        EXPECT_TRUE(PlanesMatch(expected, out));
+        EXPECT_TRUE(PlanesMatch(expected, out, kThroughSquare));
     }
     {
         SCOPED_TRACE("8-bit data widened to 16 bits by input tables, an output table on red");
@@ -219,9 +256,9 @@ TEST_F(CMLFilter, LookupTablesApplyOnEachSideAsAroundADirectTransform) {
             for (LONG x = 0; x < plane.width; ++x)
                 for (LONG c = 0; c < 3; ++c)
                     before.SetSample(x, y, c, widen[plane.Sample(x, y, c)]);
-        TestPlane expected = Direct(srgb, TYPE_RGB_16, wide, TYPE_RGB_16, before, kRGB16);
+        TestPlane expected = Precise(srgb, TYPE_RGB_16, wide, kRGB16, before);
         Apply(expected, 0, square);
-        EXPECT_TRUE(PlanesMatch(expected, out));
+        EXPECT_TRUE(PlanesMatch(expected, out, kThroughSquare));
     }
 }
 

@@ -108,17 +108,38 @@ TEST(MailIndexSheet, TheCaptionHeightComesFromTheTemplatesFontSize) {
     WinSeams::ResetAll();
 }
 
-TEST(MailIndexSheet, TheEstimateGrowsWithSizeAndQuality) {
-    std::vector<CMailDlg::TItem> items(2);
-    items[0].pictureSize = TSize_T<LONG>(4000, 3000);
-    items[1].pictureSize = TSize_T<LONG>(300, 400);
-    const double small = CMailDlg::EstimateMegabytes(items, 2, false, 0, 0, 80);
-    // 640 x 480 and 300 x 400 (never enlarged) at 0.2 bytes a pixel.
-    EXPECT_NEAR(small, (640.0 * 480 + 300 * 400) * 0.2 / (1024 * 1024), 1e-5) << "a factor in 32 bits";
-    EXPECT_GT(CMailDlg::EstimateMegabytes(items, 5, false, 0, 0, 80), small);
-    EXPECT_GT(CMailDlg::EstimateMegabytes(items, 2, false, 0, 0, 100), small);
-    EXPECT_NEAR(CMailDlg::EstimateMegabytes(items, 2, true, 2, 1, 80), 2 * 800.0 * 600 * 0.2 / (1024 * 1024),
-                1e-9);
+// The estimate counts the pixels that will be sent: each picture fitted into the attachment box (never
+// enlarged), the pictures added up, index sheets page by page; a higher quality costs more bytes a pixel.
+// What a pixel costs is the dialog's own guess, so only these properties are checked, not its value.
+TEST(MailIndexSheet, TheEstimateCountsThePixelsThatWillBeSent) {
+    std::vector<CMailDlg::TItem> large(1), small(1), both(2);
+    large[0].pictureSize = both[0].pictureSize = TSize_T<LONG>(4000, 3000);
+    small[0].pictureSize = both[1].pictureSize = TSize_T<LONG>(300, 400);
+    const auto estimate = [](const std::vector<CMailDlg::TItem>& items, LONG size, LONG quality = 80) {
+        return CMailDlg::EstimateMegabytes(items, size, false, 0, 0, quality);
+    };
+    for (LONG size = 1; size < CMailDlg::kAttachmentSizeCount; ++size) {
+        const TSize_T<LONG> box = CMailDlg::AttachmentSize(size);
+        if (box.cx <= 0 || box.cy <= 0)
+            continue;
+        SCOPED_TRACE(std::to_string(box.cx) + " x " + std::to_string(box.cy));
+        EXPECT_NEAR(estimate(both, size), estimate(large, size) + estimate(small, size), 1e-12);
+        // The picture fitted into the box: its cost goes with the fitted area.
+        const auto fitted = [](const TSize_T<LONG>& b) {
+            const double fill = std::min(1.0, std::min(double(b.cx) / 4000, double(b.cy) / 3000));
+            return (4000 * fill) * (3000 * fill);
+        };
+        EXPECT_NEAR(estimate(large, size) / estimate(large, 1),
+                    fitted(box) / fitted(CMailDlg::AttachmentSize(1)), 1e-3);
+        // Smaller than the box, the picture is sent at its own size.
+        if (box.cx >= 300 && box.cy >= 400) {
+            EXPECT_NEAR(estimate(small, size), estimate(small, CMailDlg::kAttachmentSizeCount - 1), 1e-12);
+        }
+        EXPECT_GT(estimate(large, size, 100), estimate(large, size, 80));
+    }
+    EXPECT_NEAR(CMailDlg::EstimateMegabytes(both, 2, true, 2, 1, 80),
+                2 * CMailDlg::EstimateMegabytes(both, 2, true, 1, 1, 80), 1e-12);
+    EXPECT_EQ(CMailDlg::EstimateMegabytes(both, 2, true, 0, 1, 80), 0);
 }
 
 } // namespace

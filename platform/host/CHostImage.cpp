@@ -2,6 +2,7 @@
 
 #include "platform/pravon/PravonImageData.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -44,8 +45,9 @@ CHostPicture ResamplePicture(const CHostPicture& picture, LONG width, LONG heigh
                 for (LONG c = 0; c < channels; ++c)
                     rows[(static_cast<std::size_t>(y) * width + x) * channels + c] +=
                         tap.weight * picture.Sample(tap.index, y, c);
-    CHostPicture out{width, height, channels, {}};
-    out.samples.resize(static_cast<std::size_t>(width) * height * channels);
+    CHostPicture out{width, height, channels, {}, picture.bits};
+    out.samples.resize(out.RowBytes() * static_cast<std::size_t>(height));
+    const long most = picture.bits == 16 ? 0xFFFF : 0xFF;
     for (LONG y = 0; y < height; ++y) {
         for (LONG x = 0; x < width; ++x) {
             for (LONG c = 0; c < channels; ++c) {
@@ -53,8 +55,7 @@ CHostPicture ResamplePicture(const CHostPicture& picture, LONG width, LONG heigh
                 for (const Tap& tap : down[static_cast<std::size_t>(y)])
                     sum +=
                         tap.weight * rows[(static_cast<std::size_t>(tap.index) * width + x) * channels + c];
-                out.samples[(static_cast<std::size_t>(y) * width + x) * channels + c] =
-                    static_cast<BYTE>(std::clamp(std::lround(sum), 0L, 255L));
+                out.SetSample(x, y, c, static_cast<std::uint32_t>(std::clamp(std::lround(sum), 0L, most)));
             }
         }
     }
@@ -76,7 +77,7 @@ CHostImage::~CHostImage() {
 }
 
 bool CHostImage::Fill(const CHostPicture& picture) {
-    const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * picture.channels;
+    const std::size_t rowBytes = picture.RowBytes();
     return picture.ColorSpace() != 0 && picture.samples.size() == rowBytes * picture.height &&
            !PravonErrorPtr(m_image->SetColorSpace(picture.ColorSpace())) &&
            !PravonErrorPtr(m_image->SetSize(picture.width, picture.height)) &&
@@ -115,12 +116,12 @@ bool CHostImage::Resize(LONG width, LONG height) {
     current.width = GetWidth();
     current.height = GetHeight();
     current.channels = PravonColorSpace::Channels(colorSpace);
-    if (current.width < 1 || current.height < 1)
+    current.bits = PravonColorSpace::BitsPerSample(colorSpace);
+    if (current.width < 1 || current.height < 1 || current.ColorSpace() != colorSpace)
         return false;
-    current.samples.resize(static_cast<std::size_t>(current.width) * current.height * current.channels);
+    current.samples.resize(current.RowBytes() * static_cast<std::size_t>(current.height));
     if (PravonErrorPtr(m_image->GetData(PravonRect{0, 0, current.width, current.height},
-                                        current.samples.data(),
-                                        static_cast<std::size_t>(current.width) * current.channels)))
+                                        current.samples.data(), current.RowBytes())))
         return false;
     return Fill(ResamplePicture(current, width, height));
 }

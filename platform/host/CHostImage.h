@@ -19,7 +19,7 @@ public:
     LONG GetHeight() override;
     IPravonDataSource* GetDataSource() override { return m_image.get(); }
     // Each new pixel is the mean of the old ones it covers, weighted by how much of each it covers (an
-    // enlarged image repeats its pixels).
+    // enlarged image repeats its pixels), at the image's own depth.
     bool Resize(LONG width, LONG height) override;
     // Images that modules still hold, over all hosts.
     static LONG Live();

@@ -1,8 +1,12 @@
 #include "CHostPhotos.h"
 
+#include "platform/zizoraz/IproImageFile.h"
 #include "platform/zizoraz/IproJpegCodec.h"
+#include "platform/zizoraz/IproPngCodec.h"
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 
 namespace {
@@ -65,8 +69,60 @@ CHostItemRecord CHostPhotos::JpegItem(KvwItemId id, const std::string& path, std
     return item;
 }
 
-std::shared_ptr<const CHostPicture> CHostPhotos::QuadrantPicture(LONG width, LONG height,
-                                                                 const std::array<std::uint32_t, 4>& colours) {
+bool CHostPhotos::FileItem(KvwItemId id, const std::string& path, CHostItemRecord& item, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!file || ec) {
+        error = "cannot be read";
+        return false;
+    }
+    if (size == 0) {
+        error = "is empty";
+        return false;
+    }
+    if (size > IproImageFile::kMaxFileBytes) {
+        error = "is larger than the " + std::to_string(IproImageFile::kMaxFileBytes >> 20) +
+                " MB a picture may have";
+        return false;
+    }
+    std::vector<BYTE> bytes(static_cast<std::size_t>(size));
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+        error = "cannot be read";
+        return false;
+    }
+    IproPixels pixels;
+    if (IproJpegCodec::HasSignature(bytes.data(), bytes.size())) {
+        // Decoded whole once, at the smallest scale, so that a damaged file is refused now, not printed
+        // as a gap later.
+        if (!IproJpegCodec::Decode(bytes.data(), bytes.size(), 1, 1, pixels)) {
+            error = "is a damaged JPEG picture";
+            return false;
+        }
+        item = JpegItem(id, path, std::move(bytes));
+        return true;
+    }
+    if (IproPngCodec::HasSignature(bytes.data(), bytes.size())) {
+        if (!IproPngCodec::Decode(bytes.data(), bytes.size(), pixels)) {
+            error = "is a damaged PNG picture";
+            return false;
+        }
+        item = CHostItemRecord{};
+        item.id = id;
+        item.data.path = path;
+        item.source.width = static_cast<DWORD>(pixels.width);
+        item.source.height = static_cast<DWORD>(pixels.height);
+        item.SetSizeRecords(item.source.width, item.source.height);
+        item.fullPicture = std::make_shared<const CHostPicture>(CHostPicture::FromPixels(pixels, 3));
+        item.fullHeld = true;
+        return true;
+    }
+    error = "is neither a JPEG nor a PNG picture";
+    return false;
+}
+
+std::shared_ptr<const CHostPicture>
+CHostPhotos::QuadrantPicture(LONG width, LONG height, const std::array<std::uint32_t, 4>& colours) {
     auto picture = std::make_shared<CHostPicture>();
     if (width <= 0 || height <= 0)
         return picture;
@@ -112,15 +168,5 @@ std::shared_ptr<const CHostPicture> CHostPhotos::Decode(const std::vector<BYTE>&
     if (!IproJpegCodec::Decode(jpeg.data(), jpeg.size(), wanted ? side(wanted->width) : 0,
                                wanted ? side(wanted->height) : 0, pixels))
         return nullptr;
-    auto picture = std::make_shared<CHostPicture>();
-    picture->width = pixels.width;
-    picture->height = pixels.height;
-    picture->channels = 3;
-    picture->samples.reserve(pixels.argb.size() * 3);
-    for (std::uint32_t pixel : pixels.argb) {
-        picture->samples.push_back(static_cast<BYTE>(pixel >> 16));
-        picture->samples.push_back(static_cast<BYTE>(pixel >> 8));
-        picture->samples.push_back(static_cast<BYTE>(pixel));
-    }
-    return picture;
+    return std::make_shared<const CHostPicture>(CHostPicture::FromPixels(pixels, 3));
 }

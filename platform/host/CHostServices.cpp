@@ -3,8 +3,11 @@
 #include "CHostPhotos.h"
 
 #include "platform/zizoraz/IproJpegCodec.h"
+#include "platform/zizoraz/IproResample.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -80,26 +83,101 @@ void CHostItemService::Add(const CHostItemRecord& item) {
                                                    added.fullWidth, added.fullHeight))
         added.fullWidth = added.fullHeight = 0;
     std::lock_guard<std::mutex> guard(m_lock);
+    m_madePreviews.erase(item.id);
     m_items[item.id] = std::move(added);
 }
 
-std::shared_ptr<const CHostPicture> CHostItemService::Picture(KvwItemId id, bool full) {
+std::shared_ptr<const CHostPicture> CHostItemService::PreviewSource(KvwItemId id,
+                                                                    const CKvwSizeRecord& wanted) {
+    std::shared_ptr<const std::vector<BYTE>> jpeg;
+    bool full = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_items.find(id);
+        if (it == m_items.end())
+            return nullptr;
+        const CHostItemRecord& item = it->second;
+        if (item.previewPicture)
+            return item.previewPicture;
+        jpeg = item.fullJpeg;
+        full = item.fullPicture || (item.fullWidth > 0 && item.fullHeight > 0);
+    }
+    if (jpeg)
+        return CHostPhotos::Decode(*jpeg, &wanted);
+    if (full)
+        return Picture(id, true);
+    // The pattern of the preview's own size, not of one made since.
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_items.find(id);
-    if (it == m_items.end())
+    if (it == m_items.end() || it->second.previewWidth <= 0 || it->second.previewHeight <= 0)
         return nullptr;
-    CHostItemRecord& item = it->second;
-    std::shared_ptr<const CHostPicture>& picture = full ? item.fullPicture : item.previewPicture;
-    const LONG width = full ? item.fullWidth : item.previewWidth;
-    const LONG height = full ? item.fullHeight : item.previewHeight;
-    if (!picture && width > 0 && height > 0)
-        picture = std::make_shared<const CHostPicture>(CHostPicture::Pattern(width, height, item.channels));
-    return picture;
+    return std::make_shared<const CHostPicture>(
+        CHostPicture::Pattern(it->second.previewWidth, it->second.previewHeight, it->second.channels));
+}
+
+bool CHostItemService::MakePreview(KvwItemId id, const CKvwSizeRecord& wanted) {
+    const std::int64_t wantedWidth = wanted.width, wantedHeight = wanted.height;
+    if (wantedWidth < 1 || wantedHeight < 1 || !IproLimits::Allowed(wantedWidth, wantedHeight))
+        return false;
+    const std::shared_ptr<const CHostPicture> source = PreviewSource(id, wanted);
+    if (!source || source->width < 1 || source->height < 1 || source->ColorSpace() == 0)
+        return false;
+    // The side that needs the larger scale gets its wanted length; the other is at least its own.
+    const double scale = std::max(static_cast<double>(wantedWidth) / source->width,
+                                  static_cast<double>(wantedHeight) / source->height);
+    const std::int64_t width = std::max<std::int64_t>(wantedWidth, std::llround(source->width * scale));
+    const std::int64_t height = std::max<std::int64_t>(wantedHeight, std::llround(source->height * scale));
+    IproPixels resized;
+    if (!IproLimits::Allowed(width, height) ||
+        !IproResample::Resize(source->ToPixels(), static_cast<LONG>(width), static_cast<LONG>(height),
+                              resized))
+        return false;
+    auto made = std::make_shared<const CHostPicture>(CHostPicture::FromPixels(resized, source->channels));
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_items.count(id) == 0)
+        return false;
+    m_madePreviews[id] = std::move(made);
+    return true;
+}
+
+std::shared_ptr<const CHostPicture> CHostItemService::Picture(KvwItemId id, bool full) {
+    std::shared_ptr<const std::vector<BYTE>> jpeg;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_items.find(id);
+        if (it == m_items.end())
+            return nullptr;
+        if (!full) {
+            auto made = m_madePreviews.find(id);
+            if (made != m_madePreviews.end())
+                return made->second;
+        }
+        CHostItemRecord& item = it->second;
+        std::shared_ptr<const CHostPicture>& picture = full ? item.fullPicture : item.previewPicture;
+        jpeg = full && !picture ? item.fullJpeg : nullptr;
+        if (!jpeg) {
+            const LONG width = full ? item.fullWidth : item.previewWidth;
+            const LONG height = full ? item.fullHeight : item.previewHeight;
+            if (!picture && width > 0 && height > 0)
+                picture =
+                    std::make_shared<const CHostPicture>(CHostPicture::Pattern(width, height, item.channels));
+            return picture;
+        }
+    }
+    // A JPEG's picture is the file decoded at its full size.
+    return CHostPhotos::Decode(*jpeg, nullptr);
 }
 
 bool CHostItemService::Has(KvwItemId id) const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_items.count(id) != 0;
+}
+
+void CHostItemService::SetPagePicture(KvwItemId page, bool full,
+                                      std::shared_ptr<const CHostPicture> picture) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto& pictures = m_pagePictures[page];
+    (full ? pictures.second : pictures.first) = std::move(picture);
 }
 
 void CHostItemService::Hold(KvwItemId id, bool full) {
@@ -166,16 +244,26 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
     *image = nullptr;
     const KvwItemId id = KvwMakeItemId(idLow, idHigh);
     std::shared_ptr<const std::vector<BYTE>> jpeg;
+    std::shared_ptr<const CHostPicture> page;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_items.find(id);
-        if (it == m_items.end() || !(full ? it->second.fullHeld : it->second.previewHeld))
+        if (it == m_items.end()) {
+            auto rendered = m_pagePictures.find(id);
+            if (rendered == m_pagePictures.end())
+                return kKvwNothingToWorkOn;
+            page = full ? rendered->second.second : rendered->second.first;
+            if (!page)
+                return kKvwNothingToWorkOn;
+        } else if (!(full ? it->second.fullHeld : it->second.previewHeld)) {
             return kKvwNothingToWorkOn;
-        if (full)
+        } else if (full) {
             jpeg = it->second.fullJpeg;
+        }
     }
-    std::shared_ptr<const CHostPicture> picture =
-        jpeg ? CHostPhotos::Decode(*jpeg, wanted) : Picture(id, full);
+    std::shared_ptr<const CHostPicture> picture = page   ? page
+                                                  : jpeg ? CHostPhotos::Decode(*jpeg, wanted)
+                                                         : Picture(id, full);
     if (!picture)
         return kKvwNothingToWorkOn;
     *image = new CHostImage(m_imaging, *picture);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // An item of the host's table.
@@ -24,7 +25,8 @@ struct CHostItemRecord {
     CKvwSourceData source;
     CKvwItemData data;
     // Sizes of the images the host can deliver (0 x 0: none), and whether it holds each one already or only
-    // after a module has asked for it and the completion went out.
+    // after a module has asked for it and the completion went out. A module that asks for the preview at a
+    // size gets one made at that size (CHostItemService::MakePreview).
     LONG previewWidth = 0;
     LONG previewHeight = 0;
     bool previewHeld = false;
@@ -92,8 +94,20 @@ public:
     bool Has(KvwItemId id) const;
     // Makes the preview (or the full image) an image the host holds.
     void Hold(KvwItemId id, bool full);
-    // The picture behind the item's preview or full image (made from the pattern on first use), or null.
+    // The item's preview made anew at the size asked for, as the host makes one when a module asks for it:
+    // the item's picture (the preview picture it was given, else its full image's, else the pattern of its
+    // preview's size) resized with the canvas library, its proportions kept, to the smallest size that
+    // covers the wanted one (so exactly that size when the proportions agree; enlarged when the picture is
+    // smaller), in 8 bits. It stands for the item's preview from then on (until the item is added again).
+    // False, with the preview left as it was, for an item without a picture or a wanted size that is empty
+    // or beyond the canvas library's limits.
+    bool MakePreview(KvwItemId id, const CKvwSizeRecord& wanted);
+    // The picture behind the item's preview (the one made last, if any) or full image (its JPEG decoded,
+    // or made from the pattern on first use), or null.
     std::shared_ptr<const CHostPicture> Picture(KvwItemId id, bool full);
+    // The picture a module rendered for one of its design pages (page records, no items of the table):
+    // held from then on as the page's preview or full image, and served as an item's are.
+    void SetPagePicture(KvwItemId page, bool full, std::shared_ptr<const CHostPicture> picture);
 
     // Record lookups (kKvwSourceRecordList, and kKvwSourceRecordFields for an id the database knows) are
     // answered from the database, which the service does not own.
@@ -111,8 +125,15 @@ public:
 private:
     KvwResult Image(DWORD idLow, DWORD idHigh, IKvwImage** image, bool full, const CKvwSizeRecord* wanted);
 
+    // The picture a preview is made from; null when the item has none.
+    std::shared_ptr<const CHostPicture> PreviewSource(KvwItemId id, const CKvwSizeRecord& wanted);
+
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;
+    std::map<KvwItemId, std::shared_ptr<const CHostPicture>> m_madePreviews;
+    // The design pages' pictures: preview and full image.
+    std::map<KvwItemId, std::pair<std::shared_ptr<const CHostPicture>, std::shared_ptr<const CHostPicture>>>
+        m_pagePictures;
     CPravonMemoryManager m_imaging;
     const CHostRecordDatabase* m_records = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "platform/zizoraz/IproImageFile.h"
 #include "platform/zizoraz/IproResample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -46,28 +47,21 @@ HINSTANCE HostInstance() {
     return module;
 }
 
-// Request flags (p6) of an image request that wants its completion and no progress notices.
+// Request flags (p6) of an image request that wants its completion and no progress notices, and the flag
+// that asks for progress notices.
 constexpr KvwWord kCompletionOnly = 4;
+constexpr KvwWord kProgressWanted = 2;
+// A design page: a record of this kind with the page flag; a module's picture of one, preview or full.
+constexpr DWORD kDesignPageKind = 0x1400;
+constexpr DWORD kPagePreviewAnswer = 0x80000102;
+constexpr DWORD kPageFullAnswer = 0x80000103;
+// The error kind (p5) of a completion that carries an error word.
+constexpr KvwWord kCompletionErrorKind = 33;
+// A page is never asked for larger than this on either side for the sake of its proportions.
+constexpr double kMaxRoutedSide = 8192;
 // The host's JPEG quality for output quality levels 1 .. 5.
 constexpr LONG kQualityBase = 50;
 constexpr LONG kQualityStep = 10;
-
-// The picture as the canvas library's pixels; the host shows every picture opaque.
-IproPixels PixelsOf(const CHostPicture& picture) {
-    IproPixels pixels{picture.width, picture.height, {}};
-    pixels.argb.resize(static_cast<std::size_t>(picture.width) * picture.height);
-    const LONG first = picture.channels == 4 ? 1 : 0;
-    for (LONG y = 0; y < picture.height; ++y) {
-        for (LONG x = 0; x < picture.width; ++x) {
-            const auto sample = [&](LONG c) {
-                return static_cast<std::uint32_t>(
-                    picture.Sample(x, y, picture.channels == 1 ? 0 : first + c));
-            };
-            pixels.At(x, y) = 0xFF000000u | sample(0) << 16 | sample(1) << 8 | sample(2);
-        }
-    }
-    return pixels;
-}
 
 // The folder as a module gives it (with or without its last separator) and the file name, joined.
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -116,6 +110,8 @@ constexpr auto kThunks = MakeThunks(std::make_index_sequence<CScriptedHost::kMax
 struct CScriptedHost::Loaded {
     std::unique_ptr<CHostModule> module;
     std::size_t slot = 0;
+    // Its component kind, as it tells it once initialised.
+    DWORD kind = 0;
 };
 
 CScriptedHost::CScriptedHost() {
@@ -186,7 +182,13 @@ CHostModule* CScriptedHost::Module(std::size_t module) const {
 
 KvwResult CScriptedHost::Initialize(std::size_t module) {
     CHostModule* loaded = Module(module);
-    return loaded ? loaded->Initialize(kThunks[m_modules[module]->slot], this) : kKvwInvalidArgument;
+    if (!loaded)
+        return kKvwInvalidArgument;
+    const KvwResult result = loaded->Initialize(kThunks[m_modules[module]->slot], this);
+    DWORD kind = 0, version = 0;
+    if (KvwSucceeded(result) && KvwSucceeded(loaded->GetInformation(&kind, &version)))
+        m_modules[module]->kind = kind;
+    return result;
 }
 
 KvwResult CScriptedHost::Send(std::size_t module, DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4,
@@ -218,11 +220,13 @@ void CScriptedHost::Close(std::size_t module) {
         std::erase_if(m_pending, [&](const Pending& p) { return p.module == module; });
     }
     loaded->Close();
+    DropRoutesOf(module);
 }
 
 void CScriptedHost::Unload(std::size_t module) {
     if (!Module(module))
         return;
+    DropRoutesOf(module);
     {
         std::lock_guard<std::mutex> guard(SlotLock());
         Slots()[m_modules[module]->slot] = Slot{};
@@ -247,8 +251,9 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
     const auto& p = request.words;
     const KvwItemId item = KvwMakeItemId(p[0], p[1]);
     switch (request.id) {
-    case KvwPluginRequest::kUpdateSelection:
     case KvwPluginRequest::kStopWaiting:
+        return CHostReply{StopWaitingForPage(request), {}};
+    case KvwPluginRequest::kUpdateSelection:
     case KvwModuleRequest::kActions:
     case KvwModuleRequest::kAnnounce:
     case KvwModuleRequest::kExchangeValue:
@@ -264,17 +269,30 @@ CHostReply CScriptedHost::DefaultReply(const CHostRequest& request) {
         return CHostReply{m_items.Has(item) ? kKvwOk : kKvwNothingToWorkOn, {}};
     case KvwPluginRequest::kPreview:
     case KvwPluginRequest::kFullImage: {
+        std::size_t owner = 0;
+        if (!m_items.Has(item) && FindPageOwner(item, owner))
+            return RoutePageRequest(request);
         if (!m_items.Has(item))
             return CHostReply{kKvwNothingToWorkOn, {}};
         if (!RecordWordsAreRight(p))
             return CHostReply{kKvwInvalidArgument, {}};
         const bool full = request.id == KvwPluginRequest::kFullImage;
+        // A preview asked for at a size is made at that size first.
+        if (!full && p[3] == 1)
+            m_items.MakePreview(item, *reinterpret_cast<const CKvwSizeRecord*>(p[2]));
         m_items.Hold(item, full);
         const DWORD completion = p[5] == kCompletionOnly ? KvwHostMessage::kImageLoaded
                                  : full                  ? KvwHostMessage::kFullImageReady
                                                          : KvwHostMessage::kPreviewReady;
         return CHostReply{kKvwOk, {CompletionOf(request, completion)}};
     }
+    case kPagePreviewAnswer:
+    case kPageFullAnswer:
+        return CHostReply{TakePageImage(request), {}};
+    case KvwHostMessage::kImageLoaded:
+        return CHostReply{CompletePageRequest(request), {}};
+    case KvwHostMessage::kProgress:
+        return CHostReply{kKvwOk, {}};
     case KvwPluginRequest::kWriteImage: {
         const KvwResult written = WriteOutput(request);
         return CHostReply{KvwSucceeded(written) ? kKvwHandled : written, {}};
@@ -305,9 +323,178 @@ KvwResult CScriptedHost::OnRequest(std::size_t module, DWORD id, const std::arra
         reply.result = m_records.OnRequest(id, words);
     else
         reply = DefaultReply(request);
+    if (id == KvwRecordRequest::kCreate)
+        NotePageOwner(module, words, reply.result);
     for (const CHostMessage& completion : reply.completions)
         Post(module, completion);
     return reply.result;
+}
+
+void CScriptedHost::NotePageOwner(std::size_t module, const std::array<KvwWord, 8>& words, KvwResult result) {
+    const auto* input = reinterpret_cast<const CKvwInputData*>(words[2]);
+    if (!KvwSucceeded(result) || !input || words[3] != 1 || input->kind != kDesignPageKind ||
+        (input->flags & kKvwDesignPageFlag) == 0)
+        return;
+    m_routes.SetOwner(input->id, module,
+                      module < m_modules.size() && m_modules[module] ? m_modules[module]->kind : 0);
+}
+
+bool CScriptedHost::FindPageOwner(KvwItemId page, std::size_t& module) {
+    std::size_t registered = 0;
+    DWORD kind = 0;
+    if (!m_routes.FindOwner(page, registered, kind))
+        return false;
+    const auto open = [&](std::size_t index) {
+        return index < m_modules.size() && m_modules[index] && !m_modules[index]->module->IsClosed();
+    };
+    if (open(registered)) {
+        module = registered;
+        return true;
+    }
+    // A module that registered the page and was closed: the same module loaded again draws its pages.
+    for (std::size_t index = 0; index < m_modules.size(); ++index) {
+        if (kind != 0 && open(index) && m_modules[index]->kind == kind) {
+            module = index;
+            return true;
+        }
+    }
+    return false;
+}
+
+CHostReply CScriptedHost::RoutePageRequest(const CHostRequest& request) {
+    const auto& p = request.words;
+    std::size_t owner = 0;
+    if (!RecordWordsAreRight(p) || !FindPageOwner(KvwMakeItemId(p[0], p[1]), owner))
+        return CHostReply{kKvwInvalidArgument, {}};
+    CHostPageRoutes::Route route;
+    route.requester = request.module;
+    route.requestId = request.id;
+    route.flags = p[5];
+    route.page = KvwMakeItemId(p[0], p[1]);
+    route.sized = p[3] == 1;
+    if (route.sized)
+        route.wanted = *reinterpret_cast<const CKvwSizeRecord*>(p[2]);
+    route.owner = owner;
+    const DWORD tag = m_routes.Add(route);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        Pending pending{owner, CHostMessage{}};
+        pending.route = tag;
+        m_pending.push_back(pending);
+    }
+    PostMessageW(m_window, kDeliver, 0, 0);
+    return CHostReply{kKvwOk, {}};
+}
+
+void CScriptedHost::DeliverRoute(DWORD tag) {
+    CHostPageRoutes::Route route;
+    if (!m_routes.Find(tag, route))
+        return;
+    CHostModule* owner = Module(route.owner);
+    if (!owner || owner->IsClosed()) {
+        if (m_routes.Take(tag, route))
+            CompleteRoute(route, kKvwCancelled);
+        return;
+    }
+    // Asked at the wanted size enlarged to the page's proportions (its size words), so that the page
+    // keeps them and still covers what was wanted.
+    CKvwSizeRecord size = route.wanted;
+    CHostRecordDatabase::Record record;
+    if (route.sized && m_records.Find(route.page, &record) && record.width > 0 && record.height > 0 &&
+        size.width > 0 && size.height > 0) {
+        const double scale = std::max(static_cast<double>(size.width) / record.width,
+                                      static_cast<double>(size.height) / record.height);
+        const double width = std::max<double>(size.width, std::round(record.width * scale));
+        const double height = std::max<double>(size.height, std::round(record.height * scale));
+        if (width <= kMaxRoutedSide && height <= kMaxRoutedSide) {
+            size.width = static_cast<DWORD>(width);
+            size.height = static_cast<DWORD>(height);
+        }
+    }
+    const KvwWord flags = kCompletionOnly | (route.flags & kProgressWanted);
+    const KvwResult result =
+        owner->Message(route.requestId, KvwItemIdLow(route.page), KvwItemIdHigh(route.page),
+                       route.sized ? reinterpret_cast<KvwWord>(&size) : 0, route.sized ? 1 : 0,
+                       route.sized ? kKvwRecordSize : 0, flags, 0, tag);
+    // Anything but queued sends no completion: the requester is completed now.
+    if (result != kKvwQueued && m_routes.Take(tag, route))
+        CompleteRoute(route, KvwSucceeded(result) ? kKvwInvalidArgument : result);
+}
+
+KvwResult CScriptedHost::TakePageImage(const CHostRequest& request) {
+    const auto& p = request.words;
+    const KvwItemId page = KvwMakeItemId(p[0], p[1]);
+    std::size_t owner = 0;
+    const auto* record = reinterpret_cast<const CKvwProfileImage*>(p[2]);
+    if (!FindPageOwner(page, owner) || owner != request.module || !record || p[3] != 1 || !record->image)
+        return kKvwInvalidArgument;
+    auto picture = std::make_shared<CHostPicture>();
+    if (!CHostPicture::FromImage(*record->image, *picture))
+        return kKvwInvalidArgument;
+    m_items.SetPagePicture(page, request.id == kPageFullAnswer, std::move(picture));
+    return kKvwOk;
+}
+
+KvwResult CScriptedHost::CompletePageRequest(const CHostRequest& request) {
+    const auto& p = request.words;
+    CHostPageRoutes::Route route;
+    // A completion that no request waits for any more (dropped, or never passed on) is taken all the same.
+    if (!m_routes.Find(static_cast<DWORD>(p[7]), route) || route.owner != request.module ||
+        route.page != KvwMakeItemId(p[0], p[1]) || !m_routes.Take(static_cast<DWORD>(p[7]), route))
+        return kKvwOk;
+    const auto* error = reinterpret_cast<const DWORD*>(p[2]);
+    CompleteRoute(route, error && p[3] == 1 ? static_cast<KvwResult>(*error) : kKvwOk);
+    return kKvwOk;
+}
+
+KvwResult CScriptedHost::StopWaitingForPage(const CHostRequest& request) {
+    const KvwItemId page = KvwMakeItemId(request.words[0], request.words[1]);
+    const auto dropped = m_routes.TakeIf([&](const CHostPageRoutes::Route& route) {
+        return route.page == page && route.requester == request.module;
+    });
+    std::vector<std::size_t> told;
+    for (const auto& [tag, route] : dropped) {
+        if (m_routes.Waits(page, route.owner) ||
+            std::find(told.begin(), told.end(), route.owner) != told.end())
+            continue;
+        told.push_back(route.owner);
+        CHostMessage cancel;
+        cancel.id = KvwPluginRequest::kStopWaiting;
+        cancel.words = {KvwItemIdLow(page), KvwItemIdHigh(page), 0, 0, 0, 0, 0, 0};
+        Post(route.owner, cancel);
+    }
+    return kKvwOk;
+}
+
+void CScriptedHost::CompleteRoute(const CHostPageRoutes::Route& route, KvwResult result) {
+    Pending pending{route.requester, CHostMessage{}};
+    pending.message.words = {
+        KvwItemIdLow(route.page), KvwItemIdHigh(route.page), 0, 0, 0, 0, route.requestId, 0};
+    if (KvwSucceeded(result)) {
+        const bool full = route.requestId == KvwPluginRequest::kFullImage;
+        pending.message.id = route.flags == kCompletionOnly ? KvwHostMessage::kImageLoaded
+                             : full                         ? KvwHostMessage::kFullImageReady
+                                                            : KvwHostMessage::kPreviewReady;
+    } else {
+        pending.message.id = KvwHostMessage::kImageLoaded;
+        pending.message.words[3] = 1;
+        pending.message.words[4] = kCompletionErrorKind;
+        pending.failed = true;
+        pending.error = static_cast<DWORD>(result);
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_pending.push_back(pending);
+    }
+    PostMessageW(m_window, kDeliver, 0, 0);
+}
+
+void CScriptedHost::DropRoutesOf(std::size_t module) {
+    m_routes.TakeIf([&](const CHostPageRoutes::Route& route) { return route.requester == module; });
+    const auto drawn =
+        m_routes.TakeIf([&](const CHostPageRoutes::Route& route) { return route.owner == module; });
+    for (const auto& [tag, route] : drawn)
+        CompleteRoute(route, kKvwCancelled);
 }
 
 KvwResult CScriptedHost::WriteOutput(const CHostRequest& request) {
@@ -321,7 +508,7 @@ KvwResult CScriptedHost::WriteOutput(const CHostRequest& request) {
     std::shared_ptr<const CHostPicture> picture = m_items.Picture(KvwMakeItemId(p[0], p[1]), true);
     if (!picture || picture->ColorSpace() == 0)
         return kKvwNothingToWorkOn;
-    IproPixels pixels = PixelsOf(*picture);
+    IproPixels pixels = picture->ToPixels();
     if (file.width > 0 && file.height > 0 && (file.width != pixels.width || file.height != pixels.height)) {
         IproPixels sized;
         if (!IproResample::Resize(pixels, file.width, file.height, sized))
@@ -385,10 +572,16 @@ void CScriptedHost::DeliverNext() {
         next = m_pending.front();
         m_pending.pop_front();
     }
+    if (next.route != 0) {
+        DeliverRoute(next.route);
+        return;
+    }
     CHostModule* module = Module(next.module);
     if (!module || module->IsClosed())
         return;
-    const auto& w = next.message.words;
+    auto& w = next.message.words;
+    if (next.failed)
+        w[2] = reinterpret_cast<KvwWord>(&next.error);
     module->Message(next.message.id, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
 }
 

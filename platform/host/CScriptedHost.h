@@ -11,11 +11,22 @@
 //     the
 //         record words are wrong (p4 not 0 or 1; with 1, p3 null or p5 not 81; with 0, p3 or p5 set);
 //         otherwise 0, and the completion 0x20000102 or 0x20000103 (p1, p2 = the id, p7 = the request id)
-//         follows, after which the host holds the image
+//         follows, after which the host holds the image (a preview asked for at a size made at that size,
+//         CHostItemService::MakePreview)
 //         (0x20000013 instead when p6 is 4, as the image-load manager asks: a completion and nothing else)
+//     0x10000102, 0x10000103 for a design page that a loaded module registered (a page record of kind
+//         0x1400 with the page flag): 0x1008 for wrong record words, else 0; the request is passed on to
+//         that module (or, once it has gone, to one of the same component kind) when the user-interface
+//         thread pumps, at the size asked for enlarged to the page's proportions (as previews are made)
+//         and asking for a completion under a tag of the host's. The module's picture (0x80000102,
+//         0x80000103) becomes the page's preview or full image, and its completion goes back to the
+//         requester as above; a module that fails or refuses the request, or closes first, completes it
+//         with 0x20000013 carrying the error word
+//     0x80000102, 0x80000103 (a module's picture of a page it registered)  0; 0x1008 when it cannot be read
+//     0x20000013, 0x20000201 (a module's completion and progress of a page it was asked for)  0
 //     0x10000105 (make the item available)  0, or 0x1101 for an item the host does not have
 //     0x10000111 (write the item's picture to a file)  1 once WriteOutput has written it, else its word
-//     0x10000012 (no longer waiting)  0
+//     0x10000012 (no longer waiting)  0; for a page passed on, its module is told when no one else waits
 //     0x10000091, 0x10000092, 0x10000093 (the items a design has the host show)  0
 //     a host module's announcements (KvwModuleRequest: actions, menu, functions, sub-panel, announce,
 //         exchange value, command updates)  0
@@ -24,6 +35,7 @@
 #pragma once
 
 #include "CHostModule.h"
+#include "CHostPageRoutes.h"
 #include "CHostPaneService.h"
 #include "CHostRecordDatabase.h"
 #include "CHostRegistryService.h"
@@ -139,10 +151,28 @@ private:
     struct Pending {
         std::size_t module;
         CHostMessage message;
+        // A request passed on to the page's module (its tag), instead of a message.
+        DWORD route = 0;
+        // A completion carrying this error word (p3 points at it when it is delivered).
+        bool failed = false;
+        DWORD error = 0;
     };
 
     KvwResult OnRequest(std::size_t module, DWORD id, const std::array<KvwWord, 8>& words);
     void DeliverNext();
+    // The design pages' road: the module that draws a page, the request passed on, the picture, the
+    // completion passed back, and the requests that are no longer waited for.
+    bool FindPageOwner(KvwItemId page, std::size_t& module);
+    void NotePageOwner(std::size_t module, const std::array<KvwWord, 8>& words, KvwResult result);
+    CHostReply RoutePageRequest(const CHostRequest& request);
+    void DeliverRoute(DWORD tag);
+    KvwResult TakePageImage(const CHostRequest& request);
+    KvwResult CompletePageRequest(const CHostRequest& request);
+    KvwResult StopWaitingForPage(const CHostRequest& request);
+    // The requester's completion: the one it asked for, or 0x20000013 with the error word.
+    void CompleteRoute(const CHostPageRoutes::Route& route, KvwResult result);
+    // Every route the module draws is completed with the error; those it asked for are forgotten.
+    void DropRoutesOf(std::size_t module);
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     friend KvwResult HostCallbackOf(std::size_t slot, DWORD id, const std::array<KvwWord, 8>& words);
 
@@ -160,6 +190,7 @@ private:
     CHostWindowService m_windows;
     CHostRegistryService m_registry;
     CHostRecordDatabase m_records;
+    CHostPageRoutes m_routes;
     HWND m_window = nullptr;
     HWND m_mainWindow = nullptr;
 };

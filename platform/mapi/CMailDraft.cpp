@@ -1,7 +1,5 @@
 #include "CMailDraft.h"
 
-#include "plugin_framework/TString.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -26,22 +24,33 @@ bool EndsWithNoCase(const std::string& text, const std::string& end) {
     return true;
 }
 
-// Base64 of the bytes in lines of kBase64LineLength, each ended by CRLF.
+// Base64 (RFC 4648: the standard alphabet, "=" fill) of the bytes in lines of kBase64LineLength, each
+// ended by CRLF.
 std::string Base64Lines(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.size() > 0x3FFFFFFF)
-        throw std::length_error("attachment too large");
-    char* encoded = nullptr;
-    LONG length = 0;
-    if (!Base64Encode(encoded, length, bytes.data(), static_cast<LONG>(bytes.size())))
-        throw std::length_error("attachment too large");
-    const std::unique_ptr<char[]> owner(encoded);
-    const std::size_t characters = length > 0 ? static_cast<std::size_t>(length) - 1 : 0;
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::size_t characters = (bytes.size() + 2) / 3 * 4;
     std::string lines;
-    lines.reserve(characters + characters / CMailDraft::kBase64LineLength * 2 + 2);
-    for (std::size_t at = 0; at < characters; at += CMailDraft::kBase64LineLength) {
-        lines.append(encoded + at, std::min(CMailDraft::kBase64LineLength, characters - at));
-        lines += kCrlf;
+    lines.reserve(characters + (characters / CMailDraft::kBase64LineLength + 1) * 2);
+    std::size_t onLine = 0;
+    const auto put = [&](char c) {
+        lines += c;
+        if (++onLine == CMailDraft::kBase64LineLength) {
+            lines += kCrlf;
+            onLine = 0;
+        }
+    };
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t left = bytes.size() - at;
+        const std::uint32_t group = std::uint32_t{bytes[at]} << 16 |
+                                    (left > 1 ? std::uint32_t{bytes[at + 1]} << 8 : 0) |
+                                    (left > 2 ? std::uint32_t{bytes[at + 2]} : 0);
+        put(kAlphabet[group >> 18 & 63]);
+        put(kAlphabet[group >> 12 & 63]);
+        put(left > 1 ? kAlphabet[group >> 6 & 63] : '=');
+        put(left > 2 ? kAlphabet[group & 63] : '=');
     }
+    if (onLine != 0)
+        lines += kCrlf;
     return lines;
 }
 

@@ -1,7 +1,9 @@
-// The MAPI32 library: MAPISendMail writes each message as a draft into the machine's outbox
-// ("<KV_SYSTEM_ROOT>/Outbox"), where the user's mail program opens it as a new message with the files
-// attached. The draft is from the address the default mail client's key holds ("From"). Recipients,
-// subject and note text are not written: the user gives them in the mail program.
+// The MAPI32 library: MAPISendMail opens a new message with the files attached in the desktop's mail client
+// (CDesktopMailClient.h). Without a desktop session or xdg-email, or when the client cannot be reached, it
+// writes the message as a draft into the machine's outbox ("<KV_SYSTEM_ROOT>/Outbox"), where the user's mail
+// program opens it as a new message to send. The draft is from the address the default mail client's key
+// holds ("From"). Recipients, subject and note text are not written: the user gives them in the mail program.
+#include "CDesktopMailClient.h"
 #include "CMailDraft.h"
 #include "MAPI.h"
 
@@ -20,6 +22,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -135,7 +138,9 @@ ULONG SendMail(const MapiMessage* message) {
                   static_cast<int>(getpid()), number);
     std::snprintf(id, sizeof id, "<%s.%016llx@localhost>", stem, static_cast<unsigned long long>(random()));
 
+    // Every file is read first: one that cannot be is refused before any client or draft sees the message.
     CMailDraft draft(FromAddress(), seconds, id);
+    std::vector<std::string> paths;
     for (ULONG i = 0; i < message->nFileCount; ++i) {
         const MapiFileDesc& file = message->lpFiles[i];
         CMailDraft::Attachment attachment;
@@ -144,7 +149,10 @@ ULONG SendMail(const MapiMessage* message) {
         attachment.name = file.lpszFileName && *file.lpszFileName ? std::string(file.lpszFileName)
                                                                   : LastComponent(file.lpszPathName);
         draft.Add(std::move(attachment));
+        paths.push_back(WinPath::ToNative(file.lpszPathName));
     }
+    if (CDesktopMailClient::Compose(paths))
+        return SUCCESS_SUCCESS;
     const std::string text = draft.Compose();
 
     const std::string root = WinSystem::GetSystemRoot();

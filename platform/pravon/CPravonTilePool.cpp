@@ -33,8 +33,36 @@ void Populate(BYTE* data, std::size_t used) {
 
 CPravonTilePool::CPravonTilePool() : m_fill(DefaultFill()) {}
 
+CPravonTilePool::~CPravonTilePool() {
+    // The kept buffers go first, then the slabs are let go: each goes with its last buffer, here or later.
+    m_free.clear();
+    for (const auto& [bytes, slab] : m_carving)
+        slab->Retire();
+}
+
+CPravonTilePool::Buffer CPravonTilePool::CarveLocked(std::size_t bytes) {
+    auto it = m_carving.find(bytes);
+    if (it != m_carving.end())
+        if (BYTE* carved = it->second->Carve())
+            return Buffer(carved, BufferDeleter{it->second});
+    CPravonTileSlab* slab = CPravonTileSlab::Map(bytes, std::max<std::size_t>(1, kSlabBytes / bytes));
+    if (!slab)
+        return nullptr;
+    try {
+        CPravonTileSlab*& current = m_carving[bytes];
+        if (current)
+            current->Retire();
+        current = slab;
+    } catch (const std::bad_alloc&) {
+        slab->Retire();
+        return nullptr;
+    }
+    return Buffer(slab->Carve(), BufferDeleter{slab});
+}
+
 CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, std::size_t used) {
     bool poison = false;
+    bool fresh = false;
     Buffer buffer;
     {
         std::lock_guard lock(m_mutex);
@@ -47,6 +75,11 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
             buffer = std::move(it->second.back());
             it->second.pop_back();
             m_pooled -= bytes;
+        } else if (bytes >= kPopulateBytes) {
+            buffer = CarveLocked(bytes);
+            if (!buffer)
+                return buffer;
+            fresh = true;
         }
     }
     const std::size_t size = bytes == 0 ? 1 : bytes;
@@ -55,6 +88,9 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
         buffer.reset(static_cast<BYTE*>(start == Start::kZeroed ? std::calloc(size, 1) : std::malloc(size)));
         if (!buffer)
             return buffer;
+        fresh = true;
+    }
+    if (fresh) {
         if (bytes >= kPopulateBytes)
             Populate(buffer.get(), std::min(used, bytes));
         if (start == Start::kZeroed)

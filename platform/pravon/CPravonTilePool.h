@@ -1,7 +1,10 @@
 // Tile memory shared by the images of one manager: the buffers of tiles that go (an image released, a layout
 // changed) are kept up to a limit and handed to the next tiles of the same size, so that making tiles anew
-// costs neither an allocation nor the system's first-touch faults. Safe to use from several threads.
+// costs neither an allocation nor the system's first-touch faults. Fresh buffers of big tiles are carved
+// from slabs mapped many at a time (CPravonTileSlab). Safe to use from several threads.
 #pragma once
+
+#include "CPravonTileSlab.h"
 
 #include "platform/win/wintypes.h"
 
@@ -20,10 +23,17 @@ public:
     // 8-bit ones stand out from the zeros an ordinary tile starts with.
     static constexpr BYTE kPoison = 0xA5;
 
-    struct FreeDeleter {
-        void operator()(BYTE* p) const { std::free(p); }
+    // A buffer goes back to the slab it was carved from, or to the allocator.
+    struct BufferDeleter {
+        CPravonTileSlab* slab = nullptr;
+        void operator()(BYTE* p) const {
+            if (slab)
+                slab->Release(p);
+            else
+                std::free(p);
+        }
     };
-    using Buffer = std::unique_ptr<BYTE[], FreeDeleter>;
+    using Buffer = std::unique_ptr<BYTE[], BufferDeleter>;
 
     // How a buffer starts: zero-filled, or unwritten, for a tile whose generator writes every pixel before
     // anyone reads one. What an unwritten buffer holds is the pool's fill setting.
@@ -34,10 +44,15 @@ public:
 
     // Debug and sanitizer builds poison unwritten buffers; other builds hand them out as they come.
     CPravonTilePool();
+    ~CPravonTilePool();
+    CPravonTilePool(const CPravonTilePool&) = delete;
+    CPravonTilePool& operator=(const CPravonTilePool&) = delete;
 
     // Fresh buffers at least this big have the pages of their first `used` bytes faulted in by one call
-    // to the system, which costs markedly less than a fault at the first write of every page.
+    // to the system, which costs markedly less than a fault at the first write of every page; they are
+    // carved from slabs of about kSlabBytes.
     static constexpr std::size_t kPopulateBytes = std::size_t{64} << 10;
+    static constexpr std::size_t kSlabBytes = std::size_t{32} << 20;
 
     // A buffer of bytes, of which the caller writes the first `used` (all when more than bytes); null when
     // memory runs out.
@@ -55,9 +70,12 @@ public:
 
 private:
     void TrimLocked();
+    // A fresh buffer of a slab's: carved from the size's slab, or from a new one when that is used up.
+    Buffer CarveLocked(std::size_t bytes);
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::size_t, std::vector<Buffer>> m_free; // by size in bytes
+    std::unordered_map<std::size_t, CPravonTileSlab*> m_carving; // the slab fresh buffers come from, by size
     std::size_t m_pooled = 0;
     std::size_t m_limit = kDefaultLimit;
     Fill m_fill;

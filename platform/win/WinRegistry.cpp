@@ -1,5 +1,6 @@
 #include "WinRegistry.h"
 
+#include "WinShellFolders.h"
 #include "WinSystemRoot.h"
 
 #include <cctype>
@@ -324,6 +325,40 @@ void AddFolderValue(Store& store, const std::string& root, const std::string& ke
     store.keys.back().values.push_back(std::move(value));
 }
 
+// The shell keeps its Startup folders current: they are the desktop's autostart folders as the environment
+// names them now, whatever the store held (the machine's own folders when no folder can be named).
+void RefreshStartupFolders(Store& store, const std::string& root) {
+    const struct {
+        std::string keyPath;
+        const char* name;
+        std::string folder;
+        const char* fallback;
+    } folders[] = {{std::string(kUsers) + "\\.DEFAULT\\" + kVersionKey + kShellFoldersKey, "Startup",
+                    WinShell::UserAutostartFolder(), "/Default User/Startup"},
+                   {std::string(kLocalMachine) + "\\" + kVersionKey + kShellFoldersKey, "Common Startup",
+                    WinShell::CommonAutostartFolder(), "/All Users/Startup"}};
+    for (const auto& f : folders) {
+        Key* key = FindKey(store, f.keyPath);
+        if (!key) {
+            store.keys.push_back({f.keyPath, {}});
+            key = &store.keys.back();
+        }
+        Value value;
+        value.name = f.name;
+        value.type = REG_SZ;
+        if (!f.folder.empty()) {
+            value.text = f.folder;
+        } else if (const Value* stored = FindValue(*key, f.name); stored && stored->type == REG_SZ) {
+            continue;
+        } else {
+            std::error_code ec;
+            std::filesystem::create_directories(root + f.fallback, ec);
+            value.text = root + f.fallback;
+        }
+        SetValue(*key, std::move(value));
+    }
+}
+
 void AddTextValue(Store& store, const std::string& keyPath, const char* name, const char* text) {
     Value value;
     value.name = name;
@@ -344,6 +379,8 @@ Store Load() {
     std::ifstream in(path, std::ios::binary);
     if (in) {
         Parse(in, store);
+        if (!store.malformed)
+            RefreshStartupFolders(store, root);
         return store;
     }
     std::error_code ec;
@@ -353,10 +390,10 @@ Store Load() {
     }
     AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey, "CommonFilesDir",
                    "/Common Files");
-    AddFolderValue(store, root, std::string(kUsers) + "\\.DEFAULT\\" + kVersionKey + kShellFoldersKey,
-                   "Startup", "/Default User/Startup");
-    AddFolderValue(store, root, std::string(kLocalMachine) + "\\" + kVersionKey + kShellFoldersKey,
-                   "Common Startup", "/All Users/Startup");
+    // An installed tree's data files come with a fresh machine; a copy, since the machine's profile folder
+    // also takes the camera profiles generated on it.
+    WinSystem::CopyInstalledCommonFiles(root + "/Common Files");
+    RefreshStartupFolders(store, root);
     const std::string clients = std::string(kLocalMachine) + "\\" + kRegMailClientsKey;
     AddTextValue(store, clients, "", kRegDefaultMailClient);
     AddTextValue(store, clients + "\\" + kRegDefaultMailClient, "From", kRegDefaultMailFrom);

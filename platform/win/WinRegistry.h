@@ -3,12 +3,15 @@
 // case; values are strings (REG_SZ) or 32-bit numbers (REG_DWORD). Every call reads the file afresh and
 // every change rewrites it, so the store always is what the file says. A machine without the file is a
 // fresh machine: its store is made with "CommonFilesDir" under
-// HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files", and
-// the two Startup folders under "...\CurrentVersion\Explorer\Shell Folders": "Startup" of HKEY_USERS
-// ".DEFAULT" at "<root>/Default User/Startup", "Common Startup" of HKEY_LOCAL_MACHINE at
-// "<root>/All Users/Startup". The folders are made with the store. The machine's default mail client is
-// registered too: HKEY_LOCAL_MACHINE "SOFTWARE\Clients\Mail" names it (default value), its own key below
-// holds its "From" address, and the [Mail] profile section (WinProfile.h) says "MAPI" = "1".
+// HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion" pointing at "<root>/Common Files"
+// (made with the store, an installed tree's data files copied into it: WinSystemRoot.h). The two Startup
+// folders under "...\CurrentVersion\Explorer\Shell Folders" are the desktop's autostart folders
+// (WinShellFolders.h), answered as the environment names them at every call, as the shell keeps them
+// current: "Startup" of HKEY_USERS ".DEFAULT" the user's, "Common Startup" of HKEY_LOCAL_MACHINE all users'
+// ("<root>/Default User/Startup" and "<root>/All Users/Startup" when no folder can be named). The machine's
+// default mail client is registered too: HKEY_LOCAL_MACHINE "SOFTWARE\Clients\Mail" names it (default
+// value), its own key below holds its "From" address, and the [Mail] profile section (WinProfile.h) says
+// "MAPI" = "1".
 //
 // Handles are 32-bit slot numbers with a generation, so a closed handle fails (ERROR_INVALID_HANDLE)
 // instead of reaching a key opened later.

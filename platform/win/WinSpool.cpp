@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include "WinCupsPrinters.h"
 #include "WinFileIO.h"
 #include "WinGdiInternal.h"
 #include "WinKernel.h"
@@ -79,8 +80,8 @@ std::string SafeName(const std::string& text, const char* fallback) {
 class PrinterDC : public WinGdi::PrinterContext {
 public:
     PrinterDC(VirtualPrinter printer, const VirtualPaper& paper, bool landscape, bool canPrint)
-        : m_printer(std::move(printer)), m_metrics(WinPrint::MeasurePage(m_printer, paper, landscape)),
-          m_canPrint(canPrint) {}
+        : m_printer(std::move(printer)), m_paper(paper),
+          m_metrics(WinPrint::MeasurePage(m_printer, paper, landscape)), m_canPrint(canPrint) {}
     ~PrinterDC() override {
         std::lock_guard<std::mutex> guard(m_lock);
         AbortLocked();
@@ -121,7 +122,8 @@ public:
         std::filesystem::create_directories(folder, error);
         if (error)
             return SP_ERROR;
-        const std::string base = folder + "/" + SafeName(Utf::WideToUtf8(documentName), "document");
+        m_title = Utf::WideToUtf8(documentName);
+        const std::string base = folder + "/" + SafeName(m_title, "document");
         for (int number = 1; number < 10000 && m_path.empty(); ++number) {
             const std::string path =
                 number == 1 ? base + ".pdf" : base + " (" + std::to_string(number) + ").pdf";
@@ -185,8 +187,11 @@ public:
         cairo_surface_destroy(m_surface);
         m_surface = nullptr;
         const std::string part = Part(m_path);
-        // link() never replaces a file that another job finished under the name meanwhile.
-        const bool placed = good && ::link(part.c_str(), m_path.c_str()) == 0;
+        // A CUPS destination's document goes to its queue and leaves nothing in the spool; link() never
+        // replaces a file that another job finished under the name meanwhile.
+        const bool placed =
+            good && (m_printer.isCups ? WinPrint::SubmitToCups(m_printer, m_paper, part, m_title)
+                                      : ::link(part.c_str(), m_path.c_str()) == 0);
         ::unlink(part.c_str());
         m_path.clear();
         return placed ? 1 : 0;
@@ -227,12 +232,14 @@ private:
     static inline std::atomic<int> s_jobs{0};
 
     const VirtualPrinter m_printer;
+    const VirtualPaper m_paper;
     const WinPrint::PageMetrics m_metrics;
     const bool m_canPrint;
     std::mutex m_lock;
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_page = nullptr;
     std::string m_path;
+    std::string m_title;
 };
 
 std::shared_ptr<PrinterDC> JobOf(HDC dc) {

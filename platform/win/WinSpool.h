@@ -1,7 +1,8 @@
 // The printer services: printers and their capabilities (winspool), information and printer device
 // contexts with their documents and pages (gdi32). The printers are virtual PDF printers of the machine
-// folder (WinVirtualPrinters.h); a printer context draws through cairo into a PDF file of the spool,
-// "<machine>/spool/<printer>/<document>.pdf", written as ".pdf.part" until EndDoc.
+// folder and the destinations of a CUPS server that answers (WinVirtualPrinters.h); a printer context draws
+// through cairo into a PDF file of the spool, "<machine>/spool/<printer>/<document>.pdf", written as
+// ".pdf.part" until EndDoc, which submits a CUPS destination's file to its queue instead of keeping it.
 #pragma once
 
 #include "WinGdi.h"
@@ -146,7 +147,8 @@ int StartDocW(HDC dc, const DOCINFOW* info);
 // A new page; above 0 on success.
 int StartPage(HDC dc);
 int EndPage(HDC dc);
-// The file renamed to its final name; above 0 on success.
+// The file renamed to its final name, or submitted to a CUPS destination and removed; above 0 on success, 0
+// also when the destination refused the job or failed to take it.
 int EndDoc(HDC dc);
 // The file deleted; above 0 on success.
 int AbortDoc(HDC dc);

@@ -1,5 +1,7 @@
 #include "WinSystemRoot.h"
 
+#include "WinSeams.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
@@ -43,6 +45,51 @@ std::string GetSystemRoot() {
     if (ec || !std::filesystem::is_directory(root, ec))
         return {};
     return root;
+}
+
+std::string InstalledCommonFiles() {
+#ifdef KV_INSTALLED_COMMON_FILES
+    const std::string library = WinSeams::SystemFolder();
+    if (library.empty())
+        return {};
+    std::error_code ec;
+    const std::filesystem::path installed = std::filesystem::path(library) / KV_INSTALLED_COMMON_FILES;
+    if (!std::filesystem::is_directory(installed, ec))
+        return {};
+    return installed.lexically_normal().string();
+#else
+    return {};
+#endif
+}
+
+bool CopyInstalledCommonFiles(const std::string& folder) {
+    const std::string installed = InstalledCommonFiles();
+    if (installed.empty())
+        return true;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    bool complete = true;
+    for (fs::recursive_directory_iterator it(installed, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path target = fs::path(folder) / fs::relative(it->path(), installed, ec);
+        if (ec)
+            break;
+        if (it->is_directory(ec)) {
+            fs::create_directories(target, ec);
+        } else if (it->is_regular_file(ec) && !fs::exists(target, ec)) {
+            // Another process making the same machine may copy the same file: each renames a whole copy.
+            const fs::path partial = target.string() + ".part" + std::to_string(getpid());
+            fs::copy_file(it->path(), partial, fs::copy_options::overwrite_existing, ec);
+            if (!ec)
+                fs::rename(partial, target, ec);
+            if (ec) {
+                std::error_code ignored;
+                fs::remove(partial, ignored);
+            }
+        }
+        complete = complete && !ec;
+        ec.clear();
+    }
+    return complete && !ec;
 }
 
 } // namespace WinSystem

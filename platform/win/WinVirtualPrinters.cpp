@@ -1,11 +1,13 @@
 #include "WinVirtualPrinters.h"
 
+#include "WinCupsPrinters.h"
 #include "WinFileIO.h"
 #include "WinSystemRoot.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -142,9 +144,10 @@ std::vector<VirtualPrinter> BuiltInPrinters() {
     VirtualPrinter printer;
     printer.name = "Korvel PDF";
     printer.isDefault = true;
-    printer.papers.push_back(VirtualPaper{static_cast<WORD>(DMPAPER_A4), "A4", 2100, 2970, 50, 50, 50, 50});
     printer.papers.push_back(
-        VirtualPaper{static_cast<WORD>(DMPAPER_LETTER), "Letter", 2159, 2794, 50, 50, 50, 50});
+        VirtualPaper{static_cast<WORD>(DMPAPER_A4), "A4", 2100, 2970, 50, 50, 50, 50, ""});
+    printer.papers.push_back(
+        VirtualPaper{static_cast<WORD>(DMPAPER_LETTER), "Letter", 2159, 2794, 50, 50, 50, 50, ""});
     return {printer};
 }
 
@@ -184,7 +187,7 @@ std::optional<std::vector<VirtualPrinter>> ParseVirtualPrinters(const std::uint8
     return printers;
 }
 
-std::vector<VirtualPrinter> MachinePrinters() {
+std::vector<VirtualPrinter> FilePrinters() {
     const std::string root = WinSystem::GetSystemRoot();
     if (root.empty())
         return {};
@@ -196,6 +199,27 @@ std::vector<VirtualPrinter> MachinePrinters() {
                                                              : BuiltInPrinters();
     }
     return ParseVirtualPrinters(bytes.data(), bytes.size()).value_or(std::vector<VirtualPrinter>{});
+}
+
+std::vector<VirtualPrinter> MachinePrinters() {
+    std::vector<VirtualPrinter> printers = FilePrinters();
+    std::optional<CupsDestinations> cups = CupsPrinters();
+    if (!cups)
+        return printers;
+    bool cupsDefault = false;
+    for (VirtualPrinter& destination : cups->printers) {
+        if (std::any_of(printers.begin(), printers.end(),
+                        [&](const VirtualPrinter& printer) { return printer.name == destination.name; }))
+            continue;
+        destination.isDefault = destination.name == cups->defaultName;
+        cupsDefault = cupsDefault || destination.isDefault;
+        printers.push_back(std::move(destination));
+    }
+    if (cupsDefault) {
+        for (VirtualPrinter& printer : printers)
+            printer.isDefault = printer.isCups && printer.name == cups->defaultName;
+    }
+    return printers;
 }
 
 std::optional<VirtualPrinter> FindPrinter(const char* name) {

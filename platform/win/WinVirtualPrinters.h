@@ -11,6 +11,10 @@
 // holds anything out of range (a paper without a printable pixel either way up included), gives no printers
 // at all.
 //
+// When a CUPS server answers (WinCupsPrinters.h), its destinations are the machine's printers too, after the
+// virtual ones and under their own names (one named like a virtual printer is left out), and CUPS's default
+// destination is the default printer.
+//
 // A printer's pages in whole pixels, as its contexts answer GetDeviceCaps: each length is rounded at the
 // resolution of its axis. In landscape the paper turns a quarter to the left: width and height swap, and
 // the margins move round (left <- top, top <- right, right <- bottom, bottom <- left).
@@ -38,6 +42,7 @@ struct VirtualPaper {
     LONG top = 0;
     LONG right = 0;
     LONG bottom = 0;
+    std::string media; // a CUPS destination's media name, which its jobs ask for; empty for virtual papers
 };
 
 struct VirtualPrinter {
@@ -47,6 +52,7 @@ struct VirtualPrinter {
     LONG dpiX = 300;
     LONG dpiY = 300;
     bool isDefault = false;
+    bool isCups = false; // a CUPS destination of that name, to which its jobs are submitted
     std::vector<VirtualPaper> papers;
 };
 
@@ -69,7 +75,9 @@ constexpr std::size_t kMaxNameBytes = 200;
 
 // The printers of a file's bytes; nothing for bytes that are not such a file.
 std::optional<std::vector<VirtualPrinter>> ParseVirtualPrinters(const std::uint8_t* data, std::size_t size);
-// The machine's printers as described above.
+// The printers of the machine folder's file (or the built-in one) alone.
+std::vector<VirtualPrinter> FilePrinters();
+// The machine's printers as described above: the file's, then CUPS's.
 std::vector<VirtualPrinter> MachinePrinters();
 // The printer named (exactly) or, for a null or empty name, none.
 std::optional<VirtualPrinter> FindPrinter(const char* name);

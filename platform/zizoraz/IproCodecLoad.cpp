@@ -82,9 +82,13 @@ bool IproCodecLoad::Load(const wchar_t* itemId, const IproCodecTable* codec, voi
     if (!codec->Open(handle, itemId) || !codec->GetInfo(handle, IPRO_INFO_IMAGE, &info))
         return false;
     LONG width = info.width, height = info.height;
+    if (width < 1 || height < 1)
+        return false;
+    // What must be held is the size read: a picture stated larger than that (a design page's proportion
+    // words, say) is read fitted into the maximum asked for.
+    Fit(maxWidth, maxHeight, width, height);
     if (!IproLimits::Allowed(width, height))
         return false;
-    Fit(maxWidth, maxHeight, width, height);
     LONG size[2] = {height, width};
     if (!codec->SetOption(handle, IPRO_OPTION_SIZE, size))
         return false;

@@ -4,6 +4,7 @@
 #include "ZovLchEncoding.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -41,6 +42,8 @@ constexpr double kLabProbeTolerance = 0.01;
 void DecodeLab(const void* samples, LONG bits, std::size_t count, cmsCIELab* lab);
 bool IsLabAsEncoded(cmsHTRANSFORM transform, LONG bits);
 
+std::atomic<bool> g_libraryOnly{false};
+
 // The library's own narrowing of 16-bit values to 8 bits, so that both roads round alike.
 USHORT To8(USHORT value16) {
     return static_cast<USHORT>((std::uint32_t(value16) * 65281u + 8388608u) >> 24);
@@ -51,12 +54,13 @@ USHORT To8(USHORT value16) {
 namespace {
 bool IsKnownColorSpace(cmsUInt32Number space) {
     static constexpr cmsColorSpaceSignature kKnown[] = {
-        cmsSigXYZData,   cmsSigLabData,   cmsSigLuvData,   cmsSigYCbCrData, cmsSigYxyData,   cmsSigRgbData,
-        cmsSigGrayData,  cmsSigHsvData,   cmsSigHlsData,   cmsSigCmykData,  cmsSigCmyData,   cmsSigMCH1Data,
-        cmsSigMCH2Data,  cmsSigMCH3Data,  cmsSigMCH4Data,  cmsSigMCH5Data,  cmsSigMCH6Data,  cmsSigMCH7Data,
-        cmsSigMCH8Data,  cmsSigMCH9Data,  cmsSigMCHAData,  cmsSigMCHBData,  cmsSigMCHCData,  cmsSigMCHDData,
-        cmsSigMCHEData,  cmsSigMCHFData,  cmsSig1colorData, cmsSig2colorData, cmsSig3colorData, cmsSig4colorData,
-        cmsSig5colorData, cmsSig6colorData, cmsSig7colorData, cmsSig8colorData, cmsSig9colorData,
+        cmsSigXYZData,     cmsSigLabData,     cmsSigLuvData,     cmsSigYCbCrData,   cmsSigYxyData,
+        cmsSigRgbData,     cmsSigGrayData,    cmsSigHsvData,     cmsSigHlsData,     cmsSigCmykData,
+        cmsSigCmyData,     cmsSigMCH1Data,    cmsSigMCH2Data,    cmsSigMCH3Data,    cmsSigMCH4Data,
+        cmsSigMCH5Data,    cmsSigMCH6Data,    cmsSigMCH7Data,    cmsSigMCH8Data,    cmsSigMCH9Data,
+        cmsSigMCHAData,    cmsSigMCHBData,    cmsSigMCHCData,    cmsSigMCHDData,    cmsSigMCHEData,
+        cmsSigMCHFData,    cmsSig1colorData,  cmsSig2colorData,  cmsSig3colorData,  cmsSig4colorData,
+        cmsSig5colorData,  cmsSig6colorData,  cmsSig7colorData,  cmsSig8colorData,  cmsSig9colorData,
         cmsSig10colorData, cmsSig11colorData, cmsSig12colorData, cmsSig13colorData, cmsSig14colorData,
         cmsSig15colorData, cmsSigLuvKData};
     for (cmsColorSpaceSignature known : kKnown)
@@ -131,6 +135,14 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
         if (!built->m_transform)
             return KVCM_E_BUILD;
         built->m_labAsEncoded = IsLabAsEncoded(built->m_transform, libraryIn);
+    } else if (!built->m_fromLch && !built->m_toLch && !g_libraryOnly.load(std::memory_order_relaxed) &&
+               ((built->m_pair = CZovMatrixShaperPair::Make(state.input->Handle(), state.output->Handle(),
+                                                            static_cast<cmsUInt32Number>(state.intent),
+                                                            libraryIn, libraryOut)) ||
+                (libraryIn == 16 && (built->m_grid = CZovRgbGrid::Make(
+                                         state.input->Handle(), state.output->Handle(),
+                                         static_cast<cmsUInt32Number>(state.intent), libraryOut))))) {
+        // Both profiles are RGB profiles converted on our side: the library has nothing to do.
     } else {
         cmsHPROFILE lab = built->m_fromLch || built->m_toLch ? cmsCreateLab2Profile(nullptr) : nullptr;
         if (lab || !(built->m_fromLch || built->m_toLch))
@@ -174,8 +186,20 @@ LONG CZovConversion::Build(const CZovTransformState::Snapshot& state, LONG inBit
     return KVCM_OK;
 }
 
+void CZovConversion::SetLibraryOnly(bool libraryOnly) {
+    g_libraryOnly.store(libraryOnly, std::memory_order_relaxed);
+}
+
 void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                              std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
+    if (m_pair && !m_throughTables) {
+        m_pair->Convert(width, height, source, destination, sourceRowBytes, destinationRowBytes);
+        return;
+    }
+    if (m_grid && !m_throughTables) {
+        m_grid->Convert(width, height, source, destination, sourceRowBytes, destinationRowBytes);
+        return;
+    }
     if (m_throughTables || m_fromLch || m_toLch || m_toMatrixShaper) {
         ConvertByRows(width, height, source, destination, sourceRowBytes, destinationRowBytes);
         return;
@@ -299,13 +323,23 @@ void CZovConversion::ConvertByRows(LONG width, LONG height, const std::uint8_t* 
         } else if (m_toLch) {
             cmsDoTransform(m_transform, libraryIn, labOut.data(), static_cast<cmsUInt32Number>(width));
             EncodeLch(labOut.data(), w, converted.data());
+        } else if (m_pair || m_grid) {
+            // Widened to 16 bits through the tables, converted to 16 bits.
+            const auto* wideIn = static_cast<const std::uint8_t*>(libraryIn);
+            auto* wideOut = reinterpret_cast<std::uint8_t*>(converted.data());
+            if (m_pair)
+                m_pair->Convert(width, 1, wideIn, wideOut, 0, 0);
+            else
+                m_grid->Convert(width, 1, wideIn, wideOut, 0, 0);
         } else {
             cmsDoTransform(m_transform, libraryIn, converted.data(), static_cast<cmsUInt32Number>(width));
         }
         for (std::size_t c = 0; c < outChannels; ++c) {
             const USHORT* map = m_throughTables ? m_outputMaps[c].data() : nullptr;
             for (std::size_t x = 0, i = c; x < w; ++x, i += outChannels) {
-                const USHORT value = map ? map[converted[i]] : m_outBits == 8 ? To8(converted[i]) : converted[i];
+                const USHORT value = map              ? map[converted[i]]
+                                     : m_outBits == 8 ? To8(converted[i])
+                                                      : converted[i];
                 if (m_outBits == 8)
                     out[i] = static_cast<std::uint8_t>(value);
                 else

@@ -8,10 +8,15 @@
 // the hue circle streak saturated colours. Towards LCh the library gives 16-bit Lab, whose a and b keep
 // their sign. From LCh or Lab no resampled table is used either, as it would bend where the output's
 // colours clip at the edge of its gamut: a matrix-shaper RGB output is converted on our side
-// (CZovMatrixShaperOut), and the library evaluates any other output's profile as it is.
+// (CZovMatrixShaperOut), and the library evaluates any other output's profile as it is. Between two
+// matrix-shaper RGB profiles the conversion is ours as well (CZovMatrixShaperPair): the library's 16-bit
+// road resamples it into a table that strays near black and at the gamut's edge, and is several times
+// slower. Between other RGB profiles, at 16 bits, we interpolate the library's own table (CZovRgbGrid).
 #pragma once
 
 #include "CZovMatrixShaperOut.h"
+#include "CZovMatrixShaperPair.h"
+#include "CZovRgbGrid.h"
 #include "CZovTransformState.h"
 
 #include <cstdint>
@@ -44,6 +49,11 @@ public:
     static LONG Build(const CZovTransformState::Snapshot& state, LONG inBits, LONG outBits,
                       const CZovLutTables& luts, std::unique_ptr<const CZovConversion>* conversion);
 
+    // For tests and benchmarks: conversions built from now on leave every pair of RGB profiles to the
+    // library's own road, as the reference the pair conversion is measured against (true), or convert
+    // matrix-shaper pairs on our side (false, the default).
+    static void SetLibraryOnly(bool libraryOnly);
+
     std::size_t InPixelBytes() const { return std::size_t(m_inChannels) * std::size_t(m_inBits / 8); }
     std::size_t OutPixelBytes() const { return std::size_t(m_outChannels) * std::size_t(m_outBits / 8); }
 
@@ -65,6 +75,10 @@ private:
     bool m_fromLch = false;
     // From Lab or LCh to a matrix-shaper RGB profile: the conversion of Lab values, done on our side.
     std::unique_ptr<const CZovMatrixShaperOut> m_toMatrixShaper;
+    // Between two matrix-shaper RGB profiles: the whole conversion, done on our side.
+    std::unique_ptr<const CZovMatrixShaperPair> m_pair;
+    // Between other RGB profiles at 16 bits: the library's grid, interpolated on our side.
+    std::unique_ptr<const CZovRgbGrid> m_grid;
     // With it, from a Lab profile that only decodes its samples.
     bool m_labAsEncoded = false;
     bool m_toLch = false;

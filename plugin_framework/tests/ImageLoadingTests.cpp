@@ -6,11 +6,16 @@
 #include "plugin_framework/HostLink.h"
 #include "plugin_framework/TQwCodecPravon.h"
 
+#include "platform/host/CHostPhotos.h"
+
 #include "platform/renderers/RendrContext.h"
 #include "platform/win/utf16.h"
 #include "testing/TempFolder.h"
 
+#include <array>
+#include <cmath>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -74,27 +79,139 @@ TEST_F(CodecLoading, AFullImageHeldAtExactlyTheWantedSizeNeedsNoHostMessageButOn
     }
 }
 
-TEST_F(CodecLoading, APreviewAtLeastAsLargeAsWantedNeedsNoHostMessageASmallerOneDoes) {
+TEST_F(CodecLoading, AFullSixteenBitImageFollowsTheExactSizeRuleAndReadsAsEightBitLevels) {
     struct Case {
-        LONG previewWidth, previewHeight;
+        LONG heldWidth;
         std::size_t requests;
-        LONG lastOpaqueColumn;
     };
-    const Case cases[] = {{60, 40, 0, 29}, {30, 20, 0, 29}, {20, 10, 1, 19}};
-    KvwItemId item = 200;
-    for (const Case& c : cases) {
-        AddItem(++item, Pattern(300, 200), Pattern(c.previewWidth, c.previewHeight));
+    for (const Case& c : {Case{30, 0}, Case{31, 1}}) {
+        const KvwItemId item = 150 + static_cast<KvwItemId>(c.heldWidth);
+        AddItem(item, std::make_shared<const CHostPicture>(CHostPicture::Pattern16(c.heldWidth, 20, 3)));
         BytesSink sink;
-        const std::size_t before = RequestsOf(KvwPluginRequest::kPreview);
-        ASSERT_TRUE(ReadItem(item, 30, 20, sink, true));
-        EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview) - before, c.requests) << c.previewWidth;
-        EXPECT_EQ(RequestsOf(KvwPluginRequest::kFullImage), 0u);
-        // A preview is never enlarged: a smaller one leaves the rest of the buffer zero.
-        EXPECT_EQ(PixelAt(sink, 120, c.lastOpaqueColumn, 0).a, 0xFF) << c.previewWidth;
-        if (c.lastOpaqueColumn < 29) {
-            EXPECT_EQ(PixelAt(sink, 120, c.lastOpaqueColumn + 1, 0).a, 0) << c.previewWidth;
+        const std::size_t before = RequestsOf(KvwPluginRequest::kFullImage);
+        ASSERT_TRUE(ReadItem(item, 30, 20, sink)) << c.heldWidth;
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kFullImage) - before, c.requests) << c.heldWidth;
+        ASSERT_EQ(sink.data.size(), 30u * 20 * 4);
+        if (c.heldWidth == 30) {
+            // Each 16-bit sample v is the 8-bit level nearest v / 257 (65535 / 255).
+            const auto level = [](LONG x, LONG y, LONG channel) {
+                const double value = static_cast<double>((x * 1031 + y * 3079 + channel * 7919) & 0xFFFF);
+                return static_cast<BYTE>(std::lround(value / 257.0));
+            };
+            for (LONG y : {0, 7, 19}) {
+                for (LONG x : {0, 13, 29}) {
+                    const Bgra p = PixelAt(sink, 120, x, y);
+                    EXPECT_EQ(p.r, level(x, y, 0)) << x << "," << y;
+                    EXPECT_EQ(p.g, level(x, y, 1)) << x << "," << y;
+                    EXPECT_EQ(p.b, level(x, y, 2)) << x << "," << y;
+                    EXPECT_EQ(p.a, 0xFF);
+                }
+            }
+        } else {
+            // Fitted into 30 x 20 at 30 x 19, in 16 bits before the levels are taken.
+            EXPECT_EQ(PixelAt(sink, 120, 29, 18).a, 0xFF);
+            EXPECT_EQ(PixelAt(sink, 120, 0, 19).a, 0);
         }
     }
+}
+
+TEST_F(CodecLoading, APreviewAtLeastAsLargeAsWantedNeedsNoHostMessageASmallerOneIsMadeAtTheSizeAskedFor) {
+    std::vector<CKvwSizeRecord> asked;
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        asked.push_back(*reinterpret_cast<const CKvwSizeRecord*>(request.words[2]));
+        return m_host->DefaultReply(request);
+    });
+    // Previews of the full picture's proportions, each of its own colour.
+    struct Case {
+        LONG previewWidth, previewHeight;
+        BYTE red;
+        std::size_t requests;
+    };
+    const Case cases[] = {{60, 40, 10, 0}, {30, 20, 20, 0}, {15, 10, 30, 1}};
+    KvwItemId item = 200;
+    for (const Case& c : cases) {
+        AddItem(++item, Pattern(300, 200), Solid(c.previewWidth, c.previewHeight, {c.red, 90, 200}));
+        BytesSink sink;
+        const std::size_t before = asked.size();
+        ASSERT_TRUE(ReadItem(item, 30, 20, sink, true));
+        EXPECT_EQ(asked.size() - before, c.requests) << c.previewWidth;
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kFullImage), 0u);
+        for (LONG x : {0, 29}) {
+            for (LONG y : {0, 19}) {
+                const Bgra p = PixelAt(sink, 120, x, y);
+                EXPECT_EQ((std::array<BYTE, 4>{p.r, p.g, p.b, p.a}),
+                          (std::array<BYTE, 4>{c.red, 90, 200, 0xFF}))
+                    << c.previewWidth << " at " << x << "," << y;
+            }
+        }
+    }
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ((std::array<DWORD, 2>{asked[0].width, asked[0].height}), (std::array<DWORD, 2>{30, 20}));
+}
+
+TEST_F(CodecLoading, APreviewSmallerThanWantedIsNeverEnlarged) {
+    // This host completes with the preview it has, as it is.
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, KvwHostMessage::kPreviewReady)}};
+    });
+    AddItem(210, Pattern(300, 200), Pattern(20, 10));
+    BytesSink sink;
+    ASSERT_TRUE(ReadItem(210, 30, 20, sink, true));
+    EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), 1u);
+    // The rest of the buffer stays zero.
+    EXPECT_EQ(PixelAt(sink, 120, 19, 0).a, 0xFF);
+    EXPECT_EQ(PixelAt(sink, 120, 20, 0).a, 0);
+    EXPECT_EQ(PixelAt(sink, 120, 0, 10).a, 0);
+}
+
+// The photo's quadrants at the centres of the quadrants of a picture of the size.
+void ExpectQuadrants(const BytesSink& sink, LONG width, LONG height,
+                     const std::array<std::uint32_t, 4>& colours, const char* what) {
+    const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    for (int q = 0; q < 4; ++q) {
+        const LONG x = (q % 2 == 0 ? 1 : 3) * width / 4, y = (q < 2 ? 1 : 3) * height / 4;
+        const Bgra p = PixelAt(sink, stride, x, y);
+        const std::uint32_t rgb = colours[static_cast<std::size_t>(q)];
+        EXPECT_EQ((std::array<BYTE, 3>{p.r, p.g, p.b}),
+                  (std::array<BYTE, 3>{static_cast<BYTE>(rgb >> 16), static_cast<BYTE>(rgb >> 8),
+                                       static_cast<BYTE>(rgb)}))
+            << what << ": quadrant " << q << " at " << x << "," << y;
+    }
+}
+
+TEST_F(CodecLoading, PreviewsAreMadeAtTheSizeAskedForOnlyWhenTheOneHeldIsTooSmall) {
+    const std::array<std::uint32_t, 4> colours{0xC80000, 0x00C800, 0x0000C8, 0xC8C800};
+    CHostItemRecord item = CHostPhotos::QuadrantItem(220, CHostPhotos::QuadrantPicture(400, 300, colours));
+    item.previewHeld = false;
+    m_host->AddItem(item);
+    std::vector<CKvwSizeRecord> asked;
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        asked.push_back(*reinterpret_cast<const CKvwSizeRecord*>(request.words[2]));
+        return m_host->DefaultReply(request);
+    });
+    const struct {
+        LONG width, height;
+        std::size_t asked;
+        const char* what;
+    } reads[] = {{40, 30, 1, "none held: made at 40 x 30"},
+                 {20, 15, 1, "40 x 30 held: fitted down by the codec"},
+                 {40, 30, 1, "40 x 30 held: read as it is"},
+                 {80, 60, 2, "too small: made at 80 x 60"},
+                 {81, 60, 3, "one column short: made again, covering 81 x 60"}};
+    for (const auto& r : reads) {
+        BytesSink sink;
+        ASSERT_TRUE(ReadItem(220, r.width, r.height, sink, true)) << r.what;
+        EXPECT_EQ(asked.size(), r.asked) << r.what;
+        ASSERT_EQ(sink.data.size(), static_cast<std::size_t>(r.width) * r.height * 4) << r.what;
+        ExpectQuadrants(sink, r.width, r.height, colours, r.what);
+        IKvwImage* held = nullptr;
+        ASSERT_EQ(m_host->Items().GetPreviewImage(220, 0, &held, 0, nullptr), kKvwOk);
+        EXPECT_GE(held->GetWidth(), r.width) << r.what;
+        EXPECT_GE(held->GetHeight(), r.height) << r.what;
+        held->Release();
+    }
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ((std::array<DWORD, 2>{asked[2].width, asked[2].height}), (std::array<DWORD, 2>{81, 60}));
 }
 
 TEST_F(CodecLoading, AnItemServedByItsPreviewLoadsThePreviewForAFullImage) {
@@ -263,13 +380,86 @@ TEST_F(CodecLoading, ACancelEndsAWaitTheHostNeverAnswersAndALateCompletionHarmsN
     EXPECT_EQ(KvwMakeItemId(released[0].words[0], released[0].words[1]), 600u);
     EXPECT_EQ(released[0].words[7], kKvwFrameworkRequestTag);
 
-    // The host completes the item after the codec went: the record still waits, but nothing is fetched
-    // for it (the image would have nobody to go to).
-    EXPECT_EQ(CodecWindow()->WaiterCount(), 1u);
+    // The cancelled record left the waiters with its release: a completion that comes after the codec
+    // went finds nothing to fetch for.
+    EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
     m_host->Items().Hold(600, true);
     Send(KvwHostMessage::kFullImageReady, 600, 0, 0, 0, 0, 0, KvwPluginRequest::kFullImage);
     EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
     EXPECT_EQ(CHostImage::Live(), 0);
+}
+
+TEST_F(CodecLoading, ACancelledLoadLeavesTheWaitersAndTheHostGoesOnForAnotherLoadOfTheItem) {
+    kvtest::Watchdog watchdog("two loads of one item, one cancelled", kvtest::kThreadDeadline * 3);
+    CHostItemRecord item;
+    item.id = 610;
+    item.source.width = 40;
+    item.source.height = 30;
+    item.fullPicture = Pattern(40, 30); // held only once the host was asked
+    m_host->AddItem(item);
+    m_host->SetAnswer(KvwPluginRequest::kFullImage, kKvwOk); // completed below, by hand
+    // Two loads of the item, as two renders would ask for it; the first is cancelled.
+    TSyncEvent cancelFirst(false, true), cancelSecond(false, true);
+    std::atomic<int> first{-1}, second{-1};
+    const auto load = [](TSyncEvent* cancel, std::atomic<int>* result) {
+        return std::jthread([cancel, result] {
+            Codec codec(cancel);
+            BytesSink sink;
+            *result =
+                codec.Open(610) && codec.SetSize(40, 30) && codec.Read(IPRO_FORMAT_BGRA32, 4, sink) ? 1 : 0;
+        });
+    };
+    // Whatever happens below, both loads end before the test does.
+    struct EndLoads {
+        TSyncEvent& a;
+        TSyncEvent& b;
+        ~EndLoads() {
+            a.Unlock();
+            b.Unlock();
+        }
+    };
+    std::jthread one = load(&cancelFirst, &first);
+    ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 1; }));
+    std::jthread two = load(&cancelSecond, &second);
+    const EndLoads end{cancelFirst, cancelSecond};
+    ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 2; }));
+    cancelFirst.Unlock();
+    ASSERT_TRUE(PumpUntil([&] { return first.load() != -1 && CodecWindow()->WaiterCount() == 1; }));
+    EXPECT_EQ(first.load(), 0);
+    WinUserTest::PumpPending();
+    EXPECT_EQ(RequestsOf(KvwPluginRequest::kStopWaiting), 0u) << "the second load still waits for the item";
+
+    m_host->Items().Hold(610, true);
+    Send(KvwHostMessage::kFullImageReady, 610, 0, 0, 0, 0, 0, KvwPluginRequest::kFullImage);
+    ASSERT_TRUE(PumpUntil([&] { return second.load() != -1; }));
+    EXPECT_EQ(second.load(), 1);
+    EXPECT_EQ(CodecWindow()->WaiterCount(), 0u);
+}
+
+TEST_F(CodecLoading, CancelledLoadsLeaveNoWaitersBehind) {
+    kvtest::Watchdog watchdog("many cancelled loads", kvtest::kThreadDeadline * 2);
+    AddItem(620, Pattern(40, 30), Pattern(40, 30));
+    m_host->SetAnswer(KvwPluginRequest::kFullImage, kKvwOk); // never completes
+    m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk);
+    constexpr int kLoads = 20;
+    for (int i = 0; i < kLoads; ++i) {
+        TSyncEvent cancel(false, true);
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            Codec codec(&cancel);
+            BytesSink sink;
+            // A preview larger than the one held, so that the host is asked for it too.
+            if (i % 2 == 1)
+                codec.SetParameter(IPRO_PARAM_USE_PREVIEW, 1);
+            EXPECT_FALSE(codec.Open(620) && codec.SetSize(80, 60) && codec.Read(IPRO_FORMAT_BGRA32, 4, sink));
+            done = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return CodecWindow()->WaiterCount() == 1; })) << i;
+        cancel.Unlock();
+        ASSERT_TRUE(PumpUntil([&] { return done.load() && CodecWindow()->WaiterCount() == 0; })) << i;
+        worker.join();
+    }
+    EXPECT_EQ(RequestsOf(KvwPluginRequest::kStopWaiting), static_cast<std::size_t>(kLoads));
 }
 
 TEST_F(CodecLoading, BadInputIsRefusedWithNothingAskedOfTheHost) {

@@ -4,6 +4,7 @@
 #include "ImageTestSupport.h"
 
 #include <mutex>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -53,6 +54,11 @@ protected:
     LONG Check(LONG width, LONG height, const wchar_t* id = L"77", const void* cancel = nullptr) {
         return OnWorker(
             [&] { return TImgLoadMng::CheckImageState(id, width, height, subscriber, 4, 9, cancel); });
+    }
+    // The same for another subscriber and box.
+    LONG CheckAs(LONG who, LONG page, LONG item) {
+        return OnWorker(
+            [&] { return TImgLoadMng::CheckImageState(L"77", 100, 80, who, page, item, nullptr); });
     }
     std::size_t Notices() {
         std::lock_guard<std::mutex> guard(g_noticeLock);
@@ -136,7 +142,75 @@ TEST_F(ImageManager, TheFirstWantedSizeOfAnItemIsTheOneLaterAreasAreComparedWith
     EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), 1u);
 }
 
-TEST_F(ImageManager, UnsubscribingMakesALoadingItemIdleAndItsNoticeTellsNobody) {
+TEST_F(ImageManager, AHostThatMakesThePreviewAtTheSizeCheckedLoadsTheItemForThatSizeAndNoLarger) {
+    CHostItemRecord item;
+    item.id = 79;
+    item.source.width = 400;
+    item.source.height = 300;
+    item.fullPicture = std::make_shared<const CHostPicture>(CHostPicture::Pattern(400, 300, 3));
+    m_host->AddItem(item);
+    const struct {
+        LONG width, height;
+        LONG answer;
+        std::size_t asked, notices;
+        LONG heldWidth, heldHeight;
+    } checks[] = {
+        {100, 75, TImgLoadMng::kNotLoaded, 1, 1, 100, 75}, // none held: made at the size checked
+        {100, 75, TImgLoadMng::kLoaded, 1, 1, 100, 75},    // the preview made is large enough
+        {50, 40, TImgLoadMng::kLoaded, 1, 1, 100, 75},     // a smaller area, answered at once
+        {200, 150, TImgLoadMng::kNotLoaded, 2, 2, 200, 150}, {120, 150, TImgLoadMng::kLoaded, 2, 2, 200, 150},
+    };
+    for (const auto& c : checks) {
+        EXPECT_EQ(Check(c.width, c.height, L"79"), c.answer) << c.width << "x" << c.height;
+        ASSERT_TRUE(PumpUntil([&] { return Notices() == c.notices; })) << c.width << "x" << c.height;
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), c.asked) << c.width << "x" << c.height;
+        EXPECT_EQ(manager->GetState(79), TImgLoadMng::kLoadedState) << c.width << "x" << c.height;
+        IKvwImage* held = nullptr;
+        ASSERT_EQ(m_host->Items().GetPreviewImage(79, 0, &held, 0, nullptr), kKvwOk);
+        EXPECT_EQ(std::make_pair(held->GetWidth(), held->GetHeight()),
+                  std::make_pair(c.heldWidth, c.heldHeight))
+            << c.width << "x" << c.height;
+        held->Release();
+    }
+}
+
+// A host may answer with a preview smaller than asked for. Asked again, it would answer the same, and the
+// subscriber's redraw would ask again: after one answer for an area, that area is taken as loaded.
+TEST_F(ImageManager, APreviewTheHostMakesSmallerThanAskedIsTakenAfterItsOneAnswer) {
+    m_host->SetScript(KvwPluginRequest::kPreview, [this](const CHostRequest& request) {
+        const auto* wanted = reinterpret_cast<const CKvwSizeRecord*>(request.words[2]);
+        // Half the size asked for, held, and the completion.
+        m_host->Items().MakePreview(kItem, CKvwSizeRecord{wanted->width / 2, wanted->height / 2});
+        m_host->Items().Hold(kItem, false);
+        return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, KvwHostMessage::kImageLoaded)}};
+    });
+    const struct {
+        LONG width, height;
+        LONG answer;
+        std::size_t asked, notices;
+    } checks[] = {
+        {100, 80, TImgLoadMng::kNotLoaded, 1, 1},  // asked; the host answers with 50 x 40
+        {100, 80, TImgLoadMng::kLoaded, 1, 1},     // the redraw after the notice: taken as it is
+        {100, 80, TImgLoadMng::kLoaded, 1, 1},     // and again
+        {80, 100, TImgLoadMng::kLoaded, 1, 1},     // no larger an area
+        {200, 160, TImgLoadMng::kNotLoaded, 2, 2}, // a larger area is asked for once more
+        {200, 160, TImgLoadMng::kLoaded, 2, 2},
+    };
+    for (const auto& c : checks) {
+        EXPECT_EQ(Check(c.width, c.height), c.answer) << c.width << "x" << c.height;
+        ASSERT_TRUE(PumpUntil([&] { return Notices() == c.notices; })) << c.width << "x" << c.height;
+        WinUserTest::PumpPending();
+        EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), c.asked) << c.width << "x" << c.height;
+        EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoadedState) << c.width << "x" << c.height;
+    }
+    IKvwImage* held = nullptr;
+    ASSERT_EQ(m_host->Items().GetPreviewImage(KvwItemIdLow(kItem), 0, &held, 0, nullptr), kKvwOk);
+    EXPECT_EQ(std::make_pair(held->GetWidth(), held->GetHeight()), std::make_pair(100, 80))
+        << "the host's last answer, half of 200 x 160";
+    held->Release();
+}
+
+TEST_F(ImageManager, UnsubscribingTheLastSubscriberMakesALoadingItemIdleAndItsNoticeTellsNobody) {
     m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk); // the host never completes
     EXPECT_EQ(Check(100, 80), TImgLoadMng::kNotLoaded);
     EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoading);
@@ -147,10 +221,50 @@ TEST_F(ImageManager, UnsubscribingMakesALoadingItemIdleAndItsNoticeTellsNobody) 
     EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kIdle) << "only a loading item becomes loaded";
     // The next check examines it afresh.
     const LONG other = manager->Subscribe(&Record, nullptr);
-    EXPECT_EQ(OnWorker([&] { return TImgLoadMng::CheckImageState(L"77", 100, 80, other, 4, 9, nullptr); }),
-              TImgLoadMng::kNotLoaded);
+    EXPECT_EQ(CheckAs(other, 4, 9), TImgLoadMng::kNotLoaded);
     EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoading);
     EXPECT_EQ(RequestsOf(KvwPluginRequest::kPreview), 2u);
+}
+
+TEST_F(ImageManager, ASubscriberThatStaysHearsOfTheArrivalAfterAnotherUnsubscribed) {
+    m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk); // completed below, by hand
+    int second = 0;
+    const LONG stays = manager->Subscribe(&Record, &second);
+    EXPECT_EQ(Check(100, 80), TImgLoadMng::kNotLoaded);
+    EXPECT_EQ(CheckAs(stays, 6, 2), TImgLoadMng::kNotLoaded);
+    manager->Unsubscribe(subscriber);
+    EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoading) << "the second subscriber still waits";
+    Send(kKvwNotify_ImageLoaded, kItem, 0, 0, 0, 0, 0, KvwPluginRequest::kPreview);
+    EXPECT_EQ(manager->GetState(kItem), TImgLoadMng::kLoadedState);
+    std::lock_guard<std::mutex> guard(g_noticeLock);
+    ASSERT_EQ(g_notices.size(), 1u);
+    EXPECT_EQ(g_notices[0].context, &second);
+    EXPECT_EQ(std::make_pair(g_notices[0].page, g_notices[0].item), std::make_pair(6, 2));
+}
+
+TEST_F(ImageManager, EveryBoxASubscriberShowsAnItemInIsToldOfItsArrival) {
+    m_host->SetAnswer(KvwPluginRequest::kPreview, kKvwOk);
+    int other = 0;
+    const LONG second = manager->Subscribe(&Record, &other);
+    // Replicas: one item in three boxes of page 4, one of page 5, and (asked twice) once more; another
+    // subscriber shows it in a box of its own.
+    const struct {
+        LONG subscriber, page, item;
+    } checks[] = {{subscriber, 4, 9}, {subscriber, 4, 10}, {subscriber, 4, 11},
+                  {subscriber, 5, 9}, {subscriber, 4, 10}, {second, 4, 9}};
+    for (const auto& c : checks)
+        EXPECT_EQ(CheckAs(c.subscriber, c.page, c.item), TImgLoadMng::kNotLoaded);
+    Send(kKvwNotify_ImageLoaded, kItem, 0, 0, 0, 0, 0, KvwPluginRequest::kPreview);
+    std::multiset<std::tuple<void*, LONG, LONG>> told,
+        expected{{this, 4, 9}, {this, 4, 10}, {this, 4, 11}, {this, 5, 9}, {&other, 4, 9}};
+    {
+        std::lock_guard<std::mutex> guard(g_noticeLock);
+        for (const Notice& notice : g_notices) {
+            told.emplace(notice.context, notice.page, notice.item);
+            EXPECT_TRUE(notice.onInterfaceThread);
+        }
+    }
+    EXPECT_EQ(told, expected) << "each box once";
 }
 
 TEST_F(ImageManager, ACancelledCheckAnswersNotLoadedAndItsRequestStillReachesTheHost) {

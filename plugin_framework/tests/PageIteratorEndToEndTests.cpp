@@ -10,6 +10,8 @@
 
 #include "platform/win/WinSeams.h"
 
+#include <algorithm>
+
 namespace {
 
 using pagetest::kFaceArgb;
@@ -172,6 +174,189 @@ TEST_F(PageIteratorEndToEnd, ALayoutPreviewedPageByPageWithAPictureThatArrivesLa
                   {200, 75, kWhite, "inside the shape"},
                   {200, 290, kWhite, "the page's lower part"}},
                  "page-preview-2.png");
+
+    EXPECT_TRUE(m_iterator->Shutdown());
+    EXPECT_EQ(m_iterator->GetRefCount(), 1);
+    m_iterator = TRefPtr<TDBufPageIterator>();
+    m_window->Destroy();
+    m_window = TRefPtr<TWindow>();
+    document.reset();
+    WinSeams::ResetAll();
+    docShutdown();
+    iproShutdown();
+}
+
+// A host whose preview is a quarter of the size asked for: the page asks once, the box renders again once
+// the host answered and shows the small preview as it came (at its own size, in the box's corner), and
+// nothing is asked for again.
+TEST_F(PageIteratorEndToEnd, APreviewSmallerThanItsBoxIsShownAfterTheHostsOneAnswer) {
+    kvtest::Watchdog watchdog("a preview smaller than its box");
+    kvtest::TempFolder folder;
+    WinSeams::SetTempBase(folder.Path());
+    ASSERT_EQ(iproStartup(), 1);
+    ASSERT_EQ(docStartup(), 1);
+    CHostItemRecord item;
+    item.id = 21;
+    item.source.width = 800;
+    item.source.height = 600;
+    item.previewPicture = Solid(40, 30, {0x30, 0x90, 0xE0});
+    m_host->AddItem(item);
+    // The image-load manager asks for a completion alone (flags 4), the codec for progress too.
+    constexpr KvwWord kManagerFlags = 4;
+    std::vector<KvwWord> asked;
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        asked.push_back(request.words[5]);
+        m_host->Items().Hold(21, false);
+        const DWORD completion =
+            request.words[5] == kManagerFlags ? KvwHostMessage::kImageLoaded : KvwHostMessage::kPreviewReady;
+        return CHostReply{kKvwOk, {CScriptedHost::CompletionOf(request, completion)}};
+    });
+
+    const std::string layoutPath = folder.Write("small.ldf", kLayout);
+    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(layoutPath).c_str()));
+    ASSERT_NE(document, nullptr);
+    m_window = TRefPtr<TWindow>::Adopt(new TWindow);
+    ASSERT_TRUE(m_window->Create(L"PreviewWindow", 0, TWindow::TRect(0, 0, 400, 300), nullptr));
+    m_iterator = TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator);
+    m_iterator->SetRendererFolder(rendertest::Folder());
+    ASSERT_TRUE(m_iterator->Init(m_window->GetHandle(), &OnPageChanged, &m_changes, nullptr));
+    TString media;
+    BuildCodecParameters(media, true, 4096, 0);
+    ASSERT_TRUE(m_iterator->SetMediaContext(media));
+    ASSERT_TRUE(m_iterator->SetDocument(document.get(), TSize(400, 300)));
+
+    ASSERT_TRUE(RenderAndWait(1));
+    ASSERT_TRUE(PumpUntil([&] { return m_changes == 2; })) << "the box rendered again after the answer";
+    ASSERT_TRUE(PumpUntil([&] { return m_host->PendingMessages() == 0 && m_iterator->GetRefCount() == 1; }));
+    WinUserTest::PumpPending();
+    ExpectPoints(Snapshot("small-preview.png"),
+                 {{240, 105, kPicture, "the small preview in its box's corner"},
+                  {222, 92, kPicture, "near the box's corner"},
+                  {300, 150, kWhite, "the rest of the box"},
+                  {80, 110, kWhite, "inside the shape"}},
+                 "small-preview.png");
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), kManagerFlags), 1) << "asked once, not again and again";
+    EXPECT_EQ(asked.size(), 2u) << "and read once, by the render that drew it";
+    EXPECT_EQ(m_changes, 2);
+
+    EXPECT_TRUE(m_iterator->Shutdown());
+    m_iterator = TRefPtr<TDBufPageIterator>();
+    m_window->Destroy();
+    m_window = TRefPtr<TWindow>();
+    document.reset();
+    WinSeams::ResetAll();
+    docShutdown();
+    iproShutdown();
+}
+
+// Replicas: page 1 (200 x 100, shown at 400 x 200, 50 pixels down) shows picture 31 in three boxes of 80 x
+// 80 pixels at 20, 160 and 300 across, 110 down; page 2, of the same size, shows picture 32 in one box at
+// 160, 110. Each box is looked at 50 pixels right of its left edge and 20 below its top, off the
+// placeholder's crossed diagonals.
+const char* const kReplicaLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
+<ldf version="1">
+  <page id="1" cx="200" cy="100">
+    <item id="1" kind="image"><bounding-box x="10" y="30" cx="40" cy="40"/>
+      <content><image refType="NUID">31</image></content></item>
+    <item id="2" kind="image"><bounding-box x="80" y="30" cx="40" cy="40"/>
+      <content><image refType="NUID">31</image></content></item>
+    <item id="3" kind="image"><bounding-box x="150" y="30" cx="40" cy="40"/>
+      <content><image refType="NUID">31</image></content></item>
+  </page>
+  <page id="2" cx="200" cy="100">
+    <item id="1" kind="image"><bounding-box x="80" y="30" cx="40" cy="40"/>
+      <content><image refType="NUID">32</image></content></item>
+  </page>
+</ldf>
+)";
+constexpr std::uint32_t kSecondPicture = 0xFFE06020;
+
+TEST_F(PageIteratorEndToEnd, ALatePictureFillsEveryBoxOfItsPageAndReachesAPageNotShownWhenItArrived) {
+    kvtest::Watchdog watchdog("replicas previewed from end to end", kvtest::kThreadDeadline * 4);
+    kvtest::TempFolder folder;
+    WinSeams::SetTempBase(folder.Path());
+    ASSERT_EQ(iproStartup(), 1);
+    ASSERT_EQ(docStartup(), 1);
+    const struct {
+        KvwItemId id;
+        std::vector<BYTE> colour;
+    } pictures[] = {{31, {0x30, 0x90, 0xE0}}, {32, {0xE0, 0x60, 0x20}}};
+    for (const auto& picture : pictures) {
+        CHostItemRecord item;
+        item.id = picture.id;
+        item.source.width = item.source.height = 160;
+        item.previewPicture = Solid(160, 160, picture.colour);
+        m_host->AddItem(item);
+    }
+    // The host takes the preview requests and delivers only when the test says.
+    std::vector<KvwItemId> asked;
+    m_host->SetScript(KvwPluginRequest::kPreview, [&](const CHostRequest& request) {
+        asked.push_back(
+            KvwMakeItemId(static_cast<DWORD>(request.words[0]), static_cast<DWORD>(request.words[1])));
+        return CHostReply{kKvwOk, {}};
+    });
+    const auto deliver = [&](KvwItemId id) {
+        m_host->Items().Hold(id, false);
+        CHostMessage loaded;
+        loaded.id = KvwHostMessage::kImageLoaded;
+        loaded.words = {KvwItemIdLow(id), KvwItemIdHigh(id), 0, 0, 0, 0, KvwPluginRequest::kPreview, 0};
+        m_host->Post(m_module, loaded);
+    };
+
+    const std::string layoutPath = folder.Write("replicas.ldf", kReplicaLayout);
+    std::unique_ptr<TdocDocument> document(TdocDocument::CreateFromLDF(Utf::Utf8ToWide(layoutPath).c_str()));
+    ASSERT_NE(document, nullptr);
+    m_window = TRefPtr<TWindow>::Adopt(new TWindow);
+    ASSERT_TRUE(m_window->Create(L"PreviewWindow", 0, TWindow::TRect(0, 0, 400, 300), nullptr));
+    m_iterator = TRefPtr<TDBufPageIterator>::Adopt(new TDBufPageIterator);
+    m_iterator->SetRendererFolder(rendertest::Folder());
+    ASSERT_TRUE(m_iterator->Init(m_window->GetHandle(), &OnPageChanged, &m_changes, nullptr));
+    TString media;
+    BuildCodecParameters(media, true, 4096, 0);
+    ASSERT_TRUE(m_iterator->SetMediaContext(media));
+    ASSERT_TRUE(m_iterator->SetDocument(document.get(), TSize(400, 300)));
+    const auto settled = [&] { return PumpUntil([&] { return m_iterator->GetRefCount() == 1; }); };
+
+    ASSERT_TRUE(RenderAndWait(1));
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), 31), 3) << "each box asked for the picture";
+    ExpectPoints(Snapshot(nullptr),
+                 {{70, 130, kPlaceholder, "box 1"},
+                  {210, 130, kPlaceholder, "box 2"},
+                  {350, 130, kPlaceholder, "box 3"}},
+                 "page 1 before its picture");
+
+    deliver(31);
+    ASSERT_TRUE(PumpUntil([&] { return m_changes == 4; })) << "each box rendered again";
+    ASSERT_TRUE(settled());
+    ExpectPoints(Snapshot("replicas-1.png"),
+                 {{70, 130, kPicture, "box 1"},
+                  {210, 130, kPicture, "box 2"},
+                  {350, 130, kPicture, "box 3"},
+                  {20, 150, kFrame, "box 1's frame"},
+                  {130, 150, kWhite, "the page between the boxes"}},
+                 "replicas-1.png");
+
+    ASSERT_TRUE(m_iterator->NextPage(true));
+    ASSERT_TRUE(RenderAndWait(m_changes + 1));
+    ExpectPoints(Snapshot(nullptr), {{210, 130, kPlaceholder, "page 2's box"}}, "page 2 before its picture");
+    ASSERT_TRUE(settled());
+
+    // Page 2's picture arrives while page 1 is shown.
+    ASSERT_TRUE(m_iterator->PrevPage(true));
+    ExpectPoints(Snapshot(nullptr), {{210, 130, kPicture, "box 2"}}, "page 1 again, from its preview");
+    const int changes = m_changes;
+    deliver(32);
+    ASSERT_TRUE(PumpUntil([&] { return m_host->PendingMessages() == 0; }));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(m_changes, changes) << "nothing of page 1 renders again";
+    ExpectPoints(Snapshot(nullptr), {{210, 130, kPicture, "box 2"}}, "page 1, unchanged");
+
+    ASSERT_TRUE(m_iterator->NextPage(true));
+    ASSERT_TRUE(RenderAndWait(m_changes + 1)) << "page 2 renders again when it is shown";
+    ASSERT_TRUE(settled());
+    ExpectPoints(Snapshot("replicas-2.png"),
+                 {{210, 130, kSecondPicture, "page 2's box"}, {60, 150, kWhite, "the page left of it"}},
+                 "replicas-2.png");
 
     EXPECT_TRUE(m_iterator->Shutdown());
     EXPECT_EQ(m_iterator->GetRefCount(), 1);

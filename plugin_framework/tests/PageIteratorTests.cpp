@@ -256,6 +256,12 @@ TEST_F(PageIterator, AnItemPictureThatArrivesRendersTheItemsBoundsAgainScaledToT
     m_iterator->NextPage(false);
     m_iterator->OnItemImageLoaded(31, 7);
     EXPECT_EQ(m_iterator->GetRefCount(), 1) << "the item is not on the current page";
+    // But its page's preview no longer shows what is there: shown again, the page renders whole.
+    m_iterator->PrevPage(false);
+    Paint();
+    ASSERT_TRUE(PumpUntilNoRequests());
+    EXPECT_EQ(Renders(), 3);
+    EXPECT_NE(LastRenderContext().find(L"page_switch=1;"), std::wstring::npos) << LastRenderContext();
 }
 
 TEST_F(PageIterator, APreviewDroppedWhileItsPageRendersLivesUntilTheRequestGoes) {
@@ -415,20 +421,39 @@ TEST_F(PageIterator, ShutdownReleasesTheNoticesStillQueuedForItsWindow) {
 
 std::vector<DWORD> g_progress;
 
-TEST_F(PageIterator, RenderProgressReachesTheProgressCallback) {
+// Each render's progress reaches the callback and always ends at 100: a render that stops short (here
+// one whose library reports less, or fails) is completed when it ends.
+TEST_F(PageIterator, RenderProgressReachesTheProgressCallbackAndAlwaysEndsAt100) {
+    const struct {
+        std::vector<BYTE> notices;
+        LONG result;
+        std::vector<DWORD> told;
+    } cases[] = {
+        {{40, 90}, 1, {40, 90, 100}},
+        {{50, 100}, 1, {50, 100}},
+        {{30}, 0, {30, 100}},
+        {{}, 1, {}},
+    };
     ASSERT_TRUE(Start(100, 100));
-    g_progress.clear();
     m_iterator->SetProgressCallback(
         [](void* user, DWORD value) {
             EXPECT_EQ(user, &g_progress);
             g_progress.push_back(value);
         },
         &g_progress);
-    ASSERT_TRUE(m_iterator->SetDocument(Document(Pages(1, "100", "100")), TSize(100, 100)));
-    Script().SetRenderNotices({{kRendrNoticeProgress, 40, RendrSubscriptions::Delivery::kSubscribedKinds},
-                               {kRendrNoticeProgress, 90, RendrSubscriptions::Delivery::kSubscribedKinds}});
-    ASSERT_TRUE(RenderAndPaint());
-    EXPECT_EQ(g_progress, (std::vector<DWORD>{40, 90}));
+    for (const auto& c : cases) {
+        g_progress.clear();
+        std::vector<CScriptRenderer::Notice> notices;
+        for (BYTE value : c.notices)
+            notices.push_back({kRendrNoticeProgress, value, RendrSubscriptions::Delivery::kSubscribedKinds});
+        Script().SetRenderNotices(notices);
+        Script().SetResult("rendrRenderPage", c.result);
+        ASSERT_TRUE(m_iterator->SetDocument(Document(Pages(1, "100", "100")), TSize(100, 100)));
+        Paint();
+        ASSERT_TRUE(PumpUntilNoRequests());
+        WinUserTest::PumpPending();
+        EXPECT_EQ(g_progress, c.told) << c.notices.size() << " notices, result " << c.result;
+    }
 }
 
 TEST_F(PageIterator, ReleasingTheDocumentDeletesTheOwnersDocumentAndTheCopy) {

@@ -16,6 +16,7 @@
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 #include "plugin_framework/TPluginProgressDlg.h"
+#include "testing/CupsTestQueue.h"
 #include "testing/PdfPages.h"
 #include "testing/ScriptedModuleTest.h"
 
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -488,6 +490,61 @@ TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) 
         EXPECT_TRUE(OptionsSaved()) << "the options are saved";
         fs::remove(pdf);
     }
+}
+
+TEST_F(PrintDialogTest, ThreePhotosPrintThroughTheMachinesCupsQueue) {
+    kvtest::CupsTestQueue queue;
+    KV_REQUIRE_CUPS_QUEUE(queue);
+    const std::array<BYTE, 3> colours[] = {{220, 30, 30}, {30, 200, 40}, {40, 40, 210}};
+    Start(kLayouts);
+    AddPhoto(96, 64, colours[0]);
+    AddPhoto(64, 96, colours[1]);
+    AddPhoto(96, 64, colours[2]);
+    // The user picks the queue in the printer's dialog; its default paper is the queue's, A4.
+    WinPrintTest::PrintAnswer answer;
+    answer.printer = queue.Name();
+    WinPrintTest::QueuePrintAnswer(answer);
+    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+    EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
+    std::error_code ec;
+    EXPECT_TRUE(fs::is_empty(m_machine.File("spool/" + queue.Name()), ec) || ec)
+        << "the queue has the document";
+    ASSERT_TRUE(queue.WaitUntilIdle(std::chrono::seconds(kDeadline / 1000 * 4)))
+        << "the queue did not finish";
+    const std::vector<std::string> made = queue.NewFiles("Pictures");
+    ASSERT_EQ(made.size(), 1u) << "in " << queue.OutputFolder();
+    const kvtest::PdfInfo info = kvtest::ReadPdfInfo(made[0]);
+    EXPECT_EQ(info.pages, 3);
+    EXPECT_NEAR(info.width, 595, 1);
+    EXPECT_NEAR(info.height, 842, 1);
+    for (int page = 1; page <= 3; ++page) {
+        const kvtest::PageRaster raster = kvtest::DrawPdfPage(made[0], page, 50, m_temp.Path());
+        ASSERT_GT(raster.width, 0) << page;
+        const std::array<int, 3> centre = raster.At(raster.width / 2, raster.height / 2);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(centre[k], colours[page - 1][k], 24) << "page " << page << " channel " << k;
+        // The queue's converter may round white a step down.
+        const std::array<int, 3> corner = raster.At(2, 2);
+        EXPECT_GE(*std::min_element(corner.begin(), corner.end()), 250) << "page " << page;
+    }
+    EXPECT_TRUE(OptionsSaved());
+    fs::remove(made[0]);
+}
+
+TEST_F(PrintDialogTest, AJobTheCupsQueueRefusesIsToldAndLeavesNothing) {
+    kvtest::CupsTestQueue queue;
+    KV_REQUIRE_CUPS_QUEUE(queue);
+    Start(kLayouts);
+    AddPhoto(64, 48, {200, 30, 30});
+    WinPrintTest::PrintAnswer answer;
+    answer.printer = queue.RefusingName();
+    WinPrintTest::QueuePrintAnswer(answer);
+    RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
+               [&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, 2); }});
+    EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"The pictures could not be printed."});
+    std::error_code ec;
+    EXPECT_TRUE(fs::is_empty(m_machine.File("spool/" + queue.RefusingName()), ec) || ec);
+    EXPECT_FALSE(OptionsSaved());
 }
 
 TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {

@@ -5,6 +5,7 @@
 
 #include "platform/pravon/IPravonError.h"
 #include "platform/win/FourCC.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 #include "rawlib/settings/CKvLensInformation.h"
 
 #include <cstddef>
@@ -42,14 +43,16 @@ public:
     // from the loading, all "FEye": an unsupported model, KvLensFileKind::kUnreadable for a file that cannot
     // be read, KvLensFileKind::kRejected for one that is not a whole lens record. On failure *target is null
     // and the cache keeps nothing of the attempt.
-    // Takes the cache lock (the lens lock; callers may hold it already).
+    // Takes the cache lock (callers may hold it already).
     static IPravonError* Acquire(BYTE lensModel, CKvLensInformation** target);
 
     // Empties *target and unregisters it from the information it referred to, which goes when only the
     // cache's reference is left. Takes the cache lock.
     static void Drop(CKvLensInformation** target);
 
-    static Kv::CSyncCritical& GetLock() { return CKvLensInformation::GetLock(); }
+    // The cache's own named lock, "CFisheyeFilter-InitSection". While it is held, the lens information's
+    // lock may be taken, never the other way round.
+    static Kv::CSyncCritical& GetLock() { return KvLibrary::g_fisheyeCache.Get(); }
     static CliManager& GetManager();
     // How many lens models the cache holds now.
     static std::size_t GetEntryCount();

@@ -1,5 +1,5 @@
 #include "CFltLch.h"
-#include "rawlib/pipeline/KvGlobalManager.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 
 #include "KvFilterAnnounce.h"
 

@@ -1,7 +1,7 @@
 #include "CCameraProfileGen.h"
 
 #include "CCameraProfileTables.h"
-#include "KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 #include "platform/pravon/IPravonError.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "CKvFileSavingUtilities.h"
 #include "KvGlobalManager.h"
-#include "KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonTypes.h"

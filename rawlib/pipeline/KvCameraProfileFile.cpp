@@ -1,6 +1,6 @@
 #include "KvCameraProfileFile.h"
 
-#include "KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <cstdint>
 #include <cstdio>

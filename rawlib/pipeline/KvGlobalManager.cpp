@@ -33,13 +33,6 @@ IPravonManager* KvGetGlobalManager() {
 
 namespace KvLibrary {
 
-constinit Kv::CSyncGlobal g_revelationLocal("DORARevLocal");
-constinit Kv::CSyncGlobal g_revelationWhole("DORARevWholeThing");
-constinit Kv::CSyncGlobal g_lchTables("CFltLch-RatLInit-Guard");
-constinit Kv::CSyncGlobal g_lensInformation("CKvLensInformation");
-constinit Kv::CSyncGlobal g_fisheyeCache("CFisheyeFilter-InitSection");
-constinit Kv::CSyncGlobal g_filterLibrary("");
-
 std::atomic<LONG> g_liveFilterChains{0};
 std::atomic<LONG> g_liveProcessors{0};
 
@@ -51,10 +44,7 @@ void Attach() {
     if (++g_attachCount != 1)
         return;
     FrameworkLockHook(kFrameworkLockName);
-    // Each lock is made once, whichever thread gets there first.
-    for (const Kv::CSyncGlobal* lock : {&g_revelationLocal, &g_revelationWhole, &g_lchTables, &g_lensInformation,
-                                        &g_fisheyeCache, &g_filterLibrary})
-        lock->Get();
+    MakeProcessLocks();
 }
 
 void Detach() {

@@ -1,11 +1,11 @@
 // What the raw library holds for the life of the process: the manager of the filter-chain object
-// initialised last, the named locks under which lazily made tables, caches and libraries are built, and
-// the counts of live exported objects. The locks exist from the moment the library is loaded; every
-// count is atomic, so objects may come and go on any thread.
+// initialised last, the named locks under which lazily made tables, caches and libraries are built
+// (rawlib/foundation/KvProcessLocks.h), and the counts of live exported objects. The locks exist from the
+// moment the library is loaded; every count is atomic, so objects may come and go on any thread.
 #pragma once
 
 #include "platform/pravon/IPravonImage.h"
-#include "rawlib/foundation/CSyncGlobal.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 
 #include <atomic>
 
@@ -13,14 +13,6 @@ void KvSetGlobalManager(IPravonManager* manager);
 IPravonManager* KvGetGlobalManager();
 
 namespace KvLibrary {
-
-// The process-wide named locks, each made once.
-extern constinit Kv::CSyncGlobal g_revelationLocal;  // "DORARevLocal": the Revelation library's local state
-extern constinit Kv::CSyncGlobal g_revelationWhole;  // "DORARevWholeThing": one Revelation run at a time
-extern constinit Kv::CSyncGlobal g_lchTables;        // "CFltLch-RatLInit-Guard": the LCh filter's tables
-extern constinit Kv::CSyncGlobal g_lensInformation;  // "CKvLensInformation": the lens information users
-extern constinit Kv::CSyncGlobal g_fisheyeCache;     // "CFisheyeFilter-InitSection": the fisheye lens cache
-extern constinit Kv::CSyncGlobal g_filterLibrary;    // unnamed: the filter library side
 
 // Live objects, and how often the library has been attached to the process.
 extern std::atomic<LONG> g_liveFilterChains;

@@ -1,11 +1,11 @@
 #include "CKvLensInformation.h"
-#include "rawlib/pipeline/KvGlobalManager.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 
 #include "KvRecordCursor.h"
 #include "KvStateIds.h"
 #include "platform/quasel/IPravonTagControl.h"
 #include "rawlib/foundation/CSyncGlobal.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <algorithm>
 #include <atomic>

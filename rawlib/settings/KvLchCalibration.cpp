@@ -4,7 +4,7 @@
 #include "CKvLutGroup.h"
 #include "KvRecordCursor.h"
 #include "rawlib/foundation/KvFileBytes.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include <cstring>
 #include <new>

@@ -86,8 +86,8 @@ TEST_F(StartwickLauncher, TheImporterRunsFromTheInstallFolderThenBothShortcutsGo
     m_platform.Set(Root::LocalMachine, CStartwickLauncher::kInstallKey, "InstallDir", "/opt/Korvel Imagyst");
     Run("/Startup");
     EXPECT_EQ(Acts(), (std::vector<std::string>{"start /opt/Korvel Imagyst\\KvtImport.exe",
-                                                "delete /home/default/Startup\\Startwick.lnk",
-                                                "delete /all/Startup/Startwick.lnk"}));
+                                                "delete /home/default/Startup\\Startwick.desktop",
+                                                "delete /all/Startup/Startwick.desktop"}));
     m_platform.startSucceeds = false;
     Run("/Startup");
     EXPECT_EQ(Acts().size(), 3u) << "the shortcuts go even when the importer cannot start";
@@ -103,10 +103,18 @@ TEST_F(StartwickLauncher, MissingOrUnusableFoldersAreSkippedOneByOne) {
     };
     const std::string longest = "/" + std::string(258, 'i');
     const std::vector<Case> cases = {
-        {"no install folder", "-", "/u", "/c", {"delete /u\\Startwick.lnk", "delete /c\\Startwick.lnk"}},
-        {"empty install folder", "", "/u", "/c", {"delete /u\\Startwick.lnk", "delete /c\\Startwick.lnk"}},
-        {"relative install folder", "Korvel", "/u", "-", {"delete /u\\Startwick.lnk"}},
-        {"drive letter", "C:\\Korvel", "-", "/c", {"delete /c\\Startwick.lnk"}},
+        {"no install folder",
+         "-",
+         "/u",
+         "/c",
+         {"delete /u\\Startwick.desktop", "delete /c\\Startwick.desktop"}},
+        {"empty install folder",
+         "",
+         "/u",
+         "/c",
+         {"delete /u\\Startwick.desktop", "delete /c\\Startwick.desktop"}},
+        {"relative install folder", "Korvel", "/u", "-", {"delete /u\\Startwick.desktop"}},
+        {"drive letter", "C:\\Korvel", "-", "/c", {"delete /c\\Startwick.desktop"}},
         {"259 bytes", longest, "-", "-", {"start " + longest + "\\KvtImport.exe"}},
         {"260 bytes", longest + "i", "-", "-", {}},
         {"relative startup folders", "/i", "Startup", ".", {"start /i\\KvtImport.exe"}},

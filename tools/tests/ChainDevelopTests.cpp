@@ -1,16 +1,16 @@
 // The demo host's development through the exported filter-chain object.
-#include "testing/PravonTestSupport.h"
-#include "testing/TempFolder.h"
 #include "rawlib/settings/CKvBrightness.h"
+#include "testing/PravonTestSupport.h"
 #include "testing/ProfileMachine.h"
+#include "testing/TempFolder.h"
 #include "tools/CKvChainDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
-#include <algorithm>
 #include <numeric>
 #include <utility>
 

@@ -102,15 +102,15 @@ std::vector<std::uint16_t> ThroughEngine(const std::string& from, const std::str
 
 // 16-bit RGB converted to LCh by the colour engine gives the lightness, chroma and hue lcms2 finds in double
 // precision, to the accuracy of lcms2's own 16-bit conversions, also where the hue jumps from the top of
-// its range to 0 (b crossing 0 with a above 0): no pixel there turns half way round the circle. Back from LCh, the engine gives the RGB that lcms2 makes of
-// the Lab those LCh samples stand for.
+// its range to 0 (b crossing 0 with a above 0): no pixel there turns half way round the circle. Back from
+// LCh, the engine gives the RGB that lcms2 makes of the Lab those LCh samples stand for.
 TEST(StandardProfiles, SixteenBitRgbGoesToLchAndBackAsLabDoesAlsoAtTheHuesJump) {
     kvtest::TempFolder folder;
     const auto write = [&](const char* name) {
         const std::string path = folder.File(name);
         const std::vector<unsigned char> bytes = CKvStandardProfiles::Bytes(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     };
     const std::string srgb = write("KVsRGB.icm");
@@ -141,7 +141,8 @@ TEST(StandardProfiles, SixteenBitRgbGoesToLchAndBackAsLabDoesAlsoAtTheHuesJump) 
         EXPECT_NEAR(lch[3 * i] * 100.0 / 65535, expected.L, 0.5);
         EXPECT_NEAR(lch[3 * i + 1] * CKvStandardProfiles::kLchChromaTop / 65535,
                     std::hypot(expected.a, expected.b), 0.5);
-        const cmsCIELCh polar{lch[3 * i] * 100.0 / 65535, lch[3 * i + 1] * CKvStandardProfiles::kLchChromaTop / 65535,
+        const cmsCIELCh polar{lch[3 * i] * 100.0 / 65535,
+                              lch[3 * i + 1] * CKvStandardProfiles::kLchChromaTop / 65535,
                               lch[3 * i + 2] * 360.0 / 65535};
         cmsCIELab decoded;
         cmsLCh2Lab(&decoded, &polar);

@@ -2,10 +2,13 @@
 // three and four channels, resized by area means, items with properties, and pictures written to files.
 #include "HostFixture.h"
 
+#include "platform/host/CHostPhotos.h"
 #include "platform/zizoraz/IproImageFile.h"
 
 #include "platform/win/utf16.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -117,6 +120,133 @@ TEST_F(HostImages, AnImageIsResizedByTheMeansOfTheAreasItsNewPixelsCover) {
     EXPECT_EQ(CHostImage::Live(), 0);
 }
 
+// The host's 16-bit pattern, worked out here on its own.
+std::uint32_t WidePatternSample(LONG x, LONG y, LONG channel) {
+    return static_cast<std::uint32_t>((x * 1031 + y * 3079 + channel * 7919) % 65536);
+}
+
+// A 16-bit picture of the samples, as the host keeps them (the low byte first).
+std::shared_ptr<CHostPicture> WidePicture(LONG width, LONG height, LONG channels,
+                                          const std::vector<std::uint16_t>& values) {
+    auto picture = std::make_shared<CHostPicture>(CHostPicture{width, height, channels, {}, 16});
+    for (std::uint16_t value : values) {
+        picture->samples.push_back(static_cast<BYTE>(value & 0xFF));
+        picture->samples.push_back(static_cast<BYTE>(value >> 8));
+    }
+    return picture;
+}
+
+TEST_F(HostImages, SixteenBitPicturesAreServedAsSixteenBitImages) {
+    struct Case {
+        LONG channels;
+        LONG colorSpace;
+    };
+    for (const Case& c : {Case{1, PravonColorSpace::kGrey16}, Case{3, PravonColorSpace::kRGB16},
+                          Case{4, kHostFourChannels16}}) {
+        m_host->AddItem(
+            Held(20 + c.channels, std::make_shared<CHostPicture>(CHostPicture::Pattern16(5, 3, c.channels))));
+        ImageRef ref;
+        ASSERT_EQ(m_host->Items().GetFullImage(20 + c.channels, 0, &ref.image, 1, nullptr), kKvwOk);
+        LONG colorSpace = 0;
+        ASSERT_PV_OK(ref.image->GetDataSource()->GetColorSpace(&colorSpace));
+        EXPECT_EQ(colorSpace, c.colorSpace);
+        std::vector<std::uint16_t> read(3 * 2 * static_cast<std::size_t>(c.channels));
+        ASSERT_PV_OK(
+            ref.image->GetDataSource()->GetData(PravonRect{1, 1, 4, 3}, read.data(), 3 * c.channels * 2));
+        for (LONG y = 1; y < 3; ++y)
+            for (LONG x = 1; x < 4; ++x)
+                for (LONG ch = 0; ch < c.channels; ++ch)
+                    EXPECT_EQ(read[((y - 1) * 3 + (x - 1)) * c.channels + ch], WidePatternSample(x, y, ch))
+                        << c.channels << " channels at " << x << "," << y;
+    }
+}
+
+TEST_F(HostImages, ASixteenBitImageIsResizedByAreaMeansInSixteenBits) {
+    struct Case {
+        LONG width, height;
+        std::vector<std::uint16_t> samples;
+        LONG toWidth, toHeight;
+        std::vector<std::uint16_t> expected;
+    };
+    const Case cases[] = {
+        // Means of 2 x 2 blocks: 1000.75 and 31385.5, rounded.
+        {4, 2, {1000, 3000, 60000, 65535, 1, 2, 3, 4}, 2, 1, {1001, 31386}},
+        // Three into two: (0 + 4500) / 1.5 and (4500 + 18000) / 1.5.
+        {3, 1, {0, 9000, 18000}, 2, 1, {3000, 15000}},
+    };
+    for (const Case& c : cases) {
+        m_host->AddItem(Held(2, WidePicture(c.width, c.height, 1, c.samples)));
+        ImageRef ref;
+        ASSERT_EQ(m_host->Items().GetFullImage(2, 0, &ref.image, 1, nullptr), kKvwOk);
+        ASSERT_TRUE(ref.image->Resize(c.toWidth, c.toHeight));
+        std::vector<std::uint16_t> read(c.expected.size());
+        ASSERT_PV_OK(ref.image->GetDataSource()->GetData(PravonRect{0, 0, c.toWidth, c.toHeight}, read.data(),
+                                                         static_cast<std::size_t>(c.toWidth) * 2));
+        EXPECT_EQ(read, c.expected) << c.width << "x" << c.height;
+    }
+}
+
+// The picture's quadrants at the centres of the quadrants of an image of its size.
+void ExpectQuadrants(IKvwImage& image, const std::array<std::uint32_t, 4>& colours, const char* what) {
+    const LONG width = image.GetWidth(), height = image.GetHeight();
+    for (int q = 0; q < 4; ++q) {
+        const LONG x = (q % 2 == 0 ? 1 : 3) * width / 4, y = (q < 2 ? 1 : 3) * height / 4;
+        PravonPixel pixel;
+        ASSERT_PV_OK(image.GetDataSource()->GetPixel(x, y, &pixel));
+        const std::uint32_t rgb = colours[static_cast<std::size_t>(q)];
+        EXPECT_EQ((std::array<ULONG, 3>{pixel.sample[0], pixel.sample[1], pixel.sample[2]}),
+                  (std::array<ULONG, 3>{rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF}))
+            << what << ": quadrant " << q;
+    }
+}
+
+TEST_F(HostImages, APreviewIsMadeAtTheSizeAskedForWithThePicturesProportions) {
+    const std::array<std::uint32_t, 4> colours{0xC80000, 0x00C800, 0x0000C8, 0xC8C800};
+    m_host->AddItem(CHostPhotos::QuadrantItem(3, CHostPhotos::QuadrantPicture(400, 300, colours)));
+    const struct {
+        DWORD width, height;
+        bool made;
+        LONG madeWidth, madeHeight;
+        const char* what;
+    } cases[] = {
+        {40, 30, true, 40, 30, "the picture's proportions: exactly that size"},
+        {40, 40, true, 53, 40, "square: the height asked for, the width 40 x 4 / 3"},
+        {100, 20, true, 100, 75, "wide: the width asked for, the height 100 x 3 / 4"},
+        {800, 600, true, 800, 600, "larger than the picture: enlarged"},
+        {0, 30, false, 800, 600, "an empty size: the last preview stays"},
+        {40000, 30, false, 800, 600, "beyond the canvas library's sides"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(m_host->Items().MakePreview(3, CKvwSizeRecord{c.width, c.height}), c.made) << c.what;
+        ImageRef ref;
+        ASSERT_EQ(m_host->Items().GetPreviewImage(3, 0, &ref.image, 0, nullptr), kKvwOk) << c.what;
+        EXPECT_EQ(ref.image->GetWidth(), c.madeWidth) << c.what;
+        EXPECT_EQ(ref.image->GetHeight(), c.madeHeight) << c.what;
+        ExpectQuadrants(*ref.image, colours, c.what);
+    }
+    EXPECT_FALSE(m_host->Items().MakePreview(99, CKvwSizeRecord{40, 30})) << "no such item";
+    EXPECT_EQ(CHostImage::Live(), 0);
+}
+
+TEST_F(HostImages, APreviewOfASixteenBitPictureIsMadeInEightBits) {
+    // 0x8080 is 32896, the 8-bit level 128 (32896 / 257).
+    CHostItemRecord item;
+    item.id = 4;
+    item.previewPicture = WidePicture(4, 3, 3, std::vector<std::uint16_t>(4 * 3 * 3, 0x8080));
+    m_host->AddItem(item);
+    ASSERT_TRUE(m_host->Items().MakePreview(4, CKvwSizeRecord{8, 6}));
+    m_host->Items().Hold(4, false);
+    ImageRef ref;
+    ASSERT_EQ(m_host->Items().GetPreviewImage(4, 0, &ref.image, 0, nullptr), kKvwOk);
+    LONG colorSpace = 0;
+    ASSERT_PV_OK(ref.image->GetDataSource()->GetColorSpace(&colorSpace));
+    EXPECT_EQ(colorSpace, PravonColorSpace::kRGB8);
+    PravonPixel pixel;
+    ASSERT_PV_OK(ref.image->GetDataSource()->GetPixel(5, 4, &pixel));
+    EXPECT_EQ((std::array<ULONG, 3>{pixel.sample[0], pixel.sample[1], pixel.sample[2]}),
+              (std::array<ULONG, 3>{128, 128, 128}));
+}
+
 TEST_F(HostImages, ItemsCarryTheirPropertiesWithTheirTypes) {
     CHostItemRecord record = Item(3);
     CKvwItemProperty title;
@@ -135,7 +265,15 @@ TEST_F(HostImages, ItemsCarryTheirPropertiesWithTheirTypes) {
 }
 
 TEST_F(HostImages, AnOutputRequestWritesThePictureAsItsRecordSaysAndAnswersDoneAtOnce) {
+    // The same colour (10, 200, 30) as an 8-bit picture, a JPEG photo and a 16-bit picture (10 x 257 is
+    // 0x0A0A, and so on).
     m_host->AddItem(Held(4, std::make_shared<CHostPicture>(CHostPicture::Solid(8, 4, {10, 200, 30}))));
+    m_host->AddItem(
+        CHostPhotos::JpegItem(5, "/photos/green.jpg", CHostPhotos::SolidJpeg(8, 4, {10, 200, 30})));
+    std::vector<std::uint16_t> wide;
+    for (int i = 0; i < 8 * 4; ++i)
+        wide.insert(wide.end(), {0x0A0A, 0xC8C8, 0x1E1E});
+    m_host->AddItem(Held(6, WidePicture(8, 4, 3, wide)));
     const std::string folder = m_temp.Path() + "/";
     struct Case {
         const char* name;
@@ -149,20 +287,26 @@ TEST_F(HostImages, AnOutputRequestWritesThePictureAsItsRecordSaysAndAnswersDoneA
         {"sized.png", 1.0f, 6, 3, 6, 3, 0},
         {"sized-then-doubled.png", 2.0f, 3, 2, 6, 4, 0},
     };
-    for (const Case& c : cases) {
-        CKvwOutputData output;
-        output.filePath.Initialize(folder, c.name, c.scale, PravonColorSpace::kRGB8, 5, c.width, c.height);
-        const CHostReply reply = m_host->DefaultReply(WriteRequest(4, &output));
-        EXPECT_EQ(reply.result, kKvwHandled) << c.name;
-        EXPECT_TRUE(reply.completions.empty()) << c.name;
-        IproPixels pixels;
-        ASSERT_TRUE(IproImageFile::Load(Utf::Utf8ToWide(folder + c.name).c_str(), pixels)) << c.name;
-        EXPECT_EQ(pixels.width, c.expectedWidth) << c.name;
-        EXPECT_EQ(pixels.height, c.expectedHeight) << c.name;
-        const std::uint32_t middle = pixels.At(pixels.width / 2, pixels.height / 2);
-        EXPECT_NEAR(static_cast<int>(middle >> 16 & 0xFF), 10, c.tolerance) << c.name;
-        EXPECT_NEAR(static_cast<int>(middle >> 8 & 0xFF), 200, c.tolerance) << c.name;
-        EXPECT_NEAR(static_cast<int>(middle & 0xFF), 30, c.tolerance) << c.name;
+    for (KvwItemId item : {4u, 5u, 6u}) {
+        // A JPEG photo's colour is its encoder's rounding of it.
+        const int photoTolerance = item == 5 ? 4 : 0;
+        for (const Case& c : cases) {
+            const std::string name = std::to_string(item) + "-" + c.name;
+            CKvwOutputData output;
+            output.filePath.Initialize(folder, name, c.scale, PravonColorSpace::kRGB8, 5, c.width, c.height);
+            const CHostReply reply = m_host->DefaultReply(WriteRequest(item, &output));
+            EXPECT_EQ(reply.result, kKvwHandled) << name;
+            EXPECT_TRUE(reply.completions.empty()) << name;
+            IproPixels pixels;
+            ASSERT_TRUE(IproImageFile::Load(Utf::Utf8ToWide(folder + name).c_str(), pixels)) << name;
+            EXPECT_EQ(pixels.width, c.expectedWidth) << name;
+            EXPECT_EQ(pixels.height, c.expectedHeight) << name;
+            const std::uint32_t middle = pixels.At(pixels.width / 2, pixels.height / 2);
+            const int tolerance = c.tolerance + photoTolerance;
+            EXPECT_NEAR(static_cast<int>(middle >> 16 & 0xFF), 10, tolerance) << name;
+            EXPECT_NEAR(static_cast<int>(middle >> 8 & 0xFF), 200, tolerance) << name;
+            EXPECT_NEAR(static_cast<int>(middle & 0xFF), 30, tolerance) << name;
+        }
     }
 }
 
@@ -205,6 +349,10 @@ TEST_F(HostImages, PreviewRequestsOfTheImageLoadManagerCompleteAsImageLoaded) {
                          flags, 64, kKvwFrameworkRequestTag};
         const CHostReply reply = m_host->DefaultReply(request);
         ASSERT_EQ(reply.completions.size(), 1u);
+        // The preview is made at the size asked for and held.
+        ImageRef ref;
+        ASSERT_EQ(m_host->Items().GetPreviewImage(6, 0, &ref.image, 0, nullptr), kKvwOk);
+        EXPECT_EQ(std::make_pair(ref.image->GetWidth(), ref.image->GetHeight()), std::make_pair(40, 30));
         EXPECT_EQ(reply.completions[0].id,
                   flags == 4 ? kKvwNotify_ImageLoaded : KvwHostMessage::kPreviewReady);
         EXPECT_EQ(reply.completions[0].words[0], 6u);

@@ -3,7 +3,9 @@
 
 #include "platform/host/CHostImage.h"
 #include "platform/host/CHostPhotos.h"
+#include "platform/zizoraz/IproPngCodec.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -61,6 +63,51 @@ TEST_F(HostPhotos, ACorruptJpegDeliversNothing) {
     ASSERT_EQ(m_host->Items().GetSourceData(9, 0, &source, 0), kKvwOk);
     EXPECT_EQ(source.width, 0u) << "bytes without a header have no size";
     EXPECT_EQ(CHostImage::Live(), 0);
+}
+
+TEST_F(HostPhotos, PhotoFilesBecomeItemsUnderTheirPathsAndFilesThatAreNoPicturesAreRefused) {
+    // A 3 x 2 PNG of one colour, and a JPEG of another.
+    IproPixels pixels;
+    ASSERT_TRUE(IproLimits::MakePixels(3, 2, pixels));
+    std::fill(pixels.argb.begin(), pixels.argb.end(), 0xFF0A141Eu);
+    std::vector<BYTE> png;
+    ASSERT_TRUE(IproPngCodec::Encode(pixels, png));
+    std::vector<BYTE> cutPng = png;
+    cutPng.resize(cutPng.size() - 20);
+    const struct {
+        const char* name;
+        std::vector<BYTE> bytes;
+        std::string error; // empty: an item
+        LONG width, height;
+    } files[] = {
+        {"beach.png", png, "", 3, 2},
+        {"old town.jpg", CHostPhotos::SolidJpeg(64, 48, {200, 30, 40}), "", 64, 48},
+        {"empty.jpg", {}, "is empty", 0, 0},
+        {"notes.png", {'h', 'e', 'l', 'l', 'o'}, "is neither a JPEG nor a PNG picture", 0, 0},
+        {"cut.png", cutPng, "is a damaged PNG picture", 0, 0},
+    };
+    KvwItemId id = 30;
+    for (const auto& f : files) {
+        const std::string path = m_temp.Write(f.name, f.bytes);
+        CHostItemRecord item;
+        std::string error;
+        EXPECT_EQ(CHostPhotos::FileItem(++id, path, item, error), f.error.empty()) << f.name;
+        EXPECT_EQ(error, f.error) << f.name;
+        if (!f.error.empty())
+            continue;
+        EXPECT_EQ(item.data.path, path) << f.name;
+        m_host->AddItem(item);
+        IKvwImage* image = nullptr;
+        ASSERT_EQ(m_host->Items().GetFullImage(KvwItemIdLow(id), 0, &image, 0, nullptr), kKvwOk) << f.name;
+        EXPECT_EQ(std::make_pair(image->GetWidth(), image->GetHeight()), std::make_pair(f.width, f.height));
+        image->Release();
+    }
+    CHostItemRecord item;
+    std::string error;
+    EXPECT_FALSE(CHostPhotos::FileItem(40, m_temp.Path(), item, error)) << "a folder";
+    EXPECT_EQ(error, "cannot be read");
+    EXPECT_FALSE(CHostPhotos::FileItem(41, m_temp.Path() + "/not there.jpg", item, error));
+    EXPECT_EQ(error, "cannot be read");
 }
 
 TEST_F(HostPhotos, AwkwardPathsAreDistinctButShareABaseName) {

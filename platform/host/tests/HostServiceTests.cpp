@@ -238,9 +238,9 @@ TEST_F(HostDesignItems, PageRecordsAreItemsAndAttachedRecordsAreEntriesOfTheirIt
         ASSERT_EQ(m_host->Records().OnRequest(KvwRecordRequest::kCreate,
                                               {0, 0, reinterpret_cast<KvwWord>(record), 1, 0x93}),
                   kKvwOk);
-        ASSERT_EQ(m_host->Records().OnRequest(KvwRecordRequest::kAttach,
-                                              {KvwItemIdLow(item), KvwItemIdHigh(item),
-                                               reinterpret_cast<KvwWord>(record), 1, 0x20}),
+        ASSERT_EQ(m_host->Records().OnRequest(
+                      KvwRecordRequest::kAttach,
+                      {KvwItemIdLow(item), KvwItemIdHigh(item), reinterpret_cast<KvwWord>(record), 1, 0x20}),
                   kKvwOk);
     }
     CKvwItemData data;
@@ -251,9 +251,9 @@ TEST_F(HostDesignItems, PageRecordsAreItemsAndAttachedRecordsAreEntriesOfTheirIt
     EXPECT_EQ(data.entries[1].flags, kKvwItemEntryLayout);
     for (DWORD selector : {0x80u, kKvwSourceRecordFields}) {
         CKvwSourceData source;
-        ASSERT_EQ(m_host->Items().GetSourceData(KvwItemIdLow(page.id), KvwItemIdHigh(page.id), &source,
-                                                selector),
-                  kKvwOk);
+        ASSERT_EQ(
+            m_host->Items().GetSourceData(KvwItemIdLow(page.id), KvwItemIdHigh(page.id), &source, selector),
+            kKvwOk);
         EXPECT_EQ(source.type, 0x1400u);
         EXPECT_EQ(source.flags, kKvwDesignPageFlag);
         EXPECT_EQ(source.value, 2);

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -251,3 +253,110 @@ TEST_F(MapiSendMail, ABadMessageIsAFailure) {
 }
 
 } // namespace
+
+// The desktop's mail client, as a recording xdg-email on PATH: it writes each argument it was given on a
+// line of its own, notes whether each attached file is there while it runs, and ends with the code the
+// test chose.
+class MapiDesktopClient : public MapiSendMail {
+protected:
+    void SetUp() override {
+        MapiSendMail::SetUp();
+        m_bin = m_files.File("bin");
+        fs::create_directory(m_bin);
+        m_log = m_files.File("xdg-email.log");
+        WriteClient(0);
+        if (const char* path = std::getenv("PATH"))
+            m_path = path;
+        setenv("PATH", (m_bin + ":" + m_path.value_or("/usr/bin:/bin")).c_str(), 1);
+        setenv("DISPLAY", ":9", 1);
+    }
+    void TearDown() override {
+        if (m_path)
+            setenv("PATH", m_path->c_str(), 1);
+        MapiSendMail::TearDown();
+    }
+    void WriteClient(int exitCode, bool executable = true) {
+        const std::string client = m_bin + "/xdg-email";
+        std::ofstream(client) << "#!/bin/sh\n"
+                                 "for word in \"$@\"; do printf '%s\\n' \"$word\" >> '"
+                              << m_log
+                              << "'; done\n"
+                                 "while [ $# -gt 1 ]; do\n"
+                                 "  if [ \"$1\" = --attach ]; then [ -f \"$2\" ] && echo there >> '"
+                              << m_log << "' || echo missing >> '" << m_log
+                              << "'; fi\n"
+                                 "  shift\n"
+                                 "done\n"
+                                 "exit "
+                              << exitCode << "\n";
+        fs::permissions(client,
+                        executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    }
+    std::vector<std::string> Logged() const {
+        std::vector<std::string> lines;
+        std::ifstream in(m_log);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    std::string m_bin, m_log;
+    std::optional<std::string> m_path;
+};
+
+TEST_F(MapiDesktopClient, TheClientGetsEveryFileAsOneArgumentInOrderAndNoDraftIsWritten) {
+    const std::vector<std::string> paths = {Picture("IMG 0001.jpg", 300, 1), Picture("it's \"2\".jpg", 20, 2),
+                                            Picture("-x.jpg", 5, 3)};
+    for (const char* session : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        SCOPED_TRACE(session);
+        fs::remove(m_log);
+        unsetenv("DISPLAY");
+        setenv(session, "wayland-0", 1);
+        ASSERT_EQ(Send(paths), SUCCESS_SUCCESS);
+        unsetenv(session);
+        std::vector<std::string> expected;
+        for (const std::string& path : paths)
+            expected.insert(expected.end(), {"--attach", path});
+        expected.insert(expected.end(), {"there", "there", "there"});
+        EXPECT_EQ(Logged(), expected);
+        EXPECT_TRUE(Outbox().empty()) << "the client has the message";
+    }
+}
+
+TEST_F(MapiDesktopClient, WithoutASessionOrAWorkingClientTheDraftIsWritten) {
+    const std::string picture = Picture("IMG.jpg", 64, 4);
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        bool clientRuns;
+    } cases[] = {{"no desktop session", [] { unsetenv("DISPLAY"); }, false},
+                 {"an empty DISPLAY", [] { setenv("DISPLAY", "", 1); }, false},
+                 {"no xdg-email on PATH", [this] { fs::remove(m_bin + "/xdg-email"); }, false},
+                 {"xdg-email not executable", [this] { WriteClient(0, false); }, false},
+                 {"xdg-email fails", [this] { WriteClient(3); }, true},
+                 {"xdg-email has no action for the mail", [this] { WriteClient(4); }, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        setenv("DISPLAY", ":9", 1);
+        WriteClient(0);
+        fs::remove(m_log);
+        for (const fs::path& draft : Outbox())
+            fs::remove(draft);
+        c.arrange();
+        ASSERT_EQ(Send({picture}), SUCCESS_SUCCESS);
+        EXPECT_EQ(!Logged().empty(), c.clientRuns);
+        const std::vector<fs::path> drafts = Outbox();
+        ASSERT_EQ(drafts.size(), 1u);
+        const kvtest::MimeMessage message = kvtest::ParseMime(ReadFile(drafts[0]));
+        EXPECT_EQ(message.headers.Get("X-Unsent"), "1");
+        ASSERT_EQ(message.parts.size(), 2u);
+        EXPECT_EQ(std::string(message.parts[1].content.begin(), message.parts[1].content.end()),
+                  ReadFile(picture));
+    }
+}
+
+TEST_F(MapiDesktopClient, AFileThatCannotBeOpenedReachesNeitherTheClientNorTheOutbox) {
+    EXPECT_EQ(Send({Picture("good.jpg", 10, 5), m_files.File("gone.jpg")}), MAPI_E_ATTACHMENT_OPEN_FAILURE);
+    EXPECT_TRUE(Logged().empty());
+    EXPECT_TRUE(Outbox().empty());
+}

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace {
@@ -20,22 +22,68 @@ std::string QueryString(HKEY root, const char* path, const char* name) {
     return result == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : "<no value>";
 }
 
-TEST(WinShellFolders, AFreshMachineHasBothStartupFoldersUnderItsRoot) {
+constexpr const char* kUserFolders =
+    ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kMachineFolders =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// Sets an environment variable (or unsets it for null) while it lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* previous = std::getenv(name))
+            m_previous = previous;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (m_previous)
+            setenv(m_name, m_previous->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_previous;
+};
+
+TEST(WinShellFolders, TheStartupFoldersAreTheDesktopsAutostartFolders) {
     kvtest::TempSystemRoot machine;
-    const std::string user = QueryString(
-        HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "Startup");
-    const std::string common = QueryString(
-        HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "Common Startup");
-    EXPECT_EQ(user, machine.Path() + "/Default User/Startup");
-    EXPECT_EQ(common, machine.Path() + "/All Users/Startup");
-    EXPECT_TRUE(std::filesystem::is_directory(user));
-    EXPECT_TRUE(std::filesystem::is_directory(common));
+    EXPECT_EQ(QueryString(HKEY_USERS, kUserFolders, "Startup"), machine.UserAutostart());
+    EXPECT_EQ(QueryString(HKEY_LOCAL_MACHINE, kMachineFolders, "Common Startup"), machine.CommonAutostart());
     EXPECT_EQ(
         QueryString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir"),
         machine.Path() + "/Common Files")
         << "the older value is still there";
+}
+
+TEST(WinShellFolders, TheFoldersFollowTheEnvironmentAtEveryCall) {
+    kvtest::TempSystemRoot machine;
+    const ScopedVariable home("HOME", "/home/ann");
+    const struct {
+        const char* configHome;
+        const char* configDirs;
+        const char* user;
+        const char* common;
+    } cases[] = {{"/cfg/ann", "/etc/site:/etc/xdg", "/cfg/ann/autostart", "/etc/site/autostart"},
+                 {"/cfg/ann/", "/etc/site/", "/cfg/ann/autostart", "/etc/site/autostart"},
+                 {nullptr, nullptr, "/home/ann/.config/autostart", "/etc/xdg/autostart"},
+                 {"", "", "/home/ann/.config/autostart", "/etc/xdg/autostart"},
+                 // Relative folders are not to be used.
+                 {"cfg", "site:/opt/xdg", "/home/ann/.config/autostart", "/opt/xdg/autostart"},
+                 {nullptr, "site::", "/home/ann/.config/autostart", "/etc/xdg/autostart"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.configHome ? c.configHome : "(unset)") + " " +
+                     (c.configDirs ? c.configDirs : "(unset)"));
+        const ScopedVariable configHome("XDG_CONFIG_HOME", c.configHome);
+        const ScopedVariable configDirs("XDG_CONFIG_DIRS", c.configDirs);
+        EXPECT_EQ(QueryString(HKEY_USERS, kUserFolders, "Startup"), c.user);
+        EXPECT_EQ(QueryString(HKEY_LOCAL_MACHINE, kMachineFolders, "Common Startup"), c.common);
+    }
+    EXPECT_FALSE(std::filesystem::exists("/cfg/ann")) << "nothing is made";
 }
 
 TEST(WinShellFolders, KeysOfHkeyUsersAreKeptInTheStore) {

@@ -73,6 +73,26 @@ TEST_F(NuidLoad, AMaximumFitsThePictureInsideItWithItsProportionsAndParametersGo
     iproReleaseHandle(image);
 }
 
+// A picture whose codec states a size beyond what can be held (an A4 design page's proportion words) is
+// read at the size it takes inside the maximum; without a maximum it is refused.
+TEST_F(NuidLoad, APictureStatedLargerThanCanBeHeldIsReadFittedIntoTheMaximum) {
+    ScriptedCodec::Picture page = ScriptedCodec::Solid(4, 6, 1, 2, 3);
+    page.statedWidth = 46337;
+    page.statedHeight = 65535;
+    Codec().SetPicture(L"5", page);
+    IproHandle image = kIproNoHandle;
+    ASSERT_EQ(iproCreateImageFromNUID2(L"5", ScriptedCodec::Table(), nullptr, nullptr, 100, 100, &image), 1);
+    LONG width = 0, height = 0;
+    ASSERT_EQ(iproGetImageSize(image, &width, &height), 1);
+    // 100 high, and 100 x 46337 / 65535 = 70.7 wide.
+    EXPECT_EQ(width, 71);
+    EXPECT_EQ(height, 100);
+    EXPECT_EQ(PixelsOf(image).argb[0], Argb(255, 1, 2, 3));
+    iproReleaseHandle(image);
+    EXPECT_EQ(iproCreateImageFromNUID2(L"5", ScriptedCodec::Table(), nullptr, nullptr, 0, 0, &image), 0);
+    EXPECT_EQ(image, kIproNoHandle);
+}
+
 TEST_F(NuidLoad, ACodecThatFailsOrDeliversTheWrongPixelsGivesNoImageAndIsDestroyed) {
     struct Case {
         const char* what;

@@ -85,6 +85,42 @@ std::vector<std::uint8_t> Direct(const std::string& in, cmsUInt32Number inFormat
     return result;
 }
 
+// What lcms2 makes of packed RGB pixels in double precision, in units of the output's depth. Conversions
+// between two RGB profiles are ours, and come within a level of it (lcms2's own 16-bit road resamples them
+// into a grid that strays at the gamut's edge).
+std::vector<double> Precise(const std::string& in, cmsUInt32Number inFormat, const std::string& out,
+                            int outBits, const std::vector<std::uint8_t>& pixels, std::size_t count,
+                            int intent = 0) {
+    cmsHPROFILE a = cmsOpenProfileFromFile(in.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(out.c_str(), "r");
+    cmsHTRANSFORM t = cmsCreateTransform(a, inFormat, b, TYPE_RGB_DBL, intent, 0);
+    EXPECT_NE(t, nullptr);
+    std::vector<double> result(count * 3);
+    if (t)
+        cmsDoTransform(t, pixels.data(), result.data(), static_cast<cmsUInt32Number>(count));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    for (double& v : result)
+        v = std::clamp(v, 0.0, 1.0) * (outBits == 8 ? 255.0 : 65535.0);
+    return result;
+}
+
+// The largest difference between packed samples of the depth and expected values.
+double Worst(const std::vector<std::uint8_t>& got, int bits, const std::vector<double>& expected) {
+    double worst = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        double sample = got[i];
+        if (bits == 16) {
+            std::uint16_t word;
+            std::memcpy(&word, got.data() + 2 * i, 2);
+            sample = word;
+        }
+        worst = std::max(worst, std::fabs(sample - expected[i]));
+    }
+    return worst;
+}
+
 // Converts packed pixels through the object with padded rows, checks that the padding is untouched and
 // returns the packed result.
 std::vector<std::uint8_t> ThroughObject(Object& o, const std::vector<std::uint8_t>& pixels, LONG w, LONG h,
@@ -108,7 +144,7 @@ std::vector<std::uint8_t> ThroughObject(Object& o, const std::vector<std::uint8_
     return packed;
 }
 
-TEST_F(Zov, ConvertsLikeADirectLcmsTransformForEveryPairOfBitSizes) {
+TEST_F(Zov, ConvertsWithinALevelOfLcms2InDoublePrecisionForEveryPairOfBitSizes) {
     const std::string srgb = Profile(IccTestProfile::SRGB);
     const std::string wide = Profile(IccTestProfile::WideGamut);
     const LONG w = 37, h = 5;
@@ -118,9 +154,10 @@ TEST_F(Zov, ConvertsLikeADirectLcmsTransformForEveryPairOfBitSizes) {
         Object o;
         Configure(x, o, srgb, wide, inBits, outBits, 1);
         const auto pixels = RandomBytes(std::size_t(w) * h * 3 * inBits / 8, 7);
-        const auto expected = Direct(srgb, Format(PT_RGB, 3, inBits), wide, Format(PT_RGB, 3, outBits),
-                                     pixels, std::size_t(w) * h, 1);
-        EXPECT_EQ(ThroughObject(o, pixels, w, h, 3 * inBits / 8, 3 * outBits / 8), expected);
+        const auto expected =
+            Precise(srgb, Format(PT_RGB, 3, inBits), wide, outBits, pixels, std::size_t(w) * h, 1);
+        EXPECT_LE(Worst(ThroughObject(o, pixels, w, h, 3 * inBits / 8, 3 * outBits / 8), outBits, expected),
+                  1.0);
     }
 }
 
@@ -191,7 +228,8 @@ TEST_F(Zov, LabReachesRgbAsInDoublePrecisionAlsoAtTheGamutsEdge) {
         const auto* got = reinterpret_cast<const std::uint16_t*>(converted.data());
         int worst = 0;
         for (std::size_t i = 0; i < std::size_t(w) * h * 3; ++i) {
-            const int d = std::abs(got[i] - static_cast<int>(std::lround(std::clamp(expected[i], 0.0, 1.0) * 65535)));
+            const int d =
+                std::abs(got[i] - static_cast<int>(std::lround(std::clamp(expected[i], 0.0, 1.0) * 65535)));
             worst = std::max(worst, d);
         }
         // Within a 4096th of the range: lcms2 evaluates in single precision, which moves a few codes just
@@ -207,16 +245,17 @@ TEST_F(Zov, ConvertsInPlaceEvenWhenTheOutputIsWider) {
     Object o;
     Configure(x, o, srgb, wide, 8, 16);
     std::uint8_t scratch[12] = {200, 30, 90, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    const auto expected = Direct(srgb, TYPE_RGB_8, wide, TYPE_RGB_16, {200, 30, 90}, 1);
+    const auto expected = Precise(srgb, TYPE_RGB_8, wide, 16, {200, 30, 90}, 1);
     ASSERT_EQ(KVCMProcessInterleavedData(o.h, 1, 1, scratch, scratch, 0, 0), KVCM_OK);
-    EXPECT_EQ(std::vector<std::uint8_t>(scratch, scratch + 6), expected);
+    EXPECT_LE(Worst(std::vector<std::uint8_t>(scratch, scratch + 6), 16, expected), 1.0);
     EXPECT_EQ(scratch[6], 4) << "nothing written past the pixel";
 
     const auto row = RandomBytes(12, 2);
     std::vector<std::uint8_t> buffer(24);
     std::memcpy(buffer.data(), row.data(), row.size());
     ASSERT_EQ(KVCMProcessInterleavedData(o.h, 4, 1, buffer.data(), buffer.data(), 0, 0), KVCM_OK);
-    EXPECT_EQ(buffer, Direct(srgb, TYPE_RGB_8, wide, TYPE_RGB_16, row, 4)) << "a row converted in place";
+    EXPECT_LE(Worst(buffer, 16, Precise(srgb, TYPE_RGB_8, wide, 16, row, 4)), 1.0)
+        << "a row converted in place";
 }
 
 TEST_F(Zov, BuildsTheConversionOnceForManyCalls) {
@@ -340,7 +379,8 @@ TEST_F(Zov, TablesOfImpossibleSizesAreRefusedAndChangeNothing) {
 }
 
 // 16-bit RGB through a full-size input table on one channel and an output table on another, against
-// the tables applied by hand around a direct 16-bit lcms2 transform.
+// the tables applied by hand around lcms2's conversion in double precision; the output table rises by up
+// to two levels a level, so the converted level's rounding may move its result by two.
 TEST_F(Zov, TablesApplyBeforeAndAfterTheConversion) {
     const std::string srgb = Profile(IccTestProfile::SRGB);
     const std::string wide = Profile(IccTestProfile::WideGamut);
@@ -365,11 +405,11 @@ TEST_F(Zov, TablesApplyBeforeAndAfterTheConversion) {
         auto* samples = reinterpret_cast<USHORT*>(before.data());
         for (std::size_t p = 0; p < n; ++p)
             samples[3 * p + 1] = invert[samples[3 * p + 1]];
-        std::vector<std::uint8_t> expected = Direct(srgb, TYPE_RGB_16, wide, TYPE_RGB_16, before, n);
-        auto* converted = reinterpret_cast<USHORT*>(expected.data());
+        std::vector<double> expected = Precise(srgb, TYPE_RGB_16, wide, 16, before, n);
         for (std::size_t p = 0; p < n; ++p)
-            converted[3 * p + 2] = square[converted[3 * p + 2]];
-        EXPECT_EQ(ThroughObject(o, pixels, w, h, 6, 6), expected) << (merge ? "merged" : "set");
+            expected[3 * p + 2] = square[static_cast<std::size_t>(std::lround(expected[3 * p + 2]))];
+        EXPECT_LE(Worst(ThroughObject(o, pixels, w, h, 6, 6), 16, expected), 2.0)
+            << (merge ? "merged" : "set");
     }
 }
 
@@ -477,9 +517,9 @@ TEST_F(Zov, AnObjectKeepsItsTransformAfterTheTransformIsDestroyed) {
         ASSERT_EQ(KVCMSetTransform(b.h, x.h), KVCM_OK);
     }
     const auto pixels = RandomBytes(24, 1);
-    const auto expected = Direct(srgb, TYPE_RGB_8, wide, TYPE_RGB_8, pixels, 8);
-    EXPECT_EQ(ThroughObject(a, pixels, 8, 1, 3, 3), expected);
-    EXPECT_EQ(ThroughObject(b, pixels, 8, 1, 3, 3), expected);
+    const auto expected = Precise(srgb, TYPE_RGB_8, wide, 8, pixels, 8);
+    EXPECT_LE(Worst(ThroughObject(a, pixels, 8, 1, 3, 3), 8, expected), 1.0);
+    EXPECT_LE(Worst(ThroughObject(b, pixels, 8, 1, 3, 3), 8, expected), 1.0);
 }
 
 TEST_F(Zov, ProfilePathsMayUseBackslashes) {

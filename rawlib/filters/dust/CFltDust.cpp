@@ -148,9 +148,11 @@ IPravonError* CFltDust::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
                               "the dust filter takes 1 or 3 channels of 8 or 16 bits");
         const std::vector<WORD>& tone = map->GetToneTable();
         const std::size_t forwardEntries = tone.size() > kInverseEntries ? tone.size() - kInverseEntries : 0;
-        if (!m_directGain && forwardEntries < (std::size_t{1} << bits))
+        // A table of another depth would be read at the wrong places: a 16-bit table looked up with 8-bit
+        // samples gives the shadows' values to every level.
+        if (!m_directGain && forwardEntries != (std::size_t{1} << bits))
             return PravonFail(kCode, kUnsupportedSource,
-                              "the dust map's tone table is too small for the source");
+                              "the dust map's tone table is for samples of another depth than the source's");
         const RowTables tables{GainTable().data(), tone.data(), tone.data() + forwardEntries};
         const RowRoutine routine =
             m_directGain ? PickRoutine<true>(channels, bits) : PickRoutine<false>(channels, bits);

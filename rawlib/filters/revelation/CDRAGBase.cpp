@@ -1,5 +1,5 @@
 #include "rawlib/filters/revelation/CDRAGBase.h"
-#include "rawlib/pipeline/KvGlobalManager.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/filters/revelation/CDRAGLibrary.h"

@@ -1,5 +1,5 @@
 #include "rawlib/filters/revelation/CDRAGRunLock.h"
-#include "rawlib/pipeline/KvGlobalManager.h"
+#include "rawlib/foundation/KvProcessLocks.h"
 
 #include "rawlib/foundation/CSyncGlobal.h"
 

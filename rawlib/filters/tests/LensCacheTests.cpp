@@ -37,6 +37,12 @@ double LastOfTableA(const Info* info) {
     return info && info->GetTable(Info::kTableA) ? info->GetTable(Info::kTableA)[4095] : -1.0;
 }
 
+// The cache keeps its entries under the lock named for it, apart from the lens information's own.
+TEST_F(LensCache, TakesTheLockNamedForTheCache) {
+    EXPECT_EQ(CFisheyeLensCache::GetLock().GetName(), "CFisheyeFilter-InitSection");
+    EXPECT_NE(&CFisheyeLensCache::GetLock(), &CKvLensInformation::GetLock());
+}
+
 TEST_F(LensCache, TwoUsersShareOneInformationAndTheFileIsReadOnce) {
     Info* first = nullptr;
     Info* second = nullptr;

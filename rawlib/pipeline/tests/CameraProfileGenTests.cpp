@@ -1,7 +1,7 @@
 #include "rawlib/pipeline/CCameraProfileGen.h"
 #include "rawlib/pipeline/CCameraProfileTables.h"
 #include "rawlib/pipeline/KvCameraProfileFile.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include "platform/pravon/IPravonError.h"
 

@@ -1,3 +1,4 @@
+#include "StageRegeneration.h"
 #include "rawlib/filters/dust/tests/DustScene.h"
 #include "rawlib/filters/tests/LensFileSupport.h"
 #include "rawlib/pipeline/CKvnFilterChain.h"
@@ -27,10 +28,6 @@
 
 #include <fstream>
 #include <functional>
-
-// Shared with the development tests.
-void ResetStageCounts(const CKvTolmoFilterChain& chain);
-void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first);
 
 namespace {
 
@@ -172,13 +169,13 @@ TEST(ChainUpdateSteps, AChangedStepEqualsADevelopmentFromScratchAndRegeneratesFr
         const kvtest::TestPlane plain = incremental.Develop();
         CKvTolmoFilterChain* chain = incremental.Chain();
         ASSERT_NE(chain, nullptr) << "the development failed";
-        ResetStageCounts(*chain);
+        const kvtest::StageRegeneration regeneration(*chain);
         c.set(object, incremental.manager);
         ASSERT_PV_OK(object.UpdateChain(c.mask));
         const kvtest::TestPlane changed = incremental.Develop();
         EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
         if (c.stage >= 0) {
-            ExpectRegeneratedFrom(*chain, c.stage);
+            regeneration.ExpectFrom(c.stage);
         } else {
             // The plug-in stages come after every working stage.
             for (const int number : CKvTolmoFilterChain::ProcessingOrder())
@@ -314,14 +311,14 @@ TEST(ChainUpdateSteps, AQuietChangeIsAnnouncedAtTheEndOfTheUpdateFailedOrNot) {
             SetFisheye(*picture.object, picture.manager);
         CKvTolmoFilterChain* chain = picture.Chain();
         ASSERT_NE(chain, nullptr) << "the development failed";
-        ResetStageCounts(*chain);
+        const kvtest::StageRegeneration regeneration(*chain);
         for (const int stage : {24, 2, 18})
             chain->NoteQuietChange(stage);
         EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kFisheyeChanged),
                   fail ? CKvTolmoFilterChain::kLensError : CKvTolmoFilterChain::kOk);
         picture.Develop();
         // Stage 4 is the first working stage after stage 2.
-        ExpectRegeneratedFrom(*chain, 4);
+        regeneration.ExpectFrom(4);
     }
 }
 

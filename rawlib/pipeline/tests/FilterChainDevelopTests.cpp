@@ -1,8 +1,10 @@
 #include "ChainPicture.h"
+#include "StageRegeneration.h"
 
 #include "rawlib/pipeline/CKvnFilterChain.h"
 
 #include "filters/CPravonFilterCML.h"
+#include "filters/CPravonFilterLut.h"
 #include "rawlib/settings/CKvImageAttributes.h"
 
 #include "platform/pravon/CPravonMemoryManager.h"
@@ -192,35 +194,19 @@ TEST(FilterChainDevelop, CleanupDropsTheChainAndTheNextCallBuildsAnother) {
     ExpectSame(first, picture.Develop());
 }
 
-} // namespace
-
-void ResetStageCounts(const CKvTolmoFilterChain& chain) {
+// Lets every lookup-table stage of the built chain be read through, or none.
+void SetReadThrough(const CKvTolmoFilterChain& chain, bool allowed) {
     for (const int number : CKvTolmoFilterChain::ProcessingOrder())
-        chain.GetStage(number)->ResetGeneratedTileCount();
+        if (auto* lut = dynamic_cast<CPravonFilterLut*>(chain.GetStage(number)))
+            lut->SetReadThrough(allowed);
 }
 
-// Every working stage before `first` in processing order answered from its cache; `first` and every working
-// stage after it computed tiles again.
-void ExpectRegeneratedFrom(const CKvTolmoFilterChain& chain, int first) {
-    const auto& order = CKvTolmoFilterChain::ProcessingOrder();
-    const auto at = std::find(order.begin(), order.end(), first);
-    ASSERT_NE(at, order.end());
-    ASSERT_TRUE(chain.GetStage(first)->IsEnabled());
-    for (auto it = order.begin(); it != order.end(); ++it) {
-        const CPravonFilterBase* stage = chain.GetStage(*it);
-        // A conversion between equal profiles passes its source's tiles on and makes none.
-        if (!stage->IsEnabled() || stage->IsPassThrough())
-            continue;
-        if (it < at)
-            EXPECT_EQ(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
-        else
-            EXPECT_GT(stage->GetGeneratedTileCount(), 0u) << "stage " << *it;
-    }
-}
-
-// After a change, only the stage the change reaches first and the working stages after it compute tiles
-// again; every working stage before it answers from its cache.
-TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches) {
+// After each kind of change, only the stage the change reaches first and the working stages after it
+// compute tiles again; every working stage before it answers from its cache. Counted with every stage
+// making its own tiles (as the chain developed before lookup-table stages were read through) and with
+// read-through: the stages read through make none, the stage after them makes their pixels, the
+// pictures are the same, and no more tiles are made again than before.
+TEST(FilterChainDevelop, EachKindOfChangeRegeneratesFromTheFirstStageItTouchesWithAndWithoutReadThrough) {
     kvtest::ProfileMachine root{KV_MAKE_PROFILES};
     struct Case {
         const char* name;
@@ -258,15 +244,34 @@ TEST(FilterChainDevelop, AChangeRegeneratesOnlyTheStagesFromTheFirstOneItTouches
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Picture picture;
-        ASSERT_PV_OK(picture.Open());
-        picture.Develop();
-        CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
-        ASSERT_NE(chain, nullptr);
-        ResetStageCounts(*chain);
-        ASSERT_PV_OK(c.change(picture.object));
-        picture.Develop();
-        ExpectRegeneratedFrom(*chain, c.firstTouched);
+        kvtest::TestPlane developed[2][2]; // [read-through][before, after the change]
+        std::uint64_t again[2] = {};
+        for (const bool readThrough : {false, true}) {
+            Picture picture;
+            ASSERT_PV_OK(picture.Open());
+            IPravonFilterChain* built = nullptr;
+            ASSERT_PV_OK(picture.object->GetFilterChain(&built));
+            CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
+            ASSERT_NE(chain, nullptr);
+            SetReadThrough(*chain, readThrough);
+            developed[readThrough][0] = picture.Develop();
+            const kvtest::StageRegeneration regeneration(*chain);
+            ASSERT_PV_OK(c.change(picture.object));
+            developed[readThrough][1] = picture.Develop();
+            regeneration.ExpectFrom(c.firstTouched);
+            std::printf("%s, read-through %s, tiles made again by stage:", c.name,
+                        readThrough ? "on" : "off");
+            for (const CPravonFilterBase* stage : regeneration.Stages())
+                if (stage->IsEnabled() && !stage->IsPassThrough()) {
+                    std::printf(" %d:%llu", regeneration.Number(stage),
+                                static_cast<unsigned long long>(stage->GetGeneratedTileCount()));
+                    again[readThrough] += stage->GetGeneratedTileCount();
+                }
+            std::printf("\n");
+        }
+        ExpectSame(developed[0][0], developed[1][0]);
+        ExpectSame(developed[0][1], developed[1][1]);
+        EXPECT_LE(again[1], again[0]);
     }
 }
 
@@ -379,12 +384,12 @@ TEST(FilterChainDevelop, NoiseSettingsSwitchTheDetailStagesAsIfSetFromTheStart) 
         CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(incremental.object)->GetInternalChain();
         ASSERT_NE(chain, nullptr) << "the development failed";
         EXPECT_FALSE(chain->GetStage(c.stage)->IsEnabled());
+        const kvtest::StageRegeneration regeneration(*chain);
         ASSERT_PV_OK(set(incremental.object, c));
         EXPECT_TRUE(chain->GetStage(c.stage)->IsEnabled());
-        ResetStageCounts(*chain);
         const kvtest::TestPlane changed = incremental.Develop();
         EXPECT_NE(kvtest::ComparePlanes(plain, changed).maxError, 0u);
-        ExpectRegeneratedFrom(*chain, c.stage);
+        regeneration.ExpectFrom(c.stage);
 
         Picture scratch;
         ASSERT_PV_OK(scratch.Open());
@@ -413,8 +418,6 @@ TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
     EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
     EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
 }
-
-namespace {
 
 // The settings tag of a record made from attributes the caller changed.
 void StoreSettings(CPravonTagControl* tags, const std::function<void(CKvImageAttributes&)>& edit) {

@@ -1,5 +1,5 @@
 #include "rawlib/pipeline/CKvnFilterChain.h"
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include "NamedSettingsRecord.h"
 

@@ -1,4 +1,4 @@
-#include "rawlib/pipeline/KvProfileFolder.h"
+#include "rawlib/foundation/KvProfileFolder.h"
 
 #include "platform/win/WinRegistry.h"
 #include "testing/TempSystemRoot.h"

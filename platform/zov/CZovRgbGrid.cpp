@@ -1,0 +1,283 @@
+#include "CZovRgbGrid.h"
+
+#include "ZovPixelsAvx2.h"
+
+#include "platform/win/CpuFeatures.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int kN = CZovRgbGrid::kNodes;
+constexpr std::size_t kNodeCount = std::size_t(kN) * kN * kN;
+// Node strides of the three input channels, the first varying slowest.
+constexpr int kStrideR = kN * kN, kStrideG = kN, kStrideB = 1;
+constexpr int kStrideAll = kStrideR + kStrideG + kStrideB;
+// A 16-bit code to its position in nodes.
+constexpr float kCodeToNode = float(kN - 1) / 65535.0f;
+// Probes of the check against the library's own 16-bit conversion.
+constexpr int kRandomProbes = 4096;
+constexpr int kProbeLevels = 9;
+
+// The code of node i, as the library places its nodes.
+USHORT NodeCode(int i) {
+    return static_cast<USHORT>(std::floor(i * 65535.0 / (kN - 1) + 0.5));
+}
+
+// The library's own narrowing of 16-bit values to 8 bits, so that both roads round alike.
+inline std::uint32_t To8(std::uint32_t value16) {
+    return (value16 * 65281u + 8388608u) >> 24;
+}
+
+// The cell of a pixel and its tetrahedron: the node at the cell's low corner, the offsets of the corners
+// reached by stepping the largest fraction's channel first, then the next, and the four weights.
+struct Cell {
+    int base;
+    int first;
+    int second;
+    float weight[4];
+};
+
+inline Cell Locate(const USHORT input[3]) {
+    int node[3];
+    float fraction[3];
+    for (int c = 0; c < 3; ++c) {
+        const float position = float(input[c]) * kCodeToNode;
+        node[c] = std::min(static_cast<int>(position), kN - 2);
+        fraction[c] = position - float(node[c]);
+    }
+    const float r = fraction[0], g = fraction[1], b = fraction[2];
+    const float largest = std::max(std::max(r, g), b);
+    const float smallest = std::min(std::min(r, g), b);
+    const float middle = std::max(std::min(r, g), std::min(std::max(r, g), b));
+    const bool rLargest = r >= g && r >= b, gLargest = !rLargest && g >= b;
+    const bool rSmallest = r <= g && r <= b, gSmallest = !rSmallest && g <= b;
+    Cell cell;
+    cell.base = node[0] * kStrideR + node[1] * kStrideG + node[2] * kStrideB;
+    cell.first = rLargest ? kStrideR : gLargest ? kStrideG : kStrideB;
+    cell.second = kStrideAll - (rSmallest ? kStrideR : gSmallest ? kStrideG : kStrideB);
+    cell.weight[0] = 1.0f - largest;
+    cell.weight[1] = largest - middle;
+    cell.weight[2] = middle - smallest;
+    cell.weight[3] = smallest;
+    return cell;
+}
+
+template <class Node>
+inline float Blend(const Node* nodes, const Cell& cell, int c) {
+    const auto at = [&](int offset) { return float(nodes[cell.base + offset].sample[c]); };
+    return ((cell.weight[0] * at(0) + cell.weight[1] * at(cell.first)) + cell.weight[2] * at(cell.second)) +
+           cell.weight[3] * at(kStrideAll);
+}
+
+inline std::uint32_t Rounded(float value) {
+    return static_cast<std::uint32_t>(std::clamp<long>(std::lrintf(value), 0, 65535));
+}
+
+} // namespace
+
+std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROFILE output,
+                                                     cmsUInt32Number intent, LONG outBits) {
+    if (!input || !output || (outBits != 8 && outBits != 16) || cmsGetColorSpace(input) != cmsSigRgbData ||
+        cmsGetColorSpace(output) != cmsSigRgbData)
+        return nullptr;
+    cmsHTRANSFORM precise = cmsCreateTransform(input, TYPE_RGB_16, output, TYPE_RGB_DBL, intent, 0);
+    if (!precise)
+        return nullptr;
+    std::vector<USHORT> codes(kNodeCount * 3);
+    for (int r = 0; r < kN; ++r)
+        for (int g = 0; g < kN; ++g)
+            for (int b = 0; b < kN; ++b) {
+                USHORT* code = &codes[3 * std::size_t(r * kStrideR + g * kStrideG + b * kStrideB)];
+                code[0] = NodeCode(r);
+                code[1] = NodeCode(g);
+                code[2] = NodeCode(b);
+            }
+    std::vector<double> values(kNodeCount * 3);
+    cmsDoTransform(precise, codes.data(), values.data(), static_cast<cmsUInt32Number>(kNodeCount));
+    cmsDeleteTransform(precise);
+
+    std::unique_ptr<CZovRgbGrid> made(new CZovRgbGrid());
+    made->m_nodes.resize(kNodeCount);
+    for (std::size_t n = 0; n < kNodeCount; ++n)
+        for (std::size_t c = 0; c < 3; ++c) {
+            // The library's own sampling: the value in 16-bit units, rounded and held to the range.
+            const double v = values[3 * n + c] * 65535.0 + 0.5;
+            made->m_nodes[n].sample[c] = !(v > 0)       ? USHORT{0}
+                                         : v >= 65535.0 ? USHORT{65535}
+                                                        : static_cast<USHORT>(std::floor(v));
+        }
+
+    // The library sets the node of white to its exact conversion of white. Its own 16-bit conversion on
+    // probes of the cube then tells whether it takes another road for this pair (another grid, curves
+    // around it): then the grid is not its conversion.
+    cmsHTRANSFORM library = cmsCreateTransform(input, TYPE_RGB_16, output, TYPE_RGB_16, intent, 0);
+    if (!library)
+        return nullptr;
+    const USHORT white[3] = {65535, 65535, 65535};
+    USHORT whiteOut[3];
+    cmsDoTransform(library, white, whiteOut, 1);
+    for (int c = 0; c < 3; ++c)
+        made->m_nodes[kNodeCount - 1].sample[c] = whiteOut[c];
+    std::vector<USHORT> probes;
+    for (int r = 0; r < kProbeLevels; ++r)
+        for (int g = 0; g < kProbeLevels; ++g)
+            for (int b = 0; b < kProbeLevels; ++b)
+                for (int level : {r, g, b})
+                    probes.push_back(static_cast<USHORT>(65535 * level / (kProbeLevels - 1)));
+    std::uint32_t state = 0x9E3779B9u;
+    for (int i = 0; i < 3 * kRandomProbes; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        probes.push_back(static_cast<USHORT>(state));
+    }
+    const std::size_t count = probes.size() / 3;
+    std::vector<USHORT> expected(probes.size()), got(probes.size());
+    cmsDoTransform(library, probes.data(), expected.data(), static_cast<cmsUInt32Number>(count));
+    cmsDeleteTransform(library);
+    made->ConvertRow(reinterpret_cast<const std::uint8_t*>(probes.data()),
+                     reinterpret_cast<std::uint8_t*>(got.data()), count);
+    for (std::size_t i = 0; i < probes.size(); ++i)
+        if (std::abs(int(got[i]) - int(expected[i])) > 1)
+            return nullptr;
+    made->m_outBits = outBits;
+    return made;
+}
+
+void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                          std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
+    const bool avx2 = CpuHas(CpuFeature::kAVX2);
+    for (LONG y = 0; y < height; ++y) {
+        const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
+        std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
+        if (avx2)
+            ConvertRowAvx2(in, out, std::size_t(width));
+        else
+            ConvertRow(in, out, std::size_t(width));
+    }
+}
+
+void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
+    const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
+    for (std::size_t x = 0; x < count; ++x, in += 6, out += outPixel) {
+        USHORT samples[3];
+        std::memcpy(samples, in, sizeof samples);
+        const Cell cell = Locate(samples);
+        std::uint32_t values[3];
+        for (int c = 0; c < 3; ++c)
+            values[c] = Rounded(Blend(m_nodes.data(), cell, c));
+        for (int c = 0; c < 3; ++c) {
+            if (m_outBits == 8) {
+                out[c] = static_cast<std::uint8_t>(To8(values[c]));
+            } else {
+                const USHORT word = static_cast<USHORT>(values[c]);
+                std::memcpy(out + 2 * c, &word, 2);
+            }
+        }
+    }
+}
+
+// Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
+// tetrahedron chosen by comparisons, then two pixels at a time interpolated from their corners' nodes.
+// Each pixel's arithmetic is the plain road's, operation for operation.
+__attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
+                                                                 std::size_t count) const {
+    const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
+    const __m256 toNode = _mm256_set1_ps(kCodeToNode), oneF = _mm256_set1_ps(1.0f);
+    const __m256i lastCell = _mm256_set1_epi32(kN - 2);
+    const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
+                  strideB = _mm256_set1_epi32(kStrideB), strideAll = _mm256_set1_epi32(kStrideAll);
+    const __m256i top = _mm256_set1_epi32(65535), zero = _mm256_setzero_si256();
+    const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
+    // Of two pixels' red, green, blue and spare words, the first three of each.
+    const __m128i dropSpares = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const Node* nodes = m_nodes.data();
+    std::size_t x = 0;
+    for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
+        __m256i codes[3];
+        ZovPixelsAvx2::Load16(in, codes);
+        __m256i node[3];
+        __m256 fraction[3];
+        for (int c = 0; c < 3; ++c) {
+            const __m256 position = _mm256_mul_ps(_mm256_cvtepi32_ps(codes[c]), toNode);
+            node[c] = _mm256_min_epi32(_mm256_cvttps_epi32(position), lastCell);
+            fraction[c] = _mm256_sub_ps(position, _mm256_cvtepi32_ps(node[c]));
+        }
+        const __m256 r = fraction[0], g = fraction[1], b = fraction[2];
+        const __m256 largest = _mm256_max_ps(_mm256_max_ps(r, g), b);
+        const __m256 smallest = _mm256_min_ps(_mm256_min_ps(r, g), b);
+        const __m256 middle = _mm256_max_ps(_mm256_min_ps(r, g), _mm256_min_ps(_mm256_max_ps(r, g), b));
+        const __m256i rLargest = _mm256_castps_si256(
+            _mm256_and_ps(_mm256_cmp_ps(r, g, _CMP_GE_OQ), _mm256_cmp_ps(r, b, _CMP_GE_OQ)));
+        const __m256i gLargest =
+            _mm256_andnot_si256(rLargest, _mm256_castps_si256(_mm256_cmp_ps(g, b, _CMP_GE_OQ)));
+        const __m256i rSmallest = _mm256_castps_si256(
+            _mm256_and_ps(_mm256_cmp_ps(r, g, _CMP_LE_OQ), _mm256_cmp_ps(r, b, _CMP_LE_OQ)));
+        const __m256i gSmallest =
+            _mm256_andnot_si256(rSmallest, _mm256_castps_si256(_mm256_cmp_ps(g, b, _CMP_LE_OQ)));
+        const __m256i firstStep =
+            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
+        const __m256i smallestStep =
+            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gSmallest), strideR, rSmallest);
+        const __m256i base = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
+            _mm256_mullo_epi32(node[2], strideB));
+        const __m256i corner1 = _mm256_add_epi32(base, firstStep);
+        const __m256i corner2 = _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep));
+        const __m256i corner3 = _mm256_add_epi32(base, strideAll);
+        const __m256 w0 = _mm256_sub_ps(oneF, largest), w1 = _mm256_sub_ps(largest, middle),
+                     w2 = _mm256_sub_ps(middle, smallest), w3 = smallest;
+        // Two pixels to a register: each corner's node read whole, its three samples (and the spare)
+        // widened to four lanes, weighed by the pixel's weight of that corner; the corners summed in the
+        // plain road's order.
+        alignas(32) std::int32_t corner[4][8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), base);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), corner1);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]), corner2);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), corner3);
+        const __m256 weights[4] = {w0, w1, w2, w3};
+        alignas(32) std::uint8_t pixels[64];
+        for (int i = 0; i < 8; i += 2) {
+            const __m256i pair = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
+            __m256 value = _mm256_setzero_ps();
+            for (int k = 0; k < 4; ++k) {
+                const __m128i two = _mm_unpacklo_epi64(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i])),
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i + 1])));
+                const __m256 term = _mm256_mul_ps(_mm256_permutevar8x32_ps(weights[k], pair),
+                                                  _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(two)));
+                value = k == 0 ? term : _mm256_add_ps(value, term);
+            }
+            __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
+            if (m_outBits == 8)
+                rounded = _mm256_srli_epi32(
+                    _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
+            // Both pixels' samples as 16-bit words, the spares dropped: 12 bytes.
+            const __m128i words =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi32(rounded, rounded), 0x08));
+            const __m128i samples = _mm_shuffle_epi8(words, dropSpares);
+            if (m_outBits == 8)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels + 3 * i),
+                                 _mm_packus_epi16(samples, samples));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 6 * i), samples);
+        }
+        // The eight pixels out in whole loads and stores, not a copy of a size the compiler does not know.
+        const __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(pixels));
+        if (m_outBits == 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + 16)));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                                _mm256_load_si256(reinterpret_cast<const __m256i*>(pixels + 16)));
+        }
+    }
+    ConvertRow(in, out, count - x);
+}

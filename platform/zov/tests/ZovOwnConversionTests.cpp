@@ -1,0 +1,500 @@
+// Conversions between RGB profiles done on our side. Two matrix-shaper profiles: checked on a sweep of the
+// RGB cube against the conversion the profiles define, computed here in double precision from their
+// colorants and curves (the curves as standard formulas, or as the tables they store), and measured against
+// lcms2's own 16-bit and double-precision roads. A table-based profile: against lcms2's 16-bit road, whose
+// grid ours interpolates.
+#include "platform/win/CpuFeatures.h"
+#include "platform/zov/CZovConversion.h"
+#include "platform/zov/KVCM.h"
+#include "testing/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// IEC 61966-2-1's curve, in lcms2's parametric form 4.
+constexpr double kSrgbParameters[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+enum class Curve { kSrgb, kGamma22, kAdobe };
+
+cmsToneCurve* Build(Curve curve) {
+    switch (curve) {
+    case Curve::kSrgb:
+        return cmsBuildParametricToneCurve(nullptr, 4, kSrgbParameters);
+    case Curve::kGamma22:
+        return cmsBuildGamma(nullptr, 2.2);
+    case Curve::kAdobe:
+        return cmsBuildGamma(nullptr, 563.0 / 256.0);
+    }
+    return nullptr;
+}
+
+struct ProfileSpec {
+    const char* name;
+    Curve curve;
+    double version;
+    bool camera; // colorants of a camera's own matrix, with negative entries; else primaries
+    cmsCIExyYTRIPLE primaries;
+    cmsCIExyY white;
+};
+
+const cmsCIExyY kD65 = {0.3127, 0.3290, 1.0};
+const cmsCIExyY kD50 = {0.3457, 0.3585, 1.0};
+const cmsCIExyYTRIPLE kSrgbPrimaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+const cmsCIExyYTRIPLE kWidePrimaries = {{0.7347, 0.2653, 1}, {0.1152, 0.8264, 1}, {0.1566, 0.0177, 1}};
+const cmsCIExyYTRIPLE kAdobePrimaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+// A camera's balanced RGB to XYZ (D50), columns red, green and blue, as the camera raw loader writes it.
+constexpr double kCameraToXyz[9] = {0.60, 0.25, 0.12, 0.27, 0.80, -0.07, 0.02, -0.10, 0.90};
+
+const ProfileSpec kCamera{"camera.icc", Curve::kSrgb, 4.3, true, {}, kD50};
+// Version 2 stores the curve as a table of 4096 entries, as the standard profile "KVsRGB.icm" does.
+const ProfileSpec kSrgbTable{"srgb2.icc", Curve::kSrgb, 2.1, false, kSrgbPrimaries, kD65};
+const ProfileSpec kSrgbFormula{"srgb4.icc", Curve::kSrgb, 4.3, false, kSrgbPrimaries, kD65};
+const ProfileSpec kWide{"wide.icc", Curve::kGamma22, 2.1, false, kWidePrimaries, kD50};
+const ProfileSpec kAdobe{"adobe.icc", Curve::kAdobe, 2.1, false, kAdobePrimaries, kD65};
+
+std::string Write(const kvtest::TempFolder& folder, const ProfileSpec& spec) {
+    cmsToneCurve* curve = Build(spec.curve);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = nullptr;
+    if (spec.camera) {
+        profile = cmsCreateProfilePlaceholder(nullptr);
+        cmsSetDeviceClass(profile, cmsSigInputClass);
+        cmsSetColorSpace(profile, cmsSigRgbData);
+        cmsSetPCS(profile, cmsSigXYZData);
+        const cmsCIEXYZ colorants[3] = {{kCameraToXyz[0], kCameraToXyz[3], kCameraToXyz[6]},
+                                        {kCameraToXyz[1], kCameraToXyz[4], kCameraToXyz[7]},
+                                        {kCameraToXyz[2], kCameraToXyz[5], kCameraToXyz[8]}};
+        const cmsTagSignature colorantTags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                                 cmsSigBlueColorantTag};
+        const cmsTagSignature curveTags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int c = 0; c < 3; ++c) {
+            cmsWriteTag(profile, colorantTags[c], &colorants[c]);
+            cmsWriteTag(profile, curveTags[c], curve);
+        }
+        cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    } else {
+        profile = cmsCreateRGBProfile(&spec.white, &spec.primaries, curves);
+    }
+    cmsFreeToneCurve(curve);
+    cmsSetProfileVersion(profile, spec.version);
+    const kvtest::TempFolder& f = folder;
+    const std::string path = f.File(spec.name);
+    EXPECT_TRUE(cmsSaveProfileToFile(profile, path.c_str()));
+    cmsCloseProfile(profile);
+    return path;
+}
+
+// An input profile of tables, as the camera base profiles are: per-channel curves, a grid of 17 nodes a side
+// to Lab (a camera's colours: sRGB's, mixed and bent) and curves after it.
+std::string WriteTableProfile(const kvtest::TempFolder& folder) {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 3, nullptr);
+    const auto sampler = [](const cmsUInt16Number in[], cmsUInt16Number out[],
+                            void* cargo) -> cmsInt32Number {
+        const double r = in[0] / 65535.0, g = in[1] / 65535.0, b = in[2] / 65535.0;
+        const double mixed[3] = {std::pow(0.85 * r + 0.15 * g, 1.1), 0.1 * r + 0.8 * g + 0.1 * b, 0.95 * b};
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), mixed, out, 1);
+        return TRUE;
+    };
+    cmsStageSampleCLut16bit(grid, sampler, toLab, 0);
+    cmsToneCurve* bend = cmsBuildGamma(nullptr, 0.9);
+    cmsToneCurve* identity = cmsBuildGamma(nullptr, 1.0);
+    cmsToneCurve* before[3] = {bend, bend, bend};
+    cmsToneCurve* after[3] = {identity, identity, identity};
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, before));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, grid);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, after));
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigInputClass);
+    cmsSetColorSpace(profile, cmsSigRgbData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    const std::string path = folder.File("table.icc");
+    EXPECT_TRUE(cmsSaveProfileToFile(profile, path.c_str()));
+    cmsCloseProfile(profile);
+    cmsPipelineFree(pipeline);
+    cmsFreeToneCurve(bend);
+    cmsFreeToneCurve(identity);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return path;
+}
+
+// The conversion a pair of profiles defines, in double precision: each input curve, the input colorants,
+// the inverse of the output colorants, the output curve inverted by bisection. A curve is the standard
+// formula with the parameters the file stores, or the 4096-entry table a version 2 profile stores for a
+// formula it has no type for, read between its entries.
+class Reference {
+public:
+    Reference(const std::string& in, const std::string& out) {
+        m_decodeIn = DecodeOf(in);
+        m_decodeOut = DecodeOf(out);
+        double a[3][3], b[3][3];
+        Colorants(in, a);
+        Colorants(out, b);
+        double inverse[3][3];
+        const double det = b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[2][1]) -
+                           b[0][1] * (b[1][0] * b[2][2] - b[1][2] * b[2][0]) +
+                           b[0][2] * (b[1][0] * b[2][1] - b[1][1] * b[2][0]);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+                inverse[r][c] = (b[r1][c1] * b[r2][c2] - b[r1][c2] * b[r2][c1]) / det;
+            }
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                m_matrix[r][c] = 0;
+                for (int k = 0; k < 3; ++k)
+                    m_matrix[r][c] += inverse[r][k] * a[k][c];
+            }
+    }
+
+    // Output values in 16-bit units, unrounded and held to the range.
+    void Convert(const std::uint16_t in[3], double out[3]) const {
+        double linear[3];
+        for (int c = 0; c < 3; ++c)
+            linear[c] = m_decodeIn(in[c] / 65535.0);
+        for (int r = 0; r < 3; ++r) {
+            const double l =
+                m_matrix[r][0] * linear[0] + m_matrix[r][1] * linear[1] + m_matrix[r][2] * linear[2];
+            out[r] = Encode(l) * 65535.0;
+        }
+    }
+
+private:
+    // The curve the file holds: a parametric curve's stored parameters in its standard formula, a table
+    // read between its entries.
+    static std::function<double(double)> DecodeOf(const std::string& path) {
+        cmsHPROFILE profile = cmsOpenProfileFromFile(path.c_str(), "r");
+        const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, cmsSigRedTRCTag));
+        const int type = cmsGetToneCurveParametricType(curve);
+        std::function<double(double)> decode;
+        if (type == 1 || type == 4) {
+            const cmsFloat64Number* p = cmsGetToneCurveParams(curve);
+            const double g = p[0], a = p[1], b = p[2], c = p[3], d = p[4];
+            decode = type == 1 ? std::function<double(double)>([g](double x) { return std::pow(x, g); })
+                               : [=](double x) { return x >= d ? std::pow(a * x + b, g) : c * x; };
+        } else {
+            const cmsUInt16Number* entries = cmsGetToneCurveEstimatedTable(curve);
+            std::vector<double> table(entries, entries + cmsGetToneCurveEstimatedTableEntries(curve));
+            decode = [table](double v) {
+                const double at = std::clamp(v, 0.0, 1.0) * double(table.size() - 1);
+                const std::size_t i = std::min(static_cast<std::size_t>(at), table.size() - 2);
+                return (table[i] + (table[i + 1] - table[i]) * (at - double(i))) / 65535.0;
+            };
+        }
+        cmsCloseProfile(profile);
+        return decode;
+    }
+
+    static void Colorants(const std::string& path, double m[3][3]) {
+        cmsHPROFILE profile = cmsOpenProfileFromFile(path.c_str(), "r");
+        const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
+            m[0][c] = xyz->X;
+            m[1][c] = xyz->Y;
+            m[2][c] = xyz->Z;
+        }
+        cmsCloseProfile(profile);
+    }
+
+    double Encode(double linear) const {
+        if (linear <= m_decodeOut(0.0))
+            return 0;
+        if (linear >= m_decodeOut(1.0))
+            return 1;
+        double lo = 0, hi = 1;
+        for (int i = 0; i < 60; ++i) {
+            const double mid = (lo + hi) / 2;
+            (m_decodeOut(mid) < linear ? lo : hi) = mid;
+        }
+        return (lo + hi) / 2;
+    }
+
+    std::function<double(double)> m_decodeIn, m_decodeOut;
+    double m_matrix[3][3];
+};
+
+// Codes of one channel for the sweep: dense just above black, where curves rise steeply, then spread to
+// white; and pixels of random codes.
+std::vector<std::uint16_t> SweepPixels() {
+    std::vector<std::uint16_t> levels = {0, 1, 2, 3, 5, 8, 13, 21, 34, 55, 89, 144, 233, 377, 610};
+    constexpr int kSpread = 26;
+    for (int i = 1; i <= kSpread; ++i)
+        levels.push_back(static_cast<std::uint16_t>(std::lround(65535.0 * std::pow(i / double(kSpread), 2))));
+    std::vector<std::uint16_t> pixels;
+    for (std::uint16_t r : levels)
+        for (std::uint16_t g : levels)
+            for (std::uint16_t b : levels)
+                pixels.insert(pixels.end(), {r, g, b});
+    std::mt19937 rng(64);
+    for (int i = 0; i < 30000; ++i)
+        pixels.push_back(static_cast<std::uint16_t>(rng()));
+    while (pixels.size() % 3)
+        pixels.push_back(0);
+    return pixels;
+}
+
+struct Configured {
+    HKVCMXFORM xform = nullptr;
+    HKVCMCML object = nullptr;
+    Configured(const std::string& in, const std::string& out, LONG intent, LONG inBits, LONG outBits) {
+        EXPECT_EQ(KVCMCreateXForm(&xform), KVCM_OK);
+        EXPECT_EQ(KVCMCreateCML(&object), KVCM_OK);
+        EXPECT_EQ(KVCMSetInputProfileFile(xform, in.c_str()), KVCM_OK);
+        EXPECT_EQ(KVCMSetOutputProfileFile(xform, out.c_str()), KVCM_OK);
+        EXPECT_EQ(KVCMSetIntent(xform, intent), KVCM_OK);
+        EXPECT_EQ(KVCMSetTransform(object, xform), KVCM_OK);
+        EXPECT_EQ(KVCMSetInputBitSize(object, inBits), KVCM_OK);
+        EXPECT_EQ(KVCMSetOutputBitSize(object, outBits), KVCM_OK);
+    }
+    ~Configured() {
+        KVCMDestroyCML(object);
+        KVCMDestroyXForm(xform);
+    }
+    // Converted as one row of pixels.
+    std::vector<std::uint8_t> Convert(const std::vector<std::uint8_t>& in, std::size_t pixels,
+                                      std::size_t outPixel) const {
+        std::vector<std::uint8_t> out(pixels * outPixel);
+        EXPECT_EQ(
+            KVCMProcessInterleavedData(object, static_cast<LONG>(pixels), 1, in.data(), out.data(), 0, 0),
+            KVCM_OK);
+        return out;
+    }
+};
+
+std::vector<std::uint8_t> Bytes(const std::vector<std::uint16_t>& samples) {
+    std::vector<std::uint8_t> bytes(samples.size() * 2);
+    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    return bytes;
+}
+
+std::vector<std::uint16_t> Words(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint16_t> words(bytes.size() / 2);
+    std::memcpy(words.data(), bytes.data(), words.size() * 2);
+    return words;
+}
+
+// lcms2's own conversion of 16-bit pixels, to 16-bit samples or to doubles in 16-bit units.
+std::vector<double> Lcms2(const std::string& in, const std::string& out, LONG intent,
+                          const std::vector<std::uint16_t>& pixels, bool doubles) {
+    cmsHPROFILE a = cmsOpenProfileFromFile(in.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(out.c_str(), "r");
+    cmsHTRANSFORM t = cmsCreateTransform(a, TYPE_RGB_16, b, doubles ? TYPE_RGB_DBL : TYPE_RGB_16,
+                                         static_cast<cmsUInt32Number>(intent), 0);
+    std::vector<double> result(pixels.size());
+    const auto count = static_cast<cmsUInt32Number>(pixels.size() / 3);
+    if (doubles) {
+        cmsDoTransform(t, pixels.data(), result.data(), count);
+        for (double& v : result)
+            v = std::clamp(v, 0.0, 1.0) * 65535.0;
+    } else {
+        std::vector<std::uint16_t> words(pixels.size());
+        cmsDoTransform(t, pixels.data(), words.data(), count);
+        std::copy(words.begin(), words.end(), result.begin());
+    }
+    cmsDeleteTransform(t);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    return result;
+}
+
+struct Deviation {
+    double worst = 0;
+    std::size_t at = 0;
+    std::size_t beyondOne = 0;
+};
+
+Deviation Compare(const std::vector<std::uint16_t>& got, const std::vector<double>& expected) {
+    Deviation d;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const double e = std::fabs(got[i] - expected[i]);
+        d.beyondOne += e > 1.0;
+        if (e > d.worst) {
+            d.worst = e;
+            d.at = i;
+        }
+    }
+    return d;
+}
+
+struct PairCase {
+    const ProfileSpec* in;
+    const ProfileSpec* out;
+    LONG intent;
+};
+
+const PairCase kPairs[] = {{&kCamera, &kSrgbTable, 0},   {&kCamera, &kSrgbTable, 1},
+                           {&kCamera, &kSrgbFormula, 0}, {&kCamera, &kAdobe, 1},
+                           {&kSrgbFormula, &kWide, 2},   {&kWide, &kSrgbTable, 0},
+                           {&kAdobe, &kSrgbFormula, 1}};
+
+// Every pair of the table within a level of the conversion the profiles define, on every sample of the
+// sweep. lcms2's 16-bit road resamples the conversion into a grid, which strays by thousands of levels
+// where a channel clips at the gamut's edge and by tens just above black; wherever it is right (within
+// half a level of the exact conversion) ours is within a level of it. Both roads' distances are printed.
+TEST(ZovOwnConversion, MatrixShaperPairsConvertWithinALevelOfTheExactConversion) {
+    kvtest::TempFolder folder;
+    const std::vector<std::uint16_t> pixels = SweepPixels();
+    const std::size_t count = pixels.size() / 3;
+    for (const PairCase& c : kPairs) {
+        const std::string in = Write(folder, *c.in), out = Write(folder, *c.out);
+        SCOPED_TRACE(testing::Message() << c.in->name << " to " << c.out->name << ", intent " << c.intent);
+        const Reference reference(in, out);
+        std::vector<double> exact(pixels.size());
+        for (std::size_t p = 0; p < count; ++p)
+            reference.Convert(&pixels[3 * p], &exact[3 * p]);
+
+        const Configured ours(in, out, c.intent, 16, 16);
+        const std::vector<std::uint16_t> got = Words(ours.Convert(Bytes(pixels), count, 6));
+        const Deviation d = Compare(got, exact);
+        EXPECT_LE(d.worst, 1.0) << "at sample " << d.at << " (pixel " << pixels[d.at / 3 * 3] << ' '
+                                << pixels[d.at / 3 * 3 + 1] << ' ' << pixels[d.at / 3 * 3 + 2] << ')';
+
+        const std::vector<double> library16 = Lcms2(in, out, c.intent, pixels, false);
+        std::size_t libraryRight = 0, apart = 0;
+        double worstLibrary = 0;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            worstLibrary = std::max(worstLibrary, std::fabs(library16[i] - exact[i]));
+            if (std::fabs(library16[i] - exact[i]) <= 0.5) {
+                ++libraryRight;
+                apart += std::fabs(got[i] - library16[i]) > 1.0;
+            }
+        }
+        EXPECT_EQ(apart, 0u) << "samples where lcms2's 16-bit road is right and ours is not within a level";
+        const Deviation doubles = Compare(got, Lcms2(in, out, c.intent, pixels, true));
+        std::printf(
+            "%s to %s, intent %d: ours within %.2f of the exact conversion; lcms2's 16-bit road within "
+            "%.0f (right on %.1f%% of the samples), its double road within %.1f of ours\n",
+            c.in->name, c.out->name, int(c.intent), d.worst, worstLibrary,
+            100.0 * double(libraryRight) / double(got.size()), doubles.worst);
+    }
+}
+
+// The AVX2 road and the plain road give the same samples, for every pair of bit sizes, from rows whose
+// lengths leave every remainder of eight pixels.
+TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
+    kvtest::TempFolder folder;
+    const std::string camera = Write(folder, kCamera), srgb = Write(folder, kSrgbTable);
+    const std::string table = WriteTableProfile(folder);
+    std::vector<std::uint16_t> pixels = SweepPixels();
+    pixels.resize(3 * 4099);
+    for (const auto& [in, out] : {std::pair{camera, srgb}, {table, srgb}})
+        for (const auto& [inBits, outBits] : {std::pair{16, 16}, {16, 8}, {8, 8}, {8, 16}}) {
+            SCOPED_TRACE(testing::Message() << in << ", " << inBits << " to " << outBits << " bits");
+            std::vector<std::uint8_t> input = Bytes(pixels);
+            if (inBits == 8)
+                input.resize(pixels.size());
+            const std::size_t count = pixels.size() / 3, outPixel = std::size_t(3 * outBits / 8);
+            std::vector<std::uint8_t> simd, plain;
+            {
+                const Configured o(in, out, 0, inBits, outBits);
+                simd = o.Convert(input, count, outPixel);
+            }
+            {
+                const CCpuFeatureOverride withoutAvx2(0, CpuFeature::kAVX2);
+                const Configured o(in, out, 0, inBits, outBits);
+                plain = o.Convert(input, count, outPixel);
+            }
+            EXPECT_EQ(simd, plain);
+        }
+}
+
+// 8-bit samples on either side: their 16-bit codes (times 257) converted, and 8-bit output narrowed from
+// 16 bits as lcms2 narrows it, within a level of the exact conversion at the output's depth.
+TEST(ZovOwnConversion, EightBitSidesAgreeWithTheExactConversion) {
+    kvtest::TempFolder folder;
+    const std::string in = Write(folder, kCamera), out = Write(folder, kSrgbTable);
+    const Reference reference(in, out);
+    std::vector<std::uint8_t> eight;
+    for (int r = 0; r < 256; r += 5)
+        for (int g = 0; g < 256; g += 7)
+            for (int b = 0; b < 256; b += 3)
+                eight.insert(eight.end(), {std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)});
+    const std::size_t count = eight.size() / 3;
+    for (const auto& [inBits, outBits] : {std::pair{8, 8}, {8, 16}, {16, 8}}) {
+        SCOPED_TRACE(testing::Message() << inBits << " to " << outBits << " bits");
+        std::vector<std::uint16_t> wide(eight.size());
+        for (std::size_t i = 0; i < eight.size(); ++i)
+            wide[i] = static_cast<std::uint16_t>(eight[i] * 257);
+        const Configured ours(in, out, 0, inBits, outBits);
+        const std::vector<std::uint8_t> got =
+            ours.Convert(inBits == 8 ? eight : Bytes(wide), count, 3 * outBits / 8);
+        const std::vector<std::uint16_t> words = outBits == 16 ? Words(got) : std::vector<std::uint16_t>();
+        double worst = 0;
+        for (std::size_t p = 0; p < count; ++p) {
+            double exact[3];
+            reference.Convert(&wide[3 * p], exact);
+            for (int c = 0; c < 3; ++c) {
+                const double value = outBits == 8 ? got[3 * p + c] : words[3 * p + c];
+                worst = std::max(worst, std::fabs(value - (outBits == 8 ? exact[c] / 257.0 : exact[c])));
+            }
+        }
+        EXPECT_LE(worst, 1.0);
+    }
+}
+
+// A camera profile made of tables (input curves, a grid to Lab, output curves) to sRGB, and a pair of
+// matrix-shaper profiles at the absolute colorimetric intent, which scales by the profiles' whites: lcms2's
+// 16-bit road interpolates a grid of its own, and ours interpolates that grid, within a level of it
+// everywhere, white to white as lcms2 converts it.
+TEST(ZovOwnConversion, OtherPairsConvertWithinALevelOfLcms2) {
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), camera = Write(folder, kCamera);
+    const std::string out = Write(folder, kSrgbTable);
+    const std::vector<std::uint16_t> pixels = SweepPixels();
+    const std::size_t count = pixels.size() / 3;
+    for (const auto& [in, intent] : {std::pair{table, 0}, {table, 1}, {camera, 3}}) {
+        SCOPED_TRACE(testing::Message() << in << ", intent " << intent);
+        const Configured ours(in, out, intent, 16, 16);
+        const std::vector<std::uint16_t> got = Words(ours.Convert(Bytes(pixels), count, 6));
+        std::vector<std::uint16_t> library;
+        for (double v : Lcms2(in, out, intent, pixels, false))
+            library.push_back(static_cast<std::uint16_t>(v));
+        EXPECT_NE(got, library) << "the conversion went through lcms2 itself";
+        const Deviation d = Compare(got, std::vector<double>(library.begin(), library.end()));
+        EXPECT_LE(d.worst, 1.0) << "at sample " << d.at;
+        const std::vector<std::uint16_t> white = {65535, 65535, 65535};
+        const std::vector<double> libraryWhite = Lcms2(in, out, intent, white, false);
+        EXPECT_EQ(Words(ours.Convert(Bytes(white), 1, 6)),
+                  std::vector<std::uint16_t>(libraryWhite.begin(), libraryWhite.end()));
+    }
+}
+
+// Asked for the library's road (the reference of the benchmarks and of the development tests), every pair
+// converts as lcms2 does, byte for byte.
+TEST(ZovOwnConversion, TheLibrarysRoadConvertsAsLcms2) {
+    kvtest::TempFolder folder;
+    const std::string camera = Write(folder, kCamera), srgb = Write(folder, kSrgbTable);
+    const std::string table = WriteTableProfile(folder);
+    const std::vector<std::uint16_t> pixels = SweepPixels();
+    const std::size_t count = pixels.size() / 3;
+    for (const std::string& in : {camera, table}) {
+        SCOPED_TRACE(in);
+        CZovConversion::SetLibraryOnly(true);
+        const Configured o(in, srgb, 0, 16, 16);
+        const std::vector<std::uint16_t> got = Words(o.Convert(Bytes(pixels), count, 6));
+        CZovConversion::SetLibraryOnly(false);
+        const std::vector<double> library = Lcms2(in, srgb, 0, pixels, false);
+        EXPECT_EQ(got, std::vector<std::uint16_t>(library.begin(), library.end()));
+    }
+}
+
+} // namespace

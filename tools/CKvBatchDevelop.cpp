@@ -1,0 +1,59 @@
+#include "CKvBatchDevelop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+unsigned CKvBatchDevelop::DefaultWorkers() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::vector<CKvBatchDevelop::Outcome> CKvBatchDevelop::Run(const std::vector<Job>& jobs, unsigned workers,
+                                                           const Prepare& prepare, const Progress& progress) {
+    std::vector<Outcome> outcomes(jobs.size());
+    std::atomic<std::size_t> next{0};
+    std::size_t done = 0;
+    std::mutex reporting;
+    const auto work = [&] {
+        // One chain for all the files this worker takes.
+        CKvChainDevelop chain;
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            Outcome outcome{jobs[i].input, jobs[i].output, {}};
+            try {
+                PravonErrorPtr err(chain.Open(jobs[i].input));
+                if (!err && prepare)
+                    err.reset(prepare(chain));
+                LONG width = 0, height = 0;
+                if (!err)
+                    err.reset(chain.DevelopInto(jobs[i].output, &width, &height, nullptr));
+                if (err)
+                    outcome.error = err->Describe();
+            } catch (const std::exception& e) {
+                outcome.error = e.what();
+            }
+            outcomes[i] = outcome;
+            std::lock_guard hold(reporting);
+            ++done;
+            if (progress)
+                progress(done, jobs.size(), outcome);
+        }
+    };
+
+    const std::size_t wanted = std::min<std::size_t>(workers ? workers : DefaultWorkers(), jobs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < wanted; ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // the threads that did start take the files
+        }
+    }
+    if (threads.empty())
+        work();
+    for (std::thread& thread : threads)
+        thread.join();
+    return outcomes;
+}

@@ -1,0 +1,114 @@
+// The batch: several pictures developed at once, one filter chain per worker thread, each picture as it
+// develops alone; a file that fails is named and the others go on; a worker's chain takes its next
+// picture's tile memory from the last one's.
+#include "tools/CKvBatchDevelop.h"
+#include "tools/CKvSampleMaker.h"
+
+#include "testing/PravonTestSupport.h"
+#include "testing/ProfileMachine.h"
+#include "testing/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <png.h>
+
+namespace {
+
+std::string MakeSample(const kvtest::TempFolder& folder, const std::string& name, LONG width, LONG height,
+                       const char* pattern) {
+    CKvSampleMaker::Options options;
+    options.width = width;
+    options.height = height;
+    options.pattern = pattern;
+    options.samplePath = folder.File(name);
+    PravonErrorPtr err(CKvSampleMaker::Make(options));
+    EXPECT_FALSE(err) << err->Describe();
+    return options.samplePath;
+}
+
+// The 8-bit RGB pixels of a PNG file; empty when it cannot be read.
+std::vector<BYTE> ReadPng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<BYTE> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
+        return {};
+    return pixels;
+}
+
+// The picture as one development alone gives it.
+std::vector<BYTE> Alone(const std::string& path) {
+    CKvChainDevelop chain;
+    std::vector<BYTE> rgb;
+    LONG width = 0, height = 0;
+    EXPECT_PV_OK(chain.Open(path));
+    EXPECT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
+    return rgb;
+}
+
+TEST(BatchDevelop, EveryPictureDevelopsAsAloneAndAFileThatFailsIsNamed) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    const std::vector<std::string> samples = {MakeSample(folder, "a.kvraw", 140, 100, "RGGB"),
+                                              MakeSample(folder, "b.kvraw", 96, 160, "GBRG"),
+                                              MakeSample(folder, "c.kvraw", 200, 72, "BGGR")};
+    // A file cut short: refused by its loader, named in its outcome.
+    std::ifstream in(samples[0], std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string damaged = folder.Write("damaged.kvraw", whole.substr(0, whole.size() / 3));
+    std::vector<std::vector<BYTE>> alone;
+    for (const std::string& sample : samples)
+        alone.push_back(Alone(sample));
+
+    for (const unsigned workers : {1u, 3u, 8u}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        std::vector<CKvBatchDevelop::Job> jobs;
+        for (const std::string& input : {samples[0], damaged, samples[1], samples[2]})
+            jobs.push_back({input, input + "-" + std::to_string(workers) + ".png"});
+        std::vector<std::size_t> heard;
+        const std::vector<CKvBatchDevelop::Outcome> outcomes =
+            CKvBatchDevelop::Run(jobs, workers, nullptr,
+                                 [&](std::size_t done, std::size_t total, const CKvBatchDevelop::Outcome&) {
+                                     EXPECT_EQ(total, jobs.size());
+                                     heard.push_back(done);
+                                 });
+        EXPECT_EQ(heard, (std::vector<std::size_t>{1, 2, 3, 4}));
+        ASSERT_EQ(outcomes.size(), jobs.size());
+        EXPECT_EQ(outcomes[1].input, damaged);
+        EXPECT_FALSE(outcomes[1].error.empty());
+        EXPECT_FALSE(std::ifstream(jobs[1].output).good()) << "no picture of a file that failed";
+        for (const std::size_t i : {std::size_t{0}, std::size_t{2}, std::size_t{3}}) {
+            EXPECT_EQ(outcomes[i].error, "") << outcomes[i].input;
+            EXPECT_EQ(ReadPng(jobs[i].output), alone[i == 0 ? 0 : i - 1]) << outcomes[i].input;
+        }
+    }
+}
+
+// One chain develops one picture after another: the next takes the tile memory the last left behind, and
+// gives the pixels a chain of its own gives.
+TEST(BatchDevelop, AWorkersNextPictureTakesTheTileMemoryTheLastOneLeft) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    const std::string first = MakeSample(folder, "first.kvraw", 300, 200, "RGGB");
+    const std::string second = MakeSample(folder, "second.kvraw", 300, 200, "GRBG");
+    CKvChainDevelop chain;
+    std::vector<BYTE> rgb;
+    LONG width = 0, height = 0;
+    ASSERT_PV_OK(chain.Open(first));
+    ASSERT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
+    const std::size_t whileDeveloped = chain.GetKeptTileMemory();
+    ASSERT_PV_OK(chain.Open(second));
+    const std::size_t left = chain.GetKeptTileMemory();
+    EXPECT_GT(left, whileDeveloped) << "the first picture's tiles were kept";
+    ASSERT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
+    EXPECT_LT(chain.GetKeptTileMemory(), left) << "the second picture took them";
+    EXPECT_EQ(rgb, Alone(second));
+}
+
+} // namespace
