@@ -1,8 +1,11 @@
 #include "CPravonFilterTransform.h"
 
+#include "filters/CTransformRows.h"
 #include "filters/engine/CSourceTileCursor.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
+
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -243,6 +246,8 @@ void CopyRun(BYTE* to, const BYTE* from, std::ptrdiff_t step, LONG count, LONG b
         std::memcpy(to, from, static_cast<std::size_t>(count) * static_cast<std::size_t>(bytes));
         return;
     }
+    if (step == -bytes)
+        return TransformRows::Choose().reverse(to, from, count, bytes);
     switch (bytes) {
     case 1:
         return CopyPixels<1>(to, from, step, count);
@@ -260,6 +265,18 @@ void CopyRun(BYTE* to, const BYTE* from, std::ptrdiff_t step, LONG count, LONG b
         for (LONG i = 0; i < count; ++i, to += bytes, from += step)
             std::memcpy(to, from, static_cast<std::size_t>(bytes));
     }
+}
+
+// A walk along rows reads a run of each source row, often backwards, where the processor's own
+// prefetching follows late: the same run this many rows below is asked for while a row is copied.
+constexpr LONG kPrefetchRows = 4;
+constexpr std::ptrdiff_t kCacheLine = 64;
+
+void PrefetchRun(const BYTE* first, std::ptrdiff_t step, LONG count, LONG bytes) {
+    const BYTE* low = step < 0 ? first + step * (count - 1) : first;
+    const std::ptrdiff_t span = static_cast<std::ptrdiff_t>(count) * bytes;
+    for (std::ptrdiff_t b = 0; b < span; b += kCacheLine)
+        _mm_prefetch(reinterpret_cast<const char*>(low + b), _MM_HINT_T0);
 }
 
 // A quarter-turn walk over the invalid part: each output row is a straight run of source pixels, copied in
@@ -287,6 +304,10 @@ IPravonError* Walk(CSourceTileCursor& cursor, const CFrame& frame, const CPravon
             const LONG run = std::min(width - done, room + 1);
             const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(steps.pixelX) * bytes +
                                         static_cast<std::ptrdiff_t>(steps.pixelY) * cursor.GetRowStride();
+            if (steps.pixelY == 0 && steps.rowY > 0 && cursor.GetRowsBelow() >= kPrefetchRows)
+                PrefetchRun(cursor.GetPtr() +
+                                kPrefetchRows * static_cast<std::ptrdiff_t>(cursor.GetRowStride()),
+                            step, run, bytes);
             CopyRun(to + static_cast<std::ptrdiff_t>(done) * bytes, cursor.GetPtr(), step, run, bytes);
             done += run;
             x += run * steps.pixelX;

@@ -79,24 +79,38 @@ inline Sample AsSample(LONG value) {
         return static_cast<Sample>(value);
 }
 
-// Plane c of count pixels into 16-bit units.
+// The most planes a format sharpens (CMYK's four).
+constexpr std::size_t kMaxPlanes = 4;
+
+// Sample c of count pixels of channels samples into 16-bit units.
 template <class Sample>
-void WidenPlane(const BYTE* row, LONG channels, LONG c, LONG widen, LONG count, WORD* to) {
-    const Sample* from = reinterpret_cast<const Sample*>(row) + c;
-    for (LONG x = 0; x < count; ++x)
-        to[x] = static_cast<WORD>(sizeof(Sample) == 1 ? from[static_cast<std::size_t>(x) * channels] * widen
-                                                      : from[static_cast<std::size_t>(x) * channels]);
+void WidenPlane(const Sample* from, LONG channels, LONG c, LONG widen, LONG count, WORD* to) {
+    for (LONG x = 0; x < count; ++x) {
+        const Sample v = from[static_cast<std::size_t>(x) * channels + c];
+        to[x] = static_cast<WORD>(sizeof(Sample) == 1 ? v * widen : v);
+    }
 }
 
-// Sharpening without a threshold over the full range: u + power (u - blur), the common case, in one loop
-// the compiler can keep tight.
+// Sharpened values (16-bit units) into plane c of count pixels of a row.
 template <class Sample>
-void SharpenPlainly(const WORD* centre, const double* blur, LONG count, double power, BYTE* outRow,
-                    LONG channels, LONG c) {
+void StorePlane(const WORD* values, LONG count, BYTE* outRow, LONG channels, LONG c) {
     Sample* out = reinterpret_cast<Sample*>(outRow) + c;
+    for (LONG x = 0; x < count; ++x)
+        out[static_cast<std::size_t>(x) * channels] = AsSample<Sample>(values[x]);
+}
+
+// Three planes of sharpened values into the three channels of count pixels, in one pass.
+template <class Sample>
+void StoreThree(const WORD* const* values, LONG count, BYTE* outRow) {
+    Sample* __restrict out = reinterpret_cast<Sample*>(outRow);
+    const WORD* __restrict a = values[0];
+    const WORD* __restrict b = values[1];
+    const WORD* __restrict c = values[2];
     for (LONG x = 0; x < count; ++x) {
-        const double u = centre[x];
-        out[static_cast<std::size_t>(x) * channels] = AsSample<Sample>(Stored(u + power * (u - blur[x])));
+        Sample* pixel = out + static_cast<std::size_t>(x) * 3;
+        pixel[0] = AsSample<Sample>(a[x]);
+        pixel[1] = AsSample<Sample>(b[x]);
+        pixel[2] = AsSample<Sample>(c[x]);
     }
 }
 
@@ -183,8 +197,10 @@ struct CUnsharpMaskFilter::CFormat {
 class CUnsharpMaskFilter::CTileWork {
 public:
     CTileWork(const CUnsharpMaskFilter& filter, const CFormat& format, const COutputTile& out, LONG width,
-              LONG height)
-        : m_filter(filter), m_kernel(filter.m_kernel), m_format(format), m_out(out), m_invalid(out.invalid) {
+              LONG height, CBuffers& buffers)
+        : m_filter(filter), m_kernel(filter.m_kernel), m_format(format), m_out(out), m_invalid(out.invalid),
+          m_samples(buffers.samples), m_blur(buffers.blur), m_sharpened(buffers.sharpened),
+          m_scratch(buffers.scratch), m_lines(buffers.lines), m_rows(buffers.rows) {
         for (LONG p = 0; p < format.planes; ++p)
             if (filter.m_planeMask & (LONG{1} << p))
                 m_planes.push_back(p);
@@ -203,7 +219,12 @@ public:
         try {
             m_samples.resize(samples);
             m_blur.resize(m_invalid.Width());
-            m_scratch.resize(UnsharpMaskRows::ScratchSize(m_kernel, m_invalid.Width()));
+            m_sharpened.resize(static_cast<std::size_t>(m_invalid.Width()) * m_planes.size());
+            m_separable = UnsharpMaskRows::UsesSeparable(m_kernel);
+            if (m_separable)
+                m_lines.resize(UnsharpMaskRows::SeparableScratchSize(m_kernel, m_invalid.Width()));
+            else
+                m_scratch.resize(UnsharpMaskRows::ScratchSize(m_kernel, m_invalid.Width()));
             m_rows.resize(2 * static_cast<std::size_t>(m_kernel.GetReachY()) + 1);
         } catch (const std::bad_alloc&) {
             return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the kernel's window");
@@ -218,10 +239,8 @@ public:
                                  m_fetch.right - m_window.left, m_fetch.bottom - m_window.top);
         for (std::size_t i = 0; i < m_planes.size(); ++i)
             PadWithEdges(Plane(i), m_window.Width(), m_window.Height(), filled);
-        const UnsharpMaskRows::Kernels& routines = UnsharpMaskRows::Choose();
-        for (std::size_t i = 0; i < m_planes.size(); ++i)
-            for (LONG y = m_invalid.top; y < m_invalid.bottom; ++y)
-                SharpenRow(routines, i, y);
+        for (LONG y = m_invalid.top; y < m_invalid.bottom; ++y)
+            SharpenRow(m_routines, y);
         return nullptr;
     }
 
@@ -231,68 +250,118 @@ private:
     }
 
     // The selected planes of a source piece into the window; the whole pixels of the invalid part into the
-    // output, where the planes that are not sharpened keep them.
+    // output, where the planes that are not sharpened keep them (none do when every channel is a selected
+    // plane).
     void Gather(const CSourcePart& piece) {
         const CPravonRect& part = piece.part;
         const LONG pixelBytes = m_format.PixelBytes();
         const LONG copyLeft = std::max(part.left, m_invalid.left);
         const LONG copyRight = std::min(part.right, m_invalid.right);
+        const bool keepsOthers = static_cast<LONG>(m_planes.size()) < m_format.channels;
+        WORD* to[kMaxPlanes];
         for (LONG y = part.top; y < part.bottom; ++y) {
             const BYTE* row = piece.Row(y);
-            const LONG first = part.left - piece.tileRect.left;
-            for (std::size_t i = 0; i < m_planes.size(); ++i) {
-                WORD* to = Plane(i) + static_cast<std::size_t>(y - m_window.top) * m_window.Width() +
-                           (part.left - m_window.left);
-                const BYTE* from = row + static_cast<std::size_t>(first) * pixelBytes;
-                if (m_format.sampleBytes == 1)
-                    WidenPlane<BYTE>(from, m_format.channels, m_planes[i], m_format.widen, part.Width(), to);
-                else
-                    WidenPlane<WORD>(from, m_format.channels, m_planes[i], m_format.widen, part.Width(), to);
-            }
-            if (y >= m_invalid.top && y < m_invalid.bottom && copyLeft < copyRight)
+            const BYTE* from = row + static_cast<std::size_t>(part.left - piece.tileRect.left) * pixelBytes;
+            for (std::size_t i = 0; i < m_planes.size(); ++i)
+                to[i] = Plane(i) + static_cast<std::size_t>(y - m_window.top) * m_window.Width() +
+                        (part.left - m_window.left);
+            if (m_format.sampleBytes == 2 && m_format.channels == 3 && m_planes.size() == 3)
+                m_routines.split(reinterpret_cast<const WORD*>(from), part.Width(), to[0], to[1], to[2]);
+            else if (m_format.sampleBytes == 1)
+                SplitPlanes<BYTE>(from, part.Width(), to);
+            else
+                SplitPlanes<WORD>(from, part.Width(), to);
+            if (keepsOthers && y >= m_invalid.top && y < m_invalid.bottom && copyLeft < copyRight)
                 std::memcpy(m_out.Row(y) + static_cast<std::size_t>(copyLeft - m_out.rect.left) * pixelBytes,
                             row + static_cast<std::size_t>(copyLeft - piece.tileRect.left) * pixelBytes,
                             static_cast<std::size_t>(copyRight - copyLeft) * pixelBytes);
         }
     }
 
-    void SharpenRow(const UnsharpMaskRows::Kernels& routines, std::size_t i, LONG y) {
-        const LONG rx = m_kernel.GetReachX();
+    // The selected planes of count pixels, three of three channels in one pass.
+    template <class Sample>
+    void SplitPlanes(const BYTE* row, LONG count, WORD* const* to) const {
+        const auto* from = reinterpret_cast<const Sample*>(row);
+        const LONG widen = m_format.widen;
+        if (m_format.channels == 3 && m_planes.size() == 3) {
+            WORD* __restrict a = to[0];
+            WORD* __restrict b = to[1];
+            WORD* __restrict c = to[2];
+            for (LONG x = 0; x < count; ++x) {
+                const Sample* pixel = from + static_cast<std::size_t>(x) * 3;
+                a[x] = static_cast<WORD>(pixel[0] * (sizeof(Sample) == 1 ? widen : 1));
+                b[x] = static_cast<WORD>(pixel[1] * (sizeof(Sample) == 1 ? widen : 1));
+                c[x] = static_cast<WORD>(pixel[2] * (sizeof(Sample) == 1 ? widen : 1));
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < m_planes.size(); ++i)
+            WidenPlane<Sample>(from, m_format.channels, m_planes[i], widen, count, to[i]);
+    }
+
+    void SharpenRow(const UnsharpMaskRows::Kernels& routines, LONG y) {
+        const LONG count = m_invalid.Width();
+        const CSharpening sharpening{m_filter.m_power, m_filter.m_noisePower, m_filter.m_threshold16,
+                                     m_filter.m_affectNoise};
+        const CUnsharpMaskRange& range = m_filter.m_window;
+        BYTE* out =
+            m_out.Row(y) + static_cast<std::size_t>(m_invalid.left - m_out.rect.left) * m_format.PixelBytes();
+        // Without a threshold over the full range, the common case: u + power (u - blur) for each plane,
+        // stored together.
+        const bool plainly = range.IsFull() && !(sharpening.threshold > 0);
+        const WORD* sharpened[kMaxPlanes];
+        for (std::size_t i = 0; i < m_planes.size(); ++i) {
+            const WORD* centre = BlurRow(routines, i, y);
+            if (plainly) {
+                WORD* values = m_sharpened.data() + i * static_cast<std::size_t>(count);
+                routines.sharpen(centre, m_blur.data(), count, sharpening.power, values);
+                sharpened[i] = values;
+                continue;
+            }
+            const LONG p = m_planes[i];
+            for (LONG x = 0; x < count; ++x) {
+                const LONG u = centre[x];
+                double weight = 1;
+                bool passes = true;
+                if (!range.IsFull()) {
+                    // The hue form reads the pixel's chroma and hue, which the sharpening leaves alone.
+                    passes = m_format.hueRange ? range.HueWeight(m_format.Read(out, x, 2),
+                                                                 m_format.Read(out, x, 1), &weight)
+                                               : range.ValueWeight(u, &weight);
+                }
+                const LONG value = passes ? Stored(Sharpened(sharpening, u, m_blur[x], weight)) : u;
+                m_format.Write(out, x, p, value);
+            }
+        }
+        if (!plainly)
+            return;
+        const bool wide = m_format.sampleBytes == 2;
+        if (m_format.channels == 3 && m_planes.size() == 3) {
+            if (wide)
+                routines.merge(sharpened[0], sharpened[1], sharpened[2], count, reinterpret_cast<WORD*>(out));
+            else
+                StoreThree<BYTE>(sharpened, count, out);
+            return;
+        }
+        for (std::size_t i = 0; i < m_planes.size(); ++i) {
+            if (wide)
+                StorePlane<WORD>(sharpened[i], count, out, m_format.channels, m_planes[i]);
+            else
+                StorePlane<BYTE>(sharpened[i], count, out, m_format.channels, m_planes[i]);
+        }
+    }
+
+    // Blurs row y of plane i into m_blur; returns the row's own values.
+    const WORD* BlurRow(const UnsharpMaskRows::Kernels& routines, std::size_t i, LONG y) {
         const LONG count = m_invalid.Width();
         const WORD* plane = Plane(i);
         for (std::size_t j = 0; j < m_rows.size(); ++j)
             m_rows[j] = plane + static_cast<std::size_t>(y - m_invalid.top + j) * m_window.Width();
-        UnsharpMaskRows::Blur(routines, m_kernel, m_rows.data(), count, m_blur.data(), m_scratch.data());
-
-        const CSharpening sharpening{m_filter.m_power, m_filter.m_noisePower, m_filter.m_threshold16,
-                                     m_filter.m_affectNoise};
-        const CUnsharpMaskRange& range = m_filter.m_window;
-        const WORD* centre = m_rows[m_kernel.GetReachY()] + rx;
-        BYTE* out =
-            m_out.Row(y) + static_cast<std::size_t>(m_invalid.left - m_out.rect.left) * m_format.PixelBytes();
-        const LONG p = m_planes[i];
-        if (range.IsFull() && !(sharpening.threshold > 0)) {
-            if (m_format.sampleBytes == 1)
-                SharpenPlainly<BYTE>(centre, m_blur.data(), count, sharpening.power, out, m_format.channels,
-                                     p);
-            else
-                SharpenPlainly<WORD>(centre, m_blur.data(), count, sharpening.power, out, m_format.channels,
-                                     p);
-            return;
-        }
-        for (LONG x = 0; x < count; ++x) {
-            const LONG u = centre[x];
-            double weight = 1;
-            bool passes = true;
-            if (!range.IsFull()) {
-                // The hue form reads the pixel's chroma and hue, which the sharpening leaves alone.
-                passes = m_format.hueRange
-                             ? range.HueWeight(m_format.Read(out, x, 2), m_format.Read(out, x, 1), &weight)
-                             : range.ValueWeight(u, &weight);
-            }
-            const LONG value = passes ? Stored(Sharpened(sharpening, u, m_blur[x], weight)) : u;
-            m_format.Write(out, x, p, value);
-        }
+        if (m_separable)
+            routines.separable(m_kernel, m_rows.data(), count, m_blur.data(), m_lines.data());
+        else
+            UnsharpMaskRows::Blur(routines, m_kernel, m_rows.data(), count, m_blur.data(), m_scratch.data());
+        return m_rows[m_kernel.GetReachY()] + m_kernel.GetReachX();
     }
 
     const CUnsharpMaskFilter& m_filter;
@@ -303,10 +372,14 @@ private:
     std::vector<LONG> m_planes;
     CPravonRect m_window;
     CPravonRect m_fetch;
-    std::vector<WORD> m_samples;
-    std::vector<double> m_blur;
-    std::vector<double> m_scratch;
-    std::vector<const WORD*> m_rows;
+    const UnsharpMaskRows::Kernels& m_routines = UnsharpMaskRows::Choose();
+    std::vector<WORD>& m_samples;
+    std::vector<double>& m_blur;
+    std::vector<WORD>& m_sharpened;
+    std::vector<double>& m_scratch;
+    std::vector<float>& m_lines;
+    std::vector<const WORD*>& m_rows;
+    bool m_separable = false;
 };
 
 CUnsharpMaskFilter::CUnsharpMaskFilter(IPravonManager* manager) : CPravonFilterBase(manager, 1) {
@@ -485,6 +558,11 @@ IPravonError* CUnsharpMaskFilter::ProcessTile(IPravonTile* tile, CProcessInfo* i
         if (out.colorSpace != colorSpace)
             return PravonFail(kCode, PravonKind::kInvalidState,
                               "the output tile is not in the source's format");
-        return CTileWork(*this, format, out, width, height).Run(source);
+        CBuffers* buffers = m_buffers.Acquire();
+        if (!buffers)
+            return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the kernel's window");
+        IPravonError* err = CTileWork(*this, format, out, width, height, *buffers).Run(source);
+        m_buffers.Release(buffers);
+        return err;
     });
 }

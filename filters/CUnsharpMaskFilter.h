@@ -7,8 +7,11 @@
 
 #include "filters/CUnsharpMaskKernel.h"
 #include "filters/CUnsharpMaskRange.h"
+#include "filters/TThreadDataMgr.h"
 #include "filters/engine/CPravonFilterBase.h"
 #include "platform/win/FourCC.h"
+
+#include <vector>
 
 class CUnsharpMaskFilter : public CPravonFilterBase {
 public:
@@ -78,6 +81,15 @@ protected:
 private:
     struct CFormat;
     class CTileWork;
+    // The memory one tile works in, kept for the next tile.
+    struct CBuffers {
+        std::vector<WORD> samples;
+        std::vector<double> blur;
+        std::vector<WORD> sharpened;
+        std::vector<double> scratch;
+        std::vector<float> lines;
+        std::vector<const WORD*> rows;
+    };
 
     // After an effective change: the cache is checked in full, and the change announced when asked.
     IPravonError* Changed(bool notify);
@@ -98,4 +110,5 @@ private:
     CUnsharpMaskRange m_window;
     CUnsharpMaskKernel m_kernel;
     bool m_kernelCurrent = false;
+    TThreadDataMgr<CBuffers> m_buffers;
 };

@@ -15,6 +15,20 @@ double AxisTerm(double d, double r) {
     return q * q;
 }
 
+// The Gaussian's factor along one axis, offsets 0 to reach, normalised over -reach .. reach.
+std::vector<float> GaussianAxis(double radius, LONG reach) {
+    std::vector<double> g(static_cast<std::size_t>(reach) + 1);
+    double sum = 0;
+    for (LONG d = 0; d <= reach; ++d) {
+        g[d] = std::exp(-AxisTerm(d, radius) / 2);
+        sum += d == 0 ? g[d] : 2 * g[d];
+    }
+    std::vector<float> axis(g.size());
+    for (std::size_t d = 0; d < g.size(); ++d)
+        axis[d] = static_cast<float>(g[d] / sum);
+    return axis;
+}
+
 } // namespace
 
 double CUnsharpMaskKernel::Weight(LONG method, double rx, double ry, double parabolicPower, double dx,
@@ -68,6 +82,8 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
         m_rowReach.clear();
         m_total = 0;
         m_divisor = static_cast<double>(side) * side;
+        m_axisX.clear();
+        m_axisY.clear();
         return nullptr;
     }
 
@@ -112,6 +128,14 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
                 if (w)
                     rowReach[dy] = dx;
             }
+        std::vector<float> axisX;
+        std::vector<float> axisY;
+        if (method == kGaussian) {
+            axisX = GaussianAxis(rx, reachX);
+            axisY = GaussianAxis(ry, reachY);
+        }
+        m_axisX.swap(axisX);
+        m_axisY.swap(axisY);
         m_weights.swap(weights);
         m_halfRows.swap(halfRows);
         m_rowReach.swap(rowReach);

@@ -1,7 +1,8 @@
 // The blur kernel of the unsharp mask: one of six shapes sampled on a square grid of half-size n around the
 // pixel, quantised to 16-bit weights, with the factors that turn a weighted sum back into a 16-bit value.
 // Rows and columns whose weights all quantise to 0 are dropped, so the kernel's reach on each axis is the
-// farthest offset that still has a weight; sums over the kept taps equal those over the whole grid.
+// farthest offset that still has a weight; sums over the kept taps equal those over the whole grid. The
+// Gaussian also keeps its two axes apart, unquantised, for a blur done one axis after the other.
 #pragma once
 
 #include "platform/pravon/IPravonError.h"
@@ -49,6 +50,13 @@ public:
     }
     LONG RowReach(LONG dy) const { return m_rowReach[static_cast<std::size_t>(dy)]; }
 
+    // Whether the shape is the product of a function of dx and one of dy (the Gaussian): then AxisX and
+    // AxisY hold its factors over the same reach, centre first (reach + 1 weights), each normalised so
+    // that its whole axis (both sides) sums to 1.
+    bool IsSeparable() const { return !m_axisX.empty(); }
+    const float* AxisX() const { return m_axisX.data(); }
+    const float* AxisY() const { return m_axisY.data(); }
+
     // What a window's sum is divided by: the sum of all weights, or the box's area. A weighted sum acc blurs
     // to trunc(acc * 2^15 / divisor) / 2^15, a box sum to sum / divisor, so that a window of one value
     // blurs to that value exactly.
@@ -64,6 +72,8 @@ private:
     std::vector<WORD> m_weights;
     std::vector<double> m_halfRows;
     std::vector<LONG> m_rowReach;
+    std::vector<float> m_axisX;
+    std::vector<float> m_axisY;
     std::uint64_t m_total = 0;
     double m_divisor = 1;
 };

@@ -4,36 +4,292 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace UnsharpMaskRows {
 namespace {
 
 #define KV_AVX2 __attribute__((target("avx2")))
+#define KV_INLINE inline __attribute__((always_inline))
 
-// The weighted mean cut to 15 fractional bits, the same steps in every routine.
-inline double WeightedBlur(double acc, double divisor) {
-    return std::trunc(acc * 0x1p15 / divisor) * 0x1p-15;
+std::atomic<int> g_exactOverrides{0};
+
+// The separable blur: the column sums of the window's rows into the first line (count + 2 reachX values),
+// then the row sums of that line into the second (count values), each weight pair times the sum of the
+// two values it stands for, the centre first. Both sets add in this order and agree bit for bit; the sums
+// are rounded to a whole unit (they are not negative), so that a flat area blurs to its own value whatever
+// the single-precision sums left over.
+
+KV_INLINE void SharpenBody(const WORD* __restrict centre, const double* __restrict blur, LONG count,
+                           double power, WORD* __restrict out) {
+    for (LONG x = 0; x < count; ++x) {
+        const double u = centre[x];
+        const double result = std::min(std::max(u + power * (u - blur[x]), 0.0), 65535.0);
+        out[x] = static_cast<WORD>(static_cast<std::int32_t>(result));
+    }
 }
 
-// A row's weights sum to at most 65535 (the centre row's do, and every other row's weights lie below the
-// centre row's), so a row's sum of weighted 16-bit values stays below 2^32.
-void PlainWeighted(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LONG count, double* out,
-                   double*) {
-    const LONG reachY = kernel.GetReachY();
-    const LONG width = 2 * kernel.GetReachX() + 1;
-    for (LONG x = 0; x < count; ++x) {
-        double acc = 0;
-        for (LONG j = 0; j <= 2 * reachY; ++j) {
-            const WORD* weights = kernel.Row(j - reachY);
-            const WORD* values = rows[j] + x;
-            std::uint32_t sum = 0;
-            for (LONG i = 0; i < width; ++i)
-                sum += std::uint32_t{weights[i]} * values[i];
-            acc += sum;
+// The plain separable blur in SSE2, which every x86-64 processor has: sixteen columns or outputs held in
+// four registers over all the weights, as the AVX2 routine holds them in two, and summed in the same order.
+inline __m128 Sse2Widen(__m128i words, bool high) {
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_cvtepi32_ps(high ? _mm_unpackhi_epi16(words, zero) : _mm_unpacklo_epi16(words, zero));
+}
+
+inline __m128 Sse2PairSum(__m128i a, __m128i b, bool high) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i x = high ? _mm_unpackhi_epi16(a, zero) : _mm_unpacklo_epi16(a, zero);
+    const __m128i y = high ? _mm_unpackhi_epi16(b, zero) : _mm_unpacklo_epi16(b, zero);
+    return _mm_cvtepi32_ps(_mm_add_epi32(x, y));
+}
+
+inline __m128i LoadWords(const WORD* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+void PlainSeparable(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LONG count, double* out,
+                    float* lines) {
+    constexpr LONG kLanes = 4;
+    constexpr LONG kHeld = 4 * kLanes;
+    const LONG rx = kernel.GetReachX();
+    const LONG ry = kernel.GetReachY();
+    const LONG span = count + 2 * rx;
+    const float* gx = kernel.AxisX();
+    const float* gy = kernel.AxisY();
+    float* columns = lines;
+    const WORD* centre = rows[ry];
+    const __m128 gy0 = _mm_set1_ps(gy[0]);
+    LONG c = 0;
+    for (; c + kHeld <= span; c += kHeld) {
+        __m128 acc[4];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i words = LoadWords(centre + c + 8 * h);
+            acc[2 * h] = _mm_mul_ps(gy0, Sse2Widen(words, false));
+            acc[2 * h + 1] = _mm_mul_ps(gy0, Sse2Widen(words, true));
         }
-        out[x] = WeightedBlur(acc, kernel.GetDivisor());
+        for (LONG j = 1; j <= ry; ++j) {
+            const __m128 g = _mm_set1_ps(gy[j]);
+            for (int h = 0; h < 2; ++h) {
+                const __m128i above = LoadWords(rows[ry - j] + c + 8 * h);
+                const __m128i below = LoadWords(rows[ry + j] + c + 8 * h);
+                acc[2 * h] = _mm_add_ps(acc[2 * h], _mm_mul_ps(g, Sse2PairSum(above, below, false)));
+                acc[2 * h + 1] = _mm_add_ps(acc[2 * h + 1], _mm_mul_ps(g, Sse2PairSum(above, below, true)));
+            }
+        }
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(columns + c + kLanes * k, acc[k]);
+    }
+    for (; c < span; ++c) {
+        float a = gy[0] * static_cast<float>(centre[c]);
+        for (LONG j = 1; j <= ry; ++j)
+            a += gy[j] * static_cast<float>(std::int32_t{rows[ry - j][c]} + std::int32_t{rows[ry + j][c]});
+        columns[c] = a;
+    }
+    const float* middle = columns + rx;
+    const __m128 gx0 = _mm_set1_ps(gx[0]);
+    const __m128 half = _mm_set1_ps(0.5f);
+    LONG x = 0;
+    for (; x + kHeld <= count; x += kHeld) {
+        __m128 acc[4];
+        for (int k = 0; k < 4; ++k)
+            acc[k] = _mm_mul_ps(gx0, _mm_loadu_ps(middle + x + kLanes * k));
+        for (LONG i = 1; i <= rx; ++i) {
+            const __m128 g = _mm_set1_ps(gx[i]);
+            for (int k = 0; k < 4; ++k) {
+                const float* at = middle + x + kLanes * k;
+                acc[k] =
+                    _mm_add_ps(acc[k], _mm_mul_ps(g, _mm_add_ps(_mm_loadu_ps(at - i), _mm_loadu_ps(at + i))));
+            }
+        }
+        for (int k = 0; k < 4; ++k) {
+            const __m128i whole = _mm_cvttps_epi32(_mm_add_ps(acc[k], half));
+            _mm_storeu_pd(out + x + kLanes * k, _mm_cvtepi32_pd(whole));
+            _mm_storeu_pd(out + x + kLanes * k + 2, _mm_cvtepi32_pd(_mm_unpackhi_epi64(whole, whole)));
+        }
+    }
+    for (; x < count; ++x) {
+        float a = gx[0] * middle[x];
+        for (LONG i = 1; i <= rx; ++i)
+            a += gx[i] * (middle[x - i] + middle[x + i]);
+        out[x] = static_cast<double>(static_cast<std::int32_t>(a + 0.5f));
+    }
+}
+
+// The separable blur with the sums of sixteen columns or outputs held in registers over all the weights;
+// every value is summed in the plain body's order.
+KV_AVX2 inline __m256 Avx2PairSum(const WORD* a, const WORD* b) {
+    const __m256i x = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+    const __m256i y = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+    return _mm256_cvtepi32_ps(_mm256_add_epi32(x, y));
+}
+
+KV_AVX2 inline __m256 Avx2Widen(const WORD* a) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))));
+}
+
+KV_AVX2 void Avx2Separable(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LONG count, double* out,
+                           float* lines) {
+    const LONG rx = kernel.GetReachX();
+    const LONG ry = kernel.GetReachY();
+    const LONG span = count + 2 * rx;
+    const float* gx = kernel.AxisX();
+    const float* gy = kernel.AxisY();
+    float* columns = lines;
+    const WORD* centre = rows[ry];
+    const __m256 gy0 = _mm256_set1_ps(gy[0]);
+    LONG c = 0;
+    for (; c + 16 <= span; c += 16) {
+        __m256 a = _mm256_mul_ps(gy0, Avx2Widen(centre + c));
+        __m256 b = _mm256_mul_ps(gy0, Avx2Widen(centre + c + 8));
+        for (LONG j = 1; j <= ry; ++j) {
+            const __m256 g = _mm256_set1_ps(gy[j]);
+            a = _mm256_add_ps(a, _mm256_mul_ps(g, Avx2PairSum(rows[ry - j] + c, rows[ry + j] + c)));
+            b = _mm256_add_ps(b, _mm256_mul_ps(g, Avx2PairSum(rows[ry - j] + c + 8, rows[ry + j] + c + 8)));
+        }
+        _mm256_storeu_ps(columns + c, a);
+        _mm256_storeu_ps(columns + c + 8, b);
+    }
+    for (; c < span; ++c) {
+        float a = gy[0] * static_cast<float>(centre[c]);
+        for (LONG j = 1; j <= ry; ++j)
+            a += gy[j] * static_cast<float>(std::int32_t{rows[ry - j][c]} + std::int32_t{rows[ry + j][c]});
+        columns[c] = a;
+    }
+    const float* middle = columns + rx;
+    const __m256 gx0 = _mm256_set1_ps(gx[0]);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    LONG x = 0;
+    for (; x + 16 <= count; x += 16) {
+        __m256 a = _mm256_mul_ps(gx0, _mm256_loadu_ps(middle + x));
+        __m256 b = _mm256_mul_ps(gx0, _mm256_loadu_ps(middle + x + 8));
+        for (LONG i = 1; i <= rx; ++i) {
+            const __m256 g = _mm256_set1_ps(gx[i]);
+            a = _mm256_add_ps(a, _mm256_mul_ps(g, _mm256_add_ps(_mm256_loadu_ps(middle + x - i),
+                                                                _mm256_loadu_ps(middle + x + i))));
+            b = _mm256_add_ps(b, _mm256_mul_ps(g, _mm256_add_ps(_mm256_loadu_ps(middle + x + 8 - i),
+                                                                _mm256_loadu_ps(middle + x + 8 + i))));
+        }
+        const __m256i wholeA = _mm256_cvttps_epi32(_mm256_add_ps(a, half));
+        const __m256i wholeB = _mm256_cvttps_epi32(_mm256_add_ps(b, half));
+        _mm256_storeu_pd(out + x, _mm256_cvtepi32_pd(_mm256_castsi256_si128(wholeA)));
+        _mm256_storeu_pd(out + x + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(wholeA, 1)));
+        _mm256_storeu_pd(out + x + 8, _mm256_cvtepi32_pd(_mm256_castsi256_si128(wholeB)));
+        _mm256_storeu_pd(out + x + 12, _mm256_cvtepi32_pd(_mm256_extracti128_si256(wholeB, 1)));
+    }
+    for (; x < count; ++x) {
+        float a = gx[0] * middle[x];
+        for (LONG i = 1; i <= rx; ++i)
+            a += gx[i] * (middle[x - i] + middle[x + i]);
+        out[x] = static_cast<double>(static_cast<std::int32_t>(a + 0.5f));
+    }
+}
+
+void PlainSharpen(const WORD* centre, const double* blur, LONG count, double power, WORD* out) {
+    SharpenBody(centre, blur, count, power, out);
+}
+
+// The plain body's arithmetic, eight values at a time; a result of -0 truncates to 0 as there.
+KV_AVX2 void Avx2Sharpen(const WORD* centre, const double* blur, LONG count, double power, WORD* out) {
+    const __m256d p = _mm256_set1_pd(power);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d top = _mm256_set1_pd(65535);
+    const auto four = [&](__m128i u32, const double* b) KV_AVX2 {
+        const __m256d u = _mm256_cvtepi32_pd(u32);
+        const __m256d r = _mm256_add_pd(u, _mm256_mul_pd(p, _mm256_sub_pd(u, _mm256_loadu_pd(b))));
+        return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(r, zero), top));
+    };
+    LONG x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i u =
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(centre + x)));
+        const __m128i lo = four(_mm256_castsi256_si128(u), blur + x);
+        const __m128i hi = four(_mm256_extracti128_si256(u, 1), blur + x + 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi32(lo, hi));
+    }
+    SharpenBody(centre + x, blur + x, count - x, power, out + x);
+}
+
+// The weighted mean cut to 15 fractional bits, the same steps in every routine; the mean of 16-bit values
+// times 2^15 stays below 2^31, so the cut is a conversion to 32-bit integers, which the vectoriser takes.
+KV_INLINE double CutBlur(double acc, double divisor) {
+    return static_cast<double>(static_cast<std::int32_t>(acc * 0x1p15 / divisor)) * 0x1p-15;
+}
+
+// Two doubles that the compiler keeps in one register and works on together, on every processor.
+using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+
+inline Pair LoadPair(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The window folded as the AVX2 routine folds it (row dy: the rows dy above and below added), then the
+// quadrant's weights over blocks of eight outputs held in registers. Every partial sum is an integer below
+// 2^53, so this order gives the sums the kernel defines exactly.
+void PlainWeighted(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LONG count, double* out,
+                   double* scratch) {
+    // Pairs of outputs summed at once.
+    constexpr LONG kBlock = 4;
+    const LONG reachX = kernel.GetReachX();
+    const LONG reachY = kernel.GetReachY();
+    const LONG span = count + 2 * reachX;
+    for (LONG dy = 0; dy <= reachY; ++dy) {
+        const WORD* a = rows[reachY + dy];
+        const WORD* b = rows[reachY - dy];
+        double* folded = scratch + dy * span;
+        if (dy == 0)
+            for (LONG c = 0; c < span; ++c)
+                folded[c] = a[c];
+        else
+            for (LONG c = 0; c < span; ++c)
+                folded[c] = static_cast<double>(std::int32_t{a[c]} + std::int32_t{b[c]});
+    }
+    const double divisor = kernel.GetDivisor();
+    LONG x = 0;
+    for (; x + 2 * kBlock <= count; x += 2 * kBlock) {
+        Pair acc[kBlock] = {};
+        for (LONG dy = 0; dy <= reachY; ++dy) {
+            const LONG reach = kernel.RowReach(dy);
+            if (reach < 0)
+                continue;
+            const double* w = kernel.HalfRow(dy);
+            const double* v = scratch + dy * span + reachX + x;
+            const Pair centre = {w[0], w[0]};
+            for (LONG k = 0; k < kBlock; ++k)
+                acc[k] += centre * LoadPair(v + 2 * k);
+            for (LONG dx = 1; dx <= reach; ++dx) {
+                const Pair weight = {w[dx], w[dx]};
+                for (LONG k = 0; k < kBlock; ++k)
+                    acc[k] += weight * (LoadPair(v + 2 * k - dx) + LoadPair(v + 2 * k + dx));
+            }
+        }
+        // CutBlur's steps, the division for two outputs at once.
+        const Pair up = {0x1p15, 0x1p15};
+        const Pair by = {divisor, divisor};
+        for (LONG k = 0; k < kBlock; ++k) {
+            const Pair mean = acc[k] * up / by;
+            out[x + 2 * k] = static_cast<double>(static_cast<std::int32_t>(mean[0])) * 0x1p-15;
+            out[x + 2 * k + 1] = static_cast<double>(static_cast<std::int32_t>(mean[1])) * 0x1p-15;
+        }
+    }
+    for (; x < count; ++x) {
+        double acc = 0;
+        for (LONG dy = 0; dy <= reachY; ++dy) {
+            const double* w = kernel.HalfRow(dy);
+            const double* v = scratch + dy * span + reachX + x;
+            if (kernel.RowReach(dy) < 0)
+                continue;
+            acc += w[0] * v[0];
+            for (LONG dx = 1; dx <= kernel.RowReach(dy); ++dx)
+                acc += w[dx] * (v[-dx] + v[dx]);
+        }
+        out[x] = CutBlur(acc, divisor);
     }
 }
 
@@ -124,7 +380,7 @@ KV_AVX2 void Avx2Weighted(const CUnsharpMaskKernel& kernel, const WORD* const* r
             for (LONG dx = 1; dx <= kernel.RowReach(dy); ++dx)
                 acc += w[dx] * (v[-dx] + v[dx]);
         }
-        out[x] = WeightedBlur(acc, kernel.GetDivisor());
+        out[x] = CutBlur(acc, kernel.GetDivisor());
     }
 }
 
@@ -160,8 +416,112 @@ KV_AVX2 void Avx2Box(const CUnsharpMaskKernel& kernel, const WORD* const* rows, 
     }
 }
 
-const Kernels kPlain = {PlainWeighted, PlainBox};
-const Kernels kAvx2 = {Avx2Weighted, Avx2Box};
+KV_INLINE void SplitBody(const WORD* __restrict pixels, LONG count, WORD* __restrict first,
+                         WORD* __restrict second, WORD* __restrict third) {
+    for (LONG x = 0; x < count; ++x) {
+        first[x] = pixels[3 * x];
+        second[x] = pixels[3 * x + 1];
+        third[x] = pixels[3 * x + 2];
+    }
+}
+
+KV_INLINE void MergeBody(const WORD* __restrict first, const WORD* __restrict second,
+                         const WORD* __restrict third, LONG count, WORD* __restrict pixels) {
+    for (LONG x = 0; x < count; ++x) {
+        pixels[3 * x] = first[x];
+        pixels[3 * x + 1] = second[x];
+        pixels[3 * x + 2] = third[x];
+    }
+}
+
+void PlainSplit(const WORD* pixels, LONG count, WORD* first, WORD* second, WORD* third) {
+    SplitBody(pixels, count, first, second, third);
+}
+
+void PlainMerge(const WORD* first, const WORD* second, const WORD* third, LONG count, WORD* pixels) {
+    MergeBody(first, second, third, count, pixels);
+}
+
+// Eight pixels (24 samples, three 16-byte blocks) at a time. Sample s of the pixels is sample s % 8 of
+// block s / 8, and pixel j's channel p is sample 3 j + p: each block gives a plane the samples it holds
+// through one byte shuffle (index 0x80 writes 0), and the three results are or-ed.
+struct CShuffle {
+    alignas(16) BYTE bytes[16];
+};
+
+// The shuffle that takes plane p's samples out of block k.
+constexpr CShuffle SplitShuffle(int p, int k) {
+    CShuffle m{};
+    for (int j = 0; j < 8; ++j) {
+        const int s = 3 * j + p;
+        const bool here = s / 8 == k;
+        m.bytes[2 * j] = here ? static_cast<BYTE>(2 * (s % 8)) : 0x80;
+        m.bytes[2 * j + 1] = here ? static_cast<BYTE>(2 * (s % 8) + 1) : 0x80;
+    }
+    return m;
+}
+
+// The shuffle that puts plane p's samples into block k.
+constexpr CShuffle MergeShuffle(int k, int p) {
+    CShuffle m{};
+    for (int local = 0; local < 8; ++local) {
+        const int s = 8 * k + local;
+        const bool here = s % 3 == p;
+        m.bytes[2 * local] = here ? static_cast<BYTE>(2 * (s / 3)) : 0x80;
+        m.bytes[2 * local + 1] = here ? static_cast<BYTE>(2 * (s / 3) + 1) : 0x80;
+    }
+    return m;
+}
+
+// Entry 3 o + i: what input block i gives output block o.
+template <CShuffle (*Make)(int, int)>
+constexpr std::array<CShuffle, 9> ShuffleTable() {
+    std::array<CShuffle, 9> t{};
+    for (int o = 0; o < 3; ++o)
+        for (int i = 0; i < 3; ++i)
+            t[3 * o + i] = Make(o, i);
+    return t;
+}
+
+constexpr std::array<CShuffle, 9> kSplit = ShuffleTable<SplitShuffle>();
+constexpr std::array<CShuffle, 9> kMerge = ShuffleTable<MergeShuffle>();
+
+KV_AVX2 inline __m128i Shuffled(const std::array<CShuffle, 9>& table, int o, const __m128i* blocks) {
+    __m128i v = _mm_setzero_si128();
+    for (int i = 0; i < 3; ++i)
+        v = _mm_or_si128(v, _mm_shuffle_epi8(blocks[i], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                            table[3 * o + i].bytes))));
+    return v;
+}
+
+KV_AVX2 void Avx2Split(const WORD* pixels, LONG count, WORD* first, WORD* second, WORD* third) {
+    WORD* planes[3] = {first, second, third};
+    LONG x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m128i blocks[3];
+        for (int k = 0; k < 3; ++k)
+            blocks[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 3 * x + 8 * k));
+        for (int p = 0; p < 3; ++p)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[p] + x), Shuffled(kSplit, p, blocks));
+    }
+    SplitBody(pixels + 3 * x, count - x, first + x, second + x, third + x);
+}
+
+KV_AVX2 void Avx2Merge(const WORD* first, const WORD* second, const WORD* third, LONG count, WORD* pixels) {
+    const WORD* planes[3] = {first, second, third};
+    LONG x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m128i blocks[3];
+        for (int p = 0; p < 3; ++p)
+            blocks[p] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[p] + x));
+        for (int k = 0; k < 3; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 3 * x + 8 * k), Shuffled(kMerge, k, blocks));
+    }
+    MergeBody(first + x, second + x, third + x, count - x, pixels + 3 * x);
+}
+
+const Kernels kPlain = {PlainWeighted, PlainBox, PlainSeparable, PlainSharpen, PlainSplit, PlainMerge};
+const Kernels kAvx2 = {Avx2Weighted, Avx2Box, Avx2Separable, Avx2Sharpen, Avx2Split, Avx2Merge};
 
 } // namespace
 
@@ -181,6 +541,22 @@ std::size_t ScratchSize(const CUnsharpMaskKernel& kernel, LONG count) {
     const std::size_t span =
         static_cast<std::size_t>(count) + 2 * static_cast<std::size_t>(kernel.GetHalfSize());
     return span * (static_cast<std::size_t>(kernel.GetReachY()) + 1);
+}
+
+std::size_t SeparableScratchSize(const CUnsharpMaskKernel& kernel, LONG count) {
+    return 2 * static_cast<std::size_t>(count) + 2 * static_cast<std::size_t>(kernel.GetReachX());
+}
+
+bool UsesSeparable(const CUnsharpMaskKernel& kernel) {
+    return kernel.IsSeparable() && g_exactOverrides.load(std::memory_order_relaxed) == 0;
+}
+
+CExactBlurOverride::CExactBlurOverride() {
+    ++g_exactOverrides;
+}
+
+CExactBlurOverride::~CExactBlurOverride() {
+    --g_exactOverrides;
 }
 
 } // namespace UnsharpMaskRows

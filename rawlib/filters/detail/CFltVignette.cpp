@@ -2,6 +2,7 @@
 
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
+#include "rawlib/filters/detail/CVignetteRows.h"
 #include "rawlib/filters/detail/KvAnnounce.h"
 #include "rawlib/filters/detail/VignetteGain.h"
 
@@ -20,54 +21,32 @@ bool Accepted(LONG colorSpace) {
     return std::find(std::begin(kAccepted), std::end(kAccepted), colorSpace) != std::end(kAccepted);
 }
 
-// The amounts up to 4.0 (in 8192ths) raise a sample in 32 unsigned bits: min((D x v) >> s, 65535) x A
-// stays below 2^31, and every result is at least v.
-constexpr LONG kNarrowAmount = 4 * 8192;
-
-// Raises count pixels of Channels samples of type T from from into to, with the codes of the pixels.
-template <class T, LONG Channels>
-void RaiseRow(const BYTE* from, BYTE* to, LONG count, const WORD* gains, LONG imageWidth, LONG firstX,
-              LONG amount) {
-    using namespace VignetteGain;
-    constexpr LONG kMaximum = sizeof(T) == 1 ? 255 : 65535;
-    constexpr LONG channels = Channels;
-    constexpr std::size_t pixel = sizeof(T) * Channels;
-    const bool narrow = amount >= 0 && amount <= kNarrowAmount;
-    for (LONG i = 0; i < count; ++i) {
-        const WORD code = gains[QuadrantIndex(firstX + i, imageWidth)];
-        T samples[Channels];
-        std::memcpy(samples, from + static_cast<std::size_t>(i) * pixel, pixel);
-        if (narrow) {
-            const LONG exponent = code >> kMantissaBits;
-            const std::uint32_t mantissa = code & kMantissaMask;
-            const std::uint32_t factor = exponent == 0 ? mantissa : kOne + mantissa;
-            const int right = exponent == 0 ? kMantissaBits : std::max<LONG>(kShiftBase - exponent, 0);
-            const int left = std::max<LONG>(exponent - kShiftBase, 0);
-            for (LONG c = 0; c < channels; ++c) {
-                const std::uint32_t v = samples[c];
-                const std::uint32_t raised = std::min<std::uint32_t>(((factor * v) >> right) << left, 65535);
-                samples[c] = static_cast<T>(std::min<std::uint32_t>(
-                    v + ((raised * static_cast<std::uint32_t>(amount)) >> 13), kMaximum));
-            }
-        } else {
-            for (LONG c = 0; c < channels; ++c)
-                samples[c] = static_cast<T>(Apply(code, samples[c], amount, kMaximum));
-        }
-        std::memcpy(to + static_cast<std::size_t>(i) * pixel, samples, pixel);
-    }
+// The pixels of a row from column first on, count of them, as runs that read one row of the quadrant
+// table's codes in one direction: columns left of the middle read it backwards. run(offset, n, codes,
+// step) takes pixels offset .. offset + n - 1.
+template <class Run>
+void ForEachCodeRun(const WORD* quadrant, LONG first, LONG count, LONG width, Run&& run) {
+    // The first column whose cell index grows with it.
+    const LONG middle = std::clamp<LONG>(width / 2, first, first + count);
+    if (middle > first)
+        run(0, middle - first, quadrant + VignetteGain::QuadrantIndex(first, width), -1);
+    if (first + count > middle)
+        run(middle - first, first + count - middle, quadrant + VignetteGain::QuadrantIndex(middle, width), 1);
 }
 
+// Samples raised by their pixels' codes at any amount, in 64 bits.
 template <class T>
-void RaiseRow(const BYTE* from, BYTE* to, LONG count, LONG channels, const WORD* gains, LONG imageWidth,
-              LONG firstX, LONG amount) {
-    switch (channels) {
-    case 1:
-        return RaiseRow<T, 1>(from, to, count, gains, imageWidth, firstX, amount);
-    case 3:
-        return RaiseRow<T, 3>(from, to, count, gains, imageWidth, firstX, amount);
-    default: // the accepted colour spaces have 1, 3 or 4 channels
-        return RaiseRow<T, 4>(from, to, count, gains, imageWidth, firstX, amount);
-    }
+void RaiseWide(const BYTE* from, BYTE* to, LONG count, LONG channels, const WORD* codes, LONG step,
+               LONG amount) {
+    constexpr LONG kMaximum = sizeof(T) == 1 ? 255 : 65535;
+    const T* in = reinterpret_cast<const T*>(from);
+    T* out = reinterpret_cast<T*>(to);
+    for (LONG i = 0; i < count; ++i)
+        for (LONG c = 0; c < channels; ++c) {
+            const std::size_t k = static_cast<std::size_t>(i) * channels + c;
+            out[k] = static_cast<T>(
+                VignetteGain::Apply(codes[static_cast<std::ptrdiff_t>(i) * step], in[k], amount, kMaximum));
+        }
 }
 
 } // namespace
@@ -192,20 +171,29 @@ IPravonError* CFltVignette::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         const std::size_t pixel = static_cast<std::size_t>(channels) * (wide ? 2 : 1);
         const LONG amount = Int32Math::SaturatedTrunc(m_amount * 8192);
         const LONG columns = (width + 1) / 2;
+        const bool narrow = amount >= 0 && amount <= VignetteRows::kNarrowAmount;
+        const VignetteRows::Kernels& routines = VignetteRows::Choose();
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             const LONG count = part.right - part.left;
             for (LONG y = part.top; y < part.bottom; ++y) {
-                const WORD* gains =
+                const WORD* quadrant =
                     m_gains.data() + static_cast<std::size_t>(VignetteGain::QuadrantIndex(y, height)) *
                                          static_cast<std::size_t>(columns);
                 const BYTE* from =
                     piece.Row(y) + static_cast<std::size_t>(part.left - piece.tileRect.left) * pixel;
                 BYTE* to = out.Row(y) + static_cast<std::size_t>(part.left - out.rect.left) * pixel;
-                if (wide)
-                    RaiseRow<WORD>(from, to, count, channels, gains, width, part.left, amount);
-                else
-                    RaiseRow<BYTE>(from, to, count, channels, gains, width, part.left, amount);
+                ForEachCodeRun(quadrant, part.left, count, width,
+                               [&](LONG offset, LONG n, const WORD* codes, LONG step) {
+                                   const BYTE* in = from + static_cast<std::size_t>(offset) * pixel;
+                                   BYTE* o = to + static_cast<std::size_t>(offset) * pixel;
+                                   if (narrow)
+                                       routines.raise(in, o, n, channels, wide, codes, step, amount);
+                                   else if (wide)
+                                       RaiseWide<WORD>(in, o, n, channels, codes, step, amount);
+                                   else
+                                       RaiseWide<BYTE>(in, o, n, channels, codes, step, amount);
+                               });
             }
             return nullptr;
         });

@@ -74,13 +74,15 @@ KV_AVX2 inline bool None(__m256i mask) {
     return _mm256_testz_si256(mask, mask) != 0;
 }
 
-// The lanes whose e / f (as doubles, the same division as the plain routine's) lies strictly between the
-// bounds.
+// The lanes whose e / f lies strictly between the bounds, tested as e against f times each bound in double
+// precision: for e and f below 2^22 (the colour differences stay below 2^21) this gives the plain routine's
+// quotient test exactly, at a fraction of a division's cost.
 KV_AVX2 inline __m256i RatioInside(__m256i e, __m256i f, __m256d lower, __m256d upper) {
     auto inside = [&](__m128i e4, __m128i f4) KV_AVX2 {
-        const __m256d ratio = _mm256_div_pd(_mm256_cvtepi32_pd(e4), _mm256_cvtepi32_pd(f4));
-        return _mm256_movemask_pd(
-            _mm256_and_pd(_mm256_cmp_pd(ratio, lower, _CMP_GT_OQ), _mm256_cmp_pd(ratio, upper, _CMP_LT_OQ)));
+        const __m256d ed = _mm256_cvtepi32_pd(e4);
+        const __m256d fd = _mm256_cvtepi32_pd(f4);
+        return _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(ed, _mm256_mul_pd(fd, lower), _CMP_GT_OQ),
+                                                _mm256_cmp_pd(ed, _mm256_mul_pd(fd, upper), _CMP_LT_OQ)));
     };
     const int bits = inside(_mm256_castsi256_si128(e), _mm256_castsi256_si128(f)) |
                      (inside(_mm256_extracti128_si256(e, 1), _mm256_extracti128_si256(f, 1)) << 4);
@@ -95,7 +97,8 @@ KV_AVX2 inline __m256i FloatQuotient(__m256i a, __m256i b) {
 }
 
 // Eight pixels from x on, each lane walking on its own: a lane whose walk has ended is masked off, and a
-// direction ends when every lane's walk has.
+// direction ends when every lane's walk has. A walk reaches the end of a block when every luminance up to
+// there lies within t1 of the pixel's, so each block's four values are taken as their least and greatest.
 KV_AVX2 inline void Avx2WalkBlock(const WalkRow& row, LONG x, __m256d lower, __m256d upper) {
     const LONG c = x + kSteps;
     const __m256i luma = Load8(row.luma[kSteps] + c);
@@ -104,24 +107,36 @@ KV_AVX2 inline void Avx2WalkBlock(const WalkRow& row, LONG x, __m256d lower, __m
     const __m256i t1 = Load8(row.t1 + x);
     const __m256i t2 = Load8(row.t2 + x);
     const __m256i t3 = Load8(row.t3 + x);
+    // Luminance and thresholds stay within 2^22 and 2^30: these bounds do not overflow.
+    const __m256i low = _mm256_sub_epi32(luma, t1);
+    const __m256i high = _mm256_add_epi32(luma, t1);
     const __m256i zero = _mm256_setzero_si256();
     __m256i found = zero;
     __m256i sumRed = zero;
     __m256i sumBlue = zero;
     for (const auto& direction : kDirections) {
         __m256i walking = _mm256_set1_epi32(-1);
-        for (LONG k = 1; k <= kSteps; ++k) {
-            const LONG r = kSteps + k * direction[1];
-            const LONG p = c + k * direction[0];
-            const __m256i d = _mm256_abs_epi32(_mm256_sub_epi32(luma, Load8(row.luma[r] + p)));
-            walking = _mm256_andnot_si256(_mm256_cmpgt_epi32(d, t1), walking);
+        for (LONG k = kBlock; k <= kSteps; k += kBlock) {
+            __m256i least = Load8(row.luma[kSteps + (k - kBlock + 1) * direction[1]] + c +
+                                  (k - kBlock + 1) * direction[0]);
+            __m256i greatest = least;
+            __m256i last = least;
+            for (LONG j = k - kBlock + 2; j <= k; ++j) {
+                last = Load8(row.luma[kSteps + j * direction[1]] + c + j * direction[0]);
+                least = _mm256_min_epi32(least, last);
+                greatest = _mm256_max_epi32(greatest, last);
+            }
+            const __m256i outside =
+                _mm256_or_si256(_mm256_cmpgt_epi32(low, least), _mm256_cmpgt_epi32(greatest, high));
+            walking = _mm256_andnot_si256(outside, walking);
             if (None(walking))
                 break;
-            if (k % kBlock != 0)
-                continue;
+            const __m256i d = _mm256_abs_epi32(_mm256_sub_epi32(luma, last));
             __m256i taken = _mm256_and_si256(walking, _mm256_cmpgt_epi32(t2, d));
             if (None(taken))
                 continue;
+            const LONG r = kSteps + k * direction[1];
+            const LONG p = c + k * direction[0];
             const __m256i e = _mm256_abs_epi32(_mm256_sub_epi32(blue, Load8(row.blue[r] + p)));
             const __m256i f = _mm256_abs_epi32(_mm256_sub_epi32(red, Load8(row.red[r] + p)));
             taken = _mm256_and_si256(taken, _mm256_cmpgt_epi32(t3, _mm256_add_epi32(e, f)));

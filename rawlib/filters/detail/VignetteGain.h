@@ -38,20 +38,19 @@ WORD Encode(double gain);
 // The gain a code stands for.
 double Decode(WORD code);
 
+// The gain of a code in 4096ths, F = D x 2^(e - 1) with D the mantissa and its leading 4096 (F = D = m when
+// e = 0): below 2^27, and floor(F x v / 4096) is what the code raises a sample v by before saturation.
+inline std::uint32_t Factor(WORD code) {
+    const LONG exponent = code >> kMantissaBits;
+    const std::uint32_t mantissa = code & kMantissaMask;
+    return exponent == 0 ? mantissa : (kOne + mantissa) << (exponent - 1);
+}
+
 // A sample raised by a code at an amount of A / 8192: v + min((D x v) >> s, 65535) x A / 8192, D the
 // mantissa (with its leading 4096 when e >= 1) and s = 13 - e (12 when e = 0; a left shift by e - 13
-// when e > 13), limited to 0 .. maximum.
+// when e > 13), limited to 0 .. maximum. (D x v) >> s is floor(Factor(code) x v / 4096) for every code.
 inline LONG Apply(WORD code, LONG value, LONG amount, LONG maximum) {
-    const LONG exponent = code >> kMantissaBits;
-    const std::int64_t mantissa = code & kMantissaMask;
-    const std::int64_t product = (exponent == 0 ? mantissa : kOne + mantissa) * value;
-    std::int64_t raised = 0;
-    if (exponent == 0)
-        raised = product >> kMantissaBits;
-    else if (exponent <= kShiftBase)
-        raised = product >> (kShiftBase - exponent);
-    else // exponents 14 and 15 multiply: (4096 + m) x 2^(e - 13)
-        raised = product << (exponent - kShiftBase);
+    const std::int64_t raised = (std::int64_t{Factor(code)} * value) >> kMantissaBits;
     const std::int64_t result = value + std::min<std::int64_t>(raised, 65535) * amount / 8192;
     return static_cast<LONG>(std::clamp<std::int64_t>(result, 0, maximum));
 }

@@ -8,6 +8,7 @@
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
 #include "rawlib/filters/CDeBayerSingleFilter.h"
 #include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
@@ -191,6 +192,78 @@ TEST(Moire, BothPathsAgreeOnRandomImagesOfOddWidths) {
             EXPECT_TRUE(PlanesMatch(Reference(textured, level).Output(), out));
         }
     }
+}
+
+// Colour changes (e, f) whose ratio lies as close to a bound as any with f below 2^21 (the colour
+// differences' range): the best approximations of the bound from either side.
+std::vector<std::pair<LONG, LONG>> RatiosAtTheBounds() {
+    std::vector<std::pair<LONG, LONG>> pairs;
+    for (const double bound : {MoireRows::LowerRatio(), MoireRows::UpperRatio()}) {
+        double closest = 1;
+        for (LONG f = 1; f < (1 << 21); ++f) {
+            const LONG e = static_cast<LONG>(std::floor(f * bound));
+            const double gap = std::min(bound - double(e) / f, double(e + 1) / f - bound);
+            if (gap < closest) {
+                closest = gap;
+                pairs.push_back({e, f});
+                pairs.push_back({e + 1, f});
+            }
+        }
+    }
+    return pairs;
+}
+
+TEST(Moire, BothWalksDecideTheRatioAlikeAtItsBounds) {
+    // One row of pixels whose walks all run their full length (equal luminance, thresholds out of reach),
+    // meeting points whose colour changes lie on either side of a bound by the least amount possible.
+    const std::vector<std::pair<LONG, LONG>> pairs = RatiosAtTheBounds();
+    ASSERT_GT(pairs.size(), 40u);
+    constexpr LONG kCount = 13;
+    constexpr LONG kWidth = kCount + 2 * MoireRows::kSteps;
+    using Plane = std::vector<std::vector<LONG>>;
+    const auto plane = [] { return Plane(MoireRows::kWindowRows, std::vector<LONG>(kWidth, 0)); };
+    Plane luma = plane(), red = plane(), blue = plane(), ownRed = plane(), ownBlue = plane();
+    std::size_t next = 0;
+    for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
+        for (LONG x = 0; x < kWidth; ++x) {
+            luma[r][x] = 1000000;
+            ownRed[r][x] = 1000 + 7 * (r * kWidth + x);
+            ownBlue[r][x] = 3000 - 5 * (r * kWidth + x);
+            if (r == MoireRows::kSteps)
+                continue; // the pixels' own row: no colour change along it
+            const auto [e, f] = pairs[next++ % pairs.size()];
+            red[r][x] = (x % 2 ? f : -f);
+            blue[r][x] = (x % 3 ? e : -e);
+        }
+    std::vector<LONG> t1(kCount, 1 << 30), t2(kCount, 1 << 30), t3(kCount, 1 << 30);
+    MoireRows::WalkRow row{};
+    for (LONG r = 0; r < MoireRows::kWindowRows; ++r) {
+        row.luma[r] = luma[r].data();
+        row.red[r] = red[r].data();
+        row.blue[r] = blue[r].data();
+        row.ownRed[r] = ownRed[r].data();
+        row.ownBlue[r] = ownBlue[r].data();
+    }
+    row.t1 = t1.data();
+    row.t2 = t2.data();
+    row.t3 = t3.data();
+    row.count = kCount;
+    std::vector<LONG> plainRed(kCount), plainBlue(kCount), simdRed(kCount), simdBlue(kCount);
+    row.outRed = plainRed.data();
+    row.outBlue = plainBlue.data();
+    MoireRows::Plain().walk(row);
+    if (!CpuHas(CpuFeature::kAVX2))
+        GTEST_SKIP() << "no AVX2 walk on this processor";
+    row.outRed = simdRed.data();
+    row.outBlue = simdBlue.data();
+    MoireRows::Simd().walk(row);
+    EXPECT_EQ(plainRed, simdRed);
+    EXPECT_EQ(plainBlue, simdBlue);
+    // Some points were collected and some refused, or the case proves little.
+    LONG moved = 0;
+    for (LONG x = 0; x < kCount; ++x)
+        moved += plainRed[x] != ownRed[MoireRows::kSteps][x + MoireRows::kSteps];
+    EXPECT_GT(moved, 0);
 }
 
 TEST(Moire, APixelWithoutEnoughPointsKeepsItsColourExactly) {

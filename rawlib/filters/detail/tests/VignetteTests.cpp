@@ -4,11 +4,13 @@
 // settings and refit on a new size.
 #include "rawlib/filters/detail/CFltVignette.h"
 #include "rawlib/filters/detail/CVignetteLensModel.h"
+#include "rawlib/filters/detail/CVignetteRows.h"
 #include "rawlib/filters/detail/VignetteGain.h"
 #include "rawlib/filters/detail/tests/DetailTestSupport.h"
 
 #include "platform/pravon/CPravonMemoryManager.h"
 #include "platform/pravon/PravonGraph.h"
+#include "platform/win/CpuFeatures.h"
 #include "testing/NotificationRecorder.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
@@ -18,9 +20,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -268,6 +272,57 @@ TEST(Vignette, EveryCodeRaisesASampleByTheGainItStandsFor) {
     EXPECT_EQ(VignetteGain::Apply(0, 777, 8192, 65535), 777);
 }
 
+TEST(Vignette, BothRowPathsRaiseEverySampleByItsCodeInEitherDirection) {
+    // Random codes of every exponent, rows of 1 to 41 pixels of every depth and channel count, read forwards
+    // and backwards, at amounts up to the largest the rows take: both sets against Apply sample by sample.
+    std::mt19937 random(17);
+    std::vector<WORD> codes(64);
+    for (WORD& code : codes)
+        code = static_cast<WORD>(random() >> 16);
+    codes[3] = 0;
+    codes[4] = 0xFFFF;
+    codes[5] = 0xE123;
+    const bool avx2 = (CpuDetectedFeatures() & CpuFeature::kAVX2) != 0;
+    for (bool wide : {false, true})
+        for (LONG channels : {1, 3, 4})
+            for (LONG count = 1; count <= 41; ++count)
+                for (LONG step : {1, -1})
+                    for (LONG amount : {0, 1, 8192, 12345, VignetteRows::kNarrowAmount}) {
+                        const LONG maximum = wide ? 65535 : 255;
+                        std::vector<BYTE> in(static_cast<std::size_t>(count * channels) * (wide ? 2 : 1));
+                        for (BYTE& b : in)
+                            b = static_cast<BYTE>(random() >> 24);
+                        const WORD* first = step > 0 ? codes.data() : codes.data() + codes.size() - 1;
+                        std::vector<BYTE> plain(in.size());
+                        VignetteRows::Plain().raise(in.data(), plain.data(), count, channels, wide, first,
+                                                    step, amount);
+                        for (LONG i = 0; i < count * channels; ++i) {
+                            const WORD code = first[static_cast<std::ptrdiff_t>(i / channels) * step];
+                            LONG v = 0;
+                            LONG got = 0;
+                            if (wide) {
+                                WORD w[2];
+                                std::memcpy(&w[0], in.data() + 2 * i, 2);
+                                std::memcpy(&w[1], plain.data() + 2 * i, 2);
+                                v = w[0];
+                                got = w[1];
+                            } else {
+                                v = in[static_cast<std::size_t>(i)];
+                                got = plain[static_cast<std::size_t>(i)];
+                            }
+                            ASSERT_EQ(got, VignetteGain::Apply(code, v, amount, maximum))
+                                << "sample " << i << " of " << count << " pixels, code " << code;
+                        }
+                        if (!avx2)
+                            continue;
+                        std::vector<BYTE> simd(in.size());
+                        VignetteRows::Simd().raise(in.data(), simd.data(), count, channels, wide, first, step,
+                                                   amount);
+                        ASSERT_EQ(simd, plain) << count << " pixels of " << channels << (wide ? " wide" : "")
+                                               << " samples, step " << step << ", amount " << amount;
+                    }
+}
+
 FilterMaker Vignette(double fNumber, double amount, const Descriptor* lens = nullptr) {
     return [=](IPravonManager& manager) {
         auto* filter = new CFltVignette(&manager);
@@ -304,24 +359,28 @@ TEST(Vignette, AFlatImageIsRaisedByTheModelsGainAndSymmetrically) {
 
 TEST(Vignette, EverySampleIsRaisedByItsPixelsCodeAtAnyAmount) {
     const Descriptor descriptor{40, 48, 50, 72, 50, 30};
-    for (LONG colorSpace : {PravonColorSpace::kRGB16, PravonColorSpace::kGrey8}) {
-        const TestPlane plane = MakePlane(45, 32, colorSpace, FillPattern::Random, 6);
-        const LONG maximum = plane.BitsPerSample() == 8 ? 255 : 65535;
-        const std::vector<WORD> table =
-            VignetteGain::QuadrantTable(CVignetteLensModel(&descriptor, 1.0), 28.2239, 1.0, 45, 32);
-        for (double amount : {0.25, 1.0, 3.999, 4.0, 4.5, 100.0, -0.5}) {
-            const TestPlane out = PullThrough(plane, Vignette(1.0, amount, &descriptor));
-            const LONG a = static_cast<LONG>(std::trunc(amount * 8192));
-            for (LONG y = 0; y < plane.height; ++y)
-                for (LONG x = 0; x < plane.width; ++x) {
-                    const WORD code = table[static_cast<std::size_t>(VignetteGain::QuadrantIndex(y, 32) * 23 +
-                                                                     VignetteGain::QuadrantIndex(x, 45))];
-                    for (LONG c = 0; c < plane.Channels(); ++c)
-                        ASSERT_EQ(
-                            static_cast<LONG>(out.Sample(x, y, c)),
-                            VignetteGain::Apply(code, static_cast<LONG>(plane.Sample(x, y, c)), a, maximum))
-                            << x << ", " << y << " at amount " << amount;
-                }
+    for (LONG colorSpace : {PravonColorSpace::kRGB16, PravonColorSpace::kGrey8, PravonColorSpace::kRGB8,
+                            PravonColorSpace::kCMYK8}) {
+        for (bool plainPath : {false, true}) {
+            const CCpuFeatureOverride path(0, plainPath ? CpuFeature::kAVX2 : 0);
+            const TestPlane plane = MakePlane(45, 32, colorSpace, FillPattern::Random, 6);
+            const LONG maximum = plane.BitsPerSample() == 8 ? 255 : 65535;
+            const std::vector<WORD> table =
+                VignetteGain::QuadrantTable(CVignetteLensModel(&descriptor, 1.0), 28.2239, 1.0, 45, 32);
+            for (double amount : {0.25, 1.0, 3.999, 4.0, 4.5, 100.0, -0.5}) {
+                const TestPlane out = PullThrough(plane, Vignette(1.0, amount, &descriptor));
+                const LONG a = static_cast<LONG>(std::trunc(amount * 8192));
+                for (LONG y = 0; y < plane.height; ++y)
+                    for (LONG x = 0; x < plane.width; ++x) {
+                        const WORD code = table[static_cast<std::size_t>(
+                            VignetteGain::QuadrantIndex(y, 32) * 23 + VignetteGain::QuadrantIndex(x, 45))];
+                        for (LONG c = 0; c < plane.Channels(); ++c)
+                            ASSERT_EQ(static_cast<LONG>(out.Sample(x, y, c)),
+                                      VignetteGain::Apply(code, static_cast<LONG>(plane.Sample(x, y, c)), a,
+                                                          maximum))
+                                << x << ", " << y << " at amount " << amount;
+                    }
+            }
         }
     }
 }
