@@ -10,6 +10,7 @@
 // 32-bit values in every lane, so both give the same values bit for bit.
 #define KV_INLINE inline __attribute__((always_inline))
 #define KV_AVX2 __attribute__((target("avx2")))
+#define KV_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace {
 
@@ -302,7 +303,10 @@ KV_INLINE void CDeBayerSingleHQ4Filter::CRowStages::StepBody(LONG e) {
                 w - kActivitySpan.right);
 
     y = e + kClassLead;
-    const auto codes = [&](const CRing<LONG>& a, const CRing<LONG>& b, LONG threshold, LONG* out, Span span) {
+    // A lambda is compiled for the default target whatever its caller's; the attribute keeps it inside the
+    // step, so that the AVX2 copy vectorises it too.
+    const auto codes = [&](const CRing<LONG>& a, const CRing<LONG>& b, LONG threshold, LONG* out,
+                           Span span) KV_INLINE_LAMBDA {
         CodeRow(a.Row(y - 2), a.Row(y - 1), a.Row(y), a.Row(y + 1), a.Row(y + 2), b.Row(y - 2), b.Row(y - 1),
                 b.Row(y), b.Row(y + 1), b.Row(y + 2), threshold, out, span.left, w - span.right);
     };
