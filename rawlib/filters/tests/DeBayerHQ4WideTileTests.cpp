@@ -1,8 +1,7 @@
 // The high-quality demosaicing over mosaics wider and taller than its tiles, pulled through tiles of 256 and
 // 512 pixels and through tiles that do not divide the picture, with the stages compiled for AVX2 and for
 // any processor: every output pixel against the interpolation worked out over whole planes in the test,
-// bit for bit. The row stages keep their state from one tile to the next where they can, so the pulls also
-// run in random order and after a change of tuning.
+// bit for bit, in tile order and in random order, and again after a change of tuning.
 #include "rawlib/filters/tests/DeBayerHQ4TestSupport.h"
 
 #include "platform/win/CpuFeatures.h"
