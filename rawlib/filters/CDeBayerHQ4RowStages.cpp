@@ -3,6 +3,7 @@
 #include "platform/win/CpuFeatures.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <new>
 
@@ -10,6 +11,7 @@
 // 32-bit values in every lane, so both give the same values bit for bit.
 #define KV_INLINE inline __attribute__((always_inline))
 #define KV_AVX2 __attribute__((target("avx2")))
+#define KV_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace {
 
@@ -72,33 +74,33 @@ KV_INLINE LONG Abs(LONG v) {
     return v < 0 ? -v : v;
 }
 
-// Directional activities of the site at j: across, down and along both diagonals.
+// Directional activities of the site at j (across, down and along both diagonals), kept as the two
+// differences the classification compares: across less down, falling less rising.
 KV_INLINE void ActivityRow(const LONG* __restrict n, const LONG* __restrict m, const LONG* __restrict s,
-                           LONG* __restrict h, LONG* __restrict v, LONG* __restrict falling,
-                           LONG* __restrict rising, LONG from, LONG to) {
+                           LONG* __restrict axis, LONG* __restrict diagonal, LONG from, LONG to) {
     for (LONG j = from; j < to; ++j) {
         const LONG c = m[j], w = m[j - 1], e = m[j + 1], up = n[j], down = s[j];
         const LONG nw = n[j - 1], ne = n[j + 1], sw = s[j - 1], se = s[j + 1];
-        h[j] = Abs(w - c) + Abs(e - c);
-        v[j] = Abs(down - c) + Abs(up - c);
-        falling[j] = Abs(w - down) + Abs(nw - c) + Abs(se - c) + Abs(up - e) + Abs(nw - se);
-        rising[j] = Abs(sw - c) + Abs(e - down) + Abs(ne - c) + Abs(up - w) + Abs(ne - sw);
+        const LONG h = Abs(w - c) + Abs(e - c);
+        const LONG v = Abs(down - c) + Abs(up - c);
+        const LONG falling = Abs(w - down) + Abs(nw - c) + Abs(se - c) + Abs(up - e) + Abs(nw - se);
+        const LONG rising = Abs(sw - c) + Abs(e - down) + Abs(ne - c) + Abs(up - w) + Abs(ne - sw);
+        axis[j] = h - v;
+        diagonal[j] = falling - rising;
     }
 }
 
 // The code of two activities, each smoothed over the nine red or blue sites around j (weight 4 for the
 // site, 2 for its diagonal neighbours, 1 for the sites two columns or rows away): 1 when the first exceeds
-// the second by more than the threshold, 2 the other way round, else 0.
+// the second by more than the threshold, 2 the other way round, else 0. The rows hold the first less the
+// second: the smoothing is linear and every partial sum fits, so smoothing the difference gives the
+// difference of the smoothed activities exactly.
 KV_INLINE void CodeRow(const LONG* __restrict a0, const LONG* __restrict a1, const LONG* __restrict a2,
-                       const LONG* __restrict a3, const LONG* __restrict a4, const LONG* __restrict b0,
-                       const LONG* __restrict b1, const LONG* __restrict b2, const LONG* __restrict b3,
-                       const LONG* __restrict b4, LONG threshold, LONG* __restrict out, LONG from, LONG to) {
+                       const LONG* __restrict a3, const LONG* __restrict a4, LONG threshold,
+                       LONG* __restrict out, LONG from, LONG to) {
     for (LONG j = from; j < to; ++j) {
-        const LONG a = 4 * a2[j] + 2 * (a1[j - 1] + a1[j + 1] + a3[j - 1] + a3[j + 1]) + a2[j - 2] +
+        const LONG d = 4 * a2[j] + 2 * (a1[j - 1] + a1[j + 1] + a3[j - 1] + a3[j + 1]) + a2[j - 2] +
                        a2[j + 2] + a0[j] + a4[j];
-        const LONG b = 4 * b2[j] + 2 * (b1[j - 1] + b1[j + 1] + b3[j - 1] + b3[j + 1]) + b2[j - 2] +
-                       b2[j + 2] + b0[j] + b4[j];
-        const LONG d = a - b;
         out[j] = d > threshold ? 1 : (-d > threshold ? 2 : 0);
     }
 }
@@ -171,11 +173,13 @@ KV_INLINE void StrengthRow(const LONG* __restrict up4, const LONG* __restrict up
     }
 }
 
+// The second activities across and down, kept as their difference like the first ones.
 KV_INLINE void SecondActivityRow(const LONG* __restrict n, const LONG* __restrict m, const LONG* __restrict s,
-                                 LONG* __restrict h, LONG* __restrict v, LONG from, LONG to) {
+                                 LONG* __restrict axis, LONG from, LONG to) {
     for (LONG j = from; j < to; ++j) {
-        h[j] = Abs(n[j - 1] - n[j + 1]) + 2 * Abs(m[j - 1] - m[j + 1]) + Abs(s[j - 1] - s[j + 1]);
-        v[j] = Abs(n[j - 1] - s[j - 1]) + 2 * Abs(n[j] - s[j]) + Abs(n[j + 1] - s[j + 1]);
+        const LONG h = Abs(n[j - 1] - n[j + 1]) + 2 * Abs(m[j - 1] - m[j + 1]) + Abs(s[j - 1] - s[j + 1]);
+        const LONG v = Abs(n[j - 1] - s[j - 1]) + 2 * Abs(n[j] - s[j]) + Abs(n[j + 1] - s[j + 1]);
+        axis[j] = h - v;
     }
 }
 
@@ -246,9 +250,10 @@ KV_INLINE void ColourRow(const LONG* __restrict above, const LONG* __restrict ce
 
 template <class T>
 void CDeBayerSingleHQ4Filter::CRowStages::CRing<T>::Reset(LONG rows, std::size_t width) {
-    m_rows = rows;
+    const ULONG slots = std::bit_ceil(static_cast<ULONG>(rows));
+    m_mask = slots - 1;
     m_width = width;
-    m_data.assign(static_cast<std::size_t>(rows) * width, T{});
+    m_data.assign(static_cast<std::size_t>(slots) * width, T{});
 }
 
 bool CDeBayerSingleHQ4Filter::CRowStages::Prepare(LONG columns, LONG firstColumn, const HQ4Tuning& tuning,
@@ -265,16 +270,15 @@ bool CDeBayerSingleHQ4Filter::CRowStages::Prepare(LONG columns, LONG firstColumn
     const std::size_t width = static_cast<std::size_t>(m_width);
     try {
         m_mosaic.Reset(kMosaicRows, width);
-        for (CRing<LONG>* ring : {&m_horizontal, &m_vertical, &m_fallingDiagonal, &m_risingDiagonal})
-            ring->Reset(kActivityRows, width);
+        m_axisActivity.Reset(kActivityRows, width);
+        m_diagonalActivity.Reset(kActivityRows, width);
         m_class.Reset(kClassRows, width);
         m_difference.Reset(kDifferenceRows, width);
         for (CRing<LONG>* ring : {&m_redNear, &m_redFar, &m_blueNear, &m_blueFar})
             ring->Reset(kSpreadRows, width);
         m_chroma.Reset(kChromaRows, width);
         m_strength.Reset(kStrengthRows, width);
-        m_secondHorizontal.Reset(kSecondActivityRows, width);
-        m_secondVertical.Reset(kSecondActivityRows, width);
+        m_secondActivity.Reset(kSecondActivityRows, width);
         m_secondClass.Reset(1, width);
         m_luminance.Reset(kLuminanceRows, width);
         m_rgb.Reset(kRgbRows, width);
@@ -297,17 +301,18 @@ KV_INLINE void CDeBayerSingleHQ4Filter::CRowStages::StepBody(LONG e) {
                               m_scratch[3].data(), m_scratch[4].data()};
 
     LONG y = e + kActivityLead;
-    ActivityRow(m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1), m_horizontal.Row(y),
-                m_vertical.Row(y), m_fallingDiagonal.Row(y), m_risingDiagonal.Row(y), kActivitySpan.left,
-                w - kActivitySpan.right);
+    ActivityRow(m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1), m_axisActivity.Row(y),
+                m_diagonalActivity.Row(y), kActivitySpan.left, w - kActivitySpan.right);
 
     y = e + kClassLead;
-    const auto codes = [&](const CRing<LONG>& a, const CRing<LONG>& b, LONG threshold, LONG* out, Span span) {
-        CodeRow(a.Row(y - 2), a.Row(y - 1), a.Row(y), a.Row(y + 1), a.Row(y + 2), b.Row(y - 2), b.Row(y - 1),
-                b.Row(y), b.Row(y + 1), b.Row(y + 2), threshold, out, span.left, w - span.right);
+    // A lambda is compiled for the default target whatever its caller's; the attribute keeps it inside the
+    // step, so that the AVX2 copy vectorises it too.
+    const auto codes = [&](const CRing<LONG>& a, LONG threshold, LONG* out, Span span) KV_INLINE_LAMBDA {
+        CodeRow(a.Row(y - 2), a.Row(y - 1), a.Row(y), a.Row(y + 1), a.Row(y + 2), threshold, out, span.left,
+                w - span.right);
     };
-    codes(m_horizontal, m_vertical, m_classThreshold, scratch[0], kClassSpan);
-    codes(m_fallingDiagonal, m_risingDiagonal, m_diagonalThreshold, scratch[1], kClassSpan);
+    codes(m_axisActivity, m_classThreshold, scratch[0], kClassSpan);
+    codes(m_diagonalActivity, m_diagonalThreshold, scratch[1], kClassSpan);
     CombineClassRow(scratch[0], scratch[1], m_class.Row(y), kClassSpan.left, w - kClassSpan.right);
     DifferenceRow(m_mosaic.Row(y - 2), m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1),
                   m_mosaic.Row(y + 2), m_class.Row(y), m_difference.Row(y), kClassSpan.left,
@@ -329,13 +334,13 @@ KV_INLINE void CDeBayerSingleHQ4Filter::CRowStages::StepBody(LONG e) {
               m_blueFar.Row(y), m_blueFar.Row(y + 2), m_chroma.Row(y), kFarSpan.left, w - kFarSpan.right);
 
     y = e + kSecondActivityLead;
-    SecondActivityRow(m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1), m_secondHorizontal.Row(y),
-                      m_secondVertical.Row(y), kSecondActivitySpan.left, w - kSecondActivitySpan.right);
+    SecondActivityRow(m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1), m_secondActivity.Row(y),
+                      kSecondActivitySpan.left, w - kSecondActivitySpan.right);
 
     y = e + kStrengthLead;
     StrengthRow(m_chroma.Row(y - 4), m_chroma.Row(y - 2), m_chroma.Row(y), m_chroma.Row(y + 2),
                 m_chroma.Row(y + 4), m_strength.Row(y), kStrengthSpan.left, w - kStrengthSpan.right);
-    codes(m_secondHorizontal, m_secondVertical, m_secondThreshold, scratch[2], kStrengthSpan);
+    codes(m_secondActivity, m_secondThreshold, scratch[2], kStrengthSpan);
     SecondClassRow(scratch[2], m_class.Row(y), m_strength.Row(y), m_secondClass.Row(y), kStrengthSpan.left,
                    w - kStrengthSpan.right);
     LuminanceRow(m_mosaic.Row(y - 1), m_mosaic.Row(y), m_mosaic.Row(y + 1), m_secondClass.Row(y),

@@ -37,7 +37,8 @@ public:
     void RgbRows(LONG e, const Rgb16* rows[4]) const;
 
 private:
-    // Rows of m_width values; source row y lives in slot y mod the row count.
+    // Rows of m_width values; source row y lives in slot y mod the row count. The count is the rows asked
+    // for rounded up to a power of two, so that a step's seventy row look-ups take a mask, not a division.
     template <class T>
     class CRing {
     public:
@@ -46,12 +47,10 @@ private:
         const T* Row(LONG y) const { return m_data.data() + Slot(y) * m_width; }
 
     private:
-        std::size_t Slot(LONG y) const {
-            const LONG s = y % m_rows;
-            return static_cast<std::size_t>(s < 0 ? s + m_rows : s);
-        }
+        // Two's complement: the mask gives the remainder of negative rows too.
+        std::size_t Slot(LONG y) const { return static_cast<std::size_t>(static_cast<ULONG>(y) & m_mask); }
         std::vector<T> m_data;
-        LONG m_rows = 1;
+        ULONG m_mask = 0;
         std::size_t m_width = 0;
     };
 
@@ -74,10 +73,10 @@ private:
     LONG m_secondThreshold = 0;   // horizontal against vertical near strong colour edges
 
     CRing<LONG> m_mosaic;
-    CRing<LONG> m_horizontal; // activities along the four directions
-    CRing<LONG> m_vertical;
-    CRing<LONG> m_fallingDiagonal; // top left to bottom right
-    CRing<LONG> m_risingDiagonal;  // bottom left to top right
+    // Activities as the differences the classification compares: across less down, and the diagonal from
+    // top left to bottom right less the one from bottom left to top right.
+    CRing<LONG> m_axisActivity;
+    CRing<LONG> m_diagonalActivity;
     CRing<LONG> m_class;
     CRing<LONG> m_difference; // 16 x (sample - green estimate) at red and blue sites
     // 64 x (red - green) and 64 x (blue - green) at every site, summed with weights 1, 2, 1 across over
@@ -88,8 +87,7 @@ private:
     CRing<LONG> m_blueFar;
     CRing<LONG> m_chroma;
     CRing<LONG> m_strength;
-    CRing<LONG> m_secondHorizontal;
-    CRing<LONG> m_secondVertical;
+    CRing<LONG> m_secondActivity; // across less down
     CRing<LONG> m_secondClass;
     CRing<LONG> m_luminance; // 16 x (red / 4 + green / 2 + blue / 4)
     CRing<Rgb16> m_rgb;
