@@ -1,5 +1,6 @@
 #include "CFltVignette.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 #include "rawlib/filters/detail/KvAnnounce.h"
@@ -192,6 +193,7 @@ IPravonError* CFltVignette::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         const std::size_t pixel = static_cast<std::size_t>(channels) * (wide ? 2 : 1);
         const LONG amount = Int32Math::SaturatedTrunc(m_amount * 8192);
         const LONG columns = (width + 1) / 2;
+        ClearOutside(out, PravonRect{0, 0, width, height}, static_cast<LONG>(pixel * 8));
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             const LONG count = part.right - part.left;
