@@ -2,6 +2,7 @@
 
 #include "filters/engine/CPixelPtr.h"
 #include "filters/engine/CSourceTileCursor.h"
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 
@@ -220,6 +221,7 @@ IPravonError* CFltScale::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
             return e;
         const CPravonRect rect =
             out.invalid.Intersect(CPravonRect(0, 0, from.outputWidth, from.outputHeight));
+        ClearOutside(out, rect, IPravonDataSource::GetBitsPerPixel(from.colorSpace));
         if (rect.Empty())
             return nullptr;
         IPravonDataSource* source = from.source;

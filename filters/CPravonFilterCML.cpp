@@ -1,6 +1,7 @@
 #include "CPravonFilterCML.h"
 
 #include "filters/WholeSourceChange.h"
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -336,6 +337,8 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
             return PravonLibraryFail(kCode, kLibrary, r);
 
         if (IPravonError* e = m_run.Find(source, sourceSpace, nullptr))
+            return e;
+        if (IPravonError* e = ClearOutsideSource(source, out, static_cast<LONG>(outPixel * 8)))
             return e;
         if (m_run.Maps())
             return ConvertThroughRun(out, inPixel, outPixel);

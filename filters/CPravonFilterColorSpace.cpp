@@ -1,6 +1,7 @@
 #include "CPravonFilterColorSpace.h"
 
 #include "filters/WholeSourceChange.h"
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -296,6 +297,8 @@ IPravonError* CPravonFilterColorSpace::ProcessTile(IPravonTile* tile, CProcessIn
         const std::size_t inPixel = static_cast<std::size_t>(Cs::BitsPerPixel(code)) / 8;
         const std::size_t outPixel = static_cast<std::size_t>(Cs::BitsPerPixel(output)) / 8;
         const RowConversion convert = code == output ? nullptr : ConversionOf(code, output);
+        if (IPravonError* e = ClearOutsideSource(source, out, Cs::BitsPerPixel(output)))
+            return e;
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             for (LONG y = part.top; y < part.bottom; ++y) {

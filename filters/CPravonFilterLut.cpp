@@ -1,6 +1,7 @@
 #include "CPravonFilterLut.h"
 
 #include "filters/WholeSourceChange.h"
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "platform/win/CpuFeatures.h"
 
@@ -281,6 +282,8 @@ IPravonError* CPravonFilterLut::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         if (IPravonError* e = m_run.Find(source, colorSpace, this))
             return e;
         const std::size_t pixelBytes = static_cast<std::size_t>(channels * Cs::BitsPerSample(colorSpace) / 8);
+        if (IPravonError* e = ClearOutsideSource(m_run.GetSource(), out, static_cast<LONG>(pixelBytes * 8)))
+            return e;
         return ForEachSourcePart(
             m_run.GetSource(), out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
                 const CPravonRect& part = piece.part;

@@ -1,5 +1,6 @@
 #include "CPravonFilterScale.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
 
@@ -569,6 +570,7 @@ IPravonError* CPravonFilterScale::ProcessTile(IPravonTile* tile, CProcessInfo* i
 
         const CPravonRect rect =
             out.invalid.Intersect(CPravonRect(0, 0, from.outputWidth, from.outputHeight));
+        ClearOutside(out, rect, bitsPerPixel);
         if (rect.Empty())
             return nullptr;
         BYTE* first =

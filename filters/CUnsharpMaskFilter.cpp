@@ -2,6 +2,7 @@
 
 #include "filters/CUnsharpMaskRows.h"
 #include "filters/WholeSourceChange.h"
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 
@@ -558,10 +559,18 @@ IPravonError* CUnsharpMaskFilter::ProcessTile(IPravonTile* tile, CProcessInfo* i
         if (out.colorSpace != colorSpace)
             return PravonFail(kCode, PravonKind::kInvalidState,
                               "the output tile is not in the source's format");
+        // Pixels beyond the source (one that shrank unannounced) are black; a window is gathered only for
+        // those it covers, since a window wholly outside it would have no edge to be padded from.
+        const CPravonRect covered(0, 0, width, height);
+        ClearOutside(out, covered, PravonColorSpace::BitsPerPixel(colorSpace));
+        COutputTile inside = out;
+        inside.invalid = out.invalid.Intersect(covered);
+        if (inside.invalid.Empty())
+            return nullptr;
         CBuffers* buffers = m_buffers.Acquire();
         if (!buffers)
             return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the kernel's window");
-        IPravonError* err = CTileWork(*this, format, out, width, height, *buffers).Run(source);
+        IPravonError* err = CTileWork(*this, format, inside, width, height, *buffers).Run(source);
         m_buffers.Release(buffers);
         return err;
     });

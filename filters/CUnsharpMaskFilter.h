@@ -33,7 +33,11 @@ public:
     // Bit i selects plane i; 0 sharpens nothing and passes the source through.
     IPravonError* SetPlaneMask(LONG mask, bool notify);
     LONG GetPlaneMask() const { return m_planeMask; }
-    // Kernel radii in pixels (the Gaussian's standard deviations); negative radii are refused.
+    // A Gaussian reaches three radii, and no kernel reaches beyond CUnsharpMaskKernel::kMaxHalfSize.
+    static constexpr double kMaxGaussianRadius = CUnsharpMaskKernel::kMaxHalfSize / 3.0;
+
+    // Kernel radii in pixels (the Gaussian's standard deviations); negative radii are refused. Radii above
+    // kMaxGaussianRadius (other shapes: above kMaxHalfSize) fail each tile with PravonKind::kOutOfRange.
     IPravonError* SetRadius(double radius, bool notify) { return SetRadii(radius, radius, notify); }
     IPravonError* SetRadii(double x, double y, bool notify);
     double GetRadius() const { return (m_radiusX + m_radiusY) / 2; }

@@ -299,6 +299,49 @@ TEST(UnsharpMask, AKernelTooWideFailsItsTilesWhichStayInvalid) {
     EXPECT_PV_KIND(kernel.Generate(CUnsharpMaskFilter::kCode, 2, -1, 2, 2), PravonKind::kOutOfRange);
 }
 
+// The widest radii a kernel is made for, on either axis, and the next wider ones. A flat picture stays
+// flat under any kernel that is made.
+TEST(UnsharpMask, TheLargestRadiusIsTakenAndTheNextOneRefused) {
+    const auto nextUp = [](double r) { return std::nextafter(r, std::numeric_limits<double>::infinity()); };
+    // The first radius whose reach (three radii for the Gaussian, one otherwise) passes the largest kernel.
+    const auto firstRefused = [&](double reach) {
+        double r = CUnsharpMaskKernel::kMaxHalfSize / reach;
+        while (std::ceil(reach * r) <= CUnsharpMaskKernel::kMaxHalfSize)
+            r = nextUp(r);
+        return r;
+    };
+    struct Edge {
+        LONG method;
+        double largest;
+        double refused;
+    } edges[] = {
+        {CUnsharpMaskKernel::kGaussian, CUnsharpMaskFilter::kMaxGaussianRadius, firstRefused(3)},
+        {CUnsharpMaskKernel::kBox, CUnsharpMaskKernel::kMaxHalfSize, firstRefused(1)},
+        {CUnsharpMaskKernel::kCone, CUnsharpMaskKernel::kMaxHalfSize, firstRefused(1)},
+    };
+    EXPECT_NEAR(CUnsharpMaskFilter::kMaxGaussianRadius, 341.33, 0.01);
+    EXPECT_LT(edges[0].refused, 341.3334);
+    const TestPlane flat = MakePlane(2, 2, Cs::kGrey8, FillPattern::Constant, 140);
+    for (const Edge& e : edges) {
+        for (bool alongX : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "method " << e.method << (alongX ? " across" : " down"));
+            CPravonMemoryManager manager(16);
+            const PravonImagePtr source(MakeImage(manager, flat));
+            CUnsharpMaskFilter filter(&manager);
+            ASSERT_PV_OK(PravonConnect(source.get(), &filter));
+            ASSERT_PV_OK(filter.SetMaskMethod(e.method, false));
+            ASSERT_PV_OK(alongX ? filter.SetRadii(e.largest, 1, false) : filter.SetRadii(1, e.largest, false));
+            TestPlane out;
+            ASSERT_PV_OK(PullAll(&filter, &out));
+            EXPECT_TRUE(PlanesMatch(flat, out));
+            ASSERT_PV_OK(alongX ? filter.SetRadii(e.refused, 1, false) : filter.SetRadii(1, e.refused, false));
+            void* data = nullptr;
+            EXPECT_PV_KIND(filter.LockTile(0, 0, &data, nullptr), PravonKind::kOutOfRange);
+            ASSERT_PV_OK(PravonDisconnect(source.get(), &filter));
+        }
+    }
+}
+
 TEST(UnsharpMask, NoPlanesOrNoPowerPassTheSourceThrough) {
     struct Case {
         LONG mask;

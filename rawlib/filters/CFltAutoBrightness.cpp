@@ -2,6 +2,7 @@
 
 #include "KvFilterAnnounce.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 
@@ -258,6 +259,8 @@ IPravonError* CFltAutoBrightness::ProcessTile(IPravonTile* tile, CProcessInfo* i
             return static_cast<WORD>(((t - black) * k) >> 16);
         };
 
+        if (IPravonError* e = ClearOutsideSource(source, out, pixelBytes * 8))
+            return e;
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             const std::size_t count = static_cast<std::size_t>(part.right - part.left);

@@ -1,5 +1,6 @@
 #include "CFltFnRedeye.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 #include "platform/pravon/PravonGraph.h"
@@ -552,6 +553,8 @@ IPravonError* CFltFnRedeye::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
                             runBytes);
             return nullptr;
         }
+        if (IPravonError* e = ClearOutsideSource(source, out, static_cast<LONG>(pixel * 8)))
+            return e;
         return ForEachSourcePart(source, invalid, [&](const CSourcePart& piece) -> IPravonError* {
             CopyPiece(piece, out.data, out.rect.left, out.rect.top, static_cast<std::size_t>(out.rowBytes),
                       pixel);

@@ -3,6 +3,7 @@
 
 #include "KvFilterAnnounce.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "rawlib/foundation/CSyncGlobal.h"
 #include "rawlib/settings/KvLchCalibration.h"
@@ -362,6 +363,8 @@ IPravonError* CFltLch::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         edit.lightness = m_prepared[kLightnessCurve].data();
         edit.hue = m_prepared[kHueCurve].data();
         edit.percentByHue = m_prepared[kChromaCurve].data();
+        if (IPravonError* e = ClearOutsideSource(source, out, PravonColorSpace::BitsPerPixel(out.colorSpace)))
+            return e;
         return EditTile(out, source, depth, edit);
     });
 }

@@ -1,5 +1,6 @@
 #include "CFltPlugin.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "platform/pravon/PravonGraph.h"
 #include "rawlib/foundation/CSyncGlobal.h"
 
@@ -205,6 +206,8 @@ IPravonError* CFltPlugin::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
             return nullptr;
         if (IPravonError* error = CheckRun(source))
             return error;
+        if (IPravonError* error = ClearOutsideSource(source, out, PravonColorSpace::BitsPerPixel(out.colorSpace)))
+            return PravonContext(error, kCode, "Cannot read the source size");
         IPravonTileGrid* rawGrid = nullptr;
         PravonErrorPtr mapError(source->MapRect(out.invalid, &rawGrid));
         PravonTileGridPtr grid(rawGrid);

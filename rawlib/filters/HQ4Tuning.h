@@ -27,7 +27,7 @@ std::size_t IndexOf(std::span<const HQ4SensitivityLevel> table, LONG sensitivity
 } // namespace HQ4SensitivityTables
 
 // Nine 32-bit values: three threshold levels, then six further parameters that the interpolation keeps
-// but does not read (the design leaves them unnamed; their usual values are 6, 15, 1, 14, 1, 1).
+// but does not read (they have no names of their own; their usual values are 6, 15, 1, 14, 1, 1).
 struct HQ4Tuning {
     static constexpr LONG kDefaultLevel = 3;
 

@@ -1,5 +1,6 @@
 #include "CFltVignette.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "filters/engine/Int32Math.h"
 #include "rawlib/filters/detail/CVignetteRows.h"
@@ -173,6 +174,7 @@ IPravonError* CFltVignette::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         const LONG columns = (width + 1) / 2;
         const bool narrow = amount >= 0 && amount <= VignetteRows::kNarrowAmount;
         const VignetteRows::Kernels& routines = VignetteRows::Choose();
+        ClearOutside(out, PravonRect{0, 0, width, height}, static_cast<LONG>(pixel * 8));
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             const LONG count = part.right - part.left;

@@ -1,5 +1,6 @@
 #include "CFltDust.h"
 
+#include "filters/engine/ClearUncovered.h"
 #include "filters/engine/ForEachSourcePart.h"
 #include "rawlib/filters/KvFilterAnnounce.h"
 
@@ -189,6 +190,7 @@ IPravonError* CFltDust::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         }
 
         const std::size_t pixel = static_cast<std::size_t>(channels * bits / 8);
+        ClearOutside(out, PravonRect{0, 0, width, height}, channels * bits);
         return ForEachSourcePart(source, want, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& clip = piece.part;
             for (LONG y = clip.top; y < clip.bottom; ++y)
