@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -69,13 +70,22 @@ bool IproPngCodec::Encode(const IproPixels& pixels, std::vector<std::uint8_t>& o
         image.width = static_cast<png_uint_32>(pixels.width);
         image.height = static_cast<png_uint_32>(pixels.height);
         image.format = opaque ? PNG_FORMAT_BGR : PNG_FORMAT_BGRA;
-        png_alloc_size_t size = 0;
-        if (!png_image_write_to_memory(&image, nullptr, &size, 0, samples.data(), 0, nullptr) || size == 0)
+        // One compression into room for the worst case (left uninitialised, so that only the pages the
+        // file takes are touched); asking libpng for the size first would compress the page twice.
+        const png_alloc_size_t bound = PNG_IMAGE_PNG_SIZE_MAX(image);
+        png_alloc_size_t size = bound;
+        std::unique_ptr<png_byte[]> room(new png_byte[size]);
+        if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.data(), 0, nullptr)) {
+            // A compressor that needs more than the bound says how much: once more with that.
+            if (size <= bound)
+                return false;
+            room.reset(new png_byte[size]);
+            if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.data(), 0, nullptr))
+                return false;
+        }
+        if (size == 0)
             return false;
-        encoded.resize(size);
-        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, samples.data(), 0, nullptr))
-            return false;
-        encoded.resize(size);
+        encoded.assign(room.get(), room.get() + size);
     } catch (const std::bad_alloc&) {
         return false;
     }
