@@ -27,7 +27,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <map>
+#include <sys/mman.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,9 +67,16 @@ void Record(const std::string& name, double seconds, const SampleAt& sample) {
     g_results[name] = r;
 }
 
+// Each case starts with what the cases before it freed given back to the system, so that none inherits
+// pages already in place from another.
+void GiveBackFreedMemory() {
+    malloc_trim(0);
+}
+
 // kept: one filter for every run, its whole output invalidated through its source before each; otherwise a
 // new filter (and so a new cache image) per run, declared as writing its tiles whole when declare is set.
 void StandardDemosaic(benchmark::State& state, bool kept, bool declare, const char* name) {
+    GiveBackFreedMemory();
     Source source(kTileSize);
     std::vector<WORD> out(static_cast<std::size_t>(kOutWidth) * kOutHeight * 3);
     std::unique_ptr<CDeBayerSingleFilter> keptFilter;
@@ -117,8 +126,33 @@ int OpenCvCode(bool edgeAware) {
     return -1;
 }
 
-// reuse: the same output matrix every run; otherwise a new one, whose memory the system hands out anew.
+// A picture's worth of pages mapped anew from the system, so that their first writes fault them in as a
+// freshly allocated picture's do. A fresh output cannot come from malloc: a block this large left free by
+// the cases before (our filters' tiles, the other OpenCV runs) would be handed out again with its pages
+// already in place, and the "fresh" run would time no fresh memory at all.
+class FreshPages {
+public:
+    explicit FreshPages(std::size_t bytes) : m_bytes(bytes) {
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_data = p == MAP_FAILED ? nullptr : p;
+    }
+    ~FreshPages() {
+        if (m_data)
+            munmap(m_data, m_bytes);
+    }
+    FreshPages(const FreshPages&) = delete;
+    FreshPages& operator=(const FreshPages&) = delete;
+    void* Data() const { return m_data; }
+
+private:
+    std::size_t m_bytes;
+    void* m_data;
+};
+
+// reuse: the same output matrix every run; otherwise one over pages mapped anew for the run (and given back
+// after it), whatever memory the cases before this one left free.
 void OpenCvBayer(benchmark::State& state, bool edgeAware, bool reuse, const char* name) {
+    GiveBackFreedMemory();
     const Sample& sample = TheSample();
     const int code = OpenCvCode(edgeAware);
     if (code < 0) {
@@ -127,9 +161,16 @@ void OpenCvBayer(benchmark::State& state, bool edgeAware, bool reuse, const char
     }
     const cv::Mat mosaic(kHeight, kWidth, CV_16UC1, const_cast<WORD*>(sample.mosaic.data()));
     cv::Mat out;
+    std::unique_ptr<FreshPages> pages;
+    const std::size_t outBytes = static_cast<std::size_t>(kWidth) * kHeight * 3 * sizeof(WORD);
     const double seconds = TimedLoop(state, [&] {
-        if (!reuse)
+        if (!reuse) {
             out = cv::Mat();
+            pages.reset();
+            pages = std::make_unique<FreshPages>(outBytes);
+            if (pages->Data())
+                out = cv::Mat(kHeight, kWidth, CV_16UC3, pages->Data());
+        }
         cv::cvtColor(mosaic, out, code);
     });
     // The mosaic's 12-bit scale carries through; widen to 16 bits as the truth is.

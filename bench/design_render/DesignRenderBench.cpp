@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -68,6 +69,18 @@ private:
 
 std::wstring g_layout;
 
+// The open design: one page, whose page item is the one asked for (the module draws only its own pages).
+class Layouts : public IDesignLayouts {
+public:
+    KvwResult Open() override { return kKvwOk; }
+    void Close() override {}
+    bool WriteBack() override { return true; }
+    void AnnouncePages() override {}
+    LONG GetPageCount() const override { return 1; }
+    void ForgetLayoutFile() override {}
+    std::map<LONG, KvwItemId> GetPageItems() const override { return {{1, kPage}}; }
+};
+
 class Parts : public IDesignParts {
 public:
     std::unique_ptr<IDesignPane> MakeSinglePagePane(TKvwDesignModule&) override { return nullptr; }
@@ -75,7 +88,10 @@ public:
     std::unique_ptr<IDesignPropertiesPanel> MakePropertiesPanel(TKvwDesignModule&) override {
         return nullptr;
     }
-    std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule&) override { return nullptr; }
+    bool HasPanes() const override { return false; }
+    std::unique_ptr<IDesignLayouts> MakeLayouts(TKvwDesignModule&) override {
+        return std::make_unique<Layouts>();
+    }
     std::unique_ptr<IDesignRenderSource> MakeRenderSource(TKvwDesignModule&) override {
         return std::make_unique<Source>(g_layout);
     }
@@ -201,6 +217,10 @@ int main() {
         return 1;
     }
     host.Send(module, kStartup);
+    if (host.Send(module, kOpenDesign) != kKvwOk) {
+        std::fprintf(stderr, "design_render_bench: the design did not open\n");
+        return 1;
+    }
 
     std::vector<double> ours, peer;
     LONG size[2] = {kPageWidth, kPageHeight};

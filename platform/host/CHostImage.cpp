@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -37,14 +39,26 @@ std::vector<std::vector<Tap>> Taps(LONG from, LONG to) {
 CHostPicture ResamplePicture(const CHostPicture& picture, LONG width, LONG height) {
     const auto across = Taps(picture.width, width), down = Taps(picture.height, height);
     const LONG channels = picture.channels;
-    // Across first, into a row-major plane of the new width and the old height.
-    std::vector<double> rows(static_cast<std::size_t>(width) * picture.height * channels, 0.0);
-    for (LONG y = 0; y < picture.height; ++y)
-        for (LONG x = 0; x < width; ++x)
-            for (const Tap& tap : across[static_cast<std::size_t>(x)])
-                for (LONG c = 0; c < channels; ++c)
-                    rows[(static_cast<std::size_t>(y) * width + x) * channels + c] +=
-                        tap.weight * picture.Sample(tap.index, y, c);
+    // Across first, into a row-major plane of the new width and the old height. Each value is summed from
+    // nothing in the order of its taps, so the plane needs no clearing first; the old row is read once.
+    const std::size_t lineSamples = static_cast<std::size_t>(picture.width) * channels;
+    const std::unique_ptr<double[]> rows(new double[static_cast<std::size_t>(width) * picture.height * channels]);
+    std::vector<double> line(lineSamples);
+    for (LONG y = 0; y < picture.height; ++y) {
+        for (LONG x = 0; x < picture.width; ++x)
+            for (LONG c = 0; c < channels; ++c)
+                line[static_cast<std::size_t>(x) * channels + c] = picture.Sample(x, y, c);
+        double* row = rows.get() + static_cast<std::size_t>(y) * width * channels;
+        for (LONG x = 0; x < width; ++x) {
+            const std::vector<Tap>& taps = across[static_cast<std::size_t>(x)];
+            for (LONG c = 0; c < channels; ++c) {
+                double sum = 0.0;
+                for (const Tap& tap : taps)
+                    sum += tap.weight * line[static_cast<std::size_t>(tap.index) * channels + c];
+                row[static_cast<std::size_t>(x) * channels + c] = sum;
+            }
+        }
+    }
     CHostPicture out{width, height, channels, {}, picture.bits};
     out.samples.resize(out.RowBytes() * static_cast<std::size_t>(height));
     const long most = picture.bits == 16 ? 0xFFFF : 0xFF;

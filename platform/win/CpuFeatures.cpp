@@ -49,6 +49,10 @@ DWORD Probe() {
         __cpuid_count(7, 0, a7, b7, c7, d7);
         if (b7 & (1u << 5))
             f |= CpuFeature::kAVX2;
+        // AVX-512 needs the system to save the opmask registers and all 512 bits of all 32 vectors too.
+        constexpr unsigned long long kZmmState = 0xE6;
+        if ((b7 & (1u << 16)) && (ReadXcr0() & kZmmState) == kZmmState)
+            f |= CpuFeature::kAVX512F;
     }
     if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u &&
         __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx)) {

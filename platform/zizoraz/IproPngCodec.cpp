@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -51,31 +52,50 @@ bool IproPngCodec::Encode(const IproPixels& pixels, std::vector<std::uint8_t>& o
     const bool opaque =
         std::all_of(pixels.argb.begin(), pixels.argb.end(), [](std::uint32_t p) { return p >> 24 == 0xFF; });
     const std::size_t channels = opaque ? 3 : 4;
-    std::vector<std::uint8_t> samples;
     std::vector<std::uint8_t> encoded;
     try {
-        samples.resize(pixels.argb.size() * channels);
-        std::size_t at = 0;
-        for (std::uint32_t pixel : pixels.argb) {
-            const StraightColour colour = Straight(pixel);
-            samples[at++] = colour.blue;
-            samples[at++] = colour.green;
-            samples[at++] = colour.red;
-            if (!opaque)
-                samples[at++] = colour.alpha;
+        // Every byte is written below, so the samples are not cleared first.
+        const std::unique_ptr<std::uint8_t[]> samples(new std::uint8_t[pixels.argb.size() * channels]);
+        std::uint8_t* at = samples.get();
+        if (opaque) {
+            // At full alpha the stored colour is the straight one.
+            for (std::uint32_t pixel : pixels.argb) {
+                at[0] = static_cast<std::uint8_t>(pixel);
+                at[1] = static_cast<std::uint8_t>(pixel >> 8);
+                at[2] = static_cast<std::uint8_t>(pixel >> 16);
+                at += 3;
+            }
+        } else {
+            for (std::uint32_t pixel : pixels.argb) {
+                const StraightColour colour = Straight(pixel);
+                at[0] = colour.blue;
+                at[1] = colour.green;
+                at[2] = colour.red;
+                at[3] = colour.alpha;
+                at += 4;
+            }
         }
         ImageOwner owner;
         png_image& image = owner.image;
         image.width = static_cast<png_uint_32>(pixels.width);
         image.height = static_cast<png_uint_32>(pixels.height);
         image.format = opaque ? PNG_FORMAT_BGR : PNG_FORMAT_BGRA;
-        png_alloc_size_t size = 0;
-        if (!png_image_write_to_memory(&image, nullptr, &size, 0, samples.data(), 0, nullptr) || size == 0)
+        // One compression into room for the worst case (left uninitialised, so that only the pages the
+        // file takes are touched); asking libpng for the size first would compress the page twice.
+        const png_alloc_size_t bound = PNG_IMAGE_PNG_SIZE_MAX(image);
+        png_alloc_size_t size = bound;
+        std::unique_ptr<png_byte[]> room(new png_byte[size]);
+        if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.get(), 0, nullptr)) {
+            // A compressor that needs more than the bound says how much: once more with that.
+            if (size <= bound)
+                return false;
+            room.reset(new png_byte[size]);
+            if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.get(), 0, nullptr))
+                return false;
+        }
+        if (size == 0)
             return false;
-        encoded.resize(size);
-        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, samples.data(), 0, nullptr))
-            return false;
-        encoded.resize(size);
+        encoded.assign(room.get(), room.get() + size);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -52,6 +52,8 @@ public:
     // Once the picture part is filled: repeats its edge pixels over the rest of the window.
     void RepeatEdges();
 
+    // Whether the window holds no pixels (it was never made, or could not be).
+    bool IsEmpty() const { return m_storage.empty(); }
     // Whether the 4 x 4 pixels around column i0 and row j0 all lie in the window.
     bool Covers(LONG i0, LONG j0) const {
         return !m_storage.empty() && i0 - kReachBefore >= m_left && i0 + kReachAfter < m_left + m_columns &&
@@ -64,7 +66,8 @@ public:
     // Remaps output pixels x0 ... x1 - 1 of row y into `out` (pixel x0 of the row) through the geometry's
     // radial map: a pixel whose source lies outside the picture is left as it is, one whose 4 x 4 source
     // pixels leave the window is added to `missed` for the caller. Four pixels at a time with AVX2 where the
-    // processor has it (CpuFeatures), one at a time otherwise; both give the same bytes.
+    // processor has it (CpuFeatures), eight at a time with AVX-512, one at a time otherwise; all give the
+    // same bytes.
     void RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
                   std::vector<LONG>& missed) const;
 
@@ -75,8 +78,9 @@ public:
         LONG left;
         LONG top;
         LONG columns;
+        LONG rows;
     };
-    Layout GetLayout() const { return {m_storage.data(), m_left, m_top, m_columns}; }
+    Layout GetLayout() const { return {m_storage.data(), m_left, m_top, m_columns, m_rows}; }
 
 private:
     template <class Sample>

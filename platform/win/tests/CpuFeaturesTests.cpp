@@ -12,6 +12,14 @@ TEST(CpuFeatures, EveryX86_64ProcessorReportsTheBaseline) {
 }
 #endif
 
+// Every processor with AVX-512 has AVX2 and AVX, and a system that saves the 512-bit state saves the 256-bit.
+TEST(CpuFeatures, Avx512ComesWithAvx2) {
+    if (!(CpuDetectedFeatures() & CpuFeature::kAVX512F))
+        GTEST_SKIP() << "no AVX-512 here";
+    const DWORD below = CpuFeature::kAVX | CpuFeature::kAVX2;
+    EXPECT_EQ(CpuDetectedFeatures() & below, below);
+}
+
 TEST(CpuFeatures, ForcedFeaturesApplyUntilRestored) {
     const DWORD detected = CpuDetectedFeatures();
     CpuForceFeatures(CpuFeature::k3DNow, CpuFeature::kSSE2 | CpuFeature::k3DNow);

@@ -8,6 +8,7 @@
 #include "testing/TempFolder.h"
 
 #include <jpeglib.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -127,6 +128,19 @@ TEST_F(Codecs, PngRoundTripIsExactForOpaqueAndTranslucentPixels) {
         EXPECT_EQ(PixelsOf(loaded).argb, scene.argb) << (translucent ? "translucent" : "opaque");
         // An opaque picture is stored without alpha: colour type 2 in the header.
         EXPECT_EQ(ReadBytes(path).at(25), translucent ? 6 : 2);
+        if (translucent)
+            continue;
+        // libpng's own reader finds the scene's colours (red, green, blue from the packed pixels) in the file.
+        png_image read{};
+        read.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&read, path.c_str()));
+        read.format = PNG_FORMAT_RGB;
+        std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(read));
+        ASSERT_TRUE(png_image_finish_read(&read, nullptr, rgb.data(), 0, nullptr));
+        ASSERT_EQ(rgb.size(), scene.argb.size() * 3);
+        for (std::size_t i = 0; i < scene.argb.size(); ++i)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(rgb[i * 3 + c], scene.argb[i] >> (16 - 8 * c) & 0xFF) << "pixel " << i;
     }
 }
 

@@ -179,10 +179,16 @@ TEST_F(Fisheye, RemapsLikeTheKernelWrittenOutAtEveryTileSize) {
         const TestPlane fresh(plane.width, plane.height, plane.colorSpace);
         const std::vector<double> table = BackTable(c.flag);
         const TestPlane expected = Reference(plane, table.data(), c.flag == 1, c.mode, fresh);
-        // The SIMD path where the processor has one, and the plain path.
-        for (bool simd : {true, false}) {
-            SCOPED_TRACE(std::string(c.name) + (simd ? ", SIMD path" : ", plain path"));
-            CCpuFeatureOverride features(0, simd ? 0 : CpuFeature::kAVX2);
+        // The widest SIMD path the processor has, AVX2 alone, and the plain path.
+        const struct {
+            const char* name;
+            DWORD off;
+        } paths[] = {{", widest SIMD path", 0},
+                     {", AVX2 path", CpuFeature::kAVX512F},
+                     {", plain path", CpuFeature::kAVX2 | CpuFeature::kAVX512F}};
+        for (const auto& path : paths) {
+            SCOPED_TRACE(std::string(c.name) + path.name);
+            CCpuFeatureOverride features(0, path.off);
             TestPlane out;
             ASSERT_TRUE(SameAtEveryTileSize(Builder(plane, c.flag, c.mode), &out));
             EXPECT_TRUE(PlanesMatch(expected, out));

@@ -171,16 +171,21 @@ TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
                     }
             window.RepeatEdges();
             std::size_t missedCount = 0, written = 0;
+            // The plain path first, then AVX2 alone, then AVX-512 (with AVX2 for the pixels left over).
+            const DWORD kPathsOff[] = {CpuFeature::kAVX2 | CpuFeature::kAVX512F, CpuFeature::kAVX512F, 0};
+            constexpr int kPaths = 3;
             for (LONG y = 0; y < h; ++y) {
-                std::vector<BYTE> rows[2];
-                std::vector<LONG> missed[2];
-                for (int path = 0; path < 2; ++path) {
-                    CCpuFeatureOverride features(0, path == 0 ? 0 : CpuFeature::kAVX2);
+                std::vector<BYTE> rows[kPaths];
+                std::vector<LONG> missed[kPaths];
+                for (int path = 0; path < kPaths; ++path) {
+                    CCpuFeatureOverride features(0, kPathsOff[path]);
                     rows[path].assign(static_cast<std::size_t>(w) * 3 * bytes, 0xA5);
                     window.RemapRow(geometry, y, 1, w, rows[path].data() + 3 * bytes, missed[path]);
                 }
-                EXPECT_EQ(rows[0], rows[1]) << "row " << y << ", " << bytes << "-byte samples";
-                EXPECT_EQ(missed[0], missed[1]) << "row " << y;
+                for (int path = 1; path < kPaths; ++path) {
+                    EXPECT_EQ(rows[0], rows[path]) << "row " << y << ", " << bytes << "-byte samples, path " << path;
+                    EXPECT_EQ(missed[0], missed[path]) << "row " << y << ", path " << path;
+                }
                 missedCount += missed[0].size();
                 written += std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
             }
