@@ -63,6 +63,8 @@ constexpr KvwWord kMailCommand = 0x2004;
 constexpr int kMailSendButton = 1005;
 // The print module's command, for the same reason.
 constexpr KvwWord kPrintCommand = 0x2001;
+// The virtual printer that writes PDF files into the machine's spool.
+constexpr const char* kDemoPrinter = "Korvel PDF";
 
 // The machine folder: the environment's, or one of the demo's own in the output folder.
 std::string MachineFolder(const fs::path& out) {
@@ -351,7 +353,10 @@ int Print(const fs::path& out, const std::vector<std::string>& files) {
     }
     DemoSession session(out);
     CScriptedHost& host = *session.host;
-    // A standard print, the configuration's first layout (1 x 1): one photo to a page.
+    // The machine's virtual PDF printer, named, so that a default printer of the machine's print server
+    // never takes the demo's pages. A standard print, the configuration's first layout (1 x 1): one photo
+    // to a page.
+    host.Registry().PutText("PrintPI\\printer_options\\printer_name", "Default", kDemoPrinter);
     host.Registry().PutText("PrintPI\\print_as", "Default", "0");
     host.Registry().PutText("PrintPI\\standard_print\\layout_index", "Default", "0");
     std::vector<CHostItemRecord> items = PhotoItems(files, &SelectionId);
@@ -373,8 +378,10 @@ int Print(const fs::path& out, const std::vector<std::string>& files) {
     host.Browse().SetSelectedItems(AddItems(host, items));
     if (!session.Load((install / "KvtPrint.qw7").string()))
         return 1;
-    // The printer's print dialog is accepted as it opens, for all pages.
-    WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
+    // The print dialog is accepted for all pages, with the virtual printer chosen in it.
+    WinPrintTest::PrintAnswer answer;
+    answer.printer = kDemoPrinter;
+    WinPrintTest::QueuePrintAnswer(answer);
     const fs::path pdf = RunDialogCommand(session, kPrintCommand, IDOK, spool, ".pdf");
     WinPrintTest::Reset();
     if (pdf.empty())

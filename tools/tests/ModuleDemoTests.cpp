@@ -3,6 +3,7 @@
 // the PDF it prints holds one A4 page per photo.
 #include "platform/host/CHostPhotos.h"
 #include "platform/zizoraz/IproPngCodec.h"
+#include "testing/CupsTestQueue.h"
 #include "testing/MimeMessage.h"
 #include "testing/PdfPages.h"
 #include "testing/TempFolder.h"
@@ -15,9 +16,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,6 +149,65 @@ TEST(ModuleDemo, PrintLeavesAPdfOfOneA4PagePerPhotoInTheSpool) {
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(centre[c], colours[page - 1][c], 24) << "page " << page << " channel " << c;
     }
+}
+
+// HOME pointed at a folder of the test's own while it lives, so that the print server's per-user options
+// (its default printer among them) are the test's.
+class HomeFolder {
+public:
+    explicit HomeFolder(const std::string& path) {
+        if (const char* home = std::getenv("HOME"))
+            m_previous = home;
+        setenv("HOME", path.c_str(), 1);
+    }
+    ~HomeFolder() {
+        if (m_previous)
+            setenv("HOME", m_previous->c_str(), 1);
+        else
+            unsetenv("HOME");
+    }
+    HomeFolder(const HomeFolder&) = delete;
+    HomeFolder& operator=(const HomeFolder&) = delete;
+
+private:
+    std::optional<std::string> m_previous;
+};
+
+// What lpstat, which is not ours, calls the user's default printer ("" for none).
+std::string DefaultDestination() {
+    FILE* pipe = popen("lpstat -d 2>/dev/null", "r");
+    if (!pipe)
+        return "";
+    char text[512] = {};
+    const bool read = fgets(text, sizeof text, pipe) != nullptr;
+    pclose(pipe);
+    const std::string line = read ? text : "";
+    const std::string::size_type colon = line.find(": ");
+    if (colon == std::string::npos)
+        return "";
+    std::string name = line.substr(colon + 2);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+        name.pop_back();
+    return name;
+}
+
+TEST(ModuleDemo, PrintKeepsToTheVirtualPrinterWhenTheServerHasADefaultPrinter) {
+    // The machine first: it shuts the print server out, and the queue lets the machine's own one back in.
+    kvtest::TempSystemRoot machine;
+    kvtest::CupsTestQueue queue;
+    KV_REQUIRE_CUPS_QUEUE(queue);
+    kvtest::TempFolder out, home;
+    fs::create_directories(home.File(".cups"));
+    std::ofstream(home.File(".cups/lpoptions")) << "Default " << queue.Name() << "\n";
+    const HomeFolder user(home.Path());
+    ASSERT_EQ(DefaultDestination(), queue.Name()) << "the queue is the user's default printer";
+
+    const DemoRun run = RunDemo("print", out.Path(), {});
+    ASSERT_EQ(run.code, 0) << run.said;
+    EXPECT_EQ(run.printed, machine.File("spool/Korvel PDF/Pictures.pdf"));
+    EXPECT_EQ(kvtest::ReadPdfInfo(run.printed).pages, 3);
+    EXPECT_TRUE(queue.WaitUntilIdle(std::chrono::seconds(30)));
+    EXPECT_TRUE(queue.NewFiles("Pictures").empty()) << "nothing went to the server's default printer";
 }
 
 } // namespace
