@@ -276,7 +276,7 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         } else {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
-                                _mm256_load_si256(reinterpret_cast<const __m256i*>(pixels + 16)));
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 16)));
         }
     }
     ConvertRow(in, out, count - x);
