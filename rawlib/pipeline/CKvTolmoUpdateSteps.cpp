@@ -1,5 +1,7 @@
-#include "CKvTolmoFilterChain.h"
-#include "KvTolmoUpdateValues.h"
+// The update's steps for the optional corrections (dust, Revelation, fisheye, chroma booster, LCh editor,
+// auto brightness), the displays and the stages the update adds and removes (plug-ins, sharpening list),
+// the demosaicing's sensor area and the progress the long steps report.
+#include "CKvTolmoUpdateSteps.h"
 
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CUnsharpMaskFilter.h"
@@ -37,19 +39,8 @@ namespace {
 // The values the update's steps share.
 using namespace KvTolmoUpdate;
 
-constexpr int kDustStage = 36;
-constexpr int kRevelationStage = 37;
-constexpr int kFisheyeStage = 39;
-constexpr int kChromaBoosterStage = 41;
-constexpr int kAutoBrightnessStage = 45;
-constexpr int kFirstHistogramStage = 10;
 // The plug-in stages go just before it.
-constexpr int kPluginAnchorStage = 16;
-constexpr int kLinearisingStage = 2;
-constexpr int kLchConversionStage = 7;
-constexpr int kOutputConversionStage = 8;
-constexpr int kLostDetailStage = 33;
-constexpr int kLchEditorStage = 40;
+constexpr CKvTolmoFilterChain::Stage kPluginAnchorStage = CKvTolmoFilterChain::kEnlargeToSizeScaleStage;
 // The LCh group's channels: lightness tone curve, chroma gain by hue, hue shift by hue.
 constexpr LONG kLightnessChannel = 1;
 constexpr LONG kChromaChannel = 2;
@@ -79,10 +70,6 @@ constexpr LONG kRevelationKind = 11;
 constexpr LONG kWideSamplesBit = 0x10000000;
 // The brightness filter counts in 1/256 EV.
 constexpr double kBrightnessSteps = 256.0;
-
-bool Refused(IPravonError* error) {
-    return PravonErrorPtr(error) != nullptr;
-}
 
 // The colour range of a sharpening-list entry's colour index: low, low softness, high, high softness.
 std::array<double, 4> ListRange(LONG index) {
@@ -156,7 +143,9 @@ IPravonError* CKvTolmoFilterChain::DetectRedEyes(CFltFnRedeye& stage, bool notif
 
 void CKvTolmoFilterChain::NoteQuietChange(int number) {
     const auto& order = ProcessingOrder();
-    const auto at = [&](int stage) { return std::find(order.begin(), order.end(), stage); };
+    const auto at = [&](int stage) {
+        return std::find(order.begin(), order.end(), static_cast<Stage>(stage));
+    };
     if (at(number) == order.end())
         return;
     if (m_quietlyChanged < 0 || at(number) < at(m_quietlyChanged))
@@ -172,17 +161,11 @@ void CKvTolmoFilterChain::SendQuietChanges() {
     m_quietlyChanged = -1;
 }
 
-int CKvTolmoFilterChain::FinishUpdate(bool ok) {
-    const int failure = m_stepResult;
-    m_stepResult = kStageError;
-    return ok ? kOk : failure;
-}
-
-bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
+int CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
     auto* stage = static_cast<CFltDust*>(GetStage(kDustStage));
     CKvDustRemoval* dust = snapshot.dustEnabled ? snapshot.dustRemoval : nullptr;
     if (!dust || (dust->IsEmpty() && !dust->HasDustMap()))
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!dust->HasDustMap()) {
         // The map reports its percent only: its start and end are told by the percent.
         const CKvDustRemoval::CategoryProgress relay = [](LONG category, LONG percent, void* chain) {
@@ -197,29 +180,30 @@ bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace,
     if (!dust->HasDustMap()) {
         PravonErrorPtr(stage->Enable(false, true));
         m_errorText = kDustMapErrorText;
-        m_stepResult = kNoDustMap;
-        return false;
+        return kNoDustMap;
     }
     // Behind the linearising stage the samples are linear light and take the gain as they are.
-    return !Refused(stage->SetDustMap(dust->GetDustMap(), true)) &&
-           !Refused(stage->SetDirectGain(GetStage(kLinearisingStage)->IsEnabled(), true)) &&
-           !Refused(stage->Enable(true, true));
+    return Refused(stage->SetDustMap(dust->GetDustMap(), true)) ||
+                   Refused(stage->SetDirectGain(GetStage(kLineariseStage)->IsEnabled(), true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask) {
+int CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask) {
     auto* stage = static_cast<CFltRevelation*>(GetStage(kRevelationStage));
     if (mask & kRevelationChanged) {
         const CKvRevelation* revelation = snapshot.revelationEnabled ? snapshot.revelation : nullptr;
         if (!revelation || revelation->IsOff()) {
             if (Refused(stage->Enable(false, true)))
-                return false;
+                return kStageError;
         } else {
             const LONG depth = (colorSpace & kWideSamplesBit) ? 16 : 8;
             if (Refused(stage->SetParameters(kRevelationKind, depth, stage->GetFlag() ? 1 : 0, true)) ||
                 Refused(stage->SetParameters2(revelation->GetFirstAmount(), revelation->GetThirdValue(),
                                               revelation->GetSecondAmount(), true)) ||
                 Refused(stage->Enable(true, true)))
-                return false;
+                return kStageError;
         }
     }
     // Its passes read the whole picture, so they run here, once, rather than inside the first tile asked
@@ -231,70 +215,72 @@ bool CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG
             PravonErrorPtr(stage->UnlockTile(0, 0));
         ReportProgress(kProgressEnd, 100, kRevelationChanged);
     }
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateFisheye(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateFisheye(const ImageProperties& snapshot) {
     auto* stage = static_cast<CFisheyeFilter*>(GetStage(kFisheyeStage));
     const CKvFisheye* fisheye = snapshot.fisheyeEnabled ? snapshot.fisheye : nullptr;
     if (!fisheye)
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->HasLensData()) {
         const PravonErrorPtr error(stage->SelectLensModel(snapshot.tagControl));
-        if (error) {
-            m_stepResult = error->GetKind() == KvLensFileKind::kRejected ? kLensRejected : kLensError;
-            return false;
-        }
+        if (error)
+            return error->GetKind() == KvLensFileKind::kRejected ? kLensRejected : kLensError;
     }
-    return !Refused(stage->SetTableFlag(fisheye->GetEnabled() ? 1 : 0, true)) &&
-           !Refused(stage->SetMode(fisheye->GetMode(), true)) && !Refused(stage->Enable(true, true));
+    return Refused(stage->SetTableFlag(fisheye->GetEnabled() ? 1 : 0, true)) ||
+                   Refused(stage->SetMode(fisheye->GetMode(), true)) || Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateChromaBooster(ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateChromaBooster(ImageProperties& snapshot) {
     auto* stage = static_cast<CFltChromaBooster*>(GetStage(kChromaBoosterStage));
     CKvChromaBooster* booster = snapshot.chromaBoosterEnabled ? snapshot.chromaBooster : nullptr;
     // A neutral booster is off and needs no calibration: a machine without the file still develops.
     if (!booster || booster->IsNeutral())
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->IsCalibrationLoaded()) {
         const PravonErrorPtr error(stage->LoadCalibration());
         if (error) {
             PravonErrorPtr(stage->Enable(false, true));
-            m_stepResult = error->GetKind() == KvLchCalibrationKind::kWrongLength ? kBoosterCalibrationLength
-                                                                                  : kBoosterCalibrationError;
-            return false;
+            return error->GetKind() == KvLchCalibrationKind::kWrongLength ? kBoosterCalibrationLength
+                                                                          : kBoosterCalibrationError;
         }
     }
     if (Refused(stage->SetEnabled(booster->GetEnabled(), true)) ||
         Refused(stage->SetLevel(booster->GetAmount(), true)))
-        return false;
+        return kStageError;
     // The calibrated default that the settings ask for becomes the level they hold from now on.
     if (booster->GetAmount() == CFltChromaBooster::kUseDefaultLevel)
         booster->SetAmount(stage->GetLevel());
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return !Refused(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-bool CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) {
     auto* stage = static_cast<CFltAutoBrightness*>(GetStage(kAutoBrightnessStage));
     CKvBrightness* brightness = snapshot.brightness;
     if (brightness) {
         // The settings hear the levels the stage measures from the histogram.
         if (brightness->GetWatchCount(stage) == 0 && Refused(brightness->PravonFilterStartWatching(stage)))
-            return false;
-        auto* histogram = static_cast<CPravonFilterHistogram*>(GetStage(kFirstHistogramStage));
+            return kStageError;
+        auto* histogram = static_cast<CPravonFilterHistogram*>(GetStage(kOutputHistogramStage));
         if (Refused(stage->SetHistogram(histogram, true)))
-            return false;
+            return kStageError;
     }
     if (!snapshot.brightnessEnabled || !brightness || brightness->IsNeutral())
-        return !Refused(stage->Enable(false, true));
-    return !Refused(stage->SetLevels(-1, brightness->GetBlackLevel(), brightness->GetWhiteLevel(), true)) &&
-           !Refused(stage->SetAuto(brightness->GetAutoMode(), true)) &&
-           !Refused(stage->SetBrightness(SaturatedTrunc(brightness->GetValue() * kBrightnessSteps), true)) &&
-           !Refused(stage->Enable(true, true));
+        return Outcome(stage->Enable(false, true));
+    return Refused(stage->SetLevels(-1, brightness->GetBlackLevel(), brightness->GetWhiteLevel(), true)) ||
+                   Refused(stage->SetAuto(brightness->GetAutoMode(), true)) ||
+                   Refused(stage->SetBrightness(SaturatedTrunc(brightness->GetValue() * kBrightnessSteps),
+                                                true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
     std::vector<IPlugin*> wanted;
     if (snapshot.filterPluginsEnabled && snapshot.filterPlugins)
         for (std::size_t i = 0; i < snapshot.filterPlugins->GetCount(); ++i)
@@ -305,27 +291,25 @@ bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
         same =
             m_pluginStages[i].plugin == wanted[i] && m_pluginStages[i].settings == ParametersOf(*wanted[i]);
     if (same)
-        return true;
+        return kOk;
 
     for (LONG at = m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
          at = m_output->FindNext(CFltPlugin::kCode, at))
         if (Refused(m_output->RemoveAt(at)))
-            return false;
+            return kStageError;
     m_pluginStages.clear();
     CPravonFilterBase* anchor = GetStage(kPluginAnchorStage);
     for (IPlugin* plugin : wanted) {
         PluginStage made;
         auto* filter = new (std::nothrow) CFltPlugin(m_manager);
         made.filter.reset(filter);
-        if (!filter) {
-            m_stepResult = kNoMemory;
-            return false;
-        }
+        if (!filter)
+            return kNoMemory;
         made.plugin = plugin;
         made.settings = ParametersOf(*plugin);
         if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
             Refused(m_output->Insert(filter, CFltPlugin::kCode, m_output->GetPosition(anchor))))
-            return false;
+            return kStageError;
         m_pluginStages.push_back(std::move(made));
     }
     // Downstream hears of the change from the first plug-in stage, or from where they were.
@@ -336,10 +320,10 @@ bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
         changed = m_output->GetAt(at - 1);
     if (changed)
         PravonErrorPtr(PravonSendDataNotification(changed, PravonNotification::kUpdateAll, nullptr));
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, double scale) {
+int CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, double scale) {
     const double factor = snapshot.sizeRes ? snapshot.sizeRes->GetScaleFactor() : 1.0;
     const double resolution =
         snapshot.sizeRes ? snapshot.sizeRes->GetResolution().value : CFltPlugin::kDefaultResolution;
@@ -348,8 +332,8 @@ bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, do
     for (const PluginStage& stage : m_pluginStages)
         if (Refused(static_cast<CFltPlugin*>(stage.filter.get())
                         ->SetScaleAndResolution(pluginScale, resolution, true)))
-            return false;
-    return true;
+            return kStageError;
+    return kOk;
 }
 
 bool CKvTolmoFilterChain::IsPluginStage(const CPravonFilterBase* filter) const {
@@ -404,19 +388,18 @@ int CKvTolmoFilterChain::LchEditorTables(CKvLutGroup& group, std::vector<WORD>* 
     return built ? count : 0;
 }
 
-bool CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
     auto* stage = static_cast<CFltLch*>(GetStage(kLchEditorStage));
     CKvLutGroup* group = snapshot.lutGroup3Enabled ? snapshot.lutGroup3 : nullptr;
     // A neutral group changes nothing and needs no calibration: a machine without the file still develops.
     if (!group || group->IsNeutral())
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->IsCalibrationLoaded()) {
         const PravonErrorPtr error(stage->LoadCalibration());
         if (error) {
             PravonErrorPtr(stage->Enable(false, true));
-            m_stepResult = error->GetKind() == KvLchCalibrationKind::kWrongLength ? kEditorCalibrationLength
-                                                                                  : kEditorCalibrationError;
-            return false;
+            return error->GetKind() == KvLchCalibrationKind::kWrongLength ? kEditorCalibrationLength
+                                                                          : kEditorCalibrationError;
         }
     }
     std::vector<WORD> tables;
@@ -424,29 +407,30 @@ bool CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
     try {
         count = LchEditorTables(*group, &tables);
     } catch (const std::bad_alloc&) {
-        m_stepResult = kNoMemory;
-        return false;
+        return kNoMemory;
     }
     if (count == 0)
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     const WORD* pointers[4] = {};
     for (LONG i = 0; i < count; ++i)
         pointers[i] = tables.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(kLchTableSize);
     if (Refused(stage->SetCurves(pointers, kLchTableBits, kLchTableBits, count, true)))
-        return false;
+        return kStageError;
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return !Refused(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-bool CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
     auto* stage = static_cast<CFltThreshold*>(GetStage(kLostDetailStage));
     if (!snapshot.lostHighlights && !snapshot.lostShadows)
-        return !Refused(stage->Enable(false, true));
-    return !Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) &&
-           !Refused(stage->Enable(true, true));
+        return Outcome(stage->Enable(false, true));
+    return Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, double scale) {
+int CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, double scale) {
     const bool counted = GetStage(kLchConversionStage)->IsEnabled() && m_rawProcessingFlag;
     const CKvUSMList* list =
         counted && snapshot.usmListEnabled && snapshot.usmList ? snapshot.usmList : nullptr;
@@ -460,19 +444,17 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
     while (m_listStages.size() > wanted) {
         const LONG at = m_output->GetPosition(m_listStages.back().get());
         if (at != IPravonFilterChain::kNone && Refused(m_output->RemoveAt(at)))
-            return false;
+            return kStageError;
         m_listStages.pop_back();
         changed = true;
     }
     while (m_listStages.size() < wanted) {
         auto* made = new (std::nothrow) CUnsharpMaskFilter(m_manager);
-        if (!made) {
-            m_stepResult = kNoMemory;
-            return false;
-        }
+        if (!made)
+            return kNoMemory;
         std::unique_ptr<CUnsharpMaskFilter> stage(made);
         if (Refused(m_output->Insert(made, CUnsharpMaskFilter::kCode, m_output->GetPosition(anchor))))
-            return false;
+            return kStageError;
         m_listStages.push_back(std::move(stage));
         changed = true;
     }
@@ -498,10 +480,10 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
             Refused(stage.SetThreshold(threshold, false)) ||
             Refused(stage.SetRadii(radiusX, radiusY, false)) || Refused(stage.SetPower(power, false)) ||
             Refused(stage.SetMaskMethod(kUsmMaskMethod, false)))
-            return false;
+            return kStageError;
     }
     if (!changed)
-        return true;
+        return kOk;
     // Downstream hears of it once, from the first list stage or from the stage now before the output
     // conversion.
     IPravonDataSource* from = nullptr;
@@ -511,7 +493,7 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
         from = m_output->GetAt(at - 1);
     if (from)
         PravonErrorPtr(PravonSendDataNotification(from, PravonNotification::kUpdateAll, nullptr));
-    return true;
+    return kOk;
 }
 
 PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio) {
@@ -533,11 +515,11 @@ PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LON
     return {area.left / ratio, area.top / ratio, area.right / ratio, area.bottom / ratio};
 }
 
-bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
     LONG colorSpace = 0, width = 0, height = 0;
     if (!m_source || Refused(m_source->GetColorSpace(&colorSpace)) ||
         Refused(m_source->GetSize(&width, &height)))
-        return false;
+        return kStageError;
     // Without the full size in the tags the source is the whole sensor.
     LONG fullWidth = width, fullHeight = height;
     IPravonTagControl* tags = snapshot.tagControl;
@@ -549,7 +531,7 @@ bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProper
     const PravonRect image{0, 0, width, height};
     const PravonRect area =
         ActiveSensorArea(snapshot.cameraModelCode, fullWidth, fullHeight, SourceRatio(snapshot, colorSpace));
-    return !Refused(stage.SetCropRect(area, &image, true));
+    return Outcome(stage.SetCropRect(area, &image, true));
 }
 
 void CKvTolmoFilterChain::ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const {
