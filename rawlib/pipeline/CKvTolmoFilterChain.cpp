@@ -753,6 +753,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     const RawProgressScope rawProgress(*this, processedRaw);
     const auto enable = [&](Stage number, bool on) { return Outcome(GetStage(number)->Enable(on, true)); };
     // Each step runs while every step before it succeeded; the first failure is the update's result.
+    UpdateSteps steps(*this);
     int result = kOk;
     if (mask & kModeChanged) {
         if (rawMosaic) {
@@ -773,7 +774,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
             result = enable(kSquareRootStage, rawDevelopment);
     }
     if (result == kOk && (mask & kDustChanged))
-        result = UpdateDust(*snapshot, colorSpace, rawDevelopment);
+        result = steps.Dust(*snapshot, colorSpace, rawDevelopment);
     if (result == kOk && (mask & kVignetteChanged)) {
         const bool model259 = rawMosaic && snapshot->cameraModelCode == 259;
         result = m_developmentMode == kPreviewMode
@@ -790,7 +791,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (result == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
         result = UpdateDetailStages(*snapshot, ratio, displayScale);
     if (result == kOk)
-        result = UpdateRevelation(*snapshot, colorSpace, mask);
+        result = steps.Revelation(*snapshot, colorSpace, mask);
     if (result == kOk && (mask & kRedEyeChanged))
         result = SetUpRedEye(*snapshot);
     if (result == kOk)
@@ -803,7 +804,7 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (result == kOk && (mask & (kCropChanged | kOutputSizeChanged)))
         result = SetUpCrop(*snapshot, ratio);
     if (result == kOk && (mask & kFisheyeChanged))
-        result = UpdateFisheye(*snapshot);
+        result = steps.Fisheye(*snapshot);
     if (result == kOk)
         result = SetUpLabConversion(*snapshot, displayScale);
     if (result == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
@@ -811,9 +812,9 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
     if (result == kOk)
         result = SetUpLchConversion(*snapshot);
     if (result == kOk && (mask & kChromaBoosterChanged))
-        result = UpdateChromaBooster(*snapshot);
+        result = steps.ChromaBooster(*snapshot);
     if (result == kOk && (mask & kLchEditorChanged))
-        result = UpdateLchEditor(*snapshot);
+        result = steps.LchEditor(*snapshot);
     if (result == kOk)
         result = SetUpOutputConversion(*snapshot);
     if (result == kOk && ((mask & (kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
@@ -823,25 +824,25 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         result = SetUpSharpening(*snapshot,
                                  (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
     if (result == kOk && (mask & kSharpeningListBits))
-        result = UpdateSharpeningList(*snapshot, scale);
+        result = steps.SharpeningList(*snapshot, scale);
     if (result == kOk && (mask & kOrientationChanged))
         result = UpdateOrientation(*snapshot);
     if (result == kOk && (mask & kAutoBrightnessChanged))
-        result = UpdateAutoBrightness(*snapshot);
+        result = steps.AutoBrightness(*snapshot);
     if (result == kOk && (mask & kMixerChanged))
         result = UpdateMixer(*snapshot);
     if (result == kOk && (mask & kCurvesChanged))
         result = SetUpCurves(*snapshot, mask);
     if (result == kOk && (mask & kLostDetailChanged))
-        result = UpdateLostDetail(*snapshot);
+        result = steps.LostDetail(*snapshot);
     if (result == kOk && (mask & (kOutputChanged | kExposureChanged)))
         result = SetUpCustomConversion(*snapshot);
     if (result == kOk && (mask & kOutputChanged))
         result = UpdateOutputDepth();
     if (result == kOk && (mask & kPluginListChanged))
-        result = UpdatePluginStages(*snapshot);
+        result = steps.PluginStages(*snapshot);
     if (result == kOk && (mask & kPluginScaleBits))
-        result = UpdatePluginScales(*snapshot, scale);
+        result = steps.PluginScales(*snapshot, scale);
     if (result == kOk) {
         // Downstream hears of the quiet changes before the plug-ins run over what they now see.
         SendQuietChanges();

@@ -320,22 +320,12 @@ private:
     int SetUpSharpening(const ImageProperties& snapshot, bool secondToo);
     // One of the two unsharp-mask stages set from its entry at the update's first-reduction scale.
     int SetUpSharpeningStage(CUnsharpMaskFilter& stage, const CKvUSM& entry, const ImageProperties& snapshot);
-    int UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment);
-    int UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask);
-    int UpdateFisheye(const ImageProperties& snapshot);
-    int UpdateChromaBooster(ImageProperties& snapshot);
-    int UpdateLchEditor(const ImageProperties& snapshot);
     int UpdateOrientation(const ImageProperties& snapshot);
-    int UpdateAutoBrightness(const ImageProperties& snapshot);
     int UpdateMixer(const ImageProperties& snapshot);
-    int UpdateLostDetail(const ImageProperties& snapshot);
     int UpdateOutputDepth();
-    // One plug-in stage per step of the plug-in list that holds a plug-in; kept as they are while the
-    // list's plug-ins and their parameters are the same.
-    int UpdatePluginStages(const ImageProperties& snapshot);
-    int UpdatePluginScales(const ImageProperties& snapshot, double scale);
-    // scale: the update's S, for a list that counts as off.
-    int UpdateSharpeningList(const ImageProperties& snapshot, double scale);
+    // The steps of the optional corrections, the displays and the stages the update adds and removes, in
+    // the chain's private CKvTolmoUpdateSteps.h.
+    class UpdateSteps;
     // The end of a successful update: each plug-in stage runs its plug-in's run step over the whole picture
     // it now sees (where a plug-in settles its parameters), once it is ready for one.
     void RefreshPluginStages();

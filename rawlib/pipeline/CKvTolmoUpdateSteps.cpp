@@ -161,8 +161,8 @@ void CKvTolmoFilterChain::SendQuietChanges() {
     m_quietlyChanged = -1;
 }
 
-int CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
-    auto* stage = static_cast<CFltDust*>(GetStage(kDustStage));
+int CKvTolmoFilterChain::UpdateSteps::Dust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
+    auto* stage = static_cast<CFltDust*>(m_chain.GetStage(kDustStage));
     CKvDustRemoval* dust = snapshot.dustEnabled ? snapshot.dustRemoval : nullptr;
     if (!dust || (dust->IsEmpty() && !dust->HasDustMap()))
         return Outcome(stage->Enable(false, true));
@@ -173,25 +173,26 @@ int CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace, 
             static_cast<const CKvTolmoFilterChain*>(chain)->ReportProgress(state, percent, category);
             return true;
         };
-        PravonErrorPtr(dust->ComputeDustMap(m_manager, m_source, snapshot.tagControl, rawDevelopment,
-                                            colorSpace == PravonColorSpace::kRawMosaic16,
-                                            m_progress ? relay : nullptr, this, kDustChanged));
+        PravonErrorPtr(dust->ComputeDustMap(m_chain.m_manager, m_chain.m_source, snapshot.tagControl,
+                                            rawDevelopment, colorSpace == PravonColorSpace::kRawMosaic16,
+                                            m_chain.m_progress ? relay : nullptr, &m_chain, kDustChanged));
     }
     if (!dust->HasDustMap()) {
         PravonErrorPtr(stage->Enable(false, true));
-        m_errorText = kDustMapErrorText;
+        m_chain.m_errorText = kDustMapErrorText;
         return kNoDustMap;
     }
     // Behind the linearising stage the samples are linear light and take the gain as they are.
     return Refused(stage->SetDustMap(dust->GetDustMap(), true)) ||
-                   Refused(stage->SetDirectGain(GetStage(kLineariseStage)->IsEnabled(), true)) ||
+                   Refused(stage->SetDirectGain(m_chain.GetStage(kLineariseStage)->IsEnabled(), true)) ||
                    Refused(stage->Enable(true, true))
                ? kStageError
                : kOk;
 }
 
-int CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask) {
-    auto* stage = static_cast<CFltRevelation*>(GetStage(kRevelationStage));
+int CKvTolmoFilterChain::UpdateSteps::Revelation(const ImageProperties& snapshot, LONG colorSpace,
+                                                 DWORD mask) {
+    auto* stage = static_cast<CFltRevelation*>(m_chain.GetStage(kRevelationStage));
     if (mask & kRevelationChanged) {
         const CKvRevelation* revelation = snapshot.revelationEnabled ? snapshot.revelation : nullptr;
         if (!revelation || revelation->IsOff()) {
@@ -209,17 +210,17 @@ int CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG 
     // Its passes read the whole picture, so they run here, once, rather than inside the first tile asked
     // for downstream; everything they depend on is set by now. A failed run switches the stage off itself.
     if (stage->IsEnabled() && stage->IsDirty()) {
-        ReportProgress(kProgressStart, 0, kRevelationChanged);
+        m_chain.ReportProgress(kProgressStart, 0, kRevelationChanged);
         void* data = nullptr;
         if (!Refused(stage->LockTile(0, 0, &data, nullptr)))
             PravonErrorPtr(stage->UnlockTile(0, 0));
-        ReportProgress(kProgressEnd, 100, kRevelationChanged);
+        m_chain.ReportProgress(kProgressEnd, 100, kRevelationChanged);
     }
     return kOk;
 }
 
-int CKvTolmoFilterChain::UpdateFisheye(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFisheyeFilter*>(GetStage(kFisheyeStage));
+int CKvTolmoFilterChain::UpdateSteps::Fisheye(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFisheyeFilter*>(m_chain.GetStage(kFisheyeStage));
     const CKvFisheye* fisheye = snapshot.fisheyeEnabled ? snapshot.fisheye : nullptr;
     if (!fisheye)
         return Outcome(stage->Enable(false, true));
@@ -234,8 +235,8 @@ int CKvTolmoFilterChain::UpdateFisheye(const ImageProperties& snapshot) {
                : kOk;
 }
 
-int CKvTolmoFilterChain::UpdateChromaBooster(ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltChromaBooster*>(GetStage(kChromaBoosterStage));
+int CKvTolmoFilterChain::UpdateSteps::ChromaBooster(ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltChromaBooster*>(m_chain.GetStage(kChromaBoosterStage));
     CKvChromaBooster* booster = snapshot.chromaBoosterEnabled ? snapshot.chromaBooster : nullptr;
     // A neutral booster is off and needs no calibration: a machine without the file still develops.
     if (!booster || booster->IsNeutral())
@@ -255,17 +256,17 @@ int CKvTolmoFilterChain::UpdateChromaBooster(ImageProperties& snapshot) {
     if (booster->GetAmount() == CFltChromaBooster::kUseDefaultLevel)
         booster->SetAmount(stage->GetLevel());
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return Outcome(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(m_chain.GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-int CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltAutoBrightness*>(GetStage(kAutoBrightnessStage));
+int CKvTolmoFilterChain::UpdateSteps::AutoBrightness(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltAutoBrightness*>(m_chain.GetStage(kAutoBrightnessStage));
     CKvBrightness* brightness = snapshot.brightness;
     if (brightness) {
         // The settings hear the levels the stage measures from the histogram.
         if (brightness->GetWatchCount(stage) == 0 && Refused(brightness->PravonFilterStartWatching(stage)))
             return kStageError;
-        auto* histogram = static_cast<CPravonFilterHistogram*>(GetStage(kOutputHistogramStage));
+        auto* histogram = static_cast<CPravonFilterHistogram*>(m_chain.GetStage(kOutputHistogramStage));
         if (Refused(stage->SetHistogram(histogram, true)))
             return kStageError;
     }
@@ -280,56 +281,57 @@ int CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) {
                : kOk;
 }
 
-int CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateSteps::PluginStages(const ImageProperties& snapshot) {
     std::vector<IPlugin*> wanted;
     if (snapshot.filterPluginsEnabled && snapshot.filterPlugins)
         for (std::size_t i = 0; i < snapshot.filterPlugins->GetCount(); ++i)
             if (IPlugin* plugin = snapshot.filterPlugins->GetStep(i).GetPlugin())
                 wanted.push_back(plugin);
-    bool same = wanted.size() == m_pluginStages.size();
+    bool same = wanted.size() == m_chain.m_pluginStages.size();
     for (std::size_t i = 0; same && i < wanted.size(); ++i)
-        same =
-            m_pluginStages[i].plugin == wanted[i] && m_pluginStages[i].settings == ParametersOf(*wanted[i]);
+        same = m_chain.m_pluginStages[i].plugin == wanted[i] &&
+               m_chain.m_pluginStages[i].settings == ParametersOf(*wanted[i]);
     if (same)
         return kOk;
 
-    for (LONG at = m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
-         at = m_output->FindNext(CFltPlugin::kCode, at))
-        if (Refused(m_output->RemoveAt(at)))
+    for (LONG at = m_chain.m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
+         at = m_chain.m_output->FindNext(CFltPlugin::kCode, at))
+        if (Refused(m_chain.m_output->RemoveAt(at)))
             return kStageError;
-    m_pluginStages.clear();
-    CPravonFilterBase* anchor = GetStage(kPluginAnchorStage);
+    m_chain.m_pluginStages.clear();
+    CPravonFilterBase* anchor = m_chain.GetStage(kPluginAnchorStage);
     for (IPlugin* plugin : wanted) {
         PluginStage made;
-        auto* filter = new (std::nothrow) CFltPlugin(m_manager);
+        auto* filter = new (std::nothrow) CFltPlugin(m_chain.m_manager);
         made.filter.reset(filter);
         if (!filter)
             return kNoMemory;
         made.plugin = plugin;
         made.settings = ParametersOf(*plugin);
-        if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
-            Refused(m_output->Insert(filter, CFltPlugin::kCode, m_output->GetPosition(anchor))))
+        if (Refused(m_chain.PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
+            Refused(
+                m_chain.m_output->Insert(filter, CFltPlugin::kCode, m_chain.m_output->GetPosition(anchor))))
             return kStageError;
-        m_pluginStages.push_back(std::move(made));
+        m_chain.m_pluginStages.push_back(std::move(made));
     }
     // Downstream hears of the change from the first plug-in stage, or from where they were.
     IPravonDataSource* changed = nullptr;
-    if (!m_pluginStages.empty())
-        changed = m_pluginStages.front().filter.get();
-    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
-        changed = m_output->GetAt(at - 1);
+    if (!m_chain.m_pluginStages.empty())
+        changed = m_chain.m_pluginStages.front().filter.get();
+    else if (const LONG at = m_chain.m_output->GetPosition(anchor); at > 0)
+        changed = m_chain.m_output->GetAt(at - 1);
     if (changed)
         PravonErrorPtr(PravonSendDataNotification(changed, PravonNotification::kUpdateAll, nullptr));
     return kOk;
 }
 
-int CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, double scale) {
+int CKvTolmoFilterChain::UpdateSteps::PluginScales(const ImageProperties& snapshot, double scale) {
     const double factor = snapshot.sizeRes ? snapshot.sizeRes->GetScaleFactor() : 1.0;
     const double resolution =
         snapshot.sizeRes ? snapshot.sizeRes->GetResolution().value : CFltPlugin::kDefaultResolution;
     // The plug-ins see the picture at most at its own size.
     const double pluginScale = factor > 0 ? std::min(scale / factor, 1.0) : 1.0;
-    for (const PluginStage& stage : m_pluginStages)
+    for (const PluginStage& stage : m_chain.m_pluginStages)
         if (Refused(static_cast<CFltPlugin*>(stage.filter.get())
                         ->SetScaleAndResolution(pluginScale, resolution, true)))
             return kStageError;
@@ -388,8 +390,8 @@ int CKvTolmoFilterChain::LchEditorTables(CKvLutGroup& group, std::vector<WORD>* 
     return built ? count : 0;
 }
 
-int CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltLch*>(GetStage(kLchEditorStage));
+int CKvTolmoFilterChain::UpdateSteps::LchEditor(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltLch*>(m_chain.GetStage(kLchEditorStage));
     CKvLutGroup* group = snapshot.lutGroup3Enabled ? snapshot.lutGroup3 : nullptr;
     // A neutral group changes nothing and needs no calibration: a machine without the file still develops.
     if (!group || group->IsNeutral())
@@ -417,11 +419,11 @@ int CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
     if (Refused(stage->SetCurves(pointers, kLchTableBits, kLchTableBits, count, true)))
         return kStageError;
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return Outcome(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(m_chain.GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-int CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltThreshold*>(GetStage(kLostDetailStage));
+int CKvTolmoFilterChain::UpdateSteps::LostDetail(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltThreshold*>(m_chain.GetStage(kLostDetailStage));
     if (!snapshot.lostHighlights && !snapshot.lostShadows)
         return Outcome(stage->Enable(false, true));
     return Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) ||
@@ -430,36 +432,39 @@ int CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
                : kOk;
 }
 
-int CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, double scale) {
-    const bool counted = GetStage(kLchConversionStage)->IsEnabled() && m_rawProcessingFlag;
+int CKvTolmoFilterChain::UpdateSteps::SharpeningList(const ImageProperties& snapshot, double scale) {
+    const bool counted = m_chain.GetStage(kLchConversionStage)->IsEnabled() && m_chain.m_rawProcessingFlag;
     const CKvUSMList* list =
         counted && snapshot.usmListEnabled && snapshot.usmList ? snapshot.usmList : nullptr;
     const std::size_t wanted = list ? std::min(list->GetCount(), kMostListStages) : 0;
     // The list works at the first reduction's scale when the LCh stages run; else it is off anyway.
-    const double listScale = counted ? (m_firstUsed ? m_firstReduction : 1.0) : scale;
+    const double listScale = counted ? (m_chain.m_firstUsed ? m_chain.m_firstReduction : 1.0) : scale;
     const double aspect =
-        !m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0;
+        !m_chain.m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259
+            ? kModel259Aspect
+            : 1.0;
     bool changed = false;
-    CPravonFilterBase* anchor = GetStage(kOutputConversionStage);
-    while (m_listStages.size() > wanted) {
-        const LONG at = m_output->GetPosition(m_listStages.back().get());
-        if (at != IPravonFilterChain::kNone && Refused(m_output->RemoveAt(at)))
+    CPravonFilterBase* anchor = m_chain.GetStage(kOutputConversionStage);
+    while (m_chain.m_listStages.size() > wanted) {
+        const LONG at = m_chain.m_output->GetPosition(m_chain.m_listStages.back().get());
+        if (at != IPravonFilterChain::kNone && Refused(m_chain.m_output->RemoveAt(at)))
             return kStageError;
-        m_listStages.pop_back();
+        m_chain.m_listStages.pop_back();
         changed = true;
     }
-    while (m_listStages.size() < wanted) {
-        auto* made = new (std::nothrow) CUnsharpMaskFilter(m_manager);
+    while (m_chain.m_listStages.size() < wanted) {
+        auto* made = new (std::nothrow) CUnsharpMaskFilter(m_chain.m_manager);
         if (!made)
             return kNoMemory;
         std::unique_ptr<CUnsharpMaskFilter> stage(made);
-        if (Refused(m_output->Insert(made, CUnsharpMaskFilter::kCode, m_output->GetPosition(anchor))))
+        if (Refused(m_chain.m_output->Insert(made, CUnsharpMaskFilter::kCode,
+                                             m_chain.m_output->GetPosition(anchor))))
             return kStageError;
-        m_listStages.push_back(std::move(stage));
+        m_chain.m_listStages.push_back(std::move(stage));
         changed = true;
     }
     for (std::size_t i = 0; i < wanted; ++i) {
-        auto& stage = static_cast<CUnsharpMaskFilter&>(*m_listStages[i]);
+        auto& stage = static_cast<CUnsharpMaskFilter&>(*m_chain.m_listStages[i]);
         const CKvUSM& entry = list->GetEntry(i);
         const std::array<double, 4> range = ListRange(entry.GetChannelSelection());
         std::array<double, 4> held{};
@@ -487,10 +492,10 @@ int CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, d
     // Downstream hears of it once, from the first list stage or from the stage now before the output
     // conversion.
     IPravonDataSource* from = nullptr;
-    if (!m_listStages.empty())
-        from = m_listStages.front().get();
-    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
-        from = m_output->GetAt(at - 1);
+    if (!m_chain.m_listStages.empty())
+        from = m_chain.m_listStages.front().get();
+    else if (const LONG at = m_chain.m_output->GetPosition(anchor); at > 0)
+        from = m_chain.m_output->GetAt(at - 1);
     if (from)
         PravonErrorPtr(PravonSendDataNotification(from, PravonNotification::kUpdateAll, nullptr));
     return kOk;

@@ -1,6 +1,7 @@
-// What the development chain's update steps share, for the chain's own files only: how a stage call
-// becomes the step's result, the units of the sharpening stages, the picture's full-size tags, the preview
-// mode and camera 259's pixel aspect.
+// The development chain's update steps for the optional corrections, the displays and the stages the
+// update adds and removes, with what the chain's steps share: how a stage call becomes a step's result,
+// the units of the sharpening stages, the picture's full-size tags, the development modes and camera
+// 259's pixel aspect. For the chain's own files only.
 #pragma once
 
 #include "CKvTolmoFilterChain.h"
@@ -38,3 +39,30 @@ inline constexpr DWORD kQualityMode = 3;
 inline constexpr double kModel259Aspect = 1.9939024390243902;
 
 } // namespace KvTolmoUpdate
+
+// Each step re-derives its stages from the snapshot and returns the chain's result; Update runs those its
+// mask names.
+class CKvTolmoFilterChain::UpdateSteps {
+public:
+    explicit UpdateSteps(CKvTolmoFilterChain& chain) : m_chain(chain) {}
+
+    // The dust map is computed once, from the source, when the settings hold none.
+    int Dust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment);
+    // Whatever the mask, an enabled Revelation stage whose data are out of date runs its passes here.
+    int Revelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask);
+    int Fisheye(const ImageProperties& snapshot);
+    // The calibrated default level the settings ask for is written back into them.
+    int ChromaBooster(ImageProperties& snapshot);
+    int LchEditor(const ImageProperties& snapshot);
+    int AutoBrightness(const ImageProperties& snapshot);
+    int LostDetail(const ImageProperties& snapshot);
+    // One plug-in stage per step of the plug-in list that holds a plug-in; kept as they are while the
+    // list's plug-ins and their parameters are the same.
+    int PluginStages(const ImageProperties& snapshot);
+    int PluginScales(const ImageProperties& snapshot, double scale);
+    // scale: the update's S, for a list that counts as off.
+    int SharpeningList(const ImageProperties& snapshot, double scale);
+
+private:
+    CKvTolmoFilterChain& m_chain;
+};
