@@ -1,9 +1,9 @@
 #include "CKvTolmoFilterChain.h"
 
 #include "CKvTolmoScaleSplit.h"
+#include "CKvTolmoUpdateSteps.h"
 #include "KvFileColorProfile.h"
 #include "KvOrientation.h"
-#include "KvTolmoUpdateValues.h"
 #include "KvToneTable8.h"
 
 #include "filters/CBGRizeFilter.h"
@@ -61,10 +61,16 @@ std::recursive_mutex g_colourEngines;
 constexpr LONG kTwelveBits = 12;
 constexpr LONG kSixteenBits = 16;
 constexpr LONG kTableEntries = 4096;
-// The scale stage whose method is fixed, whatever the object's scaling method.
-constexpr int kFixedScaleStage = 17;
+// The aspect scale stage's method is fixed, whatever the object's scaling method.
 constexpr LONG kFixedScaleMethod = 2;
+// The scale stages, in the order the output scale is split over them.
+constexpr CKvTolmoFilterChain::Stage kScaleStages[] = {
+    CKvTolmoFilterChain::kFirstScaleStage, CKvTolmoFilterChain::kSecondScaleStage,
+    CKvTolmoFilterChain::kEnlargeScaleStage, CKvTolmoFilterChain::kEnlargeToSizeScaleStage,
+    CKvTolmoFilterChain::kAspectScaleStage};
 constexpr LONG kMosaicMargin = 12;
+// The sensor's colour filter pattern, as the picture's tags give it.
+constexpr ULONG kCfaPatternTag = 0xA302;
 // The output scale at which camera 259's pictures are shown at their own size.
 constexpr double kModel259Reduction = 0.7492354740061162;
 
@@ -99,17 +105,112 @@ IPravonError* SetThreeTables(CPravonFilterBase* stage, const WORD* table, LONG i
 
 } // namespace
 
-const std::array<int, 43>& CKvTolmoFilterChain::CreationOrder() {
-    static constexpr std::array<int, 43> order = {0,  2,  18, 6,  39, 40, 41, 13, 17, 26, 1,  3,  4,  5,  7,
-                                                  8,  9,  10, 11, 12, 19, 20, 21, 22, 23, 24, 25, 28, 29, 31,
-                                                  32, 33, 36, 37, 27, 42, 43, 44, 45, 14, 15, 16, 30};
+const std::array<CKvTolmoFilterChain::OrderRow, CKvTolmoFilterChain::kMadeStageCount>&
+CKvTolmoFilterChain::ProcessingRows() {
+    static constexpr std::array<OrderRow, kMadeStageCount> rows = {{
+        {kStandardDemosaicStage, "the mosaic becomes RGB first (one of the two demosaicings is on)"},
+        {kQualityDemosaicStage, "the development mode's other demosaicing"},
+        {kLineariseStage, "12-bit samples to 16-bit linear light"},
+        {kDustStage, "dust is mended on the whole sensor's linear samples, before any geometry changes"},
+        {kVignetteStage, "lens fall-off is corrected at the sensor's geometry"},
+        {kSquareRootStage, "to square-root samples for the stages up to the first reduction"},
+        {kMoireStage, "works at full size only, so before the first reduction"},
+        {kRevelationStage, "its passes read the whole picture before it is reduced"},
+        {kRedEyeStage, "mends red eyes before the first reduction"},
+        {kFirstScaleStage, "the first reduction: everything after it works on fewer pixels"},
+        {kRelineariseStage, "back to linear light for the gains"},
+        {kLinearHistogramStage, "the linear samples' histogram"},
+        {kGainsStage, "white balance and exposure work on linear light, then the tone curve"},
+        {kFisheyeStage, "remaps the picture before it is cropped"},
+        {kCropStage, "the size settings' crop, in the coordinates after the first reduction"},
+        {kFineEdgeStage, "works on RGB samples before the colour conversions"},
+        {kLabConversionStage, "to Lab for the colour-noise reduction"},
+        {kColorNoiseStage, "works on Lab samples"},
+        {kLchConversionStage, "to LCh for the adjustments up to the output conversion"},
+        {kCameraToneStage, "the camera's hue and saturation on LCh samples"},
+        {kSaturationCompensationStage, "works on LCh samples"},
+        {kLchHistogramStage, "the LCh samples' histogram"},
+        {kChromaBoosterStage, "edits LCh samples"},
+        {kLchEditorStage, "edits LCh samples"},
+        {kCameraSharpeningStage, "sharpens LCh samples"},
+        {kGeneralSharpeningStage, "sharpens LCh samples; the sharpening list's stages follow it"},
+        {kOutputConversionStage, "to the output profile; the stages after it see output samples"},
+        {kSecondCurvesStage, "the second curve group runs before the first, which reads through it"},
+        {kOutputHistogramStage, "the output samples' histogram, which auto brightness reads"},
+        {kSecondScaleStage, "the second reduction, towards the output size"},
+        {kFirstCurvesStage, "the first curve group on output samples"},
+        {kAutoBrightnessStage, "levels the output from the output samples' histogram"},
+        {kChannelMixerStage, "mixes the output samples' channels"},
+        {kToneTable8Stage, "the mixer's fixed 8-bit tone table, after it"},
+        {kLostDetailStage, "shows lost highlights or shadows in the output's own values"},
+        {kCustomConversionStage, "to the custom profile, from the output profile when that conversion is on"},
+        {kOutputDepthStage, "the output depth while no conversion is on"},
+        {kAspectScaleStage, "stretches camera 259's tall pixels back to square"},
+        {kTransformStage, "flip and rotation of the finished picture"},
+        {kEnlargeScaleStage, "enlargement, after the turn"},
+        {kEnlargeToSizeScaleStage, "enlargement to the requested size; the plug-in stages go just before it"},
+        {kGridStage, "an overlay on the finished picture"},
+        {kNativeOrderStage, "the platform's pixel order, last"},
+    }};
+    return rows;
+}
+
+const std::array<CKvTolmoFilterChain::Stage, CKvTolmoFilterChain::kMadeStageCount>&
+CKvTolmoFilterChain::ProcessingOrder() {
+    static const std::array<Stage, kMadeStageCount> order = [] {
+        std::array<Stage, kMadeStageCount> stages{};
+        for (std::size_t i = 0; i < stages.size(); ++i)
+            stages[i] = ProcessingRows()[i].stage;
+        return stages;
+    }();
     return order;
 }
 
-const std::array<int, 43>& CKvTolmoFilterChain::ProcessingOrder() {
-    static constexpr std::array<int, 43> order = {0,  1,  2,  36, 25, 4,  43, 37, 42, 13, 3,  11, 5,  39, 27,
-                                                  23, 6,  22, 7,  44, 24, 12, 41, 40, 19, 20, 8,  28, 10, 14,
-                                                  29, 45, 31, 32, 33, 9,  30, 17, 18, 15, 16, 21, 26};
+const std::array<CKvTolmoFilterChain::Stage, CKvTolmoFilterChain::kMadeStageCount>&
+CKvTolmoFilterChain::CreationOrder() {
+    static constexpr std::array<Stage, kMadeStageCount> order = {kStandardDemosaicStage,
+                                                                 kLineariseStage,
+                                                                 kTransformStage,
+                                                                 kLabConversionStage,
+                                                                 kFisheyeStage,
+                                                                 kLchEditorStage,
+                                                                 kChromaBoosterStage,
+                                                                 kFirstScaleStage,
+                                                                 kAspectScaleStage,
+                                                                 kNativeOrderStage,
+                                                                 kQualityDemosaicStage,
+                                                                 kRelineariseStage,
+                                                                 kSquareRootStage,
+                                                                 kGainsStage,
+                                                                 kLchConversionStage,
+                                                                 kOutputConversionStage,
+                                                                 kCustomConversionStage,
+                                                                 kOutputHistogramStage,
+                                                                 kLinearHistogramStage,
+                                                                 kLchHistogramStage,
+                                                                 kCameraSharpeningStage,
+                                                                 kGeneralSharpeningStage,
+                                                                 kGridStage,
+                                                                 kColorNoiseStage,
+                                                                 kFineEdgeStage,
+                                                                 kSaturationCompensationStage,
+                                                                 kVignetteStage,
+                                                                 kSecondCurvesStage,
+                                                                 kFirstCurvesStage,
+                                                                 kChannelMixerStage,
+                                                                 kToneTable8Stage,
+                                                                 kLostDetailStage,
+                                                                 kDustStage,
+                                                                 kRevelationStage,
+                                                                 kCropStage,
+                                                                 kRedEyeStage,
+                                                                 kMoireStage,
+                                                                 kCameraToneStage,
+                                                                 kAutoBrightnessStage,
+                                                                 kSecondScaleStage,
+                                                                 kEnlargeScaleStage,
+                                                                 kEnlargeToSizeScaleStage,
+                                                                 kOutputDepthStage};
     return order;
 }
 
@@ -138,104 +239,104 @@ int CKvTolmoFilterChain::CreateStages() {
     IPravonManager* m = m_manager;
     const LONG method = static_cast<LONG>(m_scalingMethod);
     try {
-        for (const int number : CreationOrder()) {
+        for (const Stage number : CreationOrder()) {
             std::unique_ptr<CPravonFilterBase> stage;
             switch (number) {
-            case 0:
+            case kStandardDemosaicStage:
                 stage = std::make_unique<CDeBayerSingleFilter>(m);
                 break;
-            case 1:
+            case kQualityDemosaicStage:
                 stage = std::make_unique<CDeBayerSingleHQ4Filter>(m);
                 break;
-            case 2:
-            case 3:
-            case 4:
-            case 5:
-            case 28:
-            case 29:
-            case 32:
-            case 44:
+            case kLineariseStage:
+            case kRelineariseStage:
+            case kSquareRootStage:
+            case kGainsStage:
+            case kSecondCurvesStage:
+            case kFirstCurvesStage:
+            case kToneTable8Stage:
+            case kCameraToneStage:
                 stage = std::make_unique<CPravonFilterLut>(m);
                 break;
-            case 6:
-            case 7:
-            case 8:
-            case 9:
+            case kLabConversionStage:
+            case kLchConversionStage:
+            case kOutputConversionStage:
+            case kCustomConversionStage:
                 stage = std::make_unique<CPravonFilterCML>(m);
                 break;
-            case 10:
-            case 11:
-            case 12:
+            case kOutputHistogramStage:
+            case kLinearHistogramStage:
+            case kLchHistogramStage:
                 stage = std::make_unique<CPravonFilterHistogram>(m);
                 break;
-            case 13:
-            case 14:
-            case 15:
-            case 16:
+            case kFirstScaleStage:
+            case kSecondScaleStage:
+            case kEnlargeScaleStage:
+            case kEnlargeToSizeScaleStage:
                 stage = std::make_unique<CPravonFilterScale>(m, method);
                 break;
-            case kFixedScaleStage:
+            case kAspectScaleStage:
                 stage = std::make_unique<CPravonFilterScale>(m, kFixedScaleMethod);
                 break;
-            case 18:
+            case kTransformStage:
                 stage = std::make_unique<CPravonFilterTransform>(m);
                 break;
-            case 19:
-            case 20:
+            case kCameraSharpeningStage:
+            case kGeneralSharpeningStage:
                 stage = std::make_unique<CUnsharpMaskFilter>(m);
                 break;
             case kGridStage:
                 stage = std::make_unique<CPravonFilterGrid>(m);
                 break;
-            case 22:
+            case kColorNoiseStage:
                 stage = std::make_unique<CFltColorNoise>(m);
                 break;
-            case 23:
+            case kFineEdgeStage:
                 stage = std::make_unique<CFltFineEdge>(m);
                 break;
-            case 24:
+            case kSaturationCompensationStage:
                 stage = std::make_unique<CFltSatComp>(m);
                 break;
-            case 25:
+            case kVignetteStage:
                 stage = std::make_unique<CFltVignette>(m);
                 break;
             case kNativeOrderStage:
                 stage = std::make_unique<CBGRizeFilter>(m);
                 break;
-            case 27:
+            case kCropStage:
                 stage = std::make_unique<CCropFilter>(m);
                 break;
-            case 30:
+            case kOutputDepthStage:
                 stage = std::make_unique<CPravonFilterColorSpace>(m);
                 break;
-            case 31:
+            case kChannelMixerStage:
                 stage = std::make_unique<CFltChannelMixer>(m);
                 break;
-            case 33:
+            case kLostDetailStage:
                 stage = std::make_unique<CFltThreshold>(m);
                 break;
-            case 36:
+            case kDustStage:
                 stage = std::make_unique<CFltDust>(m);
                 break;
-            case 37:
+            case kRevelationStage:
                 stage = std::make_unique<CFltRevelation>(m);
                 break;
-            case 39:
+            case kFisheyeStage:
                 stage = std::make_unique<CFisheyeFilter>(m);
                 break;
-            case 40:
+            case kLchEditorStage:
                 stage = std::make_unique<CFltLch>(m);
                 break;
-            case 41:
+            case kChromaBoosterStage:
                 stage = std::make_unique<CFltChromaBooster>(m);
                 break;
-            case 42:
+            case kRedEyeStage:
                 stage = std::make_unique<CFltFnRedeye>(m);
                 break;
-            case 43:
+            case kMoireStage:
                 stage = std::make_unique<CFltMoire>(m);
                 break;
-            case 45:
+            case kAutoBrightnessStage:
                 stage = std::make_unique<CFltAutoBrightness>(m);
                 break;
             default:
@@ -255,12 +356,19 @@ void CKvTolmoFilterChain::SetCacheUsage(DWORD usage) {
         int stage;
         LONG usage;
     };
-    static constexpr Fixed kFixed[] = {{2, 1},  {3, 1},  {4, 1},  {5, 1},  {28, 1}, {29, 1},
-                                       {44, 1}, {13, 1}, {14, 1}, {15, 1}, {16, 1}, {17, 1},
-                                       {18, 1}, {22, 0}, {23, 0}, {19, 0}, {20, 0}, {21, 2}};
+    static constexpr Fixed kFixed[] = {{kLineariseStage, 1},          {kRelineariseStage, 1},
+                                       {kSquareRootStage, 1},         {kGainsStage, 1},
+                                       {kSecondCurvesStage, 1},       {kFirstCurvesStage, 1},
+                                       {kCameraToneStage, 1},         {kFirstScaleStage, 1},
+                                       {kSecondScaleStage, 1},        {kEnlargeScaleStage, 1},
+                                       {kEnlargeToSizeScaleStage, 1}, {kAspectScaleStage, 1},
+                                       {kTransformStage, 1},          {kColorNoiseStage, 0},
+                                       {kFineEdgeStage, 0},           {kCameraSharpeningStage, 0},
+                                       {kGeneralSharpeningStage, 0},  {kGridStage, 2}};
     for (int number = 0; number < kStageCount; ++number) {
         // The histograms keep the usage they have.
-        if (number >= 10 && number <= 12)
+        if (number == kOutputHistogramStage || number == kLinearHistogramStage ||
+            number == kLchHistogramStage)
             continue;
         if (CPravonFilterBase* stage = GetStage(number))
             PravonErrorPtr(stage->SetCacheUsage(static_cast<LONG>(usage)));
@@ -272,20 +380,22 @@ void CKvTolmoFilterChain::SetCacheUsage(DWORD usage) {
 
 int CKvTolmoFilterChain::ParameteriseStages() {
     SetCacheUsage(m_cacheUsage);
-    for (const int number : {2, 3})
+    for (const Stage number : {kLineariseStage, kRelineariseStage})
         if (PravonErrorPtr(SetThreeTables(GetStage(number), FixedTableA().data(), kTwelveBits, kSixteenBits)))
             return kStageSetup;
-    if (PravonErrorPtr(SetThreeTables(GetStage(4), FixedTableB().data(), kTwelveBits, kSixteenBits)))
+    if (PravonErrorPtr(
+            SetThreeTables(GetStage(kSquareRootStage), FixedTableB().data(), kTwelveBits, kSixteenBits)))
         return kStageSetup;
-    PravonErrorPtr(GetStage(40)->Enable(false, false));
-    for (int number = 13; number <= 17; ++number)
+    PravonErrorPtr(GetStage(kLchEditorStage)->Enable(false, false));
+    for (const Stage number : kScaleStages)
         if (PravonErrorPtr(static_cast<CPravonFilterScale*>(GetStage(number))->SetScale(1.0, false)))
             return kStageSetup;
     const auto& tone = KvFixedToneTable8();
     const WORD* toneTables[3] = {tone[0].data(), tone[1].data(), tone[2].data()};
-    if (PravonErrorPtr(static_cast<CPravonFilterLut*>(GetStage(32))->SetLUT(toneTables, 8, 8, 3, true)))
+    if (PravonErrorPtr(
+            static_cast<CPravonFilterLut*>(GetStage(kToneTable8Stage))->SetLUT(toneTables, 8, 8, 3, true)))
         return kStageSetup;
-    if (PravonErrorPtr(PravonFilterStartWatching(GetStage(37))))
+    if (PravonErrorPtr(PravonFilterStartWatching(GetStage(kRevelationStage))))
         return kStageSetup;
     return kOk;
 }
@@ -300,7 +410,7 @@ int CKvTolmoFilterChain::Build(IPravonManager* manager, IPravonDataSource* sourc
     m_givenSource = m_source = source;
     LONG colorSpace = 0;
     if (PravonErrorPtr(source->GetColorSpace(&colorSpace)))
-        return kNoColorSpace;
+        return kSourceUnreadable;
     int result = CreateStages();
     if (result == kOk)
         result = ParameteriseStages();
@@ -342,9 +452,12 @@ bool CKvTolmoFilterChain::ReattachSource(IPravonDataSource* source) {
 
 void CKvTolmoFilterChain::SetScalingMethod(DWORD method) {
     m_scalingMethod = method;
-    for (int number = 13; number < kFixedScaleStage; ++number)
-        if (auto* stage = static_cast<CPravonFilterScale*>(GetStage(number)))
+    for (const Stage number : kScaleStages) {
+        // The aspect stage keeps its fixed method.
+        auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
+        if (stage && number != kAspectScaleStage)
             PravonErrorPtr(stage->SetMethod(static_cast<LONG>(method), true));
+    }
 }
 
 bool CKvTolmoFilterChain::SetActive(DWORD active) {
@@ -353,7 +466,7 @@ bool CKvTolmoFilterChain::SetActive(DWORD active) {
     return changed;
 }
 
-bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImageProperties& snapshot) {
     IPravonTagControl* tags = snapshot.tagControl;
     auto* demosaic = static_cast<CDeBayerBase*>(stage);
     if (auto* hq = dynamic_cast<CDeBayerSingleHQ4Filter*>(stage)) {
@@ -372,10 +485,10 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         }
         PravonErrorPtr(hq->SetTuning(tuning));
     }
-    if (!SetUpSensorArea(*demosaic, snapshot))
-        return false;
-    if (PravonErrorPtr(stage->Enable(true, true)))
-        return false;
+    if (const int area = SetUpSensorArea(*demosaic, snapshot); area != kOk)
+        return area;
+    if (Refused(stage->Enable(true, true)))
+        return kStageError;
     PravonErrorPtr(demosaic->SetParameters(0, 0, nullptr, nullptr, nullptr, true));
     if (snapshot.cameraModelCode != 257) {
         double gains[2] = {1.0, 1.0};
@@ -393,15 +506,16 @@ bool CKvTolmoFilterChain::SetUpDemosaic(CPravonFilterBase* stage, const ImagePro
         }
         if (PravonErrorPtr(demosaic->SetParameters(kTwelveBits, kTwelveBits, red.data(), green.data(),
                                                    blue.data(), true)))
-            return false;
+            return kStageError;
     }
+    // Without the tags there is no colour pattern to demosaic by.
     if (!tags)
-        return false;
-    const ULONG size = tags->GetTagSize(0xA302);
+        return kStageError;
+    const ULONG size = tags->GetTagSize(kCfaPatternTag);
     std::vector<BYTE> pattern(size);
-    if (size == 0 || PravonErrorPtr(tags->ReadTag(0xA302, 1, size, pattern.data())))
-        return false;
-    return !PravonErrorPtr(demosaic->SetCFAPattern(pattern.data(), size, true));
+    if (size == 0 || Refused(tags->ReadTag(kCfaPatternTag, 1, size, pattern.data())))
+        return kStageError;
+    return Outcome(demosaic->SetCFAPattern(pattern.data(), size, true));
 }
 
 namespace {
@@ -504,21 +618,22 @@ std::vector<WORD> CKvTolmoFilterChain::GainTables(const ImageProperties& snapsho
     return tables;
 }
 
-bool CKvTolmoFilterChain::SetUpGains(const ImageProperties& snapshot, bool rawDevelopment) {
+int CKvTolmoFilterChain::SetUpGains(const ImageProperties& snapshot, bool rawDevelopment) {
+    auto* stage = static_cast<CPravonFilterLut*>(GetStage(kGainsStage));
     if (!rawDevelopment)
-        return !PravonErrorPtr(GetStage(5)->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     std::vector<WORD> tables;
     try {
         tables = GainTables(snapshot);
     } catch (const std::bad_alloc&) {
-        m_stepResult = kNoMemory;
-        return false;
+        return kNoMemory;
     }
     const WORD* channels[3] = {tables.data(), tables.data() + kTableEntries,
                                tables.data() + 2 * kTableEntries};
-    auto* stage = static_cast<CPravonFilterLut*>(GetStage(5));
-    return !PravonErrorPtr(stage->SetLUT(channels, kTwelveBits, kSixteenBits, 3, true)) &&
-           !PravonErrorPtr(stage->Enable(true, true));
+    return Refused(stage->SetLUT(channels, kTwelveBits, kSixteenBits, 3, true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
 LONG CKvTolmoFilterChain::SourceRatio(const ImageProperties& snapshot, LONG colorSpace) const {
@@ -542,9 +657,10 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
                                            double outputScale) {
     const bool rawImage = colorSpace == PravonColorSpace::kRawMosaic16;
     CKvTolmoScaleSplit::Input in;
-    IPravonDataSource* demosaiced = GetStage(0)->IsEnabled()   ? GetStage(0)
-                                    : GetStage(1)->IsEnabled() ? GetStage(1)
-                                                               : m_source;
+    IPravonDataSource* demosaiced =
+        GetStage(kStandardDemosaicStage)->IsEnabled()  ? GetStage(kStandardDemosaicStage)
+        : GetStage(kQualityDemosaicStage)->IsEnabled() ? GetStage(kQualityDemosaicStage)
+                                                       : m_source;
     if (PravonErrorPtr(demosaiced->GetSize(&in.width, &in.height)))
         in.width = in.height = 0;
     if ((in.width == 0 && in.height == 0) && snapshot.sizeRes) {
@@ -558,12 +674,12 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
     in.cropped = snapshot.sizeRes && snapshot.sizeRes->GetCrop() != snapshot.sizeRes->GetImageRect();
     CKvTolmoScaleSplit split;
     if (!CKvTolmoScaleSplit::Compute(in, &split))
-        return kNoColorSpace;
+        return kSourceUnreadable;
     m_firstReduction = split.firstReduction;
     m_firstUsed = split.first.enabled;
     m_firstAspectConsumed = split.aspectConsumedByFirst;
     const bool turned = KvOrientation::Of(snapshot.orientation != 0, snapshot.rotation).ExchangesSides();
-    const auto apply = [&](int number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
+    const auto apply = [&](Stage number, const CKvTolmoScaleSplit::Stage& set, bool exchange, bool reset) {
         auto* stage = static_cast<CPravonFilterScale*>(GetStage(number));
         if (!set.enabled)
             return !PravonErrorPtr(stage->Enable(false, true));
@@ -577,32 +693,33 @@ int CKvTolmoFilterChain::UpdateScaleStages(const ImageProperties& snapshot, LONG
                                             : stage->SetSize(m_outputWidth, m_outputHeight, true));
         return !PravonErrorPtr(stage->SetScale(set.sx, set.sy, true));
     };
-    const bool ok = apply(13, split.first, false, false) && apply(14, split.second, false, true) &&
-                    apply(15, split.enlarge, turned, false) &&
-                    apply(16, split.enlargeToSize, turned, false) &&
-                    apply(kFixedScaleStage, split.aspectStage, false, false);
+    const bool ok = apply(kFirstScaleStage, split.first, false, false) &&
+                    apply(kSecondScaleStage, split.second, false, true) &&
+                    apply(kEnlargeScaleStage, split.enlarge, turned, false) &&
+                    apply(kEnlargeToSizeScaleStage, split.enlargeToSize, turned, false) &&
+                    apply(kAspectScaleStage, split.aspectStage, false, false);
     return ok ? kOk : kStageError;
 }
 
-bool CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LONG ratio,
-                                             double displayScale) {
+int CKvTolmoFilterChain::UpdateDetailStages(const ImageProperties& snapshot, LONG ratio,
+                                            double displayScale) {
     const CKvNoiseReduction* noise = snapshot.noiseReductionEnabled ? snapshot.noiseReduction : nullptr;
     const bool fullSize = m_developmentMode != kPreviewMode && ratio == 1 && displayScale >= 1.0 && noise;
     // The noise settings carry the moire level (1 to 3) in their flag byte.
     static constexpr LONG kMoireStrengths[4] = {0, 15, 25, 75};
     const BYTE moire = fullSize ? noise->GetFlag() : 0;
-    auto* moireStage = static_cast<CFltMoire*>(GetStage(43));
+    auto* moireStage = static_cast<CFltMoire*>(GetStage(kMoireStage));
     if (moire >= 1 && moire <= 3) {
         // A level the stage refuses leaves it off rather than failing the update.
         if (PravonErrorPtr(moireStage->SetLevel(kMoireStrengths[moire], true)) ||
             PravonErrorPtr(moireStage->Enable(true, true)))
             PravonErrorPtr(moireStage->Enable(false, true));
-    } else if (PravonErrorPtr(moireStage->Enable(false, true))) {
-        return false;
+    } else if (Refused(moireStage->Enable(false, true))) {
+        return kStageError;
     }
     // The fine-edge flag is their third field.
     const bool fineEdge = fullSize && noise->GetExtraValue() != 0;
-    return !PravonErrorPtr(GetStage(23)->Enable(fineEdge, true));
+    return Outcome(GetStage(kFineEdgeStage)->Enable(fineEdge, true));
 }
 
 int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double outputScale,
@@ -628,137 +745,147 @@ int CKvTolmoFilterChain::Update(ImageProperties* snapshot, DWORD mask, double ou
         ~Notify() { chain.SendQuietChanges(); }
     } notify{*this};
     LONG colorSpace = 0;
-    if (PravonErrorPtr(m_source->GetColorSpace(&colorSpace)))
-        return kNoColorSpace;
+    if (Refused(m_source->GetColorSpace(&colorSpace)))
+        return kSourceUnreadable;
+    const bool rawMosaic = colorSpace == PravonColorSpace::kRawMosaic16;
     const bool processedRaw = snapshot->cameraModelCode >= 513 && snapshot->cameraModelCode <= 516;
-    const bool rawDevelopment = colorSpace == PravonColorSpace::kRawMosaic16 && !processedRaw;
+    const bool rawDevelopment = rawMosaic && !processedRaw;
     const RawProgressScope rawProgress(*this, processedRaw);
-    const auto enable = [&](int number, bool on) {
-        return !PravonErrorPtr(GetStage(number)->Enable(on, true));
-    };
-    bool ok = true;
+    const auto enable = [&](Stage number, bool on) { return Outcome(GetStage(number)->Enable(on, true)); };
+    // Each step runs while every step before it succeeded; the first failure is the update's result.
+    UpdateSteps steps(*this);
+    int result = kOk;
     if (mask & kModeChanged) {
-        if (colorSpace == PravonColorSpace::kRawMosaic16) {
-            const int on = m_developmentMode == 3 ? 1 : 0;
-            PravonErrorPtr(GetStage(1 - on)->Enable(false, false));
+        if (rawMosaic) {
+            const bool quality = m_developmentMode == kQualityMode;
+            PravonErrorPtr(
+                GetStage(quality ? kStandardDemosaicStage : kQualityDemosaicStage)->Enable(false, false));
             // A demosaic set-up that fails leaves the update going.
-            SetUpDemosaic(GetStage(on), *snapshot);
+            SetUpDemosaic(GetStage(quality ? kQualityDemosaicStage : kStandardDemosaicStage), *snapshot);
         } else {
-            ok = enable(1, false) && enable(0, false);
+            result = enable(kQualityDemosaicStage, false);
+            if (result == kOk)
+                result = enable(kStandardDemosaicStage, false);
         }
     }
-    if (ok && mask == kEverything)
-        ok = enable(2, rawDevelopment) && enable(4, rawDevelopment);
-    if (ok && (mask & kDustChanged))
-        ok = UpdateDust(*snapshot, colorSpace, rawDevelopment);
-    if (ok && (mask & kVignetteChanged)) {
-        const bool model259 =
-            colorSpace == PravonColorSpace::kRawMosaic16 && snapshot->cameraModelCode == 259;
-        ok = m_developmentMode == kPreviewMode ? enable(25, false)
-                                               : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
+    if (result == kOk && mask == kEverything) {
+        result = enable(kLineariseStage, rawDevelopment);
+        if (result == kOk)
+            result = enable(kSquareRootStage, rawDevelopment);
+    }
+    if (result == kOk && (mask & kDustChanged))
+        result = steps.Dust(*snapshot, colorSpace, rawDevelopment);
+    if (result == kOk && (mask & kVignetteChanged)) {
+        const bool model259 = rawMosaic && snapshot->cameraModelCode == 259;
+        result = m_developmentMode == kPreviewMode
+                     ? enable(kVignetteStage, false)
+                     : SetUpVignette(*snapshot, model259 ? kModel259Aspect : 1.0);
     }
     const LONG ratio = SourceRatio(*snapshot, colorSpace);
     const double scale = ratio * outputScale;
     // The scale the display stages see: the whole output scale only in native order, where camera 259's
     // own reduction of its tall pixels counts as full size.
-    const bool model259Reduction = colorSpace == PravonColorSpace::kRawMosaic16 &&
-                                   snapshot->cameraModelCode == 259 && scale == kModel259Reduction;
+    const bool model259Reduction =
+        rawMosaic && snapshot->cameraModelCode == 259 && scale == kModel259Reduction;
     const double displayScale = m_nativeOrder && !model259Reduction ? scale : 1.0;
-    if (ok && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
-        ok = UpdateDetailStages(*snapshot, ratio, displayScale);
-    if (ok)
-        ok = UpdateRevelation(*snapshot, colorSpace, mask);
-    if (ok && (mask & kRedEyeChanged))
-        ok = SetUpRedEye(*snapshot);
-    if (ok) {
-        const int scaled = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
-        if (scaled != kOk)
-            return scaled;
-    }
+    if (result == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
+        result = UpdateDetailStages(*snapshot, ratio, displayScale);
+    if (result == kOk)
+        result = steps.Revelation(*snapshot, colorSpace, mask);
+    if (result == kOk && (mask & kRedEyeChanged))
+        result = SetUpRedEye(*snapshot);
+    if (result == kOk)
+        result = UpdateScaleStages(*snapshot, colorSpace, ratio, outputScale);
     // Back to linear light for the gains, after the stages that work on square-root samples.
-    if (ok && (mask & (kVignetteChanged | kDustChanged | kRevelationChanged)))
-        ok = enable(3, rawDevelopment);
-    if (ok && (mask & (kWhiteBalanceChanged | kExposureChanged)))
-        ok = SetUpGains(*snapshot, rawDevelopment);
-    if (ok && (mask & (kCropChanged | kOutputSizeChanged)))
-        ok = SetUpCrop(*snapshot, ratio);
-    if (ok && (mask & kFisheyeChanged))
-        ok = UpdateFisheye(*snapshot);
-    if (ok) {
-        int converted = SetUpLabConversion(*snapshot, displayScale);
-        if (converted == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)) &&
-            !SetUpColorNoise(*snapshot, ratio, displayScale))
-            converted = kStageError;
-        if (converted == kOk)
-            converted = SetUpLchConversion(*snapshot);
-        if (converted != kOk)
-            return converted;
-    }
-    if (ok && (mask & kChromaBoosterChanged))
-        ok = UpdateChromaBooster(*snapshot);
-    if (ok && (mask & kLchEditorChanged))
-        ok = UpdateLchEditor(*snapshot);
-    if (ok) {
-        const int converted = SetUpOutputConversion(*snapshot);
-        if (converted != kOk)
-            return converted;
-    }
-    if (ok && ((mask & (kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
-        ok = SetUpCameraTone(*snapshot);
-    if (ok && ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
-        ok = SetUpSharpening(*snapshot,
-                             (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
-    if (ok && (mask & kSharpeningListBits))
-        ok = UpdateSharpeningList(*snapshot, scale);
-    if (ok && (mask & kOrientationChanged)) {
-        // The settings count the turn counter-clockwise with the mirror after it; the stage mirrors first
-        // and turns clockwise.
-        const KvOrientation turn = KvOrientation::Of(snapshot->orientation != 0, snapshot->rotation);
-        auto* transform = static_cast<CPravonFilterTransform*>(GetStage(18));
-        if (turn.IsNone())
-            ok = enable(18, false);
-        else
-            ok = !PravonErrorPtr(transform->SetTransform(turn.flip, turn.TransformRotation(), true, true)) &&
-                 enable(18, true);
-    }
-    if (ok && (mask & kAutoBrightnessChanged))
-        ok = UpdateAutoBrightness(*snapshot);
-    if (ok && (mask & kMixerChanged)) {
-        const LONG mixerMode = snapshot->general ? snapshot->general->GetValue(0) : 0;
-        ok = enable(31, mixerMode == 1 || mixerMode == 2) && enable(32, mixerMode == 2);
-    }
-    if (ok && (mask & kCurvesChanged))
-        ok = SetUpCurves(*snapshot, mask);
-    if (ok && (mask & kLostDetailChanged))
-        ok = UpdateLostDetail(*snapshot);
-    if (ok && (mask & (kOutputChanged | kExposureChanged))) {
-        const int custom = SetUpCustomConversion(*snapshot);
-        if (custom != kOk)
-            return custom;
-    }
-    // The output depth without colour management, while the output conversion is off.
-    if (ok && (mask & kOutputChanged) && !GetStage(8)->IsEnabled()) {
-        auto* depth = static_cast<CPravonFilterColorSpace*>(GetStage(30));
-        if (!m_outputParameters.depthDiffers)
-            ok = enable(30, false);
-        else
-            ok = !PravonErrorPtr(depth->SetOutputColorSpace(CPravonFilterColorSpace::kKeepColorSpace,
-                                                            m_outputParameters.bitsPerChannel == 8
-                                                                ? CPravonFilterColorSpace::k8Bit
-                                                                : CPravonFilterColorSpace::k16Bit,
-                                                            true)) &&
-                 enable(30, true);
-    }
-    if (ok && (mask & kPluginListChanged))
-        ok = UpdatePluginStages(*snapshot);
-    if (ok && (mask & kPluginScaleBits))
-        ok = UpdatePluginScales(*snapshot, scale);
-    if (ok) {
+    if (result == kOk && (mask & (kVignetteChanged | kDustChanged | kRevelationChanged)))
+        result = enable(kRelineariseStage, rawDevelopment);
+    if (result == kOk && (mask & (kWhiteBalanceChanged | kExposureChanged)))
+        result = SetUpGains(*snapshot, rawDevelopment);
+    if (result == kOk && (mask & (kCropChanged | kOutputSizeChanged)))
+        result = SetUpCrop(*snapshot, ratio);
+    if (result == kOk && (mask & kFisheyeChanged))
+        result = steps.Fisheye(*snapshot);
+    if (result == kOk)
+        result = SetUpLabConversion(*snapshot, displayScale);
+    if (result == kOk && (mask & (kNoiseReductionChanged | kOutputSizeChanged)))
+        result = SetUpColorNoise(*snapshot, ratio, displayScale);
+    if (result == kOk)
+        result = SetUpLchConversion(*snapshot);
+    if (result == kOk && (mask & kChromaBoosterChanged))
+        result = steps.ChromaBooster(*snapshot);
+    if (result == kOk && (mask & kLchEditorChanged))
+        result = steps.LchEditor(*snapshot);
+    if (result == kOk)
+        result = SetUpOutputConversion(*snapshot);
+    if (result == kOk && ((mask & (kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        result = SetUpCameraTone(*snapshot);
+    if (result == kOk &&
+        ((mask & (kOutputSizeChanged | kExposureChanged | kCameraSettingsFlagChanged)) || m_lchChanged))
+        result = SetUpSharpening(*snapshot,
+                                 (mask & (kOutputSizeChanged | kCameraSettingsFlagChanged)) || m_lchChanged);
+    if (result == kOk && (mask & kSharpeningListBits))
+        result = steps.SharpeningList(*snapshot, scale);
+    if (result == kOk && (mask & kOrientationChanged))
+        result = UpdateOrientation(*snapshot);
+    if (result == kOk && (mask & kAutoBrightnessChanged))
+        result = steps.AutoBrightness(*snapshot);
+    if (result == kOk && (mask & kMixerChanged))
+        result = UpdateMixer(*snapshot);
+    if (result == kOk && (mask & kCurvesChanged))
+        result = SetUpCurves(*snapshot, mask);
+    if (result == kOk && (mask & kLostDetailChanged))
+        result = steps.LostDetail(*snapshot);
+    if (result == kOk && (mask & (kOutputChanged | kExposureChanged)))
+        result = SetUpCustomConversion(*snapshot);
+    if (result == kOk && (mask & kOutputChanged))
+        result = UpdateOutputDepth();
+    if (result == kOk && (mask & kPluginListChanged))
+        result = steps.PluginStages(*snapshot);
+    if (result == kOk && (mask & kPluginScaleBits))
+        result = steps.PluginScales(*snapshot, scale);
+    if (result == kOk) {
         // Downstream hears of the quiet changes before the plug-ins run over what they now see.
         SendQuietChanges();
         RefreshPluginStages();
     }
-    return FinishUpdate(ok);
+    return result;
+}
+
+int CKvTolmoFilterChain::UpdateOrientation(const ImageProperties& snapshot) {
+    // The settings count the turn counter-clockwise with the mirror after it; the stage mirrors first and
+    // turns clockwise.
+    const KvOrientation turn = KvOrientation::Of(snapshot.orientation != 0, snapshot.rotation);
+    auto* transform = static_cast<CPravonFilterTransform*>(GetStage(kTransformStage));
+    if (turn.IsNone())
+        return Outcome(transform->Enable(false, true));
+    return Refused(transform->SetTransform(turn.flip, turn.TransformRotation(), true, true)) ||
+                   Refused(transform->Enable(true, true))
+               ? kStageError
+               : kOk;
+}
+
+int CKvTolmoFilterChain::UpdateMixer(const ImageProperties& snapshot) {
+    // The general record's mixer mode: 1 mixes, 2 mixes and then applies the fixed tone table.
+    const LONG mixerMode = snapshot.general ? snapshot.general->GetValue(0) : 0;
+    return Refused(GetStage(kChannelMixerStage)->Enable(mixerMode == 1 || mixerMode == 2, true)) ||
+                   Refused(GetStage(kToneTable8Stage)->Enable(mixerMode == 2, true))
+               ? kStageError
+               : kOk;
+}
+
+int CKvTolmoFilterChain::UpdateOutputDepth() {
+    // The output depth without colour management, while the output conversion is off.
+    if (GetStage(kOutputConversionStage)->IsEnabled())
+        return kOk;
+    auto* depth = static_cast<CPravonFilterColorSpace*>(GetStage(kOutputDepthStage));
+    if (!m_outputParameters.depthDiffers)
+        return Outcome(depth->Enable(false, true));
+    const auto bits = m_outputParameters.bitsPerChannel == 8 ? CPravonFilterColorSpace::k8Bit
+                                                             : CPravonFilterColorSpace::k16Bit;
+    return Refused(depth->SetOutputColorSpace(CPravonFilterColorSpace::kKeepColorSpace, bits, true)) ||
+                   Refused(depth->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
 IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase* filter, LONG type, void* data) {
@@ -766,35 +893,74 @@ IPravonError* CKvTolmoFilterChain::PravonFilterNotify(CPravonFilterBase* filter,
     return nullptr;
 }
 
+namespace {
+
+// Every result names one cause: the owner and its callers tell failures apart by the value alone.
+constexpr bool EachResultOnce() {
+    using C = CKvTolmoFilterChain;
+    constexpr int results[] = {C::kOk,
+                               C::kStageError,
+                               C::kBadArgument,
+                               C::kNoMemory,
+                               C::kAlreadyBuilt,
+                               C::kNotBuilt,
+                               C::kSourceUnreadable,
+                               C::kStageSetup,
+                               C::kNoConnection,
+                               C::kColorEngineError,
+                               C::kNoDustMap,
+                               C::kLensError,
+                               C::kLensRejected,
+                               C::kEditorCalibrationError,
+                               C::kEditorCalibrationLength,
+                               C::kBoosterCalibrationError,
+                               C::kBoosterCalibrationLength,
+                               C::kUpdating};
+    for (std::size_t i = 0; i < std::size(results); ++i)
+        for (std::size_t j = i + 1; j < std::size(results); ++j)
+            if (results[i] == results[j])
+                return false;
+    return true;
+}
+static_assert(EachResultOnce());
+
+} // namespace
+
 IPravonError* KvnChainError(int result, const std::string& text) {
-    if (result == CKvTolmoFilterChain::kOk)
+    using Chain = CKvTolmoFilterChain;
+    if (result == Chain::kOk)
         return nullptr;
+    // The kinds of the exported object; every other result is an invalid state.
+    static constexpr LONG kStageSetupKind = 11004;
+    static constexpr LONG kNoConnectionKind = 11005;
+    static constexpr LONG kColorEngineKind = 11003;
+    static constexpr LONG kDustMapKind = 11006;
     LONG kind = PravonKind::kInvalidState;
     switch (result) {
-    case 2:
+    case Chain::kBadArgument:
         kind = PravonKind::kBadArgument;
         break;
-    case 3:
+    case Chain::kNoMemory:
         kind = PravonKind::kOutOfMemory;
         break;
-    case 4:
-    case 5:
+    case Chain::kAlreadyBuilt:
+    case Chain::kNotBuilt:
         kind = PravonKind::kNotInitialised;
         break;
-    case 6:
+    case Chain::kSourceUnreadable:
         kind = PravonKind::kMissingInput;
         break;
-    case 7:
-        kind = 11004;
+    case Chain::kStageSetup:
+        kind = kStageSetupKind;
         break;
-    case 8:
-        kind = 11005;
+    case Chain::kNoConnection:
+        kind = kNoConnectionKind;
         break;
-    case 9:
-        kind = 11003;
+    case Chain::kColorEngineError:
+        kind = kColorEngineKind;
         break;
-    case 10:
-        kind = 11006;
+    case Chain::kNoDustMap:
+        kind = kDustMapKind;
         break;
     default:
         break;

@@ -1,5 +1,6 @@
 // How the development spreads its output scale over the scale stages: the reductions before the turn
-// (stages 13, 14), the enlargements after it (15, 16) and the aspect correction (17).
+// (the first and second scale stages), the enlargements after it (enlarge, enlarge to size) and the
+// aspect correction.
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -20,11 +21,11 @@ struct CKvTolmoScaleSplit {
         bool cropped = false;
         LONG width = 0, height = 0; // W0, H0: the demosaiced size
     };
-    // The first reduction's factor (1 when stage 13 is off), then each stage's set-up.
+    // The first reduction's factor (1 when the first scale stage is off), then each stage's set-up.
     double firstReduction = 1.0;
     bool aspectConsumedByFirst = false;
     Stage first, second, enlarge, enlargeToSize, aspectStage;
 
-    // Splits the input; false when stage 13 needs the demosaiced size and it is 0 x 0.
+    // Splits the input; false when the first scale stage needs the demosaiced size and it is 0 x 0.
     static bool Compute(const Input& in, CKvTolmoScaleSplit* split);
 };

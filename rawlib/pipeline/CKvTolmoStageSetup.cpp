@@ -2,9 +2,9 @@
 // settings snapshot (the colour conversions, colour noise, crop, curves, camera tone and sharpening).
 #include "CKvFileSavingUtilities.h"
 #include "CKvTolmoFilterChain.h"
+#include "CKvTolmoUpdateSteps.h"
 #include "KvFileColorProfile.h"
 #include "KvProfileDescription.h"
-#include "KvTolmoUpdateValues.h"
 
 #include "filters/CCropFilter.h"
 #include "filters/CPravonFilterCML.h"
@@ -39,8 +39,6 @@ namespace {
 // The values the update's steps share.
 using namespace KvTolmoUpdate;
 
-constexpr DWORD kFirstCurvesChanged = 0x1;
-constexpr DWORD kSecondCurvesChanged = 0x2;
 constexpr LONG kConvertedBits = 16;
 constexpr std::size_t kWideEntries = 65536;
 constexpr ULONG kHueLevelTag = 0x80092;
@@ -294,11 +292,11 @@ bool CKvTolmoFilterChain::ColorNoiseWanted(const ImageProperties& snapshot, doub
 }
 
 int CKvTolmoFilterChain::SetUpLabConversion(const ImageProperties& snapshot, double displayScale) {
-    auto* stage = Cml(GetStage(6));
+    auto* stage = Cml(GetStage(kLabConversionStage));
     if (!ColorNoiseWanted(snapshot, displayScale)) {
         if (stage->IsEnabled()) {
             PravonErrorPtr(stage->Enable(false, false));
-            NoteQuietChange(6);
+            NoteQuietChange(kLabConversionStage);
         }
         return kOk;
     }
@@ -317,17 +315,17 @@ int CKvTolmoFilterChain::SetUpLabConversion(const ImageProperties& snapshot, dou
         PravonErrorPtr(stage->SetBitsPerComponent(true, kConvertedBits, false)) ||
         PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
         return kStageError;
-    NoteQuietChange(6);
+    NoteQuietChange(kLabConversionStage);
     return kOk;
 }
 
 int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
     m_lchChanged = false;
-    auto* stage = Cml(GetStage(7));
+    auto* stage = Cml(GetStage(kLchConversionStage));
     if (!LchWanted(snapshot)) {
         if (stage->IsEnabled()) {
             PravonErrorPtr(stage->Enable(false, false));
-            NoteQuietChange(7);
+            NoteQuietChange(kLchConversionStage);
             m_lchChanged = true;
         }
         return kOk;
@@ -338,7 +336,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
     const std::string lch = utilities->GetProfilePath("KVLch2.icm");
     LONG bits = kConvertedBits;
     const bool acquired =
-        GetStage(6)->IsEnabled()
+        GetStage(kLabConversionStage)->IsEnabled()
             ? utilities->GetEngine(&m_engines[1], utilities->GetProfilePath("KVLab.icm"), lch)
             : utilities->GetCameraEngine(&m_engines[1], snapshot, lch, &bits);
     if (!acquired || !PrepareEngine(m_engines[1].Get()))
@@ -351,7 +349,7 @@ int CKvTolmoFilterChain::SetUpLchConversion(const ImageProperties& snapshot) {
         PravonErrorPtr(stage->SetBitsPerComponent(true, kConvertedBits, false)) ||
         PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
         return kStageError;
-    NoteQuietChange(7);
+    NoteQuietChange(kLchConversionStage);
     m_lchChanged = true;
     return kOk;
 }
@@ -373,13 +371,14 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
     const bool processedRaw = snapshot.cameraModelCode >= 513 && snapshot.cameraModelCode <= 516;
     const bool rawDevelopment = snapshot.rawFlag && !processedRaw;
     const OutputParameters& out = m_outputParameters;
-    const bool lab = GetStage(6)->IsEnabled(), lch = GetStage(7)->IsEnabled();
-    auto* stage = Cml(GetStage(8));
+    const bool lab = GetStage(kLabConversionStage)->IsEnabled(),
+               lch = GetStage(kLchConversionStage)->IsEnabled();
+    auto* stage = Cml(GetStage(kOutputConversionStage));
     if (!(rawDevelopment || snapshot.embeddedProfile || UsesFileColorProfile(snapshot) ||
           (!out.customProfile && (out.profileRequested || out.depthDiffers)) || lab || lch)) {
         if (stage->IsEnabled()) {
             PravonErrorPtr(stage->Enable(false, false));
-            NoteQuietChange(8);
+            NoteQuietChange(kOutputConversionStage);
         }
         return kOk;
     }
@@ -411,12 +410,12 @@ int CKvTolmoFilterChain::SetUpOutputConversion(const ImageProperties& snapshot) 
         PravonErrorPtr(stage->SetBitsPerComponent(true, out.bitsPerChannel, false)) ||
         PravonErrorPtr(stage->SetBitsPerComponent(false, bits, false)))
         return kStageError;
-    NoteQuietChange(8);
+    NoteQuietChange(kOutputConversionStage);
     return kOk;
 }
 
 int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) {
-    auto* stage = Cml(GetStage(9));
+    auto* stage = Cml(GetStage(kCustomConversionStage));
     const OutputParameters& out = m_outputParameters;
     if (!out.customProfile)
         return stage->IsEnabled() && PravonErrorPtr(stage->Enable(false, true)) ? kStageError : kOk;
@@ -425,7 +424,7 @@ int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) 
         return ColorEngineFailure();
     LONG bits = out.bitsPerChannel;
     const bool acquired =
-        GetStage(8)->IsEnabled()
+        GetStage(kOutputConversionStage)->IsEnabled()
             ? utilities->GetEngine(&m_engines[3], m_outputProfile, out.customProfilePath)
             : utilities->GetCameraEngine(&m_engines[3], snapshot, out.customProfilePath, &bits);
     if (!acquired)
@@ -449,8 +448,8 @@ int CKvTolmoFilterChain::SetUpCustomConversion(const ImageProperties& snapshot) 
     return kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale) {
-    auto* stage = static_cast<CFltColorNoise*>(GetStage(22));
+int CKvTolmoFilterChain::SetUpColorNoise(const ImageProperties& snapshot, LONG ratio, double displayScale) {
+    auto* stage = static_cast<CFltColorNoise*>(GetStage(kColorNoiseStage));
     const CKvNoiseReduction* noise =
         On(snapshot.noiseReductionEnabled, snapshot.noiseReduction) && snapshot.tagControl
             ? snapshot.noiseReduction
@@ -459,31 +458,31 @@ bool CKvTolmoFilterChain::SetUpColorNoise(const ImageProperties& snapshot, LONG 
     if (displayScale >= 1.0 && strength > 0 && ratio == 1 && m_developmentMode != kPreviewMode) {
         if (!stage->IsEnabled()) {
             if (PravonErrorPtr(stage->Enable(true, false)))
-                return false;
-            NoteQuietChange(22);
+                return kStageError;
+            NoteQuietChange(kColorNoiseStage);
         }
         if (stage->GetStrength() != strength) {
             if (PravonErrorPtr(stage->SetStrength(strength, false)))
-                return false;
-            NoteQuietChange(22);
+                return kStageError;
+            NoteQuietChange(kColorNoiseStage);
         }
     } else if (stage->IsEnabled()) {
         if (PravonErrorPtr(stage->Enable(false, false)))
-            return false;
-        NoteQuietChange(22);
+            return kStageError;
+        NoteQuietChange(kColorNoiseStage);
     }
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpCrop(const ImageProperties& snapshot, LONG ratio) {
-    auto* stage = static_cast<CCropFilter*>(GetStage(27));
+int CKvTolmoFilterChain::SetUpCrop(const ImageProperties& snapshot, LONG ratio) {
+    auto* stage = static_cast<CCropFilter*>(GetStage(kCropStage));
     const CKvSizeRes* size = snapshot.sizeRes;
     if (!size || m_active != 1 || size->GetCrop() == size->GetImageRect())
-        return !PravonErrorPtr(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     // The source carries the print resolution that the crop is made for.
     if (snapshot.sourceImage &&
         PravonErrorPtr(snapshot.sourceImage->SetResolution(size->GetResolution().value)))
-        return false;
+        return kStageError;
     const DblRect crop = size->GetCrop();
     CropInput in;
     in.left = crop.left;
@@ -494,24 +493,26 @@ bool CKvTolmoFilterChain::SetUpCrop(const ImageProperties& snapshot, LONG ratio)
     in.firstScale = m_firstUsed ? m_firstReduction : 1.0;
     in.model259Raw = snapshot.rawFlag && snapshot.cameraModelCode == 259;
     in.aspectConsumedByFirst = m_firstAspectConsumed;
-    in.laterScalesOff =
-        !GetStage(14)->IsEnabled() && !GetStage(15)->IsEnabled() && !GetStage(17)->IsEnabled();
+    in.laterScalesOff = !GetStage(kSecondScaleStage)->IsEnabled() &&
+                        !GetStage(kEnlargeScaleStage)->IsEnabled() &&
+                        !GetStage(kAspectScaleStage)->IsEnabled();
     in.outputWidth = m_outputWidth;
     in.outputHeight = m_outputHeight;
-    return !PravonErrorPtr(stage->SetCrop(CropRectangle(in), true)) &&
-           !PravonErrorPtr(stage->Enable(true, true));
+    return Refused(stage->SetCrop(CropRectangle(in), true)) || Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mask) {
+int CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mask) {
     const bool separate = snapshot.separateCurves != 0;
     if (!separate && (mask & (kFirstCurvesChanged | kSecondCurvesChanged))) {
         mask = (mask | kFirstCurvesChanged) & ~kSecondCurvesChanged;
-        if (PravonErrorPtr(GetStage(28)->Enable(false, true)))
-            return false;
+        if (PravonErrorPtr(GetStage(kSecondCurvesStage)->Enable(false, true)))
+            return kStageError;
     }
     // The curves see the output conversion's depth, or the source's when there is none.
     LONG sourceSpace = 0;
-    const LONG depth = GetStage(8)->IsEnabled() ? m_outputParameters.bitsPerChannel
+    const LONG depth = GetStage(kOutputConversionStage)->IsEnabled() ? m_outputParameters.bitsPerChannel
                        : m_source && !PravonErrorPtr(m_source->GetColorSpace(&sourceSpace))
                            ? PravonColorSpace::BitsPerSample(sourceSpace)
                            : 16;
@@ -523,13 +524,13 @@ bool CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mas
     if (mask & kSecondCurvesChanged) {
         const bool built = secondOn && !snapshot.lutGroup2->IsNeutral() &&
                            GroupTables(*snapshot.lutGroup2, count, count, &tables) &&
-                           !PravonErrorPtr(SetTables(GetStage(28), tables, bits, true));
-        if (PravonErrorPtr(GetStage(28)->Enable(built, true)))
-            return false;
+                           !PravonErrorPtr(SetTables(GetStage(kSecondCurvesStage), tables, bits, true));
+        if (PravonErrorPtr(GetStage(kSecondCurvesStage)->Enable(built, true)))
+            return kStageError;
     }
     if (mask & kFirstCurvesChanged) {
         if (!firstOn && (separate || !secondOn))
-            return !PravonErrorPtr(GetStage(29)->Enable(false, true));
+            return Outcome(GetStage(kFirstCurvesStage)->Enable(false, true));
         const bool firstCurved = firstOn && !snapshot.lutGroup1->IsNeutral();
         const bool secondCurved = !separate && secondOn && !snapshot.lutGroup2->IsNeutral();
         bool built = false;
@@ -543,34 +544,38 @@ bool CKvTolmoFilterChain::SetUpCurves(const ImageProperties& snapshot, DWORD mas
                 else if (built)
                     first = std::move(second);
             }
-            built = built && !PravonErrorPtr(SetTables(GetStage(29), first, bits, true));
+            built = built && !PravonErrorPtr(SetTables(GetStage(kFirstCurvesStage), first, bits, true));
         }
-        if (PravonErrorPtr(GetStage(29)->Enable(built, true)))
-            return false;
+        if (PravonErrorPtr(GetStage(kFirstCurvesStage)->Enable(built, true)))
+            return kStageError;
     }
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpCameraTone(const ImageProperties& snapshot) {
-    if (!GetStage(7)->IsEnabled())
-        return !PravonErrorPtr(GetStage(24)->Enable(false, true)) &&
-               !PravonErrorPtr(GetStage(44)->Enable(false, true));
+int CKvTolmoFilterChain::SetUpCameraTone(const ImageProperties& snapshot) {
+    if (!GetStage(kLchConversionStage)->IsEnabled())
+        return Refused(GetStage(kSaturationCompensationStage)->Enable(false, true)) ||
+                       Refused(GetStage(kCameraToneStage)->Enable(false, true))
+                   ? kStageError
+                   : kOk;
     const CameraTone tone = CameraToneOf(snapshot);
     const std::vector<WORD> tables = CameraToneTables(tone.hueLevel, tone.saturation);
-    auto* lut = static_cast<CPravonFilterLut*>(GetStage(44));
+    auto* lut = static_cast<CPravonFilterLut*>(GetStage(kCameraToneStage));
     IPravonError* set =
         tables.empty() ? lut->SetLUT(nullptr, 0, 0, 0, true) : SetTables(lut, tables, 16, true);
     if (PravonErrorPtr(set) || PravonErrorPtr(lut->Enable(true, true)))
-        return false;
-    auto* compensation = static_cast<CFltSatComp*>(GetStage(24));
+        return kStageError;
+    auto* compensation = static_cast<CFltSatComp*>(GetStage(kSaturationCompensationStage));
     if (!m_rawProcessingFlag)
-        return !PravonErrorPtr(compensation->Enable(false, true));
-    return !PravonErrorPtr(compensation->SetCompensation(SaturationCompensation(snapshot), true)) &&
-           !PravonErrorPtr(compensation->Enable(true, true));
+        return Outcome(compensation->Enable(false, true));
+    return Refused(compensation->SetCompensation(SaturationCompensation(snapshot), true)) ||
+                   Refused(compensation->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpSharpeningStage(CUnsharpMaskFilter& stage, const CKvUSM& entry,
-                                               const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::SetUpSharpeningStage(CUnsharpMaskFilter& stage, const CKvUSM& entry,
+                                              const ImageProperties& snapshot) {
     // The stage works at the first reduction's scale, on pixels that may still be camera 259's tall ones.
     const double scale = m_firstUsed ? m_firstReduction : 1.0;
     const double aspect = m_firstAspectConsumed
@@ -579,31 +584,31 @@ bool CKvTolmoFilterChain::SetUpSharpeningStage(CUnsharpMaskFilter& stage, const 
     const double r = entry.GetRadiusCode() * scale * kUsmRadiusUnit;
     const bool wide = r >= kUsmSmallestRadius;
     const double amount = entry.GetAmountCode();
-    return !PravonErrorPtr(stage.SetAffectNoise(false, true)) &&
-           !PravonErrorPtr(stage.SetRange(0.0, 0.0, 1.0, 0.0, true)) &&
-           !PravonErrorPtr(stage.SetThreshold(entry.GetThresholdCode() * kUsmThresholdUnit, true)) &&
-           !PravonErrorPtr(stage.SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) &&
-           !PravonErrorPtr(
-               stage.SetPower(wide ? amount * kUsmAmountUnit : amount * r * kUsmAmountUnit, true)) &&
-           !PravonErrorPtr(stage.SetMaskMethod(kUsmMaskMethod, true)) &&
-           !PravonErrorPtr(stage.Enable(true, true));
+    return Refused(stage.SetAffectNoise(false, true)) || Refused(stage.SetRange(0.0, 0.0, 1.0, 0.0, true)) ||
+                   Refused(stage.SetThreshold(entry.GetThresholdCode() * kUsmThresholdUnit, true)) ||
+                   Refused(stage.SetRadii(wide ? r : 1.0, (wide ? r : 1.0) / aspect, true)) ||
+                   Refused(
+                       stage.SetPower(wide ? amount * kUsmAmountUnit : amount * r * kUsmAmountUnit, true)) ||
+                   Refused(stage.SetMaskMethod(kUsmMaskMethod, true)) || Refused(stage.Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool secondToo) {
-    const bool on = GetStage(7)->IsEnabled() && m_rawProcessingFlag;
-    auto* camera = static_cast<CUnsharpMaskFilter*>(GetStage(19));
+int CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool secondToo) {
+    const bool on = GetStage(kLchConversionStage)->IsEnabled() && m_rawProcessingFlag;
+    auto* camera = static_cast<CUnsharpMaskFilter*>(GetStage(kCameraSharpeningStage));
     CKvUSM cameraEntry;
     if (!on || !CameraSharpening(snapshot, &cameraEntry)) {
         if (PravonErrorPtr(camera->Enable(false, true)))
-            return false;
-    } else if (!SetUpSharpeningStage(*camera, cameraEntry, snapshot)) {
-        return false;
+            return kStageError;
+    } else if (const int set = SetUpSharpeningStage(*camera, cameraEntry, snapshot); set != kOk) {
+        return set;
     }
     if (!secondToo)
-        return true;
-    auto* general = static_cast<CUnsharpMaskFilter*>(GetStage(20));
+        return kOk;
+    auto* general = static_cast<CUnsharpMaskFilter*>(GetStage(kGeneralSharpeningStage));
     if (!on || !GeneralSharpeningApplies(snapshot))
-        return !PravonErrorPtr(general->Enable(false, true));
+        return Outcome(general->Enable(false, true));
     CKvUSM generalEntry;
     generalEntry.SetRadiusCode(kGeneralRadius);
     generalEntry.SetAmountCode(static_cast<SHORT>(kGeneralAmountStep * snapshot.general->GetValue(1)));
@@ -611,12 +616,12 @@ bool CKvTolmoFilterChain::SetUpSharpening(const ImageProperties& snapshot, bool 
     return SetUpSharpeningStage(*general, generalEntry, snapshot);
 }
 
-bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double aspect) {
-    auto* stage = static_cast<CFltVignette*>(GetStage(25));
+int CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double aspect) {
+    auto* stage = static_cast<CFltVignette*>(GetStage(kVignetteStage));
     const CKvVignette* vignette =
         On(snapshot.vignetteEnabled, snapshot.vignette) ? snapshot.vignette : nullptr;
     if (!vignette || vignette->GetAmount() == 0)
-        return !PravonErrorPtr(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     IPravonTagControl* tags = snapshot.tagControl;
     bool failed = false;
     double diagonal = 0;
@@ -655,44 +660,44 @@ bool CKvTolmoFilterChain::SetUpVignette(const ImageProperties& snapshot, double 
     if (PravonErrorPtr(stage->SetFNumber(fNumber, true)) ||
         PravonErrorPtr(stage->SetAmount(vignette->GetAmount() * 0.01, true)) ||
         PravonErrorPtr(stage->SetExtra(aspect, true)))
-        return !PravonErrorPtr(stage->Enable(false, true));
-    return !PravonErrorPtr(stage->Enable(true, true));
+        return Outcome(stage->Enable(false, true));
+    return Outcome(stage->Enable(true, true));
 }
 
-bool CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltFnRedeye*>(GetStage(42));
+int CKvTolmoFilterChain::SetUpRedEye(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltFnRedeye*>(GetStage(kRedEyeStage));
     CKvFnRedEye* state = On(snapshot.redEyeEnabled, snapshot.redEye) ? snapshot.redEye : nullptr;
     if (!state || state->IsOff())
-        return !PravonErrorPtr(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (PravonErrorPtr(stage->Enable(true, true)) ||
         PravonErrorPtr(stage->SetKeepAutomatic(state->GetKeepAutomatic(), true)))
-        return false;
+        return kStageError;
     if (snapshot.tagControl)
         PravonErrorPtr(stage->ReadCameraTags(snapshot.tagControl));
     if (PravonErrorPtr(stage->SetMode(state->GetMode(), true)))
-        return false;
+        return kStageError;
     if (state->GetMode() == CKvFnRedEye::kModeAutomatic) {
         // Detection that fails or is stopped still counts as done; the regions found so far are kept.
         PravonErrorPtr(DetectRedEyes(*stage, true));
-        return !PravonErrorPtr(
-            stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
+        return Outcome(stage->GetRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions(), false));
     }
     // The state's detect-at-point byte: the pupil at the pending click joins the manual regions.
     if (state->GetAutomaticDone()) {
         if (PravonErrorPtr(stage->DetectAtPoint(true)) ||
             PravonErrorPtr(stage->GetRegions(CFltFnRedeye::kManualList, state->GetManualRegions(), false)))
-            return false;
+            return kStageError;
         state->SetAutomaticDone(false);
-        return true;
+        return kOk;
     }
     if (state->GetClearManualRequest()) {
         if (PravonErrorPtr(stage->ClearRegions(true)))
-            return false;
+            return kStageError;
         state->SetClearManualRequest(false);
-        return true;
+        return kOk;
     }
     if (PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kManualList, state->GetManualRegions())))
-        return false;
-    return !state->GetKeepAutomatic() ||
-           !PravonErrorPtr(stage->LoadRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions()));
+        return kStageError;
+    if (!state->GetKeepAutomatic())
+        return kOk;
+    return Outcome(stage->LoadRegions(CFltFnRedeye::kAutomaticList, state->GetAutomaticRegions()));
 }

@@ -1,5 +1,7 @@
-#include "CKvTolmoFilterChain.h"
-#include "KvTolmoUpdateValues.h"
+// The update's steps for the optional corrections (dust, Revelation, fisheye, chroma booster, LCh editor,
+// auto brightness), the displays and the stages the update adds and removes (plug-ins, sharpening list),
+// the demosaicing's sensor area and the progress the long steps report.
+#include "CKvTolmoUpdateSteps.h"
 
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CUnsharpMaskFilter.h"
@@ -37,19 +39,8 @@ namespace {
 // The values the update's steps share.
 using namespace KvTolmoUpdate;
 
-constexpr int kDustStage = 36;
-constexpr int kRevelationStage = 37;
-constexpr int kFisheyeStage = 39;
-constexpr int kChromaBoosterStage = 41;
-constexpr int kAutoBrightnessStage = 45;
-constexpr int kFirstHistogramStage = 10;
 // The plug-in stages go just before it.
-constexpr int kPluginAnchorStage = 16;
-constexpr int kLinearisingStage = 2;
-constexpr int kLchConversionStage = 7;
-constexpr int kOutputConversionStage = 8;
-constexpr int kLostDetailStage = 33;
-constexpr int kLchEditorStage = 40;
+constexpr CKvTolmoFilterChain::Stage kPluginAnchorStage = CKvTolmoFilterChain::kEnlargeToSizeScaleStage;
 // The LCh group's channels: lightness tone curve, chroma gain by hue, hue shift by hue.
 constexpr LONG kLightnessChannel = 1;
 constexpr LONG kChromaChannel = 2;
@@ -79,10 +70,6 @@ constexpr LONG kRevelationKind = 11;
 constexpr LONG kWideSamplesBit = 0x10000000;
 // The brightness filter counts in 1/256 EV.
 constexpr double kBrightnessSteps = 256.0;
-
-bool Refused(IPravonError* error) {
-    return PravonErrorPtr(error) != nullptr;
-}
 
 // The colour range of a sharpening-list entry's colour index: low, low softness, high, high softness.
 std::array<double, 4> ListRange(LONG index) {
@@ -156,7 +143,9 @@ IPravonError* CKvTolmoFilterChain::DetectRedEyes(CFltFnRedeye& stage, bool notif
 
 void CKvTolmoFilterChain::NoteQuietChange(int number) {
     const auto& order = ProcessingOrder();
-    const auto at = [&](int stage) { return std::find(order.begin(), order.end(), stage); };
+    const auto at = [&](int stage) {
+        return std::find(order.begin(), order.end(), static_cast<Stage>(stage));
+    };
     if (at(number) == order.end())
         return;
     if (m_quietlyChanged < 0 || at(number) < at(m_quietlyChanged))
@@ -172,17 +161,11 @@ void CKvTolmoFilterChain::SendQuietChanges() {
     m_quietlyChanged = -1;
 }
 
-int CKvTolmoFilterChain::FinishUpdate(bool ok) {
-    const int failure = m_stepResult;
-    m_stepResult = kStageError;
-    return ok ? kOk : failure;
-}
-
-bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
-    auto* stage = static_cast<CFltDust*>(GetStage(kDustStage));
+int CKvTolmoFilterChain::UpdateSteps::Dust(ImageProperties& snapshot, LONG colorSpace, bool rawDevelopment) {
+    auto* stage = static_cast<CFltDust*>(m_chain.GetStage(kDustStage));
     CKvDustRemoval* dust = snapshot.dustEnabled ? snapshot.dustRemoval : nullptr;
     if (!dust || (dust->IsEmpty() && !dust->HasDustMap()))
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!dust->HasDustMap()) {
         // The map reports its percent only: its start and end are told by the percent.
         const CKvDustRemoval::CategoryProgress relay = [](LONG category, LONG percent, void* chain) {
@@ -190,166 +173,169 @@ bool CKvTolmoFilterChain::UpdateDust(ImageProperties& snapshot, LONG colorSpace,
             static_cast<const CKvTolmoFilterChain*>(chain)->ReportProgress(state, percent, category);
             return true;
         };
-        PravonErrorPtr(dust->ComputeDustMap(m_manager, m_source, snapshot.tagControl, rawDevelopment,
-                                            colorSpace == PravonColorSpace::kRawMosaic16,
-                                            m_progress ? relay : nullptr, this, kDustChanged));
+        PravonErrorPtr(dust->ComputeDustMap(m_chain.m_manager, m_chain.m_source, snapshot.tagControl,
+                                            rawDevelopment, colorSpace == PravonColorSpace::kRawMosaic16,
+                                            m_chain.m_progress ? relay : nullptr, &m_chain, kDustChanged));
     }
     if (!dust->HasDustMap()) {
         PravonErrorPtr(stage->Enable(false, true));
-        m_errorText = kDustMapErrorText;
-        m_stepResult = kNoDustMap;
-        return false;
+        m_chain.m_errorText = kDustMapErrorText;
+        return kNoDustMap;
     }
     // Behind the linearising stage the samples are linear light and take the gain as they are.
-    return !Refused(stage->SetDustMap(dust->GetDustMap(), true)) &&
-           !Refused(stage->SetDirectGain(GetStage(kLinearisingStage)->IsEnabled(), true)) &&
-           !Refused(stage->Enable(true, true));
+    return Refused(stage->SetDustMap(dust->GetDustMap(), true)) ||
+                   Refused(stage->SetDirectGain(m_chain.GetStage(kLineariseStage)->IsEnabled(), true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateRevelation(const ImageProperties& snapshot, LONG colorSpace, DWORD mask) {
-    auto* stage = static_cast<CFltRevelation*>(GetStage(kRevelationStage));
+int CKvTolmoFilterChain::UpdateSteps::Revelation(const ImageProperties& snapshot, LONG colorSpace,
+                                                 DWORD mask) {
+    auto* stage = static_cast<CFltRevelation*>(m_chain.GetStage(kRevelationStage));
     if (mask & kRevelationChanged) {
         const CKvRevelation* revelation = snapshot.revelationEnabled ? snapshot.revelation : nullptr;
         if (!revelation || revelation->IsOff()) {
             if (Refused(stage->Enable(false, true)))
-                return false;
+                return kStageError;
         } else {
             const LONG depth = (colorSpace & kWideSamplesBit) ? 16 : 8;
             if (Refused(stage->SetParameters(kRevelationKind, depth, stage->GetFlag() ? 1 : 0, true)) ||
                 Refused(stage->SetParameters2(revelation->GetFirstAmount(), revelation->GetThirdValue(),
                                               revelation->GetSecondAmount(), true)) ||
                 Refused(stage->Enable(true, true)))
-                return false;
+                return kStageError;
         }
     }
     // Its passes read the whole picture, so they run here, once, rather than inside the first tile asked
     // for downstream; everything they depend on is set by now. A failed run switches the stage off itself.
     if (stage->IsEnabled() && stage->IsDirty()) {
-        ReportProgress(kProgressStart, 0, kRevelationChanged);
+        m_chain.ReportProgress(kProgressStart, 0, kRevelationChanged);
         void* data = nullptr;
         if (!Refused(stage->LockTile(0, 0, &data, nullptr)))
             PravonErrorPtr(stage->UnlockTile(0, 0));
-        ReportProgress(kProgressEnd, 100, kRevelationChanged);
+        m_chain.ReportProgress(kProgressEnd, 100, kRevelationChanged);
     }
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateFisheye(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFisheyeFilter*>(GetStage(kFisheyeStage));
+int CKvTolmoFilterChain::UpdateSteps::Fisheye(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFisheyeFilter*>(m_chain.GetStage(kFisheyeStage));
     const CKvFisheye* fisheye = snapshot.fisheyeEnabled ? snapshot.fisheye : nullptr;
     if (!fisheye)
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->HasLensData()) {
         const PravonErrorPtr error(stage->SelectLensModel(snapshot.tagControl));
-        if (error) {
-            m_stepResult = error->GetKind() == KvLensFileKind::kRejected ? kLensRejected : kLensError;
-            return false;
-        }
+        if (error)
+            return error->GetKind() == KvLensFileKind::kRejected ? kLensRejected : kLensError;
     }
-    return !Refused(stage->SetTableFlag(fisheye->GetEnabled() ? 1 : 0, true)) &&
-           !Refused(stage->SetMode(fisheye->GetMode(), true)) && !Refused(stage->Enable(true, true));
+    return Refused(stage->SetTableFlag(fisheye->GetEnabled() ? 1 : 0, true)) ||
+                   Refused(stage->SetMode(fisheye->GetMode(), true)) || Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateChromaBooster(ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltChromaBooster*>(GetStage(kChromaBoosterStage));
+int CKvTolmoFilterChain::UpdateSteps::ChromaBooster(ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltChromaBooster*>(m_chain.GetStage(kChromaBoosterStage));
     CKvChromaBooster* booster = snapshot.chromaBoosterEnabled ? snapshot.chromaBooster : nullptr;
     // A neutral booster is off and needs no calibration: a machine without the file still develops.
     if (!booster || booster->IsNeutral())
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->IsCalibrationLoaded()) {
         const PravonErrorPtr error(stage->LoadCalibration());
         if (error) {
             PravonErrorPtr(stage->Enable(false, true));
-            m_stepResult = error->GetKind() == KvLchCalibrationKind::kWrongLength ? kBoosterCalibrationLength
-                                                                                  : kBoosterCalibrationError;
-            return false;
+            return error->GetKind() == KvLchCalibrationKind::kWrongLength ? kBoosterCalibrationLength
+                                                                          : kBoosterCalibrationError;
         }
     }
     if (Refused(stage->SetEnabled(booster->GetEnabled(), true)) ||
         Refused(stage->SetLevel(booster->GetAmount(), true)))
-        return false;
+        return kStageError;
     // The calibrated default that the settings ask for becomes the level they hold from now on.
     if (booster->GetAmount() == CFltChromaBooster::kUseDefaultLevel)
         booster->SetAmount(stage->GetLevel());
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return !Refused(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(m_chain.GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-bool CKvTolmoFilterChain::UpdateAutoBrightness(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltAutoBrightness*>(GetStage(kAutoBrightnessStage));
+int CKvTolmoFilterChain::UpdateSteps::AutoBrightness(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltAutoBrightness*>(m_chain.GetStage(kAutoBrightnessStage));
     CKvBrightness* brightness = snapshot.brightness;
     if (brightness) {
         // The settings hear the levels the stage measures from the histogram.
         if (brightness->GetWatchCount(stage) == 0 && Refused(brightness->PravonFilterStartWatching(stage)))
-            return false;
-        auto* histogram = static_cast<CPravonFilterHistogram*>(GetStage(kFirstHistogramStage));
+            return kStageError;
+        auto* histogram = static_cast<CPravonFilterHistogram*>(m_chain.GetStage(kOutputHistogramStage));
         if (Refused(stage->SetHistogram(histogram, true)))
-            return false;
+            return kStageError;
     }
     if (!snapshot.brightnessEnabled || !brightness || brightness->IsNeutral())
-        return !Refused(stage->Enable(false, true));
-    return !Refused(stage->SetLevels(-1, brightness->GetBlackLevel(), brightness->GetWhiteLevel(), true)) &&
-           !Refused(stage->SetAuto(brightness->GetAutoMode(), true)) &&
-           !Refused(stage->SetBrightness(SaturatedTrunc(brightness->GetValue() * kBrightnessSteps), true)) &&
-           !Refused(stage->Enable(true, true));
+        return Outcome(stage->Enable(false, true));
+    return Refused(stage->SetLevels(-1, brightness->GetBlackLevel(), brightness->GetWhiteLevel(), true)) ||
+                   Refused(stage->SetAuto(brightness->GetAutoMode(), true)) ||
+                   Refused(stage->SetBrightness(SaturatedTrunc(brightness->GetValue() * kBrightnessSteps),
+                                                true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdatePluginStages(const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::UpdateSteps::PluginStages(const ImageProperties& snapshot) {
     std::vector<IPlugin*> wanted;
     if (snapshot.filterPluginsEnabled && snapshot.filterPlugins)
         for (std::size_t i = 0; i < snapshot.filterPlugins->GetCount(); ++i)
             if (IPlugin* plugin = snapshot.filterPlugins->GetStep(i).GetPlugin())
                 wanted.push_back(plugin);
-    bool same = wanted.size() == m_pluginStages.size();
+    bool same = wanted.size() == m_chain.m_pluginStages.size();
     for (std::size_t i = 0; same && i < wanted.size(); ++i)
-        same =
-            m_pluginStages[i].plugin == wanted[i] && m_pluginStages[i].settings == ParametersOf(*wanted[i]);
+        same = m_chain.m_pluginStages[i].plugin == wanted[i] &&
+               m_chain.m_pluginStages[i].settings == ParametersOf(*wanted[i]);
     if (same)
-        return true;
+        return kOk;
 
-    for (LONG at = m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
-         at = m_output->FindNext(CFltPlugin::kCode, at))
-        if (Refused(m_output->RemoveAt(at)))
-            return false;
-    m_pluginStages.clear();
-    CPravonFilterBase* anchor = GetStage(kPluginAnchorStage);
+    for (LONG at = m_chain.m_output->FindNext(CFltPlugin::kCode, 0); at != IPravonFilterChain::kNone;
+         at = m_chain.m_output->FindNext(CFltPlugin::kCode, at))
+        if (Refused(m_chain.m_output->RemoveAt(at)))
+            return kStageError;
+    m_chain.m_pluginStages.clear();
+    CPravonFilterBase* anchor = m_chain.GetStage(kPluginAnchorStage);
     for (IPlugin* plugin : wanted) {
         PluginStage made;
-        auto* filter = new (std::nothrow) CFltPlugin(m_manager);
+        auto* filter = new (std::nothrow) CFltPlugin(m_chain.m_manager);
         made.filter.reset(filter);
-        if (!filter) {
-            m_stepResult = kNoMemory;
-            return false;
-        }
+        if (!filter)
+            return kNoMemory;
         made.plugin = plugin;
         made.settings = ParametersOf(*plugin);
-        if (Refused(PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
-            Refused(m_output->Insert(filter, CFltPlugin::kCode, m_output->GetPosition(anchor))))
-            return false;
-        m_pluginStages.push_back(std::move(made));
+        if (Refused(m_chain.PravonFilterStartWatching(filter)) || Refused(filter->SetPlugin(plugin, false)) ||
+            Refused(
+                m_chain.m_output->Insert(filter, CFltPlugin::kCode, m_chain.m_output->GetPosition(anchor))))
+            return kStageError;
+        m_chain.m_pluginStages.push_back(std::move(made));
     }
     // Downstream hears of the change from the first plug-in stage, or from where they were.
     IPravonDataSource* changed = nullptr;
-    if (!m_pluginStages.empty())
-        changed = m_pluginStages.front().filter.get();
-    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
-        changed = m_output->GetAt(at - 1);
+    if (!m_chain.m_pluginStages.empty())
+        changed = m_chain.m_pluginStages.front().filter.get();
+    else if (const LONG at = m_chain.m_output->GetPosition(anchor); at > 0)
+        changed = m_chain.m_output->GetAt(at - 1);
     if (changed)
         PravonErrorPtr(PravonSendDataNotification(changed, PravonNotification::kUpdateAll, nullptr));
-    return true;
+    return kOk;
 }
 
-bool CKvTolmoFilterChain::UpdatePluginScales(const ImageProperties& snapshot, double scale) {
+int CKvTolmoFilterChain::UpdateSteps::PluginScales(const ImageProperties& snapshot, double scale) {
     const double factor = snapshot.sizeRes ? snapshot.sizeRes->GetScaleFactor() : 1.0;
     const double resolution =
         snapshot.sizeRes ? snapshot.sizeRes->GetResolution().value : CFltPlugin::kDefaultResolution;
     // The plug-ins see the picture at most at its own size.
     const double pluginScale = factor > 0 ? std::min(scale / factor, 1.0) : 1.0;
-    for (const PluginStage& stage : m_pluginStages)
+    for (const PluginStage& stage : m_chain.m_pluginStages)
         if (Refused(static_cast<CFltPlugin*>(stage.filter.get())
                         ->SetScaleAndResolution(pluginScale, resolution, true)))
-            return false;
-    return true;
+            return kStageError;
+    return kOk;
 }
 
 bool CKvTolmoFilterChain::IsPluginStage(const CPravonFilterBase* filter) const {
@@ -404,19 +390,18 @@ int CKvTolmoFilterChain::LchEditorTables(CKvLutGroup& group, std::vector<WORD>* 
     return built ? count : 0;
 }
 
-bool CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltLch*>(GetStage(kLchEditorStage));
+int CKvTolmoFilterChain::UpdateSteps::LchEditor(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltLch*>(m_chain.GetStage(kLchEditorStage));
     CKvLutGroup* group = snapshot.lutGroup3Enabled ? snapshot.lutGroup3 : nullptr;
     // A neutral group changes nothing and needs no calibration: a machine without the file still develops.
     if (!group || group->IsNeutral())
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     if (!stage->IsCalibrationLoaded()) {
         const PravonErrorPtr error(stage->LoadCalibration());
         if (error) {
             PravonErrorPtr(stage->Enable(false, true));
-            m_stepResult = error->GetKind() == KvLchCalibrationKind::kWrongLength ? kEditorCalibrationLength
-                                                                                  : kEditorCalibrationError;
-            return false;
+            return error->GetKind() == KvLchCalibrationKind::kWrongLength ? kEditorCalibrationLength
+                                                                          : kEditorCalibrationError;
         }
     }
     std::vector<WORD> tables;
@@ -424,60 +409,62 @@ bool CKvTolmoFilterChain::UpdateLchEditor(const ImageProperties& snapshot) {
     try {
         count = LchEditorTables(*group, &tables);
     } catch (const std::bad_alloc&) {
-        m_stepResult = kNoMemory;
-        return false;
+        return kNoMemory;
     }
     if (count == 0)
-        return !Refused(stage->Enable(false, true));
+        return Outcome(stage->Enable(false, true));
     const WORD* pointers[4] = {};
     for (LONG i = 0; i < count; ++i)
         pointers[i] = tables.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(kLchTableSize);
     if (Refused(stage->SetCurves(pointers, kLchTableBits, kLchTableBits, count, true)))
-        return false;
+        return kStageError;
     // It edits LCh samples only, which the LCh conversion before it makes while it is on.
-    return !Refused(stage->Enable(GetStage(kLchConversionStage)->IsEnabled(), true));
+    return Outcome(stage->Enable(m_chain.GetStage(kLchConversionStage)->IsEnabled(), true));
 }
 
-bool CKvTolmoFilterChain::UpdateLostDetail(const ImageProperties& snapshot) {
-    auto* stage = static_cast<CFltThreshold*>(GetStage(kLostDetailStage));
+int CKvTolmoFilterChain::UpdateSteps::LostDetail(const ImageProperties& snapshot) {
+    auto* stage = static_cast<CFltThreshold*>(m_chain.GetStage(kLostDetailStage));
     if (!snapshot.lostHighlights && !snapshot.lostShadows)
-        return !Refused(stage->Enable(false, true));
-    return !Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) &&
-           !Refused(stage->Enable(true, true));
+        return Outcome(stage->Enable(false, true));
+    return Refused(stage->SetThreshold(snapshot.lostHighlights ? kHighlightThreshold : 0, true)) ||
+                   Refused(stage->Enable(true, true))
+               ? kStageError
+               : kOk;
 }
 
-bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, double scale) {
-    const bool counted = GetStage(kLchConversionStage)->IsEnabled() && m_rawProcessingFlag;
+int CKvTolmoFilterChain::UpdateSteps::SharpeningList(const ImageProperties& snapshot, double scale) {
+    const bool counted = m_chain.GetStage(kLchConversionStage)->IsEnabled() && m_chain.m_rawProcessingFlag;
     const CKvUSMList* list =
         counted && snapshot.usmListEnabled && snapshot.usmList ? snapshot.usmList : nullptr;
     const std::size_t wanted = list ? std::min(list->GetCount(), kMostListStages) : 0;
     // The list works at the first reduction's scale when the LCh stages run; else it is off anyway.
-    const double listScale = counted ? (m_firstUsed ? m_firstReduction : 1.0) : scale;
+    const double listScale = counted ? (m_chain.m_firstUsed ? m_chain.m_firstReduction : 1.0) : scale;
     const double aspect =
-        !m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259 ? kModel259Aspect : 1.0;
+        !m_chain.m_firstAspectConsumed && snapshot.rawFlag && snapshot.cameraModelCode == 259
+            ? kModel259Aspect
+            : 1.0;
     bool changed = false;
-    CPravonFilterBase* anchor = GetStage(kOutputConversionStage);
-    while (m_listStages.size() > wanted) {
-        const LONG at = m_output->GetPosition(m_listStages.back().get());
-        if (at != IPravonFilterChain::kNone && Refused(m_output->RemoveAt(at)))
-            return false;
-        m_listStages.pop_back();
+    CPravonFilterBase* anchor = m_chain.GetStage(kOutputConversionStage);
+    while (m_chain.m_listStages.size() > wanted) {
+        const LONG at = m_chain.m_output->GetPosition(m_chain.m_listStages.back().get());
+        if (at != IPravonFilterChain::kNone && Refused(m_chain.m_output->RemoveAt(at)))
+            return kStageError;
+        m_chain.m_listStages.pop_back();
         changed = true;
     }
-    while (m_listStages.size() < wanted) {
-        auto* made = new (std::nothrow) CUnsharpMaskFilter(m_manager);
-        if (!made) {
-            m_stepResult = kNoMemory;
-            return false;
-        }
+    while (m_chain.m_listStages.size() < wanted) {
+        auto* made = new (std::nothrow) CUnsharpMaskFilter(m_chain.m_manager);
+        if (!made)
+            return kNoMemory;
         std::unique_ptr<CUnsharpMaskFilter> stage(made);
-        if (Refused(m_output->Insert(made, CUnsharpMaskFilter::kCode, m_output->GetPosition(anchor))))
-            return false;
-        m_listStages.push_back(std::move(stage));
+        if (Refused(m_chain.m_output->Insert(made, CUnsharpMaskFilter::kCode,
+                                             m_chain.m_output->GetPosition(anchor))))
+            return kStageError;
+        m_chain.m_listStages.push_back(std::move(stage));
         changed = true;
     }
     for (std::size_t i = 0; i < wanted; ++i) {
-        auto& stage = static_cast<CUnsharpMaskFilter&>(*m_listStages[i]);
+        auto& stage = static_cast<CUnsharpMaskFilter&>(*m_chain.m_listStages[i]);
         const CKvUSM& entry = list->GetEntry(i);
         const std::array<double, 4> range = ListRange(entry.GetChannelSelection());
         std::array<double, 4> held{};
@@ -498,20 +485,20 @@ bool CKvTolmoFilterChain::UpdateSharpeningList(const ImageProperties& snapshot, 
             Refused(stage.SetThreshold(threshold, false)) ||
             Refused(stage.SetRadii(radiusX, radiusY, false)) || Refused(stage.SetPower(power, false)) ||
             Refused(stage.SetMaskMethod(kUsmMaskMethod, false)))
-            return false;
+            return kStageError;
     }
     if (!changed)
-        return true;
+        return kOk;
     // Downstream hears of it once, from the first list stage or from the stage now before the output
     // conversion.
     IPravonDataSource* from = nullptr;
-    if (!m_listStages.empty())
-        from = m_listStages.front().get();
-    else if (const LONG at = m_output->GetPosition(anchor); at > 0)
-        from = m_output->GetAt(at - 1);
+    if (!m_chain.m_listStages.empty())
+        from = m_chain.m_listStages.front().get();
+    else if (const LONG at = m_chain.m_output->GetPosition(anchor); at > 0)
+        from = m_chain.m_output->GetAt(at - 1);
     if (from)
         PravonErrorPtr(PravonSendDataNotification(from, PravonNotification::kUpdateAll, nullptr));
-    return true;
+    return kOk;
 }
 
 PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LONG fullHeight, LONG ratio) {
@@ -533,11 +520,11 @@ PravonRect CKvTolmoFilterChain::ActiveSensorArea(WORD model, LONG fullWidth, LON
     return {area.left / ratio, area.top / ratio, area.right / ratio, area.bottom / ratio};
 }
 
-bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
+int CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProperties& snapshot) {
     LONG colorSpace = 0, width = 0, height = 0;
     if (!m_source || Refused(m_source->GetColorSpace(&colorSpace)) ||
         Refused(m_source->GetSize(&width, &height)))
-        return false;
+        return kStageError;
     // Without the full size in the tags the source is the whole sensor.
     LONG fullWidth = width, fullHeight = height;
     IPravonTagControl* tags = snapshot.tagControl;
@@ -549,7 +536,7 @@ bool CKvTolmoFilterChain::SetUpSensorArea(CDeBayerBase& stage, const ImageProper
     const PravonRect image{0, 0, width, height};
     const PravonRect area =
         ActiveSensorArea(snapshot.cameraModelCode, fullWidth, fullHeight, SourceRatio(snapshot, colorSpace));
-    return !Refused(stage.SetCropRect(area, &image, true));
+    return Outcome(stage.SetCropRect(area, &image, true));
 }
 
 void CKvTolmoFilterChain::ForwardStageProgress(CPravonFilterBase* filter, LONG type, void* data) const {

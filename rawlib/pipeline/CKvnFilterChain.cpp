@@ -160,10 +160,10 @@ CKvnFilterChain::~CKvnFilterChain() {
 }
 
 void CKvnFilterChain::ResetModes() {
-    m_modeA = 2;
-    m_modeB = 1;
-    m_modeC = 0;
-    m_modeD = 1;
+    m_developmentMode = 2;
+    m_scalingMethod = 1;
+    m_cacheMode = 0;
+    m_nativeOrder = 1;
     m_sourceBytes = 0;
     m_colorClass = 0;
     m_defaultProfile.clear();
@@ -407,29 +407,29 @@ IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
         return e;
     if (mode->developmentMode > 3 || mode->scalingMethod > 3 || mode->cacheMode > 1 || mode->nativeOrder > 2)
         return BadRecord("a mode is out of range");
-    if (mode->nativeOrder && mode->nativeOrder != m_modeD) {
-        m_modeD = mode->nativeOrder;
+    if (mode->nativeOrder && mode->nativeOrder != m_nativeOrder) {
+        m_nativeOrder = mode->nativeOrder;
         if (m_chain) {
-            m_chain->SetNativeOrder(m_modeD == 2);
-            if (PravonErrorPtr(
-                    m_chain->GetStage(CKvTolmoFilterChain::kNativeOrderStage)->Enable(m_modeD == 2, true)))
+            m_chain->SetNativeOrder(NativeOrderOn(m_nativeOrder));
+            if (PravonErrorPtr(m_chain->GetStage(CKvTolmoFilterChain::kNativeOrderStage)
+                                   ->Enable(NativeOrderOn(m_nativeOrder), true)))
                 return PravonFail(kComponent, PravonKind::kInvalidState,
                                   "the native-order stage cannot change");
         }
     }
-    if (mode->scalingMethod && mode->scalingMethod != m_modeB) {
-        m_modeB = mode->scalingMethod;
+    if (mode->scalingMethod && mode->scalingMethod != m_scalingMethod) {
+        m_scalingMethod = mode->scalingMethod;
         if (m_chain)
-            m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+            m_chain->SetScalingMethod(ChainScalingMethod(m_scalingMethod));
     }
-    if (mode->cacheMode != m_modeC) {
-        m_modeC = mode->cacheMode;
+    if (mode->cacheMode != m_cacheMode) {
+        m_cacheMode = mode->cacheMode;
         if (m_chain)
-            m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
+            m_chain->SetCacheUsage(ChainCacheUsage(m_cacheMode));
     }
-    if (mode->developmentMode && mode->developmentMode != m_modeA) {
+    if (mode->developmentMode && mode->developmentMode != m_developmentMode) {
         if (m_chain) {
-            const DWORD old = m_modeA;
+            const DWORD old = m_developmentMode;
             const DWORD mask = old == 1 || mode->developmentMode == 1 ? CKvTolmoFilterChain::kEverything
                                                                       : CKvTolmoFilterChain::kModeChanged;
             m_chain->SetDevelopmentMode(ChainMode(mode->developmentMode));
@@ -440,7 +440,7 @@ IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
                 return e;
             }
         }
-        m_modeA = mode->developmentMode;
+        m_developmentMode = mode->developmentMode;
     }
     return nullptr;
 }
@@ -448,10 +448,10 @@ IPravonError* CKvnFilterChain::SetMode(strKvnModeParam* mode) {
 IPravonError* CKvnFilterChain::GetMode(strKvnModeParam* mode) {
     if (IPravonError* e = CheckCallOf(m_initialised != 0, mode, "the mode record's size is wrong"))
         return e;
-    mode->developmentMode = m_modeA;
-    mode->scalingMethod = m_modeB;
-    mode->cacheMode = m_modeC;
-    mode->nativeOrder = m_modeD;
+    mode->developmentMode = m_developmentMode;
+    mode->scalingMethod = m_scalingMethod;
+    mode->cacheMode = m_cacheMode;
+    mode->nativeOrder = m_nativeOrder;
     return nullptr;
 }
 
@@ -487,18 +487,18 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
             sizeRes.SetOutputHeight(height);
         m_requestedWidth = sizeRes.GetOutputWidth();
         m_requestedHeight = sizeRes.GetOutputHeight();
-        mask |= 0x10;
+        mask |= CKvTolmoFilterChain::kOutputSizeChanged;
     }
     if (width && height)
         m_outputScale = sizeRes.GetScaleFactor();
     if (!(turn == GetOrientation())) {
         StoreOrientation(turn);
-        mask |= 0x20;
+        mask |= CKvTolmoFilterChain::kOrientationChanged;
     }
     if (info->bytesPerChannel && info->bytesPerChannel * 8 != bitsPerChannel) {
         bitsPerChannel = info->bytesPerChannel * 8;
         depthDiffers = static_cast<DWORD>(info->bytesPerChannel) != m_sourceBytes;
-        mask |= 0x4000;
+        mask |= CKvTolmoFilterChain::kOutputChanged;
     }
     if (const strKvnProfileRequest* profile = info->profile) {
         if (pathLength) {
@@ -510,7 +510,7 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
             };
             customProfile = tail(path) != tail(m_defaultProfile);
             customProfilePath = customProfile ? path : std::string();
-            mask |= 0x4000;
+            mask |= CKvTolmoFilterChain::kOutputChanged;
         }
         static constexpr LONG kIntents[5] = {0, 0, 1, 2, 3};
         const LONG intent = profile->renderingIntent >= 1 && profile->renderingIntent <= 4
@@ -518,19 +518,20 @@ IPravonError* CKvnFilterChain::SetImageInfo(strKvnImageInfoParam* info, bool app
                                 : 0;
         if (profile->renderingIntent && intent != renderingIntent) {
             renderingIntent = intent;
-            mask |= 0x4000;
+            mask |= CKvTolmoFilterChain::kOutputChanged;
         }
         if (profile->colorClass)
             m_colorClass = static_cast<DWORD>(profile->colorClass);
     }
-    if (apply && (mask & 0x30))
+    if (apply &&
+        (mask & (CKvTolmoFilterChain::kOutputSizeChanged | CKvTolmoFilterChain::kOrientationChanged)))
         if (IPravonError* e = WriteSizeSettings())
             return e;
     if (!m_chain || !mask)
         return nullptr;
-    if (mask & 0x4000)
+    if (mask & CKvTolmoFilterChain::kOutputChanged)
         m_chain->SetOutputParameters(OutputParametersOf());
-    if (mask & 0x10)
+    if (mask & CKvTolmoFilterChain::kOutputSizeChanged)
         m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
     return UpdateChain(mask);
 }
@@ -685,10 +686,10 @@ IPravonError* CKvnFilterChain::GetFilterChain(IPravonFilterChain** out) {
             return IPravonError::Chain(setUp.release(), PravonFail(kComponent, PravonKind::kOutOfMemory,
                                                                    "no memory for the development chain"));
         LoadDustReference();
-        m_chain->SetDevelopmentMode(ChainMode(m_modeA));
-        m_chain->SetCacheUsage(m_modeC == 0 ? 2 : 0);
-        m_chain->SetNativeOrder(m_modeD == 2);
-        m_chain->SetScalingMethod(m_modeB == 2 ? 1 : m_modeB == 3 ? 2 : 0);
+        m_chain->SetDevelopmentMode(ChainMode(m_developmentMode));
+        m_chain->SetCacheUsage(ChainCacheUsage(m_cacheMode));
+        m_chain->SetNativeOrder(NativeOrderOn(m_nativeOrder));
+        m_chain->SetScalingMethod(ChainScalingMethod(m_scalingMethod));
         m_chain->SetOutputParameters(OutputParametersOf());
         m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
         m_chain->SetOutputSize(m_requestedWidth, m_requestedHeight);
@@ -767,7 +768,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
             rawWhiteBalance.SetMode(CKvWBAdjustment::kModeTemperature);
             // The white balance is the source's camera's, whose model its gains are computed for.
             rawWhiteBalance.SetSecondValue(static_cast<WORD>(cameraModelCode));
-            return UpdateChain(0x80);
+            return UpdateChain(CKvTolmoFilterChain::kWhiteBalanceChanged);
         }
         return nullptr;
     }
@@ -780,7 +781,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
         if (!exposureOverride || ex->value != rawExposure.GetCompensation()) {
             exposureOverride = 1;
             rawExposure.SetCompensation(ex->value);
-            return UpdateChain(0x100);
+            return UpdateChain(CKvTolmoFilterChain::kExposureChanged);
         }
         return nullptr;
     }
@@ -791,7 +792,7 @@ IPravonError* CKvnFilterChain::SetRawOption(strKvnRawOption* option) {
         m_cameraSettingsFlag = flag->flag;
         if (m_chain)
             m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
-        return UpdateChain(0x10000);
+        return UpdateChain(CKvTolmoFilterChain::kCameraSettingsFlagChanged);
     }
     return BadRecord("unknown raw option");
 }
@@ -842,14 +843,14 @@ IPravonError* CKvnFilterChain::ResetRawOption(strKvnRawOption* option) {
             whiteBalanceOverride = 0;
             rawWhiteBalance.SetPreset(0);
             rawWhiteBalance.SetTemperature(0);
-            return UpdateChain(0x80);
+            return UpdateChain(CKvTolmoFilterChain::kWhiteBalanceChanged);
         }
         return nullptr;
     case KvnRawOption::kExposure:
         if (exposureOverride) {
             exposureOverride = 0;
             rawExposure.SetCompensation(0.0);
-            return UpdateChain(0x100);
+            return UpdateChain(CKvTolmoFilterChain::kExposureChanged);
         }
         return nullptr;
     case KvnRawOption::kCameraSettings:
@@ -858,7 +859,7 @@ IPravonError* CKvnFilterChain::ResetRawOption(strKvnRawOption* option) {
         m_cameraSettingsFlag = 1;
         if (m_chain)
             m_chain->SetRawProcessingFlag(m_cameraSettingsFlag);
-        return UpdateChain(0x10000);
+        return UpdateChain(CKvTolmoFilterChain::kCameraSettingsFlagChanged);
     default:
         return BadRecord("unknown raw option");
     }

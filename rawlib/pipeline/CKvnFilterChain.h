@@ -80,12 +80,24 @@ private:
     void StoreOrientation(const KvOrientation& turn);
     IPravonError* WriteSizeSettings();
     void ResetModes();
-    static DWORD ChainMode(DWORD modeA) { return modeA == 1 ? 4 : modeA == 3 ? 3 : 2; }
+    // The record's modes as the development chain takes them.
+    static DWORD ChainMode(DWORD developmentMode) {
+        return developmentMode == 1 ? 4 : developmentMode == 3 ? 3 : 2;
+    }
+    static DWORD ChainScalingMethod(DWORD scalingMethod) {
+        return scalingMethod == 2 ? 1 : scalingMethod == 3 ? 2 : 0;
+    }
+    static DWORD ChainCacheUsage(DWORD cacheMode) { return cacheMode == 0 ? 2 : 0; }
+    static bool NativeOrderOn(DWORD nativeOrder) { return nativeOrder == 2; }
     CKvTolmoFilterChain::OutputParameters OutputParametersOf() const;
 
     IPravonManager* m_manager = nullptr;
     std::unique_ptr<CKvTolmoFilterChain> m_chain;
-    DWORD m_modeA = 2, m_modeB = 1, m_modeC = 0, m_modeD = 1;
+    // The mode record's values as the caller set them (0 in a record keeps a value).
+    DWORD m_developmentMode = 2;
+    DWORD m_scalingMethod = 1;
+    DWORD m_cacheMode = 0;
+    DWORD m_nativeOrder = 1;
     DWORD m_sourceBytes = 0;
     DWORD m_colorClass = 0;
     std::string m_defaultProfile;

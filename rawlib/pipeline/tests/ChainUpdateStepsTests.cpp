@@ -272,9 +272,11 @@ TEST(ChainUpdateSteps, TheBoostersDefaultLevelReplacesTheSettingsRequestForIt) {
     object.chromaBooster.SetAmount(CFltChromaBooster::kUseDefaultLevel);
     ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kChromaBoosterChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(object.chromaBooster.GetAmount(), CFltChromaBooster::kDefaultLevel);
-    const auto* stage = static_cast<const CFltChromaBooster*>(picture.Chain()->GetStage(41));
+    const auto* stage = static_cast<const CFltChromaBooster*>(
+        picture.Chain()->GetStage(CKvTolmoFilterChain::kChromaBoosterStage));
     EXPECT_EQ(stage->GetLevel(), CFltChromaBooster::kDefaultLevel);
-    EXPECT_EQ(stage->IsEnabled(), picture.Chain()->GetStage(7)->IsEnabled());
+    EXPECT_EQ(stage->IsEnabled(),
+              picture.Chain()->GetStage(CKvTolmoFilterChain::kLchConversionStage)->IsEnabled());
 }
 
 // The dust reference stored beside the settings takes the place of the one the settings hold; without it
@@ -294,7 +296,8 @@ TEST(ChainUpdateSteps, TheDustReferenceTagIsReadWhenTheChainIsMade) {
         IPravonFilterChain* chain = nullptr;
         const PravonErrorPtr error(picture.object->GetFilterChain(&chain));
         EXPECT_EQ(error ? error->GetKind() : 0, stored ? 0 : 11006);
-        EXPECT_EQ(picture.Chain() && picture.Chain()->GetStage(36)->IsEnabled(), stored);
+        EXPECT_EQ(picture.Chain() && picture.Chain()->GetStage(CKvTolmoFilterChain::kDustStage)->IsEnabled(),
+                  stored);
     }
 }
 
@@ -344,7 +347,7 @@ TEST(ChainUpdateSteps, PluginStagesFollowTheListAndTheScale) {
                          std::min(scale, 1.0));
     }
     ASSERT_EQ(chain->GetPluginStageCount(), 2u);
-    const LONG anchor = output->GetPosition(chain->GetStage(16));
+    const LONG anchor = output->GetPosition(chain->GetStage(CKvTolmoFilterChain::kEnlargeToSizeScaleStage));
     EXPECT_EQ(output->GetAt(anchor - 2), chain->GetPluginStage(0));
     EXPECT_EQ(output->GetAt(anchor - 1), chain->GetPluginStage(1));
     object.filterPluginsEnabled = 0;
@@ -370,7 +373,8 @@ TEST(ChainUpdateSteps, TheSharpeningListMakesItsStagesBeforeTheOutputConversion)
     ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kSharpeningListChanged), CKvTolmoFilterChain::kOk);
     ASSERT_EQ(chain->GetListStageCount(), 7u);
     IPravonFilterChain* output = chain->GetOutput();
-    EXPECT_EQ(output->GetPosition(chain->GetListStage(6)) + 1, output->GetPosition(chain->GetStage(8)));
+    EXPECT_EQ(output->GetPosition(chain->GetListStage(6)) + 1,
+              output->GetPosition(chain->GetStage(CKvTolmoFilterChain::kOutputConversionStage)));
     // Hand-worked: index k covers (12k - 11) / 72 .. (12k + 1) / 72, the sixth wrapping to 1 / 72.
     const double ranges[][4] = {{1 / 72.0, 1 / 12.0, 13 / 72.0, 1 / 12.0},
                                 {61 / 72.0, 1 / 12.0, 1 / 72.0, 1 / 12.0},
@@ -397,7 +401,9 @@ TEST(ChainUpdateSteps, TheSharpeningListMakesItsStagesBeforeTheOutputConversion)
     chain->SetRawProcessingFlag(0);
     ASSERT_EQ(picture.Update(CKvTolmoFilterChain::kCameraSettingsFlagChanged), CKvTolmoFilterChain::kOk);
     EXPECT_EQ(chain->GetListStageCount(), 0u);
-    EXPECT_EQ(output->FindNext(CUnsharpMaskFilter::kCode, output->GetPosition(chain->GetStage(20)) + 1),
+    EXPECT_EQ(output->FindNext(
+                  CUnsharpMaskFilter::kCode,
+                  output->GetPosition(chain->GetStage(CKvTolmoFilterChain::kGeneralSharpeningStage)) + 1),
               IPravonFilterChain::kNone);
 }
 
@@ -442,7 +448,8 @@ TEST(ChainUpdateSteps, TheLostDetailDisplayFollowsTheSettingsFlags) {
     Picture picture;
     CKvnFilterChain& object = picture.Open();
     picture.Develop();
-    const auto* stage = static_cast<const CFltThreshold*>(picture.Chain()->GetStage(33));
+    const auto* stage =
+        static_cast<const CFltThreshold*>(picture.Chain()->GetStage(CKvTolmoFilterChain::kLostDetailStage));
     const struct {
         BYTE highlights, shadows;
         bool on;
@@ -649,7 +656,7 @@ TEST(ChainUpdateSteps, RevelationPassesReportTheirShareOfTheStep) {
     CKvnFilterChain& object = picture.Open();
     picture.Develop();
     Probe probe;
-    probe.stage = picture.Chain()->GetStage(37);
+    probe.stage = picture.Chain()->GetStage(CKvTolmoFilterChain::kRevelationStage);
     object.revelationEnabled = 1;
     object.revelation.SetFirstAmount(80);
     ASSERT_EQ(picture.Chain()->Update(object.CreateProperties().get(),
@@ -665,6 +672,7 @@ TEST(ChainUpdateSteps, RevelationPassesReportTheirShareOfTheStep) {
     probe.Tell(kPasses[0]);
     object.revelation.SetFirstAmount(40);
     EXPECT_EQ(picture.Update(CKvTolmoFilterChain::kRevelationChanged), CKvTolmoFilterChain::kOk);
-    EXPECT_TRUE(picture.Chain()->GetStage(37)->IsEnabled()) << "its passes ran without a progress";
+    EXPECT_TRUE(picture.Chain()->GetStage(CKvTolmoFilterChain::kRevelationStage)->IsEnabled())
+        << "its passes ran without a progress";
     EXPECT_EQ(probe.reports.size(), heard);
 }

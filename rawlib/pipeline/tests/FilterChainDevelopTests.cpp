@@ -335,7 +335,8 @@ TEST(FilterChainDevelop, AFlatGreyComesOutDisplayEncoded) {
         CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
         ASSERT_NE(chain, nullptr);
         IPravonFilterChain* stages = chain->GetOutput();
-        const LONG conversion = stages->GetPosition(chain->GetStage(8));
+        const LONG conversion =
+            stages->GetPosition(chain->GetStage(CKvTolmoFilterChain::kOutputConversionStage));
         ASSERT_GT(conversion, 0);
         kvtest::TestPlane reaching;
         ASSERT_PV_OK(kvtest::PullAll(stages->GetAt(conversion - 1), &reaching));
@@ -415,8 +416,8 @@ TEST(FilterChainDevelop, TheDetailStagesStayOffBelowFullSize) {
     ASSERT_PV_OK(object->SetImageInfo(&info, false));
     CKvTolmoFilterChain* chain = object->GetInternalChain();
     ASSERT_NE(chain, nullptr) << "the development failed";
-    EXPECT_FALSE(chain->GetStage(43)->IsEnabled());
-    EXPECT_FALSE(chain->GetStage(23)->IsEnabled());
+    EXPECT_FALSE(chain->GetStage(CKvTolmoFilterChain::kMoireStage)->IsEnabled());
+    EXPECT_FALSE(chain->GetStage(CKvTolmoFilterChain::kFineEdgeStage)->IsEnabled());
 }
 
 // The settings tag of a record made from attributes the caller changed.
@@ -480,7 +481,8 @@ TEST(FilterChainDevelop, GetImageInfoNamesTheProfileOfTheOutputConversion) {
         picture.Develop();
         CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
         ASSERT_NE(chain, nullptr);
-        auto* conversion = static_cast<CPravonFilterCML*>(chain->GetStage(8));
+        auto* conversion =
+            static_cast<CPravonFilterCML*>(chain->GetStage(CKvTolmoFilterChain::kOutputConversionStage));
         ASSERT_TRUE(conversion->IsEnabled());
         ASSERT_NE(conversion->GetCMLEngine(), nullptr);
         PravonFile source, destination, proof;
@@ -532,7 +534,7 @@ TEST(FilterChainDevelop, TheCameraSharpeningSharpensWhenTheCameraSettingsAskForI
         EXPECT_PV_OK(picture.object->SetRawOption(&option));
         kvtest::TestPlane developed = picture.Develop();
         const CKvTolmoFilterChain* chain = static_cast<CKvnFilterChain*>(picture.object)->GetInternalChain();
-        const bool on = chain && chain->GetStage(19)->IsEnabled();
+        const bool on = chain && chain->GetStage(CKvTolmoFilterChain::kCameraSharpeningStage)->IsEnabled();
         return std::make_pair(developed, on);
     };
     for (const LONG level : {1, 3, 5}) {

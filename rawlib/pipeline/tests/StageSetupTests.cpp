@@ -181,7 +181,7 @@ TEST_F(ChainOverRgb, ALinearPictureConvertedToSrgbMatchesLcms2) {
     snapshot.embeddedProfilePath = linearPath;
     snapshot.defaultProfileRequested = 1;
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_TRUE(chain.GetStage(8)->IsEnabled());
+    EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kOutputConversionStage)->IsEnabled());
     EXPECT_EQ(chain.GetOutputProfile(), machine.Profile("KVsRGB.icm"));
     EXPECT_EQ(chain.GetProfileDescription(), "KORVEL sRGB") << "read without its version";
     const long worst = WorstAgainstLcms2(linearPath);
@@ -198,7 +198,7 @@ TEST_F(ChainOverRgb, ALinearPictureConvertedToSrgbMatchesLcms2) {
 TEST_F(ChainOverRgb, ARawPictureIsConvertedFromItsGeneratedCameraProfile) {
     TagAsRawCamera();
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
-    ASSERT_TRUE(chain.GetStage(8)->IsEnabled());
+    ASSERT_TRUE(chain.GetStage(CKvTolmoFilterChain::kOutputConversionStage)->IsEnabled());
     EXPECT_EQ(chain.GetOutputProfile(), machine.Profile("KVsRGB.icm"));
     const std::string generated = CKvFileSavingUtilities::Get()->GenerateCameraProfile(snapshot);
     // The MA family's name in mode number 1 (colour mode 0), some table row, tone mode 3, tables 308.
@@ -258,7 +258,7 @@ TEST_F(ChainOverRgb, ARawPictureIsConvertedFromItsGeneratedCameraProfile) {
 
 TEST_F(ChainOverRgb, WithoutAReasonToConvertTheOutputStageStaysOffAndAMissingProfileFails) {
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(8)->IsEnabled());
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kOutputConversionStage)->IsEnabled());
     snapshot.embeddedProfile = 1;
     snapshot.embeddedProfilePath = machine.Profile("none.icc");
     EXPECT_EQ(chain.Update(&snapshot, 0, 1.0), CKvTolmoFilterChain::kColorEngineError);
@@ -282,9 +282,12 @@ TEST_F(ChainOverRgb, CompensationFromTheCameraRecordAndTheCropsResolution) {
         snapshot.exposure = c.overrideByte ? &settings : nullptr;
         snapshot.exposureEnabled = c.overrideByte;
         ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
-        ASSERT_TRUE(chain.GetStage(7)->IsEnabled()) << "a compensation asks for LCh";
-        EXPECT_TRUE(chain.GetStage(24)->IsEnabled());
-        EXPECT_EQ(static_cast<CFltSatComp*>(chain.GetStage(24))->GetCompensation(), c.expected);
+        ASSERT_TRUE(chain.GetStage(CKvTolmoFilterChain::kLchConversionStage)->IsEnabled())
+            << "a compensation asks for LCh";
+        EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kSaturationCompensationStage)->IsEnabled());
+        EXPECT_EQ(static_cast<CFltSatComp*>(chain.GetStage(CKvTolmoFilterChain::kSaturationCompensationStage))
+                      ->GetCompensation(),
+                  c.expected);
     }
 
     const CKvRect crop(4, 6, 24, 30);
@@ -292,7 +295,7 @@ TEST_F(ChainOverRgb, CompensationFromTheCameraRecordAndTheCropsResolution) {
     snapshot.sizeRes = &size;
     chain.SetActive(1);
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kCropChanged, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_TRUE(chain.GetStage(27)->IsEnabled());
+    EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kCropStage)->IsEnabled());
     double resolution = 0;
     ASSERT_EQ(image->GetResolution(&resolution), nullptr);
     EXPECT_EQ(resolution, 240.0);
@@ -305,20 +308,22 @@ TEST_F(ChainOverRgb, TheCurveRuleSwitchesTheCurveStages) {
     snapshot.lutGroup1Enabled = snapshot.lutGroup2Enabled = 1;
     snapshot.separateCurves = 1;
     ASSERT_EQ(chain.Update(&snapshot, 0x1 | 0x2, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(29)->IsEnabled()) << "neutral groups";
-    EXPECT_FALSE(chain.GetStage(28)->IsEnabled());
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kFirstCurvesStage)->IsEnabled()) << "neutral groups";
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kSecondCurvesStage)->IsEnabled());
     dynamic_cast<CKvLutChannel*>(second.GetChannelAt(0))->SetGamma(2.0);
     ASSERT_FALSE(second.IsNeutral());
     ASSERT_EQ(chain.Update(&snapshot, 0x2, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_TRUE(chain.GetStage(28)->IsEnabled()) << "kept apart, the second group has its own stage";
-    EXPECT_FALSE(chain.GetStage(29)->IsEnabled());
+    EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kSecondCurvesStage)->IsEnabled())
+        << "kept apart, the second group has its own stage";
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kFirstCurvesStage)->IsEnabled());
     snapshot.separateCurves = 0;
     ASSERT_EQ(chain.Update(&snapshot, 0x2, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(28)->IsEnabled()) << "together, the first stage carries both";
-    EXPECT_TRUE(chain.GetStage(29)->IsEnabled());
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kSecondCurvesStage)->IsEnabled())
+        << "together, the first stage carries both";
+    EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kFirstCurvesStage)->IsEnabled());
     snapshot.lutGroup1Enabled = snapshot.lutGroup2Enabled = 0;
     ASSERT_EQ(chain.Update(&snapshot, 0x1, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(29)->IsEnabled()) << "both groups off";
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kFirstCurvesStage)->IsEnabled()) << "both groups off";
 }
 
 } // namespace
@@ -356,7 +361,7 @@ TEST_F(ChainOverRgb, TheVignetteStageTakesTheLensRecordOfItsVersion) {
         BYTE first, last;
     } const cases[] = {
         {"0100", 4.0, true, 113, 118}, {"0101", 4.0, true, 104, 122}, {"0200", 1.0, false, 0, 0}};
-    auto* stage = static_cast<CFltVignette*>(chain.GetStage(25));
+    auto* stage = static_cast<CFltVignette*>(chain.GetStage(CKvTolmoFilterChain::kVignetteStage));
     for (const Case& c : cases) {
         std::memcpy(record, c.version, 4);
         ASSERT_EQ(tags->WriteTag(0x80098, 0x108, 31, record), nullptr);
@@ -401,10 +406,10 @@ TEST(StageSetupRedEye, FoundPupilsAreWrittenBackAndAClearRequestIsServedOnce) {
     snapshot.redEye = &state;
     snapshot.redEyeEnabled = 1;
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(42)->IsEnabled()) << "mode off";
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kRedEyeStage)->IsEnabled()) << "mode off";
     state.SetMode(CKvFnRedEye::kModeAutomatic);
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_TRUE(chain.GetStage(42)->IsEnabled());
+    EXPECT_TRUE(chain.GetStage(CKvTolmoFilterChain::kRedEyeStage)->IsEnabled());
     EXPECT_EQ(state.GetAutomaticRegions().size(), pupils.size()) << "the regions found go into the settings";
     state.SetMode(CKvFnRedEye::kModeManual);
     const std::vector<BYTE> saved = kvtest::SavedRedEyeRegion({10, 10, 14, 14});
@@ -415,10 +420,12 @@ TEST(StageSetupRedEye, FoundPupilsAreWrittenBackAndAClearRequestIsServedOnce) {
     state.SetClearManualRequest(true);
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(state.GetClearManualRequest());
-    EXPECT_EQ(static_cast<CFltFnRedeye*>(chain.GetStage(42))->GetMode(), CKvFnRedEye::kModeManual);
+    EXPECT_EQ(static_cast<CFltFnRedeye*>(chain.GetStage(CKvTolmoFilterChain::kRedEyeStage))->GetMode(),
+              CKvFnRedEye::kModeManual);
     // A click near the second pupil with the detect-at-point byte set: that pupil joins the manual list
     // and the byte is served once.
-    static_cast<CFltFnRedeye*>(chain.GetStage(42))->SetClickPoint(pupils[1].x, pupils[1].y);
+    static_cast<CFltFnRedeye*>(chain.GetStage(CKvTolmoFilterChain::kRedEyeStage))
+        ->SetClickPoint(pupils[1].x, pupils[1].y);
     state.SetAutomaticDone(true);
     ASSERT_EQ(chain.Update(&snapshot, 0x1000, 1.0), CKvTolmoFilterChain::kOk);
     EXPECT_FALSE(state.GetAutomaticDone());
@@ -446,10 +453,13 @@ TEST_F(ChainOverRgb, ColourNoiseTakesThePictureThroughLabAndBack) {
     snapshot.noiseReduction = &noise;
     snapshot.noiseReductionEnabled = 1;
     ASSERT_EQ(chain.Update(&snapshot, CKvTolmoFilterChain::kEverything, 1.0), CKvTolmoFilterChain::kOk);
-    ASSERT_TRUE(chain.GetStage(6)->IsEnabled());
-    ASSERT_TRUE(chain.GetStage(22)->IsEnabled());
-    EXPECT_EQ(static_cast<CFltColorNoise*>(chain.GetStage(22))->GetStrength(), 0.63);
-    ASSERT_TRUE(chain.GetStage(8)->IsEnabled()) << "from Lab to the output profile";
+    ASSERT_TRUE(chain.GetStage(CKvTolmoFilterChain::kLabConversionStage)->IsEnabled());
+    ASSERT_TRUE(chain.GetStage(CKvTolmoFilterChain::kColorNoiseStage)->IsEnabled());
+    EXPECT_EQ(
+        static_cast<CFltColorNoise*>(chain.GetStage(CKvTolmoFilterChain::kColorNoiseStage))->GetStrength(),
+        0.63);
+    ASSERT_TRUE(chain.GetStage(CKvTolmoFilterChain::kOutputConversionStage)->IsEnabled())
+        << "from Lab to the output profile";
     kvtest::TestPlane out;
     ASSERT_EQ(kvtest::PullAll(chain.GetOutput()->GetOutput(), &out), nullptr);
     ASSERT_EQ(out.colorSpace, PravonColorSpace::kRGB16);
@@ -460,7 +470,8 @@ TEST_F(ChainOverRgb, ColourNoiseTakesThePictureThroughLabAndBack) {
             << c;
     noise.SetLevel(11);
     ASSERT_EQ(chain.Update(&snapshot, 0x200, 1.0), CKvTolmoFilterChain::kOk);
-    EXPECT_FALSE(chain.GetStage(22)->IsEnabled()) << "level 11 has no strength";
+    EXPECT_FALSE(chain.GetStage(CKvTolmoFilterChain::kColorNoiseStage)->IsEnabled())
+        << "level 11 has no strength";
 }
 
 } // namespace

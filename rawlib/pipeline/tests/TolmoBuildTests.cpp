@@ -59,7 +59,7 @@ TEST_F(TolmoBuild, MakesEveryStageButThePlaceHoldersAndLinksThemInProcessingOrde
         EXPECT_TRUE(PravonIsConnected(feeder, stage)) << "stage " << order[i];
         feeder = stage;
     }
-    EXPECT_EQ(output->GetOutput(), chain.GetStage(26));
+    EXPECT_EQ(output->GetOutput(), chain.GetStage(CKvTolmoFilterChain::kNativeOrderStage));
 }
 
 TEST_F(TolmoBuild, LeavesEveryStageDisabledButTheNativeOrderOneWhenAsked) {
@@ -102,7 +102,7 @@ TEST_F(TolmoBuild, FixedTablesAndScalesAreSetAtBuild) {
     ASSERT_EQ(chain.Build(&manager, image.get()), CKvTolmoFilterChain::kOk);
     // The linearisation stage, switched on alone, reads table A (the square table at the 12-bit value
     // widened by its top four bits) at each 16-bit sample, interpolating linearly between entries.
-    ASSERT_PV_OK(chain.GetStage(2)->Enable(true, true));
+    ASSERT_PV_OK(chain.GetStage(CKvTolmoFilterChain::kLineariseStage)->Enable(true, true));
     kvtest::TestPlane pulled;
     ASSERT_PV_OK(kvtest::PullAll(chain.GetOutput()->GetOutput(), &pulled));
     const WORD* square = GetSquareTable();
