@@ -214,7 +214,7 @@ bool CMailDlg::Initialize(UINT& failureText) {
                                       MailIndexSheet::kMargin, MailIndexSheet::kMargin);
     m_sheet.spacing =
         TSize_T<double>(MailIndexSheet::kHorizontalSpacing, MailIndexSheet::kCaptionVerticalSpacing);
-    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CMailDlg::OnProgressStep});
+    AddMessageHandler(kRenderProgressMessage, TMessageHandler{this, &CMailDlg::OnProgressStep});
     AddMessageHandler(kCancelMessage, TMessageHandler{this, &CMailDlg::OnCancelMessage});
     AddMessageHandler(kFileFinishedMessage, TMessageHandler{this, &CMailDlg::OnFileFinished});
     AddMessageHandler(kCloseMessage, TMessageHandler{this, &CMailDlg::OnCloseMessage});
@@ -732,11 +732,10 @@ LONG CMailDlg::OnCancelMessage(TMessageInfo*, void* context) {
 }
 
 LONG CMailDlg::OnProgressStep(TMessageInfo* info, void* context) {
-    auto* value = reinterpret_cast<LONG*>(info->lParam);
+    const std::optional<DWORD> value = TakeRenderProgress(info->lParam);
     auto* dialog = static_cast<CMailDlg*>(context);
     if (value && dialog->m_progress)
-        dialog->m_progress->SetStepPos(*value);
-    delete value;
+        dialog->m_progress->SetStepPos(static_cast<LONG>(*value));
     return 1;
 }
 

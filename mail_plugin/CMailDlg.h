@@ -80,7 +80,6 @@ public:
     static constexpr UINT kButtonImages[8] = {1019, 1025, 1026, 1024, 1023, 1021, 1022, 1020};
 
     // Messages the dialog handles.
-    static constexpr UINT kProgressStepMessage = 46127;
     static constexpr UINT kCancelMessage = 46116;
     static constexpr UINT kFileFinishedMessage = 46115;
     static constexpr UINT kCloseMessage = 45114;

@@ -94,9 +94,7 @@ public:
     static constexpr UINT kButtonImages[8] = {1022, 1023, 1024, 1025, 1026, 1028, 1027, 1029};
 
     // Messages the dialog handles.
-    static constexpr UINT kProgressStepMessage = 0xB42F;
     static constexpr UINT kCancelMessage = 0xB424;
-    static constexpr UINT kRenderFinishedMessage = 0xB423;
     static constexpr UINT kCloseMessage = 0xB03A;
     static constexpr WORD kSelectionEnd = 9;
     static constexpr LONG kFirstColumns = 5;

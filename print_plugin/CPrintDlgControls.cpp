@@ -209,7 +209,7 @@ bool CPrintDlg::Initialize(UINT& failureText) {
     m_ownIterator->SetMediaContext(codec);
     SetPageIterator(m_ownIterator.Get(), PreviewSize());
 
-    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CPrintDlg::OnProgressStep});
+    AddMessageHandler(kRenderProgressMessage, TMessageHandler{this, &CPrintDlg::OnProgressStep});
     AddMessageHandler(kCancelMessage, TMessageHandler{this, &CPrintDlg::OnCancelMessage});
     AddMessageHandler(kRenderFinishedMessage, TMessageHandler{this, &CPrintDlg::OnRenderFinished});
     AddMessageHandler(kCloseMessage, TMessageHandler{this, &CPrintDlg::OnCloseMessage});
@@ -567,11 +567,10 @@ void CPrintDlg::Close() {
 // ---- Handlers ----
 
 LONG CPrintDlg::OnProgressStep(TMessageInfo* info, void* context) {
-    auto* value = reinterpret_cast<LONG*>(info->lParam);
+    const std::optional<DWORD> value = TakeRenderProgress(info->lParam);
     auto* dialog = static_cast<CPrintDlg*>(context);
     if (value && dialog->m_progress)
-        dialog->m_progress->SetStepPos(*value);
-    delete value;
+        dialog->m_progress->SetStepPos(static_cast<LONG>(*value));
     return 1;
 }
 
