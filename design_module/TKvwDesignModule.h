@@ -192,7 +192,7 @@ public:
     // not describe the item or the size is not positive, 0x1008 without a render document or a running
     // renderer, or when the renderer refuses the request.
     KvwResult OnRenderPage(KvwItemId item, const graphtypes::TSize_T<double>* size, bool preview);
-    // A finished render (0xB423): the image answer and the completion of its own request.
+    // A finished render (kRenderFinishedMessage): the image answer and the completion of its own request.
     bool OnMsgPageRendered(TRndrData* task);
     // Cancels the renders of the item (0: of every item); each request dropped gets its completion.
     KvwResult CancelPageRender(KvwItemId item = 0);
