@@ -439,7 +439,7 @@ LONG TKvwDesignModule::OnRenderFinished(TMessageInfo* info, void* context) {
 }
 
 LONG TKvwDesignModule::OnRenderProgress(TMessageInfo* info, void* context) {
-    static_cast<TKvwDesignModule*>(context)->ReportRenderProgress(reinterpret_cast<DWORD*>(info->lParam));
+    static_cast<TKvwDesignModule*>(context)->ReportRenderProgress(TakeRenderProgress(info->lParam));
     return 0;
 }
 

@@ -24,6 +24,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The messages and commands of the design module.
@@ -191,12 +192,12 @@ public:
     // not describe the item or the size is not positive, 0x1008 without a render document or a running
     // renderer, or when the renderer refuses the request.
     KvwResult OnRenderPage(KvwItemId item, const graphtypes::TSize_T<double>* size, bool preview);
-    // A finished render (0xB423): the image answer and the completion of its own request.
+    // A finished render (kRenderFinishedMessage): the image answer and the completion of its own request.
     bool OnMsgPageRendered(TRndrData* task);
     // Cancels the renders of the item (0: of every item); each request dropped gets its completion.
     KvwResult CancelPageRender(KvwItemId item = 0);
-    // A progress notice (0xB42F) of the oldest outstanding request; the value is deleted.
-    bool ReportRenderProgress(DWORD* value);
+    // A progress notice (kRenderProgressMessage) of the oldest outstanding request.
+    bool ReportRenderProgress(std::optional<DWORD> value);
     // The folder the rendered pages are written to (ends with a separator): the module's temporary folder,
     // empty before a page was rendered.
     const TString& GetRenderFolder() const { return m_pageFolder.GetPath(); }

@@ -274,8 +274,7 @@ bool TKvwDesignModule::Requeue(DWORD id) {
     return false;
 }
 
-bool TKvwDesignModule::ReportRenderProgress(DWORD* value) {
-    std::unique_ptr<DWORD> owned(value);
+bool TKvwDesignModule::ReportRenderProgress(std::optional<DWORD> value) {
     if (!value)
         return true;
     // The one worker posts a render's notices before its finished page: they belong to the oldest

@@ -45,11 +45,6 @@ Control* ControlAs(CMailDlg& dialog, int id) {
     return dynamic_cast<Control*>(dialog.GetControl(id));
 }
 
-CMailDlg* DialogOf(void* context) {
-    auto* dialog = static_cast<CMailDlg*>(context);
-    return dialog && dialog->IsWindow() ? dialog : nullptr;
-}
-
 // How the user knows a picture in a message: the host's file name of it without its folder.
 TString DisplayNameOf(const TString& itemPath) {
     const TString name = GetFileName(itemPath);
@@ -131,12 +126,6 @@ void CMailDlg::OnHostProgress(DWORD position, DWORD range) {
     m_progress->SetStepPos(static_cast<LONG>(position));
 }
 
-TString CMailDlg::LoadText(UINT id) const {
-    TString text;
-    const_cast<CMailDlg*>(this)->GetResource().LoadString(id, text);
-    return text;
-}
-
 LONG CMailDlg::OnInit() {
     UINT failure = kOpenFailedText;
     if (Initialize(failure))
@@ -201,7 +190,7 @@ bool CMailDlg::Initialize(UINT& failureText) {
     m_sheetRenderer->SetMediaContext(codec);
 
     m_iterator->SetRendererFolder(m_rendererFolder);
-    if (!m_iterator->Init(GetHandle(), &CMailDlg::OnPageChanged, this, nullptr))
+    if (!m_iterator->Init(GetHandle(), &CMailDlg::OnPreviewPageChanged, this, nullptr))
         return false;
     BuildCodecParameters(codec, true, kPreviewProfile, static_cast<DWORD>(m_options.jpegQuality));
     m_iterator->SetMediaContext(codec);
@@ -214,22 +203,22 @@ bool CMailDlg::Initialize(UINT& failureText) {
                                       MailIndexSheet::kMargin, MailIndexSheet::kMargin);
     m_sheet.spacing =
         TSize_T<double>(MailIndexSheet::kHorizontalSpacing, MailIndexSheet::kCaptionVerticalSpacing);
-    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CMailDlg::OnProgressStep});
-    AddMessageHandler(kCancelMessage, TMessageHandler{this, &CMailDlg::OnCancelMessage});
-    AddMessageHandler(kFileFinishedMessage, TMessageHandler{this, &CMailDlg::OnFileFinished});
-    AddMessageHandler(kCloseMessage, TMessageHandler{this, &CMailDlg::OnCloseMessage});
-    AddCommandHandler(kSendButton, TMessageHandler{this, &CMailDlg::OnSendCommand});
-    AddCommandHandler(kPreviousPage, TMessageHandler{this, &CMailDlg::OnPreviousPage});
-    AddCommandHandler(kNextPage, TMessageHandler{this, &CMailDlg::OnNextPage});
-    AddCommandHandler(kMoreOptions, TMessageHandler{this, &CMailDlg::OnMoreOptions});
-    AddCommandHandler(kNoEffectCommand, TMessageHandler{this, &CMailDlg::OnNoEffect});
-    AddCommandHandler(kBackgroundButton, TMessageHandler{this, &CMailDlg::OnBackgroundClicked});
-    AddCommandHandler(kCaptionCheck, TMessageHandler{this, &CMailDlg::OnCaptionsClicked});
-    AddNotifyHandler(kSelectionEnd, kSizeCombo, TMessageHandler{this, &CMailDlg::OnSizeChanged});
-    AddNotifyHandler(kSelectionEnd, kLayoutCombo, TMessageHandler{this, &CMailDlg::OnLayoutChanged});
-    AddNotifyHandler(kSelectionEnd, kSendAsCombo, TMessageHandler{this, &CMailDlg::OnSendAsChanged});
+    AddMessageHandler(kRenderProgressMessage, MemberHandler<&CMailDlg::OnRenderProgress>(this));
+    AddMessageHandler(kCancelMessage, MemberHandler<&CMailDlg::OnCancelMessage>(this));
+    AddMessageHandler(kFileFinishedMessage, MemberHandler<&CMailDlg::OnFileFinished>(this));
+    AddMessageHandler(kCloseMessage, MemberHandler<&CMailDlg::OnCloseMessage>(this));
+    AddCommandHandler(kSendButton, MemberHandler<&CMailDlg::OnSendCommand>(this));
+    AddCommandHandler(kPreviousPage, MemberHandler<&CMailDlg::OnPreviousPage>(this));
+    AddCommandHandler(kNextPage, MemberHandler<&CMailDlg::OnNextPage>(this));
+    AddCommandHandler(kMoreOptions, MemberHandler<&CMailDlg::OnMoreOptions>(this));
+    AddCommandHandler(kNoEffectCommand, MemberHandler<&CMailDlg::OnNoEffect>(this));
+    AddCommandHandler(kBackgroundButton, MemberHandler<&CMailDlg::OnBackgroundClicked>(this));
+    AddCommandHandler(kCaptionCheck, MemberHandler<&CMailDlg::OnCaptionsClicked>(this));
+    AddNotifyHandler(kSelectionEnd, kSizeCombo, MemberHandler<&CMailDlg::OnSizeChanged>(this));
+    AddNotifyHandler(kSelectionEnd, kLayoutCombo, MemberHandler<&CMailDlg::OnLayoutChanged>(this));
+    AddNotifyHandler(kSelectionEnd, kSendAsCombo, MemberHandler<&CMailDlg::OnSendAsChanged>(this));
     for (WORD code = SB_LINEUP; code <= SB_BOTTOM; ++code)
-        AddNotifyHandler(code, kQualitySlider, TMessageHandler{this, &CMailDlg::OnQualityScroll});
+        AddNotifyHandler(code, kQualitySlider, MemberHandler<&CMailDlg::OnQualityScroll>(this));
 
     if (auto* slider = ControlAs<TSliderCtrl>(*this, kQualitySlider)) {
         slider->SetRangeMin(kMinQualityPosition);
@@ -270,7 +259,7 @@ void CMailDlg::CreateWrappers() {
         colour->SetDrawCallback(&CMailDlg::DrawBackgroundButton, this);
     }
     if (auto* preview = ControlAs<TOwnerDrawCtrl>(*this, kPreviewArea))
-        preview->SetDrawCallback(&CMailDlg::DrawPreview, this);
+        preview->SetDrawCallback(&CMailDlg::DrawPreviewPage, this);
 }
 
 void CMailDlg::LoadButtonImages() {
@@ -362,26 +351,6 @@ void CMailDlg::BindPreviewDocument() {
     if (TControl* area = GetControl(kPreviewArea))
         area->Invalidate(nullptr, false);
     LayoutStep();
-}
-
-void CMailDlg::UpdatePageButtons() {
-    const LONG pages = m_iterator->GetPageCount();
-    const LONG current = m_iterator->GetCurrentPage();
-    const bool single = pages <= 1;
-    if (TControl* previous = GetControl(kPreviousPage))
-        previous->Enable(!single && current != 1);
-    if (TControl* next = GetControl(kNextPage))
-        next->Enable(!single && pages > current);
-}
-
-void CMailDlg::UpdatePageLabel() {
-    TControl* label = GetControl(kPageLabel);
-    if (!label)
-        return;
-    TString text;
-    text.Format(LoadText(kPageText), static_cast<int>(std::max<LONG>(m_iterator->GetCurrentPage(), 0)),
-                static_cast<int>(m_iterator->GetPageCount()));
-    label->SetText(text);
 }
 
 void CMailDlg::UpdateQualityLabel() {
@@ -661,87 +630,73 @@ ULONG CMailDlg::SendMail() {
     return result;
 }
 
-LONG CMailDlg::OnFileFinished(TMessageInfo* info, void* context) {
-    auto* request = reinterpret_cast<TThreadQueueData*>(info->lParam);
-    auto* dialog = static_cast<CMailDlg*>(context);
+LONG CMailDlg::OnFileFinished(TMessageInfo& info) {
+    auto* request = reinterpret_cast<TThreadQueueData*>(info.lParam);
     if (!request)
         return 1;
-    const auto found = dialog->m_pending.find(request->GetId());
-    if (found == dialog->m_pending.end()) {
+    const auto found = m_pending.find(request->GetId());
+    if (found == m_pending.end()) {
         request->Release();
         return 1;
     }
     const TString path = found->second.path;
-    dialog->m_pending.erase(found);
+    m_pending.erase(found);
     if (request->m_result == kFileSaveAborted) {
         TFilePath file;
         file.Set(path);
         file.Delete();
-        dialog->ShowFileFailure();
-        dialog->DeleteSendFiles();
-        OnPageChanged(dialog);
+        ShowFileFailure();
+        DeleteSendFiles();
+        PreviewPageChanged();
         request->Release();
         return 1;
     }
-    if (dialog->m_progress) {
-        dialog->m_progress->SetStepPos(0);
-        dialog->m_progress->AdvanceTotal(1);
-    }
-    ++dialog->m_doneCount;
+    CompleteProgressStep();
+    ++m_doneCount;
     if (request->m_result != kFileSaved) {
         // A file that failed counts towards completion but is neither attached nor left behind.
         TFilePath file;
         file.Set(path);
         file.Delete();
-        dialog->ShowFileFailure();
+        ShowFileFailure();
     } else {
-        dialog->m_writtenFiles.push_back(path);
+        m_writtenFiles.push_back(path);
     }
     bool close = false;
-    if (dialog->m_doneCount >= dialog->m_sheet.pageCount) {
-        dialog->ShowProgress(false);
-        dialog->m_idle = true;
-        if (dialog->SendMail() == 0) {
-            dialog->m_sent = true;
+    if (m_doneCount >= m_sheet.pageCount) {
+        ShowProgress(false);
+        m_idle = true;
+        if (SendMail() == 0) {
+            m_sent = true;
             close = true;
         }
     } else {
-        ++dialog->m_progressCounter;
-        dialog->SetProgressText();
+        ++m_progressCounter;
+        SetProgressText();
     }
     request->Release();
     if (close)
-        dialog->PostMessage(kCloseMessage, 0, 0);
+        PostMessage(kCloseMessage, 0, 0);
     return 1;
 }
 
-LONG CMailDlg::OnCancelMessage(TMessageInfo*, void* context) {
-    auto* dialog = static_cast<CMailDlg*>(context);
-    if (dialog->m_idle)
+LONG CMailDlg::OnCancelMessage() {
+    if (m_idle)
         return 1;
-    if (dialog->m_sendingSheets)
-        dialog->m_sheetRenderer->Cancel(true, true);
+    if (m_sendingSheets)
+        m_sheetRenderer->Cancel(true, true);
     else
-        dialog->m_saver->Stop(true, true);
+        m_saver->Stop(true, true);
     // What this Send wrote or claimed goes, so that a fresh Send starts with free names.
-    dialog->DeleteSendFiles();
-    dialog->m_pending.clear();
-    dialog->ShowProgress(false);
-    dialog->m_idle = true;
+    DeleteSendFiles();
+    m_pending.clear();
+    ShowProgress(false);
+    m_idle = true;
     return 1;
 }
 
-LONG CMailDlg::OnProgressStep(TMessageInfo* info, void* context) {
-    auto* value = reinterpret_cast<LONG*>(info->lParam);
-    auto* dialog = static_cast<CMailDlg*>(context);
-    if (value && dialog->m_progress)
-        dialog->m_progress->SetStepPos(*value);
-    delete value;
-    return 1;
-}
-
-LONG CMailDlg::OnCloseMessage(TMessageInfo*, void* context) {
-    static_cast<CMailDlg*>(context)->Close();
+LONG CMailDlg::OnCloseMessage() {
+    Close();
     return 1;
 }
 
@@ -763,159 +718,115 @@ void CMailDlg::Close() {
 
 // ---- Commands ----
 
-LONG CMailDlg::OnSendCommand(TMessageInfo*, void* context) {
-    if (CMailDlg* dialog = DialogOf(context))
-        dialog->Send();
+LONG CMailDlg::OnSendCommand() {
+    Send();
     return 1;
 }
 
-LONG CMailDlg::OnSendAsChanged(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kSendAsCombo) : nullptr;
+LONG CMailDlg::OnSendAsChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kSendAsCombo);
     if (!combo)
         return 1;
     const LONG chosen = combo->GetCurSel();
-    if (chosen < 0 || chosen == dialog->m_options.sendAs)
+    if (chosen < 0 || chosen == m_options.sendAs)
         return 1;
-    dialog->m_options.sendAs = chosen;
-    dialog->m_iterator->CancelRendering(false);
-    dialog->FillSizeCombo();
-    dialog->BindPreviewDocument();
+    m_options.sendAs = chosen;
+    m_iterator->CancelRendering(false);
+    FillSizeCombo();
+    BindPreviewDocument();
     return 1;
 }
 
-LONG CMailDlg::OnSizeChanged(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kSizeCombo) : nullptr;
+LONG CMailDlg::OnSizeChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kSizeCombo);
     if (!combo)
         return 1;
     const LONG chosen = combo->GetCurSel();
     if (chosen < 0)
         return 1;
-    TUserOptions& options = dialog->m_options;
-    if (dialog->IsIndexMode()) {
+    TUserOptions& options = m_options;
+    if (IsIndexMode()) {
         if (chosen != options.pageSize) {
             options.pageSize = chosen;
-            dialog->FillLayoutCombo();
-            dialog->BuildIndexDocument();
+            FillLayoutCombo();
+            BuildIndexDocument();
         }
     } else if (chosen != options.imageSize) {
         options.imageSize = chosen;
         // Every size shows the pictures at another size within its page: a picture smaller than one box
         // fills a larger one less.
-        if (dialog->BuildPreviewDocument()) {
-            if (TControl* area = dialog->GetControl(kPreviewArea))
+        if (BuildPreviewDocument()) {
+            if (TControl* area = GetControl(kPreviewArea))
                 area->Invalidate(nullptr, false);
         }
-        if (dialog->FillLayoutCombo())
-            dialog->BuildIndexDocument();
+        if (FillLayoutCombo())
+            BuildIndexDocument();
     }
-    dialog->UpdateEstimate();
+    UpdateEstimate();
     return 1;
 }
 
-LONG CMailDlg::OnLayoutChanged(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kLayoutCombo) : nullptr;
+LONG CMailDlg::OnLayoutChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kLayoutCombo);
     if (!combo)
         return 1;
     const LONG chosen = combo->GetCurSel();
-    if (chosen >= 0 && chosen != dialog->m_options.pageLayout) {
-        dialog->m_options.pageLayout = chosen;
-        dialog->BuildIndexDocument();
+    if (chosen >= 0 && chosen != m_options.pageLayout) {
+        m_options.pageLayout = chosen;
+        BuildIndexDocument();
     }
     return 1;
 }
 
-LONG CMailDlg::OnCaptionsClicked(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    auto* check = dialog ? ControlAs<TCheckBoxCtrl>(*dialog, kCaptionCheck) : nullptr;
+LONG CMailDlg::OnCaptionsClicked() {
+    auto* check = ControlAs<TCheckBoxCtrl>(*this, kCaptionCheck);
     LONG state = 0;
     if (check && check->GetCheck(state)) {
-        dialog->m_options.useCaption = state == 1;
-        dialog->BuildIndexDocument();
+        m_options.useCaption = state == 1;
+        BuildIndexDocument();
     }
     return 1;
 }
 
-LONG CMailDlg::OnBackgroundClicked(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    if (!dialog)
-        return 1;
+LONG CMailDlg::OnBackgroundClicked() {
     TColorData data{};
-    data.colour = dialog->m_options.pageBackgroundColour;
-    data.owner = dialog->GetHandle();
+    data.colour = m_options.pageBackgroundColour;
+    data.owner = GetHandle();
     TColorPicker picker;
     picker.SetColorData(&data);
     DWORD colour = data.colour;
-    if (!picker.Choose(colour) || colour == dialog->m_options.pageBackgroundColour)
+    if (!picker.Choose(colour) || colour == m_options.pageBackgroundColour)
         return 1;
-    dialog->m_options.pageBackgroundColour = colour | 0xFF000000u;
-    if (TControl* button = dialog->GetControl(kBackgroundButton)) {
-        button->SetBkColor(&dialog->m_options.pageBackgroundColour);
+    m_options.pageBackgroundColour = colour | 0xFF000000u;
+    if (TControl* button = GetControl(kBackgroundButton)) {
+        button->SetBkColor(&m_options.pageBackgroundColour);
         button->Invalidate(nullptr, false);
     }
-    dialog->BuildIndexDocument();
+    BuildIndexDocument();
     return 1;
 }
 
-LONG CMailDlg::OnMoreOptions(TMessageInfo*, void* context) {
-    if (CMailDlg* dialog = DialogOf(context)) {
-        dialog->m_options.showMoreOptions = !dialog->m_options.showMoreOptions;
-        dialog->LayoutStep();
-    }
+LONG CMailDlg::OnMoreOptions() {
+    m_options.showMoreOptions = !m_options.showMoreOptions;
+    LayoutStep();
     return 1;
 }
 
-LONG CMailDlg::OnPreviousPage(TMessageInfo*, void* context) {
-    if (CMailDlg* dialog = DialogOf(context))
-        dialog->m_iterator->PrevPage(true);
+LONG CMailDlg::OnNoEffect() {
     return 1;
 }
 
-LONG CMailDlg::OnNextPage(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    if (dialog && dialog->m_iterator->GetPageCount() > dialog->m_iterator->GetCurrentPage())
-        dialog->m_iterator->NextPage(true);
-    return 1;
-}
-
-LONG CMailDlg::OnNoEffect(TMessageInfo*, void*) {
-    return 1;
-}
-
-LONG CMailDlg::OnQualityScroll(TMessageInfo*, void* context) {
-    CMailDlg* dialog = DialogOf(context);
-    auto* slider = dialog ? ControlAs<TSliderCtrl>(*dialog, kQualitySlider) : nullptr;
+LONG CMailDlg::OnQualityScroll() {
+    auto* slider = ControlAs<TSliderCtrl>(*this, kQualitySlider);
     if (!slider)
         return 1;
-    dialog->m_options.jpegQuality = slider->GetPos() * 10;
-    dialog->UpdateQualityLabel();
-    dialog->UpdateEstimate();
+    m_options.jpegQuality = slider->GetPos() * 10;
+    UpdateQualityLabel();
+    UpdateEstimate();
     return 1;
-}
-
-bool CMailDlg::DrawPreview(TOwnerDrawCtrl* control, void* context) {
-    auto* dialog = static_cast<CMailDlg*>(context);
-    const DRAWITEMSTRUCT* item = control->GetDrawItem();
-    if (!item)
-        return false;
-    const TRect view(item->rcItem.left, item->rcItem.top, item->rcItem.right, item->rcItem.bottom);
-    dialog->m_iterator->Redraw(item->hDC, 0, view, view, true, true);
-    dialog->UpdatePageLabel();
-    return true;
 }
 
 bool CMailDlg::DrawBackgroundButton(TOwnerDrawCtrl*, void*) {
     // The background colour that the wrapper fills the button with is all it shows.
     return true;
-}
-
-void CMailDlg::OnPageChanged(void* user) {
-    auto* dialog = static_cast<CMailDlg*>(user);
-    if (!dialog->m_idle || !dialog->IsWindow())
-        return;
-    dialog->UpdatePageButtons();
-    if (TControl* area = dialog->GetControl(kPreviewArea))
-        area->Invalidate(nullptr, false);
 }

@@ -30,10 +30,6 @@ class TiProImage;
 class CMailDlg : public TGenPluginDlg {
 public:
     // Controls of the dialog's template.
-    static constexpr int kPreviewArea = 1000;
-    static constexpr int kPreviousPage = 1001;
-    static constexpr int kNextPage = 1002;
-    static constexpr int kPageLabel = 1003;
     static constexpr int kSendButton = 1005;
     static constexpr int kOptionsFrame = 1006;
     static constexpr int kCountLabel = 1007;
@@ -59,7 +55,6 @@ public:
     static constexpr UINT kCountText = 1011;
     static constexpr UINT kIndividualText = 1013;
     static constexpr UINT kIndexSheetText = 1014;
-    static constexpr UINT kPageText = 1015;
     static constexpr UINT kFewerOptionsText = 1016;
     static constexpr UINT kMoreOptionsText = 1017;
     static constexpr UINT kPictureFailedText = 1018;
@@ -80,7 +75,6 @@ public:
     static constexpr UINT kButtonImages[8] = {1019, 1025, 1026, 1024, 1023, 1021, 1022, 1020};
 
     // Messages the dialog handles.
-    static constexpr UINT kProgressStepMessage = 46127;
     static constexpr UINT kCancelMessage = 46116;
     static constexpr UINT kFileFinishedMessage = 46115;
     static constexpr UINT kCloseMessage = 45114;
@@ -129,7 +123,7 @@ public:
     // Hands the written files to the mail program; a failure is shown in a box. The MAPI result.
     ULONG SendMail();
 
-    bool IsIdle() const { return m_idle; }
+    bool IsIdle() const override { return m_idle; }
     bool IsSent() const { return m_sent; }
     TUserOptions& GetOptions() { return m_options; }
     const std::vector<TItem>& GetItems() const { return m_items; }
@@ -139,6 +133,7 @@ public:
     TdocDocument* GetIndexDocument() const { return m_indexDocument.get(); }
     TdocDocument* GetPreviewDocument() const { return m_previewDocument.get(); }
     TDBufPageIterator* GetPageIterator() const { return m_iterator.Get(); }
+    TDBufPageIterator* GetPreviewPages() const override { return m_iterator.Get(); }
     TPluginProgressDlg* GetProgressDialog() const { return m_progress.Get(); }
     const TString& GetDataSourcePath() const { return m_dataSourcePath; }
 
@@ -151,7 +146,6 @@ private:
 
     bool Initialize(UINT& failureText);
     void FailInitialization(UINT text);
-    TString LoadText(UINT id) const;
     bool IsIndexMode() const { return m_options.GetSendAs() == TUserOptions::kIndexSheet; }
     void CreateWrappers();
     void LoadButtonImages();
@@ -165,8 +159,6 @@ private:
     bool GivePreview(TdocDocument* document);
     graphtypes::TSize_T<double> PreviewSize();
 
-    void UpdatePageButtons();
-    void UpdatePageLabel();
     void UpdateQualityLabel();
     void UpdateEstimate();
     void UpdateMoreOptionsText();
@@ -189,26 +181,20 @@ private:
     // Deletes this Send's attachments: the written files and the paths still pending.
     void DeleteSendFiles();
 
-    static LONG OnProgressStep(TMessageInfo* info, void* context);
-    static LONG OnCancelMessage(TMessageInfo* info, void* context);
-    static LONG OnFileFinished(TMessageInfo* info, void* context);
-    static LONG OnCloseMessage(TMessageInfo* info, void* context);
-    static LONG OnSendCommand(TMessageInfo* info, void* context);
-    static LONG OnSendAsChanged(TMessageInfo* info, void* context);
-    static LONG OnSizeChanged(TMessageInfo* info, void* context);
-    static LONG OnLayoutChanged(TMessageInfo* info, void* context);
-    static LONG OnCaptionsClicked(TMessageInfo* info, void* context);
-    static LONG OnBackgroundClicked(TMessageInfo* info, void* context);
-    static LONG OnMoreOptions(TMessageInfo* info, void* context);
-    static LONG OnPreviousPage(TMessageInfo* info, void* context);
-    static LONG OnNextPage(TMessageInfo* info, void* context);
-    static LONG OnNoEffect(TMessageInfo* info, void* context);
-    static LONG OnQualityScroll(TMessageInfo* info, void* context);
-    static bool DrawPreview(TOwnerDrawCtrl* control, void* context);
+    LONG OnCancelMessage();
+    LONG OnFileFinished(TMessageInfo& info);
+    LONG OnCloseMessage();
+    LONG OnSendCommand();
+    LONG OnSendAsChanged();
+    LONG OnSizeChanged();
+    LONG OnLayoutChanged();
+    LONG OnCaptionsClicked();
+    LONG OnBackgroundClicked();
+    LONG OnMoreOptions();
+    LONG OnNoEffect();
+    LONG OnQualityScroll();
     static bool DrawBackgroundButton(TOwnerDrawCtrl* control, void* context);
-    static void OnPageChanged(void* user);
 
-    TRefPtr<TPluginProgressDlg> m_progress;
     bool m_idle = true;
     TMailManager m_mailManager;
     std::vector<TString> m_writtenFiles;

@@ -26,7 +26,7 @@ public:
     IKvwMessage* GetModule() const { return m_module; }
 
     // The host's item, with a reference for the caller. An item the host does not hold is made available
-    // (0x10000105) and asked for once more; null when that fails too.
+    // (KvwPluginRequest::kMakeAvailable) and asked for once more; null when that fails too.
     IKvwItem* AcquireItem(KvwItemId item);
     // The item's property as the host shows it, as text; false (the text untouched) when the item or the
     // property cannot be had.

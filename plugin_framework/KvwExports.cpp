@@ -1,7 +1,7 @@
 // The four exports of a host module. They are the only functions a module exports (with its resource
 // table); each forwards to the module object and answers as for a missing host while there is none.
 // No exception leaves them: one that reaches an export (for want of memory, as a rule) is traced and
-// answered with the framework's failure word, 0x1008.
+// answered with the framework's failure word, kKvwInvalidArgument.
 #include "TBasicQWComp.h"
 #include "TModuleValues.h"
 #include "TObjectManager.h"

@@ -3,6 +3,7 @@
 #include "platform/win/WinSeams.h"
 #include "platform/win/WinUser.h"
 
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -200,10 +201,28 @@ void TAsyncRenderer::OnNotice(void* user, const RendrNotice* notice) {
     auto* renderer = dynamic_cast<TAsyncRenderer*>(request->GetOwner());
     if (!renderer)
         return;
-    auto* progress = new (std::nothrow) DWORD(notice->progress);
-    if (progress &&
-        !renderer->PostNotice(*request, kRenderProgressMessage, reinterpret_cast<LPARAM>(progress)))
-        delete progress;
+    renderer->PostProgress(*request, static_cast<DWORD>(notice->progress));
+}
+
+void TAsyncRenderer::PostProgress(const TRndrData& request, DWORD value) {
+    std::lock_guard<std::mutex> guard(m_deliveryLock);
+    if (!TThread::IsCurrentWorkerDetached() && request.m_notifyTarget)
+        PostRenderProgress(*request.m_notifyTarget, value);
+}
+
+bool PostRenderProgress(const TAutoHandle& target, DWORD value) {
+    auto progress = std::unique_ptr<DWORD>(new (std::nothrow) DWORD(value));
+    if (!progress || !target.PostMessage(kRenderProgressMessage, reinterpret_cast<LPARAM>(progress.get())))
+        return false;
+    progress.release();
+    return true;
+}
+
+std::optional<DWORD> TakeRenderProgress(LPARAM carried) {
+    const std::unique_ptr<DWORD> progress(reinterpret_cast<DWORD*>(carried));
+    if (!progress)
+        return std::nullopt;
+    return *progress;
 }
 
 bool TDBufAsyncRenderer::GetRendererPath(TFilePath& location) {
@@ -237,5 +256,5 @@ void DrainRenderNotices(HWND window) {
             request->Release();
     }
     while (PeekMessageW(&message, window, kRenderProgressMessage, kRenderProgressMessage, PM_REMOVE))
-        delete reinterpret_cast<DWORD*>(message.lParam);
+        TakeRenderProgress(message.lParam);
 }

@@ -1,8 +1,8 @@
 // Pages rendered off the user-interface thread: one renderer binding and one worker that renders the
 // queued requests one after another and posts each finished one to the caller's notification window
 // (kRenderFinishedMessage, the request in the second parameter, for the receiver to release). While a page
-// renders, the library's progress notices arrive there as kRenderProgressMessage with a value allocated
-// by new that the receiver deletes. A cancel event, whose address each request's context carries, stops
+// renders, the library's progress notices arrive there as kRenderProgressMessage, whose value the
+// receiver takes with TakeRenderProgress. A cancel event, whose address each request's context carries, stops
 // a running render; the render lock is reset while a render runs.
 //
 // The worker holds the renderer and its binding while it renders, so neither goes under a render, whoever
@@ -21,15 +21,24 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 // The message code that marks a render request on the worker's queue (never posted).
 constexpr LONG kRenderRequestMessage = 46114;
 // Posted to the notification window when a queued request has been rendered (or skipped after a cancel).
 constexpr UINT kRenderFinishedMessage = 46115;
-// Posted to the notification window with each progress notice of the renderer library.
+// Posted to the notification window with each progress notice of the renderer library; the value rides
+// allocated, so it is posted with PostRenderProgress and taken with TakeRenderProgress only.
 constexpr UINT kRenderProgressMessage = 46127;
 // A request's result when its render was cancelled while it ran.
 constexpr LONG kRenderCancelled = 10;
+
+// Posts kRenderProgressMessage with the value to the target's window; when the post fails nothing stays
+// allocated and the answer is false.
+bool PostRenderProgress(const TAutoHandle& target, DWORD value);
+// The value that a kRenderProgressMessage carries (its second parameter), freed; none for a message that
+// carries none.
+std::optional<DWORD> TakeRenderProgress(LPARAM carried);
 
 // Takes the renderer's notices still queued for a notification window off its queue, releasing each
 // finished request and deleting each progress value, so a window that goes leaks none of them.
@@ -94,6 +103,8 @@ private:
     // Posts unless the worker was let go; under the delivery lock, which Stop takes once the worker is
     // stopped or let go, so no post starts after Stop returns.
     bool PostNotice(const TRndrData& request, UINT message, LPARAM value);
+    // The same for a progress value.
+    void PostProgress(const TRndrData& request, DWORD value);
 
     mutable std::mutex m_bindingLock; // over m_renderer
     CRenderer* m_renderer = nullptr;

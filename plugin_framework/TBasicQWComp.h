@@ -19,9 +19,9 @@ public:
     KvwResult SendToHost(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5, KvwWord p6,
                          KvwWord p7, KvwWord p8) override;
     virtual ~TBasicQWComp();
-    // 0x1008 for a null callback or interface, or without an item service; a failing browse service's own
-    // word; else 0, with the host link bound, the language library (next to the module's file) loaded and
-    // set as the resource module, and the codec and the image-load manager given their context.
+    // kKvwInvalidArgument for a null callback or interface, or without an item service; a failing browse
+    // service's own word; else 0, with the host link bound, the language library (next to the module's file)
+    // loaded and set as the resource module, and the codec and the image-load manager given their context.
     virtual KvwResult Initialize(KvwHostCallback callback, IKvwHost* host);
     // Gives the services back, frees the language library and forgets the host (the host link, the codec
     // and the image-load manager too); the codec window stays until the object goes.
@@ -29,9 +29,11 @@ public:
     // The pre-dispatch; always 0. Derived modules call it first and then run their own switch.
     virtual KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5,
                                 KvwWord p6, KvwWord p7, KvwWord p8);
-    // Component kind 0x2001 and interface version 0x10000000; 0x1008 (nothing written) for a null pointer.
+    // The plug-in component kind and the interface version; kKvwInvalidArgument (nothing written) for a null
+    // pointer.
     virtual KvwResult GetInformation(DWORD* kind, DWORD* version);
-    // Bitmap resources of the module's button in host button states 1, 3, 2 and 0x100; 0 for none.
+    // Bitmap resources of the module's button in host button states 1, 3, 2 and KvwButtonState::kState100; 0
+    // for none.
     virtual UINT GetButtonBitmapState1();
     virtual UINT GetButtonBitmapState3();
     virtual UINT GetButtonBitmapState2();
@@ -73,18 +75,18 @@ private:
 // is loaded, and the object is made at once. Since the host keeps a freed module mapped, loading it again
 // runs no constructor: when the library has been loaded again since KvwClose, the first export makes the
 // object anew, as a fresh load would. The exports forward to the object; KvwClose closes and deletes it and
-// destroys the object manager, and until the library is loaded again the exports answer 0x1008.
+// destroys the object manager, and until the library is loaded again the exports answer kKvwInvalidArgument.
 using KvwModuleFactory = TBasicQWComp* (*)();
 void KvwSetModuleFactory(KvwModuleFactory factory);
 // A module whose library must start first hands over the start with the factory instead: the start runs
 // once, at the first export, and the object is made only when it succeeded (else every export answers
-// 0x1008).
+// kKvwInvalidArgument).
 using KvwModuleStart = bool (*)();
 void KvwSetModuleStart(KvwModuleStart start, KvwModuleFactory factory);
 TBasicQWComp* KvwGetModuleObject();
 
 // The exports (KvwExports.cpp). None lets an exception out: one that reaches an export is traced and
-// answered with 0x1008.
+// answered with kKvwInvalidArgument.
 extern "C" {
 __attribute__((visibility("default"))) KvwResult KvwInitialize(KvwHostCallback callback,
                                                                IKvwHost* host) noexcept;

@@ -14,7 +14,7 @@ constexpr DWORD kPreviewServedSubtype = 0x10000000;
 // Request flags of the codec's image requests: progress notices and a completion.
 constexpr KvwWord kProgressAndCompletion = 6;
 constexpr KvwWord kImageRequestWord7 = 64;
-// The flag of 0x10000105 that asks the host to make the item available.
+// The flag of KvwPluginRequest::kMakeAvailable that asks the host to make the item available.
 constexpr KvwWord kMakeAvailableFlag = 1;
 
 } // namespace

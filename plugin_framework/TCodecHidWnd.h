@@ -43,7 +43,7 @@ public:
     // The host completed requestId for the item: every preview or full-image waiter of the item completes,
     // or the oldest output waiter. True when a waiter was there.
     bool ProcessComplete(KvwItemId item, DWORD requestId);
-    // Progress of the host (message 0x20000201); the framework does nothing with it.
+    // Progress of the host (KvwHostMessage::kProgress); the framework does nothing with it.
     void OnProgress(KvwWord data);
     std::size_t WaiterCount() const;
 

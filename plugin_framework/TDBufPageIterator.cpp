@@ -574,7 +574,7 @@ LONG TDBufPageIterator::OnRenderFinished(TMessageInfo* info, void* context) {
 
 LONG TDBufPageIterator::OnRenderProgress(TMessageInfo* info, void* context) {
     auto* self = static_cast<TDBufPageIterator*>(context);
-    std::unique_ptr<DWORD> value(reinterpret_cast<DWORD*>(info->lParam));
+    const std::optional<DWORD> value = TakeRenderProgress(info->lParam);
     if (value && self->m_progress) {
         self->m_progressOpen = *value < kProgressComplete;
         self->m_progress(self->m_progressUser, *value);

@@ -27,9 +27,10 @@ public:
 
     // Deletes the dialog, then the base Close.
     void Close() override;
-    // The pre-dispatch, then: 0 fills the information record at p3 (0x1008 for none); 0x10000048 runs
-    // OnCommand(p1, p2); 0x30000031 hands the bitmaps into the table at p3 when (p1, p2) is (0x2001, 0) or
-    // (0x2004, 0) and answers 1 (0x1008 without a table), 0 for any other (p1, p2); any other id: 0.
+    // The pre-dispatch, then: 0 fills the information record at p3 (kKvwInvalidArgument for none);
+    // KvwHostMessage::kCommand runs OnCommand(p1, p2); KvwHostMessage::kButtonBitmaps hands the bitmaps into
+    // the table at p3 when (p1, p2) is (the plug-in component kind, 0) or (the second kind, 0) and answers 1
+    // (kKvwInvalidArgument without a table), 0 for any other (p1, p2); any other id: 0.
     KvwResult OnMessage(DWORD id, KvwWord p1, KvwWord p2, KvwWord p3, KvwWord p4, KvwWord p5, KvwWord p6,
                         KvwWord p7, KvwWord p8) override;
 
@@ -47,9 +48,9 @@ public:
     bool InitDialogResource();
     // The host's selection: the selected items, or the items of the current group when none are selected,
     // in the host's order; with skip set, design pages are left out (they still count as positions).
-    // 0x1008 without a browse service; 0x1101 when the host refuses to bring the selection up to date,
-    // gives no usable list, or nothing is left; 0 otherwise. A position at or past the selection limit shows
-    // the language library's text 1084 in a message box and leaves the list empty.
+    // kKvwInvalidArgument without a browse service; kKvwNothingToWorkOn when the host refuses to bring the
+    // selection up to date, gives no usable list, or nothing is left; 0 otherwise. A position at or past the
+    // selection limit shows the language library's text 1084 in a message box and leaves the list empty.
     KvwResult GetSelection(TNuidList& list, bool skip);
     // Appends the items the item stands for: the members of a container in order, a member container's
     // own members in its place (depth first). A container already being expanded further up (one that
@@ -68,6 +69,7 @@ private:
     KvwResult HandBitmaps(CKvwBitmapTable* table);
     void Expand(KvwItemId item, TNuidList& list, std::vector<KvwItemId>& path);
 
-    // In the order of host button states 1, 3, 2 and 0x100; each is loaded at the host's first request.
+    // In the order of host button states 1, 3, 2 and KvwButtonState::kState100; each is loaded at the host's
+    // first request.
     std::array<HBITMAP, 4> m_bitmaps{};
 };

@@ -50,7 +50,8 @@ private:
     TSyncEvent m_done{false, false};
 };
 
-// Full image (0xB428) or preview (0xB42C) of an item, into the record's own image slot.
+// Full image (TCodecHidWnd::kLoadFullImage) or preview (TCodecHidWnd::kLoadPreview) of an item, into the
+// record's own image slot.
 class TArgsLoadImage : public TImageRequest {
 public:
     enum class Accept { kAny, kExactSize, kAtLeastSize };
@@ -68,7 +69,8 @@ public:
     bool Fetch(IKvwItemService* items, bool full, Accept accept);
     // The item service that the record's completion fetches through (set when it starts waiting for it).
     void SetItemService(IKvwItemService* items);
-    // 0x10000103 or 0x10000102: the image is fetched into an empty slot of a pending record, which wakes.
+    // KvwPluginRequest::kFullImage or kPreview: the image is fetched into an empty slot of a pending record,
+    // which wakes.
     void Complete(KvwItemId item, DWORD requestId) override;
     // After the wait: the requester stops waiting and takes the image (null when none came).
     IKvwImage* TakeImage();
@@ -80,7 +82,7 @@ private:
     IKvwImage* m_image = nullptr;
 };
 
-// The item object (0xB429).
+// The item object (TCodecHidWnd::kGetTags).
 class TArgsGetTags : public TImageRequest {
 public:
     using TImageRequest::TImageRequest;
@@ -94,7 +96,7 @@ private:
     IKvwItem* m_item = nullptr;
 };
 
-// The item's picture written to a file by the host (0xB42A).
+// The item's picture written to a file by the host (TCodecHidWnd::kWriteImage).
 class TArgsSaveImage : public TImageRequest {
 public:
     TArgsSaveImage(KvwItemId item, std::wstring path, float scale, LONG quality,
@@ -106,7 +108,7 @@ public:
     CKvwOutputData* BuildOutput();
     // The host's answer for a pending record; wakes.
     void Finish(bool success);
-    // 0x10000111: the host wrote the file.
+    // KvwPluginRequest::kWriteImage: the host wrote the file.
     void Complete(KvwItemId item, DWORD requestId) override;
     // After the wait: the requester stops waiting; whether the host wrote the file.
     bool TakeSuccess();
@@ -120,7 +122,7 @@ private:
     bool m_success = false;
 };
 
-// The host's source information of the item (0xB42B).
+// The host's source information of the item (TCodecHidWnd::kGetSourceInfo).
 class TArgsSourceInfo : public TImageRequest {
 public:
     using TImageRequest::TImageRequest;
@@ -135,7 +137,7 @@ private:
     bool m_success = false;
 };
 
-// Whether the item's preview is loaded at the wanted size (0xB42F on the image-load manager's window).
+// Whether the item's preview is loaded at the wanted size (TImgMngHidWnd::kGetPreview).
 // Unlike the codec's records it stays pending after a cancelled wait: its handler still runs, and still
 // asks the host for the preview, but nobody reads the answer.
 class TArgsCheckImageLoaded : public TImageRequest {

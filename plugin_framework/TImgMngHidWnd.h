@@ -1,6 +1,6 @@
 // The image-load manager's hidden window: it asks the host, on the user-interface thread, whether an
-// item's preview is loaded at a wanted size (0xB42F), and tells the host when nobody waits for an item any
-// more (0xB42E).
+// item's preview is loaded at a wanted size (kGetPreview), and tells the host when nobody waits for an item
+// any more (kReleaseItem).
 #pragma once
 
 #include "TImageRequests.h"

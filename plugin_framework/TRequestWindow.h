@@ -63,7 +63,8 @@ public:
 
 protected:
     // The handler of the release message: unless StopWaiting answers false, tells the host, through the
-    // record's requester, that nobody waits for the item any more (0x10000012); deletes the record.
+    // record's requester, that nobody waits for the item any more (KvwPluginRequest::kStopWaiting); deletes
+    // the record.
     static LONG OnReleaseItem(TMessageInfo* info, void* context);
     // On the window's thread, when a requester of the item has stopped waiting for it: whether nobody else
     // waits for the item, so that the host may stop. True unless the window keeps waiters of its own.

@@ -18,6 +18,7 @@
 
 #include <map>
 #include <memory>
+#include <type_traits>
 
 // What a handler is told of the message it handles. Zeroed before each dispatch.
 struct TMessageInfo {
@@ -33,6 +34,22 @@ struct TMessageHandler {
     void* context;
     LONG (*callback)(TMessageInfo* info, void* context);
 };
+
+// A handler record that calls a member function of the window's object, `LONG (TMessageInfo&)` or
+// `LONG ()`, while the object still has its window; once the window is gone the message counts as handled
+// and the member is not called. The object must outlive its handler records, as the window's own do.
+template <auto Member, class Window>
+TMessageHandler MemberHandler(Window* window) {
+    return TMessageHandler{window, [](TMessageInfo* info, void* context) -> LONG {
+                               auto* self = static_cast<Window*>(context);
+                               if (!self || !self->IsWindow())
+                                   return 1;
+                               if constexpr (std::is_invocable_v<decltype(Member), Window*, TMessageInfo&>)
+                                   return (self->*Member)(*info);
+                               else
+                                   return (self->*Member)();
+                           }};
+}
 
 // The key under which paint messages are handled (a handler registered under WM_PAINT is never called).
 constexpr DWORD kPaintMessageKey = 45117;

@@ -1,3 +1,5 @@
+// The print dialog's construction and its sheets: the item layout on the page, the caption heights and
+// the sheet document built from the layout for the preview or the printer.
 #include "CPrintDlg.h"
 
 #include "plugin_framework/LengthUnits.h"

@@ -46,10 +46,6 @@ public:
     static constexpr const wchar_t* kSheetFileName = L"sheet_ltf.xml";
 
     // Controls of the dialog's template.
-    static constexpr int kPreviewArea = 1000;
-    static constexpr int kPreviousPage = 1001;
-    static constexpr int kNextPage = 1002;
-    static constexpr int kPageLabel = 1003;
     static constexpr int kPrinterLabel = 1007;
     static constexpr int kPrintAsCombo = 1008;
     static constexpr int kPaperLabel = 1009;
@@ -81,7 +77,6 @@ public:
     static constexpr UINT kEasyIndexText = 1011;
     static constexpr UINT kStandardPrintText = 1013;
     static constexpr UINT kIndexPrintText = 1014;
-    static constexpr UINT kPageText = 1015;
     static constexpr UINT kCaptionLineText = 1059;
     static constexpr UINT kImprintLineText = 1060;
     static constexpr UINT kNoImprintText = 1062;
@@ -94,9 +89,7 @@ public:
     static constexpr UINT kButtonImages[8] = {1022, 1023, 1024, 1025, 1026, 1028, 1027, 1029};
 
     // Messages the dialog handles.
-    static constexpr UINT kProgressStepMessage = 0xB42F;
     static constexpr UINT kCancelMessage = 0xB424;
-    static constexpr UINT kRenderFinishedMessage = 0xB423;
     static constexpr UINT kCloseMessage = 0xB03A;
     static constexpr WORD kSelectionEnd = 9;
     static constexpr LONG kFirstColumns = 5;
@@ -139,7 +132,8 @@ public:
     void SetRendererFolder(const TFilePath& folder) { m_rendererFolder = folder; }
     // The side of a picture after a rotation in degrees: a quarter turn either way swaps them.
     static graphtypes::TSize_T<LONG> RotatedSize(const graphtypes::TSize_T<LONG>& size, double degrees);
-    bool IsIdle() const { return m_idle; }
+    bool IsIdle() const override { return m_idle; }
+    TDBufPageIterator* GetPreviewPages() const override { return m_iterator; }
     // OK: the printer's print dialog over this window for the document's pages; the job starts when it
     // is accepted with pages.
     void OnOK() override;
@@ -218,11 +212,11 @@ private:
     // The imprint's font height in pixels for an item of the width in pixels.
     LONG ImprintHeight(double itemWidth) const;
     static void OnPageSetupDone(bool accepted, bool changed, void* context);
+    void PageSetupDone(bool accepted, bool changed);
     bool ApplyImprintsTo(TdocDocument& document) const;
 
     // The dialog's start-up; false with the text of the failure (0: no text of its own).
     bool Initialize(UINT& failureText);
-    TString LoadText(UINT id) const;
     bool IsIndexMode() const { return m_options.GetPrintAs() == TUserOptions::kIndexPrint; }
     void CreateWrappers();
     void LoadButtonImages();
@@ -239,41 +233,34 @@ private:
     void ShowModeGroups();
     void UpdatePrinterTexts();
     void UpdateCaptionControls();
-    void UpdatePageButtons();
-    void UpdatePageLabel();
     void EnableReplicaControls();
     void EnableForHost();
     void ShowControl(int id, bool show);
     void EnableControl(int id, bool enable);
     bool IsChecked(int id);
 
-    static LONG OnProgressStep(TMessageInfo* info, void* context);
-    static LONG OnCancelMessage(TMessageInfo* info, void* context);
-    static LONG OnRenderFinished(TMessageInfo* info, void* context);
-    static LONG OnCloseMessage(TMessageInfo* info, void* context);
-    static LONG OnPageSetupCommand(TMessageInfo* info, void* context);
-    static LONG OnCaptionSettings(TMessageInfo* info, void* context);
-    static LONG OnPrintAsChanged(TMessageInfo* info, void* context);
-    static LONG OnLayoutChanged(TMessageInfo* info, void* context);
-    static LONG OnColumnScroll(TMessageInfo* info, void* context);
-    static LONG OnItemWidthChanged(TMessageInfo* info, void* context);
-    static LONG OnItemHeightChanged(TMessageInfo* info, void* context);
-    static LONG OnPrinterKindChanged(TMessageInfo* info, void* context);
-    static LONG OnPreviousPage(TMessageInfo* info, void* context);
-    static LONG OnNextPage(TMessageInfo* info, void* context);
-    static LONG OnCaptionsClicked(TMessageInfo* info, void* context);
-    static LONG OnRotateClicked(TMessageInfo* info, void* context);
-    static LONG OnBorderlessClicked(TMessageInfo* info, void* context);
-    static LONG OnReplicateClicked(TMessageInfo* info, void* context);
-    static LONG OnReplicasChanged(TMessageInfo* info, void* context);
-    static bool DrawPreview(TOwnerDrawCtrl* control, void* context);
+    LONG OnCancelMessage();
+    LONG OnRenderFinished(TMessageInfo& info);
+    LONG OnCloseMessage();
+    LONG OnPageSetupCommand();
+    LONG OnCaptionSettings();
+    LONG OnPrintAsChanged();
+    LONG OnLayoutChanged();
+    LONG OnColumnScroll();
+    LONG OnItemWidthChanged();
+    LONG OnItemHeightChanged();
+    LONG OnPrinterKindChanged();
+    LONG OnCaptionsClicked();
+    LONG OnRotateClicked();
+    LONG OnBorderlessClicked();
+    LONG OnReplicateClicked();
+    LONG OnReplicasChanged();
     static void OnPrintDialogDone(bool accepted, const std::vector<LONG>& pages, void* context);
     void StartJob(const std::vector<LONG>& pages);
     // The job's end after a failure: the document aborted, idle again, the preview rebuilt; unless
     // silent, the renderer cancelled, the progress hidden and the failure shown.
     void FailJob(bool silent);
     void SetProgressMessage();
-    static void OnPageChanged(void* user);
 
     std::unique_ptr<OwnedParts> m_owned; // null when the parts are the caller's
     TPrinter& m_printer;
@@ -293,7 +280,6 @@ private:
     bool m_cancelled = false;
     TRefPtr<TAsyncRenderer> m_renderer;
     TRefPtr<TDBufPageIterator> m_ownIterator;
-    TRefPtr<TPluginProgressDlg> m_progress;
     TAutoHandle m_notify;
     // The dialog holds one reference of each as its control's wrapper, these the other.
     TRefPtr<TImgBtnCtrl> m_previousButton;

@@ -1,5 +1,5 @@
 // The print dialog's window: the selection taken in, the start-up, the controls and their handlers, the
-// preview with its page buttons, and the clean-up when it closes.
+// preview (whose page buttons the plug-in dialog base runs), and the clean-up when it closes.
 #include "CPrintDlg.h"
 
 #include "plugin_framework/CodecTable.h"
@@ -45,11 +45,6 @@ constexpr int kCaptionControls[] = {CPrintDlg::kCaptionLabel, CPrintDlg::kImprin
 template <class Control>
 Control* ControlAs(CPrintDlg& dialog, int id) {
     return dynamic_cast<Control*>(dialog.GetControl(id));
-}
-
-CPrintDlg* DialogOf(void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    return dialog && dialog->IsWindow() ? dialog : nullptr;
 }
 
 LONG ReadRecordValue(KvwItemId item, DWORD record) {
@@ -132,12 +127,6 @@ bool CPrintDlg::SetSelection(const TNuidList* list) {
     return true;
 }
 
-TString CPrintDlg::LoadText(UINT id) const {
-    TString text;
-    const_cast<CPrintDlg*>(this)->GetResource().LoadString(id, text);
-    return text;
-}
-
 LONG CPrintDlg::OnInit() {
     UINT failure = kModuleNotFoundText;
     if (Initialize(failure))
@@ -203,33 +192,32 @@ bool CPrintDlg::Initialize(UINT& failureText) {
     BuildCodecParameters(codec, false, kPrintProfile, 0);
     m_renderer->SetMediaContext(codec);
     m_ownIterator->SetRendererFolder(m_rendererFolder);
-    if (!m_ownIterator->Init(GetHandle(), &CPrintDlg::OnPageChanged, this, nullptr))
+    if (!m_ownIterator->Init(GetHandle(), &CPrintDlg::OnPreviewPageChanged, this, nullptr))
         return false;
     BuildCodecParameters(codec, true, kPreviewProfile, 0);
     m_ownIterator->SetMediaContext(codec);
     SetPageIterator(m_ownIterator.Get(), PreviewSize());
 
-    AddMessageHandler(kProgressStepMessage, TMessageHandler{this, &CPrintDlg::OnProgressStep});
-    AddMessageHandler(kCancelMessage, TMessageHandler{this, &CPrintDlg::OnCancelMessage});
-    AddMessageHandler(kRenderFinishedMessage, TMessageHandler{this, &CPrintDlg::OnRenderFinished});
-    AddMessageHandler(kCloseMessage, TMessageHandler{this, &CPrintDlg::OnCloseMessage});
-    AddCommandHandler(kPageSetupButton, TMessageHandler{this, &CPrintDlg::OnPageSetupCommand});
-    AddCommandHandler(kCaptionSettingsButton, TMessageHandler{this, &CPrintDlg::OnCaptionSettings});
-    AddNotifyHandler(kSelectionEnd, kPrintAsCombo, TMessageHandler{this, &CPrintDlg::OnPrintAsChanged});
-    AddNotifyHandler(kSelectionEnd, kLayoutCombo, TMessageHandler{this, &CPrintDlg::OnLayoutChanged});
+    AddMessageHandler(kRenderProgressMessage, MemberHandler<&CPrintDlg::OnRenderProgress>(this));
+    AddMessageHandler(kCancelMessage, MemberHandler<&CPrintDlg::OnCancelMessage>(this));
+    AddMessageHandler(kRenderFinishedMessage, MemberHandler<&CPrintDlg::OnRenderFinished>(this));
+    AddMessageHandler(kCloseMessage, MemberHandler<&CPrintDlg::OnCloseMessage>(this));
+    AddCommandHandler(kPageSetupButton, MemberHandler<&CPrintDlg::OnPageSetupCommand>(this));
+    AddCommandHandler(kCaptionSettingsButton, MemberHandler<&CPrintDlg::OnCaptionSettings>(this));
+    AddNotifyHandler(kSelectionEnd, kPrintAsCombo, MemberHandler<&CPrintDlg::OnPrintAsChanged>(this));
+    AddNotifyHandler(kSelectionEnd, kLayoutCombo, MemberHandler<&CPrintDlg::OnLayoutChanged>(this));
     for (WORD code = SB_LINEUP; code <= SB_BOTTOM; ++code)
-        AddNotifyHandler(code, kColumnSlider, TMessageHandler{this, &CPrintDlg::OnColumnScroll});
-    AddNotifyHandler(kSelectionEnd, kItemWidthCombo, TMessageHandler{this, &CPrintDlg::OnItemWidthChanged});
-    AddNotifyHandler(kSelectionEnd, kItemHeightCombo, TMessageHandler{this, &CPrintDlg::OnItemHeightChanged});
-    AddNotifyHandler(kSelectionEnd, kPrinterKindCombo,
-                     TMessageHandler{this, &CPrintDlg::OnPrinterKindChanged});
-    AddCommandHandler(kPreviousPage, TMessageHandler{this, &CPrintDlg::OnPreviousPage});
-    AddCommandHandler(kNextPage, TMessageHandler{this, &CPrintDlg::OnNextPage});
-    AddCommandHandler(kCaptionCheck, TMessageHandler{this, &CPrintDlg::OnCaptionsClicked});
-    AddCommandHandler(kRotateCheck, TMessageHandler{this, &CPrintDlg::OnRotateClicked});
-    AddCommandHandler(kBorderlessCheck, TMessageHandler{this, &CPrintDlg::OnBorderlessClicked});
-    AddCommandHandler(kReplicateCheck, TMessageHandler{this, &CPrintDlg::OnReplicateClicked});
-    AddNotifyHandler(kSelectionEnd, kReplicaCombo, TMessageHandler{this, &CPrintDlg::OnReplicasChanged});
+        AddNotifyHandler(code, kColumnSlider, MemberHandler<&CPrintDlg::OnColumnScroll>(this));
+    AddNotifyHandler(kSelectionEnd, kItemWidthCombo, MemberHandler<&CPrintDlg::OnItemWidthChanged>(this));
+    AddNotifyHandler(kSelectionEnd, kItemHeightCombo, MemberHandler<&CPrintDlg::OnItemHeightChanged>(this));
+    AddNotifyHandler(kSelectionEnd, kPrinterKindCombo, MemberHandler<&CPrintDlg::OnPrinterKindChanged>(this));
+    AddCommandHandler(kPreviousPage, MemberHandler<&CPrintDlg::OnPreviousPage>(this));
+    AddCommandHandler(kNextPage, MemberHandler<&CPrintDlg::OnNextPage>(this));
+    AddCommandHandler(kCaptionCheck, MemberHandler<&CPrintDlg::OnCaptionsClicked>(this));
+    AddCommandHandler(kRotateCheck, MemberHandler<&CPrintDlg::OnRotateClicked>(this));
+    AddCommandHandler(kBorderlessCheck, MemberHandler<&CPrintDlg::OnBorderlessClicked>(this));
+    AddCommandHandler(kReplicateCheck, MemberHandler<&CPrintDlg::OnReplicateClicked>(this));
+    AddNotifyHandler(kSelectionEnd, kReplicaCombo, MemberHandler<&CPrintDlg::OnReplicasChanged>(this));
     if (auto* slider = ControlAs<TSliderCtrl>(*this, kColumnSlider)) {
         slider->SetRangeMin(kFirstColumns);
         slider->SetRangeMax(kLastColumns);
@@ -271,7 +259,7 @@ void CPrintDlg::CreateWrappers() {
             (id == kPreviousPage ? m_previousButton : m_nextButton) = button;
     }
     if (auto* preview = ControlAs<TOwnerDrawCtrl>(*this, kPreviewArea))
-        preview->SetDrawCallback(&CPrintDlg::DrawPreview, this);
+        preview->SetDrawCallback(&CPrintDlg::DrawPreviewPage, this);
 }
 
 void CPrintDlg::LoadButtonImages() {
@@ -508,26 +496,6 @@ void CPrintDlg::EnableForHost() {
     EnableReplicaControls();
 }
 
-void CPrintDlg::UpdatePageButtons() {
-    if (!m_iterator)
-        return;
-    const LONG pages = m_iterator->GetPageCount();
-    const LONG page = m_iterator->GetCurrentPage();
-    EnableControl(kPreviousPage, pages > 1 && page > 1);
-    EnableControl(kNextPage, pages > 1 && page < pages);
-    UpdatePageLabel();
-}
-
-void CPrintDlg::UpdatePageLabel() {
-    TControl* label = GetControl(kPageLabel);
-    if (!label || !m_iterator)
-        return;
-    TString text;
-    text.Format(LoadText(kPageText), static_cast<int>(m_iterator->GetCurrentPage()),
-                static_cast<int>(m_iterator->GetPageCount()));
-    label->SetText(text);
-}
-
 void CPrintDlg::Close() {
     if (m_progress) {
         m_progress->Destroy();
@@ -566,84 +534,74 @@ void CPrintDlg::Close() {
 
 // ---- Handlers ----
 
-LONG CPrintDlg::OnProgressStep(TMessageInfo* info, void* context) {
-    auto* value = reinterpret_cast<LONG*>(info->lParam);
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    if (value && dialog->m_progress)
-        dialog->m_progress->SetStepPos(*value);
-    delete value;
+LONG CPrintDlg::OnCloseMessage() {
+    Close();
     return 1;
 }
 
-LONG CPrintDlg::OnCloseMessage(TMessageInfo*, void* context) {
-    static_cast<CPrintDlg*>(context)->Close();
-    return 1;
-}
-
-LONG CPrintDlg::OnPageSetupCommand(TMessageInfo*, void* context) {
-    if (CPrintDlg* dialog = DialogOf(context))
-        dialog->m_printer.PageSetupDialog(dialog->GetHandle(), &CPrintDlg::OnPageSetupDone, dialog);
+LONG CPrintDlg::OnPageSetupCommand() {
+    m_printer.PageSetupDialog(GetHandle(), &CPrintDlg::OnPageSetupDone, this);
     return 1;
 }
 
 void CPrintDlg::OnPageSetupDone(bool accepted, bool changed, void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    if (!accepted)
-        return;
-    if (dialog->m_standAlone) {
-        dialog->m_options.Save();
-        return;
-    }
-    if (!dialog->IsWindow())
-        return;
-    dialog->UpdatePrinterTexts();
-    if (!changed)
-        return;
-    dialog->FillAdvancedSizeLists();
-    dialog->FillLayoutCombo();
-    dialog->Rebuild();
+    static_cast<CPrintDlg*>(context)->PageSetupDone(accepted, changed);
 }
 
-LONG CPrintDlg::OnCaptionSettings(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    if (!dialog || !dialog->EditMetadataSettings(dialog->GetHandle()))
+void CPrintDlg::PageSetupDone(bool accepted, bool changed) {
+    if (!accepted)
+        return;
+    if (m_standAlone) {
+        m_options.Save();
+        return;
+    }
+    if (!IsWindow())
+        return;
+    UpdatePrinterTexts();
+    if (!changed)
+        return;
+    FillAdvancedSizeLists();
+    FillLayoutCombo();
+    Rebuild();
+}
+
+LONG CPrintDlg::OnCaptionSettings() {
+    if (!EditMetadataSettings(GetHandle()))
         return 1;
-    dialog->UpdateCaptionControls();
-    dialog->FillLayoutCombo();
-    dialog->WriteItemsFile();
-    dialog->Rebuild();
+    UpdateCaptionControls();
+    FillLayoutCombo();
+    WriteItemsFile();
+    Rebuild();
     return 1;
 }
 
-LONG CPrintDlg::OnPrintAsChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kPrintAsCombo) : nullptr;
+LONG CPrintDlg::OnPrintAsChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kPrintAsCombo);
     if (!combo)
         return 1;
     const LONG chosen = combo->GetCurSel();
-    if (chosen < 0 || chosen == dialog->m_options.printAs)
+    if (chosen < 0 || chosen == m_options.printAs)
         return 1;
-    dialog->m_options.printAs = chosen;
-    if (dialog->m_iterator)
-        dialog->m_iterator->CancelRendering(false);
-    dialog->FillLayoutCombo();
-    dialog->ShowModeGroups();
-    dialog->Rebuild();
+    m_options.printAs = chosen;
+    if (m_iterator)
+        m_iterator->CancelRendering(false);
+    FillLayoutCombo();
+    ShowModeGroups();
+    Rebuild();
     return 1;
 }
 
-LONG CPrintDlg::OnLayoutChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kLayoutCombo) : nullptr;
+LONG CPrintDlg::OnLayoutChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kLayoutCombo);
     if (!combo)
         return 1;
-    TUserOptions& options = dialog->m_options;
-    if (dialog->IsIndexMode()) {
+    TUserOptions& options = m_options;
+    if (IsIndexMode()) {
         const LONG chosen = combo->GetCurSel();
         if (chosen >= 0 && chosen != options.indexPrintType) {
             options.indexPrintType = chosen;
-            dialog->ShowModeGroups();
-            dialog->Rebuild();
+            ShowModeGroups();
+            Rebuild();
         }
         return 1;
     }
@@ -651,7 +609,7 @@ LONG CPrintDlg::OnLayoutChanged(TMessageInfo*, void* context) {
     if (!SelectedText(combo, name))
         return 1;
     LONG index = 0;
-    const std::vector<LayoutRecord>& layouts = dialog->m_config.GetStandardLayouts();
+    const std::vector<LayoutRecord>& layouts = m_config.GetStandardLayouts();
     for (std::size_t i = 0; i < layouts.size(); ++i) {
         if (layouts[i].name == name) {
             index = static_cast<LONG>(i);
@@ -660,149 +618,95 @@ LONG CPrintDlg::OnLayoutChanged(TMessageInfo*, void* context) {
     }
     if (index != options.layoutIndex) {
         options.layoutIndex = index;
-        dialog->Rebuild();
+        Rebuild();
     }
     return 1;
 }
 
-LONG CPrintDlg::OnColumnScroll(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    auto* slider = dialog ? ControlAs<TSliderCtrl>(*dialog, kColumnSlider) : nullptr;
+LONG CPrintDlg::OnColumnScroll() {
+    auto* slider = ControlAs<TSliderCtrl>(*this, kColumnSlider);
     if (!slider)
         return 1;
     const LONG position = slider->GetPos();
-    if (position != dialog->m_options.columns) {
-        dialog->m_options.columns = position;
-        dialog->Rebuild();
+    if (position != m_options.columns) {
+        m_options.columns = position;
+        Rebuild();
     }
     return 1;
 }
 
-LONG CPrintDlg::OnItemWidthChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
+LONG CPrintDlg::OnItemWidthChanged() {
     TString text;
     double value = 0;
-    if (dialog && SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kItemWidthCombo), text) &&
-        ParseDouble(text, value) && value != dialog->m_options.itemSize.cx) {
-        dialog->m_options.itemSize.cx = value;
-        dialog->Rebuild();
+    if (SelectedText(ControlAs<TComboBoxCtrl>(*this, kItemWidthCombo), text) && ParseDouble(text, value) &&
+        value != m_options.itemSize.cx) {
+        m_options.itemSize.cx = value;
+        Rebuild();
     }
     return 1;
 }
 
-LONG CPrintDlg::OnItemHeightChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
+LONG CPrintDlg::OnItemHeightChanged() {
     TString text;
     double value = 0;
-    if (dialog && SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kItemHeightCombo), text) &&
-        ParseDouble(text, value) && value != dialog->m_options.itemSize.cy) {
-        dialog->m_options.itemSize.cy = value;
-        dialog->Rebuild();
+    if (SelectedText(ControlAs<TComboBoxCtrl>(*this, kItemHeightCombo), text) && ParseDouble(text, value) &&
+        value != m_options.itemSize.cy) {
+        m_options.itemSize.cy = value;
+        Rebuild();
     }
     return 1;
 }
 
-LONG CPrintDlg::OnPrinterKindChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    auto* combo = dialog ? ControlAs<TComboBoxCtrl>(*dialog, kPrinterKindCombo) : nullptr;
+LONG CPrintDlg::OnPrinterKindChanged() {
+    auto* combo = ControlAs<TComboBoxCtrl>(*this, kPrinterKindCombo);
     if (combo && combo->GetCurSel() >= 0)
-        dialog->m_options.printerKindIndex = combo->GetCurSel();
+        m_options.printerKindIndex = combo->GetCurSel();
     return 1;
 }
 
-LONG CPrintDlg::OnPreviousPage(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    if (dialog && dialog->m_iterator) {
-        dialog->m_iterator->PrevPage(true);
-        dialog->UpdatePageButtons();
-    }
-    return 1;
-}
-
-LONG CPrintDlg::OnNextPage(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    if (dialog && dialog->m_iterator) {
-        if (dialog->m_iterator->GetPageCount() > dialog->m_iterator->GetCurrentPage())
-            dialog->m_iterator->NextPage(true);
-        dialog->UpdatePageButtons();
-    }
-    return 1;
-}
-
-LONG CPrintDlg::OnCaptionsClicked(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    if (!dialog)
-        return 1;
-    TUserOptions& options = dialog->m_options;
-    options.metadataEnabled = dialog->IsChecked(kCaptionCheck);
-    if (!dialog->IsIndexMode())
-        dialog->FillLayoutCombo();
+LONG CPrintDlg::OnCaptionsClicked() {
+    TUserOptions& options = m_options;
+    options.metadataEnabled = IsChecked(kCaptionCheck);
+    if (!IsIndexMode())
+        FillLayoutCombo();
     if (options.metadata.captionFlags != 0 || options.metadata.imprintEnabled)
-        dialog->Rebuild();
-    dialog->UpdateCaptionControls();
+        Rebuild();
+    UpdateCaptionControls();
     return 1;
 }
 
-LONG CPrintDlg::OnRotateClicked(TMessageInfo*, void* context) {
-    if (CPrintDlg* dialog = DialogOf(context)) {
-        dialog->m_options.rotateToFit = dialog->IsChecked(kRotateCheck);
-        dialog->Rebuild();
+LONG CPrintDlg::OnRotateClicked() {
+    m_options.rotateToFit = IsChecked(kRotateCheck);
+    Rebuild();
+    return 1;
+}
+
+LONG CPrintDlg::OnBorderlessClicked() {
+    m_options.borderlessPrint = IsChecked(kBorderlessCheck);
+    Rebuild();
+    return 1;
+}
+
+LONG CPrintDlg::OnReplicateClicked() {
+    m_options.useReplicate = IsChecked(kReplicateCheck);
+    EnableReplicaControls();
+    if (m_options.replicas != 1) {
+        WriteItemsFile();
+        Rebuild();
     }
     return 1;
 }
 
-LONG CPrintDlg::OnBorderlessClicked(TMessageInfo*, void* context) {
-    if (CPrintDlg* dialog = DialogOf(context)) {
-        dialog->m_options.borderlessPrint = dialog->IsChecked(kBorderlessCheck);
-        dialog->Rebuild();
-    }
-    return 1;
-}
-
-LONG CPrintDlg::OnReplicateClicked(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
-    if (!dialog)
-        return 1;
-    dialog->m_options.useReplicate = dialog->IsChecked(kReplicateCheck);
-    dialog->EnableReplicaControls();
-    if (dialog->m_options.replicas != 1) {
-        dialog->WriteItemsFile();
-        dialog->Rebuild();
-    }
-    return 1;
-}
-
-LONG CPrintDlg::OnReplicasChanged(TMessageInfo*, void* context) {
-    CPrintDlg* dialog = DialogOf(context);
+LONG CPrintDlg::OnReplicasChanged() {
     TString text;
     long value = 0;
-    if (!dialog || !SelectedText(ControlAs<TComboBoxCtrl>(*dialog, kReplicaCombo), text) ||
+    if (!SelectedText(ControlAs<TComboBoxCtrl>(*this, kReplicaCombo), text) ||
         std::swscanf(static_cast<const wchar_t*>(text), L"%ld", &value) != 1)
         return 1;
-    if (value != dialog->m_options.replicas) {
-        dialog->m_options.replicas = static_cast<LONG>(value);
-        dialog->WriteItemsFile();
-        dialog->Rebuild();
+    if (value != m_options.replicas) {
+        m_options.replicas = static_cast<LONG>(value);
+        WriteItemsFile();
+        Rebuild();
     }
     return 1;
-}
-
-bool CPrintDlg::DrawPreview(TOwnerDrawCtrl* control, void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    const DRAWITEMSTRUCT* item = control->GetDrawItem();
-    if (!item || !dialog->m_iterator)
-        return false;
-    const TRect view(item->rcItem.left, item->rcItem.top, item->rcItem.right, item->rcItem.bottom);
-    dialog->m_iterator->Redraw(item->hDC, 0, view, view, true, true);
-    dialog->UpdatePageLabel();
-    return true;
-}
-
-void CPrintDlg::OnPageChanged(void* user) {
-    auto* dialog = static_cast<CPrintDlg*>(user);
-    if (!dialog->m_idle || !dialog->IsWindow())
-        return;
-    if (TControl* area = dialog->GetControl(kPreviewArea))
-        area->Invalidate(nullptr, false);
-    dialog->UpdatePageButtons();
 }

@@ -74,7 +74,7 @@ void CPrintDlg::OnOK() {
 
 void CPrintDlg::OnPrintDialogDone(bool accepted, const std::vector<LONG>& pages, void* context) {
     auto* dialog = static_cast<CPrintDlg*>(context);
-    if (accepted && !pages.empty() && dialog->IsWindow() && dialog->m_idle)
+    if (accepted && !pages.empty() && dialog->IsWindow() && dialog->IsIdle())
         dialog->StartJob(pages);
 }
 
@@ -168,59 +168,54 @@ void CPrintDlg::ShowProgress(bool show) {
     });
 }
 
-LONG CPrintDlg::OnRenderFinished(TMessageInfo* info, void* context) {
-    auto* request = reinterpret_cast<TRndrData*>(info->lParam);
-    auto* dialog = static_cast<CPrintDlg*>(context);
+LONG CPrintDlg::OnRenderFinished(TMessageInfo& info) {
+    auto* request = reinterpret_cast<TRndrData*>(info.lParam);
     if (!request)
         return 1;
     // Only the notice of the job's current page counts; any other is let go.
-    if (dialog->m_idle || request != dialog->m_pageRequest.Get()) {
+    if (m_idle || request != m_pageRequest.Get()) {
         request->Release();
         return 1;
     }
-    dialog->m_pageRequest = TRefPtr<TRndrData>();
-    const bool rendered = request->m_result == kRendered && !dialog->m_cancelled;
+    m_pageRequest = TRefPtr<TRndrData>();
+    const bool rendered = request->m_result == kRendered && !m_cancelled;
     request->Release();
     bool failed = !rendered;
     if (rendered) {
-        if (dialog->m_progress) {
-            dialog->m_progress->SetStepPos(0);
-            dialog->m_progress->AdvanceTotal(1);
-        }
-        if (!dialog->m_printer.EndPage()) {
+        CompleteProgressStep();
+        if (!m_printer.EndPage()) {
             failed = true;
-        } else if (dialog->m_printPosition + 1 >= dialog->m_pageList.size()) {
-            if (!dialog->m_printer.EndDocument()) {
+        } else if (m_printPosition + 1 >= m_pageList.size()) {
+            if (!m_printer.EndDocument()) {
                 failed = true;
             } else {
-                dialog->ShowProgress(false);
-                dialog->m_idle = true;
-                dialog->SetResult(1);
-                dialog->PostMessage(kCloseMessage, 0, 0);
+                ShowProgress(false);
+                m_idle = true;
+                SetResult(1);
+                PostMessage(kCloseMessage, 0, 0);
                 return 1;
             }
         } else {
-            ++dialog->m_printPosition;
-            dialog->SetProgressMessage();
-            failed = !dialog->PrintPage();
+            ++m_printPosition;
+            SetProgressMessage();
+            failed = !PrintPage();
         }
     }
     if (failed)
-        dialog->FailJob(dialog->m_cancelled);
+        FailJob(m_cancelled);
     return 1;
 }
 
-LONG CPrintDlg::OnCancelMessage(TMessageInfo*, void* context) {
-    auto* dialog = static_cast<CPrintDlg*>(context);
-    if (dialog->m_idle)
+LONG CPrintDlg::OnCancelMessage() {
+    if (m_idle)
         return 1;
-    dialog->m_cancelled = true;
-    dialog->m_renderer->Cancel(true, true);
-    if (dialog->m_progress)
-        dialog->m_progress->Show(false);
-    dialog->TWindow::Enable(true);
+    m_cancelled = true;
+    m_renderer->Cancel(true, true);
+    if (m_progress)
+        m_progress->Show(false);
+    TWindow::Enable(true);
     // A request the queue let go unrendered sends no notice: the job ends here, silently.
-    if (dialog->m_pageRequest && dialog->m_pageRequest->m_result == -1 && dialog->m_renderer->IsIdle())
-        dialog->FailJob(true);
+    if (m_pageRequest && m_pageRequest->m_result == -1 && m_renderer->IsIdle())
+        FailJob(true);
     return 1;
 }

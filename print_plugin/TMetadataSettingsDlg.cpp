@@ -64,7 +64,7 @@ LONG TMetadataSettingsDlg::OnInit() {
     EnableImprintControls(IsTicked(kImprintBox));
 
     for (int id : kCommands)
-        AddCommandHandler(static_cast<DWORD>(id), TMessageHandler{this, &TMetadataSettingsDlg::OnCommand});
+        AddCommandHandler(static_cast<DWORD>(id), MemberHandler<&TMetadataSettingsDlg::OnCommand>(this));
     return 1;
 }
 
@@ -204,45 +204,44 @@ void TMetadataSettingsDlg::ChooseColour() {
     }
 }
 
-LONG TMetadataSettingsDlg::OnCommand(TMessageInfo* info, void* context) {
-    auto* dialog = static_cast<TMetadataSettingsDlg*>(context);
-    const bool selectionChange = HIWORD(info->wParam) == kSelectionChange;
-    TMetadataSettings& settings = dialog->m_settings;
-    switch (static_cast<int>(info->key)) {
+LONG TMetadataSettingsDlg::OnCommand(TMessageInfo& info) {
+    const bool selectionChange = HIWORD(info.wParam) == kSelectionChange;
+    TMetadataSettings& settings = m_settings;
+    switch (static_cast<int>(info.key)) {
     case kCaptionFace:
         if (selectionChange)
-            dialog->TakeFace(kCaptionFace, settings.captionFont);
+            TakeFace(kCaptionFace, settings.captionFont);
         break;
     case kCaptionStyle:
         if (selectionChange)
-            dialog->TakeStyle(kCaptionStyle, settings.captionFont);
+            TakeStyle(kCaptionStyle, settings.captionFont);
         break;
     case kCaptionSize:
         if (selectionChange)
-            dialog->TakeSize(kCaptionSize, settings.captionFont);
+            TakeSize(kCaptionSize, settings.captionFont);
         break;
     case kImprintFace:
-        if (selectionChange && dialog->TakeFace(kImprintFace, settings.imprintFont))
-            dialog->UpdateSample();
+        if (selectionChange && TakeFace(kImprintFace, settings.imprintFont))
+            UpdateSample();
         break;
     case kImprintStyle:
-        if (selectionChange && dialog->TakeStyle(kImprintStyle, settings.imprintFont))
-            dialog->UpdateSample();
+        if (selectionChange && TakeStyle(kImprintStyle, settings.imprintFont))
+            UpdateSample();
         break;
     case kImprintSize:
-        if (selectionChange && dialog->TakeSize(kImprintSize, settings.imprintFont))
-            dialog->UpdateSample();
+        if (selectionChange && TakeSize(kImprintSize, settings.imprintFont))
+            UpdateSample();
         break;
     case kColourButton:
-        dialog->ChooseColour();
+        ChooseColour();
         break;
     case kImprintBox:
-        settings.imprintEnabled = dialog->IsTicked(kImprintBox);
-        dialog->EnableImprintControls(settings.imprintEnabled);
+        settings.imprintEnabled = IsTicked(kImprintBox);
+        EnableImprintControls(settings.imprintEnabled);
         break;
     case kDateAndTimeBox:
-        settings.imprintDateAndTime = dialog->IsTicked(kDateAndTimeBox);
-        dialog->UpdateSample();
+        settings.imprintDateAndTime = IsTicked(kDateAndTimeBox);
+        UpdateSample();
         break;
     default:
         break;

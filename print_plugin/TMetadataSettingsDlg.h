@@ -72,7 +72,7 @@ private:
     bool TakeSize(int id, TFontInfo& font);
     void ChooseColour();
 
-    static LONG OnCommand(TMessageInfo* info, void* context);
+    LONG OnCommand(TMessageInfo& info);
 
     // The colour button's wrapper: like every wrapper of the dialog's controls, it belongs to the dialog
     // while the dialog is open; null after construction and when it could not be attached.

@@ -143,7 +143,7 @@ private:
         return 1;
     }
     static LONG OnProgress(TMessageInfo* info, void*) {
-        delete reinterpret_cast<DWORD*>(info->lParam);
+        TakeRenderProgress(info->lParam);
         return 1;
     }
     TAutoHandle m_handle;

@@ -118,7 +118,7 @@ TEST_F(MailDialogTest, ThreePicturesMailedOneByOneAt640x480) {
     AddPhoto("/home/user/Pictures/IMG_2.jpg", 3000, 4000, {40, 160, 60});
     AddPhoto("IMG_3.jpg", 500, 400, {50, 60, 220});
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    RunDialog({[](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); }});
     EXPECT_TRUE(Boxes().empty());
     ExpectJpegs(Attachments(), {"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}, {{640, 480}, {360, 480}, {500, 400}},
                 {{200, 40, 40}, {40, 160, 60}, {50, 60, 220}}, 80);
@@ -135,15 +135,22 @@ TEST_F(MailDialogTest, ThirtyPicturesMailedAsTwoIndexSheets) {
         AddPhoto("IMG_" + std::to_string(i) + ".jpg", 320, 240, {90, 90, 200});
     Start();
     RunDialog({[](HWND dialog) {
-                   // Two pages previewed: only forward from the first, only back from the second.
-                   EXPECT_FALSE(Enabled(dialog, 1001));
-                   EXPECT_TRUE(Enabled(dialog, 1002));
-                   Click(dialog, 1002);
-                   EXPECT_TRUE(Enabled(dialog, 1001));
-                   EXPECT_FALSE(Enabled(dialog, 1002));
+                   // Two pages previewed: only forward from the first, only back from the second, and
+                   // the label names the page as soon as it turns.
+                   EXPECT_FALSE(Enabled(dialog, CMailDlg::kPreviousPage));
+                   EXPECT_TRUE(Enabled(dialog, CMailDlg::kNextPage));
+                   Click(dialog, CMailDlg::kNextPage);
+                   EXPECT_TRUE(Enabled(dialog, CMailDlg::kPreviousPage));
+                   EXPECT_FALSE(Enabled(dialog, CMailDlg::kNextPage));
+                   EXPECT_EQ(Text(dialog, CMailDlg::kPageLabel), L"Page 2 of 2");
+                   Click(dialog, CMailDlg::kNextPage);
+                   EXPECT_EQ(Text(dialog, CMailDlg::kPageLabel), L"Page 2 of 2") << "no page past the last";
+                   Click(dialog, CMailDlg::kPreviousPage);
+                   EXPECT_EQ(Text(dialog, CMailDlg::kPageLabel), L"Page 1 of 2");
+                   EXPECT_FALSE(Enabled(dialog, CMailDlg::kPreviousPage));
                    return true;
                },
-               [](HWND dialog) { return Click(dialog, 1005); }});
+               [](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); }});
     EXPECT_TRUE(Boxes().empty());
     ExpectJpegs(Attachments(), {"index.jpg", "index_001.jpg"}, {{800, 600}, {800, 600}}, {}, 80);
     EXPECT_EQ(Stored("Show_more_options"), "0") << "the options were saved after the hand-over";
@@ -165,7 +172,7 @@ TEST_F(MailDialogTest, TwoPicturesOfOneBaseNameAndOneThatFails) {
         return m_host->DefaultReply(request);
     });
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    RunDialog({[](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); }});
     EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"A picture could not be prepared for the e-mail."});
     ExpectJpegs(Attachments(), {"IMG_0001.jpg", "IMG_0001_001.jpg", "image.jpg"},
                 {{160, 120}, {160, 120}, {160, 80}}, {{250, 250, 250}, {10, 10, 10}, {120, 120, 120}}, 80);
@@ -196,7 +203,7 @@ TEST_F(MailDialogTest, PicturesWithDotsInTheirNamesAreMailedToo) {
     AddPhoto("/p/Sunset...jpg", 320, 240, {220, 120, 40});
     AddPhoto("/p/a..b.jpg", 320, 240, {40, 120, 220});
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); }});
+    RunDialog({[](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); }});
     EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
     ExpectJpegs(Attachments(), {"Sunset.jpg", "a.b.jpg"}, {{160, 120}, {160, 120}},
                 {{220, 120, 40}, {40, 120, 220}}, 80);
@@ -210,7 +217,7 @@ TEST_F(MailDialogTest, APictureThatCannotBeQueuedIsNamedAndNothingIsMailed) {
     AddPhoto("/p/IMG_1.jpg", 320, 240, {10, 200, 10});
     AddPhoto("/p/" + longName, 320, 240, {200, 10, 10});
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); },
+    RunDialog({[](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); },
                [&](HWND dialog) {
                    EXPECT_TRUE(IsWindowEnabled(dialog)) << "the dialog stays open for another try";
                    return Click(dialog, IDCANCEL);
@@ -262,7 +269,7 @@ TEST_F(MailDialogTest, ThePreviewShowsAPictureSmallerThanTheBoxAtItsOwnSize) {
     Start();
     PreviewRow row;
     RunDialog({[&](HWND dialog) {
-        row = MeasurePreview(GetDlgItem(dialog, 1000));
+        row = MeasurePreview(GetDlgItem(dialog, CMailDlg::kPreviewArea));
         return row.item > 0 && Click(dialog, IDCANCEL);
     }});
     EXPECT_GT(row.page, 100) << "the page shows round the picture";
@@ -282,7 +289,7 @@ TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
         return hold ? CHostReply{kKvwOk, {}} : m_host->DefaultReply(request);
     });
     Start();
-    RunDialog({[](HWND dialog) { return Click(dialog, 1005); },
+    RunDialog({[](HWND dialog) { return Click(dialog, CMailDlg::kSendButton); },
                [&](HWND dialog) {
                    if (asked == 0)
                        return false;
@@ -296,7 +303,7 @@ TEST_F(MailDialogTest, CancelWhileSavingThenAFreshSend) {
                    EXPECT_TRUE(Outbox().empty());
                    EXPECT_FALSE(Stored("Show_more_options")) << "nothing saved without a hand-over";
                    hold = false;
-                   return Click(dialog, 1005);
+                   return Click(dialog, CMailDlg::kSendButton);
                }});
     EXPECT_TRUE(Boxes().empty());
     ExpectJpegs(Attachments(), {"IMG_1.jpg", "IMG_2.jpg"}, {{320, 240}, {320, 240}},
@@ -310,12 +317,12 @@ TEST_F(MailDialogTest, ARestrictedHostOffersNoFullSizeAndNoIndexSheets) {
     AddPhoto("/p/IMG_1.jpg", 640, 480, {1, 2, 3});
     Start();
     RunDialog({[](HWND dialog) {
-        EXPECT_FALSE(Enabled(dialog, 1008));
-        EXPECT_EQ(Selected(dialog, 1008), 0) << "read as individual pictures";
-        EXPECT_EQ(Count(dialog, 1030), 7) << "no full size";
-        EXPECT_EQ(Selected(dialog, 1030), 2) << "a stored full size acts as 640 x 480";
-        EXPECT_FALSE(Enabled(dialog, 1001)) << "one page: both page buttons disabled";
-        EXPECT_FALSE(Enabled(dialog, 1002));
+        EXPECT_FALSE(Enabled(dialog, CMailDlg::kSendAsCombo));
+        EXPECT_EQ(Selected(dialog, CMailDlg::kSendAsCombo), 0) << "read as individual pictures";
+        EXPECT_EQ(Count(dialog, CMailDlg::kSizeCombo), 7) << "no full size";
+        EXPECT_EQ(Selected(dialog, CMailDlg::kSizeCombo), 2) << "a stored full size acts as 640 x 480";
+        EXPECT_FALSE(Enabled(dialog, CMailDlg::kPreviousPage)) << "one page: both page buttons disabled";
+        EXPECT_FALSE(Enabled(dialog, CMailDlg::kNextPage));
         return Click(dialog, IDCANCEL);
     }});
     EXPECT_TRUE(Outbox().empty());
@@ -341,17 +348,19 @@ TEST_F(MailDialogTest, OptionsOutOfRangeActAsTheFirstSizesAndTheEstimateFollowsT
     AddPhoto("/p/IMG_1.jpg", 4000, 3000, {1, 2, 3});
     Start();
     RunDialog({[](HWND dialog) {
-        EXPECT_EQ(Selected(dialog, 1030), 1) << "an image size past the table acts as 320 x 240";
-        const std::wstring smallest = Text(dialog, 1018);
+        EXPECT_EQ(Selected(dialog, CMailDlg::kSizeCombo), 1)
+            << "an image size past the table acts as 320 x 240";
+        const std::wstring smallest = Text(dialog, CMailDlg::kEstimateLabel);
         EXPECT_EQ(smallest.rfind(L"Attachments: about ", 0), 0u) << "320 x 240 at quality 80";
-        Choose(dialog, 1030, 6);
-        const std::wstring largest = Text(dialog, 1018);
+        Choose(dialog, CMailDlg::kSizeCombo, 6);
+        const std::wstring largest = Text(dialog, CMailDlg::kEstimateLabel);
         EXPECT_GT(std::stod(largest.substr(largest.find(L"about ") + 6)),
                   std::stod(smallest.substr(smallest.find(L"about ") + 6)))
             << "2048 x 1536 costs more than 320 x 240";
-        Choose(dialog, 1008, 1);
-        EXPECT_EQ(Count(dialog, 1030), 4);
-        EXPECT_EQ(Selected(dialog, 1030), 0) << "a page size past the table acts as 640 x 480";
+        Choose(dialog, CMailDlg::kSendAsCombo, 1);
+        EXPECT_EQ(Count(dialog, CMailDlg::kSizeCombo), 4);
+        EXPECT_EQ(Selected(dialog, CMailDlg::kSizeCombo), 0)
+            << "a page size past the table acts as 640 x 480";
         return Click(dialog, IDCANCEL);
     }});
 }
@@ -364,12 +373,12 @@ TEST_F(MailDialogTest, ASmallerPageSizeLimitsTheLayout) {
         AddPhoto("/p/IMG_" + std::to_string(i) + ".jpg", 64, 48, {9, 9, 9});
     Start();
     RunDialog({[](HWND dialog) {
-        EXPECT_EQ(Count(dialog, 1029), 21);
-        EXPECT_EQ(Selected(dialog, 1029), 20);
-        EXPECT_TRUE(Enabled(dialog, 1008));
-        Choose(dialog, 1030, 0);
-        EXPECT_EQ(Count(dialog, 1029), 8);
-        EXPECT_EQ(Selected(dialog, 1029), 7);
+        EXPECT_EQ(Count(dialog, CMailDlg::kLayoutCombo), 21);
+        EXPECT_EQ(Selected(dialog, CMailDlg::kLayoutCombo), 20);
+        EXPECT_TRUE(Enabled(dialog, CMailDlg::kSendAsCombo));
+        Choose(dialog, CMailDlg::kSizeCombo, 0);
+        EXPECT_EQ(Count(dialog, CMailDlg::kLayoutCombo), 8);
+        EXPECT_EQ(Selected(dialog, CMailDlg::kLayoutCombo), 7);
         return Click(dialog, IDCANCEL);
     }});
 }

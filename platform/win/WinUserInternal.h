@@ -98,6 +98,21 @@ void UpdatePaintLocked(const WindowRecord& window);
 // Forgets the window's timers and paints in its thread's queue.
 void ForgetWindowInQueueLocked(const WindowRecord& window);
 
+// The class of the name (or atom) that the module registered, else, with orSystem, the standard class.
+std::shared_ptr<ClassRecord> FindClassLocked(HINSTANCE instance, const wchar_t* name, bool orSystem = true);
+// The window of a handle when it exists and belongs to the calling thread; otherwise null with the error set.
+std::shared_ptr<WindowRecord> FindOwnLocked(HWND window);
+// Windows of the subtree in creation order: the window first, then each child's subtree.
+void CollectSubtreeLocked(HWND window, std::vector<HWND>& out);
+// The client area; a shown bar takes its width (height) from it, and it never gets smaller than empty.
+RECT ClientOf(const WindowRecord& window);
+bool IsEmptyRect(const RECT& r);
+// Adds the area (the whole client area without one) to the window's invalid area.
+void InvalidateLocked(WindowRecord& record, const RECT* rect, bool erase);
+void ValidateLocked(WindowRecord& record);
+// After a change of visibility: every window of the subtree joins or leaves its thread's paint list.
+void UpdateSubtreePaintsLocked(HWND window);
+
 // Removes the thread's windows without sending them anything.
 void EraseWindowsOfThreadLocked(DWORD thread);
 

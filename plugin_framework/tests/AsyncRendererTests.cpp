@@ -406,4 +406,28 @@ TEST_F(AsyncRendering, TheDoubleBufferedFormIsBusyFromItsStartHookToTheEndOfItsF
     log->Release();
 }
 
+// The progress value rides allocated from the worker to the window and is taken there with its own type:
+// every value of the word arrives as it was posted, whatever its top bit.
+TEST(RenderProgressMessage, EveryPostedValueArrivesUnchanged) {
+    rendertest::NoticeWindow window;
+    const std::vector<DWORD> values = {0, 1, 40, 100, 255, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    for (DWORD value : values)
+        ASSERT_TRUE(PostRenderProgress(*window.Target(), value));
+    WinUserTest::PumpPending();
+    EXPECT_EQ(window.progress, values);
+}
+
+TEST(RenderProgressMessage, APostWithoutAWindowAndADrainedQueueKeepNothing) {
+    TAutoHandle nowhere;
+    EXPECT_FALSE(PostRenderProgress(nowhere, 40));
+    EXPECT_FALSE(TakeRenderProgress(0).has_value());
+
+    rendertest::NoticeWindow window;
+    for (DWORD value : {10u, 20u, 30u})
+        ASSERT_TRUE(PostRenderProgress(*window.Target(), value));
+    DrainRenderNotices(window.GetHandle());
+    WinUserTest::PumpPending();
+    EXPECT_TRUE(window.progress.empty()) << "the drained values reached the window";
+}
+
 } // namespace

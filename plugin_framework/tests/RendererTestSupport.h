@@ -100,9 +100,8 @@ private:
         return 1;
     }
     static LONG OnProgress(TMessageInfo* info, void* context) {
-        auto* value = reinterpret_cast<DWORD*>(info->lParam);
-        static_cast<NoticeWindow*>(context)->progress.push_back(*value);
-        delete value;
+        if (const std::optional<DWORD> value = TakeRenderProgress(info->lParam))
+            static_cast<NoticeWindow*>(context)->progress.push_back(*value);
         return 1;
     }
 

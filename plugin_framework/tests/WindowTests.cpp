@@ -67,6 +67,50 @@ protected:
     CountingWindow m_window;
 };
 
+// A window whose handlers are its own member functions, with and without the message record.
+class MemberWindow : public TWindow {
+public:
+    LONG OnPing(TMessageInfo& info) {
+        ++pings;
+        lastParameter = info.lParam;
+        return 1;
+    }
+    LONG OnPlain() {
+        ++plain;
+        return 7;
+    }
+    int pings = 0;
+    int plain = 0;
+    LPARAM lastParameter = 0;
+};
+
+TEST(FrameworkWindows, MemberHandlersReachTheirObjectWhileItsWindowLives) {
+    MemberWindow window;
+    ASSERT_TRUE(window.Create(L"FrameworkMemberWnd", 0, TWindow::TRect(0, 0, 20, 20), nullptr));
+    ASSERT_TRUE(window.AddMessageHandler(kPing, MemberHandler<&MemberWindow::OnPing>(&window)));
+    ASSERT_TRUE(window.AddMessageHandler(kPing + 1, MemberHandler<&MemberWindow::OnPlain>(&window)));
+    EXPECT_EQ(SendMessageW(window.GetHandle(), kPing, 0, 42), 1);
+    EXPECT_EQ(window.pings, 1);
+    EXPECT_EQ(window.lastParameter, 42);
+    SendMessageW(window.GetHandle(), kPing + 1, 0, 0);
+    EXPECT_EQ(window.plain, 1) << "a member without the message record";
+    window.Destroy();
+}
+
+TEST(FrameworkWindows, AMemberHandlerOfAWindowThatIsGoneCountsAsHandledWithoutACall) {
+    MemberWindow window;
+    ASSERT_TRUE(window.Create(L"FrameworkMemberWnd", 0, TWindow::TRect(0, 0, 20, 20), nullptr));
+    const TMessageHandler handlers[] = {MemberHandler<&MemberWindow::OnPing>(&window),
+                                        MemberHandler<&MemberWindow::OnPlain>(&window)};
+    window.Destroy();
+    for (const TMessageHandler& handler : handlers) {
+        TMessageInfo info{};
+        info.lParam = 42;
+        EXPECT_EQ(handler.callback(&info, handler.context), 1);
+    }
+    EXPECT_EQ(window.pings + window.plain, 0);
+}
+
 TEST_F(FrameworkWindow, CreationBindsTheObjectAndCallsOnCreateOnce) {
     EXPECT_TRUE(m_window.IsWindow());
     EXPECT_EQ(TWindow::FromHandle(m_window.GetHandle()), &m_window);

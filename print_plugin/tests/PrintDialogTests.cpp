@@ -214,27 +214,30 @@ TEST_F(PrintDialogTest, TheControlsShowThePrinterAndOnlyTheLayoutsThatFit) {
     AddPhoto(64, 48, {200, 30, 30});
     Put("standard_print\\layout_index", "2");
     RunDialog({[&](HWND dialog) {
-        EXPECT_EQ(Text(dialog, 1007), L"Printer: Studio");
-        EXPECT_EQ(Entries(dialog, 1008), (std::vector<std::wstring>{L"Standard print", L"Index print"}));
+        EXPECT_EQ(Text(dialog, CPrintDlg::kPrinterLabel), L"Printer: Studio");
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kPrintAsCombo),
+                  (std::vector<std::wstring>{L"Standard print", L"Index print"}));
         // Neither a count below one, a size of 0, nor one larger than the printable area is offered.
-        EXPECT_EQ(Entries(dialog, 1031), (std::vector<std::wstring>{L"1 x 1", L"4 x 6 in"}));
-        EXPECT_EQ(Selected(dialog, 1031), 1) << "the stored layout, found by its name";
-        EXPECT_EQ(Entries(dialog, 1036).size(), 5u);
-        EXPECT_FALSE(Enabled(dialog, 1036)) << "replicas are not in use";
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kLayoutCombo),
+                  (std::vector<std::wstring>{L"1 x 1", L"4 x 6 in"}));
+        EXPECT_EQ(Selected(dialog, CPrintDlg::kLayoutCombo), 1) << "the stored layout, found by its name";
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kReplicaCombo).size(), 5u);
+        EXPECT_FALSE(Enabled(dialog, CPrintDlg::kReplicaCombo)) << "replicas are not in use";
         // Sizes above 0 and below the printable width (7.87 in) and height (11.3 in) only.
-        EXPECT_EQ(Entries(dialog, 1051),
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kItemWidthCombo),
                   (std::vector<std::wstring>{L"1.0", L"2.0", L"3.0", L"4.0", L"5.0", L"6.0", L"7.0"}));
-        EXPECT_EQ(Entries(dialog, 1052).size(), 9u);
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1045))) << "standard print hides the slider";
-        Choose(dialog, 1008, 1);
-        EXPECT_EQ(Entries(dialog, 1031),
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kItemHeightCombo).size(), 9u);
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, CPrintDlg::kColumnSlider)))
+            << "standard print hides the slider";
+        Choose(dialog, CPrintDlg::kPrintAsCombo, 1);
+        EXPECT_EQ(Entries(dialog, CPrintDlg::kLayoutCombo),
                   (std::vector<std::wstring>{L"Easy index print", L"Advanced index print"}));
-        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, 1045)));
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1051)));
-        Choose(dialog, 1031, 1);
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1045)));
-        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, 1051)));
-        return Click(dialog, 2);
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, CPrintDlg::kColumnSlider)));
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, CPrintDlg::kItemWidthCombo)));
+        Choose(dialog, CPrintDlg::kLayoutCombo, 1);
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, CPrintDlg::kColumnSlider)));
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, CPrintDlg::kItemWidthCombo)));
+        return Click(dialog, IDCANCEL);
     }});
     EXPECT_TRUE(Boxes().empty());
 }
@@ -254,11 +257,11 @@ TEST_F(PrintDialogTest, StoredIndexesOutsideTheListsOpenTheDialog) {
         };
         const std::size_t asked = printDialogs();
         RunDialog({[&](HWND dialog) {
-            EXPECT_EQ(Entries(dialog, 1031), c.layouts);
-            EXPECT_EQ(Selected(dialog, 1039), -1);
+            EXPECT_EQ(Entries(dialog, CPrintDlg::kLayoutCombo), c.layouts);
+            EXPECT_EQ(Selected(dialog, CPrintDlg::kPrinterKindCombo), -1);
             // Without a sheet there are no pages: OK starts nothing (the printer's dialog is not asked).
-            Click(dialog, 1);
-            return Click(dialog, 2);
+            Click(dialog, IDOK);
+            return Click(dialog, IDCANCEL);
         }});
         EXPECT_EQ(printDialogs() - asked, c.layouts.empty() ? 0u : 1u);
         EXPECT_TRUE(Boxes().empty());
@@ -273,17 +276,17 @@ TEST_F(PrintDialogTest, TheReplicaTickRewritesTheItemsFileOnlyForMoreThanOneRepl
     Put("replicate_images\\nb_replicas", "1");
     RunDialog({[&](HWND dialog) {
         EXPECT_EQ(ListedItems(), 2u);
-        SendMessageW(GetDlgItem(dialog, 1035), BM_SETCHECK, BST_CHECKED, 0);
-        Click(dialog, 1035);
-        EXPECT_TRUE(Enabled(dialog, 1036));
+        SendMessageW(GetDlgItem(dialog, CPrintDlg::kReplicateCheck), BM_SETCHECK, BST_CHECKED, 0);
+        Click(dialog, CPrintDlg::kReplicateCheck);
+        EXPECT_TRUE(Enabled(dialog, CPrintDlg::kReplicaCombo));
         EXPECT_EQ(ListedItems(), 2u) << "one replica lists each picture once";
-        Choose(dialog, 1036, 2);
+        Choose(dialog, CPrintDlg::kReplicaCombo, 2);
         EXPECT_EQ(ListedItems(), 6u);
-        SendMessageW(GetDlgItem(dialog, 1035), BM_SETCHECK, BST_UNCHECKED, 0);
-        Click(dialog, 1035);
-        EXPECT_FALSE(Enabled(dialog, 1036));
+        SendMessageW(GetDlgItem(dialog, CPrintDlg::kReplicateCheck), BM_SETCHECK, BST_UNCHECKED, 0);
+        Click(dialog, CPrintDlg::kReplicateCheck);
+        EXPECT_FALSE(Enabled(dialog, CPrintDlg::kReplicaCombo));
         EXPECT_EQ(ListedItems(), 2u);
-        return Click(dialog, 2);
+        return Click(dialog, IDCANCEL);
     }});
 }
 
@@ -295,8 +298,8 @@ TEST_F(PrintDialogTest, ARestrictedHostDisablesTheListedControls) {
     RunDialog({[&](HWND dialog) {
         for (int id : {1006, 1008, 1012, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1040, 1041})
             EXPECT_FALSE(Enabled(dialog, id)) << id;
-        EXPECT_TRUE(Enabled(dialog, 1039));
-        return Click(dialog, 2);
+        EXPECT_TRUE(Enabled(dialog, CPrintDlg::kPrinterKindCombo));
+        return Click(dialog, IDCANCEL);
     }});
 }
 
@@ -322,11 +325,11 @@ TEST_F(PrintDialogTest, AJobThatFailsLeavesNoDocumentAndTheDialogUsable) {
                        // Injected last, so that nothing of the dialog's start-up meets it.
                        c.inject();
                        builtBefore = m_sheetsBuilt;
-                       return Click(dialog, 1);
+                       return Click(dialog, IDOK);
                    },
                    [&](HWND dialog) {
                        // Once the job has ended the dialog is enabled again, still open for another try.
-                       return IsWindowEnabled(dialog) && Click(dialog, 2);
+                       return IsWindowEnabled(dialog) && Click(dialog, IDCANCEL);
                    }});
         EXPECT_EQ(Boxes(), c.shown ? std::vector<std::wstring>{L"The pictures could not be printed."}
                                    : std::vector<std::wstring>{})
@@ -352,12 +355,12 @@ TEST_F(PrintDialogTest, ClosingOrCancellingAJobAtOnceAbortsItSilently) {
         WinDialogTest::ResetMessageBoxes();
         WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
         std::vector<std::function<bool(HWND)>> steps = {[&](HWND dialog) {
-            Click(dialog, 1);
+            Click(dialog, IDOK);
             SendMessageW(dialog, c.message, c.command, 0);
             return true;
         }};
         if (c.message != WM_COMMAND)
-            steps.push_back([&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, 2); });
+            steps.push_back([&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, IDCANCEL); });
         RunDialog(steps);
         EXPECT_TRUE(Boxes().empty()) << c.what << ::testing::PrintToString(Boxes());
         EXPECT_TRUE(SpoolEmpty()) << c.what;
@@ -365,7 +368,7 @@ TEST_F(PrintDialogTest, ClosingOrCancellingAJobAtOnceAbortsItSilently) {
     }
     // The module prints as before afterwards.
     WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
-    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+    RunDialog({[&](HWND dialog) { return Click(dialog, IDOK); }});
     EXPECT_EQ(kvtest::ReadPdfInfo(Spool() + "/Pictures.pdf").pages, 2);
 }
 
@@ -374,7 +377,7 @@ TEST_F(PrintDialogTest, AOnePageJobShowsAnEmptyTotalRangeAndEndsAfterItsPage) {
     AddPhoto(96, 64, {220, 30, 30});
     WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
     RunDialog({[&](HWND dialog) {
-        Click(dialog, 1);
+        Click(dialog, IDOK);
         HWND progress = ProgressOf(dialog);
         EXPECT_NE(progress, nullptr);
         EXPECT_FALSE(IsWindowEnabled(dialog)) << "the progress shows over a disabled dialog";
@@ -398,17 +401,22 @@ TEST_F(PrintDialogTest, ThePageButtonsWalkThePreviewsPages) {
         int click; // 0: none
         int page;
         bool previous, next;
-    } walk[] = {{0, 1, false, true},    {1001, 1, false, true}, {1002, 2, true, true},
-                {1002, 3, true, false}, {1002, 3, true, false}, {1001, 2, true, true}};
+    } walk[] = {{0, 1, false, true},
+                {CPrintDlg::kPreviousPage, 1, false, true},
+                {CPrintDlg::kNextPage, 2, true, true},
+                {CPrintDlg::kNextPage, 3, true, false},
+                {CPrintDlg::kNextPage, 3, true, false},
+                {CPrintDlg::kPreviousPage, 2, true, true}};
     RunDialog({[&](HWND dialog) {
         for (const auto& w : walk) {
             if (w.click)
                 Click(dialog, w.click);
-            EXPECT_EQ(Text(dialog, 1003), L"Page " + std::to_wstring(w.page) + L" of 3") << w.click;
-            EXPECT_EQ(Enabled(dialog, 1001), w.previous) << "page " << w.page;
-            EXPECT_EQ(Enabled(dialog, 1002), w.next) << "page " << w.page;
+            EXPECT_EQ(Text(dialog, CPrintDlg::kPageLabel), L"Page " + std::to_wstring(w.page) + L" of 3")
+                << w.click;
+            EXPECT_EQ(Enabled(dialog, CPrintDlg::kPreviousPage), w.previous) << "page " << w.page;
+            EXPECT_EQ(Enabled(dialog, CPrintDlg::kNextPage), w.next) << "page " << w.page;
         }
-        return Click(dialog, 2);
+        return Click(dialog, IDCANCEL);
     }});
 }
 
@@ -424,7 +432,7 @@ TEST_F(PrintDialogTest, EachNewColumnCountRebuildsOnce) {
     } moves[] = {{6, SB_THUMBTRACK, 1}, {6, SB_THUMBPOSITION, 0}, {8, SB_LINEDOWN, 1},
                  {8, SB_ENDSCROLL, 0},  {5, SB_TOP, 1},           {5, SB_THUMBPOSITION, 0}};
     RunDialog({[&](HWND dialog) {
-        HWND slider = GetDlgItem(dialog, 1045);
+        HWND slider = GetDlgItem(dialog, CPrintDlg::kColumnSlider);
         EXPECT_TRUE(IsWindowVisible(slider)) << "easy index print";
         for (const auto& m : moves) {
             const int before = m_sheetsBuilt;
@@ -432,7 +440,7 @@ TEST_F(PrintDialogTest, EachNewColumnCountRebuildsOnce) {
             SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(m.code, 0), reinterpret_cast<LPARAM>(slider));
             EXPECT_EQ(m_sheetsBuilt - before, m.rebuilds) << m.position << " code " << m.code;
         }
-        return Click(dialog, 2);
+        return Click(dialog, IDCANCEL);
     }});
 }
 
@@ -444,12 +452,12 @@ TEST_F(PrintDialogTest, CaptionSettingsRebuildOnOkOnly) {
         int before = 0;
         RunDialog({[&](HWND dialog) {
                        before = m_sheetsBuilt;
-                       return Click(dialog, 1044);
+                       return Click(dialog, CPrintDlg::kCaptionSettingsButton);
                    },
                    [&](HWND settings) { return Click(settings, answer); },
                    [&](HWND dialog) {
                        EXPECT_EQ(m_sheetsBuilt - before, answer == IDOK ? 1 : 0) << answer;
-                       return Click(dialog, 2);
+                       return Click(dialog, IDCANCEL);
                    }});
     }
 }
@@ -471,7 +479,7 @@ TEST_F(PrintDialogTest, ThreePhotosPrintInThePageListsOrderOnPagesOfThePrinter) 
         answer.ranges = c.ranges;
         WinPrintTest::QueuePrintAnswer(answer);
         // The job runs inside the dialog's loop, which ends when the dialog closes itself.
-        RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+        RunDialog({[&](HWND dialog) { return Click(dialog, IDOK); }});
         EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
         ASSERT_TRUE(fs::exists(pdf));
         const kvtest::PdfInfo info = kvtest::ReadPdfInfo(pdf);
@@ -504,7 +512,7 @@ TEST_F(PrintDialogTest, ThreePhotosPrintThroughTheMachinesCupsQueue) {
     WinPrintTest::PrintAnswer answer;
     answer.printer = queue.Name();
     WinPrintTest::QueuePrintAnswer(answer);
-    RunDialog({[&](HWND dialog) { return Click(dialog, 1); }});
+    RunDialog({[&](HWND dialog) { return Click(dialog, IDOK); }});
     EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
     std::error_code ec;
     EXPECT_TRUE(fs::is_empty(m_machine.File("spool/" + queue.Name()), ec) || ec)
@@ -539,8 +547,8 @@ TEST_F(PrintDialogTest, AJobTheCupsQueueRefusesIsToldAndLeavesNothing) {
     WinPrintTest::PrintAnswer answer;
     answer.printer = queue.RefusingName();
     WinPrintTest::QueuePrintAnswer(answer);
-    RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
-               [&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, 2); }});
+    RunDialog({[&](HWND dialog) { return Click(dialog, IDOK); },
+               [&](HWND dialog) { return IsWindowEnabled(dialog) && Click(dialog, IDCANCEL); }});
     EXPECT_EQ(Boxes(), std::vector<std::wstring>{L"The pictures could not be printed."});
     std::error_code ec;
     EXPECT_TRUE(fs::is_empty(m_machine.File("spool/" + queue.RefusingName()), ec) || ec);
@@ -551,14 +559,14 @@ TEST_F(PrintDialogTest, CancelDuringTheLastPageLeavesNoDocumentAndNoBox) {
     Start(kLayouts);
     AddPhoto(96, 64, {220, 30, 30});
     WinPrintTest::QueuePrintAnswer(WinPrintTest::PrintAnswer{});
-    RunDialog({[&](HWND dialog) { return Click(dialog, 1); },
+    RunDialog({[&](HWND dialog) { return Click(dialog, IDOK); },
                [&](HWND dialog) {
                    SendMessageW(dialog, CPrintDlg::kCancelMessage, 0, 0);
                    return true;
                },
                [&](HWND dialog) {
                    EXPECT_TRUE(IsWindowEnabled(dialog));
-                   return Click(dialog, 2);
+                   return Click(dialog, IDCANCEL);
                }});
     EXPECT_TRUE(Boxes().empty()) << ::testing::PrintToString(Boxes());
     EXPECT_TRUE(SpoolEmpty());
@@ -579,7 +587,8 @@ TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
         // Once the preview shows the three cells: the page is what is not the frame's colour round it.
         LONG width = 0, height = 0;
         std::vector<std::uint32_t> argb;
-        if (!WinGdiTest::ReadWindowPixels(GetDlgItem(dialog, 1000), &width, &height, &argb))
+        if (!WinGdiTest::ReadWindowPixels(GetDlgItem(dialog, CPrintDlg::kPreviewArea), &width, &height,
+                                          &argb))
             return false;
         const std::uint32_t frame = argb[static_cast<std::size_t>(height / 2) * width] & 0xFFFFFF;
         int x0 = 0, x1 = static_cast<int>(width);
@@ -594,7 +603,7 @@ TEST_F(PrintDialogTest, ThePreviewAndThePrintedPagePlaceTheCellsAlike) {
         };
         // A4 is as high as the preview: the page fills it from top to bottom.
         previewed = CellsOf(at, x0, 0, x1, static_cast<int>(height));
-        return previewed.size() == 3 && Click(dialog, 1);
+        return previewed.size() == 3 && Click(dialog, IDOK);
     }});
     const kvtest::PageRaster raster = kvtest::DrawPdfPage(Spool() + "/Pictures.pdf", 1, 100, m_temp.Path());
     ASSERT_GT(raster.width, 0);

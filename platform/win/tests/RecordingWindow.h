@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +46,15 @@ struct Recorder {
         std::vector<UINT> out;
         for (const Seen& s : all)
             out.push_back(s.message);
+        return out;
+    }
+    // The messages of the kinds given, in the order they came: what a test's expected sequence lists.
+    std::vector<UINT> Messages(std::initializer_list<UINT> among) const {
+        std::vector<UINT> out;
+        for (UINT message : Messages()) {
+            if (std::find(among.begin(), among.end(), message) != among.end())
+                out.push_back(message);
+        }
         return out;
     }
     int Count(UINT message) const { return static_cast<int>(Of(message).size()); }

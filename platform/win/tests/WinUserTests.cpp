@@ -74,10 +74,11 @@ TEST_F(UserTest, CreationSendsNcCreateAndCreateWithTheParameterBeforeReturning) 
     Recorder& recorder = NewRecorder();
     HWND window = Make(recorder);
     ASSERT_TRUE(IsWindow(window));
+    const std::vector<UINT> expected = {WM_NCCREATE, WM_CREATE};
     const std::vector<UINT> messages = recorder.Messages();
-    ASSERT_GE(messages.size(), 2u);
-    EXPECT_EQ(messages[0], WM_NCCREATE);
-    EXPECT_EQ(messages[1], WM_CREATE);
+    ASSERT_GE(messages.size(), expected.size());
+    EXPECT_EQ(std::vector<UINT>(messages.begin(), messages.begin() + expected.size()), expected)
+        << "the first messages of a window";
     EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(&recorder));
 }
 
@@ -154,11 +155,9 @@ TEST_F(UserTest, WindowDestroyedInsideItsOwnHandlerReceivesNothingMore) {
     ASSERT_TRUE(PostMessageW(window, kPing, 2, 0));
     WinUserTest::PumpPending();
     EXPECT_FALSE(IsWindow(window));
-    ASSERT_EQ(recorder.Count(kPing), 1);
-    EXPECT_EQ(recorder.Count(WM_DESTROY), 1);
-    EXPECT_EQ(recorder.Count(WM_NCDESTROY), 1);
-    const std::vector<UINT> messages = recorder.Messages();
-    EXPECT_EQ(messages.back(), WM_NCDESTROY);
+    const std::vector<UINT> expected = {kPing, WM_DESTROY, WM_NCDESTROY};
+    EXPECT_EQ(recorder.Messages({kPing, WM_DESTROY, WM_NCDESTROY}), expected) << "the second ping is dropped";
+    EXPECT_EQ(recorder.Messages().back(), WM_NCDESTROY);
 }
 
 TEST_F(UserTest, DestroyingAParentTellsItFirstAndForgetsItLast) {
@@ -233,22 +232,25 @@ TEST_F(UserTest, TimersFireOnlyAsTheClockAdvancesAndNeverQueueUp) {
     Recorder& recorder = NewRecorder();
     HWND window = Make(recorder);
     ASSERT_EQ(SetTimer(window, 7, 100, nullptr), 7u);
-    WinUserTest::PumpPending();
-    EXPECT_EQ(recorder.Count(WM_TIMER), 0);
-    WinSeams::AdvanceManualClock(99);
-    WinUserTest::PumpPending();
-    EXPECT_EQ(recorder.Count(WM_TIMER), 0);
-    WinSeams::AdvanceManualClock(1);
-    WinUserTest::PumpPending();
-    ASSERT_EQ(recorder.Count(WM_TIMER), 1);
+    const struct {
+        DWORD advance;
+        bool kill;  // the timer is killed before the clock advances
+        int timers; // WM_TIMER messages so far
+        const char* why;
+    } steps[] = {
+        {0, false, 0, "nothing is due at once"},     {99, false, 0, "one tick short of the period"},
+        {1, false, 1, "the period is over"},         {1000, false, 2, "ten missed periods give one message"},
+        {1000, true, 2, "a killed timer is silent"},
+    };
+    for (const auto& step : steps) {
+        if (step.kill) {
+            ASSERT_TRUE(KillTimer(window, 7));
+        }
+        WinSeams::AdvanceManualClock(step.advance);
+        WinUserTest::PumpPending();
+        EXPECT_EQ(recorder.Count(WM_TIMER), step.timers) << step.why;
+    }
     EXPECT_EQ(recorder.Of(WM_TIMER)[0].wParam, 7u);
-    WinSeams::AdvanceManualClock(1000);
-    WinUserTest::PumpPending();
-    EXPECT_EQ(recorder.Count(WM_TIMER), 2) << "ten missed periods give one message";
-    ASSERT_TRUE(KillTimer(window, 7));
-    WinSeams::AdvanceManualClock(1000);
-    WinUserTest::PumpPending();
-    EXPECT_EQ(recorder.Count(WM_TIMER), 2);
     EXPECT_FALSE(KillTimer(window, 7));
 }
 
@@ -339,12 +341,8 @@ TEST_F(UserTest, PostedMessagesComeBeforePaintsAndPaintsBeforeTimers) {
     WinSeams::AdvanceManualClock(10);
     PostMessageW(window, kPing, 0, 0);
     WinUserTest::PumpPending();
-    std::vector<UINT> order;
-    for (UINT message : recorder.Messages()) {
-        if (message == kPing || message == WM_PAINT || message == WM_TIMER)
-            order.push_back(message);
-    }
-    EXPECT_EQ(order, (std::vector<UINT>{kPing, WM_PAINT, WM_TIMER}));
+    const std::vector<UINT> expected = {kPing, WM_PAINT, WM_TIMER};
+    EXPECT_EQ(recorder.Messages({kPing, WM_PAINT, WM_TIMER}), expected);
 }
 
 TEST_F(UserTest, QuitComesAfterThePostedMessages) {
