@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <vector>
@@ -155,6 +158,36 @@ TEST(BitmapPng, SidesAndPixelCountsBeyondTheLimitsAreRefused) {
         EXPECT_EQ(WinBitmaps::DecodePng(file.data(), file.size(), surface), size.reads);
         EXPECT_EQ(surface != nullptr, size.reads);
     }
+}
+
+// A chunk that states more bytes than the resource holds is refused before libpng makes room for it: a text
+// chunk claiming about 1.6 GB in a picture of under a hundred bytes.
+TEST(BitmapPng, AChunkLongerThanTheResourceIsRefused) {
+    std::vector<unsigned char> file =
+        WritePng({"a one-bit picture", PNG_COLOR_TYPE_GRAY, 1, false, 16, 9, {1}});
+    std::shared_ptr<WinSurface> surface;
+    ASSERT_TRUE(WinBitmaps::DecodePng(file.data(), file.size(), surface));
+    // After the signature (8 bytes) and the header chunk (12 + 13 bytes) comes the stated text chunk.
+    constexpr std::size_t kAfterHeader = 8 + 12 + 13;
+    const unsigned char claim[] = {0x62, 0x00, 0x00, 0x15, 't', 'E', 'X', 't'};
+    file.insert(file.begin() + kAfterHeader, std::begin(claim), std::end(claim));
+    EXPECT_FALSE(WinBitmaps::DecodePng(file.data(), file.size(), surface));
+    EXPECT_EQ(surface, nullptr);
+    // Refused before any room is made: a child process that reads it grows by far less than the claim.
+    constexpr long kMostKilobytes = 256 * 1024;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::shared_ptr<WinSurface> read;
+        WinBitmaps::DecodePng(file.data(), file.size(), read);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        _exit(usage.ru_maxrss < kMostKilobytes ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the reader made room for the chunk's claim";
 }
 
 } // namespace
