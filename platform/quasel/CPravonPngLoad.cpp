@@ -40,6 +40,9 @@ void ReadBytes(png_structp png, png_bytep out, std::size_t count) {
         png_error(png, "the file ends early");
 }
 
+// Far beyond any profile or text a picture carries.
+constexpr png_alloc_size_t kMaxChunkBytes = 16u << 20;
+
 struct Layout {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
@@ -53,6 +56,9 @@ struct Layout {
 bool ReadHeader(png_structp png, png_infop info, Layout* layout) {
     if (setjmp(png_jmpbuf(png)))
         return false;
+    // A chunk states its length before its bytes, and libpng makes room for it first: no ancillary
+    // chunk may ask for more than this, whatever the file says.
+    png_set_chunk_malloc_max(png, kMaxChunkBytes);
     png_read_info(png, info);
     const int type = png_get_color_type(png, info);
     const int depth = png_get_bit_depth(png, info);

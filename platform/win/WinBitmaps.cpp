@@ -35,10 +35,13 @@ std::uint32_t Premultiplied(std::uint32_t straight) {
 // A chunk is its length and type (4 bytes each), its data and a checksum (4 bytes).
 constexpr std::size_t kChunkFrame = 12;
 
-// Every chunk before the end lies within the bytes given. libpng takes a chunk's stated length at its word
-// and makes room for it before it reads a byte, so a text chunk claiming more than a gigabyte in a resource
-// of two hundred bytes would cost that much memory and seconds of clearing before the read fails.
-bool ChunksFitIn(const unsigned char* data, std::size_t size) {
+} // namespace
+
+// A text chunk claiming more than a gigabyte in a resource of two hundred bytes would otherwise cost that much
+// memory and seconds of clearing before the read fails.
+bool WinBitmaps::PngChunksFitIn(const unsigned char* data, std::size_t size) {
+    if (!data || size < sizeof kPngSignature)
+        return false;
     std::size_t at = sizeof kPngSignature;
     while (size - at >= kChunkFrame) {
         const std::size_t length = std::size_t{data[at]} << 24 | std::size_t{data[at + 1]} << 16 |
@@ -53,13 +56,11 @@ bool ChunksFitIn(const unsigned char* data, std::size_t size) {
     return true;
 }
 
-} // namespace
-
 bool WinBitmaps::DecodePng(const unsigned char* data, std::size_t size, std::shared_ptr<WinSurface>& pixels) {
     pixels.reset();
     if (!data || size < sizeof kPngSignature || std::memcmp(data, kPngSignature, sizeof kPngSignature) != 0)
         return false;
-    if (!ChunksFitIn(data, size))
+    if (!PngChunksFitIn(data, size))
         return false;
     PngReading reading;
     png_image& image = reading.image;

@@ -25,6 +25,11 @@ namespace WinBitmaps {
 // The bytes are outside data: every length in them is checked against what is there.
 bool DecodePng(const unsigned char* data, std::size_t size, std::shared_ptr<WinSurface>& pixels);
 
+// Whether every chunk of the PNG bytes before the end chunk lies within them. libpng takes a chunk's stated
+// length at its word and makes room for it before reading a byte of it, so readers of outside PNG bytes ask
+// this first.
+bool PngChunksFitIn(const unsigned char* data, std::size_t size);
+
 } // namespace WinBitmaps
 
 namespace WinGdiTest {

@@ -1,5 +1,7 @@
 #include "IproPngCodec.h"
 
+#include "platform/win/WinBitmaps.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -28,6 +30,8 @@ bool IproPngCodec::HasSignature(const std::uint8_t* data, std::size_t size) {
 
 bool IproPngCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixels& out) {
     if (!HasSignature(data, size))
+        return false;
+    if (!WinBitmaps::PngChunksFitIn(data, size))
         return false;
     ImageOwner owner;
     png_image& image = owner.image;

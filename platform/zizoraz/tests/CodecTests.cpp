@@ -264,6 +264,12 @@ TEST_F(Codecs, BadFilesGiveNoImageAndLeakNoHandle) {
         bytes.at(at) ^= 0x5A;
         return bytes;
     };
+    // A text chunk after the header (8 + 25 bytes in) stating about 1.6 GB: refused before room is made.
+    auto claiming = [](std::vector<std::uint8_t> bytes) {
+        const std::uint8_t claim[] = {0x62, 0x00, 0x00, 0x15, 't', 'E', 'X', 't'};
+        bytes.insert(bytes.begin() + 33, std::begin(claim), std::end(claim));
+        return bytes;
+    };
     const struct {
         const char* name;
         std::vector<std::uint8_t> bytes;
@@ -276,6 +282,7 @@ TEST_F(Codecs, BadFilesGiveNoImageAndLeakNoHandle) {
         {"png data corrupt", flipped(png, png.size() - 40)},
         {"png declaring 100000 x 100000", WithDeclaredSize(png, 100000, 100000)},
         {"png declaring 9000 x 9000", WithDeclaredSize(png, 9000, 9000)},
+        {"png with a chunk longer than the file", claiming(png)},
         {"jpeg marker only", cut(jpeg, 3)},
         {"jpeg cut in its header", cut(jpeg, 100)},
         {"jpeg cut in its data", cut(jpeg, jpeg.size() - 50)},
