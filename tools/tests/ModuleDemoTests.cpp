@@ -196,18 +196,18 @@ TEST(ModuleDemo, PrintKeepsToTheVirtualPrinterWhenTheServerHasADefaultPrinter) {
     kvtest::TempSystemRoot machine;
     kvtest::CupsTestQueue queue;
     KV_REQUIRE_CUPS_QUEUE(queue);
+    // The user's default is the queue that refuses every job: a demo that printed there would fail, and no
+    // other test's job can be taken for the demo's.
     kvtest::TempFolder out, home;
     fs::create_directories(home.File(".cups"));
-    std::ofstream(home.File(".cups/lpoptions")) << "Default " << queue.Name() << "\n";
+    std::ofstream(home.File(".cups/lpoptions")) << "Default " << queue.RefusingName() << "\n";
     const HomeFolder user(home.Path());
-    ASSERT_EQ(DefaultDestination(), queue.Name()) << "the queue is the user's default printer";
+    ASSERT_EQ(DefaultDestination(), queue.RefusingName()) << "the refusing queue is the user's default printer";
 
     const DemoRun run = RunDemo("print", out.Path(), {});
     ASSERT_EQ(run.code, 0) << run.said;
     EXPECT_EQ(run.printed, machine.File("spool/Korvel PDF/Pictures.pdf"));
     EXPECT_EQ(kvtest::ReadPdfInfo(run.printed).pages, 3);
-    EXPECT_TRUE(queue.WaitUntilIdle(std::chrono::seconds(30)));
-    EXPECT_TRUE(queue.NewFiles("Pictures").empty()) << "nothing went to the server's default printer";
 }
 
 } // namespace
