@@ -241,7 +241,7 @@ bool WriteContactSheet(DemoSession& session, HWND panes, const KvwItemIdList& pa
             if (!WinGdiTest::ReadWindowPixels(sheet, &width, &height, &shown))
                 return false;
             const auto now = std::chrono::steady_clock::now();
-            if (shown != last || !read() || host.PendingMessages() != 0)
+            if (shown != last || !read() || host.PendingMessages() != 0 || host.OpenPageRequests() != 0)
                 since = now;
             last = shown;
             return now - since >= kSheetSettleTime;
@@ -465,6 +465,17 @@ int Design(const fs::path& out, const std::vector<std::string>& files) {
         std::fprintf(stderr, "module-demo: the design did not open with a page\n");
         return 1;
     }
+    // The design reads its photos from the host as it opens; page 1 is drawn once they are all in, so that
+    // a busy machine does not draw it with boxes still empty.
+    auto quietSince = std::chrono::steady_clock::now();
+    WinUserTest::PumpUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (host.PendingMessages() != 0)
+                quietSince = now;
+            return now - quietSince >= kSheetSettleTime;
+        },
+        kDeadline);
     LONG size[2] = {kPreviewWidth, kPreviewHeight};
     if (host.Send(session.module, KvwDesign::kPagePreview, KvwItemIdLow(pages[0]), KvwItemIdHigh(pages[0]),
                   reinterpret_cast<KvwWord>(size), 1, kKvwRecordSize,

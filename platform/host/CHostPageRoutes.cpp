@@ -65,3 +65,8 @@ bool CHostPageRoutes::Waits(KvwItemId page, std::size_t owner) const {
             return true;
     return false;
 }
+
+std::size_t CHostPageRoutes::Open() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_routes.size();
+}

@@ -40,6 +40,8 @@ public:
     std::vector<std::pair<DWORD, Route>> TakeIf(const std::function<bool(const Route&)>& matches);
     // Whether any route of the page waits for the owner.
     bool Waits(KvwItemId page, std::size_t owner) const;
+    // How many requests wait for their owner's answer.
+    std::size_t Open() const;
 
 private:
     struct Owner {

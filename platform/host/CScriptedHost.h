@@ -128,6 +128,8 @@ public:
     // Sends the message to the module later, when the user-interface thread pumps its messages.
     void Post(std::size_t module, const CHostMessage& message);
     std::size_t PendingMessages() const;
+    // The design pages' picture requests passed on to the module that registered them and not answered yet.
+    std::size_t OpenPageRequests() const { return m_routes.Open(); }
 
     void AddItem(const CHostItemRecord& item);
     CHostItemService& Items() { return m_items; }
