@@ -26,7 +26,7 @@ enum Extra : unsigned {
     kSmallChunks = 4,  // the image data in chunks of a few bytes
 };
 
-struct Spec {
+struct Shape {
     const char* name;
     int type;
     int depth;
@@ -60,24 +60,24 @@ unsigned Sample(png_uint_32 x, png_uint_32 y, int channel, int channels, int typ
 
 // The rows packed as the file stores them: samples of less than a byte from the high bits down, 16-bit
 // samples with the high byte first.
-std::vector<Bytes> Rows(const Spec& spec) {
-    const int channels = Channels(spec.type);
-    std::vector<Bytes> rows(spec.height);
-    for (png_uint_32 y = 0; y < spec.height; ++y) {
+std::vector<Bytes> Rows(const Shape& shape) {
+    const int channels = Channels(shape.type);
+    std::vector<Bytes> rows(shape.height);
+    for (png_uint_32 y = 0; y < shape.height; ++y) {
         Bytes& row = rows[y];
-        const std::size_t bits = std::size_t{spec.width} * channels * spec.depth;
+        const std::size_t bits = std::size_t{shape.width} * channels * shape.depth;
         row.assign((bits + 7) / 8, 0);
         std::size_t bit = 0;
-        for (png_uint_32 x = 0; x < spec.width; ++x) {
-            for (int c = 0; c < channels; ++c, bit += spec.depth) {
-                const unsigned value = Sample(x, y, c, channels, spec.type, spec.depth);
-                if (spec.depth == 16) {
+        for (png_uint_32 x = 0; x < shape.width; ++x) {
+            for (int c = 0; c < channels; ++c, bit += shape.depth) {
+                const unsigned value = Sample(x, y, c, channels, shape.type, shape.depth);
+                if (shape.depth == 16) {
                     row[bit / 8] = static_cast<unsigned char>(value >> 8);
                     row[bit / 8 + 1] = static_cast<unsigned char>(value);
-                } else if (spec.depth == 8) {
+                } else if (shape.depth == 8) {
                     row[bit / 8] = static_cast<unsigned char>(value);
                 } else {
-                    row[bit / 8] |= static_cast<unsigned char>(value << (8 - spec.depth - bit % 8));
+                    row[bit / 8] |= static_cast<unsigned char>(value << (8 - shape.depth - bit % 8));
                 }
             }
         }
@@ -90,14 +90,14 @@ void Append(png_structp png, png_bytep data, png_size_t size) {
     out->insert(out->end(), data, data + size);
 }
 
-bool Encode(const Spec& spec, Bytes& out) {
+bool Encode(const Shape& shape, Bytes& out) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    std::vector<Bytes> rows = Rows(spec);
+    std::vector<Bytes> rows = Rows(shape);
     std::vector<png_bytep> pointers;
     for (Bytes& row : rows)
         pointers.push_back(row.data());
@@ -110,28 +110,28 @@ bool Encode(const Spec& spec, Bytes& out) {
         return false;
     }
     png_set_write_fn(png, &out, &Append, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, shape.width, shape.height, shape.depth, shape.type,
+                 shape.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (spec.type == PNG_COLOR_TYPE_PALETTE) {
-        const int entries = 1 << spec.depth;
+    if (shape.type == PNG_COLOR_TYPE_PALETTE) {
+        const int entries = 1 << shape.depth;
         for (int i = 0; i < entries; ++i)
             palette.push_back({static_cast<png_byte>(i * 29), static_cast<png_byte>(255 - i * 13),
                                static_cast<png_byte>(i * 71)});
         png_set_PLTE(png, info, palette.data(), entries);
-        if (spec.extras & kTransparency) {
+        if (shape.extras & kTransparency) {
             for (int i = 0; i < std::max(1, entries / 2); ++i)
                 alphas.push_back(static_cast<png_byte>(i * 255 / std::max(1, entries / 2)));
             png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
         }
-    } else if (spec.extras & kTransparency) {
+    } else if (shape.extras & kTransparency) {
         png_color_16 key16{};
-        key16.gray = key16.red = static_cast<png_uint_16>(Sample(1, 0, 0, 1, spec.type, spec.depth));
-        key16.green = static_cast<png_uint_16>(Sample(1, 0, 1, 3, spec.type, spec.depth));
-        key16.blue = static_cast<png_uint_16>(Sample(1, 0, 2, 3, spec.type, spec.depth));
+        key16.gray = key16.red = static_cast<png_uint_16>(Sample(1, 0, 0, 1, shape.type, shape.depth));
+        key16.green = static_cast<png_uint_16>(Sample(1, 0, 1, 3, shape.type, shape.depth));
+        key16.blue = static_cast<png_uint_16>(Sample(1, 0, 2, 3, shape.type, shape.depth));
         png_set_tRNS(png, info, nullptr, 0, &key16);
     }
-    if (spec.extras & kAncillary) {
+    if (shape.extras & kAncillary) {
         png_set_gAMA(png, info, 1.0 / 2.2);
         png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
         png_set_pHYs(png, info, 2835, 2835, PNG_RESOLUTION_METER);
@@ -142,7 +142,7 @@ bool Encode(const Spec& spec, Bytes& out) {
         png_time time{2004, 2, 29, 12, 0, 0};
         png_set_tIME(png, info, &time);
     }
-    if (spec.extras & kSmallChunks) {
+    if (shape.extras & kSmallChunks) {
         constexpr png_size_t kChunkBytes = 16;
         png_set_compression_buffer_size(png, kChunkBytes);
     }
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     // The widest image the target's reader takes, one row of single bits.
     const png_uint_32 widest = target == "png_load" ? static_cast<png_uint_32>(CPravonPngLoad::kMaxSide)
                                                     : static_cast<png_uint_32>(WinSurface::kMaxSide);
-    const Spec specs[] = {
+    const Shape shapes[] = {
         {"grey1.png", PNG_COLOR_TYPE_GRAY, 1, false, 13, 5, kNone},
         {"grey2-adam7.png", PNG_COLOR_TYPE_GRAY, 2, true, 7, 9, kNone},
         {"grey4-trns.png", PNG_COLOR_TYPE_GRAY, 4, false, 9, 4, kTransparency},
@@ -210,10 +210,10 @@ int main(int argc, char** argv) {
     };
     bool ok = true;
     Bytes rgba;
-    for (const Spec& spec : specs) {
+    for (const Shape& shape : shapes) {
         Bytes bytes;
-        ok = Encode(spec, bytes) && Save(out / spec.name, bytes) && ok;
-        if (std::strcmp(spec.name, "rgba8.png") == 0)
+        ok = Encode(shape, bytes) && Save(out / shape.name, bytes) && ok;
+        if (std::strcmp(shape.name, "rgba8.png") == 0)
             rgba = bytes;
     }
     // Damaged copies of the RGBA file: cut after its header, cut inside its data, a data byte changed (its

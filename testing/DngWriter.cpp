@@ -106,46 +106,46 @@ std::size_t ValueBytes(const std::map<std::uint16_t, Entry>& entries) {
 
 } // namespace
 
-DngFile WriteDng(const DngSpec& spec) {
-    const bool mosaic = spec.channels == 1;
-    const std::uint32_t dataBytes = spec.width * spec.height * spec.channels * 2;
+DngFile WriteDng(const DngContent& content) {
+    const bool mosaic = content.channels == 1;
+    const std::uint32_t dataBytes = content.width * content.height * content.channels * 2;
     std::map<std::uint16_t, Entry> main;
     main[254] = Longs({0});
-    main[256] = Longs({spec.width});
-    main[257] = Longs({spec.height});
+    main[256] = Longs({content.width});
+    main[257] = Longs({content.height});
     main[258] = mosaic ? Shorts({16}) : Shorts({16, 16, 16});
     main[259] = Shorts({1});
     main[262] = Shorts({mosaic ? kPhotometricCfa : kPhotometricLinearRaw});
-    main[271] = Text(spec.make);
-    main[272] = Text(spec.model);
+    main[271] = Text(content.make);
+    main[272] = Text(content.model);
     main[273] = Longs({0}); // placed below
-    main[274] = Shorts({spec.orientation});
-    main[277] = Shorts({static_cast<std::uint16_t>(spec.channels)});
-    main[278] = Longs({spec.height});
+    main[274] = Shorts({content.orientation});
+    main[277] = Shorts({static_cast<std::uint16_t>(content.channels)});
+    main[278] = Longs({content.height});
     main[279] = Longs({dataBytes});
     main[284] = Shorts({1});
     if (mosaic) {
         main[33421] = Shorts({2, 2});
         std::vector<std::uint8_t> cells;
-        for (char c : spec.pattern)
+        for (char c : content.pattern)
             cells.push_back(static_cast<std::uint8_t>(c == 'R' ? 0 : c == 'G' ? 1 : 2));
         main[33422] = ByteValues(cells);
         main[50710] = ByteValues({0, 1, 2});
         main[50711] = Shorts({1});
     }
-    main[33434] = Rationals({spec.exposureTime}, false);
-    main[33437] = Rationals({spec.fNumber}, false);
+    main[33434] = Rationals({content.exposureTime}, false);
+    main[33437] = Rationals({content.fNumber}, false);
     main[kExifIfdTag] = Longs({0}); // placed below
     main[50706] = ByteValues({1, 4, 0, 0});
     main[50707] = ByteValues({1, 1, 0, 0});
-    main[50708] = Text(spec.make + " " + spec.model);
-    main[50714] = Longs({spec.black});
-    main[50717] = Longs({spec.white});
+    main[50708] = Text(content.make + " " + content.model);
+    main[50714] = Longs({content.black});
+    main[50717] = Longs({content.white});
     static constexpr std::uint16_t kColorMatrixTags[2] = {50721, 50722};
     static constexpr std::uint16_t kIlluminantTags[2] = {50778, 50779};
     static constexpr std::uint16_t kForwardMatrixTags[2] = {50964, 50965};
-    for (std::size_t i = 0; i < spec.calibrations.size() && i < 2; ++i) {
-        const DngCalibration& c = spec.calibrations[i];
+    for (std::size_t i = 0; i < content.calibrations.size() && i < 2; ++i) {
+        const DngCalibration& c = content.calibrations[i];
         main[kColorMatrixTags[i]] =
             Rationals(std::vector<double>(c.colorMatrix.begin(), c.colorMatrix.end()), true);
         main[kIlluminantTags[i]] = Shorts({c.illuminant});
@@ -153,10 +153,10 @@ DngFile WriteDng(const DngSpec& spec) {
             main[kForwardMatrixTags[i]] =
                 Rationals(std::vector<double>(c.forwardMatrix.begin(), c.forwardMatrix.end()), true);
     }
-    if (spec.hasAsShotNeutral)
-        main[50728] = Rationals({spec.asShotNeutral[0], spec.asShotNeutral[1], spec.asShotNeutral[2]}, false);
+    if (content.hasAsShotNeutral)
+        main[50728] = Rationals({content.asShotNeutral[0], content.asShotNeutral[1], content.asShotNeutral[2]}, false);
     std::map<std::uint16_t, Entry> exif;
-    exif[kIsoTag] = Shorts({spec.iso});
+    exif[kIsoTag] = Shorts({content.iso});
 
     const std::size_t mainAt = 8;
     const std::size_t mainValues = mainAt + DirectoryBytes(main.size());
@@ -172,9 +172,9 @@ DngFile WriteDng(const DngSpec& spec) {
     std::copy(header, header + 8, out.bytes.begin());
     PlaceDirectory(main, mainAt, &out.bytes, mainValues);
     PlaceDirectory(exif, exifAt, &out.bytes, exifValues);
-    for (std::size_t i = 0; i < spec.samples.size() && 2 * i + 1 < dataBytes; ++i) {
-        out.bytes[dataAt + 2 * i] = static_cast<std::uint8_t>(spec.samples[i] & 0xFF);
-        out.bytes[dataAt + 2 * i + 1] = static_cast<std::uint8_t>(spec.samples[i] >> 8);
+    for (std::size_t i = 0; i < content.samples.size() && 2 * i + 1 < dataBytes; ++i) {
+        out.bytes[dataAt + 2 * i] = static_cast<std::uint8_t>(content.samples[i] & 0xFF);
+        out.bytes[dataAt + 2 * i + 1] = static_cast<std::uint8_t>(content.samples[i] >> 8);
     }
     out.imageDataOffset = dataAt;
     return out;

@@ -17,7 +17,7 @@ struct DngCalibration {
     std::array<double, 9> forwardMatrix{}; // white-balanced camera to XYZ (D50)
 };
 
-struct DngSpec {
+struct DngContent {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     // 1: a colour-filter mosaic of `pattern`; 3: linear RGB, interleaved.
@@ -42,6 +42,6 @@ struct DngFile {
     std::size_t imageDataOffset = 0;
 };
 
-DngFile WriteDng(const DngSpec& spec);
+DngFile WriteDng(const DngContent& content);
 
 } // namespace kvtest

@@ -18,16 +18,16 @@ const std::string& DngPath() {
     static kvtest::TempFolder folder;
     static const std::string path = [] {
         using namespace demosaicbench;
-        kvtest::DngSpec spec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.white = kSensorWhite;
-        spec.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
-        spec.samples.reserve(std::size_t(kWidth) * kHeight);
+        kvtest::DngContent content;
+        content.width = kWidth;
+        content.height = kHeight;
+        content.white = kSensorWhite;
+        content.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
+        content.samples.reserve(std::size_t(kWidth) * kHeight);
         for (WORD v : TheSample().mosaic)
-            spec.samples.push_back(static_cast<std::uint16_t>(v * kTwelveToFourteen));
+            content.samples.push_back(static_cast<std::uint16_t>(v * kTwelveToFourteen));
         const std::string p = folder.File("camera.dng");
-        const kvtest::DngFile file = kvtest::WriteDng(spec);
+        const kvtest::DngFile file = kvtest::WriteDng(content);
         std::ofstream(p, std::ios::binary)
             .write(reinterpret_cast<const char*>(file.bytes.data()),
                    static_cast<std::streamsize>(file.bytes.size()));

@@ -72,16 +72,16 @@ std::uint16_t SensorValue(double v) {
 }
 
 // The chart as the camera's mosaic (RGGB), or as linear raw RGB.
-DngSpec Chart(std::uint32_t channels, std::uint16_t orientation = 1) {
-    DngSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.channels = channels;
-    spec.black = kBlack;
-    spec.white = kWhite;
-    spec.calibrations.push_back({21, kCamera});
-    spec.asShotNeutral = Neutral();
-    spec.orientation = orientation;
+DngContent Chart(std::uint32_t channels, std::uint16_t orientation = 1) {
+    DngContent content;
+    content.width = kWidth;
+    content.height = kHeight;
+    content.channels = channels;
+    content.black = kBlack;
+    content.white = kWhite;
+    content.calibrations.push_back({21, kCamera});
+    content.asShotNeutral = Neutral();
+    content.orientation = orientation;
     const Vec background = RawOf({128, 128, 128});
     for (std::uint32_t y = 0; y < kHeight; ++y)
         for (std::uint32_t x = 0; x < kWidth; ++x) {
@@ -91,13 +91,13 @@ DngSpec Chart(std::uint32_t channels, std::uint16_t orientation = 1) {
                 raw = RawOf(kChart[std::size_t(py / kPatch * kColumns + px / kPatch)]);
             if (channels == 3) {
                 for (int c = 0; c < 3; ++c)
-                    spec.samples.push_back(SensorValue(raw[std::size_t(c)]));
+                    content.samples.push_back(SensorValue(raw[std::size_t(c)]));
             } else {
                 const int cell = int(y % 2) * 2 + int(x % 2); // R G / G B
-                spec.samples.push_back(SensorValue(raw[cell == 0 ? 0 : cell == 3 ? 2 : 1]));
+                content.samples.push_back(SensorValue(raw[cell == 0 ? 0 : cell == 3 ? 2 : 1]));
             }
         }
-    return spec;
+    return content;
 }
 
 struct Picture {

@@ -70,21 +70,21 @@ TEST(CameraRaw, ADngOfAPeerWriterLoadsAsOurWritersDngOfTheSameMosaic) {
     TempFolder folder;
     for (const std::string pattern : {"RGGB", "BGGR", "GRBG"}) {
         const CameraFile file(folder, pattern);
-        DngSpec spec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.pattern = pattern;
-        spec.black = kBlack;
-        spec.white = kWhite;
-        spec.calibrations.push_back({21, {1, 0, 0, 0, 1, 0, 0, 0, 1}});
-        spec.asShotNeutral = {1 / kRedGain, 1, 1 / kBlueGain};
-        spec.iso = kIso;
-        spec.exposureTime = 0.008;
-        spec.fNumber = 5.6;
+        DngContent content;
+        content.width = kWidth;
+        content.height = kHeight;
+        content.pattern = pattern;
+        content.black = kBlack;
+        content.white = kWhite;
+        content.calibrations.push_back({21, {1, 0, 0, 0, 1, 0, 0, 0, 1}});
+        content.asShotNeutral = {1 / kRedGain, 1, 1 / kBlueGain};
+        content.iso = kIso;
+        content.exposureTime = 0.008;
+        content.fNumber = 5.6;
         for (WORD v : file.mosaic)
-            spec.samples.push_back(
+            content.samples.push_back(
                 static_cast<std::uint16_t>(std::lround(kBlack + v * double(kWhite - kBlack) / 4095.0)));
-        const Loaded peer(file.path), ours(folder.Write(pattern + "-ours.dng", WriteDng(spec).bytes));
+        const Loaded peer(file.path), ours(folder.Write(pattern + "-ours.dng", WriteDng(content).bytes));
         ASSERT_FALSE(peer.error) << peer.error->Describe();
         ASSERT_FALSE(ours.error) << ours.error->Describe();
         TestPlane a, b;

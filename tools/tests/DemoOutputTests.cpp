@@ -34,15 +34,15 @@ std::string MakeSample(const kvtest::TempFolder& folder, const std::string& name
 
 // A camera file of another maker: a 14-bit random mosaic under a camera's colour matrix.
 std::string MakeDng(const kvtest::TempFolder& folder, const std::string& name) {
-    kvtest::DngSpec spec;
-    spec.width = 180;
-    spec.height = 120;
-    spec.white = 16383;
-    spec.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
+    kvtest::DngContent content;
+    content.width = 180;
+    content.height = 120;
+    content.white = 16383;
+    content.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
     std::mt19937 rng(12);
-    for (std::uint32_t i = 0; i < spec.width * spec.height; ++i)
-        spec.samples.push_back(static_cast<std::uint16_t>(rng() % 16384));
-    const kvtest::DngFile file = kvtest::WriteDng(spec);
+    for (std::uint32_t i = 0; i < content.width * content.height; ++i)
+        content.samples.push_back(static_cast<std::uint16_t>(rng() % 16384));
+    const kvtest::DngFile file = kvtest::WriteDng(content);
     return folder.Write(name, file.bytes);
 }
 

@@ -42,22 +42,22 @@ std::uint16_t Sensor(int v) {
     return static_cast<std::uint16_t>(std::lround(kBlack + v * double(kWhite - kBlack) / 4095.0));
 }
 
-DngSpec Mosaic(const std::string& pattern) {
-    DngSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.pattern = pattern;
-    spec.black = kBlack;
-    spec.white = kWhite;
-    spec.calibrations.push_back({21, {1, 0, 0, 0, 1, 0, 0, 0, 1}});
-    spec.asShotNeutral = {0.5, 1, 0.625};
-    spec.iso = 400;
-    spec.exposureTime = 0.008;
-    spec.fNumber = 5.6;
+DngContent Mosaic(const std::string& pattern) {
+    DngContent content;
+    content.width = kWidth;
+    content.height = kHeight;
+    content.pattern = pattern;
+    content.black = kBlack;
+    content.white = kWhite;
+    content.calibrations.push_back({21, {1, 0, 0, 0, 1, 0, 0, 0, 1}});
+    content.asShotNeutral = {0.5, 1, 0.625};
+    content.iso = 400;
+    content.exposureTime = 0.008;
+    content.fNumber = 5.6;
     for (std::uint32_t y = 0; y < kHeight; ++y)
         for (std::uint32_t x = 0; x < kWidth; ++x)
-            spec.samples.push_back(Sensor(static_cast<int>((x * 61 + y * 17) % 4096)));
-    return spec;
+            content.samples.push_back(Sensor(static_cast<int>((x * 61 + y * 17) % 4096)));
+    return content;
 }
 
 int OpenDescriptors() {
@@ -73,8 +73,8 @@ int OpenDescriptors() {
 TEST(CameraRawLoad, GivesTheMosaicPatternBalanceAndExposureOfADng) {
     TempFolder folder;
     for (const std::string pattern : {"RGGB", "BGGR", "GRBG", "GBRG"}) {
-        const DngSpec spec = Mosaic(pattern);
-        const Loaded loaded(folder.Write(pattern + ".dng", WriteDng(spec).bytes));
+        const DngContent content = Mosaic(pattern);
+        const Loaded loaded(folder.Write(pattern + ".dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         LONG w = 0, h = 0, code = 0;
         ASSERT_PV_OK(loaded.image->GetSize(&w, &h));
@@ -121,12 +121,12 @@ TEST(CameraRawLoad, GivesTheMosaicPatternBalanceAndExposureOfADng) {
 
 TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
     TempFolder folder;
-    DngSpec spec = Mosaic("RGGB");
-    spec.channels = 3;
-    spec.samples.clear();
+    DngContent content = Mosaic("RGGB");
+    content.channels = 3;
+    content.samples.clear();
     for (std::uint32_t i = 0; i < kWidth * kHeight * 3; ++i)
-        spec.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 97) % (kWhite - kBlack + 1)));
-    const Loaded loaded(folder.Write("linear.dng", WriteDng(spec).bytes));
+        content.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 97) % (kWhite - kBlack + 1)));
+    const Loaded loaded(folder.Write("linear.dng", WriteDng(content).bytes));
     ASSERT_FALSE(loaded.error) << loaded.error->Describe();
     LONG code = 0;
     ASSERT_PV_OK(loaded.image->GetColorSpace(&code));
@@ -136,7 +136,7 @@ TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
     ASSERT_PV_OK(PullAll(loaded.image.get(), &plane));
     int worst = 0;
     for (std::uint32_t i = 0; i < kWidth * kHeight * 3; ++i) {
-        const double expected = (spec.samples[i] - kBlack) * 65535.0 / (kWhite - kBlack);
+        const double expected = (content.samples[i] - kBlack) * 65535.0 / (kWhite - kBlack);
         const LONG x = LONG(i / 3 % kWidth), y = LONG(i / 3 / kWidth);
         worst = std::max(worst, int(std::lround(std::fabs(plane.Sample(x, y, int(i % 3)) - expected))));
     }
@@ -156,9 +156,9 @@ TEST(CameraRawLoad, TheFilesOrientationBecomesTheTurnThatStandsItUpright) {
                                      {6, 270, 0}, {7, 90, 1},  {8, 90, 0}};
     TempFolder folder;
     for (const OrientationCase& c : cases) {
-        DngSpec spec = Mosaic("RGGB");
-        spec.orientation = c.code;
-        const Loaded loaded(folder.Write("turned.dng", WriteDng(spec).bytes));
+        DngContent content = Mosaic("RGGB");
+        content.orientation = c.code;
+        const Loaded loaded(folder.Write("turned.dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         double angle = -1;
         LONG flip = -1;
@@ -352,10 +352,10 @@ TEST(CameraRawLoad, TheFilesProfileTakesItsCameraValuesToTheSceneColours) {
                            {0.20, 0.18, 0.10},       {0.30, 0.35, 0.40},       {0.475, 0.5, 0.544}};
     TempFolder folder;
     for (const Case& c : cases) {
-        DngSpec spec = Mosaic("RGGB");
-        spec.calibrations = c.calibrations;
-        spec.asShotNeutral = unitNeutral;
-        const Loaded loaded(folder.Write("colour.dng", WriteDng(spec).bytes));
+        DngContent content = Mosaic("RGGB");
+        content.calibrations = c.calibrations;
+        content.asShotNeutral = unitNeutral;
+        const Loaded loaded(folder.Write("colour.dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         auto* tags = static_cast<CPravonTagControl*>(loaded.tags.get());
         for (const Vec& colour : colours) {

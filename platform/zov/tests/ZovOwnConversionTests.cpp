@@ -37,7 +37,7 @@ cmsToneCurve* Build(Curve curve) {
     return nullptr;
 }
 
-struct ProfileSpec {
+struct ProfileContent {
     const char* name;
     Curve curve;
     double version;
@@ -54,18 +54,18 @@ const cmsCIExyYTRIPLE kAdobePrimaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15
 // A camera's balanced RGB to XYZ (D50), columns red, green and blue, as the camera raw loader writes it.
 constexpr double kCameraToXyz[9] = {0.60, 0.25, 0.12, 0.27, 0.80, -0.07, 0.02, -0.10, 0.90};
 
-const ProfileSpec kCamera{"camera.icc", Curve::kSrgb, 4.3, true, {}, kD50};
+const ProfileContent kCamera{"camera.icc", Curve::kSrgb, 4.3, true, {}, kD50};
 // Version 2 stores the curve as a table of 4096 entries, as the standard profile "KVsRGB.icm" does.
-const ProfileSpec kSrgbTable{"srgb2.icc", Curve::kSrgb, 2.1, false, kSrgbPrimaries, kD65};
-const ProfileSpec kSrgbFormula{"srgb4.icc", Curve::kSrgb, 4.3, false, kSrgbPrimaries, kD65};
-const ProfileSpec kWide{"wide.icc", Curve::kGamma22, 2.1, false, kWidePrimaries, kD50};
-const ProfileSpec kAdobe{"adobe.icc", Curve::kAdobe, 2.1, false, kAdobePrimaries, kD65};
+const ProfileContent kSrgbTable{"srgb2.icc", Curve::kSrgb, 2.1, false, kSrgbPrimaries, kD65};
+const ProfileContent kSrgbFormula{"srgb4.icc", Curve::kSrgb, 4.3, false, kSrgbPrimaries, kD65};
+const ProfileContent kWide{"wide.icc", Curve::kGamma22, 2.1, false, kWidePrimaries, kD50};
+const ProfileContent kAdobe{"adobe.icc", Curve::kAdobe, 2.1, false, kAdobePrimaries, kD65};
 
-std::string Write(const kvtest::TempFolder& folder, const ProfileSpec& spec) {
-    cmsToneCurve* curve = Build(spec.curve);
+std::string Write(const kvtest::TempFolder& folder, const ProfileContent& content) {
+    cmsToneCurve* curve = Build(content.curve);
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = nullptr;
-    if (spec.camera) {
+    if (content.camera) {
         profile = cmsCreateProfilePlaceholder(nullptr);
         cmsSetDeviceClass(profile, cmsSigInputClass);
         cmsSetColorSpace(profile, cmsSigRgbData);
@@ -82,12 +82,12 @@ std::string Write(const kvtest::TempFolder& folder, const ProfileSpec& spec) {
         }
         cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     } else {
-        profile = cmsCreateRGBProfile(&spec.white, &spec.primaries, curves);
+        profile = cmsCreateRGBProfile(&content.white, &content.primaries, curves);
     }
     cmsFreeToneCurve(curve);
-    cmsSetProfileVersion(profile, spec.version);
+    cmsSetProfileVersion(profile, content.version);
     const kvtest::TempFolder& f = folder;
-    const std::string path = f.File(spec.name);
+    const std::string path = f.File(content.name);
     EXPECT_TRUE(cmsSaveProfileToFile(profile, path.c_str()));
     cmsCloseProfile(profile);
     return path;
@@ -336,8 +336,8 @@ Deviation Compare(const std::vector<std::uint16_t>& got, const std::vector<doubl
 }
 
 struct PairCase {
-    const ProfileSpec* in;
-    const ProfileSpec* out;
+    const ProfileContent* in;
+    const ProfileContent* out;
     LONG intent;
 };
 
