@@ -186,19 +186,24 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, cons
                   c4 = _mm256_set1_pd(4.0);
     __m256d weightSum = zero;
     __m256d sums[3] = {zero, zero, zero};
+#pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+#pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
             const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
-            const __m256d nearK = _mm256_add_pd(
-                _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
             const __m256d farK = _mm256_add_pd(
                 _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
                               _mm256_mul_pd(c4, d)),
                 two);
-            const __m256d w =
-                _mm256_blendv_pd(_mm256_blendv_pd(zero, farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ)), nearK,
-                                 _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            __m256d w = _mm256_and_pd(farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ));
+            // Only the four middle pixels can lie nearer than 1: the others are a whole pixel or more away
+            // along one axis, so their distance (a root of at least 1) is never below 1.
+            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
+                const __m256d nearK = _mm256_add_pd(
+                    _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
+                w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            }
             weightSum = _mm256_add_pd(weightSum, w);
             const std::size_t at = static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3;
             for (int c = 0; c < 3; ++c) {
@@ -337,8 +342,7 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, _
                               _mm512_mul_pd(c4, d)),
                 two);
             __m512d w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), farK);
-            // Only the four middle pixels can lie nearer than 1: the others are a whole pixel or more away
-            // along one axis, so their distance (a root of at least 1) is never below 1.
+            // Only the four middle pixels can lie nearer than 1, as on the AVX2 path.
             if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
                 const __m512d nearK = _mm512_add_pd(
                     _mm512_sub_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(c15, d), d), d), d2), one);
