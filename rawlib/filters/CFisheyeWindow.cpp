@@ -360,7 +360,8 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, _
                     sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(v)));
                 }
             } else {
-                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v exactly.
+                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
+                // exactly.
                 const __m512i rgb = _mm512_i32gather_epi64(index, layout.samples, 2);
                 const __m512i low = _mm512_set1_epi64(0xFFFF);
                 const __m512i exponent = _mm512_set1_epi64(kTwoTo52Bits);
@@ -449,7 +450,8 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                             _mm256_or_si256(_mm256_cmpgt_epi32(firstJ, j0), _mm256_cmpgt_epi32(j0, lastJ))),
             _mm256_set1_epi32(-1));
         p.covered =
-            empty ? 0u : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
+            empty ? 0u
+                  : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
         for (int k = 0; k < 8; ++k)
             if ((inside & ~p.covered) & (1u << k))
                 missed.push_back(x + k);

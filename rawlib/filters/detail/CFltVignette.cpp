@@ -195,7 +195,8 @@ IPravonError* CFltVignette::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
                 const WORD* quadrant = quadrantRow(y);
                 if (y + 1 < part.bottom) {
                     const BYTE* next = reinterpret_cast<const BYTE*>(quadrantRow(y + 1) + firstCell);
-                    const std::size_t bytes = static_cast<std::size_t>(lastCell - firstCell + 1) * sizeof(WORD);
+                    const std::size_t bytes =
+                        static_cast<std::size_t>(lastCell - firstCell + 1) * sizeof(WORD);
                     for (std::size_t at = 0; at < bytes; at += kCacheLine)
                         __builtin_prefetch(next + at);
                 }

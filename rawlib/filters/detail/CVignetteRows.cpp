@@ -98,8 +98,8 @@ inline __m128i Sse2Raise(__m128i v, __m128i h, __m128i l16, __m128i a) {
     const __m128i wholeHigh = _mm_mulhi_epu16(h, v);
     const __m128i sum = _mm_adds_epu16(_mm_mullo_epi16(h, v), below);
     // 65535 where the high half is not 0.
-    const __m128i raised = _mm_or_si128(sum, _mm_andnot_si128(_mm_cmpeq_epi16(wholeHigh, zero),
-                                                              _mm_cmpeq_epi16(zero, zero)));
+    const __m128i raised =
+        _mm_or_si128(sum, _mm_andnot_si128(_mm_cmpeq_epi16(wholeHigh, zero), _mm_cmpeq_epi16(zero, zero)));
     const __m128i productHigh = _mm_mulhi_epu16(raised, a);
     const __m128i added = _mm_or_si128(_mm_slli_epi16(productHigh, 16 - kAmountBits),
                                        _mm_srli_epi16(_mm_mullo_epi16(raised, a), kAmountBits));
@@ -167,8 +167,9 @@ void Sse2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* codes, LONG 
         }
         i += n;
     }
-    PlainPixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel, to + static_cast<std::size_t>(i) * kPixel,
-                             count - i, codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
+    PlainPixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel,
+                             to + static_cast<std::size_t>(i) * kPixel, count - i,
+                             codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
 }
 
 template <class T>
@@ -239,11 +240,13 @@ KV_AVX2 inline void Avx2Repeat(__m256i x, __m256i out[Channels]) {
     } else if constexpr (Channels == 3) {
         // Lane by lane as Triple: t0 = [A0 | B0], t1 = [A1 | B1], t2 = [A2 | B2].
         const __m256i t0 = _mm256_shufflehi_epi16(
-            _mm256_shufflelo_epi16(_mm256_unpacklo_epi64(x, x), _MM_SHUFFLE(1, 0, 0, 0)), _MM_SHUFFLE(2, 2, 1, 1));
-        const __m256i t1 =
-            _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 3, 3, 2)), _MM_SHUFFLE(1, 0, 0, 0));
+            _mm256_shufflelo_epi16(_mm256_unpacklo_epi64(x, x), _MM_SHUFFLE(1, 0, 0, 0)),
+            _MM_SHUFFLE(2, 2, 1, 1));
+        const __m256i t1 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 3, 3, 2)),
+                                                  _MM_SHUFFLE(1, 0, 0, 0));
         const __m256i t2 = _mm256_shufflehi_epi16(
-            _mm256_shufflelo_epi16(_mm256_unpackhi_epi64(x, x), _MM_SHUFFLE(2, 2, 1, 1)), _MM_SHUFFLE(3, 3, 3, 2));
+            _mm256_shufflelo_epi16(_mm256_unpackhi_epi64(x, x), _MM_SHUFFLE(2, 2, 1, 1)),
+            _MM_SHUFFLE(3, 3, 3, 2));
         out[0] = _mm256_permute2x128_si256(t0, t1, 0x20);
         out[1] = _mm256_permute2x128_si256(t2, t0, 0x30);
         out[2] = _mm256_permute2x128_si256(t1, t2, 0x31);
@@ -289,14 +292,15 @@ KV_AVX2 void Avx2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* code
         const __m256i second = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i + 8) * step, step);
         // H below 2^15 and L below 2^12 pack without saturating; the packs interleave their two sources by
         // lane, and the permute puts the pixels back in order.
-        const __m256i h = _mm256_permute4x64_epi64(
-            _mm256_packs_epi32(_mm256_srli_epi32(first, kFractionBits), _mm256_srli_epi32(second, kFractionBits)),
-            _MM_SHUFFLE(3, 1, 2, 0));
-        const __m256i l16 = _mm256_slli_epi16(
-            _mm256_permute4x64_epi64(
-                _mm256_packs_epi32(_mm256_and_si256(first, fraction), _mm256_and_si256(second, fraction)),
-                _MM_SHUFFLE(3, 1, 2, 0)),
-            16 - kFractionBits);
+        const __m256i h =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_srli_epi32(first, kFractionBits),
+                                                        _mm256_srli_epi32(second, kFractionBits)),
+                                     _MM_SHUFFLE(3, 1, 2, 0));
+        const __m256i l16 =
+            _mm256_slli_epi16(_mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_and_si256(first, fraction),
+                                                                          _mm256_and_si256(second, fraction)),
+                                                       _MM_SHUFFLE(3, 1, 2, 0)),
+                              16 - kFractionBits);
         __m256i hs[Channels], ls[Channels];
         Avx2Repeat<Channels>(h, hs);
         Avx2Repeat<Channels>(l16, ls);
@@ -307,8 +311,9 @@ KV_AVX2 void Avx2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* code
                            Avx2Raise16<T>(Avx2Load16<T>(in + 16 * j * sizeof(T)), hs[j], ls[j], a));
     }
     _mm256_zeroupper();
-    Sse2Pixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel, to + static_cast<std::size_t>(i) * kPixel,
-                            count - i, codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
+    Sse2Pixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel,
+                            to + static_cast<std::size_t>(i) * kPixel, count - i,
+                            codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
 }
 
 template <class T>

@@ -334,9 +334,9 @@ TEST(Vignette, BothRowPathsRaiseEveryCodeAtEverySampleDepth) {
         LONG amount;
     };
     const Case cases[] = {
-        {false, 1, 1, 8192}, {false, 3, -1, 8191},  {false, 4, 1, VignetteRows::kNarrowAmount},
-        {true, 1, -1, 1},    {true, 3, 1, 8192},    {true, 3, -1, VignetteRows::kNarrowAmount},
-        {true, 4, 1, 4097},  {false, 3, 1, 0},      {true, 1, 1, VignetteRows::kNarrowAmount - 1},
+        {false, 1, 1, 8192}, {false, 3, -1, 8191}, {false, 4, 1, VignetteRows::kNarrowAmount},
+        {true, 1, -1, 1},    {true, 3, 1, 8192},   {true, 3, -1, VignetteRows::kNarrowAmount},
+        {true, 4, 1, 4097},  {false, 3, 1, 0},     {true, 1, 1, VignetteRows::kNarrowAmount - 1},
     };
     constexpr LONG kCodes = 1 << 16;
     std::vector<WORD> codes(kCodes);
@@ -350,7 +350,8 @@ TEST(Vignette, BothRowPathsRaiseEveryCodeAtEverySampleDepth) {
         const std::size_t samples = static_cast<std::size_t>(kCodes) * c.channels;
         std::vector<LONG> values(samples);
         for (std::size_t i = 0; i < samples; ++i) {
-            const LONG v = i % 3 == 0 ? special[(i / 3) % std::size(special)] : static_cast<LONG>(random() >> 16);
+            const LONG v =
+                i % 3 == 0 ? special[(i / 3) % std::size(special)] : static_cast<LONG>(random() >> 16);
             values[i] = std::min(v, maximum);
         }
         std::vector<BYTE> in(samples * (c.wide ? 2 : 1));
@@ -382,7 +383,8 @@ TEST(Vignette, BothRowPathsRaiseEveryCodeAtEverySampleDepth) {
                     std::memcpy(&w, out.data() + 2 * i, 2);
                     got = w;
                 }
-                ASSERT_EQ(got, static_cast<LONG>(expected)) << "sample " << i << ", code " << code << ", value " << v;
+                ASSERT_EQ(got, static_cast<LONG>(expected))
+                    << "sample " << i << ", code " << code << ", value " << v;
             }
         }
     }
