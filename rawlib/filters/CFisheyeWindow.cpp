@@ -391,6 +391,8 @@ struct EightPlaces {
 // are independent of each other, so worked out together they overlap, where pixel by pixel each
 // interpolation would wait on its own position.
 constexpr LONG kRunEights = 8;
+constexpr unsigned kAllEight = 0xFF;
+constexpr __mmask16 kTwelvePairs = 0x0FFF;
 
 // Pixels x0 ... of the row eight at a time, as far as whole eights go; returns the first pixel left over.
 template <class Sample>
@@ -472,6 +474,14 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
 
     const __m512d guard = _mm512_set1_pd(kRoundingGuard);
     const __m512d maximum = _mm512_set1_pd(kMaximum<Sample>);
+    // Sample e of eight pixels' 24 (pixel e / 3, channel e % 3) in the lanes of the channels: channels 0 and
+    // 1 in the first source (lanes 0 to 15), channel 2 in the second (from lane 16).
+    auto lane = [](int e) { return (e % 3) * 8 + e / 3; };
+    const __m512i lowSamples = _mm512_setr_epi32(lane(0), lane(2), lane(4), lane(6), lane(8), lane(10), lane(12),
+                                                 lane(14), lane(16), lane(18), lane(20), lane(22), 0, 0, 0, 0);
+    const __m512i highSamples =
+        _mm512_setr_epi32(lane(1), lane(3), lane(5), lane(7), lane(9), lane(11), lane(13), lane(15), lane(17),
+                          lane(19), lane(21), lane(23), 0, 0, 0, 0);
     EightPlaces places[kRunEights];
     LONG x = x0;
     while (x + 8 <= x1) {
@@ -484,13 +494,28 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                 continue;
             __m512d sums[3], weightSum;
             Avx512Eight<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
-            alignas(32) std::int32_t held[3][8];
+            __m256i channels[3];
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
                 const __m512d mean = _mm512_add_pd(_mm512_div_pd(sums[c], weightSum), guard);
-                _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]),
-                                   _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(mean, zero), maximum)));
+                channels[c] = _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(mean, zero), maximum));
             }
+            if constexpr (sizeof(Sample) == 2) {
+                if (p.covered == kAllEight) {
+                    // The 24 samples in pixel order as 12 pairs: each pair's low and high sample picked
+                    // from the channels, the high one moved up.
+                    const __m512i first = _mm512_inserti64x4(_mm512_castsi256_si512(channels[0]), channels[1], 1);
+                    const __m512i second = _mm512_castsi256_si512(channels[2]);
+                    const __m512i pairs = _mm512_or_si512(
+                        _mm512_permutex2var_epi32(first, lowSamples, second),
+                        _mm512_slli_epi32(_mm512_permutex2var_epi32(first, highSamples, second), 16));
+                    _mm512_mask_storeu_epi32(out, kTwelvePairs, pairs);
+                    continue;
+                }
+            }
+            alignas(32) std::int32_t held[3][8];
+            for (int c = 0; c < 3; ++c)
+                _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]), channels[c]);
             for (int k = 0; k < 8; ++k) {
                 if (!(p.covered & (1u << k)))
                     continue;
