@@ -13,7 +13,7 @@
 // Each peer runs once before its timed run, as each filter is pulled once before its own: both then work
 // in memory they already hold.
 // The summary gives megapixels per second from the median of three runs and the filter's speed over the
-// peer's (above 1 when the filter is faster).
+// peer's (above 1 when the filter is faster), then each filter's plain path's time over its AVX2 path's.
 #include "bench/BenchMedians.h"
 #include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
@@ -302,6 +302,18 @@ void PrintRatios(const kvbench::CMedianReporter& reporter, const std::vector<Row
             std::printf(" %9.2f %7.2f\n", theirs, ours / theirs);
         else
             std::printf(" %9s %7s\n", "-", "-");
+    }
+    // The plain path is meant to stay within twice the AVX2 path's time.
+    std::printf("\nPlain path's time over the AVX2 path's, same run\n");
+    for (const Row& row : rows) {
+        const std::size_t at = row.ours.rfind("/plain");
+        if (at == std::string::npos || at + 6 != row.ours.size())
+            continue;
+        const std::string base = row.ours.substr(0, at);
+        const double plain = reporter.Speed(row.ours, kMegapixels);
+        const double simd = reporter.Speed(base + "/avx2", kMegapixels);
+        if (plain > 0 && simd > 0)
+            std::printf("%-28s %7.2f\n", base.c_str(), simd / plain);
     }
     const double build = reporter.seconds.count("vignette/table") ? reporter.seconds.at("vignette/table") : 0;
     std::printf("\nVignette gain table for %dx%d made again on a new f-number: %.1f ms\n", kWidth, kHeight,

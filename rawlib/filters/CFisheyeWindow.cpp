@@ -186,19 +186,24 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, cons
                   c4 = _mm256_set1_pd(4.0);
     __m256d weightSum = zero;
     __m256d sums[3] = {zero, zero, zero};
+#pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+#pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
             const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
-            const __m256d nearK = _mm256_add_pd(
-                _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
             const __m256d farK = _mm256_add_pd(
                 _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
                               _mm256_mul_pd(c4, d)),
                 two);
-            const __m256d w =
-                _mm256_blendv_pd(_mm256_blendv_pd(zero, farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ)), nearK,
-                                 _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            __m256d w = _mm256_and_pd(farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ));
+            // Only the four middle pixels can lie nearer than 1: the others are a whole pixel or more away
+            // along one axis, so their distance (a root of at least 1) is never below 1.
+            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
+                const __m256d nearK = _mm256_add_pd(
+                    _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
+                w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            }
             weightSum = _mm256_add_pd(weightSum, w);
             const std::size_t at = static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3;
             for (int c = 0; c < 3; ++c) {
@@ -304,6 +309,10 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
+// The bits of 2^52 as a double, and the truth table of (a & b) | c for the ternary logic.
+constexpr long long kTwoTo52Bits = 0x4330000000000000LL;
+constexpr int kLowOrHigh = 0xEA;
+
 // The cubic weights of eight positions, tap by tap, and the weighted sums of the samples there.
 template <class Sample>
 KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, __m512d vfx, __m512d vfy,
@@ -328,39 +337,62 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, _
         for (int m = 0; m < 4; ++m) {
             const __m512d d = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[n]));
             const __m512d d2 = _mm512_mul_pd(_mm512_mul_pd(c25, d), d);
-            const __m512d nearK = _mm512_add_pd(
-                _mm512_sub_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(c15, d), d), d), d2), one);
             const __m512d farK = _mm512_add_pd(
                 _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(cm05, d), d), d), d2),
                               _mm512_mul_pd(c4, d)),
                 two);
-            const __m512d w =
-                _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ),
-                                     _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), zero, farK),
-                                     nearK);
+            __m512d w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), farK);
+            // Only the four middle pixels can lie nearer than 1, as on the AVX2 path.
+            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
+                const __m512d nearK = _mm512_add_pd(
+                    _mm512_sub_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(c15, d), d), d), d2), one);
+                w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), w, nearK);
+            }
             weightSum = _mm512_add_pd(weightSum, w);
             const int at = static_cast<int>(static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3);
             const __m256i index = _mm256_add_epi32(base, _mm256_set1_epi32(at));
-            __m256i channel[3];
             if constexpr (sizeof(Sample) == 1) {
                 const __m256i rgb = _mm256_i32gather_epi32(static_cast<const int*>(layout.samples), index, 1);
                 const __m256i low = _mm256_set1_epi32(0xFF);
 #pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c)
-                    channel[c] = _mm256_and_si256(_mm256_srlv_epi32(rgb, _mm256_set1_epi32(8 * c)), low);
+                for (int c = 0; c < 3; ++c) {
+                    const __m256i v = _mm256_and_si256(_mm256_srlv_epi32(rgb, _mm256_set1_epi32(8 * c)), low);
+                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(v)));
+                }
             } else {
+                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
+                // exactly.
                 const __m512i rgb = _mm512_i32gather_epi64(index, layout.samples, 2);
+                const __m512i low = _mm512_set1_epi64(0xFFFF);
+                const __m512i exponent = _mm512_set1_epi64(kTwoTo52Bits);
+                const __m512d twoTo52 = _mm512_castsi512_pd(exponent);
+                const __m512i parts[3] = {rgb, _mm512_srli_epi64(rgb, 16), _mm512_srli_epi64(rgb, 32)};
 #pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c)
-                    channel[c] = _mm512_cvtepi64_epi32(_mm512_and_si512(
-                        _mm512_srlv_epi64(rgb, _mm512_set1_epi64(16 * c)), _mm512_set1_epi64(0xFFFF)));
+                for (int c = 0; c < 3; ++c) {
+                    const __m512d v = _mm512_sub_pd(
+                        _mm512_castsi512_pd(_mm512_ternarylogic_epi64(parts[c], low, exponent, kLowOrHigh)),
+                        twoTo52);
+                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, v));
+                }
             }
-#pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c)
-                sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(channel[c])));
         }
     }
 }
+
+// Where eight pixels read the window: each lane's first sample, its fractions, and the lanes written.
+struct EightPlaces {
+    __m256i base;
+    __m512d fx;
+    __m512d fy;
+    unsigned covered;
+};
+
+// Pixels of a row the AVX-512 path places before it interpolates them: the positions of a run of pixels
+// are independent of each other, so worked out together they overlap, where pixel by pixel each
+// interpolation would wait on its own position.
+constexpr LONG kRunEights = 8;
+constexpr unsigned kAllEight = 0xFF;
+constexpr __mmask16 kTwelvePairs = 0x0FFF;
 
 // Pixels x0 ... of the row eight at a time, as far as whole eights go; returns the first pixel left over.
 template <class Sample>
@@ -385,8 +417,10 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
     const __m256i lastJ = _mm256_set1_epi32(layout.top + layout.rows - CFisheyeWindow::kReachAfter - 1);
     const __m256i stride = _mm256_set1_epi32(layout.columns * 3);
     const __m256i three = _mm256_set1_epi32(3);
-    LONG x = x0;
-    for (; x + 8 <= x1; x += 8, out += 24) {
+
+    // The places of the eight pixels from x; none covered where no source lies in the picture.
+    auto place = [&](LONG x) KV_AVX512 {
+        EightPlaces p{_mm256_setzero_si256(), zero, zero, 0u};
         const __m512d dx = _mm512_sub_pd(_mm512_add_pd(_mm512_set1_pd(x), lanes), cx);
         const __m512d r = _mm512_sqrt_pd(_mm512_add_pd(_mm512_mul_pd(dx, dx), _mm512_mul_pd(dy, dy)));
         const __m512d u = _mm512_div_pd(_mm512_mul_pd(lastEntry, r), radius);
@@ -409,7 +443,7 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                                 _mm512_cmp_pd_mask(sy, zero, _CMP_GE_OQ) &
                                 _mm512_cmp_pd_mask(sy, height, _CMP_LT_OQ);
         if (inside == 0)
-            continue;
+            return p;
         // Lanes outside the picture take position 0, which converts to a whole number like any other.
         const __m512d heldX = _mm512_maskz_mov_pd(inside, sx), heldY = _mm512_maskz_mov_pd(inside, sy);
         const __m256i i0 = _mm512_cvttpd_epi32(heldX), j0 = _mm512_cvttpd_epi32(heldY);
@@ -417,41 +451,77 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
             _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(firstI, i0), _mm256_cmpgt_epi32(i0, lastI)),
                             _mm256_or_si256(_mm256_cmpgt_epi32(firstJ, j0), _mm256_cmpgt_epi32(j0, lastJ))),
             _mm256_set1_epi32(-1));
-        const unsigned covered =
-            empty ? 0u : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
+        p.covered =
+            empty ? 0u
+                  : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
         for (int k = 0; k < 8; ++k)
-            if ((inside & ~covered) & (1u << k))
+            if ((inside & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
-        if (covered == 0)
-            continue;
         // Lanes not written are worked out over the window's first covered block, which is always there.
         const __m256i blockI = _mm256_blendv_epi8(firstI, i0, coveredLanes);
         const __m256i blockJ = _mm256_blendv_epi8(firstJ, j0, coveredLanes);
-        const __m256i base = _mm256_add_epi32(
+        p.base = _mm256_add_epi32(
             _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_sub_epi32(blockJ, _mm256_set1_epi32(1)),
                                                 _mm256_set1_epi32(layout.top)),
                                stride),
             _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_sub_epi32(blockI, _mm256_set1_epi32(1)),
                                                 _mm256_set1_epi32(layout.left)),
                                three));
-        const __m512d fx = _mm512_sub_pd(heldX, _mm512_cvtepi32_pd(i0));
-        const __m512d fy = _mm512_sub_pd(heldY, _mm512_cvtepi32_pd(j0));
-        __m512d sums[3], weightSum;
-        Avx512Eight<Sample>(layout, base, fx, fy, sums, weightSum);
-        const __m512d guard = _mm512_set1_pd(kRoundingGuard);
-        const __m512d maximum = _mm512_set1_pd(kMaximum<Sample>);
-        alignas(32) std::int32_t held[3][8];
-        for (int c = 0; c < 3; ++c) {
-            // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
-            const __m512d mean = _mm512_add_pd(_mm512_div_pd(sums[c], weightSum), guard);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]),
-                               _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(mean, zero), maximum)));
-        }
-        for (int k = 0; k < 8; ++k) {
-            if (!(covered & (1u << k)))
+        p.fx = _mm512_sub_pd(heldX, _mm512_cvtepi32_pd(i0));
+        p.fy = _mm512_sub_pd(heldY, _mm512_cvtepi32_pd(j0));
+        return p;
+    };
+
+    const __m512d guard = _mm512_set1_pd(kRoundingGuard);
+    const __m512d maximum = _mm512_set1_pd(kMaximum<Sample>);
+    // Sample e of eight pixels' 24 (pixel e / 3, channel e % 3) in the lanes of the channels: channels 0 and
+    // 1 in the first source (lanes 0 to 15), channel 2 in the second (from lane 16).
+    auto lane = [](int e) { return (e % 3) * 8 + e / 3; };
+    const __m512i lowSamples = _mm512_setr_epi32(lane(0), lane(2), lane(4), lane(6), lane(8), lane(10), lane(12),
+                                                 lane(14), lane(16), lane(18), lane(20), lane(22), 0, 0, 0, 0);
+    const __m512i highSamples =
+        _mm512_setr_epi32(lane(1), lane(3), lane(5), lane(7), lane(9), lane(11), lane(13), lane(15), lane(17),
+                          lane(19), lane(21), lane(23), 0, 0, 0, 0);
+    EightPlaces places[kRunEights];
+    LONG x = x0;
+    while (x + 8 <= x1) {
+        const LONG eights = std::min<LONG>(kRunEights, (x1 - x) / 8);
+        for (LONG e = 0; e < eights; ++e)
+            places[e] = place(x + 8 * e);
+        for (LONG e = 0; e < eights; ++e, x += 8, out += 24) {
+            const EightPlaces& p = places[e];
+            if (p.covered == 0)
                 continue;
+            __m512d sums[3], weightSum;
+            Avx512Eight<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
+            __m256i channels[3];
+            for (int c = 0; c < 3; ++c) {
+                // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
+                const __m512d mean = _mm512_add_pd(_mm512_div_pd(sums[c], weightSum), guard);
+                channels[c] = _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(mean, zero), maximum));
+            }
+            if constexpr (sizeof(Sample) == 2) {
+                if (p.covered == kAllEight) {
+                    // The 24 samples in pixel order as 12 pairs: each pair's low and high sample picked
+                    // from the channels, the high one moved up.
+                    const __m512i first = _mm512_inserti64x4(_mm512_castsi256_si512(channels[0]), channels[1], 1);
+                    const __m512i second = _mm512_castsi256_si512(channels[2]);
+                    const __m512i pairs = _mm512_or_si512(
+                        _mm512_permutex2var_epi32(first, lowSamples, second),
+                        _mm512_slli_epi32(_mm512_permutex2var_epi32(first, highSamples, second), 16));
+                    _mm512_mask_storeu_epi32(out, kTwelvePairs, pairs);
+                    continue;
+                }
+            }
+            alignas(32) std::int32_t held[3][8];
             for (int c = 0; c < 3; ++c)
-                out[3 * k + c] = static_cast<Sample>(held[c][k]);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]), channels[c]);
+            for (int k = 0; k < 8; ++k) {
+                if (!(p.covered & (1u << k)))
+                    continue;
+                for (int c = 0; c < 3; ++c)
+                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
+            }
         }
     }
     return x;

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr std::size_t kCacheLine = 64;
+
 bool Accepted(LONG colorSpace) {
     using namespace PravonColorSpace;
     static constexpr LONG kAccepted[] = {kGrey8, kRGB8,  kBGR8,  kCMYK8,  kGrey16,
@@ -178,10 +180,26 @@ IPravonError* CFltVignette::ProcessTile(IPravonTile* tile, CProcessInfo* info) {
         return ForEachSourcePart(source, out.invalid, [&](const CSourcePart& piece) -> IPravonError* {
             const CPravonRect& part = piece.part;
             const LONG count = part.right - part.left;
+            auto quadrantRow = [&](LONG y) {
+                return m_gains.data() + static_cast<std::size_t>(VignetteGain::QuadrantIndex(y, height)) *
+                                            static_cast<std::size_t>(columns);
+            };
+            // The codes of a row lie a table row away from the last row's, too far for the processor to fetch
+            // them ahead by itself: the next row's are asked for while this one is raised.
+            const LONG low = VignetteGain::QuadrantIndex(part.left, width);
+            const LONG high = VignetteGain::QuadrantIndex(part.right - 1, width);
+            // Across the middle the cells run down to 0 and up again.
+            const LONG firstCell = part.left < width / 2 && part.right > width / 2 ? 0 : std::min(low, high);
+            const LONG lastCell = std::max(low, high);
             for (LONG y = part.top; y < part.bottom; ++y) {
-                const WORD* quadrant =
-                    m_gains.data() + static_cast<std::size_t>(VignetteGain::QuadrantIndex(y, height)) *
-                                         static_cast<std::size_t>(columns);
+                const WORD* quadrant = quadrantRow(y);
+                if (y + 1 < part.bottom) {
+                    const BYTE* next = reinterpret_cast<const BYTE*>(quadrantRow(y + 1) + firstCell);
+                    const std::size_t bytes =
+                        static_cast<std::size_t>(lastCell - firstCell + 1) * sizeof(WORD);
+                    for (std::size_t at = 0; at < bytes; at += kCacheLine)
+                        __builtin_prefetch(next + at);
+                }
                 const BYTE* from =
                     piece.Row(y) + static_cast<std::size_t>(part.left - piece.tileRect.left) * pixel;
                 BYTE* to = out.Row(y) + static_cast<std::size_t>(part.left - out.rect.left) * pixel;

@@ -6,7 +6,9 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace VignetteRows {
 
@@ -46,16 +48,140 @@ inline __attribute__((always_inline)) void PlainPixels(const BYTE* from, BYTE* t
     }
 }
 
+// The plain path works eight samples at a time in 16-bit lanes of the SSE2 registers every x86-64 processor
+// has, with the same result as Raise: F = H x 4096 + L (H below 2^15, L below 2^12) gives
+//   floor(F v / 4096) = H v + floor(16 L x v / 65536), the last term the high half of a 16-bit product;
+//   H v is at least 65536 exactly when the high half of its product is not 0, and the sum of the low half
+//   and the last term saturates at 65535 exactly when it reaches 65536;
+//   (raised x A) >> 13 = high x 8 + (low >> 13) of the 32-bit product, at least 65536 (so that the sample
+//   saturates) exactly when its high half reaches 2^13.
+// The halves of every code's factor: H in the low 16 bits, L in the high 16 bits.
+const std::uint32_t* Halves() {
+    static const std::vector<std::uint32_t> table = [] {
+        std::vector<std::uint32_t> t(std::size_t{1} << 16);
+        for (std::uint32_t code = 0; code < t.size(); ++code) {
+            const std::uint32_t factor = VignetteGain::Factor(static_cast<WORD>(code));
+            t[code] = (factor >> kFractionBits) | ((factor & kFractionMask) << 16);
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// Pixels per block of halves the plain path looks up before it raises them.
+constexpr LONG kBlockPixels = 64;
+constexpr int kHighBits = 13;
+
+// The 8 lanes of a, each repeated: the first, second and third vector of eight pixels' three samples.
+inline void Triple(__m128i a, __m128i out[3]) {
+    out[0] = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_unpacklo_epi64(a, a), _MM_SHUFFLE(1, 0, 0, 0)),
+                                 _MM_SHUFFLE(2, 2, 1, 1));
+    out[1] = _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 3, 3, 2)), _MM_SHUFFLE(1, 0, 0, 0));
+    out[2] = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_unpackhi_epi64(a, a), _MM_SHUFFLE(2, 2, 1, 1)),
+                                 _MM_SHUFFLE(3, 3, 3, 2));
+}
+
+// The 8 lanes of a, each four times: four vectors.
+inline void Quadruple(__m128i a, __m128i out[4]) {
+    const __m128i low = _mm_unpacklo_epi16(a, a), high = _mm_unpackhi_epi16(a, a);
+    out[0] = _mm_unpacklo_epi32(low, low);
+    out[1] = _mm_unpackhi_epi32(low, low);
+    out[2] = _mm_unpacklo_epi32(high, high);
+    out[3] = _mm_unpackhi_epi32(high, high);
+}
+
+// Eight samples v raised by factors of halves h and l16 (16 L), at amount a.
+template <class T>
+inline __m128i Sse2Raise(__m128i v, __m128i h, __m128i l16, __m128i a) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i below = _mm_mulhi_epu16(l16, v);
+    const __m128i wholeHigh = _mm_mulhi_epu16(h, v);
+    const __m128i sum = _mm_adds_epu16(_mm_mullo_epi16(h, v), below);
+    // 65535 where the high half is not 0.
+    const __m128i raised =
+        _mm_or_si128(sum, _mm_andnot_si128(_mm_cmpeq_epi16(wholeHigh, zero), _mm_cmpeq_epi16(zero, zero)));
+    const __m128i productHigh = _mm_mulhi_epu16(raised, a);
+    const __m128i added = _mm_or_si128(_mm_slli_epi16(productHigh, 16 - kAmountBits),
+                                       _mm_srli_epi16(_mm_mullo_epi16(raised, a), kAmountBits));
+    const __m128i over = _mm_cmpgt_epi16(productHigh, _mm_set1_epi16((1 << kHighBits) - 1));
+    const __m128i result = _mm_or_si128(_mm_adds_epu16(v, added), over);
+    if constexpr (sizeof(T) == 1)
+        return _mm_sub_epi16(result, _mm_subs_epu16(result, _mm_set1_epi16(255)));
+    else
+        return result;
+}
+
+template <class T>
+inline __m128i Sse2Load(const BYTE* p) {
+    if constexpr (sizeof(T) == 1)
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+    else
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+template <class T>
+inline void Sse2Store(BYTE* p, __m128i v) {
+    if constexpr (sizeof(T) == 1)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+template <class T, LONG Channels>
+void Sse2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* codes, LONG step, std::uint32_t amount) {
+    constexpr std::size_t kPixel = sizeof(T) * Channels;
+    const std::uint32_t* halves = Halves();
+    const __m128i a = _mm_set1_epi16(static_cast<short>(amount));
+    const __m128i lowMask = _mm_set1_epi32(0xFFFF);
+    alignas(16) std::uint32_t block[kBlockPixels];
+    LONG i = 0;
+    while (count - i >= 8) {
+        const LONG n = std::min<LONG>(kBlockPixels, (count - i) & ~LONG{7});
+        const WORD* c = codes + static_cast<std::ptrdiff_t>(i) * step;
+        for (LONG k = 0; k < n; ++k)
+            block[k] = halves[c[static_cast<std::ptrdiff_t>(k) * step]];
+        for (LONG k = 0; k < n; k += 8) {
+            const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(block + k));
+            const __m128i second = _mm_load_si128(reinterpret_cast<const __m128i*>(block + k + 4));
+            // H below 2^15 and L below 2^12 pack without saturating.
+            const __m128i h = _mm_packs_epi32(_mm_and_si128(first, lowMask), _mm_and_si128(second, lowMask));
+            const __m128i l16 = _mm_slli_epi16(
+                _mm_packs_epi32(_mm_srli_epi32(first, 16), _mm_srli_epi32(second, 16)), 16 - kFractionBits);
+            const BYTE* in = from + static_cast<std::size_t>(i + k) * kPixel;
+            BYTE* out = to + static_cast<std::size_t>(i + k) * kPixel;
+            if constexpr (Channels == 1) {
+                Sse2Store<T>(out, Sse2Raise<T>(Sse2Load<T>(in), h, l16, a));
+            } else {
+                __m128i hs[Channels], ls[Channels];
+                if constexpr (Channels == 3) {
+                    Triple(h, hs);
+                    Triple(l16, ls);
+                } else {
+                    Quadruple(h, hs);
+                    Quadruple(l16, ls);
+                }
+                for (LONG j = 0; j < Channels; ++j)
+                    Sse2Store<T>(out + 8 * j * sizeof(T),
+                                 Sse2Raise<T>(Sse2Load<T>(in + 8 * j * sizeof(T)), hs[j], ls[j], a));
+            }
+        }
+        i += n;
+    }
+    PlainPixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel,
+                             to + static_cast<std::size_t>(i) * kPixel, count - i,
+                             codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
+}
+
 template <class T>
 void PlainChannels(const BYTE* from, BYTE* to, LONG count, LONG channels, const WORD* codes, LONG step,
                    std::uint32_t amount) {
     switch (channels) {
     case 1:
-        return PlainPixels<T, 1>(from, to, count, codes, step, amount);
+        return Sse2Pixels<T, 1>(from, to, count, codes, step, amount);
     case 3:
-        return PlainPixels<T, 3>(from, to, count, codes, step, amount);
+        return Sse2Pixels<T, 3>(from, to, count, codes, step, amount);
     default:
-        return PlainPixels<T, 4>(from, to, count, codes, step, amount);
+        return Sse2Pixels<T, 4>(from, to, count, codes, step, amount);
     }
 }
 
@@ -67,32 +193,72 @@ void PlainRaise(const BYTE* from, BYTE* to, LONG count, LONG channels, bool wide
         PlainChannels<BYTE>(from, to, count, channels, codes, step, static_cast<std::uint32_t>(amount));
 }
 
-// The lanes of sample block k of eight pixels of Channels samples: sample 8 k + j belongs to pixel
-// (8 k + j) / Channels.
+// The AVX2 path: the plain path's arithmetic on sixteen samples at a time; sixteen pixels' halves come
+// repeated per sample as the plain path's two sets of eight, lane by lane, then put back in order.
+template <class T>
+KV_AVX2 inline __m256i Avx2Raise16(__m256i v, __m256i h, __m256i l16, __m256i a) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i below = _mm256_mulhi_epu16(l16, v);
+    const __m256i wholeHigh = _mm256_mulhi_epu16(h, v);
+    const __m256i sum = _mm256_adds_epu16(_mm256_mullo_epi16(h, v), below);
+    const __m256i raised = _mm256_or_si256(
+        sum, _mm256_andnot_si256(_mm256_cmpeq_epi16(wholeHigh, zero), _mm256_cmpeq_epi16(zero, zero)));
+    const __m256i productHigh = _mm256_mulhi_epu16(raised, a);
+    const __m256i added = _mm256_or_si256(_mm256_slli_epi16(productHigh, 16 - kAmountBits),
+                                          _mm256_srli_epi16(_mm256_mullo_epi16(raised, a), kAmountBits));
+    const __m256i over = _mm256_cmpgt_epi16(productHigh, _mm256_set1_epi16((1 << kHighBits) - 1));
+    const __m256i result = _mm256_or_si256(_mm256_adds_epu16(v, added), over);
+    if constexpr (sizeof(T) == 1)
+        return _mm256_sub_epi16(result, _mm256_subs_epu16(result, _mm256_set1_epi16(255)));
+    else
+        return result;
+}
+
+template <class T>
+KV_AVX2 inline __m256i Avx2Load16(const BYTE* p) {
+    if constexpr (sizeof(T) == 1)
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    else
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+template <class T>
+KV_AVX2 inline void Avx2Store16(BYTE* p, __m256i v) {
+    if constexpr (sizeof(T) == 1)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                         _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// The halves of sixteen pixels per sample of Channels samples, in sample order: out[j] covers samples
+// 16 j ... 16 j + 15. x holds pixels 0 to 7 in its low lane and 8 to 15 in its high one.
 template <LONG Channels>
-KV_AVX2 inline __m256i PixelOfSample(LONG k) {
-    alignas(32) std::int32_t lanes[8];
-    for (int j = 0; j < 8; ++j)
-        lanes[j] = static_cast<std::int32_t>((8 * k + j) / Channels);
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-}
-
-// Eight samples as 32-bit lanes, and back.
-template <class T>
-KV_AVX2 inline __m256i LoadEight(const BYTE* p) {
-    if constexpr (sizeof(T) == 1)
-        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    else
-        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
-template <class T>
-KV_AVX2 inline void StoreEight(BYTE* p, __m256i v) {
-    const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    if constexpr (sizeof(T) == 1)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(words, words));
-    else
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), words);
+KV_AVX2 inline void Avx2Repeat(__m256i x, __m256i out[Channels]) {
+    if constexpr (Channels == 1) {
+        out[0] = x;
+    } else if constexpr (Channels == 3) {
+        // Lane by lane as Triple: t0 = [A0 | B0], t1 = [A1 | B1], t2 = [A2 | B2].
+        const __m256i t0 = _mm256_shufflehi_epi16(
+            _mm256_shufflelo_epi16(_mm256_unpacklo_epi64(x, x), _MM_SHUFFLE(1, 0, 0, 0)),
+            _MM_SHUFFLE(2, 2, 1, 1));
+        const __m256i t1 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 3, 3, 2)),
+                                                  _MM_SHUFFLE(1, 0, 0, 0));
+        const __m256i t2 = _mm256_shufflehi_epi16(
+            _mm256_shufflelo_epi16(_mm256_unpackhi_epi64(x, x), _MM_SHUFFLE(2, 2, 1, 1)),
+            _MM_SHUFFLE(3, 3, 3, 2));
+        out[0] = _mm256_permute2x128_si256(t0, t1, 0x20);
+        out[1] = _mm256_permute2x128_si256(t2, t0, 0x30);
+        out[2] = _mm256_permute2x128_si256(t1, t2, 0x31);
+    } else {
+        const __m256i low = _mm256_unpacklo_epi16(x, x), high = _mm256_unpackhi_epi16(x, x);
+        const __m256i q0 = _mm256_unpacklo_epi32(low, low), q1 = _mm256_unpackhi_epi32(low, low);
+        const __m256i q2 = _mm256_unpacklo_epi32(high, high), q3 = _mm256_unpackhi_epi32(high, high);
+        out[0] = _mm256_permute2x128_si256(q0, q1, 0x20);
+        out[1] = _mm256_permute2x128_si256(q2, q3, 0x20);
+        out[2] = _mm256_permute2x128_si256(q0, q1, 0x31);
+        out[3] = _mm256_permute2x128_si256(q2, q3, 0x31);
+    }
 }
 
 // The factors of eight codes, VignetteGain::Factor's steps: an exponent of 0 takes the mantissa alone
@@ -118,32 +284,36 @@ template <class T, LONG Channels>
 KV_AVX2 void Avx2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* codes, LONG step,
                         std::uint32_t amount) {
     constexpr std::size_t kPixel = sizeof(T) * Channels;
-    const __m256i maximum = _mm256_set1_epi32(sizeof(T) == 1 ? 255 : 65535);
-    const __m256i limit = _mm256_set1_epi32(static_cast<int>(kRaisedLimit));
+    const __m256i a = _mm256_set1_epi16(static_cast<short>(amount));
     const __m256i fraction = _mm256_set1_epi32(static_cast<int>(kFractionMask));
-    const __m256i a = _mm256_set1_epi32(static_cast<int>(amount));
-    __m256i lanes[Channels];
-    for (LONG k = 0; k < Channels; ++k)
-        lanes[k] = PixelOfSample<Channels>(k);
     LONG i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256i f = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i) * step, step);
+    for (; i + 16 <= count; i += 16) {
+        const __m256i first = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i) * step, step);
+        const __m256i second = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i + 8) * step, step);
+        // H below 2^15 and L below 2^12 pack without saturating; the packs interleave their two sources by
+        // lane, and the permute puts the pixels back in order.
+        const __m256i h =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_srli_epi32(first, kFractionBits),
+                                                        _mm256_srli_epi32(second, kFractionBits)),
+                                     _MM_SHUFFLE(3, 1, 2, 0));
+        const __m256i l16 =
+            _mm256_slli_epi16(_mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_and_si256(first, fraction),
+                                                                          _mm256_and_si256(second, fraction)),
+                                                       _MM_SHUFFLE(3, 1, 2, 0)),
+                              16 - kFractionBits);
+        __m256i hs[Channels], ls[Channels];
+        Avx2Repeat<Channels>(h, hs);
+        Avx2Repeat<Channels>(l16, ls);
         const BYTE* in = from + static_cast<std::size_t>(i) * kPixel;
         BYTE* out = to + static_cast<std::size_t>(i) * kPixel;
-        for (LONG k = 0; k < Channels; ++k) {
-            const __m256i factor = _mm256_permutevar8x32_epi32(f, lanes[k]);
-            const __m256i v = LoadEight<T>(in + 8 * k * sizeof(T));
-            const __m256i whole = _mm256_add_epi32(
-                _mm256_mullo_epi32(_mm256_srli_epi32(factor, kFractionBits), v),
-                _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_and_si256(factor, fraction), v), kFractionBits));
-            const __m256i raised = _mm256_min_epu32(whole, limit);
-            const __m256i added = _mm256_srli_epi32(_mm256_mullo_epi32(raised, a), kAmountBits);
-            StoreEight<T>(out + 8 * k * sizeof(T), _mm256_min_epu32(_mm256_add_epi32(v, added), maximum));
-        }
+        for (LONG j = 0; j < Channels; ++j)
+            Avx2Store16<T>(out + 16 * j * sizeof(T),
+                           Avx2Raise16<T>(Avx2Load16<T>(in + 16 * j * sizeof(T)), hs[j], ls[j], a));
     }
-    PlainPixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel,
-                             to + static_cast<std::size_t>(i) * kPixel, count - i,
-                             codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
+    _mm256_zeroupper();
+    Sse2Pixels<T, Channels>(from + static_cast<std::size_t>(i) * kPixel,
+                            to + static_cast<std::size_t>(i) * kPixel, count - i,
+                            codes + static_cast<std::ptrdiff_t>(i) * step, step, amount);
 }
 
 template <class T>

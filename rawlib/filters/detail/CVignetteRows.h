@@ -1,7 +1,8 @@
 // The vignette filter's rows: every sample of a pixel raised by the gain factor F of its pixel's code
 // (VignetteGain::Factor) at an amount of A / 8192 with 0 <= A <= kNarrowAmount, where the arithmetic stays
 // in 32 unsigned bits: v + ((min(floor(F v / 4096), 65535) x A) >> 13), limited to the sample's maximum.
-// The plain set works a pixel at a time, the AVX2 set eight pixels at a time; they give the same samples.
+// Both sets work in 16-bit lanes, the plain set eight samples at a time with the SSE2 every x86-64 processor
+// has, the AVX2 set sixteen at a time; they give the same samples.
 #pragma once
 
 #include "platform/win/wintypes.h"

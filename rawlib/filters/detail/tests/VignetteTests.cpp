@@ -323,6 +323,73 @@ TEST(Vignette, BothRowPathsRaiseEverySampleByItsCodeInEitherDirection) {
                     }
 }
 
+TEST(Vignette, BothRowPathsRaiseEveryCodeAtEverySampleDepth) {
+    // One row holding every code once, in both directions, with grey, RGB and CMYK samples at the extremes,
+    // the carries of 16-bit arithmetic (2^8, 2^12, 2^15) and random ones: each path's every sample against
+    // v + min(floor(v x gain), 65535) x amount / 8192, cut and held, worked in doubles from the decoded gain.
+    struct Case {
+        bool wide;
+        LONG channels;
+        LONG step;
+        LONG amount;
+    };
+    const Case cases[] = {
+        {false, 1, 1, 8192}, {false, 3, -1, 8191}, {false, 4, 1, VignetteRows::kNarrowAmount},
+        {true, 1, -1, 1},    {true, 3, 1, 8192},   {true, 3, -1, VignetteRows::kNarrowAmount},
+        {true, 4, 1, 4097},  {false, 3, 1, 0},     {true, 1, 1, VignetteRows::kNarrowAmount - 1},
+    };
+    constexpr LONG kCodes = 1 << 16;
+    std::vector<WORD> codes(kCodes);
+    for (LONG k = 0; k < kCodes; ++k)
+        codes[static_cast<std::size_t>(k)] = static_cast<WORD>(k);
+    const LONG special[] = {0, 1, 2, 7, 8, 127, 128, 255, 256, 4095, 4096, 32767, 32768, 65534, 65535};
+    std::mt19937 random(29);
+    const bool avx2 = (CpuDetectedFeatures() & CpuFeature::kAVX2) != 0;
+    for (const Case& c : cases) {
+        const LONG maximum = c.wide ? 65535 : 255;
+        const std::size_t samples = static_cast<std::size_t>(kCodes) * c.channels;
+        std::vector<LONG> values(samples);
+        for (std::size_t i = 0; i < samples; ++i) {
+            const LONG v =
+                i % 3 == 0 ? special[(i / 3) % std::size(special)] : static_cast<LONG>(random() >> 16);
+            values[i] = std::min(v, maximum);
+        }
+        std::vector<BYTE> in(samples * (c.wide ? 2 : 1));
+        for (std::size_t i = 0; i < samples; ++i) {
+            const WORD v = static_cast<WORD>(values[i]);
+            if (c.wide)
+                std::memcpy(in.data() + 2 * i, &v, 2);
+            else
+                in[i] = static_cast<BYTE>(v);
+        }
+        const WORD* first = c.step > 0 ? codes.data() : codes.data() + kCodes - 1;
+        for (bool simd : {false, true}) {
+            if (simd && !avx2)
+                continue;
+            SCOPED_TRACE(testing::Message() << (simd ? "AVX2" : "plain") << " path, " << c.channels
+                                            << (c.wide ? " wide" : " narrow") << " samples, step " << c.step
+                                            << ", amount " << c.amount);
+            std::vector<BYTE> out(in.size());
+            (simd ? VignetteRows::Simd() : VignetteRows::Plain())
+                .raise(in.data(), out.data(), kCodes, c.channels, c.wide, first, c.step, c.amount);
+            for (std::size_t i = 0; i < samples; ++i) {
+                const WORD code = first[static_cast<std::ptrdiff_t>(i / c.channels) * c.step];
+                const double v = values[i];
+                const double raised = std::min(std::floor(v * VignetteGain::Decode(code)), 65535.0);
+                const double expected = std::min(v + std::floor(raised * c.amount / 8192), double(maximum));
+                LONG got = out[i];
+                if (c.wide) {
+                    WORD w;
+                    std::memcpy(&w, out.data() + 2 * i, 2);
+                    got = w;
+                }
+                ASSERT_EQ(got, static_cast<LONG>(expected))
+                    << "sample " << i << ", code " << code << ", value " << v;
+            }
+        }
+    }
+}
+
 FilterMaker Vignette(double fNumber, double amount, const Descriptor* lens = nullptr) {
     return [=](IPravonManager& manager) {
         auto* filter = new CFltVignette(&manager);
