@@ -70,8 +70,9 @@ public:
 
 private:
     void TrimLocked();
-    // A fresh buffer of a slab's: carved from the size's slab, or from a new one when that is used up.
-    Buffer CarveLocked(std::size_t bytes);
+    // A buffer of a slab's: one that came back to the size's slab (*written set), a fresh one carved from
+    // it, or from a new one when that is used up.
+    Buffer CarveLocked(std::size_t bytes, bool* written);
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::size_t, std::vector<Buffer>> m_free; // by size in bytes
