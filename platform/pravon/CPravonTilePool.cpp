@@ -82,6 +82,7 @@ CPravonTilePool::Buffer CPravonTilePool::CarveLocked(std::size_t bytes, bool* wr
 CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, std::size_t used) {
     bool poison = false;
     bool fresh = false;
+    bool populate = false;
     Buffer buffer;
     {
         std::lock_guard lock(m_mutex);
@@ -101,6 +102,9 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
             if (!buffer)
                 return buffer;
             fresh = !written;
+            // Huge pages fault in at the first write, far fewer of them than ordinary pages: asking for
+            // them all at once first costs more than it saves.
+            populate = fresh && !buffer.get_deleter().slab->HugePages();
         }
     }
     const std::size_t size = bytes == 0 ? 1 : bytes;
@@ -112,7 +116,7 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
         fresh = true;
     }
     if (fresh) {
-        if (bytes >= kPopulateBytes)
+        if (populate)
             Populate(buffer.get(), std::min(used, bytes));
         if (start == Start::kZeroed)
             return buffer;

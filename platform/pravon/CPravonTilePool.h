@@ -48,9 +48,9 @@ public:
     CPravonTilePool(const CPravonTilePool&) = delete;
     CPravonTilePool& operator=(const CPravonTilePool&) = delete;
 
-    // Fresh buffers at least this big have the pages of their first `used` bytes faulted in by one call
-    // to the system, which costs markedly less than a fault at the first write of every page; they are
-    // carved from slabs of about kSlabBytes.
+    // Fresh buffers at least this big are carved from slabs of about kSlabBytes. Where the system gives a
+    // slab no huge pages, the pages of a fresh buffer's first `used` bytes are faulted in by one call to
+    // the system, which costs markedly less than a fault at the first write of every page.
     static constexpr std::size_t kPopulateBytes = std::size_t{64} << 10;
     static constexpr std::size_t kSlabBytes = std::size_t{32} << 20;
 

@@ -1,5 +1,8 @@
 #include "CPravonTileSlab.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <new>
 
 #include <sys/mman.h>
@@ -25,6 +28,27 @@ std::size_t PageSize() {
     return page;
 }
 
+// The size of the pages the system backs memory with when asked to, where it can: a slab's first write to
+// each such page costs one fault instead of one per ordinary page, which on some virtual machines costs
+// as much as writing the page many times over.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Whether the system backs memory that asks for it with huge pages at all (its setting is "always" or
+// "madvise", not "never").
+bool SystemHasHugePages() {
+    static const bool has = [] {
+        std::FILE* file = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+        if (!file)
+            return false;
+        char setting[128] = {};
+        const std::size_t read = std::fread(setting, 1, sizeof setting - 1, file);
+        std::fclose(file);
+        setting[read] = 0;
+        return std::strstr(setting, "[always]") || std::strstr(setting, "[madvise]");
+    }();
+    return has;
+}
+
 } // namespace
 
 CPravonTileSlab* CPravonTileSlab::Map(std::size_t bytes, std::size_t count) {
@@ -34,13 +58,35 @@ CPravonTileSlab* CPravonTileSlab::Map(std::size_t bytes, std::size_t count) {
     const std::size_t stride = (bytes + page - 1) / page * page + kGuardPages * page;
     if (stride < bytes || count > SIZE_MAX / stride)
         return nullptr;
-    const std::size_t mapped = stride * count;
-    void* base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED)
+    std::size_t mapped = stride * count;
+    // A slab of at least a huge page is mapped on huge-page boundaries and as a whole number of them,
+    // holding as many more buffers as fit: every huge page it writes is wholly its own.
+    const bool huge = SystemHasHugePages() && mapped >= kHugePage && mapped <= SIZE_MAX - 2 * kHugePage;
+    if (huge) {
+        mapped = (mapped + kHugePage - 1) / kHugePage * kHugePage;
+        count = mapped / stride;
+    }
+    const std::size_t reserved = huge ? mapped + kHugePage : mapped;
+    void* reservation = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (reservation == MAP_FAILED)
         return nullptr;
+    void* base = reservation;
+    bool hugePages = false;
+    if (huge) {
+        // The slack before the first boundary and after the slab goes back at once.
+        const auto at = reinterpret_cast<std::uintptr_t>(reservation);
+        const std::uintptr_t aligned = (at + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+        if (aligned > at)
+            munmap(reservation, aligned - at);
+        if (aligned + mapped < at + reserved)
+            munmap(reinterpret_cast<void*>(aligned + mapped), at + reserved - (aligned + mapped));
+        base = reinterpret_cast<void*>(aligned);
+        hugePages = madvise(base, mapped, MADV_HUGEPAGE) == 0;
+    }
     CPravonTileSlab* slab = nullptr;
     try {
         slab = new CPravonTileSlab(static_cast<BYTE*>(base), mapped, bytes, stride, count);
+        slab->m_hugePages = hugePages;
         // Room for every buffer to come back, so that a buffer's going never allocates.
         slab->m_kept.reserve(count);
     } catch (const std::bad_alloc&) {

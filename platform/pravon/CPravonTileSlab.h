@@ -15,7 +15,8 @@
 
 class CPravonTileSlab {
 public:
-    // A slab of `count` buffers of `bytes` each, held by its carver; null when the system maps no memory.
+    // A slab of at least `count` buffers of `bytes` each, held by its carver; null when the system maps no
+    // memory.
     static CPravonTileSlab* Map(std::size_t bytes, std::size_t count);
     CPravonTileSlab(const CPravonTileSlab&) = delete;
     CPravonTileSlab& operator=(const CPravonTileSlab&) = delete;
@@ -31,6 +32,9 @@ public:
     void Release(BYTE* const* buffers, std::size_t count);
     // The carver lets go; it carves no more, and the buffers kept for it give their pages back.
     void Retire();
+    // Whether the system was asked to back the slab with huge pages, which a fresh buffer's first write
+    // then faults in a whole huge page at a time.
+    bool HugePages() const { return m_hugePages; }
 
 private:
     CPravonTileSlab(BYTE* base, std::size_t mapped, std::size_t bytes, std::size_t stride, std::size_t count);
@@ -43,6 +47,7 @@ private:
     std::size_t m_stride; // from one buffer to the next: whole pages, with a guard page in sanitizer builds
     std::size_t m_count;
     std::size_t m_carved = 0;
+    bool m_hugePages = false;
     std::atomic<std::size_t> m_holders{1}; // the carver and every buffer still out
     std::mutex m_mutex;                    // guards what follows
     bool m_retired = false;
