@@ -34,16 +34,35 @@ void Populate(BYTE* data, std::size_t used) {
 CPravonTilePool::CPravonTilePool() : m_fill(DefaultFill()) {}
 
 CPravonTilePool::~CPravonTilePool() {
-    // The kept buffers go first, then the slabs are let go: each goes with its last buffer, here or later.
+    // The kept buffers go first, a slab's together, so that a slab that goes with them is unmapped whole
+    // rather than page run by page run; then the carvers let go. Each slab goes with its last holder, here
+    // or later.
+    std::unordered_map<CPravonTileSlab*, std::vector<BYTE*>> bySlab;
+    try {
+        for (auto& [bytes, buffers] : m_free)
+            for (Buffer& buffer : buffers)
+                if (buffer.get_deleter().slab)
+                    bySlab[buffer.get_deleter().slab].push_back(buffer.get());
+    } catch (const std::bad_alloc&) {
+        bySlab.clear(); // each buffer goes alone instead
+    }
+    if (!bySlab.empty())
+        for (auto& [bytes, buffers] : m_free)
+            for (Buffer& buffer : buffers)
+                if (buffer.get_deleter().slab)
+                    (void)buffer.release();
+    for (const auto& [slab, buffers] : bySlab)
+        slab->Release(buffers.data(), buffers.size());
     m_free.clear();
     for (const auto& [bytes, slab] : m_carving)
         slab->Retire();
 }
 
-CPravonTilePool::Buffer CPravonTilePool::CarveLocked(std::size_t bytes) {
+CPravonTilePool::Buffer CPravonTilePool::CarveLocked(std::size_t bytes, bool* written) {
+    *written = false;
     auto it = m_carving.find(bytes);
     if (it != m_carving.end())
-        if (BYTE* carved = it->second->Carve())
+        if (BYTE* carved = it->second->Carve(written))
             return Buffer(carved, BufferDeleter{it->second});
     CPravonTileSlab* slab = CPravonTileSlab::Map(bytes, std::max<std::size_t>(1, kSlabBytes / bytes));
     if (!slab)
@@ -57,12 +76,13 @@ CPravonTilePool::Buffer CPravonTilePool::CarveLocked(std::size_t bytes) {
         slab->Retire();
         return nullptr;
     }
-    return Buffer(slab->Carve(), BufferDeleter{slab});
+    return Buffer(slab->Carve(written), BufferDeleter{slab});
 }
 
 CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, std::size_t used) {
     bool poison = false;
     bool fresh = false;
+    bool populate = false;
     Buffer buffer;
     {
         std::lock_guard lock(m_mutex);
@@ -76,10 +96,15 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
             it->second.pop_back();
             m_pooled -= bytes;
         } else if (bytes >= kPopulateBytes) {
-            buffer = CarveLocked(bytes);
+            // A buffer that came back to its slab is used again as a pooled one is: its pages are in.
+            bool written = false;
+            buffer = CarveLocked(bytes, &written);
             if (!buffer)
                 return buffer;
-            fresh = true;
+            fresh = !written;
+            // Huge pages fault in at the first write, far fewer of them than ordinary pages: asking for
+            // them all at once first costs more than it saves.
+            populate = fresh && !buffer.get_deleter().slab->HugePages();
         }
     }
     const std::size_t size = bytes == 0 ? 1 : bytes;
@@ -91,7 +116,7 @@ CPravonTilePool::Buffer CPravonTilePool::Take(std::size_t bytes, Start start, st
         fresh = true;
     }
     if (fresh) {
-        if (bytes >= kPopulateBytes)
+        if (populate)
             Populate(buffer.get(), std::min(used, bytes));
         if (start == Start::kZeroed)
             return buffer;

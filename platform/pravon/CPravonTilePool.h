@@ -48,9 +48,9 @@ public:
     CPravonTilePool(const CPravonTilePool&) = delete;
     CPravonTilePool& operator=(const CPravonTilePool&) = delete;
 
-    // Fresh buffers at least this big have the pages of their first `used` bytes faulted in by one call
-    // to the system, which costs markedly less than a fault at the first write of every page; they are
-    // carved from slabs of about kSlabBytes.
+    // Fresh buffers at least this big are carved from slabs of about kSlabBytes. Where the system gives a
+    // slab no huge pages, the pages of a fresh buffer's first `used` bytes are faulted in by one call to
+    // the system, which costs markedly less than a fault at the first write of every page.
     static constexpr std::size_t kPopulateBytes = std::size_t{64} << 10;
     static constexpr std::size_t kSlabBytes = std::size_t{32} << 20;
 
@@ -70,8 +70,9 @@ public:
 
 private:
     void TrimLocked();
-    // A fresh buffer of a slab's: carved from the size's slab, or from a new one when that is used up.
-    Buffer CarveLocked(std::size_t bytes);
+    // A buffer of a slab's: one that came back to the size's slab (*written set), a fresh one carved from
+    // it, or from a new one when that is used up.
+    Buffer CarveLocked(std::size_t bytes, bool* written);
 
     mutable std::mutex m_mutex;
     std::unordered_map<std::size_t, std::vector<Buffer>> m_free; // by size in bytes

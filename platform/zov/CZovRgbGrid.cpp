@@ -69,7 +69,7 @@ inline Cell Locate(const USHORT input[3]) {
 
 template <class Node>
 inline float Blend(const Node* nodes, const Cell& cell, int c) {
-    const auto at = [&](int offset) { return float(nodes[cell.base + offset].sample[c]); };
+    const auto at = [&](int offset) { return nodes[cell.base + offset].sample[c]; };
     return ((cell.weight[0] * at(0) + cell.weight[1] * at(cell.first)) + cell.weight[2] * at(cell.second)) +
            cell.weight[3] * at(kStrideAll);
 }
@@ -102,14 +102,14 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     cmsDeleteTransform(precise);
 
     std::unique_ptr<CZovRgbGrid> made(new CZovRgbGrid());
-    made->m_nodes.resize(kNodeCount);
+    made->m_values.resize(kNodeCount);
     for (std::size_t n = 0; n < kNodeCount; ++n)
         for (std::size_t c = 0; c < 3; ++c) {
             // The library's own sampling: the value in 16-bit units, rounded and held to the range.
             const double v = values[3 * n + c] * 65535.0 + 0.5;
-            made->m_nodes[n].sample[c] = !(v > 0)       ? USHORT{0}
-                                         : v >= 65535.0 ? USHORT{65535}
-                                                        : static_cast<USHORT>(std::floor(v));
+            made->m_values[n].sample[c] = !(v > 0)       ? 0.0f
+                                          : v >= 65535.0 ? 65535.0f
+                                                         : static_cast<float>(std::floor(v));
         }
 
     // The library sets the node of white to its exact conversion of white. Its own 16-bit conversion on
@@ -122,7 +122,7 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     USHORT whiteOut[3];
     cmsDoTransform(library, white, whiteOut, 1);
     for (int c = 0; c < 3; ++c)
-        made->m_nodes[kNodeCount - 1].sample[c] = whiteOut[c];
+        made->m_values[kNodeCount - 1].sample[c] = float(whiteOut[c]);
     std::vector<USHORT> probes;
     for (int r = 0; r < kProbeLevels; ++r)
         for (int g = 0; g < kProbeLevels; ++g)
@@ -170,7 +170,7 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
         const Cell cell = Locate(samples);
         std::uint32_t values[3];
         for (int c = 0; c < 3; ++c)
-            values[c] = Rounded(Blend(m_nodes.data(), cell, c));
+            values[c] = Rounded(Blend(m_values.data(), cell, c));
         for (int c = 0; c < 3; ++c) {
             if (m_outBits == 8) {
                 out[c] = static_cast<std::uint8_t>(To8(values[c]));
@@ -183,8 +183,10 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 }
 
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
-// tetrahedron chosen by comparisons, then two pixels at a time interpolated from their corners' nodes.
-// Each pixel's arithmetic is the plain road's, operation for operation.
+// tetrahedron chosen by comparisons, then two pixels at a time interpolated from their corners' nodes, read
+// whole as four floats each, and written out in overlapping stores. Each pixel's arithmetic is the plain
+// road's, operation for operation. (Nodes of 16-bit samples, widened and converted at every pixel, and
+// pixels put together in memory before being copied out, cost markedly more.)
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                                  std::size_t count) const {
     const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
@@ -194,9 +196,33 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                   strideB = _mm256_set1_epi32(kStrideB), strideAll = _mm256_set1_epi32(kStrideAll);
     const __m256i top = _mm256_set1_epi32(65535), zero = _mm256_setzero_si256();
     const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
-    // Of two pixels' red, green, blue and spare words, the first three of each.
-    const __m128i dropSpares = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
-    const Node* nodes = m_nodes.data();
+    // Of each 128-bit half holding two pixels' red, green, blue and spare words, the first three of each
+    // (12 bytes); of one holding four pixels' bytes, likewise.
+    const __m256i dropSpareWords =
+        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11,
+                         12, 13, -1, -1, -1, -1);
+    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1,
+                                                    2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const float* values = m_values.data()->sample;
+    // Two pixels' samples, rounded and held to 16 bits (narrowed to 8 for 8-bit output), in one register:
+    // red, green, blue and the spare of pixel i in the low half, of pixel i + 1 in the high half.
+    const auto pair = [&](const std::int32_t(&corner)[4][8], const __m256(&weights)[4], int i)
+                          __attribute__((target("avx2"), always_inline)) {
+        const __m256i lanes = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
+        const auto term = [&](int k) __attribute__((target("avx2"), always_inline)) {
+            const __m128 low = _mm_load_ps(values + 4 * std::size_t(corner[k][i]));
+            const __m128 high = _mm_load_ps(values + 4 * std::size_t(corner[k][i + 1]));
+            return _mm256_mul_ps(_mm256_permutevar8x32_ps(weights[k], lanes),
+                                 _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1));
+        };
+        // The corners summed in the plain road's order.
+        const __m256 value = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(term(0), term(1)), term(2)), term(3));
+        __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
+        if (m_outBits == 8)
+            rounded =
+                _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
+        return rounded;
+    };
     std::size_t x = 0;
     for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
         __m256i codes[3];
@@ -227,56 +253,41 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         const __m256i base = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
             _mm256_mullo_epi32(node[2], strideB));
-        const __m256i corner1 = _mm256_add_epi32(base, firstStep);
-        const __m256i corner2 = _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep));
-        const __m256i corner3 = _mm256_add_epi32(base, strideAll);
-        const __m256 w0 = _mm256_sub_ps(oneF, largest), w1 = _mm256_sub_ps(largest, middle),
-                     w2 = _mm256_sub_ps(middle, smallest), w3 = smallest;
-        // Two pixels to a register: each corner's node read whole, its three samples (and the spare)
-        // widened to four lanes, weighed by the pixel's weight of that corner; the corners summed in the
-        // plain road's order.
         alignas(32) std::int32_t corner[4][8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), base);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), corner1);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]), corner2);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), corner3);
-        const __m256 weights[4] = {w0, w1, w2, w3};
-        alignas(32) std::uint8_t pixels[64];
-        for (int i = 0; i < 8; i += 2) {
-            const __m256i pair = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
-            __m256 value = _mm256_setzero_ps();
-            for (int k = 0; k < 4; ++k) {
-                const __m128i two = _mm_unpacklo_epi64(
-                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i])),
-                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(nodes + corner[k][i + 1])));
-                const __m256 term = _mm256_mul_ps(_mm256_permutevar8x32_ps(weights[k], pair),
-                                                  _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(two)));
-                value = k == 0 ? term : _mm256_add_ps(value, term);
-            }
-            __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
-            if (m_outBits == 8)
-                rounded = _mm256_srli_epi32(
-                    _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
-            // Both pixels' samples as 16-bit words, the spares dropped: 12 bytes.
-            const __m128i words =
-                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi32(rounded, rounded), 0x08));
-            const __m128i samples = _mm_shuffle_epi8(words, dropSpares);
-            if (m_outBits == 8)
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels + 3 * i),
-                                 _mm_packus_epi16(samples, samples));
-            else
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 6 * i), samples);
-        }
-        // The eight pixels out in whole loads and stores, not a copy of a size the compiler does not know.
-        const __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(pixels));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), _mm256_add_epi32(base, firstStep));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]),
+                           _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), _mm256_add_epi32(base, strideAll));
+        const __m256 weights[4] = {_mm256_sub_ps(oneF, largest), _mm256_sub_ps(largest, middle),
+                                   _mm256_sub_ps(middle, smallest), smallest};
+        const __m256i p01 = pair(corner, weights, 0), p23 = pair(corner, weights, 2),
+                      p45 = pair(corner, weights, 4), p67 = pair(corner, weights, 6);
+        // Packing works within each half of a register: pixels 0, 2 (low) and 1, 3 (high) of four.
+        const __m256i words0123 = _mm256_packus_epi32(p01, p23), words4567 = _mm256_packus_epi32(p45, p67);
+        // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
+        // byte written past the eight pixels.
         if (m_outBits == 8) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16),
-                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + 16)));
+            // Pixels 0, 2, 4, 6 in the low half, 1, 3, 5, 7 in the high half, four bytes each: in order.
+            const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words0123, words4567),
+                                                              _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+            const __m256i packed = _mm256_shuffle_epi8(bytes, dropSpareBytes);
+            const __m128i second = _mm256_extracti128_si256(packed, 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
+            const int last = _mm_extract_epi32(second, 2);
+            std::memcpy(out + 20, &last, 4);
         } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 16)));
+            const __m256i first = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(words0123, 0xD8), dropSpareWords);
+            const __m256i second =
+                _mm256_shuffle_epi8(_mm256_permute4x64_epi64(words4567, 0xD8), dropSpareWords);
+            const __m128i last = _mm256_extracti128_si256(second, 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(first, 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_castsi256_si128(second));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
+            const int tail = _mm_extract_epi32(last, 2);
+            std::memcpy(out + 44, &tail, 4);
         }
     }
     ConvertRow(in, out, count - x);

@@ -37,10 +37,11 @@ private:
     void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
 
     LONG m_outBits = 16;
-    // A node: the three output samples and a spare, 8 bytes read at once.
-    struct Node {
-        USHORT sample[4];
+    // A node: the three output samples (whole 16-bit values) and a zero spare, read at once as floats, so
+    // that no pixel widens and converts its corners' samples.
+    struct alignas(16) Node {
+        float sample[4];
     };
     // The nodes with the first input channel varying slowest.
-    std::vector<Node> m_nodes;
+    std::vector<Node> m_values;
 };

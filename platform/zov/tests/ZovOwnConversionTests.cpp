@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -415,6 +416,46 @@ TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
             }
             EXPECT_EQ(simd, plain);
         }
+}
+
+// The grid road writes each run of eight pixels in overlapping stores: converted in place (16 to 16 bits)
+// a row gives what it gives into memory of its own, and neither road writes a byte past the row's end.
+TEST(ZovOwnConversion, TheGridRoadConvertsInPlaceAndWritesNothingPastTheRow) {
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    const std::vector<std::uint16_t> sweep = SweepPixels();
+    constexpr std::uint8_t kGuard = 0xC3;
+    constexpr std::size_t kGuardBytes = 64;
+    for (const bool avx2 : {true, false})
+        for (const LONG outBits : {16, 8})
+            for (const std::size_t pixels : {1, 7, 8, 9, 15, 16, 17, 23, 24, 31, 257}) {
+                SCOPED_TRACE(testing::Message() << (avx2 ? "AVX2" : "plain") << ", " << outBits << " bits, "
+                                                << pixels << " pixels");
+                std::optional<CCpuFeatureOverride> plain;
+                if (!avx2)
+                    plain.emplace(0, CpuFeature::kAVX2);
+                const Configured o(table, srgb, 0, 16, outBits);
+                const std::size_t outPixel = std::size_t(3 * outBits / 8);
+                const std::vector<std::uint16_t> samples(sweep.begin(), sweep.begin() + 3 * pixels);
+                const std::vector<std::uint8_t> input = Bytes(samples);
+                const std::vector<std::uint8_t> apart = o.Convert(input, pixels, outPixel);
+                std::vector<std::uint8_t> guarded(pixels * outPixel + kGuardBytes, kGuard);
+                ASSERT_EQ(KVCMProcessInterleavedData(o.object, LONG(pixels), 1, input.data(), guarded.data(), 0, 0),
+                          KVCM_OK);
+                EXPECT_TRUE(std::equal(apart.begin(), apart.end(), guarded.begin()));
+                EXPECT_TRUE(std::all_of(guarded.begin() + std::ptrdiff_t(apart.size()), guarded.end(),
+                                        [](std::uint8_t b) { return b == kGuard; }));
+                if (outBits == 16) {
+                    std::vector<std::uint8_t> inPlace = input;
+                    inPlace.resize(input.size() + kGuardBytes, kGuard);
+                    ASSERT_EQ(KVCMProcessInterleavedData(o.object, LONG(pixels), 1, inPlace.data(), inPlace.data(),
+                                                         0, 0),
+                              KVCM_OK);
+                    EXPECT_TRUE(std::equal(apart.begin(), apart.end(), inPlace.begin()));
+                    EXPECT_TRUE(std::all_of(inPlace.begin() + std::ptrdiff_t(input.size()), inPlace.end(),
+                                            [](std::uint8_t b) { return b == kGuard; }));
+                }
+            }
 }
 
 // 8-bit samples on either side: their 16-bit codes (times 257) converted, and 8-bit output narrowed from
