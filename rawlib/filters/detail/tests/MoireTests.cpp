@@ -244,6 +244,27 @@ TEST(Moire, BothWalksDecideTheRatioAlikeAtItsBounds) {
         row.ownRed[r] = ownRed[r].data();
         row.ownBlue[r] = ownBlue[r].data();
     }
+    // The block bounds of the walks, worked out here.
+    Plane least[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+    Plane greatest[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+    for (int a = 0; a < MoireRows::kAxes; ++a)
+        for (LONG r = 0; r + MoireRows::kBoundsLag < MoireRows::kWindowRows; ++r) {
+            const int dx = MoireRows::kAxisSteps[a][0];
+            const int dy = MoireRows::kAxisSteps[a][1];
+            for (LONG x = 0; x < kWidth; ++x) {
+                LONG lo = luma[r][x];
+                LONG hi = lo;
+                for (LONG i = 1; i < MoireRows::kBlock; ++i) {
+                    const LONG px = std::clamp<LONG>(x + i * dx, 0, kWidth - 1);
+                    lo = std::min(lo, luma[r + i * dy][px]);
+                    hi = std::max(hi, luma[r + i * dy][px]);
+                }
+                least[a][r][x] = lo;
+                greatest[a][r][x] = hi;
+            }
+            row.least[a][r] = least[a][r].data();
+            row.greatest[a][r] = greatest[a][r].data();
+        }
     row.t1 = t1.data();
     row.t2 = t2.data();
     row.t3 = t3.data();
