@@ -17,13 +17,9 @@ constexpr LONG kReach = kSteps + 1;
 constexpr LONG kCursorTiles = 6;
 
 // The 3 x 3 binomial sums of the rows (count values, from the second column of the rows on).
-void Smooth(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
-    const LONG* a = rows.Row(0);
-    const LONG* b = rows.Row(1);
-    const LONG* c = rows.Row(2);
-    for (LONG k = 0; k < count; ++k)
-        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
-                 c[k + 2];
+void SmoothRows(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
+    const LONG* three[3] = {rows.Row(0), rows.Row(1), rows.Row(2)};
+    Choose().smooth(three, count, out);
 }
 
 inline void StoreSample(BYTE* at, LONG value) {
@@ -96,9 +92,9 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
         return nullptr;
     // The smoothed and own values of the row above the one read.
     const LONG walked = static_cast<LONG>(m_smoothLuma.Width());
-    Smooth(m_luma, walked, m_smoothLuma.Push());
-    Smooth(m_red, walked, m_smoothRed.Push());
-    Smooth(m_blue, walked, m_smoothBlue.Push());
+    SmoothRows(m_luma, walked, m_smoothLuma.Push());
+    SmoothRows(m_red, walked, m_smoothRed.Push());
+    SmoothRows(m_blue, walked, m_smoothBlue.Push());
     std::memcpy(m_ownLuma.Push(), m_luma.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
     std::memcpy(m_ownRed.Push(), m_red.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
     std::memcpy(m_ownBlue.Push(), m_blue.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));

@@ -2,6 +2,8 @@
 
 #include "platform/win/CpuFeatures.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -66,13 +68,15 @@ void ScalarWalk(const WalkRow& row) {
 
 // The walks and bounds below are written once over GCC vector types of N lanes and built twice: for the
 // baseline processor (SSE2 registers) and inside AVX2 routines, so both paths take the same steps.
-#if defined(__GNUC__) && !defined(__clang__)
 // Vectors wider than the baseline's registers are only handed between routines inlined into AVX2 ones.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 #define KV_AVX2 __attribute__((target("avx2")))
 #define KV_INLINE [[gnu::always_inline]] inline
+#define KV_INLINE_LAMBDA __attribute__((always_inline))
+
+using Int4 = LONG __attribute__((vector_size(4 * sizeof(LONG))));
+using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
 
 template <int N>
 struct Lanes;
@@ -86,8 +90,6 @@ struct Lanes<8> {
     using V = LONG __attribute__((vector_size(8 * sizeof(LONG))));
     using F = float __attribute__((vector_size(8 * sizeof(float))));
 };
-using Int4 = LONG __attribute__((vector_size(4 * sizeof(LONG))));
-using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
 
 template <class V>
 KV_INLINE V Load(const LONG* p) {
@@ -131,14 +133,15 @@ KV_INLINE V Abs(V a) {
     return (a ^ sign) - sign;
 }
 
+// Whether any lane of a comparison's result is set: its halves folded to one SSE2 register, whose byte
+// signs are gathered.
+KV_INLINE bool Any(Int4 mask) {
+    return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
+}
+
 template <class V>
 KV_INLINE bool Any(V mask) {
-    std::uint64_t words[sizeof(V) / sizeof(std::uint64_t)];
-    std::memcpy(words, &mask, sizeof words);
-    std::uint64_t any = 0;
-    for (std::uint64_t w : words)
-        any |= w;
-    return any != 0;
+    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) | __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
 }
 
 // The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
@@ -218,6 +221,26 @@ KV_INLINE void BoundsOf(const LONG* const* rows, LONG count, LONG* const* least,
             p[i] = rows[i * dy] + first + i * dx;
         BoundsAlong<N>(p, n, least[a] + first, greatest[a] + first);
     }
+}
+
+// The 3 x 3 binomial sums of three rows, count values from their second column on.
+template <int N>
+KV_INLINE void SmoothOf(const LONG* const* rows, LONG count, LONG* out) {
+    using V = typename Lanes<N>::V;
+    const LONG* a = rows[0];
+    const LONG* b = rows[1];
+    const LONG* c = rows[2];
+    auto column = [&](LONG k) KV_INLINE_LAMBDA {
+        return Load<V>(a + k) + Load<V>(b + k) + Load<V>(b + k) + Load<V>(c + k);
+    };
+    LONG k = 0;
+    for (; k + N <= count; k += N) {
+        const V middle = column(k + 1);
+        Store(out + k, column(k) + middle + middle + column(k + 2));
+    }
+    for (; k < count; ++k)
+        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
+                 c[k + 2];
 }
 
 // The eight directions as an axis and a sense, in the order up-left, up, up-right, right, down-right, down,
@@ -314,6 +337,14 @@ void PlainBounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* 
     BoundsOf<kPlainLanes>(rows, count, least, greatest);
 }
 
+void PlainSmooth(const LONG* const* rows, LONG count, LONG* out) {
+    SmoothOf<kPlainLanes>(rows, count, out);
+}
+
+KV_AVX2 void Avx2Smooth(const LONG* const* rows, LONG count, LONG* out) {
+    SmoothOf<kAvx2Lanes>(rows, count, out);
+}
+
 KV_AVX2 void Avx2Walk(const WalkRow& row) {
     WalkRows<kAvx2Lanes>(row);
 }
@@ -322,8 +353,8 @@ KV_AVX2 void Avx2Bounds(const LONG* const* rows, LONG count, LONG* const* least,
     BoundsOf<kAvx2Lanes>(rows, count, least, greatest);
 }
 
-const Kernels kPlain = {PlainWalk, PlainBounds};
-const Kernels kAvx2 = {Avx2Walk, Avx2Bounds};
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth};
 
 } // namespace
 

@@ -62,9 +62,14 @@ struct WalkRow {
 };
 using Walk = void (*)(const WalkRow& row);
 
+// The 3 x 3 binomial sums (1 2 1 / 2 4 2 / 1 2 1) of the three rows around rows[1], count values: out[k]
+// is centred on column k + 1.
+using Smooth = void (*)(const LONG* const* rows, LONG count, LONG* out);
+
 struct Kernels {
     Walk walk;
     Bounds bounds;
+    Smooth smooth;
 };
 
 // The plain set works on SSE2 registers, the other on AVX2 ones: the same steps, four or eight pixels at a
