@@ -141,7 +141,8 @@ KV_INLINE bool Any(Int4 mask) {
 
 template <class V>
 KV_INLINE bool Any(V mask) {
-    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) | __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
+    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) |
+               __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
 }
 
 // The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
