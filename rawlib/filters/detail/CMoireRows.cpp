@@ -66,8 +66,8 @@ void ScalarWalk(const WalkRow& row) {
     }
 }
 
-// The walks and bounds below are written once over GCC vector types of N lanes and built twice: for the
-// baseline processor (SSE2 registers) and inside AVX2 routines, so both paths take the same steps.
+// The walks, bounds and sums below are written once over GCC vector types of N lanes and built twice:
+// for the baseline processor (SSE2 registers) and inside AVX2 routines, so both paths take the same steps.
 // Vectors wider than the baseline's registers are only handed between routines inlined into AVX2 ones.
 #pragma GCC diagnostic ignored "-Wpsabi"
 

@@ -28,8 +28,7 @@ void Thresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LO
 // forwards or backwards.
 constexpr int kAxes = 4;
 constexpr int kAxisSteps[kAxes][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
-// The first window row whose block bounds along the vertical and diagonal axes are known: those of a row
-// need the three rows below it.
+// How many rows the block bounds come behind the smoothed rows: those of a row need the rows below it.
 constexpr LONG kBoundsLag = kBlock - 1;
 
 // The least and greatest smoothed luminance of the kBlock points from each point on along each axis: a walk
@@ -43,8 +42,7 @@ using Bounds = void (*)(const LONG* const* rows, LONG count, LONG* const* least,
 // The walks of count pixels: pixel x lies at column x + kSteps of the middle row of the windows (smoothed
 // luminance and differences, and the pixels' own differences), its thresholds at t1[x] .. t3[x]; outRed[x]
 // and outBlue[x] receive its new colour differences. least[a][r] and greatest[a][r] are the block bounds
-// along axis a of window row r (rows from kWindowRows - kBoundsLag on are not read for the three axes that
-// go down).
+// along axis a of window row r; only rows below kWindowRows - kBoundsLag are read.
 struct WalkRow {
     const LONG* luma[kWindowRows];
     const LONG* red[kWindowRows];
