@@ -17,13 +17,14 @@ constexpr LONG kReach = kSteps + 1;
 constexpr LONG kCursorTiles = 6;
 
 // The 3 x 3 binomial sums of the rows (count values, from the second column of the rows on).
-void Smooth(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
-    const LONG* a = rows.Row(0);
-    const LONG* b = rows.Row(1);
-    const LONG* c = rows.Row(2);
-    for (LONG k = 0; k < count; ++k)
-        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
-                 c[k + 2];
+void SmoothRows(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
+    const LONG* three[3] = {rows.Row(0), rows.Row(1), rows.Row(2)};
+    Choose().smooth(three, count, out);
+}
+
+inline void StoreSample(BYTE* at, LONG value) {
+    const WORD sample = static_cast<WORD>(std::clamp<LONG>(value, 0, 65535));
+    std::memcpy(at, &sample, sizeof sample);
 }
 
 void WindowRows(const TRowWindow<LONG>& window, const LONG** rows) {
@@ -53,11 +54,16 @@ IPravonError* CFltMoire::PrepareRows(LONG width) {
     const std::size_t walked = w + 2 * kSteps;
     try {
         m_readRow.assign(read * 3 * sizeof(WORD), 0);
+        m_writeRow.assign(w * 3 * sizeof(WORD), 0);
         for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue})
             window->Reset(3, read);
         for (TRowWindow<LONG>* window :
              {&m_smoothLuma, &m_smoothRed, &m_smoothBlue, &m_ownLuma, &m_ownRed, &m_ownBlue})
             window->Reset(kWindowRows, walked);
+        for (int a = 0; a < kAxes; ++a) {
+            m_least[a].Reset(kWindowRows, walked);
+            m_greatest[a].Reset(kWindowRows, walked);
+        }
         for (auto& row : m_thresholds)
             row.assign(w, 0);
         m_outRed.assign(w, 0);
@@ -86,12 +92,25 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
         return nullptr;
     // The smoothed and own values of the row above the one read.
     const LONG walked = static_cast<LONG>(m_smoothLuma.Width());
-    Smooth(m_luma, walked, m_smoothLuma.Push());
-    Smooth(m_red, walked, m_smoothRed.Push());
-    Smooth(m_blue, walked, m_smoothBlue.Push());
+    SmoothRows(m_luma, walked, m_smoothLuma.Push());
+    SmoothRows(m_red, walked, m_smoothRed.Push());
+    SmoothRows(m_blue, walked, m_smoothBlue.Push());
     std::memcpy(m_ownLuma.Push(), m_luma.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
     std::memcpy(m_ownRed.Push(), m_red.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
     std::memcpy(m_ownBlue.Push(), m_blue.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
+    if (m_smoothLuma.Pushed() < static_cast<std::size_t>(kBlock))
+        return nullptr;
+    // The blocks that start kBoundsLag rows above the newest smoothed row.
+    const LONG* rows[kBlock];
+    for (LONG i = 0; i < kBlock; ++i)
+        rows[i] = m_smoothLuma.Row(static_cast<std::size_t>(kWindowRows - kBlock + i));
+    LONG* least[kAxes];
+    LONG* greatest[kAxes];
+    for (int a = 0; a < kAxes; ++a) {
+        least[a] = m_least[a].Push();
+        greatest[a] = m_greatest[a].Push();
+    }
+    Choose().bounds(rows, walked, least, greatest);
     return nullptr;
 }
 
@@ -104,6 +123,11 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     WindowRows(m_smoothBlue, walk.blue);
     WindowRows(m_ownRed, walk.ownRed);
     WindowRows(m_ownBlue, walk.ownBlue);
+    for (int a = 0; a < kAxes; ++a)
+        for (LONG r = 0; r + kBoundsLag < kWindowRows; ++r) {
+            walk.least[a][r] = m_least[a].Row(static_cast<std::size_t>(r + kBoundsLag));
+            walk.greatest[a][r] = m_greatest[a].Row(static_cast<std::size_t>(r + kBoundsLag));
+        }
     walk.t1 = m_thresholds[0].data();
     walk.t2 = m_thresholds[1].data();
     walk.t3 = m_thresholds[2].data();
@@ -113,15 +137,20 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     Choose().walk(walk);
     // Luminance stays: green follows from it and the new differences.
     const LONG* luma = m_ownLuma.Row(kSteps) + kSteps;
+    // The row is made in the filter's own buffer and copied out whole: stores of a few bytes each into a
+    // tile that is seldom in the cache stall on every line.
+    BYTE* row = m_writeRow.data();
     for (LONG x = 0; x < width; ++x) {
         const LONG red = m_outRed[x];
         const LONG blue = m_outBlue[x];
         const LONG green = (luma[x] - red - blue) / 4;
-        const WORD rgb[3] = {static_cast<WORD>(std::clamp<LONG>(red + green, 0, 65535)),
-                             static_cast<WORD>(std::clamp<LONG>(green, 0, 65535)),
-                             static_cast<WORD>(std::clamp<LONG>(blue + green, 0, 65535))};
-        std::memcpy(out + static_cast<std::size_t>(x) * sizeof rgb, rgb, sizeof rgb);
+        // Sample by sample: three small stores into one local and a wider load of it stall the pipeline.
+        BYTE* pixel = row + static_cast<std::size_t>(x) * 3 * sizeof(WORD);
+        StoreSample(pixel, red + green);
+        StoreSample(pixel + sizeof(WORD), green);
+        StoreSample(pixel + 2 * sizeof(WORD), blue + green);
     }
+    std::memcpy(out, row, static_cast<std::size_t>(width) * 3 * sizeof(WORD));
 }
 
 IPravonError* CFltMoire::ProcessTile(IPravonTile* tile, CProcessInfo* info) {

@@ -7,6 +7,7 @@
 #include "filters/engine/CPravonFilterBase.h"
 #include "filters/engine/CSourceTileCursor.h"
 #include "platform/win/FourCC.h"
+#include "rawlib/filters/detail/CMoireRows.h"
 #include "rawlib/filters/detail/KvRowWindow.h"
 
 #include <vector>
@@ -42,9 +43,11 @@ private:
 
     LONG m_level = kDefaultLevel;
 
-    // Per tile: the source row read; luminance and differences of the last three rows; their smoothed
-    // values and the pixels' own values over the walks' rows; thresholds and new differences of a row.
+    // Per tile: the source row read and the output row made; luminance and differences of the last three
+    // rows; their smoothed values and the pixels' own values over the walks' rows; thresholds and new
+    // differences of a row.
     std::vector<BYTE> m_readRow;
+    std::vector<BYTE> m_writeRow;
     TRowWindow<LONG> m_luma;
     TRowWindow<LONG> m_red;
     TRowWindow<LONG> m_blue;
@@ -54,6 +57,9 @@ private:
     TRowWindow<LONG> m_ownLuma;
     TRowWindow<LONG> m_ownRed;
     TRowWindow<LONG> m_ownBlue;
+    // The walks' block bounds along each axis, kBoundsLag rows behind the smoothed rows.
+    TRowWindow<LONG> m_least[MoireRows::kAxes];
+    TRowWindow<LONG> m_greatest[MoireRows::kAxes];
     std::vector<LONG> m_thresholds[3];
     std::vector<LONG> m_outRed;
     std::vector<LONG> m_outBlue;

@@ -2,12 +2,13 @@
 
 #include "platform/win/CpuFeatures.h"
 
-#include <immintrin.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace MoireRows {
 
@@ -21,7 +22,8 @@ LONG Held(std::int64_t v) {
     return static_cast<LONG>(std::clamp(v, -kHeld, kHeld));
 }
 
-void PlainWalk(const WalkRow& row) {
+// Pixel by pixel, for rows narrower than a group of lanes.
+void ScalarWalk(const WalkRow& row) {
     const double lower = LowerRatio();
     const double upper = UpperRatio();
     for (LONG x = 0; x < row.count; ++x) {
@@ -64,121 +66,296 @@ void PlainWalk(const WalkRow& row) {
     }
 }
 
+// The walks, bounds and sums below are written once over GCC vector types of N lanes and built twice:
+// for the baseline processor (SSE2 registers) and inside AVX2 routines, so both paths take the same steps.
+// Vectors wider than the baseline's registers are only handed between routines inlined into AVX2 ones.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #define KV_AVX2 __attribute__((target("avx2")))
+#define KV_INLINE [[gnu::always_inline]] inline
+#define KV_INLINE_LAMBDA __attribute__((always_inline))
 
-KV_AVX2 inline __m256i Load8(const LONG* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+using Int4 = LONG __attribute__((vector_size(4 * sizeof(LONG))));
+using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
+
+template <int N>
+struct Lanes;
+template <>
+struct Lanes<4> {
+    using V = LONG __attribute__((vector_size(4 * sizeof(LONG))));
+    using F = float __attribute__((vector_size(4 * sizeof(float))));
+};
+template <>
+struct Lanes<8> {
+    using V = LONG __attribute__((vector_size(8 * sizeof(LONG))));
+    using F = float __attribute__((vector_size(8 * sizeof(float))));
+};
+
+template <class V>
+KV_INLINE V Load(const LONG* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
-KV_AVX2 inline bool None(__m256i mask) {
-    return _mm256_testz_si256(mask, mask) != 0;
+template <class V>
+KV_INLINE void Store(LONG* p, V v) {
+    std::memcpy(p, &v, sizeof v);
 }
 
-// The lanes whose e / f lies strictly between the bounds, tested as e against f times each bound in double
-// precision: for e and f below 2^22 (the colour differences stay below 2^21) this gives the plain routine's
-// quotient test exactly, at a fraction of a division's cost.
-KV_AVX2 inline __m256i RatioInside(__m256i e, __m256i f, __m256d lower, __m256d upper) {
-    auto inside = [&](__m128i e4, __m128i f4) KV_AVX2 {
-        const __m256d ed = _mm256_cvtepi32_pd(e4);
-        const __m256d fd = _mm256_cvtepi32_pd(f4);
-        return _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(ed, _mm256_mul_pd(fd, lower), _CMP_GT_OQ),
-                                                _mm256_cmp_pd(ed, _mm256_mul_pd(fd, upper), _CMP_LT_OQ)));
-    };
-    const int bits = inside(_mm256_castsi256_si128(e), _mm256_castsi256_si128(f)) |
-                     (inside(_mm256_extracti128_si256(e, 1), _mm256_extracti128_si256(f, 1)) << 4);
-    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(bits), lanes), lanes);
+template <class V, class T>
+KV_INLINE V Splat(T value) {
+    V v;
+    for (std::size_t i = 0; i < sizeof v / sizeof v[0]; ++i)
+        v[i] = value;
+    return v;
+}
+
+// Comparisons give lanes of all ones or zero.
+template <class V>
+KV_INLINE V Select(V mask, V ifSet, V ifClear) {
+    return (ifSet & mask) | (ifClear & ~mask);
+}
+
+template <class V>
+KV_INLINE V Min(V a, V b) {
+    return Select<V>(a > b, b, a);
+}
+
+template <class V>
+KV_INLINE V Max(V a, V b) {
+    return Select<V>(a > b, a, b);
+}
+
+template <class V>
+KV_INLINE V Abs(V a) {
+    const V sign = a >> 31;
+    return (a ^ sign) - sign;
+}
+
+// Whether any lane of a comparison's result is set: its halves folded to one SSE2 register, whose byte
+// signs are gathered.
+KV_INLINE bool Any(Int4 mask) {
+    return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
+}
+
+template <class V>
+KV_INLINE bool Any(V mask) {
+    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) |
+               __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
+}
+
+// The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
+// in double precision: for e and f below 2^22 (the colour differences stay below 2^21) this gives the
+// scalar quotient test exactly, at a fraction of a division's cost.
+KV_INLINE Int4 RatioInside4(Int4 e, Int4 f, Double4 lower, Double4 upper) {
+    const Double4 ed = __builtin_convertvector(e, Double4);
+    const Double4 fd = __builtin_convertvector(f, Double4);
+    return __builtin_convertvector((ed > fd * lower) & (ed < fd * upper), Int4);
+}
+
+template <int N>
+KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V e, typename Lanes<N>::V f, Double4 lower,
+                                           Double4 upper) {
+    if constexpr (N == 4) {
+        return RatioInside4(e, f, lower, upper);
+    } else {
+        static_assert(N == 8);
+        const Int4 low = RatioInside4(__builtin_shufflevector(e, e, 0, 1, 2, 3),
+                                      __builtin_shufflevector(f, f, 0, 1, 2, 3), lower, upper);
+        const Int4 high = RatioInside4(__builtin_shufflevector(e, e, 4, 5, 6, 7),
+                                       __builtin_shufflevector(f, f, 4, 5, 6, 7), lower, upper);
+        return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
 }
 
 // (a / b) truncated, for |a| below 2^24 and b at least 1: a float quotient of such integers truncates to
 // the integer quotient.
-KV_AVX2 inline __m256i FloatQuotient(__m256i a, __m256i b) {
-    return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(b)));
+template <int N>
+KV_INLINE typename Lanes<N>::V Quotient(typename Lanes<N>::V a, typename Lanes<N>::V b) {
+    using F = typename Lanes<N>::F;
+    return __builtin_convertvector(__builtin_convertvector(a, F) / __builtin_convertvector(b, F),
+                                   typename Lanes<N>::V);
 }
 
-// Eight pixels from x on, each lane walking on its own: a lane whose walk has ended is masked off, and a
-// direction ends when every lane's walk has. A walk reaches the end of a block when every luminance up to
-// there lies within t1 of the pixel's, so each block's four values are taken as their least and greatest.
-KV_AVX2 inline void Avx2WalkBlock(const WalkRow& row, LONG x, __m256d lower, __m256d upper) {
+// The block bounds of n columns whose kBlock points lie at p[0][x] .. p[3][x].
+template <int N>
+KV_INLINE void BoundsAlong(const LONG* const (&p)[kBlock], LONG n, LONG* least, LONG* greatest) {
+    using V = typename Lanes<N>::V;
+    LONG x = 0;
+    for (; x + N <= n; x += N) {
+        V a = Load<V>(p[0] + x);
+        V b = a;
+        for (int i = 1; i < kBlock; ++i) {
+            const V v = Load<V>(p[i] + x);
+            a = Min(a, v);
+            b = Max(b, v);
+        }
+        Store(least + x, a);
+        Store(greatest + x, b);
+    }
+    for (; x < n; ++x) {
+        LONG a = p[0][x];
+        LONG b = a;
+        for (int i = 1; i < kBlock; ++i) {
+            a = std::min(a, p[i][x]);
+            b = std::max(b, p[i][x]);
+        }
+        least[x] = a;
+        greatest[x] = b;
+    }
+}
+
+template <int N>
+KV_INLINE void BoundsOf(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
+    constexpr LONG kLast = kBlock - 1;
+    for (int a = 0; a < kAxes; ++a) {
+        const int dx = kAxisSteps[a][0];
+        const int dy = kAxisSteps[a][1];
+        // The column of the block's first point: its last lies kLast * dx to the side.
+        const LONG first = dx < 0 ? kLast : 0;
+        const LONG n = count - (dx != 0 ? kLast : 0);
+        if (n <= 0)
+            continue;
+        const LONG* p[kBlock];
+        for (int i = 0; i < kBlock; ++i)
+            p[i] = rows[i * dy] + first + i * dx;
+        BoundsAlong<N>(p, n, least[a] + first, greatest[a] + first);
+    }
+}
+
+// The 3 x 3 binomial sums of three rows, count values from their second column on.
+template <int N>
+KV_INLINE void SmoothOf(const LONG* const* rows, LONG count, LONG* out) {
+    using V = typename Lanes<N>::V;
+    const LONG* a = rows[0];
+    const LONG* b = rows[1];
+    const LONG* c = rows[2];
+    auto column = [&](LONG k) KV_INLINE_LAMBDA {
+        return Load<V>(a + k) + Load<V>(b + k) + Load<V>(b + k) + Load<V>(c + k);
+    };
+    LONG k = 0;
+    for (; k + N <= count; k += N) {
+        const V middle = column(k + 1);
+        Store(out + k, column(k) + middle + middle + column(k + 2));
+    }
+    for (; k < count; ++k)
+        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
+                 c[k + 2];
+}
+
+// The eight directions as an axis and a sense, in the order up-left, up, up-right, right, down-right, down,
+// down-left, left.
+struct Direction {
+    int axis;
+    int sense;
+};
+constexpr Direction kAlong[8] = {{2, -1}, {1, -1}, {3, -1}, {0, 1}, {2, 1}, {1, 1}, {3, 1}, {0, -1}};
+
+// N pixels from x on, each lane walking on its own: a lane whose walk has ended is masked off, and a
+// direction ends when every lane's walk has.
+template <int N>
+KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 upper) {
+    using V = typename Lanes<N>::V;
     const LONG c = x + kSteps;
-    const __m256i luma = Load8(row.luma[kSteps] + c);
-    const __m256i red = Load8(row.red[kSteps] + c);
-    const __m256i blue = Load8(row.blue[kSteps] + c);
-    const __m256i t1 = Load8(row.t1 + x);
-    const __m256i t2 = Load8(row.t2 + x);
-    const __m256i t3 = Load8(row.t3 + x);
+    const V luma = Load<V>(row.luma[kSteps] + c);
+    const V red = Load<V>(row.red[kSteps] + c);
+    const V blue = Load<V>(row.blue[kSteps] + c);
+    const V t1 = Load<V>(row.t1 + x);
+    const V t2 = Load<V>(row.t2 + x);
+    const V t3 = Load<V>(row.t3 + x);
     // Luminance and thresholds stay within 2^22 and 2^30: these bounds do not overflow.
-    const __m256i low = _mm256_sub_epi32(luma, t1);
-    const __m256i high = _mm256_add_epi32(luma, t1);
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i found = zero;
-    __m256i sumRed = zero;
-    __m256i sumBlue = zero;
-    for (const auto& direction : kDirections) {
-        __m256i walking = _mm256_set1_epi32(-1);
+    const V low = luma - t1;
+    const V high = luma + t1;
+    const V zero = Splat<V>(0);
+    V found = zero;
+    V sumRed = zero;
+    V sumBlue = zero;
+    for (const Direction& along : kAlong) {
+        const int dx = kAxisSteps[along.axis][0] * along.sense;
+        const int dy = kAxisSteps[along.axis][1] * along.sense;
+        V walking = ~zero;
         for (LONG k = kBlock; k <= kSteps; k += kBlock) {
-            __m256i least = Load8(row.luma[kSteps + (k - kBlock + 1) * direction[1]] + c +
-                                  (k - kBlock + 1) * direction[0]);
-            __m256i greatest = least;
-            __m256i last = least;
-            for (LONG j = k - kBlock + 2; j <= k; ++j) {
-                last = Load8(row.luma[kSteps + j * direction[1]] + c + j * direction[0]);
-                least = _mm256_min_epi32(least, last);
-                greatest = _mm256_max_epi32(greatest, last);
-            }
-            const __m256i outside =
-                _mm256_or_si256(_mm256_cmpgt_epi32(low, least), _mm256_cmpgt_epi32(greatest, high));
-            walking = _mm256_andnot_si256(outside, walking);
-            if (None(walking))
+            // The block's points are steps k - kBlock + 1 .. k; its bounds are kept from the end that lies
+            // first along the axis.
+            const LONG from = along.sense > 0 ? k - kBlock + 1 : -k;
+            const LONG r = kSteps + from * kAxisSteps[along.axis][1];
+            const LONG p = c + from * kAxisSteps[along.axis][0];
+            const V least = Load<V>(row.least[along.axis][r] + p);
+            const V greatest = Load<V>(row.greatest[along.axis][r] + p);
+            walking &= ~((low > least) | (greatest > high));
+            if (!Any(walking))
                 break;
-            const __m256i d = _mm256_abs_epi32(_mm256_sub_epi32(luma, last));
-            __m256i taken = _mm256_and_si256(walking, _mm256_cmpgt_epi32(t2, d));
-            if (None(taken))
+            const LONG pr = kSteps + k * dy;
+            const LONG pc = c + k * dx;
+            V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc)));
+            if (!Any(taken))
                 continue;
-            const LONG r = kSteps + k * direction[1];
-            const LONG p = c + k * direction[0];
-            const __m256i e = _mm256_abs_epi32(_mm256_sub_epi32(blue, Load8(row.blue[r] + p)));
-            const __m256i f = _mm256_abs_epi32(_mm256_sub_epi32(red, Load8(row.red[r] + p)));
-            taken = _mm256_and_si256(taken, _mm256_cmpgt_epi32(t3, _mm256_add_epi32(e, f)));
-            taken = _mm256_andnot_si256(_mm256_cmpeq_epi32(f, zero), taken);
-            if (None(taken))
+            const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
+            const V f = Abs(red - Load<V>(row.red[pr] + pc));
+            taken &= (t3 > e + f) & (f != zero);
+            if (!Any(taken))
                 continue;
-            taken = _mm256_and_si256(taken, RatioInside(e, f, lower, upper));
-            sumRed = _mm256_add_epi32(sumRed, _mm256_and_si256(taken, Load8(row.ownRed[r] + p)));
-            sumBlue = _mm256_add_epi32(sumBlue, _mm256_and_si256(taken, Load8(row.ownBlue[r] + p)));
-            found = _mm256_sub_epi32(found, taken);
+            taken &= RatioInside<N>(e, f, lower, upper);
+            sumRed += taken & Load<V>(row.ownRed[pr] + pc);
+            sumBlue += taken & Load<V>(row.ownBlue[pr] + pc);
+            found -= taken;
         }
     }
-    const __m256i ownRed = Load8(row.ownRed[kSteps] + c);
-    const __m256i ownBlue = Load8(row.ownBlue[kSteps] + c);
-    const __m256i many = _mm256_cmpgt_epi32(found, _mm256_set1_epi32(3));
-    const __m256i divisor = _mm256_add_epi32(found, _mm256_set1_epi32(1));
-    const __m256i meanRed = FloatQuotient(_mm256_add_epi32(ownRed, sumRed), divisor);
-    const __m256i meanBlue = FloatQuotient(_mm256_add_epi32(ownBlue, sumBlue), divisor);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row.outRed + x),
-                        _mm256_blendv_epi8(ownRed, meanRed, many));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row.outBlue + x),
-                        _mm256_blendv_epi8(ownBlue, meanBlue, many));
+    const V ownRed = Load<V>(row.ownRed[kSteps] + c);
+    const V ownBlue = Load<V>(row.ownBlue[kSteps] + c);
+    const V many = found > Splat<V>(3);
+    const V divisor = found + Splat<V>(1);
+    Store(row.outRed + x, Select<V>(many, Quotient<N>(ownRed + sumRed, divisor), ownRed));
+    Store(row.outBlue + x, Select<V>(many, Quotient<N>(ownBlue + sumBlue, divisor), ownBlue));
 }
 
-// Blocks of eight cover the row, the last one ending at its end and done again where it overlaps the block
-// before; rows shorter than a block take the plain routine.
-KV_AVX2 void Avx2Walk(const WalkRow& row) {
-    if (row.count < 8) {
-        PlainWalk(row);
+// Groups of N cover the row, the last one ending at its end and done again where it overlaps the group
+// before; rows narrower than a group take the scalar routine.
+template <int N>
+KV_INLINE void WalkRows(const WalkRow& row) {
+    if (row.count < N) {
+        ScalarWalk(row);
         return;
     }
-    const __m256d lower = _mm256_set1_pd(LowerRatio());
-    const __m256d upper = _mm256_set1_pd(UpperRatio());
+    const Double4 lower = Splat<Double4>(LowerRatio());
+    const Double4 upper = Splat<Double4>(UpperRatio());
     LONG x = 0;
-    for (; x + 8 <= row.count; x += 8)
-        Avx2WalkBlock(row, x, lower, upper);
+    for (; x + N <= row.count; x += N)
+        WalkGroup<N>(row, x, lower, upper);
     if (x < row.count)
-        Avx2WalkBlock(row, row.count - 8, lower, upper);
+        WalkGroup<N>(row, row.count - N, lower, upper);
 }
 
-const Kernels kPlain = {PlainWalk};
-const Kernels kAvx2 = {Avx2Walk};
+constexpr int kPlainLanes = 4;
+constexpr int kAvx2Lanes = 8;
+
+void PlainWalk(const WalkRow& row) {
+    WalkRows<kPlainLanes>(row);
+}
+
+void PlainBounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
+    BoundsOf<kPlainLanes>(rows, count, least, greatest);
+}
+
+void PlainSmooth(const LONG* const* rows, LONG count, LONG* out) {
+    SmoothOf<kPlainLanes>(rows, count, out);
+}
+
+KV_AVX2 void Avx2Smooth(const LONG* const* rows, LONG count, LONG* out) {
+    SmoothOf<kAvx2Lanes>(rows, count, out);
+}
+
+KV_AVX2 void Avx2Walk(const WalkRow& row) {
+    WalkRows<kAvx2Lanes>(row);
+}
+
+KV_AVX2 void Avx2Bounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
+    BoundsOf<kAvx2Lanes>(rows, count, least, greatest);
+}
+
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth};
 
 } // namespace
 

@@ -3,7 +3,8 @@
 // (1 2 1 / 2 4 2 / 1 2 1). From every pixel a walk in each of eight directions goes through the region of
 // similar smoothed luminance and collects points whose colour differs from the pixel's in a balanced way;
 // when enough are found the pixel's colour differences become their mean. The walk exists as a plain
-// routine and as an AVX2 routine that gives the same values; Choose picks one by the processor's features.
+// routine for the baseline processor and as an AVX2 routine that gives the same values; Choose picks one by
+// the processor's features.
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -23,15 +24,33 @@ constexpr LONG kBrightLuminance = 0x1E0000;
 // bits and held within +-2^30, beyond which no difference of the values compared can reach them.
 void Thresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3);
 
+// The four axes of the walks (right, down, down-right, down-left); each direction walks along one of them
+// forwards or backwards.
+constexpr int kAxes = 4;
+constexpr int kAxisSteps[kAxes][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
+// How many rows the block bounds come behind the smoothed rows: those of a row need the rows below it.
+constexpr LONG kBoundsLag = kBlock - 1;
+
+// The least and greatest smoothed luminance of the kBlock points from each point on along each axis: a walk
+// passes a block when both lie within t1 of its pixel's, so each block costs two comparisons, and
+// neighbouring pixels share the work. rows[i] is the smoothed luminance of the window's row i (i < kBlock);
+// least[a][x] and greatest[a][x] receive the bounds of the block from column x of row 0 along axis a, for
+// the columns where the block stays within the count columns (right and down-right: x <= count - kBlock;
+// down-left: x >= kBlock - 1; down: all).
+using Bounds = void (*)(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest);
+
 // The walks of count pixels: pixel x lies at column x + kSteps of the middle row of the windows (smoothed
 // luminance and differences, and the pixels' own differences), its thresholds at t1[x] .. t3[x]; outRed[x]
-// and outBlue[x] receive its new colour differences.
+// and outBlue[x] receive its new colour differences. least[a][r] and greatest[a][r] are the block bounds
+// along axis a of window row r; only rows below kWindowRows - kBoundsLag are read.
 struct WalkRow {
     const LONG* luma[kWindowRows];
     const LONG* red[kWindowRows];
     const LONG* blue[kWindowRows];
     const LONG* ownRed[kWindowRows];
     const LONG* ownBlue[kWindowRows];
+    const LONG* least[kAxes][kWindowRows];
+    const LONG* greatest[kAxes][kWindowRows];
     const LONG* t1;
     const LONG* t2;
     const LONG* t3;
@@ -41,10 +60,18 @@ struct WalkRow {
 };
 using Walk = void (*)(const WalkRow& row);
 
+// The 3 x 3 binomial sums (1 2 1 / 2 4 2 / 1 2 1) of the three rows around rows[1], count values: out[k]
+// is centred on column k + 1.
+using Smooth = void (*)(const LONG* const* rows, LONG count, LONG* out);
+
 struct Kernels {
     Walk walk;
+    Bounds bounds;
+    Smooth smooth;
 };
 
+// The plain set works on SSE2 registers, the other on AVX2 ones: the same steps, four or eight pixels at a
+// time.
 const Kernels& Plain();
 const Kernels& Simd();
 // The AVX2 set when the processor has AVX2, else the plain set.

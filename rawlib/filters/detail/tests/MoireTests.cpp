@@ -194,6 +194,56 @@ TEST(Moire, BothPathsAgreeOnRandomImagesOfOddWidths) {
     }
 }
 
+// Test pictures whose walks end in different places: luminance and colour noise, a luminance edge across
+// colour noise, a flat grey with faint colour noise, and stripes of swapped red and blue at one luminance.
+enum class Scene { kNoise, kEdge, kFlat, kStripes };
+
+TestPlane SceneOf(Scene scene, LONG width, LONG height, ULONG seed) {
+    if (scene == Scene::kNoise)
+        return MakePlane(width, height, kRGB16, FillPattern::Random, seed);
+    TestPlane plane(width, height, kRGB16);
+    std::uint32_t state = seed;
+    const auto jitter = [&](LONG amount) {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<LONG>(state >> 16) % (2 * amount + 1) - amount;
+    };
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            LONG rgb[3] = {30000, 30000, 30000};
+            if (scene == Scene::kEdge) {
+                const LONG grey = x + y / 2 < width / 2 ? 12000 : 52000;
+                for (LONG& v : rgb)
+                    v = grey + jitter(1500);
+            } else if (scene == Scene::kFlat) {
+                for (LONG& v : rgb)
+                    v += jitter(120);
+            } else {
+                const LONG swing = (x / 3) % 2 ? 2500 : -2500;
+                rgb[0] += swing + jitter(200);
+                rgb[2] -= swing + jitter(200);
+            }
+            for (LONG c = 0; c < 3; ++c)
+                plane.SetSample(x, y, c, static_cast<ULONG>(std::clamp<LONG>(rgb[c], 0, 65535)));
+        }
+    return plane;
+}
+
+TEST(Moire, EveryPixelMatchesTheReferenceOnScenesOfAwkwardSizes) {
+    // Widths below, at and just past a group of four and of eight lanes, and odd sizes across tile edges.
+    const std::pair<LONG, LONG> sizes[] = {{3, 5}, {4, 9}, {5, 6}, {8, 8}, {9, 11}, {17, 9}, {37, 29}};
+    for (Scene scene : {Scene::kNoise, Scene::kEdge, Scene::kFlat, Scene::kStripes})
+        for (const auto& [width, height] : sizes)
+            for (LONG level : {15, 75}) {
+                SCOPED_TRACE(testing::Message() << "scene " << static_cast<int>(scene) << ", " << width
+                                                << " x " << height << ", level " << level);
+                const TestPlane plane = SceneOf(scene, width, height, static_cast<ULONG>(width * height));
+                TestPlane out;
+                ASSERT_TRUE(
+                    SameOnBothPathsAtEveryTileSize(FilterOver(plane, Moire(level)), &out, {7, 16, 256}));
+                EXPECT_TRUE(PlanesMatch(Reference(plane, level).Output(), out));
+            }
+}
+
 // Colour changes (e, f) whose ratio lies as close to a bound as any with f below 2^21 (the colour
 // differences' range): the best approximations of the bound from either side.
 std::vector<std::pair<LONG, LONG>> RatiosAtTheBounds() {
@@ -244,6 +294,27 @@ TEST(Moire, BothWalksDecideTheRatioAlikeAtItsBounds) {
         row.ownRed[r] = ownRed[r].data();
         row.ownBlue[r] = ownBlue[r].data();
     }
+    // The block bounds of the walks, worked out here.
+    Plane least[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+    Plane greatest[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+    for (int a = 0; a < MoireRows::kAxes; ++a)
+        for (LONG r = 0; r + MoireRows::kBoundsLag < MoireRows::kWindowRows; ++r) {
+            const int dx = MoireRows::kAxisSteps[a][0];
+            const int dy = MoireRows::kAxisSteps[a][1];
+            for (LONG x = 0; x < kWidth; ++x) {
+                LONG lo = luma[r][x];
+                LONG hi = lo;
+                for (LONG i = 1; i < MoireRows::kBlock; ++i) {
+                    const LONG px = std::clamp<LONG>(x + i * dx, 0, kWidth - 1);
+                    lo = std::min(lo, luma[r + i * dy][px]);
+                    hi = std::max(hi, luma[r + i * dy][px]);
+                }
+                least[a][r][x] = lo;
+                greatest[a][r][x] = hi;
+            }
+            row.least[a][r] = least[a][r].data();
+            row.greatest[a][r] = greatest[a][r].data();
+        }
     row.t1 = t1.data();
     row.t2 = t2.data();
     row.t3 = t3.data();
