@@ -26,7 +26,8 @@ constexpr DWORD kFullImageRequest = 0x10000103;
 // Photo-like test pixels (red, green, blue, rows packed): four quadrants of their own colour, so that a
 // turned or mirrored save shows, each shaded by waves some dozens of pixels long, as detail a photo
 // reduced to the mail size keeps.
-constexpr std::array<std::array<int, 3>, 4> kQuadrantColours{{{200, 60, 50}, {40, 170, 70}, {50, 80, 200}, {220, 210, 60}}};
+constexpr std::array<std::array<int, 3>, 4> kQuadrantColours{
+    {{200, 60, 50}, {40, 170, 70}, {50, 80, 200}, {220, 210, 60}}};
 
 std::vector<BYTE> QuadrantPhoto(LONG width, LONG height) {
     constexpr double kAcross = 30 * 2 * 3.14159265358979, kDown = 20 * 2 * 3.14159265358979;
@@ -49,25 +50,29 @@ std::vector<BYTE> QuadrantPhoto(LONG width, LONG height) {
 Size FittedSize(Size picture, Size box) {
     if (picture.cx <= box.cx && picture.cy <= box.cy)
         return picture;
-    const double factor = std::min(static_cast<double>(box.cx) / picture.cx,
-                                   static_cast<double>(box.cy) / picture.cy);
+    const double factor =
+        std::min(static_cast<double>(box.cx) / picture.cx, static_cast<double>(box.cy) / picture.cy);
     return Size(std::lround(picture.cx * factor), std::lround(picture.cy * factor));
 }
 
 // The picture reduced to the size by area means: each new sample the mean of the old ones its rectangle
 // covers, weighted by the area covered.
 std::vector<double> AreaMeans(const mailtest::SavedJpeg& full, Size size) {
-    const double sx = static_cast<double>(full.width) / size.cx, sy = static_cast<double>(full.height) / size.cy;
+    const double sx = static_cast<double>(full.width) / size.cx,
+                 sy = static_cast<double>(full.height) / size.cy;
     std::vector<double> out(static_cast<std::size_t>(size.cx) * size.cy * 3);
     for (LONG oy = 0; oy < size.cy; ++oy)
         for (LONG ox = 0; ox < size.cx; ++ox) {
             double sums[3] = {};
             for (LONG y = static_cast<LONG>(oy * sy); y < std::min<double>(full.height, (oy + 1) * sy); ++y) {
                 const double down = std::min<double>((oy + 1) * sy, y + 1) - std::max<double>(oy * sy, y);
-                for (LONG x = static_cast<LONG>(ox * sx); x < std::min<double>(full.width, (ox + 1) * sx); ++x) {
-                    const double across = std::min<double>((ox + 1) * sx, x + 1) - std::max<double>(ox * sx, x);
+                for (LONG x = static_cast<LONG>(ox * sx); x < std::min<double>(full.width, (ox + 1) * sx);
+                     ++x) {
+                    const double across =
+                        std::min<double>((ox + 1) * sx, x + 1) - std::max<double>(ox * sx, x);
                     for (int c = 0; c < 3; ++c)
-                        sums[c] += across * down * full.rgb[(static_cast<std::size_t>(y) * full.width + x) * 3 + c];
+                        sums[c] +=
+                            across * down * full.rgb[(static_cast<std::size_t>(y) * full.width + x) * 3 + c];
                 }
             }
             for (int c = 0; c < 3; ++c)
@@ -268,7 +273,8 @@ TEST_F(FileSaver, SavedPhotosMatchTheWholeFileReducedByAreaMeans) {
             mailtest::EncodeJpeg(c.picture.cx, c.picture.cy, QuadrantPhoto(c.picture.cx, c.picture.cy), 95);
         sources.push_back(*mailtest::DecodeJpeg(jpeg));
         m_host->AddItem(CHostPhotos::JpegItem(id, "/photos/p" + std::to_string(id) + ".jpg", jpeg));
-        ASSERT_TRUE(m_saver.Post(Request(id, box, c.quality, "p" + std::to_string(id) + ".jpg", c.picture).Get()));
+        ASSERT_TRUE(
+            m_saver.Post(Request(id, box, c.quality, "p" + std::to_string(id) + ".jpg", c.picture).Get()));
         ++id;
     }
     ASSERT_TRUE(PumpUntilNotices(std::size(cases)));
@@ -285,8 +291,8 @@ TEST_F(FileSaver, SavedPhotosMatchTheWholeFileReducedByAreaMeans) {
         std::vector<unsigned char> rounded(expected.size());
         for (std::size_t k = 0; k < expected.size(); ++k)
             rounded[k] = static_cast<unsigned char>(std::lround(expected[k]));
-        const double written =
-            Psnr(mailtest::DecodeJpeg(mailtest::EncodeJpeg(size.cx, size.cy, rounded, c.quality))->rgb, expected);
+        const double written = Psnr(
+            mailtest::DecodeJpeg(mailtest::EncodeJpeg(size.cx, size.cy, rounded, c.quality))->rgb, expected);
         const double psnr = Psnr(saved->rgb, expected);
         EXPECT_GE(psnr, kMinPsnr);
         EXPECT_GE(psnr, written - kMaxPsnrLoss);

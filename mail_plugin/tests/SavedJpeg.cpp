@@ -1,8 +1,8 @@
 #include "SavedJpeg.h"
 
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <jpeglib.h>
@@ -108,7 +108,8 @@ std::vector<unsigned char> EncodeJpeg(int width, int height, const std::vector<u
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(rgb.data()) + static_cast<std::size_t>(info.next_scanline) * width * 3;
+        JSAMPROW row =
+            const_cast<unsigned char*>(rgb.data()) + static_cast<std::size_t>(info.next_scanline) * width * 3;
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);

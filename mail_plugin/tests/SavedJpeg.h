@@ -27,7 +27,8 @@ std::optional<SavedJpeg> ReadSavedJpeg(const std::string& path);
 std::optional<SavedJpeg> DecodeJpeg(const std::vector<unsigned char>& bytes);
 // Red, green, blue pixels (rows packed) as a baseline JPEG file of the quality, 4:2:0 as libjpeg's defaults
 // make it.
-std::vector<unsigned char> EncodeJpeg(int width, int height, const std::vector<unsigned char>& rgb, int quality);
+std::vector<unsigned char> EncodeJpeg(int width, int height, const std::vector<unsigned char>& rgb,
+                                      int quality);
 // The luminance and chrominance tables of a baseline file of the quality.
 std::array<QuantTable, 2> ReferenceTables(int quality);
 

@@ -270,8 +270,8 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
     return kKvwOk;
 }
 
-std::shared_ptr<const CHostPicture> CHostItemService::DecodeFull(std::shared_ptr<const std::vector<BYTE>> jpeg,
-                                                                 const CKvwSizeRecord* wanted) {
+std::shared_ptr<const CHostPicture>
+CHostItemService::DecodeFull(std::shared_ptr<const std::vector<BYTE>> jpeg, const CKvwSizeRecord* wanted) {
     const DWORD wantedWidth = wanted ? wanted->width : 0, wantedHeight = wanted ? wanted->height : 0;
     {
         std::lock_guard<std::mutex> guard(m_lock);

@@ -210,14 +210,14 @@ TEST(HostResample, EveryNewSampleIsTheRoundedAreaMeanOfTheOldOnesItCovers) {
         LONG width, height, channels, bits, toWidth, toHeight;
     };
     const Case cases[] = {
-        {75, 50, 3, 8, 64, 43},   // the mail saver's last step, a DCT-scaled decode fitted into its box
-        {31, 17, 3, 8, 7, 5},     // odd sides, shrunk by ratios that are not whole
-        {40, 30, 1, 8, 20, 15},   // halved exactly
-        {9, 7, 4, 8, 23, 16},     // enlarged by ratios that are not whole
-        {16, 9, 3, 8, 5, 20},     // narrower and taller at once
-        {13, 11, 3, 16, 6, 4},    // sixteen bits, shrunk
-        {5, 4, 1, 16, 12, 9},     // sixteen bits, enlarged
-        {1, 1, 3, 8, 1, 1},       // one pixel
+        {75, 50, 3, 8, 64, 43}, // the mail saver's last step, a DCT-scaled decode fitted into its box
+        {31, 17, 3, 8, 7, 5},   // odd sides, shrunk by ratios that are not whole
+        {40, 30, 1, 8, 20, 15}, // halved exactly
+        {9, 7, 4, 8, 23, 16},   // enlarged by ratios that are not whole
+        {16, 9, 3, 8, 5, 20},   // narrower and taller at once
+        {13, 11, 3, 16, 6, 4},  // sixteen bits, shrunk
+        {5, 4, 1, 16, 12, 9},   // sixteen bits, enlarged
+        {1, 1, 3, 8, 1, 1},     // one pixel
     };
     for (const Case& c : cases) {
         const CHostPicture picture = c.bits == 16 ? CHostPicture::Pattern16(c.width, c.height, c.channels)

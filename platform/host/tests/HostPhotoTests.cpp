@@ -86,9 +86,9 @@ TEST_F(HostPhotos, FullImagesAskedForAgainAreTheJpegAsItIsNowAtTheSizeAskedForNo
             const auto& rgb = *step.replaceWith;
             m_host->AddItem(CHostPhotos::JpegItem(
                 7, "/photos/a.jpg",
-                CHostPhotos::SolidJpeg(1600, 1200,
-                                       {static_cast<BYTE>(rgb[0]), static_cast<BYTE>(rgb[1]),
-                                        static_cast<BYTE>(rgb[2])})));
+                CHostPhotos::SolidJpeg(
+                    1600, 1200,
+                    {static_cast<BYTE>(rgb[0]), static_cast<BYTE>(rgb[1]), static_cast<BYTE>(rgb[2])})));
         }
         IKvwImage* image = nullptr;
         ASSERT_EQ(m_host->Items().GetFullImage(7, 0, &image, 0, step.wanted), kKvwOk) << i;
