@@ -11,6 +11,9 @@
 #include "platform/win/utf16.h"
 #include "testing/TempFolder.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -19,6 +22,84 @@ using mailtest::ReadSavedJpeg;
 using Size = graphtypes::TSize_T<LONG>;
 
 constexpr DWORD kFullImageRequest = 0x10000103;
+
+// Photo-like test pixels (red, green, blue, rows packed): four quadrants of their own colour, so that a
+// turned or mirrored save shows, each shaded by waves some dozens of pixels long, as detail a photo
+// reduced to the mail size keeps.
+constexpr std::array<std::array<int, 3>, 4> kQuadrantColours{
+    {{200, 60, 50}, {40, 170, 70}, {50, 80, 200}, {220, 210, 60}}};
+
+std::vector<BYTE> QuadrantPhoto(LONG width, LONG height) {
+    constexpr double kAcross = 30 * 2 * 3.14159265358979, kDown = 20 * 2 * 3.14159265358979;
+    std::vector<BYTE> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const auto& base = kQuadrantColours[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
+            // Thirty waves across and twenty down whatever the size, so that each reduced picture keeps
+            // the same detail.
+            const double wave = 25 * std::sin(x * kAcross / width) * std::cos(y * kDown / height);
+            for (int c = 0; c < 3; ++c)
+                rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c] =
+                    static_cast<BYTE>(std::clamp(base[c] + wave * (c == 1 ? -1 : 1), 0.0, 255.0));
+        }
+    return rgb;
+}
+
+// The size the mail saver fits a picture into a box at, worked out here: unchanged when it fits, else
+// both sides scaled by the smaller of the box-to-picture ratios and rounded to the nearest.
+Size FittedSize(Size picture, Size box) {
+    if (picture.cx <= box.cx && picture.cy <= box.cy)
+        return picture;
+    const double factor =
+        std::min(static_cast<double>(box.cx) / picture.cx, static_cast<double>(box.cy) / picture.cy);
+    return Size(std::lround(picture.cx * factor), std::lround(picture.cy * factor));
+}
+
+// The picture reduced to the size by area means: each new sample the mean of the old ones its rectangle
+// covers, weighted by the area covered.
+std::vector<double> AreaMeans(const mailtest::SavedJpeg& full, Size size) {
+    const double sx = static_cast<double>(full.width) / size.cx,
+                 sy = static_cast<double>(full.height) / size.cy;
+    std::vector<double> out(static_cast<std::size_t>(size.cx) * size.cy * 3);
+    for (LONG oy = 0; oy < size.cy; ++oy)
+        for (LONG ox = 0; ox < size.cx; ++ox) {
+            double sums[3] = {};
+            for (LONG y = static_cast<LONG>(oy * sy); y < std::min<double>(full.height, (oy + 1) * sy); ++y) {
+                const double down = std::min<double>((oy + 1) * sy, y + 1) - std::max<double>(oy * sy, y);
+                for (LONG x = static_cast<LONG>(ox * sx); x < std::min<double>(full.width, (ox + 1) * sx);
+                     ++x) {
+                    const double across =
+                        std::min<double>((ox + 1) * sx, x + 1) - std::max<double>(ox * sx, x);
+                    for (int c = 0; c < 3; ++c)
+                        sums[c] +=
+                            across * down * full.rgb[(static_cast<std::size_t>(y) * full.width + x) * 3 + c];
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                out[(static_cast<std::size_t>(oy) * size.cx + ox) * 3 + c] = sums[c] / (sx * sy);
+        }
+    return out;
+}
+
+// The peak signal-to-noise ratio in dB of the samples against the reference.
+double Psnr(const std::vector<unsigned char>& samples, const std::vector<double>& reference) {
+    double squares = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        squares += (samples[i] - reference[i]) * (samples[i] - reference[i]);
+    return 10 * std::log10(255.0 * 255.0 / std::max(squares / samples.size(), 1e-12));
+}
+
+// The mean colour of the 9 x 9 pixels around (x, y).
+std::array<double, 3> MeanAround(const std::vector<unsigned char>& rgb, LONG width, LONG x, LONG y) {
+    std::array<double, 3> sums{};
+    for (LONG j = y - 4; j <= y + 4; ++j)
+        for (LONG i = x - 4; i <= x + 4; ++i)
+            for (int c = 0; c < 3; ++c)
+                sums[c] += rgb[(static_cast<std::size_t>(j) * width + i) * 3 + c];
+    for (double& sum : sums)
+        sum /= 81;
+    return sums;
+}
 
 // Made on the test's thread, which must pump its messages for notices to arrive.
 class SaverNoticeWindow : public TWindow {
@@ -162,6 +243,75 @@ TEST_F(FileSaver, WritesEachPictureFittedIntoTheBoxAtItsQuality) {
         ++id;
     }
     EXPECT_TRUE(m_saver.IsIdle());
+}
+
+// What a user receives: JPEG photos of several sizes (larger than the box, with odd sides, just over it,
+// smaller, upright) written by libjpeg here, saved to the mail size, and read back with libjpeg. The file
+// is read scaled by libjpeg's DCT to the smallest eighth not below the saved size and then resized; it
+// must stay close to the whole file decoded and reduced by area means here: a PSNR against that
+// reduction no more than kMaxPsnrLoss dB below the one of the reduction itself written by libjpeg at the
+// same quality (what the file format alone loses; the landscape photos lose under 0.5 dB more, the upright
+// one read at 3/8 about 1.5), never below kMinPsnr dB, and every quadrant's colour where it belongs.
+TEST_F(FileSaver, SavedPhotosMatchTheWholeFileReducedByAreaMeans) {
+    kvtest::Watchdog watchdog("photo pixels");
+    constexpr double kMinPsnr = 28.0;
+    constexpr double kMaxPsnrLoss = 2.0;
+    constexpr double kColourTolerance = 6.0;
+    const Size box(640, 480);
+    struct Case {
+        Size picture;
+        LONG quality;
+    };
+    const Case cases[] = {
+        {{6000, 4000}, 80}, {{3000, 2000}, 90}, {{1999, 1333}, 90}, {{641, 481}, 90},
+        {{300, 200}, 90},   {{1201, 1601}, 90}, {{17, 9}, 90},
+    };
+    KvwItemId id = 1;
+    std::vector<mailtest::SavedJpeg> sources;
+    for (const Case& c : cases) {
+        const std::vector<BYTE> jpeg =
+            mailtest::EncodeJpeg(c.picture.cx, c.picture.cy, QuadrantPhoto(c.picture.cx, c.picture.cy), 95);
+        sources.push_back(*mailtest::DecodeJpeg(jpeg));
+        m_host->AddItem(CHostPhotos::JpegItem(id, "/photos/p" + std::to_string(id) + ".jpg", jpeg));
+        ASSERT_TRUE(
+            m_saver.Post(Request(id, box, c.quality, "p" + std::to_string(id) + ".jpg", c.picture).Get()));
+        ++id;
+    }
+    ASSERT_TRUE(PumpUntilNotices(std::size(cases)));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::to_string(c.picture.cx) + "x" + std::to_string(c.picture.cy));
+        EXPECT_EQ(m_window->notices[i].result, kFileSaved);
+        const auto saved = ReadSavedJpeg(m_folder.File("p" + std::to_string(i + 1) + ".jpg"));
+        ASSERT_TRUE(saved);
+        const Size size = FittedSize(c.picture, box);
+        ASSERT_EQ(Size(saved->width, saved->height), size);
+        const std::vector<double> expected = AreaMeans(sources[i], size);
+        // The reduction written by libjpeg at the same quality: what the file format alone loses.
+        std::vector<unsigned char> rounded(expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k)
+            rounded[k] = static_cast<unsigned char>(std::lround(expected[k]));
+        const double written = Psnr(
+            mailtest::DecodeJpeg(mailtest::EncodeJpeg(size.cx, size.cy, rounded, c.quality))->rgb, expected);
+        const double psnr = Psnr(saved->rgb, expected);
+        EXPECT_GE(psnr, kMinPsnr);
+        EXPECT_GE(psnr, written - kMaxPsnrLoss);
+        if (size.cx < 20)
+            continue;
+        for (int q = 0; q < 4; ++q) {
+            const LONG x = (q % 2 == 0 ? 1 : 3) * size.cx / 4, y = (q < 2 ? 1 : 3) * size.cy / 4;
+            const auto got = MeanAround(saved->rgb, size.cx, x, y);
+            for (int ch = 0; ch < 3; ++ch) {
+                double want = 0;
+                for (LONG j = y - 4; j <= y + 4; ++j)
+                    for (LONG k = x - 4; k <= x + 4; ++k)
+                        want += expected[(static_cast<std::size_t>(j) * size.cx + k) * 3 + ch] / 81;
+                EXPECT_NEAR(got[ch], want, kColourTolerance) << "quadrant " << q << " channel " << ch;
+                // The quadrant's own colour, give or take its waves.
+                EXPECT_NEAR(got[ch], kQuadrantColours[q][ch], 25 + kColourTolerance) << "quadrant " << q;
+            }
+        }
+    }
 }
 
 TEST_F(FileSaver, TakesTheDecodedSizeOverTheHostsNumbers) {

@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <jpeglib.h>
@@ -36,7 +37,6 @@ QuantTable Copy(const JQUANT_TBL* table) {
 struct State {
     jpeg_decompress_struct info;
     Errors errors;
-    std::vector<unsigned char> row;
     SavedJpeg result;
 };
 
@@ -54,13 +54,15 @@ bool Decode(State& s, const std::vector<unsigned char>& bytes) {
     jpeg_start_decompress(&s.info);
     s.result.width = static_cast<int>(s.info.output_width);
     s.result.height = static_cast<int>(s.info.output_height);
-    s.row.resize(static_cast<std::size_t>(s.info.output_width) * 3);
+    const std::size_t rowBytes = static_cast<std::size_t>(s.info.output_width) * 3;
+    s.result.rgb.resize(rowBytes * s.info.output_height);
     std::array<double, 3> sums{};
     while (s.info.output_scanline < s.info.output_height) {
-        JSAMPROW target = s.row.data();
+        unsigned char* row = s.result.rgb.data() + rowBytes * s.info.output_scanline;
+        JSAMPROW target = row;
         jpeg_read_scanlines(&s.info, &target, 1);
-        for (std::size_t i = 0; i < s.row.size(); ++i)
-            sums[i % 3] += s.row[i];
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            sums[i % 3] += row[i];
     }
     const double pixels = static_cast<double>(s.result.width) * s.result.height;
     for (int c = 0; c < 3; ++c)
@@ -74,7 +76,10 @@ bool Decode(State& s, const std::vector<unsigned char>& bytes) {
 
 std::optional<SavedJpeg> ReadSavedJpeg(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    return DecodeJpeg(std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {}));
+}
+
+std::optional<SavedJpeg> DecodeJpeg(const std::vector<unsigned char>& bytes) {
     if (bytes.empty())
         return std::nullopt;
     auto state = std::make_unique<State>();
@@ -84,6 +89,34 @@ std::optional<SavedJpeg> ReadSavedJpeg(const std::string& path) {
     if (!Decode(*state, bytes))
         return std::nullopt;
     return state->result;
+}
+
+std::vector<unsigned char> EncodeJpeg(int width, int height, const std::vector<unsigned char>& rgb,
+                                      int quality) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row =
+            const_cast<unsigned char*>(rgb.data()) + static_cast<std::size_t>(info.next_scanline) * width * 3;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<unsigned char> bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
 }
 
 std::array<QuantTable, 2> ReferenceTables(int quality) {

@@ -32,5 +32,6 @@ private:
     PravonImagePtr m_image;
 };
 
-// The picture resampled as CHostImage::Resize does it.
+// The picture resampled as CHostImage::Resize does it; a picture of other than one, three or four channels
+// comes back with every sample 0.
 CHostPicture ResamplePicture(const CHostPicture& picture, LONG width, LONG height);

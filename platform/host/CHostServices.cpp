@@ -262,12 +262,30 @@ KvwResult CHostItemService::Image(DWORD idLow, DWORD idHigh, IKvwImage** image, 
         }
     }
     std::shared_ptr<const CHostPicture> picture = page   ? page
-                                                  : jpeg ? CHostPhotos::Decode(*jpeg, wanted)
+                                                  : jpeg ? DecodeFull(std::move(jpeg), wanted)
                                                          : Picture(id, full);
     if (!picture)
         return kKvwNothingToWorkOn;
     *image = new CHostImage(m_imaging, *picture);
     return kKvwOk;
+}
+
+std::shared_ptr<const CHostPicture>
+CHostItemService::DecodeFull(std::shared_ptr<const std::vector<BYTE>> jpeg, const CKvwSizeRecord* wanted) {
+    const DWORD wantedWidth = wanted ? wanted->width : 0, wantedHeight = wanted ? wanted->height : 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // The kept bytes cannot go while they are kept, so no other JPEG can be at their address.
+        if (m_lastDecoded.jpeg == jpeg && m_lastDecoded.wantedWidth == wantedWidth &&
+            m_lastDecoded.wantedHeight == wantedHeight)
+            return m_lastDecoded.picture;
+    }
+    std::shared_ptr<const CHostPicture> picture = CHostPhotos::Decode(*jpeg, wanted);
+    if (picture && picture->samples.size() <= kKeptDecodeBytes) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_lastDecoded = DecodedJpeg{std::move(jpeg), wantedWidth, wantedHeight, picture};
+    }
+    return picture;
 }
 
 KvwResult CHostItemService::GetPreviewImage(DWORD idLow, DWORD idHigh, IKvwImage** image, DWORD,

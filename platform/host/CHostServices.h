@@ -127,6 +127,21 @@ private:
 
     // The picture a preview is made from; null when the item has none.
     std::shared_ptr<const CHostPicture> PreviewSource(KvwItemId id, const CKvwSizeRecord& wanted);
+    // An item's JPEG decoded for a full image at the wanted size (null: its own), or null when it does not
+    // decode.
+    std::shared_ptr<const CHostPicture> DecodeFull(std::shared_ptr<const std::vector<BYTE>> jpeg,
+                                                   const CKvwSizeRecord* wanted);
+
+    // The full image decoded last, with the bytes and the wanted size it was decoded from, so that a module
+    // that asks for the same image twice in a row (first for one of exactly its size, then to load it) has
+    // the file decoded once. Only a picture of at most kKeptDecodeBytes is kept.
+    struct DecodedJpeg {
+        std::shared_ptr<const std::vector<BYTE>> jpeg;
+        DWORD wantedWidth = 0;
+        DWORD wantedHeight = 0;
+        std::shared_ptr<const CHostPicture> picture;
+    };
+    static constexpr std::size_t kKeptDecodeBytes = std::size_t{16} << 20;
 
     mutable std::mutex m_lock;
     std::map<KvwItemId, CHostItemRecord> m_items;
@@ -134,6 +149,7 @@ private:
     // The design pages' pictures: preview and full image.
     std::map<KvwItemId, std::pair<std::shared_ptr<const CHostPicture>, std::shared_ptr<const CHostPicture>>>
         m_pagePictures;
+    DecodedJpeg m_lastDecoded;
     CPravonMemoryManager m_imaging;
     const CHostRecordDatabase* m_records = nullptr;
 };

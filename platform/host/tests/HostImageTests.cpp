@@ -7,7 +7,9 @@
 
 #include "platform/win/utf16.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -183,6 +185,62 @@ TEST_F(HostImages, ASixteenBitImageIsResizedByAreaMeansInSixteenBits) {
         ASSERT_PV_OK(ref.image->GetDataSource()->GetData(PravonRect{0, 0, c.toWidth, c.toHeight}, read.data(),
                                                          static_cast<std::size_t>(c.toWidth) * 2));
         EXPECT_EQ(read, c.expected) << c.width << "x" << c.height;
+    }
+}
+
+// The area mean of new pixel (ox, oy, channel) worked out here on its own: every old pixel weighted by the
+// area of it that the new pixel's rectangle covers, in old pixels.
+long double AreaMean(const CHostPicture& picture, LONG width, LONG height, LONG ox, LONG oy, LONG channel) {
+    const long double sx = static_cast<long double>(picture.width) / width;
+    const long double sy = static_cast<long double>(picture.height) / height;
+    const long double left = ox * sx, right = (ox + 1) * sx, top = oy * sy, bottom = (oy + 1) * sy;
+    long double sum = 0;
+    for (LONG y = 0; y < picture.height; ++y)
+        for (LONG x = 0; x < picture.width; ++x) {
+            const long double across = std::min<long double>(right, x + 1) - std::max<long double>(left, x);
+            const long double down = std::min<long double>(bottom, y + 1) - std::max<long double>(top, y);
+            if (across > 0 && down > 0)
+                sum += across * down * picture.Sample(x, y, channel);
+        }
+    return sum / (sx * sy);
+}
+
+TEST(HostResample, EveryNewSampleIsTheRoundedAreaMeanOfTheOldOnesItCovers) {
+    struct Case {
+        LONG width, height, channels, bits, toWidth, toHeight;
+    };
+    const Case cases[] = {
+        {75, 50, 3, 8, 64, 43}, // the mail saver's last step, a DCT-scaled decode fitted into its box
+        {31, 17, 3, 8, 7, 5},   // odd sides, shrunk by ratios that are not whole
+        {40, 30, 1, 8, 20, 15}, // halved exactly
+        {9, 7, 4, 8, 23, 16},   // enlarged by ratios that are not whole
+        {16, 9, 3, 8, 5, 20},   // narrower and taller at once
+        {13, 11, 3, 16, 6, 4},  // sixteen bits, shrunk
+        {5, 4, 1, 16, 12, 9},   // sixteen bits, enlarged
+        {1, 1, 3, 8, 1, 1},     // one pixel
+    };
+    for (const Case& c : cases) {
+        const CHostPicture picture = c.bits == 16 ? CHostPicture::Pattern16(c.width, c.height, c.channels)
+                                                  : CHostPicture::Pattern(c.width, c.height, c.channels);
+        const CHostPicture out = ResamplePicture(picture, c.toWidth, c.toHeight);
+        ASSERT_EQ(out.width, c.toWidth);
+        ASSERT_EQ(out.height, c.toHeight);
+        ASSERT_EQ(out.channels, c.channels);
+        ASSERT_EQ(out.bits, c.bits);
+        ASSERT_EQ(out.samples.size(), out.RowBytes() * static_cast<std::size_t>(c.toHeight));
+        int differing = 0;
+        for (LONG y = 0; y < c.toHeight; ++y)
+            for (LONG x = 0; x < c.toWidth; ++x)
+                for (LONG ch = 0; ch < c.channels; ++ch) {
+                    const long double mean = AreaMean(picture, c.toWidth, c.toHeight, x, y, ch);
+                    const long double got = out.Sample(x, y, ch);
+                    // A mean this close to a half may round either way in double arithmetic.
+                    const bool nearHalf = std::fabs(mean - std::floor(mean) - 0.5L) < 1e-6L;
+                    if (nearHalf ? std::fabs(got - mean) > 0.5L + 1e-6L : got != std::llround(mean))
+                        ++differing;
+                }
+        EXPECT_EQ(differing, 0) << c.width << "x" << c.height << "x" << c.channels << " (" << c.bits
+                                << " bits) to " << c.toWidth << "x" << c.toHeight;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/zizoraz/IproPngCodec.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 #include <set>
@@ -46,6 +47,57 @@ TEST_F(HostPhotos, AJpegItemIsDeliveredAtTheSmallestEighthNotBelowTheWantedSize)
     EXPECT_NEAR(picture->Sample(10, 10, 0), 200, 2);
     EXPECT_NEAR(picture->Sample(10, 10, 1), 30, 2);
     EXPECT_NEAR(picture->Sample(10, 10, 2), 40, 2);
+}
+
+// The centre pixel of an image as red, green, blue.
+std::array<ULONG, 3> CentreColour(IKvwImage& image) {
+    PravonPixel pixel;
+    if (PravonErrorPtr(image.GetDataSource()->GetPixel(image.GetWidth() / 2, image.GetHeight() / 2, &pixel)))
+        return {};
+    return {pixel.sample[0], pixel.sample[1], pixel.sample[2]};
+}
+
+TEST_F(HostPhotos, FullImagesAskedForAgainAreTheJpegAsItIsNowAtTheSizeAskedForNow) {
+    const auto near = [](const std::array<ULONG, 3>& got, const std::array<ULONG, 3>& want) {
+        for (int c = 0; c < 3; ++c)
+            if (got[c] + 3 < want[c] || got[c] > want[c] + 3)
+                return false;
+        return true;
+    };
+    const CKvwSizeRecord small{200, 150}, large{640, 480};
+    struct Step {
+        std::optional<std::array<ULONG, 3>> replaceWith; // the item added again with a new JPEG
+        const CKvwSizeRecord* wanted;
+        ImageSize delivered;
+        std::array<ULONG, 3> colour;
+    };
+    const Step steps[] = {
+        {std::array<ULONG, 3>{200, 30, 40}, &small, {200, 150}, {200, 30, 40}},
+        {std::nullopt, &small, {200, 150}, {200, 30, 40}},    // the same again
+        {std::nullopt, &large, {800, 600}, {200, 30, 40}},    // another size
+        {std::nullopt, nullptr, {1600, 1200}, {200, 30, 40}}, // its own size
+        {std::nullopt, &large, {800, 600}, {200, 30, 40}},
+        {std::array<ULONG, 3>{20, 90, 210}, &large, {800, 600}, {20, 90, 210}}, // a new picture, same size
+        {std::nullopt, &large, {800, 600}, {20, 90, 210}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        if (step.replaceWith) {
+            const auto& rgb = *step.replaceWith;
+            m_host->AddItem(CHostPhotos::JpegItem(
+                7, "/photos/a.jpg",
+                CHostPhotos::SolidJpeg(
+                    1600, 1200,
+                    {static_cast<BYTE>(rgb[0]), static_cast<BYTE>(rgb[1]), static_cast<BYTE>(rgb[2])})));
+        }
+        IKvwImage* image = nullptr;
+        ASSERT_EQ(m_host->Items().GetFullImage(7, 0, &image, 0, step.wanted), kKvwOk) << i;
+        EXPECT_EQ((ImageSize{image->GetWidth(), image->GetHeight()}), step.delivered) << i;
+        EXPECT_TRUE(near(CentreColour(*image), step.colour)) << i;
+        // Each image is the module's own: changing one leaves the next delivered whole.
+        EXPECT_TRUE(image->Resize(3, 2));
+        image->Release();
+    }
 }
 
 TEST_F(HostPhotos, ACorruptJpegDeliversNothing) {
