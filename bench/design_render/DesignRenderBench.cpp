@@ -160,11 +160,13 @@ bool ReadPng(const std::string& path) {
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str()))
         return false;
+    const png_uint_32 stored = image.format;
     image.format = PNG_FORMAT_RGB;
     std::vector<png_byte> samples(PNG_IMAGE_SIZE(image));
     const bool read = png_image_finish_read(&image, nullptr, samples.data(), 0, nullptr) != 0;
     png_image_free(&image);
-    return read && image.width == kPageWidth && image.height == kPageHeight;
+    return read && image.width == kPageWidth && image.height == kPageHeight &&
+           (stored & PNG_FORMAT_FLAG_ALPHA) == 0;
 }
 
 double CpuSeconds() {
