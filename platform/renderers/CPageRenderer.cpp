@@ -373,6 +373,16 @@ LONG SaveJpegPage(IproHandle image, const std::wstring& path, LONG jpegQuality) 
                                                                                                        : 0;
 }
 
+// A rendered page is read back at once (by the module that asked for it, or the printer's surface): written
+// for speed rather than size.
+LONG SavePngPage(IproHandle image, const std::wstring& path) {
+    LONG fast = 1;
+    IproCodecParam fastParam{IPRO_PARAM_PNG_FAST, reinterpret_cast<std::uintptr_t>(&fast)};
+    IproCodecParam* entries[] = {&fastParam};
+    const IproCodecParamList params{sizeof(IproCodecParamList), 1, entries};
+    return iproSaveImage(image, path.c_str(), IPRO_SAVE_REPLACE, &params) == 1 ? 1 : 0;
+}
+
 LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQuality, const Pictures& pictures,
                     const RendrSubscriptions& subscriptions) {
     const std::wstring path = context.Text(L"file_name");
@@ -392,7 +402,7 @@ LONG RenderIntoFile(const Page& page, const RendrContext& context, LONG jpegQual
         return 0;
     if (jpeg)
         return SaveJpegPage(image.Get(), path, jpegQuality);
-    return iproSaveImage(image.Get(), path.c_str(), IPRO_SAVE_REPLACE, nullptr) == 1 ? 1 : 0;
+    return SavePngPage(image.Get(), path);
 }
 
 // A file of the temporary folder that goes with this object.
@@ -462,8 +472,7 @@ LONG RenderIntoPrinter(const Page& page, const RendrContext& context, LONG jpegQ
                pixelsHigh = std::max<LONG>(1, ToPixel(renderHeight));
     // The pixels come back through a PNG file, the bytes to embed through a JPEG file.
     TempFile png(L".png"), jpeg(L".jpg");
-    if (png.Path().empty() || jpeg.Path().empty() ||
-        iproSaveImage(image.Get(), png.Path().c_str(), IPRO_SAVE_REPLACE, nullptr) != 1 ||
+    if (png.Path().empty() || jpeg.Path().empty() || SavePngPage(image.Get(), png.Path()) != 1 ||
         SaveJpegPage(image.Get(), jpeg.Path(), jpegQuality) != 1)
         return 0;
     std::ifstream file(Utf::WideToUtf8(jpeg.Path()), std::ios::binary);

@@ -50,6 +50,11 @@ bool IproImageFile::ReadSaveOptions(const IproCodecParamList* params, SaveOption
         case IPRO_PARAM_QUALITY:
             options.quality = *reinterpret_cast<const LONG*>(entry->value);
             break;
+        case IPRO_PARAM_PNG_FAST:
+            options.pngCompression = *reinterpret_cast<const LONG*>(entry->value) == 1
+                                         ? IproPngCodec::Compression::kFast
+                                         : IproPngCodec::Compression::kDefault;
+            break;
         default:
             break;
         }
@@ -87,7 +92,7 @@ bool IproImageFile::Encode(const IproPixels& pixels, Format format, const SaveOp
     }
     switch (format) {
     case Format::kPng:
-        return IproPngCodec::Encode(*source, out);
+        return IproPngCodec::Encode(*source, out, options.pngCompression);
     case Format::kJpeg:
         return IproJpegCodec::Encode(*source, options.quality, out);
     case Format::kNone:
@@ -101,6 +106,10 @@ bool IproImageFile::Save(const IproPixels& pixels, const wchar_t* path, const Sa
     if (!path)
         return false;
     std::vector<std::uint8_t> bytes;
-    return Encode(pixels, FormatOfPath(path), options, bytes) &&
+    return Encode(pixels, FormatOfPath(path), options, bytes) && WriteFile(bytes, path, replace);
+}
+
+bool IproImageFile::WriteFile(const std::vector<std::uint8_t>& bytes, const wchar_t* path, bool replace) {
+    return path &&
            WinFileIO::WriteWholeFile(WinFileIO::NativePath(path), bytes.data(), bytes.size(), replace);
 }

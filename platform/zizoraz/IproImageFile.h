@@ -3,6 +3,7 @@
 #pragma once
 
 #include "IproPixels.h"
+#include "IproPngCodec.h"
 #include "zIzoRaz.h"
 
 #include <cstddef>
@@ -26,6 +27,7 @@ bool Load(const wchar_t* path, IproPixels& out);
 struct SaveOptions {
     float scale = 1.0f;
     int quality = kDefaultQuality;
+    IproPngCodec::Compression pngCompression = IproPngCodec::Compression::kDefault;
 };
 // False for a list of the wrong size, a null entry or value, or a scale that is not finite and above 0.
 bool ReadSaveOptions(const IproCodecParamList* params, SaveOptions& options);
@@ -36,5 +38,7 @@ bool Encode(const IproPixels& pixels, Format format, const SaveOptions& options,
             std::vector<std::uint8_t>& out);
 // Encodes and writes in one step that leaves no partial file; without replace, an existing file fails.
 bool Save(const IproPixels& pixels, const wchar_t* path, const SaveOptions& options, bool replace);
+// Writes a file's encoded bytes as Save does.
+bool WriteFile(const std::vector<std::uint8_t>& bytes, const wchar_t* path, bool replace);
 
 } // namespace IproImageFile

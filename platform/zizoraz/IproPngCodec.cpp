@@ -3,6 +3,7 @@
 #include "platform/win/WinBitmaps.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,6 +22,101 @@ struct ImageOwner {
     ImageOwner(const ImageOwner&) = delete;
     ImageOwner& operator=(const ImageOwner&) = delete;
 };
+
+// A file that does not compress takes its rows, a filter byte each, zlib's stored-block headers (five bytes
+// in every 16 KB at most) and the chunks' own bytes.
+constexpr std::size_t kRoomPercent = 101;
+constexpr std::size_t kRoomSlack = 64 * 1024;
+// Compressed bytes handed on at once: fewer, larger data chunks than libpng's default of 8 KB.
+constexpr std::size_t kCompressionBuffer = std::size_t{1} << 20;
+
+// What libpng writes is appended to the bytes; a failed append ends the write.
+struct Destination {
+    std::vector<std::uint8_t>* bytes;
+    bool failed;
+};
+
+void Append(png_structp png, png_bytep data, std::size_t size) {
+    auto* destination = static_cast<Destination*>(png_get_io_ptr(png));
+    try {
+        destination->bytes->insert(destination->bytes->end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        destination->failed = true;
+    }
+    // Left only once the handler above is done with: libpng leaves through longjmp.
+    if (destination->failed)
+        png_error(png, "no memory for the file");
+}
+
+void Flush(png_structp) {}
+
+[[noreturn]] void Failed(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+void Warned(png_structp, png_const_charp) {}
+
+struct WriteStruct {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    WriteStruct() {
+        png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, Failed, Warned);
+        if (png)
+            info = png_create_info_struct(png);
+    }
+    ~WriteStruct() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+    WriteStruct(const WriteStruct&) = delete;
+    WriteStruct& operator=(const WriteStruct&) = delete;
+};
+
+// One row of pixel words as the file's samples: R, G, B, and A when the picture is not opaque.
+void RowSamples(const std::uint32_t* words, LONG width, bool opaque, std::uint8_t* at) {
+    if (opaque) {
+        // At full alpha the stored colour is the straight one.
+        for (LONG x = 0; x < width; ++x) {
+            const std::uint32_t pixel = words[x];
+            at[0] = static_cast<std::uint8_t>(pixel >> 16);
+            at[1] = static_cast<std::uint8_t>(pixel >> 8);
+            at[2] = static_cast<std::uint8_t>(pixel);
+            at += 3;
+        }
+        return;
+    }
+    for (LONG x = 0; x < width; ++x) {
+        const StraightColour colour = Straight(words[x]);
+        at[0] = colour.red;
+        at[1] = colour.green;
+        at[2] = colour.blue;
+        at[3] = colour.alpha;
+        at += 4;
+    }
+}
+
+// libpng reports an error by longjmp back here: nothing with a destructor lives in this function.
+bool WriteFile(png_structp png, png_infop info, const IproPixels& pixels, bool opaque,
+               IproPngCodec::Compression compression, std::uint8_t* row, Destination& destination) {
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_set_write_fn(png, &destination, Append, Flush);
+    png_set_compression_buffer_size(png, kCompressionBuffer);
+    if (compression == IproPngCodec::Compression::kFast) {
+        png_set_compression_level(png, Z_BEST_SPEED);
+        png_set_compression_strategy(png, Z_RLE);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    }
+    png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width), static_cast<png_uint_32>(pixels.height),
+                 8, opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // The colours are sRGB, as every file of the library has said.
+    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_write_info(png, info);
+    const std::uint32_t* words = pixels.argb.data();
+    for (LONG y = 0; y < pixels.height; ++y, words += pixels.width) {
+        RowSamples(words, pixels.width, opaque, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    return true;
+}
 
 } // namespace
 
@@ -50,59 +146,32 @@ bool IproPngCodec::Decode(const std::uint8_t* data, std::size_t size, IproPixels
     return true;
 }
 
-bool IproPngCodec::Encode(const IproPixels& pixels, std::vector<std::uint8_t>& out) {
-    if (pixels.width < 1 || pixels.height < 1)
+bool IproPngCodec::Encode(const IproPixels& pixels, std::vector<std::uint8_t>& out, Compression compression) {
+    if (pixels.width < 1 || pixels.height < 1 ||
+        pixels.argb.size() !=
+            static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height))
         return false;
     const bool opaque =
         std::all_of(pixels.argb.begin(), pixels.argb.end(), [](std::uint32_t p) { return p >> 24 == 0xFF; });
-    const std::size_t channels = opaque ? 3 : 4;
+    const std::size_t rowBytes = static_cast<std::size_t>(pixels.width) * (opaque ? 3 : 4);
     std::vector<std::uint8_t> encoded;
+    std::unique_ptr<std::uint8_t[]> row;
     try {
-        // Every byte is written below, so the samples are not cleared first.
-        const std::unique_ptr<std::uint8_t[]> samples(new std::uint8_t[pixels.argb.size() * channels]);
-        std::uint8_t* at = samples.get();
-        if (opaque) {
-            // At full alpha the stored colour is the straight one.
-            for (std::uint32_t pixel : pixels.argb) {
-                at[0] = static_cast<std::uint8_t>(pixel);
-                at[1] = static_cast<std::uint8_t>(pixel >> 8);
-                at[2] = static_cast<std::uint8_t>(pixel >> 16);
-                at += 3;
-            }
-        } else {
-            for (std::uint32_t pixel : pixels.argb) {
-                const StraightColour colour = Straight(pixel);
-                at[0] = colour.blue;
-                at[1] = colour.green;
-                at[2] = colour.red;
-                at[3] = colour.alpha;
-                at += 4;
-            }
-        }
-        ImageOwner owner;
-        png_image& image = owner.image;
-        image.width = static_cast<png_uint_32>(pixels.width);
-        image.height = static_cast<png_uint_32>(pixels.height);
-        image.format = opaque ? PNG_FORMAT_BGR : PNG_FORMAT_BGRA;
-        // One compression into room for the worst case (left uninitialised, so that only the pages the
-        // file takes are touched); asking libpng for the size first would compress the page twice.
-        const png_alloc_size_t bound = PNG_IMAGE_PNG_SIZE_MAX(image);
-        png_alloc_size_t size = bound;
-        std::unique_ptr<png_byte[]> room(new png_byte[size]);
-        if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.get(), 0, nullptr)) {
-            // A compressor that needs more than the bound says how much: once more with that.
-            if (size <= bound)
-                return false;
-            room.reset(new png_byte[size]);
-            if (!png_image_write_to_memory(&image, room.get(), &size, 0, samples.get(), 0, nullptr))
-                return false;
-        }
-        if (size == 0)
-            return false;
-        encoded.assign(room.get(), room.get() + size);
+        // Room for a file that did not compress at all: only the pages the bytes take are touched, and
+        // the file never moves as it grows.
+        encoded.reserve(static_cast<std::size_t>(pixels.height) * (rowBytes + 1) * kRoomPercent / 100 +
+                        kRoomSlack);
+        row.reset(new std::uint8_t[rowBytes]);
     } catch (const std::bad_alloc&) {
         return false;
     }
+    WriteStruct owner;
+    if (!owner.png || !owner.info)
+        return false;
+    Destination destination{&encoded, false};
+    if (!WriteFile(owner.png, owner.info, pixels, opaque, compression, row.get(), destination) ||
+        destination.failed || encoded.empty())
+        return false;
     out = std::move(encoded);
     return true;
 }

@@ -275,12 +275,15 @@ LONG iproSaveImage(IproHandle image, const wchar_t* path, LONG flags, const Ipro
         IproImageFile::SaveOptions options;
         if (!source || !path || !IproImageFile::ReadSaveOptions(params, options))
             return false;
-        IproPixels pixels;
+        // Encoded under the image's lock rather than from a copy of a page's pixels; the file is written
+        // once the lock is given back.
+        std::vector<std::uint8_t> bytes;
         {
             std::lock_guard<std::mutex> guard(source->lock);
-            pixels = source->pixels;
+            if (!IproImageFile::Encode(source->pixels, IproImageFile::FormatOfPath(path), options, bytes))
+                return false;
         }
-        return IproImageFile::Save(pixels, path, options, (flags & IPRO_SAVE_REPLACE) != 0);
+        return IproImageFile::WriteFile(bytes, path, (flags & IPRO_SAVE_REPLACE) != 0);
     });
 }
 

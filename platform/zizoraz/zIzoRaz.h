@@ -42,6 +42,7 @@ constexpr std::uintptr_t IPRO_PARAM_SCALE = 1;       // float: a save writes the
 constexpr std::uintptr_t IPRO_PARAM_QUALITY = 2;     // LONG 0..100: the JPEG quality of a save (else 90)
 constexpr std::uintptr_t IPRO_PARAM_USE_PREVIEW = 3; // LONG: 1 when an item's preview is to be loaded
 constexpr std::uintptr_t IPRO_PARAM_MODE = 4;        // DWORD: the mode word of an item's image requests
+constexpr std::uintptr_t IPRO_PARAM_PNG_FAST = 5;    // LONG: 1 when a PNG save is for speed, not size
 
 // One codec parameter: its type and the address of its value, which stays the caller's.
 struct IproCodecParam {
@@ -150,8 +151,8 @@ LONG iproRotateFlipImage(IproHandle image, LONG code);
 // loaded through; other types are ignored, and a null list forgets them. Files take no decoder options.
 LONG iproSetImageDecoderParams(IproHandle image, const IproCodecParamList* params);
 // The file type follows the path's extension ("png", "jpg", "jpeg", in any letter case). Parameters
-// IPRO_PARAM_SCALE and IPRO_PARAM_QUALITY apply; the list may be null. A JPEG file has no alpha: the
-// colours are written as they are.
+// IPRO_PARAM_SCALE, IPRO_PARAM_QUALITY and IPRO_PARAM_PNG_FAST apply; the list may be null. A JPEG file has
+// no alpha: the colours are written as they are.
 LONG iproSaveImage(IproHandle image, const wchar_t* path, LONG flags, const IproCodecParamList* params);
 
 // The picture of a host item through its codec, at the size the codec reports for it. The cancel object

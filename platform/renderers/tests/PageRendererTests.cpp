@@ -13,6 +13,7 @@
 #include "testing/TempSystemRoot.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
 #include <array>
@@ -239,6 +240,32 @@ TEST_F(PageRenderer, ProgressNoticesGoToTheRenderingThreadsSubscribersOncePerIte
     EXPECT_EQ(lib.unsubscribeAll(mine), 0);
     ASSERT_EQ(Render(0, L"iProImg=" + std::to_wstring(image) + L";"), 1);
     EXPECT_EQ(here.kinds.size(), 2u);
+}
+
+TEST_F(PageRenderer, APngPageFileHoldsExactlyTheFullRendersPixels) {
+    const IproHandle whole = Image(400, 200, kRed);
+    const std::wstring size = L"page_width=400.000000;page_height=200.000000;";
+    ASSERT_EQ(Render(0, L"iProImg=" + std::to_wstring(whole) + L";" + size), 1);
+    const std::string png = folder.File("page.png");
+    ASSERT_EQ(Render(0, L"file_name=" + Utf::Utf8ToWide(png) + L";" + size), 1);
+    // Read by libpng, not by the canvas library that wrote it: an opaque page is stored as RGB.
+    png_image read{};
+    read.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&read, png.c_str()));
+    EXPECT_EQ(read.format, static_cast<png_uint_32>(PNG_FORMAT_RGB));
+    ASSERT_EQ(read.width, 400u);
+    ASSERT_EQ(read.height, 200u);
+    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(read));
+    ASSERT_TRUE(png_image_finish_read(&read, nullptr, rgb.data(), 0, nullptr));
+    const IproPixels reference = Pixels(whole);
+    int wrong = 0;
+    for (std::size_t i = 0; i < reference.argb.size(); ++i)
+        for (int channel = 0; channel < 3; ++channel)
+            wrong += rgb[i * 3 + channel] != (reference.argb[i] >> (16 - 8 * channel) & 0xFF) ? 1 : 0;
+    EXPECT_EQ(wrong, 0) << "samples of the file that differ from the full render";
+    EXPECT_NE(std::count(reference.argb.begin(), reference.argb.end(), 0xFFFFFFFFu),
+              static_cast<std::ptrdiff_t>(reference.argb.size()))
+        << "the page holds more than its white";
 }
 
 TEST_F(PageRenderer, JpegFilesTakeTheMediaContextsQuality) {

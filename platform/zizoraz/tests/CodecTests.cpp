@@ -130,7 +130,8 @@ TEST_F(Codecs, PngRoundTripIsExactForOpaqueAndTranslucentPixels) {
         EXPECT_EQ(ReadBytes(path).at(25), translucent ? 6 : 2);
         if (translucent)
             continue;
-        // libpng's own reader finds the scene's colours (red, green, blue from the packed pixels) in the file.
+        // libpng's own reader finds the scene's colours (red, green, blue from the packed pixels) in the
+        // file.
         png_image read{};
         read.version = PNG_IMAGE_VERSION;
         ASSERT_TRUE(png_image_begin_read_from_file(&read, path.c_str()));
@@ -142,6 +143,86 @@ TEST_F(Codecs, PngRoundTripIsExactForOpaqueAndTranslucentPixels) {
             for (int c = 0; c < 3; ++c)
                 ASSERT_EQ(rgb[i * 3 + c], scene.argb[i] >> (16 - 8 * c) & 0xFF) << "pixel " << i;
     }
+}
+
+// The rows of a PNG file as stored: each row's filter byte, from the file's data chunks inflated with zlib.
+std::vector<std::uint8_t> FilterBytes(const std::vector<std::uint8_t>& file, std::size_t rowBytes,
+                                      std::size_t rows) {
+    std::vector<std::uint8_t> data;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::size_t length = std::size_t{file[at]} << 24 | std::size_t{file[at + 1]} << 16 |
+                                   std::size_t{file[at + 2]} << 8 | file[at + 3];
+        if (std::string(file.begin() + at + 4, file.begin() + at + 8) == "IDAT")
+            data.insert(data.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
+        at += length + 12;
+    }
+    std::vector<std::uint8_t> raw(rows * (rowBytes + 1));
+    uLongf size = raw.size();
+    if (uncompress(raw.data(), &size, data.data(), data.size()) != Z_OK || size != raw.size())
+        return {};
+    std::vector<std::uint8_t> filters;
+    for (std::size_t row = 0; row < rows; ++row)
+        filters.push_back(raw[row * (rowBytes + 1)]);
+    return filters;
+}
+
+TEST_F(Codecs, BothPngCompressionsStoreThePixelsExactlyForAnyReader) {
+    constexpr std::uint8_t kUpFilter = 2;
+    struct Case {
+        const char* name;
+        bool fast;
+        bool translucent;
+    };
+    const Case cases[] = {{"default, opaque", false, false},
+                          {"default, translucent", false, true},
+                          {"fast, opaque", true, false},
+                          {"fast, translucent", true, true}};
+    for (const Case& c : cases) {
+        // Wide enough that a row's bytes pass libpng's and zlib's own buffers many times over.
+        const IproPixels scene = Scene(1500, 90, c.translucent);
+        IproHandle image = NewImage(scene);
+        LONG fast = c.fast ? 1 : 0;
+        IproCodecParam fastParam{IPRO_PARAM_PNG_FAST, reinterpret_cast<std::uintptr_t>(&fast)};
+        IproCodecParam* entries[] = {&fastParam};
+        const IproCodecParamList list{sizeof(IproCodecParamList), 1, entries};
+        const std::string path = SaveAs(image, std::string(c.fast ? "fast" : "default") + ".png", &list);
+        const std::vector<std::uint8_t> file = ReadBytes(path);
+        // libpng's reader: straight RGBA, which premultiplied by the standard rule gives the words back.
+        png_image read{};
+        read.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_memory(&read, file.data(), file.size())) << c.name;
+        EXPECT_EQ(read.format & PNG_FORMAT_FLAG_ALPHA, c.translucent ? PNG_FORMAT_FLAG_ALPHA : 0u) << c.name;
+        read.format = PNG_FORMAT_RGBA;
+        std::vector<std::uint8_t> rgba(PNG_IMAGE_SIZE(read));
+        ASSERT_TRUE(png_image_finish_read(&read, nullptr, rgba.data(), 0, nullptr)) << c.name;
+        ASSERT_EQ(rgba.size(), scene.argb.size() * 4) << c.name;
+        for (std::size_t i = 0; i < scene.argb.size(); ++i) {
+            const std::uint32_t alpha = rgba[i * 4 + 3];
+            std::uint32_t word = alpha << 24;
+            for (int channel = 0; channel < 3; ++channel)
+                word |= (rgba[i * 4 + channel] * alpha + 127) / 255 << (16 - 8 * channel);
+            ASSERT_EQ(word, scene.argb[i]) << c.name << ", pixel " << i;
+        }
+        EXPECT_EQ(PixelsOf(Load(path)).argb, scene.argb) << c.name;
+        // The fast setting filters every row with Up; the default chooses per row among all filters.
+        const std::vector<std::uint8_t> filters =
+            FilterBytes(file, static_cast<std::size_t>(scene.width) * (c.translucent ? 4 : 3), scene.height);
+        ASSERT_EQ(filters.size(), static_cast<std::size_t>(scene.height)) << c.name;
+        if (c.fast)
+            EXPECT_EQ(std::count(filters.begin(), filters.end(), kUpFilter), scene.height) << c.name;
+        else
+            EXPECT_TRUE(std::all_of(filters.begin(), filters.end(), [](std::uint8_t f) { return f <= 4; }));
+    }
+}
+
+TEST_F(Codecs, PngEncodeRefusesPixelsThatDoNotFillTheirSize) {
+    IproPixels pixels = Scene(8, 4, false);
+    std::vector<std::uint8_t> bytes{1, 2, 3};
+    pixels.argb.pop_back();
+    EXPECT_FALSE(IproPngCodec::Encode(pixels, bytes));
+    pixels.height = 0;
+    EXPECT_FALSE(IproPngCodec::Encode(pixels, bytes, IproPngCodec::Compression::kFast));
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{1, 2, 3})) << "a refused encode leaves the bytes alone";
 }
 
 TEST_F(Codecs, JpegRoundTripStaysWithinItsTolerance) {
