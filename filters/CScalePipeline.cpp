@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <map>
 #include <cstring>
+#include <map>
 #include <new>
 #include <utility>
 
@@ -399,11 +399,12 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                 for (LONG i = 0; i < runCount; ++i)
                     m_index[static_cast<std::size_t>(i)] =
                         static_cast<std::int32_t>((column[columns.start + i] - piece.tileRect.left) * bpp);
-                ScaleRows::NearestPlan& made = plans[key];
+                // Made aside and then kept, so that a failure keeps no half-made plan.
+                ScaleRows::NearestPlan made;
                 ScaleRows::PlanNearest(m_index.data(), runCount, bpp,
                                        std::int64_t{piece.tileRect.right - piece.tileRect.left} * bpp,
                                        kernels.groupsNearest, &made);
-                planned = plans.find(key);
+                planned = plans.emplace(key, std::move(made)).first;
             }
             const ScaleRows::NearestPlan& plan = planned->second;
             const std::ptrdiff_t readFrom = plan.offsets.front();

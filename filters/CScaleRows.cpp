@@ -568,9 +568,9 @@ template <int N>
 KV_INLINE void CopyPixelsFrom(const BYTE* __restrict row, BYTE* __restrict out, const NearestPlan& plan,
                               LONG first) {
     constexpr int M = MoveBytes(N);
-    using Word = std::conditional_t<M == 8, std::uint64_t,
-                                    std::conditional_t<M == 4, std::uint32_t,
-                                                       std::conditional_t<M == 2, std::uint16_t, std::uint8_t>>>;
+    using Word = std::conditional_t<
+        M == 8, std::uint64_t,
+        std::conditional_t<M == 4, std::uint32_t, std::conditional_t<M == 2, std::uint16_t, std::uint8_t>>>;
     const std::int32_t* __restrict offsets = plan.offsets.data();
     LONG i = first;
     for (; i < plan.moved; ++i) {
@@ -735,7 +735,7 @@ bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries,
 void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
                  bool grouped, NearestPlan* plan) {
     constexpr LONG kGroupBytes = 16;
-    constexpr std::uint8_t kZero = 0x80; // a shuffle index that writes 0
+    constexpr std::uint8_t kZero = 0x80;        // a shuffle index that writes 0
     constexpr std::int64_t kGroupPixels = 3;    // groups pay from this many pixels on average,
     constexpr std::int64_t kGroupPayBytes = 12; // or from this many bytes
     plan->pixelBytes = pixelBytes;

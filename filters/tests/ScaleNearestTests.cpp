@@ -37,15 +37,15 @@ struct Case {
 };
 
 constexpr Case kCases[] = {
-    {64, 48, 16, 12, 16},      // 25 %, four source tiles to an output tile
-    {61, 43, 15, 11, 16},      // about 25 % of odd sizes
-    {257, 131, 64, 33, 64},    // one column and row past the tiles, kept or dropped
-    {300, 200, 210, 140, 64},  // 70 %
-    {97, 53, 146, 80, 16},     // enlarged about 150 %
-    {45, 200, 180, 7, 16},     // wider and much shorter
-    {33, 17, 33, 17, 16},      // the same size
-    {1000, 9, 3, 250, 64},     // far fewer columns, far more rows
-    {518, 70, 129, 257, 256},  // big tiles: every output run ends inside one
+    {64, 48, 16, 12, 16},     // 25 %, four source tiles to an output tile
+    {61, 43, 15, 11, 16},     // about 25 % of odd sizes
+    {257, 131, 64, 33, 64},   // one column and row past the tiles, kept or dropped
+    {300, 200, 210, 140, 64}, // 70 %
+    {97, 53, 146, 80, 16},    // enlarged about 150 %
+    {45, 200, 180, 7, 16},    // wider and much shorter
+    {33, 17, 33, 17, 16},     // the same size
+    {1000, 9, 3, 250, 64},    // far fewer columns, far more rows
+    {518, 70, 129, 257, 256}, // big tiles: every output run ends inside one
 };
 
 struct Space {
@@ -54,8 +54,8 @@ struct Space {
 };
 
 constexpr Space kSpaces[] = {
-    {"grey8", PravonColorSpace::kGrey8},   {"rgb8", PravonColorSpace::kRGB8},
-    {"cmyk8", PravonColorSpace::kCMYK8},   {"grey16", PravonColorSpace::kGrey16},
+    {"grey8", PravonColorSpace::kGrey8}, {"rgb8", PravonColorSpace::kRGB8},
+    {"cmyk8", PravonColorSpace::kCMYK8}, {"grey16", PravonColorSpace::kGrey16},
     {"rgb16", PravonColorSpace::kRGB16},
 };
 
@@ -64,15 +64,14 @@ void CheckEveryPixel(const char* routines) {
         for (const Case& c : kCases) {
             const TestPlane source =
                 MakePlane(c.sourceWidth, c.sourceHeight, space.code, FillPattern::Random, 3);
-            const std::size_t pixelBytes = static_cast<std::size_t>(
-                PravonColorSpace::BitsPerPixel(space.code) / 8);
+            const std::size_t pixelBytes =
+                static_cast<std::size_t>(PravonColorSpace::BitsPerPixel(space.code) / 8);
             for (PullOrder order : {PullOrder::TileOrder, PullOrder::RandomOrder}) {
-                const std::string name = std::string(routines) + " " + space.name + " " +
-                                         std::to_string(c.sourceWidth) + "x" + std::to_string(c.sourceHeight) +
-                                         " to " + std::to_string(c.outputWidth) + "x" +
-                                         std::to_string(c.outputHeight) + ", tiles of " +
-                                         std::to_string(c.tileSize) +
-                                         (order == PullOrder::RandomOrder ? ", at random" : "");
+                const std::string name =
+                    std::string(routines) + " " + space.name + " " + std::to_string(c.sourceWidth) + "x" +
+                    std::to_string(c.sourceHeight) + " to " + std::to_string(c.outputWidth) + "x" +
+                    std::to_string(c.outputHeight) + ", tiles of " + std::to_string(c.tileSize) +
+                    (order == PullOrder::RandomOrder ? ", at random" : "");
                 CPravonMemoryManager manager(c.tileSize);
                 PravonImagePtr image = MakeImage(manager, source);
                 CPravonFilterScale filter(&manager, CPravonFilterScale::kNearest);
@@ -122,9 +121,17 @@ TEST(ScaleNearest, SourcePositionsFoundByStepsMatchTheCentreRule) {
     };
     constexpr LONG kBig = (1 << 30) - 1;
     const Run runs[] = {
-        {4, 2, 0, 40, 1000},       {8, 2, 37, 70, 1000},  {10, 7, 0, 300, 1000}, {2, 3, 5, 300, 1000},
-        {7, 2, 1, 64, 120},        {2, 10, 0, 99, 1000},  {3, 3, 0, 10, 9},      {kBig, kBig - 1, 0, 50, kBig},
-        {kBig - 2, kBig, 1000, 50, kBig}, {kBig, 3, 0, 20, 3 * std::int64_t{kBig}}, {5, 7, 400000, 30, 1000},
+        {4, 2, 0, 40, 1000},
+        {8, 2, 37, 70, 1000},
+        {10, 7, 0, 300, 1000},
+        {2, 3, 5, 300, 1000},
+        {7, 2, 1, 64, 120},
+        {2, 10, 0, 99, 1000},
+        {3, 3, 0, 10, 9},
+        {kBig, kBig - 1, 0, 50, kBig},
+        {kBig - 2, kBig, 1000, 50, kBig},
+        {kBig, 3, 0, 20, 3 * std::int64_t{kBig}},
+        {5, 7, 400000, 30, 1000},
     };
     for (const Run& r : runs) {
         std::vector<std::int64_t> got(static_cast<std::size_t>(r.count), -1);
