@@ -8,8 +8,10 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <new>
 #include <utility>
 
@@ -30,6 +32,18 @@ using Int32Math::FloorDiv;
 using Int32Math::Saturate;
 
 } // namespace
+
+// Plans by output columns and source tile columns: (output left, output right, tile left, tile right).
+struct CScalePipeline::NearestPlans {
+    // Beyond this many the plans are made again as they come, so that memory stays bounded.
+    static constexpr std::size_t kMaxPlans = 4096;
+    std::map<std::array<LONG, 4>, ScaleRows::NearestPlan> plans;
+};
+
+CScalePipeline::CScalePipeline(LONG component)
+    : m_component(component), m_plans(std::make_unique<NearestPlans>()) {}
+
+CScalePipeline::~CScalePipeline() = default;
 
 void CScalePipeline::ReduceRatio(LONG source, LONG output, LONG* reducedSource, LONG* reducedOutput) {
     std::int64_t s = source;
@@ -131,6 +145,33 @@ std::int64_t CScalePipeline::NearestSource(std::int64_t x, LONG S, LONG D) {
     if (D < 1)
         return 0;
     return CeilDiv((2 * x + 1) * S, 2 * std::int64_t{D}) - 1;
+}
+
+void CScalePipeline::NearestSources(std::int64_t first, LONG count, LONG S, LONG D, std::int64_t last,
+                                    std::int64_t* out) {
+    if (count < 1)
+        return;
+    if (D < 1 || S < 1) {
+        std::fill(out, out + count, std::int64_t{0});
+        return;
+    }
+    // ceil(n / 2D) - 1 is floor((n - 1) / 2D): n - 1 = (2x + 1) S - 1 grows by 2S a position.
+    const std::int64_t twoD = 2 * std::int64_t{D};
+    const std::int64_t twoS = 2 * std::int64_t{S};
+    const std::int64_t stepWhole = twoS / twoD;
+    const std::int64_t stepPart = twoS % twoD;
+    const std::int64_t n = (2 * first + 1) * S - 1;
+    std::int64_t whole = FloorDiv(n, twoD);
+    std::int64_t part = n - whole * twoD;
+    for (LONG i = 0; i < count; ++i) {
+        out[i] = std::clamp<std::int64_t>(whole, 0, last);
+        whole += stepWhole;
+        part += stepPart;
+        if (part >= twoD) {
+            part -= twoD;
+            ++whole;
+        }
+    }
 }
 
 void CScalePipeline::ColumnWindows(Routine routine, LONG method, const CScaleTableEntry* entries, LONG x0,
@@ -281,6 +322,7 @@ IPravonError* CScalePipeline::Prepare(LONG method, LONG sourceWidth, LONG source
     m_horizontal = horizontal;
     m_vertical = vertical;
     m_flags = flags;
+    m_plans->plans.clear();
     return nullptr;
 }
 
@@ -311,17 +353,16 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
     const LONG height = rect.bottom - rect.top;
     const LONG bpp = m_channels * ((m_flags & k16Bit) ? 2 : 1);
     const ScaleRows::Kernels& kernels = ScaleRows::Choose();
-    // The pieces of one source tile column copy the same columns: each column's plan is made once.
-    std::vector<std::pair<LONG, ScaleRows::NearestPlan>> plans;
     m_nearest.resize(static_cast<std::size_t>(width) + static_cast<std::size_t>(height));
     std::int64_t* column = m_nearest.data();
     std::int64_t* row = column + width;
-    for (LONG i = 0; i < width; ++i)
-        column[i] = std::clamp<std::int64_t>(
-            NearestSource(rect.left + i, m_reducedSourceWidth, m_reducedOutputWidth), 0, m_sourceWidth - 1);
-    for (LONG j = 0; j < height; ++j)
-        row[j] = std::clamp<std::int64_t>(
-            NearestSource(rect.top + j, m_reducedSourceHeight, m_reducedOutputHeight), 0, m_sourceHeight - 1);
+    NearestSources(rect.left, width, m_reducedSourceWidth, m_reducedOutputWidth, m_sourceWidth - 1, column);
+    NearestSources(rect.top, height, m_reducedSourceHeight, m_reducedOutputHeight, m_sourceHeight - 1, row);
+    // The pieces of one source tile column copy the same columns, and so do the tiles of one output
+    // column: each plan is made once and kept.
+    auto& plans = m_plans->plans;
+    if (plans.size() > NearestPlans::kMaxPlans)
+        plans.clear();
 
     // The chosen columns and rows never fall: those a source tile holds are one run of output positions.
     struct Run {
@@ -349,18 +390,21 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
             const Run rows = runIn(row, height, piece.tileRect.top, piece.tileRect.bottom);
             const LONG runCount = columns.end - columns.start;
             const std::size_t runBytes = static_cast<std::size_t>(runCount) * bpp;
-            auto planned = std::find_if(plans.begin(), plans.end(),
-                                        [&](const auto& p) { return p.first == piece.tileRect.left; });
+            const std::array<LONG, 4> key{rect.left, rect.right, piece.tileRect.left, piece.tileRect.right};
+            auto planned = plans.find(key);
+            // Either routine set copies by a plan made for the other: the plain one reads no groups, and
+            // a plan without groups leaves every pixel to the moves.
             if (planned == plans.end()) {
                 m_index.resize(static_cast<std::size_t>(runCount));
                 for (LONG i = 0; i < runCount; ++i)
                     m_index[static_cast<std::size_t>(i)] =
                         static_cast<std::int32_t>((column[columns.start + i] - piece.tileRect.left) * bpp);
-                plans.emplace_back(piece.tileRect.left, ScaleRows::NearestPlan());
-                planned = plans.end() - 1;
+                // Made aside and then kept, so that a failure keeps no half-made plan.
+                ScaleRows::NearestPlan made;
                 ScaleRows::PlanNearest(m_index.data(), runCount, bpp,
                                        std::int64_t{piece.tileRect.right - piece.tileRect.left} * bpp,
-                                       kernels.groupsNearest, &planned->second);
+                                       kernels.groupsNearest, &made);
+                planned = plans.emplace(key, std::move(made)).first;
             }
             const ScaleRows::NearestPlan& plan = planned->second;
             const std::ptrdiff_t readFrom = plan.offsets.front();

@@ -12,6 +12,7 @@
 #include "platform/pravon/IPravonDataSource.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // One output column's or row's entry of a weight table.
@@ -58,6 +59,10 @@ public:
     // Nearest neighbour: the source pixel that holds the point (x + 0.5) S / D, a point on a border
     // belonging to the left pixel: ceil((2x + 1) S / 2D) - 1.
     static std::int64_t NearestSource(std::int64_t x, LONG S, LONG D);
+    // NearestSource of count positions from first (at least 0) into out, each clamped to [0, last]; one
+    // division for the run, then a step of S / D with a remainder per position.
+    static void NearestSources(std::int64_t first, LONG count, LONG S, LONG D, std::int64_t last,
+                               std::int64_t* out);
     // Source pixels an enlarging method's kernel weighs: two for linear, four for cubic (and for the
     // method values beyond), none for nearest neighbour. A window starts taps / 2 - 1 pixels left of the
     // pixel left of its sample point, so it reaches taps / 2 pixels beyond the pixel its output pixel maps
@@ -74,7 +79,10 @@ public:
     static bool ReadColorSpace(LONG colorSpace, LONG* channels, bool* sixteenBit);
 
     // Errors of the pipeline are raised and chained under component (the filter's code).
-    explicit CScalePipeline(LONG component) : m_component(component) {}
+    explicit CScalePipeline(LONG component);
+    ~CScalePipeline();
+    CScalePipeline(const CScalePipeline&) = delete;
+    CScalePipeline& operator=(const CScalePipeline&) = delete;
 
     // The settings changed: the next Prepare sets everything up again.
     void MarkChanged() { m_flags |= kSettingsChanged; }
@@ -110,6 +118,7 @@ public:
 
 private:
     struct TileColumns;
+    struct NearestPlans;
 
     IPravonError* RunNearest(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
     IPravonError* RunSeparable(IPravonDataSource* source, const PravonRect& rect, BYTE* out, LONG rowBytes);
@@ -140,6 +149,9 @@ private:
     std::vector<std::int32_t> m_taps;
     std::vector<std::uint32_t> m_acc;
     std::vector<std::int64_t> m_nearest;
+    // The nearest-neighbour copy plans of the output tile columns seen since the last set-up: the tiles
+    // of one output column copy the same source columns.
+    std::unique_ptr<NearestPlans> m_plans;
     LONG m_ringRows = 0;
     std::int64_t m_fetched = 0;
 };

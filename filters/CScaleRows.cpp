@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 #include <vector>
 
 namespace ScaleRows {
@@ -560,29 +561,42 @@ __attribute__((target("avx2"))) void Avx2VArea(const std::uint16_t* const* rows,
     }
 }
 
-// Nearest neighbour. A pixel of a size known at compile time is copied as one or two moves.
+// Nearest neighbour. A pixel of a size known at compile time is copied by one move of MoveBytes(N) while
+// the plan allows it (the move's bytes past the pixel are the next pixel's, written again by its own move),
+// and exactly after that.
 template <int N>
-KV_INLINE void CopyPixelsAt(const BYTE* row, BYTE* out, const std::int32_t* offsets, LONG first, LONG end) {
-    for (LONG i = first; i < end; ++i)
+KV_INLINE void CopyPixelsFrom(const BYTE* __restrict row, BYTE* __restrict out, const NearestPlan& plan,
+                              LONG first) {
+    constexpr int M = MoveBytes(N);
+    using Word = std::conditional_t<
+        M == 8, std::uint64_t,
+        std::conditional_t<M == 4, std::uint32_t, std::conditional_t<M == 2, std::uint16_t, std::uint8_t>>>;
+    const std::int32_t* __restrict offsets = plan.offsets.data();
+    LONG i = first;
+    for (; i < plan.moved; ++i) {
+        Word w;
+        std::memcpy(&w, row + offsets[i], M);
+        std::memcpy(out + static_cast<std::size_t>(i) * N, &w, M);
+    }
+    for (; i < plan.count; ++i)
         std::memcpy(out + static_cast<std::size_t>(i) * N, row + offsets[i], N);
 }
 
 KV_INLINE void CopyPixelsBy(const BYTE* row, BYTE* out, const NearestPlan& plan, LONG first) {
-    const std::int32_t* offsets = plan.offsets.data();
     switch (plan.pixelBytes) {
     case 1:
-        return CopyPixelsAt<1>(row, out, offsets, first, plan.count);
+        return CopyPixelsFrom<1>(row, out, plan, first);
     case 2:
-        return CopyPixelsAt<2>(row, out, offsets, first, plan.count);
+        return CopyPixelsFrom<2>(row, out, plan, first);
     case 3:
-        return CopyPixelsAt<3>(row, out, offsets, first, plan.count);
+        return CopyPixelsFrom<3>(row, out, plan, first);
     case 4:
-        return CopyPixelsAt<4>(row, out, offsets, first, plan.count);
+        return CopyPixelsFrom<4>(row, out, plan, first);
     case 6:
-        return CopyPixelsAt<6>(row, out, offsets, first, plan.count);
+        return CopyPixelsFrom<6>(row, out, plan, first);
     default:
         for (LONG i = first; i < plan.count; ++i)
-            std::memcpy(out + static_cast<std::size_t>(i) * plan.pixelBytes, row + offsets[i],
+            std::memcpy(out + static_cast<std::size_t>(i) * plan.pixelBytes, row + plan.offsets[i],
                         static_cast<std::size_t>(plan.pixelBytes));
     }
 }
@@ -721,7 +735,9 @@ bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries,
 void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
                  bool grouped, NearestPlan* plan) {
     constexpr LONG kGroupBytes = 16;
-    constexpr std::uint8_t kZero = 0x80; // a shuffle index that writes 0
+    constexpr std::uint8_t kZero = 0x80;        // a shuffle index that writes 0
+    constexpr std::int64_t kGroupPixels = 3;    // groups pay from this many pixels on average,
+    constexpr std::int64_t kGroupPayBytes = 12; // or from this many bytes
     plan->pixelBytes = pixelBytes;
     plan->count = count;
     plan->offsets.assign(offsets, offsets + count);
@@ -749,7 +765,21 @@ void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::
             i += n;
         }
     }
+    // A group's load, shuffle and store cost about what two or three moves cost: groups that hold few
+    // pixels and few bytes on average (a strong reduction of small pixels) are left to the moves.
+    const auto groups = static_cast<std::int64_t>(plan->groups.size());
+    if (groups > 0 && i < kGroupPixels * groups && std::int64_t{i} * pixelBytes < kGroupPayBytes * groups) {
+        plan->groups.clear();
+        i = 0;
+    }
     plan->grouped = i;
+    const LONG move = MoveBytes(pixelBytes);
+    const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
+    LONG moved = 0;
+    while (moved < count && offsets[moved] + std::int64_t{move} <= readable &&
+           std::int64_t{moved} * pixelBytes + move <= runBytes)
+        ++moved;
+    plan->moved = moved;
 }
 
 void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples) {

@@ -42,7 +42,8 @@ using VerticalRow = void (*)(const std::uint16_t* const* rows, BYTE* out, const 
 
 // Nearest neighbour: every output pixel of a run copies one pixel of a source row. A plan made once for
 // the run (each output pixel's source byte offset) copies any row by it; the SIMD plan moves the pixels
-// that lie within sixteen source bytes of each other with one shuffle, the rest one by one.
+// that lie within sixteen source bytes of each other with one shuffle where such groups hold enough of
+// them, the rest one by one, each pixel by one move of a power-of-two size where that stays in bounds.
 struct NearestGroup {
     std::int32_t from; // the source byte of the group's first pixel
     std::int32_t to;   // the output byte it goes to
@@ -55,7 +56,16 @@ struct NearestPlan {
     std::vector<std::int32_t> offsets; // per output pixel, its source byte
     std::vector<NearestGroup> groups;
     LONG grouped = 0; // the output pixels the groups copy; those after them are copied one by one
+    // The leading output pixels that may each be copied by one move of MoveBytes(pixelBytes): their
+    // move neither reads beyond the readable bytes nor writes beyond the run. A move writes past its pixel
+    // into the next, which the next pixel's move then overwrites.
+    LONG moved = 0;
 };
+
+// The bytes of the one move that copies a pixel: the pixel size rounded up to a power of two.
+constexpr LONG MoveBytes(LONG pixelBytes) {
+    return pixelBytes <= 1 ? 1 : pixelBytes <= 2 ? 2 : pixelBytes <= 4 ? 4 : 8;
+}
 
 // row: the source row's first byte; out: the run's first output byte.
 using NearestRow = void (*)(const BYTE* row, BYTE* out, const NearestPlan& plan);
@@ -97,7 +107,8 @@ inline std::size_t TapWords(LONG count, LONG tapCount) {
 
 // Plans count output pixels of pixelBytes bytes (1 to 8) from the given source byte offsets, which never
 // fall; readable is how many bytes of a row may be read from its first one. With grouped the plan also
-// gets the groups; a group's sixteen-byte load stays within readable and its store within the run.
+// gets the groups where they pay; a group's sixteen-byte load stays within readable and its store within
+// the run, as does every move.
 void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
                  bool grouped, NearestPlan* plan);
 
