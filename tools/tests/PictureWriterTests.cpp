@@ -35,13 +35,18 @@ std::vector<WORD> Picture() {
 }
 
 // A profile's bytes, which the file must carry back as they are (a PNG writer checks them as a profile).
-std::vector<BYTE> ProfileBytes() {
-    cmsHPROFILE profile = cmsCreate_sRGBProfile();
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<BYTE> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+// The profile's bytes are made once: a profile saved anew carries the time it was made, so two savings a
+// second apart differ.
+const std::vector<BYTE>& ProfileBytes() {
+    static const std::vector<BYTE> bytes = [] {
+        cmsHPROFILE profile = cmsCreate_sRGBProfile();
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(profile, nullptr, &size);
+        std::vector<BYTE> saved(size);
+        cmsSaveProfileToMem(profile, saved.data(), &size);
+        cmsCloseProfile(profile);
+        return saved;
+    }();
     return bytes;
 }
 
