@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -160,8 +161,10 @@ void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, s
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
-        if (avx2)
-            ConvertRowAvx2(in, out, std::size_t(width));
+        if (avx2 && m_outBits == 8)
+            ConvertRowAvx2<8>(in, out, std::size_t(width));
+        else if (avx2)
+            ConvertRowAvx2<16>(in, out, std::size_t(width));
         else
             ConvertRow(in, out, std::size_t(width));
     }
@@ -188,15 +191,16 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 }
 
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
-// tetrahedron chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in each half of a
-// register, so that in-lane shuffles spread their weights) interpolated from their corners' nodes, read whole
-// as four floats each, and written out in overlapping stores. Each pixel's arithmetic is the plain road's,
-// operation for operation. The far corner sits a fixed distance from the near one, so its node is addressed
-// from the near one's index. (Nodes of 16-bit samples, widened and converted at every pixel, and pixels put
-// together in memory before being copied out, cost markedly more.)
+// tetrahedron chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in each half of
+// a register, so that in-lane shuffles spread their weights) interpolated from their corners' nodes, read
+// whole as four floats each, and written out in overlapping stores. Each pixel's arithmetic is the plain
+// road's, operation for operation. The far corner sits a fixed distance from the near one, so its node is
+// addressed from the near one's index. (Nodes of 16-bit samples, widened and converted at every pixel, and
+// pixels put together in memory before being copied out, cost markedly more.)
+template <int OutBits>
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                                  std::size_t count) const {
-    const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
+    constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
     const __m256 toNode = _mm256_set1_ps(kCodeToNode), oneF = _mm256_set1_ps(1.0f);
     const __m256i lastCell = _mm256_set1_epi32(kN - 2);
     const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
@@ -205,31 +209,36 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
     const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
     // Of each 128-bit half holding two pixels' red, green, blue and spare words, the first three of each
     // (12 bytes); of one holding four pixels' bytes, likewise.
-    const __m256i dropSpareWords =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11,
-                         12, 13, -1, -1, -1, -1);
-    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1,
-                                                    2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i dropSpareWords = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0,
+                                                    1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                                    1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const float* values = m_values.data()->sample;
     constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
     // Pixels j and j + 4's samples, rounded and held to 16 bits (narrowed to 8 for 8-bit output), in one
     // register: red, green, blue and the spare of pixel j in the low half, of pixel j + 4 in the high half.
-    const auto pair = [&](const std::int32_t(&corner)[3][8], const __m256(&weights)[4], int j)
-                          __attribute__((target("avx2"), always_inline)) {
+    // Each weight of pixels j and j + 4 spread over their halves by two in-lane unpacks.
+    const auto pair = [&](const std::int32_t(&corner)[3][8], const __m256(&weights)[4], auto j)
+        __attribute__((target("avx2"), always_inline)) {
+        const auto spread = [&](int k) __attribute__((target("avx2"), always_inline)) {
+            const __m256 half = j < 2 ? _mm256_unpacklo_ps(weights[k], weights[k])
+                                      : _mm256_unpackhi_ps(weights[k], weights[k]);
+            return j % 2 == 0 ? _mm256_unpacklo_ps(half, half) : _mm256_unpackhi_ps(half, half);
+        };
         const float* lowBase = values + 4 * std::size_t(corner[0][j]);
         const float* highBase = values + 4 * std::size_t(corner[0][j + 4]);
-        const __m256 t0 = _mm256_mul_ps(weights[0], NodePair(lowBase, highBase));
-        const __m256 t1 = _mm256_mul_ps(weights[1], NodePair(values + 4 * std::size_t(corner[1][j]),
-                                                          values + 4 * std::size_t(corner[1][j + 4])));
-        const __m256 t2 = _mm256_mul_ps(weights[2], NodePair(values + 4 * std::size_t(corner[2][j]),
-                                                          values + 4 * std::size_t(corner[2][j + 4])));
-        const __m256 t3 = _mm256_mul_ps(weights[3], NodePair(lowBase + kFarCorner, highBase + kFarCorner));
+        const __m256 t0 = _mm256_mul_ps(spread(0), NodePair(lowBase, highBase));
+        const __m256 t1 = _mm256_mul_ps(spread(1), NodePair(values + 4 * std::size_t(corner[1][j]),
+                                                            values + 4 * std::size_t(corner[1][j + 4])));
+        const __m256 t2 = _mm256_mul_ps(spread(2), NodePair(values + 4 * std::size_t(corner[2][j]),
+                                                            values + 4 * std::size_t(corner[2][j + 4])));
+        const __m256 t3 = _mm256_mul_ps(spread(3), NodePair(lowBase + kFarCorner, highBase + kFarCorner));
         // The corners summed in the plain road's order.
         const __m256 value = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(t0, t1), t2), t3);
         __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
-        if (m_outBits == 8)
-            rounded =
-                _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
+        if constexpr (OutBits == 8)
+            rounded = _mm256_srli_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
         return rounded;
     };
     std::size_t x = 0;
@@ -269,25 +278,19 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                            _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)));
         const __m256 weights[4] = {_mm256_sub_ps(oneF, largest), _mm256_sub_ps(largest, middle),
                                    _mm256_sub_ps(middle, smallest), smallest};
-        // Each weight of pixels j and j + 4 spread over their halves: pairs (0, 4), (1, 5), (2, 6), (3, 7).
-        __m256 spread[4][4];
-        for (int k = 0; k < 4; ++k) {
-            const __m256 low = _mm256_unpacklo_ps(weights[k], weights[k]);
-            const __m256 high = _mm256_unpackhi_ps(weights[k], weights[k]);
-            spread[0][k] = _mm256_unpacklo_ps(low, low);
-            spread[1][k] = _mm256_unpackhi_ps(low, low);
-            spread[2][k] = _mm256_unpacklo_ps(high, high);
-            spread[3][k] = _mm256_unpackhi_ps(high, high);
-        }
-        const __m256i p04 = pair(corner, spread[0], 0), p15 = pair(corner, spread[1], 1),
-                      p26 = pair(corner, spread[2], 2), p37 = pair(corner, spread[3], 3);
-        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and 6, 7.
+        const __m256i p04 = pair(corner, weights, std::integral_constant<int, 0>{}),
+                      p15 = pair(corner, weights, std::integral_constant<int, 1>{}),
+                      p26 = pair(corner, weights, std::integral_constant<int, 2>{}),
+                      p37 = pair(corner, weights, std::integral_constant<int, 3>{});
+        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
+        // 6, 7.
         const __m256i words0145 = _mm256_packus_epi32(p04, p15), words2367 = _mm256_packus_epi32(p26, p37);
         // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
         // byte written past the eight pixels.
-        if (m_outBits == 8) {
+        if constexpr (OutBits == 8) {
             // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
-            const __m256i packed = _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
+            const __m256i packed =
+                _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
             const __m128i second = _mm256_extracti128_si256(packed, 1);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
