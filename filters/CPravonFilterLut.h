@@ -72,9 +72,6 @@ public:
         LONG m_bits = 0;
         LONG m_channels = 0;
         std::vector<WORD> m_tables[kMaxTables];
-        // For 16-bit RGB the three tables interleaved, entry 3v + c for channel c, with a spare entry at the
-        // end: eight samples of any channels are looked up at once.
-        std::vector<WORD> m_interleaved;
     };
 
 protected:

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -72,6 +73,11 @@ inline float Blend(const Node* nodes, const Cell& cell, int c) {
     const auto at = [&](int offset) { return nodes[cell.base + offset].sample[c]; };
     return ((cell.weight[0] * at(0) + cell.weight[1] * at(cell.first)) + cell.weight[2] * at(cell.second)) +
            cell.weight[3] * at(kStrideAll);
+}
+
+// The nodes of two pixels, one in each half of a register.
+__attribute__((target("avx2"), always_inline)) inline __m256 NodePair(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(low)), _mm_load_ps(high), 1);
 }
 
 inline std::uint32_t Rounded(float value) {
@@ -155,8 +161,10 @@ void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, s
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
-        if (avx2)
-            ConvertRowAvx2(in, out, std::size_t(width));
+        if (avx2 && m_outBits == 8)
+            ConvertRowAvx2<8>(in, out, std::size_t(width));
+        else if (avx2)
+            ConvertRowAvx2<16>(in, out, std::size_t(width));
         else
             ConvertRow(in, out, std::size_t(width));
     }
@@ -183,13 +191,16 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 }
 
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
-// tetrahedron chosen by comparisons, then two pixels at a time interpolated from their corners' nodes, read
+// tetrahedron chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in each half of
+// a register, so that in-lane shuffles spread their weights) interpolated from their corners' nodes, read
 // whole as four floats each, and written out in overlapping stores. Each pixel's arithmetic is the plain
-// road's, operation for operation. (Nodes of 16-bit samples, widened and converted at every pixel, and
+// road's, operation for operation. The far corner sits a fixed distance from the near one, so its node is
+// addressed from the near one's index. (Nodes of 16-bit samples, widened and converted at every pixel, and
 // pixels put together in memory before being copied out, cost markedly more.)
+template <int OutBits>
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                                  std::size_t count) const {
-    const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
+    constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
     const __m256 toNode = _mm256_set1_ps(kCodeToNode), oneF = _mm256_set1_ps(1.0f);
     const __m256i lastCell = _mm256_set1_epi32(kN - 2);
     const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
@@ -198,29 +209,36 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
     const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
     // Of each 128-bit half holding two pixels' red, green, blue and spare words, the first three of each
     // (12 bytes); of one holding four pixels' bytes, likewise.
-    const __m256i dropSpareWords =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 8, 9, 10, 11,
-                         12, 13, -1, -1, -1, -1);
-    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1,
-                                                    2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i dropSpareWords = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0,
+                                                    1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                                    1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const float* values = m_values.data()->sample;
-    // Two pixels' samples, rounded and held to 16 bits (narrowed to 8 for 8-bit output), in one register:
-    // red, green, blue and the spare of pixel i in the low half, of pixel i + 1 in the high half.
-    const auto pair = [&](const std::int32_t(&corner)[4][8], const __m256(&weights)[4], int i)
-                          __attribute__((target("avx2"), always_inline)) {
-        const __m256i lanes = _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1);
-        const auto term = [&](int k) __attribute__((target("avx2"), always_inline)) {
-            const __m128 low = _mm_load_ps(values + 4 * std::size_t(corner[k][i]));
-            const __m128 high = _mm_load_ps(values + 4 * std::size_t(corner[k][i + 1]));
-            return _mm256_mul_ps(_mm256_permutevar8x32_ps(weights[k], lanes),
-                                 _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1));
+    constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
+    // Pixels j and j + 4's samples, rounded and held to 16 bits (narrowed to 8 for 8-bit output), in one
+    // register: red, green, blue and the spare of pixel j in the low half, of pixel j + 4 in the high half.
+    // Each weight of pixels j and j + 4 spread over their halves by two in-lane unpacks.
+    const auto pair = [&](const std::int32_t(&corner)[3][8], const __m256(&weights)[4], auto j)
+        __attribute__((target("avx2"), always_inline)) {
+        const auto spread = [&](int k) __attribute__((target("avx2"), always_inline)) {
+            const __m256 half = j < 2 ? _mm256_unpacklo_ps(weights[k], weights[k])
+                                      : _mm256_unpackhi_ps(weights[k], weights[k]);
+            return j % 2 == 0 ? _mm256_unpacklo_ps(half, half) : _mm256_unpackhi_ps(half, half);
         };
+        const float* lowBase = values + 4 * std::size_t(corner[0][j]);
+        const float* highBase = values + 4 * std::size_t(corner[0][j + 4]);
+        const __m256 t0 = _mm256_mul_ps(spread(0), NodePair(lowBase, highBase));
+        const __m256 t1 = _mm256_mul_ps(spread(1), NodePair(values + 4 * std::size_t(corner[1][j]),
+                                                            values + 4 * std::size_t(corner[1][j + 4])));
+        const __m256 t2 = _mm256_mul_ps(spread(2), NodePair(values + 4 * std::size_t(corner[2][j]),
+                                                            values + 4 * std::size_t(corner[2][j + 4])));
+        const __m256 t3 = _mm256_mul_ps(spread(3), NodePair(lowBase + kFarCorner, highBase + kFarCorner));
         // The corners summed in the plain road's order.
-        const __m256 value = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(term(0), term(1)), term(2)), term(3));
+        const __m256 value = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(t0, t1), t2), t3);
         __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
-        if (m_outBits == 8)
-            rounded =
-                _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
+        if constexpr (OutBits == 8)
+            rounded = _mm256_srli_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
         return rounded;
     };
     std::size_t x = 0;
@@ -253,38 +271,38 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         const __m256i base = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
             _mm256_mullo_epi32(node[2], strideB));
-        alignas(32) std::int32_t corner[4][8];
+        alignas(32) std::int32_t corner[3][8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), base);
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), _mm256_add_epi32(base, firstStep));
         _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]),
                            _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[3]), _mm256_add_epi32(base, strideAll));
         const __m256 weights[4] = {_mm256_sub_ps(oneF, largest), _mm256_sub_ps(largest, middle),
                                    _mm256_sub_ps(middle, smallest), smallest};
-        const __m256i p01 = pair(corner, weights, 0), p23 = pair(corner, weights, 2),
-                      p45 = pair(corner, weights, 4), p67 = pair(corner, weights, 6);
-        // Packing works within each half of a register: pixels 0, 2 (low) and 1, 3 (high) of four.
-        const __m256i words0123 = _mm256_packus_epi32(p01, p23), words4567 = _mm256_packus_epi32(p45, p67);
+        const __m256i p04 = pair(corner, weights, std::integral_constant<int, 0>{}),
+                      p15 = pair(corner, weights, std::integral_constant<int, 1>{}),
+                      p26 = pair(corner, weights, std::integral_constant<int, 2>{}),
+                      p37 = pair(corner, weights, std::integral_constant<int, 3>{});
+        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
+        // 6, 7.
+        const __m256i words0145 = _mm256_packus_epi32(p04, p15), words2367 = _mm256_packus_epi32(p26, p37);
         // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
         // byte written past the eight pixels.
-        if (m_outBits == 8) {
-            // Pixels 0, 2, 4, 6 in the low half, 1, 3, 5, 7 in the high half, four bytes each: in order.
-            const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words0123, words4567),
-                                                              _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-            const __m256i packed = _mm256_shuffle_epi8(bytes, dropSpareBytes);
+        if constexpr (OutBits == 8) {
+            // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
+            const __m256i packed =
+                _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
             const __m128i second = _mm256_extracti128_si256(packed, 1);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
             const int last = _mm_extract_epi32(second, 2);
             std::memcpy(out + 20, &last, 4);
         } else {
-            const __m256i first = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(words0123, 0xD8), dropSpareWords);
-            const __m256i second =
-                _mm256_shuffle_epi8(_mm256_permute4x64_epi64(words4567, 0xD8), dropSpareWords);
+            const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
+            const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
             const __m128i last = _mm256_extracti128_si256(second, 1);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(first, 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_castsi256_si128(second));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
             const int tail = _mm_extract_epi32(last, 2);
             std::memcpy(out + 44, &tail, 4);

@@ -34,7 +34,9 @@ public:
 private:
     CZovRgbGrid() = default;
     void ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
-    void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
+    template <int OutBits>
+    __attribute__((target("avx2"))) void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
+                                                        std::size_t count) const;
 
     LONG m_outBits = 16;
     // A node: the three output samples (whole 16-bit values) and a zero spare, read at once as floats, so
