@@ -18,8 +18,13 @@ constexpr std::size_t kNodeCount = std::size_t(kN) * kN * kN;
 // Node strides of the three input channels, the first varying slowest.
 constexpr int kStrideR = kN * kN, kStrideG = kN, kStrideB = 1;
 constexpr int kStrideAll = kStrideR + kStrideG + kStrideB;
-// A 16-bit code to its position in nodes.
-constexpr float kCodeToNode = float(kN - 1) / 65535.0f;
+// Cells per side: a 16-bit code times this is its position in 16.16 fixed point, as the library places it.
+constexpr std::uint32_t kDomain = kN - 1;
+constexpr int kDomainShift = 5;
+static_assert(kDomain == 1u << kDomainShift, "the AVX2 road places codes by a shift");
+constexpr std::uint32_t kFractionMask = 0xFFFF;
+// The library's rounding of a sum of weighted differences in 16.16 fixed point to a whole difference.
+constexpr std::uint32_t kRestRounding = 0x8001;
 // Probes of the check against the library's own 16-bit conversion.
 constexpr int kRandomProbes = 4096;
 constexpr int kProbeLevels = 9;
@@ -34,54 +39,79 @@ inline std::uint32_t To8(std::uint32_t value16) {
     return (value16 * 65281u + 8388608u) >> 24;
 }
 
+// The position of a code among the nodes in 16.16 fixed point, as the library computes it: code * domain
+// plus (code * domain + 0x7FFF) / 0xFFFF, the division done by a shift and add that gives the same
+// quotient for every code (checked below, at compile time).
+constexpr std::uint32_t Position(std::uint32_t code) {
+    const std::uint32_t scaled = code << kDomainShift;
+    const std::uint32_t b = scaled + 0x8000;
+    return scaled + ((b + (b >> 16)) >> 16);
+}
+
+constexpr bool PositionIsTheLibrarys() {
+    for (std::uint32_t code = 0; code <= 65535; ++code) {
+        const std::uint32_t scaled = code * kDomain;
+        if (Position(code) != scaled + (scaled + 0x7FFF) / 0xFFFF)
+            return false;
+    }
+    return true;
+}
+static_assert(PositionIsTheLibrarys());
+
 // The cell of a pixel and its tetrahedron: the node at the cell's low corner, the offsets of the corners
-// reached by stepping the largest fraction's channel first, then the next, and the four weights.
+// reached by stepping the largest fraction's channel first, then the next, and the four weights in 16-bit
+// fractions, the low corner's negative: they sum to 0, so that the sum of the weighted corners is the
+// library's sum of weighted differences between them. Where fractions tie, the corner whose weight is 0 is
+// the only one that depends on the order chosen.
 struct Cell {
     int base;
     int first;
     int second;
-    float weight[4];
+    std::int32_t weight[4];
 };
 
 inline Cell Locate(const USHORT input[3]) {
     int node[3];
-    float fraction[3];
+    std::int32_t fraction[3];
     for (int c = 0; c < 3; ++c) {
-        const float position = float(input[c]) * kCodeToNode;
-        node[c] = std::min(static_cast<int>(position), kN - 2);
-        fraction[c] = position - float(node[c]);
+        const std::uint32_t position = Position(input[c]);
+        node[c] = static_cast<int>(position >> 16);
+        fraction[c] = static_cast<std::int32_t>(position & kFractionMask);
     }
-    const float r = fraction[0], g = fraction[1], b = fraction[2];
-    const float largest = std::max(std::max(r, g), b);
-    const float smallest = std::min(std::min(r, g), b);
-    const float middle = std::max(std::min(r, g), std::min(std::max(r, g), b));
-    const bool rLargest = r >= g && r >= b, gLargest = !rLargest && g >= b;
-    const bool rSmallest = r <= g && r <= b, gSmallest = !rSmallest && g <= b;
+    const std::int32_t r = fraction[0], g = fraction[1], b = fraction[2];
+    const std::int32_t largest = std::max(std::max(r, g), b);
+    const std::int32_t smallest = std::min(std::min(r, g), b);
+    const std::int32_t middle = std::max(std::min(r, g), std::min(std::max(r, g), b));
+    const bool rLargest = r == largest, gLargest = !rLargest && g == largest;
+    const bool rSmallest = r == smallest, gSmallest = !rSmallest && g == smallest;
     Cell cell;
     cell.base = node[0] * kStrideR + node[1] * kStrideG + node[2] * kStrideB;
     cell.first = rLargest ? kStrideR : gLargest ? kStrideG : kStrideB;
     cell.second = kStrideAll - (rSmallest ? kStrideR : gSmallest ? kStrideG : kStrideB);
-    cell.weight[0] = 1.0f - largest;
+    cell.weight[0] = -largest;
     cell.weight[1] = largest - middle;
     cell.weight[2] = middle - smallest;
     cell.weight[3] = smallest;
     return cell;
 }
 
+// The low corner's sample plus the rounded sum of the weighted corners, in the library's arithmetic: its
+// 32-bit sum wraps as the library's does, and its result is kept to 16 bits as the library stores it.
+inline std::uint32_t Finish(std::int32_t low, std::uint32_t sum) {
+    const auto rest = static_cast<std::int32_t>(sum + kRestRounding);
+    const auto rounded = static_cast<std::int32_t>(std::uint32_t(rest) + std::uint32_t(rest >> 16)) >> 16;
+    return std::uint32_t(low + rounded) & 0xFFFF;
+}
+
 template <class Node>
-inline float Blend(const Node* nodes, const Cell& cell, int c) {
-    const auto at = [&](int offset) { return nodes[cell.base + offset].sample[c]; };
-    return ((cell.weight[0] * at(0) + cell.weight[1] * at(cell.first)) + cell.weight[2] * at(cell.second)) +
-           cell.weight[3] * at(kStrideAll);
-}
-
-// The nodes of two pixels, one in each half of a register.
-__attribute__((target("avx2"), always_inline)) inline __m256 NodePair(const float* low, const float* high) {
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(low)), _mm_load_ps(high), 1);
-}
-
-inline std::uint32_t Rounded(float value) {
-    return static_cast<std::uint32_t>(std::clamp<long>(std::lrintf(value), 0, 65535));
+inline std::uint32_t Blend(const Node* nodes, const Cell& cell, int c) {
+    const std::int32_t low = nodes[cell.base].sample[c];
+    const std::uint32_t sum =
+        std::uint32_t(cell.weight[0]) * std::uint32_t(low) +
+        std::uint32_t(cell.weight[1]) * std::uint32_t(nodes[cell.base + cell.first].sample[c]) +
+        std::uint32_t(cell.weight[2]) * std::uint32_t(nodes[cell.base + cell.second].sample[c]) +
+        std::uint32_t(cell.weight[3]) * std::uint32_t(nodes[cell.base + kStrideAll].sample[c]);
+    return Finish(low, sum);
 }
 
 } // namespace
@@ -108,14 +138,14 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     cmsDeleteTransform(precise);
 
     std::unique_ptr<CZovRgbGrid> made(new CZovRgbGrid());
-    made->m_values.resize(kNodeCount);
+    made->m_values.assign(kNodeCount + kStrideAll, Node{});
     for (std::size_t n = 0; n < kNodeCount; ++n)
         for (std::size_t c = 0; c < 3; ++c) {
             // The library's own sampling: the value in 16-bit units, rounded and held to the range.
             const double v = values[3 * n + c] * 65535.0 + 0.5;
-            made->m_values[n].sample[c] = !(v > 0)       ? 0.0f
-                                          : v >= 65535.0 ? 65535.0f
-                                                         : static_cast<float>(std::floor(v));
+            made->m_values[n].sample[c] = !(v > 0)       ? 0
+                                          : v >= 65535.0 ? 65535
+                                                         : static_cast<std::int32_t>(std::floor(v));
         }
 
     // The library sets the node of white to its exact conversion of white. Its own 16-bit conversion on
@@ -128,7 +158,7 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
     USHORT whiteOut[3];
     cmsDoTransform(library, white, whiteOut, 1);
     for (int c = 0; c < 3; ++c)
-        made->m_values[kNodeCount - 1].sample[c] = float(whiteOut[c]);
+        made->m_values[kNodeCount - 1].sample[c] = whiteOut[c];
     std::vector<USHORT> probes;
     for (int r = 0; r < kProbeLevels; ++r)
         for (int g = 0; g < kProbeLevels; ++g)
@@ -176,94 +206,61 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
         USHORT samples[3];
         std::memcpy(samples, in, sizeof samples);
         const Cell cell = Locate(samples);
-        std::uint32_t values[3];
-        for (int c = 0; c < 3; ++c)
-            values[c] = Rounded(Blend(m_values.data(), cell, c));
-        for (int c = 0; c < 3; ++c) {
-            if (m_outBits == 8) {
+        const std::uint32_t values[3] = {Blend(m_values.data(), cell, 0), Blend(m_values.data(), cell, 1),
+                                         Blend(m_values.data(), cell, 2)};
+        if (m_outBits == 8) {
+            for (int c = 0; c < 3; ++c)
                 out[c] = static_cast<std::uint8_t>(To8(values[c]));
-            } else {
-                const USHORT word = static_cast<USHORT>(values[c]);
-                std::memcpy(out + 2 * c, &word, 2);
-            }
+        } else {
+            const USHORT words[3] = {USHORT(values[0]), USHORT(values[1]), USHORT(values[2])};
+            std::memcpy(out, words, sizeof words);
         }
     }
 }
 
-// Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell and
-// tetrahedron chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in each half of
-// a register, so that in-lane shuffles spread their weights) interpolated from their corners' nodes, read
-// whole as four floats each, and written out in overlapping stores. Each pixel's arithmetic is the plain
-// road's, operation for operation. The far corner sits a fixed distance from the near one, so its node is
-// addressed from the near one's index. (Nodes of 16-bit samples, widened and converted at every pixel, and
-// pixels put together in memory before being copied out, cost markedly more.)
+// Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell,
+// tetrahedron and weights chosen by comparisons, then each pixel interpolated on its own from its corners'
+// nodes, read whole as four 32-bit lanes, with its weights read back one at a time into every lane (loads,
+// where spreading them across registers took a shuffle each), and written out in overlapping stores. Each
+// pixel's arithmetic is the plain road's, operation for operation, so both give the same samples.
 template <int OutBits>
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                                  std::size_t count) const {
     constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
-    const __m256 toNode = _mm256_set1_ps(kCodeToNode), oneF = _mm256_set1_ps(1.0f);
-    const __m256i lastCell = _mm256_set1_epi32(kN - 2);
+    const __m256i fractionMask = _mm256_set1_epi32(kFractionMask), half = _mm256_set1_epi32(0x8000);
     const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
                   strideB = _mm256_set1_epi32(kStrideB), strideAll = _mm256_set1_epi32(kStrideAll);
-    const __m256i top = _mm256_set1_epi32(65535), zero = _mm256_setzero_si256();
-    const __m256i narrowFactor = _mm256_set1_epi32(65281), narrowHalf = _mm256_set1_epi32(8388608);
-    // Of each 128-bit half holding two pixels' red, green, blue and spare words, the first three of each
-    // (12 bytes); of one holding four pixels' bytes, likewise.
-    const __m256i dropSpareWords = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0,
-                                                    1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
-    const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
-                                                    1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const float* values = m_values.data()->sample;
+    const __m128i restRounding = _mm_set1_epi32(kRestRounding), low16 = _mm_set1_epi32(0xFFFF);
+    const __m128i narrowFactor = _mm_set1_epi32(65281), narrowHalf = _mm_set1_epi32(8388608);
+    // A pixel's red, green and blue from the low halves (16-bit output) or low bytes (8-bit output) of its
+    // first three lanes.
+    const __m128i words = _mm_setr_epi8(0, 1, 4, 5, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i bytes = _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const std::int32_t* values = m_values.data()->sample;
     constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
-    // Pixels j and j + 4's samples, rounded and held to 16 bits (narrowed to 8 for 8-bit output), in one
-    // register: red, green, blue and the spare of pixel j in the low half, of pixel j + 4 in the high half.
-    // Each weight of pixels j and j + 4 spread over their halves by two in-lane unpacks.
-    const auto pair = [&](const std::int32_t(&corner)[3][8], const __m256(&weights)[4], auto j)
-        __attribute__((target("avx2"), always_inline)) {
-        const auto spread = [&](int k) __attribute__((target("avx2"), always_inline)) {
-            const __m256 half = j < 2 ? _mm256_unpacklo_ps(weights[k], weights[k])
-                                      : _mm256_unpackhi_ps(weights[k], weights[k]);
-            return j % 2 == 0 ? _mm256_unpacklo_ps(half, half) : _mm256_unpackhi_ps(half, half);
-        };
-        const float* lowBase = values + 4 * std::size_t(corner[0][j]);
-        const float* highBase = values + 4 * std::size_t(corner[0][j + 4]);
-        const __m256 t0 = _mm256_mul_ps(spread(0), NodePair(lowBase, highBase));
-        const __m256 t1 = _mm256_mul_ps(spread(1), NodePair(values + 4 * std::size_t(corner[1][j]),
-                                                            values + 4 * std::size_t(corner[1][j + 4])));
-        const __m256 t2 = _mm256_mul_ps(spread(2), NodePair(values + 4 * std::size_t(corner[2][j]),
-                                                            values + 4 * std::size_t(corner[2][j + 4])));
-        const __m256 t3 = _mm256_mul_ps(spread(3), NodePair(lowBase + kFarCorner, highBase + kFarCorner));
-        // The corners summed in the plain road's order.
-        const __m256 value = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(t0, t1), t2), t3);
-        __m256i rounded = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvtps_epi32(value), zero), top);
-        if constexpr (OutBits == 8)
-            rounded = _mm256_srli_epi32(
-                _mm256_add_epi32(_mm256_mullo_epi32(rounded, narrowFactor), narrowHalf), 24);
-        return rounded;
-    };
     std::size_t x = 0;
     for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
         __m256i codes[3];
         ZovPixelsAvx2::Load16(in, codes);
-        __m256i node[3];
-        __m256 fraction[3];
+        __m256i node[3], fraction[3];
+#pragma GCC unroll 3
         for (int c = 0; c < 3; ++c) {
-            const __m256 position = _mm256_mul_ps(_mm256_cvtepi32_ps(codes[c]), toNode);
-            node[c] = _mm256_min_epi32(_mm256_cvttps_epi32(position), lastCell);
-            fraction[c] = _mm256_sub_ps(position, _mm256_cvtepi32_ps(node[c]));
+            const __m256i scaled = _mm256_slli_epi32(codes[c], kDomainShift);
+            const __m256i b = _mm256_add_epi32(scaled, half);
+            const __m256i position = _mm256_add_epi32(
+                scaled, _mm256_srli_epi32(_mm256_add_epi32(b, _mm256_srli_epi32(b, 16)), 16));
+            node[c] = _mm256_srli_epi32(position, 16);
+            fraction[c] = _mm256_and_si256(position, fractionMask);
         }
-        const __m256 r = fraction[0], g = fraction[1], b = fraction[2];
-        const __m256 largest = _mm256_max_ps(_mm256_max_ps(r, g), b);
-        const __m256 smallest = _mm256_min_ps(_mm256_min_ps(r, g), b);
-        const __m256 middle = _mm256_max_ps(_mm256_min_ps(r, g), _mm256_min_ps(_mm256_max_ps(r, g), b));
-        const __m256i rLargest = _mm256_castps_si256(
-            _mm256_and_ps(_mm256_cmp_ps(r, g, _CMP_GE_OQ), _mm256_cmp_ps(r, b, _CMP_GE_OQ)));
-        const __m256i gLargest =
-            _mm256_andnot_si256(rLargest, _mm256_castps_si256(_mm256_cmp_ps(g, b, _CMP_GE_OQ)));
-        const __m256i rSmallest = _mm256_castps_si256(
-            _mm256_and_ps(_mm256_cmp_ps(r, g, _CMP_LE_OQ), _mm256_cmp_ps(r, b, _CMP_LE_OQ)));
-        const __m256i gSmallest =
-            _mm256_andnot_si256(rSmallest, _mm256_castps_si256(_mm256_cmp_ps(g, b, _CMP_LE_OQ)));
+        const __m256i r = fraction[0], g = fraction[1], b = fraction[2];
+        const __m256i largest = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
+        const __m256i smallest = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
+        const __m256i middle =
+            _mm256_max_epi32(_mm256_min_epi32(r, g), _mm256_min_epi32(_mm256_max_epi32(r, g), b));
+        const __m256i rLargest = _mm256_cmpeq_epi32(r, largest);
+        const __m256i gLargest = _mm256_andnot_si256(rLargest, _mm256_cmpeq_epi32(g, largest));
+        const __m256i rSmallest = _mm256_cmpeq_epi32(r, smallest);
+        const __m256i gSmallest = _mm256_andnot_si256(rSmallest, _mm256_cmpeq_epi32(g, smallest));
         const __m256i firstStep =
             _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
         const __m256i smallestStep =
@@ -272,40 +269,53 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
             _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
             _mm256_mullo_epi32(node[2], strideB));
         alignas(32) std::int32_t corner[3][8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), base);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]), _mm256_add_epi32(base, firstStep));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[2]),
-                           _mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)));
-        const __m256 weights[4] = {_mm256_sub_ps(oneF, largest), _mm256_sub_ps(largest, middle),
-                                   _mm256_sub_ps(middle, smallest), smallest};
-        const __m256i p04 = pair(corner, weights, std::integral_constant<int, 0>{}),
-                      p15 = pair(corner, weights, std::integral_constant<int, 1>{}),
-                      p26 = pair(corner, weights, std::integral_constant<int, 2>{}),
-                      p37 = pair(corner, weights, std::integral_constant<int, 3>{});
-        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
-        // 6, 7.
-        const __m256i words0145 = _mm256_packus_epi32(p04, p15), words2367 = _mm256_packus_epi32(p26, p37);
-        // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
-        // byte written past the eight pixels.
-        if constexpr (OutBits == 8) {
-            // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
-            const __m256i packed =
-                _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
-            const __m128i second = _mm256_extracti128_si256(packed, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
-            const int last = _mm_extract_epi32(second, 2);
-            std::memcpy(out + 20, &last, 4);
-        } else {
-            const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
-            const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
-            const __m128i last = _mm256_extracti128_si256(second, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
-            const int tail = _mm_extract_epi32(last, 2);
-            std::memcpy(out + 44, &tail, 4);
+        alignas(32) std::int32_t weight[4][8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), _mm256_slli_epi32(base, 2));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]),
+                           _mm256_slli_epi32(_mm256_add_epi32(base, firstStep), 2));
+        _mm256_store_si256(
+            reinterpret_cast<__m256i*>(corner[2]),
+            _mm256_slli_epi32(_mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)), 2));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(weight[0]),
+                           _mm256_sub_epi32(_mm256_setzero_si256(), largest));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(weight[1]), _mm256_sub_epi32(largest, middle));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(weight[2]), _mm256_sub_epi32(middle, smallest));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(weight[3]), smallest);
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) {
+            const std::int32_t* lowCorner = values + corner[0][j];
+            const auto node4 = [](const std::int32_t* at) __attribute__((target("avx2"), always_inline)) {
+                return _mm_load_si128(reinterpret_cast<const __m128i*>(at));
+            };
+            // A weight in every lane, loaded so.
+            const auto every = [&](int k) __attribute__((target("avx2"), always_inline)) {
+                return _mm_castps_si128(_mm_broadcast_ss(reinterpret_cast<const float*>(&weight[k][j])));
+            };
+            const __m128i d0 = node4(lowCorner);
+            __m128i sum = _mm_add_epi32(_mm_mullo_epi32(d0, every(0)),
+                                        _mm_mullo_epi32(node4(values + corner[1][j]), every(1)));
+            sum = _mm_add_epi32(sum, _mm_mullo_epi32(node4(values + corner[2][j]), every(2)));
+            sum = _mm_add_epi32(sum, _mm_mullo_epi32(node4(lowCorner + kFarCorner), every(3)));
+            const __m128i rest = _mm_add_epi32(sum, restRounding);
+            const __m128i value = _mm_and_si128(
+                _mm_add_epi32(d0, _mm_srai_epi32(_mm_add_epi32(rest, _mm_srai_epi32(rest, 16)), 16)), low16);
+            // Each pixel's store reaches into the next one's place, which the next store writes over; the
+            // last pixel's stops at its own end.
+            std::uint8_t* to = out + std::size_t(j) * outPixel;
+            if constexpr (OutBits == 8) {
+                const __m128i narrowed =
+                    _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(value, narrowFactor), narrowHalf), 24);
+                const int packed = _mm_cvtsi128_si32(_mm_shuffle_epi8(narrowed, bytes));
+                std::memcpy(to, &packed, j < 7 ? 4 : 3);
+            } else {
+                const __m128i packed = _mm_shuffle_epi8(value, words);
+                if (j < 7) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), packed);
+                } else {
+                    const long long six = _mm_cvtsi128_si64(packed);
+                    std::memcpy(to, &six, 6);
+                }
+            }
         }
     }
     ConvertRow(in, out, count - x);

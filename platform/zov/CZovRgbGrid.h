@@ -1,6 +1,7 @@
 // 16-bit RGB to RGB through the grid the library's own 16-bit conversion interpolates: kNodes per side,
 // each node the library's conversion of its codes in double precision rounded to 16 bits, as the library
-// samples its grid, and the cell's tetrahedron interpolated between them on our side. For profile pairs the
+// samples its grid, and the cell's tetrahedron interpolated between them on our side in the library's own
+// integer arithmetic (16-bit fractions of a cell, 32-bit sums, its rounding). For profile pairs the
 // matrix-shaper conversion cannot take (a table-based camera profile, say): their conversion stays the
 // library's to within a level, several times faster.
 #pragma once
@@ -39,11 +40,13 @@ private:
                                                         std::size_t count) const;
 
     LONG m_outBits = 16;
-    // A node: the three output samples (whole 16-bit values) and a zero spare, read at once as floats, so
-    // that no pixel widens and converts its corners' samples.
+    // A node: the three output samples and a zero spare, read at once as 32-bit lanes, so that no pixel
+    // widens its corners' samples.
     struct alignas(16) Node {
-        float sample[4];
+        std::int32_t sample[4];
     };
-    // The nodes with the first input channel varying slowest.
+    // The nodes with the first input channel varying slowest, then zero nodes: a sample at the top of its
+    // range sits on the last node with a fraction of 0, and the corners one step beyond it, weighted 0, are
+    // read from them.
     std::vector<Node> m_values;
 };
