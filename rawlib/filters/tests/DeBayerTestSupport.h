@@ -93,6 +93,25 @@ struct Demosaic {
     std::unique_ptr<CDeBayerSingleFilter> filter;
 };
 
+// Whether a demosaicing of a mosaic flat at the 12-bit level is grey everywhere, at the level's square
+// root (within the non-square rows' rounding: their weights add up to 16385 / 16384).
+inline ::testing::AssertionResult GreyEverywhere(const TestPlane& out, ULONG level, bool nonSquare) {
+    if (out.width <= 0)
+        return ::testing::AssertionFailure() << "no output";
+    const auto expected = static_cast<ULONG>(GetSqrtTable()[level] >> 2);
+    const ULONG slack = nonSquare ? 3 : 0;
+    for (LONG y = 0; y < out.height; ++y)
+        for (LONG x = 0; x < out.width; ++x) {
+            const ULONG r = out.Sample(x, y, 0);
+            if (out.Sample(x, y, 1) != r || out.Sample(x, y, 2) != r || r + slack < expected ||
+                r > expected + slack)
+                return ::testing::AssertionFailure()
+                       << "(" << r << ", " << out.Sample(x, y, 1) << ", " << out.Sample(x, y, 2) << ") at "
+                       << x << ", " << y << " where the grey is " << expected;
+        }
+    return ::testing::AssertionSuccess();
+}
+
 // Output pixel (u, v) of a demosaicing, in uncropped output coordinates, from the full-resolution colours
 // pixel(x, y) (an Rgb of r, g and b) at mosaic site (x, y): past the frame of six pixels on every side, and
 // in the non-square mode resampled so that four source columns give three output columns and two source
