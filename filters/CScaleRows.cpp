@@ -661,7 +661,7 @@ const Kernels& Simd() {
 }
 
 const Kernels& Choose() {
-    return CpuHas(CpuFeature::kAVX2) ? Avx2Kernels : PlainKernels;
+    return CpuChoose(PlainKernels, Avx2Kernels);
 }
 
 LONG TapCount(CScalePipeline::Routine routine, const CScaleTableEntry* entries, LONG count) {

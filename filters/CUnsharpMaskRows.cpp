@@ -534,7 +534,7 @@ const Kernels& Simd() {
 }
 
 const Kernels& Choose() {
-    return CpuHas(CpuFeature::kAVX2) ? kAvx2 : kPlain;
+    return CpuChoose(kPlain, kAvx2);
 }
 
 std::size_t ScratchSize(const CUnsharpMaskKernel& kernel, LONG count) {

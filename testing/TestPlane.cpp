@@ -60,6 +60,18 @@ TestPlane TestPlane::Crop(const PravonRect& rect) const {
     return out;
 }
 
+TestPlane TestPlane::Inverted(const PravonRect& rect) const {
+    const CPravonRect r = CPravonRect(rect).Intersect(CPravonRect(0, 0, width, height));
+    const LONG bits = BitsPerSample();
+    const auto maximum = static_cast<ULONG>((bits >= 32 ? 0x100000000ull : 1ull << bits) - 1);
+    TestPlane out = *this;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x)
+            for (LONG c = 0; c < Channels(); ++c)
+                out.SetSample(x, y, c, maximum - Sample(x, y, c));
+    return out;
+}
+
 TestPlane MakePlane(LONG width, LONG height, LONG colorSpace, FillPattern pattern, ULONG seedOrValue) {
     TestPlane plane(width, height, colorSpace);
     const LONG bits = plane.BitsPerSample();

@@ -29,6 +29,9 @@ struct TestPlane {
     const std::uint8_t* Row(LONG y) const { return data.data() + static_cast<std::size_t>(y) * rowBytes; }
     // The sub-rectangle as a plane of its own (cut to this plane).
     TestPlane Crop(const PravonRect& rect) const;
+    // A copy with every sample inside rect (cut to this plane) turned into the sample range's maximum less
+    // itself: a change of a known area that no sample survives.
+    TestPlane Inverted(const PravonRect& rect) const;
 };
 
 enum class FillPattern {

@@ -350,11 +350,7 @@ TEST(TransformFilter, ASourceChangeRenewsTheOutputItReaches) {
         transform->GetSources(&sources, &count);
         auto* image = static_cast<IPravonImage*>(sources[0]);
 
-        TestPlane after = before;
-        for (LONG y = c.change.top; y < c.change.bottom; ++y)
-            for (LONG x = c.change.left; x < c.change.right; ++x)
-                for (LONG k = 0; k < 3; ++k)
-                    after.SetSample(x, y, k, 255 - before.Sample(x, y, k));
+        const TestPlane after = before.Inverted(c.change);
         ASSERT_PV_OK(WritePlane(image, after));
         PravonRect changed = c.change;
         ASSERT_PV_OK(PravonSendDataNotification(image, PravonNotification::kData, &changed));

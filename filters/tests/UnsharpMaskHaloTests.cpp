@@ -82,11 +82,7 @@ TEST(UnsharpMaskHalo, ASourceChangeInvalidatesExactlyTheAreaTheKernelReaches) {
         Sharpened s(c, before);
         const TestPlane original = s.Pull();
 
-        TestPlane after = before;
-        for (LONG y = c.change.top; y < c.change.bottom; ++y)
-            for (LONG x = c.change.left; x < c.change.right; ++x)
-                for (LONG channel = 0; channel < 3; ++channel)
-                    after.SetSample(x, y, channel, 255 - before.Sample(x, y, channel));
+        const TestPlane after = before.Inverted(c.change);
         ASSERT_PV_OK(WritePlane(s.source.get(), after));
         s.recorder.Clear();
         PravonRect changed = c.change;

@@ -31,6 +31,13 @@ inline bool CpuHas(DWORD mask) {
     return (CpuFeatures() & mask) == mask;
 }
 
+// A row-kernel family's set for this processor: the AVX2 set where the features code paths go by hold AVX2,
+// the plain set otherwise, so that a test or bench forcing AVX2 off runs the plain kernels.
+template <class Kernels>
+const Kernels& CpuChoose(const Kernels& plain, const Kernels& avx2) {
+    return CpuHas(CpuFeature::kAVX2) ? avx2 : plain;
+}
+
 // For tests: from now on, report the features in on as present and those in off as absent (off wins).
 // Forcing on a feature the processor lacks is the caller's risk.
 void CpuForceFeatures(DWORD on, DWORD off);

@@ -412,7 +412,7 @@ const Kernels& Simd() {
 }
 
 const Kernels& Choose() {
-    return CpuHas(CpuFeature::kAVX2) ? kAvx2 : kPlain;
+    return CpuChoose(kPlain, kAvx2);
 }
 
 } // namespace DeBayerRows

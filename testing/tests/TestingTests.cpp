@@ -44,6 +44,25 @@ TEST(TestPlaneTest, SubByteSamplesArePackedMostSignificantFirst) {
     EXPECT_EQ(crop.Sample(1, 0, 0), 2u);
 }
 
+TEST(TestPlaneTest, InvertingTurnsExactlyTheSamplesInsideTheRectangle) {
+    const struct {
+        LONG colorSpace;
+        ULONG maximum;
+    } cases[] = {{PravonColorSpace::kRGB8, 255}, {PravonColorSpace::kGrey16, 65535}};
+    for (const auto& c : cases) {
+        const TestPlane plane = MakePlane(9, 6, c.colorSpace, FillPattern::Random, 4);
+        const TestPlane inverted = plane.Inverted(CPravonRect(7, 2, 12, 4)); // runs past the right edge
+        for (LONG y = 0; y < plane.height; ++y)
+            for (LONG x = 0; x < plane.width; ++x)
+                for (LONG k = 0; k < plane.Channels(); ++k) {
+                    const bool inside = x >= 7 && y >= 2 && y < 4;
+                    ASSERT_EQ(inverted.Sample(x, y, k),
+                              inside ? c.maximum - plane.Sample(x, y, k) : plane.Sample(x, y, k))
+                        << x << ", " << y;
+                }
+    }
+}
+
 TEST(PullAllTest, EveryOrderAndLockFormGivesTheImageBack) {
     CPravonMemoryManager manager(7);
     for (LONG cs : {PravonColorSpace::kRGB8, PravonColorSpace::kGrey16, LONG{0x01020001}}) {

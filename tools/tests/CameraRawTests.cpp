@@ -1,12 +1,14 @@
 #include "platform/quasel/CPravonCameraRawLoad.h"
 #include "testing/DngWriter.h"
 #include "testing/ImageCompare.h"
+#include "testing/LoadedFile.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/RunProgram.h"
 #include "testing/TempFolder.h"
 #include "tools/CKvDemoHost.h"
 #include "tools/CKvSampleScene.h"
+#include "tools/tests/SceneGradients.h"
 
 #include <gtest/gtest.h>
 
@@ -49,20 +51,6 @@ struct CameraFile {
     std::string path;
 };
 
-struct Loaded {
-    explicit Loaded(const std::string& path) {
-        IPravonImage* rawImage = nullptr;
-        IPravonTagControl* rawTags = nullptr;
-        error.reset(IPravonLoad::LoadFile(&manager, PravonFile{path}, &rawImage, &rawTags));
-        image.reset(rawImage);
-        tags.reset(rawTags);
-    }
-    CPravonMemoryManager manager{64};
-    PravonErrorPtr error;
-    PravonImagePtr image;
-    PravonTagControlPtr tags;
-};
-
 // A DNG written by a peer library (tifffile) loads as the one our own test writer makes of the same mosaic:
 // the same samples, pattern, balance and exposure tags, so the loader's tests over our writer's files
 // speak for camera files in general.
@@ -84,7 +72,7 @@ TEST(CameraRaw, ADngOfAPeerWriterLoadsAsOurWritersDngOfTheSameMosaic) {
         for (WORD v : file.mosaic)
             content.samples.push_back(
                 static_cast<std::uint16_t>(std::lround(kBlack + v * double(kWhite - kBlack) / 4095.0)));
-        const Loaded peer(file.path), ours(folder.Write(pattern + "-ours.dng", WriteDng(content).bytes));
+        const LoadedFile peer(file.path), ours(folder.Write(pattern + "-ours.dng", WriteDng(content).bytes));
         ASSERT_FALSE(peer.error) << peer.error->Describe();
         ASSERT_FALSE(ours.error) << ours.error->Describe();
         TestPlane a, b;
@@ -112,21 +100,7 @@ TEST(CameraRaw, TheDemoDevelopsADngBackToItsScene) {
     TestPlane developed;
     ASSERT_PV_OK(PullAll(host.GetOutput(), &developed));
     ASSERT_EQ(developed.width, kWidth - 12);
-    const CKvSampleScene scene(kWidth, kHeight);
-    const PravonRect area = scene.GetGradientArea();
-    const CPravonRect inner(area.left + 4, area.top + 6, area.right - 10, area.bottom - 4);
-    const WORD* square = GetSquareTable();
-    TestPlane truth(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
-    TestPlane linear(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
-    for (LONG y = 0; y < inner.Height(); ++y)
-        for (LONG x = 0; x < inner.Width(); ++x)
-            for (int c = 0; c < 3; ++c) {
-                const LONG sx = inner.left + x, sy = inner.top + y;
-                truth.SetSample(x, y, c,
-                                static_cast<ULONG>(std::lround(scene.At(sx, sy, c) * 65535.0 / 4095.0)));
-                linear.SetSample(x, y, c, square[developed.Sample(sx - 6, sy - 6, c)]);
-            }
-    const PlaneDifference difference = ComparePlanes(truth, linear);
+    const PlaneDifference difference = GradientsAgainstScene(developed, kWidth, kHeight);
     EXPECT_GT(difference.psnr, 55.0) << difference.Describe();
 }
 
@@ -144,7 +118,7 @@ TEST(CameraRaw, TruncatedAndForeignFilesAreRefused) {
     refused.push_back(folder.Write("notes.txt", std::string("not a picture of any kind, only some words\n")));
     refused.push_back(folder.Write("zeros.bin", std::vector<std::uint8_t>(4096, 0)));
     for (const std::string& path : refused) {
-        const Loaded loaded(path);
+        const LoadedFile loaded(path);
         ASSERT_TRUE(loaded.error) << path;
         EXPECT_FALSE(loaded.image);
         EXPECT_FALSE(loaded.tags);

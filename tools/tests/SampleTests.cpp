@@ -6,6 +6,7 @@
 #include "tools/CKvDemoHost.h"
 #include "tools/CKvSampleMaker.h"
 #include "tools/CKvSampleScene.h"
+#include "tools/tests/SceneGradients.h"
 
 #include <gtest/gtest.h>
 
@@ -95,23 +96,7 @@ TEST(RawSample, TheDemoGraphDevelopsTheSampleBackToItsScene) {
     ASSERT_EQ(developed.width, options.width - 12);
     ASSERT_EQ(developed.height, options.height - 12);
 
-    const CKvSampleScene scene(options.width, options.height);
-    const PravonRect area = scene.GetGradientArea();
-    // Inside the frame of six pixels, and four pixels clear of the neighbouring areas.
-    const CPravonRect inner(area.left + 4, area.top + 6, area.right - 10, area.bottom - 4);
-    const WORD* square = GetSquareTable();
-    TestPlane truth(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
-    TestPlane linear(inner.Width(), inner.Height(), PravonColorSpace::kRGB16);
-    for (LONG y = 0; y < inner.Height(); ++y)
-        for (LONG x = 0; x < inner.Width(); ++x)
-            for (int c = 0; c < 3; ++c) {
-                const LONG sx = inner.left + x;
-                const LONG sy = inner.top + y;
-                truth.SetSample(x, y, c,
-                                static_cast<ULONG>(std::lround(scene.At(sx, sy, c) * 65535.0 / 4095.0)));
-                linear.SetSample(x, y, c, square[developed.Sample(sx - 6, sy - 6, c)]);
-            }
-    const PlaneDifference difference = ComparePlanes(truth, linear);
+    const PlaneDifference difference = GradientsAgainstScene(developed, options.width, options.height);
     EXPECT_GT(difference.psnr, 58.0) << difference.Describe();
 
     std::vector<BYTE> rgb;

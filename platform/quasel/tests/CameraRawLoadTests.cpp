@@ -2,6 +2,7 @@
 #include "platform/quasel/CPravonCameraRawLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "testing/DngWriter.h"
+#include "testing/LoadedFile.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/TempFolder.h"
@@ -22,20 +23,6 @@ using namespace kvtest;
 
 constexpr std::uint32_t kWidth = 64, kHeight = 48;
 constexpr std::uint32_t kBlack = 512, kWhite = 16383; // a 14-bit sensor with a black level
-
-struct Loaded {
-    explicit Loaded(const std::string& path) {
-        IPravonImage* rawImage = nullptr;
-        IPravonTagControl* rawTags = nullptr;
-        error.reset(IPravonLoad::LoadFile(&manager, PravonFile{path}, &rawImage, &rawTags));
-        image.reset(rawImage);
-        tags.reset(rawTags);
-    }
-    CPravonMemoryManager manager{64};
-    PravonErrorPtr error;
-    PravonImagePtr image;
-    PravonTagControlPtr tags;
-};
 
 // A sensor sample of the 12-bit level v, as a camera with the test's black and white levels records it.
 std::uint16_t Sensor(int v) {
@@ -74,7 +61,7 @@ TEST(CameraRawLoad, GivesTheMosaicPatternBalanceAndExposureOfADng) {
     TempFolder folder;
     for (const std::string pattern : {"RGGB", "BGGR", "GRBG", "GBRG"}) {
         const DngContent content = Mosaic(pattern);
-        const Loaded loaded(folder.Write(pattern + ".dng", WriteDng(content).bytes));
+        const LoadedFile loaded(folder.Write(pattern + ".dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         LONG w = 0, h = 0, code = 0;
         ASSERT_PV_OK(loaded.image->GetSize(&w, &h));
@@ -126,7 +113,7 @@ TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
     content.samples.clear();
     for (std::uint32_t i = 0; i < kWidth * kHeight * 3; ++i)
         content.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 97) % (kWhite - kBlack + 1)));
-    const Loaded loaded(folder.Write("linear.dng", WriteDng(content).bytes));
+    const LoadedFile loaded(folder.Write("linear.dng", WriteDng(content).bytes));
     ASSERT_FALSE(loaded.error) << loaded.error->Describe();
     LONG code = 0;
     ASSERT_PV_OK(loaded.image->GetColorSpace(&code));
@@ -158,7 +145,7 @@ TEST(CameraRawLoad, TheFilesOrientationBecomesTheTurnThatStandsItUpright) {
     for (const OrientationCase& c : cases) {
         DngContent content = Mosaic("RGGB");
         content.orientation = c.code;
-        const Loaded loaded(folder.Write("turned.dng", WriteDng(content).bytes));
+        const LoadedFile loaded(folder.Write("turned.dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         double angle = -1;
         LONG flip = -1;
@@ -177,7 +164,7 @@ TEST(CameraRawLoad, AFileCutShortInItsImageDataIsRefusedAsDamaged) {
          {file.imageDataOffset + 1, file.imageDataOffset + data / 2, file.bytes.size() - 200}) {
         const std::string path = folder.Write(
             "cut.dng", std::vector<std::uint8_t>(file.bytes.begin(), file.bytes.begin() + long(keep)));
-        const Loaded loaded(path);
+        const LoadedFile loaded(path);
         ASSERT_TRUE(loaded.error) << "kept " << keep << " of " << file.bytes.size();
         EXPECT_EQ(loaded.error->GetKind(), PravonKind::kMissingInput);
         EXPECT_NE(loaded.error->Describe().find("the file ends before its image data does"),
@@ -191,7 +178,7 @@ TEST(CameraRawLoad, AFileCutShortInItsImageDataIsRefusedAsDamaged) {
 // file's directories: the decoder dies of it, the loader refuses the file and this process goes on.
 TEST(CameraRawLoad, AFileThatCrashesLibRawIsARefusedFile) {
     for (int again = 0; again < 2; ++again) {
-        const Loaded loaded(KV_CAMERA_RAW_CORPUS "/libraw-crash.dng");
+        const LoadedFile loaded(KV_CAMERA_RAW_CORPUS "/libraw-crash.dng");
         ASSERT_TRUE(loaded.error);
         EXPECT_EQ(loaded.error->GetKind(), PravonKind::kMissingInput);
         EXPECT_NE(loaded.error->Describe().find("the decoder stopped on damaged data"), std::string::npos)
@@ -355,7 +342,7 @@ TEST(CameraRawLoad, TheFilesProfileTakesItsCameraValuesToTheSceneColours) {
         DngContent content = Mosaic("RGGB");
         content.calibrations = c.calibrations;
         content.asShotNeutral = unitNeutral;
-        const Loaded loaded(folder.Write("colour.dng", WriteDng(content).bytes));
+        const LoadedFile loaded(folder.Write("colour.dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         auto* tags = static_cast<CPravonTagControl*>(loaded.tags.get());
         for (const Vec& colour : colours) {

@@ -43,4 +43,28 @@ TEST(CpuFeatures, AnOverridePutsThePreviousForcingBack) {
     CpuRestoreFeatures();
 }
 
+// The kernel chooser follows the features code paths go by, forcing included: off wins, and forcing AVX2 on
+// chooses the AVX2 set without running it.
+TEST(CpuFeatures, TheKernelChooserFollowsTheForcedFeatures) {
+    const int plain = 1;
+    const int avx2 = 2;
+    const bool detected = (CpuDetectedFeatures() & CpuFeature::kAVX2) != 0;
+    const struct {
+        const char* name;
+        DWORD on;
+        DWORD off;
+        const int* chosen;
+    } cases[] = {
+        {"as detected", 0, 0, detected ? &avx2 : &plain},
+        {"AVX2 forced off", 0, CpuFeature::kAVX2, &plain},
+        {"AVX2 forced on", CpuFeature::kAVX2, 0, &avx2},
+        {"AVX2 forced on and off", CpuFeature::kAVX2, CpuFeature::kAVX2, &plain},
+        {"only AVX forced off", 0, CpuFeature::kAVX, detected ? &avx2 : &plain},
+    };
+    for (const auto& c : cases) {
+        CCpuFeatureOverride forced(c.on, c.off);
+        EXPECT_EQ(&CpuChoose(plain, avx2), c.chosen) << c.name;
+    }
+}
+
 } // namespace

@@ -107,7 +107,7 @@ const Kernels& Simd() {
 }
 
 const Kernels& Choose() {
-    return CpuHas(CpuFeature::kAVX2) ? kAvx2 : kPlain;
+    return CpuChoose(kPlain, kAvx2);
 }
 
 void AddToColumnSums(LONG* columnSums, const WORD* row, LONG count) {

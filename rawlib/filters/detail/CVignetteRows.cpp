@@ -351,7 +351,7 @@ const Kernels& Simd() {
 }
 
 const Kernels& Choose() {
-    return CpuHas(CpuFeature::kAVX2) ? kAvx2 : kPlain;
+    return CpuChoose(kPlain, kAvx2);
 }
 
 } // namespace VignetteRows

@@ -20,17 +20,6 @@ namespace {
 
 using namespace kvtest;
 
-const std::vector<LONG>& RootTable() {
-    static const std::vector<LONG> table = [] {
-        std::vector<LONG> t(4096);
-        for (int i = 0; i < 4095; ++i)
-            t[i] = static_cast<LONG>(std::sqrt(i / 4095.0) * 262143.0);
-        t[4095] = 262143;
-        return t;
-    }();
-    return table;
-}
-
 enum class Input { Scene, Noise, Wild };
 
 // The sample scene (patches, gradients, lines, zone plate) with noise over its right third, so that flat,
@@ -112,21 +101,10 @@ TEST(DeBayerHQ4Reference, EveryOutputPixelIsTheInterpolationOfItsDefinition) {
         TestPlane out;
         ASSERT_PV_OK(PullAll(d.filter.get(), &out, PullOrder::RandomOrder, seed));
 
-        // The LUTs built from the curves have tests of their own; the reference takes them as they are.
-        const LONG* luts[3];
-        for (int channel = 0; channel < 3; ++channel)
-            luts[channel] = c.curves ? d.filter->GetChannelLut(static_cast<CDeBayerBase::Channel>(channel))
-                                     : RootTable().data();
-        const ReferenceHQ4 reference(mosaic, layout, luts, c.levels);
+        const ReferenceHQ4 reference(mosaic, layout, ChannelLuts(*d.filter, c.curves).data(), c.levels);
         const PravonRect crop = d.filter->GetCropRect();
-        TestPlane expected(out.width, out.height, PravonColorSpace::kRGB16);
-        for (LONG y = 0; y < out.height; ++y)
-            for (LONG x = 0; x < out.width; ++x) {
-                const auto rgb = reference.Output(x + crop.left, y + crop.top, c.nonSquare);
-                expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
-                expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
-                expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
-            }
+        const TestPlane expected =
+            ReferencePicture(reference, out.width, out.height, c.nonSquare, crop.left, crop.top);
         EXPECT_EQ(out.width, c.crop.right > 0 ? c.crop.right - c.crop.left : c.nonSquare ? 47 : 63);
         EXPECT_TRUE(PlanesMatch(expected, out))
             << layout.name << (c.nonSquare ? " non-square" : " square") << ", tiles of " << c.tileSize
@@ -150,7 +128,7 @@ TEST(DeBayerHQ4Reference, EveryOutputPixelIsTheInterpolationOfItsDefinition) {
 TEST(DeBayerHQ4Reference, StepEdgesAreClassifiedAlongThemselves) {
     const BayerLayout& layout = BayerLayouts()[0];
     const LONG levels[3] = {3, 3, 3};
-    const LONG* luts[3] = {RootTable().data(), RootTable().data(), RootTable().data()};
+    const auto luts = RootLuts();
     struct Edge {
         bool vertical;
         int code;
@@ -159,7 +137,7 @@ TEST(DeBayerHQ4Reference, StepEdgesAreClassifiedAlongThemselves) {
         const TestPlane mosaic = MakeMosaic(48, 48, layout.descriptor, [&](LONG x, LONG y, int) -> ULONG {
             return (edge.vertical ? x : y) < 24 ? 3500 : 600;
         });
-        const ReferenceHQ4 reference(mosaic, layout, luts, levels);
+        const ReferenceHQ4 reference(mosaic, layout, luts.data(), levels);
         for (LONG along = 8; along < 40; ++along)
             for (LONG across = 22; across < 26; ++across) {
                 const LONG x = edge.vertical ? across : along;

@@ -18,17 +18,6 @@ namespace {
 
 using namespace kvtest;
 
-const LONG* RootTable() {
-    static const std::vector<LONG> table = [] {
-        std::vector<LONG> t(4096);
-        for (int i = 0; i < 4095; ++i)
-            t[i] = static_cast<LONG>(std::sqrt(i / 4095.0) * 262143.0);
-        t[4095] = 262143;
-        return t;
-    }();
-    return table.data();
-}
-
 // Smooth shading with sharp-edged bars in both directions and noise over the lower half, so that every
 // class and both edge strengths occur in every tile.
 TestPlane BusyMosaic(LONG width, LONG height, const BayerLayout& layout, std::uint32_t seed) {
@@ -43,18 +32,6 @@ TestPlane BusyMosaic(LONG width, LONG height, const BayerLayout& layout, std::ui
             v += static_cast<LONG>(random() % 601) - 300;
         return static_cast<ULONG>(std::clamp<LONG>(v, 0, 4095));
     });
-}
-
-TestPlane Expected(const ReferenceHQ4& reference, LONG width, LONG height, bool nonSquare) {
-    TestPlane expected(width, height, PravonColorSpace::kRGB16);
-    for (LONG y = 0; y < height; ++y)
-        for (LONG x = 0; x < width; ++x) {
-            const auto rgb = reference.Output(x, y, nonSquare);
-            expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
-            expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
-            expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
-        }
-    return expected;
 }
 
 struct Case {
@@ -79,7 +56,7 @@ constexpr Case kCases[] = {
 };
 
 TEST(DeBayerHQ4WideTiles, EveryPixelOfEveryTileIsItsDefinition) {
-    const LONG* luts[3] = {RootTable(), RootTable(), RootTable()};
+    const auto luts = RootLuts();
     const LONG levels[3] = {HQ4Tuning::kDefaultLevel, HQ4Tuning::kDefaultLevel, HQ4Tuning::kDefaultLevel};
     std::uint32_t seed = 11;
     for (const Case& c : kCases) {
@@ -92,8 +69,8 @@ TEST(DeBayerHQ4WideTiles, EveryPixelOfEveryTileIsItsDefinition) {
         ASSERT_PV_OK(d.filter->SetNonSquareMode(c.nonSquare, nullptr, false));
         TestPlane out;
         ASSERT_PV_OK(PullAll(d.filter.get(), &out, c.order, seed));
-        const ReferenceHQ4 reference(mosaic, layout, luts, levels);
-        EXPECT_TRUE(PlanesMatch(Expected(reference, out.width, out.height, c.nonSquare), out))
+        const ReferenceHQ4 reference(mosaic, layout, luts.data(), levels);
+        EXPECT_TRUE(PlanesMatch(ReferencePicture(reference, out.width, out.height, c.nonSquare), out))
             << layout.name << ", " << c.width << " x " << c.height << ", tiles of " << c.tileSize
             << (c.nonSquare ? ", non-square" : "") << (c.avx2 ? ", AVX2" : ", plain");
     }
@@ -101,22 +78,22 @@ TEST(DeBayerHQ4WideTiles, EveryPixelOfEveryTileIsItsDefinition) {
 
 // A second pull after the tuning changed: no tile may keep what the stages worked out under the old one.
 TEST(DeBayerHQ4WideTiles, ATuningChangeReachesEveryTile) {
-    const LONG* luts[3] = {RootTable(), RootTable(), RootTable()};
+    const auto luts = RootLuts();
     const BayerLayout& layout = BayerLayouts()[0];
     const TestPlane mosaic = BusyMosaic(600, 600, layout, 5);
     HQ4Demosaic d(mosaic, layout.descriptor, 256);
     const TestPlane first = d.Pull();
     const LONG defaults[3] = {HQ4Tuning::kDefaultLevel, HQ4Tuning::kDefaultLevel, HQ4Tuning::kDefaultLevel};
-    EXPECT_TRUE(PlanesMatch(Expected(ReferenceHQ4(mosaic, layout, luts, defaults), first.width, first.height,
-                                     false),
+    EXPECT_TRUE(PlanesMatch(ReferencePicture(ReferenceHQ4(mosaic, layout, luts.data(), defaults), first.width,
+                                             first.height, false),
                             first));
     HQ4Tuning tuning;
     const LONG strong[3] = {15, 15, 15};
     std::copy(std::begin(strong), std::end(strong), tuning.level);
     ASSERT_PV_OK(d.filter->SetTuning(tuning));
     const TestPlane second = d.Pull();
-    EXPECT_TRUE(PlanesMatch(Expected(ReferenceHQ4(mosaic, layout, luts, strong), second.width, second.height,
-                                     false),
+    EXPECT_TRUE(PlanesMatch(ReferencePicture(ReferenceHQ4(mosaic, layout, luts.data(), strong), second.width,
+                                             second.height, false),
                             second));
 }
 

@@ -14,18 +14,6 @@ namespace kvtest {
 inline constexpr LONG kThreshold = 30717; // ((262143 x 10) / 256) x 3
 inline constexpr LONG kMaxRoot = 0x3FFFF;
 
-// trunc(sqrt(i / 4095) x 262143), the last entry exactly 262143.
-inline const std::vector<LONG>& RootTable() {
-    static const std::vector<LONG> table = [] {
-        std::vector<LONG> t(4096);
-        for (int i = 0; i < 4095; ++i)
-            t[i] = static_cast<LONG>(std::sqrt(i / 4095.0) * 262143.0);
-        t[4095] = kMaxRoot;
-        return t;
-    }();
-    return table;
-}
-
 // The interpolation as its definition reads, on the mosaic extended beyond its edges by the nearest
 // sample of the same colour-filter phase. Every site's green and colours are worked out once, over the
 // image and a margin around it.
@@ -63,34 +51,7 @@ public:
 
     // Output pixel (u, v) in uncropped output coordinates.
     Rgb Output(LONG u, LONG v, bool nonSquare) const {
-        if (!nonSquare)
-            return At(m_rgb, u + 6, v + 6);
-        // Four source columns give three output columns, two source rows three output rows.
-        const LONG a = u % 3;
-        const LONG x = 4 * (u / 3) + a + 6;
-        const LONG rowPhase = v % 3;
-        const LONG y = 2 * (v / 3) + (rowPhase == 2 ? 1 : 0) + 6;
-        static constexpr LONG kTaps[3][2] = {{3, 1}, {2, 2}, {1, 3}};
-        static constexpr LONG kRows[3][4] = {
-            {0, 16384, 0, 0}, {-606, 5461, 12743, -1213}, {-1213, 12743, 5461, -606}};
-        LONG out[3] = {};
-        for (int c = 0; c < 3; ++c) {
-            const auto channel = [c](const Rgb& p) { return c == 0 ? p.r : c == 1 ? p.g : p.b; };
-            if (rowPhase == 0) {
-                const LONG p = channel(At(m_rgb, x, y));
-                const LONG q = channel(At(m_rgb, x + 1, y));
-                out[c] = a == 0 ? (3 * p + q) >> 2 : a == 1 ? (p + q) >> 1 : (p + 3 * q) >> 2;
-                continue;
-            }
-            LONG sum = 0;
-            for (int k = 0; k < 4; ++k) {
-                const LONG p = channel(At(m_rgb, x, y - 1 + k));
-                const LONG q = channel(At(m_rgb, x + 1, y - 1 + k));
-                sum += kRows[rowPhase][k] * ((kTaps[a][0] * p + kTaps[a][1] * q) / 4);
-            }
-            out[c] = std::clamp<LONG>(sum / 16384, 0, 65535);
-        }
-        return Rgb{out[0], out[1], out[2]};
+        return OutputPixel<Rgb>(u, v, nonSquare, [this](LONG x, LONG y) { return At(m_rgb, x, y); });
     }
 
 private:

@@ -131,22 +131,10 @@ TEST(DeBayerReference, EveryOutputPixelIsTheInterpolationOfItsDefinition) {
         TestPlane out;
         ASSERT_PV_OK(PullAll(d.filter.get(), &out, PullOrder::RandomOrder, seed));
 
-        // The channel LUTs are built from the curves before the first tile; their building has tests of
-        // its own, so the reference takes them as they are.
-        const LONG* luts[3];
-        for (int channel = 0; channel < 3; ++channel)
-            luts[channel] = c.curves ? d.filter->GetChannelLut(static_cast<CDeBayerBase::Channel>(channel))
-                                     : RootTable().data();
-        ReferenceDemosaic reference(mosaic, layout, luts);
+        ReferenceDemosaic reference(mosaic, layout, ChannelLuts(*d.filter, c.curves).data());
         const PravonRect crop = d.filter->GetCropRect();
-        TestPlane expected(out.width, out.height, PravonColorSpace::kRGB16);
-        for (LONG y = 0; y < out.height; ++y)
-            for (LONG x = 0; x < out.width; ++x) {
-                const auto rgb = reference.Output(x + crop.left, y + crop.top, c.nonSquare);
-                expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
-                expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
-                expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
-            }
+        const TestPlane expected =
+            ReferencePicture(reference, out.width, out.height, c.nonSquare, crop.left, crop.top);
         EXPECT_EQ(out.width, c.crop.right > 0 ? c.crop.right - c.crop.left : c.nonSquare ? 30 : 41);
         EXPECT_TRUE(PlanesMatch(expected, out))
             << layout.name << (c.nonSquare ? " non-square" : " square") << ", tiles of " << c.tileSize

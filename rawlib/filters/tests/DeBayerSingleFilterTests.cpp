@@ -35,24 +35,11 @@ ULONG RandomScene(LONG x, LONG y, int channel) {
 
 TEST(DeBayerSingleFilter, AFlatGreyMosaicGivesGreyEverywhereForEveryLayout) {
     const ULONG level = 1234;
-    const WORD expected = static_cast<WORD>(GetSqrtTable()[level] >> 2);
     for (const auto& layout : BayerLayouts()) {
         for (bool nonSquare : {false, true}) {
             Demosaic d(FlatMosaic(37, 29, level), layout.descriptor, 16);
             ASSERT_PV_OK(d.filter->SetNonSquareMode(nonSquare, nullptr, false));
-            const TestPlane out = d.Pull();
-            ASSERT_GT(out.width, 0);
-            for (LONG y = 0; y < out.height; ++y) {
-                for (LONG x = 0; x < out.width; ++x) {
-                    const ULONG r = out.Sample(x, y, 0);
-                    ASSERT_EQ(out.Sample(x, y, 1), r) << layout.name << " at " << x << ", " << y;
-                    ASSERT_EQ(out.Sample(x, y, 2), r) << layout.name << " at " << x << ", " << y;
-                    if (!nonSquare)
-                        ASSERT_EQ(r, expected) << layout.name << " at " << x << ", " << y;
-                    else
-                        ASSERT_NEAR(r, expected, 3) << "the row weights add up to 16385 / 16384";
-                }
-            }
+            EXPECT_TRUE(GreyEverywhere(d.Pull(), level, nonSquare)) << layout.name;
         }
     }
 }

@@ -9,7 +9,9 @@
 #include "testing/PullAll.h"
 #include "testing/TestPlane.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -90,5 +92,101 @@ struct Demosaic {
     PravonImagePtr source;
     std::unique_ptr<CDeBayerSingleFilter> filter;
 };
+
+// Whether a demosaicing of a mosaic flat at the 12-bit level is grey everywhere, at the level's square
+// root (within the non-square rows' rounding: their weights add up to 16385 / 16384).
+inline ::testing::AssertionResult GreyEverywhere(const TestPlane& out, ULONG level, bool nonSquare) {
+    if (out.width <= 0)
+        return ::testing::AssertionFailure() << "no output";
+    const auto expected = static_cast<ULONG>(GetSqrtTable()[level] >> 2);
+    const ULONG slack = nonSquare ? 3 : 0;
+    for (LONG y = 0; y < out.height; ++y)
+        for (LONG x = 0; x < out.width; ++x) {
+            const ULONG r = out.Sample(x, y, 0);
+            if (out.Sample(x, y, 1) != r || out.Sample(x, y, 2) != r || r + slack < expected ||
+                r > expected + slack)
+                return ::testing::AssertionFailure()
+                       << "(" << r << ", " << out.Sample(x, y, 1) << ", " << out.Sample(x, y, 2) << ") at "
+                       << x << ", " << y << " where the grey is " << expected;
+        }
+    return ::testing::AssertionSuccess();
+}
+
+// Output pixel (u, v) of a demosaicing, in uncropped output coordinates, from the full-resolution colours
+// pixel(x, y) (an Rgb of r, g and b) at mosaic site (x, y): past the frame of six pixels on every side, and
+// in the non-square mode resampled so that four source columns give three output columns and two source
+// rows three output rows.
+template <class Rgb, class PixelAt>
+Rgb OutputPixel(LONG u, LONG v, bool nonSquare, const PixelAt& pixel) {
+    constexpr LONG kFrame = 6;
+    if (!nonSquare)
+        return pixel(u + kFrame, v + kFrame);
+    const LONG a = u % 3;
+    const LONG x = 4 * (u / 3) + a + kFrame;
+    const LONG rowPhase = v % 3;
+    const LONG y = 2 * (v / 3) + (rowPhase == 2 ? 1 : 0) + kFrame;
+    static constexpr LONG kTaps[3][2] = {{3, 1}, {2, 2}, {1, 3}};
+    static constexpr LONG kRows[3][4] = {
+        {0, 16384, 0, 0}, {-606, 5461, 12743, -1213}, {-1213, 12743, 5461, -606}};
+    LONG out[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        const auto channel = [c](const Rgb& p) { return c == 0 ? p.r : c == 1 ? p.g : p.b; };
+        if (rowPhase == 0) {
+            const LONG p = channel(pixel(x, y));
+            const LONG q = channel(pixel(x + 1, y));
+            out[c] = a == 0 ? (3 * p + q) >> 2 : a == 1 ? (p + q) >> 1 : (p + 3 * q) >> 2;
+            continue;
+        }
+        LONG sum = 0;
+        for (int k = 0; k < 4; ++k) {
+            const LONG p = channel(pixel(x, y - 1 + k));
+            const LONG q = channel(pixel(x + 1, y - 1 + k));
+            sum += kRows[rowPhase][k] * ((kTaps[a][0] * p + kTaps[a][1] * q) / 4);
+        }
+        out[c] = std::clamp<LONG>(sum / 16384, 0, 65535);
+    }
+    return Rgb{out[0], out[1], out[2]};
+}
+
+// trunc(sqrt(i / 4095) x 262143), the last entry exactly 262143: every channel's LUT without curves.
+inline const std::vector<LONG>& RootTable() {
+    static const std::vector<LONG> table = [] {
+        std::vector<LONG> t(4096);
+        for (int i = 0; i < 4095; ++i)
+            t[i] = static_cast<LONG>(std::sqrt(i / 4095.0) * 262143.0);
+        t[4095] = 262143;
+        return t;
+    }();
+    return table;
+}
+
+inline std::array<const LONG*, 3> RootLuts() {
+    return {RootTable().data(), RootTable().data(), RootTable().data()};
+}
+
+// The LUTs a reference interpolation reads: with curves the filter's own, built before its first tile
+// (their building has tests of its own), the root table otherwise.
+inline std::array<const LONG*, 3> ChannelLuts(const CDeBayerBase& filter, bool curves) {
+    if (!curves)
+        return RootLuts();
+    return {filter.GetChannelLut(CDeBayerBase::kRed), filter.GetChannelLut(CDeBayerBase::kGreen),
+            filter.GetChannelLut(CDeBayerBase::kBlue)};
+}
+
+// A reference interpolation's picture of width x height pixels from (left, top) of its uncropped output,
+// as the filter's output is compared with it.
+template <class Reference>
+TestPlane ReferencePicture(const Reference& reference, LONG width, LONG height, bool nonSquare, LONG left = 0,
+                           LONG top = 0) {
+    TestPlane expected(width, height, PravonColorSpace::kRGB16);
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const auto rgb = reference.Output(x + left, y + top, nonSquare);
+            expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
+            expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
+            expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
+        }
+    return expected;
+}
 
 } // namespace kvtest

@@ -119,21 +119,9 @@ const WholeCase kCases[] = {
 // tests of its own.
 TestPlane Expected(const TestPlane& mosaic, const BayerLayout& layout, CDeBayerSingleFilter& filter,
                    bool curves, bool nonSquare, LONG width, LONG height) {
-    const LONG* luts[3];
-    for (int channel = 0; channel < 3; ++channel)
-        luts[channel] = curves ? filter.GetChannelLut(static_cast<CDeBayerBase::Channel>(channel))
-                               : RootTable().data();
-    const ReferenceDemosaic reference(mosaic, layout, luts);
+    const ReferenceDemosaic reference(mosaic, layout, ChannelLuts(filter, curves).data());
     const PravonRect crop = filter.GetCropRect();
-    TestPlane expected(width, height, PravonColorSpace::kRGB16);
-    for (LONG y = 0; y < height; ++y)
-        for (LONG x = 0; x < width; ++x) {
-            const auto rgb = reference.Output(x + crop.left, y + crop.top, nonSquare);
-            expected.SetSample(x, y, 0, static_cast<ULONG>(rgb.r));
-            expected.SetSample(x, y, 1, static_cast<ULONG>(rgb.g));
-            expected.SetSample(x, y, 2, static_cast<ULONG>(rgb.b));
-        }
-    return expected;
+    return ReferencePicture(reference, width, height, nonSquare, crop.left, crop.top);
 }
 
 TEST(DeBayerWholeOutput, EveryCaseIsTheReferenceAtEveryTileSizePullOrderAndRoutineSet) {

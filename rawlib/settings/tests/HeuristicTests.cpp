@@ -1,4 +1,5 @@
 #include "RecordConformance.h"
+#include "SizeHeuristicSetup.h"
 #include "SizeTestPrinters.h"
 
 #include "rawlib/settings/CHDevSetup.h"
@@ -16,6 +17,7 @@
 namespace {
 
 using kvtest::Bytes;
+using kvtest::Heuristic;
 
 Bytes HeuristicRecord(const CHeuristic& h, int size = CHeuristic::kRecordSize) {
     Bytes bytes(static_cast<std::size_t>(CHeuristic::kRecordSize), 0xCC);
@@ -28,16 +30,6 @@ double StoredDouble(const Bytes& record, int index, int start = 22) {
     double v;
     std::memcpy(&v, &bits, sizeof v);
     return v;
-}
-
-// A 4000 x 3000 heuristic shown whole at a scale factor of one half, as the size state builds it.
-template <class T>
-T Heuristic() {
-    CHDevSetup setup(4000, 3000, UnitValue::PerInch(300), UnitValue::PerInch(1), UnitValue::PerInch(600));
-    T h(setup);
-    h.SetBounds(DblRect(0, 0, 4000, 3000));
-    h.SetCrop(DblRect(0, 0, 4000, 3000), 0);
-    return h;
 }
 
 TEST(DblRect, MirrorsAndQuarterTurnsMapPointsAsStated) {

@@ -1,3 +1,4 @@
+#include "SizeHeuristicSetup.h"
 #include "SizeTestPrinters.h"
 
 #include "rawlib/settings/CHDevSetup.h"
@@ -8,16 +9,7 @@
 
 namespace {
 
-// A 4000 x 3000 heuristic shown whole at 300 pixels per inch with the scale limits 1 and 600, as the size
-// state builds it: the output is 2000 x 1500 pixels.
-template <class T>
-T Heuristic() {
-    CHDevSetup setup(4000, 3000, UnitValue::PerInch(300), UnitValue::PerInch(1), UnitValue::PerInch(600));
-    T h(setup);
-    h.SetBounds(DblRect(0, 0, 4000, 3000));
-    h.SetCrop(DblRect(0, 0, 4000, 3000), 0);
-    return h;
-}
+using kvtest::Heuristic;
 
 TEST(LockCrop, PrintSizeScaleAndResolutionEditsMoveTheScaleAndLeaveTheCrop) {
     CHLockCrop h = Heuristic<CHLockCrop>();
