@@ -11,6 +11,9 @@ namespace {
 
 using namespace ColorNoiseRows;
 
+static_assert(CFltColorNoise::kCentreWeight <= kMaxWeight,
+              "the row routines add a window's weights in 16 bits");
+
 // The cursor holds at least this many tiles.
 constexpr LONG kCursorTiles = 4;
 // Strengths from which the box mean, and the widest window with the widest Gaussian, apply.

@@ -209,7 +209,7 @@ KV_AVX2 inline __m256i Avx2Raise16(__m256i v, __m256i h, __m256i l16, __m256i a)
     const __m256i over = _mm256_cmpgt_epi16(productHigh, _mm256_set1_epi16((1 << kHighBits) - 1));
     const __m256i result = _mm256_or_si256(_mm256_adds_epu16(v, added), over);
     if constexpr (sizeof(T) == 1)
-        return _mm256_sub_epi16(result, _mm256_subs_epu16(result, _mm256_set1_epi16(255)));
+        return _mm256_min_epu16(result, _mm256_set1_epi16(255));
     else
         return result;
 }
@@ -231,25 +231,12 @@ KV_AVX2 inline void Avx2Store16(BYTE* p, __m256i v) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-// The halves of sixteen pixels per sample of Channels samples, in sample order: out[j] covers samples
-// 16 j ... 16 j + 15. x holds pixels 0 to 7 in its low lane and 8 to 15 in its high one.
+// The halves of sixteen pixels per sample of Channels samples (1 or 4), in sample order: out[j] covers
+// samples 16 j ... 16 j + 15. x holds pixels 0 to 7 in its low lane and 8 to 15 in its high one.
 template <LONG Channels>
 KV_AVX2 inline void Avx2Repeat(__m256i x, __m256i out[Channels]) {
     if constexpr (Channels == 1) {
         out[0] = x;
-    } else if constexpr (Channels == 3) {
-        // Lane by lane as Triple: t0 = [A0 | B0], t1 = [A1 | B1], t2 = [A2 | B2].
-        const __m256i t0 = _mm256_shufflehi_epi16(
-            _mm256_shufflelo_epi16(_mm256_unpacklo_epi64(x, x), _MM_SHUFFLE(1, 0, 0, 0)),
-            _MM_SHUFFLE(2, 2, 1, 1));
-        const __m256i t1 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 3, 3, 2)),
-                                                  _MM_SHUFFLE(1, 0, 0, 0));
-        const __m256i t2 = _mm256_shufflehi_epi16(
-            _mm256_shufflelo_epi16(_mm256_unpackhi_epi64(x, x), _MM_SHUFFLE(2, 2, 1, 1)),
-            _MM_SHUFFLE(3, 3, 3, 2));
-        out[0] = _mm256_permute2x128_si256(t0, t1, 0x20);
-        out[1] = _mm256_permute2x128_si256(t2, t0, 0x30);
-        out[2] = _mm256_permute2x128_si256(t1, t2, 0x31);
     } else {
         const __m256i low = _mm256_unpacklo_epi16(x, x), high = _mm256_unpackhi_epi16(x, x);
         const __m256i q0 = _mm256_unpacklo_epi32(low, low), q1 = _mm256_unpackhi_epi32(low, low);
@@ -280,6 +267,43 @@ KV_AVX2 inline __m256i Avx2Factors(const WORD* codes, LONG step) {
     return _mm256_blendv_epi8(shifted, mantissa, _mm256_cmpeq_epi32(exponent, _mm256_setzero_si256()));
 }
 
+// The byte shuffle that repeats each of a lane's eight 16-bit values three times for a run of samples that
+// starts at sample `low` of the lane's values in the low lane and at sample `high` in the high one: byte pair
+// k of a lane takes value (start + k) / 3.
+struct alignas(32) RepeatBytes {
+    char b[32];
+};
+constexpr RepeatBytes ThreeTimes(int low, int high) {
+    RepeatBytes r{};
+    for (int k = 0; k < 16; ++k) {
+        const int value = ((k < 8 ? low : high) + k % 8) / 3;
+        r.b[2 * k] = static_cast<char>(2 * value);
+        r.b[2 * k + 1] = static_cast<char>(2 * value + 1);
+    }
+    return r;
+}
+constexpr RepeatBytes kRepeatFirst = ThreeTimes(0, 8);
+constexpr RepeatBytes kRepeatSecond = ThreeTimes(4, 12);
+constexpr RepeatBytes kRepeatThird = ThreeTimes(8, 16);
+
+KV_AVX2 inline __m256i Load(const RepeatBytes& table) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(table.b));
+}
+
+// The halves of sixteen three-sample pixels per sample, in sample order, straight from the packs of their
+// two sets of eight factors, whose 64-bit quarters hold pixels 0-3, 8-11, 4-7 and 12-15: each vector takes
+// the eight pixels its samples belong to into both lanes, and a byte shuffle repeats them in place.
+KV_AVX2 inline void Avx2RepeatPacked3(__m256i packed, __m256i out[3]) {
+    // Samples 0-15 of pixels 0-7, samples 16-31 of pixels 4-11 and samples 32-47 of pixels 8-15, each
+    // counted from its vector's first pixel.
+    out[0] =
+        _mm256_shuffle_epi8(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(2, 0, 2, 0)), Load(kRepeatFirst));
+    out[1] =
+        _mm256_shuffle_epi8(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(1, 2, 1, 2)), Load(kRepeatSecond));
+    out[2] =
+        _mm256_shuffle_epi8(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 3, 1)), Load(kRepeatThird));
+}
+
 template <class T, LONG Channels>
 KV_AVX2 void Avx2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* codes, LONG step,
                         std::uint32_t amount) {
@@ -291,19 +315,21 @@ KV_AVX2 void Avx2Pixels(const BYTE* from, BYTE* to, LONG count, const WORD* code
         const __m256i first = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i) * step, step);
         const __m256i second = Avx2Factors(codes + static_cast<std::ptrdiff_t>(i + 8) * step, step);
         // H below 2^15 and L below 2^12 pack without saturating; the packs interleave their two sources by
-        // lane, and the permute puts the pixels back in order.
-        const __m256i h =
-            _mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_srli_epi32(first, kFractionBits),
-                                                        _mm256_srli_epi32(second, kFractionBits)),
-                                     _MM_SHUFFLE(3, 1, 2, 0));
-        const __m256i l16 =
-            _mm256_slli_epi16(_mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_and_si256(first, fraction),
-                                                                          _mm256_and_si256(second, fraction)),
-                                                       _MM_SHUFFLE(3, 1, 2, 0)),
-                              16 - kFractionBits);
+        // lane.
+        const __m256i hPacked = _mm256_packs_epi32(_mm256_srli_epi32(first, kFractionBits),
+                                                   _mm256_srli_epi32(second, kFractionBits));
+        const __m256i lPacked = _mm256_slli_epi16(
+            _mm256_packs_epi32(_mm256_and_si256(first, fraction), _mm256_and_si256(second, fraction)),
+            16 - kFractionBits);
         __m256i hs[Channels], ls[Channels];
-        Avx2Repeat<Channels>(h, hs);
-        Avx2Repeat<Channels>(l16, ls);
+        if constexpr (Channels == 3) {
+            Avx2RepeatPacked3(hPacked, hs);
+            Avx2RepeatPacked3(lPacked, ls);
+        } else {
+            // The permute puts the pixels back in order.
+            Avx2Repeat<Channels>(_mm256_permute4x64_epi64(hPacked, _MM_SHUFFLE(3, 1, 2, 0)), hs);
+            Avx2Repeat<Channels>(_mm256_permute4x64_epi64(lPacked, _MM_SHUFFLE(3, 1, 2, 0)), ls);
+        }
         const BYTE* in = from + static_cast<std::size_t>(i) * kPixel;
         BYTE* out = to + static_cast<std::size_t>(i) * kPixel;
         for (LONG j = 0; j < Channels; ++j)

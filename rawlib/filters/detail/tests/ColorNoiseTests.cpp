@@ -146,8 +146,9 @@ TEST(ColorNoise, MatchesTheReferenceAtEveryRuleChange) {
 }
 
 TEST(ColorNoise, BothPathsAgreeOnOddWidthsAndTheRangeEnds) {
-    // Widths around the AVX2 block of eight and tiles of odd widths, on noise over the whole range.
-    for (LONG width : {1, 5, 8, 9, 23, 61}) {
+    // Widths around the plain path's block of eight and the AVX2 path's of sixteen, and tiles of odd
+    // widths, on noise over the whole range.
+    for (LONG width : {1, 5, 8, 9, 15, 16, 17, 23, 33, 61}) {
         const TestPlane plane = MakePlane(width, 21, kLab16, FillPattern::Random, static_cast<ULONG>(width));
         for (double strength : {0.3, 0.7, 0.95}) {
             SCOPED_TRACE(testing::Message() << "width " << width << ", strength " << strength);
