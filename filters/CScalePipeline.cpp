@@ -21,8 +21,9 @@ namespace {
 constexpr LONG kMaxSide = (1 << 30) - 1;
 // Windows of more taps (reductions beyond 1 : 60) take the plain horizontal routines.
 constexpr LONG kMaxSimdTaps = 64;
-// Nearest neighbour asks for the pixels of the row this many chosen rows ahead while it copies one.
-constexpr LONG kNearestPrefetchRows = 3;
+// Nearest neighbour asks for the pixels of the row this many chosen rows ahead while it copies one, and
+// for as many rows at once when it starts on a source tile.
+constexpr LONG kNearestPrefetchRows = 5;
 // The resampling methods ask for the row this many rows ahead while they gather one.
 constexpr LONG kGatherPrefetchRows = 2;
 constexpr std::ptrdiff_t kCacheLine = 64;
@@ -409,12 +410,18 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
             const ScaleRows::NearestPlan& plan = planned->second;
             const std::ptrdiff_t readFrom = plan.offsets.front();
             const std::ptrdiff_t readBytes = plan.offsets.back() - readFrom + bpp;
+            // Rows far apart in a reduction are short runs the hardware hardly streams ahead of (a tile's
+            // row is a few cache lines): the pixels of the rows a few ahead are asked for while one is
+            // copied, into the second-level cache, which can wait for more of them at once; at a tile's
+            // first row, all of those rows together. Without this a 1 : 4 reduction of 16-bit RGB takes
+            // about three times as long. (Written out here: the compiler takes a function that only
+            // prefetches for one without effect and drops its calls.)
             for (LONG j = rows.start; j < rows.end; ++j) {
-                // Rows far apart in a reduction: the pixels of a row a few ahead are asked for while this
-                // one is copied, into the second-level cache, which can wait for more of them at once.
-                const LONG ahead = std::min(j + kNearestPrefetchRows, rows.end - 1);
-                if (ahead > j && row[ahead] != row[ahead - 1]) {
-                    const BYTE* from = piece.Row(static_cast<LONG>(row[ahead])) + readFrom;
+                const LONG last = std::min(j + kNearestPrefetchRows, rows.end - 1);
+                for (LONG a = j == rows.start ? j + 1 : j + kNearestPrefetchRows; a <= last; ++a) {
+                    if (row[a] == row[a - 1])
+                        continue; // an enlargement's repeated row, asked for already
+                    const BYTE* from = piece.Row(static_cast<LONG>(row[a])) + readFrom;
                     for (std::ptrdiff_t b = 0; b < readBytes; b += kCacheLine)
                         _mm_prefetch(reinterpret_cast<const char*>(from + b), _MM_HINT_T1);
                 }
