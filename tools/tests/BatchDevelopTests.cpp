@@ -148,8 +148,9 @@ TEST(BatchDevelop, ASinglePassGivesThePixelsOfAChainThatKeepsEveryTile) {
         }
         ASSERT_FALSE(rgb[0].empty());
         EXPECT_TRUE(rgb[1] == rgb[0]) << "the single pass changed pixels";
-        if (road.sameTileCounts)
+        if (road.sameTileCounts) {
             EXPECT_EQ(counts[1], counts[0]);
+        }
         EXPECT_LT(left[1], left[0]);
     }
 }
