@@ -20,6 +20,9 @@ std::vector<CKvBatchDevelop::Outcome> CKvBatchDevelop::Run(const std::vector<Job
     const auto work = [&] {
         // One chain for all the files this worker takes.
         CKvChainDevelop chain;
+        // Each picture is developed once: the stages keep a few bands rather than whole pictures, so the
+        // workers together touch far less fresh memory, whose first write is what they all wait on.
+        chain.SetSinglePass(true);
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             Outcome outcome{jobs[i].input, jobs[i].output, {}};
             try {

@@ -45,6 +45,10 @@ constexpr WORD kLastProcessedModel = 516;
 // come back to the next one without faulting in fresh memory.
 constexpr std::size_t kKeptTileMemory = std::size_t{768} << 20;
 
+// The lines of tiles each stage keeps in a single pass: the band being made and its neighbours, which the
+// windows of the stages after it (demosaicing, sharpening, scaling) reach into.
+constexpr LONG kSinglePassTileLines = 4;
+
 } // namespace
 
 CKvChainDevelop::CKvChainDevelop() {
@@ -195,9 +199,14 @@ IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG
 
 void CKvChainDevelop::ApplyReadThrough() {
     if (CKvTolmoFilterChain* chain = InternalChain(m_object))
-        for (const int number : CKvTolmoFilterChain::ProcessingOrder())
-            if (auto* lut = dynamic_cast<CPravonFilterLut*>(chain->GetStage(number)))
+        for (const int number : CKvTolmoFilterChain::ProcessingOrder()) {
+            CPravonFilterBase* stage = chain->GetStage(number);
+            if (!stage)
+                continue;
+            if (auto* lut = dynamic_cast<CPravonFilterLut*>(stage))
                 lut->SetReadThrough(m_readThrough);
+            PravonErrorPtr(stage->SetKeptTileLines(m_singlePass ? kSinglePassTileLines : 0));
+        }
 }
 
 IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG* height,

@@ -57,6 +57,11 @@ public:
     // see CPravonFilterLut::SetReadThrough); off, each makes its own tiles, as the reference the composed
     // development is measured against. Applies from the next development on.
     void SetReadThrough(bool allowed) { m_readThrough = allowed; }
+    // Whether each picture is developed once only, as a batch develops them (off at first): the stages then
+    // keep the memory of a few bands of their tiles rather than of the whole picture, so that a development
+    // touches far less memory; a further development makes every tile again. Applies from the next
+    // development on.
+    void SetSinglePass(bool once) { m_singlePass = once; }
     // The tile memory kept for the next images: what the last picture's images left behind and the next
     // ones have not taken yet.
     std::size_t GetKeptTileMemory() { return m_manager.GetTilePool().GetPooledBytes(); }
@@ -103,11 +108,12 @@ private:
     // open, or the error `change` answers, with nothing updated.
     IPravonError* ChangeSettings(DWORD mask, const std::function<IPravonError*(CKvnFilterChain&)>& change);
 
-    // Reaches every lookup-table stage of the built chain.
+    // Reaches every lookup-table stage of the built chain, and every stage's cache for the single pass.
     void ApplyReadThrough();
 
     CPravonMemoryManager m_manager;
     bool m_readThrough = true;
+    bool m_singlePass = false;
     PravonImagePtr m_image;
     PravonTagControlPtr m_tags;
     IKvnProcessRawVendor1* m_processor = nullptr;

@@ -332,6 +332,15 @@ IPravonError* CPravonFilterBase::SetCacheUsage(LONG usage) {
     return nullptr;
 }
 
+IPravonError* CPravonFilterBase::SetKeptTileLines(LONG lines) {
+    if (lines < 0)
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "a negative number of tile lines");
+    m_keptTileLines = lines;
+    if (m_cache)
+        return m_cache->SetKeptTileLines(lines);
+    return nullptr;
+}
+
 IPravonError* CPravonFilterBase::FilterPoint(double*, double*, IPravonDataSource* const*, LONG) {
     return nullptr;
 }

@@ -118,6 +118,11 @@ public:
                                          IPravonImage** image);
     virtual IPravonError* EndProcess(LONG id);
 
+    // The cache keeps the memory of at most this many lines of tiles (IPravonImage::SetKeptTileLines), for
+    // an output that is read once, band by band; 0, as made, keeps every tile.
+    IPravonError* SetKeptTileLines(LONG lines);
+    LONG GetKeptTileLines() const { return m_keptTileLines; }
+
     virtual LONG GetCacheUsage() const { return m_cacheUsage; }
     virtual IPravonError* SetCacheUsage(LONG usage);
 
@@ -308,6 +313,7 @@ private:
     PravonImagePtr m_cache;
     bool m_checkCache = true;
     LONG m_cacheUsage;
+    LONG m_keptTileLines = 0;
     bool m_passThrough = false;
     std::vector<IPravonDataSource*> m_sources;
     std::vector<IPravonDataDestination*> m_destinations;

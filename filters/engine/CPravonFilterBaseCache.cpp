@@ -68,6 +68,8 @@ IPravonError* CPravonFilterBase::CheckCache() {
         m_cache.reset(image);
         if (IPravonError* e = m_cache->SetGeneratorWritesInvalidArea(WritesWholeInvalidArea()))
             return e;
+        if (IPravonError* e = m_cache->SetKeptTileLines(m_keptTileLines))
+            return e;
     }
 
     // Read for a copy of the list, which a notification during the reads may change.

@@ -4,6 +4,7 @@
 #include "CPravonTileGrid.h"
 #include "platform/win/FourCC.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -44,6 +45,7 @@ public:
     }
 
     IPravonError* Lock(void** data, BITMAPINFOHEADER** header) override {
+        bool taken = false;
         if (!m_data) {
             if (m_bytes == 0)
                 return PravonFail(kComponent, PravonKind::kUnsupportedColorSpace,
@@ -57,8 +59,13 @@ public:
                 static_cast<std::size_t>(m_rowBytes) * (m_rect.bottom - m_rect.top));
             if (!m_data)
                 return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a tile");
+            taken = true;
         }
+        m_lastLock = ++m_image->m_lockClock;
         ++m_locks;
+        // Noted once it is locked, so that the tiles that give way for it are others.
+        if (taken && !m_retired)
+            m_image->Held(this);
         if (data)
             *data = m_data.get();
         if (header)
@@ -85,6 +92,13 @@ public:
     LONG Row() const { return m_row; }
     ULONG Generation() const { return m_generation; }
     void Retire() { m_retired = true; }
+    bool HasMemory() const { return m_data != nullptr; }
+    std::uint64_t LastLock() const { return m_lastLock; }
+    // The memory goes back to the pool and the pixels are to be made again.
+    void Forget() {
+        m_pool->Give(std::move(m_data), m_bytes);
+        m_invalid = m_rect;
+    }
 
 private:
     CPravonMemoryImage* m_image;
@@ -98,6 +112,7 @@ private:
     CPravonRect m_invalid;
     CPravonTilePool::Buffer m_data;
     LONG m_locks = 0;
+    std::uint64_t m_lastLock = 0;
     bool m_retired = false;
     BITMAPINFOHEADER m_header{};
 };
@@ -338,6 +353,56 @@ void CPravonMemoryImage::DropRetired(CTile* tile) {
         }
 }
 
+void CPravonMemoryImage::Held(CTile* tile) {
+    if (m_keptLines <= 0)
+        return;
+    try {
+        m_held.push_back(tile);
+    } catch (const std::bad_alloc&) {
+        return; // a tile that cannot be noted keeps its memory until the layout changes
+    }
+    const std::size_t limit =
+        static_cast<std::size_t>(m_keptLines) * static_cast<std::size_t>(std::max(m_columns, m_rows));
+    while (m_held.size() > limit) {
+        auto oldest = m_held.end();
+        for (auto it = m_held.begin(); it != m_held.end(); ++it)
+            if ((*it)->GetLockCount() == 0 &&
+                (oldest == m_held.end() || (*it)->LastLock() < (*oldest)->LastLock()))
+                oldest = it;
+        if (oldest == m_held.end())
+            return; // every one is locked: they keep their memory
+        (*oldest)->Forget();
+        *oldest = m_held.back();
+        m_held.pop_back();
+    }
+}
+
+IPravonError* CPravonMemoryImage::SetKeptTileLines(LONG lines) {
+    if (lines < 0)
+        return PravonFail(kComponent, PravonKind::kOutOfRange, "a negative number of tile lines");
+    if (lines == m_keptLines)
+        return nullptr;
+    m_keptLines = lines;
+    m_held.clear();
+    if (lines > 0) {
+        try {
+            for (const auto& t : m_tiles)
+                if (t && t->HasMemory())
+                    m_held.push_back(t.get());
+        } catch (const std::bad_alloc&) {
+            m_held.clear(); // the tiles noted so far are all that go
+        }
+    }
+    return nullptr;
+}
+
+std::size_t CPravonMemoryImage::GetHeldTileCount() const {
+    std::size_t n = 0;
+    for (const auto& t : m_tiles)
+        n += t && t->HasMemory() ? 1 : 0;
+    return n;
+}
+
 IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSpace) {
     const std::int64_t columns =
         width == 0 ? 0 : (static_cast<std::int64_t>(width) + m_tileSize - 1) / m_tileSize;
@@ -362,6 +427,8 @@ IPravonError* CPravonMemoryImage::Relayout(LONG width, LONG height, LONG colorSp
         }
     }
     m_tiles = std::move(tiles);
+    // The tiles noted as holding memory have gone, or retired with their holders.
+    m_held.clear();
     m_width = width;
     m_height = height;
     m_colorSpace = colorSpace;

@@ -9,6 +9,7 @@
 #include "IPravonImage.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,8 @@ public:
     IPravonError* GetUsage(LONG* usage) override;
     IPravonError* SetGeneratorWritesInvalidArea(bool writes) override;
     bool GetGeneratorWritesInvalidArea() const override { return m_generatorWrites; }
+    // Negative lines give PravonKind::kOutOfRange. A lowered limit lets tiles go as the next ones are made.
+    IPravonError* SetKeptTileLines(LONG lines) override;
     ULONG AddRef() override;
     ULONG Release() override;
 
@@ -63,6 +66,7 @@ public:
     LONG GetColumnCount() const { return m_columns; }
     LONG GetRowCount() const { return m_rows; }
     LONG GetLockCount() const;           // locks held on all tiles, retired ones included
+    std::size_t GetHeldTileCount() const; // tiles of the current layout that hold memory
     std::size_t GetTileCount() const;    // tiles of the current layout that exist
     std::size_t GetRetiredCount() const; // tiles of earlier layouts still locked
 
@@ -83,6 +87,9 @@ private:
     IPravonError* CheckGrid(IPravonTileGrid* grid, LONG column, LONG row, LONG* tileColumn, LONG* tileRow);
     CTile* FindRetired(LONG column, LONG row, const ULONG* generation) const;
     void DropRetired(CTile* tile);
+    // A tile of the current layout has just been given memory: it is noted, and while more tiles than the
+    // limit hold memory, the least recently locked unlocked one gives its memory back.
+    void Held(CTile* tile);
 
     std::atomic<ULONG> m_references{1};
     std::shared_ptr<CPravonMemoryImageRegistry> m_registry;
@@ -103,4 +110,7 @@ private:
     ULONG m_generation = 1;
     std::vector<std::unique_ptr<CTile>> m_tiles;   // columns x rows, row by row
     std::vector<std::unique_ptr<CTile>> m_retired; // locked tiles of earlier layouts
+    LONG m_keptLines = 0;                          // 0: every tile keeps its memory
+    std::vector<CTile*> m_held;                    // tiles of the current layout with memory, when limited
+    std::uint64_t m_lockClock = 0;                 // counts locks, to find the least recently locked tile
 };

@@ -27,6 +27,12 @@ public:
     // else reads them. Images that always zero their memory keep the default, which ignores the setting.
     virtual IPravonError* SetGeneratorWritesInvalidArea(bool) { return nullptr; }
     virtual bool GetGeneratorWritesInvalidArea() const { return false; }
+    // How many lines of tiles (rows, or columns where the image has more rows than columns) keep their
+    // memory once they are unlocked; 0 keeps every tile. A tile beyond that, the least recently locked
+    // first, gives its memory back and is wholly invalid again, so that whoever generates the image makes
+    // it anew when it is next wanted. For an image that is read once, band after band: its memory stays a
+    // few bands deep instead of growing to the whole picture. Images that keep every tile ignore it.
+    virtual IPravonError* SetKeptTileLines(LONG) { return nullptr; }
 
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;

@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <png.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -109,6 +112,47 @@ TEST(BatchDevelop, AWorkersNextPictureTakesTheTileMemoryTheLastOneLeft) {
     ASSERT_PV_OK(chain.Develop(&rgb, &width, &height, nullptr));
     EXPECT_LT(chain.GetKeptTileMemory(), left) << "the second picture took them";
     EXPECT_EQ(rgb, Alone(second));
+}
+
+// Developed once, as the batch develops, the stages keep a few bands of tiles: a picture many tiles wide
+// and high gives the pixels a chain keeping every tile gives, upright and turned, upright without making
+// any tile twice, and leaves less tile memory behind.
+TEST(BatchDevelop, ASinglePassGivesThePixelsOfAChainThatKeepsEveryTile) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    // 11 x 6 tiles of 256 pixels: more than the few bands a single pass keeps.
+    const std::string sample = MakeSample(folder, "wide.kvraw", 2700, 1400, "GRBG");
+    const std::string next = MakeSample(folder, "next.kvraw", 100, 100, "GRBG");
+    struct Road {
+        LONG degrees;
+        bool sameTileCounts;
+    };
+    for (const Road road : {Road{0, true}, Road{90, false}}) {
+        SCOPED_TRACE(testing::Message() << road.degrees << " degrees");
+        std::vector<BYTE> rgb[2];
+        std::vector<std::pair<int, std::uint64_t>> counts[2];
+        std::size_t left[2] = {};
+        for (const bool once : {false, true}) {
+            CKvChainDevelop chain;
+            chain.SetSinglePass(once);
+            LONG width = 0, height = 0;
+            ASSERT_PV_OK(chain.Open(sample));
+            ASSERT_PV_OK(chain.SetOutput(road.degrees, 1.0));
+            ASSERT_PV_OK(chain.Develop(&rgb[once], &width, &height, nullptr));
+            // The development trims a few edge pixels the demosaicing cannot make; turned, it stands.
+            EXPECT_EQ(width > height, road.degrees == 0);
+            EXPECT_GT(std::min(width, height), 1300);
+            counts[once] = chain.StageCounts();
+            ASSERT_PV_OK(chain.Open(next));
+            left[once] = chain.GetKeptTileMemory();
+        }
+        ASSERT_FALSE(rgb[0].empty());
+        EXPECT_TRUE(rgb[1] == rgb[0]) << "the single pass changed pixels";
+        if (road.sameTileCounts) {
+            EXPECT_EQ(counts[1], counts[0]);
+        }
+        EXPECT_LT(left[1], left[0]);
+    }
 }
 
 } // namespace

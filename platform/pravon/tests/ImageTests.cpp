@@ -214,6 +214,78 @@ TEST_F(PravonImageTest, TransformsAreStoredOrComposed) {
     EXPECT_DOUBLE_EQ(angle, 300);
 }
 
+// One tile locked, written with its own value and validated, then unlocked: the way a generator makes it.
+void MakeTile(IPravonImage& image, LONG column, LONG row) {
+    IPravonTile* tile = nullptr;
+    void* data = nullptr;
+    ASSERT_PV_OK(image.GetTile(column, row, &tile));
+    ASSERT_PV_OK(tile->Lock(&data, nullptr));
+    static_cast<BYTE*>(data)[0] = static_cast<BYTE>(1 + column + 10 * row);
+    tile->Validate();
+    ASSERT_PV_OK(tile->Unlock());
+}
+
+bool IsValid(IPravonImage& image, LONG column, LONG row) {
+    IPravonTile* tile = nullptr;
+    EXPECT_PV_OK(image.GetTile(column, row, &tile));
+    return tile && !tile->IsInvalid(nullptr);
+}
+
+TEST_F(PravonImageTest, KeptTileLinesLetTheLeastRecentlyLockedTilesGo) {
+    // 4 x 3 tiles of 8 pixels; one line keeps as many tiles as the longer side has: 4.
+    auto image = MakeEmpty(32, 24);
+    auto* memory = static_cast<CPravonMemoryImage*>(image.get());
+    EXPECT_PV_KIND(image->SetKeptTileLines(-1), PravonKind::kOutOfRange);
+    ASSERT_PV_OK(image->SetKeptTileLines(1));
+    for (LONG column = 0; column < 4; ++column)
+        MakeTile(*image, column, 0);
+    EXPECT_EQ(memory->GetHeldTileCount(), 4u);
+    // Locking tile 0 again makes tile 1 the least recently locked, which goes for the fifth.
+    IPravonTile* first = nullptr;
+    void* data = nullptr;
+    ASSERT_PV_OK(image->GetTile(0, 0, &first));
+    ASSERT_PV_OK(first->Lock(&data, nullptr));
+    ASSERT_PV_OK(first->Unlock());
+    MakeTile(*image, 0, 1);
+    EXPECT_EQ(memory->GetHeldTileCount(), 4u);
+    EXPECT_TRUE(IsValid(*image, 0, 0));
+    EXPECT_FALSE(IsValid(*image, 1, 0)) << "a tile that gave its memory back is to be made again";
+    IPravonTile* gone = nullptr;
+    ASSERT_PV_OK(image->GetTile(1, 0, &gone));
+    EXPECT_TRUE(gone->IsWhollyInvalid());
+    EXPECT_TRUE(IsValid(*image, 2, 0));
+
+    // A locked tile keeps its memory and its pixels however many come after it.
+    ASSERT_PV_OK(first->Lock(&data, nullptr));
+    for (LONG column = 0; column < 4; ++column)
+        MakeTile(*image, column, 2);
+    EXPECT_TRUE(IsValid(*image, 0, 0));
+    EXPECT_EQ(static_cast<BYTE*>(data)[0], 1);
+    EXPECT_EQ(memory->GetHeldTileCount(), 4u);
+    ASSERT_PV_OK(first->Unlock());
+
+    // Made again after it went, a tile starts zero-filled like any fresh one.
+    IPravonTile* again = nullptr;
+    ASSERT_PV_OK(image->GetTile(1, 0, &again));
+    ASSERT_PV_OK(again->Lock(&data, nullptr));
+    EXPECT_EQ(static_cast<BYTE*>(data)[0], 0);
+    ASSERT_PV_OK(again->Unlock());
+
+    // 0 keeps every tile again; a new layout starts with none held.
+    ASSERT_PV_OK(image->SetKeptTileLines(0));
+    for (LONG row = 0; row < 3; ++row)
+        for (LONG column = 0; column < 4; ++column)
+            MakeTile(*image, column, row);
+    EXPECT_EQ(memory->GetHeldTileCount(), 12u);
+    ASSERT_PV_OK(image->SetKeptTileLines(2));
+    ASSERT_PV_OK(image->SetSize(16, 40)); // 2 x 5 tiles: two lines keep 10, every one
+    EXPECT_EQ(memory->GetHeldTileCount(), 0u);
+    for (LONG row = 0; row < 5; ++row)
+        for (LONG column = 0; column < 2; ++column)
+            MakeTile(*image, column, row);
+    EXPECT_EQ(memory->GetHeldTileCount(), 10u);
+}
+
 TEST_F(PravonImageTest, UsageIsAHintOnly) {
     IPravonImage* raw = nullptr;
     ASSERT_PV_OK(manager.CreateImage(0, &raw));
