@@ -139,10 +139,12 @@ KV_INLINE bool Any(Int4 mask) {
     return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
 }
 
+// Eight lanes are only handed around inside AVX2 routines, where one test of the whole register does.
 template <class V>
 KV_INLINE bool Any(V mask) {
-    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) |
-               __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
+    bool any;
+    asm("vptest %1, %1" : "=@ccnz"(any) : "x"(mask));
+    return any;
 }
 
 // The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
@@ -155,8 +157,8 @@ KV_INLINE Int4 RatioInside4(Int4 e, Int4 f, Double4 lower, Double4 upper) {
 }
 
 template <int N>
-KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V e, typename Lanes<N>::V f, Double4 lower,
-                                           Double4 upper) {
+KV_INLINE typename Lanes<N>::V RatioInsideExactly(typename Lanes<N>::V e, typename Lanes<N>::V f,
+                                                  Double4 lower, Double4 upper) {
     if constexpr (N == 4) {
         return RatioInside4(e, f, lower, upper);
     } else {
@@ -167,6 +169,29 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V e, typename Lane
                                        __builtin_shufflevector(f, f, 4, 5, 6, 7), lower, upper);
         return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
     }
+}
+
+// The ratio test in single precision first: e - f times a bound is worked out with an error below
+// kRatioMargin / 2 for e and f below 2^21 (the bound's rounding to a float, the product's and the
+// difference's), so a result beyond kRatioMargin has the sign of the exact one, and the quotient test in
+// double precision agrees with it. The few lanes closer to a bound than that go through the exact test.
+constexpr float kRatioMargin = 1.0f;
+
+template <int N>
+KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename Lanes<N>::V e,
+                                           typename Lanes<N>::V f, Double4 lower, Double4 upper) {
+    using V = typename Lanes<N>::V;
+    using F = typename Lanes<N>::F;
+    const F ef = __builtin_convertvector(e, F);
+    const F ff = __builtin_convertvector(f, F);
+    const F overLower = ef - ff * Splat<F>(static_cast<float>(lower[0]));
+    const F underUpper = ff * Splat<F>(static_cast<float>(upper[0])) - ef;
+    const F margin = Splat<F>(kRatioMargin);
+    const V inside = (overLower > margin) & (underUpper > margin);
+    const V near = ((overLower <= margin) & (overLower >= -margin)) | ((underUpper <= margin) & (underUpper >= -margin));
+    if (Any(taken & near))
+        return taken & RatioInsideExactly<N>(e, f, lower, upper);
+    return taken & inside;
 }
 
 // (a / b) truncated, for |a| below 2^24 and b at least 1: a float quotient of such integers truncates to
@@ -244,6 +269,76 @@ KV_INLINE void SmoothOf(const LONG* const* rows, LONG count, LONG* out) {
                  c[k + 2];
 }
 
+// Levels within kNarrowLevels of 10 on luminance below kNarrowLuma (all that 16-bit samples give) keep 4 x
+// luminance x (level - 10) within 32 bits, so the thresholds are worked out in 32-bit lanes, the
+// divisions by constants becoming products; other rows take the 64-bit routine.
+constexpr LONG kNarrowLevels = 127;
+constexpr LONG kNarrowLuma = 1 << 22;
+
+template <int N>
+KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    using V = typename Lanes<N>::V;
+    const LONG scale = level - 10;
+    bool narrow = scale >= -kNarrowLevels && scale <= kNarrowLevels;
+    for (LONG x = 0; narrow && x < count; ++x)
+        narrow = static_cast<ULONG>(luma[x]) < static_cast<ULONG>(kNarrowLuma);
+    if (!narrow || count < N) {
+        Thresholds(luma, count, level, t1, t2, t3);
+        return;
+    }
+    LONG bright[3];
+    Thresholds(&kBrightLuminance, 1, level, &bright[0], &bright[1], &bright[2]);
+    const V brightFirst = Splat<V>(bright[0]);
+    const V brightSecond = Splat<V>(bright[1]);
+    const V brightThird = Splat<V>(bright[2]);
+    const V threshold = Splat<V>(kBrightLuminance - 1);
+    auto group = [&](LONG x) KV_INLINE_LAMBDA {
+        const V l = Load<V>(luma + x);
+        const V c = l * scale;
+        const V first = c / 120 + 163840;
+        const V third = (((4 * c) / 120) / 3) / 4 + 40960;
+        const V isBright = l > threshold;
+        Store(t1 + x, Select<V>(isBright, brightFirst, first));
+        Store(t2 + x, Select<V>(isBright, brightSecond, first / 5));
+        Store(t3 + x, Select<V>(isBright, brightThird, third));
+    };
+    LONG x = 0;
+    for (; x + N <= count; x += N)
+        group(x);
+    if (x < count)
+        group(count - N);
+}
+
+// Green from the luminance and the differences, and the three samples clamped, in lanes into the
+// differences' rows and green's; then stored sample by sample, as taking lanes out of registers one by one
+// costs more than reading them back.
+template <int N>
+KV_INLINE void PixelsOf(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    using V = typename Lanes<N>::V;
+    const V zero = Splat<V>(0);
+    const V top = Splat<V>(65535);
+    auto clamp = [&](V v) KV_INLINE_LAMBDA { return Min(Max(v, zero), top); };
+    LONG x = 0;
+    for (; x + N <= count; x += N) {
+        const V dr = Load<V>(red + x);
+        const V db = Load<V>(blue + x);
+        const V g = (Load<V>(luma + x) - dr - db) / 4;
+        Store(red + x, clamp(dr + g));
+        Store(green + x, clamp(g));
+        Store(blue + x, clamp(db + g));
+    }
+    for (; x < count; ++x) {
+        const LONG g = (luma[x] - red[x] - blue[x]) / 4;
+        red[x] = std::clamp<LONG>(red[x] + g, 0, 65535);
+        green[x] = std::clamp<LONG>(g, 0, 65535);
+        blue[x] = std::clamp<LONG>(blue[x] + g, 0, 65535);
+    }
+    for (x = 0; x < count; ++x) {
+        const WORD rgb[3] = {static_cast<WORD>(red[x]), static_cast<WORD>(green[x]), static_cast<WORD>(blue[x])};
+        std::memcpy(out + static_cast<std::size_t>(x) * sizeof rgb, rgb, sizeof rgb);
+    }
+}
+
 // The eight directions as an axis and a sense, in the order up-left, up, up-right, right, down-right, down,
 // down-left, left.
 struct Direction {
@@ -288,15 +383,12 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
                 break;
             const LONG pr = kSteps + k * dy;
             const LONG pc = c + k * dx;
-            V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc)));
-            if (!Any(taken))
-                continue;
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
             const V f = Abs(red - Load<V>(row.red[pr] + pc));
-            taken &= (t3 > e + f) & (f != zero);
+            V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc))) & (t3 > e + f) & (f != zero);
             if (!Any(taken))
                 continue;
-            taken &= RatioInside<N>(e, f, lower, upper);
+            taken = RatioInside<N>(taken, e, f, lower, upper);
             sumRed += taken & Load<V>(row.ownRed[pr] + pc);
             sumBlue += taken & Load<V>(row.ownBlue[pr] + pc);
             found -= taken;
@@ -354,8 +446,24 @@ KV_AVX2 void Avx2Bounds(const LONG* const* rows, LONG count, LONG* const* least,
     BoundsOf<kAvx2Lanes>(rows, count, least, greatest);
 }
 
-const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth};
-const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth};
+void PlainThresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    ThresholdsOf<kPlainLanes>(luma, count, level, t1, t2, t3);
+}
+
+KV_AVX2 void Avx2Thresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    ThresholdsOf<kAvx2Lanes>(luma, count, level, t1, t2, t3);
+}
+
+void PlainPixels(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    PixelsOf<kPlainLanes>(luma, red, blue, green, count, out);
+}
+
+KV_AVX2 void Avx2Pixels(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    PixelsOf<kAvx2Lanes>(luma, red, blue, green, count, out);
+}
+
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels};
 
 } // namespace
 
