@@ -149,8 +149,8 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     // Luminance stays: green follows from it and the new differences. The row is made in the filter's own
     // buffer and copied out whole: stores of a few bytes each into a tile that is seldom in the cache
     // stall on every line.
-    kernels.pixels(m_ownLuma.Row(kSteps) + kSteps, m_outRed.data(), m_outBlue.data(), m_outGreen.data(), width,
-                   m_writeRow.data());
+    kernels.pixels(m_ownLuma.Row(kSteps) + kSteps, m_outRed.data(), m_outBlue.data(), m_outGreen.data(),
+                   width, m_writeRow.data());
     std::memcpy(out, m_writeRow.data(), static_cast<std::size_t>(width) * 3 * sizeof(WORD));
 }
 

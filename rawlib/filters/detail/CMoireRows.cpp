@@ -188,7 +188,8 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename 
     const F underUpper = ff * Splat<F>(static_cast<float>(upper[0])) - ef;
     const F margin = Splat<F>(kRatioMargin);
     const V inside = (overLower > margin) & (underUpper > margin);
-    const V near = ((overLower <= margin) & (overLower >= -margin)) | ((underUpper <= margin) & (underUpper >= -margin));
+    const V near =
+        ((overLower <= margin) & (overLower >= -margin)) | ((underUpper <= margin) & (underUpper >= -margin));
     if (Any(taken & near))
         return taken & RatioInsideExactly<N>(e, f, lower, upper);
     return taken & inside;
@@ -334,7 +335,8 @@ KV_INLINE void PixelsOf(const LONG* luma, LONG* red, LONG* blue, LONG* green, LO
         blue[x] = std::clamp<LONG>(blue[x] + g, 0, 65535);
     }
     for (x = 0; x < count; ++x) {
-        const WORD rgb[3] = {static_cast<WORD>(red[x]), static_cast<WORD>(green[x]), static_cast<WORD>(blue[x])};
+        const WORD rgb[3] = {static_cast<WORD>(red[x]), static_cast<WORD>(green[x]),
+                             static_cast<WORD>(blue[x])};
         std::memcpy(out + static_cast<std::size_t>(x) * sizeof rgb, rgb, sizeof rgb);
     }
 }
