@@ -334,10 +334,16 @@ KV_INLINE void PixelsOf(const LONG* luma, LONG* red, LONG* blue, LONG* green, LO
         green[x] = std::clamp<LONG>(g, 0, 65535);
         blue[x] = std::clamp<LONG>(blue[x] + g, 0, 65535);
     }
+    // Sample by sample: small stores into one local read back wider stall on every pixel.
+    auto sample = [](BYTE* at, LONG value) KV_INLINE_LAMBDA {
+        const WORD v = static_cast<WORD>(value);
+        std::memcpy(at, &v, sizeof v);
+    };
     for (x = 0; x < count; ++x) {
-        const WORD rgb[3] = {static_cast<WORD>(red[x]), static_cast<WORD>(green[x]),
-                             static_cast<WORD>(blue[x])};
-        std::memcpy(out + static_cast<std::size_t>(x) * sizeof rgb, rgb, sizeof rgb);
+        BYTE* pixel = out + static_cast<std::size_t>(x) * 3 * sizeof(WORD);
+        sample(pixel, red[x]);
+        sample(pixel + sizeof(WORD), green[x]);
+        sample(pixel + 2 * sizeof(WORD), blue[x]);
     }
 }
 
@@ -368,10 +374,13 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
     V found = zero;
     V sumRed = zero;
     V sumBlue = zero;
+    // Unrolled, every row and column offset below is a constant.
+#pragma GCC unroll 8
     for (const Direction& along : kAlong) {
         const int dx = kAxisSteps[along.axis][0] * along.sense;
         const int dy = kAxisSteps[along.axis][1] * along.sense;
         V walking = ~zero;
+#pragma GCC unroll 4
         for (LONG k = kBlock; k <= kSteps; k += kBlock) {
             // The block's points are steps k - kBlock + 1 .. k; its bounds are kept from the end that lies
             // first along the axis.
