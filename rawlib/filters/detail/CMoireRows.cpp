@@ -133,18 +133,22 @@ KV_INLINE V Abs(V a) {
     return (a ^ sign) - sign;
 }
 
-// Whether any lane of a comparison's result is set: its halves folded to one SSE2 register, whose byte
-// signs are gathered.
+// Whether any lane of a comparison's result is set: four lanes by their byte signs, eight lanes (only
+// ever in AVX2 routines, kYmm) by one test of the whole register.
 KV_INLINE bool Any(Int4 mask) {
     return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
 }
 
-// Eight lanes are only handed around inside AVX2 routines, where one test of the whole register does.
-template <class V>
-KV_INLINE bool Any(V mask) {
-    bool any;
-    asm("vptest %1, %1" : "=@ccnz"(any) : "x"(mask));
-    return any;
+template <bool kYmm, class V>
+KV_INLINE bool AnyOf(V mask) {
+    if constexpr (sizeof(V) == sizeof(Int4)) {
+        return Any(mask);
+    } else {
+        static_assert(kYmm, "eight lanes only in AVX2 routines");
+        bool any;
+        asm("vptest %1, %1" : "=@ccnz"(any) : "x"(mask));
+        return any;
+    }
 }
 
 // The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
@@ -177,7 +181,7 @@ KV_INLINE typename Lanes<N>::V RatioInsideExactly(typename Lanes<N>::V e, typena
 // double precision agrees with it. The few lanes closer to a bound than that go through the exact test.
 constexpr float kRatioMargin = 1.0f;
 
-template <int N>
+template <int N, bool kYmm>
 KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename Lanes<N>::V e,
                                            typename Lanes<N>::V f, Double4 lower, Double4 upper) {
     using V = typename Lanes<N>::V;
@@ -190,7 +194,7 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename 
     const V inside = (overLower > margin) & (underUpper > margin);
     const V near =
         ((overLower <= margin) & (overLower >= -margin)) | ((underUpper <= margin) & (underUpper >= -margin));
-    if (Any(taken & near))
+    if (AnyOf<kYmm>(taken & near))
         return taken & RatioInsideExactly<N>(e, f, lower, upper);
     return taken & inside;
 }
@@ -357,7 +361,7 @@ constexpr Direction kAlong[8] = {{2, -1}, {1, -1}, {3, -1}, {0, 1}, {2, 1}, {1, 
 
 // N pixels from x on, each lane walking on its own: a lane whose walk has ended is masked off, and a
 // direction ends when every lane's walk has.
-template <int N>
+template <int N, bool kYmm>
 KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 upper) {
     using V = typename Lanes<N>::V;
     const LONG c = x + kSteps;
@@ -390,16 +394,16 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
             const V least = Load<V>(row.least[along.axis][r] + p);
             const V greatest = Load<V>(row.greatest[along.axis][r] + p);
             walking &= ~((low > least) | (greatest > high));
-            if (!Any(walking))
+            if (!AnyOf<kYmm>(walking))
                 break;
             const LONG pr = kSteps + k * dy;
             const LONG pc = c + k * dx;
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
             const V f = Abs(red - Load<V>(row.red[pr] + pc));
             V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc))) & (t3 > e + f) & (f != zero);
-            if (!Any(taken))
+            if (!AnyOf<kYmm>(taken))
                 continue;
-            taken = RatioInside<N>(taken, e, f, lower, upper);
+            taken = RatioInside<N, kYmm>(taken, e, f, lower, upper);
             sumRed += taken & Load<V>(row.ownRed[pr] + pc);
             sumBlue += taken & Load<V>(row.ownBlue[pr] + pc);
             found -= taken;
@@ -415,7 +419,7 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
 
 // Groups of N cover the row, the last one ending at its end and done again where it overlaps the group
 // before; rows narrower than a group take the scalar routine.
-template <int N>
+template <int N, bool kYmm>
 KV_INLINE void WalkRows(const WalkRow& row) {
     if (row.count < N) {
         ScalarWalk(row);
@@ -425,16 +429,16 @@ KV_INLINE void WalkRows(const WalkRow& row) {
     const Double4 upper = Splat<Double4>(UpperRatio());
     LONG x = 0;
     for (; x + N <= row.count; x += N)
-        WalkGroup<N>(row, x, lower, upper);
+        WalkGroup<N, kYmm>(row, x, lower, upper);
     if (x < row.count)
-        WalkGroup<N>(row, row.count - N, lower, upper);
+        WalkGroup<N, kYmm>(row, row.count - N, lower, upper);
 }
 
 constexpr int kPlainLanes = 4;
 constexpr int kAvx2Lanes = 8;
 
 void PlainWalk(const WalkRow& row) {
-    WalkRows<kPlainLanes>(row);
+    WalkRows<kPlainLanes, false>(row);
 }
 
 void PlainBounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
@@ -450,7 +454,7 @@ KV_AVX2 void Avx2Smooth(const LONG* const* rows, LONG count, LONG* out) {
 }
 
 KV_AVX2 void Avx2Walk(const WalkRow& row) {
-    WalkRows<kAvx2Lanes>(row);
+    WalkRows<kAvx2Lanes, true>(row);
 }
 
 KV_AVX2 void Avx2Bounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
