@@ -22,11 +22,6 @@ void SmoothRows(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
     Choose().smooth(three, count, out);
 }
 
-inline void StoreSample(BYTE* at, LONG value) {
-    const WORD sample = static_cast<WORD>(std::clamp<LONG>(value, 0, 65535));
-    std::memcpy(at, &sample, sizeof sample);
-}
-
 void WindowRows(const TRowWindow<LONG>& window, const LONG** rows) {
     for (LONG r = 0; r < kWindowRows; ++r)
         rows[r] = window.Row(static_cast<std::size_t>(r));
@@ -49,6 +44,19 @@ CPravonFilterBase::CHalo CFltMoire::GetHalo(IPravonDataSource* const*, LONG) {
 }
 
 IPravonError* CFltMoire::PrepareRows(LONG width) {
+    // Every row is written before it is read, so the buffers of a tile as wide as the last one serve again
+    // as they are; clearing them took as long as a quarter of the walks.
+    if (width == m_preparedWidth) {
+        for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue, &m_smoothLuma, &m_smoothRed, &m_smoothBlue,
+                                         &m_ownLuma, &m_ownRed, &m_ownBlue})
+            window->Restart();
+        for (int a = 0; a < kAxes; ++a) {
+            m_least[a].Restart();
+            m_greatest[a].Restart();
+        }
+        return nullptr;
+    }
+    m_preparedWidth = -1;
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t read = w + 2 * kReach;
     const std::size_t walked = w + 2 * kSteps;
@@ -68,9 +76,11 @@ IPravonError* CFltMoire::PrepareRows(LONG width) {
             row.assign(w, 0);
         m_outRed.assign(w, 0);
         m_outBlue.assign(w, 0);
+        m_outGreen.assign(w, 0);
     } catch (const std::bad_alloc&) {
         return PravonFail(kCode, PravonKind::kOutOfMemory, "no memory for the row buffers");
     }
+    m_preparedWidth = width;
     return nullptr;
 }
 
@@ -115,8 +125,9 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
 }
 
 void CFltMoire::OutputRow(LONG width, BYTE* out) {
-    Thresholds(m_smoothLuma.Row(kSteps) + kSteps, width, m_level, m_thresholds[0].data(),
-               m_thresholds[1].data(), m_thresholds[2].data());
+    const Kernels& kernels = Choose();
+    kernels.thresholds(m_smoothLuma.Row(kSteps) + kSteps, width, m_level, m_thresholds[0].data(),
+                       m_thresholds[1].data(), m_thresholds[2].data());
     WalkRow walk{};
     WindowRows(m_smoothLuma, walk.luma);
     WindowRows(m_smoothRed, walk.red);
@@ -134,23 +145,13 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     walk.count = width;
     walk.outRed = m_outRed.data();
     walk.outBlue = m_outBlue.data();
-    Choose().walk(walk);
-    // Luminance stays: green follows from it and the new differences.
-    const LONG* luma = m_ownLuma.Row(kSteps) + kSteps;
-    // The row is made in the filter's own buffer and copied out whole: stores of a few bytes each into a
-    // tile that is seldom in the cache stall on every line.
-    BYTE* row = m_writeRow.data();
-    for (LONG x = 0; x < width; ++x) {
-        const LONG red = m_outRed[x];
-        const LONG blue = m_outBlue[x];
-        const LONG green = (luma[x] - red - blue) / 4;
-        // Sample by sample: three small stores into one local and a wider load of it stall the pipeline.
-        BYTE* pixel = row + static_cast<std::size_t>(x) * 3 * sizeof(WORD);
-        StoreSample(pixel, red + green);
-        StoreSample(pixel + sizeof(WORD), green);
-        StoreSample(pixel + 2 * sizeof(WORD), blue + green);
-    }
-    std::memcpy(out, row, static_cast<std::size_t>(width) * 3 * sizeof(WORD));
+    kernels.walk(walk);
+    // Luminance stays: green follows from it and the new differences. The row is made in the filter's own
+    // buffer and copied out whole: stores of a few bytes each into a tile that is seldom in the cache
+    // stall on every line.
+    kernels.pixels(m_ownLuma.Row(kSteps) + kSteps, m_outRed.data(), m_outBlue.data(), m_outGreen.data(),
+                   width, m_writeRow.data());
+    std::memcpy(out, m_writeRow.data(), static_cast<std::size_t>(width) * 3 * sizeof(WORD));
 }
 
 IPravonError* CFltMoire::ProcessTile(IPravonTile* tile, CProcessInfo* info) {

@@ -42,6 +42,8 @@ private:
     void OutputRow(LONG width, BYTE* out);
 
     LONG m_level = kDefaultLevel;
+    // The tile width the row buffers are laid out for, -1 before the first tile.
+    LONG m_preparedWidth = -1;
 
     // Per tile: the source row read and the output row made; luminance and differences of the last three
     // rows; their smoothed values and the pixels' own values over the walks' rows; thresholds and new
@@ -63,4 +65,5 @@ private:
     std::vector<LONG> m_thresholds[3];
     std::vector<LONG> m_outRed;
     std::vector<LONG> m_outBlue;
+    std::vector<LONG> m_outGreen;
 };

@@ -133,16 +133,22 @@ KV_INLINE V Abs(V a) {
     return (a ^ sign) - sign;
 }
 
-// Whether any lane of a comparison's result is set: its halves folded to one SSE2 register, whose byte
-// signs are gathered.
+// Whether any lane of a comparison's result is set: four lanes by their byte signs, eight lanes (only
+// ever in AVX2 routines, kYmm) by one test of the whole register.
 KV_INLINE bool Any(Int4 mask) {
     return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
 }
 
-template <class V>
-KV_INLINE bool Any(V mask) {
-    return Any(__builtin_shufflevector(mask, mask, 0, 1, 2, 3) |
-               __builtin_shufflevector(mask, mask, 4, 5, 6, 7));
+template <bool kYmm, class V>
+KV_INLINE bool AnyOf(V mask) {
+    if constexpr (sizeof(V) == sizeof(Int4)) {
+        return Any(mask);
+    } else {
+        static_assert(kYmm, "eight lanes only in AVX2 routines");
+        bool any;
+        asm("vptest %1, %1" : "=@ccnz"(any) : "x"(mask));
+        return any;
+    }
 }
 
 // The lanes of four whose e / f lies strictly between the bounds, tested as e against f times each bound
@@ -155,8 +161,8 @@ KV_INLINE Int4 RatioInside4(Int4 e, Int4 f, Double4 lower, Double4 upper) {
 }
 
 template <int N>
-KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V e, typename Lanes<N>::V f, Double4 lower,
-                                           Double4 upper) {
+KV_INLINE typename Lanes<N>::V RatioInsideExactly(typename Lanes<N>::V e, typename Lanes<N>::V f,
+                                                  Double4 lower, Double4 upper) {
     if constexpr (N == 4) {
         return RatioInside4(e, f, lower, upper);
     } else {
@@ -167,6 +173,30 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V e, typename Lane
                                        __builtin_shufflevector(f, f, 4, 5, 6, 7), lower, upper);
         return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
     }
+}
+
+// The ratio test in single precision first: e - f times a bound is worked out with an error below
+// kRatioMargin / 2 for e and f below 2^21 (the bound's rounding to a float, the product's and the
+// difference's), so a result beyond kRatioMargin has the sign of the exact one, and the quotient test in
+// double precision agrees with it. The few lanes closer to a bound than that go through the exact test.
+constexpr float kRatioMargin = 1.0f;
+
+template <int N, bool kYmm>
+KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename Lanes<N>::V e,
+                                           typename Lanes<N>::V f, Double4 lower, Double4 upper) {
+    using V = typename Lanes<N>::V;
+    using F = typename Lanes<N>::F;
+    const F ef = __builtin_convertvector(e, F);
+    const F ff = __builtin_convertvector(f, F);
+    const F overLower = ef - ff * Splat<F>(static_cast<float>(lower[0]));
+    const F underUpper = ff * Splat<F>(static_cast<float>(upper[0])) - ef;
+    const F margin = Splat<F>(kRatioMargin);
+    const V inside = (overLower > margin) & (underUpper > margin);
+    const V near =
+        ((overLower <= margin) & (overLower >= -margin)) | ((underUpper <= margin) & (underUpper >= -margin));
+    if (AnyOf<kYmm>(taken & near))
+        return taken & RatioInsideExactly<N>(e, f, lower, upper);
+    return taken & inside;
 }
 
 // (a / b) truncated, for |a| below 2^24 and b at least 1: a float quotient of such integers truncates to
@@ -244,6 +274,83 @@ KV_INLINE void SmoothOf(const LONG* const* rows, LONG count, LONG* out) {
                  c[k + 2];
 }
 
+// Levels within kNarrowLevels of 10 on luminance below kNarrowLuma (all that 16-bit samples give) keep 4 x
+// luminance x (level - 10) within 32 bits, so the thresholds are worked out in 32-bit lanes, the
+// divisions by constants becoming products; other rows take the 64-bit routine.
+constexpr LONG kNarrowLevels = 127;
+constexpr LONG kNarrowLuma = 1 << 22;
+
+template <int N>
+KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    using V = typename Lanes<N>::V;
+    const LONG scale = level - 10;
+    bool narrow = scale >= -kNarrowLevels && scale <= kNarrowLevels;
+    for (LONG x = 0; narrow && x < count; ++x)
+        narrow = static_cast<ULONG>(luma[x]) < static_cast<ULONG>(kNarrowLuma);
+    if (!narrow || count < N) {
+        Thresholds(luma, count, level, t1, t2, t3);
+        return;
+    }
+    LONG bright[3];
+    Thresholds(&kBrightLuminance, 1, level, &bright[0], &bright[1], &bright[2]);
+    const V brightFirst = Splat<V>(bright[0]);
+    const V brightSecond = Splat<V>(bright[1]);
+    const V brightThird = Splat<V>(bright[2]);
+    const V threshold = Splat<V>(kBrightLuminance - 1);
+    auto group = [&](LONG x) KV_INLINE_LAMBDA {
+        const V l = Load<V>(luma + x);
+        const V c = l * scale;
+        const V first = c / 120 + 163840;
+        const V third = (((4 * c) / 120) / 3) / 4 + 40960;
+        const V isBright = l > threshold;
+        Store(t1 + x, Select<V>(isBright, brightFirst, first));
+        Store(t2 + x, Select<V>(isBright, brightSecond, first / 5));
+        Store(t3 + x, Select<V>(isBright, brightThird, third));
+    };
+    LONG x = 0;
+    for (; x + N <= count; x += N)
+        group(x);
+    if (x < count)
+        group(count - N);
+}
+
+// Green from the luminance and the differences, and the three samples clamped, in lanes into the
+// differences' rows and green's; then stored sample by sample, as taking lanes out of registers one by one
+// costs more than reading them back.
+template <int N>
+KV_INLINE void PixelsOf(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    using V = typename Lanes<N>::V;
+    const V zero = Splat<V>(0);
+    const V top = Splat<V>(65535);
+    auto clamp = [&](V v) KV_INLINE_LAMBDA { return Min(Max(v, zero), top); };
+    LONG x = 0;
+    for (; x + N <= count; x += N) {
+        const V dr = Load<V>(red + x);
+        const V db = Load<V>(blue + x);
+        const V g = (Load<V>(luma + x) - dr - db) / 4;
+        Store(red + x, clamp(dr + g));
+        Store(green + x, clamp(g));
+        Store(blue + x, clamp(db + g));
+    }
+    for (; x < count; ++x) {
+        const LONG g = (luma[x] - red[x] - blue[x]) / 4;
+        red[x] = std::clamp<LONG>(red[x] + g, 0, 65535);
+        green[x] = std::clamp<LONG>(g, 0, 65535);
+        blue[x] = std::clamp<LONG>(blue[x] + g, 0, 65535);
+    }
+    // Sample by sample: small stores into one local read back wider stall on every pixel.
+    auto sample = [](BYTE* at, LONG value) KV_INLINE_LAMBDA {
+        const WORD v = static_cast<WORD>(value);
+        std::memcpy(at, &v, sizeof v);
+    };
+    for (x = 0; x < count; ++x) {
+        BYTE* pixel = out + static_cast<std::size_t>(x) * 3 * sizeof(WORD);
+        sample(pixel, red[x]);
+        sample(pixel + sizeof(WORD), green[x]);
+        sample(pixel + 2 * sizeof(WORD), blue[x]);
+    }
+}
+
 // The eight directions as an axis and a sense, in the order up-left, up, up-right, right, down-right, down,
 // down-left, left.
 struct Direction {
@@ -254,7 +361,7 @@ constexpr Direction kAlong[8] = {{2, -1}, {1, -1}, {3, -1}, {0, 1}, {2, 1}, {1, 
 
 // N pixels from x on, each lane walking on its own: a lane whose walk has ended is masked off, and a
 // direction ends when every lane's walk has.
-template <int N>
+template <int N, bool kYmm>
 KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 upper) {
     using V = typename Lanes<N>::V;
     const LONG c = x + kSteps;
@@ -271,10 +378,13 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
     V found = zero;
     V sumRed = zero;
     V sumBlue = zero;
+    // Unrolled, every row and column offset below is a constant.
+#pragma GCC unroll 8
     for (const Direction& along : kAlong) {
         const int dx = kAxisSteps[along.axis][0] * along.sense;
         const int dy = kAxisSteps[along.axis][1] * along.sense;
         V walking = ~zero;
+#pragma GCC unroll 4
         for (LONG k = kBlock; k <= kSteps; k += kBlock) {
             // The block's points are steps k - kBlock + 1 .. k; its bounds are kept from the end that lies
             // first along the axis.
@@ -284,19 +394,16 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
             const V least = Load<V>(row.least[along.axis][r] + p);
             const V greatest = Load<V>(row.greatest[along.axis][r] + p);
             walking &= ~((low > least) | (greatest > high));
-            if (!Any(walking))
+            if (!AnyOf<kYmm>(walking))
                 break;
             const LONG pr = kSteps + k * dy;
             const LONG pc = c + k * dx;
-            V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc)));
-            if (!Any(taken))
-                continue;
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
             const V f = Abs(red - Load<V>(row.red[pr] + pc));
-            taken &= (t3 > e + f) & (f != zero);
-            if (!Any(taken))
+            V taken = walking & (t2 > Abs(luma - Load<V>(row.luma[pr] + pc))) & (t3 > e + f) & (f != zero);
+            if (!AnyOf<kYmm>(taken))
                 continue;
-            taken &= RatioInside<N>(e, f, lower, upper);
+            taken = RatioInside<N, kYmm>(taken, e, f, lower, upper);
             sumRed += taken & Load<V>(row.ownRed[pr] + pc);
             sumBlue += taken & Load<V>(row.ownBlue[pr] + pc);
             found -= taken;
@@ -312,7 +419,7 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, Double4 lower, Double4 uppe
 
 // Groups of N cover the row, the last one ending at its end and done again where it overlaps the group
 // before; rows narrower than a group take the scalar routine.
-template <int N>
+template <int N, bool kYmm>
 KV_INLINE void WalkRows(const WalkRow& row) {
     if (row.count < N) {
         ScalarWalk(row);
@@ -322,16 +429,16 @@ KV_INLINE void WalkRows(const WalkRow& row) {
     const Double4 upper = Splat<Double4>(UpperRatio());
     LONG x = 0;
     for (; x + N <= row.count; x += N)
-        WalkGroup<N>(row, x, lower, upper);
+        WalkGroup<N, kYmm>(row, x, lower, upper);
     if (x < row.count)
-        WalkGroup<N>(row, row.count - N, lower, upper);
+        WalkGroup<N, kYmm>(row, row.count - N, lower, upper);
 }
 
 constexpr int kPlainLanes = 4;
 constexpr int kAvx2Lanes = 8;
 
 void PlainWalk(const WalkRow& row) {
-    WalkRows<kPlainLanes>(row);
+    WalkRows<kPlainLanes, false>(row);
 }
 
 void PlainBounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
@@ -347,15 +454,31 @@ KV_AVX2 void Avx2Smooth(const LONG* const* rows, LONG count, LONG* out) {
 }
 
 KV_AVX2 void Avx2Walk(const WalkRow& row) {
-    WalkRows<kAvx2Lanes>(row);
+    WalkRows<kAvx2Lanes, true>(row);
 }
 
 KV_AVX2 void Avx2Bounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
     BoundsOf<kAvx2Lanes>(rows, count, least, greatest);
 }
 
-const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth};
-const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth};
+void PlainThresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    ThresholdsOf<kPlainLanes>(luma, count, level, t1, t2, t3);
+}
+
+KV_AVX2 void Avx2Thresholds(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
+    ThresholdsOf<kAvx2Lanes>(luma, count, level, t1, t2, t3);
+}
+
+void PlainPixels(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    PixelsOf<kPlainLanes>(luma, red, blue, green, count, out);
+}
+
+KV_AVX2 void Avx2Pixels(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out) {
+    PixelsOf<kAvx2Lanes>(luma, red, blue, green, count, out);
+}
+
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels};
 
 } // namespace
 

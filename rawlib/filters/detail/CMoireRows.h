@@ -64,10 +64,20 @@ using Walk = void (*)(const WalkRow& row);
 // is centred on column k + 1.
 using Smooth = void (*)(const LONG* const* rows, LONG count, LONG* out);
 
+// Thresholds as above, the same values, for a row of smoothed luminance.
+using RowThresholds = void (*)(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3);
+
+// The output pixels of count columns: green (luma - red - blue) / 4, red and blue the differences plus
+// green, each clamped to 0..65535 and stored as three 16-bit samples (native order, any alignment). red
+// and blue are overwritten by the clamped samples, green (count values) receives green's.
+using Pixels = void (*)(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out);
+
 struct Kernels {
     Walk walk;
     Bounds bounds;
     Smooth smooth;
+    RowThresholds thresholds;
+    Pixels pixels;
 };
 
 // The plain set works on SSE2 registers, the other on AVX2 ones: the same steps, four or eight pixels at a

@@ -22,6 +22,10 @@ public:
         m_pushed = 0;
     }
 
+    // No row pushed, the memory and its old contents kept: for a window that fills all its rows again
+    // before it reads one.
+    void Restart() { m_pushed = 0; }
+
     // The memory of the next row: the oldest row's, which becomes the newest.
     T* Push() {
         std::rotate(m_rows.begin(), m_rows.begin() + 1, m_rows.end());

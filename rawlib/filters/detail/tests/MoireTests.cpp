@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -160,6 +162,88 @@ TEST(Moire, ThresholdsFollowTheLuminanceAndStayExactAtLargeLevels) {
         EXPECT_EQ(t3, c.t3) << c.luma << " at " << c.level;
         const Thresholds wide = ThresholdsOf(c.luma, c.level);
         EXPECT_EQ(t1, std::clamp<std::int64_t>(wide.t1, -(1 << 30), 1 << 30));
+    }
+}
+
+// The row routines of both paths against the thresholds of each pixel worked out here in 64 bits: levels
+// on either side of where the 32-bit lanes stop, luminance around the bright bound, a division's step and
+// beyond what 16-bit samples give.
+TEST(Moire, RowThresholdsMatchThePixelsOwnOnBothPaths) {
+    const LONG lumas[] = {0,       1,       119,     120,     121,     239,          240,
+                          1000000, 1966079, 1966080, 1966081, 3000000, (1 << 22) - 1};
+    const LONG outside[] = {1 << 22, (1 << 30) + 7, -1};
+    const LONG levels[] = {-118, -117, -50, 0, 9, 10, 11, 15, 25, 75, 137, 138, 300, 5000};
+    std::vector<const MoireRows::Kernels*> paths = {&MoireRows::Plain()};
+    if (CpuHas(CpuFeature::kAVX2))
+        paths.push_back(&MoireRows::Simd());
+    for (const MoireRows::Kernels* path : paths)
+        for (LONG level : levels)
+            for (LONG odd : {-2, 0, 1, 2}) {
+                // A row of every luminance above, as many again reversed, then one value outside the
+                // narrow range or a shorter row that ends in a partial group.
+                std::vector<LONG> row(std::begin(lumas), std::end(lumas));
+                row.insert(row.end(), std::rbegin(lumas), std::rend(lumas));
+                if (odd >= 0)
+                    row.push_back(odd == 0 ? 5 : outside[odd]);
+                else
+                    row.resize(9);
+                const LONG n = static_cast<LONG>(row.size());
+                std::vector<LONG> t1(n), t2(n), t3(n);
+                path->thresholds(row.data(), n, level, t1.data(), t2.data(), t3.data());
+                for (LONG x = 0; x < n; ++x) {
+                    const Thresholds t = ThresholdsOf(row[x], level);
+                    const auto held = [](std::int64_t v) {
+                        return std::clamp<std::int64_t>(v, -(1 << 30), 1 << 30);
+                    };
+                    ASSERT_EQ(t1[x], held(t.t1)) << row[x] << " at " << level;
+                    ASSERT_EQ(t2[x], held(t.t2)) << row[x] << " at " << level;
+                    ASSERT_EQ(t3[x], held(t.t3)) << row[x] << " at " << level;
+                }
+            }
+}
+
+// Output pixels from luminance and differences on both paths, against the formulas: green below zero and
+// above the range, and red and blue clamped on either side, over a row with a partial group at its end.
+TEST(Moire, OutputPixelsFollowFromLuminanceAndDifferences) {
+    struct Case {
+        LONG luma, red, blue;
+        WORD r, g, b;
+    };
+    const Case cases[] = {
+        {4 * 1000, 0, 0, 1000, 1000, 1000},
+        {120000, 3000, -2000, 32750, 29750, 27750},
+        {1, 0, 0, 0, 0, 0},
+        {7, 3, 2, 3, 0, 2}, // (7 - 5) / 4 truncates to 0
+        {-9, 0, 0, 0, 0, 0},
+        {300000, 0, 0, 65535, 65535, 65535},
+        {100, 500, 0, 400, 0, 0},
+        {262140, -70000, 70000, 0, 65535, 65535},
+        {40000, -20000, 30000, 0, 7500, 37500},
+        {-20, 30, 0, 18, 0, 0}, // green (-50) / 4 = -12
+        {262140, 0, 0, 65535, 65535, 65535},
+    };
+    const LONG n = static_cast<LONG>(std::size(cases));
+    std::vector<const MoireRows::Kernels*> paths = {&MoireRows::Plain()};
+    if (CpuHas(CpuFeature::kAVX2))
+        paths.push_back(&MoireRows::Simd());
+    for (const MoireRows::Kernels* path : paths) {
+        std::vector<LONG> luma, red, blue, green(n);
+        for (const Case& c : cases) {
+            luma.push_back(c.luma);
+            red.push_back(c.red);
+            blue.push_back(c.blue);
+        }
+        std::vector<BYTE> out(static_cast<std::size_t>(n) * 6 + 1, 0xAB);
+        // One byte in: the samples need no alignment.
+        path->pixels(luma.data(), red.data(), blue.data(), green.data(), n, out.data() + 1);
+        for (LONG x = 0; x < n; ++x) {
+            WORD rgb[3];
+            std::memcpy(rgb, out.data() + 1 + x * 6, sizeof rgb);
+            EXPECT_EQ(rgb[0], cases[x].r) << "pixel " << x;
+            EXPECT_EQ(rgb[1], cases[x].g) << "pixel " << x;
+            EXPECT_EQ(rgb[2], cases[x].b) << "pixel " << x;
+        }
+        EXPECT_EQ(out[0], 0xAB);
     }
 }
 
