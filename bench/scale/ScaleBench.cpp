@@ -119,21 +119,39 @@ void RunOurs(benchmark::State& state, Case c) {
 }
 
 #if KV_HAVE_OPENCV
-void RunOpenCV(benchmark::State& state, Case c) {
-    cv::setNumThreads(1);
-    const int type = c.bits == 8 ? CV_8UC3 : CV_16UC3;
-    const cv::Mat source(kHeight, kWidth, type, const_cast<BYTE*>(Pixels(c.bits).data()));
-    cv::Mat out(Side(kHeight, c.factor), Side(kWidth, c.factor), type);
-    int interpolation = cv::INTER_NEAREST;
-    if (c.method != 0)
-        interpolation = c.factor < 1 ? cv::INTER_AREA : c.method == 1 ? cv::INTER_LINEAR : cv::INTER_CUBIC;
-    // Once untimed, as the filter's tiles are pulled once before its timing: the first writes to a fresh
-    // output pay for the pages the system maps in, which on some machines costs more than the resize.
-    cv::resize(source, out, out.size(), 0, 0, interpolation);
-    for (auto _ : state) {
-        cv::resize(source, out, out.size(), 0, 0, interpolation);
-        benchmark::DoNotOptimize(out.data);
+// OpenCV's resize of a case on one thread, from the same pixels into an output of the filter's size, run once
+// when made, as the filter's tiles are pulled once before its timing: the first writes to a fresh output pay
+// for the pages the system maps in, which on some machines costs more than the resize.
+class CCvResize {
+public:
+    explicit CCvResize(const Case& c)
+        : m_type(c.bits == 8 ? CV_8UC3 : CV_16UC3),
+          m_source(kHeight, kWidth, m_type, const_cast<BYTE*>(Pixels(c.bits).data())),
+          m_out(Side(kHeight, c.factor), Side(kWidth, c.factor), m_type),
+          m_interpolation(c.method == 0   ? cv::INTER_NEAREST
+                          : c.factor < 1  ? cv::INTER_AREA
+                          : c.method == 1 ? cv::INTER_LINEAR
+                                          : cv::INTER_CUBIC) {
+        cv::setNumThreads(1);
+        (*this)();
     }
+
+    void operator()() {
+        cv::resize(m_source, m_out, m_out.size(), 0, 0, m_interpolation);
+        benchmark::DoNotOptimize(m_out.data);
+    }
+
+private:
+    int m_type;
+    cv::Mat m_source;
+    cv::Mat m_out;
+    int m_interpolation;
+};
+
+void RunOpenCV(benchmark::State& state, Case c) {
+    CCvResize resize(c);
+    for (auto _ : state)
+        resize();
     state.counters["MP/s"] =
         benchmark::Counter(kSourceMegapixels, benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -158,20 +176,9 @@ void RunInTurns(benchmark::State& state, Case c, bool plain) {
         plainRoad = std::make_unique<CCpuFeatureOverride>(0, CpuFeature::kAVX2 | CpuFeature::kAVX);
     Graph graph(c);
     graph.PullEverything();
-    cv::setNumThreads(1);
-    const int type = c.bits == 8 ? CV_8UC3 : CV_16UC3;
-    const cv::Mat source(kHeight, kWidth, type, const_cast<BYTE*>(Pixels(c.bits).data()));
-    cv::Mat out(Side(kHeight, c.factor), Side(kWidth, c.factor), type);
-    int interpolation = cv::INTER_NEAREST;
-    if (c.method != 0)
-        interpolation = c.factor < 1 ? cv::INTER_AREA : c.method == 1 ? cv::INTER_LINEAR : cv::INTER_CUBIC;
-    cv::resize(source, out, out.size(), 0, 0, interpolation);
-    turns[CaseName(c) + (plain ? "/plain" : "")] = kvbench::TimeInTurns(
-        state, [&] { graph.PullEverything(); },
-        [&] {
-            cv::resize(source, out, out.size(), 0, 0, interpolation);
-            benchmark::DoNotOptimize(out.data);
-        });
+    CCvResize resize(c);
+    turns[CaseName(c) + (plain ? "/plain" : "")] =
+        kvbench::TimeInTurns(state, [&] { graph.PullEverything(); }, [&] { resize(); });
 }
 #endif
 
