@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -72,28 +73,73 @@ int Lifted(int fd) {
     return lifted;
 }
 
-// The file's bytes in sealed memory the program can map but nobody can change any more.
+// The size of the pieces the file and the answer are moved in: small enough to stay in the cache.
+constexpr std::size_t kCopyPieceBytes = std::size_t{1} << 20;
+// Answers at least this big are read into memory asked to be backed by huge pages.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+// The file's bytes in sealed memory the program can map but nobody can change any more. They are written
+// through the descriptor, a piece at a time, rather than through a mapping of our own: each page such a
+// mapping first touches is a fault, which on some virtual machines costs as much as writing the page many
+// times over, and several workers faulting at once wait on one another.
 IPravonError* ShareFile(IPravonFileStream* stream, ULONGLONG size, CDescriptor* file) {
     file->Reset(Lifted(memfd_create("kv-raw-file", MFD_CLOEXEC | MFD_ALLOW_SEALING)));
     if (file->Get() < 0 || ftruncate(file->Get(), static_cast<off_t>(size)) != 0)
         return PravonFail(kComponent, PravonKind::kOutOfMemory,
                           "no memory to share the file with the decoder");
-    // The stream writes every page: they are made in one go rather than one fault at a time.
-    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, file->Get(), 0);
-    if (memory == MAP_FAILED)
+    std::vector<BYTE> piece;
+    try {
+        piece.resize(static_cast<std::size_t>(std::min<ULONGLONG>(size, kCopyPieceBytes)));
+    } catch (const std::bad_alloc&) {
         return PravonFail(kComponent, PravonKind::kOutOfMemory,
                           "no memory to share the file with the decoder");
-    ULONG done = 0;
-    IPravonError* error = stream->Seek(0);
-    if (!error)
-        error = stream->Read(memory, static_cast<ULONG>(size), &done);
-    munmap(memory, size);
-    if (error)
-        return PravonContext(error, kComponent, "cannot read the file");
-    if (done != size)
-        return Failed("the file ends early");
+    }
+    if (IPravonError* e = stream->Seek(0))
+        return PravonContext(e, kComponent, "cannot read the file");
+    for (ULONGLONG at = 0; at < size;) {
+        const auto want = static_cast<ULONG>(std::min<ULONGLONG>(size - at, piece.size()));
+        ULONG done = 0;
+        if (IPravonError* e = stream->Read(piece.data(), want, &done))
+            return PravonContext(e, kComponent, "cannot read the file");
+        if (done == 0 || done > want)
+            return Failed("the file ends early");
+        for (ULONG written = 0; written < done;) {
+            const ssize_t n =
+                pwrite(file->Get(), piece.data() + written, done - written, static_cast<off_t>(at + written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return PravonFail(kComponent, PravonKind::kOutOfMemory,
+                                  "no memory to share the file with the decoder");
+            written += static_cast<ULONG>(n);
+        }
+        at += done;
+    }
     fcntl(file->Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
     return nullptr;
+}
+
+// The decoder's answer read into memory of our own (huge pages where the system gives them) rather than
+// mapped, for the same reason the file is written rather than mapped; null when memory runs out or the
+// answer cannot be read whole.
+void* ReadAnswer(int answer, std::size_t bytes) {
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    if (bytes >= kHugePageBytes)
+        madvise(memory, bytes, MADV_HUGEPAGE);
+    for (std::size_t at = 0; at < bytes;) {
+        const ssize_t n = pread(answer, static_cast<BYTE*>(memory) + at,
+                                std::min(bytes - at, kCopyPieceBytes), static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            munmap(memory, bytes);
+            return nullptr;
+        }
+        at += static_cast<std::size_t>(n);
+    }
+    return memory;
 }
 
 struct Ending {
@@ -294,7 +340,11 @@ IPravonError* CKvRawDecoderProcess::Decode(IPravonFileStream* stream, ULONGLONG 
     char threads[] = "OMP_NUM_THREADS=1";
     char address[] = "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_abort=0";
     char thread[] = "TSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0";
-    char* environment[] = {threads, address, thread, nullptr};
+    // The program's big blocks (the unpacked sensor data) in huge pages where the system has them: a
+    // fresh process faults in every page it writes, and on some virtual machines each ordinary page's
+    // first touch costs as much as writing it many times over, for every core at once.
+    char hugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+    char* environment[] = {threads, address, thread, hugePages, nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -334,9 +384,10 @@ IPravonError* CKvRawDecoderProcess::Decode(IPravonFileStream* stream, ULONGLONG 
     if (fstat(answer.Get(), &status) != 0 || status.st_size < static_cast<off_t>(sizeof(Answer)))
         return Failed("the decoder's answer is too short");
     const std::size_t answerBytes = static_cast<std::size_t>(status.st_size);
-    void* mapping = mmap(nullptr, answerBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, answer.Get(), 0);
-    if (mapping == MAP_FAILED)
-        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory to read the decoder's answer");
+    void* mapping = ReadAnswer(answer.Get(), answerBytes);
+    if (!mapping)
+        return PravonFail(kComponent, PravonKind::kOutOfMemory,
+                          "the decoder's answer cannot be read into memory");
     Answer header;
     std::memcpy(&header, mapping, sizeof header);
     auto decoded = std::make_unique<CKvRawDecodedFile>(header, mapping, answerBytes);

@@ -3,6 +3,7 @@
 #include <libraw/libraw.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -117,6 +118,15 @@ private:
     std::vector<std::uint16_t> m_tables[4];
 };
 
+// The samples go to the answer a piece of rows at a time, a piece small enough to stay in the cache: the
+// answer is never mapped here, whose every page would be a fault of its own.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
+unsigned RowsPerPiece(std::size_t samplesPerRow) {
+    return static_cast<unsigned>(
+        std::max<std::size_t>(1, kPieceBytes / (samplesPerRow * sizeof(std::uint16_t))));
+}
+
 void CopyText(char* to, std::size_t size, const char* from) {
     std::snprintf(to, size, "%s", from ? from : "");
 }
@@ -146,38 +156,56 @@ void CKvRawDecode::Refuse(std::uint32_t status, const std::string& why) {
 }
 
 bool CKvRawDecode::Run(int answerDescriptor) {
+    m_answerDescriptor = answerDescriptor;
     try {
-        Decode(answerDescriptor);
+        Decode();
     } catch (const std::bad_alloc&) {
         Refuse(kNoMemory, "the decoder ran out of memory");
     } catch (...) {
         Refuse(kRefused, "the decoder could not read the file");
     }
-    if (m_answerWritten && m_answer.status == kDecoded)
-        return true;
-    // A refusal is the header alone.
-    m_answer.sampleOffset = m_answer.sampleBytes = 0;
-    unsigned char* none = nullptr;
-    return WriteAnswer(answerDescriptor, 0, &none);
+    if (!m_answerWritten || m_answer.status != kDecoded) {
+        // A refusal is the header alone.
+        m_answer.sampleOffset = m_answer.sampleBytes = 0;
+        if (ftruncate(answerDescriptor, static_cast<off_t>(sizeof(Answer))) != 0)
+            return false;
+    }
+    // The header last, complete.
+    return Send(&m_answer, sizeof m_answer, 0);
 }
 
-bool CKvRawDecode::WriteAnswer(int answerDescriptor, std::size_t sampleBytes, unsigned char** samples) {
+bool CKvRawDecode::BeginAnswer(std::size_t sampleBytes) {
     const std::size_t offset = sizeof(Answer);
-    const std::size_t total = offset + sampleBytes;
-    if (ftruncate(answerDescriptor, static_cast<off_t>(total)) != 0)
+    if (ftruncate(m_answerDescriptor, static_cast<off_t>(offset + sampleBytes)) != 0) {
+        Refuse(kNoMemory, "the decoder's answer could not be made");
         return false;
-    // Every page is written: they are made in one go rather than one fault at a time.
-    void* memory =
-        mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, answerDescriptor, 0);
-    if (memory == MAP_FAILED)
-        return false;
-    m_answer.sampleOffset = sampleBytes ? offset : 0;
+    }
+    m_answer.sampleOffset = offset;
     m_answer.sampleBytes = sampleBytes;
-    std::memcpy(memory, &m_answer, sizeof m_answer);
-    // The mapping stays for the program's short life; the samples are written through it.
-    *samples = static_cast<unsigned char*>(memory) + offset;
     m_answerWritten = true;
     return true;
+}
+
+bool CKvRawDecode::Send(const void* bytes, std::size_t count, std::size_t at) {
+    const auto* from = static_cast<const unsigned char*>(bytes);
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t n =
+            pwrite(m_answerDescriptor, from + done, count - done, static_cast<off_t>(at + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CKvRawDecode::SendRows(const std::vector<std::uint16_t>& rows, std::size_t firstSample) {
+    if (Send(rows.data(), rows.size() * sizeof(std::uint16_t),
+             sizeof(Answer) + firstSample * sizeof(std::uint16_t)))
+        return true;
+    Refuse(kNoMemory, "the decoder's answer could not be written");
+    return false;
 }
 
 void CKvRawDecode::TakeMetadata(LibRaw& raw) {
@@ -229,7 +257,7 @@ void CKvRawDecode::TakeMetadata(LibRaw& raw) {
     CopyText(m_answer.model, sizeof m_answer.model, d.idata.model);
 }
 
-void CKvRawDecode::Decode(int answerDescriptor) {
+void CKvRawDecode::Decode() {
     std::unique_ptr<LibRaw, LibRawDeleter> raw(new LibRaw(0));
     CCountingStream stream(m_file, m_size);
     DataErrors errors;
@@ -288,10 +316,8 @@ void CKvRawDecode::Decode(int answerDescriptor) {
             const int c = raw->COLOR(i / 2, i % 2) & 3;
             m_answer.cells[i] = static_cast<std::uint8_t>(c == 3 ? 1 : c);
         }
-        unsigned char* bytes = nullptr;
-        if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * sizeof(std::uint16_t), &bytes))
+        if (!BeginAnswer(std::size_t{width} * height * sizeof(std::uint16_t)))
             return;
-        auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
         const CSampleScaler scale(color, kMaxSample);
         // LibRaw's colour of a site repeats every sixteen rows and two columns, unless the sensor is turned
         // on its side, where it is asked site by site.
@@ -300,16 +326,23 @@ void CKvRawDecode::Decode(int answerDescriptor) {
             for (int c = 0; c < 2; ++c)
                 colours[r][c] = raw->COLOR(r, c) & 3;
         const bool turnedSensor = raw->get_internal_data_pointer()->internal_output_params.fuji_width != 0;
-        for (unsigned y = 0; y < height; ++y) {
-            const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
-            std::uint16_t* out = samples + std::size_t{y} * width;
-            for (unsigned x = 0; x < width; ++x) {
-                const int c = turnedSensor ? raw->COLOR(int(y), int(x)) & 3 : colours[y & 15][x & 1];
-                out[x] = scale(row[x], c, int(y), int(x));
+        const unsigned rowsPerPiece = RowsPerPiece(width);
+        std::vector<std::uint16_t> piece;
+        for (unsigned top = 0; top < height; top += rowsPerPiece) {
+            const unsigned rows = std::min(rowsPerPiece, height - top);
+            piece.resize(std::size_t{rows} * width);
+            for (unsigned y = top; y < top + rows; ++y) {
+                const ushort* row =
+                    d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
+                std::uint16_t* out = piece.data() + std::size_t{y - top} * width;
+                for (unsigned x = 0; x < width; ++x) {
+                    const int c = turnedSensor ? raw->COLOR(int(y), int(x)) & 3 : colours[y & 15][x & 1];
+                    out[x] = scale(row[x], c, int(y), int(x));
+                }
             }
+            if (!SendRows(piece, std::size_t{top} * width))
+                return;
         }
-        // The header again, now that it is complete.
-        std::memcpy(bytes - sizeof(Answer), &m_answer, sizeof m_answer);
         return;
     }
 
@@ -320,18 +353,23 @@ void CKvRawDecode::Decode(int answerDescriptor) {
         return Refuse(kRefused, "it holds no linear samples after all");
     m_answer.channels = kLinearChannels;
     m_answer.maxSample = kMaxLinearSample;
-    unsigned char* bytes = nullptr;
-    if (!WriteAnswer(answerDescriptor, std::size_t{width} * height * 3 * sizeof(std::uint16_t), &bytes))
+    if (!BeginAnswer(std::size_t{width} * height * 3 * sizeof(std::uint16_t)))
         return;
-    auto* samples = reinterpret_cast<std::uint16_t*>(bytes);
     const CSampleScaler scale(color, kMaxLinearSample);
-    for (unsigned y = 0; y < height; ++y)
-        for (unsigned x = 0; x < width; ++x) {
-            const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
-            for (int c = 0; c < 3; ++c) {
-                const unsigned v = four ? four[at][c] : three[at][c];
-                samples[(std::size_t{y} * width + x) * 3 + c] = scale(v, c, int(y), int(x));
+    const unsigned rowsPerPiece = RowsPerPiece(width * 3);
+    std::vector<std::uint16_t> piece;
+    for (unsigned top = 0; top < height; top += rowsPerPiece) {
+        const unsigned rows = std::min(rowsPerPiece, height - top);
+        piece.resize(std::size_t{rows} * width * 3);
+        for (unsigned y = top; y < top + rows; ++y)
+            for (unsigned x = 0; x < width; ++x) {
+                const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
+                for (int c = 0; c < 3; ++c) {
+                    const unsigned v = four ? four[at][c] : three[at][c];
+                    piece[(std::size_t{y - top} * width + x) * 3 + c] = scale(v, c, int(y), int(x));
+                }
             }
-        }
-    std::memcpy(bytes - sizeof(Answer), &m_answer, sizeof m_answer);
+        if (!SendRows(piece, std::size_t{top} * width * 3))
+            return;
+    }
 }

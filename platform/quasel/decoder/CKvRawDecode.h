@@ -6,7 +6,9 @@
 #include "platform/quasel/KvRawDecoderAnswer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 class LibRaw;
 
@@ -19,14 +21,20 @@ public:
     bool Run(int answerDescriptor);
 
 private:
-    // Fills m_answer's metadata and writes the samples; a refusal sets the status and message instead.
-    void Decode(int answerDescriptor);
+    // Fills m_answer's metadata and the samples; a refusal sets the status and message instead.
+    void Decode();
     void Refuse(std::uint32_t status, const std::string& why);
-    bool WriteAnswer(int answerDescriptor, std::size_t sampleBytes, unsigned char** samples);
+    // Sizes the answer for the samples; false (the decode refused) when it cannot be.
+    bool BeginAnswer(std::size_t sampleBytes);
+    // Writes bytes into the answer at `at`.
+    bool Send(const void* bytes, std::size_t count, std::size_t at);
+    // Writes samples from the sample `firstSample` on; false (the decode refused) when they cannot be.
+    bool SendRows(const std::vector<std::uint16_t>& rows, std::size_t firstSample);
     void TakeMetadata(LibRaw& raw);
 
     const unsigned char* m_file;
     std::size_t m_size;
     KvRawDecoder::Answer m_answer{};
+    int m_answerDescriptor = -1;
     bool m_answerWritten = false;
 };

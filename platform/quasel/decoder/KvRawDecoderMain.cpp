@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -79,13 +80,22 @@ int main(int argc, char** argv) {
     if (fstat(KvRawDecoder::kInputDescriptor, &input) != 0 || input.st_size <= 0)
         return kExitNoInput;
     const std::size_t fileBytes = static_cast<std::size_t>(input.st_size);
-    // LibRaw reads most of the file: its pages are mapped in one go.
-    void* file =
-        mmap(nullptr, fileBytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, KvRawDecoder::kInputDescriptor, 0);
-    if (file == MAP_FAILED)
+    // LibRaw reads most of the file: it is read into memory of our own, whose big blocks the loader has
+    // the allocator take in huge pages, rather than mapped a page at a time.
+    std::unique_ptr<unsigned char[]> file(new (std::nothrow) unsigned char[fileBytes]);
+    if (!file)
         return kExitNoInput;
+    for (std::size_t at = 0; at < fileBytes;) {
+        const ssize_t n =
+            pread(KvRawDecoder::kInputDescriptor, file.get() + at, fileBytes - at, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return kExitNoInput;
+        at += static_cast<std::size_t>(n);
+    }
 
-    CKvRawDecode decode(static_cast<const unsigned char*>(file), fileBytes);
+    CKvRawDecode decode(file.get(), fileBytes);
     if (!decode.Run(KvRawDecoder::kAnswerDescriptor))
         return kExitNoAnswer;
     const char done = KvRawDecoder::kDoneByte;

@@ -130,6 +130,46 @@ TEST(CameraRawLoad, GivesTheLinearSamplesOfAFileWithoutAMosaic) {
     EXPECT_LE(worst, 1);
 }
 
+// The decoder hands its samples over a piece of rows at a time: pictures of many pieces, their last one
+// short, come whole and in place, mosaic and linear, every sample as the file holds it.
+TEST(CameraRawLoad, APictureOfManyPiecesOfSamplesComesWholeAndInPlace) {
+    TempFolder folder;
+    struct Case {
+        std::uint32_t channels, width, height;
+    };
+    // A piece is a mebibyte: about 2.2 and 3.1 of them, and one row short of one.
+    const Case cases[] = {{1, 1100, 1000}, {3, 700, 801}, {1, 2048, 255}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, " << c.width << " x " << c.height);
+        DngContent content = Mosaic("GRBG");
+        content.channels = c.channels;
+        content.width = c.width;
+        content.height = c.height;
+        content.samples.clear();
+        const std::size_t count = std::size_t{c.width} * c.height * c.channels;
+        for (std::size_t i = 0; i < count; ++i)
+            content.samples.push_back(
+                static_cast<std::uint16_t>(kBlack + (i * 7919) % (kWhite - kBlack + 1)));
+        const LoadedFile loaded(folder.Write("pieces.dng", WriteDng(content).bytes));
+        ASSERT_FALSE(loaded.error) << loaded.error->Describe();
+        TestPlane plane;
+        ASSERT_PV_OK(PullAll(loaded.image.get(), &plane));
+        // Black removed, white scaled to 12 bits (a mosaic) or 16 bits (linear samples).
+        const double top = c.channels == 1 ? 4095.0 : 65535.0;
+        int worst = 0;
+        std::size_t firstWrong = count;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double expected = (content.samples[i] - kBlack) * top / (kWhite - kBlack);
+            const LONG x = LONG(i / c.channels % c.width), y = LONG(i / c.channels / c.width);
+            const int off = int(std::lround(std::fabs(plane.Sample(x, y, int(i % c.channels)) - expected)));
+            worst = std::max(worst, off);
+            if (off > 1 && firstWrong == count)
+                firstWrong = i;
+        }
+        EXPECT_LE(worst, 1) << "first wrong sample " << firstWrong;
+    }
+}
+
 // EXIF orientation code, then the source tags' turn (counter-clockwise) and mirror: the orientation codes'
 // own table, which the development turns back to stand the picture upright.
 struct OrientationCase {
