@@ -229,12 +229,20 @@ IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG*
         return PravonFail(0, PravonKind::kUnsupportedColorSpace, "the chain does not end in 16-bit RGB");
     const LONG columns = (w + tileSize - 1) / tileSize, rows = (h + tileSize - 1) / tileSize;
     const std::size_t rowWords = static_cast<std::size_t>(w) * 3;
-    std::vector<WORD> rowsOfTiles;
-    try {
-        rowsOfTiles.resize(rowWords * static_cast<std::size_t>(std::min(tileSize, h)));
-    } catch (const std::bad_alloc&) {
+    // The band comes from the tile memory, as a tile's buffer does: a worker's next picture of the size
+    // takes it again, and fresh ones are carved from slabs in huge pages, whose pages are not faulted in
+    // one by one.
+    CPravonTilePool& pool = m_manager.GetTilePool();
+    const std::size_t bandBytes = rowWords * static_cast<std::size_t>(std::min(tileSize, h)) * sizeof(WORD);
+    struct CBandMemory {
+        CPravonTilePool& pool;
+        CPravonTilePool::Buffer buffer;
+        std::size_t bytes;
+        ~CBandMemory() { pool.Give(std::move(buffer), bytes); }
+    } memory{pool, pool.Take(bandBytes, CPravonTilePool::Start::kUnwritten), bandBytes};
+    if (!memory.buffer)
         return PravonFail(0, PravonKind::kOutOfMemory, "no memory for a band of the picture");
-    }
+    WORD* const rowsOfTiles = reinterpret_cast<WORD*>(memory.buffer.get());
     for (LONG r = 0; r < rows; ++r) {
         const LONG top = r * tileSize, count = std::min(tileSize, h - top);
         for (LONG c = 0; c < columns; ++c) {
@@ -247,7 +255,7 @@ IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG*
                 const PravonRect rect = tile->GetRect();
                 const LONG tileRowBytes = tile->GetRowBytes();
                 for (LONG y = rect.top; y < rect.bottom; ++y)
-                    std::memcpy(rowsOfTiles.data() + static_cast<std::size_t>(y - top) * rowWords +
+                    std::memcpy(rowsOfTiles + static_cast<std::size_t>(y - top) * rowWords +
                                     static_cast<std::size_t>(rect.left) * 3,
                                 static_cast<const BYTE*>(data) +
                                     static_cast<std::size_t>(y - rect.top) * tileRowBytes,
@@ -259,7 +267,7 @@ IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG*
             if (progress)
                 progress(r * columns + c + 1, rows * columns);
         }
-        if (IPravonError* e = band(CBand{rowsOfTiles.data(), top, count, rowWords, w, h}))
+        if (IPravonError* e = band(CBand{rowsOfTiles, top, count, rowWords, w, h}))
             return e;
     }
     *width = w;

@@ -4,6 +4,7 @@
 #include "tools/CKvBatchDevelop.h"
 #include "tools/CKvSampleMaker.h"
 
+#include "testing/DngWriter.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/ProfileMachine.h"
 #include "testing/TempFolder.h"
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <png.h>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -89,6 +91,78 @@ TEST(BatchDevelop, EveryPictureDevelopsAsAloneAndAFileThatFailsIsNamed) {
         for (const std::size_t i : {std::size_t{0}, std::size_t{2}, std::size_t{3}}) {
             EXPECT_EQ(outcomes[i].error, "") << outcomes[i].input;
             EXPECT_EQ(ReadPng(jobs[i].output), alone[i == 0 ? 0 : i - 1]) << outcomes[i].input;
+        }
+    }
+}
+
+// A camera file of another maker, read through the decoder program: a 14-bit random mosaic of the size.
+std::string MakeDng(const kvtest::TempFolder& folder, const std::string& name, std::uint32_t width,
+                    std::uint32_t height, unsigned seed) {
+    kvtest::DngContent content;
+    content.width = width;
+    content.height = height;
+    content.white = 16383;
+    content.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
+    std::mt19937 rng(seed);
+    for (std::uint32_t i = 0; i < width * height; ++i)
+        content.samples.push_back(static_cast<std::uint16_t>(rng() % 16384));
+    return folder.Write(name, kvtest::WriteDng(content).bytes);
+}
+
+// A worker keeps its band and tile memory from one camera file to the next, whatever their sizes, and
+// after a file that failed: every picture is the one a development of its own gives.
+TEST(BatchDevelop, CameraFilesOfEverySizeDevelopAsAloneAroundAFileThatFails) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    struct Size {
+        std::uint32_t width, height;
+    };
+    // Bigger and smaller than the one before, narrower than a tile and several tiles wide and high.
+    const Size sizes[] = {{180, 120}, {700, 530}, {96, 300}, {520, 140}, {700, 530}};
+    std::vector<std::string> inputs;
+    for (std::size_t i = 0; i < std::size(sizes); ++i)
+        inputs.push_back(MakeDng(folder, "camera-" + std::to_string(i) + ".dng", sizes[i].width,
+                                 sizes[i].height, static_cast<unsigned>(i + 1)));
+    std::vector<std::vector<BYTE>> alone;
+    for (const std::string& input : inputs)
+        alone.push_back(Alone(input));
+    // Cut inside its image data: the decoder answers that it is damaged.
+    const std::vector<std::uint8_t> whole =
+        kvtest::WriteDng([&] {
+            kvtest::DngContent content;
+            content.width = 400;
+            content.height = 300;
+            content.white = 16383;
+            content.calibrations.push_back({21, {0.70, 0.25, -0.10, -0.30, 1.20, 0.05, 0.02, -0.15, 0.95}});
+            content.samples.assign(std::size_t{400} * 300, 5000);
+            return content;
+        }())
+            .bytes;
+    const std::string damaged =
+        folder.Write("damaged.dng", std::vector<std::uint8_t>(whole.begin(), whole.end() - whole.size() / 3));
+    const std::size_t failing = 2;
+    inputs.insert(inputs.begin() + failing, damaged);
+
+    for (const unsigned workers : {1u, 2u}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        std::vector<CKvBatchDevelop::Job> jobs;
+        for (const std::string& input : inputs)
+            jobs.push_back({input, input + "-" + std::to_string(workers) + ".png"});
+        const std::vector<CKvBatchDevelop::Outcome> outcomes =
+            CKvBatchDevelop::Run(jobs, workers, nullptr, nullptr);
+        ASSERT_EQ(outcomes.size(), jobs.size());
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            SCOPED_TRACE(jobs[i].input);
+            EXPECT_EQ(outcomes[i].input, jobs[i].input);
+            if (i == failing) {
+                EXPECT_NE(outcomes[i].error.find("damaged"), std::string::npos) << outcomes[i].error;
+                EXPECT_FALSE(std::ifstream(jobs[i].output).good()) << "no picture of a file that failed";
+                continue;
+            }
+            EXPECT_EQ(outcomes[i].error, "");
+            const std::vector<BYTE>& expected = alone[i < failing ? i : i - 1];
+            ASSERT_FALSE(expected.empty());
+            EXPECT_TRUE(ReadPng(jobs[i].output) == expected) << "pixels differ from a development alone";
         }
     }
 }
