@@ -387,11 +387,11 @@ alignas(64) constexpr std::array<std::uint16_t, 32> kOutputWords[2] = {OutputWor
 
 } // namespace
 
-// Sixteen pixels at a time, the AVX2 road's arithmetic lane by lane: the samples taken apart by word
-// permutes, each lane's cell, tetrahedron and
-// weights chosen by comparisons into masks, then four pixels at a time (pixels q, q + 4, q + 8 and q + 12,
-// one in each 128-bit lane) interpolated from their corners' nodes, and the sixteen put back in order by
-// two word permutes and written in whole stores that reach no byte past them.
+// Sixteen pixels at a time, in the plain road's integer arithmetic lane by lane: the samples taken apart
+// by word permutes, each lane's cell, tetrahedron and fractions chosen by comparisons into masks, then four
+// pixels at a time (pixels q, q + 4, q + 8 and q + 12, one in each 128-bit lane) interpolated from their
+// corners' nodes, and the sixteen put back in order by two word permutes and written in whole stores that
+// reach no byte past them.
 template <int OutBits>
 __attribute__((target("avx512f,avx512bw,avx2"))) void
 CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
@@ -446,9 +446,12 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         _mm512_store_si512(corner[1], _mm512_slli_epi32(_mm512_add_epi32(base, firstStep), 2));
         _mm512_store_si512(corner[2], _mm512_slli_epi32(
                                           _mm512_add_epi32(base, _mm512_sub_epi32(strideAll, smallestStep)), 2));
-        const __m512i weights[4] = {_mm512_sub_epi32(_mm512_setzero_si512(), largest),
-                                    _mm512_sub_epi32(largest, middle), _mm512_sub_epi32(middle, smallest),
-                                    smallest};
+        // The corners are read back from memory one by one: taken out of the registers instead, each costs
+        // more than its load.
+        asm volatile("" : : "r"(corner) : "memory");
+        // The fractions weigh the steps between the corners: the same sum, modulo 2^32, as the weighted
+        // corners the other roads add, with one multiplication fewer.
+        const __m512i weights[3] = {largest, middle, smallest};
         // Pixels q, q + 4, q + 8 and q + 12: their samples in one register, one pixel to a 128-bit lane.
         const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
             const auto nodes = [&](int k, std::size_t beyond)
@@ -468,11 +471,10 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
             const auto weight = [&](int k) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
                 return _mm512_permutexvar_epi32(spread, weights[k]);
             };
-            const __m512i d0 = nodes(0, 0);
-            __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(d0, weight(0)),
-                                           _mm512_mullo_epi32(nodes(1, 0), weight(1)));
-            sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(nodes(2, 0), weight(2)));
-            sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(nodes(0, kFarCorner), weight(3)));
+            const __m512i d0 = nodes(0, 0), d1 = nodes(1, 0), d2 = nodes(2, 0), d3 = nodes(0, kFarCorner);
+            __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(d1, d0), weight(0)),
+                                           _mm512_mullo_epi32(_mm512_sub_epi32(d2, d1), weight(1)));
+            sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_sub_epi32(d3, d2), weight(2)));
             const __m512i rest = _mm512_add_epi32(sum, restRounding);
             __m512i value = _mm512_and_si512(
                 _mm512_add_epi32(d0,
