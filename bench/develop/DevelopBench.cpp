@@ -3,8 +3,10 @@
 // same mosaic in the same run; then the development again after one exposure change, which only the gain
 // stage and what follows it redo, as a ratio of a full development. Both are also run as the chain ran
 // before its lookup-table stages were composed and its output conversion done on our side ("before":
-// every stage making its own tiles, lcms2's 16-bit road).
+// every stage making its own tiles, lcms2's 16-bit road), and as on a processor without AVX-512 ("AVX2
+// road": the output conversion's grid interpolated eight pixels at a time rather than sixteen).
 #include "bench/demosaic/DemosaicSample.h"
+#include "platform/win/CpuFeatures.h"
 #include "platform/zov/CZovConversion.h"
 #include "testing/ProfileMachine.h"
 #include "testing/TempFolder.h"
@@ -54,26 +56,38 @@ void Skip(benchmark::State& state, const IPravonError* err) {
     state.SkipWithError(err ? err->Describe().c_str() : "failed");
 }
 
+enum class Road { kNow, kAvx2, kBefore };
+
+// The suffix of a road's benchmark and of its medians.
+const char* BenchSuffix(Road road) {
+    return road == Road::kBefore ? "-before" : road == Road::kAvx2 ? "-avx2" : "";
+}
+std::string MedianSuffix(Road road) {
+    return road == Road::kBefore ? ", before" : road == Road::kAvx2 ? ", AVX2 road" : "";
+}
+
 // The road as it was: conversions built from here on go through lcms2, and the chain's lookup-table stages
-// each make their own tiles. Undone when it goes.
+// each make their own tiles; or the AVX-512 roads left aside. Undone when it goes.
 struct Before {
-    Before(bool before, CKvChainDevelop* chain = nullptr) : on(before) {
+    Before(Road road, CKvChainDevelop* chain = nullptr)
+        : on(road == Road::kBefore), features(0, road == Road::kAvx2 ? CpuFeature::kAVX512F : 0) {
         CZovConversion::SetLibraryOnly(on);
         if (chain)
             chain->SetReadThrough(!on);
     }
     ~Before() { CZovConversion::SetLibraryOnly(false); }
     bool on;
+    CCpuFeatureOverride features;
 };
 
-void FullDevelopment(benchmark::State& state, bool before) {
+void FullDevelopment(benchmark::State& state, Road road) {
     const std::string& path = SamplePath();
     std::vector<BYTE> rgb;
     PravonErrorPtr err;
-    const Before road(before);
+    const Before before(road);
     const double seconds = TimedLoop(state, [&] {
         CKvChainDevelop chain;
-        chain.SetReadThrough(!before);
+        chain.SetReadThrough(!before.on);
         LONG width = 0, height = 0;
         err.reset(chain.Open(path));
         if (!err)
@@ -81,12 +95,12 @@ void FullDevelopment(benchmark::State& state, bool before) {
     });
     if (err)
         return Skip(state, err.get());
-    Record(before ? "chain full, before" : "chain full", seconds, {});
+    Record("chain full" + MedianSuffix(road), seconds, {});
 }
 
-void ExposureChange(benchmark::State& state, bool before) {
+void ExposureChange(benchmark::State& state, Road road) {
     CKvChainDevelop chain;
-    const Before road(before, &chain);
+    const Before before(road, &chain);
     std::vector<BYTE> rgb;
     LONG width = 0, height = 0;
     PravonErrorPtr err(chain.Open(SamplePath()));
@@ -103,7 +117,7 @@ void ExposureChange(benchmark::State& state, bool before) {
     });
     if (err)
         return Skip(state, err.get());
-    Record(before ? "chain after an exposure change, before" : "chain after an exposure change", seconds, {});
+    Record("chain after an exposure change" + MedianSuffix(road), seconds, {});
 }
 
 void PrintSummary() {
@@ -119,7 +133,7 @@ void PrintSummary() {
         if (x != m.end() && y != m.end())
             std::printf("%s: %.3f\n", what, x->second / y->second);
     };
-    for (const std::string road : {"", ", before"}) {
+    for (const std::string road : {MedianSuffix(Road::kNow), MedianSuffix(Road::kAvx2), MedianSuffix(Road::kBefore)}) {
         ratio(("exposure change / full development" + road).c_str(), "chain after an exposure change" + road,
               "chain full" + road);
         ratio(("chain full / LibRaw AHD" + road).c_str(), "chain full" + road, "LibRaw AHD");
@@ -129,12 +143,13 @@ void PrintSummary() {
 const bool kRegistered = [] {
     if (omp_set_num_threads)
         omp_set_num_threads(1);
-    for (const bool before : {false, true}) {
-        benchmark::RegisterBenchmark(before ? "Chain/full-before" : "Chain/full", FullDevelopment, before)
+    for (const Road road : {Road::kNow, Road::kAvx2, Road::kBefore}) {
+        benchmark::RegisterBenchmark((std::string("Chain/full") + BenchSuffix(road)).c_str(), FullDevelopment,
+                                     road)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(kRuns);
-        benchmark::RegisterBenchmark(before ? "Chain/exposure-change-before" : "Chain/exposure-change",
-                                     ExposureChange, before)
+        benchmark::RegisterBenchmark((std::string("Chain/exposure-change") + BenchSuffix(road)).c_str(),
+                                     ExposureChange, road)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(kRuns);
     }

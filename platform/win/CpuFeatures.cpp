@@ -51,8 +51,11 @@ DWORD Probe() {
             f |= CpuFeature::kAVX2;
         // AVX-512 needs the system to save the opmask registers and all 512 bits of all 32 vectors too.
         constexpr unsigned long long kZmmState = 0xE6;
-        if ((b7 & (1u << 16)) && (ReadXcr0() & kZmmState) == kZmmState)
+        const bool osSavesZmm = (ReadXcr0() & kZmmState) == kZmmState;
+        if (osSavesZmm && (b7 & (1u << 16)))
             f |= CpuFeature::kAVX512F;
+        if (osSavesZmm && (b7 & (1u << 30)))
+            f |= CpuFeature::kAVX512BW;
     }
     if (static_cast<unsigned int>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u &&
         __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx)) {

@@ -20,6 +20,7 @@ constexpr DWORD k3DNowExt = 1u << 11;     // leaf 0x80000001, EDX bit 30
 constexpr DWORD k3DNow = 1u << 12;        // leaf 0x80000001, EDX bit 31
 constexpr DWORD kExtendedLeaf = 1u << 13; // the processor answers leaf 0x80000001
 constexpr DWORD kAVX512F = 1u << 14;      // leaf 7, EBX bit 16, with the opmask and ZMM state enabled
+constexpr DWORD kAVX512BW = 1u << 15;     // leaf 7, EBX bit 30, with the same state
 } // namespace CpuFeature
 
 // What the processor reports, asked on the first call only.

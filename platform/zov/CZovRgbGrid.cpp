@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -190,16 +191,22 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
 
 void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                           std::size_t sourceRowBytes, std::size_t destinationRowBytes) const {
+    const bool avx512 = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2);
     const bool avx2 = CpuHas(CpuFeature::kAVX2);
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
-        if (avx2 && m_outBits == 8)
-            ConvertRowAvx2<8>(in, out, std::size_t(width));
+        const auto n = std::size_t(width);
+        if (avx512 && m_outBits == 8)
+            ConvertRowAvx512<8>(in, out, n);
+        else if (avx512)
+            ConvertRowAvx512<16>(in, out, n);
+        else if (avx2 && m_outBits == 8)
+            ConvertRowAvx2<8>(in, out, n);
         else if (avx2)
-            ConvertRowAvx2<16>(in, out, std::size_t(width));
+            ConvertRowAvx2<16>(in, out, n);
         else
-            ConvertRow(in, out, std::size_t(width));
+            ConvertRow(in, out, n);
     }
 }
 
@@ -345,3 +352,153 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
     }
     ConvertRow(in, out, count - x);
 }
+
+// g++ 12 takes the "undefined" vectors inside its own AVX-512 intrinsics for uninitialised reads.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace {
+
+// Of 48 interleaved 16-bit samples (the first 32 in one register, the rest in a second), the places of
+// channel c's sixteen, in the form a two-register word permute takes; the upper sixteen lanes unused.
+constexpr std::array<std::uint16_t, 32> ChannelWords(int c) {
+    std::array<std::uint16_t, 32> places{};
+    for (int i = 0; i < 16; ++i)
+        places[std::size_t(i)] = std::uint16_t(3 * i + c);
+    return places;
+}
+
+// Sixteen pixels' samples come out of the interpolation packed in two registers: of the first, each
+// 128-bit lane L holds pixels 4L and 4L + 1 as four words each (red, green, blue, spare); of the second,
+// pixels 4L + 2 and 4L + 3. The places, in the form a two-register word permute takes, of the output's
+// interleaved samples from `first` on.
+constexpr std::array<std::uint16_t, 32> OutputWords(int first) {
+    std::array<std::uint16_t, 32> places{};
+    for (int w = first; w < first + 32 && w < 48; ++w) {
+        const int pixel = w / 3, c = w % 3, lane = pixel / 4, j = pixel % 4;
+        places[std::size_t(w - first)] = std::uint16_t((j >= 2 ? 32 : 0) + 8 * lane + 4 * (j % 2) + c);
+    }
+    return places;
+}
+
+alignas(64) constexpr std::array<std::uint16_t, 32> kChannelWords[3] = {ChannelWords(0), ChannelWords(1),
+                                                                        ChannelWords(2)};
+alignas(64) constexpr std::array<std::uint16_t, 32> kOutputWords[2] = {OutputWords(0), OutputWords(32)};
+
+} // namespace
+
+// Sixteen pixels at a time, in the plain road's integer arithmetic lane by lane: the samples taken apart
+// by word permutes, each lane's cell, tetrahedron and fractions chosen by comparisons into masks, then four
+// pixels at a time (pixels q, q + 4, q + 8 and q + 12, one in each 128-bit lane) interpolated from their
+// corners' nodes, and the sixteen put back in order by two word permutes and written in whole stores that
+// reach no byte past them.
+template <int OutBits>
+__attribute__((target("avx512f,avx512bw,avx2"))) void
+CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
+    constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
+    constexpr std::size_t kPixels = 16;
+    const __m512i fractionMask = _mm512_set1_epi32(kFractionMask), half = _mm512_set1_epi32(0x8000);
+    const __m512i strideR = _mm512_set1_epi32(kStrideR), strideG = _mm512_set1_epi32(kStrideG),
+                  strideB = _mm512_set1_epi32(kStrideB), strideAll = _mm512_set1_epi32(kStrideAll);
+    const __m512i restRounding = _mm512_set1_epi32(kRestRounding), low16 = _mm512_set1_epi32(0xFFFF);
+    const __m512i narrowFactor = _mm512_set1_epi32(65281), narrowHalf = _mm512_set1_epi32(8388608);
+    __m512i channelWords[3];
+    for (int c = 0; c < 3; ++c)
+        channelWords[c] = _mm512_load_si512(kChannelWords[c].data());
+    const __m512i outputWords[2] = {_mm512_load_si512(kOutputWords[0].data()),
+                                    _mm512_load_si512(kOutputWords[1].data())};
+    const std::int32_t* values = m_values.data()->sample;
+    constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
+    std::size_t x = 0;
+    for (; x + kPixels <= count; x += kPixels, in += 6 * kPixels, out += kPixels * outPixel) {
+        const __m512i first32 = _mm512_loadu_si512(in);
+        const __m512i last16 = _mm512_maskz_loadu_epi16(0xFFFF, in + 64);
+        __m512i node[3], fraction[3];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            const __m512i codes = _mm512_cvtepu16_epi32(
+                _mm512_castsi512_si256(_mm512_permutex2var_epi16(first32, channelWords[c], last16)));
+            const __m512i scaled = _mm512_slli_epi32(codes, kDomainShift);
+            const __m512i b = _mm512_add_epi32(scaled, half);
+            const __m512i position = _mm512_add_epi32(
+                scaled, _mm512_srli_epi32(_mm512_add_epi32(b, _mm512_srli_epi32(b, 16)), 16));
+            node[c] = _mm512_srli_epi32(position, 16);
+            fraction[c] = _mm512_and_si512(position, fractionMask);
+        }
+        const __m512i r = fraction[0], g = fraction[1], b = fraction[2];
+        const __m512i largest = _mm512_max_epi32(_mm512_max_epi32(r, g), b);
+        const __m512i smallest = _mm512_min_epi32(_mm512_min_epi32(r, g), b);
+        const __m512i middle =
+            _mm512_max_epi32(_mm512_min_epi32(r, g), _mm512_min_epi32(_mm512_max_epi32(r, g), b));
+        const __mmask16 rLargest = _mm512_cmpeq_epi32_mask(r, largest);
+        const __mmask16 gLargest = _mm512_cmpeq_epi32_mask(g, largest) & ~rLargest;
+        const __mmask16 rSmallest = _mm512_cmpeq_epi32_mask(r, smallest);
+        const __mmask16 gSmallest = _mm512_cmpeq_epi32_mask(g, smallest) & ~rSmallest;
+        const __m512i firstStep =
+            _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gLargest, strideG), rLargest, strideR);
+        const __m512i smallestStep =
+            _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gSmallest, strideG), rSmallest, strideR);
+        const __m512i base = _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_mullo_epi32(node[0], strideR), _mm512_mullo_epi32(node[1], strideG)),
+            _mm512_mullo_epi32(node[2], strideB));
+        alignas(64) std::int32_t corner[3][kPixels];
+        _mm512_store_si512(corner[0], _mm512_slli_epi32(base, 2));
+        _mm512_store_si512(corner[1], _mm512_slli_epi32(_mm512_add_epi32(base, firstStep), 2));
+        _mm512_store_si512(corner[2], _mm512_slli_epi32(
+                                          _mm512_add_epi32(base, _mm512_sub_epi32(strideAll, smallestStep)), 2));
+        // The corners are read back from memory one by one: taken out of the registers instead, each costs
+        // more than its load.
+        asm volatile("" : : "r"(corner) : "memory");
+        // The fractions weigh the steps between the corners: the same sum, modulo 2^32, as the weighted
+        // corners the other roads add, with one multiplication fewer.
+        const __m512i weights[3] = {largest, middle, smallest};
+        // Pixels q, q + 4, q + 8 and q + 12: their samples in one register, one pixel to a 128-bit lane.
+        const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+            const auto nodes = [&](int k, std::size_t beyond)
+                __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                const auto at = [&](int lane) {
+                    return _mm_load_si128(
+                        reinterpret_cast<const __m128i*>(values + corner[k][q + 4 * lane] + beyond));
+                };
+                __m512i v = _mm512_castsi128_si512(at(0));
+                v = _mm512_inserti32x4(v, at(1), 1);
+                v = _mm512_inserti32x4(v, at(2), 2);
+                return _mm512_inserti32x4(v, at(3), 3);
+            };
+            const __m512i spread =
+                _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8, q + 8, q + 8, q + 12,
+                                  q + 12, q + 12, q + 12);
+            const auto weight = [&](int k) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                return _mm512_permutexvar_epi32(spread, weights[k]);
+            };
+            const __m512i d0 = nodes(0, 0), d1 = nodes(1, 0), d2 = nodes(2, 0), d3 = nodes(0, kFarCorner);
+            __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(d1, d0), weight(0)),
+                                           _mm512_mullo_epi32(_mm512_sub_epi32(d2, d1), weight(1)));
+            sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_sub_epi32(d3, d2), weight(2)));
+            const __m512i rest = _mm512_add_epi32(sum, restRounding);
+            __m512i value = _mm512_and_si512(
+                _mm512_add_epi32(d0,
+                                 _mm512_srai_epi32(_mm512_add_epi32(rest, _mm512_srai_epi32(rest, 16)), 16)),
+                low16);
+            if constexpr (OutBits == 8)
+                value = _mm512_srli_epi32(
+                    _mm512_add_epi32(_mm512_mullo_epi32(value, narrowFactor), narrowHalf), 24);
+            return value;
+        };
+        const __m512i q0 = quad(0), q1 = quad(1), q2 = quad(2), q3 = quad(3);
+        const __m512i pairs01 = _mm512_packus_epi32(q0, q1), pairs23 = _mm512_packus_epi32(q2, q3);
+        const __m512i head = _mm512_permutex2var_epi16(pairs01, outputWords[0], pairs23);
+        const __m512i tail = _mm512_permutex2var_epi16(pairs01, outputWords[1], pairs23);
+        if constexpr (OutBits == 8) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(head));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32),
+                             _mm256_castsi256_si128(_mm512_cvtepi16_epi8(tail)));
+        } else {
+            _mm512_storeu_si512(out, head);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm512_castsi512_si256(tail));
+        }
+    }
+    ConvertRow(in, out, count - x);
+}
+
+#pragma GCC diagnostic pop

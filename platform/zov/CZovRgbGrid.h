@@ -38,6 +38,10 @@ private:
     template <int OutBits>
     __attribute__((target("avx2"))) void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
                                                         std::size_t count) const;
+    template <int OutBits>
+    __attribute__((target("avx512f,avx512bw,avx2"))) void ConvertRowAvx512(const std::uint8_t* in,
+                                                                          std::uint8_t* out,
+                                                                          std::size_t count) const;
 
     LONG m_outBits = 16;
     // A node: the three output samples and a zero spare, read at once as 32-bit lanes, so that no pixel

@@ -1,6 +1,7 @@
 // The demo host run as a user runs it: a picture in each format with the output profile it was converted
 // to, the same pixels in each; a batch of files with one of them damaged; and the development's shortcuts
 // (lookup-table stages read through, the colour conversion on our side) against the road without them.
+#include "platform/win/CpuFeatures.h"
 #include "platform/zov/CZovConversion.h"
 #include "testing/DngWriter.h"
 #include "testing/PravonTestSupport.h"
@@ -209,6 +210,47 @@ TEST(DemoOutput, TheShortcutsKeepThePictureTheDevelopmentGaveWithoutThem) {
     EXPECT_TRUE(CZovRgbGrid::Make(from, to, INTENT_PERCEPTUAL, 16)) << "our road was taken";
     cmsCloseProfile(from);
     cmsCloseProfile(to);
+}
+
+// The output conversion's roads (sixteen pixels at a time where the processor has AVX-512, eight with
+// AVX2, one by one without) develop the same picture, sample for sample, and again after an exposure
+// change, which only the stages from the gain on redo.
+TEST(DemoOutput, EveryRoadOfTheOutputConversionDevelopsTheSamePicture) {
+    kvtest::ProfileMachine root{KV_MAKE_PROFILES};
+    kvtest::TempFolder folder;
+    const std::string own = MakeSample(folder, "own.kvraw", 150, 100);
+    struct Road {
+        const char* name;
+        DWORD needs;
+        DWORD off;
+    };
+    const Road roads[] = {{"plain", 0, CpuFeature::kAVX2 | CpuFeature::kAVX512F},
+                          {"AVX2", CpuFeature::kAVX2, CpuFeature::kAVX512F},
+                          {"AVX-512", CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2, 0}};
+    std::vector<WORD> plain[2];
+    for (const Road& road : roads) {
+        if ((CpuDetectedFeatures() & road.needs) != road.needs) {
+            std::printf("no %s road on this processor\n", road.name);
+            continue;
+        }
+        SCOPED_TRACE(road.name);
+        const CCpuFeatureOverride forced(0, road.off);
+        CKvChainDevelop chain;
+        ASSERT_PV_OK(chain.Open(own));
+        std::vector<WORD> developed[2];
+        developed[0] = Develop16(chain);
+        ASSERT_PV_OK(chain.SetExposure(1.0));
+        developed[1] = Develop16(chain);
+        ASSERT_FALSE(developed[0].empty());
+        EXPECT_NE(developed[0], developed[1]) << "the exposure change shows";
+        if (plain[0].empty()) {
+            plain[0] = developed[0];
+            plain[1] = developed[1];
+            continue;
+        }
+        EXPECT_EQ(developed[0], plain[0]);
+        EXPECT_EQ(developed[1], plain[1]);
+    }
 }
 
 } // namespace

@@ -20,6 +20,13 @@ TEST(CpuFeatures, Avx512ComesWithAvx2) {
     EXPECT_EQ(CpuDetectedFeatures() & below, below);
 }
 
+// The byte and word instructions are an extension of the foundation: never reported without it.
+TEST(CpuFeatures, Avx512WordsComeWithTheFoundation) {
+    if (!(CpuDetectedFeatures() & CpuFeature::kAVX512BW))
+        GTEST_SKIP() << "no AVX-512 byte and word instructions here";
+    EXPECT_TRUE(CpuDetectedFeatures() & CpuFeature::kAVX512F);
+}
+
 TEST(CpuFeatures, ForcedFeaturesApplyUntilRestored) {
     const DWORD detected = CpuDetectedFeatures();
     CpuForceFeatures(CpuFeature::k3DNow, CpuFeature::kSSE2 | CpuFeature::k3DNow);

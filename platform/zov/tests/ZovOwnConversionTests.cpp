@@ -253,6 +253,27 @@ std::vector<std::uint16_t> SweepPixels() {
     return pixels;
 }
 
+// The roads of our own conversions, each taken by forcing the features of the wider ones off; a road the
+// processor has not the features for is skipped.
+struct Road {
+    const char* name;
+    DWORD needs;
+    DWORD off;
+};
+constexpr Road kRoads[] = {
+    {"AVX-512", CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2, 0},
+    {"AVX2", CpuFeature::kAVX2, CpuFeature::kAVX512F},
+    {"plain", 0, CpuFeature::kAVX2 | CpuFeature::kAVX512F},
+};
+constexpr const Road& kPlainRoad = kRoads[2];
+
+bool Takes(const Road& road) {
+    if ((CpuDetectedFeatures() & road.needs) == road.needs)
+        return true;
+    std::printf("no %s road on this processor\n", road.name);
+    return false;
+}
+
 struct Configured {
     HKVCMXFORM xform = nullptr;
     HKVCMCML object = nullptr;
@@ -399,8 +420,8 @@ TEST(ZovOwnConversion, MatrixShaperPairsConvertWithinALevelOfTheExactConversion)
     }
 }
 
-// The AVX2 road and the plain road give the same samples, for every pair of bit sizes, from rows whose
-// lengths leave every remainder of eight pixels.
+// Each SIMD road and the plain road give the same samples, for every pair of bit sizes, from rows whose
+// lengths leave every remainder of sixteen pixels.
 TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
     kvtest::TempFolder folder;
     const std::string camera = Write(folder, kCamera), srgb = Write(folder, kSrgbTable);
@@ -409,41 +430,45 @@ TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
     pixels.resize(3 * 4099);
     for (const auto& [in, out] : {std::pair{camera, srgb}, {table, srgb}})
         for (const auto& [inBits, outBits] : {std::pair{16, 16}, {16, 8}, {8, 8}, {8, 16}}) {
-            SCOPED_TRACE(testing::Message() << in << ", " << inBits << " to " << outBits << " bits");
             std::vector<std::uint8_t> input = Bytes(pixels);
             if (inBits == 8)
                 input.resize(pixels.size());
             const std::size_t count = pixels.size() / 3, outPixel = std::size_t(3 * outBits / 8);
-            std::vector<std::uint8_t> simd, plain;
+            std::vector<std::uint8_t> plain;
             {
-                const Configured o(in, out, 0, inBits, outBits);
-                simd = o.Convert(input, count, outPixel);
-            }
-            {
-                const CCpuFeatureOverride withoutAvx2(0, CpuFeature::kAVX2);
+                const CCpuFeatureOverride road(0, kPlainRoad.off);
                 const Configured o(in, out, 0, inBits, outBits);
                 plain = o.Convert(input, count, outPixel);
             }
-            EXPECT_EQ(simd, plain);
+            for (const Road& road : kRoads) {
+                if (&road == &kPlainRoad || !Takes(road))
+                    continue;
+                SCOPED_TRACE(testing::Message() << in << ", " << inBits << " to " << outBits << " bits, "
+                                                << road.name);
+                const CCpuFeatureOverride forced(0, road.off);
+                const Configured o(in, out, 0, inBits, outBits);
+                EXPECT_EQ(o.Convert(input, count, outPixel), plain);
+            }
         }
 }
 
-// The grid road writes each run of eight pixels in overlapping stores: converted in place (16 to 16 bits)
-// a row gives what it gives into memory of its own, and neither road writes a byte past the row's end.
+// The grid's SIMD roads write each run of eight or sixteen pixels in a few stores: converted in place (16
+// to 16 bits) a row gives what it gives into memory of its own, and no road writes a byte past the row's
+// end.
 TEST(ZovOwnConversion, TheGridRoadConvertsInPlaceAndWritesNothingPastTheRow) {
     kvtest::TempFolder folder;
     const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
     const std::vector<std::uint16_t> sweep = SweepPixels();
     constexpr std::uint8_t kGuard = 0xC3;
     constexpr std::size_t kGuardBytes = 64;
-    for (const bool avx2 : {true, false})
+    for (const Road& road : kRoads)
         for (const LONG outBits : {16, 8})
-            for (const std::size_t pixels : {1, 7, 8, 9, 15, 16, 17, 23, 24, 31, 257}) {
-                SCOPED_TRACE(testing::Message() << (avx2 ? "AVX2" : "plain") << ", " << outBits << " bits, "
-                                                << pixels << " pixels");
-                std::optional<CCpuFeatureOverride> plain;
-                if (!avx2)
-                    plain.emplace(0, CpuFeature::kAVX2);
+            for (const std::size_t pixels : {1, 7, 8, 9, 15, 16, 17, 23, 24, 31, 32, 33, 47, 48, 257}) {
+                if (!Takes(road))
+                    break;
+                SCOPED_TRACE(testing::Message() << road.name << ", " << outBits << " bits, " << pixels
+                                                << " pixels");
+                const CCpuFeatureOverride forced(0, road.off);
                 const Configured o(table, srgb, 0, 16, outBits);
                 const std::size_t outPixel = std::size_t(3 * outBits / 8);
                 const std::vector<std::uint16_t> samples(sweep.begin(), sweep.begin() + 3 * pixels);
@@ -551,7 +576,7 @@ std::vector<std::uint16_t> CubeLevels() {
 
 // Over the whole cube (every combination of the levels above, some twelve million pixels, and random
 // pixels), each pair the grid road takes converts every 16-bit sample within a level of lcms2's own
-// 16-bit conversion, through the AVX2 road and through the plain one. How many differ at all is printed.
+// 16-bit conversion, through the AVX-512, the AVX2 and the plain road. How many differ at all is printed.
 TEST(ZovOwnConversion, TheGridRoadSweptOverTheCubeStaysWithinALevelOfLcms2) {
     kvtest::TempFolder folder;
     const std::string table = WriteTableProfile(folder), camera = Write(folder, kCamera);
@@ -571,11 +596,11 @@ TEST(ZovOwnConversion, TheGridRoadSweptOverTheCubeStaysWithinALevelOfLcms2) {
     for (const auto& [in, intent] : {std::pair{table, 0}, {table, 1}, {camera, 3}}) {
         ASSERT_TRUE(GridTakes(in, out, intent));
         const std::vector<double> library = Lcms2(in, out, intent, pixels, false);
-        for (const bool avx2 : {true, false}) {
-            SCOPED_TRACE(testing::Message() << in << ", intent " << intent << (avx2 ? ", AVX2" : ", plain"));
-            std::optional<CCpuFeatureOverride> plain;
-            if (!avx2)
-                plain.emplace(0, CpuFeature::kAVX2);
+        for (const Road& road : kRoads) {
+            if (!Takes(road))
+                continue;
+            SCOPED_TRACE(testing::Message() << in << ", intent " << intent << ", " << road.name);
+            const CCpuFeatureOverride forced(0, road.off);
             const Configured ours(in, out, intent, 16, 16);
             const std::vector<std::uint16_t> got = Words(ours.Convert(input, count, 6));
             const Deviation d = Compare(got, library);
@@ -585,7 +610,7 @@ TEST(ZovOwnConversion, TheGridRoadSweptOverTheCubeStaysWithinALevelOfLcms2) {
             EXPECT_LE(d.worst, 1.0) << "at pixel " << pixels[d.at / 3 * 3] << ' ' << pixels[d.at / 3 * 3 + 1]
                                     << ' ' << pixels[d.at / 3 * 3 + 2];
             std::printf("%s, intent %d, %s road: %zu samples, %zu differ from lcms2's, by at most %.0f\n",
-                        in.c_str(), int(intent), avx2 ? "AVX2" : "plain", got.size(), differ, d.worst);
+                        in.c_str(), int(intent), road.name, got.size(), differ, d.worst);
         }
     }
 }
