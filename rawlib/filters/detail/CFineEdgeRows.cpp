@@ -263,10 +263,14 @@ void Sse2Smooth(const SmoothRow& row) {
     }
     ForEachBlockOf4(row.count, [&](LONG k) {
         const __m128i centre = Load4(row.green[2] + k + 2);
+        // The distances to the centre, kept for the weights.
+        __m128i distances[5][5];
         __m128i activity = _mm_setzero_si128();
         for (int dy = 0; dy < 5; ++dy)
-            for (int dx = 0; dx < 5; ++dx)
-                activity = _mm_add_epi32(activity, Sse2Distance(Load4(row.green[dy] + k + dx), centre));
+            for (int dx = 0; dx < 5; ++dx) {
+                distances[dy][dx] = Sse2Distance(Load4(row.green[dy] + k + dx), centre);
+                activity = _mm_add_epi32(activity, distances[dy][dx]);
+            }
         const __m128i keepRed = Load4(row.red[2] + k + 2);
         const __m128i keepBlue = Load4(row.blue[2] + k + 2);
         const __m128i smooth = _mm_cmpgt_epi32(activity, _mm_set1_epi32(kSmoothingActivity));
@@ -285,7 +289,7 @@ void Sse2Smooth(const SmoothRow& row) {
         Sse2ProductSum blue;
         for (int dy = 0; dy < 5; ++dy)
             for (int dx = 0; dx < 5; ++dx) {
-                const __m128 distance = _mm_cvtepi32_ps(Sse2Distance(Load4(row.green[dy] + k + dx), centre));
+                const __m128 distance = _mm_cvtepi32_ps(distances[dy][dx]);
                 const __m128 room = _mm_max_ps(_mm_sub_ps(mean, distance), _mm_setzero_ps());
                 const __m128i w = _mm_cvttps_epi32(_mm_div_ps(room, divisor));
                 const __m128i wOdd = _mm_srli_epi64(w, 32);
@@ -316,8 +320,10 @@ void Sse2Rebuild(const RebuildRow& row) {
         const __m128i w = g(-1, 0);
         const __m128i e = g(1, 0);
         __m128i a[4];
-        a[0] = Sse2Activity(Sse2Sum3(d(n, g(-2, -1)), d(n, g(2, -1)), d(w, e)), _mm_add_epi32(d(c, w), d(c, e)));
-        a[1] = Sse2Activity(Sse2Sum3(d(w, g(-1, -2)), d(w, g(-1, 2)), d(n, s)), _mm_add_epi32(d(c, n), d(c, s)));
+        a[0] =
+            Sse2Activity(Sse2Sum3(d(n, g(-2, -1)), d(n, g(2, -1)), d(w, e)), _mm_add_epi32(d(c, w), d(c, e)));
+        a[1] =
+            Sse2Activity(Sse2Sum3(d(w, g(-1, -2)), d(w, g(-1, 2)), d(n, s)), _mm_add_epi32(d(c, n), d(c, s)));
         a[2] = Sse2Activity(Sse2Sum3(d(s, g(1, 2)), d(w, s), d(g(-2, -1), w)),
                             _mm_add_epi32(d(c, g(-1, -1)), d(c, g(1, 1))));
         a[3] = Sse2Activity(Sse2Sum3(d(n, g(1, -2)), d(g(-2, 1), w), d(w, n)),
