@@ -1,8 +1,9 @@
 // The row routines of the fine edge filter, on rows of green and of the colour differences red - green and
 // blue - green at the 16-bit scale, one 32-bit value per position: the sharpening of green within the range
 // of its neighbours, the smoothing of the colour differences near strong green detail, and the rebuild of
-// a pixel along the directions of least green activity. Each exists as a plain routine and as an AVX2
-// routine that gives the same values; Choose picks a set by the processor's features.
+// a pixel along the directions of least green activity. Each exists as a plain routine (SSE2, which every
+// x86-64 processor has) and as an AVX2 routine that gives the same values; Choose picks a set by the
+// processor's features. Green, as read or sharpened, lies within 0 .. 65535: the plain routines rely on it.
 #pragma once
 
 #include "platform/win/wintypes.h"

@@ -151,53 +151,62 @@ namespace {
 // Every row of a 16-bit picture remapped through the window with the SIMD and the plain path.
 TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
     constexpr LONG w = 37, h = 23;
-    std::vector<double> table(4096);
-    for (int i = 0; i < 4096; ++i) {
-        const double u = i / 4095.0;
-        table[i] = 0.9 * u + 0.12 * std::sin(9 * u); // rises and falls: some blocks leave a narrow window
-    }
-    const CFisheyeGeometry geometry(table.data(), w, h);
-    // Random samples, and a checkerboard of the smallest and largest sample, which rings past both ends.
-    for (int bytes : {1, 2}) {
-        for (bool checkerboard : {false, true}) {
-            for (const PravonRect& area : {PravonRect{0, 0, w, h}, PravonRect{5, 4, 20, 12}}) {
-                SCOPED_TRACE(checkerboard ? "checkerboard" : "random samples");
-                Window window;
-                ASSERT_TRUE(window.Reset(area, w, h, bytes));
-                const PravonRect& part = window.GetPicturePart();
-                std::uint32_t noise = 99;
-                for (LONG y = part.top; y < part.bottom; ++y)
-                    for (LONG x = part.left; x < part.right; ++x)
-                        for (int k = 0; k < 3 * bytes; ++k) {
-                            noise = noise * 1664525u + 1013904223u;
-                            window.At(x, y)[k] =
-                                checkerboard ? ((x + y) % 2 ? 0xFF : 0) : static_cast<BYTE>(noise >> 24);
+    // A table that rises and falls (some blocks leave a narrow window), one that keeps every pixel in
+    // place (sources on whole pixels: the far pixels weigh nothing in every lane at once), and a slight
+    // magnification (neighbours' sources a little less than a pixel apart, some far pixels weighing
+    // nothing in some lanes only).
+    for (int shape = 0; shape < 3; ++shape) {
+        SCOPED_TRACE(testing::Message() << "table " << shape);
+        std::vector<double> table(4096);
+        for (int i = 0; i < 4096; ++i) {
+            const double u = i / 4095.0;
+            table[i] = shape == 0 ? 0.9 * u + 0.12 * std::sin(9 * u) : shape == 1 ? u : 0.93 * u;
+        }
+        const CFisheyeGeometry geometry(table.data(), w, h);
+        // Random samples, and a checkerboard of the smallest and largest sample, which rings past both ends.
+        for (int bytes : {1, 2}) {
+            for (bool checkerboard : {false, true}) {
+                for (const PravonRect& area : {PravonRect{0, 0, w, h}, PravonRect{5, 4, 20, 12}}) {
+                    SCOPED_TRACE(checkerboard ? "checkerboard" : "random samples");
+                    Window window;
+                    ASSERT_TRUE(window.Reset(area, w, h, bytes));
+                    const PravonRect& part = window.GetPicturePart();
+                    std::uint32_t noise = 99;
+                    for (LONG y = part.top; y < part.bottom; ++y)
+                        for (LONG x = part.left; x < part.right; ++x)
+                            for (int k = 0; k < 3 * bytes; ++k) {
+                                noise = noise * 1664525u + 1013904223u;
+                                window.At(x, y)[k] =
+                                    checkerboard ? ((x + y) % 2 ? 0xFF : 0) : static_cast<BYTE>(noise >> 24);
+                            }
+                    window.RepeatEdges();
+                    std::size_t missedCount = 0, written = 0;
+                    // The plain path first, then AVX2 alone, then AVX-512 (with AVX2 for the pixels left
+                    // over).
+                    const DWORD kPathsOff[] = {CpuFeature::kAVX2 | CpuFeature::kAVX512F, CpuFeature::kAVX512F,
+                                               0};
+                    constexpr int kPaths = 3;
+                    for (LONG y = 0; y < h; ++y) {
+                        std::vector<BYTE> rows[kPaths];
+                        std::vector<LONG> missed[kPaths];
+                        for (int path = 0; path < kPaths; ++path) {
+                            CCpuFeatureOverride features(0, kPathsOff[path]);
+                            rows[path].assign(static_cast<std::size_t>(w) * 3 * bytes, 0xA5);
+                            window.RemapRow(geometry, y, 1, w, rows[path].data() + 3 * bytes, missed[path]);
                         }
-                window.RepeatEdges();
-                std::size_t missedCount = 0, written = 0;
-                // The plain path first, then AVX2 alone, then AVX-512 (with AVX2 for the pixels left over).
-                const DWORD kPathsOff[] = {CpuFeature::kAVX2 | CpuFeature::kAVX512F, CpuFeature::kAVX512F, 0};
-                constexpr int kPaths = 3;
-                for (LONG y = 0; y < h; ++y) {
-                    std::vector<BYTE> rows[kPaths];
-                    std::vector<LONG> missed[kPaths];
-                    for (int path = 0; path < kPaths; ++path) {
-                        CCpuFeatureOverride features(0, kPathsOff[path]);
-                        rows[path].assign(static_cast<std::size_t>(w) * 3 * bytes, 0xA5);
-                        window.RemapRow(geometry, y, 1, w, rows[path].data() + 3 * bytes, missed[path]);
+                        for (int path = 1; path < kPaths; ++path) {
+                            EXPECT_EQ(rows[0], rows[path])
+                                << "row " << y << ", " << bytes << "-byte samples, path " << path;
+                            EXPECT_EQ(missed[0], missed[path]) << "row " << y << ", path " << path;
+                        }
+                        missedCount += missed[0].size();
+                        written +=
+                            std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
                     }
-                    for (int path = 1; path < kPaths; ++path) {
-                        EXPECT_EQ(rows[0], rows[path])
-                            << "row " << y << ", " << bytes << "-byte samples, path " << path;
-                        EXPECT_EQ(missed[0], missed[path]) << "row " << y << ", path " << path;
+                    EXPECT_GT(written, 0u);
+                    if (area.right - area.left < w) {
+                        EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
                     }
-                    missedCount += missed[0].size();
-                    written +=
-                        std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
-                }
-                EXPECT_GT(written, 0u);
-                if (area.right - area.left < w) {
-                    EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
                 }
             }
         }

@@ -159,17 +159,19 @@ TEST(FineEdge, MatchesTheReferenceAt8And16Bits) {
 }
 
 TEST(FineEdge, BothPathsAgreeOnRandomImagesOfOddWidths) {
-    for (LONG width : {1, 3, 8, 11, 29}) {
-        for (LONG colorSpace : {kRGB16, kRGB8}) {
-            SCOPED_TRACE(testing::Message()
-                         << "width " << width << ", colour space 0x" << std::hex << colorSpace);
-            const TestPlane plane =
-                MakePlane(width, 19, colorSpace, FillPattern::Random, static_cast<ULONG>(width));
-            TestPlane out;
-            ASSERT_TRUE(SameOnBothPathsAtEveryTileSize(FilterOver(plane, FineEdge()), &out, {7, 13, 256}));
-            EXPECT_TRUE(PlanesMatch(Reference(plane).Output(), out));
+    // Random samples, and 0 and the maximum in blocks: the widest swings the arithmetic meets.
+    for (FillPattern fill : {FillPattern::Random, FillPattern::Checker})
+        for (LONG width : {1, 2, 3, 4, 5, 7, 8, 9, 11, 29}) {
+            for (LONG colorSpace : {kRGB16, kRGB8}) {
+                SCOPED_TRACE(testing::Message() << "fill " << static_cast<int>(fill) << ", width " << width
+                                                << ", colour space 0x" << std::hex << colorSpace);
+                const TestPlane plane = MakePlane(width, 19, colorSpace, fill, static_cast<ULONG>(width));
+                TestPlane out;
+                ASSERT_TRUE(
+                    SameOnBothPathsAtEveryTileSize(FilterOver(plane, FineEdge()), &out, {7, 13, 256}));
+                EXPECT_TRUE(PlanesMatch(Reference(plane).Output(), out));
+            }
         }
-    }
 }
 
 TEST(FineEdge, AFlatImageIsReturnedUnchanged) {
@@ -242,7 +244,7 @@ TEST(FineEdge, DifferencesAreSmoothedOnlyAboveTheActivityThreshold) {
 
 TEST(FineEdge, SharpenedGreenStaysWithinItsNeighboursAndRoutinesAgree) {
     std::mt19937 random(3);
-    for (LONG count : {1, 7, 8, 9, 17, 40}) {
+    for (LONG count : {1, 3, 4, 5, 7, 8, 9, 12, 17, 40}) {
         std::vector<std::vector<LONG>> green(3, std::vector<LONG>(static_cast<std::size_t>(count + 2)));
         for (auto& row : green)
             for (LONG& v : row)
@@ -263,11 +265,180 @@ TEST(FineEdge, SharpenedGreenStaysWithinItsNeighboursAndRoutinesAgree) {
                         }
                 EXPECT_GE(out[k], low);
                 EXPECT_LE(out[k], high);
+                const LONG binomial = green[0][k] + 2 * green[0][k + 1] + green[0][k + 2] +
+                                      2 * (green[1][k] + 2 * green[1][k + 1] + green[1][k + 2]) +
+                                      green[2][k] + 2 * green[2][k + 1] + green[2][k + 2];
+                EXPECT_EQ(out[k], std::clamp((80 * green[1][k + 1] - 3 * binomial) / 32, low, high)) << k;
             }
             results.push_back(out);
         }
         for (const auto& other : results)
             EXPECT_EQ(other, results.front()) << count;
+    }
+}
+
+// Rows for the row routines: green within 0 .. 65535 and differences within -65535 .. 65535, drawn from
+// noise, from the ends of the ranges only, or as stripes strong enough to smooth every position.
+enum class RowFill { Noise, Extremes, Stripes };
+
+std::vector<std::vector<LONG>> FillRows(std::mt19937& random, std::size_t rows, std::size_t width,
+                                        RowFill fill, bool difference) {
+    std::vector<std::vector<LONG>> out(rows, std::vector<LONG>(width));
+    const LONG low = difference ? -65535 : 0;
+    for (std::size_t y = 0; y < rows; ++y)
+        for (std::size_t x = 0; x < width; ++x) {
+            LONG& v = out[y][x];
+            switch (fill) {
+            case RowFill::Noise:
+                v = low + static_cast<LONG>(random() % static_cast<unsigned>(65536 - low));
+                break;
+            case RowFill::Extremes:
+                v = random() % 2 ? 65535 : low;
+                break;
+            case RowFill::Stripes:
+                v = difference ? static_cast<LONG>(random() % 131071) - 65535
+                               : ((x + y) % 3 == 0 ? 65535 : 0);
+                break;
+            }
+        }
+    return out;
+}
+
+// The smoothing of one position, in 64-bit arithmetic.
+void ReferenceSmooth(const std::vector<std::vector<LONG>>& green, const std::vector<std::vector<LONG>>& red,
+                     const std::vector<std::vector<LONG>>& blue, std::size_t k, LONG* outRed, LONG* outBlue) {
+    const LONG centre = green[2][k + 2];
+    LONG activity = 0;
+    for (std::size_t dy = 0; dy < 5; ++dy)
+        for (std::size_t dx = 0; dx < 5; ++dx)
+            activity += std::abs(green[dy][k + dx] - centre);
+    *outRed = red[2][k + 2];
+    *outBlue = blue[2][k + 2];
+    if (activity <= 115200)
+        return;
+    long long weights = 0, sumRed = 0, sumBlue = 0;
+    for (std::size_t dy = 0; dy < 5; ++dy)
+        for (std::size_t dx = 0; dx < 5; ++dx) {
+            const long long w = std::max<LONG>(0, activity / 25 - std::abs(green[dy][k + dx] - centre)) /
+                                (activity / 32768 + 1);
+            weights += w;
+            sumRed += w * red[dy][k + dx];
+            sumBlue += w * blue[dy][k + dx];
+        }
+    *outRed = static_cast<LONG>(sumRed / weights);
+    *outBlue = static_cast<LONG>(sumBlue / weights);
+}
+
+TEST(FineEdge, SmoothingRoutinesMatchAReferenceAtEveryWidthAndFill) {
+    std::mt19937 random(11);
+    for (RowFill fill : {RowFill::Noise, RowFill::Extremes, RowFill::Stripes}) {
+        for (LONG count : {1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 33, 64}) {
+            const std::size_t width = static_cast<std::size_t>(count) + 4;
+            auto green = FillRows(random, 5, width, fill, false);
+            auto red = FillRows(random, 5, width, fill, true);
+            auto blue = FillRows(random, 5, width, fill, true);
+            for (const auto* kernels : RoutineSets()) {
+                SCOPED_TRACE(testing::Message()
+                             << "fill " << static_cast<int>(fill) << ", count " << count
+                             << (kernels == &FineEdgeRows::Plain() ? ", plain" : ", simd"));
+                std::vector<LONG> outRed(static_cast<std::size_t>(count));
+                std::vector<LONG> outBlue(static_cast<std::size_t>(count));
+                FineEdgeRows::SmoothRow row{};
+                for (int k = 0; k < 5; ++k) {
+                    row.green[k] = green[static_cast<std::size_t>(k)].data();
+                    row.red[k] = red[static_cast<std::size_t>(k)].data();
+                    row.blue[k] = blue[static_cast<std::size_t>(k)].data();
+                }
+                row.count = count;
+                row.outRed = outRed.data();
+                row.outBlue = outBlue.data();
+                kernels->smooth(row);
+                for (std::size_t k = 0; k < outRed.size(); ++k) {
+                    LONG r = 0, b = 0;
+                    ReferenceSmooth(green, red, blue, k, &r, &b);
+                    ASSERT_EQ(outRed[k], r) << k;
+                    ASSERT_EQ(outBlue[k], b) << k;
+                }
+            }
+        }
+    }
+}
+
+// The rebuild of one position, in 64-bit arithmetic, from the sharpened green around column k + 2 and the
+// differences around column k + 1.
+void ReferenceRebuild(const std::vector<std::vector<LONG>>& green, const std::vector<std::vector<LONG>>& red,
+                      const std::vector<std::vector<LONG>>& blue, std::size_t k, LONG out[3]) {
+    auto g = [&](int i, int j) {
+        return green[static_cast<std::size_t>(2 + j)][k + 2 + static_cast<std::size_t>(i)];
+    };
+    auto d = [](LONG a, LONG b) { return static_cast<long long>(std::abs(a - b)); };
+    const LONG c = g(0, 0), n = g(0, -1), s = g(0, 1), w = g(-1, 0), e = g(1, 0);
+    const long long activity[4] = {
+        2 * (d(n, g(-2, -1)) + d(n, g(2, -1)) + d(w, e)) + 3 * (d(c, w) + d(c, e)),
+        2 * (d(w, g(-1, -2)) + d(w, g(-1, 2)) + d(n, s)) + 3 * (d(c, n) + d(c, s)),
+        2 * (d(s, g(1, 2)) + d(w, s) + d(g(-2, -1), w)) + 3 * (d(c, g(-1, -1)) + d(c, g(1, 1))),
+        2 * (d(n, g(1, -2)) + d(g(-2, 1), w) + d(w, n)) + 3 * (d(c, g(1, -1)) + d(c, g(-1, 1)))};
+    const long long total = activity[0] + activity[1] + activity[2] + activity[3];
+    long long weight[4];
+    long long sum = 0;
+    for (int j = 0; j < 4; ++j)
+        sum += weight[j] = std::max(0LL, total - 4 * activity[j]);
+    const std::vector<std::vector<LONG>>* planes[3] = {&green, &red, &blue};
+    static constexpr int kAlong[4][4] = {{-1, 0, 1, 0}, {0, -1, 0, 1}, {-1, -1, 1, 1}, {1, -1, -1, 1}};
+    for (int p = 0; p < 3; ++p) {
+        // Green's centre is two rows and columns in, the differences' one.
+        const std::size_t at = p == 0 ? 2 : 1;
+        auto v = [&](int i, int j) {
+            return static_cast<long long>(
+                (*planes[p])[at + static_cast<std::size_t>(j)][k + at + static_cast<std::size_t>(i)]);
+        };
+        if (sum == 0) {
+            out[p] = static_cast<LONG>(v(0, 0));
+            continue;
+        }
+        const long long q = sum / 32768 + 1;
+        long long weighted = 0;
+        for (int j = 0; j < 4; ++j)
+            weighted += weight[j] / q *
+                        ((2 * v(0, 0) + v(kAlong[j][0], kAlong[j][1]) + v(kAlong[j][2], kAlong[j][3])) / 4);
+        out[p] = static_cast<LONG>(weighted / (sum / q));
+    }
+}
+
+TEST(FineEdge, RebuildRoutinesMatchAReferenceAtEveryWidthAndFill) {
+    std::mt19937 random(12);
+    for (RowFill fill : {RowFill::Noise, RowFill::Extremes, RowFill::Stripes}) {
+        for (LONG count : {1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 33, 64}) {
+            const std::size_t size = static_cast<std::size_t>(count);
+            auto green = FillRows(random, 5, size + 4, fill, false);
+            auto red = FillRows(random, 3, size + 2, fill, true);
+            auto blue = FillRows(random, 3, size + 2, fill, true);
+            for (const auto* kernels : RoutineSets()) {
+                SCOPED_TRACE(testing::Message()
+                             << "fill " << static_cast<int>(fill) << ", count " << count
+                             << (kernels == &FineEdgeRows::Plain() ? ", plain" : ", simd"));
+                std::vector<LONG> out[3] = {std::vector<LONG>(size), std::vector<LONG>(size),
+                                            std::vector<LONG>(size)};
+                FineEdgeRows::RebuildRow row{};
+                for (int k = 0; k < 5; ++k)
+                    row.green[k] = green[static_cast<std::size_t>(k)].data();
+                for (int k = 0; k < 3; ++k) {
+                    row.red[k] = red[static_cast<std::size_t>(k)].data();
+                    row.blue[k] = blue[static_cast<std::size_t>(k)].data();
+                }
+                row.count = count;
+                row.outGreen = out[0].data();
+                row.outRed = out[1].data();
+                row.outBlue = out[2].data();
+                kernels->rebuild(row);
+                for (std::size_t k = 0; k < size; ++k) {
+                    LONG expected[3];
+                    ReferenceRebuild(green, red, blue, k, expected);
+                    for (int p = 0; p < 3; ++p)
+                        ASSERT_EQ(out[p][k], expected[p]) << "position " << k << ", plane " << p;
+                }
+            }
+        }
     }
 }
 
