@@ -5,7 +5,8 @@
 //     the plain and the AVX2 path, against bilateralFilter on 32-bit float Lab with the same window and the
 //     colour sigma matched to the filter's Gaussian;
 //   fine edge on RGB against bilateralFilter (5 x 5) on the two colour-difference planes, for cost;
-//   moire at levels 15, 25 and 75 on the synthetic sample's chart (colour patches, gradients, fine lines
+//   moire at levels 15, 25 and 75 (plain, AVX2 and AVX-512 paths) on the synthetic sample's chart (colour
+//   patches, gradients, fine lines
 //     and a zone plate, mosaicked and demosaiced) against medianBlur (5 x 5) on the two colour-difference
 //     planes;
 //   vignette correction at 8 and 16 bits against OpenCV multiplying the picture by a gain map, with the
@@ -144,9 +145,10 @@ void Rate(benchmark::State& state) {
     state.counters["MP/s"] = benchmark::Counter(kMegapixels, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// off: the processor features the filter's path may not use.
 void RunFilter(benchmark::State& state, LONG colorSpace, const std::vector<BYTE>* pixels, FilterMaker make,
-               bool simd) {
-    CCpuFeatureOverride path(0, simd ? 0 : CpuFeature::kAVX2);
+               DWORD off) {
+    CCpuFeatureOverride path(0, off);
     Graph graph(colorSpace, *pixels, make);
     graph.PullEverything();
     for (auto _ : state)
@@ -325,15 +327,24 @@ void PrintRatios(const kvbench::CMedianReporter& reporter, const std::vector<Row
 int main(int argc, char** argv) {
     std::vector<Row> rows;
     const bool avx2 = CpuHas(CpuFeature::kAVX2);
+    const bool avx512 = CpuHas(CpuFeature::kAVX2 | CpuFeature::kAVX512F);
+    constexpr DWORD kPlainOff = CpuFeature::kAVX2 | CpuFeature::kAVX512F;
+    // Filters with an AVX-512 path (wide) run it too, their AVX2 path then without it.
     auto both = [&](const std::string& base, LONG colorSpace, const std::vector<BYTE>* pixels,
-                    FilterMaker make, const std::string& peer) {
+                    FilterMaker make, const std::string& peer, bool wide = false) {
         Register(base + "/plain",
-                 [=](benchmark::State& s) { RunFilter(s, colorSpace, pixels, make, false); });
+                 [=](benchmark::State& s) { RunFilter(s, colorSpace, pixels, make, kPlainOff); });
         rows.push_back({base + " plain", base + "/plain", peer});
         if (avx2) {
-            Register(base + "/avx2",
-                     [=](benchmark::State& s) { RunFilter(s, colorSpace, pixels, make, true); });
+            Register(base + "/avx2", [=](benchmark::State& s) {
+                RunFilter(s, colorSpace, pixels, make, wide ? CpuFeature::kAVX512F : 0);
+            });
             rows.push_back({base + " avx2", base + "/avx2", peer});
+        }
+        if (wide && avx512) {
+            Register(base + "/avx512",
+                     [=](benchmark::State& s) { RunFilter(s, colorSpace, pixels, make, 0); });
+            rows.push_back({base + " avx512", base + "/avx512", peer});
         }
     };
     for (double strength : {0.3, 0.7, 0.95}) {
@@ -357,7 +368,7 @@ int main(int argc, char** argv) {
         const std::string name = "moire/" + std::to_string(level);
         both(
             name, PravonColorSpace::kRGB16, &Developed(),
-            [level](IPravonManager& m) { return Moire(m, level); }, "moire/opencv_median_differences");
+            [level](IPravonManager& m) { return Moire(m, level); }, "moire/opencv_median_differences", true);
     }
 #if KV_HAVE_OPENCV
     Register("moire/opencv_median_differences", RunMedianDifferences);

@@ -15,16 +15,27 @@ using namespace MoireRows;
 // Source rows and columns read beyond the output on each side, and the cursor's smallest tile count.
 constexpr LONG kReach = kSteps + 1;
 constexpr LONG kCursorTiles = 6;
+// The rows of luminance and differences kept: the walks' rows and one on either side, which the smoothing
+// of the outer ones reads. The walks take the pixels' own values from these rows as they are.
+constexpr LONG kSplitRows = kWindowRows + 2;
 
-// The 3 x 3 binomial sums of the rows (count values, from the second column of the rows on).
+// The 3 x 3 binomial sums of the three newest rows (count values, from the second column of the rows on).
 void SmoothRows(const TRowWindow<LONG>& rows, LONG count, LONG* out) {
-    const LONG* three[3] = {rows.Row(0), rows.Row(1), rows.Row(2)};
+    const std::size_t n = rows.Count();
+    const LONG* three[3] = {rows.Row(n - 3), rows.Row(n - 2), rows.Row(n - 1)};
     Choose().smooth(three, count, out);
 }
 
 void WindowRows(const TRowWindow<LONG>& window, const LONG** rows) {
     for (LONG r = 0; r < kWindowRows; ++r)
         rows[r] = window.Row(static_cast<std::size_t>(r));
+}
+
+// The pixels' own values of the walks' rows: the split rows less the outer two, from their second column
+// on, where the smoothed rows start.
+void OwnRows(const TRowWindow<LONG>& split, const LONG** rows) {
+    for (LONG r = 0; r < kWindowRows; ++r)
+        rows[r] = split.Row(static_cast<std::size_t>(r + 1)) + 1;
 }
 
 } // namespace
@@ -47,8 +58,8 @@ IPravonError* CFltMoire::PrepareRows(LONG width) {
     // Every row is written before it is read, so the buffers of a tile as wide as the last one serve again
     // as they are; clearing them took as long as a quarter of the walks.
     if (width == m_preparedWidth) {
-        for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue, &m_smoothLuma, &m_smoothRed, &m_smoothBlue,
-                                         &m_ownLuma, &m_ownRed, &m_ownBlue})
+        for (TRowWindow<LONG>* window :
+             {&m_luma, &m_red, &m_blue, &m_smoothLuma, &m_smoothRed, &m_smoothBlue})
             window->Restart();
         for (int a = 0; a < kAxes; ++a) {
             m_least[a].Restart();
@@ -64,9 +75,8 @@ IPravonError* CFltMoire::PrepareRows(LONG width) {
         m_readRow.assign(read * 3 * sizeof(WORD), 0);
         m_writeRow.assign(w * 3 * sizeof(WORD), 0);
         for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue})
-            window->Reset(3, read);
-        for (TRowWindow<LONG>* window :
-             {&m_smoothLuma, &m_smoothRed, &m_smoothBlue, &m_ownLuma, &m_ownRed, &m_ownBlue})
+            window->Reset(kSplitRows, read);
+        for (TRowWindow<LONG>* window : {&m_smoothLuma, &m_smoothRed, &m_smoothBlue})
             window->Reset(kWindowRows, walked);
         for (int a = 0; a < kAxes; ++a) {
             m_least[a].Reset(kWindowRows, walked);
@@ -105,9 +115,6 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
     SmoothRows(m_luma, walked, m_smoothLuma.Push());
     SmoothRows(m_red, walked, m_smoothRed.Push());
     SmoothRows(m_blue, walked, m_smoothBlue.Push());
-    std::memcpy(m_ownLuma.Push(), m_luma.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
-    std::memcpy(m_ownRed.Push(), m_red.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
-    std::memcpy(m_ownBlue.Push(), m_blue.Row(1) + 1, static_cast<std::size_t>(walked) * sizeof(LONG));
     if (m_smoothLuma.Pushed() < static_cast<std::size_t>(kBlock))
         return nullptr;
     // The blocks that start kBoundsLag rows above the newest smoothed row.
@@ -132,8 +139,8 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     WindowRows(m_smoothLuma, walk.luma);
     WindowRows(m_smoothRed, walk.red);
     WindowRows(m_smoothBlue, walk.blue);
-    WindowRows(m_ownRed, walk.ownRed);
-    WindowRows(m_ownBlue, walk.ownBlue);
+    OwnRows(m_red, walk.ownRed);
+    OwnRows(m_blue, walk.ownBlue);
     for (int a = 0; a < kAxes; ++a)
         for (LONG r = 0; r + kBoundsLag < kWindowRows; ++r) {
             walk.least[a][r] = m_least[a].Row(static_cast<std::size_t>(r + kBoundsLag));
@@ -149,7 +156,7 @@ void CFltMoire::OutputRow(LONG width, BYTE* out) {
     // Luminance stays: green follows from it and the new differences. The row is made in the filter's own
     // buffer and copied out whole: stores of a few bytes each into a tile that is seldom in the cache
     // stall on every line.
-    kernels.pixels(m_ownLuma.Row(kSteps) + kSteps, m_outRed.data(), m_outBlue.data(), m_outGreen.data(),
+    kernels.pixels(m_luma.Row(kSteps + 1) + 1 + kSteps, m_outRed.data(), m_outBlue.data(), m_outGreen.data(),
                    width, m_writeRow.data());
     std::memcpy(out, m_writeRow.data(), static_cast<std::size_t>(width) * 3 * sizeof(WORD));
 }

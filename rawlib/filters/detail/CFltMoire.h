@@ -45,9 +45,9 @@ private:
     // The tile width the row buffers are laid out for, -1 before the first tile.
     LONG m_preparedWidth = -1;
 
-    // Per tile: the source row read and the output row made; luminance and differences of the last three
-    // rows; their smoothed values and the pixels' own values over the walks' rows; thresholds and new
-    // differences of a row.
+    // Per tile: the source row read and the output row made; luminance and differences over the walks' rows
+    // and one more on either side (the pixels' own values); their smoothed values over the walks' rows;
+    // thresholds and new differences of a row.
     std::vector<BYTE> m_readRow;
     std::vector<BYTE> m_writeRow;
     TRowWindow<LONG> m_luma;
@@ -56,9 +56,6 @@ private:
     TRowWindow<LONG> m_smoothLuma;
     TRowWindow<LONG> m_smoothRed;
     TRowWindow<LONG> m_smoothBlue;
-    TRowWindow<LONG> m_ownLuma;
-    TRowWindow<LONG> m_ownRed;
-    TRowWindow<LONG> m_ownBlue;
     // The walks' block bounds along each axis, kBoundsLag rows behind the smoothed rows.
     TRowWindow<LONG> m_least[MoireRows::kAxes];
     TRowWindow<LONG> m_greatest[MoireRows::kAxes];

@@ -3,8 +3,8 @@
 // (1 2 1 / 2 4 2 / 1 2 1). From every pixel a walk in each of eight directions goes through the region of
 // similar smoothed luminance and collects points whose colour differs from the pixel's in a balanced way;
 // when enough are found the pixel's colour differences become their mean. The walk exists as a plain
-// routine for the baseline processor and as an AVX2 routine that gives the same values; Choose picks one by
-// the processor's features.
+// routine for the baseline processor and as AVX2 and AVX-512 routines that give the same values; Choose picks
+// one by the processor's features.
 #pragma once
 
 #include "platform/win/wintypes.h"
@@ -80,11 +80,13 @@ struct Kernels {
     Pixels pixels;
 };
 
-// The plain set works on SSE2 registers, the other on AVX2 ones: the same steps, four or eight pixels at a
-// time.
+// The plain set works on SSE2 registers, the others on AVX2 and AVX-512 ones: the same steps, four, eight or
+// sixteen pixels at a time. The AVX-512 set needs AVX-512F as well as AVX2.
 const Kernels& Plain();
 const Kernels& Simd();
-// The AVX2 set when the processor has AVX2, else the plain set.
+const Kernels& Wide();
+// The AVX-512 set when the processor has AVX-512F and AVX2, else the AVX2 set when it has AVX2, else the
+// plain set.
 const Kernels& Choose();
 
 // The bounds of the ratio of the blue to the red colour change that a collected point must lie strictly

@@ -44,10 +44,11 @@ TEST(KernelChoice, ForcingAvx2OffGivesThePlainKernelsAndOnTheAvx2Ones) {
         DWORD off;
         bool avx2;
     } forcings[] = {
-        {"as detected", 0, 0, detected},
-        {"AVX2 forced off", 0, CpuFeature::kAVX2, false},
-        {"AVX2 and AVX forced off", 0, CpuFeature::kAVX2 | CpuFeature::kAVX, false},
-        {"AVX2 forced on", CpuFeature::kAVX2, 0, true},
+        // AVX-512 off throughout: a family with an AVX-512 set takes it over the AVX2 one (below).
+        {"as detected", 0, CpuFeature::kAVX512F, detected},
+        {"AVX2 forced off", 0, CpuFeature::kAVX2 | CpuFeature::kAVX512F, false},
+        {"AVX2 and AVX forced off", 0, CpuFeature::kAVX2 | CpuFeature::kAVX | CpuFeature::kAVX512F, false},
+        {"AVX2 forced on", CpuFeature::kAVX2, CpuFeature::kAVX512F, true},
     };
     for (const Family& family : kFamilies) {
         ASSERT_NE(family.plain(), family.simd()) << family.name << ": the two roads are distinct sets";
@@ -56,6 +57,28 @@ TEST(KernelChoice, ForcingAvx2OffGivesThePlainKernelsAndOnTheAvx2Ones) {
             EXPECT_EQ(family.choose(), forcing.avx2 ? family.simd() : family.plain())
                 << family.name << ", " << forcing.name;
         }
+    }
+}
+
+TEST(KernelChoice, TheMoireWalksTakeAvx512OnlyWithAvx2AndAvx512) {
+    const DWORD wide = CpuFeature::kAVX2 | CpuFeature::kAVX512F;
+    const bool detected = (CpuDetectedFeatures() & wide) == wide;
+    const struct {
+        const char* name;
+        DWORD off;
+        const MoireRows::Kernels* expected;
+    } forcings[] = {
+        {"as detected", 0, detected ? &MoireRows::Wide() : nullptr},
+        {"AVX-512 forced off", CpuFeature::kAVX512F, nullptr},
+        {"AVX2 forced off", CpuFeature::kAVX2, &MoireRows::Plain()},
+    };
+    ASSERT_NE(&MoireRows::Wide(), &MoireRows::Simd());
+    for (const auto& forcing : forcings) {
+        const CCpuFeatureOverride forced(0, forcing.off);
+        if (forcing.expected)
+            EXPECT_EQ(&MoireRows::Choose(), forcing.expected) << forcing.name;
+        else
+            EXPECT_NE(&MoireRows::Choose(), &MoireRows::Wide()) << forcing.name;
     }
 }
 

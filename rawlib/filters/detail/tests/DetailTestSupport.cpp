@@ -75,13 +75,27 @@ bool HaveAvx2() {
     if (!HaveAvx2())
         return ::testing::AssertionSuccess() << "no AVX2 on this processor: the plain path alone ran";
     TestPlane simdOut;
-    auto same = SameAtEveryTileSize(build, &simdOut, sweep);
-    if (!same)
-        return ::testing::AssertionFailure() << "AVX2 path: " << same.message();
+    {
+        CCpuFeatureOverride noWide(0, CpuFeature::kAVX512F);
+        auto same = SameAtEveryTileSize(build, &simdOut, sweep);
+        if (!same)
+            return ::testing::AssertionFailure() << "AVX2 path: " << same.message();
+    }
     auto equal = PlanesMatch(plainOut, simdOut);
     if (!equal)
         return ::testing::AssertionFailure()
                << "the AVX2 path differs from the plain path: " << equal.message();
+    const DWORD wide = CpuFeature::kAVX2 | CpuFeature::kAVX512F;
+    if ((CpuDetectedFeatures() & wide) != wide)
+        return ::testing::AssertionSuccess();
+    TestPlane wideOut;
+    auto same = SameAtEveryTileSize(build, &wideOut, sweep);
+    if (!same)
+        return ::testing::AssertionFailure() << "AVX-512 path: " << same.message();
+    equal = PlanesMatch(plainOut, wideOut);
+    if (!equal)
+        return ::testing::AssertionFailure()
+               << "the AVX-512 path differs from the plain path: " << equal.message();
     return ::testing::AssertionSuccess();
 }
 

@@ -30,7 +30,8 @@ TestPlane PullThrough(const TestPlane& plane, const FilterMaker& make, LONG tile
 bool HaveAvx2();
 
 // The graph gives the same output at every tile size of sweep, in both pull orders, on the plain path and,
-// where the processor has AVX2, on the AVX2 path; *plain (optional) receives it.
+// where the processor has AVX2, on the AVX2 path, and where it has AVX-512 too, on the AVX-512 path; *plain
+// (optional) receives it.
 ::testing::AssertionResult SameOnBothPathsAtEveryTileSize(const GraphBuilder& build,
                                                           TestPlane* plain = nullptr,
                                                           const std::vector<LONG>& sweep = {7, 13, 16, 256});

@@ -114,6 +114,16 @@ private:
     LONG m_level;
 };
 
+// The row routines of every path this processor runs: plain, AVX2, AVX-512.
+std::vector<const MoireRows::Kernels*> RowPaths() {
+    std::vector<const MoireRows::Kernels*> paths = {&MoireRows::Plain()};
+    if (CpuHas(CpuFeature::kAVX2))
+        paths.push_back(&MoireRows::Simd());
+    if (CpuHas(CpuFeature::kAVX2 | CpuFeature::kAVX512F))
+        paths.push_back(&MoireRows::Wide());
+    return paths;
+}
+
 FilterMaker Moire(LONG level) {
     return [level](IPravonManager& manager) {
         auto* filter = new CFltMoire(&manager);
@@ -173,9 +183,7 @@ TEST(Moire, RowThresholdsMatchThePixelsOwnOnBothPaths) {
                           1000000, 1966079, 1966080, 1966081, 3000000, (1 << 22) - 1};
     const LONG outside[] = {1 << 22, (1 << 30) + 7, -1};
     const LONG levels[] = {-118, -117, -50, 0, 9, 10, 11, 15, 25, 75, 137, 138, 300, 5000};
-    std::vector<const MoireRows::Kernels*> paths = {&MoireRows::Plain()};
-    if (CpuHas(CpuFeature::kAVX2))
-        paths.push_back(&MoireRows::Simd());
+    const std::vector<const MoireRows::Kernels*> paths = RowPaths();
     for (const MoireRows::Kernels* path : paths)
         for (LONG level : levels)
             for (LONG odd : {-2, 0, 1, 2}) {
@@ -223,9 +231,7 @@ TEST(Moire, OutputPixelsFollowFromLuminanceAndDifferences) {
         {262140, 0, 0, 65535, 65535, 65535},
     };
     const LONG n = static_cast<LONG>(std::size(cases));
-    std::vector<const MoireRows::Kernels*> paths = {&MoireRows::Plain()};
-    if (CpuHas(CpuFeature::kAVX2))
-        paths.push_back(&MoireRows::Simd());
+    const std::vector<const MoireRows::Kernels*> paths = RowPaths();
     for (const MoireRows::Kernels* path : paths) {
         std::vector<LONG> luma, red, blue, green(n);
         for (const Case& c : cases) {
@@ -347,12 +353,13 @@ std::vector<std::pair<LONG, LONG>> RatiosAtTheBounds() {
     return pairs;
 }
 
-TEST(Moire, BothWalksDecideTheRatioAlikeAtItsBounds) {
+TEST(Moire, EveryWalkDecidesTheRatioExactlyAtItsBounds) {
     // One row of pixels whose walks all run their full length (equal luminance, thresholds out of reach),
     // meeting points whose colour changes lie on either side of a bound by the least amount possible.
     const std::vector<std::pair<LONG, LONG>> pairs = RatiosAtTheBounds();
     ASSERT_GT(pairs.size(), 40u);
-    constexpr LONG kCount = 13;
+    // Wide enough for two groups of the widest lanes and an overlapping one.
+    constexpr LONG kCount = 37;
     constexpr LONG kWidth = kCount + 2 * MoireRows::kSteps;
     using Plane = std::vector<std::vector<LONG>>;
     const auto plane = [] { return Plane(MoireRows::kWindowRows, std::vector<LONG>(kWidth, 0)); };
@@ -404,16 +411,42 @@ TEST(Moire, BothWalksDecideTheRatioAlikeAtItsBounds) {
     row.t3 = t3.data();
     row.count = kCount;
     std::vector<LONG> plainRed(kCount), plainBlue(kCount), simdRed(kCount), simdBlue(kCount);
+    // Every walk runs its full length: the points at the ends of the blocks whose quotient lies strictly
+    // between tan(25 degrees) and tan(65 degrees) are collected.
+    const double lower = std::tan(25 * M_PI / 180);
+    const double upper = std::tan(65 * M_PI / 180);
+    std::vector<LONG> expectedRed(kCount), expectedBlue(kCount);
+    static constexpr int kDirections[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
+                                              {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
+    for (LONG x = 0; x < kCount; ++x) {
+        const LONG c = x + MoireRows::kSteps;
+        const LONG m = MoireRows::kSteps;
+        LONG found = 0, sumRed = 0, sumBlue = 0;
+        for (const auto& step : kDirections)
+            for (LONG k = 4; k <= 16; k += 4) {
+                const LONG r = m + k * step[1];
+                const LONG p = c + k * step[0];
+                const LONG e = std::abs(blue[m][c] - blue[r][p]);
+                const LONG f = std::abs(red[m][c] - red[r][p]);
+                if (f > 0 && double(e) / f > lower && double(e) / f < upper) {
+                    sumRed += ownRed[r][p];
+                    sumBlue += ownBlue[r][p];
+                    ++found;
+                }
+            }
+        expectedRed[x] = found > 3 ? (ownRed[m][c] + sumRed) / (found + 1) : ownRed[m][c];
+        expectedBlue[x] = found > 3 ? (ownBlue[m][c] + sumBlue) / (found + 1) : ownBlue[m][c];
+    }
+    for (const MoireRows::Kernels* path : RowPaths()) {
+        row.outRed = simdRed.data();
+        row.outBlue = simdBlue.data();
+        path->walk(row);
+        EXPECT_EQ(expectedRed, simdRed);
+        EXPECT_EQ(expectedBlue, simdBlue);
+    }
     row.outRed = plainRed.data();
     row.outBlue = plainBlue.data();
     MoireRows::Plain().walk(row);
-    if (!CpuHas(CpuFeature::kAVX2))
-        GTEST_SKIP() << "no AVX2 walk on this processor";
-    row.outRed = simdRed.data();
-    row.outBlue = simdBlue.data();
-    MoireRows::Simd().walk(row);
-    EXPECT_EQ(plainRed, simdRed);
-    EXPECT_EQ(plainBlue, simdBlue);
     // Some points were collected and some refused, or the case proves little.
     LONG moved = 0;
     for (LONG x = 0; x < kCount; ++x)
