@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <malloc.h>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+namespace {
+constexpr int kHeapStepBytes = 16 << 20;
+} // namespace
 
 unsigned CKvBatchDevelop::DefaultWorkers() {
     return std::max(1u, std::thread::hardware_concurrency());
@@ -46,6 +51,10 @@ std::vector<CKvBatchDevelop::Outcome> CKvBatchDevelop::Run(const std::vector<Job
     };
 
     const std::size_t wanted = std::min<std::size_t>(workers ? workers : DefaultWorkers(), jobs.size());
+    // Each worker's heap grows in steps of this much rather than a few pages at a time: every step is a
+    // change to the process's mappings, during which the other workers' page faults wait.
+    if (wanted > 1)
+        mallopt(M_TOP_PAD, kHeapStepBytes);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < wanted; ++t) {
         try {
