@@ -200,12 +200,22 @@ bool CKvRawDecode::Send(const void* bytes, std::size_t count, std::size_t at) {
     return true;
 }
 
-bool CKvRawDecode::SendRows(const std::vector<std::uint16_t>& rows, std::size_t firstSample) {
-    if (Send(rows.data(), rows.size() * sizeof(std::uint16_t),
-             sizeof(Answer) + firstSample * sizeof(std::uint16_t)))
-        return true;
-    Refuse(kNoMemory, "the decoder's answer could not be written");
-    return false;
+template <class Fill>
+bool CKvRawDecode::SendRows(unsigned height, std::size_t samplesPerRow, const Fill& fill) {
+    const unsigned rowsPerPiece = RowsPerPiece(samplesPerRow);
+    std::vector<std::uint16_t> piece;
+    for (unsigned top = 0; top < height; top += rowsPerPiece) {
+        const unsigned rows = std::min(rowsPerPiece, height - top);
+        piece.resize(std::size_t{rows} * samplesPerRow);
+        for (unsigned y = top; y < top + rows; ++y)
+            fill(y, piece.data() + std::size_t{y - top} * samplesPerRow);
+        if (!Send(piece.data(), piece.size() * sizeof(std::uint16_t),
+                  sizeof(Answer) + std::size_t{top} * samplesPerRow * sizeof(std::uint16_t))) {
+            Refuse(kNoMemory, "the decoder's answer could not be written");
+            return false;
+        }
+    }
+    return true;
 }
 
 void CKvRawDecode::TakeMetadata(LibRaw& raw) {
@@ -326,23 +336,13 @@ void CKvRawDecode::Decode() {
             for (int c = 0; c < 2; ++c)
                 colours[r][c] = raw->COLOR(r, c) & 3;
         const bool turnedSensor = raw->get_internal_data_pointer()->internal_output_params.fuji_width != 0;
-        const unsigned rowsPerPiece = RowsPerPiece(width);
-        std::vector<std::uint16_t> piece;
-        for (unsigned top = 0; top < height; top += rowsPerPiece) {
-            const unsigned rows = std::min(rowsPerPiece, height - top);
-            piece.resize(std::size_t{rows} * width);
-            for (unsigned y = top; y < top + rows; ++y) {
-                const ushort* row =
-                    d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
-                std::uint16_t* out = piece.data() + std::size_t{y - top} * width;
-                for (unsigned x = 0; x < width; ++x) {
-                    const int c = turnedSensor ? raw->COLOR(int(y), int(x)) & 3 : colours[y & 15][x & 1];
-                    out[x] = scale(row[x], c, int(y), int(x));
-                }
+        SendRows(height, width, [&](unsigned y, std::uint16_t* out) {
+            const ushort* row = d.rawdata.raw_image + (y + d.sizes.top_margin) * pitch + d.sizes.left_margin;
+            for (unsigned x = 0; x < width; ++x) {
+                const int c = turnedSensor ? raw->COLOR(int(y), int(x)) & 3 : colours[y & 15][x & 1];
+                out[x] = scale(row[x], c, int(y), int(x));
             }
-            if (!SendRows(piece, std::size_t{top} * width))
-                return;
-        }
+        });
         return;
     }
 
@@ -356,20 +356,11 @@ void CKvRawDecode::Decode() {
     if (!BeginAnswer(std::size_t{width} * height * 3 * sizeof(std::uint16_t)))
         return;
     const CSampleScaler scale(color, kMaxLinearSample);
-    const unsigned rowsPerPiece = RowsPerPiece(width * 3);
-    std::vector<std::uint16_t> piece;
-    for (unsigned top = 0; top < height; top += rowsPerPiece) {
-        const unsigned rows = std::min(rowsPerPiece, height - top);
-        piece.resize(std::size_t{rows} * width * 3);
-        for (unsigned y = top; y < top + rows; ++y)
-            for (unsigned x = 0; x < width; ++x) {
-                const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
-                for (int c = 0; c < 3; ++c) {
-                    const unsigned v = four ? four[at][c] : three[at][c];
-                    piece[(std::size_t{y - top} * width + x) * 3 + c] = scale(v, c, int(y), int(x));
-                }
-            }
-        if (!SendRows(piece, std::size_t{top} * width * 3))
-            return;
-    }
+    SendRows(height, std::size_t{width} * 3, [&](unsigned y, std::uint16_t* out) {
+        for (unsigned x = 0; x < width; ++x) {
+            const std::size_t at = (y + d.sizes.top_margin) * stride + d.sizes.left_margin + x;
+            for (int c = 0; c < 3; ++c)
+                out[std::size_t{x} * 3 + c] = scale(four ? four[at][c] : three[at][c], c, int(y), int(x));
+        }
+    });
 }

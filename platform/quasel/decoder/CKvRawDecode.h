@@ -28,8 +28,10 @@ private:
     bool BeginAnswer(std::size_t sampleBytes);
     // Writes bytes into the answer at `at`.
     bool Send(const void* bytes, std::size_t count, std::size_t at);
-    // Writes samples from the sample `firstSample` on; false (the decode refused) when they cannot be.
-    bool SendRows(const std::vector<std::uint16_t>& rows, std::size_t firstSample);
+    // Writes `height` rows of `samplesPerRow` samples, each made by fill(y, out), a piece of rows at a time;
+    // false (the decode refused) when they cannot be written.
+    template <class Fill>
+    bool SendRows(unsigned height, std::size_t samplesPerRow, const Fill& fill);
     void TakeMetadata(LibRaw& raw);
 
     const unsigned char* m_file;
