@@ -452,6 +452,72 @@ TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
         }
 }
 
+// Runs of sixteen pixels inside one cell of lcms2's grid of 33 a side, their fractions in one order (one
+// tetrahedron), as the smooth parts of a picture give them, and such runs with one pixel, first, last or
+// between, moved to the next cell or to another tetrahedron: each SIMD road gives the plain road's samples,
+// and every sample stays within a level of lcms2's own 16-bit conversion.
+TEST(ZovOwnConversion, RunsOfPixelsInOneCellConvertAsThePlainRoad) {
+    constexpr int kNodes = 33, kRun = 16, kRuns = 600;
+    const auto nodeCode = [](int node) { return int(std::floor(node * 65535.0 / (kNodes - 1) + 0.5)); };
+    std::mt19937 rng(16);
+    std::vector<std::uint16_t> pixels;
+    for (int run = 0; run < kRuns; ++run) {
+        int node[3], order[3] = {0, 1, 2};
+        for (int& n : node)
+            n = int(rng() % (kNodes - 1));
+        std::shuffle(order, order + 3, rng);
+        // Offsets from the cell's low node: above 0 and short of the next node on every channel (cells
+        // are 2047 or 2048 codes wide).
+        const auto offset = [&] { return 1 + int(rng() % 2040); };
+        // Every fourth run has none; the others one odd pixel out: the run's first, last or one between.
+        const int odd = run % 4 == 0 ? -1 : int(rng() % kRun);
+        for (int p = 0; p < kRun; ++p) {
+            // The largest offset to channel order[0], the smallest to order[2]: one tetrahedron for all.
+            int offsets[3] = {offset(), offset(), offset()};
+            std::sort(offsets, offsets + 3, std::greater<int>());
+            int code[3];
+            for (int k = 0; k < 3; ++k)
+                code[order[k]] = nodeCode(node[order[k]]) + offsets[k];
+            if (p == odd) {
+                // Into the next cell, or the run's largest fraction made the smallest.
+                const int c = int(rng() % 3);
+                if (run % 2)
+                    code[c] = std::min(65535, nodeCode(node[c] + 1) + offset());
+                else
+                    code[order[0]] = nodeCode(node[order[0]]) + 1;
+            }
+            for (int c = 0; c < 3; ++c)
+                pixels.push_back(static_cast<std::uint16_t>(code[c]));
+        }
+    }
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    ASSERT_TRUE(GridTakes(table, srgb, 0));
+    const std::size_t count = pixels.size() / 3;
+    const std::vector<std::uint8_t> input = Bytes(pixels);
+    const std::vector<double> library = Lcms2(table, srgb, 0, pixels, false);
+    for (const LONG outBits : {16, 8}) {
+        const std::size_t outPixel = std::size_t(3 * outBits / 8);
+        std::vector<std::uint8_t> plain;
+        {
+            const CCpuFeatureOverride road(0, kPlainRoad.off);
+            const Configured o(table, srgb, 0, 16, outBits);
+            plain = o.Convert(input, count, outPixel);
+        }
+        if (outBits == 16) {
+            EXPECT_LE(Compare(Words(plain), library).worst, 1.0);
+        }
+        for (const Road& road : kRoads) {
+            if (&road == &kPlainRoad || !Takes(road))
+                continue;
+            SCOPED_TRACE(testing::Message() << road.name << ", " << outBits << " bits");
+            const CCpuFeatureOverride forced(0, road.off);
+            const Configured o(table, srgb, 0, 16, outBits);
+            EXPECT_EQ(o.Convert(input, count, outPixel), plain);
+        }
+    }
+}
+
 // The grid's SIMD roads write each run of eight or sixteen pixels in a few stores: converted in place (16
 // to 16 bits) a row gives what it gives into memory of its own, and no road writes a byte past the row's
 // end.
