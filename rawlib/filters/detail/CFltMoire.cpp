@@ -101,12 +101,20 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
     LONG* luma = m_luma.Push();
     LONG* red = m_red.Push();
     LONG* blue = m_blue.Push();
-    for (LONG x = 0; x < count; ++x) {
-        WORD rgb[3];
-        std::memcpy(rgb, m_readRow.data() + static_cast<std::size_t>(x) * sizeof rgb, sizeof rgb);
-        luma[x] = rgb[0] + 2 * rgb[1] + rgb[2];
-        red[x] = rgb[0] - rgb[1];
-        blue[x] = rgb[2] - rgb[1];
+    // Sample by sample: a pixel copied whole into a local and read back by samples stalls on every pixel.
+    const BYTE* pixel = m_readRow.data();
+    auto sample = [](const BYTE* at) {
+        WORD v;
+        std::memcpy(&v, at, sizeof v);
+        return static_cast<LONG>(v);
+    };
+    for (LONG x = 0; x < count; ++x, pixel += 3 * sizeof(WORD)) {
+        const LONG r = sample(pixel);
+        const LONG g = sample(pixel + sizeof(WORD));
+        const LONG b = sample(pixel + 2 * sizeof(WORD));
+        luma[x] = r + 2 * g + b;
+        red[x] = r - g;
+        blue[x] = b - g;
     }
     if (m_luma.Pushed() < 3)
         return nullptr;

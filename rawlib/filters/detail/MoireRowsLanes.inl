@@ -237,10 +237,21 @@ template <int N>
 KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, LONG* t2, LONG* t3) {
     using V = typename Lanes<N>::V;
     const LONG scale = level - 10;
-    bool narrow = scale >= -kNarrowLevels && scale <= kNarrowLevels;
-    for (LONG x = 0; narrow && x < count; ++x)
-        narrow = static_cast<ULONG>(luma[x]) < static_cast<ULONG>(kNarrowLuma);
-    if (!narrow || count < N) {
+    if (count < N || scale < -kNarrowLevels || scale > kNarrowLevels) {
+        Thresholds(luma, count, level, t1, t2, t3);
+        return;
+    }
+    // Every luminance lies within 0 .. kNarrowLuma - 1 when no bit above those of kNarrowLuma - 1 is set in
+    // any (a negative one has its sign bit set): one OR over the row, by lanes.
+    V bits = Splat<V>(0);
+    LONG x = 0;
+    for (; x + N <= count; x += N)
+        bits |= Load<V>(luma + x);
+    bits |= Load<V>(luma + count - N);
+    bool narrow = true;
+    for (int i = 0; i < N; ++i)
+        narrow = narrow && (bits[i] & ~(kNarrowLuma - 1)) == 0;
+    if (!narrow) {
         Thresholds(luma, count, level, t1, t2, t3);
         return;
     }
@@ -260,8 +271,7 @@ KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, 
         Store(t2 + x, Select<V>(isBright, brightSecond, first / 5));
         Store(t3 + x, Select<V>(isBright, brightThird, third));
     };
-    LONG x = 0;
-    for (; x + N <= count; x += N)
+    for (x = 0; x + N <= count; x += N)
         group(x);
     if (x < count)
         group(count - N);

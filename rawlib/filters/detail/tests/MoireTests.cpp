@@ -181,17 +181,20 @@ TEST(Moire, ThresholdsFollowTheLuminanceAndStayExactAtLargeLevels) {
 TEST(Moire, RowThresholdsMatchThePixelsOwnOnBothPaths) {
     const LONG lumas[] = {0,       1,       119,     120,     121,     239,          240,
                           1000000, 1966079, 1966080, 1966081, 3000000, (1 << 22) - 1};
-    const LONG outside[] = {1 << 22, (1 << 30) + 7, -1};
+    const LONG outside[] = {1 << 22, (1 << 30) + 7, -1, -(1 << 29)};
     const LONG levels[] = {-118, -117, -50, 0, 9, 10, 11, 15, 25, 75, 137, 138, 300, 5000};
     const std::vector<const MoireRows::Kernels*> paths = RowPaths();
     for (const MoireRows::Kernels* path : paths)
         for (LONG level : levels)
-            for (LONG odd : {-2, 0, 1, 2}) {
+            for (LONG odd : {-2, 0, 1, 2, 3, 4, 5, 6}) {
                 // A row of every luminance above, as many again reversed, then one value outside the
-                // narrow range or a shorter row that ends in a partial group.
+                // narrow range (at the end, or from 3 on at the start, in the first group of lanes) or a
+                // shorter row that ends in a partial group.
                 std::vector<LONG> row(std::begin(lumas), std::end(lumas));
                 row.insert(row.end(), std::rbegin(lumas), std::rend(lumas));
-                if (odd >= 0)
+                if (odd >= 3)
+                    row.insert(row.begin() + 1, outside[odd - 3]);
+                else if (odd >= 0)
                     row.push_back(odd == 0 ? 5 : outside[odd]);
                 else
                     row.resize(9);
