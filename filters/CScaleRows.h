@@ -1,6 +1,7 @@
 // The row routines of the scale pipeline: horizontal ones resample one gathered source row into a ring
 // row, vertical ones combine ring rows into one output row. They exist as a plain set and as a SIMD set
-// (AVX2) that gives the same results; Choose picks one by the processor's features at each call.
+// (AVX2) that gives the same results; Choose picks one by the processor's features at each call. The
+// plain set weighs three- and four-channel windows with SSE2, which every x86-64 processor has.
 #pragma once
 
 #include "filters/CScalePipeline.h"
