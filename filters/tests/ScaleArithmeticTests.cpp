@@ -448,13 +448,17 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
     std::vector<const ScaleRows::Kernels*> sets = {&ScaleRows::Plain()};
     if (CpuHas(CpuFeature::kAVX2))
         sets.push_back(&ScaleRows::Simd());
+    const bool wide = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2);
+    if (wide)
+        sets.push_back(&ScaleRows::Wide());
     constexpr BYTE kGuard = 0xCD;
     constexpr std::size_t kGuardBytes = 32;
     std::mt19937 random(31);
     LONG grouped = 0;
+    LONG wideGrouped = 0;
     for (LONG pixelBytes : {1, 2, 3, 4, 6, 8}) {
         for (const Ratio& r : ratios) {
-            for (LONG count : {1, 2, 5, 16, 33, 70}) {
+            for (LONG count : {1, 2, 5, 11, 16, 33, 70, 71, 200}) {
                 for (LONG slack : {0, 5}) {
                     std::vector<std::int32_t> offsets(static_cast<std::size_t>(count));
                     for (LONG i = 0; i < count; ++i)
@@ -472,16 +476,19 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
                     for (const ScaleRows::Kernels* set : sets) {
                         ScaleRows::NearestPlan plan;
                         ScaleRows::PlanNearest(offsets.data(), count, pixelBytes,
-                                               static_cast<std::int64_t>(rowBytes), set->groupsNearest,
+                                               static_cast<std::int64_t>(rowBytes), set->nearestGroupBytes,
                                                &plan);
                         grouped += plan.grouped;
+                        wideGrouped += plan.wideGrouped;
                         std::vector<BYTE> out(expected.size() + kGuardBytes, kGuard);
                         set->nearest(row.data(), out.data(), plan);
                         const std::vector<BYTE> copied(
                             out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.size()));
-                        EXPECT_EQ(copied, expected)
-                            << (set == &ScaleRows::Plain() ? "plain" : "SIMD") << ", " << pixelBytes
-                            << "-byte pixels, " << r.S << "/" << r.D << ", " << count << " pixels";
+                        EXPECT_EQ(copied, expected) << (set == &ScaleRows::Plain()  ? "plain"
+                                                        : set == &ScaleRows::Simd() ? "SIMD"
+                                                                                    : "wide")
+                                                    << ", " << pixelBytes << "-byte pixels, " << r.S << "/"
+                                                    << r.D << ", " << count << " pixels";
                         EXPECT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(expected.size()),
                                              out.end(), kGuard),
                                   static_cast<std::ptrdiff_t>(kGuardBytes))
@@ -493,6 +500,9 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
     }
     if (sets.size() > 1) {
         EXPECT_GT(grouped, 1000) << "the SIMD plans moved pixels in groups";
+    }
+    if (wide) {
+        EXPECT_GT(wideGrouped, 1000) << "the AVX-512 plans moved pixels in wide groups";
     }
 }
 
