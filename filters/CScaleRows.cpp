@@ -829,10 +829,20 @@ __attribute__((target("avx2,avx512f,avx512bw"))) void Avx512Nearest(const BYTE* 
                                                                     const NearestPlan& plan) {
     if (plan.wideGroups.empty())
         return Avx2Nearest(row, out, plan);
-    for (const NearestWideGroup& g : plan.wideGroups) {
-        const __m512i source = _mm512_loadu_si512(row + g.from);
-        const __m512i order = _mm512_load_si512(g.order);
-        _mm512_storeu_si512(out + g.to, _mm512_permutexvar_epi16(order, source));
+    // Groups of few pixels store half the register: fewer bytes written again by the next group.
+    if (plan.wideStoreBytes == 32) {
+        for (const NearestWideGroup& g : plan.wideGroups) {
+            const __m512i source = _mm512_loadu_si512(row + g.from);
+            const __m512i order = _mm512_load_si512(g.order);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + g.to),
+                                _mm512_castsi512_si256(_mm512_permutexvar_epi16(order, source)));
+        }
+    } else {
+        for (const NearestWideGroup& g : plan.wideGroups) {
+            const __m512i source = _mm512_loadu_si512(row + g.from);
+            const __m512i order = _mm512_load_si512(g.order);
+            _mm512_storeu_si512(out + g.to, _mm512_permutexvar_epi16(order, source));
+        }
     }
     CopyPixelsBy(row, out, plan, plan.wideGrouped);
 }
@@ -991,10 +1001,12 @@ void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::
     plan->wideGroups.clear();
     plan->grouped = 0;
     plan->wideGrouped = 0;
+    plan->wideStoreBytes = 0;
     const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
     LONG i = 0;
     // A wide group's pixels are whole 16-bit words, so pixels of an odd byte count take the groups.
     if (groupBytes == kWideGroupBytes && pixelBytes % 2 == 0) {
+        LONG widest = 0;
         while (i < count) {
             const std::int32_t from = offsets[i];
             const std::int64_t to = std::int64_t{i} * pixelBytes;
@@ -1013,6 +1025,7 @@ void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::
                 ++n;
             }
             plan->wideGroups.push_back(group);
+            widest = std::max(widest, n * pixelBytes);
             i += n;
         }
         // A wide group costs about what two or three moves cost. Three pixels a group (a 1 : 4 reduction
@@ -1024,6 +1037,7 @@ void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::
             i = 0;
         }
         plan->wideGrouped = i;
+        plan->wideStoreBytes = widest <= kWideGroupBytes / 2 ? kWideGroupBytes / 2 : kWideGroupBytes;
     }
     if (groupBytes >= kGroupBytes && plan->wideGroups.empty()) {
         while (i < count) {

@@ -67,6 +67,7 @@ struct NearestPlan {
     LONG grouped = 0; // the output pixels the groups copy; those after them are copied one by one
     std::vector<NearestWideGroup> wideGroups; // where made, in place of the groups
     LONG wideGrouped = 0;                     // the output pixels the wide groups copy
+    LONG wideStoreBytes = 0;                  // 32 where no wide group writes more, else 64
     // The leading output pixels that may each be copied by one move of MoveBytes(pixelBytes): their
     // move neither reads beyond the readable bytes nor writes beyond the run. A move writes past its pixel
     // into the next, which the next pixel's move then overwrites.
