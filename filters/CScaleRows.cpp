@@ -419,8 +419,8 @@ void Avx2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalPa
 // has. One output pixel fills a 128-bit register: a load takes two neighbouring pixels of its window, an
 // unpack with the same load shifted by one pixel pairs their samples channel by channel, and
 // _mm_madd_epi16 weighs and adds each pair (the fourth lane of three channels is dropped). SSE2 lacks the
-// unsigned 32-bit minimum and pack, so the clamp compares with the sign bit flipped and the pack goes
-// through the signed one with the samples offset by -32768.
+// unsigned 32-bit pack, so the pack goes through the signed one with the samples offset by -32768; only
+// the cubic sums need clamping, which signed compares do.
 template <int CH>
 KV_INLINE __m128i Sse2Pair(const std::uint16_t* samples, __m128i offset) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
@@ -444,9 +444,7 @@ void Sse2HTaps(const std::uint16_t* __restrict span, std::uint16_t* __restrict o
     const std::uint32_t reciprocal = p.reciprocal;
     const __m128i recip = _mm_set1_epi64x(reciprocal);
     const __m128i highHalves = _mm_set_epi32(-1, 0, -1, 0);
-    const __m128i signBit = _mm_set1_epi32(static_cast<int>(0x80000000u));
     const __m128i maxv = _mm_set1_epi32(static_cast<int>(maxSample));
-    const __m128i maxFlipped = _mm_xor_si128(maxv, signBit);
     const __m128i zero = _mm_setzero_si128();
     const __m128i offset = _mm_set1_epi16(static_cast<short>(0x8000));
     const __m128i half = _mm_set1_epi32(32768);
@@ -458,8 +456,9 @@ void Sse2HTaps(const std::uint16_t* __restrict span, std::uint16_t* __restrict o
         } else {
             const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sum, recip), 32);
             const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(sum, 32), recip);
-            const __m128i v = _mm_or_si128(even, _mm_and_si128(odd, highHalves));
-            return Sse2Select(_mm_cmpgt_epi32(_mm_xor_si128(v, signBit), maxFlipped), maxv, v);
+            // No clamp: the weights add up to the divisor and the sums stay within 32 bits (the routine
+            // is not taken for wide sums), so sum * ceil(2^32 / divisor) >> 32 never passes the maximum.
+            return _mm_or_si128(even, _mm_and_si128(odd, highHalves));
         }
     };
     LONG i = 0;
@@ -572,16 +571,12 @@ void Sse2VArea(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalP
     const __m128i restore = _mm_set1_epi32(static_cast<int>(32768u * (first + D * whole + last)));
     const __m128i recip = _mm_set1_epi64x(reciprocal);
     const __m128i highHalves = _mm_set_epi32(-1, 0, -1, 0);
-    const __m128i signBit = _mm_set1_epi32(static_cast<int>(0x80000000u));
-    const __m128i maxv = _mm_set1_epi32(static_cast<int>(maxSample));
-    const __m128i maxFlipped = _mm_xor_si128(maxv, signBit);
     const __m128i half = _mm_set1_epi32(32768);
     const auto finish = [&](__m128i sum) {
         const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sum, recip), 32);
         const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(sum, 32), recip);
-        const __m128i v = _mm_or_si128(even, _mm_and_si128(odd, highHalves));
-        return _mm_sub_epi32(Sse2Select(_mm_cmpgt_epi32(_mm_xor_si128(v, signBit), maxFlipped), maxv, v),
-                             half);
+        // No clamp, as in the window routines: first + D * whole + last is the divisor.
+        return _mm_sub_epi32(_mm_or_si128(even, _mm_and_si128(odd, highHalves)), half);
     };
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -824,7 +819,10 @@ __attribute__((target("avx2"))) void Avx2Nearest(const BYTE* row, BYTE* out, con
 
 // Each wide group is one 64-byte load, word permutation and store; as with the groups, a store's words
 // beyond its group's pixels are written again by the next group or by the moves after the groups. A plan
-// made for the other sets has no wide groups and is copied as they copy it.
+// made for the other sets has no wide groups and is copied as they copy it. (GCC takes the undefined upper
+// half inside _mm512_castsi512_si256 for an uninitialised value.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 __attribute__((target("avx2,avx512f,avx512bw"))) void Avx512Nearest(const BYTE* row, BYTE* out,
                                                                     const NearestPlan& plan) {
     if (plan.wideGroups.empty())
@@ -846,6 +844,7 @@ __attribute__((target("avx2,avx512f,avx512bw"))) void Avx512Nearest(const BYTE* 
     }
     CopyPixelsBy(row, out, plan, plan.wideGrouped);
 }
+#pragma GCC diagnostic pop
 
 const Kernels PlainKernels = {
     Sse2HLinear,
