@@ -404,7 +404,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                 ScaleRows::NearestPlan made;
                 ScaleRows::PlanNearest(m_index.data(), runCount, bpp,
                                        std::int64_t{piece.tileRect.right - piece.tileRect.left} * bpp,
-                                       kernels.groupsNearest, &made);
+                                       kernels.nearestGroupBytes, &made);
                 planned = plans.emplace(key, std::move(made)).first;
             }
             const ScaleRows::NearestPlan& plan = planned->second;

@@ -296,6 +296,34 @@ __attribute__((target("avx2"))) KV_INLINE __m256i Avx2PairShuffle() {
                                 11, 4, 5, 12, 13, 6, 7, 14, 15);
 }
 
+// The pixels from first on, one by one from the same taps, as the window routines leave them.
+template <int CH, bool Cubic>
+KV_INLINE void TapsTail(const std::uint16_t* __restrict span, std::uint16_t* __restrict out,
+                        const HorizontalParams& p, LONG pairs, std::size_t block, LONG first) {
+    const std::int32_t* __restrict taps = p.taps;
+    const std::int32_t* __restrict index = p.index;
+    const std::uint32_t maxSample = p.maxSample;
+    const std::uint32_t reciprocal = p.reciprocal;
+    for (LONG i = first; i < p.count; ++i) {
+        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const std::int32_t* w = taps + static_cast<std::size_t>(i / 2) * block + (i % 2) * 4;
+        for (int c = 0; c < CH; ++c) {
+            std::int64_t sum = 0;
+            for (LONG k = 0; k < 2 * pairs; ++k) {
+                const std::uint32_t word = static_cast<std::uint32_t>(w[(k / 2) * 8]);
+                const std::int16_t weight = static_cast<std::int16_t>(k % 2 ? word >> 16 : word & 0xFFFF);
+                sum += std::int64_t{weight} * s[k * CH + c];
+            }
+            if constexpr (Cubic)
+                out[i * CH + c] =
+                    static_cast<std::uint16_t>(CubicResult(static_cast<std::int32_t>(sum), maxSample));
+            else
+                out[i * CH + c] = static_cast<std::uint16_t>(
+                    AtMost(Q(static_cast<std::uint64_t>(sum), reciprocal), maxSample));
+        }
+    }
+}
+
 // FixedPairs > 0 fixes the number of tap pairs at compile time, so the loop over them unrolls.
 template <int CH, bool Cubic, LONG FixedPairs>
 __attribute__((target("avx2"))) void Avx2HTaps(const std::uint16_t* __restrict span,
@@ -342,24 +370,7 @@ __attribute__((target("avx2"))) void Avx2HTaps(const std::uint16_t* __restrict s
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::ptrdiff_t>(i + 1) * CH),
                          _mm256_extracti128_si256(packed, 1));
     }
-    for (; i < count; ++i) {
-        const std::uint16_t* s = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
-        const std::int32_t* w = taps + static_cast<std::size_t>(i / 2) * block + (i % 2) * 4;
-        for (int c = 0; c < CH; ++c) {
-            std::int64_t sum = 0;
-            for (LONG k = 0; k < 2 * pairs; ++k) {
-                const std::uint32_t word = static_cast<std::uint32_t>(w[(k / 2) * 8]);
-                const std::int16_t weight = static_cast<std::int16_t>(k % 2 ? word >> 16 : word & 0xFFFF);
-                sum += std::int64_t{weight} * s[k * CH + c];
-            }
-            if constexpr (Cubic)
-                out[i * CH + c] =
-                    static_cast<std::uint16_t>(CubicResult(static_cast<std::int32_t>(sum), maxSample));
-            else
-                out[i * CH + c] = static_cast<std::uint16_t>(
-                    AtMost(Q(static_cast<std::uint64_t>(sum), reciprocal), maxSample));
-        }
-    }
+    TapsTail<CH, Cubic>(span, out, p, pairs, block, i);
 }
 
 template <int CH, bool Cubic>
@@ -402,6 +413,196 @@ void Avx2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalP
 void Avx2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
     if (!Avx2HTapsBy<false>(span, out, p))
         AutoHArea(span, out, p);
+}
+
+// The plain road's windows: the taps of the AVX2 routine with SSE2 alone, which every x86-64 processor
+// has. One output pixel fills a 128-bit register: a load takes two neighbouring pixels of its window, an
+// unpack with the same load shifted by one pixel pairs their samples channel by channel, and
+// _mm_madd_epi16 weighs and adds each pair (the fourth lane of three channels is dropped). SSE2 lacks the
+// unsigned 32-bit pack, so the pack goes through the signed one with the samples offset by -32768; only
+// the cubic sums need clamping, which signed compares do.
+template <int CH>
+KV_INLINE __m128i Sse2Pair(const std::uint16_t* samples, __m128i offset) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
+    return _mm_xor_si128(_mm_unpacklo_epi16(v, _mm_srli_si128(v, CH * 2)), offset);
+}
+
+// Where the mask is set, with; elsewhere, v.
+KV_INLINE __m128i Sse2Select(__m128i mask, __m128i with, __m128i v) {
+    return _mm_or_si128(_mm_and_si128(mask, with), _mm_andnot_si128(mask, v));
+}
+
+template <int CH, bool Cubic, LONG FixedPairs>
+void Sse2HTaps(const std::uint16_t* __restrict span, std::uint16_t* __restrict out,
+               const HorizontalParams& p) {
+    const LONG count = p.count;
+    const LONG pairs = FixedPairs > 0 ? FixedPairs : (p.tapCount + 1) / 2;
+    const std::size_t block = static_cast<std::size_t>(pairs + 1) * 8;
+    const std::int32_t* __restrict taps = p.taps;
+    const std::int32_t* __restrict index = p.index;
+    const std::uint32_t maxSample = p.maxSample;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const __m128i recip = _mm_set1_epi64x(reciprocal);
+    const __m128i highHalves = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i maxv = _mm_set1_epi32(static_cast<int>(maxSample));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i offset = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i half = _mm_set1_epi32(32768);
+    const auto finish = [&](__m128i sum) {
+        if constexpr (Cubic) {
+            __m128i v = _mm_srai_epi32(sum, 14);
+            v = _mm_and_si128(v, _mm_cmpgt_epi32(v, zero));
+            return Sse2Select(_mm_cmpgt_epi32(v, maxv), maxv, v);
+        } else {
+            const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sum, recip), 32);
+            const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(sum, 32), recip);
+            // No clamp: the weights add up to the divisor and the sums stay within 32 bits (the routine
+            // is not taken for wide sums), so sum * ceil(2^32 / divisor) >> 32 never passes the maximum.
+            return _mm_or_si128(even, _mm_and_si128(odd, highHalves));
+        }
+    };
+    LONG i = 0;
+    // As in the AVX2 routine, each 8-byte store of a three-channel pixel reaches one sample into the next
+    // pixel, which is written after it, and the last pixels are left to the loop below.
+    for (; i + 2 < count; i += 2) {
+        const std::uint16_t* a = span + static_cast<std::ptrdiff_t>(index[i]) * CH;
+        const std::uint16_t* b = span + static_cast<std::ptrdiff_t>(index[i + 1]) * CH;
+        const std::int32_t* w = taps + static_cast<std::size_t>(i / 2) * block;
+        __m128i sumA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + pairs * 8));
+        __m128i sumB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + pairs * 8 + 4));
+        for (LONG j = 0; j < pairs; ++j) {
+            const __m128i weightsA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + j * 8));
+            const __m128i weightsB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + j * 8 + 4));
+            sumA = _mm_add_epi32(sumA, _mm_madd_epi16(Sse2Pair<CH>(a + 2 * j * CH, offset), weightsA));
+            sumB = _mm_add_epi32(sumB, _mm_madd_epi16(Sse2Pair<CH>(b + 2 * j * CH, offset), weightsB));
+        }
+        const __m128i packed = _mm_xor_si128(
+            _mm_packs_epi32(_mm_sub_epi32(finish(sumA), half), _mm_sub_epi32(finish(sumB), half)), offset);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::ptrdiff_t>(i) * CH), packed);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<std::ptrdiff_t>(i + 1) * CH),
+                         _mm_srli_si128(packed, 8));
+    }
+    TapsTail<CH, Cubic>(span, out, p, pairs, block, i);
+}
+
+template <int CH, bool Cubic>
+void Sse2HTapsFor(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    switch ((p.tapCount + 1) / 2) {
+    case 1:
+        return Sse2HTaps<CH, Cubic, 1>(span, out, p);
+    case 2:
+        return Sse2HTaps<CH, Cubic, 2>(span, out, p);
+    case 3:
+        return Sse2HTaps<CH, Cubic, 3>(span, out, p);
+    default:
+        return Sse2HTaps<CH, Cubic, 0>(span, out, p);
+    }
+}
+
+template <bool Cubic>
+bool Sse2HTapsBy(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!p.taps || p.wide)
+        return false;
+    if (p.channels == 3)
+        Sse2HTapsFor<3, Cubic>(span, out, p);
+    else if (p.channels == 4)
+        Sse2HTapsFor<4, Cubic>(span, out, p);
+    else
+        return false;
+    return true;
+}
+
+void Sse2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Sse2HTapsBy<false>(span, out, p))
+        PlainHLinear(span, out, p);
+}
+
+void Sse2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Sse2HTapsBy<true>(span, out, p))
+        PlainHCubic(span, out, p);
+}
+
+void Sse2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!Sse2HTapsBy<false>(span, out, p))
+        PlainHArea(span, out, p);
+}
+
+// The plain road's vertical area routine, eight samples at a time with SSE2: every row of the window
+// (the first, the whole ones, the last) is paired with the next and _mm_madd_epi16 weighs and adds each
+// pair, with the samples offset by -32768 as in the window routines above. Windows of more rows than
+// kMaxPairedRows, or weights beyond 16 bits, take the scalar routine.
+constexpr std::uint32_t kMaxPairedRows = 64;
+
+template <class Out>
+void Sse2VArea(const std::uint16_t* const* rows, BYTE* outBytes, const VerticalParams& p) {
+    const std::uint32_t first = p.entry->word[0];
+    const std::uint32_t last = p.entry->word[1];
+    const std::uint32_t whole = p.entry->word[2];
+    const std::uint32_t D = p.wholeWeight;
+    const std::uint32_t terms = 1 + whole + (last ? 1 : 0);
+    if (p.wide || terms > kMaxPairedRows || first > 32767 || last > 32767 || (whole && D > 32767))
+        return PlainVArea<Out>(rows, outBytes, p);
+    // The rows and their weights, padded to pairs with a row of weight 0.
+    const std::uint16_t* from[kMaxPairedRows + 1];
+    std::uint32_t weight[kMaxPairedRows + 1];
+    from[0] = rows[1];
+    weight[0] = first;
+    for (std::uint32_t k = 0; k < whole; ++k) {
+        from[1 + k] = rows[2 + k];
+        weight[1 + k] = D;
+    }
+    if (last) {
+        from[1 + whole] = rows[2 + whole];
+        weight[1 + whole] = last;
+    }
+    from[terms] = from[0];
+    weight[terms] = 0;
+    const std::uint32_t pairs = (terms + 1) / 2;
+    __m128i weightPairs[kMaxPairedRows / 2];
+    for (std::uint32_t t = 0; t < pairs; ++t)
+        weightPairs[t] = _mm_set1_epi32(static_cast<int>((weight[2 * t + 1] << 16) | weight[2 * t]));
+    const std::uint16_t* __restrict r1 = rows[1];
+    const std::uint16_t* __restrict rl = rows[2 + whole];
+    Out* __restrict out = reinterpret_cast<Out*>(outBytes);
+    const std::size_t count = p.count;
+    const std::uint32_t reciprocal = p.reciprocal;
+    const std::uint32_t maxSample = p.maxSample;
+    const __m128i offset = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i restore = _mm_set1_epi32(static_cast<int>(32768u * (first + D * whole + last)));
+    const __m128i recip = _mm_set1_epi64x(reciprocal);
+    const __m128i highHalves = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i half = _mm_set1_epi32(32768);
+    const auto finish = [&](__m128i sum) {
+        const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sum, recip), 32);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(sum, 32), recip);
+        // No clamp, as in the window routines: first + D * whole + last is the divisor.
+        return _mm_sub_epi32(_mm_or_si128(even, _mm_and_si128(odd, highHalves)), half);
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m128i lo = restore;
+        __m128i hi = restore;
+        for (std::uint32_t t = 0; t < pairs; ++t) {
+            const __m128i a =
+                _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from[2 * t] + i)), offset);
+            const __m128i b =
+                _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from[2 * t + 1] + i)), offset);
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weightPairs[t]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weightPairs[t]));
+        }
+        const __m128i v = _mm_xor_si128(_mm_packs_epi32(finish(lo), finish(hi)), offset);
+        if constexpr (sizeof(Out) == 1)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(v, v));
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    }
+    for (; i < count; ++i) {
+        std::uint32_t between = 0;
+        for (std::uint32_t k = 0; k < whole; ++k)
+            between += rows[2 + k][i];
+        const std::uint32_t sum = first * r1[i] + D * between + (last ? last * rl[i] : 0);
+        out[i] = static_cast<Out>(AtMost(Q(sum, reciprocal), maxSample));
+    }
 }
 
 // Vertical routines on sixteen samples at a time. Ring samples are offset by -32768 so that they fit the
@@ -616,21 +817,50 @@ __attribute__((target("avx2"))) void Avx2Nearest(const BYTE* row, BYTE* out, con
     CopyPixelsBy(row, out, plan, plan.grouped);
 }
 
+// Each wide group is one 64-byte load, word permutation and store; as with the groups, a store's words
+// beyond its group's pixels are written again by the next group or by the moves after the groups. A plan
+// made for the other sets has no wide groups and is copied as they copy it. (GCC takes the undefined upper
+// half inside _mm512_castsi512_si256 for an uninitialised value.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx2,avx512f,avx512bw"))) void Avx512Nearest(const BYTE* row, BYTE* out,
+                                                                    const NearestPlan& plan) {
+    if (plan.wideGroups.empty())
+        return Avx2Nearest(row, out, plan);
+    // Groups of few pixels store half the register: fewer bytes written again by the next group.
+    if (plan.wideStoreBytes == 32) {
+        for (const NearestWideGroup& g : plan.wideGroups) {
+            const __m512i source = _mm512_loadu_si512(row + g.from);
+            const __m512i order = _mm512_load_si512(g.order);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + g.to),
+                                _mm512_castsi512_si256(_mm512_permutexvar_epi16(order, source)));
+        }
+    } else {
+        for (const NearestWideGroup& g : plan.wideGroups) {
+            const __m512i source = _mm512_loadu_si512(row + g.from);
+            const __m512i order = _mm512_load_si512(g.order);
+            _mm512_storeu_si512(out + g.to, _mm512_permutexvar_epi16(order, source));
+        }
+    }
+    CopyPixelsBy(row, out, plan, plan.wideGrouped);
+}
+#pragma GCC diagnostic pop
+
 const Kernels PlainKernels = {
-    PlainHLinear,
-    PlainHCubic,
-    PlainHArea,
+    Sse2HLinear,
+    Sse2HCubic,
+    Sse2HArea,
     PlainVCopy<std::uint8_t>,
     PlainVCopy<std::uint16_t>,
     PlainVLinear<std::uint8_t>,
     PlainVLinear<std::uint16_t>,
     PlainVCubic<std::uint8_t>,
     PlainVCubic<std::uint16_t>,
-    PlainVArea<std::uint8_t>,
-    PlainVArea<std::uint16_t>,
-    false,
+    Sse2VArea<std::uint8_t>,
+    Sse2VArea<std::uint16_t>,
+    true,
     PlainNearest,
-    false,
+    0,
 };
 
 const Kernels Avx2Kernels = {
@@ -647,7 +877,24 @@ const Kernels Avx2Kernels = {
     Avx2VArea<std::uint16_t>,
     true,
     Avx2Nearest,
+    16,
+};
+
+const Kernels Avx512Kernels = {
+    Avx2HLinear,
+    Avx2HCubic,
+    Avx2HArea,
+    AutoVCopy<std::uint8_t>,
+    AutoVCopy<std::uint16_t>,
+    Avx2VLinear<std::uint8_t>,
+    Avx2VLinear<std::uint16_t>,
+    Avx2VCubic<std::uint8_t>,
+    Avx2VCubic<std::uint16_t>,
+    Avx2VArea<std::uint8_t>,
+    Avx2VArea<std::uint16_t>,
     true,
+    Avx512Nearest,
+    64,
 };
 
 } // namespace
@@ -660,7 +907,13 @@ const Kernels& Simd() {
     return Avx2Kernels;
 }
 
+const Kernels& Wide() {
+    return Avx512Kernels;
+}
+
 const Kernels& Choose() {
+    if (CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2))
+        return Avx512Kernels;
     return CpuChoose(PlainKernels, Avx2Kernels);
 }
 
@@ -733,18 +986,59 @@ bool BuildTaps(CScalePipeline::Routine routine, const CScaleTableEntry* entries,
 }
 
 void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
-                 bool grouped, NearestPlan* plan) {
+                 LONG groupBytes, NearestPlan* plan) {
     constexpr LONG kGroupBytes = 16;
-    constexpr std::uint8_t kZero = 0x80;        // a shuffle index that writes 0
-    constexpr std::int64_t kGroupPixels = 3;    // groups pay from this many pixels on average,
-    constexpr std::int64_t kGroupPayBytes = 12; // or from this many bytes
+    constexpr LONG kWideGroupBytes = 64;
+    constexpr std::uint8_t kZero = 0x80;         // a shuffle index that writes 0
+    constexpr std::int64_t kGroupPixels = 3;     // groups pay from this many pixels on average,
+    constexpr std::int64_t kGroupPayBytes = 12;  // or from this many bytes
+    constexpr std::int64_t kWideGroupPixels = 3; // wide groups pay from this many pixels on average
     plan->pixelBytes = pixelBytes;
     plan->count = count;
     plan->offsets.assign(offsets, offsets + count);
     plan->groups.clear();
+    plan->wideGroups.clear();
+    plan->grouped = 0;
+    plan->wideGrouped = 0;
+    plan->wideStoreBytes = 0;
+    const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
     LONG i = 0;
-    if (grouped) {
-        const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
+    // A wide group's pixels are whole 16-bit words, so pixels of an odd byte count take the groups.
+    if (groupBytes == kWideGroupBytes && pixelBytes % 2 == 0) {
+        LONG widest = 0;
+        while (i < count) {
+            const std::int32_t from = offsets[i];
+            const std::int64_t to = std::int64_t{i} * pixelBytes;
+            if (from + std::int64_t{kWideGroupBytes} > readable || to + kWideGroupBytes > runBytes)
+                break;
+            NearestWideGroup group;
+            group.from = from;
+            group.to = static_cast<std::int32_t>(to);
+            std::fill(std::begin(group.order), std::end(group.order), std::uint16_t{0});
+            LONG n = 0;
+            while (i + n < count && (n + 1) * pixelBytes <= kWideGroupBytes &&
+                   offsets[i + n] - from + pixelBytes <= kWideGroupBytes) {
+                for (LONG w = 0; w < pixelBytes / 2; ++w)
+                    group.order[n * pixelBytes / 2 + w] =
+                        static_cast<std::uint16_t>((offsets[i + n] - from) / 2 + w);
+                ++n;
+            }
+            plan->wideGroups.push_back(group);
+            widest = std::max(widest, n * pixelBytes);
+            i += n;
+        }
+        // A wide group costs about what two or three moves cost. Three pixels a group (a 1 : 4 reduction
+        // of 16-bit RGB) still pay: the moves' loads then wait on the stores before them at some placements
+        // of the source and output tiles and take twice as long, while the groups' time stays the same.
+        const auto groups = static_cast<std::int64_t>(plan->wideGroups.size());
+        if (groups > 0 && i < kWideGroupPixels * groups) {
+            plan->wideGroups.clear();
+            i = 0;
+        }
+        plan->wideGrouped = i;
+        plan->wideStoreBytes = widest <= kWideGroupBytes / 2 ? kWideGroupBytes / 2 : kWideGroupBytes;
+    }
+    if (groupBytes >= kGroupBytes && plan->wideGroups.empty()) {
         while (i < count) {
             const std::int32_t from = offsets[i];
             const std::int64_t to = std::int64_t{i} * pixelBytes;
@@ -764,17 +1058,17 @@ void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::
             plan->groups.push_back(group);
             i += n;
         }
+        // A group's load, shuffle and store cost about what two or three moves cost: groups that hold few
+        // pixels and few bytes on average (a strong reduction of small pixels) are left to the moves.
+        const auto groups = static_cast<std::int64_t>(plan->groups.size());
+        if (groups > 0 && i < kGroupPixels * groups &&
+            std::int64_t{i} * pixelBytes < kGroupPayBytes * groups) {
+            plan->groups.clear();
+            i = 0;
+        }
+        plan->grouped = i;
     }
-    // A group's load, shuffle and store cost about what two or three moves cost: groups that hold few
-    // pixels and few bytes on average (a strong reduction of small pixels) are left to the moves.
-    const auto groups = static_cast<std::int64_t>(plan->groups.size());
-    if (groups > 0 && i < kGroupPixels * groups && std::int64_t{i} * pixelBytes < kGroupPayBytes * groups) {
-        plan->groups.clear();
-        i = 0;
-    }
-    plan->grouped = i;
     const LONG move = MoveBytes(pixelBytes);
-    const std::int64_t runBytes = std::int64_t{count} * pixelBytes;
     LONG moved = 0;
     while (moved < count && offsets[moved] + std::int64_t{move} <= readable &&
            std::int64_t{moved} * pixelBytes + move <= runBytes)

@@ -1,6 +1,7 @@
 // The row routines of the scale pipeline: horizontal ones resample one gathered source row into a ring
 // row, vertical ones combine ring rows into one output row. They exist as a plain set and as a SIMD set
-// (AVX2) that gives the same results; Choose picks one by the processor's features at each call.
+// (AVX2) that gives the same results; Choose picks one by the processor's features at each call. The
+// plain set weighs three- and four-channel windows with SSE2, which every x86-64 processor has.
 #pragma once
 
 #include "filters/CScalePipeline.h"
@@ -44,10 +45,18 @@ using VerticalRow = void (*)(const std::uint16_t* const* rows, BYTE* out, const 
 // the run (each output pixel's source byte offset) copies any row by it; the SIMD plan moves the pixels
 // that lie within sixteen source bytes of each other with one shuffle where such groups hold enough of
 // them, the rest one by one, each pixel by one move of a power-of-two size where that stays in bounds.
+// With AVX-512 the plan gathers pixels of an even byte count from sixty-four source bytes at a time by one
+// permutation of 16-bit words instead.
 struct NearestGroup {
     std::int32_t from; // the source byte of the group's first pixel
     std::int32_t to;   // the output byte it goes to
     alignas(16) std::uint8_t shuffle[16];
+};
+
+struct NearestWideGroup {
+    std::int32_t from;                   // the source byte of the group's first pixel
+    std::int32_t to;                     // the output byte it goes to
+    alignas(64) std::uint16_t order[32]; // per output word, its source word from from on
 };
 
 struct NearestPlan {
@@ -56,6 +65,9 @@ struct NearestPlan {
     std::vector<std::int32_t> offsets; // per output pixel, its source byte
     std::vector<NearestGroup> groups;
     LONG grouped = 0; // the output pixels the groups copy; those after them are copied one by one
+    std::vector<NearestWideGroup> wideGroups; // where made, in place of the groups
+    LONG wideGrouped = 0;                     // the output pixels the wide groups copy
+    LONG wideStoreBytes = 0;                  // 32 where no wide group writes more, else 64
     // The leading output pixels that may each be copied by one move of MoveBytes(pixelBytes): their
     // move neither reads beyond the readable bytes nor writes beyond the run. A move writes past its pixel
     // into the next, which the next pixel's move then overwrites.
@@ -84,12 +96,14 @@ struct Kernels {
     VerticalRow verticalArea16;
     bool usesTaps; // the horizontal routines can read HorizontalParams::taps
     NearestRow nearest;
-    bool groupsNearest; // nearest reads the plan's groups
+    LONG nearestGroupBytes; // the loads of the groups nearest reads from the plan (0: it reads none)
 };
 
 const Kernels& Plain();
 const Kernels& Simd();
-// The SIMD set when the processor has AVX2, else the plain set.
+// The SIMD set with the wide nearest-neighbour groups, for processors with AVX-512 (F and BW).
+const Kernels& Wide();
+// The wide set with AVX-512, else the SIMD set when the processor has AVX2, else the plain set.
 const Kernels& Choose();
 
 // Every output pixel's window as tapCount weights from its index on: linear (left, right), cubic (the four
@@ -106,11 +120,11 @@ inline std::size_t TapWords(LONG count, LONG tapCount) {
 }
 
 // Plans count output pixels of pixelBytes bytes (1 to 8) from the given source byte offsets, which never
-// fall; readable is how many bytes of a row may be read from its first one. With grouped the plan also
-// gets the groups where they pay; a group's sixteen-byte load stays within readable and its store within
-// the run, as does every move.
+// fall; readable is how many bytes of a row may be read from its first one. With groupBytes 16 the plan
+// also gets the groups where they pay, with 64 the wide groups where they pay (else the groups); a group's
+// load stays within readable and its store within the run, as does every move.
 void PlanNearest(const std::int32_t* offsets, LONG count, LONG pixelBytes, std::int64_t readable,
-                 bool grouped, NearestPlan* plan);
+                 LONG groupBytes, NearestPlan* plan);
 
 // 8-bit samples to 16-bit.
 void Widen(const BYTE* from, std::uint16_t* to, std::size_t samples);

@@ -171,12 +171,18 @@ struct RoutineRun {
     explicit RoutineRun(const ScaleRows::Kernels& k) : kernels(k) {}
     const ScaleRows::Kernels& kernels;
 
+    // The inputs of the last run, for working out what it should give.
+    std::vector<CScaleTableEntry> table;
+    std::vector<std::int32_t> index;
+    std::vector<std::uint16_t> in;
+    std::vector<std::vector<std::uint16_t>> ring;
+
     std::vector<std::uint16_t> Horizontal(Pipeline::Routine routine, LONG channels, LONG S, LONG D, bool wide,
-                                          std::uint32_t max, unsigned seed) {
+                                          std::uint32_t max, unsigned seed, LONG count = 61,
+                                          bool useTaps = true) {
         std::mt19937 random(seed);
-        const LONG count = 61;
-        std::vector<CScaleTableEntry> table;
-        std::vector<std::int32_t> index(count);
+        table.clear();
+        index.assign(static_cast<std::size_t>(count), 0);
         std::int64_t position = 0, span = 0;
         if (routine == Pipeline::Routine::Area) {
             Pipeline::BuildAreaTable(S, D, count, &table);
@@ -198,14 +204,14 @@ struct RoutineRun {
         }
         std::vector<std::int32_t> taps;
         LONG tapCount = 0;
-        if (kernels.usesTaps && !wide) {
+        if (kernels.usesTaps && !wide && useTaps) {
             tapCount = ScaleRows::TapCount(routine, table.data(), count);
             taps.resize(ScaleRows::TapWords(count, tapCount));
             if (!ScaleRows::BuildTaps(routine, table.data(), count, static_cast<std::uint32_t>(D), tapCount,
                                       taps.data()))
                 taps.clear();
         }
-        std::vector<std::uint16_t> in(static_cast<std::size_t>(span + tapCount + 2) * channels);
+        in.assign(static_cast<std::size_t>(span + tapCount + 2) * channels, 0);
         for (auto& v : in)
             v = static_cast<std::uint16_t>(random() % (max + 1));
         std::vector<std::uint16_t> out(static_cast<std::size_t>(count) * channels);
@@ -229,11 +235,10 @@ struct RoutineRun {
     }
 
     std::vector<BYTE> Vertical(Pipeline::Routine routine, bool sixteen, LONG S, LONG D, LONG entry, bool wide,
-                               unsigned seed) {
+                               unsigned seed, std::size_t count = 203) {
         std::mt19937 random(seed);
-        const std::size_t count = 203;
         const std::uint32_t max = sixteen ? 0xFFFF : 0xFF;
-        std::vector<CScaleTableEntry> table;
+        table.clear();
         if (routine == Pipeline::Routine::Area)
             Pipeline::BuildAreaTable(S, D, entry + 1, &table);
         else if (routine == Pipeline::Routine::Linear)
@@ -241,8 +246,7 @@ struct RoutineRun {
         else
             Pipeline::BuildCubicTable(S, D, entry + 1, &table);
         const LONG ringRows = static_cast<LONG>((S + D - 1) / D + 3);
-        std::vector<std::vector<std::uint16_t>> ring(static_cast<std::size_t>(ringRows),
-                                                     std::vector<std::uint16_t>(count));
+        ring.assign(static_cast<std::size_t>(ringRows), std::vector<std::uint16_t>(count));
         std::vector<const std::uint16_t*> rows;
         for (auto& r : ring) {
             for (auto& v : r)
@@ -280,6 +284,113 @@ struct RoutineRun {
         return out;
     }
 };
+
+// ceil(2^32 / v).
+std::uint64_t RoundedUpReciprocal(std::uint64_t v) {
+    return ((std::uint64_t{1} << 32) + v - 1) / v;
+}
+
+// What a window gives, summed in 64 bits straight from its table entry: the area's first, whole and last
+// pixels, the linear pair, or the four cubic taps (truncated, clamped to the sample range).
+std::uint32_t ClosedForm(Pipeline::Routine routine, const CScaleTableEntry& e, const std::uint16_t* s,
+                         std::ptrdiff_t step, LONG S, LONG D, std::uint32_t max) {
+    using R = Pipeline::Routine;
+    if (routine == R::Cubic) {
+        std::int64_t sum = 0;
+        for (int k = 0; k < 4; ++k)
+            sum += std::int64_t{e.tap[k]} * s[k * step];
+        return sum < 0 ? 0 : static_cast<std::uint32_t>(std::min<std::int64_t>(sum / 16384, max));
+    }
+    std::uint64_t sum = 0;
+    std::uint64_t reciprocal = 0;
+    if (routine == R::Linear) {
+        sum = std::uint64_t{e.word[0]} * s[0] + std::uint64_t{e.word[1]} * s[step];
+        reciprocal = RoundedUpReciprocal(static_cast<std::uint64_t>(D)) >> 1;
+    } else {
+        sum = std::uint64_t{e.word[0]} * s[0];
+        for (std::uint32_t k = 1; k <= e.word[2]; ++k)
+            sum += static_cast<std::uint64_t>(D) * s[k * step];
+        if (e.word[1])
+            sum += std::uint64_t{e.word[1]} * s[(e.word[2] + 1) * step];
+        reciprocal = RoundedUpReciprocal(static_cast<std::uint64_t>(S));
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>((sum * reciprocal) >> 32, max));
+}
+
+// Every row routine of either set (the plain horizontal ones with and without their SSE2 windows) against
+// the closed form, over runs of one pixel, odd runs, runs that end just before and after a pair or a group
+// of eight samples, and every channel count.
+TEST(ScaleArithmetic, RowRoutinesGiveTheClosedFormSums) {
+    using R = Pipeline::Routine;
+    struct Case {
+        R routine;
+        LONG S, D;
+    };
+    const Case cases[] = {{R::Area, 8, 2},   {R::Area, 10, 7},  {R::Area, 3, 2},    {R::Area, 17, 5},
+                          {R::Area, 200, 3}, {R::Linear, 2, 3}, {R::Linear, 7, 10}, {R::Linear, 2, 40000},
+                          {R::Cubic, 2, 4},  {R::Cubic, 3, 7},  {R::Cubic, 7, 10}};
+    struct Road {
+        const ScaleRows::Kernels* kernels;
+        bool taps;
+        const char* name;
+    };
+    std::vector<Road> roads = {{&ScaleRows::Plain(), true, "plain"}, {&ScaleRows::Plain(), false, "scalar"}};
+    if (CpuHas(CpuFeature::kAVX2))
+        roads.push_back({&ScaleRows::Simd(), true, "AVX2"});
+    unsigned seed = 7;
+    for (const Road& road : roads) {
+        RoutineRun run(*road.kernels);
+        for (const Case& c : cases) {
+            for (std::uint32_t max : {0xFFu, 0xFFFFu}) {
+                const std::uint64_t weightSum = c.routine == R::Linear ? 2 * static_cast<std::uint64_t>(c.D)
+                                                                       : static_cast<std::uint64_t>(c.S);
+                const bool wide = c.routine != R::Cubic && max * weightSum > 0xFFFFFFFFu;
+                for (LONG channels = 1; channels <= 4; ++channels) {
+                    for (LONG count : {1, 2, 3, 4, 5, 16, 61}) {
+                        const std::vector<std::uint16_t> out = run.Horizontal(
+                            c.routine, channels, c.S, c.D, wide, max, ++seed, count, road.taps);
+                        std::vector<std::uint16_t> expected;
+                        for (LONG i = 0; i < count; ++i)
+                            for (LONG ch = 0; ch < channels; ++ch)
+                                expected.push_back(static_cast<std::uint16_t>(ClosedForm(
+                                    c.routine, run.table[static_cast<std::size_t>(i)],
+                                    run.in.data() + run.index[static_cast<std::size_t>(i)] * channels + ch,
+                                    channels, c.S, c.D, max)));
+                        ASSERT_EQ(out, expected) << road.name << " horizontal, " << c.S << "/" << c.D << ", "
+                                                 << channels << " channels, " << count << " pixels";
+                    }
+                }
+                if (!road.taps)
+                    continue;
+                const bool sixteen = max == 0xFFFF;
+                for (std::size_t count : {1, 7, 8, 9, 17, 203}) {
+                    for (LONG entry : {0, 1, 2}) {
+                        const std::vector<BYTE> out =
+                            run.Vertical(c.routine, sixteen, c.S, c.D, entry, wide, ++seed, count);
+                        std::vector<BYTE> expected(count * 2);
+                        for (std::size_t i = 0; i < count; ++i) {
+                            // The window's rows from the ring's second on (cubic from its first).
+                            std::vector<std::uint16_t> samples;
+                            for (const auto& r : run.ring)
+                                samples.push_back(r[i]);
+                            const std::uint32_t v = ClosedForm(
+                                c.routine, run.table[static_cast<std::size_t>(entry)],
+                                samples.data() + (c.routine == R::Cubic ? 0 : 1), 1, c.S, c.D, max);
+                            if (sixteen) {
+                                expected[2 * i] = static_cast<BYTE>(v);
+                                expected[2 * i + 1] = static_cast<BYTE>(v >> 8);
+                            } else {
+                                expected[i] = static_cast<BYTE>(v);
+                            }
+                        }
+                        ASSERT_EQ(out, expected) << road.name << " vertical, " << c.S << "/" << c.D
+                                                 << ", entry " << entry << ", " << count << " samples";
+                    }
+                }
+            }
+        }
+    }
+}
 
 TEST(ScaleArithmetic, SimdRoutinesGiveThePlainRoutinesResults) {
     if (!CpuHas(CpuFeature::kAVX2))
@@ -337,13 +448,18 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
     std::vector<const ScaleRows::Kernels*> sets = {&ScaleRows::Plain()};
     if (CpuHas(CpuFeature::kAVX2))
         sets.push_back(&ScaleRows::Simd());
+    const bool wide = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2);
+    if (wide)
+        sets.push_back(&ScaleRows::Wide());
     constexpr BYTE kGuard = 0xCD;
     constexpr std::size_t kGuardBytes = 32;
     std::mt19937 random(31);
     LONG grouped = 0;
+    LONG wideGrouped = 0;
+    LONG halfStores = 0;
     for (LONG pixelBytes : {1, 2, 3, 4, 6, 8}) {
         for (const Ratio& r : ratios) {
-            for (LONG count : {1, 2, 5, 16, 33, 70}) {
+            for (LONG count : {1, 2, 5, 11, 16, 33, 70, 71, 200}) {
                 for (LONG slack : {0, 5}) {
                     std::vector<std::int32_t> offsets(static_cast<std::size_t>(count));
                     for (LONG i = 0; i < count; ++i)
@@ -361,16 +477,20 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
                     for (const ScaleRows::Kernels* set : sets) {
                         ScaleRows::NearestPlan plan;
                         ScaleRows::PlanNearest(offsets.data(), count, pixelBytes,
-                                               static_cast<std::int64_t>(rowBytes), set->groupsNearest,
+                                               static_cast<std::int64_t>(rowBytes), set->nearestGroupBytes,
                                                &plan);
                         grouped += plan.grouped;
+                        wideGrouped += plan.wideGrouped;
+                        halfStores += plan.wideStoreBytes == 32 ? 1 : 0;
                         std::vector<BYTE> out(expected.size() + kGuardBytes, kGuard);
                         set->nearest(row.data(), out.data(), plan);
                         const std::vector<BYTE> copied(
                             out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.size()));
-                        EXPECT_EQ(copied, expected)
-                            << (set == &ScaleRows::Plain() ? "plain" : "SIMD") << ", " << pixelBytes
-                            << "-byte pixels, " << r.S << "/" << r.D << ", " << count << " pixels";
+                        EXPECT_EQ(copied, expected) << (set == &ScaleRows::Plain()  ? "plain"
+                                                        : set == &ScaleRows::Simd() ? "SIMD"
+                                                                                    : "wide")
+                                                    << ", " << pixelBytes << "-byte pixels, " << r.S << "/"
+                                                    << r.D << ", " << count << " pixels";
                         EXPECT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(expected.size()),
                                              out.end(), kGuard),
                                   static_cast<std::ptrdiff_t>(kGuardBytes))
@@ -382,6 +502,10 @@ TEST(ScaleArithmetic, NearestRowsCopyTheChosenPixelsWithEitherRoutineSet) {
     }
     if (sets.size() > 1) {
         EXPECT_GT(grouped, 1000) << "the SIMD plans moved pixels in groups";
+    }
+    if (wide) {
+        EXPECT_GT(wideGrouped, 1000) << "the AVX-512 plans moved pixels in wide groups";
+        EXPECT_GT(halfStores, 0) << "some wide groups stored half a register";
     }
 }
 

@@ -46,6 +46,10 @@ constexpr Case kCases[] = {
     {33, 17, 33, 17, 16},     // the same size
     {1000, 9, 3, 250, 64},    // far fewer columns, far more rows
     {518, 70, 129, 257, 256}, // big tiles: every output run ends inside one
+    {301, 67, 211, 47, 64},   // 70 % of odd sizes, runs ending at tile edges
+    {1, 1, 1, 1, 16},         // one pixel
+    {1, 40, 1, 28, 16},       // one column
+    {40, 1, 28, 1, 16},       // one row
 };
 
 struct Space {
@@ -103,6 +107,13 @@ void CheckEveryPixel(const char* routines) {
 
 TEST(ScaleNearest, EveryOutputPixelIsTheSourcePixelUnderItsCentre) {
     CheckEveryPixel("processor's routines");
+}
+
+TEST(ScaleNearest, TheAvx2RoutinesPickTheSamePixels) {
+    if (!CpuHas(CpuFeature::kAVX2))
+        GTEST_SKIP() << "the processor has no AVX2";
+    const CCpuFeatureOverride avx2(0, CpuFeature::kAVX512BW);
+    CheckEveryPixel("AVX2 routines");
 }
 
 TEST(ScaleNearest, ThePlainRoutinesPickTheSamePixels) {
