@@ -27,7 +27,7 @@ unsigned Held(double sum, double weightSum, unsigned maximum) {
 template <class Sample>
 constexpr unsigned kMaximum = sizeof(Sample) == 1 ? 255 : 65535;
 
-// The AVX2 and AVX-512 paths read each pixel's three samples in one load of four samples (four bytes, or
+// The AVX-512 path reads each pixel's three samples in one load of four samples (four bytes, or
 // eight), so the window's storage goes on one sample past its last pixel, in 16-bit units.
 constexpr std::size_t kGatherSlack = 1;
 
@@ -165,19 +165,32 @@ namespace {
 // The bits of 2^52 as a double.
 constexpr long long kTwoTo52Bits = 0x4330000000000000LL;
 
-// One pixel's three samples and what follows them (the window's slack covers its last pixel), in one load.
+// A value of the window's bytes at p, read without regard to alignment.
 template <class Word, class Sample>
-inline Word Load4(const Sample* p) {
+inline Word Load(const Sample* p) {
     Word w;
     std::memcpy(&w, p, sizeof w);
     return w;
 }
 
-// Four pixels in a row from out on, whose 4 x 4 source pixels all lie in the window.
+// Row n of a block (its four pixels' twelve samples) as 32-bit numbers: samples 0 to 7, then 8 to 11.
 template <class Sample>
-KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, const LONG* j0, const double* fx,
-                      const double* fy, Sample* out) {
-    const __m256d vfx = _mm256_loadu_pd(fx), vfy = _mm256_loadu_pd(fy);
+KV_AVX2 inline void Avx2WidenRow(const Sample* row, __m256i& front, __m128i& back) {
+    if constexpr (sizeof(Sample) == 1) {
+        front = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+        back = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(Load<std::int32_t>(row + 8)));
+    } else {
+        front = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+        back = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 8)));
+    }
+}
+
+// The cubic weights of four positions, tap by tap, and the weighted sums of the samples there. The four
+// blocks' rows are read whole and turned so that each lane holds one pixel's sample: a transpose of four
+// rows of twelve.
+template <class Sample>
+KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const std::int32_t* base, __m256d vfx, __m256d vfy,
+                      __m256d sums[3], __m256d& weightSum) {
     __m256d dx2[4], dy2[4];
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
@@ -186,19 +199,35 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, cons
         dy2[k] = _mm256_mul_pd(dy, dy);
     }
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
-    // Each lane's first sample, counted from the window's start.
-    auto firstSample = [&](int k) {
-        return static_cast<std::size_t>(j0[k] - 1 - layout.top) * stride +
-               static_cast<std::size_t>(i0[k] - 1 - layout.left) * 3;
-    };
-    const std::size_t base[4] = {firstSample(0), firstSample(1), firstSample(2), firstSample(3)};
+    const Sample* first[4];
+    for (int k = 0; k < 4; ++k)
+        first[k] = static_cast<const Sample*>(layout.samples) + base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
     const __m256d c15 = _mm256_set1_pd(1.5), c25 = _mm256_set1_pd(2.5), cm05 = _mm256_set1_pd(-0.5),
                   c4 = _mm256_set1_pd(4.0);
-    __m256d weightSum = zero;
-    __m256d sums[3] = {zero, zero, zero};
+    weightSum = zero;
+    sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+        __m256i front[4];
+        __m128i back[4];
+        for (int k = 0; k < 4; ++k)
+            Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, front[k], back[k]);
+        // Samples j of the four pixels: lanes j and j + 4 of the front halves, j - 8 of the back ones.
+        const __m256i lo01 = _mm256_unpacklo_epi32(front[0], front[1]);
+        const __m256i hi01 = _mm256_unpackhi_epi32(front[0], front[1]);
+        const __m256i lo23 = _mm256_unpacklo_epi32(front[2], front[3]);
+        const __m256i hi23 = _mm256_unpackhi_epi32(front[2], front[3]);
+        const __m256i s04 = _mm256_unpacklo_epi64(lo01, lo23), s15 = _mm256_unpackhi_epi64(lo01, lo23);
+        const __m256i s26 = _mm256_unpacklo_epi64(hi01, hi23), s37 = _mm256_unpackhi_epi64(hi01, hi23);
+        const __m128i blo01 = _mm_unpacklo_epi32(back[0], back[1]), bhi01 = _mm_unpackhi_epi32(back[0], back[1]);
+        const __m128i blo23 = _mm_unpacklo_epi32(back[2], back[3]), bhi23 = _mm_unpackhi_epi32(back[2], back[3]);
+        const __m128i samples[12] = {_mm256_castsi256_si128(s04),      _mm256_castsi256_si128(s15),
+                                     _mm256_castsi256_si128(s26),      _mm256_castsi256_si128(s37),
+                                     _mm256_extracti128_si256(s04, 1), _mm256_extracti128_si256(s15, 1),
+                                     _mm256_extracti128_si256(s26, 1), _mm256_extracti128_si256(s37, 1),
+                                     _mm_unpacklo_epi64(blo01, blo23), _mm_unpackhi_epi64(blo01, blo23),
+                                     _mm_unpacklo_epi64(bhi01, bhi23), _mm_unpackhi_epi64(bhi01, bhi23)};
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
@@ -216,72 +245,25 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, cons
                 w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
             }
             weightSum = _mm256_add_pd(weightSum, w);
-            const std::size_t at = static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3;
-            const Sample* sp = static_cast<const Sample*>(layout.samples) + at;
-            if constexpr (sizeof(Sample) == 1) {
-                const __m128i rgb =
-                    _mm_setr_epi32(Load4<std::int32_t>(sp + base[0]), Load4<std::int32_t>(sp + base[1]),
-                                   Load4<std::int32_t>(sp + base[2]), Load4<std::int32_t>(sp + base[3]));
-                const __m128i low = _mm_set1_epi32(0xFF);
 #pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256d v = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(rgb, 8 * c), low));
-                    sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, v));
-                }
-            } else {
-                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
-                // exactly.
-                const __m256i rgb =
-                    _mm256_setr_epi64x(Load4<long long>(sp + base[0]), Load4<long long>(sp + base[1]),
-                                       Load4<long long>(sp + base[2]), Load4<long long>(sp + base[3]));
-                const __m256i low = _mm256_set1_epi64x(0xFFFF);
-                const __m256i exponent = _mm256_set1_epi64x(kTwoTo52Bits);
-                const __m256d twoTo52 = _mm256_castsi256_pd(exponent);
-#pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256i bits =
-                        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi64(rgb, 16 * c), low), exponent);
-                    const __m256d v = _mm256_sub_pd(_mm256_castsi256_pd(bits), twoTo52);
-                    sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, v));
-                }
-            }
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, _mm256_cvtepi32_pd(samples[3 * m + c])));
         }
     }
-    const __m256d guard = _mm256_set1_pd(kRoundingGuard);
-    const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
-    __m128i channels[3];
-    for (int c = 0; c < 3; ++c) {
-        // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
-        const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
-        channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
-    }
-    // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first the
-    // channels packed as [R0-3 G0-3] and [B0-3 B0-3].
-    const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
-    const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
-    if constexpr (sizeof(Sample) == 1) {
-        // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
-        const __m128i bytes = _mm_packus_epi16(redGreen, blue);
-        const __m128i pixels =
-            _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
-        const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
-        std::memcpy(out + 8, &last, sizeof last);
-    } else {
-        // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
-        const __m128i front = _mm_or_si128(
-            _mm_shuffle_epi8(redGreen, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
-            _mm_shuffle_epi8(blue,
-                             _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
-        const __m128i back = _mm_or_si128(
-            _mm_shuffle_epi8(redGreen,
-                             _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-            _mm_shuffle_epi8(blue,
-                             _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
-    }
 }
+
+// Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
+struct FourPlaces {
+    alignas(16) std::int32_t base[4];
+    __m256d fx;
+    __m256d fy;
+    unsigned covered;
+};
+
+// Pixels of a row the AVX2 path places before it interpolates them, as on the AVX-512 path: worked out
+// together, the positions of a run overlap, where one four at a time each interpolation waits on its own.
+constexpr LONG kRunFours = 8;
+constexpr unsigned kAllFour = 0xF;
 
 // Pixels x0 ... of the row four at a time, as far as whole fours go; returns the first pixel left over.
 template <class Sample>
@@ -296,14 +278,26 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
     const __m256d lastEntry = _mm256_set1_pd(CFisheyeGeometry::kLastEntry);
     const __m256d lastValue = _mm256_set1_pd(table[CFisheyeGeometry::kLastEntry]);
     const __m256d dy = _mm256_sub_pd(_mm256_set1_pd(y), cy);
-    LONG x = x0;
-    for (; x + 4 <= x1; x += 4, out += 12) {
-        const __m256d dx = _mm256_sub_pd(_mm256_setr_pd(x, x + 1, x + 2, x + 3), cx);
+    const __m256d lanes = _mm256_setr_pd(0, 1, 2, 3);
+    // The source pixels whose blocks the window covers (as Covers has it): columns from firstI to lastI,
+    // rows from firstJ to lastJ.
+    const bool empty = window.IsEmpty();
+    const __m128i firstI = _mm_set1_epi32(layout.left + CFisheyeWindow::kReachBefore);
+    const __m128i lastI = _mm_set1_epi32(layout.left + layout.columns - CFisheyeWindow::kReachAfter - 1);
+    const __m128i firstJ = _mm_set1_epi32(layout.top + CFisheyeWindow::kReachBefore);
+    const __m128i lastJ = _mm_set1_epi32(layout.top + layout.rows - CFisheyeWindow::kReachAfter - 1);
+    const __m128i stride = _mm_set1_epi32(layout.columns * 3);
+    const __m128i three = _mm_set1_epi32(3);
+
+    // The places of the four pixels from x; none covered where no source lies in the picture.
+    auto place = [&](LONG x, FourPlaces& p) KV_AVX2 {
+        p.covered = 0;
+        const __m256d dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
         const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
         // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
         const __m256d u = _mm256_div_pd(_mm256_mul_pd(lastEntry, r), radius);
         const __m256d inTable = _mm256_cmp_pd(u, lastEntry, _CMP_LT_OQ);
-        const __m256d used = _mm256_blendv_pd(zero, u, inTable);
+        const __m256d used = _mm256_and_pd(u, inTable);
         const __m128i entry = _mm256_cvttpd_epi32(used);
         // Four loads of each: on the processors measured they beat a gathered load.
         alignas(16) std::int32_t at[4];
@@ -323,36 +317,92 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
         const __m256d inside = _mm256_and_pd(
             _mm256_and_pd(_mm256_cmp_pd(sx, zero, _CMP_GE_OQ), _mm256_cmp_pd(sx, width, _CMP_LT_OQ)),
             _mm256_and_pd(_mm256_cmp_pd(sy, zero, _CMP_GE_OQ), _mm256_cmp_pd(sy, height, _CMP_LT_OQ)));
-        const int insideLanes = _mm256_movemask_pd(inside);
+        const unsigned insideLanes = static_cast<unsigned>(_mm256_movemask_pd(inside));
         if (insideLanes == 0)
-            continue;
-        alignas(32) double px[4], py[4];
-        _mm256_store_pd(px, sx);
-        _mm256_store_pd(py, sy);
-        LONG i0[4], j0[4];
-        double fx[4], fy[4];
-        bool all = insideLanes == 0xF;
-        for (int k = 0; k < 4; ++k) {
-            if (!(insideLanes & (1 << k)))
-                continue;
-            i0[k] = static_cast<LONG>(px[k]);
-            j0[k] = static_cast<LONG>(py[k]);
-            fx[k] = px[k] - i0[k];
-            fy[k] = py[k] - j0[k];
-            all = all && window.Covers(i0[k], j0[k]);
-        }
-        if (all) {
-            Avx2Four(layout, i0, j0, fx, fy, out);
-            continue;
-        }
-        for (int k = 0; k < 4; ++k) {
-            if (!(insideLanes & (1 << k)))
-                continue;
-            if (window.Covers(i0[k], j0[k]))
-                window.Interpolate(i0[k], j0[k], CFisheyeWindow::WeightsAt(fx[k], fy[k]),
-                                   reinterpret_cast<BYTE*>(out + 3 * k));
-            else
+            return;
+        // Lanes outside the picture take position 0, which converts to a whole number like any other.
+        const __m256d heldX = _mm256_and_pd(sx, inside), heldY = _mm256_and_pd(sy, inside);
+        const __m128i i0 = _mm256_cvttpd_epi32(heldX), j0 = _mm256_cvttpd_epi32(heldY);
+        const __m128i coveredLanes = _mm_andnot_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(firstI, i0), _mm_cmpgt_epi32(i0, lastI)),
+                         _mm_or_si128(_mm_cmpgt_epi32(firstJ, j0), _mm_cmpgt_epi32(j0, lastJ))),
+            _mm_set1_epi32(-1));
+        p.covered = empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
+        for (int k = 0; k < 4; ++k)
+            if ((insideLanes & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
+        // Lanes not written are worked out over the window's first covered block, which is always there.
+        const __m128i blockI = _mm_blendv_epi8(firstI, i0, coveredLanes);
+        const __m128i blockJ = _mm_blendv_epi8(firstJ, j0, coveredLanes);
+        const __m128i base = _mm_add_epi32(
+            _mm_mullo_epi32(_mm_sub_epi32(blockJ, _mm_add_epi32(_mm_set1_epi32(layout.top), _mm_set1_epi32(1))),
+                            stride),
+            _mm_mullo_epi32(_mm_sub_epi32(blockI, _mm_add_epi32(_mm_set1_epi32(layout.left), _mm_set1_epi32(1))),
+                            three));
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), base);
+        p.fx = _mm256_sub_pd(heldX, _mm256_cvtepi32_pd(i0));
+        p.fy = _mm256_sub_pd(heldY, _mm256_cvtepi32_pd(j0));
+    };
+
+    const __m256d guard = _mm256_set1_pd(kRoundingGuard);
+    const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
+    FourPlaces places[kRunFours];
+    LONG x = x0;
+    while (x + 4 <= x1) {
+        const LONG fours = std::min<LONG>(kRunFours, (x1 - x) / 4);
+        for (LONG e = 0; e < fours; ++e)
+            place(x + 4 * e, places[e]);
+        for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
+            const FourPlaces& p = places[e];
+            if (p.covered == 0)
+                continue;
+            __m256d sums[3], weightSum;
+            Avx2Four<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
+            __m128i channels[3];
+            for (int c = 0; c < 3; ++c) {
+                // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
+                const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
+                channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
+            }
+            if (p.covered != kAllFour) {
+                alignas(16) std::int32_t held[3][4];
+                for (int c = 0; c < 3; ++c)
+                    _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
+                for (int k = 0; k < 4; ++k) {
+                    if (!(p.covered & (1u << k)))
+                        continue;
+                    for (int c = 0; c < 3; ++c)
+                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
+                }
+                continue;
+            }
+            // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first
+            // the channels packed as [R0-3 G0-3] and [B0-3 B0-3].
+            const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
+            const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
+            if constexpr (sizeof(Sample) == 1) {
+                // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
+                const __m128i bytes = _mm_packus_epi16(redGreen, blue);
+                const __m128i pixels =
+                    _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+                const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
+                std::memcpy(out + 8, &last, sizeof last);
+            } else {
+                // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
+                const __m128i front = _mm_or_si128(
+                    _mm_shuffle_epi8(redGreen,
+                                     _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
+                    _mm_shuffle_epi8(blue,
+                                     _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
+                const __m128i back = _mm_or_si128(
+                    _mm_shuffle_epi8(redGreen,
+                                     _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                    _mm_shuffle_epi8(blue,
+                                     _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
+            }
         }
     }
     return x;
