@@ -185,23 +185,59 @@ KV_AVX2 inline void Avx2WidenRow(const Sample* row, __m256i& front, __m128i& bac
     }
 }
 
-// The cubic weights of four positions, tap by tap, and the weighted sums of the samples there. The four
-// blocks' rows are read whole and turned so that each lane holds one pixel's sample: a transpose of four
-// rows of twelve.
-template <class Sample>
-KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const std::int32_t* base, __m256d vfx, __m256d vfy,
-                      __m256d sums[3], __m256d& weightSum) {
+// Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
+struct FourPlaces {
+    alignas(16) std::int32_t base[4];
+    __m256d fx;
+    __m256d fy;
+    unsigned covered;
+};
+
+// Whether tap (m, n) of a block is one of its four corners.
+constexpr bool IsCorner(int m, int n) {
+    return (m == 0 || m == 3) && (n == 0 || n == 3);
+}
+
+// The distances of a four's positions from its 16 source pixels, row by row, column by column. Worked out a
+// four ahead of the interpolation that uses them: the roots take the divider long, and issued early they run
+// beside the previous four's sums.
+KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
     __m256d dx2[4], dy2[4];
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
-        const __m256d dx = _mm256_sub_pd(vfx, offset), dy = _mm256_sub_pd(vfy, offset);
+        const __m256d dx = _mm256_sub_pd(p.fx, offset), dy = _mm256_sub_pd(p.fy, offset);
         dx2[k] = _mm256_mul_pd(dx, dx);
         dy2[k] = _mm256_mul_pd(dy, dy);
     }
+    for (int n = 0; n < 4; ++n)
+        for (int m = 0; m < 4; ++m)
+            if (!IsCorner(m, n))
+                distances[4 * n + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
+    // Opposite corners share one root. A corner weighs something only nearer than 2 (a square below 4,
+    // whose root is then below 2 as well), and no lane has both opposite corners that near: the squares of
+    // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
+    // kernel is 0 as it is at its own distance.
+    const __m256d four = _mm256_set1_pd(4.0), two = _mm256_set1_pd(2.0);
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3, n = 0;
+        const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
+        const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ), farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
+        const __m256d root = _mm256_sqrt_pd(_mm256_blendv_pd(far, near, nearIn));
+        distances[4 * n + m] = _mm256_blendv_pd(two, root, nearIn);
+        distances[4 * (3 - n) + 3 - m] = _mm256_blendv_pd(two, root, farIn);
+    }
+}
+
+// The cubic weights of a four's positions at the given distances, tap by tap, and the weighted sums of the
+// samples there. The blocks' rows are read whole and turned so that each lane holds one pixel's sample: a
+// transpose of four rows of twelve.
+template <class Sample>
+KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p, const __m256d* distances,
+                      __m256d* sums, __m256d& weightSum) {
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[4];
     for (int k = 0; k < 4; ++k)
-        first[k] = static_cast<const Sample*>(layout.samples) + base[k];
+        first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
     const __m256d c15 = _mm256_set1_pd(1.5), c25 = _mm256_set1_pd(2.5), cm05 = _mm256_set1_pd(-0.5),
                   c4 = _mm256_set1_pd(4.0);
@@ -230,7 +266,7 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const std::int32_t* 
                                      _mm_unpacklo_epi64(bhi01, bhi23), _mm_unpackhi_epi64(bhi01, bhi23)};
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
-            const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
+            const __m256d d = distances[4 * n + m];
             const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
             const __m256d farK = _mm256_add_pd(
                 _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
@@ -251,14 +287,6 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const std::int32_t* 
         }
     }
 }
-
-// Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
-struct FourPlaces {
-    alignas(16) std::int32_t base[4];
-    __m256d fx;
-    __m256d fy;
-    unsigned covered;
-};
 
 // Pixels of a row the AVX2 path places before it interpolates them, as on the AVX-512 path: worked out
 // together, the positions of a run overlap, where one four at a time each interpolation waits on its own.
@@ -291,7 +319,10 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
 
     // The places of the four pixels from x; none covered where no source lies in the picture.
     auto place = [&](LONG x, FourPlaces& p) KV_AVX2 {
+        // Nothing covered works out over the window's first block, as a lane not written does.
         p.covered = 0;
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
+        p.fx = p.fy = zero;
         const __m256d dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
         const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
         // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
@@ -352,12 +383,26 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
         const LONG fours = std::min<LONG>(kRunFours, (x1 - x) / 4);
         for (LONG e = 0; e < fours; ++e)
             place(x + 4 * e, places[e]);
+        // The distances of the next covered four are worked out before this one's sums.
+        __m256d distances[2][16];
+        LONG next = 0;
+        while (next < fours && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < fours)
+            Avx2Distances(places[next], distances[current]);
         for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
             const FourPlaces& p = places[e];
             if (p.covered == 0)
                 continue;
+            next = e + 1;
+            while (next < fours && places[next].covered == 0)
+                ++next;
+            if (next < fours)
+                Avx2Distances(places[next], distances[1 - current]);
             __m256d sums[3], weightSum;
-            Avx2Four<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
+            Avx2Four<Sample>(layout, p, distances[current], sums, weightSum);
+            current = 1 - current;
             __m128i channels[3];
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
