@@ -686,15 +686,201 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
 
 } // namespace
 
+// The plain path: the AVX2 path's operations on two pixels at a time with the SSE2 every x86-64 processor
+// has, lane by lane in the same order, so that it gives the same bytes. Its roots and divisions, the bulk of
+// the work, then go two to an instruction as they do four to one on the AVX2 path.
+namespace {
+
+// a where mask is set, else b.
+inline __m128d Select(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+
+// Where two pixels read the window, as FourPlaces has it for four.
+struct TwoPlaces {
+    std::size_t base[2];
+    __m128d fx;
+    __m128d fy;
+    unsigned covered;
+};
+
+// Samples 4h ... 4h + 3 of a row of twelve (one block row of one pixel) as 32-bit numbers.
+template <class Sample>
+inline void Sse2WidenRow(const Sample* row, __m128i quarters[3]) {
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (sizeof(Sample) == 1) {
+        const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)), zero);
+        const __m128i last = _mm_unpacklo_epi8(_mm_cvtsi32_si128(Load<std::int32_t>(row + 8)), zero);
+        quarters[0] = _mm_unpacklo_epi16(words, zero);
+        quarters[1] = _mm_unpackhi_epi16(words, zero);
+        quarters[2] = _mm_unpacklo_epi16(last, zero);
+    } else {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+        quarters[0] = _mm_unpacklo_epi16(words, zero);
+        quarters[1] = _mm_unpackhi_epi16(words, zero);
+        quarters[2] = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 8)), zero);
+    }
+}
+
+// The weighted sums of two pixels, as Avx2Four works them out for four, distances and all.
+template <class Sample>
+void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, __m128d sums[3], __m128d& weightSum) {
+    __m128d dx2[4], dy2[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m128d offset = _mm_set1_pd(k - 1);
+        const __m128d dx = _mm_sub_pd(p.fx, offset), dy = _mm_sub_pd(p.fy, offset);
+        dx2[k] = _mm_mul_pd(dx, dx);
+        dy2[k] = _mm_mul_pd(dy, dy);
+    }
+    __m128d distances[16];
+    for (int n = 0; n < 4; ++n)
+        for (int m = 0; m < 4; ++m)
+            if (!IsCorner(m, n))
+                distances[4 * n + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[n]));
+    // Opposite corners share one root, as on the AVX2 path.
+    const __m128d four = _mm_set1_pd(4.0), two = _mm_set1_pd(2.0);
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3;
+        const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
+        const __m128d nearIn = _mm_cmplt_pd(near, four), farIn = _mm_cmplt_pd(far, four);
+        const __m128d root = _mm_sqrt_pd(Select(nearIn, near, far));
+        distances[m] = Select(nearIn, root, two);
+        distances[12 + 3 - m] = Select(farIn, root, two);
+    }
+    const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
+    const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
+                              static_cast<const Sample*>(layout.samples) + p.base[1]};
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5), c4 = _mm_set1_pd(4.0);
+    weightSum = zero;
+    sums[0] = sums[1] = sums[2] = zero;
+    for (int n = 0; n < 4; ++n) {
+        __m128i a[3], b[3];
+        Sse2WidenRow(first[0] + static_cast<std::size_t>(n) * stride, a);
+        Sse2WidenRow(first[1] + static_cast<std::size_t>(n) * stride, b);
+        // Sample j of both pixels in the low half of samples[j].
+        __m128i samples[12];
+        for (int q = 0; q < 3; ++q) {
+            const __m128i low = _mm_unpacklo_epi32(a[q], b[q]), high = _mm_unpackhi_epi32(a[q], b[q]);
+            samples[4 * q] = low;
+            samples[4 * q + 1] = _mm_unpackhi_epi64(low, low);
+            samples[4 * q + 2] = high;
+            samples[4 * q + 3] = _mm_unpackhi_epi64(high, high);
+        }
+        for (int m = 0; m < 4; ++m) {
+            const __m128d d = distances[4 * n + m];
+            const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
+            const __m128d farK = _mm_add_pd(
+                _mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2), _mm_mul_pd(c4, d)),
+                two);
+            __m128d w = _mm_and_pd(farK, _mm_cmplt_pd(d, two));
+            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
+                const __m128d nearK =
+                    _mm_add_pd(_mm_sub_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(c15, d), d), d), d2), one);
+                w = Select(_mm_cmplt_pd(d, one), nearK, w);
+            }
+            weightSum = _mm_add_pd(weightSum, w);
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm_add_pd(sums[c], _mm_mul_pd(w, _mm_cvtepi32_pd(samples[3 * m + c])));
+        }
+    }
+}
+
+// Pixels x0 ... of the row two at a time, as far as whole twos go; returns the first pixel left over.
+template <class Sample>
+LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1,
+             Sample* out, std::vector<LONG>& missed) {
+    const CFisheyeWindow::Layout layout = window.GetLayout();
+    const double* table = geometry.GetTable();
+    const __m128d cx = _mm_set1_pd(geometry.GetCentreX()), cy = _mm_set1_pd(geometry.GetCentreY());
+    const __m128d radius = _mm_set1_pd(geometry.GetRadius());
+    const __m128d width = _mm_set1_pd(geometry.GetWidth()), height = _mm_set1_pd(geometry.GetHeight());
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d lastEntry = _mm_set1_pd(CFisheyeGeometry::kLastEntry);
+    const __m128d lastValue = _mm_set1_pd(table[CFisheyeGeometry::kLastEntry]);
+    const __m128d dy = _mm_sub_pd(_mm_set1_pd(y), cy);
+    const __m128d guard = _mm_set1_pd(kRoundingGuard);
+    const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
+    LONG x = x0;
+    for (; x + 2 <= x1; x += 2, out += 6) {
+        const __m128d dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
+        const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
+        // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
+        const __m128d u = _mm_div_pd(_mm_mul_pd(lastEntry, r), radius);
+        const __m128d inTable = _mm_cmplt_pd(u, lastEntry);
+        const __m128d used = _mm_and_pd(u, inTable);
+        const __m128i entry = _mm_cvttpd_epi32(used);
+        const int at0 = _mm_cvtsi128_si32(entry), at1 = _mm_cvtsi128_si32(_mm_srli_si128(entry, 4));
+        const __m128d below = _mm_setr_pd(table[at0], table[at1]);
+        const __m128d above = _mm_setr_pd(table[at0 + 1], table[at1 + 1]);
+        const __m128d f = _mm_sub_pd(used, _mm_cvtepi32_pd(entry));
+        const __m128d v =
+            Select(inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
+        const __m128d atCentre = _mm_cmpeq_pd(r, zero);
+        const __m128d sx =
+            Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
+        const __m128d sy =
+            Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(sx, zero), _mm_cmplt_pd(sx, width)),
+                                          _mm_and_pd(_mm_cmpge_pd(sy, zero), _mm_cmplt_pd(sy, height)));
+        const unsigned insideLanes = static_cast<unsigned>(_mm_movemask_pd(inside));
+        if (insideLanes == 0)
+            continue;
+        // Lanes outside the picture take position 0, which converts to a whole number like any other.
+        const __m128d heldX = _mm_and_pd(sx, inside), heldY = _mm_and_pd(sy, inside);
+        const __m128i i0 = _mm_cvttpd_epi32(heldX), j0 = _mm_cvttpd_epi32(heldY);
+        TwoPlaces p;
+        p.fx = _mm_sub_pd(heldX, _mm_cvtepi32_pd(i0));
+        p.fy = _mm_sub_pd(heldY, _mm_cvtepi32_pd(j0));
+        p.covered = 0;
+        alignas(16) std::int32_t is[4], js[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(is), i0);
+        _mm_store_si128(reinterpret_cast<__m128i*>(js), j0);
+        for (int k = 0; k < 2; ++k) {
+            p.base[k] = 0;
+            if (!(insideLanes & (1u << k)))
+                continue;
+            if (!window.Covers(is[k], js[k])) {
+                missed.push_back(x + k);
+                continue;
+            }
+            p.covered |= 1u << k;
+            // Lanes not written are worked out over the window's first block, which is there once one is.
+            p.base[k] = (static_cast<std::size_t>(js[k] - 1 - layout.top) * layout.columns +
+                         static_cast<std::size_t>(is[k] - 1 - layout.left)) *
+                        3;
+        }
+        if (p.covered == 0)
+            continue;
+        __m128d sums[3], weightSum;
+        Sse2Two<Sample>(layout, p, sums, weightSum);
+        alignas(16) std::int32_t held[3][4];
+        for (int c = 0; c < 3; ++c) {
+            // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
+            const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
+            _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
+                            _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+        }
+        for (int k = 0; k < 2; ++k)
+            if (p.covered & (1u << k))
+                for (int c = 0; c < 3; ++c)
+                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
+    }
+    return x;
+}
+
+} // namespace
+
 void CFisheyeWindow::RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
                               std::vector<LONG>& missed) const {
     const bool wide512 = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX2);
     const bool simd = CpuHas(CpuFeature::kAVX2);
-    // Eights first, then what is left in fours, then one by one.
+    // Eights first, then what is left in fours (or twos without AVX2), then one by one.
     auto run = [&](auto* samples) {
         LONG rest = wide512 ? Avx512Row(*this, geometry, y, x0, x1, samples, missed) : x0;
         const LONG four =
-            simd ? Avx2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed) : rest;
+            simd ? Avx2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed)
+                 : Sse2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed);
         RemapPlain(geometry, y, four, x1, samples + 3 * static_cast<std::size_t>(four - x0), missed);
     };
     if (m_bytesPerSample == 1)
