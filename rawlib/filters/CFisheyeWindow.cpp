@@ -722,9 +722,8 @@ inline void Sse2WidenRow(const Sample* row, __m128i quarters[3]) {
     }
 }
 
-// The weighted sums of two pixels, as Avx2Four works them out for four, distances and all.
-template <class Sample>
-void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, __m128d sums[3], __m128d& weightSum) {
+// The distances of two positions from their 16 source pixels, as Avx2Distances works them out for four.
+inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
     __m128d dx2[4], dy2[4];
     for (int k = 0; k < 4; ++k) {
         const __m128d offset = _mm_set1_pd(k - 1);
@@ -732,7 +731,6 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, __m128d s
         dx2[k] = _mm_mul_pd(dx, dx);
         dy2[k] = _mm_mul_pd(dy, dy);
     }
-    __m128d distances[16];
     for (int n = 0; n < 4; ++n)
         for (int m = 0; m < 4; ++m)
             if (!IsCorner(m, n))
@@ -747,10 +745,16 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, __m128d s
         distances[m] = Select(nearIn, root, two);
         distances[12 + 3 - m] = Select(farIn, root, two);
     }
+}
+
+// The weighted sums of two pixels at the given distances, as Avx2Four works them out for four.
+template <class Sample>
+void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m128d* distances, __m128d sums[3],
+             __m128d& weightSum) {
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
                               static_cast<const Sample*>(layout.samples) + p.base[1]};
-    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
     const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5), c4 = _mm_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
@@ -786,6 +790,9 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, __m128d s
     }
 }
 
+// Pixels of a row the plain path places before it interpolates them, as the AVX2 path does.
+constexpr LONG kRunTwos = 16;
+
 // Pixels x0 ... of the row two at a time, as far as whole twos go; returns the first pixel left over.
 template <class Sample>
 LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1,
@@ -801,8 +808,11 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
     const __m128d dy = _mm_sub_pd(_mm_set1_pd(y), cy);
     const __m128d guard = _mm_set1_pd(kRoundingGuard);
     const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
-    LONG x = x0;
-    for (; x + 2 <= x1; x += 2, out += 6) {
+    // The places of the two pixels from x; none covered where no source lies in the picture.
+    auto place = [&](LONG x, TwoPlaces& p) {
+        p.covered = 0;
+        p.base[0] = p.base[1] = 0;
+        p.fx = p.fy = zero;
         const __m128d dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
         const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
         // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
@@ -825,19 +835,16 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
                                           _mm_and_pd(_mm_cmpge_pd(sy, zero), _mm_cmplt_pd(sy, height)));
         const unsigned insideLanes = static_cast<unsigned>(_mm_movemask_pd(inside));
         if (insideLanes == 0)
-            continue;
+            return;
         // Lanes outside the picture take position 0, which converts to a whole number like any other.
         const __m128d heldX = _mm_and_pd(sx, inside), heldY = _mm_and_pd(sy, inside);
         const __m128i i0 = _mm_cvttpd_epi32(heldX), j0 = _mm_cvttpd_epi32(heldY);
-        TwoPlaces p;
         p.fx = _mm_sub_pd(heldX, _mm_cvtepi32_pd(i0));
         p.fy = _mm_sub_pd(heldY, _mm_cvtepi32_pd(j0));
-        p.covered = 0;
         alignas(16) std::int32_t is[4], js[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(is), i0);
         _mm_store_si128(reinterpret_cast<__m128i*>(js), j0);
         for (int k = 0; k < 2; ++k) {
-            p.base[k] = 0;
             if (!(insideLanes & (1u << k)))
                 continue;
             if (!window.Covers(is[k], js[k])) {
@@ -850,21 +857,46 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
                          static_cast<std::size_t>(is[k] - 1 - layout.left)) *
                         3;
         }
-        if (p.covered == 0)
-            continue;
-        __m128d sums[3], weightSum;
-        Sse2Two<Sample>(layout, p, sums, weightSum);
-        alignas(16) std::int32_t held[3][4];
-        for (int c = 0; c < 3; ++c) {
-            // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
-            const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
-            _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
-                            _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+    };
+
+    TwoPlaces places[kRunTwos];
+    __m128d distances[2][16];
+    LONG x = x0;
+    while (x + 2 <= x1) {
+        const LONG twos = std::min<LONG>(kRunTwos, (x1 - x) / 2);
+        for (LONG e = 0; e < twos; ++e)
+            place(x + 2 * e, places[e]);
+        // The distances of the next covered two are worked out before this one's sums, as on the AVX2 path.
+        LONG next = 0;
+        while (next < twos && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < twos)
+            Sse2Distances(places[next], distances[current]);
+        for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
+            const TwoPlaces& p = places[e];
+            if (p.covered == 0)
+                continue;
+            next = e + 1;
+            while (next < twos && places[next].covered == 0)
+                ++next;
+            if (next < twos)
+                Sse2Distances(places[next], distances[1 - current]);
+            __m128d sums[3], weightSum;
+            Sse2Two<Sample>(layout, p, distances[current], sums, weightSum);
+            current = 1 - current;
+            alignas(16) std::int32_t held[3][4];
+            for (int c = 0; c < 3; ++c) {
+                // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
+                const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
+                _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
+                                _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+            }
+            for (int k = 0; k < 2; ++k)
+                if (p.covered & (1u << k))
+                    for (int c = 0; c < 3; ++c)
+                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
         }
-        for (int k = 0; k < 2; ++k)
-            if (p.covered & (1u << k))
-                for (int c = 0; c < 3; ++c)
-                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
     }
     return x;
 }
