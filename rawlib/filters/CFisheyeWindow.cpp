@@ -201,18 +201,30 @@ constexpr bool IsCorner(int m, int n) {
 // The distances of a four's positions from its 16 source pixels, row by row, column by column. Worked out a
 // four ahead of the interpolation that uses them: the roots take the divider long, and issued early they run
 // beside the previous four's sums.
-KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
-    __m256d dx2[4], dy2[4];
+// The squared offsets of a four's positions from its source columns and rows.
+struct FourSquares {
+    __m256d dx2[4];
+    __m256d dy2[4];
+};
+KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
         const __m256d dx = _mm256_sub_pd(p.fx, offset), dy = _mm256_sub_pd(p.fy, offset);
-        dx2[k] = _mm256_mul_pd(dx, dx);
-        dy2[k] = _mm256_mul_pd(dy, dy);
+        squares.dx2[k] = _mm256_mul_pd(dx, dx);
+        squares.dy2[k] = _mm256_mul_pd(dy, dy);
     }
-    for (int n = 0; n < 4; ++n)
-        for (int m = 0; m < 4; ++m)
-            if (!IsCorner(m, n))
-                distances[4 * n + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
+}
+
+// Part 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
+// over the previous four's rows.
+KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
+    const __m256d* dx2 = squares.dx2;
+    const __m256d* dy2 = squares.dy2;
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
     // Opposite corners share one root. A corner weighs something only nearer than 2 (a square below 4,
     // whose root is then below 2 as well), and no lane has both opposite corners that near: the squares of
     // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
@@ -228,12 +240,23 @@ KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
     }
 }
 
+// All of a four's distances at once.
+KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
+    FourSquares squares;
+    Avx2Squares(p, squares);
+    for (int part = 0; part < 4; ++part)
+        Avx2Distances(squares, part, distances);
+}
+
 // The cubic weights of a four's positions at the given distances, tap by tap, and the weighted sums of the
 // samples there. The blocks' rows are read whole and turned so that each lane holds one pixel's sample: a
 // transpose of four rows of twelve.
 template <class Sample>
 KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p, const __m256d* distances,
-                      __m256d* sums, __m256d& weightSum) {
+                      const FourPlaces* next, __m256d* nextDistances, __m256d* sums, __m256d& weightSum) {
+    FourSquares nextSquares;
+    if (next)
+        Avx2Squares(*next, nextSquares);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[4];
     for (int k = 0; k < 4; ++k)
@@ -245,6 +268,9 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
     sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+        // A quarter of the next four's roots, beside this row's sums.
+        if (next)
+            Avx2Distances(nextSquares, n, nextDistances);
         __m256i front[4];
         __m128i back[4];
         for (int k = 0; k < 4; ++k)
@@ -398,10 +424,9 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             next = e + 1;
             while (next < fours && places[next].covered == 0)
                 ++next;
-            if (next < fours)
-                Avx2Distances(places[next], distances[1 - current]);
             __m256d sums[3], weightSum;
-            Avx2Four<Sample>(layout, p, distances[current], sums, weightSum);
+            Avx2Four<Sample>(layout, p, distances[current], next < fours ? &places[next] : nullptr,
+                             distances[1 - current], sums, weightSum);
             current = 1 - current;
             __m128i channels[3];
             for (int c = 0; c < 3; ++c) {
