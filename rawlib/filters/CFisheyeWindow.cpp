@@ -747,20 +747,30 @@ inline void Sse2WidenRow(const Sample* row, __m128i quarters[3]) {
     }
 }
 
-// The distances of two positions from their 16 source pixels, as Avx2Distances works them out for four.
-inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
-    __m128d dx2[4], dy2[4];
+// The squared offsets of two positions from their source columns and rows.
+struct TwoSquares {
+    __m128d dx2[4];
+    __m128d dy2[4];
+};
+inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
     for (int k = 0; k < 4; ++k) {
         const __m128d offset = _mm_set1_pd(k - 1);
         const __m128d dx = _mm_sub_pd(p.fx, offset), dy = _mm_sub_pd(p.fy, offset);
-        dx2[k] = _mm_mul_pd(dx, dx);
-        dy2[k] = _mm_mul_pd(dy, dy);
+        squares.dx2[k] = _mm_mul_pd(dx, dx);
+        squares.dy2[k] = _mm_mul_pd(dy, dy);
     }
-    for (int n = 0; n < 4; ++n)
-        for (int m = 0; m < 4; ++m)
-            if (!IsCorner(m, n))
-                distances[4 * n + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[n]));
-    // Opposite corners share one root, as on the AVX2 path.
+}
+
+// Part 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
+// four (opposite corners sharing one root).
+inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
+    const __m128d* dx2 = squares.dx2;
+    const __m128d* dy2 = squares.dy2;
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
     const __m128d four = _mm_set1_pd(4.0), two = _mm_set1_pd(2.0);
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3;
@@ -772,10 +782,21 @@ inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
     }
 }
 
+// All of two positions' distances at once.
+inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
+    TwoSquares squares;
+    Sse2Squares(p, squares);
+    for (int part = 0; part < 4; ++part)
+        Sse2Distances(squares, part, distances);
+}
+
 // The weighted sums of two pixels at the given distances, as Avx2Four works them out for four.
 template <class Sample>
-void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m128d* distances, __m128d sums[3],
-             __m128d& weightSum) {
+void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m128d* distances,
+             const TwoPlaces* next, __m128d* nextDistances, __m128d sums[3], __m128d& weightSum) {
+    TwoSquares nextSquares;
+    if (next)
+        Sse2Squares(*next, nextSquares);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
                               static_cast<const Sample*>(layout.samples) + p.base[1]};
@@ -784,6 +805,9 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
     for (int n = 0; n < 4; ++n) {
+        // A quarter of the next two's roots, beside this row's sums.
+        if (next)
+            Sse2Distances(nextSquares, n, nextDistances);
         __m128i a[3], b[3];
         Sse2WidenRow(first[0] + static_cast<std::size_t>(n) * stride, a);
         Sse2WidenRow(first[1] + static_cast<std::size_t>(n) * stride, b);
@@ -905,10 +929,9 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
             next = e + 1;
             while (next < twos && places[next].covered == 0)
                 ++next;
-            if (next < twos)
-                Sse2Distances(places[next], distances[1 - current]);
             __m128d sums[3], weightSum;
-            Sse2Two<Sample>(layout, p, distances[current], sums, weightSum);
+            Sse2Two<Sample>(layout, p, distances[current], next < twos ? &places[next] : nullptr,
+                            distances[1 - current], sums, weightSum);
             current = 1 - current;
             alignas(16) std::int32_t held[3][4];
             for (int c = 0; c < 3; ++c) {
