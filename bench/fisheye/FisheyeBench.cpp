@@ -4,8 +4,8 @@
 // same pixels through maps of the same geometry (each output pixel's source position, worked out beforehand
 // and not timed). Speeds are megapixels of output per second; the table at the end gives the filter's speed
 // over OpenCV's, from the median of three runs. The filter runs three times: on the widest SIMD path the
-// processor has, held to AVX2 (four pixels at a time) as a processor without AVX-512 runs it, and on the plain
-// path, with its time over the AVX2 path's.
+// processor has, held to AVX2 (four pixels at a time) as a processor without AVX-512 runs it, and on the
+// plain path, with its time over the AVX2 path's.
 #include "bench/BenchMedians.h"
 #include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
                 std::printf("%-34s %8.1f %8s %6s\n", (name + path).c_str(), ours, "-", "-");
         }
     }
-    std::printf("\nPlain path time over the AVX2 path's (the plain path is what a processor without AVX2 runs)\n");
+    std::printf(
+        "\nPlain path time over the AVX2 path's (the plain path is what a processor without AVX2 runs)\n");
     for (BYTE flag : {0, 1}) {
         const std::string name = "fisheye/rgb16/flag" + std::to_string(flag);
         const double avx2 = reporter.Speed(name + "/filter-avx2", kMegapixels);

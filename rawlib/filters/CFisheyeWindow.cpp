@@ -233,7 +233,8 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3, n = 0;
         const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
-        const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ), farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
+        const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ),
+                      farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
         const __m256d root = _mm256_sqrt_pd(_mm256_blendv_pd(far, near, nearIn));
         distances[4 * n + m] = _mm256_blendv_pd(two, root, nearIn);
         distances[4 * (3 - n) + 3 - m] = _mm256_blendv_pd(two, root, farIn);
@@ -282,8 +283,10 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
         const __m256i hi23 = _mm256_unpackhi_epi32(front[2], front[3]);
         const __m256i s04 = _mm256_unpacklo_epi64(lo01, lo23), s15 = _mm256_unpackhi_epi64(lo01, lo23);
         const __m256i s26 = _mm256_unpacklo_epi64(hi01, hi23), s37 = _mm256_unpackhi_epi64(hi01, hi23);
-        const __m128i blo01 = _mm_unpacklo_epi32(back[0], back[1]), bhi01 = _mm_unpackhi_epi32(back[0], back[1]);
-        const __m128i blo23 = _mm_unpacklo_epi32(back[2], back[3]), bhi23 = _mm_unpackhi_epi32(back[2], back[3]);
+        const __m128i blo01 = _mm_unpacklo_epi32(back[0], back[1]),
+                      bhi01 = _mm_unpackhi_epi32(back[0], back[1]);
+        const __m128i blo23 = _mm_unpacklo_epi32(back[2], back[3]),
+                      bhi23 = _mm_unpackhi_epi32(back[2], back[3]);
         const __m128i samples[12] = {_mm256_castsi256_si128(s04),      _mm256_castsi256_si128(s15),
                                      _mm256_castsi256_si128(s26),      _mm256_castsi256_si128(s37),
                                      _mm256_extracti128_si256(s04, 1), _mm256_extracti128_si256(s15, 1),
@@ -384,7 +387,8 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(firstI, i0), _mm_cmpgt_epi32(i0, lastI)),
                          _mm_or_si128(_mm_cmpgt_epi32(firstJ, j0), _mm_cmpgt_epi32(j0, lastJ))),
             _mm_set1_epi32(-1));
-        p.covered = empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
+        p.covered =
+            empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
         for (int k = 0; k < 4; ++k)
             if ((insideLanes & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
@@ -392,10 +396,10 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
         const __m128i blockI = _mm_blendv_epi8(firstI, i0, coveredLanes);
         const __m128i blockJ = _mm_blendv_epi8(firstJ, j0, coveredLanes);
         const __m128i base = _mm_add_epi32(
-            _mm_mullo_epi32(_mm_sub_epi32(blockJ, _mm_add_epi32(_mm_set1_epi32(layout.top), _mm_set1_epi32(1))),
-                            stride),
-            _mm_mullo_epi32(_mm_sub_epi32(blockI, _mm_add_epi32(_mm_set1_epi32(layout.left), _mm_set1_epi32(1))),
-                            three));
+            _mm_mullo_epi32(
+                _mm_sub_epi32(blockJ, _mm_add_epi32(_mm_set1_epi32(layout.top), _mm_set1_epi32(1))), stride),
+            _mm_mullo_epi32(
+                _mm_sub_epi32(blockI, _mm_add_epi32(_mm_set1_epi32(layout.left), _mm_set1_epi32(1))), three));
         _mm_store_si128(reinterpret_cast<__m128i*>(p.base), base);
         p.fx = _mm256_sub_pd(heldX, _mm256_cvtepi32_pd(i0));
         p.fy = _mm256_sub_pd(heldY, _mm256_cvtepi32_pd(j0));
@@ -453,23 +457,23 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             if constexpr (sizeof(Sample) == 1) {
                 // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
                 const __m128i bytes = _mm_packus_epi16(redGreen, blue);
-                const __m128i pixels =
-                    _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+                const __m128i pixels = _mm_shuffle_epi8(
+                    bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
                 const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
                 std::memcpy(out + 8, &last, sizeof last);
             } else {
                 // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
-                const __m128i front = _mm_or_si128(
-                    _mm_shuffle_epi8(redGreen,
-                                     _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
-                    _mm_shuffle_epi8(blue,
-                                     _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
-                const __m128i back = _mm_or_si128(
-                    _mm_shuffle_epi8(redGreen,
-                                     _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                    _mm_shuffle_epi8(blue,
-                                     _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
+                const __m128i front =
+                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11,
+                                                                          -1, -1, 4, 5, 12, 13)),
+                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2,
+                                                                      3, -1, -1, -1, -1)));
+                const __m128i back =
+                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1,
+                                                                          -1, -1, -1, -1, -1, -1, -1)),
+                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1,
+                                                                      -1, -1, -1, -1, -1)));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
             }
@@ -801,7 +805,8 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
                               static_cast<const Sample*>(layout.samples) + p.base[1]};
     const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
-    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5), c4 = _mm_set1_pd(4.0);
+    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5),
+                  c4 = _mm_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
     for (int n = 0; n < 4; ++n) {
@@ -823,9 +828,10 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
         for (int m = 0; m < 4; ++m) {
             const __m128d d = distances[4 * n + m];
             const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
-            const __m128d farK = _mm_add_pd(
-                _mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2), _mm_mul_pd(c4, d)),
-                two);
+            const __m128d farK =
+                _mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2),
+                                      _mm_mul_pd(c4, d)),
+                           two);
             __m128d w = _mm_and_pd(farK, _mm_cmplt_pd(d, two));
             if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
                 const __m128d nearK =
@@ -873,8 +879,8 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         const __m128d below = _mm_setr_pd(table[at0], table[at1]);
         const __m128d above = _mm_setr_pd(table[at0 + 1], table[at1 + 1]);
         const __m128d f = _mm_sub_pd(used, _mm_cvtepi32_pd(entry));
-        const __m128d v =
-            Select(inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
+        const __m128d v = Select(
+            inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
         const __m128d atCentre = _mm_cmpeq_pd(r, zero);
         const __m128d sx =
             Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
