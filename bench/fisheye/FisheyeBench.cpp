@@ -3,8 +3,9 @@
 // lens file that make-lens writes. The peer, OpenCV's remap with cubic interpolation on one thread, maps the
 // same pixels through maps of the same geometry (each output pixel's source position, worked out beforehand
 // and not timed). Speeds are megapixels of output per second; the table at the end gives the filter's speed
-// over OpenCV's, from the median of three runs. The filter runs twice: on the widest SIMD path the processor
-// has, and held to AVX2 (four pixels at a time) for comparison.
+// over OpenCV's, from the median of three runs. The filter runs three times: on the widest SIMD path the
+// processor has, held to AVX2 (four pixels at a time) as a processor without AVX-512 runs it, and on the
+// plain path, with its time over the AVX2 path's.
 #include "bench/BenchMedians.h"
 #include "bench/BenchTurns.h"
 #include "platform/pravon/CPravonMemoryManager.h"
@@ -94,9 +95,12 @@ struct Graph {
     CFisheyeFilter filter;
 };
 
-// widest: the widest SIMD path the processor has; otherwise AVX2 at most, as before AVX-512 was used.
-void RunOurs(benchmark::State& state, BYTE flag, bool widest) {
-    CCpuFeatureOverride features(0, widest ? 0 : CpuFeature::kAVX512F);
+// Which of the filter's paths a run takes: the features forced off.
+enum Road : int { kWidest = 0, kAvx2 = 1, kPlain = 2 };
+constexpr DWORD kRoadOff[] = {0, CpuFeature::kAVX512F, CpuFeature::kAVX512F | CpuFeature::kAVX2};
+
+void RunOurs(benchmark::State& state, BYTE flag, int road) {
+    CCpuFeatureOverride features(0, kRoadOff[road]);
     Graph graph(flag);
     graph.PullEverything();
     for (auto _ : state)
@@ -105,7 +109,7 @@ void RunOurs(benchmark::State& state, BYTE flag, bool widest) {
 }
 
 #if KV_HAVE_OPENCV
-void RunOpenCV(benchmark::State& state, BYTE flag, bool) {
+void RunOpenCV(benchmark::State& state, BYTE flag, int) {
     cv::setNumThreads(1);
     const cv::Mat source(kHeight, kWidth, CV_16UC3, const_cast<std::uint16_t*>(Pixels().data()));
     // Each output pixel's source position through the table the filter uses; positions the filter leaves
@@ -139,8 +143,8 @@ void RunOpenCV(benchmark::State& state, BYTE flag, bool) {
 }
 #endif
 
-void Register(const std::string& name, void (*run)(benchmark::State&, BYTE, bool), BYTE flag, bool widest) {
-    kvbench::MedianOfThree(benchmark::RegisterBenchmark(name.c_str(), run, flag, widest))->MinTime(0.5);
+void Register(const std::string& name, void (*run)(benchmark::State&, BYTE, int), BYTE flag, int road) {
+    kvbench::MedianOfThree(benchmark::RegisterBenchmark(name.c_str(), run, flag, road))->MinTime(0.5);
 }
 
 } // namespace
@@ -149,10 +153,11 @@ int main(int argc, char** argv) {
     InstallLensFile();
     for (BYTE flag : {0, 1}) {
         const std::string name = "fisheye/rgb16/flag" + std::to_string(flag);
-        Register(name + "/filter", RunOurs, flag, true);
-        Register(name + "/filter-avx2", RunOurs, flag, false);
+        Register(name + "/filter", RunOurs, flag, kWidest);
+        Register(name + "/filter-avx2", RunOurs, flag, kAvx2);
+        Register(name + "/filter-plain", RunOurs, flag, kPlain);
 #if KV_HAVE_OPENCV
-        Register(name + "/opencv", RunOpenCV, flag, false);
+        Register(name + "/opencv", RunOpenCV, flag, kWidest);
 #endif
     }
     benchmark::Initialize(&argc, argv);
@@ -161,17 +166,26 @@ int main(int argc, char** argv) {
     std::printf(
         "\nOutput megapixels per second (median of 3 runs, one thread); ratio = filter / OpenCV, above 1 "
         "when the filter is faster\n");
-    std::printf("%-28s %8s %8s %6s\n", "case", "filter", "OpenCV", "ratio");
+    std::printf("%-34s %8s %8s %6s\n", "case", "filter", "OpenCV", "ratio");
     for (BYTE flag : {0, 1}) {
         const std::string name = "fisheye/rgb16/flag" + std::to_string(flag);
         const double theirs = reporter.Speed(name + "/opencv", kMegapixels);
-        for (const char* path : {"/filter", "/filter-avx2"}) {
+        for (const char* path : {"/filter", "/filter-avx2", "/filter-plain"}) {
             const double ours = reporter.Speed(name + path, kMegapixels);
             if (theirs > 0)
-                std::printf("%-28s %8.1f %8.1f %6.2f\n", (name + path).c_str(), ours, theirs, ours / theirs);
+                std::printf("%-34s %8.1f %8.1f %6.2f\n", (name + path).c_str(), ours, theirs, ours / theirs);
             else
-                std::printf("%-28s %8.1f %8s %6s\n", (name + path).c_str(), ours, "-", "-");
+                std::printf("%-34s %8.1f %8s %6s\n", (name + path).c_str(), ours, "-", "-");
         }
+    }
+    std::printf(
+        "\nPlain path time over the AVX2 path's (the plain path is what a processor without AVX2 runs)\n");
+    for (BYTE flag : {0, 1}) {
+        const std::string name = "fisheye/rgb16/flag" + std::to_string(flag);
+        const double avx2 = reporter.Speed(name + "/filter-avx2", kMegapixels);
+        const double plain = reporter.Speed(name + "/filter-plain", kMegapixels);
+        if (plain > 0)
+            std::printf("%-34s %8.2f\n", (name + "/plain-vs-avx2").c_str(), avx2 / plain);
     }
     benchmark::Shutdown();
     std::error_code error;

@@ -27,7 +27,7 @@ unsigned Held(double sum, double weightSum, unsigned maximum) {
 template <class Sample>
 constexpr unsigned kMaximum = sizeof(Sample) == 1 ? 255 : 65535;
 
-// The AVX2 and AVX-512 paths read each pixel's three samples in one load of four samples (four bytes, or
+// The AVX-512 path reads each pixel's three samples in one load of four samples (four bytes, or
 // eight), so the window's storage goes on one sample past its last pixel, in 16-bit units.
 constexpr std::size_t kGatherSlack = 1;
 
@@ -165,43 +165,137 @@ namespace {
 // The bits of 2^52 as a double.
 constexpr long long kTwoTo52Bits = 0x4330000000000000LL;
 
-// One pixel's three samples and what follows them (the window's slack covers its last pixel), in one load.
+// A value of the window's bytes at p, read without regard to alignment.
 template <class Word, class Sample>
-inline Word Load4(const Sample* p) {
+inline Word Load(const Sample* p) {
     Word w;
     std::memcpy(&w, p, sizeof w);
     return w;
 }
 
-// Four pixels in a row from out on, whose 4 x 4 source pixels all lie in the window.
+// Row n of a block (its four pixels' twelve samples) as 32-bit numbers: samples 0 to 7, then 8 to 11.
 template <class Sample>
-KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, const LONG* j0, const double* fx,
-                      const double* fy, Sample* out) {
-    const __m256d vfx = _mm256_loadu_pd(fx), vfy = _mm256_loadu_pd(fy);
-    __m256d dx2[4], dy2[4];
+KV_AVX2 inline void Avx2WidenRow(const Sample* row, __m256i& front, __m128i& back) {
+    if constexpr (sizeof(Sample) == 1) {
+        front = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+        back = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(Load<std::int32_t>(row + 8)));
+    } else {
+        front = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+        back = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 8)));
+    }
+}
+
+// Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
+struct FourPlaces {
+    alignas(16) std::int32_t base[4];
+    __m256d fx;
+    __m256d fy;
+    unsigned covered;
+};
+
+// Whether tap (m, n) of a block is one of its four corners.
+constexpr bool IsCorner(int m, int n) {
+    return (m == 0 || m == 3) && (n == 0 || n == 3);
+}
+
+// The distances of a four's positions from its 16 source pixels, row by row, column by column. Worked out a
+// four ahead of the interpolation that uses them: the roots take the divider long, and issued early they run
+// beside the previous four's sums.
+// The squared offsets of a four's positions from its source columns and rows.
+struct FourSquares {
+    __m256d dx2[4];
+    __m256d dy2[4];
+};
+KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
-        const __m256d dx = _mm256_sub_pd(vfx, offset), dy = _mm256_sub_pd(vfy, offset);
-        dx2[k] = _mm256_mul_pd(dx, dx);
-        dy2[k] = _mm256_mul_pd(dy, dy);
+        const __m256d dx = _mm256_sub_pd(p.fx, offset), dy = _mm256_sub_pd(p.fy, offset);
+        squares.dx2[k] = _mm256_mul_pd(dx, dx);
+        squares.dy2[k] = _mm256_mul_pd(dy, dy);
     }
+}
+
+// Part 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
+// over the previous four's rows.
+KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
+    const __m256d* dx2 = squares.dx2;
+    const __m256d* dy2 = squares.dy2;
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
+    // Opposite corners share one root. A corner weighs something only nearer than 2 (a square below 4,
+    // whose root is then below 2 as well), and no lane has both opposite corners that near: the squares of
+    // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
+    // kernel is 0 as it is at its own distance.
+    const __m256d four = _mm256_set1_pd(4.0), two = _mm256_set1_pd(2.0);
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3, n = 0;
+        const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
+        const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ),
+                      farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
+        const __m256d root = _mm256_sqrt_pd(_mm256_blendv_pd(far, near, nearIn));
+        distances[4 * n + m] = _mm256_blendv_pd(two, root, nearIn);
+        distances[4 * (3 - n) + 3 - m] = _mm256_blendv_pd(two, root, farIn);
+    }
+}
+
+// All of a four's distances at once.
+KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
+    FourSquares squares;
+    Avx2Squares(p, squares);
+    for (int part = 0; part < 4; ++part)
+        Avx2Distances(squares, part, distances);
+}
+
+// The cubic weights of a four's positions at the given distances, tap by tap, and the weighted sums of the
+// samples there. The blocks' rows are read whole and turned so that each lane holds one pixel's sample: a
+// transpose of four rows of twelve.
+template <class Sample>
+KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p, const __m256d* distances,
+                      const FourPlaces* next, __m256d* nextDistances, __m256d* sums, __m256d& weightSum) {
+    FourSquares nextSquares;
+    if (next)
+        Avx2Squares(*next, nextSquares);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
-    // Each lane's first sample, counted from the window's start.
-    auto firstSample = [&](int k) {
-        return static_cast<std::size_t>(j0[k] - 1 - layout.top) * stride +
-               static_cast<std::size_t>(i0[k] - 1 - layout.left) * 3;
-    };
-    const std::size_t base[4] = {firstSample(0), firstSample(1), firstSample(2), firstSample(3)};
+    const Sample* first[4];
+    for (int k = 0; k < 4; ++k)
+        first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
     const __m256d c15 = _mm256_set1_pd(1.5), c25 = _mm256_set1_pd(2.5), cm05 = _mm256_set1_pd(-0.5),
                   c4 = _mm256_set1_pd(4.0);
-    __m256d weightSum = zero;
-    __m256d sums[3] = {zero, zero, zero};
+    weightSum = zero;
+    sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+        // A quarter of the next four's roots, beside this row's sums.
+        if (next)
+            Avx2Distances(nextSquares, n, nextDistances);
+        __m256i front[4];
+        __m128i back[4];
+        for (int k = 0; k < 4; ++k)
+            Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, front[k], back[k]);
+        // Samples j of the four pixels: lanes j and j + 4 of the front halves, j - 8 of the back ones.
+        const __m256i lo01 = _mm256_unpacklo_epi32(front[0], front[1]);
+        const __m256i hi01 = _mm256_unpackhi_epi32(front[0], front[1]);
+        const __m256i lo23 = _mm256_unpacklo_epi32(front[2], front[3]);
+        const __m256i hi23 = _mm256_unpackhi_epi32(front[2], front[3]);
+        const __m256i s04 = _mm256_unpacklo_epi64(lo01, lo23), s15 = _mm256_unpackhi_epi64(lo01, lo23);
+        const __m256i s26 = _mm256_unpacklo_epi64(hi01, hi23), s37 = _mm256_unpackhi_epi64(hi01, hi23);
+        const __m128i blo01 = _mm_unpacklo_epi32(back[0], back[1]),
+                      bhi01 = _mm_unpackhi_epi32(back[0], back[1]);
+        const __m128i blo23 = _mm_unpacklo_epi32(back[2], back[3]),
+                      bhi23 = _mm_unpackhi_epi32(back[2], back[3]);
+        const __m128i samples[12] = {_mm256_castsi256_si128(s04),      _mm256_castsi256_si128(s15),
+                                     _mm256_castsi256_si128(s26),      _mm256_castsi256_si128(s37),
+                                     _mm256_extracti128_si256(s04, 1), _mm256_extracti128_si256(s15, 1),
+                                     _mm256_extracti128_si256(s26, 1), _mm256_extracti128_si256(s37, 1),
+                                     _mm_unpacklo_epi64(blo01, blo23), _mm_unpackhi_epi64(blo01, blo23),
+                                     _mm_unpacklo_epi64(bhi01, bhi23), _mm_unpackhi_epi64(bhi01, bhi23)};
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
-            const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[n]));
+            const __m256d d = distances[4 * n + m];
             const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
             const __m256d farK = _mm256_add_pd(
                 _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
@@ -216,72 +310,17 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const LONG* i0, cons
                 w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
             }
             weightSum = _mm256_add_pd(weightSum, w);
-            const std::size_t at = static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3;
-            const Sample* sp = static_cast<const Sample*>(layout.samples) + at;
-            if constexpr (sizeof(Sample) == 1) {
-                const __m128i rgb =
-                    _mm_setr_epi32(Load4<std::int32_t>(sp + base[0]), Load4<std::int32_t>(sp + base[1]),
-                                   Load4<std::int32_t>(sp + base[2]), Load4<std::int32_t>(sp + base[3]));
-                const __m128i low = _mm_set1_epi32(0xFF);
 #pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256d v = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(rgb, 8 * c), low));
-                    sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, v));
-                }
-            } else {
-                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
-                // exactly.
-                const __m256i rgb =
-                    _mm256_setr_epi64x(Load4<long long>(sp + base[0]), Load4<long long>(sp + base[1]),
-                                       Load4<long long>(sp + base[2]), Load4<long long>(sp + base[3]));
-                const __m256i low = _mm256_set1_epi64x(0xFFFF);
-                const __m256i exponent = _mm256_set1_epi64x(kTwoTo52Bits);
-                const __m256d twoTo52 = _mm256_castsi256_pd(exponent);
-#pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256i bits =
-                        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi64(rgb, 16 * c), low), exponent);
-                    const __m256d v = _mm256_sub_pd(_mm256_castsi256_pd(bits), twoTo52);
-                    sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, v));
-                }
-            }
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, _mm256_cvtepi32_pd(samples[3 * m + c])));
         }
     }
-    const __m256d guard = _mm256_set1_pd(kRoundingGuard);
-    const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
-    __m128i channels[3];
-    for (int c = 0; c < 3; ++c) {
-        // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
-        const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
-        channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
-    }
-    // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first the
-    // channels packed as [R0-3 G0-3] and [B0-3 B0-3].
-    const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
-    const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
-    if constexpr (sizeof(Sample) == 1) {
-        // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
-        const __m128i bytes = _mm_packus_epi16(redGreen, blue);
-        const __m128i pixels =
-            _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
-        const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
-        std::memcpy(out + 8, &last, sizeof last);
-    } else {
-        // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
-        const __m128i front = _mm_or_si128(
-            _mm_shuffle_epi8(redGreen, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
-            _mm_shuffle_epi8(blue,
-                             _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
-        const __m128i back = _mm_or_si128(
-            _mm_shuffle_epi8(redGreen,
-                             _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-            _mm_shuffle_epi8(blue,
-                             _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
-    }
 }
+
+// Pixels of a row the AVX2 path places before it interpolates them, as on the AVX-512 path: worked out
+// together, the positions of a run overlap, where one four at a time each interpolation waits on its own.
+constexpr LONG kRunFours = 8;
+constexpr unsigned kAllFour = 0xF;
 
 // Pixels x0 ... of the row four at a time, as far as whole fours go; returns the first pixel left over.
 template <class Sample>
@@ -296,14 +335,29 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
     const __m256d lastEntry = _mm256_set1_pd(CFisheyeGeometry::kLastEntry);
     const __m256d lastValue = _mm256_set1_pd(table[CFisheyeGeometry::kLastEntry]);
     const __m256d dy = _mm256_sub_pd(_mm256_set1_pd(y), cy);
-    LONG x = x0;
-    for (; x + 4 <= x1; x += 4, out += 12) {
-        const __m256d dx = _mm256_sub_pd(_mm256_setr_pd(x, x + 1, x + 2, x + 3), cx);
+    const __m256d lanes = _mm256_setr_pd(0, 1, 2, 3);
+    // The source pixels whose blocks the window covers (as Covers has it): columns from firstI to lastI,
+    // rows from firstJ to lastJ.
+    const bool empty = window.IsEmpty();
+    const __m128i firstI = _mm_set1_epi32(layout.left + CFisheyeWindow::kReachBefore);
+    const __m128i lastI = _mm_set1_epi32(layout.left + layout.columns - CFisheyeWindow::kReachAfter - 1);
+    const __m128i firstJ = _mm_set1_epi32(layout.top + CFisheyeWindow::kReachBefore);
+    const __m128i lastJ = _mm_set1_epi32(layout.top + layout.rows - CFisheyeWindow::kReachAfter - 1);
+    const __m128i stride = _mm_set1_epi32(layout.columns * 3);
+    const __m128i three = _mm_set1_epi32(3);
+
+    // The places of the four pixels from x; none covered where no source lies in the picture.
+    auto place = [&](LONG x, FourPlaces& p) KV_AVX2 {
+        // Nothing covered works out over the window's first block, as a lane not written does.
+        p.covered = 0;
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
+        p.fx = p.fy = zero;
+        const __m256d dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
         const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
         // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
         const __m256d u = _mm256_div_pd(_mm256_mul_pd(lastEntry, r), radius);
         const __m256d inTable = _mm256_cmp_pd(u, lastEntry, _CMP_LT_OQ);
-        const __m256d used = _mm256_blendv_pd(zero, u, inTable);
+        const __m256d used = _mm256_and_pd(u, inTable);
         const __m128i entry = _mm256_cvttpd_epi32(used);
         // Four loads of each: on the processors measured they beat a gathered load.
         alignas(16) std::int32_t at[4];
@@ -323,36 +377,106 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
         const __m256d inside = _mm256_and_pd(
             _mm256_and_pd(_mm256_cmp_pd(sx, zero, _CMP_GE_OQ), _mm256_cmp_pd(sx, width, _CMP_LT_OQ)),
             _mm256_and_pd(_mm256_cmp_pd(sy, zero, _CMP_GE_OQ), _mm256_cmp_pd(sy, height, _CMP_LT_OQ)));
-        const int insideLanes = _mm256_movemask_pd(inside);
+        const unsigned insideLanes = static_cast<unsigned>(_mm256_movemask_pd(inside));
         if (insideLanes == 0)
-            continue;
-        alignas(32) double px[4], py[4];
-        _mm256_store_pd(px, sx);
-        _mm256_store_pd(py, sy);
-        LONG i0[4], j0[4];
-        double fx[4], fy[4];
-        bool all = insideLanes == 0xF;
-        for (int k = 0; k < 4; ++k) {
-            if (!(insideLanes & (1 << k)))
-                continue;
-            i0[k] = static_cast<LONG>(px[k]);
-            j0[k] = static_cast<LONG>(py[k]);
-            fx[k] = px[k] - i0[k];
-            fy[k] = py[k] - j0[k];
-            all = all && window.Covers(i0[k], j0[k]);
-        }
-        if (all) {
-            Avx2Four(layout, i0, j0, fx, fy, out);
-            continue;
-        }
-        for (int k = 0; k < 4; ++k) {
-            if (!(insideLanes & (1 << k)))
-                continue;
-            if (window.Covers(i0[k], j0[k]))
-                window.Interpolate(i0[k], j0[k], CFisheyeWindow::WeightsAt(fx[k], fy[k]),
-                                   reinterpret_cast<BYTE*>(out + 3 * k));
-            else
+            return;
+        // Lanes outside the picture take position 0, which converts to a whole number like any other.
+        const __m256d heldX = _mm256_and_pd(sx, inside), heldY = _mm256_and_pd(sy, inside);
+        const __m128i i0 = _mm256_cvttpd_epi32(heldX), j0 = _mm256_cvttpd_epi32(heldY);
+        const __m128i coveredLanes = _mm_andnot_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(firstI, i0), _mm_cmpgt_epi32(i0, lastI)),
+                         _mm_or_si128(_mm_cmpgt_epi32(firstJ, j0), _mm_cmpgt_epi32(j0, lastJ))),
+            _mm_set1_epi32(-1));
+        p.covered =
+            empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
+        for (int k = 0; k < 4; ++k)
+            if ((insideLanes & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
+        // Lanes not written are worked out over the window's first covered block, which is always there.
+        const __m128i blockI = _mm_blendv_epi8(firstI, i0, coveredLanes);
+        const __m128i blockJ = _mm_blendv_epi8(firstJ, j0, coveredLanes);
+        const __m128i base = _mm_add_epi32(
+            _mm_mullo_epi32(
+                _mm_sub_epi32(blockJ, _mm_add_epi32(_mm_set1_epi32(layout.top), _mm_set1_epi32(1))), stride),
+            _mm_mullo_epi32(
+                _mm_sub_epi32(blockI, _mm_add_epi32(_mm_set1_epi32(layout.left), _mm_set1_epi32(1))), three));
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), base);
+        p.fx = _mm256_sub_pd(heldX, _mm256_cvtepi32_pd(i0));
+        p.fy = _mm256_sub_pd(heldY, _mm256_cvtepi32_pd(j0));
+    };
+
+    const __m256d guard = _mm256_set1_pd(kRoundingGuard);
+    const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
+    FourPlaces places[kRunFours];
+    LONG x = x0;
+    while (x + 4 <= x1) {
+        const LONG fours = std::min<LONG>(kRunFours, (x1 - x) / 4);
+        for (LONG e = 0; e < fours; ++e)
+            place(x + 4 * e, places[e]);
+        // The distances of the next covered four are worked out before this one's sums.
+        __m256d distances[2][16];
+        LONG next = 0;
+        while (next < fours && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < fours)
+            Avx2Distances(places[next], distances[current]);
+        for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
+            const FourPlaces& p = places[e];
+            if (p.covered == 0)
+                continue;
+            next = e + 1;
+            while (next < fours && places[next].covered == 0)
+                ++next;
+            __m256d sums[3], weightSum;
+            Avx2Four<Sample>(layout, p, distances[current], next < fours ? &places[next] : nullptr,
+                             distances[1 - current], sums, weightSum);
+            current = 1 - current;
+            __m128i channels[3];
+            for (int c = 0; c < 3; ++c) {
+                // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
+                const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
+                channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
+            }
+            if (p.covered != kAllFour) {
+                alignas(16) std::int32_t held[3][4];
+                for (int c = 0; c < 3; ++c)
+                    _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
+                for (int k = 0; k < 4; ++k) {
+                    if (!(p.covered & (1u << k)))
+                        continue;
+                    for (int c = 0; c < 3; ++c)
+                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
+                }
+                continue;
+            }
+            // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first
+            // the channels packed as [R0-3 G0-3] and [B0-3 B0-3].
+            const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
+            const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
+            if constexpr (sizeof(Sample) == 1) {
+                // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
+                const __m128i bytes = _mm_packus_epi16(redGreen, blue);
+                const __m128i pixels = _mm_shuffle_epi8(
+                    bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+                const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
+                std::memcpy(out + 8, &last, sizeof last);
+            } else {
+                // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
+                const __m128i front =
+                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11,
+                                                                          -1, -1, 4, 5, 12, 13)),
+                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2,
+                                                                      3, -1, -1, -1, -1)));
+                const __m128i back =
+                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1,
+                                                                          -1, -1, -1, -1, -1, -1, -1)),
+                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1,
+                                                                      -1, -1, -1, -1, -1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
+            }
         }
     }
     return x;
@@ -591,15 +715,258 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
 
 } // namespace
 
+// The plain path: the AVX2 path's operations on two pixels at a time with the SSE2 every x86-64 processor
+// has, lane by lane in the same order, so that it gives the same bytes. Its roots and divisions, the bulk of
+// the work, then go two to an instruction as they do four to one on the AVX2 path.
+namespace {
+
+// a where mask is set, else b.
+inline __m128d Select(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+
+// Where two pixels read the window, as FourPlaces has it for four.
+struct TwoPlaces {
+    std::size_t base[2];
+    __m128d fx;
+    __m128d fy;
+    unsigned covered;
+};
+
+// Samples 4h ... 4h + 3 of a row of twelve (one block row of one pixel) as 32-bit numbers.
+template <class Sample>
+inline void Sse2WidenRow(const Sample* row, __m128i quarters[3]) {
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (sizeof(Sample) == 1) {
+        const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)), zero);
+        const __m128i last = _mm_unpacklo_epi8(_mm_cvtsi32_si128(Load<std::int32_t>(row + 8)), zero);
+        quarters[0] = _mm_unpacklo_epi16(words, zero);
+        quarters[1] = _mm_unpackhi_epi16(words, zero);
+        quarters[2] = _mm_unpacklo_epi16(last, zero);
+    } else {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+        quarters[0] = _mm_unpacklo_epi16(words, zero);
+        quarters[1] = _mm_unpackhi_epi16(words, zero);
+        quarters[2] = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 8)), zero);
+    }
+}
+
+// The squared offsets of two positions from their source columns and rows.
+struct TwoSquares {
+    __m128d dx2[4];
+    __m128d dy2[4];
+};
+inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
+    for (int k = 0; k < 4; ++k) {
+        const __m128d offset = _mm_set1_pd(k - 1);
+        const __m128d dx = _mm_sub_pd(p.fx, offset), dy = _mm_sub_pd(p.fy, offset);
+        squares.dx2[k] = _mm_mul_pd(dx, dx);
+        squares.dy2[k] = _mm_mul_pd(dy, dy);
+    }
+}
+
+// Part 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
+// four (opposite corners sharing one root).
+inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
+    const __m128d* dx2 = squares.dx2;
+    const __m128d* dy2 = squares.dy2;
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
+    const __m128d four = _mm_set1_pd(4.0), two = _mm_set1_pd(2.0);
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3;
+        const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
+        const __m128d nearIn = _mm_cmplt_pd(near, four), farIn = _mm_cmplt_pd(far, four);
+        const __m128d root = _mm_sqrt_pd(Select(nearIn, near, far));
+        distances[m] = Select(nearIn, root, two);
+        distances[12 + 3 - m] = Select(farIn, root, two);
+    }
+}
+
+// All of two positions' distances at once.
+inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
+    TwoSquares squares;
+    Sse2Squares(p, squares);
+    for (int part = 0; part < 4; ++part)
+        Sse2Distances(squares, part, distances);
+}
+
+// The weighted sums of two pixels at the given distances, as Avx2Four works them out for four.
+template <class Sample>
+void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m128d* distances,
+             const TwoPlaces* next, __m128d* nextDistances, __m128d sums[3], __m128d& weightSum) {
+    TwoSquares nextSquares;
+    if (next)
+        Sse2Squares(*next, nextSquares);
+    const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
+    const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
+                              static_cast<const Sample*>(layout.samples) + p.base[1]};
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
+    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5),
+                  c4 = _mm_set1_pd(4.0);
+    weightSum = zero;
+    sums[0] = sums[1] = sums[2] = zero;
+    for (int n = 0; n < 4; ++n) {
+        // A quarter of the next two's roots, beside this row's sums.
+        if (next)
+            Sse2Distances(nextSquares, n, nextDistances);
+        __m128i a[3], b[3];
+        Sse2WidenRow(first[0] + static_cast<std::size_t>(n) * stride, a);
+        Sse2WidenRow(first[1] + static_cast<std::size_t>(n) * stride, b);
+        // Sample j of both pixels in the low half of samples[j].
+        __m128i samples[12];
+        for (int q = 0; q < 3; ++q) {
+            const __m128i low = _mm_unpacklo_epi32(a[q], b[q]), high = _mm_unpackhi_epi32(a[q], b[q]);
+            samples[4 * q] = low;
+            samples[4 * q + 1] = _mm_unpackhi_epi64(low, low);
+            samples[4 * q + 2] = high;
+            samples[4 * q + 3] = _mm_unpackhi_epi64(high, high);
+        }
+        for (int m = 0; m < 4; ++m) {
+            const __m128d d = distances[4 * n + m];
+            const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
+            const __m128d farK =
+                _mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2),
+                                      _mm_mul_pd(c4, d)),
+                           two);
+            __m128d w = _mm_and_pd(farK, _mm_cmplt_pd(d, two));
+            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
+                const __m128d nearK =
+                    _mm_add_pd(_mm_sub_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(c15, d), d), d), d2), one);
+                w = Select(_mm_cmplt_pd(d, one), nearK, w);
+            }
+            weightSum = _mm_add_pd(weightSum, w);
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm_add_pd(sums[c], _mm_mul_pd(w, _mm_cvtepi32_pd(samples[3 * m + c])));
+        }
+    }
+}
+
+// Pixels of a row the plain path places before it interpolates them, as the AVX2 path does.
+constexpr LONG kRunTwos = 16;
+
+// Pixels x0 ... of the row two at a time, as far as whole twos go; returns the first pixel left over.
+template <class Sample>
+LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1,
+             Sample* out, std::vector<LONG>& missed) {
+    const CFisheyeWindow::Layout layout = window.GetLayout();
+    const double* table = geometry.GetTable();
+    const __m128d cx = _mm_set1_pd(geometry.GetCentreX()), cy = _mm_set1_pd(geometry.GetCentreY());
+    const __m128d radius = _mm_set1_pd(geometry.GetRadius());
+    const __m128d width = _mm_set1_pd(geometry.GetWidth()), height = _mm_set1_pd(geometry.GetHeight());
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d lastEntry = _mm_set1_pd(CFisheyeGeometry::kLastEntry);
+    const __m128d lastValue = _mm_set1_pd(table[CFisheyeGeometry::kLastEntry]);
+    const __m128d dy = _mm_sub_pd(_mm_set1_pd(y), cy);
+    const __m128d guard = _mm_set1_pd(kRoundingGuard);
+    const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
+    // The places of the two pixels from x; none covered where no source lies in the picture.
+    auto place = [&](LONG x, TwoPlaces& p) {
+        p.covered = 0;
+        p.base[0] = p.base[1] = 0;
+        p.fx = p.fy = zero;
+        const __m128d dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
+        const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
+        // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
+        const __m128d u = _mm_div_pd(_mm_mul_pd(lastEntry, r), radius);
+        const __m128d inTable = _mm_cmplt_pd(u, lastEntry);
+        const __m128d used = _mm_and_pd(u, inTable);
+        const __m128i entry = _mm_cvttpd_epi32(used);
+        const int at0 = _mm_cvtsi128_si32(entry), at1 = _mm_cvtsi128_si32(_mm_srli_si128(entry, 4));
+        const __m128d below = _mm_setr_pd(table[at0], table[at1]);
+        const __m128d above = _mm_setr_pd(table[at0 + 1], table[at1 + 1]);
+        const __m128d f = _mm_sub_pd(used, _mm_cvtepi32_pd(entry));
+        const __m128d v = Select(
+            inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
+        const __m128d atCentre = _mm_cmpeq_pd(r, zero);
+        const __m128d sx =
+            Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
+        const __m128d sy =
+            Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(sx, zero), _mm_cmplt_pd(sx, width)),
+                                          _mm_and_pd(_mm_cmpge_pd(sy, zero), _mm_cmplt_pd(sy, height)));
+        const unsigned insideLanes = static_cast<unsigned>(_mm_movemask_pd(inside));
+        if (insideLanes == 0)
+            return;
+        // Lanes outside the picture take position 0, which converts to a whole number like any other.
+        const __m128d heldX = _mm_and_pd(sx, inside), heldY = _mm_and_pd(sy, inside);
+        const __m128i i0 = _mm_cvttpd_epi32(heldX), j0 = _mm_cvttpd_epi32(heldY);
+        p.fx = _mm_sub_pd(heldX, _mm_cvtepi32_pd(i0));
+        p.fy = _mm_sub_pd(heldY, _mm_cvtepi32_pd(j0));
+        alignas(16) std::int32_t is[4], js[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(is), i0);
+        _mm_store_si128(reinterpret_cast<__m128i*>(js), j0);
+        for (int k = 0; k < 2; ++k) {
+            if (!(insideLanes & (1u << k)))
+                continue;
+            if (!window.Covers(is[k], js[k])) {
+                missed.push_back(x + k);
+                continue;
+            }
+            p.covered |= 1u << k;
+            // Lanes not written are worked out over the window's first block, which is there once one is.
+            p.base[k] = (static_cast<std::size_t>(js[k] - 1 - layout.top) * layout.columns +
+                         static_cast<std::size_t>(is[k] - 1 - layout.left)) *
+                        3;
+        }
+    };
+
+    TwoPlaces places[kRunTwos];
+    __m128d distances[2][16];
+    LONG x = x0;
+    while (x + 2 <= x1) {
+        const LONG twos = std::min<LONG>(kRunTwos, (x1 - x) / 2);
+        for (LONG e = 0; e < twos; ++e)
+            place(x + 2 * e, places[e]);
+        // The distances of the next covered two are worked out before this one's sums, as on the AVX2 path.
+        LONG next = 0;
+        while (next < twos && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < twos)
+            Sse2Distances(places[next], distances[current]);
+        for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
+            const TwoPlaces& p = places[e];
+            if (p.covered == 0)
+                continue;
+            next = e + 1;
+            while (next < twos && places[next].covered == 0)
+                ++next;
+            __m128d sums[3], weightSum;
+            Sse2Two<Sample>(layout, p, distances[current], next < twos ? &places[next] : nullptr,
+                            distances[1 - current], sums, weightSum);
+            current = 1 - current;
+            alignas(16) std::int32_t held[3][4];
+            for (int c = 0; c < 3; ++c) {
+                // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
+                const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
+                _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
+                                _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+            }
+            for (int k = 0; k < 2; ++k)
+                if (p.covered & (1u << k))
+                    for (int c = 0; c < 3; ++c)
+                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
+        }
+    }
+    return x;
+}
+
+} // namespace
+
 void CFisheyeWindow::RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
                               std::vector<LONG>& missed) const {
     const bool wide512 = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX2);
     const bool simd = CpuHas(CpuFeature::kAVX2);
-    // Eights first, then what is left in fours, then one by one.
+    // Eights first, then what is left in fours (or twos without AVX2), then one by one.
     auto run = [&](auto* samples) {
         LONG rest = wide512 ? Avx512Row(*this, geometry, y, x0, x1, samples, missed) : x0;
         const LONG four =
-            simd ? Avx2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed) : rest;
+            simd ? Avx2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed)
+                 : Sse2Row(*this, geometry, y, rest, x1, samples + 3 * std::size_t(rest - x0), missed);
         RemapPlain(geometry, y, four, x1, samples + 3 * static_cast<std::size_t>(four - x0), missed);
     };
     if (m_bytesPerSample == 1)

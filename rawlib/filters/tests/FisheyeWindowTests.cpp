@@ -199,6 +199,14 @@ TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
                                 << "row " << y << ", " << bytes << "-byte samples, path " << path;
                             EXPECT_EQ(missed[0], missed[path]) << "row " << y << ", path " << path;
                         }
+                        // Pixel by pixel, every path works one pixel at a time, and must agree with the
+                        // row worked out in twos, fours and eights.
+                        std::vector<BYTE> alone(rows[0].size(), 0xA5);
+                        std::vector<LONG> missedAlone;
+                        for (LONG x = 1; x < w; ++x)
+                            window.RemapRow(geometry, y, x, x + 1, alone.data() + 3 * bytes * x, missedAlone);
+                        EXPECT_EQ(rows[0], alone) << "row " << y << " pixel by pixel";
+                        EXPECT_EQ(missed[0], missedAlone) << "row " << y << " pixel by pixel";
                         missedCount += missed[0].size();
                         written +=
                             std::count_if(rows[0].begin(), rows[0].end(), [](BYTE b) { return b != 0xA5; });
