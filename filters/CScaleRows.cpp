@@ -373,45 +373,56 @@ __attribute__((target("avx2"))) void Avx2HTaps(const std::uint16_t* __restrict s
     TapsTail<CH, Cubic>(span, out, p, pairs, block, i);
 }
 
-template <int CH, bool Cubic>
-void Avx2HTapsFor(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+// A road's window routine made for the window's pair count; Road::Run<CH, Cubic, Pairs> is the routine, 0
+// pairs the one for any count.
+template <class Road, int CH, bool Cubic>
+void HTapsFor(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
     switch ((p.tapCount + 1) / 2) {
     case 1:
-        return Avx2HTaps<CH, Cubic, 1>(span, out, p);
+        return Road::template Run<CH, Cubic, 1>(span, out, p);
     case 2:
-        return Avx2HTaps<CH, Cubic, 2>(span, out, p);
+        return Road::template Run<CH, Cubic, 2>(span, out, p);
     case 3:
-        return Avx2HTaps<CH, Cubic, 3>(span, out, p);
+        return Road::template Run<CH, Cubic, 3>(span, out, p);
     default:
-        return Avx2HTaps<CH, Cubic, 0>(span, out, p);
+        return Road::template Run<CH, Cubic, 0>(span, out, p);
     }
 }
 
-template <bool Cubic>
-bool Avx2HTapsBy(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+// False where the road's window routines do not serve (no taps, sums too wide for 32 bits, other than three
+// or four channels): the caller's general routine does the row.
+template <class Road, bool Cubic>
+bool HTapsBy(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
     if (!p.taps || p.wide)
         return false;
     if (p.channels == 3)
-        Avx2HTapsFor<3, Cubic>(span, out, p);
+        HTapsFor<Road, 3, Cubic>(span, out, p);
     else if (p.channels == 4)
-        Avx2HTapsFor<4, Cubic>(span, out, p);
+        HTapsFor<Road, 4, Cubic>(span, out, p);
     else
         return false;
     return true;
 }
 
+struct Avx2Taps {
+    template <int CH, bool Cubic, LONG Pairs>
+    static void Run(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+        Avx2HTaps<CH, Cubic, Pairs>(span, out, p);
+    }
+};
+
 void Avx2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Avx2HTapsBy<false>(span, out, p))
+    if (!HTapsBy<Avx2Taps, false>(span, out, p))
         AutoHLinear(span, out, p);
 }
 
 void Avx2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Avx2HTapsBy<true>(span, out, p))
+    if (!HTapsBy<Avx2Taps, true>(span, out, p))
         AutoHCubic(span, out, p);
 }
 
 void Avx2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Avx2HTapsBy<false>(span, out, p))
+    if (!HTapsBy<Avx2Taps, false>(span, out, p))
         AutoHArea(span, out, p);
 }
 
@@ -485,45 +496,25 @@ void Sse2HTaps(const std::uint16_t* __restrict span, std::uint16_t* __restrict o
     TapsTail<CH, Cubic>(span, out, p, pairs, block, i);
 }
 
-template <int CH, bool Cubic>
-void Sse2HTapsFor(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    switch ((p.tapCount + 1) / 2) {
-    case 1:
-        return Sse2HTaps<CH, Cubic, 1>(span, out, p);
-    case 2:
-        return Sse2HTaps<CH, Cubic, 2>(span, out, p);
-    case 3:
-        return Sse2HTaps<CH, Cubic, 3>(span, out, p);
-    default:
-        return Sse2HTaps<CH, Cubic, 0>(span, out, p);
+struct Sse2Taps {
+    template <int CH, bool Cubic, LONG Pairs>
+    static void Run(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+        Sse2HTaps<CH, Cubic, Pairs>(span, out, p);
     }
-}
-
-template <bool Cubic>
-bool Sse2HTapsBy(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!p.taps || p.wide)
-        return false;
-    if (p.channels == 3)
-        Sse2HTapsFor<3, Cubic>(span, out, p);
-    else if (p.channels == 4)
-        Sse2HTapsFor<4, Cubic>(span, out, p);
-    else
-        return false;
-    return true;
-}
+};
 
 void Sse2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Sse2HTapsBy<false>(span, out, p))
+    if (!HTapsBy<Sse2Taps, false>(span, out, p))
         PlainHLinear(span, out, p);
 }
 
 void Sse2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Sse2HTapsBy<true>(span, out, p))
+    if (!HTapsBy<Sse2Taps, true>(span, out, p))
         PlainHCubic(span, out, p);
 }
 
 void Sse2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!Sse2HTapsBy<false>(span, out, p))
+    if (!HTapsBy<Sse2Taps, false>(span, out, p))
         PlainHArea(span, out, p);
 }
 

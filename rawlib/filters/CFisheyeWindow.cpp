@@ -215,7 +215,7 @@ KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
     }
 }
 
-// Part 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
+// Row 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
 // over the previous four's rows.
 KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
     const __m256d* dx2 = squares.dx2;
@@ -765,7 +765,7 @@ inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
     }
 }
 
-// Part 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
+// Row 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
 // four (opposite corners sharing one root).
 inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
     const __m128d* dx2 = squares.dx2;
