@@ -198,10 +198,9 @@ constexpr bool IsCorner(int m, int n) {
     return (m == 0 || m == 3) && (n == 0 || n == 3);
 }
 
-// The distances of a four's positions from its 16 source pixels, row by row, column by column. Worked out a
-// four ahead of the interpolation that uses them: the roots take the divider long, and issued early they run
-// beside the previous four's sums.
-// The squared offsets of a four's positions from its source columns and rows.
+// The squared offsets of a four's positions from its source columns and rows. The distances made from them
+// are worked out a four ahead of the interpolation that uses them: the roots take the divider long, and
+// started early they run beside the previous four's sums.
 struct FourSquares {
     __m256d dx2[4];
     __m256d dy2[4];
