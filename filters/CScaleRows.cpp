@@ -411,19 +411,12 @@ struct Avx2Taps {
     }
 };
 
-void Avx2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Avx2Taps, false>(span, out, p))
-        AutoHLinear(span, out, p);
-}
-
-void Avx2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Avx2Taps, true>(span, out, p))
-        AutoHCubic(span, out, p);
-}
-
-void Avx2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Avx2Taps, false>(span, out, p))
-        AutoHArea(span, out, p);
+// A road's window routine where it serves, the general routine of the road below it elsewhere.
+using HorizontalRoutine = void (*)(const std::uint16_t*, std::uint16_t*, const HorizontalParams&);
+template <class Road, bool Cubic, HorizontalRoutine Otherwise>
+void HTapsOr(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
+    if (!HTapsBy<Road, Cubic>(span, out, p))
+        Otherwise(span, out, p);
 }
 
 // The plain road's windows: the taps of the AVX2 routine with SSE2 alone, which every x86-64 processor
@@ -502,21 +495,6 @@ struct Sse2Taps {
         Sse2HTaps<CH, Cubic, Pairs>(span, out, p);
     }
 };
-
-void Sse2HLinear(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Sse2Taps, false>(span, out, p))
-        PlainHLinear(span, out, p);
-}
-
-void Sse2HCubic(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Sse2Taps, true>(span, out, p))
-        PlainHCubic(span, out, p);
-}
-
-void Sse2HArea(const std::uint16_t* span, std::uint16_t* out, const HorizontalParams& p) {
-    if (!HTapsBy<Sse2Taps, false>(span, out, p))
-        PlainHArea(span, out, p);
-}
 
 // The plain road's vertical area routine, eight samples at a time with SSE2: every row of the window
 // (the first, the whole ones, the last) is paired with the next and _mm_madd_epi16 weighs and adds each
@@ -838,9 +816,9 @@ __attribute__((target("avx2,avx512f,avx512bw"))) void Avx512Nearest(const BYTE* 
 #pragma GCC diagnostic pop
 
 const Kernels PlainKernels = {
-    Sse2HLinear,
-    Sse2HCubic,
-    Sse2HArea,
+    HTapsOr<Sse2Taps, false, PlainHLinear>,
+    HTapsOr<Sse2Taps, true, PlainHCubic>,
+    HTapsOr<Sse2Taps, false, PlainHArea>,
     PlainVCopy<std::uint8_t>,
     PlainVCopy<std::uint16_t>,
     PlainVLinear<std::uint8_t>,
@@ -854,10 +832,10 @@ const Kernels PlainKernels = {
     0,
 };
 
-const Kernels Avx2Kernels = {
-    Avx2HLinear,
-    Avx2HCubic,
-    Avx2HArea,
+constexpr Kernels Avx2Kernels = {
+    HTapsOr<Avx2Taps, false, AutoHLinear>,
+    HTapsOr<Avx2Taps, true, AutoHCubic>,
+    HTapsOr<Avx2Taps, false, AutoHArea>,
     AutoVCopy<std::uint8_t>,
     AutoVCopy<std::uint16_t>,
     Avx2VLinear<std::uint8_t>,
@@ -871,22 +849,13 @@ const Kernels Avx2Kernels = {
     16,
 };
 
-const Kernels Avx512Kernels = {
-    Avx2HLinear,
-    Avx2HCubic,
-    Avx2HArea,
-    AutoVCopy<std::uint8_t>,
-    AutoVCopy<std::uint16_t>,
-    Avx2VLinear<std::uint8_t>,
-    Avx2VLinear<std::uint16_t>,
-    Avx2VCubic<std::uint8_t>,
-    Avx2VCubic<std::uint16_t>,
-    Avx2VArea<std::uint8_t>,
-    Avx2VArea<std::uint16_t>,
-    true,
-    Avx512Nearest,
-    64,
-};
+// The AVX2 set with the wide nearest-neighbour groups.
+constexpr Kernels Avx512Kernels = [] {
+    Kernels kernels = Avx2Kernels;
+    kernels.nearest = Avx512Nearest;
+    kernels.nearestGroupBytes = 64;
+    return kernels;
+}();
 
 } // namespace
 
