@@ -1,5 +1,6 @@
 #include "CKvRawDecoderProcess.h"
 
+#include "CPravonFileStream.h"
 #include "IPravonFileStream.h"
 
 #include <algorithm>
@@ -31,6 +32,8 @@ constexpr ULONGLONG kMemoryPerFileByte = 8;
 // Descriptors below this are where the program expects its three; ours are moved above it first.
 constexpr int kFirstFreeDescriptor = 10;
 constexpr int kMillisecondsPerSecond = 1000;
+// Where this process's open descriptors have names.
+constexpr const char* kOwnDescriptors = "/proc/self/fd/";
 
 std::mutex g_settingsLock;
 CKvRawDecoderProcess::Settings g_settings;
@@ -117,6 +120,28 @@ IPravonError* ShareFile(IPravonFileStream* stream, ULONGLONG size, CDescriptor* 
     }
     fcntl(file->Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
     return nullptr;
+}
+
+// The file itself for the decoder to read, when the stream is a plain file of the size the loader was
+// told: opened afresh by its descriptor's name, so that the decoder's reading never moves the stream's
+// position, and with no copy of its bytes. False where the stream is no plain file or the name cannot be
+// opened; the caller then shares a copy.
+bool OpenFileItself(IPravonFileStream* stream, ULONGLONG size, CDescriptor* file) {
+    const auto* plain = dynamic_cast<const CPravonFileStream*>(stream);
+    if (!plain || plain->Descriptor() < 0)
+        return false;
+    const std::string name = kOwnDescriptors + std::to_string(plain->Descriptor());
+    int fd = -1;
+    do {
+        fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    file->Reset(Lifted(fd));
+    struct stat status {};
+    if (file->Get() >= 0 && fstat(file->Get(), &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<ULONGLONG>(status.st_size) == size)
+        return true;
+    file->Reset();
+    return false;
 }
 
 // The decoder's answer read into memory of our own (huge pages where the system gives them) rather than
@@ -316,8 +341,9 @@ IPravonError* CKvRawDecoderProcess::Decode(IPravonFileStream* stream, ULONGLONG 
                                 : kDefaultDeadlineSeconds;
 
     CDescriptor file;
-    if (IPravonError* e = ShareFile(stream, size, &file))
-        return e;
+    if (!OpenFileItself(stream, size, &file))
+        if (IPravonError* e = ShareFile(stream, size, &file))
+            return e;
     CDescriptor answer(Lifted(memfd_create("kv-raw-answer", MFD_CLOEXEC)));
     int ends[2] = {-1, -1};
     if (answer.Get() < 0 || pipe2(ends, O_CLOEXEC) != 0)

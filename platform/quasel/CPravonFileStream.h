@@ -17,6 +17,8 @@ public:
     IPravonError* Open(const PravonFile& file, LONG mode) override;
     IPravonError* Close() override;
     bool IsOpen() const override { return m_fd >= 0; }
+    // The open file's descriptor, -1 when closed; it stays the stream's own.
+    int Descriptor() const { return m_fd; }
     IPravonError* Read(void* buffer, ULONG count, ULONG* done) override;
     IPravonError* Write(const void* data, ULONG count) override;
     IPravonError* Seek(ULONGLONG position) override;

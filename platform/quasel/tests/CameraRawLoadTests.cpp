@@ -1,4 +1,5 @@
 #include "platform/pravon/CPravonMemoryManager.h"
+#include "platform/quasel/CKvRawDecoderProcess.h"
 #include "platform/quasel/CPravonCameraRawLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 #include "testing/DngWriter.h"
@@ -224,6 +225,96 @@ TEST(CameraRawLoad, AFileThatCrashesLibRawIsARefusedFile) {
         EXPECT_NE(loaded.error->Describe().find("the decoder stopped on damaged data"), std::string::npos)
             << loaded.error->Describe();
         EXPECT_FALSE(loaded.tags);
+    }
+}
+
+// A stream over bytes in memory: no file the decoder could read by itself, so the loader shares a copy.
+class BytesStream final : public IPravonFileStream {
+public:
+    explicit BytesStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+    IPravonError* Open(const PravonFile&, LONG) override { return nullptr; }
+    IPravonError* Close() override { return nullptr; }
+    bool IsOpen() const override { return true; }
+    IPravonError* Read(void* buffer, ULONG count, ULONG* done) override {
+        const std::size_t n = std::min<std::size_t>(count, m_at < m_bytes.size() ? m_bytes.size() - m_at : 0);
+        std::memcpy(buffer, m_bytes.data() + m_at, n);
+        m_at += n;
+        if (done)
+            *done = static_cast<ULONG>(n);
+        return nullptr;
+    }
+    IPravonError* Write(const void*, ULONG) override {
+        return PravonFail(0, PravonKind::kInvalidState, "read only");
+    }
+    IPravonError* Seek(ULONGLONG position) override {
+        m_at = static_cast<std::size_t>(position);
+        return nullptr;
+    }
+    IPravonError* GetPosition(ULONGLONG* position) override {
+        *position = m_at;
+        return nullptr;
+    }
+    IPravonError* GetSize(ULONGLONG* size) override {
+        *size = m_bytes.size();
+        return nullptr;
+    }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_at = 0;
+};
+
+// The decoder reads a file on disk by itself and any other stream through a shared copy: both give the
+// samples the test wrote, and reading a file leaves its stream where it was.
+TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        std::uint32_t channels, width, height;
+    };
+    const Case cases[] = {{"mosaic", 1, 301, 203}, {"linear", 3, 64, 47}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DngContent content = Mosaic("GBRG");
+        content.channels = c.channels;
+        content.width = c.width;
+        content.height = c.height;
+        content.samples.clear();
+        const std::size_t count = std::size_t{c.width} * c.height * c.channels;
+        for (std::size_t i = 0; i < count; ++i)
+            content.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 4099) % (kWhite - kBlack + 1)));
+        const std::vector<std::uint8_t> bytes = WriteDng(content).bytes;
+        const std::string path = folder.Write(std::string(c.name) + ".dng", bytes);
+
+        IPravonFileStream* raw = nullptr;
+        ASSERT_PV_OK(IPravonFileStream::CreateFileStream(&raw));
+        PravonFileStreamPtr onDisk(raw);
+        ASSERT_PV_OK(onDisk->Open(PravonFile{path}, IPravonFileStream::kRead));
+        const ULONGLONG from = 17;
+        ASSERT_PV_OK(onDisk->Seek(from));
+        BytesStream inMemory(bytes);
+        std::unique_ptr<CKvRawDecodedFile> decoded[2];
+        ASSERT_PV_OK(CKvRawDecoderProcess::Decode(onDisk.get(), bytes.size(), &decoded[0]));
+        ASSERT_PV_OK(CKvRawDecoderProcess::Decode(&inMemory, bytes.size(), &decoded[1]));
+        ULONGLONG position = 0;
+        ASSERT_PV_OK(onDisk->GetPosition(&position));
+        EXPECT_EQ(position, from) << "the decoder reads the file through an opening of its own";
+
+        const double top = c.channels == 1 ? 4095.0 : 65535.0;
+        for (const auto& file : decoded) {
+            ASSERT_EQ(file->GetAnswer().width, c.width);
+            ASSERT_EQ(file->GetAnswer().height, c.height);
+            ASSERT_EQ(file->GetAnswer().channels, c.channels);
+            int worst = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double expected = (content.samples[i] - kBlack) * top / (kWhite - kBlack);
+                worst = std::max(worst, int(std::lround(std::fabs(file->GetSamples()[i] - expected))));
+            }
+            EXPECT_LE(worst, 1) << "black removed, white scaled";
+        }
+        EXPECT_EQ(std::memcmp(decoded[0]->GetSamples(), decoded[1]->GetSamples(), count * sizeof(WORD)), 0);
     }
 }
 
