@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -24,27 +26,33 @@ constexpr std::uint16_t kMaxLinearSample = 65535;
 // Bit readers may ask for a few bytes beyond the last coded one at the very end of a file; more than
 // this, and the file ends before its image data does.
 constexpr unsigned long long kOverreadTolerance = 64;
+// A file read by name goes through a buffer of this size: a handful of reads for a whole sensor, and few
+// pages to fault in.
+constexpr std::size_t kReadBufferBytes = std::size_t{1} << 20;
 // LibRaw's orientation ("flip": bit 4 transposes, 2 turns rows over, 1 columns) as EXIF codes.
 constexpr std::uint32_t kExifOfFlip[8] = {1, 2, 4, 3, 5, 8, 6, 7};
 
 // Counts what LibRaw asks for beyond the end of the file once the image data is being unpacked: those are
-// bytes the file does not hold, so the picture would be made up where they belong.
-class CCountingStream final : public LibRaw_buffer_datastream {
+// bytes the file does not hold, so the picture would be made up where they belong. Over the file's bytes
+// in memory, or over the file itself read through a buffer as LibRaw asks for it.
+template <class Base>
+class CCountingStream final : public Base {
 public:
-    CCountingStream(const unsigned char* data, std::size_t size)
-        : LibRaw_buffer_datastream(const_cast<unsigned char*>(data), size), m_size(size) {}
+    template <class... Source>
+    explicit CCountingStream(std::size_t size, Source&&... source)
+        : Base(std::forward<Source>(source)...), m_size(size) {}
 
     int read(void* ptr, size_t sz, size_t nmemb) override {
-        const INT64 at = tell();
+        const INT64 at = this->tell();
         const unsigned long long want = static_cast<unsigned long long>(sz) * nmemb;
         const unsigned long long left =
             at >= 0 && static_cast<unsigned long long>(at) < m_size ? m_size - at : 0;
         if (counting && want > left)
             missing += want - left;
-        return LibRaw_buffer_datastream::read(ptr, sz, nmemb);
+        return Base::read(ptr, sz, nmemb);
     }
     int get_char() override {
-        const int c = LibRaw_buffer_datastream::get_char();
+        const int c = Base::get_char();
         if (counting && c < 0)
             ++missing;
         return c;
@@ -55,6 +63,16 @@ public:
 
 private:
     std::size_t m_size;
+};
+
+// A file read by name, a buffer at a time: no copy of the whole file is made.
+class CBufferedFileStream : public LibRaw_bigfile_datastream {
+public:
+    CBufferedFileStream(const std::string& path, std::size_t bufferBytes)
+        : LibRaw_bigfile_datastream(path.c_str()) {
+        if (f)
+            setvbuf(f, nullptr, _IOFBF, bufferBytes);
+    }
 };
 
 struct DataErrors {
@@ -144,6 +162,14 @@ struct LibRawDeleter {
 } // namespace
 
 CKvRawDecode::CKvRawDecode(const unsigned char* file, std::size_t size) : m_file(file), m_size(size) {
+    Begin();
+}
+
+CKvRawDecode::CKvRawDecode(std::string path, std::size_t size) : m_path(std::move(path)), m_size(size) {
+    Begin();
+}
+
+void CKvRawDecode::Begin() {
     std::memcpy(m_answer.magic, kMagic, sizeof kMagic);
     m_answer.version = kVersion;
     m_answer.status = kDecoded;
@@ -268,8 +294,19 @@ void CKvRawDecode::TakeMetadata(LibRaw& raw) {
 }
 
 void CKvRawDecode::Decode() {
+    if (m_file) {
+        CCountingStream<LibRaw_buffer_datastream> stream(m_size, const_cast<unsigned char*>(m_file), m_size);
+        return DecodeFrom(stream);
+    }
+    CCountingStream<CBufferedFileStream> stream(m_size, m_path, kReadBufferBytes);
+    if (!stream.valid())
+        return Refuse(kRefused, "the decoder cannot read the file");
+    DecodeFrom(stream);
+}
+
+template <class Stream>
+void CKvRawDecode::DecodeFrom(Stream& stream) {
     std::unique_ptr<LibRaw, LibRawDeleter> raw(new LibRaw(0));
-    CCountingStream stream(m_file, m_size);
     DataErrors errors;
     raw->set_dataerror_handler(OnDataError, &errors);
     if (const int result = raw->open_datastream(&stream); result != LIBRAW_SUCCESS) {

@@ -14,7 +14,10 @@ class LibRaw;
 
 class CKvRawDecode {
 public:
+    // Over the file's bytes in memory.
     CKvRawDecode(const unsigned char* file, std::size_t size);
+    // Over the file at `path`, read as LibRaw asks for it; `size` is the file's size.
+    CKvRawDecode(std::string path, std::size_t size);
 
     // Decodes and writes the answer into the memory behind `answerDescriptor` (sized here); false only
     // when no answer could be written at all.
@@ -22,7 +25,10 @@ public:
 
 private:
     // Fills m_answer's metadata and the samples; a refusal sets the status and message instead.
+    void Begin();
     void Decode();
+    template <class Stream>
+    void DecodeFrom(Stream& stream);
     void Refuse(std::uint32_t status, const std::string& why);
     // Sizes the answer for the samples; false (the decode refused) when it cannot be.
     bool BeginAnswer(std::size_t sampleBytes);
@@ -34,7 +40,8 @@ private:
     bool SendRows(unsigned height, std::size_t samplesPerRow, const Fill& fill);
     void TakeMetadata(LibRaw& raw);
 
-    const unsigned char* m_file;
+    const unsigned char* m_file = nullptr;
+    std::string m_path;
     std::size_t m_size;
     KvRawDecoder::Answer m_answer{};
     int m_answerDescriptor = -1;

@@ -13,10 +13,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -39,6 +41,11 @@ constexpr int kExitUsage = 64;
 constexpr int kExitNoInput = 66;
 constexpr int kExitNoAnswer = 74;
 constexpr int kMaxDescriptors = 16;
+// Where this process's open descriptors have names.
+constexpr const char* kOwnDescriptors = "/proc/self/fd/";
+// Files from this size on are read by name rather than copied whole: a whole sensor's worth, where the copy
+// costs as much fresh memory as the unpacked samples.
+constexpr std::size_t kReadByNameBytes = std::size_t{4} << 20;
 
 bool ParseCount(const char* text, unsigned long long* value) {
     if (!text || !*text)
@@ -52,6 +59,14 @@ bool ParseCount(const char* text, unsigned long long* value) {
 bool Limit(int resource, rlim_t value) {
     const rlimit limit{value, value};
     return setrlimit(resource, &limit) == 0;
+}
+
+// Says on the completion descriptor that the answer is whole.
+int Finish() {
+    const char done = KvRawDecoder::kDoneByte;
+    if (write(KvRawDecoder::kDoneDescriptor, &done, 1) != 1)
+        return kExitNoAnswer;
+    return kExitDone;
 }
 
 } // namespace
@@ -80,8 +95,19 @@ int main(int argc, char** argv) {
     if (fstat(KvRawDecoder::kInputDescriptor, &input) != 0 || input.st_size <= 0)
         return kExitNoInput;
     const std::size_t fileBytes = static_cast<std::size_t>(input.st_size);
-    // LibRaw reads most of the file: it is read into memory of our own, whose big blocks the loader has
-    // the allocator take in huge pages, rather than mapped a page at a time.
+    // A big file is read by its descriptor's name as LibRaw needs the bytes: a copy of it would be as much
+    // fresh memory again as the unpacked sensor data, and a fresh process faults in every page it writes.
+    const std::string byName = std::string(kOwnDescriptors) + std::to_string(KvRawDecoder::kInputDescriptor);
+    if (fileBytes >= kReadByNameBytes) {
+        const int probe = open(byName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe >= 0) {
+            close(probe);
+            CKvRawDecode decode(byName, fileBytes);
+            return decode.Run(KvRawDecoder::kAnswerDescriptor) ? Finish() : kExitNoAnswer;
+        }
+    }
+    // A small file, or one whose descriptor has no name here, is read into memory of our own, whose big
+    // blocks the loader has the allocator take in huge pages.
     std::unique_ptr<unsigned char[]> file(new (std::nothrow) unsigned char[fileBytes]);
     if (!file)
         return kExitNoInput;
@@ -96,10 +122,5 @@ int main(int argc, char** argv) {
     }
 
     CKvRawDecode decode(file.get(), fileBytes);
-    if (!decode.Run(KvRawDecoder::kAnswerDescriptor))
-        return kExitNoAnswer;
-    const char done = KvRawDecoder::kDoneByte;
-    if (write(KvRawDecoder::kDoneDescriptor, &done, 1) != 1)
-        return kExitNoAnswer;
-    return kExitDone;
+    return decode.Run(KvRawDecoder::kAnswerDescriptor) ? Finish() : kExitNoAnswer;
 }

@@ -215,6 +215,25 @@ TEST(CameraRawLoad, AFileCutShortInItsImageDataIsRefusedAsDamaged) {
     }
 }
 
+TEST(CameraRawLoad, ABigFileCutShortInItsImageDataIsRefusedAsDamaged) {
+    TempFolder folder;
+    DngContent content = Mosaic("RGGB");
+    content.width = 1600;
+    content.height = 1500;
+    content.samples.assign(std::size_t{content.width} * content.height, Sensor(1000));
+    const DngFile file = WriteDng(content);
+    ASSERT_GT(file.bytes.size(), std::size_t{4} << 20) << "big enough to be read by name";
+    for (const std::size_t keep : {file.bytes.size() - 1, file.bytes.size() - 5000, std::size_t{4} << 20}) {
+        const std::string path = folder.Write(
+            "cut.dng", std::vector<std::uint8_t>(file.bytes.begin(), file.bytes.begin() + long(keep)));
+        const LoadedFile loaded(path);
+        ASSERT_TRUE(loaded.error) << "kept " << keep << " of " << file.bytes.size();
+        EXPECT_NE(loaded.error->Describe().find("the file ends before its image data does"),
+                  std::string::npos)
+            << loaded.error->Describe();
+    }
+}
+
 // A 700-byte DNG, mutated from the fuzz corpus, on which LibRaw reads a wild pointer while it parses the
 // file's directories: the decoder dies of it, the loader refuses the file and this process goes on.
 TEST(CameraRawLoad, AFileThatCrashesLibRawIsARefusedFile) {
@@ -274,7 +293,8 @@ TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
         const char* name;
         std::uint32_t channels, width, height;
     };
-    const Case cases[] = {{"mosaic", 1, 301, 203}, {"linear", 3, 64, 47}};
+    // The decoder copies a small file whole and reads a big one (a few mebibytes on) by name.
+    const Case cases[] = {{"mosaic", 1, 301, 203}, {"linear", 3, 64, 47}, {"big mosaic", 1, 1600, 1403}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DngContent content = Mosaic("GBRG");
