@@ -38,9 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool mosaic = camera->GetColorSpace() == CPravonCameraRawLoad::kMosaic;
-    const WORD* samples = camera->GetSamples();
     if (camera->GetSampleCount() != std::size_t(camera->GetWidth()) * camera->GetHeight() * (mosaic ? 1 : 3))
         Fail("the samples are not as many as the size announces");
+    std::vector<WORD> samples(camera->GetSampleCount());
+    if (!camera->ReadSamples(0, samples.size(), samples.data()))
+        Fail("the announced samples cannot be read");
+    if (camera->ReadSamples(1, samples.size(), samples.data()))
+        Fail("a read past the last sample succeeded");
     if (mosaic)
         for (std::size_t i = 0; i < camera->GetSampleCount(); ++i)
             if (samples[i] > CPravonCameraRawLoad::kMaxSample)

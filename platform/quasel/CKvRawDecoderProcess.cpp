@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -56,6 +57,7 @@ public:
     CDescriptor(const CDescriptor&) = delete;
     CDescriptor& operator=(const CDescriptor&) = delete;
     int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
     void Reset(int fd = -1) {
         if (m_fd >= 0)
             close(m_fd);
@@ -78,8 +80,6 @@ int Lifted(int fd) {
 
 // The size of the pieces the file and the answer are moved in: small enough to stay in the cache.
 constexpr std::size_t kCopyPieceBytes = std::size_t{1} << 20;
-// Answers at least this big are read into memory asked to be backed by huge pages.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 // The file's bytes in sealed memory the program can map but nobody can change any more. They are written
 // through the descriptor, a piece at a time, rather than through a mapping of our own: each page such a
@@ -144,27 +144,17 @@ bool OpenFileItself(IPravonFileStream* stream, ULONGLONG size, CDescriptor* file
     return false;
 }
 
-// The decoder's answer read into memory of our own (huge pages where the system gives them) rather than
-// mapped, for the same reason the file is written rather than mapped; null when memory runs out or the
-// answer cannot be read whole.
-void* ReadAnswer(int answer, std::size_t bytes) {
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED)
-        return nullptr;
-    if (bytes >= kHugePageBytes)
-        madvise(memory, bytes, MADV_HUGEPAGE);
-    for (std::size_t at = 0; at < bytes;) {
-        const ssize_t n = pread(answer, static_cast<BYTE*>(memory) + at,
-                                std::min(bytes - at, kCopyPieceBytes), static_cast<off_t>(at));
+// Reads `bytes` bytes at `at` of the descriptor whole; false when it holds fewer or cannot be read.
+bool ReadAt(int fd, void* to, std::size_t bytes, std::size_t at) {
+    for (std::size_t done = 0; done < bytes;) {
+        const ssize_t n = pread(fd, static_cast<BYTE*>(to) + done, bytes - done, static_cast<off_t>(at + done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            munmap(memory, bytes);
-            return nullptr;
-        }
-        at += static_cast<std::size_t>(n);
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
     }
-    return memory;
+    return true;
 }
 
 struct Ending {
@@ -250,20 +240,24 @@ bool FiniteAll(const float* values, std::size_t count) {
 
 } // namespace
 
-CKvRawDecodedFile::CKvRawDecodedFile(const Answer& answer, const void* mapping, std::size_t mappingBytes)
-    : m_answer(answer), m_mapping(mapping), m_mappingBytes(mappingBytes) {}
+CKvRawDecodedFile::CKvRawDecodedFile(const Answer& answer, int descriptor)
+    : m_answer(answer), m_descriptor(descriptor) {}
 
 CKvRawDecodedFile::~CKvRawDecodedFile() {
-    if (m_mapping)
-        munmap(const_cast<void*>(m_mapping), m_mappingBytes);
-}
-
-const WORD* CKvRawDecodedFile::GetSamples() const {
-    return reinterpret_cast<const WORD*>(static_cast<const BYTE*>(m_mapping) + m_answer.sampleOffset);
+    if (m_descriptor >= 0)
+        close(m_descriptor);
 }
 
 std::size_t CKvRawDecodedFile::GetSampleCount() const {
     return static_cast<std::size_t>(m_answer.sampleBytes / sizeof(WORD));
+}
+
+bool CKvRawDecodedFile::ReadSamples(std::size_t first, std::size_t count, WORD* to) const {
+    const std::size_t total = GetSampleCount();
+    if (first > total || count > total - first)
+        return false;
+    return ReadAt(m_descriptor, to, count * sizeof(WORD),
+                  static_cast<std::size_t>(m_answer.sampleOffset) + first * sizeof(WORD));
 }
 
 void CKvRawDecoderProcess::Configure(const Settings& settings) {
@@ -286,7 +280,7 @@ std::string CKvRawDecoderProcess::DefaultProgram() {
 }
 
 std::string CKvRawDecoderProcess::CheckAnswer(const Answer& answer, std::size_t answerBytes,
-                                              ULONGLONG fileBytes, const WORD* samples) {
+                                              ULONGLONG fileBytes) {
     if (std::memcmp(answer.magic, kMagic, sizeof kMagic) != 0 || answer.version != kVersion)
         return "the decoder's answer is not one this loader reads";
     if (!Terminated(answer.message, sizeof answer.message) || !Terminated(answer.make, sizeof answer.make) ||
@@ -324,8 +318,25 @@ std::string CKvRawDecoderProcess::CheckAnswer(const Answer& answer, std::size_t 
         if (!FiniteAll(dng.colorMatrix, 9) || !FiniteAll(dng.forwardMatrix, 9) ||
             !FiniteAll(dng.calibration, 9))
             return "the decoder's answer holds a colour value that is no number";
-    if (samples && AnyAbove(samples, static_cast<std::size_t>(answer.sampleBytes / sizeof(WORD)), white))
-        return "the decoder's answer holds samples above their white level";
+    return {};
+}
+
+std::string CKvRawDecoderProcess::CheckSamples(const CKvRawDecodedFile& file) {
+    const Answer& answer = file.GetAnswer();
+    const std::uint32_t white = answer.channels == kMosaicChannels ? kMaxSample : 0xFFFFu;
+    std::vector<WORD> piece;
+    try {
+        piece.resize(std::min(file.GetSampleCount(), kCopyPieceBytes / sizeof(WORD)));
+    } catch (const std::bad_alloc&) {
+        return "no memory to check the decoder's answer";
+    }
+    for (std::size_t at = 0; at < file.GetSampleCount(); at += piece.size()) {
+        const std::size_t count = std::min(piece.size(), file.GetSampleCount() - at);
+        if (!file.ReadSamples(at, count, piece.data()))
+            return "the decoder's answer cannot be read";
+        if (AnyAbove(piece.data(), count, white))
+            return "the decoder's answer holds samples above their white level";
+    }
     return {};
 }
 
@@ -410,16 +421,15 @@ IPravonError* CKvRawDecoderProcess::Decode(IPravonFileStream* stream, ULONGLONG 
     if (fstat(answer.Get(), &status) != 0 || status.st_size < static_cast<off_t>(sizeof(Answer)))
         return Failed("the decoder's answer is too short");
     const std::size_t answerBytes = static_cast<std::size_t>(status.st_size);
-    void* mapping = ReadAnswer(answer.Get(), answerBytes);
-    if (!mapping)
-        return PravonFail(kComponent, PravonKind::kOutOfMemory,
-                          "the decoder's answer cannot be read into memory");
+    // The answer stays where the decoder wrote it, and is read a piece at a time: once here for the
+    // checks, and once more by whoever takes the samples.
     Answer header;
-    std::memcpy(&header, mapping, sizeof header);
-    auto decoded = std::make_unique<CKvRawDecodedFile>(header, mapping, answerBytes);
-    std::string why = CheckAnswer(header, answerBytes, size, nullptr);
+    if (!ReadAt(answer.Get(), &header, sizeof header, 0))
+        return Failed("the decoder's answer is too short");
+    std::string why = CheckAnswer(header, answerBytes, size);
+    auto decoded = std::make_unique<CKvRawDecodedFile>(header, answer.Release());
     if (why.empty() && header.status == kDecoded)
-        why = CheckAnswer(header, answerBytes, size, decoded->GetSamples());
+        why = CheckSamples(*decoded);
     if (!why.empty())
         return Failed(why);
     if (header.status == kNoMemory)

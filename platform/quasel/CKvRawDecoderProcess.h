@@ -15,24 +15,26 @@
 
 class IPravonFileStream;
 
-// A decoded file: the checked answer and its samples, held in the answer memory for as long as this
-// lives.
+// A decoded file: the checked answer, and its samples left in the answer's memory, read from it on demand
+// for as long as this lives.
 class CKvRawDecodedFile {
 public:
-    CKvRawDecodedFile(const KvRawDecoder::Answer& answer, const void* mapping, std::size_t mappingBytes);
+    // Takes the answer's descriptor.
+    CKvRawDecodedFile(const KvRawDecoder::Answer& answer, int descriptor);
     ~CKvRawDecodedFile();
     CKvRawDecodedFile(const CKvRawDecodedFile&) = delete;
     CKvRawDecodedFile& operator=(const CKvRawDecodedFile&) = delete;
 
     const KvRawDecoder::Answer& GetAnswer() const { return m_answer; }
     // width x height x channels samples, row after row.
-    const WORD* GetSamples() const;
     std::size_t GetSampleCount() const;
+    // Reads `count` samples from sample `first` on into `to`; false when they are not all there or cannot
+    // be read.
+    bool ReadSamples(std::size_t first, std::size_t count, WORD* to) const;
 
 private:
     KvRawDecoder::Answer m_answer;
-    const void* m_mapping;
-    std::size_t m_mappingBytes;
+    int m_descriptor;
 };
 
 class CKvRawDecoderProcess {
@@ -59,8 +61,9 @@ public:
                                 std::unique_ptr<CKvRawDecodedFile>* out);
 
     // The checks the loader makes of an answer of `answerBytes` bytes for a file of `fileBytes`: an empty
-    // text when it may be used, else what is wrong with it. The samples are checked against their white
-    // level too, when given.
+    // text when it may be used, else what is wrong with it.
     static std::string CheckAnswer(const KvRawDecoder::Answer& answer, std::size_t answerBytes,
-                                   ULONGLONG fileBytes, const WORD* samples);
+                                   ULONGLONG fileBytes);
+    // The same for a decoded file's samples: none may lie above the white level.
+    static std::string CheckSamples(const CKvRawDecodedFile& file);
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -192,8 +193,16 @@ IPravonError* CPravonCameraRawLoad::Step() {
     const LONG rows = std::min(m_tileSize, m_height - m_nextRow);
     const PravonRect band{0, m_nextRow, m_width, m_nextRow + rows};
     const std::size_t rowSamples = std::size_t(m_width) * std::size_t(m_channels);
-    if (IPravonError* e = PravonSetData(m_image, band, GetSamples() + std::size_t(m_nextRow) * rowSamples,
-                                        rowSamples * sizeof(WORD)))
+    const std::size_t count = rowSamples * std::size_t(rows);
+    try {
+        if (m_band.size() < count)
+            m_band.resize(count);
+    } catch (const std::bad_alloc&) {
+        return PravonFail(kComponent, PravonKind::kOutOfMemory, "no memory for a band of samples");
+    }
+    if (!ReadSamples(std::size_t(m_nextRow) * rowSamples, count, m_band.data()))
+        return PravonFail(kComponent, PravonKind::kMissingInput, "cannot read the decoded samples");
+    if (IPravonError* e = PravonSetData(m_image, band, m_band.data(), rowSamples * sizeof(WORD)))
         return PravonContext(e, kComponent, "cannot write the samples into the image");
     m_nextRow += rows;
     return nullptr;

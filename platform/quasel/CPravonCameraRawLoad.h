@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class CPravonCameraRawLoad final : public IPravonLoad {
 public:
@@ -57,9 +58,12 @@ public:
     LONG GetWidth() const { return m_width; }
     LONG GetHeight() const { return m_height; }
     LONG GetColorSpace() const { return m_colorSpace; }
-    // width x height x channels samples, row after row; null before a file is open.
-    const WORD* GetSamples() const { return m_file ? m_file->GetSamples() : nullptr; }
+    // width x height x channels samples, row after row; none before a file is open.
     std::size_t GetSampleCount() const { return m_file ? m_file->GetSampleCount() : 0; }
+    // Reads `count` samples from sample `first` on; false when they are not all there.
+    bool ReadSamples(std::size_t first, std::size_t count, WORD* to) const {
+        return m_file && m_file->ReadSamples(first, count, to);
+    }
 
 private:
     ~CPravonCameraRawLoad() override;
@@ -75,4 +79,6 @@ private:
     IPravonImage* m_image = nullptr;     // referenced
     LONG m_tileSize = 0;
     LONG m_nextRow = 0;
+    // One band of rows on its way from the answer into the image, kept for the next band.
+    std::vector<WORD> m_band;
 };

@@ -323,18 +323,29 @@ TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
         EXPECT_EQ(position, from) << "the decoder reads the file through an opening of its own";
 
         const double top = c.channels == 1 ? 4095.0 : 65535.0;
-        for (const auto& file : decoded) {
-            ASSERT_EQ(file->GetAnswer().width, c.width);
-            ASSERT_EQ(file->GetAnswer().height, c.height);
-            ASSERT_EQ(file->GetAnswer().channels, c.channels);
+        std::vector<WORD> samples[2];
+        for (int k = 0; k < 2; ++k) {
+            const CKvRawDecodedFile& file = *decoded[k];
+            ASSERT_EQ(file.GetAnswer().width, c.width);
+            ASSERT_EQ(file.GetAnswer().height, c.height);
+            ASSERT_EQ(file.GetAnswer().channels, c.channels);
+            ASSERT_EQ(file.GetSampleCount(), count);
+            samples[k].resize(count);
+            ASSERT_TRUE(file.ReadSamples(0, count, samples[k].data()));
             int worst = 0;
             for (std::size_t i = 0; i < count; ++i) {
                 const double expected = (content.samples[i] - kBlack) * top / (kWhite - kBlack);
-                worst = std::max(worst, int(std::lround(std::fabs(file->GetSamples()[i] - expected))));
+                worst = std::max(worst, int(std::lround(std::fabs(samples[k][i] - expected))));
             }
             EXPECT_LE(worst, 1) << "black removed, white scaled";
+            // Reads that reach past the last sample take nothing.
+            WORD spare[2] = {7, 7};
+            EXPECT_FALSE(file.ReadSamples(count - 1, 2, spare));
+            EXPECT_FALSE(file.ReadSamples(count + 1, 0, spare));
+            EXPECT_TRUE(file.ReadSamples(count - 1, 1, spare));
+            EXPECT_EQ(spare[0], samples[k][count - 1]);
         }
-        EXPECT_EQ(std::memcmp(decoded[0]->GetSamples(), decoded[1]->GetSamples(), count * sizeof(WORD)), 0);
+        EXPECT_EQ(samples[0], samples[1]);
     }
 }
 
