@@ -47,7 +47,7 @@ constexpr std::size_t kKeptTileMemory = std::size_t{768} << 20;
 
 // The lines of tiles each stage keeps in a single pass: the band being made and its neighbours, which the
 // windows of the stages after it (demosaicing, sharpening, scaling) reach into.
-constexpr LONG kSinglePassTileLines = 4;
+constexpr LONG kSinglePassTileLines = 3;
 
 } // namespace
 
