@@ -27,10 +27,6 @@ unsigned Held(double sum, double weightSum, unsigned maximum) {
 template <class Sample>
 constexpr unsigned kMaximum = sizeof(Sample) == 1 ? 255 : 65535;
 
-// The AVX-512 path reads each pixel's three samples in one load of four samples (four bytes, or
-// eight), so the window's storage goes on one sample past its last pixel, in 16-bit units.
-constexpr std::size_t kGatherSlack = 1;
-
 } // namespace
 
 CFisheyeWindow::Weights CFisheyeWindow::WeightsAt(double fx, double fy) {
@@ -84,7 +80,7 @@ bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int 
         return false;
     }
     try {
-        m_storage.assign((static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2 + kGatherSlack, 0);
+        m_storage.assign((static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2, 0);
     } catch (const std::bad_alloc&) {
         m_picturePart = {};
         return false;
@@ -161,9 +157,6 @@ void CFisheyeWindow::RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x
 #define KV_AVX2 __attribute__((target("avx2")))
 
 namespace {
-
-// The bits of 2^52 as a double.
-constexpr long long kTwoTo52Bits = 0x4330000000000000LL;
 
 // A value of the window's bytes at p, read without regard to alignment.
 template <class Word, class Sample>
@@ -482,30 +475,84 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
 }
 
 // The AVX-512 path: the AVX2 path's operations on eight pixels at a time, lane by lane in the same order
-// (no fused multiply-add), so that all paths give the same bytes. A pixel's three samples come in one
-// gathered load; lanes whose source lies outside the picture or whose block leaves the window are worked
-// out over a block that is there and not written.
+// (no fused multiply-add), so that all paths give the same bytes. The blocks' rows are read whole and turned
+// as on the AVX2 path, two fours side by side; lanes whose source lies outside the picture or whose block
+// leaves the window are worked out over a block that is there and not written.
 #define KV_AVX512 __attribute__((target("avx512f,avx2")))
 
 // g++ 12 takes the "undefined" vectors inside its own AVX-512 intrinsics for uninitialised reads.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// The truth table of (a & b) | c for the ternary logic.
-constexpr int kLowOrHigh = 0xEA;
+// Where eight pixels read the window: each lane's first sample, its fractions, and the lanes written.
+struct EightPlaces {
+    __m256i base;
+    __m512d fx;
+    __m512d fy;
+    unsigned covered;
+};
 
-// The cubic weights of eight positions, tap by tap, and the weighted sums of the samples there.
-template <class Sample>
-KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, __m512d vfx, __m512d vfy,
-                           __m512d sums[3], __m512d& weightSum) {
-    __m512d dx2[4], dy2[4];
+// The squared offsets of an eight's positions from their source columns and rows; their distances are
+// worked out an eight ahead, as on the AVX2 path.
+struct EightSquares {
+    __m512d dx2[4];
+    __m512d dy2[4];
+};
+KV_AVX512 inline void Avx512Squares(const EightPlaces& p, EightSquares& squares) {
     for (int k = 0; k < 4; ++k) {
         const __m512d offset = _mm512_set1_pd(k - 1);
-        const __m512d dx = _mm512_sub_pd(vfx, offset), dy = _mm512_sub_pd(vfy, offset);
-        dx2[k] = _mm512_mul_pd(dx, dx);
-        dy2[k] = _mm512_mul_pd(dy, dy);
+        const __m512d dx = _mm512_sub_pd(p.fx, offset), dy = _mm512_sub_pd(p.fy, offset);
+        squares.dx2[k] = _mm512_mul_pd(dx, dx);
+        squares.dy2[k] = _mm512_mul_pd(dy, dy);
     }
+}
+
+// Row 0 ... 3 of the distances, the corners with row 0; opposite corners share one root, as Avx2Distances
+// has it.
+KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m512d* distances) {
+    const __m512d* dx2 = squares.dx2;
+    const __m512d* dy2 = squares.dy2;
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
+    const __m512d four = _mm512_set1_pd(4.0), two = _mm512_set1_pd(2.0);
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3;
+        const __m512d near = _mm512_add_pd(dx2[m], dy2[0]), far = _mm512_add_pd(dx2[3 - m], dy2[3]);
+        const __mmask8 nearIn = _mm512_cmp_pd_mask(near, four, _CMP_LT_OQ),
+                       farIn = _mm512_cmp_pd_mask(far, four, _CMP_LT_OQ);
+        const __m512d root = _mm512_sqrt_pd(_mm512_mask_blend_pd(nearIn, far, near));
+        distances[m] = _mm512_mask_blend_pd(nearIn, two, root);
+        distances[12 + 3 - m] = _mm512_mask_blend_pd(farIn, two, root);
+    }
+}
+
+// All of an eight's distances at once.
+KV_AVX512 inline void Avx512Distances(const EightPlaces& p, __m512d* distances) {
+    EightSquares squares;
+    Avx512Squares(p, squares);
+    for (int part = 0; part < 4; ++part)
+        Avx512Distances(squares, part, distances);
+}
+
+// The cubic weights of eight positions at the given distances, tap by tap, and the weighted sums of the
+// samples there. Each block row is read whole, pixel k beside pixel k + 4, and turned as on the AVX2 path
+// so that each lane holds one pixel's sample.
+template <class Sample>
+KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlaces& p, const __m512d* distances,
+                           const EightPlaces* next, __m512d* nextDistances, __m512d sums[3],
+                           __m512d& weightSum) {
+    EightSquares nextSquares;
+    if (next)
+        Avx512Squares(*next, nextSquares);
+    alignas(32) std::int32_t base[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(base), p.base);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
+    const Sample* first[8];
+    for (int k = 0; k < 8; ++k)
+        first[k] = static_cast<const Sample*>(layout.samples) + base[k];
     const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
     const __m512d c15 = _mm512_set1_pd(1.5), c25 = _mm512_set1_pd(2.5), cm05 = _mm512_set1_pd(-0.5),
                   c4 = _mm512_set1_pd(4.0);
@@ -514,9 +561,47 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, _
     // Unrolled whole, so that the sums stay in registers.
 #pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
+        // A quarter of the next eight's roots, beside this row's sums.
+        if (next)
+            Avx512Distances(nextSquares, n, nextDistances);
+        __m512i front[4];
+        __m256i back[4];
+        for (int k = 0; k < 4; ++k) {
+            __m256i frontLow, frontHigh;
+            __m128i backLow, backHigh;
+            Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, frontLow, backLow);
+            Avx2WidenRow(first[k + 4] + static_cast<std::size_t>(n) * stride, frontHigh, backHigh);
+            front[k] = _mm512_inserti64x4(_mm512_castsi256_si512(frontLow), frontHigh, 1);
+            back[k] = _mm256_inserti128_si256(_mm256_castsi128_si256(backLow), backHigh, 1);
+        }
+        // The AVX2 path's transpose: 128-bit lanes 0 to 3 of sXY hold samples X of pixels 0 to 3, Y of 0 to
+        // 3, X of 4 to 7 and Y of 4 to 7; lanes 0 and 2 moved together give sample X of all eight.
+        const __m512i lo01 = _mm512_unpacklo_epi32(front[0], front[1]);
+        const __m512i hi01 = _mm512_unpackhi_epi32(front[0], front[1]);
+        const __m512i lo23 = _mm512_unpacklo_epi32(front[2], front[3]);
+        const __m512i hi23 = _mm512_unpackhi_epi32(front[2], front[3]);
+        constexpr int kPairLanes = _MM_SHUFFLE(3, 1, 2, 0);
+        const __m512i s04 = _mm512_shuffle_i64x2(_mm512_unpacklo_epi64(lo01, lo23),
+                                                 _mm512_unpacklo_epi64(lo01, lo23), kPairLanes);
+        const __m512i s15 = _mm512_shuffle_i64x2(_mm512_unpackhi_epi64(lo01, lo23),
+                                                 _mm512_unpackhi_epi64(lo01, lo23), kPairLanes);
+        const __m512i s26 = _mm512_shuffle_i64x2(_mm512_unpacklo_epi64(hi01, hi23),
+                                                 _mm512_unpacklo_epi64(hi01, hi23), kPairLanes);
+        const __m512i s37 = _mm512_shuffle_i64x2(_mm512_unpackhi_epi64(hi01, hi23),
+                                                 _mm512_unpackhi_epi64(hi01, hi23), kPairLanes);
+        const __m256i blo01 = _mm256_unpacklo_epi32(back[0], back[1]),
+                      bhi01 = _mm256_unpackhi_epi32(back[0], back[1]);
+        const __m256i blo23 = _mm256_unpacklo_epi32(back[2], back[3]),
+                      bhi23 = _mm256_unpackhi_epi32(back[2], back[3]);
+        const __m256i samples[12] = {_mm512_castsi512_si256(s04),       _mm512_castsi512_si256(s15),
+                                     _mm512_castsi512_si256(s26),       _mm512_castsi512_si256(s37),
+                                     _mm512_extracti64x4_epi64(s04, 1), _mm512_extracti64x4_epi64(s15, 1),
+                                     _mm512_extracti64x4_epi64(s26, 1), _mm512_extracti64x4_epi64(s37, 1),
+                                     _mm256_unpacklo_epi64(blo01, blo23), _mm256_unpackhi_epi64(blo01, blo23),
+                                     _mm256_unpacklo_epi64(bhi01, bhi23), _mm256_unpackhi_epi64(bhi01, bhi23)};
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
-            const __m512d d = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[n]));
+            const __m512d d = distances[4 * n + m];
             const __m512d d2 = _mm512_mul_pd(_mm512_mul_pd(c25, d), d);
             const __m512d farK = _mm512_add_pd(
                 _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(cm05, d), d), d), d2),
@@ -530,44 +615,12 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, _
                 w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), w, nearK);
             }
             weightSum = _mm512_add_pd(weightSum, w);
-            const int at =
-                static_cast<int>(static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3);
-            const __m256i index = _mm256_add_epi32(base, _mm256_set1_epi32(at));
-            if constexpr (sizeof(Sample) == 1) {
-                const __m256i rgb = _mm256_i32gather_epi32(static_cast<const int*>(layout.samples), index, 1);
-                const __m256i low = _mm256_set1_epi32(0xFF);
 #pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256i v = _mm256_and_si256(_mm256_srlv_epi32(rgb, _mm256_set1_epi32(8 * c)), low);
-                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(v)));
-                }
-            } else {
-                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
-                // exactly.
-                const __m512i rgb = _mm512_i32gather_epi64(index, layout.samples, 2);
-                const __m512i low = _mm512_set1_epi64(0xFFFF);
-                const __m512i exponent = _mm512_set1_epi64(kTwoTo52Bits);
-                const __m512d twoTo52 = _mm512_castsi512_pd(exponent);
-                const __m512i parts[3] = {rgb, _mm512_srli_epi64(rgb, 16), _mm512_srli_epi64(rgb, 32)};
-#pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m512d v = _mm512_sub_pd(
-                        _mm512_castsi512_pd(_mm512_ternarylogic_epi64(parts[c], low, exponent, kLowOrHigh)),
-                        twoTo52);
-                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, v));
-                }
-            }
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(samples[3 * m + c])));
         }
     }
 }
-
-// Where eight pixels read the window: each lane's first sample, its fractions, and the lanes written.
-struct EightPlaces {
-    __m256i base;
-    __m512d fx;
-    __m512d fy;
-    unsigned covered;
-};
 
 // Pixels of a row the AVX-512 path places before it interpolates them: the positions of a run of pixels
 // are independent of each other, so worked out together they overlap, where pixel by pixel each
@@ -609,8 +662,14 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         const __mmask8 inTable = _mm512_cmp_pd_mask(u, lastEntry, _CMP_LT_OQ);
         const __m512d used = _mm512_maskz_mov_pd(inTable, u);
         const __m256i entry = _mm512_cvttpd_epi32(used);
-        const __m512d below = _mm512_i32gather_pd(entry, table, 8);
-        const __m512d above = _mm512_i32gather_pd(entry, table + 1, 8);
+        // Eight loads of each, as on the AVX2 path: a gathered load takes longer.
+        alignas(32) std::int32_t at[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), entry);
+        const __m512d below = _mm512_setr_pd(table[at[0]], table[at[1]], table[at[2]], table[at[3]],
+                                             table[at[4]], table[at[5]], table[at[6]], table[at[7]]);
+        const __m512d above =
+            _mm512_setr_pd(table[at[0] + 1], table[at[1] + 1], table[at[2] + 1], table[at[3] + 1],
+                           table[at[4] + 1], table[at[5] + 1], table[at[6] + 1], table[at[7] + 1]);
         const __m512d f = _mm512_sub_pd(used, _mm512_cvtepi32_pd(entry));
         const __m512d v = _mm512_mask_blend_pd(
             inTable, lastValue,
@@ -665,17 +724,30 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         _mm512_setr_epi32(lane(1), lane(3), lane(5), lane(7), lane(9), lane(11), lane(13), lane(15), lane(17),
                           lane(19), lane(21), lane(23), 0, 0, 0, 0);
     EightPlaces places[kRunEights];
+    __m512d distances[2][16];
     LONG x = x0;
     while (x + 8 <= x1) {
         const LONG eights = std::min<LONG>(kRunEights, (x1 - x) / 8);
         for (LONG e = 0; e < eights; ++e)
             places[e] = place(x + 8 * e);
+        // The distances of the next covered eight are worked out before this one's sums.
+        LONG next = 0;
+        while (next < eights && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < eights)
+            Avx512Distances(places[next], distances[current]);
         for (LONG e = 0; e < eights; ++e, x += 8, out += 24) {
             const EightPlaces& p = places[e];
             if (p.covered == 0)
                 continue;
+            next = e + 1;
+            while (next < eights && places[next].covered == 0)
+                ++next;
             __m512d sums[3], weightSum;
-            Avx512Eight<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
+            Avx512Eight<Sample>(layout, p, distances[current], next < eights ? &places[next] : nullptr,
+                                distances[1 - current], sums, weightSum);
+            current = 1 - current;
             __m256i channels[3];
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
