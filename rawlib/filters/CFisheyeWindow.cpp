@@ -154,6 +154,8 @@ void CFisheyeWindow::RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x
 
 // The AVX2 path: every lane is one output pixel and does the plain path's operations in the plain path's
 // order (no fused multiply-add), so both give the same bytes.
+// The loops over taps, rows, pixels and channels of all SIMD paths are unrolled whole: kept as loops, they
+// pass their vectors through memory and the paths spend more time there than on arithmetic.
 #define KV_AVX2 __attribute__((target("avx2")))
 
 namespace {
@@ -199,6 +201,7 @@ struct FourSquares {
     __m256d dy2[4];
 };
 KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
         const __m256d dx = _mm256_sub_pd(p.fx, offset), dy = _mm256_sub_pd(p.fy, offset);
@@ -212,6 +215,7 @@ KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
 KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
     const __m256d* dx2 = squares.dx2;
     const __m256d* dy2 = squares.dy2;
+#pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
         if (!IsCorner(m, part))
             distances[4 * part + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[part]));
@@ -222,6 +226,7 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
     // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
     // kernel is 0 as it is at its own distance.
     const __m256d four = _mm256_set1_pd(4.0), two = _mm256_set1_pd(2.0);
+#pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3, n = 0;
         const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
@@ -237,6 +242,7 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
 KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
     FourSquares squares;
     Avx2Squares(p, squares);
+#pragma GCC unroll 4
     for (int part = 0; part < 4; ++part)
         Avx2Distances(squares, part, distances);
 }
@@ -252,6 +258,7 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
         Avx2Squares(*next, nextSquares);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[4];
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
@@ -266,6 +273,7 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
             Avx2Distances(nextSquares, n, nextDistances);
         __m256i front[4];
         __m128i back[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, front[k], back[k]);
         // Samples j of the four pixels: lanes j and j + 4 of the front halves, j - 8 of the back ones.
@@ -381,6 +389,7 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             _mm_set1_epi32(-1));
         p.covered =
             empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             if ((insideLanes & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
@@ -425,6 +434,7 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
                              distances[1 - current], sums, weightSum);
             current = 1 - current;
             __m128i channels[3];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
                 const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
@@ -432,11 +442,14 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             }
             if (p.covered != kAllFour) {
                 alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
                 for (int c = 0; c < 3; ++c)
                     _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
+#pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k) {
                     if (!(p.covered & (1u << k)))
                         continue;
+#pragma GCC unroll 3
                     for (int c = 0; c < 3; ++c)
                         out[3 * k + c] = static_cast<Sample>(held[c][k]);
                 }
@@ -499,6 +512,7 @@ struct EightSquares {
     __m512d dy2[4];
 };
 KV_AVX512 inline void Avx512Squares(const EightPlaces& p, EightSquares& squares) {
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const __m512d offset = _mm512_set1_pd(k - 1);
         const __m512d dx = _mm512_sub_pd(p.fx, offset), dy = _mm512_sub_pd(p.fy, offset);
@@ -512,12 +526,14 @@ KV_AVX512 inline void Avx512Squares(const EightPlaces& p, EightSquares& squares)
 KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m512d* distances) {
     const __m512d* dx2 = squares.dx2;
     const __m512d* dy2 = squares.dy2;
+#pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
         if (!IsCorner(m, part))
             distances[4 * part + m] = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[part]));
     if (part != 0)
         return;
     const __m512d four = _mm512_set1_pd(4.0), two = _mm512_set1_pd(2.0);
+#pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3;
         const __m512d near = _mm512_add_pd(dx2[m], dy2[0]), far = _mm512_add_pd(dx2[3 - m], dy2[3]);
@@ -533,6 +549,7 @@ KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m
 KV_AVX512 inline void Avx512Distances(const EightPlaces& p, __m512d* distances) {
     EightSquares squares;
     Avx512Squares(p, squares);
+#pragma GCC unroll 4
     for (int part = 0; part < 4; ++part)
         Avx512Distances(squares, part, distances);
 }
@@ -551,6 +568,7 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
     _mm256_store_si256(reinterpret_cast<__m256i*>(base), p.base);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[8];
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + base[k];
     const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
@@ -566,6 +584,7 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
             Avx512Distances(nextSquares, n, nextDistances);
         __m512i front[4];
         __m256i back[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m256i frontLow, frontHigh;
             __m128i backLow, backHigh;
@@ -694,6 +713,7 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         p.covered =
             empty ? 0u
                   : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
+#pragma GCC unroll 8
         for (int k = 0; k < 8; ++k)
             if ((inside & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
@@ -749,6 +769,7 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                                 distances[1 - current], sums, weightSum);
             current = 1 - current;
             __m256i channels[3];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
                 const __m512d mean = _mm512_add_pd(_mm512_div_pd(sums[c], weightSum), guard);
@@ -769,11 +790,14 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                 }
             }
             alignas(32) std::int32_t held[3][8];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
                 _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]), channels[c]);
+#pragma GCC unroll 8
             for (int k = 0; k < 8; ++k) {
                 if (!(p.covered & (1u << k)))
                     continue;
+#pragma GCC unroll 3
                 for (int c = 0; c < 3; ++c)
                     out[3 * k + c] = static_cast<Sample>(held[c][k]);
             }
@@ -828,6 +852,7 @@ struct TwoSquares {
     __m128d dy2[4];
 };
 inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const __m128d offset = _mm_set1_pd(k - 1);
         const __m128d dx = _mm_sub_pd(p.fx, offset), dy = _mm_sub_pd(p.fy, offset);
@@ -841,12 +866,14 @@ inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
 inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
     const __m128d* dx2 = squares.dx2;
     const __m128d* dy2 = squares.dy2;
+#pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
         if (!IsCorner(m, part))
             distances[4 * part + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[part]));
     if (part != 0)
         return;
     const __m128d four = _mm_set1_pd(4.0), two = _mm_set1_pd(2.0);
+#pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3;
         const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
@@ -861,6 +888,7 @@ inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distance
 inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
     TwoSquares squares;
     Sse2Squares(p, squares);
+#pragma GCC unroll 4
     for (int part = 0; part < 4; ++part)
         Sse2Distances(squares, part, distances);
 }
@@ -880,6 +908,7 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
                   c4 = _mm_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
+#pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
         // A quarter of the next two's roots, beside this row's sums.
         if (next)
@@ -889,6 +918,7 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
         Sse2WidenRow(first[1] + static_cast<std::size_t>(n) * stride, b);
         // Sample j of both pixels in the low half of samples[j].
         __m128i samples[12];
+#pragma GCC unroll 3
         for (int q = 0; q < 3; ++q) {
             const __m128i low = _mm_unpacklo_epi32(a[q], b[q]), high = _mm_unpackhi_epi32(a[q], b[q]);
             samples[4 * q] = low;
@@ -896,6 +926,7 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
             samples[4 * q + 2] = high;
             samples[4 * q + 3] = _mm_unpackhi_epi64(high, high);
         }
+#pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m128d d = distances[4 * n + m];
             const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
@@ -910,6 +941,7 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
                 w = Select(_mm_cmplt_pd(d, one), nearK, w);
             }
             weightSum = _mm_add_pd(weightSum, w);
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
                 sums[c] = _mm_add_pd(sums[c], _mm_mul_pd(w, _mm_cvtepi32_pd(samples[3 * m + c])));
         }
@@ -970,6 +1002,7 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         alignas(16) std::int32_t is[4], js[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(is), i0);
         _mm_store_si128(reinterpret_cast<__m128i*>(js), j0);
+#pragma GCC unroll 2
         for (int k = 0; k < 2; ++k) {
             if (!(insideLanes & (1u << k)))
                 continue;
@@ -1011,14 +1044,17 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
                             distances[1 - current], sums, weightSum);
             current = 1 - current;
             alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
                 const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
                 _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
                                 _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
             }
+#pragma GCC unroll 2
             for (int k = 0; k < 2; ++k)
                 if (p.covered & (1u << k))
+#pragma GCC unroll 3
                     for (int c = 0; c < 3; ++c)
                         out[3 * k + c] = static_cast<Sample>(held[c][k]);
         }
