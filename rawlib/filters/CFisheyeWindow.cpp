@@ -193,6 +193,28 @@ constexpr bool IsCorner(int m, int n) {
     return (m == 0 || m == 3) && (n == 0 || n == 3);
 }
 
+// Whether tap (m, n) is one of the four middle pixels: at most a pixel away along each axis, so at most a
+// root of 2 in all, never 2 or more; and the only ones that can lie nearer than 1, the others being a whole
+// pixel or more away along one axis.
+constexpr bool IsMiddle(int m, int n) {
+    return (m == 1 || m == 2) && (n == 1 || n == 2);
+}
+
+// The kernel's pieces at distance d on the AVX2 path, in the one-pixel routine's order: 2.5 d², then the
+// far piece below 2 and the near piece below 1 from it.
+KV_AVX2 inline __m256d Avx2Square25(__m256d d) {
+    return _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.5), d), d);
+}
+KV_AVX2 inline __m256d Avx2Far(__m256d d, __m256d d2) {
+    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(-0.5), d), d), d);
+    return _mm256_add_pd(_mm256_sub_pd(_mm256_add_pd(cube, d2), _mm256_mul_pd(_mm256_set1_pd(4.0), d)),
+                         _mm256_set1_pd(2.0));
+}
+KV_AVX2 inline __m256d Avx2Near(__m256d d, __m256d d2) {
+    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(1.5), d), d), d);
+    return _mm256_add_pd(_mm256_sub_pd(cube, d2), _mm256_set1_pd(1.0));
+}
+
 // The squared offsets of a four's positions from its source columns and rows. The distances made from them
 // are worked out a four ahead of the interpolation that uses them: the roots take the divider long, and
 // started early they run beside the previous four's sums.
@@ -211,7 +233,7 @@ KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
 }
 
 // Row 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
-// over the previous four's rows.
+// over the previous four's rows. The corners' entries hold their weights.
 KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
     const __m256d* dx2 = squares.dx2;
     const __m256d* dy2 = squares.dy2;
@@ -221,20 +243,23 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
             distances[4 * part + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[part]));
     if (part != 0)
         return;
-    // Opposite corners share one root. A corner weighs something only nearer than 2 (a square below 4,
-    // whose root is then below 2 as well), and no lane has both opposite corners that near: the squares of
-    // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
-    // kernel is 0 as it is at its own distance.
+    // Opposite corners share one root and one weight. A corner weighs something only nearer than 2 (a
+    // square below 4), and no lane has both opposite corners that near: the squares of the corners'
+    // distances add up to at least 9. The root of the smaller square is the distance of the corner whose
+    // square is below 4, if either is; its weight goes to that corner, and the other weighs nothing, as it
+    // does at its own distance.
     const __m256d four = _mm256_set1_pd(4.0), two = _mm256_set1_pd(2.0);
 #pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
-        const int m = corner == 0 ? 0 : 3, n = 0;
-        const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
+        const int m = corner == 0 ? 0 : 3;
+        const __m256d near = _mm256_add_pd(dx2[m], dy2[0]), far = _mm256_add_pd(dx2[3 - m], dy2[3]);
         const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ),
                       farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
-        const __m256d root = _mm256_sqrt_pd(_mm256_blendv_pd(far, near, nearIn));
-        distances[4 * n + m] = _mm256_blendv_pd(two, root, nearIn);
-        distances[4 * (3 - n) + 3 - m] = _mm256_blendv_pd(two, root, farIn);
+        const __m256d root = _mm256_sqrt_pd(_mm256_min_pd(near, far));
+        const __m256d weight =
+            _mm256_and_pd(Avx2Far(root, Avx2Square25(root)), _mm256_cmp_pd(root, two, _CMP_LT_OQ));
+        distances[m] = _mm256_and_pd(weight, nearIn);
+        distances[15 - m] = _mm256_and_pd(weight, farIn);
     }
 }
 
@@ -262,8 +287,6 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
     for (int k = 0; k < 4; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
-    const __m256d c15 = _mm256_set1_pd(1.5), c25 = _mm256_set1_pd(2.5), cm05 = _mm256_set1_pd(-0.5),
-                  c4 = _mm256_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
@@ -296,18 +319,12 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = distances[4 * n + m];
-            const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
-            const __m256d farK = _mm256_add_pd(
-                _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
-                              _mm256_mul_pd(c4, d)),
-                two);
-            __m256d w = _mm256_and_pd(farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ));
-            // Only the four middle pixels can lie nearer than 1: the others are a whole pixel or more away
-            // along one axis, so their distance (a root of at least 1) is never below 1.
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m256d nearK = _mm256_add_pd(
-                    _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
-                w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            __m256d w = d;
+            if (IsMiddle(m, n)) {
+                const __m256d d2 = Avx2Square25(d);
+                w = _mm256_blendv_pd(Avx2Far(d, d2), Avx2Near(d, d2), _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            } else if (!IsCorner(m, n)) {
+                w = _mm256_and_pd(Avx2Far(d, Avx2Square25(d)), _mm256_cmp_pd(d, two, _CMP_LT_OQ));
             }
             weightSum = _mm256_add_pd(weightSum, w);
 #pragma GCC unroll 3
@@ -521,8 +538,22 @@ KV_AVX512 inline void Avx512Squares(const EightPlaces& p, EightSquares& squares)
     }
 }
 
-// Row 0 ... 3 of the distances, the corners with row 0; opposite corners share one root, as Avx2Distances
-// has it.
+// The kernel's pieces on the AVX-512 path, as Avx2Square25, Avx2Far and Avx2Near work them out.
+KV_AVX512 inline __m512d Avx512Square25(__m512d d) {
+    return _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(2.5), d), d);
+}
+KV_AVX512 inline __m512d Avx512Far(__m512d d, __m512d d2) {
+    const __m512d cube = _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(-0.5), d), d), d);
+    return _mm512_add_pd(_mm512_sub_pd(_mm512_add_pd(cube, d2), _mm512_mul_pd(_mm512_set1_pd(4.0), d)),
+                         _mm512_set1_pd(2.0));
+}
+KV_AVX512 inline __m512d Avx512Near(__m512d d, __m512d d2) {
+    const __m512d cube = _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(1.5), d), d), d);
+    return _mm512_add_pd(_mm512_sub_pd(cube, d2), _mm512_set1_pd(1.0));
+}
+
+// Row 0 ... 3 of the distances, the corners with row 0; opposite corners share one root and one weight,
+// which the corners' entries hold, as Avx2Distances has it.
 KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m512d* distances) {
     const __m512d* dx2 = squares.dx2;
     const __m512d* dy2 = squares.dy2;
@@ -539,9 +570,11 @@ KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m
         const __m512d near = _mm512_add_pd(dx2[m], dy2[0]), far = _mm512_add_pd(dx2[3 - m], dy2[3]);
         const __mmask8 nearIn = _mm512_cmp_pd_mask(near, four, _CMP_LT_OQ),
                        farIn = _mm512_cmp_pd_mask(far, four, _CMP_LT_OQ);
-        const __m512d root = _mm512_sqrt_pd(_mm512_mask_blend_pd(nearIn, far, near));
-        distances[m] = _mm512_mask_blend_pd(nearIn, two, root);
-        distances[12 + 3 - m] = _mm512_mask_blend_pd(farIn, two, root);
+        const __m512d root = _mm512_sqrt_pd(_mm512_min_pd(near, far));
+        const __mmask8 rootIn = _mm512_cmp_pd_mask(root, two, _CMP_LT_OQ);
+        const __m512d weight = Avx512Far(root, Avx512Square25(root));
+        distances[m] = _mm512_maskz_mov_pd(rootIn & nearIn, weight);
+        distances[15 - m] = _mm512_maskz_mov_pd(rootIn & farIn, weight);
     }
 }
 
@@ -572,8 +605,6 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
     for (int k = 0; k < 8; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + base[k];
     const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
-    const __m512d c15 = _mm512_set1_pd(1.5), c25 = _mm512_set1_pd(2.5), cm05 = _mm512_set1_pd(-0.5),
-                  c4 = _mm512_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
     // Unrolled whole, so that the sums stay in registers.
@@ -621,17 +652,13 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m512d d = distances[4 * n + m];
-            const __m512d d2 = _mm512_mul_pd(_mm512_mul_pd(c25, d), d);
-            const __m512d farK = _mm512_add_pd(
-                _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(cm05, d), d), d), d2),
-                              _mm512_mul_pd(c4, d)),
-                two);
-            __m512d w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), farK);
-            // Only the four middle pixels can lie nearer than 1, as on the AVX2 path.
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m512d nearK = _mm512_add_pd(
-                    _mm512_sub_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(c15, d), d), d), d2), one);
-                w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), w, nearK);
+            __m512d w = d;
+            if (IsMiddle(m, n)) {
+                const __m512d d2 = Avx512Square25(d);
+                w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), Avx512Far(d, d2),
+                                         Avx512Near(d, d2));
+            } else if (!IsCorner(m, n)) {
+                w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), Avx512Far(d, Avx512Square25(d)));
             }
             weightSum = _mm512_add_pd(weightSum, w);
 #pragma GCC unroll 3
@@ -861,8 +888,22 @@ inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
     }
 }
 
+// The kernel's pieces on the plain path, as Avx2Square25, Avx2Far and Avx2Near work them out.
+inline __m128d Sse2Square25(__m128d d) {
+    return _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.5), d), d);
+}
+inline __m128d Sse2Far(__m128d d, __m128d d2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(-0.5), d), d), d);
+    return _mm_add_pd(_mm_sub_pd(_mm_add_pd(cube, d2), _mm_mul_pd(_mm_set1_pd(4.0), d)), _mm_set1_pd(2.0));
+}
+inline __m128d Sse2Near(__m128d d, __m128d d2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(1.5), d), d), d);
+    return _mm_add_pd(_mm_sub_pd(cube, d2), _mm_set1_pd(1.0));
+}
+
 // Row 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
-// four (opposite corners sharing one root).
+// four (opposite corners sharing one root and one weight, which the corners' entries hold). Of two squares
+// that cannot both lie below 4, the smaller is the one that does, if either does.
 inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
     const __m128d* dx2 = squares.dx2;
     const __m128d* dy2 = squares.dy2;
@@ -878,9 +919,10 @@ inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distance
         const int m = corner == 0 ? 0 : 3;
         const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
         const __m128d nearIn = _mm_cmplt_pd(near, four), farIn = _mm_cmplt_pd(far, four);
-        const __m128d root = _mm_sqrt_pd(Select(nearIn, near, far));
-        distances[m] = Select(nearIn, root, two);
-        distances[12 + 3 - m] = Select(farIn, root, two);
+        const __m128d root = _mm_sqrt_pd(_mm_min_pd(near, far));
+        const __m128d weight = _mm_and_pd(Sse2Far(root, Sse2Square25(root)), _mm_cmplt_pd(root, two));
+        distances[m] = _mm_and_pd(weight, nearIn);
+        distances[15 - m] = _mm_and_pd(weight, farIn);
     }
 }
 
@@ -904,8 +946,6 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
                               static_cast<const Sample*>(layout.samples) + p.base[1]};
     const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
-    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5),
-                  c4 = _mm_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
@@ -929,16 +969,12 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m128d d = distances[4 * n + m];
-            const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
-            const __m128d farK =
-                _mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2),
-                                      _mm_mul_pd(c4, d)),
-                           two);
-            __m128d w = _mm_and_pd(farK, _mm_cmplt_pd(d, two));
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m128d nearK =
-                    _mm_add_pd(_mm_sub_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(c15, d), d), d), d2), one);
-                w = Select(_mm_cmplt_pd(d, one), nearK, w);
+            __m128d w = d;
+            if (IsMiddle(m, n)) {
+                const __m128d d2 = Sse2Square25(d);
+                w = Select(_mm_cmplt_pd(d, one), Sse2Near(d, d2), Sse2Far(d, d2));
+            } else if (!IsCorner(m, n)) {
+                w = _mm_and_pd(Sse2Far(d, Sse2Square25(d)), _mm_cmplt_pd(d, two));
             }
             weightSum = _mm_add_pd(weightSum, w);
 #pragma GCC unroll 3
