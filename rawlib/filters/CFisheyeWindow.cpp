@@ -64,7 +64,7 @@ unsigned CFisheyeWindow::Resolve(const double* samples, const Weights& weights, 
 }
 
 bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int bytesPerSample) {
-    m_storage.clear();
+    m_units = 0;
     m_bytesPerSample = bytesPerSample;
     m_pixelBytes = 3 * bytesPerSample;
     m_left = area.left - kReachBefore;
@@ -79,17 +79,23 @@ bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int 
         m_picturePart = {};
         return false;
     }
-    try {
-        m_storage.assign((static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2, 0);
-    } catch (const std::bad_alloc&) {
-        m_picturePart = {};
-        return false;
+    const std::size_t units = (static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2;
+    if (units > m_capacity) {
+        m_storage.reset();
+        m_capacity = 0;
+        m_storage.reset(new (std::nothrow) std::uint16_t[units]);
+        if (!m_storage) {
+            m_picturePart = {};
+            return false;
+        }
+        m_capacity = units;
     }
+    m_units = units;
     return true;
 }
 
 void CFisheyeWindow::RepeatEdges() {
-    if (m_storage.empty())
+    if (m_units == 0)
         return;
     const PravonRect& p = m_picturePart;
     const std::size_t bytes = static_cast<std::size_t>(m_pixelBytes);
@@ -112,7 +118,7 @@ void CFisheyeWindow::RepeatEdges() {
 template <class Sample>
 void CFisheyeWindow::InterpolateSamples(LONG i0, LONG j0, const Weights& weights, Sample* out) const {
     const std::size_t stride = static_cast<std::size_t>(m_columns) * 3;
-    const Sample* row = reinterpret_cast<const Sample*>(m_storage.data()) +
+    const Sample* row = reinterpret_cast<const Sample*>(m_storage.get()) +
                         static_cast<std::size_t>(j0 - 1 - m_top) * stride +
                         static_cast<std::size_t>(i0 - 1 - m_left) * 3;
     double sums[3] = {0, 0, 0};

@@ -134,6 +134,41 @@ TEST_F(SmallPicture, InterpolationMatchesTheGatheredSamples) {
     }
 }
 
+// One window made again over areas of other sizes (its memory kept where large enough) reads only the
+// pixels of its latest area, and one that cannot be made is empty whatever it held before.
+TEST_F(SmallPicture, AWindowMadeAgainReadsItsOwnArea) {
+    struct Case {
+        PravonRect area;
+        LONG i0, j0;
+        double fx, fy;
+    };
+    const Case cases[] = {
+        {{0, 0, 6, 5}, 2, 2, 0.5, 0.5},   // the whole picture
+        {{3, 2, 5, 4}, 3, 2, 0.25, 0.75}, // smaller: the memory is kept
+        {{1, 1, 3, 3}, 1, 1, 0.9, 0.1},   // smaller again, reaching past no edge
+        {{0, 0, 6, 5}, 5, 4, 0.0, 0.0},   // whole again, on the last pixel
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "area from " << c.area.left << ", " << c.area.top);
+        Fill(c.area);
+        ASSERT_TRUE(window.Covers(c.i0, c.j0));
+        const Window::Weights weights = Window::WeightsAt(c.fx, c.fy);
+        std::uint16_t out[3];
+        window.Interpolate(c.i0, c.j0, weights, reinterpret_cast<BYTE*>(out));
+        for (int ch = 0; ch < 3; ++ch) {
+            double samples[16];
+            for (int n = 0; n < 4; ++n)
+                for (int m = 0; m < 4; ++m)
+                    samples[n * 4 + m] = Sample(std::clamp<LONG>(c.i0 - 1 + m, 0, kWidth - 1),
+                                                std::clamp<LONG>(c.j0 - 1 + n, 0, kHeight - 1), ch);
+            EXPECT_EQ(out[ch], Window::Resolve(samples, weights, 65535)) << ch;
+        }
+    }
+    EXPECT_FALSE(window.Reset({0, 0, 0, 0}, 0, 0, 2));
+    EXPECT_TRUE(window.IsEmpty());
+    EXPECT_FALSE(window.Covers(2, 2));
+}
+
 TEST(FisheyeWindowLimits, AWindowTooLargeOrOutsideThePictureIsNotMade) {
     Window window;
     EXPECT_FALSE(window.Reset({0, 0, 4000, 2000}, 4000, 2000, 2)) << "past the size limit";
