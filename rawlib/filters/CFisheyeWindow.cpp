@@ -597,9 +597,9 @@ KV_AVX512 inline void Avx512Distances(const EightPlaces& p, __m512d* distances) 
 // samples there. Each block row is read whole, pixel k beside pixel k + 4, and turned as on the AVX2 path
 // so that each lane holds one pixel's sample.
 template <class Sample>
-KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlaces& p, const __m512d* distances,
-                           const EightPlaces* next, __m512d* nextDistances, __m512d sums[3],
-                           __m512d& weightSum) {
+KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlaces& p,
+                           const __m512d* distances, const EightPlaces* next, __m512d* nextDistances,
+                           __m512d sums[3], __m512d& weightSum) {
     EightSquares nextSquares;
     if (next)
         Avx512Squares(*next, nextSquares);
@@ -649,12 +649,13 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
                       bhi01 = _mm256_unpackhi_epi32(back[0], back[1]);
         const __m256i blo23 = _mm256_unpacklo_epi32(back[2], back[3]),
                       bhi23 = _mm256_unpackhi_epi32(back[2], back[3]);
-        const __m256i samples[12] = {_mm512_castsi512_si256(s04),       _mm512_castsi512_si256(s15),
-                                     _mm512_castsi512_si256(s26),       _mm512_castsi512_si256(s37),
-                                     _mm512_extracti64x4_epi64(s04, 1), _mm512_extracti64x4_epi64(s15, 1),
-                                     _mm512_extracti64x4_epi64(s26, 1), _mm512_extracti64x4_epi64(s37, 1),
-                                     _mm256_unpacklo_epi64(blo01, blo23), _mm256_unpackhi_epi64(blo01, blo23),
-                                     _mm256_unpacklo_epi64(bhi01, bhi23), _mm256_unpackhi_epi64(bhi01, bhi23)};
+        const __m256i samples[12] = {
+            _mm512_castsi512_si256(s04),         _mm512_castsi512_si256(s15),
+            _mm512_castsi512_si256(s26),         _mm512_castsi512_si256(s37),
+            _mm512_extracti64x4_epi64(s04, 1),   _mm512_extracti64x4_epi64(s15, 1),
+            _mm512_extracti64x4_epi64(s26, 1),   _mm512_extracti64x4_epi64(s37, 1),
+            _mm256_unpacklo_epi64(blo01, blo23), _mm256_unpackhi_epi64(blo01, blo23),
+            _mm256_unpacklo_epi64(bhi01, bhi23), _mm256_unpackhi_epi64(bhi01, bhi23)};
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m512d d = distances[4 * n + m];
@@ -664,7 +665,8 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
                 w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), Avx512Far(d, d2),
                                          Avx512Near(d, d2));
             } else if (!IsCorner(m, n)) {
-                w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), Avx512Far(d, Avx512Square25(d)));
+                w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ),
+                                        Avx512Far(d, Avx512Square25(d)));
             }
             weightSum = _mm512_add_pd(weightSum, w);
 #pragma GCC unroll 3

@@ -320,7 +320,8 @@ TEST(FisheyeWindowRows, EveryRoadMatchesTheOnePixelRoutineWhereCornersLieNearDis
                     std::vector<BYTE> row(alone.size(), 0x5A);
                     std::vector<LONG> missed;
                     window.RemapRow(geometry, y, 0, w, row.data(), missed);
-                    ASSERT_EQ(alone, row) << "row " << y << ", " << bytes << "-byte samples, features off " << off;
+                    ASSERT_EQ(alone, row)
+                        << "row " << y << ", " << bytes << "-byte samples, features off " << off;
                     EXPECT_EQ(missedAlone, missed);
                 }
             }
