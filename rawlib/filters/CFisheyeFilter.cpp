@@ -21,6 +21,9 @@ constexpr BYTE kBackgrounds[CFisheyeFilter::kModeCount][3] = {
 
 // Source tiles the fallback cursor keeps locked: the four around a tile corner.
 constexpr LONG kCursorTiles = 4;
+// The largest source window kept from tile to tile: that of a 1024-pixel square tile of 16-bit pixels with
+// room to spare, far more than tiles of ordinary tables need.
+constexpr std::size_t kKeptWindowBytes = std::size_t(8) << 20;
 
 // Copies the picture part of the window from the source, then repeats its edges.
 IPravonError* FetchWindow(IPravonDataSource* source, std::size_t pixelBytes, CFisheyeWindow& window) {
@@ -299,7 +302,17 @@ IPravonError* CFisheyeFilter::ProcessTile(IPravonTile* tile, CProcessInfo* info)
         const PravonDblRect area =
             geometry.MapRect({static_cast<double>(invalid.left), static_cast<double>(invalid.top),
                               static_cast<double>(invalid.right), static_cast<double>(invalid.bottom)});
-        CFisheyeWindow window;
+        std::unique_lock<std::mutex> kept(m_windowLock, std::try_to_lock);
+        CFisheyeWindow own;
+        CFisheyeWindow& window = kept.owns_lock() ? m_window : own;
+        // A window far larger than tiles need (from a table that spreads a tile's sources wide) is not kept.
+        struct Trim {
+            CFisheyeWindow& window;
+            ~Trim() {
+                if (window.GetCapacityBytes() > kKeptWindowBytes)
+                    window = CFisheyeWindow();
+            }
+        } trim{window};
         if (window.Reset({static_cast<LONG>(area.left), static_cast<LONG>(area.top),
                           static_cast<LONG>(area.right), static_cast<LONG>(area.bottom)},
                          width, height, sampleBytes)) {

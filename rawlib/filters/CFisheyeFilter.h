@@ -6,6 +6,9 @@
 #include "CFisheyeLensCache.h"
 #include "filters/engine/CPravonFilterBase.h"
 
+#include "CFisheyeWindow.h"
+
+#include <mutex>
 #include <optional>
 
 class IPravonTagControl;
@@ -80,5 +83,9 @@ private:
 
     BYTE m_tableFlag = 0;
     LONG m_mode = kDefaultMode;
+    // The source window of the last tile, kept so that the next one reuses its memory rather than have
+    // fresh pages cleared for it; a tile worked out while another holds it makes its own.
+    std::mutex m_windowLock;
+    CFisheyeWindow m_window;
     CKvLensInformation* m_lens = nullptr; // registered with the information as a user
 };

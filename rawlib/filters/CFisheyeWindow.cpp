@@ -27,10 +27,6 @@ unsigned Held(double sum, double weightSum, unsigned maximum) {
 template <class Sample>
 constexpr unsigned kMaximum = sizeof(Sample) == 1 ? 255 : 65535;
 
-// The AVX-512 path reads each pixel's three samples in one load of four samples (four bytes, or
-// eight), so the window's storage goes on one sample past its last pixel, in 16-bit units.
-constexpr std::size_t kGatherSlack = 1;
-
 } // namespace
 
 CFisheyeWindow::Weights CFisheyeWindow::WeightsAt(double fx, double fy) {
@@ -68,7 +64,7 @@ unsigned CFisheyeWindow::Resolve(const double* samples, const Weights& weights, 
 }
 
 bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int bytesPerSample) {
-    m_storage.clear();
+    m_units = 0;
     m_bytesPerSample = bytesPerSample;
     m_pixelBytes = 3 * bytesPerSample;
     m_left = area.left - kReachBefore;
@@ -83,17 +79,23 @@ bool CFisheyeWindow::Reset(const PravonRect& area, LONG width, LONG height, int 
         m_picturePart = {};
         return false;
     }
-    try {
-        m_storage.assign((static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2 + kGatherSlack, 0);
-    } catch (const std::bad_alloc&) {
-        m_picturePart = {};
-        return false;
+    const std::size_t units = (static_cast<std::size_t>(pixels) * m_pixelBytes + 1) / 2;
+    if (units > m_capacity) {
+        m_storage.reset();
+        m_capacity = 0;
+        m_storage.reset(new (std::nothrow) std::uint16_t[units]);
+        if (!m_storage) {
+            m_picturePart = {};
+            return false;
+        }
+        m_capacity = units;
     }
+    m_units = units;
     return true;
 }
 
 void CFisheyeWindow::RepeatEdges() {
-    if (m_storage.empty())
+    if (m_units == 0)
         return;
     const PravonRect& p = m_picturePart;
     const std::size_t bytes = static_cast<std::size_t>(m_pixelBytes);
@@ -116,7 +118,7 @@ void CFisheyeWindow::RepeatEdges() {
 template <class Sample>
 void CFisheyeWindow::InterpolateSamples(LONG i0, LONG j0, const Weights& weights, Sample* out) const {
     const std::size_t stride = static_cast<std::size_t>(m_columns) * 3;
-    const Sample* row = reinterpret_cast<const Sample*>(m_storage.data()) +
+    const Sample* row = reinterpret_cast<const Sample*>(m_storage.get()) +
                         static_cast<std::size_t>(j0 - 1 - m_top) * stride +
                         static_cast<std::size_t>(i0 - 1 - m_left) * 3;
     double sums[3] = {0, 0, 0};
@@ -158,12 +160,11 @@ void CFisheyeWindow::RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x
 
 // The AVX2 path: every lane is one output pixel and does the plain path's operations in the plain path's
 // order (no fused multiply-add), so both give the same bytes.
+// The loops over taps, rows, pixels and channels of all SIMD paths are unrolled whole: kept as loops, they
+// pass their vectors through memory and the paths spend more time there than on arithmetic.
 #define KV_AVX2 __attribute__((target("avx2")))
 
 namespace {
-
-// The bits of 2^52 as a double.
-constexpr long long kTwoTo52Bits = 0x4330000000000000LL;
 
 // A value of the window's bytes at p, read without regard to alignment.
 template <class Word, class Sample>
@@ -198,6 +199,28 @@ constexpr bool IsCorner(int m, int n) {
     return (m == 0 || m == 3) && (n == 0 || n == 3);
 }
 
+// Whether tap (m, n) is one of the four middle pixels: at most a pixel away along each axis, so at most a
+// root of 2 in all, never 2 or more; and the only ones that can lie nearer than 1, the others being a whole
+// pixel or more away along one axis.
+constexpr bool IsMiddle(int m, int n) {
+    return (m == 1 || m == 2) && (n == 1 || n == 2);
+}
+
+// The kernel's pieces at distance d on the AVX2 path, in the one-pixel routine's order: 2.5 d², then the
+// far piece below 2 and the near piece below 1 from it.
+KV_AVX2 inline __m256d Avx2Square25(__m256d d) {
+    return _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.5), d), d);
+}
+KV_AVX2 inline __m256d Avx2Far(__m256d d, __m256d d2) {
+    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(-0.5), d), d), d);
+    return _mm256_add_pd(_mm256_sub_pd(_mm256_add_pd(cube, d2), _mm256_mul_pd(_mm256_set1_pd(4.0), d)),
+                         _mm256_set1_pd(2.0));
+}
+KV_AVX2 inline __m256d Avx2Near(__m256d d, __m256d d2) {
+    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(1.5), d), d), d);
+    return _mm256_add_pd(_mm256_sub_pd(cube, d2), _mm256_set1_pd(1.0));
+}
+
 // The squared offsets of a four's positions from its source columns and rows. The distances made from them
 // are worked out a four ahead of the interpolation that uses them: the roots take the divider long, and
 // started early they run beside the previous four's sums.
@@ -206,6 +229,7 @@ struct FourSquares {
     __m256d dy2[4];
 };
 KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const __m256d offset = _mm256_set1_pd(k - 1);
         const __m256d dx = _mm256_sub_pd(p.fx, offset), dy = _mm256_sub_pd(p.fy, offset);
@@ -215,28 +239,33 @@ KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
 }
 
 // Row 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
-// over the previous four's rows.
+// over the previous four's rows. The corners' entries hold their weights.
 KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
     const __m256d* dx2 = squares.dx2;
     const __m256d* dy2 = squares.dy2;
+#pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
         if (!IsCorner(m, part))
             distances[4 * part + m] = _mm256_sqrt_pd(_mm256_add_pd(dx2[m], dy2[part]));
     if (part != 0)
         return;
-    // Opposite corners share one root. A corner weighs something only nearer than 2 (a square below 4,
-    // whose root is then below 2 as well), and no lane has both opposite corners that near: the squares of
-    // the corners' distances add up to at least 9. A corner that lies farther takes distance 2, where the
-    // kernel is 0 as it is at its own distance.
+    // Opposite corners share one root and one weight. A corner weighs something only nearer than 2 (a
+    // square below 4), and no lane has both opposite corners that near: the squares of the corners'
+    // distances add up to at least 9. The root of the smaller square is the distance of the corner whose
+    // square is below 4, if either is; its weight goes to that corner, and the other weighs nothing, as it
+    // does at its own distance.
     const __m256d four = _mm256_set1_pd(4.0), two = _mm256_set1_pd(2.0);
+#pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
-        const int m = corner == 0 ? 0 : 3, n = 0;
-        const __m256d near = _mm256_add_pd(dx2[m], dy2[n]), far = _mm256_add_pd(dx2[3 - m], dy2[3 - n]);
+        const int m = corner == 0 ? 0 : 3;
+        const __m256d near = _mm256_add_pd(dx2[m], dy2[0]), far = _mm256_add_pd(dx2[3 - m], dy2[3]);
         const __m256d nearIn = _mm256_cmp_pd(near, four, _CMP_LT_OQ),
                       farIn = _mm256_cmp_pd(far, four, _CMP_LT_OQ);
-        const __m256d root = _mm256_sqrt_pd(_mm256_blendv_pd(far, near, nearIn));
-        distances[4 * n + m] = _mm256_blendv_pd(two, root, nearIn);
-        distances[4 * (3 - n) + 3 - m] = _mm256_blendv_pd(two, root, farIn);
+        const __m256d root = _mm256_sqrt_pd(_mm256_min_pd(near, far));
+        const __m256d weight =
+            _mm256_and_pd(Avx2Far(root, Avx2Square25(root)), _mm256_cmp_pd(root, two, _CMP_LT_OQ));
+        distances[m] = _mm256_and_pd(weight, nearIn);
+        distances[15 - m] = _mm256_and_pd(weight, farIn);
     }
 }
 
@@ -244,6 +273,7 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
 KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
     FourSquares squares;
     Avx2Squares(p, squares);
+#pragma GCC unroll 4
     for (int part = 0; part < 4; ++part)
         Avx2Distances(squares, part, distances);
 }
@@ -259,11 +289,10 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
         Avx2Squares(*next, nextSquares);
     const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
     const Sample* first[4];
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
-    const __m256d c15 = _mm256_set1_pd(1.5), c25 = _mm256_set1_pd(2.5), cm05 = _mm256_set1_pd(-0.5),
-                  c4 = _mm256_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
@@ -273,6 +302,7 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
             Avx2Distances(nextSquares, n, nextDistances);
         __m256i front[4];
         __m128i back[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, front[k], back[k]);
         // Samples j of the four pixels: lanes j and j + 4 of the front halves, j - 8 of the back ones.
@@ -295,18 +325,12 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = distances[4 * n + m];
-            const __m256d d2 = _mm256_mul_pd(_mm256_mul_pd(c25, d), d);
-            const __m256d farK = _mm256_add_pd(
-                _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(cm05, d), d), d), d2),
-                              _mm256_mul_pd(c4, d)),
-                two);
-            __m256d w = _mm256_and_pd(farK, _mm256_cmp_pd(d, two, _CMP_LT_OQ));
-            // Only the four middle pixels can lie nearer than 1: the others are a whole pixel or more away
-            // along one axis, so their distance (a root of at least 1) is never below 1.
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m256d nearK = _mm256_add_pd(
-                    _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(c15, d), d), d), d2), one);
-                w = _mm256_blendv_pd(w, nearK, _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            __m256d w = d;
+            if (IsMiddle(m, n)) {
+                const __m256d d2 = Avx2Square25(d);
+                w = _mm256_blendv_pd(Avx2Far(d, d2), Avx2Near(d, d2), _mm256_cmp_pd(d, one, _CMP_LT_OQ));
+            } else if (!IsCorner(m, n)) {
+                w = _mm256_and_pd(Avx2Far(d, Avx2Square25(d)), _mm256_cmp_pd(d, two, _CMP_LT_OQ));
             }
             weightSum = _mm256_add_pd(weightSum, w);
 #pragma GCC unroll 3
@@ -388,6 +412,7 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             _mm_set1_epi32(-1));
         p.covered =
             empty ? 0u : insideLanes & static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(coveredLanes)));
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             if ((insideLanes & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
@@ -432,6 +457,7 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
                              distances[1 - current], sums, weightSum);
             current = 1 - current;
             __m128i channels[3];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
                 const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
@@ -439,11 +465,14 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             }
             if (p.covered != kAllFour) {
                 alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
                 for (int c = 0; c < 3; ++c)
                     _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
+#pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k) {
                     if (!(p.covered & (1u << k)))
                         continue;
+#pragma GCC unroll 3
                     for (int c = 0; c < 3; ++c)
                         out[3 * k + c] = static_cast<Sample>(held[c][k]);
                 }
@@ -482,84 +511,14 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
 }
 
 // The AVX-512 path: the AVX2 path's operations on eight pixels at a time, lane by lane in the same order
-// (no fused multiply-add), so that all paths give the same bytes. A pixel's three samples come in one
-// gathered load; lanes whose source lies outside the picture or whose block leaves the window are worked
-// out over a block that is there and not written.
+// (no fused multiply-add), so that all paths give the same bytes. The blocks' rows are read whole and turned
+// as on the AVX2 path, two fours side by side; lanes whose source lies outside the picture or whose block
+// leaves the window are worked out over a block that is there and not written.
 #define KV_AVX512 __attribute__((target("avx512f,avx2")))
 
 // g++ 12 takes the "undefined" vectors inside its own AVX-512 intrinsics for uninitialised reads.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-// The truth table of (a & b) | c for the ternary logic.
-constexpr int kLowOrHigh = 0xEA;
-
-// The cubic weights of eight positions, tap by tap, and the weighted sums of the samples there.
-template <class Sample>
-KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, __m256i base, __m512d vfx, __m512d vfy,
-                           __m512d sums[3], __m512d& weightSum) {
-    __m512d dx2[4], dy2[4];
-    for (int k = 0; k < 4; ++k) {
-        const __m512d offset = _mm512_set1_pd(k - 1);
-        const __m512d dx = _mm512_sub_pd(vfx, offset), dy = _mm512_sub_pd(vfy, offset);
-        dx2[k] = _mm512_mul_pd(dx, dx);
-        dy2[k] = _mm512_mul_pd(dy, dy);
-    }
-    const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
-    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
-    const __m512d c15 = _mm512_set1_pd(1.5), c25 = _mm512_set1_pd(2.5), cm05 = _mm512_set1_pd(-0.5),
-                  c4 = _mm512_set1_pd(4.0);
-    weightSum = zero;
-    sums[0] = sums[1] = sums[2] = zero;
-    // Unrolled whole, so that the sums stay in registers.
-#pragma GCC unroll 4
-    for (int n = 0; n < 4; ++n) {
-#pragma GCC unroll 4
-        for (int m = 0; m < 4; ++m) {
-            const __m512d d = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[n]));
-            const __m512d d2 = _mm512_mul_pd(_mm512_mul_pd(c25, d), d);
-            const __m512d farK = _mm512_add_pd(
-                _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(cm05, d), d), d), d2),
-                              _mm512_mul_pd(c4, d)),
-                two);
-            __m512d w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ), farK);
-            // Only the four middle pixels can lie nearer than 1, as on the AVX2 path.
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m512d nearK = _mm512_add_pd(
-                    _mm512_sub_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(c15, d), d), d), d2), one);
-                w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), w, nearK);
-            }
-            weightSum = _mm512_add_pd(weightSum, w);
-            const int at =
-                static_cast<int>(static_cast<std::size_t>(n) * stride + static_cast<std::size_t>(m) * 3);
-            const __m256i index = _mm256_add_epi32(base, _mm256_set1_epi32(at));
-            if constexpr (sizeof(Sample) == 1) {
-                const __m256i rgb = _mm256_i32gather_epi32(static_cast<const int*>(layout.samples), index, 1);
-                const __m256i low = _mm256_set1_epi32(0xFF);
-#pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m256i v = _mm256_and_si256(_mm256_srlv_epi32(rgb, _mm256_set1_epi32(8 * c)), low);
-                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(v)));
-                }
-            } else {
-                // A sample v put into the low bits of 2^52 reads as 2^52 + v, from which 2^52 leaves v
-                // exactly.
-                const __m512i rgb = _mm512_i32gather_epi64(index, layout.samples, 2);
-                const __m512i low = _mm512_set1_epi64(0xFFFF);
-                const __m512i exponent = _mm512_set1_epi64(kTwoTo52Bits);
-                const __m512d twoTo52 = _mm512_castsi512_pd(exponent);
-                const __m512i parts[3] = {rgb, _mm512_srli_epi64(rgb, 16), _mm512_srli_epi64(rgb, 32)};
-#pragma GCC unroll 3
-                for (int c = 0; c < 3; ++c) {
-                    const __m512d v = _mm512_sub_pd(
-                        _mm512_castsi512_pd(_mm512_ternarylogic_epi64(parts[c], low, exponent, kLowOrHigh)),
-                        twoTo52);
-                    sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, v));
-                }
-            }
-        }
-    }
-}
 
 // Where eight pixels read the window: each lane's first sample, its fractions, and the lanes written.
 struct EightPlaces {
@@ -568,6 +527,154 @@ struct EightPlaces {
     __m512d fy;
     unsigned covered;
 };
+
+// The squared offsets of an eight's positions from their source columns and rows; their distances are
+// worked out an eight ahead, as on the AVX2 path.
+struct EightSquares {
+    __m512d dx2[4];
+    __m512d dy2[4];
+};
+KV_AVX512 inline void Avx512Squares(const EightPlaces& p, EightSquares& squares) {
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        const __m512d offset = _mm512_set1_pd(k - 1);
+        const __m512d dx = _mm512_sub_pd(p.fx, offset), dy = _mm512_sub_pd(p.fy, offset);
+        squares.dx2[k] = _mm512_mul_pd(dx, dx);
+        squares.dy2[k] = _mm512_mul_pd(dy, dy);
+    }
+}
+
+// The kernel's pieces on the AVX-512 path, as Avx2Square25, Avx2Far and Avx2Near work them out.
+KV_AVX512 inline __m512d Avx512Square25(__m512d d) {
+    return _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(2.5), d), d);
+}
+KV_AVX512 inline __m512d Avx512Far(__m512d d, __m512d d2) {
+    const __m512d cube = _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(-0.5), d), d), d);
+    return _mm512_add_pd(_mm512_sub_pd(_mm512_add_pd(cube, d2), _mm512_mul_pd(_mm512_set1_pd(4.0), d)),
+                         _mm512_set1_pd(2.0));
+}
+KV_AVX512 inline __m512d Avx512Near(__m512d d, __m512d d2) {
+    const __m512d cube = _mm512_mul_pd(_mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(1.5), d), d), d);
+    return _mm512_add_pd(_mm512_sub_pd(cube, d2), _mm512_set1_pd(1.0));
+}
+
+// Row 0 ... 3 of the distances, the corners with row 0; opposite corners share one root and one weight,
+// which the corners' entries hold, as Avx2Distances has it.
+KV_AVX512 inline void Avx512Distances(const EightSquares& squares, int part, __m512d* distances) {
+    const __m512d* dx2 = squares.dx2;
+    const __m512d* dy2 = squares.dy2;
+#pragma GCC unroll 4
+    for (int m = 0; m < 4; ++m)
+        if (!IsCorner(m, part))
+            distances[4 * part + m] = _mm512_sqrt_pd(_mm512_add_pd(dx2[m], dy2[part]));
+    if (part != 0)
+        return;
+    const __m512d four = _mm512_set1_pd(4.0), two = _mm512_set1_pd(2.0);
+#pragma GCC unroll 2
+    for (int corner = 0; corner < 2; ++corner) {
+        const int m = corner == 0 ? 0 : 3;
+        const __m512d near = _mm512_add_pd(dx2[m], dy2[0]), far = _mm512_add_pd(dx2[3 - m], dy2[3]);
+        const __mmask8 nearIn = _mm512_cmp_pd_mask(near, four, _CMP_LT_OQ),
+                       farIn = _mm512_cmp_pd_mask(far, four, _CMP_LT_OQ);
+        const __m512d root = _mm512_sqrt_pd(_mm512_min_pd(near, far));
+        const __mmask8 rootIn = _mm512_cmp_pd_mask(root, two, _CMP_LT_OQ);
+        const __m512d weight = Avx512Far(root, Avx512Square25(root));
+        distances[m] = _mm512_maskz_mov_pd(rootIn & nearIn, weight);
+        distances[15 - m] = _mm512_maskz_mov_pd(rootIn & farIn, weight);
+    }
+}
+
+// All of an eight's distances at once.
+KV_AVX512 inline void Avx512Distances(const EightPlaces& p, __m512d* distances) {
+    EightSquares squares;
+    Avx512Squares(p, squares);
+#pragma GCC unroll 4
+    for (int part = 0; part < 4; ++part)
+        Avx512Distances(squares, part, distances);
+}
+
+// The cubic weights of eight positions at the given distances, tap by tap, and the weighted sums of the
+// samples there. Each block row is read whole, pixel k beside pixel k + 4, and turned as on the AVX2 path
+// so that each lane holds one pixel's sample.
+template <class Sample>
+KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlaces& p,
+                           const __m512d* distances, const EightPlaces* next, __m512d* nextDistances,
+                           __m512d sums[3], __m512d& weightSum) {
+    EightSquares nextSquares;
+    if (next)
+        Avx512Squares(*next, nextSquares);
+    alignas(32) std::int32_t base[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(base), p.base);
+    const std::size_t stride = static_cast<std::size_t>(layout.columns) * 3;
+    const Sample* first[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k)
+        first[k] = static_cast<const Sample*>(layout.samples) + base[k];
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
+    weightSum = zero;
+    sums[0] = sums[1] = sums[2] = zero;
+    // Unrolled whole, so that the sums stay in registers.
+#pragma GCC unroll 4
+    for (int n = 0; n < 4; ++n) {
+        // A quarter of the next eight's roots, beside this row's sums.
+        if (next)
+            Avx512Distances(nextSquares, n, nextDistances);
+        __m512i front[4];
+        __m256i back[4];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            __m256i frontLow, frontHigh;
+            __m128i backLow, backHigh;
+            Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, frontLow, backLow);
+            Avx2WidenRow(first[k + 4] + static_cast<std::size_t>(n) * stride, frontHigh, backHigh);
+            front[k] = _mm512_inserti64x4(_mm512_castsi256_si512(frontLow), frontHigh, 1);
+            back[k] = _mm256_inserti128_si256(_mm256_castsi128_si256(backLow), backHigh, 1);
+        }
+        // The AVX2 path's transpose: 128-bit lanes 0 to 3 of sXY hold samples X of pixels 0 to 3, Y of 0 to
+        // 3, X of 4 to 7 and Y of 4 to 7; lanes 0 and 2 moved together give sample X of all eight.
+        const __m512i lo01 = _mm512_unpacklo_epi32(front[0], front[1]);
+        const __m512i hi01 = _mm512_unpackhi_epi32(front[0], front[1]);
+        const __m512i lo23 = _mm512_unpacklo_epi32(front[2], front[3]);
+        const __m512i hi23 = _mm512_unpackhi_epi32(front[2], front[3]);
+        constexpr int kPairLanes = _MM_SHUFFLE(3, 1, 2, 0);
+        const __m512i s04 = _mm512_shuffle_i64x2(_mm512_unpacklo_epi64(lo01, lo23),
+                                                 _mm512_unpacklo_epi64(lo01, lo23), kPairLanes);
+        const __m512i s15 = _mm512_shuffle_i64x2(_mm512_unpackhi_epi64(lo01, lo23),
+                                                 _mm512_unpackhi_epi64(lo01, lo23), kPairLanes);
+        const __m512i s26 = _mm512_shuffle_i64x2(_mm512_unpacklo_epi64(hi01, hi23),
+                                                 _mm512_unpacklo_epi64(hi01, hi23), kPairLanes);
+        const __m512i s37 = _mm512_shuffle_i64x2(_mm512_unpackhi_epi64(hi01, hi23),
+                                                 _mm512_unpackhi_epi64(hi01, hi23), kPairLanes);
+        const __m256i blo01 = _mm256_unpacklo_epi32(back[0], back[1]),
+                      bhi01 = _mm256_unpackhi_epi32(back[0], back[1]);
+        const __m256i blo23 = _mm256_unpacklo_epi32(back[2], back[3]),
+                      bhi23 = _mm256_unpackhi_epi32(back[2], back[3]);
+        const __m256i samples[12] = {
+            _mm512_castsi512_si256(s04),         _mm512_castsi512_si256(s15),
+            _mm512_castsi512_si256(s26),         _mm512_castsi512_si256(s37),
+            _mm512_extracti64x4_epi64(s04, 1),   _mm512_extracti64x4_epi64(s15, 1),
+            _mm512_extracti64x4_epi64(s26, 1),   _mm512_extracti64x4_epi64(s37, 1),
+            _mm256_unpacklo_epi64(blo01, blo23), _mm256_unpackhi_epi64(blo01, blo23),
+            _mm256_unpacklo_epi64(bhi01, bhi23), _mm256_unpackhi_epi64(bhi01, bhi23)};
+#pragma GCC unroll 4
+        for (int m = 0; m < 4; ++m) {
+            const __m512d d = distances[4 * n + m];
+            __m512d w = d;
+            if (IsMiddle(m, n)) {
+                const __m512d d2 = Avx512Square25(d);
+                w = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, one, _CMP_LT_OQ), Avx512Far(d, d2),
+                                         Avx512Near(d, d2));
+            } else if (!IsCorner(m, n)) {
+                w = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(d, two, _CMP_LT_OQ),
+                                        Avx512Far(d, Avx512Square25(d)));
+            }
+            weightSum = _mm512_add_pd(weightSum, w);
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c)
+                sums[c] = _mm512_add_pd(sums[c], _mm512_mul_pd(w, _mm512_cvtepi32_pd(samples[3 * m + c])));
+        }
+    }
+}
 
 // Pixels of a row the AVX-512 path places before it interpolates them: the positions of a run of pixels
 // are independent of each other, so worked out together they overlap, where pixel by pixel each
@@ -609,8 +716,14 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         const __mmask8 inTable = _mm512_cmp_pd_mask(u, lastEntry, _CMP_LT_OQ);
         const __m512d used = _mm512_maskz_mov_pd(inTable, u);
         const __m256i entry = _mm512_cvttpd_epi32(used);
-        const __m512d below = _mm512_i32gather_pd(entry, table, 8);
-        const __m512d above = _mm512_i32gather_pd(entry, table + 1, 8);
+        // Eight loads of each, as on the AVX2 path: a gathered load takes longer.
+        alignas(32) std::int32_t at[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), entry);
+        const __m512d below = _mm512_setr_pd(table[at[0]], table[at[1]], table[at[2]], table[at[3]],
+                                             table[at[4]], table[at[5]], table[at[6]], table[at[7]]);
+        const __m512d above =
+            _mm512_setr_pd(table[at[0] + 1], table[at[1] + 1], table[at[2] + 1], table[at[3] + 1],
+                           table[at[4] + 1], table[at[5] + 1], table[at[6] + 1], table[at[7] + 1]);
         const __m512d f = _mm512_sub_pd(used, _mm512_cvtepi32_pd(entry));
         const __m512d v = _mm512_mask_blend_pd(
             inTable, lastValue,
@@ -635,6 +748,7 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         p.covered =
             empty ? 0u
                   : inside & static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(coveredLanes)));
+#pragma GCC unroll 8
         for (int k = 0; k < 8; ++k)
             if ((inside & ~p.covered) & (1u << k))
                 missed.push_back(x + k);
@@ -665,18 +779,32 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
         _mm512_setr_epi32(lane(1), lane(3), lane(5), lane(7), lane(9), lane(11), lane(13), lane(15), lane(17),
                           lane(19), lane(21), lane(23), 0, 0, 0, 0);
     EightPlaces places[kRunEights];
+    __m512d distances[2][16];
     LONG x = x0;
     while (x + 8 <= x1) {
         const LONG eights = std::min<LONG>(kRunEights, (x1 - x) / 8);
         for (LONG e = 0; e < eights; ++e)
             places[e] = place(x + 8 * e);
+        // The distances of the next covered eight are worked out before this one's sums.
+        LONG next = 0;
+        while (next < eights && places[next].covered == 0)
+            ++next;
+        int current = 0;
+        if (next < eights)
+            Avx512Distances(places[next], distances[current]);
         for (LONG e = 0; e < eights; ++e, x += 8, out += 24) {
             const EightPlaces& p = places[e];
             if (p.covered == 0)
                 continue;
+            next = e + 1;
+            while (next < eights && places[next].covered == 0)
+                ++next;
             __m512d sums[3], weightSum;
-            Avx512Eight<Sample>(layout, p.base, p.fx, p.fy, sums, weightSum);
+            Avx512Eight<Sample>(layout, p, distances[current], next < eights ? &places[next] : nullptr,
+                                distances[1 - current], sums, weightSum);
+            current = 1 - current;
             __m256i channels[3];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
                 const __m512d mean = _mm512_add_pd(_mm512_div_pd(sums[c], weightSum), guard);
@@ -697,11 +825,14 @@ KV_AVX512 LONG Avx512Row(const CFisheyeWindow& window, const CFisheyeGeometry& g
                 }
             }
             alignas(32) std::int32_t held[3][8];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
                 _mm256_store_si256(reinterpret_cast<__m256i*>(held[c]), channels[c]);
+#pragma GCC unroll 8
             for (int k = 0; k < 8; ++k) {
                 if (!(p.covered & (1u << k)))
                     continue;
+#pragma GCC unroll 3
                 for (int c = 0; c < 3; ++c)
                     out[3 * k + c] = static_cast<Sample>(held[c][k]);
             }
@@ -756,6 +887,7 @@ struct TwoSquares {
     __m128d dy2[4];
 };
 inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const __m128d offset = _mm_set1_pd(k - 1);
         const __m128d dx = _mm_sub_pd(p.fx, offset), dy = _mm_sub_pd(p.fy, offset);
@@ -764,24 +896,41 @@ inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
     }
 }
 
+// The kernel's pieces on the plain path, as Avx2Square25, Avx2Far and Avx2Near work them out.
+inline __m128d Sse2Square25(__m128d d) {
+    return _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.5), d), d);
+}
+inline __m128d Sse2Far(__m128d d, __m128d d2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(-0.5), d), d), d);
+    return _mm_add_pd(_mm_sub_pd(_mm_add_pd(cube, d2), _mm_mul_pd(_mm_set1_pd(4.0), d)), _mm_set1_pd(2.0));
+}
+inline __m128d Sse2Near(__m128d d, __m128d d2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(1.5), d), d), d);
+    return _mm_add_pd(_mm_sub_pd(cube, d2), _mm_set1_pd(1.0));
+}
+
 // Row 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
-// four (opposite corners sharing one root).
+// four (opposite corners sharing one root and one weight, which the corners' entries hold). Of two squares
+// that cannot both lie below 4, the smaller is the one that does, if either does.
 inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distances) {
     const __m128d* dx2 = squares.dx2;
     const __m128d* dy2 = squares.dy2;
+#pragma GCC unroll 4
     for (int m = 0; m < 4; ++m)
         if (!IsCorner(m, part))
             distances[4 * part + m] = _mm_sqrt_pd(_mm_add_pd(dx2[m], dy2[part]));
     if (part != 0)
         return;
     const __m128d four = _mm_set1_pd(4.0), two = _mm_set1_pd(2.0);
+#pragma GCC unroll 2
     for (int corner = 0; corner < 2; ++corner) {
         const int m = corner == 0 ? 0 : 3;
         const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
         const __m128d nearIn = _mm_cmplt_pd(near, four), farIn = _mm_cmplt_pd(far, four);
-        const __m128d root = _mm_sqrt_pd(Select(nearIn, near, far));
-        distances[m] = Select(nearIn, root, two);
-        distances[12 + 3 - m] = Select(farIn, root, two);
+        const __m128d root = _mm_sqrt_pd(_mm_min_pd(near, far));
+        const __m128d weight = _mm_and_pd(Sse2Far(root, Sse2Square25(root)), _mm_cmplt_pd(root, two));
+        distances[m] = _mm_and_pd(weight, nearIn);
+        distances[15 - m] = _mm_and_pd(weight, farIn);
     }
 }
 
@@ -789,6 +938,7 @@ inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distance
 inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
     TwoSquares squares;
     Sse2Squares(p, squares);
+#pragma GCC unroll 4
     for (int part = 0; part < 4; ++part)
         Sse2Distances(squares, part, distances);
 }
@@ -804,10 +954,9 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     const Sample* first[2] = {static_cast<const Sample*>(layout.samples) + p.base[0],
                               static_cast<const Sample*>(layout.samples) + p.base[1]};
     const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
-    const __m128d c15 = _mm_set1_pd(1.5), c25 = _mm_set1_pd(2.5), cm05 = _mm_set1_pd(-0.5),
-                  c4 = _mm_set1_pd(4.0);
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
+#pragma GCC unroll 4
     for (int n = 0; n < 4; ++n) {
         // A quarter of the next two's roots, beside this row's sums.
         if (next)
@@ -817,6 +966,7 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
         Sse2WidenRow(first[1] + static_cast<std::size_t>(n) * stride, b);
         // Sample j of both pixels in the low half of samples[j].
         __m128i samples[12];
+#pragma GCC unroll 3
         for (int q = 0; q < 3; ++q) {
             const __m128i low = _mm_unpacklo_epi32(a[q], b[q]), high = _mm_unpackhi_epi32(a[q], b[q]);
             samples[4 * q] = low;
@@ -824,20 +974,18 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
             samples[4 * q + 2] = high;
             samples[4 * q + 3] = _mm_unpackhi_epi64(high, high);
         }
+#pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m128d d = distances[4 * n + m];
-            const __m128d d2 = _mm_mul_pd(_mm_mul_pd(c25, d), d);
-            const __m128d farK =
-                _mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(cm05, d), d), d), d2),
-                                      _mm_mul_pd(c4, d)),
-                           two);
-            __m128d w = _mm_and_pd(farK, _mm_cmplt_pd(d, two));
-            if ((m == 1 || m == 2) && (n == 1 || n == 2)) {
-                const __m128d nearK =
-                    _mm_add_pd(_mm_sub_pd(_mm_mul_pd(_mm_mul_pd(_mm_mul_pd(c15, d), d), d), d2), one);
-                w = Select(_mm_cmplt_pd(d, one), nearK, w);
+            __m128d w = d;
+            if (IsMiddle(m, n)) {
+                const __m128d d2 = Sse2Square25(d);
+                w = Select(_mm_cmplt_pd(d, one), Sse2Near(d, d2), Sse2Far(d, d2));
+            } else if (!IsCorner(m, n)) {
+                w = _mm_and_pd(Sse2Far(d, Sse2Square25(d)), _mm_cmplt_pd(d, two));
             }
             weightSum = _mm_add_pd(weightSum, w);
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
                 sums[c] = _mm_add_pd(sums[c], _mm_mul_pd(w, _mm_cvtepi32_pd(samples[3 * m + c])));
         }
@@ -898,6 +1046,7 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         alignas(16) std::int32_t is[4], js[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(is), i0);
         _mm_store_si128(reinterpret_cast<__m128i*>(js), j0);
+#pragma GCC unroll 2
         for (int k = 0; k < 2; ++k) {
             if (!(insideLanes & (1u << k)))
                 continue;
@@ -939,14 +1088,17 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
                             distances[1 - current], sums, weightSum);
             current = 1 - current;
             alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
                 const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
                 _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
                                 _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
             }
+#pragma GCC unroll 2
             for (int k = 0; k < 2; ++k)
                 if (p.covered & (1u << k))
+#pragma GCC unroll 3
                     for (int c = 0; c < 3; ++c)
                         out[3 * k + c] = static_cast<Sample>(held[c][k]);
         }

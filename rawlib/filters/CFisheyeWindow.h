@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class CFisheyeWindow {
@@ -41,7 +42,9 @@ public:
     static unsigned Resolve(const double* samples, const Weights& weights, unsigned maximum);
 
     // Makes the window over `area` (inside a picture of width x height) for samples of bytesPerSample bytes.
-    // False when the window would exceed kMaxPixels or memory runs out; the window is then empty.
+    // False when the window would exceed kMaxPixels or memory runs out; the window is then empty. The
+    // memory of an earlier window is used again where it is large enough, and a new window's pixels are
+    // undefined until filled.
     bool Reset(const PravonRect& area, LONG width, LONG height, int bytesPerSample);
     // The part of the window inside the picture, which the caller fills through At, row by row.
     const PravonRect& GetPicturePart() const { return m_picturePart; }
@@ -53,10 +56,12 @@ public:
     void RepeatEdges();
 
     // Whether the window holds no pixels (it was never made, or could not be).
-    bool IsEmpty() const { return m_storage.empty(); }
+    bool IsEmpty() const { return m_units == 0; }
+    // The bytes the window keeps for its pixels, for a caller that keeps it from tile to tile.
+    std::size_t GetCapacityBytes() const { return m_capacity * sizeof(std::uint16_t); }
     // Whether the 4 x 4 pixels around column i0 and row j0 all lie in the window.
     bool Covers(LONG i0, LONG j0) const {
-        return !m_storage.empty() && i0 - kReachBefore >= m_left && i0 + kReachAfter < m_left + m_columns &&
+        return m_units != 0 && i0 - kReachBefore >= m_left && i0 + kReachAfter < m_left + m_columns &&
                j0 - kReachBefore >= m_top && j0 + kReachAfter < m_top + m_rows;
     }
     // Interpolates the pixel at (i0 + fx, j0 + fy) from the window into `out` (three samples of the window's
@@ -80,7 +85,7 @@ public:
         LONG columns;
         LONG rows;
     };
-    Layout GetLayout() const { return {m_storage.data(), m_left, m_top, m_columns, m_rows}; }
+    Layout GetLayout() const { return {m_storage.get(), m_left, m_top, m_columns, m_rows}; }
 
 private:
     template <class Sample>
@@ -89,10 +94,13 @@ private:
     void RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, Sample* out,
                     std::vector<LONG>& missed) const;
 
-    BYTE* Bytes() { return reinterpret_cast<BYTE*>(m_storage.data()); }
+    BYTE* Bytes() { return reinterpret_cast<BYTE*>(m_storage.get()); }
 
-    // 16-bit units, so that 16-bit samples are read as what they are; 8-bit ones are read as bytes.
-    std::vector<std::uint16_t> m_storage;
+    // 16-bit units, so that 16-bit samples are read as what they are; 8-bit ones are read as bytes. Each
+    // pixel is written before it is read, so the units are left unset when made.
+    std::unique_ptr<std::uint16_t[]> m_storage;
+    std::size_t m_units = 0;
+    std::size_t m_capacity = 0;
     PravonRect m_picturePart;
     LONG m_left = 0;
     LONG m_top = 0;

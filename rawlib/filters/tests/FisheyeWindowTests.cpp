@@ -134,6 +134,41 @@ TEST_F(SmallPicture, InterpolationMatchesTheGatheredSamples) {
     }
 }
 
+// One window made again over areas of other sizes (its memory kept where large enough) reads only the
+// pixels of its latest area, and one that cannot be made is empty whatever it held before.
+TEST_F(SmallPicture, AWindowMadeAgainReadsItsOwnArea) {
+    struct Case {
+        PravonRect area;
+        LONG i0, j0;
+        double fx, fy;
+    };
+    const Case cases[] = {
+        {{0, 0, 6, 5}, 2, 2, 0.5, 0.5},   // the whole picture
+        {{3, 2, 5, 4}, 3, 2, 0.25, 0.75}, // smaller: the memory is kept
+        {{1, 1, 3, 3}, 1, 1, 0.9, 0.1},   // smaller again, reaching past no edge
+        {{0, 0, 6, 5}, 5, 4, 0.0, 0.0},   // whole again, on the last pixel
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "area from " << c.area.left << ", " << c.area.top);
+        Fill(c.area);
+        ASSERT_TRUE(window.Covers(c.i0, c.j0));
+        const Window::Weights weights = Window::WeightsAt(c.fx, c.fy);
+        std::uint16_t out[3];
+        window.Interpolate(c.i0, c.j0, weights, reinterpret_cast<BYTE*>(out));
+        for (int ch = 0; ch < 3; ++ch) {
+            double samples[16];
+            for (int n = 0; n < 4; ++n)
+                for (int m = 0; m < 4; ++m)
+                    samples[n * 4 + m] = Sample(std::clamp<LONG>(c.i0 - 1 + m, 0, kWidth - 1),
+                                                std::clamp<LONG>(c.j0 - 1 + n, 0, kHeight - 1), ch);
+            EXPECT_EQ(out[ch], Window::Resolve(samples, weights, 65535)) << ch;
+        }
+    }
+    EXPECT_FALSE(window.Reset({0, 0, 0, 0}, 0, 0, 2));
+    EXPECT_TRUE(window.IsEmpty());
+    EXPECT_FALSE(window.Covers(2, 2));
+}
+
 TEST(FisheyeWindowLimits, AWindowTooLargeOrOutsideThePictureIsNotMade) {
     Window window;
     EXPECT_FALSE(window.Reset({0, 0, 4000, 2000}, 4000, 2000, 2)) << "past the size limit";
@@ -215,6 +250,79 @@ TEST(FisheyeWindowRows, BothPathsGiveTheSameBytesAndMissTheSamePixels) {
                     if (area.right - area.left < w) {
                         EXPECT_GT(missedCount, 0u) << "the narrow window misses pixels";
                     }
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Whether the source position (sx, sy) puts one of its block's corners at a squared distance within
+// `margin` of 4, where a corner starts to weigh nothing.
+bool CornerNearTwo(double sx, double sy, double margin) {
+    const double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+    for (double dx : {fx + 1, fx - 2})
+        for (double dy : {fy + 1, fy - 2})
+            if (std::abs(dx * dx + dy * dy - 4) < margin)
+                return true;
+    return false;
+}
+
+// Many sub-pixel positions, with corners on both sides of distance 2: every road gives the bytes of the
+// one-pixel routine, for both sample sizes.
+TEST(FisheyeWindowRows, EveryRoadMatchesTheOnePixelRoutineWhereCornersLieNearDistanceTwo) {
+    constexpr LONG w = 151, h = 97;
+    struct Case {
+        const char* name;
+        double (*value)(double u);
+    };
+    const Case cases[] = {
+        {"slight minification", [](double u) { return 1.03 * u; }},
+        {"wobble", [](double u) { return 0.96 * u + 0.02 * std::sin(40 * u); }},
+        {"strong magnification", [](double u) { return 0.6 * u + 0.3 * u * u; }},
+    };
+    const DWORD kRoadsOff[] = {CpuFeature::kAVX2 | CpuFeature::kAVX512F, CpuFeature::kAVX512F, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> table(4096);
+        for (int i = 0; i < 4096; ++i)
+            table[i] = c.value(i / 4095.0);
+        const CFisheyeGeometry geometry(table.data(), w, h);
+        std::size_t nearTwo = 0;
+        for (LONG y = 0; y < h; ++y)
+            for (LONG x = 0; x < w; ++x) {
+                double sx = x, sy = y;
+                geometry.Map(sx, sy);
+                nearTwo += sx >= 0 && sx < w && sy >= 0 && sy < h && CornerNearTwo(sx, sy, 0.01);
+            }
+        EXPECT_GT(nearTwo, 20u) << "positions with a corner near distance 2";
+        for (int bytes : {1, 2}) {
+            Window window;
+            ASSERT_TRUE(window.Reset({0, 0, w, h}, w, h, bytes));
+            std::uint32_t noise = 7;
+            for (LONG y = 0; y < h; ++y)
+                for (LONG x = 0; x < w; ++x)
+                    for (int k = 0; k < 3 * bytes; ++k) {
+                        noise = noise * 1664525u + 1013904223u;
+                        window.At(x, y)[k] = static_cast<BYTE>(noise >> 24);
+                    }
+            window.RepeatEdges();
+            for (LONG y = 0; y < h; ++y) {
+                std::vector<BYTE> alone(static_cast<std::size_t>(w) * 3 * bytes, 0x5A);
+                std::vector<LONG> missedAlone;
+                for (LONG x = 0; x < w; ++x)
+                    window.RemapRow(geometry, y, x, x + 1, alone.data() + 3 * bytes * x, missedAlone);
+                for (DWORD off : kRoadsOff) {
+                    CCpuFeatureOverride features(0, off);
+                    std::vector<BYTE> row(alone.size(), 0x5A);
+                    std::vector<LONG> missed;
+                    window.RemapRow(geometry, y, 0, w, row.data(), missed);
+                    ASSERT_EQ(alone, row)
+                        << "row " << y << ", " << bytes << "-byte samples, features off " << off;
+                    EXPECT_EQ(missedAlone, missed);
                 }
             }
         }
