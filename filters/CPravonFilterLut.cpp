@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <utility>
@@ -50,12 +51,40 @@ WORD Ramp(std::size_t k, LONG inputBits, LONG outputBits) {
 // Every sample of count pixels of channels samples through the table of its channel. For the usual channel
 // counts the table pointers stay in registers and a pixel's samples are all looked up before any is
 // stored: a store of 8-bit samples may alias anything, and would otherwise reload the tables every time.
+//
+// The looked-up samples of a group of pixels that fills whole 8-byte words are put together in registers
+// and stored a word at a time: the stores, one per sample otherwise, share the load ports' cycles with the
+// table reads. Every sample of a group is read before any is written, so from and to may be the same.
 template <class Sample, std::size_t... C>
 void MapPixels(const Sample* from, Sample* to, std::size_t count, const WORD* const* tables,
                std::index_sequence<C...>) {
     constexpr std::size_t n = sizeof...(C);
+    constexpr std::size_t kWordBytes = sizeof(std::uint64_t);
+    constexpr std::size_t kPixelBytes = n * sizeof(Sample);
+    constexpr std::size_t kGroup = kWordBytes / std::gcd(kWordBytes, kPixelBytes);
+    constexpr std::size_t kGroupSamples = kGroup * n;
+    constexpr std::size_t kGroupWords = kGroup * kPixelBytes / kWordBytes;
     const WORD* const t[n] = {tables[C]...};
-    for (std::size_t i = 0; i < count * n; i += n) {
+    std::size_t i = 0;
+    for (; i + kGroupSamples <= count * n; i += kGroupSamples) {
+        // Sample S of the group, looked up and placed in its word.
+        const auto placed = [&]<std::size_t S>(std::integral_constant<std::size_t, S>) {
+            return std::uint64_t{static_cast<Sample>(t[S % n][from[i + S]])}
+                   << (8 * (S * sizeof(Sample) % kWordBytes));
+        };
+        constexpr std::size_t kPerWord = kWordBytes / sizeof(Sample);
+        // Word W of the group; its samples are all read before any word is stored.
+        const auto word = [&]<std::size_t W, std::size_t... K>(std::integral_constant<std::size_t, W>,
+                                                               std::index_sequence<K...>) {
+            return (placed(std::integral_constant<std::size_t, W * kPerWord + K>{}) | ...);
+        };
+        [&]<std::size_t... W>(std::index_sequence<W...>) {
+            const std::uint64_t words[kGroupWords] = {
+                word(std::integral_constant<std::size_t, W>{}, std::make_index_sequence<kPerWord>{})...};
+            (std::memcpy(to + i + W * kPerWord, &words[W], kWordBytes), ...);
+        }(std::make_index_sequence<kGroupWords>{});
+    }
+    for (; i < count * n; i += n) {
         const Sample v[n] = {static_cast<Sample>(t[C][from[i + C]])...};
         ((to[i + C] = v[C]), ...);
     }

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <vector>
@@ -228,6 +229,61 @@ TEST(LutRun, ChangedTablesAboveTheConsumerAreComposedAgain) {
     EXPECT_EQ(last.GetGeneratedTileCount(), 2 * made) << "the same tables again changed nothing";
     PravonErrorPtr(PravonDisconnect(&first, &last));
     PravonErrorPtr(PravonDisconnect(source.get(), &first));
+}
+
+// A row of every length up to a few groups of whole 8-byte words, mapped into memory of its own and in
+// place, in each mapped sample size and channel count: every sample is its table's entry, worked out by
+// hand sample by sample, and no byte past the row is written.
+TEST(LutRun, ARowOfEveryLengthMapsInPlaceAndIntoOtherMemory) {
+    struct Case {
+        const char* name;
+        LONG colorSpace;
+    };
+    const Case cases[] = {{"16-bit RGB", Cs::kRGB16}, {"8-bit RGB", Cs::kRGB8}, {"16-bit grey", Cs::kGrey16},
+                          {"8-bit grey", Cs::kGrey8}, {"8-bit CMYK", Cs::kCMYK8}};
+    constexpr LONG kLongestRow = 19;
+    constexpr BYTE kGuard = 0xA5;
+    constexpr std::size_t kGuardBytes = 16;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LONG bits = Cs::BitsPerSample(c.colorSpace), channels = Cs::Channels(c.colorSpace);
+        const std::size_t sampleBytes = std::size_t(bits / 8);
+        CPravonMemoryManager manager(16);
+        const TestPlane plane = MakePlane(kLongestRow, 1, c.colorSpace, FillPattern::Random, 21);
+        const PravonImagePtr image = MakeImage(manager, plane);
+        CPravonFilterLut lut(&manager);
+        std::vector<Table> tables;
+        for (LONG ch = 0; ch < channels; ++ch)
+            tables.push_back(RandomTable(bits, unsigned(70 + ch)));
+        ASSERT_PV_OK(Install(lut, tables, bits, false));
+        CPravonFilterLut::CRun run;
+        ASSERT_PV_OK(run.Find(image.get(), c.colorSpace, &lut));
+        ASSERT_TRUE(run.Maps());
+        for (LONG length = 0; length <= kLongestRow; ++length)
+            for (const bool inPlace : {false, true}) {
+                SCOPED_TRACE(testing::Message() << length << " pixels" << (inPlace ? ", in place" : ""));
+                const std::size_t rowBytes = std::size_t(length * channels) * sampleBytes;
+                std::vector<BYTE> from(rowBytes), to(rowBytes + kGuardBytes, kGuard);
+                std::vector<BYTE> expected(rowBytes + kGuardBytes, kGuard);
+                for (LONG x = 0; x < length; ++x)
+                    for (LONG ch = 0; ch < channels; ++ch) {
+                        const std::size_t at = std::size_t(x * channels + ch) * sampleBytes;
+                        const WORD in = WORD(plane.Sample(x, 0, ch));
+                        const WORD out = tables[std::size_t(ch)][in];
+                        for (std::size_t b = 0; b < sampleBytes; ++b) {
+                            from[at + b] = BYTE(in >> (8 * b));
+                            expected[at + b] = BYTE(out >> (8 * b));
+                        }
+                    }
+                if (inPlace) {
+                    std::copy(from.begin(), from.end(), to.begin());
+                    run.MapRow(to.data(), to.data(), length);
+                } else {
+                    run.MapRow(from.data(), to.data(), length);
+                }
+                EXPECT_EQ(to, expected);
+            }
+    }
 }
 
 // The colour conversion reads through the tables before it: the same pixels as when the table stage makes
