@@ -138,6 +138,8 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             taken = _mm512_mask_cmplt_epi32_mask(taken, point, nearHigh);
             taken = _mm512_mask_cmplt_epi32_mask(taken, wide(e + f), t3);
             taken = _mm512_mask_test_epi32_mask(taken, wide(f), wide(f));
+            if (!taken)
+                continue;
             const F ef = __builtin_convertvector(e, F);
             const F ff = __builtin_convertvector(f, F);
             const F overLower = ef - ff * ratios.lower;
