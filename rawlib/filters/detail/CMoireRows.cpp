@@ -145,16 +145,16 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             const F overLower = ef - ff * ratios.lower;
             const F underUpper = ff * ratios.upper - ef;
             const __m512 least = reinterpret_cast<__m512>(overLower < underUpper ? overLower : underUpper);
-            const F margin = ff * ratios.margin;
-            const __m512 upperMargin = reinterpret_cast<__m512>(margin);
+            const __m512 margin = reinterpret_cast<__m512>(ff * ratios.margin);
             // Within the margin of a bound the float test may err: those lanes take the quotient test.
-            __mmask16 near = _mm512_mask_cmp_ps_mask(taken, least, upperMargin, _CMP_LE_OQ);
-            near = _mm512_mask_cmp_ps_mask(near, least, reinterpret_cast<__m512>(-margin), _CMP_GE_OQ);
+            const __m512 magnitude = reinterpret_cast<__m512>(
+                reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF));
+            const __mmask16 near = _mm512_mask_cmp_ps_mask(taken, magnitude, margin, _CMP_LE_OQ);
             if (near) [[unlikely]] {
                 const V exact = ExactInside<kMaskLanes>(e, f, ratios.exactLower, ratios.exactUpper);
                 taken = _mm512_mask_test_epi32_mask(taken, wide(exact), wide(exact));
             } else {
-                taken = _mm512_mask_cmp_ps_mask(taken, least, upperMargin, _CMP_GT_OQ);
+                taken = _mm512_mask_cmp_ps_mask(taken, least, margin, _CMP_GT_OQ);
             }
             sumRed = _mm512_mask_add_epi32(sumRed, taken, sumRed, _mm512_loadu_si512(row.ownRed[pr] + pc));
             sumBlue = _mm512_mask_add_epi32(sumBlue, taken, sumBlue, _mm512_loadu_si512(row.ownBlue[pr] + pc));

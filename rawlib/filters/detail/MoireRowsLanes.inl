@@ -175,7 +175,8 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename 
     const F least = overLower < underUpper ? overLower : underUpper;
     const F margin = ff * bounds.margin;
     const V inside = least > margin;
-    const V near = (least <= margin) & (least >= -margin);
+    // Within the margin either way: the magnitude, the sign bit cleared.
+    const V near = reinterpret_cast<F>(reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF)) <= margin;
     if (AnyOf<N>(taken & near)) [[unlikely]]
         return taken & ExactInside<N>(e, f, bounds.exactLower, bounds.exactUpper);
     return taken & inside;
@@ -393,9 +394,11 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, const RatioBounds<N>& ratio
             const LONG pr = kSteps + k * dy;
             const LONG pc = c + k * dx;
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
-            const V f = Abs(red - Load<V>(row.red[pr] + pc));
+            const V pointRed = Load<V>(row.red[pr] + pc);
+            const V f = Abs(red - pointRed);
             const V point = Load<V>(row.luma[pr] + pc);
-            V taken = walking & (point > nearLow) & (nearHigh > point) & (t3 > e + f) & (f != zero);
+            // f is not zero where the point's red difference is not the pixel's.
+            V taken = walking & (point > nearLow) & (nearHigh > point) & (t3 > e + f) & ~(pointRed == red);
             if (!AnyOf<N>(taken))
                 continue;
             taken = RatioInside<N>(taken, e, f, ratios);
