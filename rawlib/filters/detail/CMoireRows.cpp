@@ -250,9 +250,24 @@ KV_AVX512 void Avx512Pixels(const LONG* luma, LONG* red, LONG* blue, LONG* green
     wide::PixelsOf<kAvx512Lanes>(luma, red, blue, green, count, out);
 }
 
-const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels};
-const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels};
-const Kernels kAvx512 = {Avx512Walk, Avx512Bounds, Avx512Smooth, Avx512Thresholds, Avx512Pixels};
+// The split loops are left to the compiler's vectorizer, which this build level runs only where asked.
+#define KV_VECTORIZE __attribute__((optimize("tree-vectorize")))
+
+KV_VECTORIZE void PlainSplit(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    SplitOf(pixels, count, luma, red, blue);
+}
+
+KV_AVX2 KV_VECTORIZE void Avx2Split(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    SplitOf(pixels, count, luma, red, blue);
+}
+
+KV_AVX512 KV_VECTORIZE void Avx512Split(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    wide::SplitOf(pixels, count, luma, red, blue);
+}
+
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels, PlainSplit};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels, Avx2Split};
+const Kernels kAvx512 = {Avx512Walk, Avx512Bounds, Avx512Smooth, Avx512Thresholds, Avx512Pixels, Avx512Split};
 
 } // namespace
 

@@ -72,12 +72,17 @@ using RowThresholds = void (*)(const LONG* luma, LONG count, LONG level, LONG* t
 // and blue are overwritten by the clamped samples, green (count values) receives green's.
 using Pixels = void (*)(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out);
 
+// Luminance R + 2G + B and the differences R - G and B - G of count pixels of three 16-bit samples each
+// (native order, any alignment); the three rows must not overlap.
+using Split = void (*)(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue);
+
 struct Kernels {
     Walk walk;
     Bounds bounds;
     Smooth smooth;
     RowThresholds thresholds;
     Pixels pixels;
+    Split split;
 };
 
 // The plain set works on SSE2 registers, the others on AVX2 and AVX-512 ones: the same steps, four, eight or

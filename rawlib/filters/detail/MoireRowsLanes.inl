@@ -430,3 +430,22 @@ KV_INLINE void WalkRows(const WalkRow& row) {
     if (x < row.count)
         WalkGroup<N>(row, row.count - N, ratios);
 }
+
+// Samples read through a type that may alias anything and needs no alignment.
+using LooseWord = WORD __attribute__((aligned(1), may_alias));
+
+// The split of a row: a plain loop over the samples, which the routines that inline it have the compiler
+// vectorize for their processor (three-way interleaved samples take permutes it picks better than we
+// would write them).
+KV_INLINE void SplitOf(const BYTE* pixels, LONG count, LONG* __restrict luma, LONG* __restrict red,
+                       LONG* __restrict blue) {
+    const LooseWord* sample = reinterpret_cast<const LooseWord*>(pixels);
+    for (LONG x = 0; x < count; ++x) {
+        const LONG r = sample[3 * x];
+        const LONG g = sample[3 * x + 1];
+        const LONG b = sample[3 * x + 2];
+        luma[x] = r + 2 * g + b;
+        red[x] = r - g;
+        blue[x] = b - g;
+    }
+}

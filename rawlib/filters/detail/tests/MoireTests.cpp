@@ -256,6 +256,33 @@ TEST(Moire, OutputPixelsFollowFromLuminanceAndDifferences) {
     }
 }
 
+// Luminance and differences of a row of pixels on every path against the formulas: the samples' extremes,
+// rows shorter than, as long as and longer than each path's groups, starting one byte in.
+TEST(Moire, RowsSplitIntoLuminanceAndDifferences) {
+    const WORD samples[][3] = {{0, 0, 0},         {65535, 65535, 65535}, {65535, 0, 65535}, {0, 65535, 0},
+                               {1, 2, 3},         {40000, 20000, 100},   {7, 65534, 65533}, {12345, 0, 54321},
+                               {65535, 1, 0},     {3, 3, 3},             {256, 255, 1},     {30000, 30001, 29999},
+                               {500, 60000, 400}, {9, 8, 7},             {65535, 32768, 0}, {2, 65535, 1}};
+    for (const MoireRows::Kernels* path : RowPaths())
+        for (LONG count : {1, 3, 7, 8, 9, 16, 17, 33, 70}) {
+            std::vector<BYTE> bytes(static_cast<std::size_t>(count) * 6 + 1);
+            for (LONG x = 0; x < count; ++x)
+                std::memcpy(bytes.data() + 1 + x * 6, samples[(x * 7) % std::size(samples)], 6);
+            std::vector<LONG> luma(count + 1, -7), red(count + 1, -7), blue(count + 1, -7);
+            path->split(bytes.data() + 1, count, luma.data(), red.data(), blue.data());
+            for (LONG x = 0; x < count; ++x) {
+                const WORD* rgb = samples[(x * 7) % std::size(samples)];
+                ASSERT_EQ(luma[x], rgb[0] + 2 * rgb[1] + rgb[2]) << count << " pixels, pixel " << x;
+                ASSERT_EQ(red[x], rgb[0] - rgb[1]) << count << " pixels, pixel " << x;
+                ASSERT_EQ(blue[x], rgb[2] - rgb[1]) << count << " pixels, pixel " << x;
+            }
+            // Nothing past the row is written.
+            EXPECT_EQ(luma[count], -7);
+            EXPECT_EQ(red[count], -7);
+            EXPECT_EQ(blue[count], -7);
+        }
+}
+
 TEST(Moire, MatchesTheReferenceAtEveryLevel) {
     const TestPlane plane = ColourNoise(45, 38, 7, 2500);
     for (LONG level : {15, 25, 75, 300, 5000, 1 << 20, -50}) {
