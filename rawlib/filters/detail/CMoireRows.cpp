@@ -123,8 +123,8 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             const LONG p = c + from * kAxisSteps[along.axis][0];
             // A lane walks on while its block's least luminance is at least low and its greatest at most
             // high.
-            walking = _mm512_mask_cmpge_epi32_mask(walking, _mm512_loadu_si512(row.least[along.axis][r] + p),
-                                                   low);
+            walking =
+                _mm512_mask_cmpge_epi32_mask(walking, _mm512_loadu_si512(row.least[along.axis][r] + p), low);
             walking = _mm512_mask_cmple_epi32_mask(walking,
                                                    _mm512_loadu_si512(row.greatest[along.axis][r] + p), high);
             if (!walking)
@@ -147,8 +147,8 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             const __m512 least = reinterpret_cast<__m512>(overLower < underUpper ? overLower : underUpper);
             const __m512 margin = reinterpret_cast<__m512>(ff * ratios.margin);
             // Within the margin of a bound the float test may err: those lanes take the quotient test.
-            const __m512 magnitude = reinterpret_cast<__m512>(
-                reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF));
+            const __m512 magnitude =
+                reinterpret_cast<__m512>(reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF));
             const __mmask16 near = _mm512_mask_cmp_ps_mask(taken, magnitude, margin, _CMP_LE_OQ);
             if (near) [[unlikely]] {
                 const V exact = ExactInside<kMaskLanes>(e, f, ratios.exactLower, ratios.exactUpper);
@@ -157,7 +157,8 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
                 taken = _mm512_mask_cmp_ps_mask(taken, least, margin, _CMP_GT_OQ);
             }
             sumRed = _mm512_mask_add_epi32(sumRed, taken, sumRed, _mm512_loadu_si512(row.ownRed[pr] + pc));
-            sumBlue = _mm512_mask_add_epi32(sumBlue, taken, sumBlue, _mm512_loadu_si512(row.ownBlue[pr] + pc));
+            sumBlue =
+                _mm512_mask_add_epi32(sumBlue, taken, sumBlue, _mm512_loadu_si512(row.ownBlue[pr] + pc));
             found = _mm512_mask_add_epi32(found, taken, found, one);
         }
     }

@@ -31,12 +31,12 @@ constexpr int kAxisSteps[kAxes][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
 // How many rows the block bounds come behind the smoothed rows: those of a row need the rows below it.
 constexpr LONG kBoundsLag = kBlock - 1;
 
-// The least and greatest smoothed luminance of the kBlock points from each point on along each axis: a walk
-// passes a block when both lie within t1 of its pixel's, so each block costs two comparisons, and
-// neighbouring pixels share the work. rows[i] is the smoothed luminance of the window's row i (i < kBlock);
-// least[a][x] and greatest[a][x] receive the bounds of the block from column x of row 0 along axis a, for
-// the columns where the block stays within the count columns (right and down-right: x <= count - kBlock;
-// down-left: x >= kBlock - 1; down: all).
+// The least and greatest smoothed luminance (0 .. 2^24) of the kBlock points from each point on along each
+// axis: a walk passes a block when both lie within t1 of its pixel's, so each block costs two comparisons,
+// and neighbouring pixels share the work. rows[i] is the smoothed luminance of the window's row i
+// (i < kBlock); least[a][x] and greatest[a][x] receive the bounds of the block from column x of row 0 along
+// axis a, for the columns where the block stays within the count columns (right and down-right:
+// x <= count - kBlock; down-left: x >= kBlock - 1; down: all).
 using Bounds = void (*)(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest);
 
 // The walks of count pixels: pixel x lies at column x + kSteps of the middle row of the windows (smoothed

@@ -179,8 +179,10 @@ TEST(Moire, ThresholdsFollowTheLuminanceAndStayExactAtLargeLevels) {
 // on either side of where the 32-bit lanes stop, luminance around the bright bound, a division's step and
 // beyond what 16-bit samples give.
 TEST(Moire, RowThresholdsMatchThePixelsOwnOnBothPaths) {
-    const LONG lumas[] = {0,       1,       119,     120,     121,     239,          240,
-                          1000000, 1966079, 1966080, 1966081, 3000000, (1 << 22) - 1};
+    // Steps of the divisions by 120 and by 360 on either side, for any level's factor.
+    const LONG lumas[] = {0,       1,       119,     120,     121,     239,     240,          359,
+                          360,     361,     1079,    1080,    1081,    1000000, 1966079,      1966080,
+                          1966081, 3000000, 4194240, 4194241, 4193999, 4194000, (1 << 22) - 1};
     const LONG outside[] = {1 << 22, (1 << 30) + 7, -1, -(1 << 29)};
     const LONG levels[] = {-118, -117, -50, 0, 9, 10, 11, 15, 25, 75, 137, 138, 300, 5000};
     const std::vector<const MoireRows::Kernels*> paths = RowPaths();
@@ -259,10 +261,11 @@ TEST(Moire, OutputPixelsFollowFromLuminanceAndDifferences) {
 // Luminance and differences of a row of pixels on every path against the formulas: the samples' extremes,
 // rows shorter than, as long as and longer than each path's groups, starting one byte in.
 TEST(Moire, RowsSplitIntoLuminanceAndDifferences) {
-    const WORD samples[][3] = {{0, 0, 0},         {65535, 65535, 65535}, {65535, 0, 65535}, {0, 65535, 0},
-                               {1, 2, 3},         {40000, 20000, 100},   {7, 65534, 65533}, {12345, 0, 54321},
-                               {65535, 1, 0},     {3, 3, 3},             {256, 255, 1},     {30000, 30001, 29999},
-                               {500, 60000, 400}, {9, 8, 7},             {65535, 32768, 0}, {2, 65535, 1}};
+    const WORD samples[][3] = {
+        {0, 0, 0},           {65535, 65535, 65535}, {65535, 0, 65535}, {0, 65535, 0}, {1, 2, 3},
+        {40000, 20000, 100}, {7, 65534, 65533},     {12345, 0, 54321}, {65535, 1, 0}, {3, 3, 3},
+        {256, 255, 1},       {30000, 30001, 29999}, {500, 60000, 400}, {9, 8, 7},     {65535, 32768, 0},
+        {2, 65535, 1}};
     for (const MoireRows::Kernels* path : RowPaths())
         for (LONG count : {1, 3, 7, 8, 9, 16, 17, 33, 70}) {
             std::vector<BYTE> bytes(static_cast<std::size_t>(count) * 6 + 1);
@@ -525,8 +528,14 @@ TEST(Moire, EveryWalkDecidesTheRatioExactlyAtItsBounds) {
         // the largest f, at the edge of the single-precision test's margin and on either side of it
         {"margin", margin},
         // the largest changes the differences give, and no change of red at all
-        {"extremes", {{(1 << 21) - 1, (1 << 21) - 1}, {(1 << 21) - 1, 1}, {1, (1 << 21) - 1}, {0, 0}, {5, 0},
-                      {977545, (1 << 21) - 1}, {977546, (1 << 21) - 1}}},
+        {"extremes",
+         {{(1 << 21) - 1, (1 << 21) - 1},
+          {(1 << 21) - 1, 1},
+          {1, (1 << 21) - 1},
+          {0, 0},
+          {5, 0},
+          {977545, (1 << 21) - 1},
+          {977546, (1 << 21) - 1}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
