@@ -309,45 +309,10 @@ KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, 
     const V threshold = Splat<V>(kBrightLuminance - 1);
     auto group = [&](LONG x) KV_INLINE_LAMBDA {
         const V l = Load<V>(luma + x);
-        V first;
-        V second;
-        V third;
-        if constexpr (sizeof(V) == sizeof(Int4)) {
-            // SSE2 multiplies and divides 32-bit lanes only by long sequences; doubles hold c (below 2^29)
-            // exactly, and a double quotient by a divisor d up to 360 lies within 2^-30 of the exact one,
-            // whose fraction is 0 or at least 1 / d: truncated, it is the integer quotient. (4c / 120) / 3
-            // / 4 is c / 360 truncated once, and first / 5 is divided the same way.
-            using D = typename Halves<N>::D;
-            using Half = typename Halves<N>::I;
-            const auto halves = [](V v, Half (&h)[2]) KV_INLINE_LAMBDA { std::memcpy(h, &v, sizeof v); };
-            const auto join = [](const Half (&h)[2]) KV_INLINE_LAMBDA {
-                V v;
-                std::memcpy(&v, h, sizeof v);
-                return v;
-            };
-            const auto quotient = [](D a, double d) KV_INLINE_LAMBDA {
-                return __builtin_convertvector(a / Splat<D>(d), Half);
-            };
-            Half lh[2];
-            halves(l, lh);
-            Half firsts[2];
-            Half thirds[2];
-            for (int h = 0; h < 2; ++h) {
-                const D c = __builtin_convertvector(lh[h], D) * Splat<D>(scale);
-                firsts[h] = quotient(c, 120) + 163840;
-                thirds[h] = quotient(c, 360) + 40960;
-            }
-            first = join(firsts);
-            third = join(thirds);
-            Half seconds[2] = {quotient(__builtin_convertvector(firsts[0], D), 5),
-                               quotient(__builtin_convertvector(firsts[1], D), 5)};
-            second = join(seconds);
-        } else {
-            const V c = l * scale;
-            first = c / 120 + 163840;
-            second = first / 5;
-            third = (((4 * c) / 120) / 3) / 4 + 40960;
-        }
+        const V c = l * scale;
+        const V first = c / 120 + 163840;
+        const V second = first / 5;
+        const V third = (((4 * c) / 120) / 3) / 4 + 40960;
         const V isBright = l > threshold;
         Store(t1 + x, Select<V>(isBright, brightFirst, first));
         Store(t2 + x, Select<V>(isBright, brightSecond, second));
