@@ -198,7 +198,7 @@ KV_INLINE void BoundsAlong(const LONG* const (&p)[kBlock], LONG n, LONG* least, 
     using F = typename Lanes<N>::F;
     LONG x = 0;
     if constexpr (sizeof(V) == sizeof(Int4)) {
-        // SSE2 has no 32-bit minimum or maximum: smoothed luminance (0 .. 2^22) is exact as a float, whose
+        // SSE2 has no 32-bit minimum or maximum: smoothed luminance (0 .. 2^24) is exact as a float, whose
         // minimum and maximum it has.
         for (; x + N <= n; x += N) {
             F a = __builtin_convertvector(Load<V>(p[0] + x), F);
@@ -311,11 +311,10 @@ KV_INLINE void ThresholdsOf(const LONG* luma, LONG count, LONG level, LONG* t1, 
         const V l = Load<V>(luma + x);
         const V c = l * scale;
         const V first = c / 120 + 163840;
-        const V second = first / 5;
         const V third = (((4 * c) / 120) / 3) / 4 + 40960;
         const V isBright = l > threshold;
         Store(t1 + x, Select<V>(isBright, brightFirst, first));
-        Store(t2 + x, Select<V>(isBright, brightSecond, second));
+        Store(t2 + x, Select<V>(isBright, brightSecond, first / 5));
         Store(t3 + x, Select<V>(isBright, brightThird, third));
     };
     for (x = 0; x + N <= count; x += N)
@@ -451,9 +450,8 @@ KV_INLINE void WalkRows(const WalkRow& row) {
 // Samples read through a type that may alias anything and needs no alignment.
 using LooseWord = WORD __attribute__((aligned(1), may_alias));
 
-// The split of a row: a plain loop over the samples, which the routines that inline it have the compiler
-// vectorize for their processor (three-way interleaved samples take permutes it picks better than we
-// would write them).
+// The split of a row: a plain loop over the samples, which the AVX2 and AVX-512 routines that inline it
+// have the compiler vectorize (three-way interleaved samples take permutes it picks for its processor).
 KV_INLINE void SplitOf(const BYTE* pixels, LONG count, LONG* __restrict luma, LONG* __restrict red,
                        LONG* __restrict blue) {
     const LooseWord* sample = reinterpret_cast<const LooseWord*>(pixels);
