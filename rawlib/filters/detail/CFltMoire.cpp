@@ -101,21 +101,7 @@ IPravonError* CFltMoire::RowStep(CSourceTileCursor& cursor, LONG firstColumn, LO
     LONG* luma = m_luma.Push();
     LONG* red = m_red.Push();
     LONG* blue = m_blue.Push();
-    // Sample by sample: a pixel copied whole into a local and read back by samples stalls on every pixel.
-    const BYTE* pixel = m_readRow.data();
-    auto sample = [](const BYTE* at) {
-        WORD v;
-        std::memcpy(&v, at, sizeof v);
-        return static_cast<LONG>(v);
-    };
-    for (LONG x = 0; x < count; ++x, pixel += 3 * sizeof(WORD)) {
-        const LONG r = sample(pixel);
-        const LONG g = sample(pixel + sizeof(WORD));
-        const LONG b = sample(pixel + 2 * sizeof(WORD));
-        luma[x] = r + 2 * g + b;
-        red[x] = r - g;
-        blue[x] = b - g;
-    }
+    Choose().split(m_readRow.data(), count, luma, red, blue);
     if (m_luma.Pushed() < 3)
         return nullptr;
     // The smoothed and own values of the row above the one read.

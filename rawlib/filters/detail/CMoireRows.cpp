@@ -2,7 +2,7 @@
 
 #include "platform/win/CpuFeatures.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -84,6 +84,106 @@ void ScalarWalk(const WalkRow& row) {
 #pragma GCC target("avx512f,avx2")
 namespace wide {
 #include "rawlib/filters/detail/MoireRowsLanes.inl"
+
+constexpr int kMaskLanes = 16;
+
+// The walks of sixteen pixels with the lanes still walking and those taking a point held in mask
+// registers: each test narrows a mask in one instruction where the vector form makes a vector of each
+// result first and tests it again. The same steps and decisions as WalkGroup; the arithmetic stays in
+// vector types, as some AVX-512 intrinsics of this compiler warn of their own undefined operands.
+KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMaskLanes>& ratios) {
+    using V = Lanes<kMaskLanes>::V;
+    using F = Lanes<kMaskLanes>::F;
+    const auto wide = [](V v) KV_INLINE_LAMBDA { return reinterpret_cast<__m512i>(v); };
+    const LONG c = x + kSteps;
+    const V luma = Load<V>(row.luma[kSteps] + c);
+    const V red = Load<V>(row.red[kSteps] + c);
+    const V blue = Load<V>(row.blue[kSteps] + c);
+    const V t1 = Load<V>(row.t1 + x);
+    const V t2 = Load<V>(row.t2 + x);
+    const __m512i t3 = wide(Load<V>(row.t3 + x));
+    // Luminance and thresholds stay within 2^22 and 2^30: these bounds do not overflow.
+    const __m512i low = wide(luma - t1);
+    const __m512i high = wide(luma + t1);
+    const __m512i nearLow = wide(luma - t2);
+    const __m512i nearHigh = wide(luma + t2);
+    const __m512i one = _mm512_set1_epi32(1);
+    __m512i found = _mm512_setzero_si512();
+    __m512i sumRed = found;
+    __m512i sumBlue = found;
+#pragma GCC unroll 8
+    for (const Direction& along : kAlong) {
+        const int dx = kAxisSteps[along.axis][0] * along.sense;
+        const int dy = kAxisSteps[along.axis][1] * along.sense;
+        __mmask16 walking = 0xFFFF;
+#pragma GCC unroll 4
+        for (LONG k = kBlock; k <= kSteps; k += kBlock) {
+            const LONG from = along.sense > 0 ? k - kBlock + 1 : -k;
+            const LONG r = kSteps + from * kAxisSteps[along.axis][1];
+            const LONG p = c + from * kAxisSteps[along.axis][0];
+            // A lane walks on while its block's least luminance is at least low and its greatest at most
+            // high.
+            walking =
+                _mm512_mask_cmpge_epi32_mask(walking, _mm512_loadu_si512(row.least[along.axis][r] + p), low);
+            walking = _mm512_mask_cmple_epi32_mask(walking,
+                                                   _mm512_loadu_si512(row.greatest[along.axis][r] + p), high);
+            if (!walking)
+                break;
+            const LONG pr = kSteps + k * dy;
+            const LONG pc = c + k * dx;
+            const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
+            const V f = Abs(red - Load<V>(row.red[pr] + pc));
+            const __m512i point = _mm512_loadu_si512(row.luma[pr] + pc);
+            __mmask16 taken = _mm512_mask_cmpgt_epi32_mask(walking, point, nearLow);
+            taken = _mm512_mask_cmplt_epi32_mask(taken, point, nearHigh);
+            taken = _mm512_mask_cmplt_epi32_mask(taken, wide(e + f), t3);
+            taken = _mm512_mask_test_epi32_mask(taken, wide(f), wide(f));
+            if (!taken)
+                continue;
+            const F ef = __builtin_convertvector(e, F);
+            const F ff = __builtin_convertvector(f, F);
+            const F overLower = ef - ff * ratios.lower;
+            const F underUpper = ff * ratios.upper - ef;
+            const __m512 least = reinterpret_cast<__m512>(overLower < underUpper ? overLower : underUpper);
+            const __m512 margin = reinterpret_cast<__m512>(ff * ratios.margin);
+            // Within the margin of a bound the float test may err: those lanes take the quotient test.
+            const __m512 magnitude =
+                reinterpret_cast<__m512>(reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF));
+            const __mmask16 near = _mm512_mask_cmp_ps_mask(taken, magnitude, margin, _CMP_LE_OQ);
+            if (near) [[unlikely]] {
+                const V exact = ExactInside<kMaskLanes>(e, f, ratios.exactLower, ratios.exactUpper);
+                taken = _mm512_mask_test_epi32_mask(taken, wide(exact), wide(exact));
+            } else {
+                taken = _mm512_mask_cmp_ps_mask(taken, least, margin, _CMP_GT_OQ);
+            }
+            sumRed = _mm512_mask_add_epi32(sumRed, taken, sumRed, _mm512_loadu_si512(row.ownRed[pr] + pc));
+            sumBlue =
+                _mm512_mask_add_epi32(sumBlue, taken, sumBlue, _mm512_loadu_si512(row.ownBlue[pr] + pc));
+            found = _mm512_mask_add_epi32(found, taken, found, one);
+        }
+    }
+    const V ownRed = Load<V>(row.ownRed[kSteps] + c);
+    const V ownBlue = Load<V>(row.ownBlue[kSteps] + c);
+    const V count = reinterpret_cast<V>(found);
+    const __mmask16 many = _mm512_cmpgt_epi32_mask(found, _mm512_set1_epi32(3));
+    const V redMean = Quotient<kMaskLanes>(ownRed + reinterpret_cast<V>(sumRed), count + 1);
+    const V blueMean = Quotient<kMaskLanes>(ownBlue + reinterpret_cast<V>(sumBlue), count + 1);
+    _mm512_storeu_si512(row.outRed + x, _mm512_mask_mov_epi32(wide(ownRed), many, wide(redMean)));
+    _mm512_storeu_si512(row.outBlue + x, _mm512_mask_mov_epi32(wide(ownBlue), many, wide(blueMean)));
+}
+
+KV_INLINE void MaskWalkRows(const WalkRow& row) {
+    if (row.count < kMaskLanes) {
+        ScalarWalk(row);
+        return;
+    }
+    const RatioBounds<kMaskLanes> ratios = MakeRatioBounds<kMaskLanes>();
+    LONG x = 0;
+    for (; x + kMaskLanes <= row.count; x += kMaskLanes)
+        MaskWalkGroup(row, x, ratios);
+    if (x < row.count)
+        MaskWalkGroup(row, row.count - kMaskLanes, ratios);
+}
 } // namespace wide
 #pragma GCC pop_options
 
@@ -132,7 +232,7 @@ KV_AVX2 void Avx2Pixels(const LONG* luma, LONG* red, LONG* blue, LONG* green, LO
 }
 
 KV_AVX512 void Avx512Walk(const WalkRow& row) {
-    wide::WalkRows<kAvx512Lanes>(row);
+    wide::MaskWalkRows(row);
 }
 
 KV_AVX512 void Avx512Bounds(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest) {
@@ -151,9 +251,26 @@ KV_AVX512 void Avx512Pixels(const LONG* luma, LONG* red, LONG* blue, LONG* green
     wide::PixelsOf<kAvx512Lanes>(luma, red, blue, green, count, out);
 }
 
-const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels};
-const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels};
-const Kernels kAvx512 = {Avx512Walk, Avx512Bounds, Avx512Smooth, Avx512Thresholds, Avx512Pixels};
+// The AVX2 and AVX-512 split loops are left to the compiler's vectorizer, which this build level runs only
+// where asked; on SSE2 registers its permutes of three-way interleaved samples are slower than the plain
+// loop.
+#define KV_VECTORIZE __attribute__((optimize("tree-vectorize")))
+
+void PlainSplit(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    SplitOf(pixels, count, luma, red, blue);
+}
+
+KV_AVX2 KV_VECTORIZE void Avx2Split(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    SplitOf(pixels, count, luma, red, blue);
+}
+
+KV_AVX512 KV_VECTORIZE void Avx512Split(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue) {
+    wide::SplitOf(pixels, count, luma, red, blue);
+}
+
+const Kernels kPlain = {PlainWalk, PlainBounds, PlainSmooth, PlainThresholds, PlainPixels, PlainSplit};
+const Kernels kAvx2 = {Avx2Walk, Avx2Bounds, Avx2Smooth, Avx2Thresholds, Avx2Pixels, Avx2Split};
+const Kernels kAvx512 = {Avx512Walk, Avx512Bounds, Avx512Smooth, Avx512Thresholds, Avx512Pixels, Avx512Split};
 
 } // namespace
 

@@ -31,12 +31,12 @@ constexpr int kAxisSteps[kAxes][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
 // How many rows the block bounds come behind the smoothed rows: those of a row need the rows below it.
 constexpr LONG kBoundsLag = kBlock - 1;
 
-// The least and greatest smoothed luminance of the kBlock points from each point on along each axis: a walk
-// passes a block when both lie within t1 of its pixel's, so each block costs two comparisons, and
-// neighbouring pixels share the work. rows[i] is the smoothed luminance of the window's row i (i < kBlock);
-// least[a][x] and greatest[a][x] receive the bounds of the block from column x of row 0 along axis a, for
-// the columns where the block stays within the count columns (right and down-right: x <= count - kBlock;
-// down-left: x >= kBlock - 1; down: all).
+// The least and greatest smoothed luminance (0 .. 2^24) of the kBlock points from each point on along each
+// axis: a walk passes a block when both lie within t1 of its pixel's, so each block costs two comparisons,
+// and neighbouring pixels share the work. rows[i] is the smoothed luminance of the window's row i
+// (i < kBlock); least[a][x] and greatest[a][x] receive the bounds of the block from column x of row 0 along
+// axis a, for the columns where the block stays within the count columns (right and down-right:
+// x <= count - kBlock; down-left: x >= kBlock - 1; down: all).
 using Bounds = void (*)(const LONG* const* rows, LONG count, LONG* const* least, LONG* const* greatest);
 
 // The walks of count pixels: pixel x lies at column x + kSteps of the middle row of the windows (smoothed
@@ -72,12 +72,17 @@ using RowThresholds = void (*)(const LONG* luma, LONG count, LONG level, LONG* t
 // and blue are overwritten by the clamped samples, green (count values) receives green's.
 using Pixels = void (*)(const LONG* luma, LONG* red, LONG* blue, LONG* green, LONG count, BYTE* out);
 
+// Luminance R + 2G + B and the differences R - G and B - G of count pixels of three 16-bit samples each
+// (native order, any alignment); the three rows must not overlap.
+using Split = void (*)(const BYTE* pixels, LONG count, LONG* luma, LONG* red, LONG* blue);
+
 struct Kernels {
     Walk walk;
     Bounds bounds;
     Smooth smooth;
     RowThresholds thresholds;
     Pixels pixels;
+    Split split;
 };
 
 // The plain set works on SSE2 registers, the others on AVX2 and AVX-512 ones: the same steps, four, eight or

@@ -22,6 +22,25 @@ struct Lanes<16> {
     using F = float __attribute__((vector_size(16 * sizeof(float))));
 };
 
+// Half the lanes of N, as integers and as doubles.
+template <int N>
+struct Halves;
+template <>
+struct Halves<4> {
+    using I = LONG __attribute__((vector_size(2 * sizeof(LONG))));
+    using D = double __attribute__((vector_size(2 * sizeof(double))));
+};
+template <>
+struct Halves<8> {
+    using I = LONG __attribute__((vector_size(4 * sizeof(LONG))));
+    using D = double __attribute__((vector_size(4 * sizeof(double))));
+};
+template <>
+struct Halves<16> {
+    using I = LONG __attribute__((vector_size(8 * sizeof(LONG))));
+    using D = double __attribute__((vector_size(8 * sizeof(double))));
+};
+
 template <class V>
 KV_INLINE V Load(const LONG* p) {
     V v;
@@ -93,24 +112,13 @@ KV_INLINE bool AnyOf(V mask) {
 }
 
 // The ratio test in single precision first: e - f times a bound is worked out with an error below
-// kRatioMargin / 2 for e and f below 2^21 (the bound's rounding to a float, the product's and the
-// difference's), so a result beyond kRatioMargin has the sign of the exact one. A lane passes when the
-// smaller of its two results lies above the margin and fails when it lies below minus the margin; the few
-// lanes where it lies within the margin are decided by the scalar quotient test.
-constexpr float kRatioMargin = 1.0f;
-
-// Clears the lanes of taken (n of them) whose e / f does not lie strictly between the bounds, by the same
-// quotient test as the scalar walk. Inline: a call would make the walks keep their vectors in memory.
-KV_INLINE void ExactRatios(LONG* taken, const LONG* e, const LONG* f, int n, double lower, double upper) {
-#pragma GCC unroll 1
-    for (int i = 0; i < n; ++i) {
-        if (!taken[i] || f[i] == 0)
-            continue;
-        const double ratio = static_cast<double>(e[i]) / f[i];
-        if (!(ratio > lower && ratio < upper))
-            taken[i] = 0;
-    }
-}
+// f x 2^-21 for e and f below 2^21 (the bound's rounding to a float, the product's and the difference's),
+// so a result beyond f x kRatioMargin has the sign of the exact one, and of the double quotient's test,
+// which can differ from the exact one only closer still. A lane passes when the smaller of its two
+// results lies above the margin and fails when it lies below minus the margin; when a taken lane lies
+// within it (integer ratios come that close to a bound only for large f), the taken lanes are decided by
+// the scalar walk's own test, the double quotient against the double bounds, in lanes of doubles.
+constexpr float kRatioMargin = 1.0f / (1 << 18);
 
 // The float bounds and margin, made once per row.
 template <int N>
@@ -129,6 +137,32 @@ KV_INLINE RatioBounds<N> MakeRatioBounds() {
             Splat<F>(kRatioMargin), LowerRatio(), UpperRatio()};
 }
 
+// The lanes whose e / f, worked out in double precision as the scalar walk does, lies strictly between
+// the bounds; lanes with f zero (never taken) divide by one instead. Each half of the lanes is divided in
+// one register of doubles; IEEE division rounds alike in lanes and alone.
+template <int N>
+KV_INLINE typename Lanes<N>::V ExactInside(typename Lanes<N>::V e, typename Lanes<N>::V f, double lower,
+                                           double upper) {
+    using V = typename Lanes<N>::V;
+    using Half = typename Halves<N>::I;
+    using D = typename Halves<N>::D;
+    const V divisor = Select<V>(f == Splat<V>(0), Splat<V>(1), f);
+    const auto inside = [&](Half a, Half b) KV_INLINE_LAMBDA {
+        const D q = __builtin_convertvector(a, D) / __builtin_convertvector(b, D);
+        return __builtin_convertvector((q > Splat<D>(lower)) & (q < Splat<D>(upper)), Half);
+    };
+    Half eHalves[2];
+    Half fHalves[2];
+    std::memcpy(eHalves, &e, sizeof e);
+    std::memcpy(fHalves, &divisor, sizeof divisor);
+    const Half first = inside(eHalves[0], fHalves[0]);
+    const Half second = inside(eHalves[1], fHalves[1]);
+    V both;
+    std::memcpy(&both, &first, sizeof first);
+    std::memcpy(reinterpret_cast<char*>(&both) + sizeof first, &second, sizeof second);
+    return both;
+}
+
 template <int N>
 KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename Lanes<N>::V e,
                                            typename Lanes<N>::V f, const RatioBounds<N>& bounds) {
@@ -139,16 +173,12 @@ KV_INLINE typename Lanes<N>::V RatioInside(typename Lanes<N>::V taken, typename 
     const F overLower = ef - ff * bounds.lower;
     const F underUpper = ff * bounds.upper - ef;
     const F least = overLower < underUpper ? overLower : underUpper;
-    const V inside = least > bounds.margin;
-    const V near = (least <= bounds.margin) & (least >= -bounds.margin);
-    if (AnyOf<N>(taken & near)) [[unlikely]] {
-        alignas(64) LONG lanes[3][N];
-        Store(lanes[0], taken);
-        Store(lanes[1], e);
-        Store(lanes[2], f);
-        ExactRatios(lanes[0], lanes[1], lanes[2], N, bounds.exactLower, bounds.exactUpper);
-        return Load<V>(lanes[0]);
-    }
+    const F margin = ff * bounds.margin;
+    const V inside = least > margin;
+    // Within the margin either way: the magnitude, the sign bit cleared.
+    const V near = reinterpret_cast<F>(reinterpret_cast<V>(least) & Splat<V>(0x7FFFFFFF)) <= margin;
+    if (AnyOf<N>(taken & near)) [[unlikely]]
+        return taken & ExactInside<N>(e, f, bounds.exactLower, bounds.exactUpper);
     return taken & inside;
 }
 
@@ -165,7 +195,23 @@ KV_INLINE typename Lanes<N>::V Quotient(typename Lanes<N>::V a, typename Lanes<N
 template <int N>
 KV_INLINE void BoundsAlong(const LONG* const (&p)[kBlock], LONG n, LONG* least, LONG* greatest) {
     using V = typename Lanes<N>::V;
+    using F = typename Lanes<N>::F;
     LONG x = 0;
+    if constexpr (sizeof(V) == sizeof(Int4)) {
+        // SSE2 has no 32-bit minimum or maximum: smoothed luminance (0 .. 2^24) is exact as a float, whose
+        // minimum and maximum it has.
+        for (; x + N <= n; x += N) {
+            F a = __builtin_convertvector(Load<V>(p[0] + x), F);
+            F b = a;
+            for (int i = 1; i < kBlock; ++i) {
+                const F v = __builtin_convertvector(Load<V>(p[i] + x), F);
+                a = v < a ? v : a;
+                b = v > b ? v : b;
+            }
+            Store(least + x, __builtin_convertvector(a, V));
+            Store(greatest + x, __builtin_convertvector(b, V));
+        }
+    }
     for (; x + N <= n; x += N) {
         V a = Load<V>(p[0] + x);
         V b = a;
@@ -364,9 +410,11 @@ KV_INLINE void WalkGroup(const WalkRow& row, LONG x, const RatioBounds<N>& ratio
             const LONG pr = kSteps + k * dy;
             const LONG pc = c + k * dx;
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
-            const V f = Abs(red - Load<V>(row.red[pr] + pc));
+            const V pointRed = Load<V>(row.red[pr] + pc);
+            const V f = Abs(red - pointRed);
             const V point = Load<V>(row.luma[pr] + pc);
-            V taken = walking & (point > nearLow) & (nearHigh > point) & (t3 > e + f) & (f != zero);
+            // f is not zero where the point's red difference is not the pixel's.
+            V taken = walking & (point > nearLow) & (nearHigh > point) & (t3 > e + f) & ~(pointRed == red);
             if (!AnyOf<N>(taken))
                 continue;
             taken = RatioInside<N>(taken, e, f, ratios);
@@ -397,4 +445,22 @@ KV_INLINE void WalkRows(const WalkRow& row) {
         WalkGroup<N>(row, x, ratios);
     if (x < row.count)
         WalkGroup<N>(row, row.count - N, ratios);
+}
+
+// Samples read through a type that may alias anything and needs no alignment.
+using LooseWord = WORD __attribute__((aligned(1), may_alias));
+
+// The split of a row: a plain loop over the samples, which the AVX2 and AVX-512 routines that inline it
+// have the compiler vectorize (three-way interleaved samples take permutes it picks for its processor).
+KV_INLINE void SplitOf(const BYTE* pixels, LONG count, LONG* __restrict luma, LONG* __restrict red,
+                       LONG* __restrict blue) {
+    const LooseWord* sample = reinterpret_cast<const LooseWord*>(pixels);
+    for (LONG x = 0; x < count; ++x) {
+        const LONG r = sample[3 * x];
+        const LONG g = sample[3 * x + 1];
+        const LONG b = sample[3 * x + 2];
+        luma[x] = r + 2 * g + b;
+        red[x] = r - g;
+        blue[x] = b - g;
+    }
 }

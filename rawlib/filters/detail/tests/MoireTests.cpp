@@ -179,8 +179,10 @@ TEST(Moire, ThresholdsFollowTheLuminanceAndStayExactAtLargeLevels) {
 // on either side of where the 32-bit lanes stop, luminance around the bright bound, a division's step and
 // beyond what 16-bit samples give.
 TEST(Moire, RowThresholdsMatchThePixelsOwnOnBothPaths) {
-    const LONG lumas[] = {0,       1,       119,     120,     121,     239,          240,
-                          1000000, 1966079, 1966080, 1966081, 3000000, (1 << 22) - 1};
+    // Steps of the divisions by 120 and by 360 on either side, for any level's factor.
+    const LONG lumas[] = {0,       1,       119,     120,     121,     239,     240,          359,
+                          360,     361,     1079,    1080,    1081,    1000000, 1966079,      1966080,
+                          1966081, 3000000, 4194240, 4194241, 4193999, 4194000, (1 << 22) - 1};
     const LONG outside[] = {1 << 22, (1 << 30) + 7, -1, -(1 << 29)};
     const LONG levels[] = {-118, -117, -50, 0, 9, 10, 11, 15, 25, 75, 137, 138, 300, 5000};
     const std::vector<const MoireRows::Kernels*> paths = RowPaths();
@@ -254,6 +256,34 @@ TEST(Moire, OutputPixelsFollowFromLuminanceAndDifferences) {
         }
         EXPECT_EQ(out[0], 0xAB);
     }
+}
+
+// Luminance and differences of a row of pixels on every path against the formulas: the samples' extremes,
+// rows shorter than, as long as and longer than each path's groups, starting one byte in.
+TEST(Moire, RowsSplitIntoLuminanceAndDifferences) {
+    const WORD samples[][3] = {
+        {0, 0, 0},           {65535, 65535, 65535}, {65535, 0, 65535}, {0, 65535, 0}, {1, 2, 3},
+        {40000, 20000, 100}, {7, 65534, 65533},     {12345, 0, 54321}, {65535, 1, 0}, {3, 3, 3},
+        {256, 255, 1},       {30000, 30001, 29999}, {500, 60000, 400}, {9, 8, 7},     {65535, 32768, 0},
+        {2, 65535, 1}};
+    for (const MoireRows::Kernels* path : RowPaths())
+        for (LONG count : {1, 3, 7, 8, 9, 16, 17, 33, 70}) {
+            std::vector<BYTE> bytes(static_cast<std::size_t>(count) * 6 + 1);
+            for (LONG x = 0; x < count; ++x)
+                std::memcpy(bytes.data() + 1 + x * 6, samples[(x * 7) % std::size(samples)], 6);
+            std::vector<LONG> luma(count + 1, -7), red(count + 1, -7), blue(count + 1, -7);
+            path->split(bytes.data() + 1, count, luma.data(), red.data(), blue.data());
+            for (LONG x = 0; x < count; ++x) {
+                const WORD* rgb = samples[(x * 7) % std::size(samples)];
+                ASSERT_EQ(luma[x], rgb[0] + 2 * rgb[1] + rgb[2]) << count << " pixels, pixel " << x;
+                ASSERT_EQ(red[x], rgb[0] - rgb[1]) << count << " pixels, pixel " << x;
+                ASSERT_EQ(blue[x], rgb[2] - rgb[1]) << count << " pixels, pixel " << x;
+            }
+            // Nothing past the row is written.
+            EXPECT_EQ(luma[count], -7);
+            EXPECT_EQ(red[count], -7);
+            EXPECT_EQ(blue[count], -7);
+        }
 }
 
 TEST(Moire, MatchesTheReferenceAtEveryLevel) {
@@ -356,105 +386,161 @@ std::vector<std::pair<LONG, LONG>> RatiosAtTheBounds() {
     return pairs;
 }
 
-TEST(Moire, EveryWalkDecidesTheRatioExactlyAtItsBounds) {
-    // One row of pixels whose walks all run their full length (equal luminance, thresholds out of reach),
-    // meeting points whose colour changes lie on either side of a bound by the least amount possible.
-    const std::vector<std::pair<LONG, LONG>> pairs = RatiosAtTheBounds();
-    ASSERT_GT(pairs.size(), 40u);
+// Colour changes (e, f) whose e - f x bound lies within a few f x 2^-18 of either bound, the band where the
+// single-precision test hands its lanes on to the double quotient, and just beyond it, where the single
+// precision decides alone: at most perBound of each, from the largest f down.
+std::vector<std::pair<LONG, LONG>> RatiosAroundTheMargin(std::size_t perBound) {
+    std::vector<std::pair<LONG, LONG>> pairs;
+    for (const double bound : {MoireRows::LowerRatio(), MoireRows::UpperRatio()}) {
+        std::size_t taken = 0;
+        for (LONG f = (1 << 21) - 1; f > 0 && taken < perBound; --f) {
+            const LONG e = static_cast<LONG>(std::floor(f * bound));
+            for (const LONG near : {e, e + 1}) {
+                const double gap = std::abs(near - f * bound) / f;
+                if (gap < 16.0 / (1 << 18) && near < (1 << 21)) {
+                    pairs.push_back({near, f});
+                    ++taken;
+                }
+            }
+        }
+    }
+    return pairs;
+}
+
+// The walks of one row on every path against the quotient test worked out here, with the colour changes
+// (e, f) of pairs met at the points the walks collect from: the pixels' walks all run their full length
+// (equal luminance, thresholds out of reach), and the pairs fill the rows of those points in turn, as many
+// rows as they need.
+void ExpectEveryPathDecidesTheRatios(const std::vector<std::pair<LONG, LONG>>& pairs) {
     // Wide enough for two groups of the widest lanes and an overlapping one.
     constexpr LONG kCount = 37;
     constexpr LONG kWidth = kCount + 2 * MoireRows::kSteps;
+    constexpr LONG m = MoireRows::kSteps;
     using Plane = std::vector<std::vector<LONG>>;
     const auto plane = [] { return Plane(MoireRows::kWindowRows, std::vector<LONG>(kWidth, 0)); };
-    Plane luma = plane(), red = plane(), blue = plane(), ownRed = plane(), ownBlue = plane();
-    std::size_t next = 0;
-    for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
-        for (LONG x = 0; x < kWidth; ++x) {
-            luma[r][x] = 1000000;
-            ownRed[r][x] = 1000 + 7 * (r * kWidth + x);
-            ownBlue[r][x] = 3000 - 5 * (r * kWidth + x);
-            if (r == MoireRows::kSteps)
-                continue; // the pixels' own row: no colour change along it
-            const auto [e, f] = pairs[next++ % pairs.size()];
-            red[r][x] = (x % 2 ? f : -f);
-            blue[r][x] = (x % 3 ? e : -e);
-        }
-    std::vector<LONG> t1(kCount, 1 << 30), t2(kCount, 1 << 30), t3(kCount, 1 << 30);
-    MoireRows::WalkRow row{};
-    for (LONG r = 0; r < MoireRows::kWindowRows; ++r) {
-        row.luma[r] = luma[r].data();
-        row.red[r] = red[r].data();
-        row.blue[r] = blue[r].data();
-        row.ownRed[r] = ownRed[r].data();
-        row.ownBlue[r] = ownBlue[r].data();
-    }
-    // The block bounds of the walks, worked out here.
-    Plane least[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
-    Plane greatest[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
-    for (int a = 0; a < MoireRows::kAxes; ++a)
-        for (LONG r = 0; r + MoireRows::kBoundsLag < MoireRows::kWindowRows; ++r) {
-            const int dx = MoireRows::kAxisSteps[a][0];
-            const int dy = MoireRows::kAxisSteps[a][1];
-            for (LONG x = 0; x < kWidth; ++x) {
-                LONG lo = luma[r][x];
-                LONG hi = lo;
-                for (LONG i = 1; i < MoireRows::kBlock; ++i) {
-                    const LONG px = std::clamp<LONG>(x + i * dx, 0, kWidth - 1);
-                    lo = std::min(lo, luma[r + i * dy][px]);
-                    hi = std::max(hi, luma[r + i * dy][px]);
-                }
-                least[a][r][x] = lo;
-                greatest[a][r][x] = hi;
-            }
-            row.least[a][r] = least[a][r].data();
-            row.greatest[a][r] = greatest[a][r].data();
-        }
-    row.t1 = t1.data();
-    row.t2 = t2.data();
-    row.t3 = t3.data();
-    row.count = kCount;
-    std::vector<LONG> plainRed(kCount), plainBlue(kCount), simdRed(kCount), simdBlue(kCount);
-    // Every walk runs its full length: the points at the ends of the blocks whose quotient lies strictly
-    // between tan(25 degrees) and tan(65 degrees) are collected.
     const double lower = std::tan(25 * M_PI / 180);
     const double upper = std::tan(65 * M_PI / 180);
-    std::vector<LONG> expectedRed(kCount), expectedBlue(kCount);
     static constexpr int kDirections[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
                                               {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
-    for (LONG x = 0; x < kCount; ++x) {
-        const LONG c = x + MoireRows::kSteps;
-        const LONG m = MoireRows::kSteps;
-        LONG found = 0, sumRed = 0, sumBlue = 0;
-        for (const auto& step : kDirections)
-            for (LONG k = 4; k <= 16; k += 4) {
-                const LONG r = m + k * step[1];
-                const LONG p = c + k * step[0];
-                const LONG e = std::abs(blue[m][c] - blue[r][p]);
-                const LONG f = std::abs(red[m][c] - red[r][p]);
-                if (f > 0 && double(e) / f > lower && double(e) / f < upper) {
-                    sumRed += ownRed[r][p];
-                    sumBlue += ownBlue[r][p];
-                    ++found;
-                }
+    std::size_t next = 0;
+    while (next < pairs.size()) {
+        Plane luma = plane(), red = plane(), blue = plane(), ownRed = plane(), ownBlue = plane();
+        for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
+            for (LONG x = 0; x < kWidth; ++x) {
+                luma[r][x] = 1000000;
+                ownRed[r][x] = 1000 + 7 * (r * kWidth + x);
+                ownBlue[r][x] = 3000 - 5 * (r * kWidth + x);
+                // Only the rows a block's end lies on are met; the pixels' own row has no colour change.
+                if (r == m || (r - m) % MoireRows::kBlock != 0)
+                    continue;
+                const auto [e, f] = pairs[next++ % pairs.size()];
+                red[r][x] = (x % 2 ? f : -f);
+                blue[r][x] = (x % 3 ? e : -e);
             }
-        expectedRed[x] = found > 3 ? (ownRed[m][c] + sumRed) / (found + 1) : ownRed[m][c];
-        expectedBlue[x] = found > 3 ? (ownBlue[m][c] + sumBlue) / (found + 1) : ownBlue[m][c];
+        std::vector<LONG> t1(kCount, 1 << 30), t2(kCount, 1 << 30), t3(kCount, 1 << 30);
+        MoireRows::WalkRow row{};
+        for (LONG r = 0; r < MoireRows::kWindowRows; ++r) {
+            row.luma[r] = luma[r].data();
+            row.red[r] = red[r].data();
+            row.blue[r] = blue[r].data();
+            row.ownRed[r] = ownRed[r].data();
+            row.ownBlue[r] = ownBlue[r].data();
+        }
+        // The block bounds of the walks, worked out here.
+        Plane least[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+        Plane greatest[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
+        for (int a = 0; a < MoireRows::kAxes; ++a)
+            for (LONG r = 0; r + MoireRows::kBoundsLag < MoireRows::kWindowRows; ++r) {
+                const int dx = MoireRows::kAxisSteps[a][0];
+                const int dy = MoireRows::kAxisSteps[a][1];
+                for (LONG x = 0; x < kWidth; ++x) {
+                    LONG lo = luma[r][x];
+                    LONG hi = lo;
+                    for (LONG i = 1; i < MoireRows::kBlock; ++i) {
+                        const LONG px = std::clamp<LONG>(x + i * dx, 0, kWidth - 1);
+                        lo = std::min(lo, luma[r + i * dy][px]);
+                        hi = std::max(hi, luma[r + i * dy][px]);
+                    }
+                    least[a][r][x] = lo;
+                    greatest[a][r][x] = hi;
+                }
+                row.least[a][r] = least[a][r].data();
+                row.greatest[a][r] = greatest[a][r].data();
+            }
+        row.t1 = t1.data();
+        row.t2 = t2.data();
+        row.t3 = t3.data();
+        row.count = kCount;
+        // Every walk runs its full length: the points at the ends of the blocks whose quotient lies
+        // strictly between tan(25 degrees) and tan(65 degrees) are collected.
+        std::vector<LONG> expectedRed(kCount), expectedBlue(kCount);
+        LONG moved = 0;
+        for (LONG x = 0; x < kCount; ++x) {
+            const LONG c = x + m;
+            LONG found = 0, sumRed = 0, sumBlue = 0;
+            for (const auto& step : kDirections)
+                for (LONG k = 4; k <= 16; k += 4) {
+                    const LONG r = m + k * step[1];
+                    const LONG p = c + k * step[0];
+                    const LONG e = std::abs(blue[m][c] - blue[r][p]);
+                    const LONG f = std::abs(red[m][c] - red[r][p]);
+                    if (f > 0 && double(e) / f > lower && double(e) / f < upper) {
+                        sumRed += ownRed[r][p];
+                        sumBlue += ownBlue[r][p];
+                        ++found;
+                    }
+                }
+            expectedRed[x] = found > 3 ? (ownRed[m][c] + sumRed) / (found + 1) : ownRed[m][c];
+            expectedBlue[x] = found > 3 ? (ownBlue[m][c] + sumBlue) / (found + 1) : ownBlue[m][c];
+            moved += expectedRed[x] != ownRed[m][c];
+        }
+        // Some points were collected and some refused, or the case proves little.
+        EXPECT_GT(moved, 0) << "pairs from " << next;
+        for (const MoireRows::Kernels* path : RowPaths()) {
+            std::vector<LONG> outRed(kCount), outBlue(kCount);
+            row.outRed = outRed.data();
+            row.outBlue = outBlue.data();
+            path->walk(row);
+            EXPECT_EQ(expectedRed, outRed) << "pairs before " << next;
+            EXPECT_EQ(expectedBlue, outBlue) << "pairs before " << next;
+        }
     }
-    for (const MoireRows::Kernels* path : RowPaths()) {
-        row.outRed = simdRed.data();
-        row.outBlue = simdBlue.data();
-        path->walk(row);
-        EXPECT_EQ(expectedRed, simdRed);
-        EXPECT_EQ(expectedBlue, simdBlue);
+}
+
+TEST(Moire, EveryWalkDecidesTheRatioExactlyAtItsBounds) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<LONG, LONG>> pairs;
+    };
+    std::vector<std::pair<LONG, LONG>> small;
+    for (LONG f = 1; f <= 24; ++f)
+        for (LONG e = 0; e <= 3 * f; ++e)
+            small.push_back({e, f});
+    const std::vector<std::pair<LONG, LONG>> closest = RatiosAtTheBounds();
+    ASSERT_GT(closest.size(), 40u);
+    const std::vector<std::pair<LONG, LONG>> margin = RatiosAroundTheMargin(150);
+    ASSERT_GT(margin.size(), 200u);
+    const Case cases[] = {
+        // the best approximations of either bound with f below 2^21
+        {"closest", closest},
+        // small changes, with one or two units either side of a bound
+        {"small", small},
+        // the largest f, at the edge of the single-precision test's margin and on either side of it
+        {"margin", margin},
+        // the largest changes the differences give, and no change of red at all
+        {"extremes",
+         {{(1 << 21) - 1, (1 << 21) - 1},
+          {(1 << 21) - 1, 1},
+          {1, (1 << 21) - 1},
+          {0, 0},
+          {5, 0},
+          {977545, (1 << 21) - 1},
+          {977546, (1 << 21) - 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectEveryPathDecidesTheRatios(c.pairs);
     }
-    row.outRed = plainRed.data();
-    row.outBlue = plainBlue.data();
-    MoireRows::Plain().walk(row);
-    // Some points were collected and some refused, or the case proves little.
-    LONG moved = 0;
-    for (LONG x = 0; x < kCount; ++x)
-        moved += plainRed[x] != ownRed[MoireRows::kSteps][x + MoireRows::kSteps];
-    EXPECT_GT(moved, 0);
 }
 
 TEST(Moire, APixelWithoutEnoughPointsKeepsItsColourExactly) {
