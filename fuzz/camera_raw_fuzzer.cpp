@@ -6,7 +6,7 @@
 #include "platform/quasel/CPravonCameraRawLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 
-#include "MemoryFileStream.h"
+#include "testing/MemoryFileStream.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "platform/quasel/CPravonPngLoad.h"
 #include "platform/quasel/CPravonTagControl.h"
 
-#include "MemoryFileStream.h"
+#include "testing/MemoryFileStream.h"
 
 #include <cstdint>
 #include <cstdio>

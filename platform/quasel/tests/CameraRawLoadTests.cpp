@@ -4,6 +4,7 @@
 #include "platform/quasel/CPravonTagControl.h"
 #include "testing/DngWriter.h"
 #include "testing/LoadedFile.h"
+#include "testing/MemoryFileStream.h"
 #include "testing/PravonTestSupport.h"
 #include "testing/PullAll.h"
 #include "testing/TempFolder.h"
@@ -45,6 +46,21 @@ DngContent Mosaic(const std::string& pattern) {
     for (std::uint32_t y = 0; y < kHeight; ++y)
         for (std::uint32_t x = 0; x < kWidth; ++x)
             content.samples.push_back(Sensor(static_cast<int>((x * 61 + y * 17) % 4096)));
+    return content;
+}
+
+// A file of `channels` samples a pixel (1: a mosaic), every sensor level from black to white in turn by
+// steps of `stride`.
+DngContent Sweep(const std::string& pattern, std::uint32_t channels, std::uint32_t width, std::uint32_t height,
+                 std::size_t stride) {
+    DngContent content = Mosaic(pattern);
+    content.channels = channels;
+    content.width = width;
+    content.height = height;
+    content.samples.clear();
+    const std::size_t count = std::size_t{width} * height * channels;
+    for (std::size_t i = 0; i < count; ++i)
+        content.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * stride) % (kWhite - kBlack + 1)));
     return content;
 }
 
@@ -142,15 +158,8 @@ TEST(CameraRawLoad, APictureOfManyPiecesOfSamplesComesWholeAndInPlace) {
     const Case cases[] = {{1, 1100, 1000}, {3, 700, 801}, {1, 2048, 255}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " channels, " << c.width << " x " << c.height);
-        DngContent content = Mosaic("GRBG");
-        content.channels = c.channels;
-        content.width = c.width;
-        content.height = c.height;
-        content.samples.clear();
-        const std::size_t count = std::size_t{c.width} * c.height * c.channels;
-        for (std::size_t i = 0; i < count; ++i)
-            content.samples.push_back(
-                static_cast<std::uint16_t>(kBlack + (i * 7919) % (kWhite - kBlack + 1)));
+        const DngContent content = Sweep("GRBG", c.channels, c.width, c.height, 7919);
+        const std::size_t count = content.samples.size();
         const LoadedFile loaded(folder.Write("pieces.dng", WriteDng(content).bytes));
         ASSERT_FALSE(loaded.error) << loaded.error->Describe();
         TestPlane plane;
@@ -247,44 +256,6 @@ TEST(CameraRawLoad, AFileThatCrashesLibRawIsARefusedFile) {
     }
 }
 
-// A stream over bytes in memory: no file the decoder could read by itself, so the loader shares a copy.
-class BytesStream final : public IPravonFileStream {
-public:
-    explicit BytesStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
-    IPravonError* Open(const PravonFile&, LONG) override { return nullptr; }
-    IPravonError* Close() override { return nullptr; }
-    bool IsOpen() const override { return true; }
-    IPravonError* Read(void* buffer, ULONG count, ULONG* done) override {
-        const std::size_t n = std::min<std::size_t>(count, m_at < m_bytes.size() ? m_bytes.size() - m_at : 0);
-        std::memcpy(buffer, m_bytes.data() + m_at, n);
-        m_at += n;
-        if (done)
-            *done = static_cast<ULONG>(n);
-        return nullptr;
-    }
-    IPravonError* Write(const void*, ULONG) override {
-        return PravonFail(0, PravonKind::kInvalidState, "read only");
-    }
-    IPravonError* Seek(ULONGLONG position) override {
-        m_at = static_cast<std::size_t>(position);
-        return nullptr;
-    }
-    IPravonError* GetPosition(ULONGLONG* position) override {
-        *position = m_at;
-        return nullptr;
-    }
-    IPravonError* GetSize(ULONGLONG* size) override {
-        *size = m_bytes.size();
-        return nullptr;
-    }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-    std::size_t m_at = 0;
-};
-
 // The decoder reads a file on disk by itself and any other stream through a shared copy: both give the
 // samples the test wrote, and reading a file leaves its stream where it was.
 TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
@@ -297,14 +268,8 @@ TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
     const Case cases[] = {{"mosaic", 1, 301, 203}, {"linear", 3, 64, 47}, {"big mosaic", 1, 1600, 1403}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DngContent content = Mosaic("GBRG");
-        content.channels = c.channels;
-        content.width = c.width;
-        content.height = c.height;
-        content.samples.clear();
-        const std::size_t count = std::size_t{c.width} * c.height * c.channels;
-        for (std::size_t i = 0; i < count; ++i)
-            content.samples.push_back(static_cast<std::uint16_t>(kBlack + (i * 4099) % (kWhite - kBlack + 1)));
+        const DngContent content = Sweep("GBRG", c.channels, c.width, c.height, 4099);
+        const std::size_t count = content.samples.size();
         const std::vector<std::uint8_t> bytes = WriteDng(content).bytes;
         const std::string path = folder.Write(std::string(c.name) + ".dng", bytes);
 
@@ -314,7 +279,8 @@ TEST(CameraRawLoad, AFileOnDiskAndTheSameBytesInMemoryDecodeAlike) {
         ASSERT_PV_OK(onDisk->Open(PravonFile{path}, IPravonFileStream::kRead));
         const ULONGLONG from = 17;
         ASSERT_PV_OK(onDisk->Seek(from));
-        BytesStream inMemory(bytes);
+        // No file the decoder could read by itself: the loader shares a copy.
+        MemoryFileStream inMemory(std::vector<BYTE>(bytes.begin(), bytes.end()));
         std::unique_ptr<CKvRawDecodedFile> decoded[2];
         ASSERT_PV_OK(CKvRawDecoderProcess::Decode(onDisk.get(), bytes.size(), &decoded[0]));
         ASSERT_PV_OK(CKvRawDecoderProcess::Decode(&inMemory, bytes.size(), &decoded[1]));

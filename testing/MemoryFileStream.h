@@ -1,5 +1,5 @@
-// A file stream over bytes in memory, so that each fuzz input is read exactly as a file of those bytes would
-// be, and what a writer writes can be read back.
+// A file stream over bytes in memory, read exactly as a file of those bytes would be, and what a writer
+// writes can be read back.
 #pragma once
 
 #include "platform/quasel/IPravonFileStream.h"
