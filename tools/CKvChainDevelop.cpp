@@ -3,6 +3,8 @@
 #include "CKvDemoHost.h"
 #include "CKvPictureWriter.h"
 
+#include "filters/CPravonFilterCML.h"
+#include "filters/CPravonFilterColorSpace.h"
 #include "filters/CPravonFilterHistogram.h"
 #include "filters/CPravonFilterLut.h"
 #include "filters/CPravonFilterTransform.h"
@@ -46,8 +48,17 @@ constexpr WORD kLastProcessedModel = 516;
 constexpr std::size_t kKeptTileMemory = std::size_t{768} << 20;
 
 // The lines of tiles each stage keeps in a single pass: the band being made and its neighbours, which the
-// windows of the stages after it (demosaicing, sharpening, scaling) reach into.
+// windows of the stages after it (sharpening, scaling, turning) reach into.
 constexpr LONG kSinglePassTileLines = 3;
+// A stage that only pixel-by-pixel stages follow keeps just the band being made: each of its tiles is
+// read once, for the tile in the same place, so a batch's workers fault in two lines of tiles fewer.
+constexpr LONG kPointwiseTileLines = 1;
+
+// Whether a stage makes each output pixel from the source pixel in the same place alone.
+bool Pointwise(CPravonFilterBase* stage) {
+    return dynamic_cast<CPravonFilterLut*>(stage) || dynamic_cast<CPravonFilterCML*>(stage) ||
+           dynamic_cast<CPravonFilterHistogram*>(stage) || dynamic_cast<CPravonFilterColorSpace*>(stage);
+}
 
 } // namespace
 
@@ -198,15 +209,25 @@ IPravonError* CKvChainDevelop::Develop(std::vector<BYTE>* rgb, LONG* width, LONG
 }
 
 void CKvChainDevelop::ApplyReadThrough() {
-    if (CKvTolmoFilterChain* chain = InternalChain(m_object))
-        for (const int number : CKvTolmoFilterChain::ProcessingOrder()) {
-            CPravonFilterBase* stage = chain->GetStage(number);
-            if (!stage)
-                continue;
-            if (auto* lut = dynamic_cast<CPravonFilterLut*>(stage))
-                lut->SetReadThrough(m_readThrough);
-            PravonErrorPtr(stage->SetKeptTileLines(m_singlePass ? kSinglePassTileLines : 0));
-        }
+    CKvTolmoFilterChain* chain = InternalChain(m_object);
+    IPravonFilterChain* stages = chain ? chain->GetOutput() : nullptr;
+    if (!stages)
+        return;
+    // From the output back, through every stage the chain holds (the sharpening list's and plug-ins'
+    // among them): the lines a stage keeps depend on the working stages after it. The pulls that read the
+    // output take it a band at a time.
+    bool pointwiseAfter = true;
+    for (LONG position = stages->GetCount() - 1; position >= 0; --position) {
+        auto* stage = dynamic_cast<CPravonFilterBase*>(stages->GetAt(position));
+        if (!stage)
+            continue;
+        if (auto* lut = dynamic_cast<CPravonFilterLut*>(stage))
+            lut->SetReadThrough(m_readThrough);
+        const LONG lines = pointwiseAfter ? kPointwiseTileLines : kSinglePassTileLines;
+        PravonErrorPtr(stage->SetKeptTileLines(m_singlePass ? lines : 0));
+        if (stage->IsEnabled() && !stage->IsPassThrough() && !Pointwise(stage))
+            pointwiseAfter = false;
+    }
 }
 
 IPravonError* CKvChainDevelop::DevelopBands(const Band& band, LONG* width, LONG* height,
