@@ -32,8 +32,8 @@ constexpr DWORD kLinearScaling = 2;
 constexpr LONG kExposureItem = 3;
 constexpr LONG kRealValue = 2;
 // The histogram stage that the brightness stage measures over, and the stage that turns the picture.
-constexpr int kHistogramStage = 10;
-constexpr int kTransformStage = 18;
+constexpr int kHistogramStage = CKvTolmoFilterChain::kOutputHistogramStage;
+constexpr int kTransformStage = CKvTolmoFilterChain::kTransformStage;
 // The sharpening list's units: a radius code counts fifths of a pixel, an amount code twentieths of the
 // mask's power.
 constexpr double kListRadiusUnit = 0.2;
@@ -395,7 +395,8 @@ std::string CKvChainDevelop::OutputProfile() const {
         return {};
     // Without the output conversion (the picture is already in the profile it would convert to) the
     // colours stay in the input profile.
-    return chain->GetStage(8)->IsEnabled() ? chain->GetOutputProfile() : chain->GetInputProfile();
+    const CPravonFilterBase* conversion = chain->GetStage(CKvTolmoFilterChain::kOutputConversionStage);
+    return conversion && conversion->IsEnabled() ? chain->GetOutputProfile() : chain->GetInputProfile();
 }
 
 std::string CKvChainDevelop::InputProfile() const {
