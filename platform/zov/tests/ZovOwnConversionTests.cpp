@@ -305,7 +305,8 @@ struct Configured {
 
 std::vector<std::uint8_t> Bytes(const std::vector<std::uint16_t>& samples) {
     std::vector<std::uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    if (!samples.empty())
+        std::memcpy(bytes.data(), samples.data(), bytes.size());
     return bytes;
 }
 
