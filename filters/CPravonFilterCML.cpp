@@ -14,9 +14,6 @@
 namespace {
 
 constexpr LONG kLibrary = FourCC("KVCM");
-// Rows of a source piece mapped through a run of lookup tables before they are converted: few enough that
-// the mapped rows are still in the processor's nearest cache when the conversion reads them.
-constexpr LONG kStripRows = 16;
 
 struct OutputSpace {
     char signature[5];
@@ -341,7 +338,7 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
         if (IPravonError* e = ClearOutsideSource(source, out, static_cast<LONG>(outPixel * 8)))
             return e;
         if (m_run.Maps())
-            return ConvertThroughRun(out, inPixel, outPixel);
+            return ConvertThroughRun(out, inPixel, outPixel, inChannels);
 
         // The whole tile is converted, not only its invalid part.
         return ForEachSourcePart(source, out.rect, [&](const CSourcePart& piece) -> IPravonError* {
@@ -359,24 +356,18 @@ IPravonError* CPravonFilterCML::ProcessTile(IPravonTile* tile, CProcessInfo* inf
 }
 
 IPravonError* CPravonFilterCML::ConvertThroughRun(const COutputTile& out, std::size_t inPixel,
-                                                  std::size_t outPixel) {
-    std::vector<BYTE>& strip = m_strip;
+                                                  std::size_t outPixel, LONG channels) {
+    const WORD* tables[CPravonFilterLut::kMaxTables] = {};
+    m_run.GetTables(tables);
     return ForEachSourcePart(m_run.GetSource(), out.rect, [&](const CSourcePart& piece) -> IPravonError* {
         const PravonRect& part = piece.part;
-        const LONG width = part.right - part.left;
-        const std::size_t stripRow = static_cast<std::size_t>(width) * inPixel;
-        strip.resize(stripRow * kStripRows);
-        for (LONG top = part.top; top < part.bottom; top += kStripRows) {
-            const LONG rows = std::min(kStripRows, part.bottom - top);
-            for (LONG y = top; y < top + rows; ++y)
-                m_run.MapRow(piece.Row(y) +
-                                 static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel,
-                             strip.data() + static_cast<std::size_t>(y - top) * stripRow, width);
-            BYTE* to = out.Row(top) + static_cast<std::size_t>(part.left - out.rect.left) * outPixel;
-            if (const LONG r = KVCMProcessInterleavedData(m_object, width, rows, strip.data(), to,
-                                                          static_cast<LONG>(stripRow), out.rowBytes))
-                return PravonLibraryFail(kCode, kLibrary, r);
-        }
+        const BYTE* from =
+            piece.Row(part.top) + static_cast<std::size_t>(part.left - piece.tileRect.left) * inPixel;
+        BYTE* to = out.Row(part.top) + static_cast<std::size_t>(part.left - out.rect.left) * outPixel;
+        if (const LONG r = KVCMProcessInterleavedDataThroughTables(
+                m_object, part.right - part.left, part.bottom - part.top, from, to, piece.rowBytes,
+                out.rowBytes, tables, channels))
+            return PravonLibraryFail(kCode, kLibrary, r);
         return nullptr;
     });
 }

@@ -70,8 +70,10 @@ protected:
 
 private:
     bool NeedsFiltering() const;
-    // The tile converted from the run's source, mapped through the run's tables a few rows at a time.
-    IPravonError* ConvertThroughRun(const COutputTile& out, std::size_t inPixel, std::size_t outPixel);
+    // The tile converted from the run's source, whose samples the conversion maps through the run's
+    // tables on its way in.
+    IPravonError* ConvertThroughRun(const COutputTile& out, std::size_t inPixel, std::size_t outPixel,
+                                    LONG channels);
     bool HasSource() const;
     IPravonError* SendWholeSourceChanged();
 
@@ -81,7 +83,4 @@ private:
     CPravonFilterCMLEngine::Holder m_engine;
     mutable HKVCMCML m_object = nullptr;
     CPravonFilterLut::CRun m_run;
-    // Rows mapped through the run, kept from tile to tile: a buffer made for every tile would grow and
-    // shrink the allocator's heap, which locks the process's memory map against every other thread.
-    std::vector<BYTE> m_strip;
 };

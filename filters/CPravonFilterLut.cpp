@@ -82,7 +82,8 @@ void MapPixels(const Sample* from, Sample* to, std::size_t count, const WORD* co
             const std::uint64_t words[kGroupWords] = {
                 word(std::integral_constant<std::size_t, W>{}, std::make_index_sequence<kPerWord>{})...};
             (std::memcpy(to + i + W * kPerWord, &words[W], kWordBytes), ...);
-        }(std::make_index_sequence<kGroupWords>{});
+        }
+        (std::make_index_sequence<kGroupWords>{});
     }
     for (; i < count * n; i += n) {
         const Sample v[n] = {static_cast<Sample>(t[C][from[i + C]])...};
@@ -356,6 +357,11 @@ IPravonError* CPravonFilterLut::CRun::Find(IPravonDataSource* source, LONG color
     m_bits = bits;
     m_channels = channels;
     return nullptr;
+}
+
+void CPravonFilterLut::CRun::GetTables(const WORD* tables[kMaxTables]) const {
+    for (LONG c = 0; c < kMaxTables; ++c)
+        tables[c] = c < m_channels && !m_tables[c].empty() ? m_tables[c].data() : nullptr;
 }
 
 void CPravonFilterLut::CRun::MapRow(const BYTE* from, BYTE* to, LONG count) const {

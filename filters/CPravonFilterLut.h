@@ -60,6 +60,9 @@ public:
         bool Maps() const { return !m_links.empty(); }
         // count pixels of the colour space through the composed tables; from and to may be the same.
         void MapRow(const BYTE* from, BYTE* to, LONG count) const;
+        // The composed tables of the colour space's channels (2^bits entries each, bits those of its
+        // samples), for a consumer that looks its samples up itself; null past the channels.
+        void GetTables(const WORD* tables[kMaxTables]) const;
 
     private:
         struct Link {

@@ -210,6 +210,37 @@ void CZovConversion::Convert(LONG width, LONG height, const std::uint8_t* source
                              static_cast<cmsUInt32Number>(destinationRowBytes), 0, 0);
 }
 
+void CZovConversion::ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source,
+                                          std::uint8_t* destination, std::size_t sourceRowBytes,
+                                          std::size_t destinationRowBytes,
+                                          const USHORT* const* tables) const {
+    if (m_grid && !m_throughTables && m_inBits == 16 && m_inChannels == 3) {
+        m_grid->ConvertThroughTables(width, height, source, destination, sourceRowBytes, destinationRowBytes,
+                                     tables);
+        return;
+    }
+    // A row looked up, then converted; kept from call to call, as a row of a tile is small.
+    thread_local std::vector<std::uint8_t> row;
+    const std::size_t samples = std::size_t(width) * std::size_t(m_inChannels);
+    row.resize(samples * std::size_t(m_inBits / 8));
+    const std::size_t channels = std::size_t(m_inChannels);
+    for (LONG y = 0; y < height; ++y) {
+        const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
+        if (m_inBits == 8) {
+            for (std::size_t i = 0; i < samples; ++i)
+                row[i] = static_cast<std::uint8_t>(tables[i % channels][in[i]]);
+        } else {
+            for (std::size_t i = 0; i < samples; ++i) {
+                USHORT sample;
+                std::memcpy(&sample, in + 2 * i, 2);
+                sample = tables[i % channels][sample];
+                std::memcpy(&row[2 * i], &sample, 2);
+            }
+        }
+        Convert(width, 1, row.data(), destination + std::size_t(y) * destinationRowBytes, 0, 0);
+    }
+}
+
 namespace {
 
 // Lab values of Lab samples in their 8- or 16-bit encoding.

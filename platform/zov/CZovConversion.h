@@ -55,11 +55,19 @@ public:
     static void SetLibraryOnly(bool libraryOnly);
 
     std::size_t InPixelBytes() const { return std::size_t(m_inChannels) * std::size_t(m_inBits / 8); }
+    std::size_t InSampleBytes() const { return std::size_t(m_inBits / 8); }
     std::size_t OutPixelBytes() const { return std::size_t(m_outChannels) * std::size_t(m_outBits / 8); }
 
     // Source and destination must not overlap; rows are rowBytes apart.
     void Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                  std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
+
+    // The same, each source sample first replaced by its entry in its channel's table (2^inBits entries,
+    // one table per input channel, entries of the input's depth). The grid road looks a stretch of a row
+    // up at a time next to its interpolation; the others convert row by row from a looked-up copy.
+    void ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                              std::size_t sourceRowBytes, std::size_t destinationRowBytes,
+                              const USHORT* const* tables) const;
 
 private:
     CZovConversion() = default;

@@ -40,6 +40,13 @@ inline std::uint32_t To8(std::uint32_t value16) {
     return (value16 * 65281u + 8388608u) >> 24;
 }
 
+// Sample i of 16-bit samples that may lie at any address.
+inline USHORT Sample(const std::uint8_t* samples, std::size_t i) {
+    USHORT sample;
+    std::memcpy(&sample, samples + 2 * i, sizeof sample);
+    return sample;
+}
+
 // The position of a code among the nodes in 16.16 fixed point, as the library computes it: code * domain
 // plus (code * domain + 0x7FFF) / 0xFFFF, the division done by a shift and add that gives the same
 // quotient for every code (checked below, at compile time).
@@ -210,6 +217,81 @@ void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, s
     }
 }
 
+void CZovRgbGrid::ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source,
+                                       std::uint8_t* destination, std::size_t sourceRowBytes,
+                                       std::size_t destinationRowBytes, const USHORT* const tables[3]) const {
+    const bool avx512 = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX512BW | CpuFeature::kAVX2);
+    const bool avx2 = CpuHas(CpuFeature::kAVX2);
+    const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
+    for (LONG y = 0; y < height; ++y) {
+        const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
+        std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
+        for (std::size_t x = 0, n = std::size_t(width); x < n; x += kStretch) {
+            const std::size_t count = std::min(kStretch, n - x);
+            ConvertStretch(in + 6 * x, out + outPixel * x, count, tables, avx512, avx2);
+        }
+    }
+}
+
+void CZovRgbGrid::ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                                 const USHORT* const tables[3], bool avx512, bool avx2) const {
+    const USHORT* const red = tables[0];
+    const USHORT* const green = tables[1];
+    const USHORT* const blue = tables[2];
+    if (avx512 || avx2) {
+        // Each channel's looked-up samples in a plane of their own: the SIMD roads load them as they are,
+        // rather than taking interleaved pixels apart.
+        // Four pixels' samples of a channel are put together and stored as one word: a store for every
+        // sample would keep the store ports busier than the loads.
+        alignas(64) USHORT planes[3 * kStretch];
+        std::size_t x = 0;
+        for (; x + 4 <= count; x += 4) {
+            const std::uint8_t* four = in + 6 * x;
+#pragma GCC unroll 3
+            for (std::size_t c = 0; c < 3; ++c) {
+                const USHORT* table = tables[c];
+                const std::uint64_t word = std::uint64_t{table[Sample(four, c)]} |
+                                           std::uint64_t{table[Sample(four, 3 + c)]} << 16 |
+                                           std::uint64_t{table[Sample(four, 6 + c)]} << 32 |
+                                           std::uint64_t{table[Sample(four, 9 + c)]} << 48;
+                std::memcpy(planes + c * kStretch + x, &word, sizeof word);
+            }
+        }
+        for (; x < count; ++x) {
+            planes[x] = red[Sample(in, 3 * x)];
+            planes[kStretch + x] = green[Sample(in, 3 * x + 1)];
+            planes[2 * kStretch + x] = blue[Sample(in, 3 * x + 2)];
+        }
+        if (avx512 && m_outBits == 8)
+            ConvertRowAvx512<8, true>(in, out, count, planes);
+        else if (avx512)
+            ConvertRowAvx512<16, true>(in, out, count, planes);
+        else if (m_outBits == 8)
+            ConvertRowAvx2<8, true>(in, out, count, planes);
+        else
+            ConvertRowAvx2<16, true>(in, out, count, planes);
+        return;
+    }
+    USHORT mapped[3 * kStretch];
+    for (std::size_t x = 0; x < count; ++x) {
+        mapped[3 * x] = red[Sample(in, 3 * x)];
+        mapped[3 * x + 1] = green[Sample(in, 3 * x + 1)];
+        mapped[3 * x + 2] = blue[Sample(in, 3 * x + 2)];
+    }
+    ConvertRow(reinterpret_cast<const std::uint8_t*>(mapped), out, count);
+}
+
+void CZovRgbGrid::ConvertPlanarTail(const USHORT* planes, std::size_t from, std::size_t count,
+                                    std::uint8_t* out) const {
+    // Fewer than one block of the widest road.
+    constexpr std::size_t kMostLeft = 16;
+    USHORT mapped[3 * kMostLeft];
+    for (std::size_t x = from; x < count; ++x)
+        for (std::size_t c = 0; c < 3; ++c)
+            mapped[3 * (x - from) + c] = planes[c * kStretch + x];
+    ConvertRow(reinterpret_cast<const std::uint8_t*>(mapped), out, count - from);
+}
+
 void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
     const std::size_t outPixel = std::size_t(3 * m_outBits / 8);
     for (std::size_t x = 0; x < count; ++x, in += 6, out += outPixel) {
@@ -234,9 +316,10 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 // weight spread over its pixel's half by one permute, and written out in overlapping stores. Each pixel's
 // arithmetic is the plain road's, operation for operation, so both give the same samples. (Each pixel
 // interpolated on its own, its weights loaded into every lane, cost about a tenth more.)
-template <int OutBits>
+template <int OutBits, bool Planar>
 __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
-                                                                 std::size_t count) const {
+                                                                 std::size_t count,
+                                                                 const USHORT* planes) const {
     constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
     const __m256i fractionMask = _mm256_set1_epi32(kFractionMask), half = _mm256_set1_epi32(0x8000);
     const __m256i strideR = _mm256_set1_epi32(kStrideR), strideG = _mm256_set1_epi32(kStrideG),
@@ -254,7 +337,13 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
     std::size_t x = 0;
     for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
         __m256i codes[3];
-        ZovPixelsAvx2::Load16(in, codes);
+        if constexpr (Planar) {
+            for (int c = 0; c < 3; ++c)
+                codes[c] = _mm256_cvtepu16_epi32(
+                    _mm_load_si128(reinterpret_cast<const __m128i*>(planes + std::size_t(c) * kStretch + x)));
+        } else {
+            ZovPixelsAvx2::Load16(in, codes);
+        }
         __m256i node[3], fraction[3];
 #pragma GCC unroll 3
         for (int c = 0; c < 3; ++c) {
@@ -350,7 +439,10 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
             std::memcpy(out + 44, &tail, 4);
         }
     }
-    ConvertRow(in, out, count - x);
+    if constexpr (Planar)
+        ConvertPlanarTail(planes, x, count, out);
+    else
+        ConvertRow(in, out, count - x);
 }
 
 // g++ 12 takes the "undefined" vectors inside its own AVX-512 intrinsics for uninitialised reads.
@@ -392,9 +484,10 @@ alignas(64) constexpr std::array<std::uint16_t, 32> kOutputWords[2] = {OutputWor
 // pixels at a time (pixels q, q + 4, q + 8 and q + 12, one in each 128-bit lane) interpolated from their
 // corners' nodes, and the sixteen put back in order by two word permutes and written in whole stores that
 // reach no byte past them.
-template <int OutBits>
+template <int OutBits, bool Planar>
 __attribute__((target("avx512f,avx512bw,avx2"))) void
-CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
+CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                              const USHORT* planes) const {
     constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
     constexpr std::size_t kPixels = 16;
     constexpr __mmask16 kAllPixels = 0xFFFF;
@@ -412,13 +505,21 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
     constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
     std::size_t x = 0;
     for (; x + kPixels <= count; x += kPixels, in += 6 * kPixels, out += kPixels * outPixel) {
-        const __m512i first32 = _mm512_loadu_si512(in);
-        const __m512i last16 = _mm512_maskz_loadu_epi16(0xFFFF, in + 64);
+        __m512i first32, last16;
+        if constexpr (!Planar) {
+            first32 = _mm512_loadu_si512(in);
+            last16 = _mm512_maskz_loadu_epi16(0xFFFF, in + 64);
+        }
         __m512i node[3], fraction[3];
 #pragma GCC unroll 3
         for (int c = 0; c < 3; ++c) {
-            const __m512i codes = _mm512_cvtepu16_epi32(
-                _mm512_castsi512_si256(_mm512_permutex2var_epi16(first32, channelWords[c], last16)));
+            __m512i codes;
+            if constexpr (Planar)
+                codes = _mm512_cvtepu16_epi32(_mm256_load_si256(
+                    reinterpret_cast<const __m256i*>(planes + std::size_t(c) * kStretch + x)));
+            else
+                codes = _mm512_cvtepu16_epi32(
+                    _mm512_castsi512_si256(_mm512_permutex2var_epi16(first32, channelWords[c], last16)));
             const __m512i scaled = _mm512_slli_epi32(codes, kDomainShift);
             const __m512i b = _mm512_add_epi32(scaled, half);
             const __m512i position = _mm512_add_epi32(
@@ -445,8 +546,9 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         alignas(64) std::int32_t corner[3][kPixels];
         _mm512_store_si512(corner[0], _mm512_slli_epi32(base, 2));
         _mm512_store_si512(corner[1], _mm512_slli_epi32(_mm512_add_epi32(base, firstStep), 2));
-        _mm512_store_si512(corner[2], _mm512_slli_epi32(
-                                          _mm512_add_epi32(base, _mm512_sub_epi32(strideAll, smallestStep)), 2));
+        _mm512_store_si512(
+            corner[2],
+            _mm512_slli_epi32(_mm512_add_epi32(base, _mm512_sub_epi32(strideAll, smallestStep)), 2));
         // The corners are read back from memory one by one: taken out of the registers instead, each costs
         // more than its load.
         asm volatile("" : : "r"(corner) : "memory");
@@ -456,9 +558,8 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         // Pixels q, q + 4, q + 8 and q + 12 from their corners' nodes d0 to d3, one pixel to a 128-bit lane.
         const auto interpolate = [&](int q, __m512i d0, __m512i d1, __m512i d2, __m512i d3)
             __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-            const __m512i spread =
-                _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8, q + 8, q + 8, q + 12,
-                                  q + 12, q + 12, q + 12);
+            const __m512i spread = _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8,
+                                                     q + 8, q + 8, q + 12, q + 12, q + 12, q + 12);
             const auto weight = [&](int k) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
                 return _mm512_permutexvar_epi32(spread, weights[k]);
             };
@@ -479,7 +580,8 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         // the four corners are read once for all sixteen, each spread over every lane, and only the weights
         // differ from pixel to pixel. The arithmetic is the same either way. (About a third of the blocks
         // of a developed picture; pixels that share nothing cost no more than before.)
-        const auto sameAsFirst = [](__m512i v) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+        const auto sameAsFirst =
+            [](__m512i v) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
             return _mm512_cmpeq_epi32_mask(v, _mm512_broadcastd_epi32(_mm512_castsi512_si128(v)));
         };
         __m512i q0, q1, q2, q3;
@@ -508,7 +610,8 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
                 return _mm512_inserti32x4(v, at(3), 3);
             };
             const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                return interpolate(q, nodes(q, 0, 0), nodes(q, 1, 0), nodes(q, 2, 0), nodes(q, 0, kFarCorner));
+                return interpolate(q, nodes(q, 0, 0), nodes(q, 1, 0), nodes(q, 2, 0),
+                                   nodes(q, 0, kFarCorner));
             };
             q0 = quad(0);
             q1 = quad(1);
@@ -527,7 +630,10 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm512_castsi512_si256(tail));
         }
     }
-    ConvertRow(in, out, count - x);
+    if constexpr (Planar)
+        ConvertPlanarTail(planes, x, count, out);
+    else
+        ConvertRow(in, out, count - x);
 }
 
 #pragma GCC diagnostic pop

@@ -32,16 +32,37 @@ public:
     void Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
                  std::size_t sourceRowBytes, std::size_t destinationRowBytes) const;
 
+    // The same, each source sample first replaced by its entry in its channel's table (65536 entries
+    // each). The samples of a stretch of a row are looked up into a scratch small enough to stay in the
+    // processor's nearest cache and converted from there, each channel's apart, rather than whole mapped
+    // rows written and read back. A stretch is read whole before any of it is written, so source and
+    // destination may be the same memory when the two pixel sizes are equal.
+    void ConvertThroughTables(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
+                              std::size_t sourceRowBytes, std::size_t destinationRowBytes,
+                              const USHORT* const tables[3]) const;
+
+    // Pixels of a stretch looked up at a time.
+    static constexpr std::size_t kStretch = 256;
+
 private:
     CZovRgbGrid() = default;
     void ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
-    template <int OutBits>
+    // A stretch of a row through the tables.
+    void ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                        const USHORT* const tables[3], bool avx512, bool avx2) const;
+    // Pixels from .. count - 1 of the planes (fewer than a SIMD road's block), by the plain road.
+    void ConvertPlanarTail(const USHORT* planes, std::size_t from, std::size_t count,
+                           std::uint8_t* out) const;
+    // With Planar, the samples come from three planes of kStretch looked-up samples (planes, 32-byte
+    // aligned) rather than interleaved from in; count is then at most kStretch.
+    template <int OutBits, bool Planar = false>
     __attribute__((target("avx2"))) void ConvertRowAvx2(const std::uint8_t* in, std::uint8_t* out,
-                                                        std::size_t count) const;
-    template <int OutBits>
-    __attribute__((target("avx512f,avx512bw,avx2"))) void ConvertRowAvx512(const std::uint8_t* in,
-                                                                          std::uint8_t* out,
-                                                                          std::size_t count) const;
+                                                        std::size_t count,
+                                                        const USHORT* planes = nullptr) const;
+    template <int OutBits, bool Planar = false>
+    __attribute__((target("avx512f,avx512bw,avx2"))) void
+    ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                     const USHORT* planes = nullptr) const;
 
     LONG m_outBits = 16;
     // A node: the three output samples and a zero spare, read at once as 32-bit lanes, so that no pixel

@@ -302,8 +302,12 @@ LONG KVCMGetOutputLUT(HKVCMCML object, LONG channel, USHORT* table) {
     return GetTable(object, kZovOutput, channel, table);
 }
 
-LONG KVCMProcessInterleavedData(HKVCMCML object, LONG width, LONG height, const void* source,
-                                void* destination, LONG sourceRowBytes, LONG destinationRowBytes) {
+namespace {
+
+// The checks and the overlap copy of both entry points; convert does the work on what is left.
+template <class Convert>
+LONG ProcessInterleaved(HKVCMCML object, LONG width, LONG height, const void* source, void* destination,
+                        LONG sourceRowBytes, LONG destinationRowBytes, const Convert& convert) {
     if (!object)
         return KVCM_E_HANDLE;
     if (width < 0 || height < 0)
@@ -336,9 +340,38 @@ LONG KVCMProcessInterleavedData(HKVCMCML object, LONG width, LONG height, const 
             in = copy.data();
             inStride = inRow;
         }
-        conversion->Convert(width, height, in, static_cast<std::uint8_t*>(destination), inStride, outStride);
-        return KVCM_OK;
+        return convert(*conversion, in, static_cast<std::uint8_t*>(destination), inStride, outStride);
     });
+}
+
+} // namespace
+
+LONG KVCMProcessInterleavedData(HKVCMCML object, LONG width, LONG height, const void* source,
+                                void* destination, LONG sourceRowBytes, LONG destinationRowBytes) {
+    return ProcessInterleaved(object, width, height, source, destination, sourceRowBytes, destinationRowBytes,
+                              [&](const CZovConversion& conversion, const std::uint8_t* in, std::uint8_t* out,
+                                  std::size_t inStride, std::size_t outStride) {
+                                  conversion.Convert(width, height, in, out, inStride, outStride);
+                                  return KVCM_OK;
+                              });
+}
+
+LONG KVCMProcessInterleavedDataThroughTables(HKVCMCML object, LONG width, LONG height, const void* source,
+                                             void* destination, LONG sourceRowBytes, LONG destinationRowBytes,
+                                             const USHORT* const* tables, LONG tableCount) {
+    return ProcessInterleaved(
+        object, width, height, source, destination, sourceRowBytes, destinationRowBytes,
+        [&](const CZovConversion& conversion, const std::uint8_t* in, std::uint8_t* out, std::size_t inStride,
+            std::size_t outStride) {
+            const std::size_t channels = conversion.InPixelBytes() / conversion.InSampleBytes();
+            if (!tables || tableCount < 0 || std::size_t(tableCount) != channels)
+                return KVCM_E_ARGUMENT;
+            for (std::size_t c = 0; c < channels; ++c)
+                if (!tables[c])
+                    return KVCM_E_ARGUMENT;
+            conversion.ConvertThroughTables(width, height, in, out, inStride, outStride, tables);
+            return KVCM_OK;
+        });
 }
 
 LONG KVCMGetBuildCount(HKVCMCML object, ULONG* count) {

@@ -83,5 +83,13 @@ LONG KVCMGetOutputLUT(HKVCMCML object, LONG channel, USHORT* table);
 LONG KVCMProcessInterleavedData(HKVCMCML object, LONG width, LONG height, const void* source,
                                 void* destination, LONG sourceRowBytes, LONG destinationRowBytes);
 
+// The same, each source sample first replaced by its entry in its channel's table: tableCount (the input
+// channel count) tables of 2^inputBits entries of the input's depth, as a run of lookup tables before the
+// conversion would leave them. The conversion itself is as above, the object's own tables included. A
+// missing table or another count gives KVCM_E_ARGUMENT.
+LONG KVCMProcessInterleavedDataThroughTables(HKVCMCML object, LONG width, LONG height, const void* source,
+                                             void* destination, LONG sourceRowBytes, LONG destinationRowBytes,
+                                             const USHORT* const* tables, LONG tableCount);
+
 // How many times the object has built a library conversion (for tests of the cache).
 LONG KVCMGetBuildCount(HKVCMCML object, ULONG* count);

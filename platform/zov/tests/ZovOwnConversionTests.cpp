@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -304,7 +305,8 @@ struct Configured {
 
 std::vector<std::uint8_t> Bytes(const std::vector<std::uint16_t>& samples) {
     std::vector<std::uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    if (!samples.empty())
+        std::memcpy(bytes.data(), samples.data(), bytes.size());
     return bytes;
 }
 
@@ -443,8 +445,8 @@ TEST(ZovOwnConversion, TheSimdAndThePlainRoadsGiveTheSameSamples) {
             for (const Road& road : kRoads) {
                 if (&road == &kPlainRoad || !Takes(road))
                     continue;
-                SCOPED_TRACE(testing::Message() << in << ", " << inBits << " to " << outBits << " bits, "
-                                                << road.name);
+                SCOPED_TRACE(testing::Message()
+                             << in << ", " << inBits << " to " << outBits << " bits, " << road.name);
                 const CCpuFeatureOverride forced(0, road.off);
                 const Configured o(in, out, 0, inBits, outBits);
                 EXPECT_EQ(o.Convert(input, count, outPixel), plain);
@@ -532,8 +534,8 @@ TEST(ZovOwnConversion, TheGridRoadConvertsInPlaceAndWritesNothingPastTheRow) {
             for (const std::size_t pixels : {1, 7, 8, 9, 15, 16, 17, 23, 24, 31, 32, 33, 47, 48, 257}) {
                 if (!Takes(road))
                     break;
-                SCOPED_TRACE(testing::Message() << road.name << ", " << outBits << " bits, " << pixels
-                                                << " pixels");
+                SCOPED_TRACE(testing::Message()
+                             << road.name << ", " << outBits << " bits, " << pixels << " pixels");
                 const CCpuFeatureOverride forced(0, road.off);
                 const Configured o(table, srgb, 0, 16, outBits);
                 const std::size_t outPixel = std::size_t(3 * outBits / 8);
@@ -697,6 +699,179 @@ TEST(ZovOwnConversion, TheLibrarysRoadConvertsAsLcms2) {
         CZovConversion::SetLibraryOnly(false);
         const std::vector<double> library = Lcms2(in, srgb, 0, pixels, false);
         EXPECT_EQ(got, std::vector<std::uint16_t>(library.begin(), library.end()));
+    }
+}
+
+// Per-channel tables of 2^bits entries as a run of lookup-table stages leaves them: a raised gain that
+// clips, a curve, and a ramp falling from white, so that the looked-up codes reach both ends of the range.
+std::vector<std::vector<std::uint16_t>> RunTables(int bits) {
+    const std::size_t entries = std::size_t(1) << bits;
+    const double top = double(entries - 1);
+    std::vector<std::vector<std::uint16_t>> tables(3, std::vector<std::uint16_t>(entries));
+    for (std::size_t k = 0; k < entries; ++k) {
+        const double x = double(k) / top;
+        tables[0][k] = static_cast<std::uint16_t>(std::lround(std::min(1.0, 1.7 * x) * top));
+        tables[1][k] = static_cast<std::uint16_t>(std::lround(std::sqrt(x) * top));
+        tables[2][k] = static_cast<std::uint16_t>(std::lround((1.0 - x) * top));
+    }
+    return tables;
+}
+
+// The samples through their channels' tables, as the test's own first step.
+std::vector<std::uint8_t> LookedUp(const std::vector<std::uint8_t>& in, int bits,
+                                   const std::vector<std::vector<std::uint16_t>>& tables) {
+    std::vector<std::uint8_t> out(in.size());
+    const std::size_t bytes = std::size_t(bits / 8);
+    for (std::size_t i = 0; i < in.size() / bytes; ++i) {
+        std::uint16_t sample = in[i];
+        if (bits == 16)
+            std::memcpy(&sample, &in[2 * i], 2);
+        const std::uint16_t mapped = tables[i % 3][sample];
+        if (bits == 16)
+            std::memcpy(&out[2 * i], &mapped, 2);
+        else
+            out[i] = static_cast<std::uint8_t>(mapped);
+    }
+    return out;
+}
+
+// Samples for rows of up to `pixels`, from the sweep (its random part reaches every code).
+std::vector<std::uint8_t> RowSamples(std::size_t pixels, int bits) {
+    const std::vector<std::uint16_t> sweep = SweepPixels();
+    std::vector<std::uint16_t> samples(sweep.end() - std::ptrdiff_t(3 * pixels), sweep.end());
+    if (bits == 16)
+        return Bytes(samples);
+    std::vector<std::uint8_t> bytes(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(samples[i] >> 8);
+    return bytes;
+}
+
+// Rows of every length from 0 to 40 pixels and longer ones over several stretches of the grid's lookup,
+// converted through tables on every road, give what the tables applied first and then the plain road's
+// conversion give: through the grid (a table-based profile), the matrix-shaper pair and 8-bit samples.
+TEST(ZovOwnConversion, RowsConvertedThroughTablesAreTheTablesThenTheConversion) {
+    kvtest::TempFolder folder;
+    const std::string camera = Write(folder, kCamera), srgb = Write(folder, kSrgbTable);
+    const std::string table = WriteTableProfile(folder);
+    ASSERT_TRUE(GridTakes(table, srgb, 0));
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 40; ++n)
+        lengths.push_back(n);
+    for (const std::size_t n : {255, 256, 257, 600})
+        lengths.push_back(n);
+    struct Case {
+        const std::string* in;
+        LONG inBits, outBits;
+    };
+    const Case cases[] = {{&table, 16, 16}, {&table, 16, 8}, {&camera, 16, 16}, {&table, 8, 8}};
+    for (const Case& c : cases) {
+        const std::vector<std::vector<std::uint16_t>> tables = RunTables(c.inBits);
+        const std::uint16_t* pointers[3] = {tables[0].data(), tables[1].data(), tables[2].data()};
+        const std::size_t outPixel = std::size_t(3 * c.outBits / 8);
+        const std::vector<std::uint8_t> all = RowSamples(lengths.back(), c.inBits);
+        std::vector<std::uint8_t> reference;
+        {
+            const CCpuFeatureOverride road(0, kPlainRoad.off);
+            const Configured o(*c.in, srgb, 0, c.inBits, c.outBits);
+            reference = o.Convert(LookedUp(all, c.inBits, tables), lengths.back(), outPixel);
+        }
+        for (const Road& road : kRoads) {
+            if (!Takes(road))
+                continue;
+            const CCpuFeatureOverride forced(0, road.off);
+            const Configured o(*c.in, srgb, 0, c.inBits, c.outBits);
+            for (const std::size_t n : lengths) {
+                SCOPED_TRACE(testing::Message() << *c.in << ", " << c.inBits << " to " << c.outBits
+                                                << " bits, " << road.name << ", " << n << " pixels");
+                // The last n pixels of the row, so that each length starts somewhere else in the sweep.
+                const std::size_t first = lengths.back() - n;
+                const std::vector<std::uint8_t> in(all.begin() + std::ptrdiff_t(first * 3 * c.inBits / 8),
+                                                   all.end());
+                std::vector<std::uint8_t> out(n * outPixel + 1, 0xA5);
+                ASSERT_EQ(KVCMProcessInterleavedDataThroughTables(o.object, LONG(n), 1, in.data(), out.data(),
+                                                                  0, 0, pointers, 3),
+                          KVCM_OK);
+                EXPECT_TRUE(std::equal(out.begin(), out.end() - 1,
+                                       reference.begin() + std::ptrdiff_t(first * outPixel)));
+                EXPECT_EQ(out.back(), 0xA5) << "a byte written past the row";
+            }
+        }
+    }
+}
+
+// The grid's own road through tables, converted in place (16 to 16 bits) and into memory of its own, over
+// rows of 0 to 40 pixels and over several rows apart from one another: the tables applied first and then
+// the plain road's conversion, and nothing written past a row.
+TEST(ZovOwnConversion, TheGridThroughTablesConvertsInPlaceAsTheTwoSteps) {
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
+    const std::unique_ptr<const CZovRgbGrid> grid = CZovRgbGrid::Make(a, b, 0, 16);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    ASSERT_TRUE(grid);
+    const std::vector<std::vector<std::uint16_t>> tables = RunTables(16);
+    const std::uint16_t* pointers[3] = {tables[0].data(), tables[1].data(), tables[2].data()};
+    constexpr std::uint8_t kGuard = 0x5A;
+    constexpr std::size_t kRows = 3, kGap = 10;
+    for (const Road& road : kRoads) {
+        if (!Takes(road))
+            continue;
+        for (std::size_t n = 0; n <= 40; ++n) {
+            SCOPED_TRACE(testing::Message() << road.name << ", " << n << " pixels");
+            const std::size_t rowBytes = 6 * n + kGap;
+            std::vector<std::uint8_t> picture(kRows * rowBytes, kGuard);
+            const std::vector<std::uint8_t> samples = RowSamples(kRows * n, 16);
+            for (std::size_t y = 0; y < kRows; ++y)
+                std::copy_n(samples.begin() + std::ptrdiff_t(y * 6 * n), 6 * n,
+                            picture.begin() + std::ptrdiff_t(y * rowBytes));
+            std::vector<std::uint8_t> expected(samples.size());
+            {
+                const CCpuFeatureOverride plain(0, kPlainRoad.off);
+                grid->Convert(LONG(kRows * n), 1, LookedUp(samples, 16, tables).data(), expected.data(), 0,
+                              0);
+            }
+            const CCpuFeatureOverride forced(0, road.off);
+            std::vector<std::uint8_t> apart(picture.size(), kGuard);
+            grid->ConvertThroughTables(LONG(n), LONG(kRows), picture.data(), apart.data(), rowBytes, rowBytes,
+                                       pointers);
+            grid->ConvertThroughTables(LONG(n), LONG(kRows), picture.data(), picture.data(), rowBytes,
+                                       rowBytes, pointers);
+            EXPECT_EQ(picture, apart) << "in place and apart differ";
+            for (std::size_t y = 0; y < kRows; ++y) {
+                const auto row = apart.begin() + std::ptrdiff_t(y * rowBytes);
+                EXPECT_TRUE(std::equal(row, row + std::ptrdiff_t(6 * n),
+                                       expected.begin() + std::ptrdiff_t(y * 6 * n)))
+                    << "row " << y;
+                EXPECT_TRUE(std::all_of(row + std::ptrdiff_t(6 * n), row + std::ptrdiff_t(rowBytes),
+                                        [](std::uint8_t v) { return v == kGuard; }))
+                    << "written past row " << y;
+            }
+        }
+    }
+}
+
+// A table missing or a count other than the input's channels is refused, and nothing is written.
+TEST(ZovOwnConversion, ConversionThroughTablesRefusesMissingTables) {
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    const Configured o(table, srgb, 0, 16, 16);
+    const std::vector<std::vector<std::uint16_t>> tables = RunTables(16);
+    const std::uint16_t* pointers[4] = {tables[0].data(), tables[1].data(), tables[2].data(),
+                                        tables[2].data()};
+    const std::uint16_t* missing[3] = {tables[0].data(), nullptr, tables[2].data()};
+    std::vector<std::uint8_t> in(6 * 4, 0), out(6 * 4, 0x77);
+    const struct {
+        const std::uint16_t* const* tables;
+        LONG count;
+    } refused[] = {{pointers, 2}, {pointers, 4}, {missing, 3}, {nullptr, 3}};
+    for (const auto& r : refused) {
+        EXPECT_EQ(KVCMProcessInterleavedDataThroughTables(o.object, 4, 1, in.data(), out.data(), 0, 0,
+                                                          r.tables, r.count),
+                  KVCM_E_ARGUMENT);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t v) { return v == 0x77; }));
     }
 }
 
