@@ -219,25 +219,55 @@ void CZovConversion::ConvertThroughTables(LONG width, LONG height, const std::ui
                                      tables);
         return;
     }
-    // A row looked up, then converted; kept from call to call, as a row of a tile is small.
-    thread_local std::vector<std::uint8_t> row;
-    const std::size_t samples = std::size_t(width) * std::size_t(m_inChannels);
-    row.resize(samples * std::size_t(m_inBits / 8));
+    // A stretch of a row looked up into memory on the stack, then converted: it stays in the nearest cache,
+    // and the tables' channels take turns pixel by pixel rather than by a division per sample.
+    constexpr std::size_t kStretchSamples = 1536;
+    alignas(64) std::uint8_t stretch[kStretchSamples * sizeof(USHORT)];
     const std::size_t channels = std::size_t(m_inChannels);
+    const std::size_t inPixel = InPixelBytes(), outPixel = OutPixelBytes();
+    std::size_t stretchPixels = kStretchSamples / channels;
+    std::uint8_t* buffer = stretch;
+    // Converted in place into wider pixels, a stretch's output would overwrite the source of the next:
+    // the whole row is looked up first.
+    std::vector<std::uint8_t> wholeRow;
+    if (outPixel > inPixel && std::size_t(width) > stretchPixels) {
+        wholeRow.resize(std::size_t(width) * inPixel);
+        buffer = wholeRow.data();
+        stretchPixels = std::size_t(width);
+    }
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
-        if (m_inBits == 8) {
-            for (std::size_t i = 0; i < samples; ++i)
-                row[i] = static_cast<std::uint8_t>(tables[i % channels][in[i]]);
-        } else {
-            for (std::size_t i = 0; i < samples; ++i) {
-                USHORT sample;
-                std::memcpy(&sample, in + 2 * i, 2);
-                sample = tables[i % channels][sample];
-                std::memcpy(&row[2 * i], &sample, 2);
+        std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
+        for (std::size_t x = 0; x < std::size_t(width); x += stretchPixels) {
+            const std::size_t pixels = std::min(stretchPixels, std::size_t(width) - x);
+            const std::uint8_t* from = in + x * inPixel;
+            if (m_inBits == 8) {
+                for (std::size_t i = 0; i < pixels; ++i)
+                    for (std::size_t c = 0; c < channels; ++c)
+                        buffer[i * channels + c] =
+                            static_cast<std::uint8_t>(tables[c][from[i * channels + c]]);
+            } else if (channels == 3) {
+                const USHORT* const t0 = tables[0];
+                const USHORT* const t1 = tables[1];
+                const USHORT* const t2 = tables[2];
+                for (std::size_t i = 0; i < pixels; ++i) {
+                    USHORT p[3];
+                    std::memcpy(p, from + 6 * i, sizeof p);
+                    p[0] = t0[p[0]];
+                    p[1] = t1[p[1]];
+                    p[2] = t2[p[2]];
+                    std::memcpy(buffer + 6 * i, p, sizeof p);
+                }
+            } else {
+                for (std::size_t i = 0; i < pixels * channels; ++i) {
+                    USHORT sample;
+                    std::memcpy(&sample, from + 2 * i, 2);
+                    sample = tables[i % channels][sample];
+                    std::memcpy(buffer + 2 * i, &sample, 2);
+                }
             }
+            Convert(static_cast<LONG>(pixels), 1, buffer, out + x * outPixel, 0, 0);
         }
-        Convert(width, 1, row.data(), destination + std::size_t(y) * destinationRowBytes, 0, 0);
     }
 }
 
