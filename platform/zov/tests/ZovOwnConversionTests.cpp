@@ -747,7 +747,7 @@ std::vector<std::uint8_t> RowSamples(std::size_t pixels, int bits) {
     return bytes;
 }
 
-// Rows of every length from 0 to 40 pixels and longer ones over several stretches of the grid's lookup,
+// Rows of every length from 0 to 40 pixels and longer ones over several stretches of each road's lookup,
 // converted through tables on every road, give what the tables applied first and then the plain road's
 // conversion give: through the grid (a table-based profile), the matrix-shaper pair and 8-bit samples.
 TEST(ZovOwnConversion, RowsConvertedThroughTablesAreTheTablesThenTheConversion) {
@@ -758,7 +758,7 @@ TEST(ZovOwnConversion, RowsConvertedThroughTablesAreTheTablesThenTheConversion) 
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 40; ++n)
         lengths.push_back(n);
-    for (const std::size_t n : {255, 256, 257, 600})
+    for (const std::size_t n : {255, 256, 257, 511, 512, 513, 600, 1100, 2049})
         lengths.push_back(n);
     struct Case {
         const std::string* in;
