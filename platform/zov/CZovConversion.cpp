@@ -2,6 +2,7 @@
 
 #include "KVCM.h"
 #include "ZovLchEncoding.h"
+#include "ZovTableLookup.h"
 
 #include <algorithm>
 #include <atomic>
@@ -247,17 +248,7 @@ void CZovConversion::ConvertThroughTables(LONG width, LONG height, const std::ui
                         buffer[i * channels + c] =
                             static_cast<std::uint8_t>(tables[c][from[i * channels + c]]);
             } else if (channels == 3) {
-                const USHORT* const t0 = tables[0];
-                const USHORT* const t1 = tables[1];
-                const USHORT* const t2 = tables[2];
-                for (std::size_t i = 0; i < pixels; ++i) {
-                    USHORT p[3];
-                    std::memcpy(p, from + 6 * i, sizeof p);
-                    p[0] = t0[p[0]];
-                    p[1] = t1[p[1]];
-                    p[2] = t2[p[2]];
-                    std::memcpy(buffer + 6 * i, p, sizeof p);
-                }
+                ZovTables::LookUpRgb16(from, buffer, pixels, tables);
             } else {
                 for (std::size_t i = 0; i < pixels * channels; ++i) {
                     USHORT sample;

@@ -1,6 +1,7 @@
 #include "CZovRgbGrid.h"
 
 #include "ZovPixelsAvx2.h"
+#include "ZovTableLookup.h"
 
 #include "platform/win/CpuFeatures.h"
 
@@ -272,13 +273,9 @@ void CZovRgbGrid::ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std:
             ConvertRowAvx2<16, true>(in, out, count, planes);
         return;
     }
-    USHORT mapped[3 * kStretch];
-    for (std::size_t x = 0; x < count; ++x) {
-        mapped[3 * x] = red[Sample(in, 3 * x)];
-        mapped[3 * x + 1] = green[Sample(in, 3 * x + 1)];
-        mapped[3 * x + 2] = blue[Sample(in, 3 * x + 2)];
-    }
-    ConvertRow(reinterpret_cast<const std::uint8_t*>(mapped), out, count);
+    alignas(64) std::uint8_t mapped[3 * kStretch * sizeof(USHORT)];
+    ZovTables::LookUpRgb16(in, mapped, count, tables);
+    ConvertRow(mapped, out, count);
 }
 
 void CZovRgbGrid::ConvertPlanarTail(const USHORT* planes, std::size_t from, std::size_t count,
