@@ -253,24 +253,39 @@ KV_INLINE void BoundsOf(const LONG* const* rows, LONG count, LONG* const* least,
     }
 }
 
-// The 3 x 3 binomial sums of three rows, count values from their second column on.
+// The 3 x 3 binomial sums of three rows, count values from their second column on: the columns' sums
+// (1 2 1 down) of a stretch of the rows first, each once, then the sums across (1 2 1) of three
+// neighbouring columns' from those; summing the three columns of every output afresh read each column
+// three times. The stretch's column sums are all stored before the first is read back, so no load waits
+// on stores still in flight that it straddles.
+constexpr LONG kSmoothStretch = 256;
+
 template <int N>
 KV_INLINE void SmoothOf(const LONG* const* rows, LONG count, LONG* out) {
     using V = typename Lanes<N>::V;
     const LONG* a = rows[0];
     const LONG* b = rows[1];
     const LONG* c = rows[2];
-    auto column = [&](LONG k) KV_INLINE_LAMBDA {
-        return Load<V>(a + k) + Load<V>(b + k) + Load<V>(b + k) + Load<V>(c + k);
-    };
-    LONG k = 0;
-    for (; k + N <= count; k += N) {
-        const V middle = column(k + 1);
-        Store(out + k, column(k) + middle + middle + column(k + 2));
+    LONG columns[kSmoothStretch + 2];
+    for (LONG start = 0; start < count; start += kSmoothStretch) {
+        const LONG n = std::min(kSmoothStretch, count - start);
+        // Columns start .. start + n + 1 of the rows.
+        const LONG width = n + 2;
+        LONG k = 0;
+        for (; k + N <= width; k += N) {
+            const V middle = Load<V>(b + start + k);
+            Store(columns + k, Load<V>(a + start + k) + middle + middle + Load<V>(c + start + k));
+        }
+        for (; k < width; ++k)
+            columns[k] = a[start + k] + 2 * b[start + k] + c[start + k];
+        LONG* to = out + start;
+        for (k = 0; k + N <= n; k += N) {
+            const V middle = Load<V>(columns + k + 1);
+            Store(to + k, Load<V>(columns + k) + middle + middle + Load<V>(columns + k + 2));
+        }
+        for (; k < n; ++k)
+            to[k] = columns[k] + 2 * columns[k + 1] + columns[k + 2];
     }
-    for (; k < count; ++k)
-        out[k] = a[k] + 2 * a[k + 1] + a[k + 2] + 2 * (b[k] + 2 * b[k + 1] + b[k + 2]) + c[k] + 2 * c[k + 1] +
-                 c[k + 2];
 }
 
 // Levels within kNarrowLevels of 10 on luminance below kNarrowLuma (all that 16-bit samples give) keep 4 x

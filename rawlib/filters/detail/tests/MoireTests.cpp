@@ -286,6 +286,33 @@ TEST(Moire, RowsSplitIntoLuminanceAndDifferences) {
         }
 }
 
+// The 3 x 3 binomial sums of three rows on every path against the weights applied here, value by value:
+// rows shorter than a group of lanes, around the stretches the column sums are kept in, and over several
+// of them; the rows hold the extremes the luminance and differences reach, mixed.
+TEST(Moire, RowsSmoothWithBinomialWeights) {
+    const LONG values[] = {0, 262140, -65535, 65535, 1, -1, 131071, 7, -40000, 250000, 3, 99999, -2};
+    for (const MoireRows::Kernels* path : RowPaths())
+        for (LONG count : {1, 3, 4, 15, 16, 17, 254, 255, 256, 257, 258, 271, 288, 511, 512, 513, 600}) {
+            std::vector<LONG> rows[3];
+            for (int r = 0; r < 3; ++r)
+                for (LONG x = 0; x < count + 2; ++x)
+                    rows[r].push_back(values[(x * 5 + r * 3 + x / 7) % std::size(values)]);
+            const LONG* three[3] = {rows[0].data(), rows[1].data(), rows[2].data()};
+            std::vector<LONG> out(count + 1, -7);
+            path->smooth(three, count, out.data());
+            static constexpr LONG kWeights[3][3] = {{1, 2, 1}, {2, 4, 2}, {1, 2, 1}};
+            for (LONG k = 0; k < count; ++k) {
+                LONG expected = 0;
+                for (int r = 0; r < 3; ++r)
+                    for (int i = 0; i < 3; ++i)
+                        expected += kWeights[r][i] * rows[r][k + i];
+                ASSERT_EQ(out[k], expected) << count << " values, value " << k;
+            }
+            // Nothing past the row is written.
+            EXPECT_EQ(out[count], -7) << count << " values";
+        }
+}
+
 TEST(Moire, MatchesTheReferenceAtEveryLevel) {
     const TestPlane plane = ColourNoise(45, 38, 7, 2500);
     for (LONG level : {15, 25, 75, 300, 5000, 1 << 20, -50}) {
