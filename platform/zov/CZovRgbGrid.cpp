@@ -332,7 +332,7 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell,
 // tetrahedron and weights chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in
-// each half of a register) interpolated from their corners' nodes, read whole as four 32-bit lanes, each
+// each half of a register) interpolated from their corners' nodes, read as two pairs of nodes a pixel, each
 // weight spread over its pixel's half by one permute, and written out in overlapping stores. Each pixel's
 // arithmetic is the plain road's, operation for operation, so both give the same samples. (Each pixel
 // interpolated on its own, its weights loaded into every lane, cost about a tenth more.)
@@ -352,112 +352,143 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                                                     1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
     const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                                     1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const std::int32_t* values = m_values.data()->sample;
-    constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
+    const auto* const farPairs = reinterpret_cast<const std::uint8_t*>(m_farPairs.data());
+    const auto* const axisPairs = reinterpret_cast<const std::uint8_t*>(m_axisPairs.data());
+    // As on the AVX-512 road: up to a stretch of blocks placed first, then interpolated.
+    constexpr std::size_t kPixels = 8, kBlocks = kStretch / kPixels;
+    alignas(32) std::int32_t corners[kBlocks][2][kPixels];
+    alignas(32) std::int32_t weighting[kBlocks][4][kPixels];
     std::size_t x = 0;
-    for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
-        __m256i codes[3];
-        if constexpr (Planar) {
-            for (int c = 0; c < 3; ++c)
-                codes[c] = _mm256_cvtepu16_epi32(
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(planes + std::size_t(c) * kStretch + x)));
-        } else {
-            ZovPixelsAvx2::Load16(in, codes);
-        }
-        __m256i node[3], fraction[3];
+    while (x + kPixels <= count) {
+        const std::size_t blocks = std::min(kBlocks, (count - x) / kPixels);
+        for (std::size_t k = 0; k < blocks; ++k) {
+            __m256i codes[3];
+            if constexpr (Planar) {
+                for (int c = 0; c < 3; ++c)
+                    codes[c] = _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(
+                        planes + std::size_t(c) * kStretch + x + kPixels * k)));
+            } else {
+                ZovPixelsAvx2::Load16(in + 6 * kPixels * k, codes);
+            }
+            __m256i node[3], fraction[3];
 #pragma GCC unroll 3
-        for (int c = 0; c < 3; ++c) {
-            const __m256i scaled = _mm256_slli_epi32(codes[c], kDomainShift);
-            const __m256i b = _mm256_add_epi32(scaled, half);
-            const __m256i position = _mm256_add_epi32(
-                scaled, _mm256_srli_epi32(_mm256_add_epi32(b, _mm256_srli_epi32(b, 16)), 16));
-            node[c] = _mm256_srli_epi32(position, 16);
-            fraction[c] = _mm256_and_si256(position, fractionMask);
+            for (int c = 0; c < 3; ++c) {
+                const __m256i scaled = _mm256_slli_epi32(codes[c], kDomainShift);
+                const __m256i b = _mm256_add_epi32(scaled, half);
+                const __m256i position = _mm256_add_epi32(
+                    scaled, _mm256_srli_epi32(_mm256_add_epi32(b, _mm256_srli_epi32(b, 16)), 16));
+                node[c] = _mm256_srli_epi32(position, 16);
+                fraction[c] = _mm256_and_si256(position, fractionMask);
+            }
+            const __m256i r = fraction[0], g = fraction[1], b = fraction[2];
+            const __m256i largest = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
+            const __m256i smallest = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
+            const __m256i middle =
+                _mm256_max_epi32(_mm256_min_epi32(r, g), _mm256_min_epi32(_mm256_max_epi32(r, g), b));
+            const __m256i rLargest = _mm256_cmpeq_epi32(r, largest);
+            const __m256i gLargest = _mm256_andnot_si256(rLargest, _mm256_cmpeq_epi32(g, largest));
+            const __m256i rSmallest = _mm256_cmpeq_epi32(r, smallest);
+            const __m256i gSmallest = _mm256_andnot_si256(rSmallest, _mm256_cmpeq_epi32(g, smallest));
+            const __m256i firstStep =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
+            const __m256i smallestStep =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gSmallest), strideR, rSmallest);
+            const __m256i base = _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
+                _mm256_mullo_epi32(node[2], strideB));
+            // The pairs' places, as on the AVX-512 road.
+            const __m256i middleStep = _mm256_sub_epi32(_mm256_sub_epi32(strideAll, firstStep), smallestStep);
+            const __m256i middleAxis =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(_mm256_set1_epi32(2), _mm256_set1_epi32(1),
+                                                      _mm256_cmpeq_epi32(middleStep, strideG)),
+                                   _mm256_setzero_si256(), _mm256_cmpeq_epi32(middleStep, strideR));
+            constexpr int kPairShift = 5;
+            static_assert(sizeof(NodePair) == 1u << kPairShift);
+            const __m256i firstCorner = _mm256_add_epi32(base, firstStep);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(corners[k][0]),
+                               _mm256_slli_epi32(base, kPairShift));
+            _mm256_store_si256(
+                reinterpret_cast<__m256i*>(corners[k][1]),
+                _mm256_slli_epi32(
+                    _mm256_add_epi32(_mm256_mullo_epi32(firstCorner, _mm256_set1_epi32(3)), middleAxis),
+                    kPairShift));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][0]),
+                               _mm256_sub_epi32(_mm256_setzero_si256(), largest));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][1]),
+                               _mm256_sub_epi32(largest, middle));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][2]),
+                               _mm256_sub_epi32(middle, smallest));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][3]), smallest);
         }
-        const __m256i r = fraction[0], g = fraction[1], b = fraction[2];
-        const __m256i largest = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
-        const __m256i smallest = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
-        const __m256i middle =
-            _mm256_max_epi32(_mm256_min_epi32(r, g), _mm256_min_epi32(_mm256_max_epi32(r, g), b));
-        const __m256i rLargest = _mm256_cmpeq_epi32(r, largest);
-        const __m256i gLargest = _mm256_andnot_si256(rLargest, _mm256_cmpeq_epi32(g, largest));
-        const __m256i rSmallest = _mm256_cmpeq_epi32(r, smallest);
-        const __m256i gSmallest = _mm256_andnot_si256(rSmallest, _mm256_cmpeq_epi32(g, smallest));
-        const __m256i firstStep =
-            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
-        const __m256i smallestStep =
-            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gSmallest), strideR, rSmallest);
-        const __m256i base = _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
-            _mm256_mullo_epi32(node[2], strideB));
-        alignas(32) std::int32_t corner[3][8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), _mm256_slli_epi32(base, 2));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]),
-                           _mm256_slli_epi32(_mm256_add_epi32(base, firstStep), 2));
-        _mm256_store_si256(
-            reinterpret_cast<__m256i*>(corner[2]),
-            _mm256_slli_epi32(_mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)), 2));
-        const __m256i weights[4] = {_mm256_sub_epi32(_mm256_setzero_si256(), largest),
-                                    _mm256_sub_epi32(largest, middle), _mm256_sub_epi32(middle, smallest),
-                                    smallest};
-        // Pixels j and j + 4: their samples in one register, pixel j's in the low half.
-        const auto pair = [&](int j) __attribute__((target("avx2"), always_inline)) {
-            const auto nodes = [&](const std::int32_t* low, const std::int32_t* high)
-                __attribute__((target("avx2"), always_inline)) {
-                return _mm256_inserti128_si256(
-                    _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low))),
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(high)), 1);
+        for (std::size_t k = 0; k < blocks; ++k, in += 6 * kPixels, out += kPixels * outPixel) {
+            const auto corner = corners[k];
+            const __m256i weights[4] = {_mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][0])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][1])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][2])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][3]))};
+            // Pixels j and j + 4: their samples in one register, pixel j's in the low half.
+            const auto pair = [&](int j) __attribute__((target("avx2"), always_inline)) {
+                // Pair k of pixels j and j + 4, parted into its two nodes, pixel j's in the low half.
+                const auto nodes = [&](int k, __m256i& near, __m256i& far)
+                    __attribute__((target("avx2"), always_inline)) {
+                    const std::uint8_t* const pairs = k == 0 ? farPairs : axisPairs;
+                    const __m256i low =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs + corner[k][j]));
+                    const __m256i high =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs + corner[k][j + 4]));
+                    near = _mm256_permute2x128_si256(low, high, 0x20);
+                    far = _mm256_permute2x128_si256(low, high, 0x31);
+                };
+                const __m256i spread = _mm256_setr_epi32(j, j, j, j, j + 4, j + 4, j + 4, j + 4);
+                const auto weight = [&](int k) __attribute__((target("avx2"), always_inline)) {
+                    return _mm256_permutevar8x32_epi32(weights[k], spread);
+                };
+                __m256i d0, d1, d2, d3;
+                nodes(0, d0, d3);
+                nodes(1, d1, d2);
+                __m256i sum =
+                    _mm256_add_epi32(_mm256_mullo_epi32(d0, weight(0)), _mm256_mullo_epi32(d1, weight(1)));
+                sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(d2, weight(2)));
+                sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(d3, weight(3)));
+                const __m256i rest = _mm256_add_epi32(sum, restRounding);
+                __m256i value = _mm256_and_si256(
+                    _mm256_add_epi32(
+                        d0, _mm256_srai_epi32(_mm256_add_epi32(rest, _mm256_srai_epi32(rest, 16)), 16)),
+                    low16);
+                if constexpr (OutBits == 8)
+                    value = _mm256_srli_epi32(
+                        _mm256_add_epi32(_mm256_mullo_epi32(value, narrowFactor), narrowHalf), 24);
+                return value;
             };
-            const __m256i spread = _mm256_setr_epi32(j, j, j, j, j + 4, j + 4, j + 4, j + 4);
-            const auto weight = [&](int k) __attribute__((target("avx2"), always_inline)) {
-                return _mm256_permutevar8x32_epi32(weights[k], spread);
-            };
-            const std::int32_t* lowJ = values + corner[0][j];
-            const std::int32_t* lowJ4 = values + corner[0][j + 4];
-            const __m256i d0 = nodes(lowJ, lowJ4);
-            __m256i sum = _mm256_add_epi32(
-                _mm256_mullo_epi32(d0, weight(0)),
-                _mm256_mullo_epi32(nodes(values + corner[1][j], values + corner[1][j + 4]), weight(1)));
-            sum = _mm256_add_epi32(
-                sum, _mm256_mullo_epi32(nodes(values + corner[2][j], values + corner[2][j + 4]), weight(2)));
-            sum = _mm256_add_epi32(
-                sum, _mm256_mullo_epi32(nodes(lowJ + kFarCorner, lowJ4 + kFarCorner), weight(3)));
-            const __m256i rest = _mm256_add_epi32(sum, restRounding);
-            __m256i value = _mm256_and_si256(
-                _mm256_add_epi32(d0,
-                                 _mm256_srai_epi32(_mm256_add_epi32(rest, _mm256_srai_epi32(rest, 16)), 16)),
-                low16);
-            if constexpr (OutBits == 8)
-                value = _mm256_srli_epi32(
-                    _mm256_add_epi32(_mm256_mullo_epi32(value, narrowFactor), narrowHalf), 24);
-            return value;
-        };
-        const __m256i p04 = pair(0), p15 = pair(1), p26 = pair(2), p37 = pair(3);
-        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
-        // 6, 7.
-        const __m256i words0145 = _mm256_packus_epi32(p04, p15), words2367 = _mm256_packus_epi32(p26, p37);
-        // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
-        // byte written past the eight pixels.
-        if constexpr (OutBits == 8) {
-            // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
-            const __m256i packed =
-                _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
-            const __m128i second = _mm256_extracti128_si256(packed, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
-            const int last = _mm_extract_epi32(second, 2);
-            std::memcpy(out + 20, &last, 4);
-        } else {
-            const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
-            const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
-            const __m128i last = _mm256_extracti128_si256(second, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
-            const int tail = _mm_extract_epi32(last, 2);
-            std::memcpy(out + 44, &tail, 4);
+            const __m256i p04 = pair(0), p15 = pair(1), p26 = pair(2), p37 = pair(3);
+            // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
+            // 6, 7.
+            const __m256i words0145 = _mm256_packus_epi32(p04, p15),
+                          words2367 = _mm256_packus_epi32(p26, p37);
+            // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
+            // byte written past the eight pixels.
+            if constexpr (OutBits == 8) {
+                // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
+                const __m256i packed =
+                    _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
+                const __m128i second = _mm256_extracti128_si256(packed, 1);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
+                const int last = _mm_extract_epi32(second, 2);
+                std::memcpy(out + 20, &last, 4);
+            } else {
+                const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
+                const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
+                const __m128i last = _mm256_extracti128_si256(second, 1);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
+                const int tail = _mm_extract_epi32(last, 2);
+                std::memcpy(out + 44, &tail, 4);
+            }
         }
+        x += blocks * kPixels;
     }
     if constexpr (Planar)
         ConvertPlanarTail(planes, x, count, out);

@@ -80,7 +80,7 @@ private:
     struct alignas(32) NodePair {
         std::int32_t sample[8];
     };
-    // For the AVX-512 road, a pixel's four corners in two loads. Per node n: n and the node one step
+    // For the SIMD roads, a pixel's four corners in two loads. Per node n: n and the node one step
     // along every axis beyond it, the cell's far corner.
     std::vector<NodePair> m_farPairs;
     // Per node m and axis a, at 3 m + a: m and the node one step along a beyond it. A tetrahedron's
