@@ -194,7 +194,30 @@ std::unique_ptr<const CZovRgbGrid> CZovRgbGrid::Make(cmsHPROFILE input, cmsHPROF
         if (std::abs(int(got[i]) - int(expected[i])) > 1)
             return nullptr;
     made->m_outBits = outBits;
+    made->PairNodes();
     return made;
+}
+
+void CZovRgbGrid::PairNodes() {
+    // Nodes past the zero nodes are read only with a weight of 0 (a sample at the top of its range) or
+    // never; they are zero too.
+    const auto node = [&](std::size_t n) { return n < m_values.size() ? m_values[n] : Node{}; };
+    const auto pair = [&](std::size_t n, std::size_t step) {
+        NodePair two{};
+        std::memcpy(two.sample, node(n).sample, sizeof(Node));
+        std::memcpy(two.sample + 4, node(n + step).sample, sizeof(Node));
+        return two;
+    };
+    m_farPairs.resize(kNodeCount);
+    for (std::size_t n = 0; n < kNodeCount; ++n)
+        m_farPairs[n] = pair(n, kStrideAll);
+    // A first corner lies at most one step along the slowest axis past the last node.
+    const std::size_t firstCorners = kNodeCount + kStrideR;
+    const std::size_t steps[3] = {kStrideR, kStrideG, kStrideB};
+    m_axisPairs.resize(3 * firstCorners);
+    for (std::size_t m = 0; m < firstCorners; ++m)
+        for (std::size_t a = 0; a < 3; ++a)
+            m_axisPairs[3 * m + a] = pair(m, steps[a]);
 }
 
 void CZovRgbGrid::Convert(LONG width, LONG height, const std::uint8_t* source, std::uint8_t* destination,
@@ -309,7 +332,7 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell,
 // tetrahedron and weights chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in
-// each half of a register) interpolated from their corners' nodes, read whole as four 32-bit lanes, each
+// each half of a register) interpolated from their corners' nodes, read as two pairs of nodes a pixel, each
 // weight spread over its pixel's half by one permute, and written out in overlapping stores. Each pixel's
 // arithmetic is the plain road's, operation for operation, so both give the same samples. (Each pixel
 // interpolated on its own, its weights loaded into every lane, cost about a tenth more.)
@@ -329,112 +352,143 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                                                     1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
     const __m256i dropSpareBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                                     1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const std::int32_t* values = m_values.data()->sample;
-    constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
+    const auto* const farPairs = reinterpret_cast<const std::uint8_t*>(m_farPairs.data());
+    const auto* const axisPairs = reinterpret_cast<const std::uint8_t*>(m_axisPairs.data());
+    // As on the AVX-512 road: up to a stretch of blocks placed first, then interpolated.
+    constexpr std::size_t kPixels = 8, kBlocks = kStretch / kPixels;
+    alignas(32) std::int32_t corners[kBlocks][2][kPixels];
+    alignas(32) std::int32_t weighting[kBlocks][4][kPixels];
     std::size_t x = 0;
-    for (; x + 8 <= count; x += 8, in += 48, out += 8 * outPixel) {
-        __m256i codes[3];
-        if constexpr (Planar) {
-            for (int c = 0; c < 3; ++c)
-                codes[c] = _mm256_cvtepu16_epi32(
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(planes + std::size_t(c) * kStretch + x)));
-        } else {
-            ZovPixelsAvx2::Load16(in, codes);
-        }
-        __m256i node[3], fraction[3];
+    while (x + kPixels <= count) {
+        const std::size_t blocks = std::min(kBlocks, (count - x) / kPixels);
+        for (std::size_t k = 0; k < blocks; ++k) {
+            __m256i codes[3];
+            if constexpr (Planar) {
+                for (int c = 0; c < 3; ++c)
+                    codes[c] = _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(
+                        planes + std::size_t(c) * kStretch + x + kPixels * k)));
+            } else {
+                ZovPixelsAvx2::Load16(in + 6 * kPixels * k, codes);
+            }
+            __m256i node[3], fraction[3];
 #pragma GCC unroll 3
-        for (int c = 0; c < 3; ++c) {
-            const __m256i scaled = _mm256_slli_epi32(codes[c], kDomainShift);
-            const __m256i b = _mm256_add_epi32(scaled, half);
-            const __m256i position = _mm256_add_epi32(
-                scaled, _mm256_srli_epi32(_mm256_add_epi32(b, _mm256_srli_epi32(b, 16)), 16));
-            node[c] = _mm256_srli_epi32(position, 16);
-            fraction[c] = _mm256_and_si256(position, fractionMask);
+            for (int c = 0; c < 3; ++c) {
+                const __m256i scaled = _mm256_slli_epi32(codes[c], kDomainShift);
+                const __m256i b = _mm256_add_epi32(scaled, half);
+                const __m256i position = _mm256_add_epi32(
+                    scaled, _mm256_srli_epi32(_mm256_add_epi32(b, _mm256_srli_epi32(b, 16)), 16));
+                node[c] = _mm256_srli_epi32(position, 16);
+                fraction[c] = _mm256_and_si256(position, fractionMask);
+            }
+            const __m256i r = fraction[0], g = fraction[1], b = fraction[2];
+            const __m256i largest = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
+            const __m256i smallest = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
+            const __m256i middle =
+                _mm256_max_epi32(_mm256_min_epi32(r, g), _mm256_min_epi32(_mm256_max_epi32(r, g), b));
+            const __m256i rLargest = _mm256_cmpeq_epi32(r, largest);
+            const __m256i gLargest = _mm256_andnot_si256(rLargest, _mm256_cmpeq_epi32(g, largest));
+            const __m256i rSmallest = _mm256_cmpeq_epi32(r, smallest);
+            const __m256i gSmallest = _mm256_andnot_si256(rSmallest, _mm256_cmpeq_epi32(g, smallest));
+            const __m256i firstStep =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
+            const __m256i smallestStep =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gSmallest), strideR, rSmallest);
+            const __m256i base = _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
+                _mm256_mullo_epi32(node[2], strideB));
+            // The pairs' places, as on the AVX-512 road.
+            const __m256i middleStep = _mm256_sub_epi32(_mm256_sub_epi32(strideAll, firstStep), smallestStep);
+            const __m256i middleAxis =
+                _mm256_blendv_epi8(_mm256_blendv_epi8(_mm256_set1_epi32(2), _mm256_set1_epi32(1),
+                                                      _mm256_cmpeq_epi32(middleStep, strideG)),
+                                   _mm256_setzero_si256(), _mm256_cmpeq_epi32(middleStep, strideR));
+            constexpr int kPairShift = 5;
+            static_assert(sizeof(NodePair) == 1u << kPairShift);
+            const __m256i firstCorner = _mm256_add_epi32(base, firstStep);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(corners[k][0]),
+                               _mm256_slli_epi32(base, kPairShift));
+            _mm256_store_si256(
+                reinterpret_cast<__m256i*>(corners[k][1]),
+                _mm256_slli_epi32(
+                    _mm256_add_epi32(_mm256_mullo_epi32(firstCorner, _mm256_set1_epi32(3)), middleAxis),
+                    kPairShift));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][0]),
+                               _mm256_sub_epi32(_mm256_setzero_si256(), largest));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][1]),
+                               _mm256_sub_epi32(largest, middle));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][2]),
+                               _mm256_sub_epi32(middle, smallest));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(weighting[k][3]), smallest);
         }
-        const __m256i r = fraction[0], g = fraction[1], b = fraction[2];
-        const __m256i largest = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
-        const __m256i smallest = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
-        const __m256i middle =
-            _mm256_max_epi32(_mm256_min_epi32(r, g), _mm256_min_epi32(_mm256_max_epi32(r, g), b));
-        const __m256i rLargest = _mm256_cmpeq_epi32(r, largest);
-        const __m256i gLargest = _mm256_andnot_si256(rLargest, _mm256_cmpeq_epi32(g, largest));
-        const __m256i rSmallest = _mm256_cmpeq_epi32(r, smallest);
-        const __m256i gSmallest = _mm256_andnot_si256(rSmallest, _mm256_cmpeq_epi32(g, smallest));
-        const __m256i firstStep =
-            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gLargest), strideR, rLargest);
-        const __m256i smallestStep =
-            _mm256_blendv_epi8(_mm256_blendv_epi8(strideB, strideG, gSmallest), strideR, rSmallest);
-        const __m256i base = _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(node[0], strideR), _mm256_mullo_epi32(node[1], strideG)),
-            _mm256_mullo_epi32(node[2], strideB));
-        alignas(32) std::int32_t corner[3][8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[0]), _mm256_slli_epi32(base, 2));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(corner[1]),
-                           _mm256_slli_epi32(_mm256_add_epi32(base, firstStep), 2));
-        _mm256_store_si256(
-            reinterpret_cast<__m256i*>(corner[2]),
-            _mm256_slli_epi32(_mm256_add_epi32(base, _mm256_sub_epi32(strideAll, smallestStep)), 2));
-        const __m256i weights[4] = {_mm256_sub_epi32(_mm256_setzero_si256(), largest),
-                                    _mm256_sub_epi32(largest, middle), _mm256_sub_epi32(middle, smallest),
-                                    smallest};
-        // Pixels j and j + 4: their samples in one register, pixel j's in the low half.
-        const auto pair = [&](int j) __attribute__((target("avx2"), always_inline)) {
-            const auto nodes = [&](const std::int32_t* low, const std::int32_t* high)
-                __attribute__((target("avx2"), always_inline)) {
-                return _mm256_inserti128_si256(
-                    _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low))),
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(high)), 1);
+        for (std::size_t k = 0; k < blocks; ++k, in += 6 * kPixels, out += kPixels * outPixel) {
+            const auto corner = corners[k];
+            const __m256i weights[4] = {_mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][0])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][1])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][2])),
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][3]))};
+            // Pixels j and j + 4: their samples in one register, pixel j's in the low half.
+            const auto pair = [&](int j) __attribute__((target("avx2"), always_inline)) {
+                // Pair k of pixels j and j + 4, parted into its two nodes, pixel j's in the low half.
+                const auto nodes = [&](int k, __m256i& near, __m256i& far)
+                    __attribute__((target("avx2"), always_inline)) {
+                    const std::uint8_t* const pairs = k == 0 ? farPairs : axisPairs;
+                    const __m256i low =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs + corner[k][j]));
+                    const __m256i high =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs + corner[k][j + 4]));
+                    near = _mm256_permute2x128_si256(low, high, 0x20);
+                    far = _mm256_permute2x128_si256(low, high, 0x31);
+                };
+                const __m256i spread = _mm256_setr_epi32(j, j, j, j, j + 4, j + 4, j + 4, j + 4);
+                const auto weight = [&](int k) __attribute__((target("avx2"), always_inline)) {
+                    return _mm256_permutevar8x32_epi32(weights[k], spread);
+                };
+                __m256i d0, d1, d2, d3;
+                nodes(0, d0, d3);
+                nodes(1, d1, d2);
+                __m256i sum =
+                    _mm256_add_epi32(_mm256_mullo_epi32(d0, weight(0)), _mm256_mullo_epi32(d1, weight(1)));
+                sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(d2, weight(2)));
+                sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(d3, weight(3)));
+                const __m256i rest = _mm256_add_epi32(sum, restRounding);
+                __m256i value = _mm256_and_si256(
+                    _mm256_add_epi32(
+                        d0, _mm256_srai_epi32(_mm256_add_epi32(rest, _mm256_srai_epi32(rest, 16)), 16)),
+                    low16);
+                if constexpr (OutBits == 8)
+                    value = _mm256_srli_epi32(
+                        _mm256_add_epi32(_mm256_mullo_epi32(value, narrowFactor), narrowHalf), 24);
+                return value;
             };
-            const __m256i spread = _mm256_setr_epi32(j, j, j, j, j + 4, j + 4, j + 4, j + 4);
-            const auto weight = [&](int k) __attribute__((target("avx2"), always_inline)) {
-                return _mm256_permutevar8x32_epi32(weights[k], spread);
-            };
-            const std::int32_t* lowJ = values + corner[0][j];
-            const std::int32_t* lowJ4 = values + corner[0][j + 4];
-            const __m256i d0 = nodes(lowJ, lowJ4);
-            __m256i sum = _mm256_add_epi32(
-                _mm256_mullo_epi32(d0, weight(0)),
-                _mm256_mullo_epi32(nodes(values + corner[1][j], values + corner[1][j + 4]), weight(1)));
-            sum = _mm256_add_epi32(
-                sum, _mm256_mullo_epi32(nodes(values + corner[2][j], values + corner[2][j + 4]), weight(2)));
-            sum = _mm256_add_epi32(
-                sum, _mm256_mullo_epi32(nodes(lowJ + kFarCorner, lowJ4 + kFarCorner), weight(3)));
-            const __m256i rest = _mm256_add_epi32(sum, restRounding);
-            __m256i value = _mm256_and_si256(
-                _mm256_add_epi32(d0,
-                                 _mm256_srai_epi32(_mm256_add_epi32(rest, _mm256_srai_epi32(rest, 16)), 16)),
-                low16);
-            if constexpr (OutBits == 8)
-                value = _mm256_srli_epi32(
-                    _mm256_add_epi32(_mm256_mullo_epi32(value, narrowFactor), narrowHalf), 24);
-            return value;
-        };
-        const __m256i p04 = pair(0), p15 = pair(1), p26 = pair(2), p37 = pair(3);
-        // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
-        // 6, 7.
-        const __m256i words0145 = _mm256_packus_epi32(p04, p15), words2367 = _mm256_packus_epi32(p26, p37);
-        // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
-        // byte written past the eight pixels.
-        if constexpr (OutBits == 8) {
-            // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
-            const __m256i packed =
-                _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
-            const __m128i second = _mm256_extracti128_si256(packed, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
-            const int last = _mm_extract_epi32(second, 2);
-            std::memcpy(out + 20, &last, 4);
-        } else {
-            const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
-            const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
-            const __m128i last = _mm256_extracti128_si256(second, 1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
-            const int tail = _mm_extract_epi32(last, 2);
-            std::memcpy(out + 44, &tail, 4);
+            const __m256i p04 = pair(0), p15 = pair(1), p26 = pair(2), p37 = pair(3);
+            // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
+            // 6, 7.
+            const __m256i words0145 = _mm256_packus_epi32(p04, p15),
+                          words2367 = _mm256_packus_epi32(p26, p37);
+            // Out in overlapping stores, each part's four spare bytes written over by the next part, and no
+            // byte written past the eight pixels.
+            if constexpr (OutBits == 8) {
+                // Pixels 0 to 3 in the low half, 4 to 7 in the high half, four bytes each: already in order.
+                const __m256i packed =
+                    _mm256_shuffle_epi8(_mm256_packus_epi16(words0145, words2367), dropSpareBytes);
+                const __m128i second = _mm256_extracti128_si256(packed, 1);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), second);
+                const int last = _mm_extract_epi32(second, 2);
+                std::memcpy(out + 20, &last, 4);
+            } else {
+                const __m256i first = _mm256_shuffle_epi8(words0145, dropSpareWords);
+                const __m256i second = _mm256_shuffle_epi8(words2367, dropSpareWords);
+                const __m128i last = _mm256_extracti128_si256(second, 1);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_castsi256_si128(second));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(first, 1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), last);
+                const int tail = _mm_extract_epi32(last, 2);
+                std::memcpy(out + 44, &tail, 4);
+            }
         }
+        x += blocks * kPixels;
     }
     if constexpr (Planar)
         ConvertPlanarTail(planes, x, count, out);
@@ -479,7 +533,8 @@ alignas(64) constexpr std::array<std::uint16_t, 32> kOutputWords[2] = {OutputWor
 // Sixteen pixels at a time, in the plain road's integer arithmetic lane by lane: the samples taken apart
 // by word permutes, each lane's cell, tetrahedron and fractions chosen by comparisons into masks, then four
 // pixels at a time (pixels q, q + 4, q + 8 and q + 12, one in each 128-bit lane) interpolated from their
-// corners' nodes, and the sixteen put back in order by two word permutes and written in whole stores that
+// corners' nodes, read as two pairs of nodes a pixel (low and far corner, first and second), and the
+// sixteen put back in order by two word permutes and written in whole stores that
 // reach no byte past them.
 template <int OutBits, bool Planar>
 __attribute__((target("avx512f,avx512bw,avx2"))) void
@@ -498,134 +553,177 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         channelWords[c] = _mm512_load_si512(kChannelWords[c].data());
     const __m512i outputWords[2] = {_mm512_load_si512(kOutputWords[0].data()),
                                     _mm512_load_si512(kOutputWords[1].data())};
-    const std::int32_t* values = m_values.data()->sample;
-    constexpr std::size_t kFarCorner = 4 * std::size_t(kStrideAll);
+    const auto* const farPairs = reinterpret_cast<const std::uint8_t*>(m_farPairs.data());
+    const auto* const axisPairs = reinterpret_cast<const std::uint8_t*>(m_axisPairs.data());
+    // Up to a stretch of blocks is placed first, its corners' places, fractions and whether each block
+    // lies in one tetrahedron kept aside, then interpolated: no block waits for its own places to reach
+    // its loads, and the processor overlaps the blocks' work.
+    constexpr std::size_t kBlocks = kStretch / kPixels;
+    alignas(64) std::int32_t corners[kBlocks][2][kPixels];
+    alignas(64) std::int32_t fractions[kBlocks][3][kPixels];
+    bool sharing[kBlocks];
     std::size_t x = 0;
-    for (; x + kPixels <= count; x += kPixels, in += 6 * kPixels, out += kPixels * outPixel) {
-        __m512i first32, last16;
-        if constexpr (!Planar) {
-            first32 = _mm512_loadu_si512(in);
-            last16 = _mm512_maskz_loadu_epi16(0xFFFF, in + 64);
-        }
-        __m512i node[3], fraction[3];
+    while (x + kPixels <= count) {
+        const std::size_t blocks = std::min(kBlocks, (count - x) / kPixels);
+        for (std::size_t k = 0; k < blocks; ++k) {
+            const std::uint8_t* const blockIn = in + 6 * kPixels * k;
+            const std::size_t blockX = x + kPixels * k;
+            __m512i first32, last16;
+            if constexpr (!Planar) {
+                first32 = _mm512_loadu_si512(blockIn);
+                last16 = _mm512_maskz_loadu_epi16(0xFFFF, blockIn + 64);
+            }
+            __m512i node[3], fraction[3];
 #pragma GCC unroll 3
-        for (int c = 0; c < 3; ++c) {
-            __m512i codes;
-            if constexpr (Planar)
-                codes = _mm512_cvtepu16_epi32(_mm256_load_si256(
-                    reinterpret_cast<const __m256i*>(planes + std::size_t(c) * kStretch + x)));
-            else
-                codes = _mm512_cvtepu16_epi32(
-                    _mm512_castsi512_si256(_mm512_permutex2var_epi16(first32, channelWords[c], last16)));
-            const __m512i scaled = _mm512_slli_epi32(codes, kDomainShift);
-            const __m512i b = _mm512_add_epi32(scaled, half);
-            const __m512i position = _mm512_add_epi32(
-                scaled, _mm512_srli_epi32(_mm512_add_epi32(b, _mm512_srli_epi32(b, 16)), 16));
-            node[c] = _mm512_srli_epi32(position, 16);
-            fraction[c] = _mm512_and_si512(position, fractionMask);
+            for (int c = 0; c < 3; ++c) {
+                __m512i codes;
+                if constexpr (Planar)
+                    codes = _mm512_cvtepu16_epi32(_mm256_load_si256(
+                        reinterpret_cast<const __m256i*>(planes + std::size_t(c) * kStretch + blockX)));
+                else
+                    codes = _mm512_cvtepu16_epi32(
+                        _mm512_castsi512_si256(_mm512_permutex2var_epi16(first32, channelWords[c], last16)));
+                const __m512i scaled = _mm512_slli_epi32(codes, kDomainShift);
+                const __m512i b = _mm512_add_epi32(scaled, half);
+                const __m512i position = _mm512_add_epi32(
+                    scaled, _mm512_srli_epi32(_mm512_add_epi32(b, _mm512_srli_epi32(b, 16)), 16));
+                node[c] = _mm512_srli_epi32(position, 16);
+                fraction[c] = _mm512_and_si512(position, fractionMask);
+            }
+            const __m512i r = fraction[0], g = fraction[1], b = fraction[2];
+            const __m512i largest = _mm512_max_epi32(_mm512_max_epi32(r, g), b);
+            const __m512i smallest = _mm512_min_epi32(_mm512_min_epi32(r, g), b);
+            const __m512i middle =
+                _mm512_max_epi32(_mm512_min_epi32(r, g), _mm512_min_epi32(_mm512_max_epi32(r, g), b));
+            const __mmask16 rLargest = _mm512_cmpeq_epi32_mask(r, largest);
+            const __mmask16 gLargest = _mm512_cmpeq_epi32_mask(g, largest) & ~rLargest;
+            const __mmask16 rSmallest = _mm512_cmpeq_epi32_mask(r, smallest);
+            const __mmask16 gSmallest = _mm512_cmpeq_epi32_mask(g, smallest) & ~rSmallest;
+            const __m512i firstStep =
+                _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gLargest, strideG), rLargest, strideR);
+            const __m512i smallestStep =
+                _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gSmallest, strideG), rSmallest, strideR);
+            const __m512i base = _mm512_add_epi32(
+                _mm512_add_epi32(_mm512_mullo_epi32(node[0], strideR), _mm512_mullo_epi32(node[1], strideG)),
+                _mm512_mullo_epi32(node[2], strideB));
+            // The middle fraction's axis, as a pair's place among its node's three: the tetrahedron's second
+            // corner is its first one step along it. (Where all three fractions are equal, the second step
+            // is no axis's; the first and second corners then cancel out of the sum, and the pair of the
+            // last axis is read.)
+            const __m512i middleStep = _mm512_sub_epi32(_mm512_sub_epi32(strideAll, firstStep), smallestStep);
+            const __m512i middleAxis = _mm512_mask_mov_epi32(
+                _mm512_mask_mov_epi32(_mm512_set1_epi32(2), _mm512_cmpeq_epi32_mask(middleStep, strideG),
+                                      _mm512_set1_epi32(1)),
+                _mm512_cmpeq_epi32_mask(middleStep, strideR), _mm512_setzero_si512());
+            // Byte offsets of each pixel's two pairs: the low and far corners, the first and second.
+            constexpr int kPairShift = 5;
+            static_assert(sizeof(NodePair) == 1u << kPairShift);
+            const __m512i firstCorner = _mm512_add_epi32(base, firstStep);
+            _mm512_store_si512(corners[k][0], _mm512_slli_epi32(base, kPairShift));
+            _mm512_store_si512(
+                corners[k][1],
+                _mm512_slli_epi32(
+                    _mm512_add_epi32(_mm512_mullo_epi32(firstCorner, _mm512_set1_epi32(3)), middleAxis),
+                    kPairShift));
+            _mm512_store_si512(fractions[k][0], largest);
+            _mm512_store_si512(fractions[k][1], middle);
+            _mm512_store_si512(fractions[k][2], smallest);
+            // Neighbouring pixels of a smooth picture often fall into one cell and its same tetrahedron: then
+            // the four corners are read once for all sixteen, each spread over every lane, and only the
+            // weights differ from pixel to pixel. The arithmetic is the same either way. (About a third of
+            // the blocks of a developed picture; pixels that share nothing cost no more than before.)
+            const auto sameAsFirst =
+                [](__m512i v) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                return _mm512_cmpeq_epi32_mask(v, _mm512_broadcastd_epi32(_mm512_castsi512_si128(v)));
+            };
+            sharing[k] =
+                (sameAsFirst(base) & sameAsFirst(firstStep) & sameAsFirst(smallestStep)) == kAllPixels;
         }
-        const __m512i r = fraction[0], g = fraction[1], b = fraction[2];
-        const __m512i largest = _mm512_max_epi32(_mm512_max_epi32(r, g), b);
-        const __m512i smallest = _mm512_min_epi32(_mm512_min_epi32(r, g), b);
-        const __m512i middle =
-            _mm512_max_epi32(_mm512_min_epi32(r, g), _mm512_min_epi32(_mm512_max_epi32(r, g), b));
-        const __mmask16 rLargest = _mm512_cmpeq_epi32_mask(r, largest);
-        const __mmask16 gLargest = _mm512_cmpeq_epi32_mask(g, largest) & ~rLargest;
-        const __mmask16 rSmallest = _mm512_cmpeq_epi32_mask(r, smallest);
-        const __mmask16 gSmallest = _mm512_cmpeq_epi32_mask(g, smallest) & ~rSmallest;
-        const __m512i firstStep =
-            _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gLargest, strideG), rLargest, strideR);
-        const __m512i smallestStep =
-            _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(strideB, gSmallest, strideG), rSmallest, strideR);
-        const __m512i base = _mm512_add_epi32(
-            _mm512_add_epi32(_mm512_mullo_epi32(node[0], strideR), _mm512_mullo_epi32(node[1], strideG)),
-            _mm512_mullo_epi32(node[2], strideB));
-        alignas(64) std::int32_t corner[3][kPixels];
-        _mm512_store_si512(corner[0], _mm512_slli_epi32(base, 2));
-        _mm512_store_si512(corner[1], _mm512_slli_epi32(_mm512_add_epi32(base, firstStep), 2));
-        _mm512_store_si512(
-            corner[2],
-            _mm512_slli_epi32(_mm512_add_epi32(base, _mm512_sub_epi32(strideAll, smallestStep)), 2));
-        // The corners are read back from memory one by one: taken out of the registers instead, each costs
-        // more than its load.
-        asm volatile("" : : "r"(corner) : "memory");
-        // The fractions weigh the steps between the corners: the same sum, modulo 2^32, as the weighted
-        // corners the other roads add, with one multiplication fewer.
-        const __m512i weights[3] = {largest, middle, smallest};
-        // Pixels q, q + 4, q + 8 and q + 12 from their corners' nodes d0 to d3, one pixel to a 128-bit lane.
-        const auto interpolate = [&](int q, __m512i d0, __m512i d1, __m512i d2, __m512i d3)
-            __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-            const __m512i spread = _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8,
-                                                     q + 8, q + 8, q + 12, q + 12, q + 12, q + 12);
-            const auto weight = [&](int k) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                return _mm512_permutexvar_epi32(spread, weights[k]);
-            };
-            __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(d1, d0), weight(0)),
-                                           _mm512_mullo_epi32(_mm512_sub_epi32(d2, d1), weight(1)));
-            sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_sub_epi32(d3, d2), weight(2)));
-            const __m512i rest = _mm512_add_epi32(sum, restRounding);
-            __m512i value = _mm512_and_si512(
-                _mm512_add_epi32(d0,
-                                 _mm512_srai_epi32(_mm512_add_epi32(rest, _mm512_srai_epi32(rest, 16)), 16)),
-                low16);
-            if constexpr (OutBits == 8)
-                value = _mm512_srli_epi32(
-                    _mm512_add_epi32(_mm512_mullo_epi32(value, narrowFactor), narrowHalf), 24);
-            return value;
-        };
-        // Neighbouring pixels of a smooth picture often fall into one cell and its same tetrahedron: then
-        // the four corners are read once for all sixteen, each spread over every lane, and only the weights
-        // differ from pixel to pixel. The arithmetic is the same either way. (About a third of the blocks
-        // of a developed picture; pixels that share nothing cost no more than before.)
-        const auto sameAsFirst =
-            [](__m512i v) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-            return _mm512_cmpeq_epi32_mask(v, _mm512_broadcastd_epi32(_mm512_castsi512_si128(v)));
-        };
-        __m512i q0, q1, q2, q3;
-        if ((sameAsFirst(base) & sameAsFirst(firstStep) & sameAsFirst(smallestStep)) == kAllPixels) {
-            const auto shared = [&](int k, std::size_t beyond)
+        for (std::size_t k = 0; k < blocks; ++k, in += 6 * kPixels, out += kPixels * outPixel) {
+            const auto corner = corners[k];
+            // The fractions weigh the steps between the corners: the same sum, modulo 2^32, as the weighted
+            // corners the other roads add, with one multiplication fewer.
+            const __m512i weights[3] = {_mm512_load_si512(fractions[k][0]),
+                                        _mm512_load_si512(fractions[k][1]),
+                                        _mm512_load_si512(fractions[k][2])};
+            // Pixels q, q + 4, q + 8 and q + 12 from their corners' nodes d0 to d3, one pixel to a 128-bit
+            // lane.
+            const auto interpolate = [&](int q, __m512i d0, __m512i d1, __m512i d2, __m512i d3)
                 __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                return _mm512_broadcast_i32x4(
-                    _mm_load_si128(reinterpret_cast<const __m128i*>(values + corner[k][0] + beyond)));
-            };
-            const __m512i d0 = shared(0, 0), d1 = shared(1, 0), d2 = shared(2, 0), d3 = shared(0, kFarCorner);
-            q0 = interpolate(0, d0, d1, d2, d3);
-            q1 = interpolate(1, d0, d1, d2, d3);
-            q2 = interpolate(2, d0, d1, d2, d3);
-            q3 = interpolate(3, d0, d1, d2, d3);
-        } else {
-            // Pixels q, q + 4, q + 8 and q + 12: corner k of each read into its own 128-bit lane.
-            const auto nodes = [&](int q, int k, std::size_t beyond)
-                __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                const auto at = [&](int lane) {
-                    return _mm_load_si128(
-                        reinterpret_cast<const __m128i*>(values + corner[k][q + 4 * lane] + beyond));
+                const __m512i spread = _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8,
+                                                         q + 8, q + 8, q + 12, q + 12, q + 12, q + 12);
+                const auto weight = [&](int k)
+                    __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                    return _mm512_permutexvar_epi32(spread, weights[k]);
                 };
-                __m512i v = _mm512_castsi128_si512(at(0));
-                v = _mm512_inserti32x4(v, at(1), 1);
-                v = _mm512_inserti32x4(v, at(2), 2);
-                return _mm512_inserti32x4(v, at(3), 3);
+                __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(d1, d0), weight(0)),
+                                               _mm512_mullo_epi32(_mm512_sub_epi32(d2, d1), weight(1)));
+                sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_sub_epi32(d3, d2), weight(2)));
+                const __m512i rest = _mm512_add_epi32(sum, restRounding);
+                __m512i value = _mm512_and_si512(
+                    _mm512_add_epi32(
+                        d0, _mm512_srai_epi32(_mm512_add_epi32(rest, _mm512_srai_epi32(rest, 16)), 16)),
+                    low16);
+                if constexpr (OutBits == 8)
+                    value = _mm512_srli_epi32(
+                        _mm512_add_epi32(_mm512_mullo_epi32(value, narrowFactor), narrowHalf), 24);
+                return value;
             };
-            const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                return interpolate(q, nodes(q, 0, 0), nodes(q, 1, 0), nodes(q, 2, 0),
-                                   nodes(q, 0, kFarCorner));
+            __m512i q0, q1, q2, q3;
+            // Pixel p's pair k: its low and far corners (k 0), its first and second (k 1).
+            const auto pairOf = [&](int k, int p)
+                __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                return (k == 0 ? farPairs : axisPairs) + corner[k][p];
             };
-            q0 = quad(0);
-            q1 = quad(1);
-            q2 = quad(2);
-            q3 = quad(3);
+            if (sharing[k]) {
+                const auto shared = [&](int k, int half)
+                    __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                    return _mm512_broadcast_i32x4(
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(pairOf(k, 0) + 16 * half)));
+                };
+                const __m512i d0 = shared(0, 0), d1 = shared(1, 0), d2 = shared(1, 1), d3 = shared(0, 1);
+                q0 = interpolate(0, d0, d1, d2, d3);
+                q1 = interpolate(1, d0, d1, d2, d3);
+                q2 = interpolate(2, d0, d1, d2, d3);
+                q3 = interpolate(3, d0, d1, d2, d3);
+            } else {
+                // Pixels q, q + 4, q + 8 and q + 12: pair k of each read whole, two pixels' to a register,
+                // then its two nodes parted into two registers, one pixel to a 128-bit lane.
+                const auto nodes = [&](int q, int k, __m512i& near, __m512i& far)
+                    __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                    const auto at = [&](int p)
+                        __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                        return _mm256_load_si256(reinterpret_cast<const __m256i*>(pairOf(k, p)));
+                    };
+                    const __m512i low = _mm512_inserti64x4(_mm512_castsi256_si512(at(q)), at(q + 4), 1);
+                    const __m512i high = _mm512_inserti64x4(_mm512_castsi256_si512(at(q + 8)), at(q + 12), 1);
+                    near = _mm512_shuffle_i32x4(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+                    far = _mm512_shuffle_i32x4(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+                };
+                const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                    __m512i d0, d1, d2, d3;
+                    nodes(q, 0, d0, d3);
+                    nodes(q, 1, d1, d2);
+                    return interpolate(q, d0, d1, d2, d3);
+                };
+                q0 = quad(0);
+                q1 = quad(1);
+                q2 = quad(2);
+                q3 = quad(3);
+            }
+            const __m512i pairs01 = _mm512_packus_epi32(q0, q1), pairs23 = _mm512_packus_epi32(q2, q3);
+            const __m512i head = _mm512_permutex2var_epi16(pairs01, outputWords[0], pairs23);
+            const __m512i tail = _mm512_permutex2var_epi16(pairs01, outputWords[1], pairs23);
+            if constexpr (OutBits == 8) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(head));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32),
+                                 _mm256_castsi256_si128(_mm512_cvtepi16_epi8(tail)));
+            } else {
+                _mm512_storeu_si512(out, head);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm512_castsi512_si256(tail));
+            }
         }
-        const __m512i pairs01 = _mm512_packus_epi32(q0, q1), pairs23 = _mm512_packus_epi32(q2, q3);
-        const __m512i head = _mm512_permutex2var_epi16(pairs01, outputWords[0], pairs23);
-        const __m512i tail = _mm512_permutex2var_epi16(pairs01, outputWords[1], pairs23);
-        if constexpr (OutBits == 8) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(head));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32),
-                             _mm256_castsi256_si128(_mm512_cvtepi16_epi8(tail)));
-        } else {
-            _mm512_storeu_si512(out, head);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm512_castsi512_si256(tail));
-        }
+        x += blocks * kPixels;
     }
     if constexpr (Planar)
         ConvertPlanarTail(planes, x, count, out);

@@ -46,6 +46,8 @@ public:
 
 private:
     CZovRgbGrid() = default;
+    // Fills the node pairs from the nodes.
+    void PairNodes();
     void ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
     // A stretch of a row through the tables.
     void ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
@@ -74,4 +76,14 @@ private:
     // range sits on the last node with a fraction of 0, and the corners one step beyond it, weighted 0, are
     // read from them.
     std::vector<Node> m_values;
+    // Two nodes side by side, read at once as one 256-bit load.
+    struct alignas(32) NodePair {
+        std::int32_t sample[8];
+    };
+    // For the SIMD roads, a pixel's four corners in two loads. Per node n: n and the node one step
+    // along every axis beyond it, the cell's far corner.
+    std::vector<NodePair> m_farPairs;
+    // Per node m and axis a, at 3 m + a: m and the node one step along a beyond it. A tetrahedron's
+    // second corner is its first one step along the middle fraction's axis.
+    std::vector<NodePair> m_axisPairs;
 };

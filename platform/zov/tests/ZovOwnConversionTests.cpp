@@ -853,6 +853,82 @@ TEST(ZovOwnConversion, TheGridThroughTablesConvertsInPlaceAsTheTwoSteps) {
     }
 }
 
+// Pixels in cells at the bottom, middle and top of the grid (the top node's code 65535 with nothing above
+// it), their offsets into the cell from none to the cell's width on each channel in every combination:
+// every tetrahedron, fractions tied two or three ways, zero fractions. Laid out once with neighbours in
+// other tetrahedra and once each pixel a block of sixteen, each SIMD road gives the plain road's samples,
+// directly and through tables (identity tables: the same samples), and the plain road stays within a
+// level of lcms2's own 16-bit conversion.
+TEST(ZovOwnConversion, EdgeCellsTiesAndEveryTetrahedronConvertAsThePlainRoad) {
+    constexpr int kNodes = 33, kTop = kNodes - 1, kBlock = 16;
+    const auto nodeCode = [](int node) { return int(std::floor(node * 65535.0 / (kNodes - 1) + 0.5)); };
+    const int cellNodes[] = {0, 15, kTop - 1, kTop};
+    const int offsets[] = {0, 1, 1000, 2047};
+    std::vector<std::uint16_t> mixed;
+    for (const int r : cellNodes)
+        for (const int g : cellNodes)
+            for (const int b : cellNodes)
+                for (const int dr : offsets)
+                    for (const int dg : offsets)
+                        for (const int db : offsets) {
+                            const int node[3] = {r, g, b}, offset[3] = {dr, dg, db};
+                            for (int c = 0; c < 3; ++c)
+                                mixed.push_back(static_cast<std::uint16_t>(
+                                    std::min(65535, nodeCode(node[c]) + offset[c])));
+                        }
+    std::vector<std::uint16_t> blocks;
+    for (std::size_t p = 0; p < mixed.size(); p += 3)
+        for (int k = 0; k < kBlock; ++k)
+            blocks.insert(blocks.end(), mixed.begin() + std::ptrdiff_t(p),
+                          mixed.begin() + std::ptrdiff_t(p + 3));
+
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
+    const std::unique_ptr<const CZovRgbGrid> grid16 = CZovRgbGrid::Make(a, b, 0, 16);
+    const std::unique_ptr<const CZovRgbGrid> grid8 = CZovRgbGrid::Make(a, b, 0, 8);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    ASSERT_TRUE(grid16 && grid8);
+    std::vector<std::uint16_t> identity(65536);
+    for (std::size_t i = 0; i < identity.size(); ++i)
+        identity[i] = static_cast<std::uint16_t>(i);
+    const std::uint16_t* tables[3] = {identity.data(), identity.data(), identity.data()};
+    struct Layout {
+        const char* name;
+        const std::vector<std::uint16_t>* pixels;
+    };
+    for (const Layout& layout : {Layout{"mixed", &mixed}, Layout{"blocks of one pixel", &blocks}}) {
+        const std::vector<std::uint8_t> input = Bytes(*layout.pixels);
+        const auto count = LONG(layout.pixels->size() / 3);
+        for (const CZovRgbGrid* grid : {grid16.get(), grid8.get()}) {
+            const std::size_t outPixel = grid == grid16.get() ? 6 : 3;
+            std::vector<std::uint8_t> plain(std::size_t(count) * outPixel);
+            {
+                const CCpuFeatureOverride road(0, kPlainRoad.off);
+                grid->Convert(count, 1, input.data(), plain.data(), 0, 0);
+            }
+            if (grid == grid16.get()) {
+                EXPECT_LE(Compare(Words(plain), Lcms2(table, srgb, 0, *layout.pixels, false)).worst, 1.0)
+                    << layout.name;
+            }
+            for (const Road& road : kRoads) {
+                if (!Takes(road))
+                    continue;
+                SCOPED_TRACE(testing::Message()
+                             << layout.name << ", " << road.name << ", " << outPixel << "-byte pixels");
+                const CCpuFeatureOverride forced(0, road.off);
+                std::vector<std::uint8_t> direct(plain.size()), looked(plain.size());
+                grid->Convert(count, 1, input.data(), direct.data(), 0, 0);
+                grid->ConvertThroughTables(count, 1, input.data(), looked.data(), 0, 0, tables);
+                EXPECT_EQ(direct, plain);
+                EXPECT_EQ(looked, plain) << "through tables";
+            }
+        }
+    }
+}
+
 // A table missing or a count other than the input's channels is refused, and nothing is written.
 TEST(ZovOwnConversion, ConversionThroughTablesRefusesMissingTables) {
     kvtest::TempFolder folder;
