@@ -27,6 +27,13 @@ static_assert(kDomain == 1u << kDomainShift, "the AVX2 road places codes by a sh
 constexpr std::uint32_t kFractionMask = 0xFFFF;
 // The library's rounding of a sum of weighted differences in 16.16 fixed point to a whole difference.
 constexpr std::uint32_t kRestRounding = 0x8001;
+constexpr std::size_t kCacheLine = 64;
+// A word shuffle's selector that takes word i of each lane into all four places: i times this.
+constexpr int kEveryPlace = 0x55;
+// A pixel's place in a block as a constant the shuffles' selectors can be made of, also in unoptimised
+// builds.
+template <int I>
+constexpr std::integral_constant<int, I> kPlace{};
 // Probes of the check against the library's own 16-bit conversion.
 constexpr int kRandomProbes = 4096;
 constexpr int kProbeLevels = 9;
@@ -250,6 +257,14 @@ void CZovRgbGrid::ConvertThroughTables(LONG width, LONG height, const std::uint8
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
+        // The next row is fetched while this one is converted: the lookups find it in cache rather than
+        // waiting on memory, which the processor's own fetching ahead does not reach between the
+        // conversion's long stretches of arithmetic.
+        if (y + 1 < height) {
+            const std::uint8_t* next = in + sourceRowBytes;
+            for (std::size_t b = 0; b < 6 * std::size_t(width); b += kCacheLine)
+                _mm_prefetch(reinterpret_cast<const char*>(next + b), _MM_HINT_T0);
+        }
         for (std::size_t x = 0, n = std::size_t(width); x < n; x += kStretch) {
             const std::size_t count = std::min(kStretch, n - x);
             ConvertStretch(in + 6 * x, out + outPixel * x, count, tables, avx512, avx2);
@@ -333,7 +348,7 @@ void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::siz
 // Eight pixels at a time: the samples taken apart from their interleaved places, each lane's cell,
 // tetrahedron and weights chosen by comparisons, then two pixels at a time (pixel j and pixel j + 4, one in
 // each half of a register) interpolated from their corners' nodes, read as two pairs of nodes a pixel, each
-// weight spread over its pixel's half by one permute, and written out in overlapping stores. Each pixel's
+// weight spread over its pixel's half by one shuffle, and written out in overlapping stores. Each pixel's
 // arithmetic is the plain road's, operation for operation, so both give the same samples. (Each pixel
 // interpolated on its own, its weights loaded into every lane, cost about a tenth more.)
 template <int OutBits, bool Planar>
@@ -427,7 +442,8 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                                         _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][2])),
                                         _mm256_load_si256(reinterpret_cast<const __m256i*>(weighting[k][3]))};
             // Pixels j and j + 4: their samples in one register, pixel j's in the low half.
-            const auto pair = [&](int j) __attribute__((target("avx2"), always_inline)) {
+            const auto pair = [&](auto place) __attribute__((target("avx2"), always_inline)) {
+                constexpr int j = decltype(place)::value;
                 // Pair k of pixels j and j + 4, parted into its two nodes, pixel j's in the low half.
                 const auto nodes = [&](int k, __m256i& near, __m256i& far)
                     __attribute__((target("avx2"), always_inline)) {
@@ -439,9 +455,9 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                     near = _mm256_permute2x128_si256(low, high, 0x20);
                     far = _mm256_permute2x128_si256(low, high, 0x31);
                 };
-                const __m256i spread = _mm256_setr_epi32(j, j, j, j, j + 4, j + 4, j + 4, j + 4);
+                // Pixels j and j + 4 are word j of each half of the weights: spread within each half.
                 const auto weight = [&](int k) __attribute__((target("avx2"), always_inline)) {
-                    return _mm256_permutevar8x32_epi32(weights[k], spread);
+                    return _mm256_shuffle_epi32(weights[k], j * kEveryPlace);
                 };
                 __m256i d0, d1, d2, d3;
                 nodes(0, d0, d3);
@@ -460,7 +476,8 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
                         _mm256_add_epi32(_mm256_mullo_epi32(value, narrowFactor), narrowHalf), 24);
                 return value;
             };
-            const __m256i p04 = pair(0), p15 = pair(1), p26 = pair(2), p37 = pair(3);
+            const __m256i p04 = pair(kPlace<0>), p15 = pair(kPlace<1>), p26 = pair(kPlace<2>),
+                          p37 = pair(kPlace<3>);
             // Packing works within each half of a register: pixels 0, 1 (low) and 4, 5 (high), then 2, 3 and
             // 6, 7.
             const __m256i words0145 = _mm256_packus_epi32(p04, p15),
@@ -648,13 +665,14 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
                                         _mm512_load_si512(fractions[k][2])};
             // Pixels q, q + 4, q + 8 and q + 12 from their corners' nodes d0 to d3, one pixel to a 128-bit
             // lane.
-            const auto interpolate = [&](int q, __m512i d0, __m512i d1, __m512i d2, __m512i d3)
+            const auto interpolate = [&](auto place, __m512i d0, __m512i d1, __m512i d2, __m512i d3)
                 __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                const __m512i spread = _mm512_setr_epi32(q, q, q, q, q + 4, q + 4, q + 4, q + 4, q + 8, q + 8,
-                                                         q + 8, q + 8, q + 12, q + 12, q + 12, q + 12);
+                constexpr int q = decltype(place)::value;
+                // Pixel q + 4 L is word q of lane L of the weights: spread within each lane, no lane
+                // crossed.
                 const auto weight = [&](int k)
                     __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
-                    return _mm512_permutexvar_epi32(spread, weights[k]);
+                    return _mm512_shuffle_epi32(weights[k], static_cast<_MM_PERM_ENUM>(q * kEveryPlace));
                 };
                 __m512i sum = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(d1, d0), weight(0)),
                                                _mm512_mullo_epi32(_mm512_sub_epi32(d2, d1), weight(1)));
@@ -682,10 +700,10 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
                         _mm_load_si128(reinterpret_cast<const __m128i*>(pairOf(k, 0) + 16 * half)));
                 };
                 const __m512i d0 = shared(0, 0), d1 = shared(1, 0), d2 = shared(1, 1), d3 = shared(0, 1);
-                q0 = interpolate(0, d0, d1, d2, d3);
-                q1 = interpolate(1, d0, d1, d2, d3);
-                q2 = interpolate(2, d0, d1, d2, d3);
-                q3 = interpolate(3, d0, d1, d2, d3);
+                q0 = interpolate(kPlace<0>, d0, d1, d2, d3);
+                q1 = interpolate(kPlace<1>, d0, d1, d2, d3);
+                q2 = interpolate(kPlace<2>, d0, d1, d2, d3);
+                q3 = interpolate(kPlace<3>, d0, d1, d2, d3);
             } else {
                 // Pixels q, q + 4, q + 8 and q + 12: pair k of each read whole, two pixels' to a register,
                 // then its two nodes parted into two registers, one pixel to a 128-bit lane.
@@ -700,16 +718,18 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
                     near = _mm512_shuffle_i32x4(low, high, _MM_SHUFFLE(2, 0, 2, 0));
                     far = _mm512_shuffle_i32x4(low, high, _MM_SHUFFLE(3, 1, 3, 1));
                 };
-                const auto quad = [&](int q) __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                const auto quad = [&](auto place)
+                    __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) {
+                    constexpr int q = decltype(place)::value;
                     __m512i d0, d1, d2, d3;
                     nodes(q, 0, d0, d3);
                     nodes(q, 1, d1, d2);
-                    return interpolate(q, d0, d1, d2, d3);
+                    return interpolate(place, d0, d1, d2, d3);
                 };
-                q0 = quad(0);
-                q1 = quad(1);
-                q2 = quad(2);
-                q3 = quad(3);
+                q0 = quad(kPlace<0>);
+                q1 = quad(kPlace<1>);
+                q2 = quad(kPlace<2>);
+                q3 = quad(kPlace<3>);
             }
             const __m512i pairs01 = _mm512_packus_epi32(q0, q1), pairs23 = _mm512_packus_epi32(q2, q3);
             const __m512i head = _mm512_permutex2var_epi16(pairs01, outputWords[0], pairs23);
