@@ -74,8 +74,10 @@ IPravonError* CFltMoire::PrepareRows(LONG width) {
     try {
         m_readRow.assign(read * 3 * sizeof(WORD), 0);
         m_writeRow.assign(w * 3 * sizeof(WORD), 0);
+        // The walks read the split rows' own values from their second column on, where the smoothed rows
+        // start; all are read in lanes at the same columns.
         for (TRowWindow<LONG>* window : {&m_luma, &m_red, &m_blue})
-            window->Reset(kSplitRows, read);
+            window->Reset(kSplitRows, read, 1);
         for (TRowWindow<LONG>* window : {&m_smoothLuma, &m_smoothRed, &m_smoothBlue})
             window->Reset(kWindowRows, walked);
         for (int a = 0; a < kAxes; ++a) {

@@ -7,17 +7,31 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 template <class T>
 class TRowWindow {
 public:
-    // Room for count rows of width values each, all zero, none pushed yet. May throw std::bad_alloc.
-    void Reset(std::size_t count, std::size_t width) {
-        m_storage.assign(count * width, T{});
+    // Rows start on cache lines (from their lead value on, see Reset): a vector load as wide as a line at
+    // the same column of every row then lies in one line or straddles two alike, and one that straddles
+    // costs a second read.
+    static constexpr std::size_t kLineBytes = 64;
+    static_assert(kLineBytes % sizeof(T) == 0);
+
+    // Room for count rows of width values each, all zero, none pushed yet; value lead of every row (below
+    // a line's values) starts a cache line. May throw std::bad_alloc.
+    void Reset(std::size_t count, std::size_t width, std::size_t lead = 0) {
+        constexpr std::size_t perLine = kLineBytes / sizeof(T);
+        const std::size_t stride = (width + perLine - 1) / perLine * perLine;
+        m_storage.assign(count * stride + perLine, T{});
+        T* first = m_storage.data();
+        const std::size_t past = reinterpret_cast<std::uintptr_t>(first + lead % perLine) % kLineBytes;
+        if (past != 0)
+            first += (kLineBytes - past) / sizeof(T);
         m_rows.resize(count);
         for (std::size_t r = 0; r < count; ++r)
-            m_rows[r] = m_storage.data() + r * width;
+            m_rows[r] = first + r * stride;
         m_width = width;
         m_pushed = 0;
     }
