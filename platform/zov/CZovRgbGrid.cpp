@@ -48,11 +48,13 @@ inline std::uint32_t To8(std::uint32_t value16) {
     return (value16 * 65281u + 8388608u) >> 24;
 }
 
-// Sample i of 16-bit samples that may lie at any address.
-inline USHORT Sample(const std::uint8_t* samples, std::size_t i) {
-    USHORT sample;
-    std::memcpy(&sample, samples + 2 * i, sizeof sample);
-    return sample;
+// Asks for the cache lines of bytes from .. from + bytes - 1 to be brought in.
+inline void Prefetch(const std::uint8_t* from, std::size_t bytes) {
+    constexpr std::size_t kLine = 64;
+    for (std::size_t offset = 0; offset < bytes; offset += kLine)
+        __builtin_prefetch(from + offset);
+    if (bytes)
+        __builtin_prefetch(from + bytes - 1);
 }
 
 // The position of a code among the nodes in 16.16 fixed point, as the library computes it: code * domain
@@ -267,6 +269,12 @@ void CZovRgbGrid::ConvertThroughTables(LONG width, LONG height, const std::uint8
         }
         for (std::size_t x = 0, n = std::size_t(width); x < n; x += kStretch) {
             const std::size_t count = std::min(kStretch, n - x);
+            // The next stretch's samples are asked for while this one is converted: they mostly come from
+            // memory, and the lookup would otherwise wait on them.
+            if (x + kStretch < n)
+                Prefetch(in + 6 * (x + kStretch), 6 * std::min(kStretch, n - x - kStretch));
+            else if (y + 1 < height)
+                Prefetch(in + sourceRowBytes, 6 * std::min(kStretch, n));
             ConvertStretch(in + 6 * x, out + outPixel * x, count, tables, avx512, avx2);
         }
     }
@@ -274,33 +282,11 @@ void CZovRgbGrid::ConvertThroughTables(LONG width, LONG height, const std::uint8
 
 void CZovRgbGrid::ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                                  const USHORT* const tables[3], bool avx512, bool avx2) const {
-    const USHORT* const red = tables[0];
-    const USHORT* const green = tables[1];
-    const USHORT* const blue = tables[2];
     if (avx512 || avx2) {
         // Each channel's looked-up samples in a plane of their own: the SIMD roads load them as they are,
         // rather than taking interleaved pixels apart.
-        // Four pixels' samples of a channel are put together and stored as one word: a store for every
-        // sample would keep the store ports busier than the loads.
         alignas(64) USHORT planes[3 * kStretch];
-        std::size_t x = 0;
-        for (; x + 4 <= count; x += 4) {
-            const std::uint8_t* four = in + 6 * x;
-#pragma GCC unroll 3
-            for (std::size_t c = 0; c < 3; ++c) {
-                const USHORT* table = tables[c];
-                const std::uint64_t word = std::uint64_t{table[Sample(four, c)]} |
-                                           std::uint64_t{table[Sample(four, 3 + c)]} << 16 |
-                                           std::uint64_t{table[Sample(four, 6 + c)]} << 32 |
-                                           std::uint64_t{table[Sample(four, 9 + c)]} << 48;
-                std::memcpy(planes + c * kStretch + x, &word, sizeof word);
-            }
-        }
-        for (; x < count; ++x) {
-            planes[x] = red[Sample(in, 3 * x)];
-            planes[kStretch + x] = green[Sample(in, 3 * x + 1)];
-            planes[2 * kStretch + x] = blue[Sample(in, 3 * x + 2)];
-        }
+        ZovTables::LookUpRgb16Planes(in, planes, kStretch, count, tables);
         if (avx512 && m_outBits == 8)
             ConvertRowAvx512<8, true>(in, out, count, planes);
         else if (avx512)

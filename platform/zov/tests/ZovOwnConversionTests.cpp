@@ -853,6 +853,75 @@ TEST(ZovOwnConversion, TheGridThroughTablesConvertsInPlaceAsTheTwoSteps) {
     }
 }
 
+// Rows starting at odd addresses (rows an odd number of bytes apart on both sides), of every width from 1 to
+// 40 pixels and widths across the joins of the lookup's stretches, with samples at 0 and 65535 among random
+// ones, converted through the tables on every road to 16 and 8 bits: the tables applied first and then the
+// plain road's conversion, and nothing written between the rows.
+TEST(ZovOwnConversion, RowsAtOddAddressesConvertThroughTablesAsTheTwoSteps) {
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
+    cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
+    const std::unique_ptr<const CZovRgbGrid> grid16 = CZovRgbGrid::Make(a, b, 0, 16);
+    const std::unique_ptr<const CZovRgbGrid> grid8 = CZovRgbGrid::Make(a, b, 0, 8);
+    cmsCloseProfile(a);
+    cmsCloseProfile(b);
+    ASSERT_TRUE(grid16 && grid8);
+    const std::vector<std::vector<std::uint16_t>> tables = RunTables(16);
+    const std::uint16_t* pointers[3] = {tables[0].data(), tables[1].data(), tables[2].data()};
+    std::vector<std::size_t> widths;
+    for (std::size_t n = 1; n <= 40; ++n)
+        widths.push_back(n);
+    constexpr std::size_t kStretch = CZovRgbGrid::kStretch;
+    for (const std::size_t n : {kStretch - 1, kStretch, kStretch + 1, kStretch + 9, 2 * kStretch + 3})
+        widths.push_back(n);
+    constexpr std::uint8_t kGuard = 0x5A;
+    constexpr std::size_t kRows = 3, kOddGap = 7;
+    std::mt19937 random(11);
+    for (const std::size_t n : widths) {
+        std::vector<std::uint16_t> samples(3 * kRows * n);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = i % 4 == 0 ? 0 : i % 9 == 1 ? 65535 : static_cast<std::uint16_t>(random());
+        const std::vector<std::uint8_t> bytes = Bytes(samples), looked = LookedUp(bytes, 16, tables);
+        const std::size_t inRowBytes = 6 * n + kOddGap;
+        // One byte in, so that with the odd gap every row starts at an odd address.
+        std::vector<std::uint8_t> picture(1 + kRows * inRowBytes, kGuard);
+        for (std::size_t y = 0; y < kRows; ++y)
+            std::copy_n(bytes.begin() + std::ptrdiff_t(y * 6 * n), 6 * n,
+                        picture.begin() + std::ptrdiff_t(1 + y * inRowBytes));
+        for (const CZovRgbGrid* grid : {grid16.get(), grid8.get()}) {
+            const std::size_t outPixel = grid == grid16.get() ? 6 : 3;
+            std::vector<std::uint8_t> expected(kRows * n * outPixel);
+            {
+                const CCpuFeatureOverride plain(0, kPlainRoad.off);
+                grid->Convert(LONG(kRows * n), 1, looked.data(), expected.data(), 0, 0);
+            }
+            const std::size_t outRowBytes = outPixel * n + kOddGap;
+            for (const Road& road : kRoads) {
+                if (!Takes(road))
+                    continue;
+                SCOPED_TRACE(testing::Message()
+                             << road.name << ", " << n << " pixels to " << outPixel << "-byte pixels");
+                const CCpuFeatureOverride forced(0, road.off);
+                std::vector<std::uint8_t> out(1 + kRows * outRowBytes, kGuard);
+                grid->ConvertThroughTables(LONG(n), LONG(kRows), picture.data() + 1, out.data() + 1,
+                                           inRowBytes, outRowBytes, pointers);
+                EXPECT_EQ(out.front(), kGuard) << "written before the first row";
+                for (std::size_t y = 0; y < kRows; ++y) {
+                    const auto row = out.begin() + std::ptrdiff_t(1 + y * outRowBytes);
+                    EXPECT_TRUE(std::equal(row, row + std::ptrdiff_t(outPixel * n),
+                                           expected.begin() + std::ptrdiff_t(y * outPixel * n)))
+                        << "row " << y;
+                    EXPECT_TRUE(std::all_of(row + std::ptrdiff_t(outPixel * n),
+                                            row + std::ptrdiff_t(outRowBytes),
+                                            [](std::uint8_t v) { return v == kGuard; }))
+                        << "written past row " << y;
+                }
+            }
+        }
+    }
+}
+
 // Pixels in cells at the bottom, middle and top of the grid (the top node's code 65535 with nothing above
 // it), their offsets into the cell from none to the cell's width on each channel in every combination:
 // every tetrahedron, fractions tied two or three ways, zero fractions. Laid out once with neighbours in
