@@ -27,7 +27,6 @@ static_assert(kDomain == 1u << kDomainShift, "the AVX2 road places codes by a sh
 constexpr std::uint32_t kFractionMask = 0xFFFF;
 // The library's rounding of a sum of weighted differences in 16.16 fixed point to a whole difference.
 constexpr std::uint32_t kRestRounding = 0x8001;
-constexpr std::size_t kCacheLine = 64;
 // A word shuffle's selector that takes word i of each lane into all four places: i times this.
 constexpr int kEveryPlace = 0x55;
 // A pixel's place in a block as a constant the shuffles' selectors can be made of, also in unoptimised
@@ -259,14 +258,6 @@ void CZovRgbGrid::ConvertThroughTables(LONG width, LONG height, const std::uint8
     for (LONG y = 0; y < height; ++y) {
         const std::uint8_t* in = source + std::size_t(y) * sourceRowBytes;
         std::uint8_t* out = destination + std::size_t(y) * destinationRowBytes;
-        // The next row is fetched while this one is converted: the lookups find it in cache rather than
-        // waiting on memory, which the processor's own fetching ahead does not reach between the
-        // conversion's long stretches of arithmetic.
-        if (y + 1 < height) {
-            const std::uint8_t* next = in + sourceRowBytes;
-            for (std::size_t b = 0; b < 6 * std::size_t(width); b += kCacheLine)
-                _mm_prefetch(reinterpret_cast<const char*>(next + b), _MM_HINT_T0);
-        }
         for (std::size_t x = 0, n = std::size_t(width); x < n; x += kStretch) {
             const std::size_t count = std::min(kStretch, n - x);
             // The next stretch's samples are asked for while this one is converted: they mostly come from
