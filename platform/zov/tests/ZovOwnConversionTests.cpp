@@ -853,19 +853,30 @@ TEST(ZovOwnConversion, TheGridThroughTablesConvertsInPlaceAsTheTwoSteps) {
     }
 }
 
+// The grids from a table-based profile to sRGB, to 16 and to 8 bits, and the two profiles' files.
+struct TableGrids {
+    TableGrids() {
+        cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
+        cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
+        sixteen = CZovRgbGrid::Make(a, b, 0, 16);
+        eight = CZovRgbGrid::Make(a, b, 0, 8);
+        cmsCloseProfile(a);
+        cmsCloseProfile(b);
+    }
+    kvtest::TempFolder folder;
+    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
+    std::unique_ptr<const CZovRgbGrid> sixteen;
+    std::unique_ptr<const CZovRgbGrid> eight;
+};
+
 // Rows starting at odd addresses (rows an odd number of bytes apart on both sides), of every width from 1 to
 // 40 pixels and widths across the joins of the lookup's stretches, with samples at 0 and 65535 among random
 // ones, converted through the tables on every road to 16 and 8 bits: the tables applied first and then the
 // plain road's conversion, and nothing written between the rows.
 TEST(ZovOwnConversion, RowsAtOddAddressesConvertThroughTablesAsTheTwoSteps) {
-    kvtest::TempFolder folder;
-    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
-    cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
-    cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
-    const std::unique_ptr<const CZovRgbGrid> grid16 = CZovRgbGrid::Make(a, b, 0, 16);
-    const std::unique_ptr<const CZovRgbGrid> grid8 = CZovRgbGrid::Make(a, b, 0, 8);
-    cmsCloseProfile(a);
-    cmsCloseProfile(b);
+    const TableGrids grids;
+    const CZovRgbGrid* const grid16 = grids.sixteen.get();
+    const CZovRgbGrid* const grid8 = grids.eight.get();
     ASSERT_TRUE(grid16 && grid8);
     const std::vector<std::vector<std::uint16_t>> tables = RunTables(16);
     const std::uint16_t* pointers[3] = {tables[0].data(), tables[1].data(), tables[2].data()};
@@ -889,8 +900,8 @@ TEST(ZovOwnConversion, RowsAtOddAddressesConvertThroughTablesAsTheTwoSteps) {
         for (std::size_t y = 0; y < kRows; ++y)
             std::copy_n(bytes.begin() + std::ptrdiff_t(y * 6 * n), 6 * n,
                         picture.begin() + std::ptrdiff_t(1 + y * inRowBytes));
-        for (const CZovRgbGrid* grid : {grid16.get(), grid8.get()}) {
-            const std::size_t outPixel = grid == grid16.get() ? 6 : 3;
+        for (const CZovRgbGrid* grid : {grid16, grid8}) {
+            const std::size_t outPixel = grid == grid16 ? 6 : 3;
             std::vector<std::uint8_t> expected(kRows * n * outPixel);
             {
                 const CCpuFeatureOverride plain(0, kPlainRoad.off);
@@ -951,14 +962,9 @@ TEST(ZovOwnConversion, EdgeCellsTiesAndEveryTetrahedronConvertAsThePlainRoad) {
             blocks.insert(blocks.end(), mixed.begin() + std::ptrdiff_t(p),
                           mixed.begin() + std::ptrdiff_t(p + 3));
 
-    kvtest::TempFolder folder;
-    const std::string table = WriteTableProfile(folder), srgb = Write(folder, kSrgbTable);
-    cmsHPROFILE a = cmsOpenProfileFromFile(table.c_str(), "r");
-    cmsHPROFILE b = cmsOpenProfileFromFile(srgb.c_str(), "r");
-    const std::unique_ptr<const CZovRgbGrid> grid16 = CZovRgbGrid::Make(a, b, 0, 16);
-    const std::unique_ptr<const CZovRgbGrid> grid8 = CZovRgbGrid::Make(a, b, 0, 8);
-    cmsCloseProfile(a);
-    cmsCloseProfile(b);
+    const TableGrids grids;
+    const CZovRgbGrid* const grid16 = grids.sixteen.get();
+    const CZovRgbGrid* const grid8 = grids.eight.get();
     ASSERT_TRUE(grid16 && grid8);
     std::vector<std::uint16_t> identity(65536);
     for (std::size_t i = 0; i < identity.size(); ++i)
@@ -971,15 +977,15 @@ TEST(ZovOwnConversion, EdgeCellsTiesAndEveryTetrahedronConvertAsThePlainRoad) {
     for (const Layout& layout : {Layout{"mixed", &mixed}, Layout{"blocks of one pixel", &blocks}}) {
         const std::vector<std::uint8_t> input = Bytes(*layout.pixels);
         const auto count = LONG(layout.pixels->size() / 3);
-        for (const CZovRgbGrid* grid : {grid16.get(), grid8.get()}) {
-            const std::size_t outPixel = grid == grid16.get() ? 6 : 3;
+        for (const CZovRgbGrid* grid : {grid16, grid8}) {
+            const std::size_t outPixel = grid == grid16 ? 6 : 3;
             std::vector<std::uint8_t> plain(std::size_t(count) * outPixel);
             {
                 const CCpuFeatureOverride road(0, kPlainRoad.off);
                 grid->Convert(count, 1, input.data(), plain.data(), 0, 0);
             }
-            if (grid == grid16.get()) {
-                EXPECT_LE(Compare(Words(plain), Lcms2(table, srgb, 0, *layout.pixels, false)).worst, 1.0)
+            if (grid == grid16) {
+                EXPECT_LE(Compare(Words(plain), Lcms2(grids.table, grids.srgb, 0, *layout.pixels, false)).worst, 1.0)
                     << layout.name;
             }
             for (const Road& road : kRoads) {
