@@ -33,6 +33,8 @@ constexpr int kEveryPlace = 0x55;
 // builds.
 template <int I>
 constexpr std::integral_constant<int, I> kPlace{};
+// Pixels of the AVX-512 road's block.
+constexpr std::size_t kWideBlock = 16;
 // Probes of the check against the library's own 16-bit conversion.
 constexpr int kRandomProbes = 4096;
 constexpr int kProbeLevels = 9;
@@ -278,6 +280,12 @@ void CZovRgbGrid::ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std:
         // rather than taking interleaved pixels apart.
         alignas(64) USHORT planes[3 * kStretch];
         ZovTables::LookUpRgb16Planes(in, planes, kStretch, count, tables);
+        // The SIMD roads read their last block whole: the samples past the stretch's pixels are zeros,
+        // converted and never stored.
+        const std::size_t blockEnd = std::min(kStretch, (count + kWideBlock - 1) / kWideBlock * kWideBlock);
+        if (blockEnd > count)
+            for (std::size_t c = 0; c < 3; ++c)
+                std::fill(planes + c * kStretch + count, planes + c * kStretch + blockEnd, USHORT(0));
         if (avx512 && m_outBits == 8)
             ConvertRowAvx512<8, true>(in, out, count, planes);
         else if (avx512)
@@ -291,17 +299,6 @@ void CZovRgbGrid::ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std:
     alignas(64) std::uint8_t mapped[3 * kStretch * sizeof(USHORT)];
     ZovTables::LookUpRgb16(in, mapped, count, tables);
     ConvertRow(mapped, out, count);
-}
-
-void CZovRgbGrid::ConvertPlanarTail(const USHORT* planes, std::size_t from, std::size_t count,
-                                    std::uint8_t* out) const {
-    // Fewer than one block of the widest road.
-    constexpr std::size_t kMostLeft = 16;
-    USHORT mapped[3 * kMostLeft];
-    for (std::size_t x = from; x < count; ++x)
-        for (std::size_t c = 0; c < 3; ++c)
-            mapped[3 * (x - from) + c] = planes[c * kStretch + x];
-    ConvertRow(reinterpret_cast<const std::uint8_t*>(mapped), out, count - from);
 }
 
 void CZovRgbGrid::ConvertRow(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
@@ -484,10 +481,17 @@ __attribute__((target("avx2"))) void CZovRgbGrid::ConvertRowAvx2(const std::uint
         }
         x += blocks * kPixels;
     }
-    if constexpr (Planar)
-        ConvertPlanarTail(planes, x, count, out);
-    else
+    if constexpr (Planar) {
+        // The last pixels short of a block: a whole block converted, from the zeros past them in the
+        // planes, into a scratch, and as many pixels as are left copied out.
+        if (x < count) {
+            alignas(32) std::uint8_t last[kPixels * outPixel];
+            ConvertRowAvx2<OutBits, true>(in, last, kPixels, planes + x);
+            std::memcpy(out, last, (count - x) * outPixel);
+        }
+    } else {
         ConvertRow(in, out, count - x);
+    }
 }
 
 // g++ 12 takes the "undefined" vectors inside its own AVX-512 intrinsics for uninitialised reads.
@@ -535,7 +539,7 @@ __attribute__((target("avx512f,avx512bw,avx2"))) void
 CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                               const USHORT* planes) const {
     constexpr std::size_t outPixel = std::size_t(3 * OutBits / 8);
-    constexpr std::size_t kPixels = 16;
+    constexpr std::size_t kPixels = kWideBlock;
     constexpr __mmask16 kAllPixels = 0xFFFF;
     const __m512i fractionMask = _mm512_set1_epi32(kFractionMask), half = _mm512_set1_epi32(0x8000);
     const __m512i strideR = _mm512_set1_epi32(kStrideR), strideG = _mm512_set1_epi32(kStrideG),
@@ -557,15 +561,25 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
     alignas(64) std::int32_t fractions[kBlocks][3][kPixels];
     bool sharing[kBlocks];
     std::size_t x = 0;
-    while (x + kPixels <= count) {
-        const std::size_t blocks = std::min(kBlocks, (count - x) / kPixels);
+    // The words of the first n pixels' samples of a block, as masks of the block's first 32 and last 16.
+    const auto headWords = [](std::size_t n) -> __mmask32 {
+        return 3 * n >= 32 ? ~__mmask32(0) : (__mmask32(1) << (3 * n)) - 1;
+    };
+    const auto tailWords = [](std::size_t n) -> __mmask32 {
+        return 3 * n <= 32 ? 0 : (__mmask32(1) << (3 * n - 32)) - 1;
+    };
+    // A row's last pixels short of a block are a block of their own, read and written under masks: its
+    // spare lanes are converted from zeros and never stored.
+    while (x < count) {
+        const std::size_t blocks = std::min(kBlocks, (count - x + kPixels - 1) / kPixels);
         for (std::size_t k = 0; k < blocks; ++k) {
             const std::uint8_t* const blockIn = in + 6 * kPixels * k;
             const std::size_t blockX = x + kPixels * k;
             __m512i first32, last16;
             if constexpr (!Planar) {
-                first32 = _mm512_loadu_si512(blockIn);
-                last16 = _mm512_maskz_loadu_epi16(0xFFFF, blockIn + 64);
+                const std::size_t n = std::min(kPixels, count - blockX);
+                first32 = _mm512_maskz_loadu_epi16(headWords(n), blockIn);
+                last16 = _mm512_maskz_loadu_epi16(tailWords(n), blockIn + 64);
             }
             __m512i node[3], fraction[3];
 #pragma GCC unroll 3
@@ -634,6 +648,7 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
                 (sameAsFirst(base) & sameAsFirst(firstStep) & sameAsFirst(smallestStep)) == kAllPixels;
         }
         for (std::size_t k = 0; k < blocks; ++k, in += 6 * kPixels, out += kPixels * outPixel) {
+            const std::size_t pixels = std::min(kPixels, count - x - kPixels * k);
             const auto corner = corners[k];
             // The fractions weigh the steps between the corners: the same sum, modulo 2^32, as the weighted
             // corners the other roads add, with one multiplication fewer.
@@ -711,7 +726,15 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
             const __m512i pairs01 = _mm512_packus_epi32(q0, q1), pairs23 = _mm512_packus_epi32(q2, q3);
             const __m512i head = _mm512_permutex2var_epi16(pairs01, outputWords[0], pairs23);
             const __m512i tail = _mm512_permutex2var_epi16(pairs01, outputWords[1], pairs23);
-            if constexpr (OutBits == 8) {
+            if (pixels < kPixels) {
+                if constexpr (OutBits == 8) {
+                    _mm512_mask_cvtepi16_storeu_epi8(out, headWords(pixels), head);
+                    _mm512_mask_cvtepi16_storeu_epi8(out + 32, tailWords(pixels), tail);
+                } else {
+                    _mm512_mask_storeu_epi16(out, headWords(pixels), head);
+                    _mm512_mask_storeu_epi16(out + 64, tailWords(pixels), tail);
+                }
+            } else if constexpr (OutBits == 8) {
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(head));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32),
                                  _mm256_castsi256_si128(_mm512_cvtepi16_epi8(tail)));
@@ -722,10 +745,6 @@ CZovRgbGrid::ConvertRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::si
         }
         x += blocks * kPixels;
     }
-    if constexpr (Planar)
-        ConvertPlanarTail(planes, x, count, out);
-    else
-        ConvertRow(in, out, count - x);
 }
 
 #pragma GCC diagnostic pop

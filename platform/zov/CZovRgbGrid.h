@@ -52,9 +52,6 @@ private:
     // A stretch of a row through the tables.
     void ConvertStretch(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                         const USHORT* const tables[3], bool avx512, bool avx2) const;
-    // Pixels from .. count - 1 of the planes (fewer than a SIMD road's block), by the plain road.
-    void ConvertPlanarTail(const USHORT* planes, std::size_t from, std::size_t count,
-                           std::uint8_t* out) const;
     // With Planar, the samples come from three planes of kStretch looked-up samples (planes, 32-byte
     // aligned) rather than interleaved from in; count is then at most kStretch.
     template <int OutBits, bool Planar = false>
