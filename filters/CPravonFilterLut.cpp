@@ -208,6 +208,13 @@ void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits,
     const std::int64_t u = (std::int64_t{1} << m_inputBits) - 1;
     const std::int64_t v = (std::int64_t{1} << m_outputBits) - 1;
     const LONG out = m_outputBits;
+    // Tables as deep on both sides as the source are used as stored, held to the depth.
+    if (u == last && out == sourceBits) {
+        working->resize(stored.size());
+        std::transform(stored.begin(), stored.end(), working->begin(),
+                       [last](WORD s) { return static_cast<WORD>(std::min<std::int64_t>(s, last)); });
+        return;
+    }
     // Stored values brought to the source's depth; a value beyond its own depth cannot pass the largest.
     std::vector<std::int64_t> scaled(stored.size());
     for (std::size_t k = 0; k < stored.size(); ++k) {
@@ -222,13 +229,42 @@ void CPravonFilterLut::Rebuild(const std::vector<WORD>& stored, LONG sourceBits,
         scaled[k] = std::min(r, last);
     }
     working->resize(static_cast<std::size_t>(last) + 1);
+    if (u < last) {
+        // Entry k lies between stored values i = k u / last and i + 1, at the fraction f = k u % last, and
+        // takes (s[i + 1] - s[i]) f / last of the step, rounded toward zero. From one entry to the next f
+        // grows by u, carried into i at last; the step's magnitude times f is kept as a quotient and a
+        // remainder by last that grow by the step's own, so that only a change of i divides.
+        std::int64_t i = 0, f = 0, step = 0, quotient = 0, remainder = 0, growth = 0, growthRest = 0;
+        const auto startStep = [&] {
+            step = i < u ? scaled[i + 1] - scaled[i] : 0;
+            const std::int64_t size = step < 0 ? -step : step;
+            quotient = size * f / last;
+            remainder = size * f % last;
+            growth = size * u / last;
+            growthRest = size * u % last;
+        };
+        startStep();
+        for (std::int64_t k = 0; k <= last; ++k) {
+            (*working)[k] = static_cast<WORD>(scaled[i] + (step < 0 ? -quotient : quotient));
+            f += u;
+            if (f >= last) {
+                f -= last;
+                ++i;
+                startStep();
+            } else {
+                quotient += growth;
+                remainder += growthRest;
+                if (remainder >= last) {
+                    remainder -= last;
+                    ++quotient;
+                }
+            }
+        }
+        return;
+    }
     for (std::int64_t k = 0; k <= last; ++k) {
         std::int64_t entry;
-        if (u < last) {
-            const std::int64_t i = k * u / last;
-            const std::int64_t f = (k * u) % last;
-            entry = f == 0 ? scaled[i] : scaled[i] + (scaled[i + 1] - scaled[i]) * f / last;
-        } else if (u > last) {
+        if (u > last) {
             entry = scaled[k * u / last];
         } else {
             entry = scaled[k];

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -173,6 +174,51 @@ TEST(LutFilter, ABigPictureIsTheSameAtEveryTileSize) {
             ASSERT_NEAR(static_cast<LONG>(out.Sample(x, y, 2)), static_cast<LONG>(plane.Sample(x, y, 2)), 64);
             ASSERT_NEAR(static_cast<LONG>(out.Sample(x, y, 0)), 65535 - in, 64) << x << ", " << y;
         }
+}
+
+// Every code of a 16-bit source through tables of fewer input bits: entry k lies k u / last of the way
+// along the stored entries (u the table's last index, last the source's), the step between its two
+// neighbours taken in proportion and rounded toward zero.
+TEST(LutFilter, ShallowTablesAreInterpolatedAtEveryCodeOfASixteenBitSource) {
+    constexpr LONG kSide = 256;
+    constexpr std::int64_t kLast = 65535;
+    std::uint32_t state = 0x2545F491u;
+    const auto jagged = [&](ULONG) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<ULONG>(state & 0xFFFF);
+    };
+    struct Case {
+        const char* name;
+        LONG inputBits;
+        Table table;
+    };
+    const Case cases[] = {
+        {"1 bit, falling", 1, Made(1, [](ULONG k) { return 65535 - 65535 * k; })},
+        {"4 bits, jagged", 4, Made(4, jagged)},
+        {"8 bits, jagged", 8, Made(8, jagged)},
+        {"10 bits, rising by uneven steps", 10, Made(10, [](ULONG k) { return ULONG(std::uint64_t{k} * k * 65535 / (1023 * 1023)); })},
+        {"12 bits, jagged", 12, Made(12, jagged)},
+        {"15 bits, jagged", 15, Made(15, jagged)},
+    };
+    TestPlane plane(kSide, kSide, Cs::kGrey16);
+    for (LONG y = 0; y < kSide; ++y)
+        for (LONG x = 0; x < kSide; ++x)
+            plane.SetSample(x, y, 0, static_cast<ULONG>(y * kSide + x));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::int64_t u = (std::int64_t{1} << c.inputBits) - 1;
+        TestPlane out;
+        ASSERT_TRUE(SameAtEveryTileSize(MappedOf(plane, {c.table}, c.inputBits, 16), &out));
+        for (std::int64_t k = 0; k <= kLast; ++k) {
+            const std::int64_t i = k * u / kLast, f = k * u % kLast;
+            const std::int64_t low = c.table[std::size_t(i)];
+            const std::int64_t expected = f == 0 ? low : low + (c.table[std::size_t(i + 1)] - low) * f / kLast;
+            ASSERT_EQ(static_cast<std::int64_t>(out.Sample(LONG(k % kSide), LONG(k / kSide), 0)), expected)
+                << "code " << k;
+        }
+    }
 }
 
 TEST(LutFilter, UnmappedFormatsAndTooFewTablesFailAndTheTileStaysInvalid) {
