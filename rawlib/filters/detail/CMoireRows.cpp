@@ -94,6 +94,7 @@ constexpr int kMaskLanes = 16;
 KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMaskLanes>& ratios) {
     using V = Lanes<kMaskLanes>::V;
     using F = Lanes<kMaskLanes>::F;
+    using Unsigned = unsigned __attribute__((vector_size(kMaskLanes * sizeof(unsigned))));
     const auto wide = [](V v) KV_INLINE_LAMBDA { return reinterpret_cast<__m512i>(v); };
     const LONG c = x + kSteps;
     const V luma = Load<V>(row.luma[kSteps] + c);
@@ -101,12 +102,22 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
     const V blue = Load<V>(row.blue[kSteps] + c);
     const V t1 = Load<V>(row.t1 + x);
     const V t2 = Load<V>(row.t2 + x);
-    const __m512i t3 = wide(Load<V>(row.t3 + x));
+    const V t3 = Load<V>(row.t3 + x);
+    // A point's colour change e + f is small enough when below t3 and f is not zero: when e + f - 1 and
+    // f - 1, as unsigned, lie below t3 - 1 (f - 1 wraps to the greatest unsigned value for f zero), their
+    // greater compared once.
+    const __m512i changeSpan = wide(Select<V>(t3 > Splat<V>(0), t3 - 1, Splat<V>(0)));
     // Luminance and thresholds stay within 2^22 and 2^30: these bounds do not overflow.
-    const __m512i low = wide(luma - t1);
-    const __m512i high = wide(luma + t1);
-    const __m512i nearLow = wide(luma - t2);
-    const __m512i nearHigh = wide(luma + t2);
+    const V low = luma - t1;
+    const V high = luma + t1;
+    // A point is near in luminance when it lies strictly between luma - t2 and luma + t2: when its
+    // distance above the least such value, as unsigned, lies below the span of those values (none when t2
+    // is not positive). One comparison where two each narrowed the mask.
+    const __m512i nearLeast = wide(luma - t2 + 1);
+    // The span 2 t2 - 1 reaches 2^31 - 1, worked out in unsigned lanes.
+    const Unsigned halfSpan = reinterpret_cast<Unsigned>(t2);
+    const __m512i nearSpan =
+        wide(Select<V>(t2 > Splat<V>(0), reinterpret_cast<V>(halfSpan + halfSpan - 1u), Splat<V>(0)));
     const __m512i one = _mm512_set1_epi32(1);
     __m512i found = _mm512_setzero_si512();
     __m512i sumRed = found;
@@ -123,10 +134,9 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             const LONG p = c + from * kAxisSteps[along.axis][0];
             // A lane walks on while its block's least luminance is at least low and its greatest at most
             // high.
-            walking =
-                _mm512_mask_cmpge_epi32_mask(walking, _mm512_loadu_si512(row.least[along.axis][r] + p), low);
-            walking = _mm512_mask_cmple_epi32_mask(walking,
-                                                   _mm512_loadu_si512(row.greatest[along.axis][r] + p), high);
+            const V over = Max(Load<V>(row.greatest[along.axis][r] + p) - high,
+                               low - Load<V>(row.least[along.axis][r] + p));
+            walking = _mm512_mask_cmple_epi32_mask(walking, wide(over), _mm512_setzero_si512());
             if (!walking)
                 break;
             const LONG pr = kSteps + k * dy;
@@ -134,10 +144,12 @@ KV_INLINE void MaskWalkGroup(const WalkRow& row, LONG x, const RatioBounds<kMask
             const V e = Abs(blue - Load<V>(row.blue[pr] + pc));
             const V f = Abs(red - Load<V>(row.red[pr] + pc));
             const __m512i point = _mm512_loadu_si512(row.luma[pr] + pc);
-            __mmask16 taken = _mm512_mask_cmpgt_epi32_mask(walking, point, nearLow);
-            taken = _mm512_mask_cmplt_epi32_mask(taken, point, nearHigh);
-            taken = _mm512_mask_cmplt_epi32_mask(taken, wide(e + f), t3);
-            taken = _mm512_mask_test_epi32_mask(taken, wide(f), wide(f));
+            __mmask16 taken =
+                _mm512_mask_cmplt_epu32_mask(walking, _mm512_sub_epi32(point, nearLeast), nearSpan);
+            const Unsigned fLess = reinterpret_cast<Unsigned>(f - 1);
+            const __m512i change =
+                reinterpret_cast<__m512i>(Max(reinterpret_cast<Unsigned>(e) + fLess, fLess));
+            taken = _mm512_mask_cmplt_epu32_mask(taken, change, changeSpan);
             if (!taken)
                 continue;
             const F ef = __builtin_convertvector(e, F);

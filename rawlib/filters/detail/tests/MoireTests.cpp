@@ -434,37 +434,23 @@ std::vector<std::pair<LONG, LONG>> RatiosAroundTheMargin(std::size_t perBound) {
     return pairs;
 }
 
-// The walks of one row on every path against the quotient test worked out here, with the colour changes
-// (e, f) of pairs met at the points the walks collect from: the pixels' walks all run their full length
-// (equal luminance, thresholds out of reach), and the pairs fill the rows of those points in turn, as many
-// rows as they need.
-void ExpectEveryPathDecidesTheRatios(const std::vector<std::pair<LONG, LONG>>& pairs) {
-    // Wide enough for two groups of the widest lanes and an overlapping one.
-    constexpr LONG kCount = 37;
-    constexpr LONG kWidth = kCount + 2 * MoireRows::kSteps;
-    constexpr LONG m = MoireRows::kSteps;
+// The rows one row's walks read, filled by a test, with the block bounds and the walks' results worked out
+// here from the walks' rules, point by point; wide enough for two groups of the widest lanes and an
+// overlapping one.
+class WalkWindow {
+public:
+    static constexpr LONG kCount = 37;
+    static constexpr LONG kWidth = kCount + 2 * MoireRows::kSteps;
+    static constexpr LONG kMiddle = MoireRows::kSteps;
     using Plane = std::vector<std::vector<LONG>>;
-    const auto plane = [] { return Plane(MoireRows::kWindowRows, std::vector<LONG>(kWidth, 0)); };
-    const double lower = std::tan(25 * M_PI / 180);
-    const double upper = std::tan(65 * M_PI / 180);
-    static constexpr int kDirections[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
-                                              {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
-    std::size_t next = 0;
-    while (next < pairs.size()) {
-        Plane luma = plane(), red = plane(), blue = plane(), ownRed = plane(), ownBlue = plane();
-        for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
-            for (LONG x = 0; x < kWidth; ++x) {
-                luma[r][x] = 1000000;
-                ownRed[r][x] = 1000 + 7 * (r * kWidth + x);
-                ownBlue[r][x] = 3000 - 5 * (r * kWidth + x);
-                // Only the rows a block's end lies on are met; the pixels' own row has no colour change.
-                if (r == m || (r - m) % MoireRows::kBlock != 0)
-                    continue;
-                const auto [e, f] = pairs[next++ % pairs.size()];
-                red[r][x] = (x % 2 ? f : -f);
-                blue[r][x] = (x % 3 ? e : -e);
-            }
-        std::vector<LONG> t1(kCount, 1 << 30), t2(kCount, 1 << 30), t3(kCount, 1 << 30);
+
+    WalkWindow() : t1(kCount), t2(kCount), t3(kCount) {}
+
+    Plane luma = Blank(), red = Blank(), blue = Blank(), ownRed = Blank(), ownBlue = Blank();
+    std::vector<LONG> t1, t2, t3;
+
+    // The rows as the row routines take them, the block bounds made from luma as it is now.
+    MoireRows::WalkRow Row() {
         MoireRows::WalkRow row{};
         for (LONG r = 0; r < MoireRows::kWindowRows; ++r) {
             row.luma[r] = luma[r].data();
@@ -473,9 +459,6 @@ void ExpectEveryPathDecidesTheRatios(const std::vector<std::pair<LONG, LONG>>& p
             row.ownRed[r] = ownRed[r].data();
             row.ownBlue[r] = ownBlue[r].data();
         }
-        // The block bounds of the walks, worked out here.
-        Plane least[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
-        Plane greatest[MoireRows::kAxes] = {plane(), plane(), plane(), plane()};
         for (int a = 0; a < MoireRows::kAxes; ++a)
             for (LONG r = 0; r + MoireRows::kBoundsLag < MoireRows::kWindowRows; ++r) {
                 const int dx = MoireRows::kAxisSteps[a][0];
@@ -488,49 +471,112 @@ void ExpectEveryPathDecidesTheRatios(const std::vector<std::pair<LONG, LONG>>& p
                         lo = std::min(lo, luma[r + i * dy][px]);
                         hi = std::max(hi, luma[r + i * dy][px]);
                     }
-                    least[a][r][x] = lo;
-                    greatest[a][r][x] = hi;
+                    m_least[a][r][x] = lo;
+                    m_greatest[a][r][x] = hi;
                 }
-                row.least[a][r] = least[a][r].data();
-                row.greatest[a][r] = greatest[a][r].data();
+                row.least[a][r] = m_least[a][r].data();
+                row.greatest[a][r] = m_greatest[a][r].data();
             }
         row.t1 = t1.data();
         row.t2 = t2.data();
         row.t3 = t3.data();
         row.count = kCount;
-        // Every walk runs its full length: the points at the ends of the blocks whose quotient lies
-        // strictly between tan(25 degrees) and tan(65 degrees) are collected.
-        std::vector<LONG> expectedRed(kCount), expectedBlue(kCount);
-        LONG moved = 0;
-        for (LONG x = 0; x < kCount; ++x) {
-            const LONG c = x + m;
-            LONG found = 0, sumRed = 0, sumBlue = 0;
-            for (const auto& step : kDirections)
-                for (LONG k = 4; k <= 16; k += 4) {
-                    const LONG r = m + k * step[1];
-                    const LONG p = c + k * step[0];
-                    const LONG e = std::abs(blue[m][c] - blue[r][p]);
-                    const LONG f = std::abs(red[m][c] - red[r][p]);
-                    if (f > 0 && double(e) / f > lower && double(e) / f < upper) {
-                        sumRed += ownRed[r][p];
-                        sumBlue += ownBlue[r][p];
-                        ++found;
-                    }
+        return row;
+    }
+
+    // Pixel x's new red and blue differences: each walk steps on while the luminance stays within t1 of
+    // the pixel's, and collects the point at every fourth step that lies within t2 (strictly), whose
+    // colour change e + f stays below t3 with f not zero, and whose e / f lies strictly between tan(25
+    // degrees) and tan(65 degrees); four points or more give the mean with the pixel's own.
+    std::pair<LONG, LONG> Expected(LONG x) const {
+        static constexpr int kDirections[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
+                                                  {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
+        const double lower = std::tan(25 * M_PI / 180);
+        const double upper = std::tan(65 * M_PI / 180);
+        const LONG m = kMiddle;
+        const LONG c = x + m;
+        LONG found = 0, sumRed = 0, sumBlue = 0;
+        for (const auto& step : kDirections)
+            for (LONG k = 1; k <= MoireRows::kSteps; ++k) {
+                const LONG r = m + k * step[1];
+                const LONG p = c + k * step[0];
+                const std::int64_t d = std::abs(std::int64_t{luma[m][c]} - luma[r][p]);
+                if (d > t1[x])
+                    break;
+                if (k % MoireRows::kBlock != 0 || d >= t2[x])
+                    continue;
+                const std::int64_t e = std::abs(std::int64_t{blue[m][c]} - blue[r][p]);
+                const std::int64_t f = std::abs(std::int64_t{red[m][c]} - red[r][p]);
+                if (e + f < t3[x] && f > 0 && double(e) / f > lower && double(e) / f < upper) {
+                    sumRed += ownRed[r][p];
+                    sumBlue += ownBlue[r][p];
+                    ++found;
                 }
-            expectedRed[x] = found > 3 ? (ownRed[m][c] + sumRed) / (found + 1) : ownRed[m][c];
-            expectedBlue[x] = found > 3 ? (ownBlue[m][c] + sumBlue) / (found + 1) : ownBlue[m][c];
-            moved += expectedRed[x] != ownRed[m][c];
-        }
-        // Some points were collected and some refused, or the case proves little.
-        EXPECT_GT(moved, 0) << "pairs from " << next;
+            }
+        if (found <= 3)
+            return {ownRed[m][c], ownBlue[m][c]};
+        return {(ownRed[m][c] + sumRed) / (found + 1), (ownBlue[m][c] + sumBlue) / (found + 1)};
+    }
+
+    // The pixels that Expected moves from their own colour.
+    LONG Moved() const {
+        LONG moved = 0;
+        for (LONG x = 0; x < kCount; ++x)
+            moved += Expected(x).first != ownRed[kMiddle][x + kMiddle];
+        return moved;
+    }
+
+    // Every path's walks against Expected, pixel by pixel.
+    void ExpectEveryPathMatches(const std::string& what) {
+        const MoireRows::WalkRow base = Row();
         for (const MoireRows::Kernels* path : RowPaths()) {
             std::vector<LONG> outRed(kCount), outBlue(kCount);
+            MoireRows::WalkRow row = base;
             row.outRed = outRed.data();
             row.outBlue = outBlue.data();
             path->walk(row);
-            EXPECT_EQ(expectedRed, outRed) << "pairs before " << next;
-            EXPECT_EQ(expectedBlue, outBlue) << "pairs before " << next;
+            for (LONG x = 0; x < kCount; ++x) {
+                const auto [expectedRed, expectedBlue] = Expected(x);
+                EXPECT_EQ(expectedRed, outRed[x]) << what << ", pixel " << x;
+                EXPECT_EQ(expectedBlue, outBlue[x]) << what << ", pixel " << x;
+            }
         }
+    }
+
+private:
+    static Plane Blank() { return Plane(MoireRows::kWindowRows, std::vector<LONG>(kWidth, 0)); }
+    Plane m_least[MoireRows::kAxes] = {Blank(), Blank(), Blank(), Blank()};
+    Plane m_greatest[MoireRows::kAxes] = {Blank(), Blank(), Blank(), Blank()};
+};
+
+// The walks of one row on every path against the quotient test worked out here, with the colour changes
+// (e, f) of pairs met at the points the walks collect from: the pixels' walks all run their full length
+// (equal luminance, thresholds out of reach), and the pairs fill the rows of those points in turn, as many
+// rows as they need.
+void ExpectEveryPathDecidesTheRatios(const std::vector<std::pair<LONG, LONG>>& pairs) {
+    constexpr LONG kWidth = WalkWindow::kWidth;
+    constexpr LONG m = WalkWindow::kMiddle;
+    std::size_t next = 0;
+    while (next < pairs.size()) {
+        WalkWindow window;
+        for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
+            for (LONG x = 0; x < kWidth; ++x) {
+                window.luma[r][x] = 1000000;
+                window.ownRed[r][x] = 1000 + 7 * (r * kWidth + x);
+                window.ownBlue[r][x] = 3000 - 5 * (r * kWidth + x);
+                // Only the rows a block's end lies on are met; the pixels' own row has no colour change.
+                if (r == m || (r - m) % MoireRows::kBlock != 0)
+                    continue;
+                const auto [e, f] = pairs[next++ % pairs.size()];
+                window.red[r][x] = (x % 2 ? f : -f);
+                window.blue[r][x] = (x % 3 ? e : -e);
+            }
+        std::fill(window.t1.begin(), window.t1.end(), 1 << 30);
+        window.t2 = window.t1;
+        window.t3 = window.t1;
+        // Some points were collected and some refused, or the case proves little.
+        EXPECT_GT(window.Moved(), 0) << "pairs from " << next;
+        window.ExpectEveryPathMatches("pairs before " + std::to_string(next));
     }
 }
 
@@ -568,6 +614,59 @@ TEST(Moire, EveryWalkDecidesTheRatioExactlyAtItsBounds) {
         SCOPED_TRACE(c.name);
         ExpectEveryPathDecidesTheRatios(c.pairs);
     }
+}
+
+// Rows whose luminance differences and colour changes fall on the thresholds, one below and one above them:
+// the luminance steps by whole units of kUnit give or take one, colours come from a few small values, so
+// every lane meets its t1, t2 and t3 exactly, and one off, at many points; thresholds of zero and below
+// admit nothing, the largest ones everything.
+TEST(Moire, EveryWalkStopsAndTakesPointsExactlyAtItsThresholds) {
+    constexpr LONG kUnit = 1000;
+    struct Case {
+        const char* name;
+        LONG t1, t2, t3;
+        bool moves; // whether some pixel must take the mean of its points
+    };
+    const Case cases[] = {
+        {"every edge at one unit", kUnit, kUnit, 9, true},
+        {"walks to two units, points within one", 2 * kUnit, kUnit, 9, true},
+        {"one above a unit's distance", kUnit + 1, kUnit + 1, 10, true},
+        {"one below a unit's distance", kUnit - 1, kUnit - 1, 8, true},
+        {"points within a unit's odd steps only", kUnit + 1, 2, 12, true},
+        {"walks stop where the luminance steps at all", 1, 1, 9, false},
+        {"the smallest colour change refused", kUnit, kUnit, 1, false},
+        {"no luminance nearer than zero", kUnit, 0, 9, false},
+        {"negative thresholds", kUnit, -5, -3, false},
+        {"no walk beyond a change of zero", 0, kUnit, 9, false},
+        {"a walk ended before its first step", -1, kUnit, 9, false},
+        {"thresholds out of reach", 1 << 30, 1 << 30, 1 << 30, true},
+    };
+    const LONG colours[] = {-6, -2, 0, 3, 7};
+    for (const Case& test : cases)
+        for (std::uint32_t seed : {1u, 2u, 3u}) {
+            SCOPED_TRACE(testing::Message() << test.name << ", seed " << seed);
+            WalkWindow window;
+            std::uint32_t state = seed * 2654435761u;
+            const auto next = [&state](std::uint32_t n) {
+                state = state * 1664525u + 1013904223u;
+                return (state >> 8) % n;
+            };
+            for (LONG r = 0; r < MoireRows::kWindowRows; ++r)
+                for (LONG x = 0; x < WalkWindow::kWidth; ++x) {
+                    // Mostly the same unit, so walks go on; one either way now and then.
+                    const LONG units = next(8) == 0 ? (next(2) ? 1 : -1) : 0;
+                    window.luma[r][x] = 1000000 + units * kUnit + static_cast<LONG>(next(3)) - 1;
+                    window.red[r][x] = colours[next(5)];
+                    window.blue[r][x] = colours[next(5)];
+                    window.ownRed[r][x] = 500 + static_cast<LONG>(next(1000));
+                    window.ownBlue[r][x] = 900 - static_cast<LONG>(next(1000));
+                }
+            std::fill(window.t1.begin(), window.t1.end(), test.t1);
+            std::fill(window.t2.begin(), window.t2.end(), test.t2);
+            std::fill(window.t3.begin(), window.t3.end(), test.t3);
+            EXPECT_EQ(test.moves, window.Moved() > 0);
+            window.ExpectEveryPathMatches(test.name);
+        }
 }
 
 TEST(Moire, APixelWithoutEnoughPointsKeepsItsColourExactly) {
