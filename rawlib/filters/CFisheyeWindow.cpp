@@ -194,6 +194,8 @@ struct FourReach {
     __m256d dx;
     __m256d r;
     __m256d u;
+    __m256d sx;
+    __m256d sy;
 };
 
 // Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
@@ -387,6 +389,8 @@ KV_AVX2FMA void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces&
 
 // How many fours the AVX2 path places ahead of the one it interpolates, in a ring of places.
 constexpr LONG kPlacesAhead = 4;
+// The fours whose positions are on the way at once: reached, aimed and placed.
+constexpr LONG kReaches = kPlacesAhead + 2;
 constexpr unsigned kAllFour = 0xF;
 
 // Pixels x0 ... of the row four at a time, as far as whole fours go; returns the first pixel left over.
@@ -414,18 +418,16 @@ KV_AVX2FMA LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& ge
     const __m128i three = _mm_set1_epi32(3);
 
     // The places of the four pixels from x; none covered where no source lies in the picture.
-    // The first half of placing four pixels from x: their distances from the centre, and where these fall
-    // in the table (4095 r / R); a four ahead of the rest, so that its root and division wait on nothing.
+    // Placing four pixels from x goes in three steps, each a four ahead of the next, so that none waits on
+    // the roots and divisions of the step before. The first: the distances from the centre, and where these
+    // fall in the table (4095 r / R).
     auto reach = [&](LONG x, FourReach & q) KV_AVX2FMA __attribute__((always_inline)) {
         q.dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
         q.r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(q.dx, q.dx), _mm256_mul_pd(dy, dy)));
         q.u = _mm256_div_pd(_mm256_mul_pd(lastEntry, q.r), radius);
     };
-    auto place = [&](LONG x, const FourReach& q, FourPlaces& p) KV_AVX2FMA __attribute__((always_inline)) {
-        // Nothing covered works out over the window's first block, as a lane not written does.
-        p.covered = 0;
-        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
-        p.fx = p.fy = zero;
+    // The second: the source positions, a four ahead of the rest.
+    auto aim = [&](FourReach & q) KV_AVX2FMA __attribute__((always_inline)) {
         const __m256d dx = q.dx, r = q.r, u = q.u;
         // A lane at or past the last entry (or with no number) takes the last entry.
         const __m256d inTable = _mm256_cmp_pd(u, lastEntry, _CMP_LT_OQ);
@@ -442,10 +444,18 @@ KV_AVX2FMA LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& ge
             lastValue, _mm256_add_pd(_mm256_mul_pd(below, _mm256_sub_pd(one, f)), _mm256_mul_pd(above, f)),
             inTable);
         const __m256d atCentre = _mm256_cmp_pd(r, zero, _CMP_EQ_OQ);
-        const __m256d sx = _mm256_blendv_pd(
+        q.sx = _mm256_blendv_pd(
             _mm256_add_pd(cx, _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(dx, v), radius), r)), cx, atCentre);
-        const __m256d sy = _mm256_blendv_pd(
+        q.sy = _mm256_blendv_pd(
             _mm256_add_pd(cy, _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(dy, v), radius), r)), cy, atCentre);
+    };
+    // The last: which lanes the window covers, and where they read it.
+    auto place = [&](LONG x, const FourReach& q, FourPlaces& p) KV_AVX2FMA __attribute__((always_inline)) {
+        // Nothing covered works out over the window's first block, as a lane not written does.
+        p.covered = 0;
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
+        p.fx = p.fy = zero;
+        const __m256d sx = q.sx, sy = q.sy;
         const __m256d inside = _mm256_and_pd(
             _mm256_and_pd(_mm256_cmp_pd(sx, zero, _CMP_GE_OQ), _mm256_cmp_pd(sx, width, _CMP_LT_OQ)),
             _mm256_and_pd(_mm256_cmp_pd(sy, zero, _CMP_GE_OQ), _mm256_cmp_pd(sy, height, _CMP_LT_OQ)));
@@ -480,15 +490,18 @@ KV_AVX2FMA LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& ge
 
     const __m256d guard = _mm256_set1_pd(kRoundingGuard);
     const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
-    // A four is reached kPlacesAhead fours and placed kPlacesAhead - 1 fours before it is interpolated: each
-    // half of its position's chain of roots and divisions then runs beside the interpolation of other
-    // fours, where worked out whole, or placed in a burst, the interpolation waits on the chain (the roots
-    // of the interpolation keep the divider busy, and a place waits its turn there at every step).
+    // A four is reached kPlacesAhead + 1 fours, aimed kPlacesAhead fours and placed kPlacesAhead - 1 fours
+    // before it is interpolated: each step of its position's chain of roots and divisions then runs beside
+    // the interpolation of other fours. Worked out whole, or in a burst, the interpolation waits on the
+    // chain: the interpolation's roots keep the divider busy, and the chain waits its turn there at every
+    // step.
     FourPlaces places[kPlacesAhead];
-    FourReach reaches[kPlacesAhead];
+    FourReach reaches[kReaches];
     const LONG fours = (x1 - x0) / 4;
-    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead); ++e)
+    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead + 1); ++e)
         reach(x0 + 4 * e, reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead); ++e)
+        aim(reaches[e]);
     for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead - 1); ++e)
         place(x0 + 4 * e, reaches[e], places[e]);
     __m256d distances[2][16];
@@ -498,10 +511,12 @@ KV_AVX2FMA LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& ge
     LONG x = x0;
     for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
         if (e + kPlacesAhead - 1 < fours)
-            place(x + 4 * (kPlacesAhead - 1), reaches[(e + kPlacesAhead - 1) % kPlacesAhead],
+            place(x + 4 * (kPlacesAhead - 1), reaches[(e + kPlacesAhead - 1) % kReaches],
                   places[(e + kPlacesAhead - 1) % kPlacesAhead]);
         if (e + kPlacesAhead < fours)
-            reach(x + 4 * kPlacesAhead, reaches[e % kPlacesAhead]);
+            aim(reaches[(e + kPlacesAhead) % kReaches]);
+        if (e + kPlacesAhead + 1 < fours)
+            reach(x + 4 * (kPlacesAhead + 1), reaches[(e + kPlacesAhead + 1) % kReaches]);
         const FourPlaces& p = places[e % kPlacesAhead];
         if (p.covered == 0) {
             ready = false;
