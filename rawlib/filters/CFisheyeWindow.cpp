@@ -387,9 +387,10 @@ KV_AVX2FMA void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces&
     }
 }
 
-// How many fours the AVX2 path places ahead of the one it interpolates, in a ring of places.
+// How many groups (fours on the AVX2 path, twos on the plain one) a row routine places ahead of the one it
+// interpolates, in a ring of places.
 constexpr LONG kPlacesAhead = 4;
-// The fours whose positions are on the way at once: reached, aimed and placed.
+// The groups whose positions are on the way at once: reached, aimed and placed.
 constexpr LONG kReaches = kPlacesAhead + 2;
 constexpr unsigned kAllFour = 0xF;
 
@@ -1068,8 +1069,14 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     }
 }
 
-// Pixels of a row the plain path places before it interpolates them, as the AVX-512 path does.
-constexpr LONG kRunTwos = 16;
+// Two pixels' distances from the centre (dx across, r in all), their place in the table and their sources.
+struct TwoReach {
+    __m128d dx;
+    __m128d r;
+    __m128d u;
+    __m128d sx;
+    __m128d sy;
+};
 
 // Pixels x0 ... of the row two at a time, as far as whole twos go; returns the first pixel left over.
 template <class Sample>
@@ -1086,15 +1093,17 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
     const __m128d dy = _mm_sub_pd(_mm_set1_pd(y), cy);
     const __m128d guard = _mm_set1_pd(kRoundingGuard);
     const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
-    // The places of the two pixels from x; none covered where no source lies in the picture.
-    auto place = [&](LONG x, TwoPlaces& p) {
-        p.covered = 0;
-        p.base[0] = p.base[1] = 0;
-        p.fx = p.fy = zero;
-        const __m128d dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
-        const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
-        // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
-        const __m128d u = _mm_div_pd(_mm_mul_pd(lastEntry, r), radius);
+    // The places of the two pixels from x in three steps, each a two ahead of the next, as on the AVX2
+    // path: the distances from the centre and their place in the table, the source positions, then which
+    // lanes the window covers (none where no source lies in the picture).
+    auto reach = [&](LONG x, TwoReach& q) {
+        q.dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
+        q.r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(q.dx, q.dx), _mm_mul_pd(dy, dy)));
+        q.u = _mm_div_pd(_mm_mul_pd(lastEntry, q.r), radius);
+    };
+    auto aim = [&](TwoReach& q) {
+        const __m128d dx = q.dx, r = q.r, u = q.u;
+        // A lane at or past the last entry (or with no number) takes the last entry.
         const __m128d inTable = _mm_cmplt_pd(u, lastEntry);
         const __m128d used = _mm_and_pd(u, inTable);
         const __m128i entry = _mm_cvttpd_epi32(used);
@@ -1105,10 +1114,14 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         const __m128d v = Select(
             inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
         const __m128d atCentre = _mm_cmpeq_pd(r, zero);
-        const __m128d sx =
-            Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
-        const __m128d sy =
-            Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+        q.sx = Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
+        q.sy = Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+    };
+    auto place = [&](LONG x, const TwoReach& q, TwoPlaces& p) {
+        p.covered = 0;
+        p.base[0] = p.base[1] = 0;
+        p.fx = p.fy = zero;
+        const __m128d sx = q.sx, sy = q.sy;
         const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(sx, zero), _mm_cmplt_pd(sx, width)),
                                           _mm_and_pd(_mm_cmpge_pd(sy, zero), _mm_cmplt_pd(sy, height)));
         const unsigned insideLanes = static_cast<unsigned>(_mm_movemask_pd(inside));
@@ -1138,46 +1151,57 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         }
     };
 
-    TwoPlaces places[kRunTwos];
+    TwoPlaces places[kPlacesAhead];
+    TwoReach reaches[kReaches];
+    const LONG twos = (x1 - x0) / 2;
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead + 1); ++e)
+        reach(x0 + 2 * e, reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead); ++e)
+        aim(reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead - 1); ++e)
+        place(x0 + 2 * e, reaches[e], places[e]);
     __m128d distances[2][16];
+    int current = 0;
+    // Whether distances[current] holds the two's distances, worked out beside the two before it.
+    bool ready = false;
     LONG x = x0;
-    while (x + 2 <= x1) {
-        const LONG twos = std::min<LONG>(kRunTwos, (x1 - x) / 2);
-        for (LONG e = 0; e < twos; ++e)
-            place(x + 2 * e, places[e]);
-        // The distances of the next covered two are worked out before this one's sums, as on the AVX2 path.
-        LONG next = 0;
-        while (next < twos && places[next].covered == 0)
-            ++next;
-        int current = 0;
-        if (next < twos)
-            Sse2Distances(places[next], distances[current]);
-        for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
-            const TwoPlaces& p = places[e];
-            if (p.covered == 0)
-                continue;
-            next = e + 1;
-            while (next < twos && places[next].covered == 0)
-                ++next;
-            __m128d sums[3], weightSum;
-            Sse2Two<Sample>(layout, p, distances[current], next < twos ? &places[next] : nullptr,
-                            distances[1 - current], sums, weightSum);
-            current = 1 - current;
-            alignas(16) std::int32_t held[3][4];
-#pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
-                const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
-                _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
-                                _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
-            }
-#pragma GCC unroll 2
-            for (int k = 0; k < 2; ++k)
-                if (p.covered & (1u << k))
-#pragma GCC unroll 3
-                    for (int c = 0; c < 3; ++c)
-                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
+    for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
+        if (e + kPlacesAhead - 1 < twos)
+            place(x + 2 * (kPlacesAhead - 1), reaches[(e + kPlacesAhead - 1) % kReaches],
+                  places[(e + kPlacesAhead - 1) % kPlacesAhead]);
+        if (e + kPlacesAhead < twos)
+            aim(reaches[(e + kPlacesAhead) % kReaches]);
+        if (e + kPlacesAhead + 1 < twos)
+            reach(x + 2 * (kPlacesAhead + 1), reaches[(e + kPlacesAhead + 1) % kReaches]);
+        const TwoPlaces& p = places[e % kPlacesAhead];
+        if (p.covered == 0) {
+            ready = false;
+            continue;
         }
+        if (!ready)
+            Sse2Distances(p, distances[current]);
+        const TwoPlaces* next = e + 1 < twos ? &places[(e + 1) % kPlacesAhead] : nullptr;
+        if (next && next->covered == 0)
+            next = nullptr;
+        __m128d sums[3], weightSum;
+        Sse2Two<Sample>(layout, p, distances[current], next, distances[1 - current], sums, weightSum);
+        ready = next != nullptr;
+        if (ready)
+            current = 1 - current;
+        alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
+            const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
+            _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
+                            _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+        }
+#pragma GCC unroll 2
+        for (int k = 0; k < 2; ++k)
+            if (p.covered & (1u << k))
+#pragma GCC unroll 3
+                for (int c = 0; c < 3; ++c)
+                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
     }
     return x;
 }
