@@ -44,6 +44,8 @@ DWORD Probe() {
     const bool osSavesYmm = (ecx & (1u << 27)) && (ReadXcr0() & 0x6) == 0x6;
     if (osSavesYmm && (ecx & (1u << 28)))
         f |= CpuFeature::kAVX;
+    if (osSavesYmm && (ecx & (1u << 12)))
+        f |= CpuFeature::kFMA;
     if (osSavesYmm && maxLeaf >= 7) {
         unsigned int a7 = 0, b7 = 0, c7 = 0, d7 = 0;
         __cpuid_count(7, 0, a7, b7, c7, d7);

@@ -21,6 +21,7 @@ constexpr DWORD k3DNow = 1u << 12;        // leaf 0x80000001, EDX bit 31
 constexpr DWORD kExtendedLeaf = 1u << 13; // the processor answers leaf 0x80000001
 constexpr DWORD kAVX512F = 1u << 14;      // leaf 7, EBX bit 16, with the opmask and ZMM state enabled
 constexpr DWORD kAVX512BW = 1u << 15;     // leaf 7, EBX bit 30, with the same state
+constexpr DWORD kFMA = 1u << 16;          // leaf 1, ECX bit 12, with the YMM state enabled by the system
 } // namespace CpuFeature
 
 // What the processor reports, asked on the first call only.

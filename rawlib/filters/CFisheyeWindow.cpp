@@ -159,10 +159,13 @@ void CFisheyeWindow::RemapPlain(const CFisheyeGeometry& geometry, LONG y, LONG x
 }
 
 // The AVX2 path: every lane is one output pixel and does the plain path's operations in the plain path's
-// order (no fused multiply-add), so both give the same bytes.
+// order, so both give the same bytes. It fuses a multiply and an add only where the fused result is the
+// plain path's: where the product is exact (a power of two times a value, or a sum's exact parts), so that
+// the one rounding left is the one the plain path makes. The processors it runs on all have both.
 // The loops over taps, rows, pixels and channels of all SIMD paths are unrolled whole: kept as loops, they
 // pass their vectors through memory and the paths spend more time there than on arithmetic.
 #define KV_AVX2 __attribute__((target("avx2")))
+#define KV_AVX2FMA __attribute__((target("avx2,fma")))
 
 namespace {
 
@@ -185,6 +188,15 @@ KV_AVX2 inline void Avx2WidenRow(const Sample* row, __m256i& front, __m128i& bac
         back = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 8)));
     }
 }
+
+// Four pixels' distances from the centre (dx across, r in all) and their place in the table.
+struct FourReach {
+    __m256d dx;
+    __m256d r;
+    __m256d u;
+    __m256d sx;
+    __m256d sy;
+};
 
 // Where four pixels read the window: each lane's first sample, its fractions, and the lanes written.
 struct FourPlaces {
@@ -211,10 +223,12 @@ constexpr bool IsMiddle(int m, int n) {
 KV_AVX2 inline __m256d Avx2Square25(__m256d d) {
     return _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.5), d), d);
 }
-KV_AVX2 inline __m256d Avx2Far(__m256d d, __m256d d2) {
-    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(-0.5), d), d), d);
-    return _mm256_add_pd(_mm256_sub_pd(_mm256_add_pd(cube, d2), _mm256_mul_pd(_mm256_set1_pd(4.0), d)),
-                         _mm256_set1_pd(2.0));
+// Halving and negating are exact, so ((-0.5 d) d) d is -0.5 ((d d) d) to the last bit, and the sum with
+// 2.5 d² and the step by -4 d are the plain path's roundings when fused with their exact products.
+KV_AVX2FMA inline __m256d Avx2Far(__m256d d, __m256d d2) {
+    const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(d, d), d);
+    const __m256d rise = _mm256_fmadd_pd(cube, _mm256_set1_pd(-0.5), d2);
+    return _mm256_add_pd(_mm256_fnmadd_pd(_mm256_set1_pd(4.0), d, rise), _mm256_set1_pd(2.0));
 }
 KV_AVX2 inline __m256d Avx2Near(__m256d d, __m256d d2) {
     const __m256d cube = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(1.5), d), d), d);
@@ -240,7 +254,7 @@ KV_AVX2 inline void Avx2Squares(const FourPlaces& p, FourSquares& squares) {
 
 // Row 0 ... 3 of the distances (the corners with row 0, then rows 1 to 3), so that the roots can be spread
 // over the previous four's rows. The corners' entries hold their weights.
-KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
+KV_AVX2FMA inline void Avx2Distances(const FourSquares& squares, int part, __m256d* distances) {
     const __m256d* dx2 = squares.dx2;
     const __m256d* dy2 = squares.dy2;
 #pragma GCC unroll 4
@@ -270,7 +284,7 @@ KV_AVX2 inline void Avx2Distances(const FourSquares& squares, int part, __m256d*
 }
 
 // All of a four's distances at once.
-KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
+KV_AVX2FMA inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
     FourSquares squares;
     Avx2Squares(p, squares);
 #pragma GCC unroll 4
@@ -278,12 +292,48 @@ KV_AVX2 inline void Avx2Distances(const FourPlaces& p, __m256d* distances) {
         Avx2Distances(squares, part, distances);
 }
 
-// The cubic weights of a four's positions at the given distances, tap by tap, and the weighted sums of the
-// samples there. The blocks' rows are read whole and turned so that each lane holds one pixel's sample: a
-// transpose of four rows of twelve.
+// 2^52 as a double: a whole number n below 2^32 put in the low bits of its pattern makes 2^52 + n exactly.
+constexpr std::int32_t kBiasHigh = 0x43300000;
+constexpr double kBias = 4503599627370496.0;
+
+// Two 128-bit halves as one vector, low then high.
+KV_AVX2 inline __m256i Avx2Halves(__m128i low, __m128i high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Row n of a block for pixels a, b, c and d as pairs, a and b in the low 128 bits, c and d in the high ones:
+// pairs[h] holds the 16-bit samples 4h ... 4h + 3 as a b a b ... (c d c d ... above).
 template <class Sample>
-KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p, const __m256d* distances,
-                      const FourPlaces* next, __m256d* nextDistances, __m256d* sums, __m256d& weightSum) {
+KV_AVX2 inline void Avx2PairRows(const Sample* a, const Sample* b, const Sample* c, const Sample* d,
+                                 __m256i pairs[3]) {
+    if constexpr (sizeof(Sample) == 1) {
+        // Bytes 0 to 7 and 4 to 11 of each row, the rows' bytes paired, then widened to 16 bits.
+        const auto low = [](const Sample* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); };
+        const __m256i front = _mm256_unpacklo_epi8(Avx2Halves(low(a), low(c)), Avx2Halves(low(b), low(d)));
+        const __m256i back =
+            _mm256_unpacklo_epi8(Avx2Halves(low(a + 4), low(c + 4)), Avx2Halves(low(b + 4), low(d + 4)));
+        const __m256i zero = _mm256_setzero_si256();
+        pairs[0] = _mm256_unpacklo_epi8(front, zero);
+        pairs[1] = _mm256_unpackhi_epi8(front, zero);
+        pairs[2] = _mm256_unpackhi_epi8(back, zero);
+    } else {
+        // Samples 0 to 7 and 4 to 11 of each row.
+        const auto row = [](const Sample* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        const __m256i front0 = Avx2Halves(row(a), row(c)), front1 = Avx2Halves(row(b), row(d));
+        const __m256i back0 = Avx2Halves(row(a + 4), row(c + 4)), back1 = Avx2Halves(row(b + 4), row(d + 4));
+        pairs[0] = _mm256_unpacklo_epi16(front0, front1);
+        pairs[1] = _mm256_unpackhi_epi16(front0, front1);
+        pairs[2] = _mm256_unpackhi_epi16(back0, back1);
+    }
+}
+
+// The cubic weights of a four's positions at the given distances, tap by tap, and the weighted sums of the
+// samples there. Each lane holds one pixel's sample as 2^52 plus the sample, made from the rows by shuffles
+// alone; the weighted sample w s is then w (2^52 + s) less w 2^52 in one fused step, whose exact sum before
+// its one rounding is w s: the plain path's product, without a conversion.
+template <class Sample>
+KV_AVX2FMA void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p, const __m256d* distances,
+                         const FourPlaces* next, __m256d* nextDistances, __m256d* sums, __m256d& weightSum) {
     FourSquares nextSquares;
     if (next)
         Avx2Squares(*next, nextSquares);
@@ -293,6 +343,8 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
     for (int k = 0; k < 4; ++k)
         first[k] = static_cast<const Sample*>(layout.samples) + p.base[k];
     const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
+    const __m256d lessBias = _mm256_set1_pd(-kBias);
+    const __m256i bias = _mm256_set1_epi32(kBiasHigh), wordZero = _mm256_setzero_si256();
     weightSum = zero;
     sums[0] = sums[1] = sums[2] = zero;
 #pragma GCC unroll 4
@@ -300,28 +352,21 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
         // A quarter of the next four's roots, beside this row's sums.
         if (next)
             Avx2Distances(nextSquares, n, nextDistances);
-        __m256i front[4];
-        __m128i back[4];
-#pragma GCC unroll 4
-        for (int k = 0; k < 4; ++k)
-            Avx2WidenRow(first[k] + static_cast<std::size_t>(n) * stride, front[k], back[k]);
-        // Samples j of the four pixels: lanes j and j + 4 of the front halves, j - 8 of the back ones.
-        const __m256i lo01 = _mm256_unpacklo_epi32(front[0], front[1]);
-        const __m256i hi01 = _mm256_unpackhi_epi32(front[0], front[1]);
-        const __m256i lo23 = _mm256_unpacklo_epi32(front[2], front[3]);
-        const __m256i hi23 = _mm256_unpackhi_epi32(front[2], front[3]);
-        const __m256i s04 = _mm256_unpacklo_epi64(lo01, lo23), s15 = _mm256_unpackhi_epi64(lo01, lo23);
-        const __m256i s26 = _mm256_unpacklo_epi64(hi01, hi23), s37 = _mm256_unpackhi_epi64(hi01, hi23);
-        const __m128i blo01 = _mm_unpacklo_epi32(back[0], back[1]),
-                      bhi01 = _mm_unpackhi_epi32(back[0], back[1]);
-        const __m128i blo23 = _mm_unpacklo_epi32(back[2], back[3]),
-                      bhi23 = _mm_unpackhi_epi32(back[2], back[3]);
-        const __m128i samples[12] = {_mm256_castsi256_si128(s04),      _mm256_castsi256_si128(s15),
-                                     _mm256_castsi256_si128(s26),      _mm256_castsi256_si128(s37),
-                                     _mm256_extracti128_si256(s04, 1), _mm256_extracti128_si256(s15, 1),
-                                     _mm256_extracti128_si256(s26, 1), _mm256_extracti128_si256(s37, 1),
-                                     _mm_unpacklo_epi64(blo01, blo23), _mm_unpackhi_epi64(blo01, blo23),
-                                     _mm_unpacklo_epi64(bhi01, bhi23), _mm_unpackhi_epi64(bhi01, bhi23)};
+        const std::size_t offset = static_cast<std::size_t>(n) * stride;
+        __m256i pairs[3];
+        Avx2PairRows(first[0] + offset, first[1] + offset, first[2] + offset, first[3] + offset, pairs);
+        // Sample j of the four pixels, biased: the pairs widened to 32 bits (halves[j / 2]), then to 64 with
+        // the bias above, where the tap takes it.
+        __m256i halves[6];
+#pragma GCC unroll 3
+        for (int q = 0; q < 3; ++q) {
+            halves[2 * q] = _mm256_unpacklo_epi16(pairs[q], wordZero);
+            halves[2 * q + 1] = _mm256_unpackhi_epi16(pairs[q], wordZero);
+        }
+        auto sample = [&](int j) KV_AVX2 {
+            return _mm256_castsi256_pd(j % 2 ? _mm256_unpackhi_epi32(halves[j / 2], bias)
+                                             : _mm256_unpacklo_epi32(halves[j / 2], bias));
+        };
 #pragma GCC unroll 4
         for (int m = 0; m < 4; ++m) {
             const __m256d d = distances[4 * n + m];
@@ -333,22 +378,26 @@ KV_AVX2 void Avx2Four(const CFisheyeWindow::Layout& layout, const FourPlaces& p,
                 w = _mm256_and_pd(Avx2Far(d, Avx2Square25(d)), _mm256_cmp_pd(d, two, _CMP_LT_OQ));
             }
             weightSum = _mm256_add_pd(weightSum, w);
+            // w 2^52 is exact: a weight is no more than a few units.
+            const __m256d wBias = _mm256_mul_pd(w, lessBias);
 #pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
-                sums[c] = _mm256_add_pd(sums[c], _mm256_mul_pd(w, _mm256_cvtepi32_pd(samples[3 * m + c])));
+                sums[c] = _mm256_add_pd(sums[c], _mm256_fmadd_pd(w, sample(3 * m + c), wBias));
         }
     }
 }
 
-// Pixels of a row the AVX2 path places before it interpolates them, as on the AVX-512 path: worked out
-// together, the positions of a run overlap, where one four at a time each interpolation waits on its own.
-constexpr LONG kRunFours = 8;
+// How many groups (fours on the AVX2 path, twos on the plain one) a row routine places ahead of the one it
+// interpolates, in a ring of places.
+constexpr LONG kPlacesAhead = 4;
+// The groups whose positions are on the way at once: reached, aimed and placed.
+constexpr LONG kReaches = kPlacesAhead + 2;
 constexpr unsigned kAllFour = 0xF;
 
 // Pixels x0 ... of the row four at a time, as far as whole fours go; returns the first pixel left over.
 template <class Sample>
-KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1,
-                     Sample* out, std::vector<LONG>& missed) {
+KV_AVX2FMA LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LONG y, LONG x0,
+                        LONG x1, Sample* out, std::vector<LONG>& missed) {
     const CFisheyeWindow::Layout layout = window.GetLayout();
     const double* table = geometry.GetTable();
     const __m256d cx = _mm256_set1_pd(geometry.GetCentreX()), cy = _mm256_set1_pd(geometry.GetCentreY());
@@ -370,15 +419,18 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
     const __m128i three = _mm_set1_epi32(3);
 
     // The places of the four pixels from x; none covered where no source lies in the picture.
-    auto place = [&](LONG x, FourPlaces& p) KV_AVX2 {
-        // Nothing covered works out over the window's first block, as a lane not written does.
-        p.covered = 0;
-        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
-        p.fx = p.fy = zero;
-        const __m256d dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
-        const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
-        // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
-        const __m256d u = _mm256_div_pd(_mm256_mul_pd(lastEntry, r), radius);
+    // Placing four pixels from x goes in three steps, each a four ahead of the next, so that none waits on
+    // the roots and divisions of the step before. The first: the distances from the centre, and where these
+    // fall in the table (4095 r / R).
+    auto reach = [&](LONG x, FourReach & q) KV_AVX2FMA __attribute__((always_inline)) {
+        q.dx = _mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), lanes), cx);
+        q.r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(q.dx, q.dx), _mm256_mul_pd(dy, dy)));
+        q.u = _mm256_div_pd(_mm256_mul_pd(lastEntry, q.r), radius);
+    };
+    // The second: the source positions, a four ahead of the rest.
+    auto aim = [&](FourReach & q) KV_AVX2FMA __attribute__((always_inline)) {
+        const __m256d dx = q.dx, r = q.r, u = q.u;
+        // A lane at or past the last entry (or with no number) takes the last entry.
         const __m256d inTable = _mm256_cmp_pd(u, lastEntry, _CMP_LT_OQ);
         const __m256d used = _mm256_and_pd(u, inTable);
         const __m128i entry = _mm256_cvttpd_epi32(used);
@@ -393,10 +445,18 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
             lastValue, _mm256_add_pd(_mm256_mul_pd(below, _mm256_sub_pd(one, f)), _mm256_mul_pd(above, f)),
             inTable);
         const __m256d atCentre = _mm256_cmp_pd(r, zero, _CMP_EQ_OQ);
-        const __m256d sx = _mm256_blendv_pd(
+        q.sx = _mm256_blendv_pd(
             _mm256_add_pd(cx, _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(dx, v), radius), r)), cx, atCentre);
-        const __m256d sy = _mm256_blendv_pd(
+        q.sy = _mm256_blendv_pd(
             _mm256_add_pd(cy, _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(dy, v), radius), r)), cy, atCentre);
+    };
+    // The last: which lanes the window covers, and where they read it.
+    auto place = [&](LONG x, const FourReach& q, FourPlaces& p) KV_AVX2FMA __attribute__((always_inline)) {
+        // Nothing covered works out over the window's first block, as a lane not written does.
+        p.covered = 0;
+        _mm_store_si128(reinterpret_cast<__m128i*>(p.base), _mm_setzero_si128());
+        p.fx = p.fy = zero;
+        const __m256d sx = q.sx, sy = q.sy;
         const __m256d inside = _mm256_and_pd(
             _mm256_and_pd(_mm256_cmp_pd(sx, zero, _CMP_GE_OQ), _mm256_cmp_pd(sx, width, _CMP_LT_OQ)),
             _mm256_and_pd(_mm256_cmp_pd(sy, zero, _CMP_GE_OQ), _mm256_cmp_pd(sy, height, _CMP_LT_OQ)));
@@ -431,88 +491,104 @@ KV_AVX2 LONG Avx2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geome
 
     const __m256d guard = _mm256_set1_pd(kRoundingGuard);
     const __m256d maximum = _mm256_set1_pd(kMaximum<Sample>);
-    FourPlaces places[kRunFours];
+    // A four is reached kPlacesAhead + 1 fours, aimed kPlacesAhead fours and placed kPlacesAhead - 1 fours
+    // before it is interpolated: each step of its position's chain of roots and divisions then runs beside
+    // the interpolation of other fours. Worked out whole, or in a burst, the interpolation waits on the
+    // chain: the interpolation's roots keep the divider busy, and the chain waits its turn there at every
+    // step.
+    FourPlaces places[kPlacesAhead];
+    FourReach reaches[kReaches];
+    const LONG fours = (x1 - x0) / 4;
+    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead + 1); ++e)
+        reach(x0 + 4 * e, reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead); ++e)
+        aim(reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(fours, kPlacesAhead - 1); ++e)
+        place(x0 + 4 * e, reaches[e], places[e]);
+    __m256d distances[2][16];
+    int current = 0;
+    // Whether distances[current] holds the four's distances, worked out beside the four before it.
+    bool ready = false;
     LONG x = x0;
-    while (x + 4 <= x1) {
-        const LONG fours = std::min<LONG>(kRunFours, (x1 - x) / 4);
-        for (LONG e = 0; e < fours; ++e)
-            place(x + 4 * e, places[e]);
-        // The distances of the next covered four are worked out before this one's sums.
-        __m256d distances[2][16];
-        LONG next = 0;
-        while (next < fours && places[next].covered == 0)
-            ++next;
-        int current = 0;
-        if (next < fours)
-            Avx2Distances(places[next], distances[current]);
-        for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
-            const FourPlaces& p = places[e];
-            if (p.covered == 0)
-                continue;
-            next = e + 1;
-            while (next < fours && places[next].covered == 0)
-                ++next;
-            __m256d sums[3], weightSum;
-            Avx2Four<Sample>(layout, p, distances[current], next < fours ? &places[next] : nullptr,
-                             distances[1 - current], sums, weightSum);
+    for (LONG e = 0; e < fours; ++e, x += 4, out += 12) {
+        if (e + kPlacesAhead - 1 < fours)
+            place(x + 4 * (kPlacesAhead - 1), reaches[(e + kPlacesAhead - 1) % kReaches],
+                  places[(e + kPlacesAhead - 1) % kPlacesAhead]);
+        if (e + kPlacesAhead < fours)
+            aim(reaches[(e + kPlacesAhead) % kReaches]);
+        if (e + kPlacesAhead + 1 < fours)
+            reach(x + 4 * (kPlacesAhead + 1), reaches[(e + kPlacesAhead + 1) % kReaches]);
+        const FourPlaces& p = places[e % kPlacesAhead];
+        if (p.covered == 0) {
+            ready = false;
+            continue;
+        }
+        if (!ready)
+            Avx2Distances(p, distances[current]);
+        const FourPlaces* next = e + 1 < fours ? &places[(e + 1) % kPlacesAhead] : nullptr;
+        if (next && next->covered == 0)
+            next = nullptr;
+        __m256d sums[3], weightSum;
+        Avx2Four<Sample>(layout, p, distances[current], next, distances[1 - current], sums, weightSum);
+        ready = next != nullptr;
+        if (ready)
             current = 1 - current;
-            __m128i channels[3];
+        __m128i channels[3];
 #pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
-                const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
-                channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
-            }
-            if (p.covered != kAllFour) {
-                alignas(16) std::int32_t held[3][4];
+        for (int c = 0; c < 3; ++c) {
+            // max(mean, 0) also turns a mean that is no number into 0, as the plain path does.
+            const __m256d mean = _mm256_add_pd(_mm256_div_pd(sums[c], weightSum), guard);
+            channels[c] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(mean, zero), maximum));
+        }
+        if (p.covered != kAllFour) {
+            alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c)
+                _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+                if (!(p.covered & (1u << k)))
+                    continue;
 #pragma GCC unroll 3
                 for (int c = 0; c < 3; ++c)
-                    _mm_store_si128(reinterpret_cast<__m128i*>(held[c]), channels[c]);
-#pragma GCC unroll 4
-                for (int k = 0; k < 4; ++k) {
-                    if (!(p.covered & (1u << k)))
-                        continue;
-#pragma GCC unroll 3
-                    for (int c = 0; c < 3; ++c)
-                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
-                }
-                continue;
+                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
             }
-            // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first
-            // the channels packed as [R0-3 G0-3] and [B0-3 B0-3].
-            const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
-            const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
-            if constexpr (sizeof(Sample) == 1) {
-                // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
-                const __m128i bytes = _mm_packus_epi16(redGreen, blue);
-                const __m128i pixels = _mm_shuffle_epi8(
-                    bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
-                const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
-                std::memcpy(out + 8, &last, sizeof last);
-            } else {
-                // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
-                const __m128i front =
-                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11,
-                                                                          -1, -1, 4, 5, 12, 13)),
-                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2,
-                                                                      3, -1, -1, -1, -1)));
-                const __m128i back =
-                    _mm_or_si128(_mm_shuffle_epi8(redGreen, _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1,
-                                                                          -1, -1, -1, -1, -1, -1, -1)),
-                                 _mm_shuffle_epi8(blue, _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1,
-                                                                      -1, -1, -1, -1, -1)));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
-            }
+            continue;
+        }
+        // The four pixels' samples, held to the sample range, put in pixel order by byte shuffles: first
+        // the channels packed as [R0-3 G0-3] and [B0-3 B0-3].
+        const __m128i redGreen = _mm_packus_epi32(channels[0], channels[1]);
+        const __m128i blue = _mm_packus_epi32(channels[2], channels[2]);
+        if constexpr (sizeof(Sample) == 1) {
+            // Bytes R0-3 G0-3 B0-3 to R0 G0 B0 R1 ... B3.
+            const __m128i bytes = _mm_packus_epi16(redGreen, blue);
+            const __m128i pixels =
+                _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), pixels);
+            const std::int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(pixels, 8));
+            std::memcpy(out + 8, &last, sizeof last);
+        } else {
+            // R0 G0 B0 R1 G1 B1 R2 G2, then B2 R3 G3 B3.
+            const __m128i front = _mm_or_si128(
+                _mm_shuffle_epi8(redGreen,
+                                 _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
+                _mm_shuffle_epi8(blue,
+                                 _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
+            const __m128i back = _mm_or_si128(
+                _mm_shuffle_epi8(redGreen,
+                                 _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                _mm_shuffle_epi8(blue,
+                                 _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), front);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), back);
         }
     }
     return x;
 }
 
-// The AVX-512 path: the AVX2 path's operations on eight pixels at a time, lane by lane in the same order
-// (no fused multiply-add), so that all paths give the same bytes. The blocks' rows are read whole and turned
-// as on the AVX2 path, two fours side by side; lanes whose source lies outside the picture or whose block
+// The AVX-512 path: the plain path's operations on eight pixels at a time, lane by lane in the same order
+// (no fused multiply-add), so that all paths give the same bytes. The blocks' rows are read whole and turned,
+// two fours side by side; lanes whose source lies outside the picture or whose block
 // leaves the window are worked out over a block that is there and not written.
 #define KV_AVX512 __attribute__((target("avx512f,avx2")))
 
@@ -594,8 +670,8 @@ KV_AVX512 inline void Avx512Distances(const EightPlaces& p, __m512d* distances) 
 }
 
 // The cubic weights of eight positions at the given distances, tap by tap, and the weighted sums of the
-// samples there. Each block row is read whole, pixel k beside pixel k + 4, and turned as on the AVX2 path
-// so that each lane holds one pixel's sample.
+// samples there. Each block row is read whole, pixel k beside pixel k + 4, and turned so that each lane
+// holds one pixel's sample.
 template <class Sample>
 KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlaces& p,
                            const __m512d* distances, const EightPlaces* next, __m512d* nextDistances,
@@ -630,8 +706,9 @@ KV_AVX512 void Avx512Eight(const CFisheyeWindow::Layout& layout, const EightPlac
             front[k] = _mm512_inserti64x4(_mm512_castsi256_si512(frontLow), frontHigh, 1);
             back[k] = _mm256_inserti128_si256(_mm256_castsi128_si256(backLow), backHigh, 1);
         }
-        // The AVX2 path's transpose: 128-bit lanes 0 to 3 of sXY hold samples X of pixels 0 to 3, Y of 0 to
-        // 3, X of 4 to 7 and Y of 4 to 7; lanes 0 and 2 moved together give sample X of all eight.
+        // A transpose of four rows of twelve, twice: 128-bit lanes 0 to 3 of sXY hold samples X of pixels 0
+        // to 3, Y of 0 to 3, X of 4 to 7 and Y of 4 to 7; lanes 0 and 2 moved together give sample X of all
+        // eight.
         const __m512i lo01 = _mm512_unpacklo_epi32(front[0], front[1]);
         const __m512i hi01 = _mm512_unpackhi_epi32(front[0], front[1]);
         const __m512i lo23 = _mm512_unpacklo_epi32(front[2], front[3]);
@@ -992,8 +1069,14 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
     }
 }
 
-// Pixels of a row the plain path places before it interpolates them, as the AVX2 path does.
-constexpr LONG kRunTwos = 16;
+// Two pixels' distances from the centre (dx across, r in all), their place in the table and their sources.
+struct TwoReach {
+    __m128d dx;
+    __m128d r;
+    __m128d u;
+    __m128d sx;
+    __m128d sy;
+};
 
 // Pixels x0 ... of the row two at a time, as far as whole twos go; returns the first pixel left over.
 template <class Sample>
@@ -1010,15 +1093,17 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
     const __m128d dy = _mm_sub_pd(_mm_set1_pd(y), cy);
     const __m128d guard = _mm_set1_pd(kRoundingGuard);
     const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
-    // The places of the two pixels from x; none covered where no source lies in the picture.
-    auto place = [&](LONG x, TwoPlaces& p) {
-        p.covered = 0;
-        p.base[0] = p.base[1] = 0;
-        p.fx = p.fy = zero;
-        const __m128d dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
-        const __m128d r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
-        // The table at 4095 r / R; a lane at or past the last entry (or with no number) takes the last entry.
-        const __m128d u = _mm_div_pd(_mm_mul_pd(lastEntry, r), radius);
+    // The places of the two pixels from x in three steps, each a two ahead of the next, as on the AVX2
+    // path: the distances from the centre and their place in the table, the source positions, then which
+    // lanes the window covers (none where no source lies in the picture).
+    auto reach = [&](LONG x, TwoReach& q) {
+        q.dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
+        q.r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(q.dx, q.dx), _mm_mul_pd(dy, dy)));
+        q.u = _mm_div_pd(_mm_mul_pd(lastEntry, q.r), radius);
+    };
+    auto aim = [&](TwoReach& q) {
+        const __m128d dx = q.dx, r = q.r, u = q.u;
+        // A lane at or past the last entry (or with no number) takes the last entry.
         const __m128d inTable = _mm_cmplt_pd(u, lastEntry);
         const __m128d used = _mm_and_pd(u, inTable);
         const __m128i entry = _mm_cvttpd_epi32(used);
@@ -1029,10 +1114,14 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         const __m128d v = Select(
             inTable, _mm_add_pd(_mm_mul_pd(below, _mm_sub_pd(one, f)), _mm_mul_pd(above, f)), lastValue);
         const __m128d atCentre = _mm_cmpeq_pd(r, zero);
-        const __m128d sx =
-            Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
-        const __m128d sy =
-            Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+        q.sx = Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
+        q.sy = Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
+    };
+    auto place = [&](LONG x, const TwoReach& q, TwoPlaces& p) {
+        p.covered = 0;
+        p.base[0] = p.base[1] = 0;
+        p.fx = p.fy = zero;
+        const __m128d sx = q.sx, sy = q.sy;
         const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(sx, zero), _mm_cmplt_pd(sx, width)),
                                           _mm_and_pd(_mm_cmpge_pd(sy, zero), _mm_cmplt_pd(sy, height)));
         const unsigned insideLanes = static_cast<unsigned>(_mm_movemask_pd(inside));
@@ -1062,46 +1151,57 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         }
     };
 
-    TwoPlaces places[kRunTwos];
+    TwoPlaces places[kPlacesAhead];
+    TwoReach reaches[kReaches];
+    const LONG twos = (x1 - x0) / 2;
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead + 1); ++e)
+        reach(x0 + 2 * e, reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead); ++e)
+        aim(reaches[e]);
+    for (LONG e = 0; e < std::min<LONG>(twos, kPlacesAhead - 1); ++e)
+        place(x0 + 2 * e, reaches[e], places[e]);
     __m128d distances[2][16];
+    int current = 0;
+    // Whether distances[current] holds the two's distances, worked out beside the two before it.
+    bool ready = false;
     LONG x = x0;
-    while (x + 2 <= x1) {
-        const LONG twos = std::min<LONG>(kRunTwos, (x1 - x) / 2);
-        for (LONG e = 0; e < twos; ++e)
-            place(x + 2 * e, places[e]);
-        // The distances of the next covered two are worked out before this one's sums, as on the AVX2 path.
-        LONG next = 0;
-        while (next < twos && places[next].covered == 0)
-            ++next;
-        int current = 0;
-        if (next < twos)
-            Sse2Distances(places[next], distances[current]);
-        for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
-            const TwoPlaces& p = places[e];
-            if (p.covered == 0)
-                continue;
-            next = e + 1;
-            while (next < twos && places[next].covered == 0)
-                ++next;
-            __m128d sums[3], weightSum;
-            Sse2Two<Sample>(layout, p, distances[current], next < twos ? &places[next] : nullptr,
-                            distances[1 - current], sums, weightSum);
-            current = 1 - current;
-            alignas(16) std::int32_t held[3][4];
-#pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
-                const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
-                _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
-                                _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
-            }
-#pragma GCC unroll 2
-            for (int k = 0; k < 2; ++k)
-                if (p.covered & (1u << k))
-#pragma GCC unroll 3
-                    for (int c = 0; c < 3; ++c)
-                        out[3 * k + c] = static_cast<Sample>(held[c][k]);
+    for (LONG e = 0; e < twos; ++e, x += 2, out += 6) {
+        if (e + kPlacesAhead - 1 < twos)
+            place(x + 2 * (kPlacesAhead - 1), reaches[(e + kPlacesAhead - 1) % kReaches],
+                  places[(e + kPlacesAhead - 1) % kPlacesAhead]);
+        if (e + kPlacesAhead < twos)
+            aim(reaches[(e + kPlacesAhead) % kReaches]);
+        if (e + kPlacesAhead + 1 < twos)
+            reach(x + 2 * (kPlacesAhead + 1), reaches[(e + kPlacesAhead + 1) % kReaches]);
+        const TwoPlaces& p = places[e % kPlacesAhead];
+        if (p.covered == 0) {
+            ready = false;
+            continue;
         }
+        if (!ready)
+            Sse2Distances(p, distances[current]);
+        const TwoPlaces* next = e + 1 < twos ? &places[(e + 1) % kPlacesAhead] : nullptr;
+        if (next && next->covered == 0)
+            next = nullptr;
+        __m128d sums[3], weightSum;
+        Sse2Two<Sample>(layout, p, distances[current], next, distances[1 - current], sums, weightSum);
+        ready = next != nullptr;
+        if (ready)
+            current = 1 - current;
+        alignas(16) std::int32_t held[3][4];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            // max(mean, 0) also turns a mean that is no number into 0, as the one-pixel routine does.
+            const __m128d mean = _mm_add_pd(_mm_div_pd(sums[c], weightSum), guard);
+            _mm_store_si128(reinterpret_cast<__m128i*>(held[c]),
+                            _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(mean, zero), maximum)));
+        }
+#pragma GCC unroll 2
+        for (int k = 0; k < 2; ++k)
+            if (p.covered & (1u << k))
+#pragma GCC unroll 3
+                for (int c = 0; c < 3; ++c)
+                    out[3 * k + c] = static_cast<Sample>(held[c][k]);
     }
     return x;
 }
@@ -1111,7 +1211,7 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
 void CFisheyeWindow::RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
                               std::vector<LONG>& missed) const {
     const bool wide512 = CpuHas(CpuFeature::kAVX512F | CpuFeature::kAVX2);
-    const bool simd = CpuHas(CpuFeature::kAVX2);
+    const bool simd = CpuHas(CpuFeature::kAVX2 | CpuFeature::kFMA);
     // Eights first, then what is left in fours (or twos without AVX2), then one by one.
     auto run = [&](auto* samples) {
         LONG rest = wide512 ? Avx512Row(*this, geometry, y, x0, x1, samples, missed) : x0;

@@ -70,9 +70,9 @@ public:
 
     // Remaps output pixels x0 ... x1 - 1 of row y into `out` (pixel x0 of the row) through the geometry's
     // radial map: a pixel whose source lies outside the picture is left as it is, one whose 4 x 4 source
-    // pixels leave the window is added to `missed` for the caller. Four pixels at a time with AVX2 where the
-    // processor has it (CpuFeatures), eight at a time with AVX-512, two at a time with SSE2 otherwise and
-    // one at a time for what is left of a row; all give the same bytes.
+    // pixels leave the window is added to `missed` for the caller. Four pixels at a time with AVX2 and fused
+    // multiply-add where the processor has them (CpuFeatures), eight at a time with AVX-512, two at a time
+    // with SSE2 otherwise and one at a time for what is left of a row; all give the same bytes.
     void RemapRow(const CFisheyeGeometry& geometry, LONG y, LONG x0, LONG x1, BYTE* out,
                   std::vector<LONG>& missed) const;
 

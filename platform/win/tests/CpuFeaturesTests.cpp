@@ -27,6 +27,18 @@ TEST(CpuFeatures, Avx512WordsComeWithTheFoundation) {
     EXPECT_TRUE(CpuDetectedFeatures() & CpuFeature::kAVX512F);
 }
 
+// Fused multiply-add is reported exactly where the compiler's own probe of the processor finds it and the
+// system saves the 256-bit state it works on.
+TEST(CpuFeatures, FusedMultiplyAddAsTheCompilersProbeFindsIt) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    const bool probed = __builtin_cpu_supports("fma") && (CpuDetectedFeatures() & CpuFeature::kAVX);
+    EXPECT_EQ((CpuDetectedFeatures() & CpuFeature::kFMA) != 0, probed);
+#else
+    EXPECT_FALSE(CpuDetectedFeatures() & CpuFeature::kFMA);
+#endif
+}
+
 TEST(CpuFeatures, ForcedFeaturesApplyUntilRestored) {
     const DWORD detected = CpuDetectedFeatures();
     CpuForceFeatures(CpuFeature::k3DNow, CpuFeature::kSSE2 | CpuFeature::k3DNow);

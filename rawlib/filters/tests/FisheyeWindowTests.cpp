@@ -330,3 +330,59 @@ TEST(FisheyeWindowRows, EveryRoadMatchesTheOnePixelRoutineWhereCornersLieNearDis
 }
 
 } // namespace
+
+namespace {
+
+// Row spans of every length from a single four to many more than the fours placed ahead, from several
+// starts, over a window that leaves some of them (whole fours among them) to the caller: each road gives
+// the bytes and the missed pixels of the pixel-by-pixel routine, for samples at both ends of their range.
+TEST(FisheyeWindowRows, EveryRoadMatchesPixelByPixelOverRowSpansAndMissedFours) {
+    constexpr LONG w = 83, h = 9;
+    std::vector<double> table(4096);
+    for (int i = 0; i < 4096; ++i)
+        table[i] = 0.97 * (i / 4095.0);
+    const CFisheyeGeometry geometry(table.data(), w, h);
+    struct Span {
+        LONG x0, x1;
+    };
+    const Span spans[] = {{0, 4}, {3, 11}, {0, 12}, {5, 21}, {1, 29}, {0, 36}, {7, 60}, {0, w}, {2, w - 1}};
+    const DWORD kRoadsOff[] = {CpuFeature::kAVX2 | CpuFeature::kAVX512F, CpuFeature::kAVX512F, 0};
+    for (int bytes : {1, 2}) {
+        // The window covers the columns from 30 to 55 only: fours left and right of it are missed whole.
+        Window window;
+        ASSERT_TRUE(window.Reset({30, 0, 56, h}, w, h, bytes));
+        const PravonRect& part = window.GetPicturePart();
+        std::uint32_t noise = 5;
+        for (LONG y = part.top; y < part.bottom; ++y)
+            for (LONG x = part.left; x < part.right; ++x)
+                for (int k = 0; k < 3 * bytes; ++k) {
+                    noise = noise * 1664525u + 1013904223u;
+                    // Runs of the largest and smallest sample, and noise between.
+                    const int kind = (x / 3 + y) % 3;
+                    window.At(x, y)[k] = kind == 0 ? 0xFF : kind == 1 ? 0 : static_cast<BYTE>(noise >> 24);
+                }
+        window.RepeatEdges();
+        for (LONG y = 0; y < h; ++y) {
+            for (const Span& span : spans) {
+                SCOPED_TRACE(testing::Message() << bytes << "-byte samples, row " << y << ", pixels "
+                                                << span.x0 << " to " << span.x1);
+                const std::size_t size = static_cast<std::size_t>(span.x1 - span.x0) * 3 * bytes;
+                std::vector<BYTE> alone(size, 0x3C);
+                std::vector<LONG> missedAlone;
+                for (LONG x = span.x0; x < span.x1; ++x)
+                    window.RemapRow(geometry, y, x, x + 1, alone.data() + 3 * bytes * (x - span.x0),
+                                    missedAlone);
+                for (DWORD off : kRoadsOff) {
+                    CCpuFeatureOverride features(0, off);
+                    std::vector<BYTE> row(size, 0x3C);
+                    std::vector<LONG> missed;
+                    window.RemapRow(geometry, y, span.x0, span.x1, row.data(), missed);
+                    EXPECT_EQ(alone, row) << "features off " << off;
+                    EXPECT_EQ(missedAlone, missed) << "features off " << off;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
