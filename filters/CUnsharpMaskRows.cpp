@@ -252,8 +252,12 @@ KV_INLINE double CutBlur(double acc, double divisor) {
 // 2^17, the at most four folded values one weight then stands for sum to below 2^19 and a weight is below
 // 2^16, so every product and sum is exact and the same integer the double sums give.
 
+// A folded value as the plain road keeps it, in the scratch rows the other roads fill with doubles: read
+// and written only through this type, which may alias them.
+using FoldedSum = std::int32_t __attribute__((may_alias));
+
 // v[c] = a[c] + b[c] (b may be null) for span columns, as 32-bit integers.
-void Sse2FoldWhole(const WORD* a, const WORD* b, LONG span, std::int32_t* v) {
+void Sse2FoldWhole(const WORD* a, const WORD* b, LONG span, FoldedSum* v) {
     const __m128i zero = _mm_setzero_si128();
     LONG c = 0;
     for (; c + 8 <= span; c += 8) {
@@ -272,7 +276,7 @@ void Sse2FoldWhole(const WORD* a, const WORD* b, LONG span, std::int32_t* v) {
         v[c] = std::int32_t{a[c]} + (b ? std::int32_t{b[c]} : 0);
 }
 
-inline __m128i LoadWhole(const std::int32_t* p) {
+inline __m128i LoadWhole(const FoldedSum* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
@@ -313,7 +317,7 @@ inline void Sse2Cut(const __m128d* acc, double divisor, double reciprocal, doubl
 // The weighted sums of four outputs per unit from x on: the even outputs' in one register, the odd ones'
 // in another, as the 64-bit products fall.
 template <int Units, bool Diagonal>
-inline void Sse2WholeBlock(const CUnsharpMaskKernel& kernel, const std::int32_t* folded, LONG span, LONG x,
+inline void Sse2WholeBlock(const CUnsharpMaskKernel& kernel, const FoldedSum* folded, LONG span, LONG x,
                            double reciprocal, double* out) {
     __m128i even[Units];
     __m128i odd[Units];
@@ -326,7 +330,7 @@ inline void Sse2WholeBlock(const CUnsharpMaskKernel& kernel, const std::int32_t*
     };
     // The folded row dy's values at dx to either side of four outputs.
     const auto pair = [&](LONG dy, LONG dx, int u) {
-        const std::int32_t* v = folded + dy * span + reachX + x + 4 * u;
+        const FoldedSum* v = folded + dy * span + reachX + x + 4 * u;
         return _mm_add_epi32(LoadWhole(v - dx), LoadWhole(v + dx));
     };
     // The folded row dy's own values at four outputs.
@@ -363,7 +367,7 @@ inline void Sse2WholeBlock(const CUnsharpMaskKernel& kernel, const std::int32_t*
         if (reach < 0)
             continue;
         const WORD* w = kernel.Row(dy) + reachX;
-        const std::int32_t* v = folded + dy * span + reachX + x;
+        const FoldedSum* v = folded + dy * span + reachX + x;
         const __m128i centre = _mm_set1_epi32(w[0]);
         for (int u = 0; u < Units; ++u)
             add(u, LoadWhole(v + 4 * u), centre);
@@ -391,7 +395,7 @@ void PlainWeighted(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LO
     const LONG reachX = kernel.GetReachX();
     const LONG reachY = kernel.GetReachY();
     const LONG span = count + 2 * reachX;
-    auto* folded = reinterpret_cast<std::int32_t*>(scratch);
+    auto* folded = reinterpret_cast<FoldedSum*>(scratch);
     const double reciprocal = 1 / kernel.GetDivisor();
     for (LONG dy = 0; dy <= reachY; ++dy)
         Sse2FoldWhole(rows[reachY + dy], dy ? rows[reachY - dy] : nullptr, span, folded + dy * span);
@@ -411,7 +415,7 @@ void PlainWeighted(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LO
         std::int64_t acc = 0;
         for (LONG dy = 0; dy <= reachY; ++dy) {
             const WORD* w = kernel.Row(dy) + reachX;
-            const std::int32_t* v = folded + dy * span + reachX + x;
+            const FoldedSum* v = folded + dy * span + reachX + x;
             if (kernel.RowReach(dy) < 0)
                 continue;
             acc += std::int64_t{w[0]} * v[0];
