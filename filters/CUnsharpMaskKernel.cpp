@@ -76,6 +76,7 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
     const LONG side = 2 * n + 1;
     if (method == kBox) {
         m_box = true;
+        m_diagonal = false;
         m_halfSize = m_reachX = m_reachY = n;
         m_weights.clear();
         m_halfRows.clear();
@@ -128,6 +129,10 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
                 if (w)
                     rowReach[dy] = dx;
             }
+        bool diagonal = reachX == reachY;
+        for (LONG dy = 0; diagonal && dy <= reachY; ++dy)
+            for (LONG dx = 0; dx < dy; ++dx)
+                diagonal = diagonal && quadrant[dy * q + dx] == quadrant[dx * q + dy];
         std::vector<float> axisX;
         std::vector<float> axisY;
         if (method == kGaussian) {
@@ -142,6 +147,7 @@ IPravonError* CUnsharpMaskKernel::Generate(LONG component, LONG method, double r
         m_reachX = reachX;
         m_reachY = reachY;
         m_total = total;
+        m_diagonal = diagonal;
     } catch (const std::bad_alloc&) {
         return PravonFail(component, PravonKind::kOutOfMemory, "no memory for the kernel");
     }

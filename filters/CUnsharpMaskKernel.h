@@ -49,6 +49,9 @@ public:
         return m_halfRows.data() + static_cast<std::size_t>(dy) * (m_reachX + 1);
     }
     LONG RowReach(LONG dy) const { return m_rowReach[static_cast<std::size_t>(dy)]; }
+    // Whether the weight at (dx, dy) is the one at (dy, dx) everywhere (equal radii; the reaches then
+    // agree), so that the two may be summed under one weight. False for the box.
+    bool IsDiagonal() const { return m_diagonal; }
 
     // Whether the shape is the product of a function of dx and one of dy (the Gaussian): then AxisX and
     // AxisY hold its factors over the same reach, centre first (reach + 1 weights), each normalised so
@@ -66,6 +69,7 @@ public:
 
 private:
     bool m_box = true;
+    bool m_diagonal = false;
     LONG m_halfSize = 0;
     LONG m_reachX = 0;
     LONG m_reachY = 0;

@@ -189,8 +189,33 @@ KV_AVX2 void Avx2Separable(const CUnsharpMaskKernel& kernel, const WORD* const* 
     }
 }
 
+// The plain body's arithmetic in SSE2, eight values at a time as on the AVX2 road; SSE2 packs only signed
+// words, so the results are shifted down by half the 16-bit range for the pack and back after it.
 void PlainSharpen(const WORD* centre, const double* blur, LONG count, double power, WORD* out) {
-    SharpenBody(centre, blur, count, power, out);
+    const __m128d p = _mm_set1_pd(power);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(65535);
+    const __m128i half = _mm_set1_epi32(0x8000);
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    // Four values from their widened 32-bit units: two doubles from each half.
+    const auto four = [&](__m128i u32, const double* b) {
+        const auto two = [&](__m128i pair, const double* at) {
+            const __m128d u = _mm_cvtepi32_pd(pair);
+            const __m128d r = _mm_add_pd(u, _mm_mul_pd(p, _mm_sub_pd(u, _mm_loadu_pd(at))));
+            return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(r, zero), top));
+        };
+        const __m128i whole = _mm_unpacklo_epi64(two(u32, b), two(_mm_unpackhi_epi64(u32, u32), b + 2));
+        return _mm_sub_epi32(whole, half);
+    };
+    const __m128i none = _mm_setzero_si128();
+    LONG x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m128i u = LoadWords(centre + x);
+        const __m128i lo = four(_mm_unpacklo_epi16(u, none), blur + x);
+        const __m128i hi = four(_mm_unpackhi_epi16(u, none), blur + x + 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_xor_si128(_mm_packs_epi32(lo, hi), flip));
+    }
+    SharpenBody(centre + x, blur + x, count - x, power, out + x);
 }
 
 // The plain body's arithmetic, eight values at a time; a result of -0 truncates to 0 as there.
@@ -220,76 +245,184 @@ KV_INLINE double CutBlur(double acc, double divisor) {
     return static_cast<double>(static_cast<std::int32_t>(acc * 0x1p15 / divisor)) * 0x1p-15;
 }
 
-// Two doubles that the compiler keeps in one register and works on together, on every processor.
-using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+// The plain weighted blur sums in integers: SSE2 adds and multiplies two doubles at a time, the AVX2 road
+// four, and the double sums keep the few floating-point adders busy; 32-bit adds and 32 x 32 -> 64-bit
+// products spread over more of the processor's units. A kernel the same about its diagonal also takes
+// each weight off it once for the taps on both sides, which halves the products. A folded value is below
+// 2^17, the at most four folded values one weight then stands for sum to below 2^19 and a weight is below
+// 2^16, so every product and sum is exact and the same integer the double sums give.
 
-inline Pair LoadPair(const double* p) {
-    Pair v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+// A folded value as the plain road keeps it, in the scratch rows the other roads fill with doubles: read
+// and written only through this type, which may alias them.
+using FoldedSum = std::int32_t __attribute__((may_alias));
+
+// v[c] = a[c] + b[c] (b may be null) for span columns, as 32-bit integers.
+void Sse2FoldWhole(const WORD* a, const WORD* b, LONG span, FoldedSum* v) {
+    const __m128i zero = _mm_setzero_si128();
+    LONG c = 0;
+    for (; c + 8 <= span; c += 8) {
+        const __m128i wa = LoadWords(a + c);
+        __m128i lo = _mm_unpacklo_epi16(wa, zero);
+        __m128i hi = _mm_unpackhi_epi16(wa, zero);
+        if (b) {
+            const __m128i wb = LoadWords(b + c);
+            lo = _mm_add_epi32(lo, _mm_unpacklo_epi16(wb, zero));
+            hi = _mm_add_epi32(hi, _mm_unpackhi_epi16(wb, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + c), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + c + 4), hi);
+    }
+    for (; c < span; ++c)
+        v[c] = std::int32_t{a[c]} + (b ? std::int32_t{b[c]} : 0);
+}
+
+inline __m128i LoadWhole(const FoldedSum* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Two 64-bit sums below 2^53 as doubles, exactly: each 32-bit half through the exponent of 2^52.
+inline __m128d Sse2WideToDouble(__m128i sums) {
+    const __m128i exponent = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d bias = _mm_set1_pd(0x1p52);
+    const __m128i lowBits = _mm_and_si128(sums, _mm_set1_epi64x(0xffffffff));
+    const __m128d low = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(lowBits, exponent)), bias);
+    const __m128d high = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(_mm_srli_epi64(sums, 32), exponent)), bias);
+    return _mm_add_pd(_mm_mul_pd(high, _mm_set1_pd(0x1p32)), low);
+}
+
+// CutBlur's steps for Count pairs of sums, the cut a conversion to 32-bit integers and back. Division, two
+// values at a time, is the slow step on SSE2: a product by the divisor's reciprocal is within 2^-51 of the
+// quotient relatively, so where the product made 2^-50 smaller and larger cuts to the same integer, that is
+// the quotient's cut; only a block where one does not (a quotient at or next to an integer) is divided.
+template <int Count>
+inline void Sse2Cut(const __m128d* acc, double divisor, double reciprocal, double* out) {
+    const __m128d up = _mm_set1_pd(0x1p15);
+    __m128d scaled[Count];
+    __m128i cut[Count];
+    __m128i differ = _mm_setzero_si128();
+    for (int i = 0; i < Count; ++i) {
+        scaled[i] = _mm_mul_pd(acc[i], up);
+        const __m128d near = _mm_mul_pd(scaled[i], _mm_set1_pd(reciprocal));
+        cut[i] = _mm_cvttpd_epi32(_mm_mul_pd(near, _mm_set1_pd(1 - 0x1p-50)));
+        const __m128i above = _mm_cvttpd_epi32(_mm_mul_pd(near, _mm_set1_pd(1 + 0x1p-50)));
+        differ = _mm_or_si128(differ, _mm_xor_si128(cut[i], above));
+    }
+    if (_mm_movemask_epi8(differ))
+        for (int i = 0; i < Count; ++i)
+            cut[i] = _mm_cvttpd_epi32(_mm_div_pd(scaled[i], _mm_set1_pd(divisor)));
+    for (int i = 0; i < Count; ++i)
+        _mm_storeu_pd(out + 2 * i, _mm_mul_pd(_mm_cvtepi32_pd(cut[i]), _mm_set1_pd(0x1p-15)));
+}
+
+// The weighted sums of four outputs per unit from x on: the even outputs' in one register, the odd ones'
+// in another, as the 64-bit products fall.
+template <int Units, bool Diagonal>
+inline void Sse2WholeBlock(const CUnsharpMaskKernel& kernel, const FoldedSum* folded, LONG span, LONG x,
+                           double reciprocal, double* out) {
+    __m128i even[Units];
+    __m128i odd[Units];
+    for (int u = 0; u < Units; ++u)
+        even[u] = odd[u] = _mm_setzero_si128();
+    const LONG reachX = kernel.GetReachX();
+    const auto add = [&](int u, __m128i sums, __m128i weight) {
+        even[u] = _mm_add_epi64(even[u], _mm_mul_epu32(sums, weight));
+        odd[u] = _mm_add_epi64(odd[u], _mm_mul_epu32(_mm_srli_epi64(sums, 32), weight));
+    };
+    // The folded row dy's values at dx to either side of four outputs.
+    const auto pair = [&](LONG dy, LONG dx, int u) {
+        const FoldedSum* v = folded + dy * span + reachX + x + 4 * u;
+        return _mm_add_epi32(LoadWhole(v - dx), LoadWhole(v + dx));
+    };
+    // The folded row dy's own values at four outputs.
+    const auto own = [&](LONG dy, int u) { return LoadWhole(folded + dy * span + reachX + x + 4 * u); };
+    if constexpr (Diagonal) {
+        // Weight (a, b), b >= a, for its taps in row a at b and in row b at a; every tap with a weight
+        // lies within the reach of its row, so each is taken once. Row 0 first, whose centre is single.
+        const WORD* w = kernel.Row(0) + reachX;
+        const __m128i centre = _mm_set1_epi32(w[0]);
+        for (int u = 0; u < Units; ++u)
+            add(u, own(0, u), centre);
+        for (LONG b = 1; b <= kernel.RowReach(0); ++b) {
+            const __m128i weight = _mm_set1_epi32(w[b]);
+            for (int u = 0; u < Units; ++u)
+                add(u, _mm_add_epi32(pair(0, b, u), own(b, u)), weight);
+        }
+        for (LONG a = 1; a <= kernel.GetReachY(); ++a) {
+            w = kernel.Row(a) + reachX;
+            const LONG reach = kernel.RowReach(a);
+            if (reach < a)
+                continue;
+            const __m128i diagonal = _mm_set1_epi32(w[a]);
+            for (int u = 0; u < Units; ++u)
+                add(u, pair(a, a, u), diagonal);
+            for (LONG b = a + 1; b <= reach; ++b) {
+                const __m128i weight = _mm_set1_epi32(w[b]);
+                for (int u = 0; u < Units; ++u)
+                    add(u, _mm_add_epi32(pair(a, b, u), pair(b, a, u)), weight);
+            }
+        }
+    }
+    for (LONG dy = 0; !Diagonal && dy <= kernel.GetReachY(); ++dy) {
+        const LONG reach = kernel.RowReach(dy);
+        if (reach < 0)
+            continue;
+        const WORD* w = kernel.Row(dy) + reachX;
+        const FoldedSum* v = folded + dy * span + reachX + x;
+        const __m128i centre = _mm_set1_epi32(w[0]);
+        for (int u = 0; u < Units; ++u)
+            add(u, LoadWhole(v + 4 * u), centre);
+        for (LONG dx = 1; dx <= reach; ++dx) {
+            const __m128i weight = _mm_set1_epi32(w[dx]);
+            for (int u = 0; u < Units; ++u)
+                add(u, _mm_add_epi32(LoadWhole(v + 4 * u - dx), LoadWhole(v + 4 * u + dx)), weight);
+        }
+    }
+    __m128d sums[2 * Units];
+    for (int u = 0; u < Units; ++u) {
+        const __m128d e = Sse2WideToDouble(even[u]);
+        const __m128d o = Sse2WideToDouble(odd[u]);
+        sums[2 * u] = _mm_unpacklo_pd(e, o);
+        sums[2 * u + 1] = _mm_unpackhi_pd(e, o);
+    }
+    Sse2Cut<2 * Units>(sums, kernel.GetDivisor(), reciprocal, out + x);
 }
 
 // The window folded as the AVX2 routine folds it (row dy: the rows dy above and below added), then the
-// quadrant's weights over blocks of eight outputs held in registers. Every partial sum is an integer below
-// 2^53, so this order gives the sums the kernel defines exactly.
+// quadrant's weights over blocks of outputs held in registers; scratch holds the folded rows as integers.
 void PlainWeighted(const CUnsharpMaskKernel& kernel, const WORD* const* rows, LONG count, double* out,
                    double* scratch) {
-    // Pairs of outputs summed at once.
-    constexpr LONG kBlock = 4;
+    static_assert(sizeof(std::int32_t) <= sizeof(double));
     const LONG reachX = kernel.GetReachX();
     const LONG reachY = kernel.GetReachY();
     const LONG span = count + 2 * reachX;
-    for (LONG dy = 0; dy <= reachY; ++dy) {
-        const WORD* a = rows[reachY + dy];
-        const WORD* b = rows[reachY - dy];
-        double* folded = scratch + dy * span;
-        if (dy == 0)
-            for (LONG c = 0; c < span; ++c)
-                folded[c] = a[c];
-        else
-            for (LONG c = 0; c < span; ++c)
-                folded[c] = static_cast<double>(std::int32_t{a[c]} + std::int32_t{b[c]});
-    }
-    const double divisor = kernel.GetDivisor();
+    auto* folded = reinterpret_cast<FoldedSum*>(scratch);
+    const double reciprocal = 1 / kernel.GetDivisor();
+    for (LONG dy = 0; dy <= reachY; ++dy)
+        Sse2FoldWhole(rows[reachY + dy], dy ? rows[reachY - dy] : nullptr, span, folded + dy * span);
     LONG x = 0;
-    for (; x + 2 * kBlock <= count; x += 2 * kBlock) {
-        Pair acc[kBlock] = {};
-        for (LONG dy = 0; dy <= reachY; ++dy) {
-            const LONG reach = kernel.RowReach(dy);
-            if (reach < 0)
-                continue;
-            const double* w = kernel.HalfRow(dy);
-            const double* v = scratch + dy * span + reachX + x;
-            const Pair centre = {w[0], w[0]};
-            for (LONG k = 0; k < kBlock; ++k)
-                acc[k] += centre * LoadPair(v + 2 * k);
-            for (LONG dx = 1; dx <= reach; ++dx) {
-                const Pair weight = {w[dx], w[dx]};
-                for (LONG k = 0; k < kBlock; ++k)
-                    acc[k] += weight * (LoadPair(v + 2 * k - dx) + LoadPair(v + 2 * k + dx));
-            }
-        }
-        // CutBlur's steps, the division for two outputs at once.
-        const Pair up = {0x1p15, 0x1p15};
-        const Pair by = {divisor, divisor};
-        for (LONG k = 0; k < kBlock; ++k) {
-            const Pair mean = acc[k] * up / by;
-            out[x + 2 * k] = static_cast<double>(static_cast<std::int32_t>(mean[0])) * 0x1p-15;
-            out[x + 2 * k + 1] = static_cast<double>(static_cast<std::int32_t>(mean[1])) * 0x1p-15;
-        }
+    if (kernel.IsDiagonal()) {
+        for (; x + 8 <= count; x += 8)
+            Sse2WholeBlock<2, true>(kernel, folded, span, x, reciprocal, out);
+        for (; x + 4 <= count; x += 4)
+            Sse2WholeBlock<1, true>(kernel, folded, span, x, reciprocal, out);
+    } else {
+        for (; x + 8 <= count; x += 8)
+            Sse2WholeBlock<2, false>(kernel, folded, span, x, reciprocal, out);
+        for (; x + 4 <= count; x += 4)
+            Sse2WholeBlock<1, false>(kernel, folded, span, x, reciprocal, out);
     }
     for (; x < count; ++x) {
-        double acc = 0;
+        std::int64_t acc = 0;
         for (LONG dy = 0; dy <= reachY; ++dy) {
-            const double* w = kernel.HalfRow(dy);
-            const double* v = scratch + dy * span + reachX + x;
+            const WORD* w = kernel.Row(dy) + reachX;
+            const FoldedSum* v = folded + dy * span + reachX + x;
             if (kernel.RowReach(dy) < 0)
                 continue;
-            acc += w[0] * v[0];
+            acc += std::int64_t{w[0]} * v[0];
             for (LONG dx = 1; dx <= kernel.RowReach(dy); ++dx)
-                acc += w[dx] * (v[-dx] + v[dx]);
+                acc += std::int64_t{w[dx]} * (v[-dx] + v[dx]);
         }
-        out[x] = CutBlur(acc, divisor);
+        out[x] = CutBlur(static_cast<double>(acc), kernel.GetDivisor());
     }
 }
 

@@ -1,13 +1,13 @@
 // The blur sums and the sharpening of the unsharp mask, one output row at a time. The exact blur sums the
-// window folded about the kernel's axes of symmetry, in doubles (the plain set in pairs the compiler keeps
-// together, the AVX2 set four at a time); every partial sum is an integer below 2^53, so both give the
-// blur the kernel defines, bit for bit. A separable kernel (the Gaussian) is
-// blurred one axis after the other instead, in single precision with unquantised weights, and the blur is
-// rounded to a whole 16-bit unit. It then differs from the exact blur by at most
+// window folded about the kernel's axes of symmetry (the plain set in SSE2 integers, also about the
+// diagonal where the kernel is the same across it; the AVX2 set in doubles four at a time); every partial
+// sum is an integer below 2^53, so both give the blur the kernel defines, bit for bit. A separable kernel
+// (the Gaussian) is blurred one axis after the other instead, in single precision with unquantised weights,
+// and the blur is rounded to a whole 16-bit unit. It then differs from the exact blur by at most
 // 65535 d + 1/2 + (reachX + reachY + 2) / 256 units: d is the total by which one normalised kernel's weights
 // exceed the other's (mostly the truncation of the quantised weights; 65535 d is about 4 to 15 units for
 // radii of 0.5 to 3), 1/2 the rounding and the rest the single-precision sums.
-// The plain and the AVX2 sets share the separable and sharpening loops, compiled for each; Choose picks a
+// The plain set keeps to SSE2, which every x86-64 processor has, the AVX2 set uses AVX2; Choose picks a
 // set by the processor's features.
 #pragma once
 

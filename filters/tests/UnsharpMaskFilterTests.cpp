@@ -202,26 +202,53 @@ TEST(UnsharpMask, TheBlurRoutinesAgreeOnEveryRowLength) {
     if (!(CpuDetectedFeatures() & CpuFeature::kAVX2))
         GTEST_SKIP() << "the processor has no AVX2";
     std::mt19937 random(5);
-    for (LONG method : {0, 1, 3, 8}) {
+    // Equal radii give a kernel the same about its diagonal, which the plain road sums folded about it.
+    struct Case {
+        LONG method;
+        double rx, ry;
+        bool diagonal;
+    };
+    const Case cases[] = {{0, 2.5, 1.5, false}, {1, 2.5, 1.5, false}, {3, 2.5, 1.5, false},
+                          {8, 2.5, 1.5, false}, {0, 1.5, 1.5, true},  {2, 3, 3, true},
+                          {3, 3, 3, true},      {5, 2, 2, true},      {1, 2, 2, false}};
+    for (const Case& c : cases) {
+        const LONG method = c.method;
         CUnsharpMaskKernel kernel;
-        ASSERT_PV_OK(kernel.Generate(CUnsharpMaskFilter::kCode, method, 2.5, 1.5, 2));
+        ASSERT_PV_OK(kernel.Generate(CUnsharpMaskFilter::kCode, method, c.rx, c.ry, 2));
+        EXPECT_EQ(kernel.IsDiagonal(), c.diagonal) << "method " << method;
         for (LONG count = 1; count <= 41; ++count) {
             const LONG width = count + 2 * kernel.GetHalfSize();
-            std::vector<std::vector<WORD>> window(2 * kernel.GetReachY() + 1, std::vector<WORD>(width));
-            std::vector<const WORD*> rows;
-            for (auto& row : window) {
-                for (WORD& v : row)
-                    v = static_cast<WORD>(random() >> 16);
-                rows.push_back(row.data());
+            // Noise, then a step between two flat values: the flat part blurs to its value exactly, where
+            // the weighted sum over the divisor is a whole number.
+            const WORD low = static_cast<WORD>(random() >> 16);
+            const WORD high = static_cast<WORD>(random() >> 16);
+            for (const bool step : {false, true}) {
+                std::vector<std::vector<WORD>> window(2 * kernel.GetReachY() + 1, std::vector<WORD>(width));
+                std::vector<const WORD*> rows;
+                for (auto& row : window) {
+                    for (LONG i = 0; i < width; ++i)
+                        row[i] = !step ? static_cast<WORD>(random() >> 16) : i < width / 2 ? low : high;
+                    rows.push_back(row.data());
+                }
+                std::vector<double> plain(count);
+                std::vector<double> simd(count);
+                std::vector<double> scratch(UnsharpMaskRows::ScratchSize(kernel, count));
+                UnsharpMaskRows::Blur(UnsharpMaskRows::Plain(), kernel, rows.data(), count, plain.data(),
+                                      scratch.data());
+                UnsharpMaskRows::Blur(UnsharpMaskRows::Simd(), kernel, rows.data(), count, simd.data(),
+                                      scratch.data());
+                ASSERT_EQ(plain, simd) << "method " << method << ", " << count << " pixels, step " << step;
+                if (!step)
+                    continue;
+                // Outputs whose whole window lies on one side of the step.
+                const LONG side = kernel.GetHalfSize();
+                for (LONG x = 0; x < count; ++x) {
+                    if (x + 2 * side < width / 2)
+                        ASSERT_EQ(plain[x], low) << "method " << method << ", " << count << " pixels, " << x;
+                    if (x >= width / 2)
+                        ASSERT_EQ(plain[x], high) << "method " << method << ", " << count << " pixels, " << x;
+                }
             }
-            std::vector<double> plain(count);
-            std::vector<double> simd(count);
-            std::vector<double> scratch(UnsharpMaskRows::ScratchSize(kernel, count));
-            UnsharpMaskRows::Blur(UnsharpMaskRows::Plain(), kernel, rows.data(), count, plain.data(),
-                                  scratch.data());
-            UnsharpMaskRows::Blur(UnsharpMaskRows::Simd(), kernel, rows.data(), count, simd.data(),
-                                  scratch.data());
-            ASSERT_EQ(plain, simd) << "method " << method << ", " << count << " pixels";
         }
     }
 }
