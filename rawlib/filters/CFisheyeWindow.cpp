@@ -973,17 +973,21 @@ inline void Sse2Squares(const TwoPlaces& p, TwoSquares& squares) {
     }
 }
 
-// The kernel's pieces on the plain path, as Avx2Square25, Avx2Far and Avx2Near work them out.
-inline __m128d Sse2Square25(__m128d d) {
-    return _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(2.5), d), d);
+// The kernel's pieces on the plain path, each twice what Avx2Square25, Avx2Far and Avx2Near work out. A
+// doubling is exact, and commutes with every rounding after it: all weights doubled make every product and
+// sum of the interpolation twice its value and leave the means as they are. Twice the far piece then takes
+// a multiplication less, its cube coming whole as (d d) d where the halved one needs a third factor.
+inline __m128d Sse2TwiceSquare25(__m128d d) {
+    return _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(5.0), d), d);
 }
-inline __m128d Sse2Far(__m128d d, __m128d d2) {
-    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(-0.5), d), d), d);
-    return _mm_add_pd(_mm_sub_pd(_mm_add_pd(cube, d2), _mm_mul_pd(_mm_set1_pd(4.0), d)), _mm_set1_pd(2.0));
+inline __m128d Sse2TwiceFar(__m128d d, __m128d twiceD2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(d, d), d);
+    return _mm_add_pd(_mm_sub_pd(_mm_sub_pd(twiceD2, cube), _mm_mul_pd(_mm_set1_pd(8.0), d)),
+                      _mm_set1_pd(4.0));
 }
-inline __m128d Sse2Near(__m128d d, __m128d d2) {
-    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(1.5), d), d), d);
-    return _mm_add_pd(_mm_sub_pd(cube, d2), _mm_set1_pd(1.0));
+inline __m128d Sse2TwiceNear(__m128d d, __m128d twiceD2) {
+    const __m128d cube = _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), d), d);
+    return _mm_add_pd(_mm_sub_pd(cube, twiceD2), _mm_set1_pd(2.0));
 }
 
 // Row 0 ... 3 of two positions' distances from their 16 source pixels, as Avx2Distances works them out for
@@ -1005,7 +1009,8 @@ inline void Sse2Distances(const TwoSquares& squares, int part, __m128d* distance
         const __m128d near = _mm_add_pd(dx2[m], dy2[0]), far = _mm_add_pd(dx2[3 - m], dy2[3]);
         const __m128d nearIn = _mm_cmplt_pd(near, four), farIn = _mm_cmplt_pd(far, four);
         const __m128d root = _mm_sqrt_pd(_mm_min_pd(near, far));
-        const __m128d weight = _mm_and_pd(Sse2Far(root, Sse2Square25(root)), _mm_cmplt_pd(root, two));
+        const __m128d weight =
+            _mm_and_pd(Sse2TwiceFar(root, Sse2TwiceSquare25(root)), _mm_cmplt_pd(root, two));
         distances[m] = _mm_and_pd(weight, nearIn);
         distances[15 - m] = _mm_and_pd(weight, farIn);
     }
@@ -1020,7 +1025,8 @@ inline void Sse2Distances(const TwoPlaces& p, __m128d* distances) {
         Sse2Distances(squares, part, distances);
 }
 
-// The weighted sums of two pixels at the given distances, as Avx2Four works them out for four.
+// The weighted sums of two pixels at the given distances, as Avx2Four works them out for four, but for the
+// weights (and so the sums) being twice theirs.
 template <class Sample>
 void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m128d* distances,
              const TwoPlaces* next, __m128d* nextDistances, __m128d sums[3], __m128d& weightSum) {
@@ -1056,10 +1062,10 @@ void Sse2Two(const CFisheyeWindow::Layout& layout, const TwoPlaces& p, const __m
             const __m128d d = distances[4 * n + m];
             __m128d w = d;
             if (IsMiddle(m, n)) {
-                const __m128d d2 = Sse2Square25(d);
-                w = Select(_mm_cmplt_pd(d, one), Sse2Near(d, d2), Sse2Far(d, d2));
+                const __m128d d2 = Sse2TwiceSquare25(d);
+                w = Select(_mm_cmplt_pd(d, one), Sse2TwiceNear(d, d2), Sse2TwiceFar(d, d2));
             } else if (!IsCorner(m, n)) {
-                w = _mm_and_pd(Sse2Far(d, Sse2Square25(d)), _mm_cmplt_pd(d, two));
+                w = _mm_and_pd(Sse2TwiceFar(d, Sse2TwiceSquare25(d)), _mm_cmplt_pd(d, two));
             }
             weightSum = _mm_add_pd(weightSum, w);
 #pragma GCC unroll 3
@@ -1095,13 +1101,14 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
     const __m128d maximum = _mm_set1_pd(kMaximum<Sample>);
     // The places of the two pixels from x in three steps, each a two ahead of the next, as on the AVX2
     // path: the distances from the centre and their place in the table, the source positions, then which
-    // lanes the window covers (none where no source lies in the picture).
-    auto reach = [&](LONG x, TwoReach& q) {
+    // lanes the window covers (none where no source lies in the picture). All three are inlined, as on the
+    // AVX2 path; left to itself the compiler makes the third a call, whose arguments pass through memory.
+    auto reach = [&](LONG x, TwoReach & q) __attribute__((always_inline)) {
         q.dx = _mm_sub_pd(_mm_setr_pd(x, x + 1), cx);
         q.r = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(q.dx, q.dx), _mm_mul_pd(dy, dy)));
         q.u = _mm_div_pd(_mm_mul_pd(lastEntry, q.r), radius);
     };
-    auto aim = [&](TwoReach& q) {
+    auto aim = [&](TwoReach & q) __attribute__((always_inline)) {
         const __m128d dx = q.dx, r = q.r, u = q.u;
         // A lane at or past the last entry (or with no number) takes the last entry.
         const __m128d inTable = _mm_cmplt_pd(u, lastEntry);
@@ -1117,7 +1124,7 @@ LONG Sse2Row(const CFisheyeWindow& window, const CFisheyeGeometry& geometry, LON
         q.sx = Select(atCentre, cx, _mm_add_pd(cx, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dx, v), radius), r)));
         q.sy = Select(atCentre, cy, _mm_add_pd(cy, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(dy, v), radius), r)));
     };
-    auto place = [&](LONG x, const TwoReach& q, TwoPlaces& p) {
+    auto place = [&](LONG x, const TwoReach& q, TwoPlaces& p) __attribute__((always_inline)) {
         p.covered = 0;
         p.base[0] = p.base[1] = 0;
         p.fx = p.fy = zero;
