@@ -271,12 +271,24 @@ void CopyRun(BYTE* to, const BYTE* from, std::ptrdiff_t step, LONG count, LONG b
 // prefetching follows late: the same run this many rows below is asked for while a row is copied.
 constexpr LONG kPrefetchRows = 4;
 constexpr std::ptrdiff_t kCacheLine = 64;
+// Rows of more bytes than this are asked into the second-level cache: as many lines asked into the first
+// level at once wait on its few outstanding misses (a mirrored 16-bit RGB picture was copied a fifth
+// slower so), while shorter rows are copied faster from the first level.
+constexpr std::ptrdiff_t kFirstLevelRow = 1024;
 
-void PrefetchRun(const BYTE* first, std::ptrdiff_t step, LONG count, LONG bytes) {
+// Always inlined: as a function of its own, the compiler finds that it changes no memory and drops its
+// calls, prefetches and all.
+[[gnu::always_inline]] inline void PrefetchRun(const BYTE* first, std::ptrdiff_t step, LONG count, LONG bytes,
+                                               bool secondLevel) {
     const BYTE* low = step < 0 ? first + step * (count - 1) : first;
     const std::ptrdiff_t span = static_cast<std::ptrdiff_t>(count) * bytes;
-    for (std::ptrdiff_t b = 0; b < span; b += kCacheLine)
-        _mm_prefetch(reinterpret_cast<const char*>(low + b), _MM_HINT_T0);
+    if (secondLevel) {
+        for (std::ptrdiff_t b = 0; b < span; b += kCacheLine)
+            _mm_prefetch(reinterpret_cast<const char*>(low + b), _MM_HINT_T1);
+    } else {
+        for (std::ptrdiff_t b = 0; b < span; b += kCacheLine)
+            _mm_prefetch(reinterpret_cast<const char*>(low + b), _MM_HINT_T0);
+    }
 }
 
 // A quarter-turn walk over the invalid part: each output row is a straight run of source pixels, copied in
@@ -288,6 +300,7 @@ IPravonError* Walk(CSourceTileCursor& cursor, const CFrame& frame, const CPravon
     LONG startY = 0;
     frame.BackPointDown(invalid.left, invalid.top, &startX, &startY);
     const LONG width = invalid.right - invalid.left;
+    const bool secondLevel = static_cast<std::ptrdiff_t>(width) * bytes > kFirstLevelRow;
     for (LONG v = 0; v < invalid.bottom - invalid.top; ++v) {
         BYTE* to = firstRow + static_cast<std::ptrdiff_t>(v) * rowBytes;
         LONG x = startX + v * steps.rowX;
@@ -307,7 +320,7 @@ IPravonError* Walk(CSourceTileCursor& cursor, const CFrame& frame, const CPravon
             if (steps.pixelY == 0 && steps.rowY > 0 && cursor.GetRowsBelow() >= kPrefetchRows)
                 PrefetchRun(cursor.GetPtr() +
                                 kPrefetchRows * static_cast<std::ptrdiff_t>(cursor.GetRowStride()),
-                            step, run, bytes);
+                            step, run, bytes, secondLevel);
             CopyRun(to + static_cast<std::ptrdiff_t>(done) * bytes, cursor.GetPtr(), step, run, bytes);
             done += run;
             x += run * steps.pixelX;

@@ -468,13 +468,15 @@ IPravonError* GatherRow(CSourceTileCursor& cursor, std::int64_t a, std::int64_t 
             run = std::min<std::int64_t>(std::int64_t{cursor.GetPixelsRight()} + 1, b - x);
             const std::size_t samples = static_cast<std::size_t>(run) * channels;
             // The rows come one after the other, a run from each source tile: the same runs of a row
-            // ahead are asked for while this one is copied.
+            // ahead are asked for while this one is copied, into the second-level cache. Asked into the
+            // first level, the runs of several tiles at once wait on its few outstanding misses, and a
+            // 1 : 4 reduction of 16-bit RGB took half as long again.
             if (cursor.GetRowsBelow() >= kGatherPrefetchRows) {
                 const BYTE* ahead =
                     p + static_cast<std::ptrdiff_t>(kGatherPrefetchRows) * cursor.GetRowStride();
                 const std::ptrdiff_t bytes = static_cast<std::ptrdiff_t>(samples) * (Wide ? 2 : 1);
                 for (std::ptrdiff_t o = 0; o < bytes; o += kCacheLine)
-                    _mm_prefetch(reinterpret_cast<const char*>(ahead + o), _MM_HINT_T0);
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + o), _MM_HINT_T1);
             }
             if constexpr (Wide) {
                 std::memcpy(span, p, samples * 2);
