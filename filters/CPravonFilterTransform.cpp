@@ -270,6 +270,8 @@ void CopyRun(BYTE* to, const BYTE* from, std::ptrdiff_t step, LONG count, LONG b
 // A walk along rows reads a run of each source row, often backwards, where the processor's own
 // prefetching follows late: the same run this many rows below is asked for while a row is copied.
 constexpr LONG kPrefetchRows = 4;
+// The output row this many below the one written is asked for.
+constexpr LONG kWriteAheadRows = 4;
 constexpr std::ptrdiff_t kCacheLine = 64;
 // Rows of more bytes than this are asked into the second-level cache: as many lines asked into the first
 // level at once wait on its few outstanding misses (a mirrored 16-bit RGB picture was copied a fifth
@@ -301,8 +303,16 @@ IPravonError* Walk(CSourceTileCursor& cursor, const CFrame& frame, const CPravon
     frame.BackPointDown(invalid.left, invalid.top, &startX, &startY);
     const LONG width = invalid.right - invalid.left;
     const bool secondLevel = static_cast<std::ptrdiff_t>(width) * bytes > kFirstLevelRow;
-    for (LONG v = 0; v < invalid.bottom - invalid.top; ++v) {
+    const LONG height = invalid.bottom - invalid.top;
+    for (LONG v = 0; v < height; ++v) {
         BYTE* to = firstRow + static_cast<std::ptrdiff_t>(v) * rowBytes;
+        // The output tile is seldom in the cache: where rows are long, the row a few below is asked into
+        // the second level as well, so that the copy's stores do not each wait for their line.
+        if (secondLevel && v + kWriteAheadRows < height) {
+            const BYTE* ahead = to + static_cast<std::ptrdiff_t>(kWriteAheadRows) * rowBytes;
+            for (std::ptrdiff_t b = 0; b < static_cast<std::ptrdiff_t>(width) * bytes; b += kCacheLine)
+                _mm_prefetch(reinterpret_cast<const char*>(ahead + b), _MM_HINT_T1);
+        }
         LONG x = startX + v * steps.rowX;
         LONG y = startY + v * steps.rowY;
         LONG done = 0;
