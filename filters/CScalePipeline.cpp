@@ -24,8 +24,10 @@ constexpr LONG kMaxSimdTaps = 64;
 // Nearest neighbour asks for the pixels of the row this many chosen rows ahead while it copies one, and
 // for as many rows at once when it starts on a source tile.
 constexpr LONG kNearestPrefetchRows = 5;
-// ... and for its output run this many rows below the one it writes.
+// ... and for its output run this many rows below the one it writes, where output rows are longer than
+// kWriteAheadRow bytes.
 constexpr LONG kNearestWriteAheadRows = 4;
+constexpr std::int64_t kWriteAheadRow = 1024;
 // The resampling methods ask for the row this many rows ahead while they gather one.
 constexpr LONG kGatherPrefetchRows = 2;
 constexpr std::ptrdiff_t kCacheLine = 64;
@@ -384,6 +386,7 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
         const Run rows = runIn(row, height, tile.top, tile.bottom);
         return columns.start < columns.end && rows.start < rows.end;
     };
+    const bool writeAhead = std::int64_t{width} * bpp > kWriteAheadRow;
     CSourceWalk walk;
     walk.wanted = feeds;
     IPravonError* err = ForEachSourcePart(
@@ -429,9 +432,10 @@ IPravonError* CScalePipeline::RunNearest(IPravonDataSource* source, const Pravon
                 }
                 BYTE* to = out + static_cast<std::ptrdiff_t>(j) * rowBytes +
                            static_cast<std::ptrdiff_t>(columns.start) * bpp;
-                // The output tile is seldom in the cache: its run a few rows below is asked into the
-                // second level too, so that the copy's stores do not each wait for their line.
-                if (j + kNearestWriteAheadRows < rows.end) {
+                // The output tile is seldom in the cache: where its rows are long, the run a few rows
+                // below is asked into the second level too, so that the copy's stores do not each wait
+                // for their line (short rows are copied faster without).
+                if (writeAhead && j + kNearestWriteAheadRows < rows.end) {
                     const BYTE* ahead = to + static_cast<std::ptrdiff_t>(kNearestWriteAheadRows) * rowBytes;
                     for (std::size_t b = 0; b < runBytes; b += kCacheLine)
                         _mm_prefetch(reinterpret_cast<const char*>(ahead + b), _MM_HINT_T1);
